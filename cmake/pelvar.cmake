@@ -1,0 +1,17 @@
+# pelvar_library(<name> [DEPS <targets>...])
+# One folder, one static library: every .cpp of the calling folder (not of its
+# subfolders) is a source. A folder without sources yet is an interface library.
+function(pelvar_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY PELVAR_LIBRARIES ${name})
+endfunction()
