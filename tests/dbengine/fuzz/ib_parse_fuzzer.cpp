@@ -1,0 +1,19 @@
+// libFuzzer target for the SQL text toolkit: arbitrary bytes through the scanners, the
+// clause search and the parameter parser. Not part of the CMake build; see build_fuzzer.sh.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+
+#include "../ib_parse_fuzz_driver.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4096) return 0;
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  pelvar::fuzz::RunSqlToolkit(input, [](const char* what) {
+    std::fprintf(stderr, "invariant failed: %s\n", what);
+    std::abort();
+  });
+  return 0;
+}
