@@ -9,63 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/firebird.h"
-#include "support/process.h"
+#include "support/practice.h"
 
 namespace pelvar::test {
 namespace {
-
-const std::string kFixtures = PELVAR_FIXTURES_DIR;
-const std::string kGenerator = std::string(PELVAR_SOURCE_DIR) + "/tools/practice/generate.py";
-// A fixed reference date keeps the generated dates independent of the day the tests run.
-const std::string kToday = "2026-06-15";
-
-std::string Fixture(const std::string& name) { return kFixtures + "/" + name; }
-
-// The values of one column in "set list on" output, in row order.
-std::vector<std::string> ListValues(const std::string& output, const std::string& column) {
-  std::vector<std::string> values;
-  const std::regex line("^" + column + " +(.*?) *$", std::regex::multiline);
-  for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it)
-    values.push_back((*it)[1]);
-  return values;
-}
-
-// Runs a query on a database file and returns the values of column V, row by row.
-std::vector<std::string> Query(const std::string& database, const std::string& sql) {
-  const CommandResult r = RunIsql("set list on;\n" + sql + "\n", database);
-  if (r.exit_code != 0) throw std::runtime_error("isql-fb failed on " + database + ": " + r.output);
-  return ListValues(r.output, "V");
-}
-
-// The same for a statement that holds semicolons of its own (execute block).
-std::vector<std::string> QueryBlock(const std::string& database, const std::string& sql) {
-  return Query(database, "set term ^ ;\n" + sql + "^\nset term ; ^");
-}
-
-std::string QueryOne(const std::string& database, const std::string& sql) {
-  const auto values = Query(database, sql);
-  return values.size() == 1 ? values[0] : "<" + std::to_string(values.size()) + " rows>";
-}
-
-std::unique_ptr<FbTestDb> PracticeSchemaDb() {
-  auto db = FbTestDb::Create(FbTestDb::Mode::Embedded, "practice.fdb");
-  db->RunSqlFile(Fixture("practice_schema.sql"));
-  db->RunSqlFile(Fixture("practice_objects.sql"));
-  return db;
-}
-
-CommandResult Generate(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"python3", kGenerator, "--quiet", "--today", kToday};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunCommand(argv);
-}
-
-std::string Checksum(const std::string& database) {
-  const CommandResult r = RunCommand({"python3", kGenerator, "--checksum", database});
-  if (r.exit_code != 0) throw std::runtime_error("checksum failed: " + r.output);
-  return r.output;
-}
 
 // ---------------------------------------------------------------------------------------
 // Schema scripts
@@ -226,7 +173,7 @@ class PracticeGenerator : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir("pelvar-practice");
-    const CommandResult r = Generate({"--seed", "1", "--size", "small", "--main", Main(), "--station", Station(1),
+    const CommandResult r = GeneratePractice({"--seed", "1", "--size", "small", "--main", Main(), "--station", Station(1),
                                       "--station", Station(2)});
     ASSERT_EQ(r.exit_code, 0) << r.output;
   }
@@ -243,19 +190,19 @@ TempDir* PracticeGenerator::dir_ = nullptr;
 
 TEST_F(PracticeGenerator, SameSeedGivesTheSameDatabases) {
   TempDir again("pelvar-practice");
-  const CommandResult r = Generate({"--seed", "1", "--size", "small", "--main", again.File("main.fdb"), "--station",
+  const CommandResult r = GeneratePractice({"--seed", "1", "--size", "small", "--main", again.File("main.fdb"), "--station",
                                     again.File("st1.fdb"), "--station", again.File("st2.fdb")});
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(Checksum(again.File("main.fdb")), Checksum(Main()));
-  EXPECT_EQ(Checksum(again.File("st1.fdb")), Checksum(Station(1)));
-  EXPECT_EQ(Checksum(again.File("st2.fdb")), Checksum(Station(2)));
+  EXPECT_EQ(PracticeChecksum(again.File("main.fdb")), PracticeChecksum(Main()));
+  EXPECT_EQ(PracticeChecksum(again.File("st1.fdb")), PracticeChecksum(Station(1)));
+  EXPECT_EQ(PracticeChecksum(again.File("st2.fdb")), PracticeChecksum(Station(2)));
   // The two stations differ from each other and from the main database.
-  EXPECT_NE(Checksum(Station(1)), Checksum(Station(2)));
-  EXPECT_NE(Checksum(Station(1)), Checksum(Main()));
+  EXPECT_NE(PracticeChecksum(Station(1)), PracticeChecksum(Station(2)));
+  EXPECT_NE(PracticeChecksum(Station(1)), PracticeChecksum(Main()));
 
   TempDir other("pelvar-practice");
-  ASSERT_EQ(Generate({"--seed", "2", "--size", "small", "--main", other.File("main.fdb")}).exit_code, 0);
-  EXPECT_NE(Checksum(other.File("main.fdb")), Checksum(Main()));
+  ASSERT_EQ(GeneratePractice({"--seed", "2", "--size", "small", "--main", other.File("main.fdb")}).exit_code, 0);
+  EXPECT_NE(PracticeChecksum(other.File("main.fdb")), PracticeChecksum(Main()));
 }
 
 TEST_F(PracticeGenerator, MainDatabaseHoldsAPracticeWithoutMarks) {
@@ -378,12 +325,12 @@ TEST_F(PracticeGenerator, StationBackupRestores) {
   ASSERT_EQ(r.exit_code, 0) << r.output;
   r = RunCommand({"gbak", "-c", "-user", kSysdbaUser, "-password", kSysdbaPassword, backup, restored});
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(Checksum(restored), Checksum(Station(1)));
+  EXPECT_EQ(PracticeChecksum(restored), PracticeChecksum(Station(1)));
 }
 
 TEST(PracticeGeneratorVersions, OlderStationsLackTheGatedTables) {
   TempDir dir("pelvar-practice");
-  const CommandResult r = Generate({"--seed", "5", "--main", dir.File("main.fdb"), "--station", dir.File("old.fdb"),
+  const CommandResult r = GeneratePractice({"--seed", "5", "--main", dir.File("main.fdb"), "--station", dir.File("old.fdb"),
                                     "--station-version", "200624", "--station", dir.File("new.fdb"),
                                     "--no-main-changes"});
   ASSERT_EQ(r.exit_code, 0) << r.output;
@@ -415,7 +362,7 @@ TEST(PracticeGeneratorVersions, RefusesBadArguments) {
       {"--main", "localhost:" + dir.File("m.fdb")},                    // plain paths only
   };
   for (const auto& args : cases) {
-    const CommandResult r = Generate(args);
+    const CommandResult r = GeneratePractice(args);
     EXPECT_NE(r.exit_code, 0) << r.output;
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("m.fdb")));
