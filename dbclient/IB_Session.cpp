@@ -1,5 +1,9 @@
 #include "dbclient/IB_Session.h"
 
+#include <langinfo.h>
+#include <strings.h>
+
+#include <clocale>
 #include <cstring>
 
 #include "platform/sysutils.h"
@@ -27,7 +31,27 @@ void ClearClientTables() {
   ClientCallTable = TIB_ClientCallTable{};
 }
 
+namespace {
+
+// The client library reads file names in the character set of the process's LC_CTYPE
+// and turns them into UTF-8; this library hands it UTF-8 names, so that category must
+// be a UTF-8 one before the library first converts a name. A process that never set
+// its locale (the C locale) gets the UTF-8 variant of it; another UTF-8 locale stays.
+void EnsureUtf8FileNames() {
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset != nullptr &&
+      (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0)) {
+    return;
+  }
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+    std::setlocale(LC_CTYPE, "C.utf8");
+  }
+}
+
+}  // namespace
+
 bool LoadClientModule(const AnsiString& Name) {
+  EnsureUtf8FileNames();
   TFpuControlWordGuard guard;
   ClientLibraryHandle = LoadLibrary(Name);
   return ClientLibraryHandle != nullptr;
@@ -143,6 +167,55 @@ void UnloadClientLibrary() {
   ClientLibraryHandle = nullptr;
   ClearClientTables();
 }
+
+// --- Unit state ------------------------------------------------------------------------------
+
+namespace {
+
+int32_t unit_ref_count = 0;
+uint32_t default_session_slot = TLS_OUT_OF_INDEXES;
+
+}  // namespace
+
+TRTLCriticalSection& ProcessCriticalSection() {
+  // Made on first use, so that it exists whichever unit takes the first reference.
+  static TRTLCriticalSection section;
+  return section;
+}
+
+void UnitRefAcquire() {
+  if (InterlockedIncrement(unit_ref_count) == 1) {
+    default_session_slot = TlsAlloc();
+    InitializeCriticalSection(ProcessCriticalSection());
+  }
+}
+
+void UnitRefRelease() {
+  if (InterlockedDecrement(unit_ref_count) == 0) {
+    DeleteCriticalSection(ProcessCriticalSection());
+    UnloadClientLibrary();
+    if (default_session_slot != TLS_OUT_OF_INDEXES) {
+      TlsFree(default_session_slot);
+      default_session_slot = TLS_OUT_OF_INDEXES;
+    }
+  }
+}
+
+int32_t UnitRefCount() { return unit_ref_count; }
+
+uint32_t DefaultSessionSlot() { return default_session_slot; }
+
+namespace {
+
+// The unit's own reference, taken at start-up and kept to the end of the process: the
+// client library stays loaded while the program runs, and the process's end releases
+// it. (Unloading it from a static destructor would run its tear-down after parts of
+// the program are gone.)
+struct TIB_SessionUnit {
+  TIB_SessionUnit() { UnitRefAcquire(); }
+} session_unit;
+
+}  // namespace
 
 bool IsLostConnectionCode(int32_t Code) {
   return Code == isc_shutdown || (Code >= isc_network_error && Code <= isc_net_write_err) ||

@@ -139,6 +139,103 @@ class EIB_ISCError : public EIB_Error {
   std::shared_ptr<TStringList> sql_;
 };
 
+// --- Unit state ------------------------------------------------------------------------------
+
+// The shared resources of the library (the thread-local slot of the default sessions and
+// the process-wide lock) exist while at least one reference is held. The first
+// reference creates them; the last one deletes the lock, unloads the client library and
+// frees the slot. References are held by the library's units for the program's
+// lifetime and by every library component for its own.
+void UnitRefAcquire();
+void UnitRefRelease();
+// The number of references held.
+int32_t UnitRefCount();
+// The thread-local slot that holds each thread's default session; TLS_OUT_OF_INDEXES
+// while the shared resources do not exist. Slot 0 is a valid slot.
+uint32_t DefaultSessionSlot();
+// The process-wide lock: held while a new session tests whether it runs on the main
+// thread, during every attach call and while the password-scrambling registry root is
+// switched. Valid while a reference is held.
+TRTLCriticalSection& ProcessCriticalSection();
+
+// --- Blob cache nodes --------------------------------------------------------------------
+
+// One blob's or array's value held in memory. A row keeps a singly linked chain of
+// them, new nodes at the head. Nodes are made value-initialised (`new
+// TIB_BlobCacheNode{}`) and freed with FreeBlobNodeChain (or FreeBlobNodeBuffer and
+// delete); buffers are heap blocks of ReallocBuffer (IB_Utils).
+struct TIB_BlobCacheNode {
+  ISC_QUAD BlobId{};             // the server's id; all zero: no stored value
+  void* Buffer = nullptr;        // the data, or nullptr
+  int32_t Capacity = 0;          // bytes allocated at Buffer
+  int32_t Size = 0;              // bytes of data in Buffer
+  bool Changed = false;          // edited in memory and not yet stored
+  int16_t FieldNo = 0;           // the column's index within its row
+  TIB_BlobCacheNode* Next = nullptr;
+};
+using PIB_BlobCacheNode = TIB_BlobCacheNode*;
+
+// Size, BlobId, FieldNo and Changed cleared; Buffer and Capacity kept. Returns Node.
+TIB_BlobCacheNode* ClearBlobNode(TIB_BlobCacheNode* Node);
+// Clears the node and frees its buffer (Capacity 0).
+void FreeBlobNodeBuffer(TIB_BlobCacheNode* Node);
+// Frees every node of the chain with its buffer; Head ends nullptr.
+void FreeBlobNodeChain(TIB_BlobCacheNode*& Head);
+// The first node with Probe's blob id (when that is not zero); failing that, the first
+// node with FieldNo that is also Changed when OnlyChanged. nullptr when none.
+TIB_BlobCacheNode* FindBlobNode(TIB_BlobCacheNode* Head, const TIB_BlobCacheNode* Probe,
+                                int16_t FieldNo, bool OnlyChanged);
+// Copies (or, with Move, hands over) Source into the chain's node for it, putting a new
+// node at the head when the chain has none. Returns that node.
+TIB_BlobCacheNode* SaveBlobNode(TIB_BlobCacheNode*& Head, TIB_BlobCacheNode* Source, bool Move);
+// Copies the chain's node for Node (same blob id or field number) into Node; false when
+// the chain has none.
+bool RestoreBlobNode(TIB_BlobCacheNode*& Head, bool OnlyChanged, TIB_BlobCacheNode* Node);
+// Dest takes Source's id, field number, size and changed flag, and a copy of its data;
+// with Move, Source's buffer itself, Source being cleared and left without a buffer.
+void CopyBlobNode(TIB_BlobCacheNode* Source, TIB_BlobCacheNode* Dest, bool Move);
+
+// --- Transfers ---------------------------------------------------------------------------
+
+enum TIB_BlobCallbackStatus : uint8_t {
+  bcsInitGet,
+  bcsInitPut,
+  bcsRefreshGet,
+  bcsRefreshPut,
+  bcsFinalGet,
+  bcsFinalPut,
+};
+
+// Progress of one blob transfer: ABytes is the total at the Init calls and the bytes
+// transferred so far afterwards. At bcsInitGet the handler may make the read segments
+// smaller (below 1: the column's declared segment size); during a write it may change
+// the segment size at every call (kept within 1 to 65535).
+using TIB_BlobCallbackEvent = std::function<void(const XSQLVAR* PVAR, TIB_BlobCallbackStatus AStatus,
+                                                 int32_t ABytes, int32_t& MaxSegmentSize)>;
+
+// The row counts of the last execution of a statement; -1: not reported.
+struct TIB_RowsAffected {
+  int32_t SelectCount = -1;
+  int32_t InsertCount = -1;
+  int32_t UpdateCount = -1;
+  int32_t DeleteCount = -1;
+};
+
+// Bytes of an array slice: the product of the dimensions' extents times the element
+// length (two more for a varying element). Raises EIntOverflow when it does not fit.
+int32_t ArraySliceSize(const ISC_ARRAY_DESC* Desc);
+// The row counts of the statement's last execution (all -1 for no statement, a failed
+// information call or an answer without the records item). A malformed answer raises
+// EIB_Error "Chybný buffer pro RowsAffected".
+void GetRowsAffected(isc_stmt_handle* StatementHandle, TIB_RowsAffected& Counts);
+// The CREATE DATABASE statement: path, user and password as quoted literals; the page
+// size (when at least 1024) rounded to the nearest multiple of 1024, halves upwards;
+// the default character set when given. A character-set name that is not an
+// identifier raises EIB_Error.
+AnsiString CreateDatabaseSQL(const AnsiString& Path, const AnsiString& User,
+                             const AnsiString& Password, uint16_t PageSize,
+                             const AnsiString& CharSet);
+
 // --- Session base -----------------------------------------------------------------------
 
 // The error event: the handler may add lines to the lists and may clear RaiseException.
@@ -195,6 +292,48 @@ class TIB_SessionBase : public TComponent {
   virtual bool ProcessMessages();
   // Passes Text to the monitor hook.
   void WriteToMonitor(const AnsiString& Text);
+
+  // --- Blob and array transfers. Each returns the client library's status (0 success;
+  // a blob read normally ends with isc_segstr_eof) for the caller to store and hand to
+  // HandleException; none raises by itself.
+
+  // Maximum segment, total length and number of segments of an open blob; zeros when
+  // the information call fails. For a BLR column (sub-type 2) the total and the maximum
+  // segment leave room for the line ends added while reading.
+  void GetBlobInfo(int32_t& MaxSegment, int32_t& TotalLength, int32_t& NumSegments,
+                   isc_blob_handle* BlobHandle, const XSQLVAR* PVAR);
+  // By PVAR's type: a blob or an array is read into Node; any other type gives 0.
+  ISC_STATUS ReadBlobOrArray(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, XSQLVAR* PVAR,
+                             const ISC_ARRAY_DESC* ArrayDesc, TIB_BlobCacheNode* Node,
+                             const TIB_BlobCallbackEvent& Callback);
+  // By PVAR's type: Node is written as a new blob or array (its id goes to Node.BlobId).
+  ISC_STATUS WriteBlobOrArray(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, XSQLVAR* PVAR,
+                              const ISC_ARRAY_DESC* ArrayDesc, TIB_BlobCacheNode* Node,
+                              const TIB_BlobCallbackEvent& Callback);
+  // Reads the blob Node.BlobId into Node's buffer; a BLR blob (sub-type 2) is read as
+  // text, each segment followed by CR LF.
+  ISC_STATUS ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const XSQLVAR* PVAR,
+                      TIB_BlobCacheNode* Node, const TIB_BlobCallbackEvent& Callback);
+  // Writes Node's data as a new blob in segments of up to 65535 bytes.
+  ISC_STATUS WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const XSQLVAR* PVAR,
+                       TIB_BlobCacheNode* Node, const TIB_BlobCallbackEvent& Callback);
+  ISC_STATUS ReadArray(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, const XSQLVAR* PVAR,
+                       const ISC_ARRAY_DESC* Desc, TIB_BlobCacheNode* Node);
+  // An empty node stores NULL: PVAR's data is zeroed and its indicator set to -1.
+  ISC_STATUS WriteArray(isc_db_handle* DBHandle, isc_tr_handle* TRHandle, XSQLVAR* PVAR,
+                        const ISC_ARRAY_DESC* Desc, TIB_BlobCacheNode* Node);
+
+  // Creates the database and leaves it detached; a failure is raised through
+  // HandleException with the session as Sender.
+  void CreateDatabase(const AnsiString& Path, const AnsiString& User, const AnsiString& Password,
+                      uint16_t PageSize, const AnsiString& CharSet, uint16_t Dialect);
+
+ protected:
+  // GetBlobInfo with the status of the information call.
+  ISC_STATUS BlobInfo(int32_t& MaxSegment, int32_t& TotalLength, int32_t& NumSegments,
+                      isc_blob_handle* BlobHandle, const XSQLVAR* PVAR);
+
+ public:
 
  private:
   ISC_STATUS_ARRAY status_{};
