@@ -563,46 +563,6 @@ void TIB_Session::RemoveFromTimerList(TIB_Component* Comp) {
   }
 }
 
-// --- Connection -----------------------------------------------------------------------------
-
-TIB_Connection::TIB_Connection(TComponent* Owner) : TIB_Component(Owner) {}
-
-TIB_Connection::~TIB_Connection() { SetIB_Session(nullptr); }
-
-void TIB_Connection::SetIB_Session(TIB_Session* Value) {
-  if (Value == session_) {
-    return;
-  }
-  if (session_ != nullptr && !internal_) {
-    if (session_->FocusedConnection() == this) {
-      session_->SetFocusedConnection(nullptr);
-    }
-    if (session_->DefaultConnection() == this) {
-      session_->SetDefaultConnection(nullptr);
-    }
-    RemoveFromComponentList(session_->ConnectionList(), this);
-  }
-  TIB_Component::SetIB_Session(Value);
-  if (session_ != nullptr && !internal_) {
-    session_->ConnectionList().push_back(this);
-    if (session_->DefaultConnection() == nullptr) {
-      session_->SetDefaultConnection(this);
-    }
-  }
-}
-
-void TIB_Connection::SetAnnounceFocus(bool Value) {
-  if (Value == announce_focus_) {
-    return;
-  }
-  announce_focus_ = Value;
-  if (Value) {
-    SetFocus();
-  }
-}
-
-void TIB_Connection::SetFocus() { GetIB_Session()->SetFocusedConnection(this); }
-
 // --- Transaction ----------------------------------------------------------------------------
 
 TIB_Transaction::TIB_Transaction(TComponent* Owner) : TIB_Component(Owner) {}
@@ -636,5 +596,13 @@ void TIB_Transaction::SetAnnounceFocus(bool Value) {
 }
 
 void TIB_Transaction::SetFocus() { GetIB_Session()->SetFocusedTransaction(this); }
+
+void TIB_Transaction::Close() {}
+
+void TIB_Transaction::RemoveConnection(TIB_Connection* AConnection) {
+  if (AConnection != nullptr) {
+    AConnection->RemoveTransaction(this);
+  }
+}
 
 }  // namespace pelvar

@@ -1,20 +1,28 @@
-// The library's component base, the per-thread session, the connection and the
-// transaction. The statement, dataset, data-source and link classes live in the
-// statement engine (dbengine/IB_Components.h) and are only named here; the session
-// keeps them in its lists as library components and reaches them through the focus
+// The library's component base, the per-thread session, the connection with its
+// connection link, and the transaction; the library's string lists come with them
+// (IB_Components_stringlist.h), the blob stream apart (IB_Components_blobstream.h, as
+// it needs the statement engine's rows). The statement, dataset, data-source and data
+// link classes live in the statement engine and are only named here; the session keeps
+// them in its lists as library components and reaches them through the focus
 // operations of TIB_Component.
 //
-// The connection and the transaction carry what the session needs of them so far
-// (session membership, focus, the handles); they grow their full behaviour in place.
+// The transaction carries what the session and the connection need of it so far
+// (session membership, focus, the handle, Close); it grows its full behaviour in place.
+// The connection's cooperation with the statement-handle cache and pool, the schema
+// cache and the parameter-order probe goes through the virtual seams marked in it.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <vector>
 
+#include "dbclient/IB_Components_stringlist.h"
 #include "dbclient/IB_Header.h"
 #include "dbclient/IB_Session.h"
+#include "dbengine/IB_Parse.h"
 #include "platform/application.h"
 #include "platform/classes.h"
 #include "platform/oslayer.h"
@@ -393,36 +401,484 @@ enum TIB_ConnectionEventType : uint8_t {
   cetAfterDropDatabase = 12,
 };
 
-class TIB_Connection : public TIB_Component {
+enum TIB_Protocol : uint8_t { cpLocal, cpNetBEUI, cpTCP_IP, cpNovell };
+enum TIB_DPBFlag : uint8_t { dpbDefault, dpbTrue, dpbFalse };
+enum TIB_PasswordStorage : uint8_t {
+  psNone,
+  psParams,
+  psKeyFromUserReg,
+  psKeyFromMachineReg,
+  psNotSecure,
+  psKeyFromEnviron,
+};
+enum TIB_ParameterOrderFlag : uint8_t { poAuto, poOld, poNew };
+enum TIB_ConnectionFieldEntryTypes : uint8_t { fetDomainName, fetSQLType };
+using TIB_ConnectionFieldEntryTypeSet = TEnumSet<TIB_ConnectionFieldEntryTypes>;
+
+class TIB_Column;
+
+// The database parameter block is built in a buffer of this many bytes.
+constexpr int32_t IB_DPBBufferSize = 1024;
+using TIB_DPBBuffer = std::array<char, IB_DPBBufferSize>;
+
+using TIB_ConnectionEvent = std::function<void(TIB_Connection* Sender)>;
+using TIB_LoginEvent = std::function<void(TIB_Connection* Sender, bool& AbortLogin)>;
+// May append items with TIB_Connection::AddDPBItem and advance ABufPtr.
+using TIB_CustomizeDPBEvent =
+    std::function<void(TIB_Connection* Sender, int32_t& ABufPtr, TIB_DPBBuffer& ABuffer)>;
+using TIB_ProcessSearchBuffer = std::function<void(
+    TObject* Sender, TIB_Column* IB_Field, AnsiString& SearchBuffer, TStrings* WhereClause,
+    TStrings* Parameters, TStrings* Macros, bool& DefaultHandling)>;
+using TIB_SoundExParse =
+    std::function<void(TObject* Sender, const AnsiString& SourceStr, AnsiString& ResultStr)>;
+using TIB_CompareTextEvent =
+    std::function<int(TIB_Column* IB_Field, const AnsiString& S1, const AnsiString& S2)>;
+using TIB_GetHighCollateChar = std::function<void(TIB_Column* IB_Field, char& AChar)>;
+
+// What the login dialog shows and gives back.
+struct TIB_LoginDialogValues {
+  AnsiString Caption;
+  AnsiString Database;
+  bool DatabaseReadOnly = false;
+  AnsiString Username;
+  AnsiString Password;
+  AnsiString SQLRole;
+  // The role box's items.
+  std::vector<AnsiString> SQLRoles;
+  int32_t HelpContext = 0;
+};
+// Shows the login dialog; false when the user cancelled. The dialogs unit installs it;
+// while none is installed a login prompt ends as cancelled.
+using TIB_LoginDialogHook = std::function<bool(TIB_Connection* Sender, TIB_LoginDialogValues& Values)>;
+extern TIB_LoginDialogHook LoginDialogHook;
+
+// One attachment to one database: its parameters (Params, mostly exposed again as
+// typed properties), the attachment handle, the components that use it and its links.
+//
+// The statement-handle cache and connection pool, the schema cache, the connect
+// characteristics and the parameter-order probe plug in through the virtual seams
+// marked below.
+class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
  public:
   explicit TIB_Connection(TComponent* Owner);
   ~TIB_Connection() override;
 
+  // --- State
   // Connected while the attachment handle is not 0.
-  bool GetConnected() const { return db_handle_ != 0; }
+  bool GetConnected() const override { return db_handle_ != 0; }
+  bool Connected() const { return GetConnected(); }
+  // True connects (with the login prompt when LoginPrompt is set); false disconnects.
+  void SetConnected(bool Value);
   isc_db_handle* GetDbHandlePtr() { return &db_handle_; }
+  isc_db_handle DbHandle() const { return db_handle_; }
   TIB_ConnectionStatus Status() const { return status_; }
+  // The attachment was found dead: the next disconnect attempts no detach.
+  bool ConnectionLost() const { return lost_; }
+  void MarkConnectionLost();
+  // The attachment was handed to the connection pool: the next detach is skipped.
+  bool Pooled() const { return pooled_; }
 
   // Keeps the session's connection list and default connection; a connection that
   // leaves gives up the session's focus.
   void SetIB_Session(TIB_Session* Value) override;
+  void Loaded() override;
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
-  const AnsiString& DatabaseName() const { return database_name_; }
-  void SetDatabaseName(const AnsiString& Value) { database_name_ = Value; }
+  // --- Parameters
+  TIB_StringList* Params() { return params_.get(); }
+  // Copies Value's text. While the component is being read, a "SERVER NAME" item is
+  // parsed into Server, Path and Protocol, and the password item goes unless the
+  // password is kept in Params.
+  void SetParams(const TStrings* Value);
 
-  // When set, the connection announces itself to the session's connection links when
-  // it becomes the focused connection.
+  // Indexed parameters 1..10 (see the table of keys in the .cpp); empty outside.
+  AnsiString GetIndexedParam(int32_t Index);
+  // Raises EIB_ConnectionError "Nemohu změnit během připojení" while connected; an empty
+  // value removes the item.
+  void SetIndexedParam(int32_t Index, const AnsiString& Value);
+  AnsiString Username() { return GetIndexedParam(1); }
+  void SetUsername(const AnsiString& V) { SetIndexedParam(1, V); }
+  AnsiString Server() { return GetIndexedParam(3); }
+  void SetServer(const AnsiString& V) { SetIndexedParam(3, V); }
+  AnsiString SQLRole() { return GetIndexedParam(4); }
+  void SetSQLRole(const AnsiString& V) override { SetIndexedParam(4, V); }
+  AnsiString Path() { return GetIndexedParam(5); }
+  void SetPath(const AnsiString& V) { SetIndexedParam(5, V); }
+  AnsiString License() { return GetIndexedParam(6); }
+  void SetLicense(const AnsiString& V) { SetIndexedParam(6, V); }
+  AnsiString SysDBA() { return GetIndexedParam(7); }
+  void SetSysDBA(const AnsiString& V) { SetIndexedParam(7, V); }
+  AnsiString CharSet() { return GetIndexedParam(9); }
+  void SetCharSet(const AnsiString& V) { SetIndexedParam(9, V); }
+  AnsiString MessageFile() { return GetIndexedParam(10); }
+  void SetMessageFile(const AnsiString& V) { SetIndexedParam(10, V); }
+  void SetUserName(const AnsiString& V) override { SetUsername(V); }
+
+  // The kept password; when it is empty, or kept in Params, the password item.
+  AnsiString GetPassword();
+  AnsiString Password() { return GetPassword(); }
+  // Keeps Value, then writes the password item (Value with psParams, else removes it).
+  void SetPassword(const AnsiString& Value) override;
+  TIB_PasswordStorage PasswordStorage() const { return password_storage_; }
+  void SetPasswordStorage(TIB_PasswordStorage Value) { password_storage_ = Value; }
+  // The saved (scrambled) form of the password by PasswordStorage.
+  virtual bool HasSavedPassword();
+  virtual AnsiString GetSavedPassword();
+  virtual void SetSavedPassword(const AnsiString& S);
+
+  TIB_Protocol GetProtocol() const;
+  TIB_Protocol Protocol() const { return GetProtocol(); }
+  void SetProtocol(TIB_Protocol Value);
+  TIB_DPBFlag ForcedWrites() const;
+  void SetForcedWrites(TIB_DPBFlag Value);
+  TIB_DPBFlag DBKeyScope() const;
+  void SetDBKeyScope(TIB_DPBFlag Value);
+  TIB_DPBFlag ReservePageSpace() const;
+  void SetReservePageSpace(TIB_DPBFlag Value);
+  // While connected these three report the server's values.
+  uint16_t GetPageSize();
+  uint16_t PageSize() { return GetPageSize(); }
+  void SetPageSize(uint16_t Value);
+  int16_t GetSQLDialect();
+  int16_t SQLDialect() { return GetSQLDialect(); }
+  void SetSQLDialect(int16_t Value);
+  uint16_t GetSweepInterval();
+  uint16_t SweepInterval() { return GetSweepInterval(); }
+  void SetSweepInterval(uint16_t Value);
+
+  // Server and Path joined by Protocol: \\server\path, server:path, server@path, path.
+  AnsiString GetConnectString() const;
+  // Splits a connect string into Server, Path and Protocol.
+  void SetConnectString(const AnsiString& Value) override;
+  // The symbolic name when one is set, else the connect string.
+  AnsiString GetDatabaseName() const;
+  AnsiString DatabaseName() const { return GetDatabaseName(); }
+  // A text with ".", "\", ":" or "@" is a connect string; anything else must be an
+  // identifier and becomes the symbolic name, made unique within the session.
+  void SetDatabaseName(const AnsiString& Value);
+  bool DatabaseNameIsStored() const { return !symbolic_name_.empty(); }
+  const AnsiString& AliasName() const { return alias_name_; }
+  void SetAliasName(const AnsiString& Value);
+
+  // What the last attach used (the connection pool matches on them).
+  const AnsiString& AttachDatabase() const { return attach_database_; }
+  const AnsiString& AttachUsername() const { return attach_user_; }
+  const AnsiString& AttachPassword() const { return attach_password_; }
+  const AnsiString& AttachSQLRole() const { return attach_role_; }
+
+  // Appends Code, the length and Value's bytes at Pos; nothing for an empty Value.
+  // Raises EIB_ConnectionError "Chybné DPB: Více něž 255 znaků" for a value longer than
+  // 255 bytes or one that would not fit into the buffer.
+  void AddDPBItem(int32_t& Pos, TIB_DPBBuffer& Buffer, uint8_t Code, const AnsiString& Value);
+  // The parameter block the next attach would send (the attach strings resolved, the
+  // pool not asked); for inspection.
+  std::string BuildDPB();
+
+  // --- Connecting
+  // True when connected afterwards; see the .cpp for the steps.
+  bool Connect(bool NoLoginPrompt);
+  virtual void Open();
+  virtual void Close();
+  virtual void OpenConnection();
+  virtual void CloseConnection();
+  // "Spojení již bylo navázáno" when connected; creates the database and attaches.
+  virtual void CreateDatabase();
+  // "Spojení nebylo navázáno" when not connected; drops the database.
+  virtual void DropDatabase();
+  // Resolves the attach strings and attaches (or creates, in status cstCreatePending).
+  // Does nothing when connected.
+  void API_Connect();
+  void API_Disconnect();
+  void SysDisconnect();
+
+  // --- Login
+  virtual void DoLogin();
+  virtual void DoLoginFailure(const Exception* E);
+  virtual void ExecuteLoginDialog();
+  AnsiString GetLoginUsername();
+  void SetLoginUsername(const AnsiString& S);
+  AnsiString GetLoginSQLRole();
+  void SetLoginSQLRole(const AnsiString& S);
+  // The registry key of the login defaults ("%DEFAULT%" resolved); empty when none.
+  AnsiString LoginRegistryKey() const;
+  bool LoginPrompt() const { return login_prompt_; }
+  void SetLoginPrompt(bool V) { login_prompt_ = V; }
+  uint16_t LoginAttempts() const { return login_attempts_; }
+  void SetLoginAttempts(uint16_t V) { login_attempts_ = V; }
+  bool LoginAborted() const { return login_aborted_; }
+  bool LoginAbortedShowMessage() const { return login_aborted_show_message_; }
+  void SetLoginAbortedShowMessage(bool V) { login_aborted_show_message_ = V; }
+  bool LoginDBReadOnly() const { return login_db_read_only_; }
+  void SetLoginDBReadOnly(bool V) { login_db_read_only_ = V; }
+  int32_t LoginHelpContext() const { return login_help_context_; }
+  void SetLoginHelpContext(int32_t V) { login_help_context_ = V; }
+  const AnsiString& LoginCaption() const { return login_caption_; }
+  void SetLoginCaption(const AnsiString& V) { login_caption_ = V; }
+  const AnsiString& LoginSQLRoleList() const { return login_sql_role_list_; }
+  void SetLoginSQLRoleList(const AnsiString& V) { login_sql_role_list_ = V; }
+  const AnsiString& LoginSQLRolePrefix() const { return login_sql_role_prefix_; }
+  void SetLoginSQLRolePrefix(const AnsiString& V) { login_sql_role_prefix_ = V; }
+  const AnsiString& LoginUsernamePrefix() const { return login_username_prefix_; }
+  void SetLoginUsernamePrefix(const AnsiString& V) { login_username_prefix_ = V; }
+  const AnsiString& LoginRegKey() const { return login_reg_key_; }
+  void SetLoginRegKey(const AnsiString& V) { login_reg_key_ = V; }
+
+  // --- Components that use the connection, and links
+  void AddTransaction(TIB_Transaction* Tr);
+  void RemoveTransaction(TIB_Transaction* Tr);
+  void AddStatement(TIB_Component* Statement);
+  void RemoveStatement(TIB_Component* Statement);
+  void AddDataset(TIB_Component* Dataset);
+  void RemoveDataset(TIB_Component* Dataset);
+  TIB_Transaction* GetTransaction(int32_t Index) const;
+  TIB_Component* GetStatement(int32_t Index) const;
+  TIB_Component* GetDataset(int32_t Index) const;
+  int32_t TransactionCount() const { return static_cast<int32_t>(transactions_.size()); }
+  int32_t StatementCount() const { return static_cast<int32_t>(statements_.size()); }
+  int32_t DatasetCount() const { return static_cast<int32_t>(datasets_.size()); }
+  int32_t ConnectionLinkCount() const { return static_cast<int32_t>(links_.size()); }
+  TIB_ConnectionLink* ConnectionLink(int32_t Index) const { return links_.at(static_cast<size_t>(Index)); }
+  void AddConnectionLink(TIB_ConnectionLink* Link);
+  void RemoveConnectionLink(TIB_ConnectionLink* Link);
+  // Every link, from the last to the first.
+  void ProcessLinkEvent(TIB_ConnectionEventType AEvent);
+  // Ends every transaction on the list (Close), restarting when the list changes.
+  void EndTransactions();
+  // Unprepares every statement (seam, see UnprepareStatement), then trims the
+  // statement-handle cache.
+  void UnprepareStatements();
+
+  // --- DDL and the schema cache
+  void SysBeforeExecDDL();
+  void SysAfterExecDDL();
+  void FlushSchemaCache();
+  // Seams of the schema cache and of the statement-handle cache: nothing here yet.
+  virtual void InvalidateSchemaCache() {}
+  virtual void DeleteSchemaCacheFiles() {}
+  virtual void TrimStatementHandles(int32_t /*Keep*/) {}
+  // Seam of the statements: unprepares one statement of the list.
+  virtual void UnprepareStatement(TIB_Component* /*Statement*/) {}
+  // Seam of the connection pool: takes over a pooled attachment with the attach
+  // strings; false when none matches (always, until the pool exists).
+  virtual bool TakePooledAttachment() { return false; }
+  // Seam of the parameter-order decision for poAuto: false (the new order, as
+  // servers with on-disk structure 10 and later describe) until the probe exists.
+  virtual bool ProbeOldParameterOrder() { return false; }
+
+  // --- Other published properties
   bool AnnouncesFocus() const override { return announce_focus_; }
   bool AnnounceFocus() const { return announce_focus_; }
   virtual void SetAnnounceFocus(bool Value);
   // Makes this the session's focused connection.
   virtual void SetFocus();
+  void DoGainFocus() override;
+  void DoLoseFocus() override;
+  TIB_Transaction* DefaultTransaction() const { return default_transaction_; }
+  virtual void SetDefaultTransaction(TIB_Transaction* Value);
+  bool KeepConnection() const { return true; }
+  void SetKeepConnection(bool) {}
+  bool CacheStatementHandles() const { return cache_statement_handles_; }
+  void SetCacheStatementHandles(bool Value);
+  char EscapeCharacter() const { return escape_character_; }
+  void SetEscapeCharacter(char V) { escape_character_ = V; }
+  TIB_ConnectionFieldEntryTypeSet FieldEntryTypes() const { return field_entry_types_; }
+  void SetFieldEntryTypes(TIB_ConnectionFieldEntryTypeSet V) { field_entry_types_ = V; }
+  bool DefaultNoCase() const { return default_no_case_; }
+  void SetDefaultNoCase(bool V) { default_no_case_ = V; }
+  bool DefaultNoTrailing() const { return default_no_trailing_; }
+  void SetDefaultNoTrailing(bool V) { default_no_trailing_ = V; }
+  bool DefaultNoTrimming() const { return default_no_trimming_; }
+  void SetDefaultNoTrimming(bool V) { default_no_trimming_ = V; }
+  bool DefaultNoLengthCheck() const { return default_no_length_check_; }
+  void SetDefaultNoLengthCheck(bool V) { default_no_length_check_ = V; }
+  const AnsiString& MacroBegin() const { return macro_begin_; }
+  // A blank value restores the default ("<" and ">").
+  void SetMacroBegin(const AnsiString& V);
+  const AnsiString& MacroEnd() const { return macro_end_; }
+  void SetMacroEnd(const AnsiString& V);
+  TIB_ParameterOrderFlag ParameterOrder() const { return parameter_order_; }
+  void SetParameterOrder(TIB_ParameterOrderFlag V) { parameter_order_ = V; }
+  bool OldParameterOrder() const { return old_parameter_order_; }
+  const AnsiString& SchemaCacheDir() const { return schema_cache_dir_; }
+  void SetSchemaCacheDir(const AnsiString& V) { schema_cache_dir_ = V; }
+
+  // The field-attribute lists read by statements and datasets (each sorted); each
+  // setter assigns into the owned list.
+#define PELVAR_IB_FIELD_LIST(Name)                                   \
+  TIB_StringProperty* Name() const { return Name##_.get(); }         \
+  void Set##Name(const TStrings* Value) { Name##_->Assign(const_cast<TStrings*>(Value)); }
+  PELVAR_IB_FIELD_LIST(ColumnAttributes)
+  PELVAR_IB_FIELD_LIST(DefaultValues)
+  PELVAR_IB_FIELD_LIST(FieldsAlignment)
+  PELVAR_IB_FIELD_LIST(FieldsCharCase)
+  PELVAR_IB_FIELD_LIST(FieldsDisplayLabel)
+  PELVAR_IB_FIELD_LIST(FieldsGridLabel)
+  PELVAR_IB_FIELD_LIST(FieldsGridTitleHint)
+  PELVAR_IB_FIELD_LIST(FieldsDisplayFormat)
+  PELVAR_IB_FIELD_LIST(FieldsDisplayWidth)
+  PELVAR_IB_FIELD_LIST(FieldsEditMask)
+  PELVAR_IB_FIELD_LIST(FieldsReadOnly)
+  PELVAR_IB_FIELD_LIST(FieldsTrimming)
+  PELVAR_IB_FIELD_LIST(FieldsVisible)
+  PELVAR_IB_FIELD_LIST(GeneratorLinks)
+#undef PELVAR_IB_FIELD_LIST
+
+  // --- Session timer: wanted while attached.
+  bool WantsSessionTimer() override;
+  void DoSessionTimer(bool& IsDone, bool& IsWaiting, bool& Terminate) override;
+
+  // --- Hooks called by the statement engine.
+  virtual void DoProcessSearchBuffer(TIB_Column* IB_Field, AnsiString& SearchBuffer,
+                                     TStrings* WhereClause, TStrings* Parameters,
+                                     TStrings* Macros, bool& DefaultHandling);
+  virtual void DoSoundExParse(const AnsiString& SourceStr, AnsiString& ResultStr);
+  virtual void DoSoundExMaxParse(const AnsiString& SourceStr, AnsiString& ResultStr);
+
+  // --- Events
+  TIB_ConnectionEvent BeforeExecDDL, AfterExecDDL, BeforeConnect, AfterConnect,
+      BeforeDisconnect, AfterDisconnect, BeforeCreateDatabase, AfterCreateDatabase,
+      BeforeDropDatabase, AfterDropDatabase, OnConnectedChanged;
+  TIB_LoginEvent OnLogin;
+  TIB_ConnectionEvent OnLoginFailure, OnGainFocus, OnLoseFocus;
+  TIB_CustomizeDPBEvent OnCustomizeDPB;
+  TIB_ProcessSearchBuffer OnProcessSearchBuffer;
+  TIB_SoundExParse OnSoundExParse, OnSoundExMaxParse;
+  TIB_CompareTextEvent OnCustomCompareText, OnCustomCompareStr;
+  TIB_GetHighCollateChar OnGetHighCollateChar;
 
  protected:
+  virtual void DoBeforeConnect();
+  virtual void DoAfterConnect();
+  virtual void DoBeforeDisconnect();
+  virtual void DoAfterDisconnect();
+  void DoConnectedChanged();
+  void DoBeforeExecDDL();
+  void DoAfterExecDDL();
+  void DoBeforeCreateDatabase();
+  void DoAfterCreateDatabase();
+  void DoBeforeDropDatabase();
+  void DoAfterDropDatabase();
+  void DoCustomizeDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
+
+  void SysBeforeConnect();
+  void SysAfterConnect();
+  void SysBeforeDisconnect();
+  void SysAfterDisconnect();
+  void SysCreateDatabase();
+  void SysDropDatabase();
+  void LoginLoop();
+  // Connects when Connected was set while reading; every failure is swallowed.
+  void CheckPendingConnect();
+  // The status after a failed before-step: connected or disconnected by the handle.
+  void ResetStatus() { status_ = GetConnected() ? cstConnected : cstDisconnected; }
+  bool IsDestroying() const { return ComponentState().Contains(csDestroying); }
+
   isc_db_handle db_handle_ = 0;
   TIB_ConnectionStatus status_ = cstDisconnected;
-  AnsiString database_name_;
   bool announce_focus_ = false;
+  bool pooled_ = false;
+  bool lost_ = false;
+
+ private:
+  AnsiString Param(const char* Key) const;
+  void SetParam(const char* Key, const AnsiString& Value);
+  // Disconnects at design time; raises while connected.
+  void CheckNotConnected();
+  // The attach strings and the first DPB items; Pos is the fill position after them.
+  void ResolveAttachStrings();
+  void StartDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
+  void FinishDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
+  void WriteLoginRegistry();
+  // The server's page size, dialect and sweep interval, read once per attachment.
+  void LoadServerFacts();
+  // True when an information call on the attachment succeeds.
+  bool AttachmentAnswers();
+
+  std::unique_ptr<TIB_StringList> params_;
+  AnsiString kept_password_;
+  TIB_PasswordStorage password_storage_ = psNone;
+  AnsiString symbolic_name_;
+  AnsiString alias_name_;
+  AnsiString attach_database_, attach_user_, attach_password_, attach_role_;
+
+  std::vector<TIB_Transaction*> transactions_;
+  std::vector<TIB_Component*> statements_;
+  std::vector<TIB_Component*> datasets_;
+  std::vector<TIB_ConnectionLink*> links_;
+
+  bool connect_after_load_ = false;
+  bool login_registry_flag_ = false;
+  AnsiString login_caption_, login_sql_role_list_, login_sql_role_prefix_,
+      login_username_prefix_, login_reg_key_;
+  bool login_prompt_ = false;
+  uint16_t login_attempts_ = 3;
+  uint16_t login_attempt_ = 0;
+  bool login_aborted_ = false;
+  bool login_aborted_show_message_ = false;
+  bool login_db_read_only_ = false;
+  int32_t login_help_context_ = 0;
+
+  TIB_Transaction* default_transaction_ = nullptr;
+  bool cache_statement_handles_ = true;
+  char escape_character_ = '\\';
+  TIB_ConnectionFieldEntryTypeSet field_entry_types_;
+  bool default_no_case_ = false;
+  bool default_no_trailing_ = false;
+  bool default_no_trimming_ = false;
+  bool default_no_length_check_ = true;
+  AnsiString macro_begin_ = "<";
+  AnsiString macro_end_ = ">";
+  TIB_ParameterOrderFlag parameter_order_ = poAuto;
+  bool old_parameter_order_ = false;
+  AnsiString schema_cache_dir_;
+
+  // A refused detach of an attachment the server has shut; raised by SysDisconnect
+  // once the disconnect is complete.
+  std::exception_ptr pending_detach_error_;
+  bool facts_loaded_ = false;
+  uint16_t server_page_size_ = 0;
+  int16_t server_dialect_ = 0;
+  int32_t server_sweep_interval_ = 0;
+
+  std::unique_ptr<TIB_StringProperty> ColumnAttributes_, DefaultValues_, FieldsAlignment_,
+      FieldsCharCase_, FieldsDisplayLabel_, FieldsGridLabel_, FieldsGridTitleHint_,
+      FieldsDisplayFormat_, FieldsDisplayWidth_, FieldsEditMask_, FieldsReadOnly_,
+      FieldsTrimming_, FieldsVisible_, GeneratorLinks_;
+};
+
+// --- Connection link --------------------------------------------------------------------------
+
+using TIB_ConnectionLinkEvent =
+    std::function<void(TIB_ConnectionLink* Sender, TIB_ConnectionEventType AEvent)>;
+using TIB_ConnectionLinkFocusEvent =
+    std::function<void(TIB_ConnectionLink* Sender, TIB_Connection* IB_Connection)>;
+
+// Through a link another component follows a connection: it holds the reference,
+// registers with the connection and passes every state change to OnProcessEvent.
+class TIB_ConnectionLink : public TIB_Component {
+ public:
+  explicit TIB_ConnectionLink(TComponent* Owner);
+  ~TIB_ConnectionLink() override;
+
+  TIB_Connection* IB_Connection() const { return connection_; }
+  // Sends cetBeforeAssignment while still on the old connection and
+  // cetAfterAssignment on the new one; nothing when unchanged.
+  virtual void SetIB_Connection(TIB_Connection* AConnection);
+  virtual void ProcessEvent(TIB_ConnectionEventType AEvent);
+  void DoReceiveFocus(TIB_Component* Focused) override;
+  bool GetConnected() const { return connection_ != nullptr && connection_->GetConnected(); }
+  bool ReceiveFocus() const { return receive_focus_; }
+  // True joins the session (when not yet joined) and takes its focused connection.
+  void SetReceiveFocus(bool V);
+  void SetIB_Session(TIB_Session* Value) override;
+  void Loaded() override;
+
+  TIB_ConnectionLinkEvent OnProcessEvent;
+  TIB_ConnectionLinkFocusEvent OnReceiveFocus;
+
+ private:
+  TIB_Connection* connection_ = nullptr;
+  bool receive_focus_ = false;
 };
 
 // --- Transaction ----------------------------------------------------------------------------
@@ -464,6 +920,12 @@ class TIB_Transaction : public TIB_Component {
   virtual void SetAnnounceFocus(bool Value);
   // Makes this the session's focused transaction.
   virtual void SetFocus();
+
+  // Ends whatever the transaction holds. (The transaction's ending is filled in with
+  // the transaction itself; until then there is nothing to end.)
+  virtual void Close();
+  // Leaves AConnection: here only the connection's list of transactions.
+  virtual void RemoveConnection(TIB_Connection* AConnection);
 
  protected:
   isc_tr_handle tr_handle_ = 0;

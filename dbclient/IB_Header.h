@@ -208,6 +208,7 @@ constexpr uint8_t isc_dpb_num_buffers = 5;
 constexpr uint8_t isc_dpb_garbage_collect = 8;
 constexpr uint8_t isc_dpb_verify = 9;
 constexpr uint8_t isc_dpb_sweep = 10;
+constexpr uint8_t isc_dpb_license = 12;
 constexpr uint8_t isc_dpb_dbkey_scope = 13;
 constexpr uint8_t isc_dpb_no_garbage_collect = 16;
 constexpr uint8_t isc_dpb_damaged = 17;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <random>
 
 #include "dbclient/IB_Constants.h"
 #include "platform/checked.h"
@@ -455,6 +457,105 @@ int32_t SoundExMaxKey(const AnsiString& Text) {
     key |= 7u << shift;
   }
   return static_cast<int32_t>(key);
+}
+
+
+// --- Password scrambling ------------------------------------------------------------------
+
+const AnsiString JumbleMarker = ".FiNoRa.03.";
+const AnsiString JumbleSecurityKey = "Software\\REZ\\Security";
+HKEY JumbleRootKey = HKEY_CURRENT_USER;
+
+namespace {
+
+AnsiString XorWithKey(const AnsiString& Text, const AnsiString& Key) {
+  AnsiString result = Text;
+  for (size_t i = 0; i < result.size(); ++i) {
+    result[i] = static_cast<char>(result[i] ^ Key[i % Key.size()]);
+  }
+  return result;
+}
+
+bool HasMarker(const AnsiString& Text) { return Text.compare(0, JumbleMarker.size(), JumbleMarker) == 0; }
+
+}  // namespace
+
+AnsiString GenerateJumbleKey() {
+  static std::mutex lock;
+  static std::mt19937 engine{std::random_device{}()};
+  const std::lock_guard<std::mutex> guard(lock);
+  std::uniform_int_distribution<int> code(1, 254);
+  AnsiString key(16, '\0');
+  for (char& c : key) {
+    c = static_cast<char>(code(engine));
+  }
+  return key;
+}
+
+AnsiString GetJumbleKey() {
+  bool level_set = false;
+  int32_t level = 0;
+  AnsiString key;
+  try {
+    TRegistry reg(KEY_READ);
+    reg.SetRootKey(JumbleRootKey);
+    if (reg.OpenKeyReadOnly("\\" + JumbleSecurityKey)) {
+      if (reg.ValueExists("Level")) {
+        level = reg.GetDataType("Level") == rdInteger ? reg.ReadInteger("Level")
+                                                      : StrToInt(reg.ReadString("Level"));
+        level_set = true;
+      }
+      if (reg.GetDataType("JumbleKey") == rdString) {
+        key = reg.ReadString("JumbleKey");
+      }
+    }
+  } catch (const EConvertError&) {
+    throw;  // a "Level" that is not a number is reported
+  } catch (const std::exception&) {
+    // A registry that cannot be read counts as holding no settings.
+    level_set = false;
+  }
+  if (!level_set) {
+    try {
+      TRegistry reg(KEY_ALL_ACCESS);
+      reg.SetRootKey(JumbleRootKey);
+      if (reg.OpenKey("\\" + JumbleSecurityKey, true)) {
+        key = GenerateJumbleKey();
+        reg.WriteString("Level", "2");
+        reg.WriteString("JumbleKey", key);
+        level = 2;
+        level_set = true;
+      }
+    } catch (const std::exception&) {
+      // A registry that cannot be written: no key, the password stays plain.
+      level_set = false;
+    }
+  }
+  if (!level_set || level <= 0) {
+    return {};
+  }
+  return level == 1 ? JumbleMarker : key;
+}
+
+AnsiString JumblePassword(const AnsiString& Password, const AnsiString& Key) {
+  if (Key.empty() || HasMarker(Password)) {
+    return Password;
+  }
+  const AnsiString mixed = XorWithKey(Password, Key);
+  return JumbleMarker + BinaryToHexText(mixed.data(), static_cast<int32_t>(mixed.size()));
+}
+
+AnsiString UnjumblePassword(const AnsiString& Text, const AnsiString& Key) {
+  if (Key.empty() || !HasMarker(Text)) {
+    return Text;
+  }
+  const AnsiString hex = Text.substr(JumbleMarker.size());
+  if (hex.empty()) {
+    return {};
+  }
+  AnsiString bytes(hex.size() / 2, '\0');
+  HexTextToBinary(hex, bytes.data(), static_cast<int32_t>(bytes.size()));
+  return XorWithKey(bytes, Key);
 }
 
 }  // namespace pelvar

@@ -7,6 +7,7 @@
 
 #include "dbclient/IB_Header.h"
 #include "platform/currency.h"
+#include "platform/registry.h"
 #include "platform/sysutils.h"
 #include "platform/types.h"
 
@@ -82,5 +83,33 @@ AnsiString GetEnvironmentValue(const AnsiString& Name);
 // Lower and upper bound keys of a soundex range search.
 int32_t SoundExKey(const AnsiString& Text);
 int32_t SoundExMaxKey(const AnsiString& Text);
+
+
+// --- Password scrambling ------------------------------------------------------------------
+// A saved password is the marker followed by the hex digits of the password XORed with
+// a key. The key follows the security level kept in the registry (below
+// JumbleRootKey, key JumbleSecurityKey, string values "Level" and "JumbleKey"): level 0
+// no key (passwords stay plain), level 1 the marker itself, level 2 and above the
+// random key stored there. The first use on a machine without settings stores level 2
+// and a new random key.
+
+// The marker that begins every scrambled text; also the library's fixed key.
+extern const AnsiString JumbleMarker;
+// The registry key of the security settings, below the root.
+extern const AnsiString JumbleSecurityKey;
+// The root under which GetJumbleKey looks; HKEY_CURRENT_USER at start. Shared by the
+// process: switch it only inside ProcessCriticalSection (IB_Session.h).
+extern HKEY JumbleRootKey;
+
+// 16 characters with codes 1 to 254, at random.
+AnsiString GenerateJumbleKey();
+// The key of the current security level (see above); empty when the settings can be
+// neither read nor written.
+AnsiString GetJumbleKey();
+// Password unchanged for an empty key or when it already begins with the marker.
+AnsiString JumblePassword(const AnsiString& Password, const AnsiString& Key);
+// Text unchanged for an empty key or when it does not begin with the marker. A
+// malformed hex part raises the plain Exception of HexTextToBinary.
+AnsiString UnjumblePassword(const AnsiString& Text, const AnsiString& Key);
 
 }  // namespace pelvar

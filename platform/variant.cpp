@@ -157,10 +157,15 @@ TVarType Variant::VarType() const {
   return type_;
 }
 
+// Every element access goes through here: a Variant that holds no array is a bad cast.
 const Variant::ArrayData& Variant::Array() const {
+  if (!IsArray()) throw EVariantError(kInvalidCast);
   return *std::get<std::unique_ptr<ArrayData>>(data_);
 }
-Variant::ArrayData& Variant::Array() { return *std::get<std::unique_ptr<ArrayData>>(data_); }
+Variant::ArrayData& Variant::Array() {
+  if (!IsArray()) throw EVariantError(kInvalidCast);
+  return *std::get<std::unique_ptr<ArrayData>>(data_);
+}
 
 void Variant::CastError(TVarType to) const {
   if (IsArray() || (to & varArray) != 0) throw EVariantError(kInvalidCast);
