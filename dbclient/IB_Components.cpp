@@ -563,46 +563,4 @@ void TIB_Session::RemoveFromTimerList(TIB_Component* Comp) {
   }
 }
 
-// --- Transaction ----------------------------------------------------------------------------
-
-TIB_Transaction::TIB_Transaction(TComponent* Owner) : TIB_Component(Owner) {}
-
-TIB_Transaction::~TIB_Transaction() { SetIB_Session(nullptr); }
-
-void TIB_Transaction::SetIB_Session(TIB_Session* Value) {
-  if (Value == session_) {
-    return;
-  }
-  if (session_ != nullptr && !internal_) {
-    if (session_->FocusedTransaction() == this) {
-      session_->SetFocusedTransaction(nullptr);
-    }
-    RemoveFromComponentList(session_->TransactionList(), this);
-  }
-  TIB_Component::SetIB_Session(Value);
-  if (session_ != nullptr && !internal_) {
-    session_->TransactionList().push_back(this);
-  }
-}
-
-void TIB_Transaction::SetAnnounceFocus(bool Value) {
-  if (Value == announce_focus_) {
-    return;
-  }
-  announce_focus_ = Value;
-  if (Value) {
-    SetFocus();
-  }
-}
-
-void TIB_Transaction::SetFocus() { GetIB_Session()->SetFocusedTransaction(this); }
-
-void TIB_Transaction::Close() {}
-
-void TIB_Transaction::RemoveConnection(TIB_Connection* AConnection) {
-  if (AConnection != nullptr) {
-    AConnection->RemoveTransaction(this);
-  }
-}
-
 }  // namespace pelvar

@@ -1,15 +1,16 @@
 // The library's component base, the per-thread session, the connection with its
-// connection link, and the transaction; the library's string lists come with them
+// connection link and connect characteristics, the transaction with its link, and the
+// database component; the library's string lists come with them
 // (IB_Components_stringlist.h), the blob stream apart (IB_Components_blobstream.h, as
 // it needs the statement engine's rows). The statement, dataset, data-source and data
 // link classes live in the statement engine and are only named here; the session keeps
 // them in its lists as library components and reaches them through the focus
-// operations of TIB_Component.
+// operations of TIB_Component. What a transaction's ending asks of a dataset is the
+// IB_TransactionDataset interface, which the statement engine's dataset implements.
 //
-// The transaction carries what the session and the connection need of it so far
-// (session membership, focus, the handle, Close); it grows its full behaviour in place.
-// The connection's cooperation with the statement-handle cache and pool, the schema
-// cache and the parameter-order probe goes through the virtual seams marked in it.
+// The connection's cooperation with the statement-handle cache and pool and the schema
+// cache goes through the virtual seams marked in it; so does the transaction's DML
+// cache (FlushDMLCache).
 #pragma once
 
 #include <array>
@@ -435,6 +436,44 @@ using TIB_CompareTextEvent =
     std::function<int(TIB_Column* IB_Field, const AnsiString& S1, const AnsiString& S2)>;
 using TIB_GetHighCollateChar = std::function<void(TIB_Column* IB_Field, char& AChar)>;
 
+// The facts the server gives once per attachment about the database and itself.
+struct TIB_ConnectCharacteristics {
+  int32_t dbAllocation = 0;
+  uint8_t dbBase_Level[2] = {0, 0};
+  uint8_t dbId_Count = 0;
+  AnsiString dbFile_Name;
+  AnsiString dbSite_Name;
+  uint8_t dbImplementation[3] = {0, 0, 0};
+  uint8_t dbNo_Reserve = 0;
+  uint8_t dbForced_Writes = 0;
+  uint16_t dbODS_Minor_Version = 0;
+  uint16_t dbODS_Version = 0;
+  uint16_t dbPage_Size = 0;
+  uint8_t dbVersion_Count = 0;
+  AnsiString dbVersion;
+  uint8_t dbServer_Version_Count = 0;
+  // Empty when the server does not answer the item.
+  AnsiString dbServer_Version;
+  // Parsed from the server version text ("LI-V3.0.11.33703 Firebird 3.0": LI, V,
+  // Firebird 3.0, 3, 0, 11, 33703).
+  AnsiString dbServer_Platform;
+  AnsiString dbServer_Kind;
+  AnsiString dbServer_Name;
+  int32_t dbServer_Major = 0;
+  int32_t dbServer_Minor = 0;
+  int32_t dbServer_Release = 0;
+  int32_t dbServer_Build = 0;
+  int32_t dbSweep_Interval = 0;
+  int32_t dbPage_Buffers = 0;
+  // 0 when the server does not answer these three.
+  int32_t dbSQL_Dialect = 0;
+  uint8_t dbRead_Only = 0;
+  int32_t dbSize_In_Pages = 0;
+};
+
+// Fills the parsed server fields of C from C.dbServer_Version.
+void ParseServerVersion(TIB_ConnectCharacteristics& C);
+
 // What the login dialog shows and gives back.
 struct TIB_LoginDialogValues {
   AnsiString Caption;
@@ -455,9 +494,8 @@ extern TIB_LoginDialogHook LoginDialogHook;
 // One attachment to one database: its parameters (Params, mostly exposed again as
 // typed properties), the attachment handle, the components that use it and its links.
 //
-// The statement-handle cache and connection pool, the schema cache, the connect
-// characteristics and the parameter-order probe plug in through the virtual seams
-// marked below.
+// The statement-handle cache and connection pool and the schema cache plug in through
+// the virtual seams marked below.
 class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
  public:
   explicit TIB_Connection(TComponent* Owner);
@@ -474,7 +512,38 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   TIB_ConnectionStatus Status() const { return status_; }
   // The attachment was found dead: the next disconnect attempts no detach.
   bool ConnectionLost() const { return lost_; }
+  // Marks the connection and every transaction on its list lost.
   void MarkConnectionLost();
+  // True when not connected or when the attachment answers an information call; a
+  // lost-connection answer marks the connection lost. Never raises.
+  bool CheckConnection();
+
+  // --- Connect characteristics and identifiers
+  // A copy of the server's facts, read once per attachment. Raises EIB_ConnectionError
+  // "Nemohu získat charakteristiku spojení" when not connected.
+  void GetConnectCharacteristics(TIB_ConnectCharacteristics& C);
+  TIB_ConnectCharacteristics Characteristics() {
+    TIB_ConnectCharacteristics c;
+    GetConnectCharacteristics(c);
+    return c;
+  }
+  // isc_database_info on the attachment with item and buffer lengths High + 1; a
+  // failure is raised through the session.
+  void API_DatabaseInfo(const char* Items, int16_t ItemsHigh, char* Buffer, int16_t BufferHigh);
+  // An identifier as the user wrote it, as the server will compare it; and as stored
+  // in the system tables. Both need a connection.
+  void MakeIdent(const AnsiString& S, AnsiString& R);
+  void MakeStoredIdent(const AnsiString& S, AnsiString& R);
+  AnsiString MakeIdent(const AnsiString& S) {
+    AnsiString r;
+    MakeIdent(S, r);
+    return r;
+  }
+  AnsiString MakeStoredIdent(const AnsiString& S) {
+    AnsiString r;
+    MakeStoredIdent(S, r);
+    return r;
+  }
   // The attachment was handed to the connection pool: the next detach is skipped.
   bool Pooled() const { return pooled_; }
 
@@ -661,9 +730,9 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   // Seam of the connection pool: takes over a pooled attachment with the attach
   // strings; false when none matches (always, until the pool exists).
   virtual bool TakePooledAttachment() { return false; }
-  // Seam of the parameter-order decision for poAuto: false (the new order, as
-  // servers with on-disk structure 10 and later describe) until the probe exists.
-  virtual bool ProbeOldParameterOrder() { return false; }
+  // The parameter-order decision for poAuto: true unless connected to a database of
+  // on-disk structure 10 or later, where a described test query decides.
+  virtual bool ProbeOldParameterOrder();
 
   // --- Other published properties
   bool AnnouncesFocus() const override { return announce_focus_; }
@@ -789,8 +858,8 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void StartDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void FinishDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void WriteLoginRegistry();
-  // The server's page size, dialect and sweep interval, read once per attachment.
-  void LoadServerFacts();
+  // Reads the server's facts into the kept record.
+  void LoadConnectCharacteristics();
   // True when an information call on the attachment succeeds.
   bool AttachmentAnswers();
 
@@ -836,9 +905,7 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   // once the disconnect is complete.
   std::exception_ptr pending_detach_error_;
   bool facts_loaded_ = false;
-  uint16_t server_page_size_ = 0;
-  int16_t server_dialect_ = 0;
-  int32_t server_sweep_interval_ = 0;
+  TIB_ConnectCharacteristics characteristics_;
 
   std::unique_ptr<TIB_StringProperty> ColumnAttributes_, DefaultValues_, FieldsAlignment_,
       FieldsCharCase_, FieldsDisplayLabel_, FieldsGridLabel_, FieldsGridTitleHint_,
@@ -901,36 +968,435 @@ enum TIB_TransactionState : uint8_t {
   tsRollbackRefreshPending = 12,
 };
 
+// The diagnostic text of a state ("State=Inactive" ...).
+AnsiString TransactionStateText(TIB_TransactionState State);
+
+// What a dataset does with its rows when its transaction ends.
+enum TIB_CommitAction : uint8_t {
+  caClose = 0,
+  caInvalidateCursor = 1,
+  caFetchAll = 2,
+  caRefreshKeys = 3,
+  caRefresh = 4,
+};
+enum TIB_RefreshAction : uint8_t {
+  raOpen = 0,
+  raKeepRowNum = 1,
+  raKeepDataPos = 2,
+  raKeepDataPosOrRowNum = 3,
+};
+
+// The transaction event codes sent to the transaction links.
+enum : uint8_t {
+  tetBeforeAssignment = 0,
+  tetAfterAssignment = 1,
+  tetBeforeStart = 2,
+  tetAfterStart = 3,
+  tetBeforeCommit = 4,
+  tetAfterCommit = 5,
+  tetBeforeCommitRetaining = 6,
+  tetAfterCommitRetaining = 7,
+  tetAfterSavePoint = 9,
+  tetBeforeRollback = 10,
+  tetAfterRollback = 11,
+  tetBeforeRollbackRetaining = 12,
+  tetAfterRollbackRetaining = 13,
+  tetAfterLosePoint = 15,
+  tetBeforeEnd = 16,
+  tetAfterEnd = 17,
+  tetStateChanged = 20,
+};
+
+// What a transaction's ending asks of each dataset of its list. The statement engine's
+// dataset implements it and joins the list through TIB_Transaction::AddDataset.
+class IB_TransactionDataset {
+ public:
+  virtual ~IB_TransactionDataset() = default;
+  virtual TIB_Component* DatasetComponent() = 0;
+  virtual TIB_Transaction* DatasetTransaction() = 0;
+  virtual TIB_Connection* DatasetConnection() = 0;
+  // In dstEdit, dstInsert or dstDelete; and in dstInsert alone.
+  virtual bool IsEditing() = 0;
+  virtual bool IsInserting() = 0;
+  virtual bool CachedUpdates() = 0;
+  // A buffered dataset (it can apply, commit and cancel cached updates).
+  virtual bool IsBuffered() = 0;
+  virtual TIB_CommitAction CommitAction() = 0;
+  virtual TIB_RefreshAction RefreshAction() = 0;
+  // Its server cursor is open.
+  virtual bool CursorIsOpen() = 0;
+  virtual bool GetIsOpen() = 0;
+  virtual bool GetActive() = 0;
+  virtual bool GetUnidirectional() = 0;
+  virtual bool GetReadOnly() = 0;
+  // The low five bits record posted inserts, deletes, edits and a refresh.
+  virtual uint8_t WorkFlags() = 0;
+  virtual void SetWorkFlags(uint8_t Value) = 0;
+  virtual bool RowLocked() = 0;
+  // Clears the row-lock flag (the transaction lowers its count itself).
+  virtual void ClearRowLock() = 0;
+  // The dataset of its MasterSource; nullptr when none.
+  virtual IB_TransactionDataset* MasterDataset() = 0;
+  virtual void SysPost() = 0;
+  virtual void SysCancel() = 0;
+  virtual void Close() = 0;
+  virtual void Refresh() = 0;
+  virtual void RefreshAll() = 0;
+  virtual void FetchAll() = 0;
+  virtual void ApplyUpdates() = 0;
+  virtual void CommitUpdates() = 0;
+  virtual void CancelUpdates() = 0;
+};
+
+// The limits of the time-out handling, in time-out units of 1/88400 of a day.
+class TIB_TimeoutProps : public TPersistent {
+ public:
+  uint16_t AllowCheckOAT = 120;
+  uint16_t Attempt = 1200;
+  int32_t AttemptMaxRows = 5000;
+  uint16_t AttemptTicks = 150;
+  uint16_t AttemptRetry = 5;
+  uint16_t NextAttempt = 900;
+  uint32_t PromptUser = 0;
+  uint16_t PromptUserDuration = 15;
+  uint16_t PromptUserRetry = 60;
+  uint16_t NextPromptUser = 0;
+  uint32_t ForceClosed = 0;
+  bool DisableCheckOATFromError = false;
+
+  // Copies every limit and both "next" values, not DisableCheckOATFromError.
+  void Assign(TPersistent* Source) override;
+};
+
+constexpr double IB_TimeoutUnitsPerDay = 88400.0;
+
+using TIB_TransactionEvent = std::function<void(TIB_Transaction* Sender)>;
+// May append items to Buffer (TPBSize bytes) from BufInd on and advance BufInd.
+using TIB_CustomizeTPBEvent = std::function<void(TIB_Transaction* Sender,
+                                                 TIB_Connection* AConnection,
+                                                 int32_t& BufInd, char* Buffer)>;
+using TIB_TransactionCanPauseEvent =
+    std::function<void(TIB_Transaction* Sender, bool& AllowPause)>;
+
+// One server transaction over one or more connections, started on demand with
+// isc_start_multiple and ended by commit or rollback or their retaining forms.
 class TIB_Transaction : public TIB_Component {
  public:
   explicit TIB_Transaction(TComponent* Owner);
   ~TIB_Transaction() override;
 
+  // --- State
   // Started while the transaction handle is not 0.
   bool GetStarted() const { return tr_handle_ != 0; }
   isc_tr_handle* GetTrHandlePtr() { return &tr_handle_; }
   TIB_TransactionState State() const { return state_; }
+  // The explicit flag.
+  bool InTransaction() const { return explicit_; }
+  bool ConnectionLost() const { return connection_lost_; }
+  // Set by a connection found dead.
+  void MarkConnectionLost() { connection_lost_ = true; }
+  bool Closing() const { return closing_; }
+  bool AttemptCommit() const { return attempt_commit_; }
+  int32_t PostPendingCount() const { return post_pending_; }
+  int32_t CachedUpdatesPendingCount() const { return cached_pending_; }
+  int32_t OpenCursorCount() const { return open_cursors_; }
+  int32_t RowLockCount() const { return row_locks_; }
+  void AdjustOpenCursorCount(int32_t Delta);
+  void AdjustRowLockCount(int32_t Delta);
+  bool HasPendingWork() const;
+  // Now − start time while started, else 0 (days).
+  double GetTimeActive() const;
 
-  // Keeps the session's transaction list; a transaction that leaves gives up the
-  // session's focus.
+  // --- Public operations
+  void StartTransaction();
+  void Commit();
+  void CommitRetaining();
+  void SavePoint();
+  void LosePoint();
+  void Rollback();
+  void RollbackRetaining();
+  // Ends whatever the transaction holds: an implicit AutoCommit transaction is
+  // committed, anything else rolled back.
+  virtual void Close();
+  void SetStarted(bool Value);
+  // Starts the server transaction when needed; returns GetStarted.
+  bool EnsureStarted();
+  // A statement changed data in the started transaction.
+  void Activate();
+  void AdjustPostPendingCount(int32_t Delta);
+  void AdjustCachedUpdatesPendingCount(int32_t Delta);
+  void SysBeforeExecDDL() {}
+  void SysAfterExecDDL() {}
+  // Ends an idle read-committed transaction older than AllowCheckOAT on the server;
+  // never raises.
+  void CheckOAT();
+
+  // --- Ending (also used by COMMIT and ROLLBACK statements)
+  void SysCommit(bool Refresh);
+  void SysRollback(bool Refresh);
+  void SysCommitRetaining(bool IsSavePoint);
+  void SysRollbackRetaining(bool IsLosePoint);
+  void PostAllDatasets();
+  void CancelAllDatasets();
+  // Applies the cached updates of ADatasets (all buffered datasets of the transaction,
+  // details first, when empty) in an explicit transaction and commits; any failure
+  // rolls back and is raised again.
+  void ApplyUpdates(const std::vector<IB_TransactionDataset*>& ADatasets);
+  void CancelUpdates(const std::vector<IB_TransactionDataset*>& ADatasets);
+  // Asks whether pending work is kept (1), the user cancelled (2) or it failed (3).
+  uint8_t ConfirmClose();
+
+  // --- Connections
+  int32_t Get_ConnectionCount() const { return static_cast<int32_t>(connection_links_.size()); }
+  TIB_Connection* GetConnection(int32_t Index) const;
+  int32_t IndexOfConnection(TIB_Connection* AConnection) const;
+  void AddConnection(TIB_Connection* AConnection);
+  virtual void RemoveConnection(TIB_Connection* AConnection);
+  void RemoveAllConnections();
+  virtual TIB_Connection* GetIB_Connection() const { return GetConnection(0); }
+  TIB_Connection* GetIB_Connection1() const { return GetConnection(1); }
+  TIB_Connection* GetIB_Connection2() const { return GetConnection(2); }
+  TIB_Connection* IB_Connection() const { return GetIB_Connection(); }
+  virtual void SetIB_Connection(TIB_Connection* Value) { SetConnectionAt(0, Value); }
+  void SetIB_Connection1(TIB_Connection* Value) { SetConnectionAt(1, Value); }
+  void SetIB_Connection2(TIB_Connection* Value) { SetConnectionAt(2, Value); }
+
+  // --- Statements, datasets, links (kept by them)
+  void AddStatement(TIB_Component* Statement);
+  void RemoveStatement(TIB_Component* Statement);
+  int32_t Get_StatementCount() const { return static_cast<int32_t>(statements_.size()); }
+  TIB_Component* GetStatement(int32_t Index) const;
+  void AddDataset(IB_TransactionDataset* Dataset);
+  void RemoveDataset(IB_TransactionDataset* Dataset);
+  int32_t Get_DatasetCount() const { return static_cast<int32_t>(datasets_.size()); }
+  IB_TransactionDataset* GetDataset(int32_t Index) const;
+  void AddTransactionLink(TIB_TransactionLink* Link);
+  void RemoveTransactionLink(TIB_TransactionLink* Link);
+  int32_t Get_TransactionLinkCount() const { return static_cast<int32_t>(links_.size()); }
+  // Every transaction link, in list order.
+  void ProcessLinkEvent(uint8_t Code);
+
+  // --- Properties
   void SetIB_Session(TIB_Session* Value) override;
-
   bool AnnouncesFocus() const override { return announce_focus_; }
   bool AnnounceFocus() const { return announce_focus_; }
   virtual void SetAnnounceFocus(bool Value);
   // Makes this the session's focused transaction.
   virtual void SetFocus();
+  void DoGainFocus() override;
+  void DoLoseFocus() override;
+  virtual bool GetAutoCommit() const { return auto_commit_ || server_auto_commit_; }
+  bool AutoCommit() const { return GetAutoCommit(); }
+  virtual bool IsAutoCommitStored() const { return GetAutoCommit() && !server_auto_commit_; }
+  virtual void SetAutoCommit(bool Value);
+  bool ServerAutoCommit() const { return server_auto_commit_; }
+  virtual void SetServerAutoCommit(bool Value);
+  bool ReadOnly() const { return read_only_; }
+  void SetReadOnly(bool Value);
+  TIB_Isolation Isolation() const { return isolation_; }
+  void SetIsolation(TIB_Isolation Value);
+  bool RecVersion() const { return rec_version_; }
+  void SetRecVersion(bool Value);
+  bool LockWait() const { return lock_wait_; }
+  void SetLockWait(bool Value);
+  int16_t TPBSize() const { return tpb_size_; }
+  TIB_StringList* ConfirmCancelPrompt() const { return confirm_cancel_prompt_.get(); }
+  void SetConfirmCancelPrompt(const TStrings* Value);
+  TIB_StringList* ConfirmClosePrompt() const { return confirm_close_prompt_.get(); }
+  void SetConfirmClosePrompt(const TStrings* Value);
+  TIB_TimeoutProps* TimeoutProps() const { return timeout_props_.get(); }
+  void SetTimeoutProps(TIB_TimeoutProps* Value) {
+    if (Value != nullptr) timeout_props_->Assign(Value);
+  }
 
-  // Ends whatever the transaction holds. (The transaction's ending is filled in with
-  // the transaction itself; until then there is nothing to end.)
-  virtual void Close();
-  // Leaves AConnection: here only the connection's list of transactions.
-  virtual void RemoveConnection(TIB_Connection* AConnection);
+  // --- Session timer: wanted while started.
+  bool WantsSessionTimer() override;
+
+  // --- Events
+  TIB_TransactionEvent BeforeStart, AfterStart, BeforeCommit, AfterCommit,
+      BeforeCommitRetaining, AfterCommitRetaining, BeforeSavePoint, AfterSavePoint,
+      BeforeLosePoint, AfterLosePoint, BeforeRollbackRetaining, AfterRollbackRetaining,
+      BeforeRollback, AfterRollback, BeforeEnd, AfterEnd, OnGainFocus, OnLoseFocus,
+      OnPauseChanged, OnTimeoutPromptUser;
+  TIB_CustomizeTPBEvent OnCustomizeTPB;
+  TIB_TransactionCanPauseEvent OnGetCanPause;
 
  protected:
+  void SetState(TIB_TransactionState NewState);
+  void ResetState(bool AllowNone);
+  void UpdateStateFromCounts();
+  void DoStateChanged() { ProcessLinkEvent(tetStateChanged); }
+  void SysBeforeStart();
+  void SysAfterStart();
+  void SysStartAborted();
+  void SysBeforeEnd();
+  void SysAfterEnd();
+  bool SysCommitBegin(bool Refresh);
+  void SysCommitEnd(bool Refresh);
+  bool SysRollbackBegin(bool Refresh);
+  void SysRollbackEnd(bool Refresh);
+  void DatasetEndPass(bool Before, bool IsCommit, bool Refresh);
+  void API_Start();
+  void API_Commit();
+  void API_CommitRetaining();
+  void API_Rollback();
+  void API_RollbackRetaining();
+  bool CheckConnectionLost();
+  void DoCustomizeTPB(TIB_Connection* AConnection, int32_t& BufInd, char* Buffer);
+  // The DML cache of posted changes (its own part): announced after a commit, dropped
+  // after a rollback. Nothing is cached yet.
+  virtual void FlushDMLCache(bool /*Announce*/) {}
+  void ConnectionLinkEvent(TIB_ConnectionLink* Link, TIB_ConnectionEventType Event);
+  void SetConnectionAt(int32_t Position, TIB_Connection* Value);
+  bool IsDestroying() const { return ComponentState().Contains(csDestroying); }
+  // One of the connections is being destroyed.
+  bool ConnectionGoing() const;
+  void Fire(const TIB_TransactionEvent& Event);
+  // Raises "Nemohu změnit hodnotu ... po nastartování" while started (after CheckOAT).
+  void CheckNotStarted(TIB_Msg Msg);
+
   isc_tr_handle tr_handle_ = 0;
   TIB_TransactionState state_ = tsNone;
   bool announce_focus_ = false;
+  bool auto_commit_ = false;
+  bool server_auto_commit_ = false;
+  bool read_only_ = false;
+  TIB_Isolation isolation_ = tiCommitted;
+  bool rec_version_ = true;
+  bool lock_wait_ = false;
+  int16_t tpb_size_ = 1024;
+  bool explicit_ = false;
+  bool closing_ = false;
+  bool attempt_commit_ = false;
+  bool connection_lost_ = false;
+  int32_t post_pending_ = 0;
+  int32_t cached_pending_ = 0;
+  int32_t open_cursors_ = 0;
+  int32_t row_locks_ = 0;
+  double start_time_ = 0;
+
+ private:
+  std::vector<TIB_ConnectionLink*> connection_links_;
+  std::vector<TIB_Component*> statements_;
+  std::vector<IB_TransactionDataset*> datasets_;
+  std::vector<TIB_TransactionLink*> links_;
+  std::unique_ptr<TIB_StringList> confirm_cancel_prompt_;
+  std::unique_ptr<TIB_StringList> confirm_close_prompt_;
+  std::unique_ptr<TIB_TimeoutProps> timeout_props_;
+};
+
+// A transaction preset for automatic use: AutoCommit, read committed, announcing its
+// focus.
+class TIB_TransactionDefault : public TIB_Transaction {
+ public:
+  explicit TIB_TransactionDefault(TComponent* Owner);
+};
+
+// A read-only default transaction (the schema cache's).
+class TIB_TransactionInternal : public TIB_TransactionDefault {
+ public:
+  explicit TIB_TransactionInternal(TComponent* Owner);
+};
+
+// --- Transaction link -------------------------------------------------------------------------
+
+using TIB_TransactionLinkEvent =
+    std::function<void(TIB_TransactionLink* Sender, TIB_Transaction* ATransaction)>;
+using TIB_TransactionLinkProcessEvent =
+    std::function<void(TIB_TransactionLink* Sender, uint8_t Event)>;
+
+// Through a link a component follows one transaction and hears every event code of it.
+class TIB_TransactionLink : public TIB_Component {
+ public:
+  explicit TIB_TransactionLink(TComponent* Owner);
+  ~TIB_TransactionLink() override;
+
+  TIB_Transaction* IB_Transaction() const { return transaction_; }
+  // The transaction being assigned (kept after the change).
+  TIB_Transaction* IncomingTransaction() const { return incoming_; }
+  // Event 0 while still on the old transaction, 1 on the new one; nothing when unchanged.
+  void SetIB_Transaction(TIB_Transaction* Value);
+  virtual void ProcessEvent(uint8_t Event);
+  bool GetStarted() const { return transaction_ != nullptr && transaction_->GetStarted(); }
+  bool ReceiveFocus() const { return receive_focus_; }
+  void SetReceiveFocus(bool Value);
+  void DoReceiveFocus(TIB_Component* Focused) override;
+  void SetIB_Session(TIB_Session* Value) override;
+  void Loaded() override;
+
+  TIB_TransactionLinkProcessEvent OnProcessEvent;
+  TIB_TransactionLinkEvent OnReceiveFocus;
+
+ private:
+  TIB_Transaction* transaction_ = nullptr;
+  TIB_Transaction* incoming_ = nullptr;
+  bool receive_focus_ = false;
+};
+
+// --- Database component -----------------------------------------------------------------------
+
+// A connection with its own default transaction (named "tr" + its name), whose
+// transaction properties and events it forwards.
+class TIB_Database : public TIB_Connection {
+ public:
+  explicit TIB_Database(TComponent* Owner);
+  ~TIB_Database() override;
+
+  void SetName(const AnsiString& Value) override;
+  void SetAnnounceFocus(bool Value) override;
+  void SetFocus() override;
+  // Only nil or the default transaction itself; anything else raises.
+  void SetDefaultTransaction(TIB_Transaction* Value) override;
+  // The streamed "TransIsolation" of older descriptions (an identifier).
+  void ReadTransIsolation(const AnsiString& Identifier);
+  // Makes a TIB_TransactionDefault owned by AOwner; descendants may make another kind.
+  virtual TIB_Transaction* CreateDefaultTransaction(TComponent* AOwner);
+
+ protected:
+  // Frees the default transaction and makes it again through CreateDefaultTransaction.
+  // The constructor makes the first one with this class's CreateDefaultTransaction; a
+  // descendant that overrides it calls this from its own constructor.
+  void RecreateDefaultTransaction();
+
+ public:
+
+  TIB_Transaction* Transaction() const { return DefaultTransaction(); }
+  bool GetAutoCommit() const { return Transaction()->GetAutoCommit(); }
+  void SetAutoCommit(bool V) { Transaction()->SetAutoCommit(V); }
+  bool ReadOnly() const { return Transaction()->ReadOnly(); }
+  void SetReadOnly(bool V) { Transaction()->SetReadOnly(V); }
+  TIB_Isolation Isolation() const { return Transaction()->Isolation(); }
+  void SetIsolation(TIB_Isolation V) { Transaction()->SetIsolation(V); }
+  bool RecVersion() const { return Transaction()->RecVersion(); }
+  void SetRecVersion(bool V) { Transaction()->SetRecVersion(V); }
+  bool LockWait() const { return Transaction()->LockWait(); }
+  void SetLockWait(bool V) { Transaction()->SetLockWait(V); }
+  TIB_TimeoutProps* TimeoutProps() const { return Transaction()->TimeoutProps(); }
+  void SetTimeoutProps(TIB_TimeoutProps* V) { Transaction()->SetTimeoutProps(V); }
+  int32_t _TransactionLinkCount() const { return Transaction()->Get_TransactionLinkCount(); }
+  // The default transaction's session-timer handler (called with the transaction).
+  void SetOnSessionTimer(TIB_SessionTimerEvent Handler) {
+    Transaction()->SetOnSessionTimer(std::move(Handler));
+  }
+
+  // The forwarded events, read and written whole.
+#define PELVAR_IB_DB_EVENT(Name)                                                         \
+  const TIB_TransactionEvent& Name() const { return Transaction()->Name; }              \
+  void Set##Name(TIB_TransactionEvent V) { Transaction()->Name = std::move(V); }
+  PELVAR_IB_DB_EVENT(BeforeStart)
+  PELVAR_IB_DB_EVENT(AfterStart)
+  PELVAR_IB_DB_EVENT(BeforeCommit)
+  PELVAR_IB_DB_EVENT(AfterCommit)
+  PELVAR_IB_DB_EVENT(BeforeCommitRetaining)
+  PELVAR_IB_DB_EVENT(AfterCommitRetaining)
+  PELVAR_IB_DB_EVENT(BeforeRollbackRetaining)
+  PELVAR_IB_DB_EVENT(AfterRollbackRetaining)
+  PELVAR_IB_DB_EVENT(BeforeRollback)
+  PELVAR_IB_DB_EVENT(AfterRollback)
+  PELVAR_IB_DB_EVENT(BeforeEnd)
+  PELVAR_IB_DB_EVENT(AfterEnd)
+#undef PELVAR_IB_DB_EVENT
+
 };
 
 }  // namespace pelvar

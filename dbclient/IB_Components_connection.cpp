@@ -59,17 +59,6 @@ AnsiString EnvironmentKey() {
   return key.empty() ? JumbleMarker : key;
 }
 
-// Little-endian integer of Len bytes, as the information calls answer.
-int32_t InfoInteger(const char* P, int32_t Len) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < Len && i < 4; ++i) {
-    value |= static_cast<uint32_t>(static_cast<uint8_t>(P[i])) << (8 * i);
-  }
-  if (Len == 1) return static_cast<int8_t>(value);
-  if (Len == 2) return static_cast<int16_t>(value);
-  return static_cast<int32_t>(value);
-}
-
 }  // namespace
 
 // --- Construction ----------------------------------------------------------------------------
@@ -99,7 +88,11 @@ TIB_Connection::~TIB_Connection() {
   }
   while (!transactions_.empty()) {
     const size_t before = transactions_.size();
-    transactions_.back()->RemoveConnection(this);
+    try {
+      transactions_.back()->RemoveConnection(this);
+    } catch (const std::exception&) {
+      // Going anyway.
+    }
     if (transactions_.size() == before) {
       transactions_.pop_back();
     }
@@ -384,8 +377,9 @@ int32_t RoundPageSize(int64_t Size) {
 
 uint16_t TIB_Connection::GetPageSize() {
   if (GetConnected()) {
-    LoadServerFacts();
-    return server_page_size_;
+    TIB_ConnectCharacteristics c;
+    GetConnectCharacteristics(c);
+    return c.dbPage_Size;
   }
   const AnsiString text = Param("PAGE SIZE");
   return static_cast<uint16_t>(RoundPageSize(text.empty() ? 1024 : StrToInt(text)));
@@ -402,8 +396,9 @@ void TIB_Connection::SetPageSize(uint16_t Value) {
 int16_t TIB_Connection::GetSQLDialect() {
   int32_t dialect;
   if (GetConnected()) {
-    LoadServerFacts();
-    dialect = server_dialect_;
+    TIB_ConnectCharacteristics c;
+    GetConnectCharacteristics(c);
+    dialect = c.dbSQL_Dialect;
   } else {
     const AnsiString text = Param("SQL DIALECT");
     dialect = text.empty() ? 3 : StrToInt(text);
@@ -419,8 +414,9 @@ void TIB_Connection::SetSQLDialect(int16_t Value) {
 
 uint16_t TIB_Connection::GetSweepInterval() {
   if (GetConnected()) {
-    LoadServerFacts();
-    return static_cast<uint16_t>(server_sweep_interval_);
+    TIB_ConnectCharacteristics c;
+    GetConnectCharacteristics(c);
+    return static_cast<uint16_t>(c.dbSweep_Interval);
   }
   const AnsiString text = Param("SWEEP INTERVAL");
   return static_cast<uint16_t>(text.empty() ? 0 : StrToInt(text));
@@ -431,43 +427,6 @@ void TIB_Connection::SetSweepInterval(uint16_t Value) {
     return;
   }
   SetParam("SWEEP INTERVAL", Value == 0 ? AnsiString() : IntToStr(Value));
-}
-
-void TIB_Connection::LoadServerFacts() {
-  if (facts_loaded_ || !GetConnected()) {
-    return;
-  }
-  static const char items[] = {static_cast<char>(isc_info_page_size),
-                               static_cast<char>(isc_info_sweep_interval),
-                               static_cast<char>(isc_info_db_sql_dialect),
-                               static_cast<char>(isc_info_end)};
-  char buffer[128] = {};
-  server_page_size_ = 0;
-  server_dialect_ = 0;
-  server_sweep_interval_ = 0;
-  GetIB_Session()->API_Call(this, ClientCallTable.isc_database_info, &db_handle_,
-                            static_cast<short>(sizeof items), items,
-                            static_cast<short>(sizeof buffer), buffer);
-  for (int32_t pos = 0; pos + 3 <= static_cast<int32_t>(sizeof buffer);) {
-    const auto item = static_cast<uint8_t>(buffer[pos]);
-    if (item == isc_info_end || item == isc_info_truncated) {
-      break;
-    }
-    const int32_t len = InfoInteger(buffer + pos + 1, 2);
-    if (len < 0 || pos + 3 + len > static_cast<int32_t>(sizeof buffer)) {
-      break;
-    }
-    const int32_t value = InfoInteger(buffer + pos + 3, len);
-    if (item == isc_info_page_size) {
-      server_page_size_ = static_cast<uint16_t>(value);
-    } else if (item == isc_info_sweep_interval) {
-      server_sweep_interval_ = value;
-    } else if (item == isc_info_db_sql_dialect) {
-      server_dialect_ = static_cast<int16_t>(value);
-    }
-    pos += 3 + len;
-  }
-  facts_loaded_ = true;
 }
 
 AnsiString TIB_Connection::GetConnectString() const {
@@ -754,8 +713,6 @@ void TIB_Connection::API_Disconnect() {
   facts_loaded_ = false;
   session->UpdateTimerList(this);
 }
-
-void TIB_Connection::MarkConnectionLost() { lost_ = true; }
 
 // --- Connecting -------------------------------------------------------------------------------
 

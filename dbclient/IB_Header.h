@@ -290,6 +290,7 @@ constexpr uint8_t isc_info_page_size = 14;
 constexpr uint8_t isc_info_num_buffers = 15;
 constexpr uint8_t isc_info_current_memory = 17;
 constexpr uint8_t isc_info_max_memory = 18;
+constexpr uint8_t isc_info_allocation = 21;
 constexpr uint8_t isc_info_attachment_id = 22;
 constexpr uint8_t isc_info_sweep_interval = 31;
 constexpr uint8_t isc_info_ods_version = 32;
@@ -297,6 +298,7 @@ constexpr uint8_t isc_info_ods_minor_version = 33;
 constexpr uint8_t isc_info_no_reserve = 34;
 constexpr uint8_t isc_info_forced_writes = 52;
 constexpr uint8_t isc_info_user_names = 53;
+constexpr uint8_t isc_info_set_page_buffers = 61;
 constexpr uint8_t isc_info_db_sql_dialect = 62;
 constexpr uint8_t isc_info_db_read_only = 63;
 constexpr uint8_t isc_info_db_size_in_pages = 64;
@@ -377,6 +379,7 @@ constexpr ISC_STATUS isc_net_event_listen_err = 335544725L;
 constexpr ISC_STATUS isc_net_read_err = 335544726L;
 constexpr ISC_STATUS isc_net_write_err = 335544727L;
 constexpr ISC_STATUS isc_lost_db_connection = 335544741L;
+constexpr ISC_STATUS isc_att_shutdown = 335544856L;
 
 // --- Entry points -------------------------------------------------------------------------
 //

@@ -218,8 +218,10 @@ struct TIB_SessionUnit {
 }  // namespace
 
 bool IsLostConnectionCode(int32_t Code) {
+  // An attachment the server has shut (deleted by an administrator, or its database
+  // shut down) is as dead as one whose network went away.
   return Code == isc_shutdown || (Code >= isc_network_error && Code <= isc_net_write_err) ||
-         Code == isc_lost_db_connection;
+         Code == isc_lost_db_connection || Code == isc_att_shutdown;
 }
 
 // --- Exceptions -----------------------------------------------------------------------

@@ -66,7 +66,8 @@ constexpr long kConstants[] = {
     isc_login, isc_except, isc_shutdown, isc_dsql_error, isc_unique_key_violation,
     isc_network_error, isc_net_connect_err, isc_net_connect_listen_err,
     isc_net_event_connect_err, isc_net_event_listen_err, isc_net_read_err,
-    isc_net_write_err, isc_lost_db_connection};
+    isc_net_write_err, isc_lost_db_connection, isc_att_shutdown, isc_info_allocation,
+    isc_info_set_page_buffers};
 }  // namespace mine
 
 #include <ibase.h>
@@ -130,7 +131,8 @@ constexpr long kReal[] = {
     isc_login, isc_except, isc_shutdown, isc_dsql_error, isc_unique_key_violation,
     isc_network_error, isc_net_connect_err, isc_net_connect_listen_err,
     isc_net_event_connect_err, isc_net_event_listen_err, isc_net_read_err,
-    isc_net_write_err, isc_lost_db_connection};
+    isc_net_write_err, isc_lost_db_connection, isc_att_shutdown, isc_info_allocation,
+    isc_info_set_page_buffers};
 
 static_assert(std::size(kReal) == std::size(mine::kConstants));
 

@@ -325,7 +325,8 @@ TEST(IBErrors, MessagesAreCutToTheirLimits) {
 }
 
 TEST(IBErrors, LostConnectionCodes) {
-  for (int32_t code : {335544528, 335544721, 335544722, 335544726, 335544727, 335544741}) {
+  for (int32_t code :
+       {335544528, 335544721, 335544722, 335544726, 335544727, 335544741, 335544856}) {
     EXPECT_TRUE(IsLostConnectionCode(code)) << code;
   }
   for (int32_t code : {0, 335544344, 335544720, 335544728, 335544740, 335544742}) {
