@@ -305,10 +305,6 @@ uint32_t Inflate(TStream* Source, TStream* Dest, TAbDeflateHelper* Helper) {
       window.Flush();
       total_out = window.TotalOut();
       result = 0;
-    } catch (const EAbAbortProgress&) {
-      window.Flush();
-      total_out = window.TotalOut();
-      result = 0;
     } catch (const EAbInternalInflateError& e) {
       try {
         window.Flush();
@@ -317,6 +313,8 @@ uint32_t Inflate(TStream* Source, TStream* Dest, TAbDeflateHelper* Helper) {
       if (log) log->LogLine("Internal exception raised: " + e.Message());
       throw EAbInflateError(e.Message());
     } catch (...) {
+      // Anything else, a user abort from the progress callback included, ends the
+      // run as it is: an aborted run has no checksum that a caller could compare.
       try {
         window.Flush();
       } catch (...) {

@@ -16,7 +16,8 @@ namespace pelvar {
 // after the compressed data. Helper may be null (the defaults); the caller's helper
 // receives CompressedCount and UncompressedCount.
 // Corrupt data raises EAbInflateError; a wrong pass phrase EAbInflatePasswordError;
-// reaching PartialLimit or an abort from the progress callback returns 0.
+// reaching PartialLimit returns 0; an abort from the progress callback
+// (EAbAbortProgress) propagates.
 uint32_t Inflate(TStream* Source, TStream* Dest, TAbDeflateHelper* Helper);
 
 // The block routines, each reading one block's body from the bit stream.

@@ -51,6 +51,9 @@ class TAbSpanStream : public TStream, public TObject {
   TAbMediaType MediaType() const { return media_type_; }
   int32_t Threshold() const { return threshold_; }
   int32_t SpanNumber() const { return span_number_; }
+  // The number of the volume now open, for a reader that opened a later volume of a
+  // set directly; reading on asks for the volumes after it.
+  void SetSpanNumber(int32_t Value) { span_number_ = Value; }
   const AnsiString& ImageName() const { return image_name_; }
   bool Cancelled() const { return cancelled_; }
   int64_t BytesWritten() const { return bytes_written_; }

@@ -607,7 +607,9 @@ void TAbZipArchive::OpenVolume(int32_t DiskNumber) {
       if (abort) throw EAbUserAbort();
     }
     SetArchiveStream(nullptr, false);
-    ReplaceStream(OpenReadStream(ArchiveName(), true));
+    auto volume = OpenReadStream(ArchiveName(), true);
+    if (DiskNumber >= 0) volume->SetSpanNumber(DiskNumber);
+    ReplaceStream(std::move(volume));
     if (current_disk_ == AbNoDisk && AbFindEndRecord(*Stream()) < 0) {
       DoRequestLastDisk(abort);
       if (abort) throw EAbUserAbort();
@@ -645,7 +647,10 @@ void TAbZipArchive::OpenVolume(int32_t DiskNumber) {
   }
   if (!DiskFileExists(AbDiskPath(name))) throw EAbFileNotFound();
   SetArchiveStream(nullptr, false);
-  ReplaceStream(OpenReadStream(name, true));
+  auto volume = OpenReadStream(name, true);
+  // Data that goes on past this volume's end continues on the next one of the set.
+  volume->SetSpanNumber(DiskNumber);
+  ReplaceStream(std::move(volume));
 }
 
 // --- Loading ---
@@ -690,6 +695,7 @@ void TAbZipArchive::LoadArchive() {
   stream->Seek(end_pos, TSeekOrigin::soBeginning);
   footer_.LoadFromStream(*stream);
   current_disk_ = footer_.DiskNumber;
+  if (auto* volume = dynamic_cast<TAbSpanStream*>(stream)) volume->SetSpanNumber(current_disk_);
   if (footer_.DiskNumber > 0) SetSpanned(true);
   // A Zip64 archive keeps its real values elsewhere and marks these fields.
   if (end_pos >= 20 && (footer_.TotalEntries == 0xFFFF || footer_.EntriesOnDisk == 0xFFFF ||

@@ -243,6 +243,9 @@ class TAbZipArchive : public TAbArchive {
   void SetCompressionMethodToUse(TAbZipSupportedMethod Value) { compression_method_to_use_ = Value; }
   TAbZipDeflationOption DeflationOption() const { return deflation_option_; }
   void SetDeflationOption(TAbZipDeflationOption Value) { deflation_option_ = Value; }
+  // An aborted extraction leaves the archive unusable until it is opened again.
+  void MarkInvalid() { SetStatus(asInvalid); }
+
   const AnsiString& Password() const { return password_; }
   void SetPassword(const AnsiString& Value) { password_ = Value; }
   uint8_t PasswordRetries() const { return password_retries_; }
