@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
   zip unzip python3 gzip tar zlib1g-dev
+  libgcab-dev gcab
   clang
 )
 
