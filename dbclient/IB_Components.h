@@ -721,15 +721,38 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void SysBeforeExecDDL();
   void SysAfterExecDDL();
   void FlushSchemaCache();
-  // Seams of the schema cache and of the statement-handle cache: nothing here yet.
+  // Seams of the schema cache: nothing here yet.
   virtual void InvalidateSchemaCache() {}
   virtual void DeleteSchemaCacheFiles() {}
-  virtual void TrimStatementHandles(int32_t /*Keep*/) {}
-  // Seam of the statements: unprepares one statement of the list.
-  virtual void UnprepareStatement(TIB_Component* /*Statement*/) {}
-  // Seam of the connection pool: takes over a pooled attachment with the attach
-  // strings; false when none matches (always, until the pool exists).
-  virtual bool TakePooledAttachment() { return false; }
+
+  // --- Statement-handle cache (IB_Components_handlecache.cpp)
+  // Gives Handle a statement handle of this attachment unless it holds one already
+  // (0 and PlaceholderHandle count as none): the most recently released one, else a new
+  // one from the server. A refused allocation raises and leaves the cache unchanged.
+  void AllocateStatementHandle(isc_stmt_handle& Handle);
+  // Takes Handle back into the cache (or drops it on the server when
+  // CacheStatementHandles is off; a refused drop is only recorded as the session's last
+  // result); Handle is 0 afterwards. 0 and PlaceholderHandle are only cleared.
+  void ReleaseStatementHandle(isc_stmt_handle& Handle);
+  // Drops the cached handles above position Keep (negative counts as 0) on the server,
+  // ignoring refusals, and shrinks the block to the handles kept.
+  virtual void TrimStatementHandles(int32_t Keep);
+  int32_t CachedStatementHandleCount() const { return handle_fill_; }
+  int32_t CachedStatementHandleCapacity() const { return handle_capacity_; }
+  // The cached handle at Index (0 = bottom); 0 outside.
+  isc_stmt_handle CachedStatementHandle(int32_t Index) const;
+  // Unprepares one statement of the list and gives up any statement handle it holds, so
+  // that no handle outlives its attachment (the statement engine defines it).
+  virtual void UnprepareStatement(TIB_Component* Statement);
+
+  // --- Connection pool (IB_Components_handlecache.cpp)
+  // Hands the attachment to the process-wide pool and disconnects without detaching;
+  // like Close when not connected. When the disconnect raises, the connection keeps its
+  // attachment (and nothing in the pool refers to it) and the exception passes on.
+  virtual void DisconnectToPool();
+  // Takes over a pooled attachment whose attach strings equal this connection's and
+  // that still answers; false when none does.
+  virtual bool TakePooledAttachment();
   // The parameter-order decision for poAuto: true unless connected to a database of
   // on-disk structure 10 or later, where a described test query decides.
   virtual bool ProbeOldParameterOrder();
@@ -889,6 +912,13 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
 
   TIB_Transaction* default_transaction_ = nullptr;
   bool cache_statement_handles_ = true;
+  // The statement-handle cache: a heap block (ReallocBuffer) of handle_capacity_
+  // entries, the first handle_fill_ of them cached handles (the last one on top).
+  isc_stmt_handle* handle_cache_ = nullptr;
+  int32_t handle_fill_ = 0;
+  int32_t handle_capacity_ = 0;
+  // Resizes the cache block to NewCapacity entries.
+  void ResizeHandleCache(int32_t NewCapacity);
   char escape_character_ = '\\';
   TIB_ConnectionFieldEntryTypeSet field_entry_types_;
   bool default_no_case_ = false;
@@ -912,6 +942,48 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
       FieldsDisplayFormat_, FieldsDisplayWidth_, FieldsEditMask_, FieldsReadOnly_,
       FieldsTrimming_, FieldsVisible_, GeneratorLinks_;
 };
+
+// The statement handle of a statement that has no server statement of its own; the
+// handle cache neither frees, caches nor hands it out.
+constexpr isc_stmt_handle PlaceholderHandle = ~isc_stmt_handle{0};
+
+// One attachment given up to the pool, with the strings it was attached with.
+class TIB_ConnectionPoolItem : public TObject {
+ public:
+  TIB_ConnectionPoolItem(isc_db_handle Handle, AnsiString Database, AnsiString User,
+                         AnsiString Password, AnsiString Role);
+  // Detaches the attachment when the item still holds it; a refusal is ignored.
+  ~TIB_ConnectionPoolItem() override;
+  isc_db_handle Handle = 0;
+  AnsiString Database, User, Password, Role;
+};
+
+// The process-wide pool of detached attachments; every change of its list happens
+// under its own lock.
+class TIB_ConnectionPool : public TObject {
+ public:
+  TIB_ConnectionPool();
+  // Clears (swallowing failures) and gives up its unit reference.
+  ~TIB_ConnectionPool() override;
+  // Frees (detaches) every item.
+  void Clear();
+  void Append(std::unique_ptr<TIB_ConnectionPoolItem> Item);
+  // The first item matching the four strings exactly is handed to Take, which answers
+  // whether it keeps the attachment; a declined item's attachment is abandoned and the
+  // scan goes on. True when one was kept.
+  bool TakeOver(const AnsiString& Database, const AnsiString& User, const AnsiString& Password,
+                const AnsiString& Role, const std::function<bool(isc_db_handle)>& Take);
+  int32_t Count();
+
+ private:
+  std::vector<std::unique_ptr<TIB_ConnectionPoolItem>> items_;
+  TRTLCriticalSection lock_;
+};
+
+// nullptr until the first DisconnectToPool.
+extern TIB_ConnectionPool* ConnectionPool;
+// Clears and frees the pool (also run when the program ends).
+void FreeConnectionPool();
 
 // --- Connection link --------------------------------------------------------------------------
 

@@ -108,6 +108,10 @@ TIB_Connection::~TIB_Connection() {
     default_transaction_->RemoveFreeNotification(this);
     default_transaction_ = nullptr;
   }
+  // Handles still cached belong to an attachment that is gone (or was pooled); only
+  // the block is given back.
+  ResizeHandleCache(0);
+  handle_fill_ = 0;
   SetIB_Session(nullptr);
 }
 
