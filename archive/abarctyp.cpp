@@ -235,6 +235,15 @@ TAbArchive::TAbArchive(const AnsiString& FileName, uint16_t Mode) {
   status_ = asIdle;
 }
 
+TAbArchive::TAbArchive(const AnsiString& FileName, uint16_t Mode, TAbNoArchiveStream) {
+  archive_name_ = FileName;
+  OnProgress = [this](uint8_t Progress, bool& Abort) { DoProgress(Progress, Abort); };
+  mode_ = Mode;
+  SetBaseDirectory(AbExecutableDirectory());
+  item_list_ = std::make_unique<TAbArchiveList>();
+  status_ = asIdle;
+}
+
 TAbArchive::~TAbArchive() {
   item_list_.reset();
   CloseLog();

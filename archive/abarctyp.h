@@ -195,6 +195,11 @@ class TAbArchive : public TObject {
   TAbArchive(const AnsiString& FileName, uint16_t Mode);
   ~TAbArchive() override;
 
+  // For a format that reaches its file by other means (the cabinet archive): the
+  // archive holds no archive stream; everything else as above.
+  struct TAbNoArchiveStream {};
+  TAbArchive(const AnsiString& FileName, uint16_t Mode, TAbNoArchiveStream);
+
   // --- The format's operations ---
   virtual std::unique_ptr<TAbArchiveItem> CreateItem(const AnsiString& FileName) = 0;
   virtual void ExtractItemAt(int32_t Index, const AnsiString& UseName) = 0;

@@ -1,0 +1,117 @@
+// Cabinet archives over the platform's cabinet library (platform/cabinet.h): the list
+// of a cabinet's files, extraction of a file, and a new cabinet built file by file.
+// The library is bound on first use; where it cannot be loaded every use raises
+// EAbNoCabinetDll. A cabinet archive has no archive stream.
+//
+// Names: an item's FileName is the ANSI (Windows-1250) form; the cabinet holds the
+// OEM (852) form, or UTF-8 when the file's name-is-UTF attribute is set.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "archive/abarctyp.h"
+#include "platform/cabinet.h"
+#include "platform/streams.h"
+
+namespace pelvar {
+
+constexpr int32_t AbCabTypeOf = 7;
+
+// The compression of new files: none, MSZIP or LZX (LZX cannot be written here:
+// adding with it fails with EAbFCIAddFileError).
+enum TAbCabCompressionType : uint8_t { ctNone = 0, ctMSZIP = 1, ctLZX = 2 };
+
+// Binds the cabinet library; raises EAbNoCabinetDll ("Cannot load cabinet.dll")
+// when it cannot be loaded.
+void AbBindCabinetLibrary();
+
+class TAbCabItem : public TAbArchiveItem {
+ public:
+  // The file continues from or into another cabinet.
+  bool PartialFile() const { return partial_file_; }
+  void SetPartialFile(bool Value) { partial_file_ = Value; }
+
+ private:
+  bool partial_file_ = false;
+};
+
+class TAbCabArchive : public TAbArchive {
+ public:
+  // A Mode that creates (0xFFFF, fmCreate) or writes makes a cabinet for writing;
+  // any other opens one for reading.
+  TAbCabArchive(const AnsiString& FileName, uint16_t Mode);
+  // Releases the library's contexts; files added since the last save are written.
+  ~TAbCabArchive() override;
+
+  std::unique_ptr<TAbArchiveItem> CreateItem(const AnsiString& FileName) override;
+  // Extracts to UseName (or the item's name when empty) under BaseDirectory with
+  // the extract options; a failure of the library is reported as an item failure
+  // (ptExtract, ecCabError) and leaves no partial file.
+  void ExtractItemAt(int32_t Index, const AnsiString& UseName) override;
+  // Not supported by the cabinet archive: nothing is written.
+  void ExtractItemToStreamAt(int32_t Index, TStream& Stream) override;
+  void TestItemAt(int32_t Index) override;
+  void Add(std::unique_ptr<TAbArchiveItem> Item) override;
+  void SetSpanningThreshold(int32_t Value) override;
+  virtual void DoConfirmOverwrite(AnsiString& Name, bool& Confirm);
+
+  TAbCabItem* CabItems(int32_t Index) const { return static_cast<TAbCabItem*>(Items(Index)); }
+  bool CreatedForWriting() const { return open_mode_ == 1; }
+  TAbCabCompressionType CompressionType() const { return compression_type_; }
+  void SetCompressionType(TAbCabCompressionType Value) { compression_type_ = Value; }
+  int32_t FolderThreshold() const { return folder_threshold_; }
+  void SetFolderThreshold(int32_t Value) { folder_threshold_ = Value; }
+  // The cabinet information of a loaded cabinet.
+  int32_t CabSize() const { return cab_info_.cbCabinet; }
+  int32_t FolderCount() const { return cab_info_.cFolders; }
+  int32_t SetID() const { return set_id_; }
+  int32_t CurrentCab() const { return current_cab_; }
+  bool HasPrev() const { return cab_info_.hasprev; }
+  bool HasNext() const { return cab_info_.hasnext; }
+  const AnsiString& NextCabinet() const { return next_cabinet_; }
+  const AnsiString& NextDisk() const { return next_disk_; }
+
+ protected:
+  void LoadArchive() override;
+  void SaveArchive() override;
+
+ private:
+  void CreateCompressor();
+  void CreateDecompressor();
+  void ReleaseContexts();
+  // The library's value of a compression type.
+  uint16_t LibraryCompression() const;
+  // The ANSI form of a name as the cabinet holds it.
+  static AnsiString NameFromCabinet(const AnsiString& Raw, uint16_t Attributes);
+
+  AnsiString cab_name_;
+  AnsiString cab_path_;
+  CCAB fci_params_;
+  HFCI fci_ = nullptr;
+  HFDI fdi_ = nullptr;
+  ERF erf_;
+  FDICABINETINFO cab_info_;
+  uint32_t item_progress_ = 0;
+  TAbCabCompressionType compression_type_ = ctMSZIP;
+  int32_t folder_threshold_ = 0;
+  uint8_t open_mode_ = 0;
+  int32_t set_id_ = 0;
+  int32_t current_cab_ = 0;
+  AnsiString next_cabinet_;
+  AnsiString next_disk_;
+  // Items added since the last save, in the order the library receives them.
+  std::vector<TAbArchiveItem*> pending_;
+  size_t pending_done_ = 0;
+  bool written_ = false;
+  // The file an extraction writes to.
+  TFileStream* extract_out_ = nullptr;
+};
+
+// The type test of the detection: 7 when the file loads as a cabinet, 0 when the
+// library's decompressor cannot be made; other failures (EAbNoCabinetDll,
+// EAbInvalidCabFile, ...) propagate.
+int32_t AbCabKindOf(const AnsiString& FileName);
+
+}  // namespace pelvar
