@@ -97,7 +97,12 @@ AnsiString TIB_Column::GetFullName() const {
   return row_->GetRelationCount() < 2 ? GetAliasName() : GetQualifiedAliasName();
 }
 
-AnsiString TIB_Column::GetDisplayName() const { return StripQuotes(GetAliasName()); }
+AnsiString TIB_Column::GetDisplayName() const {
+  if (DisplayLabel == "-") return {};
+  if (DisplayLabel == "/-") return "-";
+  if (!DisplayLabel.empty()) return DisplayLabel;
+  return StripQuotes(GetAliasName());
+}
 
 AnsiString TIB_Column::GetBDEFieldName() {
   if (!row_->field_names_made_) row_->MakeBDEFieldNames();
@@ -178,8 +183,7 @@ bool TIB_Column::GetAttributeValue(const AnsiString& Keyword, AnsiString& Value)
 }
 
 bool TIB_Column::IsAttributeSet(const AnsiString& Keyword) const {
-  AnsiString value;
-  return GetAttributeValue(Keyword, value);
+  return row_->statement_->ColumnIsAttributeSet(this, Keyword);
 }
 
 AnsiString TIB_Column::GetBoolTrue() const {
@@ -807,11 +811,6 @@ AnsiString TIB_Column::GetDisplayText() {
   return GetAsString();
 }
 
-int32_t TIB_Column::GetDefaultWidth() {
-  const int32_t name_len = static_cast<int32_t>(Trim(GetAliasName()).size());
-  const int16_t t = BaseType();
-  const int32_t data_len = (t == SQL_TIMESTAMP || t == SQL_QUAD || t == SQL_INT64) ? 16 : GetSQLLen();
-  return std::clamp(8 * std::max(name_len, data_len), 70, 200);
-}
+int32_t TIB_Column::GetDefaultWidth() { return CalcWidth(false); }
 
 }  // namespace pelvar

@@ -319,6 +319,8 @@ void TIB_Row::CancelBlobs() {
   for (int32_t i = 0; i < blob_count_ + array_count_; ++i) {
     if (blob_nodes_[static_cast<size_t>(i)].Changed) ClearBlobNode(&blob_nodes_[static_cast<size_t>(i)]);
   }
+  // Edited values kept in the chain of the row's node go the same way.
+  CancelNodeBlobs();
 }
 
 void TIB_Row::PurgeBlobCache() {

@@ -34,6 +34,7 @@ namespace pelvar {
 class TIB_Row;
 class TIB_Column;
 class TIB_RowOwner;
+struct TIB_Node;
 
 // Row types.
 constexpr uint8_t rtParams = 0;
@@ -115,6 +116,18 @@ class TIB_RowOwner : public TIB_Component {
   }
   virtual bool GetColumnReadOnly(const TIB_Column* /*Column*/) const { return false; }
   virtual bool GetColumnRequired(const TIB_Column* /*Column*/) const { return false; }
+  // Attribute keywords with the connection's defaults (NOCASE, NOTRAILING) applied.
+  virtual bool ColumnIsAttributeSet(const TIB_Column* Column, const AnsiString& Keyword) const;
+  // The statement's display-setting list Which (the cl* indexes) that the column
+  // setters write back into; nullptr when the owner keeps none.
+  virtual TIB_StringList* ColumnPropertyList(int32_t /*Which*/) { return nullptr; }
+  // Writes Value as Column's entry of List; an empty Value removes the entry.
+  virtual void SetColumnListValue(const TIB_Column* /*Column*/, TIB_StringList* /*List*/,
+                                  const AnsiString& /*Value*/) {}
+  // The layout nesting count: column moves rewrite the index list only at 0.
+  virtual int32_t GetLayoutLevel() const { return 0; }
+  // A field column moved: the owner rewrites its index list and reports the new layout.
+  virtual void ColumnIndexChanged() {}
   // Schema facts of a field: computed, and with a server default.
   virtual bool IsComputedField(const TIB_Column* /*Column*/) const { return false; }
   virtual bool HasServerDefault(const TIB_Column* /*Column*/) const { return false; }
@@ -220,14 +233,27 @@ class TIB_Row : public TObject {
 
   // --- Blob caches
   TIB_BlobCacheNode* GetBlobNode(int32_t Index) const;
-  // The chain the row's blobs live in (its own, while no dataset node is attached).
-  TIB_BlobCacheNode** GetBlobNodes() { return &own_chain_; }
+  // The chain the row's blobs live in: the attached node's, else the row's own.
+  TIB_BlobCacheNode** GetBlobNodes();
   void ResetBlobNodes(bool FreeChain);
   void PostBlobs();
   void AfterPostBlobs(bool Success);
   void CancelBlobs();
   void PurgeBlobCache();
   int32_t NewBlobIdCount() const { return new_blob_id_count_; }
+
+  // --- The buffered dataset's node the row shows (IB_Components_rownodes.cpp)
+  TIB_Node* RowNode() const { return row_node_; }
+  void SetRowNode(TIB_Node* Node) { row_node_ = Node; }
+  // Unpacks the node's row (and saved row) into the buffers; raises "No record data to
+  // load" when the node holds no row.
+  void LoadFromNode(bool Notify, bool WithBlobs);
+  // Packs the row into the node, with the edited blobs of a field row.
+  void SaveToNode();
+  // Drops the emptied blob nodes from the node's chain.
+  void PurgeNodeBlobs();
+  // The node half of CancelBlobs: forgets the edited blobs kept in the node's chain.
+  void CancelNodeBlobs();
   int32_t BlobCount() const { return blob_count_; }
   int32_t ArrayCount() const { return array_count_; }
 
@@ -273,6 +299,7 @@ class TIB_Row : public TObject {
   std::unique_ptr<TIB_BlobCacheNode[]> blob_nodes_;
   std::vector<int32_t> blob_node_index_;
   TIB_BlobCacheNode* own_chain_ = nullptr;
+  TIB_Node* row_node_ = nullptr;
   std::unique_ptr<TIB_StringList> relation_names_;
   uint8_t row_state_ = rsEmpty;
   int32_t update_level_ = 0;
@@ -292,6 +319,11 @@ class TIB_Row : public TObject {
 // --- Column base ------------------------------------------------------------------------------
 
 enum TIB_CharCase : uint8_t { ccNormal, ccUpper, ccLower, ccProper };
+// Which display-setting list a column setter writes (TIB_RowOwner::ColumnPropertyList).
+enum : int32_t {
+  clAlignment, clCharCase, clDisplayFormat, clDisplayLabel, clGridLabel, clGridTitleHint,
+  clDisplayWidth, clEditMask, clIndex, clReadOnly, clTrimming, clVisible,
+};
 enum TIB_ColumnTrimming : uint8_t {
   ctNone, ctNoneCheckLen, ctAll, ctAllCheckLen, ctBoth, ctBothCheckLen, ctLeft,
   ctLeftCheckLen, ctRight, ctRightCheckLen, ctSentence, ctSentenceCheckLen,
@@ -337,6 +369,8 @@ class TIB_Column : public TObject {
   bool GetIsExpression() const;
   bool GetComputed() const;
   bool GetReadOnly() const;
+  bool ReadOnlyFromList() const { return read_only_list_; }
+  bool ReadOnlyFromDataset() const { return read_only_dataset_; }
   void SetReadOnlyFlags(bool FromList, bool FromDataset) {
     read_only_list_ = FromList;
     read_only_dataset_ = FromDataset;
@@ -351,6 +385,30 @@ class TIB_Column : public TObject {
   AnsiString GetBoolFalse() const;
   bool GetDateOnly() const { return !date_format_.empty(); }
   bool GetTimeOnly() const { return !time_format_.empty(); }
+  const AnsiString& DateFormat() const { return date_format_; }
+  const AnsiString& TimeFormat() const { return time_format_; }
+
+  // --- Display settings (the statement's Fields lists fill the fields below)
+  AnsiString GetDisplayLabel() const;
+  AnsiString GetGridDisplayLabel() const;
+  AnsiString GetGridDisplayName() const;
+  int32_t GetDisplayWidth();
+  int32_t CalcWidth(bool ForGrid);
+  AnsiString GetEditMask() const;
+  bool GetIsMasked() const { return !GetEditMask().empty(); }
+  // Each setter writes the column's entry of the statement's list when the setting
+  // differs; the list's change handling then updates the column.
+  void SetAlignment(uint8_t Value);
+  void SetCharCase(TIB_CharCase Value);
+  void SetDisplayFormat(const AnsiString& Value);
+  void SetDisplayLabel(const AnsiString& Value);
+  void SetGridDisplayLabel(const AnsiString& Value);
+  void SetGridTitleHint(const AnsiString& Value);
+  void SetDisplayWidth(int32_t Value);
+  void SetEditMask(const AnsiString& Value);
+  void SetTrimming(TIB_ColumnTrimming Value);
+  void SetVisible(bool Value);
+  void SetIndex(int32_t Position);
 
   // --- Virtual value access (the base converts through text)
   virtual int32_t GetDataSize() { return 0; }
@@ -445,7 +503,15 @@ class TIB_Column : public TObject {
   TIB_ColumnTrimming Trimming = ctNone;
   bool Visible = true;
   AnsiString DisplayFormat;
+  AnsiString EditMask;
+  AnsiString DisplayLabel;
+  AnsiString GridLabel;
+  AnsiString GridTitleHint;
   int32_t DisplayWidth = -1;
+  // FieldsReadOnly keywords of the statement.
+  bool NoInsert = false;
+  bool NoEdit = false;
+  bool NoSearch = false;
   int32_t OrderingPos = -999;
 
   TIB_ColumnEvent OnValidate;

@@ -59,14 +59,6 @@ XSQLDA* SizeScratch(TIB_Session* Session, int Index, int32_t N) {
   return da;
 }
 
-int32_t VaxInteger(const char* P, int Length) {
-  int32_t value = 0;
-  for (int i = 0; i < Length; ++i) {
-    value |= static_cast<int32_t>(static_cast<uint8_t>(P[i])) << (8 * i);
-  }
-  return value;
-}
-
 bool IsRealHandle(isc_stmt_handle Handle) { return Handle != 0 && Handle != PlaceholderHandle; }
 
 }  // namespace
@@ -112,6 +104,10 @@ bool TIB_StatementLink::GetPrepared() const {
   return statement_ != nullptr && statement_->Prepared();
 }
 
+bool TIB_StatementLink::GetActive() const {
+  return statement_ != nullptr && statement_->Active();
+}
+
 // --- Construction and destruction -------------------------------------------------------------
 
 TIB_Statement::TIB_Statement(TComponent* Owner) : TIB_RowOwner(Owner) {
@@ -141,6 +137,10 @@ TIB_Statement::TIB_Statement(TComponent* Owner) : TIB_RowOwner(Owner) {
   column_attributes_ = std::make_unique<TIB_StringProperty>();
   calculated_fields_ = std::make_unique<TIB_StringProperty>();
   calculated_fields_->OnChange = [this](TObject* List) { SQLChanged(List); };
+  for (auto& list : fields_lists_) {
+    list = std::make_unique<TIB_StringProperty>();
+    list->OnChange = [this](TObject* List) { FieldsPropertyChanged(List); };
+  }
   connection_link_ = new TIB_ConnectionLink(this);
   connection_link_->OnProcessEvent = [this](TIB_ConnectionLink* L, TIB_ConnectionEventType E) {
     ProcessConnectionEvent(L, E);
@@ -188,6 +188,7 @@ TIB_Statement::~TIB_Statement() {
   join_links_->OnChange = nullptr;
   calculated_fields_->OnChange = nullptr;
   hints_->OnChange = nullptr;
+  for (auto& list : fields_lists_) list->OnChange = nullptr;
   connection_link_->OnProcessEvent = nullptr;
   transaction_link_->OnProcessEvent = nullptr;
   params_->ClearColumns();
@@ -248,13 +249,17 @@ void TIB_Statement::DoStatementEvent(const TIB_StatementEvent& Handler) {
 void TIB_Statement::SetSQL(const TStrings* Value) {
   if (Value == nullptr) {
     sql_->Clear();
+  } else if (auto* other = dynamic_cast<const TIB_SQLStrings*>(Value)) {
+    if (other != sql_.get()) sql_->Assign(const_cast<TIB_SQLStrings*>(other));
   } else {
     sql_->SetText(Value->Text());
   }
 }
 
-void TIB_Statement::SQLChanged(TObject*) {
-  if (preparing_ || ignore_sql_changes_) {
+void TIB_Statement::SQLChanged(TObject* List) {
+  bool apply = !(preparing_ || ignore_sql_changes_);
+  SysStringsChanged(List, apply);
+  if (!apply) {
     return;
   }
   if (prepared_) {
@@ -320,12 +325,30 @@ void TIB_Statement::DoPrepareSQL() {
 
 void TIB_Statement::SysPrepareServerSQL() {
   const char param_char = param_check_ ? param_char_ : '\0';
+  const bool has_plan = GetOrderingPlan();
+  SysApplyForUpdate();
   AnsiString text;
   SubstituteMacros(sql_->Text(), text);
   if (text != sql_->Text()) {
     sql_->SetText(text);
   }
   DoPrepareSQL();
+  SysBuildServerSQL();
+  AnsiString without_plan;
+  if (has_plan) {
+    int32_t chars = 0;
+    ParseSQLParams(sql_->Text(), static_cast<TStrings*>(nullptr), nullptr, nullptr, without_plan,
+                   param_char, true, chars, false);
+    try {
+      FlagGuard plan_guard(building_plan_variant_);
+      SysApplyForUpdate();
+      SysApplyOrderingPlan();
+      SysBuildServerSQL();
+    } catch (...) {
+      server_sql_current_ = false;
+      throw;
+    }
+  }
   const bool old_order = IB_Connection() != nullptr && IB_Connection()->OldParameterOrder();
   int32_t comment_chars = 0;
   AnsiString server;
@@ -339,9 +362,15 @@ void TIB_Statement::SysPrepareServerSQL() {
                  [this](const AnsiString& M, AnsiString& R) { DoMacroSubstitute(M, R); },
                  expanded);
     server = expanded;
+    if (has_plan) {
+      ExpandMacros(without_plan, GetMacroBegin(), GetMacroEnd(),
+                   [this](const AnsiString& M, AnsiString& R) { DoMacroSubstitute(M, R); },
+                   expanded);
+      without_plan = expanded;
+    }
   }
   server_sql_ = server;
-  server_sql_no_plan_ = server;
+  server_sql_no_plan_ = has_plan ? without_plan : server;
 }
 
 void TIB_Statement::AddSQLHistory() {
@@ -629,13 +658,9 @@ void TIB_Statement::SysPrepareFailed() {
 }
 
 void TIB_Statement::SysClose() {
+  // A singleton execute closes its server cursor itself; datasets close theirs.
   if (active_) {
     active_ = false;
-    if (IsRealHandle(stmt_handle_) && ClientCallTable.isc_dsql_free_statement != nullptr) {
-      TIB_Session* session = GetIB_Session();
-      session->SetLastResult(CallClient(ClientCallTable.isc_dsql_free_statement,
-                                        session->StatusVector(), &stmt_handle_, DSQL_close));
-    }
     DoActiveChange();
   }
 }
@@ -727,35 +752,6 @@ void TIB_Statement::SysUnprepareHandle() {
     session->SetLastResult(result);
     session->HandleException(this);
   }
-}
-
-// --- Statement type ----------------------------------------------------------------------------
-
-int32_t TIB_Statement::GetStatementType() {
-  if (!statement_type_stale_ || !prepared_ || !IsRealHandle(stmt_handle_) ||
-      ClientCallTable.isc_dsql_sql_info == nullptr) {
-    return prepared_ ? statement_type_ : 0;
-  }
-  static const char items[] = {static_cast<char>(isc_info_sql_stmt_type)};
-  char buffer[16] = {};
-  TIB_Session* session = GetIB_Session();
-  session->API_Call(this, ClientCallTable.isc_dsql_sql_info, &stmt_handle_,
-                    static_cast<short>(sizeof items), items, static_cast<short>(sizeof buffer),
-                    buffer);
-  statement_type_ = 0;
-  if (static_cast<uint8_t>(buffer[0]) == isc_info_sql_stmt_type) {
-    const int32_t len = VaxInteger(buffer + 1, 2);
-    if (len > 0 && len <= 4) statement_type_ = VaxInteger(buffer + 3, len);
-  }
-  statement_type_stale_ = false;
-  return statement_type_;
-}
-
-int32_t TIB_Statement::StatementType() const { return prepared_ ? statement_type_ : 0; }
-
-bool TIB_Statement::IsSelectStatement() {
-  const int32_t t = GetStatementType();
-  return t == isc_info_sql_stmt_select || t == isc_info_sql_stmt_select_for_upd;
 }
 
 // --- Connection and transaction ----------------------------------------------------------------
@@ -1082,22 +1078,12 @@ void TIB_Statement::SysLayoutRows() {
   if (repreparing_) {
     return;
   }
-  if (relation_aliases_stale_) {
-    relation_aliases_->Clear();
-    ParseRelationAliases(sql_->Text(), relation_aliases_.get());
-    relation_aliases_stale_ = false;
-  }
+  SysParseRelationAliases();
   fields_->SetColumnCount(static_cast<int16_t>(field_count_));
   if (prepared_ && IsSelectStatement()) {
     fields_->LoadRelationAliases();
     if (ServerMajorVersion() >= 2) {
-      for (int32_t i = 0; i < fields_->ColumnCount(); ++i) {
-        TIB_Column* c = fields_->GetColumn(i);
-        const AnsiString alias = c->GetRelAlias();
-        if (!alias.empty() && relation_aliases_->IndexOfLinkName(alias) < 0) {
-          relation_aliases_->Add(alias + "=" + c->GetRelName());
-        }
-      }
+      SysCompleteRelationAliases();
     }
   }
 }

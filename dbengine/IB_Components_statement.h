@@ -5,6 +5,11 @@
 //
 // TIB_DSQL is the statement as the application places it; TIB_StatementLink the base of
 // everything that follows a statement's events.
+//
+// The implementation is split: IB_Components_statement.cpp (binding, prepare, rows,
+// links), _statement_sql.cpp (SQL analysis and the SQL strings), _statement_exec.cpp
+// (execution, statement type, row counts, execute immediate) and _statement_fields.cpp
+// (the Fields lists and the column rules).
 #pragma once
 
 #include <cstdint>
@@ -55,14 +60,41 @@ enum : uint8_t {
   setHintsChanged = 32,
 };
 
-// The list that holds a statement's SQL text.
+// The SQL clause numbers of GetSection.
+enum : int32_t {
+  ssSelect = 1, ssFrom = 2, ssWhere = 3, ssGroupBy = 4, ssHaving = 5, ssUnion = 6, ssPlan = 7,
+  ssOrderBy = 8, ssForUpdate = 9,
+};
+
+// The list that holds a statement's SQL text. It caches where each clause starts and
+// ends until the text changes; assigned from another statement's SQL it takes over that
+// statement's whole definition.
 class TIB_SQLStrings : public TIB_StringList {
  public:
   explicit TIB_SQLStrings(TIB_Statement* Statement) : statement_(Statement) {}
   TIB_Statement* Statement() const { return statement_; }
+  // The trimmed text of clause Number (1 SELECT list .. 9 FOR UPDATE); empty when absent.
+  void GetSection(int32_t Number, AnsiString& Text);
+  AnsiString GetSection(int32_t Number) {
+    AnsiString t;
+    GetSection(Number, t);
+    return t;
+  }
+  // Unprepares the own statement; from another statement's SQL it also copies the
+  // parameter values, the field property lists and the handlers; nullptr clears.
+  void Assign(TPersistent* Source) override;
+  void AssignTo(TPersistent* Dest) override;
+  // How many times the clauses were searched in the text (the cache's effect).
+  int32_t SectionSearches() const { return section_searches_; }
+
+ protected:
+  void Changing() override;
 
  private:
   TIB_Statement* statement_;
+  int32_t clause_start_[10] = {};
+  int32_t clause_end_[10] = {};
+  int32_t section_searches_ = 0;
 };
 
 // Follows one statement: hears its link events and may add to its SQL before a prepare.
@@ -79,6 +111,9 @@ class TIB_StatementLink : public TIB_Component {
   // Code 12 fires OnPreparedChanged; everything else is ignored here.
   virtual void ProcessEvent(uint8_t Code, intptr_t Argument);
   bool GetPrepared() const;
+  bool GetActive() const;
+  virtual void SysLinkHook1() {}
+  virtual void SysLinkHook2() {}
 
   TIB_StmtLinkEvent OnPrepareSQL;
   TIB_StmtLinkEvent OnPreparedChanged;
@@ -98,7 +133,8 @@ class TIB_Statement : public TIB_RowOwner {
 
   // --- SQL
   TIB_SQLStrings* SQL() const { return sql_.get(); }
-  // The text of any list; nullptr clears.
+  // Another statement's SQL copies that statement's definition (TIB_SQLStrings::Assign);
+  // any other list gives its text; nullptr clears.
   void SetSQL(const TStrings* Value);
   // The text sent to the server by the last build.
   const AnsiString& ServerSQL() const { return server_sql_; }
@@ -125,6 +161,59 @@ class TIB_Statement : public TIB_RowOwner {
   void SetKeepSQLHistory(bool Value) { keep_sql_history_ = Value; }
   TIB_StringList* SQLHistory() const { return sql_history_.get(); }
   void AddSQLHistory();
+  int32_t SQLHistoryPos() const { return sql_history_pos_; }
+
+  // --- SQL analysis
+  // The SELECT items without their aliases, stars expanded where the table is known.
+  TIB_StringList* GetSQLSelectItems();
+  void ExpandSelectItems();
+  // Whether the ordering brings its own PLAN, and the builders datasets override.
+  virtual bool GetOrderingPlan() { return false; }
+  virtual void SysApplyOrderingPlan() {}
+  virtual void SysApplyForUpdate() {}
+  virtual void SysBuildServerSQL() {}
+  // Asked before a change of SQL, JoinLinks or CalculatedFields takes effect.
+  virtual void SysStringsChanged(TObject* /*List*/, bool& /*Apply*/) {}
+  bool BuildingPlanVariant() const { return building_plan_variant_; }
+  const AnsiString& ServerSQLWithoutPlan() const { return server_sql_no_plan_; }
+  int32_t ParserResult() const { return parser_result_; }
+  const AnsiString& KeyRelation() const { return key_relation_; }
+  void SetKeyRelation(const AnsiString& Value);
+  void GetEffectiveKeyRelation(AnsiString& Relation);
+  AnsiString GetEffectiveKeyRelation() {
+    AnsiString r;
+    GetEffectiveKeyRelation(r);
+    return r;
+  }
+  void GetRelationByAlias(const AnsiString& Alias, AnsiString& Relation) const;
+  AnsiString GetRelationByAlias(const AnsiString& Alias) const {
+    AnsiString r;
+    GetRelationByAlias(Alias, r);
+    return r;
+  }
+  virtual void SysParseRelationAliases();
+  virtual void SysCompleteRelationAliases();
+  bool IsAggregateSelect();
+  bool IsSelectFromProcedure();
+  bool IsExecuteBlock();
+  bool IsOrderingPlanApplied() const { return server_sql_no_plan_ != server_sql_; }
+  // The server's text with the parameter names put back (prepares first when prepared).
+  void GetServerSQLText(AnsiString& Text);
+  AnsiString GetServerSQLText() {
+    AnsiString t;
+    GetServerSQLText(t);
+    return t;
+  }
+  // The domain of a relation's field; empty while the connection knows no schema facts.
+  void GetFieldDomain(const AnsiString& Relation, const AnsiString& Field, AnsiString& Domain);
+  bool AllowDomainLookups() const { return allow_domain_lookups_; }
+  void SetAllowDomainLookups(bool Value) { allow_domain_lookups_ = Value; }
+  void SetIgnoreSQLChanges(bool Value) { ignore_sql_changes_ = Value; }
+  // The part of TIB_SQLStrings::Assign that datasets add (their links, criteria and DML
+  // texts): Source is the source statement, or nullptr when the SQL was assigned nil.
+  // Called after the lines and the field property lists; nothing here.
+  virtual void AssignDatasetDefinition(TIB_Statement* /*Source*/) {}
+  bool IgnoreSQLChanges() const { return ignore_sql_changes_; }
 
   // --- Prepare and unprepare
   void Prepare();
@@ -144,15 +233,47 @@ class TIB_Statement : public TIB_RowOwner {
   virtual void SysUnprepareHandle();
   // isc_dsql_prepare of Text and the describe calls; returns the library's status.
   ISC_STATUS API_Prepare(const AnsiString& Text, int32_t& ParamCount, int32_t& FieldCount);
-  // Closes an active result.
+  // Closes an active result: the flag and the active-change events.
   virtual void SysClose();
   bool Active() const { return active_; }
+  bool GetActive() const { return active_; }
+  void SetActive(bool Value);
+
+  // --- Execution
+  void Execute() { ExecSQL(); }
+  virtual void ExecSQL();
+  virtual void SysExecute();
+  virtual void SysExecStatement();
+  virtual void SysExecSelect();
+  virtual void SysActivate();
+  virtual void SysDeactivate();
+  virtual void SysInitFieldBuffers();
+  virtual void DoBeforeExecute();
+  virtual void DoAfterExecute();
+  ISC_STATUS API_Execute();
+  ISC_STATUS API_Execute2();
+  ISC_STATUS API_QuickFetch(bool WithOutput);
+  // True when the field row holds the values of the last singleton execute.
+  bool OutputRowPresent() const { return output_row_present_; }
+  // Runs SQL on a second handle of the connection, in the statement's transaction; the
+  // statement's own handle and rows stay untouched. A CONNECT, DISCONNECT or DROP
+  // DATABASE script text the server refuses is carried out on the connection.
+  void ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA = nullptr, XSQLDA* OutDA = nullptr);
+  virtual void SysExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
+  void SysExecImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
+  ISC_STATUS ISC_ExecImmed2(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
+  void SysHandleScriptStatement(const AnsiString& SQL, ISC_STATUS& Status);
+  void API_SQLInfo(const char* Items, int16_t ItemsLength, char* Buffer, int16_t BufferLength);
+  // The row count of the last execution for the statement's type; -1 when none.
+  int32_t GetRowsAffected();
   bool Preparing() const { return preparing_; }
   bool Repreparing() const { return repreparing_; }
 
   // --- Statement type
-  // The statement type the server reports for the prepared statement (0 unknown).
+  // The isc_info_sql_stmt_* type: from the text for a SELECT, else from the server once
+  // prepared (0 while unknown).
   int32_t GetStatementType();
+  virtual void SysGetStatementType();
   int32_t StatementType() const override;
   bool IsSelectStatement();
 
@@ -231,6 +352,89 @@ class TIB_Statement : public TIB_RowOwner {
   int32_t StatementLinkCount() const { return static_cast<int32_t>(links_.size()); }
   virtual void ProcessLinkEvent(uint8_t Code, intptr_t Argument);
 
+  // --- Field property lists
+  // Indexes of the twelve Fields lists.
+  enum FieldsListIndex : int32_t {
+    flAlignment, flCharCase, flDisplayFormat, flDisplayLabel, flGridLabel, flGridTitleHint,
+    flDisplayWidth, flEditMask, flIndex, flReadOnly, flTrimming, flVisible, flCount
+  };
+  TIB_StringProperty* FieldsAlignment() const { return fields_lists_[flAlignment].get(); }
+  TIB_StringProperty* FieldsCharCase() const { return fields_lists_[flCharCase].get(); }
+  TIB_StringProperty* FieldsDisplayFormat() const { return fields_lists_[flDisplayFormat].get(); }
+  TIB_StringProperty* FieldsDisplayLabel() const { return fields_lists_[flDisplayLabel].get(); }
+  TIB_StringProperty* FieldsGridLabel() const { return fields_lists_[flGridLabel].get(); }
+  TIB_StringProperty* FieldsGridTitleHint() const { return fields_lists_[flGridTitleHint].get(); }
+  TIB_StringProperty* FieldsDisplayWidth() const { return fields_lists_[flDisplayWidth].get(); }
+  TIB_StringProperty* FieldsEditMask() const { return fields_lists_[flEditMask].get(); }
+  TIB_StringProperty* FieldsIndex() const { return fields_lists_[flIndex].get(); }
+  TIB_StringProperty* FieldsReadOnly() const { return fields_lists_[flReadOnly].get(); }
+  TIB_StringProperty* FieldsTrimming() const { return fields_lists_[flTrimming].get(); }
+  TIB_StringProperty* FieldsVisible() const { return fields_lists_[flVisible].get(); }
+  void SetFieldsAlignment(const TStrings* V) { AssignList(flAlignment, V); }
+  void SetFieldsCharCase(const TStrings* V) { AssignList(flCharCase, V); }
+  void SetFieldsDisplayFormat(const TStrings* V) { AssignList(flDisplayFormat, V); }
+  void SetFieldsDisplayLabel(const TStrings* V) { AssignList(flDisplayLabel, V); }
+  void SetFieldsGridLabel(const TStrings* V) { AssignList(flGridLabel, V); }
+  void SetFieldsGridTitleHint(const TStrings* V) { AssignList(flGridTitleHint, V); }
+  void SetFieldsDisplayWidth(const TStrings* V) { AssignList(flDisplayWidth, V); }
+  void SetFieldsEditMask(const TStrings* V) { AssignList(flEditMask, V); }
+  void SetFieldsIndex(const TStrings* V) { AssignList(flIndex, V); }
+  void SetFieldsReadOnly(const TStrings* V) { AssignList(flReadOnly, V); }
+  void SetFieldsTrimming(const TStrings* V) { AssignList(flTrimming, V); }
+  void SetFieldsVisible(const TStrings* V) { AssignList(flVisible, V); }
+  // The entry for Column: the statement list by qualified alias name, then by qualified
+  // field name; then the connection list the same way and, as its FieldEntryTypes
+  // allow, by domain name and by SQL type.
+  void GetColumnPropertyText(const TIB_Column* Column, const TIB_StringList* StatementList,
+                             const TIB_StringList* ConnectionList, AnsiString& Value) const;
+  char GetColumnPropertyChar(const TIB_Column* Column, const TIB_StringList* StatementList,
+                             const TIB_StringList* ConnectionList) const;
+  void LookupColumnAttribute(const TIB_Column* Column, const AnsiString& Keyword, bool& Present,
+                             const TIB_StringList* StatementList,
+                             const TIB_StringList* ConnectionList, AnsiString& Value) const;
+  void GetColumnAttributeValue(const AnsiString& Name, const AnsiString& Attribute,
+                               AnsiString& Value) const;
+  bool HasColumnAttribute(const AnsiString& Name, const AnsiString& Attribute) const;
+  void ApplyColumnAlignment(TIB_Column* Column);
+  void ApplyColumnCharCase(TIB_Column* Column);
+  void ApplyColumnDisplayFormat(TIB_Column* Column);
+  void ApplyColumnDisplayLabel(TIB_Column* Column);
+  void ApplyColumnGridLabel(TIB_Column* Column);
+  void ApplyColumnGridTitleHint(TIB_Column* Column);
+  void ApplyColumnDisplayWidth(TIB_Column* Column);
+  void ApplyColumnEditMask(TIB_Column* Column);
+  void ApplyColumnReadOnly(TIB_Column* Column);
+  void ApplyColumnTrimming(TIB_Column* Column);
+  void ApplyColumnVisible(TIB_Column* Column);
+  void ApplyFieldsIndex();
+  void ApplyAllFieldsProperties() { ApplyFieldsProperties(false); }
+  virtual void BeginLayout();
+  virtual void EndLayout();
+  int32_t LayoutLevel() const { return layout_level_; }
+  void FieldsPropertyChanged(TObject* List);
+  void ApplyFieldsProperty(TObject* List);
+  bool SetParamAttribs() const { return set_param_attribs_; }
+  void SetSetParamAttribs(bool Value) { set_param_attribs_ = Value; }
+  // The statement that owns this one (a dataset owning its internal cursor); none here.
+  virtual TIB_Statement* OwningStatement() const { return nullptr; }
+  // Whether the statement is a cursor that refuses edits without a key relation.
+  virtual bool IsCursorWithoutRequestLive() const { return false; }
+  bool GetColumnReadOnly(const TIB_Column* Column) const override;
+  void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly);
+  // The statement's column flags from FieldsReadOnly.
+  bool ColumnNoInsert(const TIB_Column* Column) const;
+  bool ColumnNoEdit(const TIB_Column* Column) const;
+  bool ColumnNoSearch(const TIB_Column* Column) const;
+  // Writes Value as Column's entry of the list (empty removes it) for the column setters.
+  void SetColumnListValue(const TIB_Column* Column, TIB_StringList* List,
+                          const AnsiString& Value) override;
+  TIB_StringList* ColumnPropertyList(int32_t Which) override;
+  int32_t GetLayoutLevel() const override { return layout_level_; }
+  void ColumnIndexChanged() override;
+  bool ColumnDefaultNoCase() const;
+  bool ColumnDefaultNoTrailing() const;
+  bool ColumnIsAttributeSet(const TIB_Column* Column, const AnsiString& Keyword) const override;
+
   // --- Event senders
   virtual void DoBeforePrepare();
   virtual void DoAfterPrepare();
@@ -275,7 +479,8 @@ class TIB_Statement : public TIB_RowOwner {
 
   // --- Events
   TIB_StatementEvent BeforePrepare, AfterPrepare, BeforeUnprepare, AfterUnprepare,
-      OnPreparedChanged, OnActiveChange, OnLayoutChanged, OnPrepareSQL, OnInvalidateSQL;
+      OnPreparedChanged, OnActiveChange, OnLayoutChanged, OnPrepareSQL, OnInvalidateSQL,
+      BeforeExecute, AfterExecute, BeforeExecDML, AfterExecDML, BeforeExecDDL, AfterExecDDL;
   TIB_RowFieldEvent OnCalculateField;
   TIB_MacroSubstituteEvent OnMacroSubstitute;
   TIB_BlobCallbackEvent OnBlobCallback;
@@ -287,8 +492,18 @@ class TIB_Statement : public TIB_RowOwner {
   bool IsLoading() const {
     return ComponentState().Contains(csLoading) || ComponentState().Contains(csReading);
   }
-  // The field properties of the connection's and the statement's lists (hook).
-  virtual void ApplyFieldsProperties(bool /*Initial*/) {}
+  // Copies the connection's and the statement's field property lists into the columns.
+  virtual void ApplyFieldsProperties(bool Initial);
+  virtual void SysExecuteFailed();
+  void SysBeforeExecuteParams();
+  void SysAfterExecuteParams();
+  void AssignList(int32_t Index, const TStrings* Value) {
+    fields_lists_[Index]->Assign(const_cast<TStrings*>(Value));
+  }
+  // The connection's list of the same kind; nullptr without a connection or for FieldsIndex.
+  TIB_StringList* ConnectionFieldsList(int32_t Index) const;
+  void ApplyListToColumn(int32_t Index, TIB_Column* Column);
+  bool AllFieldsListsEmpty() const;
   void ParamsStateChanged(TIB_Row* Row);
   void FieldsStateChanged(TIB_Row* Row);
   void HintsChanged(TObject* List);
@@ -315,6 +530,7 @@ class TIB_Statement : public TIB_RowOwner {
   std::unique_ptr<TIB_StringProperty> hints_;
   std::unique_ptr<TIB_StringProperty> column_attributes_;
   std::unique_ptr<TIB_StringProperty> calculated_fields_;
+  std::unique_ptr<TIB_StringProperty> fields_lists_[flCount];
   TIB_ConnectionLink* connection_link_ = nullptr;
   TIB_TransactionLink* transaction_link_ = nullptr;
   TIB_Transaction* internal_transaction_ = nullptr;
@@ -362,6 +578,14 @@ class TIB_Statement : public TIB_RowOwner {
   bool relation_aliases_stale_ = true;
   bool pending_prepare_ = false;
   bool calculate_all_fields_ = false;
+  bool building_plan_variant_ = false;
+  bool allow_domain_lookups_ = true;
+  AnsiString key_relation_;
+  bool output_row_present_ = false;
+  bool rows_affected_stale_ = true;
+  TIB_RowsAffected rows_affected_;
+  int32_t layout_level_ = 0;
+  bool set_param_attribs_ = false;
 };
 
 // The statement as the application places it.

@@ -1,0 +1,241 @@
+// TIB_Row and the buffered dataset's nodes: packing a row into a node, unpacking it
+// again, and the edited blobs that travel in the node's blob chain.
+//
+// Node format: for each column in buffer order, the 2-byte null indicator, then, unless
+// the indicator is -1 on a nullable column, the data: for VARCHAR the 2-byte length and
+// that many bytes, for every other type the column's declared length.
+//
+// An edited blob waits in the node's chain with a zero blob id, its column's index and
+// its changed flag set. The changed flag (not a non-zero index) marks it, so that an
+// edited blob of the row's first column is kept like any other.
+#include <algorithm>
+#include <cstring>
+
+#include "dbclient/IB_Utils.h"
+#include "dbengine/IB_Components_rows.h"
+#include "dbengine/IB_NodeList.h"
+
+namespace pelvar {
+
+namespace {
+
+int16_t ReadShort(const char* P) {
+  int16_t v;
+  std::memcpy(&v, P, sizeof v);
+  return v;
+}
+
+void WriteShort(char* P, int16_t V) { std::memcpy(P, &V, sizeof V); }
+
+// The row's columns in the order of their buffers.
+std::vector<TIB_Column*> BufferOrder(const TIB_Row& Row) {
+  std::vector<TIB_Column*> cols;
+  for (int32_t i = 0; i < Row.ColumnCount(); ++i) {
+    TIB_Column* c = Row.GetColumn(i);
+    if (c != nullptr && c->NullIndPtr() != nullptr) cols.push_back(c);
+  }
+  std::sort(cols.begin(), cols.end(), [](TIB_Column* a, TIB_Column* b) { return a->NullIndPtr() < b->NullIndPtr(); });
+  cols.erase(std::unique(cols.begin(), cols.end(), [](TIB_Column* a, TIB_Column* b) {
+               return a->NullIndPtr() == b->NullIndPtr();
+             }),
+             cols.end());
+  return cols;
+}
+
+void PackRow(const std::vector<TIB_Column*>& Cols, std::vector<char>& Out) {
+  size_t size = 0;
+  for (TIB_Column* c : Cols) {
+    size += 2;
+    const int16_t ind = ReadShort(c->NullIndPtr());
+    if (ind == -1 && c->GetIsNullable()) continue;
+    if (c->BaseType() == SQL_VARYING) {
+      const int32_t len = std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(c->DataPtr())), 0, c->GetSQLLen());
+      size += 2 + static_cast<size_t>(len);
+    } else {
+      size += static_cast<size_t>(c->GetBufferDataSize());
+    }
+  }
+  Out.resize(size);
+  char* p = Out.data();
+  for (TIB_Column* c : Cols) {
+    const int16_t ind = ReadShort(c->NullIndPtr());
+    WriteShort(p, ind);
+    p += 2;
+    if (ind == -1 && c->GetIsNullable()) continue;
+    if (c->BaseType() == SQL_VARYING) {
+      const int16_t len = static_cast<int16_t>(
+          std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(c->DataPtr())), 0, c->GetSQLLen()));
+      WriteShort(p, len);
+      std::memcpy(p + 2, c->DataPtr() + 2, static_cast<size_t>(len));
+      p += 2 + len;
+    } else {
+      const size_t n = static_cast<size_t>(c->GetBufferDataSize());
+      std::memcpy(p, c->DataPtr(), n);
+      p += n;
+    }
+  }
+}
+
+// A null column with blank data.
+void BlankColumn(TIB_Column* C) {
+  WriteShort(C->NullIndPtr(), -1);
+  const int32_t len = C->GetSQLLen();
+  switch (C->BaseType()) {
+    case SQL_VARYING:
+      WriteShort(C->DataPtr(), 0);
+      std::memset(C->DataPtr() + 2, ' ', static_cast<size_t>(len));
+      break;
+    case SQL_TEXT:
+      std::memset(C->DataPtr(), ' ', static_cast<size_t>(len));
+      break;
+    default:
+      std::memset(C->DataPtr(), 0, static_cast<size_t>(C->GetBufferDataSize()));
+      break;
+  }
+}
+
+// Unpacks Data into the row buffer. Columns the data does not reach (an empty or short
+// buffer) are left null and blank instead of being read past its end.
+void UnpackRow(const std::vector<TIB_Column*>& Cols, const std::vector<char>& Data) {
+  const char* p = Data.data();
+  const char* end = p + Data.size();
+  bool short_data = false;
+  for (TIB_Column* c : Cols) {
+    if (short_data || end - p < 2) {
+      short_data = true;
+      BlankColumn(c);
+      continue;
+    }
+    const int16_t ind = ReadShort(p);
+    p += 2;
+    if (ind == -1 && c->GetIsNullable()) {
+      BlankColumn(c);
+      continue;
+    }
+    const int32_t declared = c->GetSQLLen();
+    if (c->BaseType() == SQL_VARYING) {
+      if (end - p < 2) {
+        short_data = true;
+        BlankColumn(c);
+        continue;
+      }
+      const int32_t stored = static_cast<uint16_t>(ReadShort(p));
+      if (end - p - 2 < stored) {
+        short_data = true;
+        BlankColumn(c);
+        continue;
+      }
+      const int32_t len = std::min(stored, declared);
+      WriteShort(c->NullIndPtr(), ind);
+      WriteShort(c->DataPtr(), static_cast<int16_t>(len));
+      std::memcpy(c->DataPtr() + 2, p + 2, static_cast<size_t>(len));
+      std::memset(c->DataPtr() + 2 + len, c->PadChar, static_cast<size_t>(declared - len));
+      p += 2 + stored;
+    } else {
+      const int32_t n = c->GetBufferDataSize();
+      if (end - p < n) {
+        short_data = true;
+        BlankColumn(c);
+        continue;
+      }
+      WriteShort(c->NullIndPtr(), ind);
+      std::memcpy(c->DataPtr(), p, static_cast<size_t>(n));
+      p += n;
+    }
+  }
+}
+
+bool IsEditedChainNode(const TIB_BlobCacheNode* N) { return IsNullBlobId(N->BlobId) && N->Changed; }
+
+}  // namespace
+
+TIB_BlobCacheNode** TIB_Row::GetBlobNodes() { return row_node_ != nullptr ? &row_node_->BlobChain : &own_chain_; }
+
+void TIB_Row::LoadFromNode(bool Notify, bool WithBlobs) {
+  if (row_node_ == nullptr || row_node_->Row.empty()) {
+    throw EIB_StatementError(statement_, "No record data to load");
+  }
+  const std::vector<TIB_Column*> cols = BufferOrder(*this);
+  const size_t size = static_cast<size_t>(buffer_size_);
+  if (!row_node_->OldRow.empty()) {
+    UnpackRow(cols, row_node_->OldRow);
+    if (size > 0) std::memcpy(old_buffer_.get(), row_buffer_.get(), size);
+  }
+  UnpackRow(cols, row_node_->Row);
+  if (row_node_->OldRow.empty() && size > 0) std::memcpy(old_buffer_.get(), row_buffer_.get(), size);
+  if (WithBlobs && !managed_ && row_type_ == rtFields) {
+    bool handed = false;
+    for (TIB_BlobCacheNode* n = row_node_->BlobChain; n != nullptr; n = n->Next) {
+      if (!IsEditedChainNode(n)) continue;
+      TIB_BlobCacheNode* table = GetBlobNode(n->FieldNo);
+      if (table == nullptr) continue;
+      CopyBlobNode(n, table, true);
+      handed = true;
+    }
+    if (handed) PurgeNodeBlobs();
+  }
+  if (Notify) {
+    loaded_change_ = true;
+    SetRowState(rsLoaded);
+    DataChanged(nullptr);
+  }
+}
+
+void TIB_Row::SaveToNode() {
+  if (row_node_ == nullptr) return;
+  PackRow(BufferOrder(*this), row_node_->Row);
+  if (managed_ || row_type_ != rtFields || !blob_nodes_) return;
+  for (int32_t i = 0; i < PSQLDA()->sqln; ++i) {
+    TIB_BlobCacheNode* table = GetBlobNode(i);
+    if (table == nullptr || !table->Changed) continue;
+    TIB_Column* col = nullptr;
+    const bool nullable = FindColumnByFieldNo(static_cast<int16_t>(i), col) && col->GetIsNullable();
+    if (table->Size <= 0 && nullable) continue;
+    table->BlobId = ISC_QUAD{};
+    table->FieldNo = static_cast<int16_t>(i);
+    // The chain's node for this column takes the buffer (the table node is left empty).
+    TIB_BlobCacheNode* kept = nullptr;
+    for (TIB_BlobCacheNode* n = row_node_->BlobChain; n != nullptr; n = n->Next) {
+      if (IsEditedChainNode(n) && n->FieldNo == i) {
+        kept = n;
+        break;
+      }
+    }
+    if (kept == nullptr) {
+      kept = new TIB_BlobCacheNode{};
+      kept->Next = row_node_->BlobChain;
+      row_node_->BlobChain = kept;
+    }
+    CopyBlobNode(table, kept, true);
+    kept->Changed = true;
+  }
+}
+
+void TIB_Row::PurgeNodeBlobs() {
+  if (row_node_ == nullptr) return;
+  TIB_BlobCacheNode** link = &row_node_->BlobChain;
+  while (*link != nullptr) {
+    TIB_BlobCacheNode* n = *link;
+    if (IsNullBlobId(n->BlobId) && n->FieldNo == 0 && !n->Changed) {
+      *link = n->Next;
+      FreeBlobNodeBuffer(n);
+      delete n;
+    } else {
+      link = &n->Next;
+    }
+  }
+}
+
+void TIB_Row::CancelNodeBlobs() {
+  if (blob_count_ + array_count_ == 0 || managed_ || row_type_ != rtFields || row_node_ == nullptr) return;
+  bool cleared = false;
+  for (TIB_BlobCacheNode* n = row_node_->BlobChain; n != nullptr; n = n->Next) {
+    if (IsEditedChainNode(n)) {
+      ClearBlobNode(n);
+      cleared = true;
+    }
+  }
+  if (cleared) PurgeNodeBlobs();
+}
+
+}  // namespace pelvar
