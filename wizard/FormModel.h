@@ -15,25 +15,10 @@
 
 #include "platform/application.h"
 #include "platform/classes.h"
+#include "platform/graphics.h"
 #include "platform/types.h"
 
 namespace pelvar {
-
-struct TPoint {
-  int32_t X = 0;
-  int32_t Y = 0;
-  bool operator==(const TPoint&) const = default;
-};
-
-struct TRect {
-  int32_t Left = 0;
-  int32_t Top = 0;
-  int32_t Right = 0;
-  int32_t Bottom = 0;
-  int32_t Width() const { return Right - Left; }
-  int32_t Height() const { return Bottom - Top; }
-  bool operator==(const TRect&) const = default;
-};
 
 // The screen the forms are placed on. The Qt view sets it from the primary screen at
 // start; headless it is 1024 x 768 at 96 pixels per inch.
