@@ -1208,6 +1208,7 @@ class TIB_Transaction : public TIB_Component {
   void SysRollback(bool Refresh);
   void SysCommitRetaining(bool IsSavePoint);
   void SysRollbackRetaining(bool IsLosePoint);
+  void SysEndRetaining(bool Commit, bool IsPoint);
   void PostAllDatasets();
   void CancelAllDatasets();
   // Applies the cached updates of ADatasets (all buffered datasets of the transaction,

@@ -872,34 +872,54 @@ void TIB_Transaction::SysRollbackEnd(bool Refresh) {
   }
 }
 
-void TIB_Transaction::SysCommitRetaining(bool IsSavePoint) {
+void TIB_Transaction::SysCommitRetaining(bool IsSavePoint) { SysEndRetaining(true, IsSavePoint); }
+
+void TIB_Transaction::SysRollbackRetaining(bool IsLosePoint) { SysEndRetaining(false, IsLosePoint); }
+
+// Commit retaining and rollback retaining, and the save and lose points made of them,
+// differ only in their events, their dataset pass and their client calls.
+void TIB_Transaction::SysEndRetaining(bool Commit, bool IsPoint) {
   if (!(GetStarted() || explicit_ || HasPendingWork())) {
     return;
   }
+  const TIB_TransactionState point_state = Commit ? tsSavePointPending : tsLosePointPending;
+  const TIB_TransactionState retaining_state = Commit ? tsCommitRetainingPending : tsRollbackRetainingPending;
   const TIB_TransactionState old = state_;
-  SetState(IsSavePoint ? tsSavePointPending : tsCommitRetainingPending);
+  SetState(IsPoint ? point_state : retaining_state);
   bool hard_end = false;
   try {
-    if (IsSavePoint) {
-      Fire(BeforeSavePoint);
+    if (IsPoint) {
+      Fire(Commit ? BeforeSavePoint : BeforeLosePoint);
     } else {
-      Fire(BeforeCommitRetaining);
-      ProcessLinkEvent(tetBeforeCommitRetaining);
-      PostAllDatasets();
+      Fire(Commit ? BeforeCommitRetaining : BeforeRollbackRetaining);
+      ProcessLinkEvent(Commit ? tetBeforeCommitRetaining : tetBeforeRollbackRetaining);
+      if (Commit) {
+        PostAllDatasets();
+      } else {
+        CancelAllDatasets();
+      }
     }
-    if (state_ == tsSavePointPending || state_ == tsCommitRetainingPending) {
+    if (state_ == point_state || state_ == retaining_state) {
       if (GetStarted()) {
-        if (open_cursors_ != 0 || isolation_ != tiCommitted || (IsSavePoint && explicit_) ||
+        if (open_cursors_ != 0 || isolation_ != tiCommitted || (IsPoint && explicit_) ||
             GetTimeActive() <= timeout_props_->AllowCheckOAT / IB_TimeoutUnitsPerDay) {
-          API_CommitRetaining();
+          if (Commit) {
+            API_CommitRetaining();
+          } else {
+            API_RollbackRetaining();
+          }
         } else {
           // An idle read-committed transaction older than AllowCheckOAT ends on the
           // server, so that the server's oldest active transaction can advance.
-          API_Commit();
+          if (Commit) {
+            API_Commit();
+          } else {
+            API_Rollback();
+          }
           hard_end = true;
         }
       }
-      if (IsSavePoint && row_locks_ > 0) {
+      if (IsPoint && row_locks_ > 0) {
         for (IB_TransactionDataset* d : std::vector<IB_TransactionDataset*>(datasets_)) {
           if (d->RowLocked()) {
             d->ClearRowLock();
@@ -908,7 +928,7 @@ void TIB_Transaction::SysCommitRetaining(bool IsSavePoint) {
         }
       }
       try {
-        FlushDMLCache(true);
+        FlushDMLCache(Commit);
       } catch (const std::exception&) {
       }
     }
@@ -919,81 +939,17 @@ void TIB_Transaction::SysCommitRetaining(bool IsSavePoint) {
   }
   std::exception_ptr error;
   try {
-    ProcessLinkEvent(IsSavePoint ? tetAfterSavePoint : tetAfterCommitRetaining);
+    ProcessLinkEvent(IsPoint ? (Commit ? tetAfterSavePoint : tetAfterLosePoint)
+                             : (Commit ? tetAfterCommitRetaining : tetAfterRollbackRetaining));
   } catch (...) {
     error = std::current_exception();
   }
   ResetState(true);
-  if (IsSavePoint) {
-    Fire(AfterSavePoint);
+  if (IsPoint) {
+    Fire(Commit ? AfterSavePoint : AfterLosePoint);
   } else {
     explicit_ = false;
-    Fire(AfterCommitRetaining);
-  }
-  if (hard_end) {
-    SysAfterEnd();
-  }
-  DoStateChanged();
-  if (error) {
-    std::rethrow_exception(error);
-  }
-}
-
-void TIB_Transaction::SysRollbackRetaining(bool IsLosePoint) {
-  if (!(GetStarted() || explicit_ || HasPendingWork())) {
-    return;
-  }
-  const TIB_TransactionState old = state_;
-  SetState(IsLosePoint ? tsLosePointPending : tsRollbackRetainingPending);
-  bool hard_end = false;
-  try {
-    if (IsLosePoint) {
-      Fire(BeforeLosePoint);
-    } else {
-      Fire(BeforeRollbackRetaining);
-      ProcessLinkEvent(tetBeforeRollbackRetaining);
-      CancelAllDatasets();
-    }
-    if (state_ == tsLosePointPending || state_ == tsRollbackRetainingPending) {
-      if (GetStarted()) {
-        if (open_cursors_ != 0 || isolation_ != tiCommitted || (IsLosePoint && explicit_) ||
-            GetTimeActive() <= timeout_props_->AllowCheckOAT / IB_TimeoutUnitsPerDay) {
-          API_RollbackRetaining();
-        } else {
-          API_Rollback();
-          hard_end = true;
-        }
-      }
-      if (IsLosePoint && row_locks_ > 0) {
-        for (IB_TransactionDataset* d : std::vector<IB_TransactionDataset*>(datasets_)) {
-          if (d->RowLocked()) {
-            d->ClearRowLock();
-            AdjustRowLockCount(-1);
-          }
-        }
-      }
-      try {
-        FlushDMLCache(false);
-      } catch (const std::exception&) {
-      }
-    }
-  } catch (...) {
-    state_ = old;
-    DoStateChanged();
-    throw;
-  }
-  std::exception_ptr error;
-  try {
-    ProcessLinkEvent(IsLosePoint ? tetAfterLosePoint : tetAfterRollbackRetaining);
-  } catch (...) {
-    error = std::current_exception();
-  }
-  ResetState(true);
-  if (IsLosePoint) {
-    Fire(AfterLosePoint);
-  } else {
-    explicit_ = false;
-    Fire(AfterRollbackRetaining);
+    Fire(Commit ? AfterCommitRetaining : AfterRollbackRetaining);
   }
   if (hard_end) {
     SysAfterEnd();
