@@ -237,7 +237,7 @@ class TIB_Statement : public TIB_RowOwner {
   virtual void SysClose();
   bool Active() const { return active_; }
   bool GetActive() const { return active_; }
-  void SetActive(bool Value);
+  virtual void SetActive(bool Value);
 
   // --- Execution
   void Execute() { ExecSQL(); }

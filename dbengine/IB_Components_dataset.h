@@ -1,0 +1,269 @@
+// The dataset: a statement that owns a named server cursor. It keeps a state over the
+// current row, fires its Before/After events in a fixed order, sends its link events
+// (held back while a compound operation runs), opens, closes and refreshes its cursor and
+// moves forward through the rows. TIB_Cursor is its published, forward-only face.
+//
+// What later layers add (editing and posting, fetching with callbacks, key and master
+// links, data sources, the buffered dataset) reaches this class through the protected
+// virtual hooks below; their defaults here are the forward-only behaviour.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "dbclient/IBD_CancelQuery.h"
+#include "dbclient/IB_Components.h"
+#include "dbengine/IB_Components_statement.h"
+
+namespace pelvar {
+
+enum TIB_DatasetState : uint8_t {
+  dstInactive = 0,
+  dstPrepared = 1,
+  dstSearch = 2,
+  dstBrowse = 3,
+  dstEdit = 4,
+  dstInsert = 5,
+  dstDelete = 6,
+};
+
+// The link event codes a dataset sends besides the statement's own.
+enum : uint8_t {
+  dsetBeforePost = 14,         // a pending change is about to be posted
+  dsetRowStateChanged = 18,    // followed by 22: the field row's row state changed
+  dsetDataChange = 22,         // the row or the state changed
+  dsetUpdateData = 23,         // links write their pending values into the dataset
+  dsetRowRefreshed = 25,       // that row (the argument) was re-read
+};
+
+// The row number that designates no buffered row.
+constexpr int32_t NoRowNum = -2147483647;
+
+class TIB_Dataset;
+using TIB_DatasetEvent = std::function<void(TIB_Dataset* IB_Dataset)>;
+using TIB_GetCanScrollEvent = std::function<void(TIB_Dataset* Sender, bool& CanScroll)>;
+
+class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
+ public:
+  explicit TIB_Dataset(TComponent* Owner);
+  ~TIB_Dataset() override;
+
+  void Loaded() override;
+  // The dataset leaves the old transaction's dataset list and joins the new one's.
+  void SetIB_Transaction(TIB_Transaction* Value) override;
+
+  // --- State
+  TIB_DatasetState GetState() const { return state_; }
+  TIB_DatasetState State() const { return state_; }
+  bool GetIsEditing() const { return state_ >= dstEdit && state_ <= dstDelete; }
+  // Active, or prepared with a row in the field row.
+  bool GetIsOpen() const;
+  void CheckActive();
+  void CheckPrepared();
+  void CheckCanScroll();
+  bool GetModified() const;
+  bool GetCanSearch() const { return !PreventSearching; }
+  // A forward-only dataset; the buffered dataset answers False.
+  virtual bool GetUnidirectional() const { return true; }
+  // StateChanged for the data links: runs only while not already running twice.
+  void LinkStateChanged();
+
+  // --- Buffer fields: the row the current buffered row is read into; a forward-only
+  // dataset reads straight into its field row.
+  virtual TIB_Row* GetBufferFields() const { return Fields(); }
+  TIB_Column* FindBufferField(const AnsiString& Name) const;
+  TIB_Column* BufferFieldByName(const AnsiString& Name) const;
+  // The buffer field columns named in a ";"-separated list ("*" or empty: all).
+  void GetBufferFieldList(TList* AList, const AnsiString& Names) const;
+
+  // --- Opening, closing, refreshing
+  void Open();
+  void Close();
+  void SetActive(bool Value) override;
+  bool QuickFetch();
+  bool Refresh();
+  bool RefreshAll();
+  bool RefreshCurrentRow();
+  bool GetRefreshing() const { return refresh_nesting_ > 0; }
+  void FetchAll();
+  void ExecSQL() override;
+
+  // --- Navigation
+  void First();
+  void Last();
+  int32_t MoveBy(int32_t Distance);
+  void Next();
+  void Prior();
+  void CursorNext();
+  bool GetBof() const { return row_num_ == 0; }
+  bool GetEof() const { return eof_; }
+  bool Bof() const { return GetBof(); }
+  bool Eof() const { return GetEof(); }
+  virtual int32_t GetRowNum() const { return row_num_; }
+  int32_t RowNum() const { return GetRowNum(); }
+  virtual void SetRowNum(int32_t Value);
+  virtual int32_t GetEofRowNum() const;
+  virtual int32_t GetBofRowNum() const { return 0; }
+  virtual AnsiString GetBookmark() const { return AnsiString(); }
+  virtual void SetBookmark(const AnsiString& Value);
+  bool GetIsReady() const;
+  bool GetCanScroll() const;
+
+  // --- Link events
+  void DisableLinkEvents();
+  void EnableLinkEvents();
+  void ProcessLinkEvent(uint8_t Code, intptr_t Argument) override;
+  int32_t LinkEventsDisabled() const { return link_events_disabled_; }
+
+  // Posts a pending change, or cancels one without changes, after the links wrote it.
+  void CheckBrowseMode();
+
+  // --- Cursor
+  const AnsiString& CursorName() const { return cursor_name_; }
+  bool CursorDeclared() const { return cursor_declared_; }
+  void AbortFetching() override;
+
+  // --- Slot operations called from outside (transaction, adapter)
+  virtual bool SysOpenCursor();
+  void SysClose() override;
+  virtual bool SysRefresh(bool RefreshRow, bool Reopen);
+  virtual bool SysQuickFetch();
+  virtual void SysFetchAll();
+
+  // --- Properties
+  TIB_CommitAction CommitAction() const { return commit_action_; }
+  void SetCommitAction(TIB_CommitAction Value) { commit_action_ = Value; }
+  TIB_RefreshAction RefreshAction() const { return refresh_action_; }
+  void SetRefreshAction(TIB_RefreshAction Value) { refresh_action_ = Value; }
+  bool AutoFetchAll() const { return auto_fetch_all_; }
+  void SetAutoFetchAll(bool Value) { auto_fetch_all_ = Value; }
+  bool AutoFetchFirst() const { return auto_fetch_first_; }
+  void SetAutoFetchFirst(bool Value) { auto_fetch_first_ = Value; }
+  uint8_t WorkFlags() const { return work_flags_; }
+  void SetWorkFlags(uint8_t Value) { work_flags_ = Value; }
+  bool PendingOpen() const { return pending_open_; }
+  // An open dataset refreshes itself when a parameter value changes.
+  bool RefreshOnParamChange() const { return refresh_on_param_change_; }
+  void SetRefreshOnParamChange(bool Value) { refresh_on_param_change_ = Value; }
+  bool PreventSearching = false;
+
+  // --- Events
+  TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,
+      AfterFetchRow, AfterFetchEof;
+  TIB_GetCanScrollEvent OnGetCanScroll;
+
+ protected:
+  void SetState(TIB_DatasetState NewState);
+  // Tells the attached data sources that the state changed (none are attached here).
+  virtual void NotifyDataSourcesStateChanged() {}
+  void StateChanged();
+  virtual bool IsBufferedDataset() const { return !GetUnidirectional(); }
+  void SysResetState();
+
+  // Overrides of the statement's steps.
+  void SysExecute() override;
+  void SysInitFieldBuffers() override;
+  void SysExecSelect() override;
+  void SysActivate() override;
+  void DoActiveChange() override;
+  void DoPreparedChanged() override;
+  void DoAfterPrepare() override;
+  void DoAfterUnprepare() override;
+  void SysDeallocate() override;
+  void SysAfterParamChange(TIB_Row* Row, TIB_Column* Column) override;
+  void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
+
+  // Navigation steps.
+  virtual void SysFetchFirstRow();
+  virtual void SysFirst();
+  virtual void SysLast();
+  virtual int32_t SysMoveBy(int32_t Distance);
+  virtual void SysBeforeScroll();
+  virtual void SysAfterScroll();
+  virtual void SysDeclareCursor();
+  virtual void SysCloseCursor();
+  void MakeCursorName();
+  virtual void SysRefreshRow();
+  virtual void SysRefreshRowNum(int32_t ARowNum);
+
+  // Fetching: one row from the open cursor; the bracket of a fetch with progress
+  // callbacks (none run here).
+  virtual void SysFetchRow();
+  virtual bool FetchingWithCallbacks() const { return false; }
+
+  // Editing hooks: posting and cancelling a pending change (nothing pends here), the
+  // buffered rows, and the row lock of a pessimistic edit.
+  virtual void SysPost(bool /*CancelUnmodified*/, bool /*IsRetaining*/) {}
+  virtual void SysCancel() {}
+  virtual int32_t GetBufferRowCount() const { return 0; }
+  void ReleaseRowLock();
+
+  // Fire one event each (not while loading, destroying, or for open/close a refresh).
+  virtual void DoBeforeOpen();
+  virtual void DoAfterOpen();
+  virtual void DoBeforeClose();
+  virtual void DoAfterClose();
+  virtual void DoBeforeScroll();
+  virtual void DoAfterScroll();
+  // False rejects the fetched row.
+  virtual bool DoAfterFetchRow();
+  virtual void DoAfterFetchEof();
+
+  bool Opening() const { return opening_; }
+
+ private:
+  void FireDatasetEvent(const TIB_DatasetEvent& Handler, bool SuppressWhileRefreshing);
+  bool TransactionRollingBack() const;
+  void JoinTransactionList();
+  void LeaveTransactionList();
+  class TransactionSide;
+  friend class TransactionSide;
+
+  TIB_DatasetState state_ = dstInactive;
+  uint8_t last_row_state_ = 0xFF;  // 0xFF: none seen yet
+  bool opening_ = false;
+  bool closing_ = false;
+  bool inserting_ = false;
+  bool reopen_in_search_ = false;
+  int32_t row_num_ = 0;
+  bool eof_ = false;
+  bool cursor_declared_ = false;
+  bool row_lock_held_ = false;
+  AnsiString cursor_name_;
+  int32_t link_events_disabled_ = 0;
+  bool deferred_state_changed_ = false;
+  bool deferred_data_change_ = false;
+  bool deferred_after_scroll_ = false;
+  int32_t state_changed_nesting_ = 0;
+  uint8_t work_flags_ = 0;
+  bool refresh_all_requested_ = false;
+  bool pending_open_ = false;
+  int32_t refresh_nesting_ = 0;
+  int32_t refresh_generation_ = 0;
+  bool reposition_needed_ = false;
+  bool positioned_exactly_ = false;
+  bool saved_bof_or_eof_ = false;
+  int32_t saved_row_num_ = 0;
+  AnsiString saved_bookmark_;
+  // Compared for change only, so they wrap rather than overflow.
+  uint32_t open_generation_ = 0;
+  uint32_t fetch_abort_count_ = 0;
+  bool fetch_aborted_ = false;
+  TIB_CommitAction commit_action_ = caClose;
+  TIB_RefreshAction refresh_action_ = raOpen;
+  bool auto_fetch_all_ = false;
+  bool auto_fetch_first_ = true;
+  bool refresh_on_param_change_ = false;
+  bool param_changing_ = false;
+  std::unique_ptr<TransactionSide> transaction_side_;
+  TIB_Transaction* joined_transaction_ = nullptr;
+};
+
+// A forward-only cursor over one SELECT.
+class TIB_Cursor : public TIB_Dataset {
+ public:
+  explicit TIB_Cursor(TComponent* Owner) : TIB_Dataset(Owner) {}
+};
+
+}  // namespace pelvar
