@@ -639,47 +639,7 @@ void TIB_Dataset::SysCloseCursor() {
   }
 }
 
-void TIB_Dataset::AbortFetching() {
-  fetch_aborted_ = true;
-  ++fetch_abort_count_;
-}
-
-// --- Fetching ----------------------------------------------------------------------------------------
-
-void TIB_Dataset::SysFetchRow() {
-  if (!cursor_declared_ || eof_) return;
-  TIB_Session* session = GetIB_Session();
-  const ISC_STATUS result =
-      CallClient(ClientCallTable.isc_dsql_fetch, session->StatusVector(), GetStmtHandlePtr(),
-                 static_cast<unsigned short>(GetSQLDialect()), Fields()->PSQLDA());
-  session->SetLastResult(result);
-  if (result == 100) {
-    // The end of data: the server cursor is given up at once, the last row stays.
-    eof_ = true;
-    SysCloseCursor();
-    if (TIB_Transaction* tr = IB_Transaction()) tr->CheckOAT();
-    DoAfterFetchEof();
-    return;
-  }
-  if (result != 0) {
-    session->HandleException(this);
-    return;
-  }
-  CheckedInc(row_num_);
-  Fields()->SetRowLoaded(true, true, true);
-  DoAfterFetchRow();
-  if (!IsBufferedDataset() && link_events_disabled_ > 0) ProcessLinkEvent(dsetDataChange, 0);
-}
-
-void TIB_Dataset::SysFetchAll() {
-  fetch_aborted_ = false;
-  while (Active() && cursor_declared_ && !eof_ && !fetch_aborted_) SysFetchRow();
-}
-
-void TIB_Dataset::FetchAll() {
-  TIB_BusyBracket busy(*this, false);
-  if (Active()) SysFetchAll();
-}
+// Fetching lives in IB_Components_dataset_fetch.cpp.
 
 // --- Navigation ----------------------------------------------------------------------------------------
 
@@ -781,7 +741,7 @@ int32_t TIB_Dataset::SysMoveBy(int32_t Distance) {
   if (Distance == 0) {
     Fields()->DataChanged(nullptr);
   } else if (Distance > 0 && SysOpenCursor() && !eof_) {
-    const uint32_t abort_count = fetch_abort_count_;
+    const int32_t abort_count = fetch_abort_count_;
     const uint32_t generation = open_generation_;
     if (Distance == 1) {
       const int32_t before = row_num_;
@@ -789,12 +749,22 @@ int32_t TIB_Dataset::SysMoveBy(int32_t Distance) {
       moved = CheckedSub(row_num_, before);
     } else {
       LinkEventsBracket links(*this);
-      fetch_aborted_ = false;
-      while (!eof_ && moved < Distance && !fetch_aborted_) {
-        const int32_t before = row_num_;
-        SysFetchRow();
-        moved = CheckedAdd(moved, CheckedSub(row_num_, before));
+      BeginCallbackFetch();
+      try {
+        while (!eof_ && moved < Distance && abort_count == fetch_abort_count_) {
+          const int32_t before = row_num_;
+          SysFetchRow();
+          moved = CheckedAdd(moved, CheckedSub(row_num_, before));
+        }
+      } catch (...) {
+        try {
+          EndCallbackFetch();
+        } catch (...) {
+          // The fetch error is the one to report.
+        }
+        throw;
       }
+      EndCallbackFetch();
     }
     if (abort_count != fetch_abort_count_ || generation != open_generation_) moved = 0;
   }

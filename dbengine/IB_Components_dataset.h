@@ -44,6 +44,12 @@ class TIB_Dataset;
 using TIB_DatasetEvent = std::function<void(TIB_Dataset* IB_Dataset)>;
 using TIB_GetCanScrollEvent = std::function<void(TIB_Dataset* Sender, bool& CanScroll)>;
 
+// The moments a fetch with progress callbacks reports.
+enum TIB_CallbackStatus : uint8_t { csInit, csRefresh, csFinal };
+using TIB_CallbackEvent = std::function<void(TIB_Dataset* IB_Dataset, TIB_CallbackStatus Status,
+                                             int32_t CursorRowNum, bool& Abort)>;
+using TIB_CustomRecordCount = std::function<void(TIB_Dataset* Sender, int32_t& RecordCount)>;
+
 class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
  public:
   explicit TIB_Dataset(TComponent* Owner);
@@ -122,14 +128,30 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // --- Cursor
   const AnsiString& CursorName() const { return cursor_name_; }
   bool CursorDeclared() const { return cursor_declared_; }
+  // Only while a fetch with callbacks runs: the fetch stops at its next check.
   void AbortFetching() override;
+  // Changes at every abort; loops compare it before and after.
+  int32_t FetchAbortCount() const { return fetch_abort_count_; }
+  bool Fetching() const { return fetching_; }
+  // Switch callbacks off for every dataset of the session while a time-limited fetch runs.
+  void BeginTimedFetch();
+  void EndTimedFetch();
+  // Shows (csRefresh) or hides (csFinal) the cancel-query dialog.
+  void ShowCallbackDialog(TIB_CallbackStatus Status);
+  TdlgCancelQuery* CallbackDialog() const { return callback_dialog_.get(); }
+
+  // --- Record count: -1 when unknown.
+  int32_t GetRecordCount();
+  int32_t GetRecordCountBusy();
+  int32_t RecordCount() { return GetRecordCount(); }
 
   // --- Slot operations called from outside (transaction, adapter)
   virtual bool SysOpenCursor();
   void SysClose() override;
   virtual bool SysRefresh(bool RefreshRow, bool Reopen);
   virtual bool SysQuickFetch();
-  virtual void SysFetchAll();
+  // Ticks > 0: stops once that many milliseconds passed, with callbacks switched off.
+  virtual void SysFetchAll(uint32_t Ticks = 0);
 
   // --- Properties
   TIB_CommitAction CommitAction() const { return commit_action_; }
@@ -152,6 +174,24 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,
       AfterFetchRow, AfterFetchEof;
   TIB_GetCanScrollEvent OnGetCanScroll;
+  TIB_CallbackEvent OnCallback;
+  TIB_CustomRecordCount OnGetRecordCount;
+
+  // --- Fetch limits and progress callbacks
+  // Callbacks on every CallbackInc-th row; negative: no callbacks and no abort checks.
+  int32_t CallbackInc() const { return callback_inc_; }
+  void SetCallbackInc(int32_t Value) { callback_inc_ = Value; }
+  uint32_t CallbackInitInt() const { return callback_init_int_; }
+  void SetCallbackInitInt(uint32_t Value) { callback_init_int_ = Value; }
+  uint32_t CallbackRefreshInt() const { return callback_refresh_int_; }
+  void SetCallbackRefreshInt(uint32_t Value) { callback_refresh_int_ = Value; }
+  const AnsiString& CallbackCaption() const { return callback_caption_; }
+  void SetCallbackCaption(const AnsiString& Value);
+  // 0: no limit.
+  int32_t MaxRows() const { return max_rows_; }
+  void SetMaxRows(int32_t Value) { max_rows_ = Value; }
+  uint32_t MaxTicks() const { return max_ticks_; }
+  void SetMaxTicks(uint32_t Value) { max_ticks_ = Value; }
 
  protected:
   void SetState(TIB_DatasetState NewState);
@@ -188,9 +228,15 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   virtual void SysRefreshRowNum(int32_t ARowNum);
 
   // Fetching: one row from the open cursor; the bracket of a fetch with progress
-  // callbacks (none run here).
+  // callbacks around multi-row fetches.
   virtual void SysFetchRow();
-  virtual bool FetchingWithCallbacks() const { return false; }
+  bool FetchingWithCallbacks() const { return fetching_; }
+  void BeginCallbackFetch();
+  void EndCallbackFetch();
+  void SysFetchCallback();
+  void SysCheckFetchAbort();
+  virtual void DoCallback(TIB_CallbackStatus Status);
+  virtual int32_t SysGetRecordCount();
 
   // Editing hooks: posting and cancelling a pending change (nothing pends here), the
   // buffered rows, and the row lock of a pessimistic edit.
@@ -248,8 +294,24 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   AnsiString saved_bookmark_;
   // Compared for change only, so they wrap rather than overflow.
   uint32_t open_generation_ = 0;
-  uint32_t fetch_abort_count_ = 0;
+  int32_t fetch_abort_count_ = 0;
   bool fetch_aborted_ = false;
+  bool fetching_ = false;
+  int32_t fetch_nesting_ = 0;
+  uint32_t fetch_start_ticks_ = 0;
+  uint32_t last_callback_ticks_ = 0;
+  int32_t record_count_ = -1;
+  int32_t callback_inc_ = 5;
+  uint32_t callback_init_int_ = 3000;
+  uint32_t callback_refresh_int_ = 250;
+  AnsiString callback_caption_;
+  int32_t max_rows_ = 0;
+  uint32_t max_ticks_ = 0;
+  std::unique_ptr<TdlgCancelQuery> callback_dialog_;
+  // End of data after a fetch: cursor closed, field row cleared, events fired.
+  void SysFetchEof();
+  bool CallbacksEnabled();
+  void IncFetchAbortCount();
   TIB_CommitAction commit_action_ = caClose;
   TIB_RefreshAction refresh_action_ = raOpen;
   bool auto_fetch_all_ = false;

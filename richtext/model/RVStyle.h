@@ -1,0 +1,377 @@
+// Styles of the rich-text style sheet: the base of every style, text styles and their
+// collections (comparison, closeness, searching, merging, INI and CSS forms), and the
+// frame parts of paragraph styles (side rectangles, borders, backgrounds).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/canvas.h"
+#include "platform/classes.h"
+#include "platform/graphics.h"
+#include "platform/inifiles.h"
+#include "platform/streams.h"
+#include "platform/types.h"
+#include "richtext/model/RVClasses.h"
+#include "richtext/model/RVFuncs.h"
+
+namespace pelvar {
+
+// ---- Small sets ------------------------------------------------------------------------
+// A set of enumeration values of type E kept in Bits (bit n = value n).
+template <typename E, typename Bits>
+class TRVSet {
+ public:
+  constexpr TRVSet() = default;
+  constexpr TRVSet(std::initializer_list<E> values) {
+    for (E v : values) bits_ |= Bit(v);
+  }
+  static constexpr TRVSet FromBits(Bits bits) {
+    TRVSet r;
+    r.bits_ = bits;
+    return r;
+  }
+  constexpr Bits ToBits() const { return bits_; }
+  constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
+  constexpr bool Empty() const { return bits_ == 0; }
+  constexpr TRVSet& Include(E v) {
+    bits_ = static_cast<Bits>(bits_ | Bit(v));
+    return *this;
+  }
+  constexpr TRVSet& Exclude(E v) {
+    bits_ = static_cast<Bits>(bits_ & ~Bit(v));
+    return *this;
+  }
+  constexpr TRVSet& Set(E v, bool on) { return on ? Include(v) : Exclude(v); }
+  constexpr TRVSet operator-(TRVSet o) const { return FromBits(static_cast<Bits>(bits_ & ~o.bits_)); }
+  constexpr TRVSet operator+(TRVSet o) const { return FromBits(static_cast<Bits>(bits_ | o.bits_)); }
+  constexpr bool operator==(const TRVSet&) const = default;
+
+ private:
+  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << static_cast<unsigned>(v)); }
+  Bits bits_ = 0;
+};
+
+// ---- Enumerations ------------------------------------------------------------------------
+enum TRVBiDiMode : uint8_t { rvbdUnspecified, rvbdLeftToRight, rvbdRightToLeft };
+
+enum TRVProtectOption : uint8_t {
+  rvprStyleProtect,
+  rvprStyleSplitProtect,
+  rvprModifyProtect,
+  rvprDeleteProtect,
+  rvprConcateProtect,
+  rvprRVFInsertProtect,
+  rvprDoNotAutoSwitch,
+  rvprParaStartProtect,
+  rvprSticking,
+  rvprStickToTop,
+  rvprStickToBottom
+};
+using TRVProtectOptions = TRVSet<TRVProtectOption, uint16_t>;
+
+enum TRVTextOption : uint8_t { rvteoHTMLCode, rvteoRTFCode };
+using TRVTextOptions = TRVSet<TRVTextOption, uint8_t>;
+
+enum TRVFontStyle : uint8_t { rvfsOverline, rvfsAllCaps };
+using TRVFontStyles = TRVSet<TRVFontStyle, uint8_t>;
+
+enum TRVFontInfoProperty : uint8_t {
+  rvfiFontName,
+  rvfiSize,
+  rvfiCharset,
+  rvfiUnicode,
+  rvfiBold,
+  rvfiItalic,
+  rvfiUnderline,
+  rvfiStrikeout,
+  rvfiOverline,
+  rvfiAllCaps,
+  rvfiVShift,
+  rvfiColor,
+  rvfiBackColor,
+  rvfiJump,
+  rvfiHoverBackColor,
+  rvfiHoverColor,
+  rvfiJumpCursor,
+  rvfiNextStyleNo,
+  rvfiProtection,
+  rvfiCharScale,
+  rvfiBaseStyleNo,
+  rvfiBiDiMode,
+  rvfiCharSpacing,
+  rvfiHTMLCode,
+  rvfiRTFCode,
+  rvfiCustom
+};
+using TRVFontInfoProperties = TRVSet<TRVFontInfoProperty, uint32_t>;
+// Every text property.
+constexpr TRVFontInfoProperties RVAllFontInfoProperties = TRVFontInfoProperties::FromBits((1u << 26) - 1);
+
+// The parts of a paragraph style's frame, as the paragraph property mask names them (the
+// paragraph style adds its other properties to the same set).
+enum TRVParaInfoProperty : uint8_t {
+  rvpiBackground_Color,
+  rvpiBackground_BO_Left,
+  rvpiBackground_BO_Top,
+  rvpiBackground_BO_Right,
+  rvpiBackground_BO_Bottom,
+  rvpiBorder_Color,
+  rvpiBorder_Style,
+  rvpiBorder_Width,
+  rvpiBorder_InternalWidth,
+  rvpiBorder_BO_Left,
+  rvpiBorder_BO_Top,
+  rvpiBorder_BO_Right,
+  rvpiBorder_BO_Bottom,
+  rvpiBorder_Vis_Left,
+  rvpiBorder_Vis_Top,
+  rvpiBorder_Vis_Right,
+  rvpiBorder_Vis_Bottom
+};
+using TRVParaInfoProperties = TRVSet<TRVParaInfoProperty, uint64_t>;
+
+using TCursor = int16_t;
+using TRVStyleTemplateId = int32_t;
+constexpr TCursor crJump = 101;
+
+// Program-wide switches (the family never changes them).
+extern bool CompareStyleNames;     // equality of styles also needs equal StyleName
+extern bool ResetStandardOnMerge;  // styles added by merging lose Standard
+
+// ---- INI helpers shared by every style class ----------------------------------------------
+// Key of the property named name: Format(key_format, [name]).
+AnsiString RVIniKey(const AnsiString& key_format, const AnsiString& name);
+void RVWriteIniInt(TIniFile& ini, const AnsiString& section, const AnsiString& key, int32_t value, int32_t def);
+void RVWriteIniBool(TIniFile& ini, const AnsiString& section, const AnsiString& key, bool value, bool def);
+bool RVReadIniBool(const TIniFile& ini, const AnsiString& section, const AnsiString& key, bool def);
+// A long string in pieces of 500 characters under key_0, key_1, ...
+void RVWriteLongString(TIniFile& ini, const AnsiString& section, const AnsiString& key, const AnsiString& value);
+AnsiString RVReadLongString(const TIniFile& ini, const AnsiString& section, const AnsiString& key);
+
+// ---- Base of every style ----------------------------------------------------------------
+class TCustomRVInfo : public TCollectionItem {
+ public:
+  explicit TCustomRVInfo(TCollection* collection);
+
+  int32_t BaseStyleNo = -1;
+  AnsiString StyleName;
+  bool Standard = true;
+  TRVStyleTemplateId StyleTemplateId = -1;
+
+  void Assign(TPersistent* source) override;
+  AnsiString DisplayName() const override { return StyleName; }
+
+  virtual bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id);
+  virtual bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping);
+  virtual int32_t Closeness(TCustomRVInfo* value);
+};
+
+// ---- Text style ---------------------------------------------------------------------------
+class TCustomRVFontInfo : public TCustomRVInfo {
+ public:
+  explicit TCustomRVFontInfo(TCollection* collection);
+
+  TRVBiDiMode BiDiMode = rvbdUnspecified;
+  bool Jump = false;
+  TCursor JumpCursor = crJump;
+  AnsiString FontName = "Arial";
+  int32_t Size = 10;
+  TColor Color = clWindowText;
+  TColor BackColor = clNone;
+  TColor HoverColor = clNone;
+  TColor HoverBackColor = clNone;
+  TFontStyles Style;
+  TRVFontStyles StyleEx;
+  int32_t VShift = 0;
+  TFontCharset Charset = DEFAULT_CHARSET;
+  TRVProtectOptions Protection;
+  TRVTextOptions Options;
+  int32_t CharScale = 100;
+  int32_t CharSpacing = 0;
+
+  void Assign(TPersistent* source) override;
+  void AssignProperties(TCustomRVFontInfo* source, TRVFontInfoProperties mask);
+
+  bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
+  bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) override;
+  int32_t Closeness(TCustomRVInfo* value) override;
+  virtual bool SamePropertiesExcept(TCustomRVInfo* value, TRVFontInfoProperties ignore_list);
+
+  virtual void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  virtual void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format,
+                       bool jump_by_default, TCursor def_jump_cursor);
+  // base_style may be nullptr.
+  void WriteCSS(TStream& stream, TCustomRVFontInfo* base_style, bool multiline, bool utf8);
+
+  // The framework font is no persistent object here: copying from and to it are these two.
+  // Face name, size, colour, style set and charset only.
+  void AssignFont(const TFont& font);
+  void AssignToFont(TFont& font) const;
+};
+
+class TFontInfo : public TCustomRVFontInfo {
+ public:
+  explicit TFontInfo(TCollection* collection);
+
+  bool Unicode = false;
+  int32_t NextStyleNo = -1;
+  TRVFontInfoProperties ModifiedProperties;
+
+  void Assign(TPersistent* source) override;
+  bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
+  bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) override;
+  bool SamePropertiesExcept(TCustomRVInfo* value, TRVFontInfoProperties ignore_list) override;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format, bool jump_by_default,
+               TCursor def_jump_cursor) override;
+};
+
+// ---- Collections ---------------------------------------------------------------------------
+class TCustomRVInfos : public TCollection {
+ public:
+  TCustomRVInfos(TPersistent* owner, ItemFactory item_class);
+
+  TPersistent* Owner() const { return owner_; }
+  TCustomRVInfo* Info(int32_t index) const { return static_cast<TCustomRVInfo*>(TCollection::Items(index)); }
+
+  // Mode 0: reuse an equal style or add one; 1: the closest style, nothing added;
+  // 2: append every style. text_mapping may be nullptr.
+  void MergeStyles(TCustomRVInfos* source, int32_t mode, TRVIntegerList& mapping, const TRVIntegerList* text_mapping);
+
+ protected:
+  void AssignTo(TPersistent* dest) override;
+  TPersistent* GetOwner() const override { return owner_; }
+  // The answer of the closest-style mode for one incoming style (-1 when empty).
+  virtual int32_t FindClosest(TCustomRVInfo* style);
+  // Fixes the references of a style added by merging.
+  virtual void FixMergedReferences(TCustomRVInfo* style, const TRVIntegerList& mapping,
+                                   const TRVIntegerList* text_mapping);
+
+ private:
+  TPersistent* owner_;
+};
+
+class TFontInfos : public TCustomRVInfos {
+ public:
+  explicit TFontInfos(TPersistent* owner = nullptr);
+  ~TFontInfos() override;
+
+  TFontInfo* Add() { return static_cast<TFontInfo*>(TCollection::Add()); }
+  // Any index outside 0..Count-1 yields the invalid-index style.
+  TFontInfo* Items(int32_t index);
+  TFontInfo* GetItem(int32_t index) { return Items(index); }
+
+  int32_t FindMatchingStyle(int32_t base_style_no, TFontInfo* style, TRVFontInfoProperties mask);
+  int32_t FindStyleWithCharset(int32_t base_style_no, TFontCharset charset);
+
+ protected:
+  int32_t FindClosest(TCustomRVInfo* style) override;
+  void FixMergedReferences(TCustomRVInfo* style, const TRVIntegerList& mapping,
+                           const TRVIntegerList* text_mapping) override;
+
+ private:
+  TFontInfo* invalid_item_ = nullptr;
+};
+
+// ---- Side rectangles, borders, backgrounds ------------------------------------------------
+class TRVRect : public TPersistent {
+ public:
+  int32_t Top = 0;
+  int32_t Left = 0;
+  int32_t Right = 0;
+  int32_t Bottom = 0;
+
+  void Assign(TPersistent* source) override;
+  void AssignValidSides(TRVRect* source, bool valid_left, bool valid_top, bool valid_right, bool valid_bottom);
+  void SetAll(int32_t value);
+  void AssignToRect(TRect& r) const;
+  void MaxWith(TRect& r) const;
+  void InflateRect(TRect& r) const;
+  void InflateRectScaled(TRect& r, const TRVScreenAndDevice& sd) const;
+  bool IsEqual(const TRVRect* value) const;
+  bool IsEqualExcept(const TRVRect* value, bool ignore_left, bool ignore_top, bool ignore_right,
+                     bool ignore_bottom) const;
+  int32_t Closeness(const TRVRect* value, int32_t weight) const;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+};
+
+class TRVBooleanRect : public TPersistent {
+ public:
+  explicit TRVBooleanRect(bool value) : Top(value), Left(value), Right(value), Bottom(value) {}
+  bool Top;
+  bool Left;
+  bool Right;
+  bool Bottom;
+
+  void Assign(TPersistent* source) override;
+  void SetAll(bool value);
+  void SetValues(bool left, bool top, bool right, bool bottom);
+  void AssignValidSides(TRVBooleanRect* source, bool valid_left, bool valid_top, bool valid_right, bool valid_bottom);
+  bool IsEqual(const TRVBooleanRect* value) const;
+  bool IsEqualToValues(bool left, bool top, bool right, bool bottom) const;
+  bool IsAllEqual(bool value) const;
+  bool IsEqualExcept(const TRVBooleanRect* value, bool ignore_left, bool ignore_top, bool ignore_right,
+                     bool ignore_bottom) const;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+};
+
+enum TRVBorderStyle : uint8_t { rvbNone, rvbSingle, rvbDouble, rvbTriple, rvbThickInside, rvbThickOutside };
+
+class TRVBorder : public TPersistent {
+ public:
+  TRVBorder() : visible_borders_(true) {}
+
+  TColor Color = clWindowText;
+  TRVBorderStyle Style = rvbNone;
+  int32_t Width = 1;
+  int32_t InternalWidth = 1;
+  TRVBooleanRect& VisibleBorders() { return visible_borders_; }
+  const TRVBooleanRect& VisibleBorders() const { return visible_borders_; }
+  void SetVisibleBorders(TRVBooleanRect* value) { visible_borders_.Assign(value); }
+  TRVRect& BorderOffsets() { return border_offsets_; }
+  const TRVRect& BorderOffsets() const { return border_offsets_; }
+  void SetBorderOffsets(TRVRect* value) { border_offsets_.Assign(value); }
+
+  void Assign(TPersistent* source) override;
+  void Draw(const TRect& rect, TCanvas& canvas) const;
+  void DrawScaled(const TRect& rect, TCanvas& canvas, int32_t color_mode, const TRVScreenAndDevice& sd) const;
+  bool IsEqual(const TRVBorder* value) const;
+  bool IsEqualExcept(const TRVBorder* value, TRVParaInfoProperties ignore_list) const;
+  void AssignValidProperties(const TRVBorder* source, TRVParaInfoProperties valid_properties);
+  int32_t Closeness(const TRVBorder* value) const;
+  int32_t GetTotalWidth() const;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+
+ private:
+  void DoDraw(TRect rect, TCanvas& canvas, int32_t width, int32_t internal_width, int32_t one_pixel,
+              int32_t color_mode) const;
+  TRVBooleanRect visible_borders_;
+  TRVRect border_offsets_;
+};
+
+class TRVBackgroundRect : public TPersistent {
+ public:
+  TColor Color = clNone;
+  TRVRect& BorderOffsets() { return border_offsets_; }
+  const TRVRect& BorderOffsets() const { return border_offsets_; }
+  void SetBorderOffsets(TRVRect* value) { border_offsets_.Assign(value); }
+
+  void Assign(TPersistent* source) override;
+  void PrepareDraw(TRect& r) const;
+  void PrepareDrawScaled(TRect& r, const TRVScreenAndDevice& sd) const;
+  void Draw(const TRect& rect, TCanvas& canvas, int32_t color_mode) const;
+  bool IsEqual(const TRVBackgroundRect* value) const;
+  bool IsEqualExcept(const TRVBackgroundRect* value, TRVParaInfoProperties ignore_list) const;
+  void AssignValidProperties(const TRVBackgroundRect* source, TRVParaInfoProperties valid_properties);
+  int32_t Closeness(const TRVBackgroundRect* value) const;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+
+ private:
+  TRVRect border_offsets_;
+};
+
+}  // namespace pelvar
