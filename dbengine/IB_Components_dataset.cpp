@@ -1,6 +1,7 @@
 // The dataset's state machine, events and link-event suspension, and how it opens,
 // closes, refreshes and moves through its named server cursor.
 #include "dbengine/IB_Components_dataset.h"
+#include "dbengine/ib_dataset_edit_internal.h"
 
 #include <chrono>
 #include <cstring>
@@ -99,7 +100,13 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
 // --- Construction and destruction -----------------------------------------------------------------
 
 TIB_Dataset::TIB_Dataset(TComponent* Owner)
-    : TIB_Statement(Owner), transaction_side_(std::make_unique<TransactionSide>(*this)) {}
+    : TIB_Statement(Owner),
+      transaction_side_(std::make_unique<TransactionSide>(*this)),
+      default_values_(std::make_unique<TIB_StringList>()),
+      generator_links_(std::make_unique<TIB_StringList>()),
+      confirm_delete_prompt_(std::make_unique<TIB_StringList>()),
+      update_side_(std::make_unique<UpdateSide>(*this)),
+      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {}
 
 TIB_Dataset::~TIB_Dataset() {
   Destroying();
@@ -418,6 +425,8 @@ void TIB_Dataset::ExecSQL() {
 }
 
 void TIB_Dataset::SysInitFieldBuffers() {
+  // The kept DML statements are bound to the columns of the row about to be rebuilt.
+  update_sql_->UnprepareStatements();
   if (IsSelectStatement()) DoBeforeOpen();
   TIB_Statement::SysInitFieldBuffers();
 }
@@ -464,6 +473,8 @@ void TIB_Dataset::DoAfterPrepare() {
 void TIB_Dataset::DoAfterUnprepare() {
   TIB_Statement::DoAfterUnprepare();
   cursor_name_.clear();
+  update_sql_->FreeStatementHandles();
+  update_sql_->UnprepareStatements();
 }
 
 void TIB_Dataset::SysDeallocate() {

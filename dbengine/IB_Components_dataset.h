@@ -50,6 +50,18 @@ using TIB_CallbackEvent = std::function<void(TIB_Dataset* IB_Dataset, TIB_Callba
                                              int32_t CursorRowNum, bool& Abort)>;
 using TIB_CustomRecordCount = std::function<void(TIB_Dataset* Sender, int32_t& RecordCount)>;
 
+// What a change is asked for when OnGetCanModify is offered a right.
+enum TIB_DatasetCanModify : uint8_t { cmDelete = 0, cmEdit = 1, cmInsert = 2 };
+// The answer of an error event: raise, end silently, or run the failed step again.
+enum TIB_DataAction : uint8_t { dacFail = 0, dacAbort = 1, dacRetry = 2 };
+using TIB_DataSetErrorEvent =
+    std::function<void(TIB_Dataset* DataSet, EIB_Error& E, TIB_DataAction& Action)>;
+using TIB_GetCanModifyEvent =
+    std::function<void(TIB_Dataset* Sender, TIB_DatasetCanModify Kind, bool& CanModify)>;
+using TIB_ConfirmDeleteEvent = std::function<void(TIB_Dataset* Sender, bool& Confirmed)>;
+
+class TIB_UpdateSQL;
+
 class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
  public:
   explicit TIB_Dataset(TComponent* Owner);
@@ -193,6 +205,72 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   uint32_t MaxTicks() const { return max_ticks_; }
   void SetMaxTicks(uint32_t Value) { max_ticks_ = Value; }
 
+  // --- Editing (IB_Components_dataset_edit.cpp)
+  void Edit();
+  void Insert();
+  void Append();
+  void Delete();
+  void Post();
+  void PostRetaining();
+  void Cancel();
+  bool GetReadOnly() const;
+  bool GetCanEdit();
+  bool GetCanInsert();
+  bool GetCanDelete();
+  bool HasCustomDML(int32_t Kind) const;
+  bool ConfirmDelete();
+  bool PostedRetaining() const { return posted_retaining_; }
+  bool PostSucceeded() const { return post_succeeded_; }
+
+  bool ReadOnly() const { return read_only_; }
+  void SetReadOnly(bool Value);
+  bool PreventEditing() const { return prevent_editing_; }
+  void SetPreventEditing(bool Value);
+  bool PreventInserting() const { return prevent_inserting_; }
+  void SetPreventInserting(bool Value);
+  bool PreventDeleting() const { return prevent_deleting_; }
+  void SetPreventDeleting(bool Value);
+  bool RequestLive() const { return request_live_; }
+  void SetRequestLive(bool Value);
+  bool CheckRequired = true;
+  bool PessimisticLocking = false;
+  bool AutoPostDelete() const { return auto_post_delete_; }
+  void SetAutoPostDelete(bool Value);
+  // Set by the buffered dataset: no row locks and no work flags.
+  bool CachedUpdates = false;
+  // NAME=value defaults and column=generator pairs for new rows.
+  TIB_StringList* DefaultValues() const { return default_values_.get(); }
+  void SetDefaultValues(TStrings* Value);
+  TIB_StringList* GeneratorLinks() const { return generator_links_.get(); }
+  void SetGeneratorLinks(TStrings* Value);
+  TIB_StringList* ConfirmDeletePrompt() const { return confirm_delete_prompt_.get(); }
+  void SetConfirmDeletePrompt(TStrings* Value);
+
+  // The internal update SQL and the settings it keeps.
+  TIB_UpdateSQL* UpdateSQL() const { return update_sql_.get(); }
+  bool PreparedEdits() const;
+  void SetPreparedEdits(bool Value);
+  bool PreparedInserts() const;
+  void SetPreparedInserts(bool Value);
+  bool SearchedEdits() const;
+  void SetSearchedEdits(bool Value);
+  bool SearchedDeletes() const;
+  void SetSearchedDeletes(bool Value);
+  TIB_StringList* EditSQL() const;
+  TIB_StringList* InsertSQL() const;
+  TIB_StringList* DeleteSQL() const;
+  TIB_StringList* LockSQL() const;
+  void SetEditSQL(TStrings* Value);
+  void SetInsertSQL(TStrings* Value);
+  void SetDeleteSQL(TStrings* Value);
+  void SetLockSQL(TStrings* Value);
+
+  TIB_DatasetEvent BeforeEdit, AfterEdit, BeforeInsert, AfterInsert, BeforeDelete, AfterDelete,
+      BeforePost, AfterPost, BeforeCancel, AfterCancel, OnNewRecord;
+  TIB_DataSetErrorEvent OnEditError, OnPostError, OnDeleteError;
+  TIB_GetCanModifyEvent OnGetCanModify;
+  TIB_ConfirmDeleteEvent OnConfirmDelete;
+
  protected:
   void SetState(TIB_DatasetState NewState);
   // Tells the attached data sources that the state changed (none are attached here).
@@ -212,6 +290,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void DoAfterUnprepare() override;
   void SysDeallocate() override;
   void SysAfterParamChange(TIB_Row* Row, TIB_Column* Column) override;
+  // Assigning a column of a browsing dataset starts an edit (or an insert) by itself.
+  void SysBeforeFieldChange(TIB_Row* Row, TIB_Column* Column) override;
   void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
 
   // Navigation steps.
@@ -240,8 +320,26 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
 
   // Editing hooks: posting and cancelling a pending change (nothing pends here), the
   // buffered rows, and the row lock of a pessimistic edit.
-  virtual void SysPost(bool /*CancelUnmodified*/, bool /*IsRetaining*/) {}
-  virtual void SysCancel() {}
+  virtual void SysPost(bool OnlyIfModified, bool Retaining);
+  virtual void SysCancel();
+  virtual void SysEdit();
+  virtual void SysInsert();
+  virtual void SysDelete();
+  virtual void DoNewRecord();
+  void ApplyDefaultValues();
+  void ApplyGeneratorLinks();
+  virtual void SysCheckRequired();
+  virtual void SysLockRow();
+  virtual void SysExecPostWithRetry();
+  virtual void SysPostEdit();
+  virtual void SysPostInsert();
+  virtual void SysExecuteEdit();
+  virtual void SysExecuteInsert();
+  virtual void SysExecuteDelete();
+  // Runs Step; an EIB_Error goes to the event, which may ask for a retry or a silent end.
+  void ExecuteWithRetry(const TIB_DataSetErrorEvent& ErrorEvent, const std::function<void()>& Step);
+  // The next value of a generator, taken with increment 1 in the dataset's transaction.
+  int64_t GetGeneratorValue(const AnsiString& Generator);
   virtual int32_t GetBufferRowCount() const { return 0; }
   void ReleaseRowLock();
 
@@ -320,6 +418,26 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool param_changing_ = false;
   std::unique_ptr<TransactionSide> transaction_side_;
   TIB_Transaction* joined_transaction_ = nullptr;
+
+  // Editing state.
+  class UpdateSide;
+  friend class UpdateSide;
+  bool read_only_ = false;
+  bool prevent_editing_ = false;
+  bool prevent_inserting_ = false;
+  bool prevent_deleting_ = false;
+  bool request_live_ = false;
+  bool auto_post_delete_ = true;
+  bool posted_retaining_ = false;
+  bool post_succeeded_ = false;
+  bool cancelling_ = false;
+  int32_t posting_nesting_ = 0;
+  int32_t retaining_nesting_ = 0;
+  TIB_DatasetState state_before_post_ = dstInactive;
+  TIB_DatasetState state_before_cancel_ = dstInactive;
+  std::unique_ptr<TIB_StringList> default_values_, generator_links_, confirm_delete_prompt_;
+  std::unique_ptr<UpdateSide> update_side_;
+  std::unique_ptr<TIB_UpdateSQL> update_sql_;
 };
 
 // A forward-only cursor over one SELECT.

@@ -1,0 +1,625 @@
+// Editing a dataset: Edit, Insert, Append, Delete, Post, PostRetaining and Cancel with
+// their rights, checks, defaults, generator values, retries and events. The DML itself
+// is generated and run by the internal update SQL.
+#include <exception>
+#include <string>
+
+#include "dbclient/IB_Constants.h"
+#include "dbengine/IB_Components_dataset.h"
+#include "dbengine/IB_Components_updatesql.h"
+#include "dbengine/ib_dataset_edit_internal.h"
+#include "platform/checked.h"
+#include "platform/dialogs.h"
+#include "platform/sysutils.h"
+
+namespace pelvar {
+
+namespace {
+
+// Counts one nesting level for the life of a scope, whatever happens.
+class NestingGuard {
+ public:
+  explicit NestingGuard(int32_t& Counter) : counter_(Counter) { CheckedInc(counter_); }
+  ~NestingGuard() { --counter_; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+
+ private:
+  int32_t& counter_;
+};
+
+AnsiString Quoted(const AnsiString& Name) {
+  if (!Name.empty() && Name.front() == '"') return Name;
+  return "\"" + Name + "\"";
+}
+
+}  // namespace
+
+// --- Properties --------------------------------------------------------------------------------
+
+void TIB_Dataset::SetReadOnly(bool Value) {
+  if (read_only_ == Value) return;
+  read_only_ = Value;
+  StateChanged();
+}
+
+void TIB_Dataset::SetPreventEditing(bool Value) {
+  if (prevent_editing_ == Value) return;
+  prevent_editing_ = Value;
+  StateChanged();
+}
+
+void TIB_Dataset::SetPreventInserting(bool Value) {
+  if (prevent_inserting_ == Value) return;
+  prevent_inserting_ = Value;
+  StateChanged();
+}
+
+void TIB_Dataset::SetPreventDeleting(bool Value) {
+  if (prevent_deleting_ == Value) return;
+  prevent_deleting_ = Value;
+  StateChanged();
+}
+
+void TIB_Dataset::SetRequestLive(bool Value) {
+  if (request_live_ == Value) return;
+  request_live_ = Value;
+  StateChanged();
+}
+
+void TIB_Dataset::SetAutoPostDelete(bool Value) {
+  auto_post_delete_ = Value;
+  if (Value && state_ == dstDelete) Post();
+}
+
+void TIB_Dataset::SetDefaultValues(TStrings* Value) { default_values_->Assign(Value); }
+void TIB_Dataset::SetConfirmDeletePrompt(TStrings* Value) { confirm_delete_prompt_->Assign(Value); }
+
+void TIB_Dataset::SetGeneratorLinks(TStrings* Value) {
+  generator_links_->SetText(Value ? Trim(Value->Text()) : AnsiString());
+}
+
+bool TIB_Dataset::PreparedEdits() const { return update_sql_->PreparedEdits(); }
+bool TIB_Dataset::PreparedInserts() const { return update_sql_->PreparedInserts(); }
+bool TIB_Dataset::SearchedEdits() const { return update_sql_->SearchedEdits(); }
+bool TIB_Dataset::SearchedDeletes() const { return update_sql_->SearchedDeletes(); }
+
+void TIB_Dataset::SetPreparedEdits(bool Value) {
+  if (update_sql_->PreparedEdits() == Value) return;
+  update_sql_->SetPreparedEdits(Value);
+  StateChanged();
+}
+
+void TIB_Dataset::SetPreparedInserts(bool Value) {
+  if (update_sql_->PreparedInserts() == Value) return;
+  update_sql_->SetPreparedInserts(Value);
+  StateChanged();
+}
+
+void TIB_Dataset::SetSearchedEdits(bool Value) {
+  if (update_sql_->SearchedEdits() == Value) return;
+  update_sql_->SetSearchedEdits(Value);
+  StateChanged();
+}
+
+void TIB_Dataset::SetSearchedDeletes(bool Value) {
+  if (update_sql_->SearchedDeletes() == Value) return;
+  update_sql_->SetSearchedDeletes(Value);
+  StateChanged();
+}
+
+TIB_StringList* TIB_Dataset::EditSQL() const { return update_sql_->EditSQL(); }
+TIB_StringList* TIB_Dataset::InsertSQL() const { return update_sql_->InsertSQL(); }
+TIB_StringList* TIB_Dataset::DeleteSQL() const { return update_sql_->DeleteSQL(); }
+TIB_StringList* TIB_Dataset::LockSQL() const { return update_sql_->LockSQL(); }
+void TIB_Dataset::SetEditSQL(TStrings* Value) { update_sql_->EditSQL()->Assign(Value); }
+void TIB_Dataset::SetInsertSQL(TStrings* Value) { update_sql_->InsertSQL()->Assign(Value); }
+void TIB_Dataset::SetDeleteSQL(TStrings* Value) { update_sql_->DeleteSQL()->Assign(Value); }
+void TIB_Dataset::SetLockSQL(TStrings* Value) { update_sql_->LockSQL()->Assign(Value); }
+
+// --- Rights ------------------------------------------------------------------------------------
+
+bool TIB_Dataset::GetReadOnly() const {
+  if (read_only_) return true;
+  if (ComponentState().Contains(csDesigning)) return false;
+  TIB_Transaction* tr = IB_Transaction();
+  return tr == nullptr || tr->ReadOnly();
+}
+
+bool TIB_Dataset::HasCustomDML(int32_t Kind) const {
+  switch (Kind) {
+    case 0: return EditSQL()->Count() > 0;
+    case 1: return InsertSQL()->Count() > 0;
+    case 2: return DeleteSQL()->Count() > 0;
+    default: return false;
+  }
+}
+
+namespace {
+
+// Every key column belongs to the key relation, by name or by alias.
+bool SingleRelationKey(TIB_Statement& S) {
+  const AnsiString relation = S.GetEffectiveKeyRelation();
+  TIB_Row* keys = S.KeyFields();
+  if (relation.empty() || keys == nullptr || keys->ColumnCount() == 0) return false;
+  const AnsiString wanted = Quoted(relation);
+  for (int32_t i = 0; i < keys->ColumnCount(); ++i) {
+    TIB_Column* c = keys->GetColumn(i);
+    if (!AnsiSameText(Quoted(c->GetRelName()), wanted)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TIB_Dataset::GetCanEdit() {
+  bool result = Prepared() && !GetReadOnly() && !prevent_editing_ && IsSelectStatement() &&
+                Fields()->RowState() != 0 && state_ != dstInsert;
+  if (result && EditSQL()->Count() == 0) {
+    result = request_live_ && (!SearchedEdits() || SingleRelationKey(*this));
+  }
+  if (result && OnGetCanModify) OnGetCanModify(this, cmEdit, result);
+  return result;
+}
+
+bool TIB_Dataset::GetCanInsert() {
+  bool result = Prepared() && !GetReadOnly() && !prevent_inserting_ && IsSelectStatement();
+  if (result && InsertSQL()->Count() == 0) result = !GetEffectiveKeyRelation().empty();
+  if (result && OnGetCanModify) OnGetCanModify(this, cmInsert, result);
+  return result;
+}
+
+bool TIB_Dataset::GetCanDelete() {
+  bool result = Prepared() && !GetReadOnly() && !prevent_deleting_ && IsSelectStatement() &&
+                state_ != dstInsert && Fields()->RowState() != 0;
+  if (result && DeleteSQL()->Count() == 0) {
+    result = request_live_ && !GetEffectiveKeyRelation().empty() &&
+             (!SearchedDeletes() || SingleRelationKey(*this));
+  }
+  if (result && OnGetCanModify) OnGetCanModify(this, cmDelete, result);
+  return result;
+}
+
+// --- Public operations -------------------------------------------------------------------------
+
+void TIB_Dataset::Edit() {
+  if (!Prepared()) Prepare();
+  if (Fields()->RowState() != 0 || !GetCanInsert()) {
+    if (!GetCanEdit()) {
+      StateChanged();
+      throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotEditRow));
+    }
+    SysEdit();
+  } else {
+    SysInsert();
+  }
+}
+
+void TIB_Dataset::Insert() {
+  if (!Prepared()) Prepare();
+  if (!GetCanInsert()) {
+    StateChanged();
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotInsertRow));
+  }
+  SysInsert();
+}
+
+void TIB_Dataset::Append() {
+  if (!Prepared()) Prepare();
+  if (!GetCanInsert()) {
+    StateChanged();
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotInsertRow));
+  }
+  if (!GetUnidirectional()) {
+    const int32_t aborts = FetchAbortCount();
+    FetchAll();
+    if (FetchAbortCount() != aborts) return;
+    SetRowNum(GetBufferRowCount() + 1);
+  }
+  SysInsert();
+}
+
+void TIB_Dataset::Delete() {
+  if (!GetCanDelete()) {
+    StateChanged();
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotDeleteRow));
+  }
+  SysDelete();
+}
+
+void TIB_Dataset::Post() {
+  if (!GetIsEditing() && state_ != dstSearch) {
+    StateChanged();
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotPostRecord));
+  }
+  SysPost(false, false);
+}
+
+void TIB_Dataset::PostRetaining() {
+  if (GetIsEditing() || state_ == dstSearch) SysPost(false, true);
+}
+
+void TIB_Dataset::Cancel() {
+  if (!GetIsEditing() && state_ != dstSearch) {
+    StateChanged();
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotCancelRecord));
+  }
+  SysCancel();
+}
+
+bool TIB_Dataset::ConfirmDelete() {
+  if (OnConfirmDelete) {
+    bool confirmed = true;
+    OnConfirmDelete(this, confirmed);
+    return confirmed;
+  }
+  if (confirm_delete_prompt_->Count() > 0) {
+    return MessageDlg(confirm_delete_prompt_->Text(), mtWarning, TMsgDlgButtons{mbOK, mbCancel}) == mrOk;
+  }
+  return true;
+}
+
+// --- Retries -----------------------------------------------------------------------------------
+
+void TIB_Dataset::ExecuteWithRetry(const TIB_DataSetErrorEvent& ErrorEvent,
+                                   const std::function<void()>& Step) {
+  for (;;) {
+    try {
+      Step();
+      return;
+    } catch (EIB_Error& E) {
+      TIB_DataAction action = dacFail;
+      if (ErrorEvent) ErrorEvent(this, E, action);
+      if (action == dacFail) throw;
+      if (action == dacAbort) Abort();
+    }
+  }
+}
+
+// --- Edit, insert, delete ----------------------------------------------------------------------
+
+void TIB_Dataset::SysEdit() {
+  if (!GetCanEdit() || state_ == dstEdit || state_ == dstInsert) return;
+  FireDatasetEvent(BeforeEdit, false);
+  SysPost(false, false);
+  ExecuteWithRetry(OnEditError, [this] { SysLockRow(); });
+  try {
+    SetState(dstEdit);
+    FireDatasetEvent(AfterEdit, false);
+  } catch (...) {
+    SysCancel();
+    throw;
+  }
+}
+
+void TIB_Dataset::SysInsert() {
+  if (!GetCanInsert() || inserting_) return;
+  FireDatasetEvent(BeforeInsert, false);
+  inserting_ = true;
+  try {
+    reopen_in_search_ = state_ == dstSearch || (Active() && reopen_in_search_);
+    SysPost(false, false);
+  } catch (...) {
+    inserting_ = false;
+    throw;
+  }
+  try {
+    TIB_Row* row = Fields();
+    row->BeginUpdate();
+    try {
+      // The forward-only cursor has no place for a new row: it closes.
+      if (GetUnidirectional() && Active()) SysClose();
+      row->ClearRow(0);
+      SetState(dstInsert);
+      DoNewRecord();
+      row->SetRowLoaded(false, false, false);
+    } catch (...) {
+      row->EndUpdate(true);
+      throw;
+    }
+    row->EndUpdate(true);
+    FireDatasetEvent(AfterInsert, false);
+    inserting_ = false;
+  } catch (...) {
+    inserting_ = false;
+    SysCancel();
+    throw;
+  }
+}
+
+void TIB_Dataset::DoNewRecord() {
+  ApplyDefaultValues();
+  ApplyGeneratorLinks();
+  FireDatasetEvent(OnNewRecord, false);
+}
+
+void TIB_Dataset::ApplyDefaultValues() {
+  TIB_Row* row = Fields();
+  for (int32_t i = 0; i < row->ColumnCount(); ++i) {
+    TIB_Column* c = row->GetColumn(i);
+    if (!c->GetIsNull()) continue;
+    const AnsiString full = c->GetFullName();
+    int index = default_values_->IndexOfName(full);
+    if (index < 0) {
+      const AnsiString field = c->GetRelName() + "." + c->GetFieldName();
+      if (!AnsiSameText(field, full)) index = default_values_->IndexOfName(field);
+    }
+    if (index >= 0) c->SetAsString(default_values_->ValueFromIndex(index));
+  }
+}
+
+int64_t TIB_Dataset::GetGeneratorValue(const AnsiString& Generator) {
+  TIB_DSQL st(nullptr);
+  st.SetIB_Connection(IB_Connection());
+  st.SetIB_Transaction(IB_Transaction());
+  st.SQL()->SetText("SELECT GEN_ID ( " + Generator + ", 1 )\r\nFROM RDB$DATABASE");
+  int64_t value = 0;
+  try {
+    st.Execute();
+    value = StrToInt64(st.Fields()->GetColumn(0)->GetAsString());
+  } catch (...) {
+    st.SetIB_Transaction(nullptr);
+    throw;
+  }
+  st.SetIB_Transaction(nullptr);
+  return value;
+}
+
+void TIB_Dataset::ApplyGeneratorLinks() {
+  for (int32_t i = 0; i < generator_links_->Count(); ++i) {
+    const AnsiString name = Trim(generator_links_->Names(i));
+    const AnsiString generator = Trim(generator_links_->ValueFromIndex(i));
+    if (name.empty() || generator.empty()) continue;
+    TIB_Column* c = FieldByName(name);
+    if (!c->GetIsNull()) continue;
+    TIB_Connection* conn = IB_Connection();
+    const AnsiString ident = conn ? conn->MakeIdent(generator) : generator;
+    const AnsiString value = IntToStr(GetGeneratorValue(ident));
+    c->SetAsString(value);
+    if (c->GetIsNull()) {
+      c->SetIsNull(false);
+      c->SetAsString(value);
+    }
+  }
+}
+
+void TIB_Dataset::SysDelete() {
+  if (!GetCanDelete()) return;
+  FireDatasetEvent(BeforeDelete, false);
+  SysCancel();
+  SetState(dstDelete);
+  if (auto_post_delete_) {
+    try {
+      Post();
+    } catch (...) {
+      SysResetState();
+      throw;
+    }
+    FireDatasetEvent(AfterDelete, false);
+  } else {
+    try {
+      FireDatasetEvent(AfterDelete, false);
+    } catch (...) {
+      SysCancel();
+      throw;
+    }
+  }
+}
+
+// --- Post --------------------------------------------------------------------------------------
+
+void TIB_Dataset::SysPost(bool OnlyIfModified, bool Retaining) {
+  if (state_ == dstSearch) return;  // searching arrives with the key and master links
+  if (!GetIsEditing()) return;
+  if (posting_nesting_ > 0 && (!Retaining || retaining_nesting_ > 0)) return;
+  NestingGuard posting(posting_nesting_);
+  std::unique_ptr<NestingGuard> retaining;
+  if (Retaining) retaining = std::make_unique<NestingGuard>(retaining_nesting_);
+  const bool changing = state_ == dstEdit || state_ == dstInsert;
+  if (changing) ProcessLinkEvent(dsetUpdateData, 0);
+  DisableLinkEvents();
+  try {
+    TIB_Connection* conn = IB_Connection();
+    const bool leaving = conn != nullptr && (conn->Status() == cstDisconnectPending ||
+                                             conn->Status() == cstDropPending);
+    const bool post = (!OnlyIfModified && !leaving) || Retaining || GetModified() || state_ == dstDelete;
+    if (!post) {
+      if (changing) SysCancel();
+    } else {
+      FireDatasetEvent(BeforePost, false);
+      if (changing && CheckRequired) SysCheckRequired();
+      if (!Retaining) ProcessLinkEvent(dsetBeforePost, 0);
+      state_before_post_ = state_;
+      post_succeeded_ = false;
+      SysExecPostWithRetry();
+      post_succeeded_ = true;
+      std::exception_ptr failure;
+      try {
+        if (!Retaining) SysResetState();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      posted_retaining_ = Retaining;
+      if (Retaining) Fields()->SetRowState(rsModified);
+      if (Fields()->CalculatedCount() > 0) RecalculateFields();
+      if (!CachedUpdates) {
+        const uint8_t flag = state_before_post_ == dstEdit ? 4 : state_before_post_ == dstInsert ? 1 : 2;
+        work_flags_ |= flag;
+      }
+      FireDatasetEvent(AfterPost, false);
+      if (failure) std::rethrow_exception(failure);
+    }
+  } catch (...) {
+    EnableLinkEvents();
+    throw;
+  }
+  EnableLinkEvents();
+}
+
+void TIB_Dataset::SysExecPostWithRetry() {
+  switch (state_) {
+    case dstEdit:
+      ExecuteWithRetry(OnPostError, [this] { SysPostEdit(); });
+      break;
+    case dstInsert:
+      if (posted_retaining_) {
+        ExecuteWithRetry(OnPostError, [this] { SysPostEdit(); });
+      } else {
+        ExecuteWithRetry(OnPostError, [this] { SysPostInsert(); });
+      }
+      break;
+    case dstDelete:
+      if (!ConfirmDelete()) Abort();
+      ExecuteWithRetry(OnDeleteError, [this] {
+        Fields()->RevertRow(false);
+        SysExecuteDelete();
+        if (GetUnidirectional()) Fields()->ClearRow(0);
+      });
+      break;
+    default:
+      break;
+  }
+}
+
+void TIB_Dataset::SysPostEdit() {
+  TIB_Row* row = Fields();
+  try {
+    row->PostBlobs();
+    SysExecuteEdit();
+  } catch (...) {
+    row->AfterPostBlobs(false);
+    throw;
+  }
+  row->AfterPostBlobs(true);
+  row->SetRowLoaded(false, false, false);
+}
+
+void TIB_Dataset::SysPostInsert() {
+  TIB_Row* row = Fields();
+  try {
+    row->PostBlobs();
+    SysExecuteInsert();
+  } catch (...) {
+    row->AfterPostBlobs(false);
+    throw;
+  }
+  row->AfterPostBlobs(true);
+  // A retaining post keeps the inserted row: later posts update it and Cancel deletes it.
+  if (GetUnidirectional() && retaining_nesting_ == 0) {
+    row->ClearRow(0);
+  } else {
+    row->SetRowLoaded(false, false, false);
+  }
+}
+
+void TIB_Dataset::SysExecuteEdit() {
+  if (!(state_ == dstEdit || (state_ == dstInsert && (retaining_nesting_ > 0 || posted_retaining_)))) Abort();
+  update_sql_->ExecuteEdit();
+}
+
+void TIB_Dataset::SysExecuteInsert() {
+  if (state_ != dstInsert) Abort();
+  update_sql_->ExecuteInsert();
+}
+
+void TIB_Dataset::SysExecuteDelete() {
+  if (state_ == dstInsert && posted_retaining_) {
+    TIB_Transaction* tr = IB_Transaction();
+    if (tr != nullptr && tr->State() >= tsRollbackRetainingPending && tr->State() <= tsRollbackRefreshPending) {
+      return;
+    }
+  } else if (state_ != dstDelete) {
+    Abort();
+  }
+  update_sql_->ExecuteDelete();
+}
+
+void TIB_Dataset::SysCheckRequired() {
+  const bool skip_server_defaults =
+      state_ == dstInsert && !PreparedInserts() && InsertSQL()->Count() == 0;
+  TIB_Row* row = Fields();
+  for (int32_t i = 0; i < row->ColumnCount(); ++i) {
+    TIB_Column* c = row->GetColumn(i);
+    if (!c->GetIsNull() || c->GetReadOnly() || c->GetComputed() || !c->GetRequired()) continue;
+    if (skip_server_defaults && c->GetHasServerDefault()) continue;
+    throw EIB_DatasetError(this, Format(IB_Message(TIB_Msg::FieldRequired), {c->GetDisplayLabel()}));
+  }
+}
+
+void TIB_Dataset::SysLockRow() {
+  if (!PessimisticLocking || CachedUpdates) return;
+  TIB_Transaction* tr = IB_Transaction();
+  if (tr != nullptr && (tr->LockWait() || tr->ServerAutoCommit())) {
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::PessimisticLockWait));
+  }
+  if (row_lock_held_) return;
+  if (!update_sql_->ExecuteLock()) {
+    throw EIB_DatasetError(this, "[" + Name() + "] " + IB_Message(TIB_Msg::RecordLocked));
+  }
+  row_lock_held_ = true;
+  if (tr != nullptr) tr->AdjustRowLockCount(1);
+}
+
+void TIB_Dataset::SysBeforeFieldChange(TIB_Row* Row, TIB_Column* Column) {
+  TIB_Statement::SysBeforeFieldChange(Row, Column);
+  if (Row != Fields()) return;
+  if (state_ == dstInactive) throw EIB_DatasetError(this, IB_Message(TIB_Msg::DatasetInactive));
+  if (state_ != dstPrepared && state_ != dstBrowse) return;
+  if (GetReadOnly()) throw EIB_DatasetError(this, IB_Message(TIB_Msg::DatasetReadOnly));
+  if (Column != nullptr && Column->GetReadOnly()) {
+    if (Column->GetComputed() || Column->GetIsExpression()) return;
+    throw EIB_DatasetError(this, Format(IB_Message(TIB_Msg::FieldReadOnly), {Column->GetFullName()}));
+  }
+  if (Row->RowState() != 0) {
+    SysEdit();
+  } else {
+    SysInsert();
+  }
+}
+
+// --- Cancel ------------------------------------------------------------------------------------
+
+void TIB_Dataset::SysCancel() {
+  if (state_ == dstSearch) return;  // searching arrives with the key and master links
+  if (!GetIsEditing() || cancelling_) return;
+  cancelling_ = true;
+  try {
+    FireDatasetEvent(BeforeCancel, false);
+    state_before_cancel_ = state_;
+    TIB_Row* row = Fields();
+    switch (state_) {
+      case dstEdit:
+      case dstDelete:
+        row->CancelBlobs();
+        row->RevertRow(true);
+        break;
+      case dstInsert:
+        if (posted_retaining_) {
+          SysExecuteDelete();
+          if (GetUnidirectional()) row->ClearRow(0);
+        } else {
+          row->CancelBlobs();
+          row->RevertRow(true);
+          if (GetUnidirectional()) row->ClearRow(0);
+        }
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    cancelling_ = false;
+    throw;
+  }
+  std::exception_ptr failure;
+  try {
+    SysResetState();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  posted_retaining_ = false;
+  cancelling_ = false;
+  FireDatasetEvent(AfterCancel, false);
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace pelvar
