@@ -1,6 +1,9 @@
 #include "richtext/model/RVStyle.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "platform/checked.h"
 #include "platform/codepage.h"
@@ -917,6 +920,525 @@ void TRVBackgroundRect::WriteIni(TIniFile& ini, const AnsiString& section, const
 void TRVBackgroundRect::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
   Color = ini.ReadInteger(section, RVIniKey(kf, "Color"), clNone);
   border_offsets_.ReadIni(ini, section, RVIniKey(kf, "Offsets%s"));
+}
+
+// ---- Tab stops ------------------------------------------------------------------------------
+
+void TRVTabInfo::SetPosition(int32_t value) {
+  if (value == position_) return;
+  position_ = value;
+  if (auto* tabs = dynamic_cast<TRVTabInfos*>(Collection())) tabs->SortTabs();
+}
+
+void TRVTabInfo::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TRVTabInfo*>(source)) {
+    SetPosition(s->position_);
+    Align = s->Align;
+    Leader = s->Leader;
+    return;
+  }
+  TCollectionItem::Assign(source);
+}
+
+AnsiString TRVTabInfo::DisplayName() const {
+  static const char* const kAlign[] = {"left", "right", "center"};
+  AnsiString r = AnsiString(kAlign[Align <= rvtaCenter ? Align : rvtaLeft]) + " at " + IntToStr(position_);
+  if (!Leader.empty()) {
+    r += " (";
+    for (int i = 0; i < 6; ++i) r += Leader;
+    r += ")";
+  }
+  return r;
+}
+
+void TRVTabInfos::SortTabs() {
+  std::vector<TRVTabInfo*> tabs;
+  for (int32_t i = 0; i < Count(); ++i) tabs.push_back(Items(i));
+  std::stable_sort(tabs.begin(), tabs.end(),
+                   [](const TRVTabInfo* a, const TRVTabInfo* b) { return a->Position() < b->Position(); });
+  BeginUpdate();
+  try {
+    for (int32_t i = 0; i < static_cast<int32_t>(tabs.size()); ++i) tabs[i]->SetIndex(i);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+bool TRVTabInfos::IsEqual(const TRVTabInfos* value) const {
+  if (Count() != value->Count()) return false;
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TRVTabInfo* a = Items(i);
+    const TRVTabInfo* b = value->Items(i);
+    if (a->Position() != b->Position() || a->Align != b->Align || a->Leader != b->Leader) return false;
+  }
+  return true;
+}
+
+int32_t TRVTabInfos::Closeness(const TRVTabInfos* value) const {
+  const int32_t m = std::min(Count(), value->Count());
+  int32_t r = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const TRVTabInfo* a = Items(i);
+    const TRVTabInfo* b = value->Items(i);
+    r = Add32(r, CalcIntSimilarity(a->Position(), b->Position(), 200));
+    if (a->Align == b->Align) r = Add32(r, 100);
+    if (a->Leader == b->Leader) r = Add32(r, 50);
+  }
+  int32_t extra = Count() - m + value->Count() - m;
+  return static_cast<int32_t>(CheckedSub(r, static_cast<int32_t>(CheckedMul(extra, int32_t{400}))));
+}
+
+void TRVTabInfos::WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& kf) const {
+  RVWriteIniInt(ini, section, RVIniKey(kf, "TabCount"), Count(), 0);
+  const AnsiString item_format = RVIniKey(kf, "") + "Tab%s";
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TRVTabInfo* t = Items(i);
+    const AnsiString n = IntToStr(i);
+    RVWriteIniInt(ini, section, RVIniKey(item_format, "Pos") + n, t->Position(), 0);
+    RVWriteIniInt(ini, section, RVIniKey(item_format, "Align") + n, t->Align, 0);
+    if (!t->Leader.empty()) ini.WriteString(section, RVIniKey(item_format, "Leader") + n, t->Leader);
+  }
+}
+
+void TRVTabInfos::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  Clear();
+  const int32_t count = ini.ReadInteger(section, RVIniKey(kf, "TabCount"), 0);
+  const AnsiString item_format = RVIniKey(kf, "") + "Tab%s";
+  for (int32_t i = 0; i < count; ++i) {
+    const AnsiString n = IntToStr(i);
+    TRVTabInfo* t = Add();
+    int32_t align = ini.ReadInteger(section, RVIniKey(item_format, "Align") + n, 0);
+    t->Align = align >= rvtaLeft && align <= rvtaCenter ? static_cast<TRVTabAlign>(align) : rvtaLeft;
+    t->Leader = ini.ReadString(section, RVIniKey(item_format, "Leader") + n, "");
+    t->SetPosition(ini.ReadInteger(section, RVIniKey(item_format, "Pos") + n, 0));
+  }
+}
+
+// ---- Paragraph styles -------------------------------------------------------------------------
+
+TCustomRVParaInfo::TCustomRVParaInfo(TCollection* collection) : TCustomRVInfo(collection), tabs_(this) {
+  StyleName = "Paragraph Style";
+}
+
+void TCustomRVParaInfo::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TCustomRVParaInfo*>(source)) {
+    FirstIndent = s->FirstIndent;
+    LeftIndent = s->LeftIndent;
+    RightIndent = s->RightIndent;
+    SpaceBefore = s->SpaceBefore;
+    SpaceAfter = s->SpaceAfter;
+    LineSpacing = s->LineSpacing;
+    LineSpacingType = s->LineSpacingType;
+    Alignment = s->Alignment;
+    border_.Assign(&s->border_);
+    background_.Assign(&s->background_);
+    Options = s->Options;
+    BiDiMode = s->BiDiMode;
+    tabs_.Assign(&s->tabs_);
+  }
+  TCustomRVInfo::Assign(source);
+}
+
+void TCustomRVParaInfo::AssignProperties(TCustomRVParaInfo* s, TRVParaInfoProperties mask) {
+  if (mask.Contains(rvpiFirstIndent)) FirstIndent = s->FirstIndent;
+  if (mask.Contains(rvpiLeftIndent)) LeftIndent = s->LeftIndent;
+  if (mask.Contains(rvpiRightIndent)) RightIndent = s->RightIndent;
+  if (mask.Contains(rvpiSpaceBefore)) SpaceBefore = s->SpaceBefore;
+  if (mask.Contains(rvpiSpaceAfter)) SpaceAfter = s->SpaceAfter;
+  if (mask.Contains(rvpiAlignment)) Alignment = s->Alignment;
+  if (mask.Contains(rvpiLineSpacing)) LineSpacing = s->LineSpacing;
+  if (mask.Contains(rvpiLineSpacingType)) LineSpacingType = s->LineSpacingType;
+  background_.AssignValidProperties(&s->background_, mask);
+  border_.AssignValidProperties(&s->border_, mask);
+  static constexpr std::pair<TRVParaInfoProperty, TRVParaOption> kOptions[] = {
+      {rvpiNoWrap, rvpaoNoWrap},
+      {rvpiReadOnly, rvpaoReadOnly},
+      {rvpiStyleProtect, rvpaoStyleProtect},
+      {rvpiDoNotWantReturns, rvpaoDoNotWantReturns},
+      {rvpiKeepLinesTogether, rvpaoKeepLinesTogether},
+      {rvpiKeepWithNext, rvpaoKeepWithNext}};
+  for (auto [p, o] : kOptions)
+    if (mask.Contains(p)) Options.Set(o, s->Options.Contains(o));
+  if (mask.Contains(rvpiTabs)) tabs_.Assign(&s->tabs_);
+  if (mask.Contains(rvpiBiDiMode)) BiDiMode = s->BiDiMode;
+}
+
+bool TCustomRVParaInfo::IsLineSpacingSet() const {
+  return LineSpacingType == rvlsPercent ? LineSpacing != 100 : LineSpacing > 0;
+}
+
+bool TCustomRVParaInfo::SameProperties(TCustomRVInfo* value, bool, bool) {
+  auto* v = dynamic_cast<TCustomRVParaInfo*>(value);
+  if (v == nullptr) return false;
+  bool same = Alignment == v->Alignment && FirstIndent == v->FirstIndent && LeftIndent == v->LeftIndent &&
+              RightIndent == v->RightIndent && SpaceBefore == v->SpaceBefore && SpaceAfter == v->SpaceAfter &&
+              LineSpacing == v->LineSpacing && LineSpacingType == v->LineSpacingType && Options == v->Options &&
+              BiDiMode == v->BiDiMode && background_.IsEqual(&v->background_) && tabs_.IsEqual(&v->tabs_) &&
+              border_.IsEqual(&v->border_);
+  if (same && CompareStyleNames) same = StyleName == v->StyleName;
+  return same;
+}
+
+bool TCustomRVParaInfo::SamePropertiesExcept(TCustomRVInfo* value, TRVParaInfoProperties ignore) {
+  auto* v = dynamic_cast<TCustomRVParaInfo*>(value);
+  if (v == nullptr) return false;
+  auto differs = [&](TRVParaInfoProperty p, bool equal) { return !ignore.Contains(p) && !equal; };
+  auto opt = [&](TRVParaOption o) { return Options.Contains(o) == v->Options.Contains(o); };
+  if (differs(rvpiAlignment, Alignment == v->Alignment) || differs(rvpiFirstIndent, FirstIndent == v->FirstIndent) ||
+      differs(rvpiLeftIndent, LeftIndent == v->LeftIndent) || differs(rvpiRightIndent, RightIndent == v->RightIndent) ||
+      differs(rvpiSpaceBefore, SpaceBefore == v->SpaceBefore) || differs(rvpiSpaceAfter, SpaceAfter == v->SpaceAfter) ||
+      differs(rvpiLineSpacing, LineSpacing == v->LineSpacing) ||
+      differs(rvpiLineSpacingType, LineSpacingType == v->LineSpacingType) ||
+      differs(rvpiNoWrap, opt(rvpaoNoWrap)) || differs(rvpiReadOnly, opt(rvpaoReadOnly)) ||
+      differs(rvpiStyleProtect, opt(rvpaoStyleProtect)) ||
+      differs(rvpiDoNotWantReturns, opt(rvpaoDoNotWantReturns)) ||
+      differs(rvpiKeepLinesTogether, opt(rvpaoKeepLinesTogether)) ||
+      differs(rvpiKeepWithNext, opt(rvpaoKeepWithNext)) || differs(rvpiBiDiMode, BiDiMode == v->BiDiMode) ||
+      differs(rvpiTabs, tabs_.IsEqual(&v->tabs_)))
+    return false;
+  if (!background_.IsEqualExcept(&v->background_, ignore) || !border_.IsEqualExcept(&v->border_, ignore))
+    return false;
+  if (CompareStyleNames && StyleName != v->StyleName) return false;
+  return true;
+}
+
+bool TCustomRVParaInfo::SameAsMapped(TCustomRVInfo* value, const TRVIntegerList&) {
+  return SameProperties(value, true, false);
+}
+
+int32_t TCustomRVParaInfo::Closeness(TCustomRVInfo* value) {
+  auto* v = dynamic_cast<TCustomRVParaInfo*>(value);
+  if (v == nullptr) return 0;
+  int32_t r = CalcIntSimilarity(FirstIndent, v->FirstIndent, 1000);
+  r = Add32(r, CalcIntSimilarity(LeftIndent, v->LeftIndent, 1000));
+  r = Add32(r, CalcIntSimilarity(RightIndent, v->RightIndent, 1000));
+  r = Add32(r, CalcIntSimilarity(SpaceBefore, v->SpaceBefore, 1000));
+  r = Add32(r, CalcIntSimilarity(SpaceAfter, v->SpaceAfter, 1000));
+  r = Add32(r, background_.Closeness(&v->background_));
+  r = Add32(r, tabs_.Closeness(&v->tabs_));
+  r = Add32(r, border_.Closeness(&v->border_));
+  if (Alignment == v->Alignment) r = Add32(r, 50000);
+  if (BiDiMode == v->BiDiMode) r = Add32(r, 10000);
+  static constexpr std::pair<TRVParaOption, int32_t> kOptionWeights[] = {
+      {rvpaoNoWrap, 1000},           {rvpaoReadOnly, 100000},        {rvpaoStyleProtect, 1000},
+      {rvpaoDoNotWantReturns, 10000}, {rvpaoKeepLinesTogether, 500}, {rvpaoKeepWithNext, 500}};
+  for (auto [o, w] : kOptionWeights)
+    if (Options.Contains(o) == v->Options.Contains(o)) r = Add32(r, w);
+  if (LineSpacingType == v->LineSpacingType)
+    r = Add32(r, CalcIntSimilarity(LineSpacing, v->LineSpacing, 5000));
+  else if (IsLineSpacingSet() != v->IsLineSpacingSet())
+    r = static_cast<int32_t>(CheckedSub(r, int32_t{20000}));
+  return r;
+}
+
+void TCustomRVParaInfo::WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  auto key = [&](const char* k) { return RVIniKey(kf, k); };
+  ini.WriteString(section, key("StyleName"), StyleName);
+  RVWriteIniInt(ini, section, key("BaseStyleNo"), BaseStyleNo, -1);
+  RVWriteIniInt(ini, section, key("Standard"), Standard ? 1 : 0, 1);
+  RVWriteIniInt(ini, section, key("SpaceBefore"), SpaceBefore, 0);
+  RVWriteIniInt(ini, section, key("SpaceAfter"), SpaceAfter, 0);
+  RVWriteIniInt(ini, section, key("LeftIndent"), LeftIndent, 0);
+  RVWriteIniInt(ini, section, key("RightIndent"), RightIndent, 0);
+  RVWriteIniInt(ini, section, key("FirstIndent"), FirstIndent, 0);
+  RVWriteIniInt(ini, section, key("LineSpacing"), LineSpacing, 100);
+  RVWriteIniInt(ini, section, key("LSType"), LineSpacingType, 0);
+  RVWriteIniInt(ini, section, key("Alignment"), Alignment, 0);
+  RVWriteIniInt(ini, section, key("BiDiMode"), BiDiMode, 0);
+  RVWriteIniBool(ini, section, key("NoWrap"), Options.Contains(rvpaoNoWrap), false);
+  RVWriteIniBool(ini, section, key("ReadOnly"), Options.Contains(rvpaoReadOnly), false);
+  RVWriteIniBool(ini, section, key("StyleProtect"), Options.Contains(rvpaoStyleProtect), false);
+  RVWriteIniBool(ini, section, key("DoNotWantReturns"), Options.Contains(rvpaoDoNotWantReturns), false);
+  RVWriteIniBool(ini, section, key("KeepLinesTogether"), Options.Contains(rvpaoKeepLinesTogether), false);
+  RVWriteIniBool(ini, section, key("KeepWithNext"), Options.Contains(rvpaoKeepWithNext), false);
+  border_.WriteIni(ini, section, key("Border%s"));
+  background_.WriteIni(ini, section, key("Background%s"));
+  tabs_.WriteIni(ini, section, key("Tab%s"));
+}
+
+void TCustomRVParaInfo::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  auto key = [&](const char* k) { return RVIniKey(kf, k); };
+  // Out-of-range ordinals from a hand-edited file fall back to the defaults.
+  auto ordinal = [&](const char* k, int32_t max) {
+    int32_t v = ini.ReadInteger(section, key(k), 0);
+    return v >= 0 && v <= max ? v : 0;
+  };
+  StyleName = ini.ReadString(section, key("StyleName"), "Paragraph Style");
+  BaseStyleNo = ini.ReadInteger(section, key("BaseStyleNo"), -1);
+  Standard = ini.ReadInteger(section, key("Standard"), 1) != 0;
+  SpaceBefore = ini.ReadInteger(section, key("SpaceBefore"), 0);
+  SpaceAfter = ini.ReadInteger(section, key("SpaceAfter"), 0);
+  LeftIndent = ini.ReadInteger(section, key("LeftIndent"), 0);
+  RightIndent = ini.ReadInteger(section, key("RightIndent"), 0);
+  FirstIndent = ini.ReadInteger(section, key("FirstIndent"), 0);
+  LineSpacing = ini.ReadInteger(section, key("LineSpacing"), 100);
+  LineSpacingType = static_cast<TRVLineSpacingType>(ordinal("LSType", rvlsSpaceBetween));
+  Alignment = static_cast<TRVAlignment>(ordinal("Alignment", rvaJustify));
+  BiDiMode = static_cast<TRVBiDiMode>(ordinal("BiDiMode", rvbdRightToLeft));
+  Options = {};
+  Options.Set(rvpaoNoWrap, RVReadIniBool(ini, section, key("NoWrap"), false));
+  Options.Set(rvpaoReadOnly, RVReadIniBool(ini, section, key("ReadOnly"), false));
+  Options.Set(rvpaoStyleProtect, RVReadIniBool(ini, section, key("StyleProtect"), false));
+  Options.Set(rvpaoDoNotWantReturns, RVReadIniBool(ini, section, key("DoNotWantReturns"), false));
+  Options.Set(rvpaoKeepLinesTogether, RVReadIniBool(ini, section, key("KeepLinesTogether"), false));
+  Options.Set(rvpaoKeepWithNext, RVReadIniBool(ini, section, key("KeepWithNext"), false));
+  border_.ReadIni(ini, section, key("Border%s"));
+  background_.ReadIni(ini, section, key("Background%s"));
+  tabs_.ReadIni(ini, section, key("Tab%s"));
+}
+
+namespace {
+
+const char* CSSAlignment(TRVAlignment a) {
+  switch (a) {
+    case rvaRight: return "right";
+    case rvaCenter: return "center";
+    case rvaJustify: return "justify";
+    default: return "left";
+  }
+}
+
+const char* CSSDirection(TRVBiDiMode m) {
+  switch (m) {
+    case rvbdLeftToRight: return "ltr";
+    case rvbdRightToLeft: return "rtl";
+    default: return "inherit";
+  }
+}
+
+bool HasCSSBorder(const TRVBorder& b) { return b.Style != rvbNone && b.Color != clNone; }
+
+struct Sides {
+  int32_t top = 0, right = 0, bottom = 0, left = 0;
+  bool operator==(const Sides&) const = default;
+};
+
+Sides SidesOf(const TRVRect& r) { return {r.Top, r.Right, r.Bottom, r.Left}; }
+
+}  // namespace
+
+void TCustomRVParaInfo::WriteCSS(TStream& stream, TCustomRVParaInfo* base, bool multiline, bool skip_left_alignment,
+                                 bool skip_indents) {
+  auto put = [&](const AnsiString& decl) {
+    AnsiString text = " " + decl;
+    if (multiline) text += "\r\n";
+    stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+  };
+  if (base == nullptr ? !(skip_left_alignment && Alignment == rvaLeft) : Alignment != base->Alignment)
+    put(AnsiString("text-align: ") + CSSAlignment(Alignment) + ";");
+  if (base == nullptr ? BiDiMode != rvbdUnspecified : BiDiMode != base->BiDiMode)
+    put(AnsiString("direction: ") + CSSDirection(BiDiMode) + ";");
+  if (!skip_indents && (base == nullptr || FirstIndent != base->FirstIndent))
+    put("text-indent: " + IntToStr(FirstIndent) + "px;");
+  if (LineSpacingType == rvlsPercent &&
+      (base == nullptr ? LineSpacing != 100
+                       : base->LineSpacingType == rvlsPercent && LineSpacing != base->LineSpacing)) {
+    char frac[8];
+    std::snprintf(frac, sizeof frac, "%02d", std::abs(LineSpacing % 100));
+    put("line-height: " + IntToStr(LineSpacing / 100) + "." + frac + ";");
+  } else if (base != nullptr && base->LineSpacingType == rvlsPercent && base->LineSpacing != 100 &&
+             LineSpacingType != rvlsPercent) {
+    put("line-height: normal;");
+  }
+  auto option_decl = [&](TRVParaOption o, const char* on, const char* off) {
+    if (Options.Contains(o))
+      put(on);
+    else if (base != nullptr && base->Options.Contains(o))
+      put(off);
+  };
+  option_decl(rvpaoNoWrap, "white-space: nowrap;", "white-space: normal;");
+  option_decl(rvpaoKeepLinesTogether, "page-break-inside: avoid;", "page-break-inside: auto;");
+  option_decl(rvpaoKeepWithNext, "page-break-after: avoid;", "page-break-after: auto;");
+  Sides p;
+  if (HasCSSBorder(border_)) {
+    put("border-color: " + RV_GetHTMLColor(border_.Color, false) + ";");
+    put(AnsiString("border-style: ") + (border_.Style == rvbSingle ? "solid" : "double") + ";");
+    int32_t w = border_.Width;
+    switch (border_.Style) {
+      case rvbDouble: w = border_.Width + border_.InternalWidth; break;
+      case rvbTriple: w = border_.Width + 2 * border_.InternalWidth; break;
+      case rvbThickInside:
+      case rvbThickOutside: w = 3 * border_.Width / 2 + border_.InternalWidth; break;
+      default: break;
+    }
+    put("border-width: " + IntToStr(w) + "px;");
+    const TRVBooleanRect& vis = border_.VisibleBorders();
+    if (!vis.Top) put("border-top: none;");
+    if (!vis.Right) put("border-right: none;");
+    if (!vis.Bottom) put("border-bottom: none;");
+    if (!vis.Left) put("border-left: none;");
+    p = SidesOf(border_.BorderOffsets());
+  } else if (base != nullptr && HasCSSBorder(base->border_)) {
+    put("border: none;");
+  }
+  Sides bp;
+  if (base != nullptr && HasCSSBorder(base->border_)) bp = SidesOf(base->border_.BorderOffsets());
+  if (base == nullptr ? background_.Color != clNone : background_.Color != base->background_.Color)
+    put("background: " + RV_GetCSSColor(background_.Color) + ";");
+  if (background_.Color != clNone) {
+    const TRVRect& o = background_.BorderOffsets();
+    p.top = std::max(p.top, o.Top);
+    p.right = std::max(p.right, o.Right);
+    p.bottom = std::max(p.bottom, o.Bottom);
+    p.left = std::max(p.left, o.Left);
+  }
+  if (base == nullptr || !(p == bp))
+    put(Format("padding: %dpx %dpx %dpx %dpx;", {p.top, p.right, p.bottom, p.left}));
+  Sides m{SpaceBefore - p.top, RightIndent - p.right, SpaceAfter - p.bottom, LeftIndent - p.left};
+  bool margins_differ = base == nullptr;
+  if (base != nullptr) {
+    Sides bm{base->SpaceBefore - bp.top, base->RightIndent - bp.right, base->SpaceAfter - bp.bottom,
+             base->LeftIndent - bp.left};
+    margins_differ = !(m == bm);
+  }
+  if (margins_differ) {
+    if (skip_indents) {
+      put("margin-top: " + IntToStr(m.top) + "px;");
+      put("margin-right: " + IntToStr(m.right) + "px;");
+      put("margin-bottom: " + IntToStr(m.bottom) + "px;");
+    } else {
+      put(Format("margin: %dpx %dpx %dpx %dpx;", {m.top, m.right, m.bottom, m.left}));
+    }
+  }
+}
+
+void TParaInfo::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TParaInfo*>(source)) {
+    NextParaNo = s->NextParaNo;
+    DefStyleNo = s->DefStyleNo;
+    ModifiedProperties1 = s->ModifiedProperties1;
+    ModifiedProperties2 = s->ModifiedProperties2;
+  }
+  TCustomRVParaInfo::Assign(source);
+}
+
+bool TParaInfo::SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) {
+  if (!TCustomRVParaInfo::SameProperties(value, ignore_references, ignore_list_id)) return false;
+  if (auto* v = dynamic_cast<TParaInfo*>(value)) {
+    return ModifiedProperties1 == v->ModifiedProperties1 && ModifiedProperties2 == v->ModifiedProperties2 &&
+           StyleTemplateId == v->StyleTemplateId &&
+           (ignore_references || (NextParaNo == v->NextParaNo && DefStyleNo == v->DefStyleNo));
+  }
+  return true;
+}
+
+bool TParaInfo::SamePropertiesExcept(TCustomRVInfo* value, TRVParaInfoProperties ignore) {
+  if (!TCustomRVParaInfo::SamePropertiesExcept(value, ignore)) return false;
+  if (auto* v = dynamic_cast<TParaInfo*>(value)) {
+    return (ignore.Contains(rvpiNextParaNo) || NextParaNo == v->NextParaNo) &&
+           (ignore.Contains(rvpiDefStyleNo) || DefStyleNo == v->DefStyleNo) &&
+           StyleTemplateId == v->StyleTemplateId && ModifiedProperties1 == v->ModifiedProperties1 &&
+           ModifiedProperties2 == v->ModifiedProperties2;
+  }
+  return true;
+}
+
+bool TParaInfo::SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) {
+  if (!SameProperties(value, true, false)) return false;
+  if (auto* v = dynamic_cast<TParaInfo*>(value)) {
+    if (NextParaNo < 0) return true;
+    if (NextParaNo < mapping.Count()) return mapping.Items(NextParaNo) == v->NextParaNo;
+    NextParaNo = -1;
+  }
+  return true;
+}
+
+void TParaInfo::WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  TCustomRVParaInfo::WriteIni(ini, section, kf);
+  RVWriteIniInt(ini, section, RVIniKey(kf, "NextParaNo"), NextParaNo, -1);
+  RVWriteIniInt(ini, section, RVIniKey(kf, "DefStyleNo"), DefStyleNo, -1);
+}
+
+void TParaInfo::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  TCustomRVParaInfo::ReadIni(ini, section, kf);
+  NextParaNo = ini.ReadInteger(section, RVIniKey(kf, "NextParaNo"), -1);
+  DefStyleNo = ini.ReadInteger(section, RVIniKey(kf, "DefStyleNo"), -1);
+}
+
+void RVGetNextTab(const TCustomRVParaInfo* para, int32_t def_tab_width, int32_t x, const TRVScreenAndDevice& sd,
+                  int32_t& position, AnsiString& leader, TRVTabAlign& align, TRVBiDiMode bidi, int32_t left_ref,
+                  int32_t right_ref) {
+  if (bidi == rvbdUnspecified) bidi = para->BiDiMode;
+  const bool rtl = bidi == rvbdRightToLeft;
+  int32_t g = x - sd.LeftMargin;
+  int32_t h = left_ref;
+  if (rtl) {
+    g = g + right_ref - left_ref;
+    h = right_ref;
+  }
+  leader.clear();
+  align = rvtaLeft;
+  const TRVTabInfos& tabs = para->Tabs();
+  bool found = false;
+  int32_t result = 0;
+  for (int32_t i = 0; i < tabs.Count() && !found; ++i) {
+    const TRVTabInfo* t = tabs.Items(i);
+    const int32_t p = RV_XToDevice(t->Position(), sd);
+    if (h > g && p > h) {
+      result = h;
+      found = true;
+    } else if (p > g) {
+      result = p;
+      leader = t->Leader;
+      align = t->Align;
+      found = true;
+    }
+  }
+  if (!found) {
+    if (h > g && (tabs.Count() == 0 || RV_XToDevice(tabs.Items(tabs.Count() - 1)->Position(), sd) < h)) {
+      result = h;
+    } else {
+      // A device coarser than the screen could turn a small width into 0: keep the grid at
+      // least one unit wide rather than divide by zero.
+      const int32_t w = std::max(1, RV_XToDevice(def_tab_width > 0 ? def_tab_width : 1, sd));
+      result = (g + w) / w * w;
+    }
+  }
+  position = result + sd.LeftMargin;
+  if (rtl) position = position - right_ref + left_ref;
+}
+
+TParaInfos::TParaInfos(TPersistent* owner) : TCustomRVInfos(owner, ItemClass<TParaInfo>()) {}
+
+TParaInfos::~TParaInfos() { delete invalid_item_; }
+
+TParaInfo* TParaInfos::Items(int32_t index) {
+  if (index >= 0 && index < Count()) return static_cast<TParaInfo*>(TCollection::Items(index));
+  if (invalid_item_ == nullptr) {
+    invalid_item_ = new TParaInfo(nullptr);
+    if (Count() > 0) invalid_item_->Assign(TCollection::Items(0));
+    invalid_item_->SpaceBefore = 1;
+    invalid_item_->SpaceAfter = 1;
+    invalid_item_->LeftIndent = 1;
+    invalid_item_->RightIndent = 1;
+    TRVBorder& b = invalid_item_->Border();
+    b.Style = rvbSingle;
+    b.Color = clRed;
+    b.Width = 2;
+    b.BorderOffsets().SetAll(1);
+  }
+  return invalid_item_;
+}
+
+int32_t TParaInfos::FindMatchingStyle(int32_t base_style_no, TParaInfo* style, TRVParaInfoProperties mask) {
+  TRVParaInfoProperties ignore = RVAllParaInfoProperties - mask;
+  if (style->SamePropertiesExcept(Items(base_style_no), ignore)) return base_style_no;
+  for (int32_t i = 0; i < Count(); ++i)
+    if (i != base_style_no && style->SamePropertiesExcept(Items(i), ignore)) return i;
+  return -1;
+}
+
+void TParaInfos::FixMergedReferences(TCustomRVInfo* style, const TRVIntegerList& mapping,
+                                     const TRVIntegerList* text_mapping) {
+  TCustomRVInfos::FixMergedReferences(style, mapping, text_mapping);
+  auto* p = static_cast<TParaInfo*>(style);
+  if (p->NextParaNo >= 0) p->NextParaNo = mapping.Items(p->NextParaNo);
+  // Without a text-style mapping the text styles were not renumbered; a reference beyond the
+  // incoming text styles names nothing and is dropped.
+  if (p->DefStyleNo >= 0 && text_mapping != nullptr)
+    p->DefStyleNo = p->DefStyleNo < text_mapping->Count() ? text_mapping->Items(p->DefStyleNo) : -1;
 }
 
 }  // namespace pelvar

@@ -126,9 +126,32 @@ enum TRVParaInfoProperty : uint8_t {
   rvpiBorder_Vis_Left,
   rvpiBorder_Vis_Top,
   rvpiBorder_Vis_Right,
-  rvpiBorder_Vis_Bottom
+  rvpiBorder_Vis_Bottom,
+  rvpiFirstIndent,
+  rvpiLeftIndent,
+  rvpiRightIndent,
+  rvpiSpaceBefore,
+  rvpiSpaceAfter,
+  rvpiAlignment,
+  rvpiNextParaNo,
+  rvpiDefStyleNo,
+  rvpiLineSpacing,
+  rvpiLineSpacingType,
+  rvpiNoWrap,
+  rvpiReadOnly,
+  rvpiStyleProtect,
+  rvpiDoNotWantReturns,
+  rvpiKeepLinesTogether,
+  rvpiKeepWithNext,
+  rvpiTabs,
+  rvpiBiDiMode,
+  rvpiCustom
 };
 using TRVParaInfoProperties = TRVSet<TRVParaInfoProperty, uint64_t>;
+
+// Every paragraph property.
+constexpr TRVParaInfoProperties RVAllParaInfoProperties =
+    TRVParaInfoProperties::FromBits((uint64_t{1} << (rvpiCustom + 1)) - 1);
 
 using TCursor = int16_t;
 using TRVStyleTemplateId = int32_t;
@@ -372,6 +395,152 @@ class TRVBackgroundRect : public TPersistent {
 
  private:
   TRVRect border_offsets_;
+};
+
+// ---- Paragraph styles and tab stops --------------------------------------------------------
+enum TRVLineSpacingType : uint8_t { rvlsPercent, rvlsSpaceBetween };
+enum TRVAlignment : uint8_t { rvaLeft, rvaRight, rvaCenter, rvaJustify };
+enum TRVParaOption : uint8_t {
+  rvpaoNoWrap,
+  rvpaoReadOnly,
+  rvpaoStyleProtect,
+  rvpaoDoNotWantReturns,
+  rvpaoKeepLinesTogether,
+  rvpaoKeepWithNext
+};
+using TRVParaOptions = TRVSet<TRVParaOption, uint8_t>;
+enum TRVTabAlign : uint8_t { rvtaLeft, rvtaRight, rvtaCenter };
+
+class TRVTabInfo : public TCollectionItem {
+ public:
+  explicit TRVTabInfo(TCollection* collection) : TCollectionItem(collection) {}
+
+  AnsiString Leader;
+  TRVTabAlign Align = rvtaLeft;
+  int32_t Position() const { return position_; }
+  // Stores the value and re-sorts the owning list by position.
+  void SetPosition(int32_t value);
+
+  void Assign(TPersistent* source) override;
+  AnsiString DisplayName() const override;
+
+ private:
+  int32_t position_ = 0;
+};
+
+class TRVTabInfos : public TCollection {
+ public:
+  explicit TRVTabInfos(TPersistent* owner) : TCollection(ItemClass<TRVTabInfo>()), owner_(owner) {}
+
+  TPersistent* Owner() const { return owner_; }
+  TRVTabInfo* Add() { return static_cast<TRVTabInfo*>(TCollection::Add()); }
+  TRVTabInfo* Items(int32_t index) const { return static_cast<TRVTabInfo*>(TCollection::Items(index)); }
+  // Orders the tab stops by ascending position.
+  void SortTabs();
+  bool IsEqual(const TRVTabInfos* value) const;
+  int32_t Closeness(const TRVTabInfos* value) const;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+
+ protected:
+  TPersistent* GetOwner() const override { return owner_; }
+
+ private:
+  TPersistent* owner_;
+};
+
+class TCustomRVParaInfo : public TCustomRVInfo {
+ public:
+  explicit TCustomRVParaInfo(TCollection* collection);
+
+  int32_t FirstIndent = 0;
+  int32_t LeftIndent = 0;
+  int32_t RightIndent = 0;
+  int32_t SpaceBefore = 0;
+  int32_t SpaceAfter = 0;
+  int32_t LineSpacing = 100;
+  TRVLineSpacingType LineSpacingType = rvlsPercent;
+  TRVAlignment Alignment = rvaLeft;
+  TRVParaOptions Options;
+  TRVBiDiMode BiDiMode = rvbdUnspecified;
+
+  TRVBorder& Border() { return border_; }
+  const TRVBorder& Border() const { return border_; }
+  void SetBorder(TRVBorder* value) { border_.Assign(value); }
+  TRVBackgroundRect& Background() { return background_; }
+  const TRVBackgroundRect& Background() const { return background_; }
+  void SetBackground(TRVBackgroundRect* value) { background_.Assign(value); }
+  TRVTabInfos& Tabs() { return tabs_; }
+  const TRVTabInfos& Tabs() const { return tabs_; }
+  void SetTabs(TRVTabInfos* value) { tabs_.Assign(value); }
+
+  void Assign(TPersistent* source) override;
+  void AssignProperties(TCustomRVParaInfo* source, TRVParaInfoProperties mask);
+  bool IsLineSpacingSet() const;
+
+  bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
+  bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) override;
+  int32_t Closeness(TCustomRVInfo* value) override;
+  virtual bool SamePropertiesExcept(TCustomRVInfo* value, TRVParaInfoProperties ignore_list);
+
+  virtual void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  virtual void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  // base_style may be nullptr.
+  void WriteCSS(TStream& stream, TCustomRVParaInfo* base_style, bool multiline, bool skip_left_alignment,
+                bool skip_indents);
+
+ private:
+  TRVBorder border_;
+  TRVBackgroundRect background_;
+  TRVTabInfos tabs_;
+};
+
+class TParaInfo : public TCustomRVParaInfo {
+ public:
+  explicit TParaInfo(TCollection* collection) : TCustomRVParaInfo(collection) {}
+
+  int32_t NextParaNo = -1;
+  int32_t DefStyleNo = -1;
+  // Properties changed by hand after a style template was applied: the first set holds the
+  // frame parts and rvpiFirstIndent..rvpiLineSpacingType, the second the rest.
+  TRVParaInfoProperties ModifiedProperties1;
+  TRVParaInfoProperties ModifiedProperties2;
+
+  void Assign(TPersistent* source) override;
+  bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
+  bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) override;
+  bool SamePropertiesExcept(TCustomRVInfo* value, TRVParaInfoProperties ignore_list) override;
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
+};
+
+// The next tab stop after x (device units, x includes the left margin of sd) in paragraph
+// style para: position (with the margin), leader and alignment. bidi rvbdUnspecified takes the
+// paragraph's reading order; left_ref and right_ref are the paragraph's text edges (device
+// units, without the margin). def_tab_width (screen pixels) spaces the default grid. The style
+// sheet's GetNextTab looks the paragraph style up and passes its DefTabWidth here.
+void RVGetNextTab(const TCustomRVParaInfo* para, int32_t def_tab_width, int32_t x, const TRVScreenAndDevice& sd,
+                  int32_t& position, AnsiString& leader, TRVTabAlign& align, TRVBiDiMode bidi, int32_t left_ref,
+                  int32_t right_ref);
+
+class TParaInfos : public TCustomRVInfos {
+ public:
+  explicit TParaInfos(TPersistent* owner = nullptr);
+  ~TParaInfos() override;
+
+  TParaInfo* Add() { return static_cast<TParaInfo*>(TCollection::Add()); }
+  // Any index outside 0..Count-1 yields the invalid-index style.
+  TParaInfo* Items(int32_t index);
+  TParaInfo* GetItem(int32_t index) { return Items(index); }
+
+  int32_t FindMatchingStyle(int32_t base_style_no, TParaInfo* style, TRVParaInfoProperties mask);
+
+ protected:
+  void FixMergedReferences(TCustomRVInfo* style, const TRVIntegerList& mapping,
+                           const TRVIntegerList* text_mapping) override;
+
+ private:
+  TParaInfo* invalid_item_ = nullptr;
 };
 
 }  // namespace pelvar
