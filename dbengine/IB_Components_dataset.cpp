@@ -1,6 +1,7 @@
 // The dataset's state machine, events and link-event suspension, and how it opens,
 // closes, refreshes and moves through its named server cursor.
 #include "dbengine/IB_Components_dataset.h"
+#include "dbengine/IB_Components_datasource.h"
 #include "dbengine/ib_dataset_edit_internal.h"
 
 #include <chrono>
@@ -934,5 +935,7 @@ void TIB_Dataset::SysRefreshRowNum(int32_t ARowNum) {
   if (ARowNum == GetRowNum() && !GetIsEditing()) SysMoveBy(0);
   ProcessLinkEvent(dsetRowRefreshed, ARowNum);
 }
+
+void TIB_Dataset::NotifyDataSourcesStateChanged() { TIB_DataSource::NotifyStateChanged(this); }
 
 }  // namespace pelvar

@@ -274,7 +274,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
  protected:
   void SetState(TIB_DatasetState NewState);
   // Tells the attached data sources that the state changed (none are attached here).
-  virtual void NotifyDataSourcesStateChanged() {}
+  // Tells the data sources attached to this dataset that its state changed.
+  virtual void NotifyDataSourcesStateChanged();
   void StateChanged();
   virtual bool IsBufferedDataset() const { return !GetUnidirectional(); }
   void SysResetState();
