@@ -1308,6 +1308,7 @@ class TIB_Transaction : public TIB_Component {
   void SysCommitEnd(bool Refresh);
   bool SysRollbackBegin(bool Refresh);
   void SysRollbackEnd(bool Refresh);
+  void SysEndFinish(bool Commit, bool Refresh);
   void DatasetEndPass(bool Before, bool IsCommit, bool Refresh);
   void API_Start();
   void API_Commit();

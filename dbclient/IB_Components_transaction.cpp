@@ -803,11 +803,16 @@ bool TIB_Transaction::SysCommitBegin(bool Refresh) {
   return true;
 }
 
-void TIB_Transaction::SysCommitEnd(bool Refresh) {
-  DatasetEndPass(false, true, Refresh);
+void TIB_Transaction::SysCommitEnd(bool Refresh) { SysEndFinish(true, Refresh); }
+
+void TIB_Transaction::SysRollbackEnd(bool Refresh) { SysEndFinish(false, Refresh); }
+
+// The end of a commit and of a rollback differ only in their events.
+void TIB_Transaction::SysEndFinish(bool Commit, bool Refresh) {
+  DatasetEndPass(false, Commit, Refresh);
   std::exception_ptr error;
   try {
-    ProcessLinkEvent(tetAfterCommit);
+    ProcessLinkEvent(Commit ? tetAfterCommit : tetAfterRollback);
   } catch (...) {
     error = std::current_exception();
   }
@@ -815,7 +820,7 @@ void TIB_Transaction::SysCommitEnd(bool Refresh) {
   if (!Refresh) {
     explicit_ = false;
   }
-  Fire(AfterCommit);
+  Fire(Commit ? AfterCommit : AfterRollback);
   SysAfterEnd();
   DoStateChanged();
   if (error) {
@@ -852,25 +857,6 @@ bool TIB_Transaction::SysRollbackBegin(bool Refresh) {
   return true;
 }
 
-void TIB_Transaction::SysRollbackEnd(bool Refresh) {
-  DatasetEndPass(false, false, Refresh);
-  std::exception_ptr error;
-  try {
-    ProcessLinkEvent(tetAfterRollback);
-  } catch (...) {
-    error = std::current_exception();
-  }
-  ResetState(true);
-  if (!Refresh) {
-    explicit_ = false;
-  }
-  Fire(AfterRollback);
-  SysAfterEnd();
-  DoStateChanged();
-  if (error) {
-    std::rethrow_exception(error);
-  }
-}
 
 void TIB_Transaction::SysCommitRetaining(bool IsSavePoint) { SysEndRetaining(true, IsSavePoint); }
 
