@@ -259,6 +259,10 @@ class TIB_Statement : public TIB_RowOwner {
   // statement's own handle and rows stay untouched. A CONNECT, DISCONNECT or DROP
   // DATABASE script text the server refuses is carried out on the connection.
   void ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA = nullptr, XSQLDA* OutDA = nullptr);
+  // The same, giving the row counts the server reports for the statement (all -1 when
+  // it reports none), so that a change that matched no row can be told apart.
+  void ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA,
+                        TIB_RowsAffected& Counts);
   virtual void SysExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
   void SysExecImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
   ISC_STATUS ISC_ExecImmed2(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
@@ -584,6 +588,8 @@ class TIB_Statement : public TIB_RowOwner {
   bool output_row_present_ = false;
   bool rows_affected_stale_ = true;
   TIB_RowsAffected rows_affected_;
+  // Where ISC_ExecImmed2 reports the counts of the immediate statement it runs; none here.
+  TIB_RowsAffected* immediate_counts_ = nullptr;
   int32_t layout_level_ = 0;
   bool set_param_attribs_ = false;
 };

@@ -279,6 +279,19 @@ void TIB_Statement::ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA
   SysExecuteImmediate(SQL, InDA, OutDA);
 }
 
+void TIB_Statement::ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA,
+                                     TIB_RowsAffected& Counts) {
+  Counts = TIB_RowsAffected{};
+  immediate_counts_ = &Counts;
+  try {
+    ExecuteImmediate(SQL, InDA, OutDA);
+  } catch (...) {
+    immediate_counts_ = nullptr;
+    throw;
+  }
+  immediate_counts_ = nullptr;
+}
+
 void TIB_Statement::SysExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA) {
   if (CheckConnection(true) && CheckTransaction(true)) {
     SysExecImmediate(SQL, InDA, OutDA);
@@ -320,6 +333,15 @@ ISC_STATUS TIB_Statement::ISC_ExecImmed2(const AnsiString& SQL, XSQLDA* InDA, XS
   if (result == 0) {
     result = CallClient(ClientCallTable.isc_dsql_execute2, session->StatusVector(),
                         GetTrHandlePtr(), &handle, dialect, InDA, OutDA);
+  }
+  if (result == 0 && immediate_counts_ != nullptr) {
+    // Read while the handle still holds the execution; an unreadable answer counts as
+    // not reported.
+    try {
+      pelvar::GetRowsAffected(&handle, *immediate_counts_);
+    } catch (const EIB_Error&) {
+      *immediate_counts_ = TIB_RowsAffected{};
+    }
   }
   session->SetLastResult(result);
   // The handle goes back also after a failure; its own status must not hide ours.

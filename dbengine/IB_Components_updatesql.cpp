@@ -414,7 +414,8 @@ void TIB_UpdateSQL::RunKept(Kept& K, int32_t& RowsAffected, int32_t& StmtType) {
   StmtType = st->GetStatementType();
 }
 
-void TIB_UpdateSQL::RunImmediate(const AnsiString& Text, const std::vector<ImmediateVar>& Vars) {
+TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
+                                             const std::vector<ImmediateVar>& Vars) {
   const int16_t n = static_cast<int16_t>(Vars.size());
   std::vector<char> area(static_cast<size_t>(XSQLDA_LENGTH(n > 0 ? n : 1)), 0);
   auto* da = reinterpret_cast<XSQLDA*>(area.data());
@@ -439,13 +440,15 @@ void TIB_UpdateSQL::RunImmediate(const AnsiString& Text, const std::vector<Immed
   bool blobs = false;
   for (const ImmediateVar& v : Vars) blobs = blobs || (!v.Old && v.Column->IsBlob && v.Column->Row() == fields);
   if (blobs) fields->PostBlobs();
+  TIB_RowsAffected counts;
   try {
-    ds->ExecuteImmediate(Text, n > 0 ? da : nullptr, nullptr);
+    ds->ExecuteImmediate(Text, n > 0 ? da : nullptr, nullptr, counts);
   } catch (...) {
     if (blobs) fields->AfterPostBlobs(false);
     throw;
   }
   if (blobs) fields->AfterPostBlobs(true);
+  return counts;
 }
 
 void TIB_UpdateSQL::ChangeMade(TIB_UpdateKind Kind) {
@@ -537,8 +540,12 @@ void TIB_UpdateSQL::ExecuteEdit() {
     }
     if (vars.empty()) return;
     text += AnsiString(kCRLF) + "WHERE " + ImmediateKeyConditions(vars);
-    RunImmediate(text, vars);
+    // The row may have gone (or changed, in cached updates) since it was read: a
+    // statement that matched nothing changed nothing.
+    const int32_t rows = RunImmediate(text, vars).UpdateCount;
+    if (rows == 0) throw EIB_DatasetError(this, CZ("Záznam nebyl nalezen, aby mohl být změněn"));
     ChangeMade(ukEdit);
+    if (rows > 1) throw EIB_DatasetError(this, CZ("Několik záznamů opraveno"));
     return;
   }
   bool changed = false;
@@ -560,7 +567,8 @@ void TIB_UpdateSQL::ExecuteEdit() {
       }
       if (vars.empty()) continue;
       text += AnsiString(kCRLF) + "WHERE CURRENT OF " + dataset_->UpdateCursorName();
-      RunImmediate(text, vars);
+      if (RunImmediate(text, vars).UpdateCount == 0)
+        throw EIB_DatasetError(this, CZ("Záznam nebyl nalezen, aby mohl být změněn"));
       changed = true;
     }
   } catch (...) {
@@ -627,8 +635,10 @@ void TIB_UpdateSQL::ExecuteDelete() {
     std::vector<ImmediateVar> vars;
     const AnsiString text = "DELETE FROM " + RelationR() + kCRLF + kCRLF + "WHERE " +
                             ImmediateKeyConditions(vars);
-    RunImmediate(text, vars);
+    const int32_t rows = RunImmediate(text, vars).DeleteCount;
+    if (rows == 0) throw EIB_DatasetError(this, CZ("Záznam nebyl nalezen, aby mohl být smazán"));
     ChangeMade(ukDelete);
+    if (rows > 1) throw EIB_DatasetError(this, CZ("Několik záznamů smazáno"));
     return;
   }
   GetDeleteStatement();

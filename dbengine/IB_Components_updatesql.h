@@ -110,11 +110,13 @@ class TIB_UpdateSQL : public TComponent {
   void BindKeyParams(Kept& K);
   void LoadParams(Kept& K);
   void RunKept(Kept& K, int32_t& RowsAffected, int32_t& StmtType);
-  void RunImmediate(const AnsiString& Text, const std::vector<ImmediateVar>& Vars);
+  // Runs an immediate statement; the row counts the server reports for it.
+  TIB_RowsAffected RunImmediate(const AnsiString& Text, const std::vector<ImmediateVar>& Vars);
   void ChangeMade(TIB_UpdateKind Kind);
   void ReturnOutputValues(TIB_Statement* Statement);
   AnsiString ImmediateKeyConditions(std::vector<ImmediateVar>& Vars);
   void Unprepare(Kept& K);
+  static bool Writes(const Kept& K, const TIB_Column* Column);
 
   TIB_UpdateSQLTarget* dataset_;
   bool prepared_edits_ = false;

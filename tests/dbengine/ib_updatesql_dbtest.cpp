@@ -6,6 +6,7 @@
 // columns are left out of the SELECT: telling them apart needs the schema facts.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -235,6 +236,57 @@ TEST_F(UpdateSqlDb, KeptEditOfAVanishedRowRaisesAndAnnouncesNothing) {
   }
   EXPECT_EQ(ds_.succeeded, 0);
   EXPECT_TRUE(ds_.announced.empty());
+}
+
+TEST_F(UpdateSqlDb, ImmediateChangesOfAVanishedRowRaiseAndAnnounceNothing) {
+  // Another attachment deletes the row before the change reaches the server; the
+  // searched statements then match nothing, which must not pass for a change.
+  TIB_Connection other(nullptr);
+  other.SetDatabaseName(CZ(fb_->ConnectString()));
+  other.SetUsername(kSysdbaUser);
+  other.SetPassword(kSysdbaPassword);
+  other.SetSQLDialect(3);
+  other.Open();
+  {
+    TIB_Transaction tr(nullptr);
+    tr.SetIB_Connection(&other);
+    TIB_DSQL del(nullptr);
+    del.SetIB_Connection(&other);
+    del.SetIB_Transaction(&tr);
+    del.SQL()->SetText("delete from PRACTICE where ID = 1");
+    del.Execute();
+    tr.Commit();
+    del.SetIB_Transaction(nullptr);
+  }
+  upd_->SetSearchedEdits(true);
+  F("NAME")->SetAsString("x");
+  auto error = [](const std::function<void()>& Action) -> std::string {
+    try {
+      Action();
+    } catch (const EIB_DatasetError& e) {
+      return AnsiToUtf8(e.Message());
+    }
+    return "<no error>";
+  };
+  EXPECT_EQ(error([&] { upd_->ExecuteEdit(); }), "Záznam nebyl nalezen, aby mohl být změněn");
+
+  // Cached updates address the row by its old values, both for edits and deletes.
+  ds_.cached = true;
+  TIB_UpdateSQL* cached = new TIB_UpdateSQL(&form_, &ds_);
+  cached->SetSearchedEdits(true);
+  cached->SetSearchedDeletes(true);
+  EXPECT_EQ(error([&] { cached->ExecuteEdit(); }), "Záznam nebyl nalezen, aby mohl být změněn");
+  EXPECT_EQ(error([&] { cached->ExecuteDelete(); }), "Záznam nebyl nalezen, aby mohl být smazán");
+  EXPECT_EQ(ds_.succeeded, 0);
+  EXPECT_TRUE(ds_.announced.empty());
+
+  // A row that is there is still changed and reported once.
+  ds_.fields = Load(kSelect, 2);
+  ds_.fields->FieldByName("NAME")->SetAsString("B3");
+  cached->ExecuteEdit();
+  EXPECT_EQ(Read("select NAME from PRACTICE where ID = 2"), "B3");
+  EXPECT_EQ(ds_.succeeded, 1);
+  EXPECT_EQ(ds_.announced, std::vector<TIB_UpdateKind>{ukEdit});
 }
 
 TEST_F(UpdateSqlDb, ImmediateEditWritesOnlyModifiedColumns) {
