@@ -364,6 +364,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void LeaveTransactionList();
   class TransactionSide;
   friend class TransactionSide;
+  // A data source starts edits and inserts the quiet way: refused rights answer False.
+  friend class TIB_DataSource;
 
   TIB_DatasetState state_ = dstInactive;
   uint8_t last_row_state_ = 0xFF;  // 0xFF: none seen yet

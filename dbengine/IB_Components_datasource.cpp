@@ -39,6 +39,9 @@ struct CountGuard {
 TIB_DataSource::TIB_DataSource(TComponent* Owner) : TIB_StatementLink(Owner) {}
 
 TIB_DataSource::~TIB_DataSource() {
+  // Marked first: the detaching below tells the links, but fires none of the source's
+  // own handlers into an object that is going away.
+  Destroying();
   SetDataset(nullptr);
   while (!links_.empty()) links_.front()->SetDataSource(nullptr);
 }
@@ -182,9 +185,11 @@ void TIB_DataSource::EnableEvents() {
   }
 }
 
+// Edit and Insert go through the dataset's own steps, which do nothing where the rights
+// refuse, so that a control asking to modify gets an answer rather than an error.
 bool TIB_DataSource::Edit() {
   TIB_Dataset* d = GetDataset();
-  if (d != nullptr && d->GetState() != dstEdit && d->Prepared() && AutoEdit) d->Edit();
+  if (d != nullptr && d->GetState() != dstEdit && d->Prepared() && AutoEdit) d->SysEdit();
   return GetState() == dstEdit;
 }
 
@@ -192,7 +197,7 @@ bool TIB_DataSource::Insert() {
   TIB_Dataset* d = GetDataset();
   if (d != nullptr && d->GetState() != dstInsert && d->Prepared() && AutoInsert &&
       !(GetHasRow() && d->GetUnidirectional())) {
-    d->Insert();
+    d->SysInsert();
   }
   return GetState() == dstInsert;
 }

@@ -415,6 +415,46 @@ TEST_F(DataSourceDb, OnlyDatasetsAttachAndDestroyDetachesEverything) {
   EXPECT_EQ(Id(), 1);
 }
 
+TEST_F(DataSourceDb, EditInsertAndModifyAnswerFalseWhenTheDatasetRefuses) {
+  src_->SetDataset(cur_);
+  auto* link = new RecordingDataLink(&form_);
+  link->SetDataSource(src_);
+  cur_->SetRequestLive(true);
+  cur_->Open();
+  cur_->SetPreventEditing(true);
+  EXPECT_FALSE(src_->Edit());
+  EXPECT_FALSE(src_->Modify());
+  EXPECT_FALSE(link->Modify());
+  EXPECT_EQ(cur_->GetState(), dstBrowse);
+
+  cur_->SQL()->SetText("select ID, PRIJMENI from KLIENT where ID < 0");
+  cur_->Open();
+  ASSERT_FALSE(src_->GetHasRow());
+  cur_->SetPreventInserting(true);
+  EXPECT_FALSE(src_->Insert());
+  EXPECT_FALSE(src_->Modify());
+  EXPECT_EQ(cur_->GetState(), dstBrowse);
+}
+
+TEST_F(DataSourceDb, DestroyingASourceFiresNothingIntoItsHandlers) {
+  src_->SetDataset(cur_);
+  cur_->Open();
+  auto* link = new RecordingDataLink(&form_);
+  link->SetDataSource(src_);
+  std::vector<std::string> fired;
+  src_->BeforeAssignment = [&](TIB_DataSource*, TIB_Dataset*) { fired.push_back("before"); };
+  src_->AfterAssignment = [&](TIB_DataSource*, TIB_Dataset*) { fired.push_back("after"); };
+  src_->OnStateChanged = [&](TIB_DataSource*, TIB_Dataset*) { fired.push_back("state"); };
+  src_->OnDataChange = [&](TIB_StatementLink*, TIB_Statement*, TIB_Column*) { fired.push_back("data"); };
+  delete src_;
+  src_ = nullptr;
+  EXPECT_TRUE(fired.empty()) << fired.front();
+  // The links are still told that their source went away.
+  EXPECT_EQ(link->DataSource(), nullptr);
+  EXPECT_EQ(link->GetState(), dstInactive);
+  EXPECT_TRUE(TIB_DataSource::DataSourcesOf(cur_).empty());
+}
+
 TEST_F(DataSourceDb, DestroyingTheDatasetDetachesItsSources) {
   src_->SetDataset(cur_);
   auto* link = new RecordingDataLink(&form_);
