@@ -289,10 +289,20 @@ void TIB_Dataset::SysResetState() {
 void TIB_Dataset::ReleaseRowLock() {
   if (!row_lock_held_) return;
   row_lock_held_ = false;
-  if (TIB_Transaction* tr = IB_Transaction()) {
-    tr->AdjustRowLockCount(-1);
-    tr->CheckOAT();
+  TIB_Transaction* tr = IB_Transaction();
+  if (tr == nullptr) return;
+  tr->AdjustRowLockCount(-1);
+  // The lock is an update of the row to itself: while the transaction holds no other
+  // work, losing the save point undoes it and other users may change the row again.
+  // With work pending the lock stays until the transaction ends.
+  if (tr->PostPendingCount() == 0 && tr->State() == tsInactive) {
+    try {
+      tr->LosePoint();
+    } catch (const Exception&) {
+      tr->SavePoint();
+    }
   }
+  tr->CheckOAT();
 }
 
 // --- Events ----------------------------------------------------------------------------------------

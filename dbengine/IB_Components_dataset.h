@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "dbclient/IBD_CancelQuery.h"
 #include "dbclient/IB_Components.h"
@@ -218,6 +219,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool GetCanInsert();
   bool GetCanDelete();
   bool HasCustomDML(int32_t Kind) const;
+  // The dataset's column rule: a field column is read-only where the dataset cannot
+  // write it in the current state (the custom UPDATE or INSERT has no parameter for it,
+  // the generated one leaves it out, or the row is being deleted).
+  void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly) override;
   bool ConfirmDelete();
   bool PostedRetaining() const { return posted_retaining_; }
   bool PostSucceeded() const { return post_succeeded_; }
@@ -439,6 +444,14 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   TIB_DatasetState state_before_post_ = dstInactive;
   TIB_DatasetState state_before_cancel_ = dstInactive;
   std::unique_ptr<TIB_StringList> default_values_, generator_links_, confirm_delete_prompt_;
+  // Values the dataset assigns itself to a new row (defaults, generator values) pass the
+  // read-only check while this is positive.
+  int32_t own_assignments_ = 0;
+  // The server names of the columns after FOR UPDATE OF in the SQL text they were read
+  // from; empty: every column.
+  AnsiString for_update_sql_;
+  std::vector<AnsiString> for_update_columns_;
+  bool ForUpdateAllows(const TIB_Column* Column);
   std::unique_ptr<UpdateSide> update_side_;
   std::unique_ptr<TIB_UpdateSQL> update_sql_;
 };

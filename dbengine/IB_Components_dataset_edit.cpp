@@ -1,12 +1,15 @@
 // Editing a dataset: Edit, Insert, Append, Delete, Post, PostRetaining and Cancel with
 // their rights, checks, defaults, generator values, retries and events. The DML itself
 // is generated and run by the internal update SQL.
+#include <algorithm>
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 #include "dbclient/IB_Constants.h"
 #include "dbengine/IB_Components_dataset.h"
 #include "dbengine/IB_Components_updatesql.h"
+#include "dbengine/IB_Parse.h"
 #include "dbengine/ib_dataset_edit_internal.h"
 #include "platform/checked.h"
 #include "platform/dialogs.h"
@@ -133,6 +136,81 @@ bool TIB_Dataset::HasCustomDML(int32_t Kind) const {
     case 2: return DeleteSQL()->Count() > 0;
     default: return false;
   }
+}
+
+// --- Column rule --------------------------------------------------------------------------------
+
+void TIB_Dataset::GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly) {
+  if (ReadOnly) return;
+  if (Column->Row()->RowType() != rtFields) {
+    TIB_Statement::GetColumnReadOnly(Column, ReadOnly);
+    return;
+  }
+  TIB_DatasetState state = state_;
+  if (state == dstBrowse && Column->Row()->RowState() == 0) state = dstPrepared;
+  switch (state) {
+    case dstBrowse:
+    case dstEdit:
+      if (EditSQL()->Count() > 0) {
+        ReadOnly = !update_sql_->EditWritesColumn(Column);
+      } else {
+        TIB_Statement::GetColumnReadOnly(Column, ReadOnly);
+        // The SELECT names the columns it means to update; the server would take the
+        // others through the cursor as well, against what the statement says.
+        if (!ReadOnly && !Column->GetComputed() && !Column->GetIsExpression())
+          ReadOnly = !ForUpdateAllows(Column);
+      }
+      break;
+    case dstPrepared:
+    case dstInsert:
+      if (InsertSQL()->Count() > 0) {
+        ReadOnly = !update_sql_->InsertWritesColumn(Column);
+      } else {
+        TIB_Statement::GetColumnReadOnly(Column, ReadOnly);
+      }
+      break;
+    default:
+      ReadOnly = true;
+      break;
+  }
+}
+
+namespace {
+
+// A column name of the FOR UPDATE OF list as the server stores it: without its relation,
+// unquoted, and upper-cased unless it was quoted.
+AnsiString ServerColumnName(const AnsiString& Entry) {
+  AnsiString name = Trim(Entry);
+  bool quoted = false;
+  size_t last_dot = AnsiString::npos;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '"') quoted = !quoted;
+    else if (name[i] == '.' && !quoted) last_dot = i;
+  }
+  if (last_dot != AnsiString::npos) name = Trim(name.substr(last_dot + 1));
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return StripQuotes(name);
+  return AnsiUpperCase(name);
+}
+
+}  // namespace
+
+bool TIB_Dataset::ForUpdateAllows(const TIB_Column* Column) {
+  const AnsiString sql = SQL()->Text();
+  if (sql != for_update_sql_) {
+    for_update_sql_ = sql;
+    for_update_columns_.clear();
+    TStringList list;
+    GetForUpdateColumns(sql, &list);
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      const AnsiString name = ServerColumnName(list.Strings(i));
+      if (!name.empty()) for_update_columns_.push_back(name);
+    }
+  }
+  if (for_update_columns_.empty()) return true;
+  const XSQLVAR* var = Column->PSQLVAR();
+  const AnsiString name(var->sqlname, static_cast<size_t>(std::max<int16_t>(var->sqlname_length, 0)));
+  return std::find(for_update_columns_.begin(), for_update_columns_.end(), name) !=
+         for_update_columns_.end();
 }
 
 namespace {
@@ -328,23 +406,52 @@ void TIB_Dataset::SysInsert() {
 }
 
 void TIB_Dataset::DoNewRecord() {
-  ApplyDefaultValues();
-  ApplyGeneratorLinks();
+  {
+    NestingGuard own(own_assignments_);
+    ApplyDefaultValues();
+    ApplyGeneratorLinks();
+  }
   FireDatasetEvent(OnNewRecord, false);
 }
 
+namespace {
+
+// The value of the first of the names that List has an entry for.
+bool FindEntry(const TStrings* List, std::initializer_list<AnsiString> Names, AnsiString& Value) {
+  if (List == nullptr || List->Count() == 0) return false;
+  for (const AnsiString& name : Names) {
+    if (name.empty()) continue;
+    const int index = List->IndexOfName(name);
+    if (index >= 0) {
+      Value = List->ValueFromIndex(index);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void TIB_Dataset::ApplyDefaultValues() {
+  TIB_Connection* conn = IB_Connection();
   TIB_Row* row = Fields();
   for (int32_t i = 0; i < row->ColumnCount(); ++i) {
     TIB_Column* c = row->GetColumn(i);
     if (!c->GetIsNull()) continue;
-    const AnsiString full = c->GetFullName();
-    int index = default_values_->IndexOfName(full);
-    if (index < 0) {
-      const AnsiString field = c->GetRelName() + "." + c->GetFieldName();
-      if (!AnsiSameText(field, full)) index = default_values_->IndexOfName(field);
+    // By relation (or alias) and alias name, by relation and field name, and by the
+    // name the column shows, which is its bare alias name in a single-relation SELECT.
+    const std::initializer_list<AnsiString> names{c->GetQualifiedAliasName(),
+                                                  c->GetQualifiedFieldName(), c->GetFullName()};
+    AnsiString value;
+    bool found = FindEntry(default_values_.get(), names, value);
+    if (!found && conn != nullptr) {
+      found = FindEntry(conn->DefaultValues(), names, value);
+      if (!found && conn->FieldEntryTypes().Contains(fetDomainName))
+        found = FindEntry(conn->DefaultValues(), {c->GetDomainName()}, value);
     }
-    if (index >= 0) c->SetAsString(default_values_->ValueFromIndex(index));
+    if (!found) continue;
+    SubstituteMacros(value, value);
+    c->SetAsString(value);
   }
 }
 
@@ -366,13 +473,8 @@ int64_t TIB_Dataset::GetGeneratorValue(const AnsiString& Generator) {
 }
 
 void TIB_Dataset::ApplyGeneratorLinks() {
-  for (int32_t i = 0; i < generator_links_->Count(); ++i) {
-    const AnsiString name = Trim(generator_links_->Names(i));
-    const AnsiString generator = Trim(generator_links_->ValueFromIndex(i));
-    if (name.empty() || generator.empty()) continue;
-    TIB_Column* c = FieldByName(name);
-    if (!c->GetIsNull()) continue;
-    TIB_Connection* conn = IB_Connection();
+  TIB_Connection* conn = IB_Connection();
+  auto assign = [&](TIB_Column* c, const AnsiString& generator) {
     const AnsiString ident = conn ? conn->MakeIdent(generator) : generator;
     const AnsiString value = IntToStr(GetGeneratorValue(ident));
     c->SetAsString(value);
@@ -380,6 +482,28 @@ void TIB_Dataset::ApplyGeneratorLinks() {
       c->SetIsNull(false);
       c->SetAsString(value);
     }
+  };
+  for (int32_t i = 0; i < generator_links_->Count(); ++i) {
+    const AnsiString name = Trim(generator_links_->Names(i));
+    const AnsiString generator = Trim(generator_links_->ValueFromIndex(i));
+    if (name.empty() || generator.empty()) continue;
+    TIB_Column* c = FieldByName(name);
+    if (c->GetIsNull()) assign(c, generator);
+  }
+  // The connection's links serve every dataset: each null column that has an entry there.
+  if (conn == nullptr || conn->GeneratorLinks()->Count() == 0) return;
+  TIB_Row* row = Fields();
+  for (int32_t i = 0; i < row->ColumnCount(); ++i) {
+    TIB_Column* c = row->GetColumn(i);
+    if (!c->GetIsNull()) continue;
+    AnsiString generator;
+    if (!FindEntry(conn->GeneratorLinks(),
+                   {c->GetQualifiedAliasName(), c->GetQualifiedFieldName(), c->GetFullName()},
+                   generator)) {
+      continue;
+    }
+    generator = Trim(generator);
+    if (!generator.empty()) assign(c, generator);
   }
 }
 
@@ -564,11 +688,25 @@ void TIB_Dataset::SysBeforeFieldChange(TIB_Row* Row, TIB_Column* Column) {
   TIB_Statement::SysBeforeFieldChange(Row, Column);
   if (Row != Fields()) return;
   if (state_ == dstInactive) throw EIB_DatasetError(this, IB_Message(TIB_Msg::DatasetInactive));
+  auto refuse_read_only = [&] {
+    throw EIB_DatasetError(this, Format(IB_Message(TIB_Msg::FieldReadOnly),
+                                        {Column->GetQualifiedAliasName()}));
+  };
+  if (state_ == dstEdit || state_ == dstInsert || state_ == dstDelete) {
+    // A value the post would not write must not look changed: the column refuses it,
+    // as it does in browse state. Computed and expression columns are the
+    // application's to fill and are never written.
+    if (own_assignments_ == 0 && Column != nullptr && Column->GetReadOnly() &&
+        !Column->GetComputed() && !Column->GetIsExpression()) {
+      refuse_read_only();
+    }
+    return;
+  }
   if (state_ != dstPrepared && state_ != dstBrowse) return;
   if (GetReadOnly()) throw EIB_DatasetError(this, IB_Message(TIB_Msg::DatasetReadOnly));
   if (Column != nullptr && Column->GetReadOnly()) {
     if (Column->GetComputed() || Column->GetIsExpression()) return;
-    throw EIB_DatasetError(this, Format(IB_Message(TIB_Msg::FieldReadOnly), {Column->GetFullName()}));
+    refuse_read_only();
   }
   if (Row->RowState() != 0) {
     SysEdit();

@@ -424,7 +424,7 @@ class TIB_Statement : public TIB_RowOwner {
   // Whether the statement is a cursor that refuses edits without a key relation.
   virtual bool IsCursorWithoutRequestLive() const { return false; }
   bool GetColumnReadOnly(const TIB_Column* Column) const override;
-  void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly);
+  virtual void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly);
   // The statement's column flags from FieldsReadOnly.
   bool ColumnNoInsert(const TIB_Column* Column) const;
   bool ColumnNoEdit(const TIB_Column* Column) const;

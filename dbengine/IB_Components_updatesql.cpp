@@ -390,6 +390,23 @@ TIB_Statement* TIB_UpdateSQL::GetInsertStatement() {
   return insert_.Statement;
 }
 
+bool TIB_UpdateSQL::Writes(const Kept& K, const TIB_Column* Column) {
+  if (K.Statement == nullptr || !K.Statement->Prepared()) return false;
+  for (const Binding& b : K.Bindings)
+    if (b.Source == Column && !b.Old) return true;
+  return false;
+}
+
+bool TIB_UpdateSQL::EditWritesColumn(const TIB_Column* Column) {
+  GetEditStatement();
+  return Writes(edit_, Column);
+}
+
+bool TIB_UpdateSQL::InsertWritesColumn(const TIB_Column* Column) {
+  GetInsertStatement();
+  return Writes(insert_, Column);
+}
+
 void TIB_UpdateSQL::LoadParams(Kept& K) {
   TIB_Row* params = K.Statement->Params();
   for (const Binding& b : K.Bindings) CopyValue(params->GetColumn(b.Param), b.Source, b.Old);

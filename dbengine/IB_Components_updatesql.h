@@ -71,6 +71,11 @@ class TIB_UpdateSQL : public TComponent {
   TIB_Statement* GetDeleteStatement();
   TIB_Statement* GetInsertStatement();
 
+  // Whether the UPDATE (INSERT) statement has a parameter that takes Column's current
+  // value; the statement is made ready first.
+  bool EditWritesColumn(const TIB_Column* Column);
+  bool InsertWritesColumn(const TIB_Column* Column);
+
   void ExecuteEdit();
   void ExecuteInsert();
   void ExecuteDelete();

@@ -90,12 +90,44 @@ class DatasetEditDb : public ::testing::Test {
 
   TIB_Column* F(const char* name) { return ds_->FieldByName(name); }
 
+  // Runs a statement in a second attachment that does not wait for locks and commits it;
+  // false when the server refused it.
+  bool Other(const std::string& sql) {
+    if (other_ == nullptr) {
+      other_ = new TIB_Connection(&form_);
+      other_->SetDatabaseName(CZ(fb_->ConnectString()));
+      other_->SetUsername(kSysdbaUser);
+      other_->SetPassword(kSysdbaPassword);
+      other_->SetCharSet("WIN1250");
+      other_->SetSQLDialect(3);
+      other_->Open();
+    }
+    TIB_Transaction tr(nullptr);
+    tr.SetIB_Connection(other_);
+    tr.SetLockWait(false);
+    TIB_DSQL st(nullptr);
+    st.SetIB_Connection(other_);
+    st.SetIB_Transaction(&tr);
+    st.SQL()->SetText(CZ(sql));
+    bool done = true;
+    try {
+      st.Execute();
+      tr.Commit();
+    } catch (const EIB_ISCError&) {
+      done = false;
+      tr.Rollback();
+    }
+    st.SetIB_Transaction(nullptr);
+    return done;
+  }
+
   std::unique_ptr<FbTestDb> fb_;
   TComponent form_{nullptr};
   TIB_Session* session_ = nullptr;
   TIB_Connection* conn_ = nullptr;
   TIB_Transaction* tr_ = nullptr;
   TIB_Cursor* ds_ = nullptr;
+  TIB_Connection* other_ = nullptr;
   std::vector<std::string> events_;
 };
 
@@ -299,6 +331,105 @@ TEST_F(DatasetEditDb, PessimisticLockingRefusesALockWaitTransaction) {
   ds_->Open();
   EXPECT_EQ(ErrorOf([&] { ds_->Edit(); }), "Nemohu použít pesimistické zamykání s hodnotou LockWait");
   EXPECT_EQ(ds_->State(), dstBrowse);
+}
+
+TEST_F(DatasetEditDb, ColumnsTheDatasetCannotWriteAreReadOnly) {
+  // The custom UPDATE writes only NAME: PRICE must not look changed while the server
+  // keeps its old value.
+  TIB_StringList edit;
+  edit.SetText("update PRACTICE set NAME = :NAME where ID = :OLD_ID");
+  ds_->SetEditSQL(&edit);
+  ds_->Open();
+  EXPECT_FALSE(F("NAME")->GetReadOnly());
+  EXPECT_TRUE(F("PRICE")->GetReadOnly());
+  EXPECT_TRUE(F("ID")->GetReadOnly());
+  EXPECT_EQ(ErrorOf([&] { F("PRICE")->SetAsString("77"); }), "PRACTICE.PRICE je jen na čtení");
+  EXPECT_EQ(ds_->State(), dstBrowse);
+  ds_->Edit();
+  EXPECT_EQ(ErrorOf([&] { F("PRICE")->SetAsString("77"); }), "PRACTICE.PRICE je jen na čtení");
+  EXPECT_EQ(AnsiToUtf8(F("PRICE")->GetAsString()), "12,5");
+  F("NAME")->SetAsString(CZ("Jen jméno"));
+  ds_->Post();
+  EXPECT_EQ(Read("select NAME || '/' || PRICE from PRACTICE where ID = 1"), "Jen jméno/12.50");
+
+  // A row waiting for its delete takes no values.
+  ds_->SetAutoPostDelete(false);
+  ds_->Delete();
+  ASSERT_EQ(ds_->State(), dstDelete);
+  EXPECT_TRUE(F("NAME")->GetReadOnly());
+  EXPECT_EQ(ErrorOf([&] { F("NAME")->SetAsString("z"); }), "PRACTICE.NAME je jen na čtení");
+  ds_->Cancel();
+  EXPECT_EQ(AnsiToUtf8(F("NAME")->GetAsString()), "Jen jméno");
+
+  // A custom INSERT decides in the same way for a new row.
+  TIB_StringList insert;
+  insert.SetText("insert into PRACTICE (ID, NAME, NOTE) values (:ID, :NAME, :NOTE)");
+  ds_->SetInsertSQL(&insert);
+  ds_->Insert();
+  EXPECT_FALSE(F("ID")->GetReadOnly());
+  EXPECT_EQ(ErrorOf([&] { F("PRICE")->SetAsString("1"); }), "PRACTICE.PRICE je jen na čtení");
+  ds_->Cancel();
+}
+
+TEST_F(DatasetEditDb, ColumnsOutsideForUpdateOfAreReadOnly) {
+  ds_->SQL()->SetText("select ID, NAME, PRICE, NOTE from PRACTICE for update of NAME");
+  ds_->Open();
+  EXPECT_FALSE(F("NAME")->GetReadOnly());
+  EXPECT_TRUE(F("PRICE")->GetReadOnly());
+  EXPECT_EQ(ErrorOf([&] { F("PRICE")->SetAsString("77"); }), "PRACTICE.PRICE je jen na čtení");
+  F("NAME")->SetAsString(CZ("Jmenovaný"));
+  ds_->Post();
+  EXPECT_EQ(Read("select NAME || '/' || PRICE from PRACTICE where ID = 1"), "Jmenovaný/12.50");
+}
+
+TEST_F(DatasetEditDb, PessimisticEditThenCancelReleasesTheRowLock) {
+  ds_->PessimisticLocking = true;
+  ds_->Open();
+  ds_->Edit();
+  EXPECT_EQ(tr_->RowLockCount(), 1);
+  EXPECT_FALSE(Other("update PRACTICE set NAME = 'jinde' where ID = 1"));
+  ds_->Cancel();
+  EXPECT_EQ(tr_->RowLockCount(), 0);
+  EXPECT_TRUE(Other("update PRACTICE set NAME = 'jinde' where ID = 1"));
+  // The cursor goes on.
+  ds_->Next();
+  EXPECT_EQ(F("ID")->GetAsInteger(), 2);
+
+  // With other work pending in the transaction the lock stays until the transaction
+  // ends: releasing it must not throw that work away.
+  TIB_DSQL work(nullptr);
+  work.SetIB_Connection(conn_);
+  work.SetIB_Transaction(tr_);
+  work.SQL()->SetText(CZ("update PRACTICE set NAME = 'Rozpracováno' where ID = 1"));
+  work.Execute();
+  work.SetIB_Transaction(nullptr);
+  ds_->Edit();
+  ds_->Cancel();
+  EXPECT_EQ(Read("select NAME from PRACTICE where ID = 1"), "Rozpracováno");
+  EXPECT_FALSE(Other("update PRACTICE set NAME = 'jinde' where ID = 2"));
+  tr_->Commit();
+  EXPECT_TRUE(Other("update PRACTICE set NAME = 'jinde' where ID = 2"));
+}
+
+TEST_F(DatasetEditDb, ConnectionDefaultsAndGeneratorLinksApplyToNewRows) {
+  TIB_StringList defaults, links;
+  defaults.SetText("PRACTICE.PRICE=9,50\r\nPRACTICE.NOTE=c");
+  links.SetText("PRACTICE.ID=GEN_PRACTICE");
+  conn_->SetDefaultValues(&defaults);
+  conn_->SetGeneratorLinks(&links);
+  // The dataset's own entry wins over the connection's.
+  TIB_StringList own;
+  own.SetText("PRACTICE.NOTE=d");
+  ds_->SetDefaultValues(&own);
+  ds_->Open();
+  ds_->Insert();
+  EXPECT_EQ(F("ID")->GetAsInteger(), 101);
+  EXPECT_EQ(AnsiToUtf8(F("PRICE")->GetAsString()), "9,5");
+  EXPECT_EQ(AnsiToUtf8(F("NOTE")->GetAsString()), "d");
+  F("NAME")->SetAsString(CZ("Nový"));
+  ds_->Post();
+  EXPECT_EQ(Read("select NAME || '/' || PRICE || '/' || NOTE from PRACTICE where ID = 101"),
+            "Nový/9.50/d");
 }
 
 }  // namespace
