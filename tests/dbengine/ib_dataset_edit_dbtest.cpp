@@ -430,6 +430,21 @@ TEST_F(DatasetEditDb, ConnectionDefaultsAndGeneratorLinksApplyToNewRows) {
   ds_->Post();
   EXPECT_EQ(Read("select NAME || '/' || PRICE || '/' || NOTE from PRACTICE where ID = 101"),
             "Nový/9.50/d");
+
+  // With domain entries on, a connection default may name the column's domain.
+  defaults.SetText("D_PRICE=4,25");
+  conn_->SetDefaultValues(&defaults);
+  conn_->SetFieldEntryTypes(TIB_ConnectionFieldEntryTypeSet{fetDomainName});
+  TIB_StringList attributes;
+  attributes.SetText("PRACTICE.PRICE=DOMAIN=D_PRICE");
+  ds_->SetColumnAttributes(&attributes);
+  ds_->Unprepare();  // the attributes take effect at the next prepare
+  ds_->Open();
+  ds_->Insert();
+  EXPECT_EQ(F("ID")->GetAsInteger(), 102);
+  EXPECT_EQ(AnsiToUtf8(F("PRICE")->GetDomainName()), "D_PRICE");
+  EXPECT_EQ(AnsiToUtf8(F("PRICE")->GetAsString()), "4,25");
+  ds_->Cancel();
 }
 
 }  // namespace
