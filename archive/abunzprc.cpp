@@ -21,7 +21,8 @@ namespace {
 
 constexpr int32_t kBlockSize = 1024;
 
-[[noreturn]] void Corrupt() { throw EAbZipInvalid(); }
+// Shrunk, reduced or imploded data that breaks its format.
+[[noreturn]] void Corrupt() { throw EAbBadData("the shrunk, reduced or imploded data breaks its format"); }
 
 // --- Passwords ---
 
@@ -152,7 +153,9 @@ TAbZipLocalFileHeader LoadLocalHeader(TAbZipArchive& Archive, const TAbZipItem& 
   TStream* stream = Archive.Stream();
   if (stream == nullptr) throw EAbReadError();
   stream->Seek(Item.RelativeOffset(), TSeekOrigin::soBeginning);
-  if (stream->Position() != Item.RelativeOffset()) throw EAbZipInvalid();
+  if (stream->Position() != Item.RelativeOffset())
+    throw EAbDamagedArchive("the entry " + Item.FileName() + " starts at offset " +
+                            std::to_string(Item.RelativeOffset()) + ", past the end of the file");
   TAbZipLocalFileHeader lfh;
   try {
     lfh.LoadFromStream(*stream);

@@ -803,9 +803,14 @@ void TAbZipArchive::SaveArchive() {
         TStream* old = Stream();
         if (old == nullptr) throw EAbZipInvalid();
         old->Seek(item->RelativeOffset(), TSeekOrigin::soBeginning);
-        if (old->Position() != item->RelativeOffset()) throw EAbZipInvalid();
         TAbZipLocalFileHeader lfh;
-        lfh.LoadFromStream(*old);
+        try {
+          if (old->Position() != item->RelativeOffset()) throw EAbZipInvalid();
+          lfh.LoadFromStream(*old);
+        } catch (const EAbZipInvalid&) {
+          throw EAbDamagedArchive("the local header of the entry " + item->FileName() + " is missing at offset " +
+                                  std::to_string(item->RelativeOffset()) + " or cut short");
+        }
         // Exactly the stored bytes of the old archive: a short source fails the save.
         s.length = work.CopyFrom(*old, item->CompressedSize32());
         break;
