@@ -69,7 +69,6 @@ TAbLogType LogTypeOf(TAbProcessType ProcessType) {
   return ltFoundUnhandled;
 }
 
-// The path relative to the base directory that a stored name may extract to.
 // The stored name as a message can show it: control characters as \xNN.
 AnsiString PrintableName(const AnsiString& Stored) {
   AnsiString out;
@@ -86,6 +85,7 @@ AnsiString PrintableName(const AnsiString& Stored) {
   return out;
 }
 
+// The path relative to the base directory that a stored name may extract to.
 AnsiString SafeRelativePath(const AnsiString& Stored, bool RestorePath) {
   auto refuse = [&Stored]() -> EAbUnsafeName {
     return EAbUnsafeName(PrintableName(Stored) + " leads outside the base directory");

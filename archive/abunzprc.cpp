@@ -82,7 +82,7 @@ class TEntryDataStream : public TStream {
 
 // The output of an entry's decoder, held to the uncompressed size the entry
 // declares: a damaged or hostile entry must not grow past it (a few bytes that
-// expand to gigabytes) before the CRC check could refuse it. With Discard the
+// expand to gigabytes) before the CRC check could refuse it. Without a target the
 // bytes are only counted (a test).
 class TDeclaredSizeStream : public TStream {
  public:
@@ -110,13 +110,16 @@ class TDeclaredSizeStream : public TStream {
 
 // The names of the version-needed values that mark features the kit does not read.
 AnsiString FeatureOfVersion(int32_t Version) {
-  if (Version >= 63) return "a compression or encryption method of zip version 6.3";
-  if (Version >= 62) return "central directory encryption";
-  if (Version >= 61) return "RC2 encryption";
-  if (Version >= 51) return "AES or RC2 encryption";
-  if (Version >= 50) return "DES or 3DES encryption";
-  if (Version >= 46) return "BZIP2 compression";
-  return "zip version " + std::to_string(Version / 10) + "." + std::to_string(Version % 10);
+  switch (Version) {
+    case 46: return "BZIP2 compression";
+    case 50: return "DES, 3DES, RC2 or RC4 encryption";
+    case 51: return "AES or RC2 encryption";
+    case 52: return "RC2-64 encryption";
+    case 61: return "non-OAEP key wrapping";
+    case 62: return "central directory encryption";
+    case 63: return "LZMA, PPMd, Blowfish or Twofish";
+    default: return "zip version " + std::to_string(Version / 10) + "." + std::to_string(Version % 10);
+  }
 }
 
 // An entry is read when it fits the classic 32-bit format, whatever version its
