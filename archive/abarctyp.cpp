@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 #include "archive/abconst.h"
@@ -68,15 +69,36 @@ TAbLogType LogTypeOf(TAbProcessType ProcessType) {
   return ltFoundUnhandled;
 }
 
+// The stored name as a message can show it: control characters as \xNN.
+AnsiString PrintableName(const AnsiString& Stored) {
+  AnsiString out;
+  for (const char c : Stored) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // The path relative to the base directory that a stored name may extract to.
 AnsiString SafeRelativePath(const AnsiString& Stored, bool RestorePath) {
-  auto refuse = [&Stored]() -> EAbException {
-    return EAbException("Stored name leads outside the base directory: " + Stored);
+  auto refuse = [&Stored]() -> EAbUnsafeName {
+    return EAbUnsafeName(PrintableName(Stored) + " leads outside the base directory");
   };
   auto nameless = [&Stored]() -> EAbException {
     return EAbException("Stored name names no file: " + Stored);
   };
-  if (Stored.find('\0') != AnsiString::npos) throw refuse();
+  // A control character (a line feed, an escape, a zero byte) in a file or folder
+  // name misleads whoever lists or types the name later.
+  for (const char c : Stored) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == 0x7F) throw EAbUnsafeName(PrintableName(Stored) + " holds control characters");
+  }
   AnsiString p = AbDiskPath(Stored);
   // A drive ("C:") or a network share ("//server/share") names another root.
   if (p.size() >= 2 && p[1] == ':' &&
@@ -513,9 +535,21 @@ void TAbArchive::ExtractToStream(const AnsiString& Name, TStream& Stream) {
   DoConfirmProcessItem(item, ptExtract, confirm);
   if (!confirm) return;
   current_item_ = item;
+  // A failed item leaves nothing in the caller's stream: what it wrote is cut off
+  // again (when the stream was at its end, as it is for a fresh stream).
+  const int64_t start = Stream.Position();
+  const bool at_end = start == Stream.Size();
   try {
     ExtractItemToStreamAt(index, Stream);
   } catch (const Exception& E) {
+    if (at_end) {
+      try {
+        Stream.SetSize(start);
+        Stream.Seek(start, TSeekOrigin::soBeginning);
+      } catch (const std::exception&) {
+        // A stream that cannot shrink keeps what it has; the failure is reported anyway.
+      }
+    }
     const TAbErrorInfo info = AbClassifyException(E);
     DoProcessItemFailure(item, ptExtract, info.ErrorClass, info.ErrorCode);
   }

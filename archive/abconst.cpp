@@ -164,8 +164,21 @@ const std::vector<AbStrRec>& AbStrRes() {
   return table;
 }
 
+const std::vector<AbStrRec>& AbKitStrRes() {
+  static const std::vector<AbStrRec> table = {
+      {AbDamagedArchive, "Damaged archive - %s"},
+      {AbBadData, "Cannot extract file - damaged data: %s"},
+      {AbUnsafeName, "Cannot extract file - unsafe stored name: %s"},
+      {AbUnsupportedFeature, "Cannot read archive - unsupported feature: %s"},
+  };
+  return table;
+}
+
 AnsiString AbErrorText(int32_t Code) {
   for (const AbStrRec& rec : AbStrRes()) {
+    if (rec.Code == Code) return rec.Str;
+  }
+  for (const AbStrRec& rec : AbKitStrRes()) {
     if (rec.Code == Code) return rec.Str;
   }
   return {};

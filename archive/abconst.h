@@ -96,10 +96,22 @@ constexpr int32_t AbGzipBadCRC = 401;
 constexpr int32_t AbGzipBadFileSize = 402;
 constexpr int32_t AbUnhandledEntity = 513;
 
+// The kit's own codes beyond the table above: failures that name what is wrong,
+// so that an item-failure report tells a damaged archive from bad data, an unsafe
+// name or a format feature that the kit does not read. Their texts take one detail.
+constexpr int32_t AbDamagedArchive = 600;
+constexpr int32_t AbBadData = 601;
+constexpr int32_t AbUnsafeName = 602;
+constexpr int32_t AbUnsupportedFeature = 603;
+
 // The whole table, in code order (146 records).
 const std::vector<AbStrRec>& AbStrRes();
 
-// The text of Code, or the empty string when no record has that code.
+// The kit's own records (codes 600 and up), in code order.
+const std::vector<AbStrRec>& AbKitStrRes();
+
+// The text of Code (from either table), or the empty string when no record has
+// that code.
 AnsiString AbErrorText(int32_t Code);
 
 }  // namespace pelvar

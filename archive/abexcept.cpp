@@ -40,10 +40,18 @@ EAbQorReadFail::EAbQorReadFail(int32_t count, const AnsiString& swap_name)
 EAbQorWriteFail::EAbQorWriteFail(int32_t count, const AnsiString& swap_name)
     : EAbZipException(AbFormatErrorText(kCode, {std::to_string(count), swap_name}), kCode) {}
 
+EAbDamagedArchive::EAbDamagedArchive(const AnsiString& detail)
+    : EAbException(AbFormatErrorText(kCode, {detail}), kCode) {}
+EAbBadData::EAbBadData(const AnsiString& detail) : EAbException(AbFormatErrorText(kCode, {detail}), kCode) {}
+EAbUnsafeName::EAbUnsafeName(const AnsiString& detail) : EAbException(AbFormatErrorText(kCode, {detail}), kCode) {}
+EAbUnsupportedFeature::EAbUnsupportedFeature(const AnsiString& detail)
+    : EAbException(AbFormatErrorText(kCode, {detail}), kCode) {}
+
 EAbInflateError::EAbInflateError(const AnsiString& cause)
     : Exception(AnsiString(kKitName) +
                 " inflate error, possibly a corrupted compressed stream. (Internal cause: " + cause +
-                ")") {}
+                ")"),
+      cause_(cause) {}
 EAbDeflateError::EAbDeflateError(const AnsiString& cause)
     : Exception(AnsiString(kKitName) + " deflate error. (Internal cause: " + cause + ")") {}
 

@@ -123,6 +123,30 @@ class EAbQorWriteFail : public EAbZipException {
   EAbQorWriteFail(int32_t count, const AnsiString& swap_name);
 };
 
+// Failures that say what is wrong (codes of the kit's own records). Detail is the
+// particular: which record or entry is damaged, what in the data is wrong, the
+// stored name, the feature.
+class EAbDamagedArchive : public EAbException {
+ public:
+  static constexpr int32_t kCode = AbDamagedArchive;
+  explicit EAbDamagedArchive(const AnsiString& detail);
+};
+class EAbBadData : public EAbException {
+ public:
+  static constexpr int32_t kCode = AbBadData;
+  explicit EAbBadData(const AnsiString& detail);
+};
+class EAbUnsafeName : public EAbException {
+ public:
+  static constexpr int32_t kCode = AbUnsafeName;
+  explicit EAbUnsafeName(const AnsiString& detail);
+};
+class EAbUnsupportedFeature : public EAbException {
+ public:
+  static constexpr int32_t kCode = AbUnsupportedFeature;
+  explicit EAbUnsupportedFeature(const AnsiString& detail);
+};
+
 // The codec's exceptions: framework exceptions without an error code.
 class EAbAbortProgress : public Exception {
  public:
@@ -149,6 +173,11 @@ class EAbInternalDeflateError : public Exception {
 class EAbInflateError : public Exception {
  public:
   explicit EAbInflateError(const AnsiString& cause);
+  // What the decoder found wrong.
+  const AnsiString& Cause() const { return cause_; }
+
+ private:
+  AnsiString cause_;
 };
 class EAbDeflateError : public Exception {
  public:

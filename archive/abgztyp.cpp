@@ -210,7 +210,12 @@ void TAbGzipStreamHelper::StoreHeader() { item_->SaveToStream(*stream_); }
 uint32_t TAbGzipStreamHelper::ExpandData(TStream& Stream, uint32_t& Count) {
   TAbDeflateHelper helper;
   if (dynamic_cast<TAbBitBucketStream*>(&Stream) != nullptr) helper.SetOptions(helper.Options() | dfc_TestOnly);
-  const uint32_t crc = Inflate(stream_, &Stream, &helper);
+  uint32_t crc = 0;
+  try {
+    crc = Inflate(stream_, &Stream, &helper);
+  } catch (const EAbInflateError& E) {
+    throw EAbBadData("the gzip member's compressed data (" + E.Cause() + ")");
+  }
   Count = static_cast<uint32_t>(helper.UncompressedCount());
   return crc;
 }

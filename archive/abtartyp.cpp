@@ -87,6 +87,19 @@ uint32_t AbTarHeaderSum(const uint8_t* Block, int32_t Length) {
   return sum;
 }
 
+bool AbTarBlockSumOk(const uint8_t* Block) {
+  const char* field = reinterpret_cast<const char*>(Block) + offsetof(TAbTarHeaderRec, ChkSum);
+  if (FieldText(field, 8).find_first_not_of(' ') == AnsiString::npos) return false;
+  const int64_t stored = AbOctalValue(field, 8);
+  if (stored == AbTarHeaderSum(Block, AbTarRecordSize)) return true;
+  // Some old writers summed the bytes as signed values.
+  constexpr size_t kChkSum = offsetof(TAbTarHeaderRec, ChkSum);
+  int64_t signed_sum = 0;
+  for (size_t i = 0; i < static_cast<size_t>(AbTarRecordSize); ++i)
+    signed_sum += (i >= kChkSum && i < kChkSum + 8) ? ' ' : static_cast<int8_t>(Block[i]);
+  return stored == signed_sum;
+}
+
 bool AbTarMagicOk(const TAbTarHeaderRec& Header) {
   const AnsiString magic = FieldText(Header.Magic, sizeof Header.Magic);
   return magic == "ustar  " || magic == "GNUtar ";
@@ -238,8 +251,18 @@ bool TAbTarStreamHelper::ScanFrom(int64_t Pos) {
     stream_->ReadBuffer(block.data(), AbTarRecordSize);
     TAbTarHeaderRec rec;
     std::memcpy(&rec, block.data(), sizeof rec);
-    if (rec.Name[0] == 0) break;  // the end block
+    if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == 0; })) break;  // the end block
+    // Every header must add up: a damaged one would make items up from data.
+    if (!AbTarBlockSumOk(block.data()))
+      throw EAbDamagedArchive("the tar header at offset " + std::to_string(Pos) + " fails its checksum");
+    if (rec.Name[0] == 0) break;  // an end block of another writer
+    if ((static_cast<uint8_t>(rec.Size[0]) & 0x80) != 0)
+      throw EAbUnsupportedFeature("a tar entry of 8 GB or more (size in base-256 form) at offset " +
+                                  std::to_string(Pos));
     const int64_t entry_size = AbOctalValue(rec.Size, sizeof rec.Size);
+    if (Pos + AbTarRecordSize + entry_size > size)
+      throw EAbDamagedArchive("the tar entry at offset " + std::to_string(Pos) + " runs past the end of the file (" +
+                              std::to_string(entry_size) + " bytes announced)");
     if (rec.LinkFlag == '0' || rec.LinkFlag == 0) {
       header_pos_ = Pos;
       current_size_ = entry_size;

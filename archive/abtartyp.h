@@ -51,6 +51,9 @@ int64_t AbOctalValue(const char* Field, int32_t Width);
 // The sum of the header block's bytes as unsigned values with the checksum field
 // counted as eight blanks. Block holds Length bytes (345 or 512).
 uint32_t AbTarHeaderSum(const uint8_t* Block, int32_t Length);
+// The checksum of a whole 512-byte header block is filled in and matches its
+// bytes (summed as unsigned values, or as signed ones as some old writers did).
+bool AbTarBlockSumOk(const uint8_t* Block);
 // The magic field reads "ustar  " or "GNUtar " up to its first zero byte.
 bool AbTarMagicOk(const TAbTarHeaderRec& Header);
 // 4 when the header block at Stream's position has a matching checksum or a known

@@ -21,7 +21,8 @@ namespace {
 
 constexpr int32_t kBlockSize = 1024;
 
-[[noreturn]] void Corrupt() { throw EAbZipInvalid(); }
+// Shrunk, reduced or imploded data that breaks its format.
+[[noreturn]] void Corrupt() { throw EAbBadData("the shrunk, reduced or imploded data breaks its format"); }
 
 // --- Passwords ---
 
@@ -79,6 +80,71 @@ class TEntryDataStream : public TStream {
   int64_t position_ = 0;
 };
 
+// The output of an entry's decoder, held to the uncompressed size the entry
+// declares: a damaged or hostile entry must not grow past it (a few bytes that
+// expand to gigabytes) before the CRC check could refuse it. Without a target the
+// bytes are only counted (a test).
+class TDeclaredSizeStream : public TStream {
+ public:
+  TDeclaredSizeStream(TStream* Target, int64_t Declared, const AnsiString& Name)
+      : target_(Target), declared_(Declared), name_(Name) {}
+  int32_t Read(void*, int32_t) override { throw EStreamError("The entry's output cannot be read"); }
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    if (Count <= 0) return 0;
+    if (written_ + Count > declared_)
+      throw EAbBadData("the entry " + name_ + " expands to more than the " + std::to_string(declared_) +
+                       " bytes its header declares");
+    if (target_ != nullptr) target_->WriteBuffer(Buffer, Count);
+    written_ += Count;
+    return Count;
+  }
+  int64_t Seek(int64_t, TSeekOrigin) override { return written_; }
+  int64_t Size() override { return written_; }
+
+ private:
+  TStream* target_;
+  int64_t declared_;
+  AnsiString name_;
+  int64_t written_ = 0;
+};
+
+// The names of the version-needed values that mark features the kit does not read.
+AnsiString FeatureOfVersion(int32_t Version) {
+  switch (Version) {
+    case 46: return "BZIP2 compression";
+    case 50: return "DES, 3DES, RC2 or RC4 encryption";
+    case 51: return "AES or RC2 encryption";
+    case 52: return "RC2-64 encryption";
+    case 61: return "non-OAEP key wrapping";
+    case 62: return "central directory encryption";
+    case 63: return "LZMA, PPMd, Blowfish or Twofish";
+    default: return "zip version " + std::to_string(Version / 10) + "." + std::to_string(Version % 10);
+  }
+}
+
+// An entry is read when it fits the classic 32-bit format, whatever version its
+// writer put down (Zip64 writers say 4.5 for every entry, with sizes that fit): the
+// method must be one the kit expands and no feature beyond the classic format may
+// be in use. Otherwise the failure names what is in the way.
+void CheckReadable(const TAbZipItem& Item) {
+  const int32_t version = Item.VersionNeededToExtract() & 0xFF;
+  const uint16_t flag = Item.GeneralPurposeBitFlag();
+  const AnsiString name = Item.FileName();
+  if ((flag & 0x40) != 0) throw EAbUnsupportedFeature("strong encryption (entry " + name + ")");
+  if ((flag & 0x20) != 0) throw EAbUnsupportedFeature("patched data (entry " + name + ")");
+  if ((flag & 0x2000) != 0) throw EAbUnsupportedFeature("central directory encryption (entry " + name + ")");
+  if (Item.CompressedSize32() == 0xFFFFFFFFu || Item.UncompressedSize32() == 0xFFFFFFFFu)
+    throw EAbUnsupportedFeature("Zip64 sizes of 4 GB or more (entry " + name + ")");
+  // Beyond every published version: the entry needs a newer reader.
+  if (version > 63) throw EAbZipVersion();
+  if (version <= 45) return;
+  // A method that the kit knows is read even so; another fails naming the feature
+  // its version stands for.
+  const uint16_t method = Item.CompressionMethod();
+  if (method <= 6 || method == 8 || method == 9) return;
+  throw EAbUnsupportedFeature(FeatureOfVersion(version) + " (entry " + name + ")");
+}
+
 void SwitchDisk(TAbZipArchive& Archive, const TAbZipItem& Item) {
   if (!Archive.Spanned() || Item.DiskNumberStart() == Archive.CurrentDisk()) return;
   if (dynamic_cast<TAbSpanStream*>(Archive.Stream()) == nullptr) throw EAbZipBadSpanStream();
@@ -90,10 +156,30 @@ TAbZipLocalFileHeader LoadLocalHeader(TAbZipArchive& Archive, const TAbZipItem& 
   TStream* stream = Archive.Stream();
   if (stream == nullptr) throw EAbReadError();
   stream->Seek(Item.RelativeOffset(), TSeekOrigin::soBeginning);
-  if (stream->Position() != Item.RelativeOffset()) throw EAbZipInvalid();
+  if (stream->Position() != Item.RelativeOffset())
+    throw EAbDamagedArchive("the entry " + Item.FileName() + " starts at offset " +
+                            std::to_string(Item.RelativeOffset()) + ", past the end of the file");
   TAbZipLocalFileHeader lfh;
-  lfh.LoadFromStream(*stream);
+  try {
+    lfh.LoadFromStream(*stream);
+  } catch (const EAbZipInvalid&) {
+    throw EAbDamagedArchive("the local header of the entry " + Item.FileName() + " is missing at offset " +
+                            std::to_string(Item.RelativeOffset()) + " or cut short");
+  }
   return lfh;
+}
+
+// The extra field holds a Zip64 record (header id 1).
+bool HasZip64Field(const AnsiString& Extra) {
+  size_t at = 0;
+  while (at + 4 <= Extra.size()) {
+    const auto id = static_cast<uint16_t>(static_cast<uint8_t>(Extra[at]) | (static_cast<uint8_t>(Extra[at + 1]) << 8));
+    const auto length =
+        static_cast<uint16_t>(static_cast<uint8_t>(Extra[at + 2]) | (static_cast<uint8_t>(Extra[at + 3]) << 8));
+    if (id == 1) return true;
+    at += 4 + static_cast<size_t>(length);
+  }
+  return false;
 }
 
 // The archive's current disk follows the volume that reading ended on (an entry's
@@ -114,7 +200,7 @@ class TDiskFollower {
 
 // Expands the entry into OutStream and gives the CRC-32 of what was written.
 uint32_t ExpandEntry(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream) {
-  if ((Item.VersionNeededToExtract() & 0xFF) > 20) throw EAbZipVersion();
+  CheckReadable(Item);
   TDiskFollower follow(Archive);
   SwitchDisk(Archive, Item);
   const TAbZipLocalFileHeader lfh = LoadLocalHeader(Archive, Item);
@@ -179,7 +265,9 @@ uint32_t AbUnstoreItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStr
   while (done < total) {
     const auto want = static_cast<int32_t>(std::min<int64_t>(kBlockSize, total - done));
     const int32_t got = source->Read(buffer, want);
-    if (got <= 0) throw EAbReadError();
+    if (got <= 0)
+      throw EAbDamagedArchive("the data of the entry " + Item.FileName() + " ends after " + std::to_string(done) +
+                              " of " + std::to_string(total) + " bytes");
     AbCrc32Buffer(crc, buffer, got);
     OutStream.WriteBuffer(buffer, got);
     done += got;
@@ -204,7 +292,9 @@ uint32_t AbUnstoreItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStr
 uint32_t AbInflateItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStream, uint32_t CheckValue) {
   TAbDeflateHelper helper;
   uint32_t options = helper.Options();
-  if (dynamic_cast<TAbBitBucketStream*>(&OutStream) != nullptr) options |= dfc_TestOnly;
+  // A test only counts what would be written.
+  const bool test_only = dynamic_cast<TAbBitBucketStream*>(&OutStream) != nullptr;
+  TDeclaredSizeStream output(test_only ? nullptr : &OutStream, Item.UncompressedSize32(), Item.FileName());
   if (Item.CompressionMethod() == 9) options |= dfc_UseDeflate64;
   helper.SetOptions(options);
   helper.SetInputSize(static_cast<int32_t>(std::min<uint32_t>(Item.CompressedSize32(), INT32_MAX)));
@@ -218,12 +308,14 @@ uint32_t AbInflateItem(TAbZipArchive& Archive, TAbZipItem& Item, TStream& OutStr
       helper.SetChecksum(CheckValue);
     }
     try {
-      return Inflate(&source, &OutStream, &helper);
+      return Inflate(&source, &output, &helper);
     } catch (const EAbInflatePasswordError&) {
       source.Seek(0, TSeekOrigin::soBeginning);
       AskAgain(Archive, asked);
     } catch (const EAbAbortProgress&) {
       throw EAbUserAbort();
+    } catch (const EAbInflateError& E) {
+      throw EAbBadData("the compressed data of the entry " + Item.FileName() + " (" + E.Cause() + ")");
     }
   }
 }
@@ -303,21 +395,27 @@ void AbUnzipToFile(TAbZipArchive& Archive, TAbZipItem& Item, const AnsiString& U
 }
 
 void AbTestZipItem(TAbZipArchive& Archive, TAbZipItem& Item) {
-  if ((Item.VersionNeededToExtract() & 0xFF) > 20) throw EAbZipVersion();
+  CheckReadable(Item);
   SwitchDisk(Archive, Item);
   const TAbZipLocalFileHeader lfh = LoadLocalHeader(Archive, Item);
   // Extra fields may differ between the two headers (writers put other time stamps
   // or fields in each); with flag bit 3 the local CRC-32 and sizes may be zero, the
   // real values following the data.
   const bool descriptor = (lfh.GeneralPurposeBitFlag & 8) != 0;
+  // A Zip64 writer may put its sizes into the local extra field and mark the
+  // 32-bit ones (all bits set).
+  const bool zip64_sizes = HasZip64Field(lfh.ExtraField);
   auto agrees = [descriptor](uint32_t Local, uint32_t Central) {
     return Local == Central || (descriptor && Local == 0);
+  };
+  auto size_agrees = [&](uint32_t Local, uint32_t Central) {
+    return agrees(Local, Central) || (zip64_sizes && Local == 0xFFFFFFFFu);
   };
   if (lfh.VersionNeededToExtract != Item.VersionNeededToExtract() ||
       lfh.GeneralPurposeBitFlag != Item.GeneralPurposeBitFlag() || lfh.LastModFileTime != Item.LastModFileTime() ||
       lfh.LastModFileDate != Item.LastModFileDate() || !agrees(lfh.CRC32, Item.CRC32()) ||
-      !agrees(lfh.CompressedSize, Item.CompressedSize32()) ||
-      !agrees(lfh.UncompressedSize, Item.UncompressedSize32()) || lfh.FileName != Item.RawFileName())
+      !size_agrees(lfh.CompressedSize, Item.CompressedSize32()) ||
+      !size_agrees(lfh.UncompressedSize, Item.UncompressedSize32()) || lfh.FileName != Item.RawFileName())
     throw EAbZipInvalidLFH();
   TAbBitBucketStream bucket(32768);
   AbUnzipToStream(Archive, Item, bucket);

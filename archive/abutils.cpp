@@ -469,20 +469,6 @@ int32_t AbPercentOf(int32_t Part, int32_t Whole) {
   return static_cast<int32_t>(static_cast<int64_t>(Part) * 100 / Whole);
 }
 
-const uint32_t AbCrc32Table[256] = {
-#define C(n) ((n) & 1 ? 0xEDB88320u ^ ((n) >> 1) : (n) >> 1)
-#define C8(n) C(C(C(C(C(C(C(C(n))))))))
-#define R4(b) C8(b), C8(b + 1), C8(b + 2), C8(b + 3)
-#define R16(b) R4(b), R4(b + 4), R4(b + 8), R4(b + 12)
-#define R64(b) R16(b), R16(b + 16), R16(b + 32), R16(b + 48)
-    R64(0u), R64(64u), R64(128u), R64(192u)
-#undef R64
-#undef R16
-#undef R4
-#undef C8
-#undef C
-};
-
 void AbCrc32Update(uint32_t& Crc, const void* Buffer, uint16_t Length) {
   const uint8_t* p = static_cast<const uint8_t*>(Buffer);
   uint32_t crc = Crc;

@@ -15,6 +15,7 @@
 // (DOS) attribute bits, mapped from and to POSIX modes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -111,8 +112,19 @@ int32_t AbLabelSpanDisk(char Drive, int32_t Number);
 
 // --- Numbers and conversions ---
 int32_t AbPercentOf(int32_t Part, int32_t Whole);
-// The standard CRC-32 table of the reflected polynomial 0xEDB88320.
-extern const uint32_t AbCrc32Table[256];
+// The standard CRC-32 table of the reflected polynomial 0xEDB88320, computed at
+// compile time.
+constexpr std::array<uint32_t, 256> AbMakeCrc32Table() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t c = n;
+    for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[n] = c;
+  }
+  return table;
+}
+inline constexpr std::array<uint32_t, 256> AbCrc32Table = AbMakeCrc32Table();
+static_assert(AbCrc32Table[1] == 0x77073096u && AbCrc32Table[255] == 0x2D02EF8Du);
 inline uint32_t AbCrc32Byte(uint8_t Byte, uint32_t Crc) {
   return AbCrc32Table[(Crc ^ Byte) & 0xFF] ^ (Crc >> 8);
 }

@@ -30,8 +30,16 @@ uint8_t TestContent(const AnsiString& FileName, uint8_t Type) {
   if (Type == atCab) return static_cast<uint8_t>(AbCabKindOf(FileName));
   TFileStream stream(AbDiskPath(FileName), fmOpenRead | fmShareDenyNone);
   switch (Type) {
-    case atZip:
-      return static_cast<uint8_t>(AbZipKindOf(stream));
+    case atZip: {
+      const int32_t kind = AbZipKindOf(stream);
+      if (kind != 0) return static_cast<uint8_t>(kind);
+      // A file that starts with an entry is a zip even when its end is lost: the
+      // load names the damage, where "unhandled type" would not.
+      uint8_t head[4] = {0, 0, 0, 0};
+      stream.Seek(0, TSeekOrigin::soBeginning);
+      const bool entry_first = stream.Read(head, 4) == 4 && head[0] == 'P' && head[1] == 'K' && head[2] == 3 && head[3] == 4;
+      return entry_first ? atZip : atUnknown;
+    }
     case atSelfExtZip:
       return static_cast<uint8_t>(AbSelfExtractingKindOf(stream));
     case atTar:
@@ -466,7 +474,12 @@ void TAbCustomZipKit::InitArchive() {
   TAbZipArchive* zip = ZipArchive();
   if (zip == nullptr) return;
   zip->SetPasswordRetries(password_retries_);
-  zip->OnNeedPassword = [this](TObject*, AnsiString& NewPassword) { DoNeedPassword(NewPassword); };
+  zip->OnNeedPassword = [this](TObject*, AnsiString& NewPassword) {
+    DoNeedPassword(NewPassword);
+    // Nobody to ask: the password the kit has (or none) does not open the entry.
+    // That is the entry's failure, not an abort by the user.
+    if (NewPassword.empty() && !OnNeedPassword) throw EAbZipInvalidPassword();
+  };
   zip->ExtractHelper = AbUnzipToFile;
   zip->ExtractToStreamHelper = AbUnzipToStream;
   zip->TestHelper = AbTestZipItem;

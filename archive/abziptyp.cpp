@@ -92,11 +92,8 @@ AnsiString DirectoryOf(const AnsiString& Path) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-EAbZipException Zip64Refused() {
-  return EAbZipException(
-      "The archive is a Zip64 archive (entries or offsets beyond 4 GB, or more than 65,535 entries), "
-      "which cannot be read",
-      AbErrZipInvalid);
+EAbUnsupportedFeature Zip64Refused() {
+  return EAbUnsupportedFeature("Zip64 records (entries or offsets beyond 4 GB, or more than 65,535 entries)");
 }
 
 // The end record at the stream's position, when it reads as one.
@@ -683,7 +680,13 @@ void TAbZipArchive::LoadArchive() {
       SetStatus(asInvalid);
       throw EAbZipInvalid();
     }
-    // The first volume of a set: the end record is on the last one.
+    // The first volume of a set: the end record is on the last one. A file that
+    // starts with an entry rather than a spanning marker, with no further volume
+    // beside it and nobody to ask for one, is a single archive cut short.
+    const bool entry_first = got == 4 && sig == Ab_ZipLocalFileHeaderSignature;
+    const AnsiString first_volume = AbDiskPath(AbSpanVolumeName(ArchiveName(), 1));
+    if (entry_first && !drive_is_removable_ && !OnRequestImage && !DiskFileExists(first_volume))
+      throw EAbDamagedArchive("the end of the central directory is missing: the file is cut short or damaged");
     for (int32_t tries = 0; end_pos < 0; ++tries) {
       if (tries > 99) throw EAbFileNotFound();
       OpenVolume(-1);
@@ -712,11 +715,24 @@ void TAbZipArchive::LoadArchive() {
   stream->Seek(footer_.DirectoryOffset, TSeekOrigin::soBeginning);
   // A directory that is not where the end record says is no directory at all: an
   // archive that seemed empty would be written over on closing.
-  if (stream->Position() != footer_.DirectoryOffset) throw EAbZipInvalid();
+  if (stream->Position() != footer_.DirectoryOffset || (!Spanned() && footer_.DirectoryOffset > end_pos))
+    throw EAbDamagedArchive("the central directory is not where the end record places it (offset " +
+                            std::to_string(footer_.DirectoryOffset) + ")");
+  // The directory runs up to the end record, or up to the Zip64 end record that a
+  // Zip64 writer puts between them even when every value fits the classic fields.
+  int64_t directory_end = end_pos;
+  if (!Spanned()) {
+    const int64_t stated = static_cast<int64_t>(footer_.DirectoryOffset) + footer_.DirectorySize;
+    uint8_t sig[4];
+    if (stated < end_pos && stream->Seek(stated, TSeekOrigin::soBeginning) == stated && stream->Read(sig, 4) == 4 &&
+        TRecordReader(sig).U32() == Ab_Zip64EndRecordSignature)
+      directory_end = stated;
+    stream->Seek(footer_.DirectoryOffset, TSeekOrigin::soBeginning);
+  }
   const int32_t total = footer_.TotalEntries;
   int32_t count = 0;
   for (;;) {
-    if (current_disk_ == footer_.DiskNumber && stream->Position() >= end_pos) break;
+    if (current_disk_ == footer_.DiskNumber && stream->Position() >= directory_end) break;
     if (Spanned() && stream->Position() >= stream->Size()) {
       if (current_disk_ >= footer_.DiskNumber) break;
       OpenVolume(current_disk_ + 1);
@@ -725,7 +741,13 @@ void TAbZipArchive::LoadArchive() {
       continue;
     }
     auto item = std::make_unique<TAbZipItem>();
-    item->LoadFromStream(*stream);
+    const int64_t at = stream->Position();
+    try {
+      item->LoadFromStream(*stream);
+    } catch (const EAbZipInvalid&) {
+      throw EAbDamagedArchive("entry " + std::to_string(count + 1) + " of the central directory (offset " +
+                              std::to_string(at) + ") is damaged or cut short");
+    }
     const TAbZipDirectoryFileHeader& h = item->Header();
     if (h.CompressedSize == 0xFFFFFFFF || h.UncompressedSize == 0xFFFFFFFF || h.RelativeOffset == 0xFFFFFFFF)
       throw Zip64Refused();
@@ -741,7 +763,9 @@ void TAbZipArchive::LoadArchive() {
   }
   // Every entry the end record counts must have been read (an archive of more than
   // 65,535 entries written without Zip64 counts modulo 65,536).
-  if (!Spanned() && (count & 0xFFFF) != footer_.TotalEntries) throw EAbZipInvalid();
+  if (!Spanned() && (count & 0xFFFF) != footer_.TotalEntries)
+    throw EAbDamagedArchive("the central directory holds " + std::to_string(count) + " entries, the end record counts " +
+                            std::to_string(footer_.TotalEntries));
   bool abort = false;
   DoArchiveProgress(100, abort);
   SetIsDirty(false);
@@ -779,9 +803,14 @@ void TAbZipArchive::SaveArchive() {
         TStream* old = Stream();
         if (old == nullptr) throw EAbZipInvalid();
         old->Seek(item->RelativeOffset(), TSeekOrigin::soBeginning);
-        if (old->Position() != item->RelativeOffset()) throw EAbZipInvalid();
         TAbZipLocalFileHeader lfh;
-        lfh.LoadFromStream(*old);
+        try {
+          if (old->Position() != item->RelativeOffset()) throw EAbZipInvalid();
+          lfh.LoadFromStream(*old);
+        } catch (const EAbZipInvalid&) {
+          throw EAbDamagedArchive("the local header of the entry " + item->FileName() + " is missing at offset " +
+                                  std::to_string(item->RelativeOffset()) + " or cut short");
+        }
         // Exactly the stored bytes of the old archive: a short source fails the save.
         s.length = work.CopyFrom(*old, item->CompressedSize32());
         break;

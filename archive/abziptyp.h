@@ -30,6 +30,7 @@ constexpr uint32_t Ab_ZipEndCentralDirectorySignature = 0x06054B50;
 constexpr uint32_t Ab_ZipSpannedSetSignature = 0x08074B50;
 constexpr uint32_t Ab_ZipPossiblySpannedSignature = 0x30304B50;
 constexpr uint32_t Ab_Zip64EndLocatorSignature = 0x07064B50;
+constexpr uint32_t Ab_Zip64EndRecordSignature = 0x06064B50;
 
 constexpr int32_t AbZipTypeOf = 1;
 constexpr int32_t AbSpannedZipTypeOf = 2;

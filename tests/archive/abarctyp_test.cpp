@@ -715,7 +715,11 @@ TEST(AbPrepareOutputPathTest, HostileNamesAreConfinedOrRefused) {
       } catch (const EAbNoSuchDirectory&) {
         // A confined directory that does not exist, without eoCreateDirs.
         EXPECT_FALSE(options.Contains(eoCreateDirs)) << name;
+      } catch (const EAbUnsafeName& e) {
+        // Refused as unsafe: a name that leads outside or holds a control character.
+        EXPECT_EQ(e.ErrorCode(), AbUnsafeName) << name;
       } catch (const EAbException& e) {
+        // A name that names no file (a folder, the base directory itself).
         EXPECT_EQ(e.ErrorCode(), 0) << name;
       }
     }

@@ -24,6 +24,11 @@ TEST(AbConstTest, TableHasUniqueCodesAndLooksUpTexts) {
   EXPECT_EQ(AbErrorText(135),
             "PKZip Archives (*.zip)|*.zip|Self Extracting Archives (*.exe)|*.exe|All Files (*.*)|*.*");
   EXPECT_EQ(AbErrorText(-1), "");
+  // The kit's own records do not take a code of the table.
+  for (const auto& rec : AbKitStrRes()) {
+    EXPECT_TRUE(codes.insert(rec.Code).second) << rec.Code;
+    EXPECT_EQ(AbErrorText(rec.Code), rec.Str);
+  }
 }
 
 enum Area { kRoot, kZip, kCab, kGzip };
@@ -117,6 +122,14 @@ TEST(AbExceptTest, EveryLeafCarriesItsCodeTextAndArea) {
       {"GzipInvalid", R<EAbGzipInvalid>(), 400, "Invalid Gzip", kGzip},
       {"GzipBadCRC", R<EAbGzipBadCRC>(), 401, "Bad CRC", kGzip},
       {"GzipBadFileSize", R<EAbGzipBadFileSize>(), 402, "Bad File Size", kGzip},
+      // The kit's own codes, beyond the table: each names the particular.
+      {"DamagedArchive", R<EAbDamagedArchive>(AnsiString("the header at 512")), 600,
+       "Damaged archive - the header at 512", kRoot},
+      {"BadData", R<EAbBadData>(AnsiString("x.txt")), 601, "Cannot extract file - damaged data: x.txt", kRoot},
+      {"UnsafeName", R<EAbUnsafeName>(AnsiString("../x")), 602, "Cannot extract file - unsafe stored name: ../x",
+       kRoot},
+      {"UnsupportedFeature", R<EAbUnsupportedFeature>(AnsiString("BZIP2")), 603,
+       "Cannot read archive - unsupported feature: BZIP2", kRoot},
   };
   for (const auto& c : cases) ExpectLeaf(c);
 }

@@ -18,6 +18,7 @@ namespace {
 
 using test::ReadFile;
 using test::RunCommand;
+using test::RunShell;
 using test::TempDir;
 using test::WriteFile;
 
@@ -295,7 +296,8 @@ TEST(AbTarExtract, ToFilesInsideTheBaseDirectoryOnly) {
   ASSERT_EQ(RunCommand({"python3", "-c",
                         "import sys, tarfile, io\n"
                         "t = tarfile.open(sys.argv[1], 'w', format=tarfile.GNU_FORMAT)\n"
-                        "for name, data in (('ok.txt', b'fine'), ('../evil.txt', b'evil')):\n"
+                        "for name, data in (('ok.txt', b'fine'), ('../evil.txt', b'evil'),\n"
+                        "                   ('line\\nfeed.txt', b'lf'), ('esc\\x1b[2J/x.txt', b'esc')):\n"
                         "    i = tarfile.TarInfo(name); i.size = len(data); i.mtime = 1700000000\n"
                         "    t.addfile(i, io.BytesIO(data))\n"
                         "t.close()",
@@ -308,15 +310,21 @@ TEST(AbTarExtract, ToFilesInsideTheBaseDirectoryOnly) {
   tar.SetBaseDirectory(dir.File("out"));
   tar.SetExtractOptions({eoRestorePath});
   int failures = 0;
-  tar.OnProcessItemFailure = [&](TObject*, TAbArchiveItem*, TAbProcessType Type, TAbErrorClass, int32_t) {
+  tar.OnProcessItemFailure = [&](TObject*, TAbArchiveItem*, TAbProcessType Type, TAbErrorClass Class, int32_t Code) {
     EXPECT_EQ(Type, ptExtract);
+    // The report says why: an unsafe stored name.
+    EXPECT_EQ(Class, ecArchiveKit);
+    EXPECT_EQ(Code, AbUnsafeName);
     ++failures;
   };
-  tar.ExtractItemAt(0, tar.Items(0)->FileName());
-  tar.ExtractItemAt(1, tar.Items(1)->FileName());
+  ASSERT_EQ(tar.ItemCount(), 4);
+  for (int32_t i = 0; i < tar.ItemCount(); ++i) tar.ExtractItemAt(i, tar.Items(i)->FileName());
   EXPECT_EQ(ReadFile(dir.File("out/ok.txt")), "fine");
-  EXPECT_EQ(failures, 1);
+  // A name leading outside, or holding a line feed or an escape sequence, makes
+  // neither a file nor a folder.
+  EXPECT_EQ(failures, 3);
   EXPECT_FALSE(Exists(dir.File("evil.txt")));
+  EXPECT_EQ(RunShell("ls -A " + dir.File("out")).output, "ok.txt\n");
   // The file takes the item's date.
   struct stat st;
   ASSERT_EQ(::stat(dir.File("out/ok.txt").c_str(), &st), 0);

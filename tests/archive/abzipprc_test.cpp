@@ -562,11 +562,11 @@ TEST(AbZipPrc, HeaderDisagreementsAndNewerVersionsFailTheTest) {
   // Local: time 10, CRC 14, compressed size 18, name 30; central: version needed 6.
   for (const Case& c : {Case{"local time", local + 10, false}, Case{"local CRC", local + 14, false},
                         Case{"local size", local + 18, false}, Case{"local name", local + 30, false},
-                        Case{"version needed 2.1", central + 6, true}}) {
+                        Case{"version needed 6.4", central + 6, true}}) {
     SCOPED_TRACE(c.what);
     std::string bad = good;
     if (c.version)
-      bad[c.offset] = 21;
+      bad[c.offset] = 64;
     else
       bad[c.offset] ^= 0x01;
     WriteFile(dir.File("bad.zip"), bad);
