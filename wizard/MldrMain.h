@@ -273,7 +273,7 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   bool unzip_done_ = false;
   bool ident_refused_ = false;
   bool zip_failed_ = false;
-  AnsiString zip_failure_;
+  AnsiString zip_entry_;
   bool first_item_progress_ = false;
 };
 

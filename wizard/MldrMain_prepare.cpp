@@ -268,7 +268,8 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
     dm->SetProgressText(CZ("Kontrola identifikace..."));
     first_item_progress_ = true;
     TMemoryStream ident_stream;
-    const bool ident_ok = zip_kit_->ExtractToStream("Identifikace.txt", ident_stream) && !zip_failed_;
+    zip_entry_ = "Identifikace.txt";
+    const bool ident_ok = zip_kit_->ExtractToStream(zip_entry_, ident_stream) && !zip_failed_;
     if (ident_ok) {
       const AnsiString archive_ident =
           Trim(std::string_view(reinterpret_cast<const char*>(ident_stream.Memory()),
@@ -280,7 +281,8 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
         {
           TFileStream file(target, fmCreate);
           created = true;
-          extracted = zip_kit_->ExtractToStream("Pelvar.cb0", file);
+          zip_entry_ = "Pelvar.cb0";
+          extracted = zip_kit_->ExtractToStream(zip_entry_, file);
         }
         if (extracted && !zip_failed_) {
           unzip_done_ = true;
@@ -316,8 +318,9 @@ void TFrmMldrMain::ZipItemProgress(uint8_t progress) {
 
 void TFrmMldrMain::ZipItemFailure(TAbArchiveItem* item, TAbProcessType process, int32_t code) {
   zip_failed_ = true;
+  // An entry missing from the archive comes without an item: name the one asked for.
   const AnsiString name = item ? (item->DiskFileName().empty() ? item->FileName() : item->DiskFileName())
-                               : AnsiString();
+                               : zip_entry_;
   if (process == ptAdd) {
     MessageDlg(CZ("Při komprimování zálohy nastala chyba: ") + "\r" + name + "\r" + IntToStr(code),
                mtError, {mbOK});
