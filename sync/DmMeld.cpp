@@ -63,9 +63,9 @@ void CheckRestoredDatabaseOnline(const AnsiString& connect_string, const AnsiStr
 
 // A database that somebody (this program included) is attached to must not be
 // replaced; a file that cannot be opened as a database is not replaced either.
-void CheckNotInUse(const AnsiString& database_file) {
+void CheckNotInUse(const AnsiString& connect_string, const AnsiString& database_file) {
   const int32_t others = QueryInteger(
-      database_file,
+      connect_string,
       "select count(*) from MON$ATTACHMENTS where MON$ATTACHMENT_ID <> current_connection "
       "and MON$SYSTEM_FLAG = 0");
   if (others > 0) {
@@ -298,11 +298,13 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
   const bool local = !remote && fs::is_directory(target.parent_path(), ec);
   const AnsiString work_name = local ? WorkFileFor(database_file) : database_file;
   const fs::path work = SysFileName(work_name);
-  const AnsiString connect =
+  // Through the server that restores when it is reached over the network: a file the
+  // server holds cannot be opened in this process at the same time.
+  const AnsiString server_prefix =
       server_letter == 'M' && main_server_protocol_ != TProtocol::Local
-          ? (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) +
-                ":" + work_name
-          : work_name;
+          ? (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":"
+          : AnsiString();
+  const AnsiString connect = server_prefix + work_name;
   try {
     if (!RunRestoreService(work_name, backup_file, false, true, mode != 0,
                            TRestoreOptions{TRestoreOption::Replace}, 0, 0, server_letter))
@@ -318,7 +320,7 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
     });
     CheckRestoredDatabaseOnline(connect, database_file);
     if (local) {
-      if (fs::exists(target, ec)) CheckNotInUse(database_file);
+      if (fs::exists(target, ec)) CheckNotInUse(server_prefix + database_file, database_file);
       fs::rename(work, target, ec);
       if (ec) {
         throw EInOutError(Format(CZ("Obnovenou databázi nelze přejmenovat na %s: %s"),

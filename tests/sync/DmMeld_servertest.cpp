@@ -1,5 +1,6 @@
 // The server letter "M" through the server on localhost: the main server named in the
-// settings file (blank: localhost) backs up and restores.
+// settings file (blank: localhost) backs up and restores, and never replaces a database
+// that is open.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -24,6 +25,7 @@ TEST(DmMeldServer, MainServerBacksUpAndRestores) {
   MainFormDouble form;
   form.Ini["SERVER/ServerName"] = " ";  // blank: localhost
   form.Ini["SERVER/ServerProtocol"] = "TCP/IP";
+  form.Ini["WORKSTATION/MyProtocol"] = "TCP/IP";
   TDMMeldrun dm(nullptr, form);
   const std::string bkp = db->Dir().File("main.fbk");
   ASSERT_TRUE(dm.BackupDatabase(db->Path(), bkp, 1, "b", 'M', 0, 0));
@@ -34,6 +36,20 @@ TEST(DmMeldServer, MainServerBacksUpAndRestores) {
   const std::string restored = db->Dir().File("restored.fdb");
   ASSERT_TRUE(dm.RestoreDatabase(restored, bkp, 2, "r", 'M', 0, 0));
   EXPECT_EQ(QueryOne("localhost:" + restored, "select count(*) as V from T;"), "2");
+
+  // While the database is open it is not replaced; once closed it is.
+  dm.OpenDst(restored, AdministratorUser, AdministratorPassword);
+  try {
+    dm.RestoreDatabase(restored, bkp, 0, "r", 'M', 0, 0);
+    ADD_FAILURE() << "a database in use was replaced";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(e.Message().find(CZ("je právě používána")), AnsiString::npos) << e.Message();
+  }
+  dm.Dst()->SetConnected(false);
+  EXPECT_TRUE(dm.RestoreDatabase(restored, bkp, 0, "r", 'M', 0, 0));
+  EXPECT_EQ(QueryOne("localhost:" + restored, "select count(*) as V from T;"), "2");
+  for (const auto& e : std::filesystem::directory_iterator(db->Dir().Path()))
+    EXPECT_EQ(e.path().string().find(".restoring"), std::string::npos) << e.path();
 
 }
 
