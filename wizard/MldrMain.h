@@ -80,7 +80,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
 
   // The data module, made by the program after the form (see MakeDataModule).
   TDMMeldrun* DataModule() const;
-  // Makes the data module owned by this form (once) and returns it.
+  // Makes the data module owned by this form (once) and returns it; the steps that
+  // need it make it themselves where the program has not.
   TDMMeldrun* MakeDataModule();
 
   // The view is told of every change (nullptr: none).

@@ -233,7 +233,7 @@ bool TFrmMldrMain::PrepareSources() {
   if (station_files_->Count() == 0 || !PrepareWorkingDatabase()) return false;
   const int32_t count = station_files_->Count();
   journal_marks_.assign(static_cast<size_t>(count), 0);
-  DataModule()->InitStationLists(count);
+  MakeDataModule()->InitStationLists(count);
   trigger_state_ = SetWorkingJournalTriggers(0);
   ShowJournalState();
   busy_ = false;
@@ -242,7 +242,7 @@ bool TFrmMldrMain::PrepareSources() {
 }
 
 bool TFrmMldrMain::UnpackStationArchive(const AnsiString& archive, const AnsiString& target) {
-  TDMMeldrun* dm = DataModule();
+  TDMMeldrun* dm = MakeDataModule();
   dm->ShowProgress(CZ("Rozzipování archivu.."), archive, ClientTop(), ClientLeft());
   try {
     const bool ok = UnzipStation(archive, target);
@@ -255,7 +255,7 @@ bool TFrmMldrMain::UnpackStationArchive(const AnsiString& archive, const AnsiStr
 }
 
 bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& target) {
-  TDMMeldrun* dm = DataModule();
+  TDMMeldrun* dm = MakeDataModule();
   Application()->ProcessMessages();
   unzip_done_ = false;
   ident_refused_ = false;
@@ -341,7 +341,7 @@ bool TFrmMldrMain::CheckIdentification(const AnsiString& archive_ident, const An
 }
 
 bool TFrmMldrMain::BackupMainDatabase() {
-  TDMMeldrun* dm = DataModule();
+  TDMMeldrun* dm = MakeDataModule();
   const bool local_server = dm->MainServerName() == "localhost";
   const AnsiString backup = local_server
                                 ? WorkFile(settings_, settings_.BkpFileName())
@@ -379,7 +379,7 @@ bool TFrmMldrMain::BackupMainDatabase() {
 
 bool TFrmMldrMain::PrepareWorkingDatabase() {
   if (!BackupMainDatabase()) return false;
-  TDMMeldrun* dm = DataModule();
+  TDMMeldrun* dm = MakeDataModule();
   const AnsiString working = WorkFile(settings_, kMainWorkingDatabase);
   const bool restored =
       dm->RestoreDatabase(working, WorkFile(settings_, settings_.BkpFileName()), 2,

@@ -18,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/qt/qt_application.h"
 #include "platform/qt/qt_strings.h"
+#include "platform/registry.h"
 #include "sync/DmMeld.h"
 #include "wizard/MldrMainView.h"
 #include "wizard/PracujiView.h"
@@ -157,6 +158,11 @@ TEST_F(MldrMainGui, ProgressWindowsFollowTheDataModule) {
 TEST_F(MldrMainGui, ProgramStartsOnTheFirstPageAndEndsThroughStorno) {
   app_.reset();  // the program makes its own
   WriteFile(dir_.File("Meldrun.ini"), "[PROGRAM_FLOW]\r\nCommitAfter=250\r\n");
+  {
+    TRegIniFile reg("Software\\Brontek\\Pelvar");
+    reg.WriteString("LastValues", "Path", "PC1|/media/a.zip;PC2|/media/b.gbk");
+    reg.WriteInteger("LastValues", "CB_Karty.Checked", 0);
+  }
   int argc = 1;
   bool started = false;
   const int rc = MeldrunMain(argc, argv_, AnsiString(ExeDir()), [&](TFrmMldrMain& form, TMldrMainQtView& view) {
@@ -171,7 +177,14 @@ TEST_F(MldrMainGui, ProgramStartsOnTheFirstPageAndEndsThroughStorno) {
     EXPECT_EQ(Find<QStackedWidget>(w, "Notebook")->currentIndex(), 0);
     EXPECT_EQ(Find<QPushButton>(w, "Btn_Storno")->text(), "Storno");
     EXPECT_EQ(Find<QLabel>(w, "LaPriprava")->text(), QString::fromUtf8("Příprava"));
-    EXPECT_EQ(Find<QTableWidget>(w, "SG_DataPaths")->item(0, 0)->text(), QString::fromUtf8("Počítač 2"));
+    // The last values from the registry: the grid, and the group rules applied to them.
+    auto* grid = Find<QTableWidget>(w, "SG_DataPaths");
+    EXPECT_EQ(grid->rowCount(), 2);
+    if (grid->item(1, 1)) {
+      EXPECT_EQ(grid->item(1, 1)->text(), "/media/b.gbk");
+    }
+    EXPECT_FALSE(Find<QCheckBox>(w, "CB_Karty")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(w, "CB_Doklady")->isEnabled());
     Find<QPushButton>(w, "Btn_Storno")->click();
   });
   EXPECT_TRUE(started);
