@@ -36,13 +36,7 @@ AnsiString IdentQuestion(const std::string& archive, const std::string& typed) {
 
 class MldrPrepareDb : public WizardEnv {
  protected:
-  static void SetUpTestSuite() {
-    InstallClientLibraryNameProvider();
-    practice_ = new TempDir("pelvar-prep");
-    const CommandResult r =
-        GeneratePractice({"--seed", "prep", "--size", "small", "--main", practice_->File("main.fdb")});
-    ASSERT_EQ(r.exit_code, 0) << r.output;
-  }
+  static void SetUpTestSuite() { InstallClientLibraryNameProvider(); }
   static void TearDownTestSuite() {
     delete practice_;
     practice_ = nullptr;
@@ -51,7 +45,6 @@ class MldrPrepareDb : public WizardEnv {
   void SetUp() override {
     WizardEnv::SetUp();
     fs::create_directories(dir_.File("data"));
-    fs::copy_file(practice_->File("main.fdb"), dir_.File("data/main.fdb"));
     WriteFile(dir_.File("Meldrun.ini"),
               "[DATABAZE]\r\nPath=" + dir_.File("data") + "\r\nDBFileName=main.fdb\r\n");
     WriteFile(dir_.File("cb0"), std::string(150000, 'p') + "konec zálohy");
@@ -60,6 +53,18 @@ class MldrPrepareDb : public WizardEnv {
   void TearDown() override {
     wizard_.reset();
     WizardEnv::TearDown();
+  }
+
+  // The main database of the settings: a small practice database, made once per test
+  // program and copied, for the tests that get as far as backing it up.
+  void UseMainDb() {
+    if (!practice_) {
+      practice_ = new TempDir("pelvar-prep");
+      const CommandResult r = GeneratePractice(
+          {"--seed", "prep", "--size", "small", "--main", practice_->File("main.fdb")});
+      ASSERT_EQ(r.exit_code, 0) << r.output;
+    }
+    fs::copy_file(practice_->File("main.fdb"), dir_.File("data/main.fdb"));
   }
 
   TestWizard& Wizard() {
@@ -122,6 +127,7 @@ class MldrPrepareDb : public WizardEnv {
 TempDir* MldrPrepareDb::practice_ = nullptr;
 
 TEST_F(MldrPrepareDb, PreparesStationsAndTheWorkingDatabase) {
+  UseMainDb();
   TestWizard& w = Wizard();
   const std::string kit_zip = KitArchive("media1/Stanice.zip", "Ordinace Brno", dir_.File("cb0"));
   const std::string info_zip = InfoZipArchive("media2/Stanice.ZIP", "Jiná stanice\r\n", {"Pelvar.cb0"});
@@ -220,6 +226,7 @@ TEST_F(MldrPrepareDb, DamagedArchiveStopsPreparation) {
 }
 
 TEST_F(MldrPrepareDb, ZipIsTheExtensionNotASubstring) {
+  UseMainDb();
   TestWizard& w = Wizard();
   WriteFile(dir_.File("data.zip.gbk"), "gbk");
   Station(w, 1, "PC1", dir_.File("data.zip.gbk"));
@@ -231,6 +238,7 @@ TEST_F(MldrPrepareDb, ZipIsTheExtensionNotASubstring) {
 
 // A station archive named like the main backup: the station's copy gets its own name.
 TEST_F(MldrPrepareDb, StationNamedLikeTheMainBackupKeepsItsOwnFile) {
+  UseMainDb();
   WriteFile(dir_.File("Meldrun.ini"), "[DATABAZE]\r\nPath=" + dir_.File("data") +
                                           "\r\nDBFileName=main.fdb\r\nBkpFileName=Pelvar.fbk\r\n");
   TestWizard& w = Wizard();
@@ -245,6 +253,7 @@ TEST_F(MldrPrepareDb, StationNamedLikeTheMainBackupKeepsItsOwnFile) {
 }
 
 TEST_F(MldrPrepareDb, MissingMainDatabaseIsSearchedFor) {
+  UseMainDb();
   fs::rename(dir_.File("data/main.fdb"), dir_.File("elsewhere.fdb"));
   {
     TestWizard& w = Wizard();
@@ -278,6 +287,7 @@ TEST_F(MldrPrepareDb, MissingMainDatabaseIsSearchedFor) {
 // Three stations with automatic continuation: one Start, and the event loop runs the
 // rest; a play-in that fails stops the chain at that station.
 TEST_F(MldrPrepareDb, AutomaticContinuationOverThreeStations) {
+  UseMainDb();
   for (bool fail_second : {false, true}) {
     SCOPED_TRACE(fail_second);
     dialogs_.reset();
