@@ -1,0 +1,477 @@
+#include "wizard/MldrMain.h"
+
+#include "platform/codepage.h"
+#include "platform/dateutils.h"
+#include "platform/dialogs.h"
+#include "platform/exceptions.h"
+#include "platform/sysutils.h"
+#include "sync/DmMeld.h"
+
+namespace pelvar {
+
+namespace {
+
+TFrmMldrMain*& Instance() {
+  static TFrmMldrMain* instance = nullptr;
+  return instance;
+}
+
+constexpr TColor kPanelColor = RGB(150, 215, 220);
+constexpr TColor kLime = RGB(0, 255, 0);
+constexpr TColor kGreen = RGB(0, 128, 0);
+constexpr TColor kRed = RGB(255, 0, 0);
+constexpr TColor kNavy = RGB(0, 0, 128);
+
+}  // namespace
+
+TFrmMldrMain* FrmMldrMain() { return Instance(); }
+
+TStepGuard::TStepGuard(TFrmMldrMain& form) : form_(form) {
+  ++form_.step_running_;
+  form_.Btn_Next.Enabled = false;
+  form_.Btn_Prev.Enabled = false;
+}
+
+TStepGuard::~TStepGuard() {
+  if (--form_.step_running_ == 0) form_.EndStep();
+}
+
+void TFrmMldrMain::EndStep() {
+  // A step posted while another ran goes now, through the loop as it would have.
+  if (deferred_step_ != 0) {
+    PostMessage(Handle(), WM_AUTOSTEP, deferred_step_, 0);
+    deferred_step_ = 0;
+  }
+  Changed();
+}
+
+TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), settings_(exe_dir) {
+  SetName("FrmMldrMain");
+  SetBorderStyle(bsSingle);
+  SetPosition(poScreenCenter);
+  SetBounds(0, 0, 560, 420);
+  Clock = [] { return Now(); };
+
+  Btn_Storno = {CZ("Storno"), true, true};
+  Btn_Prev = {CZ("<<&Předchozí"), true, false};
+  Btn_Next = {CZ("&Další>>"), true, true};
+  Btn_Start = {CZ("&Start"), false, true};
+  Btn_Finally = {CZ("&Dokončit"), false, true};
+  Btn_OK = {"OK", false, true};
+  LE_Time = "00:00:00";
+  LE_TimeLabel = CZ("Čas ");
+  LaPriprava = {CZ("Příprava"), true};
+  LaNastaveni = {CZ("Nastavení"), false};
+  LaMeld = {CZ("Sehrání"), false};
+  LaVysledky = {CZ("Výsledky"), false};
+  LaDokonceni = {CZ("Dokončení"), false};
+  Markers = {kLime, kRed, kRed, kRed, kRed, kNavy};
+
+  CB_Zaklad = {CZ("&Základ"), true, true};
+  CB_ExPartner = {CZ("Doplněk p&artnera"), false, true};
+  CB_ExPacient = {CZ("D&oplněk pacienta"), false, true};
+  CB_Karty = {CZ("Karty / &Skladové karty"), false, true};
+  CB_Doklady = {CZ("Do&klady"), false, true};
+  CB_Uzaverky = {CZ("Uzavřít skladové výdejky dle poslední skladové uzávěrky"), false, true};
+  CB_Ciselniky = {CZ("Čís&elníky"), false, true};
+  CB_OrgStruktura = {CZ("Organizační struktura"), true, true};
+  CB_AutoChange = {CZ("&Změny provádět automaticky"), true, true};
+  CB_AutoRun = {CZ("Automaticky pokračovat s daty dalších počítačů"), false, true};
+  CB_PonechatData = {CZ("&Uschovat data ostatních počítačů"), true, true};
+  CB_KopieZurnal = {CZ("Kopírovat"), true, true};
+  CB_VerifyZaloha = {CZ("Pouze změny za posledních"), true, true};
+  L_Count = CZ("0 z 0");
+  SG_DataPaths.push_back({CZ("Identifikace stanice"), CZ("Cesta k datům")});
+  SG_DataPaths.push_back({AnsiString(), AnsiString()});
+
+  OnShow = [this](TObject*) { FormShow(); };
+  OnCloseQuery = [this](TObject*, bool& can_close) { FormCloseQuery(can_close); };
+
+  // FormCreate
+  settings_.ReadStartupSettings();
+  station_files_ = std::make_unique<TStringList>();
+  station_sources_ = std::make_unique<TStringList>();
+  station_idents_ = std::make_unique<TStringList>();
+  station_index_ = 0;
+  busy_ = false;
+  auto_continue_ = false;
+  PnlLeftColor = kPanelColor;
+  Shape1Color = kPanelColor;
+
+  zip_kit_ = new TAbZipKit(this);
+  zip_kit_->SetName("ZipKit");
+  zip_kit_->SetDeflationOption(doMaximum);
+  zip_kit_->SetStoreOptions(TAbStoreOptions{soStripDrive, soStripPath, soRemoveDots});
+  zip_kit_->OnArchiveItemProgress = [this](TObject*, TAbArchiveItem*, uint8_t progress, bool&) {
+    ZipItemProgress(progress);
+  };
+  zip_kit_->OnProcessItemFailure = [this](TObject*, TAbArchiveItem* item, TAbProcessType process,
+                                          TAbErrorClass, int32_t code) {
+    ZipItemFailure(item, process, code);
+  };
+
+  timer_ = new TTimer(this);
+  timer_->SetName("Timer");
+  timer_->SetInterval(200);
+  timer_->SetOnTimer([this](TObject*) { TimerTimer(); });
+
+  form_manager_ = new TQorFormManager(this);
+  form_manager_->SetName("FormManager");
+  form_manager_->SetIniFileName(settings_.FormManagerKey());
+  form_manager_->SetIniSection("Wizard");
+  form_manager_->OnRestorePlacement = [this](TObject*) { FormManagerRestorePlacement(); };
+  form_manager_->OnSavePlacement = [this](TObject*) { FormManagerSavePlacement(); };
+  form_manager_->Loaded();
+
+  if (Instance() == nullptr) Instance() = this;
+}
+
+TFrmMldrMain::~TFrmMldrMain() {
+  if (Instance() == this) Instance() = nullptr;
+  BeforeDestruction();
+}
+
+TDMMeldrun* TFrmMldrMain::DataModule() const { return data_module_; }
+
+TDMMeldrun* TFrmMldrMain::MakeDataModule() {
+  if (!data_module_) data_module_ = new TDMMeldrun(this, *this);
+  return data_module_;
+}
+
+void TFrmMldrMain::SetView(TMldrMainView* view) {
+  view_ = view;
+  Changed();
+}
+
+void TFrmMldrMain::Changed() {
+  if (view_) view_->Update(*this);
+}
+
+AnsiString TFrmMldrMain::ReadIniString(const AnsiString& section, const AnsiString& ident,
+                                       const AnsiString& def) {
+  return settings_.ReadIniString(section, ident, def);
+}
+
+void TFrmMldrMain::WriteRegInteger(const AnsiString& section, const AnsiString& ident,
+                                   int32_t value) {
+  settings_.WriteRegInteger(section, ident, value);
+}
+
+void TFrmMldrMain::WriteRegString(const AnsiString& section, const AnsiString& ident,
+                                  const AnsiString& value) {
+  settings_.WriteRegString(section, ident, value);
+}
+
+// --- Show, close, the form manager's events ---------------------------------------------
+
+void TFrmMldrMain::FormShow() {
+  SetPageIndex(0);
+  ProgressBar.Position = 0;
+  FontSize = 8;
+  pressed_marker_ = -1;
+  Changed();
+}
+
+void TFrmMldrMain::FormCloseQuery(bool& can_close) {
+  if (StepRunning()) can_close = false;
+}
+
+bool TFrmMldrMain::CloseRequested() {
+  if (StepRunning()) return false;
+  if (!Close()) return false;
+  timer_->SetEnabled(false);
+  Changed();
+  if (OnClosed) OnClosed(this);
+  return true;
+}
+
+void TFrmMldrMain::FormManagerRestorePlacement() {
+  const TMldrLastValues v = ReadLastValues(form_manager_->IniFileObject());
+  FillStationGrid(v.Path);
+  CB_Zaklad.Checked = v.CB_Zaklad;
+  CB_ExPartner.Checked = v.CB_ExPartner;
+  CB_ExPacient.Checked = v.CB_ExPacient;
+  CB_Karty.Checked = v.CB_Karty;
+  CB_Doklady.Checked = v.CB_Doklady;
+  CB_Uzaverky.Checked = v.CB_Uzaverky;
+  CB_Ciselniky.Checked = v.CB_Ciselniky;
+  CB_OrgStruktura.Checked = v.CB_OrgStruktura;
+  CB_AutoChange.Checked = v.CB_AutoChange;
+  CB_VerifyZaloha.Checked = v.CB_VerifyZaloha;
+  CB_PonechatData.Checked = v.CB_PonechatData;
+  CB_ZakladClick();
+  CB_KartyClick();
+}
+
+void TFrmMldrMain::FormManagerSavePlacement() {
+  if (ModalResult() != mrOk) return;
+  TMldrLastValues v;
+  v.Path = StationGridText();
+  v.CB_Zaklad = CB_Zaklad.Checked;
+  v.CB_ExPartner = CB_ExPartner.Checked;
+  v.CB_ExPacient = CB_ExPacient.Checked;
+  v.CB_Karty = CB_Karty.Checked;
+  v.CB_Doklady = CB_Doklady.Checked;
+  v.CB_Uzaverky = CB_Uzaverky.Checked;
+  v.CB_Ciselniky = CB_Ciselniky.Checked;
+  v.CB_OrgStruktura = CB_OrgStruktura.Checked;
+  v.CB_AutoChange = CB_AutoChange.Checked;
+  v.CB_VerifyZaloha = CB_VerifyZaloha.Checked;
+  v.CB_PonechatData = CB_PonechatData.Checked;
+  WriteLastValues(form_manager_->IniFileObject(), v);
+}
+
+// --- Pages and buttons -------------------------------------------------------------------
+
+void TFrmMldrMain::SetPageIndex(int32_t index) {
+  if (index < 0 || index > 5 || index == page_index_) return;
+  page_index_ = index;
+  NotebookPageChanged();
+}
+
+void TFrmMldrMain::UsualButtonUpdate(bool touch_finally) {
+  Btn_Next.Visible = page_index_ < 2;
+  Btn_Start.Visible = page_index_ == 2;
+  if (page_index_ == 2) Btn_Start.Enabled = true;
+  if (touch_finally) Btn_Finally.Visible = page_index_ == 4;
+  timer_->SetEnabled(false);
+  timer_->SetInterval(page_index_ > 1 ? 1000 : 200);
+  timer_->SetEnabled(true);
+}
+
+void TFrmMldrMain::Btn_NextClick() {
+  if (StepRunning()) return;
+  if (page_index_ == 3 && station_index_ < station_files_->Count() - 1) {
+    ++station_index_;
+    SetPageIndex(2);
+    UsualButtonUpdate(true);
+    if (auto_continue_) PostMessage(Handle(), WM_AUTOSTEP, page_index_ == 4 ? 4 : 3, 0);
+    Changed();
+    return;
+  }
+  if (page_index_ == 0) {
+    bool ok;
+    {
+      TStepGuard guard(*this);
+      ok = PrepareSources();
+    }
+    if (!ok) {
+      Changed();
+      return;
+    }
+  }
+  SetPageIndex(page_index_ + 1);
+  UsualButtonUpdate(true);
+  LE_TimeLabel = page_index_ > 1 ? CZ("Čas sehrávání ") : CZ("Čas ");
+  if (auto_continue_ && page_index_ == 4) PostMessage(Handle(), WM_AUTOSTEP, 4, 0);
+  Changed();
+}
+
+void TFrmMldrMain::Btn_PrevClick() {
+  if (StepRunning() || page_index_ == 0) return;
+  SetPageIndex(page_index_ - 1);
+  UsualButtonUpdate(false);
+  Changed();
+}
+
+void TFrmMldrMain::Btn_StornoClick() {
+  if (StepRunning()) return;
+  if (page_index_ == 3 || page_index_ == 4) {
+    const int answer = MessageDlg(
+        CZ("Přerušením sehrávání dat v této fázi, Vám mohou nastat nepředvídatelné těžkosti s "
+           "dalším chodem programu.\r\nChcete opravdu nyní sehrávání přerušit?"),
+        mtWarning, {mbYes, mbNo});
+    if (answer != mrYes) return;
+  }
+  SetModalResult(mrCancel);
+  CloseRequested();
+}
+
+void TFrmMldrMain::Btn_OKClick() {
+  if (StepRunning()) return;
+  SetModalResult(mrOk);
+  CloseRequested();
+}
+
+void TFrmMldrMain::Btn_StartClick() {
+  if (StepRunning() || page_index_ != 2 || !Btn_Start.Enabled) return;
+  bool ok;
+  {
+    TStepGuard guard(*this);
+    Btn_Prev.Enabled = false;
+    Btn_Storno.Enabled = false;
+    Btn_Start.Enabled = false;
+    CB_AutoChange.Enabled = false;
+    if (station_index_ == 0 && CB_AutoRun.Checked) auto_continue_ = true;
+    CB_AutoRun.Enabled = false;
+    // WAITS (data module services): TDMMeldrun.CommitAfter := the "CommitAfter" setting.
+    start_time_ = Clock();
+    Changed();
+    ok = RunStation(station_index_);
+  }
+  Btn_Start.Visible = false;
+  Btn_Storno.Enabled = true;
+  if (!ok) {
+    Btn_Prev.Enabled = true;
+    Btn_Next.Visible = true;
+    Btn_Next.Enabled = false;
+    Changed();
+    MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
+    return;
+  }
+  Btn_Next.Visible = true;
+  Btn_Next.Enabled = true;
+  SetPageIndex(3);
+  if (auto_continue_) PostMessage(Handle(), WM_AUTOSTEP, 2, 0);
+  Changed();
+}
+
+void TFrmMldrMain::Btn_FinallyClick() {
+  if (StepRunning() || page_index_ != 4 || !Btn_Finally.Enabled) return;
+  bool ok;
+  {
+    TStepGuard guard(*this);
+    Btn_Finally.Enabled = false;
+    Changed();
+    ok = FinishAll();
+  }
+  if (ok) {
+    SetPageIndex(5);
+    Btn_Next.Visible = Btn_Start.Visible = Btn_Finally.Visible = false;
+    Btn_Storno.Visible = Btn_Prev.Visible = false;
+    Btn_OK.Visible = true;
+    WriteRegString("Wizard", "LastHarmonised", "");
+  }
+  timer_->SetEnabled(false);
+  Changed();
+}
+
+bool TFrmMldrMain::RunStation(int32_t) {
+  throw Exception(CZ("Sehrání dat stanice zatím není v programu k dispozici."));
+}
+
+bool TFrmMldrMain::FinishAll() {
+  throw Exception(CZ("Dokončení sehrávání zatím není v programu k dispozici."));
+}
+
+// --- Timer --------------------------------------------------------------------------------
+
+bool TFrmMldrMain::PageValid() const { return page_valid_; }
+
+void TFrmMldrMain::TimerTimer() {
+  bool valid = true;
+  if (page_index_ == 0) {
+    for (size_t row = 1; row < SG_DataPaths.size(); ++row) {
+      const AnsiString& ident = SG_DataPaths[row][0];
+      const AnsiString& path = SG_DataPaths[row][1];
+      if (ident.empty() || path.size() <= 2 || !FileExists(path)) {
+        valid = false;
+        break;
+      }
+    }
+  } else if (page_index_ == 1) {
+    valid = CB_Zaklad.Checked || CB_ExPartner.Checked || CB_ExPacient.Checked ||
+            CB_Karty.Checked || CB_Doklady.Checked || CB_Ciselniky.Checked ||
+            CB_OrgStruktura.Checked;
+  }
+  page_valid_ = valid;
+  // While a step works nothing is enabled here: the step gives the buttons back.
+  if (!StepRunning()) {
+    Btn_Prev.Enabled = page_index_ > 0;
+    Btn_Next.Enabled = page_index_ < 5 && valid && !busy_;
+  }
+  LE_Time = FormatDateTime("hh:mm:ss", Clock() - start_time_);
+  Changed();
+}
+
+// --- Left panel ------------------------------------------------------------------------------
+
+void TFrmMldrMain::NotebookPageChanged() {
+  switch (page_index_) {
+    case 0:
+      Markers[0] = kLime;
+      Markers[1] = Markers[2] = Markers[3] = kRed;
+      break;
+    case 1:
+      LaPriprava.Bold = false;
+      LaNastaveni.Bold = true;
+      Markers[0] = kGreen;
+      Markers[1] = kLime;
+      Markers[2] = Markers[3] = kRed;
+      break;
+    case 2: {
+      LaNastaveni.Bold = false;
+      LaMeld.Bold = true;
+      Markers[0] = Markers[1] = kGreen;
+      Markers[2] = kLime;
+      Markers[3] = kRed;
+      step_weight_total_ = (CB_Zaklad.Checked ? 21 : 0) + (CB_ExPartner.Checked ? 3 : 0) +
+                           (CB_ExPacient.Checked ? 17 : 0) + (CB_Karty.Checked ? 6 : 0) +
+                           (CB_Doklady.Checked ? 11 : 0) + (CB_Ciselniky.Checked ? 12 : 0) +
+                           (CB_OrgStruktura.Checked ? 9 : 0);
+      ProgressBar2.Position = 0;
+      ProgressBar2.Max = step_weight_total_;
+      CB_AutoChange.Enabled = true;
+      const AnsiString ident = station_index_ >= 0 && station_index_ < station_idents_->Count()
+                                   ? station_idents_->Strings(station_index_)
+                                   : AnsiString();
+      Label11 = Format(CZ("Start sehrávání dat pro '%s'"), {ident});
+      Label10 = Format(CZ("Výsledek sehrání dat pro '%s'"), {ident});
+      break;
+    }
+    case 3:
+      LaMeld.Bold = false;
+      LaVysledky.Bold = true;
+      Markers[0] = Markers[1] = Markers[2] = kRed;
+      Markers[3] = kLime;
+      break;
+    case 4:
+      LaVysledky.Bold = false;
+      LaDokonceni.Bold = true;
+      Markers[0] = Markers[1] = Markers[2] = Markers[3] = kRed;
+      Markers[4] = kLime;
+      break;
+    case 5:
+      LaDokonceni.Bold = false;
+      Markers[0] = Markers[1] = Markers[2] = Markers[3] = Markers[4] = kRed;
+      Markers[5] = kLime;
+      break;
+  }
+}
+
+void TFrmMldrMain::PMouseDown(int32_t tag) {
+  if (tag < 0 || tag > 4) return;  // P6 has no mouse handling
+  pressed_marker_ = tag;
+}
+
+void TFrmMldrMain::PMouseUp(int32_t tag) {
+  if (tag < 0 || tag > 4 || tag != pressed_marker_) return;
+  if (StepRunning() || Markers[tag] != kGreen) return;
+  pressed_marker_ = -1;
+  SetPageIndex(tag);
+  NotebookPageChanged();
+  UsualButtonUpdate(true);
+  Changed();
+}
+
+// --- The private message ------------------------------------------------------------------
+
+void TFrmMldrMain::WndProc(TMessage& message) {
+  if (message.Msg != WM_AUTOSTEP) {
+    TFormModel::WndProc(message);
+    return;
+  }
+  if (StepRunning()) {
+    // Pumped through by a running step: it goes once that step has ended.
+    deferred_step_ = message.WParam;
+    return;
+  }
+  switch (message.WParam) {
+    case 2: Btn_NextClick(); break;
+    case 3: Btn_StartClick(); break;
+    case 4: Btn_FinallyClick(); break;
+    default: break;
+  }
+}
+
+}  // namespace pelvar

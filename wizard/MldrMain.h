@@ -1,0 +1,303 @@
+// The wizard's main form, headless: the six pages, the navigation buttons, the clock
+// timer, the marker panel, the private message through which the wizard goes on by
+// itself over several stations, the station grid and the table groups, and the
+// preparation that Next runs on the first page. A view (the Qt window of
+// MldrMainView.h) shows the state and calls the handlers; the whole wizard also runs
+// without one.
+//
+// One busy guard: while any step works (preparation, a play-in, finishing), navigation,
+// Start, Finish, the markers and closing the window are refused, also when the step's
+// message pumping lets a click, a timer tick or a posted step through; a posted step
+// that arrives meanwhile runs once the step has ended.
+//
+// The form is the data module's TMainFormLink.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "archive/abzipkit.h"
+#include "platform/application.h"
+#include "platform/classes.h"
+#include "platform/graphics.h"
+#include "platform/types.h"
+#include "sync/MainFormLink.h"
+#include "wizard/FormModel.h"
+#include "wizard/MldrSettings.h"
+#include "wizard/Qor_System.h"
+
+namespace pelvar {
+
+class TDMMeldrun;
+
+// The private message the form posts to itself; WParam 2 presses Next, 3 Start,
+// 4 Finish.
+constexpr uint32_t WM_AUTOSTEP = WM_USER + 1000;
+
+// The expected schema version of the practice databases.
+constexpr int32_t ExpectedDatabaseVersion = 200824;
+
+struct TButtonModel {
+  AnsiString Caption;
+  bool Visible = true;
+  bool Enabled = true;
+};
+
+struct TCheckBoxModel {
+  AnsiString Caption;
+  bool Checked = false;
+  bool Enabled = true;
+};
+
+struct TLabelModel {
+  AnsiString Caption;
+  bool Bold = false;
+};
+
+// A progress bar of the form.
+struct TBarModel {
+  int32_t Max = 100;
+  int32_t Position = 0;
+};
+
+class TMldrMainView;
+
+// Key codes and shift state of the grid's key handler.
+constexpr uint16_t VK_UP = 0x26;
+constexpr uint16_t VK_DOWN = 0x28;
+
+class TFrmMldrMain : public TFormModel, public TMainFormLink {
+ public:
+  // FormCreate: reads the settings (exe_dir: the executable's directory with a
+  // trailing delimiter; empty: the running executable's), creates the working
+  // directory, the station lists and the form manager, and sets the colours. The data
+  // module does not exist yet and is not used.
+  explicit TFrmMldrMain(const AnsiString& exe_dir = AnsiString());
+  ~TFrmMldrMain() override;
+
+  // The data module, made by the program after the form (see MakeDataModule).
+  TDMMeldrun* DataModule() const;
+  // Makes the data module owned by this form (once) and returns it; the steps that
+  // need it make it themselves where the program has not.
+  TDMMeldrun* MakeDataModule();
+
+  // The view is told of every change (nullptr: none).
+  void SetView(TMldrMainView* view);
+  // Tells the view.
+  void Changed();
+
+  // --- Settings
+  TMldrSettings& Settings() { return settings_; }
+  const TMldrSettings& Settings() const { return settings_; }
+
+  // --- TMainFormLink
+  AnsiString ReadIniString(const AnsiString& section, const AnsiString& ident,
+                           const AnsiString& def) override;
+  int32_t StationIndex() const override { return station_index_; }
+  bool AutoContinue() const override { return auto_continue_; }
+  bool JournalRecentOnly() const override { return CB_VerifyZaloha.Checked; }
+  int32_t ProgressMax() const override { return ProgressBar.Max; }
+  void SetProgressMax(int32_t value) override { ProgressBar.Max = value; }
+  void SetProgressPosition(int32_t value) override { ProgressBar.Position = value; }
+  void SetCountText(const AnsiString& text) override { L_Count = text; }
+  void RepaintProgress() override { Changed(); }
+
+  // --- State of Part "start-up and main form"
+  void SetStationIndex(int32_t v) { station_index_ = v; }
+  bool Busy() const { return busy_; }
+  int32_t PressedMarker() const { return pressed_marker_; }
+  TDateTime StartTime() const { return start_time_; }
+  int32_t StepWeightTotal() const { return step_weight_total_; }
+  // True while a step runs (the busy guard).
+  bool StepRunning() const { return step_running_ > 0; }
+
+  // --- Components (their state; the view shows them)
+  int32_t PageIndex() const { return page_index_; }
+  TButtonModel Btn_Storno, Btn_Prev, Btn_Next, Btn_Start, Btn_Finally, Btn_OK;
+  TTimer* Timer() const { return timer_; }
+  AnsiString LE_Time;
+  AnsiString LE_TimeLabel;
+  TColor PnlLeftColor = clBtnFace;
+  TColor Shape1Color = clBtnFace;
+  TLabelModel LaPriprava, LaNastaveni, LaMeld, LaVysledky, LaDokonceni;
+  // Markers P1 .. P6 (tags 0 .. 5).
+  std::array<TColor, 6> Markers{};
+  TQorFormManager* FormManager() const { return form_manager_; }
+  int32_t FontSize = 8;
+
+  // Page 0: the station grid (row 0 is the header; two columns).
+  std::vector<std::array<AnsiString, 2>> SG_DataPaths;
+  int32_t GridRow = 1;
+  int32_t GridCol = 0;
+  // The grid's first visible row below the header (the view scrolls it).
+  int32_t GridTopRow = 1;
+  bool BtnFolderVisible = false;
+  int32_t BtnFolderTop = 300;
+
+  // Page 1: the table groups.
+  TCheckBoxModel CB_Zaklad, CB_ExPartner, CB_ExPacient, CB_Karty, CB_Doklady, CB_Uzaverky,
+      CB_Ciselniky, CB_OrgStruktura;
+  // Page 2.
+  AnsiString Label11;
+  AnsiString L_Count;
+  TBarModel ProgressBar;
+  TBarModel ProgressBar2;
+  TCheckBoxModel CB_AutoChange, CB_AutoRun;
+  // Page 3.
+  AnsiString Label10;
+  // Page 4.
+  TCheckBoxModel CB_PonechatData, CB_KopieZurnal, CB_VerifyZaloha;
+  AnsiString LaZurnalTrigSwich;
+
+  // --- Handlers of Part "start-up and main form"
+  void FormShow();
+  void Btn_NextClick();
+  void Btn_PrevClick();
+  void Btn_StornoClick();
+  void Btn_OKClick();
+  // Start: arms the automatic continuation, runs RunStation and moves on to the
+  // results page (or reports "Při importu nastala závažná chyba.").
+  void Btn_StartClick();
+  // Finish: runs FinishAll and moves on to the last page; the timer stops.
+  void Btn_FinallyClick();
+  void TimerTimer();
+  void NotebookPageChanged();
+  void PMouseDown(int32_t tag);
+  void PMouseUp(int32_t tag);
+  // The window's close box, Storno and OK: closes unless a step runs (the form manager
+  // saves the placement, and the last values after OK), then runs OnClosed (the program
+  // ends there).
+  bool CloseRequested();
+  TNotifyEvent OnClosed;
+  void WndProc(TMessage& message) override;
+  void WriteRegInteger(const AnsiString& section, const AnsiString& ident, int32_t value);
+  void WriteRegString(const AnsiString& section, const AnsiString& ident, const AnsiString& value);
+  // Shows page index (running NotebookPageChanged when it changes).
+  void SetPageIndex(int32_t index);
+  // The page the timer found valid at its last tick.
+  bool PageValid() const;
+  // The clock of the form (Now by default).
+  std::function<TDateTime()> Clock;
+
+  // --- Part "station list and preparation"
+  const TStringList& StationFiles() const { return *station_files_; }
+  const TStringList& StationSources() const { return *station_sources_; }
+  const TStringList& StationIdents() const { return *station_idents_; }
+  const std::vector<int32_t>& JournalMarks() const { return journal_marks_; }
+  int32_t TriggerState() const { return trigger_state_; }
+  const AnsiString& CurrentIdent() const { return current_ident_; }
+  bool UnzipDone() const { return unzip_done_; }
+  bool IdentRefused() const { return ident_refused_; }
+  TAbZipKit* ZipKit() const { return zip_kit_; }
+
+  void FillStationGrid(const AnsiString& saved);
+  AnsiString StationGridText() const;
+  // Sets a cell of the grid (the view's editor).
+  void SetCell(int32_t col, int32_t row, const AnsiString& text);
+  // Returns true when the key was handled and must not reach the grid.
+  bool SG_DataPathsKeyDown(uint16_t key, bool shift);
+  void SG_DataPathsSelectCell(int32_t col, int32_t row, bool& can_select);
+  void SG_DataPathsEnter();
+  // focus_to_button: the folder button itself took the focus.
+  void SG_DataPathsExit(bool focus_to_button);
+  void BtnFolderClick();
+  void CB_ZakladClick();
+  void CB_KartyClick();
+  void CB_DokladyClick();
+  // Sets a group box's tick the way a click does (the rules above follow).
+  void ClickCheckBox(TCheckBoxModel& box);
+
+  bool PrepareSources();
+  bool UnpackStationArchive(const AnsiString& archive, const AnsiString& target);
+  bool UnzipStation(const AnsiString& archive, const AnsiString& target);
+  bool CheckIdentification(const AnsiString& archive_ident, const AnsiString& typed_ident);
+  bool PrepareWorkingDatabase();
+  bool BackupMainDatabase();
+  // The path itself when nothing is there; otherwise the name with "_1", "_2", ...
+  // before its extension. Names preparation keeps for the working database and the
+  // main backup count as taken.
+  AnsiString UniqueFileName(const AnsiString& path) const;
+  void ShowJournalState();
+
+ protected:
+  // Steps that later parts of the wizard provide. Until then each raises an error that
+  // says it is not available; tests put doubles in their place.
+  // The play-in of a station (all its work-flow cycles); false when it ended
+  // unsuccessfully without an exception.
+  virtual bool RunStation(int32_t index);
+  // Finishing and delivery; false when it did not succeed.
+  virtual bool FinishAll();
+  // The schema version check of the working main database (data module service).
+  virtual bool CheckWorkingDatabaseVersion();
+  // Switches the working main database's journal triggers (data module service) and
+  // returns the new state.
+  virtual int32_t SetWorkingJournalTriggers(int32_t state);
+
+ private:
+  friend class TStepGuard;
+  void UsualButtonUpdate(bool touch_finally);
+  void ApplyGroupRules();
+  void ApplyKartyRules();
+  void UpdateUzaverky();
+  void ZipItemProgress(uint8_t progress);
+  void ZipItemFailure(TAbArchiveItem* item, TAbProcessType process, int32_t code);
+  void FormManagerRestorePlacement();
+  void FormManagerSavePlacement();
+  void FormCloseQuery(bool& can_close);
+  void EndStep();
+  int32_t ClientLeft() const { return Left(); }
+  int32_t ClientTop() const { return Top(); }
+
+  TMldrSettings settings_;
+  TMldrMainView* view_ = nullptr;
+  TDMMeldrun* data_module_ = nullptr;
+  TTimer* timer_ = nullptr;
+  TQorFormManager* form_manager_ = nullptr;
+  TAbZipKit* zip_kit_ = nullptr;
+  int32_t page_index_ = 0;
+  int32_t station_index_ = 0;
+  bool busy_ = false;
+  bool auto_continue_ = false;
+  int32_t pressed_marker_ = -1;
+  TDateTime start_time_ = 0;
+  int32_t step_weight_total_ = 0;
+  int32_t step_running_ = 0;
+  WPARAM deferred_step_ = 0;
+  bool page_valid_ = false;
+  std::unique_ptr<TStringList> station_files_, station_sources_, station_idents_;
+  std::vector<int32_t> journal_marks_;
+  int32_t trigger_state_ = 1;
+  AnsiString current_ident_;
+  bool unzip_done_ = false;
+  bool ident_refused_ = false;
+  bool zip_failed_ = false;
+  AnsiString zip_entry_;
+  bool first_item_progress_ = false;
+};
+
+// Marks a step as running for its lifetime (nested steps count).
+class TStepGuard {
+ public:
+  explicit TStepGuard(TFrmMldrMain& form);
+  ~TStepGuard();
+  TStepGuard(const TStepGuard&) = delete;
+  TStepGuard& operator=(const TStepGuard&) = delete;
+
+ private:
+  TFrmMldrMain& form_;
+};
+
+// Shows the form: told of every change.
+class TMldrMainView {
+ public:
+  virtual ~TMldrMainView() = default;
+  virtual void Update(const TFrmMldrMain& form) = 0;
+};
+
+// The program's main form (nullptr while none exists).
+TFrmMldrMain* FrmMldrMain();
+
+}  // namespace pelvar
