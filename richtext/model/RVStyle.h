@@ -17,8 +17,8 @@
 namespace pelvar {
 
 // ---- Small sets ------------------------------------------------------------------------
-// A set of enumeration values of type E kept in Bits (bit n = value n).
-template <typename E, typename Bits>
+// A set of enumeration values of type E kept in Bits (bit n = value Low + n).
+template <typename E, typename Bits, unsigned Low = 0>
 class TRVSet {
  public:
   constexpr TRVSet() = default;
@@ -47,7 +47,7 @@ class TRVSet {
   constexpr bool operator==(const TRVSet&) const = default;
 
  private:
-  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << static_cast<unsigned>(v)); }
+  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << (static_cast<unsigned>(v) - Low)); }
   Bits bits_ = 0;
 };
 
@@ -107,9 +107,18 @@ using TRVFontInfoProperties = TRVSet<TRVFontInfoProperty, uint32_t>;
 // Every text property.
 constexpr TRVFontInfoProperties RVAllFontInfoProperties = TRVFontInfoProperties::FromBits((1u << 26) - 1);
 
-// The parts of a paragraph style's frame, as the paragraph property mask names them (the
-// paragraph style adds its other properties to the same set).
+// The paragraph properties, numbered as the property masks and the modified sets store them.
 enum TRVParaInfoProperty : uint8_t {
+  rvpiFirstIndent,
+  rvpiLeftIndent,
+  rvpiRightIndent,
+  rvpiSpaceBefore,
+  rvpiSpaceAfter,
+  rvpiAlignment,
+  rvpiNextParaNo,
+  rvpiDefStyleNo,
+  rvpiLineSpacing,
+  rvpiLineSpacingType,
   rvpiBackground_Color,
   rvpiBackground_BO_Left,
   rvpiBackground_BO_Top,
@@ -127,16 +136,6 @@ enum TRVParaInfoProperty : uint8_t {
   rvpiBorder_Vis_Top,
   rvpiBorder_Vis_Right,
   rvpiBorder_Vis_Bottom,
-  rvpiFirstIndent,
-  rvpiLeftIndent,
-  rvpiRightIndent,
-  rvpiSpaceBefore,
-  rvpiSpaceAfter,
-  rvpiAlignment,
-  rvpiNextParaNo,
-  rvpiDefStyleNo,
-  rvpiLineSpacing,
-  rvpiLineSpacingType,
   rvpiNoWrap,
   rvpiReadOnly,
   rvpiStyleProtect,
@@ -148,6 +147,10 @@ enum TRVParaInfoProperty : uint8_t {
   rvpiCustom
 };
 using TRVParaInfoProperties = TRVSet<TRVParaInfoProperty, uint64_t>;
+// The two ranges of the modified sets: rvpiFirstIndent..rvpiBorder_Vis_Bottom and
+// rvpiNoWrap..rvpiBiDiMode (the second stored from rvpiNoWrap on, in one byte).
+using TRVParaInfoProperties1 = TRVSet<TRVParaInfoProperty, uint32_t>;
+using TRVParaInfoProperties2 = TRVSet<TRVParaInfoProperty, uint8_t, rvpiNoWrap>;
 
 // Every paragraph property.
 constexpr TRVParaInfoProperties RVAllParaInfoProperties =
@@ -501,10 +504,10 @@ class TParaInfo : public TCustomRVParaInfo {
 
   int32_t NextParaNo = -1;
   int32_t DefStyleNo = -1;
-  // Properties changed by hand after a style template was applied: the first set holds the
-  // frame parts and rvpiFirstIndent..rvpiLineSpacingType, the second the rest.
-  TRVParaInfoProperties ModifiedProperties1;
-  TRVParaInfoProperties ModifiedProperties2;
+  // Properties changed by hand after a style template was applied: the first set holds
+  // rvpiFirstIndent..rvpiBorder_Vis_Bottom, the second rvpiNoWrap..rvpiBiDiMode.
+  TRVParaInfoProperties1 ModifiedProperties1;
+  TRVParaInfoProperties2 ModifiedProperties2;
 
   void Assign(TPersistent* source) override;
   bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;

@@ -201,7 +201,7 @@ TEST(RVFuncsTest, PrintColours) {
   } cases[] = {
       {clYellow, 3, clBlack, clWhite},     {clWhite, 3, clWhite, clWhite},   {clWindow, 3, clWhite, clWhite},
       {clNone, 2, clNone, clNone},         {clNone, 3, clNone, clNone},      {clBtnFace, 1, 0xC0C0C0, 0xC0C0C0},
-      {clBtnFace, 0, clBtnFace, clBtnFace}, {clWindowText, 1, 0, 0},         {clRed, 2, RGB(77, 77, 77), RGB(77, 77, 77)},
+      {clBtnFace, 0, clBtnFace, clBtnFace}, {clWindowText, 1, 0, 0},         {clRed, 2, RGB(76, 76, 76), RGB(76, 76, 76)},
       {clBtnShadow, 2, 0x808080, 0x808080},
   };
   for (const Case& c : cases) {
@@ -209,6 +209,11 @@ TEST(RVFuncsTest, PrintColours) {
     EXPECT_EQ(RV_BackColorForPrintMode(c.color, c.mode), c.back) << std::hex << c.color << " " << c.mode;
   }
   EXPECT_EQ(RV_GetLuminance(clWhite), 255);
+  // Halves round to the even neighbour.
+  EXPECT_EQ(RV_GetLuminance(RGB(15, 0, 0)), 4);
+  EXPECT_EQ(RV_GetLuminance(RGB(5, 0, 0)), 2);
+  EXPECT_EQ(RV_GetLuminance(clRed), 76);
+  EXPECT_EQ(RV_ColorForPrintMode(clRed, 2), RGB(76, 76, 76));
   EXPECT_EQ(RV_GetGrayColor(clWhite), clWhite);
 }
 
