@@ -367,6 +367,14 @@ TValueType TReader::NextValue() {
   return v;
 }
 
+bool TReader::EndOfList() {
+  // The byte after a list may be a type byte or the length of a property name.
+  uint8_t b;
+  ReadBytes(&b, 1);
+  stream_.Seek(-1, TSeekOrigin::soCurrent);
+  return b == vaNull;
+}
+
 void TReader::CheckValue(TValueType expected) {
   TValueType v = ReadValue();
   if (v != expected) {

@@ -211,7 +211,7 @@ class TReader : public TFiler {
 
   TValueType ReadValue();
   TValueType NextValue();
-  bool EndOfList() { return NextValue() == vaNull; }
+  bool EndOfList();
   void ReadListBegin() { CheckValue(vaList); }
   void ReadListEnd() { CheckValue(vaNull); }
   int32_t ReadInteger();

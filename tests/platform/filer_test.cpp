@@ -181,7 +181,7 @@ class THolder : public TComponent {
   void DefinePublished(TPublishedProperties& p) override {
     p.Collection("Items", &Items);
     p.Object("Frame", &Frame);
-    p.String("Title", Title, "x");
+    p.String("TitleOfTheHolderWindow", Title, "x");  // a name longer than any type byte
   }
 };
 
@@ -205,7 +205,7 @@ TEST_F(FilerTest, CollectionsSubObjectsEnumsSetsAndStrings) {
   EXPECT_EQ(all.substr(0, expected.size()), expected);
   // The 10-byte extended 0.5, then the long string as vaLString.
   EXPECT_EQ(all.substr(expected.size(), 10), Bytes({0, 0, 0, 0, 0, 0, 0, 0x80, 0xFE, 0x3F}));
-  const std::string title = Str("Title") + Bytes({12, 0x2C, 0x01, 0, 0});
+  const std::string title = Str("TitleOfTheHolderWindow") + Bytes({12, 0x2C, 0x01, 0, 0});
   EXPECT_EQ(all.substr(expected.size() + 10, title.size()), title);
 
   THolder back(nullptr);
