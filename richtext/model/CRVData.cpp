@@ -158,6 +158,24 @@ TObject* TCustomRVData::DoRVFControlNeeded(const AnsiString& name, const TRVTag&
   return OnRVFControlNeeded ? OnRVFControlNeeded(name, tag) : nullptr;
 }
 
+void TCustomRVData::DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,
+                                    int32_t& style_no, TRVTag& item_tag, AnsiString& item_name) {
+  RV_ASK_ROOT(DoReadHyperlink(target, extras, doc_format, style_no, item_tag, item_name));
+  if (OnReadHyperlink) OnReadHyperlink(target, extras, doc_format, style_no, item_tag, item_name);
+}
+TObject* TCustomRVData::DoRVFImageListNeeded(int32_t image_list_tag) {
+  RV_ASK_ROOT(DoRVFImageListNeeded(image_list_tag));
+  return OnRVFImageListNeeded ? OnRVFImageListNeeded(image_list_tag) : nullptr;
+}
+void* TCustomRVData::GetRVPalette() {
+  RV_ASK_ROOT(GetRVPalette());
+  return nullptr;
+}
+void* TCustomRVData::GetRVLogPalette() {
+  RV_ASK_ROOT(GetRVLogPalette());
+  return nullptr;
+}
+
 #undef RV_ASK_ROOT
 
 // Forwarded to the absolute root.
@@ -194,6 +212,35 @@ std::vector<TRVMarkerItemInfo*>* TCustomRVData::GetMarkers(bool allow_create) {
 void TCustomRVData::DestroyMarkers() {
   RV_ASK_ABS_ROOT(DestroyMarkers());
   markers_.reset();
+}
+
+void TCustomRVData::DoSaveRTFExtra(int32_t area, TObject* obj, int32_t index1, int32_t index2, bool in_style_sheet,
+                                   AnsiString& rtf_code) {
+  RV_ASK_ABS_ROOT(DoSaveRTFExtra(area, obj, index1, index2, in_style_sheet, rtf_code));
+  if (OnSaveRTFExtra) OnSaveRTFExtra(area, obj, index1, index2, in_style_sheet, rtf_code);
+}
+void TCustomRVData::DoSaveHTMLExtra(int32_t area, bool css_version, AnsiString& html_code) {
+  RV_ASK_ABS_ROOT(DoSaveHTMLExtra(area, css_version, html_code));
+  if (OnSaveHTMLExtra) OnSaveHTMLExtra(area, css_version, html_code);
+}
+void TCustomRVData::DoWriteHyperlink(int32_t id, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
+                                     AnsiString& target, AnsiString& extras) {
+  RV_ASK_ABS_ROOT(DoWriteHyperlink(id, rvdata, item_no, format, target, extras));
+  if (OnWriteHyperlink) OnWriteHyperlink(id, rvdata, item_no, format, target, extras);
+}
+void TCustomRVData::DoHTMLSaveImage(TCustomRVData* rvdata, int32_t item_no, const AnsiString& path, TColor back_color,
+                                    AnsiString& location, bool& do_default) {
+  RV_ASK_ABS_ROOT(DoHTMLSaveImage(rvdata, item_no, path, back_color, location, do_default));
+  if (OnHTMLSaveImage) OnHTMLSaveImage(rvdata, item_no, path, back_color, location, do_default);
+}
+TGraphic* TCustomRVData::DoImportPicture(const AnsiString& location, int32_t width, int32_t height) {
+  RV_ASK_ABS_ROOT(DoImportPicture(location, width, height));
+  return OnImportPicture ? OnImportPicture(location, width, height) : nullptr;
+}
+bool TCustomRVData::SaveItemToFile(const AnsiString& path, TCustomRVData* rvdata, int32_t item_no,
+                                   TRVSaveFormat format, bool unicode, AnsiString& out) {
+  RV_ASK_ABS_ROOT(SaveItemToFile(path, rvdata, item_no, format, unicode, out));
+  return OnSaveItemToFile ? OnSaveItemToFile(path, rvdata, item_no, format, unicode, out) : false;
 }
 
 #undef RV_ASK_ABS_ROOT
@@ -279,6 +326,7 @@ void TCustomRVData::Clear() {
   FreeCheckpoint(not_added_cp_, false, true);
   first_cp_ = last_cp_ = nullptr;
   cp_count_ = 0;
+  if (TStringList* props = GetDocProperties()) props->Clear();
   State = (State & ~rvstClearing) | old;
 }
 

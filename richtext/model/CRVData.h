@@ -190,6 +190,24 @@ class TCustomRVData : public TPersistent {
   // the items; AfterDeleteStyles is called with the renumbering lists.
   virtual void DeleteUnusedStyles(bool text_styles, bool para_styles, bool list_styles);
   virtual TCustomRVData* Edit() { return this; }
+  // Owner events of the exports and readers (asked of the root or absolute root).
+  virtual void DoSaveRTFExtra(int32_t area, TObject* obj, int32_t index1, int32_t index2, bool in_style_sheet,
+                              AnsiString& rtf_code);
+  virtual void DoSaveHTMLExtra(int32_t area, bool css_version, AnsiString& html_code);
+  virtual void DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,
+                               int32_t& style_no, TRVTag& item_tag, AnsiString& item_name);
+  virtual void DoWriteHyperlink(int32_t id, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
+                                AnsiString& target, AnsiString& extras);
+  virtual void DoHTMLSaveImage(TCustomRVData* rvdata, int32_t item_no, const AnsiString& path, TColor back_color,
+                               AnsiString& location, bool& do_default);
+  virtual TGraphic* DoImportPicture(const AnsiString& location, int32_t width, int32_t height);
+  virtual TObject* DoRVFImageListNeeded(int32_t image_list_tag);
+  virtual bool SaveItemToFile(const AnsiString& path, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
+                              bool unicode, AnsiString& out);
+  virtual void* GetRVPalette();
+  virtual void* GetRVLogPalette();
+  virtual std::vector<TRVMarkerItemInfo*>* GetPrevMarkers() { return nullptr; }
+  virtual TStringList* GetDocProperties() { return nullptr; }
 
   // ---- Construction and removal ----
   void DestroyItem(int32_t item_no, bool clearing);
@@ -293,6 +311,13 @@ class TCustomRVData : public TPersistent {
   virtual void DestroyMarkers();
   void AddMarkerInList(int32_t item_no);
   void RemoveMarkerFromList(TCustomRVItemInfo* item, bool clearing);
+  // The name the editing code uses: removes a marker (moving to an undo list).
+  void DeleteMarkerFromList(TCustomRVItemInfo* item, bool no_recalc) { RemoveMarkerFromList(item, no_recalc); }
+  // Renumbering of the markers from item_no on belongs to the marker list; here it makes
+  // sure a marker item is in the list.
+  void UpdateMarkerCounters(int32_t item_no, bool allow_create) {
+    if (allow_create) AddMarkerInList(item_no);
+  }
   int32_t FindLastMarkerOfLists(int32_t start_index, const TRVIntegerList& list_nos);
   // Pictures written beside an exported document.
   AnsiString SavePicture(TRVSaveFormat format, const AnsiString& images_prefix, const AnsiString& path,
@@ -317,6 +342,15 @@ class TCustomRVData : public TPersistent {
   std::function<void(TGraphic*, TRVSaveFormat, const AnsiString&, const AnsiString&, int32_t&, AnsiString&, bool&)>
       OnSaveImage2;
   std::function<bool(const AnsiString&, TObject*, TRVSaveFormat, AnsiString&)> OnSaveComponentToFile;
+  std::function<void(int32_t, TObject*, int32_t, int32_t, bool, AnsiString&)> OnSaveRTFExtra;
+  std::function<void(int32_t, bool, AnsiString&)> OnSaveHTMLExtra;
+  std::function<void(const AnsiString&, const AnsiString&, TRVLoadFormat, int32_t&, TRVTag&, AnsiString&)>
+      OnReadHyperlink;
+  std::function<void(int32_t, TCustomRVData*, int32_t, TRVSaveFormat, AnsiString&, AnsiString&)> OnWriteHyperlink;
+  std::function<void(TCustomRVData*, int32_t, const AnsiString&, TColor, AnsiString&, bool&)> OnHTMLSaveImage;
+  std::function<TGraphic*(const AnsiString&, int32_t, int32_t)> OnImportPicture;
+  std::function<TObject*(int32_t)> OnRVFImageListNeeded;
+  std::function<bool(const AnsiString&, TCustomRVData*, int32_t, TRVSaveFormat, bool, AnsiString&)> OnSaveItemToFile;
 
  protected:
   // Adds an empty text item that continues a trailing list marker's line.

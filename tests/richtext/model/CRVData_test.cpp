@@ -302,6 +302,16 @@ TEST(DocumentMaintenanceTest, EnumerationEntersSubDocumentsAfterTheirItem) {
   d.data.SetOptions({rvoShowItemHints});
   EXPECT_TRUE(table->Cells[0]->GetOptions().Contains(rvoShowItemHints));
   EXPECT_EQ(table->Cells[0]->GetRVStyle(), &d.style);
+  // Owner events raised in a cell reach the top document's handlers.
+  d.data.OnWriteHyperlink = [](int32_t id, TCustomRVData*, int32_t, TRVSaveFormat, AnsiString& target, AnsiString&) {
+    target = "#" + std::to_string(id);
+  };
+  AnsiString target, extras;
+  table->Cells[1]->DoWriteHyperlink(7, table->Cells[1].get(), 0, rvsfHTML, target, extras);
+  EXPECT_EQ(target, "#7");
+  AnsiString url;
+  table->Cells[0]->DoURLNeeded(1, url);
+  EXPECT_EQ(url, "");  // no handler: stays empty
 }
 
 TEST(DocumentMaintenanceTest, PreviousMarkerIsFoundAcrossCells) {
