@@ -3,7 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cxxabi.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <typeinfo>
 
 #include "platform/sysutils.h"
 #include "richtext/model/RVUni.h"
@@ -22,6 +28,39 @@ bool FileExists(const AnsiString& path) {
 }
 bool FileIsReadOnly(const AnsiString& path) { return ::access(path.c_str(), W_OK) != 0; }
 }  // namespace
+
+// ---- HTML graphic classes ----
+namespace {
+std::mutex& HTMLGraphicLock() {
+  static std::mutex m;
+  return m;
+}
+std::map<AnsiString, AnsiString>& HTMLGraphicClasses() {
+  static std::map<AnsiString, AnsiString> m;
+  return m;
+}
+AnsiString GraphicClassName(const TGraphic* graphic) {
+  if (!graphic) return AnsiString();
+  int status = 0;
+  const char* mangled = typeid(*graphic).name();
+  std::unique_ptr<char, void (*)(void*)> dem(abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  AnsiString name = status == 0 && dem ? AnsiString(dem.get()) : AnsiString(mangled);
+  auto sep = name.rfind("::");
+  return sep == AnsiString::npos ? name : name.substr(sep + 2);
+}
+AnsiString HTMLGraphicExt(const TGraphic* graphic) {
+  std::lock_guard<std::mutex> g(HTMLGraphicLock());
+  auto it = HTMLGraphicClasses().find(GraphicClassName(graphic));
+  return it == HTMLGraphicClasses().end() ? AnsiString() : it->second;
+}
+}  // namespace
+
+void RV_RegisterHTMLGraphicFormat(const AnsiString& class_name, const AnsiString& ext) {
+  std::lock_guard<std::mutex> g(HTMLGraphicLock());
+  HTMLGraphicClasses()[class_name] = ext;
+}
+
+bool RV_IsHTMLGraphicClass(const TGraphic* graphic) { return !HTMLGraphicExt(graphic).empty(); }
 
 // ---- Construction --------------------------------------------------------------------------------
 TCustomRVData::TCustomRVData() {
@@ -335,9 +374,9 @@ void TCustomRVData::DeleteItems(int32_t first_item_no, int32_t count) {
   count = std::min(count, ItemCount() - first_item_no);
   items_->BeginUpdate();
   try {
-    for (int32_t i = first_item_no + count - 1; i >= first_item_no; --i) {
-      DestroyItem(i, false);
-      items_->Delete(i);
+    for (int32_t k = 0; k < count; ++k) {
+      DestroyItem(first_item_no, false);
+      items_->Delete(first_item_no);
     }
   } catch (...) {
     items_->EndUpdate();
@@ -1050,11 +1089,11 @@ void TCustomRVData::RebuildStylesAfterDelete(TRVDeleteUnusedStylesData& data) {
     }
 }
 
-bool TCustomRVData::CanMergeItems(int32_t, TCustomRVItemInfo* item1, bool force, TCustomRVItemInfo* item2) {
+bool TCustomRVData::CanMergeItems(int32_t item_no, TCustomRVItemInfo* item1, bool force, TCustomRVItemInfo* item2) {
   if (!item1 || !item2 || item1->StyleNo < 0 || item2->StyleNo < 0) return false;
-  const int32_t n1 = GetItemNo(item1), n2 = GetItemNo(item2);
-  const bool empty1 = n1 >= 0 && GetItemTextRaw(n1).empty();
-  const bool empty2 = n2 >= 0 && GetItemTextRaw(n2).empty();
+  // Item1 stands at item_no and item2 after it.
+  const bool empty1 = item_no >= 0 && item_no < ItemCount() && GetItemTextRaw(item_no).empty();
+  const bool empty2 = item_no + 1 < ItemCount() && GetItemTextRaw(item_no + 1).empty();
   if (empty1 || empty2) return force || item2->GetSameAsPrev();
   if (item1->StyleNo != item2->StyleNo) return false;
   if (!force && !item2->GetSameAsPrev()) return false;
@@ -1075,7 +1114,16 @@ bool TCustomRVData::CanMergeItems(int32_t, TCustomRVItemInfo* item1, bool force,
 }
 
 void TCustomRVData::MergeItems(int32_t item_no, TCustomRVItemInfo* item2) {
-  SetItemTextRaw(item_no, GetItemTextRaw(item_no) + GetItemTextRaw(item_no + 1));
+  TCustomRVItemInfo* item1 = GetItem(item_no);
+  AnsiString text2 = GetItemTextRaw(item_no + 1);
+  // An empty item may take the text of an item of another style: the text is stored in
+  // the surviving item's encoding, never as the other encoding's bytes.
+  const bool u1 = item1->ItemOptions.Contains(rvioUnicodeText), u2 = item2->ItemOptions.Contains(rvioUnicodeText);
+  if (u1 && !u2)
+    text2 = RVU_AnsiToUnicode(GetStyleCodePage(GetActualStyle(item2)), text2);
+  else if (!u1 && u2)
+    text2 = RVU_UnicodeToAnsi(GetStyleCodePage(GetActualStyle(item1)), text2);
+  SetItemTextRaw(item_no, GetItemTextRaw(item_no) + text2);
   FreeItem(item2, false);
   items_->PutObject(item_no + 1, nullptr);
   items_->Delete(item_no + 1);
@@ -1086,15 +1134,8 @@ void TCustomRVData::NormalizeItems(int32_t from_item_no, int32_t to_item_no) {
   to_item_no = std::min(to_item_no, ItemCount() - 1);
   for (int32_t i = to_item_no; i > from_item_no; --i) {
     NormalizeSubDocuments(i);
-    if (CanMergeItems(i - 1, GetItem(i - 1), false, GetItem(i))) {
-      TCustomRVItemInfo* first = GetItem(i - 1);
-      TCustomRVItemInfo* second = GetItem(i);
-      if (GetItemTextRaw(i - 1).empty() && !GetItemTextRaw(i).empty()) {
-        // An empty first item takes the second one's text; its own object and style stay.
-        (void)first;
-      }
-      MergeItems(i - 1, second);
-    }
+    // An empty first item takes the second one's text; its own object and style stay.
+    if (CanMergeItems(i - 1, GetItem(i - 1), false, GetItem(i))) MergeItems(i - 1, GetItem(i));
   }
   if (from_item_no < ItemCount()) NormalizeSubDocuments(from_item_no);
 }
@@ -1200,9 +1241,15 @@ AnsiString TCustomRVData::SavePicture(TRVSaveFormat format, const AnsiString& im
 
 AnsiString TCustomRVData::DoSavePicture(TRVSaveFormat format, const AnsiString& images_prefix, const AnsiString& path,
                                         int32_t& image_save_no, bool override_files, TColor, TGraphic* graphic) {
-  // Pictures are written in their own stream format; the JPEG and bitmap encoders of the
-  // export belong to the picture Parts.
-  AnsiString ext = format == rvsfHTML ? ".jpg" : ".bmp";
+  // A picture is written unchanged only where its own format is the one the export wants:
+  // a class listed for HTML. Turning other pictures into JPEG or bitmap files needs the
+  // picture classes' converters; without one the export is told, rather than given a file
+  // whose content does not match its extension.
+  AnsiString ext;
+  if (format == rvsfHTML && RV_IsHTMLGraphicClass(graphic)) ext = HTMLGraphicExt(graphic);
+  if (ext.empty())
+    throw EDocViewError("Can't save the picture: no converter for " +
+                        AnsiString(graphic ? typeid(*graphic).name() : "nil"));
   AnsiString file = GetNextFileName(images_prefix, path, ext, image_save_no, override_files);
   TFileStream out(file, fmCreate);
   graphic->SaveToStream(out);

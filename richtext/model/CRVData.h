@@ -104,6 +104,11 @@ class TCustomRVData;
 // Callback of EnumItems: (RVData, ItemNo, var Continue, UserData).
 using TRVEnumItemsProc = std::function<void(TCustomRVData* rvdata, int32_t item_no, bool& cont, void* user_data)>;
 
+// Graphic classes (by class name) that HTML export writes in their own format, with the
+// file extension of that format (".png"); the list starts empty.
+void RV_RegisterHTMLGraphicFormat(const AnsiString& class_name, const AnsiString& ext);
+bool RV_IsHTMLGraphicClass(const TGraphic* graphic);
+
 // ---- The document --------------------------------------------------------------------------
 class TCustomRVData : public TPersistent {
  public:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "tests/support/process.h"
@@ -354,6 +356,16 @@ TEST(DocumentMaintenanceTest, MergingTextItems) {
   p.data.AddTextItem("a", 1, 0);
   p.data.AddTextItem("b", 1, -1);
   EXPECT_FALSE(p.data.CanMergeItems(0, p.data.GetItem(0), false, p.data.GetItem(1)));
+
+  // An empty item that takes the text of a UTF-16 item keeps its own 8-bit encoding.
+  Doc u;
+  u.style.TextStyles()->Items(1)->Unicode = true;
+  u.data.AddTextItem("", 0, 0);
+  u.data.AddTextItem(AnsiString("\x0D\x01", 2), 1, -1);  // U+010D
+  u.data.NormalizeItems(0, 1);
+  ASSERT_EQ(u.data.ItemCount(), 1);
+  EXPECT_FALSE(u.data.GetItem(0)->ItemOptions.Contains(rvioUnicodeText));
+  EXPECT_EQ(u.data.GetItemTextRaw(0), "\xE8");
 }
 
 // Deleting unused styles renumbers items and anything that holds style numbers the same way:
@@ -402,16 +414,43 @@ TEST(DocumentMaintenanceTest, UnusedStylesAreDeletedAndEverythingRenumberedAlike
   EXPECT_EQ(data.CurParaStyleNo, data.GetItem(1)->ParaNo);
 }
 
+class TPngPicture : public TGraphic {
+ public:
+  int32_t Width() const override { return 1; }
+  int32_t Height() const override { return 1; }
+  void Draw(TCanvas&, const TRect&) override {}
+  void SaveToStream(TStream& s) const override { s.WriteBuffer("\x89PNG", 4); }
+};
+class TOtherPicture : public TPngPicture {};
+
 TEST(DocumentMaintenanceTest, PictureFileNamesContinueTheCounter) {
   test::TempDir dir("rvdata");
   const AnsiString path = dir.Path() + "/";
   { std::ofstream(path + "img1.jpg") << "x"; }
+  ::mkdir((path + "pics").c_str(), 0755);
   TCustomRVData data;
   int32_t counter = 0;
   EXPECT_EQ(data.GetNextFileName("img", path, ".jpg", counter, false), path + "img2.jpg");
   EXPECT_EQ(counter, 2);
   counter = 0;
   EXPECT_EQ(data.GetNextFileName("img", path, ".jpg", counter, true), path + "img1.jpg");
+
+  // A picture of a class listed for HTML is written in its own format; one that would need
+  // converting is refused rather than written under a wrong extension.
+  RV_RegisterHTMLGraphicFormat("TPngPicture", ".png");
+  TPngPicture png;
+  counter = 0;
+  EXPECT_EQ(data.SavePicture(rvsfHTML, "pics/img", path, counter, false, clNone, &png), "pics/img1.png");
+  EXPECT_EQ(test::ReadFile(path + "pics/img1.png"), "\x89PNG");
+  TOtherPicture other;
+  EXPECT_THROW(data.SavePicture(rvsfHTML, "img", path, counter, false, clNone, &other), EDocViewError);
+  // The owner may take the picture over.
+  data.OnSaveImage2 = [](TGraphic*, TRVSaveFormat, const AnsiString&, const AnsiString&, int32_t&,
+                         AnsiString& location, bool& do_default) {
+    location = "elsewhere.gif";
+    do_default = false;
+  };
+  EXPECT_EQ(data.SavePicture(rvsfHTML, "img", path, counter, false, clNone, &other), "elsewhere.gif");
 }
 
 }  // namespace
