@@ -70,23 +70,16 @@ TCustomRVData::TCustomRVData() {
 
 TCustomRVData::~TCustomRVData() {
   State |= rvstDestroying;
-  // The shared list belongs to its owner: only an own list is emptied.
+  // A shared list belongs to the document that owns it: only an own list is cleared.
   if (items_ == own_items_.get()) {
-    State |= rvstClearing;
-    items_->BeginUpdate();
-    for (int32_t i = 0; i < items_->Count(); ++i) {
-      TCustomRVItemInfo* item = GetItem(i);
-      if (!item) continue;
-      if (item->Checkpoint) {
-        delete item->Checkpoint;
-        item->Checkpoint = nullptr;
-      }
-      delete item;
+    try {
+      Clear();
+    } catch (...) {
+      // A handler that raises while the document goes away cannot stop it.
     }
-    items_->Clear();
-    items_->EndUpdate();
   }
   delete not_added_cp_;
+  not_added_cp_ = nullptr;
 }
 
 // ---- Owner-answered operations ---------------------------------------------------------------------
@@ -351,9 +344,16 @@ void TCustomRVData::Clear() {
   State &= ~(rvstContinuesList | rvstLastParaContinues);
   if (!ShareItems()) {
     items_->BeginUpdate();
+    int32_t i = 0;
     try {
-      for (int32_t i = 0; i < items_->Count(); ++i) DestroyItem(i, true);
+      for (; i < items_->Count(); ++i) DestroyItem(i, true);
     } catch (...) {
+      // A handler raised: the rest go without events, so that nothing is left behind.
+      for (int32_t j = i; j < items_->Count(); ++j)
+        if (TCustomRVItemInfo* item = GetItem(j)) {
+          items_->PutObject(j, nullptr);
+          FreeItem(item, true);
+        }
       items_->Clear();
       items_->EndUpdate();
       State = (State & ~rvstClearing) | old;

@@ -268,6 +268,17 @@ TEST(DocumentDataTest, ItemActionsReachTheRootOwner) {
   EXPECT_EQ(d.data.GetItemTextRaw(0), "a!");
   d.data.Clear();
   EXPECT_EQ(seen, (std::vector<TRVItemAction>{rviaInserting, rviaInserted, rviaDestroying}));
+
+  // A handler that raises while items are destroyed: the error reaches the caller, and every
+  // item is freed all the same.
+  d.data.AddTextItem("b", 0, 0);
+  d.data.AddTextItem("c", 0, 0);
+  d.data.OnItemAction = [](TRVItemAction a, TCustomRVItemInfo*, AnsiString&, TCustomRVData*) {
+    if (a == rviaDestroying) throw Exception("no");
+  };
+  EXPECT_THROW(d.data.Clear(), Exception);
+  EXPECT_EQ(d.data.ItemCount(), 0);
+  EXPECT_EQ(d.data.State & rvstClearing, 0u);
 }
 
 TEST(DocumentMaintenanceTest, EnumerationEntersSubDocumentsAfterTheirItem) {
