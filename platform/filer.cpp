@@ -651,9 +651,13 @@ void TReader::DefineBinaryProperty(const AnsiString& name, TStreamProc read, TSt
 
 void TReader::ReadPropValue(const TPublishedProperty& p) {
   switch (p.Kind) {
-    case TPropKind::Integer:
-      p.SetOrd(ReadInteger());
+    case TPropKind::Integer: {
+      // The value must fit the field: a wider value in the stream is refused, not cut.
+      int32_t v = ReadInteger();
+      p.SetOrd(v);
+      if (p.GetOrd() != v) throw EReadError("Invalid property value: " + std::to_string(v) + " is out of range for " + p.Name);
       return;
+    }
     case TPropKind::Int64:
       p.SetOrd(ReadInt64());
       return;

@@ -86,9 +86,11 @@ struct TPublishedProperty {
 // The published properties of one object, in the order they are written.
 class TPublishedProperties {
  public:
+  // Fields wider than a signed 32-bit value (unsigned 32-bit included) stream as Int64.
   template <typename T>
   void Integer(const AnsiString& name, T& field, T def) {
-    Ordinal(name, TPropKind::Integer, field, static_cast<int64_t>(def));
+    constexpr bool wide = sizeof(T) > 4 || (sizeof(T) == 4 && std::is_unsigned_v<T>);
+    Ordinal(name, wide ? TPropKind::Int64 : TPropKind::Integer, field, static_cast<int64_t>(def));
   }
   void Int64(const AnsiString& name, int64_t& field, int64_t def);
   void Boolean(const AnsiString& name, bool& field, bool def);

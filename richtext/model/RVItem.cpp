@@ -151,9 +151,9 @@ bool TCustomRVItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData*, int32_t
   return true;
 }
 
-void TCustomRVItemInfo::MovingToUndoList(int32_t, TCustomRVData* rvdata) {
-  if (rvdata) {
-    AnsiString text = rvdata->GetItemTextRaw(rvdata->GetItemNo(this));
+void TCustomRVItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  if (rvdata && item_no >= 0 && item_no < rvdata->ItemCount()) {
+    AnsiString text = rvdata->GetItemTextRaw(item_no);
     rvdata->ItemAction(rviaMovingToUndoList, this, text, rvdata);
   }
   ClearWordPainters(0);

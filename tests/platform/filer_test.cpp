@@ -245,7 +245,9 @@ TEST_F(FilerTest, UnknownClassesPropertiesAndWrongBasesAreRefused) {
   } cases[] = {{"TPF0" + Str("TTestComp") + Str("") + Str("Nope") + Bytes({2, 1, 0, 0})},
                {"TPF1" + Str("TTestComp") + Str("") + Bytes({0, 0})},
                {"TPF0" + Str("TTestComp") + Str("") + Str("On") + Bytes({2, 1, 0, 0})},
-               {"TPF0" + Str("TTestComp") + Str("") + Str("Large") + Bytes({4, 1})}};
+               {"TPF0" + Str("TTestComp") + Str("") + Str("Large") + Bytes({4, 1})},
+               // 300 does not fit the 8-bit field
+               {"TPF0" + Str("TTestComp") + Str("") + Str("Small") + Bytes({3, 0x2C, 0x01, 0, 0})}};
   for (const Case& c : cases) {
     TMemoryStream m;
     m.WriteBuffer(c.bytes.data(), static_cast<int64_t>(c.bytes.size()));
