@@ -391,4 +391,8 @@ class TCustomRVData : public TPersistent {
   std::unique_ptr<std::vector<TRVMarkerItemInfo*>> markers_;
 };
 
+// The locale of text style style_no's charset in rvdata (language 0 without a style sheet or
+// for a negative number).
+inline uint32_t RVGetStyleLocale(TCustomRVData* rvdata, int32_t style_no) { return rvdata->RVGetStyleLocale(style_no); }
+
 }  // namespace pelvar
