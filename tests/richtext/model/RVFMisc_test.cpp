@@ -27,7 +27,9 @@ TEST(RVFMiscTest, ReadingHeaderFields) {
     const char* p = c.text;
     int32_t v = 0;
     EXPECT_EQ(RVFReadInteger(p, v), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
     EXPECT_STREQ(p, c.rest) << c.text;
   }
   const char* big = "99999999999";

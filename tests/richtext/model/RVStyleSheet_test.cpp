@@ -219,7 +219,9 @@ TEST(TextStylePaintTest, FontScalingSpacingAndColours) {
     f->ApplyColor(canvas, &style, c.state, c.printing, c.mode);
     EXPECT_EQ(canvas.Font().Color(), c.text) << std::hex << c.color << " " << c.mode;
     EXPECT_EQ(canvas.Brush().Style(), c.brush_style) << std::hex << c.color << " " << c.mode;
-    if (c.brush_style == bsSolid) EXPECT_EQ(canvas.Brush().Color(), c.brush) << std::hex << c.color;
+    if (c.brush_style == bsSolid) {
+      EXPECT_EQ(canvas.Brush().Color(), c.brush) << std::hex << c.color;
+    }
   }
 }
 
