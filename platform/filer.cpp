@@ -14,6 +14,19 @@ namespace pelvar {
 namespace {
 
 constexpr char kSignature[4] = {'T', 'P', 'F', '0'};
+// Deeper nesting than this is no form a writer makes: refused before the stack runs out.
+constexpr int32_t kMaxDepth = 256;
+
+struct DepthGuard {
+  int32_t& depth;
+  explicit DepthGuard(int32_t& d) : depth(d) {
+    if (++depth > kMaxDepth) {
+      --depth;
+      throw EReadError("Component stream nested too deeply");
+    }
+  }
+  ~DepthGuard() { --depth; }
+};
 
 AnsiString Upper(const AnsiString& s) {
   AnsiString r = s;
@@ -567,6 +580,7 @@ std::string TReader::ReadBinary() {
 }
 
 void TReader::SkipValue() {
+  DepthGuard guard(depth_);
   TValueType v = NextValue();
   switch (v) {
     case vaNull:
@@ -724,6 +738,7 @@ void TReader::ReadProperties(TPersistent* instance) {
 }
 
 void TReader::ReadCollection(TCollection* collection) {
+  DepthGuard guard(depth_);
   CheckValue(vaCollection);
   collection->BeginUpdate();
   try {
@@ -749,6 +764,7 @@ void TReader::ReadSignature() {
 }
 
 TComponent* TReader::ReadComponent(TComponent* component) {
+  DepthGuard guard(depth_);
   AnsiString class_name = ReadStr();
   AnsiString name = ReadStr();
   std::unique_ptr<TComponent> created;

@@ -237,6 +237,7 @@ class TReader : public TFiler {
   void ReadBytes(void* p, int64_t n) { stream_.ReadBuffer(p, n); }
   AnsiString prop_name_;
   bool prop_handled_ = false;
+  int32_t depth_ = 0;  // nesting of components and lists being read
 };
 
 // ---- Class registry ----------------------------------------------------------------------

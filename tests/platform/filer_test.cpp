@@ -255,6 +255,16 @@ TEST_F(FilerTest, UnknownClassesPropertiesAndWrongBasesAreRefused) {
     TTestComp into(nullptr);
     EXPECT_THROW(ReadComponentFromStream(m, &into), EStreamError);
   }
+
+  // Components nested deeper than any writer makes are refused, not followed down the stack.
+  std::string deep = "TPF0" + Str("TTestComp") + Str("") + Bytes({0});
+  for (int i = 0; i < 100000; ++i) deep += Str("TTestChild") + Str("") + Bytes({0});
+  TMemoryStream m;
+  m.WriteBuffer(deep.data(), static_cast<int64_t>(deep.size()));
+  m.SetPosition(0);
+  TTestComp into(nullptr);
+  EXPECT_THROW(ReadComponentFromStream(m, &into), EReadError);
+  EXPECT_LE(into.ComponentCount(), 1);
 }
 
 }  // namespace
