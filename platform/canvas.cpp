@@ -7,8 +7,18 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
 
 namespace pelvar {
+
+void TGraphic::SaveToStream(TStream&) const {
+  throw EInvalidOperation("This picture cannot be written to a stream");
+}
+
+void TGraphic::LoadFromStream(TStream&) {
+  throw EInvalidOperation("This picture cannot be read from a stream");
+}
+
 
 // ---- Synthetic test font --------------------------------------------------------------
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/graphics.h"
+#include "platform/streams.h"
 #include "platform/types.h"
 
 namespace pelvar {
@@ -89,6 +90,9 @@ class TGraphic {
   virtual bool Empty() const { return Width() <= 0 || Height() <= 0; }
   virtual bool Transparent() const { return false; }
   virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
+  // The picture's own stream format; pictures that have none raise EInvalidOperation.
+  virtual void SaveToStream(TStream& stream) const;
+  virtual void LoadFromStream(TStream& stream);
 };
 
 // ---- The canvas ---------------------------------------------------------------------

@@ -123,8 +123,12 @@ class TList : public TObject {
 };
 
 // ---------------------------------------------------------------------------
-// The reader or writer of the binary component streaming (defined with it).
+// The reader or writer of the binary component streaming and the table of published
+// properties it streams (platform/filer.h).
 class TFiler;
+class TReader;
+class TWriter;
+class TPublishedProperties;
 
 class TPersistent : public TObject {
  public:
@@ -132,8 +136,13 @@ class TPersistent : public TObject {
   // EConvertError "Cannot assign a X to a Y" when neither side knows how.
   virtual void Assign(TPersistent* source);
   virtual AnsiString GetNamePath() const;
+  // Lists the published properties that the component streaming writes and reads; the
+  // base publishes none.
+  virtual void DefinePublished(TPublishedProperties&) {}
 
  protected:
+  friend class TReader;
+  friend class TWriter;
   // Declares data streamed beside the published properties; the base declares none.
   virtual void DefineProperties(TFiler*) {}
   virtual void AssignTo(TPersistent* dest);
@@ -381,6 +390,9 @@ class TComponent : public TPersistent {
   virtual void Notification(TComponent* component, TOperation operation);
 
   AnsiString GetNamePath() const override { return name_; }
+
+  // The components streamed as this one's children (component streaming); none in the base.
+  virtual void GetChildren(const std::function<void(TComponent*)>& /*proc*/, TComponent* /*root*/) {}
 
  protected:
   virtual void ValidateRename(TComponent* component, const AnsiString& cur_name,

@@ -436,9 +436,12 @@ bool RV_PointInRect(int32_t x, int32_t y, int32_t left, int32_t top, int32_t wid
 
 // ---- Colours for printing ----------------------------------------------------------------------------
 int32_t RV_GetLuminance(TColor color) {
+  // Exact in hundredths, rounded half to even as the family rounds everywhere.
   TColor rgb = ColorToRGB(color);
-  return static_cast<int32_t>(
-      std::lround(0.3 * GetRValue(rgb) + 0.59 * GetGValue(rgb) + 0.11 * GetBValue(rgb)));
+  int32_t h = 30 * GetRValue(rgb) + 59 * GetGValue(rgb) + 11 * GetBValue(rgb);
+  int32_t q = h / 100, r = h % 100;
+  if (r > 50 || (r == 50 && (q & 1))) ++q;
+  return q;
 }
 
 TColor RV_GetGrayColor(TColor color) {

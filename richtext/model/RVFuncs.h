@@ -68,6 +68,17 @@ AnsiString RV_SymbolToHTML(const AnsiString& s);
 AnsiString RV_SymbolToHTMLW(const std::string& s);
 AnsiString RV_DecodeURL(const AnsiString& s);
 
+// Font, size, colour, bold, italic, underline, strike-out, sub and sup tags of a text style
+// (with relative, only what differs from base_style; base_style may be nullptr then).
+class TCustomRVFontInfo;
+AnsiString RV_HTMLOpenFontTag(const TCustomRVFontInfo& style, const TCustomRVFontInfo* base_style, bool relative,
+                              uint32_t save_options);
+AnsiString RV_HTMLCloseFontTag(const TCustomRVFontInfo& style, const TCustomRVFontInfo* base_style, bool relative);
+// The same for a list level's marker font against the text style it stands in.
+AnsiString RV_HTMLOpenMarkerFontTag(const TFont& marker_font, const TCustomRVFontInfo& style, bool with_name,
+                                    uint32_t save_options);
+AnsiString RV_HTMLCloseMarkerFontTag(const TFont& marker_font, const TCustomRVFontInfo& style, bool with_name);
+
 // ---- RTF -------------------------------------------------------------------------------------
 void RV_EscapeRTFBytes(AnsiString& s, bool use_named_chars);
 AnsiString RV_MakeRTFStr(const AnsiString& s, bool special_code, bool use_named_chars);
@@ -92,6 +103,13 @@ void RV_RectToScreen(TRect& r, const TRVScreenAndDevice& sd);
 void RV_GetScreenAndDeviceResolution(TCanvas& canvas, TRVScreenAndDevice& sd);
 int32_t RV_GetScreenPPI();
 bool RV_PointInRect(int32_t x, int32_t y, int32_t left, int32_t top, int32_t width, int32_t height);
+
+// Draws a picture at (x, y) scaled to the device (width or height below 0: the picture's
+// own); pictures are drawn stretched into the scaled rectangle.
+void RV_DrawGraphicOnDevice(TCanvas& canvas, int32_t x, int32_t y, int32_t width, int32_t height,
+                            const TRVScreenAndDevice& sd, TGraphic* graphic);
+// Applied to every picture the RTF reader reads; the installed routine does nothing.
+extern std::function<void(TGraphic*)> RVPictureReadHook;
 
 // ---- Colours for printing ---------------------------------------------------------------------------
 int32_t RV_GetLuminance(TColor color);

@@ -254,7 +254,7 @@ void TCustomRVFontInfo::WriteIni(TIniFile& ini, const AnsiString& section, const
   RVWriteIniBool(ini, section, key("Italic"), Style.Contains(fsItalic), false);
   RVWriteIniBool(ini, section, key("Overline"), StyleEx.Contains(rvfsOverline), false);
   RVWriteIniBool(ini, section, key("Caps"), StyleEx.Contains(rvfsAllCaps), false);
-  RVWriteIniInt(ini, section, key("Protection"), Protection.ToBits() & 0x3FF, 0);
+  RVWriteIniInt(ini, section, key("Protection"), Protection.ToBits() & 0x7FF, 0);
   RVWriteIniBool(ini, section, key("RTFCode"), Options.Contains(rvteoRTFCode), false);
   RVWriteIniBool(ini, section, key("HTMLCode"), Options.Contains(rvteoHTMLCode), false);
   RVWriteIniInt(ini, section, key("VShift"), VShift, 0);
@@ -297,7 +297,7 @@ void TCustomRVFontInfo::ReadIni(const TIniFile& ini, const AnsiString& section, 
   if (RVReadIniBool(ini, section, key("RTFCode"), false)) Options.Include(rvteoRTFCode);
   if (RVReadIniBool(ini, section, key("HTMLCode"), false)) Options.Include(rvteoHTMLCode);
   Protection = TRVProtectOptions::FromBits(
-      static_cast<uint16_t>(static_cast<uint32_t>(ini.ReadInteger(section, key("Protection"), 0)) & 0x3FF));
+      static_cast<uint16_t>(static_cast<uint32_t>(ini.ReadInteger(section, key("Protection"), 0)) & 0x7FF));
   if (RVReadIniBool(ini, section, key("SingleSymbols"), false)) {
     Protection.Include(rvprStyleProtect);
     Protection.Include(rvprDoNotAutoSwitch);

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 
 #include "platform/canvas.h"
 #include "platform/classes.h"
+#include "platform/filer.h"
 #include "platform/graphics.h"
 #include "platform/inifiles.h"
 #include "platform/streams.h"
@@ -17,8 +20,8 @@
 namespace pelvar {
 
 // ---- Small sets ------------------------------------------------------------------------
-// A set of enumeration values of type E kept in Bits (bit n = value n).
-template <typename E, typename Bits>
+// A set of enumeration values of type E kept in Bits (bit n = value Low + n).
+template <typename E, typename Bits, unsigned Low = 0>
 class TRVSet {
  public:
   constexpr TRVSet() = default;
@@ -47,7 +50,7 @@ class TRVSet {
   constexpr bool operator==(const TRVSet&) const = default;
 
  private:
-  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << static_cast<unsigned>(v)); }
+  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << (static_cast<unsigned>(v) - Low)); }
   Bits bits_ = 0;
 };
 
@@ -107,9 +110,18 @@ using TRVFontInfoProperties = TRVSet<TRVFontInfoProperty, uint32_t>;
 // Every text property.
 constexpr TRVFontInfoProperties RVAllFontInfoProperties = TRVFontInfoProperties::FromBits((1u << 26) - 1);
 
-// The parts of a paragraph style's frame, as the paragraph property mask names them (the
-// paragraph style adds its other properties to the same set).
+// The paragraph properties, numbered as the property masks and the modified sets store them.
 enum TRVParaInfoProperty : uint8_t {
+  rvpiFirstIndent,
+  rvpiLeftIndent,
+  rvpiRightIndent,
+  rvpiSpaceBefore,
+  rvpiSpaceAfter,
+  rvpiAlignment,
+  rvpiNextParaNo,
+  rvpiDefStyleNo,
+  rvpiLineSpacing,
+  rvpiLineSpacingType,
   rvpiBackground_Color,
   rvpiBackground_BO_Left,
   rvpiBackground_BO_Top,
@@ -127,16 +139,6 @@ enum TRVParaInfoProperty : uint8_t {
   rvpiBorder_Vis_Top,
   rvpiBorder_Vis_Right,
   rvpiBorder_Vis_Bottom,
-  rvpiFirstIndent,
-  rvpiLeftIndent,
-  rvpiRightIndent,
-  rvpiSpaceBefore,
-  rvpiSpaceAfter,
-  rvpiAlignment,
-  rvpiNextParaNo,
-  rvpiDefStyleNo,
-  rvpiLineSpacing,
-  rvpiLineSpacingType,
   rvpiNoWrap,
   rvpiReadOnly,
   rvpiStyleProtect,
@@ -148,12 +150,35 @@ enum TRVParaInfoProperty : uint8_t {
   rvpiCustom
 };
 using TRVParaInfoProperties = TRVSet<TRVParaInfoProperty, uint64_t>;
+// The two ranges of the modified sets: rvpiFirstIndent..rvpiBorder_Vis_Bottom and
+// rvpiNoWrap..rvpiBiDiMode (the second stored from rvpiNoWrap on, in one byte).
+using TRVParaInfoProperties1 = TRVSet<TRVParaInfoProperty, uint32_t>;
+using TRVParaInfoProperties2 = TRVSet<TRVParaInfoProperty, uint8_t, rvpiNoWrap>;
 
 // Every paragraph property.
 constexpr TRVParaInfoProperties RVAllParaInfoProperties =
     TRVParaInfoProperties::FromBits((uint64_t{1} << (rvpiCustom + 1)) - 1);
 
 using TCursor = int16_t;
+
+// Draw states of styled text (bit n = value n).
+enum TRVTextDrawState : uint8_t {
+  rvtsSelected,
+  rvtsHover,
+  rvtsItemStart,
+  rvtsItemEnd,
+  rvtsDrawItemStart,
+  rvtsDrawItemEnd,
+  rvtsControlFocused,
+  rvtsSpecialCharacters
+};
+using TRVTextDrawStates = TRVSet<TRVTextDrawState, uint8_t>;
+// Special characters shown when the draw state asks for them (bit n = kind n; kind 1 spaces,
+// kind 2 no-break spaces). Initially all four kinds.
+extern uint8_t ShownSpecialCharacters;
+constexpr uint8_t rvscSpace = 1;
+constexpr uint8_t rvscNBSP = 2;
+class TRVStyle;
 using TRVStyleTemplateId = int32_t;
 constexpr TCursor crJump = 101;
 
@@ -187,6 +212,7 @@ class TCustomRVInfo : public TCollectionItem {
   virtual bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id);
   virtual bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping);
   virtual int32_t Closeness(TCustomRVInfo* value);
+  void DefinePublished(TPublishedProperties& props) override;
 };
 
 // ---- Text style ---------------------------------------------------------------------------
@@ -230,6 +256,20 @@ class TCustomRVFontInfo : public TCustomRVInfo {
   // Face name, size, colour, style set and charset only.
   void AssignFont(const TFont& font);
   void AssignToFont(TFont& font) const;
+
+  void DefinePublished(TPublishedProperties& props) override;
+
+  // Drawing (the style sheet wraps these with its events).
+  void ApplyToCanvas(TCanvas& canvas, TRVBiDiMode def_bidi_mode, bool can_use_custom_ppi);
+  void AssignToLogFont(TLogFont& lf, TCanvas& canvas, bool can_use_custom_ppi);
+  void ApplyBiDiAndSpacing(TCanvas& canvas, TRVBiDiMode def_bidi_mode);
+  void ApplyColor(TCanvas& canvas, TRVStyle* rvstyle, TRVTextDrawStates draw_state, bool printing,
+                  int32_t color_mode);
+
+ protected:
+  void DefineProperties(TFiler* filer) override;
+  // The font height for Size with the collection's PixelsPerInch when allowed and set.
+  int32_t CustomPPI(bool can_use_custom_ppi) const;
 };
 
 class TFontInfo : public TCustomRVFontInfo {
@@ -247,6 +287,12 @@ class TFontInfo : public TCustomRVFontInfo {
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format, bool jump_by_default,
                TCursor def_jump_cursor) override;
+  void DefinePublished(TPublishedProperties& props) override;
+
+  // Draws one drawn piece of a text item (font and colours already applied).
+  void Draw(const AnsiString& s, TCanvas& canvas, int32_t style_no, int32_t space_before, int32_t left, int32_t top,
+            int32_t width, int32_t height, TRVStyle* rvstyle, TRVTextDrawStates draw_state, bool printing,
+            bool preview_correction, int32_t color_mode, TRVBiDiMode def_bidi_mode);
 };
 
 // ---- Collections ---------------------------------------------------------------------------
@@ -284,6 +330,9 @@ class TFontInfos : public TCustomRVInfos {
   TFontInfo* Items(int32_t index);
   TFontInfo* GetItem(int32_t index) { return Items(index); }
 
+  // Resolution for font heights (0: the canvas font's).
+  int32_t PixelsPerInch = 0;
+
   int32_t FindMatchingStyle(int32_t base_style_no, TFontInfo* style, TRVFontInfoProperties mask);
   int32_t FindStyleWithCharset(int32_t base_style_no, TFontCharset charset);
 
@@ -317,6 +366,7 @@ class TRVRect : public TPersistent {
   int32_t Closeness(const TRVRect* value, int32_t weight) const;
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void DefinePublished(TPublishedProperties& props) override;
 };
 
 class TRVBooleanRect : public TPersistent {
@@ -338,6 +388,7 @@ class TRVBooleanRect : public TPersistent {
                      bool ignore_bottom) const;
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void DefinePublished(TPublishedProperties& props) override;
 };
 
 enum TRVBorderStyle : uint8_t { rvbNone, rvbSingle, rvbDouble, rvbTriple, rvbThickInside, rvbThickOutside };
@@ -367,6 +418,7 @@ class TRVBorder : public TPersistent {
   int32_t GetTotalWidth() const;
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void DefinePublished(TPublishedProperties& props) override;
 
  private:
   void DoDraw(TRect rect, TCanvas& canvas, int32_t width, int32_t internal_width, int32_t one_pixel,
@@ -392,6 +444,7 @@ class TRVBackgroundRect : public TPersistent {
   int32_t Closeness(const TRVBackgroundRect* value) const;
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) const;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void DefinePublished(TPublishedProperties& props) override;
 
  private:
   TRVRect border_offsets_;
@@ -423,6 +476,7 @@ class TRVTabInfo : public TCollectionItem {
 
   void Assign(TPersistent* source) override;
   AnsiString DisplayName() const override;
+  void DefinePublished(TPublishedProperties& props) override;
 
  private:
   int32_t position_ = 0;
@@ -488,6 +542,7 @@ class TCustomRVParaInfo : public TCustomRVInfo {
   // base_style may be nullptr.
   void WriteCSS(TStream& stream, TCustomRVParaInfo* base_style, bool multiline, bool skip_left_alignment,
                 bool skip_indents);
+  void DefinePublished(TPublishedProperties& props) override;
 
  private:
   TRVBorder border_;
@@ -501,10 +556,10 @@ class TParaInfo : public TCustomRVParaInfo {
 
   int32_t NextParaNo = -1;
   int32_t DefStyleNo = -1;
-  // Properties changed by hand after a style template was applied: the first set holds the
-  // frame parts and rvpiFirstIndent..rvpiLineSpacingType, the second the rest.
-  TRVParaInfoProperties ModifiedProperties1;
-  TRVParaInfoProperties ModifiedProperties2;
+  // Properties changed by hand after a style template was applied: the first set holds
+  // rvpiFirstIndent..rvpiBorder_Vis_Bottom, the second rvpiNoWrap..rvpiBiDiMode.
+  TRVParaInfoProperties1 ModifiedProperties1;
+  TRVParaInfoProperties2 ModifiedProperties2;
 
   void Assign(TPersistent* source) override;
   bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
@@ -512,6 +567,7 @@ class TParaInfo : public TCustomRVParaInfo {
   bool SamePropertiesExcept(TCustomRVInfo* value, TRVParaInfoProperties ignore_list) override;
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format) override;
+  void DefinePublished(TPublishedProperties& props) override;
 };
 
 // The next tab stop after x (device units, x includes the left margin of sd) in paragraph
@@ -541,6 +597,110 @@ class TParaInfos : public TCustomRVInfos {
 
  private:
   TParaInfo* invalid_item_ = nullptr;
+};
+
+// ---- The style sheet --------------------------------------------------------------------------
+enum TRVSelectionMode : uint8_t { rvsmChar, rvsmWord, rvsmParagraph };
+enum TRVSelectionStyle : uint8_t { rvssItems, rvssLines };
+enum TRVPageBreakType : uint8_t { rvpbSoftPageBreak, rvpbPageBreak };
+constexpr TCursor crRVFlipArrow = 106;
+
+// CSS flags of TRVStyle::WriteCSS.
+constexpr uint32_t rvcssCSSRelativeToBase = 1;
+constexpr uint32_t rvcssCSSSkipLeftAlignment = 2;
+constexpr uint32_t rvcssNoDefaultSelectors = 4;
+constexpr uint32_t rvcssUTF8 = 8;
+
+// The stream writers of every HTML writer of the family.
+void RV_StreamWrite(TStream& stream, const AnsiString& s);
+void RV_StreamWriteLine(TStream& stream, const AnsiString& s);
+void RV_StreamWriteDecl(TStream& stream, const AnsiString& s, bool multiline);
+
+class TCustomRVData;
+
+// The style sheet that viewers and editors share.
+class TRVStyle : public TComponent {
+ public:
+  explicit TRVStyle(TComponent* owner);
+  ~TRVStyle() override;
+
+  TColor Color = clWindow;
+  TColor HoverColor = clNone;
+  TColor CurrentItemColor = clNone;
+  TColor SelColor = clHighlight;
+  TColor SelTextColor = clHighlightText;
+  TColor InactiveSelColor = clHighlight;
+  TColor InactiveSelTextColor = clHighlightText;
+  TColor CheckpointColor = clGreen;
+  TColor CheckpointEvColor = clLime;
+  TCursor JumpCursor = crJump;
+  bool FullRedraw = false;
+  int32_t SpacesInTab = 0;
+  int32_t DefTabWidth = 48;
+  TColor PageBreakColor = clBtnShadow;
+  TColor SoftPageBreakColor = clBtnFace;
+  TColor LiveSpellingColor = clRed;
+  int32_t DefUnicodeStyle = -1;
+  uint32_t DefCodePage = 0;
+  bool UseSound = true;
+  TRVSelectionMode SelectionMode = rvsmWord;
+  TRVSelectionStyle SelectionStyle = rvssItems;
+  TCursor LineSelectCursor = crRVFlipArrow;
+
+  // The drawing context, set just before the drawing events fire.
+  int32_t DrawingItemNo = -1;
+  int32_t DrawingOffset = 0;
+  TCustomRVData* DrawingRVData = nullptr;
+
+  TFontInfos* TextStyles() { return text_styles_.get(); }
+  TParaInfos* ParaStyles() { return para_styles_.get(); }
+  // Copy the given collection's contents (nothing for the collection itself).
+  void SetTextStyles(TFontInfos* value);
+  void SetParaStyles(TParaInfos* value);
+
+  void ResetTextStyles();
+  void ResetParaStyles();
+
+  void ApplyStyle(TCanvas& canvas, int32_t style_no, TRVBiDiMode def_bidi_mode, bool can_use_custom_ppi);
+  void ApplyStyleColor(TCanvas& canvas, int32_t style_no, TRVTextDrawStates draw_state, bool printing,
+                       int32_t color_mode);
+  void DrawStyleText(const AnsiString& s, TCanvas& canvas, int32_t item_no, int32_t offset_in_item, int32_t style_no,
+                     TCustomRVData* rvdata, int32_t space_before, int32_t left, int32_t top, int32_t width,
+                     int32_t height, TRVTextDrawStates draw_state, bool printing, bool preview_correction,
+                     int32_t color_mode, TRVBiDiMode def_bidi_mode);
+  void DrawTextBack(TCanvas& canvas, int32_t item_no, int32_t style_no, TCustomRVData* rvdata, int32_t left,
+                    int32_t top, int32_t width, int32_t height, TRVTextDrawStates draw_state);
+  bool IsStyleHoverSensitive(int32_t style_no);
+  TColor GetHoverColor(TColor color) const { return color == clNone ? HoverColor : color; }
+  void DrawCheckpoint(TCanvas& canvas, int32_t x, int32_t y, int32_t left, int32_t width, TCustomRVData* rvdata,
+                      int32_t item_no, int32_t x_shift, bool raise_event, TObject* control);
+  // client_width: the client width of the control that shows the document.
+  void DrawPageBreak(TCanvas& canvas, int32_t y, int32_t x_shift, TRVPageBreakType type, TObject* control,
+                     int32_t client_width);
+  void DrawParaBack(TCanvas& canvas, int32_t para_no, TRect& rect, bool printing, int32_t color_mode);
+  void GetNextTab(int32_t para_no, int32_t x, const TRVScreenAndDevice& sd, int32_t& position, AnsiString& leader,
+                  TRVTabAlign& align, TRVBiDiMode bidi, int32_t left_ref, int32_t right_ref);
+  // The CSS style sheet of all text and paragraph styles (flags rvcss...).
+  void WriteCSS(TStream& stream, uint32_t options);
+
+  void DefinePublished(TPublishedProperties& props) override;
+
+  std::function<void(TRVStyle*, TCanvas&, int32_t, bool&)> OnApplyStyle;
+  std::function<void(TRVStyle*, TCanvas&, int32_t, TRVTextDrawStates, bool&)> OnApplyStyleColor;
+  std::function<void(TRVStyle*, const AnsiString&, TCanvas&, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                     TRVTextDrawStates, bool&)>
+      OnDrawStyleText;
+  std::function<void(TRVStyle*, int32_t, bool&)> OnStyleHoverSensitive;
+  std::function<void(TRVStyle*, TCanvas&, int32_t, int32_t, int32_t, int32_t, int32_t, TRVTextDrawStates, bool&)>
+      OnDrawTextBack;
+  std::function<void(TRVStyle*, TCanvas&, int32_t, int32_t, int32_t, int32_t, bool, TObject*, bool&)>
+      OnDrawCheckpoint;
+  std::function<void(TRVStyle*, TCanvas&, int32_t, int32_t, TRVPageBreakType, TObject*, bool&)> OnDrawPageBreak;
+  std::function<void(TRVStyle*, TCanvas&, int32_t, TRect&, bool&)> OnDrawParaBack;
+
+ private:
+  std::unique_ptr<TFontInfos> text_styles_;
+  std::unique_ptr<TParaInfos> para_styles_;
 };
 
 }  // namespace pelvar

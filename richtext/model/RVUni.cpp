@@ -193,8 +193,7 @@ int32_t RVU_TextWidth(const std::string& s, TCanvas& canvas, uint8_t options) {
 }
 
 const char16_t* RVU_StrScanW(const char16_t* p, char16_t ch, uint32_t count) {
-  uint16_t n = static_cast<uint16_t>(count & 0xFFFF);
-  for (uint16_t i = 0; i < n; ++i)
+  for (uint32_t i = 0; i < count; ++i)
     if (p[i] == ch) return p + i;
   return nullptr;
 }
@@ -584,7 +583,13 @@ std::string RVU_UnicodeToHTML(const std::string& s, bool as_is) {
       out += "&nbsp;";
       prev_space = false;
     } else {
-      out += "&#" + std::to_string(static_cast<unsigned>(ch)) + ";";
+      // A surrogate pair is one character and gets one reference.
+      uint32_t code = ch;
+      if (ch >= 0xD800 && ch <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+        code = 0x10000 + ((static_cast<uint32_t>(ch) - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+        ++i;
+      }
+      out += "&#" + std::to_string(code) + ";";
       prev_space = false;
     }
   }

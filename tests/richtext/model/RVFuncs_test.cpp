@@ -1,4 +1,5 @@
 #include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVStyle.h"
 
 #include <gtest/gtest.h>
 
@@ -201,7 +202,7 @@ TEST(RVFuncsTest, PrintColours) {
   } cases[] = {
       {clYellow, 3, clBlack, clWhite},     {clWhite, 3, clWhite, clWhite},   {clWindow, 3, clWhite, clWhite},
       {clNone, 2, clNone, clNone},         {clNone, 3, clNone, clNone},      {clBtnFace, 1, 0xC0C0C0, 0xC0C0C0},
-      {clBtnFace, 0, clBtnFace, clBtnFace}, {clWindowText, 1, 0, 0},         {clRed, 2, RGB(77, 77, 77), RGB(77, 77, 77)},
+      {clBtnFace, 0, clBtnFace, clBtnFace}, {clWindowText, 1, 0, 0},         {clRed, 2, RGB(76, 76, 76), RGB(76, 76, 76)},
       {clBtnShadow, 2, 0x808080, 0x808080},
   };
   for (const Case& c : cases) {
@@ -209,7 +210,40 @@ TEST(RVFuncsTest, PrintColours) {
     EXPECT_EQ(RV_BackColorForPrintMode(c.color, c.mode), c.back) << std::hex << c.color << " " << c.mode;
   }
   EXPECT_EQ(RV_GetLuminance(clWhite), 255);
+  // Halves round to the even neighbour.
+  EXPECT_EQ(RV_GetLuminance(RGB(15, 0, 0)), 4);
+  EXPECT_EQ(RV_GetLuminance(RGB(5, 0, 0)), 2);
+  EXPECT_EQ(RV_GetLuminance(clRed), 76);
+  EXPECT_EQ(RV_ColorForPrintMode(clRed, 2), RGB(76, 76, 76));
   EXPECT_EQ(RV_GetGrayColor(clWhite), clWhite);
+}
+
+// Font tags of text styles, whole and relative to a base style, and of list markers.
+TEST(RVFuncsHtmlTest, FontTags) {
+  TFontInfos infos;
+  TFontInfo* base = infos.Add();
+  TFontInfo* s = infos.Add();
+  s->Style = {fsBold, fsUnderline};
+  s->Size = 14;
+  s->VShift = 5;
+  EXPECT_EQ(RV_HTMLOpenFontTag(*s, nullptr, false, 0), "<font size=4 color=\"#000000\" face=\"Arial\"><b><u><sup>");
+  EXPECT_EQ(RV_HTMLCloseFontTag(*s, nullptr, false), "</sup></u></b></font>");
+  base->Style = {fsItalic, fsBold};
+  EXPECT_EQ(RV_HTMLOpenFontTag(*s, base, true, rvsoXHTML), "<font size=\"4\"></i><u><sup>");
+  EXPECT_EQ(RV_HTMLCloseFontTag(*s, base, true), "</sup></u><i></font>");
+  s->Size = 10;
+  s->VShift = 0;
+  EXPECT_EQ(RV_HTMLOpenFontTag(*s, base, true, 0), "</i><u>");
+  EXPECT_EQ(RV_HTMLCloseFontTag(*s, base, true), "</u><i>");
+
+  TFont marker;
+  marker.SetName("Symbol");
+  marker.SetSize(10);
+  marker.SetColor(clWindowText);
+  marker.SetStyle({fsBold});
+  EXPECT_EQ(RV_HTMLOpenMarkerFontTag(marker, *base, false, 0), "</i>");
+  EXPECT_EQ(RV_HTMLOpenMarkerFontTag(marker, *base, true, 0), "<font face=\"Symbol\"></i>");
+  EXPECT_EQ(RV_HTMLCloseMarkerFontTag(marker, *base, true), "<i></font>");
 }
 
 }  // namespace

@@ -43,6 +43,23 @@ TEST(RVParaStyleTest, DefaultsAndLineSpacing) {
   EXPECT_TRUE(RVAllParaInfoProperties.Contains(rvpiBorder_Color));
 }
 
+// The property numbers are stored (masks, modified sets): they follow the documented order,
+// and the two modified sets are no wider than their ranges.
+TEST(RVParaStyleTest, PropertyNumbersAndSetWidths) {
+  const std::pair<TRVParaInfoProperty, int> numbers[] = {
+      {rvpiFirstIndent, 0},      {rvpiAlignment, 5},          {rvpiLineSpacingType, 9},
+      {rvpiBackground_Color, 10}, {rvpiBorder_Color, 15},     {rvpiBorder_Vis_Bottom, 26},
+      {rvpiNoWrap, 27},          {rvpiBiDiMode, 34},          {rvpiCustom, 35}};
+  for (auto [p, n] : numbers) EXPECT_EQ(static_cast<int>(p), n);
+  EXPECT_EQ(RVAllParaInfoProperties.ToBits(), (uint64_t{1} << 36) - 1);
+  static_assert(sizeof(TRVParaInfoProperties1) == 4);
+  static_assert(sizeof(TRVParaInfoProperties2) == 1);
+  TRVParaInfoProperties2 two{rvpiNoWrap, rvpiBiDiMode};
+  EXPECT_EQ(two.ToBits(), 0x81);
+  EXPECT_TRUE(two.Contains(rvpiBiDiMode));
+  EXPECT_FALSE(two.Contains(rvpiTabs));
+}
+
 TEST(RVParaStyleTest, InvalidIndexStyleCopiesStyleZeroWithRedFrame) {
   TParaInfos infos;
   infos.Add()->Alignment = rvaCenter;

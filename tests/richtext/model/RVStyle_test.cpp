@@ -476,7 +476,7 @@ TEST(TextStyleIniTest, ReadingRules) {
   {
     TIniFile ini(file);
     ini.WriteString("NoJump", "JumpCursor", "55");
-    ini.WriteString("NoJump", "Protection", "1024");
+    ini.WriteString("NoJump", "Protection", "2048");
     ini.WriteString("NoJump", "Standard", "7");
     ini.WriteString("NoJump", "Bold", "yes");
     ini.WriteString("NoJump", "Italic", "true");
@@ -490,7 +490,7 @@ TEST(TextStyleIniTest, ReadingRules) {
   f->ReadIni(ini, "NoJump", "%s", true, 33);
   EXPECT_TRUE(f->Jump);
   EXPECT_EQ(f->JumpCursor, 33);  // from the arguments, the key is ignored
-  EXPECT_TRUE(f->Protection.Empty());
+  EXPECT_TRUE(f->Protection.Empty());  // bit 11 names no option
   EXPECT_TRUE(f->Standard);
   EXPECT_EQ(f->Style, (TFontStyles{fsBold}));  // only "yes" in any case is True
 
@@ -501,16 +501,18 @@ TEST(TextStyleIniTest, ReadingRules) {
   EXPECT_EQ(f->Style, TFontStyles());
 }
 
-TEST(TextStyleIniTest, StickToBottomIsNotPersisted) {
+// Every protection option survives the INI form, rvprStickToBottom (bit 10) included.
+TEST(TextStyleIniTest, StickToBottomIsPersisted) {
   test::TempDir dir("textstyles");
   TIniFile ini(dir.File("p.ini"));
   TFontInfos infos;
   TFontInfo* f = infos.Add();
   f->Protection = {rvprStickToBottom, rvprSticking};
   f->WriteIni(ini, "S", "%s");
-  EXPECT_EQ(ini.ReadInteger("S", "Protection", -1), 256);
+  EXPECT_EQ(ini.ReadInteger("S", "Protection", -1), 1024 + 256);
+  f->Protection = {};
   f->ReadIni(ini, "S", "%s", false, crJump);
-  EXPECT_EQ(f->Protection, (TRVProtectOptions{rvprSticking}));
+  EXPECT_EQ(f->Protection, (TRVProtectOptions{rvprStickToBottom, rvprSticking}));
 }
 
 TEST(TextStyleIniTest, LongStringsInPieces) {

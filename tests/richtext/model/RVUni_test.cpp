@@ -49,7 +49,13 @@ TEST(RVUniTest, ByteOrderMarks) {
   const char16_t text[] = u"abcabc";
   EXPECT_EQ(RVU_StrScanW(text, u'c', 6), text + 2);
   EXPECT_EQ(RVU_StrScanW(text, u'x', 6), nullptr);
-  EXPECT_EQ(RVU_StrScanW(text, u'a', 0x10000), nullptr);  // count's low 16 bits are 0
+  // The whole count is scanned, also past 65,535 units.
+  WideString big(70000, u'a');
+  big[5000] = u'x';
+  big[69999] = u'y';
+  EXPECT_EQ(RVU_StrScanW(big.data(), u'x', 70000), big.data() + 5000);
+  EXPECT_EQ(RVU_StrScanW(big.data(), u'y', 70000), big.data() + 69999);
+  EXPECT_EQ(RVU_StrScanW(big.data(), u'y', 69999), nullptr);
 }
 
 TEST(RVUniTest, CodePageConversionOfItemTexts) {
@@ -197,6 +203,7 @@ TEST(RVUniHtmlTest, UnicodeTextAsHtml) {
       {"Kůň & <pes>", "K&#367;&#328; &amp; &lt;pes&gt;", "Kůň &amp; &lt;pes&gt;"},
       {"a\u00A0b    c", "a&nbsp;b &nbsp; &nbsp;c", "a&nbsp;b &nbsp; &nbsp;c"},
       {"", "", ""},
+      {"a\U0001F600b", "a&#128512;b", "a\U0001F600b"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(RVU_UnicodeToHTML(U(c.text), false), c.html) << c.text;

@@ -1,0 +1,489 @@
+// Document items: the item base with its paragraph flags, tags, hints, checkpoints, word
+// painters and "name=value" extra properties; the item-class registry and factory; the
+// text, non-text, full-line, break and tab kinds; checkpoints and sub-document stores.
+//
+// The kinds of pictures, bullets, hotspots, controls and list markers live in their own
+// files; here they exist as classes so that the factory creates them by kind number.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <typeinfo>
+#include <vector>
+
+#include "platform/canvas.h"
+#include "platform/classes.h"
+#include "platform/exceptions.h"
+#include "platform/graphics.h"
+#include "platform/streams.h"
+#include "platform/types.h"
+#include "richtext/model/RVClasses.h"
+#include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVStyle.h"
+
+namespace pelvar {
+
+// The family's error class.
+class EDocViewError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class TCustomRVData;
+class TRVStyle;
+class TCustomRVItemInfo;
+
+// ---- Tags --------------------------------------------------------------------------------
+// A user tag: an integer, or (when the document's options contain rvoTagsArePChars) a
+// string owned by whoever holds the tag; no string is the nil tag.
+struct TRVTag {
+  int32_t Int = 0;
+  std::optional<AnsiString> Str;
+
+  static TRVTag FromInt(int32_t v) { return TRVTag{v, std::nullopt}; }
+  static TRVTag FromStr(const AnsiString& s) { return TRVTag{0, s}; }
+  bool IsNil() const { return !Str.has_value(); }
+};
+// A copy of the tag (a new string for string tags).
+TRVTag RV_CopyTag(const TRVTag& tag, bool tags_are_pchars);
+// Strings: both nil equal, one nil unequal, else their texts; integers: their values.
+bool RV_CompareTags(const TRVTag& tag1, const TRVTag& tag2, bool tags_are_pchars);
+
+// ---- Options and states ---------------------------------------------------------------------
+// Bit 3 (rvioUnicodeText) is the option byte value rvioUnicode (8) of the text services.
+enum TRVItemOption : uint8_t { rvioSameAsPrev, rvioPageBreakBefore, rvioBR, rvioUnicodeText };
+using TRVItemOptions = TRVSet<TRVItemOption, uint8_t>;
+enum TRVItemState : uint8_t { rvisSpellChecked };
+using TRVItemStates = TRVSet<TRVItemState, uint8_t>;
+
+enum TRVLoadFormat : uint8_t { rvlfRTF, rvlfURL, rvlfHTML, rvlfRVF, rvlfOther };
+enum TRVSaveFormat : uint8_t { rvsfText, rvsfHTML, rvsfRTF, rvsfRVF };
+enum TRVItemAction : uint8_t { rviaInserting, rviaInserted, rviaTextModifying, rviaDestroying, rviaMovingToUndoList };
+enum TRVControlAction : uint8_t {
+  rvcaAfterRVFLoad,
+  rvcaDestroy,
+  rvcaMoveToUndoList,
+  rvcaMoveFromUndoList,
+  rvcaDestroyInUndoList,
+  rvcaBeforeRVFSave,
+  rvcaAfterRVFSave
+};
+// Item paint states (bit values as given).
+constexpr uint32_t ipsSelected = 1;
+constexpr uint32_t ipsCurrent = 2;
+constexpr uint32_t ipsHover = 4;
+constexpr uint32_t ipsControlFocused = 64;
+constexpr uint32_t ipsControlFlag = 128;
+constexpr uint32_t ipsRightToLeft = 256;
+constexpr uint32_t ipsSpecialCharacters = 512;
+
+// Positions of GetSubRVData.
+enum TRVSubRVDataPos : uint8_t { rvdFirst, rvdLast, rvdNext, rvdPrev };
+
+// Kind numbers (StyleNo < 0).
+constexpr int32_t rvsBreak = -1;
+constexpr int32_t rvsCheckpoint = -2;
+constexpr int32_t rvsPicture = -3;
+constexpr int32_t rvsHotspot = -4;
+constexpr int32_t rvsComponent = -5;
+constexpr int32_t rvsBullet = -6;
+constexpr int32_t rvsBack = -7;
+constexpr int32_t rvsVersionInfo = -8;
+constexpr int32_t rvsDocProperty = -9;
+constexpr int32_t rvsHotPicture = -10;
+constexpr int32_t rvsListMarker = -11;
+constexpr int32_t rvsTab = -12;
+constexpr int32_t rvsTable = -60;
+// StyleNo of text in its paragraph's default text style.
+constexpr int32_t rvsDefStyle = 2147483647;
+
+// ---- Checkpoints and sub-document stores ---------------------------------------------------
+class TRVCPInfo : public TObject {
+ public:
+  AnsiString Name;
+  TRVCPInfo* Next = nullptr;
+  TRVCPInfo* Prev = nullptr;
+  bool RaiseEvent = false;
+  bool Persistent = false;
+  TCustomRVItemInfo* ItemInfo = nullptr;
+  int32_t ItemNo = -1;
+  TRVTag Tag;
+
+  // Name, RaiseEvent, Persistent and a copy of the tag; no links, no item.
+  void Assign(const TRVCPInfo& source, bool tags_are_pchars);
+  std::unique_ptr<TRVCPInfo> CreateCopy(bool tags_are_pchars) const;
+};
+
+class TRVStoreSubRVData : public TObject {
+ public:
+  virtual std::unique_ptr<TRVStoreSubRVData> Duplicate() const { return nullptr; }
+  virtual int32_t Compare(const TRVStoreSubRVData* /*other*/) const { return 0; }
+};
+
+// ---- Word painters (marks drawn over an item's text) ------------------------------------------
+class TRVWordPainter : public TObject {
+ public:
+  TRVWordPainter(int32_t start_offs, int32_t length) : StartOffs(start_offs), Length(length) {}
+  int32_t StartOffs;
+  int32_t Length;
+};
+class TRVWordMisspellPainter : public TRVWordPainter {
+ public:
+  using TRVWordPainter::TRVWordPainter;
+};
+using TRVWordPainterList = std::vector<std::unique_ptr<TRVWordPainter>>;
+
+// ---- Styles-in-use record ---------------------------------------------------------------------
+// While styles are marked: one flag per style (1 used). After the unused styles are deleted
+// the same lists hold, per old style number, how many styles before it were deleted, so that
+// a kept style's new number is old - Shift[old] (RenumberText/Para/List).
+struct TRVDeleteUnusedStylesData {
+  bool Initialized = false;
+  TRVIntegerList UsedTextStyles;
+  TRVIntegerList UsedParaStyles;
+  TRVIntegerList UsedListStyles;
+  bool ConvertedTextStyles = true;  // delete unused text styles
+  bool ConvertedParaStyles = true;
+  bool ConvertedListStyles = true;
+
+  int32_t RenumberText(int32_t style_no) const { return Renumber(UsedTextStyles, ConvertedTextStyles, style_no); }
+  int32_t RenumberPara(int32_t para_no) const { return Renumber(UsedParaStyles, ConvertedParaStyles, para_no); }
+  int32_t RenumberList(int32_t list_no) const { return Renumber(UsedListStyles, ConvertedListStyles, list_no); }
+  static int32_t Renumber(const TRVIntegerList& shift, bool converted, int32_t no);
+};
+// Starts the record: one entry per style, 0 for kinds whose unused styles are deleted (with
+// the standard styles and a valid DefUnicodeStyle marked), 1 otherwise.
+void InitStylesInUse(TRVDeleteUnusedStylesData& data, TRVStyle* style);
+
+// ---- Item base ---------------------------------------------------------------------------------
+class TCustomRVItemInfo : public TPersistent {
+ public:
+  explicit TCustomRVItemInfo(TCustomRVData* rvdata);
+  ~TCustomRVItemInfo() override;
+
+  int32_t StyleNo = 0;
+  int32_t ParaNo = 0;
+  TRVItemOptions ItemOptions;
+  TRVItemStates ItemState;
+  // Owned by the document data, which frees it with the item; an item destroyed outside a
+  // document (a copy never inserted) frees the checkpoint it still carries.
+  TRVCPInfo* Checkpoint = nullptr;
+  int32_t JumpID = 0;
+  TRVTag Tag;
+  int32_t DrawItemNo = -1;
+  AnsiString Hint;
+  TRVWordPainterList* WordPaintList() { return word_paint_list_.get(); }
+
+  // Paragraph flags.
+  bool GetSameAsPrev() const { return ItemOptions.Contains(rvioSameAsPrev); }
+  void SetSameAsPrev(bool value);
+  bool GetBR() const { return ItemOptions.Contains(rvioBR); }
+  void SetBR(bool value);
+  bool GetPageBreakBefore() const { return ItemOptions.Contains(rvioPageBreakBefore); }
+  void SetPageBreakBefore(bool value);
+  bool IsParaStart() const { return !GetSameAsPrev() && !GetBR(); }
+  // StyleNo, or for rvsDefStyle the paragraph's DefStyleNo when >= 0, else 0.
+  int32_t GetActualStyleNo(TRVStyle* rvstyle) const;
+
+  // ---- Virtual operations ----
+  // A new item of this object's own class for rvdata (the virtual constructor).
+  virtual std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* rvdata) const;
+  virtual int32_t GetAssociatedTextStyleNo() const { return -1; }
+  virtual void SetAssociatedTextStyleNo(int32_t) {}
+  virtual int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata);
+  virtual bool GetBoolValue(int32_t ordinal) const;
+  virtual bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const;
+  virtual void PaintFullWidth(int32_t /*left*/, int32_t /*right*/, int32_t /*top*/, TCanvas& /*canvas*/,
+                              uint32_t /*state*/, TRVStyle* /*style*/, const TRect& /*clip*/) {}
+  virtual int32_t GetImageWidth(TRVStyle*) const { return 0; }
+  virtual int32_t GetImageHeight(TRVStyle*) const { return 0; }
+  virtual int32_t GetBorderWidth() const { return 0; }
+  virtual int32_t GetBorderHeight() const { return 0; }
+  // Reports rviaInserting (the owner may change text) / rviaInserted.
+  virtual void Inserting(TCustomRVData* rvdata, AnsiString& text, bool safe);
+  virtual void Inserted(TCustomRVData* rvdata, int32_t item_no);
+
+  // ---- Second group ----
+  virtual AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata);
+  virtual int32_t GetRVFExtraPropertyCount() const;
+  virtual void SaveRVFExtraProperties(TStream& stream);
+  void Assign(TPersistent* source) override;
+  virtual bool OwnsControl(TObject* /*control*/) const { return false; }
+  // Writes the item as HTML (nothing in the base).
+  virtual void SaveToHTML(TStream& /*stream*/, TCustomRVData* /*rvdata*/, int32_t /*item_no*/,
+                          const AnsiString& /*text*/, const AnsiString& /*path*/, const AnsiString& /*images_prefix*/,
+                          int32_t& /*image_save_no*/, TColor /*color*/, uint32_t /*save_options*/, bool /*use_css*/) {}
+  virtual AnsiString AsText(int32_t /*line_width*/, TCustomRVData* /*rvdata*/, const AnsiString& /*text*/,
+                            const AnsiString& /*path*/, bool /*text_only*/, bool /*unicode*/) {
+    return AnsiString();
+  }
+  virtual bool ReadRVFHeaderTail(const char*& /*p*/, TCustomRVData* /*rvdata*/) { return true; }
+  // One body line of the item: the base reads it as an extra property.
+  virtual bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                           AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode);
+  virtual void SaveRVF(TStream& /*stream*/, TCustomRVData* /*rvdata*/, int32_t /*item_no*/, int32_t /*para_no*/,
+                       const AnsiString& /*name*/, int32_t /*part*/, bool /*force_same_as_prev*/) {}
+  virtual void SaveRVFSelection(TStream&, TCustomRVData*, int32_t /*item_no*/, int32_t /*para_no*/) {}
+  virtual void SaveRTF(TStream& /*stream*/, TCustomRVData* /*rvdata*/, int32_t /*item_no*/, const AnsiString& /*text*/,
+                       double /*twips_per_pixel*/, int32_t /*level*/, TRVColorList& /*color_list*/) {}
+  virtual void FillRTFTables(TRVColorList& /*color_list*/, TCustomRVData* /*rvdata*/) {}
+  virtual void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata);
+  virtual void MovingFromUndoList(int32_t /*item_no*/, TCustomRVData* /*rvdata*/) {}
+  virtual void BeforeLoading(TRVLoadFormat) {}
+  virtual void AfterLoading(TRVLoadFormat) {}
+  virtual TCursor GetHypertextCursor(TRVStyle* rvstyle) const;
+  virtual void Execute(TCustomRVData*) {}
+  virtual void MarkStylesInUse(TRVDeleteUnusedStylesData& data);
+  virtual void UpdateStyles(const TRVDeleteUnusedStylesData& data);
+  // The item's sub-documents one by one (nil after the last); the state is the caller's.
+  virtual TCustomRVData* GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos /*position*/) {
+    state.reset();
+    return nullptr;
+  }
+  virtual void ChooseSubRVData(const TRVStoreSubRVData*) {}
+  virtual void CleanUpChosen() {}
+  virtual bool SetExtraIntProperty(int32_t /*index*/, int32_t /*value*/) { return false; }
+  virtual bool GetExtraIntProperty(int32_t /*index*/, int32_t& /*value*/) const { return false; }
+  virtual bool SetExtraStrProperty(int32_t index, const AnsiString& value);
+  virtual bool GetExtraStrProperty(int32_t index, AnsiString& value) const;
+  virtual bool SetExtraCustomProperty(const AnsiString& /*name*/, const AnsiString& /*value*/) { return false; }
+  virtual void UpdatePaletteInfo(int32_t /*palette_action*/, bool /*force_recreate_copy*/) {}
+  // Base behaviours of the rarely overridden operations (mouse buttons and shift states as
+  // the platform numbers them).
+  virtual TGraphic* AsImage() { return nullptr; }
+  virtual TCustomRVData* GetSubRVDataAt(int32_t /*x*/, int32_t /*y*/) { return nullptr; }
+  virtual bool OwnsInplaceEditor(TObject* /*editor*/) const { return false; }
+  virtual void TransferAnimator(TCustomRVItemInfo* /*source*/, TCustomRVData* /*rvdata*/) {}
+  virtual bool MouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
+                         TCustomRVData* /*rvdata*/) {
+    return false;
+  }
+  virtual bool MouseUp(int32_t /*button*/, uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
+                       TCustomRVData* /*rvdata*/) {
+    return false;
+  }
+  virtual void DeselectPartial() {}
+  virtual bool IsPartiallySelected() const { return false; }
+  virtual bool CanDeletePartiallySelected() const { return false; }
+  virtual void DeletePartiallySelected() {}
+  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/) {}
+  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data) {
+    ApplyStyleConversionToSubRVDatas(user_data, false);
+  }
+  virtual void BeginItemUpdate() {}
+  virtual void EndItemUpdate() {}
+  virtual void BeforeUndoChangeProperty() {}
+  virtual void AfterUndoChangeProperty() {}
+  // direction: 0 first, 1 last, 2 from above, 3 from below.
+  virtual bool EnterFromKeyboard(int32_t /*direction*/, int32_t /*x*/) { return false; }
+  virtual void FocusControl() {}
+  virtual bool EnterItem(bool /*from_next*/, int32_t /*x*/) { return false; }
+  virtual void LeaveItem() {}
+  virtual bool AdjustFocusToControl(TObject* /*control*/, TCustomRVData*& /*chosen_rvdata*/,
+                                    TCustomRVItemInfo*& /*chosen_item*/) {
+    return false;
+  }
+  virtual void UpdateItemCoords(TCustomRVData* /*rvdata*/, int32_t /*item_no*/) {}
+  virtual int32_t GetSplitOffsetY(int32_t value) const { return value; }
+  virtual void UpdateAnimator(TCustomRVData* /*rvdata*/) {}
+
+  // Parses one "name=value" line.
+  void ReadRVFExtraProperty(const AnsiString& line);
+
+  // Word painters.
+  void AddMisspelling(int32_t start_offs, int32_t length);
+  bool IsMisspelled(int32_t offs) const;
+  bool GetMisspelling(int32_t offs, int32_t& start_offs, int32_t& length) const;
+  void ClearLiveSpellingResult();
+  void ClearWordPainters(int32_t index);
+  bool AdjustWordPaintersOnInsert(int32_t index, char16_t ch, TCustomRVData* rvdata);
+  // After deleting count characters at index: painters after the range move back by the
+  // count, painters the range touches are removed; True when one was removed.
+  bool AdjustWordPaintersOnDelete(int32_t index, int32_t count);
+
+ protected:
+  TPersistent* GetOwner() const override { return nullptr; }
+
+ private:
+  std::unique_ptr<TRVWordPainterList> word_paint_list_;
+};
+
+using TCustomRVItemInfoClass = std::function<TCustomRVItemInfo*(TCustomRVData*)>;
+
+// "name=value" extra properties: integer indexes 1.., string indexes 1..; 0 for an unknown name.
+int32_t RVGetExtraIntPropertyIndex(const AnsiString& name);
+int32_t RVGetExtraStrPropertyIndex(const AnsiString& name);
+AnsiString RVGetExtraIntPropertyName(int32_t index);
+AnsiString RVGetExtraStrPropertyName(int32_t index);
+void RVFWriteExtraIntProperty(TStream& stream, int32_t index, int32_t value);
+void RVFWriteExtraStrProperty(TStream& stream, int32_t index, const AnsiString& value);
+
+// ---- Kinds ---------------------------------------------------------------------------------------
+class TRVTextItemInfo : public TCustomRVItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVTextItemInfo>(d); }
+  explicit TRVTextItemInfo(TCustomRVData* rvdata) : TCustomRVItemInfo(rvdata) {}
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
+  void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
+};
+
+class TRVNonTextItemInfo : public TCustomRVItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVNonTextItemInfo>(d); }
+  explicit TRVNonTextItemInfo(TCustomRVData* rvdata) : TCustomRVItemInfo(rvdata) {}
+  bool Unremovable = false;
+
+  virtual int32_t GetHeight() const { return 0; }
+  virtual int32_t GetWidth() const { return 0; }
+  virtual int32_t GetHShift() const { return 0; }
+  virtual void AdjustInserted(int32_t /*x*/, int32_t /*y*/, bool /*reformat*/) {}
+
+  void Assign(TPersistent* source) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+};
+
+class TRVFullLineItemInfo : public TRVNonTextItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVFullLineItemInfo>(d); }
+  using TRVNonTextItemInfo::TRVNonTextItemInfo;
+  bool GetBoolValue(int32_t ordinal) const override;
+};
+
+class TRVBreakItemInfo : public TRVFullLineItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVBreakItemInfo>(d); }
+  explicit TRVBreakItemInfo(TCustomRVData* rvdata) : TRVFullLineItemInfo(rvdata) {}
+  uint8_t LineWidth = 0;
+  uint8_t Style = 0;  // 0 line, 1 rectangle, 2 3-D frame, 3 dotted, 4 dashed
+  TColor Color = 0;   // clNone: the colour of text style 0
+
+  void Assign(TPersistent* source) override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void PaintFullWidth(int32_t left, int32_t right, int32_t top, TCanvas& canvas, uint32_t state, TRVStyle* style,
+                      const TRect& clip) override;
+  // The same figures on a printer canvas, scaled to the device and in the colour mode.
+  void Print(TCanvas& canvas, int32_t left, int32_t right, int32_t top, const TRVScreenAndDevice& sad,
+             TRVStyle* style, int32_t color_mode);
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
+  void FillRTFTables(TRVColorList& color_list, TCustomRVData* rvdata) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+
+ private:
+  void DrawFigure(TCanvas& canvas, int32_t x1, int32_t x2, int32_t y, int32_t w, TColor color, int32_t frame_width,
+                  TColor top_left, TColor bottom_right, int32_t pen_width1);
+};
+
+// The rectangular base of pictures, controls, bullets, markers and tabs.
+class TRVRectItemInfo : public TRVNonTextItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVRectItemInfo>(d); }
+  using TRVNonTextItemInfo::TRVNonTextItemInfo;
+  virtual int32_t GetSpacing() const { return 0; }
+};
+
+class TRVTabItemInfo : public TRVRectItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVTabItemInfo>(d); }
+  explicit TRVTabItemInfo(TCustomRVData* rvdata) : TRVRectItemInfo(rvdata) {}
+  int32_t TextStyleNo = 0;
+  AnsiString Leader;
+
+  int32_t GetAssociatedTextStyleNo() const override { return TextStyleNo; }
+  void SetAssociatedTextStyleNo(int32_t value) override { TextStyleNo = value; }
+  int32_t GetActualTextStyleNo(TRVStyle* rvstyle) const;
+  void Assign(TPersistent* source) override;
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
+  void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
+  // Draws the tab in the draw item's rectangle (x, y, width, height).
+  void Paint(int32_t x, int32_t y, int32_t width, int32_t height, TCanvas& canvas, uint32_t state, TRVStyle* style,
+             bool printing, int32_t color_mode);
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // The header line, then the hint and the leader as "name=value" lines ("leader" with its
+  // line breaks encoded), so that both survive a save and a load.
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool SetExtraCustomProperty(const AnsiString& name, const AnsiString& value) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
+};
+
+// Kinds whose behaviour lives in their own files; here the classes the factory creates.
+class TRVGraphicItemInfo : public TRVRectItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVGraphicItemInfo>(d); }
+  explicit TRVGraphicItemInfo(TCustomRVData* rvdata) : TRVRectItemInfo(rvdata) { StyleNo = rvsPicture; }
+};
+class TRVHotGraphicItemInfo : public TRVGraphicItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotGraphicItemInfo>(d); }
+  using TRVGraphicItemInfo::TRVGraphicItemInfo;
+};
+class TRVBulletItemInfo : public TRVRectItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVBulletItemInfo>(d); }
+  using TRVRectItemInfo::TRVRectItemInfo;
+};
+class TRVHotspotItemInfo : public TRVBulletItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotspotItemInfo>(d); }
+  using TRVBulletItemInfo::TRVBulletItemInfo;
+};
+class TRVControlItemInfo : public TRVRectItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVControlItemInfo>(d); }
+  using TRVRectItemInfo::TRVRectItemInfo;
+  TObject* Control = nullptr;  // not owned here
+  bool OwnsControl(TObject* control) const override { return control && control == Control; }
+};
+class TRVMarkerItemInfo : public TRVRectItemInfo {
+ public:
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVMarkerItemInfo>(d); }
+  using TRVRectItemInfo::TRVRectItemInfo;
+  int32_t ListNo = -1;
+  int32_t Level = 0;
+  int32_t Counter = 0;
+};
+
+// ---- Registry and factory ---------------------------------------------------------------------
+// The class created for StyleNo >= 0 (replaceable before use).
+extern TCustomRVItemInfoClass RichViewTextItemClass;
+
+// Registers an item kind below -9. Raises EDocViewError "Can't register DocView item type -
+// this StyleNo is already registered" for StyleNo >= -9 or a number taken by another class.
+// class_id names the class (the same id again for the same number is accepted).
+void RegisterRVItemClass(int32_t style_no, const AnsiString& class_id, TCustomRVItemInfoClass factory);
+template <typename T>
+void RegisterRVItemClass(int32_t style_no) {
+  RegisterRVItemClass(style_no, typeid(T).name(), [](TCustomRVData* d) -> TCustomRVItemInfo* { return new T(d); });
+}
+// A new item of the kind StyleNo (StyleNo set), nullptr for an unknown kind.
+std::unique_ptr<TCustomRVItemInfo> CreateRVItem(int32_t style_no, TCustomRVData* rvdata);
+// A copy of source (same class), with a new checkpoint when asked and a copy of the tag.
+std::unique_ptr<TCustomRVItemInfo> CreateRVItemCopy(const TCustomRVItemInfo* source, TCustomRVData* rvdata,
+                                                    bool copy_checkpoint);
+
+}  // namespace pelvar
