@@ -329,6 +329,9 @@ class TIB_SessionBase : public TComponent {
                       uint16_t PageSize, const AnsiString& CharSet, uint16_t Dialect);
 
  protected:
+  // ReadBlob of a value nobody must hear the length of first: reads the open blob to its
+  // end, closes it and gives the last read's status (isc_segstr_eof when all is read).
+  ISC_STATUS ReadBlobToEnd(isc_blob_handle& blob, bool blr, TIB_BlobCacheNode* Node);
   // GetBlobInfo with the status of the information call.
   ISC_STATUS BlobInfo(int32_t& MaxSegment, int32_t& TotalLength, int32_t& NumSegments,
                       isc_blob_handle* BlobHandle, const XSQLVAR* PVAR);

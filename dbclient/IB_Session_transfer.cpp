@@ -229,6 +229,13 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
     return last_result_;
   }
 
+  // Only a callback must hear the length before the first read. Otherwise the value is
+  // read to its end into a buffer that grows as needed, and its length is what was read:
+  // asking the server first would cost a round trip per value.
+  if (!Callback) {
+    return ReadBlobToEnd(blob, blr, Node);
+  }
+
   int32_t max_seg = 0;
   int32_t total = 0;
   int32_t num_seg = 0;
@@ -247,29 +254,27 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
   }
 
   int32_t seg = max_seg;
-  if (Callback) {
-    Callback(PVAR, bcsInitGet, total, seg);
-    if (seg < 1) {
-      // The column's declared segment size, or 4096 when it cannot be looked up.
-      seg = 4096;
-      if (PVAR != nullptr) {
-        ISC_STATUS_ARRAY status{};
-        ISC_BLOB_DESC desc{};
-        const std::string relation = VarName(PVAR->relname, PVAR->relname_length);
-        const std::string column = VarName(PVAR->sqlname, PVAR->sqlname_length);
-        if (CallClient(ClientCallTable.isc_blob_lookup_desc, status, DBHandle, TRHandle,
-                       reinterpret_cast<const ISC_UCHAR*>(relation.c_str()),
-                       reinterpret_cast<const ISC_UCHAR*>(column.c_str()), &desc,
-                       static_cast<ISC_UCHAR*>(nullptr)) == 0 &&
-            desc.blob_desc_segment_size > 0) {
-          seg = desc.blob_desc_segment_size;
-        }
+  Callback(PVAR, bcsInitGet, total, seg);
+  if (seg < 1) {
+    // The column's declared segment size, or 4096 when it cannot be looked up.
+    seg = 4096;
+    if (PVAR != nullptr) {
+      ISC_STATUS_ARRAY status{};
+      ISC_BLOB_DESC desc{};
+      const std::string relation = VarName(PVAR->relname, PVAR->relname_length);
+      const std::string column = VarName(PVAR->sqlname, PVAR->sqlname_length);
+      if (CallClient(ClientCallTable.isc_blob_lookup_desc, status, DBHandle, TRHandle,
+                     reinterpret_cast<const ISC_UCHAR*>(relation.c_str()),
+                     reinterpret_cast<const ISC_UCHAR*>(column.c_str()), &desc,
+                     static_cast<ISC_UCHAR*>(nullptr)) == 0 &&
+          desc.blob_desc_segment_size > 0) {
+        seg = desc.blob_desc_segment_size;
       }
     }
-    // A callback can make the read segments smaller, never larger.
-    if (seg > 0 && seg < max_seg) {
-      max_seg = seg;
-    }
+  }
+  // A callback can make the read segments smaller, never larger.
+  if (seg > 0 && seg < max_seg) {
+    max_seg = seg;
   }
   // One read asks for at most what its 16-bit length can say.
   max_seg = std::clamp(max_seg, 1, kMaxSegment);
@@ -299,10 +304,8 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
       buffer[stored++] = '\r';
       buffer[stored++] = '\n';
     }
-    if (Callback) {
-      int32_t ignored = max_seg;
-      Callback(PVAR, bcsRefreshGet, stored, ignored);
-    }
+    int32_t ignored = max_seg;
+    Callback(PVAR, bcsRefreshGet, stored, ignored);
   };
   if (max_seg == total) {
     read_one();
@@ -312,9 +315,7 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
     } while (read_status == 0 || read_status == isc_segment);
   }
 
-  if (Callback) {
-    Callback(PVAR, bcsFinalGet, stored, seg);
-  }
+  Callback(PVAR, bcsFinalGet, stored, seg);
   last_result_ = CallClient(ClientCallTable.isc_close_blob, status_, &blob);
   const ISC_STATUS result = read_status == 0 ? last_result_ : read_status;
   if (total < Node->Capacity) {
@@ -322,6 +323,43 @@ ISC_STATUS TIB_SessionBase::ReadBlob(isc_db_handle* DBHandle, isc_tr_handle* TRH
     Node->Capacity = total;
   }
   return result;
+}
+
+ISC_STATUS TIB_SessionBase::ReadBlobToEnd(isc_blob_handle& blob, bool blr, TIB_BlobCacheNode* Node) {
+  // The node's buffer as it is, grown by doubling when a read finds it full.
+  const int32_t original = Node->Capacity;
+  int32_t capacity = Node->Capacity;
+  int32_t stored = 0;
+  ISC_STATUS read_status = 0;
+  do {
+    const int32_t reserve = blr ? 2 : 0;  // CR LF after every segment
+    if (capacity - stored - reserve < 1) {
+      const int32_t grown = std::max(CheckedAdd(capacity, capacity), 8192);
+      ReallocBuffer(Node->Buffer, Node->Capacity, grown);
+      Node->Capacity = capacity = grown;
+    }
+    char* const buffer = static_cast<char*>(Node->Buffer);
+    const int32_t room = std::min(capacity - stored - reserve, kMaxSegment);
+    unsigned short actual = 0;
+    read_status = CallClient(ClientCallTable.isc_get_segment, status_, &blob, &actual,
+                             static_cast<unsigned short>(room), buffer + stored);
+    stored += std::min<int32_t>(actual, room);
+    if (blr && (read_status == 0 || (read_status == isc_segstr_eof && actual != 0))) {
+      buffer[stored++] = '\r';
+      buffer[stored++] = '\n';
+    }
+  } while (read_status == 0 || read_status == isc_segment);
+
+  last_result_ = CallClient(ClientCallTable.isc_close_blob, status_, &blob);
+  // Normally isc_segstr_eof, the end of the value; otherwise the failed read's status.
+  Node->Size = stored;
+  // Trimmed to the value; an empty value leaves the buffer as it was.
+  const int32_t keep = stored > 0 ? stored : original;
+  if (keep < Node->Capacity) {
+    ReallocBuffer(Node->Buffer, Node->Capacity, keep);
+    Node->Capacity = keep;
+  }
+  return read_status;
 }
 
 ISC_STATUS TIB_SessionBase::WriteBlob(isc_db_handle* DBHandle, isc_tr_handle* TRHandle,

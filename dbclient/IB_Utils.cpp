@@ -388,6 +388,71 @@ int64_t StrToScaledInt64(const AnsiString& Text, int16_t Scale, const TFormatSet
   return DivPow10Trunc(v, -e);
 }
 
+bool TryDecimalTextToScaledInt64(const AnsiString& Text, int16_t Scale, char DecimalSeparator,
+                                 int64_t& Value, bool& Overflow) {
+  Overflow = false;
+  const AnsiString t = Trim(Text);
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  // The digits without the separator, and how many of them stand before it.
+  AnsiString digits;
+  int64_t before = -1;
+  for (; i < t.size(); ++i) {
+    if (digit(t[i])) {
+      digits += t[i];
+    } else if (t[i] == DecimalSeparator && before < 0) {
+      before = static_cast<int64_t>(digits.size());
+    } else {
+      break;
+    }
+  }
+  if (digits.empty()) return false;
+  if (before < 0) before = static_cast<int64_t>(digits.size());
+  int64_t exponent = 0;
+  if (i < t.size() && (t[i] == 'E' || t[i] == 'e')) {
+    ++i;
+    bool exponent_negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) exponent_negative = t[i++] == '-';
+    const size_t first = i;
+    for (; i < t.size() && digit(t[i]); ++i) {
+      if (exponent < 1000000) exponent = exponent * 10 + (t[i] - '0');  // far beyond any 64-bit value
+    }
+    if (i == first) return false;
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (i != t.size()) return false;
+
+  // The scaled integer is made of the first `keep` digits (zeros past the text's end);
+  // the digit after them decides the rounding.
+  const int64_t keep = before + exponent + Scale;
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  const auto len = static_cast<int64_t>(digits.size());
+  uint64_t magnitude = 0;
+  for (int64_t k = 0; k < keep; ++k) {
+    const unsigned d = k < len ? static_cast<unsigned>(digits[static_cast<size_t>(k)] - '0') : 0;
+    if (magnitude == 0 && d == 0) {
+      if (k >= len) break;  // only zeros follow
+      continue;
+    }
+    if (magnitude > (limit - d) / 10) {
+      Overflow = true;
+      return false;
+    }
+    magnitude = magnitude * 10 + d;
+  }
+  if (keep >= 0 && keep < len && digits[static_cast<size_t>(keep)] >= '5') {
+    if (magnitude == limit) {
+      Overflow = true;
+      return false;
+    }
+    ++magnitude;
+  }
+  Value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
 AnsiString ScaledInt64ToStr(int16_t Decimals, int64_t Value) {
   return ScaledInt64ToStr(Decimals, Value, FormatSettings());
 }

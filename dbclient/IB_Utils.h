@@ -64,6 +64,13 @@ int64_t CurrencyToScaledInt64(int16_t Scale, Currency Value);
 // EConvertError of StrToInt64; a result beyond 64 bits EIntOverflow.
 int64_t StrToScaledInt64(const AnsiString& Text, int16_t Scale);
 int64_t StrToScaledInt64(const AnsiString& Text, int16_t Scale, const TFormatSettings& FS);
+// The exact value of a decimal text times 10^Scale, as the server converts text to a
+// scaled number: an optional sign, digits with at most one DecimalSeparator, an optional
+// exponent (E, sign, digits), blanks around; decimals beyond Scale round half away from
+// zero. Never passes through a binary floating value. False when the text is no such
+// number, or (with Overflow set) when the value does not fit 64 bits.
+bool TryDecimalTextToScaledInt64(const AnsiString& Text, int16_t Scale, char DecimalSeparator,
+                                 int64_t& Value, bool& Overflow);
 // Value with a decimal separator before its last Decimals digits (5 → "0.05" with two).
 AnsiString ScaledInt64ToStr(int16_t Decimals, int64_t Value);
 AnsiString ScaledInt64ToStr(int16_t Decimals, int64_t Value, const TFormatSettings& FS);

@@ -213,19 +213,10 @@ void TIB_ColumnNumeric::SetAsString(const AnsiString& Value) {
     }
     return;
   }
-  auto store = [&](const AnsiString& s) {
-    if (UseBCD) {
-      SetAsCurrency(StrToCurr(s));
-    } else {
-      SetAsExtended(StrToFloat(s));
-    }
-  };
-  try {
-    store(text);
-  } catch (const EConvertError&) {
-    const TFormatSettings& fs = FormatSettings();
-    // Where the thousand separator is the no-break space, users type an ordinary
-    // blank for it: both go.
+  const TFormatSettings& fs = FormatSettings();
+  // The retry's text: without thousand separators (where that is the no-break space,
+  // users type an ordinary blank for it: both go) and without the currency symbol.
+  auto clean = [&] {
     const bool nbsp = fs.ThousandSeparator == '\xA0';
     AnsiString cleaned;
     for (char c : text) {
@@ -239,17 +230,46 @@ void TIB_ColumnNumeric::SetAsString(const AnsiString& Value) {
       const size_t at = cleaned.find(symbol);
       if (at != AnsiString::npos) cleaned.erase(at, symbol.size());
     }
-    cleaned = Trim(cleaned);
-    if (BaseType() == SQL_INT64 || BaseType() == SQL_QUAD) {
-      const int64_t v = StrToScaledInt64(cleaned, static_cast<int16_t>(-GetSQLScale()));
-      SysBeforeModify();
-      SysSetIsNull(false);
-      StoreInt(v);
-      SysAfterModify();
-    } else {
-      store(cleaned);
+    return Trim(cleaned);
+  };
+  const int16_t type = BaseType();
+  if (type == SQL_DOUBLE || type == SQL_FLOAT) {
+    auto store = [&](const AnsiString& s) {
+      if (UseBCD) {
+        SetAsCurrency(StrToCurr(s));
+      } else {
+        SetAsExtended(StrToFloat(s));
+      }
+    };
+    try {
+      store(text);
+    } catch (const EConvertError&) {
+      store(clean());
     }
+    return;
   }
+  // A scaled integer takes the decimal text's exact value, rounded as the server's own
+  // conversion rounds (half away from zero): through a binary floating value or the
+  // currency's four decimals, 1,005 would become 1,00.
+  const int16_t scale = static_cast<int16_t>(-GetSQLScale());
+  int64_t v = 0;
+  bool overflow = false;
+  if (!TryDecimalTextToScaledInt64(text, scale, fs.DecimalSeparator, v, overflow) && !overflow &&
+      !TryDecimalTextToScaledInt64(clean(), scale, fs.DecimalSeparator, v, overflow) && !overflow) {
+    throw EConvertError(Format("'%s' is not a valid numeric value for %s: expected a number with '%s' as the "
+                               "decimal separator",
+                               {text, GetFullName(), AnsiString(1, fs.DecimalSeparator)}));
+  }
+  if (overflow || (type == SQL_SHORT && (v < -32768 || v > 32767)) ||
+      (type == SQL_LONG && (v < INT32_MIN || v > INT32_MAX))) {
+    throw Exception(IB_Message(type == SQL_SHORT  ? TIB_Msg::SmallintOverflow
+                               : type == SQL_LONG ? TIB_Msg::IntegerOverflow
+                                                  : TIB_Msg::Int64Overflow));
+  }
+  SysBeforeModify();
+  SysSetIsNull(false);
+  StoreInt(v);
+  SysAfterModify();
 }
 
 namespace {

@@ -1007,6 +1007,12 @@ void TIB_Statement::HandleError(TComponent* Sender, int32_t ERRCODE, TStringList
                                 TStringList* ErrorCodes, int32_t SQLCODE,
                                 TStringList* SQLMessage, TStringList* SQL,
                                 bool& RaiseException) {
+  // A dead attachment is known from this failure already: the connection and its
+  // transactions are marked lost now, not at the next commit or liveness check, so
+  // that the disconnect does not try to detach.
+  if (IsLostConnectionCode(ERRCODE)) {
+    if (TIB_Connection* c = IB_Connection()) c->MarkConnectionLost();
+  }
   if (preparing_ && SQL != nullptr) {
     SQL->Add("");
     SQL->Add(server_sql_);

@@ -338,6 +338,11 @@ bool FindSQLKeyword(const AnsiString& sql, const AnsiString& keywords, uint8_t f
       found.clear();
       return false;
     }
+    if (kw.empty()) {
+      // No keyword to look for again: the search goes on to the terminator.
+      w.Next();
+      continue;
+    }
     keyword_phase = true;  // look for the keyword again at this same position
   }
 

@@ -1,5 +1,6 @@
 #include "wizard/MldrSettings.h"
 
+#include <cctype>
 #include <initializer_list>
 #include <utility>
 
@@ -27,6 +28,18 @@ AnsiString ReadTextValue(TRegistry& reg, const AnsiString& name) {
   const TRegDataType type = reg.GetDataType(name);
   if (type != rdString && type != rdExpandString) return AnsiString();
   return Trim(reg.ReadString(name));
+}
+
+// The data folder inside an installation folder, joined with the separator the value
+// itself uses: a value written on Windows ("C:\\Pelvar") keeps its backslashes.
+AnsiString DataFolderOf(const AnsiString& install) {
+  const char last = install.back();
+  if (last == '/' || last == '\\') return install + "DataFB";
+  const size_t sep = install.find_last_of("/\\");
+  const bool drive_only =
+      install.size() == 2 && install[1] == ':' && std::isalpha(static_cast<unsigned char>(install[0]));
+  const bool windows = sep != AnsiString::npos ? install[sep] == '\\' : drive_only;
+  return windows ? install + "\\DataFB" : IncludeTrailingPathDelimiter(install) + "DataFB";
 }
 
 // Where a check box of the last values lives: section and value name.
@@ -108,12 +121,12 @@ AnsiString TMldrSettings::ReadInstalledDataPath() const {
   AnsiString path = ReadTextValue(reg, "DataPathNew");
   if (path.empty()) {
     const AnsiString install = ReadTextValue(reg, "InstallPathNew");
-    if (!install.empty()) path = IncludeTrailingPathDelimiter(install) + "DataFB";
+    if (!install.empty()) path = DataFolderOf(install);
   }
   if (path.empty()) path = ReadTextValue(reg, "DataPath");
   if (path.empty()) {
     const AnsiString install = ReadTextValue(reg, "InstallPath");
-    if (!install.empty()) path = IncludeTrailingPathDelimiter(install) + "DataFB";
+    if (!install.empty()) path = DataFolderOf(install);
   }
   return path;
 }

@@ -127,9 +127,20 @@ TEST_F(Transfers, BlobIsWrittenInSegmentsOf65535AndReadBackWhole) {
   EXPECT_EQ(small[1], (Progress{bcsRefreshGet, 100, 100}));
   EXPECT_EQ(small[2], (Progress{bcsRefreshGet, 200, 100}));
 
+  // Without a handler the value is read to its end, its length found by the reads, in a
+  // buffer that grows from what the node had and is trimmed to the value.
+  TIB_BlobCacheNode plain{};
+  Fill(plain, "old");
+  plain.BlobId = read.BlobId;
+  EXPECT_EQ(session.ReadBlob(&db, &tr, &select.Column(0), &plain, nullptr), isc_segstr_eof);
+  EXPECT_EQ(plain.Size, 150000);
+  EXPECT_EQ(plain.Capacity, 150000);
+  EXPECT_TRUE(Bytes(plain) == data);
+
   FreeBlobNodeBuffer(&node);
   FreeBlobNodeBuffer(&read);
   FreeBlobNodeBuffer(&again);
+  FreeBlobNodeBuffer(&plain);
 }
 
 TEST_F(Transfers, OneSegmentIsReadWithOneCallAndAnEmptyValueMakesAnEmptyBlob) {
@@ -159,6 +170,14 @@ TEST_F(Transfers, OneSegmentIsReadWithOneCallAndAnEmptyValueMakesAnEmptyBlob) {
   EXPECT_EQ(session.ReadBlob(&db, &tr, &pvar, &read_empty, Recorder(get)), 0);
   EXPECT_EQ(read_empty.Size, 0);
   EXPECT_TRUE(get.empty());
+
+  // Read without a handler, the empty value stays empty.
+  TIB_BlobCacheNode plain_empty{};
+  plain_empty.BlobId = empty.BlobId;
+  EXPECT_EQ(session.ReadBlob(&db, &tr, &pvar, &plain_empty, nullptr), isc_segstr_eof);
+  EXPECT_EQ(plain_empty.Size, 0);
+  EXPECT_EQ(plain_empty.Capacity, 0) << "no buffer kept for nothing";
+  FreeBlobNodeBuffer(&plain_empty);
 
   // A blob id the server does not know fails at the open, for the caller to raise.
   TIB_BlobCacheNode bogus{};

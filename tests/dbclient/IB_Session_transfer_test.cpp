@@ -284,15 +284,35 @@ TEST_F(FakeClient, WriteSegmentSizeFromAHandlerStaysWithinWhatOneWriteCarries) {
   FreeBlobNodeBuffer(&node);
 }
 
-TEST_F(FakeClient, AFailedBlobInformationCallIsReportedNotReadAsAnEmptyValue) {
+// A value read for a callback is measured first; one read without is read to its end.
+// Either way a failing call is reported with its status, never read as an empty value.
+TEST_F(FakeClient, AFailedBlobCallIsReportedNotReadAsAnEmptyValue) {
   ClientCallTable.isc_open_blob2 = [](ISC_STATUS*, isc_db_handle*, isc_tr_handle*,
                                       isc_blob_handle* blob, ISC_QUAD*, ISC_USHORT,
                                       const ISC_UCHAR*) -> ISC_STATUS {
     *blob = 1;
     return 0;
   };
+  static int info_calls = 0;
+  info_calls = 0;
   ClientCallTable.isc_blob_info = [](ISC_STATUS* status, isc_blob_handle*, short,
                                      const ISC_SCHAR*, short, ISC_SCHAR*) -> ISC_STATUS {
+    ++info_calls;
+    status[0] = 1;
+    status[1] = isc_network_error;
+    return isc_network_error;
+  };
+  // Three bytes arrive, then the connection fails.
+  static int reads = 0;
+  reads = 0;
+  ClientCallTable.isc_get_segment = [](ISC_STATUS* status, isc_blob_handle*, unsigned short* actual,
+                                       unsigned short length, ISC_SCHAR* buffer) -> ISC_STATUS {
+    if (reads++ == 0 && length >= 3) {
+      std::memcpy(buffer, "abc", 3);
+      *actual = 3;
+      return 0;
+    }
+    *actual = 0;
     status[0] = 1;
     status[1] = isc_network_error;
     return isc_network_error;
@@ -303,9 +323,22 @@ TEST_F(FakeClient, AFailedBlobInformationCallIsReportedNotReadAsAnEmptyValue) {
   };
   TIB_SessionBase session(nullptr);
   TIB_BlobCacheNode node{};
-  EXPECT_EQ(session.ReadBlob(nullptr, nullptr, nullptr, &node, nullptr), isc_network_error);
+  int callbacks = 0;
+  EXPECT_EQ(session.ReadBlob(nullptr, nullptr, nullptr, &node,
+                             [&](const XSQLVAR*, TIB_BlobCallbackStatus, int32_t, int32_t&) { ++callbacks; }),
+            isc_network_error);
+  EXPECT_EQ(info_calls, 1);
+  EXPECT_EQ(reads, 0);
+  EXPECT_EQ(callbacks, 0);
   EXPECT_EQ(session.LastResult(), isc_network_error);
   EXPECT_EQ(session.StatusVector()[1], isc_network_error) << "the vector still tells why";
+
+  EXPECT_EQ(session.ReadBlob(nullptr, nullptr, nullptr, &node, nullptr), isc_network_error);
+  EXPECT_EQ(info_calls, 1) << "no information call without a callback";
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(session.StatusVector()[1], isc_network_error);
+  EXPECT_EQ(node.Size, 3) << "what did arrive";
+  FreeBlobNodeBuffer(&node);
 }
 
 }  // namespace

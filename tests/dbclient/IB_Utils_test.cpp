@@ -196,6 +196,60 @@ TEST(ScaledNumbers, FromAndToText) {
   EXPECT_EQ(ScaledInt64ToStr(2, INT64_MIN, point), "-92233720368547758.08");
 }
 
+// Decimal text to a scaled integer exactly, rounding as the server's cast does.
+TEST(ScaledNumbers, DecimalTextExactly) {
+  struct Case {
+    const char* text;
+    int16_t scale;
+    bool ok;
+    int64_t expected;  // when ok
+    bool overflow;     // when not ok
+  };
+  const Case cases[] = {
+      {"1,005", 2, true, 101, false},
+      {"-1,005", 2, true, -101, false},
+      {"1,00499999999999999999", 2, true, 100, false},
+      {" +2,675 ", 2, true, 268, false},
+      {",5", 0, true, 1, false},
+      {"5,", 1, true, 50, false},
+      {"-0,4", 0, true, 0, false},
+      {"1234", -2, true, 12, false},
+      {"1250", -2, true, 13, false},
+      {"1,5E2", 2, true, 15000, false},
+      {"15e-1", 0, true, 2, false},
+      {"0,0000004", 6, true, 0, false},
+      {"0E999999999", 2, true, 0, false},
+      {"1E-999999999", 2, true, 0, false},
+      {"9223372036854775807", 0, true, INT64_MAX, false},
+      {"-9223372036854775808", 0, true, INT64_MIN, false},
+      {"9223372036854775807,5", 0, false, 0, true},
+      {"9223372036854775808", 0, false, 0, true},
+      {"92233720368547758,08", 2, false, 0, true},
+      {"-92233720368547758,08", 2, true, INT64_MIN, false},
+      {"1E19", 0, false, 0, true},
+      {"1E999999999", 2, false, 0, true},
+      {"12.34", 2, false, 0, false},
+      {"1,2,3", 2, false, 0, false},
+      {"5-", 2, false, 0, false},
+      {"--5", 2, false, 0, false},
+      {"", 2, false, 0, false},
+      {",", 2, false, 0, false},
+      {"1E", 2, false, 0, false},
+      {"1 000", 2, false, 0, false},
+  };
+  for (const Case& k : cases) {
+    int64_t v = -7;
+    bool overflow = true;
+    EXPECT_EQ(TryDecimalTextToScaledInt64(k.text, k.scale, ',', v, overflow), k.ok) << k.text;
+    if (k.ok) {
+      EXPECT_EQ(v, k.expected) << k.text;
+      EXPECT_FALSE(overflow) << k.text;
+    } else {
+      EXPECT_EQ(overflow, k.overflow) << k.text;
+    }
+  }
+}
+
 TEST(Rounding, HalvesAwayFromZeroOnTheDecimalValue) {
   struct Case {
     int decimals;

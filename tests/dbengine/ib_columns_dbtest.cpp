@@ -228,6 +228,74 @@ TEST_F(ColumnsDb, ScaledNumbersAndCurrencyTextsStoreExactly) {
   EXPECT_EQ(f.ColumnByName("BI")->GetAsInt64(), (int64_t{1} << 32) + 1);
 }
 
+// Decimal text into a scaled column takes its exact value and rounds its surplus
+// decimals as the server's own cast of the same text does, whatever the storage (LONG
+// and INT64, with and without BCD); no binary floating value in between.
+TEST_F(ColumnsDb, DecimalTextsRoundAsTheServersCast) {
+  struct Case {
+    const char* column;
+    const char* type;
+    const char* text;  // Czech settings
+  };
+  const Case cases[] = {
+      {"N92", "numeric(9,2)", "1,005"},
+      {"N92", "numeric(9,2)", "-1,005"},
+      {"N92", "numeric(9,2)", "2,675"},
+      {"N92", "numeric(9,2)", "1,00499999"},
+      {"N92", "numeric(9,2)", "0,015"},
+      {"N152", "numeric(15,2)", "1 234,565 Kč"},
+      {"N152", "numeric(15,2)", "9999999999999,994"},
+      {"N184", "numeric(18,4)", "-2,00015"},
+      {"N186", "numeric(18,6)", "1,2345675"},
+      {"N186", "numeric(18,6)", "123456789012,3456785"},
+      {"N186", "numeric(18,6)", "0,0000005"},
+      {"N186", "numeric(18,6)", "-0,00000049"},
+  };
+  int id = 700;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.column) + " " + c.text);
+    Insert(++id, c.column, [&](TIB_Row& p) { p.ColumnByName(c.column)->SetAsString(CZ(c.text)); });
+  }
+  CommitWork();
+  id = 700;
+  for (const Case& c : cases) {
+    // The same number as the server reads text: a full stop, no grouping, no currency.
+    std::string plain;
+    for (const char ch : std::string(c.text)) {
+      if (ch == ',') plain += '.';
+      else if ((ch >= '0' && ch <= '9') || ch == '-') plain += ch;
+    }
+    ++id;
+    ASSERT_NE(IsqlValue(c.column, id), "<none>");
+    EXPECT_EQ(IsqlValue(c.column, id), IsqlValue("cast('" + plain + "' as " + c.type + ")", id))
+        << c.column << " " << c.text;
+  }
+  EXPECT_EQ(IsqlValue("N92", 701), "1.01");
+  EXPECT_EQ(IsqlValue("N186", 710), "123456789012.345679");
+  Reconnect();
+
+  // A text that is no number in these settings says what it is and what was expected,
+  // and leaves the parameter as it was.
+  st_->Prepare("insert into T (ID, N152, N92) values (:ID, :N152, :N92)");
+  for (const char* column : {"N152", "N92"}) {
+    TIB_Column* p = st_->Params().ColumnByName(column);
+    p->SetAsString("7");
+    const AnsiString before = p->GetAsString();
+    try {
+      p->SetAsString("12.34");
+      ADD_FAILURE() << column << " took 12.34";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(), "'12.34' is not a valid numeric value for " + std::string(column) +
+                                 ": expected a number with ',' as the decimal separator");
+    }
+    EXPECT_EQ(p->GetAsString(), before);
+    EXPECT_EQ(p->GetAsInt64(), 7);
+  }
+  // Beyond the storage: the storage's overflow.
+  EXPECT_THROW(st_->Params().ColumnByName("N92")->SetAsString("21474836,48"), Exception);
+  EXPECT_THROW(st_->Params().ColumnByName("N152")->SetAsString("1E17"), Exception);
+}
+
 TEST_F(ColumnsDb, DatesAndTimesRoundTripIncludingBefore1899) {
   struct Case {
     const char* column;

@@ -100,6 +100,29 @@ TEST(IBParseClauses, FlagsNextWordAndPsqlBlocks) {
   EXPECT_EQ(f.start, 12);
 }
 
+// Without a keyword (empty or blanks only) there is nothing to go back to when the next
+// word is not a terminator: the search goes on to the terminator from the start.
+TEST(IBParseClauses, NextIsTermWithoutKeywordSearchesOn) {
+  for (const char* kw : {"", "   ", " \t "}) {
+    Found f = Find("SELECT A FROM T WHERE B", kw, kSqlKeyNextIsTerm, {"WHERE", ""});
+    EXPECT_TRUE(f.ok) << "[" << kw << "]";
+    EXPECT_EQ(f.start, 1);
+    EXPECT_EQ(f.end, 17);
+    EXPECT_EQ(f.found, "WHERE");
+    f = Find("SELECT A FROM T", kw, kSqlKeyNextIsTerm, {"WHERE"});
+    EXPECT_FALSE(f.ok);
+    f = Find("SELECT A FROM T", kw, kSqlKeyNextIsTerm, {"WHERE", ""});
+    EXPECT_TRUE(f.ok);
+    EXPECT_EQ(f.end, 16);
+    // With flag 1 too, the first word must be the terminator.
+    f = Find("SELECT A WHERE B", kw, kSqlKeyFirstWord | kSqlKeyNextIsTerm, {"WHERE", ""});
+    EXPECT_FALSE(f.ok);
+    f = Find("WHERE B", kw, kSqlKeyFirstWord | kSqlKeyNextIsTerm, {"WHERE", ""});
+    EXPECT_TRUE(f.ok);
+    EXPECT_EQ(f.found, "WHERE");
+  }
+}
+
 TEST(IBParseClauses, ReadersGiveTheClausesWithTheirKeywords) {
   const AnsiString sql =
       "SELECT A, (SELECT MAX(X) FROM U WHERE U.K = T.K) AS M\r\n"

@@ -98,5 +98,32 @@ TEST_F(ExecServer, ConnectScriptMovesTheConnection) {
   conn_->SetDatabaseName(CZ(fb_->ConnectString()));
 }
 
+// A statement that finds its attachment gone (here deleted by an administrator:
+// "connection shutdown") marks the connection and its transaction lost at once; the
+// disconnect then ends it without a detach.
+TEST_F(ExecServer, StatementOnADeadAttachmentMarksTheConnectionLost) {
+  TIB_DSQL* id = NewStatement("select current_connection from RDB$DATABASE");
+  id->Execute();
+  const std::string attachment = id->Fields()->GetColumn(0)->GetAsString();
+  ASSERT_TRUE(tr_->GetStarted());
+  fb_->RunSql("delete from mon$attachments where mon$attachment_id = " + attachment + ";\ncommit;\n");
+  EXPECT_FALSE(conn_->ConnectionLost());
+
+  TIB_DSQL* st = NewStatement("select count(*) from T");
+  int32_t code = 0;
+  try {
+    st->Execute();
+  } catch (const EIB_ISCError& e) {
+    code = e.ERRCODE();
+  }
+  EXPECT_EQ(code, 335544856) << "connection shutdown";
+  EXPECT_TRUE(conn_->ConnectionLost());
+  EXPECT_TRUE(tr_->ConnectionLost());
+  EXPECT_TRUE(conn_->GetConnected());
+  conn_->Close();
+  EXPECT_FALSE(conn_->GetConnected());
+  EXPECT_FALSE(tr_->GetStarted());
+}
+
 }  // namespace
 }  // namespace pelvar::test

@@ -1,6 +1,12 @@
-// Fresh Firebird test databases: made in a temporary directory through the embedded
+// Fresh Firebird test databases in a temporary directory, used through the embedded
 // engine or through the server on localhost, filled by SQL scripts run with isql-fb,
 // dropped afterwards.
+//
+// Test databases are cheap: they are written without forced writes, a new database is
+// a copy of an empty one made once per build, and a script run on a database that
+// still holds exactly what earlier cached steps left (an embedded database nobody has
+// touched since) is replaced by a copy of the database that script left the first time
+// (see dbcache.h). Scripts that print something or reach beyond the database always run.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,8 +41,9 @@ class FbTestDb {
  public:
   enum class Mode { Embedded, Server };
 
-  // Creates a WIN1250 dialect-3 database (page size 8192) named file_name in a fresh
-  // temporary directory. Throws std::runtime_error with isql-fb's output on failure.
+  // Creates a WIN1250 dialect-3 database (page size 8192, no forced writes) named
+  // file_name in a fresh temporary directory. Throws std::runtime_error with isql-fb's
+  // output on failure.
   static std::unique_ptr<FbTestDb> Create(Mode mode, const std::string& file_name = "test.fdb");
   ~FbTestDb();
 
@@ -49,6 +56,7 @@ class FbTestDb {
 
   // Runs an SQL script (UTF-8 text unless charset says otherwise) in isql-fb
   // connected to this database; returns isql's output, throws when isql fails.
+  // The database must not be attached meanwhile (the embedded engine holds it alone).
   std::string RunSql(const std::string& script, const std::string& charset = "UTF8") const;
   // Runs a script file, for example one of tests/fixtures.
   std::string RunSqlFile(const std::string& file, const std::string& charset = "UTF8") const;
@@ -58,11 +66,24 @@ class FbTestDb {
 
  private:
   FbTestDb(Mode mode, std::unique_ptr<TempDir> dir, std::string path);
+  std::string RunSqlNow(const std::string& script, const std::string& charset) const;
+  std::string RunSqlCached(const std::string& script, const std::string& charset) const;
+
   Mode mode_;
   std::unique_ptr<TempDir> dir_;
   std::string path_;
   bool dropped_ = false;
+  // The cache entry this database is a copy of (empty when unknown): while the file
+  // still has its bytes, the next script's result can come from the cache too.
+  mutable std::string state_key_;
 };
+
+// Creates an empty test database at connect (a path, or "localhost:" and a path) with
+// isql-fb and turns its forced writes off; throws with the tools' output on failure.
+void CreateEmptyDatabase(const std::string& connect);
+
+// Turns forced writes off on a database that nobody has attached.
+void SetAsyncWrites(const std::string& connect);
 
 // Runs isql-fb with the script on stdin; -user/-password are always SYSDBA.
 CommandResult RunIsql(const std::string& script, const std::string& connect = {},

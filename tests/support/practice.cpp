@@ -1,7 +1,12 @@
 #include "support/practice.h"
 
+#include <filesystem>
+#include <optional>
 #include <regex>
+#include <set>
 #include <stdexcept>
+
+#include "support/dbcache.h"
 
 namespace pelvar::test {
 
@@ -41,7 +46,87 @@ std::unique_ptr<FbTestDb> PracticeSchemaDb(const std::string& file_name) {
   return db;
 }
 
+namespace {
+
+// The arguments of a generator run that the cache can stand in for: the same text with
+// the database paths left out, and those paths (main first).
+struct PracticePlan {
+  std::string arguments;
+  std::vector<std::string> databases;
+};
+
+std::optional<PracticePlan> PlanOf(const std::vector<std::string>& args) {
+  static const std::set<std::string> with_value = {"--seed", "--size", "--station-version"};
+  PracticePlan plan;
+  std::string main;
+  std::vector<std::string> stations;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--no-main-changes") {
+      plan.arguments += a + "\n";
+      continue;
+    }
+    if (i + 1 >= args.size()) return std::nullopt;
+    const std::string& value = args[++i];
+    if (with_value.count(a)) {
+      plan.arguments += a + "=" + value + "\n";
+    } else if (a == "--main" || a == "--station") {
+      if (value.empty() || value.find(':') != std::string::npos) return std::nullopt;
+      if (a == "--main") {
+        if (!main.empty()) return std::nullopt;
+        main = value;
+      } else {
+        stations.push_back(value);
+      }
+      plan.arguments += a + "\n";
+    } else {
+      return std::nullopt;  // anything else (another fixtures folder, a dump, ...) always runs
+    }
+  }
+  if (main.empty()) return std::nullopt;
+  plan.databases.push_back(main);
+  plan.databases.insert(plan.databases.end(), stations.begin(), stations.end());
+  std::set<std::string> distinct;
+  for (const auto& d : plan.databases) distinct.insert(std::filesystem::absolute(d).lexically_normal().string());
+  if (distinct.size() != plan.databases.size()) return std::nullopt;
+  return plan;
+}
+
+// Everything a generated practice depends on besides its arguments.
+std::string GeneratorInputs() {
+  std::string inputs = ReadFile(kGenerator);
+  std::set<std::string> fixtures;
+  for (const auto& e : std::filesystem::directory_iterator(PELVAR_FIXTURES_DIR))
+    if (e.path().extension() == ".sql") fixtures.insert(e.path().string());
+  for (const auto& f : fixtures) inputs += "\n--- " + f + "\n" + ReadFile(f);
+  return inputs + "\n--- today " + kPracticeToday;
+}
+
+}  // namespace
+
 CommandResult GeneratePractice(const std::vector<std::string>& args) {
+  const auto plan = PlanOf(args);
+  if (!plan || !dbcache::Dir()) return RunPracticeGenerator(args);
+  const std::string key = dbcache::Key({"practice v1", GeneratorInputs(), plan->arguments});
+  const auto entry = [&](size_t i) { return "." + std::to_string(i) + ".fdb"; };
+
+  dbcache::KeyLock lock(key);
+  if (dbcache::Has(key, entry(0))) {
+    for (size_t i = 0; i < plan->databases.size(); ++i)
+      dbcache::CopyOut(dbcache::EntryPath(key, entry(i)), plan->databases[i]);
+    return {0, {}};
+  }
+  CommandResult r = RunPracticeGenerator(args);
+  if (r.exit_code != 0 || !r.output.empty()) return r;
+  // The main database goes in last: its entry says the whole practice is there.
+  for (size_t i = plan->databases.size(); i-- > 0;) {
+    SetAsyncWrites(plan->databases[i]);
+    dbcache::Store(plan->databases[i], key, entry(i));
+  }
+  return r;
+}
+
+CommandResult RunPracticeGenerator(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"python3", kGenerator, "--quiet", "--today", kPracticeToday};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunCommand(argv);

@@ -20,8 +20,13 @@ std::string Fixture(const std::string& name);
 // A fresh embedded database with the practice schema and its database objects.
 std::unique_ptr<FbTestDb> PracticeSchemaDb(const std::string& file_name = "practice.fdb");
 
-// Runs tools/practice/generate.py with --quiet --today kPracticeToday and args.
+// Runs tools/practice/generate.py with --quiet --today kPracticeToday and args. A
+// practice is generated once per build for the same arguments (paths aside), generator
+// and fixtures: later calls get copies of the databases it made, without forced
+// writes, which a test may change freely.
 CommandResult GeneratePractice(const std::vector<std::string>& args);
+// The same, always running the generator (for tests of the generator itself).
+CommandResult RunPracticeGenerator(const std::vector<std::string>& args);
 
 // The generator's checksum of a database's key-ordered dump.
 std::string PracticeChecksum(const std::string& database);

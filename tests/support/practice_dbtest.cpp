@@ -189,8 +189,9 @@ class PracticeGenerator : public ::testing::Test {
 TempDir* PracticeGenerator::dir_ = nullptr;
 
 TEST_F(PracticeGenerator, SameSeedGivesTheSameDatabases) {
+  // A run of its own, not a copy of the shared practice.
   TempDir again("pelvar-practice");
-  const CommandResult r = GeneratePractice({"--seed", "1", "--size", "small", "--main", again.File("main.fdb"), "--station",
+  const CommandResult r = RunPracticeGenerator({"--seed", "1", "--size", "small", "--main", again.File("main.fdb"), "--station",
                                     again.File("st1.fdb"), "--station", again.File("st2.fdb")});
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(PracticeChecksum(again.File("main.fdb")), PracticeChecksum(Main()));
@@ -326,6 +327,31 @@ TEST_F(PracticeGenerator, StationBackupRestores) {
   r = RunCommand({"gbak", "-c", "-user", kSysdbaUser, "-password", kSysdbaPassword, backup, restored});
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(PracticeChecksum(restored), PracticeChecksum(Station(1)));
+}
+
+// A practice is generated once and handed out as copies: each test gets files of its
+// own, without forced writes, which it may change without touching the next copy.
+TEST_F(PracticeGenerator, SharedPracticesAreCopiesATestMayChange) {
+  TempDir dir("pelvar-practice");
+  const std::string checksum = PracticeChecksum(Station(2));
+  ASSERT_EQ(GeneratePractice({"--seed", "1", "--size", "small", "--main", dir.File("m.fdb"), "--station",
+                              dir.File("a.fdb"), "--station", dir.File("b.fdb")})
+                .exit_code,
+            0);
+  EXPECT_EQ(PracticeChecksum(dir.File("b.fdb")), checksum);
+  const CommandResult header = RunCommand({"fbstat", "-h", dir.File("b.fdb")});
+  ASSERT_EQ(header.exit_code, 0) << header.output;
+  ASSERT_NE(header.output.find("Attributes"), std::string::npos) << header.output;
+  EXPECT_EQ(header.output.find("force write"), std::string::npos) << header.output;
+
+  RunIsql("delete from PACIENT;\ncommit;\n", dir.File("b.fdb"));
+  EXPECT_EQ(QueryOne(dir.File("b.fdb"), "select count(*) as V from PACIENT;"), "0");
+  ASSERT_EQ(GeneratePractice({"--seed", "1", "--size", "small", "--main", dir.File("m2.fdb"), "--station",
+                              dir.File("a2.fdb"), "--station", dir.File("b2.fdb")})
+                .exit_code,
+            0);
+  EXPECT_EQ(PracticeChecksum(dir.File("b2.fdb")), checksum);
+  EXPECT_EQ(PracticeChecksum(Station(2)), checksum);
 }
 
 TEST(PracticeGeneratorVersions, OlderStationsLackTheGatedTables) {

@@ -109,6 +109,10 @@ TEST_F(MldrSettingsTest, DataPathFallsBackThroughTheInstallationKey) {
       {{{"InstallPathNew", "/i/new/"}}, "/i/new/DataFB"},
       {{{"DataPathNew", ""}, {"DataPath", "/d/old"}, {"InstallPath", "/i/old"}}, "/d/old"},
       {{{"InstallPath", "/i/old"}}, "/i/old/DataFB"},
+      // A value written on Windows is joined with its own separator.
+      {{{"InstallPathNew", "C:\\Pelvar"}}, "C:\\Pelvar\\DataFB"},
+      {{{"InstallPath", "C:\\Program Files\\Pelvar\\"}}, "C:\\Program Files\\Pelvar\\DataFB"},
+      {{{"InstallPath", "D:"}}, "D:\\DataFB"},
       {{{"Unrelated", "/x"}}, "<exe>Data"},
       {{}, "<exe>Data"},
   };
