@@ -207,11 +207,11 @@ TEST_F(MldrPrepareDb, DamagedArchiveStopsPreparation) {
     }
     const std::string before = ReadFile(zip);
     Station(w, 1, "PC1", zip);
-    // The kit's failure box (a bad CRC, a missing entry), then the box that says
-    // preparation stopped.
+    // The kit's failure box (damaged deflated data, a missing entry), then the box
+    // that says preparation stopped.
     Dialogs()
         .Expect(kInfo, mrOk)
-        .Expect(mtError, CZ("Při dekomprimování zálohy nastala chyba: ") + "\rPelvar.cb0\r" + (c.flip ? "23" : "25"), mrOk)
+        .Expect(mtError, CZ("Při dekomprimování zálohy nastala chyba: ") + "\rPelvar.cb0\r" + (c.flip ? "601" : "25"), mrOk)
         .Expect(mtError, CZ("Příprava sehrávání byla zastavena: archiv \"" + zip + "\" stanice \"PC1\" se nepodařilo rozbalit."), mrOk);
     w.Btn_NextClick();
     EXPECT_EQ(w.PageIndex(), 0);
