@@ -93,10 +93,20 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void ApplyUpdates() override {}
   void CommitUpdates() override {}
   void CancelUpdates() override {}
+  uint8_t DMLCacheFlags() override { return d_.dml_cache_flags_; }
+  void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override {
+    d_.DoDMLCacheReceivedItem(Item);
+  }
+  bool ServesAnotherDataset() override { return d_.OwningStatement() != nullptr; }
+  void SysFetchAll(uint32_t Ticks) override { d_.SysFetchAll(Ticks); }
+  int32_t BufferRowCount() override { return d_.GetBufferRowCount(); }
+  bool FetchingWithCallbacks() override { return d_.fetching_; }
 
  private:
   TIB_Dataset& d_;
 };
+
+IB_TransactionDataset* TIB_Dataset::TransactionFace() { return transaction_side_.get(); }
 
 // --- Construction and destruction -----------------------------------------------------------------
 

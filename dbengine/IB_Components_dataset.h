@@ -244,8 +244,19 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SyncSearchingLink();
   void ClearSearchingLinkParams();
   void AssignSQLFrom(TIB_Dataset* Other);
-  // RequestLive changed on an active dataset raises.
   TIB_DatasetEvent OnOrderingChanged;
+
+  // --- DML cache (IB_Components_dataset_dml.cpp)
+  // Bits: 1/2/4 announce posted edits/inserts/deletes, 8/16/32 receive them.
+  uint8_t DMLCacheFlags() const { return dml_cache_flags_; }
+  void SetDMLCacheFlags(uint8_t Value) { dml_cache_flags_ = Value; }
+  // After a posted change: OnDMLCacheAnnounceItem, else the key of the row goes to the
+  // transaction's DML cache.
+  void AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
+  // Another dataset's change: OnDMLCacheReceivedItem, else SysDMLCacheReceivedItem.
+  void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item);
+  std::function<void(TIB_Dataset* ADataset, TIB_DMLCacheItemType ItemType)> OnDMLCacheAnnounceItem;
+  std::function<void(TIB_Dataset* ADataset, const TIB_DMLCacheItem& Item)> OnDMLCacheReceivedItem;
 
   // Overrides of the statement's SQL build and row layout.
   void GetEffectiveKeyRelation(AnsiString& Relation) override;
@@ -356,6 +367,13 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void StateChanged();
   virtual bool IsBufferedDataset() const { return !GetUnidirectional(); }
   void SysResetState();
+
+  // The announcement of a posted change: the key-field row's column names and the
+  // key's values (new ones for an insert, old ones otherwise).
+  virtual void SysAnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
+  // Nothing here; the buffered dataset follows the change in its rows.
+  virtual void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& /*Item*/) {}
+  IB_TransactionDataset* TransactionFace();
 
   // Overrides of the statement's steps.
   void SysExecute() override;
@@ -489,6 +507,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool CallbacksEnabled();
   void IncFetchAbortCount();
   bool key_links_auto_define_ = false;
+  uint8_t dml_cache_flags_ = 0;
   // Dataset SQL state (IB_Components_dataset_sql.cpp).
   void InitSQLLists();
   void SectionChanged(int32_t Kind);
