@@ -329,6 +329,12 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // NAME=value defaults and column=generator pairs for new rows.
   TIB_StringList* DefaultValues() const { return default_values_.get(); }
   void SetDefaultValues(TStrings* Value);
+  // New rows take the server's column defaults from the schema cache.
+  bool GetServerDefaults() const { return get_server_defaults_; }
+  void SetGetServerDefaults(bool Value) { get_server_defaults_ = Value; }
+  // Null columns with a server default get it (ForDesign: every such column's default is
+  // written into DefaultValues instead).
+  void ApplyServerDefaults(bool ForDesign);
   TIB_StringList* GeneratorLinks() const { return generator_links_.get(); }
   void SetGeneratorLinks(TStrings* Value);
   TIB_StringList* ConfirmDeletePrompt() const { return confirm_delete_prompt_.get(); }
@@ -508,6 +514,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void IncFetchAbortCount();
   bool key_links_auto_define_ = false;
   uint8_t dml_cache_flags_ = 0;
+  bool get_server_defaults_ = false;
   // Dataset SQL state (IB_Components_dataset_sql.cpp).
   void InitSQLLists();
   void SectionChanged(int32_t Kind);

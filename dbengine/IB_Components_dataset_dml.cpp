@@ -1,6 +1,8 @@
-// A dataset's part in its transaction's DML cache: announcing the key of a posted
-// change and handing a received change to its handler.
+// A dataset's part in its transaction's DML cache (announcing the key of a posted change
+// and handing a received change to its handler), and the server's column defaults for
+// its new rows.
 #include "dbclient/IB_Components_dmlcache.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbengine/IB_Components_dataset.h"
 
 namespace pelvar {
@@ -43,6 +45,39 @@ void TIB_Dataset::DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) {
     OnDMLCacheReceivedItem(this, Item);
   } else {
     SysDMLCacheReceivedItem(Item);
+  }
+}
+
+void TIB_Dataset::ApplyServerDefaults(bool ForDesign) {
+  TIB_Connection* conn = IB_Connection();
+  if (conn == nullptr || !conn->GetConnected()) return;
+  TIB_StringList* defaults = conn->SchemaCache()->Defaults();
+  const bool all = ForDesign || ComponentState().Contains(csDesigning);
+  TIB_Row* row = Fields();
+  for (int32_t i = 0; i < row->ColumnCount(); ++i) {
+    TIB_Column* c = row->GetColumn(i);
+    if ((!all && !c->GetIsNull()) || !c->GetHasServerDefault()) continue;
+    const AnsiString name = c->GetRelName() + "." + c->GetFieldName();
+    const int32_t at = defaults->IndexOfLinkName(name);
+    if (at < 0) continue;
+    const AnsiString value = defaults->GetItemValue(at);
+    if (ForDesign) {
+      default_values_->SetValues(name, value);
+      continue;
+    }
+    if (value == "NULL") {
+      c->SetIsNull(true);
+      continue;
+    }
+    // A default the client cannot write as a value (an expression such as
+    // CURRENT_TIMESTAMP, or none that the schema could tell) stays with the server:
+    // the column stays null and the INSERT leaves it out.
+    if (value.empty()) continue;
+    try {
+      c->SetAsString(value);
+    } catch (const Exception&) {
+      c->SetIsNull(true);
+    }
   }
 }
 

@@ -342,6 +342,7 @@ void TIB_Dataset::SysInsert() {
 void TIB_Dataset::DoNewRecord() {
   ApplyDefaultValues();
   ApplyGeneratorLinks();
+  if (get_server_defaults_) ApplyServerDefaults(false);
   FireDatasetEvent(OnNewRecord, false);
 }
 
