@@ -269,6 +269,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SysLayoutRows() override;
   void SysDescribeRow(TIB_Row* Row) override;
   void SysPrepareFailed() override;
+  // Setting the SQL from another dataset's SQL copies its links, orderings, criteria and
+  // DML settings; from nil clears them.
+  void AssignDatasetDefinition(TIB_Statement* Source) override;
 
   // --- Events
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,

@@ -253,6 +253,35 @@ TEST_F(DatasetSqlDb, ForUpdateAndSectionEdits) {
   EXPECT_EQ(s->Fields()->GetColumn(0)->GetAsInteger(), 2);
 }
 
+TEST_F(DatasetSqlDb, SettingTheSQLFromAnotherDatasetCopiesItsDefinition) {
+  TIB_Cursor* a = NewDataset("select ID, NAME from K", false);
+  TStringList lines;
+  lines.Add("K.ID");
+  a->SetKeyLinks(&lines);
+  lines.Clear();
+  lines.Add("BYNAME=NAME;NAME DESC");
+  a->SetOrderingItems(&lines);
+  a->SetOrderingItemNo(-1);
+  a->SetRequestLive(true);
+  lines.Clear();
+  lines.Add("update K set NAME = :NAME where ID = :OLD_ID");
+  a->SetEditSQL(&lines);
+  TIB_Cursor* b = NewDataset("select 1 from RDB$DATABASE", false);
+  b->SetSQL(a->SQL());
+  EXPECT_EQ(Text(b->KeyLinks()), "K.ID");
+  EXPECT_EQ(b->OrderingItemNo(), -1);
+  EXPECT_TRUE(b->RequestLive());
+  EXPECT_EQ(Text(b->EditSQL()), "update K set NAME = :NAME where ID = :OLD_ID");
+  b->Open();
+  EXPECT_EQ(b->Fields()->GetColumn(1)->GetAsString(), "Cyril");
+  b->Close();
+  b->SQL()->Assign(nullptr);
+  EXPECT_EQ(b->KeyLinks()->Count(), 0);
+  EXPECT_EQ(b->OrderingItemNo(), 0);
+  EXPECT_FALSE(b->RequestLive());
+  EXPECT_EQ(b->EditSQL()->Count(), 0);
+}
+
 TEST_F(DatasetSqlDb, GeneratedInsertAndUpdateLeaveComputedColumnsOut) {
   TIB_Cursor* d = NewDataset("select * from K for update");
   d->SetRequestLive(true);
