@@ -36,6 +36,11 @@ class DatasetSqlDb : public ::testing::Test {
         "create generator G_K;\n"
         "set generator G_K to 100;\n"
         "commit;\n"
+        "set term ^ ;\n"
+        "create procedure PD (B varchar(10), A integer = 5) returns (R integer) as\n"
+        "begin R = A; end^\n"
+        "set term ; ^\n"
+        "commit;\n"
         "insert into K (ID, NAME, CITY) values (1, 'Adam', 'Brno');\n"
         "insert into K (ID, NAME, CITY) values (2, 'Bára', null);\n"
         "insert into K (ID, NAME, CITY) values (3, 'Cyril', 'Aš');\n"
@@ -280,6 +285,17 @@ TEST_F(DatasetSqlDb, SettingTheSQLFromAnotherDatasetCopiesItsDefinition) {
   EXPECT_EQ(b->OrderingItemNo(), 0);
   EXPECT_FALSE(b->RequestLive());
   EXPECT_EQ(b->EditSQL()->Count(), 0);
+}
+
+TEST_F(DatasetSqlDb, ProcedureParametersShowTheirDefaultClause) {
+  auto* st = new TIB_DSQL(&form_);
+  st->SetIB_Connection(conn_);
+  st->SetIB_Transaction(tr_);
+  st->SQL()->SetText("execute procedure PD :B, :A");
+  st->Prepare();
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("A")->GetSQLTypeSource(false)), "INTEGER = 5");
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("B")->GetSQLTypeSource(false)), "VARCHAR( 10 )");
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("A")->GetSQLTypeSource(true)), "INTEGER");
 }
 
 TEST_F(DatasetSqlDb, GeneratedInsertAndUpdateLeaveComputedColumnsOut) {
