@@ -897,6 +897,9 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void StartDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void FinishDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void WriteLoginRegistry();
+  // A parameter of the BDE alias AliasName (trimmed), read once per attach.
+  AnsiString AliasParam(const char* Name);
+  std::unique_ptr<TIB_StringList> alias_params_;
   // Reads the server's facts into the kept record.
   void LoadConnectCharacteristics();
   // True when an information call on the attachment succeeds.

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "dbclient/IB_Components.h"
+#include "dbclient/IB_Schema.h"
 #include "dbclient/IB_SchemaCache.h"
 #include "dbclient/IB_Utils.h"
 #include "platform/codepage.h"
@@ -511,8 +512,19 @@ void TIB_Connection::SetDatabaseName(const AnsiString& Value) {
 }
 
 void TIB_Connection::SetAliasName(const AnsiString& Value) {
-  // The alias's parameters are read at attach time once the alias look-up exists.
+  if (Value == alias_name_) return;
   alias_name_ = Value;
+  alias_params_.reset();
+}
+
+AnsiString TIB_Connection::AliasParam(const char* Name) {
+  if (alias_name_.empty()) return {};
+  if (!alias_params_) {
+    auto params = std::make_unique<TIB_StringList>();
+    LoadBDEAliasParams("ALIAS", alias_name_, params.get());
+    alias_params_ = std::move(params);
+  }
+  return Trim(alias_params_->Values(Name));
 }
 
 // --- The database parameter block -------------------------------------------------------------
@@ -550,17 +562,27 @@ void TIB_Connection::ResolveAttachStrings() {
   if (database.empty()) {
     database = GetConnectString();
   }
+  alias_params_.reset();
+  struct DropAlias {
+    std::unique_ptr<TIB_StringList>& params;
+    ~DropAlias() { params.reset(); }
+  } drop_alias{alias_params_};
   if (Trim(database).empty()) {
     const AnsiString server_name = Param("SERVER NAME");
     if (!server_name.empty()) {
       database = server_name;
       SetConnectString(server_name);
       SetParam("SERVER NAME", "");
+    } else {
+      database = AliasParam("SERVER NAME");
     }
   }
   AnsiString user = Trim(Username());
   AnsiString password = GetPassword();
   AnsiString role = SQLRole();
+  if (user.empty()) user = AliasParam("USER NAME");
+  if (password.empty()) password = AliasParam("PASSWORD");
+  if (role.empty()) role = AliasParam("ROLE NAME");
   if (user.empty()) user = GetEnvironmentValue("ISC_USER");
   if (password.empty()) password = GetEnvironmentValue("ISC_PASSWORD");
   if (role.empty()) role = GetEnvironmentValue("ISC_ROLE");
