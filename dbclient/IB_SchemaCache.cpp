@@ -281,7 +281,8 @@ void TIB_SchemaCache::GetTableKeys(const AnsiString& Table, TStrings* Keys) {
       c->Open();
       AnsiString joined;
       while (!c->Eof()) {
-        const AnsiString f = connection_->MakeIdent(TrimRight(c->Fields()->GetColumn(0)->GetAsString()));
+        const AnsiString f =
+            connection_->MakeStoredIdent(TrimRight(c->Fields()->GetColumn(0)->GetAsString()));
         Keys->Add(Table + "." + f);
         joined += joined.empty() ? f : "," + f;
         c->Next();
