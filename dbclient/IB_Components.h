@@ -8,9 +8,9 @@
 // operations of TIB_Component. What a transaction's ending asks of a dataset is the
 // IB_TransactionDataset interface, which the statement engine's dataset implements.
 //
-// The connection's cooperation with the statement-handle cache and pool and the schema
-// cache goes through the virtual seams marked in it; so does the transaction's DML
-// cache (FlushDMLCache).
+// The connection owns its schema cache (IB_SchemaCache.h) and the transaction its DML
+// cache (IB_Components_dmlcache.h); the time-out handling of transactions is in
+// IB_Components_timeouts.cpp.
 #pragma once
 
 #include <array>
@@ -505,8 +505,8 @@ extern TIB_LoginDialogHook LoginDialogHook;
 // One attachment to one database: its parameters (Params, mostly exposed again as
 // typed properties), the attachment handle, the components that use it and its links.
 //
-// The statement-handle cache and connection pool and the schema cache plug in through
-// the virtual seams marked below.
+// The statement-handle cache and connection pool plug in through the virtual seams
+// marked below; the schema cache is owned (SchemaCache()).
 class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
  public:
   explicit TIB_Connection(TComponent* Owner);

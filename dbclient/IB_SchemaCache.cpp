@@ -437,7 +437,8 @@ void TIB_SchemaCache::WriteListFile(const AnsiString& FileName, const TStrings* 
   const AnsiString text = body + kCheckPrefix + IntToStr(List->Count()) + " " +
                           IntToHex(static_cast<int64_t>(Fnv1a(body)), 16) + "\r\n";
   // Written beside the target and renamed over it: a reader sees the old file or the
-  // new one, never a part.
+  // new one, never a part. (No fsync: a file the system lost on the way fails its check
+  // line and is read from the server again.)
   const std::string target = SysFileName(FileName);
   const std::string temp = target + ".tmp" + std::to_string(::getpid());
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -453,7 +454,6 @@ void TIB_SchemaCache::WriteListFile(const AnsiString& FileName, const TStrings* 
     }
     done += static_cast<size_t>(n);
   }
-  ok = ::fsync(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
   if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
     ::unlink(temp.c_str());
