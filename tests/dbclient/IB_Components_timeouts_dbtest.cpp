@@ -5,6 +5,7 @@
 // not one that holds AttemptMaxRows rows, then commits; PromptUser and ForceClosed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,27 @@ TEST_F(TimeoutsDb, AttemptMaxRowsStopsALongFetch) {
   EXPECT_TRUE(tr.GetStarted()) << "a live dataset of raOpen keeps it";
   tr.AdjustOpenCursorCount(-1);
   tr.Rollback();
+}
+
+TEST_F(TimeoutsDb, AnAttemptCommitKeepsAnExplicitTransactionExplicit) {
+  TIB_Transaction& tr = Tr();
+  tr.StartTransaction();
+  auto* ds = new TimedDataset(&rig_->form, rig_->log(), "ds", &tr, rig_->db);
+  ds->Open();
+  ds->buffered = 6000;  // past AttemptMaxRows: nothing more is fetched
+  ds->refresh_action = raKeepRowNum;
+  tr.AdjustOpenCursorCount(1);
+  ASSERT_TRUE(tr.EnsureStarted());
+  Pass(1201);
+  rig_->log().clear();
+  bool done = true, waiting = false, terminate = false;
+  tr.DoSessionTimer(done, waiting, terminate);
+  EXPECT_TRUE(ds->fetch_ticks.empty());
+  EXPECT_NE(std::find(rig_->log().begin(), rig_->log().end(), "AfterCommit"), rig_->log().end());
+  EXPECT_EQ(std::find(rig_->log().begin(), rig_->log().end(), "ds.post"), rig_->log().end());
+  EXPECT_TRUE(tr.InTransaction());
+  tr.AdjustOpenCursorCount(-1);
+  tr.Commit();
 }
 
 TEST_F(TimeoutsDb, PromptUserAndForceClosed) {
