@@ -723,19 +723,23 @@ TIB_StringProperty* TIB_Dataset::GetKeyLinks() {
 
 void TIB_Dataset::SysLayoutRows() {
   TIB_Statement::SysLayoutRows();
-  if (Repreparing()) return;
-  const bool keyed = Prepared() && IsSelectStatement() && FieldCount() > 0 && OwningStatement() == nullptr;
   if (!Prepared()) {
     searching_param_ = nullptr;
     ordering_param_ = nullptr;
     ordering_field_ = nullptr;
   }
-  int32_t n = 0;
-  if (keyed) n = std::max<int32_t>(1, GetKeyLinks()->Count());
-  KeyFields()->SetColumnCount(static_cast<int16_t>(n));
+  // A re-prepare in place keeps the field and key rows; the parameter row is laid out
+  // anew every time, so the parameter columns are looked up again below.
+  if (!Repreparing()) {
+    const bool keyed =
+        Prepared() && IsSelectStatement() && FieldCount() > 0 && OwningStatement() == nullptr;
+    int32_t n = 0;
+    if (keyed) n = std::max<int32_t>(1, GetKeyLinks()->Count());
+    KeyFields()->SetColumnCount(static_cast<int16_t>(n));
+  }
   if (!Prepared()) return;
   searching_param_ = searching_param_name_.empty() ? nullptr : FindParam(searching_param_name_);
-  ordering_field_ = ordering_link_.empty() ? nullptr : FindField(ordering_link_);
+  if (!Repreparing()) ordering_field_ = ordering_link_.empty() ? nullptr : FindField(ordering_link_);
   ordering_param_ = nullptr;
   if (!ordering_link_.empty()) {
     const int32_t dot = CharPosOutsideQuotes('.', ordering_link_);

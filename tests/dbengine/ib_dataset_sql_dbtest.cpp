@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "../dbclient/connection_calls.h"
 #include "dbengine/IB_Components_dataset.h"
@@ -185,6 +187,50 @@ TEST_F(DatasetSqlDb, OrderingItemsLinksNullsAndPlan) {
   written->Prepare();
   EXPECT_EQ(Text(written->OrderingKeys()), "NAME=DESC");
   EXPECT_NE(Server(written).find("ORDER BY NAME DESC NULLS LAST"), std::string::npos);
+}
+
+// Records the link event codes a statement sends.
+class CodeLink : public TIB_StatementLink {
+ public:
+  using TIB_StatementLink::TIB_StatementLink;
+  void ProcessEvent(uint8_t Code, intptr_t Argument) override {
+    codes.push_back(Code);
+    TIB_StatementLink::ProcessEvent(Code, Argument);
+  }
+  std::vector<int> codes;
+};
+
+TEST_F(DatasetSqlDb, SearchingLinkChoosesItsOrderingAndParameter) {
+  TIB_Cursor* d = NewDataset("select ID, NAME from K where NAME >= :SNAME");
+  TStringList items, links, searching;
+  items.Add("BYNAME=NAME;NAME DESC");
+  links.Add("NAME=1");
+  searching.Add("NAME=SNAME");
+  d->SetOrderingItems(&items);
+  d->SetOrderingLinks(&links);
+  d->SetSearchingLinks(&searching);
+  auto* link = new CodeLink(&form_);
+  link->SetStatement(d);
+  d->Prepare();
+  link->codes.clear();
+  d->SetSearchingLink("NAME");
+  EXPECT_EQ(AnsiToUtf8(d->SearchingLink()), "NAME");
+  EXPECT_EQ(AnsiToUtf8(d->OrderingLink()), "NAME");
+  EXPECT_EQ(d->OrderingItemNo(), 1);
+  for (int code : {28, 29, 30}) {
+    EXPECT_NE(std::find(link->codes.begin(), link->codes.end(), code), link->codes.end()) << code;
+  }
+  d->Prepare();
+  ASSERT_NE(d->SearchingParam(), nullptr);
+  d->SearchingParam()->SetAsString("B");
+  d->Open();
+  EXPECT_EQ(d->Fields()->GetColumn(1)->GetAsString(), CZ("Bára"));
+  d->Close();
+  d->ClearSearchingLinkParams();
+  EXPECT_EQ(d->SearchingParam()->GetAsString(), "");
+  // A column without a searching link clears it.
+  d->SetSearchingLink("ID");
+  EXPECT_EQ(d->SearchingLink(), "");
 }
 
 TEST_F(DatasetSqlDb, CriteriaListsAndMasterLinks) {
