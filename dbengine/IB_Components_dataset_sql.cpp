@@ -812,7 +812,9 @@ void TIB_Dataset::SysPrepareFailed() {
   where_mid_->Clear();
   where_last_->Clear();
   searching_param_ = nullptr;
+  ordering_param_ = nullptr;
   if (!reprepare) {
+    ordering_field_ = nullptr;
     DropAutoKeyLinks();
     KeyFields()->SetColumnCount(0);
   }
