@@ -383,6 +383,12 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // Nothing here; the buffered dataset follows the change in its rows.
   virtual void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& /*Item*/) {}
   IB_TransactionDataset* TransactionFace();
+  // The master-link conditions of the WHERE clause: a buffered dataset's locate and
+  // filter cursors take none; its binding cursors bind through "?BIND_<n>".
+  virtual bool TakesMasterLinks() const { return true; }
+  virtual AnsiString MasterLinkParamMarker(int32_t Index) {
+    return "?" + GetMasterLinkParamName(Index);
+  }
 
   // Overrides of the statement's steps.
   void SysExecute() override;

@@ -394,11 +394,11 @@ void TIB_Dataset::SysBuildServerSQL() {
     }
   };
   add_list(where_first_.get(), true);
-  if (first && OwningStatement() == nullptr) {
+  if (first && TakesMasterLinks()) {
     for (int32_t i = master_links_->Count() - 1; i >= 0; --i) {
       const AnsiString name = Trim(master_links_->GetItemName(i));
       if (name.empty()) continue;
-      PrependWhereCondition(w2, name + "=?" + GetMasterLinkParamName(i));
+      PrependWhereCondition(w2, name + "=" + MasterLinkParamMarker(i));
     }
   }
   add_list(where_mid_.get(), false);
