@@ -12,6 +12,7 @@
 #include "../dbclient/connection_calls.h"
 #include "dbclient/IB_Components_dmlcache.h"
 #include "dbengine/IB_Components_dataset.h"
+#include "platform/application.h"
 #include "platform/sysutils.h"
 
 namespace pelvar::test {
@@ -144,6 +145,31 @@ TEST_F(DMLCacheDb, PostedChangesReachTheOtherDatasets) {
   poster->Delete();
   writer->Commit();
   EXPECT_EQ(Names(), "other:1:ID=3 other:2:ID=2 ");
+}
+
+TEST_F(DMLCacheDb, AnAnnouncementWithoutADatasetGoesToTheConnectionAtOnce) {
+  TIB_Transaction* any = NewTransaction(tiCommitted);
+  TIB_Transaction* reader = NewTransaction(tiCommitted);
+  TIB_Transaction* snapshot = NewTransaction(tiConcurrency);
+  TIB_Cursor* first = NewDataset("first", reader, kAll);
+  TIB_Cursor* second = NewDataset("second", reader, kAll);
+  TIB_Cursor* frozen = NewDataset("frozen", snapshot, kAll);
+  for (TIB_Cursor* d : {first, second, frozen}) OpenAt(d, 1);
+  any->AddDMLCacheItem(conn_, nullptr, "ID", Variant(1), ditDelete);
+  EXPECT_EQ(Names(), "first:2:ID=1 second:2:ID=1 ");
+  EXPECT_EQ(any->DMLCache()->Count(), 0) << "nothing is kept";
+  received.clear();
+
+  // A receiver that fails is shown by the application and ends the delivery.
+  first->OnDMLCacheReceivedItem = [](TIB_Dataset*, const TIB_DMLCacheItem&) {
+    throw Exception("refused");
+  };
+  std::vector<std::string> shown;
+  Application()->SetOnException([&](TObject*, const Exception& e) { shown.push_back(e.Message()); });
+  any->AddDMLCacheItem(conn_, nullptr, "ID", Variant(1), ditEdit);
+  Application()->SetOnException({});
+  EXPECT_EQ(shown, std::vector<std::string>{"refused"});
+  EXPECT_EQ(Names(), "");
 }
 
 TEST_F(DMLCacheDb, NothingLeavesAfterARollback) {
