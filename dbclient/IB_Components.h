@@ -8,9 +8,9 @@
 // operations of TIB_Component. What a transaction's ending asks of a dataset is the
 // IB_TransactionDataset interface, which the statement engine's dataset implements.
 //
-// The connection's cooperation with the statement-handle cache and pool and the schema
-// cache goes through the virtual seams marked in it; so does the transaction's DML
-// cache (FlushDMLCache).
+// The connection owns its schema cache (IB_SchemaCache.h) and the transaction its DML
+// cache (IB_Components_dmlcache.h); the time-out handling of transactions is in
+// IB_Components_timeouts.cpp.
 #pragma once
 
 #include <array>
@@ -28,6 +28,7 @@
 #include "platform/classes.h"
 #include "platform/oslayer.h"
 #include "platform/screen.h"
+#include "platform/variant.h"
 
 namespace pelvar {
 
@@ -40,6 +41,9 @@ class TIB_Statement;
 class TIB_Dataset;
 class TIB_DataSource;
 class TIB_DataLink;
+class TIB_SchemaCache;
+class TIB_DMLCacheItem;
+class TIB_TransactionDMLCache;
 
 // A colour as the framework keeps it: $00BBGGRR, or a system colour with the top byte set.
 using TColor = int32_t;
@@ -436,6 +440,13 @@ using TIB_CompareTextEvent =
     std::function<int(TIB_Column* IB_Field, const AnsiString& S1, const AnsiString& S2)>;
 using TIB_GetHighCollateChar = std::function<void(TIB_Column* IB_Field, char& AChar)>;
 
+// The kinds of change the transaction's DML cache announces.
+enum TIB_DMLCacheItemType : uint8_t { ditEdit = 0, ditInsert = 1, ditDelete = 2 };
+using TIB_ReceiveDMLCacheEvent =
+    std::function<void(TObject* AConnection, AnsiString& AKeyFieldNames,
+                       Variant& AKeyFieldValues, TIB_DMLCacheItemType& ADMLCacheItemType,
+                       bool& Accept)>;
+
 // The facts the server gives once per attachment about the database and itself.
 struct TIB_ConnectCharacteristics {
   int32_t dbAllocation = 0;
@@ -494,8 +505,8 @@ extern TIB_LoginDialogHook LoginDialogHook;
 // One attachment to one database: its parameters (Params, mostly exposed again as
 // typed properties), the attachment handle, the components that use it and its links.
 //
-// The statement-handle cache and connection pool and the schema cache plug in through
-// the virtual seams marked below.
+// The statement-handle cache and connection pool plug in through the virtual seams
+// marked below; the schema cache is owned (SchemaCache()).
 class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
  public:
   explicit TIB_Connection(TComponent* Owner);
@@ -721,9 +732,11 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void SysBeforeExecDDL();
   void SysAfterExecDDL();
   void FlushSchemaCache();
-  // Seams of the schema cache: nothing here yet.
-  virtual void InvalidateSchemaCache() {}
-  virtual void DeleteSchemaCacheFiles() {}
+  // Every list of the schema cache is read again at its next use.
+  virtual void InvalidateSchemaCache();
+  virtual void DeleteSchemaCacheFiles();
+  // The connection's schema cache (dbclient/IB_SchemaCache.h).
+  TIB_SchemaCache* SchemaCache() const { return schema_cache_.get(); }
 
   // --- Statement-handle cache (IB_Components_handlecache.cpp)
   // Gives Handle a statement handle of this attachment unless it holds one already
@@ -792,7 +805,8 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void SetParameterOrder(TIB_ParameterOrderFlag V) { parameter_order_ = V; }
   bool OldParameterOrder() const { return old_parameter_order_; }
   const AnsiString& SchemaCacheDir() const { return schema_cache_dir_; }
-  void SetSchemaCacheDir(const AnsiString& V) { schema_cache_dir_ = V; }
+  // Also the schema cache's directory (trimmed, without trailing delimiters).
+  void SetSchemaCacheDir(const AnsiString& V);
 
   // The field-attribute lists read by statements and datasets (each sorted); each
   // setter assigns into the owned list.
@@ -832,6 +846,8 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
       BeforeDropDatabase, AfterDropDatabase, OnConnectedChanged;
   TIB_LoginEvent OnLogin;
   TIB_ConnectionEvent OnLoginFailure, OnGainFocus, OnLoseFocus;
+  // Published for the application; the library itself never fires it.
+  TIB_ReceiveDMLCacheEvent OnReceiveDMLCache;
   TIB_CustomizeDPBEvent OnCustomizeDPB;
   TIB_ProcessSearchBuffer OnProcessSearchBuffer;
   TIB_SoundExParse OnSoundExParse, OnSoundExMaxParse;
@@ -881,6 +897,9 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void StartDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void FinishDPB(int32_t& Pos, TIB_DPBBuffer& Buffer);
   void WriteLoginRegistry();
+  // A parameter of the BDE alias AliasName (trimmed), read once per attach.
+  AnsiString AliasParam(const char* Name);
+  std::unique_ptr<TIB_StringList> alias_params_;
   // Reads the server's facts into the kept record.
   void LoadConnectCharacteristics();
   // True when an information call on the attachment succeeds.
@@ -930,6 +949,7 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   TIB_ParameterOrderFlag parameter_order_ = poAuto;
   bool old_parameter_order_ = false;
   AnsiString schema_cache_dir_;
+  std::unique_ptr<TIB_SchemaCache> schema_cache_;
 
   // A refused detach of an attachment the server has shut; raised by SysDisconnect
   // once the disconnect is complete.
@@ -1118,6 +1138,17 @@ class IB_TransactionDataset {
   virtual void ApplyUpdates() = 0;
   virtual void CommitUpdates() = 0;
   virtual void CancelUpdates() = 0;
+  // The DML cache: what the dataset takes part in (its DMLCacheFlags), its handling of
+  // a change another dataset announced, and whether it is an internal statement that
+  // serves another dataset (which never receives).
+  virtual uint8_t DMLCacheFlags() { return 0; }
+  virtual void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& /*Item*/) {}
+  virtual bool ServesAnotherDataset() { return false; }
+  // What the time-out handling asks: fetch for at most Ticks milliseconds, the rows the
+  // dataset's buffer holds, and whether a fetch with progress callbacks runs.
+  virtual void SysFetchAll(uint32_t /*Ticks*/) { FetchAll(); }
+  virtual int32_t BufferRowCount() { return 0; }
+  virtual bool FetchingWithCallbacks() { return false; }
 };
 
 // The limits of the time-out handling, in time-out units of 1/88400 of a day.
@@ -1219,6 +1250,14 @@ class TIB_Transaction : public TIB_Component {
   // Asks whether pending work is kept (1), the user cancelled (2) or it failed (3).
   uint8_t ConfirmClose();
 
+  // --- DML cache (IB_Components_dmlcache.h)
+  TIB_TransactionDMLCache* DMLCache() const { return dml_cache_.get(); }
+  // A dataset announces its posted change (ADataset nullptr: an announcement on behalf
+  // of the connection, delivered at once to its read-committed transactions).
+  void AddDMLCacheItem(TIB_Connection* AConnection, IB_TransactionDataset* ADataset,
+                       const AnsiString& AKeyFieldNames, const Variant& AKeyFieldValues,
+                       TIB_DMLCacheItemType AItemType);
+
   // --- Connections
   int32_t Get_ConnectionCount() const { return static_cast<int32_t>(connection_links_.size()); }
   TIB_Connection* GetConnection(int32_t Index) const;
@@ -1282,8 +1321,13 @@ class TIB_Transaction : public TIB_Component {
     if (Value != nullptr) timeout_props_->Assign(Value);
   }
 
-  // --- Session timer: wanted while started.
+  // --- Session timer: wanted while started. Each visit checks the transaction's age
+  // against its TimeoutProps (IB_Components_timeouts.cpp).
   bool WantsSessionTimer() override;
+  void DoSessionTimer(bool& IsDone, bool& IsWaiting, bool& Terminate) override;
+  // Fetches the open cursors of an idle read-committed transaction so that it can end.
+  void SysTimeoutAttempt(bool& IsDone);
+  void SysTimeoutPromptUser();
 
   // --- Events
   TIB_TransactionEvent BeforeStart, AfterStart, BeforeCommit, AfterCommit,
@@ -1317,9 +1361,8 @@ class TIB_Transaction : public TIB_Component {
   void API_RollbackRetaining();
   bool CheckConnectionLost();
   void DoCustomizeTPB(TIB_Connection* AConnection, int32_t& BufInd, char* Buffer);
-  // The DML cache of posted changes (its own part): announced after a commit, dropped
-  // after a rollback. Nothing is cached yet.
-  virtual void FlushDMLCache(bool /*Announce*/) {}
+  // The DML cache of posted changes: announced after a commit, dropped after a rollback.
+  virtual void FlushDMLCache(bool Announce);
   void ConnectionLinkEvent(TIB_ConnectionLink* Link, TIB_ConnectionEventType Event);
   void SetConnectionAt(int32_t Position, TIB_Connection* Value);
   bool IsDestroying() const { return ComponentState().Contains(csDestroying); }
@@ -1357,16 +1400,22 @@ class TIB_Transaction : public TIB_Component {
   std::unique_ptr<TIB_StringList> confirm_cancel_prompt_;
   std::unique_ptr<TIB_StringList> confirm_close_prompt_;
   std::unique_ptr<TIB_TimeoutProps> timeout_props_;
+  std::unique_ptr<TIB_TransactionDMLCache> dml_cache_;
 };
 
 // A transaction preset for automatic use: AutoCommit, read committed, announcing its
 // focus.
 class TIB_TransactionDefault : public TIB_Transaction {
  public:
-  explicit TIB_TransactionDefault(TComponent* Owner);
+  explicit TIB_TransactionDefault(TComponent* Owner) : TIB_TransactionDefault(Owner, true) {}
+
+ protected:
+  TIB_TransactionDefault(TComponent* Owner, bool AnnounceFocus);
 };
 
-// A read-only default transaction (the schema cache's).
+// A read-only default transaction (the schema cache's). It never takes the session's
+// focus: a connection's metadata reads must not steal it from the application's
+// transaction.
 class TIB_TransactionInternal : public TIB_TransactionDefault {
  public:
   explicit TIB_TransactionInternal(TComponent* Owner);

@@ -6,6 +6,8 @@
 #include <exception>
 
 #include "dbclient/IB_Components.h"
+#include "dbclient/IB_Schema.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbclient/IB_Utils.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -72,6 +74,7 @@ TIB_Connection::TIB_Connection(TComponent* Owner)
     *list = std::make_unique<TIB_StringProperty>();
     (*list)->SetSorted(true);
   }
+  schema_cache_ = std::make_unique<TIB_SchemaCache>(this);
 }
 
 TIB_Connection::~TIB_Connection() {
@@ -86,6 +89,7 @@ TIB_Connection::~TIB_Connection() {
   } catch (const std::exception&) {
     // Going anyway.
   }
+  schema_cache_.reset();
   while (!transactions_.empty()) {
     const size_t before = transactions_.size();
     try {
@@ -508,8 +512,19 @@ void TIB_Connection::SetDatabaseName(const AnsiString& Value) {
 }
 
 void TIB_Connection::SetAliasName(const AnsiString& Value) {
-  // The alias's parameters are read at attach time once the alias look-up exists.
+  if (Value == alias_name_) return;
   alias_name_ = Value;
+  alias_params_.reset();
+}
+
+AnsiString TIB_Connection::AliasParam(const char* Name) {
+  if (alias_name_.empty()) return {};
+  if (!alias_params_) {
+    auto params = std::make_unique<TIB_StringList>();
+    LoadBDEAliasParams("ALIAS", alias_name_, params.get());
+    alias_params_ = std::move(params);
+  }
+  return Trim(alias_params_->Values(Name));
 }
 
 // --- The database parameter block -------------------------------------------------------------
@@ -547,17 +562,27 @@ void TIB_Connection::ResolveAttachStrings() {
   if (database.empty()) {
     database = GetConnectString();
   }
+  alias_params_.reset();
+  struct DropAlias {
+    std::unique_ptr<TIB_StringList>& params;
+    ~DropAlias() { params.reset(); }
+  } drop_alias{alias_params_};
   if (Trim(database).empty()) {
     const AnsiString server_name = Param("SERVER NAME");
     if (!server_name.empty()) {
       database = server_name;
       SetConnectString(server_name);
       SetParam("SERVER NAME", "");
+    } else {
+      database = AliasParam("SERVER NAME");
     }
   }
   AnsiString user = Trim(Username());
   AnsiString password = GetPassword();
   AnsiString role = SQLRole();
+  if (user.empty()) user = AliasParam("USER NAME");
+  if (password.empty()) password = AliasParam("PASSWORD");
+  if (role.empty()) role = AliasParam("ROLE NAME");
   if (user.empty()) user = GetEnvironmentValue("ISC_USER");
   if (password.empty()) password = GetEnvironmentValue("ISC_PASSWORD");
   if (role.empty()) role = GetEnvironmentValue("ISC_ROLE");
@@ -1094,7 +1119,12 @@ T* EntryAt(const std::vector<T*>& List, int32_t Index) {
 
 }  // namespace
 
-void TIB_Connection::AddTransaction(TIB_Transaction* Tr) { AddOnce(transactions_, Tr); }
+void TIB_Connection::AddTransaction(TIB_Transaction* Tr) {
+  // The schema cache's read transaction is the cache's own: it ends with the cache's
+  // cursors (FreeCursors), not among the application's transactions.
+  if (schema_cache_ != nullptr && schema_cache_->IsOwnTransaction(Tr)) return;
+  AddOnce(transactions_, Tr);
+}
 void TIB_Connection::RemoveTransaction(TIB_Transaction* Tr) {
   RemoveFromComponentList(transactions_, Tr);
 }
@@ -1159,6 +1189,19 @@ void TIB_Connection::SysAfterExecDDL() {
   InvalidateSchemaCache();
   ProcessLinkEvent(cetAfterExecDDL);
   DoAfterExecDDL();
+}
+
+void TIB_Connection::InvalidateSchemaCache() {
+  if (schema_cache_ != nullptr) schema_cache_->Invalidate();
+}
+
+void TIB_Connection::DeleteSchemaCacheFiles() {
+  if (schema_cache_ != nullptr) schema_cache_->DeleteCacheFiles();
+}
+
+void TIB_Connection::SetSchemaCacheDir(const AnsiString& V) {
+  schema_cache_dir_ = V;
+  if (schema_cache_ != nullptr) schema_cache_->SetCacheDir(V);
 }
 
 void TIB_Connection::FlushSchemaCache() {

@@ -93,10 +93,20 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void ApplyUpdates() override {}
   void CommitUpdates() override {}
   void CancelUpdates() override {}
+  uint8_t DMLCacheFlags() override { return d_.dml_cache_flags_; }
+  void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override {
+    d_.DoDMLCacheReceivedItem(Item);
+  }
+  bool ServesAnotherDataset() override { return d_.OwningStatement() != nullptr; }
+  void SysFetchAll(uint32_t Ticks) override { d_.SysFetchAll(Ticks); }
+  int32_t BufferRowCount() override { return d_.GetBufferRowCount(); }
+  bool FetchingWithCallbacks() override { return d_.fetching_; }
 
  private:
   TIB_Dataset& d_;
 };
+
+IB_TransactionDataset* TIB_Dataset::TransactionFace() { return transaction_side_.get(); }
 
 // --- Construction and destruction -----------------------------------------------------------------
 
@@ -107,7 +117,9 @@ TIB_Dataset::TIB_Dataset(TComponent* Owner)
       generator_links_(std::make_unique<TIB_StringList>()),
       confirm_delete_prompt_(std::make_unique<TIB_StringList>()),
       update_side_(std::make_unique<UpdateSide>(*this)),
-      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {}
+      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {
+  InitSQLLists();
+}
 
 TIB_Dataset::~TIB_Dataset() {
   Destroying();
@@ -482,6 +494,7 @@ void TIB_Dataset::DoAfterPrepare() {
 }
 
 void TIB_Dataset::DoAfterUnprepare() {
+  DropAutoKeyLinks();
   TIB_Statement::DoAfterUnprepare();
   cursor_name_.clear();
   update_sql_->FreeStatementHandles();
