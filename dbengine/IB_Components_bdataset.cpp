@@ -204,6 +204,9 @@ void TIB_BDataset::SysPrepareServerSQL() {
   }
   AnsiString condition;
   if (Filtered() && !Trim(filter_).empty()) {
+    // The filter reads its columns' types (text compared by prefix, dates, numbers); the
+    // first prepare has none yet and is followed by a second one that has them.
+    filter_without_columns_ = Fields()->ColumnCount() == 0;
     TIB_StringList lines;
     FilterToSQL(*this, &lines);
     for (int32_t i = 0; i < lines.Count(); ++i) {
@@ -236,6 +239,15 @@ void TIB_BDataset::SysPrepareServerSQL() {
   }
   SQL()->SetText(written);
   SetIgnoreSQLChanges(ignoring);
+}
+
+void TIB_BDataset::DoAfterPrepare() {
+  TIB_Dataset::DoAfterPrepare();
+  if (filter_without_columns_ && Prepared() && Fields()->ColumnCount() > 0) {
+    filter_without_columns_ = false;
+    InvalidateSQL();
+    SysPrepare();
+  }
 }
 
 void TIB_BDataset::SysDescribeRow(TIB_Row* Row) {
@@ -391,7 +403,7 @@ void TIB_BDataset::SysExecSelect() {
     key_cursor_->SetIB_Connection(IB_Connection());
     key_cursor_->SetIB_Transaction(IB_Transaction());
     AnsiString text = SQL()->Text();
-    SetSelectClause(text, key_select_.substr(7));
+    SetSelectClause(text, key_select_);
     key_cursor_->SQL()->SetText(text);
     key_cursor_->SetAutoFetchFirst(false);
     key_cursor_->SetCallbackInc(-1);
@@ -792,7 +804,8 @@ int32_t TIB_BDataset::SysMoveBy(int32_t Distance) {
   }
   const int32_t before = GetRowNum();
   if (Distance == 0) {
-    ReadCurrentRow();
+    // Shows the current row again; a row whose key is gone on the server leaves.
+    if (!ReadCurrentRow() && HasKeyLinks()) RemoveRow(true, true);
     return 0;
   }
   SetRowNum(static_cast<int32_t>(std::clamp<int64_t>(int64_t{before} + Distance, INT32_MIN + 2, INT32_MAX)));

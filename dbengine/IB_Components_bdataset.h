@@ -286,6 +286,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysExecSelect() override;
   void SysDeallocate() override;
   void DoPreparedChanged() override;
+  void DoAfterPrepare() override;
   void DoBeforeOpen() override;
   void DoAfterOpen() override;
   void DoAfterClose() override;
@@ -377,6 +378,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   bool in_post_cancel_ = false;
   bool in_revert_ = false;
   bool after_post_remove_ = false;
+  bool filter_without_columns_ = false;
   bool found_ = false;
   bool lookup_duplicate_check_ = false;
   int32_t locate_nesting_ = 0;

@@ -360,7 +360,7 @@ bool TIB_LocateCursor::OpenAndFetch() {
       condition += l;
     }
     AnsiString text = served_->SQL()->Text();
-    SetSelectClause(text, served_->KeySQLSelect().substr(7));
+    SetSelectClause(text, served_->KeySQLSelect());
     AnsiString where = GetWhereClause(text);
     AddWhereCondition(where, condition);
     SetWhereClause(text, where);
