@@ -212,9 +212,9 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // --- Cached updates
   bool GetCachedUpdates() const { return CachedUpdates; }
   void SetCachedUpdates(bool Value);
-  virtual void ApplyUpdates();
-  virtual void CancelUpdates();
-  virtual void CommitUpdates();
+  void ApplyUpdates() override;
+  void CancelUpdates() override;
+  void CommitUpdates() override;
   void RevertRecord();
   void ProcessUpdates(int32_t Mode);
   bool GetUpdatesPending() const;

@@ -70,7 +70,7 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   TIB_Connection* DatasetConnection() override { return d_.IB_Connection(); }
   bool IsEditing() override { return d_.GetIsEditing(); }
   bool IsInserting() override { return d_.state_ == dstInsert; }
-  bool CachedUpdates() override { return false; }
+  bool CachedUpdates() override { return d_.CachedUpdates; }
   bool IsBuffered() override { return d_.IsBufferedDataset(); }
   TIB_CommitAction CommitAction() override { return d_.commit_action_; }
   TIB_RefreshAction RefreshAction() override { return d_.refresh_action_; }
@@ -90,9 +90,9 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void Refresh() override { d_.Refresh(); }
   void RefreshAll() override { d_.RefreshAll(); }
   void FetchAll() override { d_.FetchAll(); }
-  void ApplyUpdates() override {}
-  void CommitUpdates() override {}
-  void CancelUpdates() override {}
+  void ApplyUpdates() override { d_.ApplyUpdates(); }
+  void CommitUpdates() override { d_.CommitUpdates(); }
+  void CancelUpdates() override { d_.CancelUpdates(); }
 
  private:
   TIB_Dataset& d_;

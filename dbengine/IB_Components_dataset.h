@@ -238,6 +238,11 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SetAutoPostDelete(bool Value);
   // Set by the buffered dataset: no row locks and no work flags.
   bool CachedUpdates = false;
+  // Cached updates live in the buffered dataset; a transaction's apply, commit and
+  // cancel of them reach it here.
+  virtual void ApplyUpdates() {}
+  virtual void CancelUpdates() {}
+  virtual void CommitUpdates() {}
   // NAME=value defaults and column=generator pairs for new rows.
   TIB_StringList* DefaultValues() const { return default_values_.get(); }
   void SetDefaultValues(TStrings* Value);

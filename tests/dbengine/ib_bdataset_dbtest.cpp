@@ -13,6 +13,7 @@
 #include "../dbclient/connection_calls.h"
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_bdataset.h"
+#include "dbengine/IB_Components_updatesql.h"
 #include "platform/application.h"
 #include "platform/sysutils.h"
 
@@ -479,6 +480,32 @@ TEST_F(BDatasetDb, ServerFilterAndFindThroughTheFilterCursor) {
   EXPECT_EQ(Id(d), 7);
   EXPECT_TRUE(d->FindRecord(false, false));
   EXPECT_EQ(Id(d), 3);
+}
+
+TEST_F(BDatasetDb, AnImmediateInsertNamesAColumnTheUserSetToNull) {
+  auto* d = NewDataset();
+  d->SetRequestLive(true);
+  d->SetPreparedInserts(false);
+  TIB_StringList defaults;
+  defaults.SetText("T.NOTE=given\r\nT.AMOUNT=1");
+  d->SetDefaultValues(&defaults);
+  d->Open();
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(9001);
+  d->FieldByName("NOTE")->SetIsNull(true);
+  d->Post();
+  // NOTE was set to null by the user: the server default 'dflt' must not replace it.
+  EXPECT_EQ(Read("select coalesce(NOTE, '<null>') from T where ID = 9001"), "<null>");
+  EXPECT_EQ(Read("select AMOUNT from T where ID = 9001"), "1");
+  EXPECT_NE(std::string(d->UpdateSQL()->LastImmediateSQL()).find("NOTE"), std::string::npos);
+
+  // A column nobody touched is left out and takes the server default.
+  TIB_StringList none;
+  d->SetDefaultValues(&none);
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(9002);
+  d->Post();
+  EXPECT_EQ(Read("select NOTE from T where ID = 9002"), "dflt");
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
