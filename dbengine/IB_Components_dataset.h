@@ -181,6 +181,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool RefreshOnParamChange() const { return refresh_on_param_change_; }
   void SetRefreshOnParamChange(bool Value) { refresh_on_param_change_ = Value; }
   bool PreventSearching = false;
+  // Key links are defined from the key relation's primary key (or RDB$DB_KEY) while the
+  // SQL is prepared and none are set.
+  bool KeyLinksAutoDefine() const { return key_links_auto_define_; }
+  void SetKeyLinksAutoDefine(bool Value) { key_links_auto_define_ = Value; }
 
   // --- Events
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,
@@ -416,6 +420,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SysFetchEof();
   bool CallbacksEnabled();
   void IncFetchAbortCount();
+  bool key_links_auto_define_ = false;
   TIB_CommitAction commit_action_ = caClose;
   TIB_RefreshAction refresh_action_ = raOpen;
   bool auto_fetch_all_ = false;
