@@ -102,7 +102,11 @@ using namespace bdataset_detail;
 
 TIB_BDataset::TIB_BDataset(TComponent* Owner) : TIB_Dataset(Owner) {
   node_list_ = std::make_unique<TIB_NodeList>();
-  key_links_ = std::make_unique<TIB_StringList>();
+  key_links_ = std::make_unique<TIB_StringProperty>();
+  // Other key columns make other keys: a change unprepares.
+  key_links_->OnChange = [this](TObject*) {
+    if (Prepared() && !Preparing()) Unprepare();
+  };
   row_cursor_ = std::make_unique<TIB_BindingCursor>(nullptr, this);
   buffer_cursor_ = std::make_unique<TIB_BindingCursor>(nullptr, this);
   buffer_cursor_->SetReadOnly(true);
@@ -165,10 +169,10 @@ void TIB_BDataset::SetUnidirectional(bool Value) {
   node_list_->SetUnidirectional(Value);
 }
 
-void TIB_BDataset::SetKeyLinks(TStrings* Value) {
+void TIB_BDataset::SetKeyLinks(const TStrings* Value) {
   Unprepare();
   key_links_->BeginUpdate();
-  key_links_->Assign(Value);
+  key_links_->Assign(const_cast<TStrings*>(Value));
   for (int32_t i = key_links_->Count() - 1; i >= 0; --i) {
     if (Trim(key_links_->Strings(i)).empty()) key_links_->Delete(i);
   }

@@ -154,8 +154,8 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // --- Keys
   // Qualified key column names (RELATION.FIELD), one per line; empty: rows are keyed by
   // a running number.
-  TIB_StringList* KeyLinks() const { return key_links_.get(); }
-  void SetKeyLinks(TStrings* Value);
+  TIB_StringProperty* KeyLinks() const { return key_links_.get(); }
+  void SetKeyLinks(const TStrings* Value);
   bool HasKeyLinks() const { return key_links_->Count() > 0; }
   // The key row: the main row in keys-only mode, else the key-field row.
   TIB_Row* GetKeyFields() const;
@@ -354,7 +354,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   std::unique_ptr<TIB_BindingCursor> buffer_cursor_;
   std::unique_ptr<TIB_LocateCursor> locate_cursor_;
   std::unique_ptr<TIB_FilterCursor> filter_cursor_;
-  std::unique_ptr<TIB_StringList> key_links_;
+  std::unique_ptr<TIB_StringProperty> key_links_;
   // Keys-only mode: the statement that reads the keys of the result.
   std::unique_ptr<TIB_Cursor> key_cursor_;
   // For every key-row column the field-row column it is copied from.

@@ -508,6 +508,44 @@ TEST_F(BDatasetDb, AnImmediateInsertNamesAColumnTheUserSetToNull) {
   EXPECT_EQ(Read("select NOTE from T where ID = 9002"), "dflt");
 }
 
+TEST_F(BDatasetDb, RefreshKeepsTheRowNumberAndAParameterChangeRefreshes) {
+  auto* d = NewDataset("select ID, NAME, GRP from T where GRP = :G order by ID");
+  d->Prepare();
+  d->ParamByName("G")->SetAsInteger(3);
+  d->Open();
+  d->SetRowNum(40);
+  EXPECT_EQ(Id(d), 393);
+  d->Refresh();
+  EXPECT_EQ(d->RowNum(), 40);
+  EXPECT_EQ(Id(d), 393);
+  d->ParamByName("G")->SetAsInteger(4);
+  EXPECT_TRUE(d->Active());
+  EXPECT_EQ(d->FieldByName("GRP")->GetAsInteger(), 4);
+  d->Last();
+  EXPECT_EQ(d->RowNum(), 100);
+}
+
+TEST_F(BDatasetDb, LocateCursorConditionForThreeFieldsNearest) {
+  auto* d = NewDataset();
+  d->Prepare();
+  TIB_LocateCursor lc(nullptr, d);
+  lc.SetLocateLinks("GRP;NAME;ID");
+  lc.SetValues(VarArrayOf({Variant(3), Variant("Row 13"), Variant(13)}));
+  lc.SetNearest(true);
+  std::vector<AnsiString> lines;
+  AnsiString order_by;
+  lc.BuildCondition(lines, order_by);
+  std::string text;
+  for (const AnsiString& l : lines) text += std::string(l) + " ";
+  EXPECT_EQ(text,
+            "( ( ( T.GRP > :LOC_2 ) OR ( ( T.GRP = :LOC_2 ) AND ( ( T.NAME > :LOC_1 ) OR ( ( T.NAME = :LOC_1 ) "
+            "AND ( ( T.ID >= :LOC_0 ) ) ) ) ) ) ) ");
+  EXPECT_EQ(std::string(order_by), "ORDER BY T.GRP ASC\r\n       , T.NAME ASC\r\n       , T.ID ASC");
+  lc.SetValues(VarArrayOf({Variant::MakeNull(), Variant("x"), Variant(1)}));
+  EXPECT_EQ(ErrorOf([&] { lc.BuildCondition(lines, order_by); }),
+            AnsiToUtf8(IB_Message(TIB_Msg::LocateNearestNull)));
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
