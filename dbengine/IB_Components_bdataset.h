@@ -342,7 +342,6 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void RunUpdateWithRetry(int32_t Kind, int32_t& Action);
   bool RowPassesFilter(TIB_Node* Node);
   bool FetchKeysOnlyRow();
-  void CheckEditResult();
   bool CompareBufferRow(const std::vector<TIB_Column*>& Columns, const Variant& Values,
                         uint8_t Options);
   void SaveFieldsForFetch(std::vector<char>& Saved, std::vector<char>& SavedOld, uint8_t& State);

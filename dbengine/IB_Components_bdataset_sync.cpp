@@ -292,8 +292,6 @@ void TIB_BDataset::SysExecPostWithRetry() {
   UpdatePendingState();
 }
 
-void TIB_BDataset::CheckEditResult() {}
-
 void TIB_BDataset::SysPostEdit() {
   TIB_Dataset::SysPostEdit();
   if (CachedUpdates && !applying_) return;
@@ -442,9 +440,9 @@ void TIB_BDataset::CommitUpdates() {
 void TIB_BDataset::ProcessUpdates(int32_t Mode) {
   TIB_BusyBracket busy(*this, false);
   const TIB_DatasetState state = GetState();
-  TIB_Node* shown = Fields()->RowNode();
+  // The state the pass found comes back, the current row is shown again.
   auto finish = [&]() {
-    SetState(state == dstInactive || state == dstPrepared || Active() ? (Active() ? dstBrowse : state) : state);
+    SetState(state);
     Fields()->SetRowNode(nullptr);
     current_node_shown_ = nullptr;
     if (Active()) {
@@ -455,7 +453,6 @@ void TIB_BDataset::ProcessUpdates(int32_t Mode) {
     }
     UpdatePendingState();
   };
-  (void)shown;
   try {
     node_list_->ProcessUpdates(Mode);
   } catch (...) {
