@@ -13,6 +13,7 @@
 #include "../dbclient/connection_calls.h"
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_bdataset.h"
+#include "dbengine/IB_Components_datasource.h"
 #include "dbengine/IB_Components_updatesql.h"
 #include "platform/application.h"
 #include "platform/sysutils.h"
@@ -544,6 +545,28 @@ TEST_F(BDatasetDb, LocateCursorConditionForThreeFieldsNearest) {
   lc.SetValues(VarArrayOf({Variant::MakeNull(), Variant("x"), Variant(1)}));
   EXPECT_EQ(ErrorOf([&] { lc.BuildCondition(lines, order_by); }),
             AnsiToUtf8(IB_Message(TIB_Msg::LocateNearestNull)));
+}
+
+TEST_F(BDatasetDb, DataLinksSeeEveryRowTheDatasetMovesTo) {
+  auto* d = NewDataset();
+  TIB_DataSource source(nullptr);
+  source.SetDataset(d);
+  TIB_DataLink link(nullptr);
+  link.SetDataSource(&source);
+  std::vector<int32_t> seen;
+  link.OnDataChange = [&](TIB_DataLink*, TIB_DataSource*, TIB_Column* field) {
+    if (field == nullptr && d->Fields()->RowState() != rsEmpty) seen.push_back(Id(d));
+  };
+  d->Open();
+  d->Next();
+  d->SetRowNum(50);
+  d->Prior();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 49);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), 2), seen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), 50), seen.end());
+  link.SetDataSource(nullptr);
+  source.SetDataset(nullptr);
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
