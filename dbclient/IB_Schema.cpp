@@ -604,9 +604,13 @@ bool IsPlainIdentifier(const AnsiString& Name) {
 }  // namespace
 
 bool GetGeneratorValue(TIB_Connection* Conn, TIB_Transaction* Tr, const AnsiString& Generator,
-                       int32_t Increment, int64_t& Value) {
+                       int32_t Increment, int64_t& Value, AnsiString* Error) {
   Value = -1;
-  if (Conn == nullptr) return false;
+  if (Error != nullptr) Error->clear();
+  if (Conn == nullptr) {
+    if (Error != nullptr) *Error = "no connection";
+    return false;
+  }
   TIB_Transaction* used = nullptr;
   bool ok = false;
   try {
@@ -655,6 +659,10 @@ bool GetGeneratorValue(TIB_Connection* Conn, TIB_Transaction* Tr, const AnsiStri
       throw;
     }
     st.SetIB_Transaction(nullptr);
+  } catch (const std::exception& e) {
+    Value = -1;
+    ok = false;
+    if (Error != nullptr) *Error = e.what();
   } catch (...) {
     Value = -1;
     ok = false;

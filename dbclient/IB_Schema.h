@@ -69,8 +69,9 @@ AnsiString SchemaDefaultValue(const AnsiString& Source, int32_t FieldType);
 // Steps Generator by Increment and hands back the new value. False (and -1) when the
 // generator could not be read: callers must not use Value then. The generator's name is
 // written into the SQL as an identifier for the connection's dialect.
+// Error, when given, receives the reason of a failure.
 bool GetGeneratorValue(TIB_Connection* Conn, TIB_Transaction* Tr, const AnsiString& Generator,
-                       int32_t Increment, int64_t& Value);
+                       int32_t Increment, int64_t& Value, AnsiString* Error = nullptr);
 
 // --- BDE alias look-up
 // The configuration file named in the registry; empty when the key is missing.

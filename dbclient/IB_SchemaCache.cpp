@@ -128,9 +128,14 @@ void TIB_SchemaCache::RunLoader(int32_t Index, TIB_StringList* List) {
 TIB_StringList* TIB_SchemaCache::GetSchemaList(int32_t Index) {
   if (Index < 0 || Index >= sclCount) return nullptr;
   TIB_StringList* list = EnsureList(Index);
-  if (!loaded_[static_cast<size_t>(Index)]) {
+  if (!loaded_[static_cast<size_t>(Index)] && !loading_[static_cast<size_t>(Index)]) {
     if (Index == sclRelationsByID) loaded_[static_cast<size_t>(Index)] = true;
     list->BeginUpdate();
+    loading_[static_cast<size_t>(Index)] = true;
+    struct Done {
+      bool& flag;
+      ~Done() { flag = false; }
+    } done{loading_[static_cast<size_t>(Index)]};
     try {
       list->Clear();
       if (connection_->GetConnected()) {

@@ -134,7 +134,9 @@ class TIB_SchemaCache : public TPersistent {
   std::array<std::unique_ptr<TIB_StringList>, sclCount> lists_;
   std::unique_ptr<TIB_SchemaCursor> domain_cursor_, keys_cursor_, fields_cursor_,
       param_default_cursor_;
-  bool in_list_ = false;
+  // Lists being filled: a query of their loader that asks for them again gets the
+  // list as it stands instead of loading it once more.
+  std::array<bool, sclCount> loading_{};
 };
 
 }  // namespace pelvar

@@ -107,7 +107,9 @@ TIB_Dataset::TIB_Dataset(TComponent* Owner)
       generator_links_(std::make_unique<TIB_StringList>()),
       confirm_delete_prompt_(std::make_unique<TIB_StringList>()),
       update_side_(std::make_unique<UpdateSide>(*this)),
-      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {}
+      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {
+  InitSQLLists();
+}
 
 TIB_Dataset::~TIB_Dataset() {
   Destroying();
@@ -472,6 +474,7 @@ void TIB_Dataset::DoAfterPrepare() {
 }
 
 void TIB_Dataset::DoAfterUnprepare() {
+  DropAutoKeyLinks();
   TIB_Statement::DoAfterUnprepare();
   cursor_name_.clear();
   update_sql_->FreeStatementHandles();

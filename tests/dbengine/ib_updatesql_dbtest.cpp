@@ -164,6 +164,9 @@ TEST_F(UpdateSqlDb, CursorFormsChangeTheRowUnderAnOpenCursor) {
   cursor->SetIB_Connection(conn_);
   cursor->SetIB_Transaction(tr_);
   cursor->SQL()->SetText("select P.ID, P.NAME, P.PRICE from PRACTICE P order by P.ID for update");
+  // Its FOR UPDATE makes the cursor live; it only stands in for the dataset here, so it
+  // must not start edits of its own when the test assigns its columns.
+  cursor->SetPreventEditing(true);
   cursor->Open();
   ASSERT_FALSE(cursor->Eof());
   ds_.fields = cursor;
