@@ -42,6 +42,7 @@ class BDatasetDb : public ::testing::Test {
         "  AMOUNT numeric(9,2), NOTE varchar(10) default 'dflt');\n"
         "create table T2 (ID integer not null primary key, NAME varchar(20));\n"
         "create table EMPTY_T (ID integer not null primary key);\n"
+        "create table NOPK (A integer, B varchar(10));\n"
         "commit;\n"
         "set term ^;\n"
         "execute block as declare i integer = 1; begin\n"
@@ -53,6 +54,9 @@ class BDatasetDb : public ::testing::Test {
         "  while (i <= 10) do begin insert into T2 values (:i, 'R' || :i); i = i + 1; end\n"
         "end^\n"
         "set term ;^\n"
+        "insert into NOPK values (1, 'one');\n"
+        "insert into NOPK values (2, 'two');\n"
+        "insert into NOPK values (2, 'two again');\n"
         "update T set NAME = 'XŽ' where ID = 1;\n"
         "update T set NAME = 'Žluťák' where ID = 2;\n"
         "update T set NAME = 'Smith' where ID = 3;\n"
@@ -226,6 +230,7 @@ TEST_F(BDatasetDb, BookmarkSurvivesReopenAndSyntheticKeysNumberRows) {
 
   // Without key links every row is keyed by its running number.
   auto* s = NewDataset("select ID, NAME from T2 order by ID desc", nullptr);
+  s->SetKeyLinksAutoDefine(false);
   s->Open();
   s->SetRowNum(3);
   int32_t three = 3;
@@ -567,6 +572,29 @@ TEST_F(BDatasetDb, DataLinksSeeEveryRowTheDatasetMovesTo) {
   EXPECT_NE(std::find(seen.begin(), seen.end(), 50), seen.end());
   link.SetDataSource(nullptr);
   source.SetDataset(nullptr);
+}
+
+TEST_F(BDatasetDb, KeyLinksComeFromThePrimaryKeyOrTheDbKey) {
+  auto* d = NewDataset("select ID, NAME from T order by ID", nullptr);
+  d->Open();
+  EXPECT_EQ(std::string(d->KeyLinks()->Text()), "T.ID\r\n");
+  EXPECT_TRUE(d->KeysReadable());
+
+  // Without a primary key the rows are keyed by their db-key, which the select list gets.
+  auto* n = NewDataset("select A, B from NOPK order by A, B", nullptr);
+  n->SetRequestLive(true);
+  n->Open();
+  EXPECT_TRUE(n->KeyLinksByDBKey());
+  EXPECT_TRUE(n->KeysReadable());
+  n->SetRowNum(3);
+  EXPECT_EQ(AnsiToUtf8(n->FieldByName("B")->GetAsString()), "two again");
+  n->RefreshCurrentRow();
+  EXPECT_EQ(AnsiToUtf8(n->FieldByName("B")->GetAsString()), "two again");
+  n->Edit();
+  n->FieldByName("B")->SetAsString("changed");
+  n->Post();
+  EXPECT_EQ(Read("select count(*) from NOPK where B = 'changed'"), "1");
+  EXPECT_EQ(Read("select count(*) from NOPK where B = 'two'"), "1");
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
