@@ -372,7 +372,7 @@ void TIB_BDataset::SysExecSelect() {
     key_cursor_ = std::make_unique<TIB_Cursor>(nullptr);
     key_cursor_->SetIB_Connection(IB_Connection());
     key_cursor_->SetIB_Transaction(IB_Transaction());
-    AnsiString text = SQL()->Text();
+    AnsiString text = GetServerSQLText();
     SetSelectClause(text, key_select_);
     key_cursor_->SQL()->SetText(text);
     key_cursor_->SetAutoFetchFirst(false);

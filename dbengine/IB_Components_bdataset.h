@@ -243,6 +243,9 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void RefilterRows();
   bool DoFilterRecord(TIB_Row* ARow);
   virtual void SysFilterRow(TIB_Node* Node, bool& Accept);
+  // Mode 0: the cached changes of the master row being deleted are reverted (cached
+  // inserts leave the buffer).
+  void UpdateCachedDetailRows(int32_t Mode, TIB_Column* MasterColumn) override;
 
   // --- Locating and finding
   // KeyValues: one value, or a Variant array with one element per field.
@@ -313,6 +316,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysExecuteInsert() override;
   void SysExecuteDelete() override;
   void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
+  void SysKeyDataChange() override;
 
   // The key row takes the current row's key values and goes into the node's key.
   void SysUpdateBufferRow(bool SaveOldKey);

@@ -340,6 +340,7 @@ void TIB_Dataset::SysInsert() {
 }
 
 void TIB_Dataset::DoNewRecord() {
+  AssignMasterLinkValues();
   ApplyDefaultValues();
   ApplyGeneratorLinks();
   FireDatasetEvent(OnNewRecord, false);
