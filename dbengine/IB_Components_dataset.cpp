@@ -481,6 +481,9 @@ void TIB_Dataset::DoActiveChange() {
 }
 
 void TIB_Dataset::DoPreparedChanged() {
+  // The link column lists point into rows the preparation rebuilt.
+  UnbindMasterLinks();
+  UnbindKeyLinks();
   SetState(Prepared() ? dstPrepared : dstInactive);
   TIB_Statement::DoPreparedChanged();
 }

@@ -61,6 +61,10 @@ using TIB_GetCanModifyEvent =
     std::function<void(TIB_Dataset* Sender, TIB_DatasetCanModify Kind, bool& CanModify)>;
 using TIB_ConfirmDeleteEvent = std::function<void(TIB_Dataset* Sender, bool& Confirmed)>;
 
+// How a detail searches together with its master.
+enum TIB_MasterSearchFlag : uint8_t { msfOpenMasterOnOpen, msfSearchMasterOnSearch, msfSearchAppliesToMasterOnly };
+using TIB_MasterSearchFlags = TEnumSet<TIB_MasterSearchFlag>;
+
 class TIB_UpdateSQL;
 class TIB_DataSource;
 class TIB_KeyDataLink;
@@ -292,6 +296,18 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // A detail row's link columns against the master's current values.
   bool DetailRowMatchesMaster(TIB_Row* Row);
 
+  // --- Search mode: the dataset collects criteria instead of values; executing the
+  // search opens it with them. A detail with MasterSearch adds an EXISTS condition of
+  // its criteria to its master's SQL.
+  bool MasterSearch() const { return master_search_; }
+  void SetMasterSearch(bool Value) { master_search_ = Value; }
+  TIB_MasterSearchFlags MasterSearchFlags() const { return master_search_flags_; }
+  void SetMasterSearchFlags(TIB_MasterSearchFlags Value) { master_search_flags_ = Value; }
+  void BeginSearch();
+  void ExecuteSearch(bool OpenIt);
+  bool GetSearchActive() const;
+  TIB_DatasetEvent BeforeSearch, AfterSearch;
+
   // Overrides of the statement's SQL build and row layout.
   void GetEffectiveKeyRelation(AnsiString& Relation) override;
   using TIB_Statement::GetEffectiveKeyRelation;
@@ -456,6 +472,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   virtual void DoNewRecord();
   // The key source moved: a buffered look-up finds the matching row (nothing here).
   virtual void SysKeyDataChange() {}
+  virtual void SysBeginSearch();
+  void SysEndSearch();
   void ApplyDefaultValues();
   void ApplyGeneratorLinks();
   virtual void SysCheckRequired();
@@ -615,6 +633,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   int32_t key_source_disabled_ = 0;
   int32_t master_update_nesting_ = 0;
   int32_t master_update_passes_ = 0;
+  bool master_search_ = false;
+  TIB_MasterSearchFlags master_search_flags_{msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly};
+  int32_t searching_nesting_ = 0;
 };
 
 // A forward-only cursor over one SELECT.

@@ -276,3 +276,83 @@ void TIB_Dataset::SyncKeySource() {
 }
 
 }  // namespace pelvar
+
+namespace pelvar {
+
+// --- Search mode ------------------------------------------------------------------------------
+
+void TIB_Dataset::BeginSearch() {
+  if (PreventSearching) throw EIB_DatasetError(this, IB_Message(TIB_Msg::SearchNotAllowed));
+  TIB_BusyBracket busy(*this, false);
+  AbortFetching();
+  SysBeginSearch();
+}
+
+void TIB_Dataset::SysBeginSearch() {
+  if (GetState() == dstSearch) return;
+  CheckTransaction(false);
+  DisableLinkEvents();
+  try {
+    SysClose();
+    if (GetState() != dstSearch) {
+      SysPrepare();
+      FireDatasetEvent(BeforeSearch, false);
+      SetState(dstSearch);
+      TIB_Dataset* master = GetMasterDataset();
+      if (master_search_ && master != nullptr && master->GetState() != dstSearch &&
+          master_search_flags_.Contains(msfSearchMasterOnSearch)) {
+        master->SysBeginSearch();
+      }
+      FireDatasetEvent(AfterSearch, false);
+    }
+  } catch (...) {
+    EnableLinkEvents();
+    throw;
+  }
+  EnableLinkEvents();
+}
+
+void TIB_Dataset::ExecuteSearch(bool OpenIt) {
+  if (searching_nesting_ > 0 || posting_nesting_ > 0) return;
+  Counter nesting(searching_nesting_);
+  ProcessLinkEvent(dsetUpdateData, 0);
+  TIB_Transaction* tr = IB_Transaction();
+  if (tr != nullptr && tr->GetStarted()) SysPrepare();
+  if (!OpenIt) return;
+  if (Opening()) {
+    SetState(dstPrepared);
+    return;
+  }
+  DisableLinkEvents();
+  try {
+    SetState(dstPrepared);
+    Open();
+    if (GetMasterDataset() == nullptr && !GetUnidirectional()) {
+      FetchAll();
+      if (GetBufferRowCount() == 0) {
+        SysBeginSearch();
+        throw EIB_DatasetError(this, IB_Message(TIB_Msg::NoRecordFound));
+      }
+    }
+  } catch (...) {
+    EnableLinkEvents();
+    throw;
+  }
+  EnableLinkEvents();
+}
+
+void TIB_Dataset::SysEndSearch() {
+  if (GetState() != dstSearch) return;
+  TIB_Transaction* tr = IB_Transaction();
+  if (tr != nullptr && tr->GetStarted()) SysPrepare();
+  SetState(Prepared() ? dstPrepared : dstInactive);
+}
+
+bool TIB_Dataset::GetSearchActive() const {
+  if (GetState() != dstSearch || posting_nesting_ > 0) return false;
+  TIB_Dataset* master = GetMasterDataset();
+  if (master_search_ && master != nullptr) return master->GetSearchActive();
+  return true;
+}
+
+}  // namespace pelvar

@@ -2,6 +2,7 @@
 #include "dbengine/IB_Components_keymasterlinks.h"
 
 #include "dbengine/IB_Components_dataset.h"
+#include "dbengine/IB_Parse.h"
 #include "platform/checked.h"
 #include "platform/sysutils.h"
 
@@ -128,6 +129,30 @@ void TIB_MasterDataLink::SysBeforePost() {
   // The master row goes: the detail's cached changes made for it go too, before anything
   // could send them under another master.
   if (master->Posting() && master->GetState() == dstDelete) owner_->UpdateCachedDetailRows(0, nullptr);
+}
+
+void TIB_MasterDataLink::SysPrepareSQL() {
+  if (Quiet()) return;
+  TIB_Dataset* master = GetDataset();
+  if (master == nullptr || !owner_->MasterSearch() || !owner_->Prepared()) return;
+  if (!owner_->Active() && !owner_->ServerSQLCurrent()) owner_->Prepare();
+  const AnsiString criteria = Trim(owner_->LinkCriteriaText());
+  if (criteria.empty()) return;
+  AnsiString where;
+  auto add_line = [&](const AnsiString& line) {
+    if (Trim(line).empty()) return;
+    where += where.empty() ? "WHERE " : "\r\n  AND ";
+    where += Trim(line);
+  };
+  for (int32_t i = 0; i < owner_->MasterLinks()->Count(); ++i) add_line(owner_->MasterLinks()->Strings(i));
+  for (int32_t i = 0; i < owner_->JoinLinks()->Count(); ++i) add_line(owner_->JoinLinks()->Strings(i));
+  if (where.empty()) return;
+  AddWhereCondition(where, criteria);
+  const AnsiString from = Trim(owner_->SQL()->GetSection(ssFrom));
+  master->WhereCriteriaLast()->Add("EXISTS ( \r\n\r\nSELECT * " + from + "\r\n" + Trim(where) + ")\r\n\r\n");
+  // The parameters the detail's criteria use get their values in the master's statement.
+  TIB_StringProperty* pending = owner_->PendingParamValues();
+  for (int32_t i = 0; i < pending->Count(); ++i) master->PendingParamValues()->Add(pending->Strings(i));
 }
 
 }  // namespace pelvar

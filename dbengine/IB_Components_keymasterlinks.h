@@ -40,6 +40,10 @@ class TIB_MasterDataLink : public TIB_DataLink {
   // own change first; a master row being deleted takes the detail's cached changes
   // for it along.
   void SysBeforePost() override;
+  // While the master builds its SQL: a detail that searches with its master and holds
+  // criteria adds "EXISTS ( SELECT * FROM <detail tables> WHERE <links> AND <criteria> )"
+  // to the master's WhereCriteriaLast.
+  void SysPrepareSQL() override;
 
  private:
   bool Quiet() const;

@@ -618,7 +618,7 @@ class MasterDetail : public BDatasetDb {
     detail_ = NewDataset("select ID, M_ID, TXT from T_D order by ID", nullptr);
     detail_->SetRequestLive(true);
     TIB_StringList links;
-    links.SetText("T_D.M_ID=ID");
+    links.SetText("T_D.M_ID=T_M.ID");
     detail_->SetMasterLinks(&links);
     detail_->SetMasterSource(source_);
   }
@@ -699,6 +699,48 @@ TEST_F(MasterDetail, DeletingTheMasterRevertsTheDetailsCachedChangesForIt) {
   detail_->ApplyUpdates();
   EXPECT_EQ(Read("select TXT from T_D where ID = 11"), "kept");
   EXPECT_EQ(Read("select count(*) from T_D where ID = 24"), "0");
+}
+
+TEST_F(MasterDetail, ASearchingDetailAddsAnExistsConditionToItsMaster) {
+  detail_->SetMasterSearch(true);
+  detail_->OnPrepareSQL = [](TIB_Statement* s) {
+    static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T_D.TXT = 'd'");
+  };
+  detail_->Prepare();
+  master_->Open();
+  const std::string sql = master_->ServerSQL();
+  EXPECT_NE(sql.find("EXISTS ( \r\n\r\nSELECT * from T_D\r\nWHERE T_D.M_ID=T_M.ID\r\n  AND T_D.TXT = 'd')"), std::string::npos) << sql;
+  master_->Last();
+  EXPECT_EQ(master_->RowNum(), 1);
+  EXPECT_EQ(Id(master_), 2);
+
+  // A detail without master links adds nothing.
+  TIB_StringList none;
+  detail_->SetMasterLinks(&none);
+  detail_->Prepare();
+  master_->Close();
+  master_->InvalidateSQL();
+  master_->Open();
+  EXPECT_EQ(std::string(master_->ServerSQL()).find("EXISTS"), std::string::npos);
+}
+
+TEST_F(BDatasetDb, ASearchThatFindsNothingStaysInSearchMode) {
+  auto* d = NewDataset("select ID, NAME from T2 order by ID", "T2.ID");
+  d->BeginSearch();
+  EXPECT_EQ(d->State(), dstSearch);
+  EXPECT_TRUE(d->GetSearchActive());
+  d->OnPrepareSQL = [](TIB_Statement* s) { static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T2.ID < 0"); };
+  d->InvalidateSQL();
+  EXPECT_EQ(ErrorOf([&] { d->Post(); }), AnsiToUtf8(IB_Message(TIB_Msg::NoRecordFound)));
+  EXPECT_EQ(d->State(), dstSearch);
+  d->OnPrepareSQL = [](TIB_Statement* s) { static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T2.ID > 8"); };
+  d->InvalidateSQL();
+  d->Post();
+  EXPECT_EQ(d->State(), dstBrowse);
+  d->Last();
+  EXPECT_EQ(d->RowNum(), 2);
+  d->PreventSearching = true;
+  EXPECT_EQ(ErrorOf([&] { d->BeginSearch(); }), AnsiToUtf8(IB_Message(TIB_Msg::SearchNotAllowed)));
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
