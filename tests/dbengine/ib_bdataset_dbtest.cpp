@@ -743,6 +743,40 @@ TEST_F(BDatasetDb, ASearchThatFindsNothingStaysInSearchMode) {
   EXPECT_EQ(ErrorOf([&] { d->BeginSearch(); }), AnsiToUtf8(IB_Message(TIB_Msg::SearchNotAllowed)));
 }
 
+TEST_F(BDatasetDb, APositionOrderingReadsBackwardsBelowItsPosition) {
+  auto* d = NewDataset("select ID, NAME from T");
+  TIB_StringList items, links;
+  items.SetText("BYID=ORDER BY ID;ORDER BY ID DESC");
+  links.SetText("ID=ITEM=1;POS");
+  d->SetOrderingItems(&items);
+  d->SetOrderingLinks(&links);
+  d->SetOrderingItemNo(1);
+  d->Prepare();
+  EXPECT_TRUE(d->OrderingRange());
+  d->SetOrderingPosition("500");
+  d->Open();
+  EXPECT_EQ(d->RowNum(), 1);
+  EXPECT_EQ(Id(d), 500);
+  EXPECT_FALSE(d->GetBofFetched());
+  d->SetRowNum(0);
+  EXPECT_EQ(Id(d), 499);
+  d->Prior();
+  EXPECT_EQ(d->RowNum(), -1);
+  EXPECT_EQ(Id(d), 498);
+  d->SetRowNum(-2);
+  EXPECT_EQ(Id(d), 497);
+  d->SetRowNum(5);
+  EXPECT_EQ(Id(d), 504);
+  ASSERT_NE(d->ReverseDataset(), nullptr);
+  EXPECT_NE(std::string(d->ReverseDataset()->SQL()->Text()).find("ID < :OLNK_ID"), std::string::npos)
+      << d->ReverseDataset()->SQL()->Text();
+
+  // From the start again: nothing lies before the first row.
+  d->SetOrderingPosition("");
+  EXPECT_EQ(Id(d), 1);
+  EXPECT_TRUE(d->GetBofFetched());
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
