@@ -42,6 +42,8 @@ class TIB_Dataset;
 class TIB_DataSource;
 class TIB_DataLink;
 class TIB_SchemaCache;
+class TIB_DMLCacheItem;
+class TIB_TransactionDMLCache;
 
 // A colour as the framework keeps it: $00BBGGRR, or a system colour with the top byte set.
 using TColor = int32_t;
@@ -1133,6 +1135,17 @@ class IB_TransactionDataset {
   virtual void ApplyUpdates() = 0;
   virtual void CommitUpdates() = 0;
   virtual void CancelUpdates() = 0;
+  // The DML cache: what the dataset takes part in (its DMLCacheFlags), its handling of
+  // a change another dataset announced, and whether it is an internal statement that
+  // serves another dataset (which never receives).
+  virtual uint8_t DMLCacheFlags() { return 0; }
+  virtual void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& /*Item*/) {}
+  virtual bool ServesAnotherDataset() { return false; }
+  // What the time-out handling asks: fetch for at most Ticks milliseconds, the rows the
+  // dataset's buffer holds, and whether a fetch with progress callbacks runs.
+  virtual void SysFetchAll(uint32_t /*Ticks*/) { FetchAll(); }
+  virtual int32_t BufferRowCount() { return 0; }
+  virtual bool FetchingWithCallbacks() { return false; }
 };
 
 // The limits of the time-out handling, in time-out units of 1/88400 of a day.
@@ -1234,6 +1247,14 @@ class TIB_Transaction : public TIB_Component {
   // Asks whether pending work is kept (1), the user cancelled (2) or it failed (3).
   uint8_t ConfirmClose();
 
+  // --- DML cache (IB_Components_dmlcache.h)
+  TIB_TransactionDMLCache* DMLCache() const { return dml_cache_.get(); }
+  // A dataset announces its posted change (ADataset nullptr: an announcement on behalf
+  // of the connection, delivered at once to its read-committed transactions).
+  void AddDMLCacheItem(TIB_Connection* AConnection, IB_TransactionDataset* ADataset,
+                       const AnsiString& AKeyFieldNames, const Variant& AKeyFieldValues,
+                       TIB_DMLCacheItemType AItemType);
+
   // --- Connections
   int32_t Get_ConnectionCount() const { return static_cast<int32_t>(connection_links_.size()); }
   TIB_Connection* GetConnection(int32_t Index) const;
@@ -1297,8 +1318,13 @@ class TIB_Transaction : public TIB_Component {
     if (Value != nullptr) timeout_props_->Assign(Value);
   }
 
-  // --- Session timer: wanted while started.
+  // --- Session timer: wanted while started. Each visit checks the transaction's age
+  // against its TimeoutProps (IB_Components_timeouts.cpp).
   bool WantsSessionTimer() override;
+  void DoSessionTimer(bool& IsDone, bool& IsWaiting, bool& Terminate) override;
+  // Fetches the open cursors of an idle read-committed transaction so that it can end.
+  void SysTimeoutAttempt(bool& IsDone);
+  void SysTimeoutPromptUser();
 
   // --- Events
   TIB_TransactionEvent BeforeStart, AfterStart, BeforeCommit, AfterCommit,
@@ -1332,9 +1358,8 @@ class TIB_Transaction : public TIB_Component {
   void API_RollbackRetaining();
   bool CheckConnectionLost();
   void DoCustomizeTPB(TIB_Connection* AConnection, int32_t& BufInd, char* Buffer);
-  // The DML cache of posted changes (its own part): announced after a commit, dropped
-  // after a rollback. Nothing is cached yet.
-  virtual void FlushDMLCache(bool /*Announce*/) {}
+  // The DML cache of posted changes: announced after a commit, dropped after a rollback.
+  virtual void FlushDMLCache(bool Announce);
   void ConnectionLinkEvent(TIB_ConnectionLink* Link, TIB_ConnectionEventType Event);
   void SetConnectionAt(int32_t Position, TIB_Connection* Value);
   bool IsDestroying() const { return ComponentState().Contains(csDestroying); }
@@ -1372,6 +1397,7 @@ class TIB_Transaction : public TIB_Component {
   std::unique_ptr<TIB_StringList> confirm_cancel_prompt_;
   std::unique_ptr<TIB_StringList> confirm_close_prompt_;
   std::unique_ptr<TIB_TimeoutProps> timeout_props_;
+  std::unique_ptr<TIB_TransactionDMLCache> dml_cache_;
 };
 
 // A transaction preset for automatic use: AutoCommit, read committed, announcing its

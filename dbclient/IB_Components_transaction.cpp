@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dbclient/IB_Components.h"
+#include "dbclient/IB_Components_dmlcache.h"
 #include "platform/application.h"
 #include "platform/dateutils.h"
 #include "platform/dialogs.h"
@@ -90,7 +91,8 @@ TIB_Transaction::TIB_Transaction(TComponent* Owner)
     : TIB_Component(Owner),
       confirm_cancel_prompt_(std::make_unique<TIB_StringList>()),
       confirm_close_prompt_(std::make_unique<TIB_StringList>()),
-      timeout_props_(std::make_unique<TIB_TimeoutProps>()) {}
+      timeout_props_(std::make_unique<TIB_TimeoutProps>()),
+      dml_cache_(std::make_unique<TIB_TransactionDMLCache>(this)) {}
 
 TIB_Transaction::~TIB_Transaction() {
   // No Before or After handler fires from here on.
@@ -1168,26 +1170,16 @@ void TIB_Transaction::API_RollbackRetaining() {
   session->UpdateTimerList(this);
 }
 
-void TIB_Transaction::CheckOAT() {
-  if (!GetStarted() || isolation_ != tiCommitted || open_cursors_ != 0 || row_locks_ != 0) {
-    return;
-  }
-  if (state_ != tsNone && state_ != tsInactive && state_ != tsActivePending) {
-    return;
-  }
-  if (!(GetTimeActive() > timeout_props_->AllowCheckOAT / IB_TimeoutUnitsPerDay) ||
-      timeout_props_->DisableCheckOATFromError) {
-    return;
-  }
-  try {
-    API_Commit();
-    ResetState(false);
-    SysAfterEnd();
-    DoStateChanged();
-  } catch (const std::exception&) {
-    // Never raised: a failed commit blocks further attempts (DisableCheckOATFromError).
-  }
+// --- DML cache ------------------------------------------------------------------------------------
+
+void TIB_Transaction::AddDMLCacheItem(TIB_Connection* AConnection, IB_TransactionDataset* ADataset,
+                                      const AnsiString& AKeyFieldNames,
+                                      const Variant& AKeyFieldValues,
+                                      TIB_DMLCacheItemType AItemType) {
+  dml_cache_->AddDMLCacheItem(AConnection, ADataset, AKeyFieldNames, AKeyFieldValues, AItemType);
 }
+
+void TIB_Transaction::FlushDMLCache(bool Announce) { dml_cache_->Flush(Announce); }
 
 // --- Cached updates and the close prompt ------------------------------------------------------------
 

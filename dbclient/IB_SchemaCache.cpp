@@ -342,8 +342,10 @@ void TIB_SchemaCache::GetProcParamDefault(const AnsiString& Proc, const AnsiStri
   TStringList result;
   if (connection_->GetConnected()) {
     SingleLookUp(false, [&]() {
+      // The parameter's own default first: the server keeps a default given in the
+      // parameter list with the parameter, not with its domain.
       TIB_SchemaCursor* c = Cursor(param_default_cursor_,
-                                   "select f.rdb$default_source\r\n"
+                                   "select coalesce(pp.rdb$default_source, f.rdb$default_source)\r\n"
                                    "from rdb$procedure_parameters pp\r\n"
                                    "join rdb$fields f\r\n"
                                    "  on f.rdb$field_name = pp.rdb$field_source\r\n"

@@ -786,6 +786,13 @@ AnsiString TIB_Column::GetSQLTypeSource(bool WithoutExtras) {
     default: break;
   }
   if (!WithoutExtras && field_no_ < 0) s += " /* CLIENT CALCULATED */";
+  if (!WithoutExtras && row_->RowType() == rtParams) {
+    if (!param_default_loaded_) {
+      param_default_ = row_->statement_->ProcParamDefault(this);
+      param_default_loaded_ = true;
+    }
+    if (!param_default_.empty()) s += " " + param_default_;
+  }
   return s;
 }
 

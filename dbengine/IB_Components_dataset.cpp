@@ -97,10 +97,20 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void ApplyUpdates() override { d_.ApplyUpdates(); }
   void CommitUpdates() override { d_.CommitUpdates(); }
   void CancelUpdates() override { d_.CancelUpdates(); }
+  uint8_t DMLCacheFlags() override { return d_.dml_cache_flags_; }
+  void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override {
+    d_.DoDMLCacheReceivedItem(Item);
+  }
+  bool ServesAnotherDataset() override { return d_.OwningStatement() != nullptr; }
+  void SysFetchAll(uint32_t Ticks) override { d_.SysFetchAll(Ticks); }
+  int32_t BufferRowCount() override { return d_.GetBufferRowCount(); }
+  bool FetchingWithCallbacks() override { return d_.fetching_; }
 
  private:
   TIB_Dataset& d_;
 };
+
+IB_TransactionDataset* TIB_Dataset::TransactionFace() { return transaction_side_.get(); }
 
 // --- Construction and destruction -----------------------------------------------------------------
 

@@ -252,7 +252,6 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SyncSearchingLink();
   void ClearSearchingLinkParams();
   void AssignSQLFrom(TIB_Dataset* Other);
-  // RequestLive changed on an active dataset raises.
   TIB_DatasetEvent OnOrderingChanged;
 
   // --- Master and key links (IB_Components_dataset_links.cpp)
@@ -308,6 +307,18 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool GetSearchActive() const;
   TIB_DatasetEvent BeforeSearch, AfterSearch;
 
+  // --- DML cache (IB_Components_dataset_dml.cpp)
+  // Bits: 1/2/4 announce posted edits/inserts/deletes, 8/16/32 receive them.
+  uint8_t DMLCacheFlags() const { return dml_cache_flags_; }
+  void SetDMLCacheFlags(uint8_t Value) { dml_cache_flags_ = Value; }
+  // After a posted change: OnDMLCacheAnnounceItem, else the key of the row goes to the
+  // transaction's DML cache.
+  void AnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
+  // Another dataset's change: OnDMLCacheReceivedItem, else SysDMLCacheReceivedItem.
+  void DoDMLCacheReceivedItem(const TIB_DMLCacheItem& Item);
+  std::function<void(TIB_Dataset* ADataset, TIB_DMLCacheItemType ItemType)> OnDMLCacheAnnounceItem;
+  std::function<void(TIB_Dataset* ADataset, const TIB_DMLCacheItem& Item)> OnDMLCacheReceivedItem;
+
   // Overrides of the statement's SQL build and row layout.
   void GetEffectiveKeyRelation(AnsiString& Relation) override;
   using TIB_Statement::GetEffectiveKeyRelation;
@@ -319,6 +330,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SysLayoutRows() override;
   void SysDescribeRow(TIB_Row* Row) override;
   void SysPrepareFailed() override;
+  // Setting the SQL from another dataset's SQL copies its links, orderings, criteria and
+  // DML settings; from nil clears them.
+  void AssignDatasetDefinition(TIB_Statement* Source) override;
 
   // --- Events
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,
@@ -384,6 +398,12 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // NAME=value defaults and column=generator pairs for new rows.
   TIB_StringList* DefaultValues() const { return default_values_.get(); }
   void SetDefaultValues(TStrings* Value);
+  // New rows take the server's column defaults from the schema cache.
+  bool GetServerDefaults() const { return get_server_defaults_; }
+  void SetGetServerDefaults(bool Value) { get_server_defaults_ = Value; }
+  // Null columns with a server default get it (ForDesign: every such column's default is
+  // written into DefaultValues instead).
+  void ApplyServerDefaults(bool ForDesign);
   TIB_StringList* GeneratorLinks() const { return generator_links_.get(); }
   void SetGeneratorLinks(TStrings* Value);
   TIB_StringList* ConfirmDeletePrompt() const { return confirm_delete_prompt_.get(); }
@@ -422,6 +442,13 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void StateChanged();
   virtual bool IsBufferedDataset() const { return !GetUnidirectional(); }
   void SysResetState();
+
+  // The announcement of a posted change: the key-field row's column names and the
+  // key's values (new ones for an insert, old ones otherwise).
+  virtual void SysAnnounceDMLCacheItem(TIB_DMLCacheItemType ItemType);
+  // Nothing here; the buffered dataset follows the change in its rows.
+  virtual void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& /*Item*/) {}
+  IB_TransactionDataset* TransactionFace();
 
   // Overrides of the statement's steps.
   void SysExecute() override;
@@ -559,6 +586,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool CallbacksEnabled();
   void IncFetchAbortCount();
   bool key_links_auto_define_ = false;
+  uint8_t dml_cache_flags_ = 0;
+  bool get_server_defaults_ = false;
   // Dataset SQL state (IB_Components_dataset_sql.cpp).
   void InitSQLLists();
   void SectionChanged(int32_t Kind);

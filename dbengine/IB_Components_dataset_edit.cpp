@@ -343,6 +343,7 @@ void TIB_Dataset::DoNewRecord() {
   AssignMasterLinkValues();
   ApplyDefaultValues();
   ApplyGeneratorLinks();
+  if (get_server_defaults_) ApplyServerDefaults(false);
   FireDatasetEvent(OnNewRecord, false);
 }
 

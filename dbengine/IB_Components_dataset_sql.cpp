@@ -170,6 +170,68 @@ void TIB_Dataset::AssignSQLFrom(TIB_Dataset* Other) {
   if (Other != nullptr) SetSQL(Other->SQL());
 }
 
+void TIB_Dataset::AssignDatasetDefinition(TIB_Statement* Source) {
+  TIB_Statement::AssignDatasetDefinition(Source);
+  if (Source == nullptr) {
+    for (TIB_StringList* l : {generator_links_.get(), default_values_.get(),
+                              static_cast<TIB_StringList*>(Hints()),
+                              static_cast<TIB_StringList*>(JoinLinks()),
+                              static_cast<TIB_StringList*>(key_links_.get()),
+                              static_cast<TIB_StringList*>(key_desc_links_.get()),
+                              static_cast<TIB_StringList*>(master_links_.get()),
+                              static_cast<TIB_StringList*>(ordering_items_.get()),
+                              static_cast<TIB_StringList*>(searching_links_.get()), EditSQL(),
+                              LockSQL(), InsertSQL(), DeleteSQL()}) {
+      l->Clear();
+    }
+    key_links_auto_defined_ = false;
+    key_links_by_db_key_ = false;
+    get_server_defaults_ = false;
+    SetOrderingItemNo(0);
+    SetRequestLive(false);
+    SetPreparedEdits(true);
+    SetSearchedDeletes(true);
+    SetSearchedEdits(true);
+    return;
+  }
+  auto* other = dynamic_cast<TIB_Dataset*>(Source);
+  if (other == nullptr) return;
+  if (!other->SQL()->GetSection(ssForUpdate).empty()) other->request_live_ = true;
+  generator_links_->Assign(other->generator_links_.get());
+  default_values_->Assign(other->default_values_.get());
+  get_server_defaults_ = other->get_server_defaults_;
+  Hints()->Assign(other->Hints());
+  JoinLinks()->Assign(other->JoinLinks());
+  SetKeyLinks(other->key_links_.get());
+  key_links_auto_defined_ = other->key_links_auto_defined_;
+  key_links_by_db_key_ = other->key_links_by_db_key_;
+  key_desc_links_->Assign(other->key_desc_links_.get());
+  master_links_->Assign(other->master_links_.get());
+  ordering_items_->Assign(other->ordering_items_.get());
+  SetOrderingItemNo(other->ordering_item_no_);
+  SetRequestLive(other->request_live_);
+  where_first_->Assign(other->where_first_.get());
+  where_mid_->Assign(other->where_mid_.get());
+  where_last_->Assign(other->where_last_.get());
+  PendingParamValues()->Assign(other->PendingParamValues());
+  SetCallbackInc(other->CallbackInc());
+  SetCallbackInitInt(other->CallbackInitInt());
+  SetCallbackRefreshInt(other->CallbackRefreshInt());
+  OnCallback = other->OnCallback;
+  EditSQL()->Assign(other->EditSQL());
+  LockSQL()->Assign(other->LockSQL());
+  InsertSQL()->Assign(other->InsertSQL());
+  DeleteSQL()->Assign(other->DeleteSQL());
+  SetPreparedEdits(other->PreparedEdits());
+  SetSearchedDeletes(other->SearchedDeletes());
+  SetSearchedEdits(other->SearchedEdits());
+  if (OwningStatement() != nullptr) {
+    SetOrderingItemNo(0);
+    WriteSection(ssWhere, AnsiString());
+    WriteSection(ssOrderBy, AnsiString());
+  }
+}
+
 // --- Sections ------------------------------------------------------------------------------------
 
 TIB_StringList* TIB_Dataset::GetSQLSection(int32_t Kind) {

@@ -131,6 +131,9 @@ class TIB_RowOwner : public TIB_Component {
   // Schema facts of a field: computed, and with a server default.
   virtual bool IsComputedField(const TIB_Column* /*Column*/) const { return false; }
   virtual bool HasServerDefault(const TIB_Column* /*Column*/) const { return false; }
+  // The default clause of a procedure parameter column (EXECUTE PROCEDURE statements);
+  // empty when none is known.
+  virtual AnsiString ProcParamDefault(const TIB_Column* /*Column*/) { return {}; }
   virtual int32_t StatementType() const { return 0; }
   // The connection's "CHARACTER SET" parameter; text columns convert when it is "UTF8".
   virtual AnsiString ConnectionCharSet() const { return {}; }
@@ -564,6 +567,9 @@ class TIB_Column : public TObject {
   bool read_only_list_ = false;
   bool read_only_dataset_ = false;
   bool required_ = false;
+  // A procedure parameter's default clause, asked once.
+  AnsiString param_default_;
+  bool param_default_loaded_ = false;
   TIB_ColumnTextEvent assign_source_handler_;
   TIB_Column* assign_source_ = nullptr;
 

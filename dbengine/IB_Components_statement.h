@@ -211,6 +211,9 @@ class TIB_Statement : public TIB_RowOwner {
   // A statement without domain look-ups (a schema cursor) never asks.
   bool IsComputedField(const TIB_Column* Column) const override;
   bool HasServerDefault(const TIB_Column* Column) const override;
+  // For EXECUTE PROCEDURE on a database of on-disk structure 10 or later: the schema
+  // cache's default source of the parameter (procedure = relation, parameter = alias).
+  AnsiString ProcParamDefault(const TIB_Column* Column) override;
   bool AllowDomainLookups() const { return allow_domain_lookups_; }
   void SetAllowDomainLookups(bool Value) { allow_domain_lookups_ = Value; }
   void SetIgnoreSQLChanges(bool Value) { ignore_sql_changes_ = Value; }

@@ -261,6 +261,32 @@ bool TIB_Statement::HasServerDefault(const TIB_Column* Column) const {
   return c->SchemaCache()->Defaults()->IndexOfLinkName(relation + "." + Column->GetFieldName()) >= 0;
 }
 
+AnsiString TIB_Statement::ProcParamDefault(const TIB_Column* Column) {
+  TIB_Connection* c = IB_Connection();
+  if (c == nullptr || !c->GetConnected() || !allow_domain_lookups_) return {};
+  if (GetStatementType() != isc_info_sql_stmt_exec_procedure) return {};
+  if (c->Characteristics().dbODS_Version < 10) return {};
+  AnsiString proc = Column->GetRelName();
+  if (proc.empty()) {
+    // The server names no relation for the parameters of EXECUTE PROCEDURE: the
+    // procedure is the one the text names.
+    const AnsiString text = SQL()->Text();
+    int32_t pos = 1;
+    AnsiString word;
+    for (int32_t i = 0; i < 3; ++i) {
+      SkipSQLBlanks(text, pos, 0, false, false, false, false);
+      ReadSQLWord(text, pos, 0, word);
+      if (i == 0 && !AnsiSameText(word, "EXECUTE")) return {};
+      if (i == 1 && !AnsiSameText(word, "PROCEDURE")) return {};
+    }
+    proc = word;
+  }
+  if (proc.empty()) return {};
+  TStringList result;
+  c->SchemaCache()->GetProcParamDefault(proc, Column->GetAliasName(), &result);
+  return Trim(result.Values("DEFAULT_SOURCE"));
+}
+
 // --- SQL strings -----------------------------------------------------------------------------------
 
 void TIB_SQLStrings::Changing() {

@@ -17,6 +17,10 @@ class TIB_Dataset::UpdateSide : public TIB_UpdateSQLTarget {
     return d_.cursor_declared_ ? d_.cursor_name_ : AnsiString();
   }
   void SetPostSucceeded() override { d_.post_succeeded_ = true; }
+  uint8_t DMLCacheFlags() const override { return d_.dml_cache_flags_; }
+  void AnnounceDMLCacheItem(TIB_UpdateKind Kind) override {
+    d_.AnnounceDMLCacheItem(Kind == ukInsert ? ditInsert : Kind == ukDelete ? ditDelete : ditEdit);
+  }
 
  private:
   TIB_Dataset& d_;

@@ -3,7 +3,8 @@
 // ORDER BY of the ordering items with NULLS and PLAN, the WHERE criteria lists with their
 // groups, master-link conditions, FOR UPDATE of a live dataset, section edits, and the
 // generated DML that leaves COMPUTED BY columns out and never posts a failed generator
-// read. One small database serves the suite.
+// read, and the server's column defaults for new rows. One small database serves the
+// suite.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -29,8 +30,16 @@ class DatasetSqlDb : public ::testing::Test {
         "  primary key (A, B));\n"
         "create table N (X integer, Y varchar(5));\n"
         "create table ORDERS (ID integer not null primary key, CUST_ID integer, SHOP_ID integer);\n"
+        "create table D (ID integer not null primary key, V varchar(10) default 'x',\n"
+        "  F double precision default 1.5, TS timestamp default current_timestamp,\n"
+        "  W varchar(5) default NULL, R varchar(5) default 'r' not null);\n"
         "create generator G_K;\n"
         "set generator G_K to 100;\n"
+        "commit;\n"
+        "set term ^ ;\n"
+        "create procedure PD (B varchar(10), A integer = 5) returns (R integer) as\n"
+        "begin R = A; end^\n"
+        "set term ; ^\n"
         "commit;\n"
         "insert into K (ID, NAME, CITY) values (1, 'Adam', 'Brno');\n"
         "insert into K (ID, NAME, CITY) values (2, 'Bára', null);\n"
@@ -249,6 +258,46 @@ TEST_F(DatasetSqlDb, ForUpdateAndSectionEdits) {
   EXPECT_EQ(s->Fields()->GetColumn(0)->GetAsInteger(), 2);
 }
 
+TEST_F(DatasetSqlDb, SettingTheSQLFromAnotherDatasetCopiesItsDefinition) {
+  TIB_Cursor* a = NewDataset("select ID, NAME from K", false);
+  TStringList lines;
+  lines.Add("K.ID");
+  a->SetKeyLinks(&lines);
+  lines.Clear();
+  lines.Add("BYNAME=NAME;NAME DESC");
+  a->SetOrderingItems(&lines);
+  a->SetOrderingItemNo(-1);
+  a->SetRequestLive(true);
+  lines.Clear();
+  lines.Add("update K set NAME = :NAME where ID = :OLD_ID");
+  a->SetEditSQL(&lines);
+  TIB_Cursor* b = NewDataset("select 1 from RDB$DATABASE", false);
+  b->SetSQL(a->SQL());
+  EXPECT_EQ(Text(b->KeyLinks()), "K.ID");
+  EXPECT_EQ(b->OrderingItemNo(), -1);
+  EXPECT_TRUE(b->RequestLive());
+  EXPECT_EQ(Text(b->EditSQL()), "update K set NAME = :NAME where ID = :OLD_ID");
+  b->Open();
+  EXPECT_EQ(b->Fields()->GetColumn(1)->GetAsString(), "Cyril");
+  b->Close();
+  b->SQL()->Assign(nullptr);
+  EXPECT_EQ(b->KeyLinks()->Count(), 0);
+  EXPECT_EQ(b->OrderingItemNo(), 0);
+  EXPECT_FALSE(b->RequestLive());
+  EXPECT_EQ(b->EditSQL()->Count(), 0);
+}
+
+TEST_F(DatasetSqlDb, ProcedureParametersShowTheirDefaultClause) {
+  auto* st = new TIB_DSQL(&form_);
+  st->SetIB_Connection(conn_);
+  st->SetIB_Transaction(tr_);
+  st->SQL()->SetText("execute procedure PD :B, :A");
+  st->Prepare();
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("A")->GetSQLTypeSource(false)), "INTEGER = 5");
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("B")->GetSQLTypeSource(false)), "VARCHAR( 10 )");
+  EXPECT_EQ(AnsiToUtf8(st->ParamByName("A")->GetSQLTypeSource(true)), "INTEGER");
+}
+
 TEST_F(DatasetSqlDb, GeneratedInsertAndUpdateLeaveComputedColumnsOut) {
   TIB_Cursor* d = NewDataset("select * from K for update");
   d->SetRequestLive(true);
@@ -282,6 +331,48 @@ TEST_F(DatasetSqlDb, GeneratedInsertAndUpdateLeaveComputedColumnsOut) {
   TIB_Cursor* count = NewDataset("select count(*) from K where ID = -1", false);
   count->Open();
   EXPECT_EQ(count->Fields()->GetColumn(0)->GetAsInteger(), 0);
+}
+
+TEST_F(DatasetSqlDb, NewRowsTakeTheServersColumnDefaults) {
+  TIB_Cursor* d = NewDataset("select ID, V, F, TS, W, R from D for update");
+  d->SetRequestLive(true);
+  d->SetGetServerDefaults(true);
+  d->Open();
+  EXPECT_TRUE(d->FieldByName("V")->GetHasServerDefault());
+  EXPECT_FALSE(d->FieldByName("ID")->GetHasServerDefault());
+  d->Insert();
+  EXPECT_EQ(d->FieldByName("V")->GetAsString(), "x");
+  EXPECT_EQ(d->FieldByName("F")->GetAsString(), "1,5");
+  EXPECT_TRUE(d->FieldByName("W")->GetIsNull());
+  // CURRENT_TIMESTAMP is a date word the column knows: the time now.
+  EXPECT_FALSE(d->FieldByName("TS")->GetIsNull());
+  d->FieldByName("ID")->SetAsInteger(1);
+  d->Post();
+  d->Close();
+  TIB_Cursor* check = NewDataset("select V, TS from D where ID = 1", false);
+  check->Open();
+  EXPECT_EQ(check->Fields()->GetColumn(0)->GetAsString(), "x");
+  EXPECT_FALSE(check->Fields()->GetColumn(1)->GetIsNull());
+
+  // A required column with a server default may stay empty for an immediate insert.
+  TIB_Cursor* plain = NewDataset("select ID, R from D for update");
+  plain->SetRequestLive(true);
+  plain->SetPreparedInserts(false);
+  plain->Open();
+  plain->Insert();
+  plain->FieldByName("ID")->SetAsInteger(2);
+  plain->Post();
+  plain->Close();
+  TIB_Cursor* r = NewDataset("select R from D where ID = 2", false);
+  r->Open();
+  EXPECT_EQ(r->Fields()->GetColumn(0)->GetAsString(), "r");
+
+  // For design the defaults go into DefaultValues.
+  TIB_Cursor* design = NewDataset("select ID, V, W from D");
+  design->Prepare();
+  design->ApplyServerDefaults(true);
+  EXPECT_EQ(design->DefaultValues()->Values("D.V"), "x");
+  EXPECT_EQ(design->DefaultValues()->Values("D.W"), "NULL");
 }
 
 }  // namespace
