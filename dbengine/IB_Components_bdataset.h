@@ -326,6 +326,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysExecuteDelete() override;
   void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
   void SysKeyDataChange() override;
+  void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
 
   // The key row takes the current row's key values and goes into the node's key.
   void SysUpdateBufferRow(bool SaveOldKey);

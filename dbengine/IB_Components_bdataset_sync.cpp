@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbclient/IB_Components_dmlcache.h"
 #include "dbclient/IB_Constants.h"
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_bdataset.h"
@@ -590,6 +591,64 @@ void TIB_BDataset::ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t 
     // Changes the server lost count as pending again; nothing is discarded.
     node_list_->ProcessUpdates(npmReset);
     UpdatePendingState();
+  }
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+// --- Changes other datasets announce ----------------------------------------------------------
+
+void TIB_BDataset::SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) {
+  if (!Active() || !KeysReadable()) return;
+  TIB_Row* key = KeyFields();
+  AnsiString names;
+  for (int32_t i = 0; i < key->ColumnCount(); ++i) {
+    names += (i == 0 ? "" : ";") + key->GetColumn(i)->GetAliasName();
+  }
+  if (!AnsiSameText(names, Item.KeyFieldNames)) return;
+  const bool many = key->ColumnCount() > 1;
+  std::memset(key->RowBuffer(), 0, static_cast<size_t>(key->RowBufferSize()));
+  for (int32_t i = 0; i < key->ColumnCount(); ++i) {
+    TIB_Column* k = key->GetColumn(i);
+    const Variant v = many ? Item.KeyFieldValues.GetElement({VarArrayLowBound(Item.KeyFieldValues, 1) + i})
+                           : Item.KeyFieldValues;
+    if (VarIsNull(v) || VarIsEmpty(v)) {
+      k->SetIsNull(true);
+      std::memset(k->DataPtr(), 0, static_cast<size_t>(k->GetBufferDataSize()));
+      continue;
+    }
+    k->SetAsVariant(v);
+    if (k->BaseType() == SQL_VARYING) {
+      const int32_t len = std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(k->DataPtr())), 0, k->GetSQLLen());
+      std::memset(k->DataPtr() + 2 + len, 0, static_cast<size_t>(k->GetSQLLen() - len));
+    }
+  }
+  const AnsiString mark = BinaryToHexText(key->RowBuffer(), key->RowBufferSize());
+  // The row being edited here keeps the user's values.
+  if (GetIsEditing() && GetBookmark() == mark) return;
+  switch (Item.DMLCacheItemType) {
+    case ditEdit:
+      if (BookmarkValid(mark)) SysRefreshBookmark(mark);
+      break;
+    case ditInsert:
+      AbortFetching();
+      Refresh();
+      break;
+    case ditDelete: {
+      TIB_NodePosition p;
+      if (!node_list_->LocateKey(key->RowBuffer(), false, p) || p.Node == nullptr) break;
+      const int32_t saved = node_list_->BufferRowNum();
+      if (!LookupBufferKey()) break;
+      const int32_t n = node_list_->BufferRowNum();
+      if (n > node_list_->BofRowNum()) {
+        RemoveBufferRow(n);
+      } else {
+        node_list_->SetBufferRowNum(saved);
+      }
+      break;
+    }
   }
 }
 

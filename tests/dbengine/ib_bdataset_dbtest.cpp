@@ -777,6 +777,29 @@ TEST_F(BDatasetDb, APositionOrderingReadsBackwardsBelowItsPosition) {
   EXPECT_TRUE(d->GetBofFetched());
 }
 
+TEST_F(BDatasetDb, ChangesAnnouncedByAnotherDatasetReachTheBuffer) {
+  auto* writer = NewDataset("select ID, NAME from T2 order by ID", "T2.ID");
+  writer->SetRequestLive(true);
+  writer->SetDMLCacheFlags(1 | 2 | 4);
+  auto* reader = NewDataset("select ID, NAME from T2 order by ID", "T2.ID");
+  reader->SetDMLCacheFlags(8 | 16 | 32);
+  writer->Open();
+  reader->Open();
+  reader->Last();
+  reader->SetRowNum(3);
+  ASSERT_EQ(Id(reader), 3);
+  writer->SetRowNum(3);
+  writer->Edit();
+  writer->FieldByName("NAME")->SetAsString("new three");
+  writer->Post();
+  EXPECT_EQ(Name(reader->Fields()), "new three");
+  writer->SetRowNum(4);
+  writer->Delete();
+  EXPECT_EQ(reader->BufferRowCount(), 9);
+  reader->SetRowNum(4);
+  EXPECT_EQ(Id(reader), 5);
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
