@@ -800,6 +800,29 @@ TEST_F(BDatasetDb, ChangesAnnouncedByAnotherDatasetReachTheBuffer) {
   EXPECT_EQ(Id(reader), 5);
 }
 
+TEST_F(BDatasetDb, ALookUpFollowsItsKeySourceAndWritesTheKeyBack) {
+  auto* rows = NewDataset("select ID, M_ID, TXT from T_D order by ID", "T_D.ID");
+  rows->SetRequestLive(true);
+  TIB_DataSource* source = new TIB_DataSource(&form_);
+  source->SetDataset(rows);
+  auto* lookup = NewDataset("select ID, NAME from T_M order by ID", "T_M.ID=M_ID");
+  lookup->SetKeySeeking(true);
+  rows->Open();
+  lookup->Open();
+  lookup->SetKeySource(source);
+  EXPECT_EQ(Id(lookup), 1);
+  rows->SetRowNum(3);  // T_D 21, master 2
+  EXPECT_EQ(Id(lookup), 2);
+  EXPECT_EQ(AnsiToUtf8(lookup->FieldByName("NAME")->GetAsString()), "m2");
+
+  // Scrolling the look-up writes its key into the key source's row, which starts an edit.
+  lookup->SetRowNum(3);
+  EXPECT_EQ(rows->State(), dstEdit);
+  EXPECT_EQ(rows->FieldByName("M_ID")->GetAsInteger(), 3);
+  rows->Cancel();
+  EXPECT_EQ(rows->FieldByName("M_ID")->GetAsInteger(), 2);
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
