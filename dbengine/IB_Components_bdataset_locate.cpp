@@ -434,7 +434,33 @@ namespace pelvar {
 // --- Master and key sources -----------------------------------------------------------------
 
 void TIB_BDataset::UpdateCachedDetailRows(int32_t Mode, TIB_Column* /*MasterColumn*/) {
-  if (!Active() || !CachedUpdates || !GetUpdatesPending() || Mode != 0) return;
+  if (!Active() || !CachedUpdates || !GetUpdatesPending()) return;
+  if (Mode == 1) {
+    // The master being inserted changed a link value: the cached rows made for it take
+    // the new value, so that they are sent under the master they were made for.
+    DisableLinkEvents();
+    const AnsiString saved = GetBookmark();
+    try {
+      std::vector<std::vector<char>> keys;
+      for (TIB_Node* node : node_list_->PendingList()) {
+        if ((node->Flags & (nfApplied | nfSkipped | nfDeleted)) == 0) keys.push_back(node->Key);
+      }
+      TIB_Row* key = KeyFields();
+      for (const std::vector<char>& k : keys) {
+        std::memcpy(key->RowBuffer(), k.data(), std::min<size_t>(k.size(), static_cast<size_t>(key->RowBufferSize())));
+        if (!LookupKey() || DetailRowMatchesMaster(Fields())) continue;
+        Edit();
+        AssignMasterLinkValues();
+        if (GetIsEditing()) Post();
+      }
+      if (!saved.empty()) SetBookmark(saved);
+    } catch (...) {
+      EnableLinkEvents();
+      throw;
+    }
+    EnableLinkEvents();
+    return;
+  }
   DisableLinkEvents();
   try {
     // Every pending change made for the master row being deleted goes, whether its row is

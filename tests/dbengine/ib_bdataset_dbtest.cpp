@@ -823,6 +823,23 @@ TEST_F(BDatasetDb, ALookUpFollowsItsKeySourceAndWritesTheKeyBack) {
   EXPECT_EQ(rows->FieldByName("M_ID")->GetAsInteger(), 2);
 }
 
+TEST_F(MasterDetail, CachedDetailRowsFollowTheKeyOfAMasterBeingInserted) {
+  detail_->SetCachedUpdates(true);
+  master_->Open();
+  detail_->Open();
+  master_->Append();
+  master_->FieldByName("ID")->SetAsInteger(10);
+  detail_->Append();
+  EXPECT_EQ(detail_->FieldByName("M_ID")->GetAsInteger(), 10);
+  detail_->FieldByName("ID")->SetAsInteger(101);
+  detail_->Post();
+  master_->FieldByName("ID")->SetAsInteger(11);
+  master_->FieldByName("NAME")->SetAsString("m11");
+  master_->Post();
+  detail_->ApplyUpdates();
+  EXPECT_EQ(Read("select M_ID from T_D where ID = 101"), "11");
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
