@@ -471,6 +471,9 @@ void TIB_BDataset::ApplyOneUpdate(TIB_Node* Node, int32_t& Action, int32_t Kind)
   row->SetRowNode(Node);
   current_node_shown_ = nullptr;
   row->LoadFromNode(false, true);
+  // The row holds the node's values now, whatever it showed before (a detail whose
+  // master moved on may show no row at all).
+  row->SetRowState(rsLoaded);
   struct ResetRow {
     TIB_Row* row;
     ~ResetRow() {

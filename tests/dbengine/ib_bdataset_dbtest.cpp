@@ -840,6 +840,26 @@ TEST_F(MasterDetail, CachedDetailRowsFollowTheKeyOfAMasterBeingInserted) {
   EXPECT_EQ(Read("select M_ID from T_D where ID = 101"), "11");
 }
 
+TEST_F(MasterDetail, CachedRowsOutOfViewAreSentWithTheirOwnValues) {
+  detail_->SetCachedUpdates(true);
+  master_->Open();
+  detail_->Open();
+  detail_->Append();
+  detail_->FieldByName("ID")->SetAsInteger(15);
+  detail_->FieldByName("TXT")->SetAsString("new");
+  detail_->Post();
+  detail_->First();
+  detail_->Edit();
+  detail_->FieldByName("TXT")->SetAsString("changed");
+  detail_->Post();
+  master_->Last();  // master 3: no detail rows in view, the cached ones are kept aside
+  EXPECT_EQ(detail_->BufferRowCount(), 0);
+  detail_->ApplyUpdates();
+  EXPECT_EQ(Read("select M_ID || ':' || TXT from T_D where ID = 15"), "1:new");
+  EXPECT_EQ(Read("select TXT from T_D where ID = 11"), "changed");
+  EXPECT_EQ(Read("select count(*) from T_D where ID = 0"), "0");
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
