@@ -20,10 +20,10 @@
 // FindRecord search the buffer first and the server through TIB_LocateCursor and
 // TIB_FilterCursor.
 //
-// Implementation: IB_Components_bdataset.cpp (buffers, fetching, navigation),
-// _bdataset_cursors.cpp (binding, locate and filter cursors), _bdataset_sync.cpp
-// (bookmarks, re-reads, posting, cached updates), _bdataset_locate.cpp (filtering,
-// locating, finding).
+// Implementation: IB_Components_bdataset.cpp (keys, fetching, navigation, ordering
+// ranges), _bdataset_cursors.cpp (binding, locate and filter cursors), _bdataset_sync.cpp
+// (bookmarks, re-reads, posting, cached updates, announced changes), _bdataset_locate.cpp
+// (filtering, locating, finding, master and key sources).
 #pragma once
 
 #include <cstdint>
@@ -285,7 +285,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // Row cursors (internal; for the adapters' diagnostics and tests).
   TIB_BindingCursor* RowCursor() const { return row_cursor_.get(); }
   TIB_BindingCursor* BufferCursor() const { return buffer_cursor_.get(); }
-  // Rows the fetch handler was asked for, and rows read one by one by key.
+  // Rows read one by one by their key so far.
   int64_t RowsReadByKey() const { return rows_read_by_key_; }
 
  protected:
@@ -391,7 +391,6 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   uint8_t fetch_direction_ = 0;
   bool updates_pending_reported_ = false;
   bool applying_ = false;
-  bool in_post_cancel_ = false;
   bool in_revert_ = false;
   bool after_post_remove_ = false;
   bool filter_without_columns_ = false;
