@@ -860,6 +860,31 @@ TEST_F(MasterDetail, CachedRowsOutOfViewAreSentWithTheirOwnValues) {
   EXPECT_EQ(Read("select count(*) from T_D where ID = 0"), "0");
 }
 
+TEST_F(BDatasetDb, ACustomUpdateThatChangedNoRowIsNotApplied) {
+  auto* d = NewDataset("select ID, NAME from T order by ID", "T.ID");
+  d->SetRequestLive(true);
+  d->SetCachedUpdates(true);
+  TIB_StringList edit;
+  edit.SetText("update T set NAME = :NAME where ID = :OLD_ID");
+  d->SetEditSQL(&edit);
+  d->Open();
+  d->SetRowNum(8);
+  d->Edit();
+  d->FieldByName("NAME")->SetAsString("cached");
+  d->Post();
+  // The row goes meanwhile (in the same transaction, as another writer's change would).
+  TIB_DSQL del(nullptr);
+  del.SetIB_Connection(conn_);
+  del.SetIB_Transaction(tr_);
+  del.SQL()->SetText("delete from T where ID = 8");
+  del.Execute();
+  del.SetIB_Transaction(nullptr);
+  d->OnUpdateError = [](TComponent*, std::exception&, int32_t, int32_t& action) { action = nuaFail; };
+  EXPECT_EQ(ErrorOf([&] { d->ApplyUpdates(); }), "Záznam nebyl nalezen, aby mohl být změněn");
+  EXPECT_TRUE(d->UpdatesPending());
+  EXPECT_EQ(d->NodeList()->ModifiedCount(), 1);
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();
