@@ -61,7 +61,14 @@ using TIB_GetCanModifyEvent =
     std::function<void(TIB_Dataset* Sender, TIB_DatasetCanModify Kind, bool& CanModify)>;
 using TIB_ConfirmDeleteEvent = std::function<void(TIB_Dataset* Sender, bool& Confirmed)>;
 
+// How a detail searches together with its master.
+enum TIB_MasterSearchFlag : uint8_t { msfOpenMasterOnOpen, msfSearchMasterOnSearch, msfSearchAppliesToMasterOnly };
+using TIB_MasterSearchFlags = TEnumSet<TIB_MasterSearchFlag>;
+
 class TIB_UpdateSQL;
+class TIB_DataSource;
+class TIB_KeyDataLink;
+class TIB_MasterDataLink;
 
 class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
  public:
@@ -115,8 +122,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void Next();
   void Prior();
   void CursorNext();
-  bool GetBof() const { return row_num_ == 0; }
-  bool GetEof() const { return eof_; }
+  virtual bool GetBof() const { return row_num_ == 0; }
+  virtual bool GetEof() const { return eof_; }
   bool Bof() const { return GetBof(); }
   bool Eof() const { return GetEof(); }
   virtual int32_t GetRowNum() const { return row_num_; }
@@ -247,6 +254,59 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void AssignSQLFrom(TIB_Dataset* Other);
   TIB_DatasetEvent OnOrderingChanged;
 
+  // --- Master and key links (IB_Components_dataset_links.cpp)
+  // A detail follows the current row of its MasterSource's dataset through MasterLinks
+  // (its MLNK_ parameters) and MasterParamLinks; a look-up follows its KeySource's
+  // dataset through KeyLinks. A source from which this dataset can be reached again
+  // raises "Kruhové odkazy nejsou povoleny".
+  TIB_DataSource* MasterSource() const;
+  void SetMasterSource(TIB_DataSource* Value);
+  TIB_DataSource* KeySource() const;
+  void SetKeySource(TIB_DataSource* Value);
+  TIB_Dataset* GetMasterDataset() const;
+  TIB_Dataset* GetKeyDataset() const;
+  bool KeySeeking() const { return key_seeking_; }
+  void SetKeySeeking(bool Value);
+  void DisableKeySourceSync();
+  void EnableKeySourceSync();
+  bool KeySourceSyncDisabled() const { return key_source_disabled_ > 0; }
+  // The reactions of the two links: the key source's row changed; the master's row (or
+  // its Column) changed.
+  void KeySourceDataChange();
+  void MasterDataChange(TIB_Column* Column);
+  // Detail columns named by MasterLinks take the master's values (a new row's keys).
+  void AssignMasterLinkValues();
+  // The key dataset's key columns follow this dataset's current row.
+  void SyncKeySource();
+  // Column lists of the links, built on demand and released when a link or a preparation
+  // changes.
+  void BindMasterLinks();
+  void UnbindMasterLinks();
+  void BindKeyLinks();
+  void UnbindKeyLinks();
+  TIB_MasterDataLink* MasterDataLink() const { return master_link_.get(); }
+  TIB_KeyDataLink* KeyDataLink() const { return key_link_.get(); }
+  bool Posting() const { return posting_nesting_ > 0; }
+  bool MasterLinkUpdating() const { return master_update_nesting_ > 0; }
+  // The buffered detail's cached rows and a change of its master: mode 0 reverts the
+  // cached changes of the master row (it is being deleted), mode 1 gives them the
+  // master's new link values. Nothing here.
+  virtual void UpdateCachedDetailRows(int32_t /*Mode*/, TIB_Column* /*MasterColumn*/) {}
+  // A detail row's link columns against the master's current values.
+  bool DetailRowMatchesMaster(TIB_Row* Row);
+
+  // --- Search mode: the dataset collects criteria instead of values; executing the
+  // search opens it with them. A detail with MasterSearch adds an EXISTS condition of
+  // its criteria to its master's SQL.
+  bool MasterSearch() const { return master_search_; }
+  void SetMasterSearch(bool Value) { master_search_ = Value; }
+  TIB_MasterSearchFlags MasterSearchFlags() const { return master_search_flags_; }
+  void SetMasterSearchFlags(TIB_MasterSearchFlags Value) { master_search_flags_ = Value; }
+  void BeginSearch();
+  void ExecuteSearch(bool OpenIt);
+  bool GetSearchActive() const;
+  TIB_DatasetEvent BeforeSearch, AfterSearch;
+
   // --- DML cache (IB_Components_dataset_dml.cpp)
   // Bits: 1/2/4 announce posted edits/inserts/deletes, 8/16/32 receive them.
   uint8_t DMLCacheFlags() const { return dml_cache_flags_; }
@@ -309,7 +369,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool GetCanEdit();
   bool GetCanInsert();
   bool GetCanDelete();
-  bool HasCustomDML(int32_t Kind) const;
+  virtual bool HasCustomDML(int32_t Kind) const;
   // The dataset's column rule: a field column is read-only where the dataset cannot
   // write it in the current state (the custom UPDATE or INSERT has no parameter for it,
   // the generated one leaves it out, or the row is being deleted).
@@ -334,6 +394,11 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SetAutoPostDelete(bool Value);
   // Set by the buffered dataset: no row locks and no work flags.
   bool CachedUpdates = false;
+  // Cached updates live in the buffered dataset; a transaction's apply, commit and
+  // cancel of them reach it here.
+  virtual void ApplyUpdates() {}
+  virtual void CancelUpdates() {}
+  virtual void CommitUpdates() {}
   // NAME=value defaults and column=generator pairs for new rows.
   TIB_StringList* DefaultValues() const { return default_values_.get(); }
   void SetDefaultValues(TStrings* Value);
@@ -442,6 +507,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   virtual void SysInsert();
   virtual void SysDelete();
   virtual void DoNewRecord();
+  // The key source moved: a buffered look-up finds the matching row (nothing here).
+  virtual void SysKeyDataChange() {}
+  virtual void SysBeginSearch();
+  void SysEndSearch();
   void ApplyDefaultValues();
   void ApplyGeneratorLinks();
   virtual void SysCheckRequired();
@@ -594,6 +663,28 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool ForUpdateAllows(const TIB_Column* Column);
   std::unique_ptr<UpdateSide> update_side_;
   std::unique_ptr<TIB_UpdateSQL> update_sql_;
+
+  // Master and key links.
+  struct MasterLinkColumns {
+    TIB_Column* Detail;
+    TIB_Column* Master;
+    TIB_Column* Param;
+  };
+  void AssignLinkParams();
+  std::unique_ptr<TIB_KeyDataLink> key_link_;
+  std::unique_ptr<TIB_MasterDataLink> master_link_;
+  std::vector<MasterLinkColumns> master_cols_, master_param_cols_;
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> key_cols_, key_desc_cols_;
+  bool master_links_bound_ = false;
+  bool key_links_bound_ = false;
+  bool key_seeking_ = false;
+  int32_t key_source_nesting_ = 0;
+  int32_t key_source_disabled_ = 0;
+  int32_t master_update_nesting_ = 0;
+  int32_t master_update_passes_ = 0;
+  bool master_search_ = false;
+  TIB_MasterSearchFlags master_search_flags_{msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly};
+  int32_t searching_nesting_ = 0;
 };
 
 // A forward-only cursor over one SELECT.

@@ -722,6 +722,8 @@ TIB_StringProperty* TIB_Dataset::GetKeyLinks() {
 // --- Rows -------------------------------------------------------------------------------------------
 
 void TIB_Dataset::SysLayoutRows() {
+  UnbindMasterLinks();
+  UnbindKeyLinks();
   TIB_Statement::SysLayoutRows();
   if (!Prepared()) {
     searching_param_ = nullptr;

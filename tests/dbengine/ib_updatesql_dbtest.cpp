@@ -322,11 +322,12 @@ TEST_F(UpdateSqlDb, KeptInsertAndImmediateInsertLeaveNullsToTheServer) {
   EXPECT_EQ(Read("select coalesce(\"Quoted col\", 'NULL') from PRACTICE where ID = 5"), "NULL");
   EXPECT_FALSE(upd_->RefreshAfterInsert());
 
-  // The immediate insert leaves the null column out, so its default applies.
+  // The immediate insert names a column the user set to null: the server default must
+  // not replace it. (A column left untouched is left out; see the buffered dataset's test.)
   upd_->SetPreparedInserts(false);
   F("ID")->SetAsInteger(6);
   upd_->ExecuteInsert();
-  EXPECT_EQ(Read("select \"Quoted col\" from PRACTICE where ID = 6"), "dflt");
+  EXPECT_EQ(Read("select coalesce(\"Quoted col\", 'NULL') from PRACTICE where ID = 6"), "NULL");
   EXPECT_EQ(ds_.succeeded, 2);
   EXPECT_EQ(ds_.announced, (std::vector<TIB_UpdateKind>{ukInsert, ukInsert}));
 }
