@@ -71,13 +71,18 @@ bool REZMergeParams(TParams& Params, const std::vector<AnsiString>& Names,
     const int32_t n = static_cast<int32_t>(fresh.size());
     for (int32_t i = 0; i < n; ++i) {
       TParam* p = fresh[static_cast<size_t>(i)].get();
-      if (i < Params.Count() && AnsiSameText(Params.Items(i)->Name(), p->Name())) continue;
-      if (TParam* old = Params.FindParam(p->Name())) {
-        Params.Move(old->Index(), i);
-        if (!outputs && old->ParamType() == ptInputOutput) old->SetParamType(ptInput);
-      } else {
+      // The kept parameter of that name among those not placed yet (a repeated name
+      // finds its own one, not the one placed before).
+      int32_t at = -1;
+      for (int32_t k = i; k < Params.Count() && at < 0; ++k)
+        if (AnsiSameText(Params.Items(k)->Name(), p->Name())) at = k;
+      if (at < 0) {
         Params.Insert(i, std::move(fresh[static_cast<size_t>(i)]));
+        continue;
       }
+      if (at != i) Params.Move(at, i);
+      TParam* kept = Params.Items(i);
+      if (!outputs && kept->ParamType() == ptInputOutput) kept->SetParamType(ptInput);
     }
     int32_t kept = 0;
     while (Params.Count() > n + kept) {
