@@ -114,8 +114,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void Next();
   void Prior();
   void CursorNext();
-  bool GetBof() const { return row_num_ == 0; }
-  bool GetEof() const { return eof_; }
+  virtual bool GetBof() const { return row_num_ == 0; }
+  virtual bool GetEof() const { return eof_; }
   bool Bof() const { return GetBof(); }
   bool Eof() const { return GetEof(); }
   virtual int32_t GetRowNum() const { return row_num_; }
@@ -217,7 +217,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool GetCanEdit();
   bool GetCanInsert();
   bool GetCanDelete();
-  bool HasCustomDML(int32_t Kind) const;
+  virtual bool HasCustomDML(int32_t Kind) const;
   bool ConfirmDelete();
   bool PostedRetaining() const { return posted_retaining_; }
   bool PostSucceeded() const { return post_succeeded_; }
