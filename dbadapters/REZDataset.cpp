@@ -7,6 +7,7 @@
 #include "dbclient/IB_Constants.h"
 #include "dbclient/IB_Utils.h"
 #include "platform/application.h"
+#include "platform/codepage.h"
 #include "platform/sysutils.h"
 
 namespace pelvar {
@@ -192,7 +193,8 @@ void TREZDataset::InternalOpen() {
     BindFields(true);
     InitFields();
   }
-  row_info_offset_ = static_cast<uint16_t>(record_size_ + CalcFieldsSize());
+  // The row info block holds a pointer: it starts on an 8-byte boundary.
+  row_info_offset_ = static_cast<uint16_t>((record_size_ + CalcFieldsSize() + 7) & ~7);
   rec_buf_size_ = row_info_offset_ + static_cast<int32_t>(sizeof(RowInfo));
   cursor_open_ = true;
   if (internal_->FieldCount() > 0 && AfterPrepare) AfterPrepare(this);
