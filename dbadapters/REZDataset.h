@@ -320,6 +320,7 @@ class TREZDataset : public TDataSet {
   bool auto_fetch_all_ = false;
   bool param_check_ = true;
   bool params_synced_ = false;
+  bool sql_changing_ = false;
   bool cursor_open_ = false;
   bool prepared_on_load_ = false;
 };

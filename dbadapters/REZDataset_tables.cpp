@@ -11,6 +11,8 @@ namespace pelvar {
 
 namespace {
 constexpr int32_t kStoredProcedure = 8;
+// A parameter column's name: its alias (parameters have no relation field).
+AnsiString ParamName(const TIB_Column* Column) { return Column->GetAliasName(); }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -28,9 +30,23 @@ void TREZDataset::RefreshParams() {
   }
   ++master_binding_depth_;
   try {
-    const AnsiString sql = Prepared() ? internal_->GetServerSQLText() : internal_->SQL()->Text();
+    // While the SQL changes the statement still holds the old text: the new text counts.
+    const bool from_server = Prepared() && !sql_changing_;
+    const AnsiString sql = from_server ? internal_->GetServerSQLText() : internal_->SQL()->Text();
     const std::vector<AnsiString> names = REZParseParamNames(sql);
-    const int32_t count = Prepared() ? internal_->ParamCount() : static_cast<int32_t>(names.size());
+    int32_t count = static_cast<int32_t>(names.size());
+    if (from_server) {
+      count = internal_->ParamCount();
+    } else if (internal_->BindSameNamedParams()) {
+      // The statement will bind repeated names to one column.
+      std::vector<AnsiString> unique;
+      for (const AnsiString& n : names) {
+        bool seen = false;
+        for (const AnsiString& u : unique) seen = seen || AnsiSameText(u, n);
+        if (!seen) unique.push_back(n);
+      }
+      count = static_cast<int32_t>(unique.size());
+    }
     const bool outputs = executing_ || (Prepared() && GetStatementType() == kStoredProcedure);
     std::vector<AnsiString> fields;
     if (outputs && Prepared()) {
@@ -148,8 +164,8 @@ void TREZDataset::BindMasterParams(bool Refresh) {
 void TREZDataset::AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) {
   if (Column->Bound) return;
   if (Master != nullptr) {
-    TField* f = Master->FindField(Column->GetFieldName());
-    if (f == nullptr) f = Master->FindField(StripQuotes(Column->GetFieldName()));
+    TField* f = Master->FindField(ParamName(Column));
+    if (f == nullptr) f = Master->FindField(StripQuotes(ParamName(Column)));
     if (f != nullptr) {
       if (!Master->IsEmpty())
         REZAssignFieldToColumn(f, Column);
@@ -157,6 +173,8 @@ void TREZDataset::AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) {
         Column->SetIsNull(true);
     }
   }
+  // A value from the master does not bind the parameter: the next record rebinds it.
+  Column->Bound = false;
 }
 
 void TREZDataset::InitMasterLinkFields() {
@@ -166,10 +184,10 @@ void TREZDataset::InitMasterLinkFields() {
   const AnsiString where = internal_->SQL()->GetSection(ssWhere);
   for (int32_t i = 0; i < row->ColumnCount(); ++i) {
     TIB_Column* col = row->GetColumn(i);
-    TField* m = master->FindField(col->GetFieldName());
+    TField* m = master->FindField(ParamName(col));
     if (m == nullptr) continue;
     TField* detail = nullptr;
-    const AnsiString marker = AnsiString(1, internal_->ParamChar()) + col->GetFieldName();
+    const AnsiString marker = AnsiString(1, internal_->ParamChar()) + ParamName(col);
     const size_t at = AnsiUpperCase(where).find(AnsiUpperCase(marker));
     if (at != AnsiString::npos) {
       size_t e = at;
@@ -181,7 +199,7 @@ void TREZDataset::InitMasterLinkFields() {
       if (dot != AnsiString::npos) name = name.substr(dot + 1);
       detail = FindField(StripQuotes(name));
     }
-    if (detail == nullptr) detail = FindField(col->GetFieldName());
+    if (detail == nullptr) detail = FindField(ParamName(col));
     if (detail == nullptr || !detail->IsNull()) continue;
     if (m->DataType() == ftLargeint)
       detail->SetAsString(m->AsString());
@@ -213,7 +231,14 @@ void TREZDataset::SQLChanged(TObject* List) {
   if (List != internal_->SQL()) return;
   params_synced_ = false;
   if (param_check_ && !internal_->Preparing()) {
-    RefreshParams();
+    sql_changing_ = true;
+    try {
+      RefreshParams();
+    } catch (...) {
+      sql_changing_ = false;
+      throw;
+    }
+    sql_changing_ = false;
     if (!ComponentState().Contains(csLoading) && !ComponentState().Contains(csReading))
       DataEvent(dePropertyChange, 0);
   }
@@ -239,7 +264,7 @@ void TREZQueryDataLink::RecordChanged(TField* Field) {
   }
   for (int32_t i = 0; i < row->ColumnCount(); ++i) {
     TIB_Column* col = row->GetColumn(i);
-    TField* f = DataSet()->FindField(col->GetFieldName());
+    TField* f = DataSet()->FindField(ParamName(col));
     if (f != nullptr && f->AsString() != col->GetAsString()) {
       detail_->BindMasterParams(true);
       break;
@@ -464,7 +489,7 @@ void TREZBaseTable::SetMasterSource(TDataSource* Value) {
 
 void TREZBaseTable::AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) {
   if (Master != nullptr) {
-    const AnsiString name = Column->GetFieldName();
+    const AnsiString name = ParamName(Column);
     for (int32_t i = 0; i < master_fields_->Count(); ++i) {
       const AnsiString line = master_fields_->Strings(i);
       const size_t eq = line.find('=');

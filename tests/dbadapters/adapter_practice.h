@@ -86,7 +86,7 @@ struct AdapterDb {
   // closed (the embedded engine holds the file while it is open).
   std::string Seen(const std::string& sql) {
     if (db->Connected()) db->Close();
-    return QueryOne(copy.path, sql);
+    return QueryOne(copy.path, sql + ";");
   }
 };
 
