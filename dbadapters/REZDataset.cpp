@@ -893,6 +893,7 @@ void TREZDataset::GetDetailLinkFields(std::vector<TField*>& MasterFields, std::v
 // Fields
 
 TFieldFactory TREZDataset::GetFieldClass(TFieldType Type) {
+  if (Type == ftString) return [](TComponent* o) -> TField* { return new TREZStringField(o); };
   if (Type == ftFloat) return [](TComponent* o) -> TField* { return new TREZFloatField(o); };
   if (Type == ftLargeint) return [](TComponent* o) -> TField* { return new TREZLargeIntField(o); };
   return TDataSet::GetFieldClass(Type);

@@ -637,6 +637,15 @@ void REZWriteColumn(const TREZColumnDesc& Col, char* Data, TFieldType ft, int32_
 // ---------------------------------------------------------------------------------------------
 // Field classes
 
+void TREZStringField::SetAsString(const AnsiString& Value) {
+  if (static_cast<int64_t>(Value.size()) > Size()) {
+    const AnsiString name = Origin().empty() ? FieldName() : Origin();
+    throw EIB_StatementError(nullptr, Format(IB_Message(TIB_Msg::BufferOverrun),
+                                             {name, IntToStr(Size()), IntToStr(static_cast<int64_t>(Value.size()))}));
+  }
+  TStringField::SetAsString(Value);
+}
+
 void TREZFloatField::SetTextImpl(const AnsiString& Text) {
   AnsiString s;
   s.reserve(Text.size());

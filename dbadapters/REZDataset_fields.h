@@ -77,6 +77,14 @@ bool REZReadColumn(const TREZColumnDesc& Col, const char* Data, TFieldType Field
 void REZWriteColumn(const TREZColumnDesc& Col, char* Data, TFieldType FieldType,
                     int32_t FieldSize, const void* Buffer);
 
+// The adapter's string field: a text longer than the field is refused (the engine's
+// overrun error) instead of being cut.
+class TREZStringField : public TStringField {
+ public:
+  explicit TREZStringField(TComponent* Owner) : TStringField(Owner) {}
+  void SetAsString(const AnsiString& Value) override;
+};
+
 // The field classes of the adapter for ftFloat and ftLargeint.
 class TREZFloatField : public TFloatField {
  public:

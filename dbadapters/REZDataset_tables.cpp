@@ -358,6 +358,8 @@ const std::vector<AnsiString>& TREZBaseTable::PrimaryKeyFields() {
 
 void TREZBaseTable::SysPrepareSQL() {
   if (!table_name_.empty()) internal_->SetKeyRelation(table_name_);
+  // A statement other than a SELECT (an INSERT run through ExecSQL) is left as it is.
+  if (internal_->KeyRelation().empty() || internal_->SQL()->GetSection(ssSelect).empty()) return;
   std::vector<AnsiString> fields;
   if (!index_field_names_.empty()) {
     fields = SplitToStrings(index_field_names_);
@@ -421,12 +423,10 @@ void TREZBaseTable::SQLChanged(TObject* List) {
   AnsiString rel = Trim(from.size() > 5 ? from.substr(5) : AnsiString());
   const size_t blank = rel.find_first_of(" \t\r\n,");
   if (blank != AnsiString::npos) rel = rel.substr(0, blank);
-  if (!rel.empty()) {
-    internal_->SetKeyRelation(rel);
-    if (!AnsiSameText(rel, table_name_)) {
-      table_name_.clear();
-      internal_->KeyLinks()->Clear();
-    }
+  internal_->SetKeyRelation(rel);
+  if (!AnsiSameText(rel, table_name_)) {
+    table_name_.clear();
+    internal_->KeyLinks()->Clear();
   }
   index_defs_->SetUpdated(false);
 }

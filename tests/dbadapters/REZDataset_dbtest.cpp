@@ -287,5 +287,161 @@ TEST_F(REZDatasetDb, BlobsStreamThroughTheFramework) {
   EXPECT_EQ(t->FieldByName("V300")->AsString(), "abc");
 }
 
+
+TEST_F(REZDatasetDb, FieldDefinitionsFollowThePairingTable) {
+  TREZQuery* q = Query("select * from ADAPTER_TYPES");
+  q->Open();
+  struct Case {
+    const char* name;
+    TFieldType ft;
+    int32_t size, precision;
+  };
+  for (const Case& c : {Case{"V255", ftString, 255, 0}, Case{"V300", ftMemo, 300, 0},
+                        Case{"N182", ftBCD, 2, 18}, Case{"N152", ftBCD, 2, 18},
+                        Case{"M", ftMemo, 8, 0}, Case{"BIN", ftBlob, 8, 0},
+                        Case{"TS", ftDateTime, 0, 0}, Case{"D", ftDate, 0, 0}, Case{"T", ftTime, 0, 0},
+                        Case{"S", ftSmallint, 0, 0}, Case{"B", ftLargeint, 0, 0},
+                        Case{"F", ftFloat, 0, 0}, Case{"BOOL", ftBoolean, 0, 0}}) {
+    SCOPED_TRACE(c.name);
+    TFieldDef* def = q->FieldDefs().Find(c.name);
+    EXPECT_EQ(def->DataType(), c.ft);
+    EXPECT_EQ(def->Size(), c.size);
+    EXPECT_EQ(def->Precision(), c.precision);
+    EXPECT_EQ(q->FieldByName(c.name)->DataType(), c.ft);
+  }
+  EXPECT_TRUE(q->FieldDefs().Find("ID")->Required());
+  EXPECT_NE(dynamic_cast<TREZFloatField*>(q->FieldByName("F")), nullptr);
+  EXPECT_NE(dynamic_cast<TREZLargeIntField*>(q->FieldByName("B")), nullptr);
+}
+
+TEST_F(REZDatasetDb, ValuesReadAndRoundTripThroughTheFields) {
+  Exec("insert into ADAPTER_TYPES (ID, V255, N152, N182, C10, TS, D, T, S, B, F, BOOL) values "
+       "(1, 'Příliš žluťoučký kůň úpěl ďábelské ódy', 12345.67, -9876543210123.45, 'ABC   ', "
+       "'2026-06-15 08:05:03.1230', '1858-11-17', '23:59:59.9990', -32768, 9007199254740993, "
+       "0.25, false)");
+  auto* t = New<TREZTable>();
+  t->SetTableName("ADAPTER_TYPES");
+  t->Open();
+  t->First();
+  EXPECT_EQ(t->FieldByName("C10")->AsString(), "ABC");
+  int32_t day = 0;
+  ASSERT_TRUE(t->FieldByName("D")->GetData(&day));
+  EXPECT_EQ(day, 678576);
+  EXPECT_EQ(t->FieldByName("D")->AsDateTime(), -15018.0);  // 17 November 1858
+  EXPECT_EQ(t->FieldByName("V255")->AsString(), CZ("Příliš žluťoučký kůň úpěl ďábelské ódy"));
+  EXPECT_EQ(t->FieldByName("N152")->AsCurrency(), Currency::FromRaw(123456700));
+  EXPECT_EQ(t->FieldByName("N152")->AsString(), CZ("12345,67"));
+  EXPECT_EQ(t->FieldByName("B")->AsLargeInt(), 9007199254740993LL);
+  EXPECT_FALSE(t->FieldByName("BOOL")->AsBoolean());
+  EXPECT_TRUE(t->FieldByName("M")->IsNull());
+
+  // Every data field copied in its native form into a new row: the server then holds the
+  // same bytes.
+  std::vector<std::vector<char>> values;
+  std::vector<bool> present;
+  for (TField* f : t->FieldList()) {
+    std::vector<char> buf(512, 0);
+    present.push_back(f->IsBlob() ? false : f->GetData(buf.data()));
+    values.push_back(buf);
+  }
+  t->Append();
+  for (size_t i = 0; i < t->FieldList().size(); ++i) {
+    TField* f = t->FieldList()[i];
+    if (f->IsBlob()) continue;
+    if (f->FieldName() == "ID")
+      f->SetAsInteger(2);
+    else if (present[i])
+      f->SetData(values[i].data());
+  }
+  t->Post();
+  t->Close();
+  auto* c = new TIB_Cursor(&a->form);
+  c->SetIB_Connection(a->db);
+  c->SetIB_Transaction(a->tr);
+  c->SQL()->SetText("select V255, N152, N182, C10, TS, D, T, S, B, F, BOOL from ADAPTER_TYPES order by ID");
+  std::vector<std::vector<std::string>> rows;
+  for (c->First(); !c->Eof(); c->Next()) {
+    std::vector<std::string> r;
+    for (int32_t i = 0; i < c->Fields()->ColumnCount(); ++i) r.push_back(c->Fields()->GetColumn(i)->GetColData());
+    rows.push_back(r);
+  }
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t i = 0; i < rows[0].size(); ++i) EXPECT_EQ(rows[0][i], rows[1][i]) << "column " << i;
+}
+
+TEST_F(REZDatasetDb, AFailedFieldWriteLeavesTheRecordAsItWas) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  t->Append();
+  TField* f = t->FieldByName("PARTNER");
+  EXPECT_THROW(f->SetAsString("ABCDEFGHIJK"), EIB_StatementError);  // VARCHAR(10)
+  EXPECT_TRUE(f->IsNull());
+  f->SetAsString("ABC");
+  EXPECT_THROW(f->SetAsString("ABCDEFGHIJK"), EIB_StatementError);
+  EXPECT_EQ(f->AsString(), "ABC");
+  TField* n = t->FieldByName("ID_PARTNER");
+  n->SetAsInteger(1);
+  EXPECT_ANY_THROW(n->SetAsString("5000000000"));
+  EXPECT_EQ(n->AsInteger(), 1);
+  t->Post();
+  t->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select PARTNER as V from PARTNER where ID_PARTNER = 1"), "ABC");
+}
+
+TEST_F(REZDatasetDb, ATableDrivenLikeAQueryEditsTheRowItFound) {
+  AddPartners(3);
+  auto* t = New<TREZTable>();
+  t->SQL()->SetText("select * from PARTNER where PARTNER = 'P2'");
+  t->Prepare();
+  t->Open();
+  ASSERT_FALSE(t->IsEmpty());
+  t->Edit();
+  t->FieldByName("ST")->SetAsString("U");
+  t->Post();
+  t->Close();
+  // An INSERT text runs through ExecSQL.
+  t->SQL()->SetText("insert into PARTNER (ID_PARTNER, PARTNER) values (9, 'P9')");
+  t->ExecSQL();
+  EXPECT_EQ(t->GetRowsAffected(), 1);
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select cast(list(ID_PARTNER || ST) as varchar(100)) as V from PARTNER where ST is not null"), "2U");
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "4");
+}
+
+TEST_F(REZDatasetDb, IndexFieldNamesOrderTheTable) {
+  AddPartners(3);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->SetIndexFieldNames("ID_PARTNER DESC");
+  t->Open();
+  std::string order;
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
+  EXPECT_EQ(order, "P3P2P1");
+  EXPECT_EQ(t->OrderingItems(), "TABLE ORDER=ID_PARTNER;ID_PARTNER DESC");
+  EXPECT_EQ(t->OrderingItemNo(), -1);
+  // The same names with other separators change nothing.
+  t->SetIndexFieldNames(" ID_PARTNER DESC ");
+  EXPECT_TRUE(t->Active());
+  t->SetIndexFieldNames("PARTNER_NAZEV;ID_PARTNER");
+  order.clear();
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
+  EXPECT_EQ(order, "P1P2P3");
+  EXPECT_EQ(t->OrderingItemNo(), 1);
+}
+
+TEST_F(REZDatasetDb, RecordCountIsAServerCountOrAnEstimate) {
+  AddPartners(30);
+  TREZQuery* q = Query("select * from PARTNER");
+  q->Open();
+  EXPECT_EQ(q->RecordCount(), 30);
+  q->SetRecordCountAccurate(false);
+  const int32_t estimate = q->RecordCount();
+  EXPECT_GT(estimate, 0);
+  q->Last();
+  EXPECT_EQ(q->RecordCount(), 30);
+}
+
 }  // namespace
 }  // namespace pelvar::test
