@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -23,7 +24,11 @@
 namespace pelvar {
 namespace {
 
-constexpr int kRows = 100000;
+// 100,000 rows; PELVAR_BENCH_ROWS sets another count (for profiling).
+const int kRows = [] {
+  const char* v = std::getenv("PELVAR_BENCH_ROWS");
+  return v != nullptr && std::atoi(v) > 0 ? std::atoi(v) : 100000;
+}();
 const char* kInsert =
     "insert into BENCH (ID, NAZEV, KOD, CASTKA, SLEVA, DATUM, CAS, POCET) values (?, ?, ?, ?, ?, ?, ?, ?)";
 

@@ -182,6 +182,7 @@ TEST_F(REZDatasetDb, ServerErrorsArriveAsTheAdaptersException) {
     FAIL() << "the trigger let the row in";
   } catch (const EREZ_ISCError& e) {
     EXPECT_EQ(e.SQLCODE(), -836);
+    EXPECT_GT(e.ErrorMessage()->Count(), 5) << e.ErrorMessage()->Text();
     EXPECT_EQ(e.Message(), CZ("Záporný klíč není dovolen")) << e.ErrorMessage()->Text();
   }
   d->Cancel();

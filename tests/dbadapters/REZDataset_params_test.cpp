@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dbadapters/REZDataset.h"
 #include "dbadapters/REZDataset_params.h"
 
 namespace pelvar::test {
@@ -63,6 +64,24 @@ TEST(REZParams, ExecutedStatementsGetOutputParameters) {
   // Without outputs the next time, the output stays at the end, the in-out turns input.
   EXPECT_FALSE(Merge(p, "select * from T where A = :A and B = :B", 2));
   EXPECT_EQ(Describe(p), "A:1,B:1,R:2");
+}
+
+TEST(REZTableOrdering, TheOrderingLineOfIndexFields) {
+  struct Case {
+    std::vector<AnsiString> fields;
+    const char* line;
+    bool first_desc;
+  };
+  const Case cases[] = {
+      {{"ID_PARTNER"}, "TABLE ORDER=ID_PARTNER;ID_PARTNER DESC", false},
+      {{"A", " B DESC"}, "TABLE ORDER=A, B DESC;A DESC, B", false},
+      {{"A DESC", "B"}, "TABLE ORDER=A, B;A DESC, B DESC", true},
+  };
+  for (const Case& c : cases) {
+    bool first_desc = false;
+    EXPECT_EQ(REZOrderingItems(c.fields, first_desc), c.line);
+    EXPECT_EQ(first_desc, c.first_desc) << c.line;
+  }
 }
 
 }  // namespace
