@@ -933,6 +933,15 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
   Record = nullptr;
   Data = nullptr;
   Live = nullptr;
+  if (internal_->Applying()) {
+    // Cached updates are being applied: the row being applied is the internal live row,
+    // the framework's temporary buffer holds the calculated fields.
+    TIB_Row* row = internal_->Fields();
+    Record = TempBuffer();
+    Data = State() == dsOldValue ? row->OldRowBuffer() : row->RowBuffer();
+    Live = State() == dsOldValue ? nullptr : reinterpret_cast<TIB_Column*>(1);
+    return Data != nullptr && Record != nullptr;
+  }
   bool may_be_live = false;
   switch (State()) {
     case dsBrowse:

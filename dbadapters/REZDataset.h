@@ -65,6 +65,9 @@ class TREZInternalDataset : public TIB_BDataset {
   void SysPost(bool OnlyIfModified, bool Retaining) override;
   void SysFilterRow(TIB_Node* Node, bool& Accept) override;
   void DoUpdateRecord(int32_t UpdateKind, int32_t& UpdateAction) override;
+  bool HasCustomDML(int32_t Kind) const override;
+  void SysApplyUpdate(int32_t UpdateKind, int32_t& UpdateAction, const TIB_ApplyRoutine& Routine,
+                      TIB_BDataset* Data) override;
   void SaveParamValues() override {}
   void RestoreParamValues() override {}
   bool GetColumnReadOnly(const TIB_Column* Column) const override;
@@ -118,6 +121,11 @@ class TREZDataset : public TDataSet {
   int32_t GetStatementType();
   bool ParamCheck() const { return param_check_; }
   void SetParamCheck(bool Value) { param_check_ = Value; }
+
+  // --- Cached updates: the internal dataset's, with the framework's buffers kept in step.
+  void ApplyUpdates();
+  void CancelUpdates();
+  void CommitUpdates();
 
   // --- Forwarded properties
   TIB_Connection* IB_Connection() const { return internal_->IB_Connection(); }
@@ -224,6 +232,9 @@ class TREZDataset : public TDataSet {
   bool Executing() const { return executing_; }
   uint16_t RecordSize() const { return record_size_; }
   bool CustomBoolText() const { return custom_bool_; }
+  // The primary-key fields of the key relation (read from the system tables once per
+  // relation).
+  const std::vector<AnsiString>& PrimaryKeyFields();
 
  protected:
   friend class TREZInternalDataset;
@@ -323,6 +334,8 @@ class TREZDataset : public TDataSet {
   bool sql_changing_ = false;
   bool cursor_open_ = false;
   bool prepared_on_load_ = false;
+  AnsiString keys_for_;
+  std::vector<AnsiString> key_fields_;
 };
 
 // --- Queries and tables -------------------------------------------------------------------
@@ -360,8 +373,6 @@ class TREZBaseTable : public TREZDataset {
   // The ordering line the table's statement orders by ("TABLE ORDER=asc;desc").
   const AnsiString& OrderingItems() const { return ordering_items_; }
   int32_t OrderingItemNo() const { return ordering_item_no_; }
-  // The primary-key fields of the table (read from the system tables once per name).
-  const std::vector<AnsiString>& PrimaryKeyFields();
 
   void InitMasterLinkFields() override;
   void AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) override;
@@ -378,8 +389,6 @@ class TREZBaseTable : public TREZDataset {
   std::unique_ptr<TIB_StringList> master_fields_;
   AnsiString ordering_items_;
   int32_t ordering_item_no_ = 0;
-  AnsiString keys_for_;
-  std::vector<AnsiString> key_fields_;
   bool building_sql_ = false;
 };
 

@@ -183,6 +183,22 @@ void TREZInternalDataset::DoUpdateRecord(int32_t UpdateKind, int32_t& UpdateActi
   TIB_BDataset::DoUpdateRecord(UpdateKind, UpdateAction);
 }
 
+bool TREZInternalDataset::HasCustomDML(int32_t Kind) const {
+  if (TIB_BDataset::HasCustomDML(Kind)) return true;
+  TREZUpdateSQL* u = adapter_->UpdateObject();
+  return u != nullptr && Kind >= 0 && Kind <= 2 && u->SQLText(Kind)->Count() > 0;
+}
+
+void TREZInternalDataset::SysApplyUpdate(int32_t UpdateKind, int32_t& UpdateAction,
+                                         const TIB_ApplyRoutine& Routine, TIB_BDataset* Data) {
+  TREZUpdateSQL* u = adapter_->UpdateObject();
+  if (u != nullptr && UpdateKind >= 0 && UpdateKind <= 2 && u->SQLText(UpdateKind)->Count() > 0) {
+    u->Apply(UpdateKind);
+    return;
+  }
+  TIB_BDataset::SysApplyUpdate(UpdateKind, UpdateAction, Routine, Data);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The adapter's side of preparing
 

@@ -225,7 +225,16 @@ void TREZDataset::FetchOutputParams() {
   }
 }
 
-void TREZDataset::SysPrepareSQL() {}
+void TREZDataset::SysPrepareSQL() {
+  // A live SELECT with a key relation is keyed by the relation's primary key.
+  if (internal_->KeyLinks()->Count() > 0 || internal_->KeyRelation().empty() ||
+      internal_->SQL()->GetSection(ssSelect).empty())
+    return;
+  const std::vector<AnsiString>& pk = PrimaryKeyFields();
+  AnsiString text;
+  for (const AnsiString& k : pk) text += internal_->KeyRelation() + "." + k + "\r\n";
+  if (!text.empty()) internal_->KeyLinks()->SetText(text);
+}
 
 void TREZDataset::SQLChanged(TObject* List) {
   if (List != internal_->SQL()) return;
@@ -338,7 +347,7 @@ void TREZBaseTable::SetTableName(const AnsiString& Value) {
   index_defs_->SetUpdated(false);
 }
 
-const std::vector<AnsiString>& TREZBaseTable::PrimaryKeyFields() {
+const std::vector<AnsiString>& TREZDataset::PrimaryKeyFields() {
   const AnsiString rel = AnsiUpperCase(internal_->KeyRelation());
   if (rel == keys_for_ || rel.empty()) return key_fields_;
   key_fields_.clear();
@@ -367,13 +376,7 @@ void TREZBaseTable::SysPrepareSQL() {
     fields = PrimaryKeyFields();
   }
   for (AnsiString& f : fields) f = Trim(f);
-  // The key links of a live table: its primary key.
-  const std::vector<AnsiString>& pk = PrimaryKeyFields();
-  if (internal_->KeyLinks()->Count() == 0 && !pk.empty()) {
-    AnsiString text;
-    for (const AnsiString& k : pk) text += internal_->KeyRelation() + "." + k + "\r\n";
-    internal_->KeyLinks()->SetText(text);
-  }
+  TREZDataset::SysPrepareSQL();
   if (fields.empty()) {
     ordering_items_.clear();
     ordering_item_no_ = 0;

@@ -132,6 +132,39 @@ void TREZDataset::SetUpdateObject(TREZUpdateSQL* Value) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Cached updates
+
+namespace {
+template <class Fn>
+void WithResync(TREZDataset* d, TREZInternalDataset* in, int32_t& current, Fn fn) {
+  const bool open = d->Active();
+  fn();
+  if (open) {
+    current = in->GetRowNum();
+    d->Resync({});
+  }
+}
+}  // namespace
+
+void TREZDataset::ApplyUpdates() {
+  if (Active()) CheckBrowseMode();
+  if (Active() && internal_->UpdatesPending()) {
+    UpdateCursorPos();
+    MoveInternalToBuffer();
+  }
+  WithResync(this, internal_.get(), current_, [&] { internal_->ApplyUpdates(); });
+}
+
+void TREZDataset::CancelUpdates() {
+  if (Active()) Cancel();
+  WithResync(this, internal_.get(), current_, [&] { internal_->CancelUpdates(); });
+}
+
+void TREZDataset::CommitUpdates() {
+  WithResync(this, internal_.get(), current_, [&] { internal_->CommitUpdates(); });
+}
+
+// ---------------------------------------------------------------------------------------------
 // Blob stream
 
 TREZBlobStream::TREZBlobStream(TField* Field, TBlobStreamMode Mode)

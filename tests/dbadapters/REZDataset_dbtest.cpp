@@ -444,5 +444,50 @@ TEST_F(REZDatasetDb, RecordCountIsAServerCountOrAnEstimate) {
   EXPECT_EQ(q->RecordCount(), 30);
 }
 
+TEST_F(REZDatasetDb, AnUpdateObjectPostsCachedChangesThroughItsStatements) {
+  AddPartners(2);
+  TREZQuery* q = Query("select * from PARTNER order by ID_PARTNER");
+  auto* u = new TREZUpdateSQL(&a->form);
+  u->ModifySQL()->SetText("update PARTNER set PARTNER_NAZEV = :PARTNER_NAZEV where ID_PARTNER = :OLD_ID_PARTNER");
+  q->SetUpdateObject(u);
+  q->SetCachedUpdates(true);
+  // The engine grants edits to a live statement with a key relation.
+  q->SetRequestLive(true);
+  q->SetKeyRelation("PARTNER");
+  q->Open();
+  EXPECT_TRUE(q->CanModify());
+  q->First();
+  q->Edit();
+  // A column the modify statement has no parameter for is read-only while editing.
+  EXPECT_TRUE(q->InternalDataset()->FieldByName("PARTNER")->GetReadOnly());
+  EXPECT_FALSE(q->InternalDataset()->FieldByName("PARTNER_NAZEV")->GetReadOnly());
+  q->FieldByName("PARTNER_NAZEV")->SetAsString(CZ("Nový název"));
+  q->Post();
+  q->ApplyUpdates();
+  q->CommitUpdates();
+  q->Close();
+
+  // A modify statement that finds no row.
+  u->ModifySQL()->SetText("update PARTNER set PARTNER_NAZEV = :PARTNER_NAZEV where ID_PARTNER = -:OLD_ID_PARTNER");
+  q->Open();
+  q->First();
+  q->Edit();
+  q->FieldByName("PARTNER_NAZEV")->SetAsString("X");
+  q->Post();
+  AnsiString reported;
+  q->InternalDataset()->OnUpdateError = [&](TComponent* Sender, std::exception& E, int32_t,
+                                            int32_t& Action) {
+    EXPECT_EQ(Sender, q);
+    reported = E.what();
+    Action = nuaFail;
+  };
+  EXPECT_THROW(q->ApplyUpdates(), EDatabaseError);
+  EXPECT_EQ(reported, CZ("Záznam nebyl nalezen, aby mohl být změněn"));
+  q->CancelUpdates();
+  q->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select PARTNER_NAZEV as V from PARTNER where ID_PARTNER = 1"), "Nový název");
+}
+
 }  // namespace
 }  // namespace pelvar::test
