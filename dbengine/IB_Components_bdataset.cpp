@@ -102,7 +102,6 @@ using namespace bdataset_detail;
 
 TIB_BDataset::TIB_BDataset(TComponent* Owner) : TIB_Dataset(Owner) {
   node_list_ = std::make_unique<TIB_NodeList>();
-  key_links_ = std::make_unique<TIB_StringList>();
   row_cursor_ = std::make_unique<TIB_BindingCursor>(nullptr, this);
   buffer_cursor_ = std::make_unique<TIB_BindingCursor>(nullptr, this);
   buffer_cursor_->SetReadOnly(true);
@@ -112,6 +111,7 @@ TIB_BDataset::TIB_BDataset(TComponent* Owner) : TIB_Dataset(Owner) {
   SetSearchedEdits(true);
   SetSearchedDeletes(true);
   SetPreparedEdits(true);
+  SetKeyLinksAutoDefine(true);
 }
 
 TIB_BDataset::~TIB_BDataset() {
@@ -165,23 +165,11 @@ void TIB_BDataset::SetUnidirectional(bool Value) {
   node_list_->SetUnidirectional(Value);
 }
 
-void TIB_BDataset::SetKeyLinks(TStrings* Value) {
-  Unprepare();
-  key_links_->BeginUpdate();
-  key_links_->Assign(Value);
-  for (int32_t i = key_links_->Count() - 1; i >= 0; --i) {
-    if (Trim(key_links_->Strings(i)).empty()) key_links_->Delete(i);
-  }
-  key_links_->EndUpdate();
-}
-
 void TIB_BDataset::SetFetchWholeRows(bool Value) {
   if (Value == fetch_whole_rows_) return;
   Unprepare();
   fetch_whole_rows_ = Value;
 }
-
-TIB_Row* TIB_BDataset::GetKeyFields() const { return KeyFields(); }
 
 bool TIB_BDataset::HasCustomDML(int32_t Kind) const {
   if (OnUpdateRecord) return true;
@@ -194,39 +182,32 @@ void TIB_BDataset::DoPrepareSQL() {
   locate_cursor_.reset();
   filter_cursor_.reset();
   TIB_Dataset::DoPrepareSQL();
+  if (Trim(SQL()->Text()).empty()) {
+    throw EIB_StatementError(this, IB_Message(TIB_Msg::CannotPrepareEmpty));
+  }
+  if (Filtered() && !Trim(filter_).empty() && IsSelectStatement()) {
+    // The filter reads its columns' types (text compared by prefix, dates, numbers); the
+    // first prepare has none yet and is followed by a second one that has them.
+    filter_without_columns_ = Fields()->ColumnCount() == 0;
+    FilterToSQL(*this, WhereCriteria());
+  }
 }
 
 bool TIB_BDataset::GetOrderingPlan() { return TIB_Dataset::GetOrderingPlan(); }
 
 void TIB_BDataset::SysPrepareServerSQL() {
-  if (Trim(SQL()->Text()).empty()) {
-    throw EIB_StatementError(this, IB_Message(TIB_Msg::CannotPrepareEmpty));
-  }
-  AnsiString condition;
-  if (Filtered() && !Trim(filter_).empty()) {
-    // The filter reads its columns' types (text compared by prefix, dates, numbers); the
-    // first prepare has none yet and is followed by a second one that has them.
-    filter_without_columns_ = Fields()->ColumnCount() == 0;
-    TIB_StringList lines;
-    FilterToSQL(*this, &lines);
-    for (int32_t i = 0; i < lines.Count(); ++i) {
-      const AnsiString line = Trim(lines.Strings(i));
-      if (line.empty()) continue;
-      if (!condition.empty()) condition += " ";
-      condition += line;
-    }
-  }
-  if (condition.empty()) {
+  if (db_key_for_sql_ != SQL()->Text()) db_key_relation_.clear();
+  if (db_key_relation_.empty() || !fetch_whole_rows_) {
     TIB_Dataset::SysPrepareServerSQL();
     return;
   }
-  // The filter joins the WHERE clause of the text the server gets; the SQL as written
-  // stays as it was.
+  // Rows keyed by their db-key: the select list carries it, so that every fetched row
+  // brings its key.
   const AnsiString written = SQL()->Text();
   AnsiString text = written;
-  AnsiString where = GetWhereClause(text);
-  AddWhereCondition(where, condition);
-  SetWhereClause(text, where);
+  AnsiString select = GetSelectClause(text);
+  select += "\r\n     , " + db_key_relation_ + ".RDB$DB_KEY";
+  SetSelectClause(text, select);
   const bool ignoring = IgnoreSQLChanges();
   SetIgnoreSQLChanges(true);
   SQL()->SetText(text);
@@ -241,47 +222,26 @@ void TIB_BDataset::SysPrepareServerSQL() {
   SetIgnoreSQLChanges(ignoring);
 }
 
+bool TIB_BDataset::SysPrepare() {
+  bool result = TIB_Dataset::SysPrepare();
+  if (Prepared() && fetch_whole_rows_ && KeyLinksByDBKey() && key_column_map_.empty() &&
+      db_key_relation_.empty() && KeyLinks()->Count() == 1) {
+    db_key_relation_ = KeyLinks()->GetItemRelation(0);
+    db_key_for_sql_ = SQL()->Text();
+    if (!db_key_relation_.empty()) {
+      Unprepare();
+      result = TIB_Dataset::SysPrepare();
+    }
+  }
+  return result;
+}
+
 void TIB_BDataset::DoAfterPrepare() {
   TIB_Dataset::DoAfterPrepare();
   if (filter_without_columns_ && Prepared() && Fields()->ColumnCount() > 0) {
     filter_without_columns_ = false;
     InvalidateSQL();
     SysPrepare();
-  }
-}
-
-void TIB_BDataset::SysDescribeRow(TIB_Row* Row) {
-  if (Row != KeyFields()) {
-    TIB_Dataset::SysDescribeRow(Row);
-    return;
-  }
-  key_source_columns_.clear();
-  const int32_t n = Row->PSQLDA()->sqld;
-  if (key_links_->Count() == 0) {
-    // Without key links every row is keyed by a running number.
-    XSQLVAR& v = *Row->Var(0);
-    v = XSQLVAR{};
-    v.sqltype = SQL_LONG;
-    v.sqllen = sizeof(ISC_LONG);
-    std::memcpy(v.aliasname, "KEYROWNUM", 9);
-    v.aliasname_length = 9;
-    return;
-  }
-  for (int32_t i = 0; i < n; ++i) {
-    const AnsiString line = key_links_->Strings(i);
-    AnsiString name = line;
-    const auto eq = name.find('=');
-    if (eq != AnsiString::npos) name = name.substr(0, eq);
-    name = Trim(name);
-    TIB_Column* f = nullptr;
-    if (!Fields()->FindColumn(name, f) || f == nullptr) {
-      throw EIB_Error(this, Format(IB_Message(TIB_Msg::InvalidKeyLinks), {line}));
-    }
-    XSQLVAR& v = *Row->Var(i);
-    v = *f->PSQLVAR();
-    v.sqldata = nullptr;
-    v.sqlind = nullptr;
-    key_source_columns_.push_back(f);
   }
 }
 
@@ -302,17 +262,17 @@ void TIB_BDataset::SysLayoutRows() {
     return;
   }
   try {
-    KeyFields()->SetColumnCount(static_cast<int16_t>(std::max(1, key_links_->Count())));
     BuildKeyColumnMap();
     pack_columns_ = BufferOrderColumns(*Fields());
     const int32_t length = KeyFields()->RowBufferSize();
     if (length != node_list_->KeyLength()) node_list_->SetKeyLength(static_cast<uint16_t>(length));
-    if (HasKeyLinks()) {
+    if (KeysReadable()) {
       AnsiString cols;
       for (const auto& m : key_column_map_) {
         if (!cols.empty()) cols += ", ";
-        cols += m.second->GetRelAlias().empty() ? m.second->GetFieldName()
-                                                 : m.second->GetRelAlias() + "." + m.second->GetFieldName();
+        AnsiString field = m.second->GetFieldName();
+        if (AnsiSameText(field, "DB_KEY")) field = "RDB$DB_KEY";
+        cols += m.second->GetRelAlias().empty() ? field : m.second->GetRelAlias() + "." + field;
       }
       const AnsiString first_skip = GetFirstSkip(GetSelectClause(SQL()->Text()));
       key_select_ = Trim("SELECT " + first_skip + " " + cols);
@@ -330,14 +290,24 @@ void TIB_BDataset::SysLayoutRows() {
 
 void TIB_BDataset::BuildKeyColumnMap() {
   key_column_map_.clear();
-  if (!HasKeyLinks()) return;
   TIB_Row* key = KeyFields();
-  for (int32_t i = 0; i < key->ColumnCount() && i < static_cast<int32_t>(key_source_columns_.size()); ++i) {
+  if (!HasKeyLinks() || key->ColumnCount() != KeyLinks()->Count()) return;
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> map;
+  for (int32_t i = 0; i < key->ColumnCount(); ++i) {
     TIB_Column* k = key->GetColumn(i);
-    TIB_Column* f = key_source_columns_[static_cast<size_t>(i)];
+    TIB_Column* f = nullptr;
+    const AnsiString name = Trim(KeyLinks()->GetItemName(i));
+    if (!Fields()->FindColumn(name, f) || f == nullptr) {
+      // A db-key the select list carries under its own name.
+      if (AnsiUpperCase(KeyLinks()->GetItemField(i)).find("DB_KEY") == AnsiString::npos ||
+          !Fields()->FindColumn("DB_KEY", f) || f == nullptr) {
+        return;
+      }
+    }
     k->SetRelAlias(f->GetRelAlias());
-    key_column_map_.emplace_back(k, f);
+    map.emplace_back(k, f);
   }
+  key_column_map_ = std::move(map);
 }
 
 void TIB_BDataset::CopyKeyFromRow(TIB_Row* Row, bool Old) {
@@ -439,9 +409,9 @@ bool TIB_BDataset::FetchKeysOnlyRow() {
 }
 
 void TIB_BDataset::SysActivate() {
-  if (!GetRefreshing()) node_list_->Release(keys_only_, fetch_whole_rows_, HasKeyLinks());
+  if (!GetRefreshing()) node_list_->Release(keys_only_, fetch_whole_rows_, KeysReadable());
   else node_list_->Release(keys_only_ || Fields()->BlobCount() + Fields()->ArrayCount() > 0,
-                           fetch_whole_rows_, HasKeyLinks());
+                           fetch_whole_rows_, KeysReadable());
   node_list_->BeginFetch(fetch_direction_);
   Fields()->SetRowNode(nullptr);
   buffer_cursor_->Fields()->SetRowNode(nullptr);
@@ -468,7 +438,7 @@ void TIB_BDataset::DoAfterClose() {
   buffer_cursor_->Fields()->SetRowNode(nullptr);
   current_node_shown_ = nullptr;
   node_list_->Release(GetRefreshing() && (keys_only_ || Fields()->BlobCount() + Fields()->ArrayCount() > 0),
-                      fetch_whole_rows_, HasKeyLinks());
+                      fetch_whole_rows_, KeysReadable());
   if (!GetRefreshing()) {
     if (locate_cursor_ && locate_cursor_->Active()) locate_cursor_->Close();
     if (filter_cursor_ && filter_cursor_->Active()) filter_cursor_->Close();
@@ -726,7 +696,7 @@ void TIB_BDataset::SetRowNum(int32_t Value) {
     }
   }
   node_list_->SetRowNum(n);
-  if (!ReadCurrentRow() && HasKeyLinks()) {
+  if (!ReadCurrentRow() && KeysReadable()) {
     RemoveRow(true, true);
     StateChanged();
     return;
@@ -750,7 +720,7 @@ void TIB_BDataset::SetBufferRowNum(int32_t Value) {
   bool deleted = false;
   for (int32_t tries = 0; tries < 1000; ++tries) {
     node_list_->SetBufferRowNum(n);
-    if (ReadBufferRow() || !HasKeyLinks()) break;
+    if (ReadBufferRow() || !KeysReadable()) break;
     // The row is gone on the server: it leaves the buffer, the next one takes its place.
     node_list_->DeleteBufferRow();
     deleted = true;
@@ -805,7 +775,7 @@ int32_t TIB_BDataset::SysMoveBy(int32_t Distance) {
   const int32_t before = GetRowNum();
   if (Distance == 0) {
     // Shows the current row again; a row whose key is gone on the server leaves.
-    if (!ReadCurrentRow() && HasKeyLinks()) RemoveRow(true, true);
+    if (!ReadCurrentRow() && KeysReadable()) RemoveRow(true, true);
     return 0;
   }
   SetRowNum(static_cast<int32_t>(std::clamp<int64_t>(int64_t{before} + Distance, INT32_MIN + 2, INT32_MAX)));
@@ -870,7 +840,7 @@ void TIB_BDataset::RemoveRow(bool MoveAway, bool Notify) {
     }
     node_list_->MoveRowBy(0);
     if (Notify || node_list_->RowNode() != before) {
-      if (!ReadCurrentRow() && HasKeyLinks()) {
+      if (!ReadCurrentRow() && KeysReadable()) {
         // The next row is gone as well: the recursion walks until a live row.
         RemoveRow(true, Notify);
         return;

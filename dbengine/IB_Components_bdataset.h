@@ -152,13 +152,10 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   TIB_NodeList* NodeList() const { return node_list_.get(); }
 
   // --- Keys
-  // Qualified key column names (RELATION.FIELD), one per line; empty: rows are keyed by
-  // a running number.
-  TIB_StringList* KeyLinks() const { return key_links_.get(); }
-  void SetKeyLinks(TStrings* Value);
-  bool HasKeyLinks() const { return key_links_->Count() > 0; }
-  // The key row: the main row in keys-only mode, else the key-field row.
-  TIB_Row* GetKeyFields() const;
+  // The key columns are the dataset's KeyLinks (defined from the primary key when none
+  // are given); without them rows are keyed by a running number. Rows can be read again
+  // from the server by key when every key column is a column of the result.
+  bool KeysReadable() const { return !key_column_map_.empty(); }
   bool FetchWholeRows() const { return fetch_whole_rows_; }
   void SetFetchWholeRows(bool Value);
   bool KeysOnly() const { return keys_only_; }
@@ -212,9 +209,9 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // --- Cached updates
   bool GetCachedUpdates() const { return CachedUpdates; }
   void SetCachedUpdates(bool Value);
-  virtual void ApplyUpdates();
-  virtual void CancelUpdates();
-  virtual void CommitUpdates();
+  void ApplyUpdates() override;
+  void CancelUpdates() override;
+  void CommitUpdates() override;
   void RevertRecord();
   void ProcessUpdates(int32_t Mode);
   bool GetUpdatesPending() const;
@@ -269,7 +266,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysPost(bool OnlyIfModified, bool Retaining) override;
   void SysPrepareServerSQL() override;
   void SysLayoutRows() override;
-  void SysDescribeRow(TIB_Row* Row) override;
+  bool SysPrepare() override;
 
   // The number of rows, exact when the buffer holds the whole result.
   int32_t GetRecordCountExact();
@@ -342,7 +339,6 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void RunUpdateWithRetry(int32_t Kind, int32_t& Action);
   bool RowPassesFilter(TIB_Node* Node);
   bool FetchKeysOnlyRow();
-  void CheckEditResult();
   bool CompareBufferRow(const std::vector<TIB_Column*>& Columns, const Variant& Values,
                         uint8_t Options);
   void SaveFieldsForFetch(std::vector<char>& Saved, std::vector<char>& SavedOld, uint8_t& State);
@@ -354,13 +350,13 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   std::unique_ptr<TIB_BindingCursor> buffer_cursor_;
   std::unique_ptr<TIB_LocateCursor> locate_cursor_;
   std::unique_ptr<TIB_FilterCursor> filter_cursor_;
-  std::unique_ptr<TIB_StringList> key_links_;
   // Keys-only mode: the statement that reads the keys of the result.
   std::unique_ptr<TIB_Cursor> key_cursor_;
   // For every key-row column the field-row column it is copied from.
   std::vector<std::pair<TIB_Column*, TIB_Column*>> key_column_map_;
-  // The field columns the key links name, found while the key row is described.
-  std::vector<TIB_Column*> key_source_columns_;
+  // The relation whose RDB$DB_KEY is added to the select list (keys by DB_KEY), and the
+  // SQL text it was found for.
+  AnsiString db_key_relation_, db_key_for_sql_;
   // The field row's columns in buffer order (the node format), laid out once per prepare.
   std::vector<TIB_Column*> pack_columns_;
   TIB_BufferSynchroFlags buffer_synchro_flags_;
@@ -400,7 +396,6 @@ class TIB_FilterCursor : public TIB_BDataset {
  public:
   TIB_FilterCursor(TComponent* Owner, TIB_BDataset* Dataset);
   TIB_BDataset* OwnerDataset() const { return owner_dataset_; }
-  TIB_Statement* OwningStatement() const override { return owner_dataset_; }
 
  protected:
   void DoBeforeOpen() override;

@@ -18,7 +18,9 @@ namespace {
 // The qualified name under which the SQL refers to a field column.
 AnsiString ColumnExpression(const TIB_Column* C) {
   const AnsiString rel = C->GetRelAlias().empty() ? C->GetRelName() : C->GetRelAlias();
-  return rel.empty() ? C->GetFieldName() : rel + "." + C->GetFieldName();
+  AnsiString field = C->GetFieldName();
+  if (AnsiSameText(field, "DB_KEY")) field = "RDB$DB_KEY";
+  return rel.empty() ? field : rel + "." + field;
 }
 
 // Copies a value between two columns of the same type byte for byte, else as a Variant.
@@ -118,6 +120,10 @@ void TIB_BindingCursor::GetPrepare() {
   SetParamChar(served_->ParamChar());
   SetCalculatedFields(served_->CalculatedFields());
   AnsiString text = served_->SQL()->Text();
+  if (!served_->db_key_relation_.empty() && served_->fetch_whole_rows_) {
+    // The row read by key has the served dataset's columns, its db-key included.
+    SetSelectClause(text, GetSelectClause(text) + "\r\n     , " + served_->db_key_relation_ + ".RDB$DB_KEY");
+  }
   AnsiString where = GetWhereClause(text);
   for (size_t i = 0; i < map.size(); ++i) {
     const char pc = served_->ParamChar();
@@ -163,7 +169,7 @@ bool TIB_BindingCursor::FetchRowByKey(TIB_Node* Node, bool Force, bool KeepOpen)
     }
     return true;
   }
-  const bool can_read = served_->HasKeyLinks() && !served_->key_column_map_.empty();
+  const bool can_read = served_->KeysReadable();
   if (Force && !can_read) {
     if (KeepOpen) throw EIB_DatasetError(served_, IB_Message(TIB_Msg::CursorWithoutKey));
     Force = false;

@@ -85,7 +85,7 @@ void TIB_BDataset::SetFiltered(bool Value) {
       current_node_shown_ = nullptr;
       node_list_->SetFiltered(Value);
       node_list_->MoveRowBy(0);
-      if (!ReadCurrentRow() && HasKeyLinks()) RemoveRow(true, true);
+      if (!ReadCurrentRow() && KeysReadable()) RemoveRow(true, true);
       ProcessLinkEvent(dsetRowRefreshed, NodeNoRow);
       ProcessLinkEvent(dsetDataChange, 0);
       SysAfterScroll();
@@ -240,7 +240,7 @@ bool TIB_BDataset::LocateRecord(const AnsiString& KeyFieldNames, const Variant& 
   for (const AnsiString& n : names) columns.push_back(BufferFieldByName(n));
 
   // Every key column named, compared exactly: the key finds the row directly.
-  if (!Nearest && HasKeyLinks() && !GetUpdatesPending() && names.size() == key_column_map_.size()) {
+  if (!Nearest && KeysReadable() && !GetUpdatesPending() && names.size() == key_column_map_.size()) {
     TIB_Row* key = KeyFields();
     bool all = true;
     std::vector<int32_t> order;
@@ -278,7 +278,7 @@ bool TIB_BDataset::LocateRecord(const AnsiString& KeyFieldNames, const Variant& 
 
   bool hit = LocateInBuffer(columns, KeyValues, Options, node_list_->BofRowNum() + 1, node_list_->EofRowNum() - 1);
   if (!hit && !node_list_->EofFetched()) {
-    if (HasKeyLinks() && !key_select_.empty()) {
+    if (KeysReadable() && !key_select_.empty()) {
       // Ask the server for the keys of matching rows; the first one the dataset shows wins.
       if (!locate_cursor_) locate_cursor_ = std::make_unique<TIB_LocateCursor>(nullptr, this);
       TIB_LocateCursor* lc = locate_cursor_.get();
@@ -356,7 +356,7 @@ bool TIB_BDataset::FindRecord(bool Restart, bool GoForward) {
     }
     return found_;
   }
-  if (!HasKeyLinks()) throw EIB_DatasetError(this, IB_Message(TIB_Msg::CursorWithoutKey));
+  if (!KeysReadable()) throw EIB_DatasetError(this, IB_Message(TIB_Msg::CursorWithoutKey));
   // A Filter text while Filtered is off: the filter cursor holds the keys of the matching
   // rows, and the rows are found in this dataset's order.
   if (!filter_cursor_) {

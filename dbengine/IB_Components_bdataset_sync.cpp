@@ -73,7 +73,7 @@ void TIB_BDataset::SysRefreshBookmark(const AnsiString& Value) {
     throw EIB_DatasetError(this, IB_Message(TIB_Msg::InvalidBookmark) + " in InvalidateBookmark()");
   }
   if (p.Node == node_list_->RowNode() && !GetIsEditing()) {
-    if (!ReadCurrentRow() && HasKeyLinks()) RemoveRow(true, true);
+    if (!ReadCurrentRow() && KeysReadable()) RemoveRow(true, true);
   }
   if (p.Node == node_list_->BufferNode()) ReadBufferRow();
   ProcessLinkEvent(dsetRowRefreshed, p.RowNum);
@@ -210,7 +210,7 @@ void TIB_BDataset::SysCancel() {
 }
 
 void TIB_BDataset::SysLockRow() {
-  if (!CachedUpdates && buffer_synchro_flags_.Contains(bsBeforeEdit) && HasKeyLinks()) {
+  if (!CachedUpdates && buffer_synchro_flags_.Contains(bsBeforeEdit) && KeysReadable()) {
     TIB_Node* node = node_list_->RowNode();
     if (!row_cursor_->FetchRowByKey(node, true, false)) {
       throw EIB_DatasetError(this, IB_Message(TIB_Msg::UnableToEditRow));
@@ -292,8 +292,6 @@ void TIB_BDataset::SysExecPostWithRetry() {
   UpdatePendingState();
 }
 
-void TIB_BDataset::CheckEditResult() {}
-
 void TIB_BDataset::SysPostEdit() {
   TIB_Dataset::SysPostEdit();
   if (CachedUpdates && !applying_) return;
@@ -327,7 +325,7 @@ void TIB_BDataset::SysExecuteEdit() {
   CopyKeyFromRow(Fields(), true);
   TIB_Dataset::SysExecuteEdit();
   if (CachedUpdates || applying_) return;
-  if (buffer_synchro_flags_.Contains(bsAfterEdit) && HasKeyLinks()) {
+  if (buffer_synchro_flags_.Contains(bsAfterEdit) && KeysReadable()) {
     TIB_Node* node = node_list_->RowNode();
     SysUpdateBufferRow(false);
     Fields()->SetRowNode(node);
@@ -343,7 +341,7 @@ void TIB_BDataset::SysExecuteEdit() {
 void TIB_BDataset::SysExecuteInsert() {
   TIB_Dataset::SysExecuteInsert();
   if (CachedUpdates || applying_) return;
-  if (buffer_synchro_flags_.Contains(bsAfterInsert) && HasKeyLinks()) {
+  if (buffer_synchro_flags_.Contains(bsAfterInsert) && KeysReadable()) {
     TIB_Node* node = node_list_->RowNode();
     SysUpdateBufferRow(false);
     if (!row_cursor_->FetchRowByKey(node, true, false)) {
@@ -442,9 +440,9 @@ void TIB_BDataset::CommitUpdates() {
 void TIB_BDataset::ProcessUpdates(int32_t Mode) {
   TIB_BusyBracket busy(*this, false);
   const TIB_DatasetState state = GetState();
-  TIB_Node* shown = Fields()->RowNode();
+  // The state the pass found comes back, the current row is shown again.
   auto finish = [&]() {
-    SetState(state == dstInactive || state == dstPrepared || Active() ? (Active() ? dstBrowse : state) : state);
+    SetState(state);
     Fields()->SetRowNode(nullptr);
     current_node_shown_ = nullptr;
     if (Active()) {
@@ -455,7 +453,6 @@ void TIB_BDataset::ProcessUpdates(int32_t Mode) {
     }
     UpdatePendingState();
   };
-  (void)shown;
   try {
     node_list_->ProcessUpdates(Mode);
   } catch (...) {

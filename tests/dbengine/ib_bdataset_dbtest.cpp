@@ -13,6 +13,8 @@
 #include "../dbclient/connection_calls.h"
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_bdataset.h"
+#include "dbengine/IB_Components_datasource.h"
+#include "dbengine/IB_Components_updatesql.h"
 #include "platform/application.h"
 #include "platform/sysutils.h"
 
@@ -40,6 +42,7 @@ class BDatasetDb : public ::testing::Test {
         "  AMOUNT numeric(9,2), NOTE varchar(10) default 'dflt');\n"
         "create table T2 (ID integer not null primary key, NAME varchar(20));\n"
         "create table EMPTY_T (ID integer not null primary key);\n"
+        "create table NOPK (A integer, B varchar(10));\n"
         "commit;\n"
         "set term ^;\n"
         "execute block as declare i integer = 1; begin\n"
@@ -51,6 +54,9 @@ class BDatasetDb : public ::testing::Test {
         "  while (i <= 10) do begin insert into T2 values (:i, 'R' || :i); i = i + 1; end\n"
         "end^\n"
         "set term ;^\n"
+        "insert into NOPK values (1, 'one');\n"
+        "insert into NOPK values (2, 'two');\n"
+        "insert into NOPK values (2, 'two again');\n"
         "update T set NAME = 'XŽ' where ID = 1;\n"
         "update T set NAME = 'Žluťák' where ID = 2;\n"
         "update T set NAME = 'Smith' where ID = 3;\n"
@@ -224,6 +230,7 @@ TEST_F(BDatasetDb, BookmarkSurvivesReopenAndSyntheticKeysNumberRows) {
 
   // Without key links every row is keyed by its running number.
   auto* s = NewDataset("select ID, NAME from T2 order by ID desc", nullptr);
+  s->SetKeyLinksAutoDefine(false);
   s->Open();
   s->SetRowNum(3);
   int32_t three = 3;
@@ -479,6 +486,115 @@ TEST_F(BDatasetDb, ServerFilterAndFindThroughTheFilterCursor) {
   EXPECT_EQ(Id(d), 7);
   EXPECT_TRUE(d->FindRecord(false, false));
   EXPECT_EQ(Id(d), 3);
+}
+
+TEST_F(BDatasetDb, AnImmediateInsertNamesAColumnTheUserSetToNull) {
+  auto* d = NewDataset();
+  d->SetRequestLive(true);
+  d->SetPreparedInserts(false);
+  TIB_StringList defaults;
+  defaults.SetText("T.NOTE=given\r\nT.AMOUNT=1");
+  d->SetDefaultValues(&defaults);
+  d->Open();
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(9001);
+  d->FieldByName("NOTE")->SetIsNull(true);
+  d->Post();
+  // NOTE was set to null by the user: the server default 'dflt' must not replace it.
+  EXPECT_EQ(Read("select coalesce(NOTE, '<null>') from T where ID = 9001"), "<null>");
+  EXPECT_EQ(Read("select AMOUNT from T where ID = 9001"), "1");
+  EXPECT_NE(std::string(d->UpdateSQL()->LastImmediateSQL()).find("NOTE"), std::string::npos);
+
+  // A column nobody touched is left out and takes the server default.
+  TIB_StringList none;
+  d->SetDefaultValues(&none);
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(9002);
+  d->Post();
+  EXPECT_EQ(Read("select NOTE from T where ID = 9002"), "dflt");
+}
+
+TEST_F(BDatasetDb, RefreshKeepsTheRowNumberAndAParameterChangeRefreshes) {
+  auto* d = NewDataset("select ID, NAME, GRP from T where GRP = :G order by ID");
+  d->Prepare();
+  d->ParamByName("G")->SetAsInteger(3);
+  d->Open();
+  d->SetRowNum(40);
+  EXPECT_EQ(Id(d), 393);
+  d->Refresh();
+  EXPECT_EQ(d->RowNum(), 40);
+  EXPECT_EQ(Id(d), 393);
+  d->ParamByName("G")->SetAsInteger(4);
+  EXPECT_TRUE(d->Active());
+  EXPECT_EQ(d->FieldByName("GRP")->GetAsInteger(), 4);
+  d->Last();
+  EXPECT_EQ(d->RowNum(), 100);
+}
+
+TEST_F(BDatasetDb, LocateCursorConditionForThreeFieldsNearest) {
+  auto* d = NewDataset();
+  d->Prepare();
+  TIB_LocateCursor lc(nullptr, d);
+  lc.SetLocateLinks("GRP;NAME;ID");
+  lc.SetValues(VarArrayOf({Variant(3), Variant("Row 13"), Variant(13)}));
+  lc.SetNearest(true);
+  std::vector<AnsiString> lines;
+  AnsiString order_by;
+  lc.BuildCondition(lines, order_by);
+  std::string text;
+  for (const AnsiString& l : lines) text += std::string(l) + " ";
+  EXPECT_EQ(text,
+            "( ( ( T.GRP > :LOC_2 ) OR ( ( T.GRP = :LOC_2 ) AND ( ( T.NAME > :LOC_1 ) OR ( ( T.NAME = :LOC_1 ) "
+            "AND ( ( T.ID >= :LOC_0 ) ) ) ) ) ) ) ");
+  EXPECT_EQ(std::string(order_by), "ORDER BY T.GRP ASC\r\n       , T.NAME ASC\r\n       , T.ID ASC");
+  lc.SetValues(VarArrayOf({Variant::MakeNull(), Variant("x"), Variant(1)}));
+  EXPECT_EQ(ErrorOf([&] { lc.BuildCondition(lines, order_by); }),
+            AnsiToUtf8(IB_Message(TIB_Msg::LocateNearestNull)));
+}
+
+TEST_F(BDatasetDb, DataLinksSeeEveryRowTheDatasetMovesTo) {
+  auto* d = NewDataset();
+  TIB_DataSource source(nullptr);
+  source.SetDataset(d);
+  TIB_DataLink link(nullptr);
+  link.SetDataSource(&source);
+  std::vector<int32_t> seen;
+  link.OnDataChange = [&](TIB_DataLink*, TIB_DataSource*, TIB_Column* field) {
+    if (field == nullptr && d->Fields()->RowState() != rsEmpty) seen.push_back(Id(d));
+  };
+  d->Open();
+  d->Next();
+  d->SetRowNum(50);
+  d->Prior();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), 49);
+  EXPECT_NE(std::find(seen.begin(), seen.end(), 2), seen.end());
+  EXPECT_NE(std::find(seen.begin(), seen.end(), 50), seen.end());
+  link.SetDataSource(nullptr);
+  source.SetDataset(nullptr);
+}
+
+TEST_F(BDatasetDb, KeyLinksComeFromThePrimaryKeyOrTheDbKey) {
+  auto* d = NewDataset("select ID, NAME from T order by ID", nullptr);
+  d->Open();
+  EXPECT_EQ(std::string(d->KeyLinks()->Text()), "T.ID\r\n");
+  EXPECT_TRUE(d->KeysReadable());
+
+  // Without a primary key the rows are keyed by their db-key, which the select list gets.
+  auto* n = NewDataset("select A, B from NOPK order by A, B", nullptr);
+  n->SetRequestLive(true);
+  n->Open();
+  EXPECT_TRUE(n->KeyLinksByDBKey());
+  EXPECT_TRUE(n->KeysReadable());
+  n->SetRowNum(3);
+  EXPECT_EQ(AnsiToUtf8(n->FieldByName("B")->GetAsString()), "two again");
+  n->RefreshCurrentRow();
+  EXPECT_EQ(AnsiToUtf8(n->FieldByName("B")->GetAsString()), "two again");
+  n->Edit();
+  n->FieldByName("B")->SetAsString("changed");
+  n->Post();
+  EXPECT_EQ(Read("select count(*) from NOPK where B = 'changed'"), "1");
+  EXPECT_EQ(Read("select count(*) from NOPK where B = 'two'"), "1");
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
