@@ -17,6 +17,7 @@ TREZInternalDataset::TREZInternalDataset(TREZDataset* Owner) : TIB_BDataset(Owne
   SetPreparedInserts(false);
   SetBufferSynchroFlags({});
   SetCommitAction(caInvalidateCursor);
+  SetKeyLinksAutoDefine(true);
   SetOwnerForEvents(Owner);
   OnCallback = [this](TIB_Dataset*, TIB_CallbackStatus Status, int32_t CursorRowNum, bool& Abort) {
     if (adapter_->OnCallback)

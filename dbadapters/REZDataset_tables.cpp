@@ -3,6 +3,7 @@
 
 #include "dbadapters/REZDataset.h"
 #include "dbclient/IB_Header.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbengine/IB_Parse.h"
 #include "platform/application.h"
 #include "platform/sysutils.h"
@@ -225,16 +226,8 @@ void TREZDataset::FetchOutputParams() {
   }
 }
 
-void TREZDataset::SysPrepareSQL() {
-  // A live SELECT with a key relation is keyed by the relation's primary key.
-  if (internal_->KeyLinks()->Count() > 0 || internal_->KeyRelation().empty() ||
-      internal_->SQL()->GetSection(ssSelect).empty())
-    return;
-  const std::vector<AnsiString>& pk = PrimaryKeyFields();
-  AnsiString text;
-  for (const AnsiString& k : pk) text += internal_->KeyRelation() + "." + k + "\r\n";
-  if (!text.empty()) internal_->KeyLinks()->SetText(text);
-}
+// Key ranges are not used by this layer: no range predicates to add.
+void TREZDataset::SysPrepareSQL() {}
 
 void TREZDataset::SQLChanged(TObject* List) {
   if (List != internal_->SQL()) return;
@@ -337,7 +330,12 @@ void TREZBaseTable::SetTableName(const AnsiString& Value) {
   table_name_ = Trim(Value);
   building_sql_ = true;
   try {
-    internal_->SQL()->SetText("SELECT ALL " + table_name_ + ".*\r\nFROM " + table_name_);
+    if (Trim(internal_->SQL()->Text()).empty()) {
+      internal_->SQL()->SetText("SELECT ALL " + table_name_ + ".*\r\nFROM " + table_name_);
+    } else {
+      internal_->GetSQLSection(ssSelect)->SetText("SELECT ALL " + table_name_ + ".*");
+      internal_->GetSQLSection(ssFrom)->SetText("FROM " + table_name_);
+    }
   } catch (...) {
     building_sql_ = false;
     throw;
@@ -351,17 +349,17 @@ const std::vector<AnsiString>& TREZDataset::PrimaryKeyFields() {
   const AnsiString rel = AnsiUpperCase(internal_->KeyRelation());
   if (rel == keys_for_ || rel.empty()) return key_fields_;
   key_fields_.clear();
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr || !c->Connected() || c->SchemaCache() == nullptr) return key_fields_;
   keys_for_ = rel;
-  TIB_Cursor q(nullptr);
-  q.SetIB_Connection(internal_->IB_Connection());
-  q.SetIB_Transaction(internal_->IB_Transaction());
-  q.SQL()->SetText(
-      "select trim(s.RDB$FIELD_NAME) from RDB$RELATION_CONSTRAINTS c\r\n"
-      "join RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME\r\n"
-      "where c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' and c.RDB$RELATION_NAME = '" +
-      StripQuotes(rel) + "'\r\norder by s.RDB$FIELD_POSITION");
-  for (q.First(); !q.Eof(); q.Next()) key_fields_.push_back(q.Fields()->GetColumn(0)->GetAsString());
-  q.Close();
+  TStringList keys;
+  c->SchemaCache()->GetTableKeys(internal_->KeyRelation(), &keys);
+  for (int32_t i = 0; i < keys.Count(); ++i) {
+    AnsiString k = keys.Strings(i);
+    const size_t dot = k.rfind('.');
+    if (dot != AnsiString::npos) k = k.substr(dot + 1);
+    key_fields_.push_back(Trim(k));
+  }
   return key_fields_;
 }
 
@@ -370,28 +368,32 @@ void TREZBaseTable::SysPrepareSQL() {
   // A statement other than a SELECT (an INSERT run through ExecSQL) is left as it is.
   if (internal_->KeyRelation().empty() || internal_->SQL()->GetSection(ssSelect).empty()) return;
   std::vector<AnsiString> fields;
-  if (!index_field_names_.empty()) {
+  if (!index_field_names_.empty())
     fields = SplitToStrings(index_field_names_);
-  } else {
+  else
     fields = PrimaryKeyFields();
-  }
   for (AnsiString& f : fields) f = Trim(f);
-  TREZDataset::SysPrepareSQL();
   if (fields.empty()) {
     ordering_items_.clear();
     ordering_item_no_ = 0;
+    internal_->SetOrderingItemNo(0);
+    internal_->OrderingItems()->Clear();
+    internal_->OrderingLinks()->Clear();
   } else {
     bool first_desc = false;
     ordering_items_ = REZOrderingItems(fields, first_desc);
     ordering_item_no_ = first_desc ? -1 : 1;
-    // The ordering reaches the server as the statement's ORDER BY.
-    AnsiString order;
-    for (const AnsiString& f : fields) order += (order.empty() ? "" : ", ") + f;
-    if (internal_->SQL()->GetSection(ssOrderBy).empty()) internal_->SQL()->Add("ORDER BY " + order);
+    AnsiString first = fields[0];
+    if (first.size() > 5 && AnsiSameText(first.substr(first.size() - 5), " DESC"))
+      first = TrimRight(first.substr(0, first.size() - 5));
+    if (internal_->OrderingItems()->Text() != ordering_items_ + "\r\n")
+      internal_->OrderingItems()->SetText(ordering_items_);
+    const AnsiString link = first + "=ITEM=1";
+    if (internal_->OrderingLinks()->Text() != link + "\r\n") internal_->OrderingLinks()->SetText(link);
+    internal_->SetOrderingItemNo(ordering_item_no_);
   }
   // Master fields become conditions bound from the master.
-  if (DataSource() != nullptr && master_fields_->Count() > 0) {
-    AnsiString cond;
+  if (DataSource() != nullptr) {
     for (int32_t i = 0; i < master_fields_->Count(); ++i) {
       const AnsiString line = Trim(master_fields_->Strings(i));
       AnsiString detail, master;
@@ -405,18 +407,10 @@ void TREZBaseTable::SysPrepareSQL() {
         if (detail.size() > 5 && AnsiSameText(detail.substr(detail.size() - 5), " DESC"))
           detail = TrimRight(detail.substr(0, detail.size() - 5));
       }
-      cond += (cond.empty() ? "" : " AND ") + detail + " = :" + master;
+      internal_->WhereCriteria()->Add(detail + " = ?" + master);
     }
-    const AnsiString where = internal_->SQL()->GetSection(ssWhere);
-    (void)where;
-    // Inserted before ORDER BY: the text is rebuilt from its sections.
-    AnsiString text = internal_->SQL()->Text();
-    const size_t ob = AnsiUpperCase(text).rfind("ORDER BY");
-    const AnsiString head = ob == AnsiString::npos ? text : text.substr(0, ob);
-    const AnsiString tail = ob == AnsiString::npos ? AnsiString() : text.substr(ob);
-    const bool has_where = AnsiUpperCase(head).find("WHERE") != AnsiString::npos;
-    internal_->SQL()->SetText(head + (has_where ? " AND " : "\r\nWHERE ") + cond + "\r\n" + tail);
   }
+  TREZDataset::SysPrepareSQL();
 }
 
 void TREZBaseTable::SQLChanged(TObject* List) {
@@ -427,10 +421,7 @@ void TREZBaseTable::SQLChanged(TObject* List) {
   const size_t blank = rel.find_first_of(" \t\r\n,");
   if (blank != AnsiString::npos) rel = rel.substr(0, blank);
   internal_->SetKeyRelation(rel);
-  if (!AnsiSameText(rel, table_name_)) {
-    table_name_.clear();
-    internal_->KeyLinks()->Clear();
-  }
+  if (!AnsiSameText(rel, table_name_)) table_name_.clear();
   index_defs_->SetUpdated(false);
 }
 

@@ -250,9 +250,9 @@ TEST_F(REZDatasetDb, AMasterLinkRefreshesTheDetail) {
   m->Next();
   EXPECT_EQ(texts(), "bc");
   // A new detail row takes its link field from the master.
+  d->Close();
   d->SetRequestLive(true);
   d->InternalDataset()->SetKeyRelation("PARTNER_KONTAKT");
-  d->Close();
   d->Open();
   d->Append();
   EXPECT_EQ(d->FieldByName("ID_PARTNER")->AsInteger(), 2);
