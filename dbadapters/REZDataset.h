@@ -226,7 +226,7 @@ class TREZDataset : public TDataSet {
   bool IsOpenForInternal() const { return cursor_open_; }
   bool PostingNow() const { return posting_; }
   bool CancellingNow() const { return cancelling_; }
-  bool ClosingNow() const { return closing_; }
+  bool ClosingNow() const { return closing_ || internal_change_ > 0; }
   bool RefreshingNow() const { return refreshing_; }
   int32_t MasterBindingDepth() const { return master_binding_depth_; }
   bool Executing() const { return executing_; }
@@ -317,6 +317,7 @@ class TREZDataset : public TDataSet {
   uint16_t record_size_ = 0;
   int32_t current_ = 0;
   int32_t master_binding_depth_ = 0;
+  int32_t internal_change_ = 0;
   bool output_params_ = false;
   bool store_defs_ = false;
   bool appending_ = false;
@@ -370,6 +371,9 @@ class TREZBaseTable : public TREZDataset {
   void SetMasterSource(TDataSource* Value);
   // The internal dataset's SQL list (a table driven like a query sets it directly).
   TIB_SQLStrings* SQL() const { return internal_->SQL(); }
+  // The WHERE and FOR UPDATE clauses of the table's statement, editable in place.
+  TIB_StringList* SQLWhere() const { return internal_->GetSQLSection(ssWhere); }
+  TIB_StringList* SQLForUpdate() const { return internal_->GetSQLSection(ssForUpdate); }
   // The ordering line the table's statement orders by ("TABLE ORDER=asc;desc").
   const AnsiString& OrderingItems() const { return ordering_items_; }
   int32_t OrderingItemNo() const { return ordering_item_no_; }

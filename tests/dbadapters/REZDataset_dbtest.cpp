@@ -489,5 +489,80 @@ TEST_F(REZDatasetDb, AnUpdateObjectPostsCachedChangesThroughItsStatements) {
   EXPECT_EQ(a->Seen("select PARTNER_NAZEV as V from PARTNER where ID_PARTNER = 1"), "Nový název");
 }
 
+TEST_F(REZDatasetDb, ATableFollowsItsMasterSource) {
+  AddPartners(2);
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (1, 1, 'a')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (2, 2, 'b')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (3, 2, 'c')");
+  TREZQuery* m = Query("select * from PARTNER order by ID_PARTNER");
+  auto* src = new TDataSource(&a->form);
+  src->SetDataSet(m);
+  auto* d = New<TREZTable>();
+  d->SetTableName("PARTNER_KONTAKT");
+  d->SetMasterFields("ID_PARTNER=ID_PARTNER");
+  d->SetMasterSource(src);
+  m->Open();
+  d->Open();
+  auto texts = [&] {
+    std::string s;
+    for (d->First(); !d->Eof(); d->Next()) s += d->FieldByName("PARTNER_KONTAKT")->AsString();
+    return s;
+  };
+  EXPECT_EQ(texts(), "a");
+  m->Next();
+  EXPECT_EQ(texts(), "bc");
+  // A new row takes its link field from the master.
+  d->Append();
+  EXPECT_EQ(d->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  d->FieldByName("ID_PARTNER_KONTAKT")->SetAsInteger(4);
+  d->FieldByName("PARTNER_KONTAKT")->SetAsString("d");
+  d->Post();
+  EXPECT_EQ(texts(), "bcd");
+  // A circular link is refused.
+  auto* back = new TDataSource(&a->form);
+  back->SetDataSet(d);
+  EXPECT_THROW(m->SetDataSource(back), EDatabaseError);
+}
+
+TEST_F(REZDatasetDb, RowsAreFilteredByTextAndByTheRecordFilter) {
+  AddPartners(6);
+  TREZQuery* q = Query("select * from PARTNER order by ID_PARTNER");
+  q->Open();
+  auto ids = [&] {
+    std::string s;
+    for (q->First(); !q->Eof(); q->Next()) s += q->FieldByName("ID_PARTNER")->AsString();
+    return s;
+  };
+  q->SetOnFilterRecord([](TDataSet* ds, bool& accept) {
+    accept = ds->FieldByName("ID_PARTNER")->AsInteger() % 2 == 0;
+  });
+  EXPECT_EQ(ids(), "123456");  // the record filter acts while Filtered is set
+  q->SetFiltered(true);
+  EXPECT_EQ(ids(), "246");
+  q->SetFiltered(false);
+  q->SetOnFilterRecord(nullptr);
+  EXPECT_EQ(ids(), "123456");
+  q->SetFilterText("ID_PARTNER > 4");
+  q->SetFiltered(true);
+  EXPECT_EQ(ids(), "56");
+  q->SetFiltered(false);
+  EXPECT_EQ(ids(), "123456");
+}
+
+// A commit while a row is being appended posts it through the framework first.
+TEST_F(REZDatasetDb, ACommitPostsThePendingRowThroughTheFramework) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  a->tr->StartTransaction();
+  t->Append();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(5);
+  t->FieldByName("PARTNER")->SetAsString("P5");
+  a->tr->Commit();
+  EXPECT_EQ(t->State(), dsBrowse);
+  t->Close();
+  EXPECT_EQ(a->Seen("select PARTNER as V from PARTNER where ID_PARTNER = 5"), "P5");
+}
+
 }  // namespace
 }  // namespace pelvar::test
