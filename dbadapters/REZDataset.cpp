@@ -105,7 +105,6 @@ void TREZDataset::ExecSQL() {
     } else {
       BindMasterParams(false);
       internal_->Execute();
-      FetchOutputParams();
     }
   } catch (...) {
     executing_ = false;

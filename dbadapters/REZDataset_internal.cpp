@@ -84,8 +84,10 @@ void TREZInternalDataset::DoBeforeExecute() {
 }
 
 void TREZInternalDataset::SysActivate() {
+  // The output values of a singleton execute are taken before the activation clears the
+  // field row.
+  if (adapter_->output_params_ && OutputRowPresent()) adapter_->FetchOutputParams();
   TIB_BDataset::SysActivate();
-  if (adapter_->output_params_) adapter_->FetchOutputParams();
 }
 
 void TREZInternalDataset::SysStringsChanged(TObject* List, bool& Apply) {

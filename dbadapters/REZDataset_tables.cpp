@@ -211,6 +211,19 @@ void TREZDataset::InitMasterLinkFields() {
 
 void TREZDataset::FetchOutputParams() {
   if (!executing_ && GetStatementType() != kStoredProcedure) return;
+  // The output values of a singleton execute are in the statement's field row, which
+  // holds them before the statement counts as active.
+  TIB_Row* out = internal_->TIB_Statement::Fields();
+  const uint8_t state = out->RowState();
+  const bool singleton = !Active() && internal_->OutputRowPresent() && state == rsEmpty;
+  if (singleton) out->SetRowState(rsLoaded);
+  struct Restore {
+    TIB_Row* row;
+    bool on;
+    ~Restore() {
+      if (on) row->SetRowState(rsEmpty);
+    }
+  } restore{out, singleton};
   for (int32_t i = 0; i < params_->Count(); ++i) {
     TParam* p = params_->Items(i);
     if (p->ParamType() != ptOutput && p->ParamType() != ptInputOutput) continue;
@@ -219,7 +232,8 @@ void TREZDataset::FetchOutputParams() {
       TField* f = FindField(p->Name());
       p->SetValue(f != nullptr ? f->AsVariant() : Null());
     } else {
-      TIB_Column* c = internal_->FindField(p->Name());
+      TIB_Column* c = nullptr;
+      out->FindColumn(p->Name(), c);
       p->SetValue(c != nullptr && !c->GetIsNull() ? c->GetAsVariant() : Null());
     }
     p->SetBound(bound);

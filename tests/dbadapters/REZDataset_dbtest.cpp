@@ -4,6 +4,7 @@
 // exception; parameters that follow the SQL; master links; blobs through the stream.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -562,6 +563,19 @@ TEST_F(REZDatasetDb, ACommitPostsThePendingRowThroughTheFramework) {
   EXPECT_EQ(t->State(), dsBrowse);
   t->Close();
   EXPECT_EQ(a->Seen("select PARTNER as V from PARTNER where ID_PARTNER = 5"), "P5");
+}
+
+TEST_F(REZDatasetDb, AProcedureCallFillsItsOutputParameters) {
+  TREZQuery* q = Query("execute procedure ADAPTER_SUM(:A, :B)");
+  q->ParamByName("A")->SetAsInteger(2);
+  q->ParamByName("B")->SetAsInteger(3);
+  q->ExecSQL();
+  TParam* s = q->Params().FindParam("S");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ParamType(), ptOutput);
+  EXPECT_EQ(s->AsInteger(), 5);
+  EXPECT_EQ(q->Params().ParamByName("T")->AsString(), CZ("součet"));
+  EXPECT_EQ(q->Params().ParamByName("A")->ParamType(), ptInput);
 }
 
 }  // namespace
