@@ -365,6 +365,13 @@ class TREZBaseTable : public TREZDataset {
   void SetTableName(const AnsiString& Value);
   const AnsiString& IndexFieldNames() const { return index_field_names_; }
   void SetIndexFieldNames(const AnsiString& Value);
+  const AnsiString& IndexName() const { return index_name_; }
+  void SetIndexName(const AnsiString& Value);
+  // The table's index definitions, read from the connection's schema on demand.
+  TIndexDefs& IndexDefs() {
+    if (!index_defs_->Updated()) UpdateIndexDefs();
+    return *index_defs_;
+  }
   AnsiString MasterFields() const;
   void SetMasterFields(const AnsiString& Value);
   TDataSource* MasterSource() const { return DataSource(); }
@@ -385,11 +392,15 @@ class TREZBaseTable : public TREZDataset {
 
  protected:
   bool IsTable() const override { return true; }
+  void UpdateIndexDefs() override;
 
  private:
+  // The schema's index entry of Name ("NAME=PK;DESC;REL=..;SEGS=A,B"); -1 when none.
+  int32_t FindIndexEntry(const AnsiString& Name, TIB_StringList*& List);
   void ApplyIndexChange(const std::function<void()>& Change);
   AnsiString table_name_;
   AnsiString index_field_names_;
+  AnsiString index_name_;
   std::unique_ptr<TIB_StringList> master_fields_;
   AnsiString ordering_items_;
   int32_t ordering_item_no_ = 0;

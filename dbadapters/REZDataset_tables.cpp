@@ -382,10 +382,23 @@ void TREZBaseTable::SysPrepareSQL() {
   // A statement other than a SELECT (an INSERT run through ExecSQL) is left as it is.
   if (internal_->KeyRelation().empty() || internal_->SQL()->GetSection(ssSelect).empty()) return;
   std::vector<AnsiString> fields;
-  if (!index_field_names_.empty())
+  bool index_desc = false;
+  if (!index_field_names_.empty()) {
     fields = SplitToStrings(index_field_names_);
-  else
+  } else if (!index_name_.empty()) {
+    TIB_StringList* list = nullptr;
+    const int32_t at = FindIndexEntry(index_name_, list);
+    if (at < 0) throw EIB_Error("Index: " + index_name_ + " not found");
+    AnsiString rel, segs;
+    list->GetItemAttributeValue(at, "REL", rel);
+    if (!AnsiSameText(StripQuotes(rel), StripQuotes(internal_->KeyRelation())))
+      throw EIB_Error("Index: " + index_name_ + " is on the wrong table");
+    list->GetItemAttributeValue(at, "SEGS", segs);
+    fields = SplitToStrings(segs);
+    index_desc = list->HasItemAttribute(at, "DESC");
+  } else {
     fields = PrimaryKeyFields();
+  }
   for (AnsiString& f : fields) f = Trim(f);
   if (fields.empty()) {
     ordering_items_.clear();
@@ -396,7 +409,7 @@ void TREZBaseTable::SysPrepareSQL() {
   } else {
     bool first_desc = false;
     ordering_items_ = REZOrderingItems(fields, first_desc);
-    ordering_item_no_ = first_desc ? -1 : 1;
+    ordering_item_no_ = first_desc || index_desc ? -1 : 1;
     AnsiString first = fields[0];
     if (first.size() > 5 && AnsiSameText(first.substr(first.size() - 5), " DESC"))
       first = TrimRight(first.substr(0, first.size() - 5));
@@ -441,6 +454,7 @@ void TREZBaseTable::SQLChanged(TObject* List) {
 
 void TREZBaseTable::ApplyIndexChange(const std::function<void()>& Change) {
   const AnsiString old_names = index_field_names_;
+  const AnsiString old_index = index_name_;
   try {
     Change();
     if (Prepared()) {
@@ -456,6 +470,7 @@ void TREZBaseTable::ApplyIndexChange(const std::function<void()>& Change) {
     }
   } catch (...) {
     index_field_names_ = old_names;
+    index_name_ = old_index;
     throw;
   }
 }
@@ -468,7 +483,65 @@ void TREZBaseTable::SetIndexFieldNames(const AnsiString& Value) {
     joined += (joined.empty() ? "" : ";") + t;
   }
   if (joined == index_field_names_) return;
-  ApplyIndexChange([&] { index_field_names_ = joined; });
+  ApplyIndexChange([&] {
+    index_name_.clear();
+    index_field_names_ = joined;
+  });
+}
+
+void TREZBaseTable::SetIndexName(const AnsiString& Value) {
+  const AnsiString name = Trim(Value);
+  if (name == index_name_) return;
+  const AnsiString old_name = index_name_;
+  try {
+    ApplyIndexChange([&] {
+      index_field_names_.clear();
+      index_name_ = name;
+    });
+  } catch (...) {
+    index_name_ = old_name;
+    throw;
+  }
+}
+
+int32_t TREZBaseTable::FindIndexEntry(const AnsiString& Name, TIB_StringList*& List) {
+  List = nullptr;
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr || !c->Connected() || c->SchemaCache() == nullptr) return -1;
+  List = c->SchemaCache()->IndexDefs();
+  if (List == nullptr) return -1;
+  for (int32_t i = 0; i < List->Count(); ++i)
+    if (AnsiSameText(StripQuotes(List->GetItemName(i)), StripQuotes(Name))) return i;
+  return -1;
+}
+
+void TREZBaseTable::UpdateIndexDefs() {
+  if (ComponentState().Contains(csLoading) || ComponentState().Contains(csReading)) return;
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr) throw Exception("IB_Connection must be assigned");
+  FieldDefs().Update();
+  index_defs_->Clear();
+  if (c->Connected() && c->SchemaCache() != nullptr) {
+    TIB_StringList* list = c->SchemaCache()->IndexDefs();
+    AnsiString rel = internal_->GetRelationByAlias(internal_->KeyRelation());
+    if (rel.empty()) rel = internal_->KeyRelation();
+    for (int32_t i = 0; list != nullptr && i < list->Count(); ++i) {
+      AnsiString r, segs;
+      list->GetItemAttributeValue(i, "REL", r);
+      if (!AnsiSameText(StripQuotes(r), StripQuotes(rel))) continue;
+      TIndexOptions options;
+      if (list->HasItemAttribute(i, "PK")) options = options + TIndexOptions{ixPrimary, ixUnique};
+      if (list->HasItemAttribute(i, "UN")) options.Include(ixUnique);
+      const bool desc = list->HasItemAttribute(i, "DESC");
+      if (desc) options.Include(ixDescending);
+      list->GetItemAttributeValue(i, "SEGS", segs);
+      AnsiString fields;
+      for (const AnsiString& f : SplitToStrings(segs)) fields += (fields.empty() ? "" : ";") + StripQuotes(Trim(f));
+      TIndexDef* def = index_defs_->Add(StripQuotes(list->GetItemName(i)), fields, options);
+      if (desc) def->SetDescFields(fields);
+    }
+  }
+  index_defs_->SetUpdated(true);
 }
 
 AnsiString TREZBaseTable::MasterFields() const {

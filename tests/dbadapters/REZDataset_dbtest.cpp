@@ -578,5 +578,45 @@ TEST_F(REZDatasetDb, AProcedureCallFillsItsOutputParameters) {
   EXPECT_EQ(q->Params().ParamByName("A")->ParamType(), ptInput);
 }
 
+TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
+  AddPartners(3);
+  Exec("update PARTNER set PARTNER_NAZEV = 'C' where ID_PARTNER = 1");
+  Exec("update PARTNER set PARTNER_NAZEV = 'A' where ID_PARTNER = 2");
+  Exec("update PARTNER set PARTNER_NAZEV = 'B' where ID_PARTNER = 3");
+  Exec("create descending index PARTNER_NAZEV_D on PARTNER (PARTNER_NAZEV)");
+  Exec("create index PACIENT_ID_PARTNER on PACIENT (ID_PARTNER)");
+  a->tr->Commit();
+  a->db->InvalidateSchemaCache();
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->SetIndexName("PARTNER_NAZEV_D");
+  t->Open();
+  std::string order;
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER_NAZEV")->AsString();
+  EXPECT_EQ(order, "CBA");
+  EXPECT_EQ(t->OrderingItemNo(), -1);
+  t->Close();
+  // An unknown index and one of another table are refused; the old setting stays.
+  EXPECT_THROW(t->SetIndexName("NO_SUCH_INDEX"), EIB_Error);
+  EXPECT_THROW(t->SetIndexName("PACIENT_ID_PARTNER"), EIB_Error);
+  EXPECT_EQ(t->IndexName(), "PARTNER_NAZEV_D");
+  TIndexDefs& defs = t->IndexDefs();
+  ASSERT_GE(defs.Count(), 2);
+  bool primary = false, desc = false;
+  for (int32_t i = 0; i < defs.Count(); ++i) {
+    if (defs[i]->Options().Contains(ixPrimary)) {
+      primary = true;
+      EXPECT_EQ(defs[i]->Fields(), "ID_PARTNER");
+    }
+    if (defs[i]->Name() == "PARTNER_NAZEV_D") {
+      desc = true;
+      EXPECT_TRUE(defs[i]->Options().Contains(ixDescending));
+      EXPECT_EQ(defs[i]->DescFields(), "PARTNER_NAZEV");
+    }
+  }
+  EXPECT_TRUE(primary);
+  EXPECT_TRUE(desc);
+}
+
 }  // namespace
 }  // namespace pelvar::test
