@@ -70,8 +70,11 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
   EXPECT_EQ(q->CompareBookmarks(bm, TBookmark()), 0);
   EXPECT_TRUE(q->Locate("PARTNER", Variant(AnsiString("P4")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  int scrolls = 0;
+  q->AfterScroll = [&](TDataSet*) { ++scrolls; };
   EXPECT_FALSE(q->Locate("PARTNER", Variant(AnsiString("nic")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  EXPECT_EQ(scrolls, 0);
   q->Close();
 }
 
@@ -616,6 +619,27 @@ TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
   }
   EXPECT_TRUE(primary);
   EXPECT_TRUE(desc);
+}
+
+// Persistent fields whose names differ from the columns' only in letter case are bound
+// and take the columns' spelling.
+TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
+  AddPartners(1);
+  TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");
+  auto* id = new TIntegerField(q);
+  id->SetFieldName("id_partner");
+  id->SetDataSet(q);
+  auto* name = new TStringField(q);
+  name->SetFieldName("Partner");
+  name->SetSize(10);
+  name->SetDataSet(q);
+  q->Open();
+  EXPECT_EQ(id->FieldName(), "ID_PARTNER");
+  EXPECT_EQ(name->FieldName(), "PARTNER");
+  EXPECT_EQ(id->AsInteger(), 1);
+  EXPECT_EQ(name->AsString(), "P1");
+  q->Close();
+  EXPECT_EQ(q->FieldCount(), 2);  // persistent fields stay
 }
 
 }  // namespace
