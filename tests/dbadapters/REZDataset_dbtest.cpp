@@ -642,5 +642,24 @@ TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
   EXPECT_EQ(q->FieldCount(), 2);  // persistent fields stay
 }
 
+// The import framework's rhythm: rows appended to an open table with a commit every few
+// rows, retaining or not; the table goes on appending after each commit.
+TEST_F(REZDatasetDb, AnOpenTableGoesOnAppendingAcrossCommits) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  for (int i = 1; i <= 9; ++i) {
+    t->Append();
+    t->FieldByName("ID_PARTNER")->SetAsInteger(i);
+    t->FieldByName("PARTNER")->SetAsString("P" + std::to_string(i));
+    t->Post();
+    if (i == 3) a->tr->CommitRetaining();
+    if (i == 6) a->tr->Commit();
+  }
+  a->tr->Commit();
+  t->Close();
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "9");
+}
+
 }  // namespace
 }  // namespace pelvar::test
