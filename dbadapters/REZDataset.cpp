@@ -757,13 +757,14 @@ Variant TREZDataset::Lookup(const AnsiString& KeyFields, const Variant& KeyValue
   info->RowNum = internal_->GetBufferRowNum();
   info->Node = internal_->GetBufferFields()->RowNode();
   info->Flag = bfCurrent;
-  GetCalcFields(temp);
-  const TDataSetState st = SetTempState(dsCalcFields);
-  TRecordBuffer saved_calc = CalcBuffer();
-  (void)saved_calc;
   try {
     CalculateFields(temp);
-    SetTempState(dsCalcFields);
+  } catch (...) {
+    internal_->SetRowNum(saved_row);
+    throw;
+  }
+  const TDataSetState st = SetTempState(dsCalcFields);
+  try {
     result = FieldValues(ResultFields);
   } catch (...) {
     RestoreState(st);
@@ -947,17 +948,17 @@ TIB_Column* TREZDataset::ColumnOf(const TField* Field) const {
   return internal_->Fields()->GetColumn(Field->FieldNo() - 1);
 }
 
-bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Live) {
+bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, bool& Live) {
   Record = nullptr;
   Data = nullptr;
-  Live = nullptr;
+  Live = false;
   if (internal_->Applying()) {
     // Cached updates are being applied: the row being applied is the internal live row,
     // the framework's temporary buffer holds the calculated fields.
     TIB_Row* row = internal_->Fields();
     Record = TempBuffer();
     Data = State() == dsOldValue ? row->OldRowBuffer() : row->RowBuffer();
-    Live = State() == dsOldValue ? nullptr : reinterpret_cast<TIB_Column*>(1);
+    Live = State() != dsOldValue;
     return Data != nullptr && Record != nullptr;
   }
   bool may_be_live = false;
@@ -999,7 +1000,7 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
     if (info->Node != nullptr && info->Node == row->RowNode() && info->RowNum == internal_->GetRowNum() &&
         row->RowBuffer() != nullptr) {
       Data = row->RowBuffer();
-      Live = reinterpret_cast<TIB_Column*>(1);  // marks the live row; the column is found later
+      Live = true;
     }
   }
   return true;
@@ -1008,7 +1009,7 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
 bool TREZDataset::GetFieldData(TField* Field, void* Buffer) {
   TRecordBuffer rec;
   char* data;
-  TIB_Column* live;
+  bool live;
   if (!RecordFor(rec, data, live)) return false;
   if (Field->FieldNo() < 1) {
     switch (State()) {
@@ -1056,7 +1057,7 @@ void TREZDataset::SetFieldData(TField* Field, const void* Buffer) {
     DatabaseErrorFmt(CZ("Pole '%s' není indexováno a nelze jej modifikovat"), {Field->DisplayName()}, this);
   TRecordBuffer rec;
   char* data;
-  TIB_Column* live;
+  bool live;
   if (RecordFor(rec, data, live)) {
     if (Field->FieldNo() < 1) {
       uint8_t* at = rec + record_size_ + Field->Offset();
@@ -1071,7 +1072,7 @@ void TREZDataset::SetFieldData(TField* Field, const void* Buffer) {
       if (col != nullptr) {
         const ptrdiff_t offset = col->DataPtr() - internal_->Fields()->RowBuffer();
         const TREZColumnDesc& desc = DescOf(Field->FieldNo() - 1);
-        if (live != nullptr) {
+        if (live) {
           // The live row of the internal dataset: its columns hear of the change.
           col->SysBeforeModify();
           REZWriteColumn(desc, data + offset, Field->DataType(), Field->Size(), Buffer);

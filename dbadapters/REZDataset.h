@@ -294,7 +294,7 @@ class TREZDataset : public TDataSet {
   }
   // The record buffer of the state and the row data it reads: the internal dataset's
   // live row while the record shows its current row. False: no buffer.
-  bool RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Live);
+  bool RecordFor(TRecordBuffer& Record, char*& Data, bool& Live);
   TIB_Column* ColumnOf(const TField* Field) const;
   void InitFields();
   void UpdateRecordInfo(bool Moved);

@@ -70,6 +70,10 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
   EXPECT_EQ(q->CompareBookmarks(bm, TBookmark()), 0);
   EXPECT_TRUE(q->Locate("PARTNER", Variant(AnsiString("P4")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  const Variant found = q->Lookup("ID_PARTNER", Variant(2), "PARTNER");
+  EXPECT_EQ(VarToStr(found), "P2");
+  EXPECT_TRUE(VarIsNull(q->Lookup("ID_PARTNER", Variant(99), "PARTNER")));
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);  // Lookup does not move
   int scrolls = 0;
   q->AfterScroll = [&](TDataSet*) { ++scrolls; };
   EXPECT_FALSE(q->Locate("PARTNER", Variant(AnsiString("nic")), {}));
