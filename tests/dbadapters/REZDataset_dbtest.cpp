@@ -284,11 +284,13 @@ TEST_F(REZDatasetDb, BlobsStreamThroughTheFramework) {
     s->WriteBuffer("abc", 3);
     EXPECT_THROW(s->WriteBuffer(std::string(300, 'x').data(), 300), EIB_StatementError);
   }
+  t->FieldByName("M")->SetAsString(CZ("Poznámka: kůň ťukal"));
   t->Post();
   t->Close();
   a->tr->Commit();
   t->Open();
   t->First();
+  EXPECT_EQ(t->FieldByName("M")->AsString(), CZ("Poznámka: kůň ťukal"));
   auto s = t->CreateBlobStream(t->FieldByName("BIN"), bmRead);
   std::string back(static_cast<size_t>(s->Size()), '\0');
   s->ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
