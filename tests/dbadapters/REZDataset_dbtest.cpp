@@ -667,5 +667,38 @@ TEST_F(REZDatasetDb, AnOpenTableGoesOnAppendingAcrossCommits) {
   EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "9");
 }
 
+// Key ranges over the table's index fields bind their bounds as parameters.
+TEST_F(REZDatasetDb, KeyRangesRestrictTheTable) {
+  AddPartners(8);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  auto ids = [&] {
+    std::string s;
+    for (t->First(); !t->Eof(); t->Next()) s += t->FieldByName("ID_PARTNER")->AsString();
+    return s;
+  };
+  t->SetRangeStart();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(3);
+  // Only index fields take key values.
+  EXPECT_THROW(t->FieldByName("PARTNER")->SetAsString("x"), EDatabaseError);
+  t->Post();
+  t->SetRangeEnd();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(6);
+  t->SetKeyExclusive(true);
+  t->Post();
+  t->ApplyRange();
+  EXPECT_EQ(ids(), "345");
+  // A cancelled key edit keeps the old bound.
+  t->EditRangeEnd();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(8);
+  t->Cancel();
+  t->ApplyRange();
+  EXPECT_EQ(ids(), "345");
+  t->CancelRange();
+  EXPECT_EQ(ids(), "12345678");
+  EXPECT_THROW(t->GetIndexField(1), EDatabaseError);
+}
+
 }  // namespace
 }  // namespace pelvar::test
