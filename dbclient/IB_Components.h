@@ -28,6 +28,7 @@
 #include "platform/classes.h"
 #include "platform/oslayer.h"
 #include "platform/screen.h"
+#include "platform/variant.h"
 
 namespace pelvar {
 
@@ -40,6 +41,7 @@ class TIB_Statement;
 class TIB_Dataset;
 class TIB_DataSource;
 class TIB_DataLink;
+class TIB_SchemaCache;
 
 // A colour as the framework keeps it: $00BBGGRR, or a system colour with the top byte set.
 using TColor = int32_t;
@@ -436,6 +438,13 @@ using TIB_CompareTextEvent =
     std::function<int(TIB_Column* IB_Field, const AnsiString& S1, const AnsiString& S2)>;
 using TIB_GetHighCollateChar = std::function<void(TIB_Column* IB_Field, char& AChar)>;
 
+// The kinds of change the transaction's DML cache announces.
+enum TIB_DMLCacheItemType : uint8_t { ditEdit = 0, ditInsert = 1, ditDelete = 2 };
+using TIB_ReceiveDMLCacheEvent =
+    std::function<void(TObject* AConnection, AnsiString& AKeyFieldNames,
+                       Variant& AKeyFieldValues, TIB_DMLCacheItemType& ADMLCacheItemType,
+                       bool& Accept)>;
+
 // The facts the server gives once per attachment about the database and itself.
 struct TIB_ConnectCharacteristics {
   int32_t dbAllocation = 0;
@@ -721,9 +730,11 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void SysBeforeExecDDL();
   void SysAfterExecDDL();
   void FlushSchemaCache();
-  // Seams of the schema cache: nothing here yet.
-  virtual void InvalidateSchemaCache() {}
-  virtual void DeleteSchemaCacheFiles() {}
+  // Every list of the schema cache is read again at its next use.
+  virtual void InvalidateSchemaCache();
+  virtual void DeleteSchemaCacheFiles();
+  // The connection's schema cache (dbclient/IB_SchemaCache.h).
+  TIB_SchemaCache* SchemaCache() const { return schema_cache_.get(); }
 
   // --- Statement-handle cache (IB_Components_handlecache.cpp)
   // Gives Handle a statement handle of this attachment unless it holds one already
@@ -792,7 +803,8 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void SetParameterOrder(TIB_ParameterOrderFlag V) { parameter_order_ = V; }
   bool OldParameterOrder() const { return old_parameter_order_; }
   const AnsiString& SchemaCacheDir() const { return schema_cache_dir_; }
-  void SetSchemaCacheDir(const AnsiString& V) { schema_cache_dir_ = V; }
+  // Also the schema cache's directory (trimmed, without trailing delimiters).
+  void SetSchemaCacheDir(const AnsiString& V);
 
   // The field-attribute lists read by statements and datasets (each sorted); each
   // setter assigns into the owned list.
@@ -832,6 +844,8 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
       BeforeDropDatabase, AfterDropDatabase, OnConnectedChanged;
   TIB_LoginEvent OnLogin;
   TIB_ConnectionEvent OnLoginFailure, OnGainFocus, OnLoseFocus;
+  // Published for the application; the library itself never fires it.
+  TIB_ReceiveDMLCacheEvent OnReceiveDMLCache;
   TIB_CustomizeDPBEvent OnCustomizeDPB;
   TIB_ProcessSearchBuffer OnProcessSearchBuffer;
   TIB_SoundExParse OnSoundExParse, OnSoundExMaxParse;
@@ -930,6 +944,7 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   TIB_ParameterOrderFlag parameter_order_ = poAuto;
   bool old_parameter_order_ = false;
   AnsiString schema_cache_dir_;
+  std::unique_ptr<TIB_SchemaCache> schema_cache_;
 
   // A refused detach of an attachment the server has shut; raised by SysDisconnect
   // once the disconnect is complete.
@@ -1363,10 +1378,15 @@ class TIB_Transaction : public TIB_Component {
 // focus.
 class TIB_TransactionDefault : public TIB_Transaction {
  public:
-  explicit TIB_TransactionDefault(TComponent* Owner);
+  explicit TIB_TransactionDefault(TComponent* Owner) : TIB_TransactionDefault(Owner, true) {}
+
+ protected:
+  TIB_TransactionDefault(TComponent* Owner, bool AnnounceFocus);
 };
 
-// A read-only default transaction (the schema cache's).
+// A read-only default transaction (the schema cache's). It never takes the session's
+// focus: a connection's metadata reads must not steal it from the application's
+// transaction.
 class TIB_TransactionInternal : public TIB_TransactionDefault {
  public:
   explicit TIB_TransactionInternal(TComponent* Owner);

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "dbclient/IB_Components.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbclient/IB_Utils.h"
 #include "platform/codepage.h"
 #include "platform/registry.h"
@@ -72,6 +73,7 @@ TIB_Connection::TIB_Connection(TComponent* Owner)
     *list = std::make_unique<TIB_StringProperty>();
     (*list)->SetSorted(true);
   }
+  schema_cache_ = std::make_unique<TIB_SchemaCache>(this);
 }
 
 TIB_Connection::~TIB_Connection() {
@@ -86,6 +88,7 @@ TIB_Connection::~TIB_Connection() {
   } catch (const std::exception&) {
     // Going anyway.
   }
+  schema_cache_.reset();
   while (!transactions_.empty()) {
     const size_t before = transactions_.size();
     try {
@@ -1094,7 +1097,12 @@ T* EntryAt(const std::vector<T*>& List, int32_t Index) {
 
 }  // namespace
 
-void TIB_Connection::AddTransaction(TIB_Transaction* Tr) { AddOnce(transactions_, Tr); }
+void TIB_Connection::AddTransaction(TIB_Transaction* Tr) {
+  // The schema cache's read transaction is the cache's own: it ends with the cache's
+  // cursors (FreeCursors), not among the application's transactions.
+  if (schema_cache_ != nullptr && schema_cache_->IsOwnTransaction(Tr)) return;
+  AddOnce(transactions_, Tr);
+}
 void TIB_Connection::RemoveTransaction(TIB_Transaction* Tr) {
   RemoveFromComponentList(transactions_, Tr);
 }
@@ -1159,6 +1167,19 @@ void TIB_Connection::SysAfterExecDDL() {
   InvalidateSchemaCache();
   ProcessLinkEvent(cetAfterExecDDL);
   DoAfterExecDDL();
+}
+
+void TIB_Connection::InvalidateSchemaCache() {
+  if (schema_cache_ != nullptr) schema_cache_->Invalidate();
+}
+
+void TIB_Connection::DeleteSchemaCacheFiles() {
+  if (schema_cache_ != nullptr) schema_cache_->DeleteCacheFiles();
+}
+
+void TIB_Connection::SetSchemaCacheDir(const AnsiString& V) {
+  schema_cache_dir_ = V;
+  if (schema_cache_ != nullptr) schema_cache_->SetCacheDir(V);
 }
 
 void TIB_Connection::FlushSchemaCache() {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dbclient/IB_Components.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbclient/IB_Utils.h"
 
 namespace pelvar {
@@ -85,8 +86,9 @@ void TIB_Connection::TrimStatementHandles(int32_t Keep) {
   if (Keep < 0) {
     Keep = 0;
   }
-  // (With Keep 0 the schema cache would first give up its look-up cursors; it has none
-  // yet.)
+  // With Keep 0 the schema cache first gives up its look-up cursors and its read
+  // transaction.
+  if (Keep == 0 && schema_cache_ != nullptr) schema_cache_->FreeCursors();
   ISC_STATUS_ARRAY status{};
   while (handle_fill_ > Keep) {
     --handle_fill_;

@@ -1282,14 +1282,15 @@ uint8_t TIB_Transaction::ConfirmClose() {
 
 // --- Preset transactions ----------------------------------------------------------------------------
 
-TIB_TransactionDefault::TIB_TransactionDefault(TComponent* Owner) : TIB_Transaction(Owner) {
+TIB_TransactionDefault::TIB_TransactionDefault(TComponent* Owner, bool AnnounceFocus)
+    : TIB_Transaction(Owner) {
   SetAutoCommit(true);
   SetIsolation(tiCommitted);
-  SetAnnounceFocus(true);
+  SetAnnounceFocus(AnnounceFocus);
 }
 
 TIB_TransactionInternal::TIB_TransactionInternal(TComponent* Owner)
-    : TIB_TransactionDefault(Owner) {
+    : TIB_TransactionDefault(Owner, false) {
   SetReadOnly(true);
 }
 

@@ -70,7 +70,7 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   TIB_Connection* DatasetConnection() override { return d_.IB_Connection(); }
   bool IsEditing() override { return d_.GetIsEditing(); }
   bool IsInserting() override { return d_.state_ == dstInsert; }
-  bool CachedUpdates() override { return false; }
+  bool CachedUpdates() override { return d_.CachedUpdates; }
   bool IsBuffered() override { return d_.IsBufferedDataset(); }
   TIB_CommitAction CommitAction() override { return d_.commit_action_; }
   TIB_RefreshAction RefreshAction() override { return d_.refresh_action_; }
@@ -90,9 +90,9 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void Refresh() override { d_.Refresh(); }
   void RefreshAll() override { d_.RefreshAll(); }
   void FetchAll() override { d_.FetchAll(); }
-  void ApplyUpdates() override {}
-  void CommitUpdates() override {}
-  void CancelUpdates() override {}
+  void ApplyUpdates() override { d_.ApplyUpdates(); }
+  void CommitUpdates() override { d_.CommitUpdates(); }
+  void CancelUpdates() override { d_.CancelUpdates(); }
 
  private:
   TIB_Dataset& d_;
@@ -107,7 +107,9 @@ TIB_Dataset::TIB_Dataset(TComponent* Owner)
       generator_links_(std::make_unique<TIB_StringList>()),
       confirm_delete_prompt_(std::make_unique<TIB_StringList>()),
       update_side_(std::make_unique<UpdateSide>(*this)),
-      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {}
+      update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {
+  InitSQLLists();
+}
 
 TIB_Dataset::~TIB_Dataset() {
   Destroying();
@@ -472,6 +474,7 @@ void TIB_Dataset::DoAfterPrepare() {
 }
 
 void TIB_Dataset::DoAfterUnprepare() {
+  DropAutoKeyLinks();
   TIB_Statement::DoAfterUnprepare();
   cursor_name_.clear();
   update_sql_->FreeStatementHandles();

@@ -114,8 +114,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void Next();
   void Prior();
   void CursorNext();
-  bool GetBof() const { return row_num_ == 0; }
-  bool GetEof() const { return eof_; }
+  virtual bool GetBof() const { return row_num_ == 0; }
+  virtual bool GetEof() const { return eof_; }
   bool Bof() const { return GetBof(); }
   bool Eof() const { return GetEof(); }
   virtual int32_t GetRowNum() const { return row_num_; }
@@ -182,6 +182,83 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SetRefreshOnParamChange(bool Value) { refresh_on_param_change_ = Value; }
   bool PreventSearching = false;
 
+  // --- SQL sections, criteria, ordering and key links (IB_Components_dataset_sql.cpp)
+  // The clause Kind (ssSelect .. ssForUpdate) as an editable list, refilled from the SQL
+  // on every call; editing it writes the clause back. nullptr for another Kind.
+  TIB_StringList* GetSQLSection(int32_t Kind);
+  // Conditions added to the WHERE clause at every SQL build (cleared at its start): in
+  // front, appended, and appended last. A line is a condition, "(" or ")" groups.
+  TIB_StringProperty* WhereCriteriaFirst() const { return where_first_.get(); }
+  TIB_StringProperty* WhereCriteria() const { return where_mid_.get(); }
+  TIB_StringProperty* WhereCriteriaLast() const { return where_last_.get(); }
+  // The dataset's own WHERE conditions with its criteria, without the keyword.
+  const AnsiString& LinkCriteriaText() const { return link_criteria_; }
+  // Adds the criteria lines of List to Where as one or more conditions (in front with
+  // Prepend); unbalanced "(" and ")" lines raise.
+  void AddCriteria(TStrings* List, AnsiString& Where, bool Prepend);
+  // Key links: RELATION.FIELD lines (optionally =value), one per key column of the
+  // result. GetKeyLinks defines them first when KeyLinksAutoDefine allows.
+  TIB_StringProperty* GetKeyLinks();
+  TIB_StringProperty* KeyLinks() { return GetKeyLinks(); }
+  void SetKeyLinks(const TStrings* Value);
+  bool HasKeyLinks() const { return key_links_->Count() > 0; }
+  bool IsKeyLinksStored() const { return !key_links_auto_defined_; }
+  bool KeyLinksAutoDefined() const { return key_links_auto_defined_; }
+  bool KeyLinksByDBKey() const { return key_links_by_db_key_; }
+  // Key links are defined from the key relation's primary key (or RDB$DB_KEY) while the
+  // SQL is prepared and none are set.
+  bool KeyLinksAutoDefine() const { return key_links_auto_define_; }
+  void SetKeyLinksAutoDefine(bool Value) { key_links_auto_define_ = Value; }
+  TIB_StringProperty* KeyDescLinks() const { return key_desc_links_.get(); }
+  void SetKeyDescLinks(const TStrings* Value);
+  // DETAIL.FIELD=MASTER.FIELD lines: each puts DETAIL.FIELD=?MLNK_FIELD_<n> in front of
+  // the WHERE clause.
+  TIB_StringProperty* MasterLinks() const { return master_links_.get(); }
+  void SetMasterLinks(const TStrings* Value);
+  TIB_StringProperty* MasterParamLinks() const { return master_param_links_.get(); }
+  void SetMasterParamLinks(const TStrings* Value);
+  AnsiString GetMasterLinkParamName(int32_t Index);
+  // The key-field row when it has columns, else the field row.
+  TIB_Row* GetKeyFields() const;
+  // Ordering: NAME=ascending ORDER BY;descending ORDER BY items, COLUMN=item number (or
+  // ITEM=n;PLANASC=..;PLANDESC=..) links, COLUMN=parameter searching links.
+  TIB_StringProperty* OrderingItems() const { return ordering_items_.get(); }
+  void SetOrderingItems(const TStrings* Value);
+  TIB_StringProperty* OrderingLinks() const { return ordering_links_.get(); }
+  void SetOrderingLinks(const TStrings* Value);
+  TIB_StringProperty* SearchingLinks() const { return searching_links_.get(); }
+  void SetSearchingLinks(const TStrings* Value);
+  int32_t OrderingItemNo() const { return ordering_item_no_; }
+  void SetOrderingItemNo(int32_t Value);
+  const AnsiString& OrderingLink() const { return ordering_link_; }
+  void SetOrderingLink(const AnsiString& Name);
+  TIB_Column* OrderingField() const { return ordering_field_; }
+  TIB_Column* OrderingParam() const { return ordering_param_; }
+  const AnsiString& SearchingLink() const { return searching_link_; }
+  void SetSearchingLink(const AnsiString& Name);
+  TIB_Column* SearchingParam() const { return searching_param_; }
+  // One line per ORDER BY item of the last build: the item, "=" and ASC or DESC.
+  TIB_StringList* OrderingKeys() const { return ordering_keys_.get(); }
+  AnsiString BuildOrderByText(int32_t ItemNo);
+  void SyncOrderingLink();
+  void SyncSearchingLink();
+  void ClearSearchingLinkParams();
+  void AssignSQLFrom(TIB_Dataset* Other);
+  // RequestLive changed on an active dataset raises.
+  TIB_DatasetEvent OnOrderingChanged;
+
+  // Overrides of the statement's SQL build and row layout.
+  void GetEffectiveKeyRelation(AnsiString& Relation) override;
+  using TIB_Statement::GetEffectiveKeyRelation;
+  bool GetOrderingPlan() override;
+  void SysApplyOrderingPlan() override;
+  void SysApplyForUpdate() override;
+  void SysBuildServerSQL() override;
+  void SysStringsChanged(TObject* List, bool& Apply) override;
+  void SysLayoutRows() override;
+  void SysDescribeRow(TIB_Row* Row) override;
+  void SysPrepareFailed() override;
+
   // --- Events
   TIB_DatasetEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose, BeforeScroll, AfterScroll,
       AfterFetchRow, AfterFetchEof;
@@ -217,7 +294,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool GetCanEdit();
   bool GetCanInsert();
   bool GetCanDelete();
-  bool HasCustomDML(int32_t Kind) const;
+  virtual bool HasCustomDML(int32_t Kind) const;
   bool ConfirmDelete();
   bool PostedRetaining() const { return posted_retaining_; }
   bool PostSucceeded() const { return post_succeeded_; }
@@ -238,6 +315,11 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SetAutoPostDelete(bool Value);
   // Set by the buffered dataset: no row locks and no work flags.
   bool CachedUpdates = false;
+  // Cached updates live in the buffered dataset; a transaction's apply, commit and
+  // cancel of them reach it here.
+  virtual void ApplyUpdates() {}
+  virtual void CancelUpdates() {}
+  virtual void CommitUpdates() {}
   // NAME=value defaults and column=generator pairs for new rows.
   TIB_StringList* DefaultValues() const { return default_values_.get(); }
   void SetDefaultValues(TStrings* Value);
@@ -411,6 +493,34 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void SysFetchEof();
   bool CallbacksEnabled();
   void IncFetchAbortCount();
+  bool key_links_auto_define_ = false;
+  // Dataset SQL state (IB_Components_dataset_sql.cpp).
+  void InitSQLLists();
+  void SectionChanged(int32_t Kind);
+  void WriteSection(int32_t Kind, const AnsiString& Text);
+  void BuildOrderBy();
+  void DropAutoKeyLinks();
+  void DoOrderingChanged();
+  int32_t OrderingLinkItemNo(int32_t Index) const;
+  std::unique_ptr<TIB_StringList> sections_[10];
+  int32_t writing_section_ = 0;
+  int32_t filling_section_ = 0;
+  std::unique_ptr<TIB_StringProperty> where_first_, where_mid_, where_last_, key_links_,
+      key_desc_links_, master_links_, master_param_links_, ordering_items_, ordering_links_,
+      searching_links_;
+  std::unique_ptr<TIB_StringList> ordering_keys_;
+  AnsiString link_criteria_;
+  bool where_changed_ = false;
+  bool order_by_changed_ = false;
+  int32_t ordering_item_no_ = 0;
+  AnsiString ordering_link_, searching_link_, searching_param_name_;
+  TIB_Column* ordering_field_ = nullptr;
+  TIB_Column* ordering_param_ = nullptr;
+  TIB_Column* searching_param_ = nullptr;
+  int32_t ordering_item_nesting_ = 0, ordering_link_nesting_ = 0, searching_link_nesting_ = 0;
+  bool key_links_auto_defined_ = false;
+  bool key_links_by_db_key_ = false;
+  int32_t key_links_nesting_ = 0;
   TIB_CommitAction commit_action_ = caClose;
   TIB_RefreshAction refresh_action_ = raOpen;
   bool auto_fetch_all_ = false;

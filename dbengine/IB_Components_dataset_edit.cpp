@@ -5,10 +5,12 @@
 #include <string>
 
 #include "dbclient/IB_Constants.h"
+#include "dbclient/IB_Schema.h"
 #include "dbengine/IB_Components_dataset.h"
 #include "dbengine/IB_Components_updatesql.h"
 #include "dbengine/ib_dataset_edit_internal.h"
 #include "platform/checked.h"
+#include "platform/codepage.h"
 #include "platform/dialogs.h"
 #include "platform/sysutils.h"
 
@@ -63,7 +65,17 @@ void TIB_Dataset::SetPreventDeleting(bool Value) {
 
 void TIB_Dataset::SetRequestLive(bool Value) {
   if (request_live_ == Value) return;
+  if (GetActive() && !IsLoading()) {
+    throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotChangeRequestLive));
+  }
   request_live_ = Value;
+  if (Value) {
+    if (SQL()->GetSection(ssForUpdate).empty() && !(SearchedEdits() && SearchedDeletes())) {
+      InvalidateSQL();
+    }
+  } else if (!SQL()->GetSection(ssForUpdate).empty()) {
+    GetSQLSection(ssForUpdate)->Clear();
+  }
   StateChanged();
 }
 
@@ -349,19 +361,13 @@ void TIB_Dataset::ApplyDefaultValues() {
 }
 
 int64_t TIB_Dataset::GetGeneratorValue(const AnsiString& Generator) {
-  TIB_DSQL st(nullptr);
-  st.SetIB_Connection(IB_Connection());
-  st.SetIB_Transaction(IB_Transaction());
-  st.SQL()->SetText("SELECT GEN_ID ( " + Generator + ", 1 )\r\nFROM RDB$DATABASE");
-  int64_t value = 0;
-  try {
-    st.Execute();
-    value = StrToInt64(st.Fields()->GetColumn(0)->GetAsString());
-  } catch (...) {
-    st.SetIB_Transaction(nullptr);
-    throw;
+  // A failed read raises: a row must never be posted with a made-up key.
+  int64_t value = -1;
+  AnsiString reason;
+  if (!pelvar::GetGeneratorValue(IB_Connection(), IB_Transaction(), Generator, 1, value, &reason)) {
+    throw EIB_DatasetError(this, Format(CZ("Nemohu získat hodnotu generátoru %s"), {Generator}) +
+                                     (reason.empty() ? AnsiString() : ":\r\n" + reason));
   }
-  st.SetIB_Transaction(nullptr);
   return value;
 }
 

@@ -179,7 +179,7 @@ class TIB_Statement : public TIB_RowOwner {
   int32_t ParserResult() const { return parser_result_; }
   const AnsiString& KeyRelation() const { return key_relation_; }
   void SetKeyRelation(const AnsiString& Value);
-  void GetEffectiveKeyRelation(AnsiString& Relation);
+  virtual void GetEffectiveKeyRelation(AnsiString& Relation);
   AnsiString GetEffectiveKeyRelation() {
     AnsiString r;
     GetEffectiveKeyRelation(r);
@@ -206,6 +206,11 @@ class TIB_Statement : public TIB_RowOwner {
   }
   // The domain of a relation's field; empty while the connection knows no schema facts.
   void GetFieldDomain(const AnsiString& Relation, const AnsiString& Field, AnsiString& Domain);
+  // Schema facts of a field column from the connection's schema cache: computed (its
+  // FIELD,RELATION in Computed) and with a server default (RELATION.FIELD in Defaults).
+  // A statement without domain look-ups (a schema cursor) never asks.
+  bool IsComputedField(const TIB_Column* Column) const override;
+  bool HasServerDefault(const TIB_Column* Column) const override;
   bool AllowDomainLookups() const { return allow_domain_lookups_; }
   void SetAllowDomainLookups(bool Value) { allow_domain_lookups_ = Value; }
   void SetIgnoreSQLChanges(bool Value) { ignore_sql_changes_ = Value; }

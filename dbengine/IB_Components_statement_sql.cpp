@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "dbengine/IB_Components_statement.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbengine/IB_Parse.h"
 #include "dbengine/IB_SchemaFacts.h"
 #include "platform/sysutils.h"
@@ -242,6 +243,22 @@ void TIB_Statement::GetFieldDomain(const AnsiString& Relation, const AnsiString&
     return;
   }
   SchemaFieldDomain(c, Relation, Field, Domain);
+}
+
+bool TIB_Statement::IsComputedField(const TIB_Column* Column) const {
+  TIB_Connection* c = IB_Connection();
+  if (c == nullptr || !allow_domain_lookups_ || !c->GetConnected()) return false;
+  const AnsiString relation = Column->GetRelName();
+  if (relation.empty()) return false;
+  return c->SchemaCache()->Computed()->IndexOfLinkName(Column->GetFieldName() + "," + relation) >= 0;
+}
+
+bool TIB_Statement::HasServerDefault(const TIB_Column* Column) const {
+  TIB_Connection* c = IB_Connection();
+  if (c == nullptr || !allow_domain_lookups_ || !c->GetConnected()) return false;
+  const AnsiString relation = Column->GetRelName();
+  if (relation.empty()) return false;
+  return c->SchemaCache()->Defaults()->IndexOfLinkName(relation + "." + Column->GetFieldName()) >= 0;
 }
 
 // --- SQL strings -----------------------------------------------------------------------------------

@@ -604,7 +604,9 @@ void TIB_UpdateSQL::ExecuteInsert() {
   for (int32_t i = 0; i < fields->ColumnCount(); ++i) {
     TIB_Column* c = fields->GetColumn(i);
     if (c->GetReadOnly() || c->GetComputed() || !OfKeyRelation(c, key)) continue;
-    if (c->GetIsNull()) {
+    // A column left null is omitted so that the server's default applies; one the user
+    // set to null after the new row was made is named, or the default would replace it.
+    if (c->GetIsNull() && !c->GetIsModified()) {
       if (c->GetHasServerDefault()) refresh_after_insert_ = true;
       continue;
     }

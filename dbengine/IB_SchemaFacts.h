@@ -1,7 +1,7 @@
 // The schema facts the statement engine asks of a connection: the fields of a table,
-// the stored procedures and the domain of a field. Until the connection keeps a schema
-// cache, every question answers "unknown" (false) unless a provider is installed; the
-// statement then leaves star items unexpanded and domains empty.
+// the stored procedures and the domain of a field. They come from the connection's
+// schema cache; a test may install a provider of its own instead (an empty one restores
+// the schema cache).
 #pragma once
 
 #include <functional>
@@ -22,7 +22,7 @@ struct TIB_SchemaFactsProvider {
       FieldDomain;
 };
 
-// Installs the provider (an empty one restores "unknown" answers).
+// Installs the provider (an empty one restores the schema cache's answers).
 void SetSchemaFactsProvider(TIB_SchemaFactsProvider Provider);
 
 // The fields of Table in their order; false when unknown.

@@ -226,10 +226,17 @@ TEST_F(DatasetEditDb, RightsAndStateChecksRaiseTheirMessages) {
   ds_->SetPreventDeleting(true);
   EXPECT_EQ(ErrorOf([&] { ds_->Delete(); }), "Nemohu smazat současný řádek");
   ds_->SetPreventEditing(false);
+  // RequestLive changes only while the dataset is closed.
+  EXPECT_EQ(ErrorOf([&] { ds_->SetRequestLive(false); }),
+            "Nemohu změnit hodnotu RequestLive během aktivního stavu");
+  ds_->Close();
   ds_->SetRequestLive(false);
+  ds_->Open();
   EXPECT_EQ(ErrorOf([&] { ds_->Edit(); }), "Nemohu opravit současný řádek");
   // A veto of the event wins.
+  ds_->Close();
   ds_->SetRequestLive(true);
+  ds_->Open();
   std::vector<TIB_DatasetCanModify> asked;
   ds_->OnGetCanModify = [&](TIB_Dataset*, TIB_DatasetCanModify Kind, bool& Can) {
     asked.push_back(Kind);

@@ -89,17 +89,8 @@ TEST_F(StatementFieldsDb, SelectItemsLoseTheirAliasesAndStarsExpandWhenTheTableI
   st->Prepare();
   EXPECT_EQ(Items(st->GetSQLSelectItems()), (std::vector<std::string>{"ID", "NAME", "AMOUNT"}));
 
+  // Stars expand from the connection's schema cache, in the table's field order.
   TIB_DSQL* star = NewStatement("select * from T");
-  star->Prepare();
-  EXPECT_EQ(Items(star->GetSQLSelectItems()), (std::vector<std::string>{"*"}));
-
-  SetSchemaFactsProvider({[](TIB_Connection*, const AnsiString& table, std::vector<AnsiString>& f) {
-                            if (table != "T") return false;
-                            f = {"ID", "NAME", "CODE", "AMOUNT", "BORN"};
-                            return true;
-                          },
-                          nullptr, nullptr});
-  star->Unprepare();
   star->Prepare();
   EXPECT_EQ(Items(star->GetSQLSelectItems()),
             (std::vector<std::string>{"ID", "NAME", "CODE", "AMOUNT", "BORN"}));
@@ -108,6 +99,15 @@ TEST_F(StatementFieldsDb, SelectItemsLoseTheirAliasesAndStarsExpandWhenTheTableI
   alias_star->Prepare();
   EXPECT_EQ(Items(alias_star->GetSQLSelectItems()),
             (std::vector<std::string>{"ID", "NAME", "CODE", "AMOUNT", "BORN", "U.NOTE"}));
+
+  // Where the table's fields are unknown the star stays.
+  SetSchemaFactsProvider({[](TIB_Connection*, const AnsiString&, std::vector<AnsiString>&) {
+                            return false;
+                          },
+                          nullptr, nullptr});
+  star->Unprepare();
+  star->Prepare();
+  EXPECT_EQ(Items(star->GetSQLSelectItems()), (std::vector<std::string>{"*"}));
 }
 
 TEST_F(StatementFieldsDb, AggregateSelectsAreRecognised) {
@@ -141,16 +141,13 @@ TEST_F(StatementFieldsDb, ProcedureAndBlockQuestions) {
   EXPECT_FALSE(NewStatement("select ID from T", false)->IsSelectFromProcedure());
   EXPECT_FALSE(NewStatement("select T.ID from T join U on (U.T_ID = T.ID)", false)->IsSelectFromProcedure());
 
+  // A key relation that the schema cache knows as a stored procedure.
   TIB_DSQL* by_name = NewStatement("select Y from P");
   by_name->SetKeyRelation("P");
-  EXPECT_FALSE(by_name->IsSelectFromProcedure());  // schema facts unknown
-  SetSchemaFactsProvider({nullptr,
-                          [](TIB_Connection*, std::vector<AnsiString>& names) {
-                            names = {"P"};
-                            return true;
-                          },
-                          nullptr});
   EXPECT_TRUE(by_name->IsSelectFromProcedure());
+  TIB_DSQL* table = NewStatement("select ID from T");
+  table->SetKeyRelation("T");
+  EXPECT_FALSE(table->IsSelectFromProcedure());
 
   EXPECT_TRUE(NewStatement("  execute block returns (A integer) as begin A = 1; suspend; end", false)
                   ->IsExecuteBlock());

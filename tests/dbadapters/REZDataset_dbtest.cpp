@@ -1,0 +1,493 @@
+// The adapter datasets against Firebird 3 on the practice schema: queries that open,
+// navigate and keep bookmarks; tables that append through the generated INSERT, edit by
+// the old primary key and meet rows deleted meanwhile; server errors as the adapter's
+// exception; parameters that follow the SQL; master links; blobs through the stream.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "adapter_practice.h"
+#include "dbadapters/REZDataset.h"
+#include "dbengine/IB_Components_dataset.h"
+
+namespace pelvar::test {
+namespace {
+
+class REZDatasetDb : public ::testing::Test {
+ protected:
+  std::unique_ptr<AdapterDb> a = std::make_unique<AdapterDb>();
+
+  template <class T>
+  T* New() {
+    auto* d = new T(&a->form);
+    d->SetIB_Connection(a->db);
+    d->SetIB_Transaction(a->tr);
+    return d;
+  }
+  TREZQuery* Query(const std::string& sql) {
+    auto* q = New<TREZQuery>();
+    q->SQL()->SetText(CZ(sql));
+    return q;
+  }
+  void Exec(const std::string& sql) {
+    auto* q = Query(sql);
+    q->ExecSQL();
+    delete q;
+  }
+  void AddPartners(int n) {
+    for (int i = 1; i <= n; ++i)
+      Exec("insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (" + std::to_string(i) +
+           ", 'P" + std::to_string(i) + "', 'Partner " + std::to_string(i) + "')");
+  }
+};
+
+TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
+  AddPartners(5);
+  TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER order by ID_PARTNER");
+  q->Open();
+  ASSERT_TRUE(q->Active());
+  ASSERT_EQ(q->FieldCount(), 2);
+  EXPECT_EQ(q->Fields(0)->DataType(), ftInteger);
+  EXPECT_EQ(q->Fields(1)->DataType(), ftString);
+  EXPECT_EQ(q->Fields(1)->Size(), 10);
+  std::vector<int> ids;
+  for (q->First(); !q->Eof(); q->Next()) ids.push_back(q->FieldByName("ID_PARTNER")->AsInteger());
+  EXPECT_EQ(ids, (std::vector<int>{1, 2, 3, 4, 5}));
+  q->First();
+  q->Next();
+  q->Next();
+  const TBookmark bm = q->GetBookmark();
+  EXPECT_EQ(q->FieldByName("PARTNER")->AsString(), "P3");
+  q->Last();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 5);
+  q->GotoBookmark(bm);
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 3);
+  q->Prior();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  EXPECT_EQ(q->CompareBookmarks(bm, TBookmark()), 0);
+  EXPECT_TRUE(q->Locate("PARTNER", Variant(AnsiString("P4")), {}));
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  EXPECT_FALSE(q->Locate("PARTNER", Variant(AnsiString("nic")), {}));
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  q->Close();
+}
+
+
+TEST_F(REZDatasetDb, TableOpensByNameAndPostsThroughGeneratedStatements) {
+  AddPartners(2);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  EXPECT_EQ(t->SQL()->Text(), "SELECT ALL PARTNER.*\r\nFROM PARTNER\r\n");
+  EXPECT_EQ(t->InternalDataset()->KeyRelation(), "PARTNER");
+  t->Open();
+  EXPECT_EQ(t->OrderingItems(), "TABLE ORDER=ID_PARTNER;ID_PARTNER DESC");
+  EXPECT_EQ(t->OrderingItemNo(), 1);
+  EXPECT_TRUE(t->CanModify());
+  // Append and post: a generated INSERT of the non-null columns.
+  t->Append();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(10);
+  t->FieldByName("PARTNER")->SetAsString(CZ("Šťastný"));
+  t->FieldByName("SLEVA")->SetAsFloat(12.5);
+  t->Post();
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 10);
+  EXPECT_EQ(t->RecordCount(), 3);
+  // Edit by the old primary key, the key itself included.
+  t->First();
+  t->Edit();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(11);
+  t->FieldByName("PARTNER_NAZEV")->SetAsString(CZ("Přejmenovaný"));
+  t->Post();
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 11);
+  t->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "3");
+  EXPECT_EQ(a->Seen("select PARTNER_NAZEV as V from PARTNER where ID_PARTNER = 11"), "Přejmenovaný");
+  EXPECT_EQ(a->Seen("select SLEVA as V from PARTNER where ID_PARTNER = 10"), "12.50000000000000");
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER where ID_PARTNER = 1"), "0");
+}
+
+TEST_F(REZDatasetDb, AnAppendedRowLeavesOutNullColumnsSoDefaultsApply) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("ADAPTER_DEFAULTS");
+  t->Open();
+  t->Append();
+  t->FieldByName("ID")->SetAsInteger(1);
+  t->Post();
+  EXPECT_FALSE(t->GetBookmark().empty());
+  t->Append();
+  t->FieldByName("ID")->SetAsInteger(2);
+  t->FieldByName("POCET")->SetAsInteger(7);
+  t->Post();
+  t->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select NAZEV || '/' || POCET as V from ADAPTER_DEFAULTS where ID = 1"), "výchozí/5");
+  EXPECT_EQ(a->Seen("select NAZEV || '/' || POCET as V from ADAPTER_DEFAULTS where ID = 2"), "výchozí/7");
+}
+
+TEST_F(REZDatasetDb, EditOfARowDeletedMeanwhileIsRefused) {
+  AddPartners(2);
+  a->tr->Commit();
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  t->First();
+  // Another transaction deletes the row under the cursor.
+  auto* other = new TREZTransaction(&a->form);
+  other->SetIB_Connection(a->db);
+  auto* del = Query("delete from PARTNER where ID_PARTNER = 1");
+  del->SetIB_Transaction(other);
+  del->ExecSQL();
+  other->Commit();
+  t->Edit();
+  t->FieldByName("PARTNER")->SetAsString("X");
+  try {
+    t->Post();
+    FAIL() << "the post went through";
+  } catch (const Exception& e) {
+    EXPECT_NE(e.Message().find(CZ("Záznam nebyl nalezen, aby mohl být změněn")), std::string::npos)
+        << e.Message();
+  }
+  EXPECT_EQ(t->State(), dsEdit);
+  t->Cancel();
+}
+
+TEST_F(REZDatasetDb, ServerErrorsArriveAsTheAdaptersException) {
+  AddPartners(1);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  t->Append();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(1);
+  try {
+    t->Post();
+    FAIL() << "a duplicate key was posted";
+  } catch (const EREZ_ISCError& e) {
+    EXPECT_EQ(e.SQLCODE(), -803);
+    EXPECT_GT(e.ErrorMessage()->Count(), 0);
+    EXPECT_EQ(e.Message(), e.ErrorMessage()->Text().substr(0, 255));
+  }
+  t->Cancel();
+  t->Close();
+
+  // A trigger's exception: its own text.
+  auto* d = New<TREZTable>();
+  d->SetTableName("ADAPTER_DEFAULTS");
+  d->Open();
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(-1);
+  try {
+    d->Post();
+    FAIL() << "the trigger let the row in";
+  } catch (const EREZ_ISCError& e) {
+    EXPECT_EQ(e.SQLCODE(), -836);
+    EXPECT_GT(e.ErrorMessage()->Count(), 5) << e.ErrorMessage()->Text();
+    EXPECT_EQ(e.Message(), CZ("Záporný klíč není dovolen")) << e.ErrorMessage()->Text();
+  }
+  d->Cancel();
+
+  // OnError sees the error first and may keep it from being raised.
+  auto* q = Query("insert into PARTNER (ID_PARTNER) values (1)");
+  int seen = 0;
+  q->OnError = [&](TComponent*, int32_t, TStringList*, TStringList*, int32_t SQLCODE, TStringList*,
+                   TStringList*, bool& Raise) {
+    ++seen;
+    EXPECT_EQ(SQLCODE, -803);
+    Raise = false;
+  };
+  EXPECT_NO_THROW(q->ExecSQL());
+  EXPECT_EQ(seen, 1);
+}
+
+TEST_F(REZDatasetDb, ParametersFollowTheSqlAndBind) {
+  AddPartners(4);
+  TREZQuery* q = Query("select * from PARTNER where ID_PARTNER >= :ID and PARTNER <> :P order by ID_PARTNER");
+  ASSERT_EQ(q->Params().Count(), 2);
+  EXPECT_EQ(q->Params().Items(0)->Name(), "ID");
+  EXPECT_EQ(q->Params().Items(1)->Name(), "P");
+  q->ParamByName("ID")->SetAsInteger(2);
+  q->ParamByName("P")->SetAsString("P3");
+  q->Open();
+  std::vector<int> ids;
+  for (q->First(); !q->Eof(); q->Next()) ids.push_back(q->FieldByName("ID_PARTNER")->AsInteger());
+  EXPECT_EQ(ids, (std::vector<int>{2, 4}));
+  q->Close();
+  // The text changes: names, order and repeats follow; values stay with their names.
+  q->SQL()->SetText("select * from PARTNER where PARTNER <> :P and (ID_PARTNER = :N or ID_PARTNER = :N)");
+  ASSERT_EQ(q->Params().Count(), 2);
+  EXPECT_EQ(q->Params().Items(0)->Name(), "P");
+  EXPECT_EQ(q->Params().Items(0)->AsString(), "P3");
+  q->ParamByName("N")->SetAsInteger(3);
+  q->Open();
+  EXPECT_TRUE(q->IsEmpty());
+  q->Close();
+  // ExecSQL returns the rows affected.
+  TREZQuery* u = Query("update PARTNER set ST = 'U' where ID_PARTNER <= :MAXID");
+  u->ParamByName("MAXID")->SetAsInteger(3);
+  u->ExecSQL();
+  EXPECT_EQ(u->GetRowsAffected(), 3);
+}
+
+TEST_F(REZDatasetDb, AMasterLinkRefreshesTheDetail) {
+  AddPartners(2);
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (1, 1, 'a')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (2, 2, 'b')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (3, 2, 'c')");
+  TREZQuery* m = Query("select * from PARTNER order by ID_PARTNER");
+  auto* src = new TDataSource(&a->form);
+  src->SetDataSet(m);
+  TREZQuery* d = Query("select * from PARTNER_KONTAKT where ID_PARTNER = :ID_PARTNER order by 1");
+  d->SetDataSource(src);
+  m->Open();
+  d->Open();
+  auto texts = [&] {
+    std::string s;
+    for (d->First(); !d->Eof(); d->Next()) s += d->FieldByName("PARTNER_KONTAKT")->AsString();
+    return s;
+  };
+  EXPECT_EQ(texts(), "a");
+  m->Next();
+  EXPECT_EQ(texts(), "bc");
+  // A new detail row takes its link field from the master.
+  d->SetRequestLive(true);
+  d->InternalDataset()->SetKeyRelation("PARTNER_KONTAKT");
+  d->Close();
+  d->Open();
+  d->Append();
+  EXPECT_EQ(d->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  d->Cancel();
+}
+
+TEST_F(REZDatasetDb, BlobsStreamThroughTheFramework) {
+  std::string big(1 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+  auto* t = New<TREZTable>();
+  t->SetTableName("ADAPTER_TYPES");
+  t->Open();
+  t->Append();
+  t->FieldByName("ID")->SetAsInteger(1);
+  {
+    auto s = t->CreateBlobStream(t->FieldByName("BIN"), bmWrite);
+    s->WriteBuffer(big.data(), static_cast<int64_t>(big.size()));
+  }
+  {
+    auto s = t->CreateBlobStream(t->FieldByName("V300"), bmWrite);
+    s->WriteBuffer("abc", 3);
+    EXPECT_THROW(s->WriteBuffer(std::string(300, 'x').data(), 300), EIB_StatementError);
+  }
+  t->Post();
+  t->Close();
+  a->tr->Commit();
+  t->Open();
+  t->First();
+  auto s = t->CreateBlobStream(t->FieldByName("BIN"), bmRead);
+  std::string back(static_cast<size_t>(s->Size()), '\0');
+  s->ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
+  EXPECT_TRUE(back == big);
+  EXPECT_EQ(t->FieldByName("V300")->AsString(), "abc");
+}
+
+
+TEST_F(REZDatasetDb, FieldDefinitionsFollowThePairingTable) {
+  TREZQuery* q = Query("select * from ADAPTER_TYPES");
+  q->Open();
+  struct Case {
+    const char* name;
+    TFieldType ft;
+    int32_t size, precision;
+  };
+  for (const Case& c : {Case{"V255", ftString, 255, 0}, Case{"V300", ftMemo, 300, 0},
+                        Case{"N182", ftBCD, 2, 18}, Case{"N152", ftBCD, 2, 18},
+                        Case{"M", ftMemo, 8, 0}, Case{"BIN", ftBlob, 8, 0},
+                        Case{"TS", ftDateTime, 0, 0}, Case{"D", ftDate, 0, 0}, Case{"T", ftTime, 0, 0},
+                        Case{"S", ftSmallint, 0, 0}, Case{"B", ftLargeint, 0, 0},
+                        Case{"F", ftFloat, 0, 0}, Case{"BOOL", ftBoolean, 0, 0}}) {
+    SCOPED_TRACE(c.name);
+    TFieldDef* def = q->FieldDefs().Find(c.name);
+    EXPECT_EQ(def->DataType(), c.ft);
+    EXPECT_EQ(def->Size(), c.size);
+    EXPECT_EQ(def->Precision(), c.precision);
+    EXPECT_EQ(q->FieldByName(c.name)->DataType(), c.ft);
+  }
+  EXPECT_TRUE(q->FieldDefs().Find("ID")->Required());
+  EXPECT_NE(dynamic_cast<TREZFloatField*>(q->FieldByName("F")), nullptr);
+  EXPECT_NE(dynamic_cast<TREZLargeIntField*>(q->FieldByName("B")), nullptr);
+}
+
+TEST_F(REZDatasetDb, ValuesReadAndRoundTripThroughTheFields) {
+  Exec("insert into ADAPTER_TYPES (ID, V255, N152, N182, C10, TS, D, T, S, B, F, BOOL) values "
+       "(1, 'Příliš žluťoučký kůň úpěl ďábelské ódy', 12345.67, -9876543210123.45, 'ABC   ', "
+       "'2026-06-15 08:05:03.1230', '1858-11-17', '23:59:59.9990', -32768, 9007199254740993, "
+       "0.25, false)");
+  auto* t = New<TREZTable>();
+  t->SetTableName("ADAPTER_TYPES");
+  t->Open();
+  t->First();
+  EXPECT_EQ(t->FieldByName("C10")->AsString(), "ABC");
+  int32_t day = 0;
+  ASSERT_TRUE(t->FieldByName("D")->GetData(&day));
+  EXPECT_EQ(day, 678576);
+  EXPECT_EQ(t->FieldByName("D")->AsDateTime(), -15018.0);  // 17 November 1858
+  EXPECT_EQ(t->FieldByName("V255")->AsString(), CZ("Příliš žluťoučký kůň úpěl ďábelské ódy"));
+  EXPECT_EQ(t->FieldByName("N152")->AsCurrency(), Currency::FromRaw(123456700));
+  EXPECT_EQ(t->FieldByName("N152")->AsString(), CZ("12345,67"));
+  EXPECT_EQ(t->FieldByName("B")->AsLargeInt(), 9007199254740993LL);
+  EXPECT_FALSE(t->FieldByName("BOOL")->AsBoolean());
+  EXPECT_TRUE(t->FieldByName("M")->IsNull());
+
+  // Every data field copied in its native form into a new row: the server then holds the
+  // same bytes.
+  std::vector<std::vector<char>> values;
+  std::vector<bool> present;
+  for (TField* f : t->FieldList()) {
+    std::vector<char> buf(512, 0);
+    present.push_back(f->IsBlob() ? false : f->GetData(buf.data()));
+    values.push_back(buf);
+  }
+  t->Append();
+  for (size_t i = 0; i < t->FieldList().size(); ++i) {
+    TField* f = t->FieldList()[i];
+    if (f->IsBlob()) continue;
+    if (f->FieldName() == "ID")
+      f->SetAsInteger(2);
+    else if (present[i])
+      f->SetData(values[i].data());
+  }
+  t->Post();
+  t->Close();
+  auto* c = new TIB_Cursor(&a->form);
+  c->SetIB_Connection(a->db);
+  c->SetIB_Transaction(a->tr);
+  c->SQL()->SetText("select V255, N152, N182, C10, TS, D, T, S, B, F, BOOL from ADAPTER_TYPES order by ID");
+  std::vector<std::vector<std::string>> rows;
+  for (c->First(); !c->Eof(); c->Next()) {
+    std::vector<std::string> r;
+    for (int32_t i = 0; i < c->Fields()->ColumnCount(); ++i) r.push_back(c->Fields()->GetColumn(i)->GetColData());
+    rows.push_back(r);
+  }
+  ASSERT_EQ(rows.size(), 2u);
+  for (size_t i = 0; i < rows[0].size(); ++i) EXPECT_EQ(rows[0][i], rows[1][i]) << "column " << i;
+}
+
+TEST_F(REZDatasetDb, AFailedFieldWriteLeavesTheRecordAsItWas) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  t->Append();
+  TField* f = t->FieldByName("PARTNER");
+  EXPECT_THROW(f->SetAsString("ABCDEFGHIJK"), EIB_StatementError);  // VARCHAR(10)
+  EXPECT_TRUE(f->IsNull());
+  f->SetAsString("ABC");
+  EXPECT_THROW(f->SetAsString("ABCDEFGHIJK"), EIB_StatementError);
+  EXPECT_EQ(f->AsString(), "ABC");
+  TField* n = t->FieldByName("ID_PARTNER");
+  n->SetAsInteger(1);
+  EXPECT_ANY_THROW(n->SetAsString("5000000000"));
+  EXPECT_EQ(n->AsInteger(), 1);
+  t->Post();
+  t->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select PARTNER as V from PARTNER where ID_PARTNER = 1"), "ABC");
+}
+
+TEST_F(REZDatasetDb, ATableDrivenLikeAQueryEditsTheRowItFound) {
+  AddPartners(3);
+  auto* t = New<TREZTable>();
+  t->SQL()->SetText("select * from PARTNER where PARTNER = 'P2'");
+  t->Prepare();
+  t->Open();
+  ASSERT_FALSE(t->IsEmpty());
+  t->Edit();
+  t->FieldByName("ST")->SetAsString("U");
+  t->Post();
+  t->Close();
+  // An INSERT text runs through ExecSQL.
+  t->SQL()->SetText("insert into PARTNER (ID_PARTNER, PARTNER) values (9, 'P9')");
+  t->ExecSQL();
+  EXPECT_EQ(t->GetRowsAffected(), 1);
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select cast(list(ID_PARTNER || ST) as varchar(100)) as V from PARTNER where ST is not null"), "2U");
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "4");
+}
+
+TEST_F(REZDatasetDb, IndexFieldNamesOrderTheTable) {
+  AddPartners(3);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->SetIndexFieldNames("ID_PARTNER DESC");
+  t->Open();
+  std::string order;
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
+  EXPECT_EQ(order, "P3P2P1");
+  EXPECT_EQ(t->OrderingItems(), "TABLE ORDER=ID_PARTNER;ID_PARTNER DESC");
+  EXPECT_EQ(t->OrderingItemNo(), -1);
+  // The same names with other separators change nothing.
+  t->SetIndexFieldNames(" ID_PARTNER DESC ");
+  EXPECT_TRUE(t->Active());
+  t->SetIndexFieldNames("PARTNER_NAZEV;ID_PARTNER");
+  order.clear();
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
+  EXPECT_EQ(order, "P1P2P3");
+  EXPECT_EQ(t->OrderingItemNo(), 1);
+}
+
+TEST_F(REZDatasetDb, RecordCountIsAServerCountOrAnEstimate) {
+  AddPartners(30);
+  TREZQuery* q = Query("select * from PARTNER");
+  q->Open();
+  EXPECT_EQ(q->RecordCount(), 30);
+  q->SetRecordCountAccurate(false);
+  const int32_t estimate = q->RecordCount();
+  EXPECT_GT(estimate, 0);
+  q->Last();
+  EXPECT_EQ(q->RecordCount(), 30);
+}
+
+TEST_F(REZDatasetDb, AnUpdateObjectPostsCachedChangesThroughItsStatements) {
+  AddPartners(2);
+  TREZQuery* q = Query("select * from PARTNER order by ID_PARTNER");
+  auto* u = new TREZUpdateSQL(&a->form);
+  u->ModifySQL()->SetText("update PARTNER set PARTNER_NAZEV = :PARTNER_NAZEV where ID_PARTNER = :OLD_ID_PARTNER");
+  q->SetUpdateObject(u);
+  q->SetCachedUpdates(true);
+  // The engine grants edits to a live statement with a key relation.
+  q->SetRequestLive(true);
+  q->SetKeyRelation("PARTNER");
+  q->Open();
+  EXPECT_TRUE(q->CanModify());
+  q->First();
+  q->Edit();
+  // A column the modify statement has no parameter for is read-only while editing.
+  EXPECT_TRUE(q->InternalDataset()->FieldByName("PARTNER")->GetReadOnly());
+  EXPECT_FALSE(q->InternalDataset()->FieldByName("PARTNER_NAZEV")->GetReadOnly());
+  q->FieldByName("PARTNER_NAZEV")->SetAsString(CZ("Nový název"));
+  q->Post();
+  q->ApplyUpdates();
+  q->CommitUpdates();
+  q->Close();
+
+  // A modify statement that finds no row.
+  u->ModifySQL()->SetText("update PARTNER set PARTNER_NAZEV = :PARTNER_NAZEV where ID_PARTNER = -:OLD_ID_PARTNER");
+  q->Open();
+  q->First();
+  q->Edit();
+  q->FieldByName("PARTNER_NAZEV")->SetAsString("X");
+  q->Post();
+  AnsiString reported;
+  q->InternalDataset()->OnUpdateError = [&](TComponent* Sender, std::exception& E, int32_t,
+                                            int32_t& Action) {
+    EXPECT_EQ(Sender, q);
+    reported = E.what();
+    Action = nuaFail;
+  };
+  EXPECT_THROW(q->ApplyUpdates(), EDatabaseError);
+  EXPECT_EQ(reported, CZ("Záznam nebyl nalezen, aby mohl být změněn"));
+  q->CancelUpdates();
+  q->Close();
+  a->tr->Commit();
+  EXPECT_EQ(a->Seen("select PARTNER_NAZEV as V from PARTNER where ID_PARTNER = 1"), "Nový název");
+}
+
+}  // namespace
+}  // namespace pelvar::test
