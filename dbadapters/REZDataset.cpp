@@ -105,7 +105,6 @@ void TREZDataset::ExecSQL() {
     } else {
       BindMasterParams(false);
       internal_->Execute();
-      FetchOutputParams();
     }
   } catch (...) {
     executing_ = false;
@@ -154,7 +153,14 @@ void TREZDataset::SetUnidirectional(bool Value) {
 
 void TREZDataset::SetDataSource(TDataSource* Value) {
   if (Value == master_link_->DataSource()) return;
-  if (Value != nullptr && Value->IsLinkedTo(this)) DatabaseError(dbmsg::CircularDataLink(), this);
+  // A master whose own masters lead back here would be a circle.
+  int32_t guard = 0;
+  for (TDataSource* s = Value; s != nullptr && guard++ < 1000;) {
+    TDataSet* ds = s->DataSet();
+    if (ds == nullptr) break;
+    if (ds == this) DatabaseError(dbmsg::CircularDataLink(), this);
+    s = ds->GetDataSource();
+  }
   master_link_->SetDataSource(Value);
 }
 
@@ -793,8 +799,20 @@ void TREZDataset::FilterChanging(const std::function<void()>& Change) {
   const AnsiString before = internal_->GetBufferBookmark();
   DoBeforeScroll();
   MoveInternalToBuffer();
-  Change();
+  // The internal dataset may reopen itself for the change: that is no close of ours.
+  ++internal_change_;
+  try {
+    Change();
+  } catch (...) {
+    --internal_change_;
+    throw;
+  }
+  --internal_change_;
   current_ = internal_->GetRowNum();
+  if (internal_->GetBof() || internal_->GetEof()) {
+    InternalFirst();
+    internal_->SetBufferRowNum(current_);
+  }
   Resync({});
   if (internal_->GetBookmark() != before) DoAfterScroll();
 }

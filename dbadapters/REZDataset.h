@@ -226,7 +226,7 @@ class TREZDataset : public TDataSet {
   bool IsOpenForInternal() const { return cursor_open_; }
   bool PostingNow() const { return posting_; }
   bool CancellingNow() const { return cancelling_; }
-  bool ClosingNow() const { return closing_; }
+  bool ClosingNow() const { return closing_ || internal_change_ > 0; }
   bool RefreshingNow() const { return refreshing_; }
   int32_t MasterBindingDepth() const { return master_binding_depth_; }
   bool Executing() const { return executing_; }
@@ -317,6 +317,7 @@ class TREZDataset : public TDataSet {
   uint16_t record_size_ = 0;
   int32_t current_ = 0;
   int32_t master_binding_depth_ = 0;
+  int32_t internal_change_ = 0;
   bool output_params_ = false;
   bool store_defs_ = false;
   bool appending_ = false;
@@ -364,12 +365,22 @@ class TREZBaseTable : public TREZDataset {
   void SetTableName(const AnsiString& Value);
   const AnsiString& IndexFieldNames() const { return index_field_names_; }
   void SetIndexFieldNames(const AnsiString& Value);
+  const AnsiString& IndexName() const { return index_name_; }
+  void SetIndexName(const AnsiString& Value);
+  // The table's index definitions, read from the connection's schema on demand.
+  TIndexDefs& IndexDefs() {
+    if (!index_defs_->Updated()) UpdateIndexDefs();
+    return *index_defs_;
+  }
   AnsiString MasterFields() const;
   void SetMasterFields(const AnsiString& Value);
   TDataSource* MasterSource() const { return DataSource(); }
   void SetMasterSource(TDataSource* Value);
   // The internal dataset's SQL list (a table driven like a query sets it directly).
   TIB_SQLStrings* SQL() const { return internal_->SQL(); }
+  // The WHERE and FOR UPDATE clauses of the table's statement, editable in place.
+  TIB_StringList* SQLWhere() const { return internal_->GetSQLSection(ssWhere); }
+  TIB_StringList* SQLForUpdate() const { return internal_->GetSQLSection(ssForUpdate); }
   // The ordering line the table's statement orders by ("TABLE ORDER=asc;desc").
   const AnsiString& OrderingItems() const { return ordering_items_; }
   int32_t OrderingItemNo() const { return ordering_item_no_; }
@@ -381,11 +392,15 @@ class TREZBaseTable : public TREZDataset {
 
  protected:
   bool IsTable() const override { return true; }
+  void UpdateIndexDefs() override;
 
  private:
+  // The schema's index entry of Name ("NAME=PK;DESC;REL=..;SEGS=A,B"); -1 when none.
+  int32_t FindIndexEntry(const AnsiString& Name, TIB_StringList*& List);
   void ApplyIndexChange(const std::function<void()>& Change);
   AnsiString table_name_;
   AnsiString index_field_names_;
+  AnsiString index_name_;
   std::unique_ptr<TIB_StringList> master_fields_;
   AnsiString ordering_items_;
   int32_t ordering_item_no_ = 0;

@@ -17,6 +17,7 @@ TREZInternalDataset::TREZInternalDataset(TREZDataset* Owner) : TIB_BDataset(Owne
   SetPreparedInserts(false);
   SetBufferSynchroFlags({});
   SetCommitAction(caInvalidateCursor);
+  SetKeyLinksAutoDefine(true);
   SetOwnerForEvents(Owner);
   OnCallback = [this](TIB_Dataset*, TIB_CallbackStatus Status, int32_t CursorRowNum, bool& Abort) {
     if (adapter_->OnCallback)
@@ -83,8 +84,10 @@ void TREZInternalDataset::DoBeforeExecute() {
 }
 
 void TREZInternalDataset::SysActivate() {
+  // The output values of a singleton execute are taken before the activation clears the
+  // field row.
+  if (adapter_->output_params_ && OutputRowPresent()) adapter_->FetchOutputParams();
   TIB_BDataset::SysActivate();
-  if (adapter_->output_params_) adapter_->FetchOutputParams();
 }
 
 void TREZInternalDataset::SysStringsChanged(TObject* List, bool& Apply) {

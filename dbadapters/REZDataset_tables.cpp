@@ -3,6 +3,7 @@
 
 #include "dbadapters/REZDataset.h"
 #include "dbclient/IB_Header.h"
+#include "dbclient/IB_SchemaCache.h"
 #include "dbengine/IB_Parse.h"
 #include "platform/application.h"
 #include "platform/sysutils.h"
@@ -210,6 +211,19 @@ void TREZDataset::InitMasterLinkFields() {
 
 void TREZDataset::FetchOutputParams() {
   if (!executing_ && GetStatementType() != kStoredProcedure) return;
+  // The output values of a singleton execute are in the statement's field row, which
+  // holds them before the statement counts as active.
+  TIB_Row* out = internal_->TIB_Statement::Fields();
+  const uint8_t state = out->RowState();
+  const bool singleton = !Active() && internal_->OutputRowPresent() && state == rsEmpty;
+  if (singleton) out->SetRowState(rsLoaded);
+  struct Restore {
+    TIB_Row* row;
+    bool on;
+    ~Restore() {
+      if (on) row->SetRowState(rsEmpty);
+    }
+  } restore{out, singleton};
   for (int32_t i = 0; i < params_->Count(); ++i) {
     TParam* p = params_->Items(i);
     if (p->ParamType() != ptOutput && p->ParamType() != ptInputOutput) continue;
@@ -218,23 +232,16 @@ void TREZDataset::FetchOutputParams() {
       TField* f = FindField(p->Name());
       p->SetValue(f != nullptr ? f->AsVariant() : Null());
     } else {
-      TIB_Column* c = internal_->FindField(p->Name());
+      TIB_Column* c = nullptr;
+      out->FindColumn(p->Name(), c);
       p->SetValue(c != nullptr && !c->GetIsNull() ? c->GetAsVariant() : Null());
     }
     p->SetBound(bound);
   }
 }
 
-void TREZDataset::SysPrepareSQL() {
-  // A live SELECT with a key relation is keyed by the relation's primary key.
-  if (internal_->KeyLinks()->Count() > 0 || internal_->KeyRelation().empty() ||
-      internal_->SQL()->GetSection(ssSelect).empty())
-    return;
-  const std::vector<AnsiString>& pk = PrimaryKeyFields();
-  AnsiString text;
-  for (const AnsiString& k : pk) text += internal_->KeyRelation() + "." + k + "\r\n";
-  if (!text.empty()) internal_->KeyLinks()->SetText(text);
-}
+// Key ranges are not used by this layer: no range predicates to add.
+void TREZDataset::SysPrepareSQL() {}
 
 void TREZDataset::SQLChanged(TObject* List) {
   if (List != internal_->SQL()) return;
@@ -337,7 +344,12 @@ void TREZBaseTable::SetTableName(const AnsiString& Value) {
   table_name_ = Trim(Value);
   building_sql_ = true;
   try {
-    internal_->SQL()->SetText("SELECT ALL " + table_name_ + ".*\r\nFROM " + table_name_);
+    if (Trim(internal_->SQL()->Text()).empty()) {
+      internal_->SQL()->SetText("SELECT ALL " + table_name_ + ".*\r\nFROM " + table_name_);
+    } else {
+      internal_->GetSQLSection(ssSelect)->SetText("SELECT ALL " + table_name_ + ".*");
+      internal_->GetSQLSection(ssFrom)->SetText("FROM " + table_name_);
+    }
   } catch (...) {
     building_sql_ = false;
     throw;
@@ -351,17 +363,17 @@ const std::vector<AnsiString>& TREZDataset::PrimaryKeyFields() {
   const AnsiString rel = AnsiUpperCase(internal_->KeyRelation());
   if (rel == keys_for_ || rel.empty()) return key_fields_;
   key_fields_.clear();
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr || !c->Connected() || c->SchemaCache() == nullptr) return key_fields_;
   keys_for_ = rel;
-  TIB_Cursor q(nullptr);
-  q.SetIB_Connection(internal_->IB_Connection());
-  q.SetIB_Transaction(internal_->IB_Transaction());
-  q.SQL()->SetText(
-      "select trim(s.RDB$FIELD_NAME) from RDB$RELATION_CONSTRAINTS c\r\n"
-      "join RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME\r\n"
-      "where c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' and c.RDB$RELATION_NAME = '" +
-      StripQuotes(rel) + "'\r\norder by s.RDB$FIELD_POSITION");
-  for (q.First(); !q.Eof(); q.Next()) key_fields_.push_back(q.Fields()->GetColumn(0)->GetAsString());
-  q.Close();
+  TStringList keys;
+  c->SchemaCache()->GetTableKeys(internal_->KeyRelation(), &keys);
+  for (int32_t i = 0; i < keys.Count(); ++i) {
+    AnsiString k = keys.Strings(i);
+    const size_t dot = k.rfind('.');
+    if (dot != AnsiString::npos) k = k.substr(dot + 1);
+    key_fields_.push_back(Trim(k));
+  }
   return key_fields_;
 }
 
@@ -370,28 +382,45 @@ void TREZBaseTable::SysPrepareSQL() {
   // A statement other than a SELECT (an INSERT run through ExecSQL) is left as it is.
   if (internal_->KeyRelation().empty() || internal_->SQL()->GetSection(ssSelect).empty()) return;
   std::vector<AnsiString> fields;
+  bool index_desc = false;
   if (!index_field_names_.empty()) {
     fields = SplitToStrings(index_field_names_);
+  } else if (!index_name_.empty()) {
+    TIB_StringList* list = nullptr;
+    const int32_t at = FindIndexEntry(index_name_, list);
+    if (at < 0) throw EIB_Error("Index: " + index_name_ + " not found");
+    AnsiString rel, segs;
+    list->GetItemAttributeValue(at, "REL", rel);
+    if (!AnsiSameText(StripQuotes(rel), StripQuotes(internal_->KeyRelation())))
+      throw EIB_Error("Index: " + index_name_ + " is on the wrong table");
+    list->GetItemAttributeValue(at, "SEGS", segs);
+    fields = SplitToStrings(segs);
+    index_desc = list->HasItemAttribute(at, "DESC");
   } else {
     fields = PrimaryKeyFields();
   }
   for (AnsiString& f : fields) f = Trim(f);
-  TREZDataset::SysPrepareSQL();
   if (fields.empty()) {
     ordering_items_.clear();
     ordering_item_no_ = 0;
+    internal_->SetOrderingItemNo(0);
+    internal_->OrderingItems()->Clear();
+    internal_->OrderingLinks()->Clear();
   } else {
     bool first_desc = false;
     ordering_items_ = REZOrderingItems(fields, first_desc);
-    ordering_item_no_ = first_desc ? -1 : 1;
-    // The ordering reaches the server as the statement's ORDER BY.
-    AnsiString order;
-    for (const AnsiString& f : fields) order += (order.empty() ? "" : ", ") + f;
-    if (internal_->SQL()->GetSection(ssOrderBy).empty()) internal_->SQL()->Add("ORDER BY " + order);
+    ordering_item_no_ = first_desc || index_desc ? -1 : 1;
+    AnsiString first = fields[0];
+    if (first.size() > 5 && AnsiSameText(first.substr(first.size() - 5), " DESC"))
+      first = TrimRight(first.substr(0, first.size() - 5));
+    if (internal_->OrderingItems()->Text() != ordering_items_ + "\r\n")
+      internal_->OrderingItems()->SetText(ordering_items_);
+    const AnsiString link = first + "=ITEM=1";
+    if (internal_->OrderingLinks()->Text() != link + "\r\n") internal_->OrderingLinks()->SetText(link);
+    internal_->SetOrderingItemNo(ordering_item_no_);
   }
   // Master fields become conditions bound from the master.
-  if (DataSource() != nullptr && master_fields_->Count() > 0) {
-    AnsiString cond;
+  if (DataSource() != nullptr) {
     for (int32_t i = 0; i < master_fields_->Count(); ++i) {
       const AnsiString line = Trim(master_fields_->Strings(i));
       AnsiString detail, master;
@@ -405,18 +434,10 @@ void TREZBaseTable::SysPrepareSQL() {
         if (detail.size() > 5 && AnsiSameText(detail.substr(detail.size() - 5), " DESC"))
           detail = TrimRight(detail.substr(0, detail.size() - 5));
       }
-      cond += (cond.empty() ? "" : " AND ") + detail + " = :" + master;
+      internal_->WhereCriteria()->Add(detail + " = ?" + master);
     }
-    const AnsiString where = internal_->SQL()->GetSection(ssWhere);
-    (void)where;
-    // Inserted before ORDER BY: the text is rebuilt from its sections.
-    AnsiString text = internal_->SQL()->Text();
-    const size_t ob = AnsiUpperCase(text).rfind("ORDER BY");
-    const AnsiString head = ob == AnsiString::npos ? text : text.substr(0, ob);
-    const AnsiString tail = ob == AnsiString::npos ? AnsiString() : text.substr(ob);
-    const bool has_where = AnsiUpperCase(head).find("WHERE") != AnsiString::npos;
-    internal_->SQL()->SetText(head + (has_where ? " AND " : "\r\nWHERE ") + cond + "\r\n" + tail);
   }
+  TREZDataset::SysPrepareSQL();
 }
 
 void TREZBaseTable::SQLChanged(TObject* List) {
@@ -427,15 +448,13 @@ void TREZBaseTable::SQLChanged(TObject* List) {
   const size_t blank = rel.find_first_of(" \t\r\n,");
   if (blank != AnsiString::npos) rel = rel.substr(0, blank);
   internal_->SetKeyRelation(rel);
-  if (!AnsiSameText(rel, table_name_)) {
-    table_name_.clear();
-    internal_->KeyLinks()->Clear();
-  }
+  if (!AnsiSameText(rel, table_name_)) table_name_.clear();
   index_defs_->SetUpdated(false);
 }
 
 void TREZBaseTable::ApplyIndexChange(const std::function<void()>& Change) {
   const AnsiString old_names = index_field_names_;
+  const AnsiString old_index = index_name_;
   try {
     Change();
     if (Prepared()) {
@@ -451,6 +470,7 @@ void TREZBaseTable::ApplyIndexChange(const std::function<void()>& Change) {
     }
   } catch (...) {
     index_field_names_ = old_names;
+    index_name_ = old_index;
     throw;
   }
 }
@@ -463,7 +483,65 @@ void TREZBaseTable::SetIndexFieldNames(const AnsiString& Value) {
     joined += (joined.empty() ? "" : ";") + t;
   }
   if (joined == index_field_names_) return;
-  ApplyIndexChange([&] { index_field_names_ = joined; });
+  ApplyIndexChange([&] {
+    index_name_.clear();
+    index_field_names_ = joined;
+  });
+}
+
+void TREZBaseTable::SetIndexName(const AnsiString& Value) {
+  const AnsiString name = Trim(Value);
+  if (name == index_name_) return;
+  const AnsiString old_name = index_name_;
+  try {
+    ApplyIndexChange([&] {
+      index_field_names_.clear();
+      index_name_ = name;
+    });
+  } catch (...) {
+    index_name_ = old_name;
+    throw;
+  }
+}
+
+int32_t TREZBaseTable::FindIndexEntry(const AnsiString& Name, TIB_StringList*& List) {
+  List = nullptr;
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr || !c->Connected() || c->SchemaCache() == nullptr) return -1;
+  List = c->SchemaCache()->IndexDefs();
+  if (List == nullptr) return -1;
+  for (int32_t i = 0; i < List->Count(); ++i)
+    if (AnsiSameText(StripQuotes(List->GetItemName(i)), StripQuotes(Name))) return i;
+  return -1;
+}
+
+void TREZBaseTable::UpdateIndexDefs() {
+  if (ComponentState().Contains(csLoading) || ComponentState().Contains(csReading)) return;
+  TIB_Connection* c = internal_->IB_Connection();
+  if (c == nullptr) throw Exception("IB_Connection must be assigned");
+  FieldDefs().Update();
+  index_defs_->Clear();
+  if (c->Connected() && c->SchemaCache() != nullptr) {
+    TIB_StringList* list = c->SchemaCache()->IndexDefs();
+    AnsiString rel = internal_->GetRelationByAlias(internal_->KeyRelation());
+    if (rel.empty()) rel = internal_->KeyRelation();
+    for (int32_t i = 0; list != nullptr && i < list->Count(); ++i) {
+      AnsiString r, segs;
+      list->GetItemAttributeValue(i, "REL", r);
+      if (!AnsiSameText(StripQuotes(r), StripQuotes(rel))) continue;
+      TIndexOptions options;
+      if (list->HasItemAttribute(i, "PK")) options = options + TIndexOptions{ixPrimary, ixUnique};
+      if (list->HasItemAttribute(i, "UN")) options.Include(ixUnique);
+      const bool desc = list->HasItemAttribute(i, "DESC");
+      if (desc) options.Include(ixDescending);
+      list->GetItemAttributeValue(i, "SEGS", segs);
+      AnsiString fields;
+      for (const AnsiString& f : SplitToStrings(segs)) fields += (fields.empty() ? "" : ";") + StripQuotes(Trim(f));
+      TIndexDef* def = index_defs_->Add(StripQuotes(list->GetItemName(i)), fields, options);
+      if (desc) def->SetDescFields(fields);
+    }
+  }
+  index_defs_->SetUpdated(true);
 }
 
 AnsiString TREZBaseTable::MasterFields() const {

@@ -12,6 +12,7 @@
 #include "dbengine/ib_bdataset_internal.h"
 #include "platform/application.h"
 #include "platform/checked.h"
+#include "platform/codepage.h"
 #include "platform/sysutils.h"
 
 namespace pelvar {
@@ -191,7 +192,72 @@ void TIB_BDataset::DoPrepareSQL() {
     filter_without_columns_ = Fields()->ColumnCount() == 0;
     FilterToSQL(*this, WhereCriteria());
   }
+  BuildRange();
+  if (!range_forward_.empty() && GetState() != dstSearch) WhereCriteriaLast()->Add(range_forward_);
 }
+
+void TIB_BDataset::BuildRange() {
+  range_forward_.clear();
+  range_backward_.clear();
+  range_param_.clear();
+  reverse_.reset();
+  if (OrderingItemNo() == 0 || OrderingLink().empty() || !IsSelectStatement()) return;
+  const int32_t i = OrderingLinks()->IndexOfName(OrderingLink());
+  if (i < 0 || !OrderingLinks()->HasItemAttribute(i, "POS")) return;
+  AnsiString column = Trim(OrderingLink());
+  AnsiString nocase;
+  if (OrderingLinks()->GetItemAttributeValue(i, "NOCASE", nocase)) {
+    column = Trim(nocase).empty() ? "UPPER( " + column + " )" : Trim(nocase);
+  }
+  const int32_t dot = CharPosOutsideQuotes('.', OrderingLink());
+  AnsiString name = dot > 0 ? OrderingLink().substr(static_cast<size_t>(dot)) : OrderingLink();
+  name = "OLNK_" + StripQuotes(Trim(name));
+  if (name.size() > 31) name.resize(31);
+  range_param_ = MakeStoredIdent(name);
+  const AnsiString p = AnsiString(1, ParamChar()) + range_param_;
+  const bool ascending = OrderingItemNo() > 0;
+  range_forward_ = "( " + column + (ascending ? " >= " : " <= ") + p + " )";
+  range_backward_ = "( " + column + (ascending ? " < " : " > ") + p + " )";
+}
+
+void TIB_BDataset::SetRangeBoundary(TIB_Column* Param, bool Lowest) {
+  // No position: the boundary is the extreme of the column's type on the side reading
+  // starts from.
+  switch (Param->BaseType()) {
+    case SQL_SHORT: Param->SetAsString(Lowest ? "-32768" : "32767"); break;
+    case SQL_LONG: Param->SetAsString(Lowest ? "-2147483648" : "2147483647"); break;
+    case SQL_INT64: Param->SetAsString(Lowest ? "-9223372036854775808" : "9223372036854775807"); break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE: Param->SetAsVariant(Variant(Lowest ? -1.7e308 : 1.7e308)); break;
+    case SQL_TYPE_DATE:
+    case SQL_TIMESTAMP: Param->SetAsVariant(Variant::FromDateTime(Lowest ? -131070.0 : 131070.0)); break;
+    case SQL_TEXT:
+    case SQL_VARYING:
+      Param->SetAsString(Lowest ? AnsiString() : AnsiString(static_cast<size_t>(Param->GetSQLLen()), 'z'));
+      break;
+    default:
+      throw EIB_DatasetError(this, Format(CZ("Nepodporovaný typ sloupce: %d"), {IntToStr(Param->BaseType())}));
+  }
+}
+
+void TIB_BDataset::SetOrderingPosition(const AnsiString& Text) {
+  CheckPrepared();
+  TIB_Column* p = range_param_.empty() ? nullptr : FindParam(range_param_);
+  if (p == nullptr) return;
+  const bool was_active = Active();
+  if (was_active) Close();
+  reverse_.reset();
+  if (Text.empty()) {
+    fetch_direction_ = 0;
+    p->Clear();
+  } else {
+    fetch_direction_ = 1;
+    p->SetAsString(Text);
+  }
+  if (was_active) Open();
+}
+
+
 
 bool TIB_BDataset::GetOrderingPlan() { return TIB_Dataset::GetOrderingPlan(); }
 
@@ -331,6 +397,7 @@ void TIB_BDataset::DoPreparedChanged() {
 }
 
 void TIB_BDataset::DoAfterUnprepare() {
+  reverse_.reset();
   key_column_map_.clear();
   pack_columns_.clear();
   key_cursor_.reset();
@@ -351,7 +418,16 @@ void TIB_BDataset::SysDeallocate() {
 // --- Opening and closing -----------------------------------------------------------------------
 
 void TIB_BDataset::DoBeforeOpen() {
-  fetch_direction_ = 0;
+  if (range_forward_.empty() || fetch_direction_ != 1) fetch_direction_ = 0;
+  if (!range_forward_.empty()) {
+    if (TIB_Column* p = FindParam(range_param_)) {
+      if (fetch_direction_ != 1 || p->GetIsNull()) {
+        fetch_direction_ = 0;
+        SetRangeBoundary(p, OrderingItemNo() > 0);
+      }
+    }
+  }
+  if (reverse_ && reverse_->Active()) reverse_->Close();
   TIB_Dataset::DoBeforeOpen();
 }
 
@@ -372,7 +448,7 @@ void TIB_BDataset::SysExecSelect() {
     key_cursor_ = std::make_unique<TIB_Cursor>(nullptr);
     key_cursor_->SetIB_Connection(IB_Connection());
     key_cursor_->SetIB_Transaction(IB_Transaction());
-    AnsiString text = SQL()->Text();
+    AnsiString text = GetServerSQLText();
     SetSelectClause(text, key_select_);
     key_cursor_->SQL()->SetText(text);
     key_cursor_->SetAutoFetchFirst(false);
@@ -417,6 +493,7 @@ void TIB_BDataset::SysActivate() {
   buffer_cursor_->Fields()->SetRowNode(nullptr);
   current_node_shown_ = nullptr;
   synthetic_key_ = 0;
+  reverse_key_ = 1;
   TIB_Dataset::SysActivate();
 }
 
@@ -426,6 +503,12 @@ void TIB_BDataset::DoAfterOpen() {
 }
 
 void TIB_BDataset::DoAfterClose() {
+  if (reverse_ && reverse_->Active()) {
+    try {
+      reverse_->Close();
+    } catch (...) {
+    }
+  }
   row_cursor_->CloseCursor();
   buffer_cursor_->CloseCursor();
   if (key_cursor_ && key_cursor_->Active()) {
@@ -505,8 +588,12 @@ class TIB_BDataset::RowSide {
 
 void TIB_BDataset::FetchRows(bool Forward, int32_t Count) {
   if (!Forward) {
-    // Rows are read from the start of the result: nothing lies before the first one.
-    node_list_->SetFetched(false);
+    // Rows before the first one exist only when reading started at an ordering position.
+    if (fetch_direction_ == 1 && !node_list_->BofFetched()) {
+      FetchBackward(Count);
+    } else {
+      node_list_->SetFetched(false);
+    }
     return;
   }
   if (node_list_->EofFetched() || !Active() || Count <= 0) return;
@@ -583,6 +670,11 @@ void TIB_BDataset::DoAfterFetchEof() {
 
 bool TIB_BDataset::FetchToRowNum(int32_t& N) {
   const int32_t aborts = FetchAbortCount();
+  while (!node_list_->BofFetched() && N <= node_list_->BofRowNum() && Active() && aborts == FetchAbortCount()) {
+    const int32_t before = node_list_->BofRowNum();
+    FetchRows(false, std::max<int32_t>(1, std::min<int64_t>(int64_t{before} - N + 1, 1000)));
+    if (node_list_->BofRowNum() == before && !node_list_->BofFetched()) break;
+  }
   if (!node_list_->EofFetched() && N >= node_list_->EofRowNum() && Active()) {
     const bool many = N - node_list_->EofRowNum() > 1;
     if (many) BeginCallbackFetch();
@@ -741,6 +833,12 @@ void TIB_BDataset::SyncBufferRow() {
     SetBufferRowNum(node_list_->BofRowNum() + 1);
     SetBufferRowNum(node_list_->BofRowNum());
   }
+}
+
+void TIB_BDataset::SysFetchFirstRow() {
+  // Read from an ordering position, rows before the first one may exist still unread:
+  // the first row shown is the first at or after the position.
+  if (AutoFetchFirst() && node_list_->IsRowBof()) SysMoveBy(1);
 }
 
 void TIB_BDataset::SysFirst() {
@@ -921,6 +1019,70 @@ void TIB_BDataset::DoLinkQuery(TIB_Row* Row, TIB_Column* Column) {
     std::memcpy(buffer->OldRowBuffer(), Fields()->OldRowBuffer(), size);
   }
   TIB_Dataset::DoLinkQuery(Row, Column);
+}
+
+void TIB_BDataset::FetchBackward(int32_t Count) {
+  TIB_Column* mine = range_param_.empty() ? nullptr : FindParam(range_param_);
+  if (range_backward_.empty() || mine == nullptr || !Active()) {
+    node_list_->SetFetched(false);
+    return;
+  }
+  if (!reverse_) {
+    // The same SELECT with the range turned round and the ordering reversed.
+    AnsiString text = GetServerSQLText();
+    const size_t at = text.find(range_forward_);
+    if (at == AnsiString::npos) {
+      node_list_->SetFetched(false);
+      return;
+    }
+    text.replace(at, range_forward_.size(), range_backward_);
+    AnsiString order;
+    for (int32_t i = 0; i < OrderingKeys()->Count(); ++i) {
+      const AnsiString item = OrderingKeys()->GetItemName(i);
+      const bool desc = AnsiSameText(Trim(OrderingKeys()->GetItemValue(i)), "DESC");
+      order += (order.empty() ? "ORDER BY " : "\r\n       , ") + item + (desc ? " ASC" : " DESC");
+    }
+    if (!order.empty()) SetOrderByClause(text, order);
+    reverse_ = std::make_unique<TIB_Cursor>(nullptr);
+    reverse_->SetIB_Connection(IB_Connection());
+    reverse_->SetIB_Transaction(IB_Transaction());
+    reverse_->SetParamChar(ParamChar());
+    reverse_->SetAutoFetchFirst(false);
+    reverse_->SetCallbackInc(-1);
+    reverse_->SQL()->SetText(text);
+    reverse_->Prepare();
+  }
+  if (!reverse_->Active()) {
+    for (int32_t i = 0; i < reverse_->ParamCount(); ++i) {
+      TIB_Column* p = reverse_->Params()->GetColumn(i);
+      if (TIB_Column* src = FindParam(p->GetFullName())) {
+        if (src->GetIsNull()) p->Clear(); else p->Assign(src);
+      }
+    }
+    reverse_->Open();
+  }
+  RowSide side(*this);
+  for (int32_t i = 0; i < Count && reverse_->Active() && !node_list_->BofFetched(); ++i) {
+    reverse_->MoveBy(1);
+    if (reverse_->GetEof()) {
+      node_list_->SetFetched(false);
+      ProcessLinkEvent(34, 0);
+      break;
+    }
+    TIB_Row* row = reverse_->Fields();
+    TIB_Row* key = KeyFields();
+    if (key_column_map_.empty()) {
+      CheckedDec(reverse_key_);
+      TIB_Column* k = key->GetColumn(0);
+      WriteShort(k->NullIndPtr(), 0);
+      const ISC_LONG v = reverse_key_;
+      std::memcpy(k->DataPtr(), &v, sizeof v);
+    } else {
+      CopyKeyFromRow(row, false);
+    }
+    TIB_Node* node = node_list_->AddKey(key->RowBuffer(), lookup_duplicate_check_, false, false);
+    if (node != nullptr && (node->Flags & (nfModified | nfInserted)) == 0) PackColumns(BufferOrderColumns(*row), node->Row);
+  }
 }
 
 }  // namespace pelvar

@@ -243,6 +243,17 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void RefilterRows();
   bool DoFilterRecord(TIB_Row* ARow);
   virtual void SysFilterRow(TIB_Node* Node, bool& Accept);
+  // Mode 0: the cached changes of the master row being deleted are reverted (cached
+  // inserts leave the buffer).
+  void UpdateCachedDetailRows(int32_t Mode, TIB_Column* MasterColumn) override;
+
+  // --- Ordering ranges: an ordering item whose OrderingLinks entry carries POS reads from
+  // a position in that order, forwards with the SELECT and backwards (rows 0, -1, ...)
+  // with a reversed one.
+  bool OrderingRange() const { return !range_forward_.empty(); }
+  // Reads from the first row at or after Text in the current order ("" : from the start).
+  void SetOrderingPosition(const AnsiString& Text);
+  TIB_Cursor* ReverseDataset() const { return reverse_.get(); }
 
   // --- Locating and finding
   // KeyValues: one value, or a Variant array with one element per field.
@@ -291,6 +302,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void DoAfterFetchEof() override;
   void SysFetchRow() override;
   void SysFetchAll(uint32_t Ticks) override;
+  void SysFetchFirstRow() override;
   void SysFirst() override;
   void SysLast() override;
   int32_t SysMoveBy(int32_t Distance) override;
@@ -313,6 +325,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysExecuteInsert() override;
   void SysExecuteDelete() override;
   void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
+  void SysKeyDataChange() override;
 
   // The key row takes the current row's key values and goes into the node's key.
   void SysUpdateBufferRow(bool SaveOldKey);
@@ -350,6 +363,11 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   std::unique_ptr<TIB_BindingCursor> buffer_cursor_;
   std::unique_ptr<TIB_LocateCursor> locate_cursor_;
   std::unique_ptr<TIB_FilterCursor> filter_cursor_;
+  std::unique_ptr<TIB_Cursor> reverse_;
+  AnsiString range_forward_, range_backward_, range_param_;
+  void BuildRange();
+  void FetchBackward(int32_t Count);
+  void SetRangeBoundary(TIB_Column* Param, bool Lowest);
   // Keys-only mode: the statement that reads the keys of the result.
   std::unique_ptr<TIB_Cursor> key_cursor_;
   // For every key-row column the field-row column it is copied from.
@@ -368,6 +386,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   TFilterOptions filter_options_;
   TIB_FilterRecordEvent on_filter_record_;
   int32_t synthetic_key_ = 0;
+  int32_t reverse_key_ = 1;
   uint8_t fetch_direction_ = 0;
   bool updates_pending_reported_ = false;
   bool applying_ = false;

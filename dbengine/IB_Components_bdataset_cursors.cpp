@@ -119,11 +119,9 @@ void TIB_BindingCursor::GetPrepare() {
   SetIB_Transaction(served_->IB_Transaction());
   SetParamChar(served_->ParamChar());
   SetCalculatedFields(served_->CalculatedFields());
-  AnsiString text = served_->SQL()->Text();
-  if (!served_->db_key_relation_.empty() && served_->fetch_whole_rows_) {
-    // The row read by key has the served dataset's columns, its db-key included.
-    SetSelectClause(text, GetSelectClause(text) + "\r\n     , " + served_->db_key_relation_ + ".RDB$DB_KEY");
-  }
+  // The served dataset's SQL as the server got it (criteria, master links, filter and
+  // db-key included), restricted to one key.
+  AnsiString text = served_->GetServerSQLText();
   AnsiString where = GetWhereClause(text);
   for (size_t i = 0; i < map.size(); ++i) {
     const char pc = served_->ParamChar();
@@ -365,7 +363,7 @@ bool TIB_LocateCursor::OpenAndFetch() {
       if (!condition.empty()) condition += " ";
       condition += l;
     }
-    AnsiString text = served_->SQL()->Text();
+    AnsiString text = served_->GetServerSQLText();
     SetSelectClause(text, served_->KeySQLSelect());
     AnsiString where = GetWhereClause(text);
     AddWhereCondition(where, condition);

@@ -156,6 +156,16 @@ bool TIB_BDataset::RowPassesFilter(TIB_Node* Node) {
 void TIB_BDataset::SysFilterRow(TIB_Node* Node, bool& Accept) {
   Accept = true;
   if (Node == nullptr) return;
+  // A cached row of a detail shows under its own master only.
+  TIB_Row* probe = buffer_cursor_->Fields();
+  if (GetMasterDataset() != nullptr && !Node->Row.empty() && probe->ColumnCount() > 0) {
+    probe->SetRowNode(Node);
+    probe->LoadFromNode(false, false);
+    probe->SetRowState(rsLoaded);
+    Accept = DetailRowMatchesMaster(probe);
+    probe->SetRowNode(nullptr);
+    if (!Accept) return;
+  }
   Accept = RowPassesFilter(Node);
 }
 
@@ -415,6 +425,99 @@ bool TIB_BDataset::FindRecord(bool Restart, bool GoForward) {
   SetRowNum(hit);
   found_ = GetRowNum() == hit;
   return found_;
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+// --- Master and key sources -----------------------------------------------------------------
+
+void TIB_BDataset::UpdateCachedDetailRows(int32_t Mode, TIB_Column* /*MasterColumn*/) {
+  if (!Active() || !CachedUpdates || !GetUpdatesPending() || Mode != 0) return;
+  DisableLinkEvents();
+  try {
+    // Every pending change made for the master row being deleted goes, whether its row is
+    // in view or kept aside by a refresh: none may be sent later under another master.
+    const std::vector<TIB_Node*> pending = node_list_->PendingList();
+    TIB_Row* probe = buffer_cursor_->Fields();
+    for (TIB_Node* node : pending) {
+      if ((node->Flags & (nfApplied | nfSkipped)) != 0 || node->Row.empty() || probe->ColumnCount() == 0) continue;
+      probe->SetRowNode(node);
+      probe->LoadFromNode(false, false);
+      probe->SetRowState(rsLoaded);
+      const bool mine = DetailRowMatchesMaster(probe);
+      probe->SetRowNode(nullptr);
+      if (!mine) continue;
+      if (Fields()->RowNode() == node) {
+        Fields()->SetRowNode(nullptr);
+        current_node_shown_ = nullptr;
+      }
+      if ((node->Flags & nfInserted) != 0) {
+        const int32_t n = node_list_->RowNumOfNode(node);
+        if (n != NodeDetached && n != NodeNoRow) {
+          node_list_->SetBufferPosition(node, n, 0, 0, 0);
+          node_list_->SetBufferRowNum(node_list_->BufferRowNum());
+          if (node_list_->BufferNode() == node) {
+            node_list_->DeleteBufferRow();
+            continue;
+          }
+        }
+        node_list_->RemoveFromPending(node);
+        continue;
+      }
+      node_list_->RevertNode(node, true);
+      RevertedNode(node);
+    }
+    Fields()->SetRowNode(nullptr);
+    current_node_shown_ = nullptr;
+    node_list_->MoveRowBy(0);
+    ReadCurrentRow();
+    ReadBufferRow();
+    UpdatePendingState();
+  } catch (...) {
+    EnableLinkEvents();
+    if (!Active()) Open();
+    throw;
+  }
+  EnableLinkEvents();
+  if (!Active()) Open();
+}
+
+void TIB_BDataset::SysKeyDataChange() {
+  if (!Active() || locate_nesting_ > 0) return;
+  TIB_Dataset* key = GetKeyDataset();
+  if (key == nullptr || !key->Prepared()) {
+    if (KeySeeking()) GotoBof();
+    return;
+  }
+  if (key->GetState() == dstSearch) return;
+  TIB_Row* row = KeyFields();
+  bool complete = key->Fields()->RowState() != rsEmpty && KeysReadable();
+  for (int32_t i = 0; complete && i < row->ColumnCount() && i < KeyLinks()->Count(); ++i) {
+    TIB_Column* mine = row->GetColumn(i);
+    const AnsiString value = Trim(KeyLinks()->GetItemValue(i));
+    TIB_Column* theirs = value.empty() ? nullptr : key->FindField(value);
+    if (theirs == nullptr || theirs->GetIsNull()) {
+      complete = false;
+      break;
+    }
+    std::memset(mine->DataPtr(), 0, static_cast<size_t>(mine->GetBufferDataSize()));
+    mine->Assign(theirs);
+    if (mine->BaseType() == SQL_VARYING) {
+      const int32_t len = std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(mine->DataPtr())), 0, mine->GetSQLLen());
+      std::memset(mine->DataPtr() + 2 + len, 0, static_cast<size_t>(mine->GetSQLLen() - len));
+    }
+  }
+  if (!complete) {
+    GotoBof();
+    return;
+  }
+  if (KeySeeking()) {
+    if (!LookupKey()) GotoBof();
+  } else {
+    LookupBufferKey();
+  }
 }
 
 }  // namespace pelvar

@@ -574,7 +574,7 @@ void TIB_BDataset::RevertRecord() {
   }
   if ((node->Flags & (nfModified | nfDeleted)) == 0) return;
   ProcessLinkEvent(dsetBeforePost, 0);
-  if (node_list_->RevertNode(node, true)) node_list_->RemoveFromPending(node);
+  node_list_->RevertNode(node, true);
   RevertedNode(node);
   Fields()->SetRowNode(nullptr);
   node_list_->MoveRowBy(0);

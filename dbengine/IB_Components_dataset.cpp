@@ -2,6 +2,7 @@
 // closes, refreshes and moves through its named server cursor.
 #include "dbengine/IB_Components_dataset.h"
 #include "dbengine/IB_Components_datasource.h"
+#include "dbengine/IB_Components_keymasterlinks.h"
 #include "dbengine/ib_dataset_edit_internal.h"
 
 #include <chrono>
@@ -83,7 +84,10 @@ class TIB_Dataset::TransactionSide : public IB_TransactionDataset {
   void SetWorkFlags(uint8_t Value) override { d_.work_flags_ = Value; }
   bool RowLocked() override { return d_.row_lock_held_; }
   void ClearRowLock() override { d_.row_lock_held_ = false; }
-  IB_TransactionDataset* MasterDataset() override { return nullptr; }
+  IB_TransactionDataset* MasterDataset() override {
+    TIB_Dataset* m = d_.GetMasterDataset();
+    return m != nullptr ? m->transaction_side_.get() : nullptr;
+  }
   void SysPost() override { d_.SysPost(true, false); }
   void SysCancel() override { d_.SysCancel(); }
   void Close() override { d_.Close(); }
@@ -109,10 +113,18 @@ TIB_Dataset::TIB_Dataset(TComponent* Owner)
       update_side_(std::make_unique<UpdateSide>(*this)),
       update_sql_(std::make_unique<TIB_UpdateSQL>(nullptr, update_side_.get())) {
   InitSQLLists();
+  key_link_ = std::make_unique<TIB_KeyDataLink>(this);
+  master_link_ = std::make_unique<TIB_MasterDataLink>(this);
 }
 
 TIB_Dataset::~TIB_Dataset() {
   Destroying();
+  // The links leave their sources first; what they hear meanwhile is ignored.
+  try {
+    key_link_.reset();
+    master_link_.reset();
+  } catch (...) {
+  }
   AbortFetching();
   try {
     SysClose();
@@ -407,6 +419,11 @@ bool TIB_Dataset::SysOpenCursor() {
   }
   CheckTransaction(true);
   JoinTransactionList();
+  // A detail opens on its master's current row.
+  if (GetMasterDataset() != nullptr) {
+    if (!Prepared()) Prepare();
+    AssignLinkParams();
+  }
   {
     LinkEventsBracket links(*this);
     reopen_in_search_ = state_ == dstSearch || (reopen_in_search_ && GetRefreshing());
@@ -464,6 +481,9 @@ void TIB_Dataset::DoActiveChange() {
 }
 
 void TIB_Dataset::DoPreparedChanged() {
+  // The link column lists point into rows the preparation rebuilt.
+  UnbindMasterLinks();
+  UnbindKeyLinks();
   SetState(Prepared() ? dstPrepared : dstInactive);
   TIB_Statement::DoPreparedChanged();
 }
@@ -496,8 +516,8 @@ void TIB_Dataset::SysAfterParamChange(TIB_Row* Row, TIB_Column* Column) {
   const bool connection_going =
       conn != nullptr &&
       (conn->Status() == cstDisconnectPending || conn->Status() == cstDropPending);
-  if (refresh_on_param_change_ && Active() && !GetIsEditing() && !IsDestroying() &&
-      !connection_going) {
+  if ((refresh_on_param_change_ || master_update_nesting_ > 0) && Active() && !GetIsEditing() &&
+      !IsDestroying() && !connection_going) {
     AbortFetching();
     Refresh();
   }
@@ -817,6 +837,7 @@ void TIB_Dataset::SysAfterScroll() {
     }
   }
   DoAfterScroll();
+  if (GetKeyDataset() != nullptr) SyncKeySource();
 }
 
 // --- Refreshing ----------------------------------------------------------------------------------------

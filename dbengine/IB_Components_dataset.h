@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "dbclient/IBD_CancelQuery.h"
 #include "dbclient/IB_Components.h"
@@ -60,7 +61,14 @@ using TIB_GetCanModifyEvent =
     std::function<void(TIB_Dataset* Sender, TIB_DatasetCanModify Kind, bool& CanModify)>;
 using TIB_ConfirmDeleteEvent = std::function<void(TIB_Dataset* Sender, bool& Confirmed)>;
 
+// How a detail searches together with its master.
+enum TIB_MasterSearchFlag : uint8_t { msfOpenMasterOnOpen, msfSearchMasterOnSearch, msfSearchAppliesToMasterOnly };
+using TIB_MasterSearchFlags = TEnumSet<TIB_MasterSearchFlag>;
+
 class TIB_UpdateSQL;
+class TIB_DataSource;
+class TIB_KeyDataLink;
+class TIB_MasterDataLink;
 
 class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
  public:
@@ -247,6 +255,59 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // RequestLive changed on an active dataset raises.
   TIB_DatasetEvent OnOrderingChanged;
 
+  // --- Master and key links (IB_Components_dataset_links.cpp)
+  // A detail follows the current row of its MasterSource's dataset through MasterLinks
+  // (its MLNK_ parameters) and MasterParamLinks; a look-up follows its KeySource's
+  // dataset through KeyLinks. A source from which this dataset can be reached again
+  // raises "Kruhové odkazy nejsou povoleny".
+  TIB_DataSource* MasterSource() const;
+  void SetMasterSource(TIB_DataSource* Value);
+  TIB_DataSource* KeySource() const;
+  void SetKeySource(TIB_DataSource* Value);
+  TIB_Dataset* GetMasterDataset() const;
+  TIB_Dataset* GetKeyDataset() const;
+  bool KeySeeking() const { return key_seeking_; }
+  void SetKeySeeking(bool Value);
+  void DisableKeySourceSync();
+  void EnableKeySourceSync();
+  bool KeySourceSyncDisabled() const { return key_source_disabled_ > 0; }
+  // The reactions of the two links: the key source's row changed; the master's row (or
+  // its Column) changed.
+  void KeySourceDataChange();
+  void MasterDataChange(TIB_Column* Column);
+  // Detail columns named by MasterLinks take the master's values (a new row's keys).
+  void AssignMasterLinkValues();
+  // The key dataset's key columns follow this dataset's current row.
+  void SyncKeySource();
+  // Column lists of the links, built on demand and released when a link or a preparation
+  // changes.
+  void BindMasterLinks();
+  void UnbindMasterLinks();
+  void BindKeyLinks();
+  void UnbindKeyLinks();
+  TIB_MasterDataLink* MasterDataLink() const { return master_link_.get(); }
+  TIB_KeyDataLink* KeyDataLink() const { return key_link_.get(); }
+  bool Posting() const { return posting_nesting_ > 0; }
+  bool MasterLinkUpdating() const { return master_update_nesting_ > 0; }
+  // The buffered detail's cached rows and a change of its master: mode 0 reverts the
+  // cached changes of the master row (it is being deleted), mode 1 gives them the
+  // master's new link values. Nothing here.
+  virtual void UpdateCachedDetailRows(int32_t /*Mode*/, TIB_Column* /*MasterColumn*/) {}
+  // A detail row's link columns against the master's current values.
+  bool DetailRowMatchesMaster(TIB_Row* Row);
+
+  // --- Search mode: the dataset collects criteria instead of values; executing the
+  // search opens it with them. A detail with MasterSearch adds an EXISTS condition of
+  // its criteria to its master's SQL.
+  bool MasterSearch() const { return master_search_; }
+  void SetMasterSearch(bool Value) { master_search_ = Value; }
+  TIB_MasterSearchFlags MasterSearchFlags() const { return master_search_flags_; }
+  void SetMasterSearchFlags(TIB_MasterSearchFlags Value) { master_search_flags_ = Value; }
+  void BeginSearch();
+  void ExecuteSearch(bool OpenIt);
+  bool GetSearchActive() const;
+  TIB_DatasetEvent BeforeSearch, AfterSearch;
+
   // Overrides of the statement's SQL build and row layout.
   void GetEffectiveKeyRelation(AnsiString& Relation) override;
   using TIB_Statement::GetEffectiveKeyRelation;
@@ -409,6 +470,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   virtual void SysInsert();
   virtual void SysDelete();
   virtual void DoNewRecord();
+  // The key source moved: a buffered look-up finds the matching row (nothing here).
+  virtual void SysKeyDataChange() {}
+  virtual void SysBeginSearch();
+  void SysEndSearch();
   void ApplyDefaultValues();
   void ApplyGeneratorLinks();
   virtual void SysCheckRequired();
@@ -549,6 +614,28 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   std::unique_ptr<TIB_StringList> default_values_, generator_links_, confirm_delete_prompt_;
   std::unique_ptr<UpdateSide> update_side_;
   std::unique_ptr<TIB_UpdateSQL> update_sql_;
+
+  // Master and key links.
+  struct MasterLinkColumns {
+    TIB_Column* Detail;
+    TIB_Column* Master;
+    TIB_Column* Param;
+  };
+  void AssignLinkParams();
+  std::unique_ptr<TIB_KeyDataLink> key_link_;
+  std::unique_ptr<TIB_MasterDataLink> master_link_;
+  std::vector<MasterLinkColumns> master_cols_, master_param_cols_;
+  std::vector<std::pair<TIB_Column*, TIB_Column*>> key_cols_, key_desc_cols_;
+  bool master_links_bound_ = false;
+  bool key_links_bound_ = false;
+  bool key_seeking_ = false;
+  int32_t key_source_nesting_ = 0;
+  int32_t key_source_disabled_ = 0;
+  int32_t master_update_nesting_ = 0;
+  int32_t master_update_passes_ = 0;
+  bool master_search_ = false;
+  TIB_MasterSearchFlags master_search_flags_{msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly};
+  int32_t searching_nesting_ = 0;
 };
 
 // A forward-only cursor over one SELECT.

@@ -340,6 +340,7 @@ void TIB_Dataset::SysInsert() {
 }
 
 void TIB_Dataset::DoNewRecord() {
+  AssignMasterLinkValues();
   ApplyDefaultValues();
   ApplyGeneratorLinks();
   FireDatasetEvent(OnNewRecord, false);
@@ -415,7 +416,11 @@ void TIB_Dataset::SysDelete() {
 // --- Post --------------------------------------------------------------------------------------
 
 void TIB_Dataset::SysPost(bool OnlyIfModified, bool Retaining) {
-  if (state_ == dstSearch) return;  // searching arrives with the key and master links
+  if (state_ == dstSearch) {
+    // Posting a search runs it.
+    ExecuteSearch(true);
+    return;
+  }
   if (!GetIsEditing()) return;
   if (posting_nesting_ > 0 && (!Retaining || retaining_nesting_ > 0)) return;
   NestingGuard posting(posting_nesting_);
@@ -586,7 +591,10 @@ void TIB_Dataset::SysBeforeFieldChange(TIB_Row* Row, TIB_Column* Column) {
 // --- Cancel ------------------------------------------------------------------------------------
 
 void TIB_Dataset::SysCancel() {
-  if (state_ == dstSearch) return;  // searching arrives with the key and master links
+  if (state_ == dstSearch) {
+    SysEndSearch();
+    return;
+  }
   if (!GetIsEditing() || cancelling_) return;
   cancelling_ = true;
   try {

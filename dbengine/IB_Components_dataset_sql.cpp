@@ -660,6 +660,8 @@ TIB_StringProperty* TIB_Dataset::GetKeyLinks() {
 // --- Rows -------------------------------------------------------------------------------------------
 
 void TIB_Dataset::SysLayoutRows() {
+  UnbindMasterLinks();
+  UnbindKeyLinks();
   TIB_Statement::SysLayoutRows();
   if (Repreparing()) return;
   const bool keyed = Prepared() && IsSelectStatement() && FieldCount() > 0 && OwningStatement() == nullptr;

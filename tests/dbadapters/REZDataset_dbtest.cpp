@@ -4,6 +4,7 @@
 // exception; parameters that follow the SQL; master links; blobs through the stream.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,8 +70,11 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
   EXPECT_EQ(q->CompareBookmarks(bm, TBookmark()), 0);
   EXPECT_TRUE(q->Locate("PARTNER", Variant(AnsiString("P4")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  int scrolls = 0;
+  q->AfterScroll = [&](TDataSet*) { ++scrolls; };
   EXPECT_FALSE(q->Locate("PARTNER", Variant(AnsiString("nic")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  EXPECT_EQ(scrolls, 0);
   q->Close();
 }
 
@@ -250,9 +254,9 @@ TEST_F(REZDatasetDb, AMasterLinkRefreshesTheDetail) {
   m->Next();
   EXPECT_EQ(texts(), "bc");
   // A new detail row takes its link field from the master.
+  d->Close();
   d->SetRequestLive(true);
   d->InternalDataset()->SetKeyRelation("PARTNER_KONTAKT");
-  d->Close();
   d->Open();
   d->Append();
   EXPECT_EQ(d->FieldByName("ID_PARTNER")->AsInteger(), 2);
@@ -487,6 +491,155 @@ TEST_F(REZDatasetDb, AnUpdateObjectPostsCachedChangesThroughItsStatements) {
   q->Close();
   a->tr->Commit();
   EXPECT_EQ(a->Seen("select PARTNER_NAZEV as V from PARTNER where ID_PARTNER = 1"), "Nový název");
+}
+
+TEST_F(REZDatasetDb, ATableFollowsItsMasterSource) {
+  AddPartners(2);
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (1, 1, 'a')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (2, 2, 'b')");
+  Exec("insert into PARTNER_KONTAKT (ID_PARTNER_KONTAKT, ID_PARTNER, PARTNER_KONTAKT) values (3, 2, 'c')");
+  TREZQuery* m = Query("select * from PARTNER order by ID_PARTNER");
+  auto* src = new TDataSource(&a->form);
+  src->SetDataSet(m);
+  auto* d = New<TREZTable>();
+  d->SetTableName("PARTNER_KONTAKT");
+  d->SetMasterFields("ID_PARTNER=ID_PARTNER");
+  d->SetMasterSource(src);
+  m->Open();
+  d->Open();
+  auto texts = [&] {
+    std::string s;
+    for (d->First(); !d->Eof(); d->Next()) s += d->FieldByName("PARTNER_KONTAKT")->AsString();
+    return s;
+  };
+  EXPECT_EQ(texts(), "a");
+  m->Next();
+  EXPECT_EQ(texts(), "bc");
+  // A new row takes its link field from the master.
+  d->Append();
+  EXPECT_EQ(d->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  d->FieldByName("ID_PARTNER_KONTAKT")->SetAsInteger(4);
+  d->FieldByName("PARTNER_KONTAKT")->SetAsString("d");
+  d->Post();
+  EXPECT_EQ(texts(), "bcd");
+  // A circular link is refused.
+  auto* back = new TDataSource(&a->form);
+  back->SetDataSet(d);
+  EXPECT_THROW(m->SetDataSource(back), EDatabaseError);
+}
+
+TEST_F(REZDatasetDb, RowsAreFilteredByTextAndByTheRecordFilter) {
+  AddPartners(6);
+  TREZQuery* q = Query("select * from PARTNER order by ID_PARTNER");
+  q->Open();
+  auto ids = [&] {
+    std::string s;
+    for (q->First(); !q->Eof(); q->Next()) s += q->FieldByName("ID_PARTNER")->AsString();
+    return s;
+  };
+  q->SetOnFilterRecord([](TDataSet* ds, bool& accept) {
+    accept = ds->FieldByName("ID_PARTNER")->AsInteger() % 2 == 0;
+  });
+  EXPECT_EQ(ids(), "123456");  // the record filter acts while Filtered is set
+  q->SetFiltered(true);
+  EXPECT_EQ(ids(), "246");
+  q->SetFiltered(false);
+  q->SetOnFilterRecord(nullptr);
+  EXPECT_EQ(ids(), "123456");
+  q->SetFilterText("ID_PARTNER > 4");
+  q->SetFiltered(true);
+  EXPECT_EQ(ids(), "56");
+  q->SetFiltered(false);
+  EXPECT_EQ(ids(), "123456");
+}
+
+// A commit while a row is being appended posts it through the framework first.
+TEST_F(REZDatasetDb, ACommitPostsThePendingRowThroughTheFramework) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  a->tr->StartTransaction();
+  t->Append();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(5);
+  t->FieldByName("PARTNER")->SetAsString("P5");
+  a->tr->Commit();
+  EXPECT_EQ(t->State(), dsBrowse);
+  t->Close();
+  EXPECT_EQ(a->Seen("select PARTNER as V from PARTNER where ID_PARTNER = 5"), "P5");
+}
+
+TEST_F(REZDatasetDb, AProcedureCallFillsItsOutputParameters) {
+  TREZQuery* q = Query("execute procedure ADAPTER_SUM(:A, :B)");
+  q->ParamByName("A")->SetAsInteger(2);
+  q->ParamByName("B")->SetAsInteger(3);
+  q->ExecSQL();
+  TParam* s = q->Params().FindParam("S");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->ParamType(), ptOutput);
+  EXPECT_EQ(s->AsInteger(), 5);
+  EXPECT_EQ(q->Params().ParamByName("T")->AsString(), CZ("součet"));
+  EXPECT_EQ(q->Params().ParamByName("A")->ParamType(), ptInput);
+}
+
+TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
+  AddPartners(3);
+  Exec("update PARTNER set PARTNER_NAZEV = 'C' where ID_PARTNER = 1");
+  Exec("update PARTNER set PARTNER_NAZEV = 'A' where ID_PARTNER = 2");
+  Exec("update PARTNER set PARTNER_NAZEV = 'B' where ID_PARTNER = 3");
+  Exec("create descending index PARTNER_NAZEV_D on PARTNER (PARTNER_NAZEV)");
+  Exec("create index PACIENT_ID_PARTNER on PACIENT (ID_PARTNER)");
+  a->tr->Commit();
+  a->db->InvalidateSchemaCache();
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->SetIndexName("PARTNER_NAZEV_D");
+  t->Open();
+  std::string order;
+  for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER_NAZEV")->AsString();
+  EXPECT_EQ(order, "CBA");
+  EXPECT_EQ(t->OrderingItemNo(), -1);
+  t->Close();
+  // An unknown index and one of another table are refused; the old setting stays.
+  EXPECT_THROW(t->SetIndexName("NO_SUCH_INDEX"), EIB_Error);
+  EXPECT_THROW(t->SetIndexName("PACIENT_ID_PARTNER"), EIB_Error);
+  EXPECT_EQ(t->IndexName(), "PARTNER_NAZEV_D");
+  TIndexDefs& defs = t->IndexDefs();
+  ASSERT_GE(defs.Count(), 2);
+  bool primary = false, desc = false;
+  for (int32_t i = 0; i < defs.Count(); ++i) {
+    if (defs[i]->Options().Contains(ixPrimary)) {
+      primary = true;
+      EXPECT_EQ(defs[i]->Fields(), "ID_PARTNER");
+    }
+    if (defs[i]->Name() == "PARTNER_NAZEV_D") {
+      desc = true;
+      EXPECT_TRUE(defs[i]->Options().Contains(ixDescending));
+      EXPECT_EQ(defs[i]->DescFields(), "PARTNER_NAZEV");
+    }
+  }
+  EXPECT_TRUE(primary);
+  EXPECT_TRUE(desc);
+}
+
+// Persistent fields whose names differ from the columns' only in letter case are bound
+// and take the columns' spelling.
+TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
+  AddPartners(1);
+  TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");
+  auto* id = new TIntegerField(q);
+  id->SetFieldName("id_partner");
+  id->SetDataSet(q);
+  auto* name = new TStringField(q);
+  name->SetFieldName("Partner");
+  name->SetSize(10);
+  name->SetDataSet(q);
+  q->Open();
+  EXPECT_EQ(id->FieldName(), "ID_PARTNER");
+  EXPECT_EQ(name->FieldName(), "PARTNER");
+  EXPECT_EQ(id->AsInteger(), 1);
+  EXPECT_EQ(name->AsString(), "P1");
+  q->Close();
+  EXPECT_EQ(q->FieldCount(), 2);  // persistent fields stay
 }
 
 }  // namespace

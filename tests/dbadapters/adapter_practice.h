@@ -32,6 +32,11 @@ inline const char* kAdapterExtras =
     "begin\n"
     "  if (new.ID < 0) then exception E_ADAPTER 'Záporný klíč není dovolen';\n"
     "end^\n"
+    "create procedure ADAPTER_SUM (A integer, B integer) returns (S integer, T varchar(10)) as\n"
+    "begin\n"
+    "  S = A + B;\n"
+    "  T = 'součet';\n"
+    "end^\n"
     "set term ;^\n"
     "commit;\n";
 

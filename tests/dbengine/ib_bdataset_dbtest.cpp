@@ -43,6 +43,8 @@ class BDatasetDb : public ::testing::Test {
         "create table T2 (ID integer not null primary key, NAME varchar(20));\n"
         "create table EMPTY_T (ID integer not null primary key);\n"
         "create table NOPK (A integer, B varchar(10));\n"
+        "create table T_M (ID integer not null primary key, NAME varchar(20));\n"
+        "create table T_D (ID integer not null primary key, M_ID integer not null, TXT varchar(20));\n"
         "commit;\n"
         "set term ^;\n"
         "execute block as declare i integer = 1; begin\n"
@@ -54,6 +56,14 @@ class BDatasetDb : public ::testing::Test {
         "  while (i <= 10) do begin insert into T2 values (:i, 'R' || :i); i = i + 1; end\n"
         "end^\n"
         "set term ;^\n"
+        "insert into T_M values (1, 'm1');\n"
+        "insert into T_M values (2, 'm2');\n"
+        "insert into T_M values (3, 'm3');\n"
+        "insert into T_D values (11, 1, 'a');\n"
+        "insert into T_D values (12, 1, 'b');\n"
+        "insert into T_D values (21, 2, 'c');\n"
+        "insert into T_D values (22, 2, 'd');\n"
+        "insert into T_D values (23, 2, 'e');\n"
         "insert into NOPK values (1, 'one');\n"
         "insert into NOPK values (2, 'two');\n"
         "insert into NOPK values (2, 'two again');\n"
@@ -595,6 +605,176 @@ TEST_F(BDatasetDb, KeyLinksComeFromThePrimaryKeyOrTheDbKey) {
   n->Post();
   EXPECT_EQ(Read("select count(*) from NOPK where B = 'changed'"), "1");
   EXPECT_EQ(Read("select count(*) from NOPK where B = 'two'"), "1");
+}
+
+class MasterDetail : public BDatasetDb {
+ protected:
+  void SetUp() override {
+    BDatasetDb::SetUp();
+    master_ = NewDataset("select ID, NAME from T_M order by ID", nullptr);
+    master_->SetRequestLive(true);
+    source_ = new TIB_DataSource(&form_);
+    source_->SetDataset(master_);
+    detail_ = NewDataset("select ID, M_ID, TXT from T_D order by ID", nullptr);
+    detail_->SetRequestLive(true);
+    TIB_StringList links;
+    links.SetText("T_D.M_ID=T_M.ID");
+    detail_->SetMasterLinks(&links);
+    detail_->SetMasterSource(source_);
+  }
+  std::vector<int32_t> DetailIds() {
+    std::vector<int32_t> ids;
+    detail_->First();
+    while (!detail_->Eof()) {
+      ids.push_back(Id(detail_));
+      detail_->Next();
+    }
+    return ids;
+  }
+  TIB_BDataset* master_ = nullptr;
+  TIB_BDataset* detail_ = nullptr;
+  TIB_DataSource* source_ = nullptr;
+};
+
+TEST_F(MasterDetail, MovingTheMasterRefreshesTheDetailThroughItsLinkParameter) {
+  master_->Open();
+  detail_->Open();
+  EXPECT_NE(std::string(detail_->ServerSQL()).find("MLNK_M_ID_0"), std::string::npos) << detail_->ServerSQL();
+  EXPECT_EQ(DetailIds(), (std::vector<int32_t>{11, 12}));
+  master_->Next();
+  EXPECT_EQ(detail_->ParamByName("MLNK_M_ID_0")->GetAsInteger(), 2);
+  EXPECT_EQ(DetailIds(), (std::vector<int32_t>{21, 22, 23}));
+  master_->Next();
+  EXPECT_TRUE(detail_->Active());
+  EXPECT_EQ(detail_->BufferRowCount(), 0);
+
+  // A new detail row takes its master's key.
+  master_->First();
+  detail_->Append();
+  EXPECT_EQ(detail_->FieldByName("M_ID")->GetAsInteger(), 1);
+  detail_->FieldByName("ID")->SetAsInteger(13);
+  detail_->Post();
+  EXPECT_EQ(Read("select M_ID from T_D where ID = 13"), "1");
+
+  TIB_DataSource* of_detail = new TIB_DataSource(&form_);
+  of_detail->SetDataset(detail_);
+  EXPECT_EQ(ErrorOf([&] { master_->SetMasterSource(of_detail); }),
+            AnsiToUtf8(IB_Message(TIB_Msg::CircularReference)));
+}
+
+TEST_F(MasterDetail, DeletingTheMasterRevertsTheDetailsCachedChangesForIt) {
+  detail_->SetCachedUpdates(true);
+  master_->Open();
+  detail_->Open();
+  master_->Next();  // master 2
+  detail_->First();
+  detail_->Edit();
+  detail_->FieldByName("TXT")->SetAsString("edited");
+  detail_->Post();
+  detail_->Append();
+  detail_->FieldByName("ID")->SetAsInteger(24);
+  detail_->Post();
+  master_->First();  // master 1: its own cached change stays
+  detail_->First();
+  detail_->Edit();
+  detail_->FieldByName("TXT")->SetAsString("kept");
+  detail_->Post();
+  EXPECT_EQ(detail_->NodeList()->ModifiedCount(), 2);
+  EXPECT_EQ(detail_->NodeList()->InsertedCount(), 1);
+
+  master_->Next();  // master 2 again: its cached rows are shown (the cached insert first)
+  EXPECT_EQ(DetailIds(), (std::vector<int32_t>{24, 21, 22, 23}));
+  // Master 2 goes (its rows in T_D would block the delete: remove them on the server).
+  TIB_DSQL del(nullptr);
+  del.SetIB_Connection(conn_);
+  del.SetIB_Transaction(tr_);
+  del.SQL()->SetText("delete from T_D where M_ID = 2");
+  del.Execute();
+  del.SetIB_Transaction(nullptr);
+  master_->Delete();
+  EXPECT_EQ(Read("select count(*) from T_M where ID = 2"), "0");
+  // Nothing of master 2 is left to be sent; master 1's change is.
+  EXPECT_EQ(detail_->NodeList()->InsertedCount(), 0);
+  EXPECT_EQ(detail_->NodeList()->ModifiedCount(), 1);
+  detail_->ApplyUpdates();
+  EXPECT_EQ(Read("select TXT from T_D where ID = 11"), "kept");
+  EXPECT_EQ(Read("select count(*) from T_D where ID = 24"), "0");
+}
+
+TEST_F(MasterDetail, ASearchingDetailAddsAnExistsConditionToItsMaster) {
+  detail_->SetMasterSearch(true);
+  detail_->OnPrepareSQL = [](TIB_Statement* s) {
+    static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T_D.TXT = 'd'");
+  };
+  detail_->Prepare();
+  master_->Open();
+  const std::string sql = master_->ServerSQL();
+  EXPECT_NE(sql.find("EXISTS ( \r\n\r\nSELECT * from T_D\r\nWHERE T_D.M_ID=T_M.ID\r\n  AND T_D.TXT = 'd')"), std::string::npos) << sql;
+  master_->Last();
+  EXPECT_EQ(master_->RowNum(), 1);
+  EXPECT_EQ(Id(master_), 2);
+
+  // A detail without master links adds nothing.
+  TIB_StringList none;
+  detail_->SetMasterLinks(&none);
+  detail_->Prepare();
+  master_->Close();
+  master_->InvalidateSQL();
+  master_->Open();
+  EXPECT_EQ(std::string(master_->ServerSQL()).find("EXISTS"), std::string::npos);
+}
+
+TEST_F(BDatasetDb, ASearchThatFindsNothingStaysInSearchMode) {
+  auto* d = NewDataset("select ID, NAME from T2 order by ID", "T2.ID");
+  d->BeginSearch();
+  EXPECT_EQ(d->State(), dstSearch);
+  EXPECT_TRUE(d->GetSearchActive());
+  d->OnPrepareSQL = [](TIB_Statement* s) { static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T2.ID < 0"); };
+  d->InvalidateSQL();
+  EXPECT_EQ(ErrorOf([&] { d->Post(); }), AnsiToUtf8(IB_Message(TIB_Msg::NoRecordFound)));
+  EXPECT_EQ(d->State(), dstSearch);
+  d->OnPrepareSQL = [](TIB_Statement* s) { static_cast<TIB_Dataset*>(s)->WhereCriteria()->Add("T2.ID > 8"); };
+  d->InvalidateSQL();
+  d->Post();
+  EXPECT_EQ(d->State(), dstBrowse);
+  d->Last();
+  EXPECT_EQ(d->RowNum(), 2);
+  d->PreventSearching = true;
+  EXPECT_EQ(ErrorOf([&] { d->BeginSearch(); }), AnsiToUtf8(IB_Message(TIB_Msg::SearchNotAllowed)));
+}
+
+TEST_F(BDatasetDb, APositionOrderingReadsBackwardsBelowItsPosition) {
+  auto* d = NewDataset("select ID, NAME from T");
+  TIB_StringList items, links;
+  items.SetText("BYID=ORDER BY ID;ORDER BY ID DESC");
+  links.SetText("ID=ITEM=1;POS");
+  d->SetOrderingItems(&items);
+  d->SetOrderingLinks(&links);
+  d->SetOrderingItemNo(1);
+  d->Prepare();
+  EXPECT_TRUE(d->OrderingRange());
+  d->SetOrderingPosition("500");
+  d->Open();
+  EXPECT_EQ(d->RowNum(), 1);
+  EXPECT_EQ(Id(d), 500);
+  EXPECT_FALSE(d->GetBofFetched());
+  d->SetRowNum(0);
+  EXPECT_EQ(Id(d), 499);
+  d->Prior();
+  EXPECT_EQ(d->RowNum(), -1);
+  EXPECT_EQ(Id(d), 498);
+  d->SetRowNum(-2);
+  EXPECT_EQ(Id(d), 497);
+  d->SetRowNum(5);
+  EXPECT_EQ(Id(d), 504);
+  ASSERT_NE(d->ReverseDataset(), nullptr);
+  EXPECT_NE(std::string(d->ReverseDataset()->SQL()->Text()).find("ID < :OLNK_ID"), std::string::npos)
+      << d->ReverseDataset()->SQL()->Text();
+
+  // From the start again: nothing lies before the first row.
+  d->SetOrderingPosition("");
+  EXPECT_EQ(Id(d), 1);
+  EXPECT_TRUE(d->GetBofFetched());
 }
 
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {

@@ -1,0 +1,158 @@
+// The key and master data links of a dataset.
+#include "dbengine/IB_Components_keymasterlinks.h"
+
+#include "dbengine/IB_Components_dataset.h"
+#include "dbengine/IB_Parse.h"
+#include "platform/checked.h"
+#include "platform/sysutils.h"
+
+namespace pelvar {
+
+namespace {
+
+bool Going(TIB_Dataset* D) {
+  return D == nullptr || D->ComponentState().Contains(csDestroying);
+}
+
+}  // namespace
+
+// --- Key data link ------------------------------------------------------------------------------
+
+TIB_KeyDataLink::TIB_KeyDataLink(TIB_Dataset* Owner) : TIB_DataLink(nullptr), owner_(Owner) {}
+
+bool TIB_KeyDataLink::Quiet() const { return Going(owner_); }
+
+AnsiString TIB_KeyDataLink::GetLinkIdentifier() const {
+  TIB_Dataset* key = GetDataset();
+  if (key == nullptr) return AnsiString();
+  if (key->Owner() != nullptr && !key->Owner()->Name().empty()) {
+    return "KLNK." + key->Owner()->Name() + "." + key->Name();
+  }
+  return "KLNK." + key->Name();
+}
+
+void TIB_KeyDataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
+  TIB_DataLink::ProcessEvent(Code, Argument);
+  if (Quiet()) return;
+  switch (Code) {
+    case setAfterAssignment:
+      owner_->UnbindKeyLinks();
+      owner_->LinkStateChanged();
+      owner_->KeySourceDataChange();
+      break;
+    case setPreparedChanged:
+    case setLayoutChanged:
+      owner_->UnbindKeyLinks();
+      break;
+    default:
+      break;
+  }
+}
+
+void TIB_KeyDataLink::SysStateChanged() {
+  TIB_DataLink::SysStateChanged();
+  if (Quiet()) return;
+  if (owner_->Prepared()) owner_->LinkStateChanged();
+}
+
+void TIB_KeyDataLink::SysRowDataChange(TIB_Column* Field) {
+  TIB_DataLink::SysRowDataChange(Field);
+  if (Quiet() || Field != nullptr) return;
+  owner_->KeySourceDataChange();
+}
+
+void TIB_KeyDataLink::SysBeforePost() {
+  if (!Quiet() && owner_->Active()) owner_->CheckBrowseMode();
+  TIB_DataLink::SysBeforePost();
+}
+
+bool TIB_KeyDataLink::Modify() {
+  if (Quiet() || !owner_->Active() || GetReadOnly()) return false;
+  TIB_Dataset* key = GetDataset();
+  if (key == nullptr || !key->Prepared()) return false;
+  owner_->BindKeyLinks();
+  for (int32_t i = 0; i < owner_->KeyLinks()->Count(); ++i) {
+    const AnsiString value = Trim(owner_->KeyLinks()->GetItemValue(i));
+    TIB_Column* c = value.empty() ? nullptr : key->FindField(value);
+    if (c == nullptr || c->GetIsRequired()) return false;
+  }
+  return TIB_DataLink::Modify();
+}
+
+// --- Master data link --------------------------------------------------------------------------
+
+TIB_MasterDataLink::TIB_MasterDataLink(TIB_Dataset* Owner) : TIB_DataLink(nullptr), owner_(Owner) {}
+
+bool TIB_MasterDataLink::Quiet() const { return Going(owner_); }
+
+void TIB_MasterDataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
+  TIB_DataLink::ProcessEvent(Code, Argument);
+  if (Quiet()) return;
+  switch (Code) {
+    case setAfterAssignment:
+      owner_->UnbindMasterLinks();
+      owner_->MasterDataChange(nullptr);
+      break;
+    case setPreparedChanged:
+    case setLayoutChanged:
+      owner_->UnbindMasterLinks();
+      break;
+    default:
+      break;
+  }
+}
+
+void TIB_MasterDataLink::SysStateChanged() {
+  TIB_DataLink::SysStateChanged();
+  if (!Quiet()) owner_->LinkStateChanged();
+}
+
+void TIB_MasterDataLink::SysRowDataChange(TIB_Column* Field) {
+  TIB_DataLink::SysRowDataChange(Field);
+  if (Quiet()) return;
+  owner_->MasterDataChange(Field);
+}
+
+void TIB_MasterDataLink::SysBeforePost() {
+  TIB_DataLink::SysBeforePost();
+  if (Quiet() || !owner_->Active() || nesting_ >= 2) return;
+  CheckedInc(nesting_);
+  struct Back {
+    int32_t& n;
+    ~Back() { --n; }
+  } back{nesting_};
+  TIB_Dataset* master = GetDataset();
+  if (master == nullptr) return;
+  if (!(master->GetState() == dstInsert && master->Posting() && owner_->GetState() == dstInsert)) {
+    owner_->CheckBrowseMode();
+  }
+  // The master row goes: the detail's cached changes made for it go too, before anything
+  // could send them under another master.
+  if (master->Posting() && master->GetState() == dstDelete) owner_->UpdateCachedDetailRows(0, nullptr);
+}
+
+void TIB_MasterDataLink::SysPrepareSQL() {
+  if (Quiet()) return;
+  TIB_Dataset* master = GetDataset();
+  if (master == nullptr || !owner_->MasterSearch() || !owner_->Prepared()) return;
+  if (!owner_->Active() && !owner_->ServerSQLCurrent()) owner_->Prepare();
+  const AnsiString criteria = Trim(owner_->LinkCriteriaText());
+  if (criteria.empty()) return;
+  AnsiString where;
+  auto add_line = [&](const AnsiString& line) {
+    if (Trim(line).empty()) return;
+    where += where.empty() ? "WHERE " : "\r\n  AND ";
+    where += Trim(line);
+  };
+  for (int32_t i = 0; i < owner_->MasterLinks()->Count(); ++i) add_line(owner_->MasterLinks()->Strings(i));
+  for (int32_t i = 0; i < owner_->JoinLinks()->Count(); ++i) add_line(owner_->JoinLinks()->Strings(i));
+  if (where.empty()) return;
+  AddWhereCondition(where, criteria);
+  const AnsiString from = Trim(owner_->SQL()->GetSection(ssFrom));
+  master->WhereCriteriaLast()->Add("EXISTS ( \r\n\r\nSELECT * " + from + "\r\n" + Trim(where) + ")\r\n\r\n");
+  // The parameters the detail's criteria use get their values in the master's statement.
+  TIB_StringProperty* pending = owner_->PendingParamValues();
+  for (int32_t i = 0; i < pending->Count(); ++i) master->PendingParamValues()->Add(pending->Strings(i));
+}
+
+}  // namespace pelvar
