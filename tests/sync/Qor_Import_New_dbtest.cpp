@@ -126,6 +126,13 @@ TEST_F(ImportDb, ChangedRowsGetGeneratedKeysAndMappings) {
   EXPECT_FALSE(t->IsPrepared());
   EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}, {0, 0}}));
   EXPECT_EQ(ReadFile(dir_.File("Import.txt")), "");
+
+  // The progress count runs the source's condition as it stands (quoted values keep
+  // their letter case); the data module's row count of a paged table overrides it.
+  EXPECT_EQ(t->CountSourceRows("select * from PARTNER where PARTNER_NAZEV = 'O''Brien'"), 1);
+  dm_.SourceRowCount = 40;
+  EXPECT_EQ(t->CountSourceRows("select * from PARTNER"), 40);
+  dm_.SourceRowCount = 0;
 }
 
 // Skipped (logged and not), merged, a value that does not convert, a post that fails and
