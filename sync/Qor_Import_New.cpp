@@ -17,11 +17,6 @@ TDMMeldrun& DataModule() {
   return *dm;
 }
 
-AnsiString MessageOf(const std::exception& e) {
-  const auto* ex = dynamic_cast<const Exception*>(&e);
-  return ex ? ex->Message() : AnsiString(e.what());
-}
-
 bool InList(const TStringList& list, const AnsiString& name) {
   for (int32_t i = 0; i < list.Count(); ++i)
     if (AnsiSameText(list.Strings(i), name)) return true;
