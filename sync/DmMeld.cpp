@@ -1,12 +1,17 @@
 #include "sync/DmMeld.h"
 
+#include <climits>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <system_error>
+#include <utility>
 
 #include "dbengine/IB_Components_dataset.h"
 #include "platform/application.h"
 #include "platform/codepage.h"
+#include "platform/dateutils.h"
+#include "platform/dialogs.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 #include "platform/sysutils.h"
@@ -98,6 +103,37 @@ TDMMeldrun::TDMMeldrun(TComponent* owner, TMainFormLink& main_form)
   dst_->SetName("Dst");
   dst_->SetSQLDialect(3);
   dst_->SetIsolation(tiCommitted);
+  auto transaction = [this](const char* name, TREZDatabase* database) {
+    auto* t = new TREZTransaction(this);
+    t->SetName(name);
+    t->SetIB_Connection(database);
+    t->SetIsolation(tiCommitted);
+    return t;
+  };
+  rez_transaction_dst_ = transaction("REZTransactionDst", dst_);
+  rez_transaction_src_ = transaction("REZTransactionSrc", src_);
+  rez_transaction_tmp_src_ = transaction("REZTransactionTmpSrc", src_);
+  ib_query_dst_ = NewQuery("IBQueryDst", dst_, rez_transaction_dst_);
+  ib_query_src_ = NewQuery("IBQuerySrc", src_, rez_transaction_src_);
+  ib_query_tmp_src_ = NewQuery("IBQueryTmpSrc", src_, rez_transaction_tmp_src_);
+  ib_query_dsearch_ = NewQuery("IBQueryDSearch", dst_, rez_transaction_dst_);
+  ib_dataset_dsearch_ = new TREZTable(this);
+  ib_dataset_dsearch_->SetName("IBDataSetDSearch");
+  ib_dataset_dsearch_->SetIB_Connection(dst_);
+  ib_dataset_dsearch_->SetIB_Transaction(rez_transaction_dst_);
+  ib_query_dst_other_ = NewQuery("IBQueryDstOther", dst_, rez_transaction_dst_);
+  ib_query_ssearch_ = NewQuery("IBQuerySSearch", src_, rez_transaction_src_);
+  ib_query_src_other_ = NewQuery("IBQuerySrcOther", src_, rez_transaction_src_);
+  ib_table_orig_save_ = new TREZTable(this);
+  ib_table_orig_save_->SetName("IBTableOrigSave");
+  ib_table_orig_save_->SetIB_Connection(dst_);
+  ib_table_orig_save_->SetIB_Transaction(rez_transaction_dst_);
+  memory_doklad_ = new TMemoryData(this);
+  memory_doklad_->SetName("MemoryDoklad");
+  memory_den_zaznam_ = new TMemoryData(this);
+  memory_den_zaznam_->SetName("MemoryDenZaznam");
+  memory_doklad_polozka_ = new TMemoryData(this);
+  memory_doklad_polozka_->SetName("MemoryDokladPolozka");
   ib_backup_service_ = new TIBBackupService(this);
   ib_backup_service_->SetName("IBBackupService");
   ib_backup_service_->SetLoginPrompt(false);
@@ -121,12 +157,18 @@ TDMMeldrun::TDMMeldrun(TComponent* owner, TMainFormLink& main_form)
       ServiceProtocolFromText(main_form_.ReadIniString("SERVER", "ServerProtocol", "local"));
   connect_protocol_ =
       ConnectProtocolFromText(main_form_.ReadIniString("WORKSTATION", "MyProtocol", "local"));
+  ResetChunking();
+  IsLastCycle = false;
+  LowestVersion = 999999;
+  error_list_ = std::make_unique<TStringList>();
+  document_statuses_ = std::make_unique<TStringList>();
 
   if (Instance() == nullptr) Instance() = this;
 }
 
 TDMMeldrun::~TDMMeldrun() {
   if (Instance() == this) Instance() = nullptr;
+  station_mappings_.clear();
   for (TREZDatabase* db : {src_, dst_}) {
     try {
       if (db->Connected()) db->SetConnected(false);
@@ -134,6 +176,24 @@ TDMMeldrun::~TDMMeldrun() {
       // The program is ending; a failing detach has nobody left to tell.
     }
   }
+  CycleUpperKeys.clear();
+  CycleLowerKeys.clear();
+  if (error_list_->Count() > 0) {
+    try {
+      error_list_->SaveToFile("Errors.txt");
+    } catch (...) {
+      Application()->HandleException(this);
+    }
+  }
+}
+
+TREZQuery* TDMMeldrun::NewQuery(const char* name, TREZDatabase* database,
+                                TREZTransaction* transaction) {
+  auto* q = new TREZQuery(this);
+  q->SetName(name);
+  q->SetIB_Connection(database);
+  q->SetIB_Transaction(transaction);
+  return q;
 }
 
 TProtocol TDMMeldrun::ServiceProtocolFromText(const AnsiString& text) {
@@ -190,6 +250,472 @@ void TDMMeldrun::OpenDst(const AnsiString& database_path, const AnsiString& user
 void TDMMeldrun::InitStationLists(int32_t count) {
   station_mappings_.clear();
   for (int32_t i = 0; i < count; ++i) station_mappings_.push_back(std::make_unique<TStringList>());
+}
+
+// --- Statements and single values ------------------------------------------------------
+
+namespace {
+
+// Ends the failing work retaining the context; a failure of the rollback itself must not
+// hide the error that caused it.
+void RollbackRetainingQuietly(TIB_Transaction* transaction) {
+  try {
+    if (IsTransactionStarted(transaction)) transaction->RollbackRetaining();
+  } catch (...) {
+  }
+}
+
+void CloseQuietly(TDataSet* query) {
+  try {
+    query->Close();
+  } catch (...) {
+  }
+}
+
+// A key of a mapping line or a station list: an integer, or a clear error naming the
+// line it came from. Going through the number keeps any other text out of the SQL.
+int32_t KeyOf(const AnsiString& text, const AnsiString& line) {
+  int32_t value = 0;
+  if (!TryStrToInt(Trim(text), value)) {
+    throw EConvertError(Format(CZ("Chybný klíč \"%s\" v záznamu \"%s\"."), {text, line}));
+  }
+  return value;
+}
+
+AnsiString Sql(const char* pattern, std::initializer_list<TVarRec> args) {
+  return Format(pattern, args);
+}
+
+}  // namespace
+
+void TDMMeldrun::Exec(TREZQuery* query, const AnsiString& sql) {
+  TIB_Transaction* transaction = query->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  try {
+    if (query->Active()) query->Close();
+    query->SQL()->SetText(sql);
+    query->Prepare();
+    query->ExecSQL();
+    transaction->CommitRetaining();
+  } catch (...) {
+    RollbackRetainingQuietly(transaction);
+    CloseQuietly(query);
+    throw;
+  }
+  query->Close();
+}
+
+bool TDMMeldrun::ExecDst(const AnsiString& sql) {
+  Exec(ib_query_dst_, sql);
+  return true;
+}
+
+bool TDMMeldrun::ExecSrc(const AnsiString& sql) {
+  Exec(ib_query_src_, sql);
+  return true;
+}
+
+Variant TDMMeldrun::Select(TREZQuery* query, const AnsiString& sql, bool last) {
+  Variant result = Variant::MakeNull();
+  TIB_Transaction* transaction = query->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  try {
+    if (query->Active()) query->Close();
+    query->SQL()->SetText(sql);
+    query->Prepare();
+    query->OpenAndFetchAll();
+    if (!query->IsEmpty()) {
+      if (last) {
+        query->Last();
+      } else {
+        query->First();
+      }
+      result = query->Fields(0)->AsVariant();
+    }
+    transaction->CommitRetaining();
+  } catch (...) {
+    RollbackRetainingQuietly(transaction);
+    CloseQuietly(query);
+    throw;
+  }
+  query->Close();
+  return result;
+}
+
+Variant TDMMeldrun::SelectSrc(const AnsiString& sql) { return Select(ib_query_src_, sql, false); }
+Variant TDMMeldrun::SelectDst(const AnsiString& sql) { return Select(ib_query_dst_, sql, false); }
+Variant TDMMeldrun::SelectTmpSrc(const AnsiString& sql) {
+  return Select(ib_query_tmp_src_, sql, false);
+}
+Variant TDMMeldrun::SelectTmpSrcLast(const AnsiString& sql) {
+  return Select(ib_query_tmp_src_, sql, true);
+}
+
+void TDMMeldrun::CommitBoth() {
+  if (IsTransactionStarted(rez_transaction_dst_)) rez_transaction_dst_->CommitRetaining();
+  if (IsTransactionStarted(rez_transaction_src_)) rez_transaction_src_->CommitRetaining();
+}
+
+bool TDMMeldrun::CheckDatabaseVersion(const AnsiString& which, int32_t expected) {
+  const AnsiString w = AnsiLowerCase(which);
+  const bool station = w == "src" || w == "source";
+  const AnsiString name = station ? CZ("Sehrávané") : CZ("Hlavní");
+  const Variant v = station ? SelectSrc("select VERZE from VERZE") : SelectDst("select VERZE from VERZE");
+  const int32_t version = v.AsInteger();
+  if (version < LowestVersion) LowestVersion = version;
+  if (version == expected) return true;
+  return MessageDlg(Format(CZ("Verze %s databáze (%d) neodpovídá verzi sehrávacího programu (%d).\r\n"
+                              "           Přejete si přesto pokračovat v sehrávání dat?"),
+                           {name, version, expected}),
+                    mtConfirmation, {mbYes, mbNo}) == mrYes;
+}
+
+// --- Texts -----------------------------------------------------------------------------
+
+AnsiString TDMMeldrun::CutToken(AnsiString& text, char separator) {
+  const size_t at = text.find(separator);
+  if (at == AnsiString::npos) {
+    AnsiString token = std::move(text);
+    text.clear();
+    return token;
+  }
+  AnsiString token = Trim(text.substr(0, at));
+  text.erase(0, at + 1);
+  return token;
+}
+
+int32_t TDMMeldrun::SplitToList(TStrings* list, AnsiString text, char separator) {
+  if (list == nullptr) return 0;
+  list->Clear();
+  while (!text.empty()) list->Add(CutToken(text, separator));
+  return list->Count();
+}
+
+int32_t TDMMeldrun::LastCharPos(char ch, const AnsiString& text) {
+  const size_t at = text.rfind(ch);
+  return at == AnsiString::npos ? 0 : static_cast<int32_t>(at) + 1;
+}
+
+// --- Key mappings and the journal ---------------------------------------------------------
+
+namespace {
+
+TStringList& StationList(std::vector<std::unique_ptr<TStringList>>& lists, int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= lists.size()) {
+    throw EListError(Format(CZ("Seznam převodů klíčů stanice %d neexistuje (stanic: %d)."),
+                            {index, static_cast<int32_t>(lists.size())}));
+  }
+  return *lists[static_cast<size_t>(index)];
+}
+
+}  // namespace
+
+void TDMMeldrun::AddIdMapping(const AnsiString& table, const AnsiString& old_key,
+                              const AnsiString& new_key) {
+  StationList(station_mappings_, main_form_.StationIndex()).Add(table + "|" + old_key + "|" + new_key);
+}
+
+void TDMMeldrun::RemapJournal() {
+  TStringList& list = StationList(station_mappings_, main_form_.StationIndex());
+  if (list.Count() == 0) return;
+
+  // One table's entries: old key -> new key, the first entry of an old key winning (it is
+  // the one that matched the rows' key before the remap), in the order of the list.
+  struct TableMap {
+    AnsiString table;
+    std::map<int32_t, int32_t> next;
+    std::vector<int32_t> order;
+  };
+  std::vector<TableMap> tables;
+  std::map<AnsiString, size_t> table_index;
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    const AnsiString line = list.Strings(i);
+    AnsiString rest = line;
+    const AnsiString table = CutToken(rest, '|');
+    const int32_t old_key = KeyOf(CutToken(rest, '|'), line);
+    const int32_t new_key = KeyOf(rest, line);
+    auto [it, added] = table_index.emplace(table, tables.size());
+    if (added) tables.push_back(TableMap{table, {}, {}});
+    TableMap& m = tables[it->second];
+    if (m.next.emplace(old_key, new_key).second) m.order.push_back(old_key);
+  }
+
+  TREZQuery* q = ib_query_dst_;
+  TIB_Transaction* transaction = q->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  auto update = [&](const AnsiString& table, int32_t from, int32_t to) {
+    if (q->Active()) q->Close();
+    q->SQL()->SetText(Sql("update ZURNAL set ID_ZAZNAM = %d where (TABULKA = %s) and (ID_ZAZNAM = %d)",
+                          {to, QuotedStr(table), from}));
+    q->Prepare();
+    q->ExecSQL();
+    q->Close();
+  };
+
+  // Rows are moved entry by entry. An entry a->b waits until the rows holding b have
+  // moved on themselves (b's own entry), so no row moves twice; in a cycle (a->b, b->a)
+  // the first key's rows are parked under a key no row holds and no entry names, and
+  // take their new key when the cycle is closed.
+  int64_t applied = 0;
+  bool commit_due = false;
+  std::map<int32_t, int32_t> parked;  // old key -> the temporary key its rows hold
+  try {
+    for (const TableMap& m : tables) {
+      enum : uint8_t { kNew, kOnPath, kDone };
+      std::map<int32_t, uint8_t> state;
+      int64_t free_key = 0;
+      bool free_key_known = false;
+      auto temporary_key = [&]() -> int32_t {
+        if (!free_key_known) {
+          const Variant lowest = Select(
+              q, Sql("select min(ID_ZAZNAM) from ZURNAL where TABULKA = %s", {QuotedStr(m.table)}),
+              false);
+          free_key = lowest.IsNull() ? 0 : lowest.AsInt64();
+          for (const auto& [from, to] : m.next) free_key = std::min<int64_t>({free_key, from, to});
+          free_key_known = true;
+        }
+        --free_key;
+        if (free_key < INT32_MIN) {
+          throw ERangeError(Format(CZ("Žurnál tabulky %s nemá volný dočasný klíč."), {m.table}));
+        }
+        return static_cast<int32_t>(free_key);
+      };
+      for (int32_t start : m.order) {
+        if (state[start] != kNew) continue;
+        std::vector<int32_t> path{start};
+        state[start] = kOnPath;
+        while (!path.empty()) {
+          const int32_t key = path.back();
+          const int32_t target = m.next.at(key);
+          const auto t = target == key ? m.next.end() : m.next.find(target);
+          if (t != m.next.end()) {
+            uint8_t& target_state = state[target];
+            if (target_state == kNew) {
+              target_state = kOnPath;
+              path.push_back(target);
+              continue;
+            }
+            if (target_state == kOnPath && parked.count(target) == 0) {
+              const int32_t temp = temporary_key();
+              update(m.table, target, temp);
+              parked[target] = temp;
+            }
+          }
+          const auto p = parked.find(key);
+          const int32_t from = p == parked.end() ? key : p->second;
+          if (from != target) {
+            update(m.table, from, target);
+            if (++applied % 1000 == 0) commit_due = true;
+          }
+          if (p != parked.end()) parked.erase(p);
+          state[key] = kDone;
+          path.pop_back();
+          if (commit_due && parked.empty()) {
+            transaction->CommitRetaining();
+            commit_due = false;
+          }
+        }
+      }
+    }
+  } catch (...) {
+    CloseQuietly(q);
+    // Rows parked under a temporary key must not stay there: the work since the last
+    // commit goes, what was committed before stays.
+    if (!parked.empty()) RollbackRetainingQuietly(transaction);
+    try {
+      if (IsTransactionStarted(transaction)) transaction->Commit();
+    } catch (...) {
+    }
+    throw;
+  }
+  if (IsTransactionStarted(transaction)) transaction->Commit();
+}
+
+void TDMMeldrun::TrimStationJournal(int32_t mark, int32_t days) {
+  ExecSrc(Sql("delete from zurnal where ID_ZURNAL > %d", {mark}));
+  if (main_form_.JournalRecentOnly()) {
+    const AnsiString date = FormatDateTime("dd.mm.yyyy", Now() - days);
+    ExecSrc(Sql("delete from zurnal where DATUM < %s", {QuotedStr(date)}));
+  }
+}
+
+bool TDMMeldrun::SyncGenerator(const AnsiString& table, int64_t value) {
+  const AnsiString generator = "GEN_" + table;
+  const AnsiString read = Sql("select gen_id(%s, 0) from RDB$DATABASE", {generator});
+  if (value <= 0) {
+    const Variant station = SelectSrc(read);
+    if (station.IsNull()) return false;
+    value = station.AsInt64();
+  }
+  Variant last = SelectDst(read);
+  if (last.IsNull()) return false;
+  const int64_t current = last.AsInt64();
+  if (value > current) {
+    last = SelectDst(Sql("select gen_id(%s, %d) from RDB$DATABASE", {generator, value - current}));
+  }
+  return !last.IsNull();
+}
+
+int32_t TDMMeldrun::SetJournalTriggers(int32_t state) {
+  TREZQuery* q = ib_query_dst_;
+  TIB_Transaction* transaction = q->IB_Transaction();
+  if (q->Active()) q->Close();
+  if (IsTransactionStarted(transaction)) transaction->Commit();
+  try {
+    q->SQL()->SetText(Sql("execute procedure SET_ZURNAL_TRIGGERS(%d)", {state}));
+    q->ExecSQL();
+  } catch (...) {
+    CloseQuietly(q);
+    RollbackRetainingQuietly(transaction);
+    try {
+      if (IsTransactionStarted(transaction)) transaction->Commit();
+    } catch (...) {
+    }
+    throw;
+  }
+  q->Close();
+  if (IsTransactionStarted(transaction)) transaction->Commit();
+  return state;
+}
+
+// --- Paging, cycle chunks, row values -------------------------------------------------------
+
+void TDMMeldrun::ResetChunking() {
+  PagedTable.clear();
+  PagedChangedOnly = false;
+  PageLastKey = 0;
+  SourceRowCount = 0;
+  PageNo = 1;
+}
+
+int32_t TDMMeldrun::CountPages(const AnsiString& table_name, bool changed_only) {
+  if (CommitAfter <= 0) {
+    throw EConvertError(Format(
+        CZ("Počet záznamů mezi potvrzeními (CommitAfter) musí být kladný, je %d."), {CommitAfter}));
+  }
+  PagedTable = table_name;
+  PagedChangedOnly = changed_only;
+  try {
+    const Variant n =
+        SelectSrc(Sql(changed_only ? "select count(*) from %s where ST is not NULL" : "select count(*) from %s ",
+                      {table_name}));
+    SourceRowCount = n.AsInteger();
+    return SourceRowCount / CommitAfter + 1;
+  } catch (const std::exception&) {
+    MessageDlg(CZ("Nepodařilo se zjistit počet zdrojových záznamů!"), mtWarning, {mbOK});
+    return 1;
+  }
+}
+
+void TDMMeldrun::GetPageBounds(const AnsiString& key_field, int32_t page_no, int32_t& upper_key,
+                               int32_t& lower_key) {
+  PageNo = page_no;
+  Variant lower;
+  Variant upper;
+  const AnsiString& t = PagedTable;
+  if (page_no == 1) {
+    lower = SelectSrc(PagedChangedOnly ? Sql("select min(%s) from %s where ST is not NULL", {key_field, t})
+                                       : Sql("select min(%s) from %s", {key_field, t}));
+    upper = SelectTmpSrcLast(
+        PagedChangedOnly
+            ? Sql("select first %d %s from %s where ST is not NULL order by 1", {CommitAfter, key_field, t})
+            : Sql("select first %d %s from %s order by 1", {CommitAfter, key_field, t}));
+  } else {
+    lower = SelectSrc(
+        PagedChangedOnly
+            ? Sql("select min(%s) from %s where (ST is not NULL) and (%s > %d)", {key_field, t, key_field, PageLastKey})
+            : Sql("select min(%s) from %s where (%s > %d)", {key_field, t, key_field, PageLastKey}));
+    upper = SelectTmpSrcLast(
+        PagedChangedOnly
+            ? Sql("select first %d %s from %s where (ST is not NULL) and (%s > %d) order by 1",
+                  {CommitAfter, key_field, t, key_field, PageLastKey})
+            : Sql("select first %d %s from %s where (%s > %d) order by 1",
+                  {CommitAfter, key_field, t, key_field, PageLastKey}));
+  }
+  lower_key = lower.IsNull() ? 0 : lower.AsInteger();
+  upper_key = upper.IsNull() ? 0 : upper.AsInteger();
+  // An empty page keeps the last key: the pages after it are empty as well, rather than
+  // starting again from the lowest key.
+  if (!upper.IsNull()) PageLastKey = upper_key;
+}
+
+void TDMMeldrun::PrepareDocumentCycles(int32_t cycles) {
+  if (cycles < 1) return;
+  const Variant n = SelectSrc("select count(id_doklad) from doklad where (st is not null)");
+  if (n.IsNull()) return;
+  const int32_t kept = CommitAfter;
+  try {
+    CommitAfter = n.AsInteger() / cycles + 1;
+    ResetChunking();
+    CountPages("DOKLAD", true);
+    CycleUpperKeys.assign(static_cast<size_t>(cycles), 0);
+    CycleLowerKeys.assign(static_cast<size_t>(cycles), 0);
+    for (int32_t i = 1; i <= cycles; ++i) {
+      int32_t upper = 0;
+      int32_t lower = 0;
+      GetPageBounds("id_doklad", i, upper, lower);
+      CycleUpperKeys[static_cast<size_t>(i - 1)] = upper;
+      CycleLowerKeys[static_cast<size_t>(i - 1)] = lower;
+    }
+    CyclesPrepared = true;
+  } catch (...) {
+    CommitAfter = kept;
+    ResetChunking();
+    throw;
+  }
+  CommitAfter = kept;
+  ResetChunking();
+}
+
+void TDMMeldrun::FixActiveCases(TStrings* list) {
+  if (list == nullptr) return;
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    const AnsiString line = list->Strings(i);
+    AnsiString rest = line;
+    const int32_t patient = KeyOf(CutToken(rest, '|'), line);
+    const int32_t case_key = KeyOf(rest, line);
+    ExecDst(Sql("update PACIENT set ID_TABLE_STATUS = %d where ID_PACIENT = %d", {case_key, patient}));
+  }
+}
+
+int32_t TDMMeldrun::SelectRowValues(TREZQuery* query, const AnsiString& sql, Variant& values) {
+  int32_t result = 0;
+  if (query->Active()) query->Close();
+  TIB_Transaction* transaction = query->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  try {
+    query->SQL()->SetText(sql);
+    query->Prepare();
+    query->OpenAndFetchAll();
+    // The dataset adds the relation's DB_KEY to the select list of a query without the
+    // primary key and shows it as a field of its own; it is not one of the row's columns.
+    std::vector<TField*> columns;
+    for (TField* f : query->FieldList()) {
+      if (f->DataType() == ftBytes &&
+          (AnsiSameText(f->FieldName(), "DB_KEY") || AnsiSameText(f->FieldName(), "RDB$DB_KEY")))
+        continue;
+      columns.push_back(f);
+    }
+    if (!query->IsEmpty() && !columns.empty()) {
+      query->First();
+      const auto n = static_cast<int32_t>(columns.size());
+      Variant row = VarArrayCreate({0, n - 1}, varVariant);
+      for (int32_t i = 0; i < n; ++i) row.PutElement({i}, columns[static_cast<size_t>(i)]->AsVariant());
+      values = row;
+      result = n;
+    }
+  } catch (...) {
+    // The failure is the caller's to see: a broken query is not "no row".
+    CloseQuietly(query);
+    try {
+      if (IsTransactionStarted(transaction)) transaction->Rollback();
+    } catch (...) {
+    }
+    throw;
+  }
+  query->Close();
+  if (IsTransactionStarted(transaction)) transaction->Commit();
+  return result;
 }
 
 // --- Backup and restore --------------------------------------------------------------

@@ -3,28 +3,27 @@
 // whole run (the program makes it right after the main form) and everybody reaches it
 // through DMMeldrun(). It reaches back into the main form only through TMainFormLink.
 //
-// Built so far: creation (settings of "Meldrun.ini", the progress windows, the backup
-// and restore settings), opening the station (Src) and working main database (Dst), the
-// per-station key-mapping lists, and the backup and restore services with their
-// progress windows.
-//
-// NOT BUILT YET (they need the dataset adapters' queries and tables): the transactions
-// and queries of the module (REZTransactionDst/Src/TmpSrc, IBQueryDst/Src/TmpSrc, the
-// search queries and tables, IBTableOrigSave), the memory tables, and the services
-// ExecDst, ExecSrc, SelectSrc, SelectDst, SelectTmpSrc, SelectTmpSrcLast, CommitBoth,
-// CheckDatabaseVersion, SyncGenerator, SetJournalTriggers, AddIdMapping, RemapJournal,
-// TrimStationJournal, the paging and chunk state, LowestVersion, ErrorList with
-// "Errors.txt", DocumentStatuses, SplitToList, CutToken and LastCharPos.
+// Services: opening the station (Src) and working main database (Dst); running a
+// statement or reading one value on either side; the schema-version check; raising a
+// generator of the working database; the per-station key-mapping lists and the journal
+// remap that consumes them; trimming a station's journal; the journal-trigger switch; the
+// error list saved as "Errors.txt"; the paging of a station table's changed keys with the
+// work-flow-cycle chunks; reading the first row of a query; the backup and restore
+// services with their progress windows. The memory tables' document import is not here
+// yet: the three memory tables exist without their columns.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "dbadapters/MemoryData.h"
 #include "dbadapters/REZDatabase.h"
+#include "dbadapters/REZDataset.h"
 #include "dbclient/IBServices.h"
 #include "platform/classes.h"
 #include "platform/types.h"
+#include "platform/variant.h"
 #include "sync/BkpResUtils.h"
 #include "sync/MainFormLink.h"
 #include "sync/Pracuji.h"
@@ -38,7 +37,8 @@ class TDMMeldrun : public TComponent {
   // ("localhost"), "SERVER"/"ServerProtocol" ("local"), "WORKSTATION"/"MyProtocol"
   // ("local"). The first module made becomes DMMeldrun().
   TDMMeldrun(TComponent* owner, TMainFormLink& main_form);
-  // Disconnects Src and Dst; the windows, settings and lists go with the module.
+  // Disconnects Src and Dst and saves ErrorList as "Errors.txt" in the current directory
+  // when it holds a line; the windows, settings and lists go with the module.
   ~TDMMeldrun() override;
 
   TMainFormLink& MainForm() const { return main_form_; }
@@ -46,6 +46,27 @@ class TDMMeldrun : public TComponent {
   // --- Components
   TREZDatabase* Src() const { return src_; }
   TREZDatabase* Dst() const { return dst_; }
+  // All writes to the working main database.
+  TREZTransaction* REZTransactionDst() const { return rez_transaction_dst_; }
+  // Reads and writes on the station database, and a second, independent transaction there.
+  TREZTransaction* REZTransactionSrc() const { return rez_transaction_src_; }
+  TREZTransaction* REZTransactionTmpSrc() const { return rez_transaction_tmp_src_; }
+  // The queries of ExecDst/SelectDst (and the journal remap and trigger switch), of
+  // ExecSrc/SelectSrc, and of SelectTmpSrc/SelectTmpSrcLast.
+  TREZQuery* IBQueryDst() const { return ib_query_dst_; }
+  TREZQuery* IBQuerySrc() const { return ib_query_src_; }
+  TREZQuery* IBQueryTmpSrc() const { return ib_query_tmp_src_; }
+  // Search and helper datasets of the memory-table import and the play steps.
+  TREZQuery* IBQueryDSearch() const { return ib_query_dsearch_; }
+  TREZTable* IBDataSetDSearch() const { return ib_dataset_dsearch_; }
+  TREZQuery* IBQueryDstOther() const { return ib_query_dst_other_; }
+  TREZQuery* IBQuerySSearch() const { return ib_query_ssearch_; }
+  TREZQuery* IBQuerySrcOther() const { return ib_query_src_other_; }
+  // Target of the copy-back of a station's own tables.
+  TREZTable* IBTableOrigSave() const { return ib_table_orig_save_; }
+  TMemoryData* MemoryDoklad() const { return memory_doklad_; }
+  TMemoryData* MemoryDenZaznam() const { return memory_den_zaznam_; }
+  TMemoryData* MemoryDokladPolozka() const { return memory_doklad_polozka_; }
   // The main server's services ("M") and the local ones.
   TIBBackupService* IBBackupService() const { return ib_backup_service_; }
   TIBRestoreService* IBRestoreService() const { return ib_restore_service_; }
@@ -67,6 +88,35 @@ class TDMMeldrun : public TComponent {
   // wizard's station lists.
   const std::vector<std::unique_ptr<TStringList>>& StationMappings() const { return station_mappings_; }
 
+  // The commit interval of the copy engine and the page size of the paging; the wizard
+  // sets it from "CommitAfter" when a play-in starts.
+  int32_t CommitAfter = 0;
+  // The work-flow cycle being played (0-based) and whether it is the station's last.
+  int32_t CycleIndex = 0;
+  bool IsLastCycle = false;
+  // Lowest schema version met since the start (999999 before any); it only decreases.
+  int32_t LowestVersion = 999999;
+  // Failed memory-table records; saved as "Errors.txt" when the module goes, if any.
+  TStringList& ErrorList() { return *error_list_; }
+  TStringList& DocumentStatuses() { return *document_statuses_; }
+
+  // --- Paging of a station table's keys and the work-flow-cycle chunks
+  // The page read last (1 outside the paging); the copy engine starts its row counter
+  // at (PageNo - 1) * CommitAfter.
+  int32_t PageNo = 1;
+  // Row count of the paged table (0 outside the paging: the copy engine counts itself).
+  int32_t SourceRowCount = 0;
+  AnsiString PagedTable;
+  bool PagedChangedOnly = false;
+  // The upper key of the page read last.
+  int32_t PageLastKey = 0;
+  // Bounds of the cycles' document chunks, one entry per cycle. They are computed and
+  // kept, not applied: every cycle's document step reads all changed documents (the
+  // first cycle plays them all and clears their marks).
+  std::vector<int32_t> CycleUpperKeys;
+  std::vector<int32_t> CycleLowerKeys;
+  bool CyclesPrepared = false;
+
   // The services protocol a text names: the first of "Local", "NamedPipe", "TCP",
   // "SPX" that the text contains (ignoring case); none gives Local.
   static TProtocol ServiceProtocolFromText(const AnsiString& text);
@@ -84,8 +134,86 @@ class TDMMeldrun : public TComponent {
   void OpenDst(const AnsiString& database_path, const AnsiString& user_name,
                const AnsiString& password);
 
+  // --- Statements and single values
+  // Run one statement on Dst (IBQueryDst) or Src (IBQuerySrc): an explicit transaction
+  // unless one is started, commit retaining afterwards; on failure roll back retaining
+  // and raise again. The query is closed at the end. True when it ran.
+  bool ExecDst(const AnsiString& sql);
+  bool ExecSrc(const AnsiString& sql);
+  // The first column of the first row (SelectTmpSrcLast: of the last row), Null when
+  // the query gives no row. SelectSrc reads the station through IBQuerySrc, SelectDst the
+  // working main database through IBQueryDst, the TmpSrc pair the station through
+  // IBQueryTmpSrc. Commit retaining afterwards; a failure rolls back retaining and is
+  // raised, never turned into Null.
+  Variant SelectSrc(const AnsiString& sql);
+  Variant SelectDst(const AnsiString& sql);
+  Variant SelectTmpSrc(const AnsiString& sql);
+  Variant SelectTmpSrcLast(const AnsiString& sql);
+  // Commit retaining on Dst's and then Src's transaction, each only when started.
+  void CommitBoth();
+
+  // Reads VERZE of the station ("src"/"source", any case) or of the working main database
+  // (anything else). A version below LowestVersion becomes it. A version other than
+  // expected asks whether to go on; true for the expected version or the answer Yes.
+  bool CheckDatabaseVersion(const AnsiString& which, int32_t expected);
+
+  // --- Texts
+  // The part of text before the first separator (trimmed), text keeping what follows
+  // it; without a separator the whole text (untrimmed), text becoming empty.
+  static AnsiString CutToken(AnsiString& text, char separator);
+  // Clears list and fills it with the tokens of text; the count (0 without a list).
+  // Consecutive separators give empty items, a separator at the end none.
+  static int32_t SplitToList(TStrings* list, AnsiString text, char separator);
+  // 1-based position of the last ch in text, 0 when it does not occur.
+  static int32_t LastCharPos(char ch, const AnsiString& text);
+
+  // --- Key mappings and the journal
   // Makes count empty key-mapping lists (preparation, once it has succeeded).
   void InitStationLists(int32_t count);
+  // Appends "TABLE|old|new" to the list of the station at the main form's StationIndex.
+  void AddIdMapping(const AnsiString& table, const AnsiString& old_key, const AnsiString& new_key);
+  // Gives every ZURNAL row of the working main database that refers to a remapped row
+  // the new key of the current station's mapping entry that matched the key the row held
+  // before the remap: chains (a->b, b->c) and swaps (a->b, b->a) included, the first entry
+  // of an old key winning. Commit retaining after every 1000th entry, a hard commit at
+  // the end, also when an entry fails (the failure travels on). A malformed entry (a key
+  // that is not an integer) is refused before anything is changed.
+  void RemapJournal();
+  // Deletes the station's journal rows above mark (written by the play-in's own changes)
+  // and, when the finishing option "Pouze změny za posledních" is ticked, those dated
+  // more than days days back.
+  void TrimStationJournal(int32_t mark, int32_t days);
+  // Raises the working main database's generator "GEN_" + table to value (value <= 0: to
+  // the station's current value). A generator ahead of value is left alone: lowering it
+  // would make the working database hand out keys it already used. False when a value
+  // cannot be read (Null).
+  bool SyncGenerator(const AnsiString& table, int64_t value);
+  // Switches the working main database's journal triggers off (0) or on (1) through
+  // SET_ZURNAL_TRIGGERS, committed at once; returns state.
+  int32_t SetJournalTriggers(int32_t state);
+
+  // --- Paging, cycle chunks, row values
+  // Resets the paging state: no table, PageLastKey 0, SourceRowCount 0, PageNo 1.
+  void ResetChunking();
+  // Counts the station table's rows (changed ones only, or all) into SourceRowCount and
+  // returns the number of pages of CommitAfter rows (count div CommitAfter + 1). A failed
+  // count shows the warning "Nepodařilo se zjistit počet zdrojových záznamů!" and gives 1.
+  int32_t CountPages(const AnsiString& table_name, bool changed_only);
+  // The lowest and the highest key of page page_no of PagedTable: page 1 starts at the
+  // lowest key, every later one after PageLastKey of the page read before; a page holds
+  // CommitAfter keys in ascending order. Null gives 0.
+  void GetPageBounds(const AnsiString& key_field, int32_t page_no, int32_t& upper_key,
+                     int32_t& lower_key);
+  // Divides the station's changed documents into cycles chunks of (count div cycles + 1)
+  // keys each and keeps their bounds; CommitAfter and the paging state are restored.
+  void PrepareDocumentCycles(int32_t cycles);
+  // Sets the active case of each patient: lines "patient|case", one statement and commit
+  // per line. A key that is not an integer raises.
+  void FixActiveCases(TStrings* list);
+  // Runs sql on query and gives the first row's values as a Variant array (0-based);
+  // the column count, 0 (values untouched) when there is no row. A failing query rolls
+  // back and is raised.
+  int32_t SelectRowValues(TREZQuery* query, const AnsiString& sql, Variant& values);
 
   // --- Backup and restore
   // Backs up (restores) through the service of the server letter, showing the progress
@@ -133,12 +261,30 @@ class TDMMeldrun : public TComponent {
  private:
   void Open(TREZDatabase* database, const AnsiString& database_path, const AnsiString& user_name,
             const AnsiString& password, const char* failure_prefix);
+  void Exec(TREZQuery* query, const AnsiString& sql);
+  Variant Select(TREZQuery* query, const AnsiString& sql, bool last);
+  TREZQuery* NewQuery(const char* name, TREZDatabase* database, TREZTransaction* transaction);
   template <typename Loop>
   bool RunWindowed(int32_t mode, const AnsiString& caption, int32_t left, int32_t top, Loop loop);
 
   TMainFormLink& main_form_;
   TREZDatabase* src_;
   TREZDatabase* dst_;
+  TREZTransaction* rez_transaction_dst_;
+  TREZTransaction* rez_transaction_src_;
+  TREZTransaction* rez_transaction_tmp_src_;
+  TREZQuery* ib_query_dst_;
+  TREZQuery* ib_query_src_;
+  TREZQuery* ib_query_tmp_src_;
+  TREZQuery* ib_query_dsearch_;
+  TREZTable* ib_dataset_dsearch_;
+  TREZQuery* ib_query_dst_other_;
+  TREZQuery* ib_query_ssearch_;
+  TREZQuery* ib_query_src_other_;
+  TREZTable* ib_table_orig_save_;
+  TMemoryData* memory_doklad_;
+  TMemoryData* memory_den_zaznam_;
+  TMemoryData* memory_doklad_polozka_;
   TIBBackupService* ib_backup_service_;
   TIBRestoreService* ib_restore_service_;
   TIBBackupService* ib_backup_service1_;
@@ -151,6 +297,8 @@ class TDMMeldrun : public TComponent {
   TProtocol main_server_protocol_ = TProtocol::Local;
   TIB_Protocol connect_protocol_ = cpLocal;
   std::vector<std::unique_ptr<TStringList>> station_mappings_;
+  std::unique_ptr<TStringList> error_list_;
+  std::unique_ptr<TStringList> document_statuses_;
 };
 
 // The program's data module (nullptr while none exists).

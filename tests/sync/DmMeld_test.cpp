@@ -1,14 +1,22 @@
 // The data module without a database: the protocol words of the settings file, the
-// server a letter selects, the progress windows and their controls, as a view sees them.
+// server a letter selects, the progress windows and their controls as a view sees them,
+// the text helpers, the state a new module starts with, and "Errors.txt".
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <vector>
+
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
 #include "platform/screen.h"
+#include "support/process.h"
 #include "sync/DmMeld.h"
 #include "main_form_double.h"
 
 namespace pelvar::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(DmMeld, ProtocolWordsFirstMatchWinsIgnoringCase) {
   struct Case {
@@ -142,6 +150,83 @@ TEST(DmMeld, ProgressWindowForTheWizardsSteps) {
   EXPECT_FALSE(s.StatusBarVisible);
   EXPECT_FALSE(w.StatusBarPracuji().Enabled());
   EXPECT_EQ(Screen()->Cursor(), crDefault);
+}
+
+TEST(DmMeld, CutTokenAndSplitToList) {
+  AnsiString text = "A | B|C ";
+  EXPECT_EQ(TDMMeldrun::CutToken(text, '|'), "A");
+  EXPECT_EQ(TDMMeldrun::CutToken(text, '|'), "B");
+  EXPECT_EQ(TDMMeldrun::CutToken(text, '|'), "C ");  // the rest, untrimmed
+  EXPECT_EQ(text, "");
+  text = " whole ";
+  EXPECT_EQ(TDMMeldrun::CutToken(text, '|'), " whole ");
+  EXPECT_EQ(text, "");
+
+  struct Case {
+    const char* text;
+    std::vector<AnsiString> items;
+  } cases[] = {
+      {"a||b", {"a", "", "b"}},
+      {"a|", {"a"}},
+      {"", {}},
+      {"PACIENT|12|345", {"PACIENT", "12", "345"}},
+  };
+  TStringList list;
+  for (const Case& c : cases) {
+    list.Add("stale");
+    EXPECT_EQ(TDMMeldrun::SplitToList(&list, c.text, '|'), static_cast<int32_t>(c.items.size())) << c.text;
+    std::vector<AnsiString> got;
+    for (int32_t i = 0; i < list.Count(); ++i) got.push_back(list.Strings(i));
+    EXPECT_EQ(got, c.items) << c.text;
+  }
+  EXPECT_EQ(TDMMeldrun::SplitToList(nullptr, "a|b", '|'), 0);
+
+  EXPECT_EQ(TDMMeldrun::LastCharPos('\\', "C:\\a\\b.fdb"), 5);
+  EXPECT_EQ(TDMMeldrun::LastCharPos('/', "abc"), 0);
+  EXPECT_EQ(TDMMeldrun::LastCharPos('a', "a"), 1);
+}
+
+TEST(DmMeld, CreationResetsTheRunState) {
+  MainFormDouble form;
+  TDMMeldrun dm(nullptr, form);
+  EXPECT_EQ(dm.PageNo, 1);
+  EXPECT_EQ(dm.SourceRowCount, 0);
+  EXPECT_EQ(dm.PageLastKey, 0);
+  EXPECT_FALSE(dm.CyclesPrepared);
+  EXPECT_FALSE(dm.IsLastCycle);
+  EXPECT_EQ(dm.LowestVersion, 999999);
+  EXPECT_EQ(dm.ErrorList().Count(), 0);
+  EXPECT_EQ(dm.REZTransactionSrc()->IB_Connection(), dm.Src());
+  EXPECT_EQ(dm.REZTransactionTmpSrc()->IB_Connection(), dm.Src());
+  EXPECT_EQ(dm.IBQueryTmpSrc()->IB_Transaction(), dm.REZTransactionTmpSrc());
+  EXPECT_EQ(dm.IBQueryDst()->IB_Transaction(), dm.REZTransactionDst());
+  EXPECT_EQ(dm.IBTableOrigSave()->IB_Connection(), dm.Dst());
+  EXPECT_EQ(dm.MemoryDokladPolozka()->Name(), "MemoryDokladPolozka");
+  // Without station lists a mapping has nowhere to go.
+  EXPECT_THROW(dm.AddIdMapping("PACIENT", "1", "2"), EListError);
+  dm.InitStationLists(1);
+  dm.AddIdMapping("PACIENT", "12", "345");
+  EXPECT_EQ(dm.StationMappings()[0]->Text(), "PACIENT|12|345\r\n");
+}
+
+// "Errors.txt" in the current directory, Windows-1250 lines ended by CR LF, written when
+// the module goes and only when there is a failed record.
+TEST(DmMeld, ErrorsTxtOnlyWhenThereAreErrors) {
+  TempDir dir("pelvar-errors");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.Path());
+  MainFormDouble form;
+  {
+    TDMMeldrun dm(nullptr, form);
+  }
+  EXPECT_FALSE(fs::exists("Errors.txt"));
+  {
+    TDMMeldrun dm(nullptr, form);
+    dm.ErrorList().Add(CZ("DOKLAD 12: chyba uložení"));
+    dm.ErrorList().Add("DOKLAD 13");
+  }
+  fs::current_path(before);
+  EXPECT_EQ(ReadFile(dir.File("Errors.txt")), CZ("DOKLAD 12: chyba uložení") + "\r\nDOKLAD 13\r\n");
 }
 
 TEST(Pracuji, ProgressBarStepsAndWraps) {
