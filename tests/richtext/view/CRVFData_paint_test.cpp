@@ -5,6 +5,8 @@
 
 #include "richtext/view/CRVFData.h"
 #include "richtext/view/RVBack.h"
+#include "richtext/view/RVCtrlData.h"
+#include "richtext/view/RVPopup.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -205,6 +207,52 @@ TEST(BackgroundTest, ClipMovesTheOriginAndRestoresIt) {
   EXPECT_EQ(fills[0].WindowOrg.Y, -20);
   EXPECT_EQ(canvas.WindowOrg().X, 0);
   EXPECT_EQ(canvas.ClipRect(), (TRect{0, 0, 100, 100}));
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(ItemDataTest, CellDocumentsReportTheirListsFlagsAndRefuseNewOnes) {
+  TRVDataList row;
+  row.Items.push_back(std::make_unique<TRVItemFormattedData>(&row));
+  TRVItemFormattedData& cell = *row.Items[0];
+  EXPECT_EQ(cell.GetFlags(), 0x0412);
+  try {
+    cell.SetFlags(0);
+    FAIL() << "no error";
+  } catch (const EDocViewError& e) {
+    EXPECT_EQ(e.Message(), "This method is not supported for TRVItemFormattedData");
+  }
+  EXPECT_EQ(cell.GetRootData(), &cell);
+  EXPECT_EQ(cell.GetLastVisibleItem(), -1);
+}
+
+TEST(SmartPopupTest, DefaultsAssignAndRepaintOfTheShownButton) {
+  TRVSmartPopupProperties p;
+  EXPECT_EQ(p.Color(), clWindow);
+  EXPECT_EQ(p.HoverColor(), clInfoBk);
+  EXPECT_EQ(p.ShortCut, 24616);
+  EXPECT_EQ(p.ButtonType, rvsptDropDown);
+  EXPECT_FALSE(p.IsHintStored());
+  int32_t repaints = 0;
+  AnsiString hint;
+  TRVSmartPopupProperties::Button button{[&] { ++repaints; }, [&](const AnsiString& h) { hint = h; }};
+  p.SetButton(&button);
+  p.SetColor(clRed);
+  p.SetLineColor(clBlue);
+  p.SetHint("More options");
+  p.ShortCut = 0;  // plain field: no repaint
+  EXPECT_EQ(repaints, 2);
+  EXPECT_EQ(hint, "More options");
+  TRVSmartPopupProperties q;
+  q.Assign(p);
+  EXPECT_EQ(q.Color(), clRed);
+  EXPECT_EQ(q.Hint(), "More options");
+  EXPECT_EQ(q.ShortCut, 0);
+  EXPECT_EQ(q.GetButton(), nullptr);
 }
 
 }  // namespace
