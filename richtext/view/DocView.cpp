@@ -295,11 +295,39 @@ void TCustomDocView::keyPressEvent(QKeyEvent* e) {
     if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
         ((ctrl && TabNavigation() == rvtnCtrlTab) || (!ctrl && TabNavigation() == rvtnTab))) {
       RVData->State &= ~rvstFocusByMouse;
-      if (!RVData->DoTabNavigation(e->key() == Qt::Key_Backtab || (shift & ssShift))) focusNextPrevChild(true);
+      const bool backward = e->key() == Qt::Key_Backtab || (shift & ssShift);
+      const bool had_item = RVData->FocusedItem >= 0;
+      // Past the last focusable item the focus leaves for the next control of the form; with
+      // none, the navigation wraps around inside the document.
+      if (!RVData->DoTabNavigation(backward)) {
+        if (QWidget* next = FindNextTabControl(window(), this, !backward))
+          next->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        else if (had_item)
+          RVData->DoTabNavigation(backward);
+      }
     }
   } else if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
     RVData->ExecuteTabFocused();
   }
+}
+
+QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
+  if (!form) return nullptr;
+  // The form's tab order: its focus chain, from the form round to itself.
+  std::vector<QWidget*> order;
+  for (QWidget* w = form->nextInFocusChain(); w && w != form; w = w->nextInFocusChain()) order.push_back(w);
+  if (order.empty()) return nullptr;
+  const int32_t n = static_cast<int32_t>(order.size());
+  int32_t start = -1;
+  for (int32_t i = 0; i < n; ++i)
+    if (order[static_cast<size_t>(i)] == control) start = i;
+  if (start < 0) start = forward ? n - 1 : 0;
+  for (int32_t k = 1; k < n; ++k) {
+    QWidget* w = order[static_cast<size_t>(((start + (forward ? k : -k)) % n + n) % n)];
+    if (w == control || control->isAncestorOf(w)) continue;
+    if (w->isEnabled() && w->isVisibleTo(form) && (w->focusPolicy() & Qt::TabFocus)) return w;
+  }
+  return nullptr;
 }
 
 // ---- Messages ---------------------------------------------------------------------------------

@@ -68,6 +68,10 @@ class TRVDNDMessageData : public TRVMessageData {
   TObject* Obj = nullptr;
 };
 
+// The next control of the form in tab order after (before) control that takes the focus by
+// Tab, control and its children excepted; nullptr when there is none.
+QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward);
+
 class TCustomDocView : public TRVScroller {
  public:
   explicit TCustomDocView(QWidget* parent = nullptr);

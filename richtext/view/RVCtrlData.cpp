@@ -78,14 +78,13 @@ bool TRVControlData::DoTabNavigation(bool backward) {
     return true;
   }
   const int32_t n = ItemCount();
+  // From the focused item on; with none focused, from the start (or the end going back).
   int32_t i = FocusedItem;
-  for (;;) {
-    i += backward ? -1 : 1;
-    if (backward && i < 0 && FocusedItem < 0) i = n - 1;
-    if (i < 0 || i >= n) break;
+  if (i < 0 && backward) i = n;
+  for (i += backward ? -1 : 1; i >= 0 && i < n; i += backward ? -1 : 1) {
     if (IsFocusableItem(i)) {
       SetFocusedItem(i, this, i);
-      if (TabNavItemNo >= 0) GetItem(i)->FocusControl();
+      GetItem(i)->FocusControl();
       InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
       return true;
     }

@@ -297,3 +297,24 @@ TEST_F(FormatTest, PartialReformatKeepsOtherParagraphsAndInvalidatesOnlyItsOwn) 
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(FormatTailTest, AppendingKeepsEarlierDrawItemsAndContinuesAtTheOldBottom) {
+  TRVStyle style(nullptr);
+  style.ParaStyles()->Items(0)->SpaceAfter = 3;
+  viewtest::TTestDoc doc(&style, 100);
+  doc.AddText("first", 0, 0);
+  doc.Format();
+  TRVDrawLineInfo* first = doc.DrawLines[0];
+  doc.AddText("second", 0, 0);
+  doc.FormatDocument(false, true, false, 0, &doc.Canvas, true, false, false);
+  ASSERT_EQ(doc.DrawLines.Count(), 2);
+  EXPECT_EQ(doc.DrawLines[0], first);
+  EXPECT_EQ(doc.DrawLines[1]->Top, 13 + 3);
+  EXPECT_EQ(doc.DocumentHeight, 13 + 3 + 13 + 3);
+}
+
+}  // namespace
+}  // namespace pelvar

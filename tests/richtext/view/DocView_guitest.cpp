@@ -309,3 +309,45 @@ TEST_F(ViewerGuiTest, DejaVuFormattingAndPaintingOfAParagraph) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, TabMovesBetweenHyperlinksThenLeavesTheDocument) {
+  TRVStyle style(nullptr);  // text styles 4 and 5 are hyperlinks
+  QWidget form;
+  auto* view = new TCustomDocView(&form);
+  view->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  view->HandleNeeded();
+  view->SetStyle(&style);
+  view->AddTextBlock("a", 0, 0, 0);
+  view->RVData->AddTextItem("link", 4, -1);
+  view->RVData->AddTextItem("b", 0, -1);
+  view->RVData->AddTextItem("link2", 5, -1);
+  view->Format();
+  TDocViewRVData& d = *view->RVData;
+  EXPECT_TRUE(d.DoTabNavigation(false));
+  EXPECT_EQ(d.FocusedItem, 1);
+  EXPECT_TRUE(d.DoTabNavigation(false));
+  EXPECT_EQ(d.FocusedItem, 3);
+  EXPECT_FALSE(d.DoTabNavigation(false));
+  EXPECT_EQ(d.FocusedItem, -1);
+  // Backwards from nothing starts at the last one.
+  EXPECT_TRUE(d.DoTabNavigation(true));
+  EXPECT_EQ(d.FocusedItem, 3);
+  // A click brought the focus: the navigation only forgets that once.
+  d.State |= rvstFocusByMouse;
+  EXPECT_TRUE(d.DoTabNavigation(false));
+  EXPECT_EQ(d.FocusedItem, 3);
+  // Leaving the document: the next control of the form, if any.
+  EXPECT_EQ(FindNextTabControl(&form, view, true), nullptr);
+  auto* edit = new QWidget(&form);
+  edit->setFocusPolicy(Qt::StrongFocus);
+  EXPECT_EQ(FindNextTabControl(&form, view, true), edit);
+  EXPECT_EQ(FindNextTabControl(&form, view, false), edit);
+  edit->setEnabled(false);
+  EXPECT_EQ(FindNextTabControl(&form, view, true), nullptr);
+}
+
+}  // namespace
+}  // namespace pelvar
