@@ -44,6 +44,7 @@ TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
 
 TCustomDocView::~TCustomDocView() {
   Destroying = true;
+  if (style_ && style_watch_) style_->RemoveFreeNotification(style_watch_.get());
   StopScrollTimer();
   Background.reset();
   RVData->State |= rvstDestroying;
@@ -64,8 +65,17 @@ TCanvas* TCustomDocView::FormatCanvas() {
   return format_canvas_.get();
 }
 
+void TCustomDocView::TStyleWatch::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == view_->style_) view_->SetStyle(nullptr);
+}
+
 void TCustomDocView::SetStyle(TRVStyle* value) {
+  if (value == style_) return;
+  if (!style_watch_) style_watch_ = std::make_unique<TStyleWatch>(this);
+  if (style_) style_->RemoveFreeNotification(style_watch_.get());
   style_ = value;
+  if (style_) style_->FreeNotification(style_watch_.get());
   if (Options.Contains(rvoFormatInvalidate)) update();
 }
 

@@ -189,6 +189,16 @@ class TCustomDocView : public TRVScroller {
   std::shared_ptr<TTextMetrics> metrics_;
   std::unique_ptr<TRVMeasureCanvas> format_canvas_;
   std::unique_ptr<TTimer> scroll_timer_;
+  // Told when the style sheet goes away, so that the control forgets it.
+  class TStyleWatch : public TComponent {
+   public:
+    explicit TStyleWatch(TCustomDocView* view) : TComponent(nullptr), view_(view) {}
+    void Notification(TComponent* component, TOperation operation) override;
+
+   private:
+    TCustomDocView* view_;
+  };
+  std::unique_ptr<TStyleWatch> style_watch_;
 };
 
 }  // namespace pelvar

@@ -110,7 +110,11 @@ void TRVControlData::PaintBuffered(TCanvas& canvas, const TRect& clip) {
     failed = true;
     error = e.Message();
   }
-  if (auto* image = dynamic_cast<TQtImageCanvas*>(buffer.get())) {
+  auto* image = dynamic_cast<TQtImageCanvas*>(buffer.get());
+  auto* painter_canvas = dynamic_cast<TQtPainterCanvas*>(&canvas);
+  if (image && painter_canvas && painter_canvas->WindowOrg().X == 0 && painter_canvas->WindowOrg().Y == 0) {
+    painter_canvas->Painter()->drawImage(clip.Left, clip.Top, image->Image());
+  } else if (image) {
     const QImage& q = image->Image();
     TPixelImage pixels(q.width(), q.height());
     for (int32_t y = 0; y < q.height(); ++y)

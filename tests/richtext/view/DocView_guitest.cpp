@@ -351,3 +351,27 @@ TEST_F(ViewerGuiTest, TabMovesBetweenHyperlinksThenLeavesTheDocument) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, StyleSheetGoingAwayIsForgotten) {
+  TCustomDocView view;
+  view.resize(300, 100);
+  view.HandleNeeded();
+  {
+    TRVStyle style(nullptr);
+    view.SetStyle(&style);
+    view.AddTextBlock("ab", 0, 0, 0);
+    view.Format();
+    EXPECT_EQ(view.Style(), &style);
+  }
+  EXPECT_EQ(view.Style(), nullptr);
+  TRecordingCanvas canvas(300, 100);
+  view.PaintOn(canvas, TRect{0, 0, 300, 100});
+  ASSERT_FALSE(canvas.Calls("TextOut").empty());
+  EXPECT_EQ(canvas.Calls("TextOut")[0].Text, u"Style is not defined");
+}
+
+}  // namespace
+}  // namespace pelvar
