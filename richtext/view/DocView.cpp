@@ -298,14 +298,24 @@ void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* /*e*/) { DblClick(); }
 
 void TCustomDocView::keyPressEvent(QKeyEvent* e) {
-  TRVScroller::keyPressEvent(e);
-  const TShiftState shift = ShiftOf(e->modifiers(), Qt::NoButton);
-  if (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) {
+  QWidget::keyPressEvent(e);
+  int key = e->key();
+  TShiftState shift = ShiftOf(e->modifiers(), Qt::NoButton);
+  if (key == Qt::Key_Backtab) {
+    key = Qt::Key_Tab;
+    shift |= ssShift;
+  }
+  KeyDown(key, shift);
+}
+
+void TCustomDocView::KeyDown(int key, TShiftState shift) {
+  KeyDownScroll(key);
+  if (key == Qt::Key_Tab) {
     const bool ctrl = shift & ssCtrl;
     if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
         ((ctrl && TabNavigation() == rvtnCtrlTab) || (!ctrl && TabNavigation() == rvtnTab))) {
       RVData->State &= ~rvstFocusByMouse;
-      const bool backward = e->key() == Qt::Key_Backtab || (shift & ssShift);
+      const bool backward = (shift & ssShift) != 0;
       const bool had_item = RVData->FocusedItem >= 0;
       // Past the last focusable item the focus leaves for the next control of the form; with
       // none, the navigation wraps around inside the document.
@@ -316,7 +326,7 @@ void TCustomDocView::keyPressEvent(QKeyEvent* e) {
           RVData->DoTabNavigation(backward);
       }
     }
-  } else if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+  } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     RVData->ExecuteTabFocused();
   }
 }

@@ -141,6 +141,8 @@ class TCustomDocView : public TRVScroller {
   void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
   void Click();
   void DblClick();
+  // A key pressed (Qt key code): scrolling keys, Tab navigation, Enter on the focused item.
+  void KeyDown(int key, TShiftState shift);
   void SetVSmallStep(int32_t value) override;
   void SetBiDiMode(TRVBiDiMode value) override;
   void ResetScrollPosition() override;

@@ -375,3 +375,55 @@ TEST_F(ViewerGuiTest, StyleSheetGoingAwayIsForgotten) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, SelectingAboveTheWindowScrollsOneStepPerTick) {
+  TRVStyle style(nullptr);
+  TTestClock clock;
+  Viewer v(&style);
+  auto* tall = new TTallItem(v.view.RVData.get());
+  tall->Height = 5000;
+  v.view.AddItem("", tall);
+  v.view.Format();
+  v.view.SetVPos(50, false);
+  v.view.MouseDown(mbLeft, ssLeft, 10, 10);
+  EXPECT_TRUE(v.view.ScrollTimerActive);
+  v.view.MouseMove(ssLeft, 10, -5);
+  Application()->ProcessMessages();
+  EXPECT_EQ(v.view.VPos, 50);  // not yet due
+  clock.Advance(100);
+  Application()->ProcessMessages();
+  EXPECT_EQ(v.view.VPos, 49);
+  v.view.MouseUp(mbLeft, 0, 10, -5);
+  EXPECT_FALSE(v.view.ScrollTimerActive);
+  clock.Advance(1000);
+  Application()->ProcessMessages();
+  EXPECT_EQ(v.view.VPos, 49);
+}
+
+TEST_F(ViewerGuiTest, NavigationKeysScrollTheView) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  auto* tall = new TTallItem(v.view.RVData.get());
+  tall->Height = 5000;
+  v.view.AddItem("", tall);
+  v.view.Format();
+  const int32_t page = v.view.ClientHeight() / v.view.VSmallStep;
+  struct Case {
+    int key;
+    int32_t expected;
+  };
+  for (const Case& c : {Case{Qt::Key_PageDown, page}, Case{Qt::Key_Down, page + 1}, Case{Qt::Key_Up, page},
+                        Case{Qt::Key_End, v.view.YSize - v.view.VScrollPage}, Case{Qt::Key_Home, 0}}) {
+    v.view.KeyDown(c.key, 0);
+    EXPECT_EQ(v.view.VPos, c.expected) << c.key;
+  }
+  v.view.KeyboardScroll = false;
+  v.view.KeyDown(Qt::Key_PageDown, 0);
+  EXPECT_EQ(v.view.VPos, 0);
+}
+
+}  // namespace
+}  // namespace pelvar
