@@ -275,6 +275,17 @@ class TCustomRVFormattedData : public TCustomRVData {
   // ---- Painting ----
   void PaintTo(TCanvas& canvas, const TRect& rect);
   bool ClearSoftPageBreaks();
+  // What lies under a non-text item: its paragraph's colour, else the document colour and,
+  // with a background picture, a bitmap of the background under rect (the item's own box
+  // when full).
+  virtual void GetItemBackground(int32_t item_no, TRect& rect, bool full, TColor& color,
+                                 std::unique_ptr<class TRVBitmap>& bitmap, bool& use_bitmap);
+  // Repaints the areas of hyperlink jump_id (grown by 5 pixels), the whole control in the
+  // style sheet's full-redraw mode.
+  void InvalidateJump(int32_t jump_id);
+  void ClearHoverAndRepaint();
+  // Selects every item (nothing for an empty document).
+  void SelectAll();
 
  protected:
   // The display text of a text item (as drawn).

@@ -30,6 +30,89 @@ struct TCustomRVFormattedData::PaintCtx {
   int32_t StyleNo = 0;
 };
 
+void TCustomRVFormattedData::GetItemBackground(int32_t item_no, TRect& rect, bool full, TColor& color,
+                                               std::unique_ptr<TRVBitmap>& bitmap, bool& use_bitmap) {
+  TRVStyle* style = GetRVStyle();
+  color = style->ParaStyles()->Items(GetItem(item_no)->ParaNo)->Background().Color;
+  use_bitmap = false;
+  if (color != clNone) return;
+  color = GetColor();
+  TRVBackground* back = GetBackground();
+  if (!back || back->Style == bsNoBitmap) return;
+  int32_t d = -1;
+  GetFirstDrawItemOfItem(item_no, d);
+  if (d < 0) return;
+  use_bitmap = true;
+  if (full) {
+    TRVDrawLineInfo* dl = DrawLines[d];
+    auto* nt = dynamic_cast<TRVNonTextItemInfo*>(GetItem(item_no));
+    const int32_t w = nt ? nt->GetWidth() : dl->Width, h = nt ? nt->GetHeight() : dl->Height;
+    rect = TRect{dl->Left, dl->Top, dl->Left + w, dl->Top + h};
+  }
+  const int32_t w = std::max(rect.Right - rect.Left, 1), h = std::max(rect.Bottom - rect.Top, 1);
+  auto argb = [](TColor c) {
+    const uint32_t rgb = static_cast<uint32_t>(ColorToRGB(c));
+    return 0xFF000000u | ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+  };
+  bitmap = std::make_unique<TRVBitmap>(w, h, argb(color));
+  // Drawn through a pixel canvas into the bitmap, shifted as the screen shows that place.
+  struct TBitmapCanvas : TRVMeasureCanvas {
+    TBitmapCanvas(TTextMetrics& m, TPixelImage& img) : TRVMeasureCanvas(m, TSize{img.Width, img.Height}), image(img) {}
+    TPixelImage& image;
+    void DevStretchPixels(const TRect& dest, const TPixelImage& src, const TRect& sr) override {
+      const int32_t dw = dest.Right - dest.Left, dh = dest.Bottom - dest.Top;
+      if (dw <= 0 || dh <= 0) return;
+      for (int32_t y = std::max(dest.Top, 0); y < std::min(dest.Bottom, image.Height); ++y)
+        for (int32_t x = std::max(dest.Left, 0); x < std::min(dest.Right, image.Width); ++x) {
+          const int32_t sx = sr.Left + (x - dest.Left) * (sr.Right - sr.Left) / dw;
+          const int32_t sy = sr.Top + (y - dest.Top) * (sr.Bottom - sr.Top) / dh;
+          image.Set(x, y, src.At(sx, sy));
+        }
+    }
+    void DevFillRect(const TRect& r, TColor rgb, TBrushStyle) override {
+      for (int32_t y = std::max(r.Top, 0); y < std::min(r.Bottom, image.Height); ++y)
+        for (int32_t x = std::max(r.Left, 0); x < std::min(r.Right, image.Width); ++x)
+          image.Set(x, y, 0xFF000000u | ((static_cast<uint32_t>(rgb) & 0xFF) << 16) |
+                              (static_cast<uint32_t>(rgb) & 0xFF00) | ((static_cast<uint32_t>(rgb) >> 16) & 0xFF));
+    }
+  };
+  TSyntheticTextMetrics metrics;
+  TBitmapCanvas canvas(metrics, bitmap->Image);
+  const TRect screen{rect.Left - GetHOffs(), rect.Top - GetVOffs(), rect.Right - GetHOffs(), rect.Bottom - GetVOffs()};
+  DrawBackground(canvas, screen);
+}
+
+void TCustomRVFormattedData::InvalidateJump(int32_t jump_id) {
+  TRVStyle* style = GetRVStyle();
+  if (style && style->FullRedraw) {
+    InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
+  } else {
+    for (const auto& j : Jumps)
+      if (j->Id == jump_id)
+        InvalidateRectangle(TRect{j->Left - 5 - GetHOffs(), j->Top - 5 - GetVOffs(), j->Left + j->Width + 5 - GetHOffs(),
+                                  j->Top + j->Height + 5 - GetVOffs()});
+  }
+  UpdateView();
+}
+
+void TCustomRVFormattedData::ClearHoverAndRepaint() {
+  if (!(GetFlags() & rvflJumps)) return;
+  const int32_t id = LastJumpMovedAbove;
+  LastJumpMovedAbove = -1;
+  State &= ~rvstHoverDrawn;
+  if (id >= 0) InvalidateJump(id);
+}
+
+void TCustomRVFormattedData::SelectAll() {
+  if (ItemCount() == 0 || DrawLines.Count() == 0) return;
+  for (int32_t i = 0; i < ItemCount(); ++i)
+    if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+  FSelStartNo = 0;
+  FSelStartOffs = GetOffsBeforeDrawItem(0);
+  FSelEndNo = DrawLines.Count() - 1;
+  FSelEndOffs = GetOffsAfterDrawItem(FSelEndNo);
+}
+
 bool TCustomRVFormattedData::ClearSoftPageBreaks() {
   const bool had = SoftPageBreaks != nullptr;
   SoftPageBreaks.reset();

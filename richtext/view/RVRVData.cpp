@@ -169,4 +169,27 @@ void TDocViewRVData::DoItemHint(TCustomRVData* rvdata, int32_t item_no, AnsiStri
   if (hint.empty() || item_no < 0) hint = def;
 }
 
+void TDocViewRVData::DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,
+                                     int32_t& style_no, TRVTag& item_tag, AnsiString& item_name) {
+  if (!OnReadHyperlink) return;
+  if (style_no == rvsPicture)
+    style_no = rvsHotPicture;
+  else if (style_no == rvsBullet)
+    style_no = rvsHotspot;
+  OnReadHyperlink(target, extras, doc_format, style_no, item_tag, item_name);
+}
+
+void TDocViewRVData::DoWriteHyperlink(int32_t id, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
+                                      AnsiString& target, AnsiString& extras) {
+  if (!(Control->Flags & rvflRoot)) {
+    TRVControlData::DoWriteHyperlink(id, rvdata, item_no, format, target, extras);
+    return;
+  }
+  extras = RV_GetHintAttribute(format, rvdata->GetItem(item_no)->Hint);
+  if (OnWriteHyperlink)
+    OnWriteHyperlink(id, rvdata, item_no, format, target, extras);
+  else
+    DoURLNeeded(id, target);
+}
+
 }  // namespace pelvar

@@ -78,6 +78,12 @@ class TDocViewRVData : public TRVControlData {
   void DoRVDblClick(const AnsiString& word, int32_t style_no);
   void DoRVRightClick(const AnsiString& word, int32_t style_no, int32_t x, int32_t y);
   void DoItemHint(TCustomRVData* rvdata, int32_t item_no, AnsiString& hint) override;
+  // A picture or bullet read as a hyperlink becomes a hot picture or hotspot for the event.
+  void DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,
+                       int32_t& style_no, TRVTag& item_tag, AnsiString& item_name) override;
+  // The target of hyperlink id for an export: the event's, else the URL the owner gives.
+  void DoWriteHyperlink(int32_t id, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
+                        AnsiString& target, AnsiString& extras) override;
 
  protected:
   void FireOnSelect() override;

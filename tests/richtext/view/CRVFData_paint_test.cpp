@@ -257,3 +257,70 @@ TEST(SmartPopupTest, DefaultsAssignAndRepaintOfTheShownButton) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(ItemBackgroundTest, ParagraphColourDocumentColourOrTheBackgroundUnderTheItem) {
+  TRVStyle style(nullptr);
+  viewtest::TTestDoc doc(&style, 200);
+  doc.AddText("abc", 0, 0);
+  auto* probe = new TProbeItem(&doc);
+  probe->ParaNo = -1;
+  doc.AddItem("", probe);
+  doc.Format();
+  TRect r{};
+  TColor color = 0;
+  std::unique_ptr<TRVBitmap> bitmap;
+  bool use_bitmap = true;
+  doc.GetItemBackground(1, r, true, color, bitmap, use_bitmap);
+  EXPECT_EQ(color, style.Color);
+  EXPECT_FALSE(use_bitmap);
+  // A tiled background: the bitmap shows the tiles as they lie under the item.
+  TRVBackground back(false);
+  auto tile = std::make_unique<TRVBitmap>(16, 16, 0xFFFFFFFFu);
+  tile->Image.Set(0, 0, 0xFF000000u);
+  back.SetImage(std::move(tile));
+  back.Style = bsTiled;
+  doc.Back = &back;
+  doc.GetItemBackground(1, r, true, color, bitmap, use_bitmap);
+  ASSERT_TRUE(use_bitmap);
+  ASSERT_TRUE(bitmap);
+  TRVDrawLineInfo* d = doc.DrawLines[1];
+  EXPECT_EQ(r, (TRect{d->Left, d->Top, d->Left + 20, d->Top + 10}));
+  ASSERT_EQ(bitmap->Width(), 20);
+  for (int32_t y = 0; y < 10; ++y)
+    for (int32_t x = 0; x < 20; ++x) {
+      const bool dark = (d->Left + x) % 16 == 0 && (d->Top + y) % 16 == 0;
+      EXPECT_EQ(bitmap->Image.At(x, y) == 0xFF000000u, dark) << x << "," << y;
+    }
+  // A paragraph colour wins.
+  style.ParaStyles()->Items(0)->Background().Color = clYellow;
+  doc.GetItemBackground(1, r, true, color, bitmap, use_bitmap);
+  EXPECT_EQ(color, clYellow);
+  EXPECT_FALSE(use_bitmap);
+}
+
+TEST(ItemBackgroundTest, SelectAllAndHyperlinkAreas) {
+  TRVStyle style(nullptr);
+  viewtest::TTestDoc doc(&style, 200);
+  doc.AddText("abc", 0, 0);
+  doc.AddText("link", 4, -1);
+  doc.Format();
+  doc.SelectAll();
+  int32_t si, ei, so, eo;
+  doc.GetSelBounds(si, ei, so, eo, true);
+  EXPECT_EQ(si, 0);
+  EXPECT_EQ(so, 1);
+  EXPECT_EQ(ei, 1);
+  EXPECT_EQ(eo, 5);
+  ASSERT_EQ(doc.Jumps.size(), 1u);
+  EXPECT_EQ(doc.Jumps[0]->Left, 21);
+  EXPECT_EQ(doc.GetItem(1)->JumpID, 0);
+  doc.InvalidateJump(0);
+  ASSERT_EQ(doc.Invalidated.size(), 1u);
+  EXPECT_EQ(doc.Invalidated[0], (TRect{16, -5, 21 + 28 + 5, 13 + 5}));
+}
+
+}  // namespace
+}  // namespace pelvar

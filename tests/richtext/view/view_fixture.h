@@ -11,6 +11,7 @@
 #include "platform/canvas.h"
 #include "richtext/model/RVUni.h"
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVBack.h"
 
 namespace pelvar {
 namespace viewtest {
@@ -45,6 +46,8 @@ class TTestDoc : public TCustomRVFormattedData {
   int32_t LM = 0, RM = 0, TM = 0, BM = 0, MaxTW = 0;
   int32_t VOffs = 0;
   std::vector<TRect> Invalidated;
+  TRVBackground* Back = nullptr;
+  TRVBackground* GetBackground() override { return Back; }
 
   TCanvas* GetCanvas() override { return &Canvas; }
   int32_t GetAreaWidth() override { return Area; }
