@@ -400,9 +400,26 @@ void TRVScroller::SetDoInPaletteMode(TRVPaletteAction value) {
   UpdatePaletteInfo();
 }
 
+std::unique_ptr<TRVLogPalette> CreateDefaultPalette() {
+  auto p = std::make_unique<TRVLogPalette>();
+  p->Entries.resize(216);
+  for (int r = 0; r < 6; ++r)
+    for (int g = 0; g < 6; ++g)
+      for (int b = 0; b < 6; ++b) {
+        TRVPaletteEntry& e = p->Entries[static_cast<size_t>(r + 6 * g + 36 * b)];
+        e.Red = static_cast<uint8_t>(r * 51);
+        e.Green = static_cast<uint8_t>(g * 51);
+        e.Blue = static_cast<uint8_t>(b * 51);
+      }
+  return p;
+}
+
 void TRVScroller::UpdatePaletteInfo() {
-  // Displays here are true-colour, never palette-based: no palette is made.
-  palette_.reset();
+  if (palette_mode_ == rvpaDoNothing || !ScreenIsPaletteBased()) {
+    palette_.reset();
+    return;
+  }
+  if (!palette_) palette_ = CreateDefaultPalette();
 }
 
 // ---- Chosen sub-document -----------------------------------------------------------------------

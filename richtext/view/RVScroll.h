@@ -50,6 +50,17 @@ void SetControlTag(QWidget* control, int32_t tag);
 
 class TCustomRVFormattedData;
 
+// A logical palette entry and the default palette of 216 colours (entry r + 6g + 36b holds
+// red r*51, green g*51, blue b*51 for r, g, b in 0..5).
+struct TRVPaletteEntry {
+  uint8_t Red = 0, Green = 0, Blue = 0, Flags = 0;
+};
+struct TRVLogPalette {
+  uint16_t Version = 0x300;
+  std::vector<TRVPaletteEntry> Entries;
+};
+std::unique_ptr<TRVLogPalette> CreateDefaultPalette();
+
 class TRVScroller : public QWidget {
  public:
   explicit TRVScroller(QWidget* parent = nullptr);
@@ -125,6 +136,8 @@ class TRVScroller : public QWidget {
   // ---- Palette ----
   virtual void UpdatePaletteInfo();
   bool HasPalette() const { return palette_ != nullptr; }
+  // Whether the screen shows colours through a palette (never on this platform).
+  static bool ScreenIsPaletteBased() { return false; }
 
   // ---- Chosen sub-document ----
   void AssignChosenRVData(TCustomRVFormattedData* rvdata, TCustomRVItemInfo* item);
@@ -176,7 +189,7 @@ class TRVScroller : public QWidget {
   int32_t wheel_step_ = 2;
   bool created_ = false;
   int32_t generation_ = 0;
-  std::unique_ptr<std::vector<uint8_t>> palette_;
+  std::unique_ptr<TRVLogPalette> palette_;
   QScrollBar* vbar_ = nullptr;
   QScrollBar* hbar_ = nullptr;
   bool bars_syncing_ = false;

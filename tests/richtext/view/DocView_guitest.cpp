@@ -427,3 +427,22 @@ TEST_F(ViewerGuiTest, NavigationKeysScrollTheView) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, DefaultPaletteAndTrueColourScreen) {
+  const auto p = CreateDefaultPalette();
+  ASSERT_EQ(p->Entries.size(), 216u);
+  EXPECT_EQ(p->Version, 0x300);
+  const TRVPaletteEntry& e = p->Entries[1 + 6 * 2 + 36 * 5];
+  EXPECT_EQ(e.Red, 51);
+  EXPECT_EQ(e.Green, 102);
+  EXPECT_EQ(e.Blue, 255);
+  TRVScroller scroller;
+  scroller.SetDoInPaletteMode(rvpaCreateCopiesEx);
+  EXPECT_FALSE(scroller.HasPalette());
+}
+
+}  // namespace
+}  // namespace pelvar
