@@ -404,6 +404,9 @@ class TRVRectItemInfo : public TRVNonTextItemInfo {
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVRectItemInfo>(d); }
   using TRVNonTextItemInfo::TRVNonTextItemInfo;
   virtual int32_t GetSpacing() const { return 0; }
+  // Vertical alignment in its line: 0 baseline, 1 middle, 2 line top, 3 line bottom,
+  // 4 line middle (the last three align to the line's other items).
+  virtual uint8_t GetVAlign() const { return 0; }
 };
 
 class TRVTabItemInfo : public TRVRectItemInfo {

@@ -793,19 +793,23 @@ void TCustomRVFormattedData::PlaceRectItem(int32_t item_no, TRVLineBuildState& s
         width = std::max(width - (st.LineLeft + st.LineWidth - tab_stop), 0);
     }
   }
+  // The vertical shift: the associated text style's, as a percentage of the item's height.
   int32_t shift = 0;
+  const int32_t assoc = item->GetAssociatedTextStyleNo();
+  if (assoc >= 0 && !tab) shift = height * rvstyle->TextStyles()->Items(assoc)->VShift / 100;
+  const uint8_t valign = ri->GetVAlign();
+  const bool absolute = valign >= 2 && valign <= 4;
   const bool on_line = item->GetSameAsPrev() &&
                        ((st.LineWidth >= st.X + width && !(st.MaxLength > 0 && st.CharsInLine == st.MaxLength)) ||
                         p->Options.Contains(rvpaoNoWrap) ||
                         (item_no > 0 && GetItem(item_no - 1)->StyleNo == rvsListMarker));
-  const int32_t ascent = height - descent;
+  const int32_t ascent = absolute ? 0 : valign == 1 ? height / 2 : height - descent;
   if (on_line) {
     RaiseAscent(ascent + shift, st);
     d->Top = st.Y - ascent - shift;
-    st.Below = std::max(st.Below, height - ascent - shift);
+    if (!absolute) st.Below = std::max(st.Below, height - ascent - shift);
   } else {
-    if (item->GetSameAsPrev()) st.ParaStart = false;
-    if (!item->GetSameAsPrev()) st.ParaStart = true;
+    st.ParaStart = !item->GetSameAsPrev();
     StartNewLine(item_no, item->GetSameAsPrev(), st);
     st.X = 0;
     st.Y += st.LineExtra;
@@ -813,9 +817,10 @@ void TCustomRVFormattedData::PlaceRectItem(int32_t item_no, TRVLineBuildState& s
     d->Top = st.Y + st.Below;
     st.Above = ascent + shift;
     st.Y += st.Below + st.Above;
-    st.Below = height - st.Above;
+    st.Below = absolute ? 0 : height - st.Above;
     d->FromNewLine = true;
   }
+  if (absolute) st.HasAbsAligned = true;
   d->Left = st.X + st.LineLeft + dx;
   d->Width = width;
   d->Height = height;
@@ -867,9 +872,40 @@ void TCustomRVFormattedData::FinishPendingTab(TRVLineBuildState& st) {
   st.PendingTab = -1;
 }
 
-void TCustomRVFormattedData::AlignAbsoluteItems(int32_t /*first*/, int32_t /*last*/, int32_t& growth) {
-  // No inline item of this library aligns to the line's top, bottom or middle yet.
-  growth = 0;
+void TCustomRVFormattedData::AlignAbsoluteItems(int32_t first, int32_t last, int32_t& growth) {
+  auto valign = [&](int32_t i) -> uint8_t {
+    auto* ri = dynamic_cast<TRVRectItemInfo*>(GetItem(DrawLines[i]->ItemNo));
+    return ri ? ri->GetVAlign() : 0;
+  };
+  auto is_abs = [&](int32_t i) { return valign(i) >= 2 && valign(i) <= 4; };
+  int32_t t0 = DrawLines[first]->Top, b0 = DrawLines[first]->Top;
+  bool any = false;
+  for (int32_t i = first; i <= last; ++i) {
+    if (is_abs(i)) continue;
+    TRVDrawLineInfo* d = DrawLines[i];
+    t0 = any ? std::min(t0, d->Top) : d->Top;
+    b0 = std::max(b0, d->Top + d->Height);
+    any = true;
+  }
+  for (int32_t i = first; i <= last; ++i) {
+    if (!is_abs(i)) continue;
+    TRVDrawLineInfo* d = DrawLines[i];
+    switch (valign(i)) {
+      case 2: d->Top = t0; break;
+      case 3: d->Top = b0 - d->Height; break;
+      default: d->Top = (t0 + b0 - d->Height) / 2; break;
+    }
+  }
+  int32_t t1 = INT32_MAX, b1 = INT32_MIN;
+  for (int32_t i = first; i <= last; ++i) {
+    t1 = std::min(t1, DrawLines[i]->Top);
+    b1 = std::max(b1, DrawLines[i]->Top + DrawLines[i]->Height);
+  }
+  if (t1 < t0) {
+    for (int32_t i = first; i <= last; ++i) DrawLines[i]->Top += t0 - t1;
+    b1 += t0 - t1;
+  }
+  growth = std::max(b1 - b0, 0);
 }
 
 void TCustomRVFormattedData::FinishScreenLine(TRVLineBuildState& st, int32_t right_edge, bool is_para_end,

@@ -318,3 +318,74 @@ TEST(FormatTailTest, AppendingKeepsEarlierDrawItemsAndContinuesAtTheOldBottom) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// An inline item of a given size and vertical alignment.
+class TBoxItem : public TRVRectItemInfo {
+ public:
+  TBoxItem(TCustomRVData* d, int32_t w, int32_t h, uint8_t valign) : TRVRectItemInfo(d), w_(w), h_(h), valign_(valign) {
+    StyleNo = -203;
+    ParaNo = -1;
+  }
+  int32_t GetWidth() const override { return w_; }
+  int32_t GetHeight() const override { return h_; }
+  uint8_t GetVAlign() const override { return valign_; }
+
+ private:
+  int32_t w_, h_;
+  uint8_t valign_;
+};
+
+TEST(InlineItemTest, VerticalAlignmentsInTheLine) {
+  struct Case {
+    const char* name;
+    uint8_t valign;
+    int32_t box_top;   // of the 30 px box
+    int32_t text_top;  // of "ab"
+    int32_t next_top;  // of the next paragraph
+    int32_t extra_below;
+  };
+  // Text: ascent 10, descent 3. Baseline: the box's bottom pixel is below the baseline.
+  const Case cases[] = {
+      {"baseline", 0, 0, 19, 32, 0},
+      {"middle", 1, 0, 5, 30, 0},
+      // Line top: the text stays, the box hangs below it; the extra is the line's Extra,
+      // not ExtraSpaceBelow.
+      {"line top", 2, 0, 0, 30, 0},
+      {"line bottom", 3, 0, 17, 30, 0},
+      {"line middle", 4, 0, 8, 30, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRVStyle style(nullptr);
+    viewtest::TTestDoc doc(&style, 200);
+    doc.AddText("ab", 0, 0);
+    doc.AddItem("", new TBoxItem(&doc, 10, 30, c.valign));
+    doc.AddText("next", 0, 0);
+    doc.Format();
+    ASSERT_EQ(doc.DrawLines.Count(), 3);
+    EXPECT_EQ(doc.DrawLines[1]->Top, c.box_top);
+    EXPECT_EQ(doc.DrawLines[0]->Top, c.text_top);
+    EXPECT_EQ(doc.DrawLines[2]->Top, c.next_top);
+    EXPECT_EQ(doc.DrawLines[0]->ExtraSpaceBelow, c.extra_below);
+  }
+}
+
+TEST(InlineItemTest, AWideItemStartsANewLineButNeverAfterAMarkerOrInNoWrap) {
+  TRVStyle style(nullptr);
+  viewtest::TTestDoc doc(&style, 100);
+  doc.AddText("abcdefghij", 0, 0);  // 70 px
+  doc.AddItem("", new TBoxItem(&doc, 40, 10, 0));
+  doc.Format();
+  EXPECT_TRUE(doc.DrawLines[1]->FromNewLine);
+  EXPECT_EQ(doc.DrawLines[1]->Left, 0);
+  style.ParaStyles()->Items(0)->Options.Include(rvpaoNoWrap);
+  doc.Format();
+  EXPECT_FALSE(doc.DrawLines[1]->FromNewLine);
+  EXPECT_EQ(doc.DrawLines[1]->Left, 70);
+}
+
+}  // namespace
+}  // namespace pelvar
