@@ -34,6 +34,7 @@ class EDocViewError : public Exception {
 class TCustomRVData;
 class TRVStyle;
 class TCustomRVItemInfo;
+class TRVDrawLineInfo;  // a fragment of the formatted layout (the viewer's)
 
 // ---- Tags --------------------------------------------------------------------------------
 // A user tag: an integer, or (when the document's options contain rvoTagsArePChars) a
@@ -195,6 +196,9 @@ class TCustomRVItemInfo : public TPersistent {
   virtual int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata);
   virtual bool GetBoolValue(int32_t ordinal) const;
   virtual bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const;
+  // Draws a non-text item at (x, y) of the canvas for its draw item (the viewer's painter).
+  virtual void Paint(int32_t /*x*/, int32_t /*y*/, TCanvas& /*canvas*/, uint32_t /*state*/, TRVStyle* /*style*/,
+                     TRVDrawLineInfo* /*dli*/) {}
   virtual void PaintFullWidth(int32_t /*left*/, int32_t /*right*/, int32_t /*top*/, TCanvas& /*canvas*/,
                               uint32_t /*state*/, TRVStyle* /*style*/, const TRect& /*clip*/) {}
   virtual int32_t GetImageWidth(TRVStyle*) const { return 0; }
@@ -340,6 +344,11 @@ class TRVNonTextItemInfo : public TCustomRVItemInfo {
   virtual int32_t GetHeight() const { return 0; }
   virtual int32_t GetWidth() const { return 0; }
   virtual int32_t GetHShift() const { return 0; }
+  // Sizes the item for a document width before formatting places it: dx (0) shifts it
+  // right, descent (1) is the part below the baseline; printing caches nothing.
+  virtual void AdjustToDocWidth(int32_t /*doc_width*/, TRVDrawLineInfo* /*dli*/, bool /*printing*/,
+                                TCanvas* /*canvas*/, TCustomRVData* /*rvdata*/, const TRVScreenAndDevice* /*sad*/,
+                                int32_t& /*dx*/, int32_t& /*descent*/, bool /*flag1*/, bool /*flag2*/) {}
   virtual void AdjustInserted(int32_t /*x*/, int32_t /*y*/, bool /*reformat*/) {}
 
   void Assign(TPersistent* source) override;
@@ -395,6 +404,9 @@ class TRVRectItemInfo : public TRVNonTextItemInfo {
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVRectItemInfo>(d); }
   using TRVNonTextItemInfo::TRVNonTextItemInfo;
   virtual int32_t GetSpacing() const { return 0; }
+  // Vertical alignment in its line: 0 baseline, 1 middle, 2 line top, 3 line bottom,
+  // 4 line middle (the last three align to the line's other items).
+  virtual uint8_t GetVAlign() const { return 0; }
 };
 
 class TRVTabItemInfo : public TRVRectItemInfo {
@@ -413,6 +425,7 @@ class TRVTabItemInfo : public TRVRectItemInfo {
   void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
   void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
   // Draws the tab in the draw item's rectangle (x, y, width, height).
+  using TCustomRVItemInfo::Paint;
   void Paint(int32_t x, int32_t y, int32_t width, int32_t height, TCanvas& canvas, uint32_t state, TRVStyle* style,
              bool printing, int32_t color_mode);
   AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;

@@ -1,0 +1,329 @@
+// The document data with a layout: formatting the items into draw items (lines, indents,
+// alignment, justification, line spacing, tabs, right-to-left order), the per-pass
+// text-metric caches, look-ups over the draw items, minimal widths, partial reformatting
+// of a range of paragraphs and painting the formatted document onto a canvas.
+//
+// All coordinates are device pixels of the formatting canvas; style values are screen
+// pixels scaled through a TRVScreenAndDevice record (the identity on screen).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/canvas.h"
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVItem.h"
+#include "richtext/model/RVStyle.h"
+#include "richtext/view/DLines.h"
+
+namespace pelvar {
+
+class TCustomRVFormattedData;
+class TRVBackground;
+
+// ---- Text-metric caches -------------------------------------------------------------------
+// A canvas that only measures, with the metrics of another canvas (one per text style in
+// the fast cache).
+class TRVMeasureCanvas : public TCanvas {
+ public:
+  explicit TRVMeasureCanvas(TTextMetrics& metrics, TSize size) : metrics_(metrics), size_(size) {}
+  TTextMetrics& Metrics() override { return metrics_; }
+  TSize SurfaceSize() const override { return size_; }
+
+ protected:
+  void DevPolyline(const std::vector<TPoint>&) override {}
+  void DevPolygon(const std::vector<TPoint>&) override {}
+  void DevRectangle(const TRect&) override {}
+  void DevEllipse(const TRect&) override {}
+  void DevFillRect(const TRect&, TColor, TBrushStyle) override {}
+  void DevFocusRect(const TRect&) override {}
+  TColor DevPixel(int32_t, int32_t) override { return clWhite; }
+  void DevSetPixel(int32_t, int32_t, TColor) override {}
+  void DevText(int32_t, int32_t, const WideString&, const std::vector<int32_t>&, const TRect*) override {}
+  void DevStretchPixels(const TRect&, const TPixelImage&, const TRect&) override {}
+
+ private:
+  TTextMetrics& metrics_;
+  TSize size_;
+};
+
+class TRVFontInfoCacheItem {
+ public:
+  TRVBiDiMode BiDiMode = rvbdUnspecified;
+  TCanvas* Canvas = nullptr;
+  TTextMetric TextMetric;
+  TFontInfo* FontInfo = nullptr;
+  int32_t VShiftPixels = 0;
+  int32_t HyphenHeight = 0;
+  int32_t HyphenWidth = 0;
+  std::unique_ptr<TCanvas> OwnCanvas;  // the fast cache's canvas of this style
+};
+
+class TRVFontInfoCache {
+ public:
+  TRVFontInfoCache(TCustomRVData* owner, bool can_use_custom_ppi, TCanvas* canvas, TRVStyle* rvstyle);
+  virtual ~TRVFontInfoCache() = default;
+
+  TCanvas* Canvas;
+  TRVStyle* RVStyle;
+  bool CanUseCustomPPI;
+  TCustomRVData* Owner;
+  TRVBiDiMode BiDiMode = rvbdUnspecified;
+  uint8_t HyphenQuery = 0;
+  int32_t AppliedStyle = -1;
+
+  virtual TRVFontInfoCacheItem* GetItem(int32_t style_no) = 0;
+
+ protected:
+  TRVFontInfoCacheItem* Slot(int32_t style_no);
+  void Measure(TRVFontInfoCacheItem& item, int32_t style_no);
+  std::vector<std::unique_ptr<TRVFontInfoCacheItem>> items_;
+};
+
+// One measuring canvas per text style used in the pass.
+class TRVFontInfoCacheFast : public TRVFontInfoCache {
+ public:
+  using TRVFontInfoCache::TRVFontInfoCache;
+  TRVFontInfoCacheItem* GetItem(int32_t style_no) override;
+};
+
+// Every style shares the cache's canvas; fonts are applied again when the style changes.
+class TRVFontInfoCacheLowResource : public TRVFontInfoCache {
+ public:
+  using TRVFontInfoCache::TRVFontInfoCache;
+  TRVFontInfoCacheItem* GetItem(int32_t style_no) override;
+};
+
+// ---- Hyperlink areas ----------------------------------------------------------------------
+struct TRVJumpInfo {
+  TCustomRVData* RVData = nullptr;
+  int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  int32_t Id = 0;
+  int32_t DrawItemNo = 0;
+  TCursor Cursor = 0;
+};
+
+// ---- The line being built ----------------------------------------------------------------
+struct TRVLineBuildState {
+  int32_t X = 0;
+  int32_t Y = 0;
+  int32_t Below = 0;
+  int32_t Above = 0;
+  bool ParaStart = true;
+  int32_t LineWidth = -1;
+  int32_t LineLeft = 0;
+  int32_t DrawItemNo = 0;
+  int32_t VShift = 0;
+  int32_t TabLeft = 0;
+  int32_t RightIndent = 0;
+  int32_t CurStyle = -1;
+  int32_t FirstParaItem = -1;
+  int32_t CharsInLine = 0;
+  int32_t MaxLength = 0;
+  bool WidthFlag1 = false;
+  bool WidthFlag2 = false;
+  bool SkipFinish = true;
+  bool HasAbsAligned = false;
+  int32_t PendingTab = -1;
+  TRVTabAlign TabAlign = rvtaLeft;
+  int32_t TabPos = 0;
+  bool SpaceDropped = false;
+  TRVFontInfoCache* Cache = nullptr;
+  TCanvas* Canvas = nullptr;
+  TTextMetric Metric;
+  // Kept between lines: the height the finished line adds below itself, and the index of
+  // the current line's first draw item.
+  int32_t LineExtra = 0;
+  int32_t LineStart = 0;
+  TRVScreenAndDevice SAD;
+};
+
+// Control flag word bits that formatting reads.
+constexpr uint16_t rvflJumps = 0x0001;
+constexpr uint16_t rvflDropWrapSpace = 0x0002;
+constexpr uint16_t rvflNoReposition = 0x0004;
+constexpr uint16_t rvflExternalLeading = 0x0008;
+constexpr uint16_t rvflPrintingDrawItems = 0x0020;
+constexpr uint16_t rvflExactMeasure = 0x0040;
+constexpr uint16_t rvflRoot = 0x0100;
+constexpr uint16_t rvflCustomPPI = 0x0400;
+
+// The library-wide switch of swallowed spaces shown as visible spaces (never set here).
+extern bool ShowSwallowedSpaces;
+// Value 4 of ShownSpecialCharacters: paragraph and line-break marks.
+constexpr uint8_t rvscParagraph = 4;
+
+class TCustomRVFormattedData : public TCustomRVData {
+ public:
+  TCustomRVFormattedData();
+  ~TCustomRVFormattedData() override;
+
+  TRVDrawLines DrawLines;
+  std::vector<std::unique_ptr<TRVJumpInfo>> Jumps;
+  int32_t JumpCount = 0;
+  int32_t LastFormattedItem = -1;
+  int32_t DocumentWidth = -1;
+  int32_t DocumentHeight = 0;
+  int32_t TextWidth = -1;
+  bool FormatGuard = false;
+  // Selection in draw-item terms.
+  int32_t FSelStartNo = -1, FSelEndNo = -1, FSelStartOffs = 0, FSelEndOffs = 0;
+  // Hovered hyperlink id (-1 none), the focused item, the current item (editor).
+  int32_t LastJumpMovedAbove = -1;
+  int32_t FocusedItem = -1;
+  int32_t CaptureMouseItem = -1;
+  int32_t CurrentItemNo = -1;
+  // Soft page breaks shown with rvoShowPageBreaks: (item, offset, extra; -1 none).
+  struct TRVSoftPageBreakInfo {
+    int32_t ItemNo, Offset, ExtraData;
+  };
+  std::unique_ptr<std::vector<TRVSoftPageBreakInfo>> SoftPageBreaks;
+
+  // ---- Formatting ----
+  virtual void FormatDocument(bool keep_position, bool force, bool no_scroll, int32_t depth, TCanvas* canvas,
+                              bool only_tail, bool width_flag1, bool width_flag2);
+  void ReformatAll(bool width_flag1) { FormatDocument(false, true, false, 0, GetCanvas(), false, width_flag1, false); }
+  virtual void ClearTemporal();
+  void Clear() override;
+  void BeginFormat() { State |= rvstFormatting; }
+  void EndFormat() { State &= ~rvstFormatting; }
+  void GetLineIndents(int32_t item_no, bool is_first_line, int32_t& first_para_item, int32_t& line_indent,
+                      int32_t& right_indent, int32_t& tab_left);
+
+  // ---- Hooks the owner answers (a bare document: no control, no margins) ----
+  virtual TCanvas* GetCanvas() { return nullptr; }
+  virtual int32_t GetLeftMargin() { return 0; }
+  virtual int32_t GetRightMargin() { return 0; }
+  virtual int32_t GetTopMargin() { return 0; }
+  virtual int32_t GetBottomMargin() { return 0; }
+  virtual int32_t GetMinTextWidth() { return 0; }
+  virtual int32_t GetMaxTextWidth() { return 0; }
+  virtual int32_t GetAreaWidth() { return 0; }
+  virtual int32_t GetAreaHeight() { return 0; }
+  // The scroller's document width (pixels).
+  virtual int32_t GetDocumentAreaWidth() { return DocumentWidth + GetLeftMargin() + GetRightMargin(); }
+  virtual int32_t GetHOffs() { return 0; }
+  virtual int32_t GetVOffs() { return 0; }
+  virtual int32_t GetVSmallStep() { return 1; }
+  virtual int32_t GetVAlignOffset() { return 0; }
+  virtual void GetOrigin(int32_t& x, int32_t& y) { x = 0, y = 0; }
+  virtual void GetOriginEx(int32_t& x, int32_t& y) { GetOrigin(x, y); }
+  // True when the area's width or height changed (a scroll bar appeared or vanished).
+  virtual bool SetDocumentAreaSize(int32_t /*width*/, int32_t /*height*/, bool /*redraw*/) { return false; }
+  virtual void AdjustVScrollUnits() {}
+  virtual void ScrollTo(int32_t /*y*/, bool /*redraw*/) {}
+  virtual void HScrollTo(int32_t /*x*/) {}
+  virtual void AfterFormatRange(int32_t /*first*/, int32_t /*last*/, bool /*partial*/) {}
+  virtual void GetResolutions(TCanvas& canvas, TRVScreenAndDevice& sad);
+  virtual TRVFontInfoCache* CreateFontInfoCache(TCanvas* canvas);
+  virtual TRVFontInfoCache* GetFontInfoCache(TCanvas* canvas, TCustomRVFormattedData* requester);
+  virtual void DestroyFontInfoCache(TRVFontInfoCache*& cache);
+  // Painting hooks.
+  virtual TColor GetColor();
+  virtual TRVBackground* GetBackground() { return nullptr; }
+  virtual bool IsFocused() { return false; }
+  virtual void InvalidateRectangle(const TRect& /*r*/) {}
+  virtual void UpdateView() {}
+  virtual void AfterPaint(TCanvas& /*canvas*/, int32_t /*x_shift*/, int32_t /*y_shift*/, int32_t /*first*/,
+                          int32_t /*last*/) {}
+  virtual void AfterControlsRepositioned(TCustomRVData* /*rvdata*/) {}
+  virtual void MoveInsertedControl(TRVControlItemInfo* /*item*/, int32_t /*x*/, int32_t /*y*/) {}
+
+  // ---- Look-ups ----
+  int32_t GetOffsBeforeDrawItem(int32_t d_item_no);
+  int32_t GetOffsAfterDrawItem(int32_t d_item_no);
+  void DrawItemPosToItemPos(int32_t d_item_no, int32_t d_offs, int32_t& item_no, int32_t& offs);
+  void ItemPosToDrawItemPos(int32_t item_no, int32_t offs, int32_t& d_item_no, int32_t& d_offs);
+  void GetFirstDrawItemOfItem(int32_t item_no, int32_t& d_item_no);
+  void GetLastDrawItemOfItem(int32_t item_no, int32_t& d_item_no);
+  int32_t FindDrawItemOfItem(int32_t item_no);
+  void StoreSelectionBounds(int32_t start_item_no, int32_t end_item_no, int32_t start_offs, int32_t end_offs);
+  void GetSelBounds(int32_t& start_item_no, int32_t& end_item_no, int32_t& start_offs, int32_t& end_offs,
+                    bool normalize);
+  void GetSelDrawItemBounds(int32_t& start_d_item, int32_t& end_d_item, int32_t& start_offs, int32_t& end_offs,
+                            bool normalize);
+  void GetScreenLineBounds(int32_t d_item_no, int32_t& first, int32_t& last);
+  int32_t FindDrawItemByY(int32_t y, int32_t mode);
+  int32_t FindDrawItemAtPoint(int32_t x, int32_t y);
+  void FindDrawItemAtPos(int32_t x, int32_t y, int32_t& d_item_no, int32_t& d_offs, bool strict);
+  virtual int32_t GetFirstVisibleItem();
+  virtual int32_t GetLastVisibleItem();
+  void InvalidateDrawItem(int32_t d_item_no, int32_t inflate);
+
+  // ---- Minimal widths ----
+  int32_t GetIndentsWidth(int32_t item_no, const TRVScreenAndDevice* sad, bool first_is_full_line);
+  int32_t ItemMinWidth(int32_t item_no, const TRVScreenAndDevice* sad, TCanvas* canvas);
+  int32_t CalcSectionMinWidth(int32_t item_no, int32_t& first_para_item, const TRVScreenAndDevice* sad,
+                              TCanvas* canvas);
+  int32_t GetMinItemsWidth(int32_t first, int32_t last, TCanvas* canvas, const TRVScreenAndDevice* sad,
+                           int32_t& first_para_item);
+  int32_t CalcMinDocWidth(const TRVScreenAndDevice* sad, TCanvas* canvas);
+
+  // ---- After formatting ----
+  void AdjustJumpsCoords();
+  void RepositionControls();
+  virtual void DrawBackground(TCanvas& canvas, const TRect& rect);
+
+  // ---- Partial reformat ----
+  void ExpandToParaDrawItems(int32_t first_d_item, int32_t last_d_item, int32_t& new_first, int32_t& new_last);
+  void FormatParas(int32_t first_d_item, int32_t last_d_item, int32_t item_count_change, bool update_now);
+  void FormatParasExact(int32_t first_d_item, int32_t last_d_item, int32_t item_count_change, bool width_flag1,
+                        bool update_now);
+
+  // ---- Painting ----
+  void PaintTo(TCanvas& canvas, const TRect& rect);
+  bool ClearSoftPageBreaks();
+  // What lies under a non-text item: its paragraph's colour, else the document colour and,
+  // with a background picture, a bitmap of the background under rect (the item's own box
+  // when full).
+  virtual void GetItemBackground(int32_t item_no, TRect& rect, bool full, TColor& color,
+                                 std::unique_ptr<class TRVBitmap>& bitmap, bool& use_bitmap);
+  // Repaints the areas of hyperlink jump_id (grown by 5 pixels), the whole control in the
+  // style sheet's full-redraw mode.
+  void InvalidateJump(int32_t jump_id);
+  void ClearHoverAndRepaint();
+  // Selects every item (nothing for an empty document).
+  void SelectAll();
+
+ protected:
+  // The display text of a text item (as drawn).
+  AnsiString DisplayText(int32_t item_no, bool ends_wrapped_line);
+  bool IsUnicodeItem(int32_t item_no) const { return GetItem(item_no)->ItemOptions.Contains(rvioUnicodeText); }
+  TCustomRVParaInfo* Para(int32_t item_no) { return GetRVStyle()->ParaStyles()->Items(GetItem(item_no)->ParaNo); }
+  bool IsFullLineItem(int32_t item_no);
+
+ private:
+  void FormatRange(int32_t first, int32_t last, TRVLineBuildState& st);
+  void StartNewLine(int32_t item_no, bool is_continuation, TRVLineBuildState& st);
+  void FormatItem(const AnsiString& display, const AnsiString& item_text, int32_t start_offs, int32_t length,
+                  int32_t item_no, TRVLineBuildState& st);
+  void FormatWords(int32_t item_no, TRVLineBuildState& st);
+  void FormatFullLineItem(int32_t item_no, TRVLineBuildState& st);
+  void PlaceRectItem(int32_t item_no, TRVLineBuildState& st);
+  void LoadStyle(int32_t style_no, int32_t item_no, TRVLineBuildState& st);
+  int32_t FitChars(const AnsiString& display, bool unicode, int32_t from, int32_t count, int32_t width,
+                   TRVLineBuildState& st, int32_t item_no);
+  TSize Measure(TCanvas& canvas, const AnsiString& display, bool unicode, int32_t from, int32_t count);
+  void RaiseAscent(int32_t ascent, TRVLineBuildState& st);
+  void InsertDrawItem(std::unique_ptr<TRVDrawLineInfo> d, TRVLineBuildState& st);
+  void AddJump(int32_t d_item_no, int32_t id, TCursor cursor);
+  void FinishScreenLine(TRVLineBuildState& st, int32_t right_edge, bool is_para_end, int32_t& extra);
+  void FinishPendingTab(TRVLineBuildState& st);
+  void AlignAbsoluteItems(int32_t first, int32_t last, int32_t& growth);
+  void ReorderBiDiLine(int32_t first, int32_t last, TRVBiDiMode para_bidi, TCustomRVParaInfo* para);
+  void InitState(TRVLineBuildState& st, TCanvas* canvas, bool width_flag1, bool width_flag2);
+  void ClearJumps();
+  void ItemsRecordDrawItems(int32_t from_d_item);
+
+  // Painting helpers.
+  struct PaintCtx;
+  void PaintParaBackgrounds(PaintCtx& c);
+  void PaintTextPiece(PaintCtx& c, int32_t j, int32_t x, int32_t width, const AnsiString& text, bool selected,
+                      bool at_start, bool at_end, int32_t s);
+  void PaintParaMark(PaintCtx& c, int32_t j);
+  int32_t LineTop(int32_t d_item_no);
+};
+
+}  // namespace pelvar

@@ -1,0 +1,466 @@
+#include "richtext/view/DocView.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+
+#include "platform/qt/qt_canvas.h"
+#include "platform/sysutils.h"
+
+namespace pelvar {
+
+namespace {
+const TRVOptions kDefaultOptions = {rvoAllowSelection,   rvoScrollToEnd,      rvoShowPageBreaks, rvoAutoCopyText,
+                                    rvoAutoCopyRVF,      rvoAutoCopyImage,    rvoAutoCopyRTF,    rvoFormatInvalidate,
+                                    rvoDblClickSelectsWord, rvoRClickDeselects, rvoFastFormatting};
+const TRVRTFOptions kDefaultRTFOptions = {rvrtfDuplicateUnicode, rvrtfSaveEMFAsWMF, rvrtfSaveJpegAsJpeg};
+const TRVFOptions kDefaultRVFOptions = {rvfoSavePicturesBody, rvfoSaveControlsBody, rvfoSaveBinary,
+                                        rvfoSaveDocProperties, rvfoLoadDocProperties};
+const char kDefaultDelimiters[] = " .;,:(){}\"/\\<>!?[]\x91\x92\x93\x94-+*=\xA0";
+
+int32_t ScrollDirection(int32_t v, int32_t extent) {
+  if (v < -20) return -10;
+  if (v < 0) return -1;
+  if (v > extent + 20) return 10;
+  if (v > extent) return 1;
+  return 0;
+}
+}  // namespace
+
+TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
+  RVData = std::make_unique<TDocViewRVData>(this);
+  Background = std::make_unique<TRVBackground>(true);
+  if (auto* b = dynamic_cast<TRVBitmap*>(Background->Image())) b->OnChange = [this] { BackgroundChanged(); };
+  Options = kDefaultOptions;
+  RTFOptions = kDefaultRTFOptions;
+  RVFOptions = kDefaultRVFOptions;
+  Delimiters = AnsiString(kDefaultDelimiters, sizeof(kDefaultDelimiters) - 1);
+  SetBorderStyle(bsSingle);
+  resize(100, 40);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
+}
+
+TCustomDocView::~TCustomDocView() {
+  Destroying = true;
+  if (style_ && style_watch_) style_->RemoveFreeNotification(style_watch_.get());
+  StopScrollTimer();
+  Background.reset();
+  RVData->State |= rvstDestroying;
+  RVData->Clear();
+  RVData.reset();
+}
+
+void TCustomDocView::SetTextMetrics(std::shared_ptr<TTextMetrics> metrics) {
+  metrics_ = std::move(metrics);
+  format_canvas_.reset();
+}
+
+TCanvas* TCustomDocView::FormatCanvas() {
+  if (!format_canvas_) {
+    if (!metrics_) metrics_ = TQtTextMetrics::Shared();
+    format_canvas_ = std::make_unique<TRVMeasureCanvas>(*metrics_, TSize{ClientWidth(), ClientHeight()});
+  }
+  return format_canvas_.get();
+}
+
+void TCustomDocView::TStyleWatch::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == view_->style_) view_->SetStyle(nullptr);
+}
+
+void TCustomDocView::SetStyle(TRVStyle* value) {
+  if (value == style_) return;
+  if (!style_watch_) style_watch_ = std::make_unique<TStyleWatch>(this);
+  if (style_) style_->RemoveFreeNotification(style_watch_.get());
+  style_ = value;
+  if (style_) style_->FreeNotification(style_watch_.get());
+  if (Options.Contains(rvoFormatInvalidate)) update();
+}
+
+TColor TCustomDocView::GetColor() const {
+  if (Color != clNone) return Color;
+  return style_ ? style_->Color : clWindow;
+}
+
+TRVSmartPopupProperties* TCustomDocView::SmartPopupProperties() {
+  if (!smart_popup_) smart_popup_ = std::make_unique<TRVSmartPopupProperties>();
+  return smart_popup_.get();
+}
+
+void TCustomDocView::SetSmartPopupProperties(TRVSmartPopupProperties* value) {
+  if (!value)
+    smart_popup_.reset();
+  else
+    SmartPopupProperties()->Assign(*value);
+}
+
+void TCustomDocView::SetBackgroundStyle(TBackgroundStyle value) {
+  Background->Style = value;
+  BackgroundChanged();
+}
+
+void TCustomDocView::BackgroundChanged() {
+  if (RVData->State & (1u << 5)) return;
+  FullRedraw = Background->ScrollNeedsFullRedraw();
+  Background->UpdatePaletted(DoInPaletteMode(), nullptr);
+  if (Options.Contains(rvoFormatInvalidate)) update();
+}
+
+// ---- Formatting ---------------------------------------------------------------------------------
+
+void TCustomDocView::DoFormat(bool keep_position, bool force, bool only_tail, bool width_flag1, bool width_flag2) {
+  if (VSmallStep == 0 || !HandleAllocated()) return;
+  RVData->FormatDocument(keep_position, force, false, 0, FormatCanvas(), only_tail, width_flag1, width_flag2);
+}
+
+void TCustomDocView::Format() {
+  DoFormat(false, true, false, true, false);
+  if (Options.Contains(rvoFormatInvalidate)) update();
+}
+
+void TCustomDocView::Reformat() {
+  DoFormat(true, true, false, true, true);
+  if (Options.Contains(rvoFormatInvalidate)) update();
+}
+
+void TCustomDocView::ClearTemporal() {
+  StopScrollTimer();
+  RVData->ClearTemporal();
+}
+
+void TCustomDocView::Clear() {
+  ClearTemporal();
+  RVData->Clear();
+}
+
+void TCustomDocView::AddTextBlock(const AnsiString& text, int32_t style_no, int32_t first_para_no,
+                                  int32_t other_para_no) {
+  RVData->AddTextBlockTag(text, style_no, first_para_no, other_para_no, TRVTag());
+}
+
+void TCustomDocView::CreateWnd() {
+  TRVScroller::CreateWnd();
+  format_canvas_.reset();
+}
+
+void TCustomDocView::ResetScrollPosition() {
+  if (RVData && RVData->ItemCount() == 0) TRVScroller::ResetScrollPosition();
+}
+
+void TCustomDocView::UpdateScrollBarsToClient() {
+  if (RVData && RVData->ItemCount() > 0)
+    DoFormat(true, false, false, false, false);
+  else
+    TRVScroller::UpdateScrollBarsToClient();
+}
+
+void TCustomDocView::SetVSmallStep(int32_t value) {
+  if (value <= 0) return;
+  if (VScrollVisible() && RVData->DocumentHeight / value > 32000) return;
+  TRVScroller::SetVSmallStep(value);
+}
+
+void TCustomDocView::SetBiDiMode(TRVBiDiMode value) {
+  if (value == BiDiMode()) return;
+  TRVScroller::SetBiDiMode(value);
+  Deselect();
+  if (!(RVData->State & rvstFormatting)) Format();
+}
+
+// ---- Scrolling ----------------------------------------------------------------------------------
+
+void TCustomDocView::DoVScrolled() {
+  TRVScroller::DoVScrolled();
+  GenerateMouseMove();
+  RefreshChain(false);
+}
+
+void TCustomDocView::DoHScrolled() {
+  TRVScroller::DoHScrolled();
+  GenerateMouseMove();
+  RefreshChain(false);
+}
+
+void TCustomDocView::RefreshChain(bool refresh) {
+  if (refresh) repaint();
+}
+
+void TCustomDocView::GenerateMouseMove() {
+  const QPoint p = mapFromGlobal(QCursor::pos());
+  if (p.x() >= 0 && p.x() < ClientWidth() && p.y() >= 0 && p.y() < ClientHeight()) {
+    TShiftState shift = 0;
+    const auto mods = QGuiApplication::queryKeyboardModifiers();
+    if (mods & Qt::ShiftModifier) shift |= ssShift;
+    if (mods & Qt::ControlModifier) shift |= ssCtrl;
+    if (mods & Qt::AltModifier) shift |= ssAlt;
+    const auto buttons = QGuiApplication::mouseButtons();
+    if (buttons & Qt::LeftButton) shift |= ssLeft;
+    if (buttons & Qt::RightButton) shift |= ssRight;
+    if (buttons & Qt::MiddleButton) shift |= ssMiddle;
+    MouseMove(shift, p.x(), p.y());
+  }
+}
+
+void TCustomDocView::StartScrollTimer(bool slow) {
+  if (ScrollTimerActive) return;
+  if (!scroll_timer_) {
+    scroll_timer_ = std::make_unique<TTimer>();
+    scroll_timer_->SetOnTimer([this](TObject*) { OnScrollTimer(); });
+  }
+  scroll_timer_->SetInterval(slow ? 300 : 100);
+  scroll_timer_->SetEnabled(true);
+  ScrollTimerActive = true;
+}
+
+void TCustomDocView::StopScrollTimer() {
+  if (!ScrollTimerActive) return;
+  if (scroll_timer_) scroll_timer_->SetEnabled(false);
+  ScrollTimerActive = false;
+}
+
+void TCustomDocView::OnScrollTimer() {
+  if (ScrollDY != 0) ScrollTo(VPos + ScrollDY);
+  if (ScrollDX != 0) SetHPos(HPos + ScrollDX);
+  if (ScrollDX != 0 || ScrollDY != 0) GenerateMouseMove();
+}
+
+// ---- Mouse and keys ---------------------------------------------------------------------------
+
+void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
+  ScrollDY = ScrollDirection(y, ClientHeight());
+  ScrollDX = ScrollDirection(x, ClientWidth());
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
+}
+
+void TCustomDocView::MouseDown(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+  if (!GetInplaceEditor()) RVData->State |= rvstFocusByMouse;
+  if (button == mbLeft) StartScrollTimer(false);
+}
+
+void TCustomDocView::MouseUp(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+  if (button == mbLeft) StopScrollTimer();
+}
+
+void TCustomDocView::Click() {
+  if (OnClick) OnClick(this);
+}
+
+void TCustomDocView::DblClick() {
+  if (OnDblClick) OnDblClick(this);
+}
+
+bool TCustomDocView::IsCopyShortcut(TShiftState shift, int key) {
+  return (shift & ssCtrl) && !(shift & ssAlt) && (key == Qt::Key_C || key == Qt::Key_Insert);
+}
+
+bool TCustomDocView::IsCutShortcut(TShiftState shift, int key) {
+  return ((shift & ssCtrl) && !(shift & ssAlt) && key == Qt::Key_X) || ((shift & ssShift) && key == Qt::Key_Delete);
+}
+
+bool TCustomDocView::IsPasteShortcut(TShiftState shift, int key) {
+  return ((shift & ssCtrl) && !(shift & ssAlt) && key == Qt::Key_V) || ((shift & ssShift) && key == Qt::Key_Insert);
+}
+
+namespace {
+TShiftState ShiftOf(Qt::KeyboardModifiers m, Qt::MouseButtons b) {
+  TShiftState s = 0;
+  if (m & Qt::ShiftModifier) s |= ssShift;
+  if (m & Qt::ControlModifier) s |= ssCtrl;
+  if (m & Qt::AltModifier) s |= ssAlt;
+  if (b & Qt::LeftButton) s |= ssLeft;
+  if (b & Qt::RightButton) s |= ssRight;
+  if (b & Qt::MiddleButton) s |= ssMiddle;
+  return s;
+}
+TMouseButton ButtonOf(Qt::MouseButton b) {
+  return b == Qt::RightButton ? mbRight : b == Qt::MiddleButton ? mbMiddle : mbLeft;
+}
+}  // namespace
+
+void TCustomDocView::mousePressEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  MouseDown(ButtonOf(e->button()), ShiftOf(e->modifiers(), e->buttons()), p.x(), p.y());
+}
+
+void TCustomDocView::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  MouseMove(ShiftOf(e->modifiers(), e->buttons()), p.x(), p.y());
+}
+
+void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  MouseUp(ButtonOf(e->button()), ShiftOf(e->modifiers(), e->buttons()), p.x(), p.y());
+  if (rect().contains(p) && e->button() == Qt::LeftButton) Click();
+}
+
+void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* /*e*/) { DblClick(); }
+
+void TCustomDocView::keyPressEvent(QKeyEvent* e) {
+  QWidget::keyPressEvent(e);
+  int key = e->key();
+  TShiftState shift = ShiftOf(e->modifiers(), Qt::NoButton);
+  if (key == Qt::Key_Backtab) {
+    key = Qt::Key_Tab;
+    shift |= ssShift;
+  }
+  KeyDown(key, shift);
+}
+
+void TCustomDocView::KeyDown(int key, TShiftState shift) {
+  KeyDownScroll(key);
+  if (key == Qt::Key_Tab) {
+    const bool ctrl = shift & ssCtrl;
+    if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
+        ((ctrl && TabNavigation() == rvtnCtrlTab) || (!ctrl && TabNavigation() == rvtnTab))) {
+      RVData->State &= ~rvstFocusByMouse;
+      const bool backward = (shift & ssShift) != 0;
+      const bool had_item = RVData->FocusedItem >= 0;
+      // Past the last focusable item the focus leaves for the next control of the form; with
+      // none, the navigation wraps around inside the document.
+      if (!RVData->DoTabNavigation(backward)) {
+        if (QWidget* next = FindNextTabControl(window(), this, !backward))
+          next->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        else if (had_item)
+          RVData->DoTabNavigation(backward);
+      }
+    }
+  } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    RVData->ExecuteTabFocused();
+  }
+}
+
+QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
+  if (!form) return nullptr;
+  // The form's tab order: its focus chain, from the form round to itself.
+  std::vector<QWidget*> order;
+  for (QWidget* w = form->nextInFocusChain(); w && w != form; w = w->nextInFocusChain()) order.push_back(w);
+  if (order.empty()) return nullptr;
+  const int32_t n = static_cast<int32_t>(order.size());
+  int32_t start = -1;
+  for (int32_t i = 0; i < n; ++i)
+    if (order[static_cast<size_t>(i)] == control) start = i;
+  if (start < 0) start = forward ? n - 1 : 0;
+  for (int32_t k = 1; k < n; ++k) {
+    QWidget* w = order[static_cast<size_t>(((start + (forward ? k : -k)) % n + n) % n)];
+    if (w == control || control->isAncestorOf(w)) continue;
+    if (w->isEnabled() && w->isVisibleTo(form) && (w->focusPolicy() & Qt::TabFocus)) return w;
+  }
+  return nullptr;
+}
+
+// ---- Messages ---------------------------------------------------------------------------------
+
+void TCustomDocView::WndProc(TMessage& message) {
+  if (message.Msg != WM_RVEVENT) {
+    TRVScroller::WndProc(message);
+    return;
+  }
+  std::unique_ptr<TRVMessageData> data(reinterpret_cast<TRVMessageData*>(message.WParam));
+  if (!data) return;
+  switch (data->Kind) {
+    case 0: {
+      auto* d = static_cast<TRVDblClickMessageData*>(data.get());
+      RVData->DoRVDblClick(d->ClickedWord, d->StyleNo);
+      break;
+    }
+    case 1: RVData->DoJump(static_cast<TRVJumpMessageData*>(data.get())->id); break;
+    case 2:
+    case 3: {
+      auto* d = static_cast<TRVMouseUpDownMessageData*>(data.get());
+      if (data->Kind == 2)
+        RVData->DoRVMouseUp(d->Button, d->Shift, d->ItemNo, d->X, d->Y);
+      else
+        RVData->DoRVMouseDown(d->Button, d->Shift, d->ItemNo, d->X, d->Y);
+      break;
+    }
+    case 4: Click(); break;
+    case 5: DblClick(); break;
+    case 6: {
+      auto* d = static_cast<TRVMouseMoveMessageData*>(data.get());
+      MouseMove(d->Shift, d->X, d->Y);
+      break;
+    }
+    case 7: {
+      auto* d = static_cast<TRVDNDMessageData*>(data.get());
+      if (OnDragDrop) OnDragDrop(this, d->Obj, d->X, d->Y);
+      break;
+    }
+    case 8: {
+      auto* d = static_cast<TRVDNDMessageData*>(data.get());
+      if (OnEndDrag) OnEndDrag(this, d->Obj, d->X, d->Y);
+      break;
+    }
+    default: break;
+  }
+}
+
+// ---- Painting ---------------------------------------------------------------------------------
+
+void TCustomDocView::PaintCaption(TCanvas& canvas, const TRect& clip, const AnsiString& text) {
+  canvas.Brush().SetColor(GetColor());
+  canvas.Brush().SetStyle(bsSolid);
+  canvas.FillRect(clip);
+  canvas.Pen().Color = clWindow;
+  TFont& f = canvas.Font();
+  f.SetName("MS Sans Serif");
+  f.SetSize(8);
+  f.SetColor(clWindowText);
+  f.SetStyle(TFontStyles());
+  canvas.Brush().SetStyle(bsClear);
+  // Word-wrapped in the client rectangle, a line per carriage return.
+  const int32_t width = std::max(ClientWidth(), 1);
+  const int32_t line_height = canvas.TextHeight("Wy");
+  int32_t y = 0;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t cr = text.find('\r', start);
+    if (cr == AnsiString::npos) cr = text.size();
+    const AnsiString para = text.substr(start, cr - start);
+    AnsiString line;
+    size_t p = 0;
+    while (p <= para.size()) {
+      size_t sp = para.find(' ', p);
+      if (sp == AnsiString::npos) sp = para.size();
+      const AnsiString word = para.substr(p, sp - p);
+      const AnsiString candidate = line.empty() ? word : line + " " + word;
+      if (!line.empty() && canvas.TextWidth(candidate) > width) {
+        canvas.TextOut(0, y, line);
+        y += line_height;
+        line = word;
+      } else {
+        line = candidate;
+      }
+      p = sp + 1;
+    }
+    canvas.TextOut(0, y, line);
+    y += line_height;
+    start = cr + 1;
+  }
+}
+
+void TCustomDocView::PaintOn(TCanvas& canvas, const TRect& clip) {
+  if (!style_) {
+    const AnsiString name = objectName().toStdString();
+    PaintCaption(canvas, clip,
+                 "Style is not defined\rCreate a TRVStyle object and assign it to " + name + ".Style");
+    return;
+  }
+  RVData->PaintBuffered(canvas, clip);
+  if (OnPaint) OnPaint(this, canvas, false);
+}
+
+void TCustomDocView::paintEvent(QPaintEvent* e) {
+  TQtWidgetCanvas canvas(this);
+  const QRect r = e->rect();
+  PaintOn(canvas, TRect{r.left(), r.top(), r.right() + 1, r.bottom() + 1});
+}
+
+void TCustomDocView::resizeEvent(QResizeEvent* e) {
+  TRVScroller::resizeEvent(e);
+  format_canvas_.reset();
+  DoFormat(true, false, false, false, false);
+}
+
+}  // namespace pelvar

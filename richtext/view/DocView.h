@@ -1,0 +1,206 @@
+// The viewer control: a scroller that owns one document, its background, margins, width
+// limits, options and events. It formats on resize and on request, paints the document
+// (or a caption when it has no style sheet) through an off-screen picture, scrolls while
+// a mouse selection leaves the window, and takes the events that nested editors post to
+// it.
+#pragma once
+
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/classes.h"
+#include "richtext/view/RVBack.h"
+#include "richtext/view/RVPopup.h"
+#include "richtext/view/RVRVData.h"
+#include "richtext/view/RVScroll.h"
+
+namespace pelvar {
+
+enum TTextLayout : uint8_t { tlTop, tlCenter, tlBottom };
+enum TRVAnimationMode : uint8_t { rvaniDisabled, rvaniManualStart, rvaniOnFormat };
+enum TRVLiveSpellingMode : uint8_t { rvlspManualStart, rvlspOnChange };
+enum TMouseButton : uint8_t { mbLeft, mbRight, mbMiddle };
+using TShiftState = uint32_t;
+constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32;
+
+// The message that carries events forwarded from a nested editor (its first parameter is
+// a TRVMessageData the receiver frees).
+constexpr uint32_t WM_RVEVENT = WM_USER + 15;
+
+class TRVMessageData {
+ public:
+  explicit TRVMessageData(uint8_t kind) : Kind(kind) {}
+  virtual ~TRVMessageData() = default;
+  uint8_t Kind;
+};
+class TRVClickMessageData : public TRVMessageData {
+ public:
+  using TRVMessageData::TRVMessageData;
+};
+class TRVDblClickMessageData : public TRVMessageData {
+ public:
+  TRVDblClickMessageData() : TRVMessageData(0) {}
+  AnsiString ClickedWord;
+  int32_t StyleNo = 0;
+};
+class TRVJumpMessageData : public TRVMessageData {
+ public:
+  TRVJumpMessageData() : TRVMessageData(1) {}
+  int32_t id = 0;
+};
+class TRVMouseMoveMessageData : public TRVMessageData {
+ public:
+  explicit TRVMouseMoveMessageData(uint8_t kind = 6) : TRVMessageData(kind) {}
+  int32_t X = 0, Y = 0, ItemNo = 0;
+  TShiftState Shift = 0;
+};
+class TRVMouseUpDownMessageData : public TRVMouseMoveMessageData {
+ public:
+  explicit TRVMouseUpDownMessageData(uint8_t kind) : TRVMouseMoveMessageData(kind) {}
+  TMouseButton Button = mbLeft;
+};
+class TRVDNDMessageData : public TRVMessageData {
+ public:
+  using TRVMessageData::TRVMessageData;
+  int32_t X = 0, Y = 0;
+  TObject* Obj = nullptr;
+};
+
+// The next control of the form in tab order after (before) control that takes the focus by
+// Tab, control and its children excepted; nullptr when there is none.
+QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward);
+
+class TCustomDocView : public TRVScroller {
+ public:
+  explicit TCustomDocView(QWidget* parent = nullptr);
+  ~TCustomDocView() override;
+
+  std::unique_ptr<TDocViewRVData> RVData;
+  uint16_t Flags = 0x0D03;
+  std::unique_ptr<TRVBackground> Background;
+  TStringList DocProperties;
+  int32_t ScrollDX = 0, ScrollDY = 0;
+  bool ScrollTimerActive = false;
+  uint8_t CheckpointEventKind = 0;
+  int32_t ImageSaveNo = 0;
+  AnsiString ImagesPrefix;
+  bool OverwriteImages = false;
+  TColor ImagesBackColor = 0;
+
+  // ---- Properties ----
+  TRVStyle* Style() const { return style_; }
+  virtual void SetStyle(TRVStyle* value);
+  TRVOptions Options;
+  TRVRTFOptions RTFOptions;
+  TRVFOptions RVFOptions;
+  TRVFReaderStyleMode RVFTextStylesReadMode = rvf_sInsertMerge;
+  TRVFReaderStyleMode RVFParaStylesReadMode = rvf_sInsertMerge;
+  AnsiString Delimiters;
+  int32_t MaxLength = 0;
+  int32_t LeftMargin = 5, RightMargin = 5, TopMargin = 5, BottomMargin = 5;
+  int32_t MaxTextWidth = 0, MinTextWidth = 0;
+  TColor Color = clNone;
+  TTextLayout VAlign = tlTop;
+  TRVLiveSpellingMode LiveSpellingMode = rvlspManualStart;
+  TRVAnimationMode AnimationMode() const { return animation_mode_; }
+  void SetAnimationMode(TRVAnimationMode value) { animation_mode_ = value; }
+  TBackgroundStyle BackgroundStyle() const { return Background->Style; }
+  void SetBackgroundStyle(TBackgroundStyle value);
+  TRVTabNavigationType TabNavigation() const { return RVData->TabNavigation; }
+  void SetTabNavigation(TRVTabNavigationType value) { RVData->TabNavigation = value; }
+  TRVSmartPopupProperties* SmartPopupProperties();
+  void SetSmartPopupProperties(TRVSmartPopupProperties* value);
+  // The metrics formatting measures with (DejaVu through Qt unless set).
+  void SetTextMetrics(std::shared_ptr<TTextMetrics> metrics);
+  TCanvas* FormatCanvas();
+
+  // ---- Operations ----
+  void Format();
+  void Reformat();
+  void Clear();
+  void AddTextBlock(const AnsiString& text, int32_t style_no, int32_t first_para_no, int32_t other_para_no);
+  void AddItem(const AnsiString& text, TCustomRVItemInfo* item) { RVData->AddItem(text, item); }
+  int32_t GetItemCount() const { return RVData->ItemCount(); }
+  int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
+  TColor GetColor() const;
+  void Deselect() { RVData->Deselect(nullptr, true); }
+  void ClearTemporal();
+  void BackgroundChanged();
+  void RefreshChain(bool refresh);
+  void GenerateMouseMove();
+  void StartScrollTimer(bool slow);
+  void StopScrollTimer();
+  void OnScrollTimer();
+  // Paints the clip rectangle of the client area on canvas (the paint event's work).
+  void PaintOn(TCanvas& canvas, const TRect& clip);
+  // The scroll direction while selecting with the mouse outside the client area.
+  void MouseMove(TShiftState shift, int32_t x, int32_t y);
+  void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+  void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y);
+  void Click();
+  void DblClick();
+  // A key pressed (Qt key code): scrolling keys, Tab navigation, Enter on the focused item.
+  void KeyDown(int key, TShiftState shift);
+  void SetVSmallStep(int32_t value) override;
+  void SetBiDiMode(TRVBiDiMode value) override;
+  void ResetScrollPosition() override;
+  void UpdateScrollBarsToClient() override;
+  static bool IsCopyShortcut(TShiftState shift, int key);
+  static bool IsCutShortcut(TShiftState shift, int key);
+  static bool IsPasteShortcut(TShiftState shift, int key);
+
+  // ---- Events ----
+  std::function<void(TCustomDocView*, int32_t, AnsiString&)> OnURLNeeded;
+  std::function<void(TCustomDocView*, int32_t)> OnJump;
+  std::function<void(TCustomDocView*, int32_t)> OnRVMouseMove;
+  std::function<void(TCustomDocView*, TMouseButton, TShiftState, int32_t, int32_t, int32_t)> OnRVMouseDown;
+  std::function<void(TCustomDocView*, TMouseButton, TShiftState, int32_t, int32_t, int32_t)> OnRVMouseUp;
+  std::function<void(TCustomDocView*, const AnsiString&, int32_t)> OnRVDblClick;
+  std::function<void(TCustomDocView*, const AnsiString&, int32_t, int32_t, int32_t)> OnRVRightClick;
+  std::function<void(TCustomDocView*)> OnSelect;
+  std::function<void(TCustomDocView*, TCanvas&, bool)> OnPaint;
+  std::function<void(TCustomDocView*, TCustomRVData*, int32_t, AnsiString&)> OnItemHint;
+  std::function<void(TCustomDocView*)> OnClick;
+  std::function<void(TCustomDocView*)> OnDblClick;
+  std::function<void(TCustomDocView*, TShiftState, int32_t, int32_t)> OnMouseMove;
+  std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnDragDrop;
+  std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnEndDrag;
+
+ protected:
+  void CreateWnd() override;
+  void DoVScrolled() override;
+  void DoHScrolled() override;
+  void WndProc(TMessage& message) override;
+  void DoFormat(bool keep_position, bool force, bool only_tail, bool width_flag1, bool width_flag2);
+  void PaintCaption(TCanvas& canvas, const TRect& clip, const AnsiString& text);
+
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  TRVStyle* style_ = nullptr;
+  TRVAnimationMode animation_mode_ = rvaniManualStart;
+  std::unique_ptr<TRVSmartPopupProperties> smart_popup_;
+  std::shared_ptr<TTextMetrics> metrics_;
+  std::unique_ptr<TRVMeasureCanvas> format_canvas_;
+  std::unique_ptr<TTimer> scroll_timer_;
+  // Told when the style sheet goes away, so that the control forgets it.
+  class TStyleWatch : public TComponent {
+   public:
+    explicit TStyleWatch(TCustomDocView* view) : TComponent(nullptr), view_(view) {}
+    void Notification(TComponent* component, TOperation operation) override;
+
+   private:
+    TCustomDocView* view_;
+  };
+  std::unique_ptr<TStyleWatch> style_watch_;
+};
+
+}  // namespace pelvar

@@ -1,0 +1,162 @@
+#include "richtext/view/RVCtrlData.h"
+
+#include "platform/qt/qt_canvas.h"
+
+namespace pelvar {
+
+void TRVControlData::ClearTemporal() {
+  if (DrawLines.Count() > 0) {
+    TabNavItemNo = -1;
+    TabNavRVData = nullptr;
+  }
+  TCustomRVFormattedData::ClearTemporal();
+}
+
+void TRVControlData::SetFocusedItem(int32_t item_no, TCustomRVFormattedData* inner_rvdata, int32_t inner_item_no) {
+  if (TabNavRVData && TabNavItemNo >= 0 && TabNavItemNo < TabNavRVData->ItemCount())
+    TabNavRVData->GetItem(TabNavItemNo)->LeaveItem();
+  FocusedItem = item_no;
+  TabNavItemNo = inner_item_no;
+  TabNavRVData = inner_rvdata;
+}
+
+void TRVControlData::Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event) {
+  if (State & rvstDeselecting) return;
+  State |= rvstDeselecting;
+  const bool had_focus = TabNavItemNo >= 0;
+  TabNavItemNo = -1;
+  TabNavRVData = nullptr;
+  if (had_focus) InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
+  State &= ~(rvstSelecting | rvstLineSelecting);
+  FSelStartNo = FSelEndNo = -1;
+  FSelStartOffs = FSelEndOffs = 0;
+  if (FocusedItem >= 0 && FocusedItem < ItemCount()) GetItem(FocusedItem)->LeaveItem();
+  FocusedItem = -1;
+  for (int32_t i = 0; i < ItemCount(); ++i) {
+    TCustomRVItemInfo* item = GetItem(i);
+    if (item != new_partially_selected && item->IsPartiallySelected()) item->DeselectPartial();
+  }
+  if (make_event) FireOnSelect();
+  State &= ~rvstDeselecting;
+}
+
+bool TRVControlData::IsFocusableItem(int32_t item_no) {
+  TCustomRVItemInfo* item = GetItem(item_no);
+  TRVStyle* s = GetRVStyle();
+  if (item->StyleNo >= 0) return s && s->TextStyles()->Items(GetActualStyle(item))->Jump;
+  return item->GetBoolValueEx(1, s) || item->GetBoolValue(7);
+}
+
+void TRVControlData::DrawTabFocus(TCanvas& canvas) {
+  if (TabNavItemNo < 0 || !TabNavRVData) return;
+  TCustomRVFormattedData* d = TabNavRVData;
+  if (TabNavItemNo >= d->ItemCount()) return;
+  int32_t first = -1;
+  d->GetFirstDrawItemOfItem(TabNavItemNo, first);
+  if (first < 0) return;
+  int32_t ix, iy, ox, oy;
+  d->GetOrigin(ix, iy);
+  GetOrigin(ox, oy);
+  canvas.Font().SetColor(clBlack);
+  canvas.Brush().SetStyle(bsSolid);
+  for (int32_t i = first; i < d->DrawLines.Count() && d->DrawLines[i]->ItemNo == TabNavItemNo; ++i) {
+    TRVDrawLineInfo* dl = d->DrawLines[i];
+    const int32_t left = ix + dl->Left - GetHOffs() - 1 - ox;
+    const int32_t top = iy + dl->Top - GetVOffs() - 1 - oy;
+    canvas.DrawFocusRect(TRect{left, top, left + dl->Width + 2, top + dl->Height + 2});
+  }
+}
+
+void TRVControlData::ExecuteTabFocused() {
+  if (TabNavRVData && TabNavItemNo >= 0 && TabNavItemNo < TabNavRVData->ItemCount())
+    TabNavRVData->GetItem(TabNavItemNo)->Execute(TabNavRVData);
+}
+
+bool TRVControlData::DoTabNavigation(bool backward) {
+  if (State & rvstFocusByMouse) {
+    State &= ~rvstFocusByMouse;
+    return true;
+  }
+  const int32_t n = ItemCount();
+  // From the focused item on; with none focused, from the start (or the end going back).
+  int32_t i = FocusedItem;
+  if (i < 0 && backward) i = n;
+  for (i += backward ? -1 : 1; i >= 0 && i < n; i += backward ? -1 : 1) {
+    if (IsFocusableItem(i)) {
+      SetFocusedItem(i, this, i);
+      GetItem(i)->FocusControl();
+      InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
+      return true;
+    }
+  }
+  SetFocusedItem(-1, nullptr, -1);
+  return false;
+}
+
+std::unique_ptr<TCanvas> TRVControlData::CreateBufferCanvas(int32_t width, int32_t height) {
+  return std::make_unique<TQtImageCanvas>(std::max(width, 1), std::max(height, 1));
+}
+
+void TRVControlData::PaintBuffered(TCanvas& canvas, const TRect& clip) {
+  DrawTabFocus(canvas);
+  const int32_t w = clip.Right - clip.Left, h = clip.Bottom - clip.Top;
+  std::unique_ptr<TCanvas> buffer = CreateBufferCanvas(w, h);
+  AnsiString error;
+  bool failed = false;
+  try {
+    DrawBackground(*buffer, clip);
+    PaintTo(*buffer, clip);
+  } catch (const Exception& e) {
+    failed = true;
+    error = e.Message();
+  }
+  auto* image = dynamic_cast<TQtImageCanvas*>(buffer.get());
+  auto* painter_canvas = dynamic_cast<TQtPainterCanvas*>(&canvas);
+  if (image && painter_canvas && painter_canvas->WindowOrg().X == 0 && painter_canvas->WindowOrg().Y == 0) {
+    painter_canvas->Painter()->drawImage(clip.Left, clip.Top, image->Image());
+  } else if (image) {
+    const QImage& q = image->Image();
+    TPixelImage pixels(q.width(), q.height());
+    for (int32_t y = 0; y < q.height(); ++y)
+      for (int32_t x = 0; x < q.width(); ++x) pixels.Set(x, y, q.pixel(x, y) | 0xFF000000u);
+    canvas.StretchPixels(TRect{clip.Left, clip.Top, clip.Left + w, clip.Top + h}, pixels, TRect{0, 0, w, h});
+  }
+  if (failed) {
+    TFont& f = canvas.Font();
+    f.SetName("Arial");
+    f.SetSize(10);
+    f.SetColor(255);
+    f.SetStyle(TFontStyles());
+    canvas.Brush().SetColor(0xFFFFFF);
+    canvas.Brush().SetStyle(bsSolid);
+    canvas.TextOut(0, 0, "Error:" + error);
+  }
+  DrawTabFocus(canvas);
+}
+
+// ---- Item-owned documents ----------------------------------------------------------------------
+
+TCustomRVData* TRVItemFormattedData::GetParentData() { return Owner ? Owner->GetParentRVData() : nullptr; }
+
+TCustomRVData* TRVItemFormattedData::GetRootData() {
+  TCustomRVData* p = GetParentData();
+  return p ? p->GetRootData() : this;
+}
+
+TCustomRVData* TRVItemFormattedData::GetAbsoluteRootData() {
+  TCustomRVData* p = GetParentData();
+  return p ? p->GetAbsoluteRootData() : this;
+}
+
+uint16_t TRVItemFormattedData::GetFlags() { return Owner ? Owner->Flags : 0; }
+
+void TRVItemFormattedData::SetFlags(uint16_t /*value*/) {
+  throw EDocViewError("This method is not supported for TRVItemFormattedData");
+}
+
+void TRVItemFormattedData::DoURLNeeded(int32_t id, AnsiString& url) {
+  TCustomRVData* root = GetAbsoluteRootData();
+  if (root && root != this) root->DoURLNeeded(id, url);
+}
+
+}  // namespace pelvar

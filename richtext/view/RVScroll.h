@@ -1,0 +1,199 @@
+// The scrolling base of the viewer: a Qt widget with the scroll model of the document (the
+// vertical position in steps of VSmallStep pixels, the horizontal one in pixels), its two
+// scroll bars, scrolling of the client area and of the inserted controls, keyboard and
+// wheel scrolling, the palette policy and the chosen sub-document with its in-place
+// editor.
+//
+// The window handle of the platform is the widget's "window created" state: it is made by
+// HandleNeeded (also on the first show) and everything that needs it does nothing before.
+// An inserted control is a child widget; its property "Tag" holds its top in client
+// coordinates, unclamped, while its geometry keeps the top within -10000..10000.
+#pragma once
+
+#include <QScrollBar>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/application.h"
+#include "platform/canvas.h"
+#include "richtext/model/CRVData.h"
+#include "richtext/view/RVXPTheme.h"
+
+namespace pelvar {
+
+enum TBorderStyle : uint8_t { bsNone, bsSingle };
+
+// Scroll-bar codes of the scroll messages.
+constexpr int32_t SB_LINEUP = 0;
+constexpr int32_t SB_LINEDOWN = 1;
+constexpr int32_t SB_PAGEUP = 2;
+constexpr int32_t SB_PAGEDOWN = 3;
+constexpr int32_t SB_THUMBPOSITION = 4;
+constexpr int32_t SB_THUMBTRACK = 5;
+constexpr int32_t SB_TOP = 6;
+constexpr int32_t SB_BOTTOM = 7;
+constexpr uint32_t WM_HSCROLL = 0x0114;
+constexpr uint32_t WM_VSCROLL = 0x0115;
+
+// What a scroll bar holds (the platform's scroll info).
+struct TRVScrollInfo {
+  int32_t Min = 0, Max = 0, Page = 0, Pos = 0;
+};
+
+// The top of an inserted control from its Tag, clamped to -10000..10000.
+int32_t ControlTopFromTag(QWidget* control);
+void ApplyControlTopFromTag(QWidget* control);
+int32_t ControlTag(QWidget* control);
+void SetControlTag(QWidget* control, int32_t tag);
+
+class TCustomRVFormattedData;
+
+// A logical palette entry and the default palette of 216 colours (entry r + 6g + 36b holds
+// red r*51, green g*51, blue b*51 for r, g, b in 0..5).
+struct TRVPaletteEntry {
+  uint8_t Red = 0, Green = 0, Blue = 0, Flags = 0;
+};
+struct TRVLogPalette {
+  uint16_t Version = 0x300;
+  std::vector<TRVPaletteEntry> Entries;
+};
+std::unique_ptr<TRVLogPalette> CreateDefaultPalette();
+
+class TRVScroller : public QWidget {
+ public:
+  explicit TRVScroller(QWidget* parent = nullptr);
+  ~TRVScroller() override;
+
+  int32_t VSmallStep = 1;
+  bool FullRedraw = false;
+  bool UpdatingScrollBars = false;
+  int32_t VScrollMax = 0, VScrollPage = 0, HScrollMax = 0, HScrollPage = 0;
+  bool VDisableNoScroll = false;
+  int32_t HPos = 0, VPos = 0, XSize = 0, YSize = 0;
+  bool KeyboardScroll = true;
+  TCustomRVItemInfo* ChosenItem = nullptr;
+  TCustomRVFormattedData* ChosenRVData = nullptr;
+  int32_t LineStepCount = 1;
+  std::function<void(TRVScroller*)> OnVScrolled;
+  std::function<void(TRVScroller*)> OnHScrolled;
+  std::function<void(TRVScroller*)> OnResize;
+
+  // ---- Properties ----
+  TBorderStyle BorderStyle() const { return border_style_; }
+  void SetBorderStyle(TBorderStyle value);
+  bool Tracking() const { return tracking_; }
+  void SetTracking(bool value) { tracking_ = value; }
+  bool VScrollVisible() const { return vscroll_visible_; }
+  void SetVScrollVisible(bool value);
+  bool HScrollVisible() const { return hscroll_visible_; }
+  void SetHScrollVisible(bool value);
+  int32_t WheelStep() const { return wheel_step_; }
+  void SetWheelStep(int32_t value) { wheel_step_ = value; }
+  TRVPaletteAction DoInPaletteMode() const { return palette_mode_; }
+  void SetDoInPaletteMode(TRVPaletteAction value);
+  TRVBiDiMode BiDiMode() const { return bidi_mode_; }
+  virtual void SetBiDiMode(TRVBiDiMode value);
+  bool UseXPThemes() const { return use_xp_themes_; }
+  void SetUseXPThemes(bool value);
+  // How many times the window was (re)created.
+  int32_t WindowGeneration() const { return generation_; }
+
+  // ---- The window ----
+  bool HandleAllocated() const { return created_; }
+  void HandleNeeded();
+  void RecreateWnd();
+  HWND MessageHandle() const { return target_->Handle(); }
+  int32_t ClientWidth() const;
+  int32_t ClientHeight() const;
+  // Loading from a stream (the setters then act as while loading).
+  bool Loading = false;
+  bool Destroying = false;
+
+  // ---- Scrolling ----
+  void UpdateScrollBars(int32_t x_size, int32_t y_size, bool update_horizontal, bool allow_disable_no_scroll);
+  virtual void SetVPos(int32_t pos, bool redraw);
+  virtual void SetHPos(int32_t pos);
+  virtual void SetVSmallStep(int32_t value) { VSmallStep = value; }
+  void ScrollTo(int32_t y) { SetVPos(y, true); }
+  void ScrollToY(int32_t y) { SetVPos(y / VSmallStep, true); }
+  void ScrollToYNoRedraw(int32_t y) { SetVPos(y / VSmallStep, false); }
+  void MoveChildControls(int32_t dx, int32_t dy);
+  virtual void ResetScrollPosition() { VPos = HPos = 0; }
+  virtual void UpdateScrollBarsToClient();
+  virtual int32_t GetDefSmallStep() { return 10; }
+  // The scroll messages (code, thumb position).
+  void WMVScroll(int32_t code, int32_t pos);
+  void WMHScroll(int32_t code, int32_t pos);
+  // The wheel: one notch down or up; True when handled.
+  bool DoMouseWheelDown();
+  bool DoMouseWheelUp();
+  // What the vertical and horizontal bar show.
+  TRVScrollInfo VBarInfo() const { return vbar_info_; }
+  TRVScrollInfo HBarInfo() const { return hbar_info_; }
+
+  // ---- Palette ----
+  virtual void UpdatePaletteInfo();
+  bool HasPalette() const { return palette_ != nullptr; }
+  // Whether the screen shows colours through a palette (never on this platform).
+  static bool ScreenIsPaletteBased() { return false; }
+
+  // ---- Chosen sub-document ----
+  void AssignChosenRVData(TCustomRVFormattedData* rvdata, TCustomRVItemInfo* item);
+  void SilentReplaceChosenRVData(TCustomRVFormattedData* rvdata);
+  void UnassignChosenRVData(TCustomRVData* rvdata);
+  TCustomRVData* GetChosenRVData();
+  QWidget* GetInplaceEditor();
+  void DestroyInplaceEditor();
+  bool ChainFocused();
+
+  // ---- Theme ----
+  HTHEME ThemeData = nullptr;
+  virtual void CreateThemeData();
+  virtual void FreeThemeData();
+
+  // ---- OLE drag-and-drop hooks (the editor answers them) ----
+  virtual bool OleDragEnterAllowed(int32_t, int32_t) { return false; }
+  virtual void OleDragLeft() {}
+  virtual bool OleDragMoved(int32_t, int32_t) { return false; }
+  virtual void OleForgetTarget() {}
+  virtual bool OleFormatAccepted(uint16_t) { return false; }
+
+ protected:
+  virtual void CreateWnd();
+  virtual void DestroyWnd();
+  virtual void DoVScrolled();
+  virtual void DoHScrolled();
+  virtual void WndProc(TMessage& message);
+  void KeyDownScroll(int key);
+  void LayoutBars();
+  void SetBarInfo(bool vertical, const TRVScrollInfo& info, bool disable_no_scroll);
+
+  void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+
+  TRVScrollInfo vbar_info_, hbar_info_;
+
+ private:
+  TBorderStyle border_style_ = bsNone;
+  bool tracking_ = true;
+  bool vscroll_visible_ = true;
+  bool hscroll_visible_ = true;
+  TRVPaletteAction palette_mode_ = rvpaCreateCopies;
+  TRVBiDiMode bidi_mode_ = rvbdUnspecified;
+  bool use_xp_themes_ = true;
+  int32_t wheel_step_ = 2;
+  bool created_ = false;
+  int32_t generation_ = 0;
+  std::unique_ptr<TRVLogPalette> palette_;
+  QScrollBar* vbar_ = nullptr;
+  QScrollBar* hbar_ = nullptr;
+  bool bars_syncing_ = false;
+  std::unique_ptr<TMessageWindow> target_;
+};
+
+}  // namespace pelvar
