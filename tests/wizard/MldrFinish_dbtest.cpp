@@ -276,6 +276,23 @@ TEST_F(MldrFinishDb, FinishesEveryStationAndReplacesTheMainDatabase) {
     EXPECT_TRUE(fs::exists(Work(std::string("ARCHIV/") + f))) << f;
 }
 
+// Without "Kopírovat" every station gets an empty journal and the journal generator of
+// the harmonised data.
+TEST_F(MldrFinishDb, WithoutTheJournalCopyStationsGetAnEmptyJournal) {
+  FinishWizard& w = Wizard();
+  w.ClickCheckBox(w.CB_KopieZurnal);
+  DialogLog dialogs;
+  w.Btn_FinallyClick();
+  EXPECT_EQ(dialogs.texts, std::vector<std::string>{});
+  ASSERT_EQ(w.PageIndex(), 5);
+  const std::string pc2 = Restored(dir_.File("media2/Zaloha.fbk"), "pc2.fdb");
+  EXPECT_EQ(QueryOne(pc2, "select count(*) as V from ZURNAL;"), "0");
+  const char* gen = "select gen_id(GEN_ZURNAL, 0) as V from RDB$DATABASE;";
+  EXPECT_EQ(QueryOne(pc2, gen), QueryOne(practice_->File("harm.fdb"), gen));
+  EXPECT_EQ(QueryOne(pc2, "select count(*) as V from NASTAVENI;"),
+            QueryOne(practice_->File("st2.fdb"), "select count(*) as V from NASTAVENI;"));
+}
+
 // A table of the working database refuses the station's rows: the row insert of the
 // second station, or the emptying of a table at the first. Nothing is delivered.
 void MldrFinishDb::RefusedCopyBack(const char* trigger, const char* station, const char* detail) {
