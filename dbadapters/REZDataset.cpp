@@ -312,6 +312,7 @@ void TREZDataset::InitFields() {
 
 void TREZDataset::InternalClose() {
   if (internal_->Fetching()) internal_->AbortFetching();
+  if (master_binding_depth_ == 0 && Prepared() && !closing_for_range_) ResetRange();
   internal_->Close();
   cursor_open_ = false;
   current_ = internal_->GetBofRowNum();
@@ -679,6 +680,10 @@ void TREZDataset::InternalAddRecord(const void* Buffer, bool Append) {
 
 void TREZDataset::Post() {
   if (posting_) return;
+  if (State() == dsSetKey) {
+    PostKeyBuffer(true);
+    return;
+  }
   posting_ = true;
   try {
     TDataSet::Post();
@@ -691,6 +696,10 @@ void TREZDataset::Post() {
 
 void TREZDataset::Cancel() {
   if (cancelling_) return;
+  if (State() == dsSetKey) {
+    PostKeyBuffer(false);
+    return;
+  }
   cancelling_ = true;
   try {
     TDataSet::Cancel();
@@ -718,6 +727,107 @@ void TREZDataset::InternalRefresh() {
 
 void TREZDataset::InternalHandleException() {
   if (Application() != nullptr) Application()->HandleException(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Key ranges
+
+void TREZDataset::ClearKey(uint8_t* Key) {
+  std::memset(Key, 0, static_cast<size_t>(kKeyHeader + record_size_));
+  // Key fields start empty (null), not as zeros.
+  TIB_Row* row = internal_->Fields();
+  for (int32_t i = 0; i < row->ColumnCount(); ++i) {
+    const ptrdiff_t at = row->GetColumn(i)->NullIndPtr() - row->RowBuffer();
+    const int16_t null = -1;
+    std::memcpy(Key + kKeyHeader + at, &null, 2);
+  }
+}
+
+void TREZDataset::AllocKeyBuffers() {
+  key_buffers_.assign(6, std::vector<uint8_t>(static_cast<size_t>(kKeyHeader + record_size_), 0));
+  for (auto& k : key_buffers_) ClearKey(k.data());
+  current_key_ = nullptr;
+}
+
+TField* TREZDataset::GetIndexField(int32_t Index) {
+  if (Index < 0 || Index >= GetIndexFieldCount()) DatabaseError(CZ("Index pole mimo rozsah"), this);
+  AnsiString name = index_fields_[static_cast<size_t>(Index)];
+  const size_t dot = name.rfind('.');
+  if (dot != AnsiString::npos) name = name.substr(dot + 1);
+  name = StripQuotes(name);
+  TField* f = FindField(name);
+  if (f == nullptr) {
+    TIB_Column* c = internal_->FindField(name);
+    if (c != nullptr) f = FindField(c->GetBDEFieldName());
+  }
+  if (f == nullptr) DatabaseErrorFmt(CZ("Nelze zpřístupnit pole indexu '%s'"), {name}, this);
+  return f;
+}
+
+void TREZDataset::SetKeyBuffer(int32_t Index, bool Clear) {
+  CheckBrowseMode();
+  if (key_buffers_.empty()) AllocKeyBuffers();
+  if (Clear) ClearKey(KeyBuffer(Index));
+  current_key_ = KeyBuffer(Index);
+  std::memcpy(KeyBuffer(5), current_key_, static_cast<size_t>(kKeyHeader + record_size_));
+  range_editing_ = Index == 1 || Index == 2;
+  SetState(dsSetKey);
+  SetModified(KeyHead(current_key_)->Modified != 0);
+  DataEvent(deDataSetChange, 0);
+}
+
+void TREZDataset::PostKeyBuffer(bool Commit) {
+  DataEvent(deCheckBrowseMode, 0);
+  if (Commit) {
+    KeyHeader* h = KeyHead(current_key_);
+    h->Modified = Modified() ? 1 : 0;
+    // The leading index fields that hold a value count.
+    int32_t n = 0;
+    TIB_Row* row = internal_->Fields();
+    for (int32_t i = 0; i < GetIndexFieldCount(); ++i) {
+      TIB_Column* c = ColumnOf(GetIndexField(i));
+      if (c == nullptr) break;
+      int16_t ind;
+      std::memcpy(&ind, current_key_ + kKeyHeader + (c->NullIndPtr() - row->RowBuffer()), 2);
+      if (ind == -1) break;
+      ++n;
+    }
+    h->FieldCount = n;
+  } else {
+    std::memcpy(current_key_, KeyBuffer(5), static_cast<size_t>(kKeyHeader + record_size_));
+  }
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+}
+
+void TREZDataset::ApplyKeyRange() {
+  CheckBrowseMode();
+  if (key_buffers_.empty()) return;
+  const size_t size = static_cast<size_t>(kKeyHeader + record_size_);
+  std::memcpy(KeyBuffer(3), KeyBuffer(1), size);
+  std::memcpy(KeyBuffer(4), KeyBuffer(2), size);
+  range_editing_ = false;
+  internal_->InvalidateSQL();
+  if (Active()) {
+    closing_for_range_ = true;
+    try {
+      Close();
+      Open();
+    } catch (...) {
+      closing_for_range_ = false;
+      throw;
+    }
+    closing_for_range_ = false;
+  }
+}
+
+bool TREZDataset::ResetRange() {
+  if (key_buffers_.empty()) return false;
+  if (KeyHead(KeyBuffer(3))->Modified == 0 && KeyHead(KeyBuffer(4))->Modified == 0) return false;
+  KeyHead(KeyBuffer(3))->Modified = 0;
+  KeyHead(KeyBuffer(4))->Modified = 0;
+  internal_->InvalidateSQL();
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -757,13 +867,14 @@ Variant TREZDataset::Lookup(const AnsiString& KeyFields, const Variant& KeyValue
   info->RowNum = internal_->GetBufferRowNum();
   info->Node = internal_->GetBufferFields()->RowNode();
   info->Flag = bfCurrent;
-  GetCalcFields(temp);
-  const TDataSetState st = SetTempState(dsCalcFields);
-  TRecordBuffer saved_calc = CalcBuffer();
-  (void)saved_calc;
   try {
     CalculateFields(temp);
-    SetTempState(dsCalcFields);
+  } catch (...) {
+    internal_->SetRowNum(saved_row);
+    throw;
+  }
+  const TDataSetState st = SetTempState(dsCalcFields);
+  try {
     result = FieldValues(ResultFields);
   } catch (...) {
     RestoreState(st);
@@ -889,7 +1000,10 @@ void TREZDataset::SetOnFilterRecord(const TFilterRecordEvent& Value) {
 
 bool TREZDataset::GetIsIndexField(TField* Field) {
   TIB_Column* col = ColumnOf(Field);
-  return col != nullptr && col->OrderingPos != -999;
+  if (col == nullptr) return false;
+  for (const AnsiString& f : index_fields_)
+    if (AnsiSameText(f, col->GetFieldName()) || AnsiSameText(f, col->GetBDEFieldName())) return true;
+  return false;
 }
 
 void TREZDataset::GetDetailLinkFields(std::vector<TField*>& MasterFields, std::vector<TField*>& DetailFields) {
@@ -947,17 +1061,17 @@ TIB_Column* TREZDataset::ColumnOf(const TField* Field) const {
   return internal_->Fields()->GetColumn(Field->FieldNo() - 1);
 }
 
-bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Live) {
+bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, bool& Live) {
   Record = nullptr;
   Data = nullptr;
-  Live = nullptr;
+  Live = false;
   if (internal_->Applying()) {
     // Cached updates are being applied: the row being applied is the internal live row,
     // the framework's temporary buffer holds the calculated fields.
     TIB_Row* row = internal_->Fields();
     Record = TempBuffer();
     Data = State() == dsOldValue ? row->OldRowBuffer() : row->RowBuffer();
-    Live = State() == dsOldValue ? nullptr : reinterpret_cast<TIB_Column*>(1);
+    Live = State() != dsOldValue;
     return Data != nullptr && Record != nullptr;
   }
   bool may_be_live = false;
@@ -975,6 +1089,11 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
       Record = CalcBuffer();
       may_be_live = true;
       break;
+    case dsSetKey:
+      if (current_key_ == nullptr) return false;
+      Record = current_key_ + kKeyHeader;
+      Data = reinterpret_cast<char*>(Record);
+      return true;
     case dsFilter:
       Record = filter_record_;
       break;
@@ -999,7 +1118,7 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
     if (info->Node != nullptr && info->Node == row->RowNode() && info->RowNum == internal_->GetRowNum() &&
         row->RowBuffer() != nullptr) {
       Data = row->RowBuffer();
-      Live = reinterpret_cast<TIB_Column*>(1);  // marks the live row; the column is found later
+      Live = true;
     }
   }
   return true;
@@ -1008,7 +1127,7 @@ bool TREZDataset::RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Liv
 bool TREZDataset::GetFieldData(TField* Field, void* Buffer) {
   TRecordBuffer rec;
   char* data;
-  TIB_Column* live;
+  bool live;
   if (!RecordFor(rec, data, live)) return false;
   if (Field->FieldNo() < 1) {
     switch (State()) {
@@ -1052,11 +1171,11 @@ void TREZDataset::SetFieldData(TField* Field, const void* Buffer) {
     default:
       DatabaseError(dbmsg::NotEditing(), this);
   }
-  if (st == dsSetKey && Field->FieldNo() < 0)
+  if (st == dsSetKey && (Field->FieldNo() < 0 || (GetIndexFieldCount() > 0 && !GetIsIndexField(Field))))
     DatabaseErrorFmt(CZ("Pole '%s' není indexováno a nelze jej modifikovat"), {Field->DisplayName()}, this);
   TRecordBuffer rec;
   char* data;
-  TIB_Column* live;
+  bool live;
   if (RecordFor(rec, data, live)) {
     if (Field->FieldNo() < 1) {
       uint8_t* at = rec + record_size_ + Field->Offset();
@@ -1071,7 +1190,7 @@ void TREZDataset::SetFieldData(TField* Field, const void* Buffer) {
       if (col != nullptr) {
         const ptrdiff_t offset = col->DataPtr() - internal_->Fields()->RowBuffer();
         const TREZColumnDesc& desc = DescOf(Field->FieldNo() - 1);
-        if (live != nullptr) {
+        if (live) {
           // The live row of the internal dataset: its columns hear of the change.
           col->SysBeforeModify();
           REZWriteColumn(desc, data + offset, Field->DataType(), Field->Size(), Buffer);

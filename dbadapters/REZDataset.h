@@ -223,6 +223,14 @@ class TREZDataset : public TDataSet {
   void AssignParams(TParams& Source);
   void BindMasterParams(bool Refresh);
   void FetchOutputParams();
+  // --- Key ranges: six key buffers per prepared statement with columns (0 search key,
+  // 1 range start, 2 range end, 3 applied start, 4 applied end, 5 the saved copy of the
+  // key being edited). A key buffer is a header (Modified, Exclusive, FieldCount) and a
+  // record image.
+  int32_t GetIndexFieldCount() const { return static_cast<int32_t>(index_fields_.size()); }
+  TField* GetIndexField(int32_t Index);
+  // Clears the applied range; False when none was applied.
+  bool ResetRange();
   bool IsOpenForInternal() const { return cursor_open_; }
   bool PostingNow() const { return posting_; }
   bool CancellingNow() const { return cancelling_; }
@@ -294,7 +302,7 @@ class TREZDataset : public TDataSet {
   }
   // The record buffer of the state and the row data it reads: the internal dataset's
   // live row while the record shows its current row. False: no buffer.
-  bool RecordFor(TRecordBuffer& Record, char*& Data, TIB_Column*& Live);
+  bool RecordFor(TRecordBuffer& Record, char*& Data, bool& Live);
   TIB_Column* ColumnOf(const TField* Field) const;
   void InitFields();
   void UpdateRecordInfo(bool Moved);
@@ -302,6 +310,35 @@ class TREZDataset : public TDataSet {
   void SyncAfterInternalMove();
   void FilterChanging(const std::function<void()>& Change);
   const TREZColumnDesc& DescOf(int32_t Index);
+
+  // Key buffers.
+  struct KeyHeader {
+    uint8_t Modified;
+    uint8_t Exclusive;
+    uint8_t Spare[2];
+    int32_t FieldCount;
+  };
+  static constexpr int32_t kKeyHeader = 8;
+  uint8_t* KeyBuffer(int32_t Index) {
+    return key_buffers_.empty() ? nullptr : key_buffers_[static_cast<size_t>(Index)].data();
+  }
+  KeyHeader* KeyHead(uint8_t* Key) const { return reinterpret_cast<KeyHeader*>(Key); }
+  void AllocKeyBuffers();
+  void ClearKey(uint8_t* Key);
+  void FreeKeyBuffers() { key_buffers_.clear(); current_key_ = nullptr; }
+  // Enters the set-key state on key buffer Index (cleared first when Clear).
+  void SetKeyBuffer(int32_t Index, bool Clear);
+  // Ends the set-key state: Commit keeps the key (Modified as the dataset says),
+  // otherwise the saved copy comes back.
+  void PostKeyBuffer(bool Commit);
+  // Copies the range keys into the applied ones and re-reads the rows.
+  void ApplyKeyRange();
+  // Index fields named by the table's ordering, without " DESC".
+  std::vector<AnsiString> index_fields_;
+  std::vector<std::vector<uint8_t>> key_buffers_;
+  uint8_t* current_key_ = nullptr;
+  bool range_editing_ = false;
+  bool closing_for_range_ = false;
 
   std::unique_ptr<TREZQueryDataLink> master_link_;
   std::unique_ptr<TParams> params_;
@@ -365,6 +402,16 @@ class TREZBaseTable : public TREZDataset {
   void SetTableName(const AnsiString& Value);
   const AnsiString& IndexFieldNames() const { return index_field_names_; }
   void SetIndexFieldNames(const AnsiString& Value);
+  // Key ranges over the index fields: SetRangeStart / SetRangeEnd put the table into the
+  // set-key state to take the bounds, ApplyRange restricts the rows to them, CancelRange
+  // removes the restriction. KeyExclusive makes the bound being edited exclusive.
+  void SetRangeStart() { SetKeyBuffer(1, true); }
+  void SetRangeEnd() { SetKeyBuffer(2, true); }
+  void EditRangeStart() { SetKeyBuffer(1, false); }
+  void EditRangeEnd() { SetKeyBuffer(2, false); }
+  void SetKeyExclusive(bool Value);
+  void ApplyRange();
+  void CancelRange();
   const AnsiString& IndexName() const { return index_name_; }
   void SetIndexName(const AnsiString& Value);
   // The table's index definitions, read from the connection's schema on demand.

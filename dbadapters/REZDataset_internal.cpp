@@ -59,6 +59,8 @@ void TREZInternalDataset::DoAfterPrepare() {
     adapter_->record_size_ = static_cast<uint16_t>(Fields()->RowBufferSize());
     adapter_->descs_.clear();
     if (FieldCount() > 0 && adapter_->FieldDefs().Count() == 0) adapter_->InternalInitFieldDefs();
+    adapter_->FreeKeyBuffers();
+    if (FieldCount() > 0) adapter_->AllocKeyBuffers();
   }
   adapter_->params_synced_ = false;
   adapter_->RefreshParams();
@@ -71,6 +73,7 @@ void TREZInternalDataset::DoAfterUnprepare() {
   if (!Repreparing()) adapter_->custom_bool_ = false;
   TIB_BDataset::DoAfterUnprepare();
   if (!Repreparing()) {
+    adapter_->FreeKeyBuffers();
     adapter_->executing_ = false;
     adapter_->index_defs_->SetUpdated(false);
     adapter_->descs_.clear();

@@ -174,6 +174,21 @@ void TREZDataset::AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) {
         Column->SetIsNull(true);
     }
   }
+  // Range parameters take the applied range's key values (the key image holds the
+  // column's bytes as the field row lays them out).
+  const AnsiString name = ParamName(Column);
+  const bool begin = AnsiSameText(name.substr(0, 5), "RBEG_");
+  if ((begin || AnsiSameText(name.substr(0, 5), "REND_")) && !key_buffers_.empty()) {
+    TIB_Column* source = nullptr;
+    if (internal_->Fields()->FindColumn(name.substr(5), source) && source->BaseType() == Column->BaseType() &&
+        source->GetSQLLen() == Column->GetSQLLen() && source->GetSQLScale() == Column->GetSQLScale()) {
+      const uint8_t* image = KeyBuffer(begin ? 3 : 4) + kKeyHeader;
+      const ptrdiff_t at = source->NullIndPtr() - internal_->Fields()->RowBuffer();
+      const AnsiString bytes(reinterpret_cast<const char*>(image + at),
+                             static_cast<size_t>(2 + source->GetBufferDataSize()));
+      if (Column->GetColData() != bytes) Column->SetColData(bytes);
+    }
+  }
   // A value from the master does not bind the parameter: the next record rebinds it.
   Column->Bound = false;
 }
@@ -240,8 +255,25 @@ void TREZDataset::FetchOutputParams() {
   }
 }
 
-// Key ranges are not used by this layer: no range predicates to add.
-void TREZDataset::SysPrepareSQL() {}
+// The range predicates of the applied range (of the range being edited while it is).
+void TREZDataset::SysPrepareSQL() {
+  if (key_buffers_.empty()) return;
+  uint8_t* start = KeyBuffer(range_editing_ ? 1 : 3);
+  uint8_t* end = KeyBuffer(range_editing_ ? 2 : 4);
+  auto add = [&](uint8_t* key, const char* inclusive, const char* exclusive, const char* prefix) {
+    const KeyHeader* h = KeyHead(key);
+    if (h->Modified == 0) return;
+    for (int32_t i = 0; i < h->FieldCount && i < GetIndexFieldCount(); ++i) {
+      TIB_Column* c = nullptr;
+      if (!internal_->Fields()->FindColumn(index_fields_[static_cast<size_t>(i)], c)) break;
+      const AnsiString name = !c->GetFieldName().empty() ? c->GetFieldName() : c->GetAliasName();
+      internal_->WhereCriteria()->Add(name + (h->Exclusive ? exclusive : inclusive) + "?" + prefix +
+                                      c->GetBDEFieldName());
+    }
+  };
+  add(start, " >= ", " > ", "RBEG_");
+  add(end, " <= ", " < ", "REND_");
+}
 
 void TREZDataset::SQLChanged(TObject* List) {
   if (List != internal_->SQL()) return;
@@ -400,6 +432,12 @@ void TREZBaseTable::SysPrepareSQL() {
     fields = PrimaryKeyFields();
   }
   for (AnsiString& f : fields) f = Trim(f);
+  index_fields_.clear();
+  for (const AnsiString& f : fields) {
+    AnsiString n = f;
+    if (n.size() > 5 && AnsiSameText(n.substr(n.size() - 5), " DESC")) n = TrimRight(n.substr(0, n.size() - 5));
+    index_fields_.push_back(n);
+  }
   if (fields.empty()) {
     ordering_items_.clear();
     ordering_item_no_ = 0;
@@ -542,6 +580,28 @@ void TREZBaseTable::UpdateIndexDefs() {
     }
   }
   index_defs_->SetUpdated(true);
+}
+
+void TREZBaseTable::SetKeyExclusive(bool Value) {
+  if (State() != dsSetKey || current_key_ == nullptr) DatabaseError(dbmsg::NotEditing(), this);
+  KeyHead(current_key_)->Exclusive = Value ? 1 : 0;
+}
+
+void TREZBaseTable::ApplyRange() { ApplyKeyRange(); }
+
+void TREZBaseTable::CancelRange() {
+  CheckBrowseMode();
+  if (ResetRange() && Active()) {
+    closing_for_range_ = true;
+    try {
+      Close();
+      Open();
+    } catch (...) {
+      closing_for_range_ = false;
+      throw;
+    }
+    closing_for_range_ = false;
+  }
 }
 
 AnsiString TREZBaseTable::MasterFields() const {

@@ -171,9 +171,9 @@ TREZBlobStream::TREZBlobStream(TField* Field, TBlobStreamMode Mode)
     : dataset_(static_cast<TREZDataset*>(Field->DataSet())), field_(Field), mode_(Mode) {
   TRecordBuffer rec;
   char* data;
-  TIB_Column* live;
+  bool live = false;
   if (!dataset_->RecordFor(rec, data, live)) return;
-  live_ = live != nullptr;
+  live_ = live;
   if (Mode == bmWrite || Mode == bmReadWrite) {
     switch (dataset_->State()) {
       case dsEdit: case dsInsert: case dsSetKey: case dsCalcFields: case dsFilter: case dsNewValue:
@@ -207,9 +207,6 @@ TREZBlobStream::TREZBlobStream(TField* Field, TBlobStreamMode Mode)
       src = dataset_->internal_->GetBufferFields()->GetColumn(column_->GetIndex());
     }
     content_ = src->GetAsString();
-    if (column_->GetSQLSubType() == 1) {
-      // Text blobs are in the connection's character set already.
-    }
   } else if (is_text_) {
     if (t == SQL_VARYING) {
       uint16_t n;
@@ -232,10 +229,7 @@ TREZBlobStream::~TREZBlobStream() {
     if (st == dsCalcFields || st == dsFilter || st == dsNewValue) return;
     if (is_blob_) {
       if (!live_) DatabaseError(dbmsg::NotEditing(), dataset_);
-      if (content_.empty() && mode_ == bmWrite)
-        column_->SetAsString(content_);
-      else
-        column_->SetAsString(content_);
+      column_->SetAsString(content_);
     } else if (is_text_) {
       const AnsiString text = utf8_ ? AnsiToUtf8(content_) : content_;
       TREZColumnDesc desc = TREZColumnDesc::FromColumn(column_, false);

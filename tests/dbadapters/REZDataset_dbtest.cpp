@@ -70,6 +70,10 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
   EXPECT_EQ(q->CompareBookmarks(bm, TBookmark()), 0);
   EXPECT_TRUE(q->Locate("PARTNER", Variant(AnsiString("P4")), {}));
   EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);
+  const Variant found = q->Lookup("ID_PARTNER", Variant(2), "PARTNER");
+  EXPECT_EQ(VarToStr(found), "P2");
+  EXPECT_TRUE(VarIsNull(q->Lookup("ID_PARTNER", Variant(99), "PARTNER")));
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 4);  // Lookup does not move
   int scrolls = 0;
   q->AfterScroll = [&](TDataSet*) { ++scrolls; };
   EXPECT_FALSE(q->Locate("PARTNER", Variant(AnsiString("nic")), {}));
@@ -280,11 +284,13 @@ TEST_F(REZDatasetDb, BlobsStreamThroughTheFramework) {
     s->WriteBuffer("abc", 3);
     EXPECT_THROW(s->WriteBuffer(std::string(300, 'x').data(), 300), EIB_StatementError);
   }
+  t->FieldByName("M")->SetAsString(CZ("Poznámka: kůň ťukal"));
   t->Post();
   t->Close();
   a->tr->Commit();
   t->Open();
   t->First();
+  EXPECT_EQ(t->FieldByName("M")->AsString(), CZ("Poznámka: kůň ťukal"));
   auto s = t->CreateBlobStream(t->FieldByName("BIN"), bmRead);
   std::string back(static_cast<size_t>(s->Size()), '\0');
   s->ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
@@ -640,6 +646,77 @@ TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
   EXPECT_EQ(name->AsString(), "P1");
   q->Close();
   EXPECT_EQ(q->FieldCount(), 2);  // persistent fields stay
+}
+
+// The import framework's rhythm: rows appended to an open table with a commit every few
+// rows, retaining or not; the table goes on appending after each commit.
+TEST_F(REZDatasetDb, AnOpenTableGoesOnAppendingAcrossCommits) {
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  for (int i = 1; i <= 9; ++i) {
+    t->Append();
+    t->FieldByName("ID_PARTNER")->SetAsInteger(i);
+    t->FieldByName("PARTNER")->SetAsString("P" + std::to_string(i));
+    t->Post();
+    if (i == 3) a->tr->CommitRetaining();
+    if (i == 6) a->tr->Commit();
+  }
+  a->tr->Commit();
+  t->Close();
+  EXPECT_EQ(a->Seen("select count(*) as V from PARTNER"), "9");
+}
+
+// Key ranges over the table's index fields bind their bounds as parameters.
+TEST_F(REZDatasetDb, KeyRangesRestrictTheTable) {
+  AddPartners(8);
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  auto ids = [&] {
+    std::string s;
+    for (t->First(); !t->Eof(); t->Next()) s += t->FieldByName("ID_PARTNER")->AsString();
+    return s;
+  };
+  t->SetRangeStart();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(3);
+  // Only index fields take key values.
+  EXPECT_THROW(t->FieldByName("PARTNER")->SetAsString("x"), EDatabaseError);
+  t->Post();
+  t->SetRangeEnd();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(6);
+  t->SetKeyExclusive(true);
+  t->Post();
+  t->ApplyRange();
+  EXPECT_EQ(ids(), "345");
+  // A cancelled key edit keeps the old bound.
+  t->EditRangeEnd();
+  t->FieldByName("ID_PARTNER")->SetAsInteger(8);
+  t->Cancel();
+  t->ApplyRange();
+  EXPECT_EQ(ids(), "345");
+  t->CancelRange();
+  EXPECT_EQ(ids(), "12345678");
+  EXPECT_THROW(t->GetIndexField(1), EDatabaseError);
+}
+
+// A commit while a query is half read: the rows not read yet are still reached.
+TEST_F(REZDatasetDb, AQueryReadsOnAcrossACommit) {
+  AddPartners(30);
+  a->tr->Commit();
+  TREZQuery* q = Query("select ID_PARTNER from PARTNER order by ID_PARTNER");
+  q->Open();
+  q->First();
+  q->Next();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  a->tr->Commit();
+  int n = 0, last = 0;
+  for (; q->Active() && !q->Eof(); q->Next()) {
+    ++n;
+    last = q->FieldByName("ID_PARTNER")->AsInteger();
+  }
+  EXPECT_EQ(n, 29);
+  EXPECT_EQ(last, 30);
 }
 
 }  // namespace
