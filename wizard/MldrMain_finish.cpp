@@ -550,10 +550,9 @@ AnsiString TFrmMldrMain::BackupStationResult(int32_t index) {
   const size_t dot = file.rfind('.');
   const AnsiString base = dot == AnsiString::npos ? file : file.substr(0, dot);
   const AnsiString ext = dot == AnsiString::npos ? AnsiString() : file.substr(dot);
-  for (int32_t n = 1; taken(backup); ++n) {
-    backup = work + base + "_" + IntToStr(n) + ext;
-    while (FileExists(backup) && taken(backup)) backup = work + base + "_" + IntToStr(++n) + ext;
-  }
+  // A name of its own may replace the station's unpacked file; a made-up one is new.
+  for (int32_t n = 0; taken(backup) || (n > 0 && FileExists(backup));)
+    backup = work + base + "_" + IntToStr(++n) + ext;
   CommitQuietly(dm->REZTransactionDst());
   dm->Dst()->SetConnected(false);
   if (!dm->BackupDatabase(work + kMainWorkingDatabase, backup, 1, CZ("Konečná fáze: Zálohování..."),

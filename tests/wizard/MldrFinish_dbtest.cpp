@@ -4,7 +4,8 @@
 // each station's medium gets a zip archive or a backup that gbak restores to the
 // harmonised data plus that station's own tables (keys remapped, the journal trimmed to
 // the mark and remapped, an ORD_DOBA text with apostrophes intact, a null reference kept
-// null); the medium files end in ".old"; the work files move to the archive. Fault runs:
+// null); a station backup named like the harmonised backup leaves that alone; the
+// medium files end in ".old"; the work files move to the archive. Fault runs:
 // a table of the working database refusing the copy-back, a station file copy failing,
 // a medium file that cannot be renamed, a main database in use; each leaves the main
 // database and every station file as they were and says what to do.
@@ -121,10 +122,10 @@ class MldrFinishDb : public WizardEnv {
     fs::copy_file(practice_->File("main.fdb"), dir_.File("data/main.fdb"));
     fs::copy_file(practice_->File("harm.fdb"), Work("Main.fdb"));
     fs::copy_file(practice_->File("st1.fdb"), Work("stanice.fdb"));
-    fs::copy_file(practice_->File("st2.fdb"), Work("zaloha.fdb"));
+    fs::copy_file(practice_->File("st2.fdb"), Work("pelvar.gdb"));
     WriteFile(Work("Stanice.fbk"), "unpacked backup of PC1");
     WriteFile(dir_.File("media1/Stanice.zip"), "original archive of PC1");
-    WriteFile(dir_.File("media2/Zaloha.fbk"), "original backup of PC2");
+    WriteFile(dir_.File("media2/Pelvar.gbk"), "original backup of PC2");
     WriteFile(dir_.File("zaloha/Pelvar.cb0"), "earlier backup");
     main_before_ = ReadFile(dir_.File("data/main.fdb"));
   }
@@ -142,7 +143,7 @@ class MldrFinishDb : public WizardEnv {
     FinishWizard& w = *wizard_;
     TDMMeldrun* dm = w.MakeDataModule();
     w.AddPreparedStation(Work("Stanice.fbk"), dir_.File("media1/Stanice.zip"), "PC1");
-    w.AddPreparedStation(dir_.File("media2/Zaloha.fbk"), dir_.File("media2/Zaloha.fbk"), "PC2");
+    w.AddPreparedStation(dir_.File("media2/Pelvar.gbk"), dir_.File("media2/Pelvar.gbk"), "PC2");
     w.SetJournalMark(0, marks_[0]);
     w.SetJournalMark(1, marks_[1]);
     dm->InitStationLists(2);
@@ -159,7 +160,7 @@ class MldrFinishDb : public WizardEnv {
   // The station files are as they were before finishing, and nothing was added beside.
   void ExpectStationFilesUntouched() {
     EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.zip")), "original archive of PC1");
-    EXPECT_EQ(ReadFile(dir_.File("media2/Zaloha.fbk")), "original backup of PC2");
+    EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.gbk")), "original backup of PC2");
     for (const char* d : {"media1", "media2"}) {
       int n = 0;
       for (const auto& e : fs::directory_iterator(dir_.File(d))) {
@@ -259,9 +260,10 @@ TEST_F(MldrFinishDb, FinishesEveryStationAndReplacesTheMainDatabase) {
                          std::to_string(marks_[0]) + ";"));
   EXPECT_NE(QueryOne(pc1, "select count(*) as V from ZURNAL where TABULKA = 'LABVD' and ID_ZAZNAM = 77001;"), "0");
 
-  // PC2: a backup copied in place of the old one.
-  EXPECT_EQ(ReadFile(dir_.File("media2/Zaloha.old")), "original backup of PC2");
-  const std::string pc2 = Restored(dir_.File("media2/Zaloha.fbk"), "pc2.fdb");
+  // PC2: a backup copied in place of the old one. Its name is that of the harmonised
+  // backup, which its result in the working directory leaves alone.
+  EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.old")), "original backup of PC2");
+  const std::string pc2 = Restored(dir_.File("media2/Pelvar.gbk"), "pc2.fdb");
   EXPECT_EQ(QueryOne(pc2, "select POHLAVI as V from POHLAVI where ID_POHLAVI = 999001;"), "sehraná");
   EXPECT_EQ(QueryOne(pc2, "select list(NAZEV) as V from TEPLOTA_MISTO;"),
             QueryOne(practice_->File("st2.fdb"), "select list(NAZEV) as V from TEPLOTA_MISTO;"));
@@ -272,7 +274,7 @@ TEST_F(MldrFinishDb, FinishesEveryStationAndReplacesTheMainDatabase) {
   EXPECT_GT(fs::file_size(dir_.File("zaloha/Pelvar.cb0")), 100000u);
   for (const auto& e : fs::directory_iterator(dir_.File("MAINDATA")))
     EXPECT_TRUE(e.is_directory()) << "left in the working directory: " << e.path();
-  for (const char* f : {"Main.fdb", "Pelvar.gbk", "stanice.fdb", "zaloha.fdb", "Zaloha.fbk"})
+  for (const char* f : {"Main.fdb", "Pelvar.gbk", "stanice.fdb", "pelvar.gdb", "Pelvar_1.gbk"})
     EXPECT_TRUE(fs::exists(Work(std::string("ARCHIV/") + f))) << f;
 }
 
@@ -285,7 +287,7 @@ TEST_F(MldrFinishDb, WithoutTheJournalCopyStationsGetAnEmptyJournal) {
   w.Btn_FinallyClick();
   EXPECT_EQ(dialogs.texts, std::vector<std::string>{});
   ASSERT_EQ(w.PageIndex(), 5);
-  const std::string pc2 = Restored(dir_.File("media2/Zaloha.fbk"), "pc2.fdb");
+  const std::string pc2 = Restored(dir_.File("media2/Pelvar.gbk"), "pc2.fdb");
   EXPECT_EQ(QueryOne(pc2, "select count(*) as V from ZURNAL;"), "0");
   const char* gen = "select gen_id(GEN_ZURNAL, 0) as V from RDB$DATABASE;";
   EXPECT_EQ(QueryOne(pc2, gen), QueryOne(practice_->File("harm.fdb"), gen));
@@ -337,7 +339,7 @@ TEST_F(MldrFinishDb, FailedStationFileCopyTakesBackEveryDelivery) {
   FinishWizard& w = Wizard();
   StepView view;
   view.step = "Kopírování zpět na média (2 z 2)";
-  view.action = [&] { fs::remove(Work("Zaloha.fbk")); };
+  view.action = [&] { fs::remove(Work("Pelvar_1.gbk")); };
   w.SetView(&view);
   DialogLog dialogs;
   w.Btn_FinallyClick();
@@ -347,7 +349,7 @@ TEST_F(MldrFinishDb, FailedStationFileCopyTakesBackEveryDelivery) {
   ASSERT_EQ(dialogs.texts.size(), 1u);
   const std::string& m = dialogs.texts[0];
   EXPECT_TRUE(Contains(m, "při ukládání výsledku stanice \"PC2\" na médium:\rVýsledek stanice se "
-                          "nepodařilo uložit do souboru " + dir_.File("media2/Zaloha.fbk")))
+                          "nepodařilo uložit do souboru " + dir_.File("media2/Pelvar.gbk")))
       << m;
   EXPECT_TRUE(Contains(m, "Hlavní databáze ani soubory stanic nebyly změněny.")) << m;
   ExpectStationFilesUntouched();
@@ -373,8 +375,8 @@ TEST_F(MldrFinishDb, MediumFileThatCannotBeRenamedStopsFinishing) {
       << dialogs.texts[0];
   EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.zip")), "original archive of PC1");
   EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.old/x")), "x");
-  EXPECT_EQ(ReadFile(dir_.File("media2/Zaloha.fbk")), "original backup of PC2");
-  EXPECT_FALSE(fs::exists(dir_.File("media2/Zaloha.old")));
+  EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.gbk")), "original backup of PC2");
+  EXPECT_FALSE(fs::exists(dir_.File("media2/Pelvar.old")));
   ExpectMainUntouched();
 }
 
