@@ -80,6 +80,7 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   CB_PonechatData = {CZ("&Uschovat data ostatních počítačů"), true, true};
   CB_KopieZurnal = {CZ("Kopírovat"), true, true};
   CB_VerifyZaloha = {CZ("Pouze změny za posledních"), true, true};
+  ME_DnyZurnal = {"30", true};
   L_Count = CZ("0 z 0");
   SG_DataPaths.push_back({CZ("Identifikace stanice"), CZ("Cesta k datům")});
   SG_DataPaths.push_back({AnsiString(), AnsiString()});
@@ -332,6 +333,13 @@ void TFrmMldrMain::Btn_FinallyClick() {
   {
     TStepGuard guard(*this);
     Btn_Finally.Enabled = false;
+    copy_journal_ = CB_KopieZurnal.Checked;
+    if (CB_VerifyZaloha.Checked) {
+      int32_t days = 30;
+      journal_days_ = TryStrToInt(Trim(ME_DnyZurnal.Text), days) ? days : 30;
+    } else {
+      journal_days_ = 999;
+    }
     Changed();
     ok = FinishAll();
   }
@@ -350,9 +358,6 @@ bool TFrmMldrMain::RunStation(int32_t) {
   throw Exception(CZ("Sehrání dat stanice zatím není v programu k dispozici."));
 }
 
-bool TFrmMldrMain::FinishAll() {
-  throw Exception(CZ("Dokončení sehrávání zatím není v programu k dispozici."));
-}
 
 // --- Timer --------------------------------------------------------------------------------
 

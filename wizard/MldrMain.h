@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "platform/classes.h"
 #include "platform/graphics.h"
 #include "platform/types.h"
+#include "platform/variant.h"
 #include "sync/MainFormLink.h"
 #include "wizard/FormModel.h"
 #include "wizard/MldrSettings.h"
@@ -32,6 +34,7 @@
 namespace pelvar {
 
 class TDMMeldrun;
+class TDataSet;
 
 // The private message the form posts to itself; WParam 2 presses Next, 3 Start,
 // 4 Finish.
@@ -61,6 +64,12 @@ struct TLabelModel {
 struct TBarModel {
   int32_t Max = 100;
   int32_t Position = 0;
+};
+
+// An edit box of the form.
+struct TEditModel {
+  AnsiString Text;
+  bool Enabled = true;
 };
 
 class TMldrMainView;
@@ -150,6 +159,13 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   AnsiString Label10;
   // Page 4.
   TCheckBoxModel CB_PonechatData, CB_KopieZurnal, CB_VerifyZaloha;
+  // The journal's days (two digits) and its label "dní", enabled with it.
+  TEditModel ME_DnyZurnal;
+  AnsiString L_DokonceniIdent;
+  AnsiString L_Dokonceni;
+  TBarModel ProgressBarDokonceni;
+  // The finishing animation runs.
+  bool Animate2Active = false;
   AnsiString LaZurnalTrigSwich;
 
   // --- Handlers of Part "start-up and main form"
@@ -222,7 +238,56 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   AnsiString UniqueFileName(const AnsiString& path) const;
   void ShowJournalState();
 
+  // --- Part "finishing and delivery" (MldrMain_finish.cpp)
+  // Finishing works in three stages so that a failure changes nothing outside the
+  // working directory: every station's own tables are copied back into the harmonised
+  // database and backed up there; then the stations' media get their results (each
+  // medium file kept as ".old"); then the harmonised data replace the main database.
+  // A failure at any stage undoes the deliveries made, leaves the main database alone
+  // and says so, with what to do.
+  bool CopyJournal() const { return copy_journal_; }
+  int32_t JournalDays() const { return journal_days_; }
+  bool ZipFailed() const { return zip_failed_; }
+  void CB_KopieZurnalClick();
+  // The station tables copied back, 1 .. 13 (empty outside).
+  static AnsiString StationTableName(int32_t number);
+  // The file name in the working directory that a station's backup is restored to: the
+  // station file's name lower-cased, its first ".gbk" made ".gdb", else its first
+  // ".fbk" made ".fdb", else ".fdb" added.
+  AnsiString RestoredStationName(int32_t index) const;
+  bool BackupHarmonisedDatabase();
+  // Restores the harmonised backup into a scratch database of the working directory
+  // and removes it again: the backup that will replace the main database restores.
+  // Raises when it does not.
+  void VerifyHarmonisedBackup();
+  bool CopyStationTables();
+  bool DeleteAllRows(const AnsiString& table);
+  void CopyJournalRow(TDataSet* query);
+  void InsertOrdDobaRow(TDataSet* query);
+  Variant RemapOrgKey(const AnsiString& column, int32_t old_key);
+  // Backs up the working database, holding the station's own tables, as the station's
+  // result in the working directory; the path it wrote.
+  AnsiString BackupStationResult(int32_t index);
+  // Delivers the station's result to its medium: the medium file renamed to ".old",
+  // the result zipped or copied in its place. A failure puts the medium file back and
+  // raises with what happened.
+  bool DeliverStation(int32_t index);
+  AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);
+  bool PackStationArchive(const AnsiString& backup_file, const AnsiString& zip_path);
+  bool ZipStation(const AnsiString& backup_file, const AnsiString& zip_path);
+  bool RestoreMainDatabase();
+  void RotateBackups();
+  void MoveToArchive();
+  bool RenameWithRetries(const AnsiString& source, const AnsiString& target, int32_t seconds);
+  void FinishProgress(int32_t step, int32_t steps, const AnsiString& text);
+
  protected:
+  // The station lists, the journal marks and the trigger state as preparation and the
+  // play-in leave them, for the steps that build on them.
+  void AddPreparedStation(const AnsiString& file, const AnsiString& source, const AnsiString& ident);
+  void SetJournalMark(int32_t index, int32_t mark);
+  void SetTriggerState(int32_t state) { trigger_state_ = state; }
+
   // Steps that later parts of the wizard provide. Until then each raises an error that
   // says it is not available; tests put doubles in their place.
   // The play-in of a station (all its work-flow cycles); false when it ended
@@ -250,6 +315,16 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void EndStep();
   int32_t ClientLeft() const { return Left(); }
   int32_t ClientTop() const { return Top(); }
+  // A station's result written to its medium, kept until finishing ends so that a later
+  // failure can take it back.
+  struct TDelivery {
+    AnsiString Ident;
+    AnsiString Medium;   // the station's file
+    AnsiString Old;      // where the station's file went ("" when there was none)
+    AnsiString Written;  // the result written
+  };
+  void UndoDeliveries(TStrings& left_behind);
+  void DropFinishConnections();
 
   TMldrSettings settings_;
   TMldrMainView* view_ = nullptr;
@@ -276,6 +351,14 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   bool zip_failed_ = false;
   AnsiString zip_entry_;
   bool first_item_progress_ = false;
+  bool copy_journal_ = true;
+  int32_t journal_days_ = 30;
+  AnsiString failed_table_;
+  AnsiString failed_reason_;
+  AnsiString last_written_;
+  std::map<AnsiString, bool> remap_columns_;
+  std::vector<AnsiString> station_results_;
+  std::vector<TDelivery> deliveries_;
 };
 
 // Marks a step as running for its lifetime (nested steps count).

@@ -137,6 +137,11 @@ struct TMldrMainQtView::Impl {
   QLabel* l_count = nullptr;
   QLabel* label10 = nullptr;
   QLabel* journal = nullptr;
+  QLineEdit* me_dny = nullptr;
+  QLabel* dni = nullptr;
+  QLabel* finish_ident = nullptr;
+  QLabel* finish_step = nullptr;
+  QProgressBar* finish_bar = nullptr;
   QProgressBar* bar = nullptr;
   QProgressBar* bar2 = nullptr;
 
@@ -229,7 +234,21 @@ void TMldrMainQtView::Impl::Build() {
   auto* group = new QGroupBox(AnsiToQString(CZ("Historie změn (Žurnál) do sehrané databáze")), pages[4]);
   group->setGeometry(8, 70, 400, 80);
   Box(group, "CB_KopieZurnal", form.CB_KopieZurnal, QRect(10, 22, 380, 20));
-  Box(group, "CB_VerifyZaloha", form.CB_VerifyZaloha, QRect(10, 46, 380, 20));
+  Box(group, "CB_VerifyZaloha", form.CB_VerifyZaloha, QRect(10, 46, 200, 20));
+  me_dny = new QLineEdit(group);
+  me_dny->setObjectName("ME_DnyZurnal");
+  me_dny->setInputMask("99");
+  me_dny->setGeometry(214, 45, 30, 22);
+  QObject::connect(me_dny, &QLineEdit::textEdited,
+                   [this](const QString& text) { form.ME_DnyZurnal.Text = QStringToAnsi(text); });
+  dni = MakeLabel(group, AnsiToQString(CZ("dní")), QRect(250, 48, 40, 18));
+  finish_ident = MakeLabel(pages[4], QString(), QRect(8, 170, 400, 18), true);
+  finish_ident->setObjectName("L_DokonceniIdent");
+  finish_step = MakeLabel(pages[4], QString(), QRect(8, 194, 400, 18));
+  finish_step->setObjectName("L_Dokonceni");
+  finish_bar = new QProgressBar(pages[4]);
+  finish_bar->setObjectName("ProgressBarDokonceni");
+  finish_bar->setGeometry(8, 216, 400, 16);
   journal = MakeLabel(pnl_left, QString(), QRect(6, 300, 120, 18));
   journal->setObjectName("LaZurnalTrigSwich");
 
@@ -388,6 +407,14 @@ void TMldrMainQtView::Update(const TFrmMldrMain& form) {
   v.bar2->setRange(0, std::max(form.ProgressBar2.Max, 0));
   v.bar2->setValue(form.ProgressBar2.Position);
   v.journal->setText(AnsiToQString(form.LaZurnalTrigSwich));
+  if (v.me_dny->text() != AnsiToQString(form.ME_DnyZurnal.Text))
+    v.me_dny->setText(AnsiToQString(form.ME_DnyZurnal.Text));
+  v.me_dny->setEnabled(form.ME_DnyZurnal.Enabled);
+  v.dni->setEnabled(form.ME_DnyZurnal.Enabled);
+  v.finish_ident->setText(AnsiToQString(form.L_DokonceniIdent));
+  v.finish_step->setText(AnsiToQString(form.L_Dokonceni));
+  v.finish_bar->setRange(0, std::max(form.ProgressBarDokonceni.Max, 0));
+  v.finish_bar->setValue(form.ProgressBarDokonceni.Position);
 
   {
     const QSignalBlocker block(v.grid);

@@ -149,6 +149,8 @@ void TFrmMldrMain::ClickCheckBox(TCheckBoxModel& box) {
     CB_KartyClick();
   } else if (&box == &CB_Doklady) {
     CB_DokladyClick();
+  } else if (&box == &CB_KopieZurnal) {
+    CB_KopieZurnalClick();
   } else {
     Changed();
   }
@@ -390,14 +392,12 @@ bool TFrmMldrMain::PrepareWorkingDatabase() {
   return CheckWorkingDatabaseVersion();
 }
 
-// WAITS (data module services): TDMMeldrun.CheckDatabaseVersion("Dst", 200824).
 bool TFrmMldrMain::CheckWorkingDatabaseVersion() {
-  throw Exception(CZ("Kontrola verze pracovní databáze zatím není v programu k dispozici."));
+  return MakeDataModule()->CheckDatabaseVersion("Dst", ExpectedDatabaseVersion);
 }
 
-// WAITS (data module services): TDMMeldrun.SetJournalTriggers(state).
-int32_t TFrmMldrMain::SetWorkingJournalTriggers(int32_t) {
-  throw Exception(CZ("Přepínání žurnálu pracovní databáze zatím není v programu k dispozici."));
+int32_t TFrmMldrMain::SetWorkingJournalTriggers(int32_t state) {
+  return MakeDataModule()->SetJournalTriggers(state);
 }
 
 }  // namespace pelvar
