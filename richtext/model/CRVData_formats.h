@@ -58,6 +58,9 @@ class TRVRTFFontTable {
   std::vector<TRVRTFFontTableItem> items_;
 };
 
+// Page breaks become form feeds in text export (family-wide switch, off by default).
+extern bool RichViewSavePageBreaksInText;
+
 // HTML save options (the caller's 16-bit set).
 constexpr uint32_t rvsoOverrideImages = 0x0001;
 constexpr uint32_t rvsoFirstOnly = 0x0002;
