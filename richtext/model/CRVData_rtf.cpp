@@ -231,21 +231,10 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
       if (GetBiDiMode() == rvbdLeftToRight) h += "\\ltrdoc";
       if (GetBiDiMode() == rvbdRightToLeft) h += "\\rtldoc";
       RVFWrite(stream, h);
-      // A font of the default charset is written with the charset of the document's code
-      // page, so that readers decode its bytes as the document does.
-      int32_t def_charset = 0;
-      switch (st->DefCodePage ? st->DefCodePage : 1250) {
-        case 1250: def_charset = 238; break;
-        case 1251: def_charset = 204; break;
-        case 1253: def_charset = 161; break;
-        case 1254: def_charset = 162; break;
-        case 1257: def_charset = 186; break;
-        default: def_charset = 0; break;
-      }
       RVFWrite(stream, "{\\fonttbl");
       for (int32_t i = 0; i < font_table->Count(); ++i)
         RVFWrite(stream, Format("{\\f%d\\fnil\\fcharset%d %s;}",
-                                {i, font_table->Items(i).Charset == DEFAULT_CHARSET ? def_charset : font_table->Items(i).Charset,
+                                {i, font_table->Items(i).Charset,
                                  RV_MakeRTFIdentifierStr(font_table->Items(i).FontName)}));
       RVFWrite(stream, "}");
       RVFWrite(stream, "{\\colortbl;");
