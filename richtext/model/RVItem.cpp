@@ -122,6 +122,7 @@ void TCustomRVItemInfo::Inserting(TCustomRVData* rvdata, AnsiString& text, bool)
 
 void TCustomRVItemInfo::Inserted(TCustomRVData* rvdata, int32_t) {
   if (!rvdata) return;
+  UpdateAnimator(rvdata);
   AnsiString empty;
   rvdata->ItemAction(rviaInserted, this, empty, rvdata);
 }

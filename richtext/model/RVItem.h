@@ -250,6 +250,44 @@ class TCustomRVItemInfo : public TPersistent {
   virtual bool GetExtraStrProperty(int32_t index, AnsiString& value) const;
   virtual bool SetExtraCustomProperty(const AnsiString& /*name*/, const AnsiString& /*value*/) { return false; }
   virtual void UpdatePaletteInfo(int32_t /*palette_action*/, bool /*force_recreate_copy*/) {}
+  // Base behaviours of the rarely overridden operations (mouse buttons and shift states as
+  // the platform numbers them).
+  virtual TGraphic* AsImage() { return nullptr; }
+  virtual TCustomRVData* GetSubRVDataAt(int32_t /*x*/, int32_t /*y*/) { return nullptr; }
+  virtual bool OwnsInplaceEditor(TObject* /*editor*/) const { return false; }
+  virtual void TransferAnimator(TCustomRVItemInfo* /*source*/, TCustomRVData* /*rvdata*/) {}
+  virtual bool MouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
+                         TCustomRVData* /*rvdata*/) {
+    return false;
+  }
+  virtual bool MouseUp(int32_t /*button*/, uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
+                       TCustomRVData* /*rvdata*/) {
+    return false;
+  }
+  virtual void DeselectPartial() {}
+  virtual bool IsPartiallySelected() const { return false; }
+  virtual bool CanDeletePartiallySelected() const { return false; }
+  virtual void DeletePartiallySelected() {}
+  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/) {}
+  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data) {
+    ApplyStyleConversionToSubRVDatas(user_data, false);
+  }
+  virtual void BeginItemUpdate() {}
+  virtual void EndItemUpdate() {}
+  virtual void BeforeUndoChangeProperty() {}
+  virtual void AfterUndoChangeProperty() {}
+  // direction: 0 first, 1 last, 2 from above, 3 from below.
+  virtual bool EnterFromKeyboard(int32_t /*direction*/, int32_t /*x*/) { return false; }
+  virtual void FocusControl() {}
+  virtual bool EnterItem(bool /*from_next*/, int32_t /*x*/) { return false; }
+  virtual void LeaveItem() {}
+  virtual bool AdjustFocusToControl(TObject* /*control*/, TCustomRVData*& /*chosen_rvdata*/,
+                                    TCustomRVItemInfo*& /*chosen_item*/) {
+    return false;
+  }
+  virtual void UpdateItemCoords(TCustomRVData* /*rvdata*/, int32_t /*item_no*/) {}
+  virtual int32_t GetSplitOffsetY(int32_t value) const { return value; }
+  virtual void UpdateAnimator(TCustomRVData* /*rvdata*/) {}
 
   // Parses one "name=value" line.
   void ReadRVFExtraProperty(const AnsiString& line);
