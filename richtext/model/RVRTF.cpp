@@ -784,6 +784,7 @@ void TRVRTFReader::Reset() {
   SortKeywordTable();
   fontTable_.Clear();
   colorTable_.Clear();
+  colorPending_ = false;
   styleSheet_.Clear();
   listTable_.Clear();
   listOverrideTable_.Clear();
@@ -950,7 +951,9 @@ uint8_t TRVRTFReader::ParseLoop() {
     FireTable(rvf_tbl_TableEnd);
     --tableLevel_;
   }
-  colorTable_.DeleteLast();
+  // The entry opened after the last ';' belongs to no colour: only that one goes.
+  if (colorPending_) colorTable_.DeleteLast();
+  colorPending_ = false;
   if (depth_ < 0) return rtf_ec_StackUnderflow;
   if (depth_ > 0) return rtf_ec_UnmatchedBrace;
   return FlushText(0, false, false);
@@ -1083,7 +1086,10 @@ uint8_t TRVRTFReader::PassCharToDest(uint8_t b) {
       if (b != ';' && fontTable_.Count() > 0) fontTable_.Last()->Name.push_back(static_cast<char>(b));
       return rtf_ec_OK;
     case rdsColorTable:
-      if (b == ';') colorTable_.Add(clWindowText);
+      if (b == ';') {
+        colorTable_.Add(clWindowText);
+        colorPending_ = true;
+      }
       return rtf_ec_OK;
     case rdsStyleSheetEntry:
       if (b != ';' && styleSheet_.Count() > 0) styleSheet_.Last()->Name.push_back(static_cast<char>(b));
@@ -1239,6 +1245,7 @@ uint8_t TRVRTFReader::ChangeDest(TRVRTFDestination dest) {
     case rdsColorTable:
       colorTable_.Clear();
       colorTable_.Add(clWindowText);
+      colorPending_ = true;
       s.Destination = rdsColorTable;
       break;
     case rdsPict:
@@ -1440,13 +1447,18 @@ uint8_t TRVRTFReader::EndPicture() {
   if (!OnNewPicture) return rtf_ec_OK;
   if (!picture_) return rtf_ec_InvalidPicture;
   std::unique_ptr<TRVRTFPicture> pic = std::move(picture_);
+  // Display sizes come from the input: they are bounded, so that no size taken from a
+  // hostile file overflows or makes a handler allocate without limit.
+  auto bounded = [](double v) {
+    return static_cast<int32_t>(std::clamp(std::nearbyint(v), 0.0, static_cast<double>(RTF_MAX_PICTURE_SIZE)));
+  };
   if ((pic->MetafileMapMode == 7 || pic->MetafileMapMode == 8) && pic->PicW > 0 && pic->PicH > 0) {
-    pic->SuggestedWidth = static_cast<int32_t>(std::nearbyint(pic->PicW * static_cast<double>(pixelsPerInch_) / 2540));
-    pic->SuggestedHeight = static_cast<int32_t>(std::nearbyint(pic->PicH * static_cast<double>(pixelsPerInch_) / 2540));
+    pic->SuggestedWidth = bounded(pic->PicW * static_cast<double>(pixelsPerInch_) / 2540);
+    pic->SuggestedHeight = bounded(pic->PicH * static_cast<double>(pixelsPerInch_) / 2540);
   }
   if (pic->PicWGoal != 0 && pic->PicHGoal != 0) {
-    pic->SuggestedWidth = static_cast<int32_t>(std::nearbyint(pic->PicWGoal * static_cast<double>(pixelsPerInch_) / 1440));
-    pic->SuggestedHeight = static_cast<int32_t>(std::nearbyint(pic->PicHGoal * static_cast<double>(pixelsPerInch_) / 1440));
+    pic->SuggestedWidth = bounded(pic->PicWGoal * static_cast<double>(pixelsPerInch_) / 1440);
+    pic->SuggestedHeight = bounded(pic->PicHGoal * static_cast<double>(pixelsPerInch_) / 1440);
   }
   state_->ParaProps.Finalize();
   pic->Data.SetPosition(0);
@@ -1743,6 +1755,7 @@ uint8_t TRVRTFReader::ApplyProperty(int32_t code, int32_t v, bool /*fParam*/, in
     case rdsColorTable: {
       if (code != ipropRed && code != ipropGreen && code != ipropBlue) return rtf_ec_OK;
       if (colorTable_.Count() == 0) colorTable_.Add(clWindowText);
+      colorPending_ = false;
       TColor& c = colorTable_[colorTable_.Count() - 1];
       if (c == clWindowText) c = 0;
       const int shift = code == ipropRed ? 0 : code == ipropGreen ? 8 : 16;

@@ -73,6 +73,8 @@ constexpr int32_t RTF_MAX_TABLE_NESTING = 64;
 // "cellx" words are ignored. Every group copies these lists, so they are bounded.
 constexpr int32_t RTF_MAX_TABS = 256;
 constexpr int32_t RTF_MAX_ROW_CELLS = 256;
+// Largest display width or height (pixels) the reader gives a picture.
+constexpr int32_t RTF_MAX_PICTURE_SIZE = 32767;
 
 // Font style bits of character properties, markers and list levels.
 constexpr uint8_t rtf_fs_Bold = 1, rtf_fs_Italic = 2, rtf_fs_Underline = 4, rtf_fs_StrikeOut = 8;
@@ -551,6 +553,7 @@ class TRVRTFReader : public TComponent {
 
   TRVRTFFontList fontTable_;
   TRVRTFColorList colorTable_;
+  bool colorPending_ = false;  // the last colour entry was opened by ';' and got no colour
   TRVRTFStyleSheet styleSheet_;
   TRVRTFListTable97 listTable_;
   TRVRTFListOverrideTable97 listOverrideTable_;
