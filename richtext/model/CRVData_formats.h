@@ -58,6 +58,18 @@ class TRVRTFFontTable {
   std::vector<TRVRTFFontTableItem> items_;
 };
 
+// The tables of the RTF output being written (set by the outermost SaveRTFToStream for its
+// duration), for items that write sub-documents of their own: nil outside an RTF export.
+struct TRVRTFSaveTables {
+  AnsiString Path;
+  TRVRTFFontTable* FontTable = nullptr;
+  TRVIntegerList* FontNumbers = nullptr;
+  TRVIntegerList* OverrideCounts = nullptr;
+  TRVIntegerList* ListIds = nullptr;
+  TRVColorList* ColorList = nullptr;
+};
+const TRVRTFSaveTables* RVCurrentRTFTables();
+
 // Page breaks become form feeds in text export (family-wide switch, off by default).
 extern bool RichViewSavePageBreaksInText;
 

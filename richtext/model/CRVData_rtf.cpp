@@ -15,7 +15,11 @@
 
 namespace pelvar {
 
-extern int32_t RVCustomScreenPPI;
+namespace {
+thread_local const TRVRTFSaveTables* g_rtf_tables = nullptr;
+}  // namespace
+
+const TRVRTFSaveTables* RVCurrentRTFTables() { return g_rtf_tables; }
 
 int32_t TRVRTFFontTable::Find(const AnsiString& name, int32_t charset) const {
   for (int32_t i = 0; i < Count(); ++i)
@@ -221,6 +225,15 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
       MakeRTFTables(*color_list, override_counts, true);
       if (background_color != clWindow) color_list->AddUnique(background_color);
     }
+    TRVRTFSaveTables shared{path, font_table, font_numbers, override_counts, list_ids, color_list};
+    struct Scope {
+      const TRVRTFSaveTables* old;
+      bool set;
+      ~Scope() {
+        if (set) g_rtf_tables = old;
+      }
+    } scope{g_rtf_tables, level == 0};
+    if (level == 0) g_rtf_tables = &shared;
     RTFContext c{font_table, font_numbers, color_list, twips_factor, ropts.Contains(rvrtfSaveStyleSheet), 0, 0};
     TFontInfo* f0 = st->TextStyles()->Items(0);
     c.charset0 = f0->Charset;
@@ -287,6 +300,8 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         const int32_t to = i == end_no ? std::min(end_offs, len + 1) : len + 1;
         if (from != 1 || to != len + 1) text = RVU_Copy(text, from, std::max(0, to - from), it->ItemOptions.ToBits());
       }
+      const bool is_table = it->StyleNo == rvsTable;
+      const bool after_table = i > start_no && GetItem(i - 1)->StyleNo == rvsTable;
       if (!it->GetSameAsPrev()) {
         RVFWriteLine(stream, AnsiString());
         const bool full_line = dynamic_cast<TRVFullLineItemInfo*>(it) != nullptr;
@@ -294,12 +309,15 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         if (it->GetBR()) {
           RVFWrite(stream, "\\line ");
         } else {
-          if ((State & 0x10000) == 0) RVFWrite(stream, "\\par ");
+          // A table ends its own last paragraph.
+          if ((State & 0x10000) == 0 && !after_table) RVFWrite(stream, "\\par ");
           if (!full_line && it->GetPageBreakBefore() && (State & 0x10000) == 0) RVFWrite(stream, "\\page ");
-          AnsiString pard = "\\pard";
-          TParaInfo* p = st->ParaStyles()->Items(it->ParaNo);
-          if (c.style_sheet && p->Standard) pard += Format("\\s%d", {it->ParaNo});
-          RVFWrite(stream, pard + ParaProperties(this, p, c, level, true));
+          if (!is_table) {
+            AnsiString pard = "\\pard";
+            TParaInfo* p = st->ParaStyles()->Items(it->ParaNo);
+            if (c.style_sheet && p->Standard) pard += Format("\\s%d", {it->ParaNo});
+            RVFWrite(stream, pard + ParaProperties(this, p, c, level, true));
+          }
           cur_para = it->ParaNo;
           cur_text = -1;
         }

@@ -7,10 +7,13 @@
 
 #include "platform/sysutils.h"
 #include "richtext/model/RVClasses.h"
+#include "richtext/model/RVTableBase.h"
 #include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
+
+TRVTableItemBase* (*RVCreateTableItem)(TCustomRVData*, int32_t, int32_t) = nullptr;
 
 namespace {
 
@@ -242,9 +245,15 @@ void TRVRTFReaderProperties::BeginImport(TCustomRVData* document, int32_t index)
   page_break_doc_ = nullptr;
   hf_mode_ = 0;
   HeaderDistanceMM = FooterDistanceMM = -1;
+  tables_.clear();
+  row_index_ = cell_index_ = -1;
+  default_para_ = -1;
+  if (!IgnoreTables && RVCreateTableItem)
+    reader_->OnTable = [this](TRVRTFReader*, TRVRTFTableEventKind what) { TableEvent(what); };
 }
 
 void TRVRTFReaderProperties::EndImport() {
+  tables_.clear();
   current_ = root_;
   style_ = nullptr;
 }
@@ -624,6 +633,7 @@ void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw
   it->Inserted(d, d->ItemCount() - 1);
   d->AddMarkerInList(d->ItemCount() - 1);
   if (hf_mode_ != 0) it->AfterLoading(rvlfRTF);
+  NoteCellContent();
 }
 
 // ---- Hyperlinks ------------------------------------------------------------------------------------

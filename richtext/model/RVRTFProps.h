@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/classes.h"
 #include "platform/streams.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVRTF.h"
+#include "richtext/model/RVTableBase.h"
 
 namespace pelvar {
 
@@ -75,6 +77,31 @@ class TRVRTFReaderProperties : public TPersistent {
   void InsertItem(AnsiString& text, TCustomRVItemInfo* item, TRVRTFPosition position);
   bool ParseHyperlink(AnsiString& target, AnsiString& options, AnsiString& tip) const;
   int32_t Px(int32_t twips) const;
+  // Tables (RVRTFProps_tables.cpp).
+  // One table being read: the result table, the table that collects the cells of the row
+  // being read, the column boundaries (twips) and the sums the table's measures come from.
+  struct TTableInfo {
+    std::unique_ptr<TRVTableItemBase> table;
+    std::unique_ptr<TRVTableItemBase> collecting;
+    std::vector<int32_t> bounds;
+    int32_t saved_row = -1, saved_cell = -1;
+    bool content_after_row = false;
+    bool explicit_width = false;
+    int32_t padding_sum = 0, padding_count = 0;
+    int32_t cell_border_sum = 0, cell_border_count = 0;
+    int32_t row_border_sum = 0, row_border_count = 0;
+    int32_t width = 0;
+    bool heading_done = false;
+  };
+  void TableEvent(TRVRTFTableEventKind what);
+  void ImportRow();
+  void FinishTable(TTableInfo& info);
+  void ApplyCellProperties(TTableInfo& info, TRVTableCellBase* cell, const TRVRTFCellProperties& p, int32_t a,
+                           int32_t c);
+  void EmptyGridCell(TRVTableCellBase* cell);
+  int32_t AlignedParaStyle(int32_t alignment);
+  TCustomRVData* CollectingCell(TTableInfo& info, int32_t index);
+  void NoteCellContent();
 
   int32_t text_style_no_ = 0;
   int32_t para_style_no_ = 0;
@@ -91,6 +118,9 @@ class TRVRTFReaderProperties : public TPersistent {
   bool page_break_ = false;
   TCustomRVData* page_break_doc_ = nullptr;
   int32_t hf_mode_ = 0;
+  std::vector<std::unique_ptr<TTableInfo>> tables_;
+  int32_t row_index_ = -1, cell_index_ = -1;
+  int32_t default_para_ = -1;
 };
 
 }  // namespace pelvar
