@@ -31,7 +31,7 @@ const std::string& RtfFile() {
     mkdir(kDir, 0700);
     const std::string md = std::string(kDir) + "/long.md";
     std::ofstream out(md);
-    for (int i = 0; i < 4200; ++i) {
+    for (int i = 0; i < 12000; ++i) {
       out << "Odstavec " << i << ": Příliš **žluťoučký kůň** úpěl *ďábelské ódy*, "
           << "zatímco Šárka Čermáková a Jiří Řehoř psali dlouhý text o veterinární péči, "
           << "očkování, odčervení a kontrolách zdraví zvířat v ordinaci.\n\n";

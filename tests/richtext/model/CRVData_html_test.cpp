@@ -131,7 +131,9 @@ p=P(); p.feed(open(sys.argv[1], encoding='utf-8').read()); print('|'.join(p.out)
     EXPECT_NE(r.output.find("Příliš žluťoučký"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(" a < b & c"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("poslední řádek"), std::string::npos) << r.output;
-    if (css) EXPECT_NE(r.output.find("[rvts1]| kůň a < b & c"), std::string::npos) << r.output;
+    if (css) {
+      EXPECT_NE(r.output.find("[rvts1]| kůň a < b & c"), std::string::npos) << r.output;
+    }
     const char* browser = test::HaveProgram("chromium") ? "chromium" : nullptr;
     if (browser) {
       test::CommandResult c = test::RunCommand({browser, "--headless", "--no-sandbox", "--disable-gpu",
@@ -140,8 +142,10 @@ p=P(); p.feed(open(sys.argv[1], encoding='utf-8').read()); print('|'.join(p.out)
       ASSERT_EQ(c.exit_code, 0) << c.output;
       EXPECT_NE(c.output.find("<title>Zkouška</title>"), std::string::npos) << c.output;
       EXPECT_NE(c.output.find("poslední řádek"), std::string::npos) << c.output;
-      if (css) EXPECT_NE(c.output.find("<span class=\"rvts1\"> kůň a &lt; b &amp; c</span>"), std::string::npos)
-                   << c.output;
+      if (css) {
+        EXPECT_NE(c.output.find("<span class=\"rvts1\"> kůň a &lt; b &amp; c</span>"), std::string::npos)
+            << c.output;
+      }
     }
   }
 }
