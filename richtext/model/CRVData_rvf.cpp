@@ -340,8 +340,9 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
     LineReader in(std::move(rest));
     int32_t major = 0, minor = 0;
     bool first_inserted = true;
-    const int32_t text_count = st ? st->TextStyles()->Count() : 0;
-    const int32_t para_count = st ? st->ParaStyles()->Count() : 0;
+    // Style tables read from the stream may change the counts.
+    auto text_count_of = [&]() { return st ? st->TextStyles()->Count() : 0; };
+    auto para_count_of = [&]() { return st ? st->ParaStyles()->Count() : 0; };
 
     auto map_text = [&](int32_t& s) -> bool {
       if (s == rvsDefStyle || s < 0) return true;
@@ -354,7 +355,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         }
         s = text_map->Items(s);
       }
-      if (s < 0 || s >= text_count) {
+      if (s < 0 || s >= text_count_of()) {
         warnings |= rvfwConvUnknownStyles;
         if (!opts.Contains(rvfoConvUnknownStylesToZero)) return false;
         s = 0;
@@ -370,7 +371,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         }
         p = para_map->Items(p);
       }
-      if (p >= para_count) {
+      if (p >= para_count_of()) {
         warnings |= rvfwConvUnknownStyles;
         if (!opts.Contains(rvfoConvUnknownStylesToZero)) return false;
         p = 0;
@@ -381,7 +382,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
     auto insert_item = [&](AnsiString text, std::unique_ptr<TCustomRVItemInfo> item, int32_t para) -> bool {
       if (item->StyleNo >= 0 || item->GetAssociatedTextStyleNo() >= 0) {
         int32_t s = item->StyleNo >= 0 ? item->StyleNo : item->GetAssociatedTextStyleNo();
-        if (s != rvsDefStyle && (s < 0 || s >= text_count)) {
+        if (s != rvsDefStyle && (s < 0 || s >= text_count_of())) {
           warnings |= rvfwConvUnknownStyles;
           if (!opts.Contains(rvfoConvUnknownStylesToZero)) return true;  // dropped
           if (item->StyleNo >= 0)

@@ -215,3 +215,39 @@ TEST(RVFFormat, LayoutBlockLengths) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(RVFFormat, StyleTablesTravelWithTheDocument) {
+  Doc a;
+  TFontInfo* f = a.style.TextStyles()->Add();
+  f->FontName = "Georgia";
+  f->Size = 17;
+  f->Style.Include(fsItalic);
+  TParaInfo* p = a.style.ParaStyles()->Add();
+  p->LeftIndent = 33;
+  a.data.AddTextItem("x", a.style.TextStyles()->Count() - 1, a.style.ParaStyles()->Count() - 1);
+  TRVFOptions o;
+  o.Include(rvfoSaveTextStyles).Include(rvfoSaveParaStyles);
+  a.data.SetRVFOptions(o);
+  a.data.SetFlags(0x100);
+  for (bool binary : {false, true}) {
+    const std::string bytes = Save(a.data, binary);
+    Doc b;
+    ASSERT_TRUE(Load(b.data, bytes)) << bytes;
+    ASSERT_EQ(b.style.TextStyles()->Count(), a.style.TextStyles()->Count());
+    ASSERT_EQ(b.style.ParaStyles()->Count(), a.style.ParaStyles()->Count());
+    TFontInfo* g = b.style.TextStyles()->Items(b.data.GetItemStyle(0));
+    EXPECT_EQ(g->FontName, "Georgia");
+    EXPECT_EQ(g->Size, 17);
+    EXPECT_TRUE(g->Style.Contains(fsItalic));
+    EXPECT_EQ(b.style.ParaStyles()->Items(b.data.GetItemPara(0))->LeftIndent, 33);
+  }
+  // A style table that does not start with the collection marker fails the read.
+  Doc c;
+  EXPECT_FALSE(Load(c.data, "-8 1 3\r\n-9 2 0 0 0 0 1\r\nstyle\r\n0100\r\n"));
+}
+
+}  // namespace
+}  // namespace pelvar
