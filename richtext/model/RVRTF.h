@@ -489,6 +489,11 @@ class TRVRTFReader : public TComponent {
   const TRVRTFReaderState& GroupState() const { return *state_; }
   uint32_t CodePageInUse() const { return codePage_; }
   const AnsiString& PictureBasePath() const { return pictureBasePath_; }
+  // The folder linked pictures (INCLUDEPICTURE, IMPORT) may be loaded from; empty (the
+  // default): none are loaded.
+  const AnsiString& PictureAllowedFolder() const { return pictureAllowedFolder_; }
+  void SetPictureAllowedFolder(const AnsiString& v) { pictureAllowedFolder_ = v; }
+  bool LinkedPictureAllowed(const AnsiString& location) const;
   void SetPictureBasePath(const AnsiString& v) { pictureBasePath_ = v; }
   uint8_t RowAlignment() const { return rowAlign_; }
   bool RowAlignmentGiven() const { return rowAlignGiven_; }
@@ -531,6 +536,7 @@ class TRVRTFReader : public TComponent {
   uint8_t ReadPictureHex(uint8_t first);
   uint8_t EndPicture();
   uint8_t EndObjectData();
+  uint8_t EndFieldInstruction();
   int32_t DefFontIndex();
   TRVRTFBorderSide* BorderTargetSide();
 
@@ -569,6 +575,7 @@ class TRVRTFReader : public TComponent {
   int32_t tableLevel_ = 0;
   int32_t pnSecLevel_ = 0;
   AnsiString pictureBasePath_;
+  AnsiString pictureAllowedFolder_;
   bool skipNonShpPict_ = false, skipResult_ = false;
   bool forceFlush_ = false;
   TRVRTFPosition position_ = rtf_ts_NewPara;

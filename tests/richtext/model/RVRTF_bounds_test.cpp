@@ -1,9 +1,18 @@
 // RTF reader: the colour table loses only the entry the reader opened after the last ';'
-// (a table whose last colour has no ';' keeps it), and picture display sizes taken from
-// the input are bounded.
+// (a table whose last colour has no ';' keeps it); picture display sizes taken from the
+// input are bounded; SYMBOL fields deliver their character; linked pictures are asked for
+// only inside the folder the caller allows.
 #include <gtest/gtest.h>
 
 #include "richtext/model/RVRTF.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/canvas.h"
+#include "tests/support/process.h"
 
 namespace pelvar {
 namespace {
@@ -58,6 +67,91 @@ TEST(RVRTFReaderBounds, PictureSizesFromTheInputAreBounded) {
     ASSERT_EQ(r.Parse(in), rtf_ec_OK);
     EXPECT_EQ(w, c.w);
     EXPECT_EQ(h, c.h);
+  }
+}
+
+
+TEST(RVRTFReaderBounds, SymbolFields) {
+  struct {
+    const char* field;
+    std::string text;
+  } cases[] = {
+      {"SYMBOL 183 \\\\f \"Symbol\" \\\\s 10", "\xB7"},
+      {"SYMBOL 183 \\\\f \"Symbol\"", ""},
+      {"SYMBOL x1 \\\\f \"Symbol\" \\\\s 10", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    TRVRTFReader r(nullptr);
+    std::string text, font;
+    int32_t size = 0;
+    r.OnNewText = [&](TRVRTFReader* rd, const AnsiString& t, TRVRTFPosition) {
+      if (t.empty()) return;
+      text += t;
+      font = rd->GroupState().CharProps.FontNameOverride;
+      size = rd->GroupState().CharProps.Size;
+    };
+    TStringStream in(std::string("{{\\fonttbl{\\f0 Arial;}}\\fs24 {\\field{\\*\\fldinst ") + c.field +
+                     "}{\\fldrslt }}}");
+    ASSERT_EQ(r.Parse(in), rtf_ec_OK);
+    EXPECT_EQ(text, c.text);
+    if (!c.text.empty()) {
+      EXPECT_EQ(font, "Symbol");
+      EXPECT_EQ(size, 10);
+    }
+  }
+}
+
+class TTestGraphic : public TGraphic {
+ public:
+  int32_t Width() const override { return 1; }
+  int32_t Height() const override { return 1; }
+  void Draw(TCanvas&, const TRect&) override {}
+};
+
+TEST(RVRTFReaderBounds, LinkedPicturesOnlyFromTheAllowedFolder) {
+  test::TempDir dir("rtfpic");
+  mkdir(dir.File("pics").c_str(), 0700);
+  std::ofstream(dir.File("pics/a.png")) << "x";
+  std::ofstream(dir.File("secret.png")) << "x";
+  symlink(dir.File("secret.png").c_str(), dir.File("pics/link.png").c_str());
+  struct {
+    const char* arg;
+    bool allowed;
+  } cases[] = {
+      {"a.png", true},
+      {"../secret.png", false},
+      {"link.png", false},
+      {"/../../etc/passwd", false},
+  };
+  for (bool allow : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.arg) + (allow ? " allowed folder" : " no folder"));
+      TRVRTFReader r(nullptr);
+      r.SetPictureBasePath(dir.File("pics/"));
+      if (allow) r.SetPictureAllowedFolder(dir.File("pics"));
+      std::vector<std::string> asked;
+      r.OnImportPicture = [&](TRVRTFReader*, const AnsiString& location, TGraphic*& g, bool& invalid) {
+        asked.push_back(location);
+        g = new TTestGraphic();
+        invalid = false;
+      };
+      std::string delivered;
+      r.OnNewPicture = [&](TRVRTFReader*, TRVRTFPicture* pic, TGraphic* g, TRVRTFPosition, const AnsiString& name,
+                           bool& inserted) {
+        EXPECT_EQ(pic, nullptr);
+        EXPECT_NE(g, nullptr);
+        delivered = name;
+        inserted = false;  // the reader frees the graphic
+      };
+      TStringStream in(std::string("{{\\field{\\*\\fldinst INCLUDEPICTURE \"") + c.arg + "\" \\\\d}{\\fldrslt }}}");
+      ASSERT_EQ(r.Parse(in), rtf_ec_OK);
+      const bool expect = allow && c.allowed;
+      EXPECT_EQ(asked.size(), expect ? 1u : 0u);
+      if (expect) {
+        EXPECT_EQ(delivered, dir.File("pics/a.png"));
+      }
+    }
   }
 }
 
