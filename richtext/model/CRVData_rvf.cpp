@@ -329,6 +329,9 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
   }
   try {
     InitStyleMappings(text_map, para_map, list_map);
+    // The renumbering of this read starts empty: only style tables of this stream fill it.
+    for (TRVIntegerList* m : {text_map, para_map, list_map})
+      if (m) m->Clear();
     std::string rest;
     {
       const int64_t n = stream.Size() - stream.Position();
@@ -547,20 +550,29 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
           }
           const TRVFReaderStyleMode mode =
               h.ExtraValue == 1 ? GetRVFTextStylesReadMode() : GetRVFParaStylesReadMode();
-          if (mode != rvf_sIgnore && whole_document) {
+          if (mode != rvf_sIgnore) {
             TMemoryStream m;
             m.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
             m.SetPosition(0);
             TReader r(m);
+            // A whole document brings its style sheet; an insertion maps its styles onto the
+            // style sheet's (closest ones) or merges them in (adding what is missing).
+            const int32_t merge_mode = mode == rvf_sInsertMap ? 1 : 0;
             try {
               if (h.ExtraValue == 1) {
                 TFontInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0) st->SetTextStyles(&tmp);
+                if (tmp.Count() > 0 && whole_document)
+                  st->SetTextStyles(&tmp);
+                else if (tmp.Count() > 0 && text_map)
+                  st->TextStyles()->MergeStyles(&tmp, merge_mode, *text_map, nullptr);
               } else {
                 TParaInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0) st->SetParaStyles(&tmp);
+                if (tmp.Count() > 0 && whole_document)
+                  st->SetParaStyles(&tmp);
+                else if (tmp.Count() > 0 && para_map)
+                  st->ParaStyles()->MergeStyles(&tmp, merge_mode, *para_map, text_map);
               }
             } catch (const EFilerError&) {
               warnings |= rvfwInvalidStyles;
@@ -681,6 +693,8 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
   } catch (const std::exception&) {
     ok = false;
   }
+  for (TRVIntegerList* m : {text_map, para_map, list_map})
+    if (m) m->Clear();
   DoneStyleMappings(false);
   UpdateCheckpointItemNumbers();
   if (pending) {

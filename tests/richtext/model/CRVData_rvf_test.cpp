@@ -244,6 +244,29 @@ TEST(RVFFormat, StyleTablesTravelWithTheDocument) {
     EXPECT_TRUE(g->Style.Contains(fsItalic));
     EXPECT_EQ(b.style.ParaStyles()->Items(b.data.GetItemPara(0))->LeftIndent, 33);
   }
+  // Inserted into another document, the styles are merged in: an equal style is reused, a
+  // missing one added, and the items renumbered to them.
+  {
+    const std::string bytes = Save(a.data, false);
+    Doc e;
+    e.data.AddTextItem("before", 0, 0);
+    TMemoryStream m;
+    m.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    m.SetPosition(0);
+    int32_t index = 1;
+    TColor c = clNone;
+    ASSERT_TRUE(e.data.InsertRVFFromStream(m, index, nullptr, nullptr, c, false, false, false, 0));
+    ASSERT_EQ(e.data.ItemCount(), 2);
+    EXPECT_EQ(e.style.TextStyles()->Count(), a.style.TextStyles()->Count());
+    EXPECT_EQ(e.style.TextStyles()->Items(e.data.GetItemStyle(1))->FontName, "Georgia");
+    EXPECT_EQ(e.style.ParaStyles()->Items(e.data.GetItemPara(1))->LeftIndent, 33);
+    // A second insertion adds nothing more.
+    m.SetPosition(0);
+    index = 2;
+    ASSERT_TRUE(e.data.InsertRVFFromStream(m, index, nullptr, nullptr, c, false, false, false, 0));
+    EXPECT_EQ(e.style.TextStyles()->Count(), a.style.TextStyles()->Count());
+    EXPECT_EQ(e.style.ParaStyles()->Count(), a.style.ParaStyles()->Count());
+  }
   // A style table that does not start with the collection marker fails the read.
   Doc c;
   EXPECT_FALSE(Load(c.data, "-8 1 3\r\n-9 2 0 0 0 0 1\r\nstyle\r\n0100\r\n"));
