@@ -335,8 +335,11 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         DoWriteHyperlink(it->JumpID + FirstJumpNo, this, i, rvsfRTF, target, extras);
         if (!target.empty() || !extras.empty()) {
           AnsiString ex = extras.empty() ? AnsiString() : " " + RV_MakeRTFStr(extras, false, false);
+          // A quote would end the target early: it goes as its URL escape.
+          AnsiString quoted_target = target;
+          RV_ReplaceAll(quoted_target, "\"", "%22");
           RVFWrite(stream, Format("{\\field{\\*\\fldinst HYPERLINK \"%s\"%s}{\\fldrslt ",
-                                  {RV_MakeRTFFileNameStr(target), ex}));
+                                  {RV_MakeRTFFileNameStr(quoted_target), ex}));
           link = true;
         }
       }

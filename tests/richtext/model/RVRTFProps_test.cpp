@@ -190,6 +190,27 @@ TEST(RTFImport, HyperlinksGetTheBasePath) {
   }
 }
 
+// A hyperlink written by the export comes back with its target, quotes and backslashes
+// included.
+TEST(RTFImport, HyperlinkRoundTrip) {
+  Doc a;
+  a.style.TextStyles()->Items(4)->Jump = true;
+  a.data.AddTextItem("odkaz", 4, 0);
+  a.data.OnWriteHyperlink = [](int32_t, TCustomRVData*, int32_t, TRVSaveFormat, AnsiString& target, AnsiString&) {
+    target = "C:\\dir\\a \"b\".html";
+  };
+  const std::string rtf = Rtf(a.data);
+  Doc b;
+  AnsiString seen;
+  b.data.OnReadHyperlink = [&](const AnsiString& target, const AnsiString&, TRVLoadFormat, int32_t&, TRVTag&,
+                               AnsiString&) { seen = target; };
+  TRVRTFReaderProperties p;
+  ASSERT_EQ(Import(p, b.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(seen, "C:\\dir\\a \"b\".html") << rtf;
+  ASSERT_EQ(b.data.ItemCount(), 1);
+  EXPECT_EQ(b.data.GetItemTextRaw(0), "odkaz");
+}
+
 TEST(RTFImport, InsertsAtTheIndexAndReportsTheFirstItem) {
   Doc d;
   d.data.AddTextItem("start", 0, 0);
