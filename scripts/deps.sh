@@ -11,6 +11,7 @@ packages=(
   zip unzip python3 gzip tar zlib1g-dev
   libgcab-dev gcab
   clang
+  pandoc libreoffice-writer-nogui unrtf chromium
 )
 
 missing=()

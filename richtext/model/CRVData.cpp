@@ -1116,8 +1116,15 @@ bool TCustomRVData::CanMergeItems(int32_t item_no, TCustomRVItemInfo* item1, boo
 void TCustomRVData::MergeItems(int32_t item_no, TCustomRVItemInfo* item2) {
   TCustomRVItemInfo* item1 = GetItem(item_no);
   AnsiString text2 = GetItemTextRaw(item_no + 1);
-  // An empty item may take the text of an item of another style: the text is stored in
-  // the surviving item's encoding, never as the other encoding's bytes.
+  if (GetItemTextRaw(item_no).empty() && !text2.empty()) {
+    // An empty item that takes the text of another item takes its style with it (style,
+    // encoding, tag and hint), so that the text keeps its formatting.
+    item1->StyleNo = item2->StyleNo;
+    item1->ItemOptions.Set(rvioUnicodeText, item2->ItemOptions.Contains(rvioUnicodeText));
+    item1->Tag = RV_CopyTag(item2->Tag, TagsArePChars());
+    item1->Hint = item2->Hint;
+  }
+  // The text is stored in the surviving item's encoding, never as the other encoding's bytes.
   const bool u1 = item1->ItemOptions.Contains(rvioUnicodeText), u2 = item2->ItemOptions.Contains(rvioUnicodeText);
   if (u1 && !u2)
     text2 = RVU_AnsiToUnicode(GetStyleCodePage(GetActualStyle(item2)), text2);
@@ -1134,7 +1141,7 @@ void TCustomRVData::NormalizeItems(int32_t from_item_no, int32_t to_item_no) {
   to_item_no = std::min(to_item_no, ItemCount() - 1);
   for (int32_t i = to_item_no; i > from_item_no; --i) {
     NormalizeSubDocuments(i);
-    // An empty first item takes the second one's text; its own object and style stay.
+    // An empty first item takes the second one's text and style; its own object stays.
     if (CanMergeItems(i - 1, GetItem(i - 1), false, GetItem(i))) MergeItems(i - 1, GetItem(i));
   }
   if (from_item_no < ItemCount()) NormalizeSubDocuments(from_item_no);

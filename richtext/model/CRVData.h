@@ -101,6 +101,9 @@ constexpr uint32_t rvstDragNotStarted = 1u << 27;
 constexpr uint32_t rvstDestroying = 1u << 31;
 
 class TCustomRVData;
+class TRVLayoutInfo;
+class TRVBackground;
+class TRVRTFFontTable;
 // Callback of EnumItems: (RVData, ItemNo, var Continue, UserData).
 using TRVEnumItemsProc = std::function<void(TCustomRVData* rvdata, int32_t item_no, bool& cont, void* user_data)>;
 
@@ -329,6 +332,42 @@ class TCustomRVData : public TPersistent {
                          int32_t& image_save_no, bool override_files, TColor color, TGraphic* graphic);
   AnsiString DoSavePicture(TRVSaveFormat format, const AnsiString& images_prefix, const AnsiString& path,
                            int32_t& image_save_no, bool override_files, TColor color, TGraphic* graphic);
+
+  // ---- Formats (CRVData_rvf.cpp, CRVData_rtf.cpp, CRVData_html.cpp) ----
+  // Native format: the whole document or the selection; False when an exception occurred.
+  bool SaveRVFToStream(TStream& stream, bool selection_only, TRVLayoutInfo* layout, TRVBackground* background,
+                       TColor color);
+  // Reads records from the stream's position to its end and inserts the items at index (on
+  // return the position after the last inserted item). reattach_first with first_para_no:
+  // the first inserted item is re-attached to the insertion point. True when every record
+  // was complete and nothing failed.
+  bool InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayoutInfo* layout, TRVBackground* background,
+                           TColor& color, bool editing, bool whole_document, bool reattach_first,
+                           int32_t first_para_no);
+  bool LoadRVFFromStream(TStream& stream, TColor& color, TRVBackground* background, TRVLayoutInfo* layout);
+  // The binary property "Data" of a cell document: a 32-bit length and a native stream.
+  void WriteRVFData(TStream& stream);
+  void ReadRVFData(TStream& stream);
+  // RTF: at level 0 the tables are made here and the arguments are ignored.
+  bool SaveRTFToStream(TStream& stream, const AnsiString& path, double twips_factor, TRVRTFFontTable* font_table,
+                       TRVIntegerList* font_numbers, TRVIntegerList* override_counts, TRVIntegerList* list_ids,
+                       TRVColorList* color_list, int32_t level, TColor background_color, bool selection_only);
+  void MakeRTFTables(TRVColorList& color_list, TRVIntegerList* override_counts, bool all_styles);
+  bool SaveTextToStream(const AnsiString& path, TStream& stream, int32_t line_width, bool selection_only,
+                        bool text_only, bool unicode, bool unicode_write_bom);
+  bool SaveHTMLToStream(TStream& stream, const AnsiString& path, const AnsiString& title,
+                        const AnsiString& images_prefix, uint32_t options, TColor color, int32_t& image_save_no,
+                        int32_t left_margin, int32_t top_margin, int32_t right_margin, int32_t bottom_margin,
+                        TRVBackground* background);
+  bool SaveHTMLToStreamEx(TStream& stream, const AnsiString& path, const AnsiString& title,
+                          const AnsiString& images_prefix, const AnsiString& extra_styles,
+                          const AnsiString& external_css, const AnsiString& checkpoint_prefix, uint32_t options,
+                          TColor color, TColor& current_file_color, int32_t& image_save_no, int32_t left_margin,
+                          int32_t top_margin, int32_t right_margin, int32_t bottom_margin,
+                          TRVBackground* background);
+  // Code written around paragraphs and list items of HTML (nothing by default).
+  virtual void DoHTMLSaveEvent(TCustomRVData* /*rvdata*/, int32_t /*item_no*/, AnsiString& /*text*/,
+                               bool /*use_css*/, bool /*opening*/) {}
 
   // ---- Root settings and owner events (used when no control answers) ----
   void SetRVStyle(TRVStyle* style) { rvstyle_ = style; }

@@ -3,12 +3,15 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <type_traits>
 
+#include "platform/canvas.h"
 #include "platform/exceptions.h"
 
 namespace pelvar {
@@ -784,6 +787,7 @@ void TRVRTFReader::Reset() {
   SortKeywordTable();
   fontTable_.Clear();
   colorTable_.Clear();
+  colorPending_ = false;
   styleSheet_.Clear();
   listTable_.Clear();
   listOverrideTable_.Clear();
@@ -950,7 +954,9 @@ uint8_t TRVRTFReader::ParseLoop() {
     FireTable(rvf_tbl_TableEnd);
     --tableLevel_;
   }
-  colorTable_.DeleteLast();
+  // The entry opened after the last ';' belongs to no colour: only that one goes.
+  if (colorPending_) colorTable_.DeleteLast();
+  colorPending_ = false;
   if (depth_ < 0) return rtf_ec_StackUnderflow;
   if (depth_ > 0) return rtf_ec_UnmatchedBrace;
   return FlushText(0, false, false);
@@ -1083,7 +1089,10 @@ uint8_t TRVRTFReader::PassCharToDest(uint8_t b) {
       if (b != ';' && fontTable_.Count() > 0) fontTable_.Last()->Name.push_back(static_cast<char>(b));
       return rtf_ec_OK;
     case rdsColorTable:
-      if (b == ';') colorTable_.Add(clWindowText);
+      if (b == ';') {
+        colorTable_.Add(clWindowText);
+        colorPending_ = true;
+      }
       return rtf_ec_OK;
     case rdsStyleSheetEntry:
       if (b != ';' && styleSheet_.Count() > 0) styleSheet_.Last()->Name.push_back(static_cast<char>(b));
@@ -1239,6 +1248,7 @@ uint8_t TRVRTFReader::ChangeDest(TRVRTFDestination dest) {
     case rdsColorTable:
       colorTable_.Clear();
       colorTable_.Add(clWindowText);
+      colorPending_ = true;
       s.Destination = rdsColorTable;
       break;
     case rdsPict:
@@ -1410,6 +1420,8 @@ uint8_t TRVRTFReader::EndGroupAction(TRVRTFDestination dest) {
     case rdsObject:
       object_.reset();
       return rtf_ec_OK;
+    case rdsFldInst:
+      return EndFieldInstruction();
     case rdsField:
       state_->FieldCode.clear();
       state_->FieldPictureIncluded = false;
@@ -1440,13 +1452,18 @@ uint8_t TRVRTFReader::EndPicture() {
   if (!OnNewPicture) return rtf_ec_OK;
   if (!picture_) return rtf_ec_InvalidPicture;
   std::unique_ptr<TRVRTFPicture> pic = std::move(picture_);
+  // Display sizes come from the input: they are bounded, so that no size taken from a
+  // hostile file overflows or makes a handler allocate without limit.
+  auto bounded = [](double v) {
+    return static_cast<int32_t>(std::clamp(std::nearbyint(v), 0.0, static_cast<double>(RTF_MAX_PICTURE_SIZE)));
+  };
   if ((pic->MetafileMapMode == 7 || pic->MetafileMapMode == 8) && pic->PicW > 0 && pic->PicH > 0) {
-    pic->SuggestedWidth = static_cast<int32_t>(std::nearbyint(pic->PicW * static_cast<double>(pixelsPerInch_) / 2540));
-    pic->SuggestedHeight = static_cast<int32_t>(std::nearbyint(pic->PicH * static_cast<double>(pixelsPerInch_) / 2540));
+    pic->SuggestedWidth = bounded(pic->PicW * static_cast<double>(pixelsPerInch_) / 2540);
+    pic->SuggestedHeight = bounded(pic->PicH * static_cast<double>(pixelsPerInch_) / 2540);
   }
   if (pic->PicWGoal != 0 && pic->PicHGoal != 0) {
-    pic->SuggestedWidth = static_cast<int32_t>(std::nearbyint(pic->PicWGoal * static_cast<double>(pixelsPerInch_) / 1440));
-    pic->SuggestedHeight = static_cast<int32_t>(std::nearbyint(pic->PicHGoal * static_cast<double>(pixelsPerInch_) / 1440));
+    pic->SuggestedWidth = bounded(pic->PicWGoal * static_cast<double>(pixelsPerInch_) / 1440);
+    pic->SuggestedHeight = bounded(pic->PicHGoal * static_cast<double>(pixelsPerInch_) / 1440);
   }
   state_->ParaProps.Finalize();
   pic->Data.SetPosition(0);
@@ -1458,6 +1475,154 @@ uint8_t TRVRTFReader::EndPicture() {
   }
   if (pic->ShpPict) skipNonShpPict_ = inserted;
   if (inserted) position_ = rtf_ts_ContinuePara;
+  return rtf_ec_OK;
+}
+
+namespace {
+
+// The first argument of a field instruction, after the field name and its switches.
+AnsiString FieldArgument(const AnsiString& instr) {
+  size_t i = 0;
+  while (i < instr.size() && instr[i] != ' ') ++i;
+  while (i < instr.size()) {
+    while (i < instr.size() && instr[i] == ' ') ++i;
+    if (i < instr.size() && instr[i] == '\\') {
+      while (i < instr.size() && instr[i] != ' ') ++i;
+      continue;
+    }
+    break;
+  }
+  const size_t start = i;
+  if (i < instr.size() && instr[i] == '"') {
+    ++i;
+    while (i < instr.size() && !(instr[i] == '"' && (i + 1 >= instr.size() || instr[i + 1] == ' '))) ++i;
+    if (i < instr.size()) ++i;
+  } else {
+    while (i < instr.size() && instr[i] != ' ') ++i;
+  }
+  AnsiString arg = instr.substr(start, i - start);
+  if (arg.size() > 1 && arg.front() == '"') {
+    arg = arg.substr(1);
+    if (!arg.empty() && arg.back() == '"') arg.pop_back();
+  }
+  return arg;
+}
+
+AnsiString TrimSpaces(const AnsiString& s) {
+  size_t a = 0, b = s.size();
+  while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+  while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+  return s.substr(a, b - a);
+}
+
+AnsiString Upper(AnsiString s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The path with "." and ".." resolved lexically (the file need not exist).
+std::string Normalize(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string part = path.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+}  // namespace
+
+bool TRVRTFReader::LinkedPictureAllowed(const AnsiString& location) const {
+  if (pictureAllowedFolder_.empty() || location.empty()) return false;
+  std::string loc = location;
+  for (char& c : loc)
+    if (c == '\\') c = '/';
+  std::string root = pictureAllowedFolder_;
+  for (char& c : root)
+    if (c == '\\') c = '/';
+  if (loc.front() != '/' || root.front() != '/') return false;
+  // Symbolic links are followed where the files exist, so that no link leads outside.
+  char buf[PATH_MAX];
+  std::string real_root = realpath(root.c_str(), buf) ? std::string(buf) : Normalize(root);
+  std::string real_loc = realpath(loc.c_str(), buf) ? std::string(buf) : Normalize(loc);
+  if (real_root.back() != '/') real_root += '/';
+  return real_loc.compare(0, real_root.size(), real_root) == 0;
+}
+
+uint8_t TRVRTFReader::EndFieldInstruction() {
+  AnsiString instr = TrimSpaces(state_->FieldCode);
+  if (!instr.empty() && instr[0] == '\\') instr = instr.substr(1);
+  const AnsiString head = Upper(instr.substr(0, 14));
+  if (OnNewPicture && (head == "INCLUDEPICTURE" || head.compare(0, 6, "IMPORT") == 0)) {
+    AnsiString name = FieldArgument(instr);
+    for (size_t at = name.find("\\\\"); at != AnsiString::npos; at = name.find("\\\\", at + 1)) name.erase(at, 1);
+    const AnsiString& base = pictureBasePath_;
+    if (!base.empty() && (base.back() == '/' || base.back() == '\\') && !name.empty() &&
+        (name.front() == '/' || name.front() == '\\'))
+      name.erase(0, 1);
+    if (name.find(':') == AnsiString::npos) name = base + name;
+    // A linked picture is loaded only from inside the folder the caller allows (none unless
+    // one is set): a document cannot make the program read files elsewhere.
+    if (OnImportPicture && LinkedPictureAllowed(name)) {
+      try {
+        TGraphic* graphic = nullptr;
+        bool invalid = false;
+        OnImportPicture(this, name, graphic, invalid);
+        std::unique_ptr<TGraphic> owned(graphic);
+        if (owned && !invalid) {
+          state_->ParaProps.Finalize();
+          bool inserted = false;
+          OnNewPicture(this, nullptr, owned.get(), position_, name, inserted);
+          if (inserted) owned.release();
+          position_ = rtf_ts_ContinuePara;
+          state_->FieldPictureIncluded = true;
+        }
+      } catch (...) {
+        // Failures of linked pictures are not failures of the document.
+      }
+    }
+    return rtf_ec_OK;
+  }
+  if (Upper(instr.substr(0, 6)) == "SYMBOL" && instr.size() > 7) {
+    // SYMBOL code \f "font" \s size: one character of that font at that size.
+    const AnsiString rest = instr.substr(7);
+    const size_t sp = rest.find(' ');
+    const AnsiString code_text = rest.substr(0, sp);
+    char* end = nullptr;
+    const long code = std::strtol(code_text.c_str(), &end, 10);
+    if (code_text.empty() || *end != 0) return rtf_ec_OK;  // no number: nothing to show
+    const size_t f = rest.find("\\f \"");
+    const size_t s = rest.find("\\s ");
+    if (f == AnsiString::npos || s == AnsiString::npos) return rtf_ec_OK;
+    const size_t fe = rest.find('"', f + 4);
+    if (fe == AnsiString::npos) return rtf_ec_OK;
+    const AnsiString font = rest.substr(f + 4, fe - f - 4);
+    const AnsiString size_text = rest.substr(s + 3, rest.find(' ', s + 3) - (s + 3));
+    const double size = std::strtod(size_text.c_str(), &end);
+    if (size_text.empty() || *end != 0 || !(size > 0 && size < 1639)) return rtf_ec_OK;
+    TRVRTFCharProperties& cp = state_->CharProps;
+    const int32_t old_size = cp.Size;
+    const AnsiString old_override = cp.FontNameOverride;
+    uint8_t r = FlushText(0, false, false);
+    if (r != rtf_ec_OK) return r;
+    cp.FontNameOverride = font;
+    cp.Size = static_cast<int32_t>(std::nearbyint(size));
+    pendingText_.push_back(static_cast<char>(code & 0xFF));
+    r = FlushText(0, false, false);
+    cp.Size = old_size;
+    cp.FontNameOverride = old_override;
+    return r;
+  }
   return rtf_ec_OK;
 }
 
@@ -1743,6 +1908,7 @@ uint8_t TRVRTFReader::ApplyProperty(int32_t code, int32_t v, bool /*fParam*/, in
     case rdsColorTable: {
       if (code != ipropRed && code != ipropGreen && code != ipropBlue) return rtf_ec_OK;
       if (colorTable_.Count() == 0) colorTable_.Add(clWindowText);
+      colorPending_ = false;
       TColor& c = colorTable_[colorTable_.Count() - 1];
       if (c == clWindowText) c = 0;
       const int shift = code == ipropRed ? 0 : code == ipropGreen ? 8 : 16;

@@ -73,6 +73,8 @@ constexpr int32_t RTF_MAX_TABLE_NESTING = 64;
 // "cellx" words are ignored. Every group copies these lists, so they are bounded.
 constexpr int32_t RTF_MAX_TABS = 256;
 constexpr int32_t RTF_MAX_ROW_CELLS = 256;
+// Largest display width or height (pixels) the reader gives a picture.
+constexpr int32_t RTF_MAX_PICTURE_SIZE = 32767;
 
 // Font style bits of character properties, markers and list levels.
 constexpr uint8_t rtf_fs_Bold = 1, rtf_fs_Italic = 2, rtf_fs_Underline = 4, rtf_fs_StrikeOut = 8;
@@ -487,6 +489,11 @@ class TRVRTFReader : public TComponent {
   const TRVRTFReaderState& GroupState() const { return *state_; }
   uint32_t CodePageInUse() const { return codePage_; }
   const AnsiString& PictureBasePath() const { return pictureBasePath_; }
+  // The folder linked pictures (INCLUDEPICTURE, IMPORT) may be loaded from; empty (the
+  // default): none are loaded.
+  const AnsiString& PictureAllowedFolder() const { return pictureAllowedFolder_; }
+  void SetPictureAllowedFolder(const AnsiString& v) { pictureAllowedFolder_ = v; }
+  bool LinkedPictureAllowed(const AnsiString& location) const;
   void SetPictureBasePath(const AnsiString& v) { pictureBasePath_ = v; }
   uint8_t RowAlignment() const { return rowAlign_; }
   bool RowAlignmentGiven() const { return rowAlignGiven_; }
@@ -529,6 +536,7 @@ class TRVRTFReader : public TComponent {
   uint8_t ReadPictureHex(uint8_t first);
   uint8_t EndPicture();
   uint8_t EndObjectData();
+  uint8_t EndFieldInstruction();
   int32_t DefFontIndex();
   TRVRTFBorderSide* BorderTargetSide();
 
@@ -551,6 +559,7 @@ class TRVRTFReader : public TComponent {
 
   TRVRTFFontList fontTable_;
   TRVRTFColorList colorTable_;
+  bool colorPending_ = false;  // the last colour entry was opened by ';' and got no colour
   TRVRTFStyleSheet styleSheet_;
   TRVRTFListTable97 listTable_;
   TRVRTFListOverrideTable97 listOverrideTable_;
@@ -566,6 +575,7 @@ class TRVRTFReader : public TComponent {
   int32_t tableLevel_ = 0;
   int32_t pnSecLevel_ = 0;
   AnsiString pictureBasePath_;
+  AnsiString pictureAllowedFolder_;
   bool skipNonShpPict_ = false, skipResult_ = false;
   bool forceFlush_ = false;
   TRVRTFPosition position_ = rtf_ts_NewPara;

@@ -356,10 +356,11 @@ TEST(DocumentMaintenanceTest, MergingTextItems) {
   d.data.AddTextItem("z", 1, 0);  // starts a paragraph: not merged unless forced
   d.data.NormalizeItems(0, 10);
   ASSERT_EQ(d.data.ItemCount(), 2);
-  // The empty first item keeps its object and style with the text of the others.
-  EXPECT_EQ(d.data.GetItem(0)->StyleNo, 0);
+  // The empty first item keeps its object and takes the text of the others with their style.
+  EXPECT_EQ(d.data.GetItem(0)->StyleNo, 1);
   EXPECT_EQ(d.data.GetItemTextRaw(0), "xy");
   EXPECT_FALSE(d.data.CanMergeItems(0, d.data.GetItem(0), false, d.data.GetItem(1)));
+  d.data.GetItem(1)->StyleNo = 2;
   EXPECT_FALSE(d.data.CanMergeItems(0, d.data.GetItem(0), true, d.data.GetItem(1)));  // styles differ
   d.style.TextStyles()->Items(1)->Protection = {rvprConcateProtect};
   Doc p;
@@ -368,15 +369,23 @@ TEST(DocumentMaintenanceTest, MergingTextItems) {
   p.data.AddTextItem("b", 1, -1);
   EXPECT_FALSE(p.data.CanMergeItems(0, p.data.GetItem(0), false, p.data.GetItem(1)));
 
-  // An empty item that takes the text of a UTF-16 item keeps its own 8-bit encoding.
+  // An empty item that takes the text of a UTF-16 item takes its style and encoding.
   Doc u;
   u.style.TextStyles()->Items(1)->Unicode = true;
   u.data.AddTextItem("", 0, 0);
   u.data.AddTextItem(AnsiString("\x0D\x01", 2), 1, -1);  // U+010D
   u.data.NormalizeItems(0, 1);
   ASSERT_EQ(u.data.ItemCount(), 1);
-  EXPECT_FALSE(u.data.GetItem(0)->ItemOptions.Contains(rvioUnicodeText));
-  EXPECT_EQ(u.data.GetItemTextRaw(0), "\xE8");
+  EXPECT_EQ(u.data.GetItem(0)->StyleNo, 1);
+  EXPECT_TRUE(u.data.GetItem(0)->ItemOptions.Contains(rvioUnicodeText));
+  EXPECT_EQ(u.data.GetItemTextRaw(0), AnsiString("\x0D\x01", 2));
+  // A non-empty UTF-16 item merged after an 8-bit one is converted to its encoding.
+  Doc w;
+  w.style.TextStyles()->Items(1)->Unicode = true;
+  w.data.AddTextItem("a", 0, 0);
+  w.data.AddTextItem(AnsiString("\x0D\x01", 2), 1, -1);
+  w.data.MergeItems(0, w.data.GetItem(1));
+  EXPECT_EQ(w.data.GetItemTextRaw(0), "a\xE8");
 }
 
 // Deleting unused styles renumbers items and anything that holds style numbers the same way:

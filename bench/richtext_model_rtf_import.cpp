@@ -1,0 +1,112 @@
+// RTF import of a long document (about 5 MB, written by pandoc from a long Markdown text
+// with Czech paragraphs, bold, italic and lists) into a document with styles added as
+// needed, against `pandoc -f rtf -t native` and `unrtf --text` on the same file in the same
+// run. Counters: MB/s of each and how many times faster the import is than each peer.
+#include <benchmark/benchmark.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVRTFProps.h"
+
+namespace {
+
+const char* kDir = "/tmp/pelvar_bench_rtf";
+
+bool Have(const char* program) { return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0; }
+
+// The RTF file, made once per machine (pandoc takes a while for 5 MB).
+const std::string& RtfFile() {
+  static std::string path;
+  if (!path.empty()) return path;
+  const std::string rtf = std::string(kDir) + "/long.rtf";
+  struct stat st {};
+  if (stat(rtf.c_str(), &st) != 0 || st.st_size < 4'000'000) {
+    mkdir(kDir, 0700);
+    const std::string md = std::string(kDir) + "/long.md";
+    std::ofstream out(md);
+    for (int i = 0; i < 12000; ++i) {
+      out << "Odstavec " << i << ": Příliš **žluťoučký kůň** úpěl *ďábelské ódy*, "
+          << "zatímco Šárka Čermáková a Jiří Řehoř psali dlouhý text o veterinární péči, "
+          << "očkování, odčervení a kontrolách zdraví zvířat v ordinaci.\n\n";
+      if (i % 10 == 0) out << "- první bod\n- druhý bod\n\n";
+    }
+    out.close();
+    if (std::system(("pandoc -s -f markdown -t rtf -o " + rtf + " " + md).c_str()) != 0) return path;
+  }
+  path = rtf;
+  return path;
+}
+
+std::string ReadAll(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Seconds one run of a shell command takes.
+double TimeCommand(const std::string& cmd) {
+  const auto t0 = std::chrono::steady_clock::now();
+  if (std::system(cmd.c_str()) != 0) return -1;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void BM_RTFImport(benchmark::State& state) {
+  if (!Have("pandoc")) {
+    state.SkipWithError("pandoc is needed to make the input");
+    return;
+  }
+  const std::string& file = RtfFile();
+  if (file.empty()) {
+    state.SkipWithError("pandoc could not make the input");
+    return;
+  }
+  const std::string data = ReadAll(file);
+  const double mb = static_cast<double>(data.size()) / 1e6;
+  double own_seconds = 0;
+  int64_t runs = 0;
+  for (auto _ : state) {
+    pelvar::TRVStyle style(nullptr);
+    pelvar::TCustomRVData doc;
+    doc.SetRVStyle(&style);
+    pelvar::TRVRTFReaderProperties props;
+    props.TextStyleMode = pelvar::rvrsAddIfNeeded;
+    props.ParaStyleMode = pelvar::rvrsAddIfNeeded;
+    props.UnicodeMode = pelvar::rvruMixed;
+    pelvar::TStringStream in(data);
+    int32_t index = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(props.ReadRTFFromStream(in, &doc, index));
+    own_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ++runs;
+    benchmark::DoNotOptimize(doc.ItemCount());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(data.size()) * state.iterations());
+  const double own = own_seconds / static_cast<double>(std::max<int64_t>(runs, 1));
+  state.counters["input_MB"] = mb;
+  state.counters["MB/s"] = mb / own;
+  const double pandoc = TimeCommand("pandoc -f rtf -t native -o /dev/null " + file);
+  if (pandoc > 0) {
+    state.counters["pandoc_MB/s"] = mb / pandoc;
+    state.counters["x_vs_pandoc"] = pandoc / own;
+  }
+  if (Have("unrtf")) {
+    const double unrtf = TimeCommand("unrtf --text " + file + " >/dev/null 2>&1");
+    if (unrtf > 0) {
+      state.counters["unrtf_MB/s"] = mb / unrtf;
+      state.counters["x_vs_unrtf"] = unrtf / own;
+    }
+  }
+}
+BENCHMARK(BM_RTFImport)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,126 @@
+// The RTF import options of a viewer control and the import itself: the RTF reader's text
+// runs, tabs, page breaks, hyperlinks and header/footer regions become items of a document,
+// with text and paragraph styles chosen from the style sheet or added to it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/classes.h"
+#include "platform/streams.h"
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVRTF.h"
+#include "richtext/model/RVTableBase.h"
+
+namespace pelvar {
+
+enum TRVReaderUnicode : uint8_t { rvruMixed, rvruNoUnicode, rvruOnlyUnicode };
+enum TRVReaderStyleMode : uint8_t { rvrsUseSpecified, rvrsUseClosest, rvrsAddIfNeeded };
+enum TRVRTFHighlight : uint8_t { rtfhlIgnore, rtfhlFixedColors, rtfhlColorTable };
+
+class TRVRTFReaderProperties : public TPersistent {
+ public:
+  TRVRTFReaderProperties();
+  ~TRVRTFReaderProperties() override;
+
+  TRVReaderUnicode UnicodeMode = rvruNoUnicode;
+  TRVReaderStyleMode TextStyleMode = rvrsUseClosest;
+  TRVReaderStyleMode ParaStyleMode = rvrsUseClosest;
+  bool IgnorePictures = false;
+  bool IgnoreTables = false;
+  bool UseHypertextStyles = false;
+  bool SkipHiddenText = true;
+  bool AutoHideTableGridLines = false;
+  bool LineBreaksAsParagraphs = false;
+  bool ExtractMetafileBitmaps = true;
+  TRVRTFHighlight ConvertHighlight = rtfhlColorTable;
+  bool StoreImagesFileNames = false;
+  bool BasePathLinks = true;
+  int32_t TextStyleNo() const { return text_style_no_; }
+  void SetTextStyleNo(int32_t value);  // "Value must not be negative"
+  int32_t ParaStyleNo() const { return para_style_no_; }
+  void SetParaStyleNo(int32_t value);
+
+  // Set by the caller before an import.
+  AnsiString ResourceBasePath;
+  TCustomRVData* HeaderDocument = nullptr;
+  TCustomRVData* FooterDocument = nullptr;
+  // (style index, is-text flag, var Allowed): consulted by the closest-style searches.
+  std::function<void(int32_t, bool, bool&)> OnFilterStyle;
+  // After an import: the header and footer distances in millimetres (-1 when none came).
+  int32_t HeaderDistanceMM = -1;
+  int32_t FooterDistanceMM = -1;
+
+  void Assign(TPersistent* source) override;
+  // Imports the stream into document at index; returns the reader's result code; index then
+  // holds the first inserted item's index, or -1.
+  uint8_t ReadRTFFromStream(TStream& stream, TCustomRVData* document, int32_t& index);
+  // The number of items inserted after the first one by the last import.
+  int32_t InsertedCount() const { return count_after_first_; }
+
+ protected:
+  virtual void DoTranslateKeyword(TRVRTFReader* /*sender*/, const AnsiString& /*keyword*/, int32_t /*param*/,
+                                  bool /*f_param*/, AnsiString& /*text*/, bool& /*do_default*/) {}
+
+ private:
+  void BeginImport(TCustomRVData* document, int32_t index);
+  void EndImport();
+  void NewText(const AnsiString& text, const WideString* wide, TRVRTFPosition position);
+  int32_t CurrentTextStyle(bool unicode, bool hyperlink);
+  int32_t ClosestTextStyle(bool unicode, bool hyperlink);
+  int32_t ExactTextStyle(bool unicode, bool hyperlink);
+  int32_t AddTextStyle(bool unicode, bool hyperlink);
+  int32_t CurrentParaStyle();
+  int32_t ParaStyleForPosition(TRVRTFPosition position);
+  void InsertItem(AnsiString& text, TCustomRVItemInfo* item, TRVRTFPosition position);
+  bool ParseHyperlink(AnsiString& target, AnsiString& options, AnsiString& tip) const;
+  int32_t Px(int32_t twips) const;
+  // Tables (RVRTFProps_tables.cpp).
+  // One table being read: the result table, the table that collects the cells of the row
+  // being read, the column boundaries (twips) and the sums the table's measures come from.
+  struct TTableInfo {
+    std::unique_ptr<TRVTableItemBase> table;
+    std::unique_ptr<TRVTableItemBase> collecting;
+    std::vector<int32_t> bounds;
+    int32_t saved_row = -1, saved_cell = -1;
+    bool content_after_row = false;
+    bool explicit_width = false;
+    int32_t padding_sum = 0, padding_count = 0;
+    int32_t cell_border_sum = 0, cell_border_count = 0;
+    int32_t row_border_sum = 0, row_border_count = 0;
+    int32_t width = 0;
+    bool heading_done = false;
+  };
+  void TableEvent(TRVRTFTableEventKind what);
+  void ImportRow();
+  void FinishTable(TTableInfo& info);
+  void ApplyCellProperties(TTableInfo& info, TRVTableCellBase* cell, const TRVRTFCellProperties& p, int32_t a,
+                           int32_t c);
+  void EmptyGridCell(TRVTableCellBase* cell);
+  int32_t AlignedParaStyle(int32_t alignment);
+  TCustomRVData* CollectingCell(TTableInfo& info, int32_t index);
+  void NoteCellContent();
+
+  int32_t text_style_no_ = 0;
+  int32_t para_style_no_ = 0;
+  // Import state.
+  TRVRTFReader* reader_ = nullptr;
+  TCustomRVData* root_ = nullptr;
+  TCustomRVData* current_ = nullptr;
+  TRVStyle* style_ = nullptr;
+  double k_ = 1.0;
+  int32_t index_ = 0;
+  bool first_insertion_ = true;
+  int32_t first_index_ = -1;
+  int32_t count_after_first_ = 0;
+  bool page_break_ = false;
+  TCustomRVData* page_break_doc_ = nullptr;
+  int32_t hf_mode_ = 0;
+  std::vector<std::unique_ptr<TTableInfo>> tables_;
+  int32_t row_index_ = -1, cell_index_ = -1;
+  int32_t default_para_ = -1;
+};
+
+}  // namespace pelvar

@@ -1,0 +1,289 @@
+// RTF import into documents: a document exported to RTF and imported again gives the same
+// text, styles, tabs and breaks; styles are found or added (and not added twice);
+// sub- and superscript keep their size; hidden text, hyperlinks and line breaks; and RTF
+// written by independent tools (pandoc from Markdown, LibreOffice from an ODT document).
+#include "richtext/model/RVRTFProps.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "richtext/model/RVUni.h"
+#include "tests/support/process.h"
+
+namespace pelvar {
+namespace {
+
+struct Doc {
+  TRVStyle style{nullptr};
+  TCustomRVData data;
+  Doc() { data.SetRVStyle(&style); }
+};
+
+std::string Rtf(TCustomRVData& d) {
+  TMemoryStream m;
+  EXPECT_TRUE(d.SaveRTFToStream(m, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+uint8_t Import(TRVRTFReaderProperties& p, TCustomRVData& d, const std::string& rtf, int32_t index = 0) {
+  TMemoryStream m;
+  m.WriteBuffer(rtf.data(), static_cast<int64_t>(rtf.size()));
+  m.SetPosition(0);
+  return p.ReadRTFFromStream(m, &d, index);
+}
+
+// The paragraphs of a document as text, one line each ("\t" for tab items).
+std::string Text(TCustomRVData& d) {
+  std::string out;
+  for (int32_t i = 0; i < d.ItemCount(); ++i) {
+    if (i > 0 && !d.GetItem(i)->GetSameAsPrev()) out += d.GetItem(i)->GetBR() ? "|" : "\n";
+    if (d.GetItem(i)->StyleNo == rvsTab)
+      out += "\t";
+    else if (d.GetItem(i)->ItemOptions.Contains(rvioUnicodeText))
+      out += Utf16ToUtf8(RVU_RawUnicodeToWideString(d.GetItemTextRaw(i)));
+    else
+      out += RVU_AnsiToUTF8(d.GetStyleCodePage(d.GetItemStyle(i)), d.GetItemTextRaw(i));
+  }
+  return out;
+}
+
+void FillSample(TRVStyle& st, TCustomRVData& d) {
+  TFontInfo* bold = st.TextStyles()->Add();  // 6
+  bold->Style.Include(fsBold);
+  bold->Size = 14;
+  TFontInfo* it = st.TextStyles()->Add();  // 7
+  it->Style.Include(fsItalic);
+  it->Color = clRed;
+  it->FontName = "Courier New";
+  TParaInfo* right = st.ParaStyles()->Add();  // 2
+  right->Alignment = rvaRight;
+  right->LeftIndent = 20;
+  d.AddTextItem(CZ("Příliš žluťoučký "), 0, 0);
+  d.AddTextItem(CZ("kůň"), 6, -1);
+  d.AddTextItem(CZ(" úpěl"), 7, -1);
+  auto tab = std::make_unique<TRVTabItemInfo>(&d);
+  tab->StyleNo = rvsTab;
+  tab->TextStyleNo = 0;
+  tab->ParaNo = -1;
+  d.AddItem("", tab.release());
+  d.AddTextItem(CZ("ďábelské ódy"), 0, -1);
+  d.AddTextItem(CZ("na střed"), 0, 1);
+  d.AddTextItem(CZ("nový řádek"), 6, 1);
+  d.GetItem(d.ItemCount() - 1)->SetBR(true);
+  d.AddTextItem("vpravo", 7, 2);
+}
+
+TEST(RTFImport, ExportThenImportGivesSameTextAndStyles) {
+  Doc a;
+  FillSample(a.style, a.data);
+  const std::string rtf = Rtf(a.data);
+  for (TRVReaderStyleMode mode : {rvrsUseClosest, rvrsAddIfNeeded}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Doc b;
+    TRVStyle& st = b.style;
+    st.TextStyles()->Add()->Style.Include(fsBold);
+    st.TextStyles()->Items(6)->Size = 14;
+    TFontInfo* it = st.TextStyles()->Add();
+    it->Style.Include(fsItalic);
+    it->Color = clRed;
+    it->FontName = "Courier New";
+    TParaInfo* right = st.ParaStyles()->Add();
+    right->Alignment = rvaRight;
+    right->LeftIndent = 20;
+    TRVRTFReaderProperties p;
+    p.TextStyleMode = mode;
+    p.ParaStyleMode = mode;
+    ASSERT_EQ(Import(p, b.data, rtf), rtf_ec_OK);
+    EXPECT_EQ(Text(b.data), Text(a.data));
+    ASSERT_EQ(b.data.ItemCount(), a.data.ItemCount());
+    for (int32_t i = 0; i < a.data.ItemCount(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(b.data.GetItem(i)->StyleNo, a.data.GetItem(i)->StyleNo);
+      EXPECT_EQ(b.data.GetItemPara(i), a.data.GetItemPara(i));
+      EXPECT_EQ(b.data.GetItem(i)->ItemOptions.ToBits(), a.data.GetItem(i)->ItemOptions.ToBits());
+    }
+    // Every style the RTF needs exists already: nothing is added.
+    EXPECT_EQ(st.TextStyles()->Count(), 8);
+    EXPECT_EQ(st.ParaStyles()->Count(), 3);
+  }
+}
+
+TEST(RTFImport, AddedStylesAreNotAddedTwice) {
+  const std::string rtf =
+      "{\\rtf1\\ansi\\ansicpg1250{\\fonttbl{\\f0\\fnil\\fcharset238 Georgia;}}{\\colortbl;\\red0\\green128\\blue0;}"
+      "\\pard\\qc\\li720\\sb120 \\plain\\f0\\fs36\\b\\cf1 Zelen\\'e1\\par \\plain\\f0\\fs24\\i kurz\\'edva}";
+  Doc d;
+  TRVRTFReaderProperties p;
+  p.TextStyleMode = rvrsAddIfNeeded;
+  p.ParaStyleMode = rvrsAddIfNeeded;
+  ASSERT_EQ(Import(p, d.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(Text(d.data), "Zelená\nkurzíva");
+  const int32_t texts = d.style.TextStyles()->Count(), paras = d.style.ParaStyles()->Count();
+  TFontInfo* f = d.style.TextStyles()->Items(d.data.GetItemStyle(0));
+  EXPECT_EQ(f->FontName, "Georgia");
+  EXPECT_EQ(f->Size, 18);
+  EXPECT_TRUE(f->Style.Contains(fsBold));
+  EXPECT_EQ(f->Color, clGreen);
+  EXPECT_FALSE(f->Standard);
+  TParaInfo* pi = d.style.ParaStyles()->Items(d.data.GetItemPara(0));
+  EXPECT_EQ(pi->Alignment, rvaCenter);
+  EXPECT_EQ(pi->LeftIndent, 48);
+  EXPECT_EQ(pi->SpaceBefore, 8);
+  ASSERT_EQ(Import(p, d.data, rtf, d.data.ItemCount()), rtf_ec_OK);
+  EXPECT_EQ(d.style.TextStyles()->Count(), texts);
+  EXPECT_EQ(d.style.ParaStyles()->Count(), paras);
+}
+
+TEST(RTFImport, SubAndSuperscriptKeepTheirSize) {
+  Doc d;
+  TRVRTFReaderProperties p;
+  p.TextStyleMode = rvrsAddIfNeeded;
+  ASSERT_EQ(Import(p, d.data, "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 H{\\sub 2}O{\\super 3}}"), rtf_ec_OK);
+  ASSERT_EQ(d.data.ItemCount(), 4);
+  TFontInfo* sub = d.style.TextStyles()->Items(d.data.GetItemStyle(1));
+  TFontInfo* sup = d.style.TextStyles()->Items(d.data.GetItemStyle(3));
+  EXPECT_EQ(sub->Size, 10);
+  EXPECT_EQ(sub->VShift, -25);
+  EXPECT_EQ(sup->Size, 10);
+  EXPECT_EQ(sup->VShift, 45);
+}
+
+TEST(RTFImport, HiddenTextLineBreaksAndTabs) {
+  const std::string rtf = "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0 a{\\v skryto}b\\line c\\tab d\\par e}";
+  Doc d;
+  TRVRTFReaderProperties p;
+  ASSERT_EQ(Import(p, d.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(Text(d.data), "ab|c\td\ne");
+  Doc e;
+  p.SkipHiddenText = false;
+  p.LineBreaksAsParagraphs = true;
+  ASSERT_EQ(Import(p, e.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(Text(e.data), "askrytob\nc\td\ne");
+  // With spaces in place of tabs the tab is text.
+  Doc f;
+  f.style.SpacesInTab = 2;
+  TRVRTFReaderProperties q;
+  ASSERT_EQ(Import(q, f.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(Text(f.data), "ab|c  d\ne");
+}
+
+TEST(RTFImport, HyperlinksGetTheBasePath) {
+  const std::string rtf =
+      "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0 {\\field{\\*\\fldinst HYPERLINK \"doc/a b.html\" \\\\o \"tip\"}"
+      "{\\fldrslt odkaz}}}";
+  for (bool base : {true, false}) {
+    Doc d;
+    AnsiString seen;
+    d.data.OnReadHyperlink = [&](const AnsiString& target, const AnsiString&, TRVLoadFormat, int32_t&, TRVTag&,
+                                 AnsiString&) { seen = target; };
+    TRVRTFReaderProperties p;
+    p.BasePathLinks = base;
+    p.ResourceBasePath = "/srv/";
+    ASSERT_EQ(Import(p, d.data, rtf), rtf_ec_OK);
+    EXPECT_EQ(seen, base ? "/srv/doc/a b.html" : "doc/a b.html");
+    ASSERT_EQ(d.data.ItemCount(), 1);
+    EXPECT_EQ(d.data.GetItemTextRaw(0), "odkaz");
+    // A hyperlink takes a jump style.
+    EXPECT_TRUE(d.style.TextStyles()->Items(d.data.GetItemStyle(0))->Jump);
+  }
+}
+
+// A hyperlink written by the export comes back with its target, quotes and backslashes
+// included.
+TEST(RTFImport, HyperlinkRoundTrip) {
+  Doc a;
+  a.style.TextStyles()->Items(4)->Jump = true;
+  a.data.AddTextItem("odkaz", 4, 0);
+  a.data.OnWriteHyperlink = [](int32_t, TCustomRVData*, int32_t, TRVSaveFormat, AnsiString& target, AnsiString&) {
+    target = "C:\\dir\\a \"b\".html";
+  };
+  const std::string rtf = Rtf(a.data);
+  Doc b;
+  AnsiString seen;
+  b.data.OnReadHyperlink = [&](const AnsiString& target, const AnsiString&, TRVLoadFormat, int32_t&, TRVTag&,
+                               AnsiString&) { seen = target; };
+  TRVRTFReaderProperties p;
+  ASSERT_EQ(Import(p, b.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(seen, "C:\\dir\\a \"b\".html") << rtf;
+  ASSERT_EQ(b.data.ItemCount(), 1);
+  EXPECT_EQ(b.data.GetItemTextRaw(0), "odkaz");
+}
+
+TEST(RTFImport, InsertsAtTheIndexAndReportsTheFirstItem) {
+  Doc d;
+  d.data.AddTextItem("start", 0, 0);
+  d.data.AddTextItem("end", 0, 0);
+  TRVRTFReaderProperties p;
+  TMemoryStream m;
+  const std::string rtf = "{\\rtf1{\\fonttbl{\\f0 Arial;}}\\f0 x\\par y}";
+  m.WriteBuffer(rtf.data(), static_cast<int64_t>(rtf.size()));
+  m.SetPosition(0);
+  int32_t index = 1;
+  ASSERT_EQ(p.ReadRTFFromStream(m, &d.data, index), rtf_ec_OK);
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(p.InsertedCount(), 1);
+  EXPECT_EQ(Text(d.data), "start\nx\ny\nend");
+  EXPECT_THROW(p.SetTextStyleNo(-1), EDocViewError);
+}
+
+// RTF from independent writers.
+TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
+  test::TempDir dir("rtfimp");
+  const std::string md = dir.File("in.md");
+  std::ofstream(md) << "Příliš **žluťoučký** kůň *úpěl* ďábelské ódy.\n\n"
+                       "- první položka\n- druhá položka\n\n"
+                       "| Jméno | Věk |\n|-------|-----|\n| Čert  | 100 |\n";
+  bool any = false;
+  auto check = [&](const std::string& rtf_file, bool expect_styles) {
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.TextStyleMode = rvrsAddIfNeeded;
+    p.ParaStyleMode = rvrsAddIfNeeded;
+    p.UnicodeMode = rvruMixed;
+    ASSERT_EQ(Import(p, d.data, test::ReadFile(rtf_file)), rtf_ec_OK);
+    const std::string text = Text(d.data);
+    EXPECT_NE(text.find("Příliš žluťoučký kůň úpěl ďábelské ódy."), std::string::npos) << text;
+    EXPECT_NE(text.find("první položka"), std::string::npos) << text;
+    EXPECT_NE(text.find("Čert"), std::string::npos) << text;
+    if (!expect_styles) return;
+    // The text of the bold and of the italic items (runs may be split by code page).
+    std::string bold, italic;
+    for (int32_t i = 0; i < d.data.ItemCount(); ++i) {
+      if (d.data.GetItem(i)->StyleNo < 0) continue;
+      TFontInfo* f = d.style.TextStyles()->Items(d.data.GetItemStyle(i));
+      const std::string t = d.data.GetItem(i)->ItemOptions.Contains(rvioUnicodeText)
+                                ? Utf16ToUtf8(RVU_RawUnicodeToWideString(d.data.GetItemTextRaw(i)))
+                                : RVU_AnsiToUTF8(d.data.GetStyleCodePage(d.data.GetItemStyle(i)), d.data.GetItemTextRaw(i));
+      if (f->Style.Contains(fsBold)) bold += t;
+      if (f->Style.Contains(fsItalic)) italic += t;
+    }
+    EXPECT_NE(bold.find("žluťoučký"), std::string::npos) << bold;
+    EXPECT_EQ(bold.find("kůň"), std::string::npos) << bold;
+    EXPECT_NE(italic.find("úpěl"), std::string::npos) << italic;
+  };
+  if (test::HaveProgram("pandoc")) {
+    any = true;
+    const std::string out = dir.File("pandoc.rtf");
+    test::CommandResult r = test::RunCommand({"pandoc", "-s", "-f", "markdown", "-t", "rtf", "-o", out, md});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    check(out, true);
+  }
+  if (test::HaveProgram("soffice") && test::HaveProgram("pandoc")) {
+    const std::string odt = dir.File("in.odt");
+    test::CommandResult r = test::RunCommand({"pandoc", "-f", "markdown", "-o", odt, md});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    r = test::RunCommand({"soffice", "--headless", "-env:UserInstallation=file://" + dir.Path() + "/lo",
+                          "--convert-to", "rtf", "--outdir", dir.Path(), odt});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    check(dir.File("in.rtf"), true);
+  }
+  if (!any) {
+    if (test::InCI()) FAIL() << "pandoc is missing";
+    GTEST_SKIP() << "pandoc is not installed (scripts/deps.sh installs it)";
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
