@@ -254,6 +254,28 @@ TEST_F(DmMeldMemory, DocumentsDailyRecordsAndItemsArriveUnderMainKeys) {
     EXPECT_EQ(main[0][1].AsString(), r[1].AsString());
   }
   EXPECT_GT(Dst("select count(*) from DENNI_ZAZNAM where ID_DENNI_ZAZNAM > " + std::to_string(day_gen)).AsInteger(), 0);
+
+  // Every reference of a written row leads to the row the station meant.
+  const std::pair<const char*, const char*> dangling[] = {
+      {"DOKLAD d", "d.ID_PREDEK <> -1 and not exists (select 1 from DOKLAD p where p.ID_DOKLAD = d.ID_PREDEK and "
+                   "p.DOKLAD = d.DOKLAD_PUVODNI)"},
+      {"DOKLAD d", "not exists (select 1 from PARTNER p where p.ID_PARTNER = d.ID_PARTNER and p.PARTNER = d.PARTNER)"},
+      {"DENNI_ZAZNAM z", "z.ID_DOKLAD <> -1 and not exists (select 1 from DOKLAD d where d.ID_DOKLAD = z.ID_DOKLAD)"},
+      {"DENNI_ZAZNAM z", "z.ID_PRIPAD <> -1 and not exists (select 1 from PRIPAD p where p.ID_PRIPAD = z.ID_PRIPAD "
+                         "and p.ID_PACIENT = z.ID_PACIENT)"},
+      {"DOKLAD_POLOZKA_UM i", "i.ID_DENNI_ZAZNAM <> -1 and not exists (select 1 from DENNI_ZAZNAM z where "
+                              "z.ID_DENNI_ZAZNAM = i.ID_DENNI_ZAZNAM)"},
+      {"DOKLAD_POLOZKA_SK i", "i.ID_DOKLAD_POLOZKA_PREDEK <> -1 and not exists (select 1 from DOKLAD_POLOZKA_UM u "
+                              "where u.ID_DOKLAD_POLOZKA = i.ID_DOKLAD_POLOZKA_PREDEK) and not exists (select 1 from "
+                              "DOKLAD_POLOZKA_PD u where u.ID_DOKLAD_POLOZKA = i.ID_DOKLAD_POLOZKA_PREDEK)"},
+  };
+  for (const auto& [table, condition] : dangling) {
+    SCOPED_TRACE(condition);
+    const std::string alias = std::string(table).substr(std::string(table).find(' ') + 1);
+    EXPECT_EQ(Dst(std::string("select count(*) from ") + table + " where " + alias + ".ID is not null and " + condition)
+                  .AsInteger(), 0);
+  }
+  EXPECT_GT(Dst("select count(*) from DOKLAD where ID is not null and ID_PREDEK <> -1").AsInteger(), 0);
 }
 
 TEST_F(DmMeldMemory, AStationOfVersion200628Plays) {
@@ -334,10 +356,25 @@ TEST_F(DmMeldMemory, UpdatesKeepMainColumnsAndEmptyTextsAndQuoteStationTexts) {
   dm_.ExecSrc("update DOKLAD_POLOZKA_PD set ST = null where ID_DOKLAD = " + blank[0].AsString());
   dm_.ExecSrc("update DOKLAD_POLOZKA_UM set ST = null where ID_DOKLAD = " + blank[0].AsString());
   dm_.ExecSrc("update DOKLAD_POLOZKA_SK set ST = null where ID_DOKLAD = " + blank[0].AsString());
+  // An invoice whose status main changed later keeps main's status.
+  int32_t invoice = 0;
+  for (const Row& r : Rows(true, "select DOKLAD, TYP_DOKLADU from DOKLAD where ST is not null and ID_DRUH_DOKLADU = "
+                                 "1110 and ID_DOKLAD <> " + known[0].AsString())) {
+    const Variant k = Dst("select ID_DOKLAD from DOKLAD where DOKLAD = " + Q(r[0]) + " and TYP_DOKLADU = " + Q(r[1]));
+    if (k.IsNull()) continue;
+    invoice = k.AsInteger();
+    break;
+  }
+  ASSERT_NE(invoice, 0);
+  dm_.ExecDst("update DOKLAD set ID_TABLE_STATUS = 99, TABLE_STATUS = 'hlavni', POSLEDNI_MODIFIKACE = '2030-01-01' "
+              "where ID_DOKLAD = " + std::to_string(invoice));
   const int32_t doc_gen = Dst("select gen_id(GEN_DOKLAD, 0) from rdb$database").AsInteger();
 
   PlayMemoryTables();
   EXPECT_EQ(Errors(), "");
+  EXPECT_EQ(Dst("select ID_TABLE_STATUS || TABLE_STATUS from DOKLAD where ID_DOKLAD = " + std::to_string(invoice))
+                .AsString(), "99hlavni");
+  EXPECT_EQ(dm_.DocumentStatuses().Count(), 0);
   const auto main = Rows(false, "select ID_DOKLAD, POZNAMKA_HLAVNI, DODATEK, TITUL, coalesce(char_length(POZNAMKA), -1), ZPUSOB_DOPRAVY, ID from "
                                 "DOKLAD" + AnsiToUtf8(where));
   ASSERT_EQ(main.size(), 1u);
@@ -358,6 +395,7 @@ TEST_F(DmMeldMemory, UpdatesKeepMainColumnsAndEmptyTextsAndQuoteStationTexts) {
   const auto numberless = Rows(false, "select ID_DOKLAD from DOKLAD where ID = " + blank[0].AsString());
   ASSERT_EQ(numberless.size(), 1u);
   EXPECT_GT(numberless[0][0].AsInteger(), doc_gen);
+  EXPECT_NE(numberless[0][0].AsInteger(), blank[0].AsInteger());
 }
 
 TEST_F(DmMeldMemory, DocumentStatusesOfOneImportAreWrittenOnceAndQuoted) {
