@@ -106,8 +106,9 @@ class DmMeldMemory : public ::testing::Test {
     }
   }
 
-  // The calls of the document, daily-record and item steps, in their order.
-  void PlayMemoryTables() {
+  // The calls of the document, daily-record and item steps, in their order (the document
+  // step only with the documents group).
+  void PlayMemoryTables(bool documents = true) {
     TREZQuery* src = dm_.IBQuerySrcOther();
     auto open = [&](const std::string& sql) {
       if (src->Active()) src->Close();
@@ -121,7 +122,7 @@ class DmMeldMemory : public ::testing::Test {
       if (IsTransactionStarted(dm_.REZTransactionSrc())) dm_.REZTransactionSrc()->Commit();
       src->Close();
     };
-    if (open("select * from doklad where ST is not null")) {
+    if (documents && open("select * from doklad where ST is not null")) {
       dm_.FillMemoryTable("DOKLAD", dm_.MemoryDoklad());
       dm_.ResolveDocumentValues();
       dm_.ResolveDocumentParents();
@@ -291,6 +292,32 @@ TEST_F(DmMeldMemory, AStationOfVersion200628Plays) {
   EXPECT_EQ(Dst("select count(*) from DENNI_ZAZNAM where ID is not null").AsInteger(),
             Src("select count(*) from DENNI_ZAZNAM DZ join PACIENT P on DZ.ID_PACIENT = P.ID_PACIENT where DZ.ST is "
                 "not null").AsInteger());
+}
+
+// With the documents group off the daily records and items find their documents in the
+// main database; those whose document is new at the station are listed, not written.
+TEST_F(DmMeldMemory, WithoutTheDocumentStepDocumentsAreFoundInMain) {
+  Open("st.fdb");
+  PlayParents();
+  PlayMemoryTables(false);
+  EXPECT_FALSE(dm_.MemoryDoklad()->Active());
+  EXPECT_EQ(Dst("select count(*) from DOKLAD where ID is not null").AsInteger(), 0);
+  const std::string errors = Errors();
+  EXPECT_NE(errors.find("ID_DOKLAD: DOKLAD"), std::string::npos) << errors;
+  for (const char* table : kItemTables) {
+    const std::string t = table;
+    SCOPED_TRACE(t);
+    // Written items: exactly those whose document main already has, each under it.
+    const int32_t expected = Src("select count(*) from " + t + " i join DOKLAD d on i.ID_DOKLAD = d.ID_DOKLAD where "
+                                 "i.ST is not null and d.ST is distinct from 'I'").AsInteger();
+    const int32_t written = Dst("select count(*) from " + t + " where ID is not null").AsInteger();
+    EXPECT_LE(written, expected);
+    EXPECT_EQ(Dst("select count(*) from " + t + " i where i.ID is not null and not exists (select 1 from DOKLAD d "
+                  "where d.ID_DOKLAD = i.ID_DOKLAD)").AsInteger(), 0);
+  }
+  EXPECT_EQ(Dst("select count(*) from DENNI_ZAZNAM z where z.ID is not null and z.ID_DOKLAD <> -1 and not exists "
+                "(select 1 from DOKLAD d where d.ID_DOKLAD = z.ID_DOKLAD)").AsInteger(), 0);
+  EXPECT_GT(Dst("select count(*) from DENNI_ZAZNAM where ID is not null").AsInteger(), 0);
 }
 
 // A station row whose references the main database does not know is not written, and
