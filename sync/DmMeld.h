@@ -9,8 +9,8 @@
 // remap that consumes them; trimming a station's journal; the journal-trigger switch; the
 // error list saved as "Errors.txt"; the paging of a station table's changed keys with the
 // work-flow-cycle chunks; reading the first row of a query; the backup and restore
-// services with their progress windows. The memory tables' document import is not here
-// yet: the three memory tables exist without their columns.
+// services with their progress windows; the memory-table import of documents, daily
+// records and document items (DmMeld_memory.cpp).
 #pragma once
 
 #include <cstdint>
@@ -215,6 +215,49 @@ class TDMMeldrun : public TComponent {
   // back and is raised.
   int32_t SelectRowValues(TREZQuery* query, const AnsiString& sql, Variant& values);
 
+  // --- Memory-table import of documents, daily records and document items
+  // (DmMeld_memory.cpp). The three memory tables get their fixed columns on first use.
+  // A record that cannot be imported whole (a failed resolution, a reference whose
+  // natural key the main database does not know) is listed in ErrorList with its dump,
+  // marked UPDATE = -1 and not written; rows referring to it by its new key are refused
+  // in turn. A document without a number gets a new key of its own.
+  //
+  // Loads the rows of the open IBQuerySrcOther into memory_table (appending), then
+  // closes the query.
+  bool FillMemoryTable(const AnsiString& table_name, TMemoryData* memory_table);
+  bool ResolveDocumentValues();
+  bool ResolveDailyRecordValues();
+  bool ResolveDocumentItemValues(const AnsiString& item_table);
+  bool ResolveDocumentParents();
+  bool ResolveDocumentItemParents();
+  // Writes every accepted row of memory_table into table_name (INSERT under the new key,
+  // UPDATE under the main key); each row in a transaction of its own. Always false.
+  bool ImportNewRecords(const AnsiString& table_name, const AnsiString& key_field,
+                        TMemoryData* memory_table);
+  // The statements over the main table's columns (read with "select first 1 *"); with a
+  // memory table only the columns it holds and the station delivered. Values go in as
+  // parameters named after the columns; the UPDATE ends "where (key = " and wants the
+  // key and ")" appended.
+  void BuildImportSQL(AnsiString& insert_sql, AnsiString& update_sql, const AnsiString& key_field,
+                      const AnsiString& table_name, TMemoryData* memory_table = nullptr);
+  void BuildInsertSQL(const AnsiString& table_name, TDataSet* dataset, AnsiString& sql,
+                      TMemoryData* memory_table = nullptr);
+  void BuildUpdateSQL(const AnsiString& table_name, const AnsiString& key_field, AnsiString& sql,
+                      TDataSet* dataset, TMemoryData* memory_table = nullptr);
+  // The column's value, replaced by the column + "_NEW" when that exists and has a value;
+  // an empty text the station delivered stays an empty text.
+  void ValuePreferNew(const AnsiString& field_name, TDataSet* dataset, Variant& value);
+  // Writes the main database's newer statuses of documents back; the list is emptied.
+  void ApplyDocumentStatuses();
+  // The first row of sql on the main database as a Variant array; found false and values
+  // Null when there is none. A failure rolls back retaining and is raised.
+  void SelectDstRow(const AnsiString& sql, bool& found, Variant& values);
+  // The station's new-key column of table_name for the row old_key.
+  void SelectNewKey(const AnsiString& table_name, const AnsiString& key_field, Variant& value,
+                    int32_t old_key);
+  // "NAME: value | " for every column; empty when the dataset is closed.
+  static void DumpRecord(TDataSet* dataset, AnsiString& text);
+
   // --- Backup and restore
   // Backs up (restores) through the service of the server letter, showing the progress
   // in display mode 0 to 3 (see BkpResUtils.h; modes 0, 1, 3 in ProgressWindow, 2 in
@@ -299,6 +342,11 @@ class TDMMeldrun : public TComponent {
   std::vector<std::unique_ptr<TStringList>> station_mappings_;
   std::unique_ptr<TStringList> error_list_;
   std::unique_ptr<TStringList> document_statuses_;
+
+  // State of the memory-table import (DmMeld_memory.cpp).
+  struct TMemoryImportState;
+  std::shared_ptr<TMemoryImportState> memory_state_;
+  TMemoryImportState& MemoryState();
 };
 
 // The program's data module (nullptr while none exists).
