@@ -8,7 +8,8 @@
 #   FUZZ_BUILD     build directory (default build/fuzz)
 #   FUZZ_RSS_MB    memory limit per run in MB (default 2048), FUZZ_TIMEOUT seconds per
 #                  input (default 10)
-# Each target starts from its seeds in tests/fuzz/corpus/<target> and from what earlier
+# Each target starts from its seeds in tests/fuzz/corpus/<target> (with the dictionary
+# tests/fuzz/dict/<target>.dict where there is one) and from what earlier
 # runs found (<build>/corpus/<target>; new inputs go there, never into the repository).
 # Crashes, leaks, timeouts and out-of-memory inputs land in <build>/findings/<target>;
 # reproduce one with <build>/<target>_fuzz <file>. The exit code is 1 when any target
@@ -71,8 +72,10 @@ cmake --build "$BUILD" -j"${FUZZ_BUILD_JOBS:-3}" --target "${build_targets[@]}" 
 run_one() {
   local name=$1 max_len=$2
   local work="$BUILD/corpus/$name" findings="$BUILD/findings/$name" seeds="tests/fuzz/corpus/$name"
+  local dict=()
+  if [[ -f tests/fuzz/dict/$name.dict ]]; then dict=(-dict="tests/fuzz/dict/$name.dict"); fi
   mkdir -p "$work" "$findings" "$seeds"
-  "$BUILD/${name}_fuzz" -max_total_time="$SECONDS_EACH" -rss_limit_mb="$RSS_MB" -malloc_limit_mb="$RSS_MB" \
+  "$BUILD/${name}_fuzz" "${dict[@]}" -max_total_time="$SECONDS_EACH" -rss_limit_mb="$RSS_MB" -malloc_limit_mb="$RSS_MB" \
     -timeout="$TIMEOUT" -max_len="$max_len" -print_final_stats=1 -artifact_prefix="$findings/" \
     "$work" "$seeds" >"$BUILD/$name.log" 2>&1
 }
