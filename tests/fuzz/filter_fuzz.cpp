@@ -2,6 +2,7 @@
 // filter over columns of every kind, translated into SQL lines; plus the token and
 // operator helpers the translation is built from. Bad syntax may raise the project's
 // exceptions; nothing else may happen.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,11 @@
 #include <vector>
 
 #include "dbengine/IB_Components_columns.h"
+#include "dbengine/IB_Parse.h"
 #include "dbengine/IB_Parse_filter.h"
 #include "fuzz_support.h"
 #include "platform/classes.h"
+#include "platform/sysutils.h"
 
 namespace pelvar {
 namespace {
@@ -84,9 +87,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] & 2) st.options.Include(foNoPartialCompare);
   st.filter = AnsiString(reinterpret_cast<const char*>(data) + 1, size - 1);
   TStringList lines;
+  bool translated = false;
   try {
     FilterToSQL(st, &lines);
+    translated = true;
   } catch (const Exception&) {
+  }
+  // A translated filter (not passed through with ::SQL::) is whole SQL between its "("
+  // and ")": every literal, quoted name, comment and parenthesis it opens is closed again
+  // and it closes none it did not open, so that it cannot step out of its parentheses
+  // or swallow the clauses after it in the statement.
+  const AnsiString trimmed = Trim(st.filter);
+  if (translated && lines.Count() > 0 && UpperCase(trimmed.substr(0, 7)) != "::SQL::") {
+    AnsiString sql;
+    for (int32_t i = 1; i + 1 < lines.Count(); ++i) sql += lines.Strings(i) + "\n";
+    TIB_ScanState scan;
+    int32_t lowest = 0;
+    const int32_t len = static_cast<int32_t>(sql.size());
+    for (int32_t pos = 1; pos <= len;) {
+      pos += std::max(ScanSQLChar(sql, pos, scan), 1);
+      lowest = std::min(lowest, scan.ParenDepth);
+    }
+    if (lines.Count() < 2 || lines.Strings(0) != "(" || lines.Strings(lines.Count() - 1) != ")" ||
+        scan.InQuotes() || scan.InComment() || scan.ParenDepth != 0 || lowest < 0) {
+      std::fprintf(stderr, "translated filter is not closed SQL:\n%s\n", sql.c_str());
+      std::abort();
+    }
   }
   // The helpers on their own, walked to the end of the text as the translation walks
   // them; bad syntax raises as in the translation.
