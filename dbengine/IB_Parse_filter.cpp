@@ -1,6 +1,7 @@
 // Filter texts to SQL condition lines.
 #include "dbengine/IB_Parse_filter.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "dbengine/IB_Parse.h"
@@ -203,6 +204,23 @@ struct FilterParser {
   }
 };
 
+// The translated lines go between "(" and ")" into a WHERE clause next to the statement's
+// own conditions: a parenthesis closed before it is opened, or one left open, would let
+// the filter step out of its parentheses (A) OR (B) and overrule those conditions; a
+// literal, quoted name or comment left open would swallow the clauses after it.
+void CheckTranslationClosed(const TStrings& List, int32_t First) {
+  AnsiString sql;
+  for (int32_t i = First; i < List.Count(); ++i) sql += List.Strings(i) + "\n";
+  TIB_ScanState st;
+  int32_t lowest = 0;
+  for (int32_t pos = 1; pos <= Len(sql);) {
+    pos += std::max(ScanSQLChar(sql, pos, st), 1);
+    if (!st.InQuotes() && !st.InComment()) lowest = std::min(lowest, st.ParenDepth);
+  }
+  if (lowest < 0 || st.ParenDepth != 0) SyntaxError(": ( )");
+  if (st.InQuotes() || st.InComment()) SyntaxError("");
+}
+
 }  // namespace
 
 bool HasCompareChar(const AnsiString& Text) {
@@ -344,8 +362,10 @@ void FilterToSQL(TIB_FilterSource& Source, TStrings* List) {
   if (UpperCase(text.substr(0, 7)) == "::SQL::") {
     List->Add(text.substr(7));
   } else {
+    const int32_t first = List->Count();
     FilterParser parser{Source, List, Source.GetFilterOptions(), text};
     parser.Run();
+    CheckTranslationClosed(*List, first);
   }
   List->Add(")");
 }

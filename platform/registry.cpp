@@ -251,7 +251,11 @@ class Parser {
       }
       if (i + 2 >= seg.size() || HexDigit(seg[i + 1]) < 0 || HexDigit(seg[i + 2]) < 0)
         Fail(CZ("chybná sekvence % v názvu klíče"));
-      out += static_cast<char>(HexDigit(seg[i + 1]) * 16 + HexDigit(seg[i + 2]));
+      const char c = static_cast<char>(HexDigit(seg[i + 1]) * 16 + HexDigit(seg[i + 2]));
+      // A key name never holds the separator: such a key could be listed but never
+      // opened, and the next write would store it as two nested keys.
+      if (c == '\\') Fail(CZ("zpětné lomítko v názvu klíče"));
+      out += c;
       i += 2;
     }
     return out;

@@ -145,6 +145,14 @@ TEST(FilterToSQL, SyntaxErrors) {
       {"AGE BETWEEN 1 OR 5", "Invalid Filter syntax: BETWEEN"},
       {"[NAME = 1", "Invalid Filter syntax"},
       {"UPPER(NAME = 1", "Invalid Filter syntax"},
+      // Parentheses must pair within the filter: it cannot step out of the "( )" it is
+      // placed in and overrule the statement's own conditions.
+      {")", "Invalid Filter syntax: ( )"},
+      {"NAME = 'x') OR (AGE > 0", "Invalid Filter syntax: ( )"},
+      {"(NAME = 'x'", "Invalid Filter syntax: ( )"},
+      // A bracketed name may hold anything, but it cannot open a comment that swallows
+      // the rest of the statement.
+      {"[A/*B] = 1", "Invalid Filter syntax"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.filter);

@@ -1,12 +1,13 @@
 // libFuzzer target for the SQL text toolkit: arbitrary bytes through the scanners, the
-// clause search and the parameter parser. Not part of the CMake build; see build_fuzzer.sh.
+// clause search, the macro expansion and the parameter parser (the driver is shared
+// with the randomized robustness test of tests/dbengine).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <string>
 
-#include "../ib_parse_fuzz_driver.h"
+#include "dbengine/ib_parse_fuzz_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;

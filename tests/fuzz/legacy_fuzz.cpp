@@ -1,24 +1,18 @@
 // libFuzzer target for the legacy zip decoders (unshrink, unreduce, explode):
 // arbitrary bytes as an entry's data (the first two bytes pick the method, the
 // implode flags and the claimed size), never a crash or an out-of-bounds access.
-// Not part of the CMake build (it needs clang); build and run from the repository root:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/archive/fuzz/legacy_fuzz.cpp archive/*.cpp platform/*.cpp -o /tmp/legacy_fuzz
-//   /tmp/legacy_fuzz -max_total_time=60
-#include <unistd.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "archive/abunzprc.h"
+#include "fuzz_support.h"
 
 namespace {
 
 pelvar::TAbZipArchive& Archive() {
   static std::unique_ptr<pelvar::TAbZipArchive> archive = [] {
-    char dir[] = "/tmp/legacy_fuzz_XXXXXX";
-    const std::string path = std::string(::mkdtemp(dir)) + "/empty.zip";
+    const std::string path = pelvar::fuzz::ScratchDir() + "/empty.zip";
     return std::make_unique<pelvar::TAbZipArchive>(path, 0xFFFF);
   }();
   return *archive;

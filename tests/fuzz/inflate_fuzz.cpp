@@ -1,9 +1,5 @@
 // libFuzzer target for the inflate decoder: arbitrary bytes as a Deflate or Deflate64
 // stream (the first byte picks the options), never a crash or an out-of-bounds access.
-// Not part of the CMake build (it needs clang); build and run from the repository root:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//     tests/archive/fuzz/inflate_fuzz.cpp archive/*.cpp platform/*.cpp -o /tmp/inflate_fuzz
-//   /tmp/inflate_fuzz -max_total_time=60
 #include <cstdint>
 #include <string>
 

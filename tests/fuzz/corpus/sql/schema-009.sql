@@ -1,0 +1,3 @@
+
+
+-- Whether the journal triggers write (1) or not (0);

@@ -1,0 +1,3 @@
+
+
+-- Surgery hours;

@@ -1,0 +1,2 @@
+
+create generator GEN_REVERS;

@@ -1,0 +1,2 @@
+
+set autoddl on;

@@ -1,0 +1,12 @@
+// libFuzzer target for the tar reader: arbitrary bytes as a .tar file, read through the
+// zip kit (load, list, extract every entry to memory).
+#include <cstdint>
+
+#include "archive_reader.h"
+#include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const pelvar::AnsiString path = pelvar::fuzz::WriteInput("input.tar", data, size);
+  pelvar::fuzz::ReadArchiveThroughKit(path, pelvar::atTar, false);
+  return 0;
+}
