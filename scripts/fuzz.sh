@@ -33,6 +33,7 @@ TARGETS=(
   gzip:16384      # gzip files and gzipped tars through the zip kit
   cab:16384       # cabinets through the cabinet archive
   rtf:16384       # the RTF reader
+  rtf_import:16384  # RTF imported into a document, written and read back
   sql:4096        # the SQL scanners, clause search and parameter parser
   filter:4096     # the filter-expression parser
   ini:8192        # the INI reader
@@ -40,7 +41,6 @@ TARGETS=(
 )
 # Readers still being built; each gets its target here when it lands.
 PENDING=(
-  rtf_import      # RTF imported into a document
   rvf             # the native document format reader
 )
 
