@@ -100,6 +100,13 @@ class TDMMeldrun : public TComponent {
   TStringList& ErrorList() { return *error_list_; }
   TStringList& DocumentStatuses() { return *document_statuses_; }
 
+  // The last access-rights decision of the play-in (the conflict dialog stores it when
+  // it closes): the option 0-3, the main right chosen for option 2 (-1 when none) and
+  // the name typed for option 1.
+  int32_t RightsDecision = 0;
+  int32_t RightsTargetId = -1;
+  AnsiString RightsNewName;
+
   // --- Paging of a station table's keys and the work-flow-cycle chunks
   // The page read last (1 outside the paging); the copy engine starts its row counter
   // at (PageNo - 1) * CommitAfter.

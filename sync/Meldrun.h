@@ -1,0 +1,261 @@
+// The play-in engine: for one station database (Src of the data module) and one
+// work-flow cycle it plays the station's changed rows into the working main database
+// (Dst), table by table along a fixed sequence of play steps, through the copy engine
+// of the import framework.
+//
+// The sequence is data (PlaySteps): one row per step with its option gates, its cycle,
+// its schema-version threshold, the change marks cleared after it and the new-key
+// columns it writes. A row whose table rules are not built yet has no play routine: it
+// is reported in NotPlayedSteps and neither plays nor clears its marks.
+//
+// Rules the engine keeps for every table:
+// - A merge into an existing main row never copies the station's key, the station's
+//   foreign keys or the change mark "ST" over the main row's values: remapped foreign
+//   keys take the parents' main keys, the rest keeps what the main row has.
+// - A parent row that is merged into, or skipped as a duplicate of, a main row still
+//   writes that main key into its station row's new-key column, so that its children
+//   remap to it.
+// - The new-key columns are added to the station in the first cycle whatever the
+//   options, so that the joins of later steps and of finishing always find them.
+// - A natural key met twice in one table finds the row the first one wrote.
+// - Station values put into SQL texts are quoted (apostrophes doubled).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "platform/classes.h"
+#include "platform/db.h"
+#include "platform/sysutils.h"
+#include "platform/types.h"
+#include "platform/variant.h"
+#include "sync/Qor_Import_New.h"
+
+namespace pelvar {
+
+class TDMMeldrun;
+class TMeldrun;
+
+// The option flags that gate the play steps.
+enum TPlayFlag : uint8_t {
+  pfOrgStruktura = 1,
+  pfZaklad = 2,
+  pfExPartner = 4,
+  pfExPacient = 8,
+  pfKarty = 16,
+  pfDoklady = 32,
+  pfCiselniky = 64,
+};
+
+// In which work-flow cycles a step runs.
+enum class TPlayCycle : uint8_t { First, Every, Last };
+// The schema-version condition of a step on the lowest version met.
+enum class TVersionRule : uint8_t { Any, AtLeast, Above };
+
+using TPlayRoutine = void (TMeldrun::*)();
+
+struct TPlayStepDef {
+  int32_t Number;
+  const char* Tables;        // the table(s) the step plays, as the wizard lists them
+  const char* Caption;       // the step's caption (UTF-8)
+  uint8_t Flags;             // TPlayFlag bits; the step runs when any of them is set
+  TPlayCycle Cycle;
+  TVersionRule Rule;
+  int32_t Version;
+  const char* ClearedMarks;  // comma-separated tables whose "ST" is cleared after it
+  bool ClearAlways;          // clearing also when no flag of the step is set
+  const char* Group;         // the family of table rules the step belongs to
+  const char* NewKeyTable;   // station table that gets new-key columns ("" none)
+  const char* NewKeyColumns; // its comma-separated new-key columns
+  TPlayRoutine Play;         // nullptr: the table's rules are not built yet
+};
+
+// The options, the cycle and the version a run is gated by.
+struct TPlayGate {
+  uint8_t Flags = 0;
+  int32_t CycleIndex = 0;
+  bool IsLastCycle = false;
+  int32_t LowestVersion = 999999;
+
+  bool CycleAllows(const TPlayStepDef& step) const;
+  bool VersionAllows(const TPlayStepDef& step) const;
+  // The step plays: a flag of it is set, its cycle and version allow it.
+  bool Plays(const TPlayStepDef& step) const;
+  // Its change marks are cleared (a step without a play routine clears nothing).
+  bool ClearsMarks(const TPlayStepDef& step) const;
+};
+
+class TMeldrun : public TImport {
+ public:
+  // On the data module's Src (station) and Dst (working main database); the data module
+  // must exist.
+  TMeldrun();
+  ~TMeldrun() override;
+
+  // The whole sequence of play steps, in order.
+  static std::span<const TPlayStepDef> PlaySteps();
+
+  // The run of one cycle. An exception ends the run and is raised again.
+  void Execute() override;
+
+  // Option flags, set by the wizard.
+  bool Zaklad = false;
+  bool ExPartner = false;
+  bool ExPacient = false;
+  bool Karty = false;
+  bool Uzaverky = false;
+  bool Doklady = false;
+  bool Ciselniky = false;
+  bool AutoChange = false;
+  bool OrgStruktura = false;
+  uint8_t Flags() const;
+  TPlayGate Gate() const;
+
+  TQorLookupList& Lookup1() { return *lookups_[0]; }
+  TQorLookupList& Lookup2() { return *lookups_[1]; }
+  TQorLookupList& Lookup3() { return *lookups_[2]; }
+  TQorLookupList& Lookup4() { return *lookups_[3]; }
+  TQorLookupList& Lookup5() { return *lookups_[4]; }
+  TQorLookupList& KeyLookup() { return *key_lookup_; }
+  TREZTable* SearchSet() const { return search_set_; }
+  TStringList& PatientCases() { return *patient_cases_; }
+  TStringList& DocumentStatuses() { return *document_statuses_; }
+
+  // Step numbers the last Execute played, and those whose gate was open but whose
+  // rules are not built yet (nothing was played nor cleared for them).
+  const std::vector<int32_t>& PlayedSteps() const { return played_steps_; }
+  const std::vector<int32_t>& NotPlayedSteps() const { return not_played_steps_; }
+
+  // --- Routines of the play steps
+  // True when the current rows differ (fields of the target compared with the same-
+  // named source fields; excluded names, "ST" and auto-increment fields passed over).
+  // overrides: target fields compared with the given value instead of the source's.
+  bool CompareRows(TDataSet* source, TDataSet* target, const AnsiString& excluded,
+                   const std::map<AnsiString, Variant>* overrides = nullptr);
+  // Copies the source row (overrides in place of the source's values) into the target
+  // row and posts it; never "ST". True.
+  bool CopyRowAndPost(TDataSet* source, TDataSet* target, const AnsiString& excluded,
+                      const std::map<AnsiString, Variant>* overrides = nullptr);
+  // Merges the station row into the main row: 0 when a dataset is not open, 2 when the
+  // rows are equal, 1 when the main row was updated (one post). remaps: items
+  // "target field,table,key field,old key[,column]" separated by "|"; a remapped field
+  // takes the parent's main key, and keeps its main value when the parent has none.
+  int32_t MergeRow(TDataSet* source, TDataSet* target, const AnsiString& remaps,
+                   const AnsiString& excluded,
+                   const std::map<AnsiString, Variant>& overrides = {});
+  // Adds integer columns to a station table ("alter table %s add %s integer"); a column
+  // the table has already is left as it is.
+  void AddNewKeyColumns(const AnsiString& table, const AnsiString& column_names);
+  // Writes the new keys into the station row with the old key, one column each.
+  void WriteBackNewKey(const AnsiString& table, const AnsiString& key_field,
+                       const std::vector<int32_t>& new_keys, int32_t old_key,
+                       const AnsiString& new_key_columns);
+  static bool SetFieldIfNotNull(TField* field, const Variant& value);
+  // The parent's new key (column, default key field + "_NEW") of the station row with
+  // old_key; found when it is not Null.
+  Variant RemapForeignKey(const AnsiString& table, const AnsiString& key_field, int32_t old_key,
+                          bool& found, const AnsiString& column = AnsiString());
+  void ClearChangeMarks(const AnsiString& table, const AnsiString& condition = AnsiString());
+  void ClearSourceIds(const AnsiString& table);
+  void FinishTable();
+  void ApplyDocumentStatuses();
+
+ protected:
+  TDMMeldrun& dm_;
+
+  // --- The pattern of a play step
+  struct TStepConfig {
+    AnsiString Table;
+    AnsiString Caption;
+    AnsiString Source;
+    AnsiString Generator;
+    AnsiString KeyField;
+    bool MapIds = false;
+    AnsiString NewKeyColumn;  // written back after each post ("" none)
+    AnsiString Excluded;
+    std::vector<std::pair<AnsiString, Variant>> Defaults;
+    std::vector<AnsiString> FieldMap;
+    bool KeepKeyGenerator = false;  // the previous table's key setting stays
+  };
+  // Slots 1-11 of a play step: configures the copy engine, runs it, closes the look-ups
+  // and finishes the table. prepare runs after the mapping is reset (look-up queries).
+  void RunStep(const TStepConfig& config, const std::function<void()>& prepare,
+               TImportFieldEvent handler);
+
+  // Natural keys written by the current step, with the main key they got.
+  std::map<AnsiString, int32_t> step_keys_;
+  // The natural key of the row being filled (recorded with its new key after its post).
+  AnsiString pending_natural_key_;
+  // Searches the natural key in KeyLookup and among the rows the step wrote.
+  bool FindNatural(const AnsiString& key);
+  // The main key of a natural key the step wrote (0 when it wrote none).
+  int32_t StepKey(const AnsiString& key) const;
+  // Opens SearchSet on sql.
+  void OpenSearch(const AnsiString& sql);
+  // The standard outcome of a merge result.
+  void StandardOutcome(int32_t merge_result);
+  // The station row's key value.
+  static int32_t KeyOf(TDataSet* source, const AnsiString& field);
+  // Writes main_key into the station row's new-key column (merged or duplicate parents).
+  void MapToMain(const AnsiString& table, const AnsiString& key_field, TDataSet* source,
+                 int32_t main_key, const AnsiString& new_key_column);
+  // A station value as an SQL literal.
+  static AnsiString Sql(const AnsiString& value) { return QuotedStr(value); }
+  // The text of a field, "" when Null.
+  static AnsiString Text(TDataSet* d, const AnsiString& field);
+  // The _NEW value when not Null, else the station value, as text.
+  static AnsiString NewOrOld(TDataSet* d, const AnsiString& new_field, const AnsiString& old_field);
+
+ private:
+  void PlayNewKeyColumns();
+  bool TableExists(const AnsiString& table);
+
+  // --- Organisation structure and access rights
+  void PlayZarizeni();
+  void PlayZarizeniBanka();
+  void PlayOddeleni();
+  void PlayPracoviste();
+  void PlayPristupovaPrava();
+  void PlayPristup();
+  void PlayUzivatel();
+  void PlayPracUziv();
+  void PlayPristupOrgJednotka();
+  void DecideRight(TDataSet* source);
+  // --- Code lists
+  void PlayCenik();
+  void PlayBanka();
+  void PlayDiagnoza();
+  void PlayFraze();
+  void PlayHodnoceni();
+  void PlayMernaJednotka();
+  void PlayPsc();
+  void PlayReceptar();
+  void PlaySklad();
+  void PlayPohlavi();
+  void PlayText();
+  void PlayTypUstajeni();
+  void PlayKatastr();
+  void PlayKategoriePacienta();
+  // A code list whose duplicates are skipped with the log: the natural key (key_of) is
+  // tested when test_field is filled, in KeyLookup keyed lookup_key over lookup_sql (its
+  // column 1, when it has one, the main key a new-key column is given); other fields go
+  // to others, or to the copy.
+  void PlayCodeList(const TStepConfig& config, const AnsiString& test_field,
+                    const AnsiString& lookup_key, const AnsiString& lookup_sql,
+                    const std::function<AnsiString(TDataSet*)>& key_of,
+                    const TImportFieldEvent& others = {},
+                    const std::function<void()>& prepare_more = {});
+
+  std::unique_ptr<TQorLookupList> lookups_[5];
+  std::unique_ptr<TQorLookupList> key_lookup_;
+  TREZTable* search_set_;
+  std::unique_ptr<TStringList> patient_cases_;
+  std::unique_ptr<TStringList> document_statuses_;
+  std::vector<int32_t> played_steps_;
+  std::vector<int32_t> not_played_steps_;
+};
+
+}  // namespace pelvar
