@@ -115,7 +115,22 @@ int main(int argc, char** argv) {
     auto* user = new QTimer(view.Window());
     QObject::connect(user, &QTimer::timeout, [&form, &view, &started, &finished, &last_page, &posted_page, &last_change] {
       // A message box: read it and press its default button.
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && !qobject_cast<QMessageBox*>(modal)) {
+        // Another window of the wizard's (a conflict or selection window): its default
+        // button, else its close box.
+        std::printf("  Okno: %s\n", modal->windowTitle().toStdString().c_str());
+        std::fflush(stdout);
+        for (auto* b : modal->findChildren<QPushButton*>()) {
+          if (b->isDefault() && b->isVisible() && b->isEnabled()) {
+            b->click();
+            return;
+          }
+        }
+        modal->close();
+        return;
+      }
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         std::printf("  Dialog: %s\n", box->text().replace('\r', ' ').replace('\n', ' ').toStdString().c_str());
         std::fflush(stdout);
         QAbstractButton* button = box->defaultButton();
