@@ -25,8 +25,10 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     -DPELVAR_BENCH=OFF >/dev/null
 fi
 echo "Sestavení průvodce ($BUILD)..."
-cmake --build "$BUILD" --target meldrun meldrun_demo | grep -v '^\[' || true
-test -x "$BUILD/tools/demo/meldrun_demo"
+if ! cmake --build "$BUILD" --target meldrun meldrun_demo >"$BUILD/demo-build.log" 2>&1; then
+  cat "$BUILD/demo-build.log"
+  exit 1
+fi
 
 DEMO=$(realpath -m "${1:-$ROOT/build/demo-practice}")
 rm -rf "$DEMO"
