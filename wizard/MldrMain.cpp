@@ -305,7 +305,7 @@ void TFrmMldrMain::Btn_StartClick() {
     CB_AutoChange.Enabled = false;
     if (station_index_ == 0 && CB_AutoRun.Checked) auto_continue_ = true;
     CB_AutoRun.Enabled = false;
-    // WAITS (data module services): TDMMeldrun.CommitAfter := the "CommitAfter" setting.
+    MakeDataModule()->CommitAfter = settings_.CommitAfter();
     start_time_ = Clock();
     Changed();
     ok = RunStation(station_index_);
@@ -352,10 +352,6 @@ void TFrmMldrMain::Btn_FinallyClick() {
   }
   timer_->SetEnabled(false);
   Changed();
-}
-
-bool TFrmMldrMain::RunStation(int32_t) {
-  throw Exception(CZ("Sehrání dat stanice zatím není v programu k dispozici."));
 }
 
 

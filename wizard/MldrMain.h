@@ -35,6 +35,7 @@ namespace pelvar {
 
 class TDMMeldrun;
 class TDataSet;
+class TMeldrun;
 
 // The private message the form posts to itself; WParam 2 presses Next, 3 Start,
 // 4 Finish.
@@ -155,8 +156,14 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   TBarModel ProgressBar;
   TBarModel ProgressBar2;
   TCheckBoxModel CB_AutoChange, CB_AutoRun;
+  // The action label and the copy animation of page 2.
+  AnsiString L_Action;
+  bool Animate1Active = false;
   // Page 3.
   AnsiString Label10;
+  // The counters of the station's last engine: to process, saved, changed, errors at
+  // initialisation, skipped, conversion errors, save errors.
+  AnsiString L_RC, L_SDC, L_CRC, L_IEC, L_SC, L_CEC, L_DEC;
   // Page 4.
   TCheckBoxModel CB_PonechatData, CB_KopieZurnal, CB_VerifyZaloha;
   // The journal's days (two digits) and its label "dní", enabled with it.
@@ -238,6 +245,22 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   AnsiString UniqueFileName(const AnsiString& path) const;
   void ShowJournalState();
 
+  // --- Part "play-in and results" (MldrMain_play.cpp)
+  // Restores the station's backup into the working directory (RestoredStationName).
+  bool RestoreStation(int32_t index);
+  // The station's journal mark and its first stock closing (Src open).
+  void ReadStationMarks(int32_t index);
+  // Closes the stock issues of the working main database up to the station's closing.
+  void ApplyStockClosing();
+  // The engine's OnStep and OnProgress.
+  void EngineStep(const AnsiString& caption);
+  void EngineProgress(int32_t current, int32_t count, const AnsiString& text);
+  // Opens "Import.txt" of the current directory with its associated program.
+  void BtnDetailClick();
+  bool HasStockClosing() const { return has_stock_closing_; }
+  TDateTime StockClosingDate() const { return stock_closing_date_; }
+  int32_t StockClosingStore() const { return stock_closing_store_; }
+
   // --- Part "finishing and delivery" (MldrMain_finish.cpp)
   // Finishing works in three stages so that a failure changes nothing outside the
   // working directory: every station's own tables are copied back into the harmonised
@@ -295,6 +318,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   virtual bool RunStation(int32_t index);
   // Finishing and delivery; false when it did not succeed.
   virtual bool FinishAll();
+  // A play-in engine for one work-flow cycle (tests watch the engines through it).
+  virtual std::unique_ptr<TMeldrun> NewEngine();
   // The schema version check of the working main database (data module service).
   virtual bool CheckWorkingDatabaseVersion();
   // Switches the working main database's journal triggers (data module service) and
@@ -359,6 +384,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   std::map<AnsiString, bool> remap_columns_;
   std::vector<AnsiString> station_results_;
   std::vector<TDelivery> deliveries_;
+  bool has_stock_closing_ = false;
+  TDateTime stock_closing_date_ = 0;
+  int32_t stock_closing_store_ = 0;
 };
 
 // Marks a step as running for its lifetime (nested steps count).
@@ -379,6 +407,13 @@ class TMldrMainView {
   virtual ~TMldrMainView() = default;
   virtual void Update(const TFrmMldrMain& form) = 0;
 };
+
+// Opens a document with its associated program (the shell's "open" verb); false when
+// that could not be started. The handler replaces how (empty: xdg-open); returns the
+// previous one.
+using TShellOpenHandler = std::function<bool(const AnsiString& file)>;
+TShellOpenHandler SetShellOpenHandler(TShellOpenHandler handler);
+bool ShellOpenDocument(const AnsiString& file);
 
 // The program's main form (nullptr while none exists).
 TFrmMldrMain* FrmMldrMain();

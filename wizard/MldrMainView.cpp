@@ -145,6 +145,9 @@ struct TMldrMainQtView::Impl {
   QProgressBar* finish_bar = nullptr;
   QProgressBar* bar = nullptr;
   QProgressBar* bar2 = nullptr;
+  QLabel* l_action = nullptr;
+  QProgressBar* animate1 = nullptr;
+  std::array<QLabel*, 7> results{};
 
   QPushButton* Button(QWidget* parent, const char* name, const TButtonModel& model, QRect where,
                       std::function<void()> click) {
@@ -227,8 +230,31 @@ void TMldrMainQtView::Impl::Build() {
   Box(pages[2], "CB_AutoChange", form.CB_AutoChange, QRect(8, 260, 400, 20));
   Box(pages[2], "CB_AutoRun", form.CB_AutoRun, QRect(8, 284, 400, 20));
 
+  l_action = MakeLabel(pages[2], QString(), QRect(8, 96, 400, 18));
+  l_action->setObjectName("L_Action");
+  // The copy animation: a busy bar while the engine plays.
+  animate1 = new QProgressBar(pages[2]);
+  animate1->setObjectName("Animate1");
+  animate1->setGeometry(8, 40, 400, 12);
+  animate1->setTextVisible(false);
+
   label10 = MakeLabel(pages[3], QString(), QRect(8, 8, 400, 20), true);
   label10->setObjectName("Label10");
+  MakeLabel(pages[3], AnsiToQString(CZ("Výsledek sehrávání dat")), QRect(8, 30, 400, 18));
+  const char* result_names[] = {"L_RC", "L_SDC", "L_CRC", "L_IEC", "L_SC", "L_CEC", "L_DEC"};
+  const char* result_captions[] = {"Záznamů ke zpracování", "Uloženo záznamů", "Změněno záznamů",
+                                   "Chyb při inicializaci", "Přeskočeno záznamů", "Chyb při konverzi",
+                                   "Chyb při uložení dat"};
+  for (int i = 0; i < 7; ++i) {
+    MakeLabel(pages[3], AnsiToQString(CZ(result_captions[i])), QRect(24, 64 + i * 26, 220, 18));
+    results[i] = MakeLabel(pages[3], QString(), QRect(250, 64 + i * 26, 120, 18), true);
+    results[i]->setObjectName(result_names[i]);
+    results[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  auto* detail = new QPushButton(AnsiToQString(CZ("Detail...")), pages[3]);
+  detail->setObjectName("BtnDetail");
+  detail->setGeometry(296, 260, 100, 26);
+  QObject::connect(detail, &QPushButton::clicked, [this] { Call([this] { form.BtnDetailClick(); }); });
 
   MakeLabel(pages[4], AnsiToQString(CZ("Dokončení sehrávání dat")), QRect(8, 8, 400, 20), true);
   Box(pages[4], "CB_PonechatData", form.CB_PonechatData, QRect(8, 40, 400, 20));
@@ -403,6 +429,16 @@ void TMldrMainQtView::Update(const TFrmMldrMain& form) {
   v.label11->setText(AnsiToQString(form.Label11));
   v.label10->setText(AnsiToQString(form.Label10));
   v.l_count->setText(AnsiToQString(form.L_Count));
+  v.l_action->setText(AnsiToQString(form.L_Action));
+  if (form.Animate1Active) {
+    v.animate1->setRange(0, 0);
+  } else {
+    v.animate1->setRange(0, 1);
+    v.animate1->setValue(0);
+  }
+  const AnsiString* counters[] = {&form.L_RC, &form.L_SDC, &form.L_CRC, &form.L_IEC,
+                                  &form.L_SC, &form.L_CEC, &form.L_DEC};
+  for (int i = 0; i < 7; ++i) v.results[i]->setText(AnsiToQString(*counters[i]));
   v.bar->setRange(0, std::max(form.ProgressBar.Max, 0));
   v.bar->setValue(form.ProgressBar.Position);
   v.bar2->setRange(0, std::max(form.ProgressBar2.Max, 0));
