@@ -61,8 +61,10 @@ constexpr int32_t isc_spb_res_replace = 0x1000;
 constexpr int32_t isc_spb_res_create = 0x2000;
 constexpr char isc_info_end = 1;
 constexpr char isc_info_truncated = 2;
+constexpr char isc_info_data_not_ready = 4;
 constexpr char isc_info_svc_line = 62;
 constexpr char isc_info_svc_to_eof = 63;
+constexpr char isc_info_svc_timeout = 64;
 }  // namespace svc
 
 // Room for the server's answer to one query.
@@ -249,11 +251,47 @@ uint16_t ReadLength(const std::string& out, size_t pos) {
                                (static_cast<unsigned char>(out[pos + 1]) << 8));
 }
 
-[[noreturn]] void RaiseOutputError() {
-  throw EIBClientError("Unexpected answer of the services manager");
+[[noreturn]] void RaiseOutputError(int tag) {
+  throw EIBClientError(
+      Format("Unexpected answer of the services manager (item %d)", {static_cast<int64_t>(tag)}));
 }
 
 }  // namespace
+
+// One answer to a query for output: the text cluster of the asked item and the markers
+// after it. The services manager ends a complete answer with isc_info_end, says
+// isc_info_truncated when more text follows, and isc_info_data_not_ready or
+// isc_info_svc_timeout when the service has produced nothing new yet (not the end).
+TServiceOutputAnswer ParseServiceOutput(const std::string& out, char item) {
+  TServiceOutputAnswer answer;
+  bool have_text = false;
+  size_t pos = 0;
+  while (pos < out.size()) {
+    const char tag = out[pos];
+    if (tag == item && !have_text) {
+      if (pos + 3 > out.size()) RaiseOutputError(tag);
+      const uint16_t length = ReadLength(out, pos + 1);
+      if (pos + 3 + length > out.size()) RaiseOutputError(tag);
+      answer.text = std::string_view(out.data() + pos + 3, length);
+      have_text = true;
+      pos += 3 + length;
+    } else if (tag == svc::isc_info_end) {
+      answer.end = true;
+      break;
+    } else if (tag == svc::isc_info_truncated) {
+      answer.truncated = true;
+      ++pos;
+    } else if (tag == svc::isc_info_data_not_ready || tag == svc::isc_info_svc_timeout) {
+      answer.not_ready = true;
+      ++pos;
+    } else {
+      RaiseOutputError(tag);
+    }
+  }
+  if (!have_text && !answer.not_ready) RaiseOutputError(out.empty() ? 0 : out[0]);
+  return answer;
+}
+
 
 // --- TIBCustomService ----------------------------------------------------------------------
 
@@ -429,33 +467,27 @@ void TIBControlAndQueryService::ServiceStarted() {
 AnsiString TIBControlAndQueryService::GetNextLine() {
   if (eof_) return {};
   if (!started_) throw EIBClientError("No service has been started");
-  ServiceQuery(std::string(1, svc::isc_info_svc_line));
-  const std::string& out = Output();
-  if (out[0] != svc::isc_info_svc_line) RaiseOutputError();
-  const uint16_t length = ReadLength(out, 1);
-  if (3u + length >= out.size() || out[3 + length] != svc::isc_info_end) RaiseOutputError();
-  if (length == 0) {
-    eof_ = true;
-    return {};
+  for (;;) {
+    ServiceQuery(std::string(1, svc::isc_info_svc_line));
+    const TServiceOutputAnswer answer = ParseServiceOutput(Output(), svc::isc_info_svc_line);
+    if (answer.text.empty()) {
+      // Nothing yet while the service still works: ask again. An empty line with
+      // nothing pending is the end of the output.
+      if (answer.not_ready || answer.truncated) continue;
+      eof_ = true;
+      return {};
+    }
+    return Utf8ToAnsi(answer.text);
   }
-  return Utf8ToAnsi(std::string_view(out.data() + 3, length));
 }
 
 AnsiString TIBControlAndQueryService::GetNextChunk() {
   if (eof_) return {};
   if (!started_) throw EIBClientError("No service has been started");
   ServiceQuery(std::string(1, svc::isc_info_svc_to_eof));
-  const std::string& out = Output();
-  if (out[0] != svc::isc_info_svc_to_eof) RaiseOutputError();
-  const uint16_t length = ReadLength(out, 1);
-  if (3u + length >= out.size()) RaiseOutputError();
-  const char flag = out[3 + length];
-  if (flag == svc::isc_info_end) {
-    eof_ = true;
-  } else if (flag != svc::isc_info_truncated) {
-    RaiseOutputError();
-  }
-  std::string text = chunk_carry_ + std::string(out.data() + 3, length);
+  const TServiceOutputAnswer answer = ParseServiceOutput(Output(), svc::isc_info_svc_to_eof);
+  if (answer.end && !answer.truncated && !answer.not_ready) eof_ = true;
+  std::string text = chunk_carry_ + std::string(answer.text);
   chunk_carry_.clear();
   if (!eof_) {
     // A character cut in two by the buffer's end is finished by the next block.

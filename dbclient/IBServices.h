@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "dbclient/IB_Header.h"
 #include "platform/classes.h"
@@ -146,6 +147,18 @@ class TIBControlService : public TIBCustomService {
 };
 
 // A started service whose output is read back.
+// One answer of the services manager to a query for output: the text cluster of the asked
+// item and the markers after it. A complete answer ends with isc_info_end; isc_info_truncated
+// says more text follows; isc_info_data_not_ready or isc_info_svc_timeout say the service has
+// produced nothing new yet (which is not the end). Anything else raises EIBClientError.
+struct TServiceOutputAnswer {
+  std::string_view text;
+  bool end = false;
+  bool truncated = false;
+  bool not_ready = false;
+};
+TServiceOutputAnswer ParseServiceOutput(const std::string& out, char item);
+
 class TIBControlAndQueryService : public TIBControlService {
  public:
   using TIBControlService::TIBControlService;

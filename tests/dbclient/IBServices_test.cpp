@@ -80,5 +80,47 @@ TEST(IBServices, CallsThatNeedAnAttachedOrStartedServiceRaise) {
   EXPECT_THROW(service.ServiceStart(), EDatabaseError);
 }
 
+// Answers of the services manager to a query for a line of output: a line, the end, a
+// service that has produced nothing yet, a truncated line, and answers that are damaged.
+TEST(IBServices, OutputAnswersAreReadWithEveryMarkerTheManagerSends) {
+  constexpr char kLine = 62, kEnd = 1, kTruncated = 2, kNotReady = 4, kTimeout = 64;
+  auto answer = [](std::initializer_list<char> head, const std::string& text,
+                   std::initializer_list<char> tail) {
+    std::string out(head);
+    out.push_back(static_cast<char>(text.size() & 0xFF));
+    out.push_back(static_cast<char>(text.size() >> 8));
+    out += text;
+    out.append(tail);
+    out.resize(64, '\0');
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::string out;
+    const char* text;
+    bool end, truncated, not_ready;
+  } cases[] = {
+      {"a line", answer({kLine}, "gbak: ok", {kEnd}), "gbak: ok", true, false, false},
+      {"the end", answer({kLine}, "", {kEnd}), "", true, false, false},
+      {"nothing yet", answer({kLine}, "", {kNotReady, kEnd}), "", true, false, true},
+      {"time-out", answer({kLine}, "", {kTimeout, kEnd}), "", true, false, true},
+      {"truncated", answer({kLine}, "abc", {kTruncated, kEnd}), "abc", true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const TServiceOutputAnswer a = ParseServiceOutput(c.out, kLine);
+    EXPECT_EQ(std::string(a.text), c.text);
+    EXPECT_EQ(a.end, c.end);
+    EXPECT_EQ(a.truncated, c.truncated);
+    EXPECT_EQ(a.not_ready, c.not_ready);
+  }
+  // Another item first, an unknown marker, a length beyond the buffer.
+  EXPECT_THROW(ParseServiceOutput(answer({63}, "x", {kEnd}), kLine), EIBClientError);
+  EXPECT_THROW(ParseServiceOutput(answer({kLine}, "x", {99}), kLine), EIBClientError);
+  std::string cut = answer({kLine}, "x", {kEnd});
+  cut[1] = 100;
+  EXPECT_THROW(ParseServiceOutput(cut, kLine), EIBClientError);
+}
+
 }  // namespace
 }  // namespace pelvar::test
