@@ -374,6 +374,7 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // write it in the current state (the custom UPDATE or INSERT has no parameter for it,
   // the generated one leaves it out, or the row is being deleted).
   void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly) override;
+  using TIB_Statement::GetColumnReadOnly;
   bool ConfirmDelete();
   bool PostedRetaining() const { return posted_retaining_; }
   bool PostSucceeded() const { return post_succeeded_; }
