@@ -229,8 +229,11 @@ void TREZDataset::InternalInitFieldDefs() {
   FieldDefs().BeginUpdate();
   try {
     FieldDefs().Clear();
+    // The db-key the buffered dataset adds to key its rows is none of the query's fields.
+    const TIB_Column* added_key = internal_->AddedDBKeyColumn();
     for (int32_t i = 0; i < row->ColumnCount(); ++i) {
       TIB_Column* col = row->GetColumn(i);
+      if (col == added_key) continue;
       const TREZFieldMapping m = REZMapColumn(col, custom_bool_);
       const bool server_default = col->GetHasServerDefault();
       TFieldDef* def = FieldDefs().Add(col->GetBDEFieldName(), m.DataType, m.Size,

@@ -18,6 +18,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "dbclient/IB_Components_stringlist.h"
@@ -545,6 +546,10 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   // in the system tables. Both need a connection.
   void MakeIdent(const AnsiString& S, AnsiString& R);
   void MakeStoredIdent(const AnsiString& S, AnsiString& R);
+  // While connected: a number that stays the same as long as MakeIdent and
+  // MakeStoredIdent give the same answers (one attachment, its facts as read, the
+  // reserved-word rule as set); never 0, never the same for two attachments.
+  uint64_t IdentStamp();
   AnsiString MakeIdent(const AnsiString& S) {
     AnsiString r;
     MakeIdent(S, r);
@@ -902,6 +907,16 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   std::unique_ptr<TIB_StringList> alias_params_;
   // Reads the server's facts into the kept record.
   void LoadConnectCharacteristics();
+  // The kept record, read first when needed (raises as GetConnectCharacteristics does);
+  // for the frequent callers that need one fact, without copying the record.
+  const TIB_ConnectCharacteristics& LoadedCharacteristics();
+  // MakeIdent (Stored false) or MakeStoredIdent of S for the attachment's dialect, kept
+  // in ident_memo_ while the characteristics stand.
+  const AnsiString& DialectIdent(bool Stored, const AnsiString& S);
+  static constexpr size_t kIdentMemoSize = 4096;
+  std::unordered_map<AnsiString, AnsiString> ident_memo_[2];
+  bool ident_memo_check_ = false;
+  uint64_t ident_generation_ = 0;  // new with every reading of the facts
   // True when an information call on the attachment succeeds.
   bool AttachmentAnswers();
 

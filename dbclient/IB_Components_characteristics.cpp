@@ -1,6 +1,7 @@
 // The connection's server facts (read once per attachment), the check that an
 // attachment is alive, the lost mark, the parameter-order probe and the identifiers
 // for the connection's dialect.
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <vector>
@@ -115,13 +116,17 @@ void TIB_Connection::API_DatabaseInfo(const char* Items, int16_t ItemsHigh, char
 }
 
 void TIB_Connection::GetConnectCharacteristics(TIB_ConnectCharacteristics& C) {
+  C = LoadedCharacteristics();
+}
+
+const TIB_ConnectCharacteristics& TIB_Connection::LoadedCharacteristics() {
   if (!GetConnected()) {
     RaiseConnectionError(this, TIB_Msg::CannotGetCharacteristics);
   }
   if (!facts_loaded_) {
     LoadConnectCharacteristics();
   }
-  C = characteristics_;
+  return characteristics_;
 }
 
 void TIB_Connection::LoadConnectCharacteristics() {
@@ -135,6 +140,10 @@ void TIB_Connection::LoadConnectCharacteristics() {
   char items[256] = {};
   std::memcpy(items, kItems, sizeof kItems);
   TIB_ConnectCharacteristics& c = characteristics_;
+  // Identifiers made for the former attachment may follow another dialect.
+  for (auto& memo : ident_memo_) memo.clear();
+  static std::atomic<uint64_t> generations{0};
+  ident_generation_ = ++generations;
   c.dbSQL_Dialect = 0;
   c.dbRead_Only = 0;
   c.dbSize_In_Pages = 0;
@@ -260,16 +269,31 @@ void TIB_Connection::MarkConnectionLost() {
   }
 }
 
-void TIB_Connection::MakeIdent(const AnsiString& S, AnsiString& R) {
-  TIB_ConnectCharacteristics c;
-  GetConnectCharacteristics(c);
-  R = IdentForDialect(static_cast<uint16_t>(GetSQLDialect()), S);
+void TIB_Connection::MakeIdent(const AnsiString& S, AnsiString& R) { R = DialectIdent(false, S); }
+
+void TIB_Connection::MakeStoredIdent(const AnsiString& S, AnsiString& R) { R = DialectIdent(true, S); }
+
+uint64_t TIB_Connection::IdentStamp() {
+  LoadedCharacteristics();
+  return ident_generation_ * 2 + (ReservedWordCheck() ? 1 : 0);
 }
 
-void TIB_Connection::MakeStoredIdent(const AnsiString& S, AnsiString& R) {
-  TIB_ConnectCharacteristics c;
-  GetConnectCharacteristics(c);
-  R = StoredIdentForDialect(static_cast<uint16_t>(GetSQLDialect()), S);
+const AnsiString& TIB_Connection::DialectIdent(bool Stored, const AnsiString& S) {
+  LoadedCharacteristics();
+  // The columns of every row ask for the same few names over and over: the answers
+  // are kept for the attachment's dialect and the reserved-word rule they were made under.
+  const bool check = ReservedWordCheck();
+  if (check != ident_memo_check_) {
+    for (auto& memo : ident_memo_) memo.clear();
+    ident_memo_check_ = check;
+  }
+  auto& memo = ident_memo_[Stored ? 1 : 0];
+  auto it = memo.find(S);
+  if (it != memo.end()) return it->second;
+  const auto dialect = static_cast<uint16_t>(GetSQLDialect());
+  AnsiString r = Stored ? StoredIdentForDialect(dialect, S) : IdentForDialect(dialect, S);
+  if (memo.size() >= kIdentMemoSize) memo.clear();
+  return memo.emplace(S, std::move(r)).first->second;
 }
 
 bool TIB_Connection::ProbeOldParameterOrder() {

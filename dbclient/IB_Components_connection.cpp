@@ -404,9 +404,7 @@ void TIB_Connection::SetPageSize(uint16_t Value) {
 int16_t TIB_Connection::GetSQLDialect() {
   int32_t dialect;
   if (GetConnected()) {
-    TIB_ConnectCharacteristics c;
-    GetConnectCharacteristics(c);
-    dialect = c.dbSQL_Dialect;
+    dialect = LoadedCharacteristics().dbSQL_Dialect;
   } else {
     const AnsiString text = Param("SQL DIALECT");
     dialect = text.empty() ? 3 : StrToInt(text);

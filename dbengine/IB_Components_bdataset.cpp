@@ -261,12 +261,25 @@ void TIB_BDataset::SetOrderingPosition(const AnsiString& Text) {
 
 bool TIB_BDataset::GetOrderingPlan() { return TIB_Dataset::GetOrderingPlan(); }
 
+TIB_Column* TIB_BDataset::AddedDBKeyColumn() const {
+  TIB_Row* row = Fields();
+  if (!db_key_added_ || !Prepared() || row->ColumnCount() == 0) return nullptr;
+  const int32_t last = row->PSQLDA()->sqld - 1;
+  for (int32_t i = row->ColumnCount() - 1; i >= 0; --i) {
+    TIB_Column* c = row->GetColumn(i);
+    if (c->FieldNo() == last) return c;
+  }
+  return nullptr;
+}
+
 void TIB_BDataset::SysPrepareServerSQL() {
+  db_key_added_ = false;
   if (db_key_for_sql_ != SQL()->Text()) db_key_relation_.clear();
   if (db_key_relation_.empty() || !fetch_whole_rows_) {
     TIB_Dataset::SysPrepareServerSQL();
     return;
   }
+  db_key_added_ = true;
   // Rows keyed by their db-key: the select list carries it, so that every fetched row
   // brings its key.
   const AnsiString written = SQL()->Text();
@@ -280,6 +293,7 @@ void TIB_BDataset::SysPrepareServerSQL() {
   try {
     TIB_Dataset::SysPrepareServerSQL();
   } catch (...) {
+    db_key_added_ = false;
     SQL()->SetText(written);
     SetIgnoreSQLChanges(ignoring);
     throw;

@@ -156,6 +156,9 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // are given); without them rows are keyed by a running number. Rows can be read again
   // from the server by key when every key column is a column of the result.
   bool KeysReadable() const { return !key_column_map_.empty(); }
+  // The db-key column the dataset added to the select list to key its rows; nullptr
+  // when it added none. It is not one of the statement's own columns.
+  TIB_Column* AddedDBKeyColumn() const;
   bool FetchWholeRows() const { return fetch_whole_rows_; }
   void SetFetchWholeRows(bool Value);
   bool KeysOnly() const { return keys_only_; }
@@ -376,6 +379,7 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   // The relation whose RDB$DB_KEY is added to the select list (keys by DB_KEY), and the
   // SQL text it was found for.
   AnsiString db_key_relation_, db_key_for_sql_;
+  bool db_key_added_ = false;  // the prepared select list ends with that db-key
   // The field row's columns in buffer order (the node format), laid out once per prepare.
   std::vector<TIB_Column*> pack_columns_;
   TIB_BufferSynchroFlags buffer_synchro_flags_;

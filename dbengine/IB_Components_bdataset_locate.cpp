@@ -480,9 +480,9 @@ void TIB_BDataset::UpdateCachedDetailRows(int32_t Mode, TIB_Column* /*MasterColu
         current_node_shown_ = nullptr;
       }
       if ((node->Flags & nfInserted) != 0) {
-        const int32_t n = node_list_->RowNumOfNode(node);
-        if (n != NodeDetached && n != NodeNoRow) {
-          node_list_->SetBufferPosition(node, n, 0, 0, 0);
+        const TIB_NodePosition at = node_list_->PositionOfNode(node);
+        if (at.RowNum != NodeDetached && at.RowNum != NodeNoRow) {
+          node_list_->SetBufferPosition(node, at.RowNum, at.Deleted, at.Filtered, at.Both);
           node_list_->SetBufferRowNum(node_list_->BufferRowNum());
           if (node_list_->BufferNode() == node) {
             node_list_->DeleteBufferRow();

@@ -2,6 +2,7 @@
 // conversions every typed column falls back to.
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_columns.h"
@@ -18,6 +19,11 @@ namespace {
 AnsiString VarName(const char (&Buf)[32], int16_t Length) {
   if (Length <= 0) return {};
   return AnsiString(Buf, ::strnlen(Buf, std::min<size_t>(32, static_cast<size_t>(Length))));
+}
+
+std::string_view VarNameView(const char (&Buf)[32], int16_t Length) {
+  if (Length <= 0) return {};
+  return std::string_view(Buf, ::strnlen(Buf, std::min<size_t>(32, static_cast<size_t>(Length))));
 }
 
 bool IsBooleanType(int16_t t) { return t == 590 || t == SQL_BOOLEAN; }
@@ -59,23 +65,40 @@ TIB_RowOwner* TIB_Column::GetStatement() const { return row_->statement_->Report
 
 // --- Names -------------------------------------------------------------------------------------------
 
+AnsiString TIB_Column::StoredIdentOf(StoredName& Memo, std::string_view Raw) const {
+  const uint64_t stamp = row_->statement_->IdentStamp();
+  if (stamp != 0 && Memo.Stamp == stamp && Memo.Raw == Raw) return Memo.Value;
+  AnsiString value = row_->statement_->MakeStoredIdent(AnsiString(Raw));
+  if (stamp != 0) {
+    Memo.Stamp = stamp;
+    Memo.Raw.assign(Raw);
+    Memo.Value = value;
+  }
+  return value;
+}
+
 AnsiString TIB_Column::GetFieldName() const {
-  const AnsiString name = VarName(var_->sqlname, var_->sqlname_length);
+  const std::string_view name = VarNameView(var_->sqlname, var_->sqlname_length);
   if (name.empty()) return {};
-  if (AnsiSameText(name, "DB_KEY")) return "RDB$DB_KEY";
-  return row_->statement_->MakeStoredIdent(name);
+  if (name.size() == 6 && AnsiSameText(AnsiString(name), "DB_KEY")) return "RDB$DB_KEY";
+  return StoredIdentOf(field_ident_, name);
 }
 
 AnsiString TIB_Column::GetRelName() const {
-  const AnsiString name = VarName(var_->relname, var_->relname_length);
-  return name.empty() ? AnsiString() : row_->statement_->MakeStoredIdent(name);
+  const std::string_view name = VarNameView(var_->relname, var_->relname_length);
+  return name.empty() ? AnsiString() : StoredIdentOf(rel_ident_, name);
+}
+
+bool TIB_Column::HasRelName() const {
+  const std::string_view name = VarNameView(var_->relname, var_->relname_length);
+  return !name.empty() && name.find_first_not_of(" \t\r\n") != std::string_view::npos;
 }
 
 AnsiString TIB_Column::GetRelAlias() const { return rel_alias_.empty() ? GetRelName() : rel_alias_; }
 
 AnsiString TIB_Column::GetAliasName() const {
-  const AnsiString name = VarName(var_->aliasname, var_->aliasname_length);
-  if (!name.empty()) return row_->statement_->MakeStoredIdent(name);
+  const std::string_view name = VarNameView(var_->aliasname, var_->aliasname_length);
+  if (!name.empty()) return StoredIdentOf(alias_ident_, name);
   if (row_->statement_->SQLDialect() < 3) return "COLUMN" + IntToStr(static_cast<int>(field_no_));
   return {};
 }
@@ -149,8 +172,8 @@ bool TIB_Column::RowEmpty() const { return row_->RowState() == rsEmpty && !row_-
 
 bool TIB_Column::GetIsExpression() const {
   if (row_->RowType() != rtFields) return false;
-  const AnsiString field = VarName(var_->sqlname, var_->sqlname_length);
-  if (VarName(var_->relname, var_->relname_length).empty() || field.empty()) return true;
+  const std::string_view field = VarNameView(var_->sqlname, var_->sqlname_length);
+  if (VarNameView(var_->relname, var_->relname_length).empty() || field.empty()) return true;
   return field == "DB_KEY" || field == "RDB$DB_KEY" || field == "RPL$SYNC_ID";
 }
 

@@ -627,6 +627,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   int32_t ordering_item_nesting_ = 0, ordering_link_nesting_ = 0, searching_link_nesting_ = 0;
   bool key_links_auto_defined_ = false;
   bool key_links_by_db_key_ = false;
+  // The key links found for this preparation name columns the select list does not
+  // carry: none are looked for again until the next preparation.
+  bool key_links_unbuildable_ = false;
   int32_t key_links_nesting_ = 0;
   TIB_CommitAction commit_action_ = caClose;
   TIB_RefreshAction refresh_action_ = raOpen;

@@ -448,6 +448,10 @@ bool FindEntry(const TStrings* List, std::initializer_list<AnsiString> Names, An
 
 void TIB_Dataset::ApplyDefaultValues() {
   TIB_Connection* conn = IB_Connection();
+  // Without entries there is nothing to look up (nor names to build for every column).
+  if ((default_values_ == nullptr || default_values_->Count() == 0) &&
+      (conn == nullptr || conn->DefaultValues() == nullptr || conn->DefaultValues()->Count() == 0))
+    return;
   TIB_Row* row = Fields();
   for (int32_t i = 0; i < row->ColumnCount(); ++i) {
     TIB_Column* c = row->GetColumn(i);

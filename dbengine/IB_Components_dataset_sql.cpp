@@ -657,10 +657,11 @@ void TIB_Dataset::DropAutoKeyLinks() {
   }
   key_links_auto_defined_ = false;
   key_links_by_db_key_ = false;
+  key_links_unbuildable_ = false;
 }
 
 TIB_StringProperty* TIB_Dataset::GetKeyLinks() {
-  if (key_links_nesting_ != 0 || !Preparing() || !key_links_auto_define_ ||
+  if (key_links_nesting_ != 0 || !Preparing() || !key_links_auto_define_ || key_links_unbuildable_ ||
       key_links_->Count() > 0 || OwningStatement() != nullptr) {
     return key_links_.get();
   }
@@ -736,7 +737,25 @@ void TIB_Dataset::SysLayoutRows() {
     const bool keyed =
         Prepared() && IsSelectStatement() && FieldCount() > 0 && OwningStatement() == nullptr;
     int32_t n = 0;
-    if (keyed) n = std::max<int32_t>(1, GetKeyLinks()->Count());
+    if (keyed) {
+      TIB_StringProperty* links = GetKeyLinks();
+      // Key columns found from the schema that the select list names only inside an
+      // expression cannot key the rows: the dataset goes without a key (row numbers).
+      if (key_links_auto_defined_ && !key_links_by_db_key_) {
+        for (int32_t i = 0; i < links->Count(); ++i) {
+          TIB_Column* f = nullptr;
+          if (Fields()->FindColumn(Trim(links->GetItemName(i)), f) && f != nullptr) continue;
+          auto handler = std::move(links->OnChange);
+          links->OnChange = nullptr;
+          links->Clear();
+          links->OnChange = std::move(handler);
+          key_links_auto_defined_ = false;
+          key_links_unbuildable_ = true;
+          break;
+        }
+      }
+      n = std::max<int32_t>(1, links->Count());
+    }
     KeyFields()->SetColumnCount(static_cast<int16_t>(n));
   }
   if (!Prepared()) return;

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "dbclient/IB_Components.h"
@@ -90,6 +91,9 @@ class TIB_RowOwner : public TIB_Component {
   virtual uint16_t SQLDialect() const { return SQL_DIALECT_V6; }
   // An identifier as the connection writes it for its dialect.
   virtual AnsiString MakeStoredIdent(const AnsiString& Name) const;
+  // While MakeStoredIdent keeps giving the same answers, the same non-zero number; 0
+  // when its answers are not to be kept.
+  virtual uint64_t IdentStamp() const { return 0; }
   // The connected server's major version; 0 while unknown.
   virtual int32_t ServerMajorVersion() const { return 0; }
   // The prepared statement's handle; nullptr when none.
@@ -345,6 +349,8 @@ class TIB_Column : public TObject {
   AnsiString GetFieldName() const;
   AnsiString GetRelName() const;
   AnsiString GetRelAlias() const;
+  // The descriptor names a relation (GetRelName is not empty), told without making the name.
+  bool HasRelName() const;
   void SetRelAlias(const AnsiString& Value) { rel_alias_ = Value; }
   AnsiString GetAliasName() const;
   AnsiString GetQualifiedAliasName() const;
@@ -557,6 +563,16 @@ class TIB_Column : public TObject {
   std::vector<char> new_copy_;
   bool in_validation_ = false;
   AnsiString rel_alias_;
+  // The stored identifiers of the descriptor's names, kept with the raw name and the
+  // owner's IdentStamp they were made under (the field and relation names are asked for
+  // many times for every row).
+  struct StoredName {
+    uint64_t Stamp = 0;
+    AnsiString Raw;
+    AnsiString Value;
+  };
+  mutable StoredName field_ident_, rel_ident_, alias_ident_;
+  AnsiString StoredIdentOf(StoredName& Memo, std::string_view Raw) const;
   AnsiString domain_name_;
   AnsiString date_format_;
   AnsiString time_format_;

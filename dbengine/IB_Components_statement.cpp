@@ -690,6 +690,7 @@ void TIB_Statement::SysUnprepare() {
       },
       [&]() {
         prepared_ = false;
+        ReleaseKeptImmediates();
         DoPreparedChanged();
         DoAfterUnprepare();
       });
@@ -1349,6 +1350,11 @@ AnsiString TIB_Statement::MakeStoredIdent(const AnsiString& Name) const {
   return TIB_RowOwner::MakeStoredIdent(Name);
 }
 
+uint64_t TIB_Statement::IdentStamp() const {
+  TIB_Connection* c = IB_Connection();
+  return c != nullptr && c->GetConnected() ? c->IdentStamp() : 0;
+}
+
 int32_t TIB_Statement::ServerMajorVersion() const {
   TIB_Connection* c = IB_Connection();
   if (c == nullptr || !c->GetConnected()) {
@@ -1417,6 +1423,13 @@ bool TIB_Statement::LookupArrayBounds(const XSQLVAR* PVAR, ISC_ARRAY_DESC& Desc)
 
 bool TIB_Statement::GetColumnAttribute(const TIB_Column* Column, const AnsiString& Keyword,
                                        AnsiString& Value) const {
+  TIB_Connection* c = IB_Connection();
+  // Every entry is looked for in these two lists: without entries there is no answer
+  // (and the names need not be built, which this is asked for every column often).
+  if ((column_attributes_ == nullptr || column_attributes_->Count() == 0) &&
+      (c == nullptr || c->ColumnAttributes() == nullptr || c->ColumnAttributes()->Count() == 0)) {
+    return false;
+  }
   const AnsiString alias_name = Column->GetQualifiedAliasName();
   const AnsiString field_name = Column->GetQualifiedFieldName();
   auto look = [&](const TIB_StringList* list) {
@@ -1424,7 +1437,6 @@ bool TIB_Statement::GetColumnAttribute(const TIB_Column* Column, const AnsiStrin
     if (list->GetLinkAttributeValue(alias_name, Keyword, Value)) return true;
     return field_name != alias_name && list->GetLinkAttributeValue(field_name, Keyword, Value);
   };
-  TIB_Connection* c = IB_Connection();
   if (look(column_attributes_.get())) return true;
   if (c != nullptr && look(c->ColumnAttributes())) return true;
   if (c != nullptr && c->FieldEntryTypes().Contains(fetDomainName) &&

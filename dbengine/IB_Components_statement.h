@@ -271,6 +271,14 @@ class TIB_Statement : public TIB_RowOwner {
   // it reports none), so that a change that matched no row can be told apart.
   void ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA,
                         TIB_RowsAffected& Counts);
+  // Runs SQL as ExecuteImmediate does (same checks, busy bracket and errors), but keeps
+  // it prepared on a handle of its own while this statement stays prepared, so that
+  // the next run of the same text only executes. A statement keeps a few such texts,
+  // the least recently run going first; unprepared, it runs SQL as ExecuteImmediate.
+  void ExecuteKeptImmediate(const AnsiString& SQL, XSQLDA* InDA);
+  // Gives the handles of the kept texts back to the connection.
+  void ReleaseKeptImmediates();
+  int32_t KeptImmediateCount() const { return static_cast<int32_t>(kept_immediates_.size()); }
   virtual void SysExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
   void SysExecImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
   ISC_STATUS ISC_ExecImmed2(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA);
@@ -472,6 +480,8 @@ class TIB_Statement : public TIB_RowOwner {
   AnsiString GetAliasOfRelation(const AnsiString& Relation) const override;
   uint16_t SQLDialect() const override;
   AnsiString MakeStoredIdent(const AnsiString& Name) const override;
+  // The connection's stamp while connected (its identifiers follow its dialect).
+  uint64_t IdentStamp() const override;
   int32_t ServerMajorVersion() const override;
   isc_stmt_handle* StatementHandlePtr() override;
   void LoadBlobNode(XSQLVAR* PVAR, const ISC_ARRAY_DESC* ArrayDesc,
@@ -598,6 +608,13 @@ class TIB_Statement : public TIB_RowOwner {
   TIB_RowsAffected rows_affected_;
   // Where ISC_ExecImmed2 reports the counts of the immediate statement it runs; none here.
   TIB_RowsAffected* immediate_counts_ = nullptr;
+  // Texts run through ExecuteKeptImmediate with their prepared handles, the most
+  // recently run first.
+  struct KeptImmediate {
+    AnsiString SQL;
+    isc_stmt_handle Handle = 0;
+  };
+  std::vector<KeptImmediate> kept_immediates_;
   int32_t layout_level_ = 0;
   bool set_param_attribs_ = false;
 };

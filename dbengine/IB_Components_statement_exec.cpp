@@ -1,6 +1,7 @@
 // Statement execution: the checks before it, the dispatch by statement type, the
 // client-library calls with and without an output row, the active state of a result,
 // execute immediate with the script statements, the statement type and the row counts.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -295,6 +296,82 @@ void TIB_Statement::ExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA
 void TIB_Statement::SysExecuteImmediate(const AnsiString& SQL, XSQLDA* InDA, XSQLDA* OutDA) {
   if (CheckConnection(true) && CheckTransaction(true)) {
     SysExecImmediate(SQL, InDA, OutDA);
+  }
+}
+
+namespace {
+
+// How many texts a statement keeps prepared for ExecuteKeptImmediate.
+constexpr size_t kKeptImmediates = 16;
+
+}  // namespace
+
+void TIB_Statement::ExecuteKeptImmediate(const AnsiString& SQL, XSQLDA* InDA) {
+  TIB_Connection* c = IB_Connection();
+  if (!prepared_ || c == nullptr) {
+    ExecuteImmediate(SQL, InDA, nullptr);
+    return;
+  }
+  TIB_BusyBracket busy(*this, false);
+  if (!CheckConnection(true) || !CheckTransaction(true)) return;
+  TIB_Session* session = GetIB_Session();
+  const auto dialect = static_cast<unsigned short>(c->SQLDialect());
+  auto it = std::find_if(kept_immediates_.begin(), kept_immediates_.end(),
+                         [&](const KeptImmediate& k) { return k.SQL == SQL; });
+  ISC_STATUS result = 0;
+  if (it == kept_immediates_.end()) {
+    isc_stmt_handle handle = 0;
+    c->AllocateStatementHandle(handle);
+    result = CallClient(ClientCallTable.isc_dsql_prepare, session->StatusVector(), GetTrHandlePtr(),
+                        &handle, static_cast<unsigned short>(0), SQL.c_str(), dialect,
+                        static_cast<XSQLDA*>(nullptr));
+    if (result == 0) {
+      if (IsMonitorHooked()) {
+        AnsiString who = Name();
+        if (Owner() != nullptr && !Owner()->Name().empty()) who = Owner()->Name() + "." + who;
+        session->WriteToMonitor("//>>> STATEMENT PREPARED <<<//\r\nTIB_Statement.ExecuteKeptImmediate()\r\n" +
+                                ClassName() + ": \"" + who + "\" stHandle=" +
+                                IntToStr(static_cast<int64_t>(handle)) + " #KI");
+      }
+      if (kept_immediates_.size() >= kKeptImmediates) {
+        c->ReleaseStatementHandle(kept_immediates_.back().Handle);
+        kept_immediates_.pop_back();
+      }
+      kept_immediates_.insert(kept_immediates_.begin(), KeptImmediate{SQL, handle});
+    } else {
+      // The handle goes back; its own status must not hide ours.
+      ISC_STATUS_ARRAY kept{};
+      std::memcpy(kept, session->StatusVector(), sizeof kept);
+      c->ReleaseStatementHandle(handle);
+      std::memcpy(session->StatusVector(), kept, sizeof kept);
+    }
+  } else if (it != kept_immediates_.begin()) {
+    std::rotate(kept_immediates_.begin(), it, it + 1);
+  }
+  if (result == 0) {
+    result = CallClient(ClientCallTable.isc_dsql_execute2, session->StatusVector(), GetTrHandlePtr(),
+                        &kept_immediates_.front().Handle, dialect, InDA, static_cast<XSQLDA*>(nullptr));
+  }
+  session->SetLastResult(result);
+  if (result != 0) {
+    SysHandleScriptStatement(SQL, result);
+    session->SetLastResult(result);
+  }
+  if (result != 0) session->HandleException(this);
+}
+
+void TIB_Statement::ReleaseKeptImmediates() {
+  if (kept_immediates_.empty()) return;
+  std::vector<KeptImmediate> kept;
+  kept.swap(kept_immediates_);
+  TIB_Connection* c = IB_Connection();
+  for (KeptImmediate& k : kept) {
+    if (c != nullptr) {
+      c->ReleaseStatementHandle(k.Handle);
+    } else if (IsRealHandle(k.Handle) && ClientCallTable.isc_dsql_free_statement != nullptr) {
+      ISC_STATUS_ARRAY ignored{};
+      CallClient(ClientCallTable.isc_dsql_free_statement, ignored, &k.Handle, DSQL_drop);
+    }
   }
 }
 

@@ -2,6 +2,9 @@
 // the column's display and editing settings, applying them after a prepare, on a change
 // of a list and at the end of a layout bracket; the order of the columns by FieldsIndex;
 // attribute keywords with the connection's defaults; and the read-only rule.
+#include <string_view>
+#include <utility>
+
 #include "dbengine/IB_Components_statement.h"
 #include "dbengine/IB_Parse.h"
 #include "platform/sysutils.h"
@@ -175,6 +178,16 @@ bool TIB_Statement::ColumnDefaultNoTrailing() const {
 
 bool TIB_Statement::ColumnIsAttributeSet(const TIB_Column* Column,
                                          const AnsiString& Keyword) const {
+  // Without any entry only a keyword the connection sets by default can be set; this
+  // is asked for every column often (COMPUTED in the read-only rule).
+  {
+    TIB_Connection* c = IB_Connection();
+    if ((column_attributes_ == nullptr || column_attributes_->Count() == 0) &&
+        (c == nullptr || c->ColumnAttributes() == nullptr || c->ColumnAttributes()->Count() == 0) &&
+        !ColumnDefaultNoCase() && !ColumnDefaultNoTrailing()) {
+      return false;
+    }
+  }
   const AnsiString key = AnsiUpperCase(Keyword);
   AnsiString opposite;
   if (key != "BOOLEAN" && !Column->IsBoolean) {
@@ -513,17 +526,17 @@ void TIB_Statement::GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly) 
     return;
   }
   if (Column->GetComputed()) return;
-  AnsiString key = GetEffectiveKeyRelation();
+  const AnsiString key = GetEffectiveKeyRelation();
   if (!key.empty()) {
-    AnsiString rel = Column->GetRelName();
-    AnsiString alias = Column->GetRelAlias();
-    auto quote = [](AnsiString& s) {
-      if (s.find('"') == AnsiString::npos) s = "\"" + s + "\"";
+    // Names compare in their quoted forms (one without any quote is taken quoted).
+    auto same = [](std::string_view a, std::string_view b) {
+      const bool qa = a.find('"') != std::string_view::npos;
+      const bool qb = b.find('"') != std::string_view::npos;
+      if (qa == qb) return a == b;
+      if (qb) std::swap(a, b);
+      return a.size() == b.size() + 2 && a.front() == '"' && a.back() == '"' && a.substr(1, b.size()) == b;
     };
-    quote(key);
-    quote(rel);
-    quote(alias);
-    ReadOnly = rel != key && alias != key;
+    ReadOnly = !same(Column->GetRelName(), key) && !same(Column->GetRelAlias(), key);
   } else if (IsCursorWithoutRequestLive()) {
     ReadOnly = true;
   }

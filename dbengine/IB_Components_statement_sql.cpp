@@ -248,9 +248,13 @@ void TIB_Statement::GetFieldDomain(const AnsiString& Relation, const AnsiString&
 bool TIB_Statement::IsComputedField(const TIB_Column* Column) const {
   TIB_Connection* c = IB_Connection();
   if (c == nullptr || !allow_domain_lookups_ || !c->GetConnected()) return false;
+  // Most schemas have no computed column: the list is looked at before any name is made.
+  if (!Column->HasRelName()) return false;
+  TIB_StringList* computed = c->SchemaCache()->Computed();
+  if (computed->Count() == 0) return false;
   const AnsiString relation = Column->GetRelName();
   if (relation.empty()) return false;
-  return c->SchemaCache()->Computed()->IndexOfLinkName(Column->GetFieldName() + "," + relation) >= 0;
+  return computed->IndexOfLinkName(Column->GetFieldName() + "," + relation) >= 0;
 }
 
 bool TIB_Statement::HasServerDefault(const TIB_Column* Column) const {

@@ -1,8 +1,10 @@
 #include "dbengine/IB_Components_updatesql.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dbclient/IB_Header.h"
+#include "dbengine/IB_Parse.h"
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
 
@@ -77,9 +79,11 @@ void TIB_UpdateSQL::SetSearchedDeletes(bool Value) {
 
 void TIB_UpdateSQL::UnprepareStatements() {
   for (Kept* k : {&edit_, &lock_, &insert_, &delete_}) Unprepare(*k);
+  insert_texts_.clear();
 }
 
 void TIB_UpdateSQL::FreeStatementHandles() {
+  insert_texts_.clear();
   for (Kept* k : {&edit_, &lock_, &insert_, &delete_}) {
     if (k->Statement != nullptr) k->Statement->SysFreeHandle(true);
     k->Bindings.clear();
@@ -432,10 +436,14 @@ void TIB_UpdateSQL::RunKept(Kept& K, int32_t& RowsAffected, int32_t& StmtType) {
 }
 
 TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
-                                             const std::vector<ImmediateVar>& Vars) {
+                                             const std::vector<ImmediateVar>& Vars, bool Keep) {
   const int16_t n = static_cast<int16_t>(Vars.size());
-  std::vector<char> area(static_cast<size_t>(XSQLDA_LENGTH(n > 0 ? n : 1)), 0);
-  auto* da = reinterpret_cast<XSQLDA*>(area.data());
+  // Small descriptor areas live on the stack (one is built for every posted row).
+  constexpr int16_t kLocalVars = 32;
+  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)] = {};
+  std::vector<char> area;
+  if (n > kLocalVars) area.assign(static_cast<size_t>(XSQLDA_LENGTH(n)), 0);
+  auto* da = reinterpret_cast<XSQLDA*>(n > kLocalVars ? area.data() : local);
   da->version = SQLDA_VERSION1;
   da->sqln = n;
   da->sqld = n;
@@ -459,7 +467,11 @@ TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
   if (blobs) fields->PostBlobs();
   TIB_RowsAffected counts;
   try {
-    ds->ExecuteImmediate(Text, n > 0 ? da : nullptr, nullptr, counts);
+    if (Keep) {
+      ds->ExecuteKeptImmediate(Text, n > 0 ? da : nullptr);
+    } else {
+      ds->ExecuteImmediate(Text, n > 0 ? da : nullptr, nullptr, counts);
+    }
   } catch (...) {
     if (blobs) fields->AfterPostBlobs(false);
     throw;
@@ -624,7 +636,6 @@ void TIB_UpdateSQL::ExecuteInsert() {
   CheckKeyRelation();
   const AnsiString key = KeyRelationK();
   TIB_Row* fields = DS()->Fields();
-  AnsiString cols, vals;
   std::vector<ImmediateVar> vars;
   for (int32_t i = 0; i < fields->ColumnCount(); ++i) {
     TIB_Column* c = fields->GetColumn(i);
@@ -635,16 +646,40 @@ void TIB_UpdateSQL::ExecuteInsert() {
       if (c->GetHasServerDefault()) refresh_after_insert_ = true;
       continue;
     }
-    const AnsiString sep = AnsiString(kCRLF) + (vars.empty() ? "( " : ", ");
-    cols += sep + c->GetFieldName();
-    vals += sep + "? /* " + c->GetAliasName() + " */";
     vars.push_back({c, false});
   }
   if (vars.empty()) throw EIB_DatasetError(DS(), "Invalid INSERT statement: No columns");
-  const AnsiString text = "INSERT INTO " + InsertTableName() + cols + " )" + kCRLF + "VALUES " +
-                          vals + " )";
-  RunImmediate(text, vars);
+  // The text differs only by the columns it names: the dataset keeps each one prepared.
+  RunImmediate(InsertText(key, vars), vars, true);
   ChangeMade(ukInsert);
+}
+
+const AnsiString& TIB_UpdateSQL::InsertText(const AnsiString& Key, const std::vector<ImmediateVar>& Vars) {
+  // The names of the columns and of the table stand while the dataset stays prepared;
+  // identifiers are made under the reserved-word rule of the moment.
+  const bool check = ReservedWordCheck();
+  for (size_t i = 0; i < insert_texts_.size(); ++i) {
+    const InsertTextEntry& t = insert_texts_[i];
+    if (t.Check != check || t.Key != Key || t.Columns.size() != Vars.size()) continue;
+    bool same = true;
+    for (size_t j = 0; same && j < Vars.size(); ++j) same = t.Columns[j] == Vars[j].Column;
+    if (!same) continue;
+    if (i > 0) std::rotate(insert_texts_.begin(), insert_texts_.begin() + static_cast<std::ptrdiff_t>(i),
+                           insert_texts_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    return insert_texts_.front().Text;
+  }
+  AnsiString cols, vals;
+  InsertTextEntry t{Key, check, {}, {}};
+  for (const ImmediateVar& v : Vars) {
+    const AnsiString sep = AnsiString(kCRLF) + (t.Columns.empty() ? "( " : ", ");
+    cols += sep + v.Column->GetFieldName();
+    vals += sep + "? /* " + v.Column->GetAliasName() + " */";
+    t.Columns.push_back(v.Column);
+  }
+  t.Text = "INSERT INTO " + InsertTableName() + cols + " )" + kCRLF + "VALUES " + vals + " )";
+  if (insert_texts_.size() >= kInsertTexts) insert_texts_.pop_back();
+  insert_texts_.insert(insert_texts_.begin(), std::move(t));
+  return insert_texts_.front().Text;
 }
 
 void TIB_UpdateSQL::ExecuteDelete() {

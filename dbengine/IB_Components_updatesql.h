@@ -115,11 +115,16 @@ class TIB_UpdateSQL : public TComponent {
   void BindKeyParams(Kept& K);
   void LoadParams(Kept& K);
   void RunKept(Kept& K, int32_t& RowsAffected, int32_t& StmtType);
-  // Runs an immediate statement; the row counts the server reports for it.
-  TIB_RowsAffected RunImmediate(const AnsiString& Text, const std::vector<ImmediateVar>& Vars);
+  // Runs an immediate statement; the row counts the server reports for it. Keep: the
+  // dataset keeps the text prepared for the next run and no counts are read.
+  TIB_RowsAffected RunImmediate(const AnsiString& Text, const std::vector<ImmediateVar>& Vars,
+                                bool Keep = false);
   void ChangeMade(TIB_UpdateKind Kind);
   void ReturnOutputValues(TIB_Statement* Statement);
   AnsiString ImmediateKeyConditions(std::vector<ImmediateVar>& Vars);
+  // The INSERT naming the columns of Vars into the table of key relation Key, made once
+  // per set of columns while the dataset stays prepared.
+  const AnsiString& InsertText(const AnsiString& Key, const std::vector<ImmediateVar>& Vars);
   void Unprepare(Kept& K);
   static bool Writes(const Kept& K, const TIB_Column* Column);
 
@@ -132,6 +137,14 @@ class TIB_UpdateSQL : public TComponent {
   std::unique_ptr<TIB_StringList> edit_sql_, insert_sql_, delete_sql_, lock_sql_;
   Kept edit_, lock_, insert_, delete_;
   AnsiString last_immediate_sql_;
+  struct InsertTextEntry {
+    AnsiString Key;
+    bool Check;  // the reserved-word rule the names were made under
+    std::vector<TIB_Column*> Columns;
+    AnsiString Text;
+  };
+  static constexpr size_t kInsertTexts = 16;
+  std::vector<InsertTextEntry> insert_texts_;  // the most recently used first
 };
 
 }  // namespace pelvar

@@ -514,6 +514,14 @@ void TIB_NodeList::SetBufferPosition(TIB_Node* Node, int32_t Number, int32_t Del
   buffer_ = {Node, Number, Deleted, Filtered, Both};
 }
 
+void TIB_NodeList::SettlePositions() {
+  // A position whose node left the list falls back to BOF.
+  for (TIB_NodePosition* p : {&row_, &buffer_}) {
+    if (p->Node != nullptr && !IsSentinel(p->Node) && !(p->Node->Flags & (nfEofSide | nfBofSide))) *p = bof_;
+  }
+  UpdateSentinelFlags();
+}
+
 void TIB_NodeList::RecountPositions() {
   HiddenCounts bof_total;
   int32_t bof_side = 0;
@@ -693,29 +701,102 @@ int32_t TIB_NodeList::RowNumOfNode(const TIB_Node* Node) const {
   return NodeNoRow;
 }
 
+TIB_NodePosition TIB_NodeList::PositionOfNode(TIB_Node* Node) const {
+  if (Node == nullptr) return TIB_NodePosition{};
+  if (Node == &bof_node_) return bof_;
+  if (Node == &eof_node_) return eof_;
+  if (!(Node->Flags & (nfEofSide | nfBofSide))) return {Node, NodeDetached, 0, 0, 0};
+  for (const TIB_NodePosition* p : {&row_, &buffer_, &origin_}) {
+    if (p->Node == Node && !IsSpecial(p->RowNum)) return *p;
+  }
+  // Out from the current row both ways, counters kept.
+  TIB_NodePosition ahead = row_.Node == nullptr || IsSpecial(row_.RowNum) ? bof_ : row_;
+  TIB_NodePosition back = ahead;
+  bool more_ahead = true, more_back = true;
+  while (more_ahead || more_back) {
+    if (more_ahead) {
+      more_ahead = RawStep(ahead, 1);
+      if (more_ahead && ahead.Node == Node) return ahead;
+    }
+    if (more_back) {
+      more_back = RawStep(back, -1);
+      if (more_back && back.Node == Node) return back;
+    }
+  }
+  return TIB_NodePosition{};
+}
+
 // --- Editing the list ----------------------------------------------------------------------------
 
 TIB_Node* TIB_NodeList::InsertNode() {
   if (row_.Node == nullptr) throw EIB_Error("Invalid ANode");
   const int32_t bof_before = BofRowNum();
-  TIB_Node* at = row_.Node == &bof_node_ ? bof_node_.Next : row_.Node;
-  const int32_t number = row_.Node == &bof_node_ ? CheckedAdd(bof_.RowNum, 1) : row_.RowNum;
+  const bool at_bof = row_.Node == &bof_node_;
+  TIB_Node* at = at_bof ? bof_node_.Next : row_.Node;
+  const int32_t number = at_bof ? CheckedAdd(bof_.RowNum, 1) : row_.RowNum;
   CheckedAdd(eof_.RowNum, 1);  // the EOF number must have room for one more row
+  // The positions follow the new row by what it changes (O(1)); a current row that
+  // does not stand on a numbered row of the list leaves them to a full recount.
+  bool counted = !IsSpecial(number) && (at_bof || !IsSpecial(row_.RowNum)) &&
+                       (IsSentinel(at) || (at->Flags & (nfEofSide | nfBofSide)) != 0);
+  // Row 0 when the new row goes to the BOF side: it moves to the EOF side, so that the
+  // BOF number stays and row 0 stays the origin.
+  TIB_Node* zero = nullptr;
+  if (number < 1) {
+    zero = origin_.Node;
+    if (zero == nullptr || IsSentinel(zero) || !(zero->Flags & nfBofSide) ||
+        (!IsSentinel(zero->Next) && (zero->Next->Flags & nfBofSide))) {
+      zero = eof_node_.Prev;
+      while (zero != &bof_node_ && !(zero->Flags & nfBofSide)) zero = zero->Prev;
+    }
+  }
   TIB_Node* node = TakeNode();
   node->Flags = number < 1 ? nfBofSide : nfEofSide;
   node->Prev = at->Prev;
   node->Next = at;
   at->Prev->Next = node;
   at->Prev = node;
-  if (number < 1) {
-    // The former row 0 moves to the EOF side, so that row 0 stays the origin.
-    TIB_Node* last = eof_node_.Prev;
-    while (last != &bof_node_ && !(last->Flags & nfBofSide)) last = last->Prev;
-    last->Flags = static_cast<uint16_t>((last->Flags & ~nfBofSide) | nfEofSide);
+  if (zero == &bof_node_) {
+    // No BOF-side row before: the new row is the last one of that side.
+    zero = node;
+    counted = false;
   }
-  row_.Node = node;
+  if (zero != nullptr) zero->Flags = static_cast<uint16_t>((zero->Flags & ~nfBofSide) | nfEofSide);
   new_rows_.push_back(node);
-  RecountPositions();
+  if (!counted) {
+    row_.Node = node;
+    RecountPositions();
+  } else if (number >= 1) {
+    // Counters of the new row: those of the row before it (it hides nothing itself).
+    TIB_NodePosition p{node, number, 0, 0, 0};
+    if (number > 1) {
+      p = row_;
+      p.Node = node;
+      AddCounts(p, CountsOf(at), -1);
+    }
+    for (TIB_NodePosition* q : {&bof_, &eof_, &row_, &buffer_, &origin_}) {
+      if (!IsSpecial(q->RowNum) && q->RowNum >= number) q->RowNum = CheckedAdd(q->RowNum, 1);
+    }
+    row_ = p;
+  } else {
+    // The rows from the new one up to the former row 0 move up by one; the former row 0
+    // leaves the BOF-side counters and joins the EOF-side ones.
+    const HiddenCounts z = CountsOf(zero);
+    TIB_NodePosition p = at_bof ? bof_ : row_;
+    if (!at_bof) AddCounts(p, CountsOf(at), 1);
+    AddCounts(p, z, -1);
+    p.Node = node;
+    p.RowNum = number;
+    for (TIB_NodePosition* q : {&bof_, &eof_, &row_, &buffer_}) {
+      if (IsSpecial(q->RowNum)) continue;
+      const bool eof_side = q->RowNum >= 1 || q->Node == zero;
+      if (q->RowNum >= number) q->RowNum = CheckedAdd(q->RowNum, 1);
+      AddCounts(*q, z, eof_side ? 1 : -1);
+    }
+    row_ = p;
+    origin_ = {zero->Prev, 0, 0, 0, 0};
+  }
+  if (counted) SettlePositions();
   AdjustOffset(bof_before, BofRowNum());
   return node;
 }
@@ -725,43 +806,110 @@ void TIB_NodeList::EraseFromNewRows(TIB_Node* Node) {
 }
 
 void TIB_NodeList::DeleteNode(TIB_Node* Node) {
-  auto it = std::find(pending_.begin(), pending_.end(), Node);
-  if (it != pending_.end()) {
-    SetFlags(Node, static_cast<uint16_t>(Node->Flags & ~nfCachedMarks));
-    pending_.erase(it);
-  }
-  EraseFromNewRows(Node);
-  if (processing_node_ == Node) processing_node_ = nullptr;
+  // The node leaves the pending list (its flags still count for the positions below).
+  auto forget = [&] {
+    auto it = std::find(pending_.begin(), pending_.end(), Node);
+    if (it != pending_.end()) {
+      SetFlags(Node, static_cast<uint16_t>(Node->Flags & ~nfCachedMarks));
+      pending_.erase(it);
+    }
+    EraseFromNewRows(Node);
+    if (processing_node_ == Node) processing_node_ = nullptr;
+  };
   if (!(Node->Flags & (nfEofSide | nfBofSide))) {
     // A detached node.
+    forget();
     UnlinkDetached(Node);
     ReturnToPool(Node);
     return;
   }
   const int32_t bof_before = BofRowNum();
+  // The node's own number: from a position on it, else looked up.
+  int32_t number = NodeNoRow;
+  for (const TIB_NodePosition* p : {&row_, &buffer_, &origin_}) {
+    if (p->Node == Node && !IsSpecial(p->RowNum)) number = p->RowNum;
+  }
+  if (number == NodeNoRow) number = RowNumOfNode(Node);
+  bool counted = !IsSpecial(number);
+  // A position on the node moves to the next visible row, or back when none follows.
   for (TIB_NodePosition* p : {&row_, &buffer_}) {
     if (p->Node != Node) continue;
     TIB_Node* target = Node->Next;
+    int32_t dir = 1;
     while (target != &eof_node_ && IsHidden(target)) target = target->Next;
     if (target == &eof_node_) {
       TIB_Node* back = Node->Prev;
       while (back != &bof_node_ && IsHidden(back)) back = back->Prev;
-      if (back != &bof_node_) target = back;
+      if (back != &bof_node_) {
+        target = back;
+        dir = -1;
+      }
     }
-    p->Node = target;
+    if (counted && !IsSpecial(p->RowNum)) {
+      while (p->Node != target && RawStep(*p, dir)) {
+      }
+    } else {
+      p->Node = target;
+      counted = false;
+    }
   }
+  const HiddenCounts gone = CountsOf(Node);
   const bool bof_side = (Node->Flags & nfBofSide) != 0;
+  // When a BOF-side row goes, the first row of the EOF side becomes row 0 (when there is
+  // one), so that the BOF number stays.
+  TIB_Node* first = nullptr;
+  if (bof_side) {
+    TIB_Node* zero = origin_.Node;
+    if (zero != nullptr && !IsSentinel(zero) && (zero->Flags & nfBofSide) &&
+        (IsSentinel(zero->Next) || (zero->Next->Flags & nfEofSide))) {
+      first = zero->Next;
+    } else {
+      first = bof_node_.Next;
+      while (first != &eof_node_ && (first == Node || !(first->Flags & nfEofSide))) first = first->Next;
+    }
+    if (first == &eof_node_) first = nullptr;
+  }
+  TIB_Node* before = Node->Prev;
   Node->Prev->Next = Node->Next;
   Node->Next->Prev = Node->Prev;
-  if (bof_side) {
-    // The first row of the EOF side becomes row 0 (when there is one), so that the BOF
-    // number stays.
-    TIB_Node* first = bof_node_.Next;
-    while (first != &eof_node_ && !(first->Flags & nfEofSide)) first = first->Next;
-    if (first != &eof_node_) first->Flags = static_cast<uint16_t>((first->Flags & ~nfEofSide) | nfBofSide);
-  }
+  if (first != nullptr) first->Flags = static_cast<uint16_t>((first->Flags & ~nfEofSide) | nfBofSide);
+  forget();
   ReturnToPool(Node);
-  RecountPositions();
+  if (!counted) {
+    RecountPositions();
+  } else if (!bof_side) {
+    for (TIB_NodePosition* q : {&bof_, &eof_, &row_, &buffer_, &origin_}) {
+      if (IsSpecial(q->RowNum) || q->RowNum <= number) continue;
+      q->RowNum = CheckedSub(q->RowNum, 1);
+      AddCounts(*q, gone, -1);
+    }
+  } else if (first != nullptr) {
+    const HiddenCounts f = CountsOf(first);
+    for (TIB_NodePosition* q : {&bof_, &eof_, &row_, &buffer_}) {
+      if (IsSpecial(q->RowNum)) continue;
+      if (q->Node == first) {
+        *q = {first, 0, 0, 0, 0};
+      } else if (q->RowNum >= 2 || q->Node == &eof_node_) {
+        q->RowNum = CheckedSub(q->RowNum, 1);
+        AddCounts(*q, f, -1);
+      } else if (q->RowNum > number) {
+        q->RowNum = CheckedSub(q->RowNum, 1);
+        AddCounts(*q, f, 1);
+      } else {
+        AddCounts(*q, f, 1);
+        AddCounts(*q, gone, -1);
+      }
+    }
+    origin_ = {first, 0, 0, 0, 0};
+  } else {
+    for (TIB_NodePosition* q : {&bof_, &eof_, &row_, &buffer_, &origin_}) {
+      if (IsSpecial(q->RowNum) || q->RowNum >= number) continue;
+      q->RowNum = CheckedAdd(q->RowNum, 1);
+      AddCounts(*q, gone, -1);
+    }
+    if (number == 0) origin_ = before == &bof_node_ ? bof_ : TIB_NodePosition{before, 0, 0, 0, 0};
+  }
+  if (counted) SettlePositions();
   AdjustOffset(bof_before, BofRowNum());
 }
 

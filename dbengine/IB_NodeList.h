@@ -149,6 +149,10 @@ class TIB_NodeList : public TObject {
   // The node's own (unreported) number; NodeDetached for a node outside the list,
   // NodeNoRow when not found.
   int32_t RowNumOfNode(const TIB_Node* Node) const;
+  // The node's position with its own number and counters (walking out from the
+  // current row when no position stands on it); RowNum NodeDetached for a node outside
+  // the visible list, NodeNoRow when not found.
+  TIB_NodePosition PositionOfNode(TIB_Node* Node) const;
 
   // The five positions as they stand (own numbers and counters).
   const TIB_NodePosition& RowPosition() const { return row_; }
@@ -227,8 +231,10 @@ class TIB_NodeList : public TObject {
   bool RawStep(TIB_NodePosition& P, int32_t Dir) const;
   void StepPosition(TIB_NodePosition& P, int32_t N, bool AllowFetch);
   void Seek(TIB_NodePosition& P, int32_t N);
-  TIB_NodePosition PositionOfNode(TIB_Node* Node) const;
+  // Numbers and counters of every position from the nodes (O(n)).
   void RecountPositions();
+  // After an incremental change: positions off the list go to BOF; sentinel flags.
+  void SettlePositions();
   void ResetPositions();
   void UpdateSentinelFlags();
   void AdjustOffset(int32_t Before, int32_t After);

@@ -719,5 +719,51 @@ TEST_F(REZDatasetDb, AQueryReadsOnAcrossACommit) {
   EXPECT_EQ(last, 30);
 }
 
+// A query over one table that does not select the table's key is keyed by the db-key,
+// which the buffered dataset adds to the select list for itself: it never shows as a
+// field. One whose only column is an expression of the key columns still opens and
+// reads, read-only.
+TEST_F(REZDatasetDb, KeysTheQueryDoesNotSelectStayOutOfItsFields) {
+  Exec("insert into PSC (ID_PSC, PSC, PSC_NAZEV) values (1, '60200', 'Brno')");
+  Exec("insert into PSC (ID_PSC, PSC, PSC_NAZEV) values (2, '11000', 'Praha')");
+  Exec("insert into ZURNAL (ID_ZURNAL, TABULKA, ID_ZAZNAM, AKCE) values (900001, 'TEST', 7, 'I')");
+  Exec("insert into ZURNAL (ID_ZURNAL, TABULKA, ID_ZAZNAM, AKCE) values (900002, 'TEST', 8, 'U')");
+  struct Case {
+    const char* sql;
+    std::vector<std::string> fields;
+    std::vector<std::string> rows;  // the first field of each row
+  };
+  const Case cases[] = {
+      {"select 1 from RDB$DATABASE", {"CONSTANT"}, {"1"}},
+      {"select PSC from PSC order by PSC", {"PSC"}, {"11000", "60200"}},
+      {"select PSC_NAZEV, PSC from PSC order by PSC_NAZEV", {"PSC_NAZEV", "PSC"}, {"Brno", "Praha"}},
+      {"select ID_ZURNAL || ':' || ID_ZAZNAM from ZURNAL where TABULKA = 'TEST' order by ID_ZURNAL",
+       {"CONCATENATION"},
+       {"900001:7", "900002:8"}},
+      {"select ID_ZURNAL || ':' || ID_ZAZNAM as K, AKCE from ZURNAL where TABULKA = 'TEST' order by ID_ZURNAL desc",
+       {"K", "AKCE"},
+       {"900002:8", "900001:7"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    TREZQuery* q = Query(c.sql);
+    ASSERT_NO_THROW(q->Open());
+    std::vector<std::string> names;
+    for (int i = 0; i < q->FieldCount(); ++i) names.push_back(q->Fields(i)->FieldName());
+    EXPECT_EQ(names, c.fields);
+    EXPECT_EQ(q->FindField("DB_KEY"), nullptr);
+    std::vector<std::string> rows;
+    for (q->First(); !q->Eof(); q->Next()) rows.push_back(q->Fields(0)->AsString());
+    EXPECT_EQ(rows, c.rows);
+    // Back and forth over the buffered rows, and to a bookmark.
+    q->Last();
+    const TBookmark bm = q->GetBookmark();
+    q->First();
+    q->GotoBookmark(bm);
+    EXPECT_EQ(q->Fields(0)->AsString(), c.rows.back());
+    delete q;
+  }
+}
+
 }  // namespace
 }  // namespace pelvar::test

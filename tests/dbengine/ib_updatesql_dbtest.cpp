@@ -332,6 +332,35 @@ TEST_F(UpdateSqlDb, KeptInsertAndImmediateInsertLeaveNullsToTheServer) {
   EXPECT_EQ(ds_.announced, (std::vector<TIB_UpdateKind>{ukInsert, ukInsert}));
 }
 
+// The dataset's statement keeps an immediate INSERT text prepared, so the next row
+// that names the same columns runs it again; results, failures and announcements are
+// those of a text prepared every time, and the kept text goes with the preparation.
+// (Which columns are named is the buffered dataset's test.)
+TEST_F(UpdateSqlDb, ImmediateInsertsStayPreparedForTheNextRow) {
+  upd_->SetPreparedInserts(false);
+  TIB_Statement* st = ds_.fields;
+  for (int id = 10; id < 16; ++id) {
+    F("ID")->SetAsInteger(id);
+    F("NAME")->SetAsString(CZ(id % 2 == 0 ? "sudý" : "lichý"));
+    F("Quoted col")->SetIsNull(true);
+    upd_->ExecuteInsert();
+  }
+  EXPECT_EQ(st->KeptImmediateCount(), 1);
+  EXPECT_EQ(Read("select count(*) from PRACTICE where ID between 10 and 15 and \"Quoted col\" is null"), "6");
+  EXPECT_EQ(Read("select NAME from PRACTICE where ID = 14"), "sudý");
+  EXPECT_EQ(Read("select NAME from PRACTICE where ID = 15"), "lichý");
+  // A refused row raises as before and leaves the kept text usable.
+  F("ID")->SetAsInteger(10);
+  EXPECT_THROW(upd_->ExecuteInsert(), EIB_ISCError);
+  F("ID")->SetAsInteger(16);
+  F("NAME")->SetAsString(CZ("dál"));
+  upd_->ExecuteInsert();
+  EXPECT_EQ(Read("select NAME from PRACTICE where ID = 16"), "dál");
+  EXPECT_EQ(ds_.succeeded, 7);
+  st->Unprepare();
+  EXPECT_EQ(st->KeptImmediateCount(), 0);
+}
+
 TEST_F(UpdateSqlDb, KeptDeleteByKeyAndNotFound) {
   upd_->SetSearchedDeletes(true);
   upd_->ExecuteDelete();
