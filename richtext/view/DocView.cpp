@@ -231,16 +231,19 @@ void TCustomDocView::OnScrollTimer() {
 void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
   ScrollDY = ScrollDirection(y, ClientHeight());
   ScrollDX = ScrollDirection(x, ClientWidth());
+  RVData->MouseMove(shift, x, y);
   if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }
 
-void TCustomDocView::MouseDown(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+void TCustomDocView::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (!GetInplaceEditor()) RVData->State |= rvstFocusByMouse;
   if (button == mbLeft) StartScrollTimer(false);
+  RVData->MouseDown(button, shift, x, y);
 }
 
-void TCustomDocView::MouseUp(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+void TCustomDocView::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (button == mbLeft) StopScrollTimer();
+  RVData->MouseUp(button, shift, x, y);
 }
 
 void TCustomDocView::Click() {
@@ -295,7 +298,11 @@ void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
   if (rect().contains(p) && e->button() == Qt::LeftButton) Click();
 }
 
-void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* /*e*/) { DblClick(); }
+void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  RVData->DblClickAt(p.x(), p.y());
+  DblClick();
+}
 
 void TCustomDocView::keyPressEvent(QKeyEvent* e) {
   QWidget::keyPressEvent(e);

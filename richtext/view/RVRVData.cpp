@@ -142,6 +142,11 @@ void TDocViewRVData::DoJump(int32_t id) {
   if (Control->OnJump) Control->OnJump(Control, id);
 }
 
+bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
+bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
+void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }
+TCursor TDocViewRVData::GetControlCursor() { return 0; }
+
 void TDocViewRVData::DoRVMouseMove(int32_t id) {
   if (Control->OnRVMouseMove) Control->OnRVMouseMove(Control, id);
 }
