@@ -1,4 +1,5 @@
 #include "richtext/view/DocView.h"
+#include "richtext/view/RVLinear.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -252,6 +253,50 @@ void TCustomDocView::Click() {
 
 void TCustomDocView::DblClick() {
   if (OnDblClick) OnDblClick(this);
+}
+
+// ---- Text messages -----------------------------------------------------------------------------
+
+int32_t TCustomDocView::WMGetTextLength() {
+  if (!(Flags & 0x0800) || Destroying || RVData->ItemCount() == 0) return 0;
+  return GetTextLength(*RVData);
+}
+
+int32_t TCustomDocView::WMGetText(int32_t text_max, char16_t* buffer) {
+  if (!(Flags & 0x0800) || Destroying || text_max < 1 || RVData->ItemCount() == 0) return 0;
+  const WideString text = GetTextRange(*RVData, 0, -1);
+  const int32_t n = std::min<int32_t>(static_cast<int32_t>(text.size()), text_max - 1);
+  if (buffer) {
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = 0;
+  }
+  return n;
+}
+
+uint32_t TCustomDocView::EMGetSel(int32_t* start, int32_t* end) {
+  int32_t s, l;
+  GetSelection(*RVData, s, l);
+  int32_t e = s + l;
+  if (l < 0) {
+    e = s;
+    s = s + l;
+  }
+  if (start) *start = s;
+  if (end) *end = e;
+  return (static_cast<uint32_t>(s) & 0xFFFF) | (static_cast<uint32_t>(e) << 16);
+}
+
+void TCustomDocView::EMSetSel(int32_t start, int32_t end) {
+  SetSelection(*RVData, start, end - start);
+  update();
+}
+
+int32_t TCustomDocView::EMGetTextRange(int32_t min, int32_t max, char16_t* buffer) {
+  if (!buffer) return 0;
+  const WideString text = GetTextRange(*RVData, min, max < 0 ? -1 : max - min);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<int32_t>(text.size());
 }
 
 bool TCustomDocView::IsCopyShortcut(TShiftState shift, int key) {

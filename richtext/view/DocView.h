@@ -126,6 +126,14 @@ class TCustomDocView : public TRVScroller {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // The edit-control text messages over the linear character positions (answered only
+  // with Flags bit 11 set; 0 otherwise). Texts are UTF-16; buffers hold max characters
+  // with the terminating zero.
+  int32_t WMGetTextLength();
+  int32_t WMGetText(int32_t text_max, char16_t* buffer);
+  uint32_t EMGetSel(int32_t* start, int32_t* end);
+  void EMSetSel(int32_t start, int32_t end);
+  int32_t EMGetTextRange(int32_t min, int32_t max, char16_t* buffer);
   void ClearTemporal();
   void BackgroundChanged();
   void RefreshChain(bool refresh);

@@ -446,3 +446,31 @@ TEST_F(ViewerGuiTest, DefaultPaletteAndTrueColourScreen) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, EditControlTextMessages) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.AddTextBlock("abcdefgh\nijklmnop", 0, 0, 0);
+  v.view.Format();
+  EXPECT_EQ(v.view.WMGetTextLength(), 17);
+  char16_t buf[5] = {1, 1, 1, 1, 1};
+  EXPECT_EQ(v.view.WMGetText(5, buf), 4);
+  EXPECT_EQ(std::u16string(buf), u"abcd");
+  v.view.EMSetSel(10, 4);
+  int32_t s = -1, e = -1;
+  const uint32_t packed = v.view.EMGetSel(&s, &e);
+  EXPECT_EQ(s, 4);
+  EXPECT_EQ(e, 10);
+  EXPECT_EQ(packed, 4u | (10u << 16));
+  char16_t range[8];
+  EXPECT_EQ(v.view.EMGetTextRange(7, 10, range), 3);
+  EXPECT_EQ(std::u16string(range), u"h\ri");
+  v.view.Flags &= ~0x0800;
+  EXPECT_EQ(v.view.WMGetTextLength(), 0);
+}
+
+}  // namespace
+}  // namespace pelvar
