@@ -478,7 +478,15 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
   using TRVRectItemInfo::TRVRectItemInfo;
   int32_t ListNo = -1;
   int32_t Level = 0;
-  int32_t Counter = 0;
+  int32_t Counter = 1;
+  // Numbering restarts here with StartFrom; the text shown; the cached place in the
+  // document's marker list (-1 unknown); the size of the last screen pass (RVMarker.h).
+  bool Reset = false;
+  int32_t StartFrom = 1;
+  AnsiString DisplayString;
+  int32_t IndexInList = -1;
+  int32_t CachedWidth = 0, CachedHeight = 0, CachedDescent = 0, CachedHShift = 0;
+  bool NoHTMLImageSize = false;
 };
 
 // ---- Registry and factory ---------------------------------------------------------------------

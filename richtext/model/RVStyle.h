@@ -617,6 +617,7 @@ void RV_StreamWriteLine(TStream& stream, const AnsiString& s);
 void RV_StreamWriteDecl(TStream& stream, const AnsiString& s, bool multiline);
 
 class TCustomRVData;
+class TRVListInfos;
 
 // The style sheet that viewers and editors share.
 class TRVStyle : public TComponent {
@@ -654,6 +655,8 @@ class TRVStyle : public TComponent {
 
   TFontInfos* TextStyles() { return text_styles_.get(); }
   TParaInfos* ParaStyles() { return para_styles_.get(); }
+  // The list styles (RVStyle_list.h), created at the first request.
+  TRVListInfos* ListStyles();
   // Copy the given collection's contents (nothing for the collection itself).
   void SetTextStyles(TFontInfos* value);
   void SetParaStyles(TParaInfos* value);
@@ -701,6 +704,7 @@ class TRVStyle : public TComponent {
  private:
   std::unique_ptr<TFontInfos> text_styles_;
   std::unique_ptr<TParaInfos> para_styles_;
+  std::shared_ptr<TRVListInfos> list_styles_;
 };
 
 }  // namespace pelvar
