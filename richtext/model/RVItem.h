@@ -407,6 +407,15 @@ class TRVRectItemInfo : public TRVNonTextItemInfo {
   // Vertical alignment in its line: 0 baseline, 1 middle, 2 line top, 3 line bottom,
   // 4 line middle (the last three align to the line's other items).
   virtual uint8_t GetVAlign() const { return 0; }
+
+  // Pictures and controls (RVItem_graphic.cpp): the smallest printed piece when split
+  // over pages (0: never split), alignment, vertical shift (pixels, or percent of the
+  // height unless VShiftAbs) and the empty border on every side.
+  int32_t MinHeightOnPage = 0;
+  uint8_t VAlign = 0;
+  int32_t VShift = 0;
+  bool VShiftAbs = false;
+  int32_t Spacing = 1;
 };
 
 class TRVTabItemInfo : public TRVRectItemInfo {
@@ -444,12 +453,69 @@ class TRVTabItemInfo : public TRVRectItemInfo {
                     bool text_only, bool unicode) override;
 };
 
+// The frame animator of a picture (the viewer's animation); the item owns it.
+class TRVAnimatorBase {
+ public:
+  virtual ~TRVAnimatorBase() = default;
+  virtual void DrawFrame(int32_t x, int32_t y, TCanvas& canvas) = 0;
+};
+class TRVGraphicItemInfo;
+// Creates, keeps or drops the animator of a picture for a document (set by the viewer's
+// animation; nothing is animated while it is empty).
+extern std::function<void(TRVGraphicItemInfo*, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>&)> AnimatorFactory;
+
 // Kinds whose behaviour lives in their own files; here the classes the factory creates.
 class TRVGraphicItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVGraphicItemInfo>(d); }
   explicit TRVGraphicItemInfo(TCustomRVData* rvdata) : TRVRectItemInfo(rvdata) { StyleNo = rvsPicture; }
+  TRVGraphicItemInfo(TCustomRVData* rvdata, std::unique_ptr<TGraphic> image, uint8_t valign);
+  ~TRVGraphicItemInfo() override;
+
+  std::unique_ptr<TGraphic> Image;
+  std::unique_ptr<TGraphic> ImageCopy;
+  std::unique_ptr<TRVAnimatorBase> Animator;
+  bool ResizableFlag = true;
+  int32_t ImageWidth = 0, ImageHeight = 0;
+  int32_t Interval = 0;
+  bool NoHTMLImageSize = false;
+  AnsiString Alt, ImageFileName;
+
+  int32_t GetSpacing() const override { return Spacing; }
+  uint8_t GetVAlign() const override { return VAlign; }
+  int32_t GetBorderWidth() const override { return Spacing; }
+  int32_t GetBorderHeight() const override { return Spacing; }
+  int32_t GetImageWidth(TRVStyle* = nullptr) const override;
+  int32_t GetImageHeight(TRVStyle* = nullptr) const override;
+  int32_t GetWidth() const override { return GetImageWidth() + 2 * Spacing; }
+  int32_t GetHeight() const override { return GetImageHeight() + 2 * Spacing; }
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  TGraphic* AsImage() override { return Image.get(); }
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
+  bool GetExtraStrProperty(int32_t index, AnsiString& value) const override;
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void UpdateAnimator(TCustomRVData* rvdata) override;
+  // "vertical-align : N" for the HTML export (empty when there is no shift).
+  AnsiString GetVShiftCSS() const;
 };
+
+// The RTF picture group of a graphic (nothing for nullptr): "\picscalex/y" for a display
+// size, bitmaps as a device-independent bitmap without the 14-byte file header, JPEG and
+// PNG pictures with their own bytes, metafiles without their 22-byte placeable header.
+// rtf_options: the bits of the document's TRVRTFOptions.
+void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t height, uint8_t rtf_options,
+                      double twips_per_pixel);
 class TRVHotGraphicItemInfo : public TRVGraphicItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotGraphicItemInfo>(d); }
