@@ -462,7 +462,9 @@ class TRVAnimatorBase {
 class TRVGraphicItemInfo;
 // Creates, keeps or drops the animator of a picture for a document (set by the viewer's
 // animation; nothing is animated while it is empty).
-extern std::function<void(TRVGraphicItemInfo*, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>&)> AnimatorFactory;
+// A plain pointer: constant-initialised, so a start-up assignment in another unit holds.
+using TRVAnimatorFactory = void (*)(TRVGraphicItemInfo*, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>&);
+extern TRVAnimatorFactory AnimatorFactory;
 
 // Kinds whose behaviour lives in their own files; here the classes the factory creates.
 class TRVGraphicItemInfo : public TRVRectItemInfo {

@@ -10,7 +10,7 @@
 
 namespace pelvar {
 
-std::function<void(TRVGraphicItemInfo*, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>&)> AnimatorFactory;
+TRVAnimatorFactory AnimatorFactory = nullptr;
 
 TRVGraphicItemInfo::TRVGraphicItemInfo(TCustomRVData* rvdata, std::unique_ptr<TGraphic> image, uint8_t valign)
     : TRVGraphicItemInfo(rvdata) {

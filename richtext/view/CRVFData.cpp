@@ -1,5 +1,6 @@
 // Formatting pass, line finishing, tabs and the text-metric caches.
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVAnimate.h"
 
 #include <algorithm>
 #include <climits>

@@ -22,6 +22,7 @@ namespace pelvar {
 
 class TCustomRVFormattedData;
 class TRVBackground;
+class TRVAnimatorList;
 
 // ---- Text-metric caches -------------------------------------------------------------------
 // A canvas that only measures, with the metrics of another canvas (one per text style in
@@ -203,6 +204,8 @@ class TCustomRVFormattedData : public TCustomRVData {
   int32_t MouseDItem = -1;
   int32_t ClickedDItem = -1;
   std::unique_ptr<TRVSelectingInfo> SelectingInfo;
+  // The animators of the pictures of a root document (RVAnimate.h).
+  std::unique_ptr<TRVAnimatorList> AnimatorList;
 
   // ---- Formatting ----
   virtual void FormatDocument(bool keep_position, bool force, bool no_scroll, int32_t depth, TCanvas* canvas,
@@ -277,7 +280,12 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Sets the selection in item terms; a position on a list marker moves to the next item.
   void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs);
   virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
-  virtual void SelectionChanged(bool /*redraw*/) {}
+  virtual void SelectionChanged(bool /*redraw*/) { ResetAnimation(); }
+  // Animation: the root document keeps the list (a full list frees the animator).
+  virtual bool AllowAnimation() { return true; }
+  void InsertAnimator(std::unique_ptr<TRVAnimatorBase>& animator);
+  void ResetAnimation();
+  void ForgetAnimators();
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
   virtual void SetControlCursor(TCursor /*cursor*/) {}
   virtual TCursor GetControlCursor() { return 0; }
