@@ -539,6 +539,42 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   using TRVRectItemInfo::TRVRectItemInfo;
   TObject* Control = nullptr;  // not owned here
   bool OwnsControl(TObject* control) const override { return control && control == Control; }
+
+  // RVItem_control.cpp: the user may resize it; it is shown; its width in percent of the
+  // document width (0: its own width). The control's size is read and set through
+  // TRVControlSize when the control object implements it.
+  bool ResizableFlag = false;
+  bool Visible = true;
+  int32_t PercentWidth = 0;
+  // The draw item's size that AdjustToDocWidth computed for a width in percent (device
+  // pixels); the formatting gives it to the draw item.
+  int32_t DrawWidth = 0, DrawHeight = 0;
+  int32_t GetSpacing() const override { return Spacing; }
+  uint8_t GetVAlign() const override { return VAlign; }
+  int32_t GetImageWidth(TRVStyle* = nullptr) const override;
+  int32_t GetImageHeight(TRVStyle* = nullptr) const override;
+  int32_t GetWidth() const override { return GetImageWidth() + 2 * Spacing; }
+  int32_t GetHeight() const override { return GetImageHeight() + 2 * Spacing; }
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas,
+                        TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
+                        bool flag1, bool flag2) override;
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+};
+
+// The size of an inserted control as a control item reads and sets it.
+class TRVControlSize {
+ public:
+  virtual ~TRVControlSize() = default;
+  virtual int32_t ControlWidth() const = 0;
+  virtual int32_t ControlHeight() const = 0;
+  virtual void SetControlWidth(int32_t value) = 0;
 };
 class TRVMarkerItemInfo : public TRVRectItemInfo {
  public:
