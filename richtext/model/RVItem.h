@@ -411,6 +411,10 @@ class TRVRectItemInfo : public TRVNonTextItemInfo {
   // Pictures and controls (RVItem_graphic.cpp): the smallest printed piece when split
   // over pages (0: never split), alignment, vertical shift (pixels, or percent of the
   // height unless VShiftAbs) and the empty border on every side.
+  // The draw item's size computed by AdjustToDocWidth (device pixels) for items whose
+  // size depends on the document (GetBoolValueEx 5); false when there is none.
+  virtual bool GetDrawItemSize(int32_t& /*width*/, int32_t& /*height*/) const { return false; }
+
   int32_t MinHeightOnPage = 0;
   uint8_t VAlign = 0;
   int32_t VShift = 0;
@@ -559,6 +563,10 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas,
                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
                         bool flag1, bool flag2) override;
+  bool GetDrawItemSize(int32_t& width, int32_t& height) const override {
+    width = DrawWidth, height = DrawHeight;
+    return PercentWidth >= 1 && PercentWidth <= 100;
+  }
   bool GetBoolValue(int32_t ordinal) const override;
   bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
   void Assign(TPersistent* source) override;
@@ -591,6 +599,30 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
   int32_t IndexInList = -1;
   int32_t CachedWidth = 0, CachedHeight = 0, CachedDescent = 0, CachedHShift = 0;
   bool NoHTMLImageSize = false;
+
+  // RVMarker.cpp: sized from the level's text, picture or Unicode bullet and its indents.
+  int32_t GetWidth() const override { return CachedWidth; }
+  int32_t GetHeight() const override { return CachedHeight; }
+  int32_t GetHShift() const override { return CachedHShift; }
+  int32_t GetSpacing() const override { return CachedDescent; }
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas,
+                        TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
+                        bool flag1, bool flag2) override;
+  bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+
+ private:
+  // The size of the last computation (device pixels): content width and height, the
+  // widths before and after the marker's position.
+  int32_t draw_width_ = 0, draw_height_ = 0;
+  void Measure(TCanvas* canvas, TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& before,
+               int32_t& after, int32_t& height, int32_t& descent, int32_t& d);
 };
 
 // ---- Registry and factory ---------------------------------------------------------------------

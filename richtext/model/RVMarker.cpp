@@ -6,6 +6,9 @@
 
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 
 namespace pelvar {
 
@@ -278,6 +281,159 @@ void ReadMarkerList(TRVMarkerList& list, TStream& stream, TCustomRVData* rvdata,
     m->IndexInList = i;
     list.Items.push_back(m.get());
     owned.push_back(std::move(m));
+  }
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+// ---- The marker item -----------------------------------------------------------------------------
+
+bool TRVMarkerItemInfo::GetBoolValue(int32_t ordinal) const {
+  return ordinal == 4 || ordinal == 5 || TRVRectItemInfo::GetBoolValue(ordinal);
+}
+
+bool TRVMarkerItemInfo::GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const {
+  if (ordinal == 0) {
+    TRVListLevel* l = GetLevelInfo(this, rvstyle);
+    if (!l) return false;
+    return l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter ||
+           (l->ListType == rvlstPicture && l->HasPicture() && !dynamic_cast<TMetafile*>(l->Picture()));
+  }
+  if (ordinal == 5) return true;
+  return TRVRectItemInfo::GetBoolValueEx(ordinal, rvstyle);
+}
+
+void TRVMarkerItemInfo::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TRVMarkerItemInfo*>(source)) {
+    ListNo = s->ListNo;
+    Level = s->Level;
+    StartFrom = s->StartFrom;
+    Reset = s->Reset;
+    NoHTMLImageSize = s->NoHTMLImageSize;
+  }
+  TRVRectItemInfo::Assign(source);
+}
+
+void TRVMarkerItemInfo::Measure(TCanvas* canvas, TCustomRVData* rvdata, const TRVScreenAndDevice* sad,
+                                int32_t& before, int32_t& after, int32_t& height, int32_t& descent, int32_t& d) {
+  before = after = height = descent = d = 0;
+  TRVStyle* style = rvdata ? rvdata->GetRVStyle() : nullptr;
+  TRVListLevel* l = ListNo >= 0 && Level >= 0 ? GetLevelInfo(this, style) : nullptr;
+  if (!l) return;
+  int32_t w = 0;
+  if (l->ListType == rvlstPicture && l->HasPicture()) {
+    w = l->Picture()->Width();
+    height = l->Picture()->Height();
+    if (sad) w = RV_XToDevice(w, *sad), height = RV_YToDevice(height, *sad);
+  } else if (canvas && l->ListType != rvlstPicture && l->ListType != rvlstImageList &&
+             l->ListType != rvlstImageListCounter) {
+    TRVMarkerFont* f = l->Font();
+    canvas->Font().Assign(*f);
+    if (style && style->TextStyles()->PixelsPerInch > 0 && f->Size() > 0)
+      canvas->Font().SetHeight(-static_cast<int32_t>(int64_t{f->Size()} * style->TextStyles()->PixelsPerInch / 72));
+    const TSize ext = l->ListType == rvlstUnicodeBullet ? canvas->TextExtentW(l->FormatStringW)
+                                                        : canvas->TextExtent(DisplayString);
+    w = ext.cx;
+    height = ext.cy;
+    descent = canvas->GetTextMetrics().tmDescent;
+  }
+  switch (l->MarkerAlignment) {
+    case rvmaLeft: after = w; break;
+    case rvmaRight: before = w; break;
+    case rvmaCenter:
+      after = w / 2;
+      before = w - after;
+      break;
+  }
+  d = l->LeftIndent + l->FirstIndent - l->MarkerIndent;
+  if (sad) d = RV_XToDevice(d, *sad);
+}
+
+int32_t TRVMarkerItemInfo::GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) {
+  int32_t before, after, height, descent, d;
+  Measure(canvas, rvdata, sad, before, after, height, descent, d);
+  return std::max(after, d);
+}
+
+void TRVMarkerItemInfo::AdjustToDocWidth(int32_t, TRVDrawLineInfo*, bool printing, TCanvas* canvas,
+                                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx,
+                                         int32_t& descent_out, bool, bool) {
+  int32_t before, after, height, descent, d;
+  Measure(canvas, rvdata, sad, before, after, height, descent, d);
+  after = std::max(after, d);
+  // Right to left the marker stands on the other side; the draw item is then drawn from
+  // its SpaceBefore (left to the painter).
+  dx = -before;
+  draw_width_ = before + after;
+  draw_height_ = height;
+  descent_out = descent;
+  if (!printing) {
+    CachedWidth = draw_width_;
+    CachedHeight = height;
+    CachedDescent = descent;
+    CachedHShift = dx;
+  }
+}
+
+bool TRVMarkerItemInfo::GetDrawItemSize(int32_t& width, int32_t& height) const {
+  width = draw_width_;
+  height = draw_height_;
+  return true;
+}
+
+void TRVMarkerItemInfo::Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t, TRVStyle* style, TRVDrawLineInfo*) {
+  TRVListLevel* l = GetLevelInfo(this, style);
+  if (!l) return;
+  if (l->ListType == rvlstPicture) {
+    if (l->HasPicture()) canvas.StretchDraw(TRect{x, y, x + l->Picture()->Width(), y + l->Picture()->Height()},
+                                            l->Picture());
+    return;
+  }
+  if (l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter) return;  // no image lists here
+  TRVMarkerFont* f = l->Font();
+  canvas.Font().Assign(*f);
+  if (style && style->TextStyles()->PixelsPerInch > 0 && f->Size() > 0)
+    canvas.Font().SetHeight(-static_cast<int32_t>(int64_t{f->Size()} * style->TextStyles()->PixelsPerInch / 72));
+  canvas.Brush().SetStyle(bsClear);
+  if (l->ListType == rvlstUnicodeBullet)
+    canvas.TextOutW(x, y, l->FormatStringW);
+  else
+    canvas.TextOut(x, y, DisplayString);
+}
+
+AnsiString TRVMarkerItemInfo::SaveRVFHeaderTail(TCustomRVData*) {
+  return Format("%d %d %d %d", {ListNo, Level, StartFrom, Reset ? 1 : 0});
+}
+
+bool TRVMarkerItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
+  int32_t list_no, level, start_from, reset;
+  if (!RVFReadInteger(p, list_no) || !RVFReadInteger(p, level) || !RVFReadInteger(p, start_from) ||
+      !RVFReadInteger(p, reset))
+    return false;
+  ListNo = list_no;
+  Level = level;
+  StartFrom = start_from;
+  Reset = reset != 0;
+  return true;
+}
+
+// ---- The document's markers ----------------------------------------------------------------------
+
+void RVRecalcDocumentMarkers(TCustomRVData* rvdata) {
+  auto* markers = rvdata->GetMarkers(false);
+  if (!markers) return;
+  TRVMarkerList list;
+  list.Items = *markers;
+  TRVStyle* style = rvdata->GetRVStyle();
+  std::vector<int32_t> done;
+  for (int32_t i = 0; i < list.Count(); ++i) {
+    list[i]->IndexInList = i;
+    const int32_t l = list[i]->ListNo;
+    if (l < 0 || std::find(done.begin(), done.end(), l) != done.end()) continue;
+    done.push_back(l);
+    RecalcCounters(list, i, style);
   }
 }
 

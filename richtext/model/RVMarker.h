@@ -44,6 +44,9 @@ AnsiString RVGetMarkerText(const TRVMarkerList& list, int32_t index, TRVStyle* r
 // Fills a marker's DisplayString from its level.
 void RVUpdateDisplayString(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle);
 
+// Renumbers every list of a document's marker list (after markers came or went).
+void RVRecalcDocumentMarkers(TCustomRVData* rvdata);
+
 // The binary record of the first count markers: [size] 0, count, then per marker ListNo,
 // Level, Reset (1 byte), StartFrom, Counter.
 void WriteMarkerList(const TRVMarkerList& list, TStream& stream, int32_t count, bool with_size);

@@ -763,8 +763,7 @@ void TCustomRVFormattedData::PlaceRectItem(int32_t item_no, TRVLineBuildState& s
   const int32_t doc_width = TextWidth - RV_XToDevice(p->LeftIndent + p->RightIndent + p->FirstIndent, st.SAD);
   ri->AdjustToDocWidth(doc_width, d.get(), (GetFlags() & rvflExactMeasure) != 0, st.Canvas, this, &st.SAD, dx,
                        descent, st.WidthFlag1, st.WidthFlag2);
-  if (auto* ci = dynamic_cast<TRVControlItemInfo*>(item); ci && ci->GetBoolValueEx(5, rvstyle))
-    d->SetSize(ci->DrawWidth, ci->DrawHeight);
+  if (int32_t w, h; ri->GetDrawItemSize(w, h)) d->SetSize(w, h);
   int32_t width, height;
   if (item->GetBoolValueEx(5, rvstyle)) {
     width = d->Width;
