@@ -512,6 +512,13 @@ class TRVGraphicItemInfo : public TRVRectItemInfo {
                double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
   void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
   void UpdateAnimator(TCustomRVData* rvdata) override;
+  // The native format: the header, the name, the picture class, the extra properties and
+  // the body (hex or a binary block; none without rvfoSavePicturesBody).
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
   // "vertical-align : N" for the HTML export (empty when there is no shift).
   AnsiString GetVShiftCSS() const;
 };
@@ -525,7 +532,15 @@ void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t
 class TRVHotGraphicItemInfo : public TRVGraphicItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotGraphicItemInfo>(d); }
-  using TRVGraphicItemInfo::TRVGraphicItemInfo;
+  explicit TRVHotGraphicItemInfo(TCustomRVData* rvdata) : TRVGraphicItemInfo(rvdata) { StyleNo = rvsHotPicture; }
+  TRVHotGraphicItemInfo(TCustomRVData* rvdata, std::unique_ptr<TGraphic> image, uint8_t valign)
+      : TRVGraphicItemInfo(rvdata, std::move(image), valign) {
+    StyleNo = rvsHotPicture;
+  }
+  // A hyperlink (1, 2 and 4).
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override {
+    return ordinal == 1 || ordinal == 2 || ordinal == 4 || TRVGraphicItemInfo::GetBoolValueEx(ordinal, rvstyle);
+  }
 };
 class TRVBulletItemInfo : public TRVRectItemInfo {
  public:

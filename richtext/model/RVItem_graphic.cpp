@@ -246,3 +246,96 @@ void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t
 }
 
 }  // namespace pelvar
+
+namespace pelvar {
+
+// ---- Native format -------------------------------------------------------------------------------
+
+void TRVGraphicItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no,
+                                 const AnsiString& name, int32_t, bool force_same_as_prev) {
+  const TRVFOptions options = rvdata ? rvdata->GetRVFOptions() : TRVFOptions();
+  const bool body = options.Contains(rvfoSavePicturesBody) && Image;
+  const int32_t read_mode = body ? (options.Contains(rvfoSaveBinary) ? 2 : 0) : 1;
+  const int32_t count = GetRVFExtraPropertyCount() + (body ? 3 : 1);
+  const bool tags_strings = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
+  RVFWriteItemHeader(stream, StyleNo, count, RVFSaveParaNo(para_no, rvdata, force_same_as_prev),
+                     RVFGetItemOptions(ItemOptions, force_same_as_prev) & 0x0F, read_mode,
+                     RVFSaveTag(tags_strings, Tag), SaveRVFHeaderTail(rvdata));
+  RVFWriteLine(stream, name);
+  if (!body) {
+    SaveRVFExtraProperties(stream);
+    return;
+  }
+  RVFWriteLine(stream, RVGraphicClassName(Image.get()));
+  SaveRVFExtraProperties(stream);
+  if (read_mode == 2)
+    RVFSavePictureBinary(stream, *Image);
+  else
+    RVFWriteLine(stream, RVFSavePicture(*Image));
+}
+
+bool TRVGraphicItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
+  if (*p == 0 || *p == '\r' || *p == '\n') {
+    VAlign = 0;
+    return true;
+  }
+  int32_t v = 0;
+  if (!RVFReadInteger(p, v)) return false;
+  VAlign = static_cast<uint8_t>(v);
+  return true;
+}
+
+bool TRVGraphicItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state,
+                                     bool& next_binary, AnsiString& name, int32_t line_no, int32_t line_count,
+                                     int32_t read_mode) {
+  if (read_mode == 1) {
+    if (line_no == 0) {
+      name = s;
+      if (rvdata)
+        if (TGraphic* g = rvdata->DoRVFPictureNeeded(s, Tag)) Image.reset(g);
+      return true;
+    }
+    const AnsiString old_file = ImageFileName;
+    ReadRVFExtraProperty(s);
+    if (!Image && rvdata && !ImageFileName.empty() && ImageFileName != old_file)
+      if (TGraphic* g = rvdata->DoRVFPictureNeeded(ImageFileName, Tag)) Image.reset(g);
+    return true;
+  }
+  if (line_no == 0) {
+    name = s;
+    return true;
+  }
+  if (line_no == 1) {
+    Image = RVCreateGraphic(s);
+    if (!Image) {
+      if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 1);
+      return rvdata && rvdata->GetRVFOptions().Contains(rvfoIgnoreUnknownPicFmt);
+    }
+    if (read_mode == 2 && line_count == 3) next_binary = true;
+    return true;
+  }
+  if (line_no == line_count - 1) {
+    read_state = 2;
+    if (!Image) return true;
+    try {
+      bool ok = true;
+      if (read_mode == 2)
+        RVFLoadPictureFromBinaryString(s, *Image);
+      else
+        ok = RVFLoadPicture(s, *Image);
+      if (auto* m = dynamic_cast<TMetafile*>(Image.get()); m && !m->Enhanced && m->Inch == 0) m->Inch = 1440;
+      return ok;
+    } catch (const Exception&) {
+      // The picture that failed becomes the sheet's invalid-picture mark: a small framed
+      // empty bitmap here; the reader is told by the warning flag.
+      Image = std::make_unique<TBitmap>(20, 20);
+      if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 64);
+      return true;
+    }
+  }
+  ReadRVFExtraProperty(s);
+  if (read_mode == 2 && line_no == line_count - 2) next_binary = true;
+  return true;
+}
+
+}  // namespace pelvar

@@ -125,3 +125,65 @@ TEST(PictureItemTest, RtfPictureGroups) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> r;
+  size_t p = 0;
+  while (p < s.size()) {
+    size_t e = s.find("\r\n", p);
+    if (e == std::string::npos) e = s.size();
+    r.push_back(s.substr(p, e - p));
+    p = e + 2;
+  }
+  return r;
+}
+
+TEST(PictureItemTest, NativeFormatKeepsJpegBytesAndRefusesUnknownClasses) {
+  TCustomRVData doc;
+  doc.SetRVFOptions(TRVFOptions{rvfoSavePicturesBody});
+  auto jpeg = std::make_unique<TJPEGImage>();
+  const std::string bytes = Jpeg(12, 7);
+  TMemoryStream js;
+  js.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  js.Seek(0, TSeekOrigin::soBeginning);
+  jpeg->LoadFromStream(js);
+  TRVGraphicItemInfo item(&doc, std::move(jpeg), 3);
+  item.ImageWidth = 24;
+  TMemoryStream out;
+  item.SaveRVF(out, &doc, 0, 0, "photo", -1, false);
+  const auto lines = Lines(Str(out));
+  ASSERT_EQ(lines.size(), 5u);  // header, name, class, width, body
+  EXPECT_EQ(lines[0].substr(0, 6), "-3 4 0");
+  EXPECT_EQ(lines[2], "TJPEGImage");
+
+  TRVGraphicItemInfo back(&doc);
+  const char* tail = "3";
+  ASSERT_TRUE(back.ReadRVFHeaderTail(tail, &doc));
+  EXPECT_EQ(back.VAlign, 3);
+  int32_t state = 0;
+  bool next_binary = false;
+  AnsiString name;
+  for (int32_t i = 1; i < 5; ++i)
+    ASSERT_TRUE(back.ReadRVFLine(lines[static_cast<size_t>(i)], &doc, state, next_binary, name, i - 1, 4, 0));
+  EXPECT_EQ(name, "photo");
+  EXPECT_EQ(back.ImageWidth, 24);
+  auto* j = dynamic_cast<TJPEGImage*>(back.Image.get());
+  ASSERT_NE(j, nullptr);
+  EXPECT_EQ(j->Data, bytes);
+
+  TRVGraphicItemInfo unknown(&doc);
+  EXPECT_FALSE(unknown.ReadRVFLine("TIcon", &doc, state, next_binary, name, 1, 3, 0));
+  EXPECT_EQ(doc.GetRVFWarnings() & 1, 1u);
+  // A body that does not load gives the invalid-picture mark and warning 64.
+  TRVGraphicItemInfo bad(&doc);
+  ASSERT_TRUE(bad.ReadRVFLine("TPNGImage", &doc, state, next_binary, name, 1, 3, 0));
+  EXPECT_TRUE(bad.ReadRVFLine("00112233", &doc, state, next_binary, name, 2, 3, 0));
+  EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
+  EXPECT_NE(dynamic_cast<TBitmap*>(bad.Image.get()), nullptr);
+}
+
+}  // namespace
+}  // namespace pelvar
