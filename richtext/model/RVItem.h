@@ -519,6 +519,11 @@ class TRVGraphicItemInfo : public TRVRectItemInfo {
   bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
                    AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // <img> with alignment, size, alt text, spacing, hint and shift; the picture file is
+  // the owner's, its source file (save option bit 12) or one written beside the page.
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
   // "vertical-align : N" for the HTML export (empty when there is no shift).
   AnsiString GetVShiftCSS() const;
 };

@@ -339,3 +339,54 @@ bool TRVGraphicItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
 }
 
 }  // namespace pelvar
+
+namespace pelvar {
+
+namespace {
+// name relative to dir when it lies below it, else as it stands.
+AnsiString RelativePath(const AnsiString& name, const AnsiString& dir) {
+  if (!dir.empty() && name.size() > dir.size() && name.compare(0, dir.size(), dir) == 0) return name.substr(dir.size());
+  return name;
+}
+}  // namespace
+
+void TRVGraphicItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString&,
+                                    const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no,
+                                    TColor color, uint32_t save_options, bool use_css) {
+  const bool use_source = (save_options & (1u << 12)) != 0 && !ImageFileName.empty();
+  AnsiString location = use_source ? RelativePath(ImageFileName, path) : AnsiString();
+  bool do_default = true;
+  if (rvdata) rvdata->DoHTMLSaveImage(rvdata, item_no, path, color, location, do_default);
+  if (do_default) {
+    if (use_source)
+      location = RelativePath(ImageFileName, path);
+    else if (rvdata && Image)
+      location = rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (save_options & 1) != 0, color,
+                                     Image.get());
+  }
+  if (location.empty()) return;
+  const bool xhtml = (save_options & (1u << 13)) != 0;
+  AnsiString align;
+  static const char* const kAlign[] = {"", "middle", "abstop", "absbottom", "absmiddle"};
+  if (VAlign >= 1 && VAlign <= 4)
+    align = xhtml ? Format(" align=\"%s\"", {kAlign[VAlign]}) : Format(" align=%s", {kAlign[VAlign]});
+  AnsiString attrs;
+  if (save_options & (1u << 5)) RV_AddStrWithSpace(attrs, "border=" + RV_HTMLIntAttrValue(0, save_options));
+  if (((save_options & (1u << 6)) && !NoHTMLImageSize) || ImageWidth > 0 || ImageHeight > 0)
+    RV_AddStrWithSpace(attrs, "width=" + RV_HTMLIntAttrValue(GetImageWidth(), save_options) +
+                                  " height=" + RV_HTMLIntAttrValue(GetImageHeight(), save_options));
+  if (!Alt.empty() || use_css) RV_AddStrWithSpace(attrs, "alt=\"" + RV_MakeHTMLStr(Alt, false) + "\"");
+  if (Spacing > 0)
+    RV_AddStrWithSpace(attrs, "hspace=" + RV_HTMLIntAttrValue(Spacing, save_options) +
+                                  " vspace=" + RV_HTMLIntAttrValue(Spacing, save_options));
+  if (!Hint.empty()) RV_AddStrWithSpace(attrs, RV_GetHintAttribute(1, Hint));
+  if (use_css) {
+    const AnsiString css = GetVShiftCSS();
+    if (!css.empty()) RV_AddStrWithSpace(attrs, "style=\"" + css + "\"");
+  }
+  attrs = attrs.empty() ? AnsiString(" ") : " " + attrs + " ";
+  RV_StreamWrite(stream, Format("<img%s%ssrc=\"%s\"%s>",
+                                {align, attrs, RV_GetHTMLPath(location, save_options, 0), RV_HTMLEmptyTagEnd(save_options)}));
+}
+
+}  // namespace pelvar

@@ -187,3 +187,21 @@ TEST(PictureItemTest, NativeFormatKeepsJpegBytesAndRefusesUnknownClasses) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(PictureItemTest, HtmlImageTag) {
+  TCustomRVData doc;
+  TRVGraphicItemInfo item(&doc, std::make_unique<TBitmap>(10, 20), 3);
+  item.ImageFileName = "/data/pages/img/a.png";
+  item.Alt = "A & B";
+  TMemoryStream s;
+  int32_t no = 0;
+  const uint32_t xhtml_source = (1u << 13) | (1u << 12);
+  item.SaveToHTML(s, &doc, 0, "", "/data/pages/", "img", no, clWhite, xhtml_source, false);
+  EXPECT_EQ(Str(s), "<img align=\"absbottom\" alt=\"A &amp; B\" hspace=\"1\" vspace=\"1\" src=\"img/a.png\" />");
+}
+
+}  // namespace
+}  // namespace pelvar
