@@ -1,5 +1,6 @@
 #include "richtext/model/RVStyle_list.h"
 
+#include <cctype>
 #include <chrono>
 #include <random>
 #include <typeinfo>
@@ -8,6 +9,8 @@
 #include "platform/streams.h"
 #include "platform/sysutils.h"
 #include "richtext/model/RVConst.h"
+#include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 
 namespace pelvar {
 
@@ -267,6 +270,171 @@ void TRVListInfos::RemoveImageList(TObject* image_list) {
 TRVListInfos* TRVStyle::ListStyles() {
   if (!list_styles_) list_styles_ = std::make_shared<TRVListInfos>(this);
   return list_styles_.get();
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+namespace {
+AnsiString Key(const AnsiString& kf, const char* name) { return Format(kf, {name}); }
+
+const std::pair<TColor, const char*> kColorNames[] = {
+    {clBlack, "clBlack"}, {clMaroon, "clMaroon"}, {clGreen, "clGreen"}, {clOlive, "clOlive"},
+    {clNavy, "clNavy"},   {clPurple, "clPurple"}, {clTeal, "clTeal"},   {clGray, "clGray"},
+    {clSilver, "clSilver"}, {clRed, "clRed"},     {clLime, "clLime"},   {clYellow, "clYellow"},
+    {clBlue, "clBlue"},   {clFuchsia, "clFuchsia"}, {clAqua, "clAqua"}, {clWhite, "clWhite"},
+    {clWindowText, "clWindowText"}, {clWindow, "clWindow"}, {clNone, "clNone"}};
+
+AnsiString ColorText(TColor c) {
+  for (const auto& [v, n] : kColorNames)
+    if (v == c) return n;
+  return Format("$%.8x", {static_cast<uint32_t>(c)});
+}
+
+TColor ColorFromText(const AnsiString& s) {
+  for (const auto& [v, n] : kColorNames)
+    if (SameText(s, n)) return v;
+  if (!s.empty() && s[0] == '$') return static_cast<TColor>(std::stoul(s.substr(1), nullptr, 16));
+  return static_cast<TColor>(StrToInt(s));
+}
+}  // namespace
+
+AnsiString RVFontToIniText(const TFont& f) {
+  AnsiString styles;
+  if (f.Style().Contains(fsBold)) styles += "B";
+  if (f.Style().Contains(fsItalic)) styles += "I";
+  if (f.Style().Contains(fsUnderline)) styles += "U";
+  if (f.Style().Contains(fsStrikeOut)) styles += "S";
+  return Format("%s,%d,%s,%d,%s,%d",
+                {f.Name(), f.Height(), styles, static_cast<int32_t>(f.Pitch()), ColorText(f.Color()),
+                 static_cast<int32_t>(f.Charset())});
+}
+
+void RVIniTextToFont(const AnsiString& text, TFont& font) {
+  std::vector<AnsiString> parts;
+  size_t p = 0;
+  for (;;) {
+    const size_t c = text.find(',', p);
+    parts.push_back(text.substr(p, c == AnsiString::npos ? AnsiString::npos : c - p));
+    if (c == AnsiString::npos) break;
+    p = c + 1;
+  }
+  const size_t n = parts.size();
+  if (n > 0) font.SetName(parts[0]);
+  if (n > 1) font.SetHeight(StrToInt(parts[1]));
+  if (n > 2) {
+    TFontStyles st;
+    for (char ch : parts[2]) {
+      switch (std::toupper(static_cast<unsigned char>(ch))) {
+        case 'B': st.Include(fsBold); break;
+        case 'I': st.Include(fsItalic); break;
+        case 'U': st.Include(fsUnderline); break;
+        case 'S': st.Include(fsStrikeOut); break;
+        default: break;
+      }
+    }
+    font.SetStyle(st);
+  }
+  if (n > 3) font.SetPitch(static_cast<TFontPitch>(StrToInt(parts[3])));
+  if (n > 4) {
+    try {
+      font.SetColor(ColorFromText(parts[4]));
+    } catch (const std::exception&) {
+      throw EConvertError(Format("'%s' is not a valid integer value", {parts[4]}));
+    }
+  }
+  if (n > 5) font.SetCharset(static_cast<TFontCharset>(StrToInt(parts[5])));
+}
+
+void TRVListLevel::WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  RVWriteIniInt(ini, section, Key(kf, "ListType"), ListType, 0);
+  RVWriteIniInt(ini, section, Key(kf, "ImageIndex"), ImageIndex, 0);
+  ini.WriteString(section, Key(kf, "FormatString"), FormatString);
+  RVWriteIniInt(ini, section, Key(kf, "LeftIndent"), LeftIndent, 0);
+  RVWriteIniInt(ini, section, Key(kf, "FirstIndent"), FirstIndent, 10);
+  RVWriteIniInt(ini, section, Key(kf, "MarkerIndent"), MarkerIndent, 0);
+  RVWriteIniInt(ini, section, Key(kf, "MarkerAlignment"), MarkerAlignment, 0);
+  if (HasPicture()) {
+    const AnsiString cls = RVGraphicClassName(picture_.get());
+    if (!cls.empty()) {
+      ini.WriteString(section, Key(kf, "GraphicClass"), cls);
+      TMemoryStream m;
+      picture_->SaveToStream(m);
+      RVWriteLongString(ini, section, Key(kf, "Picture"), RVFStreamToHex(m));
+    }
+  }
+  if (font_) ini.WriteString(section, Key(kf, "Font"), RVFontToIniText(*font_));
+  RVWriteIniBool(ini, section, Key(kf, "Continuous"), Options.Contains(rvloContinuous), true);
+  RVWriteIniBool(ini, section, Key(kf, "LevelReset"), Options.Contains(rvloLevelReset), true);
+  if (!FormatStringW.empty()) {
+    TMemoryStream m;
+    for (char16_t c : FormatStringW) {
+      const uint8_t b[2] = {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)};
+      m.WriteBuffer(b, 2);
+    }
+    ini.WriteString(section, Key(kf, "FormatStringW"), RVFStreamToHex(m));
+  }
+}
+
+void TRVListLevel::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  const int32_t type = ini.ReadInteger(section, Key(kf, "ListType"), 0);
+  ListType = type >= 0 && type <= rvlstUnicodeBullet ? static_cast<TRVListType>(type) : rvlstBullet;
+  ImageIndex = ini.ReadInteger(section, Key(kf, "ImageIndex"), 0);
+  FormatString = ini.ReadString(section, Key(kf, "FormatString"), "");
+  LeftIndent = ini.ReadInteger(section, Key(kf, "LeftIndent"), 0);
+  FirstIndent = ini.ReadInteger(section, Key(kf, "FirstIndent"), 10);
+  MarkerIndent = ini.ReadInteger(section, Key(kf, "MarkerIndent"), 0);
+  const int32_t align = ini.ReadInteger(section, Key(kf, "MarkerAlignment"), 0);
+  MarkerAlignment = align >= 0 && align <= rvmaCenter ? static_cast<TRVMarkerAlignment>(align) : rvmaLeft;
+  picture_.reset();
+  const AnsiString cls = ini.ReadString(section, Key(kf, "GraphicClass"), "");
+  if (std::unique_ptr<TGraphic> g = cls.empty() ? nullptr : RVCreateGraphic(cls)) {
+    TMemoryStream m;
+    try {
+      if (RVFHexToStream(RVReadLongString(ini, section, Key(kf, "Picture")), m)) {
+        m.SetPosition(0);
+        g->LoadFromStream(m);
+        picture_ = std::move(g);
+      }
+    } catch (const Exception&) {
+      // A picture that cannot be loaded is dropped.
+    }
+  }
+  if (ini.ValueExists(section, Key(kf, "Font")))
+    RVIniTextToFont(ini.ReadString(section, Key(kf, "Font"), ""), *Font());
+  else
+    font_.reset();
+  Options = TRVListLevelOptions();
+  if (RVReadIniBool(ini, section, Key(kf, "Continuous"), true)) Options.Include(rvloContinuous);
+  if (RVReadIniBool(ini, section, Key(kf, "LevelReset"), true)) Options.Include(rvloLevelReset);
+  FormatStringW.clear();
+  const AnsiString wh = ini.ReadString(section, Key(kf, "FormatStringW"), "");
+  TMemoryStream m;
+  if (!wh.empty() && RVFHexToStream(wh, m))
+    for (int64_t i = 0; i + 1 < m.Size(); i += 2)
+      FormatStringW += static_cast<char16_t>(m.Memory()[i] | (m.Memory()[i + 1] << 8));
+}
+
+void TRVListInfo::WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  ini.WriteString(section, Key(kf, "StyleName"), StyleName);
+  RVWriteIniInt(ini, section, Key(kf, "BaseStyleNo"), BaseStyleNo, -1);
+  RVWriteIniInt(ini, section, Key(kf, "Standard"), Standard ? 1 : 0, 1);
+  RVWriteIniInt(ini, section, Key(kf, "LevelsCount"), levels_.Count(), 0);
+  RVWriteIniBool(ini, section, "OneLevelPreview", OneLevelPreview, false);
+  const AnsiString base = Format(kf, {""});
+  for (int32_t i = 0; i < levels_.Count(); ++i)
+    levels_.Items(i)->WriteIni(ini, section, base + "Lvl" + IntToStr(i) + "%s");
+}
+
+void TRVListInfo::ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& kf) {
+  StyleName = ini.ReadString(section, Key(kf, "StyleName"), "List Style");
+  BaseStyleNo = ini.ReadInteger(section, Key(kf, "BaseStyleNo"), -1);
+  Standard = ini.ReadInteger(section, Key(kf, "Standard"), 1) != 0;
+  OneLevelPreview = RVReadIniBool(ini, section, "OneLevelPreview", false);
+  const int32_t count = ini.ReadInteger(section, Key(kf, "LevelsCount"), 0);
+  const AnsiString base = Format(kf, {""});
+  for (int32_t i = 0; i < count; ++i) levels_.Add()->ReadIni(ini, section, base + "Lvl" + IntToStr(i) + "%s");
 }
 
 }  // namespace pelvar

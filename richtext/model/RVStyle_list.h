@@ -10,6 +10,7 @@
 #include "platform/canvas.h"
 #include "platform/classes.h"
 #include "platform/graphics.h"
+#include "platform/inifiles.h"
 #include "richtext/model/RVStyle.h"
 
 namespace pelvar {
@@ -83,6 +84,9 @@ class TRVListLevel : public TCollectionItem {
   int32_t Closeness(const TRVListLevel* value) const;
 
   AnsiString GetHTMLListCSS() const;
+  // The level's keys under key_format (a Format pattern with one %s).
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
   void WriteHTMLOpenTag(TStream& stream, bool use_css) const;
   void WriteHTMLCloseTag(TStream& stream) const;
 
@@ -126,6 +130,10 @@ class TRVListInfo : public TCustomRVInfo {
   bool SameProperties(TCustomRVInfo* value, bool ignore_references, bool ignore_list_id) override;
   bool SameAsMapped(TCustomRVInfo* value, const TRVIntegerList& mapping) override;
   int32_t Closeness(TCustomRVInfo* value) override;
+  // The base keys, "LevelsCount", "OneLevelPreview" and every level under "Lvl<i>";
+  // reading appends the levels read to those there are.
+  void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
 
  private:
   TRVListLevelCollection levels_;
@@ -142,5 +150,10 @@ class TRVListInfos : public TCustomRVInfos {
   // The document data that streams the collection at the moment (nullptr otherwise).
   TObject* RVData = nullptr;
 };
+
+// The font text of the INI form: "name,height,styles,pitch,colour,charset"; parsing
+// raises EConvertError for a non-numeric height, pitch or charset.
+AnsiString RVFontToIniText(const TFont& font);
+void RVIniTextToFont(const AnsiString& text, TFont& font);
 
 }  // namespace pelvar

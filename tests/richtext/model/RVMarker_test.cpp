@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/inifiles.h"
 #include "platform/streams.h"
+#include "platform/sysutils.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/CRVData.h"
 
 namespace pelvar {
@@ -187,6 +190,54 @@ TEST(MarkerListTest, BinaryRecordRoundTrip) {
   bad.WriteBuffer(hdr, 8);
   bad.Seek(0, TSeekOrigin::soBeginning);
   EXPECT_THROW(ReadMarkerList(back, bad, &doc, false, owned), EDocViewError);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(ListStyleTest, IniRoundTrip) {
+  const std::string path = ::testing::TempDir() + "/lists.ini";
+  std::remove(path.c_str());
+  TRVListInfos lists;
+  TRVListInfo* l = lists.Add();
+  l->StyleName = "Numbers";
+  l->OneLevelPreview = true;
+  TRVListLevel* a = l->Levels()->Add();
+  a->ListType = rvlstUpperRoman;
+  a->FormatString = "%0:s.";
+  a->FormatStringW = u"\u2022\u010D";
+  a->LeftIndent = 24;
+  a->Options.Exclude(rvloLevelReset);
+  a->Font()->SetName("DejaVu Sans");
+  a->Font()->SetStyle(TFontStyles{fsBold, fsItalic});
+  a->Font()->SetColor(clRed);
+  TRVListLevel* b = l->Levels()->Add();
+  b->SetPicture(std::make_shared<TBitmap>(4, 3, 0xFF112233u));
+  {
+    TIniFile ini(path);
+    l->WriteIni(ini, "Lists", "List0%s");
+    ini.UpdateFile();
+  }
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("Lists", "List0Lvl0FormatString", ""), "%0:s.");
+  EXPECT_EQ(ini.ReadString("Lists", "List0Lvl0Font", ""), "DejaVu Sans," + IntToStr(a->Font()->Height()) + ",BI,0,clRed,1");
+  TRVListInfos back;
+  TRVListInfo* r = back.Add();
+  r->ReadIni(ini, "Lists", "List0%s");
+  EXPECT_EQ(r->StyleName, "Numbers");
+  EXPECT_TRUE(r->OneLevelPreview);
+  ASSERT_EQ(r->Levels()->Count(), 2);
+  EXPECT_TRUE(r->Levels()->IsEqual(l->Levels()));
+  EXPECT_EQ(r->Levels()->Items(0)->FormatStringW, u"\u2022\u010D");
+  ASSERT_TRUE(r->Levels()->Items(1)->HasPicture());
+  // A face name with a comma does not come back whole.
+  TFont f;
+  f.SetName("A, B");
+  TFont g;
+  EXPECT_THROW(RVIniTextToFont(RVFontToIniText(f), g), EConvertError);
 }
 
 }  // namespace
