@@ -83,7 +83,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || (bpp != 24 && bpp != 32) || (compression != 0 && compression != 3))
     throw EInvalidGraphic("Bitmap image is not valid");
   const int64_t line = (int64_t{w} * (bpp / 8) + 3) / 4 * 4;
-  if (offset + line * h > s.size()) throw EInvalidGraphic("Bitmap image is not valid");
+  if (offset + line * h > static_cast<int64_t>(s.size())) throw EInvalidGraphic("Bitmap image is not valid");
   TPixelImage img(w, h);
   for (int32_t row = 0; row < h; ++row) {
     const size_t base = offset + static_cast<size_t>(line * row);
