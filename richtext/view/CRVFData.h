@@ -284,6 +284,7 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Animation: the root document keeps the list (a full list frees the animator).
   virtual bool AllowAnimation() { return true; }
   void InsertAnimator(std::unique_ptr<TRVAnimatorBase>& animator);
+  virtual void AfterAnimatorInserted() {}
   void ResetAnimation();
   void ForgetAnimators();
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }

@@ -1,4 +1,5 @@
 #include "richtext/view/DocView.h"
+#include "richtext/view/RVAnimate.h"
 #include "richtext/view/RVLinear.h"
 
 #include <QGuiApplication>
@@ -47,6 +48,7 @@ TCustomDocView::~TCustomDocView() {
   Destroying = true;
   if (style_ && style_watch_) style_->RemoveFreeNotification(style_watch_.get());
   StopScrollTimer();
+  StopAnimation();
   Background.reset();
   RVData->State |= rvstDestroying;
   RVData->Clear();
@@ -119,6 +121,66 @@ void TCustomDocView::DoFormat(bool keep_position, bool force, bool only_tail, bo
 void TCustomDocView::Format() {
   DoFormat(false, true, false, true, false);
   if (Options.Contains(rvoFormatInvalidate)) update();
+  if (animation_mode_ == rvaniOnFormat) StartAnimation();
+}
+
+// ---- Animation -------------------------------------------------------------------------------
+
+void TCustomDocView::SetAnimationMode(TRVAnimationMode value) {
+  animation_mode_ = value;
+  if (value == rvaniDisabled) ResetAnimation();
+}
+
+void TCustomDocView::SetAnimationTimer(int32_t period) {
+  if (!animation_timer_) {
+    animation_timer_ = std::make_unique<TTimer>();
+    animation_timer_->SetOnTimer([this](TObject*) { OnAnimationTimer(); });
+  }
+  animation_timer_->SetInterval(static_cast<uint32_t>(std::max(period, 1)));
+  animation_timer_->SetEnabled(true);
+}
+
+void TCustomDocView::StartAnimation() {
+  AnimationStarted = true;
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (list && list->Count() > 0 && !list->TimerActive) {
+    list->TimerActive = true;
+    list->TimerPeriod = list->NextDelay;
+    SetAnimationTimer(list->NextDelay);
+  }
+}
+
+void TCustomDocView::StopAnimation() {
+  AnimationStarted = false;
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (list && list->TimerActive) list->TimerActive = false;
+  if (animation_timer_) animation_timer_->SetEnabled(false);
+}
+
+void TCustomDocView::ResetAnimation() {
+  StopAnimation();
+  if (RVData->AnimatorList) {
+    RVData->AnimatorList->FreeAll();
+    RVData->AnimatorList.reset();
+  }
+}
+
+void TCustomDocView::AnimatorInserted() {
+  if (AnimationStarted) StartAnimation();
+}
+
+void TCustomDocView::OnAnimationTimer() {
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (!list || list->Count() == 0) {
+    if (animation_timer_) animation_timer_->SetEnabled(false);
+    if (list) list->TimerActive = false;
+    return;
+  }
+  list->Tick();
+  if (list->NextDelay != list->TimerPeriod) {
+    list->TimerPeriod = list->NextDelay;
+    SetAnimationTimer(list->NextDelay);
+  }
 }
 
 void TCustomDocView::Reformat() {

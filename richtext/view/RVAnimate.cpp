@@ -155,6 +155,7 @@ void TCustomRVFormattedData::InsertAnimator(std::unique_ptr<TRVAnimatorBase>& an
   }
   if (!AnimatorList) AnimatorList = std::make_unique<TRVAnimatorList>();
   AnimatorList->Add(animator);
+  if (animator) AfterAnimatorInserted();
 }
 
 void TCustomRVFormattedData::ResetAnimation() {

@@ -127,7 +127,13 @@ void TDocViewRVData::DestroyFontInfoCache(TRVFontInfoCache*& cache) {
   cache = nullptr;
 }
 
-void TDocViewRVData::Clear() { TRVControlData::Clear(); }
+void TDocViewRVData::Clear() {
+  Control->ResetAnimation();
+  TRVControlData::Clear();
+}
+
+bool TDocViewRVData::AllowAnimation() { return Control->AnimationMode() != rvaniDisabled; }
+void TDocViewRVData::AfterAnimatorInserted() { Control->AnimatorInserted(); }
 
 void TDocViewRVData::FireOnSelect() {
   if (!Control->Destroying && Control->OnSelect) Control->OnSelect(Control);

@@ -70,6 +70,8 @@ class TDocViewRVData : public TRVControlData {
   TRVFontInfoCache* GetFontInfoCache(TCanvas* canvas, TCustomRVFormattedData* requester) override;
   void DestroyFontInfoCache(TRVFontInfoCache*& cache) override;
   void Clear() override;
+  bool AllowAnimation() override;
+  void AfterAnimatorInserted() override;
 
   // Event forwarding.
   void DoURLNeeded(int32_t id, AnsiString& url) override;

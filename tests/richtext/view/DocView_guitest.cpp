@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include "platform/qt/qt_canvas.h"
+#include "richtext/view/RVAnimate.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -470,6 +471,39 @@ TEST_F(ViewerGuiTest, EditControlTextMessages) {
   EXPECT_EQ(std::u16string(range), u"h\ri");
   v.view.Flags &= ~0x0800;
   EXPECT_EQ(v.view.WMGetTextLength(), 0);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, AnimationTimerFollowsTheShortestPeriod) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.SetAnimationMode(rvaniOnFormat);
+  auto add = [&](int32_t interval) {
+    auto* item = new TRVGraphicItemInfo(v.view.RVData.get(), std::make_unique<TBitmap>(64, 32), 0);
+    item->ImageWidth = item->ImageHeight = 32;
+    item->Interval = interval;
+    item->ParaNo = 0;
+    v.view.AddItem("", item);
+    return item;
+  };
+  TRVGraphicItemInfo* a = add(10);
+  add(25);
+  v.view.Format();
+  TRVAnimatorList* list = v.view.RVData->AnimatorList.get();
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->TimerActive);
+  EXPECT_EQ(list->TimerPeriod, 100);
+  v.view.OnAnimationTimer();
+  EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 1);
+  EXPECT_EQ(list->TimerPeriod, 100);
+  v.view.SetAnimationMode(rvaniDisabled);
+  EXPECT_EQ(v.view.RVData->AnimatorList, nullptr);
+  EXPECT_EQ(a->Animator, nullptr);
 }
 
 }  // namespace
