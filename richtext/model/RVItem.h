@@ -636,6 +636,9 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
   void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
   AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // The marker's text and a space ("* " for picture markers); UTF-16 bytes when unicode.
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
 
  private:
   // The size of the last computation (device pixels): content width and height, the

@@ -9,6 +9,7 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVUni.h"
 
 namespace pelvar {
 
@@ -435,6 +436,58 @@ void RVRecalcDocumentMarkers(TCustomRVData* rvdata) {
     done.push_back(l);
     RecalcCounters(list, i, style);
   }
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+AnsiString TRVMarkerItemInfo::AsText(int32_t, TCustomRVData* rvdata, const AnsiString&, const AnsiString&, bool,
+                                     bool unicode) {
+  TRVListLevel* l = GetLevelInfo(this, rvdata ? rvdata->GetRVStyle() : nullptr);
+  if (!l) return AnsiString();
+  const uint32_t cp = rvdata ? rvdata->GetDefaultCodePage() : 0;
+  auto out = [&](const AnsiString& ansi) { return unicode ? RVU_AnsiToUnicode(cp, ansi) : ansi; };
+  switch (l->ListType) {
+    case rvlstPicture:
+    case rvlstImageList:
+    case rvlstImageListCounter: return out("* ");
+    case rvlstUnicodeBullet: {
+      const WideString w = l->FormatStringW + u" ";
+      if (unicode) return RVU_WideStringToRawUnicode(w);
+      // Characters the code page lacks become "*", not "?".
+      AnsiString a = RVU_UnicodeToAnsi(cp, RVU_WideStringToRawUnicode(w));
+      for (size_t i = 0; i < a.size() && i < w.size(); ++i)
+        if (a[i] == '?' && w[i] != u'?') a[i] = '*';
+      return a;
+    }
+    default: {
+      AnsiString s = DisplayString;
+      if (l->HasFontObject() && AnsiCompareText(l->Font()->Name(), "Symbol") == 0) {
+        for (char& c : s) {
+          const uint8_t b = static_cast<uint8_t>(c);
+          if ((b >= 0xA7 && b <= 0xAA) || b == 0xB7 || b == 0xD7 || b == 0xE0) c = '*';
+        }
+        RV_ReplaceAll(s, "\xDB", "<=>");
+        RV_ReplaceAll(s, "\xDC", "<=");
+        RV_ReplaceAll(s, "\xDE", "=>");
+        RV_ReplaceAll(s, "\xAB", "<->");
+        RV_ReplaceAll(s, "\xAC", "<-");
+        RV_ReplaceAll(s, "\xAE", "->");
+      }
+      return out(s + " ");
+    }
+  }
+}
+
+void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css) {
+  TRVListLevelCollection* levels = list->Levels();
+  const int32_t last = levels->Count() - 1;
+  for (int32_t i = from_level; i > to_level; --i)
+    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLCloseTag(stream);
+  for (int32_t i = from_level + 1; i <= to_level; ++i)
+    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLOpenTag(stream, use_css);
+  if (from_level != to_level) RV_StreamWrite(stream, "\r\n");
 }
 
 }  // namespace pelvar

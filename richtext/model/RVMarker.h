@@ -44,6 +44,11 @@ AnsiString RVGetMarkerText(const TRVMarkerList& list, int32_t index, TRVStyle* r
 // Fills a marker's DisplayString from its level.
 void RVUpdateDisplayString(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle);
 
+// The list tags between two list paragraphs: closes the levels from from_level down to
+// to_level + 1 and opens those from from_level + 1 up to to_level, then CR LF when the
+// levels differ.
+void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css);
+
 // Renumbers every list of a document's marker list (after markers came or went).
 void RVRecalcDocumentMarkers(TCustomRVData* rvdata);
 

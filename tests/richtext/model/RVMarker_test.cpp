@@ -87,6 +87,7 @@ class NumberingTest : public ::testing::Test {
   TRVMarkerList list;
 
   void SetUp() override {
+    doc.SetRVStyle(&style);
     TRVListInfo* l = style.ListStyles()->Add();
     for (int i = 0; i < 2; ++i) {
       TRVListLevel* lv = l->Levels()->Add();
@@ -238,6 +239,30 @@ TEST(ListStyleTest, IniRoundTrip) {
   f.SetName("A, B");
   TFont g;
   EXPECT_THROW(RVIniTextToFont(RVFontToIniText(f), g), EConvertError);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(NumberingTest, PlainTextAndHtmlListTags) {
+  Number({0, 1});
+  EXPECT_EQ(list[1]->AsText(0, &doc, "", "", true, false), "1.1 ");
+  EXPECT_EQ(list[1]->AsText(0, &doc, "", "", true, true), std::string("1\0.\0" "1\0 \0", 8));
+  Level(0)->ListType = rvlstUnicodeBullet;
+  Level(0)->FormatStringW = u"\u25CF";  // not in Windows-1250
+  EXPECT_EQ(list[0]->AsText(0, &doc, "", "", true, false), "* ");
+  Level(0)->ListType = rvlstPicture;
+  EXPECT_EQ(list[0]->AsText(0, &doc, "", "", true, false), "* ");
+  // Level 0 bullet, level 1 decimal: from no list to level 1 opens both; back to 0 closes one.
+  Level(0)->ListType = rvlstBullet;
+  TMemoryStream s;
+  WriteHTMLListTags(s, style.ListStyles()->Items(0), -1, 1, false);
+  WriteHTMLListTags(s, style.ListStyles()->Items(0), 1, 0, false);
+  WriteHTMLListTags(s, style.ListStyles()->Items(0), 0, 0, false);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), s.Size()), "<ul><ol>\r\n</ol>\r\n");
 }
 
 }  // namespace
