@@ -12,6 +12,7 @@
 #include <typeinfo>
 
 #include "platform/sysutils.h"
+#include "richtext/model/RVMarker.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -1201,16 +1202,21 @@ void TCustomRVData::AddMarkerInList(int32_t item_no) {
   TRVMarkerItemInfo* prev = item_no > 0 ? FindPreviousMarker(item_no - 1) : nullptr;
   auto it = prev ? std::find(list->begin(), list->end(), prev) : list->end();
   list->insert(it == list->end() ? list->begin() : it + 1, marker);
+  RVRecalcDocumentMarkers(this);
 }
 
-void TCustomRVData::RemoveMarkerFromList(TCustomRVItemInfo* item, bool /*clearing*/) {
+void TCustomRVData::RemoveMarkerFromList(TCustomRVItemInfo* item, bool clearing) {
   auto* marker = dynamic_cast<TRVMarkerItemInfo*>(item);
   if (!marker) return;
   auto* list = GetMarkers(false);
   if (!list) return;
   auto it = std::find(list->begin(), list->end(), marker);
   if (it != list->end()) list->erase(it);
-  if (list->empty()) DestroyMarkers();
+  if (list->empty()) {
+    DestroyMarkers();
+    return;
+  }
+  if (!clearing) RVRecalcDocumentMarkers(this);
 }
 
 int32_t TCustomRVData::FindLastMarkerOfLists(int32_t start_index, const TRVIntegerList& list_nos) {

@@ -407,6 +407,19 @@ class TRVRectItemInfo : public TRVNonTextItemInfo {
   // Vertical alignment in its line: 0 baseline, 1 middle, 2 line top, 3 line bottom,
   // 4 line middle (the last three align to the line's other items).
   virtual uint8_t GetVAlign() const { return 0; }
+
+  // Pictures and controls (RVItem_graphic.cpp): the smallest printed piece when split
+  // over pages (0: never split), alignment, vertical shift (pixels, or percent of the
+  // height unless VShiftAbs) and the empty border on every side.
+  // The draw item's size computed by AdjustToDocWidth (device pixels) for items whose
+  // size depends on the document (GetBoolValueEx 5); false when there is none.
+  virtual bool GetDrawItemSize(int32_t& /*width*/, int32_t& /*height*/) const { return false; }
+
+  int32_t MinHeightOnPage = 0;
+  uint8_t VAlign = 0;
+  int32_t VShift = 0;
+  bool VShiftAbs = false;
+  int32_t Spacing = 1;
 };
 
 class TRVTabItemInfo : public TRVRectItemInfo {
@@ -444,16 +457,95 @@ class TRVTabItemInfo : public TRVRectItemInfo {
                     bool text_only, bool unicode) override;
 };
 
+// The frame animator of a picture (the viewer's animation); the item owns it.
+class TRVAnimatorBase {
+ public:
+  virtual ~TRVAnimatorBase() = default;
+  virtual void DrawFrame(int32_t x, int32_t y, TCanvas& canvas) = 0;
+};
+class TRVGraphicItemInfo;
+// Creates, keeps or drops the animator of a picture for a document (set by the viewer's
+// animation; nothing is animated while it is empty).
+// A plain pointer: constant-initialised, so a start-up assignment in another unit holds.
+using TRVAnimatorFactory = void (*)(TRVGraphicItemInfo*, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>&);
+extern TRVAnimatorFactory AnimatorFactory;
+
 // Kinds whose behaviour lives in their own files; here the classes the factory creates.
 class TRVGraphicItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVGraphicItemInfo>(d); }
   explicit TRVGraphicItemInfo(TCustomRVData* rvdata) : TRVRectItemInfo(rvdata) { StyleNo = rvsPicture; }
+  TRVGraphicItemInfo(TCustomRVData* rvdata, std::unique_ptr<TGraphic> image, uint8_t valign);
+  ~TRVGraphicItemInfo() override;
+
+  std::unique_ptr<TGraphic> Image;
+  std::unique_ptr<TGraphic> ImageCopy;
+  std::unique_ptr<TRVAnimatorBase> Animator;
+  bool ResizableFlag = true;
+  int32_t ImageWidth = 0, ImageHeight = 0;
+  int32_t Interval = 0;
+  bool NoHTMLImageSize = false;
+  AnsiString Alt, ImageFileName;
+
+  int32_t GetSpacing() const override { return Spacing; }
+  uint8_t GetVAlign() const override { return VAlign; }
+  int32_t GetBorderWidth() const override { return Spacing; }
+  int32_t GetBorderHeight() const override { return Spacing; }
+  int32_t GetImageWidth(TRVStyle* = nullptr) const override;
+  int32_t GetImageHeight(TRVStyle* = nullptr) const override;
+  int32_t GetWidth() const override { return GetImageWidth() + 2 * Spacing; }
+  int32_t GetHeight() const override { return GetImageHeight() + 2 * Spacing; }
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  TGraphic* AsImage() override { return Image.get(); }
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
+  bool GetExtraStrProperty(int32_t index, AnsiString& value) const override;
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void UpdateAnimator(TCustomRVData* rvdata) override;
+  // The native format: the header, the name, the picture class, the extra properties and
+  // the body (hex or a binary block; none without rvfoSavePicturesBody).
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // <img> with alignment, size, alt text, spacing, hint and shift; the picture file is
+  // the owner's, its source file (save option bit 12) or one written beside the page.
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  // "vertical-align : N" for the HTML export (empty when there is no shift).
+  AnsiString GetVShiftCSS() const;
 };
+
+// The RTF picture group of a graphic (nothing for nullptr): "\picscalex/y" for a display
+// size, bitmaps as a device-independent bitmap without the 14-byte file header, JPEG and
+// PNG pictures with their own bytes, metafiles without their 22-byte placeable header.
+// rtf_options: the bits of the document's TRVRTFOptions.
+void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t height, uint8_t rtf_options,
+                      double twips_per_pixel);
 class TRVHotGraphicItemInfo : public TRVGraphicItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotGraphicItemInfo>(d); }
-  using TRVGraphicItemInfo::TRVGraphicItemInfo;
+  explicit TRVHotGraphicItemInfo(TCustomRVData* rvdata) : TRVGraphicItemInfo(rvdata) { StyleNo = rvsHotPicture; }
+  TRVHotGraphicItemInfo(TCustomRVData* rvdata, std::unique_ptr<TGraphic> image, uint8_t valign)
+      : TRVGraphicItemInfo(rvdata, std::move(image), valign) {
+    StyleNo = rvsHotPicture;
+  }
+  // A hyperlink (1, 2 and 4).
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override {
+    return ordinal == 1 || ordinal == 2 || ordinal == 4 || TRVGraphicItemInfo::GetBoolValueEx(ordinal, rvstyle);
+  }
 };
 class TRVBulletItemInfo : public TRVRectItemInfo {
  public:
@@ -471,6 +563,46 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   using TRVRectItemInfo::TRVRectItemInfo;
   TObject* Control = nullptr;  // not owned here
   bool OwnsControl(TObject* control) const override { return control && control == Control; }
+
+  // RVItem_control.cpp: the user may resize it; it is shown; its width in percent of the
+  // document width (0: its own width). The control's size is read and set through
+  // TRVControlSize when the control object implements it.
+  bool ResizableFlag = false;
+  bool Visible = true;
+  int32_t PercentWidth = 0;
+  // The draw item's size that AdjustToDocWidth computed for a width in percent (device
+  // pixels); the formatting gives it to the draw item.
+  int32_t DrawWidth = 0, DrawHeight = 0;
+  int32_t GetSpacing() const override { return Spacing; }
+  uint8_t GetVAlign() const override { return VAlign; }
+  int32_t GetImageWidth(TRVStyle* = nullptr) const override;
+  int32_t GetImageHeight(TRVStyle* = nullptr) const override;
+  int32_t GetWidth() const override { return GetImageWidth() + 2 * Spacing; }
+  int32_t GetHeight() const override { return GetImageHeight() + 2 * Spacing; }
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas,
+                        TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
+                        bool flag1, bool flag2) override;
+  bool GetDrawItemSize(int32_t& width, int32_t& height) const override {
+    width = DrawWidth, height = DrawHeight;
+    return PercentWidth >= 1 && PercentWidth <= 100;
+  }
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+};
+
+// The size of an inserted control as a control item reads and sets it.
+class TRVControlSize {
+ public:
+  virtual ~TRVControlSize() = default;
+  virtual int32_t ControlWidth() const = 0;
+  virtual int32_t ControlHeight() const = 0;
+  virtual void SetControlWidth(int32_t value) = 0;
 };
 class TRVMarkerItemInfo : public TRVRectItemInfo {
  public:
@@ -478,7 +610,42 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
   using TRVRectItemInfo::TRVRectItemInfo;
   int32_t ListNo = -1;
   int32_t Level = 0;
-  int32_t Counter = 0;
+  int32_t Counter = 1;
+  // Numbering restarts here with StartFrom; the text shown; the cached place in the
+  // document's marker list (-1 unknown); the size of the last screen pass (RVMarker.h).
+  bool Reset = false;
+  int32_t StartFrom = 1;
+  AnsiString DisplayString;
+  int32_t IndexInList = -1;
+  int32_t CachedWidth = 0, CachedHeight = 0, CachedDescent = 0, CachedHShift = 0;
+  bool NoHTMLImageSize = false;
+
+  // RVMarker.cpp: sized from the level's text, picture or Unicode bullet and its indents.
+  int32_t GetWidth() const override { return CachedWidth; }
+  int32_t GetHeight() const override { return CachedHeight; }
+  int32_t GetHShift() const override { return CachedHShift; }
+  int32_t GetSpacing() const override { return CachedDescent; }
+  bool GetBoolValue(int32_t ordinal) const override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  void Assign(TPersistent* source) override;
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas,
+                        TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
+                        bool flag1, bool flag2) override;
+  bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // The marker's text and a space ("* " for picture markers); UTF-16 bytes when unicode.
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
+
+ private:
+  // The size of the last computation (device pixels): content width and height, the
+  // widths before and after the marker's position.
+  int32_t draw_width_ = 0, draw_height_ = 0;
+  void Measure(TCanvas* canvas, TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& before,
+               int32_t& after, int32_t& height, int32_t& descent, int32_t& d);
 };
 
 // ---- Registry and factory ---------------------------------------------------------------------

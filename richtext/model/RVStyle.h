@@ -617,6 +617,8 @@ void RV_StreamWriteLine(TStream& stream, const AnsiString& s);
 void RV_StreamWriteDecl(TStream& stream, const AnsiString& s, bool multiline);
 
 class TCustomRVData;
+class TRVListInfos;
+class TRVStyleTemplateCollection;
 
 // The style sheet that viewers and editors share.
 class TRVStyle : public TComponent {
@@ -654,6 +656,10 @@ class TRVStyle : public TComponent {
 
   TFontInfos* TextStyles() { return text_styles_.get(); }
   TParaInfos* ParaStyles() { return para_styles_.get(); }
+  // The list styles (RVStyle_list.h), created at the first request.
+  TRVListInfos* ListStyles();
+  // The style templates (RVStyleTemplate.h), created at the first request.
+  TRVStyleTemplateCollection* StyleTemplates();
   // Copy the given collection's contents (nothing for the collection itself).
   void SetTextStyles(TFontInfos* value);
   void SetParaStyles(TParaInfos* value);
@@ -701,6 +707,8 @@ class TRVStyle : public TComponent {
  private:
   std::unique_ptr<TFontInfos> text_styles_;
   std::unique_ptr<TParaInfos> para_styles_;
+  std::shared_ptr<TRVListInfos> list_styles_;
+  std::shared_ptr<TRVStyleTemplateCollection> style_templates_;
 };
 
 }  // namespace pelvar

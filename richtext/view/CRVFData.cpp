@@ -1,5 +1,6 @@
 // Formatting pass, line finishing, tabs and the text-metric caches.
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVAnimate.h"
 
 #include <algorithm>
 #include <climits>
@@ -762,6 +763,7 @@ void TCustomRVFormattedData::PlaceRectItem(int32_t item_no, TRVLineBuildState& s
   const int32_t doc_width = TextWidth - RV_XToDevice(p->LeftIndent + p->RightIndent + p->FirstIndent, st.SAD);
   ri->AdjustToDocWidth(doc_width, d.get(), (GetFlags() & rvflExactMeasure) != 0, st.Canvas, this, &st.SAD, dx,
                        descent, st.WidthFlag1, st.WidthFlag2);
+  if (int32_t w, h; ri->GetDrawItemSize(w, h)) d->SetSize(w, h);
   int32_t width, height;
   if (item->GetBoolValueEx(5, rvstyle)) {
     width = d->Width;

@@ -22,6 +22,7 @@ namespace pelvar {
 
 class TCustomRVFormattedData;
 class TRVBackground;
+class TRVAnimatorList;
 
 // ---- Text-metric caches -------------------------------------------------------------------
 // A canvas that only measures, with the metrics of another canvas (one per text style in
@@ -105,6 +106,22 @@ struct TRVJumpInfo {
   TCursor Cursor = 0;
 };
 
+// ---- Mouse selection by words -----------------------------------------------------------
+enum TRVWordState : uint8_t { wsInWord, wsOutsideWord, wsFree, wsParagraphs };
+
+// Exists only while the mouse selects by words or paragraphs.
+struct TRVSelectingInfo {
+  int32_t StartOffs = 0, EndOffs = 0;
+  int32_t StartWordFrom = 0, StartWordTo = 0;
+  int32_t EndWordFrom = -1, EndWordTo = -1;
+  int32_t StartDItem = -1, EndDItem = -1;
+  TRVWordState StartWordState = wsFree, EndWordState = wsInWord;
+};
+
+// Shift-state bits and buttons of the document's mouse handlers (the control's numbering).
+constexpr uint32_t rvssShift = 1, rvssLeft = 8, rvssDouble = 64;
+constexpr int32_t rvmbLeft = 0, rvmbRight = 1;
+
 // ---- The line being built ----------------------------------------------------------------
 struct TRVLineBuildState {
   int32_t X = 0;
@@ -181,6 +198,15 @@ class TCustomRVFormattedData : public TCustomRVData {
   };
   std::unique_ptr<std::vector<TRVSoftPageBreakInfo>> SoftPageBreaks;
 
+  // Mouse state: the hyperlink under a left press, the draw item under the mouse at the
+  // last hit test and at the last press (-1 none); the word-selection record.
+  int32_t PressedJumpId = -1;
+  int32_t MouseDItem = -1;
+  int32_t ClickedDItem = -1;
+  std::unique_ptr<TRVSelectingInfo> SelectingInfo;
+  // The animators of the pictures of a root document (RVAnimate.h).
+  std::unique_ptr<TRVAnimatorList> AnimatorList;
+
   // ---- Formatting ----
   virtual void FormatDocument(bool keep_position, bool force, bool no_scroll, int32_t depth, TCanvas* canvas,
                               bool only_tail, bool width_flag1, bool width_flag2);
@@ -230,6 +256,51 @@ class TCustomRVFormattedData : public TCustomRVData {
                           int32_t /*last*/) {}
   virtual void AfterControlsRepositioned(TCustomRVData* /*rvdata*/) {}
   virtual void MoveInsertedControl(TRVControlItemInfo* /*item*/, int32_t /*x*/, int32_t /*y*/) {}
+
+  // ---- Mouse, hyperlinks and selection (client coordinates) ----
+  void MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y);
+  void MouseMove(uint32_t shift, int32_t x, int32_t y);
+  void MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y);
+  void DblClickAt(int32_t x, int32_t y);
+  void HitTestDrawItem(int32_t x, int32_t y);
+  // The word under a client point: its text (empty on a delimiter), item, offset of its
+  // first character and style; False when no draw item lies there.
+  bool GetWordAt(int32_t x, int32_t y, AnsiString& word, int32_t& item_no, int32_t& offs, int32_t& style_no);
+  bool IsInsideWord(int32_t d_item_no, int32_t offs);
+  void GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to);
+  bool IsDrawItemParaStart(int32_t d_item_no);
+  bool IsMultiParaSelection();
+  bool SelectionExists(bool remove_empty);
+  bool IsInSelectionDItem(int32_t d_item_no, int32_t offs, bool include_edges);
+  bool SelectionIsForward();
+  bool ExtendSelection(int32_t x, int32_t y);
+  bool ExtendSelectionByLines(int32_t x, int32_t y);
+  void ExpandSelectionToLines(bool collapse);
+  bool ExpandSelectionToParagraphs(bool only_if_multi_para);
+  // Sets the selection in item terms; a position on a list marker moves to the next item.
+  void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs);
+  virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
+  virtual void SelectionChanged(bool /*redraw*/) { ResetAnimation(); }
+  // Animation: the root document keeps the list (a full list frees the animator).
+  virtual bool AllowAnimation() { return true; }
+  void InsertAnimator(std::unique_ptr<TRVAnimatorBase>& animator);
+  virtual void AfterAnimatorInserted() {}
+  void ResetAnimation();
+  void ForgetAnimators();
+  virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
+  virtual void SetControlCursor(TCursor /*cursor*/) {}
+  virtual TCursor GetControlCursor() { return 0; }
+  virtual bool CanStartDragging() { return false; }
+  // Events of the root control (nothing without one).
+  virtual bool IsAssignedOnJump() { return false; }
+  virtual bool IsAssignedOnRVDblClick() { return false; }
+  virtual void DoJump(int32_t /*id*/) {}
+  virtual void DoRVMouseMove(int32_t /*id*/) {}
+  virtual void DoRVMouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
+  virtual void DoRVMouseUp(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
+  virtual void DoRVDblClick(const AnsiString& /*word*/, int32_t /*style_no*/) {}
+  virtual void DoRVRightClick(const AnsiString& /*word*/, int32_t /*style_no*/, int32_t /*x*/, int32_t /*y*/) {}
+  void DoSelect() { FireOnSelect(); }
 
   // ---- Look-ups ----
   int32_t GetOffsBeforeDrawItem(int32_t d_item_no);
@@ -288,6 +359,7 @@ class TCustomRVFormattedData : public TCustomRVData {
   void SelectAll();
 
  protected:
+  virtual void FireOnSelect() {}
   // The display text of a text item (as drawn).
   AnsiString DisplayText(int32_t item_no, bool ends_wrapped_line);
   bool IsUnicodeItem(int32_t item_no) const { return GetItem(item_no)->ItemOptions.Contains(rvioUnicodeText); }

@@ -1,4 +1,6 @@
 #include "richtext/view/DocView.h"
+#include "richtext/view/RVAnimate.h"
+#include "richtext/view/RVLinear.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -46,6 +48,7 @@ TCustomDocView::~TCustomDocView() {
   Destroying = true;
   if (style_ && style_watch_) style_->RemoveFreeNotification(style_watch_.get());
   StopScrollTimer();
+  StopAnimation();
   Background.reset();
   RVData->State |= rvstDestroying;
   RVData->Clear();
@@ -118,6 +121,66 @@ void TCustomDocView::DoFormat(bool keep_position, bool force, bool only_tail, bo
 void TCustomDocView::Format() {
   DoFormat(false, true, false, true, false);
   if (Options.Contains(rvoFormatInvalidate)) update();
+  if (animation_mode_ == rvaniOnFormat) StartAnimation();
+}
+
+// ---- Animation -------------------------------------------------------------------------------
+
+void TCustomDocView::SetAnimationMode(TRVAnimationMode value) {
+  animation_mode_ = value;
+  if (value == rvaniDisabled) ResetAnimation();
+}
+
+void TCustomDocView::SetAnimationTimer(int32_t period) {
+  if (!animation_timer_) {
+    animation_timer_ = std::make_unique<TTimer>();
+    animation_timer_->SetOnTimer([this](TObject*) { OnAnimationTimer(); });
+  }
+  animation_timer_->SetInterval(static_cast<uint32_t>(std::max(period, 1)));
+  animation_timer_->SetEnabled(true);
+}
+
+void TCustomDocView::StartAnimation() {
+  AnimationStarted = true;
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (list && list->Count() > 0 && !list->TimerActive) {
+    list->TimerActive = true;
+    list->TimerPeriod = list->NextDelay;
+    SetAnimationTimer(list->NextDelay);
+  }
+}
+
+void TCustomDocView::StopAnimation() {
+  AnimationStarted = false;
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (list && list->TimerActive) list->TimerActive = false;
+  if (animation_timer_) animation_timer_->SetEnabled(false);
+}
+
+void TCustomDocView::ResetAnimation() {
+  StopAnimation();
+  if (RVData->AnimatorList) {
+    RVData->AnimatorList->FreeAll();
+    RVData->AnimatorList.reset();
+  }
+}
+
+void TCustomDocView::AnimatorInserted() {
+  if (AnimationStarted) StartAnimation();
+}
+
+void TCustomDocView::OnAnimationTimer() {
+  TRVAnimatorList* list = RVData->AnimatorList.get();
+  if (!list || list->Count() == 0) {
+    if (animation_timer_) animation_timer_->SetEnabled(false);
+    if (list) list->TimerActive = false;
+    return;
+  }
+  list->Tick();
+  if (list->NextDelay != list->TimerPeriod) {
+    list->TimerPeriod = list->NextDelay;
+    SetAnimationTimer(list->NextDelay);
+  }
 }
 
 void TCustomDocView::Reformat() {
@@ -231,16 +294,19 @@ void TCustomDocView::OnScrollTimer() {
 void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
   ScrollDY = ScrollDirection(y, ClientHeight());
   ScrollDX = ScrollDirection(x, ClientWidth());
+  RVData->MouseMove(shift, x, y);
   if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }
 
-void TCustomDocView::MouseDown(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+void TCustomDocView::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (!GetInplaceEditor()) RVData->State |= rvstFocusByMouse;
   if (button == mbLeft) StartScrollTimer(false);
+  RVData->MouseDown(button, shift, x, y);
 }
 
-void TCustomDocView::MouseUp(TMouseButton button, TShiftState /*shift*/, int32_t /*x*/, int32_t /*y*/) {
+void TCustomDocView::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (button == mbLeft) StopScrollTimer();
+  RVData->MouseUp(button, shift, x, y);
 }
 
 void TCustomDocView::Click() {
@@ -249,6 +315,50 @@ void TCustomDocView::Click() {
 
 void TCustomDocView::DblClick() {
   if (OnDblClick) OnDblClick(this);
+}
+
+// ---- Text messages -----------------------------------------------------------------------------
+
+int32_t TCustomDocView::WMGetTextLength() {
+  if (!(Flags & 0x0800) || Destroying || RVData->ItemCount() == 0) return 0;
+  return GetTextLength(*RVData);
+}
+
+int32_t TCustomDocView::WMGetText(int32_t text_max, char16_t* buffer) {
+  if (!(Flags & 0x0800) || Destroying || text_max < 1 || RVData->ItemCount() == 0) return 0;
+  const WideString text = GetTextRange(*RVData, 0, -1);
+  const int32_t n = std::min<int32_t>(static_cast<int32_t>(text.size()), text_max - 1);
+  if (buffer) {
+    std::copy_n(text.data(), n, buffer);
+    buffer[n] = 0;
+  }
+  return n;
+}
+
+uint32_t TCustomDocView::EMGetSel(int32_t* start, int32_t* end) {
+  int32_t s, l;
+  GetSelection(*RVData, s, l);
+  int32_t e = s + l;
+  if (l < 0) {
+    e = s;
+    s = s + l;
+  }
+  if (start) *start = s;
+  if (end) *end = e;
+  return (static_cast<uint32_t>(s) & 0xFFFF) | (static_cast<uint32_t>(e) << 16);
+}
+
+void TCustomDocView::EMSetSel(int32_t start, int32_t end) {
+  SetSelection(*RVData, start, end - start);
+  update();
+}
+
+int32_t TCustomDocView::EMGetTextRange(int32_t min, int32_t max, char16_t* buffer) {
+  if (!buffer) return 0;
+  const WideString text = GetTextRange(*RVData, min, max < 0 ? -1 : max - min);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<int32_t>(text.size());
 }
 
 bool TCustomDocView::IsCopyShortcut(TShiftState shift, int key) {
@@ -295,7 +405,11 @@ void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
   if (rect().contains(p) && e->button() == Qt::LeftButton) Click();
 }
 
-void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* /*e*/) { DblClick(); }
+void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  RVData->DblClickAt(p.x(), p.y());
+  DblClick();
+}
 
 void TCustomDocView::keyPressEvent(QKeyEvent* e) {
   QWidget::keyPressEvent(e);

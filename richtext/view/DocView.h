@@ -105,7 +105,16 @@ class TCustomDocView : public TRVScroller {
   TTextLayout VAlign = tlTop;
   TRVLiveSpellingMode LiveSpellingMode = rvlspManualStart;
   TRVAnimationMode AnimationMode() const { return animation_mode_; }
-  void SetAnimationMode(TRVAnimationMode value) { animation_mode_ = value; }
+  void SetAnimationMode(TRVAnimationMode value);
+  // Picture animation driven by one timer with the shortest period any animator has left.
+  void StartAnimation();
+  void StopAnimation();
+  void ResetAnimation();
+  bool AnimationStarted = false;
+  // One period of the animation timer elapsed (the timer's handler).
+  void OnAnimationTimer();
+  // Called by the document after it took an animator in.
+  void AnimatorInserted();
   TBackgroundStyle BackgroundStyle() const { return Background->Style; }
   void SetBackgroundStyle(TBackgroundStyle value);
   TRVTabNavigationType TabNavigation() const { return RVData->TabNavigation; }
@@ -126,6 +135,14 @@ class TCustomDocView : public TRVScroller {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // The edit-control text messages over the linear character positions (answered only
+  // with Flags bit 11 set; 0 otherwise). Texts are UTF-16; buffers hold max characters
+  // with the terminating zero.
+  int32_t WMGetTextLength();
+  int32_t WMGetText(int32_t text_max, char16_t* buffer);
+  uint32_t EMGetSel(int32_t* start, int32_t* end);
+  void EMSetSel(int32_t start, int32_t end);
+  int32_t EMGetTextRange(int32_t min, int32_t max, char16_t* buffer);
   void ClearTemporal();
   void BackgroundChanged();
   void RefreshChain(bool refresh);
@@ -191,6 +208,8 @@ class TCustomDocView : public TRVScroller {
   std::shared_ptr<TTextMetrics> metrics_;
   std::unique_ptr<TRVMeasureCanvas> format_canvas_;
   std::unique_ptr<TTimer> scroll_timer_;
+  std::unique_ptr<TTimer> animation_timer_;
+  void SetAnimationTimer(int32_t period);
   // Told when the style sheet goes away, so that the control forgets it.
   class TStyleWatch : public TComponent {
    public:

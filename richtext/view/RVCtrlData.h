@@ -28,7 +28,7 @@ class TRVControlData : public TCustomRVFormattedData {
 
   void ClearTemporal() override;
   void SetFocusedItem(int32_t item_no, TCustomRVFormattedData* inner_rvdata, int32_t inner_item_no);
-  virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
+  void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event) override;
   void DrawTabFocus(TCanvas& canvas);
   void ExecuteTabFocused();
   // Paints the clip rectangle of the control: background and document into an off-screen
@@ -42,7 +42,6 @@ class TRVControlData : public TCustomRVFormattedData {
  protected:
   // The off-screen picture (a Qt image by default).
   virtual std::unique_ptr<TCanvas> CreateBufferCanvas(int32_t width, int32_t height);
-  virtual void FireOnSelect() {}
   bool IsFocusableItem(int32_t item_no);
 };
 

@@ -127,7 +127,13 @@ void TDocViewRVData::DestroyFontInfoCache(TRVFontInfoCache*& cache) {
   cache = nullptr;
 }
 
-void TDocViewRVData::Clear() { TRVControlData::Clear(); }
+void TDocViewRVData::Clear() {
+  Control->ResetAnimation();
+  TRVControlData::Clear();
+}
+
+bool TDocViewRVData::AllowAnimation() { return Control->AnimationMode() != rvaniDisabled; }
+void TDocViewRVData::AfterAnimatorInserted() { Control->AnimatorInserted(); }
 
 void TDocViewRVData::FireOnSelect() {
   if (!Control->Destroying && Control->OnSelect) Control->OnSelect(Control);
@@ -141,6 +147,11 @@ void TDocViewRVData::DoURLNeeded(int32_t id, AnsiString& url) {
 void TDocViewRVData::DoJump(int32_t id) {
   if (Control->OnJump) Control->OnJump(Control, id);
 }
+
+bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
+bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
+void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }
+TCursor TDocViewRVData::GetControlCursor() { return 0; }
 
 void TDocViewRVData::DoRVMouseMove(int32_t id) {
   if (Control->OnRVMouseMove) Control->OnRVMouseMove(Control, id);

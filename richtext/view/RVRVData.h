@@ -19,6 +19,8 @@ class TDocViewRVData : public TRVControlData {
 
   TCustomDocView* Control;
   TRVFontInfoCache* FontInfoCache = nullptr;
+  // The cursor the mouse handling asked for last.
+  TCursor ShownCursor = 0;
 
   TRVOptions GetOptions() override;
   void SetOptions(TRVOptions value) override;
@@ -68,15 +70,21 @@ class TDocViewRVData : public TRVControlData {
   TRVFontInfoCache* GetFontInfoCache(TCanvas* canvas, TCustomRVFormattedData* requester) override;
   void DestroyFontInfoCache(TRVFontInfoCache*& cache) override;
   void Clear() override;
+  bool AllowAnimation() override;
+  void AfterAnimatorInserted() override;
 
   // Event forwarding.
   void DoURLNeeded(int32_t id, AnsiString& url) override;
-  void DoJump(int32_t id);
-  void DoRVMouseMove(int32_t id);
-  void DoRVMouseDown(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y);
-  void DoRVMouseUp(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y);
-  void DoRVDblClick(const AnsiString& word, int32_t style_no);
-  void DoRVRightClick(const AnsiString& word, int32_t style_no, int32_t x, int32_t y);
+  void DoJump(int32_t id) override;
+  void DoRVMouseMove(int32_t id) override;
+  void DoRVMouseDown(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
+  void DoRVMouseUp(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
+  void DoRVDblClick(const AnsiString& word, int32_t style_no) override;
+  bool IsAssignedOnJump() override;
+  bool IsAssignedOnRVDblClick() override;
+  void SetControlCursor(TCursor cursor) override;
+  TCursor GetControlCursor() override;
+  void DoRVRightClick(const AnsiString& word, int32_t style_no, int32_t x, int32_t y) override;
   void DoItemHint(TCustomRVData* rvdata, int32_t item_no, AnsiString& hint) override;
   // A picture or bullet read as a hyperlink becomes a hot picture or hotspot for the event.
   void DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,

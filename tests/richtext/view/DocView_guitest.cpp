@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include "platform/qt/qt_canvas.h"
+#include "richtext/view/RVAnimate.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -442,6 +443,67 @@ TEST_F(ViewerGuiTest, DefaultPaletteAndTrueColourScreen) {
   TRVScroller scroller;
   scroller.SetDoInPaletteMode(rvpaCreateCopiesEx);
   EXPECT_FALSE(scroller.HasPalette());
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, EditControlTextMessages) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.AddTextBlock("abcdefgh\nijklmnop", 0, 0, 0);
+  v.view.Format();
+  EXPECT_EQ(v.view.WMGetTextLength(), 17);
+  char16_t buf[5] = {1, 1, 1, 1, 1};
+  EXPECT_EQ(v.view.WMGetText(5, buf), 4);
+  EXPECT_EQ(std::u16string(buf), u"abcd");
+  v.view.EMSetSel(10, 4);
+  int32_t s = -1, e = -1;
+  const uint32_t packed = v.view.EMGetSel(&s, &e);
+  EXPECT_EQ(s, 4);
+  EXPECT_EQ(e, 10);
+  EXPECT_EQ(packed, 4u | (10u << 16));
+  char16_t range[8];
+  EXPECT_EQ(v.view.EMGetTextRange(7, 10, range), 3);
+  EXPECT_EQ(std::u16string(range), u"h\ri");
+  v.view.Flags &= ~0x0800;
+  EXPECT_EQ(v.view.WMGetTextLength(), 0);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(ViewerGuiTest, AnimationTimerFollowsTheShortestPeriod) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.SetAnimationMode(rvaniOnFormat);
+  auto add = [&](int32_t interval) {
+    auto* item = new TRVGraphicItemInfo(v.view.RVData.get(), std::make_unique<TBitmap>(64, 32), 0);
+    item->ImageWidth = item->ImageHeight = 32;
+    item->Interval = interval;
+    item->ParaNo = 0;
+    v.view.AddItem("", item);
+    return item;
+  };
+  TRVGraphicItemInfo* a = add(10);
+  add(25);
+  v.view.Format();
+  TRVAnimatorList* list = v.view.RVData->AnimatorList.get();
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->TimerActive);
+  EXPECT_EQ(list->TimerPeriod, 100);
+  v.view.OnAnimationTimer();
+  EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 1);
+  EXPECT_EQ(list->TimerPeriod, 100);
+  v.view.SetAnimationMode(rvaniDisabled);
+  EXPECT_EQ(v.view.RVData->AnimatorList, nullptr);
+  EXPECT_EQ(a->Animator, nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,88 @@
+// The picture classes items hold: a bitmap of pixels with the Windows bitmap file format,
+// JPEG and PNG pictures kept as their own bytes (written back unchanged; their size read
+// from the header; painted as a framed placeholder, no decoder here), and a metafile
+// container that reads a placeable metafile header and writes a one-record metafile
+// (painted as a placeholder: Linux has no metafile player). The graphic factory makes a
+// picture from its class name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/canvas.h"
+#include "platform/streams.h"
+#include "platform/types.h"
+
+namespace pelvar {
+
+class TBitmap : public TGraphic {
+ public:
+  TBitmap() = default;
+  TBitmap(int32_t width, int32_t height, uint32_t fill = 0xFFFFFFFFu) : Image(width, height, fill) {}
+  TPixelImage Image;
+  int32_t Width() const override { return Image.Width; }
+  int32_t Height() const override { return Image.Height; }
+  void Draw(TCanvas& canvas, const TRect& rect) override;
+  // A 24-bit bottom-up bitmap file (14-byte file header, 40-byte info header); reading
+  // takes 24- and 32-bit uncompressed files and raises EInvalidGraphic for others.
+  void SaveToStream(TStream& stream) const override;
+  void LoadFromStream(TStream& stream) override;
+  // Bytes per stored row (rows are padded to 4 bytes).
+  int32_t BytesPerScanLine() const { return (Image.Width * 3 + 3) / 4 * 4; }
+};
+
+// A picture stored as the bytes of its own file format.
+class TRVEncodedGraphic : public TGraphic {
+ public:
+  std::string Data;
+  int32_t Width() const override { return width_; }
+  int32_t Height() const override { return height_; }
+  void Draw(TCanvas& canvas, const TRect& rect) override;
+  void SaveToStream(TStream& stream) const override;
+  void LoadFromStream(TStream& stream) override;
+
+ protected:
+  // Reads the size from Data; raises EInvalidGraphic when the bytes are not of the format.
+  virtual void ParseHeader() = 0;
+  int32_t width_ = 0, height_ = 0;
+};
+
+class TJPEGImage : public TRVEncodedGraphic {
+ protected:
+  void ParseHeader() override;
+};
+
+class TPNGImage : public TRVEncodedGraphic {
+ protected:
+  void ParseHeader() override;
+};
+
+// A Windows metafile: the placeable header (bounding box and units per inch) and the
+// records after it, kept as they came.
+class TMetafile : public TRVEncodedGraphic {
+ public:
+  bool Enhanced = false;
+  int32_t Inch = 0;
+  // Size in 0.01 mm.
+  int32_t MMWidth() const;
+  int32_t MMHeight() const;
+  // An empty metafile of the given size (pixels): one end-of-file record.
+  void SetEmpty(int32_t width, int32_t height);
+
+ protected:
+  void ParseHeader() override;
+};
+
+// The class name of a picture ("TBitmap", "TJPEGImage", "TPNGImage", "TMetafile") and a
+// new picture of a class (nullptr for an unknown name).
+AnsiString RVGraphicClassName(const TGraphic* graphic);
+std::unique_ptr<TGraphic> RVCreateGraphic(const AnsiString& class_name);
+std::unique_ptr<TGraphic> RVCopyGraphic(const TGraphic* graphic);
+
+class EInvalidGraphic : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace pelvar

@@ -1,0 +1,119 @@
+// Control items: size from the control, a width in percent of the document, extra
+// properties.
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVItem.h"
+
+namespace pelvar {
+
+namespace {
+TRVControlSize* SizeOf(TObject* control) { return dynamic_cast<TRVControlSize*>(control); }
+}  // namespace
+
+int32_t TRVControlItemInfo::GetImageWidth(TRVStyle*) const {
+  const TRVControlSize* c = SizeOf(Control);
+  return c ? c->ControlWidth() : 0;
+}
+
+int32_t TRVControlItemInfo::GetImageHeight(TRVStyle*) const {
+  const TRVControlSize* c = SizeOf(Control);
+  return c ? c->ControlHeight() : 0;
+}
+
+int32_t TRVControlItemInfo::GetMinWidth(const TRVScreenAndDevice* sad, TCanvas*, TCustomRVData*) {
+  const int32_t w = PercentWidth != 0 ? 20 : GetImageWidth() + 2 * Spacing;
+  return sad ? RV_XToDevice(w, *sad) : w;
+}
+
+void TRVControlItemInfo::AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo*, bool printing, TCanvas*,
+                                          TCustomRVData*, const TRVScreenAndDevice* sad, int32_t& dx,
+                                          int32_t& descent, bool, bool) {
+  dx = 0;
+  if (PercentWidth >= 1 && PercentWidth <= 100) {
+    const int32_t w = static_cast<int32_t>(int64_t{doc_width} * PercentWidth / 100);
+    if (!printing)
+      if (TRVControlSize* c = SizeOf(Control)) c->SetControlWidth(w - 2 * Spacing);
+    DrawWidth = w;
+    const int32_t h = GetImageHeight() + 2 * Spacing;
+    DrawHeight = sad ? RV_YToDevice(h, *sad) : h;
+    descent = sad ? RV_YToDevice(Spacing, *sad) : Spacing;
+  } else {
+    descent = Spacing;
+  }
+}
+
+bool TRVControlItemInfo::GetBoolValue(int32_t ordinal) const {
+  switch (ordinal) {
+    case 1: return Control != nullptr;
+    case 3:
+    case 7:
+    case 9: return true;
+    case 8: return ResizableFlag && PercentWidth == 0;
+    default: return TRVRectItemInfo::GetBoolValue(ordinal);
+  }
+}
+
+bool TRVControlItemInfo::GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const {
+  switch (ordinal) {
+    case 0: return true;
+    case 4: return false;
+    case 5: return PercentWidth >= 1 && PercentWidth <= 100;
+    default: return TRVRectItemInfo::GetBoolValueEx(ordinal, rvstyle);
+  }
+}
+
+void TRVControlItemInfo::Assign(TPersistent* source) {
+  if (auto* s = dynamic_cast<TRVControlItemInfo*>(source)) {
+    PercentWidth = s->PercentWidth;
+    ResizableFlag = s->ResizableFlag;
+    Visible = s->Visible;
+  }
+  if (auto* r = dynamic_cast<TRVRectItemInfo*>(source)) {
+    MinHeightOnPage = r->MinHeightOnPage;
+    VAlign = r->VAlign;
+    VShift = r->VShift;
+    VShiftAbs = r->VShiftAbs;
+    Spacing = r->Spacing;
+  }
+  TRVRectItemInfo::Assign(source);
+}
+
+int32_t TRVControlItemInfo::GetRVFExtraPropertyCount() const {
+  return TRVRectItemInfo::GetRVFExtraPropertyCount() + (VShift != 0) + VShiftAbs + (Spacing != 1) +
+         (MinHeightOnPage > 0) + ResizableFlag + !Visible;
+}
+
+void TRVControlItemInfo::SaveRVFExtraProperties(TStream& stream) {
+  TRVRectItemInfo::SaveRVFExtraProperties(stream);
+  if (VShift != 0) RVFWriteExtraIntProperty(stream, 1, VShift);
+  if (VShiftAbs) RVFWriteExtraIntProperty(stream, 2, 1);
+  if (Spacing != 1) RVFWriteExtraIntProperty(stream, 9, Spacing);
+  if (MinHeightOnPage > 0) RVFWriteExtraIntProperty(stream, 8, MinHeightOnPage);
+  if (ResizableFlag) RVFWriteExtraIntProperty(stream, 10, 1);
+  if (!Visible) RVFWriteExtraIntProperty(stream, 14, 0);
+}
+
+bool TRVControlItemInfo::SetExtraIntProperty(int32_t index, int32_t v) {
+  switch (index) {
+    case 1: VShift = v; return true;
+    case 2: VShiftAbs = v != 0; return true;
+    case 9: Spacing = v < 0 ? 0 : v; return true;
+    case 8: MinHeightOnPage = v; return true;
+    case 10: ResizableFlag = v != 0; return true;
+    case 14: Visible = v != 0; return true;
+    default: return TRVRectItemInfo::SetExtraIntProperty(index, v);
+  }
+}
+
+bool TRVControlItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
+  switch (index) {
+    case 1: v = VShift; return true;
+    case 2: v = VShiftAbs; return true;
+    case 9: v = Spacing; return true;
+    case 8: v = MinHeightOnPage; return true;
+    case 10: v = ResizableFlag; return true;
+    case 14: v = Visible; return true;
+    default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
+  }
+}
+
+}  // namespace pelvar

@@ -1,0 +1,62 @@
+// List markers: the marker list of a document in document order, the numbering of its
+// markers per list and level, the text of numbered markers and the binary marker-list
+// record of the native format.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/streams.h"
+#include "richtext/model/RVItem.h"
+#include "richtext/model/RVStyle_list.h"
+
+namespace pelvar {
+
+class TRVMarkerList {
+ public:
+  std::vector<TRVMarkerItemInfo*> Items;  // not owned (the items belong to their document)
+  TRVMarkerList* PrevMarkerList = nullptr;
+  int32_t Count() const { return static_cast<int32_t>(Items.size()); }
+  TRVMarkerItemInfo* operator[](int32_t i) const { return Items[static_cast<size_t>(i)]; }
+};
+
+// Level `level` of list style `list_no` clamped to its last level; nullptr for list_no < 0,
+// level < 0 or a style without levels.
+TRVListLevel* GetMarkerListLevel(TRVStyle* rvstyle, int32_t list_no, int32_t level);
+inline TRVListLevel* GetLevelInfo(const TRVMarkerItemInfo* marker, TRVStyle* rvstyle) {
+  return GetMarkerListLevel(rvstyle, marker->ListNo, marker->Level);
+}
+
+int32_t GetIndexInList(TRVMarkerItemInfo* marker, const TRVMarkerList* list);
+int32_t InsertMarker(TRVMarkerList& list, TRVMarkerItemInfo* marker, TRVMarkerItemInfo* prev_marker);
+// Renumbers the markers of the list of the marker at from_index, from there on.
+void RecalcCounters(TRVMarkerList& list, int32_t from_index, TRVStyle* rvstyle);
+// The nearest marker before index (in list, then in the lists before it) of the same list
+// style with a smaller level.
+bool FindPrevOuterMarker(const TRVMarkerList* list, int32_t index, TRVMarkerItemInfo* marker,
+                         const TRVMarkerList*& found_list, int32_t& found_index);
+
+// The text of a counter in a list type: decimal, letters (bijective base 26, empty for
+// n <= 0), Roman numerals ("?" for n < 1); empty for other types.
+AnsiString RVGetCounterText(int32_t number, TRVListType type);
+// The text of the numbered marker at index of list.
+AnsiString RVGetMarkerText(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle);
+// Fills a marker's DisplayString from its level.
+void RVUpdateDisplayString(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle);
+
+// The list tags between two list paragraphs: closes the levels from from_level down to
+// to_level + 1 and opens those from from_level + 1 up to to_level, then CR LF when the
+// levels differ.
+void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css);
+
+// Renumbers every list of a document's marker list (after markers came or went).
+void RVRecalcDocumentMarkers(TCustomRVData* rvdata);
+
+// The binary record of the first count markers: [size] 0, count, then per marker ListNo,
+// Level, Reset (1 byte), StartFrom, Counter.
+void WriteMarkerList(const TRVMarkerList& list, TStream& stream, int32_t count, bool with_size);
+// Reads markers created for rvdata (owned by the caller through `owned`).
+void ReadMarkerList(TRVMarkerList& list, TStream& stream, TCustomRVData* rvdata, bool with_size,
+                    std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned);
+
+}  // namespace pelvar

@@ -1,0 +1,537 @@
+// Hit tests, mouse handling, hyperlinks and the selection of a formatted document: the
+// hovered and pressed hyperlink, jumps on a click, selection by characters, words, lines
+// and paragraphs with the mouse, words under a point and the selection queries.
+#include <algorithm>
+
+#include "platform/screen.h"
+#include "richtext/model/RVUni.h"
+#include "richtext/view/CRVFData.h"
+
+namespace pelvar {
+
+namespace {
+bool Inside(const TRVJumpInfo& j, int32_t x, int32_t y, int32_t hoffs, int32_t voffs, bool edges) {
+  const int32_t l = j.Left - hoffs, t = j.Top - voffs;
+  if (edges) return x >= l && x <= l + j.Width && y >= t && y <= t + j.Height;
+  return x >= l && x < l + j.Width && y >= t && y < t + j.Height;
+}
+}  // namespace
+
+// ---- Hit tests ---------------------------------------------------------------------------------
+
+void TCustomRVFormattedData::HitTestDrawItem(int32_t x, int32_t y) {
+  if (CaptureMouseItem >= 0) return;
+  if (MouseDItem >= DrawLines.Count()) MouseDItem = -1;
+  const int32_t dx = x + GetHOffs(), dy = y + GetVOffs();
+  if (MouseDItem >= 0) {
+    TRVDrawLineInfo* d = DrawLines[MouseDItem];
+    if (dx >= d->Left && dx < d->Left + d->Width && dy >= d->Top && dy < d->Top + d->Height) return;
+  }
+  MouseDItem = FindDrawItemAtPoint(dx, dy);
+}
+
+bool TCustomRVFormattedData::GetWordAt(int32_t x, int32_t y, AnsiString& word, int32_t& item_no, int32_t& offs,
+                                       int32_t& style_no) {
+  word.clear();
+  offs = 0;
+  style_no = 0;
+  const int32_t dx = x + GetHOffs(), dy = y + GetVOffs();
+  const int32_t di = FindDrawItemAtPoint(dx, dy);
+  if (di < 0) {
+    item_no = -1;
+    return false;
+  }
+  TRVDrawLineInfo* d = DrawLines[di];
+  item_no = d->ItemNo;
+  TCustomRVItemInfo* item = GetItem(item_no);
+  style_no = GetActualStyle(item);
+  const AnsiString text = GetItemTextRaw(item_no);
+  if (style_no < 0) {
+    word = text;
+    return true;
+  }
+  int32_t d_offs, found;
+  FindDrawItemAtPos(dx, dy, found, d_offs, false);
+  if (found != di) d_offs = 1;
+  const uint8_t opts = item->ItemOptions.ToBits();
+  const int32_t len = RVU_Length(text, opts);
+  // The character under the point: the one the caret position lies before.
+  offs = std::clamp(d->Offs + d_offs - 1, 1, std::max(len, 1));
+  if (len == 0 || IsDelimiter(text, offs, opts)) return true;
+  int32_t from = offs;
+  while (from > 1 && !IsDelimiter(text, from - 1, opts)) --from;
+  int32_t to = offs;
+  while (to < len && !IsDelimiter(text, to + 1, opts)) ++to;
+  word = RVU_Copy(text, from, to - from + 1, opts);
+  offs = from;
+  return true;
+}
+
+// ---- Words -------------------------------------------------------------------------------------
+
+bool TCustomRVFormattedData::IsInsideWord(int32_t d_item_no, int32_t offs) {
+  TRVDrawLineInfo* d = DrawLines[d_item_no];
+  if (GetItemStyle(d->ItemNo) < 0) return false;
+  if (offs <= GetOffsBeforeDrawItem(d_item_no) || offs >= GetOffsAfterDrawItem(d_item_no)) return false;
+  const AnsiString text = GetItemTextRaw(d->ItemNo);
+  const uint8_t opts = GetItemOptions(d->ItemNo);
+  const int32_t i = d->Offs + offs - 1;  // item offset
+  return !IsDelimiter(text, i - 1, opts) && !IsDelimiter(text, i, opts);
+}
+
+void TCustomRVFormattedData::GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to) {
+  TRVDrawLineInfo* d = DrawLines[d_item_no];
+  const AnsiString text = GetItemTextRaw(d->ItemNo);
+  const uint8_t opts = GetItemOptions(d->ItemNo);
+  // Draw-item characters 1..Length are item characters Offs..Offs+Length-1.
+  auto delim = [&](int32_t k) { return IsDelimiter(text, d->Offs + k - 1, opts); };
+  from = offs - 1;
+  while (from >= 2 && !delim(from - 1)) --from;
+  to = offs;
+  while (to <= d->Length && !delim(to)) ++to;
+}
+
+// ---- Queries -----------------------------------------------------------------------------------
+
+bool TCustomRVFormattedData::IsDrawItemParaStart(int32_t d_item_no) {
+  if (d_item_no == 0) return true;
+  const int32_t item_no = DrawLines[d_item_no]->ItemNo;
+  return item_no != DrawLines[d_item_no - 1]->ItemNo && IsParaStart(item_no);
+}
+
+bool TCustomRVFormattedData::IsMultiParaSelection() {
+  int32_t sd, ed, so, eo;
+  GetSelDrawItemBounds(sd, ed, so, eo, true);
+  if (sd < 0) return false;
+  for (int32_t i = sd + 1; i <= ed; ++i)
+    if (IsDrawItemParaStart(i)) return true;
+  return false;
+}
+
+bool TCustomRVFormattedData::SelectionExists(bool remove_empty) {
+  for (int32_t i = 0; i < ItemCount(); ++i)
+    if (GetItem(i)->IsPartiallySelected()) return true;
+  if (FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs)) return true;
+  if (remove_empty && !(State & rvstSelecting) && FSelStartNo >= 0) Deselect(nullptr, true);
+  return false;
+}
+
+bool TCustomRVFormattedData::SelectionIsForward() {
+  return FSelStartNo < FSelEndNo || (FSelStartNo == FSelEndNo && FSelEndOffs >= FSelStartOffs);
+}
+
+bool TCustomRVFormattedData::IsInSelectionDItem(int32_t d_item_no, int32_t offs, bool include_edges) {
+  int32_t sd, ed, so, eo;
+  GetSelDrawItemBounds(sd, ed, so, eo, true);
+  if (sd < 0 || ed < 0 || (sd == ed && so == eo)) return false;
+  auto less = [](int32_t d1, int32_t o1, int32_t d2, int32_t o2) { return d1 < d2 || (d1 == d2 && o1 < o2); };
+  if (include_edges) return !less(d_item_no, offs, sd, so) && !less(ed, eo, d_item_no, offs);
+  return less(sd, so, d_item_no, offs) && less(d_item_no, offs, ed, eo);
+}
+
+// ---- Setters -----------------------------------------------------------------------------------
+
+void TCustomRVFormattedData::Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event) {
+  if (State & rvstDeselecting) return;
+  State |= rvstDeselecting;
+  State &= ~(rvstSelecting | rvstLineSelecting);
+  FSelStartNo = FSelEndNo = -1;
+  FSelStartOffs = FSelEndOffs = 0;
+  if (FocusedItem >= 0 && FocusedItem < ItemCount()) GetItem(FocusedItem)->LeaveItem();
+  FocusedItem = -1;
+  for (int32_t i = 0; i < ItemCount(); ++i) {
+    TCustomRVItemInfo* item = GetItem(i);
+    if (item != new_partially_selected && item->IsPartiallySelected()) item->DeselectPartial();
+  }
+  if (make_event) FireOnSelect();
+  State &= ~rvstDeselecting;
+}
+
+void TCustomRVFormattedData::SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no,
+                                                int32_t end_offs) {
+  for (int32_t i = 0; i < ItemCount(); ++i)
+    if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+  auto off_marker = [&](int32_t& item_no, int32_t& offs) {
+    if (item_no >= 0 && item_no + 1 < ItemCount() && GetItem(item_no)->StyleNo == rvsListMarker) {
+      ++item_no;
+      offs = GetOffsBeforeItem(item_no);
+    }
+  };
+  off_marker(start_item_no, start_offs);
+  off_marker(end_item_no, end_offs);
+  StoreSelectionBounds(start_item_no, end_item_no, start_offs, end_offs);
+  if (FSelStartNo >= 0 && FSelEndNo >= 0) {
+    FSelStartOffs =
+        std::clamp(FSelStartOffs, GetOffsBeforeDrawItem(FSelStartNo), GetOffsAfterDrawItem(FSelStartNo));
+    FSelEndOffs = std::clamp(FSelEndOffs, GetOffsBeforeDrawItem(FSelEndNo), GetOffsAfterDrawItem(FSelEndNo));
+  }
+  SelectionChanged(true);
+  DoSelect();
+}
+
+void TCustomRVFormattedData::ExpandSelectionToLines(bool collapse) {
+  if (FSelStartNo < 0 || FSelEndNo < 0) return;
+  if (collapse) {
+    FSelEndNo = FSelStartNo;
+    FSelEndOffs = FSelStartOffs;
+  }
+  int32_t sf, sl, ef, el;
+  GetScreenLineBounds(FSelStartNo, sf, sl);
+  GetScreenLineBounds(FSelEndNo, ef, el);
+  if (SelectionIsForward()) {
+    FSelStartNo = sf, FSelStartOffs = GetOffsBeforeDrawItem(sf);
+    FSelEndNo = el, FSelEndOffs = GetOffsAfterDrawItem(el);
+  } else {
+    FSelStartNo = sl, FSelStartOffs = GetOffsAfterDrawItem(sl);
+    FSelEndNo = ef, FSelEndOffs = GetOffsBeforeDrawItem(ef);
+  }
+}
+
+bool TCustomRVFormattedData::ExpandSelectionToParagraphs(bool only_if_multi_para) {
+  if (!SelectionExists(false)) return false;
+  if (only_if_multi_para && !IsMultiParaSelection()) return false;
+  auto para_first = [&](int32_t d) {
+    while (!IsDrawItemParaStart(d)) --d;
+    return d;
+  };
+  auto para_last = [&](int32_t d) {
+    ++d;
+    while (d < DrawLines.Count() && !IsDrawItemParaStart(d)) ++d;
+    return d - 1;
+  };
+  if (SelectionIsForward()) {
+    const int32_t s = para_first(FSelStartNo), e = para_last(FSelEndNo);
+    FSelStartNo = s, FSelStartOffs = GetOffsBeforeDrawItem(s);
+    FSelEndNo = e, FSelEndOffs = GetOffsAfterDrawItem(e);
+  } else {
+    const int32_t s = para_last(FSelStartNo), e = para_first(FSelEndNo);
+    FSelStartNo = s, FSelStartOffs = GetOffsAfterDrawItem(s);
+    FSelEndNo = e, FSelEndOffs = GetOffsBeforeDrawItem(e);
+  }
+  return true;
+}
+
+// ---- Extending the selection with the mouse ----------------------------------------------------
+
+bool TCustomRVFormattedData::ExtendSelection(int32_t x, int32_t y) {
+  const int32_t old[4] = {FSelStartNo, FSelStartOffs, FSelEndNo, FSelEndOffs};
+  int32_t d, o;
+  FindDrawItemAtPos(x, y, d, o, false);
+  if (d < 0) return false;
+  TRVSelectingInfo* si = SelectingInfo.get();
+  if (!si) {
+    FSelEndNo = d, FSelEndOffs = o;
+  } else if (si->StartWordState == wsParagraphs) {
+    si->EndDItem = d, si->EndOffs = o;
+    FSelStartNo = si->StartDItem, FSelStartOffs = si->StartOffs;
+    FSelEndNo = d, FSelEndOffs = o;
+    ExpandSelectionToParagraphs(true);
+  } else {
+    const bool before = d < si->StartDItem || (d == si->StartDItem && o < si->StartWordFrom);
+    const bool after = d > si->StartDItem || (d == si->StartDItem && o > si->StartWordTo);
+    bool snap = false;
+    switch (si->StartWordState) {
+      case wsOutsideWord:
+      case wsFree:
+        snap = true;
+        if (si->StartWordState == wsOutsideWord && d == si->StartDItem && si->StartWordFrom <= o &&
+            o <= si->StartWordTo) {
+          FSelStartOffs = si->StartOffs;
+          si->StartWordState = wsFree;
+          snap = false;
+        }
+        break;
+      case wsInWord:
+        if (before) {
+          si->StartWordState = wsOutsideWord;
+          FSelStartOffs = si->StartWordTo;
+          snap = true;
+        } else if (after) {
+          si->StartWordState = wsOutsideWord;
+          FSelStartOffs = si->StartWordFrom;
+          snap = true;
+        }
+        break;
+      default: break;
+    }
+    if (snap) {
+      if (IsInsideWord(d, o)) {
+        int32_t from, to;
+        GetWordBounds(d, o, from, to);
+        if (d == si->EndDItem && from == si->EndWordFrom && to == si->EndWordTo) {
+          if (si->EndWordState == wsFree) {
+            snap = false;
+          } else if ((before && o > si->EndOffs) || (after && o < si->EndOffs)) {
+            si->EndWordState = wsFree;
+            snap = false;
+          } else {
+            si->EndOffs = o;
+          }
+        } else {
+          si->EndWordState = wsInWord;
+          si->EndWordFrom = from, si->EndWordTo = to;
+          si->EndOffs = o;
+        }
+        if (snap) o = before ? from : (after ? to : o);
+      } else {
+        si->EndWordState = wsInWord;
+        si->EndWordFrom = si->EndWordTo = -1;
+      }
+    }
+    si->EndDItem = d;
+    FSelEndNo = d, FSelEndOffs = o;
+  }
+  return old[0] != FSelStartNo || old[1] != FSelStartOffs || old[2] != FSelEndNo || old[3] != FSelEndOffs;
+}
+
+bool TCustomRVFormattedData::ExtendSelectionByLines(int32_t x, int32_t y) {
+  const int32_t old[4] = {FSelStartNo, FSelStartOffs, FSelEndNo, FSelEndOffs};
+  int32_t d, o;
+  FindDrawItemAtPos(x, y, d, o, false);
+  if (d < 0) return false;
+  FSelEndNo = d, FSelEndOffs = o;
+  ExpandSelectionToLines(false);
+  if (GetRVStyle()->SelectionMode == rvsmParagraph) ExpandSelectionToParagraphs(true);
+  return old[0] != FSelStartNo || old[1] != FSelStartOffs || old[2] != FSelEndNo || old[3] != FSelEndOffs;
+}
+
+// ---- Mouse events ------------------------------------------------------------------------------
+
+void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y) {
+  TRVStyle* style = GetRVStyle();
+  if (!style) return;
+  HitTestDrawItem(x, y);
+  ClickedDItem = MouseDItem;
+  const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
+  int32_t item_no = -1;
+  if (MouseDItem >= 0) {
+    TRVDrawLineInfo* d = DrawLines[MouseDItem];
+    item_no = d->ItemNo;
+    TCustomRVItemInfo* item = GetItem(item_no);
+    if (!item->IsPartiallySelected())
+      for (int32_t i = 0; i < ItemCount(); ++i)
+        if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+    item->MouseDown(button, shift, x - (d->Left - hoffs), y - (d->Top - voffs), item_no, this);
+  }
+  DoRVMouseDown(button, shift, item_no, x, y);
+  if (button == rvmbLeft) {
+    PressedJumpId = -1;
+    for (const auto& j : Jumps)
+      if (Inside(*j, x, y, hoffs, voffs, true)) {
+        PressedJumpId = j->Id;
+        break;
+      }
+  }
+  if (CaptureMouseItem >= 0) {
+    if (MouseDItem >= 0) {
+      FSelStartNo = FSelEndNo = MouseDItem;
+      FSelStartOffs = FSelEndOffs = 1;
+      SelectionChanged(true);
+    }
+    return;
+  }
+  if (button != rvmbLeft || (State & rvstWordSelectedByDblClick) || (State & rvstDragPending)) return;
+  const TRVOptions options = GetOptions();
+  if (options.Contains(rvoSingleClick) && IsAssignedOnRVDblClick()) {
+    AnsiString word;
+    int32_t w_item, w_offs, w_style;
+    if (GetWordAt(x, y, word, w_item, w_offs, w_style)) DoRVDblClick(word, w_style);
+  }
+  if (!options.Contains(rvoAllowSelection) || !(shift & rvssLeft)) return;
+  // Starting a mouse selection.
+  State &= ~rvstLineSelecting;
+  const int32_t dx = x + hoffs, dy = y + voffs;
+  int32_t pd, po;
+  FindDrawItemAtPos(dx, dy, pd, po, false);
+  if (pd >= 0 && !(shift & rvssShift) && IsInSelectionDItem(pd, po, true) && dx >= GetLeftMargin() &&
+      CanStartDragging()) {
+    int32_t sd, so;
+    FindDrawItemAtPos(dx, dy, sd, so, true);
+    if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
+      State |= rvstDragPending;
+      return;
+    }
+  }
+  const bool extend = (shift & rvssShift) && FSelStartNo >= 0;
+  FSelEndNo = pd, FSelEndOffs = po;
+  if (!extend) FSelStartNo = pd, FSelStartOffs = po;
+  SelectingInfo.reset();
+  if (pd < 0) {
+    State &= ~rvstSelecting;
+  } else {
+    State |= rvstSelecting;
+    if (style->LineSelectCursor != -1 && GetBiDiMode() != rvbdRightToLeft && dx < GetLeftMargin() &&
+        !(shift & rvssShift)) {
+      State |= rvstLineSelecting;
+      ExpandSelectionToLines(true);
+    } else if (style->SelectionMode == rvsmWord || style->SelectionMode == rvsmParagraph) {
+      SelectingInfo = std::make_unique<TRVSelectingInfo>();
+      TRVSelectingInfo& si = *SelectingInfo;
+      si.StartDItem = si.EndDItem = FSelStartNo;
+      si.StartOffs = si.EndOffs = FSelStartOffs;
+      if (style->SelectionMode == rvsmParagraph) {
+        si.StartWordState = si.EndWordState = wsParagraphs;
+        if (shift & rvssShift) ExtendSelection(dx, dy);
+      } else if (IsInsideWord(si.StartDItem, si.StartOffs)) {
+        si.StartWordState = si.EndWordState = wsInWord;
+        GetWordBounds(si.StartDItem, si.StartOffs, si.StartWordFrom, si.StartWordTo);
+      } else {
+        si.StartWordState = wsFree;
+        si.EndWordState = wsInWord;
+      }
+    }
+  }
+  SelectionChanged(true);
+  InvalidateControl();
+}
+
+void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
+  if (!GetRVStyle()) return;
+  if ((State & rvstSelecting) && !(shift & rvssLeft)) {
+    State &= ~(rvstSelecting | rvstLineSelecting);
+    SelectingInfo.reset();
+  }
+  const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
+  if (State & rvstSelecting) {
+    if (!(GetFlags() & 0x0010)) {
+      x = std::clamp(x, 0, GetAreaWidth());
+      y = std::clamp(y, 0, GetAreaHeight());
+    }
+    const int32_t dx = x + hoffs, dy = y + voffs;
+    if (State & rvstLineSelecting) {
+      if (ExtendSelectionByLines(dx, dy)) {
+        ExpandSelectionToLines(false);
+        SelectionChanged(false);
+        InvalidateControl();
+      }
+    } else if (ExtendSelection(dx, dy)) {
+      SelectionChanged(true);
+      InvalidateControl();
+    }
+  }
+  if (GetFlags() & rvflJumps) {
+    const TRVJumpInfo* found = nullptr;
+    for (const auto& j : Jumps)
+      if (Inside(*j, x, y, hoffs, voffs, false)) {
+        found = j.get();
+        break;
+      }
+    if (found) {
+      SetControlCursor(found->Cursor);
+      if (LastJumpMovedAbove != found->Id) DoRVMouseMove(FirstJumpNo + found->Id);
+      if ((State & rvstHoverDrawn) && LastJumpMovedAbove != found->Id) {
+        State &= ~rvstHoverDrawn;
+        InvalidateJump(LastJumpMovedAbove);
+      }
+      LastJumpMovedAbove = found->Id;
+      TRVDrawLineInfo* d = DrawLines[found->DrawItemNo];
+      if (!(State & rvstHoverDrawn) && GetItem(d->ItemNo)->GetBoolValueEx(3, GetRVStyle())) {
+        State |= rvstHoverDrawn;
+        InvalidateJump(found->Id);
+      }
+      return;
+    }
+    if (LastJumpMovedAbove >= 0) {
+      const int32_t old = LastJumpMovedAbove;
+      State &= ~rvstHoverDrawn;
+      InvalidateJump(old);
+      LastJumpMovedAbove = -1;
+      DoRVMouseMove(-1);
+    }
+  }
+  HitTestDrawItem(x, y);
+  if (MouseDItem < 0) {
+    SetControlCursor(GetControlCursor());
+    return;
+  }
+  if (!(shift & rvssShift) && CanStartDragging()) {
+    int32_t sd, so;
+    FindDrawItemAtPos(x + hoffs, y + voffs, sd, so, true);
+    if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
+      SetControlCursor(crArrow);
+      return;
+    }
+  }
+  SetControlCursor(GetControlCursor());
+}
+
+void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y) {
+  const bool selection_existed = SelectionExists(true);
+  const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
+  if (CaptureMouseItem < 0) State &= ~rvstWordSelectedByDblClick;
+  if ((State & rvstSelecting) && button == rvmbLeft) {
+    if (!(GetFlags() & 0x0010)) {
+      x = std::clamp(x, 0, GetAreaWidth());
+      y = std::clamp(y, 0, GetAreaHeight());
+    }
+    if (State & rvstLineSelecting)
+      ExtendSelectionByLines(x + hoffs, y + voffs);
+    else
+      ExtendSelection(x + hoffs, y + voffs);
+    State &= ~(rvstSelecting | rvstLineSelecting);
+    SelectingInfo.reset();
+    HitTestDrawItem(x, y);
+    SelectionChanged(true);
+    InvalidateControl();
+    DoSelect();
+  }
+  if (GetOptions().Contains(rvoRClickDeselects) && button == rvmbRight) {
+    int32_t d, o;
+    FindDrawItemAtPos(x + hoffs, y + voffs, d, o, true);
+    if (d >= 0 && !IsInSelectionDItem(d, o, true)) {
+      FSelStartNo = FSelEndNo = d;
+      FSelStartOffs = FSelEndOffs = o;
+      SelectionChanged(true);
+      InvalidateControl();
+      DoSelect();
+    }
+  }
+  HitTestDrawItem(x, y);
+  int32_t item_no = -1;
+  if (MouseDItem >= 0) {
+    TRVDrawLineInfo* d = DrawLines[MouseDItem];
+    item_no = d->ItemNo;
+    GetItem(item_no)->MouseUp(button, shift, x - (d->Left - hoffs), y - (d->Top - voffs), item_no, this);
+  }
+  if (CaptureMouseItem >= 0) return;
+  DoRVMouseUp(button, shift, item_no, x, y);
+  if (button == rvmbRight) {
+    AnsiString word;
+    int32_t w_item, w_offs, w_style;
+    if (GetWordAt(x, y, word, w_item, w_offs, w_style)) DoRVRightClick(word, w_style, x, y);
+  }
+  if (button == rvmbLeft && PressedJumpId != -1 && IsAssignedOnJump() && !selection_existed) {
+    const int32_t id = PressedJumpId;
+    PressedJumpId = -1;
+    for (const auto& j : Jumps)
+      if (j->Id == id && Inside(*j, x, y, hoffs, voffs, true)) {
+        DoJump(FirstJumpNo + id);
+        return;
+      }
+    ClickedDItem = -1;
+  }
+  if (button == rvmbLeft) PressedJumpId = -1;
+}
+
+void TCustomRVFormattedData::DblClickAt(int32_t x, int32_t y) {
+  const TRVOptions options = GetOptions();
+  if (!options.Contains(rvoDblClickSelectsWord) && !(IsAssignedOnRVDblClick() && !options.Contains(rvoSingleClick)))
+    return;
+  AnsiString word;
+  int32_t item_no, offs, style_no;
+  if (!GetWordAt(x, y, word, item_no, offs, style_no)) return;
+  if (options.Contains(rvoDblClickSelectsWord) && options.Contains(rvoAllowSelection)) {
+    if (style_no < 0)
+      SetSelectionBounds(item_no, 0, item_no, 1);
+    else
+      SetSelectionBounds(item_no, offs, item_no, offs + RVU_Length(word, GetItemOptions(item_no)));
+    State &= ~rvstSelecting;
+    InvalidateControl();
+    DoRVDblClick(word, style_no);
+    State |= rvstWordSelectedByDblClick;
+  } else if (IsAssignedOnRVDblClick()) {
+    DoRVDblClick(word, style_no);
+  }
+}
+
+}  // namespace pelvar

@@ -1,0 +1,207 @@
+// Picture items and the picture classes: display size and spacing, native-format extra
+// properties, bitmap files read back, JPEG and PNG bytes kept as they are, the one-record
+// metafile, and the RTF picture group with its scaling and stripped headers.
+#include <gtest/gtest.h>
+
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVClasses.h"
+#include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVItem.h"
+
+namespace pelvar {
+namespace {
+
+std::string Str(TMemoryStream& s) { return std::string(reinterpret_cast<const char*>(s.Memory()), s.Size()); }
+
+std::string Rtf(TGraphic* g, int32_t w, int32_t h, TRVRTFOptions o = {}) {
+  TMemoryStream s;
+  RVSaveImageToRTF(s, g, w, h, o.ToBits(), 15.0);
+  return Str(s);
+}
+
+std::string Jpeg(int w, int h) {
+  std::string s = "\xFF\xD8\xFF\xE0";
+  s += std::string("\x00\x04", 2) + "JF";
+  s += std::string("\xFF\xC0\x00\x0B\x08", 5);
+  s += static_cast<char>(h >> 8);
+  s += static_cast<char>(h & 0xFF);
+  s += static_cast<char>(w >> 8);
+  s += static_cast<char>(w & 0xFF);
+  s += std::string("\x01\x01\x11\x00\xFF\xD9", 6);
+  return s;
+}
+
+TEST(PictureItemTest, SizesAndExtraProperties) {
+  TCustomRVData doc;
+  auto* item = new TRVGraphicItemInfo(&doc, std::make_unique<TBitmap>(40, 30), 0);
+  doc.AddItem("pic", item);
+  EXPECT_EQ(item->GetWidth(), 42);
+  item->ImageWidth = 100;
+  EXPECT_EQ(item->GetImageWidth(), 100);
+  EXPECT_EQ(item->GetImageHeight(), 30);
+  TMemoryStream s;
+  item->SaveRVFExtraProperties(s);
+  EXPECT_EQ(Str(s), "width=100\r\n");
+  EXPECT_EQ(item->GetRVFExtraPropertyCount(), 1);
+  EXPECT_TRUE(item->SetExtraIntProperty(9, -5));
+  EXPECT_EQ(item->Spacing, 0);
+  EXPECT_TRUE(item->GetBoolValueEx(0, nullptr));  // printed through a bitmap
+  TRVGraphicItemInfo copy(&doc);
+  copy.Assign(item);
+  ASSERT_NE(copy.Image, nullptr);
+  EXPECT_NE(copy.Image.get(), item->Image.get());
+  EXPECT_EQ(copy.GetImageWidth(), 100);
+}
+
+TEST(PictureItemTest, BitmapFileRoundTripAndEncodedPicturesKeepTheirBytes) {
+  TBitmap b(3, 2, 0xFF102030u);
+  b.Image.Set(2, 1, 0xFFABCDEFu);
+  TMemoryStream s;
+  b.SaveToStream(s);
+  EXPECT_EQ(s.Size(), 14 + 40 + 2 * 12);
+  s.Seek(0, TSeekOrigin::soBeginning);
+  TBitmap back;
+  back.LoadFromStream(s);
+  EXPECT_EQ(back.Image.At(2, 1), 0xFFABCDEFu);
+  EXPECT_EQ(back.Image.At(0, 0), 0xFF102030u);
+
+  const std::string jpeg = Jpeg(640, 480);
+  TMemoryStream js;
+  js.WriteBuffer(jpeg.data(), static_cast<int64_t>(jpeg.size()));
+  js.Seek(0, TSeekOrigin::soBeginning);
+  TJPEGImage j;
+  j.LoadFromStream(js);
+  EXPECT_EQ(j.Width(), 640);
+  EXPECT_EQ(j.Height(), 480);
+  TMemoryStream out;
+  j.SaveToStream(out);
+  EXPECT_EQ(Str(out), jpeg);
+  TMemoryStream bad;
+  bad.WriteBuffer("nope", 4);
+  bad.Seek(0, TSeekOrigin::soBeginning);
+  EXPECT_THROW(j.LoadFromStream(bad), EInvalidGraphic);
+  EXPECT_EQ(j.Width(), 640);  // the old picture stays
+
+  TMetafile m;
+  m.SetEmpty(96, 48);
+  EXPECT_EQ(m.Width(), 96);
+  EXPECT_EQ(m.Height(), 48);
+  EXPECT_EQ(m.Data.size(), 22u + 18u + 6u);
+  TMetafile m2;
+  TMemoryStream ms;
+  m.SaveToStream(ms);
+  ms.Seek(0, TSeekOrigin::soBeginning);
+  m2.LoadFromStream(ms);
+  EXPECT_EQ(m2.Inch, 1440);
+  EXPECT_EQ(m2.Width(), 96);
+}
+
+TEST(PictureItemTest, RtfPictureGroups) {
+  TBitmap b(10, 10);
+  const std::string rtf = Rtf(&b, 20, 0);
+  EXPECT_EQ(rtf.rfind("{\\pict\\picscalex200\\dibitmap0\\wbmwidthbytes32\\picw10\\pich10\\picwgoal150\\pichgoal150 ", 0),
+            0u)
+      << rtf;
+  // The info header (40 bytes) follows at once: the file header is stripped.
+  EXPECT_NE(rtf.find("pichgoal150 28000000"), std::string::npos);
+  EXPECT_EQ(rtf.back(), '}');
+
+  TJPEGImage j;
+  j.Data = Jpeg(8, 4);
+  TMemoryStream js;
+  js.WriteBuffer(j.Data.data(), static_cast<int64_t>(j.Data.size()));
+  js.Seek(0, TSeekOrigin::soBeginning);
+  j.LoadFromStream(js);
+  TMemoryStream hex_src;
+  hex_src.WriteBuffer(j.Data.data(), static_cast<int64_t>(j.Data.size()));
+  EXPECT_EQ(Rtf(&j, 0, 0, {rvrtfSaveJpegAsJpeg}), "{\\pict\\jpegblip\\picw8\\pich4 " + RVFStreamToHex(hex_src) + "}");
+
+  TMetafile m;
+  m.SetEmpty(96, 96);
+  const std::string mr = Rtf(&m, 0, 0);
+  EXPECT_EQ(mr.rfind("{\\pict\\wmetafile8\\picw2540\\pich2540 0100090000030C", 0), 0u) << mr;
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> r;
+  size_t p = 0;
+  while (p < s.size()) {
+    size_t e = s.find("\r\n", p);
+    if (e == std::string::npos) e = s.size();
+    r.push_back(s.substr(p, e - p));
+    p = e + 2;
+  }
+  return r;
+}
+
+TEST(PictureItemTest, NativeFormatKeepsJpegBytesAndRefusesUnknownClasses) {
+  TCustomRVData doc;
+  doc.SetRVFOptions(TRVFOptions{rvfoSavePicturesBody});
+  auto jpeg = std::make_unique<TJPEGImage>();
+  const std::string bytes = Jpeg(12, 7);
+  TMemoryStream js;
+  js.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  js.Seek(0, TSeekOrigin::soBeginning);
+  jpeg->LoadFromStream(js);
+  TRVGraphicItemInfo item(&doc, std::move(jpeg), 3);
+  item.ImageWidth = 24;
+  TMemoryStream out;
+  item.SaveRVF(out, &doc, 0, 0, "photo", -1, false);
+  const auto lines = Lines(Str(out));
+  ASSERT_EQ(lines.size(), 5u);  // header, name, class, width, body
+  EXPECT_EQ(lines[0].substr(0, 6), "-3 4 0");
+  EXPECT_EQ(lines[2], "TJPEGImage");
+
+  TRVGraphicItemInfo back(&doc);
+  const char* tail = "3";
+  ASSERT_TRUE(back.ReadRVFHeaderTail(tail, &doc));
+  EXPECT_EQ(back.VAlign, 3);
+  int32_t state = 0;
+  bool next_binary = false;
+  AnsiString name;
+  for (int32_t i = 1; i < 5; ++i)
+    ASSERT_TRUE(back.ReadRVFLine(lines[static_cast<size_t>(i)], &doc, state, next_binary, name, i - 1, 4, 0));
+  EXPECT_EQ(name, "photo");
+  EXPECT_EQ(back.ImageWidth, 24);
+  auto* j = dynamic_cast<TJPEGImage*>(back.Image.get());
+  ASSERT_NE(j, nullptr);
+  EXPECT_EQ(j->Data, bytes);
+
+  TRVGraphicItemInfo unknown(&doc);
+  EXPECT_FALSE(unknown.ReadRVFLine("TIcon", &doc, state, next_binary, name, 1, 3, 0));
+  EXPECT_EQ(doc.GetRVFWarnings() & 1, 1u);
+  // A body that does not load gives the invalid-picture mark and warning 64.
+  TRVGraphicItemInfo bad(&doc);
+  ASSERT_TRUE(bad.ReadRVFLine("TPNGImage", &doc, state, next_binary, name, 1, 3, 0));
+  EXPECT_TRUE(bad.ReadRVFLine("00112233", &doc, state, next_binary, name, 2, 3, 0));
+  EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
+  EXPECT_NE(dynamic_cast<TBitmap*>(bad.Image.get()), nullptr);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST(PictureItemTest, HtmlImageTag) {
+  TCustomRVData doc;
+  TRVGraphicItemInfo item(&doc, std::make_unique<TBitmap>(10, 20), 3);
+  item.ImageFileName = "/data/pages/img/a.png";
+  item.Alt = "A & B";
+  TMemoryStream s;
+  int32_t no = 0;
+  const uint32_t xhtml_source = (1u << 13) | (1u << 12);
+  item.SaveToHTML(s, &doc, 0, "", "/data/pages/", "img", no, clWhite, xhtml_source, false);
+  EXPECT_EQ(Str(s), "<img align=\"absbottom\" alt=\"A &amp; B\" hspace=\"1\" vspace=\"1\" src=\"img/a.png\" />");
+}
+
+}  // namespace
+}  // namespace pelvar
