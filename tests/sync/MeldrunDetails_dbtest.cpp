@@ -242,7 +242,13 @@ TEST_F(MeldrunDetailsDb, MergesFindTheirRowByTheWholeNaturalKeyAndKeepTheParents
        // A closing item with an expiry date.
        "insert into DOKLAD_POLOZKA_UZ (ID_DOKLAD_POLOZKA, ID_DOKLAD, VARIANTA, ID_SKLAD, VYROBNI_CISLO, DATUM_EXPIRACE, "
        "MNOZSTVI) values (990001, 990003, 'TVAR1', 5, 'S1', '2027-05-31', 1);\n"
-       "insert into UMISTENI (ID_UMISTENI, UMISTENI) values (990050, 'Jiné místo');");
+       "insert into UMISTENI (ID_UMISTENI, UMISTENI) values (990050, 'Jiné místo');\n"
+       // A stock item of movement G written in this run under the station key 880010.
+       "insert into DOKLAD (ID_DOKLAD, DOKLAD, DOKLAD_PUVODNI) values (990004, 'S1', 'U1');\n"
+       "insert into DOKLAD_POLOZKA_SK (ID_DOKLAD_POLOZKA, ID_DOKLAD, TYP_POHYBU, ID, VARIANTA, ID_SKLAD, VYROBNI_CISLO) "
+       "values (990010, 990004, 'G', 880010, 'TVAR1', 5, 'S3');\n"
+       // A daily record written in this run under the station key 880001.
+       "insert into DENNI_ZAZNAM (ID_DENNI_ZAZNAM, ID_PACIENT, ID) values (990001, 990001, 880001);");
   Exec(Station(),
        "insert into SOUBOR (ID_SOUBOR, ID_PACIENT, POPIS, DATUM, NAZEV_SOUBORU, ST) values (880002, 880001, 'B', "
        "'2026-01-05', 'b2.txt', 'U');\n"
@@ -267,7 +273,13 @@ TEST_F(MeldrunDetailsDb, MergesFindTheirRowByTheWholeNaturalKeyAndKeepTheParents
        "DATUM, ST) values (880001, 880001, 'NEZNAMA', 'Vakcína X', 880001, '2026-04-01', 'I');\n"
        // Locations keep the station's key unless main has it for another location.
        "insert into UMISTENI (ID_UMISTENI, UMISTENI) values (990050, 'Nové místo');\n"
-       "insert into UMISTENI (ID_UMISTENI, UMISTENI) values (990060, 'Třetí místo');");
+       "insert into UMISTENI (ID_UMISTENI, UMISTENI) values (990060, 'Třetí místo');\n"
+       "insert into DOKLAD_POLOZKA_UZ (ID_DOKLAD_POLOZKA, ID_DOKLAD, VARIANTA, ID_SKLAD, VYROBNI_CISLO, ST) values "
+       "(880010, 880003, 'TVAR1', 5, 'S3', 'I');\n"
+       "insert into PRODEJKA (ID_PRODEJKA, PRODEJKA, PARTNER, ZALOZENI_ZAZNAMU, ID_PARTNER, ST) values (880002, 'PR2', "
+       "'NEZNAMY', current_date, 880001, 'I');\n"
+       "insert into ZADANKA (ID_ZADANKA, ID_PACIENT, ZADANKA, ID_DENNI_ZAZNAM, ST) values (880001, 880001, 'Z1', 880001, "
+       "'I');");
   form_.Auto = true;
   auto m = Play(1);
   EXPECT_EQ(m->GetSaveErrorCount(), 0) << Log();
@@ -319,6 +331,14 @@ TEST_F(MeldrunDetailsDb, MergesFindTheirRowByTheWholeNaturalKeyAndKeepTheParents
        "select iif(ID_VAKCINACE_ODCERVENI = 880001, 'station key', ID_PACIENT||'/'||VARIANTA||'/'||ID_VARIANTA||'/'||"
        "VARIANTA_NAZEV) as V from VAKCINACE_ODCERVENI where DATUM = '2026-04-01' and ID_PACIENT = 990001",
        "990001/Ručně/-1/Vakcína X"},
+      {"the closing item of a stock item written in this run takes that item's key",
+       "select ID_DOKLAD_POLOZKA as V from DOKLAD_POLOZKA_UZ where VYROBNI_CISLO = 'S3'", "990010"},
+      {"a sales receipt without a known partner", "select ID_PARTNER||PARTNER||PARTNER_NAZEV as V from PRODEJKA where "
+       "PRODEJKA = 'PR2'", "-1……"},
+      {"a request takes the daily record's main key, and the daily record points back to it",
+       "select iif(z.ID_ZADANKA = 880001, 'station key', iif(d.ID_ZADANKA = z.ID_ZADANKA, 'linked', 'not linked')) as V "
+       "from ZADANKA z join DENNI_ZAZNAM d on d.ID_DENNI_ZAZNAM = z.ID_DENNI_ZAZNAM where z.ZADANKA = 'Z1'",
+       "linked"},
       {"a location whose key is free keeps it", "select UMISTENI as V from UMISTENI where ID_UMISTENI = 990060",
        "Třetí místo"},
       {"a location whose key is taken gets the next free one",
