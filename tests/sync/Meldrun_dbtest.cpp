@@ -345,5 +345,30 @@ TEST_F(MeldrunRights, AssigningToAnotherRightNeedsAChoiceAndOverwritingCountsOnl
             row3);
   EXPECT_EQ(ReadFile(dir_.File("Import.txt")).find(CZ("Změněno           : PRISTUPOVA_PRAVA")), std::string::npos);
 }
+
+TEST_F(MeldrunDb, PhrasesTakeTheUsersMainKeysFromVersion200625On) {
+  struct Case {
+    int32_t version;
+    const char* author;  // the main key the new phrase's author gets
+  };
+  for (const Case& c : {Case{200624, "7"}, Case{200625, "8"}}) {
+    Copy();
+    // Main has a user of its own under the key of the station's first new user.
+    Sql(Main(),
+        "insert into UZIVATEL_NEW (ID_UZIVATEL, ZKRATKA) values (7, 'HLAVNI7');\n"
+        "alter sequence GEN_UZIVATEL restart with 7;\ncommit;\n");
+    Sql(Station(),
+        "insert into FRAZE (ID_FRAZE, FRAZE, ID_ZALOZIL, ID_MODIFIKOVAL, ST) values (990, 'Nová fráze', 7, 1, 'I');\n"
+        "commit;\n");
+    Connect(c.version);
+    form_.Auto = true;
+    Play(true, true).reset();
+    Disconnect();
+    EXPECT_EQ(Q1(Station(), "select ID_UZIVATEL_NEW as V from UZIVATEL_NEW where ID_UZIVATEL = 7"), "8");
+    EXPECT_EQ(Q1(Main(), "select ID_ZALOZIL || '/' || ID_MODIFIKOVAL as V from FRAZE where FRAZE = 'Nová fráze'"),
+              std::string(c.author) + "/1")
+        << c.version;
+  }
+}
 }  // namespace
 }  // namespace pelvar::test

@@ -1,7 +1,8 @@
 // The Qt window of the access-rights decision over its headless dialog (offscreen):
 // the rights in the disabled edits, the button of each option, a refused button whose
 // message goes through the dialog responder while the window stays open, the typed
-// name, and the close box as a cancel.
+// name, and the close box as a cancel; the selection window over a dataset takes the
+// row chosen in its grid.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "platform/dialogs.h"
 #include "platform/qt/qt_application.h"
 #include "platform/qt/qt_strings.h"
+#include "dbadapters/MemoryData.h"
 #include "wizard/DlgPravaView.h"
 #include "wizard_env.h"
 
@@ -90,5 +93,43 @@ TEST_F(DlgPravaGui, TheCloseBoxIsACancel) {
   EXPECT_EQ(dialog_.ModalResult(), mrCancel);
 }
 
+
+TEST_F(DlgPravaGui, TheSelectionTakesTheRowChosenInTheGrid) {
+  TMemoryData rights(nullptr);
+  auto* id = new TIntegerField(&rights);
+  id->SetFieldName("ID_PRISTUPOVA_PRAVA");
+  id->SetDataSet(&rights);
+  auto* name = new TStringField(&rights);
+  name->SetFieldName("NAZEV");
+  name->SetSize(50);
+  name->SetDataSet(&rights);
+  for (int row : {1, -1}) {
+    TFrmVyberId v(nullptr);
+    v.SetInfo(CZ("Vyberte"));
+    v.SetLines(&rights);  // a memory table reopened is empty: filled now
+    for (int i : {4, 7, 9}) {
+      rights.Append();
+      id->SetAsInteger(i);
+      name->SetAsString("R" + std::to_string(i));
+      rights.Post();
+    }
+    QTimer::singleShot(0, [&] {
+      QDialog* w = QtActiveConflictWindow();
+      ASSERT_NE(w, nullptr);
+      auto* grid = w->findChild<QTableWidget*>("DBGridLines");
+      ASSERT_NE(grid, nullptr);
+      EXPECT_EQ(grid->rowCount(), 3);
+      if (row < 0) {
+        w->findChild<QPushButton*>("ButtonCancel")->click();
+        return;
+      }
+      grid->selectRow(row);
+      w->findChild<QPushButton*>("ButtonOK")->click();
+    });
+    QtRunVyberId(v);
+    EXPECT_EQ(v.SelectedId(), row < 0 ? -1 : 7);
+    EXPECT_EQ(v.ModalResult(), row < 0 ? mrCancel : mrOk);
+  }
+}
 }  // namespace
 }  // namespace pelvar::test
