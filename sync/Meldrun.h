@@ -22,6 +22,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <span>
@@ -254,6 +256,67 @@ class TMeldrun : public TImport {
                     const std::function<AnsiString(TDataSet*)>& key_of,
                     const TImportFieldEvent& others = {},
                     const std::function<void()>& prepare_more = {});
+
+  // --- Details, laboratory, images and sales: KOPROLOGIE, SOUBOR, VAKCINACE_ODCERVENI,
+  //     VARIANTA_SKLAD, VARIANTA_CENIK, VARIANTA_PARTNER, POHLEDAVKA, LABVH, LABVD, CESTA,
+  //     SKUPINA_OBRAZOVE_DOKUMENTACE, OBRAZOVA_DOKUMENTACE, ZADANKA, PRODEJKA
+  //     (MeldrunDetails.cpp); code lists II, reports and closing items: ORD_CINNOST,
+  //     CIL_CESTY, DODATEK, FORMA_UHRADY, LABHODN, LAB_VAZBY, RTG_PROJEKCE, RTG_OBLAST,
+  //     VYROBCE, UMISTENI, OZNACENI_ZAZNAMU, ZPRAVA, DOKLAD_POLOZKA_UZ (MeldrunCodes2.cpp)
+  void PlayKoprologie();
+  void PlaySoubor();
+  void PlayVakcinaceOdcerveni();
+  void PlayVariantaSklad();
+  void PlayVariantaCenik();
+  void PlayVariantaPartner();
+  void PlayPohledavka();
+  void PlayLab();
+  void PlayCesta();
+  void PlaySkupinaObrazoveDokumentace();
+  void PlayObrazovaDokumentace();
+  void PlayZadanka();
+  void PlayProdejka();
+  void PlayOrdCinnost();
+  void PlayCilCesty();
+  void PlayDodatek();
+  void PlayFormaUhrady();
+  void PlayLabHodn();
+  void PlayLabVazby();
+  void PlayRtgProjekce();
+  void PlayRtgOblast();
+  void PlayVyrobce();
+  void PlayUmisteni();
+  void PlayOznaceniZaznamu();
+  void PlayZprava();
+  void PlayDokladPolozkaUz();
+  // A code list whose natural key (key_of, in KeyLookup keyed lookup_key over
+  // lookup_sql) the main database has is skipped (logged when log_duplicates); a new
+  // one gets a generator key.
+  void PlayNamedCodeList(const TStepConfig& config, const AnsiString& lookup_key, const AnsiString& lookup_sql,
+                         const std::function<AnsiString(TDataSet*)>& key_of, bool log_duplicates);
+  // A station row whose natural key the main database (or this step) has: merged into
+  // the row this step wrote under the key, else into the main row select_sql gives; no
+  // row: skipped with the log. The merge keeps the main key (excluded) and takes the
+  // parents' main keys from overrides.
+  void ResolveNatural(const AnsiString& key, TDataSet* source, const AnsiString& select_sql,
+                      const AnsiString& row_sql, const AnsiString& remaps, const AnsiString& excluded,
+                      const std::map<AnsiString, Variant>& overrides = {});
+  // The parent's new key of a station reference (not found: false, the field untouched).
+  bool RemapParentField(TField* field, TDataSet* source, const char* source_field, const char* table,
+                        const char* key_field);
+  // ID_ZARIZENI, ID_ODDELENI, ID_PRACOVISTE (and the user columns) through their
+  // parents' new keys; true when the field is one of them.
+  bool RemapOrgField(TField* field, TDataSet* source, bool& handled);
+  bool RemapUserField(TField* field, TDataSet* source, bool& handled);
+  // The remap-list items of the organisation columns and of the named user columns.
+  static AnsiString OrgRemapList(TDataSet* source);
+  static AnsiString UserRemapList(TDataSet* source, std::initializer_list<const char*> fields);
+  // A date of a natural key as "dd.mm.yyyy", a time as "hh:mm:ss.zzz" + "0" ("" for Null);
+  // the SQL condition of a date column on such a text; the start of the 700-day window.
+  static AnsiString DateKey(TDataSet* d, const char* field);
+  static AnsiString TimeKey(TDataSet* d, const char* field);
+  static AnsiString DateIs(const AnsiString& column, const AnsiString& date);
+  static AnsiString WindowStart();
 
   std::unique_ptr<TQorLookupList> lookups_[5];
   std::unique_ptr<TQorLookupList> key_lookup_;
