@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -380,6 +381,21 @@ TEST_F(REZDatasetDb, BlobsCopiedAcrossCommitsArriveAsTheyLeft) {
   }
   a->tr->Commit();
   EXPECT_EQ(copied, 5);
+  // The rows the table appended read back their own values, in whatever order.
+  {
+    const std::map<int, std::string> want = {{11, "abc"}, {12, ""}, {13, ""}, {14, "x"}, {15, ""}};
+    for (int pass = 0; pass < 2; ++pass) {
+      for (pass == 0 ? target->Last() : target->First(); pass == 0 ? !target->Bof() : !target->Eof();
+           pass == 0 ? target->Prior() : target->Next()) {
+        const int id = target->FieldByName("ID")->AsInteger();
+        if (id < 10) continue;
+        SCOPED_TRACE("table row " + std::to_string(id));
+        EXPECT_EQ(target->FieldByName("M")->AsString(), want.at(id));
+        EXPECT_EQ(target->FieldByName("BIN")->AsString(), want.at(id));
+        EXPECT_EQ(target->FieldByName("M")->IsNull(), id == 13);
+      }
+    }
+  }
   auto* c = new TIB_Cursor(&a->form);
   c->SetIB_Connection(a->db);
   c->SetIB_Transaction(a->tr);
