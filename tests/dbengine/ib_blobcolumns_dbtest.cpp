@@ -227,5 +227,32 @@ TEST_F(BlobColumnsDb, CachedEditsToEmptyTextsStayWithTheirRows) {
   EXPECT_EQ(rows, (std::vector<std::string>{"||", "two|two|two", "<null>|<null>|<null>", "zz|zz|zz"}));
 }
 
+// One prepared insert run for a text, an empty text, a null and a short text: every row
+// stores its own parameter values.
+TEST_F(BlobColumnsDb, APreparedInsertStoresEachRunsOwnBlobParameters) {
+  TIB_DSQL q(nullptr);
+  q.SetIB_Connection(conn_);
+  q.SetIB_Transaction(tr_);
+  q.SQL()->SetText("insert into TB (ID, V, M, BIN) values (:ID, :V, :M, :BIN)");
+  q.Prepare();
+  const std::vector<std::pair<int, const char*>> runs = {{11, "abc"}, {12, ""}, {13, nullptr}, {14, "x"}, {15, ""}};
+  for (const auto& [id, value] : runs) {
+    q.ParamByName("ID")->SetAsInteger(id);
+    for (const char* name : {"V", "M", "BIN"}) {
+      if (value == nullptr)
+        q.ParamByName(name)->Clear();
+      else
+        q.ParamByName(name)->SetAsString(value);
+    }
+    q.Execute();
+  }
+  q.SetIB_Transaction(nullptr);
+  auto* c = New<TIB_Cursor>("select coalesce(V, '<null>') || '|' || coalesce(M, '<null>') || '|' || "
+                            "coalesce(cast(BIN as varchar(10)), '<null>') from TB where ID > 10 order by ID");
+  std::vector<std::string> rows;
+  for (c->First(); !c->Eof(); c->Next()) rows.push_back(std::string(c->Fields()->GetColumn(0)->GetAsString()));
+  EXPECT_EQ(rows, (std::vector<std::string>{"abc|abc|abc", "||", "<null>|<null>|<null>", "x|x|x", "||"}));
+}
+
 }  // namespace
 }  // namespace pelvar::test
