@@ -507,6 +507,7 @@ class TREZBlobStream : public TStream {
   TIB_Column* column_ = nullptr;
   TBlobStreamMode mode_;
   bool modified_ = false;
+  bool written_ = false;  // a write came, even one of no bytes: the value is not null
   int64_t position_ = 0;
   AnsiString content_;   // the blob or text content
   bool is_blob_ = false;

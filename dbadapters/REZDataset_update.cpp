@@ -229,7 +229,12 @@ TREZBlobStream::~TREZBlobStream() {
     if (st == dsCalcFields || st == dsFilter || st == dsNewValue) return;
     if (is_blob_) {
       if (!live_) DatabaseError(dbmsg::NotEditing(), dataset_);
-      column_->SetAsString(content_);
+      // A value opened for writing stays null until something is written; a write of no
+      // bytes makes it an empty value.
+      if (mode_ == bmWrite && !written_)
+        column_->Clear();
+      else
+        column_->SetAsString(content_);
     } else if (is_text_) {
       const AnsiString text = utf8_ ? AnsiToUtf8(content_) : content_;
       TREZColumnDesc desc = TREZColumnDesc::FromColumn(column_, false);
@@ -262,7 +267,9 @@ int32_t TREZBlobStream::Read(void* Buffer, int32_t Count) {
 }
 
 int32_t TREZBlobStream::Write(const void* Buffer, int32_t Count) {
-  if (mode_ == bmRead || Count <= 0) return 0;
+  if (mode_ == bmRead) return 0;
+  written_ = true;
+  if (Count <= 0) return 0;
   if (is_text_ && static_cast<int64_t>(position_) + Count > column_->GetSQLLen()) {
     // A text column takes no more than its length: refused, not cut.
     throw EIB_StatementError(nullptr, Format(IB_Message(TIB_Msg::BufferOverrun),

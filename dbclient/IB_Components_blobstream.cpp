@@ -78,16 +78,27 @@ void TIB_BlobStream::LoadNode() {
   }
   if (!ColumnIsNull() && head_ != nullptr) {
     const ISC_QUAD id = ColumnBlobId();
+    // An edit is the value only while the column's id is zero (an edit zeroes it); a
+    // stored value is the one its id names, never an edit of the column.
     const bool stale = node_ == nullptr ||
-                       (!node_->Changed && (node_->Size <= 0 || IsNullBlobId(node_->BlobId) ||
-                                            !SameBlobId(node_->BlobId, id)));
+                       (node_->Changed ? !IsNullBlobId(id)
+                                       : (node_->Size <= 0 || IsNullBlobId(node_->BlobId) ||
+                                          !SameBlobId(node_->BlobId, id)));
     if (!stale) {
       return;
     }
-    if (mode_ == bmRead) {
+    TIB_BlobCacheNode* cached = nullptr;
+    if (IsNullBlobId(id)) {
       TIB_BlobCacheNode probe{};
-      probe.BlobId = id;
-      if (TIB_BlobCacheNode* cached = FindBlobNode(*head_, &probe, field_no_, true)) {
+      cached = FindBlobNode(*head_, &probe, field_no_, true);
+    } else {
+      for (TIB_BlobCacheNode* n = *head_; n != nullptr && cached == nullptr; n = n->Next) {
+        if (SameBlobId(n->BlobId, id)) cached = n;
+      }
+    }
+    if (mode_ == bmRead) {
+      if (cached != nullptr || IsNullBlobId(id)) {
+        // Nothing stored and no edit kept: an empty value.
         node_ = cached;
         return;
       }
@@ -114,12 +125,14 @@ void TIB_BlobStream::LoadNode() {
     if (node_ == nullptr) {
       throw EIB_Error(ErrorSender(), IB_Message(TIB_Msg::BlobNodeUnassigned));
     }
-    node_->BlobId = id;
-    node_->FieldNo = field_no_;
-    if (!RestoreBlobNode(*head_, true, node_)) {
+    if (cached != nullptr && cached != node_) {
+      CopyBlobNode(cached, node_, false);
+    } else {
+      ClearBlobNode(node_);
       node_->BlobId = id;
       node_->FieldNo = field_no_;
-      row_->Statement()->LoadBlobNode(&pvar_, nullptr, node_);
+      // A value that was never stored has nothing to load: it is empty.
+      if (!IsNullBlobId(id)) row_->Statement()->LoadBlobNode(&pvar_, nullptr, node_);
     }
     return;
   }

@@ -51,9 +51,13 @@ TIB_BlobCacheNode* LoadIntoChain(TIB_Column* Column, const ISC_QUAD& Id, const I
   return node;
 }
 
-// The table node when it holds the current value.
+// The table node when it holds the current value: an edit only while the column's id is
+// zero (an edit zeroes it; a stored value is the one its id names), else the stored value
+// of the same id.
 bool TableNodeIsCurrent(const TIB_BlobCacheNode* Node, const ISC_QUAD& Id) {
-  return Node && (Node->Changed || (Node->Size > 0 && !IsNullBlobId(Node->BlobId) && SameBlobId(Node->BlobId, Id)));
+  if (Node == nullptr) return false;
+  if (Node->Changed) return IsNullBlobId(Id);
+  return Node->Size > 0 && !IsNullBlobId(Node->BlobId) && SameBlobId(Node->BlobId, Id);
 }
 
 }  // namespace
@@ -63,13 +67,13 @@ TIB_BlobCacheNode* CurrentNode(TIB_Column* Column, const ISC_ARRAY_DESC* Desc) {
   const ISC_QUAD id = ColumnBlobId(Column->DataPtr());
   TIB_BlobCacheNode* table = Column->Row()->GetBlobNode(Column->FieldNo());
   if (TableNodeIsCurrent(table, id)) return table;
-  TIB_BlobCacheNode probe{};
-  probe.BlobId = id;
-  if (TIB_BlobCacheNode* cached = FindBlobNode(*Column->Row()->GetBlobNodes(), &probe, Column->FieldNo(), true)) {
-    return cached;
+  if (IsNullBlobId(id)) {
+    // An edit kept in the row's chain; a value that was never stored has nothing to load.
+    TIB_BlobCacheNode probe{};
+    return FindBlobNode(*Column->Row()->GetBlobNodes(), &probe, Column->FieldNo(), true);
   }
-  // A value that was never stored has nothing to load.
-  if (IsNullBlobId(id)) return nullptr;
+  // A stored value is found by its id only: an edit of the column is another value.
+  if (TIB_BlobCacheNode* cached = FindById(*Column->Row()->GetBlobNodes(), id)) return cached;
   return LoadIntoChain(Column, id, Desc);
 }
 
@@ -77,7 +81,10 @@ bool CurrentIsLoaded(TIB_Column* Column) {
   if (Column->GetIsNull()) return true;
   const ISC_QUAD id = ColumnBlobId(Column->DataPtr());
   if (TableNodeIsCurrent(Column->Row()->GetBlobNode(Column->FieldNo()), id)) return true;
-  if (IsNullBlobId(id)) return false;
+  if (IsNullBlobId(id)) {
+    TIB_BlobCacheNode probe{};
+    return FindBlobNode(*Column->Row()->GetBlobNodes(), &probe, Column->FieldNo(), true) != nullptr;
+  }
   return FindById(*Column->Row()->GetBlobNodes(), id) != nullptr;
 }
 

@@ -300,6 +300,8 @@ void TIB_Row::AfterPostBlobs(bool Success) {
     std::memcpy(&id, col->data_, sizeof id);
     if (Success && row_type_ == rtFields) {
       node->Changed = false;
+      // The edit kept for the row in its node is stored now.
+      DropNodeEdit(static_cast<int16_t>(i));
       if (!IsNullBlobId(id) && !col->GetIsNull()) {
         node->BlobId = id;
         node->FieldNo = static_cast<int16_t>(i);

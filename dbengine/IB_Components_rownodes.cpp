@@ -163,16 +163,17 @@ void TIB_Row::LoadFromNode(bool Notify, bool WithBlobs) {
   }
   UnpackRow(cols, row_node_->Row);
   if (row_node_->OldRow.empty() && size > 0) std::memcpy(old_buffer_.get(), row_buffer_.get(), size);
-  if (WithBlobs && !managed_ && row_type_ == rtFields) {
-    bool handed = false;
+  if (WithBlobs && !managed_ && row_type_ == rtFields && blob_nodes_) {
+    // The table nodes hold this row's edits and nothing else: an edit of the row shown
+    // before must not pass for this row's value. The node keeps its own edits (a copy is
+    // handed over) until they are posted or cancelled, however often the row is shown.
+    for (int32_t i = 0; i < blob_count_ + array_count_; ++i) ClearBlobNode(&blob_nodes_[static_cast<size_t>(i)]);
     for (TIB_BlobCacheNode* n = row_node_->BlobChain; n != nullptr; n = n->Next) {
       if (!IsEditedChainNode(n)) continue;
       TIB_BlobCacheNode* table = GetBlobNode(n->FieldNo);
       if (table == nullptr) continue;
-      CopyBlobNode(n, table, true);
-      handed = true;
+      CopyBlobNode(n, table, false);
     }
-    if (handed) PurgeNodeBlobs();
   }
   if (Notify) {
     loaded_change_ = true;
@@ -188,9 +189,8 @@ void TIB_Row::SaveToNode() {
   for (int32_t i = 0; i < PSQLDA()->sqln; ++i) {
     TIB_BlobCacheNode* table = GetBlobNode(i);
     if (table == nullptr || !table->Changed) continue;
-    TIB_Column* col = nullptr;
-    const bool nullable = FindColumnByFieldNo(static_cast<int16_t>(i), col) && col->GetIsNullable();
-    if (table->Size <= 0 && nullable) continue;
+    // Every edit goes with its row, an empty value included: left in the table node it
+    // would be lost to this row and show on the next one.
     table->BlobId = ISC_QUAD{};
     table->FieldNo = static_cast<int16_t>(i);
     // The chain's node for this column takes the buffer (the table node is left empty).
@@ -217,6 +217,21 @@ void TIB_Row::PurgeNodeBlobs() {
   while (*link != nullptr) {
     TIB_BlobCacheNode* n = *link;
     if (IsNullBlobId(n->BlobId) && n->FieldNo == 0 && !n->Changed) {
+      *link = n->Next;
+      FreeBlobNodeBuffer(n);
+      delete n;
+    } else {
+      link = &n->Next;
+    }
+  }
+}
+
+void TIB_Row::DropNodeEdit(int16_t FieldNo) {
+  if (row_node_ == nullptr) return;
+  TIB_BlobCacheNode** link = &row_node_->BlobChain;
+  while (*link != nullptr) {
+    TIB_BlobCacheNode* n = *link;
+    if (IsEditedChainNode(n) && n->FieldNo == FieldNo) {
       *link = n->Next;
       FreeBlobNodeBuffer(n);
       delete n;

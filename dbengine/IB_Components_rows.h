@@ -261,6 +261,8 @@ class TIB_Row : public TObject {
   void PurgeNodeBlobs();
   // The node half of CancelBlobs: forgets the edited blobs kept in the node's chain.
   void CancelNodeBlobs();
+  // Forgets the edit of one column kept in the node's chain (it has been posted).
+  void DropNodeEdit(int16_t FieldNo);
   int32_t BlobCount() const { return blob_count_; }
   int32_t ArrayCount() const { return array_count_; }
 

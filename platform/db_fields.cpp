@@ -1327,7 +1327,12 @@ AnsiString TBlobField::AsString() const {
 void TBlobField::SetAsString(const AnsiString& v) {
   if (dataset_ == nullptr) DatabaseErrorFmt(dbmsg::DataSetMissing(), {DisplayName()});
   std::unique_ptr<TStream> s = dataset_->CreateBlobStream(this, bmWrite);
-  if (s && !v.empty()) s->WriteBuffer(v.data(), static_cast<int64_t>(v.size()));
+  if (!s) return;
+  // A write of no bytes tells the stream that the value is empty rather than null.
+  if (v.empty())
+    s->Write(v.data(), 0);
+  else
+    s->WriteBuffer(v.data(), static_cast<int64_t>(v.size()));
 }
 
 void TBlobField::Clear() {

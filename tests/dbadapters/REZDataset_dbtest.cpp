@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -298,6 +299,167 @@ TEST_F(REZDatasetDb, BlobsStreamThroughTheFramework) {
   EXPECT_EQ(t->FieldByName("V300")->AsString(), "abc");
 }
 
+
+// An empty text, a null and a short text after a longer one: every row shows its own
+// value however the dataset is scrolled, read, edited and posted.
+TEST_F(REZDatasetDb, EmptyAndNullBlobsNeverShowAnotherRowsValue) {
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (1, 'abc', 'abc', 'abc')");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (2, '', '', '')");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (3, null, null, null)");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (4, 'x', 'x', 'x')");
+  a->tr->Commit();
+  TREZQuery* q = Query("select ID, V255, M, BIN from ADAPTER_TYPES order by ID");
+  q->SetRequestLive(true);
+  q->Open();
+  const char* expected[] = {"abc", "", "", "x"};
+  const auto stream_text = [&](const char* name) {
+    auto s = q->CreateBlobStream(q->FieldByName(name), bmRead);
+    std::string back(static_cast<size_t>(s->Size()), '\0');
+    if (!back.empty()) s->ReadBuffer(back.data(), static_cast<int64_t>(back.size()));
+    return back;
+  };
+  const auto check_row = [&](int pass) {
+    const int id = q->FieldByName("ID")->AsInteger();
+    SCOPED_TRACE("pass " + std::to_string(pass) + ", row " + std::to_string(id));
+    const std::string want = expected[id - 1];
+    EXPECT_EQ(q->FieldByName("V255")->AsString(), want);
+    EXPECT_EQ(q->FieldByName("M")->AsString(), want);
+    EXPECT_EQ(stream_text("M"), want);
+    EXPECT_EQ(stream_text("BIN"), want);
+    EXPECT_EQ(q->FieldByName("BIN")->AsString(), want);
+    EXPECT_EQ(q->FieldByName("M")->IsNull(), id == 3);
+    EXPECT_EQ(q->FieldByName("BIN")->IsNull(), id == 3);
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (q->First(); !q->Eof(); q->Next()) check_row(pass);
+    for (q->Last(); !q->Bof(); q->Prior()) check_row(pass);
+  }
+  // An edited row posts and then reads back its own values, and so do its neighbours.
+  ASSERT_TRUE(q->Locate("ID", Variant(int32_t{2}), {}));
+  q->Edit();
+  q->FieldByName("V255")->SetAsString("");
+  q->Post();
+  for (q->First(); !q->Eof(); q->Next()) check_row(3);
+  ASSERT_TRUE(q->Locate("ID", Variant(int32_t{1}), {}));
+  q->Edit();
+  q->FieldByName("M")->SetAsString("");
+  q->FieldByName("V255")->SetAsString("");
+  q->Post();
+  expected[0] = "";
+  EXPECT_EQ(q->FieldByName("M")->AsString(), "");
+  EXPECT_FALSE(q->FieldByName("M")->IsNull());
+  for (q->Last(); !q->Bof(); q->Prior()) {
+    if (q->FieldByName("ID")->AsInteger() == 1) {
+      EXPECT_EQ(q->FieldByName("M")->AsString(), "");
+      continue;
+    }
+    check_row(4);
+  }
+}
+
+// Cached edits through the fields: an emptied memo is neither shown on the rows scrolled to
+// afterwards nor lost, and applying sends each row its own values.
+TEST_F(REZDatasetDb, CachedBlobEditsStayWithTheirRows) {
+  Exec("insert into ADAPTER_TYPES (ID, M, BIN) values (1, 'abc', 'abc')");
+  Exec("insert into ADAPTER_TYPES (ID, M, BIN) values (2, '', '')");
+  Exec("insert into ADAPTER_TYPES (ID, M, BIN) values (3, null, null)");
+  Exec("insert into ADAPTER_TYPES (ID, M, BIN) values (4, 'x', 'x')");
+  a->tr->Commit();
+  TREZQuery* q = Query("select ID, M, BIN from ADAPTER_TYPES order by ID");
+  q->SetRequestLive(true);
+  q->SetCachedUpdates(true);
+  q->Open();
+  std::map<int, std::string> want = {{1, "abc"}, {2, ""}, {3, ""}, {4, "x"}};
+  const auto edit = [&](int id, const std::string& value) {
+    ASSERT_TRUE(q->Locate("ID", Variant(int32_t{id}), {}));
+    q->Edit();
+    q->FieldByName("M")->SetAsString(value);
+    q->FieldByName("BIN")->SetAsString(value);
+    q->Post();
+    want[id] = value;
+  };
+  const auto check_all = [&](const std::string& where) {
+    const auto check = [&] {
+      const int id = q->FieldByName("ID")->AsInteger();
+      SCOPED_TRACE(where + ", row " + std::to_string(id));
+      EXPECT_EQ(q->FieldByName("M")->AsString(), want.at(id));
+      EXPECT_EQ(q->FieldByName("BIN")->AsString(), want.at(id));
+    };
+    for (q->First(); !q->Eof(); q->Next()) check();
+    for (q->Last(); !q->Bof(); q->Prior()) check();
+  };
+  edit(1, "");
+  check_all("row 1 emptied");
+  edit(4, "zz");
+  check_all("row 4 changed");
+  q->ApplyUpdates();
+  q->CommitUpdates();
+  a->tr->Commit();
+  auto* c = new TIB_Cursor(&a->form);
+  c->SetIB_Connection(a->db);
+  c->SetIB_Transaction(a->tr);
+  c->SQL()->SetText("select coalesce(M, '<null>') || '|' || coalesce(cast(BIN as varchar(10)), '<null>') "
+                    "from ADAPTER_TYPES order by ID");
+  std::vector<std::string> rows;
+  for (c->First(); !c->Eof(); c->Next()) rows.push_back(std::string(c->Fields()->GetColumn(0)->GetAsString()));
+  EXPECT_EQ(rows, (std::vector<std::string>{"|", "|", "<null>|<null>", "zz|zz"}));
+}
+
+// Rows copied value by value into a table, committing as the copy goes: an empty or null
+// blob arrives as it left, never as the row before it.
+TEST_F(REZDatasetDb, BlobsCopiedAcrossCommitsArriveAsTheyLeft) {
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (1, 'abc', 'abc', 'abc')");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (2, '', '', '')");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (3, null, null, null)");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (4, 'x', 'x', 'x')");
+  Exec("insert into ADAPTER_TYPES (ID, V255, M, BIN) values (5, '', '', '')");
+  a->tr->Commit();
+  TREZQuery* source = Query("select ID, V255, M, BIN from ADAPTER_TYPES where ID < 10 order by ID");
+  source->Open();
+  auto* target = New<TREZTable>();
+  target->SetTableName("ADAPTER_TYPES");
+  target->Open();
+  int copied = 0;
+  for (source->First(); !source->Eof(); source->Next()) {
+    target->Append();
+    target->FieldByName("ID")->SetAsInteger(source->FieldByName("ID")->AsInteger() + 10);
+    for (const char* name : {"V255", "M", "BIN"}) target->FieldByName(name)->SetAsVariant(source->FieldByName(name)->AsVariant());
+    target->Post();
+    if (++copied % 2 == 0) a->tr->Commit();
+  }
+  a->tr->Commit();
+  EXPECT_EQ(copied, 5);
+  // The rows the table appended read back their own values, in whatever order.
+  {
+    const std::map<int, std::string> want = {{11, "abc"}, {12, ""}, {13, ""}, {14, "x"}, {15, ""}};
+    for (int pass = 0; pass < 2; ++pass) {
+      for (pass == 0 ? target->Last() : target->First(); pass == 0 ? !target->Bof() : !target->Eof();
+           pass == 0 ? target->Prior() : target->Next()) {
+        const int id = target->FieldByName("ID")->AsInteger();
+        if (id < 10) continue;
+        SCOPED_TRACE("table row " + std::to_string(id));
+        EXPECT_EQ(target->FieldByName("M")->AsString(), want.at(id));
+        EXPECT_EQ(target->FieldByName("BIN")->AsString(), want.at(id));
+        EXPECT_EQ(target->FieldByName("M")->IsNull(), id == 13);
+      }
+    }
+  }
+  auto* c = new TIB_Cursor(&a->form);
+  c->SetIB_Connection(a->db);
+  c->SetIB_Transaction(a->tr);
+  c->SQL()->SetText("select ID, V255, M, BIN, char_length(M), octet_length(BIN) from ADAPTER_TYPES where ID > 10 order by ID");
+  std::vector<std::string> rows;
+  for (c->First(); !c->Eof(); c->Next()) {
+    std::string r;
+    for (int32_t i = 0; i < c->Fields()->ColumnCount(); ++i) {
+      TIB_Column* col = c->Fields()->GetColumn(i);
+      r += (col->GetIsNull() ? std::string("<null>") : std::string(col->GetAsString())) + "|";
+    }
+    rows.push_back(r);
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"11|abc|abc|abc|3|3|", "12||||0|0|", "13|<null>|<null>|<null>|<null>|<null>|",
+                                            "14|x|x|x|1|1|", "15||||0|0|"}));
+}
 
 TEST_F(REZDatasetDb, FieldDefinitionsFollowThePairingTable) {
   TREZQuery* q = Query("select * from ADAPTER_TYPES");

@@ -20,6 +20,12 @@ class BlobStreamDb : public ::testing::Test {
         "create table T (ID integer, B blob sub_type 0, M blob sub_type 1);\n"
         "commit;\n"
         "insert into T values (1, 'hello world', null);\n"
+        "create table T2 (ID integer, M blob sub_type 1);\n"
+        "commit;\n"
+        "insert into T2 values (1, 'abc');\n"
+        "insert into T2 values (2, '');\n"
+        "insert into T2 values (3, null);\n"
+        "insert into T2 values (4, 'x');\n"
         "commit;\n");
     InstallClientLibraryNameProvider();
     session_ = std::make_unique<TIB_Session>(nullptr);
@@ -80,6 +86,37 @@ TEST_F(BlobStreamDb, ReadsOnceThroughTheChainAndIgnoresWrites) {
   TIB_BlobStream again(Col(0), bmRead);
   EXPECT_EQ(ReadAll(again), "hello world");
   EXPECT_EQ(st_->blob_loads, 1);
+}
+
+// Each row reads its own value in both reading modes, an empty one after a longer one
+// included; a stored value is never taken from an edit of the column kept in the chain.
+TEST_F(BlobStreamDb, EveryRowReadsItsOwnValueNeverAnEditOfTheColumn) {
+  RowStatement rows(session_.get(), db_, tr_);
+  rows.Prepare("select M, ID from T2 order by ID");
+  rows.Execute();
+  const char* expected[] = {"abc", "", "", "x"};
+  TIB_Column* m = rows.Fields().GetColumn(0);
+  for (int id = 1; id <= 4; ++id) {
+    ASSERT_TRUE(rows.Fetch());
+    SCOPED_TRACE("row " + std::to_string(id));
+    EXPECT_EQ(m->GetIsNull(), id == 3);
+    if (id == 4) {
+      // An edit of the column kept in the row's chain is another value than the stored one.
+      auto* edit = new TIB_BlobCacheNode{};
+      edit->Changed = true;
+      edit->FieldNo = 0;
+      ReallocBuffer(edit->Buffer, 0, 4);
+      edit->Capacity = 4;
+      std::memcpy(edit->Buffer, "edit", 4);
+      edit->Size = 4;
+      edit->Next = *rows.Fields().GetBlobNodes();
+      *rows.Fields().GetBlobNodes() = edit;
+    }
+    for (TBlobStreamMode mode : {bmRead, bmReadWrite, bmRead}) {
+      TIB_BlobStream s(m, mode);
+      EXPECT_EQ(ReadAll(s), expected[id - 1]);
+    }
+  }
 }
 
 TEST_F(BlobStreamDb, ReadWriteAppendsAndWriteStartsEmpty) {

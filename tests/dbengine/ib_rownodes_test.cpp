@@ -127,11 +127,25 @@ TEST(RowNodes, EditedBlobsTravelInTheNodeChain) {
   r.SetRowNode(&node);
   r.LoadFromNode(true, true);
   EXPECT_EQ(r.ColumnByName("MEMO")->GetAsString(), "long text");
-  EXPECT_EQ(node.BlobChain, nullptr);  // handed over and purged
+  // The node keeps its edit until it is posted or cancelled: shown again after another
+  // row, the row still has it, and the other row's view never had it.
+  ASSERT_NE(node.BlobChain, nullptr);
+  EXPECT_EQ(node.BlobChain->Next, nullptr);
+  EXPECT_TRUE(node.BlobChain->Changed);
+  r.SetRowNode(&other);
+  r.ClearRow(rsLoaded);
+  r.SetRowNode(&node);
+  r.LoadFromNode(true, true);
+  EXPECT_EQ(r.ColumnByName("MEMO")->GetAsString(), "long text");
 
-  // Saved again and cancelled: the node forgets the edit.
+  // An edit to an empty text travels the same way; saved again and cancelled, the node
+  // forgets the edit.
+  r.ColumnByName("MEMO")->SetAsString("");
   r.SaveToNode();
   ASSERT_NE(node.BlobChain, nullptr);
+  EXPECT_EQ(node.BlobChain->Next, nullptr);
+  EXPECT_TRUE(node.BlobChain->Changed);
+  EXPECT_EQ(node.BlobChain->Size, 0);
   r.CancelNodeBlobs();
   EXPECT_EQ(node.BlobChain, nullptr);
   r.SetRowNode(nullptr);
