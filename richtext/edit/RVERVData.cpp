@@ -532,4 +532,85 @@ void TRVEditRVData::RecConcatenateItems(int32_t item_no) {
   if (was_empty) RecSetStyleNo(item_no, style2);
 }
 
+void TRVEditRVData::RecSetExtraIntProperty(int32_t item_no, int32_t property_id, int32_t value) {
+  TCustomRVItemInfo* item = GetItem(item_no);
+  int32_t prior = 0;
+  if (!item->GetExtraIntProperty(property_id, prior) || prior == value) return;
+  if (GetUndoDestination()) {
+    auto* rec = new TRVUndoExtraIntProperty();
+    rec->Kind = rvukModifyItem;
+    rec->ItemNo = item_no;
+    rec->PriorValue = prior;
+    rec->PropertyId = static_cast<uint8_t>(property_id);
+    RecordInfo(rec);
+  }
+  item->SetExtraIntProperty(property_id, value);
+  // Width, height and the animation interval restart the picture's animation.
+  if (property_id == 3 || property_id == 4 || property_id == 13) item->UpdateAnimator(this);
+}
+
+void TRVEditRVData::RecModifyItemTerminator(int32_t item_no, bool is_opening) {
+  if (!GetUndoDestination()) return;
+  auto* rec = new TRVUndoModifyItemTerminator();
+  rec->ItemNo = item_no;
+  rec->IsOpening = is_opening;
+  RecordInfo(rec);
+}
+
+bool TRVEditRVData::HasPersistentCheckpoint(int32_t item_no) {
+  TRVCPInfo* cp = GetItem(item_no)->Checkpoint;
+  return cp && cp->Persistent;
+}
+
+bool TRVEditRVData::ParaHasPersistentCheckpoint(int32_t item_no) {
+  int32_t first = item_no;
+  while (first > 0 && !IsParaStart(first)) --first;
+  const int32_t last = GetLastParaItem(item_no);
+  for (int32_t i = first; i <= last; ++i)
+    if (HasPersistentCheckpoint(i)) return true;
+  return false;
+}
+
+bool TRVEditRVData::MovePersistentCheckpoint(int32_t item_no, bool dont_move_forward) {
+  if (!HasPersistentCheckpoint(item_no)) return true;
+  if (!dont_move_forward && item_no + 1 < ItemCount() && !IsParaStart(item_no + 1) &&
+      !HasPersistentCheckpoint(item_no + 1)) {
+    RecMoveCheckpoint(item_no, item_no + 1);
+    return true;
+  }
+  if (!IsParaStart(item_no) && item_no > 0 && !HasPersistentCheckpoint(item_no - 1)) {
+    RecMoveCheckpoint(item_no, item_no - 1);
+    return true;
+  }
+  return false;
+}
+
+bool TRVEditRVData::ReplicateListMarker(int32_t source_item_no, int32_t insert_at, bool& full_format,
+                                        bool recorded) {
+  full_format = false;
+  int32_t first = source_item_no;
+  while (first > 0 && !IsParaStart(first)) --first;
+  TCustomRVItemInfo* marker = GetItem(first);
+  if (marker->StyleNo != rvsListMarker) return false;
+  std::unique_ptr<TCustomRVItemInfo> copy = CreateRVItemCopy(marker, this, false);
+  if (auto* m = dynamic_cast<TRVMarkerItemInfo*>(copy.get())) {
+    m->Reset = false;
+    m->IndexInList = -1;
+  }
+  copy->SetSameAsPrev(false);
+  copy->SetBR(false);
+  copy->SetPageBreakBefore(false);
+  AnsiString text;
+  TCustomRVItemInfo* item = copy.release();
+  if (recorded) {
+    RecInsertItem(insert_at, text, item, false, full_format);
+  } else {
+    item->Inserting(this, text, false);
+    Items().InsertObject(insert_at, text, item);
+    item->Inserted(this, insert_at);
+    AddMarkerInList(insert_at);
+  }
+  return true;
+}
+
 }  // namespace pelvar

@@ -71,8 +71,20 @@ class TRVEditRVData : public TCustomRVFormattedData {
   void RecDeleteCheckpoint(int32_t item_no);
   void RecMoveCheckpoint(int32_t from_item_no, int32_t to_item_no);
   void RecConcatenateItems(int32_t item_no);
+  void RecSetExtraIntProperty(int32_t item_no, int32_t property_id, int32_t value);
+  void RecModifyItemTerminator(int32_t item_no, bool is_opening);
   bool SetParaNoRange(int32_t first, int32_t last, int32_t para_no, bool& full_format);
   int32_t GetLastParaItem(int32_t item_no);
+
+  // ---- Persistent checkpoints and list markers ----
+  bool HasPersistentCheckpoint(int32_t item_no);
+  bool ParaHasPersistentCheckpoint(int32_t item_no);
+  // Moves item_no's persistent checkpoint to a neighbour of its paragraph; false when the
+  // item has one that cannot move (the item may then not be deleted).
+  bool MovePersistentCheckpoint(int32_t item_no, bool dont_move_forward);
+  // Puts a copy of the list marker that starts source_item_no's paragraph at insert_at
+  // (numbering not restarted); false when the paragraph has no marker.
+  bool ReplicateListMarker(int32_t source_item_no, int32_t insert_at, bool& full_format, bool recorded);
 
   // ---- Widths for the reformatting decisions (0 while the document is not formatted) ----
   int32_t ItemWidthForUndo(int32_t item_no);

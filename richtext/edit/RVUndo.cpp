@@ -132,6 +132,22 @@ void TRVUndoDeleteCPInfo::Perform(TRVEditRVData* rvdata) {
   rvdata->RecAddCheckpoint(ItemNo, cp);
 }
 
+void TRVUndoExtraIntProperty::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecSetExtraIntProperty(ItemNo, PropertyId, PriorValue);
+}
+
+void TRVUndoModifyItemTerminator::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecModifyItemTerminator(ItemNo, !IsOpening);
+}
+
+TRVCompositeUndo::TRVCompositeUndo() = default;
+TRVCompositeUndo::~TRVCompositeUndo() = default;
+
+void TRVCompositeUndo::Perform(TRVEditRVData* rvdata) {
+  if (InnerList && InnerList->Count() > 0) InnerList->Undo(InnerList->Document ? InnerList->Document : rvdata);
+}
+
 static void CheckUnicodeLength(const AnsiString& s) {
   if (s.size() % 2 != 0) throw EDocViewError("Can't perform Unicode operation");
 }
@@ -280,6 +296,7 @@ static bool Exhausted(TRVUndoInfos* g) {
   TRVUndoInfo* first = g->Get(0);
   if (auto* t = dynamic_cast<TRVUndoTypingInfo*>(first)) return t->CharCount == 0;
   if (auto* t = dynamic_cast<TRVRedoTypingInfo*>(first)) return t->SavedText.empty();
+  if (auto* c = dynamic_cast<TRVCompositeUndo*>(first)) return !c->InnerList || c->InnerList->Count() == 0;
   return true;
 }
 

@@ -259,6 +259,41 @@ class TRVUndoDeleteCPInfo : public TRVUndoItemNoInfo {
   void Perform(TRVEditRVData* rvdata) override;
 };
 
+class TRVUndoExtraIntProperty : public TRVUndoItemNoInfo {
+ public:
+  int32_t WidthBefore = 0;
+  int32_t PriorValue = 0;
+  uint8_t PropertyId = 0;
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
+// Brackets a run of item-property records; the closing one is met first when performing.
+class TRVUndoModifyItemTerminator : public TRVUndoItemNoInfo {
+ public:
+  TRVUndoModifyItemTerminator() { Kind = rvukModifyItem; }
+  int32_t MeasuredWidth = 0;
+  bool ChangesWidth = true;
+  bool ChangesSize = true;
+  bool IsOpening = false;
+  bool NeedsFormat() override { return ChangesSize; }
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
+// Groups of a nested document's own list, performed one per call.
+class TRVCompositeUndo : public TRVUndoInfo {
+ public:
+  TRVCompositeUndo();
+  ~TRVCompositeUndo() override;
+  int32_t ItemNo = 0;
+  bool ForRedo = false;
+  std::unique_ptr<TRVUndoList> InnerList;
+  bool NeedsFormat() override { return false; }
+  void GetAffectedItems(int32_t& first_no, int32_t& last_no, TRVEditRVData*) override {
+    first_no = last_no = ItemNo;
+  }
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
 // One group: what one Undo or Redo command takes back.
 class TRVUndoInfos {
  public:

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVMarker.h"
 #include "richtext/model/RVStyle.h"
 
 namespace pelvar {
@@ -336,6 +338,77 @@ TEST(RVUndo, DeletedItemsComeBackWithCheckpoints) {
   // Items held by a list that is cleared are freed (checked by the sanitizer).
   doc.data.Redo();
   doc.data.RedoList->Clear();
+}
+
+TEST(RVUndo, ItemPropertiesAndTerminators) {
+  Doc doc;
+  auto* pic = new TRVGraphicItemInfo(&doc.data, std::make_unique<TBitmap>(40, 30), 0);
+  pic->StyleNo = rvsPicture;
+  doc.data.AddItemAsIs("", pic);
+  doc.data.BeginUndoGroup(rvutModifyItem);
+  doc.data.RecModifyItemTerminator(0, true);
+  doc.data.RecSetExtraIntProperty(0, 1, 5);  // vertical shift
+  doc.data.RecSetExtraIntProperty(0, 1, 5);  // unchanged: nothing recorded
+  doc.data.RecModifyItemTerminator(0, false);
+  ASSERT_EQ(doc.data.UndoList->Get(0)->Count(), 3);
+  doc.data.Undo();
+  int32_t v = -1;
+  pic->GetExtraIntProperty(1, v);
+  EXPECT_EQ(v, 0);
+  // The reverse group is bracketed the other way round: opening first again after redo.
+  ASSERT_EQ(doc.data.RedoList->Get(0)->Count(), 3);
+  EXPECT_TRUE(dynamic_cast<TRVUndoModifyItemTerminator*>(doc.data.RedoList->Get(0)->Get(0))->IsOpening);
+  doc.data.Redo();
+  pic->GetExtraIntProperty(1, v);
+  EXPECT_EQ(v, 5);
+  EXPECT_TRUE(dynamic_cast<TRVUndoModifyItemTerminator*>(doc.data.UndoList->Get(0)->Get(0))->IsOpening);
+}
+
+TEST(RVUndo, PersistentCheckpointMovesWithinItsParagraph) {
+  Doc doc;
+  doc.Add("a");
+  doc.Add("b", 0, 0, false);
+  doc.Add("c");
+  auto* cp = new TRVCPInfo();
+  cp->Name = "keep";
+  cp->Persistent = true;
+  doc.data.RecAddCheckpoint(1, cp);
+  EXPECT_TRUE(doc.data.ParaHasPersistentCheckpoint(0));
+  EXPECT_FALSE(doc.data.ParaHasPersistentCheckpoint(2));
+  doc.data.BeginUndoGroup(rvutDelete);
+  // Item 1 ends its paragraph: the checkpoint goes back to item 0.
+  EXPECT_TRUE(doc.data.MovePersistentCheckpoint(1, false));
+  EXPECT_EQ(Dump(doc.data), "[a s0 p0 cp:keep][b s0 p0 cont][c s0 p0] cps1");
+  // Item 0 starts its paragraph and may not move backwards.
+  EXPECT_FALSE(doc.data.MovePersistentCheckpoint(0, true));
+  doc.data.Undo();
+  EXPECT_EQ(Dump(doc.data), "[a s0 p0][b s0 p0 cont cp:keep][c s0 p0] cps1");
+}
+
+TEST(RVUndo, ReplicatedListMarkerContinuesTheList) {
+  Doc doc;
+  TRVListLevel* level = doc.style.ListStyles()->Add()->Levels()->Add();
+  level->ListType = rvlstDecimal;
+  level->FormatString = "%0:s.";
+  auto* m = new TRVMarkerItemInfo(&doc.data);
+  m->StyleNo = rvsListMarker;
+  m->ListNo = 0;
+  m->Reset = true;
+  doc.data.AddItemAsIs("", m);
+  doc.data.AddMarkerInList(0);
+  doc.Add("one", 0, 0, false);
+  doc.Add("two", 0, 0);
+  bool ff = false;
+  doc.data.BeginUndoGroup(rvutNewLine);
+  ASSERT_TRUE(doc.data.ReplicateListMarker(1, 2, ff, true));
+  doc.data.RecSetNewLine(3, true, -1, ff);
+  auto* copy = dynamic_cast<TRVMarkerItemInfo*>(doc.data.GetItem(2));
+  ASSERT_NE(copy, nullptr);
+  EXPECT_FALSE(copy->Reset);
+  EXPECT_EQ(copy->DisplayString, "2.");
+  doc.data.Undo();
+  EXPECT_EQ(doc.data.ItemCount(), 3);
+  EXPECT_EQ(doc.data.GetMarkers(false)->size(), 1u);
 }
 
 }  // namespace
