@@ -404,6 +404,8 @@ class TCustomRVData : public TPersistent {
   bool AddTextBlock(const AnsiString& text, int32_t style_no, int32_t first_para_no, int32_t para_no,
                     const TRVTag& tag, bool convert, bool single_para);
   bool TagsArePChars() { return GetOptions().Contains(rvoTagsArePChars); }
+  // For editors that link and unlink checkpoints one at a time.
+  void AdjustCPCount(int32_t delta) { cp_count_ += delta; }
 
  private:
   TStringList* items_ = nullptr;

@@ -1,0 +1,343 @@
+#include "richtext/edit/RVUndo.h"
+
+#include <algorithm>
+
+#include "richtext/edit/RVERVData.h"
+#include "richtext/model/RVUni.h"
+
+namespace pelvar {
+
+// ---- Affected ranges ----
+
+void TRVUndoItemNoInfo::GetAffectedItems(int32_t& first_no, int32_t& last_no, TRVEditRVData*) {
+  if (ItemNo < 0) return;
+  first_no = ItemNo;
+  last_no = RangeEndNo >= 0 ? RangeEndNo : ItemNo;
+}
+
+void TRVUndoItemRangeInfo::GetAffectedItems(int32_t& first_no, int32_t& last_no, TRVEditRVData*) {
+  first_no = FirstItemNo;
+  last_no = RangeEndNo != -1 ? RangeEndNo : FirstItemNo + static_cast<int32_t>(HeldItems.size());
+}
+
+void TRVUndoParaListInfo::GetAffectedItems(int32_t& first_no, int32_t& last_no, TRVEditRVData*) {
+  first_no = FirstItemNo;
+  last_no = FirstItemNo + static_cast<int32_t>(Numbers.size());
+}
+
+void TRVUndoParaInfo::GetAffectedItems(int32_t& first_no, int32_t& last_no, TRVEditRVData*) {
+  first_no = ItemNo;
+  last_no = ItemNo + ItemCount;
+}
+
+// ---- Held items ----
+
+static TRVEditRVData* HolderDocument(TRVUndoList* owner) { return owner ? owner->Document : nullptr; }
+
+TRVUndoItemInfo::~TRVUndoItemInfo() {
+  if (!HeldItem) return;
+  if (TRVEditRVData* doc = HolderDocument(Owner))
+    doc->FreeHeldItem(HeldItem);
+  else
+    delete HeldItem;
+}
+
+TRVUndoStringItemListInfo::~TRVUndoStringItemListInfo() {
+  TRVEditRVData* doc = HolderDocument(Owner);
+  for (auto& [text, item] : HeldItems) {
+    if (doc)
+      doc->FreeHeldItem(item);
+    else
+      delete item;
+  }
+}
+
+TRVUndoDeleteCPInfo::~TRVUndoDeleteCPInfo() { delete HeldCheckpoint; }
+
+// ---- Performing ----
+
+void TRVUndoReformateRange::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecReformatRange(ItemNo, RangeEndNo, ReformatRoot);
+}
+
+void TRVUndoChangeTextInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecChangeText(ItemNo, SavedText);
+}
+
+void TRVUndoDeleteItemInfo::Perform(TRVEditRVData* rvdata) {
+  TCustomRVItemInfo* item = HeldItem;
+  HeldItem = nullptr;
+  AnsiString text = SavedText;
+  rvdata->RecInsertItem(ItemNo, text, item, true, FullFormat);
+}
+
+void TRVUndoDeleteItemsInfo::Perform(TRVEditRVData* rvdata) {
+  auto items = std::move(HeldItems);
+  HeldItems.clear();
+  LastItemNo = FirstItemNo + static_cast<int32_t>(items.size()) - 1;
+  rvdata->RecInsertItems(FirstItemNo, items, true, FullFormat);
+}
+
+void TRVUndoDeleteSubstringInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecInsertSubstring(ItemNo, CharPos, SavedText);
+}
+
+void TRVUndoInsertSubstringInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecDeleteSubstring(ItemNo, CharPos, CharCount);
+}
+
+void TRVUndoInsertItemInfo::Perform(TRVEditRVData* rvdata) { rvdata->RecDeleteItem(ItemNo, FullFormat); }
+
+void TRVUndoInsertItemsInfo::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecDeleteItems(ItemNo, ItemNo + ItemCount - 1, FullFormat);
+}
+
+void TRVUndoNewLineInfo::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecSetNewLine(ItemNo, PriorSameAsPrev, PriorSameAsPrev ? -1 : PriorParaNo, FullFormat);
+}
+
+void TRVUndoBRInfo::Perform(TRVEditRVData* rvdata) {
+  bool ff = false;
+  rvdata->RecSetBR(ItemNo, PriorBreak, ff);
+}
+
+void TRVUndoPageBreakInfo::Perform(TRVEditRVData* rvdata) { rvdata->RecSetPageBreak(ItemNo, PriorPageBreak); }
+
+void TRVUndoParaListInfo::Perform(TRVEditRVData* rvdata) { rvdata->RecSetParaList(FirstItemNo, Numbers, FullFormat); }
+
+void TRVUndoParaInfo::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecSetParaRange(ItemNo, ItemNo + ItemCount - 1, PriorParaNo, FullFormat);
+}
+
+void TRVUndoStyleNoInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecSetStyleNo(ItemNo, PriorStyleNo);
+}
+
+void TRVUndoAssociatedTextStyleNoInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecSetAssocTextStyleNo(ItemNo, PriorStyleNo);
+}
+
+void TRVUndoTagInfo::Perform(TRVEditRVData* rvdata) { rvdata->RecSetTag(ItemNo, PriorTag); }
+
+void TRVUndoAddCPInfo::Perform(TRVEditRVData* rvdata) { rvdata->RecDeleteCheckpoint(ItemNo); }
+
+void TRVUndoDeleteCPInfo::Perform(TRVEditRVData* rvdata) {
+  TRVCPInfo* cp = HeldCheckpoint;
+  HeldCheckpoint = nullptr;
+  rvdata->RecAddCheckpoint(ItemNo, cp);
+}
+
+void TRVUndoExtraIntProperty::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  rvdata->RecSetExtraIntProperty(ItemNo, PropertyId, PriorValue);
+}
+
+void TRVUndoModifyItemTerminator::Perform(TRVEditRVData* rvdata) {
+  rvdata->RecModifyItemTerminator(ItemNo, !IsOpening);
+}
+
+TRVCompositeUndo::TRVCompositeUndo() = default;
+TRVCompositeUndo::~TRVCompositeUndo() = default;
+
+void TRVCompositeUndo::Perform(TRVEditRVData* rvdata) {
+  if (InnerList && InnerList->Count() > 0) InnerList->Undo(InnerList->Document ? InnerList->Document : rvdata);
+}
+
+static void CheckUnicodeLength(const AnsiString& s) {
+  if (s.size() % 2 != 0) throw EDocViewError("Can't perform Unicode operation");
+}
+
+void TRVUndoTypingInfo::Perform(TRVEditRVData* rvdata) {
+  TypedWidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  AnsiString s = rvdata->GetItemTextRaw(ItemNo);
+  AnsiString removed;
+  if (IsUnicode) {
+    CheckUnicodeLength(s);
+    const size_t at = static_cast<size_t>((CharPos + CharCount) * 2 - 3 - 1);
+    removed = s.substr(at, 2);
+    s.erase(at, 2);
+  } else {
+    const size_t at = static_cast<size_t>(CharPos + CharCount - 1 - 1);
+    removed = s.substr(at, 1);
+    s.erase(at, 1);
+  }
+  --CharCount;
+  rvdata->SetItemTextRaw(ItemNo, s);
+  rvdata->RedoList->AddUntyping(removed, ItemNo, CharPos + CharCount + 1);
+}
+
+void TRVRedoTypingInfo::Perform(TRVEditRVData* rvdata) {
+  WidthBefore = rvdata->ItemWidthForUndo(ItemNo);
+  AnsiString s = rvdata->GetItemTextRaw(ItemNo);
+  const size_t unit = IsUnicode ? 2 : 1;
+  const int32_t n = static_cast<int32_t>(SavedText.size() / unit);
+  AnsiString ch = SavedText.substr(SavedText.size() - unit);
+  if (IsUnicode) {
+    CheckUnicodeLength(s);
+    const size_t at = static_cast<size_t>((CharPos - 1) * 2 - static_cast<int32_t>(SavedText.size()));
+    s.insert(at, ch);
+  } else {
+    s.insert(static_cast<size_t>(CharPos - n - 1), ch);
+  }
+  SavedText.erase(SavedText.size() - unit);
+  rvdata->SetItemTextRaw(ItemNo, s);
+  rvdata->UndoList->AddTyping(ItemNo, CharPos - n, IsUnicode);
+}
+
+// ---- Lists ----
+
+TRVUndoList::~TRVUndoList() { Clear(); }
+
+void TRVUndoList::Clear() {
+  // Newest first: a held item may refer to items released after it.
+  while (!groups_.empty()) groups_.pop_back();
+}
+
+void TRVUndoList::DeleteGroup(int32_t index) { groups_.erase(groups_.begin() + index); }
+
+static bool IsSingleTyping(const TRVUndoInfos* g) { return g->Count() == 1 && g->Get(0)->Kind == rvukTyping; }
+
+bool TRVUndoList::BeginGroup(uint8_t group_type, const AnsiString& title, int32_t caret_item, int32_t caret_offset) {
+  if (MaxGroups == 0) return false;
+  if (GroupNesting > 0 && !groups_.empty() && !IsSingleTyping(Last())) return true;
+  if (MaxGroups > 0)
+    while (Count() >= MaxGroups) DeleteGroup(0);
+  auto group = std::make_unique<TRVUndoInfos>();
+  group->GroupType = group_type;
+  group->Title = title;
+  group->CaretItem = caret_item;
+  group->CaretOffset = caret_offset;
+  if (TRVUndoInfos* last = Last(); last && last->Count() == 0) {
+    group->Title = last->Title;
+    group->CaretItem = last->CaretItem;
+    group->CaretOffset = last->CaretOffset;
+    groups_.pop_back();
+  }
+  groups_.push_back(std::move(group));
+  return true;
+}
+
+void TRVUndoList::SetMaxGroups(int32_t value) {
+  MaxGroups = value;
+  if (value >= 0)
+    while (Count() > value) DeleteGroup(0);
+}
+
+void TRVUndoList::AddInfo(TRVUndoInfo* info) {
+  std::unique_ptr<TRVUndoInfo> guard(info);
+  if (groups_.empty()) throw EDocViewError("Can't modify empty undo list");
+  if (IsSingleTyping(Last())) throw EDocViewError("Incorrect adding into undo list");
+  info->Owner = this;
+  Last()->Records.push_back(std::move(guard));
+}
+
+void TRVUndoList::AddGroup(TRVUndoInfos* group) {
+  std::unique_ptr<TRVUndoInfos> guard(group);
+  for (auto& r : group->Records) r->Owner = this;
+  groups_.push_back(std::move(guard));
+}
+
+void TRVUndoList::DropEmptyGroup() {
+  if (!groups_.empty() && GroupNesting == 0 && Last()->Count() == 0) groups_.pop_back();
+}
+
+void TRVUndoList::AddTyping(int32_t item_no, int32_t char_pos, bool is_unicode) {
+  if (MaxGroups == 0) return;
+  if (Last() && Last()->Count() == 0) groups_.pop_back();
+  if (TRVUndoInfos* last = Last(); last && last->Count() > 0)
+    if (auto* t = dynamic_cast<TRVUndoTypingInfo*>(last->Get(0));
+        t && t->ItemNo == item_no && char_pos == t->CharPos + t->CharCount) {
+      ++t->CharCount;
+      ++last->CaretOffset;
+      return;
+    }
+  if (!BeginGroup(rvutTyping, AnsiString(), item_no, char_pos)) return;
+  auto* rec = new TRVUndoTypingInfo();
+  rec->Kind = rvukTyping;
+  rec->ItemNo = item_no;
+  rec->CharPos = char_pos;
+  rec->CharCount = 1;
+  rec->IsUnicode = is_unicode;
+  AddInfo(rec);
+}
+
+void TRVUndoList::AddUntyping(const AnsiString& chars, int32_t item_no, int32_t char_pos) {
+  if (MaxGroups == 0) return;
+  if (Last() && Last()->Count() == 0) groups_.pop_back();
+  if (TRVUndoInfos* last = Last(); last && last->Count() > 0)
+    if (auto* t = dynamic_cast<TRVRedoTypingInfo*>(last->Get(0)); t && t->ItemNo == item_no) {
+      const int32_t n = static_cast<int32_t>(t->SavedText.size() / (chars.size() > 1 ? 2 : 1));
+      if (t->CharPos - n == char_pos) {
+        t->SavedText += chars;
+        --last->CaretOffset;
+        return;
+      }
+    }
+  if (!BeginGroup(rvutTyping, AnsiString(), item_no, char_pos)) return;
+  auto* rec = new TRVRedoTypingInfo();
+  rec->Kind = rvukTyping;
+  rec->ItemNo = item_no;
+  rec->CharPos = char_pos;
+  rec->SavedText = chars;
+  rec->IsUnicode = chars.size() > 1;
+  AddInfo(rec);
+}
+
+void TRVUndoList::Undo(TRVEditRVData* rvdata) { PerformLast(rvdata, true); }
+void TRVUndoList::Redo(TRVEditRVData* rvdata) { PerformLast(rvdata, false); }
+
+static bool Exhausted(TRVUndoInfos* g) {
+  if (g->Count() == 0) return true;
+  TRVUndoInfo* first = g->Get(0);
+  if (auto* t = dynamic_cast<TRVUndoTypingInfo*>(first)) return t->CharCount == 0;
+  if (auto* t = dynamic_cast<TRVRedoTypingInfo*>(first)) return t->SavedText.empty();
+  if (auto* c = dynamic_cast<TRVCompositeUndo*>(first)) return !c->InnerList || c->InnerList->Count() == 0;
+  return true;
+}
+
+void TRVUndoList::PerformLast(TRVEditRVData* rvdata, bool undo) {
+  if (groups_.empty()) throw EDocViewError("Undo buffer is empty");
+  TRVUndoInfos* group = Last();
+  if (undo)
+    rvdata->BeginRedoGroup(group->GroupType, group->Title);
+  else
+    rvdata->BeginNamedUndoGroup(group->GroupType, group->Title, true);
+  PerformGroup(rvdata, group, FormatLockCount <= 0);
+  rvdata->UndoDest = 0;
+  auto it = std::find_if(groups_.begin(), groups_.end(), [&](auto& g) { return g.get() == group; });
+  if (it == groups_.end()) return;
+  if (Exhausted(group)) {
+    groups_.erase(it);
+  } else if (dynamic_cast<TRVUndoTypingInfo*>(group->Get(0))) {
+    --group->CaretOffset;
+  } else {
+    ++group->CaretOffset;
+  }
+}
+
+void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool allow_format) {
+  if (group->Count() == 0) return;
+  if (rvdata->IsFormattedForUndo()) rvdata->Deselect(nullptr, true);
+  const int32_t n = rvdata->ItemCount();
+  bool needs_format = false, root_format = false;
+  for (int32_t i = group->Count() - 1; i >= 0; --i) {
+    TRVUndoInfo* r = group->Get(i);
+    if (!needs_format) needs_format = r->NeedsFormat();
+    root_format = root_format || r->NeedsRootFormat();
+  }
+  for (int32_t i = group->Count() - 1; i >= 0; --i) {
+    TRVUndoInfo* r = group->Get(i);
+    if (r->NeedsFormatFirst() && allow_format && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
+    r->Perform(rvdata);
+  }
+  (void)n;
+  if (allow_format && (needs_format || root_format) && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
+  rvdata->SetCaretAt(group->CaretItem, group->CaretOffset);
+}
+
+}  // namespace pelvar
