@@ -1,5 +1,6 @@
 #include "sync/DlgPrava.h"
 
+#include "platform/application.h"
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
@@ -14,6 +15,18 @@ TDialogPravaRunner& Runner() {
   return runner;
 }
 }  // namespace
+
+bool RunDialogAction(const std::function<void()>& action) {
+  try {
+    action();
+    return true;
+  } catch (const EAbort&) {
+    return false;
+  } catch (const std::exception& e) {
+    Application()->ShowException(e);
+    return false;
+  }
+}
 
 TDialogPravaRunner SetDialogPravaRunner(TDialogPravaRunner runner) {
   TDialogPravaRunner previous = std::move(Runner());

@@ -84,6 +84,10 @@ class TFrmDialogPrava : public TComponent {
   TModalResult modal_result_ = mrNone;
 };
 
+// Runs a button's action the way a dialog does: an exception it raises is shown through
+// the application's handler and the dialog stays open. True when it raised nothing.
+bool RunDialogAction(const std::function<void()>& action);
+
 using TDialogPravaRunner = std::function<void(TFrmDialogPrava& dialog)>;
 // Installs a runner (empty: none) and returns the previous one.
 TDialogPravaRunner SetDialogPravaRunner(TDialogPravaRunner runner);

@@ -556,6 +556,17 @@ int32_t TMeldrun::StepKey(const AnsiString& key) const {
   return it == step_keys_.end() ? 0 : it->second;
 }
 
+bool TMeldrun::Unchanged(TDataSet* source) {
+  TField* st = source->FindField("ST");
+  return st != nullptr && st->IsNull();
+}
+
+bool TMeldrun::WrittenByStep(int32_t key) const {
+  for (const auto& [natural, written] : step_keys_)
+    if (written == key) return true;
+  return false;
+}
+
 void TMeldrun::OpenSearch(const AnsiString& sql) {
   search_set_->Close();
   search_set_->SQL()->SetText(sql);

@@ -193,8 +193,14 @@ class TMeldrun : public TImport {
   bool FindNatural(const AnsiString& key);
   // The main key of a natural key the step wrote (0 when it wrote none).
   int32_t StepKey(const AnsiString& key) const;
+  // True when the step wrote a row under this main key.
+  bool WrittenByStep(int32_t key) const;
   // Opens SearchSet on sql.
   void OpenSearch(const AnsiString& sql);
+  // A station row read with its change mark that has none: unchanged on the station.
+  // The steps that read all rows only map such a row to its main row: merging it would
+  // put the station's old values over the main database's own later changes.
+  static bool Unchanged(TDataSet* source);
   // The standard outcome of a merge result.
   void StandardOutcome(int32_t merge_result);
   // The station row's key value.

@@ -57,7 +57,9 @@ void TMeldrun::PlayZarizeni() {
           MapToMain("ZARIZENI", "ID_ZARIZENI", src, written != 0 ? written : StrToInt(code), "ID_ZARIZENI_NEW");
           return;
         }
-        if (!code.empty() && TargetLookup().Find(code)) {
+        // A code that a device added by this step has taken is no conflict with the main
+        // database: the station device is added as well.
+        if (!code.empty() && TargetLookup().Find(code) && !WrittenByStep(StrToInt(code))) {
           OpenSearch("select * from zarizeni where ID_ZARIZENI = " + code);
           if (SearchSet()->IsEmpty() || SearchSet()->FieldByName("ID_ZARIZENI")->IsNull()) {
             ImportTable().SkipRecord(false);
@@ -144,7 +146,7 @@ void TMeldrun::PlayOddeleni() {
             return;
           }
           OpenSearch("select * from ODDELENI where ID_ODDELENI = " + Num(id) + " and ID_ZARIZENI = " + Num(device));
-          const int32_t r =
+          const int32_t r = Unchanged(src) ? 2 :
               MergeRow(src, SearchSet(), "ID_CENIK,CENIK,ID_CENIK," + Text(src, "ID_CENIK") + "|",
                        "ID_ODDELENI,ID_ZARIZENI_NEW,ID_ODDELENI_NEW,CENIK",
                        {{"ID_ZARIZENI", NewOrOldValue(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI")}});
@@ -197,7 +199,7 @@ void TMeldrun::PlayPracoviste() {
           }
           OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + Num(id) + " and ID_ZARIZENI = " +
                      Num(device) + " and ID_ODDELENI = " + Num(department));
-          const int32_t r = MergeRow(src, SearchSet(), "", "ID_PRACOVISTE,ID_ZARIZENI_NEW,ID_PRACOVISTE_NEW,ID_ODDELENI_NEW",
+          const int32_t r = Unchanged(src) ? 2 : MergeRow(src, SearchSet(), "", "ID_PRACOVISTE,ID_ZARIZENI_NEW,ID_PRACOVISTE_NEW,ID_ODDELENI_NEW",
                                      {{"ID_ZARIZENI", NewOrOldValue(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI")},
                                       {"ID_ODDELENI", NewOrOldValue(src, "ID_ODDELENI_NEW", "ID_ODDELENI")}});
           StandardOutcome(r);
@@ -373,7 +375,7 @@ void TMeldrun::PlayUzivatel() {
             return;
           }
           OpenSearch("select * from UZIVATEL_NEW where ZKRATKA = " + Sql(code));
-          const int32_t r = MergeRow(
+          const int32_t r = Unchanged(src) ? 2 : MergeRow(
               src, SearchSet(),
               "ID_PRISTUPOVA_PRAVA,PRISTUPOVA_PRAVA,ID_PRISTUPOVA_PRAVA," + Text(src, "ID_PRISTUPOVA_PRAVA") + "|",
               "ID_UZIVATEL,ID_UZIVATEL_NEW,ZKRATKA");
@@ -428,7 +430,7 @@ void TMeldrun::PlayPracUziv() {
           }
           OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + Num(id) + " and ID_ZARIZENI = " + Num(device) +
                      " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
-          const int32_t r = MergeRow(
+          const int32_t r = Unchanged(src) ? 2 : MergeRow(
               src, SearchSet(), "",
               "ID_PRACUZIV,ID_ZARIZENI_NEW,ID_PRACUZIV_NEW,ID_PRACOVISTE_NEW,ID_UZIVATEL_NEW,ID_PRISTUPOVA_PRAVA_NEW",
               {{"ID_ZARIZENI", NewOrOldValue(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI")},

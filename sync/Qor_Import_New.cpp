@@ -17,11 +17,6 @@ TDMMeldrun& DataModule() {
   return *dm;
 }
 
-AnsiString MessageOf(const std::exception& e) {
-  const auto* ex = dynamic_cast<const Exception*>(&e);
-  return ex ? ex->Message() : AnsiString(e.what());
-}
-
 bool InList(const TStringList& list, const AnsiString& name) {
   for (int32_t i = 0; i < list.Count(); ++i)
     if (AnsiSameText(list.Strings(i), name)) return true;
@@ -133,9 +128,10 @@ void TImportTable::MarkChanged() { changed_requested_ = true; }
 int32_t TImportTable::CountSourceRows(const AnsiString& sql) {
   TDMMeldrun& dm = DataModule();
   if (dm.SourceRowCount != 0) return dm.SourceRowCount;
-  const AnsiString upper = AnsiUpperCase(sql);
-  const int at = AnsiPos(" FROM ", upper);
-  const AnsiString rest = at > 0 ? upper.substr(static_cast<size_t>(at - 1)) : upper;
+  // " FROM " is searched in the upper-cased text; what follows it is taken from the text
+  // as it stands, so quoted values in the condition keep their letter case.
+  const int at = AnsiPos(" FROM ", AnsiUpperCase(sql));
+  const AnsiString rest = at > 0 ? sql.substr(static_cast<size_t>(at - 1)) : sql;
   const Variant n = dm.SelectSrc("SELECT COUNT(*) " + rest);
   return n.IsNull() ? 0 : n.AsInteger();
 }

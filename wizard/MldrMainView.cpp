@@ -26,6 +26,7 @@
 #include "platform/qt/qt_ibdialogs.h"
 #include "platform/qt/qt_strings.h"
 #include "sync/DmMeld.h"
+#include "wizard/DlgPravaView.h"
 #include "wizard/MakerUnits.h"
 #include "wizard/PracujiView.h"
 
@@ -422,6 +423,7 @@ int MeldrunMain(int& argc, char** argv, const AnsiString& exe_dir,
   TQtApplication app(argc, argv);
   InstallQtIBDialogs();
   InstallQtWizardDialogs();
+  InstallQtConflictDialogs();
   Application()->SetTitle(CZ("Sehrávání dat Pelvar 2008"));
   std::unique_ptr<TFrmMldrMain> form;
   std::unique_ptr<TMldrMainQtView> view;

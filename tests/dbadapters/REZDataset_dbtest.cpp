@@ -700,5 +700,24 @@ TEST_F(REZDatasetDb, KeyRangesRestrictTheTable) {
   EXPECT_THROW(t->GetIndexField(1), EDatabaseError);
 }
 
+// A commit while a query is half read: the rows not read yet are still reached.
+TEST_F(REZDatasetDb, AQueryReadsOnAcrossACommit) {
+  AddPartners(30);
+  a->tr->Commit();
+  TREZQuery* q = Query("select ID_PARTNER from PARTNER order by ID_PARTNER");
+  q->Open();
+  q->First();
+  q->Next();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  a->tr->Commit();
+  int n = 0, last = 0;
+  for (; q->Active() && !q->Eof(); q->Next()) {
+    ++n;
+    last = q->FieldByName("ID_PARTNER")->AsInteger();
+  }
+  EXPECT_EQ(n, 29);
+  EXPECT_EQ(last, 30);
+}
+
 }  // namespace
 }  // namespace pelvar::test

@@ -109,9 +109,15 @@ TEST_F(DmMeldDb, RestoredBackupEqualsItsSourceInEachMode) {
     ASSERT_TRUE(dm_.RestoreDatabase(restored, bkp, mode, CZ("Rozbalení hlavní databáze..."), 'L', 0, 0));
     EXPECT_FALSE(dm_.IBRestoreService1()->Active());
     EXPECT_FALSE(view_.Updates().back().Visible);
-    if (mode == 1) EXPECT_TRUE(dm_.ProgressWindow()->StatusBarPracuji().SimpleText().find(CZ("Rozbaleno: ")) == 0);
-    if (mode == 2) EXPECT_GT(dm_.MemoProgressWindow()->MemoPracuji().Lines().size(), 100u);
-    if (mode == 0 || mode == 3) EXPECT_EQ(PracticeChecksum(restored), *checksum_);
+    if (mode == 1) {
+      EXPECT_TRUE(dm_.ProgressWindow()->StatusBarPracuji().SimpleText().find(CZ("Rozbaleno: ")) == 0);
+    }
+    if (mode == 2) {
+      EXPECT_GT(dm_.MemoProgressWindow()->MemoPracuji().Lines().size(), 100u);
+    }
+    if (mode == 0 || mode == 3) {
+      EXPECT_EQ(PracticeChecksum(restored), *checksum_);
+    }
   }
 }
 

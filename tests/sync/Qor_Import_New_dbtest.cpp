@@ -126,6 +126,13 @@ TEST_F(ImportDb, ChangedRowsGetGeneratedKeysAndMappings) {
   EXPECT_FALSE(t->IsPrepared());
   EXPECT_EQ(progress, (std::vector<std::pair<int32_t, int32_t>>{{0, 5}, {1, 5}, {2, 5}, {3, 5}, {4, 5}, {0, 0}}));
   EXPECT_EQ(ReadFile(dir_.File("Import.txt")), "");
+
+  // The progress count runs the source's condition as it stands (quoted values keep
+  // their letter case); the data module's row count of a paged table overrides it.
+  EXPECT_EQ(t->CountSourceRows("select * from PARTNER where PARTNER_NAZEV = 'O''Brien'"), 1);
+  dm_.SourceRowCount = 40;
+  EXPECT_EQ(t->CountSourceRows("select * from PARTNER"), 40);
+  dm_.SourceRowCount = 0;
 }
 
 // Skipped (logged and not), merged, a value that does not convert, a post that fails and
@@ -224,6 +231,27 @@ TEST_F(ImportDb, JobRelaysStepsAndProgressAndStopsOnCancel) {
   }
   EXPECT_FALSE(job.CancelRequested);
   EXPECT_EQ(events, (std::vector<std::string>{"row 4/9", "step 1/0 " + CZ("Import byl přerušen uživatelem")}));
+}
+
+// A job that plans its units gets the time display: elapsed and remaining time, the
+// remaining one unknown until a unit is done; it stops once all units are done.
+TEST_F(ImportDb, PlannedJobReportsItsTime) {
+  struct PlannedJob : TImport {
+    using TImport::TImport;
+    int32_t GetStepCount() override { return 2; }
+  } job(dm_.Src(), dm_.Dst());
+  std::vector<std::string> times;
+  job.OnTime = [&](const AnsiString& elapsed, const AnsiString& remaining, int32_t planned, int32_t done) {
+    times.push_back(elapsed + " " + remaining + " " + std::to_string(planned) + "/" + std::to_string(done));
+  };
+  job.Execute();
+  job.RecordProgress(1, 2, "");
+  job.RecordProgress(2, 2, "");
+  job.TimerTick();
+  ASSERT_EQ(times.size(), 2u);
+  EXPECT_EQ(times[0], "00:00:00 99:59:59 2/0");
+  EXPECT_EQ(times[1].substr(0, 2), "00");
+  EXPECT_EQ(times[1].substr(times[1].size() - 3), "2/2");
 }
 
 }  // namespace
