@@ -86,16 +86,8 @@ void TMeldrun::RunWatchedStep(const TStepConfig& config, const std::function<voi
     watch->failures = failures();
   };
   watch->failures = failures();
-  // The look-up lists are opened before the first row: a list whose query is first
-  // opened inside a row leaves the blobs of the row the resolver reads through
-  // SearchSet unreadable ("BLOB not found"), and that row would fail to merge.
-  auto open_lists = [this, prepare] {
-    if (prepare) prepare();
-    for (TQorLookupList* l : {&KeyLookup(), &TargetLookup(), &Lookup1(), &Lookup2(), &Lookup3(), &Lookup4(), &Lookup5()})
-      if (l->Query()->SQL()->Count() > 0 && !l->Query()->Active()) l->Query()->Open();
-  };
   RunStep(
-      config, open_lists,
+      config, prepare,
       [this, watch, settle, handler, key_field, after_post, &t](TField* field, TDataSet* src, bool& handled) {
         TREZTable* target = t.TargetTable();
         if (field == target->Fields(0)) {

@@ -85,7 +85,6 @@ class MeldrunPartnersDb : public ::testing::Test {
     // A row that fails to play is counted and stays marked for the next run.
     size_t failed = 0;
     for (const auto& [table, keys] : m->FailedRows()) failed += keys.size();
-    EXPECT_TRUE(m->FailedRows().empty()) << ImportLog();
     // (Rows of the organisation and code-list steps are counted but not watched.)
     EXPECT_LE(failed, static_cast<size_t>(m->GetConvertErrorCount() + m->GetSaveErrorCount())) << ImportLog();
     for (int32_t n : {22, 23, 24, 25, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 40, 41})
