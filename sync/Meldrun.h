@@ -318,6 +318,55 @@ class TMeldrun : public TImport {
   static AnsiString DateIs(const AnsiString& column, const AnsiString& date);
   static AnsiString WindowStart();
 
+  // --- Partners and patients: PARTNER, PARTNER_KONTAKT, PARTNER_BANKA, FARMA, PACIENT,
+  // PARTNER_ZALOHA, PARTNER_ZALOHA_CERPANI; examinations, certificates, transfers,
+  // variants, templates and cases: VYSETRENI_NA_VZTEKLINU, VYSETRENI_NOVOTVARU_MZ,
+  // VYSETRENI_HISTOLOGIE, REVERS, MEZINARODNI_OSVEDCENI, PREMISTENI_ZVIRETE(_ZVI),
+  // VARIANTA, SABLONA_VYKONU, SABLONA_VYKONU_POLOZKA, PRIPAD.
+ public:
+  // Station keys whose rows failed to play in a table (their change marks stay).
+  const std::map<AnsiString, std::vector<int32_t>>& FailedRows() const { return failed_rows_; }
+  // The station condition that keeps the failed rows of a table marked ("" none).
+  AnsiString KeptMarks(const AnsiString& table) const;
+
+ private:
+  void PlayPartner();
+  void PlayPartnerKontakt();
+  void PlayPartnerBanka();
+  void PlayFarma();
+  void PlayPacient();
+  void PlayPartnerZaloha();
+  void PlayPartnerZalohaCerpani();
+  void PlayVysetreniVzteklina();
+  void PlayVysetreniNovotvar();
+  void PlayVysetreniHistologie();
+  void PlayRevers();
+  void PlayMezinarodniOsvedceni();
+  void PlayPremisteni();
+  void PlayVarianta();
+  void PlaySablonaVykonu();
+  void PlaySablonaVykonuPolozka();
+  void PlayPripad();
+  // RunStep that keeps the station keys of rows whose play failed, and chains
+  // after_post behind the step's own after-post write-back.
+  void RunWatchedStep(const TStepConfig& config, const std::function<void()>& prepare,
+                      TImportFieldEvent handler,
+                      const std::function<void(TDataSet*)>& after_post = {});
+  // Organisation and user keys: the parent's main key when the station has one, else
+  // the station value is copied. False when field is none of them.
+  bool PlayOrgKey(TField* field, TDataSet* source, bool& handled);
+  // The remap list of the organisation and user keys of the station row.
+  static AnsiString OrgRemaps(TDataSet* source);
+  // Partner by code (TargetLookup keyed PARTNER): the field takes its main key, or the
+  // row is skipped with the log line.
+  void PartnerByCode(TField* field, TDataSet* source, TQorLookupList& list);
+  // An examination or certificate (patient code + creation day).
+  void PlayExamination(const char* table, const char* caption, const char* alias,
+                       const char* natural_key, bool map_ids, int32_t partner_mode);
+  void ActivateCase(int32_t patient, int32_t case_key);
+
+  std::map<AnsiString, std::vector<int32_t>> failed_rows_;
+
   std::unique_ptr<TQorLookupList> lookups_[5];
   std::unique_ptr<TQorLookupList> key_lookup_;
   TREZTable* search_set_;

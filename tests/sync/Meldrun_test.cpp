@@ -56,10 +56,12 @@ TEST(MeldrunSteps, TheSequenceListsEveryStepInOrderWithItsGates) {
     EXPECT_STREQ(s.ClearedMarks, r.cleared) << r.n;
     EXPECT_EQ(s.ClearAlways, r.always) << r.n;
   }
-  // The organisation steps, the code lists of the first group: built; the later tables
+  // The organisation steps, the code lists of the first group, partners, patients,
+  // examinations, variants, templates, cases and deposits, the detail, laboratory,
+  // image and sales tables, code lists II and closing items: built; the later tables
   // say they are not played yet (no routine), never a stand-in.
   for (const TPlayStepDef& s : steps) {
-    const bool built = s.Number <= 21 || s.Number == 26 || s.Number == 27 || s.Number >= 53;
+    const bool built = s.Number <= 38 || s.Number == 40 || s.Number == 41 || s.Number >= 53;
     EXPECT_EQ(s.Play != nullptr, built) << s.Number;
   }
 }
