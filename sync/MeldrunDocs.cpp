@@ -276,8 +276,17 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
               ImportTable().SkipRecord(true);
               return;
             }
+            // The note (a blob) is left out of the merge, which cannot read a main row's
+            // blob here ("BLOB not found"), and written from the station's changed row by a
+            // statement of its own.
             OpenSearch("select * from " + table + " where ID_DENNI_ZAZNAM=" + IntToStr(day.AsInteger()));
-            StandardOutcome(MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM,PACIENT"));
+            const int32_t result = MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA");
+            TField* note = src->FindField("POZNAMKA");
+            if (result != 0 && note != nullptr)
+              dm_.ExecDst("update " + table + " set POZNAMKA = " +
+                          (note->IsNull() ? AnsiString("null") : Sql(note->AsString())) +
+                          " where ID_DENNI_ZAZNAM = " + IntToStr(day.AsInteger()));
+            StandardOutcome(result);
             return;
           }
           if (!FindDailyRecord(*this, Lookup2(), src, field)) ImportTable().SkipRecord(true);

@@ -129,6 +129,8 @@ class MeldrunDocsDb : public ::testing::Test {
   TScriptedResponder dialogs_{[](const std::string& m) { ADD_FAILURE() << m; }};
 };
 
+const char* const kDetails[] = {"DENNI_ZAZNAM_HODNOTA", "DENNI_ZAZNAM_RECEPT", "DENNI_ZAZNAM_OFTALMO",
+                                 "DENNI_ZAZNAM_PLAZI", "DZS_ZUB"};
 const char* const kItems[] = {"DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK"};
 
 TEST_F(MeldrunDocsDb, DocumentsItemsDailyRecordsAndDetailsArriveUnderMainKeys) {
@@ -148,14 +150,24 @@ TEST_F(MeldrunDocsDb, DocumentsItemsDailyRecordsAndDetailsArriveUnderMainKeys) {
   const auto known = Qn(Main(), "select m.DOKLAD||'|'||m.TYP_DOKLADU||'|'||m.ID_DOKLAD as V from DOKLAD m");
   const auto marked_docs =
       Qn(Station(), "select DOKLAD||'|'||TYP_DOKLADU||'|'||cast(CENA as numeric(18,2)) as V from DOKLAD where ST is not null");
+  std::vector<std::string> details_before;
+  for (const char* t : kDetails) details_before.push_back(Q1(Main(), std::string("select count(*) as V from ") + t));
   const int32_t doc_gen = std::stoi(Q1(Main(), "select gen_id(GEN_DOKLAD, 0) as V from RDB$DATABASE"));
 
+  // Station detail rows that main has under the same key: their notes (blobs) merge.
+  const std::string notes_sql =
+      "select cast(ID_DENNI_ZAZNAM as varchar(10))||'|'||coalesce(cast(substring(POZNAMKA from 1 for 200) as "
+      "varchar(200)),'') as V from DENNI_ZAZNAM_PLAZI";
+  const auto station_notes = Qn(Station(), notes_sql + " where ST is not null");
+  const auto main_keys = Qn(Main(), "select cast(ID_DENNI_ZAZNAM as varchar(10)) as V from DENNI_ZAZNAM_PLAZI");
   PlayParents();
   Connect();
   auto m = Play(true);
   for (int32_t n : {39, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52})
     EXPECT_NE(std::find(m->PlayedSteps().begin(), m->PlayedSteps().end(), n), m->PlayedSteps().end()) << n;
+  EXPECT_EQ(m->GetConvertErrorCount() + m->GetSaveErrorCount() + m->GetInitErrorCount(), 0);
   m.reset();
+  if (HasFailure()) ADD_FAILURE() << AnsiToUtf8(ReadFile(dir_.File("Import.txt")));
   const std::string errors = Errors();
   Disconnect();
 
@@ -203,14 +215,29 @@ TEST_F(MeldrunDocsDb, DocumentsItemsDailyRecordsAndDetailsArriveUnderMainKeys) {
   EXPECT_EQ(Q1(Station(), "select count(*) as V from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = "
                           "PAC.ID_PACIENT where DZ.ST is not null"),
             "0");
-  for (const std::string& table : {"DENNI_ZAZNAM_HODNOTA", "DENNI_ZAZNAM_OFTALMO", "DENNI_ZAZNAM_PLAZI"})
-    EXPECT_EQ(Q1(Station(), "select count(*) as V from " + table + " where ST is not null"), "0") << table;
+  for (size_t i = 0; i < std::size(kDetails); ++i) {
+    EXPECT_EQ(Q1(Station(), std::string("select count(*) as V from ") + kDetails[i] + " where ST is not null"), "0")
+        << kDetails[i];
+    // The station's new detail rows arrived, on main daily records (the integrity check).
+    EXPECT_GT(std::stoi(Q1(Main(), std::string("select count(*) as V from ") + kDetails[i])),
+              std::stoi(details_before[i]))
+        << kDetails[i];
+  }
   // Marks: the refused item and every BV item stay marked, nothing else of the items.
   EXPECT_EQ(Q1(Station(), "select count(*) as V from DOKLAD_POLOZKA_BV where ST is not null"), bv_marked);
   EXPECT_NE(bv_marked, "0");
   EXPECT_EQ(Q1(Station(), "select cast(list(ID_DOKLAD_POLOZKA) as varchar(100)) as V from DOKLAD_POLOZKA_UM where ST is not null"), refused);
   EXPECT_EQ(Q1(Station(), "select count(*) as V from DOKLAD where ST is not null"), "0");
   EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD where ID is not null"), "0");
+  const auto after_notes = Qn(Main(), notes_sql);
+  int merged = 0;
+  for (const std::string& n : station_notes) {
+    const std::string key = n.substr(0, n.find('|'));
+    if (std::find(main_keys.begin(), main_keys.end(), key) == main_keys.end()) continue;
+    ++merged;
+    EXPECT_NE(std::find(after_notes.begin(), after_notes.end(), n), after_notes.end()) << n;
+  }
+  EXPECT_GT(merged, 0);
   for (const std::string& p : check.Check()) ADD_FAILURE() << p;
 }
 

@@ -59,7 +59,8 @@ TEST(MeldrunSteps, TheSequenceListsEveryStepInOrderWithItsGates) {
   // The organisation steps, the code lists of the first group: built; the later tables
   // say they are not played yet (no routine), never a stand-in.
   for (const TPlayStepDef& s : steps) {
-    const bool built = s.Number <= 21 || s.Number == 26 || s.Number == 27;
+    const bool built = s.Number <= 21 || s.Number == 26 || s.Number == 27 || s.Number == 39 ||
+                       (s.Number >= 42 && s.Number <= 52);
     EXPECT_EQ(s.Play != nullptr, built) << s.Number;
   }
 }
