@@ -55,7 +55,6 @@ class MeldrunDocsDb : public ::testing::Test {
     dm_.Src()->SetConnected(false);
     dm_.Dst()->SetConnected(false);
   }
-  void TearDown() override { fs::current_path(before_); }
   std::string Main() const { return dir_.File("main.fdb"); }
   std::string Station() const { return dir_.File("st.fdb"); }
 
@@ -122,8 +121,14 @@ class MeldrunDocsDb : public ::testing::Test {
     return text;
   }
 
-  const fs::path before_ = fs::current_path();
+  // Restores the working directory after the data module has written "Errors.txt" into
+  // the test's own (it does so when destroyed).
+  struct CwdGuard {
+    const fs::path before = fs::current_path();
+    ~CwdGuard() { fs::current_path(before); }
+  };
   TempDir dir_{"pelvar-mldocs"};
+  CwdGuard cwd_;
   MainFormDouble form_;
   TDMMeldrun dm_{nullptr, form_};
   TScriptedResponder dialogs_{[](const std::string& m) { ADD_FAILURE() << m; }};
