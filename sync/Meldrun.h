@@ -367,6 +367,37 @@ class TMeldrun : public TImport {
 
   std::map<AnsiString, std::vector<int32_t>> failed_rows_;
 
+  // --- Documents, daily records, document items (DOKLAD, DENNI_ZAZNAM,
+  // DOKLAD_POLOZKA_FA/_PD/_UM/_SK through the memory tables) and the daily records'
+  // detail tables (DENNI_ZAZNAM_HODNOTA, _RECEPT, _OFTALMO, _ORTOPED, _STOMATO,
+  // _MEKKE_TKANE, _PLAZI, _DROBNI_SAVCI, DZS_ZUB)
+  void PlayDoklad();
+  void PlayDenniZaznam();
+  void PlayDokladPolozka();
+  void PlayDenniZaznamHodnota();
+  void PlayDenniZaznamRecept();
+  void PlayDenniZaznamOftalmo();
+  void PlayDenniZaznamOrtoped();
+  void PlayDenniZaznamStomato();
+  void PlayDenniZaznamMekkeTkane();
+  void PlayDzsZub();
+  void PlayDenniZaznamPlazi();
+  void PlayDenniZaznamDrobniSavci();
+  void PlayDailyValues(const char* table, const char* caption, const char* key_field, const char* second,
+                       const char* lookup_sql);
+  void PlayDailyDetail(const char* suffix, const char* caption, bool dzs);
+  static AnsiString DailyWindow();
+  // Opens IBQuerySrcOther on sql (true when it has rows); commits and closes it.
+  bool OpenMemorySource(const AnsiString& sql);
+  void CloseMemorySource();
+  static void EmptyMemory(class TMemoryData* memory);
+  // Station keys of the memory rows that were refused or failed: their change marks are
+  // not cleared, so that the next run plays them again.
+  void HoldFailedMarks(const AnsiString& table, class TMemoryData* memory, const char* key_field);
+  // The condition of ClearChangeMarks that keeps those marks ("" none).
+  AnsiString KeptMarksCondition(const AnsiString& table) const;
+  std::map<AnsiString, AnsiString> kept_marks_;
+
   std::unique_ptr<TQorLookupList> lookups_[5];
   std::unique_ptr<TQorLookupList> key_lookup_;
   TREZTable* search_set_;

@@ -69,6 +69,48 @@ inline const std::vector<std::string>& OrgAndCodeTables() {
   return tables;
 }
 
+// References of the documents, daily records, document items and the daily records'
+// detail tables.
+inline const std::vector<PlayRef>& DocumentRefs() {
+  static const std::vector<PlayRef> refs = [] {
+    std::vector<PlayRef> r = {
+        {"DOKLAD", "ID_PARTNER", "PARTNER", "ID_PARTNER"},
+        {"DOKLAD", "ID_PREDEK", "DOKLAD", "ID_DOKLAD"},
+        {"DOKLAD", "ID_CENIK", "CENIK", "ID_CENIK"},
+        {"DOKLAD", "ID_SKLAD", "SKLAD", "ID_SKLAD"},
+        {"DOKLAD", "ID_ODDELENI", "ODDELENI", "ID_ODDELENI"},
+        {"DENNI_ZAZNAM", "ID_PACIENT", "PACIENT", "ID_PACIENT"},
+        {"DENNI_ZAZNAM", "ID_DOKLAD", "DOKLAD", "ID_DOKLAD"},
+        {"DENNI_ZAZNAM", "ID_PRIPAD", "PRIPAD", "ID_PRIPAD"},
+        {"DENNI_ZAZNAM_HODNOTA", "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"},
+        {"DENNI_ZAZNAM_RECEPT", "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"},
+        {"DZS_ZUB", "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"},
+    };
+    for (const char* t : {"DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK"}) {
+      r.push_back({t, "ID_DOKLAD", "DOKLAD", "ID_DOKLAD"});
+      r.push_back({t, "ID_VARIANTA", "VARIANTA", "ID_VARIANTA"});
+      r.push_back({t, "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"});
+      r.push_back({t, "ID_MERNA_JEDNOTKA", "MERNA_JEDNOTKA", "ID_MERNA_JEDNOTKA"});
+    }
+    for (const char* t : {"DENNI_ZAZNAM_OFTALMO", "DENNI_ZAZNAM_STOMATO", "DENNI_ZAZNAM_MEKKE_TKANE"}) {
+      r.push_back({t, "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"});
+      r.push_back({t, "ID_PACIENT", "PACIENT", "ID_PACIENT"});
+    }
+    return r;
+  }();
+  return refs;
+}
+
+// The played tables of the document steps and the daily records' detail steps that every
+// schema version has.
+inline const std::vector<std::string>& DocumentTables() {
+  static const std::vector<std::string> tables = {
+      "DOKLAD", "DENNI_ZAZNAM", "DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK",
+      "DENNI_ZAZNAM_HODNOTA", "DENNI_ZAZNAM_RECEPT", "DENNI_ZAZNAM_OFTALMO", "DENNI_ZAZNAM_STOMATO",
+      "DENNI_ZAZNAM_MEKKE_TKANE", "DZS_ZUB"};
+  return tables;
+}
+
 class PlayIntegrity {
  public:
   PlayIntegrity(std::string main, std::string station, std::vector<std::string> tables,
