@@ -92,6 +92,11 @@ class TIB_BindingCursor : public TIB_Cursor {
   void Unbind();
   void SysDescribeRow(TIB_Row* Row) override;
   void DoCalculateFields(TIB_Row* Row, TIB_Column* Column) override;
+  // The row's blob and array values belong to the served dataset's database and
+  // transaction: they are read through the served dataset, whether or not this cursor
+  // has a statement (connection) of its own yet.
+  void LoadBlobNode(XSQLVAR* PVAR, const ISC_ARRAY_DESC* ArrayDesc, TIB_BlobCacheNode* Node) override;
+  bool LookupArrayBounds(const XSQLVAR* PVAR, ISC_ARRAY_DESC& Desc) override;
 
  private:
   TIB_BDataset* served_;

@@ -86,6 +86,15 @@ void TIB_BindingCursor::SysDescribeRow(TIB_Row* Row) {
   }
 }
 
+void TIB_BindingCursor::LoadBlobNode(XSQLVAR* PVAR, const ISC_ARRAY_DESC* ArrayDesc,
+                                     TIB_BlobCacheNode* Node) {
+  served_->LoadBlobNode(PVAR, ArrayDesc, Node);
+}
+
+bool TIB_BindingCursor::LookupArrayBounds(const XSQLVAR* PVAR, ISC_ARRAY_DESC& Desc) {
+  return served_->LookupArrayBounds(PVAR, Desc);
+}
+
 void TIB_BindingCursor::LayoutFromDataset() {
   Unbind();
   SetCalculatedFields(served_->CalculatedFields());

@@ -3,6 +3,7 @@
 // buffer row and after an edit is posted.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -136,6 +137,42 @@ TEST_F(BlobColumnsDb, ABufferedDatasetReadsEachRowsOwnBlobBothWays) {
     CheckRow(d->BufferFields(), kValues, "buffer row " + std::to_string(n));
   }
   CheckRow(d->Fields(), kValues, "current after the buffer row");
+}
+
+// A file copy of the database whose rows have since got other blobs: its blob ids are
+// the original's, naming other values or none. The buffer row of a dataset reads its
+// blobs from the dataset's own database, never from the session's default one.
+TEST_F(BlobColumnsDb, TheBufferRowReadsItsBlobsFromItsOwnDatabaseBesideACopy) {
+  const std::string copy = db_->Dir().Path() + "/copy.fdb";
+  std::filesystem::copy_file(db_->Path(), copy, std::filesystem::copy_options::overwrite_existing);
+  const CommandResult r = RunIsql(
+      "delete from TB;\ncommit;\nselect count(*) from TB;\n"
+      "insert into TB values (1, 'copy 1', 'copy 1', 'copy 1');\n"
+      "insert into TB values (2, 'copy 2', 'copy 2', 'copy 2');\n"
+      "insert into TB values (4, 'copy 4', 'copy 4', 'copy 4');\ncommit;\n",
+      copy);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  auto* other = new TIB_Connection(&form_);
+  other->SetDatabaseName(CZ(copy));
+  other->SetUsername(kSysdbaUser);
+  other->SetPassword(kSysdbaPassword);
+  other->SetCharSet("WIN1250");
+  other->SetSQLDialect(3);
+  other->Open();
+  // As in the play-in data module: the copy's connection is the session's default.
+  session_->SetDefaultConnection(other);
+  auto* d = New<TIB_BDataset>();
+  TIB_StringList links;
+  links.SetText("TB.ID");
+  d->SetKeyLinks(&links);
+  d->Open();
+  d->SetRowNum(1);
+  for (int n : {2, 4, 1, 3, 2}) {
+    d->SetBufferRowNum(n);
+    CheckRow(d->BufferFields(), kValues, "buffer row " + std::to_string(n));
+  }
+  CheckRow(d->Fields(), kValues, "current after the buffer row");
+  session_->SetDefaultConnection(nullptr);
 }
 
 TEST_F(BlobColumnsDb, PostedBlobsReadBackAfterScrollingAndCommitting) {
