@@ -181,6 +181,9 @@ class PlayIntegrity {
     std::string expr;
     for (const std::string& c : columns) {
       if (c == "ST" || c == "ID" || (c.size() > 4 && c.substr(c.size() - 4) == "_NEW")) continue;
+      // The laboratory-request step writes its new request's key back into the daily
+      // record it belongs to, whether or not the station changed that record.
+      if (table == "DENNI_ZAZNAM" && c == "ID_ZADANKA") continue;
       if (!expr.empty()) expr += "||'|'||";
       expr += "coalesce(cast(hash(\"" + c + "\") as varchar(24)), 'N')";
     }
