@@ -9,17 +9,15 @@
 #include "platform/sysutils.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const char* name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
-AnsiString DayText(TDataSet* d, const char* field) {
-  TField* f = d->FindField(field);
-  return f == nullptr || f->IsNull() ? AnsiString() : FormatDateTime("dd.mm.yyyy", f->AsDateTime());
-}
+using play::DayText;
 
 constexpr const char* kPatientLookup = "select PACIENT, ID_PACIENT from PACIENT";
 constexpr const char* kPartnerLookup = "select PARTNER, ID_PARTNER from PARTNER";

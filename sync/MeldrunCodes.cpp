@@ -6,12 +6,13 @@
 #include "platform/sysutils.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const AnsiString& name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
 std::function<AnsiString(TDataSet*)> Column(const char* name) {
   return [name](TDataSet* d) {

@@ -14,17 +14,15 @@
 #include "platform/sysutils.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const char* name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
-AnsiString Str(TDataSet* d, const char* field) {
-  TField* f = d->FieldByName(field);
-  return f->IsNull() ? AnsiString() : Trim(f->AsString());
-}
+using play::Str;
 
 std::function<AnsiString(TDataSet*)> Column(const char* name) {
   return [name](TDataSet* d) { return Str(d, name); };

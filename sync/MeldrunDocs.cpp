@@ -11,12 +11,13 @@
 #include "platform/sysutils.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const char* name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
 AnsiString KeyText(TDataSet* d, const char* field) {
   TField* f = d->FieldByName(field);

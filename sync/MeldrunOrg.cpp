@@ -7,12 +7,13 @@
 #include "sync/DlgPrava.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const char* name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
 // The value of a _NEW column when not Null, else of the station column.
 Variant NewOrOldValue(TDataSet* d, const AnsiString& new_field, const AnsiString& old_field) {

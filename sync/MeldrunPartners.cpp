@@ -14,18 +14,16 @@
 #include "platform/sysutils.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
+#include "sync/MeldrunFields.h"
 
 namespace pelvar {
 
 namespace {
 
-bool Is(TField* field, const char* name) { return AnsiSameText(field->FieldName(), name); }
+using play::Is;
 
 // A date as the natural keys write it ("" for Null).
-AnsiString DayText(TDataSet* d, const char* field) {
-  TField* f = d->FindField(field);
-  return f == nullptr || f->IsNull() ? AnsiString() : FormatDateTime("dd.mm.yyyy", f->AsDateTime());
-}
+using play::DayText;
 
 // A field of the posted row as an SQL literal: numbers as they stand, dates in ISO form,
 // texts quoted; NULL for Null.
