@@ -14,66 +14,18 @@
 #include "dbclient/IB_Utils.h"
 #include "dbengine/IB_Components_rows.h"
 #include "dbengine/IB_NodeList.h"
+#include "dbengine/ib_bdataset_internal.h"
 
 namespace pelvar {
 
 namespace {
 
-int16_t ReadShort(const char* P) {
-  int16_t v;
-  std::memcpy(&v, P, sizeof v);
-  return v;
-}
-
-void WriteShort(char* P, int16_t V) { std::memcpy(P, &V, sizeof V); }
-
-// The row's columns in the order of their buffers.
-std::vector<TIB_Column*> BufferOrder(const TIB_Row& Row) {
-  std::vector<TIB_Column*> cols;
-  for (int32_t i = 0; i < Row.ColumnCount(); ++i) {
-    TIB_Column* c = Row.GetColumn(i);
-    if (c != nullptr && c->NullIndPtr() != nullptr) cols.push_back(c);
-  }
-  std::sort(cols.begin(), cols.end(), [](TIB_Column* a, TIB_Column* b) { return a->NullIndPtr() < b->NullIndPtr(); });
-  cols.erase(std::unique(cols.begin(), cols.end(), [](TIB_Column* a, TIB_Column* b) {
-               return a->NullIndPtr() == b->NullIndPtr();
-             }),
-             cols.end());
-  return cols;
-}
-
+// The node row format is the buffered dataset's: one packer serves both.
+using bdataset_detail::ReadShort;
+using bdataset_detail::WriteShort;
+std::vector<TIB_Column*> BufferOrder(const TIB_Row& Row) { return bdataset_detail::BufferOrderColumns(Row); }
 void PackRow(const std::vector<TIB_Column*>& Cols, std::vector<char>& Out) {
-  size_t size = 0;
-  for (TIB_Column* c : Cols) {
-    size += 2;
-    const int16_t ind = ReadShort(c->NullIndPtr());
-    if (ind == -1 && c->GetIsNullable()) continue;
-    if (c->BaseType() == SQL_VARYING) {
-      const int32_t len = std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(c->DataPtr())), 0, c->GetSQLLen());
-      size += 2 + static_cast<size_t>(len);
-    } else {
-      size += static_cast<size_t>(c->GetBufferDataSize());
-    }
-  }
-  Out.resize(size);
-  char* p = Out.data();
-  for (TIB_Column* c : Cols) {
-    const int16_t ind = ReadShort(c->NullIndPtr());
-    WriteShort(p, ind);
-    p += 2;
-    if (ind == -1 && c->GetIsNullable()) continue;
-    if (c->BaseType() == SQL_VARYING) {
-      const int16_t len = static_cast<int16_t>(
-          std::clamp<int32_t>(static_cast<uint16_t>(ReadShort(c->DataPtr())), 0, c->GetSQLLen()));
-      WriteShort(p, len);
-      std::memcpy(p + 2, c->DataPtr() + 2, static_cast<size_t>(len));
-      p += 2 + len;
-    } else {
-      const size_t n = static_cast<size_t>(c->GetBufferDataSize());
-      std::memcpy(p, c->DataPtr(), n);
-      p += n;
-    }
-  }
+  bdataset_detail::PackColumns(Cols, Out);
 }
 
 // A null column with blank data.
