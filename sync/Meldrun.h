@@ -333,6 +333,10 @@ class TMeldrun : public TImport {
   void PlayPartner();
   void PlayPartnerKontakt();
   void PlayPartnerBanka();
+  // A partner's contact or account: skipped when the main database has its natural key
+  // (key_of the station row, in KeyLookup over lookup_sql); its partner by code.
+  void PlayPartnerDetail(const TStepConfig& config, const AnsiString& lookup_sql,
+                         const std::function<AnsiString(TDataSet*)>& key_of);
   void PlayFarma();
   void PlayPacient();
   void PlayPartnerZaloha();

@@ -186,29 +186,10 @@ void TMeldrun::PlayPartnerKontakt() {
                 "select PA.PARTNER, PAK.* from PARTNER_KONTAKT PAK, PARTNER PA where PAK.ID_PARTNER=PA.ID_PARTNER and "
                 "PAK.ST is not NULL",
                 "GEN_PARTNER_KONTAKT", "ID_PARTNER_KONTAKT"};
-  RunWatchedStep(
-      c,
-      [this] {
-        KeyLookup().SetQuery("PARTNER_KONTAKT",
-                             "select snvl(PAKO.PARTNER_KONTAKT, '')||snvl(PA.PARTNER, '') as PARTNER_KONTAKT from "
-                             "PARTNER_KONTAKT PAKO, PARTNER PA where PAKO.ID_PARTNER=PA.ID_PARTNER");
-        TargetLookup().SetQuery("PARTNER", kPartnerLookup);
-      },
-      [this](TField* field, TDataSet* src, bool& handled) {
-        handled = true;
-        if (Is(field, "ID_PARTNER_KONTAKT")) {
-          const AnsiString key = Text(src, "PARTNER_KONTAKT") + Text(src, "PARTNER");
-          if (FindNatural(key)) {
-            ImportTable().SkipRecord(true);
-          } else {
-            pending_natural_key_ = key;
-          }
-        } else if (Is(field, "ID_PARTNER")) {
-          PartnerByCode(field, src, TargetLookup());
-        } else {
-          handled = false;
-        }
-      });
+  PlayPartnerDetail(c,
+                    "select snvl(PAKO.PARTNER_KONTAKT, '')||snvl(PA.PARTNER, '') as PARTNER_KONTAKT from "
+                    "PARTNER_KONTAKT PAKO, PARTNER PA where PAKO.ID_PARTNER=PA.ID_PARTNER",
+                    [](TDataSet* src) { return Text(src, "PARTNER_KONTAKT") + Text(src, "PARTNER"); });
 }
 
 void TMeldrun::PlayPartnerBanka() {
@@ -216,16 +197,22 @@ void TMeldrun::PlayPartnerBanka() {
                 "select PA.PARTNER, PAB.* from PARTNER_BANKA PAB, PARTNER PA where PAB.ID_PARTNER=PA.ID_PARTNER and "
                 "PAB.ST is not NULL",
                 "GEN_PARTNER_BANKA", "ID_PARTNER_BANKA"};
+  PlayPartnerDetail(c, "select PARTNER_BANKA from PARTNER_BANKA",
+                    [](TDataSet* src) { return Text(src, "PARTNER_BANKA"); });
+}
+
+void TMeldrun::PlayPartnerDetail(const TStepConfig& c, const AnsiString& lookup_sql,
+                                 const std::function<AnsiString(TDataSet*)>& key_of) {
   RunWatchedStep(
       c,
-      [this] {
-        KeyLookup().SetQuery("PARTNER_BANKA", "select PARTNER_BANKA from PARTNER_BANKA");
+      [this, c, lookup_sql] {
+        KeyLookup().SetQuery(c.Table, lookup_sql);
         TargetLookup().SetQuery("PARTNER", kPartnerLookup);
       },
-      [this](TField* field, TDataSet* src, bool& handled) {
+      [this, c, key_of](TField* field, TDataSet* src, bool& handled) {
         handled = true;
-        if (Is(field, "ID_PARTNER_BANKA")) {
-          const AnsiString key = Text(src, "PARTNER_BANKA");
+        if (Is(field, c.KeyField)) {
+          const AnsiString key = key_of(src);
           if (FindNatural(key)) {
             ImportTable().SkipRecord(true);
           } else {
