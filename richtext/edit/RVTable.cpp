@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "platform/sysutils.h"
+#include "richtext/edit/RVERVData.h"
+#include "richtext/edit/RVTableUndo.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
 
@@ -12,188 +14,565 @@ namespace pelvar {
 
 namespace {
 
-// Where a sub-document stands in its table.
-class TCellLocation : public TRVStoreSubRVData {
- public:
-  TCellLocation(int32_t r, int32_t c) : Row(r), Col(c) {}
-  int32_t Row, Col;
-  std::unique_ptr<TRVStoreSubRVData> Duplicate() const override { return std::make_unique<TCellLocation>(Row, Col); }
-  int32_t Compare(const TRVStoreSubRVData* other) const override {
-    auto* o = static_cast<const TCellLocation*>(other);
-    return Row != o->Row ? Row - o->Row : Col - o->Col;
-  }
-};
-
 [[noreturn]] void BadIndex() { throw EDocViewError("Invalid row or column index"); }
+
+// The four visible sides of a cell as the published object "VisibleBorders".
+class TCellBorders : public TPersistent {
+ public:
+  explicit TCellBorders(bool* sides) : sides_(sides) {}
+  void DefinePublished(TPublishedProperties& props) override {
+    props.Boolean("Left", sides_[0], true);
+    props.Boolean("Top", sides_[1], true);
+    props.Boolean("Right", sides_[2], true);
+    props.Boolean("Bottom", sides_[3], true);
+  }
+
+ private:
+  bool* sides_;
+};
 
 }  // namespace
 
-void TRVTableCellData::GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) {
-  parent_item_no = host_ ? host_->GetItemNo(table_) : -1;
-  for (int32_t r = 0; r < table_->RowCount(); ++r)
-    for (int32_t c = 0; c < table_->ColCount(); ++c)
-      if (table_->GetCells(r, c) == this) {
-        location = std::make_unique<TCellLocation>(r, c);
-        return;
-      }
-  location.reset();
+int32_t TRVTableStoreSubRVData::Compare(const TRVStoreSubRVData* other) const {
+  auto* o = static_cast<const TRVTableStoreSubRVData*>(other);
+  return Row != o->Row ? Row - o->Row : Col - o->Col;
 }
 
-void TRVTableCellData::AssignAttributesFrom(const TRVTableCellData* s) {
+// ---- Cells ---------------------------------------------------------------------------------------
+
+TRVTableCellData::TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* table, TCustomRVData* host)
+    : OwnerList(owner_list), borders_(std::make_unique<TCellBorders>(VisibleBorders)), table_(table), host_(host) {
+  State = 0;
+  AddTextItem("", 0, 0);
+}
+
+TRVTableCellData::~TRVTableCellData() = default;
+
+TRVOptions TRVTableCellData::GetOptions() {
+  TCustomRVData* source = host_;
+  if (UndoHolder && UndoHolder->Owner && UndoHolder->Owner->Document)
+    source = UndoHolder->Owner->Document;
+  TRVOptions o = source ? source->GetOptions() : TCustomRVData::GetOptions();
+  return o.Exclude(rvoClientTextWidth);
+}
+
+void TRVTableCellData::GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) {
+  parent_item_no = table_ ? table_->GetItemNoInParent() : -1;
+  location.reset();
+  if (!table_ || UndoHolder) return;
+  const TRVTableRows& rows = table_->Rows();
+  for (int32_t r = 0; r < rows.Count(); ++r)
+    if (rows.GetItem(r) == OwnerList)
+      for (int32_t c = 0; c < OwnerList->Count(); ++c)
+        if (OwnerList->Items(c) == this) {
+          location = std::make_unique<TRVTableStoreSubRVData>(r, c);
+          return;
+        }
+}
+
+void TRVTableCellData::AssignAttributesFrom(const TRVTableCellData* s, bool include_size, int32_t col_divisor,
+                                            int32_t row_divisor) {
   Color = s->Color;
   BorderColor = s->BorderColor;
   BorderLightColor = s->BorderLightColor;
   std::copy(std::begin(s->VisibleBorders), std::end(s->VisibleBorders), std::begin(VisibleBorders));
   VAlign = s->VAlign;
+  BackgroundImageFileName = s->BackgroundImageFileName;
+  Hint = s->Hint;
+  if (include_size) {
+    BestWidth = s->BestWidth / std::max(col_divisor, 1);
+    BestHeight = s->BestHeight / std::max(row_divisor, 1);
+  }
 }
 
-TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols) : TRVTableItemBase(rvdata), host_(rvdata) {
+void TRVTableCellData::AssignGeometryFrom(const TRVTableCellData* s) {
+  Left = s->Left;
+  Top = s->Top;
+  Width = s->Width;
+  Height = s->Height;
+}
+
+TRVCellVAlign TRVTableCellData::EffectiveVAlign() const {
+  if (VAlign != rvcVDefault) return VAlign;
+  const TRVCellVAlign row = OwnerList ? OwnerList->VAlign : rvcTop;
+  return row == rvcVDefault ? rvcMiddle : row;
+}
+
+bool TRVTableCellData::HasContent(bool strict) {
+  if (ItemCount() > 1) return true;
+  if (ItemCount() == 0) return false;
+  TCustomRVItemInfo* item = GetItem(0);
+  if (item->StyleNo < 0 || !GetItemTextRaw(0).empty()) return true;
+  return strict && (item->StyleNo != 0 || item->ParaNo != 0);
+}
+
+void TRVTableCellData::MovingToUndoList(TRVUndoInfo* holder) {
+  AnsiString text;
+  for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->MovingToUndoList(i, this);
+  UndoHolder = holder;
+  OwnerList = nullptr;
+  (void)text;
+}
+
+void TRVTableCellData::MovingFromUndoList() {
+  UndoHolder = nullptr;
+  for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->MovingFromUndoList(i, this);
+}
+
+void TRVTableCellData::DefinePublished(TPublishedProperties& props) {
+  props.Integer("Color", Color, static_cast<TColor>(clNone));
+  props.Integer("BorderColor", BorderColor, static_cast<TColor>(clNone));
+  props.Integer("BorderLightColor", BorderLightColor, static_cast<TColor>(clNone));
+  props.Integer("BestWidth", BestWidth, 0);
+  props.Integer("BestHeight", BestHeight, 0);
+  // Written only when some side is hidden: each side defaults to true.
+  props.Object("VisibleBorders", borders_.get());
+  props.Enum("VAlign", VAlign, rvcVDefault, {"rvcTop", "rvcMiddle", "rvcBottom", "rvcVDefault"});
+  props.String("BackgroundImageFileName", BackgroundImageFileName);
+  props.String("Hint", Hint);
+}
+
+void TRVTableCellData::DefineProperties(TFiler* filer) {
+  const bool has_data = !SavingWithoutContent && HasContent(true);
+  filer->DefineBinaryProperty(
+      "Data", [this](TStream& s) { ReadDataProperty(s); }, [this](TStream& s) { WriteDataProperty(s); }, has_data);
+}
+
+void TRVTableCellData::WriteDataProperty(TStream& stream) {
+  const TRVFOptions old = GetRVFOptions();
+  TRVFOptions o = old;
+  SetRVFOptions(o.Exclude(rvfoSaveBack));
+  try {
+    SaveRVFToStream(stream, false, nullptr, nullptr, clNone);
+  } catch (...) {
+    SetRVFOptions(old);
+    throw;
+  }
+  SetRVFOptions(old);
+}
+
+void TRVTableCellData::ReadDataProperty(TStream& stream) {
+  Clear();
+  TColor c = clNone;
+  if (!LoadRVFFromStream(stream, c, nullptr, nullptr)) throw EReadError("Invalid cell data in the table stream");
+}
+
+// ---- Rows ----------------------------------------------------------------------------------------
+
+TRVTableRow::TRVTableRow(int32_t col_count, TRVTableRows* rows, bool create_cells) : OwnerGrid(rows) {
+  cells_.reserve(static_cast<size_t>(std::max(col_count, 0)));
+  for (int32_t c = 0; c < col_count; ++c) cells_.push_back(create_cells ? NewCell() : nullptr);
+}
+
+TRVTableRow::~TRVTableRow() {
+  // Later cells first, as a list frees its objects.
+  while (!cells_.empty()) cells_.pop_back();
+}
+
+std::unique_ptr<TRVTableCellData> TRVTableRow::NewCell() {
+  if (OwnerGrid) return OwnerGrid->NewCell(this);
+  return std::make_unique<TRVTableCellData>(this, nullptr, nullptr);
+}
+
+TRVTableCellData* TRVTableRow::AddCell() {
+  cells_.push_back(NewCell());
+  return cells_.back().get();
+}
+
+TRVTableCellData* TRVTableRow::InsertCell(int32_t index) {
+  if (index < 0 || index > Count()) BadIndex();
+  auto it = cells_.insert(cells_.begin() + index, NewCell());
+  return it->get();
+}
+
+void TRVTableRow::InsertEmpty(int32_t index) {
+  if (index < 0 || index > Count()) BadIndex();
+  cells_.insert(cells_.begin() + index, nullptr);
+}
+
+void TRVTableRow::InsertCellObject(int32_t index, std::unique_ptr<TRVTableCellData> cell) {
+  if (index < 0 || index > Count()) BadIndex();
+  if (cell) cell->OwnerList = this;
+  cells_.insert(cells_.begin() + index, std::move(cell));
+}
+
+std::unique_ptr<TRVTableCellData> TRVTableRow::PutCell(int32_t index, std::unique_ptr<TRVTableCellData> cell) {
+  if (index < 0 || index >= Count()) BadIndex();
+  if (cell) cell->OwnerList = this;
+  std::swap(cells_[static_cast<size_t>(index)], cell);
+  return cell;
+}
+
+std::unique_ptr<TRVTableCellData> TRVTableRow::TakeCell(int32_t index) {
+  if (index < 0 || index >= Count()) BadIndex();
+  return std::move(cells_[static_cast<size_t>(index)]);
+}
+
+std::unique_ptr<TRVTableCellData> TRVTableRow::RemoveEntry(int32_t index) {
+  std::unique_ptr<TRVTableCellData> cell = TakeCell(index);
+  cells_.erase(cells_.begin() + index);
+  return cell;
+}
+
+void TRVTableRow::AdoptCells() {
+  for (auto& cell : cells_)
+    if (cell) cell->OwnerList = this;
+}
+
+int32_t TRVTableRow::MaxBestHeight() const {
+  int32_t best = 0;
+  for (const auto& cell : cells_)
+    if (cell && cell->RowSpan <= 1) best = std::max(best, cell->BestHeight);
+  return best;
+}
+
+bool TRVTableRow::SpanEndsInside(int32_t row_index, int32_t first, int32_t count) const {
+  if (row_index < first) return false;
+  for (const auto& cell : cells_)
+    if (cell && row_index + cell->RowSpan - 1 <= first + count - 1) return true;
+  return false;
+}
+
+// ---- Grid: construction and look-ups ----------------------------------------------------------------
+
+TRVTableRows::TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData* host, TRVTableItemInfo* table)
+    : HostDocument(host), OwnerTable(table) {
+  Reset(row_count, col_count);
+}
+
+TRVTableRows::~TRVTableRows() {
+  while (!rows_.empty()) rows_.pop_back();
+}
+
+std::unique_ptr<TRVTableCellData> TRVTableRows::NewCell(TRVTableRow* row) {
+  return std::make_unique<TRVTableCellData>(row, OwnerTable, HostDocument);
+}
+
+void TRVTableRows::Reset(int32_t row_count, int32_t col_count) {
+  read_covered_.clear();
+  while (!rows_.empty()) rows_.pop_back();
+  for (int32_t r = 0; r < row_count; ++r) AddRow(col_count);
+}
+
+TRVTableRow* TRVTableRows::AddRow(int32_t col_count) { return InsertRow(Count(), col_count); }
+
+TRVTableRow* TRVTableRows::InsertRow(int32_t index, int32_t col_count) {
+  if (index < 0 || index > Count()) BadIndex();
+  auto it = rows_.insert(rows_.begin() + index, std::make_unique<TRVTableRow>(col_count, this));
+  return it->get();
+}
+
+void TRVTableRows::InsertRowObject(int32_t index, std::unique_ptr<TRVTableRow> row) {
+  if (index < 0 || index > Count()) BadIndex();
+  row->OwnerGrid = this;
+  rows_.insert(rows_.begin() + index, std::move(row));
+}
+
+std::unique_ptr<TRVTableRow> TRVTableRows::TakeRow(int32_t index) {
+  if (index < 0 || index >= Count()) BadIndex();
+  std::unique_ptr<TRVTableRow> row = std::move(rows_[static_cast<size_t>(index)]);
+  rows_.erase(rows_.begin() + index);
+  return row;
+}
+
+void TRVTableRows::SetHostDocument(TCustomRVData* host) {
+  HostDocument = host;
+  for (auto& row : rows_)
+    for (int32_t c = 0; c < row->Count(); ++c)
+      if (TRVTableCellData* cell = row->Items(c)) cell->SetHost(host);
+}
+
+TRVTableCellData* TRVTableRows::GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const {
+  main_row = main_col = -1;
+  if (row < 0 || row >= Count() || col < 0 || col >= ColCount()) BadIndex();
+  for (int32_t r = row; r >= 0; --r) {
+    const TRVTableRow* line = rows_[static_cast<size_t>(r)].get();
+    int32_t c = std::min(col, line->Count() - 1);
+    while (c >= 0 && !line->Items(c)) --c;
+    if (c < 0) continue;
+    TRVTableCellData* cell = line->Items(c);
+    if (col - c < cell->ColSpan && row - r < cell->RowSpan) {
+      main_row = r;
+      main_col = c;
+      return cell;
+    }
+  }
+  return nullptr;
+}
+
+int32_t TRVTableRows::MergedBestWidth(int32_t row, int32_t col, int32_t col_count, int32_t row_count) const {
+  int32_t result = 0;
+  for (int32_t r = row; r < row + row_count; ++r) {
+    int32_t sum = 0;
+    bool percent = false;
+    for (int32_t c = col; c < col + col_count; ++c) {
+      TRVTableCellData* cell = Cell(r, c);
+      if (!cell || cell->BestWidth == 0) continue;
+      if (cell->BestWidth < 0) {
+        if (!percent) sum = 0;
+        percent = true;
+        sum += cell->BestWidth;
+      } else if (!percent) {
+        sum += cell->BestWidth;
+      }
+    }
+    if (sum == 0) continue;
+    if (result == 0 || (sum < 0) != (result < 0))
+      result = (result == 0 || sum < 0) ? sum : result;
+    else
+      result = sum < 0 ? std::min(result, sum) : std::max(result, sum);
+  }
+  return result;
+}
+
+int32_t TRVTableRows::ColBestWidth(int32_t col) const {
+  int32_t best = 0;
+  for (int32_t r = 0; r < Count(); ++r) {
+    TRVTableCellData* cell = Cell(r, col);
+    if (!cell || cell->ColSpan > 1) continue;
+    if (cell->BestWidth < 0) return 0;
+    best = std::max(best, cell->BestWidth);
+  }
+  return best;
+}
+
+int32_t TRVTableRows::ColPercentWidth(int32_t col, int32_t table_width) const {
+  int32_t best = 0;
+  for (int32_t r = 0; r < Count(); ++r) {
+    TRVTableCellData* cell = Cell(r, col);
+    if (cell && cell->ColSpan <= 1 && cell->BestWidth < 0)
+      best = std::max(best, static_cast<int32_t>(static_cast<int64_t>(table_width) * -cell->BestWidth / 100));
+  }
+  return best;
+}
+
+bool TRVTableRows::ColHasPercentCell(int32_t col) const {
+  for (int32_t r = 0; r < Count(); ++r) {
+    int32_t mr = 0, mc = 0;
+    TRVTableCellData* cell = GetMainCell(r, col, mr, mc);
+    if (cell && cell->BestWidth < 0 && mc + cell->ColSpan - 1 == col) return true;
+  }
+  return false;
+}
+
+bool TRVTableRows::IsValid() const {
+  const int32_t rows = Count(), cols = ColCount();
+  std::vector<int32_t> owner(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
+  auto at = [&](int32_t r, int32_t c) -> int32_t& { return owner[static_cast<size_t>(r) * cols + c]; };
+  for (int32_t r = 0; r < rows; ++r) {
+    if (rows_[static_cast<size_t>(r)]->Count() != cols || rows_[static_cast<size_t>(r)]->OwnerGrid != this) return false;
+    for (int32_t c = 0; c < cols; ++c) {
+      TRVTableCellData* cell = Cell(r, c);
+      if (!cell) continue;
+      if (cell->OwnerList != rows_[static_cast<size_t>(r)].get() || cell->UndoHolder) return false;
+      if (cell->RowSpan < 1 || cell->ColSpan < 1 || r + cell->RowSpan > rows || c + cell->ColSpan > cols) return false;
+      for (int32_t rr = r; rr < r + cell->RowSpan; ++rr)
+        for (int32_t cc = c; cc < c + cell->ColSpan; ++cc) {
+          if ((rr != r || cc != c) && Cell(rr, cc)) return false;
+          if (at(rr, cc)++) return false;
+        }
+    }
+  }
+  return std::all_of(owner.begin(), owner.end(), [](int32_t n) { return n == 1; });
+}
+
+// ---- Grid: reading ---------------------------------------------------------------------------------
+
+void TRVTableRows::ResetForReading(int32_t row_count, int32_t col_count) {
+  // Nothing is allocated before the size is known to be sane: the entries are nil until a
+  // cell record arrives, and the entries themselves are capped.
+  if (row_count < 0 || col_count < 0) throw EReadError("Invalid table size in the stream");
+  if (static_cast<int64_t>(row_count) * col_count > kRVTableMaxEntries)
+    throw EReadError("Table too large in the stream: " + std::to_string(row_count) + " x " + std::to_string(col_count));
+  while (!rows_.empty()) rows_.pop_back();
+  for (int32_t r = 0; r < row_count; ++r)
+    rows_.push_back(std::make_unique<TRVTableRow>(col_count, this, false));
+  read_covered_.assign(static_cast<size_t>(row_count) * static_cast<size_t>(col_count), false);
+}
+
+bool TRVTableRows::IsFreeForReading(int32_t row, int32_t col) const {
+  const int32_t cols = ColCount();
+  if (row < 0 || col < 0 || row >= Count() || col >= cols) return false;
+  return !read_covered_[static_cast<size_t>(row) * cols + col];
+}
+
+TRVTableCellData* TRVTableRows::PlaceReadCell(int32_t row, int32_t col, int32_t row_span, int32_t col_span) {
+  if (!IsFreeForReading(row, col)) return nullptr;
+  const int32_t cols = ColCount();
+  row_span = std::clamp(row_span, 1, Count() - row);
+  col_span = std::clamp(col_span, 1, cols - col);
+  for (int32_t r = row; r < row + row_span; ++r)
+    for (int32_t c = col; c < col + col_span; ++c)
+      if (read_covered_[static_cast<size_t>(r) * cols + c]) return nullptr;
+  for (int32_t r = row; r < row + row_span; ++r)
+    for (int32_t c = col; c < col + col_span; ++c) read_covered_[static_cast<size_t>(r) * cols + c] = true;
+  TRVTableRow* line = rows_[static_cast<size_t>(row)].get();
+  line->PutCell(col, NewCell(line));
+  TRVTableCellData* cell = line->Items(col);
+  cell->RowSpan = row_span;
+  cell->ColSpan = col_span;
+  return cell;
+}
+
+bool TRVTableRows::FinishReading() {
+  const bool complete = std::all_of(read_covered_.begin(), read_covered_.end(), [](bool b) { return b; });
+  read_covered_.clear();
+  return complete;
+}
+
+// ---- Table item ------------------------------------------------------------------------------------
+
+TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols)
+    : TRVTableItemBase(rvdata), host_(rvdata) {
+  grid_ = std::make_unique<TRVTableRows>(0, 0, rvdata, this);
   Reset(rows, cols);
+  TableState = 1 << 6;
 }
 
-std::unique_ptr<TRVTableCellData> TRVTableItemInfo::NewCell() { return std::make_unique<TRVTableCellData>(this, host_); }
+TRVTableItemInfo::~TRVTableItemInfo() { grid_.reset(); }
 
 void TRVTableItemInfo::Reset(int32_t rows, int32_t cols) {
-  rows_.clear();
-  cols_ = std::max(cols, 0);
-  for (int32_t r = 0; r < rows; ++r) {
-    auto row = std::make_unique<TRVTableRow>();
-    for (int32_t c = 0; c < cols_; ++c) row->Cells().push_back(NewCell());
-    rows_.push_back(std::move(row));
-  }
+  pending_cols_ = std::max(cols, 0);
+  grid_->Reset(rows, pending_cols_);
 }
 
 void TRVTableItemInfo::SetHostDocument(TCustomRVData* host) {
   host_ = host;
-  for (auto& row : rows_)
-    for (auto& cell : row->Cells())
-      if (cell) cell->SetHost(host);
+  grid_->SetHostDocument(host);
 }
 
 TRVTableCellData* TRVTableItemInfo::GetCells(int32_t row, int32_t col) const {
   if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount()) BadIndex();
-  return rows_[static_cast<size_t>(row)]->Items(col);
+  return grid_->GetItem(row)->Items(col);
 }
 
 TRVTableCellData* TRVTableItemInfo::GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const {
-  if (row < 0 || row >= RowCount() || col < 0 || col >= ColCount()) BadIndex();
-  for (int32_t r = row; r >= 0; --r)
-    for (int32_t c = col; c >= 0; --c) {
-      TRVTableCellData* cell = rows_[static_cast<size_t>(r)]->Items(c);
-      if (cell && r + cell->RowSpan > row && c + cell->ColSpan > col) {
-        main_row = r;
-        main_col = c;
-        return cell;
-      }
-    }
-  main_row = main_col = -1;
-  return nullptr;
+  return grid_->GetMainCell(row, col, main_row, main_col);
 }
 
-void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t) {
-  if (index < 0 || index > RowCount() || count < 0) BadIndex();
-  // Cells spanning across the insertion point grow over the new rows.
-  std::vector<bool> covered(static_cast<size_t>(cols_), false);
-  if (index > 0 && index < RowCount()) {
-    for (int32_t c = 0; c < cols_; ++c) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(index, c, mr, mc);
-      if (m && mr < index) {
-        covered[static_cast<size_t>(c)] = true;
-        if (mc == c) m->RowSpan += count;
-      }
-    }
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    auto row = std::make_unique<TRVTableRow>();
-    for (int32_t c = 0; c < cols_; ++c)
-      row->Cells().push_back(covered[static_cast<size_t>(c)] ? nullptr : NewCell());
-    rows_.insert(rows_.begin() + index + i, std::move(row));
-  }
+int32_t TRVTableItemInfo::GetItemNoInParent() const {
+  if (!host_) return -1;
+  if (item_no_cache_ >= 0 && item_no_cache_ < host_->ItemCount() && host_->GetItem(item_no_cache_) == this)
+    return item_no_cache_;
+  item_no_cache_ = host_->GetItemNo(this);
+  return item_no_cache_;
 }
 
-void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t) {
-  if (index < 0 || index > cols_ || count < 0) BadIndex();
-  std::vector<bool> covered(rows_.size(), false);
-  std::vector<TRVTableCellData*> grow;
-  if (index > 0 && index < cols_) {
-    for (int32_t r = 0; r < RowCount(); ++r) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(r, index, mr, mc);
-      if (m && mc < index) {
-        covered[static_cast<size_t>(r)] = true;
-        if (mr == r) grow.push_back(m);
-      }
-    }
-  }
-  for (TRVTableCellData* m : grow) m->ColSpan += count;
-  for (size_t r = 0; r < rows_.size(); ++r) {
-    auto& cells = rows_[r]->Cells();
-    for (int32_t i = 0; i < count; ++i)
-      cells.insert(cells.begin() + index + i, covered[r] ? nullptr : NewCell());
-  }
-  cols_ += count;
+int32_t TRVTableItemInfo::GetEditorItemNoForUndo() const {
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if (!edit || !edit->GetUndoDestination()) return -1;
+  return GetItemNoInParent();
 }
 
-void TRVTableItemInfo::DeleteCols(int32_t index, int32_t count, bool) {
-  if (index < 0 || count < 0 || index + count > cols_) BadIndex();
-  const int32_t end = index + count;
-  for (int32_t r = 0; r < RowCount(); ++r) {
-    auto& cells = rows_[static_cast<size_t>(r)]->Cells();
-    for (int32_t c = 0; c < cols_; ++c) {
-      TRVTableCellData* cell = cells[static_cast<size_t>(c)].get();
-      if (!cell) continue;
-      const int32_t a = c, b = c + cell->ColSpan;  // columns a..b-1
-      const int32_t overlap = std::max(0, std::min(b, end) - std::max(a, index));
-      if (overlap == 0) continue;
-      if (overlap == b - a) continue;  // entirely deleted below
-      cell->ColSpan -= overlap;
-      if (a >= index) {
-        // Starts inside the range: it moves to the first column after it.
-        cells[static_cast<size_t>(end)] = std::move(cells[static_cast<size_t>(c)]);
-      }
-    }
-    cells.erase(cells.begin() + index, cells.begin() + end);
+void TRVTableItemInfo::BeginTableUndoGroup() {
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if (!edit || GetItemNoInParent() < 0) return;
+  edit->BeginUndoGroup(rvutModifyItem);
+  edit->SetUndoGroupMode(true);
+}
+
+void TRVTableItemInfo::EndTableUndoGroup() {
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if (!edit || GetItemNoInParent() < 0) return;
+  edit->SetUndoGroupMode(false);
+}
+
+namespace {
+// The table's undo group around one operation, closed also when it fails.
+class TTableUndoGroup {
+ public:
+  explicit TTableUndoGroup(TRVTableItemInfo* t) : t_(t) { t_->BeginTableUndoGroup(); }
+  ~TTableUndoGroup() {
+    t_->EndTableUndoGroup();
+    t_->MarkChanged();
   }
-  cols_ -= count;
+
+ private:
+  TRVTableItemInfo* t_;
+};
+}  // namespace
+
+void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t copy_index) {
+  if (index < 0 || index > RowCount() || copy_index < -1 || copy_index >= RowCount()) BadIndex();
+  TTableUndoGroup group(this);
+  if (grid_->Count() == 0) {
+    // A grid without rows keeps its column count apart until its first row.
+    for (int32_t i = 0; i < count; ++i) grid_->AddRow(pending_cols_);
+    return;
+  }
+  grid_->InsertRows(index, count, copy_index, false);
+}
+
+void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t copy_index) {
+  if (index < 0 || index > ColCount() || copy_index < -1 || copy_index >= ColCount()) BadIndex();
+  TTableUndoGroup group(this);
+  if (grid_->Count() == 0) {
+    if (count < 1) BadIndex();
+    pending_cols_ += count;
+    return;
+  }
+  grid_->InsertCols(index, count, copy_index, false);
+}
+
+void TRVTableItemInfo::DeleteRows(int32_t index, int32_t count, bool decrease_height) {
+  if (grid_->IsEmpty()) return;
+  TTableUndoGroup group(this);
+  grid_->DeleteRows(index, count, decrease_height);
+}
+
+void TRVTableItemInfo::DeleteCols(int32_t index, int32_t count, bool decrease_width) {
+  if (grid_->IsEmpty()) return;
+  TTableUndoGroup group(this);
+  grid_->DeleteCols(index, count, decrease_width);
 }
 
 void TRVTableItemInfo::DeleteEmptyRows() {
+  TTableUndoGroup group(this);
   for (int32_t r = RowCount() - 1; r >= 0; --r) {
-    auto& cells = rows_[static_cast<size_t>(r)]->Cells();
-    if (std::any_of(cells.begin(), cells.end(), [](const auto& c) { return c != nullptr; })) continue;
-    for (int32_t c = 0; c < cols_; ++c) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(r, c, mr, mc);
-      if (m && mc == c && mr < r) m->RowSpan = std::max(1, m->RowSpan - 1);
-    }
-    rows_.erase(rows_.begin() + r);
+    const TRVTableRow* row = grid_->GetItem(r);
+    bool any = false;
+    for (int32_t c = 0; c < row->Count() && !any; ++c) any = row->Items(c) != nullptr;
+    if (!any && RowCount() > 1) grid_->DeleteRows(r, 1, false);
   }
 }
 
-void TRVTableItemInfo::MergeCells(int32_t top, int32_t left, int32_t col_span, int32_t row_span) {
-  if (top < 0 || left < 0 || col_span < 1 || row_span < 1 || top + row_span > RowCount() ||
-      left + col_span > cols_)
-    return;
-  // A rectangle that cuts a merged cell is refused.
-  for (int32_t r = top; r < top + row_span; ++r)
-    for (int32_t c = left; c < left + col_span; ++c) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(r, c, mr, mc);
-      if (!m || mr < top || mc < left || mr + m->RowSpan > top + row_span || mc + m->ColSpan > left + col_span)
-        return;
-    }
-  TRVTableCellData* main = GetCells(top, left);
-  if (!main) return;
-  for (int32_t r = top; r < top + row_span; ++r)
-    for (int32_t c = left; c < left + col_span; ++c) {
-      auto& slot = rows_[static_cast<size_t>(r)]->Cells()[static_cast<size_t>(c)];
-      if (!slot || slot.get() == main) continue;
-      main->AppendFrom(slot.get());
-      slot.reset();
-    }
-  main->ColSpan = col_span;
-  main->RowSpan = row_span;
+void TRVTableItemInfo::MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span) {
+  MergeCells(top_row, left_col, col_span, row_span, true);
+}
+
+void TRVTableItemInfo::MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span,
+                                  bool allow_empty_lines) {
+  TTableUndoGroup group(this);
+  grid_->MergeCells(top_row, left_col, col_span, row_span, allow_empty_lines, true);
+}
+
+void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
+  props.Integer("Color", Color, static_cast<TColor>(clNone));
+  props.Integer("BestWidth", BestWidth, 0);
+  props.Integer("HeadingRowCount", HeadingRowCount, 0);
+  props.Integer("BorderWidth", BorderWidth, 0);
+  props.Integer("BorderColor", BorderColor, static_cast<TColor>(clWindowText));
+  props.Integer("BorderLightColor", BorderLightColor, static_cast<TColor>(clBtnHighlight));
+  const std::vector<AnsiString> styles = {"rvtbRaised", "rvtbLowered", "rvtbColor", "rvtbRaisedColor",
+                                          "rvtbLoweredColor"};
+  props.Enum("BorderStyle", BorderStyle, rvtbRaised, styles);
+  props.Integer("BorderVSpacing", BorderVSpacing, 2);
+  props.Integer("BorderHSpacing", BorderHSpacing, 2);
+  props.Integer("CellBorderWidth", CellBorderWidth, 0);
+  props.Integer("CellBorderColor", CellBorderColor, static_cast<TColor>(clWindowText));
+  props.Integer("CellBorderLightColor", CellBorderLightColor, static_cast<TColor>(clBtnHighlight));
+  props.Integer("CellPadding", CellPadding, 1);
+  props.Enum("CellBorderStyle", CellBorderStyle, rvtbLowered, styles);
+  props.Integer("CellVSpacing", CellVSpacing, 2);
+  props.Integer("CellHSpacing", CellHSpacing, 2);
+}
+
+void TRVTableItemInfo::ForEachCell(const std::function<void(TRVTableCellData*)>& proc) const {
+  for (int32_t r = 0; r < grid_->Count(); ++r) {
+    TRVTableRow* row = grid_->GetItem(r);
+    for (int32_t c = 0; c < row->Count(); ++c)
+      if (TRVTableCellData* cell = row->Items(c)) proc(cell);
+  }
 }
 
 bool TRVTableItemInfo::GetBoolValue(int32_t ordinal) const {
@@ -204,10 +583,10 @@ bool TRVTableItemInfo::GetBoolValue(int32_t ordinal) const {
 TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) {
   std::vector<std::pair<int32_t, int32_t>> mains;
   for (int32_t r = 0; r < RowCount(); ++r)
-    for (int32_t c = 0; c < cols_; ++c)
+    for (int32_t c = 0; c < ColCount(); ++c)
       if (GetCells(r, c)) mains.emplace_back(r, c);
   int32_t at = -1;
-  auto* loc = dynamic_cast<TCellLocation*>(state.get());
+  auto* loc = dynamic_cast<TRVTableStoreSubRVData*>(state.get());
   auto index_of = [&]() {
     for (size_t i = 0; i < mains.size(); ++i)
       if (loc && mains[i].first == loc->Row && mains[i].second == loc->Col) return static_cast<int32_t>(i);
@@ -223,28 +602,45 @@ TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>
     state.reset();
     return nullptr;
   }
-  state = std::make_unique<TCellLocation>(mains[static_cast<size_t>(at)].first, mains[static_cast<size_t>(at)].second);
+  state = std::make_unique<TRVTableStoreSubRVData>(mains[static_cast<size_t>(at)].first, mains[static_cast<size_t>(at)].second);
   return GetCells(mains[static_cast<size_t>(at)].first, mains[static_cast<size_t>(at)].second);
 }
 
 void TRVTableItemInfo::MarkStylesInUse(TRVDeleteUnusedStylesData& data) {
   TRVTableItemBase::MarkStylesInUse(data);
-  for (auto& row : rows_)
-    for (auto& cell : row->Cells())
-      if (cell)
-        for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MarkStylesInUse(data);
+  ForEachCell([&](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MarkStylesInUse(data);
+  });
 }
 
 void TRVTableItemInfo::UpdateStyles(const TRVDeleteUnusedStylesData& data) {
   TRVTableItemBase::UpdateStyles(data);
-  for (auto& row : rows_)
-    for (auto& cell : row->Cells())
-      if (cell)
-        for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->UpdateStyles(data);
+  ForEachCell([&](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->UpdateStyles(data);
+  });
+}
+
+void TRVTableItemInfo::Inserting(TCustomRVData* rvdata, AnsiString& text, bool safe) {
+  SetHostDocument(rvdata);
+  if (rvdata) {
+    TableState |= 1;
+    if (dynamic_cast<TRVEditRVData*>(rvdata->GetRootData()))
+      TableState |= 2;
+    else
+      TableState &= static_cast<uint16_t>(~2u);
+  } else {
+    TableState &= static_cast<uint16_t>(~3u);
+  }
+  ForEachCell([&](TRVTableCellData* cell) {
+    if (cell->ItemCount() == 0) cell->AddTextItem("", 0, 0);
+    cell->NotifyItemsInserting(cell, safe);
+  });
+  for (int32_t r = 0; r < RowCount(); ++r) grid_->GetItem(r)->AdoptCells();
+  TRVTableItemBase::Inserting(rvdata, text, safe);
 }
 
 void TRVTableItemInfo::Inserted(TCustomRVData* rvdata, int32_t item_no) {
-  if (rvdata) SetHostDocument(rvdata);
+  if (rvdata && rvdata != host_) SetHostDocument(rvdata);
   TRVTableItemBase::Inserted(rvdata, item_no);
 }
 
@@ -259,7 +655,7 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
   lines.push_back(Format("%d %d %d %d %d %d %d", {Color, BestWidth, HeadingRowCount, CellPadding, CellBorderWidth,
                                                    BorderWidth, Options.ToBits()}));
   for (int32_t r = 0; r < RowCount(); ++r)
-    for (int32_t c = 0; c < cols_; ++c) {
+    for (int32_t c = 0; c < ColCount(); ++c) {
       TRVTableCellData* cell = GetCells(r, c);
       if (!cell) continue;
       int32_t vis = 0;
@@ -273,22 +669,32 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
     }
   const bool tags_str = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
   RVFWriteItemHeader(stream, StyleNo, static_cast<int32_t>(lines.size()), RVFSaveParaNo(para_no, rvdata, false),
-                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(tags_str, Tag), Format("%d %d", {RowCount(), cols_}));
+                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(tags_str, Tag), Format("%d %d", {RowCount(), ColCount()}));
   for (const AnsiString& l : lines) RVFWriteLine(stream, l);
 }
 
 bool TRVTableItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
   int32_t rows = 0, cols = 0;
   if (!RVFReadInteger(p, rows) || !RVFReadInteger(p, cols)) return false;
-  // A grid larger than any document holds is damage, not a table.
-  if (rows < 0 || cols < 0 || rows > 100000 || cols > 4096 || static_cast<int64_t>(rows) * cols > 1000000) return false;
-  Reset(rows, cols);
+  // The size is checked before anything is allocated, and cells are made only as their
+  // lines arrive: a header cannot make the reader allocate more than its data holds.
+  try {
+    grid_->ResetForReading(rows, cols);
+  } catch (const EReadError&) {
+    return false;
+  }
+  pending_cols_ = cols;
   return true;
 }
 
 bool TRVTableItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData*, int32_t&, bool&, AnsiString&, int32_t line_no,
-                                   int32_t, int32_t) {
+                                   int32_t line_count, int32_t) {
   const char* p = s.c_str();
+  auto finish = [&](bool ok) {
+    // After the last line every position must belong to a cell.
+    if (ok && line_no == line_count - 1) return grid_->FinishReading();
+    return ok;
+  };
   if (line_no == 0) {
     int32_t v[7] = {};
     for (int32_t& x : v)
@@ -300,16 +706,13 @@ bool TRVTableItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData*, int32_t&
     CellBorderWidth = v[4];
     BorderWidth = v[5];
     Options = decltype(Options)::FromBits(static_cast<uint8_t>(v[6]));
-    return true;
+    return finish(true);
   }
   int32_t v[9] = {};
   for (int32_t& x : v)
     if (!RVFReadInteger(p, x)) return false;
-  const int32_t r = v[0], c = v[1];
-  if (r < 0 || r >= RowCount() || c < 0 || c >= cols_ || !GetCells(r, c)) return false;
-  if (v[2] > 1 || v[3] > 1) MergeCells(r, c, v[3], v[2]);
-  TRVTableCellData* cell = GetCells(r, c);
-  if (cell->RowSpan != std::max(v[2], 1) || cell->ColSpan != std::max(v[3], 1)) return false;
+  TRVTableCellData* cell = grid_->PlaceReadCell(v[0], v[1], v[2], v[3]);
+  if (!cell || cell->RowSpan != std::max(v[2], 1) || cell->ColSpan != std::max(v[3], 1)) return false;
   cell->Color = v[4];
   cell->BestWidth = v[5];
   cell->BestHeight = v[6];
@@ -319,22 +722,21 @@ bool TRVTableItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData*, int32_t&
   if (!RVFHexToStream(AnsiString(p), m)) return false;
   m.SetPosition(0);
   try {
+    cell->Clear();
     cell->ReadRVFData(m);
   } catch (const Exception&) {
     return false;
   }
-  return true;
+  return finish(true);
 }
 
 // ---- RTF -------------------------------------------------------------------------------------
 void TRVTableItemInfo::FillRTFTables(TRVColorList& color_list, TCustomRVData*) {
   color_list.AddUnique(Color);
-  for (auto& row : rows_)
-    for (auto& cell : row->Cells())
-      if (cell) {
-        color_list.AddUnique(cell->Color);
-        for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->FillRTFTables(color_list, cell.get());
-      }
+  ForEachCell([&](TRVTableCellData* cell) {
+    color_list.AddUnique(cell->Color);
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->FillRTFTables(color_list, cell);
+  });
 }
 
 void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, double twips,
@@ -343,8 +745,8 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const A
   if (!t) return;
   const int32_t cell_level = level + 1;
   // Column widths: a single-column cell's best width, else 100 pixels.
-  std::vector<int32_t> widths(static_cast<size_t>(cols_), 100);
-  for (int32_t c = 0; c < cols_; ++c)
+  std::vector<int32_t> widths(static_cast<size_t>(ColCount()), 100);
+  for (int32_t c = 0; c < ColCount(); ++c)
     for (int32_t r = 0; r < RowCount(); ++r)
       if (TRVTableCellData* cell = GetCells(r, c); cell && cell->ColSpan == 1 && cell->BestWidth > 0) {
         widths[static_cast<size_t>(c)] = cell->BestWidth;
@@ -360,7 +762,7 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const A
     AnsiString defs = Format("\\trowd\\trgaph%d\\trleft0", {tw(CellPadding)});
     if (r < HeadingRowCount) defs += "\\trhdr";
     int32_t x = 0;
-    for (int32_t c = 0; c < cols_;) {
+    for (int32_t c = 0; c < ColCount();) {
       int32_t mr = 0, mc = 0;
       TRVTableCellData* m = GetMainCell(r, c, mr, mc);
       const int32_t span = m ? m->ColSpan : 1;
@@ -382,7 +784,7 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const A
       c += span;
     }
     if (cell_level == 1) RVFWrite(stream, defs + "\r\n");
-    for (int32_t c = 0; c < cols_;) {
+    for (int32_t c = 0; c < ColCount();) {
       int32_t mr = 0, mc = 0;
       TRVTableCellData* m = GetMainCell(r, c, mr, mc);
       const int32_t span = m ? m->ColSpan : 1;
@@ -417,7 +819,7 @@ void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t, cons
   const uint32_t body_only = (save_options & ~(rvsoFirstOnly | rvsoLastOnly)) | rvsoMiddleOnly | rvsoDefault0Style;
   for (int32_t r = 0; r < RowCount(); ++r) {
     RVFWrite(stream, "<tr>\r\n");
-    for (int32_t c = 0; c < cols_; ++c) {
+    for (int32_t c = 0; c < ColCount(); ++c) {
       TRVTableCellData* cell = GetCells(r, c);
       if (!cell) continue;
       AnsiString td = r < HeadingRowCount ? "<th" : "<td";
@@ -453,7 +855,7 @@ AnsiString TRVTableItemInfo::AsText(int32_t line_width, TCustomRVData*, const An
   for (int32_t r = 0; r < RowCount(); ++r) {
     if (r > 0) put("\r\n");
     bool first = true;
-    for (int32_t c = 0; c < cols_; ++c) {
+    for (int32_t c = 0; c < ColCount(); ++c) {
       TRVTableCellData* cell = GetCells(r, c);
       if (!cell) continue;
       if (!first) put("\t");
@@ -473,8 +875,12 @@ void RVRegisterTableItem() {
   RegisterRVItemClass(rvsTable, "TRVTableItemInfo", [](TCustomRVData* d) -> TCustomRVItemInfo* {
     return new TRVTableItemInfo(d);
   });
+  // Importers fill the cells themselves: their cells start without items, and a cell still
+  // empty when the table enters a document gets its empty paragraph then (Inserting).
   RVCreateTableItem = [](TCustomRVData* d, int32_t rows, int32_t cols) -> TRVTableItemBase* {
-    return TRVTableItemInfo::CreateEx(d, rows, cols);
+    TRVTableItemInfo* t = TRVTableItemInfo::CreateEx(d, rows, cols);
+    t->ForEachCell([](TRVTableCellData* cell) { cell->Clear(); });
+    return t;
   };
 }
 

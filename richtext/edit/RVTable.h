@@ -1,52 +1,260 @@
-// The table item: a grid of cell documents with row and column spans, the grid operations
-// (insert and delete rows and columns, merge, empty-row removal), and the table's native,
-// RTF, HTML and text output. Layout, painting and editing of tables come with the editor.
+// The table item: a grid of cell documents with row and column spans (cells, rows and the
+// grid container with its look-ups), the grid operations that change the grid's shape
+// (merge, insert and delete rows and columns, clear cells, and the raw steps the table undo
+// records reverse them with), and the table's native, RTF, HTML and text output. Layout,
+// painting and in-place editing of tables come with the editor.
+//
+// Grid invariants: every row has the same number of entries; an entry is a cell or nil; a
+// cell with spans r x c at (Row, Col) covers Row..Row+r-1 x Col..Col+c-1 and every other
+// entry of that rectangle is nil; every nil entry lies inside exactly one cell's rectangle.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
+#include "platform/filer.h"
 #include "richtext/model/RVTableBase.h"
 
 namespace pelvar {
 
 class TRVTableItemInfo;
+class TRVTableRow;
+class TRVTableRows;
+class TRVUndoInfo;
+class TRVUndoMerge;
+class TRVUndoMergeItem;
+class TCustomRVUndoWithCells;
+class TRVUndoDeleteRows;
+class TRVTableStreamSaveInfo;
+class TD;
 
-// A cell: a document that asks the document holding its table for everything.
+// Where a cell stands in its table: kept where the document model stores "which
+// sub-document".
+class TRVTableStoreSubRVData : public TRVStoreSubRVData {
+ public:
+  TRVTableStoreSubRVData(int32_t row, int32_t col) : Row(row), Col(col) {}
+  int32_t Row, Col;
+  std::unique_ptr<TRVStoreSubRVData> Duplicate() const override {
+    return std::make_unique<TRVTableStoreSubRVData>(Row, Col);
+  }
+  // Negative, 0 or positive: rows first, then columns.
+  int32_t Compare(const TRVStoreSubRVData* other) const override;
+};
+
+// A cell: a document of its own that asks the document holding its table for everything.
 class TRVTableCellData : public TRVTableCellBase {
  public:
-  TRVTableCellData(TRVTableItemInfo* table, TCustomRVData* host) : table_(table), host_(host) {}
+  // A new cell holds one empty paragraph (an empty text item of text and paragraph style 0).
+  TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* table, TCustomRVData* host);
+  ~TRVTableCellData() override;
+
+  // Set by the layout.
+  int32_t Left = 0, Top = 0, Width = 0, Height = 0;
+  AnsiString BackgroundImageFileName;
+  AnsiString Hint;
+  // The row holding the cell; nil while the cell is out of the grid.
+  TRVTableRow* OwnerList = nullptr;
+  // The table undo record holding the cell while it is out of the grid.
+  TRVUndoInfo* UndoHolder = nullptr;
+  // Set while the cell is written without content (a selection save): no "Data".
+  bool SavingWithoutContent = false;
+
   TCustomRVData* GetParentData() override { return host_; }
   TCustomRVData* GetAbsoluteParentData() override { return host_; }
   TCustomRVData* GetRootData() override { return host_ ? host_->GetRootData() : this; }
   TCustomRVData* GetAbsoluteRootData() override { return host_ ? host_->GetAbsoluteRootData() : this; }
+  // The holding document's options (or, while held by an undo record, its document's)
+  // without rvoClientTextWidth.
+  TRVOptions GetOptions() override;
   bool PageBreaksAllowed() override { return false; }
   void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override;
-  // Colour, border colours, visible borders, vertical alignment.
-  void AssignAttributesFrom(const TRVTableCellData* source);
+
+  // Colour, border colours, visible borders, vertical alignment, background file name and
+  // hint; with include_size also the best sizes divided by the divisors.
+  void AssignAttributesFrom(const TRVTableCellData* source, bool include_size = false, int32_t col_divisor = 1,
+                            int32_t row_divisor = 1);
+  void AssignGeometryFrom(const TRVTableCellData* source);
+  // VAlign, or for rvcVDefault the row's (a row's rvcVDefault counts as rvcMiddle).
+  TRVCellVAlign EffectiveVAlign() const;
+  bool IsTransparent() const { return Color == clNone; }
+  // More than one item: content. No item: none. One item: strict, an empty text item of
+  // text and paragraph style 0 is empty; not strict, any empty text item is.
+  bool HasContent(bool strict);
+  // Out of the grid into an undo record, and back.
+  void MovingToUndoList(TRVUndoInfo* holder);
+  void MovingFromUndoList();
+
   TRVTableItemInfo* Table() const { return table_; }
+  TCustomRVData* HostDocument() const { return host_; }
   void SetHost(TCustomRVData* host) { host_ = host; }
 
+  // Published properties and the binary property "Data" (the cell's document).
+  void DefinePublished(TPublishedProperties& props) override;
+
+ protected:
+  void DefineProperties(TFiler* filer) override;
+
  private:
+  void WriteDataProperty(TStream& stream);
+  void ReadDataProperty(TStream& stream);
+  std::unique_ptr<TPersistent> borders_;  // VisibleBorders as a published object
   TRVTableItemInfo* table_;
   TCustomRVData* host_;
 };
 
+// A row of the grid; it owns its cells.
 class TRVTableRow {
  public:
+  // col_count new cells; with create_cells false, col_count nil entries.
+  TRVTableRow(int32_t col_count, TRVTableRows* rows, bool create_cells = true);
+  ~TRVTableRow();
+
+  TRVCellVAlign VAlign = rvcTop;
+  bool PageBreakBefore = false;
+  TRVTableRows* OwnerGrid;
+
   int32_t Count() const { return static_cast<int32_t>(cells_.size()); }
   TRVTableCellData* Items(int32_t i) const { return cells_.at(static_cast<size_t>(i)).get(); }
-  std::vector<std::unique_ptr<TRVTableCellData>>& Cells() { return cells_; }
+  TRVTableCellData* GetCell(int32_t i) const { return Items(i); }
+  TRVTableCellData* AddCell();
+  TRVTableCellData* InsertCell(int32_t index);
+  void InsertEmpty(int32_t index);
+  // Inserts a given cell (or nil) and makes this row its owner.
+  void InsertCellObject(int32_t index, std::unique_ptr<TRVTableCellData> cell);
+  // Replaces the entry, handing the old one back, and makes this row the owner.
+  std::unique_ptr<TRVTableCellData> PutCell(int32_t index, std::unique_ptr<TRVTableCellData> cell);
+  // Takes the cell out of the entry (which becomes nil).
+  std::unique_ptr<TRVTableCellData> TakeCell(int32_t index);
+  // Removes the entry; the cell, if any, is handed back.
+  std::unique_ptr<TRVTableCellData> RemoveEntry(int32_t index);
+  // Frees the cell and sets the entry to nil.
+  void FreeCell(int32_t index) { TakeCell(index).reset(); }
+  // Gives every cell of the row this row as owner list.
+  void AdoptCells();
+
+  // The largest BestHeight of the cells that span one row.
+  int32_t MaxBestHeight() const;
+  // A cell of this row (which is row row_index) ends at or before row first + count - 1.
+  bool SpanEndsInside(int32_t row_index, int32_t first, int32_t count) const;
 
  private:
+  std::unique_ptr<TRVTableCellData> NewCell();
   std::vector<std::unique_ptr<TRVTableCellData>> cells_;
 };
+
+// The grid: rows of cells with their spans, and the operations that change its shape.
+// While the table lies in an editable document whose undo recording is on, the operations
+// record table undo records and keep removed cells and rows alive inside them; otherwise
+// removed cells are freed at once.
+class TRVTableRows {
+ public:
+  TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData* host, TRVTableItemInfo* table);
+  ~TRVTableRows();
+
+  TCustomRVData* HostDocument;
+  TRVTableItemInfo* OwnerTable;
+
+  void Reset(int32_t row_count, int32_t col_count);
+  int32_t Count() const { return static_cast<int32_t>(rows_.size()); }
+  TRVTableRow* GetItem(int32_t index) const { return rows_.at(static_cast<size_t>(index)).get(); }
+  TRVTableRow* operator[](int32_t index) const { return GetItem(index); }
+  // Entries of row 0; 0 without rows.
+  int32_t ColCount() const { return rows_.empty() ? 0 : rows_[0]->Count(); }
+  bool IsEmpty() const { return rows_.empty() || rows_[0]->Count() == 0; }
+  TRVTableRow* AddRow(int32_t col_count);
+  TRVTableRow* InsertRow(int32_t index, int32_t col_count);
+  void InsertRowObject(int32_t index, std::unique_ptr<TRVTableRow> row);
+  std::unique_ptr<TRVTableRow> TakeRow(int32_t index);
+  void SetHostDocument(TCustomRVData* host);
+  std::unique_ptr<TRVTableCellData> NewCell(TRVTableRow* row);
+
+  // The cell covering (row, col) and its own position.
+  TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const;
+  // The best width a merge of the rectangle gets: per row the sum of its cells' widths (a
+  // percentage, once met, discards pixels); across rows a percentage beats pixels, the
+  // larger of two wins.
+  int32_t MergedBestWidth(int32_t row, int32_t col, int32_t col_count, int32_t row_count) const;
+  // Measures over the cells that start in column col and span one column.
+  int32_t ColBestWidth(int32_t col) const;
+  int32_t ColPercentWidth(int32_t col, int32_t table_width) const;
+  bool ColHasPercentCell(int32_t col) const;
+  // The grid invariants hold (equal row lengths, spans >= 1 inside the grid, every nil
+  // entry inside exactly one cell, every cell's rectangle free of other cells).
+  bool IsValid() const;
+
+  // ---- Operations ----
+  bool MergeParamsValid(int32_t top_row, int32_t left_col, int32_t& col_count, int32_t& row_count) const;
+  bool CanMerge(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count,
+                bool allow_empty_lines) const;
+  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count, bool allow_empty_lines,
+                  bool merge_best_widths);
+  void InsertRows(int32_t index, int32_t count, int32_t copy_index, bool divide_heights);
+  void InsertCols(int32_t index, int32_t count, int32_t copy_index, bool divide_widths);
+  void DeleteRows(int32_t index, int32_t count, bool decrease_heights);
+  void DeleteCols(int32_t index, int32_t count, bool decrease_widths);
+  // Empties the listed cells; with saved_cells the old cells move there (and into the
+  // record) and new cells with their attributes take their places.
+  void ClearCells(std::vector<std::unique_ptr<TRVTableCellData>>* saved_cells, const std::vector<int32_t>& row_indexes,
+                  const std::vector<int32_t>& col_indexes, TRVUndoInfo* undo_record);
+  void SetSpan(int32_t item_no, int32_t row, int32_t col, int32_t new_value, bool is_col_span);
+
+  // ---- Raw steps (also used by the undo records) ----
+  // Removed cells go into holder (an undo record) or are freed when it is nil.
+  void DetachCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count, TRVUndoInfo* undo_record);
+  void ReattachCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void InsertRowsRaw(int32_t index, int32_t count);
+  void DeleteRowsRaw(int32_t index, int32_t count);
+  void SpreadOverEmptyCells(int32_t row, int32_t col, int32_t count);
+  void UnspreadCell(int32_t row, int32_t col, int32_t count);
+  void FreeCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void CreateCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void InsertEmptyCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void RemoveEntries(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void SplitCellHorz(int32_t row, int32_t col, int32_t split_row, bool adjust_height);
+  void UnsplitCellHorz(int32_t row, int32_t col, int32_t split_row, int32_t old_best_height);
+  void SplitCellVert(int32_t row, int32_t col, int32_t split_col, bool adjust_width);
+  void UnsplitCellVert(int32_t row, int32_t col, int32_t split_col, int32_t old_best_width);
+  void RemoveRows(int32_t item_no, int32_t index, int32_t count, TRVUndoDeleteRows* undo_record);
+  void RemoveCols(int32_t item_no, int32_t index, int32_t count, TCustomRVUndoWithCells* undo_record);
+  void RestoreRows(int32_t index, std::vector<std::unique_ptr<TRVTableRow>>& row_list);
+  void RestoreCols(int32_t index, std::vector<std::unique_ptr<TRVTableCellData>>& cell_list);
+  void DoMerge(int32_t item_no, int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count,
+               TRVUndoMerge* undo_record, bool merge_best_widths);
+  void UndoMerge(int32_t row, int32_t col, int32_t old_col_span, int32_t old_row_span,
+                 std::vector<std::unique_ptr<TRVUndoMergeItem>>& merge_items, int32_t old_best_width);
+  void RestoreClearedCells(std::vector<std::unique_ptr<TRVTableCellData>>& saved_cells,
+                           const std::vector<int32_t>& row_indexes, const std::vector<int32_t>& col_indexes);
+
+  // ---- Reading ----
+  // A grid of row_count x col_count nil entries whose cells come from a stream one by one.
+  // Refuses (EReadError) a size no stream of this library writes before anything is
+  // allocated, so that a damaged or hostile header cannot make it allocate.
+  void ResetForReading(int32_t row_count, int32_t col_count);
+  // Places a new cell at (row, col) over the spans (cut to the grid) and answers it; nil
+  // when the position or any position of its rectangle is already taken.
+  TRVTableCellData* PlaceReadCell(int32_t row, int32_t col, int32_t row_span, int32_t col_span);
+  // True at a position that no read cell covers yet.
+  bool IsFreeForReading(int32_t row, int32_t col) const;
+  // Every position is covered; ends the reading.
+  bool FinishReading();
+
+ private:
+  int32_t ItemNoForUndo() const;
+  TRVTableCellData* Cell(int32_t row, int32_t col) const { return rows_[static_cast<size_t>(row)]->Items(col); }
+  std::vector<std::unique_ptr<TRVTableRow>> rows_;
+  std::vector<bool> read_covered_;  // while reading: positions taken by read cells
+};
+
+// Largest grid a stream may declare (entries, not cells).
+constexpr int64_t kRVTableMaxEntries = 1 << 20;
 
 class TRVTableItemInfo : public TRVTableItemBase {
  public:
   // A table of rows x cols empty cells for the document rvdata.
   TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols);
   explicit TRVTableItemInfo(TCustomRVData* rvdata) : TRVTableItemInfo(rvdata, 0, 0) {}
+  ~TRVTableItemInfo() override;
   static TRVTableItemInfo* CreateEx(TCustomRVData* rvdata, int32_t rows, int32_t cols) {
     return new TRVTableItemInfo(rvdata, rows, cols);
   }
@@ -54,25 +262,54 @@ class TRVTableItemInfo : public TRVTableItemBase {
     return std::make_unique<TRVTableItemInfo>(d);
   }
 
-  int32_t RowCount() const override { return static_cast<int32_t>(rows_.size()); }
-  int32_t ColCount() const override { return cols_; }
-  TRVTableRow& Row(int32_t i) { return *rows_.at(static_cast<size_t>(i)); }
+  // State bits: 0 inserted into a document, 1 that document's root is editable, 2 changed
+  // (a new layout is needed).
+  uint16_t TableState = 0;
+  void MarkChanged() { TableState |= 4; }
+
+  TRVTableRows& Rows() { return *grid_; }
+  const TRVTableRows& Rows() const { return *grid_; }
+  int32_t RowCount() const override { return grid_->Count(); }
+  int32_t ColCount() const override { return grid_->Count() ? grid_->ColCount() : pending_cols_; }
+  TRVTableRow& Row(int32_t i) { return *grid_->GetItem(i); }
   TRVTableCellData* GetCells(int32_t row, int32_t col) const override;
   TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const override;
+
+  // The table's operations: each one undo group of type 13 in an editable document.
   void InsertRows(int32_t index, int32_t count, int32_t copy_index) override;
   void InsertCols(int32_t index, int32_t count, int32_t copy_index) override;
-  void DeleteCols(int32_t index, int32_t count, bool shrink_width) override;
+  void DeleteRows(int32_t index, int32_t count, bool decrease_height);
+  void DeleteCols(int32_t index, int32_t count, bool decrease_width) override;
   void DeleteEmptyRows() override;
+  // Empty rows and columns allowed (what imports need).
   void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span) override;
+  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span, bool allow_empty_lines);
   // A fresh grid of empty cells.
   void Reset(int32_t rows, int32_t cols);
   TCustomRVData* HostDocument() const { return host_; }
   void SetHostDocument(TCustomRVData* host);
 
+  // The table's index in its document when its changes are recorded (the document is
+  // editable and records), else -1.
+  int32_t GetEditorItemNoForUndo() const;
+  int32_t GetItemNoInParent() const;
+  // Opens an undo group of type 13 in group mode in an editable document; the end closes
+  // group mode.
+  void BeginTableUndoGroup();
+  void EndTableUndoGroup();
+
+  void DefinePublished(TPublishedProperties& props) override;
+  void BeforeUndoChangeProperty() override { TableState &= static_cast<uint16_t>(~1u); }
+  void AfterUndoChangeProperty() override {
+    if (host_) TableState |= 1;
+    MarkChanged();
+  }
+
   bool GetBoolValue(int32_t ordinal) const override;
   TCustomRVData* GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) override;
   void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
   void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
+  void Inserting(TCustomRVData* rvdata, AnsiString& text, bool safe) override;
   void Inserted(TCustomRVData* rvdata, int32_t item_no) override;
   // Output.
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
@@ -89,11 +326,19 @@ class TRVTableItemInfo : public TRVTableItemBase {
   AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
                     bool text_only, bool unicode) override;
 
+  // Component streaming of the cells ("C", through a TRVTableSW): the range written is
+  // StreamSaveInfo's while one is set, else the whole table.
+  TRVTableStreamSaveInfo* StreamSaveInfo = nullptr;
+  // Every stored cell, row by row.
+  void ForEachCell(const std::function<void(TRVTableCellData*)>& proc) const;
+  void WriteCells(TWriter& writer, TD* td);
+  void ReadCells(TReader& reader, TD* td);
+
  private:
-  std::unique_ptr<TRVTableCellData> NewCell();
-  std::vector<std::unique_ptr<TRVTableRow>> rows_;
-  int32_t cols_ = 0;
+  std::unique_ptr<TRVTableRows> grid_;
+  int32_t pending_cols_ = 0;  // columns of a grid without rows (imports build it so)
   TCustomRVData* host_;
+  mutable int32_t item_no_cache_ = 0;
 };
 
 // Registers the table kind (-60) with the item factory and installs RVCreateTableItem;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/filer.h"
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVUni.h"
 
@@ -139,6 +140,96 @@ void TRVUndoExtraIntProperty::Perform(TRVEditRVData* rvdata) {
 
 void TRVUndoModifyItemTerminator::Perform(TRVEditRVData* rvdata) {
   rvdata->RecModifyItemTerminator(ItemNo, !IsOpening);
+}
+
+// ---- Item properties ----
+
+bool TRVUndoModifyItemProps::NeedsFullFormatBefore(TRVEditRVData* rvdata) {
+  if (!ChangesWidth || !ChangesSize || !rvdata->IsFormattedForUndo()) return false;
+  MeasuredWidth = rvdata->ItemWidthForUndo(ItemNo);
+  return MeasuredWidth >= rvdata->DocWidthForUndo();
+}
+
+bool TRVUndoModifyItemProps::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  if (!ChangesWidth || !ChangesSize || !rvdata->IsFormattedForUndo()) return false;
+  const int32_t w = rvdata->ItemWidthForUndo(ItemNo);
+  return w != MeasuredWidth && w > rvdata->DocWidthForUndo();
+}
+
+TRVUndoModifyItemProps* TRVUndoModifyItemProps::RecordReverse(TRVEditRVData* rvdata) {
+  TRVUndoList* list = rvdata->GetUndoDestination();
+  if (!list) return nullptr;
+  std::unique_ptr<TRVUndoModifyItemProps> rec = NewReverse();
+  rec->Kind = rvukModifyItem;
+  rec->ItemNo = ItemNo;
+  rec->ChangesWidth = ChangesWidth;
+  rec->ChangesSize = ChangesSize;
+  rec->Target = Target;
+  TRVUndoModifyItemProps* raw = rec.get();
+  list->AddInfo(rec.release());
+  return raw;
+}
+
+namespace {
+// The published property of that name of the target; EDocViewError when there is none.
+TPublishedProperty FindPublished(TPersistent* target, const AnsiString& name) {
+  TPublishedProperties props;
+  if (target) target->DefinePublished(props);
+  const TPublishedProperty* p = props.Find(name);
+  if (!p) throw EDocViewError("Property " + name + " does not exist");
+  return *p;
+}
+
+bool IsStringKind(const TPublishedProperty& p) { return p.Kind == TPropKind::String; }
+}  // namespace
+
+void TRVUndoModifyItemIntProperty::Perform(TRVEditRVData* rvdata) {
+  TCustomRVItemInfo* item = rvdata->GetItem(ItemNo);
+  TPersistent* target = Target ? Target : item;
+  const TPublishedProperty p = FindPublished(target, PropName);
+  if (auto* rev = static_cast<TRVUndoModifyItemIntProperty*>(RecordReverse(rvdata))) {
+    rev->PropName = PropName;
+    if (IsStringKind(p))
+      rev->PriorText = p.GetStr();
+    else
+      rev->PriorValue = static_cast<int32_t>(p.GetOrd());
+    TakeReverseRecord(rev);
+  }
+  item->BeforeUndoChangeProperty();
+  try {
+    if (IsStringKind(p))
+      p.SetStr(PriorText);
+    else
+      p.SetOrd(PriorValue);
+  } catch (...) {
+    item->AfterUndoChangeProperty();
+    throw;
+  }
+  item->AfterUndoChangeProperty();
+}
+
+void TRVUndoModifyItemIntProperties::Perform(TRVEditRVData* rvdata) {
+  TCustomRVItemInfo* item = rvdata->GetItem(ItemNo);
+  TPersistent* target = Target ? Target : item;
+  std::vector<std::pair<TPublishedProperty, int32_t>> props;
+  for (auto it = PriorValues.rbegin(); it != PriorValues.rend(); ++it)
+    props.emplace_back(FindPublished(target, it->first), it->second);
+  if (auto* rev = static_cast<TRVUndoModifyItemIntProperties*>(RecordReverse(rvdata))) {
+    // The reverse keeps the original order and only what really changes.
+    for (auto it = props.rbegin(); it != props.rend(); ++it) {
+      const int32_t cur = static_cast<int32_t>(it->first.GetOrd());
+      if (cur != it->second) rev->PriorValues.emplace_back(it->first.Name, cur);
+    }
+    TakeReverseRecord(rev);
+  }
+  item->BeforeUndoChangeProperty();
+  try {
+    for (auto& [p, v] : props) p.SetOrd(v);
+  } catch (...) {
+    item->AfterUndoChangeProperty();
+    throw;
+  }
+  item->AfterUndoChangeProperty();
 }
 
 TRVCompositeUndo::TRVCompositeUndo() = default;

@@ -279,6 +279,49 @@ class TRVUndoModifyItemTerminator : public TRVUndoItemNoInfo {
   void Perform(TRVEditRVData* rvdata) override;
 };
 
+// A change of an item's (or of an object inside it, Target) properties. Performing makes
+// the reverse record (of the record's own class, NewReverse) in the list records go to and
+// hands it to TakeReverseRecord.
+class TRVUndoModifyItemProps : public TRVUndoItemNoInfo {
+ public:
+  TRVUndoModifyItemProps() { Kind = rvukModifyItem; }
+  int32_t MeasuredWidth = 0;
+  bool ChangesWidth = true;
+  bool ChangesSize = true;
+  TPersistent* Target = nullptr;  // nil: the item itself
+  bool NeedsFormat() override { return ChangesSize; }
+  bool NeedsFullFormatBefore(TRVEditRVData* rvdata) override;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
+  virtual void TakeReverseRecord(TRVUndoModifyItemProps* /*record*/) {}
+  // A new record of this record's class (the class of the reverse record).
+  virtual std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const = 0;
+  // Records a new record of this class for the same item into rvdata's current list, with
+  // the same flags and target; nil when nothing is recorded.
+  TRVUndoModifyItemProps* RecordReverse(TRVEditRVData* rvdata);
+};
+
+// One published integer property set back to its prior value.
+class TRVUndoModifyItemIntProperty : public TRVUndoModifyItemProps {
+ public:
+  AnsiString PropName;
+  int32_t PriorValue = 0;
+  AnsiString PriorText;  // string properties (PropName names a string property)
+  void Perform(TRVEditRVData* rvdata) override;
+  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override {
+    return std::make_unique<TRVUndoModifyItemIntProperty>();
+  }
+};
+
+// Several published integer properties set back, from the last to the first.
+class TRVUndoModifyItemIntProperties : public TRVUndoModifyItemProps {
+ public:
+  std::vector<std::pair<AnsiString, int32_t>> PriorValues;
+  void Perform(TRVEditRVData* rvdata) override;
+  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override {
+    return std::make_unique<TRVUndoModifyItemIntProperties>();
+  }
+};
+
 // Groups of a nested document's own list, performed one per call.
 class TRVCompositeUndo : public TRVUndoInfo {
  public:

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "platform/beep.h"
 #include "platform/sysutils.h"
 #include "richtext/model/RVMarker.h"
 #include "richtext/model/RVUni.h"
@@ -875,9 +876,7 @@ void TCustomRVData::ReplaceNullChars(AnsiString& text) { std::replace(text.begin
 
 void TCustomRVData::Beep() {
   TRVStyle* style = GetRVStyle();
-  if (style && style->UseSound) {
-    // The platform's message beep: the terminal bell is the nearest here.
-  }
+  if (style && style->UseSound) MessageBeep(0);
 }
 
 // ---- Sharing and palette ------------------------------------------------------------------------------------------

@@ -53,11 +53,18 @@ std::string Grid(TRVTableItemInfo* t) {
   return out;
 }
 
+// A new cell holds one empty paragraph: the cell's text replaces it.
+void SetCell(TRVTableItemInfo* t, int32_t r, int32_t c, const AnsiString& text, int32_t style_no = 0) {
+  TRVTableCellData* cell = t->GetCells(r, c);
+  cell->Clear();
+  cell->AddTextItem(text, style_no, 0);
+}
+
 TEST(RVTable, GridOperations) {
   Doc d;
   TRVTableItemInfo t(&d.data, 3, 3);
   for (int32_t r = 0; r < 3; ++r)
-    for (int32_t c = 0; c < 3; ++c) t.GetCells(r, c)->AddTextItem(std::to_string(r * 3 + c), 0, 0);
+    for (int32_t c = 0; c < 3; ++c) SetCell(&t, r, c, std::to_string(r * 3 + c));
   t.MergeCells(0, 0, 2, 2);
   EXPECT_EQ(Grid(&t), "0/1/3/4[2x2],-,2;-,-,5;6,7,8");
   // A rectangle that cuts the merged cell is refused.
@@ -159,11 +166,11 @@ TEST(RTFTableImport, ContentAfterTheLastRowNestedTablesAndIgnoredTables) {
 void FillSample(TCustomRVData& d) {
   d.AddTextItem(CZ("Úvod: kůň"), 0, 0);
   auto* t = new TRVTableItemInfo(&d, 2, 3);
-  t->GetCells(0, 0)->AddTextItem(CZ("sloučená buňka"), 1, 0);
-  t->GetCells(0, 2)->AddTextItem("b", 0, 0);
-  t->GetCells(1, 0)->AddTextItem("c", 0, 0);
-  t->GetCells(1, 1)->AddTextItem(CZ("ď"), 0, 0);
-  t->GetCells(1, 2)->AddTextItem("e", 0, 0);
+  SetCell(t, 0, 0, CZ("sloučená buňka"), 1);
+  SetCell(t, 0, 2, "b");
+  SetCell(t, 1, 0, "c");
+  SetCell(t, 1, 1, CZ("ď"));
+  SetCell(t, 1, 2, "e");
   t->MergeCells(0, 0, 2, 1);
   t->CellBorderWidth = 1;
   d.AddItem("", t);
