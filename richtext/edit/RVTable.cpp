@@ -475,6 +475,8 @@ void TRVTableItemInfo::EndTableUndoGroup() {
   auto* edit = dynamic_cast<TRVEditRVData*>(host_);
   if (!edit || GetItemNoInParent() < 0) return;
   edit->SetUndoGroupMode(false);
+  // A refused or empty operation leaves no undo step behind.
+  edit->UndoList->DropEmptyGroup();
 }
 
 namespace {
