@@ -3,6 +3,7 @@
 
 #include "platform/exceptions.h"
 #include "platform/filer.h"
+#include "richtext/edit/RVTableStream.h"
 
 namespace pelvar {
 
@@ -272,6 +273,61 @@ void TRVUndoMerge::Perform(TRVEditRVData* rvdata) {
     table->Rows().DoMerge(ItemNo, CellRow, CellCol, NewColSpan, NewRowSpan, rev, true);
   else
     table->Rows().UndoMerge(CellRow, CellCol, PriorColSpan, PriorRowSpan, MergedCells, PriorBestWidth);
+  table->MarkChanged();
+}
+
+// ---- Several cells ----
+
+bool TRVUndoMultiCellsModify::NeedsFullFormatBefore(TRVEditRVData* rvdata) {
+  if (!rvdata->IsFormattedForUndo()) return false;
+  MeasuredItemWidth = rvdata->ItemWidthForUndo(ItemNo);
+  return MeasuredItemWidth >= rvdata->DocWidthForUndo();
+}
+
+bool TRVUndoMultiCellsModify::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  if (!rvdata->IsFormattedForUndo()) return false;
+  const int32_t w = rvdata->ItemWidthForUndo(ItemNo);
+  return w != MeasuredItemWidth && rvdata->DocWidthForUndo() < w;
+}
+
+void TRVUndoMultiCellsModify::Perform(TRVEditRVData* rvdata) {
+  TRVTableItemInfo* table = RVTableOfUndo(rvdata, ItemNo);
+  TRVUndoMultiCellsModify* rev = nullptr;
+  if (TRVUndoList* list = rvdata->GetUndoDestination()) {
+    auto r = std::make_unique<TRVUndoMultiCellsModify>();
+    r->ItemNo = ItemNo;
+    r->ForRedo = !ForRedo;
+    r->InnerList = std::make_unique<TRVUndoList>(rvdata);
+    rev = r.get();
+    list->AddInfo(r.release());
+  }
+  TRVTableTemporalEditorData temp(rvdata);
+  temp.SetUndoLimit(rvdata->GetUndoLimit() != 0 ? -1 : 0);
+  while (InnerList && InnerList->Count() > 0 && !CellRows.empty() && !CellCols.empty() && !GroupCounts.empty()) {
+    TRVTableCellData* cell = table->GetCells(CellRows.front(), CellCols.front());
+    if (!cell) throw EDocViewError("Invalid row or column index");
+    temp.Clear();
+    temp.AppendFrom(cell);
+    try {
+      for (int32_t k = 0; k < GroupCounts.front() && InnerList->Count() > 0; ++k)
+        temp.UndoList->AddGroup(InnerList->ExtractGroup(0).release());
+      while (temp.UndoList->Count() > 0) temp.Undo();
+      if (rev) {
+        rev->CellRows.push_back(CellRows.front());
+        rev->CellCols.push_back(CellCols.front());
+        rev->GroupCounts.push_back(temp.RedoList->Count());
+        while (temp.RedoList->Count() > 0) rev->InnerList->AddGroup(temp.RedoList->ExtractGroup(0).release());
+      }
+    } catch (...) {
+      // The cell keeps its items whatever happened to its groups.
+      cell->AppendFrom(&temp);
+      throw;
+    }
+    cell->AppendFrom(&temp);
+    CellRows.erase(CellRows.begin());
+    CellCols.erase(CellCols.begin());
+    GroupCounts.erase(GroupCounts.begin());
+  }
   table->MarkChanged();
 }
 

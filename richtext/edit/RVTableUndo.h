@@ -201,6 +201,21 @@ class TRVUndoMerge : public TRVTableUndoRecord<TRVUndoMerge> {
   void Perform(TRVEditRVData* rvdata) override;
 };
 
+// Style operations applied to several cells at once: InnerList holds, for the cells of
+// CellRows/CellCols in that order, GroupCounts[k] groups of each cell's own edits. Each
+// cell's groups are undone in a temporal editor holding the cell's items, and the groups
+// that undoing makes go to the reverse record.
+class TRVUndoMultiCellsModify : public TRVCompositeUndo {
+ public:
+  TRVUndoMultiCellsModify() { Kind = rvukModifyItem; }
+  std::vector<int32_t> CellRows, CellCols, GroupCounts;
+  int32_t MeasuredItemWidth = 0;
+  bool NeedsFormat() override { return true; }
+  bool NeedsFullFormatBefore(TRVEditRVData* rvdata) override;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
 // ---- Undoable cell attribute changes (used by the grid operations) ----
 // Sets the integer properties of the cell at (row, col), recording one property record
 // when item_no is recorded; only values that differ are recorded.

@@ -291,6 +291,12 @@ void TRVUndoList::Clear() {
 
 void TRVUndoList::DeleteGroup(int32_t index) { groups_.erase(groups_.begin() + index); }
 
+std::unique_ptr<TRVUndoInfos> TRVUndoList::ExtractGroup(int32_t index) {
+  std::unique_ptr<TRVUndoInfos> group = std::move(groups_.at(static_cast<size_t>(index)));
+  groups_.erase(groups_.begin() + index);
+  return group;
+}
+
 static bool IsSingleTyping(const TRVUndoInfos* g) { return g->Count() == 1 && g->Get(0)->Kind == rvukTyping; }
 
 bool TRVUndoList::BeginGroup(uint8_t group_type, const AnsiString& title, int32_t caret_item, int32_t caret_offset) {

@@ -376,6 +376,8 @@ class TRVUndoList {
   void Undo(TRVEditRVData* rvdata);
   void Redo(TRVEditRVData* rvdata);
   void Clear();
+  // Takes a group out of the list (its records keep their owner until added elsewhere).
+  std::unique_ptr<TRVUndoInfos> ExtractGroup(int32_t index);
 
  protected:
   void DeleteGroup(int32_t index);

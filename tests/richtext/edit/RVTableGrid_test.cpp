@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/beep.h"
+#include "richtext/edit/RVTableStream.h"
 #include "richtext/edit/RVTableUndo.h"
 
 namespace pelvar {
@@ -360,6 +361,49 @@ TEST(RVTableGrid, ClearedCellsComeBack) {
   EXPECT_EQ(d.t->GetCells(0, 1), old);
   d.data.Redo();
   EXPECT_EQ(Grid(d.t), "a0,;,b1");
+  // A record naming an item that is no table fails with the invalid-cast error.
+  d.data.BeginUndoGroup(rvutModifyItem);
+  ASSERT_NE(RecordTableUndo<TRVUndoSpan>(&d.data, 0, true, true), nullptr);
+  EXPECT_THROW(d.data.Undo(), EInvalidCast);
+}
+
+// A text style applied to two cells at once, as the table's style commands do: each
+// cell's edits run in a temporal editor and their groups go into one record of the main
+// document, which undoes and redoes both cells in one step.
+TEST(RVTableGrid, StylesAppliedToSeveralCellsAreUndoneTogether) {
+  TableDoc d(1, 2);
+  Label(d.t);
+  d.data.BeginUndoGroup(rvutStyleNo);
+  auto rec = std::make_unique<TRVUndoMultiCellsModify>();
+  rec->ItemNo = 1;
+  rec->InnerList = std::make_unique<TRVUndoList>(&d.data);
+  TRVUndoMultiCellsModify* multi = rec.get();
+  d.data.UndoList->AddInfo(rec.release());
+  for (int32_t c = 0; c < 2; ++c) {
+    TRVTableCellData* cell = d.t->GetCells(0, c);
+    TRVTableTemporalEditorData temp(&d.data);
+    temp.AppendFrom(cell);
+    temp.BeginUndoGroup(rvutStyleNo);
+    temp.RecSetStyleNo(0, 1);
+    multi->CellRows.push_back(0);
+    multi->CellCols.push_back(c);
+    multi->GroupCounts.push_back(temp.UndoList->Count());
+    while (temp.UndoList->Count() > 0) multi->InnerList->AddGroup(temp.UndoList->ExtractGroup(0).release());
+    cell->AppendFrom(&temp);
+  }
+  auto styles = [&] {
+    return std::to_string(d.t->GetCells(0, 0)->GetItem(0)->StyleNo) +
+           std::to_string(d.t->GetCells(0, 1)->GetItem(0)->StyleNo);
+  };
+  EXPECT_EQ(styles(), "11");
+  d.data.Undo();
+  EXPECT_EQ(styles(), "00");
+  EXPECT_EQ(Grid(d.t), "a0,b0");
+  EXPECT_EQ(d.data.UndoList->Count(), 0);
+  d.data.Redo();
+  EXPECT_EQ(styles(), "11");
+  d.data.Undo();
+  EXPECT_EQ(styles(), "00");
 }
 
 TEST(RVTableGrid, WithoutRecordingNothingIsKept) {
