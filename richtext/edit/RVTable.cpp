@@ -107,11 +107,9 @@ bool TRVTableCellData::HasContent(bool strict) {
 }
 
 void TRVTableCellData::MovingToUndoList(TRVUndoInfo* holder) {
-  AnsiString text;
   for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->MovingToUndoList(i, this);
   UndoHolder = holder;
   OwnerList = nullptr;
-  (void)text;
 }
 
 void TRVTableCellData::MovingFromUndoList() {

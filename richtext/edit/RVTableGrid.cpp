@@ -292,8 +292,6 @@ void TRVTableRows::InsertCols(int32_t index, int32_t count, int32_t copy_index, 
     while (span < src->RowSpan && r + span < Count() && !marked[static_cast<size_t>(r + span)]) ++span;
     for (int32_t k = 0; k < count; ++k) {
       insert_cell(r);
-      const int32_t at_src = src_col >= index ? src_col + k + 1 : src_col;
-      (void)at_src;
       AssignCellAttributesUndoable(OwnerTable, item_no, r, index, src, true, src->ColSpan, 1);
       SetSpan(item_no, r, index, span, false);
     }
