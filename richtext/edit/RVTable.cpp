@@ -50,8 +50,7 @@ TRVTableCellData::~TRVTableCellData() = default;
 
 TRVOptions TRVTableCellData::GetOptions() {
   TCustomRVData* source = host_;
-  if (UndoHolder && UndoHolder->Owner && UndoHolder->Owner->Document)
-    source = UndoHolder->Owner->Document;
+  if (UndoHolder && UndoHolder->Owner && UndoHolder->Owner->Document) source = UndoHolder->Owner->Document;
   TRVOptions o = source ? source->GetOptions() : TCustomRVData::GetOptions();
   return o.Exclude(rvoClientTextWidth);
 }
@@ -358,7 +357,8 @@ bool TRVTableRows::IsValid() const {
   std::vector<int32_t> owner(static_cast<size_t>(rows) * static_cast<size_t>(cols), 0);
   auto at = [&](int32_t r, int32_t c) -> int32_t& { return owner[static_cast<size_t>(r) * cols + c]; };
   for (int32_t r = 0; r < rows; ++r) {
-    if (rows_[static_cast<size_t>(r)]->Count() != cols || rows_[static_cast<size_t>(r)]->OwnerGrid != this) return false;
+    if (rows_[static_cast<size_t>(r)]->Count() != cols || rows_[static_cast<size_t>(r)]->OwnerGrid != this)
+      return false;
     for (int32_t c = 0; c < cols; ++c) {
       TRVTableCellData* cell = Cell(r, c);
       if (!cell) continue;
@@ -383,8 +383,7 @@ void TRVTableRows::ResetForReading(int32_t row_count, int32_t col_count) {
   if (static_cast<int64_t>(row_count) * col_count > kRVTableMaxEntries)
     throw EReadError("Table too large in the stream: " + std::to_string(row_count) + " x " + std::to_string(col_count));
   while (!rows_.empty()) rows_.pop_back();
-  for (int32_t r = 0; r < row_count; ++r)
-    rows_.push_back(std::make_unique<TRVTableRow>(col_count, this, false));
+  for (int32_t r = 0; r < row_count; ++r) rows_.push_back(std::make_unique<TRVTableRow>(col_count, this, false));
   read_covered_.assign(static_cast<size_t>(row_count) * static_cast<size_t>(col_count), false);
 }
 
@@ -593,16 +592,25 @@ TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>
     return -1;
   };
   switch (position) {
-    case rvdFirst: at = mains.empty() ? -1 : 0; break;
-    case rvdLast: at = static_cast<int32_t>(mains.size()) - 1; break;
-    case rvdNext: at = index_of() < 0 ? -1 : index_of() + 1; break;
-    case rvdPrev: at = index_of() - 1; break;
+    case rvdFirst:
+      at = mains.empty() ? -1 : 0;
+      break;
+    case rvdLast:
+      at = static_cast<int32_t>(mains.size()) - 1;
+      break;
+    case rvdNext:
+      at = index_of() < 0 ? -1 : index_of() + 1;
+      break;
+    case rvdPrev:
+      at = index_of() - 1;
+      break;
   }
   if (at < 0 || at >= static_cast<int32_t>(mains.size())) {
     state.reset();
     return nullptr;
   }
-  state = std::make_unique<TRVTableStoreSubRVData>(mains[static_cast<size_t>(at)].first, mains[static_cast<size_t>(at)].second);
+  state = std::make_unique<TRVTableStoreSubRVData>(mains[static_cast<size_t>(at)].first,
+                                                   mains[static_cast<size_t>(at)].second);
   return GetCells(mains[static_cast<size_t>(at)].first, mains[static_cast<size_t>(at)].second);
 }
 
@@ -653,7 +661,7 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
                                int32_t, bool) {
   std::vector<AnsiString> lines;
   lines.push_back(Format("%d %d %d %d %d %d %d", {Color, BestWidth, HeadingRowCount, CellPadding, CellBorderWidth,
-                                                   BorderWidth, Options.ToBits()}));
+                                                  BorderWidth, Options.ToBits()}));
   for (int32_t r = 0; r < RowCount(); ++r)
     for (int32_t c = 0; c < ColCount(); ++c) {
       TRVTableCellData* cell = GetCells(r, c);
@@ -662,14 +670,15 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
       for (int i = 0; i < 4; ++i) vis |= cell->VisibleBorders[i] ? (1 << i) : 0;
       TMemoryStream m;
       cell->WriteRVFData(m);
-      lines.push_back(Format("%d %d %d %d %d %d %d %d %d ", {r, c, cell->RowSpan, cell->ColSpan, cell->Color,
-                                                             cell->BestWidth, cell->BestHeight,
-                                                             static_cast<int32_t>(cell->VAlign), vis}) +
-                      RVFStreamToHex(m));
+      lines.push_back(
+          Format("%d %d %d %d %d %d %d %d %d ", {r, c, cell->RowSpan, cell->ColSpan, cell->Color, cell->BestWidth,
+                                                 cell->BestHeight, static_cast<int32_t>(cell->VAlign), vis}) +
+          RVFStreamToHex(m));
     }
   const bool tags_str = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
   RVFWriteItemHeader(stream, StyleNo, static_cast<int32_t>(lines.size()), RVFSaveParaNo(para_no, rvdata, false),
-                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(tags_str, Tag), Format("%d %d", {RowCount(), ColCount()}));
+                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(tags_str, Tag),
+                     Format("%d %d", {RowCount(), ColCount()}));
   for (const AnsiString& l : lines) RVFWriteLine(stream, l);
 }
 
@@ -739,8 +748,8 @@ void TRVTableItemInfo::FillRTFTables(TRVColorList& color_list, TCustomRVData*) {
   });
 }
 
-void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, double twips,
-                               int32_t level, TRVColorList& color_list) {
+void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, double twips, int32_t level,
+                               TRVColorList& color_list) {
   const TRVRTFSaveTables* t = RVCurrentRTFTables();
   if (!t) return;
   const int32_t cell_level = level + 1;
@@ -872,9 +881,8 @@ void RVRegisterTableItem() {
   static bool done = false;
   if (done) return;
   done = true;
-  RegisterRVItemClass(rvsTable, "TRVTableItemInfo", [](TCustomRVData* d) -> TCustomRVItemInfo* {
-    return new TRVTableItemInfo(d);
-  });
+  RegisterRVItemClass(rvsTable, "TRVTableItemInfo",
+                      [](TCustomRVData* d) -> TCustomRVItemInfo* { return new TRVTableItemInfo(d); });
   // Importers fill the cells themselves: their cells start without items, and a cell still
   // empty when the table enters a document gets its empty paragraph then (Inserting).
   RVCreateTableItem = [](TCustomRVData* d, int32_t rows, int32_t cols) -> TRVTableItemBase* {

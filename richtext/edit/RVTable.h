@@ -185,8 +185,7 @@ class TRVTableRows {
 
   // ---- Operations ----
   bool MergeParamsValid(int32_t top_row, int32_t left_col, int32_t& col_count, int32_t& row_count) const;
-  bool CanMerge(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count,
-                bool allow_empty_lines) const;
+  bool CanMerge(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count, bool allow_empty_lines) const;
   void MergeCells(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count, bool allow_empty_lines,
                   bool merge_best_widths);
   void InsertRows(int32_t index, int32_t count, int32_t copy_index, bool divide_heights);
@@ -315,11 +314,11 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
                int32_t part, bool force_same_as_prev) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
-  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
-                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary, AnsiString& name,
+                   int32_t line_no, int32_t line_count, int32_t read_mode) override;
   void FillRTFTables(TRVColorList& color_list, TCustomRVData* rvdata) override;
-  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
-               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text, double twips_per_pixel,
+               int32_t level, TRVColorList& color_list) override;
   void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
                   const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
                   uint32_t save_options, bool use_css) override;

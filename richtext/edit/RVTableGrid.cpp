@@ -43,8 +43,7 @@ bool TRVTableRows::MergeParamsValid(int32_t top_row, int32_t left_col, int32_t& 
   row_count = std::min(row_count, Count() - top_row);
   if (top_row >= 0 && top_row < Count()) col_count = std::min(col_count, GetItem(top_row)->Count() - left_col);
   if (col_count <= 1 && row_count <= 1) return false;
-  if (col_count < 1 || row_count < 1 || top_row < 0 || left_col < 0 || top_row >= Count() ||
-      left_col >= ColCount())
+  if (col_count < 1 || row_count < 1 || top_row < 0 || left_col < 0 || top_row >= Count() || left_col >= ColCount())
     BadMerge();
   TRVTableCellData* cell = Cell(top_row, left_col);
   return cell && (cell->RowSpan < row_count || cell->ColSpan < col_count);

@@ -8,8 +8,9 @@
 namespace pelvar {
 
 TRVTableItemInfo* RVTableOfUndo(TRVEditRVData* rvdata, int32_t item_no) {
-  auto* table = item_no >= 0 && item_no < rvdata->ItemCount() ? dynamic_cast<TRVTableItemInfo*>(rvdata->GetItem(item_no))
-                                                               : nullptr;
+  auto* table = item_no >= 0 && item_no < rvdata->ItemCount()
+                    ? dynamic_cast<TRVTableItemInfo*>(rvdata->GetItem(item_no))
+                    : nullptr;
   if (!table) throw EInvalidCast("Invalid class typecast");
   return table;
 }
@@ -346,8 +347,8 @@ void SetCellIntPropertiesUndoable(TRVTableItemInfo* table, int32_t item_no, int3
     if (p->GetOrd() != value) changes.emplace_back(p, value);
   }
   if (changes.empty()) return;
-  if (auto* rec =
-          RecordTableUndo<TRVUndoModifyCellIntProperties>(table->HostDocument(), item_no, changes_size, changes_width)) {
+  if (auto* rec = RecordTableUndo<TRVUndoModifyCellIntProperties>(table->HostDocument(), item_no, changes_size,
+                                                                  changes_width)) {
     rec->CellRow = row;
     rec->CellCol = col;
     for (auto& [p, v] : changes) rec->PriorValues.emplace_back(p->Name, static_cast<int32_t>(p->GetOrd()));

@@ -167,18 +167,14 @@ class TRVUndoDeleteCols : public TCustomRVUndoWithCells {
  public:
   int32_t FirstCol = 0, Count = 0;
   void Perform(TRVEditRVData* rvdata) override;
-  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override {
-    return std::make_unique<TRVUndoDeleteCols>();
-  }
+  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override { return std::make_unique<TRVUndoDeleteCols>(); }
 };
 
 class TRVUndoCellsClear : public TCustomRVUndoWithCells {
  public:
   std::vector<int32_t> CellRows, CellCols;
   void Perform(TRVEditRVData* rvdata) override;
-  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override {
-    return std::make_unique<TRVUndoCellsClear>();
-  }
+  std::unique_ptr<TRVUndoModifyItemProps> NewReverse() const override { return std::make_unique<TRVUndoCellsClear>(); }
 };
 
 // One cell absorbed by a merge and the number of items it gave to the merged cell.
