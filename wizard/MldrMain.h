@@ -371,6 +371,7 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // a restore replaces the file, so another identity means another database.
   AnsiString MainDatabaseIdentity() const;
   void SaveDeliveryRecord();
+  void DropDeliveryRecord();
 
   TMldrSettings settings_;
   TMldrMainView* view_ = nullptr;

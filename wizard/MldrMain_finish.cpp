@@ -295,7 +295,7 @@ bool TFrmMldrMain::FinishAll() {
   {
     TStringList left;
     PlaceDeliveries(left);
-    DeleteFile(DeliveryRecordPath());
+    DropDeliveryRecord();
     if (left.Count() > 0) {
       MessageDlg(CZ("Hlavní databáze obsahuje sehraná data. Výsledky těchto stanic se nepodařilo "
                     "uložit na místo jejich souborů:") +
@@ -343,7 +343,7 @@ void TFrmMldrMain::UndoDeliveries() {
     if (!d.Written.empty() && FileExists(d.Written)) DeleteFile(d.Written);
   }
   deliveries_.clear();
-  DeleteFile(DeliveryRecordPath());
+  DropDeliveryRecord();
 }
 
 AnsiString TFrmMldrMain::DeliveryRecordPath() const {
@@ -356,6 +356,11 @@ AnsiString TFrmMldrMain::MainDatabaseIdentity() const {
   struct stat st {};
   if (::stat(main.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return AnsiString();
   return AnsiString(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+}
+
+void TFrmMldrMain::DropDeliveryRecord() {
+  DeleteFile(DeliveryRecordPath());
+  DeleteFile(DeliveryRecordPath() + ".new");
 }
 
 void TFrmMldrMain::SaveDeliveryRecord() {
@@ -445,7 +450,7 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
     for (const TDelivery& d : deliveries_)
       if (!d.Written.empty() && FileExists(d.Written)) written.Add(d.Ident + ": " + d.Written + " -> " + d.Target);
     deliveries_.clear();
-    DeleteFile(file);
+    DropDeliveryRecord();
     MessageDlg(title + "\r" +
                    CZ("Nelze zjistit, zda byla hlavní databáze nahrazena sehranými daty. Výsledky "
                       "stanic zůstaly vedle jejich souborů:") +
@@ -459,7 +464,7 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
   TStringList left;
   PlaceDeliveries(left);
   deliveries_.clear();
-  DeleteFile(file);
+  DropDeliveryRecord();
   MoveToArchive();
   WriteRegInteger("Wizard", "Level", 0);
   AnsiString text = title + "\r" +
