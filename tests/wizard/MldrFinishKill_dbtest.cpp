@@ -133,9 +133,9 @@ void RunChild(const std::string& spec) {
   const int point = std::stoi(parts[0]);
   InstallClientLibraryNameProvider();
   DialogLog dialogs;
-  TPracujiViewFactory previous;
+  // The progress windows get their views when the data module makes them.
   if (point == kReplacingMain) {
-    previous = SetPracujiViewFactory(
+    SetPracujiViewFactory(
         [](const TPracujiForm&) -> std::unique_ptr<TPracujiView> { return std::make_unique<KillDuringMainRestore>(); });
   }
   auto w = PlayedWizard(parts[1], std::stoi(parts[2]), std::stoi(parts[3]));
