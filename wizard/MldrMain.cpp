@@ -171,6 +171,7 @@ void TFrmMldrMain::FormShow() {
   FontSize = 8;
   pressed_marker_ = -1;
   Changed();
+  RecoverInterruptedFinishing();
 }
 
 void TFrmMldrMain::FormCloseQuery(bool& can_close) {

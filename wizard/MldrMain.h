@@ -262,12 +262,15 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   int32_t StockClosingStore() const { return stock_closing_store_; }
 
   // --- Part "finishing and delivery" (MldrMain_finish.cpp)
-  // Finishing works in three stages so that a failure changes nothing outside the
-  // working directory: every station's own tables are copied back into the harmonised
-  // database and backed up there; then the stations' media get their results (each
-  // medium file kept as ".old"); then the harmonised data replace the main database.
-  // A failure at any stage undoes the deliveries made, leaves the main database alone
-  // and says so, with what to do.
+  // Finishing works in stages so that a failure, or the end of the process, leaves the
+  // practice whole: every station's own tables are copied back into the harmonised
+  // database and backed up there; then each station's result is written beside its
+  // file on the medium under a name of its own; then the harmonised data replace the
+  // main database; only then the results take the places of the stations' files (each
+  // kept as ".old"). A failure before the main database is replaced removes the results
+  // written, leaves the main database and the stations' files alone and says so, with
+  // what to do. A record in the working directory lists the results written until they
+  // have their places; RecoverInterruptedFinishing reads what a killed finishing left.
   bool CopyJournal() const { return copy_journal_; }
   int32_t JournalDays() const { return journal_days_; }
   bool ZipFailed() const { return zip_failed_; }
@@ -291,10 +294,20 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // Backs up the working database, holding the station's own tables, as the station's
   // result in the working directory; the path it wrote.
   AnsiString BackupStationResult(int32_t index);
-  // Delivers the station's result to its medium: the medium file renamed to ".old",
-  // the result zipped or copied in its place. A failure puts the medium file back and
-  // raises with what happened.
+  // Writes the station's result beside its medium file (zipped or copied; the medium
+  // file stays), recorded first. A failure raises with what happened.
   bool DeliverStation(int32_t index);
+  // Once the main database holds the harmonised data: each medium file renamed to
+  // ".old" and the result renamed into its place (or, when that place is taken by
+  // another file, beside it, with a message). What could not be placed goes to
+  // left_behind. Results placed already are skipped.
+  void PlaceDeliveries(TStrings& left_behind);
+  // Run when the form is shown: a record of deliveries in the working directory means
+  // that finishing ended without coming to its end. When the main database is still the
+  // one finishing began with, the results written are removed (the stations' files
+  // were not touched); when it has been replaced, the results take their places and
+  // finishing ends as it would have (backups rotated, work files archived). Says which.
+  void RecoverInterruptedFinishing();
   AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);
   bool PackStationArchive(const AnsiString& backup_file, const AnsiString& zip_path);
   bool ZipStation(const AnsiString& backup_file, const AnsiString& zip_path);
@@ -340,16 +353,25 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void EndStep();
   int32_t ClientLeft() const { return Left(); }
   int32_t ClientTop() const { return Top(); }
-  // A station's result written to its medium, kept until finishing ends so that a later
-  // failure can take it back.
+  // A station's result written beside its medium file, kept (and recorded in the
+  // working directory) until it has its place, so that a failure can take it back and
+  // a later start can finish or take back what a killed finishing left.
   struct TDelivery {
     AnsiString Ident;
     AnsiString Medium;   // the station's file
-    AnsiString Old;      // where the station's file went ("" when there was none)
-    AnsiString Written;  // the result written
+    AnsiString Old;      // where the station's file goes ("" when there was none)
+    AnsiString Written;  // the result written beside it
+    AnsiString Target;   // where the result goes
   };
-  void UndoDeliveries(TStrings& left_behind);
+  // Removes the results written and the record; the stations' files were not touched.
+  void UndoDeliveries();
   void DropFinishConnections();
+  AnsiString DeliveryRecordPath() const;
+  // The main database file's identity (device and inode; "" when it is no file here):
+  // a restore replaces the file, so another identity means another database.
+  AnsiString MainDatabaseIdentity() const;
+  void SaveDeliveryRecord();
+  void DropDeliveryRecord();
 
   TMldrSettings settings_;
   TMldrMainView* view_ = nullptr;
@@ -384,6 +406,7 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   std::map<AnsiString, bool> remap_columns_;
   std::vector<AnsiString> station_results_;
   std::vector<TDelivery> deliveries_;
+  AnsiString main_identity_;
   bool has_stock_closing_ = false;
   TDateTime stock_closing_date_ = 0;
   int32_t stock_closing_store_ = 0;

@@ -5,11 +5,17 @@
 // archive directory.
 //
 // Nothing outside the working directory changes until every station's result exists:
-// the media are written only after all copy-backs succeeded, and the main database is
-// replaced only after every delivery succeeded and the harmonised backup was shown to
-// restore. A failure before that point takes back the deliveries already made (the
-// ".old" files return to their names), leaves the main database as it was and says
-// what to do.
+// the media are written only after all copy-backs succeeded, and then only beside the
+// stations' files; the main database is replaced only after every result was written
+// and the harmonised backup was shown to restore; the results take the places of the
+// stations' files only after that. The replacement of the main database is one rename,
+// so the practice is either as it was (main database and stations' files) or has the
+// harmonised main database with every result written. A failure before the rename
+// removes the results written and says what to do; a record in the working directory
+// lets the next start do the same, or place the results, after the process ended
+// midway.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -37,6 +43,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kMainWorkingDatabase = "Main.fdb";
+// The record of the results written beside the stations' files, in the working
+// directory.
+const char* const kDeliveryRecord = "Dokonceni.txt";
 
 constexpr const char* kStationTables[13] = {
     "RADA",     "RADA_POLOZKA", "RADA_PORADOVE_CISLO", "FRONTA",      "OBJ_PACIENTA",
@@ -245,7 +254,8 @@ bool TFrmMldrMain::FinishAll() {
       BackupStationResult(i);
     }
 
-    // Stage 2: the results go to the stations' media.
+    // Stage 2: the results go to the stations' media, beside the stations' files.
+    main_identity_ = MainDatabaseIdentity();
     for (int32_t i = 0; i < count; ++i) {
       station_index_ = i;
       stage = Format(CZ("ukládání výsledku stanice \"%s\" na médium"), {station_idents_->Strings(i)});
@@ -262,35 +272,37 @@ bool TFrmMldrMain::FinishAll() {
     FinishProgress(0, 1, CZ("Obnova hlavní databáze"));
     if (!RestoreMainDatabase()) throw EFinishStep(CZ("Obnova hlavní databáze neproběhla."));
   } catch (const EAbort&) {
-    TStringList left;
     DropFinishConnections();
-    UndoDeliveries(left);
+    UndoDeliveries();
     Animate2Active = false;
     Changed();
     throw;
   } catch (const std::exception& e) {
     const AnsiString reason = MessageOf(e);
-    TStringList left;
     DropFinishConnections();
-    UndoDeliveries(left);
+    UndoDeliveries();
     Animate2Active = false;
     Changed();
-    AnsiString text = Format(CZ("Dokončení sehrávání bylo přerušeno při %s:"), {stage}) + "\r" +
-                      reason + "\r\r";
-    if (left.Count() == 0) {
-      text += CZ("Hlavní databáze ani soubory stanic nebyly změněny. Odstraňte příčinu chyby a "
-                 "spusťte sehrávání znovu se stejnými soubory stanic.");
-    } else {
-      text += CZ("Hlavní databáze nebyla změněna. Původní soubory těchto stanic se nepodařilo "
-                 "vrátit na jejich místo:") +
-              "\r" + left.Text() +
-              CZ("Přejmenujte je ručně zpět, odstraňte příčinu chyby a spusťte sehrávání znovu se "
-                 "stejnými soubory stanic.");
-    }
-    MessageDlg(text, mtError, {mbOK});
+    MessageDlg(Format(CZ("Dokončení sehrávání bylo přerušeno při %s:"), {stage}) + "\r" + reason +
+                   "\r\r" +
+                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Odstraňte příčinu chyby a "
+                      "spusťte sehrávání znovu se stejnými soubory stanic."),
+               mtError, {mbOK});
     return false;
   }
-  // The main database holds the harmonised data and every station its result.
+  // Stage 4: the main database holds the harmonised data; the results take the places
+  // of the stations' files.
+  {
+    TStringList left;
+    PlaceDeliveries(left);
+    DropDeliveryRecord();
+    if (left.Count() > 0) {
+      MessageDlg(CZ("Hlavní databáze obsahuje sehraná data. Výsledky těchto stanic se nepodařilo "
+                    "uložit na místo jejich souborů:") +
+                     "\r" + left.Text() + CZ("Přejmenujte je ručně."),
+                 mtWarning, {mbOK});
+    }
+  }
   deliveries_.clear();
   FinishProgress(1, 1, CZ("Přesouvání pracovních souborů"));
   MoveToArchive();
@@ -325,15 +337,144 @@ void TFrmMldrMain::DropFinishConnections() {
   }
 }
 
-void TFrmMldrMain::UndoDeliveries(TStrings& left_behind) {
+void TFrmMldrMain::UndoDeliveries() {
   for (auto it = deliveries_.rbegin(); it != deliveries_.rend(); ++it) {
     const TDelivery& d = *it;
     if (!d.Written.empty() && FileExists(d.Written)) DeleteFile(d.Written);
-    if (d.Old.empty()) continue;
-    if (!FileExists(d.Medium) && FileExists(d.Old) && RenameFile(d.Old, d.Medium)) continue;
-    left_behind.Add(d.Ident + ": " + d.Old + " -> " + d.Medium);
   }
   deliveries_.clear();
+  DropDeliveryRecord();
+}
+
+AnsiString TFrmMldrMain::DeliveryRecordPath() const {
+  return IncludeTrailingPathDelimiter(settings_.WorkDir()) + kDeliveryRecord;
+}
+
+AnsiString TFrmMldrMain::MainDatabaseIdentity() const {
+  const std::string main =
+      SysFileName(IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
+  struct stat st {};
+  if (::stat(main.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return AnsiString();
+  return AnsiString(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+}
+
+void TFrmMldrMain::DropDeliveryRecord() {
+  DeleteFile(DeliveryRecordPath());
+  DeleteFile(DeliveryRecordPath() + ".new");
+}
+
+void TFrmMldrMain::SaveDeliveryRecord() {
+  TStringList record;
+  record.Add("Main=" + IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
+  record.Add("MainId=" + main_identity_);
+  for (size_t i = 0; i < deliveries_.size(); ++i) {
+    const TDelivery& d = deliveries_[i];
+    const AnsiString n = IntToStr(static_cast<int32_t>(i + 1));
+    record.Add("Ident" + n + "=" + d.Ident);
+    record.Add("Medium" + n + "=" + d.Medium);
+    record.Add("Old" + n + "=" + d.Old);
+    record.Add("Written" + n + "=" + d.Written);
+    record.Add("Target" + n + "=" + d.Target);
+  }
+  // Written whole beside itself and renamed: an ended process leaves the record before
+  // or after, never half of it.
+  const AnsiString file = DeliveryRecordPath();
+  const AnsiString part = file + ".new";
+  record.SaveToFile(part);
+  std::error_code ec;
+  fs::rename(SysFileName(part), SysFileName(file), ec);
+  if (ec) {
+    DeleteFile(part);
+    throw EFinishStep(Format(CZ("Záznam dokončení %s nelze uložit: %s"), {file, Utf8ToAnsi(ec.message())}));
+  }
+}
+
+void TFrmMldrMain::PlaceDeliveries(TStrings& left_behind) {
+  const int32_t count = static_cast<int32_t>(deliveries_.size());
+  for (int32_t i = 0; i < count; ++i) {
+    const TDelivery& d = deliveries_[static_cast<size_t>(i)];
+    L_DokonceniIdent = CZ("Identifikace stanice: ") + d.Ident;
+    FinishProgress(i + 1, count, CZ("Ukládání výsledků na média"));
+    if (d.Written.empty() || !FileExists(d.Written)) continue;
+    if (!d.Old.empty() && FileExists(d.Medium)) {
+      RenameWithRetries(d.Medium, d.Old, 10);
+      if (FileExists(d.Medium) || !FileExists(d.Old)) {
+        left_behind.Add(d.Ident + ": " + d.Written + " -> " + d.Target);
+        continue;
+      }
+    }
+    AnsiString target = d.Target;
+    if (FileExists(target)) {
+      const AnsiString unique = UniqueFileName(target);
+      MessageDlg(Format(CZ("Původní soubor s názvem: %s nebyl ani přejmenován, ani odstraněn.\rSehraná "
+                           "záloha bude proto uložena v souboru: %s"),
+                        {target, unique}),
+                 mtInformation, {mbOK});
+      target = unique;
+    }
+    if (!RenameFile(d.Written, target)) left_behind.Add(d.Ident + ": " + d.Written + " -> " + target);
+  }
+}
+
+void TFrmMldrMain::RecoverInterruptedFinishing() {
+  const AnsiString file = DeliveryRecordPath();
+  if (!FileExists(file)) return;
+  TStringList record;
+  try {
+    record.LoadFromFile(file);
+  } catch (const std::exception&) {
+    return;
+  }
+  deliveries_.clear();
+  for (int32_t n = 1; !record.Values("Medium" + IntToStr(n)).empty(); ++n) {
+    const AnsiString i = IntToStr(n);
+    deliveries_.push_back(TDelivery{record.Values("Ident" + i), record.Values("Medium" + i),
+                                    record.Values("Old" + i), record.Values("Written" + i),
+                                    record.Values("Target" + i)});
+  }
+  const AnsiString recorded = record.Values("MainId");
+  const AnsiString now = MainDatabaseIdentity();
+  const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
+  if (!recorded.empty() && recorded == now) {
+    // The main database is the one finishing began with: the stations keep their files.
+    UndoDeliveries();
+    MessageDlg(title + "\r" +
+                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Spusťte sehrávání znovu se "
+                      "stejnými soubory stanic."),
+               mtWarning, {mbOK});
+    return;
+  }
+  if (recorded.empty() || now.empty()) {
+    // Whether the main database was replaced cannot be told here.
+    TStringList written;
+    for (const TDelivery& d : deliveries_)
+      if (!d.Written.empty() && FileExists(d.Written)) written.Add(d.Ident + ": " + d.Written + " -> " + d.Target);
+    deliveries_.clear();
+    DropDeliveryRecord();
+    MessageDlg(title + "\r" +
+                   CZ("Nelze zjistit, zda byla hlavní databáze nahrazena sehranými daty. Výsledky "
+                      "stanic zůstaly vedle jejich souborů:") +
+                   "\r" + written.Text() +
+                   CZ("Obsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů "
+                      "stanic; jinak je smažte a spusťte sehrávání znovu se stejnými soubory stanic."),
+               mtWarning, {mbOK});
+    return;
+  }
+  // The main database holds the harmonised data: finishing ends as it would have.
+  TStringList left;
+  PlaceDeliveries(left);
+  deliveries_.clear();
+  DropDeliveryRecord();
+  MoveToArchive();
+  WriteRegInteger("Wizard", "Level", 0);
+  AnsiString text = title + "\r" +
+                    CZ("Hlavní databáze již obsahuje sehraná data; výsledky stanic byly nyní uloženy na "
+                       "místo jejich souborů (původní soubory mají příponu \".old\").");
+  if (left.Count() > 0) {
+    text += "\r" + CZ("Výsledky těchto stanic se nepodařilo uložit na místo jejich souborů:") + "\r" +
+            left.Text() + CZ("Přejmenujte je ručně.");
+  }
+  MessageDlg(text, mtWarning, {mbOK});
 }
 
 bool TFrmMldrMain::BackupHarmonisedDatabase() {
@@ -569,40 +710,30 @@ bool TFrmMldrMain::DeliverStation(int32_t index) {
   const AnsiString backup = station_results_.at(static_cast<size_t>(index));
   const AnsiString medium = station_sources_->Strings(index);
   const AnsiString old = ChangeFileExt(medium, ".old");
-  deliveries_.push_back(TDelivery{ident, medium, AnsiString(), AnsiString()});
-  if (FileExists(medium)) {
-    RenameWithRetries(medium, old, 10);
-    if (FileExists(medium) || !FileExists(old)) {
-      throw EFinishStep(Format(CZ("Soubor stanice %s se nepodařilo přejmenovat na %s."), {medium, old}));
-    }
-    deliveries_.back().Old = old;
+  const bool has_medium = FileExists(medium);
+  // The medium file is renamed once the main database holds the harmonised data; a
+  // directory in the place of its ".old" would refuse that then, so it stops now.
+  if (has_medium && DirectoryExists(old)) {
+    throw EFinishStep(Format(CZ("Soubor stanice %s se nepodařilo přejmenovat na %s."), {medium, old}));
   }
-  AnsiString target = settings_.RequestForDestination() ? AskDestination(medium, ident) : medium;
-  if (FileExists(target)) {
-    const AnsiString unique = UniqueFileName(target);
-    MessageDlg(Format(CZ("Původní soubor s názvem: %s nebyl ani přejmenován, ani odstraněn.\rSehraná "
-                         "záloha bude proto uložena v souboru: %s"),
-                      {target, unique}),
-               mtInformation, {mbOK});
-    target = unique;
-  }
+  const AnsiString target = settings_.RequestForDestination() ? AskDestination(medium, ident) : medium;
+  // Beside the target, with its extension (the archive's type goes by it).
+  const AnsiString written = UniqueFileName(ChangeFileExt(target, ".new" + ExtractFileExt(target)));
+  deliveries_.push_back(TDelivery{ident, medium, has_medium ? old : AnsiString(), written, target});
+  SaveDeliveryRecord();
   AnsiString reason;
   bool ok;
   if (SameText(ExtractFileExt(target), ".zip")) {
     FinishProgress(2, 2, CZ("Zipování zpět na média"));
     last_written_.clear();
-    try {
-      ok = PackStationArchive(backup, target);
-    } catch (...) {
+    ok = PackStationArchive(backup, written);
+    if (!last_written_.empty() && last_written_ != written) {
       deliveries_.back().Written = last_written_;
-      throw;
+      SaveDeliveryRecord();
     }
-    deliveries_.back().Written = last_written_;
   } else {
     FinishProgress(2, 2, CZ("Kopírování zpět na média"));
-    const AnsiString copy = UniqueFileName(target);
-    deliveries_.back().Written = copy;
-    ok = CopyWholeFile(backup, copy, reason);
+    ok = CopyWholeFile(backup, written, reason);
     if (!ok) reason = " " + reason;
   }
   if (!ok) {

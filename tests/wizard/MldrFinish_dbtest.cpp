@@ -8,7 +8,9 @@
 // medium files end in ".old"; the work files move to the archive. Fault runs:
 // a table of the working database refusing the copy-back, a station file copy failing,
 // a medium file that cannot be renamed, a main database in use; each leaves the main
-// database and every station file as they were and says what to do.
+// database and every station file as they were and says what to do. A station file
+// that cannot be renamed once the main database was replaced keeps its result beside it,
+// named in the message.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -402,6 +404,41 @@ TEST_F(MldrFinishDb, MainDatabaseInUseTakesBackTheDeliveries) {
   EXPECT_TRUE(Contains(m, "Hlavní databáze ani soubory stanic nebyly změněny.")) << m;
   ExpectStationFilesUntouched();
   EXPECT_EQ(QueryOne(dir_.File("data/main.fdb"), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+}
+
+// The main database is replaced; then the first station's file cannot be renamed (a
+// directory has taken its ".old" name): finishing ends with that station's result beside
+// its file, named in the message, and the second station's result in its place.
+TEST_F(MldrFinishDb, ResultThatCannotBePlacedStaysBesideTheStationFile) {
+  uint32_t ticks = 0;
+  SetTickCountSource([&] { return ticks += 500; });
+  FinishWizard& w = Wizard();
+  StepView view;
+  view.step = "Ukládání výsledků na média (1 z 2)";
+  view.action = [&] {
+    fs::create_directories(dir_.File("media1/Stanice.old"));
+    WriteFile(dir_.File("media1/Stanice.old/x"), "x");
+  };
+  w.SetView(&view);
+  DialogLog dialogs;
+  w.Btn_FinallyClick();
+  w.SetView(nullptr);
+  EXPECT_FALSE(view.action) << "the placing was never reached";
+  ASSERT_EQ(w.PageIndex(), 5);
+  EXPECT_EQ(dialogs.texts,
+            std::vector<std::string>{"Hlavní databáze obsahuje sehraná data. Výsledky těchto stanic se "
+                                     "nepodařilo uložit na místo jejich souborů:\rPC1: " +
+                                     dir_.File("media1/Stanice.new.zip") + " -> " +
+                                     dir_.File("media1/Stanice.zip") + "\r\nPřejmenujte je ručně."});
+  EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.zip")), "original archive of PC1");
+  EXPECT_EQ(RunCommand({"unzip", "-Z1", dir_.File("media1/Stanice.new.zip")}).output,
+            "Identifikace.txt\nPelvar.cb0\n");
+  EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.old")), "original backup of PC2");
+  EXPECT_GT(fs::file_size(dir_.File("media2/Pelvar.gbk")), 100000u);
+  EXPECT_EQ(QueryOne(dir_.File("data/main.fdb"), "select POHLAVI as V from POHLAVI where ID_POHLAVI = 999001;"),
+            "sehraná");
+  EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
+  EXPECT_EQ(Reg("Level"), "0");
 }
 
 }  // namespace

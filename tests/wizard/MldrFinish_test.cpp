@@ -2,7 +2,9 @@
 // reads, the station database names, the step display, the rename with retries against a
 // target that cannot be removed, the backup rotation (none, five and a gap of earlier
 // generations, a missing backup directory) and the move to the archive directory (the
-// default and a configured one; a file that cannot be copied stays where it is).
+// default and a configured one; a file that cannot be copied stays where it is), and
+// what the next start says of a finishing that ended midway when no main database tells
+// whether it was replaced.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -218,6 +220,32 @@ TEST_F(MldrFinishTest, FilesThatCannotBeArchivedStay) {
   EXPECT_EQ(ReadFile(Work("Pelvar.gbk")), "backup");
   EXPECT_EQ(ReadFile(Work("Main.fdb")), "db");
   EXPECT_EQ(ReadFile(dir_.File("Archiv")), "a file, not a directory");
+}
+
+// A record of results written, left by a finishing that ended midway, without a main
+// database to tell whether it was replaced: the next start touches no station file,
+// lists the results and forgets the record.
+TEST_F(MldrFinishTest, InterruptedFinishingWithoutAMainDatabaseIsReported) {
+  fs::create_directories(dir_.File("media"));
+  WriteFile(dir_.File("media/a.zip"), "station");
+  WriteFile(dir_.File("media/a.new.zip"), "result");
+  WriteFile(Work("Dokonceni.txt"), "Main=" + dir_.File("data/none.fdb") + "\r\nMainId=2049:77\r\nIdent1=PC1\r\nMedium1=" +
+                                       dir_.File("media/a.zip") + "\r\nOld1=" + dir_.File("media/a.old") +
+                                       "\r\nWritten1=" + dir_.File("media/a.new.zip") + "\r\nTarget1=" +
+                                       dir_.File("media/a.zip") + "\r\n");
+  dialogs_->Expect(mtWarning,
+                   CZ("Předchozí dokončení sehrávání nebylo dokončeno.\rNelze zjistit, zda byla hlavní databáze "
+                      "nahrazena sehranými daty. Výsledky stanic zůstaly vedle jejich souborů:\rPC1: " +
+                      dir_.File("media/a.new.zip") + " -> " + dir_.File("media/a.zip") +
+                      "\r\nObsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů stanic; "
+                      "jinak je smažte a spusťte sehrávání znovu se stejnými soubory stanic."),
+                   mrOk);
+  auto w = Make();
+  EXPECT_EQ(dialogs_->Pending(), 0u);
+  EXPECT_EQ(ReadFile(dir_.File("media/a.zip")), "station");
+  EXPECT_EQ(ReadFile(dir_.File("media/a.new.zip")), "result");
+  EXPECT_FALSE(fs::exists(dir_.File("media/a.old")));
+  EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
 }
 
 }  // namespace
