@@ -294,7 +294,7 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Events of the root control (nothing without one).
   virtual bool IsAssignedOnJump() { return false; }
   virtual bool IsAssignedOnRVDblClick() { return false; }
-  virtual void DoJump(int32_t /*id*/) {}
+  void DoJump(int32_t /*id*/) override {}
   virtual void DoRVMouseMove(int32_t /*id*/) {}
   virtual void DoRVMouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
   virtual void DoRVMouseUp(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
