@@ -148,6 +148,8 @@ void TDocViewRVData::DoJump(int32_t id) {
   if (Control->OnJump) Control->OnJump(Control, id);
 }
 
+void TDocViewRVData::PostDragStart() { PostMessage(Control->MessageHandle(), WM_RVDRAGDROP, 0, 0); }
+
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
 void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }

@@ -76,6 +76,8 @@ class TDocViewRVData : public TRVControlData {
   // Event forwarding.
   void DoURLNeeded(int32_t id, AnsiString& url) override;
   void DoJump(int32_t id) override;
+  // To the control's window; the control answers with StartOleDrag.
+  void PostDragStart() override;
   void DoRVMouseMove(int32_t id) override;
   void DoRVMouseDown(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
   void DoRVMouseUp(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
