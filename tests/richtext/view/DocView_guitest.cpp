@@ -251,6 +251,16 @@ TEST_F(ViewerGuiTest, ForwardedEventsArriveWhenTheLoopRuns) {
   EXPECT_EQ(fired, expected);
 }
 
+TEST_F(ViewerGuiTest, ThePostedDragStartIsAnsweredByTheControl) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.RVData->State |= rvstDragPending;
+  v.view.RVData->PostDragStart();
+  EXPECT_TRUE(v.view.RVData->State & rvstDragPending) << "answered only when the loop runs";
+  Application()->ProcessMessages();
+  EXPECT_FALSE(v.view.RVData->State & rvstDragPending);
+}
+
 TEST_F(ViewerGuiTest, AutoScrollDirectionOutsideTheClientArea) {
   TRVStyle style(nullptr);
   Viewer v(&style);
