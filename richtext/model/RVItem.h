@@ -688,6 +688,32 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   void SaveRVFExtraProperties(TStream& stream) override;
   bool SetExtraIntProperty(int32_t index, int32_t value) override;
   bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  // Nothing for a hidden item (the control paints itself); the current-item and selection
+  // outlines otherwise.
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  // The text of the control is the owner's (OnSaveComponentToFile); nothing without one.
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  // The native format: with rvfoSaveControlsBody (and a control that is a component) the
+  // class name and the control in the component streaming follow the name; without, the
+  // name alone, and the owner supplies the control when reading (OnRVFControlNeeded).
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  // The tail is VAlign (0 when missing).
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // A control read from a stream body belongs to the item (Control points to it).
+  std::unique_ptr<TComponent> OwnedControl;
+
+ private:
+  AnsiString read_class_name_;
 };
 
 // The size of an inserted control as a control item reads and sets it.
