@@ -753,6 +753,9 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
                         bool flag1, bool flag2) override;
   bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  // The picture's or the image list's image size (0 for text markers).
+  int32_t GetImageWidth(TRVStyle* rvstyle) const override;
+  int32_t GetImageHeight(TRVStyle* rvstyle) const override;
   void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
   AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
