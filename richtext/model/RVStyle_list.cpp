@@ -89,7 +89,7 @@ void TRVListLevel::Assign(TPersistent* source) {
     return;
   }
   ListType = s->ListType;
-  ImageList = s->ImageList;
+  SetImageList(s->ImageList);
   ImageIndex = s->ImageIndex;
   FormatString = s->FormatString;
   FormatStringW = s->FormatStringW;
