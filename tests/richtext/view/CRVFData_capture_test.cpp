@@ -1,6 +1,6 @@
 // Mouse capture by an item, the XOR drawing that follows the mouse, the posted drag start of
-// a press inside the selection, and hotspots in a formatted document (hovered hot image,
-// jumps). The test font of view_fixture.h: 7 px glyphs, 4 px spaces, 13 px lines.
+// a press inside the selection, hotspots in a formatted document (hovered hot image,
+// jumps) and the line-selection cursor in the left margin. The test font of view_fixture.h: 7 px glyphs, 4 px spaces, 13 px lines.
 #include <gtest/gtest.h>
 
 #include "richtext/model/RVImageList.h"
@@ -51,6 +51,9 @@ class TMouseDoc : public viewtest::TTestDoc {
   void DoRVMouseMove(int32_t id) override { Moves.push_back(id); }
   bool CanStartDragging() override { return Dragging; }
   void PostDragStart() override { ++DragPosts; }
+  TCursor Shown = 0;
+  void SetControlCursor(TCursor cursor) override { Shown = cursor; }
+  TCursor GetControlCursor() override { return 1; }
 };
 
 class CaptureTest : public ::testing::Test {
@@ -201,6 +204,24 @@ TEST_F(CaptureTest, AHotspotShowsItsHotImageWhileHoveredAndJumpsOnAClick) {
   // Enter on a focused hotspot executes it.
   hot->Execute(&doc);
   EXPECT_EQ(doc.JumpsFired, (std::vector<int32_t>{20, 20}));
+}
+
+TEST_F(CaptureTest, TheLeftMarginShowsTheLineSelectionCursorUnlessItIsOff) {
+  TMouseDoc doc(&style, 400);
+  doc.SetOptions(TRVOptions{rvoAllowSelection});
+  doc.LM = 10;
+  doc.AddText("abc", 0, 0);
+  doc.Format();
+  struct Case {
+    TCursor line_cursor;
+    int32_t x;
+    TCursor shown;
+  } cases[] = {{106, 3, 106}, {106, 15, 1}, {-1, 3, 1}};
+  for (const Case& c : cases) {
+    style.LineSelectCursor = c.line_cursor;
+    doc.MouseMove(0, c.x, 5);
+    EXPECT_EQ(doc.Shown, c.shown) << c.line_cursor << " at " << c.x;
+  }
 }
 
 }  // namespace
