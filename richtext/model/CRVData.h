@@ -120,6 +120,9 @@ class TCustomRVData : public TPersistent {
 
   int32_t FirstJumpNo = 0;
   uint32_t State = 0;
+  // The picture files an HTML export made from list images so far (set on the absolute root
+  // by the export for its duration; nullptr: every bullet writes its own file).
+  TRVHTMLBulletList* HTMLBullets = nullptr;
 
   // The item list: strings are the stored texts, objects the items.
   TStringList& Items() { return *items_; }
@@ -210,6 +213,8 @@ class TCustomRVData : public TPersistent {
                                AnsiString& location, bool& do_default);
   virtual TGraphic* DoImportPicture(const AnsiString& location, int32_t width, int32_t height);
   virtual TObject* DoRVFImageListNeeded(int32_t image_list_tag);
+  // Fires the control's OnJump with the number given (formatted documents; nothing here).
+  virtual void DoJump(int32_t /*id*/) {}
   virtual bool SaveItemToFile(const AnsiString& path, TCustomRVData* rvdata, int32_t item_no, TRVSaveFormat format,
                               bool unicode, AnsiString& out);
   virtual void* GetRVPalette();

@@ -260,6 +260,12 @@ class TCustomRVItemInfo : public TPersistent {
   virtual TCustomRVData* GetSubRVDataAt(int32_t /*x*/, int32_t /*y*/) { return nullptr; }
   virtual bool OwnsInplaceEditor(TObject* /*editor*/) const { return false; }
   virtual void TransferAnimator(TCustomRVItemInfo* /*source*/, TCustomRVData* /*rvdata*/) {}
+  // The mouse over the item (coordinates relative to its draw item); True when the item
+  // set the cursor itself.
+  virtual bool MouseMove(uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
+                         TCustomRVData* /*rvdata*/) {
+    return false;
+  }
   virtual bool MouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*x*/, int32_t /*y*/, int32_t /*item_no*/,
                          TCustomRVData* /*rvdata*/) {
     return false;
@@ -546,17 +552,105 @@ class TRVHotGraphicItemInfo : public TRVGraphicItemInfo {
   bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override {
     return ordinal == 1 || ordinal == 2 || ordinal == 4 || TRVGraphicItemInfo::GetBoolValueEx(ordinal, rvstyle);
   }
+  // Fires the hyperlink's jump (formatted documents).
+  void Execute(TCustomRVData* rvdata) override;
 };
+class TCustomImageList;
+class TBitmap;
+class TRVHTMLBulletList;
+// An image of an image list inline in the text (RVItem_bullet.cpp); the list is not owned
+// (the native format keeps its Tag and asks the owner for the list when reading).
 class TRVBulletItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVBulletItemInfo>(d); }
-  using TRVRectItemInfo::TRVRectItemInfo;
+  explicit TRVBulletItemInfo(TCustomRVData* rvdata) : TRVRectItemInfo(rvdata) { StyleNo = rvsBullet; }
+
+  TCustomImageList* ImageList = nullptr;
+  int32_t ImageIndex = 0;
+  bool NoHTMLImageSize = false;
+  AnsiString Alt;
+
+  // The image shown: ImageIndex (a hotspot's hot image while hot).
+  virtual int32_t GetImageIndex(bool hot) const;
+  int32_t GetSpacing() const override { return Spacing; }
+  uint8_t GetVAlign() const override { return VAlign; }
+  int32_t GetBorderWidth() const override { return Spacing; }
+  int32_t GetBorderHeight() const override { return Spacing; }
+  int32_t GetImageWidth(TRVStyle* = nullptr) const override;
+  int32_t GetImageHeight(TRVStyle* = nullptr) const override;
+  int32_t GetWidth() const override { return GetImageWidth() + 2 * Spacing; }
+  int32_t GetHeight() const override { return GetImageHeight() + 2 * Spacing; }
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  bool GetBoolValue(int32_t ordinal) const override;
+  void Assign(TPersistent* source) override;
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  // The image (ImageIndex) at (0, 0) of the bitmap.
+  bool PrintToBitmap(TBitmap& bitmap);
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
+  bool GetExtraStrProperty(int32_t index, AnsiString& value) const override;
+  // "<list's Tag> <ImageIndex>"; reading asks the owner for the list with that Tag.
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  AnsiString GetVShiftCSS() const;
+
+ protected:
+  // Reads an image index of the tail and checks it against the list (warning 8).
+  bool ReadImageIndex(const char*& p, TCustomRVData* rvdata, int32_t& index);
 };
+
+// A bullet that is a hyperlink and may show another image while the mouse is over it.
 class TRVHotspotItemInfo : public TRVBulletItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVHotspotItemInfo>(d); }
-  using TRVBulletItemInfo::TRVBulletItemInfo;
+  explicit TRVHotspotItemInfo(TCustomRVData* rvdata) : TRVBulletItemInfo(rvdata) { StyleNo = rvsHotspot; }
+
+  int32_t HotImageIndex = 0;
+
+  int32_t GetImageIndex(bool hot) const override { return hot ? HotImageIndex : ImageIndex; }
+  void Assign(TPersistent* source) override;
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override;
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  void Execute(TCustomRVData* rvdata) override;
 };
+
+// The RTF picture of an image of a list (nothing for no list or an index out of range): a
+// device-independent bitmap with rvrtfSaveBitmapDefault, otherwise a metafile holding that
+// bitmap. rtf_options: the bits of the document's TRVRTFOptions.
+void RTFImageListImage(TStream& stream, TCustomImageList* image_list, int32_t image_index, uint8_t rtf_options);
+
+// One picture file of an HTML export made from an image of a list or from a list level's
+// picture on a background colour; the export keeps them so that each is written once.
+struct TRVHTMLBulletInfo {
+  AnsiString FileName;
+  TCustomImageList* ImageList = nullptr;
+  int32_t ImageIndex = 0;
+  TColor BackColor = clNone;
+  TGraphic* Graphic = nullptr;
+};
+class TRVHTMLBulletList {
+ public:
+  std::vector<TRVHTMLBulletInfo> Items;
+};
+// The location of the picture file for the image (or the graphic) on back_color: the one
+// written before for the same image and colour, else a new file written by the document.
+void HTMLBulletLocation(TCustomImageList* image_list, int32_t image_index, TGraphic* graphic,
+                        TRVHTMLBulletList& bullet_list, uint32_t save_options, TColor back_color,
+                        int32_t& image_counter, const AnsiString& image_prefix, const AnsiString& path,
+                        TCustomRVData* rvdata, AnsiString& location);
 class TRVControlItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVControlItemInfo>(d); }
@@ -594,6 +688,32 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   void SaveRVFExtraProperties(TStream& stream) override;
   bool SetExtraIntProperty(int32_t index, int32_t value) override;
   bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  // Nothing for a hidden item (the control paints itself); the current-item and selection
+  // outlines otherwise.
+  void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
+  // The text of the control is the owner's (OnSaveComponentToFile); nothing without one.
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
+                    bool text_only, bool unicode) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  // The native format: with rvfoSaveControlsBody (and a control that is a component) the
+  // class name and the control in the component streaming follow the name; without, the
+  // name alone, and the owner supplies the control when reading (OnRVFControlNeeded).
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  // The tail is VAlign (0 when missing).
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // A control read from a stream body belongs to the item (Control points to it).
+  std::unique_ptr<TComponent> OwnedControl;
+
+ private:
+  AnsiString read_class_name_;
 };
 
 // The size of an inserted control as a control item reads and sets it.
@@ -633,6 +753,9 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
                         bool flag1, bool flag2) override;
   bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  // The picture's or the image list's image size (0 for text markers).
+  int32_t GetImageWidth(TRVStyle* rvstyle) const override;
+  int32_t GetImageHeight(TRVStyle* rvstyle) const override;
   void Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style, TRVDrawLineInfo* dli) override;
   AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;

@@ -1,6 +1,9 @@
 // Control items: size from the control, a width in percent of the document, extra
-// properties.
+// properties, painting, the texts the owner gives for exports and the native format.
+#include "platform/filer.h"
+#include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -114,6 +117,133 @@ bool TRVControlItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
     case 14: v = Visible; return true;
     default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
   }
+}
+
+void TRVControlItemInfo::Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t state, TRVStyle* style,
+                               TRVDrawLineInfo*) {
+  if (!Visible || !style) return;
+  const int32_t s = Spacing, w = GetImageWidth(), h = GetImageHeight();
+  canvas.Brush().SetStyle(bsClear);
+  canvas.Pen().Width = 1;
+  canvas.Pen().Style = psSolid;
+  if ((state & ipsCurrent) && style->CurrentItemColor != clNone) {
+    canvas.Pen().Color = style->CurrentItemColor;
+    canvas.Rectangle(x - 1, y - 1, x + w + 2 * s + 1, y + h + 2 * s + 1);
+  }
+  if (state & ipsSelected) {
+    const TColor c = (state & ipsControlFocused) ? style->SelColor : style->InactiveSelColor;
+    if (c != clNone) {
+      canvas.Pen().Color = c;
+      canvas.Rectangle(x, y, x + w + 2 * s, y + h + 2 * s);
+    }
+  }
+}
+
+// ---- Exports -------------------------------------------------------------------------------------
+
+AnsiString TRVControlItemInfo::AsText(int32_t, TCustomRVData* rvdata, const AnsiString&, const AnsiString& path, bool,
+                                      bool) {
+  AnsiString out;
+  if (rvdata && Control) rvdata->SaveComponentToFile(path, Control, rvsfText, out);
+  return out;
+}
+
+void TRVControlItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&,
+                                    const AnsiString& path, const AnsiString&, int32_t&, TColor, uint32_t, bool) {
+  AnsiString out;
+  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfHTML, out)) RV_StreamWrite(stream, out);
+}
+
+void TRVControlItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&, double, int32_t,
+                                 TRVColorList&) {
+  AnsiString out;
+  if (rvdata && Control && rvdata->SaveComponentToFile(AnsiString(), Control, rvsfRTF, out))
+    RV_StreamWrite(stream, out);
+}
+
+// ---- Native format -------------------------------------------------------------------------------
+
+AnsiString TRVControlItemInfo::SaveRVFHeaderTail(TCustomRVData*) { return IntToStr(VAlign); }
+
+bool TRVControlItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
+  while (*p == ' ') ++p;
+  if (*p == 0 || *p == '\r' || *p == '\n') {
+    VAlign = 0;
+    return true;
+  }
+  int32_t v = 0;
+  if (!RVFReadInteger(p, v)) return false;
+  VAlign = static_cast<uint8_t>(v);
+  return true;
+}
+
+void TRVControlItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no,
+                                 const AnsiString& name, int32_t, bool force_same_as_prev) {
+  const TRVFOptions options = rvdata ? rvdata->GetRVFOptions() : TRVFOptions();
+  // Only a component can be written in the component streaming.
+  auto* component = dynamic_cast<TComponent*>(Control);
+  const bool body = options.Contains(rvfoSaveControlsBody) && component;
+  const int32_t read_mode = body ? (options.Contains(rvfoSaveBinary) ? 2 : 0) : 1;
+  const bool tags_strings = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
+  RVFWriteItemHeader(stream, StyleNo, GetRVFExtraPropertyCount() + (body ? 3 : 1),
+                     RVFSaveParaNo(para_no, rvdata, force_same_as_prev),
+                     RVFGetItemOptions(ItemOptions, force_same_as_prev) & 0x0F, read_mode, RVFSaveTag(tags_strings, Tag),
+                     SaveRVFHeaderTail(rvdata));
+  RVFWriteLine(stream, name);
+  if (!body) {
+    SaveRVFExtraProperties(stream);
+    return;
+  }
+  RVFWriteLine(stream, component->ClassName());
+  SaveRVFExtraProperties(stream);
+  if (rvdata) rvdata->ItemControlAction(rvcaBeforeRVFSave, item_no, this);
+  if (read_mode == 2)
+    RVFSaveControlBinary(stream, component);
+  else
+    RVFWriteLine(stream, RVFSaveControl(component));
+  if (rvdata) rvdata->ItemControlAction(rvcaAfterRVFSave, item_no, this);
+}
+
+bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state,
+                                     bool& next_binary, AnsiString& name, int32_t line_no, int32_t line_count,
+                                     int32_t read_mode) {
+  if (read_mode == 1) {
+    if (line_no == 0) {
+      name = s;
+      if (rvdata) Control = rvdata->DoRVFControlNeeded(s, Tag);
+      return true;
+    }
+    ReadRVFExtraProperty(s);
+    return true;
+  }
+  if (line_no == 0) {
+    name = s;
+    if (read_mode == 2 && line_count == 2) next_binary = true;
+    return true;
+  }
+  if (line_no == 1 && line_count > 2) {
+    // An unknown class is only known to be a problem once the body has been read.
+    read_class_name_ = s;
+    if (read_mode == 2 && line_no == line_count - 2) next_binary = true;
+    return true;
+  }
+  if (line_no == line_count - 1) {
+    read_state = 2;
+    if (!read_class_name_.empty() && FindClassFactory(read_class_name_)) {
+      std::unique_ptr<TComponent> control;
+      const bool ok = read_mode == 2 ? RVFLoadControlBinary(s, control, read_class_name_)
+                                     : RVFLoadControl(s, control, read_class_name_);
+      if (!ok) return false;
+      OwnedControl = std::move(control);
+      Control = OwnedControl.get();
+    }
+    if (Control) return true;
+    if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 2);
+    return rvdata && rvdata->GetRVFOptions().Contains(rvfoIgnoreUnknownCtrls);
+  }
+  ReadRVFExtraProperty(s);
+  if (read_mode == 2 && line_no == line_count - 2) next_binary = true;
+  return true;
 }
 
 }  // namespace pelvar

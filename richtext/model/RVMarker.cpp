@@ -9,6 +9,7 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVImageList.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -324,9 +325,15 @@ void TRVMarkerItemInfo::Measure(TCanvas* canvas, TCustomRVData* rvdata, const TR
   TRVListLevel* l = ListNo >= 0 && Level >= 0 ? GetLevelInfo(this, style) : nullptr;
   if (!l) return;
   int32_t w = 0;
+  auto* images = dynamic_cast<TCustomImageList*>(l->ImageList);
+  const bool image_list_type = l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter;
   if (l->ListType == rvlstPicture && l->HasPicture()) {
     w = l->Picture()->Width();
     height = l->Picture()->Height();
+    if (sad) w = RV_XToDevice(w, *sad), height = RV_YToDevice(height, *sad);
+  } else if (image_list_type && images) {
+    w = images->Width();
+    height = images->Height();
     if (sad) w = RV_XToDevice(w, *sad), height = RV_YToDevice(height, *sad);
   } else if (canvas && l->ListType != rvlstPicture && l->ListType != rvlstImageList &&
              l->ListType != rvlstImageListCounter) {
@@ -378,6 +385,24 @@ void TRVMarkerItemInfo::AdjustToDocWidth(int32_t, TRVDrawLineInfo*, bool printin
   }
 }
 
+int32_t TRVMarkerItemInfo::GetImageWidth(TRVStyle* rvstyle) const {
+  TRVListLevel* l = GetLevelInfo(this, rvstyle);
+  if (!l) return 0;
+  if (l->ListType == rvlstPicture && l->HasPicture()) return l->Picture()->Width();
+  auto* images = dynamic_cast<TCustomImageList*>(l->ImageList);
+  if (images && (l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter)) return images->Width();
+  return 0;
+}
+
+int32_t TRVMarkerItemInfo::GetImageHeight(TRVStyle* rvstyle) const {
+  TRVListLevel* l = GetLevelInfo(this, rvstyle);
+  if (!l) return 0;
+  if (l->ListType == rvlstPicture && l->HasPicture()) return l->Picture()->Height();
+  auto* images = dynamic_cast<TCustomImageList*>(l->ImageList);
+  if (images && (l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter)) return images->Height();
+  return 0;
+}
+
 bool TRVMarkerItemInfo::GetDrawItemSize(int32_t& width, int32_t& height) const {
   width = draw_width_;
   height = draw_height_;
@@ -392,7 +417,14 @@ void TRVMarkerItemInfo::Paint(int32_t x, int32_t y, TCanvas& canvas, uint32_t, T
                                             l->Picture());
     return;
   }
-  if (l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter) return;  // no image lists here
+  if (l->ListType == rvlstImageList || l->ListType == rvlstImageListCounter) {
+    if (auto* images = dynamic_cast<TCustomImageList*>(l->ImageList)) {
+      // A counter picks the image: the first number shows ImageIndex.
+      const int64_t index = l->ListType == rvlstImageList ? l->ImageIndex : int64_t{l->ImageIndex} + Counter - 1;
+      if (index >= 0 && index < images->Count()) images->Draw(canvas, x, y, static_cast<int32_t>(index));
+    }
+    return;
+  }
   TRVMarkerFont* f = l->Font();
   canvas.Font().Assign(*f);
   if (style && style->TextStyles()->PixelsPerInch > 0 && f->Size() > 0)

@@ -689,7 +689,13 @@ class TRVStyle : public TComponent {
   // The CSS style sheet of all text and paragraph styles (flags rvcss...).
   void WriteCSS(TStream& stream, uint32_t options);
 
+  // TextStyles, ParaStyles, ListStyles, the settings and StyleTemplates (with the
+  // templates' DefStyleName when it is not the default).
   void DefinePublished(TPublishedProperties& props) override;
+  // The end of loading from a form stream: the templates resolve their parents.
+  void Loaded() override;
+  // An image list going away leaves every list level.
+  void Notification(TComponent* component, TOperation operation) override;
 
   std::function<void(TRVStyle*, TCanvas&, int32_t, bool&)> OnApplyStyle;
   std::function<void(TRVStyle*, TCanvas&, int32_t, TRVTextDrawStates, bool&)> OnApplyStyleColor;

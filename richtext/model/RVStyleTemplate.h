@@ -18,15 +18,19 @@ class TRVStyleTemplate;
 class TRVStyleTemplateCollection;
 
 // The styles a template holds; they report their template as owner.
+// The base properties StyleTemplateId, StyleName, Standard and BaseStyleNo are not theirs
+// and are not streamed.
 class TRVSTFontInfo : public TCustomRVFontInfo {
  public:
   explicit TRVSTFontInfo(TRVStyleTemplate* owner) : TCustomRVFontInfo(nullptr), Owner(owner) {}
   TRVStyleTemplate* Owner;
+  void DefinePublished(TPublishedProperties& props) override;
 };
 class TRVSTParaInfo : public TCustomRVParaInfo {
  public:
   explicit TRVSTParaInfo(TRVStyleTemplate* owner) : TCustomRVParaInfo(nullptr), Owner(owner) {}
   TRVStyleTemplate* Owner;
+  void DefinePublished(TPublishedProperties& props) override;
 };
 class TRVSTListInfo : public TRVListInfo {
  public:
@@ -62,6 +66,13 @@ class TRVStyleTemplate : public TCollectionItem {
   void Assign(TPersistent* source) override;
   void ApplyToTextStyle(TCustomRVFontInfo* text_style, TCustomRVParaInfo* para_style, bool override_modified);
   void ApplyToParaStyle(TCustomRVParaInfo* para_style, bool override_modified);
+
+  // Component streaming: TextStyle, ParaStyle, the three valid sets, Name and ParentId;
+  // the id as "IDProp".
+  void DefinePublished(TPublishedProperties& props) override;
+
+ protected:
+  void DefineProperties(TFiler* filer) override;
 
  private:
   friend class TRVStyleTemplateCollection;

@@ -49,6 +49,19 @@ bool TRVMarkerFont::IsDefault() const {
 
 TRVListLevel::TRVListLevel(TCollection* collection) : TCollectionItem(collection) {}
 
+TRVStyle* TRVListLevel::GetRVStyle() const {
+  auto* levels = dynamic_cast<TRVListLevelCollection*>(Collection());
+  auto* info = levels ? dynamic_cast<TRVListInfo*>(levels->Owner()) : nullptr;
+  auto* infos = info ? dynamic_cast<TRVListInfos*>(info->Collection()) : nullptr;
+  return infos ? dynamic_cast<TRVStyle*>(infos->Owner()) : nullptr;
+}
+
+void TRVListLevel::SetImageList(TObject* value) {
+  ImageList = value;
+  if (auto* c = dynamic_cast<TComponent*>(value))
+    if (TRVStyle* style = GetRVStyle()) c->FreeNotification(style);
+}
+
 TRVMarkerFont* TRVListLevel::Font() {
   if (!font_) font_ = std::make_unique<TRVMarkerFont>();
   return font_.get();
@@ -76,7 +89,7 @@ void TRVListLevel::Assign(TPersistent* source) {
     return;
   }
   ListType = s->ListType;
-  ImageList = s->ImageList;
+  SetImageList(s->ImageList);
   ImageIndex = s->ImageIndex;
   FormatString = s->FormatString;
   FormatStringW = s->FormatStringW;

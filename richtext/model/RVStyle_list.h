@@ -55,6 +55,11 @@ class TRVListLevel : public TCollectionItem {
 
   TRVListType ListType = rvlstBullet;
   TObject* ImageList = nullptr;  // not owned; cleared when it goes away
+  // Sets ImageList; an image list that is a component tells the level's style sheet when
+  // it goes away, so that no level keeps it.
+  void SetImageList(TObject* value);
+  // The style sheet the level belongs to (through its list style), or nullptr.
+  TRVStyle* GetRVStyle() const;
   int32_t ImageIndex = 0;
   AnsiString FormatString = AnsiString(1, '\xB7');
   WideString FormatStringW;
@@ -90,11 +95,24 @@ class TRVListLevel : public TCollectionItem {
   void WriteHTMLOpenTag(TStream& stream, bool use_css) const;
   void WriteHTMLCloseTag(TStream& stream) const;
 
+  // Component streaming (RVStyle_sheet.cpp): the published properties, the font and the
+  // picture ("Picture.Data") when the level has them, the format strings in hexadecimal,
+  // the image list by name or, while a document streams the list styles, by its Tag.
+  void DefinePublished(TPublishedProperties& props) override;
+
+ protected:
+  void DefineProperties(TFiler* filer) override;
+
  private:
+  friend class TRVListLevelFontProps;
+  friend class TRVListLevelPictureProps;
   bool SameFont(const TRVListLevel* value) const;
   bool SamePicture(const TRVListLevel* value) const;
+  // The document data streaming the level's list styles (nullptr: none).
+  TObject* StreamingRVData() const;
   std::unique_ptr<TRVMarkerFont> font_;
   std::shared_ptr<TGraphic> picture_;
+  std::unique_ptr<TPersistent> font_props_, picture_props_;
 };
 
 class TRVListLevelCollection : public TCollection {
@@ -104,6 +122,7 @@ class TRVListLevelCollection : public TCollection {
   // Raises EListError for an index out of range.
   TRVListLevel* Items(int32_t index) const;
   bool IsEqual(const TRVListLevelCollection* value) const;
+  TPersistent* Owner() const { return owner_; }
 
  protected:
   TPersistent* GetOwner() const override { return owner_; }
@@ -134,6 +153,11 @@ class TRVListInfo : public TCustomRVInfo {
   // reading appends the levels read to those there are.
   void WriteIni(TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
   void ReadIni(const TIniFile& ini, const AnsiString& section, const AnsiString& key_format);
+  // Component streaming: Levels, OneLevelPreview and "LstID" (unless DoNotStoreListIds).
+  void DefinePublished(TPublishedProperties& props) override;
+
+ protected:
+  void DefineProperties(TFiler* filer) override;
 
  private:
   TRVListLevelCollection levels_;

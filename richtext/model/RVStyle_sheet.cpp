@@ -4,7 +4,12 @@
 
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
+#include "richtext/model/CRVData.h"
+#include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVStyle.h"
+#include "richtext/model/RVStyleTemplate.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -422,6 +427,7 @@ void TRVStyle::WriteCSS(TStream& stream, uint32_t options) {
 void TRVStyle::DefinePublished(TPublishedProperties& props) {
   props.Collection("TextStyles", text_styles_.get());
   props.Collection("ParaStyles", para_styles_.get());
+  props.Collection("ListStyles", ListStyles());
   props.Integer("SpacesInTab", SpacesInTab, 0);
   props.Integer("DefTabWidth", DefTabWidth, 48);
   props.Integer("JumpCursor", JumpCursor, crJump);
@@ -444,6 +450,233 @@ void TRVStyle::DefinePublished(TPublishedProperties& props) {
   props.Integer("DefCodePage", DefCodePage, 0u);
   props.Enum("SelectionMode", SelectionMode, rvsmWord, kSelModeNames);
   props.Enum("SelectionStyle", SelectionStyle, rvssItems, kSelStyleNames);
+  props.Collection("StyleTemplates", StyleTemplates());
+  // The collection's own property, under the collection's name.
+  props.String("StyleTemplates.DefStyleName", StyleTemplates()->DefStyleName, "Style %d");
+}
+
+void TRVStyle::Loaded() {
+  TComponent::Loaded();
+  StyleTemplates()->UpdateParentReferences();
+}
+
+void TRVStyle::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && list_styles_) list_styles_->RemoveImageList(component);
+}
+
+// ---- List styles -----------------------------------------------------------------------------------
+namespace {
+const std::vector<AnsiString> kListTypeNames = {
+    "rvlstBullet",     "rvlstPicture",    "rvlstImageList",  "rvlstDecimal",          "rvlstLowerAlpha",
+    "rvlstUpperAlpha", "rvlstLowerRoman", "rvlstUpperRoman", "rvlstImageListCounter", "rvlstUnicodeBullet"};
+const std::vector<AnsiString> kMarkerAlignNames = {"rvmaLeft", "rvmaRight", "rvmaCenter"};
+const std::vector<AnsiString> kListOptionNames = {"rvloContinuous", "rvloLevelReset", "rvloLegalStyleNumbering"};
+const std::vector<AnsiString> kPitchNames = {"fpDefault", "fpVariable", "fpFixed"};
+
+TPublishedProperty OrdProp(const AnsiString& name, TPropKind kind, std::function<int64_t()> get,
+                           std::function<void(int64_t)> set, int64_t def) {
+  TPublishedProperty p;
+  p.Name = name;
+  p.Kind = kind;
+  p.GetOrd = std::move(get);
+  p.SetOrd = std::move(set);
+  p.OrdDefault = def;
+  return p;
+}
+
+// The publishing part of TPublishedProperties without the names given.
+void PublishWithout(TPublishedProperties& props, const TPublishedProperties& all,
+                    std::initializer_list<const char*> left_out) {
+  for (const TPublishedProperty& p : all.List()) {
+    bool skip = false;
+    for (const char* n : left_out) skip = skip || p.Name == n;
+    if (!skip) props.Add(p);
+  }
+}
+}  // namespace
+
+// The marker font of a level as the streaming sees it: written only when the level has a
+// font object; reading a font property creates one.
+class TRVListLevelFontProps : public TPersistent {
+ public:
+  explicit TRVListLevelFontProps(TRVListLevel* level) : level_(level) {}
+  void DefinePublished(TPublishedProperties& props) override {
+    TRVListLevel* l = level_;
+    static const TRVMarkerFont def;
+    auto font = [l]() -> const TFont& { return l->font_ ? static_cast<const TFont&>(*l->font_) : def; };
+    props.Add(OrdProp(
+        "Charset", TPropKind::Integer, [font] { return int64_t{font().Charset()}; },
+        [l](int64_t v) { l->Font()->SetCharset(static_cast<TFontCharset>(v)); }, DEFAULT_CHARSET));
+    props.Add(OrdProp(
+        "Color", TPropKind::Integer, [font] { return int64_t{font().Color()}; },
+        [l](int64_t v) { l->Font()->SetColor(static_cast<TColor>(v)); }, clWindowText));
+    props.Add(OrdProp(
+        "Height", TPropKind::Integer, [font] { return int64_t{font().Height()}; },
+        [l](int64_t v) { l->Font()->SetHeight(static_cast<int32_t>(v)); }, def.Height()));
+    TPublishedProperty name;
+    name.Name = "Name";
+    name.Kind = TPropKind::String;
+    name.GetStr = [font] { return font().Name(); };
+    name.SetStr = [l](const AnsiString& v) { l->Font()->SetName(v); };
+    name.StrDefault = "Arial";
+    props.Add(std::move(name));
+    TPublishedProperty pitch = OrdProp(
+        "Pitch", TPropKind::Enum, [font] { return int64_t{font().Pitch()}; },
+        [l](int64_t v) { l->Font()->SetPitch(static_cast<TFontPitch>(v)); }, fpDefault);
+    pitch.Names = kPitchNames;
+    props.Add(std::move(pitch));
+    TPublishedProperty style = OrdProp(
+        "Style", TPropKind::Set, [font] { return int64_t{font().Style().Bits()}; },
+        [l](int64_t v) { l->Font()->SetStyle(TFontStyles::FromBits(static_cast<uint8_t>(v))); }, 0);
+    style.Names = kFontStyleNames;
+    props.Add(std::move(style));
+  }
+
+ private:
+  TRVListLevel* level_;
+};
+
+// The marker picture of a level: "Data" holds the graphic's class name (a short string)
+// and the graphic's own bytes.
+class TRVListLevelPictureProps : public TPersistent {
+ public:
+  explicit TRVListLevelPictureProps(TRVListLevel* level) : level_(level) {}
+
+ protected:
+  void DefineProperties(TFiler* filer) override {
+    TRVListLevel* l = level_;
+    filer->DefineBinaryProperty(
+        "Data",
+        [l](TStream& stream) {
+          uint8_t n = 0;
+          if (stream.Read(&n, 1) != 1) throw EReadError("Invalid picture data of a list level");
+          AnsiString class_name(n, '\0');
+          if (n) stream.ReadBuffer(class_name.data(), n);
+          std::shared_ptr<TGraphic> g(RVCreateGraphic(class_name));
+          if (!g) throw EReadError("Unknown picture class " + class_name + " of a list level");
+          TMemoryStream rest;
+          const int64_t size = stream.Size() - stream.Position();
+          rest.CopyFrom(stream, size);
+          rest.SetPosition(0);
+          g->LoadFromStream(rest);
+          l->picture_ = std::move(g);
+        },
+        [l](TStream& stream) {
+          const AnsiString class_name = RVGraphicClassName(l->picture_.get());
+          const uint8_t n = static_cast<uint8_t>(std::min<size_t>(class_name.size(), 255));
+          stream.WriteBuffer(&n, 1);
+          if (n) stream.WriteBuffer(class_name.data(), n);
+          l->picture_->SaveToStream(stream);
+        },
+        l->picture_ != nullptr);
+  }
+
+ private:
+  TRVListLevel* level_;
+};
+
+void TRVListLevel::DefinePublished(TPublishedProperties& props) {
+  if (!font_props_) font_props_ = std::make_unique<TRVListLevelFontProps>(this);
+  if (!picture_props_) picture_props_ = std::make_unique<TRVListLevelPictureProps>(this);
+  props.Enum("ListType", ListType, rvlstBullet, kListTypeNames);
+  props.Integer("StartFrom", StartFrom, 1);
+  props.Integer("ImageIndex", ImageIndex, 0);
+  props.Integer("LeftIndent", LeftIndent, 0);
+  props.Integer("FirstIndent", FirstIndent, 10);
+  props.Integer("MarkerIndent", MarkerIndent, 0);
+  props.Enum("MarkerAlignment", MarkerAlignment, rvmaLeft, kMarkerAlignNames);
+  props.Object("Picture", picture_props_.get());
+  props.Object("Font", font_props_.get());
+  PublishSet(props, "Options", Options, kListOptionNames);
+}
+
+TObject* TRVListLevel::StreamingRVData() const {
+  auto* levels = dynamic_cast<TRVListLevelCollection*>(Collection());
+  auto* info = levels ? dynamic_cast<TRVListInfo*>(levels->Owner()) : nullptr;
+  auto* infos = info ? dynamic_cast<TRVListInfos*>(info->Collection()) : nullptr;
+  return infos ? infos->RVData : nullptr;
+}
+
+void TRVListLevel::DefineProperties(TFiler* filer) {
+  filer->DefineProperty(
+      "FormatStringCode", [this](TReader& r) { FormatString = RVFHexToString(r.ReadString()); },
+      [this](TWriter& w) { w.WriteString(RVFStringToHex(FormatString)); }, FormatString != AnsiString(1, '\xB7'));
+  filer->DefineProperty(
+      "FormatStringWCode", [this](TReader& r) { FormatStringW = RVFHexToWideString(r.ReadString()); },
+      [this](TWriter& w) { w.WriteString(RVFWideStringToHex(FormatStringW)); }, !FormatStringW.empty());
+  if (TObject* rvdata = StreamingRVData()) {
+    // A document names image lists by their Tag and asks its owner for them when reading.
+    auto* data = dynamic_cast<TCustomRVData*>(rvdata);
+    auto* list = dynamic_cast<TComponent*>(ImageList);
+    filer->DefineProperty(
+        "ILTag", [this, data](TReader& r) { SetImageList(data ? data->DoRVFImageListNeeded(r.ReadInteger()) : nullptr); },
+        [list](TWriter& w) { w.WriteInteger(list->Tag()); }, list != nullptr);
+    return;
+  }
+  // Otherwise by the name of the component, found among the components of the root read.
+  auto* list = dynamic_cast<TComponent*>(ImageList);
+  filer->DefineProperty(
+      "ImageList",
+      [this](TReader& r) {
+        const AnsiString name = r.ReadIdent();
+        TComponent* root = r.Root();
+        TComponent* found = nullptr;
+        if (root) found = SameText(root->Name(), name) ? root : root->FindComponent(name);
+        SetImageList(found);
+      },
+      [list](TWriter& w) { w.WriteIdent(list->Name()); }, list != nullptr && !list->Name().empty());
+}
+
+void TRVListInfo::DefinePublished(TPublishedProperties& props) {
+  TCustomRVInfo::DefinePublished(props);
+  // A list style's name defaults to "List Style" (the base writes every name).
+  props.Collection("Levels", &levels_);
+  props.Boolean("OneLevelPreview", OneLevelPreview, false);
+}
+
+void TRVListInfo::DefineProperties(TFiler* filer) {
+  TCustomRVInfo::DefineProperties(filer);
+  filer->DefineProperty(
+      "LstID", [this](TReader& r) { SetListId(r.ReadInteger()); }, [this](TWriter& w) { w.WriteInteger(GetListId()); },
+      !DoNotStoreListIds);
+}
+
+// ---- Style templates -------------------------------------------------------------------------------
+
+void TRVSTFontInfo::DefinePublished(TPublishedProperties& props) {
+  TPublishedProperties all;
+  TCustomRVFontInfo::DefinePublished(all);
+  PublishWithout(props, all, {"StyleTemplateId", "StyleName", "Standard", "BaseStyleNo"});
+}
+
+void TRVSTParaInfo::DefinePublished(TPublishedProperties& props) {
+  TPublishedProperties all;
+  TCustomRVParaInfo::DefinePublished(all);
+  PublishWithout(props, all, {"StyleTemplateId", "StyleName", "Standard", "BaseStyleNo"});
+}
+
+void TRVStyleTemplate::DefinePublished(TPublishedProperties& props) {
+  props.Object("TextStyle", &TextStyle);
+  props.Object("ParaStyle", &ParaStyle);
+  PublishSet(props, "ValidTextProperties", ValidTextProperties, kFontPropNames);
+  PublishSet(props, "ValidParaProperties1", ValidParaProperties1, Slice(kParaPropNames, rvpiFirstIndent, rvpiNoWrap));
+  PublishSet(props, "ValidParaProperties2", ValidParaProperties2, Slice(kParaPropNames, rvpiNoWrap, rvpiCustom));
+  TPublishedProperty name;
+  name.Name = "Name";
+  name.Kind = TPropKind::String;
+  name.GetStr = [this] { return Name(); };
+  name.SetStr = [this](const AnsiString& v) { SetName(v); };
+  props.Add(std::move(name));
+  props.Add(OrdProp(
+      "ParentId", TPropKind::Integer, [this] { return int64_t{ParentId()}; },
+      [this](int64_t v) { SetParentId(static_cast<TRVStyleTemplateId>(v)); }, -1));
+}
+
+void TRVStyleTemplate::DefineProperties(TFiler* filer) {
+  filer->DefineProperty(
+      "IDProp", [this](TReader& r) { SetIdValue(r.ReadInteger()); }, [this](TWriter& w) { w.WriteInteger(Id()); },
+      true);
 }
 
 }  // namespace pelvar

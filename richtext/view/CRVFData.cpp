@@ -115,7 +115,6 @@ void TCustomRVFormattedData::ClearJumps() {
 void TCustomRVFormattedData::ClearTemporal() {
   DrawLines.Clear();
   ClearJumps();
-  CaptureMouseItem = -1;
   JumpCount = 0;
   DocumentHeight = GetTopMargin() + GetBottomMargin();
   for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->DrawItemNo = -1;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/application.h"
 #include "platform/canvas.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVFuncs.h"
@@ -22,6 +23,17 @@ namespace pelvar {
 
 class TCustomRVFormattedData;
 class TRVBackground;
+
+// What an item draws in XOR mode over the document (a table's resize line): drawing it a
+// second time at the same place erases it.
+class TRVXorDrawer {
+ public:
+  virtual ~TRVXorDrawer() = default;
+  virtual void XorDraw(TCustomRVFormattedData* rvdata, int32_t shift, int32_t x, int32_t y) = 0;
+};
+
+// Posted to the root control when a press inside the selection may start a drag.
+constexpr uint32_t WM_RVDRAGDROP = WM_USER + 16;
 class TRVAnimatorList;
 
 // ---- Text-metric caches -------------------------------------------------------------------
@@ -190,7 +202,8 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Hovered hyperlink id (-1 none), the focused item, the current item (editor).
   int32_t LastJumpMovedAbove = -1;
   int32_t FocusedItem = -1;
-  int32_t CaptureMouseItem = -1;
+  // The item that captured the mouse (a table while resizing), or nullptr.
+  TCustomRVItemInfo* CaptureMouseItem = nullptr;
   int32_t CurrentItemNo = -1;
   // Soft page breaks shown with rvoShowPageBreaks: (item, offset, extra; -1 none).
   struct TRVSoftPageBreakInfo {
@@ -263,6 +276,30 @@ class TCustomRVFormattedData : public TCustomRVData {
   void MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y);
   void DblClickAt(int32_t x, int32_t y);
   void HitTestDrawItem(int32_t x, int32_t y);
+  // Mouse capture by an item: moves and releases go to it until it releases the capture or
+  // leaves the document; left and top are those of its draw item under the mouse.
+  void SetMouseCapture(TCustomRVItemInfo* item, int32_t& left, int32_t& top);
+  void ReleaseMouseCapture(TCustomRVItemInfo* item);
+  // XOR drawing: one registered drawer, drawn at the mouse position on every move.
+  void AssignXorDrawing(TRVXorDrawer* drawer);
+  void UnassignXorDrawing(TRVXorDrawer* drawer);
+  bool UsesXorDrawing(const TRVXorDrawer* drawer) const { return drawer && drawer == XorDrawingCallback; }
+  void XorDrawing();
+  void SetXorDrawingPos(int32_t x, int32_t y);
+  bool ClearXorDrawing();
+  TRVXorDrawer* XorDrawingCallback = nullptr;
+  bool XorDrawingVisible = false;
+  int32_t XorDrawingX = 0, XorDrawingY = 0;
+  // Posts WM_RVDRAGDROP to the root control (nothing without a control).
+  virtual void PostDragStart() {}
+  // The control's answer to WM_RVDRAGDROP. No drag-and-drop source is built here: the
+  // pending drag is dropped, so that the next press selects again.
+  virtual void StartOleDrag() { State &= ~rvstDragPending; }
+  // An item leaving the document gives up its mouse capture.
+  void FreeItem(TCustomRVItemInfo* item, bool clearing) override;
+  // A mouse move handed to the item under the mouse (the captured item's draw item while
+  // an item holds the capture), then the cursor.
+  void ForwardMouseMove(uint32_t shift, int32_t x, int32_t y);
   // The word under a client point: its text (empty on a delimiter), item, offset of its
   // first character and style; False when no draw item lies there.
   bool GetWordAt(int32_t x, int32_t y, AnsiString& word, int32_t& item_no, int32_t& offs, int32_t& style_no);
@@ -294,7 +331,7 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Events of the root control (nothing without one).
   virtual bool IsAssignedOnJump() { return false; }
   virtual bool IsAssignedOnRVDblClick() { return false; }
-  virtual void DoJump(int32_t /*id*/) {}
+  void DoJump(int32_t /*id*/) override {}
   virtual void DoRVMouseMove(int32_t /*id*/) {}
   virtual void DoRVMouseDown(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
   virtual void DoRVMouseUp(int32_t /*button*/, uint32_t /*shift*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}

@@ -20,7 +20,7 @@ bool Inside(const TRVJumpInfo& j, int32_t x, int32_t y, int32_t hoffs, int32_t v
 // ---- Hit tests ---------------------------------------------------------------------------------
 
 void TCustomRVFormattedData::HitTestDrawItem(int32_t x, int32_t y) {
-  if (CaptureMouseItem >= 0) return;
+  if (CaptureMouseItem) return;
   if (MouseDItem >= DrawLines.Count()) MouseDItem = -1;
   const int32_t dx = x + GetHOffs(), dy = y + GetVOffs();
   if (MouseDItem >= 0) {
@@ -322,7 +322,7 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
         break;
       }
   }
-  if (CaptureMouseItem >= 0) {
+  if (CaptureMouseItem) {
     if (MouseDItem >= 0) {
       FSelStartNo = FSelEndNo = MouseDItem;
       FSelStartOffs = FSelEndOffs = 1;
@@ -330,7 +330,8 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     }
     return;
   }
-  if (button != rvmbLeft || (State & rvstWordSelectedByDblClick) || (State & rvstDragPending)) return;
+  TCustomRVData* root = GetRootData();
+  if (button != rvmbLeft || (State & rvstWordSelectedByDblClick) || (root->State & rvstDragPending)) return;
   const TRVOptions options = GetOptions();
   if (options.Contains(rvoSingleClick) && IsAssignedOnRVDblClick()) {
     AnsiString word;
@@ -338,17 +339,18 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     if (GetWordAt(x, y, word, w_item, w_offs, w_style)) DoRVDblClick(word, w_style);
   }
   if (!options.Contains(rvoAllowSelection) || !(shift & rvssLeft)) return;
-  // Starting a mouse selection.
+  // Starting a mouse selection, or a drag of the selection when pressed inside it.
   State &= ~rvstLineSelecting;
   const int32_t dx = x + hoffs, dy = y + voffs;
   int32_t pd, po;
   FindDrawItemAtPos(dx, dy, pd, po, false);
   if (pd >= 0 && !(shift & rvssShift) && IsInSelectionDItem(pd, po, true) && dx >= GetLeftMargin() &&
-      CanStartDragging()) {
+      !(root->State & rvstDragNotStarted) && CanStartDragging()) {
     int32_t sd, so;
     FindDrawItemAtPos(dx, dy, sd, so, true);
     if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
-      State |= rvstDragPending;
+      root->State |= rvstDragPending;
+      if (auto* r = dynamic_cast<TCustomRVFormattedData*>(root)) r->PostDragStart();
       return;
     }
   }
@@ -386,12 +388,19 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
 }
 
 void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
-  if (!GetRVStyle()) return;
+  TRVStyle* style = GetRVStyle();
+  if (!style) return;
   if ((State & rvstSelecting) && !(shift & rvssLeft)) {
     State &= ~(rvstSelecting | rvstLineSelecting);
     SelectingInfo.reset();
   }
+  ClearXorDrawing();
   const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
+  if (CaptureMouseItem) {
+    ForwardMouseMove(shift, x, y);
+    SetXorDrawingPos(x, y);
+    return;
+  }
   if (State & rvstSelecting) {
     if (!(GetFlags() & 0x0010)) {
       x = std::clamp(x, 0, GetAreaWidth());
@@ -409,6 +418,12 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       InvalidateControl();
     }
   }
+  if (style->LineSelectCursor != -1 && !(State & rvstSelecting) && GetBiDiMode() != rvbdRightToLeft &&
+      x + hoffs < GetLeftMargin() && GetOptions().Contains(rvoAllowSelection)) {
+    SetControlCursor(style->LineSelectCursor);
+    SetXorDrawingPos(x, y);
+    return;
+  }
   if (GetFlags() & rvflJumps) {
     const TRVJumpInfo* found = nullptr;
     for (const auto& j : Jumps)
@@ -425,10 +440,12 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       }
       LastJumpMovedAbove = found->Id;
       TRVDrawLineInfo* d = DrawLines[found->DrawItemNo];
-      if (!(State & rvstHoverDrawn) && GetItem(d->ItemNo)->GetBoolValueEx(3, GetRVStyle())) {
+      GetItem(d->ItemNo)->MouseMove(shift, x - (d->Left - hoffs), y - (d->Top - voffs), d->ItemNo, this);
+      if (!(State & rvstHoverDrawn) && GetItem(d->ItemNo)->GetBoolValueEx(3, style)) {
         State |= rvstHoverDrawn;
         InvalidateJump(found->Id);
       }
+      SetXorDrawingPos(x, y);
       return;
     }
     if (LastJumpMovedAbove >= 0) {
@@ -439,11 +456,20 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       DoRVMouseMove(-1);
     }
   }
+  ForwardMouseMove(shift, x, y);
+  SetXorDrawingPos(x, y);
+}
+
+void TCustomRVFormattedData::ForwardMouseMove(uint32_t shift, int32_t x, int32_t y) {
+  const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
   HitTestDrawItem(x, y);
+  if (MouseDItem >= DrawLines.Count()) MouseDItem = -1;
   if (MouseDItem < 0) {
     SetControlCursor(GetControlCursor());
     return;
   }
+  TRVDrawLineInfo* d = DrawLines[MouseDItem];
+  if (GetItem(d->ItemNo)->MouseMove(shift, x - (d->Left - hoffs), y - (d->Top - voffs), d->ItemNo, this)) return;
   if (!(shift & rvssShift) && CanStartDragging()) {
     int32_t sd, so;
     FindDrawItemAtPos(x + hoffs, y + voffs, sd, so, true);
@@ -455,10 +481,67 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
   SetControlCursor(GetControlCursor());
 }
 
+// ---- Mouse capture and XOR drawing ---------------------------------------------------------------
+
+void TCustomRVFormattedData::SetMouseCapture(TCustomRVItemInfo* item, int32_t& left, int32_t& top) {
+  CaptureMouseItem = item;
+  left = top = 0;
+  const int32_t item_no = GetItemNo(item);
+  if (item_no < 0) return;
+  if (MouseDItem < 0 || MouseDItem >= DrawLines.Count() || DrawLines[MouseDItem]->ItemNo != item_no)
+    GetFirstDrawItemOfItem(item_no, MouseDItem);
+  if (MouseDItem < 0 || MouseDItem >= DrawLines.Count()) {
+    MouseDItem = -1;
+    return;
+  }
+  left = DrawLines[MouseDItem]->Left;
+  top = DrawLines[MouseDItem]->Top;
+}
+
+void TCustomRVFormattedData::ReleaseMouseCapture(TCustomRVItemInfo* item) {
+  if (item && item == CaptureMouseItem) CaptureMouseItem = nullptr;
+}
+
+void TCustomRVFormattedData::FreeItem(TCustomRVItemInfo* item, bool clearing) {
+  ReleaseMouseCapture(item);
+  TCustomRVData::FreeItem(item, clearing);
+}
+
+void TCustomRVFormattedData::XorDrawing() {
+  if (!XorDrawingCallback) return;
+  XorDrawingCallback->XorDraw(this, 0, XorDrawingX, XorDrawingY);
+  XorDrawingVisible = !XorDrawingVisible;
+}
+
+void TCustomRVFormattedData::AssignXorDrawing(TRVXorDrawer* drawer) {
+  if (XorDrawingVisible) XorDrawing();
+  XorDrawingVisible = false;
+  XorDrawingCallback = drawer;
+}
+
+void TCustomRVFormattedData::UnassignXorDrawing(TRVXorDrawer* drawer) {
+  if (!UsesXorDrawing(drawer)) return;
+  if (XorDrawingVisible && !(State & rvstDestroying)) XorDrawing();
+  XorDrawingVisible = false;
+  XorDrawingCallback = nullptr;
+}
+
+void TCustomRVFormattedData::SetXorDrawingPos(int32_t x, int32_t y) {
+  XorDrawingX = x;
+  XorDrawingY = y;
+  XorDrawing();
+}
+
+bool TCustomRVFormattedData::ClearXorDrawing() {
+  if (!XorDrawingVisible) return false;
+  XorDrawing();
+  return true;
+}
+
 void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y) {
   const bool selection_existed = SelectionExists(true);
   const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
-  if (CaptureMouseItem < 0) State &= ~rvstWordSelectedByDblClick;
+  if (!CaptureMouseItem) State &= ~rvstWordSelectedByDblClick;
   if ((State & rvstSelecting) && button == rvmbLeft) {
     if (!(GetFlags() & 0x0010)) {
       x = std::clamp(x, 0, GetAreaWidth());
@@ -493,7 +576,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
     item_no = d->ItemNo;
     GetItem(item_no)->MouseUp(button, shift, x - (d->Left - hoffs), y - (d->Top - voffs), item_no, this);
   }
-  if (CaptureMouseItem >= 0) return;
+  if (CaptureMouseItem) return;
   DoRVMouseUp(button, shift, item_no, x, y);
   if (button == rvmbRight) {
     AnsiString word;

@@ -467,6 +467,10 @@ QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
 // ---- Messages ---------------------------------------------------------------------------------
 
 void TCustomDocView::WndProc(TMessage& message) {
+  if (message.Msg == WM_RVDRAGDROP) {
+    RVData->StartOleDrag();
+    return;
+  }
   if (message.Msg != WM_RVEVENT) {
     TRVScroller::WndProc(message);
     return;

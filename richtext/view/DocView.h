@@ -18,6 +18,8 @@
 
 namespace pelvar {
 
+class TCustomImageList;
+
 enum TTextLayout : uint8_t { tlTop, tlCenter, tlBottom };
 enum TRVAnimationMode : uint8_t { rvaniDisabled, rvaniManualStart, rvaniOnFormat };
 enum TRVLiveSpellingMode : uint8_t { rvlspManualStart, rvlspOnChange };
@@ -184,6 +186,12 @@ class TCustomDocView : public TRVScroller {
   std::function<void(TCustomDocView*, TShiftState, int32_t, int32_t)> OnMouseMove;
   std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnDragDrop;
   std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnEndDrag;
+  // What the native format does not carry: image lists by Tag, controls and pictures by
+  // name and tag; and the text that stands for a control in text, HTML and RTF exports.
+  std::function<void(TCustomDocView*, int32_t, TCustomImageList*&)> OnRVFImageListNeeded;
+  std::function<void(TCustomDocView*, const AnsiString&, const TRVTag&, TObject*&)> OnRVFControlNeeded;
+  std::function<void(TCustomDocView*, const AnsiString&, const TRVTag&, TGraphic*&)> OnRVFPictureNeeded;
+  std::function<void(TCustomDocView*, const AnsiString&, TObject*, TRVSaveFormat, AnsiString&)> OnSaveComponentToFile;
 
  protected:
   void CreateWnd() override;

@@ -1,5 +1,6 @@
 #include "richtext/view/RVRVData.h"
 
+#include "richtext/model/RVImageList.h"
 #include "richtext/view/DocView.h"
 
 namespace pelvar {
@@ -148,6 +149,8 @@ void TDocViewRVData::DoJump(int32_t id) {
   if (Control->OnJump) Control->OnJump(Control, id);
 }
 
+void TDocViewRVData::PostDragStart() { PostMessage(Control->MessageHandle(), WM_RVDRAGDROP, 0, 0); }
+
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
 void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }
@@ -178,6 +181,35 @@ void TDocViewRVData::DoItemHint(TCustomRVData* rvdata, int32_t item_no, AnsiStri
   if (item_no >= 0) hint = rvdata->GetItem(item_no)->Hint;
   if (Control->OnItemHint) Control->OnItemHint(Control, rvdata, item_no, hint);
   if (hint.empty() || item_no < 0) hint = def;
+}
+
+TObject* TDocViewRVData::DoRVFImageListNeeded(int32_t image_list_tag) {
+  if (!Control->OnRVFImageListNeeded) return TRVControlData::DoRVFImageListNeeded(image_list_tag);
+  TCustomImageList* list = nullptr;
+  Control->OnRVFImageListNeeded(Control, image_list_tag, list);
+  return list;
+}
+
+TObject* TDocViewRVData::DoRVFControlNeeded(const AnsiString& name, const TRVTag& tag) {
+  if (!Control->OnRVFControlNeeded) return TRVControlData::DoRVFControlNeeded(name, tag);
+  TObject* control = nullptr;
+  Control->OnRVFControlNeeded(Control, name, tag, control);
+  return control;
+}
+
+TGraphic* TDocViewRVData::DoRVFPictureNeeded(const AnsiString& name, const TRVTag& tag) {
+  if (!Control->OnRVFPictureNeeded) return TRVControlData::DoRVFPictureNeeded(name, tag);
+  TGraphic* graphic = nullptr;
+  Control->OnRVFPictureNeeded(Control, name, tag, graphic);
+  return graphic;
+}
+
+bool TDocViewRVData::SaveComponentToFile(const AnsiString& path, TObject* control, TRVSaveFormat format,
+                                         AnsiString& out) {
+  if (!Control->OnSaveComponentToFile) return TRVControlData::SaveComponentToFile(path, control, format, out);
+  out.clear();
+  Control->OnSaveComponentToFile(Control, path, control, format, out);
+  return !out.empty();
 }
 
 void TDocViewRVData::DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,

@@ -76,6 +76,8 @@ class TDocViewRVData : public TRVControlData {
   // Event forwarding.
   void DoURLNeeded(int32_t id, AnsiString& url) override;
   void DoJump(int32_t id) override;
+  // To the control's window; the control answers with StartOleDrag.
+  void PostDragStart() override;
   void DoRVMouseMove(int32_t id) override;
   void DoRVMouseDown(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
   void DoRVMouseUp(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
@@ -86,6 +88,11 @@ class TDocViewRVData : public TRVControlData {
   TCursor GetControlCursor() override;
   void DoRVRightClick(const AnsiString& word, int32_t style_no, int32_t x, int32_t y) override;
   void DoItemHint(TCustomRVData* rvdata, int32_t item_no, AnsiString& hint) override;
+  // The control's events; without a handler, those of the document itself.
+  TObject* DoRVFImageListNeeded(int32_t image_list_tag) override;
+  TObject* DoRVFControlNeeded(const AnsiString& name, const TRVTag& tag) override;
+  TGraphic* DoRVFPictureNeeded(const AnsiString& name, const TRVTag& tag) override;
+  bool SaveComponentToFile(const AnsiString& path, TObject* control, TRVSaveFormat format, AnsiString& out) override;
   // A picture or bullet read as a hyperlink becomes a hot picture or hotspot for the event.
   void DoReadHyperlink(const AnsiString& target, const AnsiString& extras, TRVLoadFormat doc_format,
                        int32_t& style_no, TRVTag& item_tag, AnsiString& item_name) override;

@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include "platform/qt/qt_canvas.h"
+#include "richtext/model/RVImageList.h"
 #include "richtext/view/RVAnimate.h"
 #include "tests/richtext/view/view_fixture.h"
 
@@ -249,6 +250,50 @@ TEST_F(ViewerGuiTest, ForwardedEventsArriveWhenTheLoopRuns) {
   const std::vector<std::string> expected = {"dbl:slovo:3", "jump:7",   "up:1,2,3",  "down:1",     "click",
                                              "dblclick",    "move:11",  "drop:12",   "enddrag:13"};
   EXPECT_EQ(fired, expected);
+}
+
+TEST_F(ViewerGuiTest, ThePostedDragStartIsAnsweredByTheControl) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  v.view.RVData->State |= rvstDragPending;
+  v.view.RVData->PostDragStart();
+  EXPECT_TRUE(v.view.RVData->State & rvstDragPending) << "answered only when the loop runs";
+  Application()->ProcessMessages();
+  EXPECT_FALSE(v.view.RVData->State & rvstDragPending);
+}
+
+TEST_F(ViewerGuiTest, TheControlSuppliesImageListsControlsAndControlTexts) {
+  TRVStyle style(nullptr);
+  Viewer v(&style);
+  TCustomImageList list(nullptr, 4, 4);
+  list.AddPixels(TPixelImage(4, 4));
+  TComponent button(nullptr);
+  std::vector<std::string> asked;
+  v.view.OnRVFImageListNeeded = [&](TCustomDocView*, int32_t tag, TCustomImageList*& il) {
+    asked.push_back("list " + std::to_string(tag));
+    il = &list;
+  };
+  v.view.OnRVFControlNeeded = [&](TCustomDocView*, const AnsiString& name, const TRVTag&, TObject*& c) {
+    asked.push_back("control " + name);
+    c = &button;
+  };
+  v.view.OnSaveComponentToFile = [&](TCustomDocView*, const AnsiString&, TObject* c, TRVSaveFormat, AnsiString& out) {
+    if (c == &button) out = "[OK]";
+  };
+  const std::string stream = "-8 1 3\r\n-6 1 0 0 0 0 3 0\r\nb\r\n-5 1 0 0 1 0 0\r\nbutton1\r\n";
+  TMemoryStream m;
+  m.WriteBuffer(stream.data(), static_cast<int64_t>(stream.size()));
+  m.SetPosition(0);
+  TColor color = clNone;
+  ASSERT_TRUE(v.view.RVData->LoadRVFFromStream(m, color, nullptr, nullptr));
+  EXPECT_EQ(asked, (std::vector<std::string>{"list 3", "control button1"}));
+  ASSERT_EQ(v.view.GetItemCount(), 2);
+  EXPECT_EQ(dynamic_cast<TRVBulletItemInfo*>(v.view.RVData->GetItem(0))->ImageList, &list);
+  auto* item = dynamic_cast<TRVControlItemInfo*>(v.view.RVData->GetItem(1));
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->Control, &button);
+  EXPECT_EQ(item->AsText(80, v.view.RVData.get(), "", "", false, false), "[OK]");
+  v.view.Clear();
 }
 
 TEST_F(ViewerGuiTest, AutoScrollDirectionOutsideTheClientArea) {
