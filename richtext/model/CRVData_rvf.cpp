@@ -200,7 +200,7 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
       rec = TextRecord();
     };
     auto can_join = [&](TCustomRVItemInfo* it) {
-      if (!rec.first || !it->IsParaStart() && it->GetSameAsPrev()) return false;
+      if (!rec.first || (!it->IsParaStart() && it->GetSameAsPrev())) return false;
       if (it->GetSameAsPrev() || it->StyleNo < 0 || it->Checkpoint) return false;
       TCustomRVItemInfo* f = rec.first;
       return rec.para >= 0 && it->StyleNo == f->StyleNo && it->ParaNo == f->ParaNo &&

@@ -1,6 +1,8 @@
 // Control items: size from the control, a width in percent of the document, extra
 // properties.
 #include "richtext/model/CRVData.h"
+#include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -114,6 +116,28 @@ bool TRVControlItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
     case 14: v = Visible; return true;
     default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
   }
+}
+
+AnsiString TRVControlItemInfo::AsText(int32_t, TCustomRVData* rvdata, const AnsiString&, const AnsiString& path, bool,
+                                      bool) {
+  AnsiString out;
+  if (rvdata && Control) rvdata->SaveComponentToFile(path, Control, rvsfText, out);
+  return out;
+}
+
+void TRVControlItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&,
+                                    const AnsiString& path, const AnsiString&, int32_t&, TColor, uint32_t, bool) {
+  AnsiString out;
+  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfHTML, out) && !out.empty())
+    RV_StreamWrite(stream, out);
+}
+
+void TRVControlItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&, double, int32_t,
+                                 TRVColorList&) {
+  AnsiString out;
+  const AnsiString path = RVCurrentRTFTables() ? RVCurrentRTFTables()->Path : AnsiString();
+  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfRTF, out) && !out.empty())
+    RV_StreamWrite(stream, out);
 }
 
 }  // namespace pelvar
