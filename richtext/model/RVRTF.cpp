@@ -730,6 +730,7 @@ void TRVRTFRowProperties::Finalize() {
 
 void TRVRTFListLevel97::Reset() {
   TRVRTFCustomMarkerProperties::Reset();
+  Start = 1;  // numbering starts at 1 unless "levelstartat" says otherwise
   Old = Legal = NoRestart = false;
   Text.clear();
   Numbers.clear();
@@ -1342,7 +1343,7 @@ uint8_t TRVRTFReader::ChangeDest(TRVRTFDestination dest) {
       break;
     case rdsListLevel:
       if (s.Destination == rdsList && listTable_.Count() > 0) {
-        listTable_.Last()->Add();
+        listTable_.Last()->Add()->Reset();
         s.Destination = rdsListLevel;
       } else {
         s.Destination = rdsSkip;

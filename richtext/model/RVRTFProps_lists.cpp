@@ -113,7 +113,7 @@ void SetLevel(TRVListLevel* l, const LevelWanted& w) {
   f->SetSize(w.size);
   if (!w.font.empty()) f->SetName(w.font);
   f->SetCharset(w.charset);
-  l->FormatString = w.format1;
+  l->FormatString = w.format2;
   l->FormatStringW = w.format_w;
 }
 
@@ -173,10 +173,12 @@ void TRVRTFReaderProperties::BuildListStyles() {
     for (int32_t s = 0; s < static_cast<int32_t>(taken.size()) && found < 0; ++s) {
       if (taken[static_cast<size_t>(s)]) continue;
       TRVListLevelCollection* levels = styles->Items(s)->Levels();
-      if (levels->Count() < static_cast<int32_t>(wanted.size())) continue;
+      // Levels beyond a style's last one are its last level (as markers take them), so a
+      // style matches the nine levels written for it, the last ones repeated.
+      if (levels->Count() == 0) continue;
       bool same = true;
       for (int32_t l = 0; l < static_cast<int32_t>(wanted.size()) && same; ++l)
-        same = SameLevel(levels->Items(l), wanted[static_cast<size_t>(l)]);
+        same = SameLevel(levels->Items(std::min(l, levels->Count() - 1)), wanted[static_cast<size_t>(l)]);
       if (same) found = s;
     }
     if (found >= 0) {
