@@ -376,5 +376,49 @@ TEST(ControlExport, TheOwnerWritesTheControl) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(t.Memory()), static_cast<size_t>(t.Size())), "[OK]");
 }
 
+
+// Markers in the native format: read back into the same lists, or, where the style sheet
+// lacks the lists, without a list (warning 4).
+TEST(RTFLists, MarkersInTheNativeFormat) {
+  Doc a;
+  FillLists(a);
+  TMemoryStream m;
+  ASSERT_TRUE(a.data.SaveRVFToStream(m, false, nullptr, nullptr, clNone));
+  Doc b;
+  AddLists(b.style);
+  m.SetPosition(0);
+  TColor color = clNone;
+  ASSERT_TRUE(b.data.LoadRVFFromStream(m, color, nullptr, nullptr));
+  EXPECT_EQ(Paragraphs(b.data), kListParagraphs);
+  EXPECT_EQ(b.data.GetRVFWarnings(), 0u);
+  Doc c;
+  m.SetPosition(0);
+  ASSERT_TRUE(c.data.LoadRVFFromStream(m, color, nullptr, nullptr));
+  EXPECT_EQ(c.data.GetRVFWarnings() & rvfwConvUnknownStyles, rvfwConvUnknownStyles);
+  EXPECT_NE(Paragraphs(c.data).find("\n[-1.0:]první\n"), std::string::npos) << Paragraphs(c.data);
+}
+
+// A marker that restarts a bullet level has no override of its own: the next list keeps the
+// next \ls number, in the table and in its paragraphs.
+TEST(RTFLists, RestartedBulletsTakeNoOverride) {
+  Doc a;
+  AddLists(a.style);
+  AddListParagraph(a.data, 0, 0, "odrážka", true, 3);
+  AddListParagraph(a.data, 1, 0, "první");
+  AddListParagraph(a.data, 1, 0, "od sedmi", true, 7);
+  const std::string rtf = Rtf(a.data);
+  EXPECT_NE(rtf.find("\\listoverridecount0\\ls2}"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\levelstartat7}\\ls3}"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\tab}\\ls1\\ilvl0 "), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("1.\\tab}\\ls2\\ilvl0 "), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("7.\\tab}\\ls3\\ilvl0 "), std::string::npos) << rtf;
+  Doc b;
+  AddLists(b.style);
+  TRVRTFReaderProperties p;
+  Adding(p);
+  ASSERT_EQ(Import(p, b.data, rtf), rtf_ec_OK);
+  EXPECT_EQ(Paragraphs(b.data), "[0.0:•]odrážka\n[1.0:1.]první\n[1.0:7.]od sedmi");
+}
+
 }  // namespace
 }  // namespace pelvar
