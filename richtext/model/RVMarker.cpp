@@ -492,10 +492,12 @@ AnsiString TRVMarkerItemInfo::AsText(int32_t, TCustomRVData* rvdata, const AnsiS
 void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css) {
   TRVListLevelCollection* levels = list->Levels();
   const int32_t last = levels->Count() - 1;
-  for (int32_t i = from_level; i > to_level; --i)
-    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLCloseTag(stream);
-  for (int32_t i = from_level + 1; i <= to_level; ++i)
-    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLOpenTag(stream, use_css);
+  // Levels beyond the last one have no tags of their own (and are not counted through).
+  const int32_t from = std::clamp(from_level, -1, last), to = std::clamp(to_level, -1, last);
+  for (int32_t i = from; i > to; --i)
+    if (i >= 0) levels->Items(i)->WriteHTMLCloseTag(stream);
+  for (int32_t i = from + 1; i <= to; ++i)
+    if (i >= 0) levels->Items(i)->WriteHTMLOpenTag(stream, use_css);
   if (from_level != to_level) RV_StreamWrite(stream, "\r\n");
 }
 

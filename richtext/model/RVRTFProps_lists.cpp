@@ -215,7 +215,7 @@ void TRVRTFReaderProperties::InsertMarkerIfNeeded() {
       throw EDocViewError("RTF list override names a missing list");
     marker = std::make_unique<TRVMarkerItemInfo>(current_);
     marker->ListNo = list_map_[static_cast<size_t>(o.ListIndex)];
-    marker->Level = std::max(pp.ListLevel, 0);
+    marker->Level = std::clamp(pp.ListLevel, 0, 8);  // RTF lists have nine levels
     if (pp.ListLevel >= 0 && pp.ListLevel < o.Count()) {
       marker->StartFrom = o.Items(pp.ListLevel)->Start;
       marker->Reset = o.Items(pp.ListLevel)->UseStart;
