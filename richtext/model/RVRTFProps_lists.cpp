@@ -146,8 +146,8 @@ void TRVRTFReaderProperties::BuildListStyles() {
       w.style = StyleOf(rl.FontStyle);
       w.color = rl.Color;
       w.size = rl.FontSize;
-      // The font of a level: its own, else the first font (none raises: Part of the reader's
-      // contract with documents that have no font table).
+      // The font of a level: its own, else the first font; a document without a font table
+      // cannot have lists (the import ends with an error).
       const int32_t fi = rl.FontIndex >= 0 ? rl.FontIndex : 0;
       if (fi >= fonts.Count()) throw EDocViewError("RTF list level without a font table");
       w.font = fonts.Items(fi)->Name;
