@@ -11,6 +11,8 @@
 
 namespace pelvar {
 
+class TRVListLevel;
+
 // Warnings of the native-format reader (GetRVFWarnings).
 constexpr uint32_t rvfwUnknownPicFmt = 1;
 constexpr uint32_t rvfwUnknownCtrls = 2;
@@ -67,11 +69,27 @@ struct TRVRTFSaveTables {
   TRVIntegerList* OverrideCounts = nullptr;
   TRVIntegerList* ListIds = nullptr;
   TRVColorList* ColorList = nullptr;
+  // Per list style: the \ls number of the last restarting marker written (starts at the
+  // list's first \ls number); the charset of text style 0.
+  TRVIntegerList* OverrideCounters = nullptr;
+  int32_t Charset0 = 0;
 };
 const TRVRTFSaveTables* RVCurrentRTFTables();
+// The RTF font properties of a list level's marker font in the output being written: font
+// number, style, size, language and colour.
+AnsiString RVRTFLevelFontProps(const TRVRTFSaveTables& tables, TRVListLevel* level);
+// The \ls number of a marker of list list_no: the list's first number, or for a marker that
+// restarts its numbering the next of the numbers the list's overrides took.
+int32_t RVRTFOverrideNumber(const TRVRTFSaveTables& tables, int32_t list_no, bool restarting);
+// Whether a marker has an override of its own in the RTF list-override table (it restarts a
+// numbered list level whose counter is text).
+bool RVRTFMarkerHasOwnOverride(const TRVMarkerItemInfo* marker, TRVStyle* style);
 
 // Page breaks become form feeds in text export (family-wide switch, off by default).
 extern bool RichViewSavePageBreaksInText;
+
+// Text for an HTML attribute value: '&', '<', '>' and '"' as character entities.
+AnsiString RV_HTMLEscapeAttrText(const AnsiString& s);
 
 // HTML save options (the caller's 16-bit set).
 constexpr uint32_t rvsoOverrideImages = 0x0001;

@@ -9,6 +9,8 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVMarker.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -16,10 +18,14 @@ namespace pelvar {
 bool RichViewSavePageBreaksInText = false;
 
 namespace {
+// JPEG and PNG pictures are written beside HTML pages as they are (their own bytes).
+const bool kHTMLPictureClasses = (RV_RegisterHTMLGraphicFormat("TJPEGImage", ".jpg"),
+                                  RV_RegisterHTMLGraphicFormat("TPNGImage", ".png"), true);
+}  // namespace
 
 // Text inside an attribute value or the title: every markup character escaped, so that no
 // value can end its attribute or element early.
-AnsiString EscapeAttr(const AnsiString& s) {
+AnsiString RV_HTMLEscapeAttrText(const AnsiString& s) {
   AnsiString r;
   r.reserve(s.size());
   for (char c : s) {
@@ -33,6 +39,10 @@ AnsiString EscapeAttr(const AnsiString& s) {
   }
   return r;
 }
+
+namespace {
+
+AnsiString EscapeAttr(const AnsiString& s) { return RV_HTMLEscapeAttrText(s); }
 
 // HTML output of the whole text in UTF-8 (bit 14) or single bytes.
 AnsiString ToOut(const AnsiString& ansi, uint32_t code_page, uint32_t options) {
@@ -76,7 +86,9 @@ struct HtmlWriter {
   int32_t& image_save_no;
   TColor color;
   int32_t anchor_no = 0;
-  bool para_open = false, div_para = false;
+  bool para_open = false, div_para = false, li_open = false;
+  int32_t open_item = -1;                    // the item that opened the paragraph or list item
+  TRVMarkerItemInfo* open_marker = nullptr;  // the marker of the open list paragraph
   int32_t span_style = -1;
   AnsiString empty_end() const { return (options & rvsoXHTML) ? " /" : ""; }
   void W(const AnsiString& x) { RVFWrite(s, x); }
@@ -116,12 +128,55 @@ struct HtmlWriter {
     if (span_style >= 0) W("</span>");
     span_style = -1;
   }
-  void ClosePara() {
+  void ClosePara(int32_t item_no) {
     CloseSpan();
+    if (li_open) {
+      W("</li>");
+      li_open = false;
+      CloseEvent(item_no);
+      return;
+    }
     if (!para_open) return;
     W(div_para ? "</div>" : "</p>");
-    AnsiString ev;
     para_open = false;
+    CloseEvent(item_no);
+  }
+  // The owner's code after a paragraph or list item closes (item_no: the item that opened it).
+  void CloseEvent(int32_t item_no) {
+    if (item_no < 0) return;
+    AnsiString ev;
+    d->DoHTMLSaveEvent(d, item_no, ev, css, false);
+    W(ev);
+  }
+
+  // The list levels between the open list paragraph's marker and m (nullptr closes them all).
+  void ListTags(TRVMarkerItemInfo* m) {
+    TRVMarkerItemInfo* p = open_marker;
+    if (p && m && p->ListNo == m->ListNo) {
+      WriteHTMLListTags(s, st->ListStyles()->Items(m->ListNo), p->Level, m->Level, css);
+    } else {
+      if (p) WriteHTMLListTags(s, st->ListStyles()->Items(p->ListNo), p->Level, -1, css);
+      if (m) WriteHTMLListTags(s, st->ListStyles()->Items(m->ListNo), -1, m->Level, css);
+    }
+    open_marker = m;
+  }
+  void CloseLists() {
+    if (open_marker) ListTags(nullptr);
+  }
+
+  // A list item's own style: the picture of a picture level as its image.
+  AnsiString LIStyle(TRVMarkerItemInfo* m, TRVListLevel* l, int32_t item_no) {
+    AnsiString r;
+    if (l->ListType == rvlstPicture && l->HasPicture()) {
+      AnsiString location;
+      bool do_default = true;
+      d->DoHTMLSaveImage(d, item_no, path, color, location, do_default);
+      if (do_default)
+        location = d->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (options & 1) != 0, color, l->Picture());
+      if (!location.empty()) r = "list-style-image: url('" + EscapeAttr(RV_GetHTMLPath(location, options, 0)) + "')";
+    }
+    if (st->ParaStyles()->Items(m->ParaNo)->LeftIndent != 0) RV_AddStrEx(r, "margin-left: 0", "; ");
+    return r.empty() ? r : " style=\"{ " + r + " }\"";
   }
 
   AnsiString ParaAttrs(int32_t para_no, bool page_break) {
@@ -147,14 +202,42 @@ struct HtmlWriter {
           if (css) RVFWriteLine(s, AnsiString());
           W("<br" + empty_end() + ">");
         } else {
-          ClosePara();
-          if (css) RVFWriteLine(s, AnsiString());
-          AnsiString ev;
-          d->DoHTMLSaveEvent(d, i, ev, css, true);
-          W(ev);
-          if (!full_line || it->StyleNo != rvsBreak) {
-            TParaInfo* p = st->ParaStyles()->Items(it->ParaNo);
+          const bool nothing_open = !para_open && !li_open;
+          ClosePara(open_item);
+          if (css && nothing_open) RVFWriteLine(s, AnsiString());
+          open_item = i;
+          auto* marker = it->StyleNo == rvsListMarker ? static_cast<TRVMarkerItemInfo*>(it) : nullptr;
+          TRVListLevel* lvl = marker ? GetLevelInfo(marker, st) : nullptr;
+          if (marker && lvl && !(options & rvsoMarkersAsText)) {
+            // A list paragraph: the list levels between the previous list paragraph and this one.
+            ListTags(marker);
+            AnsiString ev;
+            d->DoHTMLSaveEvent(d, i, ev, css, true);
+            W(ev);
+            AnsiString li = lvl->HasNumbering() ? "<li value=" + RV_HTMLIntAttrValue(marker->Counter, options) : "<li";
             if (css) {
+              const AnsiString attrs = ParaAttrs(it->ParaNo, it->GetPageBreakBefore());
+              if (!attrs.empty()) li += " " + attrs;
+              li += LIStyle(marker, lvl, i);
+            } else if ((options & rvsoForceNonTextCSS) && it->GetPageBreakBefore()) {
+              li += " style=\"page-break-before: always;\"";
+            }
+            W(li + ">");
+            li_open = true;
+          } else if (!full_line || it->StyleNo != rvsBreak) {
+            CloseLists();
+            AnsiString ev;
+            d->DoHTMLSaveEvent(d, i, ev, css, true);
+            W(ev);
+            TParaInfo* p = st->ParaStyles()->Items(it->ParaNo);
+            if (css && marker && lvl) {
+              // A marker written as text: an ordinary paragraph indented as its list level.
+              const AnsiString attrs = ParaAttrs(it->ParaNo, false);
+              AnsiString style = lvl->GetHTMLListCSS();
+              if (it->GetPageBreakBefore()) style += " page-break-before: always;";
+              W("<p" + (attrs.empty() ? AnsiString() : " " + attrs) + " style=\"" + style + "\">");
+              div_para = false;
+            } else if (css) {
               AnsiString attrs = ParaAttrs(it->ParaNo, it->GetPageBreakBefore());
               div_para = it->GetBoolValue(12);
               W(AnsiString(div_para ? "<div" : "<p") + (attrs.empty() ? "" : " " + attrs) + ">");
@@ -169,6 +252,8 @@ struct HtmlWriter {
               div_para = false;
             }
             para_open = true;
+          } else {
+            CloseLists();
           }
         }
       }
@@ -231,7 +316,8 @@ struct HtmlWriter {
       }
       if (link) W("</a>");
     }
-    ClosePara();
+    ClosePara(open_item);
+    CloseLists();
     if (d->NotAddedCP()) Anchor(d->NotAddedCP(), !css);
     return true;
   }

@@ -11,6 +11,9 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVMarker.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -56,6 +59,12 @@ void TCustomRVData::MakeRTFTables(TRVColorList& color_list, TRVIntegerList* over
         if (p->Border().Style != rvbNone) color_list.AddUnique(p->Border().Color);
         color_list.AddUnique(p->Background().Color);
       }
+      for (int32_t i = 0; i < st->ListStyles()->Count(); ++i) {
+        if (override_counts) override_counts->Add(1);
+        TRVListLevelCollection* levels = st->ListStyles()->Items(i)->Levels();
+        for (int32_t l = 0; l < levels->Count(); ++l)
+          if (levels->Items(l)->UsesFont()) color_list.AddUnique(levels->Items(l)->Font()->Color());
+      }
     }
   }
   for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->FillRTFTables(color_list, this);
@@ -86,16 +95,76 @@ struct RTFContext {
 
 int32_t Tw(int32_t pixels, double twips) { return static_cast<int32_t>(std::lround(pixels * twips)); }
 
-AnsiString ParaProperties(TCustomRVData* d, TParaInfo* p, const RTFContext& c, int32_t level, bool body) {
+// \levelnfc of a list type.
+int32_t LevelNfc(TRVListType t) {
+  switch (t) {
+    case rvlstDecimal:
+    case rvlstImageListCounter: return 0;
+    case rvlstLowerAlpha: return 4;
+    case rvlstUpperAlpha: return 3;
+    case rvlstLowerRoman: return 2;
+    case rvlstUpperRoman: return 1;
+    default: return 23;
+  }
+}
+
+// The indents of a list level as RTF paragraph properties.
+AnsiString LevelIndents(const TRVListLevel* l, double twips) {
+  return Format("\\li%d\\fi%d\\jclisttab\\tx%d", {Tw(l->LeftIndent, twips), Tw(l->MarkerIndent - l->LeftIndent, twips),
+                                                   Tw(l->LeftIndent + l->FirstIndent, twips)});
+}
+
+AnsiString Hex2(int32_t v) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "\\'%.2x", static_cast<unsigned>(v & 0xFF));
+  return buf;
+}
+
+// \leveltext and \levelnumbers of a level (without the groups around them).
+void LevelText(TRVListLevel* l, uint32_t code_page, AnsiString& text, AnsiString& numbers) {
+  text.clear();
+  numbers.clear();
+  if (RVIsNumberedType(l->ListType)) {
+    // The placeholders of the nine levels become the bytes 0 to 8; their places are the
+    // level numbers (1-based, after the length byte).
+    std::vector<AnsiString> args;
+    for (int32_t i = 0; i < 9; ++i) args.emplace_back(1, static_cast<char>(i));
+    const AnsiString t = RVFormatLevelString(l->FormatString, args);
+    const int32_t len = static_cast<int32_t>(std::min<size_t>(t.size(), 255));
+    text = Hex2(len) + RV_MakeRTFStr(t.substr(0, static_cast<size_t>(len)), false, false);
+    for (int32_t i = 0; i < len; ++i)
+      if (static_cast<uint8_t>(t[static_cast<size_t>(i)]) < 9) numbers += Hex2(i + 1);
+  } else if (l->ListType == rvlstBullet) {
+    const AnsiString t = l->FormatString.substr(0, 255);
+    text = Hex2(static_cast<int32_t>(t.size())) + RV_MakeRTFStr(t, false, false);
+  } else if (l->ListType == rvlstUnicodeBullet) {
+    const WideString w = l->FormatStringW.substr(0, 255);
+    TMemoryStream m;
+    RV_WriteUnicodeRTFStr(m, RVU_WideStringToRawUnicode(w), code_page, true, false);
+    text = Hex2(static_cast<int32_t>(w.size())) +
+           AnsiString(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+  } else {
+    text = "\\'00";
+  }
+}
+
+AnsiString ParaProperties(TCustomRVData* d, TParaInfo* p, const RTFContext& c, int32_t level, bool body,
+                          const TRVListLevel* marker_level = nullptr) {
   AnsiString s;
   if (p->LineSpacingType == rvlsPercent && p->LineSpacing > 100)
     s += Format("\\sl%d\\slmult1", {p->LineSpacing * 240 / 100});
   if (p->Options.Contains(rvpaoKeepLinesTogether)) s += "\\keep";
   if (p->Options.Contains(rvpaoKeepWithNext)) s += "\\keepn";
-  s += Format("\\fi%d\\li%d", {Tw(p->FirstIndent, c.twips), Tw(p->LeftIndent, c.twips)});
+  int32_t tabs_from = 0;
+  if (marker_level) {
+    s += LevelIndents(marker_level, c.twips);
+    tabs_from = marker_level->LeftIndent + marker_level->FirstIndent;
+  } else {
+    s += Format("\\fi%d\\li%d", {Tw(p->FirstIndent, c.twips), Tw(p->LeftIndent, c.twips)});
+  }
   for (int32_t i = 0; i < p->Tabs().Count(); ++i) {
     TRVTabInfo* t = p->Tabs().Items(i);
-    if (t->Position() <= 0) continue;
+    if (t->Position() <= tabs_from) continue;
     if (t->Align == rvtaRight) s += "\\tqr";
     if (t->Align == rvtaCenter) s += "\\tqc";
     if (!t->Leader.empty()) {
@@ -187,6 +256,117 @@ AnsiString TextProperties(TCustomRVData* d, TFontInfo* f, int32_t style_no, cons
 
 }  // namespace
 
+AnsiString RVRTFLevelFontProps(const TRVRTFSaveTables& t, TRVListLevel* l) {
+  TRVMarkerFont* f = l->Font();
+  AnsiString s;
+  if (t.FontTable) {
+    const int32_t fn = t.FontTable->Find(f->Name(), f->Charset());
+    if (fn >= 0) s += Format("\\f%d", {fn});
+  }
+  if (f->Style().Contains(fsBold)) s += "\\b";
+  if (f->Style().Contains(fsItalic)) s += "\\i";
+  if (f->Style().Contains(fsUnderline)) s += "\\ul";
+  if (f->Style().Contains(fsStrikeOut)) s += "\\strike";
+  s += Format("\\fs%d", {f->Size() * 2});
+  if (f->Charset() != DEFAULT_CHARSET && f->Charset() != t.Charset0) {
+    const int32_t lang = RVU_CharsetToLanguage(f->Charset());
+    if (lang != 0) s += Format("\\lang%d", {lang});
+  }
+  if (f->Color() != clWindowText && t.ColorList) s += Format("\\cf%d", {ColorIndex(*t.ColorList, f->Color())});
+  return s;
+}
+
+bool RVRTFMarkerHasOwnOverride(const TRVMarkerItemInfo* marker, TRVStyle* style) {
+  if (!marker->Reset) return false;
+  TRVListLevel* l = GetLevelInfo(marker, style);
+  return l && l->HasNumbering() && l->ListType != rvlstImageListCounter;
+}
+
+int32_t RVRTFOverrideNumber(const TRVRTFSaveTables& t, int32_t list_no, bool restarting) {
+  if (!t.OverrideCounts || list_no < 0 || list_no >= t.OverrideCounts->Count()) return 0;
+  if (restarting && t.OverrideCounters && list_no < t.OverrideCounters->Count()) {
+    const int32_t n = t.OverrideCounters->Items(list_no) + 1;
+    // Never beyond the numbers the list's overrides took.
+    const int32_t last_of_list = list_no + 1 < t.OverrideCounts->Count() ? t.OverrideCounts->Items(list_no + 1) - 1
+                                                                          : std::numeric_limits<int32_t>::max();
+    if (n <= last_of_list) {
+      t.OverrideCounters->SetItem(list_no, n);
+      return n;
+    }
+  }
+  return t.OverrideCounts->Items(list_no);
+}
+
+namespace {
+
+// The list table and the list-override table. The override counts become each list's first
+// \ls number; the running numbers of restarting markers start there.
+void WriteListTables(TStream& stream, TCustomRVData* d, TRVStyle* st, const TRVRTFSaveTables& t, double twips) {
+  TRVListInfos* lists = st->ListStyles();
+  TRVIntegerList& ids = *t.ListIds;
+  ids.Clear();
+  std::vector<int32_t> used;
+  auto fresh_id = [&]() {
+    int32_t id;
+    do id = RVRandomId();
+    while (std::find(used.begin(), used.end(), id) != used.end());
+    used.push_back(id);
+    return id;
+  };
+  RVFWrite(stream, "{\\*\\listtable");
+  for (int32_t i = 0; i < lists->Count(); ++i) {
+    TRVListLevelCollection* levels = lists->Items(i)->Levels();
+    const int32_t template_id = fresh_id();
+    RVFWriteLine(stream, Format("{\\list\\listtemplateid%d", {template_id}) + (levels->Count() == 1 ? "\\listsimple1" : ""));
+    const int32_t n = levels->Count() == 0 ? 0 : (levels->Count() == 1 ? 1 : 9);
+    for (int32_t l = 0; l < n; ++l) {
+      TRVListLevel* lv = levels->Items(std::min(l, levels->Count() - 1));
+      static const int32_t kJc[] = {0, 2, 1};
+      const int32_t nfc = LevelNfc(lv->ListType);
+      AnsiString line = Format("{\\listlevel\\levelnfc%d\\leveljc%d", {nfc, kJc[lv->MarkerAlignment % 3]}) +
+                        LevelIndents(lv, twips);
+      if (nfc != 23) line += Format("\\levelstartat%d", {lv->StartFrom});
+      if (lv->Options.Contains(rvloLegalStyleNumbering)) line += "\\levellegal1";
+      if (!lv->Options.Contains(rvloLevelReset)) line += "\\levelnorestart1";
+      AnsiString text, numbers;
+      LevelText(lv, st->DefCodePage, text, numbers);
+      line += "{\\leveltext" + text + ";}{\\levelnumbers" + numbers + ";}";
+      if (lv->UsesFont()) line += RVRTFLevelFontProps(t, lv);
+      RVFWriteLine(stream, line + "}");
+    }
+    const int32_t list_id = fresh_id();
+    ids.Add(list_id);
+    RVFWriteLine(stream, Format("\\listid%d}", {list_id}));
+  }
+  RVFWriteLine(stream, "}");
+  RVFWriteLine(stream, "{\\*\\listoverridetable");
+  TRVIntegerList& counts = *t.OverrideCounts;
+  auto* markers = d->GetMarkers(false);
+  int32_t ls = 1;
+  for (int32_t i = 0; i < lists->Count(); ++i) {
+    RVFWriteLine(stream, Format("{\\listoverride\\listid%d\\listoverridecount0\\ls%d}", {ids.Items(i), ls}));
+    const int32_t first = ls++;
+    if (i < counts.Count() && counts.Items(i) > 1 && markers) {
+      for (TRVMarkerItemInfo* m : *markers) {
+        if (m->ListNo != i || !RVRTFMarkerHasOwnOverride(m, st)) continue;
+        const int32_t lvl = std::min(m->Level, 8);  // RTF lists have nine levels
+        AnsiString o = Format("{\\listoverride\\listid%d\\listoverridecount%d", {ids.Items(i), lvl + 1});
+        for (int32_t k = 0; k < lvl; ++k) o += "{\\lfolevel}";
+        o += Format("{\\lfolevel\\listoverridestartat\\levelstartat%d}\\ls%d}", {m->StartFrom, ls++});
+        RVFWriteLine(stream, o);
+      }
+    }
+    if (i < counts.Count()) counts.SetItem(i, first);
+    if (i < t.OverrideCounters->Count())
+      t.OverrideCounters->SetItem(i, first);
+    else
+      t.OverrideCounters->Add(first);
+  }
+  RVFWriteLine(stream, "}");
+}
+
+}  // namespace
+
 bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, double twips_factor,
                                     TRVRTFFontTable* font_table, TRVIntegerList* font_numbers,
                                     TRVIntegerList* override_counts, TRVIntegerList* list_ids,
@@ -222,10 +402,29 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         TFontInfo* f = st->TextStyles()->Items(i);
         font_numbers->Add(font_table->AddUnique(f->FontName, f->Charset));
       }
+      for (int32_t i = 0; i < st->ListStyles()->Count(); ++i) {
+        TRVListLevelCollection* levels = st->ListStyles()->Items(i)->Levels();
+        for (int32_t l = 0; l < levels->Count(); ++l)
+          if (levels->Items(l)->UsesFont())
+            font_table->AddUnique(levels->Items(l)->Font()->Name(), levels->Items(l)->Font()->Charset());
+      }
       MakeRTFTables(*color_list, override_counts, true);
+      // Every marker that restarts a numbered level needs a list override of its own.
+      if (auto* markers = GetMarkers(false))
+        for (TRVMarkerItemInfo* m : *markers)
+          if (m->ListNo >= 0 && m->ListNo < override_counts->Count() && RVRTFMarkerHasOwnOverride(m, st))
+            override_counts->SetItem(m->ListNo, override_counts->Items(m->ListNo) + 1);
       if (background_color != clWindow) color_list->AddUnique(background_color);
     }
-    TRVRTFSaveTables shared{path, font_table, font_numbers, override_counts, list_ids, color_list};
+    std::unique_ptr<TRVIntegerList> own_counters;
+    const TRVRTFSaveTables* outer = RVCurrentRTFTables();
+    TRVIntegerList* counters = level > 0 && outer ? outer->OverrideCounters : nullptr;
+    if (!counters) {
+      own_counters = std::make_unique<TRVIntegerList>();
+      counters = own_counters.get();
+    }
+    TRVRTFSaveTables shared{path, font_table, font_numbers, override_counts, list_ids, color_list, counters,
+                            st->TextStyles()->Items(0)->Charset};
     struct Scope {
       const TRVRTFSaveTables* old;
       bool set;
@@ -273,7 +472,10 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         }
         RVFWrite(stream, "}");
       }
-      RVFWriteLine(stream, AnsiString());  // no list styles
+      if (st->ListStyles()->Count() == 0)
+        RVFWriteLine(stream, AnsiString());
+      else
+        WriteListTables(stream, this, st, shared, twips_factor);
       AnsiString extra;
       DoSaveRTFExtra(2 /* document */, nullptr, -1, -1, false, extra);
       RVFWrite(stream, extra);
@@ -283,6 +485,25 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
     int32_t start_no = 0, start_offs = 0, end_no = -1, end_offs = 0;
     GetSelectionBounds(selection_only ? 1 : 0, start_no, start_offs, end_no, end_offs);
     int32_t cur_para = -1, cur_text = -1, bookmark_no = 0;
+    const TRVListLevel* cur_list_level = nullptr;
+    bool prev_para_marker = false;
+    if (selection_only && start_no > 0 && start_no < ItemCount() && !IsParaStart(start_no)) {
+      // The paragraph's list marker first, so that the saved text keeps its list.
+      const int32_t first = GetFirstParaItem(start_no);
+      if (first < start_no && GetItem(first)->StyleNo == rvsListMarker) {
+        TCustomRVItemInfo* m = GetItem(first);
+        TRVListLevel* lvl = GetLevelInfo(static_cast<TRVMarkerItemInfo*>(m), st);
+        AnsiString pard = "\\pard";
+        TParaInfo* p = st->ParaStyles()->Items(m->ParaNo);
+        if (c.style_sheet && p->Standard) pard += Format("\\s%d", {m->ParaNo});
+        RVFWrite(stream, pard + ParaProperties(this, p, c, level, true, lvl));
+        m->SaveRTF(stream, this, first, GetItemTextRaw(first), twips_factor, level, *color_list);
+        State &= ~0x10000u;
+        cur_para = m->ParaNo;
+        cur_list_level = lvl;
+        prev_para_marker = true;
+      }
+    }
     State |= 0x10000;
     const bool tags_str = GetOptions().Contains(rvoTagsArePChars);
     (void)tags_str;
@@ -309,16 +530,22 @@ bool TCustomRVData::SaveRTFToStream(TStream& stream, const AnsiString& path, dou
         if (it->GetBR()) {
           RVFWrite(stream, "\\line ");
         } else {
+          const bool marker = it->StyleNo == rvsListMarker;
+          TRVListLevel* lvl = marker ? GetLevelInfo(static_cast<TRVMarkerItemInfo*>(it), st) : nullptr;
           // A table ends its own last paragraph.
-          if ((State & 0x10000) == 0 && !after_table) RVFWrite(stream, "\\par ");
+          if ((State & 0x10000) == 0 && !after_table) RVFWrite(stream, prev_para_marker ? "\\plain\\par " : "\\par ");
           if (!full_line && it->GetPageBreakBefore() && (State & 0x10000) == 0) RVFWrite(stream, "\\page ");
-          if (!is_table) {
+          // A list paragraph like the one before keeps its paragraph properties.
+          const bool same_list_para = marker && lvl && it->ParaNo == cur_para && lvl == cur_list_level;
+          if (!is_table && !same_list_para) {
             AnsiString pard = "\\pard";
             TParaInfo* p = st->ParaStyles()->Items(it->ParaNo);
             if (c.style_sheet && p->Standard) pard += Format("\\s%d", {it->ParaNo});
-            RVFWrite(stream, pard + ParaProperties(this, p, c, level, true));
+            RVFWrite(stream, pard + ParaProperties(this, p, c, level, true, lvl));
           }
           cur_para = it->ParaNo;
+          cur_list_level = lvl;
+          prev_para_marker = marker;
           cur_text = -1;
         }
       }

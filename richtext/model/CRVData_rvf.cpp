@@ -10,6 +10,7 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -200,7 +201,7 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
       rec = TextRecord();
     };
     auto can_join = [&](TCustomRVItemInfo* it) {
-      if (!rec.first || !it->IsParaStart() && it->GetSameAsPrev()) return false;
+      if (!rec.first || (!it->IsParaStart() && it->GetSameAsPrev())) return false;
       if (it->GetSameAsPrev() || it->StyleNo < 0 || it->Checkpoint) return false;
       TCustomRVItemInfo* f = rec.first;
       return rec.para >= 0 && it->StyleNo == f->StyleNo && it->ParaNo == f->ParaNo &&
@@ -408,6 +409,23 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
           warnings |= rvfwConvToUnicode;
         }
         if (editing && f->Protection.Contains(rvprRVFInsertProtect)) return true;
+      }
+      if (auto* marker = dynamic_cast<TRVMarkerItemInfo*>(item.get()); marker && marker->ListNo >= 0) {
+        // The list number through the list renumbering; one that names no list style shows
+        // the first one (or nothing without list styles).
+        const int32_t lists = st ? st->ListStyles()->Count() : 0;
+        if (list_map && list_map->Count() > 0) {
+          if (marker->ListNo < list_map->Count()) {
+            marker->ListNo = list_map->Items(marker->ListNo);
+          } else {
+            warnings |= rvfwConvUnknownStyles;
+            marker->ListNo = 0;
+          }
+        }
+        if (marker->ListNo >= lists) {
+          warnings |= rvfwConvUnknownStyles;
+          marker->ListNo = lists > 0 ? 0 : -1;
+        }
       }
       if (item->ItemOptions.Contains(rvioUnicodeText)) RV_CheckUnicodeLength(text.size());
       // Continuation of the previous item's line.

@@ -762,6 +762,21 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
   // The marker's text and a space ("* " for picture markers); UTF-16 bytes when unicode.
   AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
                     bool text_only, bool unicode) override;
+  // RVMarker.cpp: output. The native format writes the header and the extra properties (no
+  // name line); RTF writes the marker text in a "listtext" group followed by the list
+  // override and level; HTML writes the marker inline (markers as text) or nothing (the
+  // export writes the list structure).
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraIntProperty(int32_t index, int32_t value) override;
+  bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+               double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
 
  private:
   // The size of the last computation (device pixels): content width and height, the

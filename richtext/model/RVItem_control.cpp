@@ -3,6 +3,7 @@
 #include "platform/filer.h"
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVItem.h"
 
@@ -151,13 +152,15 @@ AnsiString TRVControlItemInfo::AsText(int32_t, TCustomRVData* rvdata, const Ansi
 void TRVControlItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&,
                                     const AnsiString& path, const AnsiString&, int32_t&, TColor, uint32_t, bool) {
   AnsiString out;
-  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfHTML, out)) RV_StreamWrite(stream, out);
+  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfHTML, out) && !out.empty())
+    RV_StreamWrite(stream, out);
 }
 
 void TRVControlItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&, double, int32_t,
                                  TRVColorList&) {
   AnsiString out;
-  if (rvdata && Control && rvdata->SaveComponentToFile(AnsiString(), Control, rvsfRTF, out))
+  const AnsiString path = RVCurrentRTFTables() ? RVCurrentRTFTables()->Path : AnsiString();
+  if (rvdata && Control && rvdata->SaveComponentToFile(path, Control, rvsfRTF, out) && !out.empty())
     RV_StreamWrite(stream, out);
 }
 

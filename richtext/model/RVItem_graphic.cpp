@@ -4,6 +4,7 @@
 
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVItem.h"
@@ -375,7 +376,7 @@ void TRVGraphicItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int3
   if (((save_options & (1u << 6)) && !NoHTMLImageSize) || ImageWidth > 0 || ImageHeight > 0)
     RV_AddStrWithSpace(attrs, "width=" + RV_HTMLIntAttrValue(GetImageWidth(), save_options) +
                                   " height=" + RV_HTMLIntAttrValue(GetImageHeight(), save_options));
-  if (!Alt.empty() || use_css) RV_AddStrWithSpace(attrs, "alt=\"" + RV_MakeHTMLStr(Alt, false) + "\"");
+  if (!Alt.empty() || use_css) RV_AddStrWithSpace(attrs, "alt=\"" + RV_HTMLEscapeAttrText(Alt) + "\"");
   if (Spacing > 0)
     RV_AddStrWithSpace(attrs, "hspace=" + RV_HTMLIntAttrValue(Spacing, save_options) +
                                   " vspace=" + RV_HTMLIntAttrValue(Spacing, save_options));
@@ -386,7 +387,8 @@ void TRVGraphicItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int3
   }
   attrs = attrs.empty() ? AnsiString(" ") : " " + attrs + " ";
   RV_StreamWrite(stream, Format("<img%s%ssrc=\"%s\"%s>",
-                                {align, attrs, RV_GetHTMLPath(location, save_options, 0), RV_HTMLEmptyTagEnd(save_options)}));
+                                {align, attrs, RV_HTMLEscapeAttrText(RV_GetHTMLPath(location, save_options, 0)),
+                                 RV_HTMLEmptyTagEnd(save_options)}));
 }
 
 }  // namespace pelvar

@@ -4,9 +4,12 @@
 #include <array>
 #include <cctype>
 
+#include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVImageList.h"
@@ -185,6 +188,12 @@ AnsiString FormatArgs(const AnsiString& fmt, const std::array<AnsiString, kMaxAr
 }
 
 }  // namespace
+
+AnsiString RVFormatLevelString(const AnsiString& format, const std::vector<AnsiString>& args) {
+  std::array<AnsiString, kMaxArgs> a;
+  for (size_t i = 0; i < args.size() && i < a.size(); ++i) a[i] = args[i];
+  return FormatArgs(format, a);
+}
 
 AnsiString RVGetMarkerText(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle) {
   TRVMarkerItemInfo* m = list[index];
@@ -515,11 +524,170 @@ AnsiString TRVMarkerItemInfo::AsText(int32_t, TCustomRVData* rvdata, const AnsiS
 void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css) {
   TRVListLevelCollection* levels = list->Levels();
   const int32_t last = levels->Count() - 1;
-  for (int32_t i = from_level; i > to_level; --i)
-    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLCloseTag(stream);
-  for (int32_t i = from_level + 1; i <= to_level; ++i)
-    if (i >= 0 && i <= last) levels->Items(i)->WriteHTMLOpenTag(stream, use_css);
+  // Levels beyond the last one have no tags of their own (and are not counted through).
+  const int32_t from = std::clamp(from_level, -1, last), to = std::clamp(to_level, -1, last);
+  for (int32_t i = from; i > to; --i)
+    if (i >= 0) levels->Items(i)->WriteHTMLCloseTag(stream);
+  for (int32_t i = from + 1; i <= to; ++i)
+    if (i >= 0) levels->Items(i)->WriteHTMLOpenTag(stream, use_css);
   if (from_level != to_level) RV_StreamWrite(stream, "\r\n");
+}
+
+}  // namespace pelvar
+
+namespace pelvar {
+
+namespace {
+bool TagsAreStrings(TCustomRVData* d) { return d && d->GetOptions().Contains(rvoTagsArePChars); }
+
+// The Unicode code point a Wingdings character stands for.
+int32_t WingdingsCodePoint(uint8_t c) {
+  if (c >= 128 && c <= 138) return c - 80;
+  if (c >= 139 && c <= 149) return c - 91;
+  if ((c >= 111 && c <= 114) || (c >= 120 && c <= 122) || c == 127 || c == 168 || c >= 253) return 9633;
+  if ((c >= 161 && c <= 163) || c == 166 || c == 109) return 9675;
+  if (c == 164 || c == 165 || (c >= 183 && c <= 194)) return 9678;
+  if (c >= 169 && c <= 182) return 9733;
+  switch (c) {
+    case 40: return 9742;
+    case 69: return 9756;
+    case 70: return 9758;
+    case 74: return 9786;
+    case 82: return 9788;
+    case 92: return 2384;
+    case 107: return 38;
+    case 108: return 9679;
+    case 110: return 9632;
+    case 115: case 116: case 119: return 9830;
+    case 117: case 118: return 9670;
+    case 158: return 183;
+    case 160: case 167: return 9642;
+    case 213: case 215: case 219: case 223: case 231: case 239: return 9668;
+    case 214: case 216: case 220: case 224: case 232: case 240: return 9658;
+    case 217: case 221: case 225: case 233: case 241: return 9650;
+    case 218: case 222: case 226: case 234: case 242: return 9660;
+    case 249: case 250: return 9643;
+    default: return 8226;
+  }
+}
+}  // namespace
+
+int32_t TRVMarkerItemInfo::GetRVFExtraPropertyCount() const {
+  return TRVRectItemInfo::GetRVFExtraPropertyCount() + (NoHTMLImageSize ? 1 : 0);
+}
+
+void TRVMarkerItemInfo::SaveRVFExtraProperties(TStream& stream) {
+  TRVRectItemInfo::SaveRVFExtraProperties(stream);
+  if (NoHTMLImageSize) RVFWriteExtraIntProperty(stream, 12, 1);
+}
+
+bool TRVMarkerItemInfo::SetExtraIntProperty(int32_t index, int32_t value) {
+  if (index == 12) return NoHTMLImageSize = value != 0, true;
+  return TRVRectItemInfo::SetExtraIntProperty(index, value);
+}
+
+bool TRVMarkerItemInfo::GetExtraIntProperty(int32_t index, int32_t& value) const {
+  if (index == 12) return value = NoHTMLImageSize ? 1 : 0, true;
+  return TRVRectItemInfo::GetExtraIntProperty(index, value);
+}
+
+void TRVMarkerItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no, const AnsiString&,
+                                int32_t, bool) {
+  RVFWriteItemHeader(stream, StyleNo, GetRVFExtraPropertyCount(), RVFSaveParaNo(para_no, rvdata, false),
+                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(TagsAreStrings(rvdata), Tag),
+                     SaveRVFHeaderTail(rvdata));
+  SaveRVFExtraProperties(stream);
+}
+
+void TRVMarkerItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, const AnsiString&, double twips,
+                                int32_t, TRVColorList&) {
+  TRVStyle* st = rvdata ? rvdata->GetRVStyle() : nullptr;
+  TRVListLevel* l = GetLevelInfo(this, st);
+  const TRVRTFSaveTables* t = RVCurrentRTFTables();
+  if (!l || !t) return;
+  const uint8_t rtf_options = rvdata->GetRTFOptions().ToBits();
+  switch (l->ListType) {
+    case rvlstPicture:
+      if (l->HasPicture()) RVSaveImageToRTF(stream, l->Picture(), 0, 0, rtf_options, twips);
+      return;
+    case rvlstImageList:
+    case rvlstImageListCounter:
+      // Image lists are not kept by this family's RTF export.
+      return;
+    default: break;
+  }
+  AnsiString s = "{\\listtext\\pard\\plain" + RVRTFLevelFontProps(*t, l) + " ";
+  RV_StreamWrite(stream, s);
+  if (l->ListType == rvlstUnicodeBullet)
+    RV_WriteUnicodeRTFStr(stream, RVU_WideStringToRawUnicode(l->FormatStringW), st->DefCodePage, true, false);
+  else
+    RV_StreamWrite(stream, RV_MakeRTFStr(DisplayString, false, true));
+  const int32_t ls = RVRTFOverrideNumber(*t, ListNo, RVRTFMarkerHasOwnOverride(this, st));
+  RV_StreamWrite(stream, Format("\\tab}\\ls%d\\ilvl%d ", {ls, std::clamp(Level, 0, 8)}));
+}
+
+void TRVMarkerItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString&,
+                                   const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no,
+                                   TColor color, uint32_t save_options, bool use_css) {
+  // Inline only when markers are written as text; otherwise the list structure shows them.
+  if (!(save_options & rvsoMarkersAsText) || !rvdata) return;
+  TRVStyle* st = rvdata->GetRVStyle();
+  TRVListLevel* l = GetLevelInfo(this, st);
+  if (!l) return;
+  const AnsiString empty_end = RV_HTMLEmptyTagEnd(save_options);
+  switch (l->ListType) {
+    case rvlstPicture: {
+      if (!l->HasPicture()) return;
+      AnsiString location;
+      bool do_default = true;
+      rvdata->DoHTMLSaveImage(rvdata, item_no, path, color, location, do_default);
+      if (do_default)
+        location = rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (save_options & 1) != 0, color,
+                                       l->Picture());
+      if (location.empty()) return;
+      AnsiString size = (save_options & rvsoNoHypertextImageBorders) ? " border=0 " : " ";
+      if ((save_options & rvsoImageSizes) && !NoHTMLImageSize)
+        size += Format("width=%d height=%d ", {l->Picture()->Width(), l->Picture()->Height()});
+      RV_StreamWrite(stream, "<img" + size + "src=\"" + RV_HTMLEscapeAttrText(RV_GetHTMLPath(location, save_options, 0)) +
+                                 "\"" + empty_end + ">\r\n");
+      return;
+    }
+    case rvlstImageList:
+    case rvlstImageListCounter: return;  // image lists are not exported here
+    default: break;
+  }
+  TRVMarkerFont* font = l->Font();
+  const bool symbol = l->ListType != rvlstUnicodeBullet &&
+                      (AnsiCompareText(font->Name(), "Symbol") == 0 || AnsiCompareText(font->Name(), "Wingdings") == 0);
+  TFontInfo* f0 = st->TextStyles()->Items(0);
+  if (use_css) {
+    AnsiString css = RV_GetMarkerFontCSS(*font, !symbol);
+    if (save_options & rvsoUTF8) css = RVU_AnsiToUTF8(st->DefCodePage, css);
+    AnsiString open = "<span style=\"" + css;
+    if (l->MarkerIndent >= l->LeftIndent)
+      open += Format(" width: %dpx;", {l->LeftIndent + l->FirstIndent - l->MarkerIndent});
+    RV_StreamWrite(stream, open + "\">");
+  } else {
+    RV_StreamWrite(stream, RV_HTMLOpenMarkerFontTag(*font, *f0, !symbol, save_options));
+  }
+  AnsiString text;
+  if (l->ListType == rvlstUnicodeBullet) {
+    const std::string raw = RVU_WideStringToRawUnicode(l->FormatStringW);
+    text = (save_options & rvsoUTF8) ? Utf16ToUtf8(l->FormatStringW) : RVU_UnicodeToAnsi(st->DefCodePage, raw);
+    text = RV_MakeHTMLStr(text, false);
+  } else if (AnsiCompareText(font->Name(), "Symbol") == 0) {
+    text = RV_SymbolToHTML(DisplayString);
+  } else if (AnsiCompareText(font->Name(), "Wingdings") == 0) {
+    for (char c : DisplayString) text += Format("&#%d;", {WingdingsCodePoint(static_cast<uint8_t>(c))});
+  } else {
+    text = RV_MakeHTMLStr(DisplayString, false);
+    if (save_options & rvsoUTF8) text = RVU_AnsiToUTF8(st->DefCodePage, text);
+  }
+  RV_StreamWrite(stream, text);
+  if (use_css)
+    RV_StreamWrite(stream, "</span>\r\n");
+  else
+    RV_StreamWrite(stream, RV_HTMLCloseMarkerFontTag(*font, *f0, !symbol) + "\r\n");
 }
 
 }  // namespace pelvar

@@ -39,6 +39,9 @@ bool FindPrevOuterMarker(const TRVMarkerList* list, int32_t index, TRVMarkerItem
 // The text of a counter in a list type: decimal, letters (bijective base 26, empty for
 // n <= 0), Roman numerals ("?" for n < 1); empty for other types.
 AnsiString RVGetCounterText(int32_t number, TRVListType type);
+// A level's format string with string arguments ("%s", "%n:s", width and precision): argument
+// n is the counter text of level n.
+AnsiString RVFormatLevelString(const AnsiString& format, const std::vector<AnsiString>& args);
 // The text of the numbered marker at index of list.
 AnsiString RVGetMarkerText(const TRVMarkerList& list, int32_t index, TRVStyle* rvstyle);
 // Fills a marker's DisplayString from its level.

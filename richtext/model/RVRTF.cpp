@@ -13,6 +13,9 @@
 
 #include "platform/canvas.h"
 #include "platform/exceptions.h"
+#include "platform/streams.h"
+#include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVGraphics.h"
 
 namespace pelvar {
 
@@ -727,6 +730,7 @@ void TRVRTFRowProperties::Finalize() {
 
 void TRVRTFListLevel97::Reset() {
   TRVRTFCustomMarkerProperties::Reset();
+  Start = 1;  // numbering starts at 1 unless "levelstartat" says otherwise
   Old = Legal = NoRestart = false;
   Text.clear();
   Numbers.clear();
@@ -1339,7 +1343,7 @@ uint8_t TRVRTFReader::ChangeDest(TRVRTFDestination dest) {
       break;
     case rdsListLevel:
       if (s.Destination == rdsList && listTable_.Count() > 0) {
-        listTable_.Last()->Add();
+        listTable_.Last()->Add()->Reset();
         s.Destination = rdsListLevel;
       } else {
         s.Destination = rdsSkip;
@@ -1442,6 +1446,80 @@ uint8_t TRVRTFReader::EndGroupAction(TRVRTFDestination dest) {
   }
 }
 
+namespace {
+
+void PutLe(std::string& s, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+uint32_t GetLe(const std::string& s, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = 0; i < bytes && at + i < s.size(); ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+  return v;
+}
+
+std::string StreamBytes(TMemoryStream& m) {
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+}  // namespace
+
+// The picture of a picture group in the class of its data: PNG and JPEG pictures keep their
+// bytes, a device-independent bitmap gets its file header, a Windows metafile its placeable
+// header (from the source size); other kinds have no class here (nullptr).
+std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
+  std::unique_ptr<TGraphic> g;
+  std::string bytes = StreamBytes(pic.Data);
+  switch (pic.PicType) {
+    case 1: g = RVCreateGraphic("TPNGImage"); break;
+    case 2: g = RVCreateGraphic("TJPEGImage"); break;
+    case 6: {
+      // The file header before the bitmap's own header, colour masks and palette.
+      if (bytes.size() < 14 + 40) throw EInvalidGraphic("Bitmap image is not valid");
+      const uint32_t header = GetLe(bytes, 14, 4), bpp = GetLe(bytes, 14 + 14, 2);
+      const uint32_t compression = GetLe(bytes, 14 + 16, 4), used = GetLe(bytes, 14 + 32, 4);
+      uint64_t offset = 14 + uint64_t{header};
+      if (header == 40 && compression == 3) offset += 12;
+      if (bpp <= 8) offset += 4 * uint64_t{used ? used : (1u << bpp)};
+      std::string h = "BM";
+      PutLe(h, static_cast<uint32_t>(bytes.size()), 4);
+      PutLe(h, 0, 4);
+      PutLe(h, static_cast<uint32_t>(std::min<uint64_t>(offset, UINT32_MAX)), 4);
+      bytes.replace(0, 14, h);
+      g = RVCreateGraphic("TBitmap");
+      break;
+    }
+    case 5: {
+      // The placeable header: bounding box in twips from the source size (0.01 mm for the
+      // scalable mapping modes, else pixels), 1440 units per inch.
+      const bool scalable = pic.MetafileMapMode == 7 || pic.MetafileMapMode == 8;
+      auto twips = [&](int32_t v, int32_t goal) -> uint32_t {
+        double t = scalable ? v * 1440.0 / 2540 : v * 1440.0 / std::max(pixelsPerInch_, 1);
+        if (v <= 0) t = goal;
+        return static_cast<uint32_t>(std::clamp(std::nearbyint(t), 0.0, 32767.0));
+      };
+      std::string h;
+      PutLe(h, 0x9AC6CDD7u, 4);
+      PutLe(h, 0, 2);
+      PutLe(h, 0, 4);
+      PutLe(h, twips(pic.PicW, pic.PicWGoal), 2);
+      PutLe(h, twips(pic.PicH, pic.PicHGoal), 2);
+      PutLe(h, 1440, 2);
+      PutLe(h, 0, 4);
+      uint16_t check = 0;
+      for (size_t i = 0; i < 20; i += 2) check ^= static_cast<uint16_t>(GetLe(h, i, 2));
+      PutLe(h, check, 2);
+      bytes.insert(0, h);
+      g = RVCreateGraphic("TMetafile");
+      break;
+    }
+    default: return nullptr;
+  }
+  if (!g) return nullptr;
+  TStringStream in(bytes);
+  g->LoadFromStream(in);
+  return g;
+}
+
 uint8_t TRVRTFReader::EndPicture() {
   uint8_t r = FlushText(0, true, false);
   if (r != rtf_ec_OK) return r;
@@ -1465,14 +1543,23 @@ uint8_t TRVRTFReader::EndPicture() {
     pic->SuggestedWidth = bounded(pic->PicWGoal * static_cast<double>(pixelsPerInch_) / 1440);
     pic->SuggestedHeight = bounded(pic->PicHGoal * static_cast<double>(pixelsPerInch_) / 1440);
   }
+  std::unique_ptr<TGraphic> graphic;
+  try {
+    graphic = MakePictureGraphic(*pic);
+  } catch (...) {
+    return rtf_ec_InvalidPicture;
+  }
+  if (graphic && RVPictureReadHook) RVPictureReadHook(graphic.get());
   state_->ParaProps.Finalize();
   pic->Data.SetPosition(0);
   bool inserted = false;
   try {
-    OnNewPicture(this, pic.get(), nullptr, position_, AnsiString(), inserted);
+    OnNewPicture(this, pic.get(), graphic.get(), position_, AnsiString(), inserted);
   } catch (...) {
+    if (inserted) graphic.release();  // the handler took it before it failed
     return rtf_ec_Aborted;
   }
+  if (inserted) graphic.release();
   if (pic->ShpPict) skipNonShpPict_ = inserted;
   if (inserted) position_ = rtf_ts_ContinuePara;
   return rtf_ec_OK;
@@ -1581,8 +1668,14 @@ uint8_t TRVRTFReader::EndFieldInstruction() {
         std::unique_ptr<TGraphic> owned(graphic);
         if (owned && !invalid) {
           state_->ParaProps.Finalize();
+          if (RVPictureReadHook) RVPictureReadHook(owned.get());
           bool inserted = false;
-          OnNewPicture(this, nullptr, owned.get(), position_, name, inserted);
+          try {
+            OnNewPicture(this, nullptr, owned.get(), position_, name, inserted);
+          } catch (...) {
+            if (inserted) owned.release();
+            throw;
+          }
           if (inserted) owned.release();
           position_ = rtf_ts_ContinuePara;
           state_->FieldPictureIncluded = true;

@@ -19,7 +19,7 @@
 
 namespace pelvar {
 
-class TGraphic;  // the framework's picture class; the reader hands out none of its own yet
+class TGraphic;  // the pictures the reader makes (RVGraphics.h)
 
 // A list that owns its objects (what the family's TRVList is for these tables).
 template <class T>
@@ -535,6 +535,7 @@ class TRVRTFReader : public TComponent {
   // pictures and objects
   uint8_t ReadPictureHex(uint8_t first);
   uint8_t EndPicture();
+  std::unique_ptr<TGraphic> MakePictureGraphic(TRVRTFPicture& pic);
   uint8_t EndObjectData();
   uint8_t EndFieldInstruction();
   int32_t DefFontIndex();

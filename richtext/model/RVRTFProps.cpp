@@ -7,6 +7,8 @@
 
 #include "platform/sysutils.h"
 #include "richtext/model/RVClasses.h"
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVTableBase.h"
 #include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVUni.h"
@@ -248,12 +250,30 @@ void TRVRTFReaderProperties::BeginImport(TCustomRVData* document, int32_t index)
   tables_.clear();
   row_index_ = cell_index_ = -1;
   default_para_ = -1;
+  last_marker_ = nullptr;
+  last_marker_new_ = false;
+  old_levels_.clear();
+  list_map_.clear();
+  lists_built_ = false;
+  lists_before_ = style_->ListStyles()->Count();
+  moving_out_ = false;
+  reader_->OnUpdateMarker = [this](TRVRTFReader*) { UpdateMarker(); };
+  if (!IgnorePictures) {
+    reader_->OnNewPicture = [this](TRVRTFReader*, TRVRTFPicture* pic, TGraphic* g, TRVRTFPosition pos,
+                                   const AnsiString& file, bool& inserted) { NewPicture(pic, g, pos, file, inserted); };
+    reader_->OnImportPicture = [this](TRVRTFReader*, const AnsiString& location, TGraphic*& graphic, bool&) {
+      graphic = current_->DoImportPicture(location, 0, 0);
+    };
+  }
   if (!IgnoreTables && RVCreateTableItem)
     reader_->OnTable = [this](TRVRTFReader*, TRVRTFTableEventKind what) { TableEvent(what); };
 }
 
 void TRVRTFReaderProperties::EndImport() {
   tables_.clear();
+  last_marker_ = nullptr;
+  old_levels_.clear();
+  list_map_.clear();
   current_ = root_;
   style_ = nullptr;
 }
@@ -584,6 +604,17 @@ int32_t TRVRTFReaderProperties::ParaStyleForPosition(TRVRTFPosition position) {
 // ---- Insertion -------------------------------------------------------------------------------------
 void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw, TRVRTFPosition position) {
   std::unique_ptr<TCustomRVItemInfo> item(raw);
+  // The first item of a list paragraph follows the paragraph's list marker.
+  if ((position == rtf_ts_NewPara || (position == rtf_ts_NewLine && LineBreaksAsParagraphs)) &&
+      raw->StyleNo != rvsListMarker && raw->StyleNo != rvsTable && ParaStyleMode == rvrsAddIfNeeded && !moving_out_) {
+    TCustomRVData* d = current_;
+    const int32_t before = d == root_ ? index_ : d->ItemCount();
+    InsertMarkerIfNeeded();
+    if ((d == root_ ? index_ : d->ItemCount()) != before) {
+      position = rtf_ts_ContinuePara;
+      raw->ParaNo = d == root_ ? root_->GetItemPara(index_ - 1) : d->GetItemPara(d->ItemCount() - 1);
+    }
+  }
   if (position == rtf_ts_ContinuePara)
     item->SetSameAsPrev(true);
   else if (position == rtf_ts_NewLine && !LineBreaksAsParagraphs)
@@ -634,6 +665,59 @@ void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw
   d->AddMarkerInList(d->ItemCount() - 1);
   if (hf_mode_ != 0) it->AfterLoading(rvlfRTF);
   NoteCellContent();
+}
+
+// ---- Pictures --------------------------------------------------------------------------------------
+void TRVRTFReaderProperties::NewPicture(TRVRTFPicture* pic, TGraphic* graphic, TRVRTFPosition position,
+                                        const AnsiString& file_name, bool& inserted) {
+  // The reader's graphic becomes the item's once the item is being inserted (inserted set);
+  // until then it stays the reader's.
+  inserted = false;
+  std::unique_ptr<TGraphic> placeholder;
+  if (!graphic) {
+    // The other form of a picture group is read instead; a picture that cannot be shown
+    // keeps its place as an empty framed box.
+    if (pic && pic->ShpPict) return;
+    placeholder = std::make_unique<TBitmap>(20, 20);
+  }
+  TGraphic* shown = graphic ? graphic : placeholder.get();
+  AnsiString target, options, tip;
+  const bool link = ParseHyperlink(target, options, tip);
+  std::unique_ptr<TRVGraphicItemInfo> item;
+  TRVTag tag;
+  AnsiString text;
+  if (link) {
+    int32_t style_no = rvsPicture;
+    current_->DoReadHyperlink(target, options, rvlfRTF, style_no, tag, text);
+    std::unique_ptr<TCustomRVItemInfo> made = CreateRVItem(style_no, current_);
+    auto* pi = dynamic_cast<TRVGraphicItemInfo*>(made.get());
+    if (!pi) throw EDocViewError("A hyperlinked picture needs a picture item kind");
+    made.release();
+    item.reset(pi);
+    item->Tag = tag;
+  } else {
+    item = std::make_unique<TRVGraphicItemInfo>(current_);
+    item->StyleNo = rvsPicture;
+  }
+  if (pic) {
+    // The display size as the document gives it, for metafiles and scaled pictures; bounded
+    // as the reader bounds the sizes it computes.
+    const bool meta = dynamic_cast<TMetafile*>(shown) != nullptr;
+    auto scaled = [](int32_t w, int32_t own, int32_t scale) {
+      const double base = w < 1 ? own : w;
+      return static_cast<int32_t>(
+          std::clamp(std::nearbyint(base / 100.0 * scale), 0.0, static_cast<double>(RTF_MAX_PICTURE_SIZE)));
+    };
+    if (meta || pic->PicScaleX != 100) item->ImageWidth = scaled(pic->SuggestedWidth, shown->Width(), pic->PicScaleX);
+    if (meta || pic->PicScaleY != 100) item->ImageHeight = scaled(pic->SuggestedHeight, shown->Height(), pic->PicScaleY);
+  }
+  item->ParaNo = ParaStyleForPosition(position);
+  item->Hint = tip;
+  if (StoreImagesFileNames && !file_name.empty()) item->SetExtraStrProperty(3, file_name);
+  item->BeforeLoading(rvlfRTF);
+  item->Image.reset(placeholder ? placeholder.release() : graphic);
+  inserted = true;
+  InsertItem(text, item.release(), position);
 }
 
 // ---- Hyperlinks ------------------------------------------------------------------------------------

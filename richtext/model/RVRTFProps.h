@@ -103,6 +103,15 @@ class TRVRTFReaderProperties : public TPersistent {
   TCustomRVData* CollectingCell(TTableInfo& info, int32_t index);
   void NoteCellContent();
 
+  // Lists (RVRTFProps_lists.cpp).
+  void InsertMarkerIfNeeded();
+  void BuildListStyles();
+  int32_t FindOrAddOldStyleList(const TRVRTFMarkerProperties& m);
+  void UpdateMarker();
+  // Pictures.
+  void NewPicture(TRVRTFPicture* picture, TGraphic* graphic, TRVRTFPosition position, const AnsiString& file_name,
+                  bool& inserted);
+
   int32_t text_style_no_ = 0;
   int32_t para_style_no_ = 0;
   // Import state.
@@ -121,6 +130,16 @@ class TRVRTFReaderProperties : public TPersistent {
   std::vector<std::unique_ptr<TTableInfo>> tables_;
   int32_t row_index_ = -1, cell_index_ = -1;
   int32_t default_para_ = -1;
+  // The marker inserted since the last marker update (and whether it is of the list-table
+  // kind); the list style of each old-style level (1 to 11; empty until needed); the list
+  // style of each RTF list; the number of list styles before this import.
+  TRVMarkerItemInfo* last_marker_ = nullptr;
+  bool last_marker_new_ = false;
+  std::vector<int32_t> old_levels_;
+  std::vector<int32_t> list_map_;
+  bool lists_built_ = false;
+  int32_t lists_before_ = 0;
+  bool moving_out_ = false;  // items move out of a table: no markers are added
 };
 
 }  // namespace pelvar

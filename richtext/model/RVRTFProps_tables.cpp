@@ -132,6 +132,11 @@ void TRVRTFReaderProperties::TableEvent(TRVRTFTableEventKind what) {
       // Content after the last row end goes where the table stands, as paragraphs.
       if (info->content_after_row) {
         TCustomRVData* cell = info->collecting->GetCells(0, 0);
+        moving_out_ = true;
+        struct Restore {
+          bool& flag;
+          ~Restore() { flag = false; }
+        } restore{moving_out_};
         while (cell && cell->ItemCount() > 0) {
           AnsiString text = cell->GetItemTextRaw(0);
           TCustomRVItemInfo* item = cell->GetItem(0);

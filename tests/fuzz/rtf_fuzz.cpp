@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/canvas.h"
 #include "fuzz_support.h"
 #include "richtext/model/RVRTF.h"
 
@@ -30,10 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sink = sink + text.size();
     look_at_state(r);
   };
-  reader.OnNewPicture = [&](TRVRTFReader*, TRVRTFPicture* pic, TGraphic*, TRVRTFPosition, const AnsiString&,
+  reader.OnNewPicture = [&](TRVRTFReader*, TRVRTFPicture* pic, TGraphic* graphic, TRVRTFPosition, const AnsiString&,
                             bool& inserted) {
     sink = sink + static_cast<uint64_t>(pic->Data.Size()) + pic->SuggestedWidth;
+    if (graphic) sink = sink + static_cast<uint64_t>(graphic->Width());
     inserted = (pic->Data.Size() & 1) != 0;
+    if (inserted) delete graphic;  // an inserted picture's graphic is the handler's
   };
   reader.OnNewObject = [&](TRVRTFReader*, TRVRTFObject* obj, TRVRTFPosition, bool& inserted) {
     sink = sink + static_cast<uint64_t>(obj->Data.Size());

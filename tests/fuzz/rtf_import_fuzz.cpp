@@ -18,6 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.SetRVStyle(&style);
   doc.AddTextItem("before", 0, 0);
   doc.AddTextItem("after", 0, 0);
+  // Pictures (and list pictures) are named, not written beside the page.
+  doc.OnHTMLSaveImage = [](TCustomRVData*, int32_t, const AnsiString&, TColor, AnsiString& location, bool& do_default) {
+    location = "picture";
+    do_default = false;
+  };
   TRVRTFReaderProperties props;
   props.TextStyleMode = static_cast<TRVReaderStyleMode>(size % 3);
   props.ParaStyleMode = static_cast<TRVReaderStyleMode>((size / 3) % 3);

@@ -1,6 +1,7 @@
 // RTF export: the header tables, paragraph and text properties, line and paragraph breaks,
 // bookmarks, selections, HTML- and RTF-code styles; and the output read by independent
-// readers (pandoc, LibreOffice, unrtf) with the Czech letters intact.
+// readers (pandoc, LibreOffice, unrtf) with the Czech letters intact and, for LibreOffice,
+// the list numbers.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -8,6 +9,7 @@
 #include "platform/codepage.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 #include "tests/support/process.h"
 
@@ -109,6 +111,26 @@ std::string CzechRtf() {
   d.data.AddTextItem(CZ("Příliš žluťoučký kůň"), 0, 0);
   d.data.AddTextItem(CZ(" úpěl"), 6, -1);
   d.data.AddTextItem(RVU_AnsiToUnicode(1250, CZ("ďábelské ódy")), 7, 0);
+  // A numbered list on two levels.
+  TRVListInfo* list = d.style.ListStyles()->Add();
+  TRVListLevel* l0 = list->Levels()->Add();
+  l0->ListType = rvlstDecimal;
+  l0->FormatString = "%0:s.";
+  l0->LeftIndent = 24;
+  TRVListLevel* l1 = list->Levels()->Add();
+  l1->ListType = rvlstLowerAlpha;
+  l1->FormatString = "%1:s)";
+  l1->LeftIndent = 48;
+  l1->MarkerIndent = 24;
+  for (int32_t level : {0, 1, 1, 0}) {
+    auto* m = new TRVMarkerItemInfo(&d.data);
+    m->StyleNo = rvsListMarker;
+    m->ListNo = 0;
+    m->Level = level;
+    d.data.AddItem("", m);
+    d.data.AddMarkerInList(d.data.ItemCount() - 1);
+    d.data.AddTextItem(level == 0 ? CZ("položka") : CZ("vnořená"), 0, -1);
+  }
   return Rtf(d.data);
 }
 
@@ -134,6 +156,8 @@ TEST(RTFExport, ReadByPandocLibreOfficeAndUnrtf) {
     const std::string txt = test::ReadFile(dir.File("cz.txt"));
     EXPECT_NE(txt.find("Příliš žluťoučký kůň úpěl"), std::string::npos) << txt;
     EXPECT_NE(txt.find("ďábelské ódy"), std::string::npos) << txt;
+    for (const char* line : {"1. položka", "a) vnořená", "b) vnořená", "2. položka"})
+      EXPECT_NE(txt.find(line), std::string::npos) << txt;
   }
   if (!any) {
     if (test::InCI()) FAIL() << "pandoc and LibreOffice are missing";

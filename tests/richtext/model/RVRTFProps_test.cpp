@@ -9,6 +9,9 @@
 #include <fstream>
 
 #include "platform/codepage.h"
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVMarker.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 #include "tests/support/process.h"
 
@@ -234,9 +237,22 @@ TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
   const std::string md = dir.File("in.md");
   std::ofstream(md) << "Příliš **žluťoučký** kůň *úpěl* ďábelské ódy.\n\n"
                        "- první položka\n- druhá položka\n\n"
-                       "| Jméno | Věk |\n|-------|-----|\n| Čert  | 100 |\n";
+                       "| Jméno | Věk |\n|-------|-----|\n| Čert  | 100 |\n\n![](" + dir.File("pic.png") + ")\n";
+  // A 12 x 7 PNG picture (Python's zlib makes it).
+  test::CommandResult png = test::RunCommand(
+      {"python3", "-c",
+       "import sys, zlib, struct\n"
+       "def chunk(t, d): return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d))\n"
+       "rows = b''.join(b'\\0' + b''.join(bytes([x * 20, y * 30, 128]) for x in range(12)) for y in range(7))\n"
+       "open(sys.argv[1], 'wb').write(b'\\x89PNG\\r\\n\\x1a\\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 12, 7, 8, 2, 0, 0, 0))"
+       " + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))\n",
+       dir.File("pic.png")});
+  ASSERT_EQ(png.exit_code, 0) << png.output;
   bool any = false;
-  auto check = [&](const std::string& rtf_file, bool expect_styles) {
+  // pandoc writes list markers as text; LibreOffice writes lists (read as list markers) and
+  // the picture scaled (16 x 9 at this resolution); pandoc gives only its goal size, and the
+  // picture keeps its own size.
+  auto check = [&](const std::string& rtf_file, bool lists, int32_t pic_w, int32_t pic_h) {
     Doc d;
     TRVRTFReaderProperties p;
     p.TextStyleMode = rvrsAddIfNeeded;
@@ -247,7 +263,26 @@ TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
     EXPECT_NE(text.find("Příliš žluťoučký kůň úpěl ďábelské ódy."), std::string::npos) << text;
     EXPECT_NE(text.find("první položka"), std::string::npos) << text;
     EXPECT_NE(text.find("Čert"), std::string::npos) << text;
-    if (!expect_styles) return;
+    int32_t markers = 0;
+    TRVGraphicItemInfo* pic = nullptr;
+    for (int32_t i = 0; i < d.data.ItemCount(); ++i) {
+      if (auto* g = dynamic_cast<TRVGraphicItemInfo*>(d.data.GetItem(i))) pic = g;
+      auto* m = dynamic_cast<TRVMarkerItemInfo*>(d.data.GetItem(i));
+      if (!m || i + 1 >= d.data.ItemCount()) continue;
+      ++markers;
+      TRVListLevel* l = GetLevelInfo(m, &d.style);
+      ASSERT_NE(l, nullptr);
+      EXPECT_EQ(l->ListType, rvlstUnicodeBullet);
+      EXPECT_EQ(l->FormatStringW, u"\u2022");
+    }
+    if (lists)
+      EXPECT_EQ(markers, 2) << text;
+    else
+      EXPECT_NE(text.find("•\tprvní položka"), std::string::npos) << text;
+    ASSERT_NE(pic, nullptr) << text;
+    EXPECT_EQ(RVGraphicClassName(pic->Image.get()), "TPNGImage");
+    EXPECT_EQ(pic->GetImageWidth(), pic_w);
+    EXPECT_EQ(pic->GetImageHeight(), pic_h);
     // The text of the bold and of the italic items (runs may be split by code page).
     std::string bold, italic;
     for (int32_t i = 0; i < d.data.ItemCount(); ++i) {
@@ -268,7 +303,7 @@ TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
     const std::string out = dir.File("pandoc.rtf");
     test::CommandResult r = test::RunCommand({"pandoc", "-s", "-f", "markdown", "-t", "rtf", "-o", out, md});
     ASSERT_EQ(r.exit_code, 0) << r.output;
-    check(out, true);
+    check(out, false, 12, 7);
   }
   if (test::HaveProgram("soffice") && test::HaveProgram("pandoc")) {
     const std::string odt = dir.File("in.odt");
@@ -277,7 +312,7 @@ TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
     r = test::RunCommand({"soffice", "--headless", "-env:UserInstallation=file://" + dir.Path() + "/lo",
                           "--convert-to", "rtf", "--outdir", dir.Path(), odt});
     ASSERT_EQ(r.exit_code, 0) << r.output;
-    check(dir.File("in.rtf"), true);
+    check(dir.File("in.rtf"), true, 16, 9);
   }
   if (!any) {
     if (test::InCI()) FAIL() << "pandoc is missing";

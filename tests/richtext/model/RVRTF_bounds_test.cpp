@@ -49,10 +49,11 @@ TEST(RVRTFReaderBounds, PictureSizesFromTheInputAreBounded) {
     const char* rtf;
     int32_t w, h;
   } cases[] = {
-      {"{\\pict\\pngblip\\picwgoal2147483647\\pichgoal2147483647 00}", RTF_MAX_PICTURE_SIZE, RTF_MAX_PICTURE_SIZE},
-      {"{\\pict\\pngblip\\picwgoal-1440\\pichgoal-99999999 00}", 0, 0},
-      {"{\\pict\\wmetafile8\\picw2147483647\\pich2540 00}", RTF_MAX_PICTURE_SIZE, 96},
-      {"{\\pict\\pngblip\\picwgoal1440\\pichgoal720 00}", 96, 48},
+      {"{\\pict\\macpict\\picwgoal2147483647\\pichgoal2147483647 00}", RTF_MAX_PICTURE_SIZE, RTF_MAX_PICTURE_SIZE},
+      {"{\\pict\\macpict\\picwgoal-1440\\pichgoal-99999999 00}", 0, 0},
+      {"{\\pict\\wmetafile8\\picw2147483647\\pich2540 0100090000030c0000000000030000000000030000000000}",
+       RTF_MAX_PICTURE_SIZE, 96},
+      {"{\\pict\\macpict\\picwgoal1440\\pichgoal720 00}", 96, 48},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rtf);
