@@ -127,6 +127,22 @@ void WriteStyleTable(TStream& stream, TCustomRVData* d, TCollection* coll, int32
   }
 }
 
+// While a document streams the list styles, their levels name image lists by Tag and ask
+// this document for them when reading.
+class ListStylesStreaming {
+ public:
+  ListStylesStreaming(TRVListInfos* lists, TCustomRVData* rvdata) : lists_(lists), old_(lists->RVData) {
+    lists_->RVData = rvdata;
+  }
+  ~ListStylesStreaming() { lists_->RVData = old_; }
+  ListStylesStreaming(const ListStylesStreaming&) = delete;
+  ListStylesStreaming& operator=(const ListStylesStreaming&) = delete;
+
+ private:
+  TRVListInfos* lists_;
+  TObject* old_;
+};
+
 // The open text record: the first item and its lines.
 struct TextRecord {
   TCustomRVItemInfo* first = nullptr;
@@ -146,8 +162,11 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
     TRVStyle* st = GetRVStyle();
     if (st && ((GetFlags() & 0x100) != 0 || selection_only)) {
       if (opts.Contains(rvfoSaveTextStyles)) WriteStyleTable(stream, this, st->TextStyles(), 1, binary);
-      if (opts.Contains(rvfoSaveParaStyles) && GetRootData() == this)
+      if (opts.Contains(rvfoSaveParaStyles) && GetRootData() == this) {
         WriteStyleTable(stream, this, st->ParaStyles(), 2, binary);
+        ListStylesStreaming streaming(st->ListStyles(), this);
+        WriteStyleTable(stream, this, st->ListStyles(), 4, binary);
+      }
     }
     if (opts.Contains(rvfoSaveDocProperties)) {
       TStringList* props = GetAbsoluteRootData()->GetDocProperties();
@@ -560,7 +579,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         } else if (h.ExtraValue == 5 && whole_document && opts.Contains(rvfoLoadDocProperties)) {
           if (TStringList* props = GetDocProperties())
             for (const AnsiString& s : lines) props->Add(RVFDecodeLineBreaks(s));
-        } else if ((h.ExtraValue == 1 || h.ExtraValue == 2) && lines.size() == 2 && st) {
+        } else if (h.ExtraValue >= 1 && h.ExtraValue <= 4 && h.ExtraValue != 3 && lines.size() == 2 && st) {
           AnsiString data = h.ReadType == 2 ? lines[1] : RVFHexToString(lines[1]);
           if (data.empty() || static_cast<uint8_t>(data[0]) != 14) {
             ok = false;
@@ -568,7 +587,9 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
           }
           const TRVFReaderStyleMode mode =
               h.ExtraValue == 1 ? GetRVFTextStylesReadMode() : GetRVFParaStylesReadMode();
-          if (mode != rvf_sIgnore) {
+          TRVIntegerList* own_map = h.ExtraValue == 1 ? text_map : h.ExtraValue == 2 ? para_map : list_map;
+          // A second table of one kind in a stream keeps the renumbering of the first.
+          if (mode != rvf_sIgnore && !(own_map && own_map->Count() > 0)) {
             TMemoryStream m;
             m.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
             m.SetPosition(0);
@@ -584,13 +605,28 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
                   st->SetTextStyles(&tmp);
                 else if (tmp.Count() > 0 && text_map)
                   st->TextStyles()->MergeStyles(&tmp, merge_mode, *text_map, nullptr);
-              } else {
+              } else if (h.ExtraValue == 2) {
                 TParaInfos tmp;
                 r.ReadCollection(&tmp);
                 if (tmp.Count() > 0 && whole_document)
                   st->SetParaStyles(&tmp);
                 else if (tmp.Count() > 0 && para_map)
                   st->ParaStyles()->MergeStyles(&tmp, merge_mode, *para_map, text_map);
+              } else {
+                TRVListInfos tmp;
+                {
+                  ListStylesStreaming streaming(&tmp, this);
+                  r.ReadCollection(&tmp);
+                }
+                if (tmp.Count() > 0 && whole_document) {
+                  // The loaded lists stay the same lists: copying a list style gives it no
+                  // id, so the ids read are kept explicitly.
+                  TRVListInfos* lists = st->ListStyles();
+                  lists->Assign(&tmp);
+                  for (int32_t i = 0; i < tmp.Count(); ++i) lists->Items(i)->SetListId(tmp.Items(i)->GetListId());
+                } else if (tmp.Count() > 0 && list_map) {
+                  st->ListStyles()->MergeStyles(&tmp, merge_mode, *list_map, nullptr);
+                }
               }
             } catch (const EFilerError&) {
               warnings |= rvfwInvalidStyles;

@@ -9,6 +9,7 @@
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
+#include "richtext/model/RVStyle_list.h"
 
 namespace pelvar {
 
@@ -453,21 +454,30 @@ void TCustomRVInfos::MergeStyles(TCustomRVInfos* source, int32_t mode, TRVIntege
   mapping.Clear();
   mapping.SetCapacity(source->Count());
   const int32_t first_new = Count();
+  // Lists: two numbered incoming lists never share one list of this collection, or their
+  // numbering would run together.
+  const bool lists = dynamic_cast<TRVListInfos*>(this) != nullptr;
+  std::vector<int32_t> used_lists;
+  auto used = [&](int32_t j) { return std::find(used_lists.begin(), used_lists.end(), j) != used_lists.end(); };
   for (int32_t i = 0; i < source->Count(); ++i) {
     TCustomRVInfo* s = source->Info(i);
     int32_t index = -1;
     switch (mode) {
       case 0: {
-        if (i < Count() && s->SameAsMapped(Info(i), mapping)) {
+        if (i < Count() && !used(i) && s->SameAsMapped(Info(i), mapping)) {
           index = i;
         } else {
           for (int32_t j = 0; j < Count() && index < 0; ++j)
-            if (s->SameAsMapped(Info(j), mapping)) index = j;
+            if (!used(j) && s->SameAsMapped(Info(j), mapping)) index = j;
         }
         if (index < 0) {
           index = Count();
-          static_cast<TCustomRVInfo*>(Add())->Assign(s);
+          auto* added = static_cast<TCustomRVInfo*>(Add());
+          added->Assign(s);
+          // An added list stays the list it was (copying gives no id).
+          if (auto* l = dynamic_cast<TRVListInfo*>(added)) l->SetListId(static_cast<TRVListInfo*>(s)->GetListId());
         }
+        if (lists && static_cast<TRVListInfo*>(s)->HasNumbering()) used_lists.push_back(index);
         break;
       }
       case 1:

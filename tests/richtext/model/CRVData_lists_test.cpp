@@ -1,0 +1,184 @@
+// Lists across the formats: the list-style table of the native format (a document with two
+// lists, one restarting, loads back with equal list styles, ids and markers; inserted into
+// another document the lists merge by id and numbered lists stay apart).
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <algorithm>
+
+#include "richtext/model/CRVData.h"
+#include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVImageList.h"
+#include "richtext/model/RVMarker.h"
+#include "richtext/model/RVStyle_list.h"
+#include "tests/support/process.h"
+
+namespace pelvar {
+namespace {
+
+// Two 4x2 images, red and blue; the list is named by Tag 5 in streams.
+std::shared_ptr<TCustomImageList> MakeImages() {
+  auto list = std::make_shared<TCustomImageList>(nullptr, 4, 2);
+  list->SetTag(5);
+  list->AddPixels(TPixelImage(4, 2, 0xFFFF0000u));
+  list->AddPixels(TPixelImage(4, 2, 0xFF0000FFu));
+  return list;
+}
+
+struct Doc {
+  TRVStyle style{nullptr};
+  TCustomRVData data;
+  std::shared_ptr<TCustomImageList> images;
+  explicit Doc(std::shared_ptr<TCustomImageList> list = MakeImages()) : images(std::move(list)) {
+    data.SetRVStyle(&style);
+    data.OnRVFImageListNeeded = [this](int32_t tag) -> TObject* { return tag == 5 ? images.get() : nullptr; };
+    TRVFOptions o;
+    o.Include(rvfoSaveTextStyles).Include(rvfoSaveParaStyles);
+    data.SetRVFOptions(o);
+    data.SetFlags(0x100);
+  }
+  TRVMarkerItemInfo* AddMarker(int32_t list_no, int32_t level, const AnsiString& text, int32_t reset_at = 0) {
+    auto* m = new TRVMarkerItemInfo(&data);
+    m->StyleNo = rvsListMarker;
+    m->ListNo = list_no;
+    m->Level = level;
+    if (reset_at > 0) m->Reset = true, m->StartFrom = reset_at;
+    data.AddItem("", m);
+    data.AddMarkerInList(data.ItemCount() - 1);
+    data.AddTextItem(text, 0, -1);
+    return m;
+  }
+  std::vector<TRVMarkerItemInfo*> Markers() {
+    std::vector<TRVMarkerItemInfo*> r;
+    for (int32_t i = 0; i < data.ItemCount(); ++i)
+      if (auto* m = dynamic_cast<TRVMarkerItemInfo*>(data.GetItem(i))) r.push_back(m);
+    return r;
+  }
+};
+
+// List 0: numbered on two levels (a marker font on the inner one); list 1: an image of the
+// image list. Markers: 1., 1.a, 5. (restarting), 6., then the image list.
+void FillLists(Doc& d) {
+  TRVListInfo* numbered = d.style.ListStyles()->Add();
+  TRVListLevel* l0 = numbered->Levels()->Add();
+  l0->ListType = rvlstDecimal;
+  l0->FormatString = "%0:s.";
+  l0->LeftIndent = 24;
+  TRVListLevel* l1 = numbered->Levels()->Add();
+  l1->ListType = rvlstLowerAlpha;
+  l1->FormatString = "%0:s.%1:s";
+  l1->LeftIndent = 48;
+  l1->MarkerIndent = 24;
+  l1->Font()->SetSize(12);
+  l1->Font()->SetName("Times New Roman");
+  TRVListInfo* pictures = d.style.ListStyles()->Add();
+  TRVListLevel* p0 = pictures->Levels()->Add();
+  p0->ListType = rvlstImageList;
+  p0->SetImageList(d.images.get());
+  p0->ImageIndex = 1;
+  d.AddMarker(0, 0, "one");
+  d.AddMarker(0, 1, "one a");
+  d.AddMarker(0, 0, "five", 5);
+  d.AddMarker(0, 0, "six");
+  d.AddMarker(1, 0, "picture");
+}
+
+std::string Save(TCustomRVData& d, bool binary) {
+  TRVFOptions o = d.GetRVFOptions();
+  o.Set(rvfoSaveBinary, binary);
+  d.SetRVFOptions(o);
+  TMemoryStream m;
+  EXPECT_TRUE(d.SaveRVFToStream(m, false, nullptr, nullptr, clNone));
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+bool Insert(TCustomRVData& d, const std::string& bytes, bool whole) {
+  TMemoryStream m;
+  m.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  m.SetPosition(0);
+  TColor c = clNone;
+  if (whole) return d.LoadRVFFromStream(m, c, nullptr, nullptr);
+  int32_t index = d.ItemCount();
+  return d.InsertRVFFromStream(m, index, nullptr, nullptr, c, false, false, false, 0);
+}
+
+TEST(RVFListStyles, DocumentWithTwoListsLoadsBackEqual) {
+  for (bool binary : {false, true}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    Doc a;
+    FillLists(a);
+    const std::string bytes = Save(a.data, binary);
+    EXPECT_EQ(a.style.ListStyles()->RVData, nullptr);  // set only while streaming
+    Doc b(a.images);
+    ASSERT_TRUE(Insert(b.data, bytes, true));
+    ASSERT_EQ(b.style.ListStyles()->Count(), 2);
+    for (int32_t i = 0; i < 2; ++i)  // list ids included
+      EXPECT_TRUE(b.style.ListStyles()->Items(i)->SameProperties(a.style.ListStyles()->Items(i), false, false)) << i;
+    EXPECT_EQ(b.style.ListStyles()->Items(1)->Levels()->Items(0)->ImageList, a.images.get());
+    EXPECT_EQ(b.style.ListStyles()->RVData, nullptr);
+    const auto ma = a.Markers(), mb = b.Markers();
+    ASSERT_EQ(mb.size(), ma.size());
+    for (size_t i = 0; i < ma.size(); ++i) {
+      EXPECT_EQ(mb[i]->ListNo, ma[i]->ListNo) << i;
+      EXPECT_EQ(mb[i]->Level, ma[i]->Level) << i;
+      EXPECT_EQ(mb[i]->Reset, ma[i]->Reset) << i;
+      EXPECT_EQ(mb[i]->StartFrom, ma[i]->StartFrom) << i;
+      EXPECT_EQ(mb[i]->Counter, ma[i]->Counter) << i;
+      EXPECT_EQ(mb[i]->DisplayString, ma[i]->DisplayString) << i;
+    }
+    EXPECT_EQ(mb[2]->DisplayString, "5.");
+    EXPECT_EQ(mb[3]->DisplayString, "6.");
+    EXPECT_EQ(mb[1]->DisplayString, "1.a");
+  }
+}
+
+TEST(RVFListStyles, InsertedListsMergeByIdAndNumberedListsStayApart) {
+  Doc a;
+  FillLists(a);
+  const std::string bytes = Save(a.data, false);
+  // A document with a bullet list of its own: the two lists are added after it and the
+  // markers follow them; inserting again finds them by their ids.
+  Doc e(a.images);
+  e.style.ListStyles()->Add()->Levels()->Add()->FormatString = "-";
+  e.AddMarker(0, 0, "own");
+  ASSERT_TRUE(Insert(e.data, bytes, false));
+  ASSERT_EQ(e.style.ListStyles()->Count(), 3);
+  EXPECT_EQ(e.style.ListStyles()->Items(1)->GetListId(), a.style.ListStyles()->Items(0)->GetListId());
+  auto lists_of = [](Doc& d) {
+    std::vector<int32_t> r;
+    for (auto* m : d.Markers()) r.push_back(m->ListNo);
+    return r;
+  };
+  EXPECT_EQ(lists_of(e), (std::vector<int32_t>{0, 1, 1, 1, 1, 2}));
+  EXPECT_EQ(e.Markers()[3]->DisplayString, "5.");
+  ASSERT_TRUE(Insert(e.data, bytes, false));
+  EXPECT_EQ(e.style.ListStyles()->Count(), 3);
+  EXPECT_EQ(lists_of(e).back(), 2);
+  // Mapping onto the closest lists adds none.
+  Doc f(a.images);
+  f.style.ListStyles()->Add()->Levels()->Add()->ListType = rvlstDecimal;
+  f.data.SetRVFParaStylesReadMode(rvf_sInsertMap);
+  ASSERT_TRUE(Insert(f.data, bytes, false));
+  EXPECT_EQ(f.style.ListStyles()->Count(), 1);
+  EXPECT_EQ(lists_of(f), (std::vector<int32_t>(5, 0)));
+  // Two numbered lists that both match one list of the document do not share it.
+  Doc g(a.images);
+  TRVListInfo* only = g.style.ListStyles()->Add();
+  only->Assign(a.style.ListStyles()->Items(0));
+  only->SetListId(a.style.ListStyles()->Items(0)->GetListId());
+  Doc twins(a.images);
+  for (int i = 0; i < 2; ++i) {
+    TRVListInfo* l = twins.style.ListStyles()->Add();
+    l->Assign(a.style.ListStyles()->Items(0));
+    l->SetListId(only->GetListId());
+    twins.AddMarker(i, 0, "x");
+  }
+  ASSERT_TRUE(Insert(g.data, Save(twins.data, false), false));
+  EXPECT_EQ(g.style.ListStyles()->Count(), 2);
+  EXPECT_EQ(lists_of(g), (std::vector<int32_t>{0, 1}));
+}
+
+}  // namespace
+}  // namespace pelvar
