@@ -13,6 +13,9 @@
 
 #include "platform/beep.h"
 #include "platform/sysutils.h"
+#include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVImageList.h"
+#include "richtext/model/RVJPEG.h"
 #include "richtext/model/RVMarker.h"
 #include "richtext/model/RVUni.h"
 
@@ -1252,19 +1255,41 @@ AnsiString TCustomRVData::SavePicture(TRVSaveFormat format, const AnsiString& im
 }
 
 AnsiString TCustomRVData::DoSavePicture(TRVSaveFormat format, const AnsiString& images_prefix, const AnsiString& path,
-                                        int32_t& image_save_no, bool override_files, TColor, TGraphic* graphic) {
-  // A picture is written unchanged only where its own format is the one the export wants:
-  // a class listed for HTML. Turning other pictures into JPEG or bitmap files needs the
-  // picture classes' converters; without one the export is told, rather than given a file
-  // whose content does not match its extension.
-  AnsiString ext;
-  if (format == rvsfHTML && RV_IsHTMLGraphicClass(graphic)) ext = HTMLGraphicExt(graphic);
-  if (ext.empty())
-    throw EDocViewError("Can't save the picture: no converter for " +
-                        AnsiString(graphic ? typeid(*graphic).name() : "nil"));
-  AnsiString file = GetNextFileName(images_prefix, path, ext, image_save_no, override_files);
+                                        int32_t& image_save_no, bool override_files, TColor color,
+                                        TGraphic* graphic) {
+  if (!graphic) throw EDocViewError("Can't save an empty picture");
+  // HTML: JPEG and the classes listed for HTML as they are; every other picture as a JPEG
+  // of it (drawn on the colour given, white for clNone). Other formats: a bitmap file.
+  const bool html = format == rvsfHTML;
+  const bool as_is = html && (dynamic_cast<TJPEGImage*>(graphic) || RV_IsHTMLGraphicClass(graphic));
+  const AnsiString ext = !html ? AnsiString(".bmp") : as_is ? HTMLGraphicExt(graphic) : AnsiString(".jpg");
+  std::unique_ptr<TGraphic> converted;
+  TGraphic* out_graphic = graphic;
+  if (!as_is) {
+    auto* bitmap = dynamic_cast<TBitmap*>(graphic);
+    std::unique_ptr<TBitmap> drawn;
+    if (!bitmap) {
+      drawn = std::make_unique<TBitmap>(graphic->Width(), graphic->Height());
+      const TColor back = color == clNone ? TColor(0xFFFFFF) : color;
+      TRVPixelCanvas canvas(drawn->Image);
+      canvas.Brush().SetColor(back);
+      canvas.Pen().Color = back;
+      canvas.Rectangle(0, 0, drawn->Width(), drawn->Height());
+      canvas.Draw(0, 0, graphic);
+      bitmap = drawn.get();
+    }
+    if (html) {
+      converted = RVBitmapToJPEG(*bitmap);
+      out_graphic = converted.get();
+    } else if (drawn) {
+      converted = std::move(drawn);
+      out_graphic = converted.get();
+    }
+  }
+  AnsiString file = GetNextFileName(images_prefix, path, ext.empty() ? AnsiString(".jpg") : ext, image_save_no,
+                                    override_files);
   TFileStream out(file, fmCreate);
-  graphic->SaveToStream(out);
+  out_graphic->SaveToStream(out);
   AnsiString dir;
   auto slash = images_prefix.find_last_of("\\/");
   if (slash != AnsiString::npos) dir = images_prefix.substr(0, slash + 1);

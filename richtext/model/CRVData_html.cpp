@@ -76,6 +76,25 @@ AnsiString WideOut(const std::string& raw, uint32_t code_page, uint32_t options)
   return out;
 }
 
+// The picture files of list images made during one export: kept by the absolute root for
+// the export's duration, so that every document of it (table cells too) writes an image on
+// one colour once. An export inside another one uses the list that is there.
+class ExportBullets {
+ public:
+  explicit ExportBullets(TCustomRVData* rvdata) : root_(rvdata->GetAbsoluteRootData()) {
+    if (!root_->HTMLBullets) root_->HTMLBullets = &own_;
+  }
+  ~ExportBullets() {
+    if (root_->HTMLBullets == &own_) root_->HTMLBullets = nullptr;
+  }
+  ExportBullets(const ExportBullets&) = delete;
+  ExportBullets& operator=(const ExportBullets&) = delete;
+
+ private:
+  TCustomRVData* root_;
+  TRVHTMLBulletList own_;
+};
+
 struct HtmlWriter {
   TCustomRVData* d;
   TRVStyle* st;
@@ -164,17 +183,12 @@ struct HtmlWriter {
     if (open_marker) ListTags(nullptr);
   }
 
-  // A list item's own style: the picture of a picture level as its image.
+  // A list item's own style: the picture or list image of the level as its image.
   AnsiString LIStyle(TRVMarkerItemInfo* m, TRVListLevel* l, int32_t item_no) {
     AnsiString r;
-    if (l->ListType == rvlstPicture && l->HasPicture()) {
-      AnsiString location;
-      bool do_default = true;
-      d->DoHTMLSaveImage(d, item_no, path, color, location, do_default);
-      if (do_default)
-        location = d->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (options & 1) != 0, color, l->Picture());
-      if (!location.empty()) r = "list-style-image: url('" + EscapeAttr(RV_GetHTMLPath(location, options, 0)) + "')";
-    }
+    const AnsiString location =
+        RVMarkerImageLocation(m, l, d, item_no, path, images_prefix, image_save_no, color, options);
+    if (!location.empty()) r = "list-style-image: url('" + EscapeAttr(location) + "')";
     if (st->ParaStyles()->Items(m->ParaNo)->LeftIndent != 0) RV_AddStrEx(r, "margin-left: 0", "; ");
     return r.empty() ? r : " style=\"{ " + r + " }\"";
   }
@@ -422,6 +436,7 @@ bool TCustomRVData::SaveHTMLToStream(TStream& stream, const AnsiString& path, co
     }
     if (body) {
       if (!(options & rvsoDefault0Style)) RVFWriteLine(stream, RV_HTMLOpenFontTag(*f0, nullptr, false, options));
+      ExportBullets bullets(this);
       HtmlWriter w{this, st, stream, options, false, path, images_prefix, AnsiString(), image_save_no, color};
       w.Items();
       if (!(options & rvsoDefault0Style)) RVFWriteLine(stream, RV_HTMLCloseFontTag(*f0, nullptr, false));
@@ -503,6 +518,7 @@ bool TCustomRVData::SaveHTMLToStreamEx(TStream& stream, const AnsiString& path, 
       RVFWrite(stream, x);
     }
     if (body) {
+      ExportBullets bullets(this);
       HtmlWriter w{this, st, stream, options, true, path, images_prefix, checkpoint_prefix, image_save_no, color};
       w.Items();
     }

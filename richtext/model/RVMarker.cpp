@@ -572,6 +572,50 @@ int32_t WingdingsCodePoint(uint8_t c) {
 }
 }  // namespace
 
+int32_t RVMarkerImageIndex(const TRVMarkerItemInfo* marker, const TRVListLevel* level) {
+  if (level->ListType != rvlstImageListCounter) return level->ImageIndex;
+  const int64_t index = int64_t{level->ImageIndex} + marker->Counter - 1;
+  return index < 0 || index > INT32_MAX ? -1 : static_cast<int32_t>(index);
+}
+
+AnsiString RVMarkerImageLocation(TRVMarkerItemInfo* marker, TRVListLevel* level, TCustomRVData* rvdata,
+                                 int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
+                                 int32_t& image_save_no, TColor color, uint32_t save_options) {
+  auto* images = dynamic_cast<TCustomImageList*>(level->ImageList);
+  const bool image_list = level->ListType == rvlstImageList || level->ListType == rvlstImageListCounter;
+  const int32_t index = image_list ? RVMarkerImageIndex(marker, level) : 0;
+  const bool has_image = image_list ? images && index >= 0 && index < images->Count()
+                                    : level->ListType == rvlstPicture && level->HasPicture();
+  if (!has_image || !rvdata) return AnsiString();
+  AnsiString location;
+  bool do_default = true;
+  rvdata->DoHTMLSaveImage(rvdata, item_no, path, color, location, do_default);
+  if (!do_default) return location;
+  TRVHTMLBulletList own;
+  TRVHTMLBulletList* bullets = rvdata->GetAbsoluteRootData()->HTMLBullets;
+  if (!bullets) bullets = &own;
+  if (image_list) {
+    HTMLBulletLocation(images, index, nullptr, *bullets, save_options, color, image_save_no, images_prefix, path,
+                       rvdata, location);
+    return location;
+  }
+  TGraphic* graphic = level->Picture();
+  if (!dynamic_cast<TRVEncodedGraphic*>(graphic)) {
+    HTMLBulletLocation(nullptr, 0, graphic, *bullets, save_options, color, image_save_no, images_prefix, path, rvdata,
+                       location);
+    return location;
+  }
+  // JPEG, PNG and metafile pictures have no painter here: redrawn on the colour they would
+  // come out as placeholders, so they go out as they are (once per export all the same).
+  for (const TRVHTMLBulletInfo& b : bullets->Items)
+    if (!b.ImageList && b.Graphic == graphic && b.BackColor == color) return b.FileName;
+  location = RV_GetHTMLPath(rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no,
+                                                (save_options & 1) != 0, color, graphic),
+                            save_options, 0);
+  bullets->Items.push_back({location, nullptr, 0, color, graphic});
+  return location;
+}
+
 int32_t TRVMarkerItemInfo::GetRVFExtraPropertyCount() const {
   return TRVRectItemInfo::GetRVFExtraPropertyCount() + (NoHTMLImageSize ? 1 : 0);
 }
@@ -612,7 +656,7 @@ void TRVMarkerItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t,
       return;
     case rvlstImageList:
     case rvlstImageListCounter:
-      // Image lists are not kept by this family's RTF export.
+      RTFImageListImage(stream, dynamic_cast<TCustomImageList*>(l->ImageList), RVMarkerImageIndex(this, l), rtf_options);
       return;
     default: break;
   }
@@ -636,24 +680,29 @@ void TRVMarkerItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32
   if (!l) return;
   const AnsiString empty_end = RV_HTMLEmptyTagEnd(save_options);
   switch (l->ListType) {
-    case rvlstPicture: {
-      if (!l->HasPicture()) return;
-      AnsiString location;
-      bool do_default = true;
-      rvdata->DoHTMLSaveImage(rvdata, item_no, path, color, location, do_default);
-      if (do_default)
-        location = rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (save_options & 1) != 0, color,
-                                       l->Picture());
+    case rvlstPicture:
+    case rvlstImageList:
+    case rvlstImageListCounter: {
+      const AnsiString location =
+          RVMarkerImageLocation(this, l, rvdata, item_no, path, images_prefix, image_save_no, color, save_options);
       if (location.empty()) return;
+      int32_t w = 0, h = 0;
+      if (l->ListType == rvlstPicture) {
+        w = l->Picture()->Width(), h = l->Picture()->Height();
+      } else if (auto* images = dynamic_cast<TCustomImageList*>(l->ImageList)) {
+        w = images->Width(), h = images->Height();
+      }
       AnsiString size = (save_options & rvsoNoHypertextImageBorders) ? " border=0 " : " ";
-      if ((save_options & rvsoImageSizes) && !NoHTMLImageSize)
-        size += Format("width=%d height=%d ", {l->Picture()->Width(), l->Picture()->Height()});
-      RV_StreamWrite(stream, "<img" + size + "src=\"" + RV_HTMLEscapeAttrText(RV_GetHTMLPath(location, save_options, 0)) +
-                                 "\"" + empty_end + ">\r\n");
+      if ((save_options & rvsoImageSizes) && !NoHTMLImageSize) size += Format("width=%d height=%d ", {w, h});
+      const AnsiString img = "<img" + size + "src=\"" + RV_HTMLEscapeAttrText(location) + "\"" + empty_end + ">";
+      // An image-list marker in CSS output takes the room of the marker's text.
+      if (l->ListType != rvlstPicture && use_css && l->MarkerIndent >= l->LeftIndent)
+        RV_StreamWrite(stream, Format("<span style=\"width:%dpx\">", {l->LeftIndent + l->FirstIndent - l->MarkerIndent}) +
+                                   img + "</span>\r\n");
+      else
+        RV_StreamWrite(stream, img + "\r\n");
       return;
     }
-    case rvlstImageList:
-    case rvlstImageListCounter: return;  // image lists are not exported here
     default: break;
   }
   TRVMarkerFont* font = l->Font();

@@ -52,6 +52,18 @@ void RVUpdateDisplayString(const TRVMarkerList& list, int32_t index, TRVStyle* r
 // levels differ.
 void WriteHTMLListTags(TStream& stream, TRVListInfo* list, int32_t from_level, int32_t to_level, bool use_css);
 
+// The image of an image-list level that the marker shows: ImageIndex, or for a counter level
+// ImageIndex + Counter - 1; -1 when that lies outside the 32-bit range.
+int32_t RVMarkerImageIndex(const TRVMarkerItemInfo* marker, const TRVListLevel* level);
+// The HTML location of the picture of a picture or image-list level (empty when there is
+// none): the owner's (DoHTMLSaveImage), else a picture file on the colour given, written once
+// per export for the same image and colour (the absolute root's HTMLBullets while an export
+// runs). A level picture that cannot be drawn here (an encoded picture) is written in its
+// own format instead of being redrawn.
+AnsiString RVMarkerImageLocation(TRVMarkerItemInfo* marker, TRVListLevel* level, TCustomRVData* rvdata,
+                                 int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
+                                 int32_t& image_save_no, TColor color, uint32_t save_options);
+
 // Renumbers every list of a document's marker list (after markers came or went).
 void RVRecalcDocumentMarkers(TCustomRVData* rvdata);
 

@@ -1,6 +1,8 @@
 // Lists across the formats: the list-style table of the native format (a document with two
 // lists, one restarting, loads back with equal list styles, ids and markers; inserted into
-// another document the lists merge by id and numbered lists stay apart).
+// another document the lists merge by id and numbered lists stay apart), image-list markers
+// in RTF, and list images in HTML (one picture file per image and colour for markers and
+// bullets alike, pictures the page cannot show written as JPEG).
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -178,6 +180,134 @@ TEST(RVFListStyles, InsertedListsMergeByIdAndNumberedListsStayApart) {
   ASSERT_TRUE(Insert(g.data, Save(twins.data, false), false));
   EXPECT_EQ(g.style.ListStyles()->Count(), 2);
   EXPECT_EQ(lists_of(g), (std::vector<int32_t>{0, 1}));
+}
+
+std::string RtfOf(TCustomRVData& d) {
+  TMemoryStream m;
+  EXPECT_TRUE(d.SaveRTFToStream(m, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+std::string PictOf(TCustomImageList* list, int32_t index) {
+  TMemoryStream m;
+  RTFImageListImage(m, list, index, 0);
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+TEST(RTFListMarkers, ImageListLevelsWriteTheirImage) {
+  struct Case {
+    TRVListType type;
+    int32_t image_index;
+    std::vector<int32_t> images;  // what the three markers show (-1: nothing)
+  };
+  const Case cases[] = {
+      {rvlstImageList, 1, {1, 1, 1}},
+      {rvlstImageListCounter, 0, {0, 1, -1}},  // the third counter lies past the list
+  };
+  for (const Case& c : cases) {
+    Doc d;
+    TRVListLevel* l = d.style.ListStyles()->Add()->Levels()->Add();
+    l->ListType = c.type;
+    l->SetImageList(d.images.get());
+    l->ImageIndex = c.image_index;
+    for (int i = 0; i < 3; ++i) d.AddMarker(0, 0, "x");
+    const std::string rtf = RtfOf(d.data);
+    std::string expected;
+    for (int32_t i : c.images)
+      if (i >= 0) expected += PictOf(d.images.get(), i);
+    std::string written;
+    for (size_t at = 0; (at = rtf.find("{\\pict", at)) != std::string::npos;) {
+      const size_t end = rtf.find('}', at) + 1;
+      written += rtf.substr(at, end - at);
+      at = end;
+    }
+    EXPECT_EQ(written, expected) << c.type;
+    EXPECT_EQ(rtf.find("{\\listtext"), std::string::npos);
+  }
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> r;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') r.push_back(e->d_name);
+    ::closedir(d);
+  }
+  std::sort(r.begin(), r.end());
+  return r;
+}
+
+std::string Html(Doc& d, const std::string& dir, uint32_t options) {
+  TMemoryStream m;
+  TColor file_color = clNone;
+  int32_t no = 0;
+  EXPECT_TRUE(d.data.SaveHTMLToStreamEx(m, dir + "/", "t", "img", "", "", "", options, clWhite, file_color, no, 0, 0, 0,
+                                        0, nullptr));
+  EXPECT_EQ(d.data.HTMLBullets, nullptr);  // set only while exporting
+  return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+TEST(HTMLListImages, MarkersAndBulletsShareOnePictureFilePerImage) {
+  test::TempDir dir("rvlists");
+  Doc d;
+  TRVListLevel* l = d.style.ListStyles()->Add()->Levels()->Add();
+  l->ListType = rvlstImageList;
+  l->SetImageList(d.images.get());
+  l->ImageIndex = 1;
+  d.AddMarker(0, 0, "a");
+  d.AddMarker(0, 0, "b");
+  auto* bullet = new TRVBulletItemInfo(&d.data);
+  bullet->ImageList = d.images.get();
+  bullet->ImageIndex = 1;
+  d.data.AddItem("", bullet);
+  const std::string html = Html(d, dir.Path(), 0);
+  const std::string li = "<li style=\"{ list-style-image: url('img1.jpg') }\">";
+  EXPECT_NE(html.find(li), std::string::npos) << html;
+  EXPECT_NE(html.find(li, html.find(li) + 1), std::string::npos) << html;
+  EXPECT_NE(html.find("src=\"img1.jpg\""), std::string::npos) << html;
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"img1.jpg"}));
+  // An independent reader takes it for the JPEG of the 4x2 image.
+  if (test::HaveProgram("file"))
+    EXPECT_NE(test::RunCommand({"file", "-b", dir.File("img1.jpg")}).output.find("JPEG image data"), std::string::npos);
+  // Markers written as text show the image inline.
+  const std::string inline_html = Html(d, dir.Path(), rvsoMarkersAsText);
+  EXPECT_NE(inline_html.find("<span style=\"width:10px\"><img src=\"img2.jpg\">"), std::string::npos) << inline_html;
+}
+
+TEST(HTMLListImages, PictureLevelsAsJpegOrInTheirOwnFormat) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<TGraphic> picture;
+    const char* file;
+  };
+  auto bitmap = std::make_shared<TBitmap>(3, 3, 0xFF00FF00u);
+  auto png = std::make_shared<TPNGImage>();
+  const std::string png_bytes = std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x05\0\0\0\x06", 24) + "rest";
+  {
+    TMemoryStream m;
+    m.WriteBuffer(png_bytes.data(), static_cast<int64_t>(png_bytes.size()));
+    m.SetPosition(0);
+    png->LoadFromStream(m);
+  }
+  const Case cases[] = {{"bitmap", bitmap, "img1.jpg"}, {"png", png, "img1.png"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir("rvlists");
+    Doc d;
+    TRVListLevel* l = d.style.ListStyles()->Add()->Levels()->Add();
+    l->ListType = rvlstPicture;
+    l->SetPicture(c.picture);
+    d.AddMarker(0, 0, "a");
+    d.AddMarker(0, 0, "b");
+    const std::string html = Html(d, dir.Path(), 0);
+    EXPECT_NE(html.find(std::string("list-style-image: url('") + c.file + "')"), std::string::npos) << html;
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{c.file}));
+    const std::string bytes = test::ReadFile(dir.File(c.file));
+    if (c.picture == png)
+      EXPECT_EQ(bytes, png_bytes);
+    else
+      EXPECT_EQ(bytes.substr(0, 3), "\xFF\xD8\xFF");
+  }
 }
 
 }  // namespace

@@ -455,15 +455,16 @@ TEST(DocumentMaintenanceTest, PictureFileNamesContinueTheCounter) {
   counter = 0;
   EXPECT_EQ(data.GetNextFileName("img", path, ".jpg", counter, true), path + "img1.jpg");
 
-  // A picture of a class listed for HTML is written in its own format; one that would need
-  // converting is refused rather than written under a wrong extension.
+  // A picture of a class listed for HTML is written in its own format; any other one is
+  // drawn and written as JPEG.
   RV_RegisterHTMLGraphicFormat("TPngPicture", ".png");
   TPngPicture png;
   counter = 0;
   EXPECT_EQ(data.SavePicture(rvsfHTML, "pics/img", path, counter, false, clNone, &png), "pics/img1.png");
   EXPECT_EQ(test::ReadFile(path + "pics/img1.png"), "\x89PNG");
   TOtherPicture other;
-  EXPECT_THROW(data.SavePicture(rvsfHTML, "img", path, counter, false, clNone, &other), EDocViewError);
+  EXPECT_EQ(data.SavePicture(rvsfHTML, "img", path, counter, false, clNone, &other), "img2.jpg");
+  EXPECT_EQ(test::ReadFile(path + "img2.jpg").substr(0, 3), "\xFF\xD8\xFF");
   // The owner may take the picture over.
   data.OnSaveImage2 = [](TGraphic*, TRVSaveFormat, const AnsiString&, const AnsiString&, int32_t&,
                          AnsiString& location, bool& do_default) {
