@@ -347,11 +347,15 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
   if (whole_document) {
     if (TStringList* props = GetDocProperties()) props->Clear();
   }
+  // A sub-document (a table cell) read while its root reads goes by the root's renumbering:
+  // its items need it as the root's do, and the items after it still need it afterwards.
+  const bool sub_doc = GetRootData() != this;
   try {
     InitStyleMappings(text_map, para_map, list_map);
     // The renumbering of this read starts empty: only style tables of this stream fill it.
-    for (TRVIntegerList* m : {text_map, para_map, list_map})
-      if (m) m->Clear();
+    if (!sub_doc)
+      for (TRVIntegerList* m : {text_map, para_map, list_map})
+        if (m) m->Clear();
     std::string rest;
     {
       const int64_t n = stream.Size() - stream.Position();
@@ -747,9 +751,10 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
   } catch (const std::exception&) {
     ok = false;
   }
-  for (TRVIntegerList* m : {text_map, para_map, list_map})
-    if (m) m->Clear();
-  DoneStyleMappings(false);
+  if (!sub_doc)
+    for (TRVIntegerList* m : {text_map, para_map, list_map})
+      if (m) m->Clear();
+  DoneStyleMappings(sub_doc);
   UpdateCheckpointItemNumbers();
   if (pending) {
     if (ok && index == ItemCount() && !NotAddedCP()) {

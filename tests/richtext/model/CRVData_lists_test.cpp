@@ -9,8 +9,10 @@
 
 #include <algorithm>
 
+#include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVImageList.h"
 #include "richtext/model/RVMarker.h"
@@ -180,6 +182,80 @@ TEST(RVFListStyles, InsertedListsMergeByIdAndNumberedListsStayApart) {
   ASSERT_TRUE(Insert(g.data, Save(twins.data, false), false));
   EXPECT_EQ(g.style.ListStyles()->Count(), 2);
   EXPECT_EQ(lists_of(g), (std::vector<int32_t>{0, 1}));
+}
+
+// A sub-document held by an item, as a table holds its cells: the item's data line is the
+// sub-document's own native stream, read while the document reads.
+class TSubDoc : public TCustomRVData {
+ public:
+  explicit TSubDoc(TCustomRVData* host) : host_(host) {}
+  TCustomRVData* GetParentData() override { return host_; }
+  TCustomRVData* GetRootData() override { return host_->GetRootData(); }
+  TCustomRVData* GetAbsoluteRootData() override { return host_->GetAbsoluteRootData(); }
+
+ private:
+  TCustomRVData* host_;
+};
+constexpr int32_t kBoxStyle = -1000;
+class TBoxItem : public TRVFullLineItemInfo {
+ public:
+  explicit TBoxItem(TCustomRVData* rvdata) : TRVFullLineItemInfo(rvdata) { StyleNo = kBoxStyle; }
+  std::unique_ptr<TSubDoc> Sub;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t&, bool&, AnsiString&, int32_t, int32_t,
+                   int32_t) override {
+    Sub = std::make_unique<TSubDoc>(rvdata);
+    TMemoryStream m;
+    if (!RVFHexToStream(s, m)) return false;
+    m.SetPosition(0);
+    TColor c = clNone;
+    return Sub->LoadRVFFromStream(m, c, nullptr, nullptr);
+  }
+};
+
+TEST(RVFListStyles, SubDocumentsReadDuringAnInsertionGoByItsRenumbering) {
+  static const bool registered =
+      (RegisterRVItemClass(kBoxStyle, "TBoxItem", [](TCustomRVData* d) -> TCustomRVItemInfo* { return new TBoxItem(d); }),
+       true);
+  ASSERT_TRUE(registered);
+  // The source: a numbered list and a text style "Georgia"; a marker, then a box whose
+  // sub-document holds a marker and Georgia text, then Georgia text after the box.
+  Doc a;
+  TRVListLevel* level = a.style.ListStyles()->Add()->Levels()->Add();
+  level->ListType = rvlstDecimal;
+  level->FormatString = "%0:s.";
+  TFontInfo* georgia = a.style.TextStyles()->Add();
+  georgia->FontName = "Georgia";
+  const int32_t g = a.style.TextStyles()->Count() - 1;
+  a.AddMarker(0, 0, "one");
+  TSubDoc cell(&a.data);
+  auto* m = new TRVMarkerItemInfo(&cell);
+  m->StyleNo = rvsListMarker;
+  m->ListNo = 0;
+  cell.AddItem("", m);
+  cell.AddTextItem("in the box", g, -1);
+  TMemoryStream cell_stream;
+  ASSERT_TRUE(cell.SaveRVFToStream(cell_stream, false, nullptr, nullptr, clNone));
+  const std::string outer = Save(a.data, false);
+  const std::string bytes = outer + Format("%d 1 0 0 0 0", {kBoxStyle}) + "\r\n" + RVFStreamToHex(cell_stream) +
+                            "\r\n" + Format("%d 1 0 0 0 0", {g}) + "\r\nafter\r\n";
+  // The receiving document has a list and a text style of its own in those places.
+  Doc e(a.images);
+  e.style.ListStyles()->Add()->Levels()->Add()->FormatString = "-";
+  e.style.TextStyles()->Add()->FontName = "Courier New";
+  const int32_t text_styles = e.style.TextStyles()->Count();
+  ASSERT_TRUE(Insert(e.data, bytes, false));
+  EXPECT_EQ(e.style.TextStyles()->Count(), text_styles + 1);  // Georgia added, nothing replaced
+  EXPECT_EQ(e.style.TextStyles()->Items(g)->FontName, "Courier New");
+  const int32_t eg = e.style.TextStyles()->Count() - 1;
+  EXPECT_EQ(e.style.TextStyles()->Items(eg)->FontName, "Georgia");
+  ASSERT_EQ(e.data.ItemCount(), 4);
+  auto* box = dynamic_cast<TBoxItem*>(e.data.GetItem(2));
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(box->Sub->ItemCount(), 2);
+  EXPECT_EQ(static_cast<TRVMarkerItemInfo*>(box->Sub->GetItem(0))->ListNo, 1);
+  EXPECT_EQ(box->Sub->GetItem(1)->StyleNo, eg);
+  EXPECT_EQ(e.data.GetItem(3)->StyleNo, eg);
+  EXPECT_EQ(e.data.GetItemTextRaw(3), "after");
 }
 
 std::string RtfOf(TCustomRVData& d) {
