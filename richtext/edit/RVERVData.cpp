@@ -6,8 +6,24 @@
 
 namespace pelvar {
 
-TRVEditRVData::TRVEditRVData()
-    : UndoList(std::make_unique<TRVUndoList>(this)), RedoList(std::make_unique<TRVRedoList>(this)) {}
+std::function<void()> RVBeepSink;
+
+TRVEditRVData::TRVEditRVData(TCustomDocView* control)
+    : TDocViewRVData(control),
+      UndoList(std::make_unique<TRVUndoList>(this)),
+      RedoList(std::make_unique<TRVRedoList>(this)) {
+  TabNavigation = rvtnNone;
+}
+
+void TRVEditRVData::Beep() {
+  TRVStyle* style = GetRVStyle();
+  if (style && style->UseSound && RVBeepSink) RVBeepSink();
+}
+
+void TRVEditRVData::DoChange(bool clear_redo) {
+  if (clear_redo) RedoList->Clear();
+  CurTag = TRVTag();
+}
 
 TRVEditRVData::~TRVEditRVData() {
   // Held items go before the document they were told about.
@@ -15,19 +31,19 @@ TRVEditRVData::~TRVEditRVData() {
   RedoList->Clear();
 }
 
-void TRVEditRVData::SetCaretAt(int32_t item_no, int32_t offset) {
-  caret_item_ = item_no;
-  caret_offset_ = offset;
-}
-
 void TRVEditRVData::Clear() {
-  TCustomRVFormattedData::Clear();
+  if (Control)
+    TDocViewRVData::Clear();
+  else
+    TRVControlData::Clear();
   if (UndoList) UndoList->Clear();
   if (RedoList) RedoList->Clear();
   LastAutoTextStyleNo = 0;
   CurTextStyleNo = 0;
   CurParaStyleNo = 0;
   caret_item_ = caret_offset_ = 0;
+  CharPositions.clear();
+  CaretDrawItemNo = CaretOffs = -1;
 }
 
 // ---- Recording switch ----
