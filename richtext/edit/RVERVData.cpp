@@ -16,6 +16,8 @@ TRVEditRVData::TRVEditRVData(TCustomDocView* control)
 }
 
 void TRVEditRVData::Beep() {
+  // A refused action leaves no empty group behind.
+  if (UndoList) UndoList->DropEmptyGroup();
   TRVStyle* style = GetRVStyle();
   if (style && style->UseSound && RVBeepSink) RVBeepSink();
 }

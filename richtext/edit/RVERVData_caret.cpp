@@ -143,7 +143,7 @@ void TRVEditRVData::BuildCaretLine(int32_t caret_index) {
         p.CaretShift = 2;
       }
       CharPositions.push_back(p);
-      if (CaretDrawItemNo == dn && caret_index < 0) CaretOffs = 0;
+      if (CaretDrawItemNo == dn && caret_index <= p.DOffs - 2) CaretOffs = static_cast<int32_t>(CharPositions.size()) - 1;
     }
     if (text && !empty && canvas && style) {
       style->ApplyStyle(*canvas, GetActualStyle(item), GetParaBiDiMode(item->ParaNo), (GetFlags() & rvflCustomPPI) != 0);
@@ -203,7 +203,8 @@ void TRVEditRVData::BuildCaretLine(int32_t caret_index) {
     CharPositions.push_back(p);
     const int32_t end_index = static_cast<int32_t>(CharPositions.size()) - 1;
     if (CaretDrawItemNo == dn && caret_index > fit - 2 && CaretOffs == kNoStop) CaretOffs = end_index;
-    if (CaretDrawItemNo == dn + 1 && dn + 1 <= last && caret_index < 0) CaretOffs = end_index;
+    if (CaretDrawItemNo == dn + 1 && dn + 1 <= last && caret_index <= GetOffsBeforeDrawItem(dn + 1) - 2)
+      CaretOffs = end_index;
   }
   if (CaretOffs >= 0 && CaretOffs < static_cast<int32_t>(CharPositions.size()))
     CaretDrawItemNo = CaretStop().DItemNo;

@@ -120,6 +120,7 @@ struct EditDoc {
       text.clear();
     } else if (brk) {
       item = new TRVBreakItemInfo(&data);
+      item->StyleNo = rvsBreak;
       text.clear();
     } else {
       item = new TRVTextItemInfo(&data);
