@@ -212,8 +212,9 @@ class TRVEditRVData : public TDocViewRVData {
   bool InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& text, bool auto_tag, int32_t& insert_index,
                             int32_t& items_added, bool& full_format, int32_t& last_affected);
   bool InsertTextInStyle(AnsiString& text, int32_t style_no, bool auto_tag, bool caret_before);
-  void InsertText(const AnsiString& text, bool auto_tag, bool caret_before);
-  void InsertTextW(const AnsiString& text, bool auto_tag, bool caret_before);
+  // False when the insertion was refused (nothing changed).
+  bool InsertText(const AnsiString& text, bool auto_tag, bool caret_before);
+  bool InsertTextW(const AnsiString& text, bool auto_tag, bool caret_before);
   bool InsertTextFromStream(TStream& stream, bool oem, bool auto_tag);
   bool InsertTextFromFile(const AnsiString& file_name, bool oem, bool auto_tag);
   bool InsertRVFAtCaret(TStream& stream);
@@ -305,7 +306,7 @@ class TRVEditRVData : public TDocViewRVData {
 
  private:
   struct TextSegment;
-  void InsertSegments(std::vector<TextSegment>& segments, bool auto_tag, bool caret_before);
+  bool InsertSegments(std::vector<TextSegment>& segments, bool auto_tag, bool caret_before);
   bool DeleteWholeItem(int32_t item_no, int32_t first_d, int32_t last_d);
   void DeleteChars(int32_t item_no, int32_t caret_offs, int32_t n, int32_t first_d, int32_t last_d);
   void JoinWithNextLine(int32_t item_no, int32_t first_d, int32_t last_d);

@@ -203,6 +203,8 @@ bool TRVEditRVData::InsertItemAtCaret(TCustomRVItemInfo* item, AnsiString& text,
       return false;
     }
   if (item->StyleNo != rvsBreak && !(item->Checkpoint && item->Checkpoint->Persistent)) item->ParaNo = CurParaStyleNo;
+  // In the editor's group when it opened one (group mode), else a group of its own.
+  BeginUndoGroup(rvutInsert, true);
   int32_t first_d = 0, last_d = 0;
   CaretParaRange(first_d, last_d);
   int32_t idx = 0, added = 0, last_affected = -1;
@@ -228,10 +230,10 @@ bool TRVEditRVData::InsertTextInStyle(AnsiString& text, int32_t style_no, bool a
 
 // ---- Text --------------------------------------------------------------------------------------
 
-void TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto_tag, bool caret_before) {
+bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto_tag, bool caret_before) {
   if (segments.empty()) {
     InvalidateControl();
-    return;
+    return true;
   }
   BeginUndoGroup(rvutInsert, true);
   int32_t first_d = 0, last_d = 0;
@@ -252,9 +254,9 @@ void TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
   bool ff = false, fft = false;
   if (!InsertItemAtCaretPos(first, text0, auto_tag, idx, added, ff, last_affected)) {
     Beep();
-    return;
+    return false;
   }
-  if (!first) return;
+  if (!first) return true;
   int32_t cur = idx;
   for (size_t k = 1; k < segments.size(); ++k) {
     const TextSegment& seg = segments[k];
@@ -309,12 +311,13 @@ void TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
     PlaceCaret(first_item, first_offs);
   else
     PlaceCaret(caret_item, caret_offs);
+  return true;
 }
 
-void TRVEditRVData::InsertText(const AnsiString& text, bool auto_tag, bool caret_before) {
+bool TRVEditRVData::InsertText(const AnsiString& text, bool auto_tag, bool caret_before) {
   if (text.empty()) {
     InvalidateControl();
-    return;
+    return true;
   }
   TRVStyle* style = GetRVStyle();
   const bool tab_items = style && style->SpacesInTab < 1;
@@ -350,10 +353,10 @@ void TRVEditRVData::InsertText(const AnsiString& text, bool auto_tag, bool caret
     }
   }
   flush(0, false);
-  InsertSegments(segments, auto_tag, caret_before);
+  return InsertSegments(segments, auto_tag, caret_before);
 }
 
-void TRVEditRVData::InsertTextW(const AnsiString& text, bool auto_tag, bool caret_before) {
+bool TRVEditRVData::InsertTextW(const AnsiString& text, bool auto_tag, bool caret_before) {
   RV_CheckUnicodeLength(text.size());
   std::u16string w = RVU_RawUnicodeToWideString(text);
   if (!w.empty() && (w[0] == 0xFEFF || w[0] == 0xFFFE)) {
@@ -364,7 +367,7 @@ void TRVEditRVData::InsertTextW(const AnsiString& text, bool auto_tag, bool care
   }
   if (w.empty()) {
     InvalidateControl();
-    return;
+    return true;
   }
   TRVStyle* style = GetRVStyle();
   const bool tab_items = style && style->SpacesInTab < 1;
@@ -405,7 +408,7 @@ void TRVEditRVData::InsertTextW(const AnsiString& text, bool auto_tag, bool care
     }
   }
   flush(0, false);
-  InsertSegments(segments, auto_tag, caret_before);
+  return InsertSegments(segments, auto_tag, caret_before);
 }
 
 bool TRVEditRVData::InsertTextFromStream(TStream& stream, bool oem, bool auto_tag) {
@@ -416,8 +419,7 @@ bool TRVEditRVData::InsertTextFromStream(TStream& stream, bool oem, bool auto_ta
     stream.ReadBuffer(s.data(), static_cast<int32_t>(rest));
     ReplaceNullChars(s);
     if (oem) s = ConvertCodePage(s, TCodePage::cp852, TCodePage::cp1250);
-    InsertText(s, auto_tag, false);
-    return true;
+    return InsertText(s, auto_tag, false);
   } catch (const std::exception&) {
     return false;
   }
