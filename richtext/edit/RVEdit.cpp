@@ -1,0 +1,511 @@
+#include "richtext/edit/RVEdit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "platform/codepage.h"
+#include "richtext/model/RVUni.h"
+
+namespace pelvar {
+
+// ---- The control's document ---------------------------------------------------------------------
+
+TRVEditorControlData::TRVEditorControlData(TCustomDocViewEdit* editor) : TRVEditRVData(editor), Editor(editor) {}
+
+bool TRVEditorControlData::BeforeChange(bool forced) { return Editor->BeforeChange(forced); }
+
+void TRVEditorControlData::DoChange(bool clear_redo) {
+  TRVEditRVData::DoChange(clear_redo);
+  if (Editor->command_depth_ > 0)
+    Editor->changed_in_command_ = true;
+  else
+    Editor->DoNotifyChanged(clear_redo);
+}
+
+void TRVEditorControlData::DoCaretMove() { Editor->DoCaretMove(); }
+bool TRVEditorControlData::IsReadOnly() { return Editor->GetReadOnly(); }
+
+void TRVEditorControlData::SetCurTextStyleNo(int32_t value) {
+  if (value == CurTextStyleNo) return;
+  CurTextStyleNo = value;
+  Editor->DoCurTextStyleChanged();
+}
+
+void TRVEditorControlData::SetCurParaStyleNo(int32_t value) {
+  if (value == CurParaStyleNo) return;
+  CurParaStyleNo = value;
+  Editor->DoCurParaStyleChanged();
+}
+
+// ---- Construction ---------------------------------------------------------------------------------
+
+TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent) {
+  RVData.reset();
+  RVData = std::make_unique<TRVEditorControlData>(this);
+  // Arrow and page keys move the caret instead of scrolling.
+  KeyboardScroll = false;
+  // Hyperlinks are not live while editing; no external leading; the data switches links on
+  // while it saves.
+  Flags = static_cast<uint16_t>((Flags & ~(rvflJumps | rvflExternalLeading)) | 0x0080);
+  EditorOptions = TRVEditorOptions{rvoCtrlJumps, rvoWantTabs};
+  AcceptDragDropFormats = TRVDragDropFormats{rvddRVF, rvddRTF, rvddText, rvddUnicodeText, rvddBitmap, rvddMetafile,
+                                             rvddFiles};
+  LiveSpellingMode = rvlspOnChange;
+  EditData()->SetUndoLimit(-1);
+  setCursor(Qt::IBeamCursor);
+  setAttribute(Qt::WA_InputMethodEnabled);
+  if (!RVBeepSink) RVBeepSink = [] { QApplication::beep(); };
+}
+
+TCustomDocViewEdit::~TCustomDocViewEdit() = default;
+
+void TCustomDocViewEdit::CreateWnd() {
+  TCustomDocView::CreateWnd();
+  // The vertical bar stays (disabled) when the document fits.
+  VDisableNoScroll = true;
+}
+
+void TCustomDocViewEdit::SetReadOnly(bool value) {
+  read_only_ = value;
+  update();
+}
+
+void TCustomDocViewEdit::SetTabNavigation(TRVTabNavigationType value) {
+  if (value != rvtnNone) throw EDocViewError("Not supported in editor");
+  RVData->TabNavigation = value;
+}
+
+TCustomDocViewEdit* TCustomDocViewEdit::InnermostEditor() {
+  TCustomDocViewEdit* e = this;
+  while (TCustomDocViewEdit* inner = e->InplaceEdit()) e = inner;
+  return e;
+}
+
+void TCustomDocViewEdit::AssignEvents(TCustomDocViewEdit* source) {
+  if (!source) return;
+  OnURLNeeded = source->OnURLNeeded;
+  OnJump = source->OnJump;
+  OnRVMouseMove = source->OnRVMouseMove;
+  OnRVMouseDown = source->OnRVMouseDown;
+  OnRVMouseUp = source->OnRVMouseUp;
+  OnRVDblClick = source->OnRVDblClick;
+  OnRVRightClick = source->OnRVRightClick;
+  OnSelect = source->OnSelect;
+  OnItemHint = source->OnItemHint;
+  OnStyleConversion = source->OnStyleConversion;
+  OnParaStyleConversion = source->OnParaStyleConversion;
+  OnCurParaStyleChanged = source->OnCurParaStyleChanged;
+  OnCurTextStyleChanged = source->OnCurTextStyleChanged;
+  OnCaretMove = source->OnCaretMove;
+}
+
+// ---- Change control ----------------------------------------------------------------------------
+
+bool TCustomDocViewEdit::BeforeChange(bool forced) {
+  TRVEditRVData* d = EditData();
+  bool allowed = !GetReadOnly() && Style() != nullptr && (forced || d->CaptureMouseItem < 0);
+  if (allowed && OnChanging) {
+    bool can_edit = true;
+    OnChanging(RootEditor(), can_edit);
+    allowed = can_edit;
+  }
+  if (!allowed) {
+    d->Beep();
+    return false;
+  }
+  d->ClearSoftPageBreaks();
+  d->ClearTagOnStyleApp = EditorOptions.Contains(rvoClearTagOnStyleApp);
+  return true;
+}
+
+void TCustomDocViewEdit::DoNotifyChanged(bool clear_redo) {
+  Modified = true;
+  EditData()->ClearSoftPageBreaks();
+  if (clear_redo) EditData()->RedoList->Clear();
+  if (OnChange) OnChange(this);
+  update();
+}
+
+void TCustomDocViewEdit::DoCurTextStyleChanged() {
+  if (Style() && !Destroying && OnCurTextStyleChanged) OnCurTextStyleChanged(RootEditor());
+}
+
+void TCustomDocViewEdit::DoCurParaStyleChanged() {
+  if (Style() && !Destroying && OnCurParaStyleChanged) OnCurParaStyleChanged(RootEditor());
+}
+
+void TCustomDocViewEdit::DoCaretMove() {
+  update();
+  if (OnCaretMove) OnCaretMove(RootEditor());
+}
+
+bool TCustomDocViewEdit::RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body,
+                                    bool delete_selection) {
+  if (!BeforeChange(false)) return false;
+  TRVEditRVData* d = EditData();
+  ++command_depth_;
+  changed_in_command_ = false;
+  d->BeginUndoGroup(group_type, true);
+  d->SetUndoGroupMode(true);
+  try {
+    if (!delete_selection || d->DeleteSelection()) body(d);
+  } catch (...) {
+    d->SetUndoGroupMode(false);
+    --command_depth_;
+    throw;
+  }
+  d->SetUndoGroupMode(false);
+  d->UndoList->DropEmptyGroup();
+  --command_depth_;
+  if (changed_in_command_) NotifyChanged();
+  return true;
+}
+
+// ---- Current styles ----------------------------------------------------------------------------
+
+int32_t TCustomDocViewEdit::CurrentTextStyle() { return InnermostEditor()->EditData()->CurTextStyleNo; }
+int32_t TCustomDocViewEdit::CurrentParaStyle() { return InnermostEditor()->EditData()->CurParaStyleNo; }
+
+void TCustomDocViewEdit::SetCurrentTextStyle(int32_t value) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->SetCurrentTextStyle(value);
+  EditData()->SetCurTextStyleNo(value);
+}
+
+void TCustomDocViewEdit::SetCurrentParaStyle(int32_t value) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->SetCurrentParaStyle(value);
+  EditData()->SetCurParaStyleNo(value);
+}
+
+int32_t TCustomDocViewEdit::EffectiveTextStyle() {
+  TRVEditRVData* d = InnermostEditor()->EditData();
+  return d->GetActualStyle2(d->CurTextStyleNo, d->CurParaStyleNo);
+}
+
+void TCustomDocViewEdit::SwitchToUnicodeStyle() {
+  TRVStyle* style = Style();
+  if (!style) return;
+  const int32_t eff = EffectiveTextStyle();
+  if (eff >= 0 && eff < style->TextStyles()->Count() && style->TextStyles()->Items(eff)->Unicode) return;
+  if (style->DefUnicodeStyle >= 0 && style->DefUnicodeStyle < style->TextStyles()->Count())
+    SetCurrentTextStyle(style->DefUnicodeStyle);
+}
+
+// ---- Commands ------------------------------------------------------------------------------------
+
+void TCustomDocViewEdit::InsertText(const AnsiString& text, bool caret_before) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertText(text, caret_before);
+  RunCommand(rvutInsert, [&](TRVEditRVData* d) {
+    if (d->InsertText(text, true, caret_before)) d->DoChange(true);
+  }, true);
+}
+
+void TCustomDocViewEdit::InsertUnicodeText(const AnsiString& text) {
+  // The cell being edited takes it, as every text insertion does.
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertUnicodeText(text);
+  if (!BeforeChange(false)) return;
+  SwitchToUnicodeStyle();
+  RunCommand(rvutInsert, [&](TRVEditRVData* d) {
+    if (d->InsertTextW(text, true, false)) d->DoChange(true);
+  }, true);
+}
+
+bool TCustomDocViewEdit::InsertTextFromFile(const AnsiString& file_name) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertTextFromFile(file_name);
+  bool ok = false;
+  if (!RunCommand(rvutInsert,
+                  [&](TRVEditRVData* d) {
+                    ok = d->InsertTextFromFile(file_name, false, true);
+                    if (ok) d->DoChange(true);
+                  },
+                  true))
+    return false;
+  return ok;
+}
+
+bool TCustomDocViewEdit::InsertTab() {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertTab();
+  bool ok = false;
+  RunCommand(rvutInsert,
+             [&](TRVEditRVData* d) {
+               auto* tab = new TRVTabItemInfo(d);
+               tab->StyleNo = rvsTab;
+               tab->TextStyleNo = d->CurTextStyleNo;
+               AnsiString empty;
+               ok = d->InsertItemAtCaret(tab, empty, false, false);
+               if (ok) d->DoChange(true);
+             },
+             true);
+  return ok;
+}
+
+void TCustomDocViewEdit::DeleteSelection() {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->DeleteSelection();
+  if (!EditData()->SelectionExists(false)) return;
+  RunCommand(rvutDelete, [](TRVEditRVData*) {}, true);
+  update();
+}
+
+bool TCustomDocViewEdit::InsertRVFFromStream(TStream& stream) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertRVFFromStream(stream);
+  bool ok = false;
+  TRVEditRVData* data = EditData();
+  for (int32_t k = 0; k < data->ItemCount(); ++k)
+    if (data->GetItem(k)->IsPartiallySelected()) {
+      data->Beep();
+      return false;
+    }
+  if (data->SelectionExists(false) && !data->CanDeleteSelection()) {
+    data->Beep();
+    return false;
+  }
+  if (!RunCommand(rvutInsert,
+                  [&](TRVEditRVData* d) {
+                    ok = d->InsertRVFAtCaret(stream);
+                    d->DoChange(true);
+                  },
+                  true))
+    return false;
+  return ok;
+}
+
+bool TCustomDocViewEdit::InsertRVFFromFile(const AnsiString& file_name) {
+  try {
+    TFileStream stream(file_name, fmOpenRead | fmShareDenyNone);
+    return InsertRVFFromStream(stream);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void TCustomDocViewEdit::SetConversion(const TRVStyleConversionEvent& event) {
+  EditData()->StyleConversion = [this, event](int32_t style_no, int32_t, int32_t user_data, bool applied_to_text,
+                                              int32_t& new_style_no, bool) {
+    if (event) event(RootEditor(), style_no, user_data, applied_to_text, new_style_no);
+  };
+}
+
+void TCustomDocViewEdit::SetSelectionTextStyle(int32_t style_no) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->SetSelectionTextStyle(style_no);
+  if (!BeforeChange(false)) return;
+  SetConversion([style_no](TCustomDocViewEdit* ed, int32_t old, int32_t, bool applied_to_text, int32_t& n) {
+    TRVStyle* style = ed->Style();
+    if (applied_to_text && style && old >= 0 && old < style->TextStyles()->Count() &&
+        style->TextStyles()->Items(old)->Protection.Contains(rvprStyleProtect))
+      return;
+    n = style_no;
+  });
+  RunCommand(rvutStyleNo, [&](TRVEditRVData* d) { d->ApplyTextStyleConversion(style_no, 1, false); }, false);
+}
+
+void TCustomDocViewEdit::SetSelectionParaStyle(int32_t para_no) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->SetSelectionParaStyle(para_no);
+  RunCommand(rvutPara, [&](TRVEditRVData* d) { d->ApplyParaStyle(para_no, 0); }, false);
+}
+
+void TCustomDocViewEdit::ConvertTextStyles(int32_t user_data) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->ConvertTextStyles(user_data);
+  if (!OnStyleConversion) return;
+  SetConversion(OnStyleConversion);
+  RunCommand(rvutStyleNo, [&](TRVEditRVData* d) { d->ApplyTextStyleConversion(user_data, 3, false); }, false);
+}
+
+void TCustomDocViewEdit::ConvertParaStyles(int32_t user_data) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->ConvertParaStyles(user_data);
+  if (!OnParaStyleConversion) return;
+  SetConversion(OnParaStyleConversion);
+  RunCommand(rvutPara, [&](TRVEditRVData* d) { d->ApplyParaStyle(user_data, 2); }, false);
+}
+
+void TCustomDocViewEdit::Undo() {
+  TCustomDocViewEdit* inner = InplaceEdit();
+  if (inner && inner->EditData()->UndoList->Count() > 0) return inner->Undo();
+  TRVEditRVData* d = EditData();
+  if (GetReadOnly()) {
+    d->Beep();
+    return;
+  }
+  if (d->UndoList->Count() == 0) return;
+  d->Undo();
+  DoNotifyChanged(false);
+}
+
+void TCustomDocViewEdit::Redo() {
+  TCustomDocViewEdit* inner = InplaceEdit();
+  if (inner && inner->EditData()->RedoList->Count() > 0) return inner->Redo();
+  TRVEditRVData* d = EditData();
+  if (GetReadOnly()) {
+    d->Beep();
+    return;
+  }
+  if (d->RedoList->Count() == 0) return;
+  d->Redo();
+  DoNotifyChanged(false);
+}
+
+void TCustomDocViewEdit::Clear() {
+  TCustomDocView::Clear();
+  Modified = false;
+  DoCurTextStyleChanged();
+  DoCurParaStyleChanged();
+}
+
+// ---- Keys ----------------------------------------------------------------------------------------
+
+void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
+  TRVEditRVData* d = EditData();
+  const bool s = (shift & ssShift) != 0, c = (shift & ssCtrl) != 0;
+  auto move = [&](const std::function<bool()>& op, TRVGetOutDirection dir) {
+    if (s)
+      d->AnchorSelectionAtCaret();
+    else if (d->SelectionExists(false))
+      d->Deselect(nullptr, true);
+    const bool out = op();
+    if (s) d->ExtendSelectionToCaret();
+    update();
+    if (out && OnCaretGetOut) OnCaretGetOut(RootEditor(), dir);
+  };
+  const bool rtl = BiDiMode() == rvbdRightToLeft;
+  switch (key) {
+    case Qt::Key_Left:
+      move([&] { return rtl ? d->MoveRight(s, c) : d->MoveLeft(s, c); }, rtl ? rvdRight : rvdLeft);
+      return;
+    case Qt::Key_Right:
+      move([&] { return rtl ? d->MoveLeft(s, c) : d->MoveRight(s, c); }, rtl ? rvdLeft : rvdRight);
+      return;
+    case Qt::Key_Up: move([&] { return d->MoveUp(s, c); }, rvdUp); return;
+    case Qt::Key_Down: move([&] { return d->MoveDown(s, c); }, rvdDown); return;
+    case Qt::Key_Home: move([&] { return d->MoveHome(c); }, rvdTop); return;
+    case Qt::Key_End: move([&] { return d->MoveEnd(c); }, rvdBottom); return;
+    case Qt::Key_PageUp: move([&] { return d->PageUp(); }, rvdUp); return;
+    case Qt::Key_PageDown: move([&] { return d->PageDown(); }, rvdDown); return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (EditorOptions.Contains(rvoDoNotWantReturns)) {
+        d->Beep();
+        return;
+      }
+      if (s && EditorOptions.Contains(rvoDoNotWantShiftReturns)) return;
+      RunCommand(rvutNewLine, [&](TRVEditRVData* e) { e->EnterKey(s); }, true);
+      return;
+    case Qt::Key_Backspace:
+      if (d->SelectionExists(false))
+        DeleteSelection();
+      else
+        RunCommand(rvutDelete, [&](TRVEditRVData* e) { e->BackspaceKey(c, false, false); }, false);
+      return;
+    case Qt::Key_Delete:
+      if (d->SelectionExists(false))
+        DeleteSelection();
+      else
+        RunCommand(rvutDelete, [&](TRVEditRVData* e) { e->DeleteKey(c); }, false);
+      return;
+    case Qt::Key_Tab:
+      if (EditorOptions.Contains(rvoWantTabs) && !c) InsertTab();
+      return;
+    case Qt::Key_Z:
+      if (c) s ? Redo() : Undo();
+      return;
+    case Qt::Key_Y:
+      if (c) Redo();
+      return;
+    default: return;
+  }
+}
+
+void TCustomDocViewEdit::EditKeyPress(const QString& text) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->EditKeyPress(text);
+  TRVEditRVData* d = EditData();
+  for (QChar qc : text) {
+    const char16_t ch = qc.unicode();
+    if (ch < 0x20 || ch == 0x7F) continue;
+    if (!BeforeChange(false)) return;
+    ++command_depth_;
+    changed_in_command_ = false;
+    try {
+      bool ok = true;
+      if (d->SelectionExists(false)) {
+        d->BeginUndoGroup(rvutDelete, true);
+        ok = d->DeleteSelection();
+      }
+      if (ok) {
+        TRVStyle* style = Style();
+        const int32_t eff = d->CurEffectiveTextStyle();
+        if (style && eff >= 0 && eff < style->TextStyles()->Count() && style->TextStyles()->Items(eff)->Unicode) {
+          d->TypeText(RVU_WideStringToRawUnicode(WideString(1, ch)), '?');
+        } else {
+          const int b = CharToByte(ch);
+          d->TypeChar(static_cast<char>(b < 0 ? '?' : b));
+        }
+      }
+    } catch (...) {
+      --command_depth_;
+      throw;
+    }
+    --command_depth_;
+    if (changed_in_command_) NotifyChanged();
+  }
+}
+
+void TCustomDocViewEdit::keyPressEvent(QKeyEvent* e) {
+  TShiftState shift = 0;
+  if (e->modifiers() & Qt::ShiftModifier) shift |= ssShift;
+  if (e->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+  if (e->modifiers() & Qt::AltModifier) shift |= ssAlt;
+  const int key = e->key();
+  switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Tab:
+      EditKeyDown(key, shift);
+      e->accept();
+      return;
+    default: break;
+  }
+  if ((shift & ssCtrl) && !(shift & ssAlt)) {
+    EditKeyDown(key, shift);
+    e->accept();
+    return;
+  }
+  if (!e->text().isEmpty()) {
+    EditKeyPress(e->text());
+    e->accept();
+    return;
+  }
+  TCustomDocView::keyPressEvent(e);
+}
+
+// ---- Caret display ---------------------------------------------------------------------------
+
+void TCustomDocViewEdit::paintEvent(QPaintEvent* e) {
+  TCustomDocView::paintEvent(e);
+  TRVEditRVData* d = EditData();
+  if (!hasFocus() || d->CaretHeight == 0) return;
+  if (GetReadOnly() && EditorOptions.Contains(rvoHideReadOnlyCaret)) return;
+  int32_t x = 0, y = 0;
+  d->GetCaretClientPos(x, y);
+  QPainter p(this);
+  p.fillRect(QRect(x, y, 1, d->CaretHeight), palette().color(QPalette::Text));
+}
+
+void TCustomDocViewEdit::focusInEvent(QFocusEvent* e) {
+  TCustomDocView::focusInEvent(e);
+  update();
+}
+
+void TCustomDocViewEdit::focusOutEvent(QFocusEvent* e) {
+  TCustomDocView::focusOutEvent(e);
+  update();
+}
+
+}  // namespace pelvar

@@ -1,0 +1,170 @@
+// The editor control: the viewer control with an editable document. It adds the editing
+// commands (each one asks BeforeChange, runs in one undo group and ends with the change
+// notification), the current text and paragraph styles, read-only mode, undo and redo, the
+// change events and the keys of the editor, which arrive through the Qt event queue.
+#pragma once
+
+#include <QPointer>
+#include <cstdint>
+#include <functional>
+
+#include "richtext/edit/RVERVData.h"
+#include "richtext/view/DocView.h"
+
+namespace pelvar {
+
+enum TRVEditorOption : uint8_t {
+  rvoClearTagOnStyleApp,
+  rvoCtrlJumps,
+  rvoDoNotWantReturns,
+  rvoDoNotWantShiftReturns,
+  rvoWantTabs,
+  rvoAutoSwitchLang,
+  rvoHideReadOnlyCaret,
+  rvoNoImageResize,
+  rvoNoCaretHighlightJumps
+};
+using TRVEditorOptions = TRVSet<TRVEditorOption, uint16_t>;
+
+enum TRVDragDropFormat : uint8_t {
+  rvddRVF,
+  rvddRTF,
+  rvddText,
+  rvddUnicodeText,
+  rvddBitmap,
+  rvddMetafile,
+  rvddURL,
+  rvddFiles
+};
+using TRVDragDropFormats = TRVSet<TRVDragDropFormat, uint8_t>;
+
+enum TRVGetOutDirection : uint8_t { rvdLeft, rvdUp, rvdRight, rvdDown, rvdTop, rvdBottom };
+
+class TCustomDocViewEdit;
+
+using TRVChangingEvent = std::function<void(TCustomDocViewEdit* sender, bool& can_edit)>;
+using TRVStyleConversionEvent = std::function<void(TCustomDocViewEdit* sender, int32_t style_no, int32_t user_data,
+                                                   bool applied_to_text, int32_t& new_style_no)>;
+using TRVOnCaretGetOutEvent = std::function<void(TCustomDocViewEdit* sender, TRVGetOutDirection direction)>;
+using TRVEditNotifyEvent = std::function<void(TCustomDocViewEdit* sender)>;
+
+// The editable document of an editor control: its hooks ask and tell the control.
+class TRVEditorControlData : public TRVEditRVData {
+ public:
+  explicit TRVEditorControlData(TCustomDocViewEdit* editor);
+  TCustomDocViewEdit* Editor;
+  bool BeforeChange(bool forced) override;
+  void DoChange(bool clear_redo) override;
+  void DoCaretMove() override;
+  bool IsReadOnly() override;
+  void SetCurTextStyleNo(int32_t value) override;
+  void SetCurParaStyleNo(int32_t value) override;
+};
+
+class TCustomDocViewEdit : public TCustomDocView {
+ public:
+  explicit TCustomDocViewEdit(QWidget* parent = nullptr);
+  ~TCustomDocViewEdit() override;
+
+  TRVEditRVData* EditData() const { return static_cast<TRVEditRVData*>(RVData.get()); }
+
+  // ---- Properties ----
+  TRVEditorOptions EditorOptions;
+  TRVDragDropFormats AcceptDragDropFormats;
+  bool Modified = false;
+  virtual bool GetReadOnly() const { return read_only_; }
+  virtual void SetReadOnly(bool value);
+  bool ReadOnly() const { return GetReadOnly(); }
+  int32_t UndoLimit() const { return EditData()->GetUndoLimit(); }
+  void SetUndoLimit(int32_t value) { EditData()->SetUndoLimit(value); }
+  // Tab navigation is the viewer's; an editor takes Tab as text.
+  void SetTabNavigation(TRVTabNavigationType value);
+  TRVTabNavigationType TabNavigation() const { return RVData->TabNavigation; }
+
+  // ---- Editors in a chain (a table cell's in-place editor) ----
+  QWidget* GetInplaceEditor() override { return inplace_editor_.data(); }
+  // Hosts the in-place editor of a cell (nullptr: none).
+  void SetInplaceEditor(TCustomDocViewEdit* editor) { inplace_editor_ = editor; }
+  TCustomDocViewEdit* InplaceEdit() { return dynamic_cast<TCustomDocViewEdit*>(GetInplaceEditor()); }
+  TCustomDocViewEdit* InnermostEditor();
+  TCustomDocViewEdit* RootEditor() { return root_editor_ ? root_editor_ : this; }
+  void SetRootEditor(TCustomDocViewEdit* root) { root_editor_ = root; }
+
+  // ---- Change control ----
+  virtual bool BeforeChange(bool forced);
+  void DoNotifyChanged(bool clear_redo);
+  void NotifyChanged() { DoNotifyChanged(true); }
+  void DoCurTextStyleChanged();
+  void DoCurParaStyleChanged();
+  void DoCaretMove();
+
+  // ---- Current styles ----
+  int32_t CurrentTextStyle();
+  int32_t CurrentParaStyle();
+  void SetCurrentTextStyle(int32_t value);
+  void SetCurrentParaStyle(int32_t value);
+  int32_t EffectiveTextStyle();
+  void SwitchToUnicodeStyle();
+  int32_t CaretItemIndex() { return EditData()->CurItemNo(); }
+  int32_t CaretItemOffset() { return EditData()->OffsetInCurItem(); }
+
+  // ---- Editing commands ----
+  void InsertText(const AnsiString& text, bool caret_before = false);
+  void InsertUnicodeText(const AnsiString& text);
+  // False when the file cannot be read or the insertion was refused.
+  bool InsertTextFromFile(const AnsiString& file_name);
+  bool InsertTab();
+  void DeleteSelection();
+  // False when the command was refused or the stream could not be read.
+  bool InsertRVFFromStream(TStream& stream);
+  bool InsertRVFFromFile(const AnsiString& file_name);
+  void SetSelectionTextStyle(int32_t style_no);
+  void SetSelectionParaStyle(int32_t para_no);
+  void ConvertTextStyles(int32_t user_data);
+  void ConvertParaStyles(int32_t user_data);
+  void Undo();
+  void Redo();
+  void Clear();
+
+  // ---- Keys (the framework's key handlers) ----
+  void EditKeyDown(int key, TShiftState shift);
+  void EditKeyPress(const QString& text);
+
+  // ---- Events ----
+  TRVEditNotifyEvent OnChange;
+  TRVChangingEvent OnChanging;
+  TRVEditNotifyEvent OnCaretMove;
+  TRVEditNotifyEvent OnCurTextStyleChanged;
+  TRVEditNotifyEvent OnCurParaStyleChanged;
+  TRVStyleConversionEvent OnStyleConversion;
+  TRVStyleConversionEvent OnParaStyleConversion;
+  TRVOnCaretGetOutEvent OnCaretGetOut;
+
+  // Copies the viewer's events and the editor's (not OnChange, OnChanging, OnCaretGetOut).
+  void AssignEvents(TCustomDocViewEdit* source);
+
+ protected:
+  void CreateWnd() override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  friend class TRVEditorControlData;
+  // Runs an editing command: BeforeChange, one undo group in group mode, the notification.
+  bool RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body, bool delete_selection);
+  void SetConversion(const TRVStyleConversionEvent& event);
+  bool read_only_ = false;
+  int32_t command_depth_ = 0;
+  bool changed_in_command_ = false;
+  QPointer<TCustomDocViewEdit> inplace_editor_;
+  TCustomDocViewEdit* root_editor_ = nullptr;
+};
+
+class TDocViewEdit : public TCustomDocViewEdit {
+ public:
+  using TCustomDocViewEdit::TCustomDocViewEdit;
+};
+
+}  // namespace pelvar
