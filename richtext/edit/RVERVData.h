@@ -14,6 +14,8 @@
 
 namespace pelvar {
 
+class TRVRTFReaderProperties;
+
 // The sound of a refused edit. Every document of the family beeps through this sink (only
 // while the style sheet's UseSound is on); tests and hosts replace it.
 extern std::function<void()> RVBeepSink;
@@ -218,6 +220,11 @@ class TRVEditRVData : public TDocViewRVData {
   bool InsertTextFromStream(TStream& stream, bool oem, bool auto_tag);
   bool InsertTextFromFile(const AnsiString& file_name, bool oem, bool auto_tag);
   bool InsertRVFAtCaret(TStream& stream);
+  // True at once for a stream at its end; false without import properties or on a reading
+  // error (the document is then formatted again and a beep sounds).
+  bool InsertRTFAtCaret(TStream& stream);
+  // The RTF import properties (the control's; none for a bare document).
+  TRVRTFReaderProperties* RTFReadProperties = nullptr;
   TCustomRVItemInfo* CreateTextItemCopy(TCustomRVItemInfo* source);
   TCustomRVItemInfo* NewTextItem(const TRVTag& tag, int32_t para_no, int32_t style_no, bool same_as_prev, bool br);
   void NormalizeInsertedRange(int32_t& first, int32_t& last, int32_t& count_change, int32_t& last_offs);
@@ -314,6 +321,8 @@ class TRVEditRVData : public TDocViewRVData {
   void SplitConvert(int32_t item_no, int32_t from, int32_t to, int32_t new_style, int32_t& item_count);
   bool IsUnicodeStyle(int32_t style_no);
   bool IsMarker(int32_t item_no);
+  int32_t StreamInsertIndex(bool& replace_empty, bool& continue_line);
+  bool FinishStreamInsert(int32_t n, int32_t count, bool replace_empty, bool continue_line, bool ok);
   bool MoveToDrawItemPos(int32_t d_item_no, int32_t d_offs);
   void RecordInfo(TRVUndoInfo* info);
   void InsertItemRaw(int32_t item_no, AnsiString& text, TCustomRVItemInfo* item, bool from_undo);

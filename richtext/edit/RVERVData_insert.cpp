@@ -8,6 +8,8 @@
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVMarker.h"
+#include "richtext/model/RVRTF.h"
+#include "richtext/model/RVRTFProps.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -476,32 +478,48 @@ void TRVEditRVData::NormalizeInsertedRange(int32_t& first, int32_t& last, int32_
   }
 }
 
-bool TRVEditRVData::InsertRVFAtCaret(TStream& stream) {
-  int32_t n = std::max(CurItemNo(), 0);
-  if (ItemCount() > 0 && n < ItemCount()) {
-    const int32_t o = OffsetInCurItem();
-    if (o >= GetOffsAfterItem(n) && !(GetItem(n)->StyleNo >= 0 && GetItemTextRaw(n).empty())) ++n;
-  } else {
-    n = ItemCount();
+int32_t TRVEditRVData::StreamInsertIndex(bool& replace_empty, bool& continue_line) {
+  replace_empty = false;
+  continue_line = false;
+  if (ItemCount() == 0) return 0;
+  int32_t n = std::clamp(CurItemNo(), 0, ItemCount() - 1);
+  const int32_t o = OffsetInCurItem();
+  if (GetItem(n)->StyleNo >= 0 && GetItemTextRaw(n).empty()) {
+    // An empty text item at the caret is replaced.
+    replace_empty = true;
+    return n;
   }
-  // An empty text item at the caret is replaced.
-  bool replace_empty = n < ItemCount() && GetItem(n)->StyleNo >= 0 && GetItemTextRaw(n).empty();
-  BeginUndoGroup(rvutInsert, true);
-  const int32_t before = ItemCount();
-  int32_t index = n;
-  TColor color = GetColor();
-  bool ok = false;
-  try {
-    ok = TCustomRVData::InsertRVFFromStream(stream, index, nullptr, nullptr, color, true, false, false, CurParaStyleNo);
-  } catch (const std::exception&) {
-    ok = false;
+  if (GetItem(n)->StyleNo >= 0 && o > 1 && o < GetOffsAfterItem(n)) {
+    // Inside a word: the word is cut and the stream goes between the halves.
+    bool ff = false;
+    AnsiString tail = RVU_Copy(GetItemTextRaw(n), o, GetOffsAfterItem(n) - o, GetItemOptions(n));
+    RecDeleteSubstring(n, o, -1);
+    TCustomRVItemInfo* copy = CreateTextItemCopy(GetItem(n));
+    copy->SetSameAsPrev(true);
+    RecInsertItem(n + 1, tail, copy, false, ff);
+    continue_line = true;
+    return n + 1;
   }
-  const int32_t count = ItemCount() - before;
+  if (o >= GetOffsAfterItem(n)) {
+    // After the last item of a line that goes on: the stream continues that line.
+    continue_line = true;
+    return n + 1;
+  }
+  continue_line = GetItem(n)->GetSameAsPrev();
+  return n;
+}
+
+bool TRVEditRVData::FinishStreamInsert(int32_t n, int32_t count, bool replace_empty, bool continue_line, bool ok) {
   if (count > 0) {
     TRVUndoInsertItemsInfo* head = RecInsertItemsHead(n, count);
     bool ff = false;
     RecInsertItemsTail(n, count, head, ff);
-    if (replace_empty && n + count < ItemCount()) {
+    // The first inserted paragraph joins the line of the caret.
+    if (continue_line && n > 0 && GetItem(n)->IsParaStart() && !IsFullLineItem(n) && !IsFullLineItem(n - 1))
+      RecSetNewLine(n, true, -1, ff);
+    if (replace_empty && n + count < ItemCount() && GetItem(n + count)->StyleNo >= 0 &&
+        GetItemTextRaw(n + count).empty()) {
+      if (!GetItem(n + count)->GetSameAsPrev() && GetItem(n)->GetSameAsPrev()) RecSetNewLine(n, false, GetItemPara(n), ff);
       RecDeleteItem(n + count, ff);
     }
     int32_t first = n, last = n + count - 1, change = count, last_offs = 0;
@@ -519,6 +537,39 @@ bool TRVEditRVData::InsertRVFAtCaret(TStream& stream) {
     Beep();
   }
   return ok;
+}
+
+bool TRVEditRVData::InsertRVFAtCaret(TStream& stream) {
+  BeginUndoGroup(rvutInsert, true);
+  bool replace_empty = false, continue_line = false;
+  const int32_t n = StreamInsertIndex(replace_empty, continue_line);
+  const int32_t before = ItemCount();
+  int32_t index = n;
+  TColor color = GetColor();
+  bool ok = false;
+  try {
+    ok = TCustomRVData::InsertRVFFromStream(stream, index, nullptr, nullptr, color, true, false, false, CurParaStyleNo);
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  return FinishStreamInsert(n, ItemCount() - before, replace_empty, continue_line, ok);
+}
+
+bool TRVEditRVData::InsertRTFAtCaret(TStream& stream) {
+  if (stream.Position() >= stream.Size()) return true;
+  if (!RTFReadProperties) return false;
+  BeginUndoGroup(rvutInsert, true);
+  bool replace_empty = false, continue_line = false;
+  const int32_t n = StreamInsertIndex(replace_empty, continue_line);
+  const int32_t before = ItemCount();
+  int32_t index = n;
+  bool ok = false;
+  try {
+    ok = RTFReadProperties->ReadRTFFromStream(stream, this, index) == rtf_ec_OK;
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  return FinishStreamInsert(n, ItemCount() - before, replace_empty, continue_line, ok);
 }
 
 }  // namespace pelvar

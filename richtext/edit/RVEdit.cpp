@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "platform/codepage.h"
+#include "platform/sysutils.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -246,8 +247,7 @@ void TCustomDocViewEdit::DeleteSelection() {
   update();
 }
 
-bool TCustomDocViewEdit::InsertRVFFromStream(TStream& stream) {
-  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertRVFFromStream(stream);
+bool TCustomDocViewEdit::InsertStream(const std::function<bool(TRVEditRVData*)>& read) {
   bool ok = false;
   TRVEditRVData* data = EditData();
   for (int32_t k = 0; k < data->ItemCount(); ++k)
@@ -261,12 +261,41 @@ bool TCustomDocViewEdit::InsertRVFFromStream(TStream& stream) {
   }
   if (!RunCommand(rvutInsert,
                   [&](TRVEditRVData* d) {
-                    ok = d->InsertRVFAtCaret(stream);
+                    ok = read(d);
                     d->DoChange(true);
                   },
                   true))
     return false;
   return ok;
+}
+
+bool TCustomDocViewEdit::InsertRVFFromStream(TStream& stream) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertRVFFromStream(stream);
+  return InsertStream([&](TRVEditRVData* d) { return d->InsertRVFAtCaret(stream); });
+}
+
+TRVRTFReaderProperties* TCustomDocViewEdit::RTFReadProperties() {
+  if (!rtf_read_properties_) rtf_read_properties_ = std::make_unique<TRVRTFReaderProperties>();
+  return rtf_read_properties_.get();
+}
+
+bool TCustomDocViewEdit::InsertRTFFromStream(TStream& stream) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertRTFFromStream(stream);
+  EditData()->RTFReadProperties = RTFReadProperties();
+  return InsertStream([&](TRVEditRVData* d) { return d->InsertRTFAtCaret(stream); });
+}
+
+bool TCustomDocViewEdit::InsertRTFFromFile(const AnsiString& file_name) {
+  try {
+    TFileStream stream(file_name, fmOpenRead | fmShareDenyNone);
+    RTFReadProperties()->ResourceBasePath = ExtractFilePath(file_name);
+    const bool ok = InsertRTFFromStream(stream);
+    RTFReadProperties()->ResourceBasePath.clear();
+    return ok;
+  } catch (const std::exception&) {
+    RTFReadProperties()->ResourceBasePath.clear();
+    return false;
+  }
 }
 
 bool TCustomDocViewEdit::InsertRVFFromFile(const AnsiString& file_name) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "richtext/edit/RVERVData.h"
+#include "richtext/model/RVRTFProps.h"
 #include "richtext/view/DocView.h"
 
 namespace pelvar {
@@ -118,6 +119,10 @@ class TCustomDocViewEdit : public TCustomDocView {
   // False when the command was refused or the stream could not be read.
   bool InsertRVFFromStream(TStream& stream);
   bool InsertRVFFromFile(const AnsiString& file_name);
+  bool InsertRTFFromStream(TStream& stream);
+  bool InsertRTFFromFile(const AnsiString& file_name);
+  // The RTF import properties (made on first use).
+  TRVRTFReaderProperties* RTFReadProperties();
   void SetSelectionTextStyle(int32_t style_no);
   void SetSelectionParaStyle(int32_t para_no);
   void ConvertTextStyles(int32_t user_data);
@@ -155,6 +160,8 @@ class TCustomDocViewEdit : public TCustomDocView {
   // Runs an editing command: BeforeChange, one undo group in group mode, the notification.
   bool RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body, bool delete_selection);
   void SetConversion(const TRVStyleConversionEvent& event);
+  bool InsertStream(const std::function<bool(TRVEditRVData*)>& read);
+  std::unique_ptr<TRVRTFReaderProperties> rtf_read_properties_;
   bool read_only_ = false;
   int32_t command_depth_ = 0;
   bool changed_in_command_ = false;

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/streams.h"
+#include "richtext/model/RVRTFProps.h"
 #include "tests/richtext/edit/edit_fixture.h"
 
 namespace pelvar {
@@ -185,6 +186,32 @@ TEST(RVEditInsert, NativeFormatStreamAtTheCaret) {
   junk.SetPosition(0);
   EXPECT_FALSE(doc.data.InsertRVFAtCaret(junk));
   EXPECT_EQ(doc.Dump(), "[ab s0 p0][cd s0 p0]");
+}
+
+TEST(RVEditInsert, RTFStreamAtTheCaret) {
+  EditDoc doc;
+  doc.Build(":abcd");
+  doc.At(0, 3);
+  TMemoryStream s;
+  const std::string rtf = "{\\rtf1\\ansi one\\par two}";
+  s.WriteBuffer(rtf.data(), static_cast<int64_t>(rtf.size()));
+  s.SetPosition(0);
+  EXPECT_FALSE(doc.data.InsertRTFAtCaret(s));  // no import properties
+  TRVRTFReaderProperties props;
+  doc.data.RTFReadProperties = &props;
+  s.SetPosition(0);
+  EXPECT_TRUE(doc.data.InsertRTFAtCaret(s));
+  std::string all;
+  for (int32_t i = 0; i < doc.data.ItemCount(); ++i) all += doc.Text(i) + "|";
+  EXPECT_EQ(all, "abone|twocd|");  // the word is cut around the inserted paragraphs
+  doc.data.Undo();
+  EXPECT_EQ(doc.Dump(), "[abcd s0 p0]");
+  // A broken stream: false, a beep.
+  TMemoryStream bad;
+  bad.WriteBuffer("{\\rtf1 x", 8);
+  bad.SetPosition(0);
+  EXPECT_FALSE(doc.data.InsertRTFAtCaret(bad));
+  EXPECT_EQ(doc.beeps, 1);
 }
 
 }  // namespace

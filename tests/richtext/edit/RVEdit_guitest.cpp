@@ -140,6 +140,13 @@ TEST_F(EditorGuiTest, ReadOnlyOrARefusingOnChangingMakesEveryCommandBeep) {
          TMemoryStream s;
          EXPECT_FALSE(e.InsertRVFFromStream(s));
        }},
+      {"InsertRTFFromStream",
+       [](TDocViewEdit& e) {
+         TMemoryStream s;
+         s.WriteBuffer("{\\rtf1 x}", 9);
+         s.SetPosition(0);
+         EXPECT_FALSE(e.InsertRTFFromStream(s));
+       }},
       {"SetSelectionTextStyle", [](TDocViewEdit& e) { e.SetSelectionTextStyle(1); }},
       {"SetSelectionParaStyle", [](TDocViewEdit& e) { e.SetSelectionParaStyle(1); }},
       {"DeleteSelection",
