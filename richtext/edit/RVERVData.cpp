@@ -87,6 +87,8 @@ bool TRVEditRVData::IsFormattedForUndo() { return DrawLines.Count() > 0 && GetCa
 
 int32_t TRVEditRVData::ItemWidthForUndo(int32_t item_no) {
   if (!IsFormattedForUndo() || item_no < 0 || item_no >= ItemCount()) return 0;
+  // A text in the middle of a conversion between encodings is not measured.
+  if (IsUnicodeItem(item_no) && GetItemTextRaw(item_no).size() % 2 != 0) return 0;
   return ItemMinWidth(item_no, nullptr, GetCanvas());
 }
 

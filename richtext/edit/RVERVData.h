@@ -321,6 +321,7 @@ class TRVEditRVData : public TDocViewRVData {
   void SplitConvert(int32_t item_no, int32_t from, int32_t to, int32_t new_style, int32_t& item_count);
   bool IsUnicodeStyle(int32_t style_no);
   bool IsMarker(int32_t item_no);
+  void ChangeStyleConverting(int32_t item_no, int32_t old_style, int32_t new_style);
   int32_t StreamInsertIndex(bool& replace_empty, bool& continue_line);
   bool FinishStreamInsert(int32_t n, int32_t count, bool replace_empty, bool continue_line, bool ok);
   bool MoveToDrawItemPos(int32_t d_item_no, int32_t d_offs);

@@ -89,6 +89,11 @@ bool TRVEditRVData::DeleteSelection() {
   }
   SkipMarkerItem(start_no, start_offs, true);
   SkipMarkerItem(end_no, end_offs, true);
+  // Nothing selected of a full-line item at the start: the selection starts after it.
+  if (start_no < end_no && IsFullLineItem(start_no) && start_offs >= GetOffsAfterItem(start_no)) {
+    ++start_no;
+    start_offs = GetOffsBeforeItem(start_no);
+  }
   bool markers = false;
   for (int32_t k = start_no; k <= end_no; ++k) markers = markers || IsMarker(k);
   bool ff = false, any_ff = false;
@@ -156,7 +161,7 @@ bool TRVEditRVData::DeleteSelection() {
   } else {
     if (GetItem(start_no)->StyleNo >= 0 && end_in_first > start_offs)
       RecDeleteSubstring(start_no, start_offs, end_in_first - start_offs);
-    if (tail_kept && start_no + 1 < ItemCount()) RecSetNewLine(start_no + 1, true, -1, ff);
+    if (tail_kept && start_no + 1 < ItemCount() && !IsFullLineItem(start_no)) RecSetNewLine(start_no + 1, true, -1, ff);
   }
   if (caret_item < 0) {
     caret_item = 0;

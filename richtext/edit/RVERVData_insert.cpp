@@ -126,10 +126,11 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
       return refuse();
     }
     // The item replaces the empty text item.
-    item->SetSameAsPrev(GetItem(ci)->GetSameAsPrev());
-    if (!marker) item->SetBR(GetItem(ci)->GetBR());
+    // A full-line item always starts its own paragraph.
+    if (!full_line) item->SetSameAsPrev(GetItem(ci)->GetSameAsPrev());
+    if (!marker && !full_line) item->SetBR(GetItem(ci)->GetBR());
     item->SetPageBreakBefore(GetItem(ci)->GetPageBreakBefore());
-    if (GetItem(ci)->GetSameAsPrev()) item->ParaNo = GetItemPara(ci);
+    if (item->GetSameAsPrev()) item->ParaNo = GetItemPara(ci);
     RecDeleteItem(ci, ff);
     full_format = full_format || ff;
     idx = ci;
@@ -167,7 +168,7 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
       items_added = 2;
     }
   }
-  if (idx > 0 && IsMarker(idx - 1)) item->SetSameAsPrev(true);
+  if (idx > 0 && IsMarker(idx - 1) && !full_line) item->SetSameAsPrev(true);
   if (full_line && idx < ItemCount()) {
     RecSetNewLine(idx, false, GetItemPara(idx), ff);
     RecSetBR(idx, false, ff);

@@ -35,6 +35,14 @@ void TRVEditRVData::ReformatAfterEdit(bool full_check, int32_t first_d_item, int
   const bool bad_range = first_d_item < 0 || last_d_item >= n || last_d_item < first_d_item ||
                          DrawLines[last_d_item]->ItemNo + item_count_change < DrawLines[first_d_item]->ItemNo ||
                          ItemCount() == 0;
+  if (!full_check && !bad_range) {
+    // The document is as wide as its widest unbreakable piece: a range that now needs more,
+    // or a document that was widened before, is formatted whole.
+    const int32_t area = GetAreaWidth() - GetLeftMargin() - GetRightMargin();
+    const int32_t first_item = DrawLines[first_d_item]->ItemNo;
+    const int32_t last_item = std::clamp(DrawLines[last_d_item]->ItemNo + item_count_change, first_item, ItemCount() - 1);
+    full_check = DocumentWidth > area || RangeWidthForUndo(first_item, last_item) > DocumentWidth;
+  }
   if (full_check || bad_range) {
     TRVControlData::FormatDocument(false, true, true, 0, GetCanvas(), false, false, false);
     InvalidateControl();

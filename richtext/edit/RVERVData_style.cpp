@@ -31,12 +31,24 @@ void TRVEditRVData::ConvertItemStyle(int32_t item_no, int32_t user_data, bool wh
   const int32_t s = StyleConvert(old, item->ParaNo, user_data, true, whole_paragraphs);
   if (s == item->StyleNo) return;
   if (ClearTagOnStyleApp) RecSetTag(item_no, TRVTag());
-  const bool old_uni = IsUnicodeStyle(old), new_uni = IsUnicodeStyle(s);
-  if (old_uni && !new_uni)
-    RecChangeText(item_no, RVU_UnicodeToAnsi(GetStyleCodePage(s), GetItemTextRaw(item_no)));
-  else if (!old_uni && new_uni)
-    RecChangeText(item_no, RVU_AnsiToUnicode(GetStyleCodePage(old), GetItemTextRaw(item_no)));
-  RecSetStyleNo(item_no, s);
+  ChangeStyleConverting(item_no, old, s);
+}
+
+// Gives a text item another style, converting its text where one style is Unicode and the
+// other is not. The order keeps every state in between (and while undoing) readable: the
+// UTF-16 flag is never set on ANSI text.
+void TRVEditRVData::ChangeStyleConverting(int32_t item_no, int32_t old_style, int32_t new_style) {
+  const bool old_uni = IsUnicodeStyle(old_style), new_uni = IsUnicodeStyle(new_style);
+  if (old_uni && !new_uni) {
+    const AnsiString text = RVU_UnicodeToAnsi(GetStyleCodePage(new_style), GetItemTextRaw(item_no));
+    RecSetStyleNo(item_no, new_style);
+    RecChangeText(item_no, text);
+  } else if (!old_uni && new_uni) {
+    RecChangeText(item_no, RVU_AnsiToUnicode(GetStyleCodePage(old_style), GetItemTextRaw(item_no)));
+    RecSetStyleNo(item_no, new_style);
+  } else {
+    RecSetStyleNo(item_no, new_style);
+  }
 }
 
 // Cuts item_no at the selected characters [from, to) and converts that part to new_style.
@@ -70,12 +82,7 @@ void TRVEditRVData::SplitConvert(int32_t item_no, int32_t from, int32_t to, int3
     ++item_no;
   }
   if (ClearTagOnStyleApp) RecSetTag(item_no, TRVTag());
-  const bool old_uni = IsUnicodeStyle(old_style), new_uni = IsUnicodeStyle(new_style);
-  if (old_uni && !new_uni)
-    RecChangeText(item_no, RVU_UnicodeToAnsi(GetStyleCodePage(new_style), GetItemTextRaw(item_no)));
-  else if (!old_uni && new_uni)
-    RecChangeText(item_no, RVU_AnsiToUnicode(GetStyleCodePage(old_style), GetItemTextRaw(item_no)));
-  RecSetStyleNo(item_no, new_style);
+  ChangeStyleConverting(item_no, old_style, new_style);
 }
 
 void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/, bool whole_paragraphs) {
