@@ -223,6 +223,7 @@ bool TRVEditRVData::InsertItemAtCaret(TCustomRVItemInfo* item, AnsiString& text,
     PlaceCaret(idx, GetOffsBeforeItem(idx));
   else
     PlaceCaret(idx, GetOffsAfterItem(idx));
+  DoChange(true);
   return true;
 }
 
@@ -314,6 +315,7 @@ bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
     PlaceCaret(first_item, first_offs);
   else
     PlaceCaret(caret_item, caret_offs);
+  DoChange(true);
   return true;
 }
 
@@ -532,6 +534,7 @@ bool TRVEditRVData::FinishStreamInsert(int32_t n, int32_t count, bool replace_em
       last = std::clamp(last, 0, ItemCount() - 1);
       PlaceCaret(last, GetOffsAfterItem(last));
     }
+    DoChange(true);
   }
   if (!ok) {
     if (!NotFormatted()) FormatKeepingCaret();

@@ -556,7 +556,7 @@ void TRVEditRVData::InsertTextAsNewItem(const AnsiString& text) {
   if (!BeforeChange(false)) return;
   BeginUndoGroup(rvutInsert, true);
   AnsiString t = text;
-  if (InsertTextInStyle(t, CurTextStyleNo, true, false)) DoChange(true);
+  InsertTextInStyle(t, CurTextStyleNo, true, false);
 }
 
 void TRVEditRVData::TypeText(const AnsiString& text, char key_char) {

@@ -25,7 +25,7 @@ TEST(RVEditRandom, SessionsKeepLayoutCaretAndUndo) {
     std::string log;
     for (int step = 0; step < 150; ++step) {
       edittest::TTestEditData& d = doc.data;
-      const int op = pick(16);
+      const int op = pick(18);
       const std::string prev = doc.Dump() + " caret " + doc.Caret();
       log += std::to_string(op) + " ";
       try {
@@ -78,6 +78,12 @@ TEST(RVEditRandom, SessionsKeepLayoutCaretAndUndo) {
           break;
         }
         case 15: d.SetCurTextStyleNo(std::vector<int32_t>{0, 1, 2, 8}[static_cast<size_t>(pick(4))]); break;
+        case 16:
+          if (d.UndoList->Count() > 0) d.Undo();
+          break;
+        case 17:
+          if (d.RedoList->Count() > 0) d.Redo();
+          break;
       }
       } catch (const std::exception& x) {
         FAIL() << x.what() << " after " << log << " seed " << seed << "\n" << doc.Dump() << " caret " << doc.Caret();
@@ -100,6 +106,7 @@ TEST(RVEditRandom, SessionsKeepLayoutCaretAndUndo) {
       ASSERT_EQ(viewtest::DrawItems(d), partial) << log << "\nbefore " << prev << "\nafter " << doc.Dump();
       d.SetCaretAt(ci, co);
     }
+    while (doc.data.RedoList->Count() > 0) doc.data.Redo();
     const std::string end = doc.Dump();
     int groups = 0;
     try {
