@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "tests/richtext/view/view_fixture.h"
 
@@ -262,6 +263,59 @@ TEST_F(EditorGuiTest, ACellEditorInPlaceTakesInsertedText) {
   EXPECT_EQ(d->GetItemTextRaw(1), std::string("B\0", 2));
   EXPECT_EQ(outer->CurrentTextStyle(), 2);  // the innermost editor's
   outer->SetInplaceEditor(nullptr);
+}
+
+TEST_F(EditorGuiTest, RandomKeySessionsKeepLayoutCaretAndUndo) {
+  struct Key {
+    int key;
+    Qt::KeyboardModifiers mods;
+    const char* text;
+  };
+  const std::vector<Key> keys = {
+      {Qt::Key_A, Qt::NoModifier, "a"},        {Qt::Key_Space, Qt::NoModifier, " "},
+      {Qt::Key_B, Qt::ShiftModifier, "B"},     {Qt::Key_Return, Qt::NoModifier, ""},
+      {Qt::Key_Return, Qt::ShiftModifier, ""}, {Qt::Key_Backspace, Qt::NoModifier, ""},
+      {Qt::Key_Backspace, Qt::ControlModifier, ""}, {Qt::Key_Delete, Qt::NoModifier, ""},
+      {Qt::Key_Left, Qt::NoModifier, ""},      {Qt::Key_Left, Qt::ShiftModifier, ""},
+      {Qt::Key_Right, Qt::ShiftModifier, ""},  {Qt::Key_Right, Qt::ControlModifier, ""},
+      {Qt::Key_Up, Qt::NoModifier, ""},        {Qt::Key_Down, Qt::ShiftModifier, ""},
+      {Qt::Key_Home, Qt::NoModifier, ""},      {Qt::Key_End, Qt::ShiftModifier, ""},
+      {Qt::Key_Z, Qt::ControlModifier, ""},    {Qt::Key_Y, Qt::ControlModifier, ""},
+      {Qt::Key_Tab, Qt::NoModifier, ""},       {Qt::Key_unknown, Qt::NoModifier, "\u010d"},
+  };
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    std::mt19937 rng(seed);
+    auto e = Make({"one two three four five six", "seven", "eight nine"});
+    e->resize(120, 200);
+    e->Format();
+    e->EditData()->SetCaretAt(0, 4);
+    const std::string start = Dump(*e);
+    std::string log;
+    for (int step = 0; step < 150; ++step) {
+      const size_t k = rng() % keys.size();
+      log += std::to_string(k) + " ";
+      Post(e.get(), keys[k].key, keys[k].mods, QString::fromUtf8(keys[k].text));
+      QCoreApplication::processEvents();
+      TRVEditRVData* d = e->EditData();
+      ASSERT_GE(d->CaretOffs, 0) << log;
+      ASSERT_LT(d->CaretOffs, static_cast<int32_t>(d->CharPositions.size())) << log;
+      const auto partial = viewtest::DrawItems(*d);
+      const int32_t ci = d->CurItemNo(), co = d->OffsetInCurItem();
+      int32_t s1, s2, e1, e2;
+      const bool sel = d->SelectionExists(false);
+      d->GetSelBounds(s1, e1, s2, e2, false);
+      e->Format();
+      ASSERT_EQ(viewtest::DrawItems(*d), partial) << log;
+      d->SetCaretAt(ci, co);
+      if (sel) d->StoreSelectionBounds(s1, e1, s2, e2);
+    }
+    while (e->EditData()->RedoList->Count() > 0) e->Redo();
+    const std::string end = Dump(*e);
+    while (e->EditData()->UndoList->Count() > 0) e->Undo();
+    EXPECT_EQ(Dump(*e), start) << log;
+    while (e->EditData()->RedoList->Count() > 0) e->Redo();
+    EXPECT_EQ(Dump(*e), end) << log;
+  }
 }
 
 }  // namespace
