@@ -174,6 +174,9 @@ class TRVEditRVData : public TDocViewRVData {
   void ExtendSelectionToCaret();
   void SelectionChanged(bool redraw) override;
   void ClearTemporal() override;
+  // Deleting unused styles renumbers the current styles and empties both lists (their
+  // records hold the old numbers).
+  void AfterDeleteStyles(const TRVDeleteUnusedStylesData& data) override;
   void FormatDocument(bool keep_position, bool force, bool no_scroll, int32_t depth, TCanvas* canvas,
                       bool only_tail, bool width_flag1, bool width_flag2) override;
   // A whole-document formatting through the caret: the caret keeps its item position.

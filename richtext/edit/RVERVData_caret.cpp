@@ -388,6 +388,24 @@ void TRVEditRVData::FormatDocument(bool keep_position, bool force, bool no_scrol
   ChangeCaret(false, false, false);
 }
 
+void TRVEditRVData::AfterDeleteStyles(const TRVDeleteUnusedStylesData& data) {
+  UndoList->Clear();
+  RedoList->Clear();
+  TRVStyle* style = GetRVStyle();
+  const int32_t text_count = style ? style->TextStyles()->Count() : 0;
+  const int32_t para_count = style ? style->ParaStyles()->Count() : 0;
+  auto clamp = [](int32_t v, int32_t count) { return count > 0 ? std::clamp(v, 0, count - 1) : 0; };
+  const int32_t text = clamp(data.RenumberText(GetActualStyle2(CurTextStyleNo, CurParaStyleNo)), text_count);
+  const int32_t para = clamp(data.RenumberPara(CurParaStyleNo), para_count);
+  LastAutoTextStyleNo = LastAutoTextStyleNo > 0 ? clamp(data.RenumberText(LastAutoTextStyleNo), text_count) : 0;
+  // Announced even when the number stays: it may name another style now.
+  CurTextStyleNo = -1;
+  CurParaStyleNo = -1;
+  SetCurTextStyleNo(text);
+  SetCurParaStyleNo(para);
+  TDocViewRVData::AfterDeleteStyles(data);
+}
+
 void TRVEditRVData::FormatKeepingCaret() {
   const int32_t item_no = CurItemNo(), offs = OffsetInCurItem();
   TRVControlData::FormatDocument(false, true, false, 0, GetCanvas(), false, false, false);

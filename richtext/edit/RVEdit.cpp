@@ -6,6 +6,7 @@
 
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
+#include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -69,6 +70,9 @@ void TCustomDocViewEdit::CreateWnd() {
 
 void TCustomDocViewEdit::SetReadOnly(bool value) {
   read_only_ = value;
+  TCustomDocViewEdit* inner = InnermostEditor();
+  if (!inner->EditData()->NotFormatted() && inner->EditData()->CaretOffs >= 0)
+    inner->EditData()->ChangeCaret(false, true, false);
   update();
 }
 
@@ -238,6 +242,78 @@ bool TCustomDocViewEdit::InsertTab() {
              },
              true);
   return ok;
+}
+
+bool TCustomDocViewEdit::InsertItem(const AnsiString& name, TCustomRVItemInfo* item) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertItem(name, item);
+  std::unique_ptr<TCustomRVItemInfo> guard(item);
+  bool ok = false;
+  RunCommand(rvutInsert,
+             [&](TRVEditRVData* d) {
+               AnsiString text = name;
+               ok = d->InsertItemAtCaret(guard.release(), text, false, false);
+             },
+             true);
+  return ok;
+}
+
+bool TCustomDocViewEdit::InsertTaggedText(const AnsiString& text, const TRVTag& tag) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->InsertTaggedText(text, tag);
+  TRVEditRVData* d = EditData();
+  TRVStyle* style = Style();
+  AnsiString t = style ? RV_ReplaceTabsA(text, std::max(style->SpacesInTab, 0)) : text;
+  auto* item = d->NewTextItem(RV_CopyTag(tag, d->GetOptions().Contains(rvoTagsArePChars)), d->CurParaStyleNo,
+                              d->CurTextStyleNo, false, false);
+  const int32_t eff = d->GetActualStyle(item);
+  if (item->ItemOptions.Contains(rvioUnicodeText)) t = RVU_AnsiToUnicode(d->GetStyleCodePage(eff), t);
+  return InsertItem(t, item);
+}
+
+bool TCustomDocViewEdit::InsertPicture(const AnsiString& name, std::unique_ptr<TGraphic> graphic, uint8_t valign) {
+  auto* pic = new TRVGraphicItemInfo(EditData(), std::move(graphic), valign);
+  pic->UpdatePaletteInfo(static_cast<int32_t>(DoInPaletteMode()), false);
+  return InsertItem(name, pic);
+}
+
+void TCustomDocViewEdit::ChangeItemExtraIntProperty(int32_t item_no, int32_t prop_id, int32_t value,
+                                                    bool auto_reformat) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->ChangeItemExtraIntProperty(item_no, prop_id, value, auto_reformat);
+  TRVEditRVData* d = EditData();
+  int32_t old = 0;
+  if (item_no < 0 || item_no >= d->ItemCount() || !d->GetItem(item_no)->GetExtraIntProperty(prop_id, old) ||
+      old == value)
+    return;
+  RunCommand(rvutModifyItem,
+             [&](TRVEditRVData* ed) {
+               ed->RecSetExtraIntProperty(item_no, prop_id, value);
+               if (auto_reformat) ed->FormatKeepingCaret();
+               ed->DoChange(true);
+             },
+             false);
+}
+
+uint8_t TCustomDocViewEdit::PendingUndoType() {
+  if (TCustomDocViewEdit* e = InplaceEdit())
+    if (uint8_t t = e->PendingUndoType()) return t;
+  return EditData()->UndoList->LastGroupType();
+}
+
+uint8_t TCustomDocViewEdit::PendingRedoType() {
+  if (TCustomDocViewEdit* e = InplaceEdit())
+    if (uint8_t t = e->PendingRedoType()) return t;
+  return EditData()->RedoList->LastGroupType();
+}
+
+void TCustomDocViewEdit::DiscardUndoHistory() {
+  if (TCustomDocViewEdit* e = InplaceEdit()) e->DiscardUndoHistory();
+  EditData()->UndoList->Clear();
+  EditData()->RedoList->Clear();
+}
+
+TCustomRVItemInfo* TCustomDocViewEdit::GetCurrentItem() {
+  TRVEditRVData* d = InnermostEditor()->EditData();
+  const int32_t i = d->CurItemNo();
+  return i >= 0 && i < d->ItemCount() ? d->GetItem(i) : nullptr;
 }
 
 void TCustomDocViewEdit::DeleteSelection() {

@@ -123,6 +123,12 @@ class TCustomDocViewEdit : public TCustomDocView {
   bool InsertRTFFromFile(const AnsiString& file_name);
   // The RTF import properties (made on first use).
   TRVRTFReaderProperties* RTFReadProperties();
+  bool InsertTaggedText(const AnsiString& text, const TRVTag& tag);
+  // The picture item takes the graphic.
+  bool InsertPicture(const AnsiString& name, std::unique_ptr<TGraphic> graphic, uint8_t valign);
+  // Inserts any item at the caret (freed when refused); false when refused.
+  bool InsertItem(const AnsiString& name, TCustomRVItemInfo* item);
+  void ChangeItemExtraIntProperty(int32_t item_no, int32_t prop_id, int32_t value, bool auto_reformat);
   void SetSelectionTextStyle(int32_t style_no);
   void SetSelectionParaStyle(int32_t para_no);
   void ConvertTextStyles(int32_t user_data);
@@ -130,6 +136,12 @@ class TCustomDocViewEdit : public TCustomDocView {
   void Undo();
   void Redo();
   void Clear();
+  uint8_t PendingUndoType();
+  uint8_t PendingRedoType();
+  bool OpenUndoGroup(uint8_t group_type) { return EditData()->BeginUndoGroup(group_type, true); }
+  void SetGroupMode(bool on) { EditData()->SetUndoGroupMode(on); }
+  void DiscardUndoHistory();
+  TCustomRVItemInfo* GetCurrentItem();
 
   // ---- Keys (the framework's key handlers) ----
   void EditKeyDown(int key, TShiftState shift);

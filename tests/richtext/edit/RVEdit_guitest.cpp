@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 
+#include "richtext/model/RVGraphics.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -245,6 +246,46 @@ TEST_F(EditorGuiTest, PropertiesAndNotifications) {
   other->AssignEvents(e.get());
   EXPECT_FALSE(other->OnChange);
   EXPECT_TRUE(other->OnCurTextStyleChanged);
+}
+
+TEST_F(EditorGuiTest, ItemCommandsUndoAndPendingTypes) {
+  style.SpacesInTab = 2;
+  auto e = Make({"abcd"});
+  e->EditData()->SetCaretAt(0, 3);
+  EXPECT_TRUE(e->InsertTaggedText("x\ty", TRVTag::FromInt(7)));
+  TRVEditRVData* d = e->EditData();
+  ASSERT_EQ(d->ItemCount(), 3);
+  EXPECT_EQ(d->GetItemTextRaw(1), "x  y");  // a tab became SpacesInTab spaces
+  EXPECT_EQ(d->GetItem(1)->Tag.Int, 7);
+  EXPECT_EQ(e->PendingUndoType(), rvutInsert);
+  EXPECT_TRUE(e->InsertPicture("pic", std::make_unique<TBitmap>(20, 10), 0));
+  EXPECT_EQ(d->GetItem(2)->StyleNo, rvsPicture);
+  EXPECT_EQ(e->GetCurrentItem(), d->GetItem(2));
+  e->ChangeItemExtraIntProperty(2, 3, 40, true);  // the picture's width
+  int32_t w = 0;
+  ASSERT_TRUE(d->GetItem(2)->GetExtraIntProperty(3, w));
+  EXPECT_EQ(w, 40);
+  EXPECT_EQ(e->PendingUndoType(), rvutModifyItem);
+  e->Undo();
+  d->GetItem(2)->GetExtraIntProperty(3, w);
+  EXPECT_NE(w, 40);
+  e->Undo();
+  e->Undo();
+  EXPECT_EQ(Dump(*e), "abcd");
+  EXPECT_EQ(e->PendingUndoType(), rvutNone);
+  EXPECT_EQ(e->PendingRedoType(), rvutInsert);
+  e->DiscardUndoHistory();
+  EXPECT_EQ(e->PendingRedoType(), rvutNone);
+  // Deleting unused styles renumbers the current style and drops the history.
+  while (style.TextStyles()->Count() < 6) style.TextStyles()->Add();
+  e->SetCurrentTextStyle(5);
+  style.TextStyles()->Items(5)->Style.Include(fsItalic);
+  e->InsertText("z");
+  EXPECT_EQ(e->PendingUndoType(), rvutInsert);
+  d->DeleteUnusedStyles(true, false, false);
+  EXPECT_EQ(e->PendingUndoType(), rvutNone);
+  EXPECT_LT(e->CurrentTextStyle(), style.TextStyles()->Count());
+  EXPECT_TRUE(style.TextStyles()->Items(e->CurrentTextStyle())->Style.Contains(fsItalic));
 }
 
 TEST_F(EditorGuiTest, ACellEditorInPlaceTakesInsertedText) {
