@@ -59,6 +59,10 @@ TEST(RVEditKeys, Scenarios) {
       {"delete at a line end joins", ":ab|cd", 0, 3, Del, "[abcd s0 p0]", "0:3", 0},
       {"delete before a break only moves", ":ab|=:", 0, 3, Del, "[ab s0 p0][= p0]", "1:0", 0},
       {"delete at the document end", ":ab", 0, 3, Del, "[ab s0 p0]", "0:3", 0},
+      {"delete in an empty paragraph before a break", ":ab|:|=:", 1, 1, Del, "[ab s0 p0][= p0]", "1:0", 0},
+      {"backspace in an empty paragraph after a break", "=:|:", 1, 1, Back, "[= p0]", "0:1", 0},
+      {"shift+enter at the start of a list item", "M:|+:one", 1, 1, ShiftEnter,
+       "[M 1. p0][ s0 p0 cont][one s0 p0 br]", "2:1", 0},
       {"delete of an empty paragraph before text", ":|:ab", 0, 1, Del, "[ab s0 p0]", "0:1", 0},
       {"typing into an item of the current style", ":ab", 0, 3, Type("xy"), "[abxy s0 p0]", "0:5", 0},
       {"typing at the end of a word of another style", "s1:ab", 0, 3,
@@ -183,6 +187,18 @@ TEST(RVEditKeys, EnterInListItems) {
   EXPECT_EQ(doc2.Dump(), "[M 1. p0][one s0 p0 cont][two s0 p0]");
   doc2.data.Undo();
   EXPECT_EQ(doc2.Dump(), "[M 1. p0][one s0 p0 cont][M 2. p0][two s0 p0 cont]");
+}
+
+TEST(RVEditKeys, EnterTakesTheNextStyles) {
+  EditDoc doc;
+  doc.style.TextStyles()->Items(1)->NextStyleNo = 0;
+  doc.style.ParaStyles()->Items(0)->NextParaNo = 3;
+  doc.Build("s1:Title");
+  doc.At(0, 6);
+  doc.data.EnterKey(false);
+  EXPECT_EQ(doc.Dump(), "[Title s1 p0][ s0 p3]");
+  EXPECT_EQ(doc.data.CurParaStyleNo, 3);
+  EXPECT_EQ(doc.data.CurTextStyleNo, 0);
 }
 
 TEST(RVEditKeys, RefusedChangesBeepAndChangeNothing) {
