@@ -170,6 +170,13 @@ class TRVEditRVData : public TDocViewRVData {
   // The selection in item terms; without a selection both ends are the caret.
   void GetSelBoundsEx(int32_t& start_item_no, int32_t& start_offs, int32_t& end_item_no, int32_t& end_offs,
                       bool normalize);
+  // Selects Length characters from ItemNo:Offs (backwards when reverse) and shows it.
+  void SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse);
+  // Where a search starts: the document's start or end, else the caret (moved across an
+  // item boundary in the direction of the search).
+  void GetSearchStart(bool down, bool from_doc_start, int32_t& item_no, int32_t& offs);
+  // The current tag: a copy of the caret item's tag when it has the current text style.
+  void UpdateCurTag();
   void AnchorSelectionAtCaret();
   void ExtendSelectionToCaret();
   void SelectionChanged(bool redraw) override;

@@ -325,6 +325,47 @@ void TRVEditRVData::GetSelBoundsEx(int32_t& start_item_no, int32_t& start_offs, 
   start_offs = end_offs = OffsetInCurItem();
 }
 
+void TRVEditRVData::SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse) {
+  Deselect(nullptr, false);
+  if (reverse)
+    StoreSelectionBounds(item_no, item_no, offs + length, offs);
+  else
+    StoreSelectionBounds(item_no, item_no, offs, offs + length);
+  InvalidateControl();
+  SelectionChanged(true);
+  DoSelect();
+}
+
+void TRVEditRVData::GetSearchStart(bool down, bool from_doc_start, int32_t& item_no, int32_t& offs) {
+  if (from_doc_start) {
+    if (down) {
+      item_no = 0;
+      offs = ItemCount() > 0 ? GetOffsBeforeItem(0) : 0;
+    } else {
+      item_no = ItemCount() - 1;
+      offs = item_no >= 0 ? GetOffsAfterItem(item_no) + 1 : 0;
+    }
+    return;
+  }
+  item_no = CurItemNo();
+  offs = OffsetInCurItem();
+  if (item_no < 0) return;
+  if (down && offs >= GetOffsAfterItem(item_no) && item_no + 1 < ItemCount()) {
+    ++item_no;
+    offs = GetOffsBeforeItem(item_no);
+  } else if (!down && offs <= GetOffsBeforeItem(item_no) && item_no > 0) {
+    --item_no;
+    offs = GetOffsAfterItem(item_no);
+  }
+}
+
+void TRVEditRVData::UpdateCurTag() {
+  CurTag = TRVTag();
+  const int32_t i = CurItemNo();
+  if (i >= 0 && i < ItemCount() && GetItem(i)->StyleNo == CurTextStyleNo)
+    CurTag = RV_CopyTag(GetItem(i)->Tag, TagsArePChars());
+}
+
 void TRVEditRVData::AnchorSelectionAtCaret() {
   if (FSelStartNo >= 0 && FSelEndNo >= 0) return;
   if (CaretOffs < 0 || CaretOffs >= static_cast<int32_t>(CharPositions.size())) return;

@@ -123,6 +123,34 @@ TEST(RVEditCaret, ShiftMovesExtendTheSelectionFromTheCaret) {
             "0:2-0:4");
 }
 
+TEST(RVEditCaret, SelectItemRangeSearchStartAndCurrentTag) {
+  EditDoc doc;
+  doc.Build(":abcd|ef");
+  doc.data.SelectItemRange(0, 2, 2, true);
+  int32_t si, so, ei, eo;
+  doc.data.GetSelBoundsEx(si, so, ei, eo, false);
+  EXPECT_EQ(std::to_string(si) + ":" + std::to_string(so) + "-" + std::to_string(ei) + ":" + std::to_string(eo),
+            "0:4-0:2");
+  EXPECT_EQ(doc.Caret(), "0:2");  // at the selection's moving end
+  doc.data.Deselect(nullptr, false);
+  doc.At(0, 5);
+  int32_t i, o;
+  doc.data.GetSearchStart(true, false, i, o);
+  EXPECT_EQ(std::to_string(i) + ":" + std::to_string(o), "1:1");
+  doc.At(1, 1);
+  doc.data.GetSearchStart(false, false, i, o);
+  EXPECT_EQ(std::to_string(i) + ":" + std::to_string(o), "0:5");
+  doc.data.GetSearchStart(false, true, i, o);
+  EXPECT_EQ(std::to_string(i) + ":" + std::to_string(o), "1:4");
+  doc.data.GetItem(1)->Tag = TRVTag::FromInt(9);
+  doc.data.UpdateCurTag();
+  EXPECT_EQ(doc.data.CurTag.Int, 9);
+  // Typed text in a new item of the current style takes the current tag.
+  doc.data.SetCurTextStyleNo(1);
+  doc.data.UpdateCurTag();
+  EXPECT_EQ(doc.data.CurTag.Int, 0);
+}
+
 TEST(RVEditCaret, StylesFollowTheCaretAndDoNotAutoSwitchKeepsThePreviousOne) {
   EditDoc doc;
   doc.style.TextStyles()->Add()->Protection.Include(rvprDoNotAutoSwitch);  // style 9
