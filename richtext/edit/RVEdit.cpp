@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
 #include "richtext/model/RVFuncs.h"
+#include "richtext/model/RVStyleTemplate.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -420,6 +421,61 @@ void TCustomDocViewEdit::ConvertParaStyles(int32_t user_data) {
   if (!OnParaStyleConversion) return;
   SetConversion(OnParaStyleConversion);
   RunCommand(rvutPara, [&](TRVEditRVData* d) { d->ApplyParaStyle(user_data, 2); }, false);
+}
+
+void TCustomDocViewEdit::ApplyParaTemplate(int32_t template_no) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->ApplyParaTemplate(template_no);
+  EditData()->StyleConversion = [this](int32_t style_no, int32_t, int32_t user_data, bool, int32_t& new_style_no,
+                                       bool) {
+    TRVStyle* st = Style();
+    if (!st || style_no < 0 || style_no >= st->ParaStyles()->Count()) return;
+    TParaInfo* p = st->ParaStyles()->Items(style_no);
+    if (p->Options.Contains(rvpaoStyleProtect)) return;
+    TParaInfo copy(nullptr);
+    copy.Assign(p);
+    if (user_data >= 0 && user_data < st->StyleTemplates()->Count())
+      st->StyleTemplates()->Items(user_data)->ApplyToParaStyle(&copy, true);
+    else
+      st->StyleTemplates()->ResetParaStyle(&copy);
+    int32_t found = st->ParaStyles()->FindMatchingStyle(style_no, &copy, RVAllParaInfoProperties);
+    if (found < 0) {
+      TParaInfo* added = st->ParaStyles()->Add();
+      added->Assign(&copy);
+      added->Standard = false;
+      found = st->ParaStyles()->Count() - 1;
+    }
+    new_style_no = found;
+  };
+  RunCommand(rvutPara, [&](TRVEditRVData* d) { d->ApplyParaStyle(template_no, 4); }, false);
+}
+
+void TCustomDocViewEdit::ApplyTextTemplate(int32_t template_no, bool whole_paragraphs) {
+  if (TCustomDocViewEdit* e = InplaceEdit()) return e->ApplyTextTemplate(template_no, whole_paragraphs);
+  if (!BeforeChange(false)) return;
+  EditData()->StyleConversion = [this](int32_t style_no, int32_t para_no, int32_t user_data, bool,
+                                       int32_t& new_style_no, bool whole) {
+    TRVStyle* st = Style();
+    if (!st || style_no < 0 || style_no >= st->TextStyles()->Count()) return;
+    TFontInfo* f = st->TextStyles()->Items(style_no);
+    if (f->Protection.Contains(rvprStyleProtect)) return;
+    TFontInfo copy(nullptr);
+    copy.Assign(f);
+    TParaInfo* para = para_no >= 0 && para_no < st->ParaStyles()->Count() ? st->ParaStyles()->Items(para_no) : nullptr;
+    if (user_data >= 0 && user_data < st->StyleTemplates()->Count())
+      st->StyleTemplates()->Items(user_data)->ApplyToTextStyle(&copy, para, !whole);
+    else
+      st->StyleTemplates()->ResetTextStyle(&copy, para);
+    int32_t found = st->TextStyles()->FindMatchingStyle(style_no, &copy, RVAllFontInfoProperties);
+    if (found < 0) {
+      TFontInfo* added = st->TextStyles()->Add();
+      added->Assign(&copy);
+      added->Standard = false;
+      found = st->TextStyles()->Count() - 1;
+    }
+    new_style_no = found;
+  };
+  RunCommand(rvutPara, [&](TRVEditRVData* d) { d->ApplyTextStyleConversion(template_no, 5, whole_paragraphs); },
+             false);
 }
 
 void TCustomDocViewEdit::Undo() {

@@ -133,6 +133,10 @@ class TCustomDocViewEdit : public TCustomDocView {
   void SetSelectionParaStyle(int32_t para_no);
   void ConvertTextStyles(int32_t user_data);
   void ConvertParaStyles(int32_t user_data);
+  // Style templates (a negative number resets to the defaults): the converted style is
+  // looked up among the existing ones and added when none matches.
+  void ApplyParaTemplate(int32_t template_no);
+  void ApplyTextTemplate(int32_t template_no, bool whole_paragraphs);
   void Undo();
   void Redo();
   void Clear();

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVStyleTemplate.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -286,6 +287,33 @@ TEST_F(EditorGuiTest, ItemCommandsUndoAndPendingTypes) {
   EXPECT_EQ(e->PendingUndoType(), rvutNone);
   EXPECT_LT(e->CurrentTextStyle(), style.TextStyles()->Count());
   EXPECT_TRUE(style.TextStyles()->Items(e->CurrentTextStyle())->Style.Contains(fsItalic));
+}
+
+TEST_F(EditorGuiTest, StyleTemplates) {
+  TRVStyleTemplate* t = style.StyleTemplates()->Add();
+  t->ValidParaProperties1 = {rvpiFirstIndent};
+  t->ParaStyle.FirstIndent = 17;
+  t->ValidTextProperties = {rvfiBold};
+  t->TextStyle.Style.Include(fsBold);
+  auto e = Make({"abcd", "ef"});
+  const int32_t paras = style.ParaStyles()->Count();
+  e->EditData()->SetCaretAt(0, 2);
+  e->ApplyParaTemplate(0);
+  TRVEditRVData* d = e->EditData();
+  ASSERT_EQ(style.ParaStyles()->Count(), paras + 1);  // no existing style matched
+  EXPECT_EQ(d->GetItem(0)->ParaNo, paras);
+  EXPECT_EQ(style.ParaStyles()->Items(paras)->FirstIndent, 17);
+  EXPECT_FALSE(style.ParaStyles()->Items(paras)->Standard);
+  EXPECT_EQ(d->GetItem(1)->ParaNo, 0);
+  e->Undo();
+  EXPECT_EQ(d->GetItem(0)->ParaNo, 0);
+  // The whole paragraph of the caret takes the text template.
+  e->EditData()->SetCaretAt(1, 1);
+  e->ApplyTextTemplate(0, true);
+  EXPECT_TRUE(style.TextStyles()->Items(d->GetItem(1)->StyleNo)->Style.Contains(fsBold));
+  EXPECT_EQ(d->GetItem(0)->StyleNo, 0);
+  e->Undo();
+  EXPECT_EQ(d->GetItem(1)->StyleNo, 0);
 }
 
 TEST_F(EditorGuiTest, ACellEditorInPlaceTakesInsertedText) {
