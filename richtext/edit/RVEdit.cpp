@@ -511,6 +511,24 @@ void TCustomDocViewEdit::Clear() {
   DoCurParaStyleChanged();
 }
 
+void TCustomDocViewEdit::WndProc(TMessage& message) {
+  switch (message.Msg) {
+    case WM_UNDO:
+    case EM_UNDO:
+      message.Result = PendingUndoType() != rvutNone;
+      Undo();
+      return;
+    case EM_CANUNDO: message.Result = PendingUndoType() != rvutNone; return;
+    case EM_REDO:
+      message.Result = PendingRedoType() != rvutNone;
+      if (message.Result) Redo();
+      return;
+    case EM_CANREDO: message.Result = PendingRedoType() != rvutNone; return;
+    case WM_CLEAR: DeleteSelection(); return;
+    default: TCustomDocView::WndProc(message);
+  }
+}
+
 // ---- Keys ----------------------------------------------------------------------------------------
 
 void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {

@@ -41,6 +41,14 @@ using TRVDragDropFormats = TRVSet<TRVDragDropFormat, uint8_t>;
 
 enum TRVGetOutDirection : uint8_t { rvdLeft, rvdUp, rvdRight, rvdDown, rvdTop, rvdBottom };
 
+// Edit-control messages the editor answers.
+constexpr uint32_t WM_CLEAR = 0x0303;
+constexpr uint32_t WM_UNDO = 0x0304;
+constexpr uint32_t EM_CANUNDO = 0x00C6;
+constexpr uint32_t EM_UNDO = 0x00C7;
+constexpr uint32_t EM_REDO = 0x0454;
+constexpr uint32_t EM_CANREDO = 0x0455;
+
 class TCustomDocViewEdit;
 
 using TRVChangingEvent = std::function<void(TCustomDocViewEdit* sender, bool& can_edit)>;
@@ -166,6 +174,8 @@ class TCustomDocViewEdit : public TCustomDocView {
 
  protected:
   void CreateWnd() override;
+  // The edit-control messages of undo, redo and clearing.
+  void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;

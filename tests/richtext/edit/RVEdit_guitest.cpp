@@ -275,6 +275,12 @@ TEST_F(EditorGuiTest, ItemCommandsUndoAndPendingTypes) {
   EXPECT_EQ(Dump(*e), "abcd");
   EXPECT_EQ(e->PendingUndoType(), rvutNone);
   EXPECT_EQ(e->PendingRedoType(), rvutInsert);
+  // The edit-control messages.
+  EXPECT_EQ(SendMessage(e->MessageHandle(), EM_CANREDO, 0, 0), 1);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), EM_CANUNDO, 0, 0), 0);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), EM_REDO, 0, 0), 1);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), EM_CANUNDO, 0, 0), 1);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), WM_UNDO, 0, 0), 1);
   e->DiscardUndoHistory();
   EXPECT_EQ(e->PendingRedoType(), rvutNone);
   // Deleting unused styles renumbers the current style and drops the history.
