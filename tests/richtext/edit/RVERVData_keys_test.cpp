@@ -189,6 +189,25 @@ TEST(RVEditKeys, EnterInListItems) {
   EXPECT_EQ(doc2.Dump(), "[M 1. p0][one s0 p0 cont][M 2. p0][two s0 p0 cont]");
 }
 
+TEST(RVEditKeys, WithUndoLimitZeroEverythingWorksAndNothingIsRecorded) {
+  EditDoc doc;
+  doc.Build(":abcd|ef");
+  doc.data.SetUndoLimit(0);
+  doc.At(0, 3);
+  doc.data.EnterKey(false);
+  doc.data.TypeChar('x');
+  doc.data.BackspaceKey(false, false, false);
+  doc.data.InsertText("q\r\nr", true, false);
+  doc.data.SetSelectionBounds(0, 1, 0, 2);
+  doc.data.DeleteSelection();
+  doc.data.SetSelectionBounds(0, 1, 0, 2);
+  doc.data.StyleConversion = [](int32_t, int32_t, int32_t, bool, int32_t& n, bool) { n = 1; };
+  doc.data.ApplyTextStyleConversion(1, 1, false);
+  EXPECT_EQ(doc.Dump(), "[b s1 p0][q s0 p0][rcd s0 p0][ef s0 p0]");
+  EXPECT_EQ(doc.data.UndoList->Count(), 0);
+  EXPECT_EQ(doc.data.RedoList->Count(), 0);
+}
+
 TEST(RVEditKeys, EnterTakesTheNextStyles) {
   EditDoc doc;
   doc.style.TextStyles()->Items(1)->NextStyleNo = 0;
