@@ -3,6 +3,7 @@
 // items; refusals that change nothing.
 #include <gtest/gtest.h>
 
+#include "richtext/edit/RVTable.h"
 #include "tests/richtext/edit/edit_fixture.h"
 
 namespace pelvar {
@@ -206,6 +207,26 @@ TEST(RVEditKeys, WithUndoLimitZeroEverythingWorksAndNothingIsRecorded) {
   EXPECT_EQ(doc.Dump(), "[b s1 p0][q s0 p0][rcd s0 p0][ef s0 p0]");
   EXPECT_EQ(doc.data.UndoList->Count(), 0);
   EXPECT_EQ(doc.data.RedoList->Count(), 0);
+}
+
+TEST(RVEditKeys, DeleteAndBackspaceNextToATableOnlyMoveTheCaret) {
+  EditDoc doc;
+  doc.Build(":ab");
+  auto* table = new TRVTableItemInfo(&doc.data, 1, 2);
+  table->ParaNo = 0;
+  doc.data.AddItemAsIs("", table);
+  doc.AddSpec(":cd");
+  doc.data.Format();
+  const std::string before = doc.Dump();
+  doc.At(0, 3);
+  doc.data.DeleteKey(false);
+  EXPECT_EQ(doc.Dump(), before);
+  EXPECT_EQ(doc.Caret(), "1:0");
+  doc.At(2, 1);
+  doc.data.BackspaceKey(false, false, false);
+  EXPECT_EQ(doc.Dump(), before);
+  EXPECT_EQ(doc.Caret(), "1:1");
+  EXPECT_EQ(doc.beeps, 0);
 }
 
 TEST(RVEditKeys, EnterTakesTheNextStyles) {

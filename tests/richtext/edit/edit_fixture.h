@@ -155,6 +155,8 @@ struct EditDoc {
         out += "[M" + std::string(m->Reset ? "r" : "") + " " + m->DisplayString;
       } else if (it->StyleNo == rvsBreak) {
         out += "[=";
+      } else if (it->StyleNo == rvsTable) {
+        out += "[table";
       } else if (it->StyleNo == rvsTab) {
         out += "[tab";
       } else {
