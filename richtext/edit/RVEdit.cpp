@@ -479,29 +479,48 @@ void TCustomDocViewEdit::ApplyTextTemplate(int32_t template_no, bool whole_parag
 }
 
 void TCustomDocViewEdit::Undo() {
-  TCustomDocViewEdit* inner = InplaceEdit();
-  if (inner && inner->EditData()->UndoList->Count() > 0) return inner->Undo();
   TRVEditRVData* d = EditData();
   if (GetReadOnly()) {
     d->Beep();
     return;
   }
-  if (d->UndoList->Count() == 0) return;
+  if (TCustomDocViewEdit* inner = InplaceEdit()) {
+    if (inner->PendingUndoType() != rvutNone) return inner->Undo();
+    // The cell editor closes first (not inside its own message), then this document undoes.
+    if (d->UndoList->Count() > 0) PostMessage(MessageHandle(), WM_RVUNDOFROMINPLACE, 0, 0);
+    return;
+  }
+  if (d->UndoList->Count() == 0) {
+    d->Beep();
+    return;
+  }
   d->Undo();
   DoNotifyChanged(false);
 }
 
 void TCustomDocViewEdit::Redo() {
-  TCustomDocViewEdit* inner = InplaceEdit();
-  if (inner && inner->EditData()->RedoList->Count() > 0) return inner->Redo();
   TRVEditRVData* d = EditData();
   if (GetReadOnly()) {
     d->Beep();
     return;
   }
-  if (d->RedoList->Count() == 0) return;
+  if (TCustomDocViewEdit* inner = InplaceEdit()) {
+    if (inner->PendingRedoType() != rvutNone) return inner->Redo();
+    if (d->RedoList->Count() > 0) PostMessage(MessageHandle(), WM_RVREDOFROMINPLACE, 0, 0);
+    return;
+  }
+  if (d->RedoList->Count() == 0) {
+    d->Beep();
+    return;
+  }
   d->Redo();
   DoNotifyChanged(false);
+}
+
+void TCustomDocViewEdit::CloseInplaceEditor() {
+  if (TCustomDocViewEdit* inner = InplaceEdit()) inner->hide();
+  inplace_editor_ = nullptr;
+  DestroyInplaceEditor();
 }
 
 void TCustomDocViewEdit::Clear() {
@@ -525,6 +544,14 @@ void TCustomDocViewEdit::WndProc(TMessage& message) {
       return;
     case EM_CANREDO: message.Result = PendingRedoType() != rvutNone; return;
     case WM_CLEAR: DeleteSelection(); return;
+    case WM_RVUNDOFROMINPLACE:
+      CloseInplaceEditor();
+      Undo();
+      return;
+    case WM_RVREDOFROMINPLACE:
+      CloseInplaceEditor();
+      Redo();
+      return;
     default: TCustomDocView::WndProc(message);
   }
 }

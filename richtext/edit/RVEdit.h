@@ -48,6 +48,9 @@ constexpr uint32_t EM_CANUNDO = 0x00C6;
 constexpr uint32_t EM_UNDO = 0x00C7;
 constexpr uint32_t EM_REDO = 0x0454;
 constexpr uint32_t EM_CANREDO = 0x0455;
+// Posted to itself: close the cell editor, then undo (redo) in this editor's document.
+constexpr uint32_t WM_RVUNDOFROMINPLACE = WM_USER + 13;
+constexpr uint32_t WM_RVREDOFROMINPLACE = WM_USER + 14;
 
 class TCustomDocViewEdit;
 
@@ -94,6 +97,8 @@ class TCustomDocViewEdit : public TCustomDocView {
   QWidget* GetInplaceEditor() override { return inplace_editor_.data(); }
   // Hosts the in-place editor of a cell (nullptr: none).
   void SetInplaceEditor(TCustomDocViewEdit* editor) { inplace_editor_ = editor; }
+  // Closes the cell editor (hidden and forgotten; its owner frees it).
+  void CloseInplaceEditor();
   TCustomDocViewEdit* InplaceEdit() { return dynamic_cast<TCustomDocViewEdit*>(GetInplaceEditor()); }
   TCustomDocViewEdit* InnermostEditor();
   TCustomDocViewEdit* RootEditor() { return root_editor_ ? root_editor_ : this; }

@@ -337,7 +337,21 @@ TEST_F(EditorGuiTest, ACellEditorInPlaceTakesInsertedText) {
   EXPECT_EQ(d->GetItem(1)->StyleNo, 2);  // switched to the Unicode style
   EXPECT_EQ(d->GetItemTextRaw(1), std::string("B\0", 2));
   EXPECT_EQ(outer->CurrentTextStyle(), 2);  // the innermost editor's
+  // Undo goes to the cell while it has something to undo.
+  outer->Undo();
+  outer->Undo();
+  EXPECT_EQ(Dump(*cell), "cell");
+  EXPECT_EQ(Dump(*outer), "outer");
+  // Then the cell editor closes first and the main document undoes afterwards.
   outer->SetInplaceEditor(nullptr);
+  outer->EditData()->SetCaretAt(0, 6);
+  outer->InsertText("!");
+  outer->SetInplaceEditor(cell.get());
+  outer->Undo();
+  EXPECT_EQ(Dump(*outer), "outer!");  // not inside this call
+  Application()->ProcessMessages();
+  EXPECT_EQ(Dump(*outer), "outer");
+  EXPECT_EQ(outer->GetInplaceEditor(), nullptr);
 }
 
 TEST_F(EditorGuiTest, RandomKeySessionsKeepLayoutCaretAndUndo) {
