@@ -109,11 +109,11 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
       return true;
     }
     if (co >= 1) {
-      if (IsSticking(ci, false)) return refuse();
+      if (IsSticking(ci, true)) return refuse();
       idx = ci + 1;
       if (IsFullLineItem(ci)) item->SetSameAsPrev(false);
     } else {
-      if (IsSticking(ci - 1, false)) return refuse();
+      if (IsSticking(ci - 1, true)) return refuse();
       idx = ci;
       if (IsFromNewLine(ci)) {
         take_line_start(ci);
@@ -121,10 +121,7 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
       }
     }
   } else if (GetItemTextRaw(ci).empty()) {
-    if (IsSticking(ci - 1, true) || IsSticking(ci, true)) {
-      Beep();
-      return refuse();
-    }
+    if (IsSticking(ci - 1, true) || IsSticking(ci, true)) return refuse();
     // The item replaces the empty text item.
     // A full-line item always starts its own paragraph.
     if (!full_line) item->SetSameAsPrev(GetItem(ci)->GetSameAsPrev());
@@ -143,7 +140,7 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
     }
     const int32_t after = GetOffsAfterItem(ci);
     if (co <= 1) {
-      if (IsSticking(ci - 1, false)) return refuse();
+      if (IsSticking(ci - 1, true)) return refuse();
       idx = ci;
       if (IsFromNewLine(ci)) {
         take_line_start(ci);
@@ -152,7 +149,7 @@ bool TRVEditRVData::InsertItemAtCaretPos(TCustomRVItemInfo*& item, AnsiString& t
       if (auto_tag && item->Tag.IsNil() && item->Tag.Int == 0 && item->StyleNo == GetItem(ci)->StyleNo)
         item->Tag = RV_CopyTag(GetItem(ci)->Tag, TagsArePChars());
     } else if (co >= after) {
-      if (IsSticking(ci, false)) return refuse();
+      if (IsSticking(ci, true)) return refuse();
       idx = ci + 1;
       if (auto_tag && item->Tag.IsNil() && item->Tag.Int == 0 && item->StyleNo == GetItem(ci)->StyleNo)
         item->Tag = RV_CopyTag(GetItem(ci)->Tag, TagsArePChars());

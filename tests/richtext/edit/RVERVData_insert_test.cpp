@@ -131,6 +131,16 @@ TEST(RVEditInsert, ItemsAtTheCaret) {
   EXPECT_EQ(doc4.data.UndoList->Count(), 0);
 }
 
+TEST(RVEditInsert, NothingGoesBetweenStickingItems) {
+  EditDoc doc;
+  doc.Build("s7:ab|+s7:cd");
+  doc.At(0, 3);
+  doc.data.InsertText("x", true, false);
+  EXPECT_EQ(doc.Dump(), "[ab s7 p0][cd s7 p0 cont]");
+  EXPECT_EQ(doc.beeps, 1);
+  EXPECT_EQ(doc.data.UndoList->Count(), 0);
+}
+
 TEST(RVEditInsert, InsertedTextMergesWithTheFollowingTextOfItsStyle) {
   EditDoc doc;
   doc.Build("s1:ab|+:cd");
