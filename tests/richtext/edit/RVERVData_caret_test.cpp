@@ -95,6 +95,10 @@ TEST(RVEditCaret, MovementKeys) {
          return false;
        },
        "1:1", false},
+      {"shift+up on the first line goes to its start", ":abcd|ef", 200, 0, 3,
+       [](TRVEditRVData& d) { return d.MoveUp(true, false); }, "0:1", true},
+      {"page up near the top ends at the document start", ":ab|cd", 200, 1, 2,
+       [](TRVEditRVData& d) { return d.PageUp(); }, "0:1", false},
       {"page down near the end ends at the document end", ":ab|cd", 200, 0, 1,
        [](TRVEditRVData& d) { return d.PageDown(); }, "1:3", false},
   };
