@@ -6,8 +6,26 @@
 
 namespace pelvar {
 
-TRVEditRVData::TRVEditRVData()
-    : UndoList(std::make_unique<TRVUndoList>(this)), RedoList(std::make_unique<TRVRedoList>(this)) {}
+std::function<void()> RVBeepSink;
+
+TRVEditRVData::TRVEditRVData(TCustomDocView* control)
+    : TDocViewRVData(control),
+      UndoList(std::make_unique<TRVUndoList>(this)),
+      RedoList(std::make_unique<TRVRedoList>(this)) {
+  TabNavigation = rvtnNone;
+}
+
+void TRVEditRVData::Beep() {
+  // A refused action leaves no empty group behind.
+  if (UndoList) UndoList->DropEmptyGroup();
+  TRVStyle* style = GetRVStyle();
+  if (style && style->UseSound && RVBeepSink) RVBeepSink();
+}
+
+void TRVEditRVData::DoChange(bool clear_redo) {
+  if (clear_redo) RedoList->Clear();
+  CurTag = TRVTag();
+}
 
 TRVEditRVData::~TRVEditRVData() {
   // Held items go before the document they were told about.
@@ -15,19 +33,19 @@ TRVEditRVData::~TRVEditRVData() {
   RedoList->Clear();
 }
 
-void TRVEditRVData::SetCaretAt(int32_t item_no, int32_t offset) {
-  caret_item_ = item_no;
-  caret_offset_ = offset;
-}
-
 void TRVEditRVData::Clear() {
-  TCustomRVFormattedData::Clear();
+  if (Control)
+    TDocViewRVData::Clear();
+  else
+    TRVControlData::Clear();
   if (UndoList) UndoList->Clear();
   if (RedoList) RedoList->Clear();
   LastAutoTextStyleNo = 0;
   CurTextStyleNo = 0;
   CurParaStyleNo = 0;
   caret_item_ = caret_offset_ = 0;
+  CharPositions.clear();
+  CaretDrawItemNo = CaretOffs = -1;
 }
 
 // ---- Recording switch ----
@@ -69,6 +87,8 @@ bool TRVEditRVData::IsFormattedForUndo() { return DrawLines.Count() > 0 && GetCa
 
 int32_t TRVEditRVData::ItemWidthForUndo(int32_t item_no) {
   if (!IsFormattedForUndo() || item_no < 0 || item_no >= ItemCount()) return 0;
+  // A text in the middle of a conversion between encodings is not measured.
+  if (IsUnicodeItem(item_no) && GetItemTextRaw(item_no).size() % 2 != 0) return 0;
   return ItemMinWidth(item_no, nullptr, GetCanvas());
 }
 

@@ -144,7 +144,8 @@ class TRVScroller : public QWidget {
   void SilentReplaceChosenRVData(TCustomRVFormattedData* rvdata);
   void UnassignChosenRVData(TCustomRVData* rvdata);
   TCustomRVData* GetChosenRVData();
-  QWidget* GetInplaceEditor();
+  // The in-place editor of a table cell (none here; an editor that hosts one answers it).
+  virtual QWidget* GetInplaceEditor();
   void DestroyInplaceEditor();
   bool ChainFocused();
 
