@@ -6,8 +6,6 @@
 
 namespace pelvar {
 
-std::function<void()> RVBeepSink;
-
 TRVEditRVData::TRVEditRVData(TCustomDocView* control)
     : TDocViewRVData(control),
       UndoList(std::make_unique<TRVUndoList>(this)),
@@ -18,8 +16,7 @@ TRVEditRVData::TRVEditRVData(TCustomDocView* control)
 void TRVEditRVData::Beep() {
   // A refused action leaves no empty group behind.
   if (UndoList) UndoList->DropEmptyGroup();
-  TRVStyle* style = GetRVStyle();
-  if (style && style->UseSound && RVBeepSink) RVBeepSink();
+  TDocViewRVData::Beep();
 }
 
 void TRVEditRVData::DoChange(bool clear_redo) {

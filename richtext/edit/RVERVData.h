@@ -16,10 +16,6 @@ namespace pelvar {
 
 class TRVRTFReaderProperties;
 
-// The sound of a refused edit. Every document of the family beeps through this sink (only
-// while the style sheet's UseSound is on); tests and hosts replace it.
-extern std::function<void()> RVBeepSink;
-
 // One caret stop of the current screen line: the caret of the stop is drawn at
 // Left + CaretShift - 1 (document coordinates).
 class TRVCharPos {
@@ -135,7 +131,8 @@ class TRVEditRVData : public TDocViewRVData {
   TRVStyleConversionProc StyleConversion;
   // An item whose text style changes loses its tag (the editor option).
   bool ClearTagOnStyleApp = false;
-  // Beeps through RVBeepSink when the style sheet's UseSound is on.
+  // Drops an empty undo group left by the refused action, then beeps (platform/beep.h) when the
+  // style sheet's UseSound is on.
   void Beep();
 
   // ---- Caret (the stops of the current screen line) ----

@@ -259,7 +259,7 @@ void TRVEditRVData::ChangeCaret(bool scroll_to_caret, bool keep_styles, bool /*u
       }
     }
   }
-  if (scroll_to_caret && h != 0 && CaptureMouseItem < 0) {
+  if (scroll_to_caret && h != 0 && CaptureMouseItem == nullptr) {
     // The caret's rectangle comes into view.
     const int32_t voffs = GetVOffs(), area = GetAreaHeight();
     if (area > 0) {

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 
+#include "platform/beep.h"
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
 #include "richtext/model/RVFuncs.h"
@@ -58,7 +59,10 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
   EditData()->SetUndoLimit(-1);
   setCursor(Qt::IBeamCursor);
   setAttribute(Qt::WA_InputMethodEnabled);
-  if (!RVBeepSink) RVBeepSink = [] { QApplication::beep(); };
+  // A program that installed no beep of its own hears the desktop's.
+  TBeepSink sink = SetBeepSink({});
+  if (!sink) sink = [](uint32_t) { QApplication::beep(); };
+  SetBeepSink(std::move(sink));
 }
 
 TCustomDocViewEdit::~TCustomDocViewEdit() = default;
@@ -110,7 +114,7 @@ void TCustomDocViewEdit::AssignEvents(TCustomDocViewEdit* source) {
 
 bool TCustomDocViewEdit::BeforeChange(bool forced) {
   TRVEditRVData* d = EditData();
-  bool allowed = !GetReadOnly() && Style() != nullptr && (forced || d->CaptureMouseItem < 0);
+  bool allowed = !GetReadOnly() && Style() != nullptr && (forced || d->CaptureMouseItem == nullptr);
   if (allowed && OnChanging) {
     bool can_edit = true;
     OnChanging(RootEditor(), can_edit);

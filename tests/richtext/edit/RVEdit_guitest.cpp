@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 
+#include "platform/beep.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVStyleTemplate.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -37,13 +38,14 @@ class EditorGuiTest : public ::testing::Test {
   }
   static inline QApplication* app_ = nullptr;
   void SetUp() override {
-    RVBeepSink = [this] { ++beeps; };
+    previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
     while (style.TextStyles()->Count() < 3) style.TextStyles()->Add();
     style.TextStyles()->Items(1)->Style.Include(fsBold);
     style.TextStyles()->Items(2)->Unicode = true;
     while (style.ParaStyles()->Count() < 2) style.ParaStyles()->Add();
   }
-  void TearDown() override { RVBeepSink = nullptr; }
+  void TearDown() override { SetBeepSink(std::move(previous_sink_)); }
+  TBeepSink previous_sink_;
 
   std::unique_ptr<TDocViewEdit> Make(const std::vector<std::string>& paras) {
     auto e = std::make_unique<TDocViewEdit>();

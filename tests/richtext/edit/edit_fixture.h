@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/beep.h"
 #include "platform/codepage.h"
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVMarker.h"
@@ -51,6 +52,7 @@ struct EditDoc {
   TRVStyle style{nullptr};
   TTestEditData data;
   int beeps = 0;
+  TBeepSink previous_sink_;
   EditDoc() {
     data.SetRVStyle(&style);
     while (style.TextStyles()->Count() < 9) style.TextStyles()->Add();
@@ -67,9 +69,9 @@ struct EditDoc {
     ts->Items(8)->Style.Include(fsBold);
     style.ParaStyles()->Items(1)->Options.Include(rvpaoReadOnly);
     style.ParaStyles()->Items(2)->Options.Include(rvpaoDoNotWantReturns);
-    RVBeepSink = [this] { ++beeps; };
+    previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
   }
-  ~EditDoc() { RVBeepSink = nullptr; }
+  ~EditDoc() { SetBeepSink(std::move(previous_sink_)); }
   EditDoc(const EditDoc&) = delete;
 
   // Items separated by '|'; an item may start with flags: '+' continues the line, '^' a new
