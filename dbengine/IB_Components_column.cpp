@@ -178,9 +178,15 @@ bool TIB_Column::GetIsExpression() const {
 }
 
 bool TIB_Column::GetComputed() const {
-  if (row_->RowType() == rtFields && IsAttributeSet("COMPUTED")) return true;
-  if (GetIsExpression()) return false;
-  return row_->statement_->IsComputedField(this);
+  const TIB_RowOwner::ColumnRuleStamp stamp = row_->statement_->GetColumnRuleStamp();
+  const bool keep = RuleMemoFor(stamp);
+  if (keep && rule_memo_.Computed >= 0) return rule_memo_.Computed != 0;
+  bool computed;
+  if (row_->RowType() == rtFields && IsAttributeSet("COMPUTED")) computed = true;
+  else if (GetIsExpression()) computed = false;
+  else computed = row_->statement_->IsComputedField(this);
+  if (keep && RuleMemoStill(stamp)) rule_memo_.Computed = computed ? 1 : 0;
+  return computed;
 }
 
 bool TIB_Column::GetReadOnly() const {

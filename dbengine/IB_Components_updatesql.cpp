@@ -1,6 +1,7 @@
 #include "dbengine/IB_Components_updatesql.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "dbclient/IB_Header.h"
@@ -440,10 +441,12 @@ TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
   const int16_t n = static_cast<int16_t>(Vars.size());
   // Small descriptor areas live on the stack (one is built for every posted row).
   constexpr int16_t kLocalVars = 32;
-  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)] = {};
+  // Only the header is cleared: every entry below is filled whole from its column.
+  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)];
   std::vector<char> area;
   if (n > kLocalVars) area.assign(static_cast<size_t>(XSQLDA_LENGTH(n)), 0);
   auto* da = reinterpret_cast<XSQLDA*>(n > kLocalVars ? area.data() : local);
+  std::memset(da, 0, offsetof(XSQLDA, sqlvar));
   da->version = SQLDA_VERSION1;
   da->sqln = n;
   da->sqld = n;
