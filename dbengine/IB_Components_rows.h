@@ -287,6 +287,11 @@ class TIB_Row : public TObject {
   std::unique_ptr<TIB_Column> CreateColumnForVar(int16_t FieldNo, XSQLVAR* Var);
   void AllocRowBuffers();
   void LayoutBuffers();
+  // The columns in the order of their buffers (the node format), worked out once per
+  // layout: every row shown from a node or saved into one asks for it.
+  const std::vector<TIB_Column*>& BufferOrder();
+  std::vector<TIB_Column*> buffer_order_;
+  bool buffer_order_kept_ = false;
   void BindSameNamedParams();
   void RebuildRelationNames();
   AnsiString ParamLookupName(const XSQLVAR& Var) const;
@@ -359,6 +364,12 @@ class TIB_Column : public TObject {
   AnsiString GetFieldName() const;
   AnsiString GetRelName() const;
   AnsiString GetRelAlias() const;
+  // GetRelAlias() == Alias, without making a copy of the alias.
+  bool RelAliasIs(const AnsiString& Alias) const {
+    return rel_alias_.empty() ? RelNameIs(Alias) : rel_alias_ == Alias;
+  }
+  // GetRelName() == Name, without making a copy of the kept name.
+  bool RelNameIs(const AnsiString& Name) const;
   // The descriptor names a relation (GetRelName is not empty), told without making the name.
   bool HasRelName() const;
   void SetRelAlias(const AnsiString& Value) {
@@ -502,6 +513,7 @@ class TIB_Column : public TObject {
   char* OldNullIndPtr() const { return old_ind_; }
   char* OldDataPtr() const { return old_data_; }
   void SetBufferPointers(char* Ind, char* Data, char* OldInd, char* OldData) {
+    row_->buffer_order_kept_ = false;
     ind_ = Ind;
     data_ = Data;
     old_ind_ = OldInd;

@@ -128,11 +128,13 @@ bool TIB_UpdateSQL::EnsureStatement(Kept& K) {
 
 void TIB_UpdateSQL::CheckKeyRelation() {
   TIB_Statement* ds = DS();
-  const AnsiString key = ds->KeyRelation();
+  const AnsiString& key = ds->KeyRelation();
   if (key.empty()) return;
   TIB_Row* fields = ds->Fields();
-  for (int32_t i = 0; i < fields->GetRelationCount(); ++i)
-    if (AnsiCompareText(fields->GetRelationName(i), key) == 0) return;
+  for (int32_t i = 0; i < fields->GetRelationCount(); ++i) {
+    const AnsiString name = fields->GetRelationName(i);
+    if (name == key || AnsiCompareText(name, key) == 0) return;
+  }
   throw EIB_DatasetError(this, CZ("Chybná KeyRelation hodnota"));
 }
 
@@ -151,7 +153,7 @@ AnsiString TIB_UpdateSQL::RelationR() {
 }
 
 bool TIB_UpdateSQL::OfKeyRelation(TIB_Column* Column, const AnsiString& K) const {
-  return Column->GetRelAlias() == K;
+  return Column->RelAliasIs(K);
 }
 
 void TIB_UpdateSQL::PrepareCustomDML(Kept& K, const AnsiString& Text) {
@@ -640,6 +642,7 @@ void TIB_UpdateSQL::ExecuteInsert() {
   const AnsiString key = KeyRelationK();
   TIB_Row* fields = DS()->Fields();
   std::vector<ImmediateVar> vars;
+  vars.reserve(static_cast<size_t>(fields->ColumnCount()));
   for (int32_t i = 0; i < fields->ColumnCount(); ++i) {
     TIB_Column* c = fields->GetColumn(i);
     if (c->GetReadOnly() || c->GetComputed() || !OfKeyRelation(c, key)) continue;
