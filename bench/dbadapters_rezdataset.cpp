@@ -293,6 +293,9 @@ bool REZQueryRead(Clock& clock) {
 // repetition the adapter first), so that the machine's load and the engine's state
 // weigh on both alike; the repetitions' median, min and max are reported. Times per
 // row in microseconds; ratio is the adapter's rate over the raw loop's (wall and CPU).
+// The Time column is the adapter's wall time, the CPU column the whole repetition's. On
+// a busy machine the CPU ratio is the steadier figure: wall time then includes waits
+// for the processor and for the disk that neither loop causes.
 void Report(benchmark::State& state, const Clock& raw, const Clock& rez) {
   state.SetIterationTime(rez.wall);
   auto& c = state.counters;
