@@ -625,12 +625,21 @@ void REZWriteColumn(const TREZColumnDesc& Col, char* Data, TFieldType ft, int32_
     return;
   }
   if (ft == ftBoolean && Col.Scale != 0) Unsupported();
-  // Converted into a copy first: a failure leaves the column as it was.
-  const size_t n = static_cast<size_t>(std::max(Col.DataSize(), 8));
-  std::vector<char> copy(Data, Data + Col.DataSize());
-  copy.resize(n);
-  WriteInto(Col, copy.data(), ft, FieldSize, Buffer);
-  std::memcpy(Data, copy.data(), static_cast<size_t>(Col.DataSize()));
+  // Converted into a copy first: a failure leaves the column as it was. The copy of a
+  // short column lives on the stack (every field write of every row comes here).
+  const size_t size = static_cast<size_t>(Col.DataSize());
+  const size_t n = std::max<size_t>(size, 8);
+  char local[128];
+  std::vector<char> heap;
+  char* copy = local;
+  if (n > sizeof local) {
+    heap.resize(n);
+    copy = heap.data();
+  }
+  std::memcpy(copy, Data, size);
+  std::memset(copy + size, 0, n - size);
+  WriteInto(Col, copy, ft, FieldSize, Buffer);
+  std::memcpy(Data, copy, size);
   Store<int16_t>(Data - 2, 0);
 }
 

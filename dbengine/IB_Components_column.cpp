@@ -89,6 +89,14 @@ AnsiString TIB_Column::GetRelName() const {
   return name.empty() ? AnsiString() : StoredIdentOf(rel_ident_, name);
 }
 
+bool TIB_Column::RelNameIs(const AnsiString& Name) const {
+  const std::string_view raw = VarNameView(var_->relname, var_->relname_length);
+  if (raw.empty()) return Name.empty();
+  const uint64_t stamp = row_->statement_->IdentStamp();
+  if (stamp != 0 && rel_ident_.Stamp == stamp && rel_ident_.Raw == raw) return rel_ident_.Value == Name;
+  return GetRelName() == Name;
+}
+
 bool TIB_Column::HasRelName() const {
   const std::string_view name = VarNameView(var_->relname, var_->relname_length);
   return !name.empty() && name.find_first_not_of(" \t\r\n") != std::string_view::npos;
@@ -178,9 +186,15 @@ bool TIB_Column::GetIsExpression() const {
 }
 
 bool TIB_Column::GetComputed() const {
-  if (row_->RowType() == rtFields && IsAttributeSet("COMPUTED")) return true;
-  if (GetIsExpression()) return false;
-  return row_->statement_->IsComputedField(this);
+  const TIB_RowOwner::ColumnRuleStamp stamp = row_->statement_->GetColumnRuleStamp();
+  const bool keep = RuleMemoFor(stamp);
+  if (keep && rule_memo_.Computed >= 0) return rule_memo_.Computed != 0;
+  bool computed;
+  if (row_->RowType() == rtFields && IsAttributeSet("COMPUTED")) computed = true;
+  else if (GetIsExpression()) computed = false;
+  else computed = row_->statement_->IsComputedField(this);
+  if (keep && RuleMemoStill(stamp)) rule_memo_.Computed = computed ? 1 : 0;
+  return computed;
 }
 
 bool TIB_Column::GetReadOnly() const {

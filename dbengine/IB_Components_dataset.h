@@ -648,6 +648,11 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool prevent_inserting_ = false;
   bool prevent_deleting_ = false;
   bool request_live_ = false;
+  // The effective key relation as last worked out, under the column rules' stamp (it
+  // rests on the same settings); asked for every row appended and posted.
+  TIB_RowOwner::ColumnRuleStamp key_relation_stamp_;
+  AnsiString key_relation_kept_;
+  void WorkOutKeyRelation(AnsiString& Relation);
   bool auto_post_delete_ = true;
   bool posted_retaining_ = false;
   bool post_succeeded_ = false;

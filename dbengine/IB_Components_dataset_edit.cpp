@@ -72,6 +72,7 @@ void TIB_Dataset::SetRequestLive(bool Value) {
     throw EIB_DatasetError(this, IB_Message(TIB_Msg::CannotChangeRequestLive));
   }
   request_live_ = Value;
+  ColumnRulesChanged();
   if (Value) {
     if (SQL()->GetSection(ssForUpdate).empty() && !(SearchedEdits() && SearchedDeletes())) {
       InvalidateSQL();

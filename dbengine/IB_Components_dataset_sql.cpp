@@ -634,6 +634,22 @@ void TIB_Dataset::ClearSearchingLinkParams() {
 // --- Key relation and key links ---------------------------------------------------------------------
 
 void TIB_Dataset::GetEffectiveKeyRelation(AnsiString& Relation) {
+  const ColumnRuleStamp stamp = GetColumnRuleStamp();
+  auto same = [](const ColumnRuleStamp& a, const ColumnRuleStamp& b) {
+    return a.Generation == b.Generation && a.Ident == b.Ident;
+  };
+  if (stamp.Generation != 0 && same(stamp, key_relation_stamp_)) {
+    Relation = key_relation_kept_;
+    return;
+  }
+  WorkOutKeyRelation(Relation);
+  if (stamp.Generation != 0 && same(stamp, GetColumnRuleStamp())) {
+    key_relation_stamp_ = stamp;
+    key_relation_kept_ = Relation;
+  }
+}
+
+void TIB_Dataset::WorkOutKeyRelation(AnsiString& Relation) {
   Relation = KeyRelation();
   if (Relation.empty()) {
     // The single relation of the FROM clause under its alias, so that generated DML and

@@ -23,7 +23,6 @@ namespace {
 // The node row format is the buffered dataset's: one packer serves both.
 using bdataset_detail::ReadShort;
 using bdataset_detail::WriteShort;
-std::vector<TIB_Column*> BufferOrder(const TIB_Row& Row) { return bdataset_detail::BufferOrderColumns(Row); }
 void PackRow(const std::vector<TIB_Column*>& Cols, std::vector<char>& Out) {
   bdataset_detail::PackColumns(Cols, Out);
 }
@@ -107,7 +106,7 @@ void TIB_Row::LoadFromNode(bool Notify, bool WithBlobs) {
   if (row_node_ == nullptr || row_node_->Row.empty()) {
     throw EIB_StatementError(statement_, "No record data to load");
   }
-  const std::vector<TIB_Column*> cols = BufferOrder(*this);
+  const std::vector<TIB_Column*>& cols = BufferOrder();
   const size_t size = static_cast<size_t>(buffer_size_);
   if (!row_node_->OldRow.empty()) {
     UnpackRow(cols, row_node_->OldRow);
@@ -134,9 +133,17 @@ void TIB_Row::LoadFromNode(bool Notify, bool WithBlobs) {
   }
 }
 
+const std::vector<TIB_Column*>& TIB_Row::BufferOrder() {
+  if (!buffer_order_kept_) {
+    buffer_order_ = bdataset_detail::BufferOrderColumns(*this);
+    buffer_order_kept_ = true;
+  }
+  return buffer_order_;
+}
+
 void TIB_Row::SaveToNode() {
   if (row_node_ == nullptr) return;
-  PackRow(BufferOrder(*this), row_node_->Row);
+  PackRow(BufferOrder(), row_node_->Row);
   if (managed_ || row_type_ != rtFields || !blob_nodes_) return;
   for (int32_t i = 0; i < PSQLDA()->sqln; ++i) {
     TIB_BlobCacheNode* table = GetBlobNode(i);

@@ -93,6 +93,8 @@ void TIB_Row::FreeLayout() {
   }
   blob_nodes_.reset();
   blob_node_index_.clear();
+  buffer_order_kept_ = false;
+  buffer_order_.clear();
   columns_.clear();
   blob_columns_.clear();
   array_columns_.clear();
@@ -266,6 +268,7 @@ void TIB_Row::RebuildRelationNames() {
 }
 
 void TIB_Row::AddColumn(int16_t FieldNo, XSQLVAR* V) {
+  buffer_order_kept_ = false;
   if (columns_.size() >= static_cast<size_t>(INT16_MAX)) RaiseIntOverflow();
   std::unique_ptr<TIB_Column> col;
   if (statement_->OnCreateColumn) {
@@ -346,6 +349,7 @@ void TIB_Row::AllocRowBuffers() {
 }
 
 void TIB_Row::LayoutBuffers() {
+  buffer_order_kept_ = false;
   char* old_cursor = old_buffer_.get();
   char* cursor = row_buffer_.get();
   std::vector<TIB_Column*> by_field(static_cast<size_t>(PSQLDA()->sqld), nullptr);

@@ -134,6 +134,14 @@ class TIB_RowOwner : public TIB_Component {
   virtual void ColumnIndexChanged() {}
   // Schema facts of a field: computed, and with a server default.
   virtual bool IsComputedField(const TIB_Column* /*Column*/) const { return false; }
+  // The columns keep their computed and read-only verdicts (asked for every column of
+  // every row written) under this stamp: while it stays the same, so do the verdicts.
+  // Generation 0 when they are to be worked out every time.
+  struct ColumnRuleStamp {
+    uint64_t Generation = 0;
+    uint64_t Ident = 0;
+  };
+  virtual ColumnRuleStamp GetColumnRuleStamp() const { return {}; }
   virtual bool HasServerDefault(const TIB_Column* /*Column*/) const { return false; }
   // The default clause of a procedure parameter column (EXECUTE PROCEDURE statements);
   // empty when none is known.
@@ -279,6 +287,11 @@ class TIB_Row : public TObject {
   std::unique_ptr<TIB_Column> CreateColumnForVar(int16_t FieldNo, XSQLVAR* Var);
   void AllocRowBuffers();
   void LayoutBuffers();
+  // The columns in the order of their buffers (the node format), worked out once per
+  // layout: every row shown from a node or saved into one asks for it.
+  const std::vector<TIB_Column*>& BufferOrder();
+  std::vector<TIB_Column*> buffer_order_;
+  bool buffer_order_kept_ = false;
   void BindSameNamedParams();
   void RebuildRelationNames();
   AnsiString ParamLookupName(const XSQLVAR& Var) const;
@@ -351,9 +364,18 @@ class TIB_Column : public TObject {
   AnsiString GetFieldName() const;
   AnsiString GetRelName() const;
   AnsiString GetRelAlias() const;
+  // GetRelAlias() == Alias, without making a copy of the alias.
+  bool RelAliasIs(const AnsiString& Alias) const {
+    return rel_alias_.empty() ? RelNameIs(Alias) : rel_alias_ == Alias;
+  }
+  // GetRelName() == Name, without making a copy of the kept name.
+  bool RelNameIs(const AnsiString& Name) const;
   // The descriptor names a relation (GetRelName is not empty), told without making the name.
   bool HasRelName() const;
-  void SetRelAlias(const AnsiString& Value) { rel_alias_ = Value; }
+  void SetRelAlias(const AnsiString& Value) {
+    rel_alias_ = Value;
+    rule_memo_ = {};
+  }
   AnsiString GetAliasName() const;
   AnsiString GetQualifiedAliasName() const;
   AnsiString GetQualifiedFieldName() const;
@@ -491,6 +513,7 @@ class TIB_Column : public TObject {
   char* OldNullIndPtr() const { return old_ind_; }
   char* OldDataPtr() const { return old_data_; }
   void SetBufferPointers(char* Ind, char* Data, char* OldInd, char* OldData) {
+    row_->buffer_order_kept_ = false;
     ind_ = Ind;
     data_ = Data;
     old_ind_ = OldInd;
@@ -575,6 +598,29 @@ class TIB_Column : public TObject {
   };
   mutable StoredName field_ident_, rel_ident_, alias_ident_;
   AnsiString StoredIdentOf(StoredName& Memo, std::string_view Raw) const;
+  // The verdicts of the column rules, kept under the owner's GetColumnRuleStamp: computed
+  // (-1 not known, else 0/1) and the statement's read-only rule (-1 not known, else one
+  // of the RuleVerdict values).
+  enum RuleVerdict : int8_t { rvUnknown = -1, rvLeave = 0, rvWritable = 1, rvReadOnly = 2 };
+  struct RuleMemo {
+    uint64_t Generation = 0;
+    uint64_t Ident = 0;
+    int8_t Computed = -1;
+    RuleVerdict ReadOnly = rvUnknown;
+  };
+  mutable RuleMemo rule_memo_;
+  // True when Stamp lets verdicts be kept; the memo then holds Stamp's verdicts only.
+  bool RuleMemoFor(const TIB_RowOwner::ColumnRuleStamp& Stamp) const {
+    if (Stamp.Generation == 0) return false;
+    if (rule_memo_.Generation != Stamp.Generation || rule_memo_.Ident != Stamp.Ident)
+      rule_memo_ = {Stamp.Generation, Stamp.Ident, -1, rvUnknown};
+    return true;
+  }
+  // Whether the memo still stands under Stamp (a verdict worked out meanwhile under
+  // another stamp is not kept).
+  bool RuleMemoStill(const TIB_RowOwner::ColumnRuleStamp& Stamp) const {
+    return rule_memo_.Generation == Stamp.Generation && rule_memo_.Ident == Stamp.Ident;
+  }
   AnsiString domain_name_;
   AnsiString date_format_;
   AnsiString time_format_;
@@ -593,6 +639,8 @@ class TIB_Column : public TObject {
 
  private:
   friend class TIB_Row;
+  // Keeps the verdicts of its read-only rule in rule_memo_.
+  friend class TIB_Statement;
 };
 
 }  // namespace pelvar

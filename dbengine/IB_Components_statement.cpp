@@ -116,6 +116,7 @@ TIB_Statement::TIB_Statement(TComponent* Owner) : TIB_RowOwner(Owner) {
   join_links_ = std::make_unique<TIB_StringProperty>();
   join_links_->OnChange = [this](TObject* List) { SQLChanged(List); };
   relation_aliases_ = std::make_unique<TIB_StringProperty>();
+  relation_aliases_->OnChange = [this](TObject*) { ColumnRulesChanged(); };
   pending_param_values_ = std::make_unique<TIB_StringProperty>();
   param_names_ = std::make_unique<TIB_StringList>();
   select_items_ = std::make_unique<TIB_StringList>();
@@ -257,6 +258,7 @@ void TIB_Statement::SetSQL(const TStrings* Value) {
 }
 
 void TIB_Statement::SQLChanged(TObject* List) {
+  ColumnRulesChanged();
   bool apply = !(preparing_ || ignore_sql_changes_);
   SysStringsChanged(List, apply);
   if (!apply) {
@@ -281,6 +283,7 @@ void TIB_Statement::HintsChanged(TObject*) {
 }
 
 void TIB_Statement::InvalidateSQL() {
+  ColumnRulesChanged();
   DoStatementEvent(OnInvalidateSQL);
   server_sql_current_ = false;
 }
@@ -440,6 +443,7 @@ void TIB_Statement::SysPrepareSQL() {
   if (preparing_) {
     return;
   }
+  ColumnRulesChanged();
   if (prepared_) {
     repreparing_ = true;
     SaveParamValues();
@@ -536,6 +540,7 @@ void TIB_Statement::SysPrepareSQL() {
     SysPrepareFailed();
     throw;
   }
+  ColumnRulesChanged();
 
   const bool reprepare = repreparing_;
   TryFinally(
@@ -669,6 +674,7 @@ void TIB_Statement::SysUnprepare() {
   if (!prepared_ || unpreparing_) {
     return;
   }
+  ColumnRulesChanged();
   FlagGuard guard(unpreparing_);
   TryFinally(
       [&]() {
@@ -959,6 +965,8 @@ void TIB_Statement::SetIB_Transaction(TIB_Transaction* Value) {
 
 void TIB_Statement::ProcessConnectionEvent(TIB_ConnectionLink* Sender,
                                            TIB_ConnectionEventType Event) {
+  // Connecting, disconnecting and DDL renew the schema facts the column rules read.
+  ColumnRulesChanged();
   if (Event == cetBeforeAssignment) {
     if (prepared_) {
       Unprepare();

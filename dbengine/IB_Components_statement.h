@@ -215,7 +215,10 @@ class TIB_Statement : public TIB_RowOwner {
   // cache's default source of the parameter (procedure = relation, parameter = alias).
   AnsiString ProcParamDefault(const TIB_Column* Column) override;
   bool AllowDomainLookups() const { return allow_domain_lookups_; }
-  void SetAllowDomainLookups(bool Value) { allow_domain_lookups_ = Value; }
+  void SetAllowDomainLookups(bool Value) {
+    if (Value != allow_domain_lookups_) ColumnRulesChanged();
+    allow_domain_lookups_ = Value;
+  }
   void SetIgnoreSQLChanges(bool Value) { ignore_sql_changes_ = Value; }
   // The part of TIB_SQLStrings::Assign that datasets add (their links, criteria and DML
   // texts): Source is the source statement, or nullptr when the SQL was assigned nil.
@@ -441,6 +444,14 @@ class TIB_Statement : public TIB_RowOwner {
   virtual bool IsCursorWithoutRequestLive() const { return false; }
   bool GetColumnReadOnly(const TIB_Column* Column) const override;
   virtual void GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly);
+  // The field columns keep the verdicts of the column rules (computed, and the rule
+  // above) while the statement's describe, SQL, key relation, relation aliases, domain
+  // look-ups and connection stay as they were, the connection's identifiers follow the
+  // same rule, no column attribute list has entries and no macro handler is set. An
+  // override whose answer to GetEffectiveKeyRelation or IsCursorWithoutRequestLive
+  // changes otherwise calls ColumnRulesChanged.
+  ColumnRuleStamp GetColumnRuleStamp() const override;
+  void ColumnRulesChanged() { ++column_rule_generation_; }
   // The statement's column flags from FieldsReadOnly.
   bool ColumnNoInsert(const TIB_Column* Column) const;
   bool ColumnNoEdit(const TIB_Column* Column) const;
@@ -617,6 +628,8 @@ class TIB_Statement : public TIB_RowOwner {
   std::vector<KeptImmediate> kept_immediates_;
   int32_t layout_level_ = 0;
   bool set_param_attribs_ = false;
+  // See GetColumnRuleStamp; never 0.
+  uint64_t column_rule_generation_ = 1;
 };
 
 // The statement as the application places it.

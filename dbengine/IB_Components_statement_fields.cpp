@@ -521,25 +521,45 @@ bool TIB_Statement::GetColumnReadOnly(const TIB_Column* Column) const {
 void TIB_Statement::GetColumnReadOnly(const TIB_Column* Column, bool& ReadOnly) {
   // Parameters are the caller's to fill: the rule is one of the statement's fields.
   if (Column->Row()->RowType() != rtFields) return;
-  if (Column->GetIsExpression()) {
-    ReadOnly = !Column->IsAttributeSet("MODIFIABLE");
-    return;
+  const ColumnRuleStamp stamp = GetColumnRuleStamp();
+  const bool keep = Column->RuleMemoFor(stamp);
+  TIB_Column::RuleVerdict verdict = keep ? Column->rule_memo_.ReadOnly : TIB_Column::rvUnknown;
+  if (verdict == TIB_Column::rvUnknown) {
+    verdict = TIB_Column::rvLeave;
+    if (Column->GetIsExpression()) {
+      verdict = Column->IsAttributeSet("MODIFIABLE") ? TIB_Column::rvWritable : TIB_Column::rvReadOnly;
+    } else if (!Column->GetComputed()) {
+      const AnsiString key = GetEffectiveKeyRelation();
+      if (!key.empty()) {
+        // Names compare in their quoted forms (one without any quote is taken quoted).
+        auto same = [](std::string_view a, std::string_view b) {
+          const bool qa = a.find('"') != std::string_view::npos;
+          const bool qb = b.find('"') != std::string_view::npos;
+          if (qa == qb) return a == b;
+          if (qb) std::swap(a, b);
+          return a.size() == b.size() + 2 && a.front() == '"' && a.back() == '"' &&
+                 a.substr(1, b.size()) == b;
+        };
+        verdict = same(Column->GetRelName(), key) || same(Column->GetRelAlias(), key)
+                      ? TIB_Column::rvWritable
+                      : TIB_Column::rvReadOnly;
+      } else if (IsCursorWithoutRequestLive()) {
+        verdict = TIB_Column::rvReadOnly;
+      }
+    }
+    if (keep && Column->RuleMemoStill(stamp)) Column->rule_memo_.ReadOnly = verdict;
   }
-  if (Column->GetComputed()) return;
-  const AnsiString key = GetEffectiveKeyRelation();
-  if (!key.empty()) {
-    // Names compare in their quoted forms (one without any quote is taken quoted).
-    auto same = [](std::string_view a, std::string_view b) {
-      const bool qa = a.find('"') != std::string_view::npos;
-      const bool qb = b.find('"') != std::string_view::npos;
-      if (qa == qb) return a == b;
-      if (qb) std::swap(a, b);
-      return a.size() == b.size() + 2 && a.front() == '"' && a.back() == '"' && a.substr(1, b.size()) == b;
-    };
-    ReadOnly = !same(Column->GetRelName(), key) && !same(Column->GetRelAlias(), key);
-  } else if (IsCursorWithoutRequestLive()) {
-    ReadOnly = true;
-  }
+  if (verdict != TIB_Column::rvLeave) ReadOnly = verdict == TIB_Column::rvReadOnly;
+}
+
+TIB_RowOwner::ColumnRuleStamp TIB_Statement::GetColumnRuleStamp() const {
+  // The key relation goes through the application's macro handler; attribute entries
+  // may name a column in many ways: then every verdict is worked out afresh.
+  if (OnMacroSubstitute || column_attributes_->Count() > 0) return {};
+  TIB_Connection* c = IB_Connection();
+  if (c == nullptr || !c->GetConnected()) return {};
+  if (c->ColumnAttributes() != nullptr && c->ColumnAttributes()->Count() > 0) return {};
+  return {column_rule_generation_, c->IdentStamp()};
 }
 
 }  // namespace pelvar

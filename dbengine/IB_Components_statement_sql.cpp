@@ -98,6 +98,7 @@ void TIB_Statement::ExpandSelectItems() {
 
 void TIB_Statement::SetKeyRelation(const AnsiString& Value) {
   if (Value == key_relation_) return;
+  ColumnRulesChanged();
   SysUnprepare();
   key_relation_ = Value;
 }

@@ -1,6 +1,7 @@
 #include "dbengine/IB_Components_updatesql.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "dbclient/IB_Header.h"
@@ -127,11 +128,13 @@ bool TIB_UpdateSQL::EnsureStatement(Kept& K) {
 
 void TIB_UpdateSQL::CheckKeyRelation() {
   TIB_Statement* ds = DS();
-  const AnsiString key = ds->KeyRelation();
+  const AnsiString& key = ds->KeyRelation();
   if (key.empty()) return;
   TIB_Row* fields = ds->Fields();
-  for (int32_t i = 0; i < fields->GetRelationCount(); ++i)
-    if (AnsiCompareText(fields->GetRelationName(i), key) == 0) return;
+  for (int32_t i = 0; i < fields->GetRelationCount(); ++i) {
+    const AnsiString name = fields->GetRelationName(i);
+    if (name == key || AnsiCompareText(name, key) == 0) return;
+  }
   throw EIB_DatasetError(this, CZ("Chybná KeyRelation hodnota"));
 }
 
@@ -150,7 +153,7 @@ AnsiString TIB_UpdateSQL::RelationR() {
 }
 
 bool TIB_UpdateSQL::OfKeyRelation(TIB_Column* Column, const AnsiString& K) const {
-  return Column->GetRelAlias() == K;
+  return Column->RelAliasIs(K);
 }
 
 void TIB_UpdateSQL::PrepareCustomDML(Kept& K, const AnsiString& Text) {
@@ -440,10 +443,12 @@ TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
   const int16_t n = static_cast<int16_t>(Vars.size());
   // Small descriptor areas live on the stack (one is built for every posted row).
   constexpr int16_t kLocalVars = 32;
-  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)] = {};
+  // Only the header is cleared: every entry below is filled whole from its column.
+  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)];
   std::vector<char> area;
   if (n > kLocalVars) area.assign(static_cast<size_t>(XSQLDA_LENGTH(n)), 0);
   auto* da = reinterpret_cast<XSQLDA*>(n > kLocalVars ? area.data() : local);
+  std::memset(da, 0, offsetof(XSQLDA, sqlvar));
   da->version = SQLDA_VERSION1;
   da->sqln = n;
   da->sqld = n;
@@ -637,6 +642,7 @@ void TIB_UpdateSQL::ExecuteInsert() {
   const AnsiString key = KeyRelationK();
   TIB_Row* fields = DS()->Fields();
   std::vector<ImmediateVar> vars;
+  vars.reserve(static_cast<size_t>(fields->ColumnCount()));
   for (int32_t i = 0; i < fields->ColumnCount(); ++i) {
     TIB_Column* c = fields->GetColumn(i);
     if (c->GetReadOnly() || c->GetComputed() || !OfKeyRelation(c, key)) continue;

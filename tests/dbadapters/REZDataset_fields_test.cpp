@@ -171,6 +171,12 @@ TEST(REZFieldExchange, TextColumnsReadTrimmedAndWritePadded) {
   v.WriteString("");
   EXPECT_EQ(v.ind(), 0);
   EXPECT_EQ(v.ReadString(5), "");
+
+  // A long column is converted on the heap, a short one on the stack: both alike.
+  Cell l(SQL_VARYING, 300);
+  const std::string long_text(300, 'y');
+  l.WriteString(long_text);
+  EXPECT_EQ(l.ReadString(300), long_text);
 }
 
 TEST(REZFieldExchange, Utf8ConnectionsConvertAtTheColumn) {
@@ -324,6 +330,8 @@ TEST(REZFieldExchange, AFailedWriteLeavesTheColumnAsItWas) {
                    [](Cell& c) { c.WriteString("abcd"); }});
   cases.push_back({"text longer than a CHAR", Cell(SQL_TEXT, 3),
                    [](Cell& c) { c.WriteString("abcd"); }});
+  cases.push_back({"text longer than a long VARCHAR", Cell(SQL_VARYING, 300),
+                   [](Cell& c) { c.WriteString(std::string(301, 'x')); }});
   cases.push_back({"integer beyond a SMALLINT", Cell(SQL_SHORT, 2),
                    [](Cell& c) { c.Write<int32_t>(ftInteger, 70000); }});
   cases.push_back({"large integer beyond an INTEGER", Cell(SQL_LONG, 4),

@@ -344,6 +344,26 @@ TEST_F(DatasetSqlDb, ProcedureParametersShowTheirDefaultClause) {
   EXPECT_EQ(AnsiToUtf8(st->ParamByName("A")->GetSQLTypeSource(true)), "INTEGER");
 }
 
+// The effective key relation is kept for every row posted; it still follows the SQL, the
+// key relation and a macro handler.
+TEST_F(DatasetSqlDb, EffectiveKeyRelationFollowsItsSettingsOnceAsked) {
+  TIB_Cursor* d = NewDataset("select ID, NAME from K");
+  d->Prepare();
+  EXPECT_EQ(d->GetEffectiveKeyRelation(), "K");
+  EXPECT_EQ(d->GetEffectiveKeyRelation(), "K");
+  d->SQL()->SetText("select X, Y from N");
+  d->Prepare();
+  EXPECT_EQ(d->GetEffectiveKeyRelation(), "N");
+  d->SetKeyRelation("K2");
+  EXPECT_EQ(d->GetEffectiveKeyRelation(), "K2");
+  int asked = 0;
+  d->OnMacroSubstitute = [&](TComponent*, const AnsiString&, AnsiString& R) { ++asked, R = "D"; };
+  d->SetKeyRelation("<<T>>");
+  d->GetEffectiveKeyRelation();
+  d->GetEffectiveKeyRelation();
+  EXPECT_EQ(asked, 2);  // the handler's answer may change: it is asked every time
+}
+
 TEST_F(DatasetSqlDb, GeneratedInsertAndUpdateLeaveComputedColumnsOut) {
   TIB_Cursor* d = NewDataset("select * from K for update");
   d->SetRequestLive(true);

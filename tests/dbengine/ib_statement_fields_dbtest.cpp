@@ -417,6 +417,44 @@ TEST_F(StatementFieldsDb, ReadOnlyFollowsListsAndKeyRelation) {
   EXPECT_FALSE(st->FieldByName("NEXT_ID")->GetReadOnly());
 }
 
+// The verdicts are kept for every row written: asked once, they still follow every
+// setting they rest on.
+TEST_F(StatementFieldsDb, ReadOnlyAndComputedFollowTheirSettingsOnceAsked) {
+  TIB_DSQL* st = NewStatement("select A.ID, U.NOTE, A.ID + 1 as NEXT_ID from T A join U on U.T_ID = A.ID");
+  st->SetKeyRelation("A");
+  st->Prepare();
+  TIB_Column* id = st->FieldByName("A.ID");
+  TIB_Column* note = st->FieldByName("U.NOTE");
+  TIB_Column* next = st->FieldByName("NEXT_ID");
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_FALSE(id->GetReadOnly());
+    EXPECT_TRUE(note->GetReadOnly());
+    EXPECT_FALSE(note->GetComputed());
+    EXPECT_TRUE(next->GetReadOnly());
+  }
+  st->ColumnAttributes()->Add("U.NOTE=COMPUTED");
+  EXPECT_TRUE(note->GetComputed());
+  EXPECT_FALSE(note->GetReadOnly());  // a computed column is the application's to fill
+  st->ColumnAttributes()->Clear();
+  EXPECT_FALSE(note->GetComputed());
+  EXPECT_TRUE(note->GetReadOnly());
+
+  conn_->ColumnAttributes()->Add("NEXT_ID=MODIFIABLE");
+  EXPECT_FALSE(next->GetReadOnly());
+  conn_->ColumnAttributes()->Clear();
+  EXPECT_TRUE(next->GetReadOnly());
+
+  id->SetRelAlias("B");
+  EXPECT_TRUE(id->GetReadOnly());
+  id->SetRelAlias("A");
+  EXPECT_FALSE(id->GetReadOnly());
+
+  st->SetKeyRelation("U");
+  st->Prepare();
+  EXPECT_TRUE(st->FieldByName("A.ID")->GetReadOnly());
+  EXPECT_FALSE(st->FieldByName("U.NOTE")->GetReadOnly());
+}
+
 TEST_F(StatementFieldsDb, DefaultNoCaseIsOverriddenByYesCase) {
   conn_->SetDefaultNoCase(true);
   TIB_DSQL* st = NewStatement("select NAME, CODE from T");
