@@ -292,6 +292,12 @@ TServiceOutputAnswer ParseServiceOutput(const std::string& out, char item) {
   return answer;
 }
 
+bool GatherServiceLine(std::string& line, const TServiceOutputAnswer& answer) {
+  line += answer.text;
+  if (answer.not_ready || answer.truncated) return false;
+  return answer.text.empty() || answer.text.back() == ' ';
+}
+
 
 // --- TIBCustomService ----------------------------------------------------------------------
 
@@ -467,18 +473,14 @@ void TIBControlAndQueryService::ServiceStarted() {
 AnsiString TIBControlAndQueryService::GetNextLine() {
   if (eof_) return {};
   if (!started_) throw EIBClientError("No service has been started");
+  // Nothing yet, or part of a line, while the service still works: ask again.
+  std::string line;
   for (;;) {
     ServiceQuery(std::string(1, svc::isc_info_svc_line));
-    const TServiceOutputAnswer answer = ParseServiceOutput(Output(), svc::isc_info_svc_line);
-    if (answer.text.empty()) {
-      // Nothing yet while the service still works: ask again. An empty line with
-      // nothing pending is the end of the output.
-      if (answer.not_ready || answer.truncated) continue;
-      eof_ = true;
-      return {};
-    }
-    return Utf8ToAnsi(answer.text);
+    if (GatherServiceLine(line, ParseServiceOutput(Output(), svc::isc_info_svc_line))) break;
   }
+  if (line.empty()) eof_ = true;
+  return Utf8ToAnsi(line);
 }
 
 AnsiString TIBControlAndQueryService::GetNextChunk() {

@@ -158,6 +158,12 @@ struct TServiceOutputAnswer {
   bool not_ready = false;
 };
 TServiceOutputAnswer ParseServiceOutput(const std::string& out, char item);
+// Adds one answer to a line of output being gathered. The server gives a whole line with a
+// blank in place of its line break; a busy service answers with the first part of a line
+// (bare, or with a time-out or truncation marker) and the rest comes with the next
+// answers. True once the line is whole; an empty answer ends a line cut short (the
+// output's last line without a break), and an empty whole line is the end of the output.
+bool GatherServiceLine(std::string& line, const TServiceOutputAnswer& answer);
 
 class TIBControlAndQueryService : public TIBControlService {
  public:

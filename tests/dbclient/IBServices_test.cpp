@@ -122,5 +122,30 @@ TEST(IBServices, OutputAnswersAreReadWithEveryMarkerTheManagerSends) {
   EXPECT_THROW(ParseServiceOutput(cut, kLine), EIBClientError);
 }
 
+TEST(ServiceOutput, LinesGivenInPartsAreGatheredWhole) {
+  // A busy service answers with the first part of a line and a time-out; the line is one.
+  // A part may also come bare, as a whole answer without the blank of the line break.
+  const std::vector<std::vector<TServiceOutputAnswer>> parts_of = {
+      {{"writing privilege for use", true, false, true}, {"", true, false, true}, {"r SYSDBA ", true, false, false}},
+      {{"abc", true, true, false}, {"def ", true, false, false}},
+      {{"writing privilege for use", true, false, false}, {"r SYSDBA ", true, false, false}},
+      {{"last line without a break", true, false, false}, {"", true, false, false}},
+      {{"gbak: ok ", true, false, false}},
+  };
+  const char* wholes[] = {"writing privilege for user SYSDBA ", "abcdef ", "writing privilege for user SYSDBA ",
+                          "last line without a break", "gbak: ok "};
+  for (size_t i = 0; i < parts_of.size(); ++i) {
+    std::string line;
+    size_t n = 0;
+    while (!GatherServiceLine(line, parts_of[i][n])) ++n;
+    EXPECT_EQ(n + 1, parts_of[i].size());
+    EXPECT_EQ(line, wholes[i]);
+  }
+  // A whole empty line is the end of the output.
+  std::string line;
+  EXPECT_TRUE(GatherServiceLine(line, {"", true, false, false}));
+  EXPECT_TRUE(line.empty());
+}
+
 }  // namespace
 }  // namespace pelvar::test
