@@ -422,8 +422,17 @@ void TCustomDocView::keyPressEvent(QKeyEvent* e) {
   KeyDown(key, shift);
 }
 
+bool TCustomDocView::CopyToClipboard() {
+  if (auto* editor = dynamic_cast<TCustomDocView*>(GetInplaceEditor())) {
+    PostMessage(editor->MessageHandle(), WM_COPY, 0, 0);
+    return true;
+  }
+  return RVData->CopyToClipboard(GetColor(), Background.get());
+}
+
 void TCustomDocView::KeyDown(int key, TShiftState shift) {
   KeyDownScroll(key);
+  if (IsCopyShortcut(shift, key)) CopyToClipboard();
   if (key == Qt::Key_Tab) {
     const bool ctrl = shift & ssCtrl;
     if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
@@ -469,6 +478,10 @@ QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
 void TCustomDocView::WndProc(TMessage& message) {
   if (message.Msg == WM_RVDRAGDROP) {
     RVData->StartOleDrag();
+    return;
+  }
+  if (message.Msg == WM_COPY) {
+    CopyToClipboard();
     return;
   }
   if (message.Msg != WM_RVEVENT) {

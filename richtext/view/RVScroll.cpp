@@ -454,6 +454,11 @@ void TRVScroller::UnassignChosenRVData(TCustomRVData* rvdata) {
   }
 }
 
+TPoint TRVScroller::ScreenToClient(TPoint pt) const {
+  const QPoint p = mapFromGlobal(QPoint(pt.X, pt.Y));
+  return TPoint{p.x(), p.y()};
+}
+
 TCustomRVData* TRVScroller::GetChosenRVData() { return ChosenRVData ? ChosenRVData->GetRVData() : nullptr; }
 
 QWidget* TRVScroller::GetInplaceEditor() { return nullptr; }

@@ -49,6 +49,7 @@ int32_t ControlTag(QWidget* control);
 void SetControlTag(QWidget* control, int32_t tag);
 
 class TCustomRVFormattedData;
+class IDataObject;
 
 // A logical palette entry and the default palette of 216 colours (entry r + 6g + 36b holds
 // red r*51, green g*51, blue b*51 for r, g, b in 0..5).
@@ -159,6 +160,20 @@ class TRVScroller : public QWidget {
   virtual bool OleDragMoved(int32_t, int32_t) { return false; }
   virtual void OleForgetTarget() {}
   virtual bool OleFormatAccepted(uint16_t) { return false; }
+  // Points are client points; effects are the platform's DROPEFFECT bits.
+  virtual void OleDragEnterEvent(IDataObject* /*data_object*/, uint32_t /*key_state*/, TPoint /*pt*/,
+                                 uint32_t /*possible_effects*/, uint32_t& /*effect*/) {}
+  virtual void OleDragOverEvent(uint32_t /*key_state*/, TPoint /*pt*/, uint32_t /*possible_effects*/,
+                                uint32_t& /*effect*/) {}
+  // The effect performed by a drop (0 none).
+  virtual uint32_t OleDropped(IDataObject* /*data_object*/, bool /*move*/, uint32_t /*key_state*/, TPoint /*pt*/,
+                              uint32_t /*possible_effects*/) {
+    return 0;
+  }
+  // A drag of this control's own selection is running.
+  virtual bool OleIsDragging() { return false; }
+  // A screen point in client coordinates.
+  TPoint ScreenToClient(TPoint pt) const;
 
  protected:
   virtual void CreateWnd();
