@@ -242,7 +242,11 @@ HRESULT TRVEnumFormatEtc::Clone(std::shared_ptr<IEnumFORMATETC>& out) {
 TRVDropTarget::TRVDropTarget(TRVScroller* control) : control_(control) {}
 
 TRVDropTarget::~TRVDropTarget() {
-  if (control_) control_->OleForgetTarget();
+  if (!control_) return;
+  // A target that goes while still bound is unbound first, so that no drop reaches it.
+  if (control_->HandleAllocated() && DragDropService().RegisteredTarget(control_->MessageHandle()) == this)
+    RevokeTarget();
+  control_->OleForgetTarget();
 }
 
 uint32_t TRVDropTarget::ChooseEffect(uint32_t key_state, uint32_t allowed) {
@@ -300,11 +304,16 @@ HRESULT TRVDropTarget::Drop(IDataObject* data_object, uint32_t key_state, TPoint
 
 bool TRVDropTarget::RegisterTarget() {
   if (!control_ || !control_->HandleAllocated()) return false;
-  return RegisterDragDrop(control_->MessageHandle(), this) == S_OK;
+  if (RegisterDragDrop(control_->MessageHandle(), this) != S_OK) return false;
+  control_->setAcceptDrops(true);
+  return true;
 }
 
 void TRVDropTarget::RevokeTarget() {
-  if (control_ && control_->HandleAllocated()) RevokeDragDrop(control_->MessageHandle());
+  if (control_ && control_->HandleAllocated()) {
+    RevokeDragDrop(control_->MessageHandle());
+    control_->setAcceptDrops(false);
+  }
 }
 
 // ---- Readers --------------------------------------------------------------------------------------

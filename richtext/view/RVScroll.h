@@ -190,6 +190,11 @@ class TRVScroller : public QWidget {
   void wheelEvent(QWheelEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
+  // Drops reach the drop target registered for the control's window (RVDragDrop.h).
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dragLeaveEvent(QDragLeaveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
   TRVScrollInfo vbar_info_, hbar_info_;
 
@@ -209,6 +214,8 @@ class TRVScroller : public QWidget {
   QScrollBar* hbar_ = nullptr;
   bool bars_syncing_ = false;
   std::unique_ptr<TMessageWindow> target_;
+  // The dropped data of the drag over the control (between enter and leave or drop).
+  std::shared_ptr<IDataObject> drag_data_;
 };
 
 }  // namespace pelvar
