@@ -1,5 +1,6 @@
 #include "richtext/view/DocView.h"
 #include "richtext/view/RVAnimate.h"
+#include "richtext/view/RVClipboardQt.h"
 #include "richtext/view/RVLinear.h"
 
 #include <QGuiApplication>
@@ -31,6 +32,7 @@ int32_t ScrollDirection(int32_t v, int32_t extent) {
 }  // namespace
 
 TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
+  RVInstallQtServices();
   RVData = std::make_unique<TDocViewRVData>(this);
   Background = std::make_unique<TRVBackground>(true);
   if (auto* b = dynamic_cast<TRVBitmap*>(Background->Image())) b->OnChange = [this] { BackgroundChanged(); };

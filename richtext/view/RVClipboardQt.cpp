@@ -286,6 +286,10 @@ HRESULT TQtDragDropService::DoDragDrop(IDataObject* data_object, IDropSource* so
   if (!data_object || !source) return E_INVALIDARG;
   QObject* owner = QGuiApplication::instance();
   if (!owner) return E_FAIL;
+  // Without a display there is nothing to drag over: the drag is cancelled at once, as the
+  // headless service does.
+  if (QGuiApplication::platformName() == "offscreen" || QGuiApplication::platformName() == "minimal")
+    return TDragDropService::DoDragDrop(data_object, source, ok_effects, effect);
   const QPoint start = QCursor::pos();
   auto* drag = new QDrag(owner);
   drag->setMimeData(new TRVMimeData(data_object));
@@ -298,6 +302,16 @@ HRESULT TQtDragDropService::DoDragDrop(IDataObject* data_object, IDropSource* so
     source->QueryContinueDrag(false, MK_LBUTTON);
   effect = static_cast<uint32_t>(action) & 7;
   return effect == DROPEFFECT_NONE ? DRAGDROP_S_CANCEL : DRAGDROP_S_DROP;
+}
+
+void RVInstallQtServices() {
+  static bool done = false;
+  if (done || !QGuiApplication::instance()) return;
+  done = true;
+  static TQtClipboard clipboard;
+  static TQtDragDropService drags;
+  if (TClipboard* previous = SetClipboard(&clipboard)) SetClipboard(previous);
+  if (TDragDropService* previous = SetDragDropService(&drags)) SetDragDropService(previous);
 }
 
 uint32_t RVQtKeyState(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons) {

@@ -78,6 +78,10 @@ class TQtDragDropService : public TDragDropService {
   HRESULT DoDragDrop(IDataObject* data_object, IDropSource* source, uint32_t ok_effects, uint32_t& effect) override;
 };
 
+// Makes the system clipboard and Qt's drags the process's clipboard and drag-and-drop
+// service, unless others were installed; once per process (a viewer control calls it).
+void RVInstallQtServices();
+
 // The platform's key state of Qt's modifiers and buttons.
 uint32_t RVQtKeyState(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
 
