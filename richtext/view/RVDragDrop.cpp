@@ -474,6 +474,70 @@ AnsiString RVDroppedURLItemName(const AnsiString& url, const AnsiString& descrip
   return url;
 }
 
+// ---- What a drop reads ------------------------------------------------------------------------------
+
+bool RVDropKindOfFormat(uint16_t format, TRVDropKind& kind) {
+  if (format == 0) return false;
+  if (format == CF_TEXT)
+    kind = rvdkText;
+  else if (format == CF_BITMAP || format == CF_DIB)
+    kind = rvdkBitmap;
+  else if (format == CF_UNICODETEXT)
+    kind = rvdkUnicodeText;
+  else if (format == CF_ENHMETAFILE)
+    kind = rvdkMetafile;
+  else if (format == CF_HDROP)
+    kind = rvdkFiles;
+  else if (format == CFRV_RTF())
+    kind = rvdkRTF;
+  else if (format == CFRV_RVF())
+    kind = rvdkRVF;
+  else if (format == CFRV_URL())
+    kind = rvdkURL;
+  else
+    return false;
+  return true;
+}
+
+std::vector<TRVDropKind> RVDropTryOrder(bool unicode_style) {
+  if (unicode_style) return {rvdkRVF, rvdkRTF, rvdkURL, rvdkUnicodeText, rvdkText, rvdkBitmap, rvdkMetafile, rvdkFiles};
+  return {rvdkRVF, rvdkRTF, rvdkURL, rvdkText, rvdkUnicodeText, rvdkBitmap, rvdkMetafile, rvdkFiles};
+}
+
+bool RVChooseDropKind(IDataObject* data_object, uint8_t accepted, bool unicode_style, TRVDropKind& kind) {
+  for (TRVDropKind k : RVDropTryOrder(unicode_style)) {
+    if (!(accepted & RVDropKindBit(k))) continue;
+    bool offered = false;
+    switch (k) {
+      case rvdkRVF: offered = TRVDropTarget::HasFormat(data_object, CFRV_RVF()); break;
+      case rvdkRTF: offered = TRVDropTarget::HasFormat(data_object, CFRV_RTF()); break;
+      case rvdkURL: offered = TRVDropTarget::HasFormat(data_object, CFRV_URL()); break;
+      case rvdkText: offered = TRVDropTarget::HasFormat(data_object, CF_TEXT); break;
+      case rvdkUnicodeText: offered = TRVDropTarget::HasFormat(data_object, CF_UNICODETEXT); break;
+      case rvdkBitmap:
+        offered = TRVDropTarget::HasFormat(data_object, CF_DIB) || TRVDropTarget::HasFormat(data_object, CF_BITMAP);
+        break;
+      case rvdkMetafile: offered = TRVDropTarget::HasFormat(data_object, CF_ENHMETAFILE); break;
+      case rvdkFiles: offered = TRVDropTarget::HasFormat(data_object, CF_HDROP); break;
+    }
+    if (offered) {
+      kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint16_t RVOwnDragFormat(uint8_t accepted, TGraphic* selected_picture) {
+  if (accepted & RVDropKindBit(rvdkRVF)) return CFRV_RVF();
+  if (accepted & RVDropKindBit(rvdkRTF)) return CFRV_RTF();
+  if (dynamic_cast<TBitmap*>(selected_picture) && (accepted & RVDropKindBit(rvdkBitmap))) return CF_BITMAP;
+  if (dynamic_cast<TMetafile*>(selected_picture) && (accepted & RVDropKindBit(rvdkMetafile))) return CF_ENHMETAFILE;
+  if (accepted & RVDropKindBit(rvdkUnicodeText)) return CF_UNICODETEXT;
+  if (accepted & RVDropKindBit(rvdkText)) return CF_TEXT;
+  return 0;
+}
+
 // ---- The formatted document's side of a drag --------------------------------------------------------
 
 bool TCustomRVFormattedData::CanStartDragging() {

@@ -144,6 +144,34 @@ class TRVDropTarget : public IDropTarget {
   uint32_t possible_effects_ = 0;
 };
 
+// ---- What a drop reads ----------------------------------------------------------------------------
+// The kinds of dropped data, in the order of the editor's accepted drag-and-drop formats
+// (bit n of a set is kind n).
+enum TRVDropKind : uint8_t {
+  rvdkRVF,
+  rvdkRTF,
+  rvdkText,
+  rvdkUnicodeText,
+  rvdkBitmap,
+  rvdkMetafile,
+  rvdkURL,
+  rvdkFiles
+};
+constexpr uint8_t RVDropKindBit(TRVDropKind kind) { return static_cast<uint8_t>(1u << kind); }
+// The kind a clipboard format brings (CF_DIB and CF_BITMAP are bitmaps); False for a
+// format no drop takes.
+bool RVDropKindOfFormat(uint16_t format, TRVDropKind& kind);
+// The kinds a drop from another program tries, in order: native, RTF, URL, text (Unicode
+// first for a Unicode text style), bitmap, metafile, files.
+std::vector<TRVDropKind> RVDropTryOrder(bool unicode_style);
+// The first kind of that order that is accepted (a set of RVDropKindBit) and offered by
+// the data object; False when none is.
+bool RVChooseDropKind(IDataObject* data_object, uint8_t accepted, bool unicode_style, TRVDropKind& kind);
+// The format a drag started in an editor reads when it is dropped back into it: the
+// native format, else RTF, else for a single selected picture CF_BITMAP (a bitmap) or
+// CF_ENHMETAFILE (a metafile), else Unicode text, else text; 0 when nothing is accepted.
+uint16_t RVOwnDragFormat(uint8_t accepted, TGraphic* selected_picture);
+
 // ---- Blocks of dropped data ------------------------------------------------------------------------
 // The names of a DROPFILES block (a 20-byte header whose first field is the offset of the
 // names; its last field says UTF-16). False when the offset lies outside the block; a

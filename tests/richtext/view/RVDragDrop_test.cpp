@@ -257,6 +257,56 @@ TEST_F(DragDropTest, StartOleDragRunsOneDrag) {
   EXPECT_EQ(doc.DropSource, nullptr);
 }
 
+// An editor-like document that keeps a drop caret.
+class TCaretDoc : public TDragDoc {
+ public:
+  using TDragDoc::TDragDoc;
+  TRVDragDropCaretInfo Caret;
+  TRVDragDropCaretInfo* GetDragDropCaretInfo() override { return &Caret; }
+};
+
+TEST_F(DragDropTest, DropCaretFollowsThePositionAndDrawsInvertingDots) {
+  TCaretDoc doc(&style, 400);
+  Fill(doc, std::make_unique<TBitmap>(20, 10));
+  doc.SetDragDropCaretPos(0, 3);  // after "He"
+  EXPECT_EQ(doc.Caret.RVData, &doc);
+  EXPECT_EQ(doc.Caret.ItemNo, 0);
+  EXPECT_EQ(doc.Caret.Offs, 3);
+  EXPECT_EQ(doc.Caret.X, 14);
+  TRVDrawLineInfo* text = doc.DrawLines[0];
+  EXPECT_EQ(doc.Caret.Y, text->Top);
+  EXPECT_EQ(doc.Caret.Height, text->Height);
+  doc.SetDragDropCaretPos(0, 1);
+  EXPECT_EQ(doc.Caret.X, 0);
+  TRVDrawLineInfo* pic = doc.DrawLines[1];
+  doc.SetDragDropCaretPos(1, 1);
+  EXPECT_EQ(doc.Caret.X, pic->Left + pic->Width);
+  doc.SetDragDropCaretPos(1, 0);
+  EXPECT_EQ(doc.Caret.X, pic->Left);
+
+  // The caret moves with the mouse (client point + scroll offset).
+  doc.VOffs = 0;
+  doc.MoveDragDropCaret(25, 5);  // inside "Hello", nearer the end of "Hell"
+  EXPECT_EQ(doc.Caret.ItemNo, 0);
+  EXPECT_EQ(doc.Caret.Offs, 5);
+
+  TRecordingCanvas canvas(400, 300);
+  doc.ToggleDragDropCaret(canvas);
+  const std::vector<TCanvasCall> lines = canvas.Calls("LineTo");
+  ASSERT_EQ(static_cast<int32_t>(lines.size()), doc.Caret.Height / 2 + 1);
+  EXPECT_EQ(lines[0].Args, (std::vector<int32_t>{doc.Caret.X + 2, doc.Caret.Y}));
+  EXPECT_EQ(lines[0].Pen.Mode, pmNot);
+  EXPECT_EQ(lines[1].Args, (std::vector<int32_t>{doc.Caret.X + 2, doc.Caret.Y + 2}));
+  EXPECT_EQ(canvas.Pen().Mode, pmCopy);
+  // A viewer has no caret: nothing is drawn.
+  TDragDoc viewer(&style, 400);
+  Fill(viewer, std::make_unique<TBitmap>(20, 10));
+  TRecordingCanvas none(400, 300);
+  viewer.SetDragDropCaretPos(0, 3);
+  viewer.ToggleDragDropCaret(none);
+  EXPECT_TRUE(none.Calls("LineTo").empty());
+}
+
 // ---- Readers ------------------------------------------------------------------------------------------
 
 TEST_F(DragDropTest, StreamAndTextReaders) {
@@ -291,6 +341,47 @@ TEST_F(DragDropTest, StreamAndTextReaders) {
   // A format offered through another medium than its own is not read.
   data.Set(CF_TEXT, "abc", TYMED_GDI);
   EXPECT_FALSE(TRVDropTarget::GetAsText(&data, CF_TEXT, s));
+}
+
+TEST_F(DragDropTest, DropKindFollowsTheOrderAndTheAcceptedFormats) {
+  TMemoryDataObject data;
+  data.Set(CF_TEXT, std::string("a\0", 2));
+  data.Set(CF_UNICODETEXT, std::string("a\0\0\0", 4));
+  data.Set(CFRV_RTF(), "{\\rtf1 a}");
+  data.Set(CF_DIB, "dib");
+  const uint8_t all = 0xFF;
+  const uint8_t no_rtf = all & ~RVDropKindBit(rvdkRTF);
+  struct Case {
+    uint8_t accepted;
+    bool unicode;
+    bool found;
+    TRVDropKind kind;
+  } cases[] = {
+      {all, false, true, rvdkRTF},  // RTF before text
+      {no_rtf, false, true, rvdkText},
+      {no_rtf, true, true, rvdkUnicodeText},
+      {RVDropKindBit(rvdkBitmap), false, true, rvdkBitmap},
+      {RVDropKindBit(rvdkFiles), false, false, rvdkFiles},
+  };
+  for (const Case& c : cases) {
+    TRVDropKind kind = rvdkFiles;
+    EXPECT_EQ(RVChooseDropKind(&data, c.accepted, c.unicode, kind), c.found) << int(c.accepted);
+    if (c.found) {
+      EXPECT_EQ(kind, c.kind) << int(c.accepted);
+    }
+  }
+  TRVDropKind kind;
+  ASSERT_TRUE(RVDropKindOfFormat(CF_DIB, kind));
+  EXPECT_EQ(kind, rvdkBitmap);
+  ASSERT_TRUE(RVDropKindOfFormat(CFRV_URL(), kind));
+  EXPECT_EQ(kind, rvdkURL);
+  EXPECT_FALSE(RVDropKindOfFormat(CFRV_HTML(), kind));
+
+  TBitmap bitmap(2, 2);
+  EXPECT_EQ(RVOwnDragFormat(all, &bitmap), CFRV_RVF());
+  EXPECT_EQ(RVOwnDragFormat(RVDropKindBit(rvdkBitmap) | RVDropKindBit(rvdkText), &bitmap), CF_BITMAP);
+  EXPECT_EQ(RVOwnDragFormat(RVDropKindBit(rvdkBitmap) | RVDropKindBit(rvdkText), nullptr), CF_TEXT);
+  EXPECT_EQ(RVOwnDragFormat(RVDropKindBit(rvdkMetafile), &bitmap), 0);
 }
 
 TEST_F(DragDropTest, FileListsInUnicodeAndAnsiGiveTheSameNames) {
