@@ -290,6 +290,12 @@ HRESULT TQtDragDropService::DoDragDrop(IDataObject* data_object, IDropSource* so
   // headless service does.
   if (QGuiApplication::platformName() == "offscreen" || QGuiApplication::platformName() == "minimal")
     return TDragDropService::DoDragDrop(data_object, source, ok_effects, effect);
+  // The drag starts from a posted message: when the button was already released by then,
+  // the press was a click and no drag runs.
+  if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+    source->QueryContinueDrag(false, 0);
+    return DRAGDROP_S_CANCEL;
+  }
   const QPoint start = QCursor::pos();
   auto* drag = new QDrag(owner);
   drag->setMimeData(new TRVMimeData(data_object));
