@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QClipboard>
 #include <QImage>
 #include <QMimeData>
@@ -158,10 +160,14 @@ class TRecordingControl : public TRVScroller {
   bool OleDragMoved(int32_t, int32_t) override { return Movable; }
   void OleDragLeft() override { Calls.push_back("left"); }
   bool OleIsDragging() override { return Dragging; }
-  uint32_t OleDropped(IDataObject*, bool move, uint32_t, TPoint, uint32_t possible) override {
+  uint32_t OleDropped(IDataObject* data, bool move, uint32_t, TPoint pt, uint32_t possible) override {
     Calls.push_back(std::string("drop ") + (move ? "move " : "copy ") + std::to_string(possible));
+    LastDrop = pt;
+    TRVDropTarget::GetAsText(data, CF_TEXT, DroppedText);
     return DropResult;
   }
+  TPoint LastDrop;
+  AnsiString DroppedText;
 };
 
 TEST_F(ClipboardGuiTest, DropTargetTranslatesTheProtocol) {
@@ -218,6 +224,35 @@ TEST_F(ClipboardGuiTest, DropTargetTranslatesTheProtocol) {
   // Destroying a bound target unbinds it.
   target.reset();
   EXPECT_EQ(DragDropService().RegisteredTarget(control.MessageHandle()), nullptr);
+}
+
+TEST_F(ClipboardGuiTest, QtDropEventsReachTheRegisteredTarget) {
+  TRecordingControl control;
+  control.resize(100, 100);
+  control.HandleNeeded();
+  QMimeData mime;
+  mime.setText(QString::fromUtf8("kůň"));
+  {
+    // Without a registered target the control takes nothing.
+    QDragEnterEvent enter(QPoint(5, 6), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&control, &enter);
+    EXPECT_FALSE(enter.isAccepted());
+  }
+  TRVDropTarget target(&control);
+  ASSERT_TRUE(target.RegisterTarget());
+  QDragEnterEvent enter(QPoint(5, 6), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&control, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+  EXPECT_EQ(control.Calls, std::vector<std::string>{"enter 5,6"});
+  QDropEvent drop(QPointF(8, 9), Qt::CopyAction | Qt::MoveAction, &mime, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&control, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+  EXPECT_EQ(control.LastDrop, (TPoint{8, 9}));
+  EXPECT_EQ(control.DroppedText, CZ("kůň"));
+  target.RevokeTarget();
+  EXPECT_FALSE(control.acceptDrops());
 }
 
 }  // namespace
