@@ -460,6 +460,11 @@ std::string RVMakeDropFiles(const std::vector<AnsiString>& names, bool wide) {
   return s;
 }
 
+uint16_t CFRV_FileGroupDescriptor() {
+  static const uint16_t id = RegisterClipboardFormat("FileGroupDescriptor");
+  return id;
+}
+
 bool RVReadFileGroupDescriptorName(const std::string& block, AnsiString& name) {
   constexpr size_t kNameAt = 76, kNameSize = 260;
   if (block.size() < 4 || static_cast<int32_t>(Le(block, 0, 4)) < 1 || block.size() <= kNameAt) return false;

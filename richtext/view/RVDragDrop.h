@@ -179,6 +179,8 @@ uint16_t RVOwnDragFormat(uint8_t accepted, TGraphic* selected_picture);
 bool RVReadDropFiles(const std::string& block, std::vector<AnsiString>& names);
 // A DROPFILES block of names (UTF-16 when wide).
 std::string RVMakeDropFiles(const std::vector<AnsiString>& names, bool wide);
+// The registered "FileGroupDescriptor" format that names a dropped URL's file.
+uint16_t CFRV_FileGroupDescriptor();
 // The first file name of a "FileGroupDescriptor" block (the count, then descriptors whose
 // name is 260 bytes at offset 72): False when the count is below 1 or the name does not
 // lie inside the block.

@@ -420,8 +420,14 @@ TEST_F(DragDropTest, FileGroupDescriptorName) {
   fgd[0] = 1;
   const std::string name = "Example Site.url";
   fgd.replace(76, name.size(), name);
+  TMemoryDataObject data;
+  data.Set(CFRV_FileGroupDescriptor(), fgd);
+  auto stream = TRVDropTarget::GetAsStream(&data, CFRV_FileGroupDescriptor());
+  ASSERT_TRUE(stream);
   AnsiString got;
-  ASSERT_TRUE(RVReadFileGroupDescriptorName(fgd, got));
+  ASSERT_TRUE(RVReadFileGroupDescriptorName(std::string(reinterpret_cast<const char*>(stream->Memory()),
+                                                        static_cast<size_t>(stream->Size())),
+                                            got));
   EXPECT_EQ(got, name);
   EXPECT_EQ(RVDroppedURLItemName("http://example.com/", got), "Example Site");
   EXPECT_EQ(RVDroppedURLItemName("http://example.com/", ".url"), "http://example.com/");
