@@ -1,6 +1,7 @@
 // Formatting pass, line finishing, tabs and the text-metric caches.
 #include "richtext/view/CRVFData.h"
 #include "richtext/view/RVAnimate.h"
+#include "richtext/view/RVDragDrop.h"
 
 #include <algorithm>
 #include <climits>
@@ -103,6 +104,7 @@ TRVFontInfoCacheItem* TRVFontInfoCacheLowResource::GetItem(int32_t style_no) {
 TCustomRVFormattedData::TCustomRVFormattedData() = default;
 
 TCustomRVFormattedData::~TCustomRVFormattedData() {
+  if (DropSource) DropSource->Forget();
   DrawLines.Clear();
   Jumps.clear();
 }

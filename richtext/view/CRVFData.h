@@ -35,6 +35,8 @@ class TRVXorDrawer {
 // Posted to the root control when a press inside the selection may start a drag.
 constexpr uint32_t WM_RVDRAGDROP = WM_USER + 16;
 class TRVAnimatorList;
+class TRVDropSource;
+struct TRVDragDropCaretInfo;
 
 // ---- Text-metric caches -------------------------------------------------------------------
 // A canvas that only measures, with the metrics of another canvas (one per text style in
@@ -292,9 +294,9 @@ class TCustomRVFormattedData : public TCustomRVData {
   int32_t XorDrawingX = 0, XorDrawingY = 0;
   // Posts WM_RVDRAGDROP to the root control (nothing without a control).
   virtual void PostDragStart() {}
-  // The control's answer to WM_RVDRAGDROP. No drag-and-drop source is built here: the
-  // pending drag is dropped, so that the next press selects again.
-  virtual void StartOleDrag() { State &= ~rvstDragPending; }
+  // The control's answer to WM_RVDRAGDROP: runs a whole drag of the selection through the
+  // platform's drag-and-drop service (RVDragDrop.cpp).
+  virtual void StartOleDrag();
   // An item leaving the document gives up its mouse capture.
   void FreeItem(TCustomRVItemInfo* item, bool clearing) override;
   // A mouse move handed to the item under the mouse (the captured item's draw item while
@@ -327,7 +329,44 @@ class TCustomRVFormattedData : public TCustomRVData {
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
   virtual void SetControlCursor(TCursor /*cursor*/) {}
   virtual TCursor GetControlCursor() { return 0; }
-  virtual bool CanStartDragging() { return false; }
+  // ---- Drag and drop (RVDragDrop.cpp): a nested document asks its absolute root ----
+  // The drop source of the running drag (the root's; the source clears it when it goes),
+  // and the client point of the press that asked for the drag.
+  TRVDropSource* DropSource = nullptr;
+  int32_t DragStartX = 0, DragStartY = 0;
+  virtual bool CanStartDragging();
+  virtual bool IsDragging();
+  // Creates the drop source of a drag of the selection; True only when it made one.
+  virtual bool InitDragDropSource(std::shared_ptr<TRVDropSource>& source, uint32_t& ok_effects);
+  virtual void DoneDragDropSource(bool moved);
+  // The drop caret of an editor (none in a viewer).
+  virtual TRVDragDropCaretInfo* GetDragDropCaretInfo();
+  // The drop caret at a client point, at an item position, and drawn in inverting mode.
+  void MoveDragDropCaret(int32_t x, int32_t y);
+  void SetDragDropCaretPos(int32_t item_no, int32_t offs);
+  void ToggleDragDropCaret(TCanvas& canvas);
+
+  // ---- Copying (CRVFData_clipboard.cpp) ----
+  // The export range of the selection: a partially selected item alone, else the
+  // normalised selection in item terms (-1 when there is none).
+  void GetSelectionBounds(int32_t kind, int32_t& start_item_no, int32_t& start_offs, int32_t& end_item_no,
+                          int32_t& end_offs) override;
+  // Puts the selection on Clipboard() in every format Options enable, after OnCopy; True
+  // when any copy option is on or OnCopy is assigned.
+  bool CopyToClipboard(TColor color, TRVBackground* background);
+  // The producers, each usable alone while the clipboard is open.
+  void CopyRVF(TColor color, TRVBackground* background);
+  void CopyText();
+  void CopyImage();
+  void CopyUnicodeText();
+  void CopyRTF(TColor color, TRVBackground* background);
+  // The selection as plain text (UTF-16 bytes when unicode); '' without a selection.
+  AnsiString GetSelTextAs(bool unicode);
+  // The picture of a selection of exactly one non-text item, else nullptr.
+  TGraphic* GetSelectedImage();
+  // The control's OnCopy (through the root document).
+  virtual bool IsAssignedCopy() { return false; }
+  virtual void DoCopy() {}
   // Events of the root control (nothing without one).
   virtual bool IsAssignedOnJump() { return false; }
   virtual bool IsAssignedOnRVDblClick() { return false; }

@@ -350,7 +350,11 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     FindDrawItemAtPos(dx, dy, sd, so, true);
     if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
       root->State |= rvstDragPending;
-      if (auto* r = dynamic_cast<TCustomRVFormattedData*>(root)) r->PostDragStart();
+      if (auto* r = dynamic_cast<TCustomRVFormattedData*>(root)) {
+        r->DragStartX = x;
+        r->DragStartY = y;
+        r->PostDragStart();
+      }
       return;
     }
   }

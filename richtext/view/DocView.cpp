@@ -1,5 +1,6 @@
 #include "richtext/view/DocView.h"
 #include "richtext/view/RVAnimate.h"
+#include "richtext/view/RVClipboardQt.h"
 #include "richtext/view/RVLinear.h"
 
 #include <QGuiApplication>
@@ -31,6 +32,7 @@ int32_t ScrollDirection(int32_t v, int32_t extent) {
 }  // namespace
 
 TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
+  RVInstallQtServices();
   RVData = std::make_unique<TDocViewRVData>(this);
   Background = std::make_unique<TRVBackground>(true);
   if (auto* b = dynamic_cast<TRVBitmap*>(Background->Image())) b->OnChange = [this] { BackgroundChanged(); };
@@ -422,8 +424,17 @@ void TCustomDocView::keyPressEvent(QKeyEvent* e) {
   KeyDown(key, shift);
 }
 
+bool TCustomDocView::CopyToClipboard() {
+  if (auto* editor = dynamic_cast<TCustomDocView*>(GetInplaceEditor())) {
+    PostMessage(editor->MessageHandle(), WM_COPY, 0, 0);
+    return true;
+  }
+  return RVData->CopyToClipboard(GetColor(), Background.get());
+}
+
 void TCustomDocView::KeyDown(int key, TShiftState shift) {
   KeyDownScroll(key);
+  if (IsCopyShortcut(shift, key)) CopyToClipboard();
   if (key == Qt::Key_Tab) {
     const bool ctrl = shift & ssCtrl;
     if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
@@ -469,6 +480,10 @@ QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
 void TCustomDocView::WndProc(TMessage& message) {
   if (message.Msg == WM_RVDRAGDROP) {
     RVData->StartOleDrag();
+    return;
+  }
+  if (message.Msg == WM_COPY) {
+    CopyToClipboard();
     return;
   }
   if (message.Msg != WM_RVEVENT) {

@@ -30,6 +30,10 @@ constexpr TShiftState ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 
 // The message that carries events forwarded from a nested editor (its first parameter is
 // a TRVMessageData the receiver frees).
 constexpr uint32_t WM_RVEVENT = WM_USER + 15;
+// The edit commands of the platform's windows.
+constexpr uint32_t WM_CUT = 0x0300;
+constexpr uint32_t WM_COPY = 0x0301;
+constexpr uint32_t WM_PASTE = 0x0302;
 
 class TRVMessageData {
  public:
@@ -137,6 +141,11 @@ class TCustomDocView : public TRVScroller {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // The copy command (WM_COPY): with an in-place editor the editor copies; otherwise the
+  // document copies in the formats Options enable, with the control's colour and
+  // background.
+  bool CopyToClipboard();
+  bool OleIsDragging() override { return RVData->IsDragging(); }
   // The edit-control text messages over the linear character positions (answered only
   // with Flags bit 11 set; 0 otherwise). Texts are UTF-16; buffers hold max characters
   // with the terminating zero.
@@ -179,6 +188,8 @@ class TCustomDocView : public TRVScroller {
   std::function<void(TCustomDocView*, const AnsiString&, int32_t)> OnRVDblClick;
   std::function<void(TCustomDocView*, const AnsiString&, int32_t, int32_t, int32_t)> OnRVRightClick;
   std::function<void(TCustomDocView*)> OnSelect;
+  // Before copying: the handler may put its own formats on the open clipboard.
+  std::function<void(TCustomDocView*)> OnCopy;
   std::function<void(TCustomDocView*, TCanvas&, bool)> OnPaint;
   std::function<void(TCustomDocView*, TCustomRVData*, int32_t, AnsiString&)> OnItemHint;
   std::function<void(TCustomDocView*)> OnClick;

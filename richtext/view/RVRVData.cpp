@@ -151,6 +151,14 @@ void TDocViewRVData::DoJump(int32_t id) {
 
 void TDocViewRVData::PostDragStart() { PostMessage(Control->MessageHandle(), WM_RVDRAGDROP, 0, 0); }
 
+bool TDocViewRVData::CanStartDragging() { return !GetOptions().Contains(rvoDisallowDrag) && !DropSource; }
+
+bool TDocViewRVData::IsAssignedCopy() { return static_cast<bool>(Control->OnCopy); }
+
+void TDocViewRVData::DoCopy() {
+  if (Control->OnCopy) Control->OnCopy(Control);
+}
+
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
 void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }

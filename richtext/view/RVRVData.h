@@ -78,6 +78,10 @@ class TDocViewRVData : public TRVControlData {
   void DoJump(int32_t id) override;
   // To the control's window; the control answers with StartOleDrag.
   void PostDragStart() override;
+  // A drag may start unless rvoDisallowDrag is on or a drag runs.
+  bool CanStartDragging() override;
+  bool IsAssignedCopy() override;
+  void DoCopy() override;
   void DoRVMouseMove(int32_t id) override;
   void DoRVMouseDown(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;
   void DoRVMouseUp(int32_t button, uint32_t shift, int32_t item_no, int32_t x, int32_t y) override;

@@ -1,6 +1,8 @@
 #include "richtext/view/RVScroll.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QResizeEvent>
 #include <QVariant>
@@ -8,7 +10,9 @@
 #include <cmath>
 
 #include "platform/checked.h"
+#include "platform/dataobject.h"
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVClipboardQt.h"
 
 namespace pelvar {
 
@@ -454,6 +458,11 @@ void TRVScroller::UnassignChosenRVData(TCustomRVData* rvdata) {
   }
 }
 
+TPoint TRVScroller::ScreenToClient(TPoint pt) const {
+  const QPoint p = mapFromGlobal(QPoint(pt.X, pt.Y));
+  return TPoint{p.x(), p.y()};
+}
+
 TCustomRVData* TRVScroller::GetChosenRVData() { return ChosenRVData ? ChosenRVData->GetRVData() : nullptr; }
 
 QWidget* TRVScroller::GetInplaceEditor() { return nullptr; }
@@ -495,6 +504,71 @@ void TRVScroller::keyPressEvent(QKeyEvent* e) {
 void TRVScroller::focusInEvent(QFocusEvent* e) {
   QWidget::focusInEvent(e);
   if (QWidget* editor = GetInplaceEditor()) editor->setFocus();
+}
+
+// ---- Drops ----------------------------------------------------------------------------------------
+
+namespace {
+TPoint ScreenPoint(QWidget* w, const QPointF& local) {
+  const QPoint p = w->mapToGlobal(local.toPoint());
+  return TPoint{p.x(), p.y()};
+}
+}  // namespace
+
+void TRVScroller::dragEnterEvent(QDragEnterEvent* e) {
+  IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
+  if (!target || !e->mimeData()) {
+    e->ignore();
+    return;
+  }
+  drag_data_ = std::make_shared<TQtMimeDataObject>(*e->mimeData());
+  uint32_t effect = static_cast<uint32_t>(e->possibleActions()) & 7;
+  target->DragEnter(drag_data_.get(), RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()),
+                    effect);
+  // The drag stays with the control (its moves keep arriving) while it shows no effect.
+  e->accept();
+  if (effect != DROPEFFECT_NONE) e->setDropAction(static_cast<Qt::DropAction>(effect & 7));
+}
+
+void TRVScroller::dragMoveEvent(QDragMoveEvent* e) {
+  IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
+  if (!target) {
+    e->ignore();
+    return;
+  }
+  uint32_t effect = static_cast<uint32_t>(e->possibleActions()) & 7;
+  target->DragOver(RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()), effect);
+  if (effect == DROPEFFECT_NONE) {
+    e->ignore();
+  } else {
+    e->setDropAction(static_cast<Qt::DropAction>(effect & 7));
+    e->accept();
+  }
+}
+
+void TRVScroller::dragLeaveEvent(QDragLeaveEvent* e) {
+  if (IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr)
+    target->DragLeave();
+  drag_data_.reset();
+  e->accept();
+}
+
+void TRVScroller::dropEvent(QDropEvent* e) {
+  IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
+  if (!target || !e->mimeData()) {
+    e->ignore();
+    return;
+  }
+  auto data = std::make_shared<TQtMimeDataObject>(*e->mimeData());
+  uint32_t effect = static_cast<uint32_t>(e->possibleActions()) & 7;
+  target->Drop(data.get(), RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()), effect);
+  drag_data_.reset();
+  if (effect == DROPEFFECT_NONE) {
+    e->ignore();
+  } else {
+    e->setDropAction(static_cast<Qt::DropAction>(effect & 7));
+    e->accept();
+  }
 }
 
 }  // namespace pelvar

@@ -49,6 +49,7 @@ int32_t ControlTag(QWidget* control);
 void SetControlTag(QWidget* control, int32_t tag);
 
 class TCustomRVFormattedData;
+class IDataObject;
 
 // A logical palette entry and the default palette of 216 colours (entry r + 6g + 36b holds
 // red r*51, green g*51, blue b*51 for r, g, b in 0..5).
@@ -160,6 +161,20 @@ class TRVScroller : public QWidget {
   virtual bool OleDragMoved(int32_t, int32_t) { return false; }
   virtual void OleForgetTarget() {}
   virtual bool OleFormatAccepted(uint16_t) { return false; }
+  // Points are client points; effects are the platform's DROPEFFECT bits.
+  virtual void OleDragEnterEvent(IDataObject* /*data_object*/, uint32_t /*key_state*/, TPoint /*pt*/,
+                                 uint32_t /*possible_effects*/, uint32_t& /*effect*/) {}
+  virtual void OleDragOverEvent(uint32_t /*key_state*/, TPoint /*pt*/, uint32_t /*possible_effects*/,
+                                uint32_t& /*effect*/) {}
+  // The effect performed by a drop (0 none).
+  virtual uint32_t OleDropped(IDataObject* /*data_object*/, bool /*move*/, uint32_t /*key_state*/, TPoint /*pt*/,
+                              uint32_t /*possible_effects*/) {
+    return 0;
+  }
+  // A drag of this control's own selection is running.
+  virtual bool OleIsDragging() { return false; }
+  // A screen point in client coordinates.
+  TPoint ScreenToClient(TPoint pt) const;
 
  protected:
   virtual void CreateWnd();
@@ -176,6 +191,11 @@ class TRVScroller : public QWidget {
   void wheelEvent(QWheelEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
+  // Drops reach the drop target registered for the control's window (RVDragDrop.h).
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dragLeaveEvent(QDragLeaveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
   TRVScrollInfo vbar_info_, hbar_info_;
 
@@ -195,6 +215,8 @@ class TRVScroller : public QWidget {
   QScrollBar* hbar_ = nullptr;
   bool bars_syncing_ = false;
   std::unique_ptr<TMessageWindow> target_;
+  // The dropped data of the drag over the control (between enter and leave or drop).
+  std::shared_ptr<IDataObject> drag_data_;
 };
 
 }  // namespace pelvar
