@@ -128,10 +128,14 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
     if (hyperlink)
       DoHyperlinkPrinted(d->ItemNo, TRect{d->Left + page_left, d->Top - page_top, d->Left + page_left + d->Width,
                                           d->Top - page_top + d->Height});
-    const bool continued = i == first && part > 0;
-    const int32_t item_top = (i == first && part >= 0) ? -page_top : d->Top - page_top;
+    // A continued item starts at the page top: its earlier parts are on the pages before.
+    const bool continued = i == first && part > 0 && multi;
+    int32_t item_top = d->Top - page_top;
+    if (continued)
+      for (int32_t k = 0; k < part && k < static_cast<int32_t>(multi->PartsList.size()); ++k)
+        item_top += multi->PartsList[static_cast<size_t>(k)]->Height;
     if (item->Checkpoint && first_of_item && part <= 0) {
-      DoCheckpointPrinted(d->ItemNo, d->Left + page_left, continued ? -page_top : d->Top - page_top);
+      DoCheckpointPrinted(d->ItemNo, d->Left + page_left, item_top);
       if (GetOptions().Contains(rvoShowCheckpoints))
         style->DrawCheckpoint(canvas, d->Left + page_left, item_top, page_left, GetAreaWidth(), this, d->ItemNo, 0,
                               item->Checkpoint->RaiseEvent, nullptr);
@@ -144,7 +148,20 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
       } else if (TGraphic* g = item->AsImage()) {
         auto* rect_item = dynamic_cast<TRVRectItemInfo*>(item);
         const int32_t sp = rect_item ? RV_XToDevice(rect_item->GetSpacing(), sad) : 0;
-        RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, CurItemTop + sp, -1, -1, sad, g);
+        auto* img = dynamic_cast<TRVMultiImagePrintInfo*>(d);
+        if (img && part >= 0 && part < static_cast<int32_t>(img->PartsList.size())) {
+          // One piece of a picture split over pages: the picture moved up by the piece's
+          // place, clipped to the piece.
+          TRVImagePrintPart* piece = img->Part(part);
+          const int32_t saved = canvas.SaveDC();
+          const int32_t y = piece->ImgTop ? CurItemTop - RV_YToDevice(piece->ImgTop, sad) : CurItemTop + sp;
+          canvas.IntersectClipRect(TRect{d->Left + page_left, CurItemTop, d->Left + page_left + d->Width,
+                                         CurItemTop + piece->Height + (piece->ImgTop ? 0 : sp)});
+          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, y, -1, -1, sad, g);
+          canvas.RestoreDC(saved);
+        } else {
+          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, CurItemTop + sp, -1, -1, sad, g);
+        }
       } else {
         item->Paint(d->Left + page_left, CurItemTop, canvas, 0, style, d);
       }

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/qt/qt_canvas.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/view/DocView.h"
 
 namespace pelvar {
@@ -51,11 +52,19 @@ class TTestPaginator : public TRVPrintComponent {
       int32_t bottom = l->Top + l->Height;
       for (int32_t j = i + 1; j < d.DrawLines.Count() && !d.DrawLines[j]->FromNewLine; ++j)
         bottom = std::max(bottom, d.DrawLines[j]->Top + d.DrawLines[j]->Height);
-      if (bottom - page_top > d.PageHeight) {
+      if (bottom - page_top <= d.PageHeight) continue;
+      // A picture that may be split: its first part fills the page.
+      if (l->InitSplit() && l->SplitAt(page_top + d.PageHeight - l->Top)) {
+        auto* multi = static_cast<TRVMultiDrawItemInfo*>(l);
         page = d.Pages.Add();
         page->StartDrawItemNo = i;
-        page->StartY = page->StartY2 = page_top = l->Top;
+        page->StartPart = 2;
+        page->StartY = page->StartY2 = page_top = l->Top + multi->PartsList[0]->Height;
+        continue;
       }
+      page = d.Pages.Add();
+      page->StartDrawItemNo = i;
+      page->StartY = page->StartY2 = page_top = l->Top;
     }
   }
 
@@ -138,6 +147,46 @@ TEST_F(PrintTest, ThreePagesAt600DpiDrawTheDrawItemsOfTheirRanges) {
   EXPECT_EQ(last, doc.Pages.Items(2)->StartDrawItemNo);
   doc.GetDrawItemsRange(3, first, last, part);
   EXPECT_EQ(part, 1);
+}
+
+TEST_F(PrintTest, ATallPictureContinuesOnTheNextPageFromWhereItWasCut) {
+  AddLines(2);
+  // 200 screen pixels: red above 100, green below.
+  auto bmp = std::make_unique<TBitmap>(50, 200);
+  for (int32_t y = 0; y < 200; ++y)
+    for (int32_t x = 0; x < 50; ++x) bmp->Image.Set(x, y, y < 100 ? 0xFFFF0000u : 0xFF00FF00u);
+  auto* pic = new TRVGraphicItemInfo(view.RVData.get(), std::move(bmp), 0);
+  pic->MinHeightOnPage = 40;
+  view.RVData->AddItem("", pic);
+  view.RVData->AddTextItem("End", 0, 0);
+  TTestPaginator pc(&view);
+  TCustomMainPtblRVData doc(&pc);
+  pc.Paginate(doc);
+  ASSERT_EQ(doc.Pages.Count(), 2);
+  const int32_t pic_d = doc.Pages.Items(1)->StartDrawItemNo;
+  ASSERT_EQ(doc.DrawLines[pic_d]->ItemNo, 2);
+  int32_t first, last, part;
+  doc.GetDrawItemsRange(1, first, last, part);
+  EXPECT_EQ(last, pic_d);
+  doc.GetDrawItemsRange(2, first, last, part);
+  EXPECT_EQ(first, pic_d);
+  EXPECT_EQ(part, 1);
+  auto count = [](const TQtImageCanvas& c, TColor color, int32_t y0, int32_t y1) {
+    int32_t n = 0;
+    for (int32_t y = y0; y < y1; ++y)
+      for (int32_t x = kMargin; x < kPageW - kMargin; x += 4) n += c.PixelAt(x, y) == color;
+    return n;
+  };
+  auto page1 = TTestPaginator::NewPage(), page2 = TTestPaginator::NewPage();
+  doc.DrawPage(1, *page1, false, false);
+  doc.DrawPage(2, *page2, false, false);
+  const TColor red = 0x0000FF, green = 0x00FF00;
+  EXPECT_GT(count(*page1, red, 0, kPageH), 0);
+  EXPECT_EQ(count(*page1, red, kPageH - kMargin, kPageH), 0);  // cut at the area's bottom
+  EXPECT_EQ(count(*page2, red, 0, kPageH), 0);
+  // Page 2 starts with the rest of the picture, then the last line.
+  EXPECT_GT(count(*page2, green, kMargin, kMargin + 10), 0);
+  EXPECT_EQ(InkedBands(*page2), 1);
 }
 
 TEST_F(PrintTest, APageNumberOutsideThePageListIsAnError) {
