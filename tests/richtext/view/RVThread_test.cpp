@@ -241,6 +241,24 @@ TEST_F(LiveSpellingTest, DeletingTheCellBeingCheckedRestartsFromTheTop) {
   EXPECT_EQ(t.CurItem(), 0);
 }
 
+TEST_F(LiveSpellingTest, AThreadStoppedAndResumedWalksAgain) {
+  doc.AddText("a b", 0, 0);
+  doc.AddText("c teh", 0, 0);
+  TRVWordEnumThread t(false);
+  t.SetControl(&host);
+  t.Resume();
+  ASSERT_TRUE(t.Step());
+  t.Stop(false);
+  EXPECT_EQ(t.RunState(), rvwsStopAcknowledged);
+  EXPECT_FALSE(t.Step());
+  // A control that starts live spelling again stops the thread, binds it and resumes it.
+  t.SetControl(&host);
+  t.Resume();
+  EXPECT_EQ(t.RunState(), rvwsRunning);
+  Walk(t);
+  EXPECT_EQ(host.Words(), (std::vector<std::string>{"a", "a", "b", "c", "teh"}));
+}
+
 // ---- The worker thread ----------------------------------------------------------------------------
 
 // Runs the GUI thread's queue until cond holds (at most about 20 seconds).
