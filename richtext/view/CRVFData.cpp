@@ -1,5 +1,6 @@
 // Formatting pass, line finishing, tabs and the text-metric caches.
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVMultiPrint.h"
 #include "richtext/view/RVAnimate.h"
 #include "richtext/view/RVDragDrop.h"
 
@@ -758,7 +759,10 @@ void TCustomRVFormattedData::PlaceRectItem(int32_t item_no, TRVLineBuildState& s
   auto* ri = static_cast<TRVRectItemInfo*>(item);
   TRVStyle* rvstyle = GetRVStyle();
   TCustomRVParaInfo* p = Para(item_no);
-  auto d = std::make_unique<TRVDrawLineInfo>();
+  // Laid out for printing, a picture that may continue over pages gets a record of parts.
+  std::unique_ptr<TRVDrawLineInfo> d = (GetFlags() & rvflPrintingDrawItems) && !dynamic_cast<TRVTabItemInfo*>(item)
+                                           ? CreatePrintingDrawItem(ri, st.SAD)
+                                           : std::make_unique<TRVDrawLineInfo>();
   d->ItemNo = item_no;
   int32_t dx = 0, descent = 1;
   const int32_t doc_width = TextWidth - RV_XToDevice(p->LeftIndent + p->RightIndent + p->FirstIndent, st.SAD);

@@ -15,6 +15,7 @@
 #include "richtext/view/RVPopup.h"
 #include "richtext/view/RVRVData.h"
 #include "richtext/view/RVScroll.h"
+#include "richtext/view/RVThread.h"
 
 namespace pelvar {
 
@@ -78,7 +79,7 @@ class TRVDNDMessageData : public TRVMessageData {
 // Tab, control and its children excepted; nullptr when there is none.
 QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward);
 
-class TCustomDocView : public TRVScroller {
+class TCustomDocView : public TRVScroller, public TRVSpellingHost {
  public:
   explicit TCustomDocView(QWidget* parent = nullptr);
   ~TCustomDocView() override;
@@ -179,7 +180,29 @@ class TCustomDocView : public TRVScroller {
   static bool IsCutShortcut(TShiftState shift, int key);
   static bool IsPasteShortcut(TShiftState shift, int key);
 
+  // ---- Live spelling (RVThread.cpp) ----
+  // Only a root control with OnSpellingCheck and a style sheet starts it.
+  void StartLiveSpelling();
+  void StopLiveSpelling();
+  void ClearLiveSpellingResults();
+  void LiveSpellingScheduleFrom(TCustomRVData* rvdata, int32_t item_no, int32_t offs);
+  void LiveSpellingForgetData(TCustomRVData* cell_data);
+  // After one character ch was inserted at offs of an item, and after count characters
+  // were deleted at offs.
+  void LiveSpellingCharInserted(TCustomRVData* rvdata, int32_t item_no, int32_t offs, char16_t ch);
+  void LiveSpellingTextDeleted(TCustomRVData* rvdata, int32_t item_no, int32_t offs, int32_t count);
+  void LiveSpellingRestartDelayed();
+  void LiveSpellingRecheckModifiedWord(TCustomRVData* rvdata, int32_t item_no);
+  std::unique_ptr<TRVWordEnumThread> WordEnumThread;
+  TCustomRVData* SpellingRootData() override { return RVData.get(); }
+  bool IsSpellingCheckAssigned() override { return static_cast<bool>(OnSpellingCheck); }
+  void DoSpellingCheck(const AnsiString& word, int32_t style_no, bool& misspelled) override {
+    if (OnSpellingCheck) OnSpellingCheck(this, word, style_no, misspelled);
+  }
+
   // ---- Events ----
+  // Runs in the live-spelling thread: a handler must not touch the GUI.
+  std::function<void(TCustomDocView*, const AnsiString&, int32_t, bool&)> OnSpellingCheck;
   std::function<void(TCustomDocView*, int32_t, AnsiString&)> OnURLNeeded;
   std::function<void(TCustomDocView*, int32_t)> OnJump;
   std::function<void(TCustomDocView*, int32_t)> OnRVMouseMove;

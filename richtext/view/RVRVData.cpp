@@ -129,6 +129,7 @@ void TDocViewRVData::DestroyFontInfoCache(TRVFontInfoCache*& cache) {
 }
 
 void TDocViewRVData::Clear() {
+  Control->StopLiveSpelling();
   Control->ResetAnimation();
   TRVControlData::Clear();
 }
