@@ -244,7 +244,7 @@ TEST(RVTable, HTMLTableInChromium) {
                                                 nullptr)
                     : a.data.SaveHTMLToStream(m, "", "t", "img", rvsoUTF8, clNone, no, 0, 0, 0, 0, nullptr));
     const std::string html(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
-    EXPECT_NE(html.find("<td colspan=2>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<td colspan=2"), std::string::npos) << html;
     if (!test::HaveProgram("chromium")) continue;
     const std::string file = dir.File(css ? "css.html" : "plain.html");
     std::ofstream(file, std::ios::binary) << html;
@@ -257,7 +257,7 @@ TEST(RVTable, HTMLTableInChromium) {
       return n;
     };
     EXPECT_EQ(count("<table"), 1u) << r.output;
-    EXPECT_EQ(count("<tr>"), 2u) << r.output;
+    EXPECT_EQ(count("<tr"), 2u) << r.output;
     EXPECT_EQ(count("<td"), 5u) << r.output;
     EXPECT_NE(r.output.find("sloučená buňka"), std::string::npos);
   }
