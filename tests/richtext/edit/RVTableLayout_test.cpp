@@ -203,6 +203,30 @@ TEST(RVTableLayout, MergedCellsWidenNarrowestColumnsAndFreeRows) {
             m.RowTops[2] + 13 + 2 * u->CellPadding + u->BorderVSpacing);
 }
 
+TEST(RVTableLayout, FormattedAndPaintedInItsDocument) {
+  View v;
+  v.doc.AddText("top", 0, 0);
+  TRVTableItemInfo *t = v.Add(1, 2);
+  SetCell(t, 0, 1, "cell");
+  v.doc.Format();
+  // The table's draw item has the table's size; the cell's text is painted
+  // inside its cell box, past the padding.
+  ASSERT_EQ(v.doc.DrawLines.Count(), 2);
+  TRVDrawLineInfo *d = v.doc.DrawLines[1];
+  EXPECT_EQ(d->Width, 600);
+  EXPECT_EQ(d->Height, t->Layout.TableHeight);
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  v.doc.PaintTo(canvas, TRect{0, 0, 600, 400});
+  bool found = false;
+  for (const TCanvasCall &c : canvas.Calls("TextOut"))
+    if (c.Text == u"cell") {
+      found = true;
+      EXPECT_EQ(c.Args[0], d->Left + t->Layout.ColumnLefts[1] + t->CellPadding);
+      EXPECT_EQ(c.Args[1], d->Top + t->Layout.RowTops[0] + t->CellPadding);
+    }
+  EXPECT_TRUE(found) << canvas.LogText();
+}
+
 // Grid lines of a table without borders.
 size_t DottedRectangles(TRecordingCanvas &canvas) {
   size_t n = 0;
