@@ -35,11 +35,7 @@ class TRVTableCellView;
 class TCellPtblRVData;
 class TRVTablePrintInfo;
 
-enum TRVTablePrintOption : uint8_t {
-  rvtoHalftoneBorders,
-  rvtoRowsSplit,
-  rvtoWhiteBackground
-};
+enum TRVTablePrintOption : uint8_t { rvtoHalftoneBorders, rvtoRowsSplit, rvtoWhiteBackground };
 using TRVTablePrintOptions = TRVSet<TRVTablePrintOption, uint8_t>;
 
 // Grid lines of invisible borders: dotted in an editor that is not read-only,
@@ -55,24 +51,23 @@ extern bool TableRTFAutofit;
 class TRVBooleanRectHolder;
 
 class TRVTableStoreSubRVData : public TRVStoreSubRVData {
-public:
+ public:
   TRVTableStoreSubRVData(int32_t row, int32_t col) : Row(row), Col(col) {}
   int32_t Row, Col;
   std::unique_ptr<TRVStoreSubRVData> Duplicate() const override {
     return std::make_unique<TRVTableStoreSubRVData>(Row, Col);
   }
   // Negative, 0 or positive: rows first, then columns.
-  int32_t Compare(const TRVStoreSubRVData *other) const override;
+  int32_t Compare(const TRVStoreSubRVData* other) const override;
 };
 
 // A cell: a document of its own that asks the document holding its table for
 // everything.
 class TRVTableCellData : public TRVTableCellBase {
-public:
+ public:
   // A new cell holds one empty paragraph (an empty text item of text and
   // paragraph style 0).
-  TRVTableCellData(TRVTableRow *owner_list, TRVTableItemInfo *table,
-                   TCustomRVData *host);
+  TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* table, TCustomRVData* host);
   ~TRVTableCellData() override;
 
   // Set by the layout.
@@ -80,37 +75,31 @@ public:
   AnsiString BackgroundImageFileName;
   AnsiString Hint;
   // The row holding the cell; nil while the cell is out of the grid.
-  TRVTableRow *OwnerList = nullptr;
+  TRVTableRow* OwnerList = nullptr;
   // The table undo record holding the cell while it is out of the grid.
-  TRVUndoInfo *UndoHolder = nullptr;
+  TRVUndoInfo* UndoHolder = nullptr;
   // Set while the cell is written without content (a selection save): no
   // "Data".
   bool SavingWithoutContent = false;
   // The cell's laid-out view: a formatted document over the cell's own items.
-  TRVTableCellView *View();
+  TRVTableCellView* View();
 
-  TCustomRVData *GetParentData() override { return host_; }
-  TCustomRVData *GetAbsoluteParentData() override { return host_; }
-  TCustomRVData *GetRootData() override {
-    return host_ ? host_->GetRootData() : this;
-  }
-  TCustomRVData *GetAbsoluteRootData() override {
-    return host_ ? host_->GetAbsoluteRootData() : this;
-  }
+  TCustomRVData* GetParentData() override { return host_; }
+  TCustomRVData* GetAbsoluteParentData() override { return host_; }
+  TCustomRVData* GetRootData() override { return host_ ? host_->GetRootData() : this; }
+  TCustomRVData* GetAbsoluteRootData() override { return host_ ? host_->GetAbsoluteRootData() : this; }
   // The holding document's options (or, while held by an undo record, its
   // document's) without rvoClientTextWidth.
   TRVOptions GetOptions() override;
   bool PageBreaksAllowed() override { return false; }
-  void GetParentInfo(int32_t &parent_item_no,
-                     std::unique_ptr<TRVStoreSubRVData> &location) override;
+  void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override;
 
   // Colour, border colours, visible borders, vertical alignment, background
   // file name and hint; with include_size also the best sizes divided by the
   // divisors.
-  void AssignAttributesFrom(const TRVTableCellData *source,
-                            bool include_size = false, int32_t col_divisor = 1,
+  void AssignAttributesFrom(const TRVTableCellData* source, bool include_size = false, int32_t col_divisor = 1,
                             int32_t row_divisor = 1);
-  void AssignGeometryFrom(const TRVTableCellData *source);
+  void AssignGeometryFrom(const TRVTableCellData* source);
   // VAlign, or for rvcVDefault the row's (a row's rvcVDefault counts as
   // rvcMiddle).
   TRVCellVAlign EffectiveVAlign() const;
@@ -120,52 +109,49 @@ public:
   // item is.
   bool HasContent(bool strict);
   // Out of the grid into an undo record, and back.
-  void MovingToUndoList(TRVUndoInfo *holder);
+  void MovingToUndoList(TRVUndoInfo* holder);
   void MovingFromUndoList();
 
-  TRVTableItemInfo *Table() const { return table_; }
-  TCustomRVData *HostDocument() const { return host_; }
-  void SetHost(TCustomRVData *host) { host_ = host; }
+  TRVTableItemInfo* Table() const { return table_; }
+  TCustomRVData* HostDocument() const { return host_; }
+  void SetHost(TCustomRVData* host) { host_ = host; }
 
   // Published properties and the binary property "Data" (the cell's document).
-  void DefinePublished(TPublishedProperties &props) override;
+  void DefinePublished(TPublishedProperties& props) override;
 
-protected:
-  void DefineProperties(TFiler *filer) override;
+ protected:
+  void DefineProperties(TFiler* filer) override;
 
-private:
-  void WriteDataProperty(TStream &stream);
-  void ReadDataProperty(TStream &stream);
-  std::unique_ptr<TPersistent> borders_; // VisibleBorders as a published object
+ private:
+  void WriteDataProperty(TStream& stream);
+  void ReadDataProperty(TStream& stream);
+  std::unique_ptr<TPersistent> borders_;  // VisibleBorders as a published object
   std::unique_ptr<TRVTableCellView> view_;
-  TRVTableItemInfo *table_;
-  TCustomRVData *host_;
+  TRVTableItemInfo* table_;
+  TCustomRVData* host_;
 };
 
 // A row of the grid; it owns its cells.
 class TRVTableRow {
-public:
+ public:
   // col_count new cells; with create_cells false, col_count nil entries.
-  TRVTableRow(int32_t col_count, TRVTableRows *rows, bool create_cells = true);
+  TRVTableRow(int32_t col_count, TRVTableRows* rows, bool create_cells = true);
   ~TRVTableRow();
 
   TRVCellVAlign VAlign = rvcTop;
   bool PageBreakBefore = false;
-  TRVTableRows *OwnerGrid;
+  TRVTableRows* OwnerGrid;
 
   int32_t Count() const { return static_cast<int32_t>(cells_.size()); }
-  TRVTableCellData *Items(int32_t i) const {
-    return cells_.at(static_cast<size_t>(i)).get();
-  }
-  TRVTableCellData *GetCell(int32_t i) const { return Items(i); }
-  TRVTableCellData *AddCell();
-  TRVTableCellData *InsertCell(int32_t index);
+  TRVTableCellData* Items(int32_t i) const { return cells_.at(static_cast<size_t>(i)).get(); }
+  TRVTableCellData* GetCell(int32_t i) const { return Items(i); }
+  TRVTableCellData* AddCell();
+  TRVTableCellData* InsertCell(int32_t index);
   void InsertEmpty(int32_t index);
   // Inserts a given cell (or nil) and makes this row its owner.
   void InsertCellObject(int32_t index, std::unique_ptr<TRVTableCellData> cell);
   // Replaces the entry, handing the old one back, and makes this row the owner.
-  std::unique_ptr<TRVTableCellData>
-  PutCell(int32_t index, std::unique_ptr<TRVTableCellData> cell);
+  std::unique_ptr<TRVTableCellData> PutCell(int32_t index, std::unique_ptr<TRVTableCellData> cell);
   // Takes the cell out of the entry (which becomes nil).
   std::unique_ptr<TRVTableCellData> TakeCell(int32_t index);
   // Removes the entry; the cell, if any, is handed back.
@@ -181,7 +167,7 @@ public:
   // count - 1.
   bool SpanEndsInside(int32_t row_index, int32_t first, int32_t count) const;
 
-private:
+ private:
   std::unique_ptr<TRVTableCellData> NewCell();
   std::vector<std::unique_ptr<TRVTableCellData>> cells_;
 };
@@ -191,38 +177,33 @@ private:
 // on, the operations record table undo records and keep removed cells and rows
 // alive inside them; otherwise removed cells are freed at once.
 class TRVTableRows {
-public:
-  TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData *host,
-               TRVTableItemInfo *table);
+ public:
+  TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData* host, TRVTableItemInfo* table);
   ~TRVTableRows();
 
-  TCustomRVData *HostDocument;
-  TRVTableItemInfo *OwnerTable;
+  TCustomRVData* HostDocument;
+  TRVTableItemInfo* OwnerTable;
 
   void Reset(int32_t row_count, int32_t col_count);
   int32_t Count() const { return static_cast<int32_t>(rows_.size()); }
-  TRVTableRow *GetItem(int32_t index) const {
-    return rows_.at(static_cast<size_t>(index)).get();
-  }
-  TRVTableRow *operator[](int32_t index) const { return GetItem(index); }
+  TRVTableRow* GetItem(int32_t index) const { return rows_.at(static_cast<size_t>(index)).get(); }
+  TRVTableRow* operator[](int32_t index) const { return GetItem(index); }
   // Entries of row 0; 0 without rows.
   int32_t ColCount() const { return rows_.empty() ? 0 : rows_[0]->Count(); }
   bool IsEmpty() const { return rows_.empty() || rows_[0]->Count() == 0; }
-  TRVTableRow *AddRow(int32_t col_count);
-  TRVTableRow *InsertRow(int32_t index, int32_t col_count);
+  TRVTableRow* AddRow(int32_t col_count);
+  TRVTableRow* InsertRow(int32_t index, int32_t col_count);
   void InsertRowObject(int32_t index, std::unique_ptr<TRVTableRow> row);
   std::unique_ptr<TRVTableRow> TakeRow(int32_t index);
-  void SetHostDocument(TCustomRVData *host);
-  std::unique_ptr<TRVTableCellData> NewCell(TRVTableRow *row);
+  void SetHostDocument(TCustomRVData* host);
+  std::unique_ptr<TRVTableCellData> NewCell(TRVTableRow* row);
 
   // The cell covering (row, col) and its own position.
-  TRVTableCellData *GetMainCell(int32_t row, int32_t col, int32_t &main_row,
-                                int32_t &main_col) const;
+  TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const;
   // The best width a merge of the rectangle gets: per row the sum of its cells'
   // widths (a percentage, once met, discards pixels); across rows a percentage
   // beats pixels, the larger of two wins.
-  int32_t MergedBestWidth(int32_t row, int32_t col, int32_t col_count,
-                          int32_t row_count) const;
+  int32_t MergedBestWidth(int32_t row, int32_t col, int32_t col_count, int32_t row_count) const;
   // Measures over the cells that start in column col and span one column.
   int32_t ColBestWidth(int32_t col) const;
   int32_t ColPercentWidth(int32_t col, int32_t table_width) const;
@@ -233,73 +214,46 @@ public:
   bool IsValid() const;
 
   // ---- Operations ----
-  bool MergeParamsValid(int32_t top_row, int32_t left_col, int32_t &col_count,
-                        int32_t &row_count) const;
-  bool CanMerge(int32_t top_row, int32_t left_col, int32_t col_count,
-                int32_t row_count, bool allow_empty_lines) const;
-  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_count,
-                  int32_t row_count, bool allow_empty_lines,
+  bool MergeParamsValid(int32_t top_row, int32_t left_col, int32_t& col_count, int32_t& row_count) const;
+  bool CanMerge(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count, bool allow_empty_lines) const;
+  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count, bool allow_empty_lines,
                   bool merge_best_widths);
-  void InsertRows(int32_t index, int32_t count, int32_t copy_index,
-                  bool divide_heights);
-  void InsertCols(int32_t index, int32_t count, int32_t copy_index,
-                  bool divide_widths);
+  void InsertRows(int32_t index, int32_t count, int32_t copy_index, bool divide_heights);
+  void InsertCols(int32_t index, int32_t count, int32_t copy_index, bool divide_widths);
   void DeleteRows(int32_t index, int32_t count, bool decrease_heights);
   void DeleteCols(int32_t index, int32_t count, bool decrease_widths);
   // Empties the listed cells; with saved_cells the old cells move there (and
   // into the record) and new cells with their attributes take their places.
-  void ClearCells(std::vector<std::unique_ptr<TRVTableCellData>> *saved_cells,
-                  const std::vector<int32_t> &row_indexes,
-                  const std::vector<int32_t> &col_indexes,
-                  TRVUndoInfo *undo_record);
-  void SetSpan(int32_t item_no, int32_t row, int32_t col, int32_t new_value,
-               bool is_col_span);
+  void ClearCells(std::vector<std::unique_ptr<TRVTableCellData>>* saved_cells, const std::vector<int32_t>& row_indexes,
+                  const std::vector<int32_t>& col_indexes, TRVUndoInfo* undo_record);
+  void SetSpan(int32_t item_no, int32_t row, int32_t col, int32_t new_value, bool is_col_span);
 
   // ---- Raw steps (also used by the undo records) ----
   // Removed cells go into holder (an undo record) or are freed when it is nil.
-  void DetachCells(int32_t row, int32_t col, int32_t col_count,
-                   int32_t row_count, TRVUndoInfo *undo_record);
-  void ReattachCells(int32_t row, int32_t col, int32_t col_count,
-                     int32_t row_count);
+  void DetachCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count, TRVUndoInfo* undo_record);
+  void ReattachCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
   void InsertRowsRaw(int32_t index, int32_t count);
   void DeleteRowsRaw(int32_t index, int32_t count);
   void SpreadOverEmptyCells(int32_t row, int32_t col, int32_t count);
   void UnspreadCell(int32_t row, int32_t col, int32_t count);
-  void FreeCells(int32_t row, int32_t col, int32_t col_count,
-                 int32_t row_count);
-  void CreateCells(int32_t row, int32_t col, int32_t col_count,
-                   int32_t row_count);
-  void InsertEmptyCells(int32_t row, int32_t col, int32_t col_count,
-                        int32_t row_count);
-  void RemoveEntries(int32_t row, int32_t col, int32_t col_count,
-                     int32_t row_count);
-  void SplitCellHorz(int32_t row, int32_t col, int32_t split_row,
-                     bool adjust_height);
-  void UnsplitCellHorz(int32_t row, int32_t col, int32_t split_row,
-                       int32_t old_best_height);
-  void SplitCellVert(int32_t row, int32_t col, int32_t split_col,
-                     bool adjust_width);
-  void UnsplitCellVert(int32_t row, int32_t col, int32_t split_col,
-                       int32_t old_best_width);
-  void RemoveRows(int32_t item_no, int32_t index, int32_t count,
-                  TRVUndoDeleteRows *undo_record);
-  void RemoveCols(int32_t item_no, int32_t index, int32_t count,
-                  TCustomRVUndoWithCells *undo_record);
-  void RestoreRows(int32_t index,
-                   std::vector<std::unique_ptr<TRVTableRow>> &row_list);
-  void RestoreCols(int32_t index,
-                   std::vector<std::unique_ptr<TRVTableCellData>> &cell_list);
-  void DoMerge(int32_t item_no, int32_t top_row, int32_t left_col,
-               int32_t col_count, int32_t row_count, TRVUndoMerge *undo_record,
-               bool merge_best_widths);
-  void UndoMerge(int32_t row, int32_t col, int32_t old_col_span,
-                 int32_t old_row_span,
-                 std::vector<std::unique_ptr<TRVUndoMergeItem>> &merge_items,
-                 int32_t old_best_width);
-  void RestoreClearedCells(
-      std::vector<std::unique_ptr<TRVTableCellData>> &saved_cells,
-      const std::vector<int32_t> &row_indexes,
-      const std::vector<int32_t> &col_indexes);
+  void FreeCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void CreateCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void InsertEmptyCells(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void RemoveEntries(int32_t row, int32_t col, int32_t col_count, int32_t row_count);
+  void SplitCellHorz(int32_t row, int32_t col, int32_t split_row, bool adjust_height);
+  void UnsplitCellHorz(int32_t row, int32_t col, int32_t split_row, int32_t old_best_height);
+  void SplitCellVert(int32_t row, int32_t col, int32_t split_col, bool adjust_width);
+  void UnsplitCellVert(int32_t row, int32_t col, int32_t split_col, int32_t old_best_width);
+  void RemoveRows(int32_t item_no, int32_t index, int32_t count, TRVUndoDeleteRows* undo_record);
+  void RemoveCols(int32_t item_no, int32_t index, int32_t count, TCustomRVUndoWithCells* undo_record);
+  void RestoreRows(int32_t index, std::vector<std::unique_ptr<TRVTableRow>>& row_list);
+  void RestoreCols(int32_t index, std::vector<std::unique_ptr<TRVTableCellData>>& cell_list);
+  void DoMerge(int32_t item_no, int32_t top_row, int32_t left_col, int32_t col_count, int32_t row_count,
+               TRVUndoMerge* undo_record, bool merge_best_widths);
+  void UndoMerge(int32_t row, int32_t col, int32_t old_col_span, int32_t old_row_span,
+                 std::vector<std::unique_ptr<TRVUndoMergeItem>>& merge_items, int32_t old_best_width);
+  void RestoreClearedCells(std::vector<std::unique_ptr<TRVTableCellData>>& saved_cells,
+                           const std::vector<int32_t>& row_indexes, const std::vector<int32_t>& col_indexes);
 
   // ---- Reading ----
   // A grid of row_count x col_count nil entries whose cells come from a stream
@@ -310,21 +264,17 @@ public:
   // Places a new cell at (row, col) over the spans (cut to the grid) and
   // answers it; nil when the position or any position of its rectangle is
   // already taken.
-  TRVTableCellData *PlaceReadCell(int32_t row, int32_t col, int32_t row_span,
-                                  int32_t col_span);
+  TRVTableCellData* PlaceReadCell(int32_t row, int32_t col, int32_t row_span, int32_t col_span);
   // True at a position that no read cell covers yet.
   bool IsFreeForReading(int32_t row, int32_t col) const;
   // Every position is covered; ends the reading.
   bool FinishReading();
 
-private:
+ private:
   int32_t ItemNoForUndo() const;
-  TRVTableCellData *Cell(int32_t row, int32_t col) const {
-    return rows_[static_cast<size_t>(row)]->Items(col);
-  }
+  TRVTableCellData* Cell(int32_t row, int32_t col) const { return rows_[static_cast<size_t>(row)]->Items(col); }
   std::vector<std::unique_ptr<TRVTableRow>> rows_;
-  std::vector<bool>
-      read_covered_; // while reading: positions taken by read cells
+  std::vector<bool> read_covered_;  // while reading: positions taken by read cells
 };
 
 // Largest grid a stream may declare (entries, not cells).
@@ -336,7 +286,7 @@ constexpr int64_t kRVTableMaxEntries = 1 << 20;
 // holds, per grid position row by row, the printable document of the cell (nil
 // for covered and empty cells).
 class TRVTableItemFormattingInfo {
-public:
+ public:
   explicit TRVTableItemFormattingInfo(bool with_print_cells);
   ~TRVTableItemFormattingInfo();
   std::vector<int32_t> ColumnWidths, RowContentHeights, ColumnLefts, RowTops;
@@ -348,25 +298,20 @@ public:
 };
 
 using TRVTableDrawBorderEvent = std::function<void(
-    TRVTableItemInfo *sender, TCanvas &canvas, int32_t left, int32_t top,
-    int32_t right, int32_t bottom, int32_t width, TColor light_color,
-    TColor color, TColor background_color, TRVTableBorderStyle style,
-    bool printing, const bool *visible_borders, int32_t row, int32_t col,
-    bool &do_default)>;
+    TRVTableItemInfo* sender, TCanvas& canvas, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t width,
+    TColor light_color, TColor color, TColor background_color, TRVTableBorderStyle style, bool printing,
+    const bool* visible_borders, int32_t row, int32_t col, bool& do_default)>;
 
 class TRVTableItemInfo : public TRVTableItemBase {
-public:
+ public:
   // A table of rows x cols empty cells for the document rvdata.
-  TRVTableItemInfo(TCustomRVData *rvdata, int32_t rows, int32_t cols);
-  explicit TRVTableItemInfo(TCustomRVData *rvdata)
-      : TRVTableItemInfo(rvdata, 0, 0) {}
+  TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols);
+  explicit TRVTableItemInfo(TCustomRVData* rvdata) : TRVTableItemInfo(rvdata, 1, 1) {}
   ~TRVTableItemInfo() override;
-  static TRVTableItemInfo *CreateEx(TCustomRVData *rvdata, int32_t rows,
-                                    int32_t cols) {
+  static TRVTableItemInfo* CreateEx(TCustomRVData* rvdata, int32_t rows, int32_t cols) {
     return new TRVTableItemInfo(rvdata, rows, cols);
   }
-  std::unique_ptr<TCustomRVItemInfo>
-  NewInstance(TCustomRVData *d) const override {
+  std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override {
     return std::make_unique<TRVTableItemInfo>(d);
   }
 
@@ -387,136 +332,80 @@ public:
   int32_t OriginX = 0, OriginY = 0;
   // The cell whose content is being printed, and its rectangle (screen units,
   // relative to the part's frame).
-  TRVTableCellData *PrintingCell = nullptr;
+  TRVTableCellData* PrintingCell = nullptr;
   TRect PrintingCellRect{};
 
   // Published setters: in an editable document each change is one undo step
   // (group 13); detached, the field is assigned. Both mark the table changed.
-  void SetBestWidth(int32_t v) {
-    SetTablePropertyUndoable("BestWidth", v, true, true);
-  }
-  void SetColor(TColor v) {
-    SetTablePropertyUndoable("Color", v, false, false);
-  }
-  void SetHeadingRowCount(int32_t v) {
-    SetTablePropertyUndoable("HeadingRowCount", v, false, false);
-  }
-  void SetBorderWidth(int32_t v) {
-    SetTablePropertyUndoable("BorderWidth", v, true, true);
-  }
-  void SetBorderColor(TColor v) {
-    SetTablePropertyUndoable("BorderColor", v, false, false);
-  }
-  void SetBorderLightColor(TColor v) {
-    SetTablePropertyUndoable("BorderLightColor", v, false, false);
-  }
-  void SetBorderStyle(TRVTableBorderStyle v) {
-    SetTablePropertyUndoable("BorderStyle", v, false, false);
-  }
-  void SetBorderVSpacing(int32_t v) {
-    SetTablePropertyUndoable("BorderVSpacing", v, true, false);
-  }
-  void SetBorderHSpacing(int32_t v) {
-    SetTablePropertyUndoable("BorderHSpacing", v, true, true);
-  }
-  void SetCellBorderWidth(int32_t v) {
-    SetTablePropertyUndoable("CellBorderWidth", v, true, true);
-  }
-  void SetCellBorderColor(TColor v) {
-    SetTablePropertyUndoable("CellBorderColor", v, false, false);
-  }
-  void SetCellBorderLightColor(TColor v) {
-    SetTablePropertyUndoable("CellBorderLightColor", v, false, false);
-  }
-  void SetCellPadding(int32_t v) {
-    SetTablePropertyUndoable("CellPadding", v, true, true);
-  }
-  void SetCellBorderStyle(TRVTableBorderStyle v) {
-    SetTablePropertyUndoable("CellBorderStyle", v, false, false);
-  }
-  void SetVRuleWidth(int32_t v) {
-    SetTablePropertyUndoable("VRuleWidth", v, false, false);
-  }
-  void SetVRuleColor(TColor v) {
-    SetTablePropertyUndoable("VRuleColor", v, false, false);
-  }
-  void SetHRuleWidth(int32_t v) {
-    SetTablePropertyUndoable("HRuleWidth", v, false, false);
-  }
-  void SetHRuleColor(TColor v) {
-    SetTablePropertyUndoable("HRuleColor", v, false, false);
-  }
-  void SetCellVSpacing(int32_t v) {
-    SetTablePropertyUndoable("CellVSpacing", v, true, false);
-  }
-  void SetCellHSpacing(int32_t v) {
-    SetTablePropertyUndoable("CellHSpacing", v, true, true);
-  }
-  void SetVOutermostRule(bool v) {
-    SetTablePropertyUndoable("VOutermostRule", v, false, false);
-  }
-  void SetHOutermostRule(bool v) {
-    SetTablePropertyUndoable("HOutermostRule", v, false, false);
-  }
-  void SetTablePropertyUndoable(const AnsiString &prop_name, int32_t value,
-                                bool height_affected, bool width_affected);
+  void SetBestWidth(int32_t v) { SetTablePropertyUndoable("BestWidth", v, true, true); }
+  void SetColor(TColor v) { SetTablePropertyUndoable("Color", v, false, false); }
+  void SetHeadingRowCount(int32_t v) { SetTablePropertyUndoable("HeadingRowCount", v, false, false); }
+  void SetBorderWidth(int32_t v) { SetTablePropertyUndoable("BorderWidth", v, true, true); }
+  void SetBorderColor(TColor v) { SetTablePropertyUndoable("BorderColor", v, false, false); }
+  void SetBorderLightColor(TColor v) { SetTablePropertyUndoable("BorderLightColor", v, false, false); }
+  void SetBorderStyle(TRVTableBorderStyle v) { SetTablePropertyUndoable("BorderStyle", v, false, false); }
+  void SetBorderVSpacing(int32_t v) { SetTablePropertyUndoable("BorderVSpacing", v, true, false); }
+  void SetBorderHSpacing(int32_t v) { SetTablePropertyUndoable("BorderHSpacing", v, true, true); }
+  void SetCellBorderWidth(int32_t v) { SetTablePropertyUndoable("CellBorderWidth", v, true, true); }
+  void SetCellBorderColor(TColor v) { SetTablePropertyUndoable("CellBorderColor", v, false, false); }
+  void SetCellBorderLightColor(TColor v) { SetTablePropertyUndoable("CellBorderLightColor", v, false, false); }
+  void SetCellPadding(int32_t v) { SetTablePropertyUndoable("CellPadding", v, true, true); }
+  void SetCellBorderStyle(TRVTableBorderStyle v) { SetTablePropertyUndoable("CellBorderStyle", v, false, false); }
+  void SetVRuleWidth(int32_t v) { SetTablePropertyUndoable("VRuleWidth", v, false, false); }
+  void SetVRuleColor(TColor v) { SetTablePropertyUndoable("VRuleColor", v, false, false); }
+  void SetHRuleWidth(int32_t v) { SetTablePropertyUndoable("HRuleWidth", v, false, false); }
+  void SetHRuleColor(TColor v) { SetTablePropertyUndoable("HRuleColor", v, false, false); }
+  void SetCellVSpacing(int32_t v) { SetTablePropertyUndoable("CellVSpacing", v, true, false); }
+  void SetCellHSpacing(int32_t v) { SetTablePropertyUndoable("CellHSpacing", v, true, true); }
+  void SetVOutermostRule(bool v) { SetTablePropertyUndoable("VOutermostRule", v, false, false); }
+  void SetHOutermostRule(bool v) { SetTablePropertyUndoable("HOutermostRule", v, false, false); }
+  void SetTablePropertyUndoable(const AnsiString& prop_name, int32_t value, bool height_affected, bool width_affected);
 
   // The cell's colour, else the table's, else (in a formatted document) the
   // table paragraph's background, else the document's colour; clNone otherwise.
-  TColor GetCellEffectiveColor(const TRVTableCellData *cell) const;
-  bool IsCellEditorTransparent(const TRVTableCellData *cell) const;
+  TColor GetCellEffectiveColor(const TRVTableCellData* cell) const;
+  bool IsCellEditorTransparent(const TRVTableCellData* cell) const;
 
   // ---- Layout ----
   TRVTableItemFormattingInfo Layout{false};
   // Set while the table lays itself out or paints for a printing device.
-  const TRVScreenAndDevice *PrintScale = nullptr;
+  const TRVScreenAndDevice* PrintScale = nullptr;
   int32_t DeviceX(int32_t v) const;
   int32_t DeviceY(int32_t v) const;
-  int32_t GetMinWidth(const TRVScreenAndDevice *sad, TCanvas *canvas,
-                      TCustomRVData *rvdata) override;
-  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo *dli, bool printing,
-                        TCanvas *canvas, TCustomRVData *rvdata,
-                        const TRVScreenAndDevice *sad, int32_t &dx,
-                        int32_t &descent, bool force,
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas, TCustomRVData* rvdata,
+                        const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent, bool force,
                         bool reformat_editor) override;
   int32_t GetWidth() const override { return Layout.TableWidth; }
   int32_t GetHeight() const override { return Layout.TableHeight; }
   int32_t GetSplitOffsetY(int32_t row) const override;
   // Lays the record out for an available width (device units while PrintScale
   // is set).
-  void LayoutColumnsAndRows(int32_t avail_width,
-                            TRVTableItemFormattingInfo &layout, TCanvas *canvas,
-                            bool force, bool reformat_editor);
+  void LayoutColumnsAndRows(int32_t avail_width, TRVTableItemFormattingInfo& layout, TCanvas* canvas, bool force,
+                            bool reformat_editor);
   // Everything of the width that is neither column content nor cell padding.
   int32_t ExtraHorzSpace() const;
   bool AllColumnsHaveFixedWidth() const;
 
   // ---- Painting and printing ----
-  void PaintFullWidth(int32_t left, int32_t right, int32_t top, TCanvas &canvas,
-                      uint32_t state, TRVStyle *style,
-                      const TRect &clip) override;
+  void PaintFullWidth(int32_t left, int32_t right, int32_t top, TCanvas& canvas, uint32_t state, TRVStyle* style,
+                      const TRect& clip) override;
   // State bits: 0 the whole table selected, 3 printing, 4 preview, 5
   // correction.
-  void PaintTable(int32_t x, int32_t right, int32_t y, int32_t first_row,
-                  int32_t row_count, TCanvas &canvas, uint32_t state,
-                  TRVStyle *style, TRVTableItemFormattingInfo &layout,
-                  bool heading_flag, const TRect &clip, int32_t color_mode);
-  void PaintBorderFrame(TCanvas &canvas, int32_t left, int32_t top,
-                        int32_t right, int32_t bottom, int32_t color_mode,
-                        int32_t row, int32_t col, const bool *visible_borders,
-                        const TRect &clip, bool printing, bool editing_look,
-                        bool grid_lines, TColor background_color, TColor color,
-                        TColor light_color, int32_t width,
-                        TRVTableBorderStyle style);
+  void PaintTable(int32_t x, int32_t right, int32_t y, int32_t first_row, int32_t row_count, TCanvas& canvas,
+                  uint32_t state, TRVStyle* style, TRVTableItemFormattingInfo& layout, bool heading_flag,
+                  const TRect& clip, int32_t color_mode);
+  void PaintBorderFrame(TCanvas& canvas, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t color_mode,
+                        int32_t row, int32_t col, const bool* visible_borders, const TRect& clip, bool printing,
+                        bool editing_look, bool grid_lines, TColor background_color, TColor color, TColor light_color,
+                        int32_t width, TRVTableBorderStyle style);
   // The print record: its own layout with the cells' printable documents,
   // formatted on the printer canvas of the record's scaling.
-  std::unique_ptr<TRVTablePrintInfo>
-  CreatePrintingDrawItem(TCanvas *canvas, const TRVScreenAndDevice &sad);
+  std::unique_ptr<TRVTablePrintInfo> CreatePrintingDrawItem(TCanvas* canvas, const TRVScreenAndDevice& sad);
   // Prints the whole table (part < 0) or one part of the print record at (x,
   // y).
-  void Print(TCanvas &canvas, int32_t x, int32_t y, bool preview,
-             bool correction, TRVTablePrintInfo &info, int32_t part,
-             int32_t color_mode);
+  void Print(TCanvas& canvas, int32_t x, int32_t y, bool preview, bool correction, TRVTablePrintInfo& info,
+             int32_t part, int32_t color_mode);
   // Page-splitting queries.
   bool IsRowGroupEnd(int32_t row) const;
   int32_t RowGroupLastRow(int32_t row) const;
@@ -524,16 +413,13 @@ public:
   bool HeadingRowsPrintable() const;
   bool RowsHavePageBreak(int32_t first_row, int32_t last_row) const;
 
-  TRVTableRows &Rows() { return *grid_; }
-  const TRVTableRows &Rows() const { return *grid_; }
+  TRVTableRows& Rows() { return *grid_; }
+  const TRVTableRows& Rows() const { return *grid_; }
   int32_t RowCount() const override { return grid_->Count(); }
-  int32_t ColCount() const override {
-    return grid_->Count() ? grid_->ColCount() : pending_cols_;
-  }
-  TRVTableRow &Row(int32_t i) { return *grid_->GetItem(i); }
-  TRVTableCellData *GetCells(int32_t row, int32_t col) const override;
-  TRVTableCellData *GetMainCell(int32_t row, int32_t col, int32_t &main_row,
-                                int32_t &main_col) const override;
+  int32_t ColCount() const override { return grid_->Count() ? grid_->ColCount() : pending_cols_; }
+  TRVTableRow& Row(int32_t i) { return *grid_->GetItem(i); }
+  TRVTableCellData* GetCells(int32_t row, int32_t col) const override;
+  TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const override;
 
   // The table's operations: each one undo group of type 13 in an editable
   // document.
@@ -543,14 +429,12 @@ public:
   void DeleteCols(int32_t index, int32_t count, bool decrease_width) override;
   void DeleteEmptyRows() override;
   // Empty rows and columns allowed (what imports need).
-  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span,
-                  int32_t row_span) override;
-  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span,
-                  int32_t row_span, bool allow_empty_lines);
+  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span) override;
+  void MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span, bool allow_empty_lines);
   // A fresh grid of empty cells.
   void Reset(int32_t rows, int32_t cols);
-  TCustomRVData *HostDocument() const { return host_; }
-  void SetHostDocument(TCustomRVData *host);
+  TCustomRVData* HostDocument() const { return host_; }
+  void SetHostDocument(TCustomRVData* host);
 
   // The table's index in its document when its changes are recorded (the
   // document is editable and records), else -1.
@@ -561,72 +445,63 @@ public:
   void BeginTableUndoGroup();
   void EndTableUndoGroup();
 
-  void DefinePublished(TPublishedProperties &props) override;
+  void DefinePublished(TPublishedProperties& props) override;
   int32_t GetRVFExtraPropertyCount() const override;
-  void SaveRVFExtraProperties(TStream &stream) override;
-  bool SetExtraStrProperty(int32_t index, const AnsiString &value) override;
-  bool GetExtraStrProperty(int32_t index, AnsiString &value) const override;
-  void BeforeUndoChangeProperty() override {
-    TableState &= static_cast<uint16_t>(~1u);
-  }
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
+  bool GetExtraStrProperty(int32_t index, AnsiString& value) const override;
+  void BeforeUndoChangeProperty() override { TableState &= static_cast<uint16_t>(~1u); }
   void AfterUndoChangeProperty() override {
-    if (host_)
-      TableState |= 1;
+    if (host_) TableState |= 1;
     MarkChanged();
   }
 
   bool GetBoolValue(int32_t ordinal) const override;
-  TCustomRVData *GetSubRVData(std::unique_ptr<TRVStoreSubRVData> &state,
-                              TRVSubRVDataPos position) override;
-  void MarkStylesInUse(TRVDeleteUnusedStylesData &data) override;
-  void UpdateStyles(const TRVDeleteUnusedStylesData &data) override;
-  void Inserting(TCustomRVData *rvdata, AnsiString &text, bool safe) override;
-  void Inserted(TCustomRVData *rvdata, int32_t item_no) override;
+  // 0: a table is never printed through a bitmap.
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override {
+    return ordinal == 0 ? false : TRVTableItemBase::GetBoolValueEx(ordinal, rvstyle);
+  }
+  void BeforeLoading(TRVLoadFormat format) override;
+  void AfterLoading(TRVLoadFormat format) override;
+  TCustomRVData* GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) override;
+  void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
+  void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
+  void Inserting(TCustomRVData* rvdata, AnsiString& text, bool safe) override;
+  void Inserted(TCustomRVData* rvdata, int32_t item_no) override;
   // Output.
-  void SaveRVF(TStream &stream, TCustomRVData *rvdata, int32_t item_no,
-               int32_t para_no, const AnsiString &name, int32_t part,
-               bool force_same_as_prev) override;
-  bool ReadRVFHeaderTail(const char *&p, TCustomRVData *rvdata) override;
-  bool ReadRVFLine(const AnsiString &s, TCustomRVData *rvdata,
-                   int32_t &read_state, bool &next_binary, AnsiString &name,
-                   int32_t line_no, int32_t line_count,
-                   int32_t read_mode) override;
-  void FillRTFTables(TRVColorList &color_list, TCustomRVData *rvdata) override;
-  void SaveRTF(TStream &stream, TCustomRVData *rvdata, int32_t item_no,
-               const AnsiString &text, double twips_per_pixel, int32_t level,
-               TRVColorList &color_list) override;
-  void SaveToHTML(TStream &stream, TCustomRVData *rvdata, int32_t item_no,
-                  const AnsiString &text, const AnsiString &path,
-                  const AnsiString &images_prefix, int32_t &image_save_no,
-                  TColor color, uint32_t save_options, bool use_css) override;
-  AnsiString AsText(int32_t line_width, TCustomRVData *rvdata,
-                    const AnsiString &text, const AnsiString &path,
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary, AnsiString& name,
+                   int32_t line_no, int32_t line_count, int32_t read_mode) override;
+  void FillRTFTables(TRVColorList& color_list, TCustomRVData* rvdata) override;
+  void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text, double twips_per_pixel,
+               int32_t level, TRVColorList& color_list) override;
+  void SaveToHTML(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
+                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
+                  uint32_t save_options, bool use_css) override;
+  AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
                     bool text_only, bool unicode) override;
 
   // Component streaming of the cells ("C", through a TRVTableSW): the range
   // written is StreamSaveInfo's while one is set, else the whole table.
-  TRVTableStreamSaveInfo *StreamSaveInfo = nullptr;
+  TRVTableStreamSaveInfo* StreamSaveInfo = nullptr;
   // Every stored cell, row by row.
-  void ForEachCell(const std::function<void(TRVTableCellData *)> &proc) const;
-  void WriteCells(TWriter &writer, TD *td);
-  void ReadCells(TReader &reader, TD *td);
+  void ForEachCell(const std::function<void(TRVTableCellData*)>& proc) const;
+  void WriteCells(TWriter& writer, TD* td);
+  void ReadCells(TReader& reader, TD* td);
 
-private:
-  void PaintCell(TRVTableCellData *cell, int32_t row, int32_t col,
-                 int32_t row_height, int32_t left, int32_t top, TCanvas &canvas,
-                 uint32_t state, TRVTableItemFormattingInfo &layout,
-                 const TRect &clip, int32_t color_mode, bool printing,
-                 bool editing_look, TColor sel_color, int32_t frame_top);
-  int32_t CellMinWidth(TRVTableCellData *cell, TCanvas *canvas);
-  void WidenColumns(std::vector<int32_t> &mins, int32_t row, int32_t col,
-                    int32_t need, int32_t depth, bool assignment,
-                    int32_t kind_limit, const std::vector<int32_t> &kinds,
-                    int32_t &sum, int32_t &pool, bool all_fixed);
+ private:
+  void PaintCell(TRVTableCellData* cell, int32_t row, int32_t col, int32_t row_height, int32_t left, int32_t top,
+                 TCanvas& canvas, uint32_t state, TRVTableItemFormattingInfo& layout, const TRect& clip,
+                 int32_t color_mode, bool printing, bool editing_look, TColor sel_color, int32_t frame_top);
+  int32_t CellMinWidth(TRVTableCellData* cell, TCanvas* canvas);
+  void WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth, bool assignment,
+                    int32_t kind_limit, const std::vector<int32_t>& kinds, int32_t& sum, int32_t& pool, bool all_fixed);
   std::unique_ptr<TRVTableRows> grid_;
   std::unique_ptr<TRVBooleanRectHolder> borders_;
-  int32_t pending_cols_ =
-      0; // columns of a grid without rows (imports build it so)
-  TCustomRVData *host_;
+  int32_t pending_cols_ = 0;  // columns of a grid without rows (imports build it so)
+  TCustomRVData* host_;
   mutable int32_t item_no_cache_ = 0;
 };
 
@@ -635,4 +510,4 @@ private:
 // again.
 void RVRegisterTableItem();
 
-} // namespace pelvar
+}  // namespace pelvar

@@ -14,40 +14,42 @@ namespace pelvar {
 // A cell's layout: shares the cell's item list (it owns no items) and asks the
 // cell for everything else; the table sets its width and formats it.
 class TRVTableCellView : public TCustomRVFormattedData {
-public:
-  explicit TRVTableCellView(TRVTableCellData *cell);
+ public:
+  explicit TRVTableCellView(TRVTableCellData* cell);
   ~TRVTableCellView() override;
-  TRVTableCellData *Cell;
+  TRVTableCellData* Cell;
   // The content width the table gives the cell, and the canvas it measures on.
   int32_t ContentWidth = 0;
-  TCanvas *FormatCanvas = nullptr;
+  TCanvas* FormatCanvas = nullptr;
 
   bool ShareItems() override { return true; }
-  TRVStyle *GetRVStyle() override { return Cell->GetRVStyle(); }
+  TRVStyle* GetRVStyle() override { return Cell->GetRVStyle(); }
   TRVOptions GetOptions() override { return Cell->GetOptions(); }
-  TCustomRVData *GetParentData() override { return Cell->GetParentData(); }
-  TCustomRVData *GetAbsoluteParentData() override {
-    return Cell->GetAbsoluteParentData();
-  }
-  TCustomRVData *GetRootData() override { return Cell->GetRootData(); }
-  TCustomRVData *GetAbsoluteRootData() override {
-    return Cell->GetAbsoluteRootData();
-  }
-  TCanvas *GetCanvas() override { return FormatCanvas; }
+  TCustomRVData* GetParentData() override { return Cell->GetParentData(); }
+  TCustomRVData* GetAbsoluteParentData() override { return Cell->GetAbsoluteParentData(); }
+  TCustomRVData* GetRootData() override { return Cell->GetRootData(); }
+  TCustomRVData* GetAbsoluteRootData() override { return Cell->GetAbsoluteRootData(); }
+  TCanvas* GetCanvas() override { return FormatCanvas; }
   int32_t GetAreaWidth() override { return ContentWidth; }
   int32_t GetMinTextWidth() override { return 0; }
   // Lays the cell's items out for the width on the canvas (always anew).
-  void FormatTo(TCanvas *canvas, int32_t width);
+  void FormatTo(TCanvas* canvas, int32_t width);
+  // The cell's items changed since the last layout (its draw items may name items that are
+  // gone): painting lays them out again first.
+  bool IsStale() const { return formatted_count_ != ItemCount(); }
   // Paints the layout with its top left corner at (x, y) of the canvas, for the
   // clip.
-  void PaintAt(TCanvas &canvas, int32_t x, int32_t y, const TRect &clip);
+  void PaintAt(TCanvas& canvas, int32_t x, int32_t y, const TRect& clip);
+
+ private:
+  int32_t formatted_count_ = -1;
 };
 
 // The printable document of one cell of a printed table: the same view
 // formatted on the printer canvas, with its content rectangle on the part
 // (device pixels) and its background.
 class TCellPtblRVData : public TRVTableCellView {
-public:
+ public:
   using TRVTableCellView::TRVTableCellView;
   int32_t Left = 0, Top = 0, Width = 0, Height = 0;
   // Added to the content's top when it is drawn (vertical alignment plus the
@@ -58,16 +60,14 @@ public:
   bool Transparent = false;
   // The scaling of the print record: the cell measures at device resolution.
   TRVScreenAndDevice SAD;
-  void GetResolutions(TCanvas &canvas, TRVScreenAndDevice &sad) override {
-    (void)canvas, sad = SAD;
-  }
+  void GetResolutions(TCanvas& canvas, TRVScreenAndDevice& sad) override { (void)canvas, sad = SAD; }
 };
 
 // One page's piece of a printed table: rows StartRow .. StartRow + RowCount -
 // 1, and the height on paper with the repeated heading rows and both border
 // bands.
 class TRVTablePrintPart : public TRVMultiDrawItemPart {
-public:
+ public:
   int32_t StartRow = 0;
   int32_t RowCount = 0;
   int32_t GetSplitInfo() const override { return StartRow; }
@@ -76,9 +76,9 @@ public:
 // The draw item of a table on paper: the printer layout, and the parts the
 // pagination cut.
 class TRVTablePrintInfo : public TRVMultiDrawItemInfo {
-public:
-  TRVTablePrintInfo(TRVTableItemInfo *table, const TRVScreenAndDevice &sad);
-  TRVTableItemInfo *Table;
+ public:
+  TRVTablePrintInfo(TRVTableItemInfo* table, const TRVScreenAndDevice& sad);
+  TRVTableItemInfo* Table;
   bool RepeatHeadings;
   TRVScreenAndDevice SAD;
   TRVTableItemFormattingInfo PrintLayout{true};
@@ -89,14 +89,13 @@ public:
   bool CanSplitFirst(int32_t y) override;
   // Cuts the last part so that its first piece fits into y device pixels.
   bool SplitAt(int32_t y) override;
-  TRVTablePrintPart *Part(int32_t i) const {
-    return static_cast<TRVTablePrintPart *>(
-        PartsList[static_cast<size_t>(i)].get());
+  TRVTablePrintPart* Part(int32_t i) const {
+    return static_cast<TRVTablePrintPart*>(PartsList[static_cast<size_t>(i)].get());
   }
 
-private:
+ private:
   int32_t FirstBodyRow() const;
   int32_t Overhead() const;
 };
 
-} // namespace pelvar
+}  // namespace pelvar

@@ -27,42 +27,37 @@ struct View {
   TRVStyle style{nullptr};
   TTestDoc doc{&style, 600};
   View() {
-    while (style.TextStyles()->Count() < 2)
-      style.TextStyles()->Add();
+    while (style.TextStyles()->Count() < 2) style.TextStyles()->Add();
   }
-  TRVTableItemInfo *Add(int32_t rows, int32_t cols) {
-    auto *t = new TRVTableItemInfo(&doc, rows, cols);
+  TRVTableItemInfo* Add(int32_t rows, int32_t cols) {
+    auto* t = new TRVTableItemInfo(&doc, rows, cols);
     doc.AddItem("", t);
     return t;
   }
 };
 
-void SetCell(TRVTableItemInfo *t, int32_t r, int32_t c,
-             const std::string &text) {
-  TRVTableCellData *cell = t->GetCells(r, c);
+void SetCell(TRVTableItemInfo* t, int32_t r, int32_t c, const std::string& text) {
+  TRVTableCellData* cell = t->GetCells(r, c);
   cell->Clear();
   cell->AddTextItem(text, 0, 0);
 }
 
-TRVTableItemFormattingInfo &LayOut(TRVTableItemInfo *t, TCanvas &canvas,
-                                   int32_t width) {
+TRVTableItemFormattingInfo& LayOut(TRVTableItemInfo* t, TCanvas& canvas, int32_t width) {
   int32_t dx = 0, descent = 0;
-  t->AdjustToDocWidth(width, nullptr, false, &canvas, nullptr, nullptr, dx,
-                      descent, true, false);
+  t->AdjustToDocWidth(width, nullptr, false, &canvas, nullptr, nullptr, dx, descent, true, false);
   return t->Layout;
 }
 
 // Every column's box and gap add up to the table's width with the right border
 // part.
-void ExpectExactPlacement(TRVTableItemInfo *t) {
-  const auto &l = t->Layout;
+void ExpectExactPlacement(TRVTableItemInfo* t) {
+  const auto& l = t->Layout;
   const int32_t c = t->ColCount();
   const int32_t last = c - 1;
-  EXPECT_EQ(l.ColumnLefts[last] + l.ColumnWidths[last] + 2 * t->CellPadding +
-                t->CellBorderWidth + t->BorderHSpacing + t->BorderWidth,
+  EXPECT_EQ(l.ColumnLefts[last] + l.ColumnWidths[last] + 2 * t->CellPadding + t->CellBorderWidth + t->BorderHSpacing +
+                t->BorderWidth,
             l.TableWidth);
-  EXPECT_EQ(l.ColumnLefts[0],
-            t->BorderWidth + t->BorderHSpacing + t->CellBorderWidth);
+  EXPECT_EQ(l.ColumnLefts[0], t->BorderWidth + t->BorderHSpacing + t->CellBorderWidth);
   for (int32_t k = 1; k < c; ++k)
     EXPECT_EQ(l.ColumnLefts[k] - l.ColumnLefts[k - 1] - l.ColumnWidths[k - 1],
               2 * (t->CellPadding + t->CellBorderWidth) + t->CellHSpacing);
@@ -71,14 +66,13 @@ void ExpectExactPlacement(TRVTableItemInfo *t) {
 TEST(RVTableItem, DefaultsAndUndoableProperties) {
   View v;
   TRVTableItemInfo t(&v.doc);
+  EXPECT_EQ(t.RowCount(), 1);
+  EXPECT_EQ(t.ColCount(), 1);
   EXPECT_EQ(t.CellPadding, 1);
   EXPECT_EQ(t.CellHSpacing, 2);
   EXPECT_EQ(t.Color, clWindow);
-  EXPECT_EQ(t.Options,
-            (TRVTableOptions{rvtoEditing, rvtoRowSizing, rvtoColSizing,
-                             rvtoRowSelect, rvtoColSelect}));
-  EXPECT_EQ(t.PrintOptions,
-            (TRVTablePrintOptions{rvtoHalftoneBorders, rvtoRowsSplit}));
+  EXPECT_EQ(t.Options, (TRVTableOptions{rvtoEditing, rvtoRowSizing, rvtoColSizing, rvtoRowSelect, rvtoColSelect}));
+  EXPECT_EQ(t.PrintOptions, (TRVTablePrintOptions{rvtoHalftoneBorders, rvtoRowsSplit}));
   EXPECT_EQ(t.TextRowSeparator, "\r\n");
   // Detached: assigned directly, marked changed.
   t.TableState = 0;
@@ -91,7 +85,7 @@ TEST(RVTableItem, DefaultsAndUndoableProperties) {
   TRVEditRVData data;
   data.SetRVStyle(&style);
   data.AddTextItem("x", 0, 0);
-  auto *e = new TRVTableItemInfo(&data, 1, 1);
+  auto* e = new TRVTableItemInfo(&data, 1, 1);
   data.AddItem("", e);
   ASSERT_TRUE(e->TableState & 1);
   const int32_t groups = data.UndoList->Count();
@@ -109,11 +103,10 @@ TEST(RVTableLayout, WidthRules) {
   View v;
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
   {
-    SCOPED_TRACE(
-        "automatic width fills the offer, the last column takes the remainder");
-    TRVTableItemInfo *t = v.Add(1, 3);
+    SCOPED_TRACE("automatic width fills the offer, the last column takes the remainder");
+    TRVTableItemInfo* t = v.Add(1, 3);
     SetCell(t, 0, 0, "ab");
-    auto &l = LayOut(t, canvas, 600);
+    auto& l = LayOut(t, canvas, 600);
     EXPECT_EQ(l.TableWidth, 600);
     // 600 - 8 (spacing) - 6 (padding) = 586; beyond the 14 pixels of "ab" the
     // surplus of 572 is shared as 190, 191, 191.
@@ -124,20 +117,19 @@ TEST(RVTableLayout, WidthRules) {
   }
   {
     SCOPED_TRACE("percentage of the offer");
-    TRVTableItemInfo *t = v.Add(1, 2);
+    TRVTableItemInfo* t = v.Add(1, 2);
     t->BestWidth = -50;
     EXPECT_EQ(LayOut(t, canvas, 600).TableWidth, 300);
     ExpectExactPlacement(t);
   }
   {
-    SCOPED_TRACE(
-        "all columns fixed: their sum plus the overhead, whatever the offer");
-    TRVTableItemInfo *t = v.Add(2, 2);
+    SCOPED_TRACE("all columns fixed: their sum plus the overhead, whatever the offer");
+    TRVTableItemInfo* t = v.Add(2, 2);
     t->GetCells(0, 0)->BestWidth = 50;
     t->GetCells(1, 1)->BestWidth = 70;
     ASSERT_TRUE(t->AllColumnsHaveFixedWidth());
     for (int32_t offer : {600, 100}) {
-      auto &l = LayOut(t, canvas, offer);
+      auto& l = LayOut(t, canvas, offer);
       EXPECT_EQ(l.ColumnWidths, (std::vector<int32_t>{50, 70}));
       EXPECT_EQ(l.TableWidth, 50 + 70 + 4 + 6);
     }
@@ -145,26 +137,26 @@ TEST(RVTableLayout, WidthRules) {
   }
   {
     SCOPED_TRACE("a -25% column of an inner width of 400");
-    TRVTableItemInfo *t = v.Add(1, 2);
-    t->BestWidth = 406; // 400 + 6 of spacing
+    TRVTableItemInfo* t = v.Add(1, 2);
+    t->BestWidth = 406;  // 400 + 6 of spacing
     t->GetCells(0, 0)->BestWidth = -25;
-    auto &l = LayOut(t, canvas, 600);
+    auto& l = LayOut(t, canvas, 600);
     EXPECT_EQ(l.ColumnWidths[0], 100 - 2 * t->CellPadding);
     EXPECT_EQ(l.TableWidth, 406);
     ExpectExactPlacement(t);
   }
   {
     SCOPED_TRACE("minimum above the set width");
-    TRVTableItemInfo *t = v.Add(1, 1);
+    TRVTableItemInfo* t = v.Add(1, 1);
     t->BestWidth = 20;
     SetCell(t, 0, 0, std::string(10, 'a'));
     EXPECT_EQ(LayOut(t, canvas, 600).TableWidth, 70 + 2 + 4);
   }
   {
     SCOPED_TRACE("empty grid");
-    TRVTableItemInfo *t = v.Add(0, 0);
+    TRVTableItemInfo* t = v.Add(0, 0);
     t->BorderWidth = 1;
-    auto &l = LayOut(t, canvas, 600);
+    auto& l = LayOut(t, canvas, 600);
     EXPECT_EQ(l.TableWidth, 2 * (1 + 2));
     EXPECT_EQ(l.TableHeight, 2 * (1 + 2));
   }
@@ -173,7 +165,7 @@ TEST(RVTableLayout, WidthRules) {
 TEST(RVTableLayout, MergedCellsWidenNarrowestColumnsAndFreeRows) {
   View v;
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
-  TRVTableItemInfo *t = v.Add(2, 3);
+  TRVTableItemInfo* t = v.Add(2, 3);
   SetCell(t, 0, 0, std::string(40, 'x'));
   t->MergeCells(0, 0, 3, 1);
   SetCell(t, 1, 0, std::string(28, 'a'));
@@ -182,57 +174,67 @@ TEST(RVTableLayout, MergedCellsWidenNarrowestColumnsAndFreeRows) {
   // Offered less than the minimum: the columns keep their minimums. Equalising
   // gives the two narrow columns 38 each; a proportional share would have
   // widened the wide one.
-  auto &l = LayOut(t, canvas, 10);
+  auto& l = LayOut(t, canvas, 10);
   EXPECT_EQ(l.ColumnWidths, (std::vector<int32_t>{196, 38, 38}));
   EXPECT_EQ(l.TableWidth, t->GetMinWidth(nullptr, &canvas, nullptr));
   ExpectExactPlacement(t);
 
   // A cell merged over rows 0 and 1, taller than both, enlarges only row 1, in
   // which no other cell ends (the cell starting there reaches row 2).
-  TRVTableItemInfo *u = v.Add(3, 2);
+  TRVTableItemInfo* u = v.Add(3, 2);
   SetCell(u, 0, 1, "c");
   SetCell(u, 2, 0, "g");
   u->MergeCells(0, 0, 1, 2);
   u->MergeCells(1, 1, 1, 2);
   u->GetCells(0, 0)->BestHeight = 100;
-  auto &m = LayOut(u, canvas, 200);
+  auto& m = LayOut(u, canvas, 200);
   // Row 1 holds no cell of its own: 10. Needed 100 + 2, offered -2 + (4 + 13) +
   // (4 + 10).
   EXPECT_EQ(m.RowContentHeights, (std::vector<int32_t>{13, 10 + 73, 13}));
-  EXPECT_EQ(m.TableHeight,
-            m.RowTops[2] + 13 + 2 * u->CellPadding + u->BorderVSpacing);
+  EXPECT_EQ(m.TableHeight, m.RowTops[2] + 13 + 2 * u->CellPadding + u->BorderVSpacing);
 }
 
 TEST(RVTableLayout, FormattedAndPaintedInItsDocument) {
   View v;
   v.doc.AddText("top", 0, 0);
-  TRVTableItemInfo *t = v.Add(1, 2);
+  TRVTableItemInfo* t = v.Add(1, 2);
   SetCell(t, 0, 1, "cell");
   v.doc.Format();
   // The table's draw item has the table's size; the cell's text is painted
   // inside its cell box, past the padding.
   ASSERT_EQ(v.doc.DrawLines.Count(), 2);
-  TRVDrawLineInfo *d = v.doc.DrawLines[1];
+  TRVDrawLineInfo* d = v.doc.DrawLines[1];
   EXPECT_EQ(d->Width, 600);
   EXPECT_EQ(d->Height, t->Layout.TableHeight);
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
   v.doc.PaintTo(canvas, TRect{0, 0, 600, 400});
   bool found = false;
-  for (const TCanvasCall &c : canvas.Calls("TextOut"))
+  for (const TCanvasCall& c : canvas.Calls("TextOut"))
     if (c.Text == u"cell") {
       found = true;
       EXPECT_EQ(c.Args[0], d->Left + t->Layout.ColumnLefts[1] + t->CellPadding);
       EXPECT_EQ(c.Args[1], d->Top + t->Layout.RowTops[0] + t->CellPadding);
     }
   EXPECT_TRUE(found) << canvas.LogText();
+  // Items taken out of a cell after its layout: painting lays the cell out again rather
+  // than drawing items that are gone.
+  TRVTableCellData* cell = t->GetCells(0, 1);
+  cell->AddTextItem("more", 0, 0);
+  cell->AddTextItem("lines", 0, 0);
+  v.doc.Format();
+  SetCell(t, 0, 1, "one");
+  TRecordingCanvas again(1024, 768, std::make_shared<TTestFont>());
+  v.doc.PaintTo(again, TRect{0, 0, 600, 400});
+  size_t texts = 0;
+  for (const TCanvasCall& c : again.Calls("TextOut")) texts += c.Text == u"one";
+  EXPECT_EQ(texts, 1u);
 }
 
 // Grid lines of a table without borders.
-size_t DottedRectangles(TRecordingCanvas &canvas) {
+size_t DottedRectangles(TRecordingCanvas& canvas) {
   size_t n = 0;
-  for (const TCanvasCall &c : canvas.Calls("Rectangle"))
-    if (c.Pen.Style == psDot && c.Pen.Color == clBtnFace)
-      ++n;
+  for (const TCanvasCall& c : canvas.Calls("Rectangle"))
+    if (c.Pen.Style == psDot && c.Pen.Color == clBtnFace) ++n;
   return n;
 }
 
@@ -240,7 +242,7 @@ TEST(RVTablePaint, GridLinesOnlyInAnEditor) {
   TRVStyle style(nullptr);
   TRVEditRVData edit;
   edit.SetRVStyle(&style);
-  auto *t = new TRVTableItemInfo(&edit, 2, 2);
+  auto* t = new TRVTableItemInfo(&edit, 2, 2);
   edit.AddItem("", t);
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
   LayOut(t, canvas, 300);
@@ -250,22 +252,19 @@ TEST(RVTablePaint, GridLinesOnlyInAnEditor) {
   EXPECT_EQ(DottedRectangles(canvas), 5u);
 
   View v;
-  TRVTableItemInfo *w = v.Add(2, 2);
+  TRVTableItemInfo* w = v.Add(2, 2);
   TRecordingCanvas view_canvas(1024, 768, std::make_shared<TTestFont>());
   LayOut(w, view_canvas, 300);
-  w->PaintFullWidth(0, 300, 0, view_canvas, 0, &v.style,
-                    TRect{0, 0, 1024, 768});
+  w->PaintFullWidth(0, 300, 0, view_canvas, 0, &v.style, TRect{0, 0, 1024, 768});
   EXPECT_EQ(DottedRectangles(view_canvas), 0u);
 
   // Printed from the editor: no grid either.
   TRVScreenAndDevice sad;
   sad.ppixDevice = sad.ppiyDevice = 600;
   TRecordingCanvas paper(8000, 8000, std::make_shared<TTestFont>());
-  std::unique_ptr<TRVTablePrintInfo> info =
-      t->CreatePrintingDrawItem(&paper, sad);
+  std::unique_ptr<TRVTablePrintInfo> info = t->CreatePrintingDrawItem(&paper, sad);
   int32_t dx = 0, descent = 0;
-  t->AdjustToDocWidth(3000, info.get(), true, &paper, &edit, &sad, dx, descent,
-                      false, false);
+  t->AdjustToDocWidth(3000, info.get(), true, &paper, &edit, &sad, dx, descent, false, false);
   EXPECT_GT(info->Width, 0);
   t->Print(paper, 0, 0, false, false, *info, -1, 0);
   EXPECT_EQ(DottedRectangles(paper), 0u);
@@ -274,33 +273,27 @@ TEST(RVTablePaint, GridLinesOnlyInAnEditor) {
 TEST(RVTablePrint, CutsBetweenRowGroups) {
   View v;
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
-  TRVTableItemInfo *t = v.Add(8, 2);
-  for (int32_t r = 0; r < 8; ++r)
-    SetCell(t, r, 1, "r" + std::to_string(r));
-  t->MergeCells(3, 0, 1, 3); // rows 3..5 joined
+  TRVTableItemInfo* t = v.Add(8, 2);
+  for (int32_t r = 0; r < 8; ++r) SetCell(t, r, 1, "r" + std::to_string(r));
+  t->MergeCells(3, 0, 1, 3);  // rows 3..5 joined
   TRVScreenAndDevice sad;
-  std::unique_ptr<TRVTablePrintInfo> info =
-      t->CreatePrintingDrawItem(&canvas, sad);
+  std::unique_ptr<TRVTablePrintInfo> info = t->CreatePrintingDrawItem(&canvas, sad);
   int32_t dx = 0, descent = 0;
-  t->AdjustToDocWidth(300, info.get(), true, &canvas, &v.doc, &sad, dx, descent,
-                      false, false);
-  const auto &l = info->PrintLayout;
+  t->AdjustToDocWidth(300, info.get(), true, &canvas, &v.doc, &sad, dx, descent, false, false);
+  const auto& l = info->PrintLayout;
   ASSERT_EQ(l.RowTops.size(), 8u);
   EXPECT_EQ(t->RowGroupFirstRow(4), 3);
   EXPECT_EQ(t->RowGroupLastRow(3), 5);
   EXPECT_FALSE(t->IsRowGroupEnd(4));
   ASSERT_TRUE(info->InitSplit());
-  const int32_t overhead =
-      l.RowTops[0] + l.TableHeight - (l.RowTops[7] + l.RowContentHeights[7]);
+  const int32_t overhead = l.RowTops[0] + l.TableHeight - (l.RowTops[7] + l.RowContentHeights[7]);
   // Room for rows 0..4: the cut falls inside the group and moves up to row 3.
-  const int32_t y =
-      overhead + l.RowTops[4] + l.RowContentHeights[4] + 1 - l.RowTops[0];
+  const int32_t y = overhead + l.RowTops[4] + l.RowContentHeights[4] + 1 - l.RowTops[0];
   ASSERT_TRUE(info->SplitAt(y));
   ASSERT_EQ(info->PartsList.size(), 2u);
   EXPECT_EQ(info->Part(0)->RowCount, 3);
   EXPECT_EQ(info->Part(1)->StartRow, 3);
-  EXPECT_EQ(info->Part(0)->Height,
-            overhead + l.RowTops[2] + l.RowContentHeights[2] - l.RowTops[0]);
+  EXPECT_EQ(info->Part(0)->Height, overhead + l.RowTops[2] + l.RowContentHeights[2] - l.RowTops[0]);
   // The new part starts with the group: a cut inside it moves below the group.
   ASSERT_TRUE(info->SplitAt(overhead + 1));
   EXPECT_EQ(info->Part(1)->RowCount, 3);
@@ -317,8 +310,8 @@ TEST(RVTablePrint, CutsBetweenRowGroups) {
 }
 
 // A 2 x 2 table whose (0, 0) spans both rows.
-TRVTableItemInfo *MergedTable(TCustomRVData &d) {
-  auto *t = new TRVTableItemInfo(&d, 2, 2);
+TRVTableItemInfo* MergedTable(TCustomRVData& d) {
+  auto* t = new TRVTableItemInfo(&d, 2, 2);
   SetCell(t, 0, 0, "a");
   SetCell(t, 0, 1, "b");
   SetCell(t, 1, 1, "d");
@@ -330,32 +323,31 @@ TEST(RVTableFormats, NativeRecordReadsBackEqual) {
   TRVStyle style(nullptr);
   TCustomRVData a;
   a.SetRVStyle(&style);
-  TRVTableItemInfo *t = MergedTable(a);
+  TRVTableItemInfo* t = MergedTable(a);
   t->CellPadding = 3;
   t->VisibleBorders[2] = false;
   t->GetCells(0, 1)->Color = clRed;
   a.AddItem("", t);
   TMemoryStream m;
   ASSERT_TRUE(a.SaveRVFToStream(m, false, nullptr, nullptr, clNone));
-  const std::string rvf(reinterpret_cast<const char *>(m.Memory()),
-                        static_cast<size_t>(m.Size()));
+  const std::string rvf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
   EXPECT_NE(rvf.find("-60 3 0 0 0 0 \r\n\r\n1\r\n"), std::string::npos) << rvf;
   // Three cell records: the merged one, (0, 1), (1, 1).
   TMemoryStream cells;
   RVWriteTableToStream(cells, t);
-  const std::string bytes(reinterpret_cast<const char *>(cells.Memory()),
-                          static_cast<size_t>(cells.Size()));
+  const std::string bytes(reinterpret_cast<const char*>(cells.Memory()), static_cast<size_t>(cells.Size()));
   size_t records = 0;
-  for (size_t at = bytes.find("TD"); at != std::string::npos;
-       at = bytes.find("TD", at + 1))
-    ++records;
+  for (size_t at = bytes.find("TD"); at != std::string::npos; at = bytes.find("TD", at + 1)) ++records;
   EXPECT_EQ(records, 3u);
+  // Only the hidden side of the table's borders is written.
+  EXPECT_NE(bytes.find("T.VisibleBorders.Right"), std::string::npos);
+  EXPECT_EQ(bytes.find("T.VisibleBorders.Left"), std::string::npos);
   m.SetPosition(0);
   TCustomRVData b;
   b.SetRVStyle(&style);
   TColor c = clNone;
   ASSERT_TRUE(b.LoadRVFFromStream(m, c, nullptr, nullptr));
-  auto *u = dynamic_cast<TRVTableItemInfo *>(b.GetItem(b.ItemCount() - 1));
+  auto* u = dynamic_cast<TRVTableItemInfo*>(b.GetItem(b.ItemCount() - 1));
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->GetCells(0, 0)->RowSpan, 2);
   EXPECT_EQ(u->GetCells(1, 0), nullptr);
@@ -373,7 +365,7 @@ TEST(RVTableFormats, NativeRecordReadsBackEqual) {
   TCustomRVData e;
   e.SetRVStyle(&style);
   ASSERT_TRUE(e.LoadRVFFromStream(bin, c, nullptr, nullptr));
-  auto *w = dynamic_cast<TRVTableItemInfo *>(e.GetItem(e.ItemCount() - 1));
+  auto* w = dynamic_cast<TRVTableItemInfo*>(e.GetItem(e.ItemCount() - 1));
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->GetCells(1, 1)->GetItemTextRaw(0), "d");
 }
@@ -382,18 +374,13 @@ TEST(RVTableFormats, RTFRowWords) {
   TRVStyle style(nullptr);
   TCustomRVData d;
   d.SetRVStyle(&style);
-  TRVTableItemInfo *t = MergedTable(d);
+  TRVTableItemInfo* t = MergedTable(d);
   d.AddItem("", t);
   TMemoryStream m;
-  ASSERT_TRUE(d.SaveRTFToStream(m, "", 15, nullptr, nullptr, nullptr, nullptr,
-                                nullptr, 0, clWindow, false));
-  const std::string rtf(reinterpret_cast<const char *>(m.Memory()),
-                        static_cast<size_t>(m.Size()));
-  EXPECT_NE(rtf.find("\\trowd\\trgaph30\\trleft0\\itap1"), std::string::npos)
-      << rtf;
-  EXPECT_NE(rtf.find("\\trpaddl15\\trpaddt15\\trpaddr15\\trpaddb15"),
-            std::string::npos)
-      << rtf;
+  ASSERT_TRUE(d.SaveRTFToStream(m, "", 15, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  const std::string rtf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+  EXPECT_NE(rtf.find("\\trowd\\trgaph30\\trleft0\\itap1"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\trpaddl15\\trpaddt15\\trpaddr15\\trpaddb15"), std::string::npos) << rtf;
   EXPECT_NE(rtf.find("\\trspdl15\\trspdr15"), std::string::npos) << rtf;
   const size_t first = rtf.find("\\clvmgf");
   ASSERT_NE(first, std::string::npos) << rtf;
@@ -406,22 +393,54 @@ TEST(RVTableFormats, RTFRowWords) {
   TStringStream in(rtf);
   int32_t index = 0;
   ASSERT_EQ(p.ReadRTFFromStream(in, &back, index), rtf_ec_OK);
-  TRVTableItemInfo *u = nullptr;
-  for (int32_t i = 0; i < back.ItemCount() && !u; ++i)
-    u = dynamic_cast<TRVTableItemInfo *>(back.GetItem(i));
+  TRVTableItemInfo* u = nullptr;
+  for (int32_t i = 0; i < back.ItemCount() && !u; ++i) u = dynamic_cast<TRVTableItemInfo*>(back.GetItem(i));
   ASSERT_NE(u, nullptr) << rtf;
   EXPECT_EQ(u->GetCells(0, 0)->RowSpan, 2);
   EXPECT_EQ(u->GetCells(1, 1)->GetItemTextRaw(0), "d");
+}
+
+TEST(RVTableFormats, RTFWidthsSpacingKeepAndNesting) {
+  TRVStyle style(nullptr);
+  TCustomRVData d;
+  d.SetRVStyle(&style);
+  auto* t = new TRVTableItemInfo(&d, 1, 2);
+  t->CellHSpacing = 3;
+  t->BestWidth = -50;
+  t->PrintOptions.Exclude(rvtoRowsSplit);
+  auto* inner = new TRVTableItemInfo(t->GetCells(0, 1), 1, 1);
+  SetCell(inner, 0, 0, "in");
+  t->GetCells(0, 1)->Clear();
+  t->GetCells(0, 1)->AddItem("", inner);
+  d.AddItem("", t);
+  TMemoryStream m;
+  ASSERT_TRUE(d.SaveRTFToStream(m, "", 15, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  const std::string rtf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+  // Round(22.5) = 22.
+  EXPECT_NE(rtf.find("\\trspdl22\\trspdr22"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\trwWidth2500\\trftsWidth2"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\trkeep\\trkeepfollow"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("{\\*\\nesttableprops\\trowd"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\itap2"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\nestcell}"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\nestrow}"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\row}"), std::string::npos) << rtf;
+
+  TMemoryStream h;
+  int32_t no = 0;
+  t->CellVSpacing = 2;  // (2 + 3) / 2 = 2.5 -> 2
+  t->SaveToHTML(h, &d, 0, "", "", "", no, clNone, 0, false);
+  const std::string html(reinterpret_cast<const char*>(h.Memory()), static_cast<size_t>(h.Size()));
+  EXPECT_NE(html.find("<table width=\"50%\" border=0 cellpadding=1 cellspacing=2"), std::string::npos) << html;
 }
 
 TEST(RVTableFormats, TextWithSeparators) {
   TRVStyle style(nullptr);
   TCustomRVData d;
   d.SetRVStyle(&style);
-  auto *t = new TRVTableItemInfo(&d, 2, 3);
+  auto* t = new TRVTableItemInfo(&d, 2, 3);
   for (int32_t r = 0; r < 2; ++r)
-    for (int32_t c = 0; c < 3; ++c)
-      SetCell(t, r, c, std::string(1, static_cast<char>('a' + r * 3 + c)));
+    for (int32_t c = 0; c < 3; ++c) SetCell(t, r, c, std::string(1, static_cast<char>('a' + r * 3 + c)));
   t->MergeCells(1, 0, 2, 1);
   t->TextColSeparator = "|";
   t->TextRowSeparator = ";";
@@ -431,13 +450,12 @@ TEST(RVTableFormats, TextWithSeparators) {
 
 TEST(RVTableFormats, HTMLInChromium) {
   TRVStyle style(nullptr);
-  while (style.TextStyles()->Count() < 2)
-    style.TextStyles()->Add();
+  while (style.TextStyles()->Count() < 2) style.TextStyles()->Add();
   style.TextStyles()->Items(1)->Style = TFontStyles{fsBold};
   TCustomRVData d;
   d.SetRVStyle(&style);
   d.AddTextItem("plain", 0, 0);
-  auto *t = new TRVTableItemInfo(&d, 2, 2);
+  auto* t = new TRVTableItemInfo(&d, 2, 2);
   SetCell(t, 0, 0, "a");
   t->GetCells(0, 1)->Clear();
   t->GetCells(0, 1)->AddTextItem("bold", 1, 0);
@@ -447,15 +465,12 @@ TEST(RVTableFormats, HTMLInChromium) {
   TMemoryStream m;
   int32_t no = 0;
   TColor cur = clNone;
-  ASSERT_TRUE(d.SaveHTMLToStreamEx(m, "", "t", "img", "", "", "", rvsoUTF8,
-                                   clNone, cur, no, 0, 0, 0, 0, nullptr));
-  const std::string html(reinterpret_cast<const char *>(m.Memory()),
-                         static_cast<size_t>(m.Size()));
+  ASSERT_TRUE(d.SaveHTMLToStreamEx(m, "", "t", "img", "", "", "", rvsoUTF8, clNone, cur, no, 0, 0, 0, 0, nullptr));
+  const std::string html(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
   EXPECT_NE(html.find("cellpadding=1"), std::string::npos) << html;
   EXPECT_NE(html.find("width=\"50%\""), std::string::npos) << html;
   if (!test::HaveProgram("chromium")) {
-    if (test::InCI())
-      FAIL() << "Chromium is missing";
+    if (test::InCI()) FAIL() << "Chromium is missing";
     GTEST_SKIP() << "Chromium is not installed (scripts/deps.sh installs it)";
   }
   test::TempDir dir("tablehtml");
@@ -463,25 +478,19 @@ TEST(RVTableFormats, HTMLInChromium) {
   std::ofstream(file, std::ios::binary) << html;
   // The page reports what the browser built: tables, rows, cells and the span
   // classes.
-  test::CommandResult r = test::RunCommand(
-      {"chromium", "--headless", "--no-sandbox", "--disable-gpu",
-       "--user-data-dir=" + dir.Path() + "/chr", "--dump-dom",
-       "file://" + file});
+  test::CommandResult r = test::RunCommand({"chromium", "--headless", "--no-sandbox", "--disable-gpu",
+                                            "--user-data-dir=" + dir.Path() + "/chr", "--dump-dom", "file://" + file});
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  auto count = [&](const std::string &what) {
+  auto count = [&](const std::string& what) {
     size_t n = 0;
-    for (size_t at = r.output.find(what); at != std::string::npos;
-         at = r.output.find(what, at + 1))
-      ++n;
+    for (size_t at = r.output.find(what); at != std::string::npos; at = r.output.find(what, at + 1)) ++n;
     return n;
   };
   EXPECT_EQ(count("<table"), 1u) << r.output;
   EXPECT_EQ(count("<tr"), 2u) << r.output;
   EXPECT_EQ(count("<td"), 4u) << r.output;
-  EXPECT_NE(r.output.find("<span class=\"rvts1\">bold</span>"),
-            std::string::npos)
-      << r.output;
+  EXPECT_NE(r.output.find("<span class=\"rvts1\">bold</span>"), std::string::npos) << r.output;
 }
 
-} // namespace
-} // namespace pelvar
+}  // namespace
+}  // namespace pelvar
