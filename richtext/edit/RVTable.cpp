@@ -10,6 +10,7 @@
 #include "richtext/edit/RVTableUndo.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 
 namespace pelvar {
 
@@ -603,6 +604,16 @@ void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
   }
   props.Integer("BestWidth", BestWidth, 0);
   props.Integer("Color", Color, static_cast<TColor>(clWindow));
+  {
+    TPublishedProperty p;
+    p.Name = "BackgroundStyle";
+    p.Kind = TPropKind::Enum;
+    p.GetOrd = [this] { return static_cast<int64_t>(BackgroundStyle()); };
+    p.SetOrd = [this](int64_t v) { ApplyBackgroundStyle(static_cast<TRVItemBackgroundStyle>(v)); };
+    p.OrdDefault = rvbsColor;
+    p.Names = {"rvbsColor", "rvbsStretched", "rvbsTiled", "rvbsCentered"};
+    props.Add(std::move(p));
+  }
   props.Integer("HeadingRowCount", HeadingRowCount, 0);
   props.String("TextRowSeparator", TextRowSeparator);
   props.String("TextColSeparator", TextColSeparator);
@@ -661,6 +672,96 @@ void TRVTableItemInfo::SetTablePropertyUndoable(const AnsiString& prop_name, int
   }
   TableState = static_cast<uint16_t>((TableState & ~1u) | was_inserted);
   MarkChanged();
+}
+
+// ---- Background picture ----
+
+namespace {
+std::unique_ptr<TGraphic> CopyGraphic(TGraphic* g) { return g && !g->Empty() ? RVCopyGraphic(g) : nullptr; }
+}  // namespace
+
+void TRVTableItemInfo::BackgroundChanged() {
+  if (Background && Background->IsEmpty()) Background.reset();
+  if (auto* f = dynamic_cast<TCustomRVFormattedData*>(host_)) f->ResetAnimation();
+}
+
+void TRVTableItemInfo::AssignBackgroundImage(std::unique_ptr<TGraphic> picture) {
+  if (picture && picture->Empty()) picture.reset();
+  if (!Background && picture) Background = std::make_unique<TRVBackground>(false);
+  if (Background) {
+    // The background gives up its old picture (freed here) and owns the new one.
+    std::unique_ptr<TGraphic> old(Background->Image());
+    Background->AssignImage(picture.release(), host_, false);
+  }
+  BackgroundChanged();
+}
+
+std::unique_ptr<TGraphic> TRVTableItemInfo::TakeBackgroundImage() {
+  if (!Background || !Background->Image()) return nullptr;
+  std::unique_ptr<TGraphic> old(Background->Image());
+  Background->AssignImage(nullptr, host_, false);
+  BackgroundChanged();
+  return old;
+}
+
+void TRVTableItemInfo::SetBackgroundImage(TGraphic* value) {
+  if (value && value == BackgroundImage()) return;
+  std::unique_ptr<TGraphic> copy = CopyGraphic(value);
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if ((TableState & 1) && edit && GetItemNoInParent() >= 0) {
+    TTableUndoGroup group(this);
+    if (auto* rec = RecordTableUndo<TRVUndoModifyBackgroundImage>(edit, GetItemNoInParent(), false, false))
+      rec->Image = TakeBackgroundImage();
+  }
+  AssignBackgroundImage(std::move(copy));
+  MarkChanged();
+}
+
+void TRVTableItemInfo::ApplyBackgroundStyle(TRVItemBackgroundStyle value) {
+  if (value == BackgroundStyle()) return;
+  if (!Background && value != rvbsColor) Background = std::make_unique<TRVBackground>(false);
+  if (Background) Background->SetItemBackStyle(value);
+  BackgroundChanged();
+}
+
+void TRVTableItemInfo::SetBackgroundStyle(TRVItemBackgroundStyle value) {
+  if (value == BackgroundStyle()) return;
+  if (TableState & 1)
+    SetTablePropertyUndoable("BackgroundStyle", value, false, false);
+  else
+    ApplyBackgroundStyle(value);
+}
+
+void TRVTableItemInfo::DefineProperties(TFiler* filer) {
+  TRVTableItemBase::DefineProperties(filer);
+  filer->DefineBinaryProperty(
+      "BackgroundImg",
+      [this](TStream& s) {
+        int32_t len = 0;
+        s.ReadBuffer(&len, 4);
+        if (len < 0 || len > 255) throw EReadError("Invalid picture class name in the table stream");
+        AnsiString name(static_cast<size_t>(len), '\0');
+        if (len) s.ReadBuffer(name.data(), len);
+        std::unique_ptr<TGraphic> g = RVCreateGraphic(name);
+        if (!g) {
+          // A picture class this program does not know: the picture is left out.
+          int32_t size = 0;
+          s.ReadBuffer(&size, 4);
+          if (size < 0 || size > s.Size() - s.Position()) throw EReadError("Invalid picture in the table stream");
+          s.Seek(size, TSeekOrigin::soCurrent);
+          return;
+        }
+        RVFLoadPictureBinary(s, *g);
+        AssignBackgroundImage(std::move(g));
+      },
+      [this](TStream& s) {
+        const AnsiString name = RVGraphicClassName(BackgroundImage());
+        const int32_t len = static_cast<int32_t>(name.size());
+        s.WriteBuffer(&len, 4);
+        if (len) s.WriteBuffer(name.data(), len);
+        RVFSavePictureBinary(s, *BackgroundImage());
+      },
+      Background && !Background->IsEmpty() && BackgroundImage());
 }
 
 int32_t TRVTableItemInfo::GetRVFExtraPropertyCount() const {

@@ -18,6 +18,7 @@
 #include "platform/filer.h"
 #include "richtext/model/RVTableBase.h"
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/RVBack.h"
 
 namespace pelvar {
 
@@ -366,7 +367,23 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TColor GetCellEffectiveColor(const TRVTableCellData* cell) const;
   bool IsCellEditorTransparent(const TRVTableCellData* cell) const;
 
-  // ---- Layout ----
+  // ---- Background picture ----
+  // Nil while the table has no picture and no picture placement.
+  std::unique_ptr<TRVBackground> Background;
+  TGraphic* BackgroundImage() const { return Background ? Background->Image() : nullptr; }
+  // Copies the picture (nil or an empty picture removes it); in an editable document one
+  // undo step that keeps the old picture.
+  void SetBackgroundImage(TGraphic* value);
+  TRVItemBackgroundStyle BackgroundStyle() const { return Background ? Background->GetItemBackStyle() : rvbsColor; }
+  void SetBackgroundStyle(TRVItemBackgroundStyle value);
+  // Puts a picture in (owned from now on; nil removes it) and takes it out, without undo.
+  void AssignBackgroundImage(std::unique_ptr<TGraphic> picture);
+  std::unique_ptr<TGraphic> TakeBackgroundImage();
+  // Draws the table's background into rect of a printed page (mode 0: nothing; 2: the
+  // printing cell's background over it).
+  void DrawBackgroundForPrinting(TCanvas& canvas, const TRect& rect, int32_t mode, int32_t color_mode,
+                                 const TRect& table_rect);
+
   TRVTableItemFormattingInfo Layout{false};
   // Set while the table lays itself out or paints for a printing device.
   const TRVScreenAndDevice* PrintScale = nullptr;
@@ -446,6 +463,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void EndTableUndoGroup();
 
   void DefinePublished(TPublishedProperties& props) override;
+  // "BackgroundImg": the picture's class name and the picture.
+  void DefineProperties(TFiler* filer) override;
   int32_t GetRVFExtraPropertyCount() const override;
   void SaveRVFExtraProperties(TStream& stream) override;
   bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
@@ -498,6 +517,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   int32_t CellMinWidth(TRVTableCellData* cell, TCanvas* canvas);
   void WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth, bool assignment,
                     int32_t kind_limit, const std::vector<int32_t>& kinds, int32_t& sum, int32_t& pool, bool all_fixed);
+  void ApplyBackgroundStyle(TRVItemBackgroundStyle value);
+  void BackgroundChanged();
   std::unique_ptr<TRVTableRows> grid_;
   std::unique_ptr<TRVBooleanRectHolder> borders_;
   int32_t pending_cols_ = 0;  // columns of a grid without rows (imports build it so)

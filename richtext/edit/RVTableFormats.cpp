@@ -250,6 +250,9 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, 
     RVFWrite(stream, Format("}\\pard\\intbl\\itap%d", {level + 1}));
     RVFWrite(stream, nested ? "\\nestrow}\r\n" : "\\row}\r\n");
   }
+  // The table ended its last paragraph: the writer writes no paragraph end before the next
+  // item.
+  if (rvdata) rvdata->State |= 0x10000;
 }
 
 // ---- HTML

@@ -122,7 +122,12 @@ void TRVTableItemInfo::PaintTable(int32_t x, int32_t, int32_t y, int32_t first_r
       back = (printing && PrintOptions.Contains(rvtoWhiteBackground)) ? clWhite
                                                                       : RV_BackColorForPrintMode(Color, color_mode);
     const TRect r = Intersect(frame, clip);
-    if (back != clNone && !IsEmptyRect(r)) {
+    if (Background && Background->HasVisibleImage() && !IsEmptyRect(r)) {
+      if (printing)
+        Background->Print(canvas, r, back, *PrintScale, frame);
+      else
+        Background->Draw(canvas, r, true, back, layout.TableHeight, layout.TableWidth, y, x, 0, 0);
+    } else if (back != clNone && !IsEmptyRect(r)) {
       canvas.Brush().SetStyle(bsSolid);
       canvas.Brush().SetColor(back);
       canvas.FillRect(r);
@@ -564,6 +569,38 @@ void TRVTableItemInfo::Print(TCanvas& canvas, int32_t x, int32_t y, bool preview
     throw;
   }
   PrintScale = nullptr;
+}
+
+void TRVTableItemInfo::DrawBackgroundForPrinting(TCanvas& canvas, const TRect& rect, int32_t mode, int32_t color_mode,
+                                                 const TRect& table_rect) {
+  if (mode == 0) return;
+  auto back_color = [&](TColor c) {
+    if (c == clNone) return static_cast<TColor>(clNone);
+    return PrintOptions.Contains(rvtoWhiteBackground) ? static_cast<TColor>(clWhite)
+                                                      : RV_BackColorForPrintMode(c, color_mode);
+  };
+  const TColor back = back_color(Color);
+  const int32_t tw = table_rect.Right - table_rect.Left, th = table_rect.Bottom - table_rect.Top;
+  if (Background && Background->HasVisibleImage()) {
+    Background->Draw(canvas, rect, true, back, th, tw, table_rect.Top, table_rect.Left, 0, 0);
+  } else if (back != clNone) {
+    canvas.Brush().SetStyle(bsSolid);
+    canvas.Brush().SetColor(back);
+    canvas.FillRect(rect);
+  }
+  if (mode == 2 && PrintingCell) {
+    const TColor cell_back = back_color(PrintingCell->Color);
+    if (cell_back != clNone) {
+      TRect r = PrintingCellRect;
+      r.Left += table_rect.Left;
+      r.Right += table_rect.Left;
+      r.Top += table_rect.Top;
+      r.Bottom += table_rect.Top;
+      canvas.Brush().SetStyle(bsSolid);
+      canvas.Brush().SetColor(cell_back);
+      canvas.FillRect(Intersect(r, rect));
+    }
+  }
 }
 
 // ---- Row groups

@@ -13,6 +13,7 @@
 #include "richtext/edit/RVERVData.h"
 #include "richtext/edit/RVTableStream.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVRTFProps.h"
 #include "tests/richtext/view/view_fixture.h"
 #include "tests/support/process.h"
@@ -97,6 +98,47 @@ TEST(RVTableItem, DefaultsAndUndoableProperties) {
   EXPECT_EQ(e->BorderWidth, 0);
   EXPECT_TRUE(e->TableState & 4);
   EXPECT_TRUE(e->TableState & 1);
+}
+
+TEST(RVTableItem, BackgroundPicture) {
+  View v;
+  TRVTableItemInfo t(&v.doc, 1, 1);
+  t.SetBackgroundStyle(rvbsColor);
+  EXPECT_EQ(t.Background, nullptr);
+  TBitmap pic(4, 3, 0xFF102030u);
+  t.SetBackgroundImage(&pic);
+  ASSERT_NE(t.BackgroundImage(), nullptr);
+  EXPECT_NE(t.BackgroundImage(), &pic);  // a copy
+  t.SetBackgroundStyle(rvbsStretched);
+  TMemoryStream m;
+  RVWriteTableToStream(m, &t);
+  const std::string bytes(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+  EXPECT_NE(bytes.find("T.BackgroundImg"), std::string::npos);
+  TRVTableItemInfo u(&v.doc, 0, 0);
+  m.SetPosition(0);
+  RVReadTableFromStream(m, &u);
+  ASSERT_NE(u.BackgroundImage(), nullptr);
+  EXPECT_EQ(u.BackgroundImage()->Width(), 4);
+  EXPECT_EQ(u.BackgroundStyle(), rvbsStretched);
+  // Without a placement, an empty picture leaves no background behind.
+  u.SetBackgroundStyle(rvbsColor);
+  TBitmap empty;
+  u.SetBackgroundImage(&empty);
+  EXPECT_EQ(u.Background, nullptr);
+
+  // In an editor the change is one undo step that brings the old picture back.
+  TRVStyle style(nullptr);
+  TRVEditRVData data;
+  data.SetRVStyle(&style);
+  auto* e = new TRVTableItemInfo(&data, 1, 1);
+  data.AddItem("", e);
+  e->SetBackgroundImage(&pic);
+  ASSERT_NE(e->BackgroundImage(), nullptr);
+  data.Undo();
+  EXPECT_EQ(e->BackgroundImage(), nullptr);
+  data.Redo();
+  ASSERT_NE(e->BackgroundImage(), nullptr);
+  EXPECT_EQ(e->BackgroundImage()->Height(), 3);
 }
 
 TEST(RVTableLayout, WidthRules) {
