@@ -878,6 +878,23 @@ void TRVTableItemInfo::BeforeLoading(TRVLoadFormat format) {
   if (format == rvlfRTF || format == rvlfRVF || format == rvlfOther) TableState &= static_cast<uint16_t>(~(1u << 6));
 }
 
+void TRVTableItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  ForEachCell([](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingToUndoList(i, cell);
+  });
+  Layout.Clear();
+  SetHostDocument(nullptr);
+  TRVTableItemBase::MovingToUndoList(item_no, rvdata);
+}
+
+void TRVTableItemInfo::MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  if (rvdata) SetHostDocument(rvdata);
+  ForEachCell([](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingFromUndoList(i, cell);
+  });
+  MarkChanged();
+}
+
 void TRVTableItemInfo::AfterLoading(TRVLoadFormat format) {
   ForEachCell([&](TRVTableCellData* cell) {
     for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->AfterLoading(format);

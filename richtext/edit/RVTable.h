@@ -481,6 +481,14 @@ class TRVTableItemInfo : public TRVTableItemBase {
     return ordinal == 0 ? false : TRVTableItemBase::GetBoolValueEx(ordinal, rvstyle);
   }
   void BeforeLoading(TRVLoadFormat format) override;
+  // Leaving the document into an undo record and coming back: the cells' items are told,
+  // and the grid forgets its document meanwhile.
+  void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  // Mouse input is ignored while the lock is above 0 (the cells are being written).
+  int32_t UpdateLock = 0;
+  void BeginItemUpdate() override { ++UpdateLock; }
+  void EndItemUpdate() override { --UpdateLock; }
   void AfterLoading(TRVLoadFormat format) override;
   TCustomRVData* GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) override;
   void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;

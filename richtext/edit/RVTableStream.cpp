@@ -140,6 +140,11 @@ void RVReadTableFromStream(TStream& stream, TRVTableItemInfo* table) {
 // ---- The cell list "C" -------------------------------------------------------------------------------
 
 void TRVTableItemInfo::WriteCells(TWriter& writer, TD* td) {
+  struct Lock {
+    TRVTableItemInfo* t;
+    explicit Lock(TRVTableItemInfo* table) : t(table) { t->BeginItemUpdate(); }
+    ~Lock() { t->EndItemUpdate(); }
+  } lock(this);
   TRangeScope scope(this);
   TRVTableStreamSaveInfo& info = scope.Info();
   const int32_t h = info.SaveHeadingRows ? std::min(HeadingRowCount, RowCount()) : 0;

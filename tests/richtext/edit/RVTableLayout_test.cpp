@@ -100,6 +100,28 @@ TEST(RVTableItem, DefaultsAndUndoableProperties) {
   EXPECT_TRUE(e->TableState & 1);
 }
 
+TEST(RVTableItem, DeletedIntoUndoAndBack) {
+  TRVStyle style(nullptr);
+  TRVEditRVData data;
+  data.SetRVStyle(&style);
+  data.AddTextItem("x", 0, 0);
+  auto* t = new TRVTableItemInfo(&data, 1, 2);
+  SetCell(t, 0, 1, "cell");
+  data.AddItem("", t);
+  ASSERT_TRUE(data.BeginUndoGroup(rvutModifyItem));
+  bool full = false;
+  data.RecDeleteItem(1, full);
+  // Held by the undo record: the cells no longer name the document.
+  EXPECT_EQ(t->HostDocument(), nullptr);
+  EXPECT_EQ(t->GetCells(0, 1)->GetRVStyle(), nullptr);
+  data.Undo();
+  ASSERT_EQ(data.ItemCount(), 2);
+  ASSERT_EQ(data.GetItem(1), t);
+  EXPECT_EQ(t->GetCells(0, 1)->GetRVStyle(), &style);
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  EXPECT_EQ(LayOut(t, canvas, 300).TableWidth, 300);
+}
+
 TEST(RVTableItem, BackgroundPicture) {
   View v;
   TRVTableItemInfo t(&v.doc, 1, 1);
