@@ -526,6 +526,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth, bool assignment,
                     int32_t kind_limit, const std::vector<int32_t>& kinds, int32_t& sum, int32_t& pool, bool all_fixed);
   void ApplyBackgroundStyle(TRVItemBackgroundStyle value);
+  // Where the HTML of the table finds its background picture (written beside it when the
+  // owner does not say otherwise); empty without a picture.
+  AnsiString HTMLBackgroundLocation(int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
+                                    int32_t& image_save_no, TColor current_file_color, uint32_t save_options);
   void BackgroundChanged();
   std::unique_ptr<TRVTableRows> grid_;
   std::unique_ptr<TRVBooleanRectHolder> borders_;

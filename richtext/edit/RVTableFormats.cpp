@@ -280,9 +280,35 @@ void AddCSS(AnsiString& s, const AnsiString& part) {
 }
 }  // namespace
 
-void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, const AnsiString& path,
-                                  const AnsiString& images_prefix, int32_t& image_save_no, TColor,
-                                  uint32_t save_options, bool use_css) {
+AnsiString TRVTableItemInfo::HTMLBackgroundLocation(int32_t item_no, const AnsiString& path,
+                                                    const AnsiString& images_prefix, int32_t& image_save_no,
+                                                    TColor current_file_color, uint32_t save_options) {
+  if (!Background || !Background->HasVisibleImage() || !host_) return AnsiString();
+  const TColor colour = Color == clNone ? current_file_color : Color;
+  // Save option 0x1000: a picture that has a file name is named relative to the page.
+  auto relative = [&]() -> AnsiString {
+    if (BackgroundImageFileName.empty() || !(save_options & 0x1000)) return AnsiString();
+    if (!path.empty() && BackgroundImageFileName.compare(0, path.size(), path) == 0)
+      return BackgroundImageFileName.substr(path.size());
+    return BackgroundImageFileName;
+  };
+  AnsiString location = relative();
+  bool do_default = true;
+  host_->DoHTMLSaveImage(host_, item_no, path, colour, location, do_default);
+  if (do_default) {
+    location = relative();
+    if (location.empty())
+      location = host_->SavePicture(rvsfHTML, images_prefix, path, image_save_no,
+                                    (save_options & rvsoOverrideImages) != 0, colour, BackgroundImage());
+  }
+  if (location.empty()) return location;
+  TRVStyle* style = host_->GetRVStyle();
+  return RV_GetHTMLPath(location, save_options, style ? style->DefCodePage : 1250);
+}
+
+void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t item_no, const AnsiString&,
+                                  const AnsiString& path, const AnsiString& images_prefix, int32_t& image_save_no,
+                                  TColor current_file_color, uint32_t save_options, bool use_css) {
   const bool css_mode = use_css || (save_options & rvsoForceNonTextCSS) != 0;
   const bool xhtml = (save_options & rvsoXHTML) != 0;
   const uint32_t cell_options = (save_options | rvsoMiddleOnly) & ~(rvsoFirstOnly | rvsoLastOnly);
@@ -337,7 +363,10 @@ void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t, cons
       open += color_attr("bordercolorlight", BorderColor) + color_attr("bordercolordark", BorderLightColor);
   }
   open += Attr("cellspacing", IntToStr(cell_spacing), save_options);
+  const AnsiString back_location =
+      HTMLBackgroundLocation(item_no, path, images_prefix, image_save_no, current_file_color, save_options);
   if (!use_css && Color != clNone) open += Attr("bgcolor", html_color(Color), save_options);
+  if (!use_css && !back_location.empty()) open += " background=\"" + back_location + "\"";
   if (css_mode) {
     AnsiString style;
     if (B > 0) switch (BorderStyle) {
@@ -360,6 +389,9 @@ void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t, cons
         default:
           break;
       }
+    if (BackgroundStyle() == rvbsStretched || BackgroundStyle() == rvbsCentered)
+      AddCSS(style, "background-position: center center; background-repeat: no-repeat;");
+    if (use_css && !back_location.empty()) AddCSS(style, Format("background-image: url('%s');", {back_location}));
     if (Color != clNone) AddCSS(style, Format("background-color: %s;", {html_color(Color)}));
     if (cell_spacing < 0) AddCSS(style, "border-collapse: collapse;");
     if (B > 0) {

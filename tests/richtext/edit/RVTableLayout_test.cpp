@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <numeric>
 
 #include "richtext/edit/RVERVData.h"
@@ -373,6 +374,36 @@ TEST(RVTablePrint, CutsBetweenRowGroups) {
   EXPECT_TRUE(info->InitSplit());
 }
 
+TEST(RVTablePrint, PartRepeatsHeadingRows) {
+  View v;
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  TRVTableItemInfo* t = v.Add(8, 1);
+  for (int32_t r = 0; r < 8; ++r) SetCell(t, r, 0, "r" + std::to_string(r));
+  t->HeadingRowCount = 2;
+  TRVScreenAndDevice sad;
+  std::unique_ptr<TRVTablePrintInfo> info = t->CreatePrintingDrawItem(&canvas, sad);
+  ASSERT_TRUE(info->RepeatHeadings);
+  int32_t dx = 0, descent = 0;
+  t->AdjustToDocWidth(300, info.get(), true, &canvas, &v.doc, &sad, dx, descent, false, false);
+  const auto& l = info->PrintLayout;
+  ASSERT_TRUE(info->InitSplit());
+  EXPECT_EQ(info->Part(0)->StartRow, 2);
+  const int32_t overhead = l.RowTops[2] + l.TableHeight - (l.RowTops[7] + l.RowContentHeights[7]);
+  ASSERT_TRUE(info->SplitAt(overhead + l.RowTops[4] + l.RowContentHeights[4] + 1 - l.RowTops[2]));
+  ASSERT_EQ(info->Part(1)->StartRow, 5);
+  // The second page: rows 0 and 1, one row gap, then rows 5 to 7, in one frame.
+  TRecordingCanvas page(1024, 768, std::make_shared<TTestFont>());
+  t->Print(page, 0, 0, false, false, *info, 1, 0);
+  std::map<std::u16string, int32_t> tops;
+  for (const TCanvasCall& c : page.Calls("TextOut")) tops[std::u16string(c.Text.begin(), c.Text.end())] = c.Args[1];
+  EXPECT_EQ(tops.count(u"r2") + tops.count(u"r3") + tops.count(u"r4"), 0u);
+  ASSERT_EQ(tops.count(u"r0") + tops.count(u"r1") + tops.count(u"r5") + tops.count(u"r7"), 4u) << page.LogText();
+  EXPECT_EQ(tops[u"r0"], l.RowTops[0] + t->CellPadding);
+  EXPECT_EQ(tops[u"r1"], l.RowTops[1] + t->CellPadding);
+  EXPECT_EQ(tops[u"r5"], l.RowTops[2] + t->CellPadding);
+  EXPECT_EQ(tops[u"r7"], l.RowTops[4] + t->CellPadding);
+}
+
 // A 2 x 2 table whose (0, 0) spans both rows.
 TRVTableItemInfo* MergedTable(TCustomRVData& d) {
   auto* t = new TRVTableItemInfo(&d, 2, 2);
@@ -496,6 +527,40 @@ TEST(RVTableFormats, RTFWidthsSpacingKeepAndNesting) {
   t->SaveToHTML(h, &d, 0, "", "", "", no, clNone, 0, false);
   const std::string html(reinterpret_cast<const char*>(h.Memory()), static_cast<size_t>(h.Size()));
   EXPECT_NE(html.find("<table width=\"50%\" border=0 cellpadding=1 cellspacing=2"), std::string::npos) << html;
+}
+
+TEST(RVTableFormats, HTMLBackgroundPicture) {
+  TRVStyle style(nullptr);
+  TCustomRVData d;
+  d.SetRVStyle(&style);
+  auto* t = new TRVTableItemInfo(&d, 1, 1);
+  // A 2 x 1 PNG picture: written beside the page as it is.
+  static const unsigned char kPng[] = {
+      0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+      0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x7B, 0x40, 0xE8, 0xDD, 0x00, 0x00, 0x00,
+      0x0D, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9C, 0x63, 0xF8, 0xCF, 0x00, 0x04, 0xFF, 0x01, 0x07, 0x00, 0x01, 0xFF,
+      0xE2, 0x23, 0x9E, 0x59, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+  TPNGImage pic;
+  TStringStream in(std::string(reinterpret_cast<const char*>(kPng), sizeof kPng));
+  pic.LoadFromStream(in);
+  t->SetBackgroundImage(&pic);
+  t->SetBackgroundStyle(rvbsCentered);
+  d.AddItem("", t);
+  test::TempDir dir("tableback");
+  for (bool css : {false, true}) {
+    TMemoryStream m;
+    int32_t no = 0;
+    t->SaveToHTML(m, &d, 0, "", dir.Path() + "/", "img", no, clNone, 0, css);
+    const std::string html(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+    const std::string file = css ? "url('img" : "background=\"img";
+    const size_t at = html.find(file);
+    ASSERT_NE(at, std::string::npos) << html;
+    const size_t name = at + file.size() - 3;
+    const std::string written = html.substr(name, html.find_first_of("\"'", name) - name);
+    EXPECT_TRUE(std::ifstream(dir.File(written)).good()) << written;
+    if (css)
+      EXPECT_NE(html.find("background-position: center center; background-repeat: no-repeat;"), std::string::npos);
+  }
 }
 
 TEST(RVTableFormats, TextWithSeparators) {
