@@ -127,6 +127,8 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, 
     TRecordingCanvas canvas;
     int32_t dx = 0, descent = 0;
     AdjustToDocWidth(600, nullptr, false, &canvas, rvdata, nullptr, dx, descent, true, false);
+    // Measured on a stand-in canvas: the next layout on screen starts afresh.
+    MarkChanged();
   }
   const double T = twips;
   const int32_t P = CellPadding, CB = CellBorderWidth, HS = CellHSpacing, VS = CellVSpacing;

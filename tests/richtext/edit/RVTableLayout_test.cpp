@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <numeric>
@@ -333,6 +334,35 @@ TEST(RVTablePaint, GridLinesOnlyInAnEditor) {
   EXPECT_GT(info->Width, 0);
   t->Print(paper, 0, 0, false, false, *info, -1, 0);
   EXPECT_EQ(DottedRectangles(paper), 0u);
+}
+
+TEST(RVTablePaint, RaisedBorderColoursAndPrintedColourMode) {
+  View v;
+  v.style.Color = clBtnHighlight;
+  TRVTableItemInfo* t = v.Add(1, 1);
+  t->BorderWidth = 2;
+  t->Color = clBlue;
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  LayOut(t, canvas, 200);
+  t->PaintFullWidth(0, 200, 0, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
+  // On a document of the highlight colour the light sides are drawn in clBtnFace: two
+  // rounds of top and left lines, then two of bottom and right lines.
+  std::vector<TColor> colours;
+  for (const TCanvasCall& c : canvas.Calls("LineTo")) colours.push_back(c.Pen.Color);
+  ASSERT_EQ(colours.size(), 8u);
+  EXPECT_EQ(std::count(colours.begin(), colours.begin() + 4, clBtnFace), 4);
+  EXPECT_EQ(std::count(colours.begin() + 4, colours.end(), clBtnShadow), 4);
+  // Printed in colour mode 2 the blue background is grey.
+  TRVScreenAndDevice sad;
+  std::unique_ptr<TRVTablePrintInfo> info = t->CreatePrintingDrawItem(&canvas, sad);
+  int32_t dx = 0, descent = 0;
+  t->AdjustToDocWidth(200, info.get(), true, &canvas, &v.doc, &sad, dx, descent, false, false);
+  TRecordingCanvas paper(1024, 768, std::make_shared<TTestFont>());
+  t->Print(paper, 0, 0, false, false, *info, -1, 2);
+  const auto fills = paper.Calls("FillRect");
+  ASSERT_FALSE(fills.empty());
+  EXPECT_EQ(fills[0].Brush.Color(), RV_BackColorForPrintMode(clBlue, 2));
+  EXPECT_NE(RV_BackColorForPrintMode(clBlue, 2), static_cast<TColor>(clBlue));
 }
 
 TEST(RVTablePrint, CutsBetweenRowGroups) {
