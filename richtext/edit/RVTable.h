@@ -35,6 +35,7 @@ class TD;
 class TRVTableCellView;
 class TCellPtblRVData;
 class TRVTablePrintInfo;
+class TRVTablePrintPart;
 
 enum TRVTablePrintOption : uint8_t { rvtoHalftoneBorders, rvtoRowsSplit, rvtoWhiteBackground };
 using TRVTablePrintOptions = TRVSet<TRVTablePrintOption, uint8_t>;
@@ -498,6 +499,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Output.
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
                int32_t part, bool force_same_as_prev) override;
+  // The record of one printed part: the heading rows, then the part's rows.
+  void SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                   const TRVTablePrintPart& part);
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
   bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary, AnsiString& name,
                    int32_t line_no, int32_t line_count, int32_t read_mode) override;
@@ -526,6 +530,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth, bool assignment,
                     int32_t kind_limit, const std::vector<int32_t>& kinds, int32_t& sum, int32_t& pool, bool all_fixed);
   void ApplyBackgroundStyle(TRVItemBackgroundStyle value);
+  void WriteRVFRecord(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                      TRVTableStreamSaveInfo* range);
   // Where the HTML of the table finds its background picture (written beside it when the
   // owner does not say otherwise); empty without a picture.
   AnsiString HTMLBackgroundLocation(int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,

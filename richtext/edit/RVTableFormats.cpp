@@ -29,20 +29,18 @@ int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 // ---- Native format
 // ---------------------------------------------------------------------------
 
-void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no, const AnsiString& name,
-                               int32_t part, bool) {
+void TRVTableItemInfo::WriteRVFRecord(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                                      TRVTableStreamSaveInfo* range) {
   const bool binary = rvdata && rvdata->GetRVFOptions().Contains(rvfoSaveBinary);
   const bool tags_str = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
+  // Tables always write their own paragraph style and options (no continuation).
   RVFWriteItemHeader(stream, StyleNo, GetRVFExtraPropertyCount() + 3, RVFSaveParaNo(para_no, rvdata, false),
                      ItemOptions.ToBits() & 0x0F, binary ? 2 : 0, RVFSaveTag(tags_str, Tag), "");
   RVFWriteLine(stream, name);
   SaveRVFExtraProperties(stream);
   RVFWriteLine(stream, "1");
-  // part: the index of a printed part is not known here (the print record is
-  // not at hand); every save writes the whole table.
-  (void)part;
   TMemoryStream m;
-  RVWriteTableToStream(m, this, nullptr);
+  RVWriteTableToStream(m, this, range);
   if (binary) {
     const int32_t size = static_cast<int32_t>(m.Size());
     stream.WriteBuffer(&size, 4);
@@ -50,6 +48,20 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
   } else {
     RVFWriteLine(stream, RVFStreamToHex(m));
   }
+}
+
+void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no, const AnsiString& name,
+                               int32_t, bool) {
+  WriteRVFRecord(stream, rvdata, para_no, name, nullptr);
+}
+
+void TRVTableItemInfo::SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                                   const TRVTablePrintPart& part) {
+  TRVTableStreamSaveInfo range(this);
+  range.SaveHeadingRows = true;
+  range.StartRow = part.StartRow;
+  range.RowCount = part.RowCount;
+  WriteRVFRecord(stream, rvdata, para_no, name, &range);
 }
 
 bool TRVTableItemInfo::ReadRVFHeaderTail(const char*&, TCustomRVData*) { return true; }

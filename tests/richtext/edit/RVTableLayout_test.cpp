@@ -15,6 +15,7 @@
 #include "richtext/edit/RVERVData.h"
 #include "richtext/edit/RVTableStream.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVRTFProps.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -493,6 +494,37 @@ TEST(RVTableFormats, NativeRecordReadsBackEqual) {
   auto* w = dynamic_cast<TRVTableItemInfo*>(e.GetItem(e.ItemCount() - 1));
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->GetCells(1, 1)->GetItemTextRaw(0), "d");
+}
+
+TEST(RVTableFormats, NativeRecordOfAPrintedPart) {
+  TRVStyle style(nullptr);
+  TCustomRVData a;
+  a.SetRVStyle(&style);
+  auto* t = new TRVTableItemInfo(&a, 8, 2);
+  for (int32_t r = 0; r < 8; ++r) SetCell(t, r, 1, "r" + std::to_string(r));
+  t->HeadingRowCount = 2;
+  t->MergeCells(3, 0, 1, 4);  // rows 3..6 of column 0
+  a.AddItem("", t);
+  TRVTablePrintPart part;
+  part.StartRow = 5;
+  part.RowCount = 3;
+  TMemoryStream m;
+  RVFWriteLine(m, "-8 1 3");  // the format version record
+  t->SaveRVFPart(m, &a, 0, "", part);
+  m.SetPosition(0);
+  TCustomRVData b;
+  b.SetRVStyle(&style);
+  TColor c = clNone;
+  ASSERT_TRUE(b.LoadRVFFromStream(m, c, nullptr, nullptr));
+  auto* u = dynamic_cast<TRVTableItemInfo*>(b.GetItem(b.ItemCount() - 1));
+  ASSERT_NE(u, nullptr);
+  // Rows 0, 1, then 5, 6, 7; the merged cell once, at the part's first row, over 2 rows.
+  ASSERT_EQ(u->RowCount(), 5);
+  EXPECT_EQ(u->GetCells(1, 1)->GetItemTextRaw(0), "r1");
+  EXPECT_EQ(u->GetCells(2, 1)->GetItemTextRaw(0), "r5");
+  ASSERT_NE(u->GetCells(2, 0), nullptr);
+  EXPECT_EQ(u->GetCells(2, 0)->RowSpan, 2);
+  EXPECT_EQ(u->GetCells(4, 0)->RowSpan, 1);
 }
 
 TEST(RVTableFormats, RTFRowWords) {
