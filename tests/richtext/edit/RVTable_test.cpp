@@ -199,6 +199,8 @@ TEST(RVTable, NativeFormatRoundTrip) {
 TEST(RVTable, RTFRoundTripAndPeers) {
   Doc a;
   FillSample(a.data);
+  // A vertical merge too: "b" over both rows of the last column.
+  dynamic_cast<TRVTableItemInfo*>(a.data.GetItem(1))->MergeCells(0, 2, 1, 2);
   TMemoryStream m;
   ASSERT_TRUE(a.data.SaveRTFToStream(m, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
   const std::string rtf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
@@ -229,6 +231,7 @@ TEST(RVTable, RTFRoundTripAndPeers) {
     ASSERT_EQ(r.exit_code, 0) << r.output;
     const std::string html = test::ReadFile(dir.File("t.html"));
     EXPECT_NE(html.find("colspan=\"2\""), std::string::npos) << html;
+    EXPECT_NE(html.find("rowspan=\"2\""), std::string::npos) << html;
   }
 }
 
