@@ -479,6 +479,20 @@ int32_t TRVTableItemInfo::GetItemNoInParent() const {
   return item_no_cache_;
 }
 
+int32_t TRVTableItemInfo::GetRootItemNo() const {
+  int32_t item_no = GetItemNoInParent();
+  TCustomRVData* data = host_;
+  while (data) {
+    int32_t parent_item = -1;
+    std::unique_ptr<TRVStoreSubRVData> location;
+    data->GetParentInfo(parent_item, location);
+    if (parent_item < 0) break;
+    item_no = parent_item;
+    data = data->GetParentData();
+  }
+  return item_no;
+}
+
 int32_t TRVTableItemInfo::GetEditorItemNoForUndo() const {
   auto* edit = dynamic_cast<TRVEditRVData*>(host_);
   if (!edit || !edit->GetUndoDestination()) return -1;

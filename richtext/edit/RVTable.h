@@ -458,6 +458,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // document is editable and records), else -1.
   int32_t GetEditorItemNoForUndo() const;
   int32_t GetItemNoInParent() const;
+  // The index of the top-level item holding this table (through enclosing cells).
+  int32_t GetRootItemNo() const;
   // Opens an undo group of type 13 in group mode in an editable document; the
   // end closes group mode.
   void BeginTableUndoGroup();

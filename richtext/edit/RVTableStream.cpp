@@ -177,6 +177,9 @@ void TRVTableItemInfo::WriteCells(TWriter& writer, TD* td) {
 }
 
 void TRVTableItemInfo::ReadCells(TReader& reader, TD* td) {
+  // The old layout names rows and cells that are about to go.
+  Layout.Clear();
+  MarkChanged();
   const int32_t n = reader.ReadInteger();
   if (n == 0) {
     Reset(0, 0);

@@ -103,6 +103,35 @@ TEST(RVTableItem, DefaultsAndUndoableProperties) {
   EXPECT_TRUE(e->TableState & 1);
 }
 
+TEST(RVTableLayout, TableInsideACell) {
+  View v;
+  v.doc.AddText("top", 0, 0);
+  TRVTableItemInfo* outer = v.Add(1, 2);
+  TRVTableCellData* host = outer->GetCells(0, 1);
+  auto* inner = new TRVTableItemInfo(host, 1, 1);
+  SetCell(inner, 0, 0, "inner");
+  host->Clear();
+  host->AddItem("", inner);
+  v.doc.Format();
+  // The inner table fills its cell's content width and makes the row taller.
+  EXPECT_EQ(inner->Layout.TableWidth, host->Width - 2 * outer->CellPadding);
+  EXPECT_EQ(outer->Layout.RowContentHeights[0], inner->Layout.TableHeight);
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  v.doc.PaintTo(canvas, TRect{0, 0, 600, 400});
+  bool found = false;
+  for (const TCanvasCall& c : canvas.Calls("TextOut"))
+    if (c.Text == u"inner") {
+      found = true;
+      EXPECT_EQ(c.Args[0],
+                outer->Layout.ColumnLefts[1] + outer->CellPadding + inner->Layout.ColumnLefts[0] + inner->CellPadding);
+      EXPECT_EQ(c.Args[1], v.doc.DrawLines[1]->Top + outer->Layout.RowTops[0] + outer->CellPadding +
+                               inner->Layout.RowTops[0] + inner->CellPadding);
+    }
+  EXPECT_TRUE(found) << canvas.LogText();
+  EXPECT_EQ(inner->GetItemNoInParent(), 0);
+  EXPECT_EQ(inner->GetRootItemNo(), 1);
+}
+
 TEST(RVTableItem, DeletedIntoUndoAndBack) {
   TRVStyle style(nullptr);
   TRVEditRVData data;
