@@ -366,6 +366,25 @@ TEST(RVTablePaint, GridLinesOnlyInAnEditor) {
   EXPECT_EQ(DottedRectangles(paper), 0u);
 }
 
+TEST(RVTablePaint, GridChangedSinceTheLayout) {
+  View v;
+  TRVTableItemInfo* t = v.Add(1, 1);
+  SetCell(t, 0, 0, "a");
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  LayOut(t, canvas, 200);
+  // Rows added after the layout: the layout's lists no longer match the grid, and only
+  // the frame is painted until the table is laid out again.
+  t->InsertRows(1, 2, -1);
+  t->PaintFullWidth(0, 200, 0, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
+  EXPECT_TRUE(canvas.Calls("TextOut").empty());
+  LayOut(t, canvas, 200);
+  EXPECT_EQ(t->Layout.RowTops.size(), 3u);
+  t->PaintFullWidth(0, 200, 0, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
+  size_t a = 0;
+  for (const TCanvasCall& c : canvas.Calls("TextOut")) a += c.Text == u"a";
+  EXPECT_EQ(a, 1u);
+}
+
 TEST(RVTablePaint, RaisedBorderColoursAndPrintedColourMode) {
   View v;
   v.style.Color = clBtnHighlight;
