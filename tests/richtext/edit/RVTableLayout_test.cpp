@@ -242,6 +242,23 @@ TEST(RVTableLayout, WidthRules) {
     ExpectExactPlacement(t);
   }
   {
+    SCOPED_TRACE("only percentage columns: the surplus by their percentages");
+    TRVTableItemInfo* t = v.Add(1, 2);
+    t->BestWidth = 406;
+    t->GetCells(0, 0)->BestWidth = -25;
+    t->GetCells(0, 1)->BestWidth = -25;
+    EXPECT_EQ(LayOut(t, canvas, 600).ColumnWidths, (std::vector<int32_t>{198, 198}));
+  }
+  {
+    SCOPED_TRACE("a fixed and a percentage column: the fixed one takes the surplus");
+    TRVTableItemInfo* t = v.Add(1, 2);
+    t->BestWidth = 406;
+    t->GetCells(0, 0)->BestWidth = 50;
+    t->GetCells(0, 1)->BestWidth = -25;
+    EXPECT_EQ(LayOut(t, canvas, 600).ColumnWidths, (std::vector<int32_t>{298, 98}));
+    ExpectExactPlacement(t);
+  }
+  {
     SCOPED_TRACE("minimum above the set width");
     TRVTableItemInfo* t = v.Add(1, 1);
     t->BestWidth = 20;
@@ -383,6 +400,24 @@ TEST(RVTablePaint, GridChangedSinceTheLayout) {
   size_t a = 0;
   for (const TCanvasCall& c : canvas.Calls("TextOut")) a += c.Text == u"a";
   EXPECT_EQ(a, 1u);
+}
+
+TEST(RVTablePaint, VerticalRulesBetweenColumns) {
+  View v;
+  TRVTableItemInfo* t = v.Add(1, 3);
+  t->VRuleWidth = 1;
+  t->VRuleColor = clRed;
+  TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
+  LayOut(t, canvas, 300);
+  t->PaintFullWidth(10, 310, 20, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
+  // One line between each two columns, in the middle of the gap.
+  std::vector<int32_t> xs;
+  const auto& log = canvas.Log();
+  for (size_t i = 1; i < log.size(); ++i)
+    if (log[i].Op == "LineTo" && log[i].Pen.Color == clRed) xs.push_back(log[i].Args[0]);
+  const int32_t half_gap = (t->CellHSpacing + 1) / 2;
+  EXPECT_EQ(xs,
+            (std::vector<int32_t>{10 + t->Layout.ColumnLefts[1] - half_gap, 10 + t->Layout.ColumnLefts[2] - half_gap}));
 }
 
 TEST(RVTablePaint, RaisedBorderColoursAndPrintedColourMode) {
@@ -670,6 +705,32 @@ TEST(RVTableFormats, HTMLBackgroundPicture) {
     EXPECT_TRUE(std::ifstream(dir.File(written)).good()) << written;
     if (css)
       EXPECT_NE(html.find("background-position: center center; background-repeat: no-repeat;"), std::string::npos);
+  }
+}
+
+TEST(RVTableFormats, HTMLBordersAndEmptyCells) {
+  TRVStyle style(nullptr);
+  TCustomRVData d;
+  d.SetRVStyle(&style);
+  auto* t = new TRVTableItemInfo(&d, 1, 2);
+  SetCell(t, 0, 0, "a");
+  t->CellBorderWidth = 1;
+  d.AddItem("", t);
+  struct {
+    bool css;
+    uint32_t options;
+    const char* want;
+  } cases[] = {{true, 0, "border=1 style=\"border-width : 0px\""},
+               {false, 0, " border=0 "},
+               {false, 0, "<br>"},
+               {false, rvsoXHTML, "<br />"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.want);
+    TMemoryStream m;
+    int32_t no = 0;
+    t->SaveToHTML(m, &d, 0, "", "", "", no, clNone, c.options, c.css);
+    const std::string html(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+    EXPECT_NE(html.find(c.want), std::string::npos) << html;
   }
 }
 
