@@ -35,8 +35,8 @@ class TCellBorders : public TPersistent {
 
 }  // namespace
 
-// The table's four visible sides as the published object "VisibleBorders"
-// (sides in the order they are streamed).
+// The table's four visible sides as the published object "VisibleBorders" (sides in the order they
+// are streamed).
 class TRVBooleanRectHolder : public TPersistent {
  public:
   explicit TRVBooleanRectHolder(bool* sides) : sides_(sides) {}
@@ -56,8 +56,7 @@ int32_t TRVTableStoreSubRVData::Compare(const TRVStoreSubRVData* other) const {
   return Row != o->Row ? Row - o->Row : Col - o->Col;
 }
 
-// ---- Cells
-// ---------------------------------------------------------------------------------------
+// ---- Cells ---------------------------------------------------------------------------------------
 
 TRVTableCellData::TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* table, TCustomRVData* host)
     : OwnerList(owner_list), borders_(std::make_unique<TCellBorders>(VisibleBorders)), table_(table), host_(host) {
@@ -173,8 +172,7 @@ void TRVTableCellData::ReadDataProperty(TStream& stream) {
   if (!LoadRVFFromStream(stream, c, nullptr, nullptr)) throw EReadError("Invalid cell data in the table stream");
 }
 
-// ---- Rows
-// ----------------------------------------------------------------------------------------
+// ---- Rows ----------------------------------------------------------------------------------------
 
 TRVTableRow::TRVTableRow(int32_t col_count, TRVTableRows* rows, bool create_cells) : OwnerGrid(rows) {
   cells_.reserve(static_cast<size_t>(std::max(col_count, 0)));
@@ -250,8 +248,7 @@ bool TRVTableRow::SpanEndsInside(int32_t row_index, int32_t first, int32_t count
   return false;
 }
 
-// ---- Grid: construction and look-ups
-// ----------------------------------------------------------------
+// ---- Grid: construction and look-ups ----------------------------------------------------------------
 
 TRVTableRows::TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData* host, TRVTableItemInfo* table)
     : HostDocument(host), OwnerTable(table) {
@@ -395,12 +392,11 @@ bool TRVTableRows::IsValid() const {
   return std::all_of(owner.begin(), owner.end(), [](int32_t n) { return n == 1; });
 }
 
-// ---- Grid: reading
-// ---------------------------------------------------------------------------------
+// ---- Grid: reading ---------------------------------------------------------------------------------
 
 void TRVTableRows::ResetForReading(int32_t row_count, int32_t col_count) {
-  // Nothing is allocated before the size is known to be sane: the entries are
-  // nil until a cell record arrives, and the entries themselves are capped.
+  // Nothing is allocated before the size is known to be sane: the entries are nil until a
+  // cell record arrives, and the entries themselves are capped.
   if (row_count < 0 || col_count < 0) throw EReadError("Invalid table size in the stream");
   if (static_cast<int64_t>(row_count) * col_count > kRVTableMaxEntries)
     throw EReadError("Table too large in the stream: " + std::to_string(row_count) + " x " + std::to_string(col_count));
@@ -439,8 +435,7 @@ bool TRVTableRows::FinishReading() {
   return complete;
 }
 
-// ---- Table item
-// ------------------------------------------------------------------------------------
+// ---- Table item ------------------------------------------------------------------------------------
 
 TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols)
     : TRVTableItemBase(rvdata), host_(rvdata) {
@@ -663,8 +658,8 @@ void TRVTableItemInfo::SetTablePropertyUndoable(const AnsiString& prop_name, int
   try {
     if (was_inserted && edit && GetItemNoInParent() >= 0) {
       TTableUndoGroup group(this);
-      // A record holding the new value, performed once: it assigns the value
-      // and records its own reverse (the old value) in the open group.
+      // A record holding the new value, performed once: it assigns the value and records its own
+      // reverse (the old value) in the open group.
       TRVUndoModifyItemIntProperty change;
       change.ItemNo = GetItemNoInParent();
       change.ChangesWidth = width_affected;
@@ -918,8 +913,8 @@ void TRVTableItemInfo::AfterLoading(TRVLoadFormat format) {
 void TRVTableItemInfo::Inserted(TCustomRVData* rvdata, int32_t item_no) {
   if (rvdata && rvdata != host_) SetHostDocument(rvdata);
   TRVTableItemBase::Inserted(rvdata, item_no);
-  // Once, on the first insertion: the cells' items learn where they now are. A document
-  // that is not its control's root passes it on only when it lies inside an item itself.
+  // Once, on the first insertion: the cells' items learn where they now are. A document that is not
+  // its control's root passes it on only when it lies inside an item itself.
   if (TableState & (1u << 6)) {
     bool pass = true;
     if (rvdata && !(rvdata->GetFlags() & rvflRoot)) {
@@ -942,9 +937,8 @@ void RVRegisterTableItem() {
   done = true;
   RegisterRVItemClass(rvsTable, "TRVTableItemInfo",
                       [](TCustomRVData* d) -> TCustomRVItemInfo* { return new TRVTableItemInfo(d); });
-  // Importers fill the cells themselves: their cells start without items, and a
-  // cell still empty when the table enters a document gets its empty paragraph
-  // then (Inserting).
+  // Importers fill the cells themselves: their cells start without items, and a cell still
+  // empty when the table enters a document gets its empty paragraph then (Inserting).
   RVCreateTableItem = [](TCustomRVData* d, int32_t rows, int32_t cols) -> TRVTableItemBase* {
     TRVTableItemInfo* t = TRVTableItemInfo::CreateEx(d, rows, cols);
     t->ForEachCell([](TRVTableCellData* cell) { cell->Clear(); });

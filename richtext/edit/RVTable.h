@@ -1,14 +1,13 @@
-// The table item: a grid of cell documents with row and column spans (cells,
-// rows and the grid container with its look-ups), the grid operations that
-// change the grid's shape (merge, insert and delete rows and columns, clear
-// cells, and the raw steps the table undo records reverse them with), and the
-// table's native, RTF, HTML and text output. Layout, painting and in-place
-// editing of tables come with the editor.
+// The table item: a grid of cell documents with row and column spans (cells, rows and the
+// grid container with its look-ups), the grid operations that change the grid's shape
+// (merge, insert and delete rows and columns, clear cells, and the raw steps the table undo
+// records reverse them with), the table's properties, its layout, painting and printing
+// (RVTableLayout.cpp, RVTablePaint.cpp) and its native, RTF, HTML and text output
+// (RVTableFormats.cpp). In-place editing of cells comes with the editor.
 //
-// Grid invariants: every row has the same number of entries; an entry is a cell
-// or nil; a cell with spans r x c at (Row, Col) covers Row..Row+r-1 x
-// Col..Col+c-1 and every other entry of that rectangle is nil; every nil entry
-// lies inside exactly one cell's rectangle.
+// Grid invariants: every row has the same number of entries; an entry is a cell or nil; a
+// cell with spans r x c at (Row, Col) covers Row..Row+r-1 x Col..Col+c-1 and every other
+// entry of that rectangle is nil; every nil entry lies inside exactly one cell's rectangle.
 #pragma once
 
 #include <functional>
@@ -40,8 +39,8 @@ class TRVTablePrintPart;
 enum TRVTablePrintOption : uint8_t { rvtoHalftoneBorders, rvtoRowsSplit, rvtoWhiteBackground };
 using TRVTablePrintOptions = TRVSet<TRVTablePrintOption, uint8_t>;
 
-// Grid lines of invisible borders: dotted in an editor that is not read-only,
-// none elsewhere (psClear draws nothing).
+// Grid lines of invisible borders: dotted in an editor that is not read-only, none elsewhere
+// (psClear draws nothing).
 extern TPenStyle TableGridPenStyleEditing;
 extern TPenStyle TableGridPenStyleViewing;
 extern TColor TableGridLineColor;
@@ -63,12 +62,10 @@ class TRVTableStoreSubRVData : public TRVStoreSubRVData {
   int32_t Compare(const TRVStoreSubRVData* other) const override;
 };
 
-// A cell: a document of its own that asks the document holding its table for
-// everything.
+// A cell: a document of its own that asks the document holding its table for everything.
 class TRVTableCellData : public TRVTableCellBase {
  public:
-  // A new cell holds one empty paragraph (an empty text item of text and
-  // paragraph style 0).
+  // A new cell holds one empty paragraph (an empty text item of text and paragraph style 0).
   TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* table, TCustomRVData* host);
   ~TRVTableCellData() override;
 
@@ -80,8 +77,7 @@ class TRVTableCellData : public TRVTableCellBase {
   TRVTableRow* OwnerList = nullptr;
   // The table undo record holding the cell while it is out of the grid.
   TRVUndoInfo* UndoHolder = nullptr;
-  // Set while the cell is written without content (a selection save): no
-  // "Data".
+  // Set while the cell is written without content (a selection save): no "Data".
   bool SavingWithoutContent = false;
   // The cell's laid-out view: a formatted document over the cell's own items.
   TRVTableCellView* View();
@@ -90,25 +86,22 @@ class TRVTableCellData : public TRVTableCellBase {
   TCustomRVData* GetAbsoluteParentData() override { return host_; }
   TCustomRVData* GetRootData() override { return host_ ? host_->GetRootData() : this; }
   TCustomRVData* GetAbsoluteRootData() override { return host_ ? host_->GetAbsoluteRootData() : this; }
-  // The holding document's options (or, while held by an undo record, its
-  // document's) without rvoClientTextWidth.
+  // The holding document's options (or, while held by an undo record, its document's)
+  // without rvoClientTextWidth.
   TRVOptions GetOptions() override;
   bool PageBreaksAllowed() override { return false; }
   void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override;
 
-  // Colour, border colours, visible borders, vertical alignment, background
-  // file name and hint; with include_size also the best sizes divided by the
-  // divisors.
+  // Colour, border colours, visible borders, vertical alignment, background file name and
+  // hint; with include_size also the best sizes divided by the divisors.
   void AssignAttributesFrom(const TRVTableCellData* source, bool include_size = false, int32_t col_divisor = 1,
                             int32_t row_divisor = 1);
   void AssignGeometryFrom(const TRVTableCellData* source);
-  // VAlign, or for rvcVDefault the row's (a row's rvcVDefault counts as
-  // rvcMiddle).
+  // VAlign, or for rvcVDefault the row's (a row's rvcVDefault counts as rvcMiddle).
   TRVCellVAlign EffectiveVAlign() const;
   bool IsTransparent() const { return Color == clNone; }
-  // More than one item: content. No item: none. One item: strict, an empty text
-  // item of text and paragraph style 0 is empty; not strict, any empty text
-  // item is.
+  // More than one item: content. No item: none. One item: strict, an empty text item of
+  // text and paragraph style 0 is empty; not strict, any empty text item is.
   bool HasContent(bool strict);
   // Out of the grid into an undo record, and back.
   void MovingToUndoList(TRVUndoInfo* holder);
@@ -165,8 +158,7 @@ class TRVTableRow {
 
   // The largest BestHeight of the cells that span one row.
   int32_t MaxBestHeight() const;
-  // A cell of this row (which is row row_index) ends at or before row first +
-  // count - 1.
+  // A cell of this row (which is row row_index) ends at or before row first + count - 1.
   bool SpanEndsInside(int32_t row_index, int32_t first, int32_t count) const;
 
  private:
@@ -174,10 +166,10 @@ class TRVTableRow {
   std::vector<std::unique_ptr<TRVTableCellData>> cells_;
 };
 
-// The grid: rows of cells with their spans, and the operations that change its
-// shape. While the table lies in an editable document whose undo recording is
-// on, the operations record table undo records and keep removed cells and rows
-// alive inside them; otherwise removed cells are freed at once.
+// The grid: rows of cells with their spans, and the operations that change its shape.
+// While the table lies in an editable document whose undo recording is on, the operations
+// record table undo records and keep removed cells and rows alive inside them; otherwise
+// removed cells are freed at once.
 class TRVTableRows {
  public:
   TRVTableRows(int32_t row_count, int32_t col_count, TCustomRVData* host, TRVTableItemInfo* table);
@@ -202,17 +194,16 @@ class TRVTableRows {
 
   // The cell covering (row, col) and its own position.
   TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const;
-  // The best width a merge of the rectangle gets: per row the sum of its cells'
-  // widths (a percentage, once met, discards pixels); across rows a percentage
-  // beats pixels, the larger of two wins.
+  // The best width a merge of the rectangle gets: per row the sum of its cells' widths (a
+  // percentage, once met, discards pixels); across rows a percentage beats pixels, the
+  // larger of two wins.
   int32_t MergedBestWidth(int32_t row, int32_t col, int32_t col_count, int32_t row_count) const;
   // Measures over the cells that start in column col and span one column.
   int32_t ColBestWidth(int32_t col) const;
   int32_t ColPercentWidth(int32_t col, int32_t table_width) const;
   bool ColHasPercentCell(int32_t col) const;
-  // The grid invariants hold (equal row lengths, spans >= 1 inside the grid,
-  // every nil entry inside exactly one cell, every cell's rectangle free of
-  // other cells).
+  // The grid invariants hold (equal row lengths, spans >= 1 inside the grid, every nil
+  // entry inside exactly one cell, every cell's rectangle free of other cells).
   bool IsValid() const;
 
   // ---- Operations ----
@@ -224,8 +215,8 @@ class TRVTableRows {
   void InsertCols(int32_t index, int32_t count, int32_t copy_index, bool divide_widths);
   void DeleteRows(int32_t index, int32_t count, bool decrease_heights);
   void DeleteCols(int32_t index, int32_t count, bool decrease_widths);
-  // Empties the listed cells; with saved_cells the old cells move there (and
-  // into the record) and new cells with their attributes take their places.
+  // Empties the listed cells; with saved_cells the old cells move there (and into the
+  // record) and new cells with their attributes take their places.
   void ClearCells(std::vector<std::unique_ptr<TRVTableCellData>>* saved_cells, const std::vector<int32_t>& row_indexes,
                   const std::vector<int32_t>& col_indexes, TRVUndoInfo* undo_record);
   void SetSpan(int32_t item_no, int32_t row, int32_t col, int32_t new_value, bool is_col_span);
@@ -258,14 +249,12 @@ class TRVTableRows {
                            const std::vector<int32_t>& row_indexes, const std::vector<int32_t>& col_indexes);
 
   // ---- Reading ----
-  // A grid of row_count x col_count nil entries whose cells come from a stream
-  // one by one. Refuses (EReadError) a size no stream of this library writes
-  // before anything is allocated, so that a damaged or hostile header cannot
-  // make it allocate.
+  // A grid of row_count x col_count nil entries whose cells come from a stream one by one.
+  // Refuses (EReadError) a size no stream of this library writes before anything is
+  // allocated, so that a damaged or hostile header cannot make it allocate.
   void ResetForReading(int32_t row_count, int32_t col_count);
-  // Places a new cell at (row, col) over the spans (cut to the grid) and
-  // answers it; nil when the position or any position of its rectangle is
-  // already taken.
+  // Places a new cell at (row, col) over the spans (cut to the grid) and answers it; nil
+  // when the position or any position of its rectangle is already taken.
   TRVTableCellData* PlaceReadCell(int32_t row, int32_t col, int32_t row_span, int32_t col_span);
   // True at a position that no read cell covers yet.
   bool IsFreeForReading(int32_t row, int32_t col) const;
@@ -282,11 +271,10 @@ class TRVTableRows {
 // Largest grid a stream may declare (entries, not cells).
 constexpr int64_t kRVTableMaxEntries = 1 << 20;
 
-// The layout of a table: column content widths and lefts, row content heights
-// and tops (from the table's edges; a column's left is the left of its cell
-// boxes, padding included), and the table's size. A printed table's record also
-// holds, per grid position row by row, the printable document of the cell (nil
-// for covered and empty cells).
+// The layout of a table: column content widths and lefts, row content heights and tops (from the
+// table's edges; a column's left is the left of its cell boxes, padding included), and the table's
+// size. A printed table's record also holds, per grid position row by row, the printable document
+// of the cell (nil for covered and empty cells).
 class TRVTableItemFormattingInfo {
  public:
   explicit TRVTableItemFormattingInfo(bool with_print_cells);
@@ -317,8 +305,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
     return std::make_unique<TRVTableItemInfo>(d);
   }
 
-  // State bits: 0 inserted into a document, 1 that document's root is editable,
-  // 2 changed (a new layout is needed), 6 not yet inserted.
+  // State bits: 0 inserted into a document, 1 that document's root is editable, 2 changed (a new
+  // layout is needed), 6 not yet inserted.
   uint16_t TableState = 0;
   void MarkChanged() { TableState |= 4; }
 
@@ -332,13 +320,13 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TRVTableDrawBorderEvent OnDrawBorder;
   // Where the cells report they are: the paint origin while painting.
   int32_t OriginX = 0, OriginY = 0;
-  // The cell whose content is being printed, and its rectangle (screen units,
-  // relative to the part's frame).
+  // The cell whose content is being printed, and its rectangle (screen units, relative to the
+  // part's frame).
   TRVTableCellData* PrintingCell = nullptr;
   TRect PrintingCellRect{};
 
-  // Published setters: in an editable document each change is one undo step
-  // (group 13); detached, the field is assigned. Both mark the table changed.
+  // Published setters: in an editable document each change is one undo step (group 13); detached,
+  // the field is assigned. Both mark the table changed.
   void SetBestWidth(int32_t v) { SetTablePropertyUndoable("BestWidth", v, true, true); }
   void SetColor(TColor v) { SetTablePropertyUndoable("Color", v, false, false); }
   void SetHeadingRowCount(int32_t v) { SetTablePropertyUndoable("HeadingRowCount", v, false, false); }
@@ -363,8 +351,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void SetHOutermostRule(bool v) { SetTablePropertyUndoable("HOutermostRule", v, false, false); }
   void SetTablePropertyUndoable(const AnsiString& prop_name, int32_t value, bool height_affected, bool width_affected);
 
-  // The cell's colour, else the table's, else (in a formatted document) the
-  // table paragraph's background, else the document's colour; clNone otherwise.
+  // The cell's colour, else the table's, else (in a formatted document) the table paragraph's
+  // background, else the document's colour; clNone otherwise.
   TColor GetCellEffectiveColor(const TRVTableCellData* cell) const;
   bool IsCellEditorTransparent(const TRVTableCellData* cell) const;
 
@@ -372,16 +360,16 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Nil while the table has no picture and no picture placement.
   std::unique_ptr<TRVBackground> Background;
   TGraphic* BackgroundImage() const { return Background ? Background->Image() : nullptr; }
-  // Copies the picture (nil or an empty picture removes it); in an editable document one
-  // undo step that keeps the old picture.
+  // Copies the picture (nil or an empty picture removes it); in an editable document one undo step
+  // that keeps the old picture.
   void SetBackgroundImage(TGraphic* value);
   TRVItemBackgroundStyle BackgroundStyle() const { return Background ? Background->GetItemBackStyle() : rvbsColor; }
   void SetBackgroundStyle(TRVItemBackgroundStyle value);
   // Puts a picture in (owned from now on; nil removes it) and takes it out, without undo.
   void AssignBackgroundImage(std::unique_ptr<TGraphic> picture);
   std::unique_ptr<TGraphic> TakeBackgroundImage();
-  // Draws the table's background into rect of a printed page (mode 0: nothing; 2: the
-  // printing cell's background over it).
+  // Draws the table's background into rect of a printed page (mode 0: nothing; 2: the printing
+  // cell's background over it).
   void DrawBackgroundForPrinting(TCanvas& canvas, const TRect& rect, int32_t mode, int32_t color_mode,
                                  const TRect& table_rect);
 
@@ -397,8 +385,7 @@ class TRVTableItemInfo : public TRVTableItemBase {
   int32_t GetWidth() const override { return Layout.TableWidth; }
   int32_t GetHeight() const override { return Layout.TableHeight; }
   int32_t GetSplitOffsetY(int32_t row) const override;
-  // Lays the record out for an available width (device units while PrintScale
-  // is set).
+  // Lays the record out for an available width (device units while PrintScale is set).
   void LayoutColumnsAndRows(int32_t avail_width, TRVTableItemFormattingInfo& layout, TCanvas* canvas, bool force,
                             bool reformat_editor);
   // Everything of the width that is neither column content nor cell padding.
@@ -408,8 +395,7 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // ---- Painting and printing ----
   void PaintFullWidth(int32_t left, int32_t right, int32_t top, TCanvas& canvas, uint32_t state, TRVStyle* style,
                       const TRect& clip) override;
-  // State bits: 0 the whole table selected, 3 printing, 4 preview, 5
-  // correction.
+  // State bits: 0 the whole table selected, 3 printing, 4 preview, 5 correction.
   void PaintTable(int32_t x, int32_t right, int32_t y, int32_t first_row, int32_t row_count, TCanvas& canvas,
                   uint32_t state, TRVStyle* style, TRVTableItemFormattingInfo& layout, bool heading_flag,
                   const TRect& clip, int32_t color_mode);
@@ -417,11 +403,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
                         int32_t row, int32_t col, const bool* visible_borders, const TRect& clip, bool printing,
                         bool editing_look, bool grid_lines, TColor background_color, TColor color, TColor light_color,
                         int32_t width, TRVTableBorderStyle style);
-  // The print record: its own layout with the cells' printable documents,
-  // formatted on the printer canvas of the record's scaling.
+  // The print record: its own layout with the cells' printable documents, formatted on the printer
+  // canvas of the record's scaling.
   std::unique_ptr<TRVTablePrintInfo> CreatePrintingDrawItem(TCanvas* canvas, const TRVScreenAndDevice& sad);
-  // Prints the whole table (part < 0) or one part of the print record at (x,
-  // y).
+  // Prints the whole table (part < 0) or one part of the print record at (x, y).
   void Print(TCanvas& canvas, int32_t x, int32_t y, bool preview, bool correction, TRVTablePrintInfo& info,
              int32_t part, int32_t color_mode);
   // Page-splitting queries.
@@ -439,8 +424,7 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TRVTableCellData* GetCells(int32_t row, int32_t col) const override;
   TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const override;
 
-  // The table's operations: each one undo group of type 13 in an editable
-  // document.
+  // The table's operations: each one undo group of type 13 in an editable document.
   void InsertRows(int32_t index, int32_t count, int32_t copy_index) override;
   void InsertCols(int32_t index, int32_t count, int32_t copy_index) override;
   void DeleteRows(int32_t index, int32_t count, bool decrease_height);
@@ -454,14 +438,14 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TCustomRVData* HostDocument() const { return host_; }
   void SetHostDocument(TCustomRVData* host);
 
-  // The table's index in its document when its changes are recorded (the
-  // document is editable and records), else -1.
+  // The table's index in its document when its changes are recorded (the document is
+  // editable and records), else -1.
   int32_t GetEditorItemNoForUndo() const;
   int32_t GetItemNoInParent() const;
   // The index of the top-level item holding this table (through enclosing cells).
   int32_t GetRootItemNo() const;
-  // Opens an undo group of type 13 in group mode in an editable document; the
-  // end closes group mode.
+  // Opens an undo group of type 13 in group mode in an editable document; the end closes
+  // group mode.
   void BeginTableUndoGroup();
   void EndTableUndoGroup();
 
@@ -484,8 +468,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
     return ordinal == 0 ? false : TRVTableItemBase::GetBoolValueEx(ordinal, rvstyle);
   }
   void BeforeLoading(TRVLoadFormat format) override;
-  // Leaving the document into an undo record and coming back: the cells' items are told,
-  // and the grid forgets its document meanwhile.
+  // Leaving the document into an undo record and coming back: the cells' items are told, and the
+  // grid forgets its document meanwhile.
   void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
   void MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) override;
   // Mouse input is ignored while the lock is above 0 (the cells are being written).
@@ -516,8 +500,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   AnsiString AsText(int32_t line_width, TCustomRVData* rvdata, const AnsiString& text, const AnsiString& path,
                     bool text_only, bool unicode) override;
 
-  // Component streaming of the cells ("C", through a TRVTableSW): the range
-  // written is StreamSaveInfo's while one is set, else the whole table.
+  // Component streaming of the cells ("C", through a TRVTableSW): the range written is
+  // StreamSaveInfo's while one is set, else the whole table.
   TRVTableStreamSaveInfo* StreamSaveInfo = nullptr;
   // Every stored cell, row by row.
   void ForEachCell(const std::function<void(TRVTableCellData*)>& proc) const;
@@ -534,8 +518,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void ApplyBackgroundStyle(TRVItemBackgroundStyle value);
   void WriteRVFRecord(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
                       TRVTableStreamSaveInfo* range);
-  // Where the HTML of the table finds its background picture (written beside it when the
-  // owner does not say otherwise); empty without a picture.
+  // Where the HTML of the table finds its background picture (written beside it when the owner does
+  // not say otherwise); empty without a picture.
   AnsiString HTMLBackgroundLocation(int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
                                     int32_t& image_save_no, TColor current_file_color, uint32_t save_options);
   void BackgroundChanged();
@@ -546,9 +530,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   mutable int32_t item_no_cache_ = 0;
 };
 
-// Registers the table kind (-60) with the item factory and installs
-// RVCreateTableItem; done once when this unit is linked, and safe to call
-// again.
+// Registers the table kind (-60) with the item factory and installs RVCreateTableItem;
+// done once when this unit is linked, and safe to call again.
 void RVRegisterTableItem();
 
 }  // namespace pelvar

@@ -1,7 +1,6 @@
-// The table's own forms in the document formats: the native-format record (the
-// header line, the name, extra properties, "1", then the table's component
-// stream as hex text or a binary block), RTF rows with nesting, HTML with or
-// without CSS, and plain text.
+// The table's own forms in the document formats: the native-format record (the header line, the
+// name, extra properties, "1", then the table's component stream as hex text or a binary block),
+// RTF rows with nesting, HTML with or without CSS, and plain text.
 #include <algorithm>
 #include <cmath>
 
@@ -264,8 +263,7 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, 
     RVFWrite(stream, Format("}\\pard\\intbl\\itap%d", {level + 1}));
     RVFWrite(stream, nested ? "\\nestrow}\r\n" : "\\row}\r\n");
   }
-  // The table ended its last paragraph: the writer writes no paragraph end before the next
-  // item.
+  // The table ended its last paragraph: the writer writes no paragraph end before the next item.
   if (rvdata) rvdata->State |= 0x10000;
 }
 

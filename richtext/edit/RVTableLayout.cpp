@@ -1,8 +1,7 @@
-// Table layout: the table's minimal width, its width for an available width
-// (automatic, pixel, percentage, all columns fixed), the sharing of surplus
-// width over the columns, the widening of columns and rows under merged cells,
-// and the placement of every cell; the cells' views are formatted to their
-// widths. All integer arithmetic.
+// Table layout: the table's minimal width, its width for an available width (automatic, pixel,
+// percentage, all columns fixed), the sharing of surplus width over the columns, the widening of
+// columns and rows under merged cells, and the placement of every cell; the cells' views are
+// formatted to their widths. All integer arithmetic.
 #include "richtext/edit/RVTableLayout.h"
 
 #include <algorithm>
@@ -32,8 +31,7 @@ void TRVTableCellView::FormatTo(TCanvas* canvas, int32_t width) {
 }
 
 void TRVTableCellView::PaintAt(TCanvas& canvas, int32_t x, int32_t y, const TRect& clip) {
-  // PaintTo shows the document rectangle starting at rect's top left at the
-  // canvas origin.
+  // PaintTo shows the document rectangle starting at rect's top left at the canvas origin.
   PaintTo(canvas, TRect{-x, -y, clip.Right - x, clip.Bottom - y});
 }
 
@@ -114,10 +112,10 @@ bool TRVTableItemInfo::AllColumnsHaveFixedWidth() const {
   return true;
 }
 
-// Widens the columns under the merged cell at (row, col) so that they offer
-// need content pixels. Minimum mode equalises (the narrowest columns grow
-// first) and adds the increases to sum; assignment mode hands out
-// proportionally from the pool, to the columns of the lowest kind that has any.
+// Widens the columns under the merged cell at (row, col) so that they offer need content pixels.
+// Minimum mode equalises (the narrowest columns grow first) and adds the increases to sum;
+// assignment mode hands out proportionally from the pool, to the columns of the lowest kind that
+// has any.
 void TRVTableItemInfo::WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth,
                                     bool assignment, int32_t kind_limit, const std::vector<int32_t>& kinds,
                                     int32_t& sum, int32_t& pool, bool all_fixed) {
@@ -190,8 +188,7 @@ void TRVTableItemInfo::WidenColumns(std::vector<int32_t>& mins, int32_t row, int
 
 int32_t TRVTableItemInfo::GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData*) {
   const TRVScreenAndDevice* saved = PrintScale;
-  // Only a printing device scales; the screen's own record leaves sizes as they
-  // are.
+  // Only a printing device scales; the screen's own record leaves sizes as they are.
   PrintScale = (sad && (sad->ppixDevice != sad->ppixScreen || sad->ppiyDevice != sad->ppiyScreen)) ? sad : saved;
   struct Restore {
     TRVTableItemInfo* t;

@@ -1,8 +1,7 @@
-// Table painting and printing: background, rules, the outer border, every
-// cell's background, content and border, grid lines for invisible borders in an
-// editor; the print record of a table, printing a part with its heading rows,
-// and where the pages may cut a table (row groups joined by vertically merged
-// cells stay together).
+// Table painting and printing: background, rules, the outer border, every cell's background,
+// content and border, grid lines for invisible borders in an editor; the print record of a table,
+// printing a part with its heading rows, and where the pages may cut a table (row groups joined by
+// vertically merged cells stay together).
 #include <algorithm>
 
 #include "richtext/edit/RVERVData.h"
@@ -368,8 +367,7 @@ void TRVTableItemInfo::PaintBorderFrame(TCanvas& canvas, int32_t left, int32_t t
   if (draw_grid && !all_visible) {
     grid_pen();
     auto neighbour_shows = [&](int side) {
-      // side: 0 left, 1 top, 2 right, 3 bottom; only for cells with negative
-      // spacing.
+      // side: 0 left, 1 top, 2 right, 3 bottom; only for cells with negative spacing.
       if (row < 0) return false;
       const int32_t spacing = (side == 1 || side == 3) ? CellVSpacing : CellHSpacing;
       if (spacing >= 0) return false;

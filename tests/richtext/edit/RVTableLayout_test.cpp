@@ -1,8 +1,7 @@
-// Table item properties, layout on the test font (7 px glyphs, 13 px lines),
-// painting on the recording canvas, print splits between row groups, and the
-// table's native, RTF, HTML and text forms: the native record read back, RTF
-// rows with the padding and merge words, and HTML of a document with two text
-// styles loaded in headless Chromium.
+// Table item properties, layout on the test font (7 px glyphs, 13 px lines), painting on the
+// recording canvas, print splits between row groups, and the table's native, RTF, HTML and text
+// forms: the native record read back, RTF rows with the padding and merge words, and HTML of a
+// document with two text styles loaded in headless Chromium.
 #include "richtext/edit/RVTableLayout.h"
 
 #include <gtest/gtest.h>
@@ -52,8 +51,7 @@ TRVTableItemFormattingInfo& LayOut(TRVTableItemInfo* t, TCanvas& canvas, int32_t
   return t->Layout;
 }
 
-// Every column's box and gap add up to the table's width with the right border
-// part.
+// Every column's box and gap add up to the table's width with the right border part.
 void ExpectExactPlacement(TRVTableItemInfo* t) {
   const auto& l = t->Layout;
   const int32_t c = t->ColCount();
@@ -204,8 +202,8 @@ TEST(RVTableLayout, WidthRules) {
     SetCell(t, 0, 0, "ab");
     auto& l = LayOut(t, canvas, 600);
     EXPECT_EQ(l.TableWidth, 600);
-    // 600 - 8 (spacing) - 6 (padding) = 586; beyond the 14 pixels of "ab" the
-    // surplus of 572 is shared as 190, 191, 191.
+    // 600 - 8 (spacing) - 6 (padding) = 586; beyond the 14 pixels of "ab" the surplus of 572 is
+    // shared as 190, 191, 191.
     EXPECT_EQ(l.ColumnWidths, (std::vector<int32_t>{204, 191, 191}));
     ExpectExactPlacement(t);
     EXPECT_EQ(l.RowContentHeights, std::vector<int32_t>{13});
@@ -284,16 +282,15 @@ TEST(RVTableLayout, MergedCellsWidenNarrowestColumnsAndFreeRows) {
   SetCell(t, 1, 0, std::string(28, 'a'));
   SetCell(t, 1, 1, "b");
   SetCell(t, 1, 2, "c");
-  // Offered less than the minimum: the columns keep their minimums. Equalising
-  // gives the two narrow columns 38 each; a proportional share would have
-  // widened the wide one.
+  // Offered less than the minimum: the columns keep their minimums. Equalising gives the two narrow
+  // columns 38 each; a proportional share would have widened the wide one.
   auto& l = LayOut(t, canvas, 10);
   EXPECT_EQ(l.ColumnWidths, (std::vector<int32_t>{196, 38, 38}));
   EXPECT_EQ(l.TableWidth, t->GetMinWidth(nullptr, &canvas, nullptr));
   ExpectExactPlacement(t);
 
-  // A cell merged over rows 0 and 1, taller than both, enlarges only row 1, in
-  // which no other cell ends (the cell starting there reaches row 2).
+  // A cell merged over rows 0 and 1, taller than both, enlarges only row 1, in which no other cell
+  // ends (the cell starting there reaches row 2).
   TRVTableItemInfo* u = v.Add(3, 2);
   SetCell(u, 0, 1, "c");
   SetCell(u, 2, 0, "g");
@@ -301,8 +298,7 @@ TEST(RVTableLayout, MergedCellsWidenNarrowestColumnsAndFreeRows) {
   u->MergeCells(1, 1, 1, 2);
   u->GetCells(0, 0)->BestHeight = 100;
   auto& m = LayOut(u, canvas, 200);
-  // Row 1 holds no cell of its own: 10. Needed 100 + 2, offered -2 + (4 + 13) +
-  // (4 + 10).
+  // Row 1 holds no cell of its own: 10. Needed 100 + 2, offered -2 + (4 + 13) + (4 + 10).
   EXPECT_EQ(m.RowContentHeights, (std::vector<int32_t>{13, 10 + 73, 13}));
   EXPECT_EQ(m.TableHeight, m.RowTops[2] + 13 + 2 * u->CellPadding + u->BorderVSpacing);
 }
@@ -313,8 +309,8 @@ TEST(RVTableLayout, FormattedAndPaintedInItsDocument) {
   TRVTableItemInfo* t = v.Add(1, 2);
   SetCell(t, 0, 1, "cell");
   v.doc.Format();
-  // The table's draw item has the table's size; the cell's text is painted
-  // inside its cell box, past the padding.
+  // The table's draw item has the table's size; the cell's text is painted inside its cell box,
+  // past the padding.
   ASSERT_EQ(v.doc.DrawLines.Count(), 2);
   TRVDrawLineInfo* d = v.doc.DrawLines[1];
   EXPECT_EQ(d->Width, 600);
@@ -329,8 +325,8 @@ TEST(RVTableLayout, FormattedAndPaintedInItsDocument) {
       EXPECT_EQ(c.Args[1], d->Top + t->Layout.RowTops[0] + t->CellPadding);
     }
   EXPECT_TRUE(found) << canvas.LogText();
-  // Items taken out of a cell after its layout: painting lays the cell out again rather
-  // than drawing items that are gone.
+  // Items taken out of a cell after its layout: painting lays the cell out again rather than
+  // drawing items that are gone.
   TRVTableCellData* cell = t->GetCells(0, 1);
   cell->AddTextItem("more", 0, 0);
   cell->AddTextItem("lines", 0, 0);
@@ -389,8 +385,8 @@ TEST(RVTablePaint, GridChangedSinceTheLayout) {
   SetCell(t, 0, 0, "a");
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
   LayOut(t, canvas, 200);
-  // Rows added after the layout: the layout's lists no longer match the grid, and only
-  // the frame is painted until the table is laid out again.
+  // Rows added after the layout: the layout's lists no longer match the grid, and only the frame is
+  // painted until the table is laid out again.
   t->InsertRows(1, 2, -1);
   t->PaintFullWidth(0, 200, 0, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
   EXPECT_TRUE(canvas.Calls("TextOut").empty());
@@ -429,8 +425,8 @@ TEST(RVTablePaint, RaisedBorderColoursAndPrintedColourMode) {
   TRecordingCanvas canvas(1024, 768, std::make_shared<TTestFont>());
   LayOut(t, canvas, 200);
   t->PaintFullWidth(0, 200, 0, canvas, 0, &v.style, TRect{0, 0, 1024, 768});
-  // On a document of the highlight colour the light sides are drawn in clBtnFace: two
-  // rounds of top and left lines, then two of bottom and right lines.
+  // On a document of the highlight colour the light sides are drawn in clBtnFace: two rounds of top
+  // and left lines, then two of bottom and right lines.
   std::vector<TColor> colours;
   for (const TCanvasCall& c : canvas.Calls("LineTo")) colours.push_back(c.Pen.Color);
   ASSERT_EQ(colours.size(), 8u);
@@ -776,8 +772,7 @@ TEST(RVTableFormats, HTMLInChromium) {
   test::TempDir dir("tablehtml");
   const std::string file = dir.File("t.html");
   std::ofstream(file, std::ios::binary) << html;
-  // The page reports what the browser built: tables, rows, cells and the span
-  // classes.
+  // The page reports what the browser built: tables, rows, cells and the span classes.
   test::CommandResult r = test::RunCommand({"chromium", "--headless", "--no-sandbox", "--disable-gpu",
                                             "--user-data-dir=" + dir.Path() + "/chr", "--dump-dom", "file://" + file});
   ASSERT_EQ(r.exit_code, 0) << r.output;
