@@ -6,9 +6,11 @@
 
 #include "platform/sysutils.h"
 #include "richtext/edit/RVERVData.h"
+#include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVTableUndo.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 
 namespace pelvar {
 
@@ -32,6 +34,22 @@ class TCellBorders : public TPersistent {
 };
 
 }  // namespace
+
+// The table's four visible sides as the published object "VisibleBorders" (sides in the order they
+// are streamed).
+class TRVBooleanRectHolder : public TPersistent {
+ public:
+  explicit TRVBooleanRectHolder(bool* sides) : sides_(sides) {}
+  void DefinePublished(TPublishedProperties& props) override {
+    props.Boolean("Left", sides_[0], true);
+    props.Boolean("Right", sides_[2], true);
+    props.Boolean("Top", sides_[1], true);
+    props.Boolean("Bottom", sides_[3], true);
+  }
+
+ private:
+  bool* sides_;
+};
 
 int32_t TRVTableStoreSubRVData::Compare(const TRVStoreSubRVData* other) const {
   auto* o = static_cast<const TRVTableStoreSubRVData*>(other);
@@ -422,6 +440,7 @@ bool TRVTableRows::FinishReading() {
 TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols)
     : TRVTableItemBase(rvdata), host_(rvdata) {
   grid_ = std::make_unique<TRVTableRows>(0, 0, rvdata, this);
+  borders_ = std::make_unique<TRVBooleanRectHolder>(VisibleBorders);
   Reset(rows, cols);
   TableState = 1 << 6;
 }
@@ -453,6 +472,20 @@ int32_t TRVTableItemInfo::GetItemNoInParent() const {
     return item_no_cache_;
   item_no_cache_ = host_->GetItemNo(this);
   return item_no_cache_;
+}
+
+int32_t TRVTableItemInfo::GetRootItemNo() const {
+  int32_t item_no = GetItemNoInParent();
+  TCustomRVData* data = host_;
+  while (data) {
+    int32_t parent_item = -1;
+    std::unique_ptr<TRVStoreSubRVData> location;
+    data->GetParentInfo(parent_item, location);
+    if (parent_item < 0) break;
+    item_no = parent_item;
+    data = data->GetParentData();
+  }
+  return item_no;
 }
 
 int32_t TRVTableItemInfo::GetEditorItemNoForUndo() const {
@@ -546,9 +579,53 @@ void TRVTableItemInfo::MergeCells(int32_t top_row, int32_t left_col, int32_t col
 }
 
 void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
-  props.Integer("Color", Color, static_cast<TColor>(clNone));
+  {
+    TPublishedProperty p;
+    p.Name = "Options";
+    p.Kind = TPropKind::Set;
+    p.GetOrd = [this] { return static_cast<int64_t>(Options.ToBits()); };
+    p.SetOrd = [this](int64_t v) { Options = TRVTableOptions::FromBits(static_cast<uint16_t>(v)); };
+    p.OrdDefault = TRVTableOptions{rvtoEditing, rvtoRowSizing, rvtoColSizing, rvtoRowSelect, rvtoColSelect}.ToBits();
+    p.Names = {"rvtoEditing",
+               "rvtoRowSizing",
+               "rvtoColSizing",
+               "rvtoRowSelect",
+               "rvtoColSelect",
+               "rvtoNoCellSelect",
+               "rvtoRTFSaveCellPixelBestWidth",
+               "rvtoRTFAllowAutofit",
+               "rvtoHideGridLines",
+               "rvtoOverlappingCorners",
+               "rvtoCellBelowBorders",
+               "rvtoIgnoreContentWidth",
+               "rvtoIgnoreContentHeight"};
+    props.Add(std::move(p));
+  }
+  {
+    TPublishedProperty p;
+    p.Name = "PrintOptions";
+    p.Kind = TPropKind::Set;
+    p.GetOrd = [this] { return static_cast<int64_t>(PrintOptions.ToBits()); };
+    p.SetOrd = [this](int64_t v) { PrintOptions = TRVTablePrintOptions::FromBits(static_cast<uint8_t>(v)); };
+    p.OrdDefault = TRVTablePrintOptions{rvtoHalftoneBorders, rvtoRowsSplit}.ToBits();
+    p.Names = {"rvtoHalftoneBorders", "rvtoRowsSplit", "rvtoWhiteBackground"};
+    props.Add(std::move(p));
+  }
   props.Integer("BestWidth", BestWidth, 0);
+  props.Integer("Color", Color, static_cast<TColor>(clWindow));
+  {
+    TPublishedProperty p;
+    p.Name = "BackgroundStyle";
+    p.Kind = TPropKind::Enum;
+    p.GetOrd = [this] { return static_cast<int64_t>(BackgroundStyle()); };
+    p.SetOrd = [this](int64_t v) { ApplyBackgroundStyle(static_cast<TRVItemBackgroundStyle>(v)); };
+    p.OrdDefault = rvbsColor;
+    p.Names = {"rvbsColor", "rvbsStretched", "rvbsTiled", "rvbsCentered"};
+    props.Add(std::move(p));
+  }
   props.Integer("HeadingRowCount", HeadingRowCount, 0);
+  props.String("TextRowSeparator", TextRowSeparator);
+  props.String("TextColSeparator", TextColSeparator);
   props.Integer("BorderWidth", BorderWidth, 0);
   props.Integer("BorderColor", BorderColor, static_cast<TColor>(clWindowText));
   props.Integer("BorderLightColor", BorderLightColor, static_cast<TColor>(clBtnHighlight));
@@ -557,13 +634,164 @@ void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
   props.Enum("BorderStyle", BorderStyle, rvtbRaised, styles);
   props.Integer("BorderVSpacing", BorderVSpacing, 2);
   props.Integer("BorderHSpacing", BorderHSpacing, 2);
+  props.Object("VisibleBorders", borders_.get());
   props.Integer("CellBorderWidth", CellBorderWidth, 0);
   props.Integer("CellBorderColor", CellBorderColor, static_cast<TColor>(clWindowText));
   props.Integer("CellBorderLightColor", CellBorderLightColor, static_cast<TColor>(clBtnHighlight));
   props.Integer("CellPadding", CellPadding, 1);
   props.Enum("CellBorderStyle", CellBorderStyle, rvtbLowered, styles);
+  props.Integer("VRuleWidth", VRuleWidth, 0);
+  props.Integer("VRuleColor", VRuleColor, static_cast<TColor>(clWindowText));
+  props.Integer("HRuleWidth", HRuleWidth, 0);
+  props.Integer("HRuleColor", HRuleColor, static_cast<TColor>(clWindowText));
   props.Integer("CellVSpacing", CellVSpacing, 2);
   props.Integer("CellHSpacing", CellHSpacing, 2);
+  props.Boolean("VOutermostRule", VOutermostRule, false);
+  props.Boolean("HOutermostRule", HOutermostRule, false);
+}
+
+void TRVTableItemInfo::SetTablePropertyUndoable(const AnsiString& prop_name, int32_t value, bool height_affected,
+                                                bool width_affected) {
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  const uint16_t was_inserted = TableState & 1;
+  TableState &= static_cast<uint16_t>(~1u);
+  try {
+    if (was_inserted && edit && GetItemNoInParent() >= 0) {
+      TTableUndoGroup group(this);
+      // A record holding the new value, performed once: it assigns the value and records its own
+      // reverse (the old value) in the open group.
+      TRVUndoModifyItemIntProperty change;
+      change.ItemNo = GetItemNoInParent();
+      change.ChangesWidth = width_affected;
+      change.ChangesSize = width_affected || height_affected;
+      change.PropName = prop_name;
+      change.PriorValue = value;
+      change.Perform(edit);
+      edit->InvalidateControl();
+    } else {
+      TPublishedProperties props;
+      DefinePublished(props);
+      const TPublishedProperty* p = props.Find(prop_name);
+      if (!p) throw EDocViewError("Property " + prop_name + " does not exist");
+      p->SetOrd(value);
+    }
+  } catch (...) {
+    TableState = static_cast<uint16_t>((TableState & ~1u) | was_inserted);
+    throw;
+  }
+  TableState = static_cast<uint16_t>((TableState & ~1u) | was_inserted);
+  MarkChanged();
+}
+
+// ---- Background picture ----
+
+namespace {
+std::unique_ptr<TGraphic> CopyGraphic(TGraphic* g) { return g && !g->Empty() ? RVCopyGraphic(g) : nullptr; }
+}  // namespace
+
+void TRVTableItemInfo::BackgroundChanged() {
+  if (Background && Background->IsEmpty()) Background.reset();
+  if (auto* f = dynamic_cast<TCustomRVFormattedData*>(host_)) f->ResetAnimation();
+}
+
+void TRVTableItemInfo::AssignBackgroundImage(std::unique_ptr<TGraphic> picture) {
+  if (picture && picture->Empty()) picture.reset();
+  if (!Background && picture) Background = std::make_unique<TRVBackground>(false);
+  if (Background) {
+    // The background gives up its old picture (freed here) and owns the new one.
+    std::unique_ptr<TGraphic> old(Background->Image());
+    Background->AssignImage(picture.release(), host_, false);
+  }
+  BackgroundChanged();
+}
+
+std::unique_ptr<TGraphic> TRVTableItemInfo::TakeBackgroundImage() {
+  if (!Background || !Background->Image()) return nullptr;
+  std::unique_ptr<TGraphic> old(Background->Image());
+  Background->AssignImage(nullptr, host_, false);
+  BackgroundChanged();
+  return old;
+}
+
+void TRVTableItemInfo::SetBackgroundImage(TGraphic* value) {
+  if (value && value == BackgroundImage()) return;
+  std::unique_ptr<TGraphic> copy = CopyGraphic(value);
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if ((TableState & 1) && edit && GetItemNoInParent() >= 0) {
+    TTableUndoGroup group(this);
+    if (auto* rec = RecordTableUndo<TRVUndoModifyBackgroundImage>(edit, GetItemNoInParent(), false, false))
+      rec->Image = TakeBackgroundImage();
+  }
+  AssignBackgroundImage(std::move(copy));
+  MarkChanged();
+}
+
+void TRVTableItemInfo::ApplyBackgroundStyle(TRVItemBackgroundStyle value) {
+  if (value == BackgroundStyle()) return;
+  if (!Background && value != rvbsColor) Background = std::make_unique<TRVBackground>(false);
+  if (Background) Background->SetItemBackStyle(value);
+  BackgroundChanged();
+}
+
+void TRVTableItemInfo::SetBackgroundStyle(TRVItemBackgroundStyle value) {
+  if (value == BackgroundStyle()) return;
+  if (TableState & 1)
+    SetTablePropertyUndoable("BackgroundStyle", value, false, false);
+  else
+    ApplyBackgroundStyle(value);
+}
+
+void TRVTableItemInfo::DefineProperties(TFiler* filer) {
+  TRVTableItemBase::DefineProperties(filer);
+  filer->DefineBinaryProperty(
+      "BackgroundImg",
+      [this](TStream& s) {
+        int32_t len = 0;
+        s.ReadBuffer(&len, 4);
+        if (len < 0 || len > 255) throw EReadError("Invalid picture class name in the table stream");
+        AnsiString name(static_cast<size_t>(len), '\0');
+        if (len) s.ReadBuffer(name.data(), len);
+        std::unique_ptr<TGraphic> g = RVCreateGraphic(name);
+        if (!g) {
+          // A picture class this program does not know: the picture is left out.
+          int32_t size = 0;
+          s.ReadBuffer(&size, 4);
+          if (size < 0 || size > s.Size() - s.Position()) throw EReadError("Invalid picture in the table stream");
+          s.Seek(size, TSeekOrigin::soCurrent);
+          return;
+        }
+        RVFLoadPictureBinary(s, *g);
+        AssignBackgroundImage(std::move(g));
+      },
+      [this](TStream& s) {
+        const AnsiString name = RVGraphicClassName(BackgroundImage());
+        const int32_t len = static_cast<int32_t>(name.size());
+        s.WriteBuffer(&len, 4);
+        if (len) s.WriteBuffer(name.data(), len);
+        RVFSavePictureBinary(s, *BackgroundImage());
+      },
+      Background && !Background->IsEmpty() && BackgroundImage());
+}
+
+int32_t TRVTableItemInfo::GetRVFExtraPropertyCount() const {
+  return TRVTableItemBase::GetRVFExtraPropertyCount() + (BackgroundImageFileName.empty() ? 0 : 1);
+}
+
+void TRVTableItemInfo::SaveRVFExtraProperties(TStream& stream) {
+  TRVTableItemBase::SaveRVFExtraProperties(stream);
+  if (!BackgroundImageFileName.empty()) RVFWriteExtraStrProperty(stream, 3, BackgroundImageFileName);
+}
+
+bool TRVTableItemInfo::SetExtraStrProperty(int32_t index, const AnsiString& value) {
+  if (index != 3) return TRVTableItemBase::SetExtraStrProperty(index, value);
+  BackgroundImageFileName = value;
+  return true;
+}
+
+bool TRVTableItemInfo::GetExtraStrProperty(int32_t index, AnsiString& value) const {
+  if (index != 3) return TRVTableItemBase::GetExtraStrProperty(index, value);
+  value = BackgroundImageFileName;
+  return true;
 }
 
 void TRVTableItemInfo::ForEachCell(const std::function<void(TRVTableCellData*)>& proc) const {
@@ -575,8 +803,16 @@ void TRVTableItemInfo::ForEachCell(const std::function<void(TRVTableCellData*)>&
 }
 
 bool TRVTableItemInfo::GetBoolValue(int32_t ordinal) const {
-  // 12: a block of its own in HTML.
-  return ordinal == 12 ? true : TRVTableItemBase::GetBoolValue(ordinal);
+  switch (ordinal) {
+    case 4:
+    case 5:
+    case 6:
+    case 10:
+    case 12:
+      return true;
+    default:
+      return TRVTableItemBase::GetBoolValue(ordinal);
+  }
 }
 
 TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) {
@@ -647,234 +883,52 @@ void TRVTableItemInfo::Inserting(TCustomRVData* rvdata, AnsiString& text, bool s
   TRVTableItemBase::Inserting(rvdata, text, safe);
 }
 
-void TRVTableItemInfo::Inserted(TCustomRVData* rvdata, int32_t item_no) {
-  if (rvdata && rvdata != host_) SetHostDocument(rvdata);
-  TRVTableItemBase::Inserted(rvdata, item_no);
+void TRVTableItemInfo::BeforeLoading(TRVLoadFormat format) {
+  if (format == rvlfRTF || format == rvlfRVF || format == rvlfOther) TableState &= static_cast<uint16_t>(~(1u << 6));
 }
 
-// ---- Native format ---------------------------------------------------------------------------
-// Header tail: rows and columns. Lines: the table's attributes, then one line per cell that
-// is not covered: row, column, row span, column span, colour, best width, best height,
-// vertical alignment, the four visible borders as a bit set, and the cell's document in
-// the native format as hexadecimal.
-void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no, const AnsiString&,
-                               int32_t, bool) {
-  std::vector<AnsiString> lines;
-  lines.push_back(Format("%d %d %d %d %d %d %d", {Color, BestWidth, HeadingRowCount, CellPadding, CellBorderWidth,
-                                                  BorderWidth, Options.ToBits()}));
-  for (int32_t r = 0; r < RowCount(); ++r)
-    for (int32_t c = 0; c < ColCount(); ++c) {
-      TRVTableCellData* cell = GetCells(r, c);
-      if (!cell) continue;
-      int32_t vis = 0;
-      for (int i = 0; i < 4; ++i) vis |= cell->VisibleBorders[i] ? (1 << i) : 0;
-      TMemoryStream m;
-      cell->WriteRVFData(m);
-      lines.push_back(
-          Format("%d %d %d %d %d %d %d %d %d ", {r, c, cell->RowSpan, cell->ColSpan, cell->Color, cell->BestWidth,
-                                                 cell->BestHeight, static_cast<int32_t>(cell->VAlign), vis}) +
-          RVFStreamToHex(m));
-    }
-  const bool tags_str = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
-  RVFWriteItemHeader(stream, StyleNo, static_cast<int32_t>(lines.size()), RVFSaveParaNo(para_no, rvdata, false),
-                     ItemOptions.ToBits() & 0x0F, 0, RVFSaveTag(tags_str, Tag),
-                     Format("%d %d", {RowCount(), ColCount()}));
-  for (const AnsiString& l : lines) RVFWriteLine(stream, l);
+void TRVTableItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  ForEachCell([](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingToUndoList(i, cell);
+  });
+  Layout.Clear();
+  SetHostDocument(nullptr);
+  TRVTableItemBase::MovingToUndoList(item_no, rvdata);
 }
 
-bool TRVTableItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
-  int32_t rows = 0, cols = 0;
-  if (!RVFReadInteger(p, rows) || !RVFReadInteger(p, cols)) return false;
-  // The size is checked before anything is allocated, and cells are made only as their
-  // lines arrive: a header cannot make the reader allocate more than its data holds.
-  try {
-    grid_->ResetForReading(rows, cols);
-  } catch (const EReadError&) {
-    return false;
-  }
-  pending_cols_ = cols;
-  return true;
+void TRVTableItemInfo::MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  if (rvdata) SetHostDocument(rvdata);
+  ForEachCell([](TRVTableCellData* cell) {
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingFromUndoList(i, cell);
+  });
+  MarkChanged();
 }
 
-bool TRVTableItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData*, int32_t&, bool&, AnsiString&, int32_t line_no,
-                                   int32_t line_count, int32_t) {
-  const char* p = s.c_str();
-  auto finish = [&](bool ok) {
-    // After the last line every position must belong to a cell.
-    if (ok && line_no == line_count - 1) return grid_->FinishReading();
-    return ok;
-  };
-  if (line_no == 0) {
-    int32_t v[7] = {};
-    for (int32_t& x : v)
-      if (!RVFReadInteger(p, x)) return false;
-    Color = v[0];
-    BestWidth = v[1];
-    HeadingRowCount = v[2];
-    CellPadding = v[3];
-    CellBorderWidth = v[4];
-    BorderWidth = v[5];
-    Options = decltype(Options)::FromBits(static_cast<uint8_t>(v[6]));
-    return finish(true);
-  }
-  int32_t v[9] = {};
-  for (int32_t& x : v)
-    if (!RVFReadInteger(p, x)) return false;
-  TRVTableCellData* cell = grid_->PlaceReadCell(v[0], v[1], v[2], v[3]);
-  if (!cell || cell->RowSpan != std::max(v[2], 1) || cell->ColSpan != std::max(v[3], 1)) return false;
-  cell->Color = v[4];
-  cell->BestWidth = v[5];
-  cell->BestHeight = v[6];
-  cell->VAlign = static_cast<TRVCellVAlign>(std::clamp(v[7], 0, 3));
-  for (int i = 0; i < 4; ++i) cell->VisibleBorders[i] = (v[8] >> i) & 1;
-  TMemoryStream m;
-  if (!RVFHexToStream(AnsiString(p), m)) return false;
-  m.SetPosition(0);
-  try {
-    cell->Clear();
-    cell->ReadRVFData(m);
-  } catch (const Exception&) {
-    return false;
-  }
-  return finish(true);
-}
-
-// ---- RTF -------------------------------------------------------------------------------------
-void TRVTableItemInfo::FillRTFTables(TRVColorList& color_list, TCustomRVData*) {
-  color_list.AddUnique(Color);
+void TRVTableItemInfo::AfterLoading(TRVLoadFormat format) {
   ForEachCell([&](TRVTableCellData* cell) {
-    color_list.AddUnique(cell->Color);
-    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->FillRTFTables(color_list, cell);
+    for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->AfterLoading(format);
   });
 }
 
-void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, double twips, int32_t level,
-                               TRVColorList& color_list) {
-  const TRVRTFSaveTables* t = RVCurrentRTFTables();
-  if (!t) return;
-  const int32_t cell_level = level + 1;
-  // Column widths: a single-column cell's best width, else 100 pixels.
-  std::vector<int32_t> widths(static_cast<size_t>(ColCount()), 100);
-  for (int32_t c = 0; c < ColCount(); ++c)
-    for (int32_t r = 0; r < RowCount(); ++r)
-      if (TRVTableCellData* cell = GetCells(r, c); cell && cell->ColSpan == 1 && cell->BestWidth > 0) {
-        widths[static_cast<size_t>(c)] = cell->BestWidth;
-        break;
-      }
-  auto tw = [&](int32_t px) { return static_cast<int32_t>(std::lround(px * twips)); };
-  auto color_index = [&](TColor c) {
-    for (int32_t i = 1; i < color_list.Count(); ++i)
-      if (color_list.Items(i) == c) return i;
-    return 0;
-  };
-  for (int32_t r = 0; r < RowCount(); ++r) {
-    AnsiString defs = Format("\\trowd\\trgaph%d\\trleft0", {tw(CellPadding)});
-    if (r < HeadingRowCount) defs += "\\trhdr";
-    int32_t x = 0;
-    for (int32_t c = 0; c < ColCount();) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(r, c, mr, mc);
-      const int32_t span = m ? m->ColSpan : 1;
-      if (m && mr < r)
-        defs += "\\clvmrg";
-      else if (m && m->RowSpan > 1)
-        defs += "\\clvmgf";
-      if (m) {
-        if (m->VAlign == rvcMiddle) defs += "\\clvertalc";
-        if (m->VAlign == rvcBottom) defs += "\\clvertalb";
-        static const char* const kSide[] = {"\\clbrdrl", "\\clbrdrt", "\\clbrdrr", "\\clbrdrb"};
-        if (CellBorderWidth > 0)
-          for (int i = 0; i < 4; ++i)
-            if (m->VisibleBorders[i]) defs += Format("%s\\brdrs\\brdrw%d", {kSide[i], tw(CellBorderWidth)});
-        if (m->Color != clNone) defs += Format("\\clcbpat%d", {color_index(m->Color)});
-      }
-      for (int32_t k = 0; k < span; ++k) x += tw(widths[static_cast<size_t>(c + k)]);
-      defs += Format("\\cellx%d", {x});
-      c += span;
+void TRVTableItemInfo::Inserted(TCustomRVData* rvdata, int32_t item_no) {
+  if (rvdata && rvdata != host_) SetHostDocument(rvdata);
+  TRVTableItemBase::Inserted(rvdata, item_no);
+  // Once, on the first insertion: the cells' items learn where they now are. A document that is not
+  // its control's root passes it on only when it lies inside an item itself.
+  if (TableState & (1u << 6)) {
+    bool pass = true;
+    if (rvdata && !(rvdata->GetFlags() & rvflRoot)) {
+      int32_t parent_item = -1;
+      std::unique_ptr<TRVStoreSubRVData> location;
+      rvdata->GetParentInfo(parent_item, location);
+      pass = parent_item >= 0;
     }
-    if (cell_level == 1) RVFWrite(stream, defs + "\r\n");
-    for (int32_t c = 0; c < ColCount();) {
-      int32_t mr = 0, mc = 0;
-      TRVTableCellData* m = GetMainCell(r, c, mr, mc);
-      const int32_t span = m ? m->ColSpan : 1;
-      if (m && mr == r && m->ItemCount() > 0) {
-        m->SaveRTFToStream(stream, t->Path, twips, t->FontTable, t->FontNumbers, t->OverrideCounts, t->ListIds,
-                           t->ColorList, cell_level, clNone, false);
-      } else {
-        RVFWrite(stream, cell_level == 1 ? "\\pard\\intbl" : Format("\\pard\\itap%d", {cell_level}));
-      }
-      RVFWrite(stream, cell_level == 1 ? "\\cell " : "\\nestcell ");
-      c += span;
-    }
-    if (cell_level == 1)
-      RVFWrite(stream, "\\row\r\n");
-    else
-      RVFWrite(stream, "{\\*\\nesttableprops " + defs + "\\nestrow}{\\nonesttables\\par}\r\n");
+    if (pass)
+      ForEachCell([](TRVTableCellData* cell) {
+        for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->Inserted(cell, i);
+      });
+    TableState &= static_cast<uint16_t>(~(1u << 6));
   }
-}
-
-// ---- HTML and text -----------------------------------------------------------------------------
-void TRVTableItemInfo::SaveToHTML(TStream& stream, TCustomRVData*, int32_t, const AnsiString&, const AnsiString& path,
-                                  const AnsiString& images_prefix, int32_t& image_save_no, TColor color,
-                                  uint32_t save_options, bool use_css) {
-  AnsiString open = "<table";
-  open += " border=" + RV_HTMLIntAttrValue(BorderWidth, save_options);
-  open += " cellpadding=" + RV_HTMLIntAttrValue(CellPadding, save_options);
-  open += " cellspacing=" + RV_HTMLIntAttrValue(std::max(CellHSpacing, 0), save_options);
-  if (BestWidth > 0) open += " width=" + RV_HTMLIntAttrValue(BestWidth, save_options);
-  if (BestWidth < 0) open += " width=\"" + IntToStr(-BestWidth) + "%\"";
-  if (Color != clNone) open += " bgcolor=" + RV_GetHTMLColor(Color, (save_options & rvsoXHTML) != 0);
-  RVFWrite(stream, open + ">\r\n");
-  const uint32_t body_only = (save_options & ~(rvsoFirstOnly | rvsoLastOnly)) | rvsoMiddleOnly | rvsoDefault0Style;
-  for (int32_t r = 0; r < RowCount(); ++r) {
-    RVFWrite(stream, "<tr>\r\n");
-    for (int32_t c = 0; c < ColCount(); ++c) {
-      TRVTableCellData* cell = GetCells(r, c);
-      if (!cell) continue;
-      AnsiString td = r < HeadingRowCount ? "<th" : "<td";
-      if (cell->ColSpan > 1) td += " colspan=" + RV_HTMLIntAttrValue(cell->ColSpan, save_options);
-      if (cell->RowSpan > 1) td += " rowspan=" + RV_HTMLIntAttrValue(cell->RowSpan, save_options);
-      if (cell->BestWidth > 0) td += " width=" + RV_HTMLIntAttrValue(cell->BestWidth, save_options);
-      if (cell->VAlign == rvcMiddle) td += " valign=" + RV_HTMLQuoteAttrValue("middle", save_options);
-      if (cell->VAlign == rvcBottom) td += " valign=" + RV_HTMLQuoteAttrValue("bottom", save_options);
-      if (cell->Color != clNone) td += " bgcolor=" + RV_GetHTMLColor(cell->Color, (save_options & rvsoXHTML) != 0);
-      RVFWrite(stream, td + ">");
-      TColor cur = color;
-      if (use_css)
-        cell->SaveHTMLToStreamEx(stream, path, "", images_prefix, "", "", "", body_only, clNone, cur, image_save_no, 0,
-                                 0, 0, 0, nullptr);
-      else
-        cell->SaveHTMLToStream(stream, path, "", images_prefix, body_only, clNone, image_save_no, 0, 0, 0, 0, nullptr);
-      RVFWrite(stream, r < HeadingRowCount ? "</th>\r\n" : "</td>\r\n");
-    }
-    RVFWrite(stream, "</tr>\r\n");
-  }
-  RVFWrite(stream, "</table>");
-}
-
-AnsiString TRVTableItemInfo::AsText(int32_t line_width, TCustomRVData*, const AnsiString&, const AnsiString& path,
-                                    bool text_only, bool unicode) {
-  AnsiString out;
-  auto put = [&](const char* ascii) {
-    if (unicode)
-      for (const char* p = ascii; *p; ++p) out += AnsiString(1, *p) + AnsiString(1, '\0');
-    else
-      out += ascii;
-  };
-  for (int32_t r = 0; r < RowCount(); ++r) {
-    if (r > 0) put("\r\n");
-    bool first = true;
-    for (int32_t c = 0; c < ColCount(); ++c) {
-      TRVTableCellData* cell = GetCells(r, c);
-      if (!cell) continue;
-      if (!first) put("\t");
-      first = false;
-      TMemoryStream m;
-      cell->SaveTextToStream(path, m, line_width, false, text_only, unicode, false);
-      out.append(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
-    }
-  }
-  return out;
 }
 
 void RVRegisterTableItem() {

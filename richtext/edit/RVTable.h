@@ -1,8 +1,9 @@
 // The table item: a grid of cell documents with row and column spans (cells, rows and the
 // grid container with its look-ups), the grid operations that change the grid's shape
 // (merge, insert and delete rows and columns, clear cells, and the raw steps the table undo
-// records reverse them with), and the table's native, RTF, HTML and text output. Layout,
-// painting and in-place editing of tables come with the editor.
+// records reverse them with), the table's properties, its layout, painting and printing
+// (RVTableLayout.cpp, RVTablePaint.cpp) and its native, RTF, HTML and text output
+// (RVTableFormats.cpp). In-place editing of cells comes with the editor.
 //
 // Grid invariants: every row has the same number of entries; an entry is a cell or nil; a
 // cell with spans r x c at (Row, Col) covers Row..Row+r-1 x Col..Col+c-1 and every other
@@ -15,6 +16,8 @@
 
 #include "platform/filer.h"
 #include "richtext/model/RVTableBase.h"
+#include "richtext/view/CRVFData.h"
+#include "richtext/view/RVBack.h"
 
 namespace pelvar {
 
@@ -28,9 +31,26 @@ class TCustomRVUndoWithCells;
 class TRVUndoDeleteRows;
 class TRVTableStreamSaveInfo;
 class TD;
+class TRVTableCellView;
+class TCellPtblRVData;
+class TRVTablePrintInfo;
+class TRVTablePrintPart;
+
+enum TRVTablePrintOption : uint8_t { rvtoHalftoneBorders, rvtoRowsSplit, rvtoWhiteBackground };
+using TRVTablePrintOptions = TRVSet<TRVTablePrintOption, uint8_t>;
+
+// Grid lines of invisible borders: dotted in an editor that is not read-only, none elsewhere
+// (psClear draws nothing).
+extern TPenStyle TableGridPenStyleEditing;
+extern TPenStyle TableGridPenStyleViewing;
+extern TColor TableGridLineColor;
+// RTF: every table of automatic width is marked autofit.
+extern bool TableRTFAutofit;
 
 // Where a cell stands in its table: kept where the document model stores "which
 // sub-document".
+class TRVBooleanRectHolder;
+
 class TRVTableStoreSubRVData : public TRVStoreSubRVData {
  public:
   TRVTableStoreSubRVData(int32_t row, int32_t col) : Row(row), Col(col) {}
@@ -59,6 +79,8 @@ class TRVTableCellData : public TRVTableCellBase {
   TRVUndoInfo* UndoHolder = nullptr;
   // Set while the cell is written without content (a selection save): no "Data".
   bool SavingWithoutContent = false;
+  // The cell's laid-out view: a formatted document over the cell's own items.
+  TRVTableCellView* View();
 
   TCustomRVData* GetParentData() override { return host_; }
   TCustomRVData* GetAbsoluteParentData() override { return host_; }
@@ -99,6 +121,7 @@ class TRVTableCellData : public TRVTableCellBase {
   void WriteDataProperty(TStream& stream);
   void ReadDataProperty(TStream& stream);
   std::unique_ptr<TPersistent> borders_;  // VisibleBorders as a published object
+  std::unique_ptr<TRVTableCellView> view_;
   TRVTableItemInfo* table_;
   TCustomRVData* host_;
 };
@@ -248,11 +271,32 @@ class TRVTableRows {
 // Largest grid a stream may declare (entries, not cells).
 constexpr int64_t kRVTableMaxEntries = 1 << 20;
 
+// The layout of a table: column content widths and lefts, row content heights and tops (from the
+// table's edges; a column's left is the left of its cell boxes, padding included), and the table's
+// size. A printed table's record also holds, per grid position row by row, the printable document
+// of the cell (nil for covered and empty cells).
+class TRVTableItemFormattingInfo {
+ public:
+  explicit TRVTableItemFormattingInfo(bool with_print_cells);
+  ~TRVTableItemFormattingInfo();
+  std::vector<int32_t> ColumnWidths, RowContentHeights, ColumnLefts, RowTops;
+  int32_t TableWidth = 0, TableHeight = 0;
+  bool HasPrintCells;
+  std::vector<std::unique_ptr<TCellPtblRVData>> PrintCells;
+  void Clear();
+  void ResetCounts() { Clear(); }
+};
+
+using TRVTableDrawBorderEvent = std::function<void(
+    TRVTableItemInfo* sender, TCanvas& canvas, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t width,
+    TColor light_color, TColor color, TColor background_color, TRVTableBorderStyle style, bool printing,
+    const bool* visible_borders, int32_t row, int32_t col, bool& do_default)>;
+
 class TRVTableItemInfo : public TRVTableItemBase {
  public:
   // A table of rows x cols empty cells for the document rvdata.
   TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t cols);
-  explicit TRVTableItemInfo(TCustomRVData* rvdata) : TRVTableItemInfo(rvdata, 0, 0) {}
+  explicit TRVTableItemInfo(TCustomRVData* rvdata) : TRVTableItemInfo(rvdata, 1, 1) {}
   ~TRVTableItemInfo() override;
   static TRVTableItemInfo* CreateEx(TCustomRVData* rvdata, int32_t rows, int32_t cols) {
     return new TRVTableItemInfo(rvdata, rows, cols);
@@ -261,10 +305,116 @@ class TRVTableItemInfo : public TRVTableItemBase {
     return std::make_unique<TRVTableItemInfo>(d);
   }
 
-  // State bits: 0 inserted into a document, 1 that document's root is editable, 2 changed
-  // (a new layout is needed).
+  // State bits: 0 inserted into a document, 1 that document's root is editable, 2 changed (a new
+  // layout is needed), 6 not yet inserted.
   uint16_t TableState = 0;
   void MarkChanged() { TableState |= 4; }
+
+  // ---- Properties beside those of the base ----
+  TRVTablePrintOptions PrintOptions{rvtoHalftoneBorders, rvtoRowsSplit};
+  int32_t VRuleWidth = 0, HRuleWidth = 0;
+  TColor VRuleColor = clWindowText, HRuleColor = clWindowText;
+  bool VOutermostRule = false, HOutermostRule = false;
+  AnsiString TextRowSeparator = "\r\n", TextColSeparator = "\r\n";
+  AnsiString BackgroundImageFileName;
+  TRVTableDrawBorderEvent OnDrawBorder;
+  // Where the cells report they are: the paint origin while painting.
+  int32_t OriginX = 0, OriginY = 0;
+  // The cell whose content is being printed, and its rectangle (screen units, relative to the
+  // part's frame).
+  TRVTableCellData* PrintingCell = nullptr;
+  TRect PrintingCellRect{};
+
+  // Published setters: in an editable document each change is one undo step (group 13); detached,
+  // the field is assigned. Both mark the table changed.
+  void SetBestWidth(int32_t v) { SetTablePropertyUndoable("BestWidth", v, true, true); }
+  void SetColor(TColor v) { SetTablePropertyUndoable("Color", v, false, false); }
+  void SetHeadingRowCount(int32_t v) { SetTablePropertyUndoable("HeadingRowCount", v, false, false); }
+  void SetBorderWidth(int32_t v) { SetTablePropertyUndoable("BorderWidth", v, true, true); }
+  void SetBorderColor(TColor v) { SetTablePropertyUndoable("BorderColor", v, false, false); }
+  void SetBorderLightColor(TColor v) { SetTablePropertyUndoable("BorderLightColor", v, false, false); }
+  void SetBorderStyle(TRVTableBorderStyle v) { SetTablePropertyUndoable("BorderStyle", v, false, false); }
+  void SetBorderVSpacing(int32_t v) { SetTablePropertyUndoable("BorderVSpacing", v, true, false); }
+  void SetBorderHSpacing(int32_t v) { SetTablePropertyUndoable("BorderHSpacing", v, true, true); }
+  void SetCellBorderWidth(int32_t v) { SetTablePropertyUndoable("CellBorderWidth", v, true, true); }
+  void SetCellBorderColor(TColor v) { SetTablePropertyUndoable("CellBorderColor", v, false, false); }
+  void SetCellBorderLightColor(TColor v) { SetTablePropertyUndoable("CellBorderLightColor", v, false, false); }
+  void SetCellPadding(int32_t v) { SetTablePropertyUndoable("CellPadding", v, true, true); }
+  void SetCellBorderStyle(TRVTableBorderStyle v) { SetTablePropertyUndoable("CellBorderStyle", v, false, false); }
+  void SetVRuleWidth(int32_t v) { SetTablePropertyUndoable("VRuleWidth", v, false, false); }
+  void SetVRuleColor(TColor v) { SetTablePropertyUndoable("VRuleColor", v, false, false); }
+  void SetHRuleWidth(int32_t v) { SetTablePropertyUndoable("HRuleWidth", v, false, false); }
+  void SetHRuleColor(TColor v) { SetTablePropertyUndoable("HRuleColor", v, false, false); }
+  void SetCellVSpacing(int32_t v) { SetTablePropertyUndoable("CellVSpacing", v, true, false); }
+  void SetCellHSpacing(int32_t v) { SetTablePropertyUndoable("CellHSpacing", v, true, true); }
+  void SetVOutermostRule(bool v) { SetTablePropertyUndoable("VOutermostRule", v, false, false); }
+  void SetHOutermostRule(bool v) { SetTablePropertyUndoable("HOutermostRule", v, false, false); }
+  void SetTablePropertyUndoable(const AnsiString& prop_name, int32_t value, bool height_affected, bool width_affected);
+
+  // The cell's colour, else the table's, else (in a formatted document) the table paragraph's
+  // background, else the document's colour; clNone otherwise.
+  TColor GetCellEffectiveColor(const TRVTableCellData* cell) const;
+  bool IsCellEditorTransparent(const TRVTableCellData* cell) const;
+
+  // ---- Background picture ----
+  // Nil while the table has no picture and no picture placement.
+  std::unique_ptr<TRVBackground> Background;
+  TGraphic* BackgroundImage() const { return Background ? Background->Image() : nullptr; }
+  // Copies the picture (nil or an empty picture removes it); in an editable document one undo step
+  // that keeps the old picture.
+  void SetBackgroundImage(TGraphic* value);
+  TRVItemBackgroundStyle BackgroundStyle() const { return Background ? Background->GetItemBackStyle() : rvbsColor; }
+  void SetBackgroundStyle(TRVItemBackgroundStyle value);
+  // Puts a picture in (owned from now on; nil removes it) and takes it out, without undo.
+  void AssignBackgroundImage(std::unique_ptr<TGraphic> picture);
+  std::unique_ptr<TGraphic> TakeBackgroundImage();
+  // Draws the table's background into rect of a printed page (mode 0: nothing; 2: the printing
+  // cell's background over it).
+  void DrawBackgroundForPrinting(TCanvas& canvas, const TRect& rect, int32_t mode, int32_t color_mode,
+                                 const TRect& table_rect);
+
+  TRVTableItemFormattingInfo Layout{false};
+  // Set while the table lays itself out or paints for a printing device.
+  const TRVScreenAndDevice* PrintScale = nullptr;
+  int32_t DeviceX(int32_t v) const;
+  int32_t DeviceY(int32_t v) const;
+  int32_t GetMinWidth(const TRVScreenAndDevice* sad, TCanvas* canvas, TCustomRVData* rvdata) override;
+  void AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo* dli, bool printing, TCanvas* canvas, TCustomRVData* rvdata,
+                        const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent, bool force,
+                        bool reformat_editor) override;
+  int32_t GetWidth() const override { return Layout.TableWidth; }
+  int32_t GetHeight() const override { return Layout.TableHeight; }
+  int32_t GetSplitOffsetY(int32_t row) const override;
+  // Lays the record out for an available width (device units while PrintScale is set).
+  void LayoutColumnsAndRows(int32_t avail_width, TRVTableItemFormattingInfo& layout, TCanvas* canvas, bool force,
+                            bool reformat_editor);
+  // Everything of the width that is neither column content nor cell padding.
+  int32_t ExtraHorzSpace() const;
+  bool AllColumnsHaveFixedWidth() const;
+
+  // ---- Painting and printing ----
+  void PaintFullWidth(int32_t left, int32_t right, int32_t top, TCanvas& canvas, uint32_t state, TRVStyle* style,
+                      const TRect& clip) override;
+  // State bits: 0 the whole table selected, 3 printing, 4 preview, 5 correction.
+  void PaintTable(int32_t x, int32_t right, int32_t y, int32_t first_row, int32_t row_count, TCanvas& canvas,
+                  uint32_t state, TRVStyle* style, TRVTableItemFormattingInfo& layout, bool heading_flag,
+                  const TRect& clip, int32_t color_mode);
+  void PaintBorderFrame(TCanvas& canvas, int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t color_mode,
+                        int32_t row, int32_t col, const bool* visible_borders, const TRect& clip, bool printing,
+                        bool editing_look, bool grid_lines, TColor background_color, TColor color, TColor light_color,
+                        int32_t width, TRVTableBorderStyle style);
+  // The print record: its own layout with the cells' printable documents, formatted on the printer
+  // canvas of the record's scaling.
+  std::unique_ptr<TRVTablePrintInfo> CreatePrintingDrawItem(TCanvas* canvas, const TRVScreenAndDevice& sad);
+  // Prints the whole table (part < 0) or one part of the print record at (x, y).
+  void Print(TCanvas& canvas, int32_t x, int32_t y, bool preview, bool correction, TRVTablePrintInfo& info,
+             int32_t part, int32_t color_mode);
+  // Page-splitting queries.
+  bool IsRowGroupEnd(int32_t row) const;
+  int32_t RowGroupLastRow(int32_t row) const;
+  int32_t RowGroupFirstRow(int32_t row) const;
+  bool HeadingRowsPrintable() const;
+  bool RowsHavePageBreak(int32_t first_row, int32_t last_row) const;
 
   TRVTableRows& Rows() { return *grid_; }
   const TRVTableRows& Rows() const { return *grid_; }
@@ -292,12 +442,20 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // editable and records), else -1.
   int32_t GetEditorItemNoForUndo() const;
   int32_t GetItemNoInParent() const;
+  // The index of the top-level item holding this table (through enclosing cells).
+  int32_t GetRootItemNo() const;
   // Opens an undo group of type 13 in group mode in an editable document; the end closes
   // group mode.
   void BeginTableUndoGroup();
   void EndTableUndoGroup();
 
   void DefinePublished(TPublishedProperties& props) override;
+  // "BackgroundImg": the picture's class name and the picture.
+  void DefineProperties(TFiler* filer) override;
+  int32_t GetRVFExtraPropertyCount() const override;
+  void SaveRVFExtraProperties(TStream& stream) override;
+  bool SetExtraStrProperty(int32_t index, const AnsiString& value) override;
+  bool GetExtraStrProperty(int32_t index, AnsiString& value) const override;
   void BeforeUndoChangeProperty() override { TableState &= static_cast<uint16_t>(~1u); }
   void AfterUndoChangeProperty() override {
     if (host_) TableState |= 1;
@@ -305,6 +463,20 @@ class TRVTableItemInfo : public TRVTableItemBase {
   }
 
   bool GetBoolValue(int32_t ordinal) const override;
+  // 0: a table is never printed through a bitmap.
+  bool GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const override {
+    return ordinal == 0 ? false : TRVTableItemBase::GetBoolValueEx(ordinal, rvstyle);
+  }
+  void BeforeLoading(TRVLoadFormat format) override;
+  // Leaving the document into an undo record and coming back: the cells' items are told, and the
+  // grid forgets its document meanwhile.
+  void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  // Mouse input is ignored while the lock is above 0 (the cells are being written).
+  int32_t UpdateLock = 0;
+  void BeginItemUpdate() override { ++UpdateLock; }
+  void EndItemUpdate() override { --UpdateLock; }
+  void AfterLoading(TRVLoadFormat format) override;
   TCustomRVData* GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) override;
   void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
   void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
@@ -313,6 +485,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Output.
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
                int32_t part, bool force_same_as_prev) override;
+  // The record of one printed part: the heading rows, then the part's rows.
+  void SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                   const TRVTablePrintPart& part);
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
   bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary, AnsiString& name,
                    int32_t line_no, int32_t line_count, int32_t read_mode) override;
@@ -334,7 +509,22 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void ReadCells(TReader& reader, TD* td);
 
  private:
+  void PaintCell(TRVTableCellData* cell, int32_t row, int32_t col, int32_t row_height, int32_t left, int32_t top,
+                 TCanvas& canvas, uint32_t state, TRVTableItemFormattingInfo& layout, const TRect& clip,
+                 int32_t color_mode, bool printing, bool editing_look, TColor sel_color, int32_t frame_top);
+  int32_t CellMinWidth(TRVTableCellData* cell, TCanvas* canvas);
+  void WidenColumns(std::vector<int32_t>& mins, int32_t row, int32_t col, int32_t need, int32_t depth, bool assignment,
+                    int32_t kind_limit, const std::vector<int32_t>& kinds, int32_t& sum, int32_t& pool, bool all_fixed);
+  void ApplyBackgroundStyle(TRVItemBackgroundStyle value);
+  void WriteRVFRecord(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
+                      TRVTableStreamSaveInfo* range);
+  // Where the HTML of the table finds its background picture (written beside it when the owner does
+  // not say otherwise); empty without a picture.
+  AnsiString HTMLBackgroundLocation(int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
+                                    int32_t& image_save_no, TColor current_file_color, uint32_t save_options);
+  void BackgroundChanged();
   std::unique_ptr<TRVTableRows> grid_;
+  std::unique_ptr<TRVBooleanRectHolder> borders_;
   int32_t pending_cols_ = 0;  // columns of a grid without rows (imports build it so)
   TCustomRVData* host_;
   mutable int32_t item_no_cache_ = 0;

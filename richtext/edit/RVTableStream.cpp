@@ -140,6 +140,11 @@ void RVReadTableFromStream(TStream& stream, TRVTableItemInfo* table) {
 // ---- The cell list "C" -------------------------------------------------------------------------------
 
 void TRVTableItemInfo::WriteCells(TWriter& writer, TD* td) {
+  struct Lock {
+    TRVTableItemInfo* t;
+    explicit Lock(TRVTableItemInfo* table) : t(table) { t->BeginItemUpdate(); }
+    ~Lock() { t->EndItemUpdate(); }
+  } lock(this);
   TRangeScope scope(this);
   TRVTableStreamSaveInfo& info = scope.Info();
   const int32_t h = info.SaveHeadingRows ? std::min(HeadingRowCount, RowCount()) : 0;
@@ -172,6 +177,9 @@ void TRVTableItemInfo::WriteCells(TWriter& writer, TD* td) {
 }
 
 void TRVTableItemInfo::ReadCells(TReader& reader, TD* td) {
+  // The old layout names rows and cells that are about to go.
+  Layout.Clear();
+  MarkChanged();
   const int32_t n = reader.ReadInteger();
   if (n == 0) {
     Reset(0, 0);

@@ -66,6 +66,18 @@ void TRVUndoModifyVisibleBorders::Perform(TRVEditRVData* rvdata) {
   table->MarkChanged();
 }
 
+void TRVUndoModifyBackgroundImage::Perform(TRVEditRVData* rvdata) {
+  TRVTableItemInfo* table = RVTableOfUndo(rvdata, ItemNo);
+  std::unique_ptr<TGraphic> current = table->TakeBackgroundImage();
+  if (auto* rev = Reverse(rvdata)) {
+    rev->CellRow = CellRow;
+    rev->CellCol = CellCol;
+    rev->Image = std::move(current);
+  }
+  table->AssignBackgroundImage(std::move(Image));
+  table->MarkChanged();
+}
+
 // ---- Structure ----
 
 void TRVUndoInsertTableRows::Perform(TRVEditRVData* rvdata) {

@@ -88,6 +88,14 @@ class TRVUndoModifyVisibleBorders : public TRVTableUndoRecord<TRVUndoModifyVisib
   void Perform(TRVEditRVData* rvdata) override;
 };
 
+// The table's background picture put back (the record owns the picture while it waits).
+class TRVUndoModifyBackgroundImage : public TRVTableUndoRecord<TRVUndoModifyBackgroundImage, false, false> {
+ public:
+  int32_t CellRow = -1, CellCol = -1;
+  std::unique_ptr<TGraphic> Image;
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
 // ---- Structure ----
 class TRVUndoInsertTableRows : public TRVTableUndoRecord<TRVUndoInsertTableRows> {
  public:

@@ -13,7 +13,22 @@ namespace pelvar {
 
 enum TRVCellVAlign : uint8_t { rvcTop, rvcMiddle, rvcBottom, rvcVDefault };
 enum TRVTableBorderStyle : uint8_t { rvtbRaised, rvtbLowered, rvtbColor, rvtbRaisedColor, rvtbLoweredColor };
-enum TRVTableOption : uint8_t { rvtoEditing, rvtoRowSizing, rvtoColSizing, rvtoHideGridLines };
+enum TRVTableOption : uint8_t {
+  rvtoEditing,
+  rvtoRowSizing,
+  rvtoColSizing,
+  rvtoRowSelect,
+  rvtoColSelect,
+  rvtoNoCellSelect,
+  rvtoRTFSaveCellPixelBestWidth,
+  rvtoRTFAllowAutofit,
+  rvtoHideGridLines,
+  rvtoOverlappingCorners,
+  rvtoCellBelowBorders,
+  rvtoIgnoreContentWidth,
+  rvtoIgnoreContentHeight
+};
+using TRVTableOptions = TRVSet<TRVTableOption, uint16_t>;
 
 // A table cell as the readers see it: a document with its attributes and spans.
 class TRVTableCellBase : public TCustomRVData {
@@ -35,7 +50,7 @@ class TRVTableCellBase : public TCustomRVData {
 class TRVTableItemBase : public TRVFullLineItemInfo {
  public:
   explicit TRVTableItemBase(TCustomRVData* rvdata) : TRVFullLineItemInfo(rvdata) { StyleNo = rvsTable; }
-  TColor Color = clNone;
+  TColor Color = clWindow;
   TRVTableBorderStyle BorderStyle = rvtbRaised;
   TRVTableBorderStyle CellBorderStyle = rvtbLowered;
   TColor BorderColor = clWindowText, BorderLightColor = clBtnHighlight;
@@ -45,7 +60,7 @@ class TRVTableItemBase : public TRVFullLineItemInfo {
   int32_t BestWidth = 0;  // pixels; negative: percent
   int32_t HeadingRowCount = 0;
   bool VisibleBorders[4] = {true, true, true, true};
-  TRVSet<TRVTableOption, uint8_t> Options;
+  TRVTableOptions Options{rvtoEditing, rvtoRowSizing, rvtoColSizing, rvtoRowSelect, rvtoColSelect};
 
   virtual int32_t RowCount() const = 0;
   virtual int32_t ColCount() const = 0;
