@@ -22,3 +22,9 @@ trap 'bash scripts/fbserver.sh stop' EXIT
 
 export CI=${CI:-}
 ctest --test-dir "$BUILD" --output-on-failure -j"$(nproc)" "$@"
+
+# The code that runs on threads of its own once more under ThreadSanitizer.
+TSAN_BUILD=${PELVAR_TSAN_BUILD_DIR:-build/tsan}
+cmake -S . -B "$TSAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELVAR_TSAN=ON -DPELVAR_BENCH=OFF >/dev/null
+cmake --build "$TSAN_BUILD" --target test_richtext_view_unit
+TSAN_OPTIONS=halt_on_error=1 "$TSAN_BUILD/tests/test_richtext_view_unit" --gtest_filter='LiveSpelling*'
