@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "richtext/edit/RVUndo.h"
+#include "richtext/view/RVDragDrop.h"
 #include "richtext/view/RVRVData.h"
 
 namespace pelvar {
@@ -246,6 +247,29 @@ class TRVEditRVData : public TDocViewRVData {
   void ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs);
 
   void Clear() override;
+
+  // ---- Hooks of the viewer's document (RVERVData_hooks.cpp) ----
+  // The drop caret: kept by the document that is the root of its control (flag 0x100),
+  // created on the first begin and freed when the last user ends; other documents use the
+  // absolute root's.
+  std::unique_ptr<TRVDragDropCaretInfo> DragDropCaret;
+  TRVDragDropCaretInfo* GetDragDropCaretInfo() override;
+  void BeginDragDropCaret();
+  void EndDragDropCaret();
+  // A drag from an editable root document whose selection may be deleted may also move.
+  bool InitDragDropSource(std::shared_ptr<TRVDropSource>& source, uint32_t& ok_effects) override;
+  // After a move to another place the dragged selection is deleted.
+  void DoneDragDropSource(bool moved) override;
+  // Deletes the selection that a drag moved away (one undo group; the control runs it as its
+  // delete command).
+  virtual void DeleteMovedSelection();
+  // Hyperlinks of the editor: live only while shown (flag bit 0). Showing builds the jump
+  // list from the layout; neither works in read-only mode (unless forced, for showing) or
+  // while an item holds the mouse.
+  virtual void ShowJumps(bool force);
+  virtual void HideJumps();
+  // The hyperlink areas of the formatted document (the document's own list).
+  void BuildJumpList();
 
   // ---- Recording switch ----
   TRVUndoList* GetUndoDestination();
