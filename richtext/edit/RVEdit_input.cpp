@@ -111,13 +111,15 @@ void TCustomDocViewEdit::PasteTextOrPicture() {
 
 void TCustomDocViewEdit::PasteRVF() {
   TClipboard& clipboard = Clipboard();
-  clipboard.Open();
-  struct Closer {
-    TClipboard& c;
-    ~Closer() { c.Close(); }
-  } closer{clipboard};
   TMemoryStream stream;
-  if (!RVReadClipboardRVF(clipboard, stream)) return;
+  {
+    clipboard.Open();
+    struct Closer {
+      TClipboard& c;
+      ~Closer() { c.Close(); }
+    } closer{clipboard};
+    if (!RVReadClipboardRVF(clipboard, stream)) return;
+  }
   InsertRVFFromStream(stream);
 }
 

@@ -11,6 +11,8 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <cstdio>
+#include <fstream>
 
 #include "platform/beep.h"
 #include "platform/codepage.h"
@@ -406,6 +408,102 @@ TEST_F(EditInputTest, HyperlinksLiveInReadOnlyModeAndWhileCtrlIsHeld) {
   e->EditorOptions.Exclude(rvoCtrlJumps);
   QCoreApplication::sendEvent(e.get(), &ctrl_down);
   EXPECT_FALSE(e->Flags & rvflJumps);
+}
+
+
+TEST_F(EditInputTest, DroppedFilesURLsAndTheDropEvent) {
+  const std::string dir = ::testing::TempDir();
+  const std::string txt = dir + "/edit_input_drop.txt", bin = dir + "/edit_input_drop.xyz";
+  {
+    std::ofstream(txt, std::ios::binary) << "file";
+    std::ofstream(bin, std::ios::binary) << "junk";
+  }
+  struct Case {
+    const char* name;
+    std::function<void(TMemoryDataObject&, TDocViewEdit&)> setup;
+    std::string expected;
+    uint32_t effect;
+  } cases[] = {
+      {"a text file is inserted, another file skipped",
+       [&](TMemoryDataObject& d, TDocViewEdit&) { d.Set(CF_HDROP, RVMakeDropFiles({bin, txt}, true)); }, "abfilecd",
+       DROPEFFECT_COPY},
+      {"only files the editor cannot read",
+       [&](TMemoryDataObject& d, TDocViewEdit&) { d.Set(CF_HDROP, RVMakeDropFiles({bin}, false)); }, "abcd",
+       DROPEFFECT_NONE},
+      {"OnDropFiles takes them",
+       [&](TMemoryDataObject& d, TDocViewEdit& e) {
+         d.Set(CF_HDROP, RVMakeDropFiles({txt}, false));
+         e.OnDropFiles = [](TCustomDocViewEdit* sender, TStrings* files, TRVDropFileAction& action, bool& do_default) {
+           sender->InsertText("<" + std::to_string(files->Count()) + ">", false);
+           action = rvdfLink;
+           do_default = false;
+         };
+       },
+       "ab<1>cd", DROPEFFECT_COPY},
+      {"a URL is not accepted by default: the text goes in",
+       [&](TMemoryDataObject& d, TDocViewEdit&) {
+         d.Set(CFRV_URL(), std::string("http://x.cz/\0", 13));
+         d.Set(CF_TEXT, std::string("T\0", 2));
+       },
+       "abTcd", DROPEFFECT_COPY},
+      {"an accepted URL goes before text",
+       [&](TMemoryDataObject& d, TDocViewEdit& e) {
+         e.AcceptDragDropFormats.Include(rvddURL);
+         d.Set(CFRV_URL(), std::string("http://x.cz/\0", 13));
+         d.Set(CF_TEXT, std::string("T\0", 2));
+       },
+       "abhttp://x.cz/cd", DROPEFFECT_COPY},
+      {"OnOleDrop inserts its own content and chooses the effect",
+       [&](TMemoryDataObject& d, TDocViewEdit& e) {
+         d.Set(CF_TEXT, std::string("T\0", 2));
+         e.OnOleDrop = [](TCustomDocView* sender, IDataObject*, TShiftState, int32_t, int32_t, TRVOleDropEffects possible,
+                          TRVOleDropEffect& effect, bool& do_default) {
+           EXPECT_TRUE(possible.Contains(rvdeCopy));
+           static_cast<TCustomDocViewEdit*>(sender)->InsertText("own", false);
+           effect = rvdeLink;
+           do_default = false;
+         };
+       },
+       "abowncd", DROPEFFECT_LINK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto e = Make({"abcd"});
+    TMemoryDataObject data;
+    c.setup(data, *e);
+    const QPoint p = At(2);
+    EXPECT_EQ(e->OleDropped(&data, false, 0, TPoint{p.x(), p.y()}, DROPEFFECT_COPY), c.effect);
+    EXPECT_EQ(Text(*e), c.expected);
+    const int32_t added = static_cast<int32_t>(c.expected.size()) - 4;
+    if (added > 0) {
+      EXPECT_EQ(Sel(*e), std::make_pair(2, added));
+      EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
+    }
+  }
+  std::remove(txt.c_str());
+  std::remove(bin.c_str());
+}
+
+TEST_F(EditInputTest, QtDropEventsInsertThroughTheEditorsTarget) {
+  auto e = Make({"abcd"});
+  QMimeData mime;
+  mime.setText(QString::fromUtf8("kůň"));
+  const QPointF at = At(4);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(e.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  EXPECT_NE(e->EditData()->GetDragDropCaretInfo(), nullptr);
+  QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(e.get(), &drop);
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+  EXPECT_EQ(Text(*e), CZ("abcdkůň"));
+  EXPECT_EQ(Sel(*e), std::make_pair(4, 3));
+  EXPECT_EQ(e->EditData()->GetDragDropCaretInfo(), nullptr);
+  // A read-only editor refuses the drag.
+  e->SetReadOnly(true);
+  QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(e.get(), &refused);
+  EXPECT_EQ(e->EditData()->GetDragDropCaretInfo(), nullptr);
 }
 
 }  // namespace
