@@ -11,6 +11,7 @@
 
 #include "richtext/edit/RVUndo.h"
 #include "richtext/view/RVDragDrop.h"
+#include "richtext/view/RVItemResizer.h"
 #include "richtext/view/RVRVData.h"
 
 namespace pelvar {
@@ -270,6 +271,30 @@ class TRVEditRVData : public TDocViewRVData {
   virtual void HideJumps();
   // The hyperlink areas of the formatted document (the document's own list).
   void BuildJumpList();
+
+  // ---- The resize frame of a single selected picture (RVERVData_hooks.cpp) ----
+  std::unique_ptr<TRVItemResizer> Resizer;
+  // The item the selection covers exactly and wholly (an end at an item's edge counts for
+  // the neighbour), else -1; the first draw item of that item when it is a resizable picture.
+  int32_t SingleSelectedItem();
+  int32_t ResizableSelectedDrawItem();
+  // Recreates the frame for the current selection (none in read-only mode unless flag
+  // 0x200 is set, nor with NoImageResize, nor in a read-only paragraph); CheckResizer only
+  // when its draw item changed.
+  void UpdateResizer();
+  void CheckResizer();
+  // The control's option that forbids the frame.
+  virtual bool NoImageResize() { return false; }
+  // Client points: whether (x, y) lies on a handle; the mouse on the frame (True when the
+  // frame took the event; releasing a dragged handle resizes the picture); Escape.
+  bool ResizerHitTest(int32_t x, int32_t y, int32_t& handle);
+  bool ResizerMouseDown(int32_t x, int32_t y);
+  bool ResizerMouseMove(uint32_t shift, int32_t x, int32_t y);
+  bool ResizerMouseUp();
+  bool CancelResize();
+  // Resizes a picture to an outer size (its spacing included) as one undo step (type 13).
+  void ResizeItem(int32_t item_no, int32_t width, int32_t height);
+  void AfterPaint(TCanvas& canvas, int32_t x_shift, int32_t y_shift, int32_t first, int32_t last) override;
 
   // ---- Recording switch ----
   TRVUndoList* GetUndoDestination();

@@ -4,6 +4,8 @@
 #include "richtext/edit/RVERVData.h"
 
 #include "platform/dataobject.h"
+#include <algorithm>
+
 #include "richtext/model/RVStyle.h"
 
 namespace pelvar {
@@ -108,6 +110,132 @@ void TRVEditRVData::HideJumps() {
   SetFlags(static_cast<uint16_t>(GetFlags() & ~rvflJumps));
   if (!NotFormatted() && CaretOffs >= 0) ChangeCaret(false, true, false);
   InvalidateControl();
+}
+
+
+// ---- Resize frame ----------------------------------------------------------------------------------
+
+int32_t TRVEditRVData::SingleSelectedItem() {
+  if (NotFormatted()) return -1;
+  int32_t si, ei, so, eo;
+  GetSelBounds(si, ei, so, eo, true);
+  if (si < 0 || ei < 0 || si >= ItemCount() || ei >= ItemCount()) return -1;
+  if (si < ei && so >= GetOffsAfterItem(si)) {
+    ++si;
+    so = GetOffsBeforeItem(si);
+  }
+  if (ei > si && eo <= GetOffsBeforeItem(ei)) {
+    --ei;
+    eo = GetOffsAfterItem(ei);
+  }
+  if (si != ei || so != GetOffsBeforeItem(si) || eo != GetOffsAfterItem(si) || so == eo) return -1;
+  return si;
+}
+
+int32_t TRVEditRVData::ResizableSelectedDrawItem() {
+  const int32_t item_no = SingleSelectedItem();
+  if (item_no < 0) return -1;
+  // Pictures only: controls keep the size their own bounds give.
+  auto* pic = dynamic_cast<TRVGraphicItemInfo*>(GetItem(item_no));
+  if (!pic || !pic->GetBoolValue(8)) return -1;
+  int32_t d = -1;
+  GetFirstDrawItemOfItem(item_no, d);
+  return d;
+}
+
+void TRVEditRVData::UpdateResizer() {
+  Resizer.reset();
+  if ((IsReadOnly() && !(GetFlags() & 0x0200)) || NoImageResize()) return;
+  const int32_t d = ResizableSelectedDrawItem();
+  if (d < 0 || d >= DrawLines.Count() || IsParaReadOnly(DrawLines[d]->ItemNo)) return;
+  TCustomRVItemInfo* item = GetItem(DrawLines[d]->ItemNo);
+  Resizer = std::make_unique<TRVItemResizer>(DrawLines[d], item, d);
+  Resizer->HandlesOutside = item->GetBoolValue(9);
+}
+
+void TRVEditRVData::CheckResizer() {
+  if (!Resizer) return;
+  const int32_t d = Resizer->DrawItemNo();
+  if (d < 0 || d >= DrawLines.Count() || DrawLines[d] != Resizer->DrawItem() ||
+      GetItem(DrawLines[d]->ItemNo) != Resizer->Item())
+    UpdateResizer();
+}
+
+bool TRVEditRVData::ResizerHitTest(int32_t x, int32_t y, int32_t& handle) {
+  CheckResizer();
+  return Resizer && Resizer->HitTestHandle(x, y, GetHOffs(), GetVOffs(), handle);
+}
+
+bool TRVEditRVData::ResizerMouseDown(int32_t x, int32_t y) {
+  int32_t handle = 0;
+  if (!ResizerHitTest(x, y, handle)) return false;
+  Resizer->StartDrag(x, y, GetHOffs(), GetVOffs());
+  SetControlCursor(crCross);
+  InvalidateControl();
+  return true;
+}
+
+bool TRVEditRVData::ResizerMouseMove(uint32_t shift, int32_t x, int32_t y) {
+  if (Resizer && Resizer->Dragging()) {
+    Resizer->Drag(shift, x, y, GetHOffs(), GetVOffs());
+    InvalidateControl();
+    return true;
+  }
+  int32_t handle = 0;
+  if (!ResizerHitTest(x, y, handle)) return false;
+  SetControlCursor(TRVItemResizer::GetHandleCursor(handle));
+  return true;
+}
+
+bool TRVEditRVData::ResizerMouseUp() {
+  if (!Resizer || !Resizer->Dragging()) return false;
+  Resizer->FinishDrag();
+  SetControlCursor(crDefault);
+  ResizeItem(Resizer->ItemNo, Resizer->Width, Resizer->Height);
+  InvalidateControl();
+  return true;
+}
+
+bool TRVEditRVData::CancelResize() {
+  if (!Resizer || !Resizer->Dragging()) return false;
+  Resizer->Cancel();
+  Resizer->FinishDrag();
+  SetControlCursor(crDefault);
+  InvalidateControl();
+  return true;
+}
+
+void TRVEditRVData::ResizeItem(int32_t item_no, int32_t width, int32_t height) {
+  if (item_no < 0 || item_no >= ItemCount()) return;
+  auto* rect = dynamic_cast<TRVRectItemInfo*>(GetItem(item_no));
+  if (!rect) return;
+  width = std::max(width - 2 * rect->GetSpacing(), 1);
+  height = std::max(height - 2 * rect->GetSpacing(), 1);
+  if (!BeforeChange(false)) return;
+  BeginUndoGroup(rvutModifyItem, true);
+  SetUndoGroupMode(true);
+  try {
+    RecSetExtraIntProperty(item_no, 4, height);
+    RecSetExtraIntProperty(item_no, 3, width);
+    if (!NotFormatted()) {
+      FormatKeepingCaret();
+      SetSelectionBounds(item_no, GetOffsBeforeItem(item_no), item_no, GetOffsAfterItem(item_no));
+    }
+  } catch (...) {
+    SetUndoGroupMode(false);
+    throw;
+  }
+  SetUndoGroupMode(false);
+  UndoList->DropEmptyGroup();
+  DoChange(true);
+  UpdateResizer();
+}
+
+void TRVEditRVData::AfterPaint(TCanvas& canvas, int32_t, int32_t, int32_t, int32_t) {
+  CheckResizer();
+  if (!Resizer) return;
+  Resizer->DrawHandles(canvas, GetHOffs(), GetVOffs());
+  if (Resizer->Dragging()) Resizer->DrawRubberFrame(canvas, GetHOffs(), GetVOffs());
 }
 
 }  // namespace pelvar

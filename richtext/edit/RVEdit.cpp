@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "platform/beep.h"
@@ -32,6 +33,7 @@ void TRVEditorControlData::DoChange(bool clear_redo) {
 }
 
 void TRVEditorControlData::DoCaretMove() { Editor->DoCaretMove(); }
+bool TRVEditorControlData::NoImageResize() { return Editor->EditorOptions.Contains(rvoNoImageResize); }
 bool TRVEditorControlData::IsReadOnly() { return Editor->GetReadOnly(); }
 
 void TRVEditorControlData::SetCurTextStyleNo(int32_t value) {
@@ -154,6 +156,7 @@ bool TCustomDocViewEdit::BeforeChange(bool forced) {
 void TCustomDocViewEdit::DoNotifyChanged(bool clear_redo) {
   Modified = true;
   EditData()->ClearSoftPageBreaks();
+  EditData()->UpdateResizer();
   EditData()->HideJumps();
   if (clear_redo) EditData()->RedoList->Clear();
   if (OnChange) OnChange(this);
@@ -632,6 +635,7 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
     return;
   }
   switch (key) {
+    case Qt::Key_Escape: d->CancelResize(); return;
     case Qt::Key_Control:
       // Hyperlinks work while Ctrl is held.
       if (EditorOptions.Contains(rvoCtrlJumps) && !(d->GetFlags() & rvflJumps)) {
@@ -757,6 +761,7 @@ void TCustomDocViewEdit::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Tab:
     case Qt::Key_Insert:
     case Qt::Key_Control:
+    case Qt::Key_Escape:
       EditKeyDown(key, shift);
       e->accept();
       return;
@@ -782,6 +787,35 @@ void TCustomDocViewEdit::keyReleaseEvent(QKeyEvent* e) {
     return;
   }
   TCustomDocView::keyReleaseEvent(e);
+}
+
+void TCustomDocViewEdit::mousePressEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton && EditData()->ResizerMouseDown(p.x(), p.y())) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mousePressEvent(e);
+}
+
+void TCustomDocViewEdit::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  TShiftState shift = 0;
+  if (e->modifiers() & Qt::ShiftModifier) shift |= ssShift;
+  if (e->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+  if (EditData()->ResizerMouseMove(shift, p.x(), p.y())) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mouseMoveEvent(e);
+}
+
+void TCustomDocViewEdit::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton && EditData()->ResizerMouseUp()) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mouseReleaseEvent(e);
 }
 
 void TCustomDocViewEdit::inputMethodEvent(QInputMethodEvent* e) {

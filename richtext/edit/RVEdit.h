@@ -91,6 +91,7 @@ class TRVEditorControlData : public TRVEditRVData {
   bool IsReadOnly() override;
   void SetCurTextStyleNo(int32_t value) override;
   void SetCurParaStyleNo(int32_t value) override;
+  bool NoImageResize() override;
 };
 
 class TCustomDocViewEdit : public TCustomDocView {
@@ -245,6 +246,10 @@ class TCustomDocViewEdit : public TCustomDocView {
   void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
   void keyReleaseEvent(QKeyEvent* e) override;
+  // The resize frame takes the mouse first.
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
   void inputMethodEvent(QInputMethodEvent* e) override;
   QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
   void paintEvent(QPaintEvent* e) override;

@@ -11,6 +11,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <cstdio>
 #include <fstream>
 
@@ -19,6 +20,7 @@
 #include "richtext/model/RVUni.h"
 #include "richtext/edit/RVEdit.h"
 #include "richtext/model/RVConst.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/view/RVClipboard.h"
 #include "richtext/view/RVClipboardQt.h"
 #include "richtext/view/RVDragDrop.h"
@@ -504,6 +506,78 @@ TEST_F(EditInputTest, QtDropEventsInsertThroughTheEditorsTarget) {
   QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(e.get(), &refused);
   EXPECT_EQ(e->EditData()->GetDragDropCaretInfo(), nullptr);
+}
+
+
+// The resize frame of a single selected picture, dragged with the mouse through Qt events.
+TEST_F(EditInputTest, TheResizeFrameOfASelectedPicture) {
+  auto e = Make({"ab"});
+  auto* pic = new TRVGraphicItemInfo(e->RVData.get(), std::make_unique<TBitmap>(100, 50, 0xFF336699u), 0);
+  pic->ParaNo = 0;
+  pic->Spacing = 0;
+  e->AddItem("", pic);
+  e->Format();
+  TRVEditRVData* d = e->EditData();
+  auto size = [&] {
+    pic = static_cast<TRVGraphicItemInfo*>(d->GetItem(1));
+    return std::make_pair(pic->GetImageWidth(), pic->GetImageHeight());
+  };
+  auto pick = [&] { d->SetSelectionBounds(1, 0, 1, 1); };
+  // Exactly the picture (also when the selection starts at the end of the text before it):
+  // a frame; one character more: none; read-only: none unless 0x200.
+  pick();
+  ASSERT_TRUE(d->Resizer);
+  d->SetSelectionBounds(0, 3, 1, 1);
+  ASSERT_TRUE(d->Resizer);
+  d->SetSelectionBounds(0, 2, 1, 1);
+  EXPECT_FALSE(d->Resizer);
+  e->SetReadOnly(true);
+  pick();
+  EXPECT_FALSE(d->Resizer);
+  e->Flags |= 0x0200;
+  d->SetSelectionBounds(0, 1, 0, 1);
+  pick();
+  EXPECT_TRUE(d->Resizer);
+  e->Flags &= ~0x0200;
+  e->SetReadOnly(false);
+  e->EditorOptions.Include(rvoNoImageResize);
+  d->SetSelectionBounds(0, 1, 0, 1);
+  pick();
+  EXPECT_FALSE(d->Resizer);
+  e->EditorOptions.Exclude(rvoNoImageResize);
+  d->SetSelectionBounds(0, 1, 0, 1);
+  pick();
+  ASSERT_TRUE(d->Resizer);
+
+  auto drag = [&](int32_t handle, int dx, int dy, bool escape) {
+    int32_t hx = 0, hy = 0;
+    d->Resizer->GetHandlePos(handle, true, hx, hy);
+    const QPointF from(d->Resizer->DrawItem()->Left + hx - d->GetHOffs(), d->Resizer->DrawItem()->Top + hy - d->GetVOffs());
+    const QPointF to = from + QPointF(dx, dy);
+    QMouseEvent press(QEvent::MouseButtonPress, from, from, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &press);
+    EXPECT_TRUE(d->Resizer->Dragging());
+    QMouseEvent move(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &move);
+    if (escape) {
+      QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QCoreApplication::sendEvent(e.get(), &esc);
+    }
+    QMouseEvent release(QEvent::MouseButtonRelease, to, to, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &release);
+  };
+  // Escape during the drag leaves the picture as it was.
+  drag(2, 50, 10, true);
+  EXPECT_EQ(size(), std::make_pair(100, 50));
+  EXPECT_EQ(d->UndoList->Count(), 0);
+  // The bottom-right corner keeps the proportions: one undo step of type 13.
+  drag(2, 50, 10, false);
+  EXPECT_EQ(size(), std::make_pair(150, 75));
+  EXPECT_EQ(e->PendingUndoType(), rvutModifyItem);
+  ASSERT_TRUE(d->Resizer);  // still selected, with its frame at the new size
+  EXPECT_EQ(d->Resizer->Width, 150);
+  e->Undo();
+  EXPECT_EQ(size(), std::make_pair(100, 50));
 }
 
 }  // namespace
