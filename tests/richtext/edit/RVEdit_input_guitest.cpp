@@ -3,7 +3,8 @@
 // cut are one undo step each, an input method's commit is one step, drops onto the own
 // selection do nothing, a drop selects exactly what it inserted, a move inside the editor
 // moves (one undo restores both places) and a move that inserts nothing keeps its source;
-// hyperlinks work in read-only mode and while Ctrl is held.
+// hyperlinks work in read-only mode and while Ctrl is held; a single selected picture gets a
+// resize frame whose drag is one undo step.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -394,7 +395,18 @@ TEST_F(EditInputTest, HyperlinksLiveInReadOnlyModeAndWhileCtrlIsHeld) {
   ASSERT_EQ(d->Jumps.size(), 1u);
   EXPECT_TRUE(e->Flags & rvflJumps);
   EXPECT_EQ(d->Jumps[0]->Left, 5 + 14);
+  auto click = [&] {
+    const QPointF p(5 + 14 + 10, 8);
+    QMouseEvent press(QEvent::MouseButtonPress, p, p, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, p, p, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &release);
+  };
+  click();
+  EXPECT_EQ(jumps, 1);  // followed without Ctrl
   e->SetReadOnly(false);
+  click();
+  EXPECT_EQ(jumps, 1);  // editing: the click places the caret
   EXPECT_TRUE(d->Jumps.empty());
   EXPECT_FALSE(e->Flags & rvflJumps);
 
@@ -403,6 +415,8 @@ TEST_F(EditInputTest, HyperlinksLiveInReadOnlyModeAndWhileCtrlIsHeld) {
   QCoreApplication::sendEvent(e.get(), &ctrl_down);
   EXPECT_TRUE(e->Flags & rvflJumps);
   EXPECT_EQ(d->Jumps.size(), 1u);
+  click();
+  EXPECT_EQ(jumps, 2);
   QKeyEvent ctrl_up(QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier);
   QCoreApplication::sendEvent(e.get(), &ctrl_up);
   EXPECT_FALSE(e->Flags & rvflJumps);
