@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "richtext/edit/RVUndo.h"
+#include "richtext/view/RVDragDrop.h"
+#include "richtext/view/RVItemResizer.h"
 #include "richtext/view/RVRVData.h"
 
 namespace pelvar {
@@ -246,6 +248,53 @@ class TRVEditRVData : public TDocViewRVData {
   void ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs);
 
   void Clear() override;
+
+  // ---- Hooks of the viewer's document (RVERVData_hooks.cpp) ----
+  // The drop caret: kept by the document that is the root of its control (flag 0x100),
+  // created on the first begin and freed when the last user ends; other documents use the
+  // absolute root's.
+  std::unique_ptr<TRVDragDropCaretInfo> DragDropCaret;
+  TRVDragDropCaretInfo* GetDragDropCaretInfo() override;
+  void BeginDragDropCaret();
+  void EndDragDropCaret();
+  // A drag from an editable root document whose selection may be deleted may also move.
+  bool InitDragDropSource(std::shared_ptr<TRVDropSource>& source, uint32_t& ok_effects) override;
+  // After a move to another place the dragged selection is deleted.
+  void DoneDragDropSource(bool moved) override;
+  // Deletes the selection that a drag moved away (one undo group; the control runs it as its
+  // delete command).
+  virtual void DeleteMovedSelection();
+  // Hyperlinks of the editor: live only while shown (flag bit 0). Showing builds the jump
+  // list from the layout; neither works in read-only mode (unless forced, for showing) or
+  // while an item holds the mouse.
+  virtual void ShowJumps(bool force);
+  virtual void HideJumps();
+  // The hyperlink areas of the formatted document (the document's own list).
+  void BuildJumpList();
+
+  // ---- The resize frame of a single selected picture (RVERVData_hooks.cpp) ----
+  std::unique_ptr<TRVItemResizer> Resizer;
+  // The item the selection covers exactly and wholly (an end at an item's edge counts for
+  // the neighbour), else -1; the first draw item of that item when it is a resizable picture.
+  int32_t SingleSelectedItem();
+  int32_t ResizableSelectedDrawItem();
+  // Recreates the frame for the current selection (none in read-only mode unless flag
+  // 0x200 is set, nor with NoImageResize, nor in a read-only paragraph); CheckResizer only
+  // when its draw item changed.
+  void UpdateResizer();
+  void CheckResizer();
+  // The control's option that forbids the frame.
+  virtual bool NoImageResize() { return false; }
+  // Client points: whether (x, y) lies on a handle; the mouse on the frame (True when the
+  // frame took the event; releasing a dragged handle resizes the picture); Escape.
+  bool ResizerHitTest(int32_t x, int32_t y, int32_t& handle);
+  bool ResizerMouseDown(int32_t x, int32_t y);
+  bool ResizerMouseMove(uint32_t shift, int32_t x, int32_t y);
+  bool ResizerMouseUp();
+  bool CancelResize();
+  // Resizes a picture to an outer size (its spacing included) as one undo step (type 13).
+  void ResizeItem(int32_t item_no, int32_t width, int32_t height);
+  void AfterPaint(TCanvas& canvas, int32_t x_shift, int32_t y_shift, int32_t first, int32_t last) override;
 
   // ---- Recording switch ----
   TRVUndoList* GetUndoDestination();

@@ -393,6 +393,8 @@ void TRVEditRVData::SelectionChanged(bool redraw) {
   CaretDrawItemNo = FSelEndNo;
   BuildCaretLine(FSelEndOffs - 2);
   ChangeCaret(redraw, false, false);
+  // A single selected picture gets its resize frame.
+  UpdateResizer();
 }
 
 // ---- Layout ------------------------------------------------------------------------------------

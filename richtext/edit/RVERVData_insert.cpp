@@ -517,6 +517,13 @@ bool TRVEditRVData::FinishStreamInsert(int32_t n, int32_t count, bool replace_em
     // The first inserted paragraph joins the line of the caret.
     if (continue_line && n > 0 && GetItem(n)->IsParaStart() && !IsFullLineItem(n) && !IsFullLineItem(n - 1))
       RecSetNewLine(n, true, -1, ff);
+    // Inserted before the first item of a paragraph: the inserted block takes over the line
+    // start and that item continues the block's last line.
+    const int32_t after = n + count;
+    if (!continue_line && !replace_empty && after < ItemCount() && GetItem(after)->IsParaStart() &&
+        !IsFullLineItem(after) && !IsFullLineItem(after - 1) &&
+        GetItem(after)->StyleNo != rvsListMarker)
+      RecSetNewLine(after, true, -1, ff);
     if (replace_empty && n + count < ItemCount() && GetItem(n + count)->StyleNo >= 0 &&
         GetItemTextRaw(n + count).empty()) {
       if (!GetItem(n + count)->GetSameAsPrev() && GetItem(n)->GetSameAsPrev()) RecSetNewLine(n, false, GetItemPara(n), ff);

@@ -1,10 +1,14 @@
 #include "richtext/edit/RVEdit.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include "platform/beep.h"
+#include "platform/clipboard.h"
+#include "richtext/model/RVConst.h"
 #include "platform/codepage.h"
 #include "platform/sysutils.h"
 #include "richtext/model/RVFuncs.h"
@@ -21,6 +25,7 @@ bool TRVEditorControlData::BeforeChange(bool forced) { return Editor->BeforeChan
 
 void TRVEditorControlData::DoChange(bool clear_redo) {
   TRVEditRVData::DoChange(clear_redo);
+  ++Editor->change_count_;
   if (Editor->command_depth_ > 0)
     Editor->changed_in_command_ = true;
   else
@@ -28,6 +33,7 @@ void TRVEditorControlData::DoChange(bool clear_redo) {
 }
 
 void TRVEditorControlData::DoCaretMove() { Editor->DoCaretMove(); }
+bool TRVEditorControlData::NoImageResize() { return Editor->EditorOptions.Contains(rvoNoImageResize); }
 bool TRVEditorControlData::IsReadOnly() { return Editor->GetReadOnly(); }
 
 void TRVEditorControlData::SetCurTextStyleNo(int32_t value) {
@@ -65,16 +71,28 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
   SetBeepSink(std::move(sink));
 }
 
-TCustomDocViewEdit::~TCustomDocViewEdit() = default;
+TCustomDocViewEdit::~TCustomDocViewEdit() {
+  // The target unbinds itself from the window while the control still exists.
+  drop_target_.reset();
+}
 
 void TCustomDocViewEdit::CreateWnd() {
   TCustomDocView::CreateWnd();
+  if (!drop_target_) {
+    drop_target_ = std::make_unique<TRVDropTarget>(this);
+    drop_target_->RegisterTarget();
+  }
   // The vertical bar stays (disabled) when the document fits.
   VDisableNoScroll = true;
 }
 
 void TCustomDocViewEdit::SetReadOnly(bool value) {
   read_only_ = value;
+  // A read-only editor follows its hyperlinks as a viewer does.
+  if (value)
+    EditData()->ShowJumps(true);
+  else
+    EditData()->HideJumps();
   TCustomDocViewEdit* inner = InnermostEditor();
   if (!inner->EditData()->NotFormatted() && inner->EditData()->CaretOffs >= 0)
     inner->EditData()->ChangeCaret(false, true, false);
@@ -108,6 +126,12 @@ void TCustomDocViewEdit::AssignEvents(TCustomDocViewEdit* source) {
   OnCurParaStyleChanged = source->OnCurParaStyleChanged;
   OnCurTextStyleChanged = source->OnCurTextStyleChanged;
   OnCaretMove = source->OnCaretMove;
+  OnPaste = source->OnPaste;
+  OnDropFiles = source->OnDropFiles;
+  OnOleDragEnter = source->OnOleDragEnter;
+  OnOleDragOver = source->OnOleDragOver;
+  OnOleDrop = source->OnOleDrop;
+  OnOleDragLeave = source->OnOleDragLeave;
 }
 
 // ---- Change control ----------------------------------------------------------------------------
@@ -132,6 +156,8 @@ bool TCustomDocViewEdit::BeforeChange(bool forced) {
 void TCustomDocViewEdit::DoNotifyChanged(bool clear_redo) {
   Modified = true;
   EditData()->ClearSoftPageBreaks();
+  EditData()->UpdateResizer();
+  EditData()->HideJumps();
   if (clear_redo) EditData()->RedoList->Clear();
   if (OnChange) OnChange(this);
   update();
@@ -548,6 +574,25 @@ void TCustomDocViewEdit::WndProc(TMessage& message) {
       return;
     case EM_CANREDO: message.Result = PendingRedoType() != rvutNone; return;
     case WM_CLEAR: DeleteSelection(); return;
+    case WM_CUT: CutToClipboard(); return;
+    case WM_PASTE: Paste(); return;
+    case EM_CANPASTE: {
+      TClipboard& clipboard = Clipboard();
+      const uint32_t format = static_cast<uint32_t>(message.WParam);
+      if (GetReadOnly())
+        message.Result = 0;
+      else if (format == 0)
+        message.Result = CanPaste();
+      else if (format == CF_TEXT || format == CF_BITMAP || format == CF_METAFILEPICT || format == CF_UNICODETEXT)
+        message.Result = clipboard.HasFormat(static_cast<uint16_t>(format));
+      else if (format == CFRV_RTF())
+        message.Result = CanPasteRTF();
+      else if (format == CFRV_RVF())
+        message.Result = CanPasteRVF();
+      else
+        message.Result = 0;
+      return;
+    }
     case WM_RVUNDOFROMINPLACE:
       CloseInplaceEditor();
       Undo();
@@ -576,7 +621,28 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
     if (out && OnCaretGetOut) OnCaretGetOut(RootEditor(), dir);
   };
   const bool rtl = BiDiMode() == rvbdRightToLeft;
+  // The clipboard shortcuts; Shift+Delete cuts only a selection (else it deletes a character).
+  if (IsCopyShortcut(shift, key)) {
+    CopyToClipboard();
+    return;
+  }
+  if (IsCutShortcut(shift, key) && (key != Qt::Key_Delete || d->SelectionExists(false))) {
+    CutToClipboard();
+    return;
+  }
+  if (IsPasteShortcut(shift, key)) {
+    Paste();
+    return;
+  }
   switch (key) {
+    case Qt::Key_Escape: d->CancelResize(); return;
+    case Qt::Key_Control:
+      // Hyperlinks work while Ctrl is held.
+      if (EditorOptions.Contains(rvoCtrlJumps) && !(d->GetFlags() & rvflJumps)) {
+        d->ShowJumps(false);
+        GenerateMouseMove();
+      }
+      return;
     case Qt::Key_Left:
       move([&] { return rtl ? d->MoveRight(s, c) : d->MoveLeft(s, c); }, rtl ? rvdRight : rvdLeft);
       return;
@@ -621,6 +687,22 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
       return;
     default: return;
   }
+}
+
+void TCustomDocViewEdit::EditKeyUp(int key, TShiftState) {
+  if (key != Qt::Key_Control) return;
+  EditData()->HideJumps();
+  GenerateMouseMove();
+}
+
+void TCustomDocViewEdit::ImeCommit(const QString& text) {
+  if (text.isEmpty() || !BeforeChange(false)) return;
+  AnsiString raw;
+  for (QChar qc : text) {
+    raw += static_cast<char>(qc.unicode() & 0xFF);
+    raw += static_cast<char>(qc.unicode() >> 8);
+  }
+  InsertUnicodeText(raw);
 }
 
 void TCustomDocViewEdit::EditKeyPress(const QString& text) {
@@ -677,6 +759,9 @@ void TCustomDocViewEdit::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
     case Qt::Key_Tab:
+    case Qt::Key_Insert:
+    case Qt::Key_Control:
+    case Qt::Key_Escape:
       EditKeyDown(key, shift);
       e->accept();
       return;
@@ -695,10 +780,73 @@ void TCustomDocViewEdit::keyPressEvent(QKeyEvent* e) {
   TCustomDocView::keyPressEvent(e);
 }
 
+void TCustomDocViewEdit::keyReleaseEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Control && !e->isAutoRepeat()) {
+    EditKeyUp(e->key(), 0);
+    e->accept();
+    return;
+  }
+  TCustomDocView::keyReleaseEvent(e);
+}
+
+void TCustomDocViewEdit::mousePressEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton && EditData()->ResizerMouseDown(p.x(), p.y())) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mousePressEvent(e);
+}
+
+void TCustomDocViewEdit::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint p = e->position().toPoint();
+  TShiftState shift = 0;
+  if (e->modifiers() & Qt::ShiftModifier) shift |= ssShift;
+  if (e->modifiers() & Qt::ControlModifier) shift |= ssCtrl;
+  if (EditData()->ResizerMouseMove(shift, p.x(), p.y())) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mouseMoveEvent(e);
+}
+
+void TCustomDocViewEdit::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton && EditData()->ResizerMouseUp()) {
+    e->accept();
+    return;
+  }
+  TCustomDocView::mouseReleaseEvent(e);
+}
+
+void TCustomDocViewEdit::inputMethodEvent(QInputMethodEvent* e) {
+  // The composition itself is shown by the input method; only the committed string edits.
+  if (TCustomDocViewEdit* inner = InnermostEditor(); inner != this) {
+    inner->ImeCommit(e->commitString());
+  } else {
+    ImeCommit(e->commitString());
+  }
+  e->accept();
+}
+
+QVariant TCustomDocViewEdit::inputMethodQuery(Qt::InputMethodQuery query) const {
+  auto* self = const_cast<TCustomDocViewEdit*>(this);
+  TRVEditRVData* d = self->EditData();
+  switch (query) {
+    case Qt::ImEnabled: return !read_only_;
+    case Qt::ImCursorRectangle: {
+      int32_t x = 0, y = 0;
+      if (d->CaretHeight > 0) d->GetCaretClientPos(x, y);
+      return QRect(x, y, 1, std::max<int32_t>(d->CaretHeight, 1));
+    }
+    default: return TCustomDocView::inputMethodQuery(query);
+  }
+}
+
 // ---- Caret display ---------------------------------------------------------------------------
 
 void TCustomDocViewEdit::paintEvent(QPaintEvent* e) {
   TCustomDocView::paintEvent(e);
+  PaintDropCaret();
   TRVEditRVData* d = EditData();
   if (!hasFocus() || d->CaretHeight == 0) return;
   if (GetReadOnly() && EditorOptions.Contains(rvoHideReadOnlyCaret)) return;
@@ -706,6 +854,20 @@ void TCustomDocViewEdit::paintEvent(QPaintEvent* e) {
   d->GetCaretClientPos(x, y);
   QPainter p(this);
   p.fillRect(QRect(x, y, 1, d->CaretHeight), palette().color(QPalette::Text));
+}
+
+void TCustomDocViewEdit::PaintDropCaret() {
+  TRVDragDropCaretInfo* caret = EditData()->GetDragDropCaretInfo();
+  auto* owner = caret ? dynamic_cast<TCustomRVFormattedData*>(caret->RVData) : nullptr;
+  if (!owner) return;
+  int32_t ox = 0, oy = 0;
+  owner->GetOriginEx(ox, oy);
+  const int32_t x = caret->X + ox - EditData()->GetHOffs();
+  const int32_t y0 = caret->Y + oy - owner->GetVAlignOffset() - EditData()->GetVOffs();
+  QPainter p(this);
+  p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+  p.setPen(Qt::white);
+  for (int32_t y = y0; y <= y0 + caret->Height; y += 2) p.drawLine(x, y, x + 1, y);
 }
 
 void TCustomDocViewEdit::focusInEvent(QFocusEvent* e) {

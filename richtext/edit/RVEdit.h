@@ -11,6 +11,9 @@
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVRTFProps.h"
 #include "richtext/view/DocView.h"
+#include "richtext/view/RVDragDrop.h"
+
+class QInputMethodEvent;
 
 namespace pelvar {
 
@@ -40,6 +43,10 @@ enum TRVDragDropFormat : uint8_t {
 using TRVDragDropFormats = TRVSet<TRVDragDropFormat, uint8_t>;
 
 enum TRVGetOutDirection : uint8_t { rvdLeft, rvdUp, rvdRight, rvdDown, rvdTop, rvdBottom };
+enum TRVDropFileAction : uint8_t { rvdfNone, rvdfInsert, rvdfLink };
+// The bits of a set of effects are the platform's DROPEFFECT bits shifted one up.
+enum TRVOleDropEffect : uint8_t { rvdeNone, rvdeCopy, rvdeMove, rvdeLink };
+using TRVOleDropEffects = TRVSet<TRVOleDropEffect, uint8_t>;
 
 // Edit-control messages the editor answers.
 constexpr uint32_t WM_CLEAR = 0x0303;
@@ -48,6 +55,7 @@ constexpr uint32_t EM_CANUNDO = 0x00C6;
 constexpr uint32_t EM_UNDO = 0x00C7;
 constexpr uint32_t EM_REDO = 0x0454;
 constexpr uint32_t EM_CANREDO = 0x0455;
+constexpr uint32_t EM_CANPASTE = 0x0432;
 // Posted to itself: close the cell editor, then undo (redo) in this editor's document.
 constexpr uint32_t WM_RVUNDOFROMINPLACE = WM_USER + 13;
 constexpr uint32_t WM_RVREDOFROMINPLACE = WM_USER + 14;
@@ -59,6 +67,18 @@ using TRVStyleConversionEvent = std::function<void(TCustomDocViewEdit* sender, i
                                                    bool applied_to_text, int32_t& new_style_no)>;
 using TRVOnCaretGetOutEvent = std::function<void(TCustomDocViewEdit* sender, TRVGetOutDirection direction)>;
 using TRVEditNotifyEvent = std::function<void(TCustomDocViewEdit* sender)>;
+using TRVPasteEvent = std::function<void(TCustomDocViewEdit* sender, bool& do_default)>;
+using TRVDropFilesEvent = std::function<void(TCustomDocViewEdit* sender, TStrings* files,
+                                             TRVDropFileAction& file_action, bool& do_default)>;
+using TRVOleDragEnterEvent =
+    std::function<void(TCustomDocView* sender, IDataObject* data_object, TShiftState shift, int32_t x, int32_t y,
+                       TRVOleDropEffects possible_drop_effects, TRVOleDropEffect& drop_effect)>;
+using TRVOleDragOverEvent = std::function<void(TCustomDocView* sender, TShiftState shift, int32_t x, int32_t y,
+                                               TRVOleDropEffects possible_drop_effects,
+                                               TRVOleDropEffect& drop_effect)>;
+using TRVOleDropEvent =
+    std::function<void(TCustomDocView* sender, IDataObject* data_object, TShiftState shift, int32_t x, int32_t y,
+                       TRVOleDropEffects possible_drop_effects, TRVOleDropEffect& drop_effect, bool& do_default)>;
 
 // The editable document of an editor control: its hooks ask and tell the control.
 class TRVEditorControlData : public TRVEditRVData {
@@ -71,6 +91,7 @@ class TRVEditorControlData : public TRVEditRVData {
   bool IsReadOnly() override;
   void SetCurTextStyleNo(int32_t value) override;
   void SetCurParaStyleNo(int32_t value) override;
+  bool NoImageResize() override;
 };
 
 class TCustomDocViewEdit : public TCustomDocView {
@@ -162,7 +183,43 @@ class TCustomDocViewEdit : public TCustomDocView {
 
   // ---- Keys (the framework's key handlers) ----
   void EditKeyDown(int key, TShiftState shift);
+  void EditKeyUp(int key, TShiftState shift);
   void EditKeyPress(const QString& text);
+  // A string an input method committed: inserted as UTF-16 text in one step.
+  void ImeCommit(const QString& text);
+
+  // ---- Clipboard (RVEdit_input.cpp) ----
+  // Copies the selection and deletes it (one undo step); nothing when refused or when
+  // nothing was copied.
+  void CutToClipboard();
+  // Pastes the best format of the clipboard: the native format, else RTF, else text or a
+  // picture (one undo step). Failures beep.
+  virtual void Paste();
+  virtual bool CanPaste();
+  bool CanPasteRVF();
+  bool CanPasteRTF();
+  void PasteRVF();
+  // False when the clipboard has no usable RTF.
+  bool PasteRTF();
+  void PasteText();
+  void PasteUnicodeText();
+  void PasteBitmap(bool text_as_name);
+  void PasteMetafile(bool text_as_name);
+  // The folder of the page that "HTML Format" on the clipboard names as its source.
+  AnsiString GetHTMLSourceFolder();
+
+  // ---- Drops (the scroller's drop-target hooks; RVEdit_input.cpp) ----
+  bool OleDragEnterAllowed(int32_t x, int32_t y) override;
+  void OleDragEnterEvent(IDataObject* data_object, uint32_t key_state, TPoint pt, uint32_t possible_effects,
+                         uint32_t& effect) override;
+  void OleDragLeft() override;
+  bool OleDragMoved(int32_t x, int32_t y) override;
+  void OleDragOverEvent(uint32_t key_state, TPoint pt, uint32_t possible_effects, uint32_t& effect) override;
+  void OleForgetTarget() override {}
+  uint32_t OleDropped(IDataObject* data_object, bool move, uint32_t key_state, TPoint pt,
+                      uint32_t possible_effects) override;
+  bool OleFormatAccepted(uint16_t format) override;
+  TRVDropTarget* DropTarget() const { return drop_target_.get(); }
 
   // ---- Events ----
   TRVEditNotifyEvent OnChange;
@@ -173,6 +230,12 @@ class TCustomDocViewEdit : public TCustomDocView {
   TRVStyleConversionEvent OnStyleConversion;
   TRVStyleConversionEvent OnParaStyleConversion;
   TRVOnCaretGetOutEvent OnCaretGetOut;
+  TRVPasteEvent OnPaste;
+  TRVDropFilesEvent OnDropFiles;
+  TRVOleDragEnterEvent OnOleDragEnter;
+  TRVOleDragOverEvent OnOleDragOver;
+  TRVOleDropEvent OnOleDrop;
+  TRVEditNotifyEvent OnOleDragLeave;
 
   // Copies the viewer's events and the editor's (not OnChange, OnChanging, OnCaretGetOut).
   void AssignEvents(TCustomDocViewEdit* source);
@@ -182,6 +245,13 @@ class TCustomDocViewEdit : public TCustomDocView {
   // The edit-control messages of undo, redo and clearing.
   void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void keyReleaseEvent(QKeyEvent* e) override;
+  // The resize frame takes the mouse first.
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void inputMethodEvent(QInputMethodEvent* e) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
   void paintEvent(QPaintEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
@@ -192,6 +262,27 @@ class TCustomDocViewEdit : public TCustomDocView {
   bool RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body, bool delete_selection);
   void SetConversion(const TRVStyleConversionEvent& event);
   bool InsertStream(const std::function<bool(TRVEditRVData*)>& read);
+  void PasteTextOrPicture();
+  // The drop caret over the painted document (a dotted line).
+  void PaintDropCaret();
+  // The drop: the formats tried at the caret, the bracket around an insertion that selects
+  // what was inserted, and whether anything changed in the editor that took it.
+  bool DropFormats(IDataObject* data_object, bool move, TShiftState shift, TPoint pt, uint32_t possible_effects,
+                   uint16_t own_format, TRVOleDropEffect& effect);
+  bool DropKind(IDataObject* data_object, TRVDropKind kind, uint16_t own_format);
+  bool DropFiles(IDataObject* data_object);
+  void BeginDropInsertion();
+  void EndDropInsertion();
+  struct TDropState {
+    bool Begun = false;
+    int32_t ItemNo = 0, Offs = 0;
+    bool AtItemStart = false, WasText = false;
+    int32_t LengthBefore = 0;
+    TCustomDocViewEdit* Editor = nullptr;
+  } drop_;
+  std::unique_ptr<TRVDropTarget> drop_target_;
+  // Counts the change notifications of this editor's document.
+  int32_t change_count_ = 0;
   std::unique_ptr<TRVRTFReaderProperties> rtf_read_properties_;
   bool read_only_ = false;
   int32_t command_depth_ = 0;

@@ -224,5 +224,39 @@ TEST(RVEditInsert, RTFStreamAtTheCaret) {
   EXPECT_EQ(doc.beeps, 1);
 }
 
+
+// A stream inserted before the first item of a paragraph takes over its line start: the
+// paragraph's text continues the stream's last line instead of becoming a paragraph of its
+// own (a cut and a paste back at the same place give the document it was).
+TEST(RVEditInsert, StreamsAtAParagraphStartJoinItsText) {
+  struct Case {
+    const char* name;
+    const char* doc;
+    int32_t item, offs;
+    const char* rtf;
+    const char* expected;
+  } cases[] = {
+      {"one line at the document start", ":abcd", 0, 1, "{\\rtf1\\ansi XY}", "[XYabcd s0 p0]"},
+      {"one line at a second paragraph", ":ab|:cd", 1, 1, "{\\rtf1\\ansi XY}", "[ab s0 p0][XYcd s0 p0]"},
+      {"two paragraphs", ":abcd", 0, 1, "{\\rtf1\\ansi X\\par Y}", "[X s0 p0][Yabcd s0 p0]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EditDoc doc;
+    doc.Build(c.doc);
+    doc.At(c.item, c.offs);
+    TRVRTFReaderProperties props;
+    doc.data.RTFReadProperties = &props;
+    TMemoryStream s;
+    const std::string rtf = c.rtf;
+    s.WriteBuffer(rtf.data(), static_cast<int64_t>(rtf.size()));
+    s.SetPosition(0);
+    ASSERT_TRUE(doc.data.InsertRTFAtCaret(s));
+    EXPECT_EQ(doc.Dump(), c.expected);
+    doc.data.Undo();
+    EXPECT_EQ(doc.Dump(), std::string(c.doc) == ":abcd" ? "[abcd s0 p0]" : "[ab s0 p0][cd s0 p0]");
+  }
+}
+
 }  // namespace
 }  // namespace pelvar
