@@ -445,7 +445,10 @@ TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t 
   TableState = 1 << 6;
 }
 
-TRVTableItemInfo::~TRVTableItemInfo() { grid_.reset(); }
+TRVTableItemInfo::~TRVTableItemInfo() {
+  CloseCellEditor(false);
+  grid_.reset();
+}
 
 void TRVTableItemInfo::Reset(int32_t rows, int32_t cols) {
   pending_cols_ = std::max(cols, 0);

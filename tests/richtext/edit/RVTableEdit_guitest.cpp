@@ -1,0 +1,251 @@
+// Table interaction in an editor (offscreen, the test font): the cell editor opens over the
+// clicked cell with the cell's items, closes giving them back, Tab in the last cell appends a
+// row as one undo step, Ctrl+Z with nothing to undo in the cell undoes the main document,
+// dragging a column border, and styles applied to selected cells as one undo step.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+
+#include "platform/application.h"
+#include "platform/beep.h"
+#include "richtext/edit/RVEdit.h"
+#include "richtext/edit/RVTable.h"
+#include "richtext/edit/RVTableInplace.h"
+#include "tests/richtext/view/view_fixture.h"
+
+namespace pelvar {
+namespace {
+
+class TableEditTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!QCoreApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "tableedit_guitest";
+      static char* argv[] = {name, nullptr};
+      app_ = new QApplication(argc, argv);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
+  void SetUp() override {
+    previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
+    while (style.TextStyles()->Count() < 3) style.TextStyles()->Add();
+    style.TextStyles()->Items(1)->Style.Include(fsBold);
+    while (style.ParaStyles()->Count() < 2) style.ParaStyles()->Add();
+    Build();
+  }
+  void Build() {
+    e = std::make_unique<TDocViewEdit>();
+    e->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+    e->SetStyle(&style);
+    e->resize(500, 400);
+    e->HandleNeeded();
+    e->RVData->AddTextItem("before", 0, 0);
+    table = new TRVTableItemInfo(e->RVData.get(), 3, 3);
+    table->CellPadding = 4;
+    for (int32_t r = 0; r < 3; ++r)
+      for (int32_t c = 0; c < 3; ++c) {
+        TRVTableCellData* cell = table->GetCells(r, c);
+        cell->Clear();
+        cell->AddTextItem("c" + std::to_string(r) + std::to_string(c), 0, 0);
+      }
+    e->RVData->AddItem("", table);
+    e->RVData->AddTextItem("after", 0, 0);
+    e->Format();
+  }
+  void TearDown() override {
+    e.reset();
+    SetBeepSink(std::move(previous_sink_));
+  }
+  // Posted messages and deferred deletions run.
+  static void Pump() {
+    for (int i = 0; i < 3; ++i) {
+      Application()->ProcessMessages();
+      QCoreApplication::processEvents();
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+  }
+  void Click(int32_t row, int32_t col) {
+    TRVTableCellData* cell = table->GetCells(row, col);
+    const int32_t x = cell->Left + cell->Width / 2, y = cell->Top + cell->Height / 2;
+    table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+    table->MouseUp(rvmbLeft, 0, x, y, 1, e->RVData.get());
+  }
+  static std::string Text(TCustomRVData* d) {
+    std::string s;
+    for (int32_t i = 0; i < d->ItemCount(); ++i) s += d->GetItemTextRaw(i);
+    return s;
+  }
+  TBeepSink previous_sink_;
+  TRVStyle style{nullptr};
+  int beeps = 0;
+  std::unique_ptr<TDocViewEdit> e;
+  TRVTableItemInfo* table = nullptr;
+};
+
+TEST_F(TableEditTest, ClickOpensEditorOverCellAndClosingGivesItemsBack) {
+  ASSERT_EQ(table->TableState & 3, 3);
+  Click(1, 2);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  TRVTableCellData* cell = table->GetCells(1, 2);
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  EXPECT_EQ(ed->geometry(), QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height));
+  EXPECT_EQ(ed->LeftMargin, 4);
+  EXPECT_EQ(ed->TopMargin, 4);
+  EXPECT_EQ(ed->RightMargin, 4);
+  EXPECT_EQ(ed->BottomMargin, 4);
+  EXPECT_EQ(cell->ItemCount(), 0);
+  EXPECT_EQ(Text(ed->RVData.get()), "c12");
+  EXPECT_EQ(e->InplaceEdit(), ed);
+  // Typing goes into the cell editor; closing puts the items back with the selection.
+  ed->InsertText("x");
+  EXPECT_EQ(Text(ed->RVData.get()), "c12x");  // the caret is where the click was
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(cell), "c12x");
+  EXPECT_EQ(e->InplaceEdit(), nullptr);
+  // The typing is one cell-modify step of the main document.
+  EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
+  e->Undo();
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12");
+}
+
+TEST_F(TableEditTest, RefusedEditingKeepsEditorClosed) {
+  table->OnCellEditing = [](TRVTableItemInfo*, int32_t, int32_t, bool, bool& allow) { allow = false; };
+  Click(0, 0);
+  EXPECT_EQ(table->CellEditor, nullptr);
+}
+
+TEST_F(TableEditTest, TabMovesAndAppendsCopiedRowInOneUndoStep) {
+  table->GetCells(2, 2)->Color = clRed;
+  Click(2, 1);
+  ASSERT_NE(table->CellEditor, nullptr);
+  QKeyEvent tab0(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &tab0);
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  const int32_t groups = e->EditData()->UndoList->Count();
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &tab);
+  Pump();
+  ASSERT_EQ(table->RowCount(), 4);
+  EXPECT_EQ(table->GetCells(3, 2)->Color, clRed);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 3);
+  EXPECT_EQ(table->CellEditor->Col, 0);
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  table->CloseCellEditor(true);
+  e->Undo();
+  EXPECT_EQ(table->RowCount(), 3);
+  // Shift+Tab in the first cell beeps and stays.
+  Click(0, 0);
+  beeps = 0;
+  QKeyEvent back(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &back);
+  Pump();
+  EXPECT_EQ(beeps, 1);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 0);
+}
+
+TEST_F(TableEditTest, CtrlZWithNothingInCellUndoesMainDocument) {
+  e->EditData()->SetSelectionBounds(2, 6, 2, 6);
+  e->InsertText("!");
+  ASSERT_EQ(Text(e->RVData.get()), "beforeafter!");
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  QKeyEvent z(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &z);
+  // Nothing happens before the posted message is processed.
+  EXPECT_EQ(Text(e->RVData.get()), "beforeafter!");
+  Pump();
+  EXPECT_EQ(Text(e->RVData.get()), "beforeafter");
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+TEST_F(TableEditTest, UndoMessageKeepsApplicationReadOnly) {
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ed->InsertText("y");
+  e->SetReadOnly(true);
+  EXPECT_TRUE(ed->GetReadOnly());
+  PostMessage(ed->MessageHandle(), WM_RVINPLACEUNDO, 0, 0);
+  Pump();
+  EXPECT_TRUE(e->ReadOnly());
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_EQ(Text(ed->RVData.get()), "c00y");
+}
+
+TEST_F(TableEditTest, DraggingColumnBorder) {
+  for (const bool shift : {false, true}) {
+    SCOPED_TRACE(shift);
+    Build();
+    // Fixed columns: the table is as wide as they are and may grow.
+    if (shift) {
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) table->GetCells(r, c)->BestWidth = 100;
+      e->Format();
+    }
+    const auto widths = table->Layout.ColumnWidths;
+    const int32_t table_width = table->Layout.TableWidth;
+    int32_t min_pos = 0, border = 0;
+    const int32_t x = table->Layout.ColumnLefts[1] - 1;
+    ASSERT_EQ(table->FindColumnBorder(x, min_pos, border), 1);
+    const int32_t groups = e->EditData()->UndoList->Count();
+    int32_t hr = 0, hc = 0;
+    ASSERT_FALSE(table->FindCellAt(x, 10, hr, hc)) << x << " " << table->GetCells(0, 0)->Left << " " << table->GetCells(0, 0)->Width;
+    table->MouseDown(rvmbLeft, rvssLeft | (shift ? rvssShift : 0), x, 10, 1, e->RVData.get());
+    table->MouseUp(rvmbLeft, 0, x + 20, 10, 1, e->RVData.get());
+    EXPECT_EQ(table->Layout.ColumnWidths[0], widths[0] + 20);
+    if (shift) {
+      EXPECT_EQ(table->Layout.ColumnWidths[1], widths[1]);
+      EXPECT_EQ(table->Layout.TableWidth, table_width + 20);
+    } else {
+      EXPECT_EQ(table->Layout.ColumnWidths[1], widths[1] - 20);
+      EXPECT_EQ(table->Layout.TableWidth, table_width);
+    }
+    EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+    e->Undo();
+    EXPECT_EQ(table->Layout.ColumnWidths, widths);
+  }
+}
+
+TEST_F(TableEditTest, ApplyToSelectedCellsIsOneUndoStep) {
+  table->SelectCellRange(1, 1, 1, 1);
+  int32_t tr, lc, cc, rc;
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(cc * rc, 4);
+  EXPECT_TRUE(table->IsCellInSelection(2, 2));
+  EXPECT_FALSE(table->IsCellInSelection(0, 2));
+  table->OnCellEditing = [](TRVTableItemInfo*, int32_t r, int32_t c, bool, bool& allow) { allow = !(r == 2 && c == 2); };
+  const int32_t groups = e->EditData()->UndoList->Count();
+  table->ApplyToCells(1, 1, true);
+  auto style_of = [&](int32_t r, int32_t c) { return table->GetCells(r, c)->GetItem(0)->StyleNo; };
+  EXPECT_EQ(style_of(1, 1), 1);
+  EXPECT_EQ(style_of(1, 2), 1);
+  EXPECT_EQ(style_of(2, 1), 1);
+  EXPECT_EQ(style_of(2, 2), 0);  // refused by OnCellEditing
+  EXPECT_EQ(style_of(0, 0), 0);
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  e->Undo();
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) {
+      EXPECT_EQ(style_of(r, c), 0) << r << c;
+      EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+    }
+}
+
+}  // namespace
+}  // namespace pelvar
