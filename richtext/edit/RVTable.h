@@ -501,6 +501,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool IsPartiallySelected() const override { return cell_selection_; }
   bool GetCellSelectionRect(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
                             int32_t& row_count);
+  // The selection rectangle grown by every merged cell crossing its edges.
+  bool GetCellSelectionRectFull(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
+                                int32_t& row_count);
   bool IsCellInSelection(int32_t row, int32_t col);
   void RefreshCellSelectionFlags();
   bool MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
@@ -574,6 +577,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Output.
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
                int32_t part, bool force_same_as_prev) override;
+  // The selected part: the cell selection rectangle (grown by merged cells crossing it), the
+  // cells outside the selection without content; the whole table without a cell selection.
+  void SaveRVFSelection(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no) override;
   // The record of one printed part: the heading rows, then the part's rows.
   void SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
                    const TRVTablePrintPart& part);

@@ -109,6 +109,10 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ed->SetVScrollVisible(false);
   ed->SetHScrollVisible(false);
   ed->OnChangeCallback = [this](TRVTableInplaceEdit* e) { CellEditorResized(e); };
+  // Arrow keys leaving the cell's text move to the neighbouring cell, after the key's handling.
+  ed->OnCaretGetOut = [ed](TCustomDocViewEdit*, TRVGetOutDirection direction) {
+    PostMessage(ed->MessageHandle(), WM_RVINPLACEMOVE, static_cast<WPARAM>(direction), 0);
+  };
   ed->SetCell(row, col, this, CellPadding);
   CellEditor = ed;
   GetItemClientCoords(ClientLeft, ClientTop);
@@ -555,6 +559,41 @@ bool TRVTableItemInfo::GetCellSelectionRect(bool include_edited_cell, int32_t& t
   left_col = std::min(ac, bc);
   row_count = std::max(ar + a->RowSpan, br + b->RowSpan) - top_row;
   col_count = std::max(ac + a->ColSpan, bc + b->ColSpan) - left_col;
+  return true;
+}
+
+bool TRVTableItemInfo::GetCellSelectionRectFull(bool include_edited_cell, int32_t& top_row, int32_t& left_col,
+                                                int32_t& col_count, int32_t& row_count) {
+  if (!cell_selection_ || SelAnchorRow < 0 || SelAnchorCol < 0)
+    return GetCellSelectionRect(include_edited_cell, top_row, left_col, col_count, row_count);
+  const int32_t R = RowCount(), C = ColCount();
+  auto clamp = [](int32_t v, int32_t n) { return std::max(0, std::min(v, n - 1)); };
+  const int32_t r1 = clamp(SelAnchorRow, R), c1 = clamp(SelAnchorCol, C);
+  const int32_t r2 = clamp(SelAnchorRow + SelRowDelta, R), c2 = clamp(SelAnchorCol + SelColDelta, C);
+  int32_t top = std::min(r1, r2), bottom = std::max(r1, r2) + 1, left = std::min(c1, c2), right = std::max(c1, c2) + 1;
+  const int32_t top0 = top, bottom0 = bottom, left0 = left, right0 = right;
+  auto take = [&](int32_t r, int32_t c) {
+    int32_t mr = 0, mc = 0;
+    if (TRVTableCellData* cell = GetMainCell(r, c, mr, mc)) {
+      top = std::min(top, mr);
+      bottom = std::max(bottom, mr + cell->RowSpan);
+      left = std::min(left, mc);
+      right = std::max(right, mc + cell->ColSpan);
+    }
+  };
+  // One pass along the four edges, so that merged cells crossing them are taken whole.
+  for (int32_t c = left0; c < right0; ++c) {
+    take(top0, c);
+    take(bottom0 - 1, c);
+  }
+  for (int32_t r = top0; r < bottom0; ++r) {
+    take(r, left0);
+    take(r, right0 - 1);
+  }
+  top_row = top;
+  left_col = left;
+  row_count = bottom - top;
+  col_count = right - left;
   return true;
 }
 

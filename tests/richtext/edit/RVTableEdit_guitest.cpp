@@ -249,3 +249,140 @@ TEST_F(TableEditTest, ApplyToSelectedCellsIsOneUndoStep) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+TEST_F(TableEditTest, ArrowKeysMoveBetweenCellsAndOutOfTheTable) {
+  struct Case {
+    int32_t row, col;
+    int key;
+    bool to_end;           // the caret is put at the end of the cell's text first
+    int32_t want_row;      // -1: the editor closed
+    int32_t want_col;
+    int32_t want_offs;     // offset of the table item in the main document when closed
+  };
+  const Case cases[] = {
+      {0, 0, Qt::Key_Right, true, 0, 1, 0},  {0, 2, Qt::Key_Right, true, 1, 0, 0},
+      {2, 2, Qt::Key_Right, true, -1, 0, 1}, {0, 1, Qt::Key_Up, false, -1, 0, 0},
+      {1, 1, Qt::Key_Down, true, 2, 1, 0},   {1, 0, Qt::Key_Left, false, 0, 2, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.row) + "," + std::to_string(k.col) + " key " + std::to_string(k.key));
+    ASSERT_TRUE(table->OpenCellEditor(-1, k.row, k.col, false, !k.to_end, k.to_end, false, false));
+    QKeyEvent ev(QEvent::KeyPress, k.key, Qt::NoModifier);
+    QCoreApplication::sendEvent(table->CellEditor, &ev);
+    Pump();
+    if (k.want_row < 0) {
+      EXPECT_EQ(table->CellEditor, nullptr);
+      int32_t si, ei, so, eo;
+      e->EditData()->GetSelBounds(si, ei, so, eo, true);
+      EXPECT_EQ(si, 1);
+      EXPECT_EQ(so, k.want_offs);
+    } else {
+      ASSERT_NE(table->CellEditor, nullptr);
+      EXPECT_EQ(table->CellEditor->Row, k.want_row);
+      EXPECT_EQ(table->CellEditor->Col, k.want_col);
+    }
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c)
+      EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+}
+
+// A style operation that fails half way leaves every cell with its items, and the cells
+// changed before the failure can be taken back.
+TEST_F(TableEditTest, ApplyToCellsFailingHalfWayLosesNothing) {
+  int calls = 0;
+  e->OnStyleConversion = [&](TCustomDocViewEdit*, int32_t, int32_t, bool, int32_t& new_style) {
+    // A few calls per cell (the current style, the item): the failure comes in a later cell.
+    if (++calls == 5) throw EDocViewError("conversion failed");
+    new_style = 1;
+  };
+  table->SelectCellRange(0, 0, 2, 2);
+  EXPECT_THROW(table->ApplyToCells(3, 0, true), EDocViewError);
+  int32_t converted = 0;
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) {
+      TRVTableCellData* cell = table->GetCells(r, c);
+      EXPECT_EQ(Text(cell), "c" + std::to_string(r) + std::to_string(c));
+      converted += cell->GetItem(0)->StyleNo == 1;
+    }
+  EXPECT_GT(converted, 0);
+  EXPECT_LT(converted, 9);
+  EXPECT_EQ(e->EditData()->UndoList->GroupNesting, 0);
+  e->Undo();
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(table->GetCells(r, c)->GetItem(0)->StyleNo, 0) << r << c;
+}
+
+// A selection save writes the cell rectangle grown by a merged cell crossing it; the cells
+// of the grown part that the selection does not touch come without content.
+TEST_F(TableEditTest, SelectionSaveWritesSelectedCells) {
+  table->MergeCells(0, 1, 1, 2);
+  e->Format();
+  table->SelectCellRange(1, 0, 2, 0);
+  EXPECT_TRUE(table->IsPartiallySelected());
+  TMemoryStream m;
+  ASSERT_TRUE(e->RVData->SaveRVFToStream(m, true, nullptr, nullptr, clNone));
+  m.SetPosition(0);
+  TDocViewEdit other;
+  other.SetStyle(&style);
+  TColor color = clNone;
+  ASSERT_TRUE(other.RVData->LoadRVFFromStream(m, color, nullptr, nullptr));
+  ASSERT_EQ(other.RVData->ItemCount(), 1);
+  auto* t = dynamic_cast<TRVTableItemInfo*>(other.RVData->GetItem(0));
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(t->RowCount(), 2);
+  ASSERT_EQ(t->ColCount(), 3);
+  EXPECT_EQ(Text(t->GetCells(0, 0)), "");
+  EXPECT_EQ(Text(t->GetCells(0, 1)), "c01c11");
+  EXPECT_EQ(Text(t->GetCells(0, 2)), "");
+  EXPECT_EQ(Text(t->GetCells(1, 0)), "c10");
+  EXPECT_EQ(Text(t->GetCells(1, 2)), "c12");
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+size_t GridRectangles(TRecordingCanvas& canvas) {
+  size_t n = 0;
+  for (const TCanvasCall& c : canvas.Calls("Rectangle"))
+    if (c.Pen.Style == psDot && c.Pen.Color == clBtnFace) ++n;
+  return n;
+}
+
+// Selected cells are painted in the selection colour; a read-only editor shows no grid.
+TEST_F(TableEditTest, CellSelectionColourAndReadOnlyGrid) {
+  auto paint = [&](TRecordingCanvas& canvas) {
+    table->PaintFullWidth(0, 500, 0, canvas, 0, &style, TRect{0, 0, 1024, 768});
+  };
+  auto filled_with = [](TRecordingCanvas& canvas, TColor color) {
+    size_t n = 0;
+    for (const TCanvasCall& c : canvas.Calls("FillRect")) n += c.Brush.Color() == color;
+    return n;
+  };
+  style.SelColor = clRed;
+  style.InactiveSelColor = clRed;
+  TRecordingCanvas before(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(before);
+  EXPECT_EQ(filled_with(before, clRed), 0u);
+  EXPECT_EQ(GridRectangles(before), 10u);  // the frame and nine cells
+  table->SelectCellRange(0, 0, 1, 0);
+  TRecordingCanvas selected(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(selected);
+  EXPECT_EQ(filled_with(selected, clRed), 2u);
+  table->ClearCellSelection();
+  e->SetReadOnly(true);
+  TRecordingCanvas read_only(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(read_only);
+  EXPECT_EQ(GridRectangles(read_only), 0u);
+}
+
+}  // namespace
+}  // namespace pelvar
