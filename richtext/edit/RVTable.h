@@ -38,6 +38,9 @@ class TRVTablePrintPart;
 class TRVTableInplaceEdit;
 class TCustomDocViewEdit;
 
+// Cursors over the outer borders: selecting a whole row (left) or column (top).
+constexpr TCursor crRVSelectRow = 104, crRVSelectCol = 105;
+
 // Tab in the last cell of a table appends a row copying the last one.
 extern bool RVTableTabAddsRow;
 

@@ -175,7 +175,7 @@ void TRVTableItemInfo::CellEditorClosing(TRVTableInplaceEdit* editor, bool clear
     MarkChanged();
     if (auto* edit = dynamic_cast<TRVEditRVData*>(host_)) {
       const int32_t item_no = GetItemNoInParent();
-      if (item_no >= 0 && !edit->NotFormatted()) ctrl->Format();
+      if (item_no >= 0 && !edit->NotFormatted()) edit->FormatKeepingCaret();
     }
     if (cell && si >= 0 && si < cell->ItemCount() && ei >= 0 && ei < cell->ItemCount()) {
       if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(cell->View())) fd->StoreSelectionBounds(si, ei, so, eo);
@@ -229,7 +229,7 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
   if (size_changed) {
     // The table is laid out again around the edited cell; the editor follows the cell.
     const int32_t row = editor->Row, col = editor->Col;
-    ctrl->Format();
+    if (auto* edit = dynamic_cast<TRVEditRVData*>(host_)) edit->FormatKeepingCaret();
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
       PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
@@ -634,7 +634,8 @@ bool TRVTableItemInfo::MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t /
       if (cd != SelColDelta || rd != SelRowDelta) {
         SelColDelta = cd;
         SelRowDelta = rd;
-        if (cell_selection_) CloseCellEditor(true);
+        // The editor stays until the button is released, shown as part of the selection.
+        if (CellEditor) CellEditor->SetCellSelected(cell_selection_);
         RefreshCellSelectionFlags();
         if (fd) fd->InvalidateControl();
       }
@@ -642,13 +643,22 @@ bool TRVTableItemInfo::MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t /
     return true;
   }
   int32_t mn = 0, bp = 0;
-  const int32_t b = FindColumnBorder(x, mn, bp);
   if (fd) {
+    const bool may_select = host_ && host_->GetOptions().Contains(rvoAllowSelection);
+    const int32_t b = FindColumnBorder(x, mn, bp);
+    if (Options.Contains(rvtoRowSelect) && b == 0 && may_select) {
+      fd->SetControlCursor(crRVSelectRow);
+      return true;
+    }
     if (editable && Options.Contains(rvtoColSizing) && b > 0) {
       fd->SetControlCursor(crHSplit);
       return true;
     }
     const int32_t v = FindRowBorder(y, mn, bp);
+    if (Options.Contains(rvtoColSelect) && v == 0 && may_select) {
+      fd->SetControlCursor(crRVSelectCol);
+      return true;
+    }
     if (editable && Options.Contains(rvtoRowSizing) && v > 0) {
       fd->SetControlCursor(crVSplit);
       return true;
@@ -689,30 +699,54 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
     }
     return false;
   }
-  if (button == rvmbLeft && editable && (Options.Contains(rvtoColSizing) || Options.Contains(rvtoRowSizing))) {
-    int32_t bp = 0;
-    const int32_t b = Options.Contains(rvtoColSizing) ? FindColumnBorder(x, DragMinPos, bp) : -1;
-    if (b > 0) {
-      DragBorder = b;
-      DragStartPos = x;
-      DragGrabOffset = bp - x;
-      DraggingColumn = true;
-    } else {
-      const int32_t v = Options.Contains(rvtoRowSizing) ? FindRowBorder(y, DragMinPos, bp) : -1;
-      if (v <= 0) return false;
-      DragBorder = v;
-      DragStartPos = y;
-      DragGrabOffset = bp - y;
-      DraggingColumn = false;
+  if (button == rvmbLeft && (Options.Contains(rvtoRowSizing) || Options.Contains(rvtoColSizing) ||
+                             Options.Contains(rvtoColSelect) || Options.Contains(rvtoRowSelect))) {
+    auto start_drag = [&](int32_t border, int32_t pos, int32_t border_pos, bool column) {
+      DragBorder = border;
+      DragStartPos = pos;
+      DragGrabOffset = border_pos - pos;
+      DraggingColumn = column;
+      DragShift = (shift & rvssShift) != 0;
+      DragMaxPos = -1;
+      SuspendCellEditor();
+      if (!resize_line_) resize_line_ = std::make_unique<TTableResizeLine>(this);
+      fd->AssignXorDrawing(resize_line_.get());
+      int32_t l = 0, t = 0;
+      fd->SetMouseCapture(this, l, t);
+      Dragging = true;
+    };
+    int32_t bp = 0, b = -1, v = -1;
+    if ((editable && Options.Contains(rvtoColSizing)) || Options.Contains(rvtoRowSelect))
+      b = FindColumnBorder(x, DragMinPos, bp);
+    if (b > 0 && editable && Options.Contains(rvtoColSizing)) {
+      start_drag(b, x, bp, true);
+      return false;
     }
-    DragShift = (shift & rvssShift) != 0;
-    DragMaxPos = -1;
-    SuspendCellEditor();
-    if (!resize_line_) resize_line_ = std::make_unique<TTableResizeLine>(this);
-    fd->AssignXorDrawing(resize_line_.get());
+    int32_t row_min = -1;
+    if ((editable && Options.Contains(rvtoRowSizing)) || Options.Contains(rvtoColSelect))
+      v = FindRowBorder(y, row_min, bp);
+    if (v > 0 && editable && Options.Contains(rvtoRowSizing)) {
+      DragMinPos = row_min;
+      start_drag(v, y, bp, false);
+      return false;
+    }
     int32_t l = 0, t = 0;
-    fd->SetMouseCapture(this, l, t);
-    Dragging = true;
+    if (v == 0 && Options.Contains(rvtoColSelect)) {
+      const int32_t k = ColumnAtX(x);
+      if (k >= 0) {
+        SelectWholeColumns(k, 1);
+        fd->SetMouseCapture(this, l, t);
+      }
+      return false;
+    }
+    if (b == 0 && Options.Contains(rvtoRowSelect)) {
+      const int32_t k = RowAtY(y);
+      if (k >= 0) {
+        SelectWholeRows(k, 1);
+        fd->SetMouseCapture(this, l, t);
+      }
+      return false;
+    }
     return false;
   }
   CloseCellEditor(true);
@@ -741,6 +775,7 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
     return false;
   }
   if (button == rvmbLeft) {
+    if (fd->CaptureMouseItem == this && !MouseSelecting) fd->ReleaseMouseCapture(this);
     if (MouseSelecting) {
       fd->ReleaseMouseCapture(this);
       MouseSelecting = false;
@@ -915,7 +950,8 @@ void TRVTableItemInfo::ReformatAfterChange(int32_t /*item_no*/, int32_t /*before
   if (!edit || !ctrl || edit->NotFormatted()) return;
   // The whole document is laid out again: the table's width may move every line below it.
   const int32_t row = CellEditor ? CellEditor->Row : -1, col = CellEditor ? CellEditor->Col : -1;
-  ctrl->Format();
+  edit->FormatKeepingCaret();
+  ctrl->update();
   if (CellEditor && row >= 0)
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);

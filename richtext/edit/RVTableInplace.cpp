@@ -1,6 +1,7 @@
 #include "richtext/edit/RVTableInplace.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "platform/application.h"
 #include "richtext/edit/RVTable.h"
@@ -187,6 +188,31 @@ void TRVTableInplaceEdit::keyPressEvent(QKeyEvent* e) {
     return;
   }
   TCustomDocViewEdit::keyPressEvent(e);
+}
+
+void TRVTableInplaceEdit::mouseMoveEvent(QMouseEvent* e) {
+  if (Table && Cell && (e->buttons() & Qt::LeftButton) && Table->MouseSelecting) {
+    const QPoint p = e->position().toPoint();
+    Table->MouseMove(rvssLeft, p.x() + Cell->Left, p.y() + Cell->Top, TableItemNo, ParentDocument);
+    if (cell_selected_) return;
+  }
+  TCustomDocViewEdit::mouseMoveEvent(e);
+}
+
+void TRVTableInplaceEdit::mouseReleaseEvent(QMouseEvent* e) {
+  TCustomDocViewEdit::mouseReleaseEvent(e);
+  if (e->button() != Qt::LeftButton) return;
+  MouseDownFlag = false;
+  if (Table && Cell && Table->MouseSelecting) {
+    const QPoint p = e->position().toPoint();
+    // The table may close this editor (freed later by the event loop).
+    Table->MouseUp(rvmbLeft, 0, p.x() + Cell->Left, p.y() + Cell->Top, TableItemNo, ParentDocument);
+    return;
+  }
+  if (cell_selected_)
+    PostMessage(MessageHandle(), WM_RVINPLACEFREE, 0, 0);
+  else
+    SetCellSelected(false);
 }
 
 }  // namespace pelvar

@@ -85,6 +85,9 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
  protected:
   void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
+  // Dragging out of the cell extends a cell selection in the table.
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
 
  private:
   bool cell_selected_ = false;

@@ -386,3 +386,89 @@ TEST_F(TableEditTest, CellSelectionColourAndReadOnlyGrid) {
 
 }  // namespace
 }  // namespace pelvar
+
+#include <QMouseEvent>
+
+namespace pelvar {
+namespace {
+
+// Dragging from the edited cell into the next one turns the editor into a cell selection;
+// the editor goes once the button is released and the cells keep their items.
+TEST_F(TableEditTest, DraggingOutOfTheCellSelectsCells) {
+  TRVTableCellData* a = table->GetCells(0, 0);
+  TRVTableCellData* b = table->GetCells(0, 1);
+  table->MouseDown(rvmbLeft, rvssLeft, a->Left + a->Width / 2, a->Top + a->Height / 2, 1, e->RVData.get());
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  const QPointF inside_b(b->Left + b->Width / 2 - a->Left, b->Top + b->Height / 2 - a->Top);
+  QMouseEvent move(QEvent::MouseMove, inside_b, inside_b, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(ed, &move);
+  EXPECT_TRUE(ed->CellSelected());
+  EXPECT_TRUE(table->IsPartiallySelected());
+  QMouseEvent up(QEvent::MouseButtonRelease, inside_b, inside_b, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(ed, &up);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_FALSE(table->MouseSelecting);
+  int32_t tr, lc, cc, rc;
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 0, 2, 1}));
+  EXPECT_EQ(Text(a), "c00");
+  EXPECT_EQ(Text(b), "c01");
+}
+
+// The outer borders select whole rows (left) and columns (top), with their own cursors.
+TEST_F(TableEditTest, OuterBordersSelectRowsAndColumns) {
+  table->BorderWidth = 4;
+  e->Format();
+  TRVTableCellData* mid = table->GetCells(1, 1);
+  const int32_t row_y = mid->Top + mid->Height / 2, col_x = mid->Left + mid->Width / 2;
+  int32_t tr, lc, cc, rc;
+  table->MouseMove(0, 1, row_y, 1, e->RVData.get());
+  EXPECT_EQ(e->RVData->ShownCursor, crRVSelectRow);
+  table->MouseDown(rvmbLeft, rvssLeft, 1, row_y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, 1, row_y, 1, e->RVData.get());
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({1, 0, 3, 1}));
+  table->MouseMove(0, col_x, 1, 1, e->RVData.get());
+  EXPECT_EQ(e->RVData->ShownCursor, crRVSelectCol);
+  table->MouseDown(rvmbLeft, rvssLeft, col_x, 1, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, col_x, 1, 1, e->RVData.get());
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 1, 1, 3}));
+  EXPECT_EQ(e->RVData->CaptureMouseItem, nullptr);
+}
+
+// Typing in a cell and then changing a table property: undo takes back the property first,
+// the typing second.
+TEST_F(TableEditTest, CellTypingGoesBeforeTablePropertyInUndo) {
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  table->CellEditor->InsertText("t");
+  table->SetCellPadding(7);
+  EXPECT_EQ(table->CellPadding, 7);
+  table->CloseCellEditor(true);
+  Pump();
+  e->Undo();
+  EXPECT_EQ(table->CellPadding, 4);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00t");
+  e->Undo();
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+// Deleting the row of the edited cell moves the editor to the same column of the row now
+// in its place (or the last row).
+TEST_F(TableEditTest, DeletingEditedRowReopensEditorNearby) {
+  ASSERT_TRUE(table->OpenCellEditor(-1, 2, 1, false, true, false, false, false));
+  table->DeleteRows(2, 1, false);
+  Pump();
+  ASSERT_EQ(table->RowCount(), 2);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 1);
+  EXPECT_EQ(table->CellEditor->Col, 1);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c11");
+  EXPECT_THROW(table->DeleteRows(0, 3, false), EDocViewError);
+}
+
+}  // namespace
+}  // namespace pelvar
