@@ -465,6 +465,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Called by the editor while it is freed.
   void CellEditorClosing(TRVTableInplaceEdit* editor, bool clearing);
   TRVTableInplaceEdit* GetEditedCellPos(int32_t& row, int32_t& col) const;
+  // The document of the editor standing for the cell (screen layout only), else nil.
+  TCustomRVFormattedData* EditedCellDocument(const TRVTableCellData* cell) const;
   // Moves the editor's undo (and redo) groups into the main document's lists as one record
   // each; with final the editor keeps no list.
   void MoveEditorUndo(bool final);

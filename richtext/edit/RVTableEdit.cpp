@@ -81,6 +81,11 @@ TRVTableInplaceEdit* TRVTableItemInfo::GetEditedCellPos(int32_t& row, int32_t& c
   return CellEditor;
 }
 
+TCustomRVFormattedData* TRVTableItemInfo::EditedCellDocument(const TRVTableCellData* cell) const {
+  if (!CellEditor || CellEditor->Cell != cell || CellEditor->BeingDestroyed || PrintScale) return nullptr;
+  return CellEditor->RVData.get();
+}
+
 bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col, bool build_jumps,
                                       bool caret_to_start, bool caret_to_end, bool by_mouse, bool no_event) {
   (void)build_jumps;
@@ -100,6 +105,9 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   TableMinWidthAtEdit = GetMinWidth(nullptr, nullptr, host_);
 
   auto* ed = new TRVTableInplaceEdit(ctrl);
+  // The cell's text measures as in the main control (whose metrics outlive its cell editors).
+  if (TCanvas* c = ctrl->FormatCanvas())
+    ed->SetTextMetrics(std::shared_ptr<TTextMetrics>(std::shared_ptr<void>(), &c->Metrics()));
   ed->SetParentDocument(host_);
   ed->EditorOptions = ctrl->EditorOptions;
   ed->EditorOptions.Include(rvoWantTabs);

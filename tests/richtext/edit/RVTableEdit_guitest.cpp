@@ -472,3 +472,75 @@ TEST_F(TableEditTest, DeletingEditedRowReopensEditorNearby) {
 
 }  // namespace
 }  // namespace pelvar
+
+#include "richtext/edit/RVTableUndo.h"
+
+namespace pelvar {
+namespace {
+
+// A cell edit whose undo fails.
+class TFailingUndo : public TRVUndoInfo {
+ public:
+  void Perform(TRVEditRVData*) override { throw EDocViewError("undo failed"); }
+};
+
+// Undoing several cells at once keeps every cell's items when one cell's undo fails.
+TEST_F(TableEditTest, MultiCellUndoFailingKeepsItems) {
+  TRVEditRVData* d = e->EditData();
+  d->BeginUndoGroup(rvutModifyItem);
+  auto rec = std::make_unique<TRVUndoMultiCellsModify>();
+  rec->ItemNo = 1;
+  rec->InnerList = std::make_unique<TRVUndoList>(d);
+  for (int32_t c = 0; c < 2; ++c) {
+    auto group = std::make_unique<TRVUndoInfos>();
+    group->GroupType = rvutStyleNo;
+    group->Records.push_back(std::make_unique<TFailingUndo>());
+    rec->InnerList->AddGroup(group.release());
+    rec->CellRows.push_back(0);
+    rec->CellCols.push_back(c);
+    rec->GroupCounts.push_back(1);
+  }
+  d->UndoList->AddInfo(rec.release());
+  EXPECT_THROW(e->Undo(), EDocViewError);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(Text(table->GetCells(0, 1)), "c01");
+}
+
+// Typing new lines in the cell editor lays the table out again; the editor follows its cell.
+TEST_F(TableEditTest, EditorFollowsGrowingCell) {
+  ASSERT_TRUE(table->OpenCellEditor(-1, 1, 1, false, false, true, false, false));
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  const int32_t h0 = cell->Height;
+  const int32_t below0 = table->GetCells(2, 1)->Top;
+  for (int i = 0; i < 3; ++i) {
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QCoreApplication::sendEvent(ed, &enter);
+  }
+  Pump();
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_GT(cell->Height, h0);
+  EXPECT_GT(table->GetCells(2, 1)->Top, below0);
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  EXPECT_EQ(ed->geometry(), QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height));
+  EXPECT_TRUE(e->Modified);
+}
+
+TEST_F(TableEditTest, EnteringFromTheKeyboard) {
+  EXPECT_TRUE(table->EnterFromKeyboard(1, 0));
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  EXPECT_TRUE(table->EnterFromKeyboard(0, 0));
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 0);
+  EXPECT_EQ(table->CellEditor->Col, 0);
+  table->Options.Exclude(rvtoEditing);
+  table->CloseCellEditor(true);
+  EXPECT_FALSE(table->EnterFromKeyboard(0, 0));
+  EXPECT_EQ(table->CellEditor, nullptr);
+}
+
+}  // namespace
+}  // namespace pelvar
