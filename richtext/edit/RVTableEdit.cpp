@@ -206,13 +206,14 @@ void TRVTableItemInfo::MoveEditorUndo(bool final) {
       from.Clear();
       return;
     }
-    auto rec = std::make_unique<TRVUndoMultiCellsModify>();
+    auto rec = std::make_unique<TRVUndoCellModify>();
     rec->ItemNo = GetItemNoInParent();
     rec->ForRedo = for_redo;
     rec->InnerList = std::make_unique<TRVUndoList>(edit);
-    rec->CellRows.push_back(CellEditor->Row);
-    rec->CellCols.push_back(CellEditor->Col);
-    rec->GroupCounts.push_back(from.Count());
+    rec->CellRow = CellEditor->Row;
+    rec->CellCol = CellEditor->Col;
+    rec->CellCaretItem = ed->CurItemNo();
+    rec->CellCaretOffset = ed->OffsetInCurItem();
     const TRVUndoInfos* newest = from.Last();
     auto group = std::make_unique<TRVUndoInfos>();
     group->GroupType = rvutModifyItem;

@@ -112,10 +112,23 @@ TEST_F(TableEditTest, ClickOpensEditorOverCellAndClosingGivesItemsBack) {
   EXPECT_EQ(table->CellEditor, nullptr);
   EXPECT_EQ(Text(cell), "c12x");
   EXPECT_EQ(e->InplaceEdit(), nullptr);
-  // The typing is one cell-modify step of the main document.
+  // The typing is one cell-modify step of the main document: undoing it opens the cell's
+  // editor again and undoes the typing there.
   EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
   e->Undo();
-  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12");
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 1);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c12");
+  EXPECT_NE(table->CellEditor->PendingRedoType(), rvutNone);
+  // Redo from the main editor goes to the cell editor's pending redo.
+  e->Redo();
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c12x");
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12x");
+  EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
 }
 
 TEST_F(TableEditTest, RefusedEditingKeepsEditorClosed) {
@@ -453,6 +466,10 @@ TEST_F(TableEditTest, CellTypingGoesBeforeTablePropertyInUndo) {
   EXPECT_EQ(table->CellPadding, 4);
   EXPECT_EQ(Text(table->GetCells(0, 0)), "c00t");
   e->Undo();
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c00");
+  table->CloseCellEditor(true);
   EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
 }
 
@@ -540,6 +557,47 @@ TEST_F(TableEditTest, EnteringFromTheKeyboard) {
   table->CloseCellEditor(true);
   EXPECT_FALSE(table->EnterFromKeyboard(0, 0));
   EXPECT_EQ(table->CellEditor, nullptr);
+}
+
+}  // namespace
+}  // namespace pelvar
+
+#include "richtext/edit/RVTableStream.h"
+
+namespace pelvar {
+namespace {
+
+// Without a control no editor can open: a cell editor's groups are undone on the cell's items.
+TEST(TableEditNoControl, CellModifyUndoneOnTheCellItself) {
+  TRVStyle style(nullptr);
+  while (style.TextStyles()->Count() < 2) style.TextStyles()->Add();
+  TRVEditRVData data;
+  data.SetRVStyle(&style);
+  data.AddTextItem("x", 0, 0);
+  auto* t = new TRVTableItemInfo(&data, 1, 1);
+  data.AddItem("", t);
+  TRVTableCellData* cell = t->GetCells(0, 0);
+  cell->Clear();
+  cell->AddTextItem("a", 0, 0);
+  data.BeginUndoGroup(rvutModifyItem);
+  auto rec = std::make_unique<TRVUndoCellModify>();
+  rec->ItemNo = 1;
+  rec->InnerList = std::make_unique<TRVUndoList>(&data);
+  {
+    TRVTableTemporalEditorData temp(&data);
+    temp.AppendFrom(cell);
+    temp.BeginUndoGroup(rvutStyleNo);
+    temp.RecSetStyleNo(0, 1);
+    while (temp.UndoList->Count() > 0) rec->InnerList->AddGroup(temp.UndoList->ExtractGroup(0).release());
+    cell->AppendFrom(&temp);
+  }
+  data.UndoList->AddInfo(rec.release());
+  ASSERT_EQ(cell->GetItem(0)->StyleNo, 1);
+  data.Undo();
+  EXPECT_EQ(cell->GetItem(0)->StyleNo, 0);
+  EXPECT_EQ(cell->GetItemTextRaw(0), "a");
+  data.Redo();
+  EXPECT_EQ(cell->GetItem(0)->StyleNo, 1);
 }
 
 }  // namespace
