@@ -528,6 +528,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only) override {
     ApplyToCells(3, user_data, selected_only);
   }
+  // Deleting a cell selection empties the selected cells (one undo step); refused when a
+  // selected cell holds an item protected from deletion.
+  bool CanDeletePartiallySelected() const override;
+  void DeletePartiallySelected() override;
   void SetCellBestWidthUndoable(int32_t value, int32_t row, int32_t col);
   void SetCellBestHeightUndoable(int32_t value, int32_t row, int32_t col);
   // The minimal width of the table before a change, and the layout after it.

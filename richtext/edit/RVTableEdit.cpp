@@ -972,6 +972,66 @@ void TRVTableItemInfo::ReportChange() {
   if (TCustomDocViewEdit* ctrl = EditorControl()) ctrl->NotifyChanged();
 }
 
+bool TRVTableItemInfo::CanDeletePartiallySelected() const {
+  if (!Options.Contains(rvtoEditing)) return false;
+  if (!cell_selection_ || !dynamic_cast<TRVEditRVData*>(host_)) return true;
+  auto* self = const_cast<TRVTableItemInfo*>(this);
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < ColCount(); ++c) {
+      TRVTableCellData* cell = GetCells(r, c);
+      if (!cell || !self->IsCellInSelection(r, c)) continue;
+      TRVStyle* style = cell->GetRVStyle();
+      for (int32_t i = 0; i < cell->ItemCount(); ++i) {
+        TCustomRVItemInfo* item = cell->GetItem(i);
+        if (auto* non_text = dynamic_cast<TRVNonTextItemInfo*>(item); non_text && non_text->Unremovable) return false;
+        const int32_t s = item->StyleNo >= 0 ? item->StyleNo : item->GetAssociatedTextStyleNo();
+        if (style && s >= 0 && s < style->TextStyles()->Count() &&
+            style->TextStyles()->Items(s)->Protection.Contains(rvprDeleteProtect))
+          return false;
+      }
+    }
+  return true;
+}
+
+void TRVTableItemInfo::DeletePartiallySelected() {
+  if (!cell_selection_) return;
+  TCustomDocViewEdit* ctrl = EditorControl();
+  if (ctrl && !ctrl->BeforeChange(false)) return;
+  std::vector<int32_t> rows, cols;
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < ColCount(); ++c)
+      if (GetCells(r, c) && IsCellInSelection(r, c) && AskCellEditing(r, c, true)) {
+        rows.push_back(r);
+        cols.push_back(c);
+      }
+  if (rows.empty()) return;
+  CloseCellEditor(true);
+  const int32_t item_no = GetItemNoInParent();
+  const int32_t before = NoteMinWidthBefore(item_no);
+  struct TAfter {
+    TRVTableItemInfo* t;
+    int32_t item_no, before;
+    ~TAfter() {
+      t->EndTableUndoGroup();
+      t->RefreshCellSelectionFlags();
+      t->MarkChanged();
+      t->ReformatAfterChange(item_no, before);
+      t->ReportChange();
+    }
+  };
+  BeginTableUndoGroup();
+  TAfter after{this, item_no, before};
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if (auto* rec = edit ? RecordTableUndo<TRVUndoCellsClear>(edit, GetEditorItemNoForUndo(), true, true) : nullptr) {
+    rec->Deleting = false;
+    rec->CellRows = rows;
+    rec->CellCols = cols;
+    Rows().ClearCells(&rec->HeldCells, rows, cols, rec);
+  } else {
+    Rows().ClearCells(nullptr, rows, cols, nullptr);
+  }
+}
+
 void TRVTableItemInfo::ApplyToCells(int32_t code, int32_t user_data, bool selected_only) {
   if (!Options.Contains(rvtoEditing)) return;
   const int32_t item_no = GetItemNoInParent();

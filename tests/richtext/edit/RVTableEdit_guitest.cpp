@@ -602,3 +602,33 @@ TEST(TableEditNoControl, CellModifyUndoneOnTheCellItself) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Deleting a cell selection empties the selected cells in one undo step; a protected item in
+// one of them refuses the whole deletion.
+TEST_F(TableEditTest, DeletingSelectedCells) {
+  table->SelectCellRange(1, 1, 1, 0);
+  const int32_t groups = e->EditData()->UndoList->Count();
+  e->DeleteSelection();
+  EXPECT_EQ(Text(table->GetCells(1, 1)), "");
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "");
+  EXPECT_EQ(Text(table->GetCells(1, 0)), "c10");
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  e->Undo();
+  EXPECT_EQ(Text(table->GetCells(1, 1)), "c11");
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12");
+
+  style.TextStyles()->Items(2)->Protection.Include(rvprDeleteProtect);
+  table->GetCells(0, 1)->GetItem(0)->StyleNo = 2;
+  table->SelectCellRange(0, 0, 1, 0);
+  beeps = 0;
+  e->DeleteSelection();
+  EXPECT_GE(beeps, 1);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(Text(table->GetCells(0, 1)), "c01");
+}
+
+}  // namespace
+}  // namespace pelvar
