@@ -1,5 +1,6 @@
 #include "richtext/edit/RVTableInplace.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -169,6 +170,9 @@ void TRVTableInplaceEdit::WndProc(TMessage& message) {
       }
       TCustomDocViewEdit::WndProc(message);
       return;
+    case WM_RVINPLACECLOSE:
+      if (Table && !hasFocus() && !MouseDownFlag) Table->CloseCellEditor(true);
+      return;
     case WM_RVINPLACEFREE: {
       QWidget* parent = parentWidget();
       if (Table) Table->CloseCellEditor(true);
@@ -188,6 +192,12 @@ void TRVTableInplaceEdit::keyPressEvent(QKeyEvent* e) {
     return;
   }
   TCustomDocViewEdit::keyPressEvent(e);
+}
+
+void TRVTableInplaceEdit::focusOutEvent(QFocusEvent* e) {
+  TCustomDocViewEdit::focusOutEvent(e);
+  // A click elsewhere closes the editor; a click on another cell opens that cell's editor first.
+  if (e->reason() == Qt::MouseFocusReason) PostMessage(MessageHandle(), WM_RVINPLACECLOSE, 0, 0);
 }
 
 void TRVTableInplaceEdit::mouseMoveEvent(QMouseEvent* e) {

@@ -22,6 +22,9 @@ constexpr uint32_t WM_RVINPLACEMOVE = WM_USER + 10;
 // Posted to the cell editor: undo (redo) now that its groups came back from the main list.
 constexpr uint32_t WM_RVINPLACEUNDO = WM_USER + 11;
 constexpr uint32_t WM_RVINPLACEREDO = WM_USER + 12;
+// Posted to the cell editor when a click elsewhere took its focus: the editor closes unless it
+// got the focus back meanwhile.
+constexpr uint32_t WM_RVINPLACECLOSE = WM_USER + 31;
 // Posted to the cell editor: free yourself (a cell selection replaced the editor).
 constexpr uint32_t WM_RVINPLACEFREE = 0xB021;
 
@@ -88,6 +91,7 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
   // Dragging out of the cell extends a cell selection in the table.
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
 
  private:
   bool cell_selected_ = false;

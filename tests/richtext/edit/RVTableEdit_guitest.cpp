@@ -632,3 +632,27 @@ TEST_F(TableEditTest, DeletingSelectedCells) {
 
 }  // namespace
 }  // namespace pelvar
+
+#include <QFocusEvent>
+
+namespace pelvar {
+namespace {
+
+// A click elsewhere that takes the focus closes the editor and gives the items back.
+TEST_F(TableEditTest, FocusTakenByAClickClosesEditor) {
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  QFocusEvent other(QEvent::FocusOut, Qt::OtherFocusReason);
+  QCoreApplication::sendEvent(ed, &other);
+  Pump();
+  EXPECT_EQ(table->CellEditor, ed);
+  QFocusEvent click(QEvent::FocusOut, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(ed, &click);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+}  // namespace
+}  // namespace pelvar
