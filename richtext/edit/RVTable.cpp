@@ -928,6 +928,8 @@ void TRVTableItemInfo::BeforeLoading(TRVLoadFormat format) {
 }
 
 void TRVTableItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  // The cell editor closes in clearing mode: its items go back without a new layout.
+  CloseCellEditor(false);
   ForEachCell([](TRVTableCellData* cell) {
     for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingToUndoList(i, cell);
   });

@@ -169,6 +169,12 @@ void TRVTableItemInfo::CellEditorClosing(TRVTableInplaceEdit* editor, bool clear
   if (!editor || editor != CellEditor) return;
   TCustomDocViewEdit* ctrl = EditorControl();
   clearing = clearing || !ctrl || ctrl->Destroying || (host_ && (host_->State & (1u << 31)));
+  if (clearing) {
+    // The table leaves its document (or goes away): a record naming it by its index would undo
+    // another item. The cell's text stays with the table; only the cell's own history goes.
+    editor->EditData()->UndoList->Clear();
+    editor->EditData()->RedoList->Clear();
+  }
   MoveEditorUndo(true);
   TRVTableCellData* cell = editor->Cell;
   const int32_t row = editor->Row, col = editor->Col;
@@ -224,6 +230,11 @@ void TRVTableItemInfo::MoveEditorUndo(bool final) {
     group->Records.push_back(std::move(rec));
     to.AddGroup(group.release());
   };
+  if (!edit) {
+    ed->UndoList->Clear();
+    ed->RedoList->Clear();
+    return;
+  }
   move(*ed->UndoList, *edit->UndoList, false);
   move(*ed->RedoList, *edit->RedoList, true);
   (void)final;
@@ -245,7 +256,9 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
     }
     editor->TakeSizeChanged();
   }
-  ctrl->Modified = true;
+  // The main editor reports the change; its redo list goes only when the cell's own did (a new
+  // edit, not an undo of the cell).
+  if (TableState & 1) ctrl->DoNotifyChanged(editor->EditData()->RedoList->Count() == 0);
 }
 
 bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction, int32_t& new_row,
@@ -1055,6 +1068,9 @@ void TRVTableItemInfo::ApplyToCells(int32_t code, int32_t user_data, bool select
   // A hidden editor runs each operation on one cell's items at a time.
   TCustomDocViewEdit temp;
   temp.hide();
+  if (ctrl)
+    if (TCanvas* c = ctrl->FormatCanvas())
+      temp.SetTextMetrics(std::shared_ptr<TTextMetrics>(std::shared_ptr<void>(), &c->Metrics()));
   temp.Options = host_ ? host_->GetOptions() : temp.Options;
   if (ctrl) {
     temp.EditorOptions = ctrl->EditorOptions;

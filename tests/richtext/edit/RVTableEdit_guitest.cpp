@@ -656,3 +656,34 @@ TEST_F(TableEditTest, FocusTakenByAClickClosesEditor) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Typing in a cell is a change of the main editor; deleting the table while its cell is
+// edited keeps the cell's items with the table in the undo list (the cell's own history goes:
+// a record naming the table's old index would undo another item).
+TEST_F(TableEditTest, CellChangesReachMainEditorAndDeletedTableKeepsCellItems) {
+  int changes = 0;
+  e->OnChange = [&](TCustomDocViewEdit*) { ++changes; };
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  table->CellEditor->InsertText("z");
+  EXPECT_GE(changes, 1);
+  EXPECT_TRUE(e->Modified);
+  TRVEditRVData* d = e->EditData();
+  d->BeginUndoGroup(rvutDelete);
+  d->SetSelectionBounds(0, 1, 2, d->GetOffsAfterItem(2));
+  ASSERT_TRUE(d->DeleteSelection());
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  e->Undo();
+  auto* back = dynamic_cast<TRVTableItemInfo*>(d->GetItem(1));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(Text(back->GetCells(0, 0)), "c00z");
+  // No record of the cell's typing names an index that another item holds now.
+  EXPECT_NO_THROW(e->Undo());
+}
+
+}  // namespace
+}  // namespace pelvar
