@@ -687,3 +687,69 @@ TEST_F(TableEditTest, CellChangesReachMainEditorAndDeletedTableKeepsCellItems) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+void DragColumnBorder(TRVTableItemInfo* t, TCustomRVData* d, int32_t border, int32_t dx) {
+  const int32_t x = t->Layout.ColumnLefts[static_cast<size_t>(border)] - 1;
+  t->MouseDown(rvmbLeft, rvssLeft, x, 10, 1, d);
+  t->MouseUp(rvmbLeft, 0, x + dx, 10, 1, d);
+}
+
+TEST_F(TableEditTest, ColumnDragSetsBestWidths) {
+  // A percentage column stays a percentage column.
+  for (int32_t r = 0; r < 3; ++r) table->GetCells(r, 0)->BestWidth = -20;
+  e->Format();
+  DragColumnBorder(table, e->RVData.get(), 1, 30);
+  for (int32_t r = 0; r < 3; ++r) EXPECT_LT(table->GetCells(r, 0)->BestWidth, -20) << r;
+
+  // A merged cell ending at the dragged column follows the one-column cells.
+  Build();
+  table->MergeCells(0, 0, 2, 1);
+  table->GetCells(0, 0)->BestWidth = 150;
+  e->Format();
+  DragColumnBorder(table, e->RVData.get(), 2, 10);
+  EXPECT_EQ(table->GetCells(0, 0)->BestWidth, 0);
+  EXPECT_GT(table->GetCells(1, 1)->BestWidth, 0);
+
+  // A read-only editor refuses: nothing changes and the capture is gone.
+  Build();
+  e->SetReadOnly(true);
+  const auto widths = table->Layout.ColumnWidths;
+  DragColumnBorder(table, e->RVData.get(), 1, 20);
+  EXPECT_EQ(table->Layout.ColumnWidths, widths);
+  EXPECT_EQ(table->GetCells(0, 0)->BestWidth, 0);
+  EXPECT_EQ(e->RVData->CaptureMouseItem, nullptr);
+  EXPECT_EQ(e->RVData->XorDrawingCallback, nullptr);
+}
+
+TEST_F(TableEditTest, RowDragSetsBestHeights) {
+  const int32_t h0 = table->Layout.RowContentHeights[0];
+  const int32_t y = table->Layout.RowTops[1] - 1;
+  const int32_t x = table->GetCells(0, 0)->Left + 5;
+  int32_t mn = 0, bp = 0;
+  ASSERT_EQ(table->FindRowBorder(y, mn, bp), 1);
+  table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, x, y + 15, 1, e->RVData.get());
+  EXPECT_EQ(table->Layout.RowContentHeights[0], h0 + 15);
+  for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(table->GetCells(0, c)->BestHeight, h0 + 15) << c;
+  e->Undo();
+  EXPECT_EQ(table->Layout.RowContentHeights[0], h0);
+}
+
+TEST_F(TableEditTest, RightClickOnSelectedCellKeepsSelection) {
+  table->SelectCellRange(0, 0, 1, 1);
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  table->MouseDown(rvmbRight, 0, cell->Left + 5, cell->Top + 5, 1, e->RVData.get());
+  EXPECT_TRUE(table->IsPartiallySelected());
+  EXPECT_EQ(table->CellEditor, nullptr);
+  TRVTableCellData* outside = table->GetCells(2, 2);
+  table->MouseDown(rvmbRight, 0, outside->Left + 5, outside->Top + 5, 1, e->RVData.get());
+  EXPECT_FALSE(table->IsPartiallySelected());
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+}
+
+}  // namespace
+}  // namespace pelvar
