@@ -117,6 +117,26 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ed->SetVScrollVisible(false);
   ed->SetHScrollVisible(false);
   ed->OnChangeCallback = [this](TRVTableInplaceEdit* e) { CellEditorResized(e); };
+  // Mouse buttons in the cell reach the main control's events, in its coordinates.
+  // Queued on the main control: nothing is left behind when it goes first.
+  auto forward = [this, ed, ctrl](bool down, TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+    const int32_t item_no = GetRootItemNo(), cx = x + ed->x(), cy = y + ed->y();
+    QMetaObject::invokeMethod(
+        ctrl,
+        [ctrl, down, button, shift, item_no, cx, cy] {
+          if (down)
+            ctrl->RVData->DoRVMouseDown(button, shift, item_no, cx, cy);
+          else
+            ctrl->RVData->DoRVMouseUp(button, shift, item_no, cx, cy);
+        },
+        Qt::QueuedConnection);
+  };
+  ed->OnRVMouseDown = [forward](TCustomDocView*, TMouseButton b, TShiftState s, int32_t, int32_t x, int32_t y) {
+    forward(true, b, s, x, y);
+  };
+  ed->OnRVMouseUp = [forward](TCustomDocView*, TMouseButton b, TShiftState s, int32_t, int32_t x, int32_t y) {
+    forward(false, b, s, x, y);
+  };
   // Arrow keys leaving the cell's text move to the neighbouring cell, after the key's handling.
   ed->OnCaretGetOut = [ed](TCustomDocViewEdit*, TRVGetOutDirection direction) {
     PostMessage(ed->MessageHandle(), WM_RVINPLACEMOVE, static_cast<WPARAM>(direction), 0);

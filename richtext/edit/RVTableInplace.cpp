@@ -40,6 +40,30 @@ bool TRVTableInplaceRVData::SetDocumentAreaSize(int32_t width, int32_t height, b
   return r;
 }
 
+// Queued on the main control: nothing is left behind when it goes first.
+void TRVTableInplaceRVData::DoJump(int32_t id) {
+  TCustomDocViewEdit* main = Inplace->MainEditor();
+  if (!main) return;
+  QMetaObject::invokeMethod(main, [main, id] { main->RVData->DoJump(id); }, Qt::QueuedConnection);
+}
+
+void TRVTableInplaceRVData::DoRVDblClick(const AnsiString& word, int32_t style_no) {
+  TCustomDocViewEdit* main = Inplace->MainEditor();
+  if (!main) return;
+  QMetaObject::invokeMethod(
+      main, [main, word, style_no] { main->RVData->DoRVDblClick(word, style_no); }, Qt::QueuedConnection);
+}
+
+bool TRVTableInplaceRVData::IsAssignedOnJump() {
+  TCustomDocViewEdit* main = Inplace->MainEditor();
+  return main && main->RVData->IsAssignedOnJump();
+}
+
+bool TRVTableInplaceRVData::IsAssignedOnRVDblClick() {
+  TCustomDocViewEdit* main = Inplace->MainEditor();
+  return main && main->RVData->IsAssignedOnRVDblClick();
+}
+
 // ---- The cell editor ---------------------------------------------------------------------------
 
 TRVTableInplaceEdit::TRVTableInplaceEdit(QWidget* parent) : TCustomDocViewEdit(parent) {

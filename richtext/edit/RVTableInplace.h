@@ -40,6 +40,11 @@ class TRVTableInplaceRVData : public TRVEditorControlData {
   TCustomRVData* GetAbsoluteRootData() override;
   void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override;
   bool SetDocumentAreaSize(int32_t width, int32_t height, bool redraw) override;
+  // Hyperlinks and double clicks reach the main control's events through its queue.
+  void DoJump(int32_t id) override;
+  void DoRVDblClick(const AnsiString& word, int32_t style_no) override;
+  bool IsAssignedOnJump() override;
+  bool IsAssignedOnRVDblClick() override;
 };
 
 class TRVTableInplaceEdit : public TCustomDocViewEdit {

@@ -753,3 +753,29 @@ TEST_F(TableEditTest, RightClickOnSelectedCellKeepsSelection) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// A press in the cell editor fires the main control's OnRVMouseDown once the posted message
+// is processed, in the main control's coordinates and with the table's item.
+TEST_F(TableEditTest, CellMouseEventsReachMainControl) {
+  std::vector<std::vector<int32_t>> downs;
+  e->OnRVMouseDown = [&](TCustomDocView* sender, TMouseButton, TShiftState, int32_t item_no, int32_t x, int32_t y) {
+    EXPECT_EQ(sender, e.get());
+    downs.push_back({item_no, x, y});
+  };
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  const int32_t x = cell->Left + cell->Width / 2, y = cell->Top + cell->Height / 2;
+  table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, x, y, 1, e->RVData.get());
+  EXPECT_TRUE(downs.empty());
+  Pump();
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  ASSERT_EQ(downs.size(), 1u);
+  EXPECT_EQ(downs[0], std::vector<int32_t>({1, cx + x, cy + y}));
+}
+
+}  // namespace
+}  // namespace pelvar
