@@ -3,7 +3,9 @@
 // (merge, insert and delete rows and columns, clear cells, and the raw steps the table undo
 // records reverse them with), the table's properties, its layout, painting and printing
 // (RVTableLayout.cpp, RVTablePaint.cpp) and its native, RTF, HTML and text output
-// (RVTableFormats.cpp). In-place editing of cells comes with the editor.
+// (RVTableFormats.cpp), and the interaction in an editor: the cell editor, keyboard moves,
+// mouse handling with cell selection and border dragging, operations over cells
+// (RVTableEdit.cpp, RVTableInplace.h).
 //
 // Grid invariants: every row has the same number of entries; an entry is a cell or nil; a
 // cell with spans r x c at (Row, Col) covers Row..Row+r-1 x Col..Col+c-1 and every other
@@ -492,6 +494,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   int32_t HitRow = -1, HitCol = -1;
   int32_t DragMinPos = -1, DragMaxPos = -1, DragBorder = -1, DragStartPos = 0, DragGrabOffset = 0;
   bool DraggingColumn = false, DragShift = false, Dragging = false;
+  // The resize line while a border is dragged (table coordinates), drawn when the table paints.
+  bool ResizeLineShown = false;
+  int32_t ResizeLineX = 0, ResizeLineY = 0;
   bool FindCellAt(int32_t x, int32_t y, int32_t& row, int32_t& col);
   int32_t FindColumnBorder(int32_t x, int32_t& min_pos, int32_t& border_pos) const;
   int32_t FindRowBorder(int32_t y, int32_t& min_pos, int32_t& border_pos) const;

@@ -8,10 +8,10 @@
 #include "platform/application.h"
 #include "platform/beep.h"
 #include "platform/screen.h"
-#include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVEdit.h"
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableInplace.h"
+#include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVTableStream.h"
 #include "richtext/edit/RVTableUndo.h"
 #include "richtext/view/RVRVData.h"
@@ -37,9 +37,15 @@ class TEditUndoGroup {
 class TTableResizeLine : public TRVXorDrawer {
  public:
   explicit TTableResizeLine(TRVTableItemInfo* t) : t_(t) {}
-  void XorDraw(TCustomRVFormattedData* /*rvdata*/, int32_t /*shift*/, int32_t /*x*/, int32_t /*y*/) override {
-    // Only the position matters to the table; the control paints its line at the next repaint.
-    (void)t_;
+  // Drawing twice erases: the line is shown and hidden in turn, at the mouse's client position
+  // taken into the table's coordinates, and painted with the table.
+  void XorDraw(TCustomRVFormattedData* rvdata, int32_t /*shift*/, int32_t x, int32_t y) override {
+    int32_t tx = 0, ty = 0;
+    t_->GetItemClientCoords(tx, ty);
+    t_->ResizeLineShown = !t_->ResizeLineShown;
+    t_->ResizeLineX = x - tx;
+    t_->ResizeLineY = y - ty;
+    rvdata->InvalidateControl();
   }
 
  private:
@@ -86,14 +92,15 @@ TCustomRVFormattedData* TRVTableItemInfo::EditedCellDocument(const TRVTableCellD
   return CellEditor->RVData.get();
 }
 
-bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col, bool build_jumps,
-                                      bool caret_to_start, bool caret_to_end, bool by_mouse, bool no_event) {
+bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col, bool build_jumps, bool caret_to_start,
+                                      bool caret_to_end, bool by_mouse, bool no_event) {
   (void)build_jumps;
   if (!(TableState & 1)) return false;
   auto* edit = dynamic_cast<TRVEditRVData*>(host_);
   TCustomDocViewEdit* ctrl = EditorControl();
   if (!edit || !ctrl) return false;
-  TRVTableCellData* cell = (row >= 0 && row < RowCount() && col >= 0 && col < ColCount()) ? GetCells(row, col) : nullptr;
+  TRVTableCellData* cell =
+      (row >= 0 && row < RowCount() && col >= 0 && col < ColCount()) ? GetCells(row, col) : nullptr;
   if (!cell) return false;
   if (!no_event && !AskCellEditing(row, col, false)) return false;
   if (item_no < 0) item_no = GetItemNoInParent();
@@ -156,7 +163,8 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ChosenCol = col;
   TRVEditRVData* d = ed->EditData();
   const int32_t last = d->ItemCount() - 1;
-  if (caret_to_end && last >= 0) d->SetSelectionBounds(last, d->GetOffsAfterItem(last), last, d->GetOffsAfterItem(last));
+  if (caret_to_end && last >= 0)
+    d->SetSelectionBounds(last, d->GetOffsAfterItem(last), last, d->GetOffsAfterItem(last));
   if (caret_to_start && last >= 0) d->SetSelectionBounds(0, d->GetOffsBeforeItem(0), 0, d->GetOffsBeforeItem(0));
   if (last >= 0 && !d->NotFormatted()) d->ChangeCaret(false, false, false);
   ed->setFocus();
@@ -257,7 +265,7 @@ void TRVTableItemInfo::MoveEditorUndo(bool final) {
   }
   move(*ed->UndoList, *edit->UndoList, false);
   move(*ed->RedoList, *edit->RedoList, true);
-  (void)final;
+  (void) final;
 }
 
 void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
@@ -281,8 +289,8 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
   if (TableState & 1) ctrl->DoNotifyChanged(editor->EditData()->RedoList->Count() == 0);
 }
 
-bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction, int32_t& new_row,
-                                     int32_t& new_col, bool silent, bool auto_add_row) {
+bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction, int32_t& new_row, int32_t& new_col,
+                                     bool silent, bool auto_add_row) {
   const int32_t R = RowCount(), C = ColCount();
   if (R == 0 || C == 0 || row < 0 || row >= R || col < 0 || col >= C) return false;
   auto covering = [&](int32_t r, int32_t c) {
@@ -299,14 +307,16 @@ bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction
       if (row == 0 && col == 0) return false;
       if (col == 0) return NeighbourCell(row, col, 7, new_row, new_col, true, false);
       return covering(row, col - 1);
-    case 1: return row > 0 && covering(row - 1, col);
+    case 1:
+      return row > 0 && covering(row - 1, col);
     case 2:
       if (col + cs >= C) {
         if (row + rs >= R) return false;
         return NeighbourCell(row, col, 6, new_row, new_col, true, false);
       }
       return covering(row, col + cs);
-    case 3: return row + rs < R && covering(row + rs, col);
+    case 3:
+      return row + rs < R && covering(row + rs, col);
     case 6: {
       for (int32_t c = col + 1; c < C; ++c)
         if (GetCells(row, c)) {
@@ -352,7 +362,8 @@ bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction
       if (!silent) MessageBeep(0);
       return false;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -383,8 +394,8 @@ void TRVTableItemInfo::MoveFromCellEditor(TRVTableInplaceEdit* editor, int32_t d
   }
   TRVTableCellData* cell = GetCells(row, col);
   if ((direction == 0 && col == 0) || (direction == 1 && row == 0)) return leave(item_no, 0);
-  if (cell && ((direction == 2 && col + cell->ColSpan >= ColCount()) ||
-               (direction == 3 && row + cell->RowSpan >= RowCount())))
+  if (cell &&
+      ((direction == 2 && col + cell->ColSpan >= ColCount()) || (direction == 3 && row + cell->RowSpan >= RowCount())))
     return leave(item_no, 1);
 }
 
@@ -394,7 +405,8 @@ bool TRVTableItemInfo::EnterFromKeyboard(int32_t direction, int32_t x) {
   int32_t r = 0, c = 0;
   bool to_start = true;
   switch (direction) {
-    case 0: break;
+    case 0:
+      break;
     case 1:
       GetMainCell(R - 1, C - 1, r, c);
       to_start = false;
@@ -407,7 +419,8 @@ bool TRVTableItemInfo::EnterFromKeyboard(int32_t direction, int32_t x) {
       to_start = direction == 2;
       break;
     }
-    default: return false;
+    default:
+      return false;
   }
   OpenCellEditor(-1, r, c, false, to_start, !to_start, false, false);
   return true;
@@ -555,7 +568,9 @@ void TRVTableItemInfo::SelectCellRange(int32_t row, int32_t col, int32_t col_del
   fd->DoSelect();
 }
 
-void TRVTableItemInfo::SelectWholeColumns(int32_t col, int32_t count) { SelectCellRange(0, col, count - 1, RowCount() - 1); }
+void TRVTableItemInfo::SelectWholeColumns(int32_t col, int32_t count) {
+  SelectCellRange(0, col, count - 1, RowCount() - 1);
+}
 
 void TRVTableItemInfo::SelectWholeRows(int32_t row, int32_t count) {
   SelectCellRange(row, 0, Row(row).Count() - 1, count - 1);
@@ -716,9 +731,11 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   if (RowCount() == 0 || UpdateLock > 0 || !fd) return false;
   const bool editable = dynamic_cast<TRVEditRVData*>(host_) != nullptr;
   int32_t r = 0, c = 0;
-  if ((button == rvmbLeft || button == rvmbRight) && editable && Options.Contains(rvtoEditing) && FindCellAt(x, y, r, c)) {
+  if ((button == rvmbLeft || button == rvmbRight) && editable && Options.Contains(rvtoEditing) &&
+      FindCellAt(x, y, r, c)) {
     int32_t tr = 0, lc = 0, cc = 0, rc = 0;
-    if (button == rvmbRight && cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) && IsCellInSelection(r, c))
+    if (button == rvmbRight && cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) &&
+        IsCellInSelection(r, c))
       return false;
     OpenCellEditor(item_no, r, c, (shift & 4u) != 0, false, false, button == rvmbLeft, false);
     if (CellEditor && CellEditor->Row == r && CellEditor->Col == c) {
@@ -804,6 +821,7 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
   if (button == rvmbLeft && Dragging) {
     Dragging = false;
     if (resize_line_) fd->UnassignXorDrawing(resize_line_.get());
+    ResizeLineShown = false;
     // The capture goes first: a document holding a captured item refuses changes.
     fd->ReleaseMouseCapture(this);
     TCustomDocViewEdit* ctrl = EditorControl();
@@ -873,10 +891,10 @@ void TRVTableItemInfo::SetColumnPixelWidths(int32_t k, int32_t new_width, bool i
   const auto& lefts = Layout.ColumnLefts;
   int32_t box = new_width;
   if (is_neighbour) {
-    const int32_t right = k < C - 1 ? lefts[static_cast<size_t>(k + 1)] - CB - (HS + 1) / 2
-                                    : Layout.TableWidth - (B + BHS + CB) / 2;
-    box = right + (lefts[static_cast<size_t>(k)] - lefts[static_cast<size_t>(k - 1)]) - (HS + 1) / 2 - new_width -
-          CB - lefts[static_cast<size_t>(k)];
+    const int32_t right =
+        k < C - 1 ? lefts[static_cast<size_t>(k + 1)] - CB - (HS + 1) / 2 : Layout.TableWidth - (B + BHS + CB) / 2;
+    box = right + (lefts[static_cast<size_t>(k)] - lefts[static_cast<size_t>(k - 1)]) - (HS + 1) / 2 - new_width - CB -
+          lefts[static_cast<size_t>(k)];
   }
   const int32_t content = box - 2 * P;
   const int32_t w = k < C - 1 ? content - CB - HS / 2 : content - (B + BHS + CB + 1) / 2;
@@ -894,9 +912,8 @@ void TRVTableItemInfo::SetColumnPixelWidths(int32_t k, int32_t new_width, bool i
     int32_t mr = 0, mc = 0;
     TRVTableCellData* cell = GetMainCell(r, k, mr, mc);
     if (!cell || mc >= k || mr != r || mc + cell->ColSpan - 1 != k) continue;
-    const int32_t value = one_col_set ? 0
-                                      : std::max(1, cell->Width + new_width - Layout.ColumnWidths[static_cast<size_t>(k)] -
-                                                        2 * P);
+    const int32_t value =
+        one_col_set ? 0 : std::max(1, cell->Width + new_width - Layout.ColumnWidths[static_cast<size_t>(k)] - 2 * P);
     SetCellBestWidthUndoable(value, mr, mc);
   }
 }
@@ -921,7 +938,8 @@ void TRVTableItemInfo::SetColumnPercentWidths(int32_t k, int32_t new_width) {
     TRVTableCellData* cell = GetMainCell(r, k, mr, mc);
     if (!cell || mc >= k || mr != r || mc + cell->ColSpan - 1 != k) continue;
     int32_t v = 0;
-    if (!one_col_set) v = std::min(-1, -((content + Layout.ColumnLefts[static_cast<size_t>(k)] - cell->Left) * 100 / avail));
+    if (!one_col_set)
+      v = std::min(-1, -((content + Layout.ColumnLefts[static_cast<size_t>(k)] - cell->Left) * 100 / avail));
     SetCellBestWidthUndoable(v, mr, mc);
   }
 }
@@ -969,8 +987,8 @@ void TRVTableItemInfo::ChangeRowHeightByDrag(int32_t row, int32_t new_height) {
       int32_t mr = 0, mc = 0;
       TRVTableCellData* cell = GetMainCell(row, c, mr, mc);
       if (!cell || mr >= row || mc != c || mr + cell->RowSpan - 1 != row) continue;
-      SetCellBestHeightUndoable(
-          one_row_set ? 0 : std::max(0, h + Layout.RowTops[static_cast<size_t>(row)] - cell->Top), mr, mc);
+      SetCellBestHeightUndoable(one_row_set ? 0 : std::max(0, h + Layout.RowTops[static_cast<size_t>(row)] - cell->Top),
+                                mr, mc);
     }
   }
   Layout.TableWidth = 0;
@@ -1127,13 +1145,26 @@ void TRVTableItemInfo::ApplyToCells(int32_t code, int32_t user_data, bool select
         td->SelectAll();
         td->State |= (1u << 3);
         switch (code) {
-          case 0: temp.SetSelectionParaStyle(user_data); break;
-          case 1: temp.SetSelectionTextStyle(user_data); break;
-          case 2: temp.ConvertParaStyles(user_data); break;
-          case 3: temp.ConvertTextStyles(user_data); break;
-          case 4: temp.ApplyParaTemplate(user_data); break;
-          case 5: temp.ApplyTextTemplate(user_data, false); break;
-          default: break;
+          case 0:
+            temp.SetSelectionParaStyle(user_data);
+            break;
+          case 1:
+            temp.SetSelectionTextStyle(user_data);
+            break;
+          case 2:
+            temp.ConvertParaStyles(user_data);
+            break;
+          case 3:
+            temp.ConvertTextStyles(user_data);
+            break;
+          case 4:
+            temp.ApplyParaTemplate(user_data);
+            break;
+          case 5:
+            temp.ApplyTextTemplate(user_data, false);
+            break;
+          default:
+            break;
         }
         td->State &= ~(1u << 3);
         if (td->UndoList->Count() > 0) {

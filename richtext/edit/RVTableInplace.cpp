@@ -44,7 +44,8 @@ bool TRVTableInplaceRVData::SetDocumentAreaSize(int32_t width, int32_t height, b
 void TRVTableInplaceRVData::DoJump(int32_t id) {
   TCustomDocViewEdit* main = Inplace->MainEditor();
   if (!main) return;
-  QMetaObject::invokeMethod(main, [main, id] { main->RVData->DoJump(id); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      main, [main, id] { main->RVData->DoJump(id); }, Qt::QueuedConnection);
 }
 
 void TRVTableInplaceRVData::DoRVDblClick(const AnsiString& word, int32_t style_no) {
@@ -203,7 +204,8 @@ void TRVTableInplaceEdit::WndProc(TMessage& message) {
       if (parent && parent->isVisible()) parent->setFocus();
       return;
     }
-    default: TCustomDocViewEdit::WndProc(message);
+    default:
+      TCustomDocViewEdit::WndProc(message);
   }
 }
 

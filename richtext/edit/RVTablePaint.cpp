@@ -226,6 +226,22 @@ void TRVTableItemInfo::PaintTable(int32_t x, int32_t, int32_t y, int32_t first_r
   }
   // 11.
   canvas.Pen().Width = 1;
+  // The line of a running border drag, at the mouse but not left of the dragged column's left.
+  if (!printing && ResizeLineShown) {
+    canvas.Pen().Style = psSolid;
+    canvas.Pen().Color = clWindowText;
+    if (DraggingColumn) {
+      int32_t lx = ResizeLineX;
+      if (DragMinPos != -1) lx = std::max(lx, DragMinPos);
+      canvas.MoveTo(x + lx, y);
+      canvas.LineTo(x + lx, y + layout.TableHeight);
+    } else {
+      int32_t ly = ResizeLineY;
+      if (DragMinPos != -1) ly = std::max(ly, DragMinPos);
+      canvas.MoveTo(x, y + ly);
+      canvas.LineTo(x + layout.TableWidth, y + ly);
+    }
+  }
 }
 
 void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t col, int32_t row_height, int32_t left,

@@ -1,17 +1,22 @@
 // Table interaction in an editor (offscreen, the test font): the cell editor opens over the
 // clicked cell with the cell's items, closes giving them back, Tab in the last cell appends a
-// row as one undo step, Ctrl+Z with nothing to undo in the cell undoes the main document,
-// dragging a column border, and styles applied to selected cells as one undo step.
+// row as one undo step, Ctrl+Z with nothing to undo in the cell undoes the main document (and
+// never clears the application's read-only state), keyboard moves, cell selection by mouse and
+// by border, border dragging, and the operations over selected cells.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "platform/application.h"
 #include "platform/beep.h"
 #include "richtext/edit/RVEdit.h"
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableInplace.h"
+#include "richtext/edit/RVTableStream.h"
+#include "richtext/edit/RVTableUndo.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
@@ -218,7 +223,8 @@ TEST_F(TableEditTest, DraggingColumnBorder) {
     ASSERT_EQ(table->FindColumnBorder(x, min_pos, border), 1);
     const int32_t groups = e->EditData()->UndoList->Count();
     int32_t hr = 0, hc = 0;
-    ASSERT_FALSE(table->FindCellAt(x, 10, hr, hc)) << x << " " << table->GetCells(0, 0)->Left << " " << table->GetCells(0, 0)->Width;
+    ASSERT_FALSE(table->FindCellAt(x, 10, hr, hc))
+        << x << " " << table->GetCells(0, 0)->Left << " " << table->GetCells(0, 0)->Width;
     table->MouseDown(rvmbLeft, rvssLeft | (shift ? rvssShift : 0), x, 10, 1, e->RVData.get());
     table->MouseUp(rvmbLeft, 0, x + 20, 10, 1, e->RVData.get());
     EXPECT_EQ(table->Layout.ColumnWidths[0], widths[0] + 20);
@@ -242,7 +248,9 @@ TEST_F(TableEditTest, ApplyToSelectedCellsIsOneUndoStep) {
   EXPECT_EQ(cc * rc, 4);
   EXPECT_TRUE(table->IsCellInSelection(2, 2));
   EXPECT_FALSE(table->IsCellInSelection(0, 2));
-  table->OnCellEditing = [](TRVTableItemInfo*, int32_t r, int32_t c, bool, bool& allow) { allow = !(r == 2 && c == 2); };
+  table->OnCellEditing = [](TRVTableItemInfo*, int32_t r, int32_t c, bool, bool& allow) {
+    allow = !(r == 2 && c == 2);
+  };
   const int32_t groups = e->EditData()->UndoList->Count();
   table->ApplyToCells(1, 1, true);
   auto style_of = [&](int32_t r, int32_t c) { return table->GetCells(r, c)->GetItem(0)->StyleNo; };
@@ -260,25 +268,18 @@ TEST_F(TableEditTest, ApplyToSelectedCellsIsOneUndoStep) {
     }
 }
 
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
-
 TEST_F(TableEditTest, ArrowKeysMoveBetweenCellsAndOutOfTheTable) {
   struct Case {
     int32_t row, col;
     int key;
-    bool to_end;           // the caret is put at the end of the cell's text first
-    int32_t want_row;      // -1: the editor closed
+    bool to_end;       // the caret is put at the end of the cell's text first
+    int32_t want_row;  // -1: the editor closed
     int32_t want_col;
-    int32_t want_offs;     // offset of the table item in the main document when closed
+    int32_t want_offs;  // offset of the table item in the main document when closed
   };
   const Case cases[] = {
-      {0, 0, Qt::Key_Right, true, 0, 1, 0},  {0, 2, Qt::Key_Right, true, 1, 0, 0},
-      {2, 2, Qt::Key_Right, true, -1, 0, 1}, {0, 1, Qt::Key_Up, false, -1, 0, 0},
-      {1, 1, Qt::Key_Down, true, 2, 1, 0},   {1, 0, Qt::Key_Left, false, 0, 2, 0},
+      {0, 0, Qt::Key_Right, true, 0, 1, 0}, {0, 2, Qt::Key_Right, true, 1, 0, 0}, {2, 2, Qt::Key_Right, true, -1, 0, 1},
+      {0, 1, Qt::Key_Up, false, -1, 0, 0},  {1, 1, Qt::Key_Down, true, 2, 1, 0},  {1, 0, Qt::Key_Left, false, 0, 2, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::to_string(k.row) + "," + std::to_string(k.col) + " key " + std::to_string(k.key));
@@ -301,8 +302,7 @@ TEST_F(TableEditTest, ArrowKeysMoveBetweenCellsAndOutOfTheTable) {
     Pump();
   }
   for (int32_t r = 0; r < 3; ++r)
-    for (int32_t c = 0; c < 3; ++c)
-      EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
 }
 
 // A style operation that fails half way leaves every cell with its items, and the cells
@@ -357,12 +357,6 @@ TEST_F(TableEditTest, SelectionSaveWritesSelectedCells) {
   EXPECT_EQ(Text(t->GetCells(1, 2)), "c12");
 }
 
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
-
 size_t GridRectangles(TRecordingCanvas& canvas) {
   size_t n = 0;
   for (const TCanvasCall& c : canvas.Calls("Rectangle"))
@@ -396,14 +390,6 @@ TEST_F(TableEditTest, CellSelectionColourAndReadOnlyGrid) {
   paint(read_only);
   EXPECT_EQ(GridRectangles(read_only), 0u);
 }
-
-}  // namespace
-}  // namespace pelvar
-
-#include <QMouseEvent>
-
-namespace pelvar {
-namespace {
 
 // Dragging from the edited cell into the next one turns the editor into a cell selection;
 // the editor goes once the button is released and the cells keep their items.
@@ -487,14 +473,6 @@ TEST_F(TableEditTest, DeletingEditedRowReopensEditorNearby) {
   EXPECT_THROW(table->DeleteRows(0, 3, false), EDocViewError);
 }
 
-}  // namespace
-}  // namespace pelvar
-
-#include "richtext/edit/RVTableUndo.h"
-
-namespace pelvar {
-namespace {
-
 // A cell edit whose undo fails.
 class TFailingUndo : public TRVUndoInfo {
  public:
@@ -559,14 +537,6 @@ TEST_F(TableEditTest, EnteringFromTheKeyboard) {
   EXPECT_EQ(table->CellEditor, nullptr);
 }
 
-}  // namespace
-}  // namespace pelvar
-
-#include "richtext/edit/RVTableStream.h"
-
-namespace pelvar {
-namespace {
-
 // Without a control no editor can open: a cell editor's groups are undone on the cell's items.
 TEST(TableEditNoControl, CellModifyUndoneOnTheCellItself) {
   TRVStyle style(nullptr);
@@ -600,12 +570,6 @@ TEST(TableEditNoControl, CellModifyUndoneOnTheCellItself) {
   EXPECT_EQ(cell->GetItem(0)->StyleNo, 1);
 }
 
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
-
 // Deleting a cell selection empties the selected cells in one undo step; a protected item in
 // one of them refuses the whole deletion.
 TEST_F(TableEditTest, DeletingSelectedCells) {
@@ -630,14 +594,6 @@ TEST_F(TableEditTest, DeletingSelectedCells) {
   EXPECT_EQ(Text(table->GetCells(0, 1)), "c01");
 }
 
-}  // namespace
-}  // namespace pelvar
-
-#include <QFocusEvent>
-
-namespace pelvar {
-namespace {
-
 // A click elsewhere that takes the focus closes the editor and gives the items back.
 TEST_F(TableEditTest, FocusTakenByAClickClosesEditor) {
   Click(0, 0);
@@ -653,12 +609,6 @@ TEST_F(TableEditTest, FocusTakenByAClickClosesEditor) {
   EXPECT_EQ(table->CellEditor, nullptr);
   EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
 }
-
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
 
 // Typing in a cell is a change of the main editor; deleting the table while its cell is
 // edited keeps the cell's items with the table in the undo list (the cell's own history goes:
@@ -684,12 +634,6 @@ TEST_F(TableEditTest, CellChangesReachMainEditorAndDeletedTableKeepsCellItems) {
   // No record of the cell's typing names an index that another item holds now.
   EXPECT_NO_THROW(e->Undo());
 }
-
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
 
 void DragColumnBorder(TRVTableItemInfo* t, TCustomRVData* d, int32_t border, int32_t dx) {
   const int32_t x = t->Layout.ColumnLefts[static_cast<size_t>(border)] - 1;
@@ -751,12 +695,6 @@ TEST_F(TableEditTest, RightClickOnSelectedCellKeepsSelection) {
   EXPECT_EQ(table->CellEditor->Row, 2);
 }
 
-}  // namespace
-}  // namespace pelvar
-
-namespace pelvar {
-namespace {
-
 // A press in the cell editor fires the main control's OnRVMouseDown once the posted message
 // is processed, in the main control's coordinates and with the table's item.
 TEST_F(TableEditTest, CellMouseEventsReachMainControl) {
@@ -775,6 +713,30 @@ TEST_F(TableEditTest, CellMouseEventsReachMainControl) {
   table->GetItemClientCoords(cx, cy);
   ASSERT_EQ(downs.size(), 1u);
   EXPECT_EQ(downs[0], std::vector<int32_t>({1, cx + x, cy + y}));
+}
+
+// While a column border is dragged the table paints the resize line at the mouse.
+TEST_F(TableEditTest, ResizeLineFollowsTheMouse) {
+  const int32_t x = table->Layout.ColumnLefts[1] - 1;
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  table->MouseDown(rvmbLeft, rvssLeft, x, 10, 1, e->RVData.get());
+  e->RVData->MouseMove(rvssLeft, cx + x + 20, cy + 10);
+  auto line_xs = [&] {
+    TRecordingCanvas canvas(1024, 768, std::make_shared<viewtest::TTestFont>());
+    table->PaintFullWidth(0, 500, 0, canvas, 0, &style, TRect{0, 0, 1024, 768});
+    std::vector<int32_t> xs;
+    for (const TCanvasCall& c : canvas.Calls("LineTo"))
+      if (c.Pen.Color == clWindowText && c.Args.size() >= 2 && c.Args[1] == table->Layout.TableHeight)
+        xs.push_back(c.Args[0]);
+    return xs;
+  };
+  EXPECT_EQ(line_xs(), std::vector<int32_t>({x + 20}));
+  // Not left of the dragged column.
+  e->RVData->MouseMove(rvssLeft, cx - 50, cy + 10);
+  EXPECT_EQ(line_xs(), std::vector<int32_t>({table->Layout.ColumnLefts[0]}));
+  e->RVData->MouseUp(rvmbLeft, 0, cx + x + 20, cy + 10);
+  EXPECT_TRUE(line_xs().empty());
 }
 
 }  // namespace
