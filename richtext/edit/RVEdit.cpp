@@ -548,7 +548,7 @@ void TCustomDocViewEdit::Redo() {
 }
 
 void TCustomDocViewEdit::CloseInplaceEditor() {
-  if (TCustomDocViewEdit* inner = InplaceEdit()) inner->hide();
+  if (TCustomDocViewEdit* inner = InplaceEdit()) inner->CloseByHost();
   inplace_editor_ = nullptr;
   DestroyInplaceEditor();
 }

@@ -120,6 +120,9 @@ class TCustomDocViewEdit : public TCustomDocView {
   void SetInplaceEditor(TCustomDocViewEdit* editor) { inplace_editor_ = editor; }
   // Closes the cell editor (hidden and forgotten; its owner frees it).
   void CloseInplaceEditor();
+  // How a cell editor is closed by the editor hosting it: hidden by default; a table's cell
+  // editor returns its items to the cell.
+  virtual void CloseByHost() { hide(); }
   TCustomDocViewEdit* InplaceEdit() { return dynamic_cast<TCustomDocViewEdit*>(GetInplaceEditor()); }
   TCustomDocViewEdit* InnermostEditor();
   TCustomDocViewEdit* RootEditor() { return root_editor_ ? root_editor_ : this; }
@@ -171,8 +174,8 @@ class TCustomDocViewEdit : public TCustomDocView {
   // looked up among the existing ones and added when none matches.
   void ApplyParaTemplate(int32_t template_no);
   void ApplyTextTemplate(int32_t template_no, bool whole_paragraphs);
-  void Undo();
-  void Redo();
+  virtual void Undo();
+  virtual void Redo();
   void Clear();
   uint8_t PendingUndoType();
   uint8_t PendingRedoType();

@@ -445,7 +445,10 @@ TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t 
   TableState = 1 << 6;
 }
 
-TRVTableItemInfo::~TRVTableItemInfo() { grid_.reset(); }
+TRVTableItemInfo::~TRVTableItemInfo() {
+  CloseCellEditor(false);
+  grid_.reset();
+}
 
 void TRVTableItemInfo::Reset(int32_t rows, int32_t cols) {
   pending_cols_ = std::max(cols, 0);
@@ -497,6 +500,8 @@ int32_t TRVTableItemInfo::GetEditorItemNoForUndo() const {
 void TRVTableItemInfo::BeginTableUndoGroup() {
   auto* edit = dynamic_cast<TRVEditRVData*>(host_);
   if (!edit || GetItemNoInParent() < 0) return;
+  // What was typed in the cell editor goes first, so that undo takes back this change before it.
+  MoveEditorUndo(false);
   edit->BeginUndoGroup(rvutModifyItem);
   edit->SetUndoGroupMode(true);
 }
@@ -526,6 +531,7 @@ class TTableUndoGroup {
 
 void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t copy_index) {
   if (index < 0 || index > RowCount() || copy_index < -1 || copy_index >= RowCount()) BadIndex();
+  CloseCellEditor(true);
   TTableUndoGroup group(this);
   if (grid_->Count() == 0) {
     // A grid without rows keeps its column count apart until its first row.
@@ -537,6 +543,7 @@ void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t copy_ind
 
 void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t copy_index) {
   if (index < 0 || index > ColCount() || copy_index < -1 || copy_index >= ColCount()) BadIndex();
+  CloseCellEditor(true);
   TTableUndoGroup group(this);
   if (grid_->Count() == 0) {
     if (count < 1) BadIndex();
@@ -548,17 +555,49 @@ void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t copy_ind
 
 void TRVTableItemInfo::DeleteRows(int32_t index, int32_t count, bool decrease_height) {
   if (grid_->IsEmpty()) return;
-  TTableUndoGroup group(this);
-  grid_->DeleteRows(index, count, decrease_height);
+  if (index < 0 || index >= RowCount() || count <= 0 || (index == 0 && count > RowCount())) BadIndex();
+  int32_t row = -1, col = -1;
+  GetEditedCellPos(row, col);
+  if (row >= index + count) row -= count;
+  CloseCellEditor(true);
+  ClearCellSelection();
+  {
+    TTableUndoGroup group(this);
+    grid_->DeleteRows(index, count, decrease_height);
+  }
+  // The editor comes back in the nearest remaining cell of the same column.
+  if (RowCount() > 0 && Options.Contains(rvtoEditing) && (TableState & 1)) {
+    if (row < 0) row = index, col = 0;
+    row = std::min(row, RowCount() - 1);
+    col = std::min(col, ColCount() - 1);
+    int32_t mr = 0, mc = 0;
+    if (GetMainCell(row, col, mr, mc)) OpenCellEditor(-1, mr, mc, false, true, false, false, false);
+  }
 }
 
 void TRVTableItemInfo::DeleteCols(int32_t index, int32_t count, bool decrease_width) {
   if (grid_->IsEmpty()) return;
-  TTableUndoGroup group(this);
-  grid_->DeleteCols(index, count, decrease_width);
+  if (index < 0 || index >= ColCount() || count <= 0 || (index == 0 && count > ColCount())) BadIndex();
+  int32_t row = -1, col = -1;
+  GetEditedCellPos(row, col);
+  if (col >= index + count) col -= count;
+  CloseCellEditor(true);
+  ClearCellSelection();
+  {
+    TTableUndoGroup group(this);
+    grid_->DeleteCols(index, count, decrease_width);
+  }
+  if (RowCount() > 0 && ColCount() > 0 && Options.Contains(rvtoEditing) && (TableState & 1)) {
+    if (row < 0) row = 0, col = index;
+    row = std::min(row, RowCount() - 1);
+    col = std::min(col, ColCount() - 1);
+    int32_t mr = 0, mc = 0;
+    if (GetMainCell(row, col, mr, mc)) OpenCellEditor(-1, mr, mc, false, true, false, false, false);
+  }
 }
 
 void TRVTableItemInfo::DeleteEmptyRows() {
+  CloseCellEditor(true);
   TTableUndoGroup group(this);
   for (int32_t r = RowCount() - 1; r >= 0; --r) {
     const TRVTableRow* row = grid_->GetItem(r);
@@ -574,6 +613,7 @@ void TRVTableItemInfo::MergeCells(int32_t top_row, int32_t left_col, int32_t col
 
 void TRVTableItemInfo::MergeCells(int32_t top_row, int32_t left_col, int32_t col_span, int32_t row_span,
                                   bool allow_empty_lines) {
+  CloseCellEditor(true);
   TTableUndoGroup group(this);
   grid_->MergeCells(top_row, left_col, col_span, row_span, allow_empty_lines, true);
 }
@@ -888,6 +928,8 @@ void TRVTableItemInfo::BeforeLoading(TRVLoadFormat format) {
 }
 
 void TRVTableItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  // The cell editor closes in clearing mode: its items go back without a new layout.
+  CloseCellEditor(false);
   ForEachCell([](TRVTableCellData* cell) {
     for (int32_t i = 0; i < cell->ItemCount(); ++i) cell->GetItem(i)->MovingToUndoList(i, cell);
   });

@@ -3,7 +3,9 @@
 // (merge, insert and delete rows and columns, clear cells, and the raw steps the table undo
 // records reverse them with), the table's properties, its layout, painting and printing
 // (RVTableLayout.cpp, RVTablePaint.cpp) and its native, RTF, HTML and text output
-// (RVTableFormats.cpp). In-place editing of cells comes with the editor.
+// (RVTableFormats.cpp), and the interaction in an editor: the cell editor, keyboard moves,
+// mouse handling with cell selection and border dragging, operations over cells
+// (RVTableEdit.cpp, RVTableInplace.h).
 //
 // Grid invariants: every row has the same number of entries; an entry is a cell or nil; a
 // cell with spans r x c at (Row, Col) covers Row..Row+r-1 x Col..Col+c-1 and every other
@@ -35,6 +37,14 @@ class TRVTableCellView;
 class TCellPtblRVData;
 class TRVTablePrintInfo;
 class TRVTablePrintPart;
+class TRVTableInplaceEdit;
+class TCustomDocViewEdit;
+
+// Cursors over the outer borders: selecting a whole row (left) or column (top).
+constexpr TCursor crRVSelectRow = 104, crRVSelectCol = 105;
+
+// Tab in the last cell of a table appends a row copying the last one.
+extern bool RVTableTabAddsRow;
 
 enum TRVTablePrintOption : uint8_t { rvtoHalftoneBorders, rvtoRowsSplit, rvtoWhiteBackground };
 using TRVTablePrintOptions = TRVSet<TRVTablePrintOption, uint8_t>;
@@ -438,6 +448,102 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TCustomRVData* HostDocument() const { return host_; }
   void SetHostDocument(TCustomRVData* host);
 
+  // ---- Cell editing ----
+  TRVTableInplaceEdit* CellEditor = nullptr;
+  int32_t ChosenRow = -1, ChosenCol = -1;
+  int32_t ClientLeft = 0, ClientTop = 0;
+  int32_t TableMinWidthAtEdit = 0, EditorMinDocWidth = 0;
+  std::function<void(TRVTableItemInfo* sender, int32_t row, int32_t col, bool automatic, bool& allow_edit)>
+      OnCellEditing;
+  std::function<void(TRVTableItemInfo* sender, int32_t row, int32_t col, bool clearing)> OnCellEndEdit;
+  bool AskCellEditing(int32_t row, int32_t col, bool automatic);
+  // Opens the editor over the cell (row, col) and moves the cell's items into it; False when
+  // the document is not editable or OnCellEditing refuses.
+  bool OpenCellEditor(int32_t item_no, int32_t row, int32_t col, bool build_jumps, bool caret_to_start,
+                      bool caret_to_end, bool by_mouse, bool no_event);
+  // Normal: the document ends the chosen sub-document; otherwise clearing mode (the table
+  // goes away). The editor's items return to the cell.
+  void CloseCellEditor(bool normal);
+  // Called by the editor while it is freed.
+  void CellEditorClosing(TRVTableInplaceEdit* editor, bool clearing);
+  TRVTableInplaceEdit* GetEditedCellPos(int32_t& row, int32_t& col) const;
+  // The document of the editor standing for the cell (screen layout only), else nil.
+  TCustomRVFormattedData* EditedCellDocument(const TRVTableCellData* cell) const;
+  // Moves the editor's undo (and redo) groups into the main document's lists as one record
+  // each; with final the editor keeps no list.
+  void MoveEditorUndo(bool final);
+  void PlaceCellEditor(int32_t left, int32_t top, int32_t width, int32_t height);
+  // The editor's change callback: the table's paragraph is laid out again.
+  void CellEditorResized(TRVTableInplaceEdit* editor);
+  // The cell next to (row, col) in a direction (0 left, 1 up, 2 right, 3 down, 6 next, 7
+  // previous); with auto_add_row, next from the last cell appends a row copying the last.
+  bool NeighbourCell(int32_t row, int32_t col, int32_t direction, int32_t& new_row, int32_t& new_col, bool silent,
+                     bool auto_add_row);
+  // The editor's deferred move request.
+  void MoveFromCellEditor(TRVTableInplaceEdit* editor, int32_t direction);
+  bool EnterFromKeyboard(int32_t direction, int32_t x) override;
+  void CleanUpChosen() override;
+  // The control of the table's root document when it is an editor, else nil.
+  TCustomDocViewEdit* EditorControl() const;
+  // The table's position in the control's client area.
+  void GetItemClientCoords(int32_t& x, int32_t& y) const;
+
+  // ---- Mouse, cell selection and resizing ----
+  int32_t SelAnchorRow = -1, SelAnchorCol = -1, SelRowDelta = 0, SelColDelta = 0;
+  bool MouseSelecting = false;
+  int32_t HitRow = -1, HitCol = -1;
+  int32_t DragMinPos = -1, DragMaxPos = -1, DragBorder = -1, DragStartPos = 0, DragGrabOffset = 0;
+  bool DraggingColumn = false, DragShift = false, Dragging = false;
+  // The resize line while a border is dragged (table coordinates), drawn when the table paints.
+  bool ResizeLineShown = false;
+  int32_t ResizeLineX = 0, ResizeLineY = 0;
+  bool FindCellAt(int32_t x, int32_t y, int32_t& row, int32_t& col);
+  int32_t FindColumnBorder(int32_t x, int32_t& min_pos, int32_t& border_pos) const;
+  int32_t FindRowBorder(int32_t y, int32_t& min_pos, int32_t& border_pos) const;
+  int32_t ColumnAtX(int32_t x) const;
+  int32_t RowAtY(int32_t y) const;
+  bool StartMouseCellSelection(int32_t row, int32_t col);
+  void SelectCellRange(int32_t row, int32_t col, int32_t col_delta, int32_t row_delta);
+  void SelectWholeColumns(int32_t col, int32_t count);
+  void SelectWholeRows(int32_t row, int32_t count);
+  void ClearCellSelection();
+  void DeselectPartial() override { ClearCellSelection(); }
+  bool IsPartiallySelected() const override { return cell_selection_; }
+  bool GetCellSelectionRect(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
+                            int32_t& row_count);
+  // The selection rectangle grown by every merged cell crossing its edges.
+  bool GetCellSelectionRectFull(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
+                                int32_t& row_count);
+  bool IsCellInSelection(int32_t row, int32_t col);
+  void RefreshCellSelectionFlags();
+  bool MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
+  bool MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,
+                 TCustomRVData* rvdata) override;
+  bool MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
+  // new_width: from the column's left edge to the new border position.
+  void ChangeColumnWidthByDrag(int32_t col, int32_t new_width, bool keep_table_width_off);
+  void ChangeRowHeightByDrag(int32_t row, int32_t new_height);
+  void SuspendCellEditor();
+  void ResumeCellEditor();
+
+  // ---- Editing operations ----
+  // Codes: 0 paragraph style, 1 text style, 2 paragraph conversion, 3 text conversion, 4
+  // paragraph template, 5 text template; one undo step over all the cells it changed.
+  void ApplyToCells(int32_t code, int32_t user_data, bool selected_only);
+  void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only) override {
+    ApplyToCells(3, user_data, selected_only);
+  }
+  // Deleting a cell selection empties the selected cells (one undo step); refused when a
+  // selected cell holds an item protected from deletion.
+  bool CanDeletePartiallySelected() const override;
+  void DeletePartiallySelected() override;
+  void SetCellBestWidthUndoable(int32_t value, int32_t row, int32_t col);
+  void SetCellBestHeightUndoable(int32_t value, int32_t row, int32_t col);
+  // The minimal width of the table before a change, and the layout after it.
+  int32_t NoteMinWidthBefore(int32_t item_no);
+  void ReformatAfterChange(int32_t item_no, int32_t before);
+  void ReportChange();
+
   // The table's index in its document when its changes are recorded (the document is
   // editable and records), else -1.
   int32_t GetEditorItemNoForUndo() const;
@@ -485,6 +591,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Output.
   void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
                int32_t part, bool force_same_as_prev) override;
+  // The selected part: the cell selection rectangle (grown by merged cells crossing it), the
+  // cells outside the selection without content; the whole table without a cell selection.
+  void SaveRVFSelection(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no) override;
   // The record of one printed part: the heading rows, then the part's rows.
   void SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
                    const TRVTablePrintPart& part);
@@ -523,6 +632,14 @@ class TRVTableItemInfo : public TRVTableItemBase {
   AnsiString HTMLBackgroundLocation(int32_t item_no, const AnsiString& path, const AnsiString& images_prefix,
                                     int32_t& image_save_no, TColor current_file_color, uint32_t save_options);
   void BackgroundChanged();
+  void SetColumnPixelWidths(int32_t k, int32_t new_width, bool is_neighbour);
+  void SetColumnPercentWidths(int32_t k, int32_t new_width);
+  bool cell_selection_ = false;
+  struct TSavedEditorState {
+    bool Valid = false;
+    int32_t Row = 0, Col = 0, StartItem = 0, StartOffs = 0, EndItem = 0, EndOffs = 0;
+  } saved_editor_state_;
+  std::unique_ptr<TRVXorDrawer> resize_line_;
   std::unique_ptr<TRVTableRows> grid_;
   std::unique_ptr<TRVBooleanRectHolder> borders_;
   int32_t pending_cols_ = 0;  // columns of a grid without rows (imports build it so)

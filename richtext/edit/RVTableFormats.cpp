@@ -54,6 +54,19 @@ void TRVTableItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t, 
   WriteRVFRecord(stream, rvdata, para_no, name, nullptr);
 }
 
+void TRVTableItemInfo::SaveRVFSelection(TStream& stream, TCustomRVData* rvdata, int32_t, int32_t para_no) {
+  TRVTableStreamSaveInfo range(this);
+  range.SelectionOnly = true;
+  int32_t top = 0, left = 0, cols = 0, rows = 0;
+  if (GetCellSelectionRectFull(false, top, left, cols, rows)) {
+    range.StartRow = top;
+    range.StartCol = left;
+    range.RowCount = rows;
+    range.ColCount = cols;
+  }
+  WriteRVFRecord(stream, rvdata, para_no, "", &range);
+}
+
 void TRVTableItemInfo::SaveRVFPart(TStream& stream, TCustomRVData* rvdata, int32_t para_no, const AnsiString& name,
                                    const TRVTablePrintPart& part) {
   TRVTableStreamSaveInfo range(this);

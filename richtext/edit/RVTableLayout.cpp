@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "richtext/edit/RVERVData.h"
+#include "richtext/edit/RVTableInplace.h"
 
 namespace pelvar {
 
@@ -78,6 +79,13 @@ int32_t TRVTableItemInfo::GetSplitOffsetY(int32_t row) const {
 // ------------------------------------------------------------
 
 int32_t TRVTableItemInfo::CellMinWidth(TRVTableCellData* cell, TCanvas* canvas) {
+  // The edited cell's items are in its editor meanwhile.
+  if (TCustomRVFormattedData* ed = EditedCellDocument(cell)) {
+    if (!canvas) return 10;
+    TRVScreenAndDevice screen;
+    const int32_t w = ed->CalcMinDocWidth(&screen, canvas);
+    return w == 0 ? 10 : w;
+  }
   if (cell->ItemCount() == 0) return 0;
   TRVStyle* style = cell->GetRVStyle();
   if (cell->ItemCount() == 1 && cell->GetItem(0)->StyleNo >= 0 && cell->GetItemTextRaw(0).empty()) {
@@ -496,13 +504,23 @@ void TRVTableItemInfo::LayoutColumnsAndRows(int32_t avail_width, TRVTableItemFor
         cell->Left = left;
         cell->Width = w;
         if (canvas && cell->GetRVStyle()) cell->View()->FormatTo(canvas, w - pad);
+        // The editor is formatted at the cell's new width before the rows are measured.
+        if (TRVTableInplaceEdit* ed = CellEditor; ed && ed->Cell == cell && ed->width() != w) {
+          ed->resize(w, ed->height());
+          ed->Format();
+        }
       }
     }
 
   // 8. Row heights.
   auto content_height = [&](TRVTableCellData* cell) {
     int32_t h = 0;
-    if (cell->BestHeight == 0 || !ignore_height) h = cell->View()->DocumentHeight;
+    if (cell->BestHeight == 0 || !ignore_height) {
+      if (TCustomRVFormattedData* ed = EditedCellDocument(cell))
+        h = std::max(0, ed->DocumentHeight - ed->GetTopMargin() - ed->GetBottomMargin());
+      else
+        h = cell->View()->DocumentHeight;
+    }
     return std::max(h, cell->BestHeight);
   };
   layout.TableHeight = DeviceY(2 * (rows * P + B + BorderVSpacing) + (rows - 1) * CellVSpacing + 2 * rows * CB);

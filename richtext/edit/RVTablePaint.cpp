@@ -70,7 +70,9 @@ void TRVTableItemInfo::PaintTable(int32_t x, int32_t, int32_t y, int32_t first_r
   OriginY = y;
   const bool printing = (state & 8) != 0;
   TCustomRVData* root = host_ ? host_->GetRootData() : nullptr;
-  const bool editing_look = (TableState & 2) && dynamic_cast<TRVEditRVData*>(root) != nullptr;
+  // The grid of invisible borders is an editing aid: a read-only editor shows none.
+  auto* root_edit = dynamic_cast<TRVEditRVData*>(root);
+  const bool editing_look = (TableState & 2) && root_edit != nullptr && !root_edit->IsReadOnly();
   const bool vrules = VRuleWidth != 0 && VRuleColor != clNone;
   const bool hrules = HRuleWidth != 0 && HRuleColor != clNone;
   const int32_t B = BorderWidth, HS = CellHSpacing, VS = CellVSpacing, CB = CellBorderWidth;
@@ -224,6 +226,22 @@ void TRVTableItemInfo::PaintTable(int32_t x, int32_t, int32_t y, int32_t first_r
   }
   // 11.
   canvas.Pen().Width = 1;
+  // The line of a running border drag, at the mouse but not left of the dragged column's left.
+  if (!printing && ResizeLineShown) {
+    canvas.Pen().Style = psSolid;
+    canvas.Pen().Color = clWindowText;
+    if (DraggingColumn) {
+      int32_t lx = ResizeLineX;
+      if (DragMinPos != -1) lx = std::max(lx, DragMinPos);
+      canvas.MoveTo(x + lx, y);
+      canvas.LineTo(x + lx, y + layout.TableHeight);
+    } else {
+      int32_t ly = ResizeLineY;
+      if (DragMinPos != -1) ly = std::max(ly, DragMinPos);
+      canvas.MoveTo(x, y + ly);
+      canvas.LineTo(x + layout.TableWidth, y + ly);
+    }
+  }
 }
 
 void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t col, int32_t row_height, int32_t left,
@@ -255,7 +273,7 @@ void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t co
   // 2. Background colour.
   const uint32_t old_state = cell->State;
   TColor color = clNone;
-  if (state & 1) {
+  if ((state & 1) || (!printing && IsCellInSelection(row, col))) {
     color = sel_color;
     cell->State |= rvstCompletelySelected;
   }

@@ -165,9 +165,16 @@ void TRVTableItemInfo::WriteCells(TWriter& writer, TD* td) {
         writer.WriteInteger(std::min(cell->ColSpan - (c - c0), col_end - c));
         writer.WriteInteger(std::min(cell->RowSpan - (r - r0), end - r));
         td->C = cell;
-        // No cell selection is kept here, so a selection save writes every cell whole.
+        // A selection save writes the cells outside the cell selection without content.
+        cell->SavingWithoutContent = info.SelectionOnly && !IsCellInSelection(r0, c0);
+        try {
+          writer.WriteComponent(td);
+        } catch (...) {
+          cell->SavingWithoutContent = false;
+          td->C = nullptr;
+          throw;
+        }
         cell->SavingWithoutContent = false;
-        writer.WriteComponent(td);
         td->C = nullptr;
       }
   };

@@ -1,8 +1,10 @@
 // Undo records of tables (see RVTableUndo.h).
 #include "richtext/edit/RVTableUndo.h"
 
+#include "platform/application.h"
 #include "platform/exceptions.h"
 #include "platform/filer.h"
+#include "richtext/edit/RVTableInplace.h"
 #include "richtext/edit/RVTableStream.h"
 
 namespace pelvar {
@@ -342,6 +344,40 @@ void TRVUndoMultiCellsModify::Perform(TRVEditRVData* rvdata) {
     GroupCounts.erase(GroupCounts.begin());
   }
   table->MarkChanged();
+}
+
+// ---- A cell editor's groups ----
+
+void TRVUndoCellModify::Perform(TRVEditRVData* rvdata) {
+  TRVTableItemInfo* table = RVTableOfUndo(rvdata, ItemNo);
+  if (!InnerList || InnerList->Count() == 0) return;
+  int32_t row = -1, col = -1;
+  table->GetEditedCellPos(row, col);
+  if (row != CellRow || col != CellCol)
+    table->OpenCellEditor(-1, CellRow, CellCol, false, true, false, false, true);
+  TRVTableInplaceEdit* editor = table->GetEditedCellPos(row, col);
+  if (!editor || row != CellRow || col != CellCol) {
+    // No editor here (a document without a control): the cell's items take the groups directly.
+    TRVUndoMultiCellsModify direct;
+    direct.ItemNo = ItemNo;
+    direct.ForRedo = ForRedo;
+    direct.CellRows.push_back(CellRow);
+    direct.CellCols.push_back(CellCol);
+    direct.GroupCounts.push_back(InnerList->Count());
+    direct.InnerList = std::move(InnerList);
+    InnerList = std::make_unique<TRVUndoList>(rvdata);
+    direct.Perform(rvdata);
+    return;
+  }
+  TRVEditRVData* d = editor->EditData();
+  TRVUndoList& target = ForRedo ? *d->RedoList : *d->UndoList;
+  while (InnerList->Count() > 0) target.AddGroup(InnerList->ExtractGroup(0).release());
+  if (CellCaretItem >= 0 && CellCaretItem < d->ItemCount()) {
+    d->SetSelectionBounds(CellCaretItem, CellCaretOffset, CellCaretItem, CellCaretOffset);
+    if (!d->NotFormatted()) d->ChangeCaret(false, false, false);
+  }
+  editor->SetReadOnly(true);
+  PostMessage(editor->MessageHandle(), ForRedo ? WM_RVINPLACEREDO : WM_RVINPLACEUNDO, 0, 0);
 }
 
 // ---- Undoable cell attribute changes ----

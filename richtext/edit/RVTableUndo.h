@@ -205,6 +205,18 @@ class TRVUndoMerge : public TRVTableUndoRecord<TRVUndoMerge> {
   void Perform(TRVEditRVData* rvdata) override;
 };
 
+// The undo (or redo) groups of a cell editor, handed to the main document when the editor
+// closes or before a table change. Performing it puts the groups back into the cell's editor
+// (opening it on the cell) and asks the editor to undo (redo) its newest group there; where no
+// editor can open, the groups are performed on the cell's items directly.
+class TRVUndoCellModify : public TRVCompositeUndo {
+ public:
+  TRVUndoCellModify() { Kind = rvukModifyItem; }
+  int32_t CellRow = 0, CellCol = 0, CellCaretItem = 0, CellCaretOffset = 0;
+  bool NeedsFormatFirst() override { return true; }
+  void Perform(TRVEditRVData* rvdata) override;
+};
+
 // Style operations applied to several cells at once: InnerList holds, for the cells of
 // CellRows/CellCols in that order, GroupCounts[k] groups of each cell's own edits. Each
 // cell's groups are undone in a temporal editor holding the cell's items, and the groups

@@ -262,7 +262,10 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
       }
       flush();
       if (it->Checkpoint) WriteCheckpoint(stream, this, it->Checkpoint);
-      it->SaveRVF(stream, this, i, it->GetSameAsPrev() ? -1 : it->ParaNo, text, 0, false);
+      if (selection_only && start_no == end_no && it->IsPartiallySelected())
+        it->SaveRVFSelection(stream, this, i, it->GetSameAsPrev() ? -1 : it->ParaNo);
+      else
+        it->SaveRVF(stream, this, i, it->GetSameAsPrev() ? -1 : it->ParaNo, text, 0, false);
     }
     flush();
     if (end_no == ItemCount() - 1 && NotAddedCP()) WriteCheckpoint(stream, this, NotAddedCP());

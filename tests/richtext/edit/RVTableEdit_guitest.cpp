@@ -1,0 +1,743 @@
+// Table interaction in an editor (offscreen, the test font): the cell editor opens over the
+// clicked cell with the cell's items, closes giving them back, Tab in the last cell appends a
+// row as one undo step, Ctrl+Z with nothing to undo in the cell undoes the main document (and
+// never clears the application's read-only state), keyboard moves, cell selection by mouse and
+// by border, border dragging, and the operations over selected cells.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "platform/application.h"
+#include "platform/beep.h"
+#include "richtext/edit/RVEdit.h"
+#include "richtext/edit/RVTable.h"
+#include "richtext/edit/RVTableInplace.h"
+#include "richtext/edit/RVTableStream.h"
+#include "richtext/edit/RVTableUndo.h"
+#include "tests/richtext/view/view_fixture.h"
+
+namespace pelvar {
+namespace {
+
+class TableEditTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!QCoreApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "tableedit_guitest";
+      static char* argv[] = {name, nullptr};
+      app_ = new QApplication(argc, argv);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
+  void SetUp() override {
+    previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
+    while (style.TextStyles()->Count() < 3) style.TextStyles()->Add();
+    style.TextStyles()->Items(1)->Style.Include(fsBold);
+    while (style.ParaStyles()->Count() < 2) style.ParaStyles()->Add();
+    Build();
+  }
+  void Build() {
+    e = std::make_unique<TDocViewEdit>();
+    e->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+    e->SetStyle(&style);
+    e->resize(500, 400);
+    e->HandleNeeded();
+    e->RVData->AddTextItem("before", 0, 0);
+    table = new TRVTableItemInfo(e->RVData.get(), 3, 3);
+    table->CellPadding = 4;
+    for (int32_t r = 0; r < 3; ++r)
+      for (int32_t c = 0; c < 3; ++c) {
+        TRVTableCellData* cell = table->GetCells(r, c);
+        cell->Clear();
+        cell->AddTextItem("c" + std::to_string(r) + std::to_string(c), 0, 0);
+      }
+    e->RVData->AddItem("", table);
+    e->RVData->AddTextItem("after", 0, 0);
+    e->Format();
+  }
+  void TearDown() override {
+    e.reset();
+    SetBeepSink(std::move(previous_sink_));
+  }
+  // Posted messages and deferred deletions run.
+  static void Pump() {
+    for (int i = 0; i < 3; ++i) {
+      Application()->ProcessMessages();
+      QCoreApplication::processEvents();
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+  }
+  void Click(int32_t row, int32_t col) {
+    TRVTableCellData* cell = table->GetCells(row, col);
+    const int32_t x = cell->Left + cell->Width / 2, y = cell->Top + cell->Height / 2;
+    table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+    table->MouseUp(rvmbLeft, 0, x, y, 1, e->RVData.get());
+  }
+  static std::string Text(TCustomRVData* d) {
+    std::string s;
+    for (int32_t i = 0; i < d->ItemCount(); ++i) s += d->GetItemTextRaw(i);
+    return s;
+  }
+  TBeepSink previous_sink_;
+  TRVStyle style{nullptr};
+  int beeps = 0;
+  std::unique_ptr<TDocViewEdit> e;
+  TRVTableItemInfo* table = nullptr;
+};
+
+TEST_F(TableEditTest, ClickOpensEditorOverCellAndClosingGivesItemsBack) {
+  ASSERT_EQ(table->TableState & 3, 3);
+  Click(1, 2);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  TRVTableCellData* cell = table->GetCells(1, 2);
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  EXPECT_EQ(ed->geometry(), QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height));
+  EXPECT_EQ(ed->LeftMargin, 4);
+  EXPECT_EQ(ed->TopMargin, 4);
+  EXPECT_EQ(ed->RightMargin, 4);
+  EXPECT_EQ(ed->BottomMargin, 4);
+  EXPECT_EQ(cell->ItemCount(), 0);
+  EXPECT_EQ(Text(ed->RVData.get()), "c12");
+  EXPECT_EQ(e->InplaceEdit(), ed);
+  // Typing goes into the cell editor; closing puts the items back with the selection.
+  ed->InsertText("x");
+  EXPECT_EQ(Text(ed->RVData.get()), "c12x");  // the caret is where the click was
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(cell), "c12x");
+  EXPECT_EQ(e->InplaceEdit(), nullptr);
+  // The typing is one cell-modify step of the main document: undoing it opens the cell's
+  // editor again and undoes the typing there.
+  EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
+  e->Undo();
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 1);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c12");
+  EXPECT_NE(table->CellEditor->PendingRedoType(), rvutNone);
+  // Redo from the main editor goes to the cell editor's pending redo.
+  e->Redo();
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c12x");
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12x");
+  EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
+}
+
+TEST_F(TableEditTest, RefusedEditingKeepsEditorClosed) {
+  table->OnCellEditing = [](TRVTableItemInfo*, int32_t, int32_t, bool, bool& allow) { allow = false; };
+  Click(0, 0);
+  EXPECT_EQ(table->CellEditor, nullptr);
+}
+
+TEST_F(TableEditTest, TabMovesAndAppendsCopiedRowInOneUndoStep) {
+  table->GetCells(2, 2)->Color = clRed;
+  Click(2, 1);
+  ASSERT_NE(table->CellEditor, nullptr);
+  QKeyEvent tab0(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &tab0);
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  const int32_t groups = e->EditData()->UndoList->Count();
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &tab);
+  Pump();
+  ASSERT_EQ(table->RowCount(), 4);
+  EXPECT_EQ(table->GetCells(3, 2)->Color, clRed);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 3);
+  EXPECT_EQ(table->CellEditor->Col, 0);
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  table->CloseCellEditor(true);
+  e->Undo();
+  EXPECT_EQ(table->RowCount(), 3);
+  // Shift+Tab in the first cell beeps and stays.
+  Click(0, 0);
+  beeps = 0;
+  QKeyEvent back(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &back);
+  Pump();
+  EXPECT_EQ(beeps, 1);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 0);
+}
+
+TEST_F(TableEditTest, CtrlZWithNothingInCellUndoesMainDocument) {
+  e->EditData()->SetSelectionBounds(2, 6, 2, 6);
+  e->InsertText("!");
+  ASSERT_EQ(Text(e->RVData.get()), "beforeafter!");
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  QKeyEvent z(QEvent::KeyPress, Qt::Key_Z, Qt::ControlModifier);
+  QCoreApplication::sendEvent(table->CellEditor, &z);
+  // Nothing happens before the posted message is processed.
+  EXPECT_EQ(Text(e->RVData.get()), "beforeafter!");
+  Pump();
+  EXPECT_EQ(Text(e->RVData.get()), "beforeafter");
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+TEST_F(TableEditTest, UndoMessageKeepsApplicationReadOnly) {
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ed->InsertText("y");
+  e->SetReadOnly(true);
+  EXPECT_TRUE(ed->GetReadOnly());
+  PostMessage(ed->MessageHandle(), WM_RVINPLACEUNDO, 0, 0);
+  Pump();
+  EXPECT_TRUE(e->ReadOnly());
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_EQ(Text(ed->RVData.get()), "c00y");
+}
+
+TEST_F(TableEditTest, DraggingColumnBorder) {
+  for (const bool shift : {false, true}) {
+    SCOPED_TRACE(shift);
+    Build();
+    // Fixed columns: the table is as wide as they are and may grow.
+    if (shift) {
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) table->GetCells(r, c)->BestWidth = 100;
+      e->Format();
+    }
+    const auto widths = table->Layout.ColumnWidths;
+    const int32_t table_width = table->Layout.TableWidth;
+    int32_t min_pos = 0, border = 0;
+    const int32_t x = table->Layout.ColumnLefts[1] - 1;
+    ASSERT_EQ(table->FindColumnBorder(x, min_pos, border), 1);
+    const int32_t groups = e->EditData()->UndoList->Count();
+    int32_t hr = 0, hc = 0;
+    ASSERT_FALSE(table->FindCellAt(x, 10, hr, hc))
+        << x << " " << table->GetCells(0, 0)->Left << " " << table->GetCells(0, 0)->Width;
+    table->MouseDown(rvmbLeft, rvssLeft | (shift ? rvssShift : 0), x, 10, 1, e->RVData.get());
+    table->MouseUp(rvmbLeft, 0, x + 20, 10, 1, e->RVData.get());
+    EXPECT_EQ(table->Layout.ColumnWidths[0], widths[0] + 20);
+    if (shift) {
+      EXPECT_EQ(table->Layout.ColumnWidths[1], widths[1]);
+      EXPECT_EQ(table->Layout.TableWidth, table_width + 20);
+    } else {
+      EXPECT_EQ(table->Layout.ColumnWidths[1], widths[1] - 20);
+      EXPECT_EQ(table->Layout.TableWidth, table_width);
+    }
+    EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+    e->Undo();
+    EXPECT_EQ(table->Layout.ColumnWidths, widths);
+  }
+}
+
+TEST_F(TableEditTest, ApplyToSelectedCellsIsOneUndoStep) {
+  table->SelectCellRange(1, 1, 1, 1);
+  int32_t tr, lc, cc, rc;
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(cc * rc, 4);
+  EXPECT_TRUE(table->IsCellInSelection(2, 2));
+  EXPECT_FALSE(table->IsCellInSelection(0, 2));
+  table->OnCellEditing = [](TRVTableItemInfo*, int32_t r, int32_t c, bool, bool& allow) {
+    allow = !(r == 2 && c == 2);
+  };
+  const int32_t groups = e->EditData()->UndoList->Count();
+  table->ApplyToCells(1, 1, true);
+  auto style_of = [&](int32_t r, int32_t c) { return table->GetCells(r, c)->GetItem(0)->StyleNo; };
+  EXPECT_EQ(style_of(1, 1), 1);
+  EXPECT_EQ(style_of(1, 2), 1);
+  EXPECT_EQ(style_of(2, 1), 1);
+  EXPECT_EQ(style_of(2, 2), 0);  // refused by OnCellEditing
+  EXPECT_EQ(style_of(0, 0), 0);
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  e->Undo();
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) {
+      EXPECT_EQ(style_of(r, c), 0) << r << c;
+      EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+    }
+}
+
+TEST_F(TableEditTest, ArrowKeysMoveBetweenCellsAndOutOfTheTable) {
+  struct Case {
+    int32_t row, col;
+    int key;
+    bool to_end;       // the caret is put at the end of the cell's text first
+    int32_t want_row;  // -1: the editor closed
+    int32_t want_col;
+    int32_t want_offs;  // offset of the table item in the main document when closed
+  };
+  const Case cases[] = {
+      {0, 0, Qt::Key_Right, true, 0, 1, 0}, {0, 2, Qt::Key_Right, true, 1, 0, 0}, {2, 2, Qt::Key_Right, true, -1, 0, 1},
+      {0, 1, Qt::Key_Up, false, -1, 0, 0},  {1, 1, Qt::Key_Down, true, 2, 1, 0},  {1, 0, Qt::Key_Left, false, 0, 2, 0},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.row) + "," + std::to_string(k.col) + " key " + std::to_string(k.key));
+    ASSERT_TRUE(table->OpenCellEditor(-1, k.row, k.col, false, !k.to_end, k.to_end, false, false));
+    QKeyEvent ev(QEvent::KeyPress, k.key, Qt::NoModifier);
+    QCoreApplication::sendEvent(table->CellEditor, &ev);
+    Pump();
+    if (k.want_row < 0) {
+      EXPECT_EQ(table->CellEditor, nullptr);
+      int32_t si, ei, so, eo;
+      e->EditData()->GetSelBounds(si, ei, so, eo, true);
+      EXPECT_EQ(si, 1);
+      EXPECT_EQ(so, k.want_offs);
+    } else {
+      ASSERT_NE(table->CellEditor, nullptr);
+      EXPECT_EQ(table->CellEditor->Row, k.want_row);
+      EXPECT_EQ(table->CellEditor->Col, k.want_col);
+    }
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+}
+
+// A style operation that fails half way leaves every cell with its items, and the cells
+// changed before the failure can be taken back.
+TEST_F(TableEditTest, ApplyToCellsFailingHalfWayLosesNothing) {
+  int calls = 0;
+  e->OnStyleConversion = [&](TCustomDocViewEdit*, int32_t, int32_t, bool, int32_t& new_style) {
+    // A few calls per cell (the current style, the item): the failure comes in a later cell.
+    if (++calls == 5) throw EDocViewError("conversion failed");
+    new_style = 1;
+  };
+  table->SelectCellRange(0, 0, 2, 2);
+  EXPECT_THROW(table->ApplyToCells(3, 0, true), EDocViewError);
+  int32_t converted = 0;
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) {
+      TRVTableCellData* cell = table->GetCells(r, c);
+      EXPECT_EQ(Text(cell), "c" + std::to_string(r) + std::to_string(c));
+      converted += cell->GetItem(0)->StyleNo == 1;
+    }
+  EXPECT_GT(converted, 0);
+  EXPECT_LT(converted, 9);
+  EXPECT_EQ(e->EditData()->UndoList->GroupNesting, 0);
+  e->Undo();
+  for (int32_t r = 0; r < 3; ++r)
+    for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(table->GetCells(r, c)->GetItem(0)->StyleNo, 0) << r << c;
+}
+
+// A selection save writes the cell rectangle grown by a merged cell crossing it; the cells
+// of the grown part that the selection does not touch come without content.
+TEST_F(TableEditTest, SelectionSaveWritesSelectedCells) {
+  table->MergeCells(0, 1, 1, 2);
+  e->Format();
+  table->SelectCellRange(1, 0, 2, 0);
+  EXPECT_TRUE(table->IsPartiallySelected());
+  TMemoryStream m;
+  ASSERT_TRUE(e->RVData->SaveRVFToStream(m, true, nullptr, nullptr, clNone));
+  m.SetPosition(0);
+  TDocViewEdit other;
+  other.SetStyle(&style);
+  TColor color = clNone;
+  ASSERT_TRUE(other.RVData->LoadRVFFromStream(m, color, nullptr, nullptr));
+  ASSERT_EQ(other.RVData->ItemCount(), 1);
+  auto* t = dynamic_cast<TRVTableItemInfo*>(other.RVData->GetItem(0));
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(t->RowCount(), 2);
+  ASSERT_EQ(t->ColCount(), 3);
+  EXPECT_EQ(Text(t->GetCells(0, 0)), "");
+  EXPECT_EQ(Text(t->GetCells(0, 1)), "c01c11");
+  EXPECT_EQ(Text(t->GetCells(0, 2)), "");
+  EXPECT_EQ(Text(t->GetCells(1, 0)), "c10");
+  EXPECT_EQ(Text(t->GetCells(1, 2)), "c12");
+}
+
+size_t GridRectangles(TRecordingCanvas& canvas) {
+  size_t n = 0;
+  for (const TCanvasCall& c : canvas.Calls("Rectangle"))
+    if (c.Pen.Style == psDot && c.Pen.Color == clBtnFace) ++n;
+  return n;
+}
+
+// Selected cells are painted in the selection colour; a read-only editor shows no grid.
+TEST_F(TableEditTest, CellSelectionColourAndReadOnlyGrid) {
+  auto paint = [&](TRecordingCanvas& canvas) {
+    table->PaintFullWidth(0, 500, 0, canvas, 0, &style, TRect{0, 0, 1024, 768});
+  };
+  auto filled_with = [](TRecordingCanvas& canvas, TColor color) {
+    size_t n = 0;
+    for (const TCanvasCall& c : canvas.Calls("FillRect")) n += c.Brush.Color() == color;
+    return n;
+  };
+  style.SelColor = clRed;
+  style.InactiveSelColor = clRed;
+  TRecordingCanvas before(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(before);
+  EXPECT_EQ(filled_with(before, clRed), 0u);
+  EXPECT_EQ(GridRectangles(before), 10u);  // the frame and nine cells
+  table->SelectCellRange(0, 0, 1, 0);
+  TRecordingCanvas selected(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(selected);
+  EXPECT_EQ(filled_with(selected, clRed), 2u);
+  table->ClearCellSelection();
+  e->SetReadOnly(true);
+  TRecordingCanvas read_only(1024, 768, std::make_shared<viewtest::TTestFont>());
+  paint(read_only);
+  EXPECT_EQ(GridRectangles(read_only), 0u);
+}
+
+// Dragging from the edited cell into the next one turns the editor into a cell selection;
+// the editor goes once the button is released and the cells keep their items.
+TEST_F(TableEditTest, DraggingOutOfTheCellSelectsCells) {
+  TRVTableCellData* a = table->GetCells(0, 0);
+  TRVTableCellData* b = table->GetCells(0, 1);
+  table->MouseDown(rvmbLeft, rvssLeft, a->Left + a->Width / 2, a->Top + a->Height / 2, 1, e->RVData.get());
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  const QPointF inside_b(b->Left + b->Width / 2 - a->Left, b->Top + b->Height / 2 - a->Top);
+  QMouseEvent move(QEvent::MouseMove, inside_b, inside_b, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(ed, &move);
+  EXPECT_TRUE(ed->CellSelected());
+  EXPECT_TRUE(table->IsPartiallySelected());
+  QMouseEvent up(QEvent::MouseButtonRelease, inside_b, inside_b, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(ed, &up);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_FALSE(table->MouseSelecting);
+  int32_t tr, lc, cc, rc;
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 0, 2, 1}));
+  EXPECT_EQ(Text(a), "c00");
+  EXPECT_EQ(Text(b), "c01");
+}
+
+// The outer borders select whole rows (left) and columns (top), with their own cursors.
+TEST_F(TableEditTest, OuterBordersSelectRowsAndColumns) {
+  table->BorderWidth = 4;
+  e->Format();
+  TRVTableCellData* mid = table->GetCells(1, 1);
+  const int32_t row_y = mid->Top + mid->Height / 2, col_x = mid->Left + mid->Width / 2;
+  int32_t tr, lc, cc, rc;
+  table->MouseMove(0, 1, row_y, 1, e->RVData.get());
+  EXPECT_EQ(e->RVData->ShownCursor, crRVSelectRow);
+  table->MouseDown(rvmbLeft, rvssLeft, 1, row_y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, 1, row_y, 1, e->RVData.get());
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({1, 0, 3, 1}));
+  table->MouseMove(0, col_x, 1, 1, e->RVData.get());
+  EXPECT_EQ(e->RVData->ShownCursor, crRVSelectCol);
+  table->MouseDown(rvmbLeft, rvssLeft, col_x, 1, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, col_x, 1, 1, e->RVData.get());
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 1, 1, 3}));
+  EXPECT_EQ(e->RVData->CaptureMouseItem, nullptr);
+}
+
+// Typing in a cell and then changing a table property: undo takes back the property first,
+// the typing second.
+TEST_F(TableEditTest, CellTypingGoesBeforeTablePropertyInUndo) {
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  table->CellEditor->InsertText("t");
+  table->SetCellPadding(7);
+  EXPECT_EQ(table->CellPadding, 7);
+  table->CloseCellEditor(true);
+  Pump();
+  e->Undo();
+  EXPECT_EQ(table->CellPadding, 4);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00t");
+  e->Undo();
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c00");
+  table->CloseCellEditor(true);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+// Deleting the row of the edited cell moves the editor to the same column of the row now
+// in its place (or the last row).
+TEST_F(TableEditTest, DeletingEditedRowReopensEditorNearby) {
+  ASSERT_TRUE(table->OpenCellEditor(-1, 2, 1, false, true, false, false, false));
+  table->DeleteRows(2, 1, false);
+  Pump();
+  ASSERT_EQ(table->RowCount(), 2);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 1);
+  EXPECT_EQ(table->CellEditor->Col, 1);
+  EXPECT_EQ(Text(table->CellEditor->RVData.get()), "c11");
+  EXPECT_THROW(table->DeleteRows(0, 3, false), EDocViewError);
+}
+
+// A cell edit whose undo fails.
+class TFailingUndo : public TRVUndoInfo {
+ public:
+  void Perform(TRVEditRVData*) override { throw EDocViewError("undo failed"); }
+};
+
+// Undoing several cells at once keeps every cell's items when one cell's undo fails.
+TEST_F(TableEditTest, MultiCellUndoFailingKeepsItems) {
+  TRVEditRVData* d = e->EditData();
+  d->BeginUndoGroup(rvutModifyItem);
+  auto rec = std::make_unique<TRVUndoMultiCellsModify>();
+  rec->ItemNo = 1;
+  rec->InnerList = std::make_unique<TRVUndoList>(d);
+  for (int32_t c = 0; c < 2; ++c) {
+    auto group = std::make_unique<TRVUndoInfos>();
+    group->GroupType = rvutStyleNo;
+    group->Records.push_back(std::make_unique<TFailingUndo>());
+    rec->InnerList->AddGroup(group.release());
+    rec->CellRows.push_back(0);
+    rec->CellCols.push_back(c);
+    rec->GroupCounts.push_back(1);
+  }
+  d->UndoList->AddInfo(rec.release());
+  EXPECT_THROW(e->Undo(), EDocViewError);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(Text(table->GetCells(0, 1)), "c01");
+}
+
+// Typing new lines in the cell editor lays the table out again; the editor follows its cell.
+TEST_F(TableEditTest, EditorFollowsGrowingCell) {
+  ASSERT_TRUE(table->OpenCellEditor(-1, 1, 1, false, false, true, false, false));
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  const int32_t h0 = cell->Height;
+  const int32_t below0 = table->GetCells(2, 1)->Top;
+  for (int i = 0; i < 3; ++i) {
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+    QCoreApplication::sendEvent(ed, &enter);
+  }
+  Pump();
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_GT(cell->Height, h0);
+  EXPECT_GT(table->GetCells(2, 1)->Top, below0);
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  EXPECT_EQ(ed->geometry(), QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height));
+  EXPECT_TRUE(e->Modified);
+}
+
+TEST_F(TableEditTest, EnteringFromTheKeyboard) {
+  EXPECT_TRUE(table->EnterFromKeyboard(1, 0));
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+  EXPECT_EQ(table->CellEditor->Col, 2);
+  EXPECT_TRUE(table->EnterFromKeyboard(0, 0));
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 0);
+  EXPECT_EQ(table->CellEditor->Col, 0);
+  table->Options.Exclude(rvtoEditing);
+  table->CloseCellEditor(true);
+  EXPECT_FALSE(table->EnterFromKeyboard(0, 0));
+  EXPECT_EQ(table->CellEditor, nullptr);
+}
+
+// Without a control no editor can open: a cell editor's groups are undone on the cell's items.
+TEST(TableEditNoControl, CellModifyUndoneOnTheCellItself) {
+  TRVStyle style(nullptr);
+  while (style.TextStyles()->Count() < 2) style.TextStyles()->Add();
+  TRVEditRVData data;
+  data.SetRVStyle(&style);
+  data.AddTextItem("x", 0, 0);
+  auto* t = new TRVTableItemInfo(&data, 1, 1);
+  data.AddItem("", t);
+  TRVTableCellData* cell = t->GetCells(0, 0);
+  cell->Clear();
+  cell->AddTextItem("a", 0, 0);
+  data.BeginUndoGroup(rvutModifyItem);
+  auto rec = std::make_unique<TRVUndoCellModify>();
+  rec->ItemNo = 1;
+  rec->InnerList = std::make_unique<TRVUndoList>(&data);
+  {
+    TRVTableTemporalEditorData temp(&data);
+    temp.AppendFrom(cell);
+    temp.BeginUndoGroup(rvutStyleNo);
+    temp.RecSetStyleNo(0, 1);
+    while (temp.UndoList->Count() > 0) rec->InnerList->AddGroup(temp.UndoList->ExtractGroup(0).release());
+    cell->AppendFrom(&temp);
+  }
+  data.UndoList->AddInfo(rec.release());
+  ASSERT_EQ(cell->GetItem(0)->StyleNo, 1);
+  data.Undo();
+  EXPECT_EQ(cell->GetItem(0)->StyleNo, 0);
+  EXPECT_EQ(cell->GetItemTextRaw(0), "a");
+  data.Redo();
+  EXPECT_EQ(cell->GetItem(0)->StyleNo, 1);
+}
+
+// Deleting a cell selection empties the selected cells in one undo step; a protected item in
+// one of them refuses the whole deletion.
+TEST_F(TableEditTest, DeletingSelectedCells) {
+  table->SelectCellRange(1, 1, 1, 0);
+  const int32_t groups = e->EditData()->UndoList->Count();
+  e->DeleteSelection();
+  EXPECT_EQ(Text(table->GetCells(1, 1)), "");
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "");
+  EXPECT_EQ(Text(table->GetCells(1, 0)), "c10");
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  e->Undo();
+  EXPECT_EQ(Text(table->GetCells(1, 1)), "c11");
+  EXPECT_EQ(Text(table->GetCells(1, 2)), "c12");
+
+  style.TextStyles()->Items(2)->Protection.Include(rvprDeleteProtect);
+  table->GetCells(0, 1)->GetItem(0)->StyleNo = 2;
+  table->SelectCellRange(0, 0, 1, 0);
+  beeps = 0;
+  e->DeleteSelection();
+  EXPECT_GE(beeps, 1);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(Text(table->GetCells(0, 1)), "c01");
+}
+
+// A click elsewhere that takes the focus closes the editor and gives the items back.
+TEST_F(TableEditTest, FocusTakenByAClickClosesEditor) {
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  QFocusEvent other(QEvent::FocusOut, Qt::OtherFocusReason);
+  QCoreApplication::sendEvent(ed, &other);
+  Pump();
+  EXPECT_EQ(table->CellEditor, ed);
+  QFocusEvent click(QEvent::FocusOut, Qt::MouseFocusReason);
+  QCoreApplication::sendEvent(ed, &click);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+}
+
+// Typing in a cell is a change of the main editor; deleting the table while its cell is
+// edited keeps the cell's items with the table in the undo list (the cell's own history goes:
+// a record naming the table's old index would undo another item).
+TEST_F(TableEditTest, CellChangesReachMainEditorAndDeletedTableKeepsCellItems) {
+  int changes = 0;
+  e->OnChange = [&](TCustomDocViewEdit*) { ++changes; };
+  Click(0, 0);
+  ASSERT_NE(table->CellEditor, nullptr);
+  table->CellEditor->InsertText("z");
+  EXPECT_GE(changes, 1);
+  EXPECT_TRUE(e->Modified);
+  TRVEditRVData* d = e->EditData();
+  d->BeginUndoGroup(rvutDelete);
+  d->SetSelectionBounds(0, 1, 2, d->GetOffsAfterItem(2));
+  ASSERT_TRUE(d->DeleteSelection());
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  e->Undo();
+  auto* back = dynamic_cast<TRVTableItemInfo*>(d->GetItem(1));
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(Text(back->GetCells(0, 0)), "c00z");
+  // No record of the cell's typing names an index that another item holds now.
+  EXPECT_NO_THROW(e->Undo());
+}
+
+void DragColumnBorder(TRVTableItemInfo* t, TCustomRVData* d, int32_t border, int32_t dx) {
+  const int32_t x = t->Layout.ColumnLefts[static_cast<size_t>(border)] - 1;
+  t->MouseDown(rvmbLeft, rvssLeft, x, 10, 1, d);
+  t->MouseUp(rvmbLeft, 0, x + dx, 10, 1, d);
+}
+
+TEST_F(TableEditTest, ColumnDragSetsBestWidths) {
+  // A percentage column stays a percentage column.
+  for (int32_t r = 0; r < 3; ++r) table->GetCells(r, 0)->BestWidth = -20;
+  e->Format();
+  DragColumnBorder(table, e->RVData.get(), 1, 30);
+  for (int32_t r = 0; r < 3; ++r) EXPECT_LT(table->GetCells(r, 0)->BestWidth, -20) << r;
+
+  // A merged cell ending at the dragged column follows the one-column cells.
+  Build();
+  table->MergeCells(0, 0, 2, 1);
+  table->GetCells(0, 0)->BestWidth = 150;
+  e->Format();
+  DragColumnBorder(table, e->RVData.get(), 2, 10);
+  EXPECT_EQ(table->GetCells(0, 0)->BestWidth, 0);
+  EXPECT_GT(table->GetCells(1, 1)->BestWidth, 0);
+
+  // A read-only editor refuses: nothing changes and the capture is gone.
+  Build();
+  e->SetReadOnly(true);
+  const auto widths = table->Layout.ColumnWidths;
+  DragColumnBorder(table, e->RVData.get(), 1, 20);
+  EXPECT_EQ(table->Layout.ColumnWidths, widths);
+  EXPECT_EQ(table->GetCells(0, 0)->BestWidth, 0);
+  EXPECT_EQ(e->RVData->CaptureMouseItem, nullptr);
+  EXPECT_EQ(e->RVData->XorDrawingCallback, nullptr);
+}
+
+TEST_F(TableEditTest, RowDragSetsBestHeights) {
+  const int32_t h0 = table->Layout.RowContentHeights[0];
+  const int32_t y = table->Layout.RowTops[1] - 1;
+  const int32_t x = table->GetCells(0, 0)->Left + 5;
+  int32_t mn = 0, bp = 0;
+  ASSERT_EQ(table->FindRowBorder(y, mn, bp), 1);
+  table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, x, y + 15, 1, e->RVData.get());
+  EXPECT_EQ(table->Layout.RowContentHeights[0], h0 + 15);
+  for (int32_t c = 0; c < 3; ++c) EXPECT_EQ(table->GetCells(0, c)->BestHeight, h0 + 15) << c;
+  e->Undo();
+  EXPECT_EQ(table->Layout.RowContentHeights[0], h0);
+}
+
+TEST_F(TableEditTest, RightClickOnSelectedCellKeepsSelection) {
+  table->SelectCellRange(0, 0, 1, 1);
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  table->MouseDown(rvmbRight, 0, cell->Left + 5, cell->Top + 5, 1, e->RVData.get());
+  EXPECT_TRUE(table->IsPartiallySelected());
+  EXPECT_EQ(table->CellEditor, nullptr);
+  TRVTableCellData* outside = table->GetCells(2, 2);
+  table->MouseDown(rvmbRight, 0, outside->Left + 5, outside->Top + 5, 1, e->RVData.get());
+  EXPECT_FALSE(table->IsPartiallySelected());
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Row, 2);
+}
+
+// A press in the cell editor fires the main control's OnRVMouseDown once the posted message
+// is processed, in the main control's coordinates and with the table's item.
+TEST_F(TableEditTest, CellMouseEventsReachMainControl) {
+  std::vector<std::vector<int32_t>> downs;
+  e->OnRVMouseDown = [&](TCustomDocView* sender, TMouseButton, TShiftState, int32_t item_no, int32_t x, int32_t y) {
+    EXPECT_EQ(sender, e.get());
+    downs.push_back({item_no, x, y});
+  };
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  const int32_t x = cell->Left + cell->Width / 2, y = cell->Top + cell->Height / 2;
+  table->MouseDown(rvmbLeft, rvssLeft, x, y, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, x, y, 1, e->RVData.get());
+  EXPECT_TRUE(downs.empty());
+  Pump();
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  ASSERT_EQ(downs.size(), 1u);
+  EXPECT_EQ(downs[0], std::vector<int32_t>({1, cx + x, cy + y}));
+}
+
+// While a column border is dragged the table paints the resize line at the mouse.
+TEST_F(TableEditTest, ResizeLineFollowsTheMouse) {
+  const int32_t x = table->Layout.ColumnLefts[1] - 1;
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  table->MouseDown(rvmbLeft, rvssLeft, x, 10, 1, e->RVData.get());
+  e->RVData->MouseMove(rvssLeft, cx + x + 20, cy + 10);
+  auto line_xs = [&] {
+    TRecordingCanvas canvas(1024, 768, std::make_shared<viewtest::TTestFont>());
+    table->PaintFullWidth(0, 500, 0, canvas, 0, &style, TRect{0, 0, 1024, 768});
+    std::vector<int32_t> xs;
+    for (const TCanvasCall& c : canvas.Calls("LineTo"))
+      if (c.Pen.Color == clWindowText && c.Args.size() >= 2 && c.Args[1] == table->Layout.TableHeight)
+        xs.push_back(c.Args[0]);
+    return xs;
+  };
+  EXPECT_EQ(line_xs(), std::vector<int32_t>({x + 20}));
+  // Not left of the dragged column.
+  e->RVData->MouseMove(rvssLeft, cx - 50, cy + 10);
+  EXPECT_EQ(line_xs(), std::vector<int32_t>({table->Layout.ColumnLefts[0]}));
+  e->RVData->MouseUp(rvmbLeft, 0, cx + x + 20, cy + 10);
+  EXPECT_TRUE(line_xs().empty());
+}
+
+}  // namespace
+}  // namespace pelvar
