@@ -228,5 +228,59 @@ TEST_F(MeldrunRunDb, TwoStationsPlayIntoAWorkingCopyOfMainAndTheIntegritySweepPa
       EXPECT_EQ(Q1(st, std::string("select count(*) as V from ") + t + " where ST is not null"), "0") << st << " " << t;
 }
 
+TEST_F(MeldrunRunDb, TwoRunsGiveTheSameMainAndSoDoThreeWorkFlowCycles) {
+  const Inputs once = Copy("once"), again = Copy("again"), cycles = Copy("cycles");
+  const Run first = PlayStations(once, 1);
+  const Run second = PlayStations(again, 1);
+  const Run third = PlayStations(cycles, 3);
+  EXPECT_EQ(first.save_errors + second.save_errors + third.save_errors, 0);
+  EXPECT_EQ(second.saved, first.saved);
+  EXPECT_EQ(second.changed, first.changed);
+  EXPECT_EQ(second.skipped, first.skipped);
+  // The later cycles find the documents played by the first; the last plays the rest.
+  EXPECT_EQ(third.played[0], first.played[0]);
+  const std::string sum = PracticeChecksum(once.main);
+  EXPECT_EQ(PracticeChecksum(again.main), sum);
+  EXPECT_EQ(PracticeChecksum(cycles.main), sum);
+  EXPECT_NE(PracticeChecksum(PlayPractice::Source() + "/main.fdb"), sum);
+}
+
+TEST_F(MeldrunRunDb, ARunBrokenOffHalfWayLeavesMainAsItWasAndARunFromTheStartSucceeds) {
+  // The run works on a copy of the main database, as the wizard's does.
+  const Inputs in = Copy("broken");
+  const std::string main_sum = PracticeChecksum(in.main);
+  Inputs work = in;
+  work.main = dir_.File("broken/work.fdb");
+  fs::copy_file(in.main, work.main);
+  // The user breaks the run off in the middle of the second station.
+  int32_t reports = 0;
+  const auto cancel = [&](TMeldrun& m) {
+    if (form_.Station != 1) return;
+    m.OnProgress = [&m, &reports](int32_t, int32_t, const AnsiString&) {
+      if (++reports == 150) m.CancelRequested = true;
+    };
+  };
+  try {
+    PlayStations(work, 1, cancel);
+    ADD_FAILURE() << "the run was not broken off";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), CZ("Import byl přerušen uživatelem"));
+  }
+  EXPECT_GE(reports, 150);
+  EXPECT_EQ(PracticeChecksum(in.main), main_sum);
+  EXPECT_NE(PracticeChecksum(work.main), main_sum);
+
+  // From the start: a new working copy, the stations as they came, the same data module.
+  Inputs rerun = Copy("rerun");
+  PlayIntegrity sweep(rerun.main, {rerun.stations[0], rerun.stations[1]}, AllPlayedTables(), AllPlayRefs());
+  sweep.PassedOver["PRIPAD"] = "AKTIVNI = 'O'";
+  sweep.Snapshot();
+  const Run run = PlayStations(rerun, 1);
+  EXPECT_EQ(run.init_errors + run.convert_errors + run.save_errors, 0) << run.logs;
+  EXPECT_EQ(run.played[0].size(), TMeldrun::PlaySteps().size());
+  EXPECT_EQ(run.not_played, std::vector<int32_t>{});
+  for (const std::string& p : sweep.Check()) ADD_FAILURE() << p;
+}
+
 }  // namespace
 }  // namespace pelvar::test
