@@ -2,9 +2,9 @@
 // main and two stations (the current schema and 200624) with colliding keys, shared
 // natural keys and changed rows, played station by station into a working copy of main
 // the way the wizard's run does it, with every option on. Afterwards the integrity
-// sweep of play_integrity.h over every played table; two runs and a run in three
-// work-flow cycles give the same main; a run broken off half way leaves main as it was,
-// and a run from the start after it gives the same main as an unbroken one.
+// sweep of play_integrity.h over every played table; a run in three work-flow cycles
+// gives the main of a run in one; a run broken off half way leaves main as it was, and a
+// run from the start after it gives byte for byte the main of an unbroken one.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -228,31 +228,27 @@ TEST_F(MeldrunRunDb, TwoStationsPlayIntoAWorkingCopyOfMainAndTheIntegritySweepPa
       EXPECT_EQ(Q1(st, std::string("select count(*) as V from ") + t + " where ST is not null"), "0") << st << " " << t;
 }
 
-TEST_F(MeldrunRunDb, TwoRunsGiveTheSameMainAndSoDoThreeWorkFlowCycles) {
-  const Inputs once = Copy("once"), again = Copy("again"), cycles = Copy("cycles");
+// One fixture for three checks: a run in three work-flow cycles gives the main of a run
+// in one; a run broken off half way leaves main as it was; the run from the start after
+// it, with the same data module, gives byte for byte the main of the first run.
+TEST_F(MeldrunRunDb, RunsRepeatInOneOrThreeCyclesAndAfterARunBrokenOffHalfWay) {
+  const Inputs once = Copy("once"), cycles = Copy("cycles");
   const Run first = PlayStations(once, 1);
-  const Run second = PlayStations(again, 1);
   const Run third = PlayStations(cycles, 3);
-  EXPECT_EQ(first.save_errors + second.save_errors + third.save_errors, 0);
-  EXPECT_EQ(second.saved, first.saved);
-  EXPECT_EQ(second.changed, first.changed);
-  EXPECT_EQ(second.skipped, first.skipped);
+  EXPECT_EQ(first.save_errors + third.save_errors, 0);
   // The later cycles find the documents played by the first; the last plays the rest.
   EXPECT_EQ(third.played[0], first.played[0]);
   const std::string sum = PracticeChecksum(once.main);
-  EXPECT_EQ(PracticeChecksum(again.main), sum);
   EXPECT_EQ(PracticeChecksum(cycles.main), sum);
-  EXPECT_NE(PracticeChecksum(PlayPractice::Source() + "/main.fdb"), sum);
-}
 
-TEST_F(MeldrunRunDb, ARunBrokenOffHalfWayLeavesMainAsItWasAndARunFromTheStartSucceeds) {
-  // The run works on a copy of the main database, as the wizard's does.
+  // The run works on a copy of the main database, as the wizard's does. The user breaks
+  // it off in the middle of the second station.
   const Inputs in = Copy("broken");
   const std::string main_sum = PracticeChecksum(in.main);
+  EXPECT_NE(main_sum, sum);
   Inputs work = in;
   work.main = dir_.File("broken/work.fdb");
   fs::copy_file(in.main, work.main);
-  // The user breaks the run off in the middle of the second station.
   int32_t reports = 0;
   const auto cancel = [&](TMeldrun& m) {
     if (form_.Station != 1) return;
@@ -268,18 +264,18 @@ TEST_F(MeldrunRunDb, ARunBrokenOffHalfWayLeavesMainAsItWasAndARunFromTheStartSuc
   }
   EXPECT_GE(reports, 150);
   EXPECT_EQ(PracticeChecksum(in.main), main_sum);
-  EXPECT_NE(PracticeChecksum(work.main), main_sum);
+  const std::string broken_sum = PracticeChecksum(work.main);
+  EXPECT_NE(broken_sum, main_sum);
+  EXPECT_NE(broken_sum, sum);
 
-  // From the start: a new working copy, the stations as they came, the same data module.
-  Inputs rerun = Copy("rerun");
-  PlayIntegrity sweep(rerun.main, {rerun.stations[0], rerun.stations[1]}, AllPlayedTables(), AllPlayRefs());
-  sweep.PassedOver["PRIPAD"] = "AKTIVNI = 'O'";
-  sweep.Snapshot();
-  const Run run = PlayStations(rerun, 1);
-  EXPECT_EQ(run.init_errors + run.convert_errors + run.save_errors, 0) << run.logs;
-  EXPECT_EQ(run.played[0].size(), TMeldrun::PlaySteps().size());
-  EXPECT_EQ(run.not_played, std::vector<int32_t>{});
-  for (const std::string& p : sweep.Check()) ADD_FAILURE() << p;
+  // From the start: a new working copy, the stations as they came.
+  const Inputs rerun = Copy("rerun");
+  const Run again = PlayStations(rerun, 1);
+  EXPECT_EQ(again.init_errors + again.convert_errors + again.save_errors, 0) << again.logs;
+  EXPECT_EQ(again.saved, first.saved);
+  EXPECT_EQ(again.changed, first.changed);
+  EXPECT_EQ(again.skipped, first.skipped);
+  EXPECT_EQ(PracticeChecksum(rerun.main), sum);
 }
 
 }  // namespace
