@@ -11,6 +11,10 @@ namespace pelvar {
 
 namespace {
 
+bool IsBinary(TFieldType t) {
+  return t == ftBlob || t == ftGraphic || t == ftBytes || t == ftVarBytes || t == ftTypedBinary || t == ftOraBlob;
+}
+
 TDMMeldrun& DataModule() {
   TDMMeldrun* dm = DMMeldrun();
   if (dm == nullptr) throw Exception(CZ("Datový modul sehrávání neexistuje."));
@@ -295,8 +299,11 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
         if (InList(excluded, field->FieldName())) continue;
         const AnsiString& source_index = field_sources_->Strings(i);
         if (!handled && !source_index.empty()) {
-          Variant value = source->Fields(StrToInt(source_index))->AsVariant();
-          if (value.VarType() == varString || value.VarType() == varOleStr) value = Variant(Trim(value.AsString()));
+          TField* from = source->Fields(StrToInt(source_index));
+          Variant value = from->AsVariant();
+          // Texts lose their surrounding blanks; binary data (an image) is copied byte for byte.
+          if ((value.VarType() == varString || value.VarType() == varOleStr) && !IsBinary(from->DataType()))
+            value = Variant(Trim(value.AsString()));
           field->SetAsVariant(value);
         }
         if (field->IsNull()) {

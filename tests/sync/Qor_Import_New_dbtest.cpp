@@ -254,5 +254,25 @@ TEST_F(ImportDb, PlannedJobReportsItsTime) {
   EXPECT_EQ(times[1].substr(times[1].size() - 3), "2/2");
 }
 
+// Texts lose their surrounding blanks on the way; binary data (a photo whose bytes start
+// with a blank and end with a control byte) arrives byte for byte.
+TEST_F(ImportDb, BinaryDataIsCopiedWholeAndTextsTrimmed) {
+  dm_.ExecSrc("insert into PACIENT (ID_PACIENT, PACIENT, POZNAMKA, FOTO, ST) values (201, 'B1', '  note  ', "
+              "x'20DC0F', 'I')");
+  dm_.ExecDst("alter sequence GEN_PACIENT restart with 70");
+  auto t = std::make_unique<TImportTable>(dm_.Src(), dm_.Dst());
+  t->SetTargetTable("PACIENT");
+  t->ResetMapping();
+  t->SetSource("select ID_PACIENT, PACIENT, POZNAMKA, FOTO from PACIENT where ST is not null");
+  t->SetKeyGenerator("GEN_PACIENT", "ID_PACIENT", true);
+  t->OnField = [](TField* field, TDataSet*, bool& handled) { handled = field->FieldName() == "ID_PACIENT"; };
+  t->Execute("");
+  EXPECT_EQ(t->SavedCount(), 1);
+  dm_.CommitBoth();
+  EXPECT_EQ(dm_.SelectDst("select iif(FOTO = x'20DC0F', 'whole', 'cut') || '/' || POZNAMKA from PACIENT where "
+                          "ID_PACIENT = 71").AsString(),
+            "whole/note");
+}
+
 }  // namespace
 }  // namespace pelvar::test

@@ -4,11 +4,17 @@
 // - no generator of a played table is below the highest key of its table;
 // - no main row is lost, and a main row that changed (apart from the change mark, the
 //   source-key column and new-key columns) is one the station had marked as changed.
-// Snapshot the station's marks and the main rows before the play, check after it. The
-// reference and generator lists are data: later tables add their rows to them.
+// - (CheckChangedRows) every row a station marked changed is in main, with its values,
+//   or named in the logs; a row new to main that a generator keys never has its
+//   station key.
+// Snapshot the stations' marks and the main rows before the play, check after it. The
+// reference and generator lists are data: later tables add their rows to them. Every
+// check reads a database in one isql run.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <set>
 #include <string>
 #include <vector>
@@ -111,51 +117,160 @@ inline const std::vector<std::string>& DocumentTables() {
   return tables;
 }
 
+// The reference check in one isql run: the dangling references, as
+// "TABLE.COLUMN = value has no PARENT".
+inline std::vector<std::string> DanglingRefs(const std::string& main, const std::vector<PlayRef>& refs) {
+  // One statement per 50 references: a statement names at most 256 tables.
+  std::string script = "set list on;\n";
+  for (size_t i = 0; i < refs.size(); ++i) {
+    const PlayRef& r = refs[i];
+    script += std::string(i % 50 == 0 ? "" : " union all ") + "select cast('" + r.table + "." + r.column +
+              " = ' || c." + r.column + " || ' has no " + r.parent + "' as varchar(200)) as V from " + r.table +
+              " c where c." + r.column + " is not null and c." + r.column + " <> -1 and not exists (select 1 from " +
+              r.parent + " p where p." + r.parent_key + " = c." + r.column + ")";
+    if (i % 50 == 49 || i + 1 == refs.size()) script += ";\n";
+  }
+  if (refs.empty()) return {};
+  const CommandResult r = RunIsql(script, main);
+  if (r.exit_code != 0) throw std::runtime_error("isql-fb failed on " + main + ": " + r.output.substr(0, 2000));
+  return ListValues(r.output, "V");
+}
+
+// The columns of the tables of a database and the first column of each primary key.
+struct PlaySchema {
+  struct Table {
+    std::string key;
+    std::vector<std::string> columns;
+    std::set<std::string> text;    // CHAR and VARCHAR columns
+    std::set<std::string> floats;  // FLOAT and DOUBLE PRECISION columns
+  };
+  std::map<std::string, Table> tables;
+
+  static PlaySchema Read(const std::string& db) {
+    PlaySchema s;
+    const CommandResult r = RunIsql(
+        "set list on;\n"
+        "select trim(rf.RDB$RELATION_NAME) as T, trim(rf.RDB$FIELD_NAME) as C, f.RDB$FIELD_TYPE as Y from "
+        "RDB$RELATION_FIELDS rf join RDB$RELATIONS r on r.RDB$RELATION_NAME = rf.RDB$RELATION_NAME join RDB$FIELDS f "
+        "on f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE where r.RDB$SYSTEM_FLAG = 0 and r.RDB$VIEW_BLR is null order by "
+        "rf.RDB$RELATION_NAME, rf.RDB$FIELD_POSITION;\n"
+        "select trim(c.RDB$RELATION_NAME) as PT, trim(s.RDB$FIELD_NAME) as PK from RDB$RELATION_CONSTRAINTS c join "
+        "RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' and "
+        "s.RDB$FIELD_POSITION = 0;\n",
+        db);
+    if (r.exit_code != 0) throw std::runtime_error("reading the schema of " + db + ": " + r.output);
+    const auto t = ListValues(r.output, "T"), c = ListValues(r.output, "C"), y = ListValues(r.output, "Y");
+    for (size_t i = 0; i < t.size() && i < c.size() && i < y.size(); ++i) {
+      Table& table = s.tables[t[i]];
+      table.columns.push_back(c[i]);
+      if (y[i] == "14" || y[i] == "37") table.text.insert(c[i]);
+      if (y[i] == "10" || y[i] == "27") table.floats.insert(c[i]);
+    }
+    const auto pt = ListValues(r.output, "PT"), pk = ListValues(r.output, "PK");
+    for (size_t i = 0; i < pt.size() && i < pk.size(); ++i)
+      if (s.tables.count(pt[i])) s.tables[pt[i]].key = pk[i];
+    return s;
+  }
+  bool Has(const std::string& table) const { return tables.count(table) != 0; }
+  bool HasColumn(const std::string& table, const std::string& column) const {
+    const auto it = tables.find(table);
+    if (it == tables.end()) return false;
+    for (const std::string& c : it->second.columns)
+      if (c == column) return true;
+    return false;
+  }
+};
+
+// Runs one "select 'TABLE' as T, K, V" per table in one isql script: table -> key -> value.
+// A key met twice keeps its values joined by ";".
+inline std::map<std::string, std::map<std::string, std::string>> KeyedValues(
+    const std::string& db, const std::vector<std::pair<std::string, std::string>>& selects) {
+  std::map<std::string, std::map<std::string, std::string>> out;
+  if (selects.empty()) return out;
+  std::string script = "set list on;\n";
+  for (const auto& [table, sql] : selects) script += sql + ";\n";
+  const CommandResult r = RunIsql(script, db);
+  if (r.exit_code != 0) throw std::runtime_error("isql-fb failed on " + db + ": " + r.output.substr(0, 2000));
+  const auto t = ListValues(r.output, "T"), k = ListValues(r.output, "K"), v = ListValues(r.output, "V");
+  if (t.size() != k.size() || t.size() != v.size()) throw std::runtime_error("unexpected isql output on " + db);
+  for (size_t i = 0; i < t.size(); ++i) {
+    std::string& value = out[t[i]][k[i]];
+    value = value.empty() ? v[i] : value + ";" + v[i];
+  }
+  return out;
+}
+
 class PlayIntegrity {
  public:
   PlayIntegrity(std::string main, std::string station, std::vector<std::string> tables,
                 std::vector<PlayRef> refs)
-      : main_(std::move(main)), station_(std::move(station)), tables_(std::move(tables)), refs_(std::move(refs)) {}
+      : PlayIntegrity(std::move(main), std::vector<std::string>{std::move(station)}, std::move(tables),
+                      std::move(refs)) {}
+  // Several stations played one after the other into the same main database.
+  PlayIntegrity(std::string main, std::vector<std::string> stations, std::vector<std::string> tables,
+                std::vector<PlayRef> refs)
+      : main_(std::move(main)), stations_(std::move(stations)), tables_(std::move(tables)), refs_(std::move(refs)) {}
 
-  // Before the play: the station's marked keys and the main rows.
+  // Before the play: the stations' marked keys (with the plain values of their rows) and
+  // the main rows.
   void Snapshot() {
-    for (const std::string& t : tables_) {
-      const std::string key = KeyExpr(main_, t);
-      for (const std::string& k : Qn(station_, "select " + key + " as V from " + t + " where ST is not null"))
-        marked_[t].insert(k);
-      before_[t] = Rows(t);
+    schema_ = PlaySchema::Read(main_);
+    station_rows_.clear();
+    station_texts_.clear();
+    station_schemas_.clear();
+    for (const std::string& station : stations_) {
+      const PlaySchema st = PlaySchema::Read(station);
+      std::vector<std::pair<std::string, std::string>> selects;
+      for (const std::string& t : tables_) {
+        if (!st.Has(t) || !st.HasColumn(t, "ST") || KeyOf(t).empty()) continue;
+        const auto passed = PassedOver.find(t);
+        const std::string where =
+            " from " + t + " where ST is not null" + (passed == PassedOver.end() ? "" : " and not (" + passed->second + ")");
+        selects.push_back({t, "select '" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, " +
+                                  PlainExpr(t, &st) + " as V" + where});
+        selects.push_back({"W:" + t, "select 'W:" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, " +
+                                         TextsExpr(t, st) + " as V" + where});
+      }
+      auto rows = KeyedValues(station, selects);
+      std::map<std::string, std::map<std::string, std::string>> values, texts;
+      for (auto& [t, r] : rows) (t.rfind("W:", 0) == 0 ? texts[t.substr(2)] : values[t]) = std::move(r);
+      station_rows_.push_back(std::move(values));
+      station_texts_.push_back(std::move(texts));
+      station_schemas_.push_back(st);
+      for (const auto& [t, r] : station_rows_.back())
+        for (const auto& [k, v] : r) marked_[t].insert(k);
+      // The marks the play passes over count as marked: those rows may change too.
+      for (const auto& [t, condition] : PassedOver)
+        if (st.Has(t))
+          for (const std::string& k : Qn(station, "select cast(" + KeyOf(t) + " as varchar(20)) as V from " + t +
+                                                      " where ST is not null and (" + condition + ")"))
+            marked_[t].insert(k);
     }
+    before_ = Rows();
+    generator_values_ = GeneratorValues();
   }
 
   // After the play: the list of problems (empty when all is well).
+  // - every reference holds -1, Null or a main key;
+  // - no generator of a played table is below the highest key of its table;
+  // - no main row is lost, and no main row that no station marked changed.
   std::vector<std::string> Check() const {
-    std::vector<std::string> problems;
-    for (const PlayRef& r : refs_) {
-      const std::string sql = std::string("select cast(c.") + r.column + " as varchar(20)) as V from " + r.table +
-                              " c where c." + r.column + " is not null and c." + r.column +
-                              " <> -1 and not exists (select 1 from " + r.parent + " p where p." + r.parent_key +
-                              " = c." + r.column + ")";
-      for (const std::string& v : Qn(main_, sql))
-        problems.push_back(std::string(r.table) + "." + r.column + " = " + v + " has no " + r.parent);
-    }
+    std::vector<std::string> problems = DanglingRefs(main_, refs_);
+    const auto generators = Generators();
+    const auto after = Rows();
     for (const std::string& t : tables_) {
-      const std::string generator = "GEN_" + t;
-      if (Q1(main_, "select count(*) as V from RDB$GENERATORS where RDB$GENERATOR_NAME = '" + generator + "'") ==
-          "1") {
-        const std::string key = KeyExpr(main_, t);
-        const std::string behind = Q1(
-            main_, "select gen_id(" + generator + ", 0) - (select coalesce(max(" + key + "), 0) from " + t +
-                       ") as V from RDB$DATABASE");
-        if (!behind.empty() && behind[0] == '-') problems.push_back(generator + " is below the highest key of " + t);
-      }
-      const auto after = Rows(t);
-      const auto& before = before_.at(t);
-      const auto& marked = marked_.count(t) ? marked_.at(t) : std::set<std::string>{};
-      for (const auto& [key, row] : before) {
-        const auto it = after.find(key);
-        if (it == after.end()) {
+      const auto g = generators.find(t);
+      if (g != generators.end() && !g->second.empty() && g->second[0] == '-')
+        problems.push_back("GEN_" + t + " is below the highest key of " + t);
+      const auto b = before_.find(t);
+      if (b == before_.end()) continue;
+      const auto a = after.find(t);
+      const auto m = marked_.find(t);
+      for (const auto& [key, row] : b->second) {
+        const auto it = a == after.end() ? decltype(a->second.end()){} : a->second.find(key);
+        if (a == after.end() || it == a->second.end()) {
           problems.push_back(t + " row " + key + " was lost");
-        } else if (it->second != row && marked.count(key) == 0) {
+        } else if (it->second != row && (m == marked_.end() || m->second.count(key) == 0)) {
           problems.push_back(t + " row " + key + " changed though the station had not changed it");
         }
       }
@@ -163,23 +278,82 @@ class PlayIntegrity {
     return problems;
   }
 
+  // Station rows the play passes over by design (table -> SQL condition on the station
+  // row), and columns it rewrites by design ("TABLE.COLUMN"): set before Snapshot.
+  std::map<std::string, std::string> PassedOver;
+  std::set<std::string> Rewritten;
+
+  // What became of the rows a station marked changed, checked right after the station
+  // was played (a later station may change the same rows again).
+  struct ChangedRows {
+    int32_t marked = 0;    // marked rows of the station, in the checked tables
+    int32_t in_main = 0;   // found in main with the station's plain values (inserted or merged)
+    int32_t reported = 0;  // not so, but named in the logs
+    std::vector<std::string> problems;
+  };
+  // Every marked row of station s is in main (a main row holds its plain values), or
+  // named in a log line of its table (skipped as a duplicate of a natural key, refused,
+  // failed): an Import.txt line "<label>: TABLE, v1 | v2 | ..." whose values hold the
+  // row's key or all its texts, or an Errors.txt line with "KEY_COLUMN: key | ". logs
+  // holds their text.
+  ChangedRows CheckChangedRows(size_t s, const std::string& logs) const {
+    ChangedRows out;
+    std::vector<std::pair<std::string, std::string>> selects;
+    for (const auto& [t, rows] : station_rows_[s])
+      selects.push_back({t, "select '" + t + "' as T, " + PlainExpr(t, &station_schemas_[s]) + " as K, cast(" +
+                                KeyOf(t) + " as varchar(20)) as V from " + t});
+    const auto main_by_values = KeyedValues(main_, selects);
+    for (const auto& [t, rows] : station_rows_[s]) {
+      const auto found = main_by_values.find(t);
+      for (const auto& [key, values] : rows) {
+        ++out.marked;
+        if (found != main_by_values.end() && found->second.count(values)) {
+          ++out.in_main;
+        } else if (Reported(logs, t, key, station_texts_[s].at(t).at(key))) {
+          ++out.reported;
+        } else {
+          out.problems.push_back(t + " row " + key + " of " + stations_[s] + " is neither in main nor reported");
+        }
+      }
+    }
+    return out;
+  }
+
+  // Rows new to main in a table whose play draws keys from its generator have keys above
+  // the generator's value at Snapshot: no station key went in. (Raise the working copy's
+  // generators above every station key first, so that the two cannot meet.)
+  std::vector<std::string> CheckDrawnKeys(const std::set<std::string>& keeps_station_keys) const {
+    std::vector<std::string> problems;
+    std::vector<std::pair<std::string, std::string>> selects;
+    for (const std::string& t : tables_) {
+      const auto g = generator_values_.find(t);
+      if (g == generator_values_.end() || keeps_station_keys.count(t)) continue;
+      selects.push_back({t, "select '" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, '-' as V from " + t +
+                                " where " + KeyOf(t) + " <= " + g->second});
+    }
+    for (const auto& [t, rows] : KeyedValues(main_, selects))
+      for (const auto& [k, v] : rows)
+        if (before_.at(t).count(k) == 0)
+          problems.push_back(t + " row " + k + " is new to main under a key its generator did not give");
+    return problems;
+  }
+
   const std::set<std::string>& Marked(const std::string& table) const { return marked_.at(table); }
+  // Rows of a table in main before the play.
+  size_t RowsBefore(const std::string& table) const {
+    const auto it = before_.find(table);
+    return it == before_.end() ? 0 : it->second.size();
+  }
 
  private:
-  // The primary key's column (its first one).
-  static std::string KeyExpr(const std::string& db, const std::string& table) {
-    return Q1(db,
-                    "select trim(s.RDB$FIELD_NAME) as V from RDB$RELATION_CONSTRAINTS c join RDB$INDEX_SEGMENTS s on "
-                    "s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$RELATION_NAME = '" +
-                        table + "' and c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' and s.RDB$FIELD_POSITION = 0");
+  std::string KeyOf(const std::string& table) const {
+    const auto it = schema_.tables.find(table);
+    return it == schema_.tables.end() ? std::string() : it->second.key;
   }
-  // Key -> a hash of every column but the change mark, the source key and new-key columns.
-  std::map<std::string, std::string> Rows(const std::string& table) const {
-    const std::vector<std::string> columns =
-        Qn(main_, "select trim(RDB$FIELD_NAME) as V from RDB$RELATION_FIELDS where RDB$RELATION_NAME = '" + table +
-                         "' order by RDB$FIELD_POSITION");
+  // A hash of every column but the change mark, the source key and new-key columns.
+  std::string RowExpr(const std::string& table) const {
     std::string expr;
-    for (const std::string& c : columns) {
+    for (const std::string& c : schema_.tables.at(table).columns) {
       if (c == "ST" || c == "ID" || (c.size() > 4 && c.substr(c.size() - 4) == "_NEW")) continue;
       // The laboratory-request step writes its new request's key back into the daily
       // record it belongs to, whether or not the station changed that record.
@@ -187,21 +361,122 @@ class PlayIntegrity {
       if (!expr.empty()) expr += "||'|'||";
       expr += "coalesce(cast(hash(\"" + c + "\") as varchar(24)), 'N')";
     }
-    const std::string key = KeyExpr(main_, table);
-    const CommandResult r =
-        RunIsql("set list on;\nselect cast(" + key + " as varchar(20)) as K, " + expr + " as V from " + table + ";\n",
-                main_);
-    const auto keys = ListValues(r.output, "K");
-    const auto values = ListValues(r.output, "V");
-    std::map<std::string, std::string> rows;
-    for (size_t i = 0; i < keys.size() && i < values.size(); ++i) rows[keys[i]] = values[i];
+    return expr.empty() ? "''" : expr;
+  }
+  // A hash of the plain values of a row: no keys nor references (ID...), no change mark,
+  // no new-key column, no column rewritten by design; texts without trailing blanks,
+  // numbers to four places. Over the columns both main and the station have.
+  std::string PlainExpr(const std::string& table, const PlaySchema* station) const {
+    std::string expr;
+    const auto& t = schema_.tables.at(table);
+    for (const std::string& c : t.columns) {
+      if (c == "ST" || c.rfind("ID", 0) == 0 || (c.size() > 4 && c.substr(c.size() - 4) == "_NEW")) continue;
+      if (station && !station->HasColumn(table, c)) continue;
+      if (Rewritten.count(table + "." + c)) continue;
+      if (!expr.empty()) expr += "||'|'||";
+      // The play compares numbers to four decimal places: closer ones count as equal.
+      const std::string v = t.text.count(c)     ? "trim(trailing from \"" + c + "\")"
+                            : t.floats.count(c) ? "round(\"" + c + "\", 4)"
+                                                : "\"" + c + "\"";
+      expr += "coalesce(cast(hash(" + v + ") as varchar(24)), 'N')";
+    }
+    return expr.empty() ? "'-'" : "cast(hash(" + expr + ") as varchar(24))";
+  }
+  // Table -> its generator's lead over the highest key ("-..." when behind); tables
+  // without a generator of their name are passed over.
+  std::map<std::string, std::string> Generators() const {
+    std::set<std::string> existing;
+    for (const std::string& g :
+         Qn(main_, "select trim(RDB$GENERATOR_NAME) as V from RDB$GENERATORS where RDB$SYSTEM_FLAG = 0"))
+      existing.insert(g);
+    std::vector<std::pair<std::string, std::string>> selects;
+    for (const std::string& t : tables_)
+      if (!KeyOf(t).empty() && existing.count("GEN_" + t))
+        selects.push_back({t, "select '" + t + "' as T, '-' as K, cast(gen_id(GEN_" + t + ", 0) - (select coalesce(max(" +
+                                  KeyOf(t) + "), 0) from " + t + ") as varchar(24)) as V from RDB$DATABASE"});
+    std::map<std::string, std::string> out;
+    for (const auto& [t, rows] : KeyedValues(main_, selects))
+      if (!rows.empty()) out[t] = rows.begin()->second;
+    return out;
+  }
+  // Table -> its generator's value.
+  std::map<std::string, std::string> GeneratorValues() const {
+    std::set<std::string> existing;
+    for (const std::string& g :
+         Qn(main_, "select trim(RDB$GENERATOR_NAME) as V from RDB$GENERATORS where RDB$SYSTEM_FLAG = 0"))
+      existing.insert(g);
+    std::vector<std::pair<std::string, std::string>> selects;
+    for (const std::string& t : tables_)
+      if (!KeyOf(t).empty() && existing.count("GEN_" + t))
+        selects.push_back({t, "select '" + t + "' as T, '-' as K, cast(gen_id(GEN_" + t +
+                                  ", 0) as varchar(24)) as V from RDB$DATABASE"});
+    std::map<std::string, std::string> out;
+    for (const auto& [t, rows] : KeyedValues(main_, selects))
+      if (!rows.empty()) out[t] = rows.begin()->second;
+    return out;
+  }
+  // The texts of a station row (CHAR and VARCHAR columns but keys), joined by "|~|".
+  std::string TextsExpr(const std::string& table, const PlaySchema& station) const {
+    std::string expr;
+    for (const std::string& c : schema_.tables.at(table).text) {
+      if (c == "ST" || c.rfind("ID", 0) == 0 || !station.HasColumn(table, c)) continue;
+      if (Rewritten.count(table + "." + c)) continue;
+      if (!expr.empty()) expr += "||'|~|'||";
+      expr += "coalesce(trim(trailing from \"" + c + "\"), '')";
+    }
+    return expr.empty() ? "'-'" : "'-|~|'||" + expr;
+  }
+  // Table -> key -> hash of the row.
+  std::map<std::string, std::map<std::string, std::string>> Rows() const {
+    std::vector<std::pair<std::string, std::string>> selects;
+    for (const std::string& t : tables_)
+      if (!KeyOf(t).empty())
+        selects.push_back({t, "select '" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, " + RowExpr(t) +
+                                  " as V from " + t});
+    auto rows = KeyedValues(main_, selects);
+    for (const std::string& t : tables_) rows[t];
     return rows;
+  }
+  // A line of Import.txt on the table ("<label>: TABLE, v1 | v2 | ...") with the key or
+  // every text of the row among its values, or a line of Errors.txt with "KEY_COLUMN: key | ".
+  bool Reported(const std::string& logs, const std::string& table, const std::string& key,
+                const std::string& texts) const {
+    std::vector<std::string> fields;
+    for (size_t from = 0;;) {
+      const size_t at = texts.find("|~|", from);
+      const std::string t = texts.substr(from, at == std::string::npos ? std::string::npos : at - from);
+      if (!t.empty() && t != "-") fields.push_back("| " + t + " | ");
+      if (at == std::string::npos) break;
+      from = at + 3;
+    }
+    const std::string head = ": " + table + ", ";
+    const std::string error = KeyOf(table) + ": " + key + " | ";
+    for (size_t from = 0; from < logs.size();) {
+      size_t end = logs.find('\n', from);
+      if (end == std::string::npos) end = logs.size();
+      const std::string line = logs.substr(from, end - from);
+      from = end + 1;
+      if (line.find(error) != std::string::npos) return true;
+      const size_t at = line.find(head);
+      if (at == std::string::npos) continue;
+      const std::string values = "| " + line.substr(at + head.size());
+      if (values.find("| " + key + " | ") != std::string::npos) return true;
+      bool all = !fields.empty();
+      for (const std::string& f : fields) all = all && values.find(f) != std::string::npos;
+      if (all) return true;
+    }
+    return false;
   }
 
   std::string main_;
-  std::string station_;
+  std::vector<std::string> stations_;
   std::vector<std::string> tables_;
   std::vector<PlayRef> refs_;
+  PlaySchema schema_;
+  std::vector<PlaySchema> station_schemas_;
+  std::vector<std::map<std::string, std::map<std::string, std::string>>> station_rows_;
+  std::vector<std::map<std::string, std::map<std::string, std::string>>> station_texts_;
+  std::map<std::string, std::string> generator_values_;
   std::map<std::string, std::set<std::string>> marked_;
   std::map<std::string, std::map<std::string, std::string>> before_;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "play_integrity.h"
+#include "play_integrity_partners.h"
 
 namespace pelvar::test {
 
@@ -68,6 +69,26 @@ inline const std::vector<std::string>& DetailTables() {
       "ORD_CINNOST", "CIL_CESTY", "DODATEK", "FORMA_UHRADY", "LABHODN", "RTG_PROJEKCE", "RTG_OBLAST", "VYROBCE",
       "UMISTENI", "OZNACENI_ZAZNAMU", "ZPRAVA", "DOKLAD_POLOZKA_UZ"};
   return tables;
+}
+
+// Every played table whose rows the check compares, and every reference of them: the
+// whole play-in.
+inline std::vector<std::string> AllPlayedTables() {
+  std::vector<std::string> t = PlayedUpToCases();
+  t.insert(t.end(), DocumentTables().begin(), DocumentTables().end());
+  for (const char* more : {"DENNI_ZAZNAM_ORTOPED", "DENNI_ZAZNAM_PLAZI", "DENNI_ZAZNAM_DROBNI_SAVCI"}) t.push_back(more);
+  t.insert(t.end(), DetailTables().begin(), DetailTables().end());
+  return t;
+}
+inline std::vector<PlayRef> AllPlayRefs() {
+  std::vector<PlayRef> r = RefsUpToCases();
+  r.insert(r.end(), DocumentRefs().begin(), DocumentRefs().end());
+  for (const char* t : {"DENNI_ZAZNAM_ORTOPED", "DENNI_ZAZNAM_PLAZI", "DENNI_ZAZNAM_DROBNI_SAVCI"}) {
+    r.push_back({t, "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"});
+    r.push_back({t, "ID_PACIENT", "PACIENT", "ID_PACIENT"});
+  }
+  r.insert(r.end(), DetailRefs().begin(), DetailRefs().end());
+  return r;
 }
 
 }  // namespace pelvar::test

@@ -63,20 +63,6 @@ inline const std::vector<std::string>& PartnerAndCaseTables() {
   return tables;
 }
 
-// The reference check of PlayIntegrity in one isql run: the dangling references, as
-// "TABLE.COLUMN = value has no PARENT".
-inline std::vector<std::string> DanglingRefs(const std::string& main, const std::vector<PlayRef>& refs) {
-  std::string sql;
-  for (const PlayRef& r : refs) {
-    if (!sql.empty()) sql += " union all ";
-    sql += std::string("select cast('") + r.table + "." + r.column + " = ' || c." + r.column + " || ' has no " +
-           r.parent + "' as varchar(200)) as V from " + r.table + " c where c." + r.column + " is not null and c." +
-           r.column + " <> -1 and not exists (select 1 from " + r.parent + " p where p." + r.parent_key + " = c." +
-           r.column + ")";
-  }
-  return Qn(main, sql);
-}
-
 // Both groups together with the organisation and code lists they stand on.
 inline std::vector<std::string> PlayedUpToCases() {
   std::vector<std::string> t = OrgAndCodeTables();

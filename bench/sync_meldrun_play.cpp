@@ -1,0 +1,366 @@
+// The play-in of two stations into a working copy of main (every option on, one cycle,
+// as the wizard runs it) for the small and the large practice of tools/practice, against
+// a raw client loop that inserts the same changed rows into the same tables of another
+// copy of main through one prepared INSERT per table (keys from the tables' generators,
+// no merging, no look-ups) in the same run. Rates are changed station rows per second;
+// peak_rss_MB is the process's peak resident size after the run (the small practice runs
+// first). The practices are made once in PELVAR_BENCH_DIR (default: a directory under
+// /tmp), without forced writes, with indexes on the code and reference columns (the
+// practice schema has none), and kept for later runs; every run plays fresh copies.
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbclient/ClientLibraryName.h"
+#include "dbclient/IB_Components.h"
+#include "dbclient/IB_Session.h"
+#include "dbclient/IB_Utils.h"
+#include "sync/DmMeld.h"
+#include "sync/Meldrun.h"
+
+namespace pelvar {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AutoMainForm : public TMainFormLink {
+ public:
+  AnsiString ReadIniString(const AnsiString&, const AnsiString&, const AnsiString& def) override { return def; }
+  int32_t StationIndex() const override { return station; }
+  bool AutoContinue() const override { return true; }
+  bool JournalRecentOnly() const override { return false; }
+  int32_t ProgressMax() const override { return 0; }
+  void SetProgressMax(int32_t) override {}
+  void SetProgressPosition(int32_t) override {}
+  void SetCountText(const AnsiString&) override {}
+  void RepaintProgress() override {}
+  int32_t station = 0;
+};
+
+const char* const kSizes[] = {"small", "large"};
+const char* const kStations[] = {"st.fdb", "st624.fdb"};
+
+// One attachment with one transaction, through the client library's own calls.
+class Raw {
+ public:
+  explicit Raw(const std::string& path) {
+    std::string dpb(1, static_cast<char>(isc_dpb_version1));
+    for (auto [item, value] : {std::pair<uint8_t, std::string>{isc_dpb_user_name, "SYSDBA"},
+                               {isc_dpb_password, "masterkey"}, {isc_dpb_lc_ctype, "WIN1250"}}) {
+      dpb += static_cast<char>(item);
+      dpb += static_cast<char>(value.size());
+      dpb += value;
+    }
+    session_.API_Call(&session_, ClientCallTable.isc_attach_database, static_cast<short>(path.size()), path.c_str(),
+                      &db_, static_cast<short>(dpb.size()), dpb.data());
+    Start();
+  }
+  ~Raw() {
+    CallClient(ClientCallTable.isc_commit_transaction, session_.StatusVector(), &tr_);
+    CallClient(ClientCallTable.isc_detach_database, session_.StatusVector(), &db_);
+  }
+  void Start() {
+    static const char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
+    ISC_TEB teb{&db_, static_cast<ISC_LONG>(sizeof tpb), tpb};
+    session_.API_Call(&session_, ClientCallTable.isc_start_multiple, &tr_, short{1}, &teb);
+  }
+  void Commit() { session_.API_Call(&session_, ClientCallTable.isc_commit_retaining, &tr_); }
+
+  // A prepared statement; da (when given) receives its output description with buffers.
+  struct Statement {
+    isc_stmt_handle st = 0;
+    std::vector<char> da_bytes;
+    std::vector<std::vector<char>> buffers;
+    std::vector<ISC_SHORT> nulls;
+    XSQLDA* da() { return reinterpret_cast<XSQLDA*>(da_bytes.data()); }
+  };
+  std::unique_ptr<Statement> Prepare(const std::string& sql, bool describe) {
+    auto s = std::make_unique<Statement>();
+    s->da_bytes.assign(static_cast<size_t>(XSQLDA_LENGTH(300)), 0);
+    s->da()->version = SQLDA_VERSION1;
+    s->da()->sqln = 300;
+    session_.API_Call(&session_, ClientCallTable.isc_dsql_allocate_statement, &db_, &s->st);
+    session_.API_Call(&session_, ClientCallTable.isc_dsql_prepare, &tr_, &s->st, static_cast<unsigned short>(0),
+                      sql.c_str(), static_cast<unsigned short>(3), describe ? s->da() : nullptr);
+    if (describe) {
+      const int n = s->da()->sqld;
+      s->buffers.resize(static_cast<size_t>(n));
+      s->nulls.assign(static_cast<size_t>(n), 0);
+      for (int i = 0; i < n; ++i) {
+        XSQLVAR& v = s->da()->sqlvar[i];
+        s->buffers[static_cast<size_t>(i)].assign(static_cast<size_t>(v.sqllen) + 2, 0);
+        v.sqldata = s->buffers[static_cast<size_t>(i)].data();
+        v.sqlind = &s->nulls[static_cast<size_t>(i)];
+        v.sqltype |= 1;  // every value may be null on the way in
+      }
+    }
+    return s;
+  }
+  void Free(Statement& s) {
+    CallClient(ClientCallTable.isc_dsql_free_statement, session_.StatusVector(), &s.st,
+               static_cast<unsigned short>(DSQL_drop));
+  }
+  void Open(Statement& s) {
+    session_.API_Call(&session_, ClientCallTable.isc_dsql_execute, &tr_, &s.st, static_cast<unsigned short>(3),
+                      static_cast<const XSQLDA*>(nullptr));
+  }
+  bool Fetch(Statement& s) {
+    return CallClient(ClientCallTable.isc_dsql_fetch, session_.StatusVector(), &s.st, static_cast<unsigned short>(3),
+                      static_cast<const XSQLDA*>(s.da())) == 0;
+  }
+  // Executes with in as the input values; false when the server refused the row.
+  bool Execute(Statement& s, const XSQLDA* in) {
+    return CallClient(ClientCallTable.isc_dsql_execute, session_.StatusVector(), &tr_, &s.st,
+                      static_cast<unsigned short>(3), in) == 0;
+  }
+  // The rows of a one-column text query.
+  std::vector<std::string> Texts(const std::string& sql) {
+    auto s = Prepare(sql, true);
+    Open(*s);
+    std::vector<std::string> out;
+    while (Fetch(*s)) {
+      const XSQLVAR& v = s->da()->sqlvar[0];
+      if ((v.sqltype & ~1) == SQL_VARYING) {
+        const auto len = *reinterpret_cast<const short*>(v.sqldata);
+        out.emplace_back(v.sqldata + 2, static_cast<size_t>(len));
+      } else {
+        out.emplace_back(v.sqldata, static_cast<size_t>(v.sqllen));
+      }
+    }
+    Free(*s);
+    return out;
+  }
+
+ private:
+  TIB_Session session_{nullptr};
+  isc_db_handle db_ = 0;
+  isc_tr_handle tr_ = 0;
+};
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+struct Practices {
+  Practices() {
+    InstallClientLibraryNameProvider();
+    EnsureClientAPI();
+    const char* d = std::getenv("PELVAR_BENCH_DIR");
+    dir = d ? fs::path(d) : fs::temp_directory_path() / "pelvar-bench-practice";
+    for (const char* size : kSizes) {
+      const fs::path at = dir / (std::string("play-") + size);
+      fs::create_directories(at);
+      fs::permissions(at, fs::perms::all);
+      if (fs::exists(at / "done")) continue;
+      const fs::path generator = fs::path(PELVAR_SOURCE_DIR) / "tools/practice/generate.py";
+      const std::string cmd = "python3 " + generator.string() + " --quiet --seed 1 --size " + size +
+                              " --today 2026-06-15 --main " + (at / "main.fdb").string() + " --station " +
+                              (at / kStations[0]).string() + " --station-version 200824 --station " +
+                              (at / kStations[1]).string() + " --station-version 200624";
+      if (std::system(cmd.c_str()) != 0) std::abort();
+      // Without forced writes, as the tests have them: the run measures the engine, not
+      // the disk's flushes.
+      for (const char* f : {"main.fdb", kStations[0], kStations[1]})
+        if (std::system(("gfix -write async -user SYSDBA -password masterkey " + (at / f).string()).c_str()) != 0)
+          std::abort();
+      std::system(("touch " + (at / "done").string()).c_str());
+    }
+    for (const char* size : kSizes) {
+      const fs::path at = dir / (std::string("play-") + size);
+      if (fs::exists(at / "indexed")) continue;
+      // The practice schema holds no indexes but the keys; a practice database has them on
+      // its codes and references, and the play's look-ups by code rely on them.
+      for (const char* f : {"main.fdb", kStations[0], kStations[1]}) {
+        const std::string script = (at / "indexes.sql").string();
+        std::FILE* out = std::fopen(script.c_str(), "w");
+        std::fputs(
+            "set term ^ ;\nexecute block as declare t varchar(63); declare c varchar(63); declare n integer = 0; "
+            "begin for select trim(rf.RDB$RELATION_NAME), trim(rf.RDB$FIELD_NAME) from RDB$RELATION_FIELDS rf join "
+            "RDB$RELATIONS r on r.RDB$RELATION_NAME = rf.RDB$RELATION_NAME join RDB$FIELDS f on f.RDB$FIELD_NAME = "
+            "rf.RDB$FIELD_SOURCE where r.RDB$SYSTEM_FLAG = 0 and r.RDB$VIEW_BLR is null and f.RDB$FIELD_TYPE <> 261 "
+            "and (rf.RDB$FIELD_NAME = rf.RDB$RELATION_NAME or rf.RDB$FIELD_NAME starting with 'ID_') and not exists "
+            "(select 1 from RDB$RELATION_CONSTRAINTS k join RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = "
+            "k.RDB$INDEX_NAME where k.RDB$RELATION_NAME = rf.RDB$RELATION_NAME and k.RDB$CONSTRAINT_TYPE = 'PRIMARY "
+            "KEY' and s.RDB$FIELD_NAME = rf.RDB$FIELD_NAME and s.RDB$FIELD_POSITION = 0) into :t, :c do begin n = n "
+            "+ 1; execute statement 'create index BX_' || n || ' on ' || t || ' (' || c || ')'; end end^\n"
+            "set term ; ^\ncommit;\n",
+            out);
+        std::fclose(out);
+        if (std::system(("isql-fb -q -user SYSDBA -password masterkey -i " + script + " " + (at / f).string()).c_str()) !=
+            0)
+          std::abort();
+      }
+      std::system(("touch " + (at / "indexed").string()).c_str());
+    }
+    work = dir / ("work-" + std::to_string(getpid()));
+    fs::create_directories(work);
+    fs::permissions(work, fs::perms::all);
+    fs::current_path(work);  // Import.txt goes here
+  }
+  ~Practices() {
+    fs::current_path(dir);
+    fs::remove_all(work);
+  }
+  static Practices& Get() {
+    static Practices p;
+    return p;
+  }
+  // Fresh copies of a practice in the work directory.
+  void Copy(int size) {
+    const fs::path from = dir / (std::string("play-") + kSizes[size]);
+    for (const char* f : {"main.fdb", kStations[0], kStations[1]})
+      fs::copy_file(from / f, work / f, fs::copy_options::overwrite_existing);
+  }
+  std::string Work(const char* f) const { return (work / f).string(); }
+
+  fs::path dir, work;
+  AutoMainForm form;
+  TDMMeldrun dm{nullptr, form};
+};
+
+void Report(benchmark::State& state, int64_t rows, double seconds) {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["rows_per_s"] = static_cast<double>(rows) / seconds;
+  state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The changed rows of both stations in the tables the raw loop copies: those with a
+// change mark, a one-column key and a generator of their name (or their family's) in
+// main; the few tables keyed by several columns are left out of both counts.
+int64_t CopyRaw(Practices& p, int64_t& refused) {
+  Raw main(p.Work("main.fdb"));
+  int64_t rows = 0;
+  for (const char* station_file : kStations) {
+    Raw station(p.Work(station_file));
+    const auto tables = station.Texts(
+        "select cast(trim(r.RDB$RELATION_NAME) as varchar(63)) from RDB$RELATIONS r where r.RDB$SYSTEM_FLAG = 0 and "
+        "r.RDB$VIEW_BLR is null and exists (select 1 from RDB$RELATION_FIELDS f where f.RDB$RELATION_NAME = "
+        "r.RDB$RELATION_NAME and f.RDB$FIELD_NAME = 'ST') order by 1");
+    for (const std::string& table : tables) {
+      const auto key = main.Texts(
+          "select cast(trim(s.RDB$FIELD_NAME) as varchar(63)) from RDB$RELATION_CONSTRAINTS c join "
+          "RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' "
+          "and c.RDB$RELATION_NAME = '" + table + "' and (select count(*) from RDB$INDEX_SEGMENTS x where "
+          "x.RDB$INDEX_NAME = c.RDB$INDEX_NAME) = 1");
+      // The table's generator, or that of the family it belongs to (GEN_DOKLAD_POLOZKA
+      // for DOKLAD_POLOZKA_FA, ...).
+      std::vector<std::string> generator;
+      for (std::string name = table; generator.empty() && !name.empty();) {
+        generator = main.Texts("select cast(trim(RDB$GENERATOR_NAME) as varchar(63)) from RDB$GENERATORS "
+                               "where RDB$GENERATOR_NAME = 'GEN_" + name + "'");
+        const size_t cut = name.rfind('_');
+        name = cut == std::string::npos ? std::string() : name.substr(0, cut);
+      }
+      if (key.size() != 1 || generator.size() != 1) continue;
+      // The plain columns both sides have (blob ids belong to their database).
+      const std::string columns_sql =
+          "select cast(trim(rf.RDB$FIELD_NAME) as varchar(63)) from RDB$RELATION_FIELDS rf join RDB$FIELDS f on "
+          "f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE where rf.RDB$RELATION_NAME = '" + table +
+          "' and f.RDB$FIELD_TYPE <> 261 and rf.RDB$FIELD_NAME not like '%\\_NEW' escape '\\' order by 1";
+      const auto in_main = main.Texts(columns_sql);
+      std::string list, marks;
+      for (const std::string& c : station.Texts(columns_sql)) {
+        if (c == Trimmed(key[0]) || std::find(in_main.begin(), in_main.end(), c) == in_main.end()) continue;
+        list += (list.empty() ? "\"" : ", \"") + c + "\"";
+        marks += marks.empty() ? "?" : ", ?";
+      }
+      if (list.empty()) continue;
+      auto select = station.Prepare("select " + list + " from " + table + " where ST is not null", true);
+      auto insert = main.Prepare("insert into " + table + " (" + key[0] + ", " + list + ") values (gen_id(" +
+                                     generator[0] + ", 1), " + marks + ")",
+                                 false);
+      station.Open(*select);
+      while (station.Fetch(*select)) {
+        ++rows;
+        if (!main.Execute(*insert, select->da())) ++refused;
+        if (rows % 900 == 0) main.Commit();
+      }
+      station.Free(*select);
+      main.Free(*insert);
+      main.Commit();
+    }
+  }
+  return rows;
+}
+
+int64_t MarkedRows(Practices& p) {
+  int64_t refused = 0;
+  // The copies are thrown away: the count is what is wanted.
+  const int64_t rows = CopyRaw(p, refused);
+  return rows;
+}
+
+void BM_PlayIn(benchmark::State& state) {
+  Practices& p = Practices::Get();
+  const int size = static_cast<int>(state.range(0));
+  int64_t rows = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    p.Copy(size);
+    rows = MarkedRows(p);
+    p.Copy(size);
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    p.dm.CommitAfter = 900;
+    p.dm.LowestVersion = 999999;
+    p.dm.OpenDst(p.Work("main.fdb"), AdministratorUser, AdministratorPassword);
+    p.dm.SetJournalTriggers(0);
+    p.dm.InitStationLists(2);
+    for (int s = 0; s < 2; ++s) {
+      p.form.station = s;
+      p.dm.OpenSrc(p.Work(kStations[s]), AdministratorUser, AdministratorPassword);
+      p.dm.CheckDatabaseVersion("Src", s == 0 ? 200824 : 200624);
+      p.dm.CycleIndex = 0;
+      p.dm.IsLastCycle = true;
+      auto m = std::make_unique<TMeldrun>();
+      m->Zaklad = m->ExPartner = m->ExPacient = m->Karty = m->Doklady = m->Uzaverky = m->Ciselniky =
+          m->OrgStruktura = m->AutoChange = true;
+      m->Execute();
+      m.reset();
+      p.dm.CommitBoth();
+      p.dm.Src()->SetConnected(false);
+    }
+    p.dm.CommitBoth();
+    p.dm.Dst()->SetConnected(false);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  Report(state, rows, seconds);
+}
+BENCHMARK(BM_PlayIn)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+void BM_RawInsertLoop(benchmark::State& state) {
+  Practices& p = Practices::Get();
+  const int size = static_cast<int>(state.range(0));
+  int64_t rows = 0, refused = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    p.Copy(size);
+    state.ResumeTiming();
+    const auto start = std::chrono::steady_clock::now();
+    rows = CopyRaw(p, refused);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  Report(state, rows, seconds);
+  state.counters["refused"] = static_cast<double>(refused);
+}
+BENCHMARK(BM_RawInsertLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
+}  // namespace pelvar
+
+BENCHMARK_MAIN();
