@@ -262,6 +262,11 @@ class TCustomDocViewEdit : public TCustomDocView {
   bool RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body, bool delete_selection);
   void SetConversion(const TRVStyleConversionEvent& event);
   bool InsertStream(const std::function<bool(TRVEditRVData*)>& read);
+  // Undo and redo stop live spelling (the walk may restart); the undone range tells the
+  // thread where to recheck.
+  void StopLiveSpellingForUndo();
+  // The caret leaves a word edited by typing: live spelling checks it again.
+  void RecheckModifiedWord();
   void PasteTextOrPicture();
   // The drop caret over the painted document (a dotted line).
   void PaintDropCaret();
