@@ -72,6 +72,8 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
 }
 
 TCustomDocViewEdit::~TCustomDocViewEdit() {
+  // A derived editor should have ended live spelling already (see TDocViewEdit).
+  StopLiveSpelling();
   // The target unbinds itself from the window while the control still exists.
   drop_target_.reset();
 }

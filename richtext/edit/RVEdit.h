@@ -299,6 +299,9 @@ class TCustomDocViewEdit : public TCustomDocView {
 class TDocViewEdit : public TCustomDocViewEdit {
  public:
   using TCustomDocViewEdit::TCustomDocViewEdit;
+  // The live-spelling worker calls the control's virtual operations: it ends before the
+  // first base destructor changes the object's dynamic type.
+  ~TDocViewEdit() override { StopLiveSpelling(); }
 };
 
 }  // namespace pelvar

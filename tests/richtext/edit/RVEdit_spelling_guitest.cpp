@@ -362,6 +362,17 @@ TEST_F(EditorSpellingTest, TheWorkerChecksWhileKeysEditTheDocument) {
   e.StopLiveSpelling();
   EXPECT_EQ(e.WordEnumThread, nullptr);
   EXPECT_EQ(MarksOf(0), Marks{});
+
+  // An editor destroyed in the middle of the walk ends the worker before any part of it
+  // goes.
+  Make(paras).StartLiveSpelling();
+  ClearAsked();
+  ASSERT_TRUE(PumpUntil([&] { return Asked().size() > 10; }));
+  editor.reset();
+  const size_t asked = Asked().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Application()->ProcessMessages();
+  EXPECT_EQ(Asked().size(), asked);
 }
 
 }  // namespace
