@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "richtext/model/RVUni.h"
+#include "richtext/view/DocView.h"
 
 namespace pelvar {
 
@@ -22,6 +23,19 @@ void TRVEditRVData::Beep() {
 void TRVEditRVData::DoChange(bool clear_redo) {
   if (clear_redo) RedoList->Clear();
   CurTag = TRVTag();
+}
+
+// ---- Live spelling ----
+
+TCustomDocView* TRVEditRVData::SpellingControl() {
+  auto* root = dynamic_cast<TDocViewRVData*>(GetAbsoluteRootData());
+  return root ? root->Control : Control;
+}
+
+void TRVEditRVData::ItemTextChanged(int32_t item_no, int32_t offs, bool clear_marks) {
+  if (item_no < 0 || item_no >= ItemCount()) return;
+  if (clear_marks) GetItem(item_no)->ClearWordPainters(offs - 1);
+  if (TCustomDocView* control = SpellingControl()) control->LiveSpellingScheduleFrom(GetSourceRVData(), item_no, offs);
 }
 
 TRVEditRVData::~TRVEditRVData() {

@@ -18,6 +18,10 @@ namespace pelvar {
 
 class TRVRTFReaderProperties;
 
+// Document state bit: a typed character is on its way (set by the editor's key-press handler
+// around its change check, so that live spelling keeps its pending position).
+constexpr uint32_t rvstTyping = 1u << 23;
+
 // One caret stop of the current screen line: the caret of the stop is drawn at
 // Left + CaretShift - 1 (document coordinates).
 class TRVCharPos {
@@ -206,6 +210,16 @@ class TRVEditRVData : public TDocViewRVData {
   bool IsParaReadOnly(int32_t item_no) { return ParaHasOption(GetItemPara(item_no), rvpaoReadOnly); }
   bool IsSticking(int32_t item_no, bool silent);
   bool CanInsertHere(int32_t item_no, int32_t offs);
+
+  // ---- Live spelling ----
+  // The control whose live-spelling thread checks this document (the root control; nil
+  // for a bare document).
+  TCustomDocView* SpellingControl();
+  // After a text change: with clear_marks the item's misspelling marks from offs - 1 on
+  // go; the thread rechecks from (item_no, offs).
+  void ItemTextChanged(int32_t item_no, int32_t offs, bool clear_marks);
+  // BeforeChange for a typed or removed character (the typing state set while it runs).
+  bool BeforeTypingChange();
 
   // ---- Keyboard actions and typing ----
   bool EnterKey(bool shift, bool recursed = false);

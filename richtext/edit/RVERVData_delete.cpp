@@ -172,6 +172,7 @@ bool TRVEditRVData::DeleteSelection() {
     RecConcatenateItems(caret_item);
     ++removed;
   }
+  if (ItemCount() > 0) ItemTextChanged(std::min(caret_item, ItemCount() - 1), 0, true);
   if (ItemCount() == 0) {
     EnsureNotEmpty();
     TRVControlData::FormatDocument(false, true, true, 0, GetCanvas(), false, false, false);

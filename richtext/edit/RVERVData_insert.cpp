@@ -306,6 +306,7 @@ bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
     first_offs = len + 1;
   }
   if (block > 0) RVRecalcDocumentMarkers(this);
+  ItemTextChanged(first_item, 0, true);
   const bool full = ff || (IsFormattedForUndo() && RangeWidthForUndo(first_item, caret_item) > DocWidthForUndo());
   ReformatAfterEdit(full, first_d, change, last_d);
   if (caret_before)
@@ -465,6 +466,7 @@ void TRVEditRVData::NormalizeInsertedRange(int32_t& first, int32_t& last, int32_
     if (CanMergeItems(first - 1, GetItem(first - 1), false, GetItem(first))) {
       const int32_t len = ItemLength(first - 1);
       RecConcatenateItems(first - 1);
+      ItemTextChanged(first - 1, len + 1, true);
       --last;
       --count_change;
       if (contiguous) last_offs += len;

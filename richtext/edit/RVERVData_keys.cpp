@@ -6,6 +6,7 @@
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVMarker.h"
 #include "richtext/model/RVUni.h"
+#include "richtext/view/DocView.h"
 
 namespace pelvar {
 
@@ -154,6 +155,7 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
     }
     AnsiString t;
     ItemAction(rviaTextModifying, GetItem(caret_item), t, this);
+    ItemTextChanged(at_end ? caret_item : i, 0, true);
     ReformatAfterEdit(false, first_d, count, last_d);
     PlaceCaret(caret_item, caret_offs);
     if (marker_added) RVRecalcDocumentMarkers(this);
@@ -187,6 +189,7 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
       count = 1;
       caret_item = target + 1;
       marker_added = true;
+      ItemTextChanged(target + 1, 0, true);
     } else {
       RecSetNewLine(target, false, GetItemPara(target), fft);
     }
@@ -200,6 +203,8 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
     BeginUndoGroup(rvutNewLine, true);
     AnsiString tail = RVU_Copy(GetItemTextRaw(i), offs, ItemLength(i) - offs + 1, GetItemOptions(i));
     RecDeleteSubstring(i, offs, -1);
+    // The marks of the text that moved on to the new item go with the text.
+    ItemTextChanged(i, offs, true);
     TCustomRVItemInfo* n = CreateTextItemCopy(item);
     n->SetSameAsPrev(false);
     n->SetBR(shift);
@@ -213,6 +218,7 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
       marker_added = true;
     }
     RecInsertItem(at, tail, n, false, ff);
+    ItemTextChanged(at, 0, true);
     caret_item = at;
   }
   ReformatAfterEdit(ff, first_d, count, last_d);
@@ -242,6 +248,7 @@ bool TRVEditRVData::DeleteWholeItem(int32_t x, int32_t first_d, int32_t last_d) 
     if (sap && x > 0 && CanMergeItems(x - 1, GetItem(x - 1), false, GetItem(x))) {
       const int32_t len = ItemLength(x - 1);
       RecConcatenateItems(x - 1);
+      ItemTextChanged(x - 1, len + 1, true);
       --count;
       caret_offs = len + 1;
     } else if (!sap) {
@@ -263,14 +270,30 @@ bool TRVEditRVData::DeleteWholeItem(int32_t x, int32_t first_d, int32_t last_d) 
   return true;
 }
 
+bool TRVEditRVData::BeforeTypingChange() {
+  const uint32_t typing = State & rvstTyping;
+  State |= rvstTyping;
+  bool allowed = false;
+  try {
+    allowed = BeforeChange(false);
+  } catch (...) {
+    State = (State & ~rvstTyping) | typing;
+    throw;
+  }
+  State = (State & ~rvstTyping) | typing;
+  return allowed;
+}
+
 void TRVEditRVData::DeleteChars(int32_t item_no, int32_t caret_offs, int32_t n, int32_t first_d, int32_t last_d) {
-  if (!BeforeChange(false)) return;
+  if (!BeforeTypingChange()) return;
   if (IsProtected(item_no, rvprModifyProtect)) {
     Beep();
     return;
   }
   const bool full = ItemWidthForUndo(item_no) >= DocWidthForUndo() && IsFormattedForUndo();
   RecDeleteSubstring(item_no, caret_offs - n, n);
+  if (TCustomDocView* control = SpellingControl())
+    control->LiveSpellingTextDeleted(GetSourceRVData(), item_no, caret_offs - n, n);
   ReformatAfterEdit(full, first_d, 0, last_d);
   PlaceCaret(item_no, caret_offs - n);
   DoChange(true);
@@ -326,6 +349,7 @@ void TRVEditRVData::BackspaceKey(bool ctrl, bool whole_cluster, bool at_prev_lin
         return;
       }
       RecDeleteItem(i, ff);
+      ItemTextChanged(i - 1, 0, false);
       ReformatAfterEdit(ff, first_d, -1, last_d);
       PlaceCaret(i - 1, GetOffsAfterItem(i - 1), true);
       DoChange(true);
@@ -353,6 +377,7 @@ void TRVEditRVData::BackspaceKey(bool ctrl, bool whole_cluster, bool at_prev_lin
     if (CanMergeItems(i - 1, GetItem(i - 1), true, item)) {
       const int32_t len = ItemLength(i - 1);
       RecConcatenateItems(i - 1);
+      ItemTextChanged(i - 1, len + 1, true);
       ReformatAfterEdit(false, first_d, -1, last_d);
       PlaceCaret(i - 1, len + 1, true);
     } else {
@@ -426,6 +451,7 @@ void TRVEditRVData::BackspaceKey(bool ctrl, bool whole_cluster, bool at_prev_lin
   RecDeleteItem(i, ff);
   AnsiString empty;
   RecInsertItem(i, empty, n, false, fft);
+  ItemTextChanged(i, 0, true);
   ReformatAfterEdit(ff || fft, first_d, 0, last_d);
   PlaceCaret(i, 1);
   DoChange(true);
@@ -454,6 +480,10 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
     } else {
       RecDeleteItem(x, ff);
     }
+    if (x == i)
+      ItemTextChanged(std::min(marker_before ? x - 1 : x, ItemCount() - 1), 0, false);
+    else
+      ItemTextChanged(x - 1, 0, false);
     ReformatAfterEdit(ff || fft, first_d, count, last_d);
     if (x == i) {
       const int32_t at = marker_before ? x - 1 : x;
@@ -488,6 +518,7 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
       RVRecalcDocumentMarkers(this);
     }
   }
+  ItemTextChanged(i, old_end, true);
   ReformatAfterEdit(ff || fft, first_d, count, last_d);
   PlaceCaret(i, old_end, true);
   DoChange(true);
@@ -560,7 +591,6 @@ void TRVEditRVData::InsertTextAsNewItem(const AnsiString& text) {
 }
 
 void TRVEditRVData::TypeText(const AnsiString& text, char key_char) {
-  (void)key_char;
   bool partial = false;
   for (int32_t k = 0; k < ItemCount(); ++k) partial = partial || GetItem(k)->IsPartiallySelected();
   if (!GetRVStyle() || partial || !CanDeleteSelection()) {
@@ -608,7 +638,7 @@ void TRVEditRVData::TypeText(const AnsiString& text, char key_char) {
     InsertTextAsNewItem(text);
     return;
   }
-  if (!BeforeChange(false)) return;
+  if (!BeforeTypingChange()) return;
   int32_t first_d, last_d;
   CaretParaRange(first_d, last_d);
   TCustomRVItemInfo* target = GetItem(t);
@@ -619,6 +649,14 @@ void TRVEditRVData::TypeText(const AnsiString& text, char key_char) {
     UndoDest = 0;
     AnsiString s = GetItemTextRaw(t);
     RVU_Insert(text, s, pos, GetItemOptions(t));
+    if (TCustomDocView* control = SpellingControl()) {
+      // The word painters judge word boundaries by the typed character: the UTF-16 unit
+      // itself for Unicode text (the one-byte form may be a mere '?').
+      char16_t ch = static_cast<uint8_t>(key_char);
+      if (target->ItemOptions.Contains(rvioUnicodeText) && text.size() >= 2)
+        ch = static_cast<char16_t>(static_cast<uint8_t>(text[0]) | (static_cast<uint8_t>(text[1]) << 8));
+      control->LiveSpellingCharInserted(GetSourceRVData(), t, pos, ch);
+    }
     ItemAction(rviaTextModifying, target, s, this);
     SetItemTextRaw(t, s);
   } else {
@@ -627,6 +665,7 @@ void TRVEditRVData::TypeText(const AnsiString& text, char key_char) {
     BeginUndoGroup(len < 2 ? rvutTyping : rvutNewLine, true);
     if (empty && target->ParaNo != CurParaStyleNo) RecSetParaRange(t, t, CurParaStyleNo, ff);
     RecInsertSubstring(t, pos, text);
+    ItemTextChanged(t, 0, true);
   }
   const bool full = ff || (IsFormattedForUndo() && ItemWidthForUndo(t) > DocWidthForUndo());
   ReformatAfterEdit(full, first_d, 0, last_d);

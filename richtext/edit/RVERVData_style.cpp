@@ -81,6 +81,8 @@ void TRVEditRVData::SplitConvert(int32_t item_no, int32_t from, int32_t to, int3
     RecSetNewLine(item_no + 1, true, -1, ff);
     ++item_no;
   }
+  // The item lost characters in front or behind: its misspelling marks no longer fit it.
+  if (from > 1 || to <= len) ItemTextChanged(item_no, 0, true);
   if (ClearTagOnStyleApp) RecSetTag(item_no, TRVTag());
   ChangeStyleConverting(item_no, old_style, new_style);
 }
@@ -183,6 +185,8 @@ void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/
         !GetItemTextRaw(k - 1).empty() && !GetItemTextRaw(k).empty()) {
       const int32_t len = ItemLength(k - 1);
       RecConcatenateItems(k - 1);
+      // The joined item's marks go; live spelling checks it again.
+      ItemTextChanged(k - 1, 0, true);
       if (sel_first == k) {
         sel_first = k - 1;
         sel_first_offs += len;

@@ -72,6 +72,8 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
 }
 
 TCustomDocViewEdit::~TCustomDocViewEdit() {
+  // A derived editor should have ended live spelling already (see TDocViewEdit).
+  StopLiveSpelling();
   // The target unbinds itself from the window while the control still exists.
   drop_target_.reset();
 }
@@ -148,6 +150,19 @@ bool TCustomDocViewEdit::BeforeChange(bool forced) {
     d->Beep();
     return false;
   }
+  // Live spelling reads the document without locks: it stops before anything changes. A
+  // typed character keeps the thread's pending position (the character itself tells the
+  // thread what it touched); any other change makes the thread recheck from the caret item.
+  if (TCustomDocView* control = d->SpellingControl(); control && control->WordEnumThread) {
+    TRVEditRVData* inner = InnermostEditor()->EditData();
+    const bool typing = ((inner->State | d->State) & rvstTyping) != 0;
+    control->WordEnumThread->Stop(!typing);
+    if (!typing) {
+      const int32_t item_no = inner->CurItemNo();
+      if (item_no >= 0 && item_no < inner->ItemCount())
+        control->WordEnumThread->SetPending(inner->GetSourceRVData(), item_no, 0);
+    }
+  }
   d->ClearSoftPageBreaks();
   d->ClearTagOnStyleApp = EditorOptions.Contains(rvoClearTagOnStyleApp);
   return true;
@@ -160,6 +175,13 @@ void TCustomDocViewEdit::DoNotifyChanged(bool clear_redo) {
   EditData()->HideJumps();
   if (clear_redo) EditData()->RedoList->Clear();
   if (OnChange) OnChange(this);
+  // Live spelling goes on once the whole command is over.
+  if (EditData()->UndoList->GroupNesting <= 0 && InnermostEditor()->EditData()->UndoList->GroupNesting <= 0) {
+    if (TCustomDocView* control = EditData()->SpellingControl(); control && control->WordEnumThread)
+      control->LiveSpellingRestartDelayed();
+    else if (LiveSpellingMode == rvlspOnChange)
+      StartLiveSpelling();
+  }
   update();
 }
 
@@ -524,6 +546,7 @@ void TCustomDocViewEdit::Undo() {
     d->Beep();
     return;
   }
+  StopLiveSpellingForUndo();
   d->Undo();
   DoNotifyChanged(false);
 }
@@ -543,8 +566,23 @@ void TCustomDocViewEdit::Redo() {
     d->Beep();
     return;
   }
+  StopLiveSpellingForUndo();
   d->Redo();
   DoNotifyChanged(false);
+}
+
+void TCustomDocViewEdit::RecheckModifiedWord() {
+  TCustomDocView* control = EditData()->SpellingControl();
+  if (!control || !control->WordEnumThread) return;
+  TRVEditRVData* inner = InnermostEditor()->EditData();
+  const int32_t item_no = inner->CurItemNo();
+  if (item_no >= 0 && item_no < inner->ItemCount())
+    control->LiveSpellingRecheckModifiedWord(inner->GetSourceRVData(), item_no);
+}
+
+void TCustomDocViewEdit::StopLiveSpellingForUndo() {
+  if (TCustomDocView* control = EditData()->SpellingControl(); control && control->WordEnumThread)
+    control->WordEnumThread->Stop(true);
 }
 
 void TCustomDocViewEdit::CloseInplaceEditor() {
@@ -611,6 +649,7 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
   TRVEditRVData* d = EditData();
   const bool s = (shift & ssShift) != 0, c = (shift & ssCtrl) != 0;
   auto move = [&](const std::function<bool()>& op, TRVGetOutDirection dir) {
+    RecheckModifiedWord();
     if (s)
       d->AnchorSelectionAtCaret();
     else if (d->SelectionExists(false))
@@ -711,7 +750,7 @@ void TCustomDocViewEdit::EditKeyPress(const QString& text) {
   for (QChar qc : text) {
     const char16_t ch = qc.unicode();
     if (ch < 0x20 || ch == 0x7F) continue;
-    if (!BeforeChange(false)) return;
+    if (!d->BeforeTypingChange()) return;
     ++command_depth_;
     changed_in_command_ = false;
     try {

@@ -265,6 +265,11 @@ class TCustomDocViewEdit : public TCustomDocView {
   bool RunCommand(uint8_t group_type, const std::function<void(TRVEditRVData*)>& body, bool delete_selection);
   void SetConversion(const TRVStyleConversionEvent& event);
   bool InsertStream(const std::function<bool(TRVEditRVData*)>& read);
+  // Undo and redo stop live spelling (the walk may restart); the undone range tells the
+  // thread where to recheck.
+  void StopLiveSpellingForUndo();
+  // The caret leaves a word edited by typing: live spelling checks it again.
+  void RecheckModifiedWord();
   void PasteTextOrPicture();
   // The drop caret over the painted document (a dotted line).
   void PaintDropCaret();
@@ -297,6 +302,9 @@ class TCustomDocViewEdit : public TCustomDocView {
 class TDocViewEdit : public TCustomDocViewEdit {
  public:
   using TCustomDocViewEdit::TCustomDocViewEdit;
+  // The live-spelling worker calls the control's virtual operations: it ends before the
+  // first base destructor changes the object's dynamic type.
+  ~TDocViewEdit() override { StopLiveSpelling(); }
 };
 
 }  // namespace pelvar

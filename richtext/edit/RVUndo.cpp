@@ -1,10 +1,12 @@
 #include "richtext/edit/RVUndo.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/filer.h"
 #include "richtext/edit/RVERVData.h"
 #include "richtext/model/RVUni.h"
+#include "richtext/view/DocView.h"
 
 namespace pelvar {
 
@@ -422,17 +424,42 @@ void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool 
   if (rvdata->IsFormattedForUndo()) rvdata->Deselect(nullptr, true);
   const int32_t n = rvdata->ItemCount();
   bool needs_format = false, root_format = false;
+  // The items the group touches (for live spelling).
+  int32_t first_no = n - 1, last_no = 0, shift = 0;
   for (int32_t i = group->Count() - 1; i >= 0; --i) {
     TRVUndoInfo* r = group->Get(i);
     if (!needs_format) needs_format = r->NeedsFormat();
     root_format = root_format || r->NeedsRootFormat();
+    int32_t s = INT32_MIN, e = INT32_MIN;
+    r->GetAffectedItems(s, e, rvdata);
+    const int32_t d = r->ItemCountChange();
+    if (s != INT32_MIN) {
+      if (shift > 0) e += shift;
+      if (d > 0) e += d;
+      first_no = std::min(first_no, s);
+      last_no = std::max(last_no, e);
+    }
+    shift += d;
   }
+  if (last_no < first_no) std::swap(first_no, last_no);
+  first_no = std::max(first_no, 0);
+  last_no = std::max(last_no, first_no);
   for (int32_t i = group->Count() - 1; i >= 0; --i) {
     TRVUndoInfo* r = group->Get(i);
     if (r->NeedsFormatFirst() && allow_format && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
     r->Perform(rvdata);
   }
   (void)n;
+  // The touched items are checked again by live spelling.
+  if (rvdata->ItemCount() > 0) {
+    const int32_t count = rvdata->ItemCount();
+    first_no = std::clamp(first_no, 0, count - 1);
+    last_no = std::clamp(last_no, first_no, count - 1);
+    rvdata->ExpandToParaSection(first_no, last_no, first_no, last_no);
+    for (int32_t i = first_no; i <= last_no; ++i) rvdata->GetItem(i)->ClearLiveSpellingResult();
+    if (TCustomDocView* control = rvdata->SpellingControl())
+      control->LiveSpellingScheduleFrom(rvdata->GetSourceRVData(), first_no, 0);
+  }
   if (allow_format && (needs_format || root_format) && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
   rvdata->SetCaretAt(group->CaretItem, group->CaretOffset);
 }
