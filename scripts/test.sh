@@ -28,3 +28,5 @@ TSAN_BUILD=${PELVAR_TSAN_BUILD_DIR:-build/tsan}
 cmake -S . -B "$TSAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELVAR_TSAN=ON -DPELVAR_BENCH=OFF >/dev/null
 cmake --build "$TSAN_BUILD" --target test_richtext_view_unit
 TSAN_OPTIONS=halt_on_error=1 "$TSAN_BUILD/tests/test_richtext_view_unit" --gtest_filter='LiveSpelling*'
+cmake --build "$TSAN_BUILD" --target test_richtext_edit_gui
+QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 "$TSAN_BUILD/tests/test_richtext_edit_gui" --gtest_filter='EditorSpelling*'

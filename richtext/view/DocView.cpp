@@ -47,6 +47,9 @@ TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
 }
 
 TCustomDocView::~TCustomDocView() {
+  // The live-spelling worker calls the control; it ends before anything is taken down
+  // (a class derived from this one stops it in its own destructor already).
+  StopLiveSpelling();
   Destroying = true;
   if (style_ && style_watch_) style_->RemoveFreeNotification(style_watch_.get());
   StopScrollTimer();
