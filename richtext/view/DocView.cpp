@@ -358,12 +358,21 @@ void TCustomDocView::EMSetSel(int32_t start, int32_t end) {
   update();
 }
 
-int32_t TCustomDocView::EMGetTextRange(int32_t min, int32_t max, char16_t* buffer) {
-  if (!buffer) return 0;
+int32_t TCustomDocView::EMGetTextRange(int32_t min, int32_t max, char16_t* buffer, int32_t capacity) {
+  if (!buffer || capacity < 1) return 0;
   const WideString text = GetTextRange(*RVData, min, max < 0 ? -1 : max - min);
-  std::copy(text.begin(), text.end(), buffer);
-  buffer[text.size()] = 0;
-  return static_cast<int32_t>(text.size());
+  const int32_t n = std::min<int32_t>(static_cast<int32_t>(text.size()), capacity - 1);
+  std::copy_n(text.data(), n, buffer);
+  buffer[n] = 0;
+  return n;
+}
+
+int32_t TCustomDocView::WMSetText(const char* text) {
+  if (!(Flags & 0x0800) || Destroying || !text) return 0;
+  Clear();
+  AddTextBlock(text, 0, 0, 0);
+  Format();
+  return 1;
 }
 
 bool TCustomDocView::IsCopyShortcut(TShiftState shift, int key) {

@@ -154,7 +154,12 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   int32_t WMGetText(int32_t text_max, char16_t* buffer);
   uint32_t EMGetSel(int32_t* start, int32_t* end);
   void EMSetSel(int32_t start, int32_t end);
-  int32_t EMGetTextRange(int32_t min, int32_t max, char16_t* buffer);
+  // The text from min to max (a negative max: to the end), cut to the buffer's capacity
+  // (characters including the terminating zero), so a range to the end never runs past it.
+  int32_t EMGetTextRange(int32_t min, int32_t max, char16_t* buffer, int32_t capacity);
+  // Replaces the document by the text (paragraphs of style 0) and formats it; 1 when the
+  // text was set, 0 for no text or when the messages are not answered.
+  int32_t WMSetText(const char* text);
   void ClearTemporal();
   void BackgroundChanged();
   void RefreshChain(bool refresh);

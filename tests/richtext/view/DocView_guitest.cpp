@@ -512,10 +512,19 @@ TEST_F(ViewerGuiTest, EditControlTextMessages) {
   EXPECT_EQ(e, 10);
   EXPECT_EQ(packed, 4u | (10u << 16));
   char16_t range[8];
-  EXPECT_EQ(v.view.EMGetTextRange(7, 10, range), 3);
+  EXPECT_EQ(v.view.EMGetTextRange(7, 10, range, 8), 3);
   EXPECT_EQ(std::u16string(range), u"h\ri");
+  // A range to the end stops at the buffer's capacity.
+  EXPECT_EQ(v.view.EMGetTextRange(2, -1, range, 8), 7);
+  EXPECT_EQ(std::u16string(range), u"cdefgh\r");
+  EXPECT_EQ(v.view.EMGetTextRange(2, -1, range, 0), 0);
+  // Setting the text answers success and replaces the document.
+  EXPECT_EQ(v.view.WMSetText(nullptr), 0);
+  EXPECT_EQ(v.view.WMSetText("xy\nz"), 1);
+  EXPECT_EQ(v.view.WMGetTextLength(), 4);
   v.view.Flags &= ~0x0800;
   EXPECT_EQ(v.view.WMGetTextLength(), 0);
+  EXPECT_EQ(v.view.WMSetText("q"), 0);
 }
 
 }  // namespace
