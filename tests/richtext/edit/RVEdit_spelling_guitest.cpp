@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/beep.h"
+#include "richtext/edit/RVTable.h"
 #include "richtext/view/RVThread.h"
 #include "tests/richtext/view/view_fixture.h"
 
@@ -132,6 +133,30 @@ TEST_F(EditorSpellingTest, TheFirstChangeStartsLiveSpellingInAnEditor) {
   m.EditData()->SetCaretAt(0, 1);
   m.EditKeyPress("x");
   EXPECT_EQ(m.WordEnumThread, nullptr);
+}
+
+TEST_F(EditorSpellingTest, TheWalkChecksTableCellsInOrder) {
+  TDocViewEdit& e = Make({"before wrold"});
+  auto* table = new TRVTableItemInfo(e.RVData.get(), 2, 2);
+  const char* texts[2][2] = {{"first celll", "second"}, {"third", "fourth teh"}};
+  for (int32_t r = 0; r < 2; ++r)
+    for (int32_t c = 0; c < 2; ++c) {
+      TRVTableCellData* cell = table->GetCells(r, c);
+      cell->Clear();
+      cell->AddTextItem(texts[r][c], 0, 0);
+    }
+  e.RVData->AddItem("", table);
+  e.RVData->AddTextItem("after", 0, 0);
+  e.Format();
+  bad_ = {"wrold", "celll", "teh"};
+  e.StartLiveSpelling();
+  Walk();
+  EXPECT_EQ(Asked(), (std::vector<std::string>{"before", "wrold", "first", "celll", "second", "third", "fourth",
+                                               "teh", "after"}));
+  Marks cell_marks;
+  if (auto* l = table->GetCells(0, 0)->GetItem(0)->WordPaintList())
+    for (const auto& p : *l) cell_marks.emplace_back(p->StartOffs, p->Length);
+  EXPECT_EQ(cell_marks, (Marks{{7, 5}}));  // offsets count from 1
 }
 
 TEST_F(EditorSpellingTest, TypingRechecksTheEditedWord) {
