@@ -251,4 +251,10 @@ void TRVTableInplaceEdit::mouseReleaseEvent(QMouseEvent* e) {
     SetCellSelected(false);
 }
 
+int32_t BuildCellEditorJumps(TRVEditRVData* data) {
+  if (!data) return 0;
+  data->ShowJumps(true);
+  return data->JumpCount;
+}
+
 }  // namespace pelvar

@@ -105,4 +105,8 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
   bool own_read_only_ = false;
 };
 
+// The cell editor's document builds its hyperlink list at once, Ctrl held or not; the number
+// of hyperlinks found.
+int32_t BuildCellEditorJumps(TRVEditRVData* data);
+
 }  // namespace pelvar

@@ -739,5 +739,78 @@ TEST_F(TableEditTest, ResizeLineFollowsTheMouse) {
   EXPECT_TRUE(line_xs().empty());
 }
 
+// Links in cells work in a viewer and, through the cell editor, in a read-only editor: the
+// jump number counts on from the document's links before the table, cell by cell.
+TEST_F(TableEditTest, CellHyperlinksJumpWithTheirDocumentNumber) {
+  style.TextStyles()->Items(2)->Jump = true;
+  auto fill = [&](TCustomRVData* doc) {
+    doc->AddTextItem("link0", 2, 0);
+    auto* t = new TRVTableItemInfo(doc, 2, 2);
+    t->CellPadding = 4;
+    for (int32_t r = 0; r < 2; ++r)
+      for (int32_t c = 0; c < 2; ++c) {
+        t->GetCells(r, c)->Clear();
+        t->GetCells(r, c)->AddTextItem("L" + std::to_string(r) + std::to_string(c), (r + c) % 2 ? 2 : 0, 0);
+      }
+    doc->AddItem("", t);
+    doc->AddTextItem("link3", 2, 0);
+    return t;
+  };
+  // In a viewer: link0 is 0, the cells (0,1) and (1,0) are 1 and 2, link3 is 3.
+  TCustomDocView v;
+  v.resize(400, 300);
+  v.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  v.HandleNeeded();
+  v.SetStyle(&style);
+  TRVTableItemInfo* t = fill(v.RVData.get());
+  v.Format();
+  std::vector<int32_t> jumps;
+  v.OnJump = [&](TCustomDocView*, int32_t id) { jumps.push_back(id); };
+  int32_t cx = 0, cy = 0;
+  t->GetItemClientCoords(cx, cy);
+  auto click_cell = [&](TCustomRVFormattedData* d, int32_t x, int32_t y) {
+    d->MouseDown(rvmbLeft, rvssLeft, x, y);
+    d->MouseUp(rvmbLeft, 0, x, y);
+  };
+  for (auto [r, c] : {std::pair{1, 0}, {0, 1}, {0, 0}}) {
+    TRVTableCellData* cell = t->GetCells(r, c);
+    click_cell(v.RVData.get(), cx + cell->Left + 6, cy + cell->Top + 6);
+  }
+  EXPECT_EQ(jumps, std::vector<int32_t>({2, 1}));
+  EXPECT_EQ(t->GetCells(1, 0)->GetItem(0)->JumpID, 2);
+  EXPECT_EQ(v.RVData->GetItem(2)->JumpID, 3);
+
+  // In a read-only editor the click opens the cell editor, whose link answers at once.
+  e = std::make_unique<TDocViewEdit>();
+  e->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  e->SetStyle(&style);
+  e->resize(500, 400);
+  e->HandleNeeded();
+  table = fill(e->RVData.get());
+  e->Format();
+  e->SetReadOnly(true);
+  jumps.clear();
+  e->OnJump = [&](TCustomDocView*, int32_t id) { jumps.push_back(id); };
+  TRVTableCellData* cell = table->GetCells(1, 0);
+  table->MouseDown(rvmbLeft, rvssLeft, cell->Left + 6, cell->Top + 6, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, cell->Left + 6, cell->Top + 6, 1, e->RVData.get());
+  ASSERT_NE(table->CellEditor, nullptr);
+  Pump();
+  click_cell(table->CellEditor->RVData.get(), 6, 6);
+  Pump();
+  EXPECT_EQ(jumps, std::vector<int32_t>({2}));
+}
+
+// Inserted rows and columns can become the cell selection.
+TEST_F(TableEditTest, InsertedRowsAndColumnsSelected) {
+  int32_t tr, lc, cc, rc;
+  table->InsertRows(1, 2, 0, true);
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({1, 0, 3, 2}));
+  table->InsertCols(3, 1, -1, true);
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 3, 1, 5}));
+}
+
 }  // namespace
 }  // namespace pelvar
