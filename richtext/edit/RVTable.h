@@ -522,6 +522,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool GetCellSelectionRectFull(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
                                 int32_t& row_count);
   bool IsCellInSelection(int32_t row, int32_t col);
+  // The document's selection covers the whole table (or the whole document is selected).
+  bool IsSelectedAsWhole();
   void RefreshCellSelectionFlags();
   bool MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
   bool MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,

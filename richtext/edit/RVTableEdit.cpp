@@ -795,8 +795,9 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   if ((button == rvmbLeft || button == rvmbRight) && editable && Options.Contains(rvtoEditing) &&
       FindCellAt(x, y, r, c)) {
     int32_t tr = 0, lc = 0, cc = 0, rc = 0;
-    if (button == rvmbRight && cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) &&
-        IsCellInSelection(r, c))
+    if (button == rvmbRight && ((cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) &&
+                                 IsCellInSelection(r, c)) ||
+                                IsSelectedAsWhole()))
       return false;
     OpenCellEditor(item_no, r, c, (shift & 4u) != 0, false, false, button == rvmbLeft, false);
     if (CellEditor && CellEditor->Row == r && CellEditor->Col == c) {
@@ -873,7 +874,19 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   return false;
 }
 
-bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t /*item_no*/,
+bool TRVTableItemInfo::IsSelectedAsWhole() {
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (!fd) return false;
+  if (fd->State & rvstCompletelySelected) return true;
+  if (!fd->SelectionExists(false)) return false;
+  const int32_t no = GetItemNoInParent();
+  if (no < 0) return false;
+  int32_t si, ei, so, eo;
+  fd->GetSelBounds(si, ei, so, eo, true);
+  return (si < no || (si == no && so == 0)) && (ei > no || (ei == no && eo == 1));
+}
+
+bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,
                                TCustomRVData* rvdata) {
   (void)shift;
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(rvdata);
@@ -905,6 +918,16 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
         if (cell_selection_) CloseCellEditor(true);
       }
     }
+    return false;
+  }
+  // A right click outside the selection moves the document's selection to just after the table.
+  int32_t r = 0, c = 0;
+  if (button == rvmbRight && fd->GetOptions().Contains(rvoRClickDeselects) && FindCellAt(x, y, r, c) &&
+      !IsCellInSelection(r, c) && !IsSelectedAsWhole()) {
+    const bool chosen = ChosenRow == r && ChosenCol == c;
+    TRVTableCellData* cell = GetCells(r, c);
+    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && item_no >= 0)
+      fd->SetSelectionBounds(item_no, 1, item_no, 1);
   }
   return false;
 }

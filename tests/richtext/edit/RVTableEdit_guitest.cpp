@@ -812,5 +812,51 @@ TEST_F(TableEditTest, InsertedRowsAndColumnsSelected) {
   EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 3, 1, 5}));
 }
 
+// A table is selected as a whole when the document's selection runs across it; a right click
+// in it then keeps the selection (and opens no cell editor), otherwise it moves the selection
+// to just after the table.
+TEST_F(TableEditTest, RightClickKeepsOrMovesTheDocumentSelection) {
+  TCustomDocView v;
+  v.resize(400, 300);
+  v.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  v.HandleNeeded();
+  v.SetStyle(&style);
+  v.RVData->AddTextItem("before", 0, 0);
+  auto* t = new TRVTableItemInfo(v.RVData.get(), 2, 2);
+  v.RVData->AddItem("", t);
+  v.RVData->AddTextItem("after", 0, 0);
+  v.Format();
+  ASSERT_TRUE(v.RVData->GetOptions().Contains(rvoRClickDeselects));
+  struct Case {
+    int32_t si, so, ei, eo;
+    bool whole;
+  };
+  for (const Case& k : {Case{0, 3, 2, 2, true}, Case{1, 0, 1, 1, true}, Case{0, 1, 1, 0, false},
+                        Case{1, 1, 2, 3, false}, Case{0, 1, 0, 4, false}}) {
+    SCOPED_TRACE(std::to_string(k.si) + ":" + std::to_string(k.so) + "-" + std::to_string(k.ei) + ":" +
+                 std::to_string(k.eo));
+    v.RVData->SetSelectionBounds(k.si, k.so, k.ei, k.eo);
+    EXPECT_EQ(t->IsSelectedAsWhole(), k.whole);
+    int32_t cx = 0, cy = 0;
+    t->GetItemClientCoords(cx, cy);
+    TRVTableCellData* cell = t->GetCells(1, 0);  // the table's left half
+    const int32_t x = cx + cell->Left + 3, y = cy + cell->Top + 3;
+    v.RVData->MouseDown(rvmbRight, 0, x, y);
+    v.RVData->MouseUp(rvmbRight, 0, x, y);
+    int32_t si, ei, so, eo;
+    v.RVData->GetSelBounds(si, ei, so, eo, true);
+    if (k.whole)
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({k.si, k.so, k.ei, k.eo}));
+    else
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({1, 1, 1, 1}));
+  }
+  // In an editor a right click into a table selected as a whole opens no cell editor.
+  e->RVData->SetSelectionBounds(0, 1, 2, 3);
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  table->MouseDown(rvmbRight, 0, cell->Left + 5, cell->Top + 5, 1, e->RVData.get());
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_TRUE(table->IsSelectedAsWhole());
+}
+
 }  // namespace
 }  // namespace pelvar
