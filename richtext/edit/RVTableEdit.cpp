@@ -155,7 +155,7 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ed->RVData->AppendFrom(cell);
   ed->Format();
   if (ed->height() < ed->RVData->DocumentHeight) ed->HeightLimited = true;
-  if (by_mouse) ed->LastClickTime = QDateTime::currentMSecsSinceEpoch();
+  if (by_mouse) ed->LastClickTime = TRVTableInplaceEdit::ClickTime();
   // In a read-only editor the cell's hyperlinks work at once; they are numbered on from the
   // document's hyperlinks before the table.
   if (build_jumps || ctrl->ReadOnly()) {

@@ -1,5 +1,7 @@
 #include "richtext/edit/RVTableInplace.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -224,6 +226,26 @@ void TRVTableInplaceEdit::focusOutEvent(QFocusEvent* e) {
   TCustomDocViewEdit::focusOutEvent(e);
   // A click elsewhere closes the editor; a click on another cell opens that cell's editor first.
   if (e->reason() == Qt::MouseFocusReason) PostMessage(MessageHandle(), WM_RVINPLACECLOSE, 0, 0);
+}
+
+int64_t TRVTableInplaceEdit::ClickTime() {
+  return ClickClock ? ClickClock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void TRVTableInplaceEdit::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) {
+    TCustomDocViewEdit::mousePressEvent(e);
+    return;
+  }
+  // The click that opened the editor went to the main control: a press following it within
+  // the double-click time completes a double click here.
+  const int64_t last = LastClickTime;
+  LastClickTime = 0;
+  const int64_t now = ClickTime();
+  if (last != 0 && now >= last && now - last < QApplication::doubleClickInterval())
+    mouseDoubleClickEvent(e);
+  else
+    TCustomDocViewEdit::mousePressEvent(e);
 }
 
 void TRVTableInplaceEdit::mouseMoveEvent(QMouseEvent* e) {

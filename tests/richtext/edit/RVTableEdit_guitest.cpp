@@ -858,5 +858,43 @@ TEST_F(TableEditTest, RightClickKeepsOrMovesTheDocumentSelection) {
   EXPECT_TRUE(table->IsSelectedAsWhole());
 }
 
+// The click that opens the cell editor is the first click of a double click: a press in the
+// editor within the double-click time completes it, a later one is a plain press.
+TEST_F(TableEditTest, PressSoonAfterOpeningClickIsDoubleClick) {
+  int64_t now = 1000;
+  TRVTableInplaceEdit::ClickClock = [&] { return now; };
+  std::vector<std::string> words;
+  e->OnRVDblClick = [&](TCustomDocView*, const AnsiString& word, int32_t) { words.push_back(word); };
+  auto press = [&] {
+    const QPointF p(6, 6);
+    QMouseEvent down(QEvent::MouseButtonPress, p, p, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, p, p, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(table->CellEditor, &down);
+    QApplication::sendEvent(table->CellEditor, &up);
+    Pump();
+  };
+  for (const auto& [delay, second_press] :
+       {std::pair{int64_t{100}, true}, {int64_t{QApplication::doubleClickInterval()}, false}}) {
+    SCOPED_TRACE(delay);
+    words.clear();
+    now = 1000;
+    Click(1, 1);
+    Pump();
+    ASSERT_NE(table->CellEditor, nullptr);
+    EXPECT_EQ(table->CellEditor->LastClickTime, 1000);
+    now += delay;
+    press();
+    EXPECT_EQ(words, second_press ? std::vector<std::string>({"c11"}) : std::vector<std::string>());
+    EXPECT_EQ(table->CellEditor->LastClickTime, 0);
+    // Once used, the opening click counts no more.
+    words.clear();
+    press();
+    EXPECT_TRUE(words.empty());
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  TRVTableInplaceEdit::ClickClock = nullptr;
+}
+
 }  // namespace
 }  // namespace pelvar
