@@ -57,6 +57,9 @@ class TTableResizeLine : public TRVXorDrawer {
 
 TCustomDocViewEdit* TRVTableItemInfo::EditorControl() const {
   if (!host_) return nullptr;
+  // A table in an edited cell belongs to that cell's editor.
+  if (auto* own = dynamic_cast<TDocViewRVData*>(host_))
+    if (auto* ctrl = dynamic_cast<TCustomDocViewEdit*>(own->Control)) return ctrl;
   auto* root = dynamic_cast<TDocViewRVData*>(host_->GetAbsoluteRootData());
   return root ? dynamic_cast<TCustomDocViewEdit*>(root->Control) : nullptr;
 }

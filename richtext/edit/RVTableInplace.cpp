@@ -85,6 +85,11 @@ TRVTableInplaceEdit::TRVTableInplaceEdit(QWidget* parent) : TCustomDocViewEdit(p
 TRVTableInplaceEdit::~TRVTableInplaceEdit() {
   Destroying = true;
   BeingDestroyed = true;
+  // A nested table's cell editor goes first: its items return into this editor's document.
+  if (auto* nested = dynamic_cast<TRVTableInplaceEdit*>(GetInplaceEditor())) {
+    if (Clearing) nested->MarkClearing();
+    delete nested;
+  }
   // The cell's items go back and the table forgets the editor.
   if (Table) Table->CellEditorClosing(this, Clearing);
 }

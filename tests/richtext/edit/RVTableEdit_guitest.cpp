@@ -896,5 +896,45 @@ TEST_F(TableEditTest, PressSoonAfterOpeningClickIsDoubleClick) {
   TRVTableInplaceEdit::ClickClock = nullptr;
 }
 
+// A table inside a cell gets its own cell editor, inside the outer cell's editor, once the
+// outer cell is edited; closing both gives every item back.
+TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
+  TRVTableCellData* outer_cell = table->GetCells(1, 1);
+  outer_cell->Clear();
+  outer_cell->AddTextItem("x", 0, 0);
+  auto* inner = new TRVTableItemInfo(outer_cell, 2, 2);
+  inner->CellPadding = 2;
+  for (int32_t r = 0; r < 2; ++r)
+    for (int32_t c = 0; c < 2; ++c) {
+      inner->GetCells(r, c)->Clear();
+      inner->GetCells(r, c)->AddTextItem("n" + std::to_string(r) + std::to_string(c), 0, 0);
+    }
+  outer_cell->AddItem("", inner);
+  e->Format();
+  TRVTableCellData* target = inner->GetCells(1, 0);
+  const int32_t tx = outer_cell->Left + 6, ty = outer_cell->Top + 6;
+  table->MouseDown(rvmbLeft, rvssLeft, tx, ty, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, tx, ty, 1, e->RVData.get());
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  TRVTableInplaceEdit* outer_editor = table->CellEditor;
+  int32_t ix = 0, iy = 0;
+  inner->GetItemClientCoords(ix, iy);
+  const int32_t x = ix + target->Left + target->Width / 2, y = iy + target->Top + target->Height / 2;
+  outer_editor->RVData->MouseDown(rvmbLeft, rvssLeft, x, y);
+  outer_editor->RVData->MouseUp(rvmbLeft, 0, x, y);
+  Pump();
+  ASSERT_NE(inner->CellEditor, nullptr);
+  EXPECT_EQ(inner->CellEditor->parentWidget(), outer_editor);
+  EXPECT_EQ(inner->CellEditor->Row, 1);
+  EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n10");
+  EXPECT_EQ(inner->CellEditor->x(), ix + target->Left);
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(inner->CellEditor, nullptr);
+  EXPECT_EQ(Text(target), "n10");
+  EXPECT_EQ(Text(outer_cell), "x");
+}
+
 }  // namespace
 }  // namespace pelvar
