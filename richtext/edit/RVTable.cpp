@@ -529,28 +529,34 @@ class TTableUndoGroup {
 };
 }  // namespace
 
-void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t copy_index) {
+void TRVTableItemInfo::InsertRows(int32_t index, int32_t count, int32_t copy_index, bool select) {
   if (index < 0 || index > RowCount() || copy_index < -1 || copy_index >= RowCount()) BadIndex();
   CloseCellEditor(true);
-  TTableUndoGroup group(this);
-  if (grid_->Count() == 0) {
-    // A grid without rows keeps its column count apart until its first row.
-    for (int32_t i = 0; i < count; ++i) grid_->AddRow(pending_cols_);
-    return;
+  {
+    TTableUndoGroup group(this);
+    if (grid_->Count() == 0) {
+      // A grid without rows keeps its column count apart until its first row.
+      for (int32_t i = 0; i < count; ++i) grid_->AddRow(pending_cols_);
+    } else {
+      grid_->InsertRows(index, count, copy_index, false);
+    }
   }
-  grid_->InsertRows(index, count, copy_index, false);
+  if (select && count > 0) SelectWholeRows(index, count);
 }
 
-void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t copy_index) {
+void TRVTableItemInfo::InsertCols(int32_t index, int32_t count, int32_t copy_index, bool select) {
   if (index < 0 || index > ColCount() || copy_index < -1 || copy_index >= ColCount()) BadIndex();
   CloseCellEditor(true);
-  TTableUndoGroup group(this);
-  if (grid_->Count() == 0) {
-    if (count < 1) BadIndex();
-    pending_cols_ += count;
-    return;
+  {
+    TTableUndoGroup group(this);
+    if (grid_->Count() == 0) {
+      if (count < 1) BadIndex();
+      pending_cols_ += count;
+      return;
+    }
+    grid_->InsertCols(index, count, copy_index, false);
   }
-  grid_->InsertCols(index, count, copy_index, false);
+  if (select && count > 0 && RowCount() > 0) SelectWholeColumns(index, count);
 }
 
 void TRVTableItemInfo::DeleteRows(int32_t index, int32_t count, bool decrease_height) {

@@ -435,8 +435,11 @@ class TRVTableItemInfo : public TRVTableItemBase {
   TRVTableCellData* GetMainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const override;
 
   // The table's operations: each one undo group of type 13 in an editable document.
-  void InsertRows(int32_t index, int32_t count, int32_t copy_index) override;
-  void InsertCols(int32_t index, int32_t count, int32_t copy_index) override;
+  void InsertRows(int32_t index, int32_t count, int32_t copy_index) override { InsertRows(index, count, copy_index, false); }
+  void InsertCols(int32_t index, int32_t count, int32_t copy_index) override { InsertCols(index, count, copy_index, false); }
+  // select: the new rows (columns) become the cell selection.
+  void InsertRows(int32_t index, int32_t count, int32_t copy_index, bool select);
+  void InsertCols(int32_t index, int32_t count, int32_t copy_index, bool select);
   void DeleteRows(int32_t index, int32_t count, bool decrease_height);
   void DeleteCols(int32_t index, int32_t count, bool decrease_width) override;
   void DeleteEmptyRows() override;
@@ -482,6 +485,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // The editor's deferred move request.
   void MoveFromCellEditor(TRVTableInplaceEdit* editor, int32_t direction);
   bool EnterFromKeyboard(int32_t direction, int32_t x) override;
+  // The cells' hyperlinks, numbered on from the document's: the edited cell's through its
+  // editor, the others' areas placed over the cells.
+  void BuildJumps(TCustomRVData* rvdata, int32_t draw_item_no, int32_t& counter,
+                  std::vector<std::unique_ptr<TRVJumpInfo>>* list) override;
   void CleanUpChosen() override;
   // The control of the table's root document when it is an editor, else nil.
   TCustomDocViewEdit* EditorControl() const;
@@ -515,6 +522,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool GetCellSelectionRectFull(bool include_edited_cell, int32_t& top_row, int32_t& left_col, int32_t& col_count,
                                 int32_t& row_count);
   bool IsCellInSelection(int32_t row, int32_t col);
+  // The document's selection covers the whole table (or the whole document is selected).
+  bool IsSelectedAsWhole();
   void RefreshCellSelectionFlags();
   bool MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
   bool MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,

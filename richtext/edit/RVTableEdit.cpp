@@ -57,6 +57,9 @@ class TTableResizeLine : public TRVXorDrawer {
 
 TCustomDocViewEdit* TRVTableItemInfo::EditorControl() const {
   if (!host_) return nullptr;
+  // A table in an edited cell belongs to that cell's editor.
+  if (auto* own = dynamic_cast<TDocViewRVData*>(host_))
+    if (auto* ctrl = dynamic_cast<TCustomDocViewEdit*>(own->Control)) return ctrl;
   auto* root = dynamic_cast<TDocViewRVData*>(host_->GetAbsoluteRootData());
   return root ? dynamic_cast<TCustomDocViewEdit*>(root->Control) : nullptr;
 }
@@ -94,7 +97,6 @@ TCustomRVFormattedData* TRVTableItemInfo::EditedCellDocument(const TRVTableCellD
 
 bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col, bool build_jumps, bool caret_to_start,
                                       bool caret_to_end, bool by_mouse, bool no_event) {
-  (void)build_jumps;
   if (!(TableState & 1)) return false;
   auto* edit = dynamic_cast<TRVEditRVData*>(host_);
   TCustomDocViewEdit* ctrl = EditorControl();
@@ -156,7 +158,21 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ed->RVData->AppendFrom(cell);
   ed->Format();
   if (ed->height() < ed->RVData->DocumentHeight) ed->HeightLimited = true;
-  if (by_mouse) ed->LastClickTime = QDateTime::currentMSecsSinceEpoch();
+  if (by_mouse) ed->LastClickTime = TRVTableInplaceEdit::ClickTime();
+  // In a read-only editor the cell's hyperlinks work at once; they are numbered on from the
+  // document's hyperlinks before the table.
+  if (build_jumps || ctrl->ReadOnly()) {
+    int32_t counter = 0;
+    TRVStyle* style = host_->GetRVStyle();
+    for (int32_t i = 0; i < item_no && i < host_->ItemCount() && style; ++i) {
+      TCustomRVItemInfo* item = host_->GetItem(i);
+      if (item->GetBoolValueEx(1, style))
+        ++counter;
+      else
+        item->BuildJumps(host_, -1, counter, nullptr);
+    }
+    BuildJumps(host_, -1, counter, nullptr);
+  }
   ctrl->SetInplaceEditor(ed);
   ed->show();
   ChosenRow = row;
@@ -397,6 +413,54 @@ void TRVTableItemInfo::MoveFromCellEditor(TRVTableInplaceEdit* editor, int32_t d
   if (cell &&
       ((direction == 2 && col + cell->ColSpan >= ColCount()) || (direction == 3 && row + cell->RowSpan >= RowCount())))
     return leave(item_no, 1);
+}
+
+void TRVTableItemInfo::BuildJumps(TCustomRVData* rvdata, int32_t draw_item_no, int32_t& counter,
+                                  std::vector<std::unique_ptr<TRVJumpInfo>>* list) {
+  TRVStyle* style = rvdata ? rvdata->GetRVStyle() : nullptr;
+  if (!style) return;
+  const int32_t first = rvdata->FirstJumpNo;
+  const int32_t P = CellPadding;
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < Row(r).Count(); ++c) {
+      TRVTableCellData* cell = GetCells(r, c);
+      if (!cell) continue;
+      cell->FirstJumpNo = first;
+      if (CellEditor && CellEditor->Row == r && CellEditor->Col == c) {
+        TRVEditRVData* d = CellEditor->EditData();
+        d->FirstJumpNo = counter + first;
+        counter = d->FirstJumpNo + BuildCellEditorJumps(d) - first;
+        continue;
+      }
+      TRVTableCellView* view = cell->View();
+      if (!view) continue;
+      view->FirstJumpNo = first;
+      int32_t free = cell->Height - 2 * P - view->DocumentHeight;
+      const TRVCellVAlign va = cell->EffectiveVAlign();
+      const int32_t dy = std::max(0, va == rvcBottom ? free : va == rvcMiddle ? free / 2 : 0);
+      int32_t previous = -1;
+      for (int32_t i = 0; i < view->DrawLines.Count(); ++i) {
+        TRVDrawLineInfo* d = view->DrawLines[i];
+        TCustomRVItemInfo* item = cell->GetItem(d->ItemNo);
+        if (!item->GetBoolValueEx(1, style)) {
+          previous = -1;
+          continue;
+        }
+        if (d->ItemNo != previous) item->JumpID = counter++;
+        previous = d->ItemNo;
+        if (!list) continue;
+        auto j = std::make_unique<TRVJumpInfo>();
+        j->RVData = rvdata;
+        j->Width = d->Width;
+        j->Height = d->Height;
+        j->Id = item->JumpID;
+        j->DrawItemNo = draw_item_no;
+        j->DX = cell->Left + P + d->Left;
+        j->DY = cell->Top + P + dy + d->Top;
+        j->Cursor = item->GetHypertextCursor(style);
+        list->push_back(std::move(j));
+      }
+    }
 }
 
 bool TRVTableItemInfo::EnterFromKeyboard(int32_t direction, int32_t x) {
@@ -734,8 +798,9 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   if ((button == rvmbLeft || button == rvmbRight) && editable && Options.Contains(rvtoEditing) &&
       FindCellAt(x, y, r, c)) {
     int32_t tr = 0, lc = 0, cc = 0, rc = 0;
-    if (button == rvmbRight && cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) &&
-        IsCellInSelection(r, c))
+    if (button == rvmbRight && ((cell_selection_ && GetCellSelectionRect(false, tr, lc, cc, rc) &&
+                                 IsCellInSelection(r, c)) ||
+                                IsSelectedAsWhole()))
       return false;
     OpenCellEditor(item_no, r, c, (shift & 4u) != 0, false, false, button == rvmbLeft, false);
     if (CellEditor && CellEditor->Row == r && CellEditor->Col == c) {
@@ -812,7 +877,19 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   return false;
 }
 
-bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t /*item_no*/,
+bool TRVTableItemInfo::IsSelectedAsWhole() {
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (!fd) return false;
+  if (fd->State & rvstCompletelySelected) return true;
+  if (!fd->SelectionExists(false)) return false;
+  const int32_t no = GetItemNoInParent();
+  if (no < 0) return false;
+  int32_t si, ei, so, eo;
+  fd->GetSelBounds(si, ei, so, eo, true);
+  return (si < no || (si == no && so == 0)) && (ei > no || (ei == no && eo == 1));
+}
+
+bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,
                                TCustomRVData* rvdata) {
   (void)shift;
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(rvdata);
@@ -844,6 +921,16 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
         if (cell_selection_) CloseCellEditor(true);
       }
     }
+    return false;
+  }
+  // A right click outside the selection moves the document's selection to just after the table.
+  int32_t r = 0, c = 0;
+  if (button == rvmbRight && fd->GetOptions().Contains(rvoRClickDeselects) && FindCellAt(x, y, r, c) &&
+      !IsCellInSelection(r, c) && !IsSelectedAsWhole()) {
+    const bool chosen = ChosenRow == r && ChosenCol == c;
+    TRVTableCellData* cell = GetCells(r, c);
+    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && item_no >= 0)
+      fd->SetSelectionBounds(item_no, 1, item_no, 1);
   }
   return false;
 }

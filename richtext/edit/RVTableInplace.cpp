@@ -1,5 +1,7 @@
 #include "richtext/edit/RVTableInplace.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -83,6 +85,11 @@ TRVTableInplaceEdit::TRVTableInplaceEdit(QWidget* parent) : TCustomDocViewEdit(p
 TRVTableInplaceEdit::~TRVTableInplaceEdit() {
   Destroying = true;
   BeingDestroyed = true;
+  // A nested table's cell editor goes first: its items return into this editor's document.
+  if (auto* nested = dynamic_cast<TRVTableInplaceEdit*>(GetInplaceEditor())) {
+    if (Clearing) nested->MarkClearing();
+    delete nested;
+  }
   // The cell's items go back and the table forgets the editor.
   if (Table) Table->CellEditorClosing(this, Clearing);
 }
@@ -226,6 +233,26 @@ void TRVTableInplaceEdit::focusOutEvent(QFocusEvent* e) {
   if (e->reason() == Qt::MouseFocusReason) PostMessage(MessageHandle(), WM_RVINPLACECLOSE, 0, 0);
 }
 
+int64_t TRVTableInplaceEdit::ClickTime() {
+  return ClickClock ? ClickClock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void TRVTableInplaceEdit::mousePressEvent(QMouseEvent* e) {
+  if (e->button() != Qt::LeftButton) {
+    TCustomDocViewEdit::mousePressEvent(e);
+    return;
+  }
+  // The click that opened the editor went to the main control: a press following it within
+  // the double-click time completes a double click here.
+  const int64_t last = LastClickTime;
+  LastClickTime = 0;
+  const int64_t now = ClickTime();
+  if (last != 0 && now >= last && now - last < QApplication::doubleClickInterval())
+    mouseDoubleClickEvent(e);
+  else
+    TCustomDocViewEdit::mousePressEvent(e);
+}
+
 void TRVTableInplaceEdit::mouseMoveEvent(QMouseEvent* e) {
   if (Table && Cell && (e->buttons() & Qt::LeftButton) && Table->MouseSelecting) {
     const QPoint p = e->position().toPoint();
@@ -249,6 +276,12 @@ void TRVTableInplaceEdit::mouseReleaseEvent(QMouseEvent* e) {
     PostMessage(MessageHandle(), WM_RVINPLACEFREE, 0, 0);
   else
     SetCellSelected(false);
+}
+
+int32_t BuildCellEditorJumps(TRVEditRVData* data) {
+  if (!data) return 0;
+  data->ShowJumps(true);
+  return data->JumpCount;
 }
 
 }  // namespace pelvar

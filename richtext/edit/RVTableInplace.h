@@ -73,7 +73,12 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
   bool MouseDownFlag = false;
   bool Transparent = false;
   bool HeightLimited = false;
+  // Time (ms) of the click that opened the editor: a left press soon after it is the second
+  // click of a double click.
   int64_t LastClickTime = 0;
+  // The clock of LastClickTime, in ms; Qt's wall clock when empty (tests set their own).
+  static inline std::function<int64_t()> ClickClock;
+  static int64_t ClickTime();
   // Called after every change notification (the table adjusts its layout).
   std::function<void(TRVTableInplaceEdit* editor)> OnChangeCallback;
   // Set by the table while the editor is freed through it.
@@ -93,6 +98,7 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
  protected:
   void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
   // Dragging out of the cell extends a cell selection in the table.
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
@@ -104,5 +110,9 @@ class TRVTableInplaceEdit : public TCustomDocViewEdit {
   // The cell editor's own read-only flag (set by undo records; read by nothing that edits).
   bool own_read_only_ = false;
 };
+
+// The cell editor's document builds its hyperlink list at once, Ctrl held or not; the number
+// of hyperlinks found.
+int32_t BuildCellEditorJumps(TRVEditRVData* data);
 
 }  // namespace pelvar

@@ -35,6 +35,7 @@ class TCustomRVData;
 class TRVStyle;
 class TCustomRVItemInfo;
 class TRVDrawLineInfo;  // a fragment of the formatted layout (the viewer's)
+struct TRVJumpInfo;     // a hyperlink area of the formatted layout (the viewer's)
 
 // ---- Tags --------------------------------------------------------------------------------
 // A user tag: an integer, or (when the document's options contain rvoTagsArePChars) a
@@ -296,6 +297,10 @@ class TCustomRVItemInfo : public TPersistent {
     return false;
   }
   virtual void UpdateItemCoords(TCustomRVData* /*rvdata*/, int32_t /*item_no*/) {}
+  // Hyperlinks inside the item (sub-documents): numbered on from counter; with a list, their
+  // areas are added to it, placed relative to the item's draw item draw_item_no.
+  virtual void BuildJumps(TCustomRVData* /*rvdata*/, int32_t /*draw_item_no*/, int32_t& /*counter*/,
+                          std::vector<std::unique_ptr<TRVJumpInfo>>* /*list*/) {}
   virtual int32_t GetSplitOffsetY(int32_t value) const { return value; }
   virtual void UpdateAnimator(TCustomRVData* /*rvdata*/) {}
 

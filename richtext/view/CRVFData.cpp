@@ -748,7 +748,10 @@ void TCustomRVFormattedData::FormatFullLineItem(int32_t item_no, TRVLineBuildSta
     st.Above = d->Height;
     st.Below = 0;
   }
+  const int32_t index = st.DrawItemNo;
   InsertDrawItem(std::move(d), st);
+  if (item->StyleNo != rvsBreak)
+    item->BuildJumps(this, index, JumpCount, (GetFlags() & rvflJumps) ? &Jumps : nullptr);
   st.ParaStart = false;
   st.CharsInLine = 0;
   if (item->StyleNo != rvsBreak && item->GetBoolValue(4)) st.CurStyle = -1;

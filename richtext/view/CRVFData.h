@@ -118,6 +118,8 @@ struct TRVJumpInfo {
   int32_t Id = 0;
   int32_t DrawItemNo = 0;
   TCursor Cursor = 0;
+  // The area's offset inside its draw item (areas of an item's sub-documents).
+  int32_t DX = 0, DY = 0;
 };
 
 // ---- Mouse selection by words -----------------------------------------------------------

@@ -387,8 +387,8 @@ void TCustomRVFormattedData::AdjustJumpsCoords() {
   GetOrigin(ox, oy);
   for (auto& j : Jumps) {
     TRVDrawLineInfo* d = DrawLines[j->DrawItemNo];
-    j->Left = d->Left + ox;
-    j->Top = d->Top + oy - GetVAlignOffset();
+    j->Left = d->Left + ox + j->DX;
+    j->Top = d->Top + oy - GetVAlignOffset() + j->DY;
   }
 }
 

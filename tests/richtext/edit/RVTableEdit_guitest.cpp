@@ -739,5 +739,202 @@ TEST_F(TableEditTest, ResizeLineFollowsTheMouse) {
   EXPECT_TRUE(line_xs().empty());
 }
 
+// Links in cells work in a viewer and, through the cell editor, in a read-only editor: the
+// jump number counts on from the document's links before the table, cell by cell.
+TEST_F(TableEditTest, CellHyperlinksJumpWithTheirDocumentNumber) {
+  style.TextStyles()->Items(2)->Jump = true;
+  auto fill = [&](TCustomRVData* doc) {
+    doc->AddTextItem("link0", 2, 0);
+    auto* t = new TRVTableItemInfo(doc, 2, 2);
+    t->CellPadding = 4;
+    for (int32_t r = 0; r < 2; ++r)
+      for (int32_t c = 0; c < 2; ++c) {
+        t->GetCells(r, c)->Clear();
+        t->GetCells(r, c)->AddTextItem("L" + std::to_string(r) + std::to_string(c), (r + c) % 2 ? 2 : 0, 0);
+      }
+    doc->AddItem("", t);
+    doc->AddTextItem("link3", 2, 0);
+    return t;
+  };
+  // In a viewer: link0 is 0, the cells (0,1) and (1,0) are 1 and 2, link3 is 3.
+  TCustomDocView v;
+  v.resize(400, 300);
+  v.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  v.HandleNeeded();
+  v.SetStyle(&style);
+  TRVTableItemInfo* t = fill(v.RVData.get());
+  v.Format();
+  std::vector<int32_t> jumps;
+  v.OnJump = [&](TCustomDocView*, int32_t id) { jumps.push_back(id); };
+  int32_t cx = 0, cy = 0;
+  t->GetItemClientCoords(cx, cy);
+  auto click_cell = [&](TCustomRVFormattedData* d, int32_t x, int32_t y) {
+    d->MouseDown(rvmbLeft, rvssLeft, x, y);
+    d->MouseUp(rvmbLeft, 0, x, y);
+  };
+  for (auto [r, c] : {std::pair{1, 0}, {0, 1}, {0, 0}}) {
+    TRVTableCellData* cell = t->GetCells(r, c);
+    click_cell(v.RVData.get(), cx + cell->Left + 6, cy + cell->Top + 6);
+  }
+  EXPECT_EQ(jumps, std::vector<int32_t>({2, 1}));
+  EXPECT_EQ(t->GetCells(1, 0)->GetItem(0)->JumpID, 2);
+  EXPECT_EQ(v.RVData->GetItem(2)->JumpID, 3);
+
+  // In a read-only editor the click opens the cell editor, whose link answers at once.
+  e = std::make_unique<TDocViewEdit>();
+  e->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  e->SetStyle(&style);
+  e->resize(500, 400);
+  e->HandleNeeded();
+  table = fill(e->RVData.get());
+  e->Format();
+  e->SetReadOnly(true);
+  jumps.clear();
+  e->OnJump = [&](TCustomDocView*, int32_t id) { jumps.push_back(id); };
+  TRVTableCellData* cell = table->GetCells(1, 0);
+  table->MouseDown(rvmbLeft, rvssLeft, cell->Left + 6, cell->Top + 6, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, cell->Left + 6, cell->Top + 6, 1, e->RVData.get());
+  ASSERT_NE(table->CellEditor, nullptr);
+  Pump();
+  click_cell(table->CellEditor->RVData.get(), 6, 6);
+  Pump();
+  EXPECT_EQ(jumps, std::vector<int32_t>({2}));
+}
+
+// Inserted rows and columns can become the cell selection.
+TEST_F(TableEditTest, InsertedRowsAndColumnsSelected) {
+  int32_t tr, lc, cc, rc;
+  table->InsertRows(1, 2, 0, true);
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({1, 0, 3, 2}));
+  table->InsertCols(3, 1, -1, true);
+  ASSERT_TRUE(table->GetCellSelectionRect(false, tr, lc, cc, rc));
+  EXPECT_EQ(std::vector<int32_t>({tr, lc, cc, rc}), std::vector<int32_t>({0, 3, 1, 5}));
+}
+
+// A table is selected as a whole when the document's selection runs across it; a right click
+// in it then keeps the selection (and opens no cell editor), otherwise it moves the selection
+// to just after the table.
+TEST_F(TableEditTest, RightClickKeepsOrMovesTheDocumentSelection) {
+  TCustomDocView v;
+  v.resize(400, 300);
+  v.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  v.HandleNeeded();
+  v.SetStyle(&style);
+  v.RVData->AddTextItem("before", 0, 0);
+  auto* t = new TRVTableItemInfo(v.RVData.get(), 2, 2);
+  v.RVData->AddItem("", t);
+  v.RVData->AddTextItem("after", 0, 0);
+  v.Format();
+  ASSERT_TRUE(v.RVData->GetOptions().Contains(rvoRClickDeselects));
+  struct Case {
+    int32_t si, so, ei, eo;
+    bool whole;
+  };
+  for (const Case& k : {Case{0, 3, 2, 2, true}, Case{1, 0, 1, 1, true}, Case{0, 1, 1, 0, false},
+                        Case{1, 1, 2, 3, false}, Case{0, 1, 0, 4, false}}) {
+    SCOPED_TRACE(std::to_string(k.si) + ":" + std::to_string(k.so) + "-" + std::to_string(k.ei) + ":" +
+                 std::to_string(k.eo));
+    v.RVData->SetSelectionBounds(k.si, k.so, k.ei, k.eo);
+    EXPECT_EQ(t->IsSelectedAsWhole(), k.whole);
+    int32_t cx = 0, cy = 0;
+    t->GetItemClientCoords(cx, cy);
+    TRVTableCellData* cell = t->GetCells(1, 0);  // the table's left half
+    const int32_t x = cx + cell->Left + 3, y = cy + cell->Top + 3;
+    v.RVData->MouseDown(rvmbRight, 0, x, y);
+    v.RVData->MouseUp(rvmbRight, 0, x, y);
+    int32_t si, ei, so, eo;
+    v.RVData->GetSelBounds(si, ei, so, eo, true);
+    if (k.whole)
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({k.si, k.so, k.ei, k.eo}));
+    else
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({1, 1, 1, 1}));
+  }
+  // In an editor a right click into a table selected as a whole opens no cell editor.
+  e->RVData->SetSelectionBounds(0, 1, 2, 3);
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  table->MouseDown(rvmbRight, 0, cell->Left + 5, cell->Top + 5, 1, e->RVData.get());
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_TRUE(table->IsSelectedAsWhole());
+}
+
+// The click that opens the cell editor is the first click of a double click: a press in the
+// editor within the double-click time completes it, a later one is a plain press.
+TEST_F(TableEditTest, PressSoonAfterOpeningClickIsDoubleClick) {
+  int64_t now = 1000;
+  TRVTableInplaceEdit::ClickClock = [&] { return now; };
+  std::vector<std::string> words;
+  e->OnRVDblClick = [&](TCustomDocView*, const AnsiString& word, int32_t) { words.push_back(word); };
+  auto press = [&] {
+    const QPointF p(6, 6);
+    QMouseEvent down(QEvent::MouseButtonPress, p, p, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent up(QEvent::MouseButtonRelease, p, p, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(table->CellEditor, &down);
+    QApplication::sendEvent(table->CellEditor, &up);
+    Pump();
+  };
+  for (const auto& [delay, second_press] :
+       {std::pair{int64_t{100}, true}, {int64_t{QApplication::doubleClickInterval()}, false}}) {
+    SCOPED_TRACE(delay);
+    words.clear();
+    now = 1000;
+    Click(1, 1);
+    Pump();
+    ASSERT_NE(table->CellEditor, nullptr);
+    EXPECT_EQ(table->CellEditor->LastClickTime, 1000);
+    now += delay;
+    press();
+    EXPECT_EQ(words, second_press ? std::vector<std::string>({"c11"}) : std::vector<std::string>());
+    EXPECT_EQ(table->CellEditor->LastClickTime, 0);
+    // Once used, the opening click counts no more.
+    words.clear();
+    press();
+    EXPECT_TRUE(words.empty());
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  TRVTableInplaceEdit::ClickClock = nullptr;
+}
+
+// A table inside a cell gets its own cell editor, inside the outer cell's editor, once the
+// outer cell is edited; closing both gives every item back.
+TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
+  TRVTableCellData* outer_cell = table->GetCells(1, 1);
+  outer_cell->Clear();
+  outer_cell->AddTextItem("x", 0, 0);
+  auto* inner = new TRVTableItemInfo(outer_cell, 2, 2);
+  inner->CellPadding = 2;
+  for (int32_t r = 0; r < 2; ++r)
+    for (int32_t c = 0; c < 2; ++c) {
+      inner->GetCells(r, c)->Clear();
+      inner->GetCells(r, c)->AddTextItem("n" + std::to_string(r) + std::to_string(c), 0, 0);
+    }
+  outer_cell->AddItem("", inner);
+  e->Format();
+  TRVTableCellData* target = inner->GetCells(1, 0);
+  const int32_t tx = outer_cell->Left + 6, ty = outer_cell->Top + 6;
+  table->MouseDown(rvmbLeft, rvssLeft, tx, ty, 1, e->RVData.get());
+  table->MouseUp(rvmbLeft, 0, tx, ty, 1, e->RVData.get());
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  TRVTableInplaceEdit* outer_editor = table->CellEditor;
+  int32_t ix = 0, iy = 0;
+  inner->GetItemClientCoords(ix, iy);
+  const int32_t x = ix + target->Left + target->Width / 2, y = iy + target->Top + target->Height / 2;
+  outer_editor->RVData->MouseDown(rvmbLeft, rvssLeft, x, y);
+  outer_editor->RVData->MouseUp(rvmbLeft, 0, x, y);
+  Pump();
+  ASSERT_NE(inner->CellEditor, nullptr);
+  EXPECT_EQ(inner->CellEditor->parentWidget(), outer_editor);
+  EXPECT_EQ(inner->CellEditor->Row, 1);
+  EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n10");
+  EXPECT_EQ(inner->CellEditor->x(), ix + target->Left);
+  table->CloseCellEditor(true);
+  Pump();
+  EXPECT_EQ(inner->CellEditor, nullptr);
+  EXPECT_EQ(Text(target), "n10");
+  EXPECT_EQ(Text(outer_cell), "x");
+}
+
 }  // namespace
 }  // namespace pelvar
