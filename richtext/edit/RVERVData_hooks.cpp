@@ -77,7 +77,11 @@ void TRVEditRVData::BuildJumpList() {
   for (int32_t i = 0; i < DrawLines.Count(); ++i) {
     TRVDrawLineInfo* d = DrawLines[i];
     TCustomRVItemInfo* item = GetItem(d->ItemNo);
-    if (!item->GetBoolValueEx(1, style)) continue;
+    if (!item->GetBoolValueEx(1, style)) {
+      // Items holding documents (tables) number the links inside them.
+      item->BuildJumps(this, i, JumpCount, &Jumps);
+      continue;
+    }
     const bool further = d->ItemNo == previous;
     auto j = std::make_unique<TRVJumpInfo>();
     j->RVData = this;

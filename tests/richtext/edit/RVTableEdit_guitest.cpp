@@ -799,6 +799,14 @@ TEST_F(TableEditTest, CellHyperlinksJumpWithTheirDocumentNumber) {
   click_cell(table->CellEditor->RVData.get(), 6, 6);
   Pump();
   EXPECT_EQ(jumps, std::vector<int32_t>({2}));
+
+  // In an editable editor the links shown while Ctrl is held include the cells' links and
+  // keep the document's numbering; the cell being edited (1,0) numbers its link 2 itself.
+  e->SetReadOnly(false);
+  e->EditData()->ShowJumps(true);
+  std::vector<int32_t> ids;
+  for (const auto& j : e->RVData->Jumps) ids.push_back(j->Id);
+  EXPECT_EQ(ids, std::vector<int32_t>({0, 1, 3}));
 }
 
 // Inserted rows and columns can become the cell selection.
