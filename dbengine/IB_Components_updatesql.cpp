@@ -440,7 +440,9 @@ TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
   const int16_t n = static_cast<int16_t>(Vars.size());
   // Small descriptor areas live on the stack (one is built for every posted row).
   constexpr int16_t kLocalVars = 32;
-  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)] = {};
+  // Sized as XSQLDA_LENGTH(kLocalVars), written out so that it stays a constant.
+  constexpr size_t kLocalBytes = sizeof(XSQLDA) + (kLocalVars - 1) * sizeof(XSQLVAR) + XSQLDA_SPARE;
+  alignas(XSQLDA) char local[kLocalBytes] = {};
   std::vector<char> area;
   if (n > kLocalVars) area.assign(static_cast<size_t>(XSQLDA_LENGTH(n)), 0);
   auto* da = reinterpret_cast<XSQLDA*>(n > kLocalVars ? area.data() : local);
