@@ -126,6 +126,17 @@ void WriteStyleTable(TStream& stream, TCustomRVData* d, TCollection* coll, int32
   }
 }
 
+// Text that the record's line framing cannot carry as it stands: single-byte text with a
+// CR or LF (it would end the line early), UTF-16 text with U+2029 (it would end a raw UTF-16
+// line). Such text gets a record of its own: single-byte text as a binary block (read type
+// 2), UTF-16 text as hexadecimal (read type 3), which read back unchanged.
+bool BreaksFraming(const AnsiString& text, bool unicode) {
+  if (!unicode) return text.find_first_of("\r\n") != AnsiString::npos;
+  for (size_t i = 0; i + 1 < text.size(); i += 2)
+    if (text[i] == '\x29' && text[i + 1] == '\x20') return true;
+  return false;
+}
+
 // The open text record: the first item and its lines.
 struct TextRecord {
   TCustomRVItemInfo* first = nullptr;
@@ -178,7 +189,10 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
       if (!rec.first) return;
       TCustomRVItemInfo* it = rec.first;
       const bool unicode = it->ItemOptions.Contains(rvioUnicodeText);
-      const int32_t read_type = unicode && !binary ? 3 : 0;
+      // A record of text that breaks the framing holds that one line (see BreaksFraming).
+      const bool framed = rec.lines.size() == 1 && BreaksFraming(rec.lines[0], unicode);
+      const bool hex = unicode && (!binary || framed);
+      const int32_t read_type = hex ? 3 : framed ? 2 : 0;
       AnsiString style = RVFTextStyleToStr(st, opts.Contains(rvfoUseStyleNames), it->StyleNo);
       AnsiString para = rec.para < 0 ? AnsiString("-1") : RVFSaveParaNo(rec.para, this, false);
       AnsiString tail = it->Hint.empty() ? AnsiString() : AnsiString("\"") + it->Hint + "\"";
@@ -196,7 +210,13 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
                                                       RVFSaveTag(tags_str, it->Tag)});
       if (!tail.empty()) line += " " + tail;
       RVFWriteLine(stream, line);
-      for (const AnsiString& l : rec.lines) RVFWriteTextLine(stream, l, unicode, !binary);
+      if (read_type == 2) {
+        const int32_t n = static_cast<int32_t>(rec.lines[0].size());
+        stream.WriteBuffer(&n, 4);
+        RVFWrite(stream, rec.lines[0]);
+      } else {
+        for (const AnsiString& l : rec.lines) RVFWriteTextLine(stream, l, unicode, hex);
+      }
       rec = TextRecord();
     };
     auto can_join = [&](TCustomRVItemInfo* it) {
@@ -226,7 +246,8 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
         break;  // the range ends before this non-text item
       }
       if (it->StyleNo >= 0) {
-        if (!partial && can_join(it)) {
+        const bool framed = BreaksFraming(text, it->ItemOptions.Contains(rvioUnicodeText));
+        if (!partial && !framed && can_join(it)) {
           rec.lines.push_back(text);
           continue;
         }
@@ -237,7 +258,7 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
         rec.options = it->ItemOptions.ToBits();
         if (partial && from > 1) rec.options = RVFGetItemOptions(it->ItemOptions, true);
         rec.lines.push_back(text);
-        if (partial) flush();
+        if (partial || framed) flush();
         continue;
       }
       flush();

@@ -274,3 +274,35 @@ TEST(RVFFormat, StyleTablesTravelWithTheDocument) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Item text the line framing cannot carry as it stands (a CR or LF in single-byte text,
+// U+2029 in UTF-16 text written raw) gets a record of its own that reads back unchanged;
+// the items around it keep their records.
+TEST(RVFFormat, TextThatBreaksTheLineFramingReadsBack) {
+  for (bool binary : {false, true}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    Doc a;
+    TFontInfo* u = a.style.TextStyles()->Add();
+    u->Unicode = true;
+    const int32_t uni = a.style.TextStyles()->Count() - 1;
+    a.data.AddTextItem("first", 0, 0);
+    a.data.AddTextItem("line\r\nbreak", 0, 0);
+    a.data.AddTextItem("lone\rcr", 0, 0);
+    a.data.AddTextItem("after", 0, 0);
+    a.data.AddTextItem(RVU_WideStringToRawUnicode(u"a\u2029b"), uni, 0);
+    a.data.GetItem(a.data.ItemCount() - 1)->ItemOptions.Include(rvioUnicodeText);
+    a.data.AddTextItem(RVU_WideStringToRawUnicode(u"end"), uni, -1);
+    a.data.GetItem(a.data.ItemCount() - 1)->ItemOptions.Include(rvioUnicodeText);
+    const std::string bytes = Save(a.data, binary);
+    Doc b;
+    b.style.TextStyles()->Add()->Unicode = true;
+    ASSERT_TRUE(Load(b.data, bytes)) << bytes;
+    ExpectSameItems(a.data, b.data);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
