@@ -524,12 +524,13 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         break;
       }
       complete = false;
-      // Reads the record's data lines; the last may be a block (ReadType 2).
-      auto read_lines = [&](std::vector<AnsiString>& lines, bool wide) -> bool {
+      // Reads the record's data lines; the last may be a block (ReadType 2) where the record
+      // takes binary data there (not a checkpoint's name).
+      auto read_lines = [&](std::vector<AnsiString>& lines, bool wide, bool block = true) -> bool {
         for (int32_t i = 0; i < h.DataCount; ++i) {
           AnsiString s;
           bool r;
-          if (h.ReadType == 2 && i == h.DataCount - 1)
+          if (block && h.ReadType == 2 && i == h.DataCount - 1)
             r = in.ReadBlock(s);
           else if (wide)
             r = in.ReadWideLine(s);
@@ -619,7 +620,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         RVFReadInteger(p, h.RaiseEvent);
         RVFReadInteger(p, h.Persistent);
         std::vector<AnsiString> lines;
-        if (!read_lines(lines, false)) {
+        if (!read_lines(lines, false, false)) {
           ok = false;
           break;
         }
@@ -680,18 +681,19 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         ok = false;
         break;
       }
-      std::vector<AnsiString> lines;
-      if (!read_lines(lines, false)) {
-        ok = false;
-        break;
-      }
+      // The item reads its lines one by one and says when the next one is a binary block
+      // (its picture or control data); its names and properties are text lines.
       int32_t read_state = 0;
       bool next_binary = false;
       AnsiString name;
-      for (int32_t i = 0; i < static_cast<int32_t>(lines.size()) && ok; ++i)
-        if (!item->ReadRVFLine(lines[static_cast<size_t>(i)], this, read_state, next_binary, name, i, h.DataCount,
-                               h.ReadType))
+      for (int32_t i = 0; i < h.DataCount && ok; ++i) {
+        AnsiString s;
+        const bool binary_line = next_binary;
+        next_binary = false;
+        if (!(binary_line ? in.ReadBlock(s) : in.ReadLine(s)) ||
+            !item->ReadRVFLine(s, this, read_state, next_binary, name, i, h.DataCount, h.ReadType))
           ok = false;
+      }
       if (!ok) break;
       if (!insert_item(name, std::move(item), h.ParaNo)) {
         ok = false;

@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -304,5 +305,46 @@ TEST(RVFFormat, TextThatBreaksTheLineFramingReadsBack) {
   }
 }
 
+
+// A binary block stands only where a record takes binary data (text, style tables, a
+// picture's or control's data); in place of a checkpoint's name, an item's name or one of
+// its properties it is not read as one, so no line break gets into a name or a hint, and
+// whatever was read writes and reads back.
+TEST(RVFFormat, BlocksOnlyWhereBinaryDataGoes) {
+  auto block = [](const std::string& b) {
+    const uint32_t n = static_cast<uint32_t>(b.size());
+    return std::string(reinterpret_cast<const char*>(&n), 4) + b;
+  };
+  const std::string cases[] = {
+      "-8 1 3\r\n-1 1 0 0 2 0 0 0 1\r\n" + block("hint=a\r\nb"),                 // break's hint
+      "-8 1 3\r\n-2 1 0 0 2 0 1 0\r\n" + block("a\r\nb") + "0 1 0 0 0 0\r\nx\r\n",  // checkpoint name
+      "-8 1 3\r\n-3 1 0 0 2 0 0\r\n" + block("name\r\n"),                          // picture's name
+      "-8 1 3\r\n-12 1 0 0 2 0 0\r\n" + block("hint=\r"),                           // tab's hint
+  };
+  for (const std::string& c : cases) {
+    SCOPED_TRACE(c);
+    Doc a;
+    (void)Load(a.data, c);
+    for (int32_t i = 0; i < a.data.ItemCount(); ++i)
+      EXPECT_EQ(a.data.GetItem(i)->Hint.find_first_of("\r\n"), AnsiString::npos);
+    for (bool binary : {false, true}) {
+      Doc b;
+      ASSERT_TRUE(Load(b.data, Save(a.data, binary)));
+      EXPECT_EQ(b.data.ItemCount(), a.data.ItemCount());
+    }
+  }
+  // A picture's data does come as a block.
+  Doc p;
+  p.data.AddItem("pic", new TRVGraphicItemInfo(&p.data, std::make_unique<TBitmap>(2, 2), 0));
+  TRVFOptions o;
+  o.Include(rvfoSavePicturesBody);
+  p.data.SetRVFOptions(o);
+  Doc q;
+  ASSERT_TRUE(Load(q.data, Save(p.data, true)));
+  auto* g = dynamic_cast<TRVGraphicItemInfo*>(q.data.GetItem(0));
+  ASSERT_NE(g, nullptr);
+  ASSERT_NE(g->Image, nullptr);
+  EXPECT_EQ(g->Image->Width(), 2);
+}
 }  // namespace
 }  // namespace pelvar
