@@ -387,7 +387,13 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
       return true;
     };
     auto map_para = [&](int32_t& p) -> bool {
-      if (p < 0) return true;
+      if (p == -1) return true;  // continues the previous item's line
+      if (p < 0) {
+        warnings |= rvfwConvUnknownStyles;
+        if (!opts.Contains(rvfoConvUnknownStylesToZero)) return false;
+        p = 0;
+        return true;
+      }
       if (para_map && para_map->Count() > 0) {
         if (p >= para_map->Count()) {
           warnings |= rvfwConvUnknownStyles;
@@ -578,20 +584,23 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
             m.SetPosition(0);
             TReader r(m);
             // A whole document brings its style sheet; an insertion maps its styles onto the
-            // style sheet's (closest ones) or merges them in (adding what is missing).
+            // style sheet's (closest ones) or merges them in (adding what is missing). A table
+            // that comes after items were read is merged in even in a whole document, so the
+            // items read before it keep styles that exist.
             const int32_t merge_mode = mode == rvf_sInsertMap ? 1 : 0;
+            const bool replace = whole_document && index == insert_start;
             try {
               if (h.ExtraValue == 1) {
                 TFontInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0 && whole_document)
+                if (tmp.Count() > 0 && replace)
                   st->SetTextStyles(&tmp);
                 else if (tmp.Count() > 0 && text_map)
                   st->TextStyles()->MergeStyles(&tmp, merge_mode, *text_map, nullptr);
               } else {
                 TParaInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0 && whole_document)
+                if (tmp.Count() > 0 && replace)
                   st->SetParaStyles(&tmp);
                 else if (tmp.Count() > 0 && para_map)
                   st->ParaStyles()->MergeStyles(&tmp, merge_mode, *para_map, text_map);

@@ -594,6 +594,19 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   void SaveRVFExtraProperties(TStream& stream) override;
   bool SetExtraIntProperty(int32_t index, int32_t value) override;
   bool GetExtraIntProperty(int32_t index, int32_t& value) const override;
+  // Native format (RVItem_control.cpp): the name, the control's class and its streamed
+  // properties (with rvfoSaveControlsBody and a streamable control), or the name alone,
+  // the owner then being asked for the control by name (OnRVFControlNeeded).
+  AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
+  bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  void SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no, const AnsiString& name,
+               int32_t part, bool force_same_as_prev) override;
+  bool ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state, bool& next_binary,
+                   AnsiString& name, int32_t line_no, int32_t line_count, int32_t read_mode) override;
+
+ private:
+  AnsiString rvf_class_name_;                // the class line of the record being read
+  std::unique_ptr<TComponent> read_control_;  // a control made from the stream: the item's own
 };
 
 // The size of an inserted control as a control item reads and sets it.

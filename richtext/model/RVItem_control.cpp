@@ -1,6 +1,9 @@
 // Control items: size from the control, a width in percent of the document, extra
 // properties.
+#include "platform/filer.h"
+#include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -114,6 +117,93 @@ bool TRVControlItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
     case 14: v = Visible; return true;
     default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
   }
+}
+
+// ---- Native format -------------------------------------------------------------------------------
+
+AnsiString TRVControlItemInfo::SaveRVFHeaderTail(TCustomRVData*) { return IntToStr(VAlign); }
+
+bool TRVControlItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
+  if (*p == 0 || *p == '\r' || *p == '\n') {
+    VAlign = 0;
+    return true;
+  }
+  int32_t v = 0;
+  if (!RVFReadInteger(p, v)) return false;
+  VAlign = static_cast<uint8_t>(v);
+  return true;
+}
+
+void TRVControlItemInfo::SaveRVF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, int32_t para_no,
+                                 const AnsiString& name, int32_t, bool force_same_as_prev) {
+  const TRVFOptions options = rvdata ? rvdata->GetRVFOptions() : TRVFOptions();
+  // Without a control that streams itself only the name is written (read mode 1).
+  auto* component = dynamic_cast<TComponent*>(Control);
+  const bool body = options.Contains(rvfoSaveControlsBody) && component;
+  const int32_t read_mode = body ? (options.Contains(rvfoSaveBinary) ? 2 : 0) : 1;
+  const int32_t count = GetRVFExtraPropertyCount() + (body ? 3 : 1);
+  const bool tags_strings = rvdata && rvdata->GetOptions().Contains(rvoTagsArePChars);
+  RVFWriteItemHeader(stream, StyleNo, count, RVFSaveParaNo(para_no, rvdata, force_same_as_prev),
+                     RVFGetItemOptions(ItemOptions, force_same_as_prev) & 0x0F, read_mode,
+                     RVFSaveTag(tags_strings, Tag), SaveRVFHeaderTail(rvdata));
+  RVFWriteLine(stream, name);
+  if (!body) {
+    SaveRVFExtraProperties(stream);
+    return;
+  }
+  RVFWriteLine(stream, component->ClassName());
+  SaveRVFExtraProperties(stream);
+  if (rvdata) rvdata->ItemControlAction(rvcaBeforeRVFSave, item_no, this);
+  if (read_mode == 2)
+    RVFSaveControlBinary(stream, component);
+  else
+    RVFWriteLine(stream, RVFSaveControl(component));
+  if (rvdata) rvdata->ItemControlAction(rvcaAfterRVFSave, item_no, this);
+}
+
+bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata, int32_t& read_state,
+                                     bool& next_binary, AnsiString& name, int32_t line_no, int32_t line_count,
+                                     int32_t read_mode) {
+  if (read_mode == 1) {
+    if (line_no == 0) {
+      name = s;
+      if (rvdata) Control = rvdata->DoRVFControlNeeded(s, Tag);
+      return true;
+    }
+    ReadRVFExtraProperty(s);
+    return true;
+  }
+  if (line_no == 0) {
+    name = s;
+    return true;
+  }
+  if (line_no == 1 && line_no < line_count - 1) {
+    rvf_class_name_ = s;
+    if (read_mode == 2 && line_count == 3) next_binary = true;
+    return true;
+  }
+  if (line_no == line_count - 1) {
+    read_state = 2;
+    std::unique_ptr<TComponent> control;
+    const bool read = read_mode == 2 ? RVFLoadControlBinary(s, control, rvf_class_name_)
+                                     : RVFLoadControl(s, control, rvf_class_name_);
+    // A class that is not registered here makes no control: like a control nobody gave.
+    if (!read && !control && !rvf_class_name_.empty() && !FindClassFactory(rvf_class_name_)) {
+      if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 2);
+      return rvdata && rvdata->GetRVFOptions().Contains(rvfoIgnoreUnknownCtrls);
+    }
+    if (!read) return false;
+    read_control_ = std::move(control);
+    Control = read_control_.get();
+    if (!Control) {
+      if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 2);
+      return rvdata && rvdata->GetRVFOptions().Contains(rvfoIgnoreUnknownCtrls);
+    }
+    return true;
+  }
+  ReadRVFExtraProperty(s);
+  if (read_mode == 2 && line_no == line_count - 2) next_binary = true;
+  return true;
 }
 
 }  // namespace pelvar
