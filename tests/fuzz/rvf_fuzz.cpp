@@ -3,8 +3,10 @@
 // (unknown styles to zero, unknown pictures and controls ignored, layout, document
 // properties, background, string tags, style read modes) chosen by the input's length.
 // A failed read is an answer; after a successful one the document must be writable
-// (in text or binary mode, with its style tables, layout and properties) and the
-// written stream must read back to as many items (of the kinds whose writer is built).
+// (in text or binary mode, with its style tables, layout, properties, pictures and
+// controls; a control class is registered) and the
+// written stream must read back to as many items (of the kinds whose writer is built);
+// every item refers to styles the style sheet has.
 // Anything else is a finding: a crash,
 // an escaped exception other than the project's own, a hang, or a failed write or
 // read-back (reported by abort()).
@@ -15,6 +17,7 @@
 #include <type_traits>
 
 #include "fuzz_support.h"
+#include "rvf_control.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 
@@ -66,6 +69,17 @@ bool Written(TCustomRVItemInfo* item) {
   return true;
 }
 
+// Every item refers to styles the style sheet has.
+void CheckStyles(TCustomRVData& doc, TRVStyle& style) {
+  const int32_t texts = style.TextStyles()->Count(), paras = style.ParaStyles()->Count();
+  for (int32_t i = 0; i < doc.ItemCount(); ++i) {
+    TCustomRVItemInfo* it = doc.GetItem(i);
+    if (it->StyleNo >= 0 && it->StyleNo != rvsDefStyle && it->StyleNo >= texts)
+      Fail("an item refers to a text style the style sheet lacks");
+    if (it->ParaNo < 0 || it->ParaNo >= paras) Fail("an item refers to a paragraph style the style sheet lacks");
+  }
+}
+
 int32_t WrittenItems(TCustomRVData& doc) {
   int32_t n = 0;
   for (int32_t i = 0; i < doc.ItemCount(); ++i) n += Written(doc.GetItem(i));
@@ -75,6 +89,7 @@ int32_t WrittenItems(TCustomRVData& doc) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::RegisterFuzzControl();
   Settings s;
   s.read.Set(rvfoConvUnknownStylesToZero, (size & 1) != 0);
   s.read.Set(rvfoIgnoreUnknownPicFmt, (size & 2) != 0);
@@ -109,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;  // the project's own errors are answers, not findings
   }
 
+  CheckStyles(doc, style);
+
   // What was read must be written and read back.
   TRVFOptions write = s.read;
   write.Include(rvfoSaveTextStyles).Include(rvfoSaveParaStyles).Include(rvfoSaveLayout);
@@ -130,12 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TRVLayoutInfo back_layout;
   TColor back_color = clNone;
   try {
-    if (!back.LoadRVFFromStream(out, back_color, nullptr, &back_layout)) Fail("a written document did not read back");
+    if (!back.LoadRVFFromStream(out, back_color, nullptr, &back_layout)) {
+      if (std::getenv("RVF_FUZZ_SHOW"))
+        std::fprintf(stderr, "rvf_fuzz: %d items read back, warnings %u\n", back.ItemCount(), back.GetRVFWarnings());
+      Fail("a written document did not read back");
+    }
   } catch (const Exception& e) {
     std::fprintf(stderr, "rvf_fuzz: %s\n", e.Message().c_str());
     Fail("reading a written document raised an error");
   }
   if (std::getenv("RVF_FUZZ_SHOW")) std::fprintf(stderr, "rvf_fuzz: %d items read back\n", back.ItemCount());
+  CheckStyles(back, back_style);
   if (WrittenItems(back) != WrittenItems(doc)) Fail("a written document read back with another number of items");
   return 0;
 }

@@ -26,6 +26,7 @@
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVRTFProps.h"
 #include "richtext/model/RVUni.h"
+#include "rvf_control.h"
 
 namespace fs = std::filesystem;
 using namespace pelvar;
@@ -88,7 +89,7 @@ class Document : public TCustomRVData {
 void SaveRvf(Document& doc, const std::string& out, bool binary, TRVLayoutInfo* layout) {
   TRVFOptions o = doc.GetRVFOptions();
   o.Include(rvfoSaveTextStyles).Include(rvfoSaveParaStyles).Include(rvfoSaveLayout).Include(rvfoSaveDocProperties);
-  o.Include(rvfoSavePicturesBody).Set(rvfoSaveBinary, binary);
+  o.Include(rvfoSavePicturesBody).Include(rvfoSaveControlsBody).Set(rvfoSaveBinary, binary);
   doc.SetRVFOptions(o);
   doc.SetFlags(static_cast<uint16_t>(doc.GetFlags() | 0x100));
   TMemoryStream m;
@@ -101,8 +102,13 @@ void SaveRvf(Document& doc, const std::string& out, bool binary, TRVLayoutInfo* 
 
 // Every item kind the native format writer knows: Czech text in several text and
 // paragraph styles, a UTF-16 item, checkpoints (one pending at the end), a hint, a tag,
-// a tab, a break, an empty paragraph, a line break, pictures and a hot picture.
+// a tab, a break, an empty paragraph, a line break, pictures, a hot picture and a control.
 void RvfSample(const std::string& dir) {
+  fuzz::RegisterFuzzControl();
+  fuzz::TFuzzControl control(nullptr);
+  control.Level = 3;
+  control.Caption = CZ("Uložit");
+  control.Checked = true;
   TRVStyle style(nullptr);
   TFontInfo* u = style.TextStyles()->Add();
   u->Unicode = true;
@@ -141,6 +147,13 @@ void RvfSample(const std::string& dir) {
   auto hot = new TRVHotGraphicItemInfo(&d, std::make_unique<TBitmap>(1, 1), 0);
   hot->SetSameAsPrev(true);
   d.AddItem("odkaz", hot);
+  auto ctl = new TRVControlItemInfo(&d);
+  ctl->StyleNo = rvsComponent;
+  ctl->Control = &control;
+  ctl->VAlign = 1;
+  ctl->ResizableFlag = true;
+  ctl->ParaNo = -1;
+  d.AddItem("tlacitko", ctl);
   d.AddTextItem(CZ("Konec"), 4, 0);
   d.AddCheckpoint("end", false, TRVTag::FromInt(0));
   TRVLayoutInfo layout;
