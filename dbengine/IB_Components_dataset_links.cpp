@@ -252,7 +252,7 @@ void TIB_Dataset::SyncKeySource() {
     for (const auto& [mine, theirs] : key_cols_) {
       if (mine == nullptr || theirs == nullptr) continue;
       const bool master_column = std::any_of(master_cols_.begin(), master_cols_.end(),
-                                             [&](const MasterLinkColumns& m) { return m.Detail == mine; });
+                                             [&mine = mine](const MasterLinkColumns& m) { return m.Detail == mine; });
       if (master_column) continue;
       if (mine->GetIsNull()) {
         if (!theirs->GetIsNull()) theirs->Clear();

@@ -444,7 +444,9 @@ TIB_RowsAffected TIB_UpdateSQL::RunImmediate(const AnsiString& Text,
   // Small descriptor areas live on the stack (one is built for every posted row).
   constexpr int16_t kLocalVars = 32;
   // Only the header is cleared: every entry below is filled whole from its column.
-  alignas(XSQLDA) char local[XSQLDA_LENGTH(kLocalVars)];
+  // Sized as XSQLDA_LENGTH(kLocalVars), written out so that it stays a constant.
+  constexpr size_t kLocalBytes = sizeof(XSQLDA) + (kLocalVars - 1) * sizeof(XSQLVAR) + XSQLDA_SPARE;
+  alignas(XSQLDA) char local[kLocalBytes];
   std::vector<char> area;
   if (n > kLocalVars) area.assign(static_cast<size_t>(XSQLDA_LENGTH(n)), 0);
   auto* da = reinterpret_cast<XSQLDA*>(n > kLocalVars ? area.data() : local);

@@ -143,6 +143,17 @@ class ListStylesStreaming {
   TObject* old_;
 };
 
+// Text that the record's line framing cannot carry as it stands: single-byte text with a
+// CR or LF (it would end the line early), UTF-16 text with U+2029 (it would end a raw UTF-16
+// line). Such text gets a record of its own: single-byte text as a binary block (read type
+// 2), UTF-16 text as hexadecimal (read type 3), which read back unchanged.
+bool BreaksFraming(const AnsiString& text, bool unicode) {
+  if (!unicode) return text.find_first_of("\r\n") != AnsiString::npos;
+  for (size_t i = 0; i + 1 < text.size(); i += 2)
+    if (text[i] == '\x29' && text[i + 1] == '\x20') return true;
+  return false;
+}
+
 // The open text record: the first item and its lines.
 struct TextRecord {
   TCustomRVItemInfo* first = nullptr;
@@ -198,7 +209,10 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
       if (!rec.first) return;
       TCustomRVItemInfo* it = rec.first;
       const bool unicode = it->ItemOptions.Contains(rvioUnicodeText);
-      const int32_t read_type = unicode && !binary ? 3 : 0;
+      // A record of text that breaks the framing holds that one line (see BreaksFraming).
+      const bool framed = rec.lines.size() == 1 && BreaksFraming(rec.lines[0], unicode);
+      const bool hex = unicode && (!binary || framed);
+      const int32_t read_type = hex ? 3 : framed ? 2 : 0;
       AnsiString style = RVFTextStyleToStr(st, opts.Contains(rvfoUseStyleNames), it->StyleNo);
       AnsiString para = rec.para < 0 ? AnsiString("-1") : RVFSaveParaNo(rec.para, this, false);
       AnsiString tail = it->Hint.empty() ? AnsiString() : AnsiString("\"") + it->Hint + "\"";
@@ -216,7 +230,13 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
                                                       RVFSaveTag(tags_str, it->Tag)});
       if (!tail.empty()) line += " " + tail;
       RVFWriteLine(stream, line);
-      for (const AnsiString& l : rec.lines) RVFWriteTextLine(stream, l, unicode, !binary);
+      if (read_type == 2) {
+        const int32_t n = static_cast<int32_t>(rec.lines[0].size());
+        stream.WriteBuffer(&n, 4);
+        RVFWrite(stream, rec.lines[0]);
+      } else {
+        for (const AnsiString& l : rec.lines) RVFWriteTextLine(stream, l, unicode, hex);
+      }
       rec = TextRecord();
     };
     auto can_join = [&](TCustomRVItemInfo* it) {
@@ -246,7 +266,8 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
         break;  // the range ends before this non-text item
       }
       if (it->StyleNo >= 0) {
-        if (!partial && can_join(it)) {
+        const bool framed = BreaksFraming(text, it->ItemOptions.Contains(rvioUnicodeText));
+        if (!partial && !framed && can_join(it)) {
           rec.lines.push_back(text);
           continue;
         }
@@ -257,7 +278,7 @@ bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLay
         rec.options = it->ItemOptions.ToBits();
         if (partial && from > 1) rec.options = RVFGetItemOptions(it->ItemOptions, true);
         rec.lines.push_back(text);
-        if (partial) flush();
+        if (partial || framed) flush();
         continue;
       }
       flush();
@@ -393,7 +414,13 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
       return true;
     };
     auto map_para = [&](int32_t& p) -> bool {
-      if (p < 0) return true;
+      if (p == -1) return true;  // continues the previous item's line
+      if (p < 0) {
+        warnings |= rvfwConvUnknownStyles;
+        if (!opts.Contains(rvfoConvUnknownStylesToZero)) return false;
+        p = 0;
+        return true;
+      }
       if (para_map && para_map->Count() > 0) {
         if (p >= para_map->Count()) {
           warnings |= rvfwConvUnknownStyles;
@@ -547,12 +574,13 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         break;
       }
       complete = false;
-      // Reads the record's data lines; the last may be a block (ReadType 2).
-      auto read_lines = [&](std::vector<AnsiString>& lines, bool wide) -> bool {
+      // Reads the record's data lines; the last may be a block (ReadType 2) where the record
+      // takes binary data there (not a checkpoint's name).
+      auto read_lines = [&](std::vector<AnsiString>& lines, bool wide, bool block = true) -> bool {
         for (int32_t i = 0; i < h.DataCount; ++i) {
           AnsiString s;
           bool r;
-          if (h.ReadType == 2 && i == h.DataCount - 1)
+          if (block && h.ReadType == 2 && i == h.DataCount - 1)
             r = in.ReadBlock(s);
           else if (wide)
             r = in.ReadWideLine(s);
@@ -602,20 +630,23 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
             m.SetPosition(0);
             TReader r(m);
             // A whole document brings its style sheet; an insertion maps its styles onto the
-            // style sheet's (closest ones) or merges them in (adding what is missing).
+            // style sheet's (closest ones) or merges them in (adding what is missing). A table
+            // that comes after items were read is merged in even in a whole document, so the
+            // items read before it keep styles that exist.
             const int32_t merge_mode = mode == rvf_sInsertMap ? 1 : 0;
+            const bool replace = whole_document && index == insert_start;
             try {
               if (h.ExtraValue == 1) {
                 TFontInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0 && whole_document)
+                if (tmp.Count() > 0 && replace)
                   st->SetTextStyles(&tmp);
                 else if (tmp.Count() > 0 && text_map)
                   st->TextStyles()->MergeStyles(&tmp, merge_mode, *text_map, nullptr);
               } else if (h.ExtraValue == 2) {
                 TParaInfos tmp;
                 r.ReadCollection(&tmp);
-                if (tmp.Count() > 0 && whole_document)
+                if (tmp.Count() > 0 && replace)
                   st->SetParaStyles(&tmp);
                 else if (tmp.Count() > 0 && para_map)
                   st->ParaStyles()->MergeStyles(&tmp, merge_mode, *para_map, text_map);
@@ -625,7 +656,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
                   ListStylesStreaming streaming(&tmp, this);
                   r.ReadCollection(&tmp);
                 }
-                if (tmp.Count() > 0 && whole_document) {
+                if (tmp.Count() > 0 && replace) {
                   // The loaded lists stay the same lists: copying a list style gives it no
                   // id, so the ids read are kept explicitly.
                   TRVListInfos* lists = st->ListStyles();
@@ -659,7 +690,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         RVFReadInteger(p, h.RaiseEvent);
         RVFReadInteger(p, h.Persistent);
         std::vector<AnsiString> lines;
-        if (!read_lines(lines, false)) {
+        if (!read_lines(lines, false, false)) {
           ok = false;
           break;
         }
@@ -720,18 +751,19 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
         ok = false;
         break;
       }
-      std::vector<AnsiString> lines;
-      if (!read_lines(lines, false)) {
-        ok = false;
-        break;
-      }
+      // The item reads its lines one by one and says when the next one is a binary block
+      // (its picture or control data); its names and properties are text lines.
       int32_t read_state = 0;
       bool next_binary = false;
       AnsiString name;
-      for (int32_t i = 0; i < static_cast<int32_t>(lines.size()) && ok; ++i)
-        if (!item->ReadRVFLine(lines[static_cast<size_t>(i)], this, read_state, next_binary, name, i, h.DataCount,
-                               h.ReadType))
+      for (int32_t i = 0; i < h.DataCount && ok; ++i) {
+        AnsiString s;
+        const bool binary_line = next_binary;
+        next_binary = false;
+        if (!(binary_line ? in.ReadBlock(s) : in.ReadLine(s)) ||
+            !item->ReadRVFLine(s, this, read_state, next_binary, name, i, h.DataCount, h.ReadType))
           ok = false;
+      }
       if (!ok) break;
       if (!insert_item(name, std::move(item), h.ParaNo)) {
         ok = false;

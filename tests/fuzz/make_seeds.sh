@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Remakes the seed corpora of the archive targets in tests/fuzz/corpus from small files:
 # with the project's own writers (seed_writer, built by scripts/fuzz.sh) and with the
-# real peers (zip, tar, gzip, gcab). The text targets' seeds are written by hand and
-# kept as they are.
+# real peers (zip, tar, gzip, gcab); and those of the native document format (seed_writer:
+# a sample document and the RTF seeds imported). The text targets' seeds are written by
+# hand and kept as they are.
 #   bash tests/fuzz/make_seeds.sh <build dir of tests/fuzz>
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +20,7 @@ head -c 600 /dev/zero | tr '\0' 'A' >"$src/repeat.dat"
 printf '\x00\x01\x02\x03\xff\xfe\xfd' >"$src/bin.dat"
 : >"$src/empty.dat"
 
-for d in zip tar gzip cab inflate registry; do rm -f "$CORPUS/$d"/kit-* "$CORPUS/$d"/peer-*; done
+for d in zip tar gzip cab inflate registry rvf; do rm -f "$CORPUS/$d"/kit-* "$CORPUS/$d"/peer-*; done
 "$BUILD/seed_writer" "$src" "$CORPUS"
 
 cd "$src"
@@ -40,4 +41,4 @@ cat "$CORPUS/gzip/peer-named.gz" "$CORPUS/gzip/peer-noname.gz" >"$CORPUS/gzip/pe
 tar --format=ustar -czf "$CORPUS/gzip/peer-tar.tgz" "${files[@]}"
 gcab -c "$CORPUS/cab/peer-none.cab" "${files[@]}"
 gcab -c -z "$CORPUS/cab/peer-mszip.cab" "${files[@]}"
-ls -l "$CORPUS"/{zip,tar,gzip,cab,inflate,registry}
+ls -l "$CORPUS"/{zip,tar,gzip,cab,inflate,registry,rvf}

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
+#include "platform/filer.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -272,5 +274,218 @@ TEST(RVFFormat, StyleTablesTravelWithTheDocument) {
   EXPECT_FALSE(Load(c.data, "-8 1 3\r\n-9 2 0 0 0 0 1\r\nstyle\r\n0100\r\n"));
 }
 
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Item text the line framing cannot carry as it stands (a CR or LF in single-byte text,
+// U+2029 in UTF-16 text written raw) gets a record of its own that reads back unchanged;
+// the items around it keep their records.
+TEST(RVFFormat, TextThatBreaksTheLineFramingReadsBack) {
+  for (bool binary : {false, true}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    Doc a;
+    TFontInfo* u = a.style.TextStyles()->Add();
+    u->Unicode = true;
+    const int32_t uni = a.style.TextStyles()->Count() - 1;
+    a.data.AddTextItem("first", 0, 0);
+    a.data.AddTextItem("line\r\nbreak", 0, 0);
+    a.data.AddTextItem("lone\rcr", 0, 0);
+    a.data.AddTextItem("after", 0, 0);
+    a.data.AddTextItem(RVU_WideStringToRawUnicode(u"a\u2029b"), uni, 0);
+    a.data.GetItem(a.data.ItemCount() - 1)->ItemOptions.Include(rvioUnicodeText);
+    a.data.AddTextItem(RVU_WideStringToRawUnicode(u"end"), uni, -1);
+    a.data.GetItem(a.data.ItemCount() - 1)->ItemOptions.Include(rvioUnicodeText);
+    const std::string bytes = Save(a.data, binary);
+    Doc b;
+    b.style.TextStyles()->Add()->Unicode = true;
+    ASSERT_TRUE(Load(b.data, bytes)) << bytes;
+    ExpectSameItems(a.data, b.data);
+  }
+}
+
+
+// A binary block stands only where a record takes binary data (text, style tables, a
+// picture's or control's data); in place of a checkpoint's name, an item's name or one of
+// its properties it is not read as one, so no line break gets into a name or a hint, and
+// whatever was read writes and reads back.
+TEST(RVFFormat, BlocksOnlyWhereBinaryDataGoes) {
+  auto block = [](const std::string& b) {
+    const uint32_t n = static_cast<uint32_t>(b.size());
+    return std::string(reinterpret_cast<const char*>(&n), 4) + b;
+  };
+  const std::string cases[] = {
+      "-8 1 3\r\n-1 1 0 0 2 0 0 0 1\r\n" + block("hint=a\r\nb"),                 // break's hint
+      "-8 1 3\r\n-2 1 0 0 2 0 1 0\r\n" + block("a\r\nb") + "0 1 0 0 0 0\r\nx\r\n",  // checkpoint name
+      "-8 1 3\r\n-3 1 0 0 2 0 0\r\n" + block("name\r\n"),                          // picture's name
+      "-8 1 3\r\n-12 1 0 0 2 0 0\r\n" + block("hint=\r"),                           // tab's hint
+  };
+  for (const std::string& c : cases) {
+    SCOPED_TRACE(c);
+    Doc a;
+    (void)Load(a.data, c);
+    for (int32_t i = 0; i < a.data.ItemCount(); ++i)
+      EXPECT_EQ(a.data.GetItem(i)->Hint.find_first_of("\r\n"), AnsiString::npos);
+    for (bool binary : {false, true}) {
+      Doc b;
+      ASSERT_TRUE(Load(b.data, Save(a.data, binary)));
+      EXPECT_EQ(b.data.ItemCount(), a.data.ItemCount());
+    }
+  }
+  // A picture's data does come as a block.
+  Doc p;
+  p.data.AddItem("pic", new TRVGraphicItemInfo(&p.data, std::make_unique<TBitmap>(2, 2), 0));
+  TRVFOptions o;
+  o.Include(rvfoSavePicturesBody);
+  p.data.SetRVFOptions(o);
+  Doc q;
+  ASSERT_TRUE(Load(q.data, Save(p.data, true)));
+  auto* g = dynamic_cast<TRVGraphicItemInfo*>(q.data.GetItem(0));
+  ASSERT_NE(g, nullptr);
+  ASSERT_NE(g->Image, nullptr);
+  EXPECT_EQ(g->Image->Width(), 2);
+}
+
+class TRVFTestControl : public TComponent {
+ public:
+  using TComponent::TComponent;
+  int32_t Level = 0;
+  AnsiString Caption;
+  void DefinePublished(TPublishedProperties& p) override {
+    p.Integer("Level", Level, 0);
+    p.String("Caption", Caption);
+  }
+};
+
+// Control items: with rvfoSaveControlsBody a streamable control is written with its class
+// and properties and read back as a new control of that class; without it (or without a
+// control) the name alone is written and the owner is asked for the control by name. A
+// class not registered here warns (2) and fails unless rvfoIgnoreUnknownCtrls.
+TEST(RVFFormat, ControlItemsTravelWithTheirControlOrByName) {
+  RegisterClass<TRVFTestControl>("TRVFTestControl");
+  TRVFTestControl control(nullptr);
+  control.Level = 7;
+  control.Caption = CZ("Uložit");
+  auto make = [&](Doc& d) {
+    d.data.AddTextItem("before", 0, 0);
+    auto* item = new TRVControlItemInfo(&d.data);
+    item->StyleNo = rvsComponent;
+    item->Control = &control;
+    item->VAlign = 1;
+    item->ResizableFlag = true;
+    item->Visible = false;
+    item->Tag = TRVTag::FromInt(5);
+    item->ParaNo = -1;
+    d.data.AddItem("tlacitko", item);
+  };
+  for (bool binary : {false, true}) {
+    SCOPED_TRACE(binary ? "binary" : "text");
+    Doc a;
+    make(a);
+    TRVFOptions o;
+    o.Include(rvfoSaveControlsBody);
+    a.data.SetRVFOptions(o);
+    Doc b;
+    ASSERT_TRUE(Load(b.data, Save(a.data, binary)));
+    ASSERT_EQ(b.data.ItemCount(), 2);
+    auto* item = dynamic_cast<TRVControlItemInfo*>(b.data.GetItem(1));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(b.data.GetItemTextRaw(1), "tlacitko");
+    EXPECT_EQ(item->VAlign, 1);
+    EXPECT_TRUE(item->ResizableFlag);
+    EXPECT_FALSE(item->Visible);
+    EXPECT_FALSE(b.data.IsParaStart(1));
+    auto* read = dynamic_cast<TRVFTestControl*>(item->Control);
+    ASSERT_NE(read, nullptr);
+    EXPECT_NE(read, &control);
+    EXPECT_EQ(read->Level, 7);
+    EXPECT_EQ(read->Caption, CZ("Uložit"));
+  }
+  // By name: the owner gives the control.
+  {
+    Doc a;
+    make(a);
+    const std::string bytes = Save(a.data, false);
+    EXPECT_NE(bytes.find("-5 3 -1 1 1 5 1\r\ntlacitko\r\nresizable=1\r\nvisible=0\r\n"), std::string::npos) << bytes;
+    Doc b;
+    AnsiString asked;
+    int32_t tag = 0;
+    b.data.OnRVFControlNeeded = [&](const AnsiString& name, const TRVTag& t) -> TObject* {
+      asked = name;
+      tag = t.Int;
+      return &control;
+    };
+    ASSERT_TRUE(Load(b.data, bytes));
+    EXPECT_EQ(asked, "tlacitko");
+    EXPECT_EQ(tag, 5);
+    EXPECT_EQ(dynamic_cast<TRVControlItemInfo*>(b.data.GetItem(1))->Control, &control);
+  }
+  // A class this program does not know.
+  {
+    Doc a;
+    make(a);
+    TRVFOptions o;
+    o.Include(rvfoSaveControlsBody);
+    a.data.SetRVFOptions(o);
+    const std::string bytes = Save(a.data, false);
+    UnRegisterClass("TRVFTestControl");
+    Doc b;
+    EXPECT_FALSE(Load(b.data, bytes));
+    EXPECT_EQ(b.data.GetRVFWarnings() & 2, 2u);
+    Doc c;
+    TRVFOptions ignore;
+    ignore.Include(rvfoIgnoreUnknownCtrls);
+    c.data.SetRVFOptions(ignore);
+    ASSERT_TRUE(Load(c.data, bytes));
+    ASSERT_EQ(c.data.ItemCount(), 2);
+    EXPECT_EQ(dynamic_cast<TRVControlItemInfo*>(c.data.GetItem(1))->Control, nullptr);
+  }
+  UnRegisterClass("TRVFTestControl");
+}
+
+// A style table after items (a writer puts it first): in a whole document it is merged
+// into the style sheet rather than replacing it, so every item keeps a style that exists
+// and the items after the table get its styles.
+TEST(RVFFormat, StyleTableAfterItemsKeepsTheirStyles) {
+  Doc small;
+  while (small.style.TextStyles()->Count() > 1) small.style.TextStyles()->Delete(1);
+  small.style.TextStyles()->Add()->FontName = "Georgia";
+  small.data.AddTextItem("g", 1, 0);
+  TRVFOptions o;
+  o.Include(rvfoSaveTextStyles);
+  small.data.SetRVFOptions(o);
+  small.data.SetFlags(0x100);
+  const std::string tail = Save(small.data, false);  // version, table of 2 styles, item
+  Doc a;
+  const int32_t last = a.style.TextStyles()->Count() - 1;
+  ASSERT_GT(last, 2);
+  const std::string bytes = "-8 1 3\r\n" + std::to_string(last) + " 1 0 0 0 0\r\nfirst\r\n" + tail;
+  ASSERT_TRUE(Load(a.data, bytes)) << bytes;
+  ASSERT_EQ(a.data.ItemCount(), 2);
+  for (int32_t i = 0; i < a.data.ItemCount(); ++i) EXPECT_LT(a.data.GetItemStyle(i), a.style.TextStyles()->Count());
+  EXPECT_EQ(a.data.GetItemStyle(0), last);
+  EXPECT_EQ(a.style.TextStyles()->Items(a.data.GetItemStyle(1))->FontName, "Georgia");
+}
+
+// ParaNo -1 continues a line; any other negative number is an unknown paragraph style,
+// for text and other items alike.
+TEST(RVFFormat, NegativeParagraphOtherThanContinuationIsUnknown) {
+  for (const char* s : {"-8 1 3\r\n0 1 -10 0 0 0\r\nx\r\n", "-8 1 3\r\n-1 0 -3 0 0 0 255 0 2\r\n"}) {
+    SCOPED_TRACE(s);
+    Doc a;
+    EXPECT_FALSE(Load(a.data, s));
+    EXPECT_EQ(a.data.ItemCount(), 0);
+    EXPECT_EQ(a.data.GetRVFWarnings() & rvfwConvUnknownStyles, rvfwConvUnknownStyles);
+    Doc b;
+    TRVFOptions o;
+    o.Include(rvfoConvUnknownStylesToZero);
+    b.data.SetRVFOptions(o);
+    ASSERT_TRUE(Load(b.data, s));
+    ASSERT_EQ(b.data.ItemCount(), 1);
+    EXPECT_EQ(b.data.GetItemPara(0), 0);
+  }
+}
 }  // namespace
 }  // namespace pelvar
