@@ -259,6 +259,15 @@ class TDMMeldrun : public TComponent {
   // The first row of sql on the main database as a Variant array; found false and values
   // Null when there is none. A failure rolls back retaining and is raised.
   void SelectDstRow(const AnsiString& sql, bool& found, Variant& values);
+  // Reads of the memory import's resolution passes, which run the same statements for
+  // every row: the statement (its values as parameters :P0, :P1, ...) is prepared once per
+  // text and database and run again with params; each read commits retaining as
+  // SelectSrc, SelectDst and SelectDstRow do, and a failure rolls back retaining and is
+  // raised. ReleasePrepared frees the statements (at the end of every pass).
+  Variant SelectPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params = {});
+  void SelectPreparedRow(bool station, const AnsiString& sql, const std::vector<Variant>& params, bool& found,
+                         Variant& values);
+  void ReleasePrepared();
   // The station's new-key column of table_name for the row old_key.
   void SelectNewKey(const AnsiString& table_name, const AnsiString& key_field, Variant& value,
                     int32_t old_key);
@@ -354,6 +363,7 @@ class TDMMeldrun : public TComponent {
   struct TMemoryImportState;
   std::shared_ptr<TMemoryImportState> memory_state_;
   TMemoryImportState& MemoryState();
+  TREZQuery* PreparedQuery(bool station, const AnsiString& sql);
 };
 
 // The program's data module (nullptr while none exists).

@@ -10,6 +10,7 @@
 // it are refused as well instead of pointing at a key that was never written. Statements
 // built from station values quote them; the written values are parameters.
 #include <map>
+#include <memory>
 #include <set>
 #include <utility>
 #include <vector>
@@ -34,6 +35,8 @@ struct TDMMeldrun::TMemoryImportState {
   };
   std::map<const TMemoryData*, Table> tables;
   bool layouts_made = false;
+  // The prepared reads of the running pass, by database (true: station) and text.
+  std::map<std::pair<bool, AnsiString>, std::unique_ptr<TREZQuery>> prepared;
 };
 
 TDMMeldrun::TMemoryImportState& TDMMeldrun::MemoryState() {
@@ -280,6 +283,87 @@ void TDMMeldrun::SelectDstRow(const AnsiString& sql, bool& found, Variant& value
   q->Close();
 }
 
+namespace {
+
+// Runs a prepared read: the rows of the statement fetched, or the failure raised after a
+// rollback retaining.
+template <typename Read>
+void RunPrepared(TREZQuery* q, const std::vector<Variant>& params, Read read) {
+  TIB_Transaction* transaction = q->IB_Transaction();
+  try {
+    if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+    if (q->Active()) q->Close();
+    for (size_t i = 0; i < params.size(); ++i) q->ParamByName("P" + IntToStr(static_cast<int32_t>(i)))->SetValue(params[i]);
+    q->OpenAndFetchAll();
+    read(q);
+    transaction->CommitRetaining();
+  } catch (...) {
+    RollbackRetainingQuietly(transaction);
+    CloseQuietly(q);
+    throw;
+  }
+  q->Close();
+}
+
+}  // namespace
+
+TREZQuery* TDMMeldrun::PreparedQuery(bool station, const AnsiString& sql) {
+  auto& slot = MemoryState().prepared[{station, sql}];
+  if (!slot) {
+    auto q = std::make_unique<TREZQuery>(nullptr);
+    q->SetIB_Connection(station ? src_ : dst_);
+    q->SetIB_Transaction(station ? rez_transaction_src_ : rez_transaction_dst_);
+    q->SQL()->SetText(sql);
+    if (!IsTransactionStarted(q->IB_Transaction())) q->IB_Transaction()->StartTransaction();
+    q->Prepare();
+    slot = std::move(q);
+  }
+  return slot.get();
+}
+
+Variant TDMMeldrun::SelectPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params) {
+  Variant result = Variant::MakeNull();
+  RunPrepared(PreparedQuery(station, sql), params, [&](TREZQuery* q) {
+    if (!q->IsEmpty()) {
+      q->First();
+      result = q->Fields(0)->AsVariant();
+    }
+  });
+  return result;
+}
+
+void TDMMeldrun::SelectPreparedRow(bool station, const AnsiString& sql, const std::vector<Variant>& params,
+                                   bool& found, Variant& values) {
+  values = Variant::MakeNull();
+  found = false;
+  try {
+    RunPrepared(PreparedQuery(station, sql), params, [&](TREZQuery* q) {
+      if (q->RecordCount() <= 0) return;
+      q->First();
+      std::vector<TField*> columns;
+      for (TField* f : q->FieldList()) {
+        if (f->DataType() == ftBytes &&
+            (AnsiSameText(f->FieldName(), "DB_KEY") || AnsiSameText(f->FieldName(), "RDB$DB_KEY")))
+          continue;
+        columns.push_back(f);
+      }
+      const auto n = static_cast<int32_t>(columns.size());
+      Variant row = VarArrayCreate({0, n - 1}, varVariant);
+      for (int32_t i = 0; i < n; ++i) row.PutElement({i}, columns[static_cast<size_t>(i)]->AsVariant());
+      values = row;
+      found = true;
+    });
+  } catch (...) {
+    values = Variant::MakeNull();
+    found = false;
+    throw;
+  }
+}
+
+void TDMMeldrun::ReleasePrepared() {
+  if (memory_state_) memory_state_->prepared.clear();
+}
+
 void TDMMeldrun::SelectNewKey(const AnsiString& table_name, const AnsiString& key_field,
                               Variant& value, int32_t old_key) {
   value = SelectSrc(Format("select %s_NEW from %s where %s = %d",
@@ -359,6 +443,20 @@ bool TDMMeldrun::FillMemoryTable(const AnsiString& table_name, TMemoryData* memo
 namespace {
 
 // What the resolution passes share: the table, its empty texts and the refusal of a row.
+// A text parameter of a prepared read. The cast gives it a width of its own, so that a
+// station text longer than the column compares unequal, as a literal would, instead of
+// failing as too long for the column.
+AnsiString TextParam(int32_t index) { return "cast(:P" + IntToStr(index) + " as varchar(8000))"; }
+
+// Frees the prepared reads of a resolution pass when it ends, however it ends.
+struct TPreparedPass {
+  explicit TPreparedPass(TDMMeldrun& dm) : dm(dm) { dm.ReleasePrepared(); }
+  ~TPreparedPass() { dm.ReleasePrepared(); }
+  TPreparedPass(const TPreparedPass&) = delete;
+  TPreparedPass& operator=(const TPreparedPass&) = delete;
+  TDMMeldrun& dm;
+};
+
 struct TPass {
   TDMMeldrun& dm;
   TMemoryData* m;
@@ -423,8 +521,9 @@ struct TOrgUnits {
     for (int i = 0; i < 3; ++i) {
       TField* f = p.F(kKeys[i]);
       if (!has[i] || f->IsNull()) continue;
-      Variant v;
-      dm.SelectNewKey(kTables[i], kKeys[i], v, f->AsInteger());
+      const Variant v = dm.SelectPrepared(
+          true, Format("select %s_NEW from %s where %s = :P0", {kKeys[i], kTables[i], kKeys[i]}),
+          {Variant(f->AsInteger())});
       if (!IsNoRow(v)) p.Set(kNew[i], v);
     }
   }
@@ -461,6 +560,7 @@ void ForEachRow(TPass& p, Body body) {
 
 bool TDMMeldrun::ResolveDocumentValues() {
   TMemoryImportState& state = MemoryState();
+  const TPreparedPass pass(*this);
   EnsureLayouts(*this, state.layouts_made);
   main_form_.SetCountText(CZ("Aktualizace hodnot tabulky"));
   // The statuses kept belong to this import only.
@@ -476,10 +576,10 @@ bool TDMMeldrun::ResolveDocumentValues() {
     Variant row;
     // A document without a number has no natural key: it is a new document.
     if (!p.Empty("DOKLAD")) {
-      SelectDstRow(Format("select ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, "
-                          "TABLE_STATUS from DOKLAD where (DOKLAD = %s) and (TYP_DOKLADU = %s)",
-                          {QuotedStr(p.Text("DOKLAD")), QuotedStr(p.Text("TYP_DOKLADU"))}),
-                   found, row);
+      SelectPreparedRow(false,
+                        "select ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, TABLE_STATUS "
+                        "from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " + TextParam(1) + ")",
+                        {Variant(p.Text("DOKLAD")), Variant(p.Text("TYP_DOKLADU"))}, found, row);
     }
     if (found) {
       p.Set("ID_DOKLAD_NEW", row[0]);
@@ -497,13 +597,14 @@ bool TDMMeldrun::ResolveDocumentValues() {
                                 "|" + (IsNoRow(row[4]) ? AnsiString() : row[4].AsString()) + "|");
       }
     } else {
-      p.Set("ID_DOKLAD_NEW", SelectDst("select gen_id(gen_doklad, 1) from rdb$database"));
+      p.Set("ID_DOKLAD_NEW", SelectPrepared(false, "select gen_id(gen_doklad, 1) from rdb$database"));
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("PARTNER")) {
-      SelectDstRow(Format("select ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER where PARTNER = %s ",
-                          {QuotedStr(p.Text("PARTNER"))}),
-                   found, row);
+      SelectPreparedRow(false,
+                        "select ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER where PARTNER = " +
+                            TextParam(0),
+                        {Variant(p.Text("PARTNER"))}, found, row);
       if (found) {
         const char* names[] = {"ID_PARTNER_NEW", "PARTNER_NAZEV_NEW", "ULICE_NEW", "PSC_NEW", "OBEC_NEW"};
         for (int32_t i = 0; i < 5; ++i) p.Set(names[i], row[i]);
@@ -514,8 +615,8 @@ bool TDMMeldrun::ResolveDocumentValues() {
     for (const char* code : {"CENIK", "SKLAD"}) {
       if (p.Empty(code)) continue;
       const AnsiString c = code;
-      const Variant v =
-          SelectDst(Format("select ID_%s from %s where (%s = %s)", {c, c, c, QuotedStr(p.Text(code))}));
+      const Variant v = SelectPrepared(
+          false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
       if (!IsNoRow(v)) {
         p.Set(("ID_" + c + "_NEW").c_str(), v);
       } else {
@@ -530,6 +631,7 @@ bool TDMMeldrun::ResolveDocumentValues() {
 
 bool TDMMeldrun::ResolveDocumentParents() {
   TMemoryImportState& state = MemoryState();
+  const TPreparedPass pass(*this);
   EnsureLayouts(*this, state.layouts_made);
   main_form_.SetCountText(CZ("Aktualizace vazeb na předky"));
   TMemoryData* m = memory_doklad_;
@@ -555,8 +657,9 @@ bool TDMMeldrun::ResolveDocumentParents() {
       // Not imported now: the station's key stands when the main database holds that
       // predecessor under it (a document the station did not change keeps its key).
       if (!Refers(p.F("ID_PREDEK"))) continue;
-      const Variant same = SelectDst(Format("select count(*) from DOKLAD where ID_DOKLAD = %d and DOKLAD = %s",
-                                            {p.F("ID_PREDEK")->AsInteger(), QuotedStr(number)}));
+      const Variant same =
+          SelectPrepared(false, "select count(*) from DOKLAD where ID_DOKLAD = :P0 and DOKLAD = " + TextParam(1),
+                         {Variant(p.F("ID_PREDEK")->AsInteger()), Variant(number)});
       if (!IsNoRow(same) && same.AsInteger() > 0) continue;
       TUnresolved u;
       u.Add("ID_PREDEK", "DOKLAD_PUVODNI", number);
@@ -587,14 +690,17 @@ Variant DocumentKey(TDMMeldrun& dm, const AnsiString& number, const AnsiString& 
     if (!IsNoRow(v)) return v;
     return Variant::MakeNull();
   }
-  return dm.SelectDst(Format("select ID_DOKLAD from DOKLAD where (DOKLAD = %s) and (TYP_DOKLADU = %s)",
-                             {QuotedStr(number), QuotedStr(type)}));
+  return dm.SelectPrepared(false,
+                           "select ID_DOKLAD from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " +
+                               TextParam(1) + ")",
+                           {Variant(number), Variant(type)});
 }
 
 }  // namespace
 
 bool TDMMeldrun::ResolveDailyRecordValues() {
   TMemoryImportState& state = MemoryState();
+  const TPreparedPass pass(*this);
   EnsureLayouts(*this, state.layouts_made);
   main_form_.SetCountText(CZ("Aktualizace hodnot tabulky"));
   TMemoryData* m = memory_den_zaznam_;
@@ -607,22 +713,22 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
     const AnsiString case_date = DateText(p.F("DATUM_PRIPADU"));
     const AnsiString sql =
         "select DZ.ID_DENNI_ZAZNAM from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = PAC.ID_PACIENT "
-        "where (PAC.PACIENT = " + QuotedStr(p.Text("PACIENT")) + ") "
-        "and (snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), '') = " + QuotedStr(date) +
-        ") and (snvl(cast(DZ.CAS as char(13)), '') = " + QuotedStr(time) + ") ";
+        "where (PAC.PACIENT = " + TextParam(0) + ") "
+        "and (snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), '') = " + TextParam(1) +
+        ") and (snvl(cast(DZ.CAS as char(13)), '') = " + TextParam(2) + ") ";
     p.EditRow();
     p.Set("ID", p.F("ID_DENNI_ZAZNAM")->AsVariant());
-    const Variant own = SelectDst(sql);
+    const Variant own = SelectPrepared(false, sql, {Variant(p.Text("PACIENT")), Variant(date), Variant(time)});
     if (!IsNoRow(own)) {
       p.Set("ID_DENNI_ZAZNAM_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
     } else {
-      p.Set("ID_DENNI_ZAZNAM_NEW", SelectDst("select gen_id(gen_denni_zaznam, 1) from rdb$database"));
+      p.Set("ID_DENNI_ZAZNAM_NEW", SelectPrepared(false, "select gen_id(gen_denni_zaznam, 1) from rdb$database"));
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("ID_PACIENT")) {
-      const Variant v =
-          SelectDst(Format("select ID_PACIENT from PACIENT where (PACIENT = %s)", {QuotedStr(p.Text("PACIENT"))}));
+      const Variant v = SelectPrepared(false, "select ID_PACIENT from PACIENT where (PACIENT = " + TextParam(0) + ")",
+                                       {Variant(p.Text("PACIENT"))});
       if (!IsNoRow(v)) {
         p.Set("ID_PACIENT_NEW", v);
       } else {
@@ -630,8 +736,8 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (!p.Empty("ID_PACIENT_NEW")) {
-      const Variant v = SelectDst(Format("select id_pripad from pripad where (id_pacient = %d)  and (aktivni = 'O')",
-                                         {p.F("ID_PACIENT_NEW")->AsInteger()}));
+      const Variant v = SelectPrepared(false, "select id_pripad from pripad where (id_pacient = :P0)  and (aktivni = 'O')",
+                                       {Variant(p.F("ID_PACIENT_NEW")->AsInteger())});
       if (!IsNoRow(v)) p.Set("ID_PRIPAD_NEW", v);
     }
     if (!p.Empty("DOKLAD")) {
@@ -645,10 +751,12 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("ID_DOKLAD", Variant(-1));
     }
     if (!p.Empty("PRIPAD")) {
-      const Variant v = SelectDst(
+      const Variant v = SelectPrepared(
+          false,
           "select P.ID_PRIPAD from PRIPAD P join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where (P.PRIPAD = " +
-          QuotedStr(p.Text("PRIPAD")) + ") and (PAC.PACIENT = " + QuotedStr(p.Text("PACIENT")) +
-          ") and (snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + QuotedStr(case_date) + ")");
+              TextParam(0) + ") and (PAC.PACIENT = " + TextParam(1) +
+              ") and (snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + TextParam(2) + ")",
+          {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
       if (!IsNoRow(v)) {
         p.Set("ID_PRIPAD_NEW", v);
       } else {
@@ -664,6 +772,7 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
 
 bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
   TMemoryImportState& state = MemoryState();
+  const TPreparedPass pass(*this);
   EnsureLayouts(*this, state.layouts_made);
   main_form_.SetCountText(CZ("Aktualizace hodnot tabulky"));
   CheckName(item_table);
@@ -674,18 +783,20 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
     TUnresolved unresolved;
     const AnsiString sql =
         "select dp.ID_DOKLAD_POLOZKA from " + item_table +
-        " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD where (d.DOKLAD  = " + QuotedStr(p.Text("DOKLAD")) +
-        ") and (dp.VARIANTA = " + QuotedStr(p.Text("VARIANTA")) +
-        ") and (snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + QuotedStr(DateText(p.F("ZALOZENI_ZAZNAMU"))) +
-        ") and (snvl(cast(dp.CAS as char(13)), '') = " + QuotedStr(TimeText(p.F("CAS"))) + ")";
+        " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD where (d.DOKLAD  = " + TextParam(0) +
+        ") and (dp.VARIANTA = " + TextParam(1) + ") and (snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " +
+        TextParam(2) + ") and (snvl(cast(dp.CAS as char(13)), '') = " + TextParam(3) + ")";
     p.EditRow();
     p.Set("ID", p.F("ID_DOKLAD_POLOZKA")->AsVariant());
-    const Variant own = SelectDst(sql);
+    const Variant own =
+        SelectPrepared(false, sql,
+                       {Variant(p.Text("DOKLAD")), Variant(p.Text("VARIANTA")),
+                        Variant(DateText(p.F("ZALOZENI_ZAZNAMU"))), Variant(TimeText(p.F("CAS")))});
     if (!IsNoRow(own)) {
       p.Set("ID_DOKLAD_POLOZKA_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
     } else {
-      p.Set("ID_DOKLAD_POLOZKA_NEW", SelectDst("select gen_id(gen_doklad_polozka, 1) from rdb$database"));
+      p.Set("ID_DOKLAD_POLOZKA_NEW", SelectPrepared(false, "select gen_id(gen_doklad_polozka, 1) from rdb$database"));
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("DOKLAD")) {
@@ -699,9 +810,8 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
     if (!p.Empty("VARIANTA")) {
       bool found = false;
       Variant row;
-      SelectDstRow(Format("select VARIANTA_NAZEV, ID_VARIANTA from VARIANTA where (VARIANTA = %s)",
-                          {QuotedStr(p.Text("VARIANTA"))}),
-                   found, row);
+      SelectPreparedRow(false, "select VARIANTA_NAZEV, ID_VARIANTA from VARIANTA where (VARIANTA = " + TextParam(0) + ")",
+                        {Variant(p.Text("VARIANTA"))}, found, row);
       if (found) {
         p.Set("ID_VARIANTA_NEW", row[1]);
         p.Set("VARIANTA_NAZEV_NEW", row[0]);
@@ -712,8 +822,8 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
     for (const char* code : {"MERNA_JEDNOTKA", "SKLAD", "CENIK"}) {
       if (p.Empty(code)) continue;
       const AnsiString c = code;
-      const Variant v =
-          SelectDst(Format("select ID_%s from %s where (%s = %s)", {c, c, c, QuotedStr(p.Text(code))}));
+      const Variant v = SelectPrepared(
+          false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
       if (!IsNoRow(v)) {
         p.Set(("ID_" + c + "_NEW").c_str(), v);
       } else {
@@ -728,7 +838,7 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
         v = days->FieldByName("ID_DENNI_ZAZNAM_NEW")->AsVariant();
       } else {
         // A daily record the station did not change keeps its key in the main database.
-        const Variant n = SelectDst(Format("select count(*) from DENNI_ZAZNAM where ID_DENNI_ZAZNAM = %d", {day}));
+        const Variant n = SelectPrepared(false, "select count(*) from DENNI_ZAZNAM where ID_DENNI_ZAZNAM = :P0", {Variant(day)});
         if (!IsNoRow(n) && n.AsInteger() > 0) v = Variant(day);
       }
       if (!IsNoRow(v)) {
@@ -745,12 +855,14 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
 
 bool TDMMeldrun::ResolveDocumentItemParents() {
   TMemoryImportState& state = MemoryState();
+  const TPreparedPass pass(*this);
   EnsureLayouts(*this, state.layouts_made);
   main_form_.SetCountText(CZ("Aktualizace vazeb na předky"));
   TMemoryData* m = memory_doklad_polozka_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD_POLOZKA"};
   auto exists = [&](const char* table, int32_t key) {
-    const Variant n = SelectDst(Format("select count(*) from %s where ID_DOKLAD_POLOZKA = %d", {AnsiString(table), key}));
+    const Variant n =
+        SelectPrepared(false, "select count(*) from " + AnsiString(table) + " where ID_DOKLAD_POLOZKA = :P0", {Variant(key)});
     return !IsNoRow(n) && n.AsInteger() > 0;
   };
   try {
@@ -770,8 +882,9 @@ bool TDMMeldrun::ResolveDocumentItemParents() {
           v = docs->FieldByName("ID_DOKLAD_NEW")->AsVariant();
         }
         if (IsNoRow(v) && !p.Empty("DOKLAD_PREDEK")) {
-          const Variant n = SelectDst(Format("select count(*) from DOKLAD where ID_DOKLAD = %d and DOKLAD = %s",
-                                             {doc, QuotedStr(p.Text("DOKLAD_PREDEK"))}));
+          const Variant n =
+              SelectPrepared(false, "select count(*) from DOKLAD where ID_DOKLAD = :P0 and DOKLAD = " + TextParam(1),
+                             {Variant(doc), Variant(p.Text("DOKLAD_PREDEK"))});
           if (!IsNoRow(n) && n.AsInteger() > 0) v = Variant(doc);
         }
         if (!IsNoRow(v)) {
@@ -788,7 +901,8 @@ bool TDMMeldrun::ResolveDocumentItemParents() {
           const int32_t prev = p.F("ID_DOKLAD_POLOZKA_PREDEK")->AsInteger();
           Variant v;
           for (const char* kind : {"UM", "PD", "FA"}) {
-            v = SelectDst(Format("select ID_DOKLAD_POLOZKA from doklad_polozka_%s where (ID = %d)", {AnsiString(kind), prev}));
+            v = SelectPrepared(false, "select ID_DOKLAD_POLOZKA from doklad_polozka_" + AnsiString(kind) + " where (ID = :P0)",
+                               {Variant(prev)});
             if (!IsNoRow(v)) break;
           }
           if (IsNoRow(v) && (exists("DOKLAD_POLOZKA_UM", prev) || exists("DOKLAD_POLOZKA_PD", prev) ||

@@ -36,6 +36,7 @@ TQorLookupList::~TQorLookupList() {
 
 void TQorLookupList::SetQuery(const AnsiString& key_field, const AnsiString& sql) {
   key_field_name_ = key_field;
+  indexed_ = false;
   query_->SQL()->Add(sql);
   query_->Prepare();
 }
@@ -49,7 +50,10 @@ void TQorLookupList::ClearCache() {
 void TQorLookupList::LoadKey(const AnsiString& key) {
   ClearCache();
   column_names_->Clear();
-  if (!query_->Active()) query_->Open();
+  if (!query_->Active()) {
+    indexed_ = false;
+    query_->Open();
+  }
   TField* key_field = nullptr;
   for (TField* f : query_->FieldList()) {
     column_names_->Add(f->FieldName());
@@ -58,15 +62,19 @@ void TQorLookupList::LoadKey(const AnsiString& key) {
   if (key_field == nullptr) {
     throw EDatabaseError(Format(CZ("Pole '%s' nenalezeno"), {key_field_name_}));
   }
-  for (query_->First(); !query_->Eof(); query_->Next()) {
-    if (key_field->AsString() != key) continue;
+  if (!indexed_) {
+    rows_by_key_.clear();
+    for (query_->First(); !query_->Eof(); query_->Next()) rows_by_key_.emplace(key_field->AsString(), query_->RecNo());
+    indexed_ = true;
+  }
+  const auto row = rows_by_key_.find(key);
+  if (row != rows_by_key_.end()) {
+    query_->SetRecNo(row->second);
     const auto n = static_cast<int32_t>(column_names_->Count());
     auto entry = std::make_unique<TNamedValue>();
     entry->Value = VarArrayCreate({0, n - 1}, varVariant);
     for (int32_t i = 0; i < n; ++i) entry->Value.PutElement({i}, query_->Fields(i)->AsVariant());
     key_list_->AddObject(key_field->AsString(), entry.release());
-    query_->Next();
-    break;
   }
   key_list_->SetSorted(true);
 }
@@ -98,6 +106,8 @@ void TQorLookupList::Close() {
   current_index_ = -1;
   column_names_->Clear();
   query_->Close();
+  rows_by_key_.clear();
+  indexed_ = false;
   EndTransaction();
   query_->SQL()->Clear();
 }

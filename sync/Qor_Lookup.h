@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "dbadapters/REZDatabase.h"
@@ -53,7 +54,9 @@ class TQorLookupList {
   // clears the SQL.
   void Close();
 
-  // Steps of Find: loads the row of key (if any) into the cache, emptied first.
+  // Steps of Find: loads the row of key (if any) into the cache, emptied first. The
+  // first lookup after the query opens indexes its rows by key text (the first row of a
+  // key wins), so that each later lookup is one probe instead of a pass over the result.
   void LoadKey(const AnsiString& key);
   void ClearCache();
 
@@ -71,6 +74,9 @@ class TQorLookupList {
   std::unique_ptr<TREZTransaction> query_transaction_;
   std::unique_ptr<TREZQuery> query_;
   int32_t current_index_ = -1;
+  // Record number of the first row of each key text, for the query as it is open now.
+  std::unordered_map<AnsiString, int32_t> rows_by_key_;
+  bool indexed_ = false;
 };
 
 // A list of named Variant values; names need not be unique, look-ups ignore case and
