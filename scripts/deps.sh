@@ -10,7 +10,7 @@ packages=(
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
   zip unzip python3 gzip tar zlib1g-dev libjpeg-dev
   libgcab-dev gcab
-  clang
+  clang libclang-rt-dev
   pandoc libreoffice-writer-nogui unrtf chromium
 )
 
