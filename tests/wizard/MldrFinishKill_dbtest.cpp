@@ -121,11 +121,11 @@ class KillDuringMainRestore : public TPracujiView {
 };
 
 // The child: finishes the practice until it is killed. Exit 3: the point never came.
-void RunChild(const std::string& spec) {
+void RunChild(const std::string& order) {
   std::vector<std::string> parts;
   for (size_t from = 0;;) {
-    const size_t bar = spec.find('|', from);
-    parts.push_back(spec.substr(from, bar - from));
+    const size_t bar = order.find('|', from);
+    parts.push_back(order.substr(from, bar - from));
     if (bar == std::string::npos) break;
     from = bar + 1;
   }
@@ -152,9 +152,9 @@ void RunChild(const std::string& spec) {
 class KillChildEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (const char* spec = std::getenv(kChildVariable)) {
+    if (const char* order = std::getenv(kChildVariable)) {
       try {
-        RunChild(spec);
+        RunChild(order);
       } catch (const std::exception& e) {
         fprintf(stderr, "child failed: %s\n", e.what());
       }
@@ -223,9 +223,9 @@ class MldrFinishKillDb : public WizardEnv {
   void KillAt(KillPoint point) {
     const std::string exe = fs::read_symlink("/proc/self/exe").string();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string spec = std::to_string(point) + "|" + dir_.Path() + "|" + std::to_string(marks_[0]) +
+    const std::string order = std::to_string(point) + "|" + dir_.Path() + "|" + std::to_string(marks_[0]) +
                              "|" + std::to_string(marks_[1]);
-    const CommandResult r = RunCommand({"env", std::string(kChildVariable) + "=" + spec, exe,
+    const CommandResult r = RunCommand({"env", std::string(kChildVariable) + "=" + order, exe,
                                         std::string("--gtest_filter=") + info->test_suite_name() + "." +
                                             info->name()});
     ASSERT_EQ(r.exit_code, 128 + SIGKILL) << "the child was not killed at the point:\n" << r.output;

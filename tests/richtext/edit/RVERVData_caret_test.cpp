@@ -45,7 +45,7 @@ TEST(RVEditCaret, ALineStartingWithAMarkerHasNoStopOnIt) {
 TEST(RVEditCaret, MovementKeys) {
   struct Case {
     const char* name;
-    const char* spec;
+    const char* items;
     int32_t area, item, offs;
     std::function<bool(TRVEditRVData&)> key;
     const char* caret;
@@ -105,7 +105,7 @@ TEST(RVEditCaret, MovementKeys) {
   for (const Case& c : cases) {
     EditDoc doc;
     doc.data.Area = c.area;
-    doc.Build(c.spec);
+    doc.Build(c.items);
     doc.At(c.item, c.offs);
     EXPECT_EQ(c.key(doc.data), c.at_edge) << c.name;
     EXPECT_EQ(doc.Caret(), c.caret) << c.name;

@@ -13,7 +13,7 @@ using edittest::EditDoc;
 TEST(RVEditDelete, Scenarios) {
   struct Case {
     const char* name;
-    const char* spec;
+    const char* items;
     int32_t si, so, ei, eo;
     const char* dump;
     const char* caret;
@@ -36,7 +36,7 @@ TEST(RVEditDelete, Scenarios) {
   };
   for (const Case& c : cases) {
     EditDoc doc;
-    doc.Build(c.spec);
+    doc.Build(c.items);
     doc.data.SetSelectionBounds(c.si, c.so, c.ei, c.eo);
     const bool ok = doc.data.DeleteSelection();
     EXPECT_EQ(ok, c.beeps == 0) << c.name;
@@ -48,7 +48,7 @@ TEST(RVEditDelete, Scenarios) {
       EXPECT_FALSE(doc.data.SelectionExists(false)) << c.name;
       doc.data.Undo();
       EditDoc fresh;
-      fresh.Build(c.spec);
+      fresh.Build(c.items);
       EXPECT_EQ(doc.Dump(), fresh.Dump()) << c.name;
     } else {
       EXPECT_EQ(doc.data.UndoList->Count(), 0) << c.name;

@@ -25,7 +25,7 @@ void Del(TRVEditRVData& d) { d.DeleteKey(false); }
 TEST(RVEditKeys, Scenarios) {
   struct Case {
     const char* name;
-    const char* spec;
+    const char* items;
     int32_t item, offs;
     std::function<void(TRVEditRVData&)> key;
     const char* dump;
@@ -81,7 +81,7 @@ TEST(RVEditKeys, Scenarios) {
   };
   for (const Case& c : cases) {
     EditDoc doc;
-    doc.Build(c.spec);
+    doc.Build(c.items);
     doc.At(c.item, c.offs);
     c.key(doc.data);
     EXPECT_EQ(doc.Dump(), c.dump) << c.name;
@@ -96,7 +96,7 @@ TEST(RVEditKeys, Scenarios) {
 
 TEST(RVEditKeys, EveryKeyIsOneUndoStepThatRestoresTheDocument) {
   struct Case {
-    const char* spec;
+    const char* items;
     int32_t item, offs;
     std::function<void(TRVEditRVData&)> key;
   };
@@ -111,17 +111,17 @@ TEST(RVEditKeys, EveryKeyIsOneUndoStepThatRestoresTheDocument) {
   };
   for (const Case& c : cases) {
     EditDoc doc;
-    doc.Build(c.spec);
+    doc.Build(c.items);
     const std::string before = doc.Dump();
     doc.At(c.item, c.offs);
     c.key(doc.data);
     const std::string after = doc.Dump();
-    ASSERT_NE(after, before) << c.spec;
+    ASSERT_NE(after, before) << c.items;
     doc.data.Undo();
-    EXPECT_EQ(doc.Dump(), before) << c.spec;
-    EXPECT_EQ(doc.data.UndoList->Count(), 0) << c.spec;
+    EXPECT_EQ(doc.Dump(), before) << c.items;
+    EXPECT_EQ(doc.data.UndoList->Count(), 0) << c.items;
     doc.data.Redo();
-    EXPECT_EQ(doc.Dump(), after) << c.spec;
+    EXPECT_EQ(doc.Dump(), after) << c.items;
   }
 }
 
@@ -215,7 +215,7 @@ TEST(RVEditKeys, DeleteAndBackspaceNextToATableOnlyMoveTheCaret) {
   auto* table = new TRVTableItemInfo(&doc.data, 1, 2);
   table->ParaNo = 0;
   doc.data.AddItemAsIs("", table);
-  doc.AddSpec(":cd");
+  doc.AddItemText(":cd");
   doc.data.Format();
   const std::string before = doc.Dump();
   doc.At(0, 3);

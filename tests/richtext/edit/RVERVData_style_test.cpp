@@ -25,7 +25,7 @@ void ApplyStyle(EditDoc& doc, int32_t to) {
 TEST(RVEditStyle, TextStyles) {
   struct Case {
     const char* name;
-    const char* spec;
+    const char* items;
     int32_t si, so, ei, eo, to;
     const char* dump;
   };
@@ -45,9 +45,9 @@ TEST(RVEditStyle, TextStyles) {
   for (const Case& c : cases) {
     EditDoc doc;
     // "over several items": the middle item is Unicode-converted from bold ANSI with a s-caron.
-    std::string spec = c.spec;
-    if (std::string(c.name) == "over several items") spec = ":abc|+s1:\x9a" "de|+:fgh";
-    doc.Build(spec);
+    std::string items = c.items;
+    if (std::string(c.name) == "over several items") items = ":abc|+s1:\x9a" "de|+:fgh";
+    doc.Build(items);
     doc.data.SetSelectionBounds(c.si, c.so, c.ei, c.eo);
     const std::string before = doc.Dump();
     ApplyStyle(doc, c.to);

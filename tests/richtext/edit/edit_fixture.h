@@ -78,17 +78,17 @@ struct EditDoc {
   // line of the same paragraph, '#' a page break before it, 'sN' text style N, 'pN'
   // paragraph style N, 'M' a list marker of list 0, '=' a line break item, then ':' and the
   // text (UTF-8; Unicode styles get UTF-16). Example: "s1p0:ab|+:cd".
-  void Build(const std::string& spec) {
+  void Build(const std::string& items) {
     size_t start = 0;
-    while (start <= spec.size()) {
-      size_t bar = spec.find('|', start);
-      if (bar == std::string::npos) bar = spec.size();
-      AddSpec(spec.substr(start, bar - start));
+    while (start <= items.size()) {
+      size_t bar = items.find('|', start);
+      if (bar == std::string::npos) bar = items.size();
+      AddItemText(items.substr(start, bar - start));
       start = bar + 1;
     }
     data.Format();
   }
-  void AddSpec(const std::string& s) {
+  void AddItemText(const std::string& s) {
     size_t colon = s.find(':');
     std::string flags = colon == std::string::npos ? "" : s.substr(0, colon);
     std::string text = colon == std::string::npos ? s : s.substr(colon + 1);
