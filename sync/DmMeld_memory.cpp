@@ -172,10 +172,16 @@ class TUnresolved {
     text_ += Format(CZ("%s: %s \"%s\" v hlavní databázi nenalezen"), {column, key_name, key_value});
   }
   void Raise() const {
-    if (!text_.empty()) throw EDatabaseError(CZ("Nevyřešené odkazy záznamu: ") + text_);
+    if (!text_.empty()) throw EDatabaseError(Message());
+  }
+  // Where a row is refused in place rather than by a raised error.
+  template <class Row>
+  void RefuseIn(Row& row) const {
+    if (!text_.empty()) row.Refuse(Message());
   }
 
  private:
+  AnsiString Message() const { return CZ("Nevyřešené odkazy záznamu: ") + text_; }
   AnsiString text_;
 };
 
@@ -663,11 +669,7 @@ bool TDMMeldrun::ResolveDocumentParents() {
       if (!IsNoRow(same) && same.AsInteger() > 0) continue;
       TUnresolved u;
       u.Add("ID_PREDEK", "DOKLAD_PUVODNI", number);
-      try {
-        u.Raise();
-      } catch (const Exception& e) {
-        p.Refuse(e.Message());
-      }
+      u.RefuseIn(p);
     }
   } catch (...) {
     CloseQuietly(m);
@@ -946,13 +948,7 @@ bool TDMMeldrun::ResolveDocumentItemParents() {
         }
       }
       p.PostRow();
-      if (failed) {
-        try {
-          unresolved.Raise();
-        } catch (const Exception& e) {
-          p.Refuse(e.Message());
-        }
-      }
+      if (failed) unresolved.RefuseIn(p);
     }
   } catch (...) {
     CloseQuietly(m);
