@@ -26,6 +26,7 @@
 #include "sync/DmMeld.h"
 #include "sync/Pracuji.h"
 #include "wizard/MldrMain.h"
+#include "finish_fixture.h"
 #include "wizard_env.h"
 
 namespace pelvar::test {
@@ -40,31 +41,6 @@ enum KillPoint { kBetweenStations = 1, kReplacingMain = 2, kPlacingResults = 3 }
 
 const char* const kOriginalPc1 = "original archive of PC1";
 const char* const kOriginalPc2 = "original backup of PC2";
-
-class FinishWizard : public TFrmMldrMain {
- public:
-  using TFrmMldrMain::TFrmMldrMain;
-  using TFrmMldrMain::AddPreparedStation;
-  using TFrmMldrMain::SetJournalMark;
-  using TFrmMldrMain::SetTriggerState;
-  ~FinishWizard() override { BeforeDestruction(); }
-};
-
-// Answers every dialog with its default button and keeps the texts (UTF-8).
-class DialogLog {
- public:
-  DialogLog() {
-    previous_ = SetDialogResponder([this](const TDialogRequest& r) {
-      texts.push_back(AnsiToUtf8(r.Text));
-      return r.DefaultResult != mrNone ? r.DefaultResult : mrOk;
-    });
-  }
-  ~DialogLog() { SetDialogResponder(previous_); }
-  std::vector<std::string> texts;
-
- private:
-  TDialogResponder previous_;
-};
 
 // The wizard of the practice in dir on page 4, its two stations played (the working
 // directory as the play-in leaves it).

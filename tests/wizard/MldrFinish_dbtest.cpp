@@ -24,37 +24,13 @@
 #include "support/practice.h"
 #include "sync/DmMeld.h"
 #include "wizard/MldrMain.h"
+#include "finish_fixture.h"
 #include "wizard_env.h"
 
 namespace pelvar::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-class FinishWizard : public TFrmMldrMain {
- public:
-  using TFrmMldrMain::TFrmMldrMain;
-  using TFrmMldrMain::AddPreparedStation;
-  using TFrmMldrMain::SetJournalMark;
-  using TFrmMldrMain::SetTriggerState;
-  ~FinishWizard() override { BeforeDestruction(); }
-};
-
-// Answers every dialog with its default button and keeps the texts (UTF-8).
-class DialogLog {
- public:
-  DialogLog() {
-    previous_ = SetDialogResponder([this](const TDialogRequest& r) {
-      texts.push_back(AnsiToUtf8(r.Text));
-      return r.DefaultResult != mrNone ? r.DefaultResult : mrOk;
-    });
-  }
-  ~DialogLog() { SetDialogResponder(previous_); }
-  std::vector<std::string> texts;
-
- private:
-  TDialogResponder previous_;
-};
 
 // Acts when the form shows a given finishing step.
 class StepView : public TMldrMainView {
