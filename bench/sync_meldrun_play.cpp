@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "dbclient/IB_Components.h"
 #include "dbclient/IB_Session.h"
 #include "dbclient/IB_Utils.h"
+#include "platform/codepage.h"
 #include "sync/DmMeld.h"
 #include "sync/Meldrun.h"
 
@@ -240,7 +242,10 @@ void Report(benchmark::State& state, int64_t rows, double seconds) {
 // The changed rows of both stations in the tables the raw loop copies: those with a
 // change mark, a one-column key and a generator of their name (or their family's) in
 // main; the few tables keyed by several columns are left out of both counts.
-int64_t CopyRaw(Practices& p, int64_t& refused) {
+// With commit_each_row every inserted row is committed on its own (retaining the
+// transaction), as the play-in's auto-committed posts are: the raw loop's rate under that
+// constraint is the ceiling of any row-by-row play-in.
+int64_t CopyRaw(Practices& p, int64_t& refused, bool commit_each_row = false) {
   Raw main(p.Work("main.fdb"));
   int64_t rows = 0;
   for (const char* station_file : kStations) {
@@ -286,7 +291,7 @@ int64_t CopyRaw(Practices& p, int64_t& refused) {
       while (station.Fetch(*select)) {
         ++rows;
         if (!main.Execute(*insert, select->da())) ++refused;
-        if (rows % 900 == 0) main.Commit();
+        if (commit_each_row || rows % 900 == 0) main.Commit();
       }
       station.Free(*select);
       main.Free(*insert);
@@ -303,8 +308,33 @@ int64_t MarkedRows(Practices& p) {
   return rows;
 }
 
+// Seconds per play step (the step's caption) over a run, kept to say where a run's time goes.
+struct StepTimes {
+  void Start(const AnsiString& caption) {
+    Stop();
+    current = caption;
+    since = std::chrono::steady_clock::now();
+  }
+  void Stop() {
+    if (!current.empty())
+      seconds[current] += std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    current.clear();
+  }
+  void Print() const {
+    std::vector<std::pair<double, std::string>> order;
+    for (const auto& [caption, s] : seconds) order.emplace_back(s, caption);
+    std::sort(order.rbegin(), order.rend());
+    for (size_t i = 0; i < order.size() && i < 12; ++i)
+      std::fprintf(stderr, "  %8.2f s  %s\n", order[i].first, AnsiToUtf8(order[i].second).c_str());
+  }
+  std::map<std::string, double> seconds;
+  std::string current;
+  std::chrono::steady_clock::time_point since;
+};
+
 void BM_PlayIn(benchmark::State& state) {
   Practices& p = Practices::Get();
+  StepTimes steps;
   const int size = static_cast<int>(state.range(0));
   int64_t rows = 0;
   double seconds = 0;
@@ -329,7 +359,9 @@ void BM_PlayIn(benchmark::State& state) {
       auto m = std::make_unique<TMeldrun>();
       m->Zaklad = m->ExPartner = m->ExPacient = m->Karty = m->Doklady = m->Uzaverky = m->Ciselniky =
           m->OrgStruktura = m->AutoChange = true;
+      m->OnStep = [&steps](int32_t, int32_t, const AnsiString& caption) { steps.Start(caption); };
       m->Execute();
+      steps.Stop();
       m.reset();
       p.dm.CommitBoth();
       p.dm.Src()->SetConnected(false);
@@ -339,12 +371,15 @@ void BM_PlayIn(benchmark::State& state) {
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   Report(state, rows, seconds);
+  std::fprintf(stderr, "slowest play steps (%s practice):\n", kSizes[size]);
+  steps.Print();
 }
 BENCHMARK(BM_PlayIn)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_RawInsertLoop(benchmark::State& state) {
   Practices& p = Practices::Get();
   const int size = static_cast<int>(state.range(0));
+  const bool commit_each_row = state.range(1) != 0;
   int64_t rows = 0, refused = 0;
   double seconds = 0;
   for (auto _ : state) {
@@ -352,13 +387,13 @@ void BM_RawInsertLoop(benchmark::State& state) {
     p.Copy(size);
     state.ResumeTiming();
     const auto start = std::chrono::steady_clock::now();
-    rows = CopyRaw(p, refused);
+    rows = CopyRaw(p, refused, commit_each_row);
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
   Report(state, rows, seconds);
   state.counters["refused"] = static_cast<double>(refused);
 }
-BENCHMARK(BM_RawInsertLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_RawInsertLoop)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"size", "commit_each_row"})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 }  // namespace pelvar

@@ -259,14 +259,16 @@ class TDMMeldrun : public TComponent {
   // The first row of sql on the main database as a Variant array; found false and values
   // Null when there is none. A failure rolls back retaining and is raised.
   void SelectDstRow(const AnsiString& sql, bool& found, Variant& values);
-  // Reads of the memory import's resolution passes, which run the same statements for
-  // every row: the statement (its values as parameters :P0, :P1, ...) is prepared once per
-  // text and database and run again with params; each read commits retaining as
-  // SelectSrc, SelectDst and SelectDstRow do, and a failure rolls back retaining and is
-  // raised. ReleasePrepared frees the statements (at the end of every pass).
+  // Statements that a resolution pass of the memory import or a play step runs for every
+  // row: the statement (its values as parameters :P0, :P1, ...) is prepared once per text
+  // and database and run again with params; each run commits retaining as SelectSrc,
+  // SelectDst, SelectDstRow, ExecSrc and ExecDst do, and a failure rolls back retaining
+  // and is raised. ReleasePrepared frees the statements (at the end of every pass and
+  // every play step).
   Variant SelectPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params = {});
   void SelectPreparedRow(bool station, const AnsiString& sql, const std::vector<Variant>& params, bool& found,
                          Variant& values);
+  void ExecPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params);
   void ReleasePrepared();
   // The station's new-key column of table_name for the row old_key.
   void SelectNewKey(const AnsiString& table_name, const AnsiString& key_field, Variant& value,

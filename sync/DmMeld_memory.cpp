@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -291,6 +292,10 @@ void TDMMeldrun::SelectDstRow(const AnsiString& sql, bool& found, Variant& value
 
 namespace {
 
+void SetParams(TREZQuery* q, const std::vector<Variant>& params) {
+  for (size_t i = 0; i < params.size(); ++i) q->ParamByName("P" + IntToStr(static_cast<int32_t>(i)))->SetValue(params[i]);
+}
+
 // Runs a prepared read: the rows of the statement fetched, or the failure raised after a
 // rollback retaining.
 template <typename Read>
@@ -299,7 +304,7 @@ void RunPrepared(TREZQuery* q, const std::vector<Variant>& params, Read read) {
   try {
     if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
     if (q->Active()) q->Close();
-    for (size_t i = 0; i < params.size(); ++i) q->ParamByName("P" + IntToStr(static_cast<int32_t>(i)))->SetValue(params[i]);
+    SetParams(q, params);
     q->OpenAndFetchAll();
     read(q);
     transaction->CommitRetaining();
@@ -362,6 +367,21 @@ void TDMMeldrun::SelectPreparedRow(bool station, const AnsiString& sql, const st
   } catch (...) {
     values = Variant::MakeNull();
     found = false;
+    throw;
+  }
+}
+
+void TDMMeldrun::ExecPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params) {
+  TREZQuery* q = PreparedQuery(station, sql);
+  TIB_Transaction* transaction = q->IB_Transaction();
+  try {
+    if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+    SetParams(q, params);
+    q->ExecSQL();
+    transaction->CommitRetaining();
+  } catch (...) {
+    RollbackRetainingQuietly(transaction);
+    CloseQuietly(q);
     throw;
   }
 }
@@ -753,9 +773,12 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("ID_DOKLAD", Variant(-1));
     }
     if (!p.Empty("PRIPAD")) {
+      // Every patient has a default case of the same name, so the case name must not lead
+      // the search (an index on it would visit every patient's default case): "|| ''"
+      // keeps the server on the patient's name and the patient's cases.
       const Variant v = SelectPrepared(
           false,
-          "select P.ID_PRIPAD from PRIPAD P join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where (P.PRIPAD = " +
+          "select P.ID_PRIPAD from PRIPAD P join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where (P.PRIPAD || '' = " +
               TextParam(0) + ") and (PAC.PACIENT = " + TextParam(1) +
               ") and (snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + TextParam(2) + ")",
           {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
@@ -862,6 +885,24 @@ bool TDMMeldrun::ResolveDocumentItemParents() {
   main_form_.SetCountText(CZ("Aktualizace vazeb na předky"));
   TMemoryData* m = memory_doklad_polozka_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD_POLOZKA"};
+  // The items imported so far in this run by their station key (the source-key column
+  // ID), read once per item table and pass: nothing in this pass writes to them, and the
+  // column has no index, so a read per row would scan the whole table each time. The
+  // first row of a key wins, as the single-row read would take it.
+  std::map<AnsiString, std::unordered_map<int32_t, Variant>> by_source_key;
+  auto imported_item = [&](const char* kind, int32_t source_key) {
+    auto [at, fresh] = by_source_key.try_emplace(kind);
+    if (fresh) {
+      RunPrepared(PreparedQuery(false, "select ID, ID_DOKLAD_POLOZKA from doklad_polozka_" + AnsiString(kind) +
+                                           " where ID is not null"),
+                  {}, [&](TREZQuery* q) {
+                    for (q->First(); !q->Eof(); q->Next())
+                      at->second.try_emplace(q->Fields(0)->AsInteger(), q->Fields(1)->AsVariant());
+                  });
+    }
+    const auto found = at->second.find(source_key);
+    return found == at->second.end() ? Variant::MakeNull() : found->second;
+  };
   auto exists = [&](const char* table, int32_t key) {
     const Variant n =
         SelectPrepared(false, "select count(*) from " + AnsiString(table) + " where ID_DOKLAD_POLOZKA = :P0", {Variant(key)});
@@ -903,8 +944,7 @@ bool TDMMeldrun::ResolveDocumentItemParents() {
           const int32_t prev = p.F("ID_DOKLAD_POLOZKA_PREDEK")->AsInteger();
           Variant v;
           for (const char* kind : {"UM", "PD", "FA"}) {
-            v = SelectPrepared(false, "select ID_DOKLAD_POLOZKA from doklad_polozka_" + AnsiString(kind) + " where (ID = :P0)",
-                               {Variant(prev)});
+            v = imported_item(kind, prev);
             if (!IsNoRow(v)) break;
           }
           if (IsNoRow(v) && (exists("DOKLAD_POLOZKA_UM", prev) || exists("DOKLAD_POLOZKA_PD", prev) ||

@@ -241,6 +241,8 @@ TMeldrun::TMeldrun()
 }
 
 TMeldrun::~TMeldrun() {
+  // A run that ended in an exception left its step's statements prepared.
+  dm_.ReleasePrepared();
   ImportTable().TargetTable()->AfterPost = nullptr;
   ImportTable().OnField = nullptr;
 }
@@ -435,7 +437,8 @@ void TMeldrun::WriteBackNewKey(const AnsiString& table, const AnsiString& key_fi
   AnsiString columns = new_key_columns;
   for (int32_t key : new_keys) {
     const AnsiString column = TDMMeldrun::CutToken(columns, ',');
-    dm_.ExecSrc(Format("update %s set %s = %d where %s = %d ", {table, column, key, key_field, old_key}));
+    dm_.ExecPrepared(true, Format("update %s set %s = :P0 where %s = :P1 ", {table, column, key_field}),
+                     {Variant(key), Variant(old_key)});
   }
 }
 
@@ -447,10 +450,9 @@ bool TMeldrun::SetFieldIfNotNull(TField* field, const Variant& value) {
 
 Variant TMeldrun::RemapForeignKey(const AnsiString& table, const AnsiString& key_field,
                                   int32_t old_key, bool& found, const AnsiString& column) {
-  const AnsiString sql =
-      column.empty() ? Format("select %s_NEW from %s where %s = %d", {key_field, table, key_field, old_key})
-                     : Format("select %s from %s where %s = %d", {column, table, key_field, old_key});
-  Variant value = dm_.SelectSrc(sql);
+  const AnsiString sql = column.empty() ? Format("select %s_NEW from %s where %s = :P0", {key_field, table, key_field})
+                                        : Format("select %s from %s where %s = :P0", {column, table, key_field});
+  Variant value = dm_.SelectPrepared(true, sql, {Variant(old_key)});
   found = !(value.IsNull() || value.IsEmpty());
   return value;
 }
@@ -481,6 +483,7 @@ void TMeldrun::ClearSourceIds(const AnsiString& table) {
 }
 
 void TMeldrun::FinishTable() {
+  dm_.ReleasePrepared();
   dm_.CommitBoth();
   key_lookup_->EndTransaction();
   TargetLookup().EndTransaction();

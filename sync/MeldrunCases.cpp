@@ -322,9 +322,10 @@ void TMeldrun::PlayPripad() {
             pending_natural_key_ = patient + name;
             return;
           }
+          // The case name is shared by every patient's default case: the patient leads.
           const Variant key = dm_.SelectDst(
               "select P.ID_PRIPAD from PACIENT PAC, PRIPAD P where P.ID_PACIENT=PAC.ID_PACIENT and PAC.PACIENT=" +
-              Sql(patient) + " and P.PRIPAD=" + Sql(name));
+              Sql(patient) + " and P.PRIPAD || ''=" + Sql(name));
           if (key.IsNull() || key.IsEmpty()) {
             ImportTable().SkipRecord(true);
             return;

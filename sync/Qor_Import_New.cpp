@@ -197,6 +197,7 @@ void TImportTable::Unprepare() {
   source_query_->Close();
   source_table_->Close();
   if (SourceKind == 1 || TargetKind == 1) text_table_->Close();
+  key_query_.reset();
   is_prepared_ = false;
 }
 
@@ -229,9 +230,19 @@ AnsiString TImportTable::DumpSourceRow(TDataSet* dataset) {
 }
 
 int32_t TImportTable::NewKeyValue() {
-  TREZQuery q(nullptr);
-  q.SetDatabaseName(target_connection_->DatabaseName());
-  q.SQL()->SetText(Format("SELECT GEN_ID(%s, 1) FROM RDB$DATABASE", {generator_}));
+  // A generator draw does not depend on the transaction, so one prepared statement serves
+  // every row of the table.
+  const AnsiString sql = Format("SELECT GEN_ID(%s, 1) FROM RDB$DATABASE", {generator_});
+  if (!key_query_ || key_query_sql_ != sql) {
+    key_query_.reset();
+    auto prepared = std::make_unique<TREZQuery>(nullptr);
+    prepared->SetDatabaseName(target_connection_->DatabaseName());
+    prepared->SQL()->SetText(sql);
+    prepared->Prepare();
+    key_query_ = std::move(prepared);
+    key_query_sql_ = sql;
+  }
+  TREZQuery& q = *key_query_;
   q.Open();
   const int32_t key = q.IsEmpty() ? 0 : q.Fields(0)->AsInteger();
   q.Close();

@@ -156,6 +156,9 @@ class TImportTable {
   std::unique_ptr<TREZQuery> source_query_;
   std::unique_ptr<TREZTable> source_table_;
   std::unique_ptr<TREZTable> target_table_;
+  // The generator read of NewKeyValue, prepared once per generator and table.
+  std::unique_ptr<TREZQuery> key_query_;
+  AnsiString key_query_sql_;
 };
 
 class TImport {
