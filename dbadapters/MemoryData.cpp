@@ -820,6 +820,57 @@ bool TMemoryData::MatchesLocate(const std::vector<TField*>& fields, const Varian
   return true;
 }
 
+int32_t TMemoryData::FindStoredMatch(const std::vector<TField*>& fields, const Variant& key_values,
+                                     TLocateOptions options) {
+  // The walk from First visits the stored records in order and runs no handler when nothing
+  // filters the rows, computes fields or watches the scrolling; plain integer and text keys
+  // can then be compared in the stored records themselves, without a copy of each record.
+  if (Filtered() || options.Contains(loPartialKey) || BeforeScroll || AfterScroll || OnCalcFields) return -2;
+  struct Key {
+    const TField* field;
+    bool text;
+    int32_t number;
+    AnsiString chars;
+  };
+  std::vector<Key> keys;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    TField* f = fields[i];
+    const Variant v = fields.size() == 1 ? key_values : key_values.GetElement({static_cast<int32_t>(i)});
+    if (f->FieldKind() != fkData || f->FieldNo() <= 0 || f->IsBlob() || VariantSlotOf(f) >= 0 || DefIndexOf(f) < 0)
+      return -2;
+    const TFieldType type = f->DataType();
+    if ((type == ftInteger || type == ftAutoInc) && v.VarType() == varInteger) {
+      keys.push_back({f, false, v.AsInteger(), {}});
+    } else if ((type == ftString || type == ftFixedChar) && (v.VarType() == varString || v.VarType() == varOleStr)) {
+      keys.push_back({f, true, 0, VarToStr(v)});
+    } else {
+      return -2;
+    }
+  }
+  const bool ignore_case = options.Contains(loCaseInsensitive);
+  for (size_t r = 0; r < records_.size(); ++r) {
+    uint8_t* data = const_cast<uint8_t*>(records_[r]->Data());
+    bool all = true;
+    for (const Key& k : keys) {
+      const uint8_t* p = FieldPtr(data, k.field);
+      if (p == nullptr) return -2;
+      if (!k.text) {
+        int32_t value;
+        std::memcpy(&value, p + 1, 4);
+        all = p[0] != 0 && value == k.number;
+      } else {
+        // A null text reads as an empty one.
+        const char* chars = reinterpret_cast<const char*>(p + 1);
+        const std::string_view text(chars, p[0] != 0 ? strnlen(chars, static_cast<size_t>(k.field->Size())) : 0);
+        all = ignore_case ? SameText(text, k.chars) : text == k.chars;
+      }
+      if (!all) break;
+    }
+    if (all) return static_cast<int32_t>(r);
+  }
+  return -1;
+}
+
 bool TMemoryData::Locate(const AnsiString& key_fields, const Variant& key_values,
                          TLocateOptions options) {
   DoBeforeScroll();
@@ -828,7 +879,12 @@ bool TMemoryData::Locate(const AnsiString& key_fields, const Variant& key_values
   std::vector<TField*> fields;
   GetFieldList(fields, key_fields);
   bool found = MatchesLocate(fields, key_values, options);
-  if (!found) {
+  const int32_t stored = found ? -1 : FindStoredMatch(fields, key_values, options);
+  if (stored >= 0) {
+    pos_ = stored;
+    Resync({});
+    found = true;
+  } else if (!found && stored == -2) {
     DisableControls();
     try {
       TBookmark saved = GetBookmark();

@@ -184,6 +184,10 @@ class TMemoryData : public TDataSet {
   void QuickSort(int32_t l, int32_t r);
   bool MatchesLocate(const std::vector<TField*>& fields, const Variant& key_values,
                      TLocateOptions options);
+  // The index of the first stored record that matches, -1 when none does, -2 when the
+  // match must be made by walking the table.
+  int32_t FindStoredMatch(const std::vector<TField*>& fields, const Variant& key_values,
+                          TLocateOptions options);
 
   std::vector<std::unique_ptr<TMemoryRecord>> records_;
   std::vector<int32_t> offsets_;         // per field definition: its place in the record data

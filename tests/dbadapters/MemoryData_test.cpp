@@ -139,6 +139,51 @@ TEST(MemoryData, LocateOnTwoTextKeysIgnoresCase) {
   EXPECT_FALSE(t->Locate("DOKLAD", Variant("15"), {}));
 }
 
+// Locate compares the stored records directly when nothing watches the walk; a scroll
+// handler makes it walk the table. Both must find the same record, sorted or not.
+TEST(MemoryData, LocateFindsTheSameRecordWithOrWithoutWalking) {
+  struct Case {
+    const char* fields;
+    Variant values;
+    TLocateOptions options;
+  };
+  const std::vector<Case> cases = {
+      {"ID_DOKLAD", Variant(3), {}},
+      {"ID_DOKLAD", Variant(99), {}},
+      {"DOKLAD", Variant("15"), {}},
+      {"DOKLAD;TYP_DOKLADU", VarArrayOf({"15", "FA"}), {loCaseInsensitive}},
+      {"DOKLAD;TYP_DOKLADU", VarArrayOf({"15", "FA"}), {}},
+      {"TYP_DOKLADU", Variant(CZ("čR")), {loCaseInsensitive}},
+      {"TYP_DOKLADU", Variant(CZ("ČR")), {}},
+      {"DOKLAD_PUVODNI", Variant(""), {}},
+      {"DOKLAD;ID_DOKLAD", VarArrayOf({"16", 4}), {}},
+      {"ID_DOKLAD", Variant("3"), {}},
+  };
+  for (bool sorted : {false, true}) {
+    for (const bool walk : {false, true}) {
+      auto t = Doklady();
+      t->Open();
+      AddDoklad(*t, 1, "14", "FA");
+      AddDoklad(*t, 2, "15", "pd");
+      AddDoklad(*t, 3, "15", "fa");
+      AddDoklad(*t, 4, "16", CZ("ČR").c_str());
+      AddDoklad(*t, 5, "15", "FA");
+      if (sorted) t->SortRecords("DOKLAD", true, true);
+      if (walk) t->AfterScroll = [](TDataSet*) {};
+      std::vector<int> found;
+      for (const Case& c : cases) {
+        t->First();
+        found.push_back(t->Locate(c.fields, c.values, c.options) ? t->FieldByName("ID_DOKLAD")->AsInteger() : 0);
+        found.push_back(t->RecNo());
+      }
+      const std::vector<int> expected =
+          sorted ? std::vector<int>{3, 3, 0, 1, 5, 2, 5, 2, 5, 2, 4, 1, 4, 1, 4, 1, 4, 1, 3, 3}
+                 : std::vector<int>{3, 3, 0, 1, 2, 2, 3, 3, 5, 5, 4, 4, 4, 4, 1, 1, 4, 4, 3, 3};
+      EXPECT_EQ(found, expected) << (sorted ? "sorted" : "in order") << (walk ? ", walking" : "");
+    }
+  }
+}
+
 TEST(MemoryData, AnEmptyTextReadsAsNull) {
   auto t = Doklady();
   t->Open();
