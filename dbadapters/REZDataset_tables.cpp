@@ -138,7 +138,9 @@ void TREZDataset::BindMasterParams(bool Refresh) {
   TDataSet* master = master_link_->DataSet();
   if (master != nullptr && (!master->Active() || master->State() == dsSetKey)) master = nullptr;
   TIB_Row* row = internal_->Params();
-  const AnsiString before = row->GetRowData();
+  // The parameter row as it was, to tell whether a refresh must reopen; a plain open needs
+  // no copy (a row of wide text parameters makes a long one).
+  const AnsiString before = Refresh ? row->GetRowData() : AnsiString();
   try {
     row->BeginUpdate();
     if (params_->Count() > 0) AssignParams(*params_);

@@ -1102,8 +1102,17 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
   BuildImportSQL(insert_sql, update_sql, key_field, table_name, memory_table);
   TMemoryData* m = memory_table;
   TPass p{*this, m, state.tables[m].empty_texts, key_field};
-  TREZQuery* q = ib_query_dst_other_;
-  TIB_Transaction* transaction = q->IB_Transaction();
+  // Every new row runs the same INSERT and every updated row the same UPDATE, whose key is
+  // a parameter as well: each statement is prepared once for the table.
+  static const AnsiString kKeyParam = "IMPORT_KEY_";
+  TREZQuery* insert = ib_query_dst_other_;
+  TIB_Transaction* transaction = insert->IB_Transaction();
+  if (insert->Active()) insert->Close();
+  insert->SQL()->SetText(insert_sql);
+  TREZQuery update(nullptr);
+  update.SetIB_Connection(dst_);
+  update.SetIB_Transaction(transaction);
+  update.SQL()->SetText(update_sql + ":" + kKeyParam + ")");
   if (!m->Active()) m->Open();
   int32_t i = 0;
   for (m->First(); !m->Eof(); m->Next(), ++i) {
@@ -1111,20 +1120,20 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
     main_form_.SetProgressPosition(i);
     main_form_.RepaintProgress();
     Application()->ProcessMessages();
-    if (q->Active()) q->Close();
-    TField* update = m->FieldByName("UPDATE");
-    const int32_t mode = update->IsNull() ? 0 : update->AsInteger();
+    TField* mode_field = m->FieldByName("UPDATE");
+    const int32_t mode = mode_field->IsNull() ? 0 : mode_field->AsInteger();
     if (mode == -1) continue;  // refused and listed already
+    TREZQuery* q = mode == 1 ? &update : insert;
+    if (q->Active()) q->Close();
     try {
-      AnsiString sql = insert_sql;
-      if (mode == 1) {
-        Variant key;
-        ValuePreferNew(key_field, m, key);
-        sql = update_sql + IntToStr(key.AsInteger()) + ")";
-      }
-      q->SQL()->SetText(sql);
       for (int32_t k = 0; k < q->Params().Count(); ++k) {
         TParam* param = q->Params().Items(k);
+        if (mode == 1 && param->Name() == kKeyParam) {
+          Variant key;
+          ValuePreferNew(key_field, m, key);
+          param->SetValue(Variant(key.AsInteger()));
+          continue;
+        }
         if (m->FindField(param->Name()) == nullptr) {
           param->Clear();
           continue;
@@ -1150,7 +1159,7 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
       p.Refuse(MessageOf(e));
     }
   }
-  if (q->Active()) q->Close();
+  if (insert->Active()) insert->Close();
   return false;
 }
 

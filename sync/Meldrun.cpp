@@ -579,6 +579,18 @@ void TMeldrun::OpenSearch(const AnsiString& sql) {
   search_set_->Open();
 }
 
+void TMeldrun::OpenSearchByKey(const AnsiString& row_sql, const Variant& key) {
+  static const AnsiString kKeyParam = "SEARCH_KEY_";
+  const AnsiString sql = row_sql + ":" + kKeyParam;
+  search_set_->Close();
+  if (Trim(search_set_->SQL()->Text()) != sql || !search_set_->Prepared()) {
+    search_set_->SQL()->SetText(sql);
+    search_set_->Prepare();
+  }
+  search_set_->ParamByName(kKeyParam)->SetValue(key);
+  search_set_->Open();
+}
+
 void TMeldrun::StandardOutcome(int32_t merge_result) {
   switch (merge_result) {
     case 2: ImportTable().SkipRecord(false); break;

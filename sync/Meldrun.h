@@ -199,6 +199,9 @@ class TMeldrun : public TImport {
   bool WrittenByStep(int32_t key) const;
   // Opens SearchSet on sql.
   void OpenSearch(const AnsiString& sql);
+  // Opens SearchSet on row_sql (a text that ends where the row's key belongs) with key as a
+  // parameter: the rows of one table reuse the prepared statement.
+  void OpenSearchByKey(const AnsiString& row_sql, const Variant& key);
   // A station row read with its change mark that has none: unchanged on the station.
   // The steps that read all rows only map such a row to its main row: merging it would
   // put the station's old values over the main database's own later changes.

@@ -207,7 +207,7 @@ void TMeldrun::PlayVarianta() {
           std::map<AnsiString, Variant> units;
           unit(src, "MERNA_JEDNOTKA_SK", units);
           unit(src, "MERNA_JEDNOTKA_VY", units);
-          OpenSearch("select * from VARIANTA where VARIANTA=" + Sql(code));
+          OpenSearchByKey("select * from VARIANTA where VARIANTA=", Variant(code));
           StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_VARIANTA,ID", units));
         } else if (Is(field, "ID_MERNA_JEDNOTKA_SK") || Is(field, "ID_MERNA_JEDNOTKA_VY")) {
           std::map<AnsiString, Variant> units;
@@ -330,7 +330,7 @@ void TMeldrun::PlayPripad() {
             ImportTable().SkipRecord(true);
             return;
           }
-          OpenSearch("select * from PRIPAD where ID_PRIPAD=" + IntToStr(key.AsInteger()));
+          OpenSearchByKey("select * from PRIPAD where ID_PRIPAD=", Variant(key.AsInteger()));
           // The main case stays with its patient.
           const int32_t r = MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PRIPAD,ID_PACIENT,ID");
           StandardOutcome(r);

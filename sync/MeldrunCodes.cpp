@@ -98,7 +98,7 @@ void TMeldrun::PlayDiagnoza() {
           pending_natural_key_ = key;
           return;
         }
-        OpenSearch("select * from DIAGNOZA where DIAGNOZA=" + Sql(key));
+        OpenSearchByKey("select * from DIAGNOZA where DIAGNOZA=", Variant(key));
         StandardOutcome(MergeRow(src, SearchSet(), "", "ID_DIAGNOZA"));
       });
 }

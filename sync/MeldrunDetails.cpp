@@ -131,12 +131,12 @@ void TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const AnsiSt
   const int32_t written = StepKey(key);
   const Variant main_key = written != 0 ? Variant(written) : dm_.SelectDst(select_sql);
   search_set_->Close();
-  search_set_->SQL()->Clear();
   if (main_key.IsNull() || main_key.IsEmpty()) {
+    search_set_->SQL()->Clear();
     ImportTable().SkipRecord(true);
     return;
   }
-  OpenSearch(row_sql + main_key.AsString());
+  OpenSearchByKey(row_sql, Variant(main_key.AsInteger()));
   StandardOutcome(MergeRow(src, SearchSet(), remaps, excluded, overrides));
 }
 

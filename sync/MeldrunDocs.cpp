@@ -280,7 +280,7 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             // The note (a blob) is left out of the merge, which cannot read a main row's
             // blob here ("BLOB not found"), and written from the station's changed row by a
             // statement of its own.
-            OpenSearch("select * from " + table + " where ID_DENNI_ZAZNAM=" + IntToStr(day.AsInteger()));
+            OpenSearchByKey("select * from " + table + " where ID_DENNI_ZAZNAM=", Variant(day.AsInteger()));
             const int32_t result = MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA");
             TField* note = src->FindField("POZNAMKA");
             if (result != 0 && note != nullptr)

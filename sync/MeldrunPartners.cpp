@@ -173,7 +173,7 @@ void TMeldrun::PlayPartner() {
             pending_natural_key_ = code;
             return;
           }
-          OpenSearch("select * from PARTNER where PARTNER=" + Sql(code));
+          OpenSearchByKey("select * from PARTNER where PARTNER=", Variant(code));
           StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER,ID"));
         } else if (!PlayOrgKey(field, src, handled)) {
           handled = false;
@@ -285,7 +285,7 @@ void TMeldrun::PlayPacient() {
             if (!code.empty()) pending_natural_key_ = code;
             return;
           }
-          OpenSearch("select * from PACIENT where PACIENT=" + Sql(code));
+          OpenSearchByKey("select * from PACIENT where PACIENT=", Variant(code));
           // The main patient keeps its owner and its default case.
           StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER,ID_PACIENT,ID,ID_TABLE_STATUS"));
         } else if (Is(field, "ID_PARTNER")) {
@@ -360,7 +360,7 @@ void TMeldrun::PlayPartnerZaloha() {
             return;
           }
           const Variant partner = TargetLookup().GetValue(1);
-          OpenSearch("select * from PARTNER_ZALOHA where ID_PARTNER_ZALOHA = " + IntToStr(main_key));
+          OpenSearchByKey("select * from PARTNER_ZALOHA where ID_PARTNER_ZALOHA = ", Variant(main_key));
           const int32_t r = MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER_ZALOHA,ID_PARTNER_ZALOHA_NEW",
                                      {{"ID_PARTNER", partner}});
           StandardOutcome(r);
@@ -419,7 +419,8 @@ void TMeldrun::PlayPartnerZalohaCerpani() {
             ImportTable().SkipRecord(true);
             return;
           }
-          OpenSearch("select * from PARTNER_ZALOHA_CERPANI where ID_PARTNER_ZALOHA_CERPANI = " + IntToStr(main_key));
+          OpenSearchByKey("select * from PARTNER_ZALOHA_CERPANI where ID_PARTNER_ZALOHA_CERPANI = ",
+                          Variant(main_key));
           StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER_ZALOHA_CERPANI,ZALOHA",
                                    {{"ID_PARTNER_ZALOHA", parent}}));
         } else if (Is(field, "ID_PARTNER_ZALOHA")) {

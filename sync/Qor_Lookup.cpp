@@ -63,18 +63,23 @@ void TQorLookupList::LoadKey(const AnsiString& key) {
     throw EDatabaseError(Format(CZ("Pole '%s' nenalezeno"), {key_field_name_}));
   }
   if (!indexed_) {
+    // The values of the first row of every key, read in one pass: going back to a row of
+    // the buffered result later would step through the rows before it.
     rows_by_key_.clear();
-    for (query_->First(); !query_->Eof(); query_->Next()) rows_by_key_.emplace(key_field->AsString(), query_->RecNo());
+    const auto n = static_cast<int32_t>(column_names_->Count());
+    for (query_->First(); !query_->Eof(); query_->Next()) {
+      auto [at, fresh] = rows_by_key_.try_emplace(key_field->AsString());
+      if (!fresh) continue;
+      at->second = VarArrayCreate({0, n - 1}, varVariant);
+      for (int32_t i = 0; i < n; ++i) at->second.PutElement({i}, query_->Fields(i)->AsVariant());
+    }
     indexed_ = true;
   }
   const auto row = rows_by_key_.find(key);
   if (row != rows_by_key_.end()) {
-    query_->SetRecNo(row->second);
-    const auto n = static_cast<int32_t>(column_names_->Count());
     auto entry = std::make_unique<TNamedValue>();
-    entry->Value = VarArrayCreate({0, n - 1}, varVariant);
-    for (int32_t i = 0; i < n; ++i) entry->Value.PutElement({i}, query_->Fields(i)->AsVariant());
-    key_list_->AddObject(key_field->AsString(), entry.release());
+    entry->Value = row->second;
+    key_list_->AddObject(row->first, entry.release());
   }
   key_list_->SetSorted(true);
 }

@@ -74,8 +74,8 @@ class TQorLookupList {
   std::unique_ptr<TREZTransaction> query_transaction_;
   std::unique_ptr<TREZQuery> query_;
   int32_t current_index_ = -1;
-  // Record number of the first row of each key text, for the query as it is open now.
-  std::unordered_map<AnsiString, int32_t> rows_by_key_;
+  // The column values of the first row of each key text, for the query as it is open now.
+  std::unordered_map<AnsiString, Variant> rows_by_key_;
   bool indexed_ = false;
 };
 
