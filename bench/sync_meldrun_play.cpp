@@ -2,7 +2,9 @@
 // as the wizard runs it) for the small and the large practice of tools/practice, against
 // a raw client loop that inserts the same changed rows into the same tables of another
 // copy of main through one prepared INSERT per table (keys from the tables' generators,
-// no merging, no look-ups) in the same run. Rates are changed station rows per second;
+// no merging, no look-ups) in the same run, once with a commit every 900 rows and once with
+// a commit after every row as the play-in's posts have. Rates are changed station rows per
+// second; the play-in also prints its slowest steps to the error output;
 // peak_rss_MB is the process's peak resident size after the run (the small practice runs
 // first). The practices are made once in PELVAR_BENCH_DIR (default: a directory under
 // /tmp), without forced writes, with indexes on the code and reference columns (the
