@@ -337,6 +337,11 @@ void TMeldrun::PlayDzsZub() {
           handled = false;
           return;
         }
+        // Every tooth is read: one the station has not changed changes nothing in main.
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
+          return;
+        }
         const AnsiString day = KeyText(src, "ID_DENNI_ZAZNAM");
         const AnsiString tooth = KeyText(src, "ID_ZUB");
         if (!day.empty() && !tooth.empty() && KeyLookup().Find(day + "\\" + tooth)) {

@@ -24,6 +24,14 @@ Variant NewOrOldValue(TDataSet* d, const AnsiString& new_field, const AnsiString
 // A number part of a search condition ("NULL" for a missing one, which finds nothing).
 AnsiString Num(const AnsiString& text) { return text.empty() ? AnsiString("NULL") : text; }
 
+// A row the station inserted: its key came from the station's own generator, which
+// every station and main run alike, so another station's new row, or main's, may have
+// the same key. Such a row is never found by its key, only by what it holds.
+bool InsertedAtStation(TDataSet* d) {
+  TField* st = d->FindField("ST");
+  return st != nullptr && !st->IsNull() && Trim(st->AsString()) == "I";
+}
+
 }  // namespace
 
 void TMeldrun::PlayZarizeni() {
@@ -73,7 +81,9 @@ void TMeldrun::PlayZarizeni() {
                  "stikněte tlačítko [Yes]. Pokud se má zařízení PŘIDAT do organizační struktury, stikněte "
                  "tlačítko [No]!"),
               {describe(src), describe(SearchSet())});
-          if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}) == mrYes) {
+          // Enter keeps main's device and adds the station's beside it: replacing is
+          // chosen only deliberately.
+          if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0, mbNo) == mrYes) {
             const int32_t r = MergeRow(src, SearchSet(), "", "ID_ZARIZENI, ID_ZARIZENI_NEW");
             StandardOutcome(r);
             if (r != 0) MapToMain("ZARIZENI", "ID_ZARIZENI", src, StrToInt(code), "ID_ZARIZENI_NEW");
@@ -100,6 +110,34 @@ void TMeldrun::PlayZarizeniBanka() {
       [this](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (Is(field, "ID_ZARIZENI_BANKA")) {
+          if (InsertedAtStation(src)) {
+            // A new account is the one main has with the same device, bank and number
+            // (played before, or added alike elsewhere), else a new row.
+            Variant device = src->FieldByName("ID_ZARIZENI")->AsVariant();
+            if (!device.IsNull() && !device.IsEmpty()) {
+              const Variant mapped = dm_.SelectSrc(Format("select ID_ZARIZENI_NEW from ZARIZENI where ID_ZARIZENI = %d",
+                                                          {device.AsInteger()}));
+              if (!mapped.IsNull() && !mapped.IsEmpty()) device = mapped;
+            }
+            const AnsiString identity = "new/" + (device.IsNull() || device.IsEmpty() ? AnsiString() : device.AsString()) + "/" +
+                                        Text(src, "BANKA") + "/" + Text(src, "UCET");
+            int32_t main_key = StepKey(identity);
+            if (main_key == 0) {
+              const Variant found = dm_.SelectDst(
+                  "select min(ID_ZARIZENI_BANKA) from ZARIZENI_BANKA where ID_ZARIZENI " +
+                  (device.IsNull() || device.IsEmpty() ? AnsiString("is null") : "= " + IntToStr(device.AsInteger())) +
+                  " and snvl(BANKA, '') = " + Sql(Text(src, "BANKA")) + " and snvl(UCET, '') = " +
+                  Sql(Text(src, "UCET")));
+              if (!found.IsNull() && !found.IsEmpty()) main_key = found.AsInteger();
+            }
+            if (main_key == 0) {
+              pending_natural_key_ = identity;
+              return;
+            }
+            OpenSearch("select * from ZARIZENI_BANKA where ID_ZARIZENI_BANKA = " + IntToStr(main_key));
+            StandardOutcome(MergeRow(src, SearchSet(), "", "ID_ZARIZENI_BANKA,ID_ZARIZENI"));
+            return;
+          }
           const AnsiString key = Text(src, "ID_ZARIZENI_BANKA");
           if (FindNatural(key)) {
             OpenSearch("select * from ZARIZENI_BANKA where ID_ZARIZENI_BANKA = " + Num(key));
@@ -141,12 +179,28 @@ void TMeldrun::PlayOddeleni() {
         if (Is(field, "ID_ODDELENI")) {
           const AnsiString id = Text(src, "ID_ODDELENI");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
-          const AnsiString key = id + "/" + device;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + device;
+          if (InsertedAtStation(src)) {
+            // A new department is the one main has with the same device and name (played
+            // before, or added alike elsewhere), else a new row.
+            key = "new/" + device + "/" + Text(src, "NAZEV");
+            int32_t main_key = StepKey(key);
+            if (main_key == 0) {
+              const Variant found = dm_.SelectDst("select min(ID_ODDELENI) from ODDELENI where ID_ZARIZENI = " +
+                                                  Num(device) + " and snvl(NAZEV, '') = " + Sql(Text(src, "NAZEV")));
+              if (!found.IsNull() && !found.IsEmpty()) main_key = found.AsInteger();
+            }
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from ODDELENI where ID_ODDELENI = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from ODDELENI where ID_ODDELENI = " + Num(id) + " and ID_ZARIZENI = " + Num(device));
           }
-          OpenSearch("select * from ODDELENI where ID_ODDELENI = " + Num(id) + " and ID_ZARIZENI = " + Num(device));
           const int32_t r = Unchanged(src) ? 2 :
               MergeRow(src, SearchSet(), "ID_CENIK,CENIK,ID_CENIK," + Text(src, "ID_CENIK") + "|",
                        "ID_ODDELENI,ID_ZARIZENI_NEW,ID_ODDELENI_NEW,CENIK",
