@@ -583,21 +583,24 @@ struct TStationRefs {
                              {code});
   }
 
-  static Variant StoreByCode(TDMMeldrun& dm, const AnsiString& code) {
-    return dm.SelectPrepared(false, "select min(ID_SKLAD) from SKLAD where SKLAD = " + TextParam(0), {Variant(code)});
-  }
-
-  // The store's main key: by the code the row carries, else by the code of the station's
-  // store of that key.
-  static Variant Store(TDMMeldrun& dm, const AnsiString& code, int32_t station_key, AnsiString& shown) {
-    shown = code;
-    if (!code.empty()) return StoreByCode(dm, code);
-    const Variant station_code =
-        dm.SelectPrepared(true, "select SKLAD from SKLAD where ID_SKLAD = :P0", {Variant(station_key)});
-    shown = IntToStr(station_key);
-    if (IsNoRow(station_code)) return Variant::MakeNull();
-    shown = station_code.AsString();
-    return StoreByCode(dm, station_code.AsString());
+  // A reference that carries no code of its own (column ID_<table>): the code of the
+  // station's row of that key, and main's row of that code.
+  static void ByStationCode(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
+                            const AnsiString& table, const AnsiString& code_field) {
+    TField* f = p.F(column);
+    if (!Refers(f)) return;
+    const Variant code = dm.SelectPrepared(
+        true, Format("select %s from %s where ID_%s = :P0", {code_field, table, table}), {Variant(f->AsInteger())});
+    Variant v;
+    if (!IsNoRow(code) && !code.AsString().empty()) {
+      v = dm.SelectPrepared(
+          false, Format("select min(ID_%s) from %s where %s = %s", {table, table, code_field, TextParam(0)}), {code});
+    }
+    if (IsNoRow(v)) {
+      unresolved.Add(column, code_field, IsNoRow(code) ? IntToStr(f->AsInteger()) : code.AsString());
+    } else {
+      p.Set((AnsiString(column) + "_NEW").c_str(), v);
+    }
   }
 
   // Each user column of the row that refers to a user: its main key into column_NEW.
@@ -614,16 +617,19 @@ struct TStationRefs {
     }
   }
 
-  // A store column with the code column beside it (empty: none).
+  // A store column with the code column beside it; a column that refers to no store
+  // (-1) leaves the code text alone.
   static void StoreColumn(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
                           const char* code_column) {
-    TField* f = p.F(column);
-    const AnsiString code = code_column[0] != '\0' && !p.Empty(code_column) ? p.Text(code_column) : AnsiString();
-    if (code.empty() && !Refers(f)) return;
-    AnsiString shown;
-    const Variant v = Store(dm, code, Refers(f) ? f->AsInteger() : -1, shown);
+    if (!Refers(p.F(column))) return;
+    if (p.Empty(code_column)) {
+      ByStationCode(dm, p, unresolved, column, "SKLAD", "SKLAD");
+      return;
+    }
+    const Variant v = dm.SelectPrepared(false, "select min(ID_SKLAD) from SKLAD where SKLAD = " + TextParam(0),
+                                        {Variant(p.Text(code_column))});
     if (IsNoRow(v)) {
-      unresolved.Add(column, "SKLAD", shown);
+      unresolved.Add(column, "SKLAD", p.Text(code_column));
     } else {
       p.Set((AnsiString(column) + "_NEW").c_str(), v);
     }
@@ -713,9 +719,14 @@ bool TDMMeldrun::ResolveDocumentValues() {
       } else {
         unresolved.Add("ID_PARTNER", "PARTNER", p.Text("PARTNER"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_PARTNER", "PARTNER", "PARTNER");
     }
     for (const char* code : {"CENIK", "SKLAD"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
@@ -868,7 +879,7 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (Refers(p.F("ID_PRIPAD")) && p.Empty("ID_PRIPAD_NEW")) unresolved.Add("ID_PRIPAD", "PRIPAD", p.Text("PRIPAD"));
-    TStationRefs::StoreColumn(*this, p, unresolved, "ID_SKLAD", "");
+    TStationRefs::ByStationCode(*this, p, unresolved, "ID_SKLAD", "SKLAD", "SKLAD");
     refs.Users(*this, p, unresolved, {"ID_ORG_JEDNOTKA", "ID_ZALOZIL", "ID_MODIFIKOVAL"});
     if (Refers(p.F("ID_ZADANKA"))) {
       // The request by its natural key (patient and request number) in main. A request
@@ -949,9 +960,14 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
       } else {
         unresolved.Add("ID_VARIANTA", "VARIANTA", p.Text("VARIANTA"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_VARIANTA", "VARIANTA", "VARIANTA");
     }
     for (const char* code : {"MERNA_JEDNOTKA", "SKLAD", "CENIK"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
