@@ -32,6 +32,14 @@ bool InsertedAtStation(TDataSet* d) {
   return st != nullptr && !st->IsNull() && Trim(st->AsString()) == "I";
 }
 
+// The main key of a row the station inserted: the row this step wrote for the same
+// content (written), else the first main row sql selects; 0 when neither.
+int32_t InsertedRowKey(TDMMeldrun& dm, int32_t written, const AnsiString& sql) {
+  if (written != 0) return written;
+  const Variant found = dm.SelectDst(sql);
+  return found.IsNull() || found.IsEmpty() ? 0 : found.AsInteger();
+}
+
 }  // namespace
 
 void TMeldrun::PlayZarizeni() {
@@ -121,15 +129,12 @@ void TMeldrun::PlayZarizeniBanka() {
             }
             const AnsiString identity = "new/" + (device.IsNull() || device.IsEmpty() ? AnsiString() : device.AsString()) + "/" +
                                         Text(src, "BANKA") + "/" + Text(src, "UCET");
-            int32_t main_key = StepKey(identity);
-            if (main_key == 0) {
-              const Variant found = dm_.SelectDst(
-                  "select min(ID_ZARIZENI_BANKA) from ZARIZENI_BANKA where ID_ZARIZENI " +
-                  (device.IsNull() || device.IsEmpty() ? AnsiString("is null") : "= " + IntToStr(device.AsInteger())) +
-                  " and snvl(BANKA, '') = " + Sql(Text(src, "BANKA")) + " and snvl(UCET, '') = " +
-                  Sql(Text(src, "UCET")));
-              if (!found.IsNull() && !found.IsEmpty()) main_key = found.AsInteger();
-            }
+            const int32_t main_key = InsertedRowKey(
+                dm_, StepKey(identity),
+                "select min(ID_ZARIZENI_BANKA) from ZARIZENI_BANKA where ID_ZARIZENI " +
+                    (device.IsNull() || device.IsEmpty() ? AnsiString("is null") : "= " + IntToStr(device.AsInteger())) +
+                    " and snvl(BANKA, '') = " + Sql(Text(src, "BANKA")) + " and snvl(UCET, '') = " +
+                    Sql(Text(src, "UCET")));
             if (main_key == 0) {
               pending_natural_key_ = identity;
               return;
@@ -184,12 +189,10 @@ void TMeldrun::PlayOddeleni() {
             // A new department is the one main has with the same device and name (played
             // before, or added alike elsewhere), else a new row.
             key = "new/" + device + "/" + Text(src, "NAZEV");
-            int32_t main_key = StepKey(key);
-            if (main_key == 0) {
-              const Variant found = dm_.SelectDst("select min(ID_ODDELENI) from ODDELENI where ID_ZARIZENI = " +
-                                                  Num(device) + " and snvl(NAZEV, '') = " + Sql(Text(src, "NAZEV")));
-              if (!found.IsNull() && !found.IsEmpty()) main_key = found.AsInteger();
-            }
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_ODDELENI) from ODDELENI where ID_ZARIZENI = " + Num(device) +
+                                   " and snvl(NAZEV, '') = " + Sql(Text(src, "NAZEV")));
             if (main_key == 0) {
               pending_natural_key_ = key;
               return;
@@ -247,13 +250,27 @@ void TMeldrun::PlayPracoviste() {
           const AnsiString id = Text(src, "ID_PRACOVISTE");
           const AnsiString department = NewOrOld(src, "ID_ODDELENI_NEW", "ID_ODDELENI");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
-          const AnsiString key = id + "/" + department + "/" + device;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + department + "/" + device;
+          if (InsertedAtStation(src)) {
+            // A new workplace is the one main has in the same department with the same name.
+            key = "new/" + department + "/" + device + "/" + Text(src, "NAZEV");
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_PRACOVISTE) from PRACOVISTE where ID_ZARIZENI = " + Num(device) +
+                                   " and ID_ODDELENI = " + Num(department) + " and snvl(NAZEV, '') = " +
+                                   Sql(Text(src, "NAZEV")));
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + Num(id) + " and ID_ZARIZENI = " +
+                       Num(device) + " and ID_ODDELENI = " + Num(department));
           }
-          OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + Num(id) + " and ID_ZARIZENI = " +
-                     Num(device) + " and ID_ODDELENI = " + Num(department));
           const int32_t r = Unchanged(src) ? 2 : MergeRow(src, SearchSet(), "", "ID_PRACOVISTE,ID_ZARIZENI_NEW,ID_PRACOVISTE_NEW,ID_ODDELENI_NEW",
                                      {{"ID_ZARIZENI", NewOrOldValue(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI")},
                                       {"ID_ODDELENI", NewOrOldValue(src, "ID_ODDELENI_NEW", "ID_ODDELENI")}});
@@ -478,13 +495,26 @@ void TMeldrun::PlayPracUziv() {
           const AnsiString workplace = NewOrOld(src, "ID_PRACOVISTE_NEW", "ID_PRACOVISTE");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
           const AnsiString user = NewOrOld(src, "ID_UZIVATEL_NEW", "ID_UZIVATEL");
-          const AnsiString key = id + "/" + workplace + "/" + device + "/" + user;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + workplace + "/" + device + "/" + user;
+          if (InsertedAtStation(src)) {
+            // A new user of a workplace is the one main has for the same workplace and user.
+            key = "new/" + workplace + "/" + device + "/" + user;
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_PRACUZIV) from PRACUZIV where ID_ZARIZENI = " + Num(device) +
+                                   " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + Num(id) + " and ID_ZARIZENI = " + Num(device) +
+                       " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
           }
-          OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + Num(id) + " and ID_ZARIZENI = " + Num(device) +
-                     " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
           const int32_t r = Unchanged(src) ? 2 : MergeRow(
               src, SearchSet(), "",
               "ID_PRACUZIV,ID_ZARIZENI_NEW,ID_PRACUZIV_NEW,ID_PRACOVISTE_NEW,ID_UZIVATEL_NEW,ID_PRISTUPOVA_PRAVA_NEW",

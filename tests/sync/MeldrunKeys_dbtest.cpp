@@ -1,11 +1,11 @@
 // Where the play-in puts a station's rows in main, against Firebird 3 on practice
 // databases from tools/practice with the rows that show it added by SQL: tables read
 // whole change main only through the rows the station marked; new rows two stations keyed
-// alike both arrive, and the device question's Enter keeps main's device; a merge writes
-// main's keys, never the station's; the memory import of documents, daily records and
-// items resolves every reference or refuses the row (listed, kept marked) and records the
-// documents' key mappings; a sales receipt of an unknown store or price list refers to
-// no row.
+// alike (departments, device accounts, workplaces and their users) both arrive, and the
+// device question's Enter keeps main's device; a merge writes main's keys, never the
+// station's; the memory import of documents, daily records and items resolves every
+// reference or refuses the row (listed, kept marked) and records the documents' key
+// mappings; a sales receipt of an unknown store or price list refers to no row.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -127,6 +127,7 @@ void AddParents(const std::string& main, const std::string& station) {
         "insert into PACIENT (ID_PACIENT, ID_PARTNER, PACIENT, DRUH) values (" + K + "+2, " + K + "+1, 'TPAC2', 'TDRUH_A');\n"
         "insert into VARIANTA (ID_VARIANTA, VARIANTA, VARIANTA_NAZEV) values (" + K + "+1, 'TVAR1', 'Test');\n"
         "insert into SKLAD (ID_SKLAD, SKLAD) values (" + K + "+1, 'TSK1');\n"
+        "insert into CENIK (ID_CENIK, CENIK) values (" + K + "+1, 'TCE1');\n"
         "insert into KATEGORIE_PACIENTA (ID_KATEGORIE_PACIENTA, ID_PREDEK, KATEGORIE_PACIENTA) values (" + K +
             "+1, -1, 'TDRUH_A');\n"
         "commit;\n",
@@ -136,6 +137,7 @@ void AddParents(const std::string& main, const std::string& station) {
   }
 }
 
+// (With a merged daily-record detail, whose patient must stay main's.)
 TEST_F(MeldrunKeysDb, TablesReadWholeChangeMainOnlyThroughTheRowsTheStationMarked) {
   AddParents(Main(), Station());
   // Each table: a row the station left as main gave it (its copy holds an older value,
@@ -151,7 +153,8 @@ TEST_F(MeldrunKeysDb, TablesReadWholeChangeMainOnlyThroughTheRowsTheStationMarke
        "insert into LABHODN (ID_LABHODN, ZKRATKA, HODNOCENI, POPIS) values (990002, 'TZK', 'H2', 'main');\n"
        "insert into DENNI_ZAZNAM (ID_DENNI_ZAZNAM, ID_PACIENT, DATUM) values (990100, 990001, current_date);\n"
        "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ) values (990100, 11, 'main');\n"
-       "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ) values (990100, 12, 'main');");
+       "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ) values (990100, 12, 'main');\n"
+       "insert into DENNI_ZAZNAM_OFTALMO (ID_DENNI_ZAZNAM, ID_PACIENT, NALEZ_OD) values (990100, 990001, 'main');");
   Exec(Station(),
        "insert into VARIANTA_PARTNER (ID_VARIANTA_PARTNER, ID_VARIANTA, ID_PARTNER, PARTNER, OBJEDNACI_KOD, PORADI, "
        "CENA) values (880001, 880001, 880001, 'TPAR1', 'K1', 1, 20);\n"
@@ -165,7 +168,10 @@ TEST_F(MeldrunKeysDb, TablesReadWholeChangeMainOnlyThroughTheRowsTheStationMarke
        "insert into LABHODN (ID_LABHODN, ZKRATKA, HODNOCENI, POPIS) values (880001, 'TZK', 'H1', 'station');\n"
        "insert into LABHODN (ID_LABHODN, ZKRATKA, HODNOCENI, POPIS, ST) values (880002, 'TZK', 'H2', 'station', 'U');\n"
        "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ) values (990100, 11, 'station');\n"
-       "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ, ST) values (990100, 12, 'station', 'U');");
+       "insert into DZS_ZUB (ID_DENNI_ZAZNAM, ID_ZUB, NALEZ, ST) values (990100, 12, 'station', 'U');\n"
+       // A detail merged by its daily record and patient code: main's patient stays.
+       "insert into DENNI_ZAZNAM_OFTALMO (ID_DENNI_ZAZNAM, ID_PACIENT, NALEZ_OD, ST) values (990100, 880001, "
+       "'station', 'U');");
   Options o;
   o.zaklad = o.karty = o.ciselniky = true;
   o.cycle = 1;
@@ -188,6 +194,8 @@ TEST_F(MeldrunKeysDb, TablesReadWholeChangeMainOnlyThroughTheRowsTheStationMarke
        "ID_ZUB = 11", "main"},
       {"a changed tooth brings the station's finding", "select NALEZ as V from DZS_ZUB where ID_DENNI_ZAZNAM = 990100 "
        "and ID_ZUB = 12", "station"},
+      {"a merged detail keeps main's key of its patient", "select NALEZ_OD||'/'||ID_PACIENT as V from "
+       "DENNI_ZAZNAM_OFTALMO where ID_DENNI_ZAZNAM = 990100", "station/990001"},
   });
 }
 
@@ -195,14 +203,24 @@ TEST_F(MeldrunKeysDb, NewRowsTwoStationsKeyedAlikeBothArriveAndAReplayAddsNothin
   // Both stations came from one delivery, so their generators give the same next key,
   // and main's generator too: main writes the first station's new rows under that key.
   const std::string device = Q1(Station(), "select min(ID_ZARIZENI) as V from ZARIZENI");
+  const std::string department =
+      Q1(Station(), "select min(ID_ODDELENI) as V from ODDELENI where ID_ZARIZENI = " + device);
+  const std::string user = Q1(Station(), "select min(ID_UZIVATEL) as V from UZIVATEL_NEW");
   const std::string second = dir_.File("st2.fdb"), replay = dir_.File("st2b.fdb");
   PlayPractice::CopyTo("st.fdb", second);
-  Exec(Main(), "set generator GEN_ODDELENI to 880499;\nset generator GEN_ZARIZENI_BANKA to 880499;");
+  Exec(Main(),
+       "set generator GEN_ODDELENI to 880499;\nset generator GEN_ZARIZENI_BANKA to 880499;\n"
+       "set generator GEN_PRACOVISTE to 880499;\nset generator GEN_PRACUZIV to 880499;");
   for (const auto& [db, name] : {std::pair{Station(), std::string("A")}, std::pair{second, std::string("B")}}) {
     Exec(db, "insert into ODDELENI (ID_ODDELENI, ID_ZARIZENI, NAZEV, ZKRATKA, ST) values (880500, " + device +
                  ", 'TOdd " + name + "', 'T" + name + "', 'I');\n"
                  "insert into ZARIZENI_BANKA (ID_ZARIZENI_BANKA, ID_ZARIZENI, BANKA, UCET, NAZEV, ST) values (880500, " +
-                 device + ", '0100', 'U" + name + "', 'Účet " + name + "', 'I');");
+                 device + ", '0100', 'U" + name + "', 'Účet " + name + "', 'I');\n"
+                 // A workplace of a department main has, and a user of it.
+                 "insert into PRACOVISTE (ID_PRACOVISTE, ID_ZARIZENI, ID_ODDELENI, NAZEV, ST) values (880500, " +
+                 device + ", " + department + ", 'TPrac " + name + "', 'I');\n"
+                 "insert into PRACUZIV (ID_PRACUZIV, ID_PRACOVISTE, ID_ZARIZENI, ID_UZIVATEL, ST) values (880500, "
+                 "880500, " + device + ", " + user + ", 'I');");
   }
   fs::copy_file(second, replay);
   Options o;
@@ -216,6 +234,10 @@ TEST_F(MeldrunKeysDb, NewRowsTwoStationsKeyedAlikeBothArriveAndAReplayAddsNothin
       {"the second station's account", "select count(*) as V from ZARIZENI_BANKA where UCET = 'UB'", "1"},
       {"the departments' keys differ", "select count(distinct ID_ODDELENI) as V from ODDELENI where NAZEV starting "
        "'TOdd '", "2"},
+      {"the first station's workplace", "select count(*) as V from PRACOVISTE where NAZEV = 'TPrac A'", "1"},
+      {"the second station's workplace", "select count(*) as V from PRACOVISTE where NAZEV = 'TPrac B'", "1"},
+      {"each workplace has its user", "select count(*) as V from PRACUZIV u join PRACOVISTE p on p.ID_PRACOVISTE = "
+       "u.ID_PRACOVISTE where p.NAZEV starting 'TPrac '", "2"},
   };
   Check(Main(), both);
   // The second station's department maps to its own row, for the workplaces and finishing.
@@ -223,11 +245,15 @@ TEST_F(MeldrunKeysDb, NewRowsTwoStationsKeyedAlikeBothArriveAndAReplayAddsNothin
             Q1(Main(), "select ID_ODDELENI as V from ODDELENI where NAZEV = 'TOdd B'"));
   const std::string departments = Q1(Main(), "select count(*) as V from ODDELENI");
   const std::string accounts = Q1(Main(), "select count(*) as V from ZARIZENI_BANKA");
+  const std::string workplaces = Q1(Main(), "select count(*) as V from PRACOVISTE");
+  const std::string users = Q1(Main(), "select count(*) as V from PRACUZIV");
   // The same station data again: found by what they hold, nothing is added.
   Play(replay, o, 1, 2);
   Check(Main(), both);
   EXPECT_EQ(Q1(Main(), "select count(*) as V from ODDELENI"), departments);
   EXPECT_EQ(Q1(Main(), "select count(*) as V from ZARIZENI_BANKA"), accounts);
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from PRACOVISTE"), workplaces);
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from PRACUZIV"), users);
   EXPECT_EQ(Q1(replay, "select ID_ODDELENI_NEW as V from ODDELENI where ID_ODDELENI = 880500"),
             Q1(Main(), "select ID_ODDELENI as V from ODDELENI where NAZEV = 'TOdd B'"));
 }
@@ -287,8 +313,8 @@ TEST_F(MeldrunKeysDb, TheMemoryImportResolvesEveryReferenceOrRefusesTheRow) {
        "insert into UZIVATEL_NEW (ID_UZIVATEL, ZKRATKA, JMENO, ST) values (880001, 'TUSR', 'Test', 'I');\n"
        "insert into ZADANKA (ID_ZADANKA, ID_PACIENT, ZADANKA) values (880005, 880001, 'TZ1');\n"
        "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_PREDEK, ID_PARTNER, ID_ZALOZIL, ID_MODIFIKOVAL, "
-       "ID_VLASTNI_ZASTUPCE, ID_SKLAD_CIL, SKLAD_CIL, ST) values (880001, 'TD1', 'PD', -1, -1, 880001, 880001, 880001, "
-       "880001, 'TSK1', 'I');\n"
+       "ID_VLASTNI_ZASTUPCE, ID_SKLAD_CIL, SKLAD_CIL, ID_CENIK, ST) values (880001, 'TD1', 'PD', -1, -1, 880001, "
+       "880001, 880001, 880001, 'TSK1', 880001, 'I');\n"
        // Made by a user neither database knows.
        "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_PREDEK, ID_PARTNER, ID_ZALOZIL, ST) values (880002, "
        "'TD2', 'PD', -1, -1, 870000, 'I');\n"
@@ -317,6 +343,8 @@ TEST_F(MeldrunKeysDb, TheMemoryImportResolvesEveryReferenceOrRefusesTheRow) {
   Check(Main(), {
       {"the document's target store by its code", "select ID_SKLAD_CIL as V from DOKLAD where DOKLAD = 'TD1'",
        "990001"},
+      {"the document's price list, without a code of its own, by the station's code",
+       "select ID_CENIK as V from DOKLAD where DOKLAD = 'TD1'", "990001"},
       {"the daily record's store by the station store's code",
        "select ID_SKLAD as V from DENNI_ZAZNAM where ID_PACIENT = 990001 and DATUM = '2026-05-01'", "990001"},
       {"the daily record's request by its patient and number",
