@@ -317,7 +317,7 @@ void TRVRTFReaderProperties::NewText(const AnsiString& ansi, const WideString* w
     InsertItem(empty, tab, position);
     return;
   }
-  std::unique_ptr<TCustomRVItemInfo> item(RichViewTextItemClass(current_));
+  std::unique_ptr<TCustomRVItemInfo> item(RVTextItemFactory(current_));
   item->BeforeLoading(rvlfRTF);
   TFontInfo* f = style_->TextStyles()->Items(style_no);
   if (f->Unicode) item->ItemOptions.Include(rvioUnicodeText);
