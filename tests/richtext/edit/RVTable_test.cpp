@@ -300,3 +300,90 @@ TEST(RTFTableImport, MergedCellTableWrittenByLibreOffice) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Tables nested three deep, written as RTF: LibreOffice reads every cell's text at every
+// depth (its text export shows them all, in order) and the cells keep their fonts; our own
+// reader gives back the same nesting. A reader that skips the nested-table destination
+// must still find the nested cells' text outside it.
+TEST(RVTable, NestedTablesThreeDeepReadByLibreOffice) {
+  Doc a;
+  TFontInfo* mono = a.style.TextStyles()->Add();
+  mono->FontName = "Courier New";
+  const int32_t mono_no = a.style.TextStyles()->Count() - 1;
+  a.data.AddTextItem(CZ("před"), 0, 0);
+  auto* t1 = new TRVTableItemInfo(&a.data, 1, 2);
+  SetCell(t1, 0, 0, "L1a");
+  SetCell(t1, 0, 1, "L1b");
+  auto* t2 = new TRVTableItemInfo(t1->GetCells(0, 0), 1, 2);
+  SetCell(t2, 0, 0, "L2a", mono_no);
+  SetCell(t2, 0, 1, "L2b");
+  auto* t3 = new TRVTableItemInfo(t2->GetCells(0, 1), 1, 2);
+  SetCell(t3, 0, 0, "L3a", mono_no);
+  SetCell(t3, 0, 1, "L3b");
+  t2->GetCells(0, 1)->AddItem("", t3);
+  t1->GetCells(0, 0)->AddItem("", t2);
+  a.data.AddItem("", t1);
+  a.data.AddTextItem("po", 0, 0);
+  TMemoryStream m;
+  ASSERT_TRUE(a.data.SaveRTFToStream(m, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  const std::string rtf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+
+  // Our reader: the same tables, nested the same way.
+  Doc b;
+  TRVRTFReaderProperties p;
+  p.TextStyleMode = rvrsAddIfNeeded;
+  TStringStream in(rtf);
+  int32_t index = 0;
+  ASSERT_EQ(p.ReadRTFFromStream(in, &b.data, index), rtf_ec_OK);
+  ASSERT_EQ(b.data.ItemCount(), 3) << rtf;
+  auto* u1 = dynamic_cast<TRVTableItemInfo*>(b.data.GetItem(1));
+  ASSERT_NE(u1, nullptr) << rtf;
+  ASSERT_EQ(Grid(u1), "L1a/,L1b") << rtf;
+  TCustomRVData* c1 = u1->GetCells(0, 0);
+  ASSERT_EQ(c1->ItemCount(), 2) << rtf;
+  auto* u2 = dynamic_cast<TRVTableItemInfo*>(c1->GetItem(1));
+  ASSERT_NE(u2, nullptr) << rtf;
+  EXPECT_EQ(Grid(u2), "L2a,L3a/") << rtf;
+  auto* u3 = dynamic_cast<TRVTableItemInfo*>(u2->GetCells(0, 1)->GetItem(1));
+  ASSERT_NE(u3, nullptr) << rtf;
+  EXPECT_EQ(Grid(u3), "L3a,L3b") << rtf;
+  EXPECT_EQ(b.style.TextStyles()->Items(u3->GetCells(0, 0)->GetItemStyle(0))->FontName, "Courier New");
+  EXPECT_EQ(b.style.TextStyles()->Items(u2->GetCells(0, 0)->GetItemStyle(0))->FontName, "Courier New");
+
+  if (!test::HaveProgram("soffice")) {
+    if (test::InCI()) FAIL() << "LibreOffice is missing";
+    GTEST_SKIP() << "LibreOffice is not installed (scripts/deps.sh installs it)";
+  }
+  test::TempDir dir("lonested");
+  const std::string file = dir.File("t.rtf");
+  std::ofstream(file, std::ios::binary) << rtf;
+  for (const char* format : {"txt:Text (encoded):UTF8", "html"}) {
+    test::CommandResult r = test::RunCommand({"soffice", "--headless", "-env:UserInstallation=file://" + dir.Path() + "/lo",
+                                              "--convert-to", format, "--outdir", dir.Path(), file});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  std::string text = test::ReadFile(dir.File("t.txt"));
+  std::string words;
+  for (char ch : text) words += (ch == '\n' || ch == '\r' || ch == '\t') ? ' ' : ch;
+  size_t at = 0;
+  for (const char* word : {"před", "L1a", "L2a", "L3a", "L3b", "L1b", "po"}) {
+    const size_t found = words.find(word, at);
+    ASSERT_NE(found, std::string::npos) << word << " in: " << words << "\n" << rtf;
+    at = found;
+  }
+  // The fonts of the nested cells as LibreOffice shows them.
+  const std::string html = test::ReadFile(dir.File("t.html"));
+  for (const char* word : {"L2a", "L3a"}) {
+    const size_t w = html.find(std::string(word) + "<");
+    ASSERT_NE(w, std::string::npos) << html;
+    const size_t font = html.rfind("<font", w);
+    ASSERT_NE(font, std::string::npos) << html;
+    EXPECT_NE(html.substr(font, w - font).find("Courier New"), std::string::npos) << word << ": " << html.substr(font, w - font + 4);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
