@@ -387,3 +387,59 @@ TEST(RVTable, NestedTablesThreeDeepReadByLibreOffice) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Grids no document needs are refused with the reader's code for a failed event, quickly
+// and without building them: a row of thousands of cells, and rows whose boundaries split
+// the grid again and again; a large table that a real document has still arrives whole.
+TEST(RTFTableImport, AbsurdGridsAreRefused) {
+  auto row_of_cells = [](int cells) {
+    std::string rtf = "{\\rtf1 \\trowd\\cellx1000 ";
+    for (int i = 0; i < cells; ++i) rtf += "x\\cell";
+    return rtf + "\\row}";
+  };
+  auto splitting_rows = [](int rows) {
+    // Every row puts its boundary somewhere new: the grid gains a column per row.
+    std::string rtf = "{\\rtf1 ";
+    for (int r = 0; r < rows; ++r)
+      rtf += "\\trowd\\cellx" + std::to_string(3 * r + 10) + "\\cellx100000\\pard\\intbl a\\cell b\\cell\\row ";
+    return rtf + "}";
+  };
+  auto plain_table = [](int rows, int cols) {
+    std::string rtf = "{\\rtf1 ";
+    for (int r = 0; r < rows; ++r) {
+      rtf += "\\trowd";
+      for (int c = 1; c <= cols; ++c) rtf += "\\cellx" + std::to_string(c * 500);
+      rtf += "\\pard\\intbl ";
+      for (int c = 0; c < cols; ++c) rtf += std::to_string(r) + "\\cell ";
+      rtf += "\\row ";
+    }
+    return rtf + "}";
+  };
+  struct {
+    std::string name, rtf;
+    uint8_t code;
+  } cases[] = {
+      {"a row of 5,000 cells", row_of_cells(5000), rtf_ec_Exception},
+      {"2,000 rows splitting the grid", splitting_rows(2000), rtf_ec_Exception},
+      {"a row of 60 cells", row_of_cells(60), rtf_ec_OK},
+      {"200 rows of 30 columns", plain_table(200, 30), rtf_ec_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Doc d;
+    TRVRTFReaderProperties p;
+    TStringStream in(c.rtf);
+    int32_t index = 0;
+    ASSERT_EQ(p.ReadRTFFromStream(in, &d.data, index), c.code);
+    if (c.code != rtf_ec_OK) continue;
+    auto* t = dynamic_cast<TRVTableItemInfo*>(d.data.GetItem(0));
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(t->ColCount(), 30);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar

@@ -234,9 +234,9 @@ TEST(PictureItemTest, PngAndJpegPicturesPaintTheirPixels) {
     std::string rtf;
     uint32_t colour;  // 0: the frame (white inside)
   } cases[] = {
-      {"{\\pict\\pngblip\\picwgoal480\\pichgoal480 " + png_hex + "}", 0xFFFF0000u},
-      {"{\\pict\\jpegblip\\picwgoal480\\pichgoal480 " + jpeg_hex + "}", 0xFF0000FFu},
-      {"{\\pict\\pngblip\\picwgoal480\\pichgoal480 " + broken_png_hex + "}", 0},
+      {"{\\pict\\pngblip " + png_hex + "}", 0xFFFF0000u},
+      {"{\\pict\\jpegblip " + jpeg_hex + "}", 0xFF0000FFu},
+      {"{\\pict\\pngblip " + broken_png_hex + "}", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rtf.substr(0, 40));
@@ -250,11 +250,14 @@ TEST(PictureItemTest, PngAndJpegPicturesPaintTheirPixels) {
     ASSERT_EQ(doc.ItemCount(), 1);
     auto* item = dynamic_cast<TRVGraphicItemInfo*>(doc.GetItem(0));
     ASSERT_NE(item, nullptr);
-    ASSERT_EQ(item->GetImageWidth(), 32);
-    TPixelImage surface(40, 40, 0xFF00FF00u);
+    // The picture's box: its natural size, one pixel of spacing in.
+    const int32_t w = item->GetImageWidth(), h = item->GetImageHeight();
+    ASSERT_GE(w, 4);
+    ASSERT_GE(h, 4);
+    TPixelImage surface(w + 8, h + 8, 0xFF00FF00u);
     TRVPixelCanvas canvas(surface);
     item->Paint(0, 0, canvas, 0, nullptr, nullptr);
-    const uint32_t centre = surface.At(16, 16);
+    const uint32_t centre = surface.At(1 + w / 2, 1 + h / 2);
     if (c.colour == 0) {
       EXPECT_EQ(centre, 0xFFFFFFFFu);
       continue;
@@ -265,6 +268,7 @@ TEST(PictureItemTest, PngAndJpegPicturesPaintTheirPixels) {
           << std::hex << centre;
     // The whole box is the picture's colour, no frame around it.
     EXPECT_EQ(surface.At(1, 1) & 0xFFFFFFu, centre & 0xFFFFFFu);
+    EXPECT_EQ(surface.At(w, h) & 0xFFFFFFu, centre & 0xFFFFFFu);
   }
 }
 
