@@ -263,8 +263,18 @@ void TMeldrun::PlayPacient() {
             return;
           }
           OpenSearchByKey("select * from PACIENT where PACIENT=", Variant(code));
-          // The main patient keeps its owner and its default case.
-          StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER,ID_PACIENT,ID,ID_TABLE_STATUS"));
+          // The main patient keeps its owner and its default case. Its species is the
+          // main root category of the station's species name; a name main does not know
+          // leaves main's species as it is: the station's key of a category is never
+          // written into main.
+          AnsiString excluded = "ID_PARTNER,ID_PACIENT,ID,ID_TABLE_STATUS";
+          std::map<AnsiString, Variant> species;
+          if (Lookup2().Find(Text(src, "DRUH"))) {
+            species["ID_DRUH"] = Lookup2().GetValue(1);
+          } else {
+            excluded += ",ID_DRUH";
+          }
+          StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), excluded, species));
         } else if (Is(field, "ID_PARTNER")) {
           PartnerByCode(field, src, TargetLookup());
         } else if (Is(field, "ID_DRUH")) {
