@@ -7,6 +7,8 @@
 # Run by ctest before the tests (the program lists its tests with --gtest_list_tests,
 # so a new test or suite needs no edit anywhere), with these variables set:
 #   TEST_EXECUTABLE   the program
+#   TEST_PREFIX       put before every ctest name (two programs may hold suites of the
+#                     same name; a ctest name must be unique)
 #   TESTS_FILE        the file of add_test() calls written here and included by ctest
 #   TEST_LABEL        the ctest label of every test of the program
 #   TEST_ENVIRONMENT  the ENVIRONMENT property (a list)
@@ -76,7 +78,7 @@ foreach(suite IN LISTS suites)
       set(count 1)
     endif()
     math(EXPR timeout "${TIMEOUT_BASE} + ${TIMEOUT_PER_TEST} * ${count}")
-    pelvar_quote(name "${group}")
+    pelvar_quote(name "${TEST_PREFIX}${group}")
     pelvar_quote(filter "--gtest_filter=${group}")
     string(APPEND script
       "add_test(${name} ${exe} ${filter})\n"
