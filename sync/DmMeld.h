@@ -30,6 +30,14 @@
 
 namespace pelvar {
 
+// Whether a statement changed data in the transaction since its last commit: a read then
+// commits (retaining) what was written before it, while a read after nothing written needs
+// no commit of its own.
+inline bool HoldsWrites(const TIB_Transaction* transaction) {
+  const TIB_TransactionState state = transaction->State();
+  return state != tsNone && state != tsInactive && state != tsInactivePending;
+}
+
 class TDMMeldrun : public TComponent {
  public:
   // The module's creation: the two progress windows, the backup and restore settings,

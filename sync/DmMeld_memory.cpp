@@ -282,7 +282,7 @@ void TDMMeldrun::SelectDstRow(const AnsiString& sql, bool& found, Variant& value
       values = row;
       found = true;
     }
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     values = Variant::MakeNull();
     found = false;
@@ -310,7 +310,7 @@ void RunPrepared(TREZQuery* q, const std::vector<Variant>& params, Read read) {
     SetParams(q, params);
     q->OpenAndFetchAll();
     read(q);
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     RollbackRetainingQuietly(transaction);
     CloseQuietly(q);
