@@ -39,6 +39,9 @@ struct TDMMeldrun::TMemoryImportState {
   bool layouts_made = false;
   // The prepared reads of the running pass, by database (true: station) and text.
   std::map<std::pair<bool, AnsiString>, std::unique_ptr<TREZQuery>> prepared;
+  // The rows of the keyed look-ups of the running pass, by database and read: the values
+  // of the first row of every key.
+  std::map<std::pair<bool, AnsiString>, std::unordered_map<std::string, Variant>> keyed;
 };
 
 TDMMeldrun::TMemoryImportState& TDMMeldrun::MemoryState() {
@@ -284,7 +287,7 @@ void TDMMeldrun::SelectDstRow(const AnsiString& sql, bool& found, Variant& value
       values = row;
       found = true;
     }
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     values = Variant::MakeNull();
     found = false;
@@ -312,7 +315,7 @@ void RunPrepared(TREZQuery* q, const std::vector<Variant>& params, Read read) {
     SetParams(q, params);
     q->OpenAndFetchAll();
     read(q);
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     RollbackRetainingQuietly(transaction);
     CloseQuietly(q);
@@ -392,7 +395,66 @@ void TDMMeldrun::ExecPrepared(bool station, const AnsiString& sql, const std::ve
 }
 
 void TDMMeldrun::ReleasePrepared() {
-  if (memory_state_) memory_state_->prepared.clear();
+  if (!memory_state_) return;
+  memory_state_->prepared.clear();
+  memory_state_->keyed.clear();
+}
+
+namespace {
+
+// One part of a keyed look-up's key: the text the server compares (trailing blanks do not
+// count), behind its length; false for a null, which never matches.
+bool AppendKeyPart(std::string& key, const Variant& v) {
+  if (IsNoRow(v)) return false;
+  std::string text = v.AsString();
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  key += IntToStr(static_cast<int32_t>(text.size())) + ":" + text;
+  return true;
+}
+
+}  // namespace
+
+void TDMMeldrun::SelectKeyedRow(bool station, const AnsiString& read, int32_t key_count,
+                                const std::vector<Variant>& key, bool& found, Variant& values) {
+  found = false;
+  values = Variant::MakeNull();
+  auto [rows, made] = MemoryState().keyed.try_emplace({station, read});
+  if (made) {
+    try {
+      RunPrepared(PreparedQuery(station, read), {}, [&](TREZQuery* q) {
+        const std::vector<TField*> columns = q->FieldList();
+        const auto n = static_cast<int32_t>(columns.size()) - key_count;
+        for (q->First(); !q->Eof(); q->Next()) {
+          std::string k;
+          bool complete = true;
+          for (int32_t i = 0; i < key_count && complete; ++i)
+            complete = AppendKeyPart(k, columns[static_cast<size_t>(i)]->AsVariant());
+          if (!complete || rows->second.count(k) > 0) continue;
+          Variant row = VarArrayCreate({0, n - 1}, varVariant);
+          for (int32_t i = 0; i < n; ++i) row.PutElement({i}, columns[static_cast<size_t>(key_count + i)]->AsVariant());
+          rows->second.emplace(std::move(k), std::move(row));
+        }
+      });
+    } catch (...) {
+      MemoryState().keyed.erase({station, read});
+      throw;
+    }
+  }
+  std::string k;
+  for (const Variant& part : key)
+    if (!AppendKeyPart(k, part)) return;
+  const auto hit = rows->second.find(k);
+  if (hit == rows->second.end()) return;
+  found = true;
+  values = hit->second;
+}
+
+Variant TDMMeldrun::SelectKeyed(bool station, const AnsiString& read, int32_t key_count,
+                                const std::vector<Variant>& key) {
+  bool found = false;
+  Variant values;
+  SelectKeyedRow(station, read, key_count, key, found, values);
+  return found ? values[0] : Variant::MakeNull();
 }
 
 void TDMMeldrun::SelectNewKey(const AnsiString& table_name, const AnsiString& key_field,
@@ -684,10 +746,10 @@ bool TDMMeldrun::ResolveDocumentValues() {
     Variant row;
     // A document without a number has no natural key: it is a new document.
     if (!p.Empty("DOKLAD")) {
-      SelectPreparedRow(false,
-                        "select ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, TABLE_STATUS "
-                        "from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " + TextParam(1) + ")",
-                        {Variant(p.Text("DOKLAD")), Variant(p.Text("TYP_DOKLADU"))}, found, row);
+      SelectKeyedRow(false,
+                     "select DOKLAD, TYP_DOKLADU, ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, "
+                     "TABLE_STATUS from DOKLAD",
+                     2, {Variant(p.Text("DOKLAD")), Variant(p.Text("TYP_DOKLADU"))}, found, row);
     }
     if (found) {
       p.Set("ID_DOKLAD_NEW", row[0]);
@@ -709,10 +771,8 @@ bool TDMMeldrun::ResolveDocumentValues() {
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("PARTNER")) {
-      SelectPreparedRow(false,
-                        "select ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER where PARTNER = " +
-                            TextParam(0),
-                        {Variant(p.Text("PARTNER"))}, found, row);
+      SelectKeyedRow(false, "select PARTNER, ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER", 1,
+                     {Variant(p.Text("PARTNER"))}, found, row);
       if (found) {
         const char* names[] = {"ID_PARTNER_NEW", "PARTNER_NAZEV_NEW", "ULICE_NEW", "PSC_NEW", "OBEC_NEW"};
         for (int32_t i = 0; i < 5; ++i) p.Set(names[i], row[i]);
@@ -801,10 +861,7 @@ Variant DocumentKey(TDMMeldrun& dm, const AnsiString& number, const AnsiString& 
     if (!IsNoRow(v)) return v;
     return Variant::MakeNull();
   }
-  return dm.SelectPrepared(false,
-                           "select ID_DOKLAD from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " +
-                               TextParam(1) + ")",
-                           {Variant(number), Variant(type)});
+  return dm.SelectKeyed(false, "select DOKLAD, TYP_DOKLADU, ID_DOKLAD from DOKLAD", 2, {Variant(number), Variant(type)});
 }
 
 }  // namespace
@@ -823,14 +880,13 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
     const AnsiString date = DateText(p.F("DATUM"));
     const AnsiString time = TimeText(p.F("CAS"));
     const AnsiString case_date = DateText(p.F("DATUM_PRIPADU"));
+    // The daily records of main by patient code, date and time as the database formats them.
     const AnsiString sql =
-        "select DZ.ID_DENNI_ZAZNAM from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = PAC.ID_PACIENT "
-        "where (PAC.PACIENT = " + TextParam(0) + ") "
-        "and (snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), '') = " + TextParam(1) +
-        ") and (snvl(cast(DZ.CAS as char(13)), '') = " + TextParam(2) + ") ";
+        "select PAC.PACIENT, snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), ''), snvl(cast(DZ.CAS as char(13)), ''), "
+        "DZ.ID_DENNI_ZAZNAM from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = PAC.ID_PACIENT";
     p.EditRow();
     p.Set("ID", p.F("ID_DENNI_ZAZNAM")->AsVariant());
-    const Variant own = SelectPrepared(false, sql, {Variant(p.Text("PACIENT")), Variant(date), Variant(time)});
+    const Variant own = SelectKeyed(false, sql, 3, {Variant(p.Text("PACIENT")), Variant(date), Variant(time)});
     if (!IsNoRow(own)) {
       p.Set("ID_DENNI_ZAZNAM_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
@@ -839,8 +895,7 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("ID_PACIENT")) {
-      const Variant v = SelectPrepared(false, "select ID_PACIENT from PACIENT where (PACIENT = " + TextParam(0) + ")",
-                                       {Variant(p.Text("PACIENT"))});
+      const Variant v = SelectKeyed(false, "select PACIENT, ID_PACIENT from PACIENT", 1, {Variant(p.Text("PACIENT"))});
       if (!IsNoRow(v)) {
         p.Set("ID_PACIENT_NEW", v);
       } else {
@@ -848,8 +903,8 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (!p.Empty("ID_PACIENT_NEW")) {
-      const Variant v = SelectPrepared(false, "select id_pripad from pripad where (id_pacient = :P0)  and (aktivni = 'O')",
-                                       {Variant(p.F("ID_PACIENT_NEW")->AsInteger())});
+      const Variant v = SelectKeyed(false, "select id_pacient, id_pripad from pripad where aktivni = 'O'", 1,
+                                    {Variant(p.F("ID_PACIENT_NEW")->AsInteger())});
       if (!IsNoRow(v)) p.Set("ID_PRIPAD_NEW", v);
     }
     if (!p.Empty("DOKLAD")) {
@@ -863,15 +918,11 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("ID_DOKLAD", Variant(-1));
     }
     if (!p.Empty("PRIPAD")) {
-      // Every patient has a default case of the same name, so the case name must not lead
-      // the search (an index on it would visit every patient's default case): "|| ''"
-      // keeps the server on the patient's name and the patient's cases.
-      const Variant v = SelectPrepared(
+      const Variant v = SelectKeyed(
           false,
-          "select P.ID_PRIPAD from PRIPAD P join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where (P.PRIPAD || '' = " +
-              TextParam(0) + ") and (PAC.PACIENT = " + TextParam(1) +
-              ") and (snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + TextParam(2) + ")",
-          {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
+          "select P.PRIPAD, PAC.PACIENT, snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), ''), P.ID_PRIPAD from PRIPAD P "
+          "join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT",
+          3, {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
       if (!IsNoRow(v)) {
         p.Set("ID_PRIPAD_NEW", v);
       } else {
@@ -923,17 +974,17 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
   const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
-    const AnsiString sql =
-        "select dp.ID_DOKLAD_POLOZKA from " + item_table +
-        " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD where (d.DOKLAD  = " + TextParam(0) +
-        ") and (dp.VARIANTA = " + TextParam(1) + ") and (snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " +
-        TextParam(2) + ") and (snvl(cast(dp.CAS as char(13)), '') = " + TextParam(3) + ")";
+    // The items of main by document number, variant, creation date and time as the database
+    // formats them.
+    const AnsiString sql = "select d.DOKLAD, dp.VARIANTA, snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), ''), "
+                           "snvl(cast(dp.CAS as char(13)), ''), dp.ID_DOKLAD_POLOZKA from " +
+                           item_table + " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD";
     p.EditRow();
     p.Set("ID", p.F("ID_DOKLAD_POLOZKA")->AsVariant());
     const Variant own =
-        SelectPrepared(false, sql,
-                       {Variant(p.Text("DOKLAD")), Variant(p.Text("VARIANTA")),
-                        Variant(DateText(p.F("ZALOZENI_ZAZNAMU"))), Variant(TimeText(p.F("CAS")))});
+        SelectKeyed(false, sql, 4,
+                    {Variant(p.Text("DOKLAD")), Variant(p.Text("VARIANTA")),
+                     Variant(DateText(p.F("ZALOZENI_ZAZNAMU"))), Variant(TimeText(p.F("CAS")))});
     if (!IsNoRow(own)) {
       p.Set("ID_DOKLAD_POLOZKA_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
@@ -952,8 +1003,8 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
     if (!p.Empty("VARIANTA")) {
       bool found = false;
       Variant row;
-      SelectPreparedRow(false, "select VARIANTA_NAZEV, ID_VARIANTA from VARIANTA where (VARIANTA = " + TextParam(0) + ")",
-                        {Variant(p.Text("VARIANTA"))}, found, row);
+      SelectKeyedRow(false, "select VARIANTA, VARIANTA_NAZEV, ID_VARIANTA from VARIANTA", 1,
+                     {Variant(p.Text("VARIANTA"))}, found, row);
       if (found) {
         p.Set("ID_VARIANTA_NEW", row[1]);
         p.Set("VARIANTA_NAZEV_NEW", row[0]);

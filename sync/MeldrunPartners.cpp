@@ -292,16 +292,15 @@ void TMeldrun::PlayPacient() {
         TField* code = d->FieldByName("PACIENT");
         if (code->IsNull() || code->AsString().empty()) return;
         // The posted row's own key: a code the main database holds twice must not give
-        // the case to the other patient.
-        dm_.ExecDst("insert into PRIPAD (ID_PACIENT, ID_ZALOZIL, ID_MODIFIKOVAL, PRIPAD, AKTIVNI, HOSPITALIZACE, "
-                    "ZALOZENI_ZAZNAMU, POSLEDNI_MODIFIKACE, ST) values(" +
-                    IntToStr(key) + ", " + Literal(d, "ID_ZALOZIL") + ", " + Literal(d, "ID_MODIFIKOVAL") + ", " +
-                    Sql(CZ("Nezařazené návštěvy")) + ", 'O', 'N', " + Literal(d, "ZALOZENI_ZAZNAMU") + ", " +
-                    Literal(d, "POSLEDNI_MODIFIKACE") + ", 'I')");
-        const Variant case_key =
-            dm_.SelectDst("select ID_PRIPAD from PRIPAD where ID_PACIENT=" + IntToStr(key) + " and AKTIVNI='O'");
-        if (!case_key.IsNull() && !case_key.IsEmpty())
-          PatientCases().Add(IntToStr(key) + "|" + IntToStr(case_key.AsInteger()));
+        // the case to the other patient. The case's key is drawn from its generator first
+        // (as the table's trigger would draw it), so that no search for the case is needed.
+        const Variant case_key = dm_.SelectDst("select gen_id(GEN_PRIPAD, 1) from rdb$database");
+        dm_.ExecDst("insert into PRIPAD (ID_PRIPAD, ID_PACIENT, ID_ZALOZIL, ID_MODIFIKOVAL, PRIPAD, AKTIVNI, "
+                    "HOSPITALIZACE, ZALOZENI_ZAZNAMU, POSLEDNI_MODIFIKACE, ST) values(" +
+                    IntToStr(case_key.AsInteger()) + ", " + IntToStr(key) + ", " + Literal(d, "ID_ZALOZIL") + ", " +
+                    Literal(d, "ID_MODIFIKOVAL") + ", " + Sql(CZ("Nezařazené návštěvy")) + ", 'O', 'N', " +
+                    Literal(d, "ZALOZENI_ZAZNAMU") + ", " + Literal(d, "POSLEDNI_MODIFIKACE") + ", 'I')");
+        PatientCases().Add(IntToStr(key) + "|" + IntToStr(case_key.AsInteger()));
       });
 }
 
