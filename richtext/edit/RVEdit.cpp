@@ -63,7 +63,8 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
                                              rvddFiles};
   LiveSpellingMode = rvlspOnChange;
   EditData()->SetUndoLimit(-1);
-  setCursor(Qt::IBeamCursor);
+  Cursor = crIBeam;
+  ApplyCursor(Cursor);
   setAttribute(Qt::WA_InputMethodEnabled);
   // A program that installed no beep of its own hears the desktop's.
   TBeepSink sink = SetBeepSink({});

@@ -539,8 +539,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Codes: 0 paragraph style, 1 text style, 2 paragraph conversion, 3 text conversion, 4
   // paragraph template, 5 text template; one undo step over all the cells it changed.
   void ApplyToCells(int32_t code, int32_t user_data, bool selected_only);
-  void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only) override {
-    ApplyToCells(3, user_data, selected_only);
+  void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only, int32_t code) override {
+    ApplyToCells(code, user_data, selected_only);
   }
   // Deleting a cell selection empties the selected cells (one undo step); refused when a
   // selected cell holds an item protected from deletion.

@@ -279,9 +279,12 @@ class TCustomRVItemInfo : public TPersistent {
   virtual bool IsPartiallySelected() const { return false; }
   virtual bool CanDeletePartiallySelected() const { return false; }
   virtual void DeletePartiallySelected() {}
-  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/) {}
-  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data) {
-    ApplyStyleConversionToSubRVDatas(user_data, false);
+  // Repeats a style application in the item's sub-documents (a table's cells, all or the
+  // selected ones); code is the editor's mode of the running application (0 paragraph style,
+  // 1 text style, 2 and 3 the conversion events, 4 and 5 the style templates).
+  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/, int32_t /*code*/) {}
+  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data, int32_t code) {
+    ApplyStyleConversionToSubRVDatas(user_data, false, code);
   }
   virtual void BeginItemUpdate() {}
   virtual void EndItemUpdate() {}

@@ -5,6 +5,9 @@
 // by border, border dragging, and the operations over selected cells.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -942,6 +945,93 @@ TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
   EXPECT_EQ(inner->CellEditor, nullptr);
   EXPECT_EQ(Text(target), "n10");
   EXPECT_EQ(Text(outer_cell), "x");
+}
+
+// A mouse event sent to a widget at a client point.
+void SendMouse(QWidget* w, QEvent::Type type, int32_t x, int32_t y, Qt::MouseButton button = Qt::LeftButton,
+               Qt::MouseButtons buttons = Qt::LeftButton) {
+  const QPointF p(x, y);
+  QMouseEvent ev(type, p, w->mapToGlobal(p), button, buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &ev);
+}
+
+// Text and paragraph styles reach the cells by every way the cells can be selected (the grid
+// call, a click on the table's left border, a mouse drag from one cell into another, and a
+// selection running across the whole table), each as one undo step that undo takes back whole.
+TEST_F(TableEditTest, StylesReachSelectedCellsByEverySelectionRoute) {
+  struct TRoute {
+    const char* name;
+    std::function<void()> select;
+    std::vector<std::pair<int32_t, int32_t>> cells;  // the cells that must change
+  };
+  auto client = [&](int32_t& cx, int32_t& cy) { table->GetItemClientCoords(cx, cy); };
+  const std::vector<TRoute> routes = {
+      {"SelectCellRange", [&] { table->SelectCellRange(1, 1, 1, 1); }, {{1, 1}, {1, 2}, {2, 1}, {2, 2}}},
+      {"left border",
+       [&] {
+         int32_t cx, cy;
+         client(cx, cy);
+         TRVTableCellData* mid = table->GetCells(1, 1);
+         const int32_t y = cy + mid->Top + mid->Height / 2;
+         SendMouse(e.get(), QEvent::MouseMove, cx + 1, y, Qt::NoButton, Qt::NoButton);
+         SendMouse(e.get(), QEvent::MouseButtonPress, cx + 1, y);
+         SendMouse(e.get(), QEvent::MouseButtonRelease, cx + 1, y, Qt::LeftButton, Qt::NoButton);
+         Pump();
+       },
+       {{1, 0}, {1, 1}, {1, 2}}},
+      {"mouse drag",
+       [&] {
+         int32_t cx, cy;
+         client(cx, cy);
+         TRVTableCellData* a = table->GetCells(0, 0);
+         TRVTableCellData* b = table->GetCells(0, 1);
+         SendMouse(e.get(), QEvent::MouseButtonPress, cx + a->Left + a->Width / 2, cy + a->Top + a->Height / 2);
+         Pump();
+         TRVTableInplaceEdit* ed = table->CellEditor;
+         ASSERT_NE(ed, nullptr);
+         const int32_t x = b->Left + b->Width / 2 - a->Left, y = b->Top + b->Height / 2 - a->Top;
+         SendMouse(ed, QEvent::MouseMove, x, y, Qt::NoButton, Qt::LeftButton);
+         SendMouse(ed, QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton);
+         Pump();
+       },
+       {{0, 0}, {0, 1}}},
+      {"across the table",
+       [&] { e->SetSelectionBounds(0, 3, 2, 3); },
+       {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {2, 0}, {2, 1}, {2, 2}}},
+  };
+  for (const bool text : {true, false})
+    for (const TRoute& route : routes) {
+      SCOPED_TRACE(std::string(route.name) + (text ? " text" : " para"));
+      table->BorderWidth = 4;
+      e->Format();
+      route.select();
+      Pump();
+      const int32_t groups = e->EditData()->UndoList->Count();
+      if (text)
+        ASSERT_NO_THROW(e->SetSelectionTextStyle(1));
+      else
+        ASSERT_NO_THROW(e->SetSelectionParaStyle(1));
+      Pump();
+      auto value = [&](int32_t r, int32_t c) {
+        TCustomRVItemInfo* item = table->GetCells(r, c)->GetItem(0);
+        return text ? item->StyleNo : item->ParaNo;
+      };
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) {
+          const bool wanted =
+              std::find(route.cells.begin(), route.cells.end(), std::make_pair(r, c)) != route.cells.end();
+          EXPECT_EQ(value(r, c), wanted ? 1 : 0) << r << c;
+        }
+      EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+      e->Undo();
+      Pump();
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) {
+          EXPECT_EQ(value(r, c), 0) << "after undo " << r << c;
+          EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+        }
+      Build();
+    }
 }
 
 }  // namespace
