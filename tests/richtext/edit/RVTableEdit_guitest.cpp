@@ -1034,5 +1034,155 @@ TEST_F(TableEditTest, StylesReachSelectedCellsByEverySelectionRoute) {
     }
 }
 
+// The cell editor stays over its cell when the control is resized (the table's columns
+// follow the control's width) and when the document scrolls.
+TEST_F(TableEditTest, EditorFollowsItsCellOnResizeAndScroll) {
+  table->BestWidth = -100;
+  e->show();
+  e->Format();
+  Click(0, 2);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  auto cell_rect = [&] {
+    TRVTableCellData* cell = table->GetCells(0, 2);
+    int32_t cx = 0, cy = 0;
+    table->GetItemClientCoords(cx, cy);
+    return QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height);
+  };
+  const QRect before = ed->geometry();
+  e->resize(300, 60);
+  Pump();
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_NE(ed->geometry(), before);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+  // Typing still goes to the cell under the editor, at the caret it had.
+  ed->InsertText("q");
+  EXPECT_EQ(Text(ed->RVData.get()), "c02q");
+  ASSERT_GT(e->YSize, e->VScrollPage);
+  e->SetVPos(2, true);
+  ASSERT_EQ(e->VPos, 2);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+  e->SetVPos(0, true);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+}
+
+// A fake inserted control (the item reads and sets its size through it).
+class TCellControl : public TObject, public TRVControlSize {
+ public:
+  int32_t ControlWidth() const override { return 30; }
+  int32_t ControlHeight() const override { return 12; }
+  void SetControlWidth(int32_t) override {}
+};
+
+// The table's sub-document hooks: the cell under a point, the corners of the selection, the
+// owner of a control and of the cell editor, choosing a cell (which opens its editor with the
+// cell's selection kept), the chosen cell's selection and dropping the chosen cell.
+TEST_F(TableEditTest, SubDocumentHooksChooseAndDropCells) {
+  TCellControl control;
+  auto* item = new TRVControlItemInfo(table->GetCells(2, 1));
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Control = &control;
+  table->GetCells(2, 1)->AddItem("ctl", item);
+  e->Format();
+  int32_t r = -1, c = -1, k = -1;
+  EXPECT_TRUE(table->OwnsControl(&control));
+  ASSERT_TRUE(table->FindCellOfControl(&control, r, c, k));
+  EXPECT_EQ(std::vector<int32_t>({r, c, k}), std::vector<int32_t>({2, 1, 1}));
+  TCellControl other;
+  EXPECT_FALSE(table->OwnsControl(&other));
+
+  TRVTableCellData* mid = table->GetCells(1, 1);
+  EXPECT_EQ(table->GetSubRVDataAt(mid->Left + mid->Width / 2, mid->Top + mid->Height / 2), mid);
+  EXPECT_EQ(table->GetSubRVDataAt(-5, -5), nullptr);
+
+  table->SelectCellRange(0, 1, 1, 1);
+  std::unique_ptr<TRVStoreSubRVData> state;
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenDown), table->GetCells(1, 2));
+  auto* pos = dynamic_cast<TRVTableStoreSubRVData*>(state.get());
+  ASSERT_NE(pos, nullptr);
+  EXPECT_EQ(std::make_pair(pos->Row, pos->Col), std::make_pair(1, 2));
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenUp), table->GetCells(0, 1));
+  table->ClearCellSelection();
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenUp), nullptr);
+  EXPECT_EQ(state, nullptr);
+
+  // Choosing (2, 0) opens its editor there; the document's selection goes after the table.
+  TRVTableStoreSubRVData at(2, 0);
+  table->ChooseSubRVData(&at);
+  Pump();
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  EXPECT_EQ(std::make_pair(ed->Row, ed->Col), std::make_pair(2, 0));
+  EXPECT_EQ(std::make_pair(table->ChosenRow, table->ChosenCol), std::make_pair(2, 0));
+  EXPECT_TRUE(table->OwnsInplaceEditor(ed));
+  EXPECT_EQ(e->InplaceEdit(), ed);
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenDown), ed->Cell);
+  TRVTableCellData* edited = table->GetCells(2, 0);
+  EXPECT_EQ(table->GetSubRVDataAt(edited->Left + 3, edited->Top + 3), ed->RVData.get());
+  EXPECT_FALSE(table->ChosenCellHasSelection());
+  ed->RVData->SetSelectionBounds(0, 1, 0, 3);
+  EXPECT_TRUE(table->ChosenCellHasSelection());
+  table->DropChosenCell();
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(table->ChosenRow, -1);
+  EXPECT_EQ(Text(edited), "c20");
+  EXPECT_FALSE(table->ChosenCellHasSelection());
+}
+
+// A table inside a cell: choosing one of its cells first opens the outer cell's editor.
+TEST_F(TableEditTest, ChoosingANestedCellOpensTheOuterEditorFirst) {
+  TRVTableCellData* outer_cell = table->GetCells(0, 1);
+  auto* inner = new TRVTableItemInfo(outer_cell, 1, 2);
+  for (int32_t c = 0; c < 2; ++c) {
+    inner->GetCells(0, c)->Clear();
+    inner->GetCells(0, c)->AddTextItem("n" + std::to_string(c), 0, 0);
+  }
+  outer_cell->AddItem("", inner);
+  e->Format();
+  inner->ChooseCell(0, 1);
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Col, 1);
+  ASSERT_NE(inner->CellEditor, nullptr);
+  EXPECT_EQ(inner->CellEditor->Col, 1);
+  EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n1");
+  table->CloseCellEditor(true);
+  Pump();
+}
+
+// Mouse moves over the cell editor reach the main control's OnMouseMove in its coordinates.
+TEST_F(TableEditTest, CellEditorMouseMovesReachTheMainControl) {
+  std::vector<std::pair<int32_t, int32_t>> moves;
+  e->OnMouseMove = [&](TCustomDocView* sender, TShiftState, int32_t x, int32_t y) {
+    EXPECT_EQ(sender, e.get());
+    moves.emplace_back(x, y);
+  };
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  moves.clear();
+  SendMouse(ed, QEvent::MouseMove, 3, 4, Qt::NoButton, Qt::NoButton);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0], std::make_pair(ed->x() + 3, ed->y() + 4));
+}
+
+// The editor of a transparent cell shows the table's background picture under the text, as
+// the cell shows it when it is not edited.
+TEST_F(TableEditTest, TransparentCellEditorShowsTheTableBackground) {
+  table->AssignBackgroundImage(std::make_unique<TBitmap>(8, 8, 0xFFCC2211u));
+  table->SetBackgroundStyle(rvbsTiled);
+  table->Color = clNone;
+  e->Format();
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ASSERT_TRUE(ed->Transparent);
+  const QImage shot = ed->grab().toImage();
+  // A pixel of the padding, where no text is drawn.
+  EXPECT_EQ(shot.pixelColor(1, 1).rgb() & 0xFFFFFFu, 0xCC2211u);
+}
+
 }  // namespace
 }  // namespace pelvar
