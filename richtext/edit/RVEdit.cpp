@@ -586,10 +586,11 @@ void TCustomDocViewEdit::StopLiveSpellingForUndo() {
     control->WordEnumThread->Stop(true);
 }
 
-void TCustomDocViewEdit::CloseInplaceEditor() {
+void TCustomDocViewEdit::CloseInplaceEditor() { DestroyInplaceEditor(); }
+
+void TCustomDocViewEdit::DestroyInplaceEditor() {
   if (TCustomDocViewEdit* inner = InplaceEdit()) inner->CloseByHost();
   inplace_editor_ = nullptr;
-  DestroyInplaceEditor();
 }
 
 void TCustomDocViewEdit::Clear() {

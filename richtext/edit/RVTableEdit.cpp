@@ -194,7 +194,17 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
     d->SetSelectionBounds(last, d->GetOffsAfterItem(last), last, d->GetOffsAfterItem(last));
   if (caret_to_start && last >= 0) d->SetSelectionBounds(0, d->GetOffsBeforeItem(0), 0, d->GetOffsBeforeItem(0));
   if (last >= 0 && !d->NotFormatted()) d->ChangeCaret(false, false, false);
-  ed->setFocus();
+  // The editor becomes the focused control of the form, the root document knowing meanwhile
+  // that the focus goes to a cell editor.
+  TCustomRVData* root = host_->GetAbsoluteRootData();
+  root->State |= (1u << 18);
+  try {
+    FocusControlInForm(ed);
+  } catch (...) {
+    root->State &= ~(1u << 18);
+    throw;
+  }
+  root->State &= ~(1u << 18);
   return true;
 }
 

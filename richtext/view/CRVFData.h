@@ -311,7 +311,12 @@ class TCustomRVFormattedData : public TCustomRVData {
   void GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to);
   bool IsDrawItemParaStart(int32_t d_item_no);
   bool IsMultiParaSelection();
-  bool SelectionExists(bool remove_empty);
+  // The document's own selection; with use_partial an item's own inner selection (selected
+  // cells) counts. An empty selection is removed with remove_empty unless the mouse is still
+  // selecting. (The control's SelectionExists also asks the cell being edited.)
+  bool SelectionExists(bool remove_empty, bool use_partial = true);
+  // The document of the in-place editor that stands for a sub-document (nil here).
+  virtual TCustomRVFormattedData* GetActiveSubData() { return nullptr; }
   bool IsInSelectionDItem(int32_t d_item_no, int32_t offs, bool include_edges);
   // The same in item terms; a cell document first asks whether its table lies inside the
   // selection of the document around it.

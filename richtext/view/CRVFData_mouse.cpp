@@ -108,10 +108,12 @@ bool TCustomRVFormattedData::IsMultiParaSelection() {
   return false;
 }
 
-bool TCustomRVFormattedData::SelectionExists(bool remove_empty) {
-  for (int32_t i = 0; i < ItemCount(); ++i)
-    if (GetItem(i)->IsPartiallySelected()) return true;
-  if (FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs)) return true;
+bool TCustomRVFormattedData::SelectionExists(bool remove_empty, bool use_partial) {
+  const bool own = FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs);
+  if (use_partial)
+    for (int32_t i = 0; i < ItemCount(); ++i)
+      if (GetItem(i)->IsPartiallySelected()) return true;
+  if (own) return true;
   if (remove_empty && !(State & rvstSelecting) && FSelStartNo >= 0) Deselect(nullptr, true);
   return false;
 }

@@ -422,6 +422,14 @@ void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
   if (rect().contains(p) && e->button() == Qt::LeftButton) Click();
 }
 
+bool TCustomDocView::SelectionExists() {
+  if (TCustomRVFormattedData* sub = RVData->GetActiveSubData(); sub && sub != RVData.get()) {
+    if (auto* editor = dynamic_cast<TCustomDocView*>(GetInplaceEditor())) return editor->SelectionExists();
+    return sub->SelectionExists(true, true);
+  }
+  return RVData->SelectionExists(true, true);
+}
+
 void TCustomDocView::leaveEvent(QEvent* e) {
   QWidget::leaveEvent(e);
   RVData->ClearHoverAndRepaint();

@@ -151,6 +151,9 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // A selection exists: while a cell is edited, in that cell; otherwise in selected cells or
+  // in the document.
+  bool SelectionExists();
   void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs) {
     RVData->SetSelectionBounds(start_item_no, start_offs, end_item_no, end_offs);
   }

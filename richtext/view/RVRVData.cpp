@@ -162,6 +162,11 @@ void TDocViewRVData::DoCopy() {
 
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
+TCustomRVFormattedData* TDocViewRVData::GetActiveSubData() {
+  auto* editor = dynamic_cast<TCustomDocView*>(Control->GetInplaceEditor());
+  return editor && !editor->Destroying ? editor->RVData.get() : nullptr;
+}
+
 void TDocViewRVData::SetControlCursor(TCursor cursor) {
   ShownCursor = cursor;
   Control->ApplyCursor(cursor);

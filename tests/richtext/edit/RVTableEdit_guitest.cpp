@@ -18,6 +18,7 @@
 #include "richtext/edit/RVEdit.h"
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableInplace.h"
+#include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVTableStream.h"
 #include "richtext/edit/RVTableUndo.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -1182,6 +1183,65 @@ TEST_F(TableEditTest, TransparentCellEditorShowsTheTableBackground) {
   const QImage shot = ed->grab().toImage();
   // A pixel of the padding, where no text is drawn.
   EXPECT_EQ(shot.pixelColor(1, 1).rgb() & 0xFFFFFFu, 0xCC2211u);
+}
+
+// Choosing another sub-document frees the open cell editor (its items go back to the cell);
+// the focus of the chain counts the cell editor; a scroller being destroyed (or one around
+// it) is seen from the cell editor inside it; the form's focused control is set only for a
+// control that takes the focus.
+TEST_F(TableEditTest, InplaceEditorChainDestroyAndFocus) {
+  e->show();
+  e->activateWindow();
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ed->setFocus();
+  Pump();
+  if (ed->hasFocus()) {
+    EXPECT_FALSE(e->hasFocus());
+    EXPECT_TRUE(e->ChainFocused());
+    EXPECT_FALSE(ed->ChainFocused() && !ed->hasFocus());
+  }
+  EXPECT_FALSE(ScrollerChainDestroying(ed));
+  e->Destroying = true;
+  EXPECT_TRUE(ScrollerChainDestroying(ed));
+  e->Destroying = false;
+
+  auto* other = dynamic_cast<TCustomRVFormattedData*>(table->GetCells(1, 1)->View());
+  ASSERT_NE(other, nullptr);
+  e->AssignChosenRVData(other, table);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(e->InplaceEdit(), nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(e->ChosenRVData, other);
+  e->UnassignChosenRVData(other);
+  EXPECT_EQ(e->ChosenRVData, nullptr);
+
+  QWidget form;
+  auto* takes = new QWidget(&form);
+  takes->setFocusPolicy(Qt::StrongFocus);
+  auto* never = new QWidget(&form);
+  never->setFocusPolicy(Qt::NoFocus);
+  FocusControlInForm(never);
+  EXPECT_EQ(form.focusWidget(), nullptr);
+  FocusControlInForm(takes);
+  EXPECT_EQ(form.focusWidget(), takes);
+}
+
+// Whether a selection exists: selected cells count (unless only the document's own selection
+// is asked for), and while a cell is edited the cell's selection is the answer.
+TEST_F(TableEditTest, SelectionExistsWithSelectedCellsAndInTheEditedCell) {
+  EXPECT_FALSE(e->SelectionExists());
+  table->SelectCellRange(0, 0, 1, 0);
+  EXPECT_TRUE(e->SelectionExists());
+  EXPECT_FALSE(e->RVData->SelectionExists(false, false));
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  EXPECT_FALSE(e->SelectionExists());
+  ed->RVData->SetSelectionBounds(0, 1, 0, 3);
+  EXPECT_TRUE(e->SelectionExists());
 }
 
 }  // namespace
