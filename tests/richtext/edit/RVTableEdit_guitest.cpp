@@ -1242,6 +1242,8 @@ TEST_F(TableEditTest, SelectionExistsWithSelectedCellsAndInTheEditedCell) {
   EXPECT_FALSE(e->SelectionExists());
   ed->RVData->SetSelectionBounds(0, 1, 0, 3);
   EXPECT_TRUE(e->SelectionExists());
+}
+
 // Closing the cell editor keeps what can still be redone: after several cell edits, each
 // closed into a step of the main document, undone from the main editor and one of them
 // redone (which opens the cell editor and redoes there), the main editor's redo list still
