@@ -174,7 +174,7 @@ class TRVEditRVData : public TDocViewRVData {
   void GetSelBoundsEx(int32_t& start_item_no, int32_t& start_offs, int32_t& end_item_no, int32_t& end_offs,
                       bool normalize);
   // Selects Length characters from ItemNo:Offs (backwards when reverse) and shows it.
-  void SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse);
+  void SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse) override;
   // Where a search starts: the document's start or end, else the caret (moved across an
   // item boundary in the direction of the search).
   void GetSearchStart(bool down, bool from_doc_start, int32_t& item_no, int32_t& offs);
@@ -259,7 +259,9 @@ class TRVEditRVData : public TDocViewRVData {
   // ---- Applying styles ----
   void ApplyTextStyleConversion(int32_t user_data, int32_t mode, bool whole_paragraphs);
   void ApplyParaStyle(int32_t para_no_or_user_data, int32_t mode);
-  void ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs);
+  TCustomRVItemInfo* PartiallySelectedItem();
+  // mode: the running application's mode, which an item with sub-documents repeats there.
+  void ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs, int32_t mode);
 
   void Clear() override;
 
@@ -306,6 +308,9 @@ class TRVEditRVData : public TDocViewRVData {
   bool ResizerMouseMove(uint32_t shift, int32_t x, int32_t y);
   bool ResizerMouseUp();
   bool CancelResize();
+  // A press and release on the same resizable (or otherwise wholly selectable) item with
+  // nothing selected selects that item whole, so that it gets its resize frame.
+  void DoSelectClickedItem() override;
   // Resizes a picture to an outer size (its spacing included) as one undo step (type 13).
   void ResizeItem(int32_t item_no, int32_t width, int32_t height);
   void AfterPaint(TCanvas& canvas, int32_t x_shift, int32_t y_shift, int32_t first, int32_t last) override;

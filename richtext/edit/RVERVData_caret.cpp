@@ -327,13 +327,7 @@ void TRVEditRVData::GetSelBoundsEx(int32_t& start_item_no, int32_t& start_offs, 
 
 void TRVEditRVData::SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse) {
   Deselect(nullptr, false);
-  if (reverse)
-    StoreSelectionBounds(item_no, item_no, offs + length, offs);
-  else
-    StoreSelectionBounds(item_no, item_no, offs, offs + length);
-  InvalidateControl();
-  SelectionChanged(true);
-  DoSelect();
+  TDocViewRVData::SelectItemRange(item_no, offs, length, reverse);
 }
 
 void TRVEditRVData::GetSearchStart(bool down, bool from_doc_start, int32_t& item_no, int32_t& offs) {

@@ -200,6 +200,16 @@ bool TRVEditRVData::ResizerMouseUp() {
   return true;
 }
 
+void TRVEditRVData::DoSelectClickedItem() {
+  if (ClickedDItem < 0 || ClickedDItem != MouseDItem || ClickedDItem >= DrawLines.Count()) return;
+  TCustomRVItemInfo* item = GetItem(DrawLines[ClickedDItem]->ItemNo);
+  if (!item->GetBoolValue(8) && !item->GetBoolValue(11)) return;
+  if (SelectionExists(false)) return;
+  FSelStartNo = FSelEndNo = ClickedDItem;
+  FSelStartOffs = 0;
+  FSelEndOffs = 1;
+}
+
 bool TRVEditRVData::CancelResize() {
   if (!Resizer || !Resizer->Dragging()) return false;
   Resizer->Cancel();

@@ -16,10 +16,10 @@ int32_t TRVEditRVData::StyleConvert(int32_t style_no, int32_t para_no, int32_t u
   return n;
 }
 
-void TRVEditRVData::ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs) {
+void TRVEditRVData::ConvertItemStyle(int32_t item_no, int32_t user_data, bool whole_paragraphs, int32_t mode) {
   TCustomRVItemInfo* item = GetItem(item_no);
   if (item->StyleNo < 0) {
-    item->ApplyStyleConversion(this, user_data);
+    item->ApplyStyleConversion(this, user_data, mode);
     const int32_t assoc = item->GetAssociatedTextStyleNo();
     if (assoc >= 0) {
       const int32_t s = StyleConvert(assoc, item->ParaNo, user_data, true, whole_paragraphs);
@@ -87,9 +87,21 @@ void TRVEditRVData::SplitConvert(int32_t item_no, int32_t from, int32_t to, int3
   ChangeStyleConverting(item_no, old_style, new_style);
 }
 
-void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/, bool whole_paragraphs) {
+// The item whose own inner selection (selected table cells) is the document's selection.
+TCustomRVItemInfo* TRVEditRVData::PartiallySelectedItem() {
+  for (int32_t i = 0; i < ItemCount(); ++i)
+    if (GetItem(i)->IsPartiallySelected()) return GetItem(i);
+  return nullptr;
+}
+
+void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t mode, bool whole_paragraphs) {
   TRVStyle* style = GetRVStyle();
   if (!style) return;
+  // Selected cells: the table repeats the application in them (one undo step of its own).
+  if (TCustomRVItemInfo* partial = PartiallySelectedItem()) {
+    partial->ApplyStyleConversionToSubRVDatas(user_data, true, mode);
+    return;
+  }
   auto protect = [&](int32_t s, TRVProtectOption o) {
     return s >= 0 && s < style->TextStyles()->Count() && style->TextStyles()->Items(s)->Protection.Contains(o);
   };
@@ -101,7 +113,7 @@ void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/
       BeginUndoGroup(rvutStyleNo, true);
       int32_t first_d, last_d;
       CaretParaRange(first_d, last_d);
-      ConvertItemStyle(ci, user_data, false);
+      ConvertItemStyle(ci, user_data, false, mode);
       ReformatAfterEdit(false, first_d, 0, last_d);
       SetCurTextStyleNo(new_cur);
       ChangeCaret(false, true, false);
@@ -131,7 +143,7 @@ void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/
   auto convert_part = [&](int32_t item_no, int32_t from, int32_t to) {
     TCustomRVItemInfo* item = GetItem(item_no);
     if (item->StyleNo < 0) {
-      ConvertItemStyle(item_no, user_data, whole_paragraphs);
+      ConvertItemStyle(item_no, user_data, whole_paragraphs, mode);
       return;
     }
     const int32_t before = 1, after = GetOffsAfterItem(item_no);
@@ -142,7 +154,7 @@ void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/
     const int32_t s = StyleConvert(old, item->ParaNo, user_data, true, whole_paragraphs);
     if (s == item->StyleNo) return;
     if ((from <= before && to >= after) || protect(old, rvprStyleSplitProtect)) {
-      ConvertItemStyle(item_no, user_data, whole_paragraphs);
+      ConvertItemStyle(item_no, user_data, whole_paragraphs, mode);
       return;
     }
     SplitConvert(item_no, from, to, s, count);
@@ -226,6 +238,10 @@ void TRVEditRVData::ApplyTextStyleConversion(int32_t user_data, int32_t /*mode*/
 
 void TRVEditRVData::ApplyParaStyle(int32_t para_no_or_user_data, int32_t mode) {
   if (ItemCount() == 0) return;
+  if (TCustomRVItemInfo* partial = PartiallySelectedItem()) {
+    partial->ApplyStyleConversionToSubRVDatas(para_no_or_user_data, true, mode);
+    return;
+  }
   int32_t sn, so, en, eo;
   GetSelBoundsEx(sn, so, en, eo, true);
   if (sn < 0 || en < 0) return;
@@ -240,6 +256,20 @@ void TRVEditRVData::ApplyParaStyle(int32_t para_no_or_user_data, int32_t mode) {
       numbers.push_back(StyleConvert(GetItemPara(k), GetItemPara(k), para_no_or_user_data, false, true));
     changed = RecSetParaList(first, numbers, ff);
   }
+  // Items inside the selection repeat the application in their sub-documents (a table in
+  // all its cells); an item the selection only touches at its edge is left out.
+  if (SelectionExists(false))
+    for (int32_t k = sn; k <= en; ++k) {
+      TCustomRVItemInfo* item = GetItem(k);
+      if (item->StyleNo >= 0 || (k == sn && so >= GetOffsAfterItem(k)) || (k == en && eo <= GetOffsBeforeItem(k)))
+        continue;
+      const int32_t before = UndoList->Count() > 0 ? UndoList->Last()->Count() : 0;
+      const int32_t groups = UndoList->Count();
+      item->ApplyStyleConversionToSubRVDatas(para_no_or_user_data, false, mode);
+      if (UndoList->Count() != groups || (groups > 0 && UndoList->Last()->Count() != before) ||
+          GetUndoLimit() == 0)
+        changed = true;
+    }
   if (changed && !NotFormatted()) {
     const int32_t ci = CurItemNo(), co = OffsetInCurItem();
     int32_t s1 = -1, e1 = -1, s2 = 0, e2 = 0;

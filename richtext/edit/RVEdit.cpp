@@ -63,7 +63,8 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
                                              rvddFiles};
   LiveSpellingMode = rvlspOnChange;
   EditData()->SetUndoLimit(-1);
-  setCursor(Qt::IBeamCursor);
+  Cursor = crIBeam;
+  ApplyCursor(Cursor);
   setAttribute(Qt::WA_InputMethodEnabled);
   // A program that installed no beep of its own hears the desktop's.
   TBeepSink sink = SetBeepSink({});
@@ -586,10 +587,11 @@ void TCustomDocViewEdit::StopLiveSpellingForUndo() {
     control->WordEnumThread->Stop(true);
 }
 
-void TCustomDocViewEdit::CloseInplaceEditor() {
+void TCustomDocViewEdit::CloseInplaceEditor() { DestroyInplaceEditor(); }
+
+void TCustomDocViewEdit::DestroyInplaceEditor() {
   if (TCustomDocViewEdit* inner = InplaceEdit()) inner->CloseByHost();
   inplace_editor_ = nullptr;
-  DestroyInplaceEditor();
 }
 
 void TCustomDocViewEdit::Clear() {

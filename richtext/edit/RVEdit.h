@@ -120,6 +120,7 @@ class TCustomDocViewEdit : public TCustomDocView {
   void SetInplaceEditor(TCustomDocViewEdit* editor) { inplace_editor_ = editor; }
   // Closes the cell editor (hidden and forgotten; its owner frees it).
   void CloseInplaceEditor();
+  void DestroyInplaceEditor() override;
   // How a cell editor is closed by the editor hosting it: hidden by default; a table's cell
   // editor returns its items to the cell.
   virtual void CloseByHost() { hide(); }

@@ -862,6 +862,25 @@ bool TRVTableItemInfo::GetBoolValue(int32_t ordinal) const {
 }
 
 TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>& state, TRVSubRVDataPos position) {
+  if (position == rvdChosenDown || position == rvdChosenUp) {
+    // From the selection: its bottom right (down) or top left (up) corner's cell, else the
+    // chosen cell.
+    state.reset();
+    int32_t tr, lc, cc, rc, r, c;
+    if (GetCellSelectionRect(true, tr, lc, cc, rc)) {
+      if (position == rvdChosenDown)
+        GetMainCell(tr + rc - 1, lc + cc - 1, r, c);
+      else
+        GetMainCell(tr, lc, r, c);
+    } else {
+      ValidateChosenCell();
+      if (ChosenRow < 0) return nullptr;
+      r = ChosenRow;
+      c = ChosenCol;
+    }
+    state = std::make_unique<TRVTableStoreSubRVData>(r, c);
+    return GetCells(r, c);
+  }
   std::vector<std::pair<int32_t, int32_t>> mains;
   for (int32_t r = 0; r < RowCount(); ++r)
     for (int32_t c = 0; c < ColCount(); ++c)
@@ -885,6 +904,8 @@ TCustomRVData* TRVTableItemInfo::GetSubRVData(std::unique_ptr<TRVStoreSubRVData>
       break;
     case rvdPrev:
       at = index_of() - 1;
+      break;
+    default:
       break;
   }
   if (at < 0 || at >= static_cast<int32_t>(mains.size())) {

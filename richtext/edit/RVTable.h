@@ -490,6 +490,32 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void BuildJumps(TCustomRVData* rvdata, int32_t draw_item_no, int32_t& counter,
                   std::vector<std::unique_ptr<TRVJumpInfo>>* list) override;
   void CleanUpChosen() override;
+  // After a layout pass: the open cell editor moves over its cell again (its Tag keeps its
+  // unclamped top, so that scrolling moves it with the cell), and the origin follows.
+  void AdjustInserted(int32_t x, int32_t y, bool reformat) override;
+  void UpdateItemCoords(TCustomRVData* rvdata, int32_t item_no) override;
+  bool OwnsInplaceEditor(const void* editor) const override;
+  bool OwnsControl(TObject* control) const override;
+  // The first cell, row by row, holding an item with the control.
+  bool FindCellOfControl(TObject* control, int32_t& row, int32_t& col, int32_t& item_index) const;
+  // The document of the cell under a table point (the editor's while the cell is edited).
+  TCustomRVData* GetSubRVDataAt(int32_t x, int32_t y) override;
+  // Choosing a cell as the document's sub-document: the document's selection goes after the
+  // table and, in an editor, the cell gets the cell editor with its selection kept.
+  void ChooseSubRVData(const TRVStoreSubRVData* state) override;
+  void ChooseCell(int32_t row, int32_t col);
+  // Opens the editor for a chosen cell, through the enclosing tables' editors for a nested
+  // table (EDocViewError "Internal error" when the table is not found in its parent's cells).
+  void OpenEditorForCell(int32_t row, int32_t col, bool no_event);
+  // The chosen cell is dropped (its editor closed).
+  void DropChosenCell();
+  // The chosen cell's document holds a non-empty selection.
+  bool ChosenCellHasSelection();
+  // The chosen cell's position, replaced by its covering cell; (-1, -1) outside the grid.
+  void ValidateChosenCell();
+  // The table's background under a cell, for the cell editor of a transparent cell: rect is
+  // the editor's client area painted onto canvas at its origin.
+  void PaintTableBackgroundForEditor(TCanvas& canvas, const TRVTableCellData* cell, const TRect& rect);
   // The control of the table's root document when it is an editor, else nil.
   TCustomDocViewEdit* EditorControl() const;
   // The table's position in the control's client area.
@@ -539,8 +565,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Codes: 0 paragraph style, 1 text style, 2 paragraph conversion, 3 text conversion, 4
   // paragraph template, 5 text template; one undo step over all the cells it changed.
   void ApplyToCells(int32_t code, int32_t user_data, bool selected_only);
-  void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only) override {
-    ApplyToCells(3, user_data, selected_only);
+  void ApplyStyleConversionToSubRVDatas(int32_t user_data, bool selected_only, int32_t code) override {
+    ApplyToCells(code, user_data, selected_only);
   }
   // Deleting a cell selection empties the selected cells (one undo step); refused when a
   // selected cell holds an item protected from deletion.
@@ -659,5 +685,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
 // Registers the table kind (-60) with the item factory and installs RVCreateTableItem;
 // done once when this unit is linked, and safe to call again.
 void RVRegisterTableItem();
+
+// The position of a cell document among the cells of table; (-1, -1) when none.
+void FindCellOfData(const TRVTableItemInfo* table, const TCustomRVData* data, int32_t& row, int32_t& col);
 
 }  // namespace pelvar

@@ -126,6 +126,17 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   ed->SetVScrollVisible(false);
   ed->SetHScrollVisible(false);
   ed->OnChangeCallback = [this](TRVTableInplaceEdit* e) { CellEditorResized(e); };
+  ed->Cursor = ctrl->Cursor;
+  ed->ApplyCursor(ed->Cursor);
+  // Moves and drops over the cell reach the main control's handlers in its coordinates.
+  if (ctrl->OnMouseMove)
+    ed->OnMouseMove = [ctrl, ed](TCustomDocView*, TShiftState shift, int32_t x, int32_t y) {
+      if (ctrl->OnMouseMove) ctrl->OnMouseMove(ctrl, shift, x + ed->x(), y + ed->y());
+    };
+  if (ctrl->OnDragDrop)
+    ed->OnDragDrop = [ctrl, ed](TCustomDocView*, TObject* source, int32_t x, int32_t y) {
+      if (ctrl->OnDragDrop) ctrl->OnDragDrop(ctrl, source, x + ed->x(), y + ed->y());
+    };
   // Mouse buttons in the cell reach the main control's events, in its coordinates.
   // Queued on the main control: nothing is left behind when it goes first.
   auto forward = [this, ed, ctrl](bool down, TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
@@ -183,7 +194,17 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
     d->SetSelectionBounds(last, d->GetOffsAfterItem(last), last, d->GetOffsAfterItem(last));
   if (caret_to_start && last >= 0) d->SetSelectionBounds(0, d->GetOffsBeforeItem(0), 0, d->GetOffsBeforeItem(0));
   if (last >= 0 && !d->NotFormatted()) d->ChangeCaret(false, false, false);
-  ed->setFocus();
+  // The editor becomes the focused control of the form, the root document knowing meanwhile
+  // that the focus goes to a cell editor.
+  TCustomRVData* root = host_->GetAbsoluteRootData();
+  root->State |= (1u << 18);
+  try {
+    FocusControlInForm(ed);
+  } catch (...) {
+    root->State &= ~(1u << 18);
+    throw;
+  }
+  root->State &= ~(1u << 18);
   return true;
 }
 
@@ -191,7 +212,9 @@ void TRVTableItemInfo::PlaceCellEditor(int32_t left, int32_t top, int32_t width,
   if (!CellEditor) return;
   CellEditor->HeightLimited = height > kMaxEditorHeight;
   height = std::min(height, kMaxEditorHeight);
-  CellEditor->setGeometry(left, top, std::max(width, 0), std::max(height, 0));
+  // The Tag keeps the true top; scrolling moves the editor with the other child controls.
+  SetControlTag(CellEditor, top);
+  CellEditor->setGeometry(left, ControlTopFromTag(CellEditor), std::max(width, 0), std::max(height, 0));
   if (CellEditor->RVData->DocumentHeight > 0 && CellEditor->RVData->DocumentHeight > height)
     CellEditor->HeightLimited = true;
 }
@@ -491,8 +514,155 @@ bool TRVTableItemInfo::EnterFromKeyboard(int32_t direction, int32_t x) {
 }
 
 void TRVTableItemInfo::CleanUpChosen() {
+  ValidateChosenCell();
+  if (ChosenRow >= 0 && ChosenCol >= 0)
+    if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(GetCells(ChosenRow, ChosenCol)->View()))
+      fd->Deselect(nullptr, false);
   ChosenRow = ChosenCol = -1;
   CloseCellEditor(true);
+}
+
+// ---- Sub-documents and the chosen cell ------------------------------------------------------------
+
+void FindCellOfData(const TRVTableItemInfo* table, const TCustomRVData* data, int32_t& row, int32_t& col) {
+  row = col = -1;
+  if (!table || !data) return;
+  for (int32_t r = 0; r < table->RowCount(); ++r)
+    for (int32_t c = 0; c < table->ColCount(); ++c) {
+      TRVTableCellData* cell = table->GetCells(r, c);
+      if (!cell) continue;
+      const bool edited = table->CellEditor && table->CellEditor->Cell == cell &&
+                          data == static_cast<const TCustomRVData*>(table->CellEditor->RVData.get());
+      if (data == cell || data == static_cast<const TCustomRVData*>(cell->View()) || edited) {
+        row = r;
+        col = c;
+        return;
+      }
+    }
+}
+
+void TRVTableItemInfo::ValidateChosenCell() {
+  if (ChosenRow < 0 || ChosenCol < 0 || ChosenRow >= RowCount() || ChosenCol >= ColCount()) {
+    ChosenRow = ChosenCol = -1;
+    return;
+  }
+  int32_t r = ChosenRow, c = ChosenCol;
+  GetMainCell(ChosenRow, ChosenCol, r, c);
+  ChosenRow = r;
+  ChosenCol = c;
+}
+
+void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
+  if (CellEditor && !CellEditor->BeingDestroyed)
+    if (TRVTableCellData* cell = CellEditor->Cell) {
+      ClientLeft = x;
+      ClientTop = y;
+      const QSize old_size = CellEditor->size();
+      PlaceCellEditor(x + cell->Left, y + cell->Top, cell->Width, cell->Height);
+      // A new width lays the cell's text out again, the caret kept where it was.
+      if (CellEditor->size() != old_size && !CellEditor->EditData()->NotFormatted()) CellEditor->Reformat();
+    }
+  OriginX = x;
+  OriginY = y;
+}
+
+void TRVTableItemInfo::UpdateItemCoords(TCustomRVData* rvdata, int32_t /*item_no*/) {
+  if (dynamic_cast<TCustomRVFormattedData*>(rvdata)) GetItemClientCoords(OriginX, OriginY);
+}
+
+bool TRVTableItemInfo::OwnsInplaceEditor(const void* editor) const {
+  return editor && editor == static_cast<const QWidget*>(CellEditor);
+}
+
+bool TRVTableItemInfo::FindCellOfControl(TObject* control, int32_t& row, int32_t& col, int32_t& item_index) const {
+  row = col = item_index = -1;
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < ColCount(); ++c) {
+      TRVTableCellData* cell = GetCells(r, c);
+      if (!cell) continue;
+      // While the cell is edited its items live in the editor's document.
+      const TCustomRVData* doc = (CellEditor && CellEditor->Cell == cell) ? static_cast<TCustomRVData*>(CellEditor->RVData.get())
+                                                                          : static_cast<TCustomRVData*>(cell);
+      const int32_t k = doc->FindControlItemNo(control);
+      if (k >= 0) {
+        row = r;
+        col = c;
+        item_index = k;
+        return true;
+      }
+    }
+  return false;
+}
+
+bool TRVTableItemInfo::OwnsControl(TObject* control) const {
+  int32_t r, c, k;
+  return control && FindCellOfControl(control, r, c, k);
+}
+
+TCustomRVData* TRVTableItemInfo::GetSubRVDataAt(int32_t x, int32_t y) {
+  int32_t r, c;
+  if (!FindCellAt(x, y, r, c)) return nullptr;
+  TRVTableCellData* cell = GetCells(r, c);
+  if (CellEditor && CellEditor->Cell == cell) return CellEditor->RVData.get();
+  return cell;
+}
+
+void TRVTableItemInfo::ChooseSubRVData(const TRVStoreSubRVData* state) {
+  if (auto* s = dynamic_cast<const TRVTableStoreSubRVData*>(state)) ChooseCell(s->Row, s->Col);
+}
+
+void TRVTableItemInfo::ChooseCell(int32_t row, int32_t col) {
+  if (row == ChosenRow && col == ChosenCol && (!(TableState & 2) || CellEditor)) return;
+  TRVTableCellData* cell = (row >= 0 && row < RowCount() && col >= 0 && col < ColCount()) ? GetCells(row, col) : nullptr;
+  if (!cell) return;
+  int32_t si = -1, ei = -1, so = 0, eo = 0;
+  if (auto* view = dynamic_cast<TCustomRVFormattedData*>(cell->View())) view->GetSelBounds(si, ei, so, eo, false);
+  const int32_t item_no = GetItemNoInParent();
+  if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_); fd && item_no >= 0) {
+    fd->StoreSelectionBounds(item_no, item_no, 1, 1);
+    fd->SelectionChanged(false);
+  }
+  ChosenRow = row;
+  ChosenCol = col;
+  if ((TableState & 3) == 3) OpenEditorForCell(row, col, false);
+  // The cell's own selection comes back in the document that now stands for it.
+  TCustomRVFormattedData* doc = CellEditor && CellEditor->Cell == cell
+                                    ? static_cast<TCustomRVFormattedData*>(CellEditor->RVData.get())
+                                    : dynamic_cast<TCustomRVFormattedData*>(cell->View());
+  if (doc && si >= 0 && ei >= 0 && si < doc->ItemCount() && ei < doc->ItemCount() && doc->DrawLines.Count() > 0) {
+    doc->SetSelectionBounds(si, so, ei, eo);
+    doc->InvalidateControl();
+  }
+}
+
+void TRVTableItemInfo::OpenEditorForCell(int32_t row, int32_t col, bool no_event) {
+  if (!(TableState & 1) || !(TableState & 2)) return;
+  if (!no_event && !Options.Contains(rvtoEditing)) return;
+  // A table in a cell of another table: that cell is edited first.
+  if (auto* outer_cell = dynamic_cast<TRVTableCellData*>(host_)) {
+    TRVTableItemInfo* outer = outer_cell->Table();
+    int32_t r = -1, c = -1;
+    FindCellOfData(outer, host_, r, c);
+    if (r < 0) throw EDocViewError("Internal error");
+    outer->OpenEditorForCell(r, c, no_event);
+  }
+  OpenCellEditor(-1, row, col, false, true, false, false, no_event);
+}
+
+void TRVTableItemInfo::DropChosenCell() {
+  ValidateChosenCell();
+  if (ChosenRow >= 0 && dynamic_cast<TCustomRVFormattedData*>(host_)) CloseCellEditor(true);
+  ChosenRow = ChosenCol = -1;
+}
+
+bool TRVTableItemInfo::ChosenCellHasSelection() {
+  ValidateChosenCell();
+  if (ChosenRow < 0) return false;
+  TRVTableCellData* cell = GetCells(ChosenRow, ChosenCol);
+  TCustomRVFormattedData* doc = CellEditor && CellEditor->Cell == cell
+                                    ? static_cast<TCustomRVFormattedData*>(CellEditor->RVData.get())
+                                    : dynamic_cast<TCustomRVFormattedData*>(cell->View());
+  return doc && doc->SelectionExists(false);
 }
 
 // ---- Hit tests ----------------------------------------------------------------------------------

@@ -36,6 +36,12 @@ void TRVTableInplaceRVData::GetParentInfo(int32_t& parent_item_no, std::unique_p
     TRVEditorControlData::GetParentInfo(parent_item_no, location);
 }
 
+void TRVTableInplaceRVData::DrawBackground(TCanvas& canvas, const TRect& rect) {
+  TRVEditorControlData::DrawBackground(canvas, rect);
+  if (Inplace->Transparent && Inplace->Table && Inplace->Cell)
+    Inplace->Table->PaintTableBackgroundForEditor(canvas, Inplace->Cell, rect);
+}
+
 bool TRVTableInplaceRVData::SetDocumentAreaSize(int32_t width, int32_t height, bool redraw) {
   const bool r = TRVEditorControlData::SetDocumentAreaSize(width, height, redraw);
   SizeChanged = true;

@@ -40,6 +40,8 @@ class TRVTableInplaceRVData : public TRVEditorControlData {
   TCustomRVData* GetAbsoluteRootData() override;
   void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override;
   bool SetDocumentAreaSize(int32_t width, int32_t height, bool redraw) override;
+  // The editor of a transparent cell shows the table's own background under its text.
+  void DrawBackground(TCanvas& canvas, const TRect& rect) override;
   // Hyperlinks and double clicks reach the main control's events through its queue.
   void DoJump(int32_t id) override;
   void DoRVDblClick(const AnsiString& word, int32_t style_no) override;

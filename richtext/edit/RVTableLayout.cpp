@@ -504,10 +504,11 @@ void TRVTableItemInfo::LayoutColumnsAndRows(int32_t avail_width, TRVTableItemFor
         cell->Left = left;
         cell->Width = w;
         if (canvas && cell->GetRVStyle()) cell->View()->FormatTo(canvas, w - pad);
-        // The editor is formatted at the cell's new width before the rows are measured.
+        // The editor is formatted at the cell's new width before the rows are measured, its
+        // caret kept where it was.
         if (TRVTableInplaceEdit* ed = CellEditor; ed && ed->Cell == cell && ed->width() != w) {
           ed->resize(w, ed->height());
-          ed->Format();
+          ed->Reformat();
         }
       }
     }

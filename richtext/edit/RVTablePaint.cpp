@@ -55,6 +55,24 @@ bool TRVTableItemInfo::IsCellEditorTransparent(const TRVTableCellData* cell) con
   return f->GetRVStyle()->ParaStyles()->Items(ParaNo)->Background().Color == clNone;
 }
 
+void TRVTableItemInfo::PaintTableBackgroundForEditor(TCanvas& canvas, const TRVTableCellData* cell,
+                                                     const TRect& rect) {
+  TColor color = Color;
+  auto* f = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (color == clNone && f)
+    if (TRVStyle* s = f->GetRVStyle()) color = s->ParaStyles()->Items(ParaNo)->Background().Color;
+  const TRect area{0, 0, rect.Right - rect.Left, rect.Bottom - rect.Top};
+  if (Background && Background->HasVisibleImage()) {
+    // As if the table's top left corner lay left of and above the cell by the cell's place.
+    Background->Draw(canvas, area, true, color, Layout.TableHeight, Layout.TableWidth, -cell->Top - rect.Top,
+                     -cell->Left - rect.Left, 0, 0);
+  } else if (color != clNone) {
+    canvas.Brush().SetStyle(bsSolid);
+    canvas.Brush().SetColor(color);
+    canvas.FillRect(area);
+  }
+}
+
 // ---- Painting
 // --------------------------------------------------------------------------------------
 

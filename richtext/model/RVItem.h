@@ -81,8 +81,10 @@ constexpr uint32_t ipsControlFlag = 128;
 constexpr uint32_t ipsRightToLeft = 256;
 constexpr uint32_t ipsSpecialCharacters = 512;
 
-// Positions of GetSubRVData.
-enum TRVSubRVDataPos : uint8_t { rvdFirst, rvdLast, rvdNext, rvdPrev };
+// Positions of GetSubRVData: the first and the last sub-document, those at the bottom
+// right and the top left corner of the item's selection, and the ones after and before a
+// state.
+enum TRVSubRVDataPos : uint8_t { rvdFirst, rvdLast, rvdChosenDown, rvdChosenUp, rvdNext, rvdPrev };
 
 // Kind numbers (StyleNo < 0).
 constexpr int32_t rvsBreak = -1;
@@ -259,7 +261,8 @@ class TCustomRVItemInfo : public TPersistent {
   // the platform numbers them).
   virtual TGraphic* AsImage() { return nullptr; }
   virtual TCustomRVData* GetSubRVDataAt(int32_t /*x*/, int32_t /*y*/) { return nullptr; }
-  virtual bool OwnsInplaceEditor(TObject* /*editor*/) const { return false; }
+  // editor: the in-place editor widget (compared by address).
+  virtual bool OwnsInplaceEditor(const void* /*editor*/) const { return false; }
   virtual void TransferAnimator(TCustomRVItemInfo* /*source*/, TCustomRVData* /*rvdata*/) {}
   // The mouse over the item (coordinates relative to its draw item); True when the item
   // set the cursor itself.
@@ -279,9 +282,12 @@ class TCustomRVItemInfo : public TPersistent {
   virtual bool IsPartiallySelected() const { return false; }
   virtual bool CanDeletePartiallySelected() const { return false; }
   virtual void DeletePartiallySelected() {}
-  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/) {}
-  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data) {
-    ApplyStyleConversionToSubRVDatas(user_data, false);
+  // Repeats a style application in the item's sub-documents (a table's cells, all or the
+  // selected ones); code is the editor's mode of the running application (0 paragraph style,
+  // 1 text style, 2 and 3 the conversion events, 4 and 5 the style templates).
+  virtual void ApplyStyleConversionToSubRVDatas(int32_t /*user_data*/, bool /*selected_only*/, int32_t /*code*/) {}
+  virtual void ApplyStyleConversion(TCustomRVData* /*rvdata*/, int32_t user_data, int32_t code) {
+    ApplyStyleConversionToSubRVDatas(user_data, false, code);
   }
   virtual void BeginItemUpdate() {}
   virtual void EndItemUpdate() {}

@@ -311,8 +311,24 @@ class TCustomRVFormattedData : public TCustomRVData {
   void GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to);
   bool IsDrawItemParaStart(int32_t d_item_no);
   bool IsMultiParaSelection();
-  bool SelectionExists(bool remove_empty);
+  // The document's own selection; with use_partial an item's own inner selection (selected
+  // cells) counts. An empty selection is removed with remove_empty unless the mouse is still
+  // selecting. (The control's SelectionExists also asks the cell being edited.)
+  bool SelectionExists(bool remove_empty, bool use_partial = true);
+  // The document of the in-place editor that stands for a sub-document (nil here).
+  virtual TCustomRVFormattedData* GetActiveSubData() { return nullptr; }
   bool IsInSelectionDItem(int32_t d_item_no, int32_t offs, bool include_edges);
+  // The same in item terms; a cell document first asks whether its table lies inside the
+  // selection of the document around it.
+  bool IsInSelection(int32_t item_no, int32_t offs, bool include_edges);
+  // Scrolls so that a rectangle of the document (document coordinates) can be seen.
+  virtual void ShowRectangle(int32_t left, int32_t top, int32_t width, int32_t height);
+  // Selects length characters of an item from offs (backwards when reverse: the anchor is
+  // the range's end) and brings the start of the selection into view.
+  virtual void SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse);
+  // Deleting items first removes the selection, which would point at draw items of
+  // items that no longer exist.
+  void DeleteItems(int32_t first_item_no, int32_t count) override;
   bool SelectionIsForward();
   bool ExtendSelection(int32_t x, int32_t y);
   bool ExtendSelectionByLines(int32_t x, int32_t y);
@@ -322,6 +338,8 @@ class TCustomRVFormattedData : public TCustomRVData {
   void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs);
   virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
   virtual void SelectionChanged(bool /*redraw*/) { ResetAnimation(); }
+  // At the end of a mouse selection (the editor selects a clicked picture or control whole).
+  virtual void DoSelectClickedItem() {}
   // Animation: the root document keeps the list (a full list frees the animator).
   virtual bool AllowAnimation() { return true; }
   void InsertAnimator(std::unique_ptr<TRVAnimatorBase>& animator);

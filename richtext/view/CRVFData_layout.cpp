@@ -397,8 +397,15 @@ void TCustomRVFormattedData::RepositionControls() {
   int32_t ox, oy;
   GetOrigin(ox, oy);
   for (int32_t i = 0; i < DrawLines.Count(); ++i) {
-    auto* ci = dynamic_cast<TRVControlItemInfo*>(GetItem(DrawLines[i]->ItemNo));
-    if (!ci) continue;
+    TCustomRVItemInfo* item = GetItem(DrawLines[i]->ItemNo);
+    auto* ci = dynamic_cast<TRVControlItemInfo*>(item);
+    if (!ci) {
+      // Items with windows of their own (a table's cell editor) follow their draw item too.
+      auto* nt = dynamic_cast<TRVNonTextItemInfo*>(item);
+      if (nt && (i == 0 || DrawLines[i - 1]->ItemNo != DrawLines[i]->ItemNo))
+        nt->AdjustInserted(DrawLines[i]->Left - GetHOffs(), DrawLines[i]->Top - GetVOffs(), true);
+      continue;
+    }
     ci->AdjustInserted(DrawLines[i]->Left - GetHOffs(), DrawLines[i]->Top - GetVOffs(), true);
     MoveInsertedControl(ci, DrawLines[i]->Left - GetHOffs(), DrawLines[i]->Top - GetVOffs());
   }

@@ -108,10 +108,12 @@ bool TCustomRVFormattedData::IsMultiParaSelection() {
   return false;
 }
 
-bool TCustomRVFormattedData::SelectionExists(bool remove_empty) {
-  for (int32_t i = 0; i < ItemCount(); ++i)
-    if (GetItem(i)->IsPartiallySelected()) return true;
-  if (FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs)) return true;
+bool TCustomRVFormattedData::SelectionExists(bool remove_empty, bool use_partial) {
+  const bool own = FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs);
+  if (use_partial)
+    for (int32_t i = 0; i < ItemCount(); ++i)
+      if (GetItem(i)->IsPartiallySelected()) return true;
+  if (own) return true;
   if (remove_empty && !(State & rvstSelecting) && FSelStartNo >= 0) Deselect(nullptr, true);
   return false;
 }
@@ -127,6 +129,55 @@ bool TCustomRVFormattedData::IsInSelectionDItem(int32_t d_item_no, int32_t offs,
   auto less = [](int32_t d1, int32_t o1, int32_t d2, int32_t o2) { return d1 < d2 || (d1 == d2 && o1 < o2); };
   if (include_edges) return !less(d_item_no, offs, sd, so) && !less(ed, eo, d_item_no, offs);
   return less(sd, so, d_item_no, offs) && less(d_item_no, offs, ed, eo);
+}
+
+bool TCustomRVFormattedData::IsInSelection(int32_t item_no, int32_t offs, bool include_edges) {
+  if (auto* parent = dynamic_cast<TCustomRVFormattedData*>(GetParentData()); parent && parent != this) {
+    int32_t parent_item = -1;
+    std::unique_ptr<TRVStoreSubRVData> location;
+    GetParentInfo(parent_item, location);
+    if (parent_item >= 0 && parent->IsInSelection(parent_item, 0, true)) return true;
+  }
+  int32_t sn, en, so, eo;
+  GetSelBounds(sn, en, so, eo, true);
+  if (sn < 0 || en < 0 || (sn == en && so == eo)) return false;
+  auto less = [](int32_t i1, int32_t o1, int32_t i2, int32_t o2) { return i1 < i2 || (i1 == i2 && o1 < o2); };
+  if (include_edges) return !less(item_no, offs, sn, so) && !less(en, eo, item_no, offs);
+  return less(sn, so, item_no, offs) && less(item_no, offs, en, eo);
+}
+
+void TCustomRVFormattedData::ShowRectangle(int32_t left, int32_t top, int32_t width, int32_t height) {
+  const int32_t hoffs = GetHOffs(), area_w = GetAreaWidth();
+  if (left < hoffs || left + width > hoffs + area_w) HScrollTo(left - area_w / 4);
+  const int32_t v = GetVOffs(), h = GetAreaHeight(), s = GetVSmallStep();
+  if (top + height > v + h - 2 * s && top < v + s) return;  // it cannot be shown better
+  if (top + height <= v + h) {
+    if (top < v) ScrollTo(top, true);
+  } else {
+    ScrollTo(top + height - h + s, true);
+  }
+}
+
+void TCustomRVFormattedData::SelectItemRange(int32_t item_no, int32_t offs, int32_t length, bool reverse) {
+  if (item_no < 0 || item_no >= ItemCount()) return;
+  for (int32_t i = 0; i < ItemCount(); ++i)
+    if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+  if (reverse)
+    StoreSelectionBounds(item_no, item_no, offs + length, offs);
+  else
+    StoreSelectionBounds(item_no, item_no, offs, offs + length);
+  if (FSelStartNo >= 0 && FSelStartNo < DrawLines.Count()) {
+    TRVDrawLineInfo* d = DrawLines[FSelStartNo];
+    ShowRectangle(d->Left, d->Top, d->Width, d->Height);
+  }
+  InvalidateControl();
+  SelectionChanged(true);
+  DoSelect();
+}
+
+void TCustomRVFormattedData::DeleteItems(int32_t first_item_no, int32_t count) {
+  Deselect(nullptr, true);
+  TCustomRVData::DeleteItems(first_item_no, count);
 }
 
 // ---- Setters -----------------------------------------------------------------------------------
@@ -558,6 +609,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
     State &= ~(rvstSelecting | rvstLineSelecting);
     SelectingInfo.reset();
     HitTestDrawItem(x, y);
+    DoSelectClickedItem();
     SelectionChanged(true);
     InvalidateControl();
     DoSelect();

@@ -7,7 +7,10 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
 
+#include "platform/qt/qt_application.h"
 #include "platform/qt/qt_canvas.h"
 #include "platform/sysutils.h"
 
@@ -417,6 +420,73 @@ void TCustomDocView::mouseReleaseEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   MouseUp(ButtonOf(e->button()), ShiftOf(e->modifiers(), e->buttons()), p.x(), p.y());
   if (rect().contains(p) && e->button() == Qt::LeftButton) Click();
+}
+
+bool TCustomDocView::SelectionExists() {
+  if (TCustomRVFormattedData* sub = RVData->GetActiveSubData(); sub && sub != RVData.get()) {
+    if (auto* editor = dynamic_cast<TCustomDocView*>(GetInplaceEditor())) return editor->SelectionExists();
+    return sub->SelectionExists(true, true);
+  }
+  return RVData->SelectionExists(true, true);
+}
+
+void TCustomDocView::leaveEvent(QEvent* e) {
+  QWidget::leaveEvent(e);
+  RVData->ClearHoverAndRepaint();
+}
+
+namespace {
+// A cursor of the resource set, drawn: a black arrow with a white rim pointing along
+// (dx, dy) (one of the four axis directions), or the arrow of the left margin (pointing up
+// and to the right).
+QCursor DrawnCursor(int dx, int dy, bool flipped) {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QPen(Qt::white, 1));
+  p.setBrush(Qt::black);
+  QPolygon shape;
+  int hx = 0, hy = 0;
+  if (flipped) {
+    // The usual arrow mirrored: its tip at the top right.
+    shape << QPoint(20, 1) << QPoint(20, 18) << QPoint(16, 14) << QPoint(13, 20) << QPoint(11, 19)
+          << QPoint(14, 13) << QPoint(8, 13);
+    hx = 20, hy = 1;
+  } else if (dx > 0) {
+    shape << QPoint(15, 8) << QPoint(8, 1) << QPoint(8, 5) << QPoint(1, 5) << QPoint(1, 11) << QPoint(8, 11)
+          << QPoint(8, 15);
+    hx = 15, hy = 8;
+  } else {
+    (void) dy;
+    shape << QPoint(8, 15) << QPoint(1, 8) << QPoint(5, 8) << QPoint(5, 1) << QPoint(11, 1) << QPoint(11, 8)
+          << QPoint(15, 8);
+    hx = 8, hy = 15;
+  }
+  p.drawPolygon(shape);
+  p.end();
+  return QCursor(pm, hx, hy);
+}
+}  // namespace
+
+QCursor TCustomDocView::QtCursor(TCursor cursor) {
+  // The resource cursors of the library: the hyperlink hand (crJump), the table's row and
+  // column selection arrows and the flipped arrow.
+  constexpr TCursor kJump = 101, kSelectRow = 104, kSelectCol = 105, kFlipArrow = 106;
+  switch (cursor) {
+    case crDefault: return QCursor(Qt::ArrowCursor);
+    case kJump: return QCursor(Qt::PointingHandCursor);
+    case kSelectRow: return DrawnCursor(1, 0, false);
+    case kSelectCol: return DrawnCursor(0, 1, false);
+    case kFlipArrow: return DrawnCursor(0, 0, true);
+    default: return QCursor(static_cast<Qt::CursorShape>(QtCursorShape(cursor)));
+  }
+}
+
+void TCustomDocView::ApplyCursor(TCursor cursor) {
+  if (cursor == applied_cursor_) return;
+  applied_cursor_ = cursor;
+  setCursor(QtCursor(cursor));
 }
 
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {

@@ -5,12 +5,14 @@
 // it.
 #pragma once
 
+#include <QCursor>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "platform/classes.h"
+#include "platform/screen.h"
 #include "richtext/view/RVBack.h"
 #include "richtext/view/RVPopup.h"
 #include "richtext/view/RVRVData.h"
@@ -86,6 +88,13 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
 
   std::unique_ptr<TDocViewRVData> RVData;
   uint16_t Flags = 0x0D03;
+  // The cursor over the document's text (the editor's is the I-beam).
+  TCursor Cursor = crDefault;
+  // Shows cursor as the widget's mouse pointer: the framework's cursors by their Qt shapes,
+  // the hyperlink cursor as a pointing hand, and the drawn cursors of the resource set (the
+  // table's row and column selection arrows, the flipped arrow of the left margin).
+  void ApplyCursor(TCursor cursor);
+  static QCursor QtCursor(TCursor cursor);
   std::unique_ptr<TRVBackground> Background;
   TStringList DocProperties;
   int32_t ScrollDX = 0, ScrollDY = 0;
@@ -142,6 +151,12 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // A selection exists: while a cell is edited, in that cell; otherwise in selected cells or
+  // in the document.
+  bool SelectionExists();
+  void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs) {
+    RVData->SetSelectionBounds(start_item_no, start_offs, end_item_no, end_offs);
+  }
   // The copy command (WM_COPY): with an in-place editor the editor copies; otherwise the
   // document copies in the formats Options enable, with the control's colour and
   // background.
@@ -246,11 +261,14 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  // The mouse left the control: the hovered hyperlink is forgotten and repainted.
+  void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
 
  private:
   TRVStyle* style_ = nullptr;
   TRVAnimationMode animation_mode_ = rvaniManualStart;
+  TCursor applied_cursor_ = crDefault;
   std::unique_ptr<TRVSmartPopupProperties> smart_popup_;
   std::shared_ptr<TTextMetrics> metrics_;
   std::unique_ptr<TRVMeasureCanvas> format_canvas_;

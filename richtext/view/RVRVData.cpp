@@ -162,8 +162,16 @@ void TDocViewRVData::DoCopy() {
 
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
-void TDocViewRVData::SetControlCursor(TCursor cursor) { ShownCursor = cursor; }
-TCursor TDocViewRVData::GetControlCursor() { return 0; }
+TCustomRVFormattedData* TDocViewRVData::GetActiveSubData() {
+  auto* editor = dynamic_cast<TCustomDocView*>(Control->GetInplaceEditor());
+  return editor && !editor->Destroying ? editor->RVData.get() : nullptr;
+}
+
+void TDocViewRVData::SetControlCursor(TCursor cursor) {
+  ShownCursor = cursor;
+  Control->ApplyCursor(cursor);
+}
+TCursor TDocViewRVData::GetControlCursor() { return Control->Cursor; }
 
 void TDocViewRVData::DoRVMouseMove(int32_t id) {
   if (Control->OnRVMouseMove) Control->OnRVMouseMove(Control, id);

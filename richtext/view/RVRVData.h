@@ -61,6 +61,7 @@ class TDocViewRVData : public TRVControlData {
   void ScrollTo(int32_t y, bool redraw) override;
   void HScrollTo(int32_t x) override;
   TColor GetColor() override;
+  TCustomRVFormattedData* GetActiveSubData() override;
   TRVBackground* GetBackground() override;
   bool IsFocused() override;
   void InvalidateRectangle(const TRect& r) override;

@@ -467,9 +467,32 @@ TCustomRVData* TRVScroller::GetChosenRVData() { return ChosenRVData ? ChosenRVDa
 
 QWidget* TRVScroller::GetInplaceEditor() { return nullptr; }
 
-void TRVScroller::DestroyInplaceEditor() {}
+void TRVScroller::DestroyInplaceEditor() {
+  if (QWidget* editor = GetInplaceEditor()) {
+    editor->hide();
+    editor->deleteLater();
+  }
+}
 
-bool TRVScroller::ChainFocused() { return hasFocus(); }
+bool TRVScroller::ChainFocused() {
+  for (QWidget* w = this; w;) {
+    if (w->hasFocus()) return true;
+    auto* scroller = dynamic_cast<TRVScroller*>(w);
+    w = scroller ? scroller->GetInplaceEditor() : nullptr;
+  }
+  return false;
+}
+
+void FocusControlInForm(QWidget* control) {
+  if (!control || control->focusPolicy() == Qt::NoFocus || !control->isEnabled() || !control->window()) return;
+  control->setFocus(Qt::OtherFocusReason);
+}
+
+bool ScrollerChainDestroying(QWidget* control) {
+  for (auto* s = dynamic_cast<TRVScroller*>(control); s; s = dynamic_cast<TRVScroller*>(s->parentWidget()))
+    if (s->Destroying) return true;
+  return false;
+}
 
 // ---- Qt events ---------------------------------------------------------------------------------
 
@@ -503,6 +526,7 @@ void TRVScroller::keyPressEvent(QKeyEvent* e) {
 
 void TRVScroller::focusInEvent(QFocusEvent* e) {
   QWidget::focusInEvent(e);
+  if (ScrollerChainDestroying(this)) return;
   if (QWidget* editor = GetInplaceEditor()) editor->setFocus();
 }
 

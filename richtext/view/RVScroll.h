@@ -44,6 +44,10 @@ struct TRVScrollInfo {
 
 // The top of an inserted control from its Tag, clamped to -10000..10000.
 int32_t ControlTopFromTag(QWidget* control);
+// Makes control the focused control of its window when it can take the focus.
+void FocusControlInForm(QWidget* control);
+// The control, or a scroller it lies in, is being destroyed.
+bool ScrollerChainDestroying(QWidget* control);
 void ApplyControlTopFromTag(QWidget* control);
 int32_t ControlTag(QWidget* control);
 void SetControlTag(QWidget* control, int32_t tag);
@@ -147,7 +151,10 @@ class TRVScroller : public QWidget {
   TCustomRVData* GetChosenRVData();
   // The in-place editor of a table cell (none here; an editor that hosts one answers it).
   virtual QWidget* GetInplaceEditor();
-  void DestroyInplaceEditor();
+  // Frees the in-place editor (an editor that hosts cell editors closes its cell editor,
+  // which gives the cell its items back).
+  virtual void DestroyInplaceEditor();
+  // The control or an in-place editor down its chain has the focus.
   bool ChainFocused();
 
   // ---- Theme ----

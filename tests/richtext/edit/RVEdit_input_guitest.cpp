@@ -594,5 +594,36 @@ TEST_F(EditInputTest, TheResizeFrameOfASelectedPicture) {
   EXPECT_EQ(size(), std::make_pair(100, 50));
 }
 
+// A click on a resizable picture selects it whole, with its resize frame; a click on text
+// selects nothing.
+TEST_F(EditInputTest, ClickingAPictureSelectsItWithItsFrame) {
+  auto e = Make({"ab"});
+  auto* pic = new TRVGraphicItemInfo(e->RVData.get(), std::make_unique<TBitmap>(60, 40, 0xFF336699u), 0);
+  pic->ParaNo = 0;
+  e->AddItem("", pic);
+  e->Format();
+  TRVEditRVData* d = e->EditData();
+  auto click = [&](int32_t x, int32_t y) {
+    const QPointF p(x - d->GetHOffs(), y - d->GetVOffs());
+    QMouseEvent press(QEvent::MouseButtonPress, p, e->mapToGlobal(p), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, p, e->mapToGlobal(p), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(e.get(), &release);
+  };
+  int32_t pd = 0;
+  d->GetFirstDrawItemOfItem(1, pd);
+  TRVDrawLineInfo* box = d->DrawLines[pd];
+  click(box->Left + box->Width / 2, box->Top + box->Height / 2);
+  int32_t si, so, ei, eo;
+  d->GetSelBounds(si, ei, so, eo, true);
+  EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({1, 0, 1, 1}));
+  EXPECT_TRUE(d->Resizer);
+  TRVDrawLineInfo* text = d->DrawLines[0];
+  click(text->Left + 3, text->Top + 3);
+  EXPECT_FALSE(d->SelectionExists(false));
+  EXPECT_FALSE(d->Resizer);
+}
+
 }  // namespace
 }  // namespace pelvar

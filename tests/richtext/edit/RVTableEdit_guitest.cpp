@@ -5,6 +5,9 @@
 // by border, border dragging, and the operations over selected cells.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -15,6 +18,7 @@
 #include "richtext/edit/RVEdit.h"
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableInplace.h"
+#include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVTableStream.h"
 #include "richtext/edit/RVTableUndo.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -942,6 +946,302 @@ TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
   EXPECT_EQ(inner->CellEditor, nullptr);
   EXPECT_EQ(Text(target), "n10");
   EXPECT_EQ(Text(outer_cell), "x");
+}
+
+// A mouse event sent to a widget at a client point.
+void SendMouse(QWidget* w, QEvent::Type type, int32_t x, int32_t y, Qt::MouseButton button = Qt::LeftButton,
+               Qt::MouseButtons buttons = Qt::LeftButton) {
+  const QPointF p(x, y);
+  QMouseEvent ev(type, p, w->mapToGlobal(p), button, buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &ev);
+}
+
+// Text and paragraph styles reach the cells by every way the cells can be selected (the grid
+// call, a click on the table's left border, a mouse drag from one cell into another, and a
+// selection running across the whole table), each as one undo step that undo takes back whole.
+TEST_F(TableEditTest, StylesReachSelectedCellsByEverySelectionRoute) {
+  struct TRoute {
+    const char* name;
+    std::function<void()> select;
+    std::vector<std::pair<int32_t, int32_t>> cells;  // the cells that must change
+  };
+  auto client = [&](int32_t& cx, int32_t& cy) { table->GetItemClientCoords(cx, cy); };
+  const std::vector<TRoute> routes = {
+      {"SelectCellRange", [&] { table->SelectCellRange(1, 1, 1, 1); }, {{1, 1}, {1, 2}, {2, 1}, {2, 2}}},
+      {"left border",
+       [&] {
+         int32_t cx, cy;
+         client(cx, cy);
+         TRVTableCellData* mid = table->GetCells(1, 1);
+         const int32_t y = cy + mid->Top + mid->Height / 2;
+         SendMouse(e.get(), QEvent::MouseMove, cx + 1, y, Qt::NoButton, Qt::NoButton);
+         SendMouse(e.get(), QEvent::MouseButtonPress, cx + 1, y);
+         SendMouse(e.get(), QEvent::MouseButtonRelease, cx + 1, y, Qt::LeftButton, Qt::NoButton);
+         Pump();
+       },
+       {{1, 0}, {1, 1}, {1, 2}}},
+      {"mouse drag",
+       [&] {
+         int32_t cx, cy;
+         client(cx, cy);
+         TRVTableCellData* a = table->GetCells(0, 0);
+         TRVTableCellData* b = table->GetCells(0, 1);
+         SendMouse(e.get(), QEvent::MouseButtonPress, cx + a->Left + a->Width / 2, cy + a->Top + a->Height / 2);
+         Pump();
+         TRVTableInplaceEdit* ed = table->CellEditor;
+         ASSERT_NE(ed, nullptr);
+         const int32_t x = b->Left + b->Width / 2 - a->Left, y = b->Top + b->Height / 2 - a->Top;
+         SendMouse(ed, QEvent::MouseMove, x, y, Qt::NoButton, Qt::LeftButton);
+         SendMouse(ed, QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton);
+         Pump();
+       },
+       {{0, 0}, {0, 1}}},
+      {"across the table",
+       [&] { e->SetSelectionBounds(0, 3, 2, 3); },
+       {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}, {2, 0}, {2, 1}, {2, 2}}},
+  };
+  for (const bool text : {true, false})
+    for (const TRoute& route : routes) {
+      SCOPED_TRACE(std::string(route.name) + (text ? " text" : " para"));
+      table->BorderWidth = 4;
+      e->Format();
+      route.select();
+      Pump();
+      const int32_t groups = e->EditData()->UndoList->Count();
+      if (text)
+        ASSERT_NO_THROW(e->SetSelectionTextStyle(1));
+      else
+        ASSERT_NO_THROW(e->SetSelectionParaStyle(1));
+      Pump();
+      auto value = [&](int32_t r, int32_t c) {
+        TCustomRVItemInfo* item = table->GetCells(r, c)->GetItem(0);
+        return text ? item->StyleNo : item->ParaNo;
+      };
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) {
+          const bool wanted =
+              std::find(route.cells.begin(), route.cells.end(), std::make_pair(r, c)) != route.cells.end();
+          EXPECT_EQ(value(r, c), wanted ? 1 : 0) << r << c;
+        }
+      EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+      e->Undo();
+      Pump();
+      for (int32_t r = 0; r < 3; ++r)
+        for (int32_t c = 0; c < 3; ++c) {
+          EXPECT_EQ(value(r, c), 0) << "after undo " << r << c;
+          EXPECT_EQ(Text(table->GetCells(r, c)), "c" + std::to_string(r) + std::to_string(c));
+        }
+      Build();
+    }
+}
+
+// The cell editor stays over its cell when the control is resized (the table's columns
+// follow the control's width) and when the document scrolls.
+TEST_F(TableEditTest, EditorFollowsItsCellOnResizeAndScroll) {
+  table->BestWidth = -100;
+  e->show();
+  e->Format();
+  Click(0, 2);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  auto cell_rect = [&] {
+    TRVTableCellData* cell = table->GetCells(0, 2);
+    int32_t cx = 0, cy = 0;
+    table->GetItemClientCoords(cx, cy);
+    return QRect(cx + cell->Left, cy + cell->Top, cell->Width, cell->Height);
+  };
+  const QRect before = ed->geometry();
+  e->resize(300, 60);
+  Pump();
+  ASSERT_EQ(table->CellEditor, ed);
+  EXPECT_NE(ed->geometry(), before);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+  // Typing still goes to the cell under the editor, at the caret it had.
+  ed->InsertText("q");
+  EXPECT_EQ(Text(ed->RVData.get()), "c02q");
+  ASSERT_GT(e->YSize, e->VScrollPage);
+  e->SetVPos(2, true);
+  ASSERT_EQ(e->VPos, 2);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+  e->SetVPos(0, true);
+  EXPECT_EQ(ed->geometry(), cell_rect());
+}
+
+// A fake inserted control (the item reads and sets its size through it).
+class TCellControl : public TObject, public TRVControlSize {
+ public:
+  int32_t ControlWidth() const override { return 30; }
+  int32_t ControlHeight() const override { return 12; }
+  void SetControlWidth(int32_t) override {}
+};
+
+// The table's sub-document hooks: the cell under a point, the corners of the selection, the
+// owner of a control and of the cell editor, choosing a cell (which opens its editor with the
+// cell's selection kept), the chosen cell's selection and dropping the chosen cell.
+TEST_F(TableEditTest, SubDocumentHooksChooseAndDropCells) {
+  TCellControl control;
+  auto* item = new TRVControlItemInfo(table->GetCells(2, 1));
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Control = &control;
+  table->GetCells(2, 1)->AddItem("ctl", item);
+  e->Format();
+  int32_t r = -1, c = -1, k = -1;
+  EXPECT_TRUE(table->OwnsControl(&control));
+  ASSERT_TRUE(table->FindCellOfControl(&control, r, c, k));
+  EXPECT_EQ(std::vector<int32_t>({r, c, k}), std::vector<int32_t>({2, 1, 1}));
+  TCellControl other;
+  EXPECT_FALSE(table->OwnsControl(&other));
+
+  TRVTableCellData* mid = table->GetCells(1, 1);
+  EXPECT_EQ(table->GetSubRVDataAt(mid->Left + mid->Width / 2, mid->Top + mid->Height / 2), mid);
+  EXPECT_EQ(table->GetSubRVDataAt(-5, -5), nullptr);
+
+  table->SelectCellRange(0, 1, 1, 1);
+  std::unique_ptr<TRVStoreSubRVData> state;
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenDown), table->GetCells(1, 2));
+  auto* pos = dynamic_cast<TRVTableStoreSubRVData*>(state.get());
+  ASSERT_NE(pos, nullptr);
+  EXPECT_EQ(std::make_pair(pos->Row, pos->Col), std::make_pair(1, 2));
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenUp), table->GetCells(0, 1));
+  table->ClearCellSelection();
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenUp), nullptr);
+  EXPECT_EQ(state, nullptr);
+
+  // Choosing (2, 0) opens its editor there; the document's selection goes after the table.
+  TRVTableStoreSubRVData at(2, 0);
+  table->ChooseSubRVData(&at);
+  Pump();
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  EXPECT_EQ(std::make_pair(ed->Row, ed->Col), std::make_pair(2, 0));
+  EXPECT_EQ(std::make_pair(table->ChosenRow, table->ChosenCol), std::make_pair(2, 0));
+  EXPECT_TRUE(table->OwnsInplaceEditor(ed));
+  EXPECT_EQ(e->InplaceEdit(), ed);
+  EXPECT_EQ(table->GetSubRVData(state, rvdChosenDown), ed->Cell);
+  TRVTableCellData* edited = table->GetCells(2, 0);
+  EXPECT_EQ(table->GetSubRVDataAt(edited->Left + 3, edited->Top + 3), ed->RVData.get());
+  EXPECT_FALSE(table->ChosenCellHasSelection());
+  ed->RVData->SetSelectionBounds(0, 1, 0, 3);
+  EXPECT_TRUE(table->ChosenCellHasSelection());
+  table->DropChosenCell();
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(table->ChosenRow, -1);
+  EXPECT_EQ(Text(edited), "c20");
+  EXPECT_FALSE(table->ChosenCellHasSelection());
+}
+
+// A table inside a cell: choosing one of its cells first opens the outer cell's editor.
+TEST_F(TableEditTest, ChoosingANestedCellOpensTheOuterEditorFirst) {
+  TRVTableCellData* outer_cell = table->GetCells(0, 1);
+  auto* inner = new TRVTableItemInfo(outer_cell, 1, 2);
+  for (int32_t c = 0; c < 2; ++c) {
+    inner->GetCells(0, c)->Clear();
+    inner->GetCells(0, c)->AddTextItem("n" + std::to_string(c), 0, 0);
+  }
+  outer_cell->AddItem("", inner);
+  e->Format();
+  inner->ChooseCell(0, 1);
+  Pump();
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(table->CellEditor->Col, 1);
+  ASSERT_NE(inner->CellEditor, nullptr);
+  EXPECT_EQ(inner->CellEditor->Col, 1);
+  EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n1");
+  table->CloseCellEditor(true);
+  Pump();
+}
+
+// Mouse moves over the cell editor reach the main control's OnMouseMove in its coordinates.
+TEST_F(TableEditTest, CellEditorMouseMovesReachTheMainControl) {
+  std::vector<std::pair<int32_t, int32_t>> moves;
+  e->OnMouseMove = [&](TCustomDocView* sender, TShiftState, int32_t x, int32_t y) {
+    EXPECT_EQ(sender, e.get());
+    moves.emplace_back(x, y);
+  };
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  moves.clear();
+  SendMouse(ed, QEvent::MouseMove, 3, 4, Qt::NoButton, Qt::NoButton);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0], std::make_pair(ed->x() + 3, ed->y() + 4));
+}
+
+// The editor of a transparent cell shows the table's background picture under the text, as
+// the cell shows it when it is not edited.
+TEST_F(TableEditTest, TransparentCellEditorShowsTheTableBackground) {
+  table->AssignBackgroundImage(std::make_unique<TBitmap>(8, 8, 0xFFCC2211u));
+  table->SetBackgroundStyle(rvbsTiled);
+  table->Color = clNone;
+  e->Format();
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ASSERT_TRUE(ed->Transparent);
+  const QImage shot = ed->grab().toImage();
+  // A pixel of the padding, where no text is drawn.
+  EXPECT_EQ(shot.pixelColor(1, 1).rgb() & 0xFFFFFFu, 0xCC2211u);
+}
+
+// Choosing another sub-document frees the open cell editor (its items go back to the cell);
+// the focus of the chain counts the cell editor; a scroller being destroyed (or one around
+// it) is seen from the cell editor inside it; the form's focused control is set only for a
+// control that takes the focus.
+TEST_F(TableEditTest, InplaceEditorChainDestroyAndFocus) {
+  e->show();
+  e->activateWindow();
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  ed->setFocus();
+  Pump();
+  if (ed->hasFocus()) {
+    EXPECT_FALSE(e->hasFocus());
+    EXPECT_TRUE(e->ChainFocused());
+    EXPECT_FALSE(ed->ChainFocused() && !ed->hasFocus());
+  }
+  EXPECT_FALSE(ScrollerChainDestroying(ed));
+  e->Destroying = true;
+  EXPECT_TRUE(ScrollerChainDestroying(ed));
+  e->Destroying = false;
+
+  auto* other = dynamic_cast<TCustomRVFormattedData*>(table->GetCells(1, 1)->View());
+  ASSERT_NE(other, nullptr);
+  e->AssignChosenRVData(other, table);
+  Pump();
+  EXPECT_EQ(table->CellEditor, nullptr);
+  EXPECT_EQ(e->InplaceEdit(), nullptr);
+  EXPECT_EQ(Text(table->GetCells(0, 0)), "c00");
+  EXPECT_EQ(e->ChosenRVData, other);
+  e->UnassignChosenRVData(other);
+  EXPECT_EQ(e->ChosenRVData, nullptr);
+
+  QWidget form;
+  auto* takes = new QWidget(&form);
+  takes->setFocusPolicy(Qt::StrongFocus);
+  auto* never = new QWidget(&form);
+  never->setFocusPolicy(Qt::NoFocus);
+  FocusControlInForm(never);
+  EXPECT_EQ(form.focusWidget(), nullptr);
+  FocusControlInForm(takes);
+  EXPECT_EQ(form.focusWidget(), takes);
+}
+
+// Whether a selection exists: selected cells count (unless only the document's own selection
+// is asked for), and while a cell is edited the cell's selection is the answer.
+TEST_F(TableEditTest, SelectionExistsWithSelectedCellsAndInTheEditedCell) {
+  EXPECT_FALSE(e->SelectionExists());
+  table->SelectCellRange(0, 0, 1, 0);
+  EXPECT_TRUE(e->SelectionExists());
+  EXPECT_FALSE(e->RVData->SelectionExists(false, false));
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  EXPECT_FALSE(e->SelectionExists());
+  ed->RVData->SetSelectionBounds(0, 1, 0, 3);
+  EXPECT_TRUE(e->SelectionExists());
 }
 
 // Closing the cell editor keeps what can still be redone: after several cell edits, each

@@ -1,0 +1,141 @@
+// The viewer's selection and mouse behaviours through Qt events (offscreen, the test font):
+// deleting items drops the selection that pointed at them, the selection queries in item
+// terms, a selected range is scrolled into view, the mouse pointer takes the shape the
+// document asks for (a hand over hyperlinks, the control's own cursor elsewhere) and a
+// hovered hyperlink loses its hover look when the mouse leaves the control.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+
+#include "richtext/view/DocView.h"
+#include "tests/richtext/view/view_fixture.h"
+
+namespace pelvar {
+namespace {
+
+class ViewerMouseTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!QCoreApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "viewer_mouse_guitest";
+      static char* argv[] = {name, nullptr};
+      static QApplication app(argc, argv);
+    }
+  }
+  // A viewer of the given size with one paragraph per text (text style 0).
+  std::unique_ptr<TCustomDocView> Make(const std::vector<std::string>& paragraphs, int w = 300, int h = 200) {
+    auto v = std::make_unique<TCustomDocView>();
+    v->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+    v->SetStyle(&style);
+    v->resize(w, h);
+    v->HandleNeeded();
+    for (const std::string& p : paragraphs) v->RVData->AddTextItem(p, 0, 0);
+    v->Format();
+    return v;
+  }
+  static void Move(QWidget* w, int x, int y) {
+    const QPointF p(x, y);
+    QMouseEvent ev(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &ev);
+  }
+  TRVStyle style{nullptr};  // text styles 4 and 5 are hyperlinks
+};
+
+// Deleting items first removes the selection: afterwards nothing is selected, OnSelect tells
+// so, and the next layout shows no selection on the items that took the deleted ones' place.
+TEST_F(ViewerMouseTest, DeletingItemsRemovesTheSelection) {
+  auto v = Make({"alpha", "beta", "gamma", "delta"});
+  TDocViewRVData& d = *v->RVData;
+  v->SetSelectionBounds(1, 2, 2, 4);
+  ASSERT_TRUE(d.SelectionExists(false));
+  int selects = 0;
+  v->OnSelect = [&](TCustomDocView*) { ++selects; };
+  d.DeleteItems(1, 3);
+  EXPECT_EQ(selects, 1);
+  EXPECT_FALSE(d.SelectionExists(false));
+  v->Format();
+  EXPECT_FALSE(d.SelectionExists(false));
+  EXPECT_EQ(d.GetSelTextAs(false), "");
+}
+
+// IsInSelection compares item positions on the normalised selection, with or without its
+// edges; an empty selection holds nothing.
+TEST_F(ViewerMouseTest, IsInSelectionInItemTerms) {
+  auto v = Make({"alpha", "beta", "gamma"});
+  TDocViewRVData& d = *v->RVData;
+  v->SetSelectionBounds(2, 3, 0, 2);  // made backwards
+  struct TCase {
+    int32_t item, offs;
+    bool edges, inside;
+  };
+  const TCase cases[] = {
+      {0, 1, true, false}, {0, 2, true, true},  {0, 2, false, false}, {0, 3, false, true}, {1, 1, false, true},
+      {2, 3, true, true},  {2, 3, false, false}, {2, 4, true, false},  {2, 2, false, true},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(d.IsInSelection(c.item, c.offs, c.edges), c.inside) << c.item << ":" << c.offs << " " << c.edges;
+  v->SetSelectionBounds(1, 2, 1, 2);
+  EXPECT_FALSE(d.IsInSelection(1, 2, true));
+}
+
+// Selecting a range brings it into view by the scrolling rule of ShowRectangle: a rectangle
+// below the view is shown at the bottom plus one step, one above it at the top.
+TEST_F(ViewerMouseTest, SelectItemRangeScrollsTheRangeIntoView) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 60; ++i) lines.push_back("line" + std::to_string(i));
+  auto v = Make(lines, 300, 100);
+  TDocViewRVData& d = *v->RVData;
+  ASSERT_EQ(v->VPos, 0);
+  d.SelectItemRange(40, 1, 3, false);
+  int32_t d_item = 0;
+  d.GetFirstDrawItemOfItem(40, d_item);
+  TRVDrawLineInfo* line = d.DrawLines[d_item];
+  const int32_t step = v->VSmallStep, h = v->ClientHeight();
+  EXPECT_EQ(v->VPos, (line->Top + line->Height - h + step) / step);
+  EXPECT_TRUE(d.IsInSelection(40, 2, false));
+  // Above the view: its top becomes the view's top.
+  d.SelectItemRange(5, 1, 2, false);
+  d.GetFirstDrawItemOfItem(5, d_item);
+  EXPECT_EQ(v->VPos, d.DrawLines[d_item]->Top / step);
+  // Reversed: the anchor is the range's end.
+  d.SelectItemRange(6, 1, 2, true);
+  int32_t si, so, ei, eo;
+  d.GetSelBounds(si, ei, so, eo, false);
+  EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({6, 3, 6, 1}));
+}
+
+// The pointer over a hyperlink is a hand, elsewhere the control's cursor; leaving the control
+// drops the hovered hyperlink and its hover look.
+TEST_F(ViewerMouseTest, PointerShapeAndHoverFollowTheMouse) {
+  auto v = Make({"plain"});
+  TDocViewRVData& d = *v->RVData;
+  d.AddTextItem("link", 4, 0);
+  v->Format();
+  int32_t link_d = 0;
+  d.GetFirstDrawItemOfItem(1, link_d);
+  TRVDrawLineInfo* link = d.DrawLines[link_d];
+  std::vector<int32_t> moved;
+  v->OnRVMouseMove = [&](TCustomDocView*, int32_t id) { moved.push_back(id); };
+  Move(v.get(), link->Left + 3, link->Top + 3);
+  EXPECT_EQ(v->cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_EQ(d.LastJumpMovedAbove, 0);
+  TRVDrawLineInfo* text = d.DrawLines[0];
+  Move(v.get(), text->Left + 3, text->Top + 3);
+  EXPECT_EQ(v->cursor().shape(), Qt::ArrowCursor);
+  v->Cursor = crIBeam;
+  Move(v.get(), text->Left + 4, text->Top + 3);
+  EXPECT_EQ(v->cursor().shape(), Qt::IBeamCursor);
+  // Back on the link, then out of the control.
+  Move(v.get(), link->Left + 3, link->Top + 3);
+  ASSERT_EQ(d.LastJumpMovedAbove, 0);
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(v.get(), &leave);
+  EXPECT_EQ(d.LastJumpMovedAbove, -1);
+  EXPECT_FALSE(d.State & rvstHoverDrawn);
+  EXPECT_EQ(moved, std::vector<int32_t>({0, -1, 0}));
+}
+
+}  // namespace
+}  // namespace pelvar
