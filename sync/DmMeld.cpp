@@ -832,18 +832,35 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
           : AnsiString();
   const AnsiString connect = server_prefix + work_name;
   try {
-    if (!RunRestoreService(work_name, backup_file, false, true, mode != 0,
-                           TRestoreOptions{TRestoreOption::Replace}, 0, 0, server_letter))
-      return false;
-    TIBRestoreService& service = *RestoreServiceFor(server_letter);
-    const bool ok = RunWindowed(mode, caption, left, top, [&] {
-      switch (mode) {
-        case 0: return RestoreMode0(service);
-        case 1: return RestoreMode1(service, progress_window_->StatusBarPracuji());
-        case 2: return RestoreMode2(service, memo_progress_window_->MemoPracuji());
-        default: return RestoreMode3(service, progress_window_->ProgressBarPracuji(), RestoreTotal);
-      }
-    });
+    if (OnRestoreWorkFile && local) OnRestoreWorkFile(work_name);
+    bool ok;
+    if (server_letter == 'M' && server_prefix.empty()) {
+      // The main database through the in-process engine: in a process of its own, since
+      // the engine ends the process it runs in at some failures (a full disk among them).
+      TRestoreProcess child(work_name, backup_file, 4096);
+      child.ServiceStart();
+      ok = RunWindowed(mode, caption, left, top, [&] {
+        switch (mode) {
+          case 0: return RestoreMode0(child);
+          case 1: return RestoreMode1(child, progress_window_->StatusBarPracuji());
+          case 2: return RestoreMode2(child, memo_progress_window_->MemoPracuji());
+          default: return RestoreMode3(child, progress_window_->ProgressBarPracuji(), RestoreTotal);
+        }
+      });
+    } else {
+      if (!RunRestoreService(work_name, backup_file, false, true, mode != 0,
+                             TRestoreOptions{TRestoreOption::Replace}, 0, 0, server_letter))
+        return false;
+      TIBRestoreService& service = *RestoreServiceFor(server_letter);
+      ok = RunWindowed(mode, caption, left, top, [&] {
+        switch (mode) {
+          case 0: return RestoreMode0(service);
+          case 1: return RestoreMode1(service, progress_window_->StatusBarPracuji());
+          case 2: return RestoreMode2(service, memo_progress_window_->MemoPracuji());
+          default: return RestoreMode3(service, progress_window_->ProgressBarPracuji(), RestoreTotal);
+        }
+      });
+    }
     CheckRestoredDatabaseOnline(connect, database_file);
     if (local) {
       if (fs::exists(target, ec)) CheckNotInUse(server_prefix + database_file, database_file);

@@ -389,21 +389,21 @@ void TFrmMldrMain::TimerTimer() {
 // --- Left panel ------------------------------------------------------------------------------
 
 void TFrmMldrMain::NotebookPageChanged() {
+  // The step label of the page shown is bold, no other: going back a page (to the
+  // next station's play-in) must not leave the results label bold beside it.
+  TLabelModel* const steps[5] = {&LaPriprava, &LaNastaveni, &LaMeld, &LaVysledky, &LaDokonceni};
+  for (int32_t i = 0; i < 5; ++i) steps[i]->Bold = i == page_index_;
   switch (page_index_) {
     case 0:
       Markers[0] = kLime;
       Markers[1] = Markers[2] = Markers[3] = kRed;
       break;
     case 1:
-      LaPriprava.Bold = false;
-      LaNastaveni.Bold = true;
       Markers[0] = kGreen;
       Markers[1] = kLime;
       Markers[2] = Markers[3] = kRed;
       break;
     case 2: {
-      LaNastaveni.Bold = false;
-      LaMeld.Bold = true;
       Markers[0] = Markers[1] = kGreen;
       Markers[2] = kLime;
       Markers[3] = kRed;
@@ -422,19 +422,14 @@ void TFrmMldrMain::NotebookPageChanged() {
       break;
     }
     case 3:
-      LaMeld.Bold = false;
-      LaVysledky.Bold = true;
       Markers[0] = Markers[1] = Markers[2] = kRed;
       Markers[3] = kLime;
       break;
     case 4:
-      LaVysledky.Bold = false;
-      LaDokonceni.Bold = true;
       Markers[0] = Markers[1] = Markers[2] = Markers[3] = kRed;
       Markers[4] = kLime;
       break;
     case 5:
-      LaDokonceni.Bold = false;
       Markers[0] = Markers[1] = Markers[2] = Markers[3] = Markers[4] = kRed;
       Markers[5] = kLime;
       break;

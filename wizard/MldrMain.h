@@ -282,6 +282,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // ".fbk" made ".fdb", else ".fdb" added.
   AnsiString RestoredStationName(int32_t index) const;
   bool BackupHarmonisedDatabase();
+  // Raises, saying so, when the main database's disk has no room for the harmonised
+  // database beside it (the restore makes it there before it replaces the main one).
+  void CheckRoomForMainDatabase();
   // Restores the harmonised backup into a scratch database of the working directory
   // and removes it again: the backup that will replace the main database restores.
   // Raises when it does not.

@@ -217,6 +217,9 @@ bool TFrmMldrMain::FinishAll() {
     if (!dm->Dst()->Connected()) dm->Dst()->SetConnected(true);
   };
   try {
+    stage = CZ("kontrole volného místa pro hlavní databázi");
+    CheckRoomForMainDatabase();
+    stage = CZ("zálohování sehrané databáze");
     connect_dst();
     if (trigger_state_ == 0) trigger_state_ = SetWorkingJournalTriggers(1);
     ShowJournalState();
@@ -310,6 +313,34 @@ bool TFrmMldrMain::FinishAll() {
   Animate2Active = false;
   Changed();
   return true;
+}
+
+namespace {
+
+// Megabytes with one decimal, as the administrator reads them.
+AnsiString Megabytes(uint64_t bytes, bool round_up) {
+  const uint64_t tenths = (bytes + (round_up ? 104857 : 0)) / 104858;
+  return IntToStr(static_cast<int32_t>(tenths / 10)) + "," + IntToStr(static_cast<int32_t>(tenths % 10));
+}
+
+}  // namespace
+
+void TFrmMldrMain::CheckRoomForMainDatabase() {
+  TDMMeldrun* dm = MakeDataModule();
+  // A main server of its own machine restores with its own disk.
+  if (dm->MainServerName() != "localhost") return;
+  std::error_code ec;
+  const auto needed = fs::file_size(
+      SysFileName(IncludeTrailingPathDelimiter(settings_.WorkDir()) + kMainWorkingDatabase), ec);
+  if (ec) return;
+  const AnsiString dir = ExcludeTrailingPathDelimiter(settings_.DataPath());
+  const fs::space_info space = fs::space(SysFileName(dir), ec);
+  if (ec) return;
+  // The harmonised database is restored beside the main database before it replaces it.
+  if (space.available >= needed) return;
+  throw EFinishStep(Format(CZ("Na disku s hlavní databází %s je volných %s MB, obnova sehrané databáze "
+                              "potřebuje asi %s MB. Uvolněte na něm místo."),
+                           {dir, Megabytes(space.available, false), Megabytes(needed, true)}));
 }
 
 void TFrmMldrMain::DropFinishConnections() {
