@@ -351,7 +351,17 @@ void TRestoreProcess::Finish() {
   pid_ = -1;
   RestoreChild().store(0);
   eof_ = true;
-  AnsiString text = Trim(AnsiString(errors_));
+  // The engine's own text is a few lines at the end; a child that was ended may have
+  // written more before it (a report of where it stopped), which stays out.
+  std::string tail = errors_;
+  size_t cut = tail.size();
+  while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
+  cut = tail.size();
+  for (int lines = 0; cut > 0 && lines < 6; ++lines) {
+    const size_t nl = tail.rfind('\n', cut - 1);
+    cut = nl == std::string::npos ? 0 : nl;
+  }
+  AnsiString text = Trim(AnsiString(tail.substr(cut)));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
   if (WIFSIGNALED(status)) {
     text = Format(CZ("Obnova databáze %s byla ukončena (signál %d)."), {database_, WTERMSIG(status)}) +

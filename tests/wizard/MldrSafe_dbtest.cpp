@@ -7,10 +7,13 @@
 // that must not end silently or loop, and leftovers of a killed run. Each checks the main
 // database's content and the stations' media afterwards.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -77,6 +80,86 @@ class SmallDisk {
   bool mounted_ = false;
 };
 
+// Set for a child: "<practice directory>|<mark 1>|<mark 2>|<what to do>|<argument>".
+constexpr const char* kChildVariable = "PELVAR_SAFE_CHILD";
+
+// The wizard of the practice in dir on page 4, its two stations played (the working
+// directory as the play-in leaves it).
+std::unique_ptr<FinishWizard> WizardOnPage4(const std::string& dir, int mark1, int mark2) {
+  auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
+  TDMMeldrun* dm = w->MakeDataModule();
+  w->AddPreparedStation(dir + "/MAINDATA/Stanice.fbk", dir + "/media1/Stanice.zip", "PC1");
+  w->AddPreparedStation(dir + "/media2/Pelvar.gbk", dir + "/media2/Pelvar.gbk", "PC2");
+  w->SetJournalMark(0, mark1);
+  w->SetJournalMark(1, mark2);
+  dm->InitStationLists(2);
+  w->SetStationIndex(0);
+  dm->OpenDst(dir + "/MAINDATA/Main.fdb", AdministratorUser, AdministratorPassword);
+  w->SetTriggerState(dm->SetJournalTriggers(0));
+  w->Show();
+  w->SetPageIndex(4);
+  w->CB_VerifyZaloha.Checked = false;
+  return w;
+}
+
+std::vector<std::string> SplitBars(const std::string& text) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t bar = text.find('|', from);
+    parts.push_back(text.substr(from, bar - from));
+    if (bar == std::string::npos) break;
+    from = bar + 1;
+  }
+  return parts;
+}
+
+// The child: "full": finishing while the disk of the main database fills up at the
+// restore, leaving <argument> bytes free.
+void RunSafeChild(const std::string& order) {
+  const std::vector<std::string> parts = SplitBars(order);
+  if (parts.size() < 4) std::_Exit(4);
+  const std::string& dir = parts[0];
+  InstallClientLibraryNameProvider();
+  DialogLog dialogs;
+  auto w = WizardOnPage4(dir, std::stoi(parts[1]), std::stoi(parts[2]));
+  StepView view;
+  if (parts[3] == "full") {
+    view.step = "Obnova hlavní databáze (0 z 1)";
+    const uint64_t left = std::stoull(parts.at(4));
+    view.action = [dir, left] {
+      struct statvfs st {};
+      ::statvfs((dir + "/data").c_str(), &st);
+      const uint64_t free = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+      if (free > left) WriteFile(dir + "/data/filler", std::string(free - left, 'x'));
+    };
+  }
+  w->SetView(&view);
+  w->Btn_FinallyClick();
+  w->SetView(nullptr);
+  for (const std::string& t : dialogs.texts) std::fprintf(stdout, "dialog: %s\n", t.c_str());
+  std::fprintf(stdout, "page: %d\n", w->PageIndex());
+  std::fflush(stdout);
+  w.reset();
+  std::_Exit(0);
+}
+
+// Runs the child before any test when the program is started as one.
+class SafeChildEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (const char* order = std::getenv(kChildVariable)) {
+      try {
+        RunSafeChild(order);
+      } catch (const std::exception& e) {
+        std::fprintf(stdout, "child failed: %s\n", e.what());
+      }
+      std::_Exit(4);
+    }
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kSafeChild =
+    ::testing::AddGlobalTestEnvironment(new SafeChildEnvironment);
+
 class MldrSafeDb : public WizardEnv {
  protected:
   // The practice, made once: the main database, the harmonised working database (told
@@ -138,20 +221,21 @@ class MldrSafeDb : public WizardEnv {
   // The wizard on page 4, its two stations played.
   std::unique_ptr<FinishWizard> PlayedWizard() {
     PlayAgain();
-    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
-    TDMMeldrun* dm = w->MakeDataModule();
-    w->AddPreparedStation(Work("Stanice.fbk"), dir_.File("media1/Stanice.zip"), "PC1");
-    w->AddPreparedStation(dir_.File("media2/Pelvar.gbk"), dir_.File("media2/Pelvar.gbk"), "PC2");
-    w->SetJournalMark(0, marks_[0]);
-    w->SetJournalMark(1, marks_[1]);
-    dm->InitStationLists(2);
-    w->SetStationIndex(0);
-    dm->OpenDst(Work("Main.fdb"), AdministratorUser, AdministratorPassword);
-    w->SetTriggerState(dm->SetJournalTriggers(0));
-    w->Show();
-    w->SetPageIndex(4);
-    w->CB_VerifyZaloha.Checked = false;
-    return w;
+    return WizardOnPage4(dir_.Path(), marks_[0], marks_[1]);
+  }
+
+  // Runs this test in a child process (this program again) that drives the wizard as the
+  // order says; its output carries "dialog: " and "page: " lines.
+  CommandResult RunChild(const std::string& order, const std::vector<std::string>& environment = {}) {
+    const std::string exe = fs::read_symlink("/proc/self/exe").string();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::vector<std::string> argv = {"env", std::string(kChildVariable) + "=" + dir_.Path() + "|" +
+                                                std::to_string(marks_[0]) + "|" +
+                                                std::to_string(marks_[1]) + "|" + order};
+    for (const std::string& e : environment) argv.push_back(e);
+    argv.push_back(exe);
+    argv.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
+    return RunCommand(argv);
   }
 
   std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
@@ -187,32 +271,28 @@ int MldrSafeDb::marks_[2] = {0, 0};
 // --- A full data directory ---------------------------------------------------------------
 
 // The data directory fills up (another program writes there) while the harmonised backup
-// is restored beside the main database: finishing ends with its error box, the wizard goes
-// on running, the main database and the stations' files stay as they were.
+// is restored beside the main database. The disk also holds the engine's lock and
+// temporary files, as on a machine with one disk, where the engine ends the process it
+// runs in. The wizard runs in a child process (this test program again): finishing ends
+// with its error box, the wizard's process goes on to its end, the main database and the
+// stations' files stay as they were.
 TEST_F(MldrSafeDb, DiskFullWhileTheMainDatabaseIsRestoredChangesNothing) {
   const uint64_t size = fs::file_size(practice_->File("harm.fdb"));
   if (!PutMain(size * 4)) GTEST_SKIP() << "no tmpfs can be mounted here";
-  if (std::getenv("EXPERIMENT")) {
-    fs::create_directories(dir_.File("data/tmp"));
-    fs::create_directories(dir_.File("data/lock"));
-    ::setenv("FIREBIRD_TMP", dir_.File("data/tmp").c_str(), 1);
-    ::setenv("FIREBIRD_LOCK", dir_.File("data/lock").c_str(), 1);
-  }
-  DialogLog dialogs;
-  auto w = PlayedWizard();
-  StepView view;
-  view.step = "Obnova hlavní databáze (0 z 1)";
-  view.action = [&] { disk_->FillUpTo(size / 3); };
-  w->SetView(&view);
-  w->Btn_FinallyClick();
-  w->SetView(nullptr);
-  EXPECT_EQ(w->PageIndex(), 4);
-  ASSERT_EQ(dialogs.texts.size(), 1u) << ::testing::PrintToString(dialogs.texts);
-  EXPECT_TRUE(Contains(dialogs.texts[0], "Dokončení sehrávání bylo přerušeno při obnově hlavní databáze"))
-      << dialogs.texts[0];
-  EXPECT_TRUE(Contains(dialogs.texts[0], "Hlavní databáze ani soubory stanic nebyly změněny")) << dialogs.texts[0];
-  w.reset();
+  PlayAgain();
+  fs::create_directories(dir_.File("data/fbtmp"));
+  fs::create_directories(dir_.File("data/fblock"));
+  const CommandResult r =
+      RunChild("full|" + std::to_string(size / 3),
+               {"FIREBIRD_TMP=" + dir_.File("data/fbtmp"), "FIREBIRD_LOCK=" + dir_.File("data/fblock")});
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "dialog: Dokončení sehrávání bylo přerušeno při obnově hlavní databáze"))
+      << r.output;
+  EXPECT_TRUE(Contains(r.output, "Hlavní databáze ani soubory stanic nebyly změněny")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "page: 4")) << r.output;
   fs::remove(dir_.File("data/filler"));
+  fs::remove_all(dir_.File("data/fbtmp"));
+  fs::remove_all(dir_.File("data/fblock"));
   ExpectPracticeAsBefore();
   EXPECT_EQ(Names(dir_.File("data")), std::vector<std::string>{"main.fdb"});
 }
