@@ -229,6 +229,7 @@ bool RestoreMode3(TIBRestoreService& service, TPracujiProgressBar& bar, int32_t 
 
 // --- The restore in a child process -----------------------------------------------------
 
+
 namespace {
 
 std::atomic<int>& RestoreChild() {
@@ -272,6 +273,7 @@ AnsiString TRestoreProcess::HelperPath() {
 }
 
 void TRestoreProcess::ServiceStart() {
+  if (pid_ > 0 || eof_) throw EIBClientError(CZ("Obnova databáze již byla spuštěna."));
   const std::string helper = SysFileName(HelperPath());
   const std::string database = SysFileName(database_);
   const std::string backup = SysFileName(backup_);
@@ -284,6 +286,25 @@ void TRestoreProcess::ServiceStart() {
     throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
                                 {database_, AnsiString(std::strerror(errno))}));
   }
+  // The child's engine keeps its locks in a directory of its own: the database it makes
+  // is new and nobody opens it until the child has ended, while this process's engine
+  // may still hold the lock files of a database it closed whose file number the new
+  // database reuses (which the child's engine would take for another engine's open
+  // database).
+  const char* tmp = std::getenv("TMPDIR");
+  std::string lock_dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/meldrun-restore-XXXXXX";
+  if (::mkdtemp(lock_dir.data()) == nullptr) {
+    throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
+                                {database_, AnsiString(std::strerror(errno))}));
+  }
+  lock_dir_ = lock_dir;
+  std::vector<std::string> env_text;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "FIREBIRD_LOCK=", 14) != 0) env_text.emplace_back(*e);
+  env_text.push_back("FIREBIRD_LOCK=" + lock_dir);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -292,8 +313,11 @@ void TRestoreProcess::ServiceStart() {
     if (::getppid() != parent) ::_exit(127);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
+    // Nothing else of this process goes with it: this process's engine keeps files open
+    // (with their locks) that the child's engine must not find locked.
+    ::close_range(3, ~0U, 0);
     const char* argv[] = {helper.c_str(), database.c_str(), backup.c_str(), page_size.c_str(), nullptr};
-    ::execv(helper.c_str(), const_cast<char* const*>(argv));
+    ::execve(helper.c_str(), const_cast<char* const*>(argv), envp.data());
     static const char kNoHelper[] = "the restore program cannot be started\n";
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kNoHelper, sizeof kNoHelper - 1);
     ::_exit(127);
@@ -304,6 +328,7 @@ void TRestoreProcess::ServiceStart() {
   if (pid < 0) {
     ::close(out[0]);
     ::close(err[0]);
+    RemoveLockDir();
     throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
                                 {database_, AnsiString(std::strerror(fork_errno))}));
   }
@@ -344,10 +369,18 @@ bool TRestoreProcess::Fill(int wait_ms) {
   return out_ >= 0 || err_ >= 0;
 }
 
+void TRestoreProcess::RemoveLockDir() {
+  if (lock_dir_.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(lock_dir_, ec);
+  lock_dir_.clear();
+}
+
 void TRestoreProcess::Finish() {
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  RemoveLockDir();
   pid_ = -1;
   RestoreChild().store(0);
   eof_ = true;
@@ -411,11 +444,15 @@ AnsiString TRestoreProcess::GetNextChunk() {
 }
 
 void TRestoreProcess::Kill() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0) {
+    RemoveLockDir();
+    return;
+  }
   ::kill(pid_, SIGKILL);
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  RemoveLockDir();
   pid_ = -1;
   RestoreChild().store(0);
 }

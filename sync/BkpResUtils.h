@@ -114,6 +114,7 @@ class TRestoreProcess {
   bool Fill(int wait_ms);
   void Finish();
   void Kill();
+  void RemoveLockDir();
 
   AnsiString database_;
   AnsiString backup_;
@@ -124,6 +125,7 @@ class TRestoreProcess {
   bool eof_ = false;
   std::string pending_;
   std::string errors_;
+  std::string lock_dir_;
 };
 
 // The process id of a restore child running now (0: none), for a handler that ends the

@@ -31,8 +31,9 @@ bool Contains(const AnsiString& text, const char* word) {
 
 namespace fs = std::filesystem;
 
-// Runs a query of one integer value on a database of its own attachment.
-int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
+// Runs a query of one value on a database of its own attachment; read gives it.
+template <typename Read>
+auto QueryValue(const AnsiString& connect_string, const AnsiString& sql, Read read) {
   TComponent owner(nullptr);
   auto* connection = new TIB_Connection(&owner);
   connection->SetDatabaseName(connect_string);
@@ -49,11 +50,15 @@ int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
   cursor->SQL()->SetText(sql);
   cursor->Open();
   cursor->First();
-  const int32_t value = cursor->Fields()->GetColumn(0)->GetAsInteger();
+  const auto value = read(cursor->Fields()->GetColumn(0));
   cursor->Close();
   transaction->Commit();
   connection->Close();
   return value;
+}
+
+int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
+  return QueryValue(connect_string, sql, [](TIB_Column* c) { return c->GetAsInteger(); });
 }
 
 // A restore whose backup ends early can end without an error from the server, leaving
@@ -771,6 +776,22 @@ bool TDMMeldrun::RunRestoreService(const AnsiString& database_file, const AnsiSt
   return RunRestore(*RestoreServiceFor(server_letter), s);
 }
 
+AnsiString TDMMeldrun::ConnectStringFor(const AnsiString& database_file, char server_letter) const {
+  if (server_letter != 'M' || main_server_protocol_ == TProtocol::Local) return database_file;
+  return (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":" +
+         database_file;
+}
+
+void TDMMeldrun::WriteHarmonisedMark(const AnsiString& mark) {
+  ExecDst("comment on database is " + QuotedStr(mark));
+}
+
+AnsiString TDMMeldrun::ReadDatabaseMark(const AnsiString& database_file, char server_letter) const {
+  return QueryValue(ConnectStringFor(database_file, server_letter),
+                    "select cast(RDB$DESCRIPTION as varchar(250)) from RDB$DATABASE",
+                    [](TIB_Column* c) { return c->GetIsNull() ? AnsiString() : c->GetAsString(); });
+}
+
 template <typename Loop>
 bool TDMMeldrun::RunWindowed(int32_t mode, const AnsiString& caption, int32_t left, int32_t top,
                              Loop loop) {
@@ -838,7 +859,6 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
       // The main database through the in-process engine: in a process of its own, since
       // the engine ends the process it runs in at some failures (a full disk among them).
       TRestoreProcess child(work_name, backup_file, 4096);
-      child.ServiceStart();
       ok = RunWindowed(mode, caption, left, top, [&] {
         switch (mode) {
           case 0: return RestoreMode0(child);

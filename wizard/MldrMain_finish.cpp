@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -223,6 +225,10 @@ bool TFrmMldrMain::FinishAll() {
     connect_dst();
     if (trigger_state_ == 0) trigger_state_ = SetWorkingJournalTriggers(1);
     ShowJournalState();
+    // The harmonised data carry a mark of this finishing: a later start tells from the
+    // main database's content whether it holds them.
+    harmonised_mark_ = NewHarmonisedMark();
+    dm->WriteHarmonisedMark(harmonised_mark_);
     if (!BackupHarmonisedDatabase()) {
       MessageDlg(CZ("Nepodařilo se provést zálohu hlavní sehrané databáze."), mtError, {mbOK});
       return false;
@@ -258,7 +264,6 @@ bool TFrmMldrMain::FinishAll() {
     }
 
     // Stage 2: the results go to the stations' media, beside the stations' files.
-    main_identity_ = MainDatabaseIdentity();
     for (int32_t i = 0; i < count; ++i) {
       station_index_ = i;
       stage = Format(CZ("ukládání výsledku stanice \"%s\" na médium"), {station_idents_->Strings(i)});
@@ -381,12 +386,13 @@ AnsiString TFrmMldrMain::DeliveryRecordPath() const {
   return IncludeTrailingPathDelimiter(settings_.WorkDir()) + kDeliveryRecord;
 }
 
-AnsiString TFrmMldrMain::MainDatabaseIdentity() const {
-  const std::string main =
-      SysFileName(IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
-  struct stat st {};
-  if (::stat(main.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return AnsiString();
-  return AnsiString(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+AnsiString TFrmMldrMain::NewHarmonisedMark() const {
+  std::random_device random;
+  const uint64_t token = (static_cast<uint64_t>(random()) << 32) ^ random();
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(token));
+  // Plain ASCII: the database keeps its description in its own character set.
+  return "Pelvar harmonised " + FormatDateTime("yyyy-mm-dd hh:nn:ss", Now()) + " " + hex;
 }
 
 void TFrmMldrMain::DropDeliveryRecord() {
@@ -397,7 +403,7 @@ void TFrmMldrMain::DropDeliveryRecord() {
 void TFrmMldrMain::SaveDeliveryRecord() {
   TStringList record;
   record.Add("Main=" + IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
-  record.Add("MainId=" + main_identity_);
+  record.Add("Mark=" + harmonised_mark_);
   for (size_t i = 0; i < deliveries_.size(); ++i) {
     const TDelivery& d = deliveries_[i];
     const AnsiString n = IntToStr(static_cast<int32_t>(i + 1));
@@ -463,31 +469,45 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
                                     record.Values("Old" + i), record.Values("Written" + i),
                                     record.Values("Target" + i)});
   }
-  const AnsiString recorded = record.Values("MainId");
-  const AnsiString now = MainDatabaseIdentity();
-  const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
-  if (!recorded.empty() && recorded == now) {
-    // The main database is the one finishing began with: the stations keep their files.
-    UndoDeliveries();
-    MessageDlg(title + "\r" +
-                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Spusťte sehrávání znovu se "
-                      "stejnými soubory stanic."),
-               mtWarning, {mbOK});
-    return;
+  // Whether the main database holds the harmonised data is told by its content: the mark
+  // finishing wrote into them. The file itself tells nothing (an administrator may have
+  // put a copy in its place).
+  const AnsiString main = IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName();
+  const AnsiString recorded = record.Values("Mark");
+  AnsiString now;
+  AnsiString unreadable;
+  try {
+    now = MakeDataModule()->ReadDatabaseMark(main, 'M');
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    unreadable = MessageOf(e);
   }
-  if (recorded.empty() || now.empty()) {
-    // Whether the main database was replaced cannot be told here.
+  const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
+  if (recorded.empty() || !unreadable.empty()) {
+    // No evidence either way: nothing is changed; the record stays for a later start.
     TStringList written;
     for (const TDelivery& d : deliveries_)
       if (!d.Written.empty() && FileExists(d.Written)) written.Add(d.Ident + ": " + d.Written + " -> " + d.Target);
     deliveries_.clear();
-    DropDeliveryRecord();
+    recovery_unclear_ = true;
+    AnsiString text = title + "\r" +
+                      Format(CZ("Nelze zjistit, zda hlavní databáze %s obsahuje sehraná data."), {main});
+    if (!unreadable.empty()) text += "\r" + unreadable;
+    text += "\r" + CZ("Průvodce nic nezměnil. Výsledky stanic zůstaly vedle jejich souborů:") + "\r" +
+            written.Text() +
+            CZ("Obsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů stanic; jinak je "
+               "smažte a spusťte sehrávání znovu se stejnými soubory stanic.");
+    MessageDlg(text, mtWarning, {mbOK});
+    return;
+  }
+  if (now != recorded) {
+    // The main database holds other data than the harmonised: the stations keep their
+    // files.
+    UndoDeliveries();
     MessageDlg(title + "\r" +
-                   CZ("Nelze zjistit, zda byla hlavní databáze nahrazena sehranými daty. Výsledky "
-                      "stanic zůstaly vedle jejich souborů:") +
-                   "\r" + written.Text() +
-                   CZ("Obsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů "
-                      "stanic; jinak je smažte a spusťte sehrávání znovu se stejnými soubory stanic."),
+                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Spusťte sehrávání znovu se "
+                      "stejnými soubory stanic."),
                mtWarning, {mbOK});
     return;
   }

@@ -24,6 +24,7 @@
 #include "platform/registry.h"
 #include "support/practice.h"
 #include "sync/DmMeld.h"
+#include "sync/Pracuji.h"
 #include "wizard/MldrMain.h"
 #include "finish_fixture.h"
 #include "wizard_env.h"
@@ -113,7 +114,31 @@ std::vector<std::string> SplitBars(const std::string& text) {
   return parts;
 }
 
-// The child: "full": finishing while the disk of the main database fills up at the
+[[noreturn]] void KillThisProcess() {
+  ::kill(::getpid(), SIGKILL);
+  for (;;) ::pause();
+}
+
+// Kills the process halfway through the restore that replaces the main database, told
+// by the restore's progress window.
+class KillDuringMainRestore : public TPracujiView {
+ public:
+  void Update(const TPracujiForm& form) override {
+    if (form.Kind() != TPracujiForm::TKind::Memo ||
+        AnsiToUtf8(form.LabelInfo().Caption()) != "Rozbalení sehrané databáze...")
+      return;
+    // The window shows the lines of the earlier restore until this one starts.
+    const auto& lines = static_cast<const TfrmPracujiMemo&>(form).MemoPracuji().Lines();
+    if (lines.size() >= 30 && std::any_of(lines.begin(), lines.end(), [](const AnsiString& l) {
+          return l.find("created database") != AnsiString::npos &&
+                 l.find("main.fdb.restoring") != AnsiString::npos;
+        }))
+      KillThisProcess();
+  }
+};
+
+// The child: "kill": finishing killed while the main database is restored;
+// "full": finishing while the disk of the main database fills up at the
 // restore, leaving <argument> bytes free.
 void RunSafeChild(const std::string& order) {
   const std::vector<std::string> parts = SplitBars(order);
@@ -121,6 +146,11 @@ void RunSafeChild(const std::string& order) {
   const std::string& dir = parts[0];
   InstallClientLibraryNameProvider();
   DialogLog dialogs;
+  if (parts[3] == "kill") {
+    SetPracujiViewFactory([](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
+      return std::make_unique<KillDuringMainRestore>();
+    });
+  }
   auto w = WizardOnPage4(dir, std::stoi(parts[1]), std::stoi(parts[2]));
   StepView view;
   if (parts[3] == "full") {
@@ -161,7 +191,7 @@ class SafeChildEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new SafeChildEnvironment);
 
 class MldrSafeDb : public WizardEnv {
- protected:
+ public:
   // The practice, made once: the main database, the harmonised working database (told
   // apart by a row of its own) and two played station databases.
   static void SetUpTestSuite() {
@@ -238,6 +268,7 @@ class MldrSafeDb : public WizardEnv {
     return RunCommand(argv);
   }
 
+  std::string Dir(const std::string& name) const { return dir_.File(name); }
   std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
   std::string Main() const { return dir_.File("data/main.fdb"); }
   static std::vector<std::string> Names(const std::string& dir) {
@@ -314,6 +345,92 @@ TEST_F(MldrSafeDb, TooLittleRoomForTheMainDatabaseIsSaidBeforeAnythingChanges) {
   EXPECT_EQ(Names(dir_.File("data")), std::vector<std::string>{"main.fdb"});
   EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
   EXPECT_TRUE(fs::exists(Work("stanice.fdb")));
+}
+
+// --- Recovery from an interrupted finishing ---------------------------------------------
+
+// Finishing killed while the harmonised backup replaced the main database; then the main
+// database is handled as an administrator would before the next start. The next start
+// tells from the main database's content what to do: its old data, also as a copy under
+// a new file, take the results back; the harmonised data, also as a copy, get the results
+// placed; a main database that cannot be read changes nothing and says where everything
+// is.
+TEST_F(MldrSafeDb, RecoveryDecidesFromTheMainDatabasesContent) {
+  struct Case {
+    const char* name;
+    std::function<void(MldrSafeDb&)> after_kill;
+    enum { kTakenBack, kPlaced, kUnclear } outcome;
+  };
+  const auto copy_in_place = [](const std::string& file) {
+    fs::copy_file(file, file + ".copy");
+    fs::rename(file + ".copy", file);
+  };
+  const Case cases[] = {
+      {"old data copied in place", [&](MldrSafeDb& t) { copy_in_place(t.Main()); }, Case::kTakenBack},
+      {"harmonised data copied in place",
+       [&](MldrSafeDb& t) {
+         // The administrator restored the harmonised backup himself and copied it in.
+         const std::string restored = t.Dir("restored.fdb");
+         const CommandResult b = RunCommand({"gbak", "-c", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                             t.Work("Pelvar.gbk"), restored});
+         ASSERT_EQ(b.exit_code, 0) << b.output;
+         fs::copy_file(restored, t.Main(), fs::copy_options::overwrite_existing);
+         copy_in_place(t.Main());
+       },
+       Case::kPlaced},
+      {"main database missing", [&](MldrSafeDb& t) { fs::rename(t.Main(), t.Dir("elsewhere.fdb")); },
+       Case::kUnclear},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
+    fs::remove(dir_.File("restored.fdb"));
+    fs::remove(dir_.File("elsewhere.fdb"));
+    SetUp();
+    PutMain();
+    PlayAgain();
+    const CommandResult r = RunChild("kill");
+    ASSERT_EQ(r.exit_code, 128 + SIGKILL) << "the child was not killed during the restore:\n" << r.output;
+    ASSERT_TRUE(fs::exists(Work("Dokonceni.txt")));
+    c.after_kill(*this);
+    std::vector<std::string> texts;
+    {
+      DialogLog dialogs;
+      auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+      w->Show();
+      w.reset();
+      texts = dialogs.texts;
+    }
+    ASSERT_FALSE(texts.empty());
+    switch (c.outcome) {
+      case Case::kTakenBack:
+        EXPECT_TRUE(Contains(texts[0], "Hlavní databáze ani soubory stanic nebyly změněny")) << texts[0];
+        ExpectPracticeAsBefore();
+        EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
+        break;
+      case Case::kPlaced:
+        EXPECT_TRUE(Contains(texts[0], "Hlavní databáze již obsahuje sehraná data")) << texts[0];
+        EXPECT_EQ(QueryOne(Main(), kHarmonisedRow), "sehraná");
+        EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.old", "Stanice.zip"}));
+        EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
+        EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.old")), kOriginalPc2);
+        break;
+      case Case::kUnclear:
+        EXPECT_TRUE(Contains(texts[0], "Nelze zjistit, zda hlavní databáze " + Main() + " obsahuje sehraná data"))
+            << texts[0];
+        EXPECT_TRUE(Contains(texts[0], dir_.File("media1/Stanice.new.zip"))) << texts[0];
+        EXPECT_TRUE(Contains(texts[0], dir_.File("media2/Pelvar.new.gbk"))) << texts[0];
+        // Nothing changed: the results beside the stations' files, the record kept.
+        EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.new.zip", "Stanice.zip"}));
+        EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.new.gbk"}));
+        EXPECT_TRUE(fs::exists(Work("Dokonceni.txt")));
+        EXPECT_TRUE(fs::exists(Work("Main.fdb")));
+        fs::rename(dir_.File("elsewhere.fdb"), Main());
+        EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+        break;
+    }
+  }
 }
 
 }  // namespace
