@@ -81,6 +81,7 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   CB_KopieZurnal = {CZ("Kopírovat"), true, true};
   CB_VerifyZaloha = {CZ("Pouze změny za posledních"), true, true};
   ME_DnyZurnal = {"30", true};
+  L_Hotovo = CZ("Sehrávání dat bylo úspěšně dokončeno");
   L_Count = CZ("0 z 0");
   SG_DataPaths.push_back({CZ("Identifikace stanice"), CZ("Cesta k datům")});
   SG_DataPaths.push_back({AnsiString(), AnsiString()});
@@ -277,7 +278,11 @@ void TFrmMldrMain::Btn_PrevClick() {
 }
 
 void TFrmMldrMain::Btn_StornoClick() {
-  if (StepRunning()) return;
+  if (StepRunning()) {
+    MessageDlg(CZ("Probíhající krok sehrávání nelze přerušit. Počkejte prosím, až skončí."), mtInformation,
+               {mbOK});
+    return;
+  }
   if (page_index_ == 3 || page_index_ == 4) {
     const int answer = MessageDlg(
         CZ("Přerušením sehrávání dat v této fázi, Vám mohou nastat nepředvídatelné těžkosti s "
@@ -345,6 +350,9 @@ void TFrmMldrMain::Btn_FinallyClick() {
     ok = FinishAll();
   }
   if (ok) {
+    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
+                                     "zálohy hlavní databáze.")
+                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
     SetPageIndex(5);
     Btn_Next.Visible = Btn_Start.Visible = Btn_Finally.Visible = false;
     Btn_Storno.Visible = Btn_Prev.Visible = false;

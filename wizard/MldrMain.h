@@ -174,6 +174,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The finishing animation runs.
   bool Animate2Active = false;
   AnsiString LaZurnalTrigSwich;
+  // Page 5: how the run ended.
+  AnsiString L_Hotovo;
 
   // --- Handlers of Part "start-up and main form"
   void FormShow();
@@ -414,6 +416,7 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The last start could not tell what an interrupted finishing left: nothing of it is
   // touched.
   bool recovery_unclear_ = false;
+  bool rotation_failed_ = false;
   bool has_stock_closing_ = false;
   TDateTime stock_closing_date_ = 0;
   int32_t stock_closing_store_ = 0;

@@ -905,6 +905,7 @@ void TFrmMldrMain::RotateBackups() {
     if (ok && !RenameFile(from, to)) ok = false;
   }
   if (ok && copy != base + ".cb0" && !RenameFile(copy, base + ".cb0")) ok = false;
+  rotation_failed_ = !ok;
   if (!ok) MessageDlg(CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), mtInformation, {mbOK});
 }
 

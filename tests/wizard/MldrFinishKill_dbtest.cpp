@@ -223,8 +223,7 @@ class MldrFinishKillDb : public WizardEnv {
     return names;
   }
   static AnsiString Level() {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", "Level", "(none)");
+    return WizardRegText("Level");
   }
   // The next start of the wizard, with the messages it gives.
   std::vector<std::string> NextStart() {

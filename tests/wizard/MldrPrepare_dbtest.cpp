@@ -110,8 +110,7 @@ class MldrPrepareDb : public WizardEnv {
   }
   std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
   static AnsiString Level() {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", "Level", "(none)");
+    return WizardRegText("Level");
   }
   TScriptedResponder& Dialogs() {
     if (!dialogs_)
