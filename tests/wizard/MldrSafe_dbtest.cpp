@@ -433,5 +433,107 @@ TEST_F(MldrSafeDb, RecoveryDecidesFromTheMainDatabasesContent) {
   }
 }
 
+// --- Questions and refusals with a visible outcome ----------------------------------------
+
+// Answers every dialog: "Ne" to the questions whose text holds `no_to`, the default
+// button otherwise; after `limit` dialogs always "Ne" (a question asked again and again
+// ends instead of hanging the test).
+class Answers {
+ public:
+  Answers(std::string no_to, size_t limit = 20) : no_to_(std::move(no_to)), limit_(limit) {
+    previous_ = SetDialogResponder([this](const TDialogRequest& r) {
+      texts.push_back(AnsiToUtf8(r.Text));
+      if (texts.back().find(no_to_) != std::string::npos || texts.size() > limit_) return int(mrNo);
+      return r.DefaultResult != mrNone ? r.DefaultResult : int(mrOk);
+    });
+  }
+  ~Answers() { SetDialogResponder(previous_); }
+  size_t Count(const std::string& part) const {
+    return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string& t) {
+      return t.find(part) != std::string::npos;
+    }));
+  }
+  std::vector<std::string> texts;
+
+ private:
+  std::string no_to_;
+  size_t limit_;
+  TDialogResponder previous_;
+};
+
+// Preparation: an archive whose identification is refused is left out with a word; a
+// main database that is not there is searched for once and Enter ends the search.
+TEST_F(MldrSafeDb, RefusedArchiveAndMissingMainDatabaseAreSaid) {
+  PutMain();
+  // PC1 hands in an archive of another station, PC2 its backup.
+  const CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                      practice_->File("st2.fdb"), dir_.File("media2/Pelvar.gbk")});
+  ASSERT_EQ(b.exit_code, 0) << b.output;
+  const std::string zip = dir_.File("media1/Stanice.zip");
+  fs::remove(zip);
+  WriteFile(dir_.File("Identifikace.txt"), "Jiná stanice\r\n");
+  fs::copy_file(dir_.File("media2/Pelvar.gbk"), dir_.File("Pelvar.cb0"));
+  const CommandResult z = RunCommand({"zip", "-q", "-j", zip, dir_.File("Identifikace.txt"), dir_.File("Pelvar.cb0")});
+  ASSERT_EQ(z.exit_code, 0) << z.output;
+  {
+    Answers answers("Přejete si přesto sehrát tento archiv?");
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC1|") + zip + CZ(";PC2|") + dir_.File("media2/Pelvar.gbk"));
+    ASSERT_TRUE(w->PrepareSources());
+    EXPECT_EQ(w->StationIdents().Count(), 1);
+    EXPECT_EQ(answers.Count("Archiv \"" + zip + "\" stanice \"PC1\" nebude sehrán a stanice nedostane sehraná data."), 1u)
+        << ::testing::PrintToString(answers.texts);
+  }
+  EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+  EXPECT_EQ(Names(dir_.File("media1")), std::vector<std::string>{"Stanice.zip"});
+
+  // The main database is not where the settings say.
+  fs::rename(Main(), dir_.File("elsewhere.fdb"));
+  {
+    Answers answers("(none)");
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC2|") + dir_.File("media2/Pelvar.gbk"));
+    EXPECT_FALSE(w->PrepareSources());
+    EXPECT_TRUE(w->Busy());
+    EXPECT_EQ(answers.Count("Soubor hlavní databáze nebyl nalezen!"), 1u) << ::testing::PrintToString(answers.texts);
+    EXPECT_EQ(answers.Count("Příprava sehrávání byla zastavena: hlavní databáze " + Main() + " nebyla nalezena."), 1u)
+        << ::testing::PrintToString(answers.texts);
+  }
+  fs::rename(dir_.File("elsewhere.fdb"), Main());
+  EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+}
+
+// Finishing: Storno pressed while it works is answered; a backup rotation that fails
+// changes the last page's sentence; the harmonised data are in place all the same.
+TEST_F(MldrSafeDb, StornoDuringFinishingAndAFailedRotationAreSaid) {
+  PutMain();
+  // The backup directory is a file: the rotation cannot copy into it.
+  fs::remove_all(dir_.File("zaloha"));
+  WriteFile(dir_.File("zaloha"), "a file, not a directory");
+  Answers answers("(none)");
+  auto w = PlayedWizard();
+  StepView view;
+  view.step = "Zipování zpět na média (2 z 2)";
+  view.action = [&] { w->Btn_StornoClick(); };
+  w->SetView(&view);
+  w->Btn_FinallyClick();
+  w->SetView(nullptr);
+  EXPECT_EQ(answers.Count("Probíhající krok sehrávání nelze přerušit. Počkejte prosím, až skončí."), 1u)
+      << ::testing::PrintToString(answers.texts);
+  EXPECT_EQ(answers.Count("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), 1u);
+  ASSERT_EQ(w->PageIndex(), 5);
+  EXPECT_EQ(AnsiToUtf8(w->L_Hotovo),
+            "Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi zálohy hlavní databáze.");
+  w.reset();
+  EXPECT_EQ(QueryOne(Main(), kHarmonisedRow), "sehraná");
+  EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.old", "Stanice.zip"}));
+  EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
+  EXPECT_EQ(WizardRegText("Level"), "0");
+}
+
 }  // namespace
 }  // namespace pelvar::test
