@@ -136,8 +136,63 @@ TFrmMldrMain::~TFrmMldrMain() {
 TDMMeldrun* TFrmMldrMain::DataModule() const { return data_module_; }
 
 TDMMeldrun* TFrmMldrMain::MakeDataModule() {
-  if (!data_module_) data_module_ = new TDMMeldrun(this, *this);
+  if (!data_module_) {
+    data_module_ = new TDMMeldrun(this, *this);
+    // A restore beside its target leaves its work file there when the process ends
+    // midway: the record lets the next start remove it.
+    data_module_->OnRestoreWorkFile = [this](const AnsiString& file) { RecordLeftover(file); };
+  }
   return data_module_;
+}
+
+AnsiString TFrmMldrMain::LeftoverRecordPath() const {
+  return IncludeTrailingPathDelimiter(settings_.WorkDir()) + "Rozpracovano.txt";
+}
+
+void TFrmMldrMain::RecordLeftover(const AnsiString& file) {
+  TStringList record;
+  const AnsiString path = LeftoverRecordPath();
+  try {
+    if (FileExists(path)) record.LoadFromFile(path);
+    if (record.IndexOf(file) < 0) record.Add(file);
+    record.SaveToFile(path);
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // Without the record the file is only not removed by a later start.
+  }
+}
+
+void TFrmMldrMain::RemoveLeftovers() {
+  const AnsiString path = LeftoverRecordPath();
+  if (!FileExists(path)) return;
+  TStringList record;
+  try {
+    record.LoadFromFile(path);
+  } catch (const std::exception&) {
+    return;
+  }
+  TStringList removed;
+  TStringList kept;
+  for (int32_t i = 0; i < record.Count(); ++i) {
+    const AnsiString file = record.Strings(i);
+    if (file.empty() || !FileExists(file)) continue;
+    if (DeleteFile(file)) {
+      removed.Add(file);
+    } else {
+      kept.Add(file);
+    }
+  }
+  if (kept.Count() > 0) {
+    kept.SaveToFile(path);
+  } else {
+    DeleteFile(path);
+  }
+  if (removed.Count() > 0) {
+    MessageDlg(CZ("Průvodce odstranil soubory, které po sobě zanechalo předchozí nedokončené sehrávání:") + "\r" +
+                   removed.Text(),
+               mtInformation, {mbOK});
+  }
 }
 
 void TFrmMldrMain::SetView(TMldrMainView* view) {
@@ -172,7 +227,10 @@ void TFrmMldrMain::FormShow() {
   FontSize = 8;
   pressed_marker_ = -1;
   Changed();
+  recovery_unclear_ = false;
   RecoverInterruptedFinishing();
+  // What an interrupted run cannot be told from stays as it is.
+  if (!recovery_unclear_) RemoveLeftovers();
 }
 
 void TFrmMldrMain::FormCloseQuery(bool& can_close) {

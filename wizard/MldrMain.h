@@ -315,6 +315,13 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // not touched); when it cannot be read, or the record has no mark, nothing is changed
   // and the record stays. Says which, and where the results are.
   void RecoverInterruptedFinishing();
+  // The work files that a restore makes beside its target (the main database's
+  // "<main>.restoring") are recorded in the working directory before the restore
+  // begins; a start removes those that are still there (a process ended midway left
+  // them) and says so.
+  void RecordLeftover(const AnsiString& file);
+  void RemoveLeftovers();
+  AnsiString LeftoverRecordPath() const;
   AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);
   bool PackStationArchive(const AnsiString& backup_file, const AnsiString& zip_path);
   bool ZipStation(const AnsiString& backup_file, const AnsiString& zip_path);
