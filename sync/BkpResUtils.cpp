@@ -286,24 +286,8 @@ void TRestoreProcess::ServiceStart() {
     throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
                                 {database_, AnsiString(std::strerror(errno))}));
   }
-  // The child's engine keeps its locks in a directory of its own: the database it makes
-  // is new and nobody opens it until the child has ended, while this process's engine
-  // may still hold the lock files of a database it closed whose file number the new
-  // database reuses (which the child's engine would take for another engine's open
-  // database).
-  const char* tmp = std::getenv("TMPDIR");
-  std::string lock_dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/meldrun-restore-XXXXXX";
-  if (::mkdtemp(lock_dir.data()) == nullptr) {
-    throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
-                                {database_, AnsiString(std::strerror(errno))}));
-  }
-  lock_dir_ = lock_dir;
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "FIREBIRD_LOCK=", 14) != 0) env_text.emplace_back(*e);
-  env_text.push_back("FIREBIRD_LOCK=" + lock_dir);
   std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
   envp.push_back(nullptr);
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
