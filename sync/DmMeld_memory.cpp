@@ -9,6 +9,7 @@
 // it refused (UPDATE = -1); a refused new row loses its new key so that rows referring to
 // it are refused as well instead of pointing at a key that was never written. Statements
 // built from station values quote them; the written values are parameters.
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -62,7 +63,9 @@ constexpr const char* kDokladLayout =
     "ID_PRACOVISTE:I UPDATE:SI ID_DOKLAD_NEW:I ID_PARTNER_NEW:I PARTNER_NAZEV_NEW:S51 "
     "ULICE_NEW:S30 PSC_NEW:S6 OBEC_NEW:S30 ID_PREDEK_NEW:I DOKLAD_PUVODNI_NEW:S15 "
     "ID_SKLAD_NEW:I SKLAD_NEW:S10 ID_CENIK_NEW:I CENIK_NEW:S10 ID_ZARIZENI_NEW:I "
-    "ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I";
+    "ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I "
+    // The main keys of the references resolved through the station's rows.
+    "ID_SKLAD_CIL_NEW:I ID_VLASTNI_ZASTUPCE_NEW:I ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 constexpr const char* kDenZaznamLayout =
     "ID_DENNI_ZAZNAM:I ID_PACIENT:I ID_ZALOZIL:I ID_MODIFIKOVAL:I ID_ORG_JEDNOTKA:I ID_DOKLAD:I "
@@ -71,7 +74,8 @@ constexpr const char* kDenZaznamLayout =
     "ZALOZENI_ZAZNAMU:D POSLEDNI_MODIFIKACE:D ID:I ST:S1 DOKLAD_PUVODNI:S15 ID_ZARIZENI:I "
     "ID_ODDELENI:I ID_PRACOVISTE:I ID_DENNI_ZAZNAM_NEW:I ID_DOKLAD_NEW:I ID_PACIENT_NEW:I "
     "ID_PRIPAD_NEW:I PRIPAD_NEW:S50 ID_ZARIZENI_NEW:I ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I "
-    "DATUM_PRIPADU:D PACIENT:S10 DOKLAD:S15 TYP_DOKLADU:S10 UPDATE:SI";
+    "DATUM_PRIPADU:D PACIENT:S10 DOKLAD:S15 TYP_DOKLADU:S10 UPDATE:SI "
+    "ID_SKLAD_NEW:I ID_ZADANKA_NEW:I ID_ORG_JEDNOTKA_NEW:I ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 constexpr const char* kDokladPolozkaLayout =
     "ID_DOKLAD_POLOZKA:I ID_DOKLAD:I ID_DOKLAD_PREDEK:I ID_MERNA_JEDNOTKA:I ID_VARIANTA:I "
@@ -87,7 +91,8 @@ constexpr const char* kDokladPolozkaLayout =
     "VARIANTA_NAZEV_NEW:S50 ID_DOKLAD_POLOZKA_NEW:I ID_DOKLAD_NEW:I ID_DOKLAD_PREDEK_NEW:I "
     "ID_MERNA_JEDNOTKA_NEW:I ID_VARIANTA_NEW:I ID_DENNI_ZAZNAM_NEW:I ID_CENIK_NEW:I "
     "ID_SKLAD_NEW:I ID_DOKLAD_POLOZKA_PREDEK_NEW:I ID_ZARIZENI_NEW:I ID_ODDELENI_NEW:I "
-    "ID_PRACOVISTE_NEW:I ID_DOKLAD_POLOZKA_PRIJEM_NEW:I TYP_DOKLADU:S10 UPDATE:SI";
+    "ID_PRACOVISTE_NEW:I ID_DOKLAD_POLOZKA_PRIJEM_NEW:I TYP_DOKLADU:S10 UPDATE:SI "
+    "ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 void AddLayoutFields(TMemoryData* table, const char* layout) {
   const AnsiString text = layout;
@@ -555,6 +560,82 @@ struct TOrgUnits {
   }
 };
 
+// References that the memory rows carry as the station's keys, resolved as the copy engine
+// resolves them: a user through the new key the play-in wrote into the station's user
+// (else the user of the same short name in main), a store through its code. A reference
+// that neither finds is unresolved: the row is refused rather than written with a key
+// that names another row of main, or none.
+struct TStationRefs {
+  bool user_new_keys = false;
+
+  explicit TStationRefs(TDMMeldrun& dm) : user_new_keys(StationHasColumn(dm, "UZIVATEL_NEW", "ID_UZIVATEL_NEW")) {}
+
+  Variant User(TDMMeldrun& dm, int32_t station_key) const {
+    if (user_new_keys) {
+      const Variant v = dm.SelectPrepared(true, "select ID_UZIVATEL_NEW from UZIVATEL_NEW where ID_UZIVATEL = :P0",
+                                          {Variant(station_key)});
+      if (!IsNoRow(v)) return v;
+    }
+    const Variant code =
+        dm.SelectPrepared(true, "select ZKRATKA from UZIVATEL_NEW where ID_UZIVATEL = :P0", {Variant(station_key)});
+    if (IsNoRow(code)) return Variant::MakeNull();
+    return dm.SelectPrepared(false, "select min(ID_UZIVATEL) from UZIVATEL_NEW where ZKRATKA = " + TextParam(0),
+                             {code});
+  }
+
+  // A reference that carries no code of its own (column ID_<table>): the code of the
+  // station's row of that key, and main's row of that code.
+  static void ByStationCode(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
+                            const AnsiString& table, const AnsiString& code_field) {
+    TField* f = p.F(column);
+    if (!Refers(f)) return;
+    const Variant code = dm.SelectPrepared(
+        true, Format("select %s from %s where ID_%s = :P0", {code_field, table, table}), {Variant(f->AsInteger())});
+    Variant v;
+    if (!IsNoRow(code) && !code.AsString().empty()) {
+      v = dm.SelectPrepared(
+          false, Format("select min(ID_%s) from %s where %s = %s", {table, table, code_field, TextParam(0)}), {code});
+    }
+    if (IsNoRow(v)) {
+      unresolved.Add(column, code_field, IsNoRow(code) ? IntToStr(f->AsInteger()) : code.AsString());
+    } else {
+      p.Set((AnsiString(column) + "_NEW").c_str(), v);
+    }
+  }
+
+  // Each user column of the row that refers to a user: its main key into column_NEW.
+  void Users(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, std::initializer_list<const char*> columns) const {
+    for (const char* column : columns) {
+      TField* f = p.F(column);
+      if (!Refers(f)) continue;
+      const Variant v = User(dm, f->AsInteger());
+      if (IsNoRow(v)) {
+        unresolved.Add(column, "ID_UZIVATEL", IntToStr(f->AsInteger()));
+      } else {
+        p.Set((AnsiString(column) + "_NEW").c_str(), v);
+      }
+    }
+  }
+
+  // A store column with the code column beside it; a column that refers to no store
+  // (-1) leaves the code text alone.
+  static void StoreColumn(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
+                          const char* code_column) {
+    if (!Refers(p.F(column))) return;
+    if (p.Empty(code_column)) {
+      ByStationCode(dm, p, unresolved, column, "SKLAD", "SKLAD");
+      return;
+    }
+    const Variant v = dm.SelectPrepared(false, "select min(ID_SKLAD) from SKLAD where SKLAD = " + TextParam(0),
+                                        {Variant(p.Text(code_column))});
+    if (IsNoRow(v)) {
+      unresolved.Add(column, "SKLAD", p.Text(code_column));
+    } else {
+      p.Set((AnsiString(column) + "_NEW").c_str(), v);
+    }
+  }
+};
+
 }  // namespace
 
 namespace {
@@ -594,6 +675,7 @@ bool TDMMeldrun::ResolveDocumentValues() {
   TMemoryData* m = memory_doklad_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     p.EditRow();
@@ -637,9 +719,14 @@ bool TDMMeldrun::ResolveDocumentValues() {
       } else {
         unresolved.Add("ID_PARTNER", "PARTNER", p.Text("PARTNER"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_PARTNER", "PARTNER", "PARTNER");
     }
     for (const char* code : {"CENIK", "SKLAD"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
@@ -649,6 +736,8 @@ bool TDMMeldrun::ResolveDocumentValues() {
         unresolved.Add("ID_" + c, c, p.Text(code));
       }
     }
+    TStationRefs::StoreColumn(*this, p, unresolved, "ID_SKLAD_CIL", "SKLAD_CIL");
+    refs.Users(*this, p, unresolved, {"ID_VLASTNI_ZASTUPCE", "ID_ZALOZIL", "ID_MODIFIKOVAL"});
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -728,6 +817,7 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
   TMemoryData* m = memory_den_zaznam_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DENNI_ZAZNAM"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     const AnsiString date = DateText(p.F("DATUM"));
@@ -789,6 +879,32 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (Refers(p.F("ID_PRIPAD")) && p.Empty("ID_PRIPAD_NEW")) unresolved.Add("ID_PRIPAD", "PRIPAD", p.Text("PRIPAD"));
+    TStationRefs::ByStationCode(*this, p, unresolved, "ID_SKLAD", "SKLAD", "SKLAD");
+    refs.Users(*this, p, unresolved, {"ID_ORG_JEDNOTKA", "ID_ZALOZIL", "ID_MODIFIKOVAL"});
+    if (Refers(p.F("ID_ZADANKA"))) {
+      // The request by its natural key (patient and request number) in main. A request
+      // main does not have yet is played after the daily records and points its daily
+      // record at itself then: a new record waits with -1, a record main has keeps its
+      // link.
+      bool found = false;
+      Variant request;
+      SelectPreparedRow(true,
+                        "select PAC.PACIENT, Z.ZADANKA from ZADANKA Z join PACIENT PAC on Z.ID_PACIENT = PAC.ID_PACIENT "
+                        "where Z.ID_ZADANKA = :P0",
+                        {Variant(p.F("ID_ZADANKA")->AsInteger())}, found, request);
+      Variant v;
+      if (found) {
+        v = SelectPrepared(false,
+                           "select min(Z.ID_ZADANKA) from ZADANKA Z join PACIENT PAC on Z.ID_PACIENT = PAC.ID_PACIENT "
+                           "where PAC.PACIENT = " + TextParam(0) + " and Z.ZADANKA = " + TextParam(1),
+                           {request[0], request[1]});
+      }
+      if (IsNoRow(v) && p.F("UPDATE")->AsInteger() == 1) {
+        v = SelectPrepared(false, "select ID_ZADANKA from DENNI_ZAZNAM where ID_DENNI_ZAZNAM = :P0",
+                           {Variant(p.F("ID_DENNI_ZAZNAM_NEW")->AsInteger())});
+      }
+      p.Set("ID_ZADANKA_NEW", IsNoRow(v) ? Variant(-1) : v);
+    }
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -804,6 +920,7 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
   TMemoryData* m = memory_doklad_polozka_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD_POLOZKA"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     const AnsiString sql =
@@ -843,9 +960,14 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
       } else {
         unresolved.Add("ID_VARIANTA", "VARIANTA", p.Text("VARIANTA"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_VARIANTA", "VARIANTA", "VARIANTA");
     }
     for (const char* code : {"MERNA_JEDNOTKA", "SKLAD", "CENIK"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
@@ -872,6 +994,7 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
         unresolved.Add("ID_DENNI_ZAZNAM", "ID_DENNI_ZAZNAM", IntToStr(day));
       }
     }
+    refs.Users(*this, p, unresolved, {"ID_ZALOZIL", "ID_MODIFIKOVAL"});
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -1113,6 +1236,9 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
   update.SetIB_Connection(dst_);
   update.SetIB_Transaction(transaction);
   update.SQL()->SetText(update_sql + ":" + kKeyParam + ")");
+  const bool documents = AnsiSameText(table_name, "DOKLAD");
+  const int32_t station = main_form_.StationIndex();
+  const bool has_mappings = station >= 0 && static_cast<size_t>(station) < station_mappings_.size();
   if (!m->Active()) m->Open();
   int32_t i = 0;
   for (m->First(); !m->Eof(); m->Next(), ++i) {
@@ -1149,6 +1275,13 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
       if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
       q->ExecSQL();
       transaction->Commit();
+      // A written document's station key and main key, for the remap of the station's
+      // journal (a station whose lists were not made keeps none).
+      if (documents && !m->FieldByName(key_field)->IsNull() && has_mappings) {
+        Variant key;
+        ValuePreferNew(key_field, m, key);
+        AddIdMapping(table_name, IntToStr(m->FieldByName(key_field)->AsInteger()), IntToStr(key.AsInteger()));
+      }
     } catch (const std::exception& e) {
       CloseQuietly(q);
       try {

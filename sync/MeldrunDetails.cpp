@@ -29,13 +29,15 @@ TField* Target(TMeldrun& m, const char* name) { return m.ImportTable().TargetTab
 const char* const kPatients = "select PACIENT, ID_PACIENT from PACIENT";
 const char* const kVariants = "select VARIANTA, ID_VARIANTA from VARIANTA";
 
-// ID_PACIENT from the station's patient code (not found: skipped with the log).
+// ID_PACIENT from the station's patient code. Not found (the patient did not arrive):
+// refused with the log, and the row stays marked for the run that brings the patient.
 bool PatientField(TMeldrun& m, TField* field, TDataSet* src) {
   if (!Is(field, "ID_PACIENT")) return false;
-  if (m.TargetLookup().Find(Str(src, "PACIENT"))) {
+  const AnsiString code = Str(src, "PACIENT");
+  if (!code.empty() && m.TargetLookup().Find(code)) {
     field->SetAsVariant(m.TargetLookup().GetValue(1));
   } else {
-    m.ImportTable().SkipRecord(true);
+    m.ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód") : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
   }
   return true;
 }
@@ -438,6 +440,12 @@ void TMeldrun::PlayVariantaPartner() {
       [this](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (Is(field, "ID_VARIANTA_PARTNER")) {
+          // Every row is read: one the station has not changed changes nothing in main
+          // (a price main or another station set since is not put back).
+          if (Unchanged(src)) {
+            ImportTable().SkipRecord(false);
+            return;
+          }
           const AnsiString variant = Str(src, "VARIANTA");
           const AnsiString partner = Str(src, "PARTNER");
           const AnsiString code = Str(src, "OBJEDNACI_KOD");
@@ -982,8 +990,15 @@ void TMeldrun::PlayProdejka() {
             field->SetAsVariant(list.GetValue(0));
             Target(*this, p[1])->SetAsVariant(list.GetValue(1));
           } else {
+            // A code main does not know keeps its text; the station's key would name
+            // another row of main, or none: the receipt refers to no row (-1).
             field->SetAsVariant(src->FieldByName(p[0])->AsVariant());
-            Target(*this, p[1])->SetAsVariant(src->FieldByName(p[1])->AsVariant());
+            TField* key = src->FieldByName(p[1]);
+            if (key->IsNull()) {
+              Target(*this, p[1])->Clear();
+            } else {
+              Target(*this, p[1])->SetAsInteger(-1);
+            }
           }
           return;
         }

@@ -65,28 +65,17 @@ void TMeldrun::CloseMemorySource() {
 
 void TMeldrun::HoldFailedMarks(const AnsiString& table, TMemoryData* memory, const char* key_field) {
   if (!memory->Active()) return;
-  AnsiString& keys = kept_marks_[AnsiUpperCase(table)];
   for (memory->First(); !memory->Eof(); memory->Next()) {
     TField* update = memory->FieldByName("UPDATE");
     if (update->IsNull() || update->AsInteger() != -1) continue;
     TField* key = memory->FieldByName(key_field);
-    if (key->IsNull()) continue;
-    if (!keys.empty()) keys += ",";
-    keys += IntToStr(key->AsInteger());
+    if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
   }
 }
 
 void TMeldrun::EmptyMemory(TMemoryData* memory) {
   if (memory->Active()) memory->EmptyTable();
   memory->Close();
-}
-
-AnsiString TMeldrun::KeptMarksCondition(const AnsiString& table) const {
-  const auto it = kept_marks_.find(AnsiUpperCase(table));
-  if (it == kept_marks_.end() || it->second.empty()) return AnsiString();
-  const AnsiString upper = AnsiUpperCase(table);
-  const AnsiString key = upper.rfind("DOKLAD_POLOZKA_", 0) == 0 ? AnsiString("ID_DOKLAD_POLOZKA") : "ID_" + upper;
-  return key + " not in (" + it->second + ")";
 }
 
 void TMeldrun::PlayDoklad() {
@@ -137,16 +126,20 @@ void TMeldrun::PlayDenniZaznam() {
     throw;
   }
   CloseMemorySource();
+  HoldOrphans("DENNI_ZAZNAM");
   // Kept for the items of this cycle when they play; emptied by the item step, and
   // here when it does not follow.
   if (!Doklady) EmptyMemory(m);
 }
 
 void TMeldrun::PlayDokladPolozka() {
+  // The bank-statement items play like the others: delivery rebuilds the station from
+  // main, so an item main never got would be gone from the station too.
   static const char* const kKinds[][2] = {{"fa", "Položka faktury"},
                                           {"pd", "Položka pokl. dokladu"},
                                           {"um", "Položka účtu majitele"},
-                                          {"sk", "Položka skladového dokladu"}};
+                                          {"sk", "Položka skladového dokladu"},
+                                          {"bv", "Položka bankovního výpisu"}};
   TMemoryData* items = dm_.MemoryDokladPolozka();
   auto empty_all = [this, items] {
     EmptyMemory(dm_.MemoryDoklad());
@@ -170,6 +163,7 @@ void TMeldrun::PlayDokladPolozka() {
         HoldFailedMarks(t, items, "ID_DOKLAD_POLOZKA");
       }
       CloseMemorySource();
+      HoldOrphans(table);
     }
   } catch (...) {
     CloseMemorySource();
@@ -180,6 +174,12 @@ void TMeldrun::PlayDokladPolozka() {
 }
 
 // --- Detail tables of the daily records ---------------------------------------------------
+
+// A detail whose daily record main does not have (it did not arrive, or lies outside the
+// window the step looks in) is refused and stays marked.
+void TMeldrun::RefuseNoDailyRecord(TDataSet* src) {
+  ImportTable().RefuseRecord(CZ("denní záznam ") + KeyText(src, "ID_DENNI_ZAZNAM") + CZ(" není v hlavní databázi"));
+}
 
 void TMeldrun::PlayDailyValues(const char* table, const char* caption, const char* key_field,
                                const char* second, const char* lookup_sql) {
@@ -204,7 +204,7 @@ void TMeldrun::PlayDailyValues(const char* table, const char* caption, const cha
           return;
         }
         if (Is(field, "ID_DENNI_ZAZNAM")) {
-          if (!FindDailyRecord(*this, Lookup1(), src, field)) ImportTable().SkipRecord(true);
+          if (!FindDailyRecord(*this, Lookup1(), src, field)) RefuseNoDailyRecord(src);
           return;
         }
         for (const auto& p : kOrgParents) {
@@ -281,7 +281,16 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             // blob here ("BLOB not found"), and written from the station's changed row by a
             // statement of its own.
             OpenSearchByKey("select * from " + table + " where ID_DENNI_ZAZNAM=", Variant(day.AsInteger()));
-            const int32_t result = MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA");
+            // The patient is main's patient of the station's code (the same code found the
+            // row), never the station's key of it.
+            std::map<AnsiString, Variant> patient_key;
+            AnsiString excluded = "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA";
+            if (Lookup1().Find(patient)) {
+              patient_key["ID_PACIENT"] = Lookup1().GetValue(1);
+            } else {
+              excluded += ",ID_PACIENT";
+            }
+            const int32_t result = MergeRow(src, SearchSet(), "", excluded, patient_key);
             TField* note = src->FindField("POZNAMKA");
             if (result != 0 && note != nullptr)
               dm_.ExecDst("update " + table + " set POZNAMKA = " +
@@ -290,14 +299,16 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             StandardOutcome(result);
             return;
           }
-          if (!FindDailyRecord(*this, Lookup2(), src, field)) ImportTable().SkipRecord(true);
+          if (!FindDailyRecord(*this, Lookup2(), src, field)) RefuseNoDailyRecord(src);
           return;
         }
         if (Is(field, "ID_PACIENT")) {
-          if (Lookup1().Find(Text(src, "PACIENT"))) {
+          const AnsiString code = Text(src, "PACIENT");
+          if (!code.empty() && Lookup1().Find(code)) {
             field->SetAsVariant(Lookup1().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód")
+                                                    : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
           }
           return;
         }
@@ -337,6 +348,11 @@ void TMeldrun::PlayDzsZub() {
           handled = false;
           return;
         }
+        // Every tooth is read: one the station has not changed changes nothing in main.
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
+          return;
+        }
         const AnsiString day = KeyText(src, "ID_DENNI_ZAZNAM");
         const AnsiString tooth = KeyText(src, "ID_ZUB");
         if (!day.empty() && !tooth.empty() && KeyLookup().Find(day + "\\" + tooth)) {
@@ -352,7 +368,7 @@ void TMeldrun::PlayDzsZub() {
           StandardOutcome(MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM"));
           return;
         }
-        if (!FindDailyRecord(*this, Lookup2(), src, field)) ImportTable().SkipRecord(true);
+        if (!FindDailyRecord(*this, Lookup2(), src, field)) RefuseNoDailyRecord(src);
       });
 }
 

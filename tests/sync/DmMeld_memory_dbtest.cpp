@@ -83,9 +83,13 @@ class DmMeldMemory : public ::testing::Test {
   Variant Src(const std::string& sql) { return dm_.SelectSrc(CZ(sql)); }
   static AnsiString Q(const Variant& v) { return v.IsNull() ? AnsiString("null") : QuotedStr(v.AsString()); }
 
-  // What the engine's earlier steps leave: the station's new code-list rows, partners,
-  // patients and cases exist in the main database under main keys.
+  // What the engine's earlier steps leave: the station's new code-list rows, users,
+  // partners, patients and cases exist in the main database under main keys.
   void PlayParents() {
+    for (const Row& r : Rows(true, "select ZKRATKA from UZIVATEL_NEW where ST is not null")) {
+      if (Dst("select count(*) from UZIVATEL_NEW where ZKRATKA = " + Q(r[0])).AsInteger() > 0) continue;
+      dm_.ExecDst("insert into UZIVATEL_NEW (ID_UZIVATEL, ZKRATKA) values (gen_id(GEN_UZIVATEL, 1), " + Q(r[0]) + ")");
+    }
     for (const char* t : {"PARTNER", "PACIENT", "VARIANTA", "CENIK", "SKLAD", "MERNA_JEDNOTKA"}) {
       const std::string table = t;
       for (const Row& r : Rows(true, "select " + table + " from " + table + " where ST is not null")) {
