@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "dbclient/IBServices.h"
 #include "platform/types.h"
@@ -80,5 +81,60 @@ bool RestoreMode0(TIBRestoreService& service);
 bool RestoreMode1(TIBRestoreService& service, TPracujiStatusBar& status_bar);
 bool RestoreMode2(TIBRestoreService& service, TPracujiMemo& memo);
 bool RestoreMode3(TIBRestoreService& service, TPracujiProgressBar& bar, int32_t total);
+
+// A restore through the in-process engine run in a child process (the program
+// "meldrun-restore"): the engine ends the process it runs in at some failures (a disk
+// that fills up while the database is written), which must not take the wizard with it.
+// It reads like the restore service: ServiceStart starts the child, GetNextLine gives
+// the lines of its verbose output (pumping the application's messages while it waits),
+// Eof is set when the child has ended. A child that failed or was ended raises
+// EIBInterBaseError with its own text once its output ended; SetActive(false) (and the
+// destructor) end a child still running. The child ends with this process too.
+class TRestoreProcess {
+ public:
+  TRestoreProcess(const AnsiString& database_file, const AnsiString& backup_file, int32_t page_size);
+  ~TRestoreProcess();
+  TRestoreProcess(const TRestoreProcess&) = delete;
+  TRestoreProcess& operator=(const TRestoreProcess&) = delete;
+
+  void ServiceStart();
+  bool Eof() const { return eof_; }
+  AnsiString GetNextLine();
+  AnsiString GetNextChunk();
+  bool Active() const { return pid_ > 0; }
+  void SetActive(bool value);
+
+  // The helper program: $PELVAR_RESTORE_HELPER, else "meldrun-restore" beside the
+  // running program, else the one this build made.
+  static AnsiString HelperPath();
+
+ private:
+  // Reads what the child has written (waiting up to wait_ms); false at the end of its
+  // output.
+  bool Fill(int wait_ms);
+  void Finish();
+  void Kill();
+  void RemoveLockDir();
+
+  AnsiString database_;
+  AnsiString backup_;
+  int32_t page_size_;
+  int pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool eof_ = false;
+  std::string pending_;
+  std::string errors_;
+  std::string lock_dir_;
+};
+
+// The process id of a restore child running now (0: none), for a handler that ends the
+// program at once and must end the child with it.
+int RunningRestoreChild();
+
+bool RestoreMode0(TRestoreProcess& service);
+bool RestoreMode1(TRestoreProcess& service, TPracujiStatusBar& status_bar);
+bool RestoreMode2(TRestoreProcess& service, TPracujiMemo& memo);
+bool RestoreMode3(TRestoreProcess& service, TPracujiProgressBar& bar, int32_t total);
 
 }  // namespace pelvar

@@ -31,8 +31,9 @@ bool Contains(const AnsiString& text, const char* word) {
 
 namespace fs = std::filesystem;
 
-// Runs a query of one integer value on a database of its own attachment.
-int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
+// Runs a query of one value on a database of its own attachment; read gives it.
+template <typename Read>
+auto QueryValue(const AnsiString& connect_string, const AnsiString& sql, Read read) {
   TComponent owner(nullptr);
   auto* connection = new TIB_Connection(&owner);
   connection->SetDatabaseName(connect_string);
@@ -49,11 +50,15 @@ int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
   cursor->SQL()->SetText(sql);
   cursor->Open();
   cursor->First();
-  const int32_t value = cursor->Fields()->GetColumn(0)->GetAsInteger();
+  const auto value = read(cursor->Fields()->GetColumn(0));
   cursor->Close();
   transaction->Commit();
   connection->Close();
   return value;
+}
+
+int32_t QueryInteger(const AnsiString& connect_string, const AnsiString& sql) {
+  return QueryValue(connect_string, sql, [](TIB_Column* c) { return c->GetAsInteger(); });
 }
 
 // A restore whose backup ends early can end without an error from the server, leaving
@@ -771,6 +776,22 @@ bool TDMMeldrun::RunRestoreService(const AnsiString& database_file, const AnsiSt
   return RunRestore(*RestoreServiceFor(server_letter), s);
 }
 
+AnsiString TDMMeldrun::ConnectStringFor(const AnsiString& database_file, char server_letter) const {
+  if (server_letter != 'M' || main_server_protocol_ == TProtocol::Local) return database_file;
+  return (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":" +
+         database_file;
+}
+
+void TDMMeldrun::WriteHarmonisedMark(const AnsiString& mark) {
+  ExecDst("comment on database is " + QuotedStr(mark));
+}
+
+AnsiString TDMMeldrun::ReadDatabaseMark(const AnsiString& database_file, char server_letter) const {
+  return QueryValue(ConnectStringFor(database_file, server_letter),
+                    "select cast(RDB$DESCRIPTION as varchar(250)) from RDB$DATABASE",
+                    [](TIB_Column* c) { return c->GetIsNull() ? AnsiString() : c->GetAsString(); });
+}
+
 template <typename Loop>
 bool TDMMeldrun::RunWindowed(int32_t mode, const AnsiString& caption, int32_t left, int32_t top,
                              Loop loop) {
@@ -832,18 +853,34 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
           : AnsiString();
   const AnsiString connect = server_prefix + work_name;
   try {
-    if (!RunRestoreService(work_name, backup_file, false, true, mode != 0,
-                           TRestoreOptions{TRestoreOption::Replace}, 0, 0, server_letter))
-      return false;
-    TIBRestoreService& service = *RestoreServiceFor(server_letter);
-    const bool ok = RunWindowed(mode, caption, left, top, [&] {
-      switch (mode) {
-        case 0: return RestoreMode0(service);
-        case 1: return RestoreMode1(service, progress_window_->StatusBarPracuji());
-        case 2: return RestoreMode2(service, memo_progress_window_->MemoPracuji());
-        default: return RestoreMode3(service, progress_window_->ProgressBarPracuji(), RestoreTotal);
-      }
-    });
+    if (OnRestoreWorkFile && local) OnRestoreWorkFile(work_name);
+    bool ok;
+    if (server_letter == 'M' && server_prefix.empty()) {
+      // The main database through the in-process engine: in a process of its own, since
+      // the engine ends the process it runs in at some failures (a full disk among them).
+      TRestoreProcess child(work_name, backup_file, 4096);
+      ok = RunWindowed(mode, caption, left, top, [&] {
+        switch (mode) {
+          case 0: return RestoreMode0(child);
+          case 1: return RestoreMode1(child, progress_window_->StatusBarPracuji());
+          case 2: return RestoreMode2(child, memo_progress_window_->MemoPracuji());
+          default: return RestoreMode3(child, progress_window_->ProgressBarPracuji(), RestoreTotal);
+        }
+      });
+    } else {
+      if (!RunRestoreService(work_name, backup_file, false, true, mode != 0,
+                             TRestoreOptions{TRestoreOption::Replace}, 0, 0, server_letter))
+        return false;
+      TIBRestoreService& service = *RestoreServiceFor(server_letter);
+      ok = RunWindowed(mode, caption, left, top, [&] {
+        switch (mode) {
+          case 0: return RestoreMode0(service);
+          case 1: return RestoreMode1(service, progress_window_->StatusBarPracuji());
+          case 2: return RestoreMode2(service, memo_progress_window_->MemoPracuji());
+          default: return RestoreMode3(service, progress_window_->ProgressBarPracuji(), RestoreTotal);
+        }
+      });
+    }
     CheckRestoredDatabaseOnline(connect, database_file);
     if (local) {
       if (fs::exists(target, ec)) CheckNotInUse(server_prefix + database_file, database_file);

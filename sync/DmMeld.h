@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -306,8 +307,24 @@ class TDMMeldrun : public TComponent {
   // that was there before back in place.
   bool BackupDatabase(const AnsiString& database_file, const AnsiString& backup_file, int32_t mode,
                       const AnsiString& caption, char server_letter, int32_t left, int32_t top);
+  //
+  // The main database through the in-process engine (letter 'M' with the local
+  // protocol) is restored by a child process (TRestoreProcess): a failure that ends the
+  // engine's process ends that child, and the restore raises as any failed restore.
   bool RestoreDatabase(const AnsiString& database_file, const AnsiString& backup_file, int32_t mode,
                        const AnsiString& caption, char server_letter, int32_t left, int32_t top);
+  // The mark that tells the harmonised data of one finishing from any other database:
+  // written into the working database (as its description, which a backup and restore
+  // keep) before the harmonised backup is taken; read back from a database on its own
+  // attachment (the main server's for letter 'M'); empty when it has none. Reading
+  // raises when the database cannot be opened.
+  void WriteHarmonisedMark(const AnsiString& mark);
+  AnsiString ReadDatabaseMark(const AnsiString& database_file, char server_letter) const;
+  // The connection string of a database of the server letter.
+  AnsiString ConnectStringFor(const AnsiString& database_file, char server_letter) const;
+  // Told the file a local restore is made in (beside its target) before the restore
+  // begins, so that a caller can record it: a process ended midway leaves it behind.
+  std::function<void(const AnsiString& work_file)> OnRestoreWorkFile;
 
   // Fill the settings object (server and protocol by the letter) and configure the
   // service of the letter through RunBackup / RunRestore.

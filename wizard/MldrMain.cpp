@@ -81,6 +81,7 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   CB_KopieZurnal = {CZ("Kopírovat"), true, true};
   CB_VerifyZaloha = {CZ("Pouze změny za posledních"), true, true};
   ME_DnyZurnal = {"30", true};
+  L_Hotovo = CZ("Sehrávání dat bylo úspěšně dokončeno");
   L_Count = CZ("0 z 0");
   SG_DataPaths.push_back({CZ("Identifikace stanice"), CZ("Cesta k datům")});
   SG_DataPaths.push_back({AnsiString(), AnsiString()});
@@ -135,8 +136,63 @@ TFrmMldrMain::~TFrmMldrMain() {
 TDMMeldrun* TFrmMldrMain::DataModule() const { return data_module_; }
 
 TDMMeldrun* TFrmMldrMain::MakeDataModule() {
-  if (!data_module_) data_module_ = new TDMMeldrun(this, *this);
+  if (!data_module_) {
+    data_module_ = new TDMMeldrun(this, *this);
+    // A restore beside its target leaves its work file there when the process ends
+    // midway: the record lets the next start remove it.
+    data_module_->OnRestoreWorkFile = [this](const AnsiString& file) { RecordLeftover(file); };
+  }
   return data_module_;
+}
+
+AnsiString TFrmMldrMain::LeftoverRecordPath() const {
+  return IncludeTrailingPathDelimiter(settings_.WorkDir()) + "Rozpracovano.txt";
+}
+
+void TFrmMldrMain::RecordLeftover(const AnsiString& file) {
+  TStringList record;
+  const AnsiString path = LeftoverRecordPath();
+  try {
+    if (FileExists(path)) record.LoadFromFile(path);
+    if (record.IndexOf(file) < 0) record.Add(file);
+    record.SaveToFile(path);
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // Without the record the file is only not removed by a later start.
+  }
+}
+
+void TFrmMldrMain::RemoveLeftovers() {
+  const AnsiString path = LeftoverRecordPath();
+  if (!FileExists(path)) return;
+  TStringList record;
+  try {
+    record.LoadFromFile(path);
+  } catch (const std::exception&) {
+    return;
+  }
+  TStringList removed;
+  TStringList kept;
+  for (int32_t i = 0; i < record.Count(); ++i) {
+    const AnsiString file = record.Strings(i);
+    if (file.empty() || !FileExists(file)) continue;
+    if (DeleteFile(file)) {
+      removed.Add(file);
+    } else {
+      kept.Add(file);
+    }
+  }
+  if (kept.Count() > 0) {
+    kept.SaveToFile(path);
+  } else {
+    DeleteFile(path);
+  }
+  if (removed.Count() > 0) {
+    MessageDlg(CZ("Průvodce odstranil soubory, které po sobě zanechalo předchozí nedokončené sehrávání:") + "\r" +
+                   removed.Text(),
+               mtInformation, {mbOK});
+  }
 }
 
 void TFrmMldrMain::SetView(TMldrMainView* view) {
@@ -171,7 +227,10 @@ void TFrmMldrMain::FormShow() {
   FontSize = 8;
   pressed_marker_ = -1;
   Changed();
+  recovery_unclear_ = false;
   RecoverInterruptedFinishing();
+  // What an interrupted run cannot be told from stays as it is.
+  if (!recovery_unclear_) RemoveLeftovers();
 }
 
 void TFrmMldrMain::FormCloseQuery(bool& can_close) {
@@ -277,7 +336,11 @@ void TFrmMldrMain::Btn_PrevClick() {
 }
 
 void TFrmMldrMain::Btn_StornoClick() {
-  if (StepRunning()) return;
+  if (StepRunning()) {
+    MessageDlg(CZ("Probíhající krok sehrávání nelze přerušit. Počkejte prosím, až skončí."), mtInformation,
+               {mbOK});
+    return;
+  }
   if (page_index_ == 3 || page_index_ == 4) {
     const int answer = MessageDlg(
         CZ("Přerušením sehrávání dat v této fázi, Vám mohou nastat nepředvídatelné těžkosti s "
@@ -345,6 +408,9 @@ void TFrmMldrMain::Btn_FinallyClick() {
     ok = FinishAll();
   }
   if (ok) {
+    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
+                                     "zálohy hlavní databáze.")
+                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
     SetPageIndex(5);
     Btn_Next.Visible = Btn_Start.Visible = Btn_Finally.Visible = false;
     Btn_Storno.Visible = Btn_Prev.Visible = false;
@@ -389,21 +455,21 @@ void TFrmMldrMain::TimerTimer() {
 // --- Left panel ------------------------------------------------------------------------------
 
 void TFrmMldrMain::NotebookPageChanged() {
+  // The step label of the page shown is bold, no other: going back a page (to the
+  // next station's play-in) must not leave the results label bold beside it.
+  TLabelModel* const steps[5] = {&LaPriprava, &LaNastaveni, &LaMeld, &LaVysledky, &LaDokonceni};
+  for (int32_t i = 0; i < 5; ++i) steps[i]->Bold = i == page_index_;
   switch (page_index_) {
     case 0:
       Markers[0] = kLime;
       Markers[1] = Markers[2] = Markers[3] = kRed;
       break;
     case 1:
-      LaPriprava.Bold = false;
-      LaNastaveni.Bold = true;
       Markers[0] = kGreen;
       Markers[1] = kLime;
       Markers[2] = Markers[3] = kRed;
       break;
     case 2: {
-      LaNastaveni.Bold = false;
-      LaMeld.Bold = true;
       Markers[0] = Markers[1] = kGreen;
       Markers[2] = kLime;
       Markers[3] = kRed;
@@ -422,19 +488,14 @@ void TFrmMldrMain::NotebookPageChanged() {
       break;
     }
     case 3:
-      LaMeld.Bold = false;
-      LaVysledky.Bold = true;
       Markers[0] = Markers[1] = Markers[2] = kRed;
       Markers[3] = kLime;
       break;
     case 4:
-      LaVysledky.Bold = false;
-      LaDokonceni.Bold = true;
       Markers[0] = Markers[1] = Markers[2] = Markers[3] = kRed;
       Markers[4] = kLime;
       break;
     case 5:
-      LaDokonceni.Bold = false;
       Markers[0] = Markers[1] = Markers[2] = Markers[3] = Markers[4] = kRed;
       Markers[5] = kLime;
       break;

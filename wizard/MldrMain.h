@@ -174,6 +174,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The finishing animation runs.
   bool Animate2Active = false;
   AnsiString LaZurnalTrigSwich;
+  // Page 5: how the run ended.
+  AnsiString L_Hotovo;
 
   // --- Handlers of Part "start-up and main form"
   void FormShow();
@@ -282,6 +284,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // ".fbk" made ".fdb", else ".fdb" added.
   AnsiString RestoredStationName(int32_t index) const;
   bool BackupHarmonisedDatabase();
+  // Raises, saying so, when the main database's disk has no room for the harmonised
+  // database beside it (the restore makes it there before it replaces the main one).
+  void CheckRoomForMainDatabase();
   // Restores the harmonised backup into a scratch database of the working directory
   // and removes it again: the backup that will replace the main database restores.
   // Raises when it does not.
@@ -303,11 +308,20 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // left_behind. Results placed already are skipped.
   void PlaceDeliveries(TStrings& left_behind);
   // Run when the form is shown: a record of deliveries in the working directory means
-  // that finishing ended without coming to its end. When the main database is still the
-  // one finishing began with, the results written are removed (the stations' files
-  // were not touched); when it has been replaced, the results take their places and
-  // finishing ends as it would have (backups rotated, work files archived). Says which.
+  // that finishing ended without coming to its end. The main database's content decides:
+  // when it carries the mark of that finishing's harmonised data, the results take their
+  // places and finishing ends as it would have (backups rotated, work files archived);
+  // when it holds other data, the results written are removed (the stations' files were
+  // not touched); when it cannot be read, or the record has no mark, nothing is changed
+  // and the record stays. Says which, and where the results are.
   void RecoverInterruptedFinishing();
+  // The work files that a restore makes beside its target (the main database's
+  // "<main>.restoring") are recorded in the working directory before the restore
+  // begins; a start removes those that are still there (a process ended midway left
+  // them) and says so.
+  void RecordLeftover(const AnsiString& file);
+  void RemoveLeftovers();
+  AnsiString LeftoverRecordPath() const;
   AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);
   bool PackStationArchive(const AnsiString& backup_file, const AnsiString& zip_path);
   bool ZipStation(const AnsiString& backup_file, const AnsiString& zip_path);
@@ -367,9 +381,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void UndoDeliveries();
   void DropFinishConnections();
   AnsiString DeliveryRecordPath() const;
-  // The main database file's identity (device and inode; "" when it is no file here):
-  // a restore replaces the file, so another identity means another database.
-  AnsiString MainDatabaseIdentity() const;
+  // A mark of its own for this finishing's harmonised data.
+  AnsiString NewHarmonisedMark() const;
   void SaveDeliveryRecord();
   void DropDeliveryRecord();
 
@@ -406,7 +419,11 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   std::map<AnsiString, bool> remap_columns_;
   std::vector<AnsiString> station_results_;
   std::vector<TDelivery> deliveries_;
-  AnsiString main_identity_;
+  AnsiString harmonised_mark_;
+  // The last start could not tell what an interrupted finishing left: nothing of it is
+  // touched.
+  bool recovery_unclear_ = false;
+  bool rotation_failed_ = false;
   bool has_stock_closing_ = false;
   TDateTime stock_closing_date_ = 0;
   int32_t stock_closing_store_ = 0;

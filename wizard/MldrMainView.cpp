@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <algorithm>
 #include <map>
 
 #include "dbclient/ClientLibraryName.h"
@@ -138,6 +140,7 @@ struct TMldrMainQtView::Impl {
   QLabel* l_count = nullptr;
   QLabel* label10 = nullptr;
   QLabel* journal = nullptr;
+  QLabel* done = nullptr;
   QLineEdit* me_dny = nullptr;
   QLabel* dni = nullptr;
   QLabel* finish_ident = nullptr;
@@ -279,8 +282,9 @@ void TMldrMainQtView::Impl::Build() {
   journal = MakeLabel(pnl_left, QString(), QRect(6, 300, 120, 18));
   journal->setObjectName("LaZurnalTrigSwich");
 
-  MakeLabel(pages[5], AnsiToQString(CZ("Sehrávání dat bylo úspěšně dokončeno")), QRect(8, 150, 400, 20), true)
-      ->setAlignment(Qt::AlignCenter);
+  done = MakeLabel(pages[5], QString(), QRect(8, 140, 400, 40), true, true);
+  done->setObjectName("L_Hotovo");
+  done->setAlignment(Qt::AlignCenter);
 
   // The bottom row.
   le_time_label = MakeLabel(window.get(), QString(), QRect(8, 388, 100, 20));
@@ -321,8 +325,16 @@ void TMldrMainQtView::Impl::BuildFirstPage(QWidget* page) {
   grid->setColumnCount(2);
   grid->verticalHeader()->setVisible(false);
   grid->verticalHeader()->setDefaultSectionSize(20);
-  grid->setColumnWidth(0, 120);
-  grid->setColumnWidth(1, 268);
+  // The first column takes the width its header needs ("Identifikace stanice" in the
+  // header's bold font is wider than the 100 pixels of the design), the path the rest.
+  grid->setHorizontalHeaderLabels({AnsiToQString(CZ("Identifikace stanice")), AnsiToQString(CZ("Cesta k datům"))});
+  {
+    QFont bold = grid->horizontalHeader()->font();
+    bold.setBold(true);
+    const int text = QFontMetrics(bold).horizontalAdvance(AnsiToQString(CZ("Identifikace stanice")));
+    grid->setColumnWidth(0, std::max(120, text + 24));
+  }
+  grid->horizontalHeader()->setStretchLastSection(true);
   QObject::connect(grid, &QTableWidget::itemChanged, [this](QTableWidgetItem* item) {
     form.SetCell(item->column(), item->row() + 1, QStringToAnsi(item->text()));
   });
@@ -444,6 +456,7 @@ void TMldrMainQtView::Update(const TFrmMldrMain& form) {
   v.bar2->setRange(0, std::max(form.ProgressBar2.Max, 0));
   v.bar2->setValue(form.ProgressBar2.Position);
   v.journal->setText(AnsiToQString(form.LaZurnalTrigSwich));
+  v.done->setText(AnsiToQString(form.L_Hotovo));
   if (v.me_dny->text() != AnsiToQString(form.ME_DnyZurnal.Text))
     v.me_dny->setText(AnsiToQString(form.ME_DnyZurnal.Text));
   v.me_dny->setEnabled(form.ME_DnyZurnal.Enabled);
@@ -508,6 +521,7 @@ int MeldrunMain(int& argc, char** argv, const AnsiString& exe_dir,
   form.reset();
   SetPracujiViewFactory({});
   SetOpenDialogResponder({});
+  SetFolderChooser({});
   return 0;
 }
 

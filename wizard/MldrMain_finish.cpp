@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -217,9 +219,16 @@ bool TFrmMldrMain::FinishAll() {
     if (!dm->Dst()->Connected()) dm->Dst()->SetConnected(true);
   };
   try {
+    stage = CZ("kontrole volného místa pro hlavní databázi");
+    CheckRoomForMainDatabase();
+    stage = CZ("zálohování sehrané databáze");
     connect_dst();
     if (trigger_state_ == 0) trigger_state_ = SetWorkingJournalTriggers(1);
     ShowJournalState();
+    // The harmonised data carry a mark of this finishing: a later start tells from the
+    // main database's content whether it holds them.
+    harmonised_mark_ = NewHarmonisedMark();
+    dm->WriteHarmonisedMark(harmonised_mark_);
     if (!BackupHarmonisedDatabase()) {
       MessageDlg(CZ("Nepodařilo se provést zálohu hlavní sehrané databáze."), mtError, {mbOK});
       return false;
@@ -255,7 +264,6 @@ bool TFrmMldrMain::FinishAll() {
     }
 
     // Stage 2: the results go to the stations' media, beside the stations' files.
-    main_identity_ = MainDatabaseIdentity();
     for (int32_t i = 0; i < count; ++i) {
       station_index_ = i;
       stage = Format(CZ("ukládání výsledku stanice \"%s\" na médium"), {station_idents_->Strings(i)});
@@ -312,6 +320,34 @@ bool TFrmMldrMain::FinishAll() {
   return true;
 }
 
+namespace {
+
+// Megabytes with one decimal, as the administrator reads them.
+AnsiString Megabytes(uint64_t bytes, bool round_up) {
+  const uint64_t tenths = (bytes + (round_up ? 104857 : 0)) / 104858;
+  return IntToStr(static_cast<int32_t>(tenths / 10)) + "," + IntToStr(static_cast<int32_t>(tenths % 10));
+}
+
+}  // namespace
+
+void TFrmMldrMain::CheckRoomForMainDatabase() {
+  TDMMeldrun* dm = MakeDataModule();
+  // A main server of its own machine restores with its own disk.
+  if (dm->MainServerName() != "localhost") return;
+  std::error_code ec;
+  const auto needed = fs::file_size(
+      SysFileName(IncludeTrailingPathDelimiter(settings_.WorkDir()) + kMainWorkingDatabase), ec);
+  if (ec) return;
+  const AnsiString dir = ExcludeTrailingPathDelimiter(settings_.DataPath());
+  const fs::space_info space = fs::space(SysFileName(dir), ec);
+  if (ec) return;
+  // The harmonised database is restored beside the main database before it replaces it.
+  if (space.available >= needed) return;
+  throw EFinishStep(Format(CZ("Na disku s hlavní databází %s je volných %s MB, obnova sehrané databáze "
+                              "potřebuje asi %s MB. Uvolněte na něm místo."),
+                           {dir, Megabytes(space.available, false), Megabytes(needed, true)}));
+}
+
 void TFrmMldrMain::DropFinishConnections() {
   TDMMeldrun* dm = DataModule();
   if (!dm) return;
@@ -350,12 +386,13 @@ AnsiString TFrmMldrMain::DeliveryRecordPath() const {
   return IncludeTrailingPathDelimiter(settings_.WorkDir()) + kDeliveryRecord;
 }
 
-AnsiString TFrmMldrMain::MainDatabaseIdentity() const {
-  const std::string main =
-      SysFileName(IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
-  struct stat st {};
-  if (::stat(main.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return AnsiString();
-  return AnsiString(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino));
+AnsiString TFrmMldrMain::NewHarmonisedMark() const {
+  std::random_device random;
+  const uint64_t token = (static_cast<uint64_t>(random()) << 32) ^ random();
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(token));
+  // Plain ASCII: the database keeps its description in its own character set.
+  return "Pelvar harmonised " + FormatDateTime("yyyy-mm-dd hh:nn:ss", Now()) + " " + hex;
 }
 
 void TFrmMldrMain::DropDeliveryRecord() {
@@ -366,7 +403,7 @@ void TFrmMldrMain::DropDeliveryRecord() {
 void TFrmMldrMain::SaveDeliveryRecord() {
   TStringList record;
   record.Add("Main=" + IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName());
-  record.Add("MainId=" + main_identity_);
+  record.Add("Mark=" + harmonised_mark_);
   for (size_t i = 0; i < deliveries_.size(); ++i) {
     const TDelivery& d = deliveries_[i];
     const AnsiString n = IntToStr(static_cast<int32_t>(i + 1));
@@ -432,31 +469,45 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
                                     record.Values("Old" + i), record.Values("Written" + i),
                                     record.Values("Target" + i)});
   }
-  const AnsiString recorded = record.Values("MainId");
-  const AnsiString now = MainDatabaseIdentity();
-  const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
-  if (!recorded.empty() && recorded == now) {
-    // The main database is the one finishing began with: the stations keep their files.
-    UndoDeliveries();
-    MessageDlg(title + "\r" +
-                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Spusťte sehrávání znovu se "
-                      "stejnými soubory stanic."),
-               mtWarning, {mbOK});
-    return;
+  // Whether the main database holds the harmonised data is told by its content: the mark
+  // finishing wrote into them. The file itself tells nothing (an administrator may have
+  // put a copy in its place).
+  const AnsiString main = IncludeTrailingPathDelimiter(settings_.DataPath()) + settings_.DBFileName();
+  const AnsiString recorded = record.Values("Mark");
+  AnsiString now;
+  AnsiString unreadable;
+  try {
+    now = MakeDataModule()->ReadDatabaseMark(main, 'M');
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    unreadable = MessageOf(e);
   }
-  if (recorded.empty() || now.empty()) {
-    // Whether the main database was replaced cannot be told here.
+  const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
+  if (recorded.empty() || !unreadable.empty()) {
+    // No evidence either way: nothing is changed; the record stays for a later start.
     TStringList written;
     for (const TDelivery& d : deliveries_)
       if (!d.Written.empty() && FileExists(d.Written)) written.Add(d.Ident + ": " + d.Written + " -> " + d.Target);
     deliveries_.clear();
-    DropDeliveryRecord();
+    recovery_unclear_ = true;
+    AnsiString text = title + "\r" +
+                      Format(CZ("Nelze zjistit, zda hlavní databáze %s obsahuje sehraná data."), {main});
+    if (!unreadable.empty()) text += "\r" + unreadable;
+    text += "\r" + CZ("Průvodce nic nezměnil. Výsledky stanic zůstaly vedle jejich souborů:") + "\r" +
+            written.Text() +
+            CZ("Obsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů stanic; jinak je "
+               "smažte a spusťte sehrávání znovu se stejnými soubory stanic.");
+    MessageDlg(text, mtWarning, {mbOK});
+    return;
+  }
+  if (now != recorded) {
+    // The main database holds other data than the harmonised: the stations keep their
+    // files.
+    UndoDeliveries();
     MessageDlg(title + "\r" +
-                   CZ("Nelze zjistit, zda byla hlavní databáze nahrazena sehranými daty. Výsledky "
-                      "stanic zůstaly vedle jejich souborů:") +
-                   "\r" + written.Text() +
-                   CZ("Obsahuje-li hlavní databáze sehraná data, přejmenujte je na místo souborů "
-                      "stanic; jinak je smažte a spusťte sehrávání znovu se stejnými soubory stanic."),
+                   CZ("Hlavní databáze ani soubory stanic nebyly změněny. Spusťte sehrávání znovu se "
+                      "stejnými soubory stanic."),
                mtWarning, {mbOK});
     return;
   }
@@ -854,6 +905,7 @@ void TFrmMldrMain::RotateBackups() {
     if (ok && !RenameFile(from, to)) ok = false;
   }
   if (ok && copy != base + ".cb0" && !RenameFile(copy, base + ".cb0")) ok = false;
+  rotation_failed_ = !ok;
   if (!ok) MessageDlg(CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), mtInformation, {mbOK});
 }
 

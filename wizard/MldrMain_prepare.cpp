@@ -2,6 +2,7 @@
 // preparation that Next runs on the first page.
 #include <algorithm>
 
+#include "platform/application.h"
 #include "platform/codepage.h"
 #include "platform/dialogs.h"
 #include "platform/exceptions.h"
@@ -216,7 +217,12 @@ bool TFrmMldrMain::PrepareSources() {
         station_files_->Add(target);
         station_sources_->Add(path);
         station_idents_->Add(current_ident_);
-      } else if (!ident_refused_) {
+      } else if (ident_refused_) {
+        MessageDlg(Format(CZ("Archiv \"%s\" stanice \"%s\" nebude sehrán a stanice nedostane sehraná "
+                             "data."),
+                          {path, current_ident_}),
+                   mtInformation, {mbOK});
+      } else {
         // A damaged archive: nothing of it is played, and the stations are not
         // prepared without it.
         MessageDlg(Format(CZ("Příprava sehrávání byla zastavena: archiv \"%s\" stanice \"%s\" se "
@@ -365,9 +371,14 @@ bool TFrmMldrMain::BackupMainDatabase() {
           settings_.SetDBFileName(ExtractFileName(main));
           break;
         }
-        if (MessageDlg(CZ("Soubor hlavní databáze nebyl nalezen!\rPokusíte se nalézt jej znovu?"),
-                       mtError, {mbYes, mbNo}) != mrYes)
+        // "Ne" is the default answer: Enter ends the search rather than repeating it.
+        if (MessageBox(CZ("Soubor hlavní databáze nebyl nalezen!\rPokusíte se nalézt jej znovu?"),
+                       Application()->Title(), MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) != IDYES) {
+          MessageDlg(Format(CZ("Příprava sehrávání byla zastavena: hlavní databáze %s nebyla nalezena."),
+                            {main}),
+                     mtError, {mbOK});
           return false;
+        }
       }
     } catch (const EAbort&) {
       throw;

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/application.h"
 #include "platform/exceptions.h"
 #include "platform/inifiles.h"
@@ -149,8 +150,12 @@ AnsiString TMldrSettings::ReadArchiveDir() const {
 
 void TMldrSettings::WriteRegInteger(const AnsiString& section, const AnsiString& ident,
                                     int32_t value) const {
-  TRegIniFile reg(FormManagerKey());
-  reg.WriteInteger(section, ident, value);
+  // An integer value of the registry (REG_DWORD), as the rest of the suite reads it.
+  TRegistry reg;
+  if (!reg.OpenKey("\\" + FormManagerKey() + "\\" + section, true))
+    throw ERegistryException(CZ("Nelze nastavit data pro '") + ident + "'");
+  reg.WriteInteger(ident, value);
+  reg.CloseKey();
 }
 
 void TMldrSettings::WriteRegString(const AnsiString& section, const AnsiString& ident,

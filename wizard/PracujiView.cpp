@@ -1,5 +1,6 @@
 #include "wizard/PracujiView.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
@@ -148,6 +149,20 @@ bool QtShowOpenDialog(TOpenDialog& dialog) {
   if (!dialog.FileName.empty()) box.selectFile(AnsiToQString(dialog.FileName));
   if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
   dialog.FileName = QStringToAnsi(box.selectedFiles().first());
+  return true;
+}
+
+bool QtChooseFolder(const TFolderBrowseRequest& request, AnsiString& chosen) {
+  QFileDialog box(nullptr, AnsiToQString(request.Caption.empty() ? request.Title : request.Caption));
+  box.setFileMode(QFileDialog::Directory);
+  box.setOption(QFileDialog::ShowDirsOnly, !request.Options.Contains(bfIncludeFiles));
+  box.setAcceptMode(QFileDialog::AcceptOpen);
+  if (!request.Title.empty()) box.setLabelText(QFileDialog::LookIn, AnsiToQString(request.Title));
+  // The desktop of the shell is the user's home directory here.
+  const QString root = request.Root.empty() ? QDir::homePath() : AnsiToQString(request.Root);
+  box.setDirectory(request.Selection.empty() ? root : AnsiToQString(request.Selection));
+  if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
+  chosen = QStringToAnsi(QDir::toNativeSeparators(box.selectedFiles().first()));
   return true;
 }
 

@@ -1,10 +1,12 @@
 // The Qt windows behind the data module's progress windows (sync/Pracuji.h) and the Qt
-// file chooser behind the wizard's open-file dialog (FileDialogs.h).
+// file chooser behind the wizard's open-file dialog (FileDialogs.h) and its folder
+// browser (BrowseDirectoryDlg.h).
 #pragma once
 
 #include <memory>
 
 #include "sync/Pracuji.h"
+#include "wizard/BrowseDirectoryDlg.h"
 #include "wizard/FileDialogs.h"
 
 class QWidget;
@@ -19,10 +21,14 @@ QWidget* QtPracujiWindow(TPracujiView* view);
 // Shows the dialog as a modal QFileDialog.
 bool QtShowOpenDialog(TOpenDialog& dialog);
 
-// Installs both.
+// Shows the folder chooser as a modal QFileDialog for directories.
+bool QtChooseFolder(const TFolderBrowseRequest& request, AnsiString& chosen);
+
+// Installs all three.
 inline void InstallQtWizardDialogs() {
   SetPracujiViewFactory(&QtMakePracujiView);
   SetOpenDialogResponder(&QtShowOpenDialog);
+  SetFolderChooser(&QtChooseFolder);
 }
 
 }  // namespace pelvar

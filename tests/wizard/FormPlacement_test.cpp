@@ -60,8 +60,7 @@ class TTestWizardForm : public TFormModel {
 class FormPlacementTest : public test::WizardEnv {
  protected:
   static AnsiString Stored(const AnsiString& ident) {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", ident, "(none)");
+    return test::WizardRegText(ident);
   }
   static void Store(const AnsiString& ident, const AnsiString& value) {
     TRegIniFile reg("Software\\Brontek\\Pelvar");

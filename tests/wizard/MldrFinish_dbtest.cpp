@@ -164,8 +164,7 @@ class MldrFinishDb : public WizardEnv {
   }
   void RefusedCopyBack(const char* trigger, const char* station, const char* detail);
   static AnsiString Reg(const char* name) {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", name, "(none)");
+    return WizardRegText(name);
   }
 
   static TempDir* practice_;

@@ -5,6 +5,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -20,6 +24,7 @@
 #include "platform/qt/qt_strings.h"
 #include "platform/registry.h"
 #include "sync/DmMeld.h"
+#include "wizard/BrowseDirectoryDlg.h"
 #include "wizard/MldrMainView.h"
 #include "wizard/PracujiView.h"
 #include "wizard_double.h"
@@ -189,6 +194,66 @@ TEST_F(MldrMainGui, ProgramStartsOnTheFirstPageAndEndsThroughStorno) {
   });
   EXPECT_TRUE(started);
   EXPECT_EQ(rc, 0);
+}
+
+// The grid's first header is shown whole; on the second station's play-in page only the
+// play-in step is bold; the last page says how the run ended.
+TEST_F(MldrMainGui, HeaderStepLabelsAndLastPageSayWhatIsTrue) {
+  TestWizard form{AnsiString(ExeDir())};
+  TMldrMainQtView view(form);
+  form.Show();
+  QWidget* w = view.Window();
+  auto* grid = Find<QTableWidget>(w, "SG_DataPaths");
+  const QString header = grid->horizontalHeaderItem(0)->text();
+  EXPECT_EQ(header, QString::fromUtf8("Identifikace stanice"));
+  QFont bold = grid->horizontalHeader()->font();
+  bold.setBold(true);
+  EXPECT_GE(grid->columnWidth(0), QFontMetrics(bold).horizontalAdvance(header) + 12);
+
+  form.AddPreparedStation("a.fbk", "a.fbk", "PC1");
+  form.AddPreparedStation("b.fbk", "b.fbk", "PC2");
+  form.SetPageIndex(1);
+  form.SetPageIndex(2);
+  form.SetPageIndex(3);
+  form.Btn_NextClick();  // the second station's play-in page
+  ASSERT_EQ(form.PageIndex(), 2);
+  EXPECT_EQ(form.StationIndex(), 1);
+  const TLabelModel* steps[5] = {&form.LaPriprava, &form.LaNastaveni, &form.LaMeld, &form.LaVysledky,
+                                 &form.LaDokonceni};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(steps[i]->Bold, i == 2) << i;
+
+  form.SetPageIndex(3);
+  form.SetPageIndex(4);
+  form.finish = [] { return true; };
+  form.Btn_FinallyClick();
+  ASSERT_EQ(form.PageIndex(), 5);
+  EXPECT_EQ(Find<QLabel>(w, "L_Hotovo")->text(), QString::fromUtf8("Sehrávání dat bylo úspěšně dokončeno"));
+}
+
+// The program's folder browser opens a directory chooser; what is chosen there is the
+// selection.
+TEST_F(MldrMainGui, FolderBrowserOpensADirectoryChooser) {
+  InstallQtWizardDialogs();
+  const std::string chosen = dir_.File("vybrana");
+  std::filesystem::create_directories(chosen);
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!box) return;
+    seen = box->fileMode() == QFileDialog::Directory;
+    box->setDirectory(QString::fromStdString(chosen));
+    box->selectFile(QString::fromStdString(chosen));
+    static_cast<QDialog*>(box)->accept();
+  });
+  TdfsBrowseDirectoryDlg dialog(nullptr);
+  dialog.SetTitle(CZ("Vyberte adresář"));
+  dialog.SetSelection(dir_.Path());
+  EXPECT_TRUE(dialog.Execute());
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(AnsiToUtf8(dialog.Selection()), chosen);
+  SetPracujiViewFactory({});
+  SetOpenDialogResponder({});
+  SetFolderChooser({});
 }
 
 }  // namespace

@@ -178,8 +178,7 @@ class MldrPlayDb : public WizardEnv {
     EXPECT_EQ(w.L_DEC, IntToStr(r.counters[5]));
   }
   static AnsiString Reg(const char* name) {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", name, "(none)");
+    return WizardRegText(name);
   }
   // A backup restored by gbak into a fresh database of the test's directory.
   std::string Restored(const std::string& backup, const std::string& name) {

@@ -110,8 +110,7 @@ class MldrPrepareDb : public WizardEnv {
   }
   std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
   static AnsiString Level() {
-    TRegIniFile reg("Software\\Brontek\\Pelvar");
-    return reg.ReadString("Wizard", "Level", "(none)");
+    return WizardRegText("Level");
   }
   TScriptedResponder& Dialogs() {
     if (!dialogs_)
@@ -173,7 +172,11 @@ TEST_F(MldrPrepareDb, RefusedIdentificationsLeaveNothingToPrepare) {
   TestWizard& w = Wizard();
   const std::string zip = InfoZipArchive("Stanice.zip", "Jiná", {"Pelvar.cb0"});
   Station(w, 1, "PC1", zip);
-  Dialogs().Expect(kInfo, mrOk).Expect(mtConfirmation, IdentQuestion("Jiná", "PC1"), mrNo);
+  Dialogs()
+      .Expect(kInfo, mrOk)
+      .Expect(mtConfirmation, IdentQuestion("Jiná", "PC1"), mrNo)
+      .Expect(mtInformation,
+              CZ("Archiv \"" + zip + "\" stanice \"PC1\" nebude sehrán a stanice nedostane sehraná data."), mrOk);
   w.Btn_NextClick();
   EXPECT_EQ(w.PageIndex(), 0);
   EXPECT_TRUE(w.Busy());
@@ -278,7 +281,11 @@ TEST_F(MldrPrepareDb, MissingMainDatabaseIsSearchedFor) {
   files.Cancel();
   Dialogs()
       .Expect(kInfo, mrOk)
-      .Expect(CZ("Soubor hlavní databáze nebyl nalezen!\rPokusíte se nalézt jej znovu?"), mrNo);
+      .Expect(CZ("Soubor hlavní databáze nebyl nalezen!\rPokusíte se nalézt jej znovu?"), mrNo)
+      .Expect(mtError,
+              CZ("Příprava sehrávání byla zastavena: hlavní databáze " + dir_.File("data/main.fdb") +
+                 " nebyla nalezena."),
+              mrOk);
   w.Btn_NextClick();
   EXPECT_EQ(w.PageIndex(), 0);
   EXPECT_TRUE(w.Busy());

@@ -14,6 +14,7 @@ namespace pelvar::test {
 class TestWizard : public TFrmMldrMain {
  public:
   using TFrmMldrMain::TFrmMldrMain;
+  using TFrmMldrMain::AddPreparedStation;
   ~TestWizard() override { BeforeDestruction(); }
 
   std::vector<std::string> log;

@@ -7,10 +7,23 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/registry.h"
+#include "platform/sysutils.h"
 #include "support/process.h"
 #include "wizard/FormModel.h"
 
 namespace pelvar::test {
+
+// A value of the wizard's registry section "Wizard" as text: an integer value
+// (REG_DWORD) in decimal, a text as it is, def when there is none.
+inline AnsiString WizardRegText(const AnsiString& ident, const AnsiString& def = "(none)") {
+  TRegistry reg;
+  if (!reg.OpenKeyReadOnly("\\Software\\Brontek\\Pelvar\\Wizard") || !reg.ValueExists(ident)) return def;
+  TRegDataInfo info;
+  reg.GetDataInfo(ident, info);
+  if (info.RegData == rdInteger) return IntToStr(reg.ReadInteger(ident));
+  return reg.ReadString(ident);
+}
 
 class WizardEnv : public ::testing::Test {
  protected:

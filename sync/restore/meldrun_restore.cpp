@@ -1,0 +1,63 @@
+// The restore of a database backup in a process of its own: the in-process engine ends
+// its whole process when it meets a failure it cannot recover from (a disk that fills up
+// while the database is written is one), so the wizard restores the main database here
+// and survives whatever happens to this process.
+//
+// Usage: meldrun-restore <database> <backup> <page size>
+// The paths are UTF-8 file names. The restore replaces the database and runs verbose:
+// every line of the engine's output goes to standard output as it comes. A failure is
+// written to standard error (the engine's own text) and ends with exit code 1.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "dbclient/ClientLibraryName.h"
+#include "dbclient/IBServices.h"
+#include "platform/codepage.h"
+#include "platform/exceptions.h"
+#include "platform/sysutils.h"
+
+// In the sanitizer build the engine's process-wide buffers, kept until the process ends,
+// are not this program's leaks.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __lsan_default_options() { return "detect_leaks=0"; }
+#endif
+
+int main(int argc, char** argv) {
+  using namespace pelvar;
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: meldrun-restore <database> <backup> <page size>\n");
+    return 2;
+  }
+  InstallClientLibraryNameProvider();
+  try {
+    TIBRestoreService service(nullptr);
+    service.SetServerName("localhost");
+    service.SetProtocol(TProtocol::Local);
+    service.DatabaseName()->Add(Utf8ToAnsi(argv[1]));
+    service.BackupFile()->Add(Utf8ToAnsi(argv[2]));
+    service.SetLoginPrompt(false);
+    service.Params()->Add("user_name=sysdba");
+    service.Params()->Add("password=masterkey");
+    service.SetOptions(TRestoreOptions{TRestoreOption::Replace});
+    service.SetPageSize(std::atoi(argv[3]) > 0 ? std::atoi(argv[3]) : 4096);
+    service.SetVerbose(true);
+    service.SetActive(true);
+    service.ServiceStart();
+    while (!service.Eof()) {
+      const AnsiString line = service.GetNextLine();
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fputc('\n', stdout);
+      std::fflush(stdout);
+    }
+    service.SetActive(false);
+    return 0;
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "%s\n", e.Message().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+  std::fflush(stderr);
+  return 1;
+}

@@ -1,0 +1,539 @@
+// The wizard at the faults a practice meets, through the form as the administrator drives
+// it, against real practice databases in the in-process engine: a main database put back
+// as a copy after an interrupted finishing (recovery decides from the database's content,
+// never from the file), a data directory too small for the harmonised database and one
+// that fills up while the main database is restored (a small tmpfs mounted for the test),
+// faults of a station named with the station and its file, the questions and refusals
+// that must not end silently or loop, and leftovers of a killed run. Each checks the main
+// database's content and the stations' media afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "dbclient/ClientLibraryName.h"
+#include "platform/codepage.h"
+#include "platform/dialogs.h"
+#include "platform/registry.h"
+#include "support/practice.h"
+#include "sync/DmMeld.h"
+#include "sync/Pracuji.h"
+#include "wizard/MldrMain.h"
+#include "finish_fixture.h"
+#include "wizard_env.h"
+
+namespace pelvar::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kOriginalPc1 = "original archive of PC1";
+const char* const kOriginalPc2 = "original backup of PC2";
+const char* const kHarmonisedRow = "select POHLAVI as V from POHLAVI where ID_POHLAVI = 999001;";
+
+// Acts when the form shows a given finishing step.
+class StepView : public TMldrMainView {
+ public:
+  std::string step;
+  std::function<void()> action;
+  void Update(const TFrmMldrMain& form) override {
+    if (action && AnsiToUtf8(form.L_Dokonceni) == step) {
+      auto a = std::move(action);
+      action = nullptr;
+      a();
+    }
+  }
+};
+
+// A small tmpfs of its own for the main database's directory; unmounted at the end.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& dir, uint64_t bytes) : dir_(dir) {
+    fs::create_directories(dir);
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+  uint64_t Free() const {
+    struct statvfs st {};
+    ::statvfs(dir_.c_str(), &st);
+    return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+  }
+  // Leaves about `left` bytes free.
+  void FillUpTo(uint64_t left) {
+    const uint64_t free = Free();
+    if (free <= left) return;
+    WriteFile(dir_ + "/filler", std::string(free - left, 'x'));
+  }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+// Set for a child: "<practice directory>|<mark 1>|<mark 2>|<what to do>|<argument>".
+constexpr const char* kChildVariable = "PELVAR_SAFE_CHILD";
+
+// The wizard of the practice in dir on page 4, its two stations played (the working
+// directory as the play-in leaves it).
+std::unique_ptr<FinishWizard> WizardOnPage4(const std::string& dir, int mark1, int mark2) {
+  auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
+  TDMMeldrun* dm = w->MakeDataModule();
+  w->AddPreparedStation(dir + "/MAINDATA/Stanice.fbk", dir + "/media1/Stanice.zip", "PC1");
+  w->AddPreparedStation(dir + "/media2/Pelvar.gbk", dir + "/media2/Pelvar.gbk", "PC2");
+  w->SetJournalMark(0, mark1);
+  w->SetJournalMark(1, mark2);
+  dm->InitStationLists(2);
+  w->SetStationIndex(0);
+  dm->OpenDst(dir + "/MAINDATA/Main.fdb", AdministratorUser, AdministratorPassword);
+  w->SetTriggerState(dm->SetJournalTriggers(0));
+  w->Show();
+  w->SetPageIndex(4);
+  w->CB_VerifyZaloha.Checked = false;
+  return w;
+}
+
+std::vector<std::string> SplitBars(const std::string& text) {
+  std::vector<std::string> parts;
+  for (size_t from = 0;;) {
+    const size_t bar = text.find('|', from);
+    parts.push_back(text.substr(from, bar - from));
+    if (bar == std::string::npos) break;
+    from = bar + 1;
+  }
+  return parts;
+}
+
+[[noreturn]] void KillThisProcess() {
+  ::kill(::getpid(), SIGKILL);
+  for (;;) ::pause();
+}
+
+// Kills the process halfway through the restore that replaces the main database, told
+// by the restore's progress window.
+class KillDuringMainRestore : public TPracujiView {
+ public:
+  void Update(const TPracujiForm& form) override {
+    if (form.Kind() != TPracujiForm::TKind::Memo ||
+        AnsiToUtf8(form.LabelInfo().Caption()) != "Rozbalení sehrané databáze...")
+      return;
+    // The window shows the lines of the earlier restore until this one starts.
+    const auto& lines = static_cast<const TfrmPracujiMemo&>(form).MemoPracuji().Lines();
+    if (lines.size() >= 30 && std::any_of(lines.begin(), lines.end(), [](const AnsiString& l) {
+          return l.find("created database") != AnsiString::npos &&
+                 l.find("main.fdb.restoring") != AnsiString::npos;
+        }))
+      KillThisProcess();
+  }
+};
+
+// The child: "kill": finishing killed while the main database is restored;
+// "full": finishing while the disk of the main database fills up at the
+// restore, leaving <argument> bytes free.
+void RunSafeChild(const std::string& order) {
+  const std::vector<std::string> parts = SplitBars(order);
+  if (parts.size() < 4) std::_Exit(4);
+  const std::string& dir = parts[0];
+  InstallClientLibraryNameProvider();
+  DialogLog dialogs;
+  if (parts[3] == "kill") {
+    SetPracujiViewFactory([](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
+      return std::make_unique<KillDuringMainRestore>();
+    });
+  }
+  auto w = WizardOnPage4(dir, std::stoi(parts[1]), std::stoi(parts[2]));
+  StepView view;
+  if (parts[3] == "full") {
+    view.step = "Obnova hlavní databáze (0 z 1)";
+    const uint64_t left = std::stoull(parts.at(4));
+    view.action = [dir, left] {
+      struct statvfs st {};
+      ::statvfs((dir + "/data").c_str(), &st);
+      const uint64_t free = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+      if (free > left) WriteFile(dir + "/data/filler", std::string(free - left, 'x'));
+    };
+  }
+  w->SetView(&view);
+  w->Btn_FinallyClick();
+  w->SetView(nullptr);
+  for (const std::string& t : dialogs.texts) std::fprintf(stdout, "dialog: %s\n", t.c_str());
+  std::fprintf(stdout, "page: %d\n", w->PageIndex());
+  std::fflush(stdout);
+  w.reset();
+  std::_Exit(0);
+}
+
+// Runs the child before any test when the program is started as one.
+class SafeChildEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (const char* order = std::getenv(kChildVariable)) {
+      try {
+        RunSafeChild(order);
+      } catch (const std::exception& e) {
+        std::fprintf(stdout, "child failed: %s\n", e.what());
+      }
+      std::_Exit(4);
+    }
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kSafeChild =
+    ::testing::AddGlobalTestEnvironment(new SafeChildEnvironment);
+
+class MldrSafeDb : public WizardEnv {
+ public:
+  // The practice, made once: the main database, the harmonised working database (told
+  // apart by a row of its own) and two played station databases.
+  static void SetUpTestSuite() {
+    InstallClientLibraryNameProvider();
+    practice_ = new TempDir("pelvar-safe");
+    const CommandResult r = GeneratePractice({"--seed", "finish", "--size", "small", "--main",
+                                              practice_->File("main.fdb"), "--station",
+                                              practice_->File("st1.fdb"), "--station",
+                                              practice_->File("st2.fdb")});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    fs::copy_file(practice_->File("main.fdb"), practice_->File("harm.fdb"));
+    Query(practice_->File("harm.fdb"),
+          "insert into POHLAVI (ID_POHLAVI, POHLAVI) values (999001, 'sehraná');\ncommit;");
+    for (int i = 0; i < 2; ++i) {
+      marks_[i] = std::stoi(QueryOne(practice_->File(i == 0 ? "st1.fdb" : "st2.fdb"),
+                                     "select max(ID_ZURNAL) as V from ZURNAL;"));
+    }
+  }
+  static void TearDownTestSuite() {
+    delete practice_;
+    practice_ = nullptr;
+  }
+
+  void SetUp() override {
+    WizardEnv::SetUp();
+    for (const char* d : {"data", "media1", "media2", "zaloha", "MAINDATA"}) fs::create_directories(dir_.File(d));
+    WriteFile(dir_.File("Meldrun.ini"), "[DATABAZE]\r\nPath=" + dir_.File("data") +
+                                            "\r\nDBFileName=main.fdb\r\nBkpPath=" + dir_.File("zaloha") +
+                                            "\r\n");
+    WriteFile(dir_.File("media1/Stanice.zip"), kOriginalPc1);
+    WriteFile(dir_.File("media2/Pelvar.gbk"), kOriginalPc2);
+  }
+  void TearDown() override {
+    disk_.reset();
+    WizardEnv::TearDown();
+  }
+
+  // The main database in place (on a small disk of `disk_bytes` when not 0).
+  bool PutMain(uint64_t disk_bytes = 0) {
+    if (disk_bytes != 0) {
+      disk_ = std::make_unique<SmallDisk>(dir_.File("data"), disk_bytes);
+      if (!disk_->Mounted()) return false;
+    }
+    fs::copy_file(practice_->File("main.fdb"), Main());
+    return true;
+  }
+  // The working databases as preparation and the play-in leave them.
+  void PlayAgain() {
+    const auto copy = [](const std::string& from, const std::string& to) {
+      fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    };
+    copy(practice_->File("harm.fdb"), Work("Main.fdb"));
+    copy(practice_->File("st1.fdb"), Work("stanice.fdb"));
+    copy(practice_->File("st2.fdb"), Work("pelvar.gdb"));
+    WriteFile(Work("Stanice.fbk"), "unpacked backup of PC1");
+  }
+  // The wizard on page 4, its two stations played.
+  std::unique_ptr<FinishWizard> PlayedWizard() {
+    PlayAgain();
+    return WizardOnPage4(dir_.Path(), marks_[0], marks_[1]);
+  }
+
+  // Runs this test in a child process (this program again) that drives the wizard as the
+  // order says; its output carries "dialog: " and "page: " lines.
+  CommandResult RunChild(const std::string& order, const std::vector<std::string>& environment = {}) {
+    const std::string exe = fs::read_symlink("/proc/self/exe").string();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::vector<std::string> argv = {"env", std::string(kChildVariable) + "=" + dir_.Path() + "|" +
+                                                std::to_string(marks_[0]) + "|" +
+                                                std::to_string(marks_[1]) + "|" + order};
+    for (const std::string& e : environment) argv.push_back(e);
+    argv.push_back(exe);
+    argv.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
+    return RunCommand(argv);
+  }
+
+  std::string Dir(const std::string& name) const { return dir_.File(name); }
+  std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
+  std::string Main() const { return dir_.File("data/main.fdb"); }
+  static std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The main database still holds the data finishing began with, and every station keeps
+  // its file untouched with nothing beside it.
+  void ExpectPracticeAsBefore() {
+    EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+    EXPECT_EQ(QueryOne(Main(), "select count(*) as V from RDB$DATABASE;"), "1");
+    EXPECT_EQ(Names(dir_.File("media1")), std::vector<std::string>{"Stanice.zip"});
+    EXPECT_EQ(Names(dir_.File("media2")), std::vector<std::string>{"Pelvar.gbk"});
+    EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.zip")), kOriginalPc1);
+    EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.gbk")), kOriginalPc2);
+  }
+  static bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  }
+
+  static TempDir* practice_;
+  static int marks_[2];
+  std::unique_ptr<SmallDisk> disk_;
+};
+
+TempDir* MldrSafeDb::practice_ = nullptr;
+int MldrSafeDb::marks_[2] = {0, 0};
+
+// --- A full data directory ---------------------------------------------------------------
+
+// The data directory fills up (another program writes there) while the harmonised backup
+// is restored beside the main database. The disk also holds the engine's lock and
+// temporary files, as on a machine with one disk, where the engine ends the process it
+// runs in. The wizard runs in a child process (this test program again): finishing ends
+// with its error box, the wizard's process goes on to its end, the main database and the
+// stations' files stay as they were.
+TEST_F(MldrSafeDb, DiskFullWhileTheMainDatabaseIsRestoredChangesNothing) {
+  const uint64_t size = fs::file_size(practice_->File("harm.fdb"));
+  if (!PutMain(size * 4)) GTEST_SKIP() << "no tmpfs can be mounted here";
+  PlayAgain();
+  fs::create_directories(dir_.File("data/fbtmp"));
+  fs::create_directories(dir_.File("data/fblock"));
+  const CommandResult r =
+      RunChild("full|" + std::to_string(size / 3),
+               {"FIREBIRD_TMP=" + dir_.File("data/fbtmp"), "FIREBIRD_LOCK=" + dir_.File("data/fblock")});
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "dialog: Dokončení sehrávání bylo přerušeno při obnově hlavní databáze"))
+      << r.output;
+  EXPECT_TRUE(Contains(r.output, "Hlavní databáze ani soubory stanic nebyly změněny")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "page: 4")) << r.output;
+  fs::remove(dir_.File("data/filler"));
+  fs::remove_all(dir_.File("data/fbtmp"));
+  fs::remove_all(dir_.File("data/fblock"));
+  ExpectPracticeAsBefore();
+  EXPECT_EQ(Names(dir_.File("data")), std::vector<std::string>{"main.fdb"});
+}
+
+// Too little room beside the main database for the harmonised one: said before anything
+// is changed.
+TEST_F(MldrSafeDb, TooLittleRoomForTheMainDatabaseIsSaidBeforeAnythingChanges) {
+  const uint64_t size = fs::file_size(practice_->File("main.fdb"));
+  if (!PutMain(size + size / 3)) GTEST_SKIP() << "no tmpfs can be mounted here";
+  DialogLog dialogs;
+  auto w = PlayedWizard();
+  w->Btn_FinallyClick();
+  EXPECT_EQ(w->PageIndex(), 4);
+  ASSERT_EQ(dialogs.texts.size(), 1u) << ::testing::PrintToString(dialogs.texts);
+  EXPECT_TRUE(Contains(dialogs.texts[0], "Na disku s hlavní databází " + dir_.File("data") + " je volných"))
+      << dialogs.texts[0];
+  w.reset();
+  ExpectPracticeAsBefore();
+  EXPECT_EQ(Names(dir_.File("data")), std::vector<std::string>{"main.fdb"});
+  EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
+  EXPECT_TRUE(fs::exists(Work("stanice.fdb")));
+}
+
+// --- Recovery from an interrupted finishing ---------------------------------------------
+
+// Finishing killed while the harmonised backup replaced the main database; then the main
+// database is handled as an administrator would before the next start. The next start
+// tells from the main database's content what to do: its old data, also as a copy under
+// a new file, take the results back; the harmonised data, also as a copy, get the results
+// placed; a main database that cannot be read changes nothing and says where everything
+// is.
+TEST_F(MldrSafeDb, RecoveryDecidesFromTheMainDatabasesContent) {
+  struct Case {
+    const char* name;
+    std::function<void(MldrSafeDb&)> after_kill;
+    enum { kTakenBack, kPlaced, kUnclear } outcome;
+  };
+  const auto copy_in_place = [](const std::string& file) {
+    fs::copy_file(file, file + ".copy");
+    fs::rename(file + ".copy", file);
+  };
+  const Case cases[] = {
+      {"old data copied in place", [&](MldrSafeDb& t) { copy_in_place(t.Main()); }, Case::kTakenBack},
+      {"harmonised data copied in place",
+       [&](MldrSafeDb& t) {
+         // The administrator restored the harmonised backup himself and copied it in.
+         const std::string restored = t.Dir("restored.fdb");
+         const CommandResult b = RunCommand({"gbak", "-c", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                             t.Work("Pelvar.gbk"), restored});
+         ASSERT_EQ(b.exit_code, 0) << b.output;
+         fs::copy_file(restored, t.Main(), fs::copy_options::overwrite_existing);
+         copy_in_place(t.Main());
+       },
+       Case::kPlaced},
+      {"main database missing", [&](MldrSafeDb& t) { fs::rename(t.Main(), t.Dir("elsewhere.fdb")); },
+       Case::kUnclear},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
+    fs::remove(dir_.File("restored.fdb"));
+    fs::remove(dir_.File("elsewhere.fdb"));
+    SetUp();
+    PutMain();
+    PlayAgain();
+    const CommandResult r = RunChild("kill");
+    ASSERT_EQ(r.exit_code, 128 + SIGKILL) << "the child was not killed during the restore:\n" << r.output;
+    ASSERT_TRUE(fs::exists(Work("Dokonceni.txt")));
+    c.after_kill(*this);
+    std::vector<std::string> texts;
+    {
+      DialogLog dialogs;
+      auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+      w->Show();
+      w.reset();
+      texts = dialogs.texts;
+    }
+    ASSERT_FALSE(texts.empty());
+    switch (c.outcome) {
+      case Case::kTakenBack:
+        EXPECT_TRUE(Contains(texts[0], "Hlavní databáze ani soubory stanic nebyly změněny")) << texts[0];
+        ExpectPracticeAsBefore();
+        EXPECT_FALSE(fs::exists(Work("Dokonceni.txt")));
+        break;
+      case Case::kPlaced:
+        EXPECT_TRUE(Contains(texts[0], "Hlavní databáze již obsahuje sehraná data")) << texts[0];
+        EXPECT_EQ(QueryOne(Main(), kHarmonisedRow), "sehraná");
+        EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.old", "Stanice.zip"}));
+        EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
+        EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.old")), kOriginalPc2);
+        break;
+      case Case::kUnclear:
+        EXPECT_TRUE(Contains(texts[0], "Nelze zjistit, zda hlavní databáze " + Main() + " obsahuje sehraná data"))
+            << texts[0];
+        EXPECT_TRUE(Contains(texts[0], dir_.File("media1/Stanice.new.zip"))) << texts[0];
+        EXPECT_TRUE(Contains(texts[0], dir_.File("media2/Pelvar.new.gbk"))) << texts[0];
+        // Nothing changed: the results beside the stations' files, the record kept.
+        EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.new.zip", "Stanice.zip"}));
+        EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.new.gbk"}));
+        EXPECT_TRUE(fs::exists(Work("Dokonceni.txt")));
+        EXPECT_TRUE(fs::exists(Work("Main.fdb")));
+        fs::rename(dir_.File("elsewhere.fdb"), Main());
+        EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+        break;
+    }
+  }
+}
+
+// --- Questions and refusals with a visible outcome ----------------------------------------
+
+// Answers every dialog: "Ne" to the questions whose text holds `no_to`, the default
+// button otherwise; after `limit` dialogs always "Ne" (a question asked again and again
+// ends instead of hanging the test).
+class Answers {
+ public:
+  Answers(std::string no_to, size_t limit = 20) : no_to_(std::move(no_to)), limit_(limit) {
+    previous_ = SetDialogResponder([this](const TDialogRequest& r) {
+      texts.push_back(AnsiToUtf8(r.Text));
+      if (texts.back().find(no_to_) != std::string::npos || texts.size() > limit_) return int(mrNo);
+      return r.DefaultResult != mrNone ? r.DefaultResult : int(mrOk);
+    });
+  }
+  ~Answers() { SetDialogResponder(previous_); }
+  size_t Count(const std::string& part) const {
+    return static_cast<size_t>(std::count_if(texts.begin(), texts.end(), [&](const std::string& t) {
+      return t.find(part) != std::string::npos;
+    }));
+  }
+  std::vector<std::string> texts;
+
+ private:
+  std::string no_to_;
+  size_t limit_;
+  TDialogResponder previous_;
+};
+
+// Preparation: an archive whose identification is refused is left out with a word; a
+// main database that is not there is searched for once and Enter ends the search.
+TEST_F(MldrSafeDb, RefusedArchiveAndMissingMainDatabaseAreSaid) {
+  PutMain();
+  // PC1 hands in an archive of another station, PC2 its backup.
+  const CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                      practice_->File("st2.fdb"), dir_.File("media2/Pelvar.gbk")});
+  ASSERT_EQ(b.exit_code, 0) << b.output;
+  const std::string zip = dir_.File("media1/Stanice.zip");
+  fs::remove(zip);
+  WriteFile(dir_.File("Identifikace.txt"), "Jiná stanice\r\n");
+  fs::copy_file(dir_.File("media2/Pelvar.gbk"), dir_.File("Pelvar.cb0"));
+  const CommandResult z = RunCommand({"zip", "-q", "-j", zip, dir_.File("Identifikace.txt"), dir_.File("Pelvar.cb0")});
+  ASSERT_EQ(z.exit_code, 0) << z.output;
+  {
+    Answers answers("Přejete si přesto sehrát tento archiv?");
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC1|") + zip + CZ(";PC2|") + dir_.File("media2/Pelvar.gbk"));
+    ASSERT_TRUE(w->PrepareSources());
+    EXPECT_EQ(w->StationIdents().Count(), 1);
+    EXPECT_EQ(answers.Count("Archiv \"" + zip + "\" stanice \"PC1\" nebude sehrán a stanice nedostane sehraná data."), 1u)
+        << ::testing::PrintToString(answers.texts);
+  }
+  EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+  EXPECT_EQ(Names(dir_.File("media1")), std::vector<std::string>{"Stanice.zip"});
+
+  // The main database is not where the settings say.
+  fs::rename(Main(), dir_.File("elsewhere.fdb"));
+  {
+    Answers answers("(none)");
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC2|") + dir_.File("media2/Pelvar.gbk"));
+    EXPECT_FALSE(w->PrepareSources());
+    EXPECT_TRUE(w->Busy());
+    EXPECT_EQ(answers.Count("Soubor hlavní databáze nebyl nalezen!"), 1u) << ::testing::PrintToString(answers.texts);
+    EXPECT_EQ(answers.Count("Příprava sehrávání byla zastavena: hlavní databáze " + Main() + " nebyla nalezena."), 1u)
+        << ::testing::PrintToString(answers.texts);
+  }
+  fs::rename(dir_.File("elsewhere.fdb"), Main());
+  EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI = 999001;"), "0");
+}
+
+// Finishing: Storno pressed while it works is answered; a backup rotation that fails
+// changes the last page's sentence; the harmonised data are in place all the same.
+TEST_F(MldrSafeDb, StornoDuringFinishingAndAFailedRotationAreSaid) {
+  PutMain();
+  // The backup directory is a file: the rotation cannot copy into it.
+  fs::remove_all(dir_.File("zaloha"));
+  WriteFile(dir_.File("zaloha"), "a file, not a directory");
+  Answers answers("(none)");
+  auto w = PlayedWizard();
+  StepView view;
+  view.step = "Zipování zpět na média (2 z 2)";
+  view.action = [&] { w->Btn_StornoClick(); };
+  w->SetView(&view);
+  w->Btn_FinallyClick();
+  w->SetView(nullptr);
+  EXPECT_EQ(answers.Count("Probíhající krok sehrávání nelze přerušit. Počkejte prosím, až skončí."), 1u)
+      << ::testing::PrintToString(answers.texts);
+  EXPECT_EQ(answers.Count("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), 1u);
+  ASSERT_EQ(w->PageIndex(), 5);
+  EXPECT_EQ(AnsiToUtf8(w->L_Hotovo),
+            "Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi zálohy hlavní databáze.");
+  w.reset();
+  EXPECT_EQ(QueryOne(Main(), kHarmonisedRow), "sehraná");
+  EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.old", "Stanice.zip"}));
+  EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
+  EXPECT_EQ(WizardRegText("Level"), "0");
+}
+
+}  // namespace
+}  // namespace pelvar::test
