@@ -312,7 +312,6 @@ void TRestoreProcess::ServiceStart() {
   if (pid < 0) {
     ::close(out[0]);
     ::close(err[0]);
-    RemoveLockDir();
     throw EIBClientError(Format(CZ("Obnovu databáze %s nelze spustit: %s"),
                                 {database_, AnsiString(std::strerror(fork_errno))}));
   }
@@ -353,18 +352,10 @@ bool TRestoreProcess::Fill(int wait_ms) {
   return out_ >= 0 || err_ >= 0;
 }
 
-void TRestoreProcess::RemoveLockDir() {
-  if (lock_dir_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(lock_dir_, ec);
-  lock_dir_.clear();
-}
-
 void TRestoreProcess::Finish() {
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  RemoveLockDir();
   pid_ = -1;
   RestoreChild().store(0);
   eof_ = true;
@@ -429,14 +420,12 @@ AnsiString TRestoreProcess::GetNextChunk() {
 
 void TRestoreProcess::Kill() {
   if (pid_ <= 0) {
-    RemoveLockDir();
     return;
   }
   ::kill(pid_, SIGKILL);
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  RemoveLockDir();
   pid_ = -1;
   RestoreChild().store(0);
 }

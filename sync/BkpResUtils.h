@@ -114,7 +114,6 @@ class TRestoreProcess {
   bool Fill(int wait_ms);
   void Finish();
   void Kill();
-  void RemoveLockDir();
 
   AnsiString database_;
   AnsiString backup_;
@@ -125,7 +124,6 @@ class TRestoreProcess {
   bool eof_ = false;
   std::string pending_;
   std::string errors_;
-  std::string lock_dir_;
 };
 
 // The process id of a restore child running now (0: none), for a handler that ends the
