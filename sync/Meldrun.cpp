@@ -125,8 +125,8 @@ std::span<const TPlayStepDef> TMeldrun::PlaySteps() {
        "PARTNER_ZALOHA_CERPANI", false, kPartners, "", "", &TMeldrun::PlayPartnerZalohaCerpani},
       {42, "DENNI_ZAZNAM", "Denní záznam", pfZaklad, C::Every, V::Any, 0, "DENNI_ZAZNAM", false, kDocs,
        "", "", &TMeldrun::PlayDenniZaznam},
-      {43, "DOKLAD_POLOZKA_FA, _PD, _SK, _UM", "DOKLAD_POLOZKA", pfDoklady, C::Every, V::Any, 0,
-       "DOKLAD_POLOZKA_FA,DOKLAD_POLOZKA_PD,DOKLAD_POLOZKA_SK,DOKLAD_POLOZKA_UM",
+      {43, "DOKLAD_POLOZKA_FA, _PD, _SK, _UM, _BV", "DOKLAD_POLOZKA", pfDoklady, C::Every, V::Any, 0,
+       "DOKLAD_POLOZKA_FA,DOKLAD_POLOZKA_PD,DOKLAD_POLOZKA_SK,DOKLAD_POLOZKA_UM,DOKLAD_POLOZKA_BV",
        false, kDocs, "", "", &TMeldrun::PlayDokladPolozka},
       {44, "DENNI_ZAZNAM_HODNOTA", "Trias", pfExPacient, C::Last, V::Any, 0, "DENNI_ZAZNAM_HODNOTA",
        false, kDocs, "", "", &TMeldrun::PlayDenniZaznamHodnota},
@@ -278,12 +278,10 @@ void TMeldrun::Execute() {
       }
     }
     if (gate.ClearsMarks(step)) {
+      // The rows that did not arrive keep their marks (ClearChangeMarks leaves them out).
       TStringList tables;
       TDMMeldrun::SplitToList(&tables, step.ClearedMarks, ',');
-      for (int32_t i = 0; i < tables.Count(); ++i) {
-        const AnsiString table = Trim(tables.Strings(i));
-        ClearChangeMarks(table, KeptMarks(table));
-      }
+      for (int32_t i = 0; i < tables.Count(); ++i) ClearChangeMarks(Trim(tables.Strings(i)));
     }
   }
   if (gate.IsLastCycle) {
@@ -519,6 +517,7 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
     for (auto& l : lookups_) l->Close();
     t.TargetTable()->AfterPost = nullptr;
     t.OnField = nullptr;
+    t.OnRowFailed = nullptr;
   };
   try {
     if (prepare) prepare();
@@ -531,6 +530,8 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
       if (field == target->Fields(0)) pending_natural_key_.clear();
       handler(field, source, handled);
     };
+    // Every row that does not arrive keeps its change mark at the station.
+    t.OnRowFailed = [this, table = config.Table](TDataSet* source) { HoldRow(table, source); };
     t.SetRange(0, 0);
     const AnsiString key_field = config.KeyField;
     const AnsiString new_key_column = config.NewKeyColumn;
@@ -547,7 +548,10 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
         WriteBackNewKey(table, key_field, {new_key}, KeyOf(t.ActiveSource(), key_field), new_key_column);
     };
     if (!config.KeepKeyGenerator) t.SetKeyGenerator(config.Generator, config.KeyField, config.MapIds);
-    t.Execute(config.Excluded);
+    // A new main row never takes the station's change mark: main would hand it back to
+    // every station with the delivery.
+    t.Execute(config.Excluded.empty() ? AnsiString("ST") : config.Excluded + ",ST");
+    HoldOrphans(config.Table);
   } catch (...) {
     cleanup();
     throw;

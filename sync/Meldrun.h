@@ -185,6 +185,8 @@ class TMeldrun : public TImport {
   };
   // Slots 1-11 of a play step: configures the copy engine, runs it, closes the look-ups
   // and finishes the table. prepare runs after the mapping is reset (look-up queries).
+  // Rows that do not arrive, and marked rows whose joined parent is gone on the station,
+  // are held marked (HoldRow, HoldOrphans); a new main row never takes the mark "ST".
   void RunStep(const TStepConfig& config, const std::function<void()>& prepare,
                TImportFieldEvent handler);
 
@@ -332,9 +334,11 @@ class TMeldrun : public TImport {
   // VYSETRENI_HISTOLOGIE, REVERS, MEZINARODNI_OSVEDCENI, PREMISTENI_ZVIRETE(_ZVI),
   // VARIANTA, SABLONA_VYKONU, SABLONA_VYKONU_POLOZKA, PRIPAD.
  public:
-  // Station keys whose rows failed to play in a table (their change marks stay).
-  const std::map<AnsiString, std::vector<int32_t>>& FailedRows() const { return failed_rows_; }
-  // The station condition that keeps the failed rows of a table marked ("" none).
+  // Station rows of a table that did not arrive (failed, refused, parent missing), as
+  // their station keys (the values of a key of several columns joined by ","): their
+  // change marks stay, so that the next run plays them again.
+  std::map<AnsiString, std::vector<AnsiString>> FailedRows() const;
+  // The station condition that keeps the marks of those rows ("" none).
   AnsiString KeptMarks(const AnsiString& table) const;
 
  private:
@@ -359,8 +363,7 @@ class TMeldrun : public TImport {
   void PlaySablonaVykonu();
   void PlaySablonaVykonuPolozka();
   void PlayPripad();
-  // RunStep that keeps the station keys of rows whose play failed, and chains
-  // after_post behind the step's own after-post write-back.
+  // RunStep with after_post chained behind the step's own after-post write-back.
   void RunWatchedStep(const TStepConfig& config, const std::function<void()>& prepare,
                       TImportFieldEvent handler,
                       const std::function<void(TDataSet*)>& after_post = {});
@@ -377,7 +380,23 @@ class TMeldrun : public TImport {
                        const char* natural_key, bool map_ids, int32_t partner_mode);
   void ActivateCase(int32_t patient, int32_t case_key);
 
-  std::map<AnsiString, std::vector<int32_t>> failed_rows_;
+  // A station row held marked: (column, SQL literal) pairs that select it; no pairs
+  // when the row could not be told apart (the table keeps all its marks).
+  using THeldRow = std::vector<std::pair<AnsiString, AnsiString>>;
+  std::map<AnsiString, std::vector<THeldRow>> failed_rows_;
+  // Primary-key columns and plain (integer and text) columns of station tables.
+  std::map<AnsiString, std::vector<AnsiString>> station_keys_;
+  std::map<AnsiString, std::vector<AnsiString>> station_columns_;
+  const std::vector<AnsiString>& StationKeyColumns(const AnsiString& table);
+  const std::vector<AnsiString>& StationPlainColumns(const AnsiString& table);
+  // Holds the source row of a table marked: by its station key, or, when the source
+  // does not deliver the key, by its plain values.
+  void HoldRow(const AnsiString& table, TDataSet* source);
+  void HoldKey(const AnsiString& table, const AnsiString& column, int32_t key);
+  // Marked station rows of a table that the step's source never reads because a parent
+  // it joins is missing on the station: each is counted and logged as skipped with the
+  // parent it misses, and held marked.
+  void HoldOrphans(const AnsiString& table);
 
   // --- Documents, daily records, document items (DOKLAD, DENNI_ZAZNAM,
   // DOKLAD_POLOZKA_FA/_PD/_UM/_SK through the memory tables) and the daily records'
@@ -399,6 +418,7 @@ class TMeldrun : public TImport {
                        const char* lookup_sql);
   void PlayDailyDetail(const char* suffix, const char* caption, bool dzs);
   static AnsiString DailyWindow();
+  void RefuseNoDailyRecord(TDataSet* src);
   // Opens IBQuerySrcOther on sql (true when it has rows); commits and closes it.
   bool OpenMemorySource(const AnsiString& sql);
   void CloseMemorySource();
@@ -408,7 +428,6 @@ class TMeldrun : public TImport {
   void HoldFailedMarks(const AnsiString& table, class TMemoryData* memory, const char* key_field);
   // The condition of ClearChangeMarks that keeps those marks ("" none).
   AnsiString KeptMarksCondition(const AnsiString& table) const;
-  std::map<AnsiString, AnsiString> kept_marks_;
 
   std::unique_ptr<TQorLookupList> lookups_[5];
   std::unique_ptr<TQorLookupList> key_lookup_;

@@ -33,13 +33,15 @@ TField* Target(TMeldrun& m, const char* name) { return m.ImportTable().TargetTab
 const char* const kPatients = "select PACIENT, ID_PACIENT from PACIENT";
 const char* const kVariants = "select VARIANTA, ID_VARIANTA from VARIANTA";
 
-// ID_PACIENT from the station's patient code (not found: skipped with the log).
+// ID_PACIENT from the station's patient code. Not found (the patient did not arrive):
+// refused with the log, and the row stays marked for the run that brings the patient.
 bool PatientField(TMeldrun& m, TField* field, TDataSet* src) {
   if (!Is(field, "ID_PACIENT")) return false;
-  if (m.TargetLookup().Find(Str(src, "PACIENT"))) {
+  const AnsiString code = Str(src, "PACIENT");
+  if (!code.empty() && m.TargetLookup().Find(code)) {
     field->SetAsVariant(m.TargetLookup().GetValue(1));
   } else {
-    m.ImportTable().SkipRecord(true);
+    m.ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód") : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
   }
   return true;
 }

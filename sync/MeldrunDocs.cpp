@@ -67,28 +67,17 @@ void TMeldrun::CloseMemorySource() {
 
 void TMeldrun::HoldFailedMarks(const AnsiString& table, TMemoryData* memory, const char* key_field) {
   if (!memory->Active()) return;
-  AnsiString& keys = kept_marks_[AnsiUpperCase(table)];
   for (memory->First(); !memory->Eof(); memory->Next()) {
     TField* update = memory->FieldByName("UPDATE");
     if (update->IsNull() || update->AsInteger() != -1) continue;
     TField* key = memory->FieldByName(key_field);
-    if (key->IsNull()) continue;
-    if (!keys.empty()) keys += ",";
-    keys += IntToStr(key->AsInteger());
+    if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
   }
 }
 
 void TMeldrun::EmptyMemory(TMemoryData* memory) {
   if (memory->Active()) memory->EmptyTable();
   memory->Close();
-}
-
-AnsiString TMeldrun::KeptMarksCondition(const AnsiString& table) const {
-  const auto it = kept_marks_.find(AnsiUpperCase(table));
-  if (it == kept_marks_.end() || it->second.empty()) return AnsiString();
-  const AnsiString upper = AnsiUpperCase(table);
-  const AnsiString key = upper.rfind("DOKLAD_POLOZKA_", 0) == 0 ? AnsiString("ID_DOKLAD_POLOZKA") : "ID_" + upper;
-  return key + " not in (" + it->second + ")";
 }
 
 void TMeldrun::PlayDoklad() {
@@ -139,16 +128,20 @@ void TMeldrun::PlayDenniZaznam() {
     throw;
   }
   CloseMemorySource();
+  HoldOrphans("DENNI_ZAZNAM");
   // Kept for the items of this cycle when they play; emptied by the item step, and
   // here when it does not follow.
   if (!Doklady) EmptyMemory(m);
 }
 
 void TMeldrun::PlayDokladPolozka() {
+  // The bank-statement items play like the others: delivery rebuilds the station from
+  // main, so an item main never got would be gone from the station too.
   static const char* const kKinds[][2] = {{"fa", "Položka faktury"},
                                           {"pd", "Položka pokl. dokladu"},
                                           {"um", "Položka účtu majitele"},
-                                          {"sk", "Položka skladového dokladu"}};
+                                          {"sk", "Položka skladového dokladu"},
+                                          {"bv", "Položka bankovního výpisu"}};
   TMemoryData* items = dm_.MemoryDokladPolozka();
   auto empty_all = [this, items] {
     EmptyMemory(dm_.MemoryDoklad());
@@ -172,6 +165,7 @@ void TMeldrun::PlayDokladPolozka() {
         HoldFailedMarks(t, items, "ID_DOKLAD_POLOZKA");
       }
       CloseMemorySource();
+      HoldOrphans(table);
     }
   } catch (...) {
     CloseMemorySource();
@@ -182,6 +176,12 @@ void TMeldrun::PlayDokladPolozka() {
 }
 
 // --- Detail tables of the daily records ---------------------------------------------------
+
+// A detail whose daily record main does not have (it did not arrive, or lies outside the
+// window the step looks in) is refused and stays marked.
+void TMeldrun::RefuseNoDailyRecord(TDataSet* src) {
+  ImportTable().RefuseRecord(CZ("denní záznam ") + KeyText(src, "ID_DENNI_ZAZNAM") + CZ(" není v hlavní databázi"));
+}
 
 void TMeldrun::PlayDailyValues(const char* table, const char* caption, const char* key_field,
                                const char* second, const char* lookup_sql) {
@@ -215,7 +215,7 @@ void TMeldrun::PlayDailyValues(const char* table, const char* caption, const cha
           return;
         }
         if (Is(field, "ID_DENNI_ZAZNAM")) {
-          if (!FindDailyRecord(*this, Lookup1(), src, field)) ImportTable().SkipRecord(true);
+          if (!FindDailyRecord(*this, Lookup1(), src, field)) RefuseNoDailyRecord(src);
           return;
         }
         for (const auto& p : kOrgParents) {
@@ -308,15 +308,17 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
           if (known) {
             field->SetAsVariant(main_day);
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseNoDailyRecord(src);
           }
           return;
         }
         if (Is(field, "ID_PACIENT")) {
-          if (Lookup1().Find(Text(src, "PACIENT"))) {
+          const AnsiString code = Text(src, "PACIENT");
+          if (!code.empty() && Lookup1().Find(code)) {
             field->SetAsVariant(Lookup1().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód")
+                                                    : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
           }
           return;
         }
@@ -377,7 +379,7 @@ void TMeldrun::PlayDzsZub() {
         if (known) {
           field->SetAsVariant(main_day);
         } else {
-          ImportTable().SkipRecord(true);
+          RefuseNoDailyRecord(src);
         }
       });
 }

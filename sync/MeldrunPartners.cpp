@@ -65,62 +65,26 @@ constexpr const char* kPartnerLookup = "select PARTNER, ID_PARTNER from PARTNER"
 
 void TMeldrun::RunWatchedStep(const TStepConfig& config, const std::function<void()>& prepare,
                               TImportFieldEvent handler, const std::function<void(TDataSet*)>& after_post) {
-  // The key of the row being filled and the failure count when it started: when the
-  // count has grown by the next row (or the end), that row failed.
-  struct Watch {
-    int32_t failures = 0;
-    bool has_key = false;
-    int32_t key = 0;
-    bool chained = false;
-  };
-  auto watch = std::make_shared<Watch>();
-  TImportTable& t = ImportTable();
-  auto failures = [&t] { return t.ConvertErrorCount() + t.SaveErrorCount(); };
-  const AnsiString table = AnsiUpperCase(config.Table);
-  const AnsiString key_field = config.KeyField;
-  auto settle = [this, watch, failures, table] {
-    if (watch->has_key && failures() > watch->failures) failed_rows_[table].push_back(watch->key);
-    watch->has_key = false;
-    watch->failures = failures();
-  };
-  watch->failures = failures();
-  RunStep(
-      config, prepare,
-      [this, watch, settle, handler, key_field, after_post, &t](TField* field, TDataSet* src, bool& handled) {
-        TREZTable* target = t.TargetTable();
-        if (field == target->Fields(0)) {
-          settle();
-          TField* k = key_field.empty() ? nullptr : src->FindField(key_field);
-          watch->has_key = k != nullptr && !k->IsNull();
-          watch->key = watch->has_key ? k->AsInteger() : 0;
-          if (after_post && !watch->chained) {
-            // Behind the step's own write-back, which RunStep has just set.
-            auto own = target->AfterPost;
-            target->AfterPost = [own, after_post](TDataSet* d) {
-              if (own) own(d);
-              after_post(d);
-            };
-            watch->chained = true;
-          }
-        }
-        handler(field, src, handled);
-      });
-  settle();
-}
-
-AnsiString TMeldrun::KeptMarks(const AnsiString& table) const {
-  const auto it = failed_rows_.find(AnsiUpperCase(table));
-  if (it == failed_rows_.end() || it->second.empty()) return AnsiString();
-  // The key column is the table's own key; lists are cut below the server's limit.
-  const AnsiString key = "ID_" + AnsiUpperCase(table);
-  AnsiString condition;
-  for (size_t i = 0; i < it->second.size(); i += 1000) {
-    AnsiString list;
-    for (size_t j = i; j < it->second.size() && j < i + 1000; ++j)
-      list += (list.empty() ? "" : ",") + IntToStr(it->second[j]);
-    condition += (condition.empty() ? "" : " and ") + AnsiString("not ") + key + " in (" + list + ")";
+  if (!after_post) {
+    RunStep(config, prepare, std::move(handler));
+    return;
   }
-  return condition;
+  // after_post runs behind the step's own write-back, which RunStep sets before the
+  // first row is filled.
+  auto chained = std::make_shared<bool>(false);
+  TImportTable& t = ImportTable();
+  RunStep(config, prepare, [chained, handler, after_post, &t](TField* field, TDataSet* src, bool& handled) {
+    if (!*chained) {
+      TREZTable* target = t.TargetTable();
+      auto own = target->AfterPost;
+      target->AfterPost = [own, after_post](TDataSet* d) {
+        if (own) own(d);
+        after_post(d);
+      };
+      *chained = true;
+    }
+    handler(field, src, handled);
+  });
 }
 
 bool TMeldrun::PlayOrgKey(TField* field, TDataSet* source, bool& handled) {
@@ -150,10 +114,14 @@ AnsiString TMeldrun::OrgRemaps(TDataSet* source) {
 }
 
 void TMeldrun::PartnerByCode(TField* field, TDataSet* source, TQorLookupList& list) {
-  if (list.Find(Text(source, "PARTNER"))) {
+  // A partner without a code is no partner main can name; one main lacks did not arrive.
+  // Either way the row is refused and stays marked.
+  const AnsiString code = Text(source, "PARTNER");
+  if (!code.empty() && list.Find(code)) {
     field->SetAsVariant(list.GetValue(1));
   } else {
-    ImportTable().SkipRecord(true);
+    ImportTable().RefuseRecord(code.empty() ? CZ("partner nemá kód")
+                                            : CZ("partner ") + code + CZ(" není v hlavní databázi"));
   }
 }
 
@@ -169,6 +137,12 @@ void TMeldrun::PlayPartner() {
         handled = true;
         if (Is(field, "ID_PARTNER")) {
           const AnsiString code = Text(src, "PARTNER");
+          if (code.empty()) {
+            // Partners are found by their codes: without one it would merge into any
+            // main partner without a code, or come in anew with every play.
+            ImportTable().RefuseRecord(CZ("partner nemá kód"));
+            return;
+          }
           if (!FindNatural(code)) {
             pending_natural_key_ = code;
             return;
@@ -265,9 +239,6 @@ void TMeldrun::PlayPacient() {
                 "GEN_PACIENT", "ID_PACIENT", true};
   c.FieldMap = {"ID=ID_PACIENT"};
   c.Excluded = "ID_PARTNER";
-  // Patients this step wrote without a code: removed after the table. Only these go;
-  // a main patient without a code that a user made stays.
-  auto abandoned = std::make_shared<std::vector<int32_t>>();
   RunWatchedStep(
       c,
       [this] {
@@ -281,8 +252,14 @@ void TMeldrun::PlayPacient() {
         handled = true;
         if (Is(field, "ID_PACIENT")) {
           const AnsiString code = Text(src, "PACIENT");
-          if (code.empty() || !FindNatural(code)) {
-            if (!code.empty()) pending_natural_key_ = code;
+          if (code.empty()) {
+            // Patients are found by their codes: one without a code is not written (main
+            // keeps no patient without a code), it is refused and stays marked.
+            ImportTable().RefuseRecord(CZ("pacient nemá kód"));
+            return;
+          }
+          if (!FindNatural(code)) {
+            pending_natural_key_ = code;
             return;
           }
           OpenSearchByKey("select * from PACIENT where PACIENT=", Variant(code));
@@ -300,10 +277,9 @@ void TMeldrun::PlayPacient() {
           handled = false;
         }
       },
-      [this, abandoned](TDataSet* d) {
+      [this](TDataSet* d) {
         const int32_t key = d->FieldByName("ID_PACIENT")->AsInteger();
         TField* code = d->FieldByName("PACIENT");
-        if (code->IsNull()) abandoned->push_back(key);
         if (code->IsNull() || code->AsString().empty()) return;
         // The posted row's own key: a code the main database holds twice must not give
         // the case to the other patient.
@@ -317,12 +293,6 @@ void TMeldrun::PlayPacient() {
         if (!case_key.IsNull() && !case_key.IsEmpty())
           PatientCases().Add(IntToStr(key) + "|" + IntToStr(case_key.AsInteger()));
       });
-  for (size_t i = 0; i < abandoned->size(); i += 1000) {
-    AnsiString list;
-    for (size_t j = i; j < abandoned->size() && j < i + 1000; ++j)
-      list += (list.empty() ? "" : ",") + IntToStr((*abandoned)[j]);
-    dm_.ExecDst("delete from PACIENT where PACIENT is null and ID_PACIENT in (" + list + ")");
-  }
 }
 
 // --- Deposits --------------------------------------------------------------------------

@@ -129,6 +129,18 @@ void TImportTable::SkipRecord(bool log) {
 
 void TImportTable::MarkChanged() { changed_requested_ = true; }
 
+void TImportTable::RefuseRecord(const AnsiString& reason) {
+  skip_requested_ = true;
+  skip_logged_ = true;
+  refused_ = true;
+  refuse_reason_ = reason;
+}
+
+void TImportTable::LogRefused(const AnsiString& table, TDataSet* row, const AnsiString& reason) {
+  Log(CZ(kLogSkipped) + table + ", " + DumpSourceRow(row) + " (" + reason + ")");
+  ++skipped_count_;
+}
+
 int32_t TImportTable::CountSourceRows(const AnsiString& sql) {
   TDMMeldrun& dm = DataModule();
   if (dm.SourceRowCount != 0) return dm.SourceRowCount;
@@ -221,7 +233,16 @@ AnsiString TImportTable::DumpSourceRow(TDataSet* dataset) {
   AnsiString dump;
   for (int32_t i = 0; i < dataset->FieldCount(); ++i) {
     try {
-      dump += dataset->Fields(i)->AsString();
+      TField* f = dataset->Fields(i);
+      if (IsBinary(f->DataType())) {
+        // Raw bytes would break the line and the code page: the length tells enough.
+        if (!f->IsNull()) dump += "[blob " + IntToStr(static_cast<int32_t>(f->AsString().size())) + " B]";
+      } else {
+        AnsiString text = f->AsString();
+        for (char& c : text)
+          if (c == '\r' || c == '\n') c = ' ';
+        dump += text;
+      }
     } catch (...) {
     }
     dump += " | ";
@@ -310,6 +331,7 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
     target->Append();
     ++row_no_;
     pending_mapping_.reset();
+    refused_ = false;
     bool stopped = false;
     // The key field left empty: its key is drawn only for a row that is about to be
     // written, so that a row skipped or merged by a later field moves no generator.
@@ -363,17 +385,20 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
       --row_no_;
       target->Cancel();
       if (skip_logged_) {
-        Log(CZ(kLogSkipped) + table + ", " + DumpSourceRow(source));
+        Log(CZ(kLogSkipped) + table + ", " + DumpSourceRow(source) + (refused_ ? " (" + refuse_reason_ + ")" : ""));
         ++skipped_count_;
       }
+      if (refused_ && OnRowFailed) OnRowFailed(source);
     } else if (stopped) {
       // A row that did not take all its values is not written half-filled: it is
       // counted and logged above, and dropped.
       --row_no_;
       target->Cancel();
+      if (OnRowFailed) OnRowFailed(source);
     } else if (key_to_draw != nullptr && key_to_draw->IsNull() && !DrawKey(key_to_draw, source)) {
       --row_no_;
       target->Cancel();
+      if (OnRowFailed) OnRowFailed(source);
     } else {
       try {
         target->Post();
@@ -393,6 +418,7 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
           Log(CZ(kLogSave) + table + ", " + DumpSourceRow(source));
           target->Cancel();
         }
+        if (OnRowFailed) OnRowFailed(source);
       }
     }
     pending_mapping_.reset();

@@ -33,6 +33,8 @@ using TImportStepEvent = std::function<void(int32_t step, int32_t total, const A
 using TImportTimeEvent = std::function<void(const AnsiString& elapsed, const AnsiString& remaining,
                                             int32_t planned, int32_t done)>;
 using TImportFieldEvent = std::function<void(TField* field, TDataSet* source, bool& handled)>;
+// A source row that did not arrive in the target (it failed, or the handler refused it).
+using TImportRowEvent = std::function<void(TDataSet* source)>;
 
 class TImportTable {
  public:
@@ -63,6 +65,13 @@ class TImportTable {
   // it as merged into an existing row.
   void SkipRecord(bool log);
   void MarkChanged();
+  // From the field handler: the row cannot arrive (its parent is missing, it has no
+  // code...): dropped, logged as skipped with the reason and counted, and reported
+  // through OnRowFailed like a row whose conversion or post failed.
+  void RefuseRecord(const AnsiString& reason);
+  // A row of table that the copy never reads and that cannot arrive: logged as skipped
+  // with the reason and counted.
+  void LogRefused(const AnsiString& table, TDataSet* row, const AnsiString& reason);
 
   // Copies the source into the target table; excluded: comma-separated target fields the
   // engine leaves to the handler. Per-row failures are counted and logged, never raised;
@@ -74,7 +83,8 @@ class TImportTable {
   void Prepare();
   void Unprepare();
   void DeleteTargetRows();
-  // Every field's text followed by " | ".
+  // Every field's text followed by " | ". A binary blob is written as its length, and
+  // line breaks inside a text as blanks, so that a dump is always one line.
   static AnsiString DumpSourceRow(TDataSet* dataset);
   // The generator's next value; the mapping of the source row's key to it is recorded
   // once the row is written.
@@ -84,6 +94,9 @@ class TImportTable {
   TStringList& FieldMap() { return *field_map_; }
   TVariants& Defaults() { return *defaults_; }
   TImportFieldEvent OnField;
+  // Called for every source row that did not arrive: a conversion that stopped the row,
+  // a failing post (or after-post write-back), a refused row.
+  TImportRowEvent OnRowFailed;
   TImportProgressEvent OnProgress;
   uint8_t Options = 0;
   AnsiString DeleteFilter;
@@ -145,6 +158,8 @@ class TImportTable {
   int32_t init_error_count_ = 0;
   int32_t skipped_count_ = 0;
   bool skip_logged_ = false;
+  bool refused_ = false;
+  AnsiString refuse_reason_;
   int32_t convert_error_count_ = 0;
   int32_t save_error_count_ = 0;
   int32_t saved_count_ = 0;

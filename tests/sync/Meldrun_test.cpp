@@ -43,8 +43,9 @@ TEST(MeldrunSteps, TheSequenceListsEveryStepInOrderWithItsGates) {
       {11, "BANKA", pfExPartner | pfCiselniky, TPlayCycle::First, "BANKA", false},
       {27, "KATEGORIE_PACIENTA", pfZaklad | pfCiselniky, TPlayCycle::First, "KATEGORIE_PACIENTA", false},
       {39, "DOKLAD", pfDoklady, TPlayCycle::Every, "DOKLAD", false},
-      {43, "DOKLAD_POLOZKA_FA, _PD, _SK, _UM", pfDoklady, TPlayCycle::Every,
-       "DOKLAD_POLOZKA_FA,DOKLAD_POLOZKA_PD,DOKLAD_POLOZKA_SK,DOKLAD_POLOZKA_UM", false},
+      // The bank-statement items play with the other item tables.
+      {43, "DOKLAD_POLOZKA_FA, _PD, _SK, _UM, _BV", pfDoklady, TPlayCycle::Every,
+       "DOKLAD_POLOZKA_FA,DOKLAD_POLOZKA_PD,DOKLAD_POLOZKA_SK,DOKLAD_POLOZKA_UM,DOKLAD_POLOZKA_BV", false},
       {58, "VARIANTA_PARTNER", pfKarty, TPlayCycle::Last, "", false},
       {78, "DOKLAD_POLOZKA_UZ", pfDoklady, TPlayCycle::Last, "DOKLAD_POLOZKA_UZ", false},
   };

@@ -274,5 +274,22 @@ TEST_F(ImportDb, BinaryDataIsCopiedWholeAndTextsTrimmed) {
             "whole/note");
 }
 
+// A logged row is one line of "Import.txt" whatever its values hold: a photo's bytes
+// (with CR LF and a zero byte) are written as their length, a note's line break as
+// blanks.
+TEST_F(ImportDb, ALoggedRowIsOneLineWhateverItsValuesHold) {
+  dm_.ExecSrc("insert into PACIENT (ID_PACIENT, PACIENT, POZNAMKA, FOTO, ST) values (202, 'B2', 'radek 1' || "
+              "ascii_char(13) || ascii_char(10) || 'radek 2', x'0D0A000D0AFF41', 'I')");
+  auto t = std::make_unique<TImportTable>(dm_.Src(), dm_.Dst());
+  t->SetTargetTable("PACIENT");
+  t->ResetMapping();
+  t->SetSource("select ID_PACIENT, PACIENT, POZNAMKA, FOTO from PACIENT where ST is not null");
+  t->OnField = [&t](TField*, TDataSet*, bool&) { t->SkipRecord(true); };
+  t->Execute("");
+  t.reset();
+  EXPECT_EQ(ReadFile(dir_.File("Import.txt")),
+            CZ("Přeskočeno        : PACIENT, 202 | B2 | radek 1  radek 2 | [blob 7 B] | \r\n"));
+}
+
 }  // namespace
 }  // namespace pelvar::test

@@ -93,7 +93,8 @@ inline const std::vector<PlayRef>& DocumentRefs() {
         {"DENNI_ZAZNAM_RECEPT", "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"},
         {"DZS_ZUB", "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"},
     };
-    for (const char* t : {"DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK"}) {
+    for (const char* t :
+         {"DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK", "DOKLAD_POLOZKA_BV"}) {
       r.push_back({t, "ID_DOKLAD", "DOKLAD", "ID_DOKLAD"});
       r.push_back({t, "ID_VARIANTA", "VARIANTA", "ID_VARIANTA"});
       r.push_back({t, "ID_DENNI_ZAZNAM", "DENNI_ZAZNAM", "ID_DENNI_ZAZNAM"});
@@ -113,6 +114,7 @@ inline const std::vector<PlayRef>& DocumentRefs() {
 inline const std::vector<std::string>& DocumentTables() {
   static const std::vector<std::string> tables = {
       "DOKLAD", "DENNI_ZAZNAM", "DOKLAD_POLOZKA_FA", "DOKLAD_POLOZKA_PD", "DOKLAD_POLOZKA_UM", "DOKLAD_POLOZKA_SK",
+      "DOKLAD_POLOZKA_BV",
       "DENNI_ZAZNAM_HODNOTA", "DENNI_ZAZNAM_RECEPT", "DENNI_ZAZNAM_OFTALMO", "DENNI_ZAZNAM_STOMATO",
       "DENNI_ZAZNAM_MEKKE_TKANE", "DZS_ZUB"};
   return tables;
