@@ -40,6 +40,21 @@ int32_t FieldLength(TFieldType type, int32_t size) {
   }
 }
 
+// Keys of Locate's index: a tag, then the value; a null integer never equals a wanted one.
+void AppendIntegerKey(std::string& key, bool has_value, int32_t value) {
+  key += has_value ? 'I' : 'N';
+  if (has_value) key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+void AppendTextKey(std::string& key, const std::string& text) {
+  const auto length = static_cast<uint32_t>(text.size());
+  key += 'T';
+  key.append(reinterpret_cast<const char*>(&length), sizeof length);
+  key += text;
+}
+
+// Up to this many records Locate compares them one by one; beyond, it keeps an index.
+constexpr size_t kScanLimit = 8;
+
 bool IsTextType(TFieldType t) {
   return t == ftString || t == ftFixedChar || t == ftWideString || t == ftGuid;
 }
@@ -68,6 +83,11 @@ TMemoryRecord::TMemoryRecord(TMemoryData* table) : table_(table) {
 
 TMemoryRecord::~TMemoryRecord() = default;
 
+uint8_t* TMemoryRecord::Data() {
+  table_->DropLocateIndexes();
+  return data_.data();
+}
+
 int32_t TMemoryRecord::Index() const {
   const auto& list = table_->records_;
   for (size_t i = 0; i < list.size(); ++i)
@@ -77,6 +97,7 @@ int32_t TMemoryRecord::Index() const {
 
 void TMemoryRecord::SetIndex(int32_t index) {
   auto& list = table_->records_;
+  table_->DropLocateIndexes();
   int32_t cur = Index();
   if (cur < 0 || cur == index) return;
   std::unique_ptr<TMemoryRecord> self = std::move(list[static_cast<size_t>(cur)]);
@@ -96,9 +117,13 @@ TMemoryRecord* TMemoryData::InsertRecord(int32_t index) {
   return rec;
 }
 
-void TMemoryData::FreeRecord(int32_t index) { records_.erase(records_.begin() + index); }
+void TMemoryData::FreeRecord(int32_t index) {
+  DropLocateIndexes();
+  records_.erase(records_.begin() + index);
+}
 
 void TMemoryData::ClearRecords() {
+  DropLocateIndexes();
   records_.clear();
   last_id_ = kLowestID;
   pos_ = -1;
@@ -221,7 +246,14 @@ void TMemoryData::CopyRecordToBuffer(int32_t index, TRecordBuffer buffer) {
 void TMemoryData::SetMemoryRecordData(TRecordBuffer buffer, int32_t index) {
   if (State() == dsFilter) DatabaseError(dbmsg::NotEditing(), this);
   TMemoryRecord* rec = records_[static_cast<size_t>(index)].get();
-  if (data_size_ > 0) std::memcpy(rec->Data(), buffer, static_cast<size_t>(data_size_));
+  // A covered record whose indexed key changes leaves its index stale.
+  for (const auto& ix : locate_indexes_) {
+    if (static_cast<size_t>(index) < ix->covered && LocateKeyOf(*ix, rec->data_.data()) != LocateKeyOf(*ix, buffer)) {
+      DropLocateIndexes();
+      break;
+    }
+  }
+  if (data_size_ > 0) std::memcpy(rec->data_.data(), buffer, static_cast<size_t>(data_size_));
   std::string* texts = BlobTexts(buffer);
   for (int32_t i = 0; i < BlobFieldCount(); ++i) rec->blobs_[static_cast<size_t>(i)] = texts[i];
   Variant* variants = VariantSlots(buffer);
@@ -321,6 +353,7 @@ void TMemoryData::InternalInitFieldDefs() {
 }
 
 void TMemoryData::InternalOpen() {
+  DropLocateIndexes();
   SetBookmarkSize(4);
   if (DefaultFields()) CreateFields();
   BindFields(true);
@@ -355,6 +388,7 @@ void TMemoryData::DoAfterOpen() {
 }
 
 void TMemoryData::InternalClose() {
+  DropLocateIndexes();
   ClearRecords();
   auto_inc_ = 1;
   BindFields(false);
@@ -461,8 +495,8 @@ bool TMemoryData::GetCurrentRecord(TRecordBuffer buffer) {
   if (IsEmpty() || GetBookmarkFlag(ActiveBuffer()) != bfCurrent) return false;
   UpdateCursorPos();
   if (pos_ < 0 || pos_ >= static_cast<int32_t>(records_.size())) return false;
-  if (data_size_ > 0) std::memcpy(buffer, records_[static_cast<size_t>(pos_)]->Data(),
-                                  static_cast<size_t>(data_size_));
+  const TMemoryRecord* rec = records_[static_cast<size_t>(pos_)].get();
+  if (data_size_ > 0) std::memcpy(buffer, rec->Data(), static_cast<size_t>(data_size_));
   return true;
 }
 
@@ -848,8 +882,26 @@ int32_t TMemoryData::FindStoredMatch(const std::vector<TField*>& fields, const V
     }
   }
   const bool ignore_case = options.Contains(loCaseInsensitive);
+  for (const Key& k : keys)
+    if (FieldPtr(const_cast<uint8_t*>(StoredData(0)), k.field) == nullptr) return -2;
+  // A table of more than a few records is searched through the index of these fields.
+  if (records_.size() > kScanLimit) {
+    std::vector<const TField*> index_fields;
+    for (const Key& k : keys) index_fields.push_back(k.field);
+    TLocateIndex& index = LocateIndexFor(index_fields, ignore_case);
+    std::string wanted;
+    for (const Key& k : keys) {
+      if (k.text) {
+        AppendTextKey(wanted, ignore_case ? AnsiUpperCase(k.chars) : k.chars);
+      } else {
+        AppendIntegerKey(wanted, true, k.number);
+      }
+    }
+    const auto hit = index.first.find(wanted);
+    return hit == index.first.end() ? -1 : hit->second;
+  }
   for (size_t r = 0; r < records_.size(); ++r) {
-    uint8_t* data = const_cast<uint8_t*>(records_[r]->Data());
+    uint8_t* data = const_cast<uint8_t*>(StoredData(r));
     bool all = true;
     for (const Key& k : keys) {
       const uint8_t* p = FieldPtr(data, k.field);
@@ -869,6 +921,41 @@ int32_t TMemoryData::FindStoredMatch(const std::vector<TField*>& fields, const V
     if (all) return static_cast<int32_t>(r);
   }
   return -1;
+}
+
+std::string TMemoryData::LocateKeyOf(const TLocateIndex& index, const uint8_t* data) const {
+  std::string key;
+  for (const TField* f : index.fields) {
+    const uint8_t* p = FieldPtr(const_cast<uint8_t*>(data), f);
+    if (f->DataType() == ftInteger || f->DataType() == ftAutoInc) {
+      int32_t value;
+      std::memcpy(&value, p + 1, 4);
+      AppendIntegerKey(key, p[0] != 0, value);
+    } else {
+      // A null text reads as an empty one, as in the scan.
+      const char* chars = reinterpret_cast<const char*>(p + 1);
+      const std::string_view text(chars, p[0] != 0 ? strnlen(chars, static_cast<size_t>(f->Size())) : 0);
+      AppendTextKey(key, index.ignore_case ? AnsiUpperCase(text) : std::string(text));
+    }
+  }
+  return key;
+}
+
+TMemoryData::TLocateIndex& TMemoryData::LocateIndexFor(const std::vector<const TField*>& fields, bool ignore_case) {
+  TLocateIndex* index = nullptr;
+  for (const auto& ix : locate_indexes_)
+    if (ix->fields == fields && ix->ignore_case == ignore_case) index = ix.get();
+  if (index == nullptr) {
+    locate_indexes_.push_back(std::make_unique<TLocateIndex>());
+    index = locate_indexes_.back().get();
+    index->fields = fields;
+    index->ignore_case = ignore_case;
+  }
+  // Records appended since the last look-up; the first record of a key keeps it.
+  for (; index->covered < records_.size(); ++index->covered)
+    index->first.emplace(LocateKeyOf(*index, StoredData(index->covered)),
+                         static_cast<int32_t>(index->covered));
+  return *index;
 }
 
 bool TMemoryData::Locate(const AnsiString& key_fields, const Variant& key_values,
@@ -941,6 +1028,7 @@ void TMemoryData::SortRecords(const AnsiString& field_names, bool case_insensiti
 
 void TMemoryData::Sort() {
   if (!Active() || records_.empty()) return;
+  DropLocateIndexes();
   // Sorting re-reads the buffers: a pending edit is posted first rather than lost.
   CheckBrowseMode();
   TBookmark saved = GetBookmark();

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/db.h"
@@ -34,7 +35,9 @@ class TMemoryRecord : public TPersistent {
   // The record's position in the list; setting it moves the record.
   int32_t Index() const;
   void SetIndex(int32_t index);
-  uint8_t* Data() { return data_.data(); }
+  // Writing through the non-const access tells the table that its records changed behind
+  // its back (Locate's indexes are dropped); the table itself writes through the dataset.
+  uint8_t* Data();
   const uint8_t* Data() const { return data_.data(); }
   std::vector<std::string>& Blobs() { return blobs_; }
   const std::vector<std::string>& Blobs() const { return blobs_; }
@@ -189,12 +192,30 @@ class TMemoryData : public TDataSet {
   int32_t FindStoredMatch(const std::vector<TField*>& fields, const Variant& key_values,
                           TLocateOptions options);
 
+  // Locate's index of one list of key fields (integer and text fields, one case rule): the
+  // first record index of every key met in the first `covered` records. Appended records
+  // are added when the next look-up comes; a post that changes an indexed key of a covered
+  // record, and every insert, delete, move, sort, empty or close, drops the indexes, which
+  // the next look-up rebuilds.
+  struct TLocateIndex {
+    std::vector<const TField*> fields;
+    bool ignore_case = false;
+    size_t covered = 0;
+    std::unordered_map<std::string, int32_t> first;
+  };
+  // The key that record data has under the index's fields.
+  std::string LocateKeyOf(const TLocateIndex& index, const uint8_t* data) const;
+  TLocateIndex& LocateIndexFor(const std::vector<const TField*>& fields, bool ignore_case);
+  void DropLocateIndexes() { locate_indexes_.clear(); }
+  const uint8_t* StoredData(size_t index) const { return records_[index]->data_.data(); }
+
   std::vector<std::unique_ptr<TMemoryRecord>> records_;
   std::vector<int32_t> offsets_;         // per field definition: its place in the record data
   std::vector<int32_t> def_by_field_no_; // field number -> definition index
   std::vector<int32_t> variant_slots_;   // per field definition: its variant slot or -1
   std::vector<TField*> sort_fields_;
   std::vector<Variant> deleted_keys_;
+  std::vector<std::unique_ptr<TLocateIndex>> locate_indexes_;
   TRecordBuffer filter_buffer_ = nullptr;
   TDataSet* source_ = nullptr;
   AnsiString key_field_names_;

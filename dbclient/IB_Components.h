@@ -194,6 +194,8 @@ class TIB_Session : public TIB_SessionBase {
   // --- Busy nesting
   void BeginBusy(bool Yield);
   void EndBusy();
+  // A cursor hold keeps the busy cursor from being restored while it lasts.
+  void BeginCursorHold() { ++cursor_hold_; }
   void EndCursorHold() { --cursor_hold_; }
   // True while a busy section is open or a timer tick runs.
   bool IsBusy() const { return busy_level_ > 0 || in_tick_; }

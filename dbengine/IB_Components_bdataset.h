@@ -226,6 +226,8 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   bool UpdatesPending() const { return GetUpdatesPending(); }
   // 0 unmodified, 1 modified, 2 inserted, 3 deleted.
   int32_t GetUpdateStatus() const;
+  // The flags of the current row's node (cached changes pending on it); 0 without a row.
+  uint16_t RowNodeFlags() const;
   virtual void SysApplyUpdate(int32_t UpdateKind, int32_t& UpdateAction,
                               const TIB_ApplyRoutine& Routine, TIB_BDataset* Data);
   virtual void DoUpdateRecord(int32_t UpdateKind, int32_t& UpdateAction);

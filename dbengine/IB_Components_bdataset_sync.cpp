@@ -393,6 +393,12 @@ int32_t TIB_BDataset::GetUpdateStatus() const {
   return 0;
 }
 
+uint16_t TIB_BDataset::RowNodeFlags() const {
+  TIB_Node* node = node_list_->RowNode();
+  if (node == nullptr || node_list_->IsSentinel(node)) return 0;
+  return node->Flags;
+}
+
 void TIB_BDataset::UpdatePendingState() {
   const bool pending = GetUpdatesPending() || (CachedUpdates && GetIsEditing());
   if (pending == updates_pending_reported_) return;

@@ -306,6 +306,22 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void ExecuteSearch(bool OpenIt);
   bool GetSearchActive() const;
   TIB_DatasetEvent BeforeSearch, AfterSearch;
+  // The links' query-by-example criteria (event 31 to every link, then to the details
+  // that search with this dataset): empty them, keep them, bring back what was kept or
+  // what the last executed search used, write them into Strings as name=value lines
+  // (Strings is emptied first unless a master writes into the same list) and read them
+  // back.
+  void ClearSearchCriteria();
+  void SaveSearchCriteria();
+  void RecallSearchCriteria();
+  void RecallLastSearchCriteria();
+  void WriteSearchCriteria(TStrings* Strings);
+  void ReadSearchCriteria(TStrings* Strings);
+  // The list WriteSearchCriteria / ReadSearchCriteria work on while they run; else nullptr.
+  TStrings* CriteriaInTransfer() const { return criteria_in_transfer_; }
+  // Whether the prepared WHERE holds criteria the dataset generated (link criteria,
+  // filters).
+  bool HasGeneratedCriteria() const { return where_changed_; }
 
   // --- DML cache (IB_Components_dataset_dml.cpp)
   // Bits: 1/2/4 announce posted edits/inserts/deletes, 8/16/32 receive them.
@@ -694,6 +710,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   bool master_search_ = false;
   TIB_MasterSearchFlags master_search_flags_{msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly};
   int32_t searching_nesting_ = 0;
+  TStrings* criteria_in_transfer_ = nullptr;
+  // Sends event 31 with Code to the links, then applies Operation to the details that
+  // search with this dataset.
+  void SearchCriteriaOperation(intptr_t Code, int Operation);
 };
 
 // A forward-only cursor over one SELECT.

@@ -319,6 +319,7 @@ void TIB_Dataset::ExecuteSearch(bool OpenIt) {
   TIB_Transaction* tr = IB_Transaction();
   if (tr != nullptr && tr->GetStarted()) SysPrepare();
   if (!OpenIt) return;
+  if (IsSelectStatement() && HasGeneratedCriteria()) ProcessLinkEvent(dlnkSearchCriteria, 3);
   if (Opening()) {
     SetState(dstPrepared);
     return;
@@ -343,6 +344,7 @@ void TIB_Dataset::ExecuteSearch(bool OpenIt) {
 
 void TIB_Dataset::SysEndSearch() {
   if (GetState() != dstSearch) return;
+  ClearSearchCriteria();
   TIB_Transaction* tr = IB_Transaction();
   if (tr != nullptr && tr->GetStarted()) SysPrepare();
   SetState(Prepared() ? dstPrepared : dstInactive);
@@ -353,6 +355,65 @@ bool TIB_Dataset::GetSearchActive() const {
   TIB_Dataset* master = GetMasterDataset();
   if (master_search_ && master != nullptr) return master->GetSearchActive();
   return true;
+}
+
+// --- Search criteria ---------------------------------------------------------------------------
+
+void TIB_Dataset::SearchCriteriaOperation(intptr_t Code, int Operation) {
+  ProcessLinkEvent(dlnkSearchCriteria, Code);
+  if (GetIB_Session() == nullptr) return;
+  // A copy: a detail's reaction may change the session's list.
+  const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
+  for (TIB_Component* c : datasets) {
+    auto* detail = dynamic_cast<TIB_Dataset*>(c);
+    if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
+      continue;
+    switch (Operation) {
+      case 0: detail->SaveSearchCriteria(); break;
+      case 1: detail->ClearSearchCriteria(); break;
+      case 2: detail->RecallSearchCriteria(); break;
+      case 3: detail->RecallLastSearchCriteria(); break;
+      case 4: detail->WriteSearchCriteria(criteria_in_transfer_); break;
+      case 5: detail->ReadSearchCriteria(criteria_in_transfer_); break;
+      default: break;
+    }
+  }
+}
+
+void TIB_Dataset::ClearSearchCriteria() { SearchCriteriaOperation(0, 1); }
+void TIB_Dataset::SaveSearchCriteria() { SearchCriteriaOperation(1, 0); }
+void TIB_Dataset::RecallSearchCriteria() { SearchCriteriaOperation(2, 2); }
+void TIB_Dataset::RecallLastSearchCriteria() { SearchCriteriaOperation(4, 3); }
+
+void TIB_Dataset::WriteSearchCriteria(TStrings* Strings) {
+  TIB_Dataset* master = GetMasterDataset();
+  const bool masters_list =
+      Strings != nullptr && master_search_ && master != nullptr && master->criteria_in_transfer_ == Strings;
+  TStrings* const saved = criteria_in_transfer_;
+  criteria_in_transfer_ = Strings;
+  if (Strings != nullptr) Strings->BeginUpdate();
+  try {
+    if (Strings != nullptr && !masters_list) Strings->Clear();
+    SearchCriteriaOperation(5, 4);
+  } catch (...) {
+    if (Strings != nullptr) Strings->EndUpdate();
+    criteria_in_transfer_ = saved;
+    throw;
+  }
+  if (Strings != nullptr) Strings->EndUpdate();
+  criteria_in_transfer_ = saved;
+}
+
+void TIB_Dataset::ReadSearchCriteria(TStrings* Strings) {
+  TStrings* const saved = criteria_in_transfer_;
+  criteria_in_transfer_ = Strings;
+  try {
+    SearchCriteriaOperation(6, 5);
+  } catch (...) {
+    criteria_in_transfer_ = saved;
+    throw;
+  }
+  criteria_in_transfer_ = saved;
 }
 
 }  // namespace pelvar

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "dbengine/IB_Components_bdataset.h"
+#include "dbengine/IB_NodeList.h"
 #include "platform/codepage.h"
 
 namespace pelvar {
@@ -280,7 +282,11 @@ void TIB_DataSource::RemoveDataLink(TIB_DataLink* Link) {
 
 TIB_DataLink::TIB_DataLink(TComponent* Owner) : TIB_Component(Owner) {}
 
-TIB_DataLink::~TIB_DataLink() { SetDataSource(nullptr); }
+TIB_DataLink::~TIB_DataLink() {
+  EndSessionFocus();
+  SetDataSource(nullptr);
+  SetIB_Session(nullptr);
+}
 
 void TIB_DataLink::SetDataSource(TIB_DataSource* Value) {
   if (Value == data_source_) return;
@@ -290,6 +296,41 @@ void TIB_DataLink::SetDataSource(TIB_DataSource* Value) {
   data_source_ = Value;
   if (Value != nullptr) Value->AddDataLink(this);
   ProcessEvent(setAfterAssignment, reinterpret_cast<intptr_t>(old));
+}
+
+void TIB_DataLink::SetIB_Session(TIB_Session* Value) {
+  if (Value == session_) return;
+  if (session_ != nullptr && !internal_) RemoveFromComponentList(session_->DataLinkList(), this);
+  TIB_Component::SetIB_Session(Value);
+  if (session_ != nullptr && !internal_) {
+    session_->DataLinkList().push_back(this);
+    if (!ComponentState().Contains(csReading)) FollowFocus(session_->FocusedDataSource());
+  }
+}
+
+void TIB_DataLink::Loaded() {
+  TIB_Component::Loaded();
+  if (AssignedSession() != nullptr) FollowFocus(AssignedSession()->FocusedDataSource());
+}
+
+void TIB_DataLink::FollowFocus(TIB_Component* Source) {
+  if (!FollowFocusFlag) return;
+  auto* source = dynamic_cast<TIB_DataSource*>(Source);
+  if (Source != nullptr && source == nullptr) return;
+  if (OnReceiveFocus) {
+    OnReceiveFocus(this, source);
+  } else {
+    SetDataSource(source);
+  }
+}
+
+void TIB_DataLink::EndSessionFocus() {
+  if (!SessionHold) return;
+  if (TIB_Session* session = IB_Session()) {
+    session->EndBusy();
+    session->EndCursorHold();
+  }
+  SessionHold = false;
 }
 
 TIB_Dataset* TIB_DataLink::GetDataset() const {
@@ -306,7 +347,9 @@ bool TIB_DataLink::GetActive() const {
 
 TIB_DatasetState TIB_DataLink::GetState() const {
   TIB_Dataset* d = GetDataset();
-  return d == nullptr ? dstInactive : d->GetState();
+  if (d == nullptr) return dstInactive;
+  if (BufferRow && GetActive()) return dstBrowse;
+  return d->GetState();
 }
 
 bool TIB_DataLink::GetEditing() const {
@@ -315,7 +358,9 @@ bool TIB_DataLink::GetEditing() const {
 
 bool TIB_DataLink::GetHasRow() const {
   TIB_Dataset* d = GetDataset();
-  return d != nullptr && d->Fields() != nullptr && d->Fields()->RowState() != 0;
+  if (d == nullptr) return false;
+  TIB_Row* row = BufferRow ? d->GetBufferFields() : d->Fields();
+  return row != nullptr && row->RowState() != 0;
 }
 
 bool TIB_DataLink::GetReadOnly() const {
@@ -323,16 +368,232 @@ bool TIB_DataLink::GetReadOnly() const {
   if (d == nullptr) return false;
   if (d->GetState() != dstSearch && data_source_->GetReadOnly()) return true;
   switch (GetState()) {
-    case dstSearch: return d->PreventSearching;
-    case dstEdit: return d->PreventEditing();
-    case dstInsert: return d->PreventInserting();
+    case dstSearch: return GetPreventSearching();
+    case dstEdit: return GetPreventEditing();
+    case dstInsert: return GetPreventInserting();
     default: return false;
   }
+}
+
+bool TIB_DataLink::GetPreventDeleting() const {
+  TIB_Dataset* d = GetDataset();
+  return d == nullptr || d->PreventDeleting();
+}
+
+bool TIB_DataLink::GetPreventEditing() const {
+  TIB_Dataset* d = GetDataset();
+  return d == nullptr || d->PreventEditing();
+}
+
+bool TIB_DataLink::GetPreventInserting() const {
+  TIB_Dataset* d = GetDataset();
+  return d == nullptr || d->PreventInserting();
+}
+
+bool TIB_DataLink::GetPreventSearching() const {
+  TIB_Dataset* d = GetDataset();
+  return d == nullptr || d->PreventSearching;
 }
 
 bool TIB_DataLink::GetSourceDisabled() const {
   TIB_Dataset* d = GetDataset();
   return d != nullptr && !d->GetUnidirectional() && data_source_->DisableCount() > 0;
+}
+
+// --- Search criteria
+
+void TIB_DataLink::SetDataName(const AnsiString& Text) {
+  if (Text == GetDataName()) return;
+  data_name_ = Text;
+  if (criteria_lock_ > 0) {
+    criteria_changed_ = true;
+    return;
+  }
+  if (TIB_Dataset* d = GetDataset()) d->InvalidateSQL();
+  if (GetState() == dstSearch) SysRowDataChange(reinterpret_cast<TIB_Column*>(GetLinkFlags()));
+  criteria_changed_ = false;
+}
+
+void TIB_DataLink::SetSearchDisplay(const AnsiString& Text) {
+  if (Text == display_) return;
+  display_ = Text;
+  if (criteria_lock_ > 0) {
+    criteria_changed_ = true;
+    return;
+  }
+  if (GetState() == dstSearch) SysRowDataChange(reinterpret_cast<TIB_Column*>(GetLinkFlags()));
+  criteria_changed_ = false;
+}
+
+void TIB_DataLink::SetSearchWhere(const AnsiString& Text) {
+  if (Text == where_) return;
+  where_ = Text;
+  if (criteria_lock_ > 0) {
+    criteria_changed_ = true;
+    return;
+  }
+  if (TIB_Dataset* d = GetDataset()) d->InvalidateSQL();
+  criteria_changed_ = false;
+}
+
+void TIB_DataLink::SetSearchText(const AnsiString& Text) {
+  if (Text != search_text_) search_text_ = Text;
+}
+
+void TIB_DataLink::SetCriteria(const Criteria& c) {
+  SetDataName(c.data_name);
+  SetSearchDisplay(c.display);
+  SetSearchWhere(c.where);
+  SetSearchText(c.search_text);
+}
+
+void TIB_DataLink::ApplyCriteriaChange() {
+  if (!criteria_changed_) return;
+  if (TIB_Dataset* d = GetDataset()) {
+    d->InvalidateSQL();
+    if (GetState() == dstSearch) SysRowDataChange(reinterpret_cast<TIB_Column*>(GetLinkFlags()));
+  }
+  criteria_changed_ = false;
+}
+
+void TIB_DataLink::ApplyRecalledCriteria() {
+  if (!criteria_changed_) return;
+  if (TIB_Dataset* d = GetDataset()) d->InvalidateSQL();
+  if (GetState() == dstSearch) SysRowDataChange(nullptr);
+  criteria_changed_ = false;
+}
+
+void TIB_DataLink::ClearCriteria(bool Apply) {
+  {
+    CountGuard lock(criteria_lock_);
+    SetCriteria({});
+  }
+  if (Apply) ApplyCriteriaChange();
+}
+
+void TIB_DataLink::SaveCriteria() { kept_ = {GetDataName(), GetSearchDisplay(), where_, search_text_}; }
+
+void TIB_DataLink::SaveLastCriteria() { last_ = {GetDataName(), GetSearchDisplay(), where_, search_text_}; }
+
+void TIB_DataLink::RecallCriteria() {
+  {
+    CountGuard lock(criteria_lock_);
+    SetCriteria(kept_);
+  }
+  ApplyRecalledCriteria();
+}
+
+void TIB_DataLink::RecallLastCriteria() {
+  {
+    CountGuard lock(criteria_lock_);
+    SetCriteria(last_);
+  }
+  ApplyRecalledCriteria();
+}
+
+void TIB_DataLink::WriteCriteria() {
+  const AnsiString id = GetLinkIdentifier();
+  TIB_Dataset* d = GetDataset();
+  TStrings* list = d == nullptr ? nullptr : d->CriteriaInTransfer();
+  if (id.empty() || list == nullptr) return;
+  if (!GetDataName().empty()) list->SetValues(id, GetDataName());
+  if (!where_.empty()) list->SetValues(id + ".Where", where_);
+  if (!search_text_.empty()) list->SetValues(id + ".Data", search_text_);
+  if (!display_.empty()) list->SetValues(id + ".Display", GetSearchDisplay());
+}
+
+void TIB_DataLink::ReadCriteria() {
+  const AnsiString id = GetLinkIdentifier();
+  TIB_Dataset* d = GetDataset();
+  TStrings* list = d == nullptr ? nullptr : d->CriteriaInTransfer();
+  {
+    CountGuard lock(criteria_lock_);
+    if (id.empty() || list == nullptr) return;
+    SetCriteria({list->Values(id), list->Values(id + ".Display"), list->Values(id + ".Where"),
+                 list->Values(id + ".Data")});
+  }
+  ApplyRecalledCriteria();
+}
+
+void TIB_DataLink::SearchCriteriaEvent(intptr_t SubCode) {
+  if (GetState() == dstSearch) SysUpdateData(nullptr);
+  switch (SubCode) {
+    case 0: ClearCriteria(true); break;
+    case 1: SaveCriteria(); break;
+    case 2: RecallCriteria(); break;
+    case 3: SaveLastCriteria(); break;
+    case 4: RecallLastCriteria(); break;
+    case 5: WriteCriteria(); break;
+    case 6: ReadCriteria(); break;
+    default: break;
+  }
+}
+
+// --- State colours
+
+TColor TIB_DataLink::GetEditingColor() {
+  return GetReadOnly() ? IB_Session()->ReadOnlyColor() : IB_Session()->EditingColor();
+}
+
+TColor TIB_DataLink::GetInsertingColor() {
+  return GetReadOnly() ? IB_Session()->ReadOnlyColor() : IB_Session()->InsertingColor();
+}
+
+TColor TIB_DataLink::GetSearchingColor() {
+  return GetReadOnly() ? IB_Session()->ReadOnlyColor() : IB_Session()->SearchingColor();
+}
+
+TColor TIB_DataLink::GetDeletingColor() { return IB_Session()->DeletingColor(); }
+
+TColor TIB_DataLink::GetInvalidColor() { return IB_Session()->InvalidColor(); }
+
+TColor TIB_DataLink::GetBrowsingColor() {
+  if (!GetHasRow()) return IB_Session()->PreparedColor();
+  return GetReadOnly() ? IB_Session()->ReadOnlyColor() : IB_Session()->BrowsingColor();
+}
+
+TColor TIB_DataLink::GetStateColor() {
+  TColor color;
+  if (BufferRow) {
+    color = GetBrowsingColor();
+  } else if (SearchingColorFlag) {
+    color = GetSearchingColor();
+  } else {
+    switch (GetState()) {
+      case dstPrepared:
+      case dstBrowse: {
+        const uint16_t flags = [this]() -> uint16_t {
+          auto* b = dynamic_cast<TIB_BDataset*>(GetDataset());
+          return b == nullptr ? 0 : b->RowNodeFlags();
+        }();
+        if (flags & nfInserted) {
+          color = GetInsertingColor();
+        } else if (flags & nfDeleted) {
+          color = GetDeletingColor();
+        } else if (flags & nfModified) {
+          color = GetEditingColor();
+        } else {
+          color = GetBrowsingColor();
+        }
+        break;
+      }
+      case dstSearch: color = GetSearchingColor(); break;
+      case dstEdit: color = GetEditingColor(); break;
+      case dstInsert: color = GetInsertingColor(); break;
+      case dstDelete: color = GetDeletingColor(); break;
+      default: color = GetInvalidColor(); break;
+    }
+  }
+  IB_Session()->DoGetDataLinkColor(this, color);
+  return color;
+}
+
+// --- Events
+
+void TIB_DataLink::SysPrepareSQL() {
+  DoPrepareSQL();
+  TIB_Dataset* d = GetDataset();
+  if (d != nullptr && !where_.empty()) d->WhereCriteria()->Add(where_);
 }
 
 void TIB_DataLink::SetModifyState(bool Value) {
@@ -355,14 +616,14 @@ void TIB_DataLink::SysRowDataChange(TIB_Column* Field) {
 
 void TIB_DataLink::SysUpdateData(TIB_Column* Field) {
   if (updating_) return;
-  updating_ = true;
-  try {
-    if (OnUpdateData) OnUpdateData(this, data_source_, Field);
-  } catch (...) {
-    updating_ = false;
-    throw;
-  }
-  updating_ = false;
+  struct Flag {
+    bool& f;
+    explicit Flag(bool& b) : f(b) { f = true; }
+    ~Flag() { f = false; }
+  } flag(updating_);
+  if (OnUpdateData) OnUpdateData(this, data_source_, Field);
+  TIB_Dataset* d = GetDataset();
+  if (d != nullptr && d->CalculateAllFields()) d->DoCalculateFields(d->Fields(), nullptr);
 }
 
 void TIB_DataLink::SysRefreshAll() {
@@ -370,25 +631,42 @@ void TIB_DataLink::SysRefreshAll() {
   SysRowDataChange(nullptr);
 }
 
+void TIB_DataLink::DoBeforeAssignment() {
+  if (BeforeAssignment) BeforeAssignment(this, data_source_);
+}
+
+void TIB_DataLink::DoAfterAssignment() {
+  SysLinkChanged();
+  if (AfterAssignment) AfterAssignment(this, data_source_);
+  if (!GetPrepared()) EndSessionFocus();
+  SysActiveHook();
+}
+
+void TIB_DataLink::DoPreparedChanged() {
+  if (OnPreparedChanged) OnPreparedChanged(this, data_source_);
+  if (!GetPrepared()) EndSessionFocus();
+}
+
+void TIB_DataLink::DoLayoutChanged() {
+  if (OnLayoutChanged) OnLayoutChanged(this, data_source_);
+}
+
 void TIB_DataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
   auto fire = [this](const TIB_DataLinkEvent& h) {
     if (h) h(this, data_source_);
   };
   switch (Code) {
-    case setBeforeAssignment: fire(BeforeAssignment); break;
-    case setAfterAssignment:
-      fire(AfterAssignment);
-      SysActiveHook();
-      break;
+    case setBeforeAssignment: DoBeforeAssignment(); break;
+    case setAfterAssignment: DoAfterAssignment(); break;
     case setBeforeExecute: fire(BeforeExecute); break;
     case setAfterExecute: fire(AfterExecute); break;
-    case setPreparedChanged: fire(OnPreparedChanged); break;
+    case setPreparedChanged: DoPreparedChanged(); break;
     case setActiveChange:
       SysActiveHook();
       fire(OnActiveChanged);
       break;
     case dsetBeforePost: SysBeforePost(); break;
-    case setLayoutChanged: fire(OnLayoutChanged); break;
+    case setLayoutChanged: DoLayoutChanged(); break;
     case dsetDataChange: SysRowDataChange(reinterpret_cast<TIB_Column*>(Argument)); break;
     case dsetUpdateData: SysUpdateData(reinterpret_cast<TIB_Column*>(Argument)); break;
     case setFieldsRefsChanged: SysReset(); break;
@@ -401,9 +679,27 @@ void TIB_DataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
     case dlnkOrderingItemChanged: fire(OnOrderingItemChanged); break;
     case dlnkOrderingLinkChanged: fire(OnOrderingLinkChanged); break;
     case dlnkSearchingLinkChanged: fire(OnSearchingLinkChanged); break;
+    case dlnkSearchCriteria: SearchCriteriaEvent(Argument); break;
     default: break;
   }
   if (EventHook) SysEventHook(Code, Argument);
+}
+
+// --- Operations
+
+void TIB_DataLink::Append() {
+  TIB_Dataset* d = GetDataset();
+  if (!GetPrepared() || d == nullptr || !d->GetCanInsert()) return;
+  d->DisableLinkEvents();
+  try {
+    if (d->GetIsEditing()) d->Post();
+    if (auto* b = dynamic_cast<TIB_BDataset*>(d); b != nullptr && !b->GetUnidirectional()) b->GotoEof();
+  } catch (...) {
+    d->EnableLinkEvents();
+    throw;
+  }
+  d->EnableLinkEvents();
+  Insert();
 }
 
 void TIB_DataLink::Insert() {
@@ -418,6 +714,10 @@ bool TIB_DataLink::Modify() {
 
 void TIB_DataLink::RefreshData() {
   if (data_source_ != nullptr) SysRowDataChange(nullptr);
+}
+
+void TIB_DataLink::SetFocus() {
+  if (data_source_ != nullptr) data_source_->SetFocus();
 }
 
 void TIB_DataLink::UpdateData() {

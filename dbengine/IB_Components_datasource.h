@@ -29,6 +29,8 @@ enum : uint8_t {
   dlnkOrderingItemChanged = 28,
   dlnkOrderingLinkChanged = 29,
   dlnkSearchingLinkChanged = 30,
+  dlnkSearchCriteria = 31,  // the argument: 0 clear, 1 save, 2 recall, 3 save last,
+                            // 4 recall last, 5 write, 6 read
 };
 
 class TIB_DataSource : public TIB_StatementLink {
@@ -124,56 +126,139 @@ class TIB_DataLink : public TIB_Component {
   // Event 0 with Value, leave the old source, join Value, event 1 with the old source.
   void SetDataSource(TIB_DataSource* Value);
 
+  // Joins the session's data-link list and, unless the session is being read, takes its
+  // focused data source (FollowFocus).
+  void SetIB_Session(TIB_Session* Value) override;
+  void Loaded() override;
+  // With FollowFocusFlag: the receive-focus handler when assigned, else SetDataSource.
+  void FollowFocus(TIB_Component* Source);
+  // Ends the session's busy bracket and cursor hold that the link holds (SessionHold).
+  void EndSessionFocus();
+  void DoReceiveFocus(TIB_Component* Focused) override { FollowFocus(Focused); }
+
   TIB_Dataset* GetDataset() const;
   bool GetPrepared() const;
   bool GetActive() const;
+  // The dataset's state; dstBrowse for an active link that shows the buffer row.
   TIB_DatasetState GetState() const;
   bool GetEditing() const;
+  // Whether the row the link shows (buffer row or field row) holds a row.
   bool GetHasRow() const;
   // While searching: whether searching is prevented; else the source's answer, then
   // whether the dataset prevents what its state is doing.
   virtual bool GetReadOnly() const;
+  virtual bool GetPreventDeleting() const;
+  virtual bool GetPreventEditing() const;
+  virtual bool GetPreventInserting() const;
+  virtual bool GetPreventSearching() const;
+  // The name under which the link's criteria are written to a string list.
+  virtual AnsiString GetLinkIdentifier() const { return AnsiString(); }
+  virtual intptr_t GetLinkFlags() const { return 0; }
   // Whether the consumer may modify now: editing or searching and not read-only.
   bool ModifyState() const { return modify_state_; }
   // The link's source is switched off and its dataset is not unidirectional.
   bool GetSourceDisabled() const;
 
+  // --- Query-by-example criteria: data name, display text, WHERE text, search text.
+  virtual AnsiString GetDataName() const { return data_name_; }
+  void SetDataName(const AnsiString& Text);
+  // The display text, or the data name when none was set.
+  AnsiString GetSearchDisplay() const { return display_.empty() ? GetDataName() : display_; }
+  void SetSearchDisplay(const AnsiString& Text);
+  const AnsiString& GetSearchWhere() const { return where_; }
+  void SetSearchWhere(const AnsiString& Text);
+  const AnsiString& GetSearchText() const { return search_text_; }
+  virtual void SetSearchText(const AnsiString& Text);
+  // Empties the four texts; with Apply, invalidates the SQL once if any changed.
+  void ClearCriteria(bool Apply);
+  void SaveCriteria();
+  void RecallCriteria();
+  void SaveLastCriteria();
+  void RecallLastCriteria();
+  // Into (from) the dataset's criteria list in transfer, under GetLinkIdentifier.
+  void WriteCriteria();
+  void ReadCriteria();
+
+  // --- State colours (the session's colours; OnGetDataLinkColor may replace them).
+  virtual TColor GetStateColor();
+  virtual TColor GetEditingColor();
+  virtual TColor GetInsertingColor();
+  virtual TColor GetDeletingColor();
+  virtual TColor GetSearchingColor();
+  virtual TColor GetInvalidColor();
+  TColor GetBrowsingColor();
+
+  virtual void SysPrepareSQL();
+  virtual void DoPreparedChanged();
   virtual void SysStateChanged();
+  virtual void DoLayoutChanged();
   virtual void SysRowDataChange(TIB_Column* Field);
   virtual void SysUpdateData(TIB_Column* Field);
   virtual void SysRefreshAll();
-  virtual void SysReset() {}
+  virtual void SysReset() { SetDataName(AnsiString()); }
   virtual void ProcessEvent(uint8_t Code, intptr_t Argument);
-  virtual void SysPrepareSQL() { if (OnPrepareSQL) OnPrepareSQL(this, data_source_); }
-  virtual void FocusColumn(TIB_Column* /*Column*/) {}
   virtual void SysEventHook(uint8_t /*Code*/, intptr_t /*Argument*/) {}
-  virtual void SysActiveHook() {}
-  virtual void SysModifyStateHook() {}
+  virtual void DoBeforeAssignment();
+  virtual void DoAfterAssignment();
+  virtual void DoPrepareSQL() { if (OnPrepareSQL) OnPrepareSQL(this, data_source_); }
   virtual void SysBeforePost() {}
+  virtual void SysActiveHook() {}
+  virtual void SysLinkChanged() { SysLinkHook3(0); }
+  virtual void SysModifyStateHook() {}
+  virtual void SysLinkHook3(intptr_t /*Argument*/) {}
 
+  // Posts a dataset that is editing and moves a buffered one to its end, then inserts;
+  // nothing when the link is not prepared or the dataset cannot insert.
+  virtual void Append();
+  virtual void FocusColumn(TIB_Column* /*Column*/) {}
   virtual void Insert();
   // False when read-only; else the source's Modify.
   virtual bool Modify();
   virtual void RefreshData();
+  // The data source's SetFocus.
+  virtual void SetFocus();
   virtual void UpdateData();
   void UpdateRecord() { UpdateData(); }
 
   // After every event, SysEventHook when set.
   bool EventHook = false;
+  // The link follows the session's focused data source.
+  bool FollowFocusFlag = false;
+  // The link shows the dataset's buffer row instead of its field row.
+  bool BufferRow = false;
+  // The state colour is always the searching colour.
+  bool SearchingColorFlag = false;
+  // The link holds the session's busy bracket and cursor hold until EndSessionFocus.
+  bool SessionHold = false;
 
   TIB_DataLinkEvent BeforeAssignment, AfterAssignment, BeforeExecute, AfterExecute,
-      OnPreparedChanged, OnPrepareSQL, OnModifyStateChanged, OnActiveChanged, OnStateChanged,
-      OnLayoutChanged, OnOrderingItemChanged, OnOrderingLinkChanged, OnSearchingLinkChanged;
+      OnPreparedChanged, OnPrepareSQL, OnReceiveFocus, OnModifyStateChanged, OnActiveChanged,
+      OnStateChanged, OnLayoutChanged, OnOrderingItemChanged, OnOrderingLinkChanged,
+      OnSearchingLinkChanged;
   TIB_DataLinkFieldEvent OnDataChange, OnUpdateData;
 
  protected:
   void SetModifyState(bool Value);
 
  private:
+  struct Criteria {
+    AnsiString data_name, display, where, search_text;
+  };
+  Criteria Current() const { return {data_name_, display_, where_, search_text_}; }
+  void SetCriteria(const Criteria& c);
+  // A criteria change made while the lock count was raised takes effect.
+  void ApplyCriteriaChange();
+  void ApplyRecalledCriteria();
+  void SearchCriteriaEvent(intptr_t SubCode);
+
   TIB_DataSource* data_source_ = nullptr;
   bool modify_state_ = false;
   int32_t reentry_ = 0;
   bool updating_ = false;
+  AnsiString data_name_, display_, where_, search_text_;
+  Criteria kept_, last_;
+  int32_t criteria_lock_ = 0;
+  bool criteria_changed_ = false;
 };
 
 }  // namespace pelvar

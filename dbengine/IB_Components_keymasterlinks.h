@@ -15,7 +15,7 @@ class TIB_KeyDataLink : public TIB_DataLink {
   TIB_Dataset* OwnerDataset() const { return owner_; }
   // "KLNK." + the key dataset's owner's name + "." + its name (without an owner:
   // "KLNK." + its name); empty without a key dataset.
-  AnsiString GetLinkIdentifier() const;
+  AnsiString GetLinkIdentifier() const override;
   void ProcessEvent(uint8_t Code, intptr_t Argument) override;
   void SysStateChanged() override;
   void SysRowDataChange(TIB_Column* Field) override;

@@ -1,13 +1,12 @@
 #include "platform/canvas.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "platform/codepage.h"
 #include "platform/exceptions.h"
+#include "platform/iconv_cache.h"
 
 namespace pelvar {
 
@@ -100,7 +99,7 @@ namespace {
 
 // Narrow text of a code page glibc knows -> UTF-16; false when the conversion fails.
 bool IconvToWide(std::string_view text, const char* from, WideString& out) {
-  iconv_t cd = iconv_open("UTF-16LE", from);
+  iconv_t cd = CachedIconv("UTF-16LE", from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   std::string in(text);
   std::string buf(in.size() * 4 + 8, '\0');
@@ -122,13 +121,13 @@ bool IconvToWide(std::string_view text, const char* from, WideString& out) {
         outleft -= 2;
         ++inp;
         --inleft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
       } else {
         ok = false;
         break;
       }
     }
   }
-  iconv_close(cd);
   if (!ok) return false;
   size_t bytes = buf.size() - outleft;
   out.clear();

@@ -109,7 +109,9 @@ TDialogResponder SetDialogResponder(TDialogResponder responder) {
   return previous;
 }
 
-int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int) {
+namespace {
+
+TDialogRequest MessageDlgRequest(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons) {
   TDialogRequest r;
   r.Kind = TDialogKind::MessageDlg;
   r.Type = type;
@@ -123,6 +125,20 @@ int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, 
   if (r.Buttons.empty()) r.Buttons.push_back(MakeButton(mbOK));
   r.DefaultResult = r.Offers(mrOk) ? mrOk : r.Offers(mrYes) ? mrYes : r.Buttons.front().Result;
   r.CancelResult = r.Offers(mrCancel) ? mrCancel : r.Offers(mrNo) ? mrNo : r.Offers(mrOk) ? mrOk : mrNone;
+  return r;
+}
+
+}  // namespace
+
+int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int) {
+  return Show(MessageDlgRequest(msg, type, buttons));
+}
+
+int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int,
+               TMsgDlgBtn default_button) {
+  TDialogRequest r = MessageDlgRequest(msg, type, buttons);
+  const int wanted = ButtonResult(default_button);
+  if (r.Offers(wanted)) r.DefaultResult = wanted;
   return Show(r);
 }
 

@@ -93,6 +93,9 @@ constexpr uint32_t MB_DEFBUTTON3 = 0x200;
 
 // The dialog functions. Texts and captions are Windows-1250.
 int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx = 0);
+// The same with the button that Enter presses (one of buttons).
+int MessageDlg(const AnsiString& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx,
+               TMsgDlgBtn default_button);
 // Answers IDOK .. IDNO.
 int MessageBox(const AnsiString& text, const AnsiString& caption, uint32_t flags);
 // An information-less box with the application's title and OK.

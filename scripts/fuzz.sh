@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz (clang, AddressSanitizer, UndefinedBehavior-
 # Sanitizer) and runs each for SECONDS (default 10: a smoke test of every target; 0: each
-# target only runs its seeds and what earlier runs found, once).
-#   scripts/fuzz.sh [SECONDS]
+# target only runs its seeds and what earlier runs found, once); --build-only builds them
+# and runs nothing (scripts/test.sh builds them so, before the timed test run).
+#   scripts/fuzz.sh [SECONDS | --build-only]
 # Environment:
 #   FUZZ_TARGETS   targets to run (default: all of TARGETS below)
 #   FUZZ_PARALLEL  targets run at once (default 1)
@@ -20,8 +21,13 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 SECONDS_EACH=${1:-10}
+BUILD_ONLY=0
+if [[ $SECONDS_EACH == --build-only ]]; then
+  BUILD_ONLY=1
+  SECONDS_EACH=0
+fi
 if [[ ! $SECONDS_EACH =~ ^[0-9]+$ ]]; then
-  echo "usage: scripts/fuzz.sh [SECONDS]" >&2
+  echo "usage: scripts/fuzz.sh [SECONDS | --build-only]" >&2
   exit 2
 fi
 BUILD=${FUZZ_BUILD:-build/fuzz}
@@ -70,6 +76,7 @@ cmake --build "$BUILD" -j"${FUZZ_BUILD_JOBS:-3}" --target "${build_targets[@]}" 
   tail -50 "$BUILD/build.log"
   exit 2
 }
+if ((BUILD_ONLY)); then exit 0; fi
 
 run_one() {
   local name=$1 max_len=$2

@@ -332,7 +332,7 @@ Variant TDMMeldrun::Select(TREZQuery* query, const AnsiString& sql, bool last) {
       }
       result = query->Fields(0)->AsVariant();
     }
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     RollbackRetainingQuietly(transaction);
     CloseQuietly(query);

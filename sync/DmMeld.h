@@ -30,6 +30,14 @@
 
 namespace pelvar {
 
+// Whether a statement changed data in the transaction since its last commit: a read then
+// commits (retaining) what was written before it, while a read after nothing written needs
+// no commit of its own.
+inline bool HoldsWrites(const TIB_Transaction* transaction) {
+  const TIB_TransactionState state = transaction->State();
+  return state != tsNone && state != tsInactive && state != tsInactivePending;
+}
+
 class TDMMeldrun : public TComponent {
  public:
   // The module's creation: the two progress windows, the backup and restore settings,
@@ -270,6 +278,16 @@ class TDMMeldrun : public TComponent {
                          Variant& values);
   void ExecPrepared(bool station, const AnsiString& sql, const std::vector<Variant>& params);
   void ReleasePrepared();
+  // A look-up by a natural key in a table that the running pass or play step does not
+  // write to, without a statement per row: read (its first key_count columns the key, the
+  // others the values) runs once and its rows are kept by key, compared as the server
+  // compares the key of a per-row statement (texts without their trailing blanks; a null
+  // never matches). found and values (the first row's values as a Variant array) as
+  // SelectPreparedRow gives them; SelectKeyed gives the first value or Null.
+  // ReleasePrepared lets the rows go.
+  void SelectKeyedRow(bool station, const AnsiString& read, int32_t key_count, const std::vector<Variant>& key,
+                      bool& found, Variant& values);
+  Variant SelectKeyed(bool station, const AnsiString& read, int32_t key_count, const std::vector<Variant>& key);
   // The station's new-key column of table_name for the row old_key.
   void SelectNewKey(const AnsiString& table_name, const AnsiString& key_field, Variant& value,
                     int32_t old_key);

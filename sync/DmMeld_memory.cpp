@@ -9,6 +9,7 @@
 // it refused (UPDATE = -1); a refused new row loses its new key so that rows referring to
 // it are refused as well instead of pointing at a key that was never written. Statements
 // built from station values quote them; the written values are parameters.
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,9 @@ struct TDMMeldrun::TMemoryImportState {
   bool layouts_made = false;
   // The prepared reads of the running pass, by database (true: station) and text.
   std::map<std::pair<bool, AnsiString>, std::unique_ptr<TREZQuery>> prepared;
+  // The rows of the keyed look-ups of the running pass, by database and read: the values
+  // of the first row of every key.
+  std::map<std::pair<bool, AnsiString>, std::unordered_map<std::string, Variant>> keyed;
 };
 
 TDMMeldrun::TMemoryImportState& TDMMeldrun::MemoryState() {
@@ -62,7 +66,9 @@ constexpr const char* kDokladLayout =
     "ID_PRACOVISTE:I UPDATE:SI ID_DOKLAD_NEW:I ID_PARTNER_NEW:I PARTNER_NAZEV_NEW:S51 "
     "ULICE_NEW:S30 PSC_NEW:S6 OBEC_NEW:S30 ID_PREDEK_NEW:I DOKLAD_PUVODNI_NEW:S15 "
     "ID_SKLAD_NEW:I SKLAD_NEW:S10 ID_CENIK_NEW:I CENIK_NEW:S10 ID_ZARIZENI_NEW:I "
-    "ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I";
+    "ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I "
+    // The main keys of the references resolved through the station's rows.
+    "ID_SKLAD_CIL_NEW:I ID_VLASTNI_ZASTUPCE_NEW:I ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 constexpr const char* kDenZaznamLayout =
     "ID_DENNI_ZAZNAM:I ID_PACIENT:I ID_ZALOZIL:I ID_MODIFIKOVAL:I ID_ORG_JEDNOTKA:I ID_DOKLAD:I "
@@ -71,7 +77,8 @@ constexpr const char* kDenZaznamLayout =
     "ZALOZENI_ZAZNAMU:D POSLEDNI_MODIFIKACE:D ID:I ST:S1 DOKLAD_PUVODNI:S15 ID_ZARIZENI:I "
     "ID_ODDELENI:I ID_PRACOVISTE:I ID_DENNI_ZAZNAM_NEW:I ID_DOKLAD_NEW:I ID_PACIENT_NEW:I "
     "ID_PRIPAD_NEW:I PRIPAD_NEW:S50 ID_ZARIZENI_NEW:I ID_ODDELENI_NEW:I ID_PRACOVISTE_NEW:I "
-    "DATUM_PRIPADU:D PACIENT:S10 DOKLAD:S15 TYP_DOKLADU:S10 UPDATE:SI";
+    "DATUM_PRIPADU:D PACIENT:S10 DOKLAD:S15 TYP_DOKLADU:S10 UPDATE:SI "
+    "ID_SKLAD_NEW:I ID_ZADANKA_NEW:I ID_ORG_JEDNOTKA_NEW:I ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 constexpr const char* kDokladPolozkaLayout =
     "ID_DOKLAD_POLOZKA:I ID_DOKLAD:I ID_DOKLAD_PREDEK:I ID_MERNA_JEDNOTKA:I ID_VARIANTA:I "
@@ -87,7 +94,8 @@ constexpr const char* kDokladPolozkaLayout =
     "VARIANTA_NAZEV_NEW:S50 ID_DOKLAD_POLOZKA_NEW:I ID_DOKLAD_NEW:I ID_DOKLAD_PREDEK_NEW:I "
     "ID_MERNA_JEDNOTKA_NEW:I ID_VARIANTA_NEW:I ID_DENNI_ZAZNAM_NEW:I ID_CENIK_NEW:I "
     "ID_SKLAD_NEW:I ID_DOKLAD_POLOZKA_PREDEK_NEW:I ID_ZARIZENI_NEW:I ID_ODDELENI_NEW:I "
-    "ID_PRACOVISTE_NEW:I ID_DOKLAD_POLOZKA_PRIJEM_NEW:I TYP_DOKLADU:S10 UPDATE:SI";
+    "ID_PRACOVISTE_NEW:I ID_DOKLAD_POLOZKA_PRIJEM_NEW:I TYP_DOKLADU:S10 UPDATE:SI "
+    "ID_ZALOZIL_NEW:I ID_MODIFIKOVAL_NEW:I";
 
 void AddLayoutFields(TMemoryData* table, const char* layout) {
   const AnsiString text = layout;
@@ -279,7 +287,7 @@ void TDMMeldrun::SelectDstRow(const AnsiString& sql, bool& found, Variant& value
       values = row;
       found = true;
     }
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     values = Variant::MakeNull();
     found = false;
@@ -307,7 +315,7 @@ void RunPrepared(TREZQuery* q, const std::vector<Variant>& params, Read read) {
     SetParams(q, params);
     q->OpenAndFetchAll();
     read(q);
-    transaction->CommitRetaining();
+    if (HoldsWrites(transaction)) transaction->CommitRetaining();
   } catch (...) {
     RollbackRetainingQuietly(transaction);
     CloseQuietly(q);
@@ -387,7 +395,66 @@ void TDMMeldrun::ExecPrepared(bool station, const AnsiString& sql, const std::ve
 }
 
 void TDMMeldrun::ReleasePrepared() {
-  if (memory_state_) memory_state_->prepared.clear();
+  if (!memory_state_) return;
+  memory_state_->prepared.clear();
+  memory_state_->keyed.clear();
+}
+
+namespace {
+
+// One part of a keyed look-up's key: the text the server compares (trailing blanks do not
+// count), behind its length; false for a null, which never matches.
+bool AppendKeyPart(std::string& key, const Variant& v) {
+  if (IsNoRow(v)) return false;
+  std::string text = v.AsString();
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  key += IntToStr(static_cast<int32_t>(text.size())) + ":" + text;
+  return true;
+}
+
+}  // namespace
+
+void TDMMeldrun::SelectKeyedRow(bool station, const AnsiString& read, int32_t key_count,
+                                const std::vector<Variant>& key, bool& found, Variant& values) {
+  found = false;
+  values = Variant::MakeNull();
+  auto [rows, made] = MemoryState().keyed.try_emplace({station, read});
+  if (made) {
+    try {
+      RunPrepared(PreparedQuery(station, read), {}, [&](TREZQuery* q) {
+        const std::vector<TField*> columns = q->FieldList();
+        const auto n = static_cast<int32_t>(columns.size()) - key_count;
+        for (q->First(); !q->Eof(); q->Next()) {
+          std::string k;
+          bool complete = true;
+          for (int32_t i = 0; i < key_count && complete; ++i)
+            complete = AppendKeyPart(k, columns[static_cast<size_t>(i)]->AsVariant());
+          if (!complete || rows->second.count(k) > 0) continue;
+          Variant row = VarArrayCreate({0, n - 1}, varVariant);
+          for (int32_t i = 0; i < n; ++i) row.PutElement({i}, columns[static_cast<size_t>(key_count + i)]->AsVariant());
+          rows->second.emplace(std::move(k), std::move(row));
+        }
+      });
+    } catch (...) {
+      MemoryState().keyed.erase({station, read});
+      throw;
+    }
+  }
+  std::string k;
+  for (const Variant& part : key)
+    if (!AppendKeyPart(k, part)) return;
+  const auto hit = rows->second.find(k);
+  if (hit == rows->second.end()) return;
+  found = true;
+  values = hit->second;
+}
+
+Variant TDMMeldrun::SelectKeyed(bool station, const AnsiString& read, int32_t key_count,
+                                const std::vector<Variant>& key) {
+  bool found = false;
+  Variant values;
+  SelectKeyedRow(station, read, key_count, key, found, values);
+  return found ? values[0] : Variant::MakeNull();
 }
 
 void TDMMeldrun::SelectNewKey(const AnsiString& table_name, const AnsiString& key_field,
@@ -555,6 +622,82 @@ struct TOrgUnits {
   }
 };
 
+// References that the memory rows carry as the station's keys, resolved as the copy engine
+// resolves them: a user through the new key the play-in wrote into the station's user
+// (else the user of the same short name in main), a store through its code. A reference
+// that neither finds is unresolved: the row is refused rather than written with a key
+// that names another row of main, or none.
+struct TStationRefs {
+  bool user_new_keys = false;
+
+  explicit TStationRefs(TDMMeldrun& dm) : user_new_keys(StationHasColumn(dm, "UZIVATEL_NEW", "ID_UZIVATEL_NEW")) {}
+
+  Variant User(TDMMeldrun& dm, int32_t station_key) const {
+    if (user_new_keys) {
+      const Variant v = dm.SelectPrepared(true, "select ID_UZIVATEL_NEW from UZIVATEL_NEW where ID_UZIVATEL = :P0",
+                                          {Variant(station_key)});
+      if (!IsNoRow(v)) return v;
+    }
+    const Variant code =
+        dm.SelectPrepared(true, "select ZKRATKA from UZIVATEL_NEW where ID_UZIVATEL = :P0", {Variant(station_key)});
+    if (IsNoRow(code)) return Variant::MakeNull();
+    return dm.SelectPrepared(false, "select min(ID_UZIVATEL) from UZIVATEL_NEW where ZKRATKA = " + TextParam(0),
+                             {code});
+  }
+
+  // A reference that carries no code of its own (column ID_<table>): the code of the
+  // station's row of that key, and main's row of that code.
+  static void ByStationCode(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
+                            const AnsiString& table, const AnsiString& code_field) {
+    TField* f = p.F(column);
+    if (!Refers(f)) return;
+    const Variant code = dm.SelectPrepared(
+        true, Format("select %s from %s where ID_%s = :P0", {code_field, table, table}), {Variant(f->AsInteger())});
+    Variant v;
+    if (!IsNoRow(code) && !code.AsString().empty()) {
+      v = dm.SelectPrepared(
+          false, Format("select min(ID_%s) from %s where %s = %s", {table, table, code_field, TextParam(0)}), {code});
+    }
+    if (IsNoRow(v)) {
+      unresolved.Add(column, code_field, IsNoRow(code) ? IntToStr(f->AsInteger()) : code.AsString());
+    } else {
+      p.Set((AnsiString(column) + "_NEW").c_str(), v);
+    }
+  }
+
+  // Each user column of the row that refers to a user: its main key into column_NEW.
+  void Users(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, std::initializer_list<const char*> columns) const {
+    for (const char* column : columns) {
+      TField* f = p.F(column);
+      if (!Refers(f)) continue;
+      const Variant v = User(dm, f->AsInteger());
+      if (IsNoRow(v)) {
+        unresolved.Add(column, "ID_UZIVATEL", IntToStr(f->AsInteger()));
+      } else {
+        p.Set((AnsiString(column) + "_NEW").c_str(), v);
+      }
+    }
+  }
+
+  // A store column with the code column beside it; a column that refers to no store
+  // (-1) leaves the code text alone.
+  static void StoreColumn(TDMMeldrun& dm, TPass& p, TUnresolved& unresolved, const char* column,
+                          const char* code_column) {
+    if (!Refers(p.F(column))) return;
+    if (p.Empty(code_column)) {
+      ByStationCode(dm, p, unresolved, column, "SKLAD", "SKLAD");
+      return;
+    }
+    const Variant v = dm.SelectPrepared(false, "select min(ID_SKLAD) from SKLAD where SKLAD = " + TextParam(0),
+                                        {Variant(p.Text(code_column))});
+    if (IsNoRow(v)) {
+      unresolved.Add(column, "SKLAD", p.Text(code_column));
+    } else {
+      p.Set((AnsiString(column) + "_NEW").c_str(), v);
+    }
+  }
+};
+
 }  // namespace
 
 namespace {
@@ -594,6 +737,7 @@ bool TDMMeldrun::ResolveDocumentValues() {
   TMemoryData* m = memory_doklad_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     p.EditRow();
@@ -602,10 +746,10 @@ bool TDMMeldrun::ResolveDocumentValues() {
     Variant row;
     // A document without a number has no natural key: it is a new document.
     if (!p.Empty("DOKLAD")) {
-      SelectPreparedRow(false,
-                        "select ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, TABLE_STATUS "
-                        "from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " + TextParam(1) + ")",
-                        {Variant(p.Text("DOKLAD")), Variant(p.Text("TYP_DOKLADU"))}, found, row);
+      SelectKeyedRow(false,
+                     "select DOKLAD, TYP_DOKLADU, ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, "
+                     "TABLE_STATUS from DOKLAD",
+                     2, {Variant(p.Text("DOKLAD")), Variant(p.Text("TYP_DOKLADU"))}, found, row);
     }
     if (found) {
       p.Set("ID_DOKLAD_NEW", row[0]);
@@ -627,19 +771,22 @@ bool TDMMeldrun::ResolveDocumentValues() {
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("PARTNER")) {
-      SelectPreparedRow(false,
-                        "select ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER where PARTNER = " +
-                            TextParam(0),
-                        {Variant(p.Text("PARTNER"))}, found, row);
+      SelectKeyedRow(false, "select PARTNER, ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER", 1,
+                     {Variant(p.Text("PARTNER"))}, found, row);
       if (found) {
         const char* names[] = {"ID_PARTNER_NEW", "PARTNER_NAZEV_NEW", "ULICE_NEW", "PSC_NEW", "OBEC_NEW"};
         for (int32_t i = 0; i < 5; ++i) p.Set(names[i], row[i]);
       } else {
         unresolved.Add("ID_PARTNER", "PARTNER", p.Text("PARTNER"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_PARTNER", "PARTNER", "PARTNER");
     }
     for (const char* code : {"CENIK", "SKLAD"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
@@ -649,6 +796,8 @@ bool TDMMeldrun::ResolveDocumentValues() {
         unresolved.Add("ID_" + c, c, p.Text(code));
       }
     }
+    TStationRefs::StoreColumn(*this, p, unresolved, "ID_SKLAD_CIL", "SKLAD_CIL");
+    refs.Users(*this, p, unresolved, {"ID_VLASTNI_ZASTUPCE", "ID_ZALOZIL", "ID_MODIFIKOVAL"});
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -712,10 +861,7 @@ Variant DocumentKey(TDMMeldrun& dm, const AnsiString& number, const AnsiString& 
     if (!IsNoRow(v)) return v;
     return Variant::MakeNull();
   }
-  return dm.SelectPrepared(false,
-                           "select ID_DOKLAD from DOKLAD where (DOKLAD = " + TextParam(0) + ") and (TYP_DOKLADU = " +
-                               TextParam(1) + ")",
-                           {Variant(number), Variant(type)});
+  return dm.SelectKeyed(false, "select DOKLAD, TYP_DOKLADU, ID_DOKLAD from DOKLAD", 2, {Variant(number), Variant(type)});
 }
 
 }  // namespace
@@ -728,19 +874,19 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
   TMemoryData* m = memory_den_zaznam_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DENNI_ZAZNAM"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     const AnsiString date = DateText(p.F("DATUM"));
     const AnsiString time = TimeText(p.F("CAS"));
     const AnsiString case_date = DateText(p.F("DATUM_PRIPADU"));
+    // The daily records of main by patient code, date and time as the database formats them.
     const AnsiString sql =
-        "select DZ.ID_DENNI_ZAZNAM from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = PAC.ID_PACIENT "
-        "where (PAC.PACIENT = " + TextParam(0) + ") "
-        "and (snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), '') = " + TextParam(1) +
-        ") and (snvl(cast(DZ.CAS as char(13)), '') = " + TextParam(2) + ") ";
+        "select PAC.PACIENT, snvl(DATETOSTR(DZ.DATUM, '%d.%m.%Y'), ''), snvl(cast(DZ.CAS as char(13)), ''), "
+        "DZ.ID_DENNI_ZAZNAM from DENNI_ZAZNAM DZ join PACIENT PAC on DZ.ID_PACIENT = PAC.ID_PACIENT";
     p.EditRow();
     p.Set("ID", p.F("ID_DENNI_ZAZNAM")->AsVariant());
-    const Variant own = SelectPrepared(false, sql, {Variant(p.Text("PACIENT")), Variant(date), Variant(time)});
+    const Variant own = SelectKeyed(false, sql, 3, {Variant(p.Text("PACIENT")), Variant(date), Variant(time)});
     if (!IsNoRow(own)) {
       p.Set("ID_DENNI_ZAZNAM_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
@@ -749,8 +895,7 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("UPDATE", Variant(int16_t{0}));
     }
     if (!p.Empty("ID_PACIENT")) {
-      const Variant v = SelectPrepared(false, "select ID_PACIENT from PACIENT where (PACIENT = " + TextParam(0) + ")",
-                                       {Variant(p.Text("PACIENT"))});
+      const Variant v = SelectKeyed(false, "select PACIENT, ID_PACIENT from PACIENT", 1, {Variant(p.Text("PACIENT"))});
       if (!IsNoRow(v)) {
         p.Set("ID_PACIENT_NEW", v);
       } else {
@@ -758,8 +903,8 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (!p.Empty("ID_PACIENT_NEW")) {
-      const Variant v = SelectPrepared(false, "select id_pripad from pripad where (id_pacient = :P0)  and (aktivni = 'O')",
-                                       {Variant(p.F("ID_PACIENT_NEW")->AsInteger())});
+      const Variant v = SelectKeyed(false, "select id_pacient, id_pripad from pripad where aktivni = 'O'", 1,
+                                    {Variant(p.F("ID_PACIENT_NEW")->AsInteger())});
       if (!IsNoRow(v)) p.Set("ID_PRIPAD_NEW", v);
     }
     if (!p.Empty("DOKLAD")) {
@@ -773,15 +918,11 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       p.Set("ID_DOKLAD", Variant(-1));
     }
     if (!p.Empty("PRIPAD")) {
-      // Every patient has a default case of the same name, so the case name must not lead
-      // the search (an index on it would visit every patient's default case): "|| ''"
-      // keeps the server on the patient's name and the patient's cases.
-      const Variant v = SelectPrepared(
+      const Variant v = SelectKeyed(
           false,
-          "select P.ID_PRIPAD from PRIPAD P join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where (P.PRIPAD || '' = " +
-              TextParam(0) + ") and (PAC.PACIENT = " + TextParam(1) +
-              ") and (snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " + TextParam(2) + ")",
-          {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
+          "select P.PRIPAD, PAC.PACIENT, snvl(DATETOSTR(P.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), ''), P.ID_PRIPAD from PRIPAD P "
+          "join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT",
+          3, {Variant(p.Text("PRIPAD")), Variant(p.Text("PACIENT")), Variant(case_date)});
       if (!IsNoRow(v)) {
         p.Set("ID_PRIPAD_NEW", v);
       } else {
@@ -789,6 +930,32 @@ bool TDMMeldrun::ResolveDailyRecordValues() {
       }
     }
     if (Refers(p.F("ID_PRIPAD")) && p.Empty("ID_PRIPAD_NEW")) unresolved.Add("ID_PRIPAD", "PRIPAD", p.Text("PRIPAD"));
+    TStationRefs::ByStationCode(*this, p, unresolved, "ID_SKLAD", "SKLAD", "SKLAD");
+    refs.Users(*this, p, unresolved, {"ID_ORG_JEDNOTKA", "ID_ZALOZIL", "ID_MODIFIKOVAL"});
+    if (Refers(p.F("ID_ZADANKA"))) {
+      // The request by its natural key (patient and request number) in main. A request
+      // main does not have yet is played after the daily records and points its daily
+      // record at itself then: a new record waits with -1, a record main has keeps its
+      // link.
+      bool found = false;
+      Variant request;
+      SelectPreparedRow(true,
+                        "select PAC.PACIENT, Z.ZADANKA from ZADANKA Z join PACIENT PAC on Z.ID_PACIENT = PAC.ID_PACIENT "
+                        "where Z.ID_ZADANKA = :P0",
+                        {Variant(p.F("ID_ZADANKA")->AsInteger())}, found, request);
+      Variant v;
+      if (found) {
+        v = SelectPrepared(false,
+                           "select min(Z.ID_ZADANKA) from ZADANKA Z join PACIENT PAC on Z.ID_PACIENT = PAC.ID_PACIENT "
+                           "where PAC.PACIENT = " + TextParam(0) + " and Z.ZADANKA = " + TextParam(1),
+                           {request[0], request[1]});
+      }
+      if (IsNoRow(v) && p.F("UPDATE")->AsInteger() == 1) {
+        v = SelectPrepared(false, "select ID_ZADANKA from DENNI_ZAZNAM where ID_DENNI_ZAZNAM = :P0",
+                           {Variant(p.F("ID_DENNI_ZAZNAM_NEW")->AsInteger())});
+      }
+      p.Set("ID_ZADANKA_NEW", IsNoRow(v) ? Variant(-1) : v);
+    }
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -804,19 +971,20 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
   TMemoryData* m = memory_doklad_polozka_;
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD_POLOZKA"};
   const TOrgUnits org(*this);
+  const TStationRefs refs(*this);
   ForEachRow(p, [&] {
     TUnresolved unresolved;
-    const AnsiString sql =
-        "select dp.ID_DOKLAD_POLOZKA from " + item_table +
-        " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD where (d.DOKLAD  = " + TextParam(0) +
-        ") and (dp.VARIANTA = " + TextParam(1) + ") and (snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), '') = " +
-        TextParam(2) + ") and (snvl(cast(dp.CAS as char(13)), '') = " + TextParam(3) + ")";
+    // The items of main by document number, variant, creation date and time as the database
+    // formats them.
+    const AnsiString sql = "select d.DOKLAD, dp.VARIANTA, snvl(DATETOSTR(dp.ZALOZENI_ZAZNAMU, '%d.%m.%Y'), ''), "
+                           "snvl(cast(dp.CAS as char(13)), ''), dp.ID_DOKLAD_POLOZKA from " +
+                           item_table + " dp join DOKLAD d on dp.ID_DOKLAD = d.ID_DOKLAD";
     p.EditRow();
     p.Set("ID", p.F("ID_DOKLAD_POLOZKA")->AsVariant());
     const Variant own =
-        SelectPrepared(false, sql,
-                       {Variant(p.Text("DOKLAD")), Variant(p.Text("VARIANTA")),
-                        Variant(DateText(p.F("ZALOZENI_ZAZNAMU"))), Variant(TimeText(p.F("CAS")))});
+        SelectKeyed(false, sql, 4,
+                    {Variant(p.Text("DOKLAD")), Variant(p.Text("VARIANTA")),
+                     Variant(DateText(p.F("ZALOZENI_ZAZNAMU"))), Variant(TimeText(p.F("CAS")))});
     if (!IsNoRow(own)) {
       p.Set("ID_DOKLAD_POLOZKA_NEW", own);
       p.Set("UPDATE", Variant(int16_t{1}));
@@ -835,17 +1003,22 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
     if (!p.Empty("VARIANTA")) {
       bool found = false;
       Variant row;
-      SelectPreparedRow(false, "select VARIANTA_NAZEV, ID_VARIANTA from VARIANTA where (VARIANTA = " + TextParam(0) + ")",
-                        {Variant(p.Text("VARIANTA"))}, found, row);
+      SelectKeyedRow(false, "select VARIANTA, VARIANTA_NAZEV, ID_VARIANTA from VARIANTA", 1,
+                     {Variant(p.Text("VARIANTA"))}, found, row);
       if (found) {
         p.Set("ID_VARIANTA_NEW", row[1]);
         p.Set("VARIANTA_NAZEV_NEW", row[0]);
       } else {
         unresolved.Add("ID_VARIANTA", "VARIANTA", p.Text("VARIANTA"));
       }
+    } else {
+      TStationRefs::ByStationCode(*this, p, unresolved, "ID_VARIANTA", "VARIANTA", "VARIANTA");
     }
     for (const char* code : {"MERNA_JEDNOTKA", "SKLAD", "CENIK"}) {
-      if (p.Empty(code)) continue;
+      if (p.Empty(code)) {
+        TStationRefs::ByStationCode(*this, p, unresolved, ("ID_" + AnsiString(code)).c_str(), code, code);
+        continue;
+      }
       const AnsiString c = code;
       const Variant v = SelectPrepared(
           false, Format("select ID_%s from %s where (%s = %s)", {c, c, c, TextParam(0)}), {Variant(p.Text(code))});
@@ -872,6 +1045,7 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
         unresolved.Add("ID_DENNI_ZAZNAM", "ID_DENNI_ZAZNAM", IntToStr(day));
       }
     }
+    refs.Users(*this, p, unresolved, {"ID_ZALOZIL", "ID_MODIFIKOVAL"});
     org.Resolve(*this, p);
     unresolved.Raise();
   });
@@ -1113,6 +1287,9 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
   update.SetIB_Connection(dst_);
   update.SetIB_Transaction(transaction);
   update.SQL()->SetText(update_sql + ":" + kKeyParam + ")");
+  const bool documents = AnsiSameText(table_name, "DOKLAD");
+  const int32_t station = main_form_.StationIndex();
+  const bool has_mappings = station >= 0 && static_cast<size_t>(station) < station_mappings_.size();
   if (!m->Active()) m->Open();
   int32_t i = 0;
   for (m->First(); !m->Eof(); m->Next(), ++i) {
@@ -1149,6 +1326,13 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
       if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
       q->ExecSQL();
       transaction->Commit();
+      // A written document's station key and main key, for the remap of the station's
+      // journal (a station whose lists were not made keeps none).
+      if (documents && !m->FieldByName(key_field)->IsNull() && has_mappings) {
+        Variant key;
+        ValuePreferNew(key_field, m, key);
+        AddIdMapping(table_name, IntToStr(m->FieldByName(key_field)->AsInteger()), IntToStr(key.AsInteger()));
+      }
     } catch (const std::exception& e) {
       CloseQuietly(q);
       try {

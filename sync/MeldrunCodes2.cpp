@@ -113,6 +113,12 @@ void TMeldrun::PlayLabHodn() {
           ImportTable().SkipRecord(false);
           return;
         }
+        // Only what the station changed may change main: its untouched copy of an
+        // evaluation would put back what main has changed since.
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
+          return;
+        }
         const AnsiString short_name = Str(src, "ZKRATKA");
         const AnsiString rating = Str(src, "HODNOCENI");
         const AnsiString key = short_name + "/" + rating;
@@ -199,6 +205,12 @@ void TMeldrun::PlayOznaceniZaznamu() {
         handled = true;
         if (!Is(field, "ID_OZNACENI_ZAZNAMU")) {
           handled = false;
+          return;
+        }
+        // Every row is read: one the station has not changed changes nothing in main
+        // (neither put back over main's later edit, nor brought back after main deleted it).
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
           return;
         }
         const AnsiString name = Str(src, "OZNACENI_ZAZNAMU_NAZEV");

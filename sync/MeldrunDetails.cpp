@@ -482,6 +482,12 @@ void TMeldrun::PlayVariantaPartner() {
       [this](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (Is(field, "ID_VARIANTA_PARTNER")) {
+          // Every row is read: one the station has not changed changes nothing in main
+          // (a price main or another station set since is not put back).
+          if (Unchanged(src)) {
+            ImportTable().SkipRecord(false);
+            return;
+          }
           const AnsiString variant = Str(src, "VARIANTA");
           const AnsiString partner = Str(src, "PARTNER");
           const AnsiString code = Str(src, "OBJEDNACI_KOD");
@@ -1034,8 +1040,15 @@ void TMeldrun::PlayProdejka() {
             field->SetAsVariant(list.GetValue(0));
             Target(*this, p[1])->SetAsVariant(list.GetValue(1));
           } else {
+            // A code main does not know keeps its text; the station's key would name
+            // another row of main, or none: the receipt refers to no row (-1).
             field->SetAsVariant(src->FieldByName(p[0])->AsVariant());
-            Target(*this, p[1])->SetAsVariant(src->FieldByName(p[1])->AsVariant());
+            TField* key = src->FieldByName(p[1]);
+            if (key->IsNull()) {
+              Target(*this, p[1])->Clear();
+            } else {
+              Target(*this, p[1])->SetAsInteger(-1);
+            }
           }
           return;
         }

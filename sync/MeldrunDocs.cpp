@@ -296,7 +296,16 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             // blob here ("BLOB not found"), and written from the station's changed row by a
             // statement of its own.
             OpenSearchByKey("select * from " + table + " where ID_DENNI_ZAZNAM=", Variant(day.AsInteger()));
-            const int32_t result = MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA");
+            // The patient is main's patient of the station's code (the same code found the
+            // row), never the station's key of it.
+            std::map<AnsiString, Variant> patient_key;
+            AnsiString excluded = "ID_DENNI_ZAZNAM,PACIENT,POZNAMKA";
+            if (Lookup1().Find(patient)) {
+              patient_key["ID_PACIENT"] = Lookup1().GetValue(1);
+            } else {
+              excluded += ",ID_PACIENT";
+            }
+            const int32_t result = MergeRow(src, SearchSet(), "", excluded, patient_key);
             TField* note = src->FindField("POZNAMKA");
             if (result != 0 && note != nullptr)
               dm_.ExecDst("update " + table + " set POZNAMKA = " +
@@ -356,6 +365,11 @@ void TMeldrun::PlayDzsZub() {
         handled = true;
         if (!Is(field, "ID_DENNI_ZAZNAM")) {
           handled = false;
+          return;
+        }
+        // Every tooth is read: one the station has not changed changes nothing in main.
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
           return;
         }
         // The daily record by its main key when main has it, else by the station's key.

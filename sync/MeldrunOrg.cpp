@@ -24,6 +24,22 @@ Variant NewOrOldValue(TDataSet* d, const AnsiString& new_field, const AnsiString
 // A number part of a search condition ("NULL" for a missing one, which finds nothing).
 AnsiString Num(const AnsiString& text) { return text.empty() ? AnsiString("NULL") : text; }
 
+// A row the station inserted: its key came from the station's own generator, which
+// every station and main run alike, so another station's new row, or main's, may have
+// the same key. Such a row is never found by its key, only by what it holds.
+bool InsertedAtStation(TDataSet* d) {
+  TField* st = d->FindField("ST");
+  return st != nullptr && !st->IsNull() && Trim(st->AsString()) == "I";
+}
+
+// The main key of a row the station inserted: the row this step wrote for the same
+// content (written), else the first main row sql selects; 0 when neither.
+int32_t InsertedRowKey(TDMMeldrun& dm, int32_t written, const AnsiString& sql) {
+  if (written != 0) return written;
+  const Variant found = dm.SelectDst(sql);
+  return found.IsNull() || found.IsEmpty() ? 0 : found.AsInteger();
+}
+
 }  // namespace
 
 void TMeldrun::PlayZarizeni() {
@@ -73,7 +89,9 @@ void TMeldrun::PlayZarizeni() {
                  "stikněte tlačítko [Yes]. Pokud se má zařízení PŘIDAT do organizační struktury, stikněte "
                  "tlačítko [No]!"),
               {describe(src), describe(SearchSet())});
-          if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}) == mrYes) {
+          // Enter keeps main's device and adds the station's beside it: replacing is
+          // chosen only deliberately.
+          if (MessageDlg(question, mtConfirmation, {mbYes, mbNo}, 0, mbNo) == mrYes) {
             const int32_t r = MergeRow(src, SearchSet(), "", "ID_ZARIZENI, ID_ZARIZENI_NEW");
             StandardOutcome(r);
             if (r != 0) MapToMain("ZARIZENI", "ID_ZARIZENI", src, StrToInt(code), "ID_ZARIZENI_NEW");
@@ -100,6 +118,31 @@ void TMeldrun::PlayZarizeniBanka() {
       [this](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (Is(field, "ID_ZARIZENI_BANKA")) {
+          if (InsertedAtStation(src)) {
+            // A new account is the one main has with the same device, bank and number
+            // (played before, or added alike elsewhere), else a new row.
+            Variant device = src->FieldByName("ID_ZARIZENI")->AsVariant();
+            if (!device.IsNull() && !device.IsEmpty()) {
+              const Variant mapped = dm_.SelectSrc(Format("select ID_ZARIZENI_NEW from ZARIZENI where ID_ZARIZENI = %d",
+                                                          {device.AsInteger()}));
+              if (!mapped.IsNull() && !mapped.IsEmpty()) device = mapped;
+            }
+            const AnsiString identity = "new/" + (device.IsNull() || device.IsEmpty() ? AnsiString() : device.AsString()) + "/" +
+                                        Text(src, "BANKA") + "/" + Text(src, "UCET");
+            const int32_t main_key = InsertedRowKey(
+                dm_, StepKey(identity),
+                "select min(ID_ZARIZENI_BANKA) from ZARIZENI_BANKA where ID_ZARIZENI " +
+                    (device.IsNull() || device.IsEmpty() ? AnsiString("is null") : "= " + IntToStr(device.AsInteger())) +
+                    " and snvl(BANKA, '') = " + Sql(Text(src, "BANKA")) + " and snvl(UCET, '') = " +
+                    Sql(Text(src, "UCET")));
+            if (main_key == 0) {
+              pending_natural_key_ = identity;
+              return;
+            }
+            OpenSearch("select * from ZARIZENI_BANKA where ID_ZARIZENI_BANKA = " + IntToStr(main_key));
+            StandardOutcome(MergeRow(src, SearchSet(), "", "ID_ZARIZENI_BANKA,ID_ZARIZENI"));
+            return;
+          }
           const AnsiString key = Text(src, "ID_ZARIZENI_BANKA");
           if (FindNatural(key)) {
             OpenSearch("select * from ZARIZENI_BANKA where ID_ZARIZENI_BANKA = " + Num(key));
@@ -141,12 +184,26 @@ void TMeldrun::PlayOddeleni() {
         if (Is(field, "ID_ODDELENI")) {
           const AnsiString id = Text(src, "ID_ODDELENI");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
-          const AnsiString key = id + "/" + device;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + device;
+          if (InsertedAtStation(src)) {
+            // A new department is the one main has with the same device and name (played
+            // before, or added alike elsewhere), else a new row.
+            key = "new/" + device + "/" + Text(src, "NAZEV");
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_ODDELENI) from ODDELENI where ID_ZARIZENI = " + Num(device) +
+                                   " and snvl(NAZEV, '') = " + Sql(Text(src, "NAZEV")));
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from ODDELENI where ID_ODDELENI = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from ODDELENI where ID_ODDELENI = " + Num(id) + " and ID_ZARIZENI = " + Num(device));
           }
-          OpenSearch("select * from ODDELENI where ID_ODDELENI = " + Num(id) + " and ID_ZARIZENI = " + Num(device));
           const int32_t r = Unchanged(src) ? 2 :
               MergeRow(src, SearchSet(), "ID_CENIK,CENIK,ID_CENIK," + Text(src, "ID_CENIK") + "|",
                        "ID_ODDELENI,ID_ZARIZENI_NEW,ID_ODDELENI_NEW,CENIK",
@@ -193,13 +250,27 @@ void TMeldrun::PlayPracoviste() {
           const AnsiString id = Text(src, "ID_PRACOVISTE");
           const AnsiString department = NewOrOld(src, "ID_ODDELENI_NEW", "ID_ODDELENI");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
-          const AnsiString key = id + "/" + department + "/" + device;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + department + "/" + device;
+          if (InsertedAtStation(src)) {
+            // A new workplace is the one main has in the same department with the same name.
+            key = "new/" + department + "/" + device + "/" + Text(src, "NAZEV");
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_PRACOVISTE) from PRACOVISTE where ID_ZARIZENI = " + Num(device) +
+                                   " and ID_ODDELENI = " + Num(department) + " and snvl(NAZEV, '') = " +
+                                   Sql(Text(src, "NAZEV")));
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + Num(id) + " and ID_ZARIZENI = " +
+                       Num(device) + " and ID_ODDELENI = " + Num(department));
           }
-          OpenSearch("select * from PRACOVISTE where ID_PRACOVISTE = " + Num(id) + " and ID_ZARIZENI = " +
-                     Num(device) + " and ID_ODDELENI = " + Num(department));
           const int32_t r = Unchanged(src) ? 2 : MergeRow(src, SearchSet(), "", "ID_PRACOVISTE,ID_ZARIZENI_NEW,ID_PRACOVISTE_NEW,ID_ODDELENI_NEW",
                                      {{"ID_ZARIZENI", NewOrOldValue(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI")},
                                       {"ID_ODDELENI", NewOrOldValue(src, "ID_ODDELENI_NEW", "ID_ODDELENI")}});
@@ -424,13 +495,26 @@ void TMeldrun::PlayPracUziv() {
           const AnsiString workplace = NewOrOld(src, "ID_PRACOVISTE_NEW", "ID_PRACOVISTE");
           const AnsiString device = NewOrOld(src, "ID_ZARIZENI_NEW", "ID_ZARIZENI");
           const AnsiString user = NewOrOld(src, "ID_UZIVATEL_NEW", "ID_UZIVATEL");
-          const AnsiString key = id + "/" + workplace + "/" + device + "/" + user;
-          if (!FindNatural(key)) {
+          AnsiString key = id + "/" + workplace + "/" + device + "/" + user;
+          if (InsertedAtStation(src)) {
+            // A new user of a workplace is the one main has for the same workplace and user.
+            key = "new/" + workplace + "/" + device + "/" + user;
+            const int32_t main_key =
+                InsertedRowKey(dm_, StepKey(key),
+                               "select min(ID_PRACUZIV) from PRACUZIV where ID_ZARIZENI = " + Num(device) +
+                                   " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
+            if (main_key == 0) {
+              pending_natural_key_ = key;
+              return;
+            }
+            OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + IntToStr(main_key));
+          } else if (!FindNatural(key)) {
             pending_natural_key_ = key;
             return;
+          } else {
+            OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + Num(id) + " and ID_ZARIZENI = " + Num(device) +
+                       " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
           }
-          OpenSearch("select * from PRACUZIV where ID_PRACUZIV = " + Num(id) + " and ID_ZARIZENI = " + Num(device) +
-                     " and ID_PRACOVISTE = " + Num(workplace) + " and ID_UZIVATEL = " + Num(user));
           const int32_t r = Unchanged(src) ? 2 : MergeRow(
               src, SearchSet(), "",
               "ID_PRACUZIV,ID_ZARIZENI_NEW,ID_PRACUZIV_NEW,ID_PRACOVISTE_NEW,ID_UZIVATEL_NEW,ID_PRISTUPOVA_PRAVA_NEW",

@@ -263,8 +263,18 @@ void TMeldrun::PlayPacient() {
             return;
           }
           OpenSearchByKey("select * from PACIENT where PACIENT=", Variant(code));
-          // The main patient keeps its owner and its default case.
-          StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), "ID_PARTNER,ID_PACIENT,ID,ID_TABLE_STATUS"));
+          // The main patient keeps its owner and its default case. Its species is the
+          // main root category of the station's species name; a name main does not know
+          // leaves main's species as it is: the station's key of a category is never
+          // written into main.
+          AnsiString excluded = "ID_PARTNER,ID_PACIENT,ID,ID_TABLE_STATUS";
+          std::map<AnsiString, Variant> species;
+          if (Lookup2().Find(Text(src, "DRUH"))) {
+            species["ID_DRUH"] = Lookup2().GetValue(1);
+          } else {
+            excluded += ",ID_DRUH";
+          }
+          StandardOutcome(MergeRow(src, SearchSet(), OrgRemaps(src), excluded, species));
         } else if (Is(field, "ID_PARTNER")) {
           PartnerByCode(field, src, TargetLookup());
         } else if (Is(field, "ID_DRUH")) {
@@ -282,16 +292,15 @@ void TMeldrun::PlayPacient() {
         TField* code = d->FieldByName("PACIENT");
         if (code->IsNull() || code->AsString().empty()) return;
         // The posted row's own key: a code the main database holds twice must not give
-        // the case to the other patient.
-        dm_.ExecDst("insert into PRIPAD (ID_PACIENT, ID_ZALOZIL, ID_MODIFIKOVAL, PRIPAD, AKTIVNI, HOSPITALIZACE, "
-                    "ZALOZENI_ZAZNAMU, POSLEDNI_MODIFIKACE, ST) values(" +
-                    IntToStr(key) + ", " + Literal(d, "ID_ZALOZIL") + ", " + Literal(d, "ID_MODIFIKOVAL") + ", " +
-                    Sql(CZ("Nezařazené návštěvy")) + ", 'O', 'N', " + Literal(d, "ZALOZENI_ZAZNAMU") + ", " +
-                    Literal(d, "POSLEDNI_MODIFIKACE") + ", 'I')");
-        const Variant case_key =
-            dm_.SelectDst("select ID_PRIPAD from PRIPAD where ID_PACIENT=" + IntToStr(key) + " and AKTIVNI='O'");
-        if (!case_key.IsNull() && !case_key.IsEmpty())
-          PatientCases().Add(IntToStr(key) + "|" + IntToStr(case_key.AsInteger()));
+        // the case to the other patient. The case's key is drawn from its generator first
+        // (as the table's trigger would draw it), so that no search for the case is needed.
+        const Variant case_key = dm_.SelectDst("select gen_id(GEN_PRIPAD, 1) from rdb$database");
+        dm_.ExecDst("insert into PRIPAD (ID_PRIPAD, ID_PACIENT, ID_ZALOZIL, ID_MODIFIKOVAL, PRIPAD, AKTIVNI, "
+                    "HOSPITALIZACE, ZALOZENI_ZAZNAMU, POSLEDNI_MODIFIKACE, ST) values(" +
+                    IntToStr(case_key.AsInteger()) + ", " + IntToStr(key) + ", " + Literal(d, "ID_ZALOZIL") + ", " +
+                    Literal(d, "ID_MODIFIKOVAL") + ", " + Sql(CZ("Nezařazené návštěvy")) + ", 'O', 'N', " +
+                    Literal(d, "ZALOZENI_ZAZNAMU") + ", " + Literal(d, "POSLEDNI_MODIFIKACE") + ", 'I')");
+        PatientCases().Add(IntToStr(key) + "|" + IntToStr(case_key.AsInteger()));
       });
 }
 

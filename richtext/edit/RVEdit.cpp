@@ -174,6 +174,7 @@ void TCustomDocViewEdit::DoNotifyChanged(bool clear_redo) {
   EditData()->UpdateResizer();
   EditData()->HideJumps();
   if (clear_redo) EditData()->RedoList->Clear();
+  change_clears_redo_ = clear_redo;
   if (OnChange) OnChange(this);
   // Live spelling goes on once the whole command is over.
   if (EditData()->UndoList->GroupNesting <= 0 && InnermostEditor()->EditData()->UndoList->GroupNesting <= 0) {

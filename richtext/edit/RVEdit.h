@@ -132,6 +132,9 @@ class TCustomDocViewEdit : public TCustomDocView {
   virtual bool BeforeChange(bool forced);
   void DoNotifyChanged(bool clear_redo);
   void NotifyChanged() { DoNotifyChanged(true); }
+  // Whether the change being reported (OnChange) was a new edit that ended what could be
+  // redone, rather than an undo or redo.
+  bool ChangeClearsRedo() const { return change_clears_redo_; }
   void DoCurTextStyleChanged();
   void DoCurParaStyleChanged();
   void DoCaretMove();
@@ -295,6 +298,7 @@ class TCustomDocViewEdit : public TCustomDocView {
   bool read_only_ = false;
   int32_t command_depth_ = 0;
   bool changed_in_command_ = false;
+  bool change_clears_redo_ = true;
   QPointer<TCustomDocViewEdit> inplace_editor_;
   TCustomDocViewEdit* root_editor_ = nullptr;
 };

@@ -300,9 +300,9 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
     }
     editor->TakeSizeChanged();
   }
-  // The main editor reports the change; its redo list goes only when the cell's own did (a new
-  // edit, not an undo of the cell).
-  if (TableState & 1) ctrl->DoNotifyChanged(editor->EditData()->RedoList->Count() == 0);
+  // The main editor reports the change; its redo list goes only with a new edit in the cell,
+  // not with an undo or a redo there (a redo that empties the cell's own list included).
+  if (TableState & 1) ctrl->DoNotifyChanged(editor->ChangeClearsRedo());
 }
 
 bool TRVTableItemInfo::NeighbourCell(int32_t row, int32_t col, int32_t direction, int32_t& new_row, int32_t& new_col,

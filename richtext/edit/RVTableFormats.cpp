@@ -193,8 +193,7 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, 
   };
   const int32_t rows = RowCount(), cols = ColCount();
   for (int32_t r = 0; r < rows; ++r) {
-    AnsiString row = nested ? "{\\*\\nesttableprops" : "{";
-    row +=
+    AnsiString row =
         Format("\\trowd%s\\trgaph%d\\trleft%d\\itap%d", {align, RoundEven((2 * (P + CB) + HS) * T / 2), 0, level + 1});
     if (r < HeadingRowCount) row += "\\trhdr";
     if (const int32_t h = grid_->GetItem(r)->MaxBestHeight(); h > 0) row += Format("\\trrh%d", {RoundEven(h * T)});
@@ -264,17 +263,27 @@ void TRVTableItemInfo::SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t, 
                       T * HS / 2);
       row += Format("\\cellx%d", {right});
     }
-    row += Format("\\pard\\intbl\\itap%d{", {level + 1});
-    RVFWrite(stream, row);
+    // A row of the outermost table: its properties, its cells, "row". A nested row as RTF
+    // readers expect it: its cells first, each ended by "nestcell", then its properties in
+    // the nested-table destination ended by "nestrow" (a reader that skips the destination
+    // still reads every cell's text), and an empty paragraph for readers of no nesting.
+    const AnsiString pard = Format("\\pard\\intbl\\itap%d", {level + 1});
+    RVFWrite(stream, nested ? pard + "{" : "{" + row + pard + "{");
     for (int32_t c : positions) {
       RVFWrite(stream, "{");
-      if (TRVTableCellData* cell = GetCells(r, c))
+      if (TRVTableCellData* cell = GetCells(r, c)) {
         cell->SaveRTFToStream(stream, tables->Path, twips, tables->FontTable, tables->FontNumbers,
                               tables->OverrideCounts, tables->ListIds, tables->ColorList, level + 1, clNone, false);
+        // A cell that ends with a table comes back to its own level before it ends.
+        if (cell->ItemCount() > 0 && cell->GetItem(cell->ItemCount() - 1)->StyleNo == rvsTable)
+          RVFWrite(stream, pard + " ");
+      }
       RVFWrite(stream, nested ? "\\nestcell}" : "\\cell}");
     }
-    RVFWrite(stream, Format("}\\pard\\intbl\\itap%d", {level + 1}));
-    RVFWrite(stream, nested ? "\\nestrow}\r\n" : "\\row}\r\n");
+    if (nested)
+      RVFWrite(stream, "}" + pard + "{\\*\\nesttableprops" + row + "\\nestrow}{\\nonesttables\\par}\r\n");
+    else
+      RVFWrite(stream, "}" + pard + "\\row}\r\n");
   }
   // The table ended its last paragraph: the writer writes no paragraph end before the next item.
   if (rvdata) rvdata->State |= 0x10000;

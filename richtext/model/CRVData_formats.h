@@ -86,7 +86,7 @@ int32_t RVRTFOverrideNumber(const TRVRTFSaveTables& tables, int32_t list_no, boo
 bool RVRTFMarkerHasOwnOverride(const TRVMarkerItemInfo* marker, TRVStyle* style);
 
 // Page breaks become form feeds in text export (family-wide switch, off by default).
-extern bool RichViewSavePageBreaksInText;
+extern bool RVPageBreaksAsFormFeeds;
 
 // Text for an HTML attribute value: '&', '<', '>' and '"' as character entities.
 AnsiString RV_HTMLEscapeAttrText(const AnsiString& s);

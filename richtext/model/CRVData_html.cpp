@@ -15,7 +15,7 @@
 
 namespace pelvar {
 
-bool RichViewSavePageBreaksInText = false;
+bool RVPageBreaksAsFormFeeds = false;
 
 namespace {
 // JPEG and PNG pictures are written beside HTML pages as they are (their own bytes).
@@ -363,7 +363,7 @@ bool TCustomRVData::SaveTextToStream(const AnsiString& path, TStream& stream, in
     for (int32_t i = a; i <= b && i < ItemCount(); ++i) {
       TCustomRVItemInfo* it = GetItem(i);
       if (i > a) {
-        if (it->GetPageBreakBefore() && RichViewSavePageBreaksInText)
+        if (it->GetPageBreakBefore() && RVPageBreaksAsFormFeeds)
           put("\f", false, def_cp);
         else if (!it->GetSameAsPrev())
           put("\r\n", false, def_cp);

@@ -212,10 +212,7 @@ AnsiString ParaProperties(TCustomRVData* d, TParaInfo* p, const RTFContext& c, i
       s += Format("\\brdrcf%d\\brdrw%d", {ColorIndex(*c.colors, b.Color), Tw(b.Width * (thick ? 2 : 1), c.twips)});
     }
   }
-  if (body && level > 0) {
-    s += Format("\\itap%d", {level});
-    if (level == 1) s += "\\intbl";
-  }
+  if (body && level > 0) s += Format("\\itap%d\\intbl", {level});
   AnsiString extra;
   d->DoSaveRTFExtra(1 /* paragraph style */, p, -1, -1, !body, extra);
   s += extra;

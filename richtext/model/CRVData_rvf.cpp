@@ -721,7 +721,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
           break;
         }
         for (size_t i = 0; i < lines.size() && ok; ++i) {
-          std::unique_ptr<TCustomRVItemInfo> it(RichViewTextItemClass(this));
+          std::unique_ptr<TCustomRVItemInfo> it(RVTextItemFactory(this));
           it->StyleNo = h.StyleNo;
           it->ItemOptions = TRVItemOptions::FromBits(h.Options);
           if (i > 0) it->ItemOptions.Exclude(rvioSameAsPrev).Exclude(rvioPageBreakBefore).Exclude(rvioBR);
@@ -775,7 +775,7 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
     // A trailing list marker gets an empty text item after it.
     if (index > insert_start && GetItem(index - 1)->StyleNo == rvsListMarker &&
         (index == ItemCount() || GetItem(index)->IsParaStart())) {
-      auto* t = RichViewTextItemClass(this);
+      auto* t = RVTextItemFactory(this);
       t->StyleNo = 0;
       t->ParaNo = GetItem(index - 1)->ParaNo;
       t->SetSameAsPrev(true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/sysutils.h"
+#include "richtext/model/RVJPEG.h"
 
 namespace pelvar {
 
@@ -98,7 +99,17 @@ void TBitmap::LoadFromStream(TStream& stream) {
 
 // ---- Pictures kept as bytes --------------------------------------------------------------------
 
-void TRVEncodedGraphic::Draw(TCanvas& canvas, const TRect& rect) { Placeholder(canvas, rect); }
+void TRVEncodedGraphic::Draw(TCanvas& canvas, const TRect& rect) {
+  if (!decode_tried_) {
+    decode_tried_ = true;
+    auto image = std::make_shared<TPixelImage>();
+    if (Decode(*image) && image->Width > 0 && image->Height > 0) decoded_ = std::move(image);
+  }
+  if (decoded_)
+    canvas.StretchPixels(rect, *decoded_, TRect{0, 0, decoded_->Width, decoded_->Height});
+  else
+    Placeholder(canvas, rect);
+}
 
 void TRVEncodedGraphic::SaveToStream(TStream& stream) const {
   stream.WriteBuffer(Data.data(), static_cast<int64_t>(Data.size()));
@@ -114,6 +125,8 @@ void TRVEncodedGraphic::LoadFromStream(TStream& stream) {
     Data.swap(old);
     throw;
   }
+  decoded_.reset();
+  decode_tried_ = false;
 }
 
 void TJPEGImage::ParseHeader() {
@@ -141,6 +154,10 @@ void TJPEGImage::ParseHeader() {
   }
   throw EInvalidGraphic("JPEG error #53");
 }
+
+bool TJPEGImage::Decode(TPixelImage& image) const { return RVDecodeJPEG(Data, image); }
+
+bool TPNGImage::Decode(TPixelImage& image) const { return RVDecodePNG(Data, image); }
 
 void TPNGImage::ParseHeader() {
   static const char sig[] = "\x89PNG\r\n\x1a\n";

@@ -1,9 +1,9 @@
 // The picture classes items hold: a bitmap of pixels with the Windows bitmap file format,
 // JPEG and PNG pictures kept as their own bytes (written back unchanged; their size read
-// from the header; painted as a framed placeholder, no decoder here), and a metafile
-// container that reads a placeable metafile header and writes a one-record metafile
-// (painted as a placeholder: Linux has no metafile player). The graphic factory makes a
-// picture from its class name.
+// from the header; decoded when first painted, a framed placeholder when the bytes do not
+// decode), and a metafile container that reads a placeable metafile header and writes a
+// one-record metafile (painted as a placeholder: Linux has no metafile player). The graphic
+// factory makes a picture from its class name.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,8 @@ class TRVEncodedGraphic : public TGraphic {
   std::string Data;
   int32_t Width() const override { return width_; }
   int32_t Height() const override { return height_; }
+  // The decoded pixels stretched over rect; a framed placeholder when the format has no
+  // decoder here or the bytes do not decode.
   void Draw(TCanvas& canvas, const TRect& rect) override;
   void SaveToStream(TStream& stream) const override;
   void LoadFromStream(TStream& stream) override;
@@ -45,17 +47,26 @@ class TRVEncodedGraphic : public TGraphic {
  protected:
   // Reads the size from Data; raises EInvalidGraphic when the bytes are not of the format.
   virtual void ParseHeader() = 0;
+  // The pixels of Data; false when there is no decoder or the bytes do not decode.
+  virtual bool Decode(TPixelImage&) const { return false; }
   int32_t width_ = 0, height_ = 0;
+
+ private:
+  // Decoded on the first Draw after the bytes were loaded (shared by copies).
+  std::shared_ptr<const TPixelImage> decoded_;
+  bool decode_tried_ = false;
 };
 
 class TJPEGImage : public TRVEncodedGraphic {
  protected:
   void ParseHeader() override;
+  bool Decode(TPixelImage& image) const override;
 };
 
 class TPNGImage : public TRVEncodedGraphic {
  protected:
   void ParseHeader() override;
+  bool Decode(TPixelImage& image) const override;
 };
 
 // A Windows metafile: the placeable header (bounding box and units per inch) and the

@@ -698,7 +698,7 @@ AnsiString TRVTabItemInfo::AsText(int32_t, TCustomRVData*, const AnsiString&, co
 }
 
 // ---- Registry ---------------------------------------------------------------------------------------------------
-TCustomRVItemInfoClass RichViewTextItemClass = [](TCustomRVData* d) -> TCustomRVItemInfo* {
+TCustomRVItemInfoClass RVTextItemFactory = [](TCustomRVData* d) -> TCustomRVItemInfo* {
   return new TRVTextItemInfo(d);
 };
 
@@ -732,7 +732,7 @@ void RegisterRVItemClass(int32_t style_no, const AnsiString& class_id, TCustomRV
 std::unique_ptr<TCustomRVItemInfo> CreateRVItem(int32_t style_no, TCustomRVData* rvdata) {
   std::unique_ptr<TCustomRVItemInfo> item;
   if (style_no >= 0) {
-    item.reset(RichViewTextItemClass(rvdata));
+    item.reset(RVTextItemFactory(rvdata));
   } else {
     switch (style_no) {
       case rvsBreak: item = std::make_unique<TRVBreakItemInfo>(rvdata); break;

@@ -793,7 +793,7 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
 
 // ---- Registry and factory ---------------------------------------------------------------------
 // The class created for StyleNo >= 0 (replaceable before use).
-extern TCustomRVItemInfoClass RichViewTextItemClass;
+extern TCustomRVItemInfoClass RVTextItemFactory;
 
 // Registers an item kind below -9. Raises EDocViewError "Can't register DocView item type -
 // this StyleNo is already registered" for StyleNo >= -9 or a number taken by another class.

@@ -361,9 +361,19 @@ void TRVGraphicItemInfo::SaveToHTML(TStream& stream, TCustomRVData* rvdata, int3
   if (do_default) {
     if (use_source)
       location = RelativePath(ImageFileName, path);
-    else if (rvdata && Image)
-      location = rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (save_options & 1) != 0, color,
-                                     Image.get());
+    else if (rvdata && Image) {
+      // A picture that cannot be written (an empty one, one that no format here can
+      // encode, a file that cannot be made) is left out, its alternative text standing
+      // in for it, and the page goes on.
+      try {
+        location = rvdata->SavePicture(rvsfHTML, images_prefix, path, image_save_no, (save_options & 1) != 0, color,
+                                       Image.get());
+      } catch (const Exception&) {
+        location.clear();
+        if (!Alt.empty()) RV_StreamWrite(stream, RV_HTMLEscapeAttrText(Alt));
+        return;
+      }
+    }
   }
   if (location.empty()) return;
   const bool xhtml = (save_options & (1u << 13)) != 0;

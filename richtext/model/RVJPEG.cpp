@@ -92,3 +92,72 @@ std::unique_ptr<TJPEGImage> RVBitmapToJPEG(const TBitmap& bitmap, int quality) {
 }
 
 }  // namespace pelvar
+
+namespace pelvar {
+
+namespace {
+
+// Plain C-style decoding, as Encode. On success *rgb (malloc'd) holds width * height * 3
+// bytes, top row first.
+bool Decode(const unsigned char* data, unsigned long size, int64_t max_pixels, unsigned char** rgb, int* width,
+            int* height) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.output_message = OnMessage;
+  *rgb = nullptr;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    std::free(*rgb);
+    *rgb = nullptr;
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data, size);
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;  // grey and YCbCr convert; CMYK fails to a placeholder
+  jpeg_start_decompress(&cinfo);
+  const int64_t pixels = int64_t{cinfo.output_width} * cinfo.output_height;
+  if (cinfo.output_components != 3 || pixels <= 0 || pixels > max_pixels) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  const size_t stride = static_cast<size_t>(cinfo.output_width) * 3;
+  *rgb = static_cast<unsigned char*>(std::malloc(stride * cinfo.output_height));
+  if (!*rgb) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = *rgb + static_cast<size_t>(cinfo.output_scanline) * stride;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  *width = static_cast<int>(cinfo.output_width);
+  *height = static_cast<int>(cinfo.output_height);
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+}  // namespace
+
+bool RVDecodeJPEG(const std::string& data, TPixelImage& image) {
+  if (data.empty()) return false;
+  unsigned char* rgb = nullptr;
+  int w = 0, h = 0;
+  if (!Decode(reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()),
+              RV_MAX_DECODED_PIXELS, &rgb, &w, &h))
+    return false;
+  TPixelImage out(w, h);
+  const unsigned char* p = rgb;
+  for (uint32_t& px : out.Pixels) {
+    px = 0xFF000000u | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+    p += 3;
+  }
+  std::free(rgb);
+  image = std::move(out);
+  return true;
+}
+
+}  // namespace pelvar

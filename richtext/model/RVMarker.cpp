@@ -463,7 +463,51 @@ bool TRVMarkerItemInfo::ReadRVFHeaderTail(const char*& p, TCustomRVData*) {
 
 // ---- The document's markers ----------------------------------------------------------------------
 
+namespace {
+// The documents whose renumbering is put off on this thread: how many batches hold each and
+// whether a renumbering was asked for.
+struct TDeferredRecalc {
+  TCustomRVData* root;
+  int32_t holders;
+  bool pending;
+};
+thread_local std::vector<TDeferredRecalc> g_deferred;
+
+TDeferredRecalc* FindDeferred(TCustomRVData* root) {
+  for (auto& d : g_deferred)
+    if (d.root == root) return &d;
+  return nullptr;
+}
+}  // namespace
+
+TRVMarkerRecalcBatch::TRVMarkerRecalcBatch(TCustomRVData* rvdata) : root_(rvdata->GetAbsoluteRootData()) {
+  if (TDeferredRecalc* d = FindDeferred(root_))
+    ++d->holders;
+  else
+    g_deferred.push_back({root_, 1, false});
+}
+
+TRVMarkerRecalcBatch::~TRVMarkerRecalcBatch() {
+  TDeferredRecalc* d = FindDeferred(root_);
+  if (!d || --d->holders > 0) return;
+  const bool pending = d->pending;
+  g_deferred.erase(g_deferred.begin() + (d - g_deferred.data()));
+  if (pending) {
+    try {
+      RVRecalcDocumentMarkers(root_);
+    } catch (...) {
+      // A destructor raises nothing; the counters stay as they were.
+    }
+  }
+}
+
 void RVRecalcDocumentMarkers(TCustomRVData* rvdata) {
+  if (!g_deferred.empty()) {
+    if (TDeferredRecalc* d = FindDeferred(rvdata->GetAbsoluteRootData())) {
+      d->pending = true;
+      return;
+    }
+  }
   auto* markers = rvdata->GetMarkers(false);
   if (!markers) return;
   TRVMarkerList list;

@@ -67,6 +67,21 @@ AnsiString RVMarkerImageLocation(TRVMarkerItemInfo* marker, TRVListLevel* level,
 // Renumbers every list of a document's marker list (after markers came or went).
 void RVRecalcDocumentMarkers(TCustomRVData* rvdata);
 
+// While one lives, renumbering the markers of a document (the absolute root of the one
+// given) is put off and done once when the last one for that document ends: an import
+// that adds thousands of markers renumbers them once, not after each. Nothing may read the
+// document's counters in between.
+class TRVMarkerRecalcBatch {
+ public:
+  explicit TRVMarkerRecalcBatch(TCustomRVData* rvdata);
+  ~TRVMarkerRecalcBatch();
+  TRVMarkerRecalcBatch(const TRVMarkerRecalcBatch&) = delete;
+  TRVMarkerRecalcBatch& operator=(const TRVMarkerRecalcBatch&) = delete;
+
+ private:
+  TCustomRVData* root_;
+};
+
 // The binary record of the first count markers: [size] 0, count, then per marker ListNo,
 // Level, Reset (1 byte), StartFrom, Counter.
 void WriteMarkerList(const TRVMarkerList& list, TStream& stream, int32_t count, bool with_size);

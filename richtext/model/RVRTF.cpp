@@ -1,8 +1,7 @@
 #include "richtext/model/RVRTF.h"
 
-#include <iconv.h>
-
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <cerrno>
@@ -13,6 +12,7 @@
 
 #include "platform/canvas.h"
 #include "platform/exceptions.h"
+#include "platform/iconv_cache.h"
 #include "platform/streams.h"
 #include "richtext/model/RVFuncs.h"
 #include "richtext/model/RVGraphics.h"
@@ -338,15 +338,10 @@ std::string IconvName(uint32_t cp) {
   return "CP" + std::to_string(cp);
 }
 
+// The thread's cached converter between two encodings (opened once, see iconv_cache.h).
 class TIconv {
  public:
-  TIconv(const std::string& to, const std::string& from)
-      : cd_(iconv_open(to.c_str(), from.c_str())) {}
-  ~TIconv() {
-    if (ok()) iconv_close(cd_);
-  }
-  TIconv(const TIconv&) = delete;
-  TIconv& operator=(const TIconv&) = delete;
+  TIconv(const std::string& to, const std::string& from) : cd_(CachedIconv(to, from)) {}
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
   iconv_t get() const { return cd_; }
 
@@ -797,6 +792,7 @@ void TRVRTFReader::Reset() {
   listOverrideTable_.Clear();
   stack_.clear();
   state_->Reset();
+  invalidFieldPicture_.reset();
   pendingText_.clear();
   pendingTextW_.clear();
   position_ = rtf_ts_NewPara;
@@ -1300,6 +1296,7 @@ uint8_t TRVRTFReader::ChangeDest(TRVRTFDestination dest) {
       if (s.Destination == rdsField) {
         s.FieldCode.clear();
         s.FieldPictureIncluded = false;
+        invalidFieldPicture_.reset();
         s.Destination = rdsFldInst;
       }
       break;
@@ -1426,10 +1423,12 @@ uint8_t TRVRTFReader::EndGroupAction(TRVRTFDestination dest) {
       return rtf_ec_OK;
     case rdsFldInst:
       return EndFieldInstruction();
-    case rdsField:
+    case rdsField: {
+      const uint8_t r = OfferInvalidFieldPicture();
       state_->FieldCode.clear();
       state_->FieldPictureIncluded = false;
-      return rtf_ec_OK;
+      return r;
+    }
     case rdsLevelText:
       if (listTable_.Count() > 0 && listTable_.Last()->Count() > 0) {
         TRVRTFListLevel97* level = listTable_.Last()->Last();
@@ -1459,6 +1458,62 @@ uint32_t GetLe(const std::string& s, size_t at, int bytes) {
 
 std::string StreamBytes(TMemoryStream& m) {
   return std::string(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+}
+
+}  // namespace
+
+namespace {
+
+// The one bitmap a Windows metafile draws (records of the metafile header on), as a bitmap
+// file; empty when the metafile draws anything else, more than one bitmap, or a bitmap
+// record that does not parse. The records that only set up the drawing are passed over.
+std::string WmfSingleBitmap(const std::string& wmf) {
+  if (wmf.size() < 18 || GetLe(wmf, 2, 2) != 9) return std::string();
+  std::string found;
+  size_t at = 18;
+  while (at + 6 <= wmf.size()) {
+    const uint64_t words = GetLe(wmf, at, 4);
+    const uint32_t function = GetLe(wmf, at + 4, 2);
+    if (words < 3 || at + words * 2 > wmf.size()) return std::string();
+    const size_t params = at + 6, end = at + static_cast<size_t>(words) * 2;
+    switch (function) {
+      case 0x0000:  // end of file
+        return found;
+      case 0x020C: case 0x020B: case 0x020E: case 0x020D:  // window and viewport extent and origin
+      case 0x0103: case 0x0107:                            // map mode, stretch mode
+      case 0x0209: case 0x0201: case 0x0102:               // text and background colour, background mode
+      case 0x001E: case 0x0127:                            // save and restore the context
+      case 0x012D: case 0x0234: case 0x0035:               // select an object or palette, realize it
+      case 0x0626: case 0x012C:                            // escape (comments), clip region
+      case 0x01F0: case 0x02FA: case 0x02FB: case 0x01F9:  // objects made and deleted
+        break;
+      case 0x0F43: case 0x0B41: case 0x0D33: case 0x0940: {
+        // StretchDIB, DIBStretchBlt, SetDIBitsToDevice, DIBBitBlt: the bitmap after the
+        // record's own parameters.
+        if (!found.empty()) return std::string();
+        const size_t fixed = function == 0x0F43 ? 22 : function == 0x0B41 ? 20 : function == 0x0D33 ? 18 : 16;
+        const size_t dib = params + fixed;
+        if (dib + 40 > end) return std::string();
+        const uint32_t header = GetLe(wmf, dib, 4), bpp = GetLe(wmf, dib + 14, 2);
+        const uint32_t compression = GetLe(wmf, dib + 16, 4), used = GetLe(wmf, dib + 32, 4);
+        if (header < 40 || dib + header > end) return std::string();
+        uint64_t offset = 14 + uint64_t{header};
+        if (header == 40 && compression == 3) offset += 12;
+        if (bpp <= 8) offset += 4 * uint64_t{used ? used : (1u << bpp)};
+        const size_t dib_size = end - dib;
+        found = "BM";
+        PutLe(found, static_cast<uint32_t>(14 + dib_size), 4);
+        PutLe(found, 0, 4);
+        PutLe(found, static_cast<uint32_t>(std::min<uint64_t>(offset, UINT32_MAX)), 4);
+        found.append(wmf, dib, dib_size);
+        break;
+      }
+      default:
+        return std::string();
+    }
+    at = end;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -1508,6 +1563,20 @@ std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
       uint16_t check = 0;
       for (size_t i = 0; i < 20; i += 2) check ^= static_cast<uint16_t>(GetLe(h, i, 2));
       PutLe(h, check, 2);
+      if (extractMetafileBitmaps_) {
+        // A metafile that only draws one bitmap arrives as that bitmap (when it loads).
+        const std::string bmp = WmfSingleBitmap(bytes);
+        if (!bmp.empty()) {
+          std::unique_ptr<TGraphic> bitmap = RVCreateGraphic("TBitmap");
+          TStringStream bin(bmp);
+          try {
+            bitmap->LoadFromStream(bin);
+            return bitmap;
+          } catch (const Exception&) {
+            // Kept as the metafile.
+          }
+        }
+      }
       bytes.insert(0, h);
       g = RVCreateGraphic("TMetafile");
       break;
@@ -1516,6 +1585,16 @@ std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
   }
   if (!g) return nullptr;
   TStringStream in(bytes);
+  if (pic.PicType == 1) {
+    // A PNG picture that does not load is delivered as its raw data, without a graphic, as
+    // kinds without a class here are; reading goes on.
+    try {
+      g->LoadFromStream(in);
+    } catch (const Exception&) {
+      return nullptr;
+    }
+    return g;
+  }
   g->LoadFromStream(in);
   return g;
 }
@@ -1525,6 +1604,7 @@ uint8_t TRVRTFReader::EndPicture() {
   if (r != rtf_ec_OK) return r;
   if (state_->FieldPictureIncluded) {
     picture_.reset();
+    invalidFieldPicture_.reset();
     return rtf_ec_OK;
   }
   if (!OnNewPicture) return rtf_ec_OK;
@@ -1562,7 +1642,10 @@ uint8_t TRVRTFReader::EndPicture() {
   if (inserted) graphic.release();
   if (pic->ShpPict) skipNonShpPict_ = inserted;
   if (inserted) position_ = rtf_ts_ContinuePara;
-  return rtf_ec_OK;
+  // A field's linked picture that was invalid stands in for a result picture not taken.
+  r = inserted ? rtf_ec_OK : OfferInvalidFieldPicture();
+  invalidFieldPicture_.reset();
+  return r;
 }
 
 namespace {
@@ -1646,6 +1729,76 @@ bool TRVRTFReader::LinkedPictureAllowed(const AnsiString& location) const {
   return real_loc.compare(0, real_root.size(), real_root) == 0;
 }
 
+namespace {
+
+// Largest picture file read for a linked picture.
+constexpr int64_t kMaxLinkedPictureFile = int64_t{64} << 20;
+
+// A picture file read here when no handler gives one: its class from its first bytes.
+std::unique_ptr<TGraphic> ReadPictureFile(const std::string& path) {
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(path, fmOpenRead);
+  } catch (const Exception&) {
+    return nullptr;
+  }
+  const int64_t size = file->Size();
+  if (size < 8 || size > kMaxLinkedPictureFile) return nullptr;
+  std::string bytes(static_cast<size_t>(size), '\0');
+  file->ReadBuffer(bytes.data(), size);
+  const auto starts = [&](const char* sig, size_t n) { return bytes.compare(0, n, sig, n) == 0; };
+  std::unique_ptr<TGraphic> g;
+  if (starts("\x89PNG\r\n\x1a\n", 8))
+    g = RVCreateGraphic("TPNGImage");
+  else if (starts("\xFF\xD8", 2))
+    g = RVCreateGraphic("TJPEGImage");
+  else if (starts("BM", 2))
+    g = RVCreateGraphic("TBitmap");
+  else if (starts("\xD7\xCD\xC6\x9A", 4))
+    g = RVCreateGraphic("TMetafile");
+  if (!g) return nullptr;
+  TStringStream in(bytes);
+  try {
+    g->LoadFromStream(in);
+  } catch (const Exception&) {
+    return nullptr;
+  }
+  return g;
+}
+
+}  // namespace
+
+std::unique_ptr<TGraphic> TRVRTFReader::LoadLinkedPicture(const AnsiString& location, bool& invalid) {
+  invalid = false;
+  if (!LinkedPictureAllowed(location)) return nullptr;
+  if (OnImportPicture) {
+    TGraphic* graphic = nullptr;
+    OnImportPicture(this, location, graphic, invalid);
+    if (graphic) return std::unique_ptr<TGraphic>(graphic);
+  }
+  std::string path = location;
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return ReadPictureFile(path);
+}
+
+uint8_t TRVRTFReader::OfferInvalidFieldPicture() {
+  std::unique_ptr<TGraphic> graphic = std::move(invalidFieldPicture_);
+  if (!graphic || !OnNewPicture) return rtf_ec_OK;
+  state_->ParaProps.Finalize();
+  if (RVPictureReadHook) RVPictureReadHook(graphic.get());
+  bool inserted = false;
+  try {
+    OnNewPicture(this, nullptr, graphic.get(), position_, AnsiString(), inserted);
+  } catch (...) {
+    if (inserted) graphic.release();
+    return rtf_ec_Aborted;
+  }
+  if (inserted) graphic.release();
+  position_ = rtf_ts_ContinuePara;
+  return rtf_ec_OK;
+}
+
 uint8_t TRVRTFReader::EndFieldInstruction() {
   AnsiString instr = TrimSpaces(state_->FieldCode);
   if (!instr.empty() && instr[0] == '\\') instr = instr.substr(1);
@@ -1659,30 +1812,40 @@ uint8_t TRVRTFReader::EndFieldInstruction() {
       name.erase(0, 1);
     if (name.find(':') == AnsiString::npos) name = base + name;
     // A linked picture is loaded only from inside the folder the caller allows (none unless
-    // one is set): a document cannot make the program read files elsewhere.
-    if (OnImportPicture && LinkedPictureAllowed(name)) {
-      try {
-        TGraphic* graphic = nullptr;
-        bool invalid = false;
-        OnImportPicture(this, name, graphic, invalid);
-        std::unique_ptr<TGraphic> owned(graphic);
-        if (owned && !invalid) {
-          state_->ParaProps.Finalize();
-          if (RVPictureReadHook) RVPictureReadHook(owned.get());
-          bool inserted = false;
-          try {
-            OnNewPicture(this, nullptr, owned.get(), position_, name, inserted);
-          } catch (...) {
-            if (inserted) owned.release();
-            throw;
+    // one is set): a document cannot make the program read files elsewhere. A name that
+    // gives no valid picture is tried again with its URL escapes decoded.
+    try {
+      bool invalid = false;
+      std::unique_ptr<TGraphic> owned = LoadLinkedPicture(name, invalid);
+      if (!owned || invalid) {
+        const AnsiString decoded = RV_DecodeURL(name);
+        if (decoded != name) {
+          bool invalid2 = false;
+          if (std::unique_ptr<TGraphic> second = LoadLinkedPicture(decoded, invalid2)) {
+            owned = std::move(second);
+            invalid = invalid2;
+            name = decoded;
           }
-          if (inserted) owned.release();
-          position_ = rtf_ts_ContinuePara;
-          state_->FieldPictureIncluded = true;
         }
-      } catch (...) {
-        // Failures of linked pictures are not failures of the document.
       }
+      if (owned && !invalid) {
+        state_->ParaProps.Finalize();
+        if (RVPictureReadHook) RVPictureReadHook(owned.get());
+        bool inserted = false;
+        try {
+          OnNewPicture(this, nullptr, owned.get(), position_, name, inserted);
+        } catch (...) {
+          if (inserted) owned.release();
+          throw;
+        }
+        if (inserted) owned.release();
+        position_ = rtf_ts_ContinuePara;
+        state_->FieldPictureIncluded = true;
+      } else if (owned) {
+        invalidFieldPicture_ = std::move(owned);
+      }
+    } catch (...) {
+      // Failures of linked pictures are not failures of the document.
     }
     return rtf_ec_OK;
   }
@@ -1692,8 +1855,12 @@ uint8_t TRVRTFReader::EndFieldInstruction() {
     const size_t sp = rest.find(' ');
     const AnsiString code_text = rest.substr(0, sp);
     char* end = nullptr;
+    errno = 0;
     const long code = std::strtol(code_text.c_str(), &end, 10);
-    if (code_text.empty() || *end != 0) return rtf_ec_OK;  // no number: nothing to show
+    // The character code must be a number: anything else fails the document as a
+    // malformed parameter does.
+    if (code_text.empty() || *end != 0 || errno == ERANGE || code < INT32_MIN || code > INT32_MAX)
+      return rtf_ec_Exception;
     const size_t f = rest.find("\\f \"");
     const size_t s = rest.find("\\s ");
     if (f == AnsiString::npos || s == AnsiString::npos) return rtf_ec_OK;
@@ -1993,7 +2160,37 @@ uint8_t TRVRTFReader::ApplyListLevelProperty(int32_t code, int32_t v) {
   return rtf_ec_OK;
 }
 
+namespace {
+
+// Property words whose parameter is a length, a size or a scale: a document takes them into
+// sums and products (pixels, percentages, half-points doubled again on export), so values
+// no document needs are clamped here, where they enter, and no later arithmetic overflows.
+constexpr std::array<bool, ipropMax> MeasureProperties() {
+  std::array<bool, ipropMax> m{};
+  for (uint8_t p : {ipropCharScaleX, ipropExpndTw, ipropLineSpacing, ipropLeftInd, ipropRightInd, ipropFirstInd,
+                    ipropSpaceBefore, ipropSpaceAfter, ipropTX, ipropBrdrWidth, ipropBrdrSpace, ipropPgnX,
+                    ipropPgnY, ipropHeaderY, ipropFooterY, ipropPaperW, ipropPaperH, ipropMargL, ipropMargR,
+                    ipropMargT, ipropMargB, ipropPicW, ipropPicH, ipropPicScaleX, ipropPicScaleY, ipropPicWGoal,
+                    ipropPicHGoal, ipropObjW, ipropObjH, ipropPNIndent, ipropPNSp, ipropLevelIndent,
+                    ipropLevelSpace, ipropTrGaph, ipropTrLeft, ipropTrRH, ipropTrPaddL, ipropTrPaddR,
+                    ipropTrPaddT, ipropTrPaddB, ipropTrSpdL, ipropTrSpdR, ipropTrSpdT, ipropTrSpdB,
+                    ipropTrWWidth, ipropCLWWidth, ipropCellX, ipropOwnCBW, ipropOwnCBH, ipropOwnTBW})
+    m[p] = true;
+  return m;
+}
+constexpr std::array<bool, ipropMax> kMeasureProperty = MeasureProperties();
+
+int32_t BoundedParameter(int32_t code, int32_t v) {
+  if (code == ipropFontSize || code == ipropPNFontSize) return std::clamp(v, -RTF_MAX_FONT_HALF_POINTS, RTF_MAX_FONT_HALF_POINTS);
+  if (code >= 0 && code < ipropMax && kMeasureProperty[static_cast<size_t>(code)])
+    return std::clamp(v, -RTF_MAX_MEASURE, RTF_MAX_MEASURE);
+  return v;
+}
+
+}  // namespace
+
 uint8_t TRVRTFReader::ApplyProperty(int32_t code, int32_t v, bool /*fParam*/, int32_t /*param*/) {
+  v = BoundedParameter(code, v);
   TRVRTFReaderState& s = *state_;
   switch (s.Destination) {
     case rdsSkip:

@@ -75,6 +75,10 @@ constexpr int32_t RTF_MAX_TABS = 256;
 constexpr int32_t RTF_MAX_ROW_CELLS = 256;
 // Largest display width or height (pixels) the reader gives a picture.
 constexpr int32_t RTF_MAX_PICTURE_SIZE = 32767;
+// Bounds of the parameters of length and size words (twips, percent, half-points): larger
+// values are taken as these.
+constexpr int32_t RTF_MAX_MEASURE = 1 << 22;
+constexpr int32_t RTF_MAX_FONT_HALF_POINTS = 3276;
 
 // Font style bits of character properties, markers and list levels.
 constexpr uint8_t rtf_fs_Bold = 1, rtf_fs_Italic = 2, rtf_fs_Underline = 4, rtf_fs_StrikeOut = 8;
@@ -538,6 +542,11 @@ class TRVRTFReader : public TComponent {
   std::unique_ptr<TGraphic> MakePictureGraphic(TRVRTFPicture& pic);
   uint8_t EndObjectData();
   uint8_t EndFieldInstruction();
+  // A linked picture's graphic: the import handler's, else the file read here; none outside
+  // the allowed folder.
+  std::unique_ptr<TGraphic> LoadLinkedPicture(const AnsiString& location, bool& invalid);
+  // Offers the field's invalid linked picture (if any) to OnNewPicture and forgets it.
+  uint8_t OfferInvalidFieldPicture();
   int32_t DefFontIndex();
   TRVRTFBorderSide* BorderTargetSide();
 
@@ -568,6 +577,9 @@ class TRVRTFReader : public TComponent {
   std::vector<std::unique_ptr<TRVRTFReaderState>> stack_;
 
   std::unique_ptr<TRVRTFPicture> picture_;
+  // A linked picture of the current field that loaded but was marked invalid: shown when
+  // the field's result brings no picture that is taken.
+  std::unique_ptr<TGraphic> invalidFieldPicture_;
   std::unique_ptr<TRVRTFObject> object_;
   std::unique_ptr<TRVRTFMarkerProperties> pendingMarker_;
 

@@ -3,6 +3,8 @@
 // page breaks, line breaks and header/footer regions are honoured.
 #include "richtext/model/RVRTFProps.h"
 
+#include "richtext/model/RVMarker.h"
+
 #include <cmath>
 
 #include "platform/sysutils.h"
@@ -170,6 +172,7 @@ void TRVRTFReaderProperties::Assign(TPersistent* source) {
     LineBreaksAsParagraphs = s->LineBreaksAsParagraphs;
     ExtractMetafileBitmaps = s->ExtractMetafileBitmaps;
     ConvertHighlight = s->ConvertHighlight;
+    PictureAllowedFolder = s->PictureAllowedFolder;
     return;
   }
   TPersistent::Assign(source);
@@ -179,6 +182,10 @@ int32_t TRVRTFReaderProperties::Px(int32_t twips) const { return RoundEven(twips
 
 uint8_t TRVRTFReaderProperties::ReadRTFFromStream(TStream& stream, TCustomRVData* document, int32_t& index) {
   uint8_t result = rtf_ec_OK;
+  // The list markers are numbered once, when the whole text is in.
+  TRVMarkerRecalcBatch marker_batch(document);
+  input_size_ = std::max<int64_t>(stream.Size() - stream.Position(), 0);
+  grid_cells_ = 0;
   auto reader = std::make_unique<TRVRTFReader>(nullptr);
   reader_ = reader.get();
   try {
@@ -205,6 +212,12 @@ void TRVRTFReaderProperties::BeginImport(TCustomRVData* document, int32_t index)
   reader_->SetPixelsPerInch(RV_GetScreenPPI());
   reader_->SetConvertHighlight(static_cast<TRVRTFHighlightConvert>(ConvertHighlight));
   reader_->SetPictureBasePath(ResourceBasePath);
+  {
+    const AnsiString& allowed = PictureAllowedFolder.empty() ? ResourceBasePath : PictureAllowedFolder;
+    // Only a folder of this file system (a URL base allows nothing).
+    const bool local = !allowed.empty() && allowed.find("://") == AnsiString::npos;
+    reader_->SetPictureAllowedFolder(local ? ExpandFileName(allowed) : AnsiString());
+  }
   reader_->SetExtractMetafileBitmaps(ExtractMetafileBitmaps);
   reader_->SetDefCodePage(document->GetDefaultCodePage());
   reader_->SetTabAsSeparateChar(style_->SpacesInTab == 0);
@@ -317,7 +330,7 @@ void TRVRTFReaderProperties::NewText(const AnsiString& ansi, const WideString* w
     InsertItem(empty, tab, position);
     return;
   }
-  std::unique_ptr<TCustomRVItemInfo> item(RichViewTextItemClass(current_));
+  std::unique_ptr<TCustomRVItemInfo> item(RVTextItemFactory(current_));
   item->BeforeLoading(rvlfRTF);
   TFontInfo* f = style_->TextStyles()->Items(style_no);
   if (f->Unicode) item->ItemOptions.Include(rvioUnicodeText);

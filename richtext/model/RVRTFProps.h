@@ -16,6 +16,14 @@
 
 namespace pelvar {
 
+// Limits of the tables an import builds: the columns of one table, and the cells of all
+// tables together (a base plus a few per input byte). Beyond either the import ends with
+// the reader's code for a failed event (rtf_ec_Exception): a row of 100,000 cells or a grid
+// split again and again is not a document anyone wrote.
+constexpr int32_t RTF_MAX_TABLE_COLUMNS = 1024;
+constexpr int64_t RTF_TABLE_CELLS_BASE = 1 << 16;
+constexpr int64_t RTF_TABLE_CELLS_PER_BYTE = 4;
+
 enum TRVReaderUnicode : uint8_t { rvruMixed, rvruNoUnicode, rvruOnlyUnicode };
 enum TRVReaderStyleMode : uint8_t { rvrsUseSpecified, rvrsUseClosest, rvrsAddIfNeeded };
 enum TRVRTFHighlight : uint8_t { rtfhlIgnore, rtfhlFixedColors, rtfhlColorTable };
@@ -45,6 +53,11 @@ class TRVRTFReaderProperties : public TPersistent {
 
   // Set by the caller before an import.
   AnsiString ResourceBasePath;
+  // The folder whose files linked pictures (INCLUDEPICTURE, IMPORT fields) may be read
+  // from; empty: the document's own folder (ResourceBasePath), so that a document read from
+  // a file shows the pictures beside it. Nothing outside it is read; with neither set, no
+  // linked picture is.
+  AnsiString PictureAllowedFolder;
   TCustomRVData* HeaderDocument = nullptr;
   TCustomRVData* FooterDocument = nullptr;
   // (style index, is-text flag, var Allowed): consulted by the closest-style searches.
@@ -101,6 +114,8 @@ class TRVRTFReaderProperties : public TPersistent {
   void EmptyGridCell(TRVTableCellBase* cell);
   int32_t AlignedParaStyle(int32_t alignment);
   TCustomRVData* CollectingCell(TTableInfo& info, int32_t index);
+  // Counts cells about to be made; raises EDocViewError past the limits above.
+  void CountGridCells(int64_t cells, int32_t columns);
   void NoteCellContent();
 
   // Lists (RVRTFProps_lists.cpp).
@@ -140,6 +155,10 @@ class TRVRTFReaderProperties : public TPersistent {
   bool lists_built_ = false;
   int32_t lists_before_ = 0;
   bool moving_out_ = false;  // items move out of a table: no markers are added
+  // The bytes of the input and the table cells made from it so far: the grids an import
+  // builds stay linear in its input (see RTF_MAX_TABLE_COLUMNS).
+  int64_t input_size_ = 0;
+  int64_t grid_cells_ = 0;
 };
 
 }  // namespace pelvar

@@ -3,6 +3,7 @@
 // boundaries shared by all rows (boundaries closer than 2 twips are one), splitting columns
 // where a later row needs a boundary the earlier rows lack, and merging cells for
 // horizontal and vertical merges.
+#include <algorithm>
 #include <cmath>
 
 #include "richtext/model/RVRTFProps.h"
@@ -12,13 +13,21 @@ namespace pelvar {
 namespace {
 int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
-// Index of the boundary within 1 twip of x; -1 when none.
+// Index of the boundary within 1 twip of x; -1 when none (the boundaries ascend, at least
+// 2 twips apart).
 int32_t FindBound(const std::vector<int32_t>& b, int32_t x) {
-  for (size_t i = 0; i < b.size(); ++i)
-    if (std::abs(b[i] - x) <= 1) return static_cast<int32_t>(i);
+  auto it = std::lower_bound(b.begin(), b.end(), x - 1);
+  if (it != b.end() && std::abs(*it - x) <= 1) return static_cast<int32_t>(it - b.begin());
   return -1;
 }
 }  // namespace
+
+void TRVRTFReaderProperties::CountGridCells(int64_t cells, int32_t columns) {
+  if (columns > RTF_MAX_TABLE_COLUMNS) throw EDocViewError("RTF table has too many columns");
+  grid_cells_ += cells;
+  if (grid_cells_ > RTF_TABLE_CELLS_BASE + RTF_TABLE_CELLS_PER_BYTE * input_size_)
+    throw EDocViewError("RTF tables have too many cells for their input");
+}
 
 TCustomRVData* TRVRTFReaderProperties::CollectingCell(TTableInfo& info, int32_t index) {
   while (info.collecting->ColCount() <= index) info.collecting->InsertCols(info.collecting->ColCount(), 1, -1);
@@ -91,6 +100,7 @@ void TRVRTFReaderProperties::TableEvent(TRVRTFTableEventKind what) {
       if (tables_.empty()) break;
       TTableInfo& info = *tables_.back();
       ++cell_index_;
+      CountGridCells(1, cell_index_ + 1);
       current_ = CollectingCell(info, cell_index_);
       current_->Clear();
       break;
@@ -222,11 +232,13 @@ void TRVRTFReaderProperties::ImportRow() {
     info.width = R.BestWidthInPercent ? -std::abs(R.BestWidth) : R.BestWidth;
   const int32_t rows_before = t->RowCount();
   if (rows_before == 0) {
+    CountGridCells(static_cast<int64_t>(rb.size()), static_cast<int32_t>(rb.size()) - 1);
     info.bounds = rb;
     t->InsertCols(0, static_cast<int32_t>(rb.size()) - 1, -1);
   } else {
     for (int32_t x : rb) {
       if (FindBound(info.bounds, x) >= 0) continue;
+      CountGridCells(rows_before, t->ColCount() + 1);
       auto pos = std::lower_bound(info.bounds.begin(), info.bounds.end(), x) - info.bounds.begin();
       const int32_t p = static_cast<int32_t>(pos);
       const int32_t cols = t->ColCount();
@@ -250,6 +262,7 @@ void TRVRTFReaderProperties::ImportRow() {
     }
   }
   const int32_t row = t->RowCount();
+  CountGridCells(t->ColCount(), t->ColCount());
   t->InsertRows(row, 1, -1);
   int32_t col = FindBound(info.bounds, rb[0]);
   if (col > 0) {

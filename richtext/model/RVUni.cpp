@@ -1,7 +1,5 @@
 #include "richtext/model/RVUni.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 #include <cstring>
 #include <cwctype>
@@ -9,6 +7,7 @@
 #include <map>
 
 #include "platform/codepage.h"
+#include "platform/iconv_cache.h"
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
 
@@ -36,15 +35,10 @@ std::string IconvName(uint32_t code_page) {
   }
 }
 
-// An iconv descriptor closed on scope exit.
+// The thread's cached converter between two encodings (opened once, see iconv_cache.h).
 class TIconv {
  public:
-  TIconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
-  ~TIconv() {
-    if (Ok()) iconv_close(cd_);
-  }
-  TIconv(const TIconv&) = delete;
-  TIconv& operator=(const TIconv&) = delete;
+  TIconv(const std::string& to, const std::string& from) : cd_(CachedIconv(to, from)) {}
   bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
   iconv_t Get() const { return cd_; }
 

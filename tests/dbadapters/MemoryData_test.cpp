@@ -184,6 +184,114 @@ TEST(MemoryData, LocateFindsTheSameRecordWithOrWithoutWalking) {
   }
 }
 
+// A table of more than a few records is searched through an index kept with the records;
+// a twin table that receives the same changes and walks (a scroll handler watches it) must
+// find the same record at every step: after appends, posts that change an indexed key or
+// leave it, inserts in the middle, deletes, a sort, emptying and reopening.
+TEST(MemoryData, IndexedLocateFindsWhatTheWalkFinds) {
+  auto indexed = Doklady();
+  auto walked = Doklady();
+  walked->AfterScroll = [](TDataSet*) {};
+  TMemoryData* both[] = {indexed.get(), walked.get()};
+  for (TMemoryData* t : both) t->Open();
+  const char* const kinds[] = {"FA", "fa", "PD", nullptr};
+  auto number = [](int i) { return std::to_string(i % 37); };
+  auto add = [&](int i) {
+    for (TMemoryData* t : both) {
+      t->Append();
+      t->FieldByName("ID_DOKLAD")->SetAsInteger(i % 53);
+      t->FieldByName("DOKLAD")->SetAsString(number(i));
+      if (const char* kind = kinds[i % 4]) t->FieldByName("TYP_DOKLADU")->SetAsString(kind);
+      if (i % 5 != 0) t->FieldByName("ID_PREDEK")->SetAsInteger(i % 7);
+      t->FieldByName("POZNAMKA")->SetAsString("row " + std::to_string(i));
+      t->Post();
+    }
+  };
+  // Every look-up from the first record and from the last: found or not, and where.
+  int step = 0;
+  auto compare = [&](const char* what) {
+    ++step;
+    for (int k = 0; k < 60; k += 3) {
+      struct Case {
+        const char* fields;
+        Variant values;
+        TLocateOptions options;
+      };
+      const Case cases[] = {
+          {"ID_DOKLAD", Variant(k), {}},
+          {"DOKLAD", Variant(number(k)), {loCaseInsensitive}},
+          {"DOKLAD;TYP_DOKLADU", VarArrayOf({number(k), "FA"}), {loCaseInsensitive}},
+          {"DOKLAD;TYP_DOKLADU", VarArrayOf({number(k), "fa"}), {}},
+          {"DOKLAD;TYP_DOKLADU", VarArrayOf({number(k), ""}), {}},
+          {"ID_PREDEK;DOKLAD", VarArrayOf({k % 7, number(k)}), {}},
+      };
+      for (const Case& c : cases) {
+        for (bool from_last : {false, true}) {
+          std::pair<bool, int> got[2];
+          for (int i = 0; i < 2; ++i) {
+            TMemoryData* t = both[i];
+            if (from_last) t->Last(); else t->First();
+            const bool found = t->Locate(c.fields, c.values, c.options);
+            got[i] = {found, t->IsEmpty() ? 0 : t->RecNo()};
+          }
+          EXPECT_EQ(got[0], got[1]) << what << " (step " << step << "): " << c.fields << " = " << k;
+        }
+      }
+    }
+  };
+  for (int i = 0; i < 120; ++i) add(i);
+  compare("appended");
+  for (int i = 120; i < 140; ++i) add(i);
+  compare("appended after a look-up");
+  for (TMemoryData* t : both) {
+    t->RecNo();
+    t->SetRecNo(10);
+    t->Edit();
+    t->FieldByName("POZNAMKA")->SetAsString("edited");
+    t->Post();
+  }
+  compare("posted without a key change");
+  for (int r : {3, 40, 139}) {
+    for (TMemoryData* t : both) {
+      t->SetRecNo(r);
+      t->Edit();
+      t->FieldByName("DOKLAD")->SetAsString(number(r + 1));
+      t->FieldByName("ID_DOKLAD")->SetAsInteger(57);
+      t->FieldByName("TYP_DOKLADU")->Clear();
+      t->Post();
+    }
+    compare("posted with a new key");
+  }
+  for (TMemoryData* t : both) {
+    t->SetRecNo(5);
+    t->Insert();
+    t->FieldByName("ID_DOKLAD")->SetAsInteger(0);
+    t->FieldByName("DOKLAD")->SetAsString("0");
+    t->FieldByName("TYP_DOKLADU")->SetAsString("fa");
+    t->Post();
+  }
+  compare("inserted in the middle");
+  for (TMemoryData* t : both) {
+    t->SetRecNo(2);
+    t->Delete();
+    t->SetRecNo(60);
+    t->Delete();
+  }
+  compare("deleted");
+  for (TMemoryData* t : both) t->SortRecords("DOKLAD;TYP_DOKLADU", true, true);
+  compare("sorted");
+  for (TMemoryData* t : both) t->EmptyTable();
+  compare("emptied");
+  for (int i = 200; i < 230; ++i) add(i);
+  compare("filled again");
+  for (TMemoryData* t : both) {
+    t->Close();
+    t->Open();
+  }
+  for (int i = 300; i < 320; ++i) add(i);
+  compare("reopened");
+}
+
 TEST(MemoryData, AnEmptyTextReadsAsNull) {
   auto t = Doklady();
   t->Open();

@@ -69,6 +69,26 @@ TEST(Dialogs, MessageDlgHasCzechCaptionsButtonsInOrderAndDefaults) {
   EXPECT_EQ(ButtonCaption(mbAll), CZ("Vše"));
 }
 
+TEST(Dialogs, MessageDlgTakesTheDefaultButtonItIsGiven) {
+  struct Case {
+    TMsgDlgButtons buttons;
+    TMsgDlgBtn default_button;
+    int default_result;
+  };
+  const Case cases[] = {
+      {{mbYes, mbNo}, mbNo, mrNo},
+      {mbYesNoCancel, mbCancel, mrCancel},
+      {{mbYes, mbNo}, mbOK, mrYes},  // not one of the buttons: the usual default
+  };
+  for (const Case& c : cases) {
+    Capture cap;
+    EXPECT_EQ(MessageDlg("x", mtConfirmation, c.buttons, 0, c.default_button), c.default_result);
+    ASSERT_EQ(cap.requests.size(), 1u);
+    EXPECT_EQ(cap.requests[0].DefaultResult, c.default_result);
+    EXPECT_EQ(Captions(cap.requests[0]).size(), c.buttons.Contains(mbCancel) ? 3u : 2u);
+  }
+}
+
 TEST(Dialogs, MessageBoxMapsFlagsToButtonsIconAndDefault) {
   struct Case {
     uint32_t flags;

@@ -58,7 +58,7 @@ class MeldrunDocsDb : public ::testing::Test {
   std::string Main() const { return dir_.File("main.fdb"); }
   std::string Station() const { return dir_.File("st.fdb"); }
 
-  // What the partner, patient, case, variant and code-list steps leave: the station's
+  // What the user, partner, patient, case, variant and code-list steps leave: the station's
   // marked rows exist in main under main keys (found by their natural keys). Before
   // Connect (isql reads and writes the files).
   void PlayParents() {
@@ -70,6 +70,10 @@ class MeldrunDocsDb : public ::testing::Test {
                   ", 1), '" + code + "' from RDB$DATABASE where not exists (select 1 from " + table + " where " +
                   table + " = '" + code + "');\n";
     }
+    // Users, by their short names.
+    for (const std::string& code : Qn(Station(), "select ZKRATKA as V from UZIVATEL_NEW where ST is not null"))
+      script += "insert into UZIVATEL_NEW (ID_UZIVATEL, ZKRATKA) select gen_id(GEN_UZIVATEL, 1), '" + code +
+                "' from RDB$DATABASE where not exists (select 1 from UZIVATEL_NEW where ZKRATKA = '" + code + "');\n";
     const auto cases = Qn(Station(), "select PAC.PACIENT||'|'||P.PRIPAD||'|'||coalesce(P.AKTIVNI,'')||'|'||"
                                      "coalesce(cast(P.ZALOZENI_ZAZNAMU as varchar(30)),'') as V from PRIPAD P "
                                      "join PACIENT PAC on P.ID_PACIENT = PAC.ID_PACIENT where P.ST is not null");

@@ -944,5 +944,52 @@ TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
   EXPECT_EQ(Text(outer_cell), "x");
 }
 
+// Closing the cell editor keeps what can still be redone: after several cell edits, each
+// closed into a step of the main document, undone from the main editor and one of them
+// redone (which opens the cell editor and redoes there), the main editor's redo list still
+// holds the rest when the cell editor closes, and redoing them brings every edit back.
+TEST_F(TableEditTest, ClosingTheCellEditorKeepsTheRedoList) {
+  const int kEdits = 5;
+  for (int k = 0; k < kEdits; ++k) {
+    Click(1, 1);
+    ASSERT_NE(table->CellEditor, nullptr);
+    table->CellEditor->InsertText(std::to_string(k));
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  const std::string full = Text(table->GetCells(1, 1));
+  ASSERT_EQ(full, "c1101234");
+  ASSERT_EQ(e->EditData()->UndoList->Count(), kEdits);
+  for (int k = 0; k < kEdits; ++k) {
+    e->Undo();
+    Pump();
+  }
+  if (table->CellEditor) {
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  ASSERT_EQ(Text(table->GetCells(1, 1)), "c11");
+  const int32_t redo_groups = e->EditData()->RedoList->Count();
+  ASSERT_GT(redo_groups, 0);
+  e->Redo();
+  Pump();
+  if (table->CellEditor) {
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  EXPECT_EQ(Text(table->GetCells(1, 1)), "c110");
+  EXPECT_GT(e->EditData()->RedoList->Count(), 0) << "closing the cell editor kept the redo list";
+  // Redo until nothing is left to redo (bounded): every edit comes back.
+  for (int guard = 0; guard < 4 * kEdits && e->EditData()->RedoList->Count() > 0; ++guard) {
+    e->Redo();
+    Pump();
+    if (table->CellEditor) {
+      table->CloseCellEditor(true);
+      Pump();
+    }
+  }
+  EXPECT_EQ(Text(table->GetCells(1, 1)), full);
+}
+
 }  // namespace
 }  // namespace pelvar

@@ -300,3 +300,138 @@ TEST(RTFTableImport, MergedCellTableWrittenByLibreOffice) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Tables nested three deep, written as RTF: LibreOffice reads every cell's text at every
+// depth (its text export shows them all, in order) and the cells keep their fonts; our own
+// reader gives back the same nesting. A reader that skips the nested-table destination
+// must still find the nested cells' text outside it.
+TEST(RVTable, NestedTablesThreeDeepReadByLibreOffice) {
+  Doc a;
+  TFontInfo* mono = a.style.TextStyles()->Add();
+  mono->FontName = "Courier New";
+  const int32_t mono_no = a.style.TextStyles()->Count() - 1;
+  a.data.AddTextItem(CZ("před"), 0, 0);
+  auto* t1 = new TRVTableItemInfo(&a.data, 1, 2);
+  SetCell(t1, 0, 0, "L1a");
+  SetCell(t1, 0, 1, "L1b");
+  auto* t2 = new TRVTableItemInfo(t1->GetCells(0, 0), 1, 2);
+  SetCell(t2, 0, 0, "L2a", mono_no);
+  SetCell(t2, 0, 1, "L2b");
+  auto* t3 = new TRVTableItemInfo(t2->GetCells(0, 1), 1, 2);
+  SetCell(t3, 0, 0, "L3a", mono_no);
+  SetCell(t3, 0, 1, "L3b");
+  t2->GetCells(0, 1)->AddItem("", t3);
+  t1->GetCells(0, 0)->AddItem("", t2);
+  a.data.AddItem("", t1);
+  a.data.AddTextItem("po", 0, 0);
+  TMemoryStream m;
+  ASSERT_TRUE(a.data.SaveRTFToStream(m, "", 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, clWindow, false));
+  const std::string rtf(reinterpret_cast<const char*>(m.Memory()), static_cast<size_t>(m.Size()));
+
+  // Our reader: the same tables, nested the same way.
+  Doc b;
+  TRVRTFReaderProperties p;
+  p.TextStyleMode = rvrsAddIfNeeded;
+  TStringStream in(rtf);
+  int32_t index = 0;
+  ASSERT_EQ(p.ReadRTFFromStream(in, &b.data, index), rtf_ec_OK);
+  ASSERT_EQ(b.data.ItemCount(), 3) << rtf;
+  auto* u1 = dynamic_cast<TRVTableItemInfo*>(b.data.GetItem(1));
+  ASSERT_NE(u1, nullptr) << rtf;
+  ASSERT_EQ(Grid(u1), "L1a/,L1b") << rtf;
+  TCustomRVData* c1 = u1->GetCells(0, 0);
+  ASSERT_EQ(c1->ItemCount(), 2) << rtf;
+  auto* u2 = dynamic_cast<TRVTableItemInfo*>(c1->GetItem(1));
+  ASSERT_NE(u2, nullptr) << rtf;
+  EXPECT_EQ(Grid(u2), "L2a,L2b/") << rtf;
+  auto* u3 = dynamic_cast<TRVTableItemInfo*>(u2->GetCells(0, 1)->GetItem(1));
+  ASSERT_NE(u3, nullptr) << rtf;
+  EXPECT_EQ(Grid(u3), "L3a,L3b") << rtf;
+  EXPECT_EQ(b.style.TextStyles()->Items(u3->GetCells(0, 0)->GetItemStyle(0))->FontName, "Courier New");
+  EXPECT_EQ(b.style.TextStyles()->Items(u2->GetCells(0, 0)->GetItemStyle(0))->FontName, "Courier New");
+
+  if (!test::HaveProgram("soffice")) {
+    if (test::InCI()) FAIL() << "LibreOffice is missing";
+    GTEST_SKIP() << "LibreOffice is not installed (scripts/deps.sh installs it)";
+  }
+  test::TempDir dir("lonested");
+  const std::string file = dir.File("t.rtf");
+  std::ofstream(file, std::ios::binary) << rtf;
+  for (const char* format : {"txt:Text (encoded):UTF8", "html"}) {
+    test::CommandResult r = test::RunCommand({"soffice", "--headless", "-env:UserInstallation=file://" + dir.Path() + "/lo",
+                                              "--convert-to", format, "--outdir", dir.Path(), file});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  std::string text = test::ReadFile(dir.File("t.txt"));
+  std::string words;
+  for (char ch : text) words += (ch == '\n' || ch == '\r' || ch == '\t') ? ' ' : ch;
+  size_t at = 0;
+  for (const char* word : {"před", "L1a", "L2a", "L3a", "L3b", "L1b", "po"}) {
+    const size_t found = words.find(word, at);
+    ASSERT_NE(found, std::string::npos) << word << " in: " << words << "\n" << rtf;
+    at = found;
+  }
+  // The fonts of the nested cells as LibreOffice shows them.
+  const std::string html = test::ReadFile(dir.File("t.html"));
+  for (const char* word : {"L2a", "L3a"}) {
+    const size_t w = html.find(std::string(word) + "<");
+    ASSERT_NE(w, std::string::npos) << html;
+    const size_t cell = html.rfind("<td", w);
+    ASSERT_NE(cell, std::string::npos) << html;
+    EXPECT_NE(html.substr(cell, w - cell).find("Courier New"), std::string::npos) << word << ": " << html.substr(cell, w - cell + 4);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Grids no document needs are refused with the reader's code for a failed event, quickly
+// and without building them (a row of thousands of cells); a large table that a real
+// document has still arrives whole.
+TEST(RTFTableImport, AbsurdGridsAreRefused) {
+  auto row_of_cells = [](int cells) {
+    std::string rtf = "{\\rtf1 \\trowd\\cellx1000\\pard\\intbl ";
+    for (int i = 0; i < cells; ++i) rtf += "x\\cell ";
+    return rtf + "\\row}";
+  };
+  auto plain_table = [](int rows, int cols) {
+    std::string rtf = "{\\rtf1 ";
+    for (int r = 0; r < rows; ++r) {
+      rtf += "\\trowd";
+      for (int c = 1; c <= cols; ++c) rtf += "\\cellx" + std::to_string(c * 500);
+      rtf += "\\pard\\intbl ";
+      for (int c = 0; c < cols; ++c) rtf += std::to_string(r) + "\\cell ";
+      rtf += "\\row ";
+    }
+    return rtf + "}";
+  };
+  struct {
+    std::string name, rtf;
+    uint8_t code;
+  } cases[] = {
+      {"a row of 5,000 cells", row_of_cells(5000), rtf_ec_Exception},
+      {"a row of 60 cells", row_of_cells(60), rtf_ec_OK},
+      {"200 rows of 30 columns", plain_table(200, 30), rtf_ec_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Doc d;
+    TRVRTFReaderProperties p;
+    TStringStream in(c.rtf);
+    int32_t index = 0;
+    ASSERT_EQ(p.ReadRTFFromStream(in, &d.data, index), c.code);
+    if (c.code != rtf_ec_OK) continue;
+    auto* t = dynamic_cast<TRVTableItemInfo*>(d.data.GetItem(0));
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(t->ColCount(), 30);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar

@@ -8,6 +8,8 @@
 #include "platform/codepage.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
+#include "platform/iconv_cache.h"
+#include "richtext/model/RVRTFProps.h"
 #include "richtext/model/RVUni.h"
 #include "tests/support/process.h"
 
@@ -48,6 +50,24 @@ TEST(TextExport, EqualsGoldenFile) {
   ASSERT_TRUE(d.data.SaveTextToStream("", m, 10, false, false, false, false));
   const std::string golden = test::ReadFile(std::string(PELVAR_SOURCE_DIR) + "/tests/richtext/model/fixtures/export_sample.txt");
   EXPECT_EQ(AnsiToUtf8(Bytes(m)), golden);
+}
+
+// A long document in a code page of its own converts every item: the converter is opened
+// once, not once per item (an open costs more than the conversion of a short item).
+TEST(TextExport, ConvertsItemsWithOneConverterPerCodePage) {
+  Doc d;
+  d.style.TextStyles()->Items(0)->Charset = 204;  // Windows-1251
+  for (int i = 0; i < 300; ++i) d.data.AddTextItem("\xCF\xF0\xE8\xE2\xE5\xF2", 0, 0);  // "Привет"
+  TMemoryStream first;
+  ASSERT_TRUE(d.data.SaveTextToStream("", first, 0, false, false, true, false));
+  const int64_t opened = IconvDescriptorsOpened();
+  TMemoryStream second;
+  ASSERT_TRUE(d.data.SaveTextToStream("", second, 0, false, false, true, false));
+  EXPECT_EQ(IconvDescriptorsOpened(), opened);
+  const std::string bytes = Bytes(second);
+  ASSERT_GE(bytes.size(), 12u);
+  EXPECT_EQ(bytes.substr(0, 12), std::string("\x1F\x04\x40\x04\x38\x04\x32\x04\x35\x04\x42\x04", 12));
+  EXPECT_EQ(bytes, Bytes(first));
 }
 
 TEST(TextExport, Utf16StartsWithByteOrderMark) {
@@ -97,6 +117,41 @@ TEST(HTMLExport, EmptyParagraphAndSpans) {
   const std::string h = Html(d.data, true, rvsoFirstOnly, "t");
   EXPECT_EQ(h.find("</body>"), std::string::npos);
   EXPECT_NE(h.find("<body>"), std::string::npos);
+}
+
+// A picture that cannot be written as a file (an empty 0 x 0 metafile, as documents carry
+// for missing images) is left out, its alternative text in its place, and the page goes on
+// to its end; the pictures that can be written still are.
+TEST(HTMLExport, GoesOnPastAPictureThatCannotBeWritten) {
+  const std::string empty_metafile =
+      "{\\pict\\wmetafile8\\picw0\\pich0 0100090000030c0000000000030000000000030000000000}";
+  const std::string rtf = "{\\rtf1 p\\u345?ed " + empty_metafile + " po\\par druh\\u253? " +
+                          "{\\pict\\dibitmap0\\picw1\\pich1 280000000100000001000000010018000000000004000000"
+                          "00000000000000000000000000000000ff000000}\\par konec\\par}";
+  for (bool css : {false, true}) {
+    SCOPED_TRACE(css ? "css" : "plain");
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.UnicodeMode = rvruOnlyUnicode;
+    TStringStream in(rtf);
+    int32_t index = 0;
+    ASSERT_EQ(p.ReadRTFFromStream(in, &d.data, index), rtf_ec_OK);
+    test::TempDir dir("htmlpict");
+    const std::string path = dir.Path() + "/";
+    TMemoryStream m;
+    int32_t no = 0;
+    TColor cur = clNone;
+    const bool ok = css ? d.data.SaveHTMLToStreamEx(m, path, "t", "img", "", "", "", rvsoUTF8, clWhite, cur, no, 5,
+                                                    5, 5, 5, nullptr)
+                        : d.data.SaveHTMLToStream(m, path, "t", "img", rvsoUTF8, clWhite, no, 5, 5, 5, 5, nullptr);
+    EXPECT_TRUE(ok);
+    const std::string page = Bytes(m);
+    EXPECT_NE(page.find("po"), std::string::npos) << page;
+    EXPECT_NE(page.find("konec"), std::string::npos) << page;
+    EXPECT_NE(page.find("</html>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("<img"), page.rfind("<img")) << page;  // one picture written: the bitmap
+    EXPECT_NE(page.find("<img"), std::string::npos) << page;
+  }
 }
 
 // The page read by an HTML parser: its paragraphs with their text and span classes.

@@ -205,3 +205,72 @@ TEST(PictureItemTest, HtmlImageTag) {
 
 }  // namespace
 }  // namespace pelvar
+
+#include "richtext/model/RVImageList.h"
+#include "richtext/model/RVJPEG.h"
+#include "richtext/model/RVRTFProps.h"
+
+namespace pelvar {
+namespace {
+
+// PNG and JPEG pictures of an RTF document paint their pixels (what the viewer and the
+// printout show), not an empty frame; their bytes stay as they came. A PNG whose pixel data
+// is damaged paints the frame.
+TEST(PictureItemTest, PngAndJpegPicturesPaintTheirPixels) {
+  const std::string png_hex =
+      "89504e470d0a1a0a0000000d4948445200000004000000040802000000269309290000001049444154789c63f8cfc000470cc47100ae93"
+      "0ff1d05f239e0000000049454e44ae426082";  // 4 x 4 red
+  TBitmap blue(8, 8, 0xFF0000FFu);
+  std::unique_ptr<TJPEGImage> jpeg = RVBitmapToJPEG(blue);
+  std::string jpeg_hex;
+  for (unsigned char c : jpeg->Data) {
+    static const char* d = "0123456789abcdef";
+    jpeg_hex += d[c >> 4];
+    jpeg_hex += d[c & 15];
+  }
+  std::string broken_png_hex = png_hex;
+  broken_png_hex.replace(broken_png_hex.find("789c"), 8, "00000000");  // the compressed pixels spoilt
+  struct {
+    std::string rtf;
+    uint32_t colour;  // 0: the frame (white inside)
+  } cases[] = {
+      {"{\\pict\\pngblip " + png_hex + "}", 0xFFFF0000u},
+      {"{\\pict\\jpegblip " + jpeg_hex + "}", 0xFF0000FFu},
+      {"{\\pict\\pngblip " + broken_png_hex + "}", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rtf.substr(0, 40));
+    TRVStyle style(nullptr);
+    TCustomRVData doc;
+    doc.SetRVStyle(&style);
+    TRVRTFReaderProperties p;
+    TStringStream in("{\\rtf1 " + c.rtf + "\\par}");
+    int32_t index = 0;
+    ASSERT_EQ(p.ReadRTFFromStream(in, &doc, index), rtf_ec_OK);
+    ASSERT_EQ(doc.ItemCount(), 1);
+    auto* item = dynamic_cast<TRVGraphicItemInfo*>(doc.GetItem(0));
+    ASSERT_NE(item, nullptr);
+    // The picture's box: its natural size, one pixel of spacing in.
+    const int32_t w = item->GetImageWidth(), h = item->GetImageHeight();
+    ASSERT_GE(w, 4);
+    ASSERT_GE(h, 4);
+    TPixelImage surface(w + 8, h + 8, 0xFF00FF00u);
+    TRVPixelCanvas canvas(surface);
+    item->Paint(0, 0, canvas, 0, nullptr, nullptr);
+    const uint32_t centre = surface.At(1 + w / 2, 1 + h / 2);
+    if (c.colour == 0) {
+      EXPECT_EQ(centre, 0xFFFFFFFFu);
+      continue;
+    }
+    // JPEG is lossy: each channel within a few steps.
+    for (int shift : {0, 8, 16})
+      EXPECT_NEAR(static_cast<int>((centre >> shift) & 0xFF), static_cast<int>((c.colour >> shift) & 0xFF), 8)
+          << std::hex << centre;
+    // The whole box is the picture's colour, no frame around it.
+    EXPECT_EQ(surface.At(1, 1) & 0xFFFFFFu, centre & 0xFFFFFFu);
+    EXPECT_EQ(surface.At(w, h) & 0xFFFFFFu, centre & 0xFFFFFFu);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar

@@ -288,8 +288,11 @@ TEST(RTFPictures, PicturesTravelThroughRTF) {
   ASSERT_NE(big, nullptr);
   EXPECT_EQ(big->ImageWidth, RTF_MAX_PICTURE_SIZE);
   EXPECT_EQ(big->ImageHeight, 0);
+  // A PNG picture whose bytes do not load comes without a graphic (a picture item showing
+  // the invalid picture) and the text after it is read.
   Doc e;
-  EXPECT_EQ(Import(p, e.data, "{\\rtf1{\\pict\\pngblip 0102030405}}"), rtf_ec_InvalidPicture);
+  EXPECT_EQ(Import(p, e.data, "{\\rtf1{\\pict\\pngblip 0102030405}after}"), rtf_ec_OK);
+  EXPECT_EQ(Paragraphs(e.data), "<-3>after");
 }
 
 
@@ -418,6 +421,48 @@ TEST(RTFLists, RestartedBulletsTakeNoOverride) {
   Adding(p);
   ASSERT_EQ(Import(p, b.data, rtf), rtf_ec_OK);
   EXPECT_EQ(Paragraphs(b.data), "[0.0:•]odrážka\n[1.0:1.]první\n[1.0:7.]od sedmi");
+}
+
+}  // namespace
+}  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// A long numbered list read in one import is numbered as each marker's place says (the
+// markers are numbered once, when the import ends): every paragraph has its number, and a
+// bulleted paragraph between does not break the count.
+TEST(RTFLists, LongListNumberedOnceByTheImport) {
+  auto list = [](int from, int count) {
+    std::string rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}\\f0\\fs20 ";
+    for (int i = from; i < from + count; ++i) {
+      rtf += "{\\pard\\fi-360\\li720{\\*\\pn\\pnlvlbody\\pndec\\pnstart1\\pnindent360{\\pntxta .}}item " +
+             std::to_string(i) + "\\par}";
+      if (i == from + 5)
+        rtf += "{\\pard\\fi-360\\li720{\\*\\pn\\pnlvlblt\\pnf1\\pnindent360{\\pntxtb \\'b7}}dot\\par}";
+    }
+    return rtf + "}";
+  };
+  Doc d;
+  TRVRTFReaderProperties p;
+  Adding(p);
+  ASSERT_EQ(Import(p, d.data, list(1, 300)), rtf_ec_OK);
+  std::vector<int32_t> numbers;
+  int32_t bullets = 0;
+  for (int32_t i = 0; i < d.data.ItemCount(); ++i)
+    if (auto* m = dynamic_cast<TRVMarkerItemInfo*>(d.data.GetItem(i))) {
+      if (m->ListNo == 0)
+        numbers.push_back(m->Counter);
+      else
+        ++bullets;
+    }
+  std::vector<int32_t> expect(300);
+  for (int32_t i = 0; i < 300; ++i) expect[static_cast<size_t>(i)] = i + 1;
+  EXPECT_EQ(numbers, expect);
+  EXPECT_EQ(bullets, 1);
+  const std::string text = Paragraphs(d.data);
+  EXPECT_NE(text.find(":300.]item 300"), std::string::npos);
+  EXPECT_NE(text.find(":·]dot"), std::string::npos);
 }
 
 }  // namespace

@@ -322,3 +322,75 @@ TEST(RTFImport, RtfWrittenByPandocAndLibreOffice) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Lengths and sizes at the ends of the 32-bit range are taken as the reader's bounds: the
+// import and the export of what it made do no arithmetic that overflows (the sanitizer
+// build stops at any), and the text arrives.
+TEST(RTFImportBounds, HugeLengthsAndSizesAreClamped) {
+  const char* cases[] = {
+      "{\\rtf1 {\\sl2147483647 x}\\par}",
+      "{\\rtf1 {\\sl-2147483648\\slmult1 x}\\par}",
+      "{\\rtf1 {\\fs2147483647 x}\\par}",
+      "{\\rtf1 {\\fs-2147483648 x}\\par}",
+      "{\\rtf1 {\\li2147483647\\ri-2147483648\\fi-2147483648\\sb2147483647\\sa2147483647 x}\\par}",
+      "{\\rtf1 {\\expndtw2147483647\\charscalex2147483647\\tx2147483647 x}\\par}",
+      "{\\rtf1 \\trowd\\trgaph2147483647\\trleft-2147483648\\cellx2147483647 x\\cell\\row}",
+  };
+  for (const char* rtf : cases) {
+    SCOPED_TRACE(rtf);
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.TextStyleMode = rvrsAddIfNeeded;
+    p.ParaStyleMode = rvrsAddIfNeeded;
+    ASSERT_EQ(Import(p, d.data, rtf), rtf_ec_OK);
+    for (int32_t i = 0; i < d.style.TextStyles()->Count(); ++i)
+      EXPECT_LE(d.style.TextStyles()->Items(i)->Size, RTF_MAX_FONT_HALF_POINTS / 2);
+    const std::string out = Rtf(d.data);
+    Doc back;
+    TRVRTFReaderProperties q;
+    ASSERT_EQ(Import(q, back.data, out), rtf_ec_OK);
+    EXPECT_NE(Text(back.data).find('x'), std::string::npos);
+  }
+}
+
+// Linked pictures (INCLUDEPICTURE) of a document read from a file come from the
+// document's own folder without any setting; a link that leads out of that folder, or any
+// link when the folder is not known, brings nothing; the caller's folder wins when set.
+TEST(RTFImportPictures, LinkedPicturesFromTheDocumentsOwnFolder) {
+  test::TempDir dir("rtflinks");
+  ASSERT_EQ(system(("mkdir -p '" + dir.File("doc") + "'").c_str()), 0);
+  const std::string png = test::ReadFile(std::string(PELVAR_SOURCE_DIR) + "/tests/richtext/model/fixtures/red4.png");
+  std::ofstream(dir.File("doc/pic.png"), std::ios::binary) << png;
+  std::ofstream(dir.File("outside.png"), std::ios::binary) << png;
+  struct {
+    const char* arg;
+    std::string base, allowed;
+    bool loaded;
+  } cases[] = {
+      {"pic.png", dir.File("doc/"), "", true},
+      {"../outside.png", dir.File("doc/"), "", false},
+      {"pic.png", "", "", false},
+      {"pic.png", dir.File("doc/"), dir.Path() + "/elsewhere", false},
+      {"../outside.png", dir.File("doc/"), dir.Path(), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.arg) + " base " + c.base + " allowed " + c.allowed);
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.ResourceBasePath = c.base;
+    p.PictureAllowedFolder = c.allowed;
+    ASSERT_EQ(Import(p, d.data, std::string("{\\rtf1 a{\\field{\\*\\fldinst INCLUDEPICTURE \"") + c.arg +
+                                    "\"}{\\fldrslt }}b\\par}"),
+              rtf_ec_OK);
+    int32_t pictures = 0;
+    for (int32_t i = 0; i < d.data.ItemCount(); ++i) pictures += d.data.GetItem(i)->StyleNo == rvsPicture;
+    EXPECT_EQ(pictures, c.loaded ? 1 : 0);
+    EXPECT_NE(Text(d.data).find('b'), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar

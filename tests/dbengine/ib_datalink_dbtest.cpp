@@ -1,0 +1,369 @@
+// Data links against real Firebird 3 (embedded), through a buffered dataset: the
+// query-by-example criteria a link adds to the search and keeps, recalls, writes and
+// reads back; the colour that shows the state; Append; the session's focus; the
+// buffer-row flag; the hook of a changed link; calculated fields after the links
+// wrote their values. One database serves the suite; tests that write roll back.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../dbclient/connection_calls.h"
+#include "dbengine/IB_Components_bdataset.h"
+#include "dbengine/IB_Components_datasource.h"
+#include "platform/sysutils.h"
+
+namespace pelvar::test {
+namespace {
+
+// A link as a control would be: it has a name for its criteria, holds a value to
+// search for, and records the criteria events and its link hook.
+class CriteriaLink : public TIB_DataLink {
+ public:
+  CriteriaLink(TComponent* Owner, const char* id) : TIB_DataLink(Owner), id_(id) {}
+  AnsiString GetLinkIdentifier() const override { return id_; }
+  void ProcessEvent(uint8_t Code, intptr_t Argument) override {
+    if (Code == dlnkSearchCriteria) criteria_events.push_back(static_cast<int>(Argument));
+    TIB_DataLink::ProcessEvent(Code, Argument);
+  }
+  void SysLinkHook3(intptr_t Argument) override { hooks.push_back(Argument); }
+  std::vector<int> criteria_events;
+  std::vector<intptr_t> hooks;
+
+ private:
+  AnsiString id_;
+};
+
+class DataLinkDb : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    db_ = FbTestDb::Create(FbTestDb::Mode::Embedded, "datalink.fdb").release();
+    db_->RunSql(
+        "create table KLIENT (ID integer not null primary key, PRIJMENI varchar(30));\n"
+        "commit;\n"
+        "insert into KLIENT values (1, 'Novák');\n"
+        "insert into KLIENT values (2, 'Dvořák');\n"
+        "insert into KLIENT values (3, 'Černá');\n"
+        "insert into KLIENT values (4, 'Nováková');\n"
+        "commit;\n");
+  }
+  static void TearDownTestSuite() {
+    delete db_;
+    db_ = nullptr;
+  }
+
+  void SetUp() override {
+    InstallClientLibraryNameProvider();
+    session_ = new TIB_Session(&form_);
+    conn_ = new TIB_Connection(&form_);
+    conn_->SetDatabaseName(CZ(db_->ConnectString()));
+    conn_->SetUsername(kSysdbaUser);
+    conn_->SetPassword(kSysdbaPassword);
+    conn_->SetCharSet("WIN1250");
+    conn_->SetSQLDialect(3);
+    conn_->Open();
+    tr_ = new TIB_Transaction(&form_);
+    tr_->SetIB_Connection(conn_);
+    d_ = new TIB_BDataset(&form_);
+    d_->SetIB_Connection(conn_);
+    d_->SetIB_Transaction(tr_);
+    d_->SQL()->SetText("select ID, PRIJMENI from KLIENT order by ID");
+    TIB_StringList keys;
+    keys.SetText("KLIENT.ID");
+    d_->SetKeyLinks(&keys);
+    src_ = new TIB_DataSource(&form_);
+    src_->SetDataset(d_);
+  }
+  void TearDown() override {
+    if (tr_->GetStarted()) tr_->Rollback();
+    for (int i = 0; i < form_.ComponentCount(); ++i) {
+      if (auto* l = dynamic_cast<TIB_DataLink*>(form_.Components(i))) {
+        l->OnUpdateData = nullptr;
+        l->OnReceiveFocus = nullptr;
+      }
+    }
+    session_->OnGetDataLinkColor = nullptr;
+    while (form_.ComponentCount() > 0) delete form_.Components(form_.ComponentCount() - 1);
+    ClientLibraryNameHook = nullptr;
+  }
+
+  CriteriaLink* NewLink(const char* id = "L1") {
+    auto* link = new CriteriaLink(&form_, id);
+    link->SetDataSource(src_);
+    return link;
+  }
+  std::vector<int> Ids() {
+    std::vector<int> ids;
+    for (d_->First(); !d_->GetEof(); d_->Next()) ids.push_back(d_->FieldByName("ID")->GetAsInteger());
+    return ids;
+  }
+
+  static FbTestDb* db_;
+  TComponent form_{nullptr};
+  TIB_Session* session_ = nullptr;
+  TIB_Connection* conn_ = nullptr;
+  TIB_Transaction* tr_ = nullptr;
+  TIB_BDataset* d_ = nullptr;
+  TIB_DataSource* src_ = nullptr;
+};
+
+FbTestDb* DataLinkDb::db_ = nullptr;
+
+TEST_F(DataLinkDb, SearchCriteriaOfALinkNarrowTheSearchAndAreKeptRecalledWrittenAndRead) {
+  CriteriaLink* link = NewLink();
+  d_->BeginSearch();
+  ASSERT_EQ(d_->GetState(), dstSearch);
+  // The consumer writes what it holds when the search executes.
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    auto* self = static_cast<TIB_DataLink*>(l);
+    if (self->GetSearchWhere().empty()) {
+      self->SetDataName("PRIJMENI");
+      self->SetSearchWhere("PRIJMENI STARTING WITH 'Nov'");
+      self->SetSearchText("Nov");
+    }
+  };
+  d_->ExecuteSearch(true);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 4}));
+  // The executed search's criteria were kept as the last ones (code 3).
+  EXPECT_EQ(link->criteria_events, (std::vector<int>{3}));
+
+  d_->SaveSearchCriteria();
+  d_->ClearSearchCriteria();
+  EXPECT_EQ(link->GetDataName(), "");
+  EXPECT_EQ(link->GetSearchWhere(), "");
+  EXPECT_EQ(link->GetSearchText(), "");
+  d_->RecallLastSearchCriteria();
+  EXPECT_EQ(link->GetDataName(), "PRIJMENI");
+  EXPECT_EQ(link->GetSearchWhere(), "PRIJMENI STARTING WITH 'Nov'");
+  EXPECT_EQ(link->GetSearchText(), "Nov");
+  link->ClearCriteria(true);
+  d_->RecallSearchCriteria();
+  EXPECT_EQ(link->GetSearchWhere(), "PRIJMENI STARTING WITH 'Nov'");
+  EXPECT_EQ(link->criteria_events, (std::vector<int>{3, 1, 0, 4, 2}));
+
+  // Written as name=value lines under the link's name; the display text only when it
+  // was set, not when it falls back to the data name.
+  TStringList list;
+  list.Add("stale=1");
+  link->SetSearchDisplay("");
+  d_->WriteSearchCriteria(&list);
+  EXPECT_EQ(AnsiToUtf8(list.Text()),
+            "L1=PRIJMENI\r\nL1.Where=PRIJMENI STARTING WITH 'Nov'\r\nL1.Data=Nov\r\n");
+  EXPECT_EQ(link->GetSearchDisplay(), "PRIJMENI");
+  link->SetSearchDisplay(CZ("Příjmení"));
+  d_->WriteSearchCriteria(&list);
+  EXPECT_EQ(list.Values("L1.Display"), CZ("Příjmení"));
+  EXPECT_EQ(d_->CriteriaInTransfer(), nullptr);
+
+  // Read back into a link that holds nothing: the criteria apply to the next search.
+  link->ClearCriteria(true);
+  link->OnUpdateData = nullptr;
+  d_->ReadSearchCriteria(&list);
+  EXPECT_EQ(link->GetDataName(), "PRIJMENI");
+  EXPECT_EQ(link->GetSearchWhere(), "PRIJMENI STARTING WITH 'Nov'");
+  EXPECT_EQ(link->GetSearchText(), "Nov");
+  d_->BeginSearch();
+  d_->ExecuteSearch(true);
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 4}));
+
+  // Leaving search mode clears them.
+  d_->BeginSearch();
+  d_->Cancel();
+  EXPECT_EQ(link->GetSearchWhere(), "");
+  EXPECT_EQ(link->GetDataName(), "");
+}
+
+TEST_F(DataLinkDb, ClearingCriteriaInvalidatesTheSqlOnceAndResetClearsTheDataName) {
+  CriteriaLink* link = NewLink();
+  d_->Prepare();
+  link->SetDataName("PRIJMENI");
+  link->SetSearchDisplay(CZ("Příjmení"));
+  link->SetSearchWhere("ID > 1");
+  int invalidations = 0;
+  d_->OnInvalidateSQL = [&invalidations](TIB_Statement*) { ++invalidations; };
+  link->ClearCriteria(true);
+  EXPECT_EQ(invalidations, 1);
+  EXPECT_EQ(link->GetSearchDisplay(), "");
+  link->ClearCriteria(true);
+  EXPECT_EQ(invalidations, 1);
+  d_->OnInvalidateSQL = nullptr;
+
+  // A new layout of the dataset's columns resets the link: its data name names a
+  // column no more.
+  link->SetDataName("PRIJMENI");
+  link->SetSearchWhere("ID > 1");
+  d_->SQL()->SetText("select ID, PRIJMENI as JMENO from KLIENT order by ID");
+  d_->Prepare();
+  EXPECT_EQ(link->GetDataName(), "");
+  EXPECT_EQ(link->GetSearchWhere(), "ID > 1");
+}
+
+TEST_F(DataLinkDb, StateColourFollowsTheDatasetStateAndCachedChanges) {
+  CriteriaLink* link = NewLink();
+  session_->SetBrowsingColor(1);
+  session_->SetPreparedColor(2);
+  session_->SetEditingColor(3);
+  session_->SetInsertingColor(4);
+  session_->SetDeletingColor(5);
+  session_->SetSearchingColor(6);
+  session_->SetReadOnlyColor(7);
+  session_->SetInvalidColor(8);
+  d_->SetRequestLive(true);
+  d_->SetCachedUpdates(true);
+  tr_->StartTransaction();
+
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    TColor colour;
+  };
+  const std::vector<Case> cases = {
+      {"inactive", [] {}, 8},
+      {"prepared, no row", [this] { d_->Prepare(); }, 2},
+      {"browsing a row", [this] { d_->Open(); }, 1},
+      {"editing", [this] { d_->Edit(); }, 3},
+      {"cached modification", [this] { d_->Post(); }, 3},
+      {"inserting", [this] { d_->Insert(); }, 4},
+      {"cached insert", [this] { d_->FieldByName("ID")->SetAsInteger(90); d_->Post(); }, 4},
+      {"read-only browsing", [this] { d_->Last(); d_->SetPreventEditing(true); d_->SetPreventDeleting(true); d_->SetReadOnly(true); }, 7},
+      {"searching", [this] { d_->CancelUpdates(); d_->SetReadOnly(false); d_->BeginSearch(); }, 6},
+      {"searching prevented", [this] { d_->PreventSearching = true; }, 7},
+  };
+  for (const Case& c : cases) {
+    c.act();
+    EXPECT_EQ(link->GetStateColor(), c.colour) << c.what;
+  }
+  d_->PreventSearching = false;
+  d_->Cancel();
+  d_->Open();
+  link->SearchingColorFlag = true;
+  EXPECT_EQ(link->GetStateColor(), 6);
+  link->SearchingColorFlag = false;
+  session_->OnGetDataLinkColor = [link](TIB_Session*, TIB_DataLink* l, TColor& c) {
+    if (l == link) c = 99;
+  };
+  EXPECT_EQ(link->GetStateColor(), 99);
+}
+
+TEST_F(DataLinkDb, AppendPostsAnEditFirstThenInsertsAtTheEnd) {
+  CriteriaLink* link = NewLink();
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  d_->Edit();
+  d_->FieldByName("PRIJMENI")->SetAsString(CZ("Nováčková"));
+  link->Append();
+  EXPECT_EQ(d_->GetState(), dstInsert);
+  d_->FieldByName("ID")->SetAsInteger(5);
+  d_->Post();
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 2, 3, 4, 5}));
+  d_->First();
+  EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), CZ("Nováčková"));
+
+  // A dataset that cannot insert: nothing happens.
+  d_->SetPreventInserting(true);
+  d_->Edit();
+  link->Append();
+  EXPECT_EQ(d_->GetState(), dstEdit);
+  d_->Cancel();
+}
+
+TEST_F(DataLinkDb, FocusGoesThroughTheSourceAndFollowingLinksFollowIt) {
+  auto* other = new TIB_DataSource(&form_);
+  other->SetDataset(d_);
+  src_->SetAllowFocus(true);
+  src_->SetAnnounceFocus(true);
+  other->SetAllowFocus(true);
+  other->SetAnnounceFocus(true);
+  CriteriaLink* link = NewLink();
+  link->SetFocus();
+  EXPECT_EQ(session_->FocusedDataSource(), src_);
+
+  auto* follower = new CriteriaLink(&form_, "F");
+  follower->FollowFocusFlag = true;
+  follower->SetIB_Session(session_);
+  EXPECT_EQ(follower->DataSource(), src_);  // takes the focused source on joining
+  other->SetFocus();
+  EXPECT_EQ(follower->DataSource(), other);
+  EXPECT_EQ(link->DataSource(), src_);  // a link that does not follow stays
+
+  std::vector<TIB_DataSource*> offered;
+  follower->OnReceiveFocus = [&offered](TIB_DataLink*, TIB_DataSource* s) { offered.push_back(s); };
+  src_->SetFocus();
+  EXPECT_EQ(offered, std::vector<TIB_DataSource*>{src_});
+  EXPECT_EQ(follower->DataSource(), other);
+}
+
+TEST_F(DataLinkDb, AHeldSessionIsReleasedWhenTheLinkLeavesItsDataset) {
+  CriteriaLink* link = NewLink();
+  d_->Prepare();
+  const int32_t busy = session_->BusyLevel();
+  const int32_t hold = session_->CursorHold();
+  session_->BeginBusy(false);
+  session_->BeginCursorHold();
+  link->SessionHold = true;
+  d_->Open();
+  EXPECT_TRUE(link->SessionHold);
+  link->SetDataSource(nullptr);
+  EXPECT_FALSE(link->SessionHold);
+  EXPECT_EQ(session_->BusyLevel(), busy);
+  EXPECT_EQ(session_->CursorHold(), hold);
+  link->EndSessionFocus();  // nothing more to end
+  EXPECT_EQ(session_->BusyLevel(), busy);
+}
+
+TEST_F(DataLinkDb, ABufferRowLinkShowsTheBufferRowAsBrowsed) {
+  CriteriaLink* link = NewLink();
+  link->BufferRow = true;
+  session_->SetBrowsingColor(1);
+  session_->SetInsertingColor(4);
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  d_->SetBufferRowNum(2);
+  d_->Insert();
+  EXPECT_EQ(d_->GetState(), dstInsert);
+  EXPECT_EQ(link->GetState(), dstBrowse);
+  EXPECT_TRUE(link->GetHasRow());
+  EXPECT_EQ(link->GetStateColor(), 1);
+  link->BufferRow = false;
+  EXPECT_EQ(link->GetState(), dstInsert);
+  EXPECT_EQ(link->GetStateColor(), 4);
+  d_->Cancel();
+}
+
+TEST_F(DataLinkDb, AChangedLinkCallsItsHookAndWrittenValuesAreCalculatedUpon) {
+  CriteriaLink* link = NewLink();
+  EXPECT_EQ(link->hooks, std::vector<intptr_t>{0});
+  link->SetDataSource(nullptr);
+  EXPECT_EQ(link->hooks, (std::vector<intptr_t>{0, 0}));
+  link->SetDataSource(src_);
+
+  TStringList calc;
+  calc.Add("DELKA=INTEGER");
+  d_->SetCalculatedFields(&calc);
+  d_->SetCalculateAllFields(true);
+  int calculated = 0;
+  d_->OnCalculateField = [&calculated](TIB_Statement*, TIB_Row*, TIB_Column*) { ++calculated; };
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  d_->Edit();
+  int written = 0;
+  link->OnUpdateData = [&written](TIB_DataLink*, TIB_DataSource*, TIB_Column*) { ++written; };
+  calculated = 0;
+  link->UpdateData();
+  EXPECT_EQ(written, 1);
+  EXPECT_GE(calculated, 1);
+  d_->SetCalculateAllFields(false);
+  calculated = 0;
+  link->UpdateData();
+  EXPECT_EQ(written, 2);
+  EXPECT_EQ(calculated, 0);
+  d_->OnCalculateField = nullptr;
+  d_->Cancel();
+}
+
+}  // namespace
+}  // namespace pelvar::test
