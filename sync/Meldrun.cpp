@@ -509,6 +509,7 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
   t.SetTargetTable(config.Table);
   t.ResetMapping();
   step_keys_.clear();
+  step_touched_.clear();
   pending_natural_key_.clear();
   auto cleanup = [this, &t] {
     key_lookup_->Close();
@@ -538,7 +539,10 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
     target->AfterPost = [this, key_field, new_key_column, table, &t](TDataSet* d) {
       TField* key = key_field.empty() ? nullptr : d->FindField(key_field);
       const int32_t new_key = key != nullptr ? key->AsInteger() : 0;
-      if (!pending_natural_key_.empty()) step_keys_[pending_natural_key_] = new_key;
+      if (!pending_natural_key_.empty()) {
+        step_keys_[pending_natural_key_] = new_key;
+        step_touched_[pending_natural_key_].insert(new_key);
+      }
       pending_natural_key_.clear();
       if (!new_key_column.empty())
         WriteBackNewKey(table, key_field, {new_key}, KeyOf(t.ActiveSource(), key_field), new_key_column);

@@ -26,6 +26,7 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <vector>
 
@@ -191,6 +192,8 @@ class TMeldrun : public TImport {
 
   // Natural keys written by the current step, with the main key they got.
   std::map<AnsiString, int32_t> step_keys_;
+  // Per natural key, the main rows the current step wrote or merged into under it.
+  std::map<AnsiString, std::set<int32_t>> step_touched_;
   // The natural key of the row being filled (recorded with its new key after its post).
   AnsiString pending_natural_key_;
   // Searches the natural key in KeyLookup and among the rows the step wrote.
@@ -299,11 +302,13 @@ class TMeldrun : public TImport {
   // one gets a generator key.
   void PlayNamedCodeList(const TStepConfig& config, const AnsiString& lookup_key, const AnsiString& lookup_sql,
                          const std::function<AnsiString(TDataSet*)>& key_of, bool log_duplicates);
-  // A station row whose natural key the main database (or this step) has: merged into
-  // the row this step wrote under the key, else into the main row select_sql gives; no
-  // row: skipped with the log. The merge keeps the main key (excluded) and takes the
-  // parents' main keys from overrides.
-  void ResolveNatural(const AnsiString& key, TDataSet* source, const AnsiString& select_sql,
+  // A station row whose natural key the main database (or this step) has: merged into a
+  // main row of the key that select_sql lists (its key column), never into one this step
+  // wrote or merged into under the key; the row the station row equals, else the highest
+  // key. No such row: skipped with the log when main has none at all, else the row is new
+  // (false: the caller fills its key). The merge keeps the main key (excluded) and takes
+  // the parents' main keys from overrides.
+  bool ResolveNatural(const AnsiString& key, TDataSet* source, const AnsiString& select_sql,
                       const AnsiString& row_sql, const AnsiString& remaps, const AnsiString& excluded,
                       const std::map<AnsiString, Variant>& overrides = {});
   // The parent's new key of a station reference (not found: false, the field untouched).

@@ -9,6 +9,10 @@
 // references, the references take the parents' main keys (or keep the main row's).
 // Natural keys join their parts with separators, so that two different rows never
 // build the same text.
+#include <algorithm>
+#include <set>
+#include <vector>
+
 #include "platform/codepage.h"
 #include "platform/dateutils.h"
 #include "platform/sysutils.h"
@@ -126,20 +130,58 @@ AnsiString TMeldrun::UserRemapList(TDataSet* src, std::initializer_list<const ch
   return list;
 }
 
-void TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const AnsiString& select_sql,
+bool TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const AnsiString& select_sql,
                               const AnsiString& row_sql, const AnsiString& remaps, const AnsiString& excluded,
                               const std::map<AnsiString, Variant>& overrides) {
-  // A key this step wrote itself: the row it wrote. Otherwise the main row of the key.
-  const int32_t written = StepKey(key);
-  const Variant main_key = written != 0 ? Variant(written) : dm_.SelectDst(select_sql);
-  search_set_->Close();
-  if (main_key.IsNull() || main_key.IsEmpty()) {
-    search_set_->SQL()->Clear();
-    ImportTable().SkipRecord(true);
-    return;
+  // The main rows of the key, highest key first. A row this step wrote or merged into
+  // under the same key is not one of them: two rows the station has under one natural
+  // key (two results of one patient on one day) stay two rows.
+  const Variant found = dm_.SelectDst("select cast(list(C, ',') as varchar(8000)) from (" + select_sql + ") as T (C)");
+  std::vector<int32_t> candidates;
+  if (!found.IsNull() && !found.IsEmpty()) {
+    TStringList items;
+    TDMMeldrun::SplitToList(&items, found.AsString(), ',');
+    for (int32_t i = 0; i < items.Count(); ++i) candidates.push_back(StrToInt(Trim(items.Strings(i))));
   }
-  OpenSearchByKey(row_sql, Variant(main_key.AsInteger()));
+  std::sort(candidates.rbegin(), candidates.rend());
+  std::set<int32_t>& taken = step_touched_[key];
+  const bool any = !candidates.empty() || !taken.empty();
+  std::erase_if(candidates, [&taken](int32_t k) { return taken.count(k) > 0; });
+  search_set_->Close();
+  if (candidates.empty()) {
+    search_set_->SQL()->Clear();
+    if (!any) {
+      ImportTable().SkipRecord(true);
+      return true;
+    }
+    pending_natural_key_ = key;
+    return false;
+  }
+  // Of several rows, the one the station row equals (a replay changes nothing), else
+  // the highest key.
+  int32_t chosen = candidates.front();
+  if (candidates.size() > 1) {
+    std::map<AnsiString, Variant> values;
+    for (const auto& [name, value] : overrides) values[AnsiUpperCase(name)] = value;
+    AnsiString compared = excluded;
+    TStringList items;
+    TDMMeldrun::SplitToList(&items, remaps, '|');
+    for (int32_t i = 0; i < items.Count(); ++i) {
+      AnsiString item = items.Strings(i);
+      compared += "," + TDMMeldrun::CutToken(item, ',');
+    }
+    for (int32_t k : candidates) {
+      OpenSearchByKey(row_sql, Variant(k));
+      if (!SearchSet()->IsEmpty() && !CompareRows(src, SearchSet(), compared, &values)) {
+        chosen = k;
+        break;
+      }
+    }
+  }
+  OpenSearchByKey(row_sql, Variant(chosen));
+  taken.insert(chosen);
   StandardOutcome(MergeRow(src, SearchSet(), remaps, excluded, overrides));
+  return true;
 }
 
 // --- The tables ----------------------------------------------------------------------------
@@ -173,7 +215,7 @@ void TMeldrun::PlayKoprologie() {
           AddIfKnown(o, "ID_PACIENT", MainKey(TargetLookup(), patient));
           o["ID_DOKLAD_POLOZKA"] = OwnerItem(*this, src);
           ResolveNatural(key, src,
-                         "select max(K.ID_KOPROLOGIE) from KOPROLOGIE K, PACIENT PAC where K.ID_PACIENT=PAC.ID_PACIENT "
+                         "select K.ID_KOPROLOGIE from KOPROLOGIE K, PACIENT PAC where K.ID_PACIENT=PAC.ID_PACIENT "
                          "and PAC.PACIENT=" + Sql(patient) + " and " + DateIs("K.ZALOZENI_ZAZNAMU", date),
                          "select * from KOPROLOGIE where ID_KOPROLOGIE=", OrgRemapList(src),
                          "ID_KOPROLOGIE,ID_PACIENT", o);
@@ -215,7 +257,7 @@ void TMeldrun::PlaySoubor() {
           }
           // The description belongs to the key: two files of one patient and day are two rows.
           ResolveNatural(key, src,
-                         "select max(S.ID_SOUBOR) from SOUBOR S, PACIENT PAC where (S.ID_PACIENT = PAC.ID_PACIENT) "
+                         "select S.ID_SOUBOR from SOUBOR S, PACIENT PAC where (S.ID_PACIENT = PAC.ID_PACIENT) "
                          "and (PAC.PACIENT = " + Sql(patient) + ") and (snvl(S.POPIS, '') = " + Sql(popis) +
                              ") and (" + DateIs("S.DATUM", date) + ")",
                          "select * from SOUBOR where ID_SOUBOR=", OrgRemapList(src), "ID_SOUBOR,ID_PACIENT");
@@ -264,7 +306,7 @@ void TMeldrun::PlayVakcinaceOdcerveni() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(Lookup4(), variant, 2));
           o["ID_DOKLAD_POLOZKA"] = OwnerItem(*this, src);
           ResolveNatural(key, src,
-                         "select max(VO.ID_VAKCINACE_ODCERVENI) from VAKCINACE_ODCERVENI VO, PACIENT PAC where "
+                         "select VO.ID_VAKCINACE_ODCERVENI from VAKCINACE_ODCERVENI VO, PACIENT PAC where "
                          "VO.ID_PACIENT=PAC.ID_PACIENT and PAC.PACIENT=" + Sql(patient) +
                              " and snvl(VO.VARIANTA, '')=" + Sql(variant) + " and " + DateIs("VO.DATUM", date),
                          "select * from VAKCINACE_ODCERVENI where ID_VAKCINACE_ODCERVENI=", OrgRemapList(src),
@@ -322,7 +364,7 @@ void TMeldrun::PlayVariantaSklad() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(TargetLookup(), variant));
           AddIfKnown(o, "ID_SKLAD", MainKey(Lookup2(), store));
           ResolveNatural(key, src,
-                         "select max(VAS.ID_VARIANTA_SKLAD) from VARIANTA VA, VARIANTA_SKLAD VAS where "
+                         "select VAS.ID_VARIANTA_SKLAD from VARIANTA VA, VARIANTA_SKLAD VAS where "
                          "VAS.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
                              " and snvl(VAS.SKLAD, '')=" + Sql(store),
                          "select * from VARIANTA_SKLAD where ID_VARIANTA_SKLAD=", "",
@@ -384,7 +426,7 @@ void TMeldrun::PlayVariantaCenik() {
           AddIfKnown(o, "ID_SKLAD", MainKey(Lookup2(), store));
           AddIfKnown(o, "ID_CENIK", MainKey(Lookup3(), list));
           ResolveNatural(key, src,
-                         "select max(VAC.ID_VARIANTA_CENIK) from VARIANTA VA, VARIANTA_CENIK VAC where "
+                         "select VAC.ID_VARIANTA_CENIK from VARIANTA VA, VARIANTA_CENIK VAC where "
                          "VAC.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
                              " and snvl(VAC.SKLAD, '')=" + Sql(store) + " and snvl(VAC.CENIK, '')=" + Sql(list),
                          "select * from VARIANTA_CENIK where ID_VARIANTA_CENIK=", "",
@@ -458,7 +500,7 @@ void TMeldrun::PlayVariantaPartner() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(TargetLookup(), variant));
           AddIfKnown(o, "ID_PARTNER", MainKey(Lookup2(), partner));
           ResolveNatural(key, src,
-                         "select max(VAP.ID_VARIANTA_PARTNER) from VARIANTA VA, VARIANTA_PARTNER VAP where "
+                         "select VAP.ID_VARIANTA_PARTNER from VARIANTA VA, VARIANTA_PARTNER VAP where "
                          "VAP.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
                              " and snvl(VAP.PARTNER, '')=" + Sql(partner) + " and snvl(VAP.OBJEDNACI_KOD, '') = " +
                              Sql(code),
@@ -526,7 +568,7 @@ void TMeldrun::PlayPohledavka() {
           AddIfKnown(o, "ID_PARTNER", MainKey(TargetLookup(), partner));
           AddIfKnown(o, "ID_DOKLAD", MainKey(Lookup2(), document));
           ResolveNatural(key, src,
-                         "select max(P.ID_POHLEDAVKA) from PARTNER PA, DOKLAD D, POHLEDAVKA P where "
+                         "select P.ID_POHLEDAVKA from PARTNER PA, DOKLAD D, POHLEDAVKA P where "
                          "P.ID_PARTNER=PA.ID_PARTNER and P.ID_DOKLAD=D.ID_DOKLAD and PA.PARTNER=" + Sql(partner) +
                              " and D.DOKLAD=" + Sql(Str(src, "DOKLAD")) + " and snvl(D.TYP_DOKLADU, '')=" +
                              Sql(Str(src, "TYP_DOKLADU")) + " and snvl(P.POHLEDAVKA, '')=" + Sql(receivable),
@@ -587,7 +629,7 @@ void TMeldrun::PlayLab() {
           std::map<AnsiString, Variant> o;
           AddIfKnown(o, "ID_PACIENT", MainKey(TargetLookup(), patient));
           ResolveNatural(key, src,
-                         "select max(LVH.ID_LABVH) from PACIENT PAC, LABVH LVH where LVH.ID_PACIENT = PAC.ID_PACIENT "
+                         "select LVH.ID_LABVH from PACIENT PAC, LABVH LVH where LVH.ID_PACIENT = PAC.ID_PACIENT "
                          "and PAC.PACIENT = " + Sql(patient) + " and " + DateIs("LVH.DATUM", date) +
                              " and snvl(LVH.NAZEV, '') = " + Sql(name) +
                              " and snvl(cast(LVH.CAS as varchar(13)), '') = " + Sql(time),
@@ -640,14 +682,13 @@ void TMeldrun::PlayLab() {
         const AnsiString code = Str(src, "KOD");
         // The head belongs to the item's key: the same code under another head is another item.
         const AnsiString key = head + "\\" + code;
-        if (FindNatural(key)) {
-          ResolveNatural(key, src,
-                         Format("select max(ID_LABVD) from LABVD where ID_LABVH = %d and snvl(KOD, '') = ", {main_head}) +
-                             Sql(code),
-                         Format("select * from LABVD where ID_LABVH = %d and ID_LABVD = ", {main_head}), "",
-                         "ID_LABVD,ID_LABVH,PACIENT,NAZEV,DATUM");
+        if (FindNatural(key) &&
+            ResolveNatural(key, src,
+                           Format("select ID_LABVD from LABVD where ID_LABVH = %d and snvl(KOD, '') = ", {main_head}) +
+                               Sql(code),
+                           Format("select * from LABVD where ID_LABVH = %d and ID_LABVD = ", {main_head}), "",
+                           "ID_LABVD,ID_LABVH,PACIENT,NAZEV,DATUM"))
           return;
-        }
         const Variant max = dm_.SelectDst(
             Format("select max(lvd.id_labvd) from labvd lvd where (lvd.id_labvh = %d)", {main_head}));
         int32_t next = max.IsNull() || max.IsEmpty() ? 1 : max.AsInteger() + 1;
@@ -713,7 +754,7 @@ void TMeldrun::PlayCesta() {
           AddIfKnown(o, "ID_VARIANTA", main_variant());
           o["ID_DOKLAD_POLOZKA"] = item();
           ResolveNatural(key, src,
-                         "select max(C.ID_CESTA) from CESTA C left join VARIANTA VA on C.ID_VARIANTA=VA.ID_VARIANTA "
+                         "select C.ID_CESTA from CESTA C left join VARIANTA VA on C.ID_VARIANTA=VA.ID_VARIANTA "
                          "where " + cond,
                          "select * from CESTA where ID_CESTA=", OrgRemapList(src),
                          "ID_CESTA,ID_VARIANTA,ID_DOKLAD_POLOZKA", o);
@@ -797,7 +838,7 @@ void TMeldrun::PlayObrazovaDokumentace() {
             o["TYP_ZAZNAMU"] = Lookup2().GetValue(2);
           }
           ResolveNatural(key, src,
-                         "select max(O.ID_OBRAZOVA_DOKUMENTACE) from OBRAZOVA_DOKUMENTACE O, PACIENT PAC where "
+                         "select O.ID_OBRAZOVA_DOKUMENTACE from OBRAZOVA_DOKUMENTACE O, PACIENT PAC where "
                          "O.ID_PACIENT=PAC.ID_PACIENT  and PAC.PACIENT=" + Sql(patient) + " and snvl(O.NAZEV, '')=" +
                              Sql(name) + " and snvl(upper(O.TYP_SOUBORU), '')=" + Sql(type) + " and " +
                              DateIs("O.ZALOZENI_ZAZNAMU", date),
@@ -835,6 +876,17 @@ void TMeldrun::PlayZadanka() {
       {"ID_PRACOVISTE_PRO", "PRACOVISTE", "ID_PRACOVISTE"}, {"ID_ZARIZENI_PROVEDL", "ZARIZENI", "ID_ZARIZENI"},
       {"ID_ODDELENI_PROVEDL", "ODDELENI", "ID_ODDELENI"},   {"ID_PRACOVISTE_PROVEDL", "PRACOVISTE", "ID_PRACOVISTE"}};
   bool back_link = false;
+  // The daily record a request belongs to points back to it: after a new request is
+  // written, and after a station's request found its main row (a replay of a request
+  // whose daily record the station still has without the link).
+  const auto link_back = [this](TDataSet* d) {
+    TField* record = d->FieldByName("ID_DENNI_ZAZNAM");
+    TField* request = d->FieldByName("ID_ZADANKA");
+    if (record->IsNull() || request->IsNull()) return;
+    dm_.ExecDst(Format("update DENNI_ZAZNAM set ID_ZADANKA = %d where ID_DENNI_ZAZNAM = %d and ID_ZADANKA is distinct "
+                       "from %d",
+                       {request->AsInteger(), record->AsInteger(), request->AsInteger()}));
+  };
   RunStep(
       c,
       [this] {
@@ -848,18 +900,14 @@ void TMeldrun::PlayZadanka() {
         Lookup3().SetQuery("ID", "select ID, ID_DENNI_ZAZNAM from DENNI_ZAZNAM");
         Lookup4().SetQuery("ID_DENNI_ZAZNAM", "select ID_DENNI_ZAZNAM from DENNI_ZAZNAM");
       },
-      [this, &back_link](TField* field, TDataSet* src, bool& handled) {
+      [this, &back_link, link_back](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (!back_link) {
-          // The daily record points back to its request once the request is written.
           TREZTable* target = ImportTable().TargetTable();
           auto inner = target->AfterPost;
-          target->AfterPost = [this, inner](TDataSet* d) {
+          target->AfterPost = [inner, link_back](TDataSet* d) {
             if (inner) inner(d);
-            TField* record = d->FieldByName("ID_DENNI_ZAZNAM");
-            if (record->IsNull()) return;
-            dm_.ExecDst(Format("update DENNI_ZAZNAM set ID_ZADANKA = %d where ID_DENNI_ZAZNAM = %d",
-                               {d->FieldByName("ID_ZADANKA")->AsInteger(), record->AsInteger()}));
+            link_back(d);
           };
           back_link = true;
         }
@@ -896,10 +944,12 @@ void TMeldrun::PlayZadanka() {
           }
           remaps += UserRemapList(src, {"ID_ORG_JEDNOTKA_PROVEDL"});
           ResolveNatural(key, src,
-                         "select max(Z.ID_ZADANKA) from ZADANKA Z, PACIENT PAC where Z.ID_PACIENT=PAC.ID_PACIENT  and "
+                         "select Z.ID_ZADANKA from ZADANKA Z, PACIENT PAC where Z.ID_PACIENT=PAC.ID_PACIENT  and "
                          "PAC.PACIENT=" + Sql(patient) + " and snvl(Z.ZADANKA, '')=" + Sql(request),
                          "select * from ZADANKA where ID_ZADANKA=", remaps,
                          "ID_ZADANKA,PACIENT,ID_PACIENT,ID_PRIPAD,PRIPAD,ID_DENNI_ZAZNAM", o);
+          TDataSet* main_row = SearchSet();
+          if (main_row->Active() && !main_row->IsEmpty() && main_row->State() == dsBrowse) link_back(main_row);
           return;
         }
         if (PatientField(*this, field, src)) return;
@@ -960,7 +1010,7 @@ void TMeldrun::PlayProdejka() {
           AddIfKnown(o, "ID_CENIK", MainKey(Lookup3(), Str(src, "CENIK")));
           // The receipt the key found: the same number within the same window.
           ResolveNatural(number, src,
-                         "select max(ID_PRODEJKA) from PRODEJKA where snvl(PRODEJKA, '')=" + Sql(number) +
+                         "select ID_PRODEJKA from PRODEJKA where snvl(PRODEJKA, '')=" + Sql(number) +
                              " and ZALOZENI_ZAZNAMU > '" + w + "'",
                          "select * from PRODEJKA where ID_PRODEJKA=",
                          UserRemapList(src, {"ID_ZALOZIL", "ID_MODIFIKOVAL", "ID_VLASTNI_ZASTUPCE"}) +

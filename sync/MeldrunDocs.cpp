@@ -25,19 +25,21 @@ AnsiString KeyText(TDataSet* d, const char* field) {
 }
 
 // The main daily record of a detail row: by the source key the memory import wrote
-// into the main table's ID, else a main daily record under the station's own key.
-bool FindDailyRecord(TImport& import, TQorLookupList& by_key, TDataSet* src, TField* field) {
+// into the main table's ID, else a main daily record under the station's own key; Null
+// when there is none.
+Variant MainDailyRecord(TImport& import, TQorLookupList& by_key, TDataSet* src) {
   const AnsiString station_key = KeyText(src, "ID_DENNI_ZAZNAM");
-  if (station_key.empty()) return false;
-  if (import.TargetLookup().Find(station_key)) {
-    field->SetAsVariant(import.TargetLookup().GetValue(1));
-    return true;
-  }
-  if (by_key.Find(station_key)) {
-    field->SetAsVariant(by_key.GetValue(0));
-    return true;
-  }
-  return false;
+  if (station_key.empty()) return Null();
+  if (import.TargetLookup().Find(station_key)) return import.TargetLookup().GetValue(1);
+  if (by_key.Find(station_key)) return by_key.GetValue(0);
+  return Null();
+}
+
+bool FindDailyRecord(TImport& import, TQorLookupList& by_key, TDataSet* src, TField* field) {
+  const Variant key = MainDailyRecord(import, by_key, src);
+  if (key.IsNull() || key.IsEmpty()) return false;
+  field->SetAsVariant(key);
+  return true;
 }
 
 const char* const kOrgParents[][2] = {
@@ -196,11 +198,20 @@ void TMeldrun::PlayDailyValues(const char* table, const char* caption, const cha
       [this, key_field, second, is_time](TField* field, TDataSet* src, bool& handled) {
         handled = true;
         if (Is(field, key_field)) {
+          // The natural key names the daily record by its main key: the station's key of
+          // a daily record it added is not the key main gave it.
+          const Variant day = MainDailyRecord(*this, Lookup1(), src);
+          if (day.IsNull() || day.IsEmpty()) return;  // the daily-record field skips the row
           TField* s = src->FieldByName(second);
           AnsiString tail;
           if (!s->IsNull())
             tail = is_time ? FormatDateTime("hh:mm:ss.zzz", s->AsDateTime()) + "0" : IntToStr(s->AsInteger());
-          if (KeyLookup().Find(KeyText(src, "ID_DENNI_ZAZNAM") + tail)) ImportTable().SkipRecord(true);
+          const AnsiString key = IntToStr(day.AsInteger()) + "\\" + tail;
+          if (FindNatural(key)) {
+            ImportTable().SkipRecord(true);
+          } else {
+            pending_natural_key_ = key;
+          }
           return;
         }
         if (Is(field, "ID_DENNI_ZAZNAM")) {
@@ -224,13 +235,13 @@ void TMeldrun::PlayDailyValues(const char* table, const char* caption, const cha
 
 void TMeldrun::PlayDenniZaznamHodnota() {
   PlayDailyValues("DENNI_ZAZNAM_HODNOTA", "Trias", "ID_DENNI_ZAZNAM_HODNOTA", "CAS",
-                  "select snvl(cast(ID_DENNI_ZAZNAM as char(10)), '')||snvl(cast(CAS as char(13)), '') as "
+                  "select cast(ID_DENNI_ZAZNAM as varchar(10))||'\\'||snvl(cast(CAS as varchar(13)), '') as "
                   "DENNI_ZAZNAM_HODNOTA from DENNI_ZAZNAM_HODNOTA");
 }
 
 void TMeldrun::PlayDenniZaznamRecept() {
   PlayDailyValues("DENNI_ZAZNAM_RECEPT", "Vydané recepty", "ID_DENNI_ZAZNAM_RECEPT", "PORADOVE_CISLO",
-                  "select snvl(cast(ID_DENNI_ZAZNAM as char(10)), '')||snvl(cast(PORADOVE_CISLO as char(10)), '') "
+                  "select cast(ID_DENNI_ZAZNAM as varchar(10))||'\\'||snvl(cast(PORADOVE_CISLO as varchar(10)), '') "
                   "as DENNI_ZAZNAM_RECEPT from DENNI_ZAZNAM_RECEPT");
 }
 
@@ -266,11 +277,15 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
         handled = true;
         if (Is(field, "ID_DENNI_ZAZNAM")) {
           const AnsiString patient = Text(src, "PACIENT");
-          if (KeyLookup().Find(KeyText(src, "ID_DENNI_ZAZNAM") + "\\" + patient)) {
+          // The daily record by its main key when main has it (a daily record the station
+          // added has another key in main), else by the station's key.
+          const Variant main_day = MainDailyRecord(*this, Lookup2(), src);
+          const bool known = !main_day.IsNull() && !main_day.IsEmpty();
+          const AnsiString day_key = known ? IntToStr(main_day.AsInteger()) : KeyText(src, "ID_DENNI_ZAZNAM");
+          if (!day_key.empty() && KeyLookup().Find(day_key + "\\" + patient)) {
             const Variant day = dm_.SelectDst("select " + a + ".ID_DENNI_ZAZNAM from " + table + " " + a +
                                               ", PACIENT PAC where " + a + ".ID_PACIENT=PAC.ID_PACIENT and PAC.PACIENT=" +
-                                              Sql(patient) + " and " + a + ".ID_DENNI_ZAZNAM = " +
-                                              KeyText(src, "ID_DENNI_ZAZNAM"));
+                                              Sql(patient) + " and " + a + ".ID_DENNI_ZAZNAM = " + day_key);
             search_set_->Close();
             search_set_->SQL()->Clear();
             if (day.IsNull() || day.IsEmpty()) {
@@ -299,7 +314,11 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             StandardOutcome(result);
             return;
           }
-          if (!FindDailyRecord(*this, Lookup2(), src, field)) RefuseNoDailyRecord(src);
+          if (known) {
+            field->SetAsVariant(main_day);
+          } else {
+            RefuseNoDailyRecord(src);
+          }
           return;
         }
         if (Is(field, "ID_PACIENT")) {
@@ -353,7 +372,10 @@ void TMeldrun::PlayDzsZub() {
           ImportTable().SkipRecord(false);
           return;
         }
-        const AnsiString day = KeyText(src, "ID_DENNI_ZAZNAM");
+        // The daily record by its main key when main has it, else by the station's key.
+        const Variant main_day = MainDailyRecord(*this, Lookup2(), src);
+        const bool known = !main_day.IsNull() && !main_day.IsEmpty();
+        const AnsiString day = known ? IntToStr(main_day.AsInteger()) : KeyText(src, "ID_DENNI_ZAZNAM");
         const AnsiString tooth = KeyText(src, "ID_ZUB");
         if (!day.empty() && !tooth.empty() && KeyLookup().Find(day + "\\" + tooth)) {
           const AnsiString where = " where ID_ZUB = " + tooth + " and ID_DENNI_ZAZNAM = " + day;
@@ -368,7 +390,11 @@ void TMeldrun::PlayDzsZub() {
           StandardOutcome(MergeRow(src, SearchSet(), "", "ID_DENNI_ZAZNAM"));
           return;
         }
-        if (!FindDailyRecord(*this, Lookup2(), src, field)) RefuseNoDailyRecord(src);
+        if (known) {
+          field->SetAsVariant(main_day);
+        } else {
+          RefuseNoDailyRecord(src);
+        }
       });
 }
 

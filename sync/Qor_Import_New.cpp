@@ -271,6 +271,17 @@ int32_t TImportTable::NewKeyValue() {
   return key;
 }
 
+bool TImportTable::DrawKey(TField* field, TDataSet* source) {
+  try {
+    field->SetAsInteger(NewKeyValue());
+    return true;
+  } catch (const std::exception&) {
+    ++convert_error_count_;
+    Log(CZ(kLogConvert) + target_table_->TableName() + "-" + field->FieldName() + ", " + DumpSourceRow(source));
+    return false;
+  }
+}
+
 void TImportTable::CommitTarget() {
   TIB_Transaction* transaction = target_table_->IB_Transaction();
   if (transaction != nullptr) transaction->CommitRetaining();
@@ -322,6 +333,9 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
     pending_mapping_.reset();
     refused_ = false;
     bool stopped = false;
+    // The key field left empty: its key is drawn only for a row that is about to be
+    // written, so that a row skipped or merged by a later field moves no generator.
+    TField* key_to_draw = nullptr;
     for (int32_t i = 0; i < target->FieldCount(); ++i) {
       if (skip_requested_ || changed_requested_ || stopped) break;
       TField* field = target->Fields(i);
@@ -341,7 +355,7 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
         }
         if (field->IsNull()) {
           if (!key_field_.empty() && AnsiLowerCase(field->FieldName()) == key_field_) {
-            field->SetAsInteger(NewKeyValue());
+            key_to_draw = field;
           } else {
             const TFieldPlanEntry& plan = field_plan_[static_cast<size_t>(i)];
             if (plan.Kind == 1) {
@@ -378,6 +392,10 @@ void TImportTable::CopyLoop(const TStringList& excluded, int32_t count, AnsiStri
     } else if (stopped) {
       // A row that did not take all its values is not written half-filled: it is
       // counted and logged above, and dropped.
+      --row_no_;
+      target->Cancel();
+      if (OnRowFailed) OnRowFailed(source);
+    } else if (key_to_draw != nullptr && key_to_draw->IsNull() && !DrawKey(key_to_draw, source)) {
       --row_no_;
       target->Cancel();
       if (OnRowFailed) OnRowFailed(source);

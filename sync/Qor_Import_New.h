@@ -130,6 +130,9 @@ class TImportTable {
   virtual void CommitTarget();
 
  private:
+  // Fills the row's empty key field from the generator just before the row is written;
+  // a failing draw counts and logs a conversion failure and gives false.
+  bool DrawKey(TField* field, TDataSet* source);
   struct TFieldPlanEntry {
     int32_t Kind = 0;  // 0 fixed value, 1 running number
     Variant Value;

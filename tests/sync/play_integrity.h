@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/practice.h"
@@ -281,7 +282,8 @@ class PlayIntegrity {
   }
 
   // Station rows the play passes over by design (table -> SQL condition on the station
-  // row), and columns it rewrites by design ("TABLE.COLUMN"): set before Snapshot.
+  // row), and columns it rewrites by design ("TABLE.COLUMN", compared neither with the
+  // station's values nor between main's before and after): set before Snapshot.
   std::map<std::string, std::string> PassedOver;
   std::set<std::string> Rewritten;
 
@@ -292,6 +294,7 @@ class PlayIntegrity {
     int32_t in_main = 0;   // found in main with the station's plain values (inserted or merged)
     int32_t reported = 0;  // not so, but named in the logs
     std::vector<std::string> problems;
+    std::vector<std::pair<std::string, std::string>> reported_rows;  // (table, station key) of those
   };
   // Every marked row of station s is in main (a main row holds its plain values), or
   // named in a log line of its table (skipped as a duplicate of a natural key, refused,
@@ -313,6 +316,7 @@ class PlayIntegrity {
           ++out.in_main;
         } else if (Reported(logs, t, key, station_texts_[s].at(t).at(key))) {
           ++out.reported;
+          out.reported_rows.emplace_back(t, key);
         } else {
           out.problems.push_back(t + " row " + key + " of " + stations_[s] + " is neither in main nor reported");
         }
@@ -341,6 +345,8 @@ class PlayIntegrity {
   }
 
   const std::set<std::string>& Marked(const std::string& table) const { return marked_.at(table); }
+  // The main database the next checks read (a copy of the snapshot's, say the working one).
+  void SetMain(std::string main) { main_ = std::move(main); }
   // Rows of a table in main before the play.
   size_t RowsBefore(const std::string& table) const {
     const auto it = before_.find(table);
@@ -360,6 +366,7 @@ class PlayIntegrity {
       // The laboratory-request step writes its new request's key back into the daily
       // record it belongs to, whether or not the station changed that record.
       if (table == "DENNI_ZAZNAM" && c == "ID_ZADANKA") continue;
+      if (Rewritten.count(table + "." + c)) continue;
       if (!expr.empty()) expr += "||'|'||";
       expr += "coalesce(cast(hash(\"" + c + "\") as varchar(24)), 'N')";
     }

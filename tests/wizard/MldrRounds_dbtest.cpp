@@ -1,0 +1,487 @@
+// A practice's life through the wizard, in the in-process engine, on the small practice
+// of tools/practice (tests/sync/play_practice.h): the stations' data travel as their
+// media carry them (an archive of "Identifikace.txt" and a gbak backup, made with
+// Python's zipfile) and every round is the wizard's own: preparation, Start per station,
+// finishing with delivery back to the media. Proven here:
+// - stations of the older schema versions 200624 and 200628 play and finish through the
+//   wizard, the tables their version lacks left out;
+// - round 1 with two stations (one at 200624); round 2 from the archives delivery gave
+//   back, once with no change anywhere (main's dump of tools/practice stays byte for
+//   byte, nothing is saved or changed) and once with new rows and edits at both stations
+//   and in main (every station change arrives, main's own edits stay, nothing twice);
+//   the same station data played again changes nothing. After every round: every
+//   reference resolves, no generator is below its table's highest key, main keeps no
+//   change mark, and every row a station marked is in main, or named in the logs and
+//   still marked in the station database as the play-in left it. The life waits (skipped)
+//   for main to keep no station change mark and for skipped station rows to stay marked;
+//   PELVAR_PRACTICE_LIFE=1 runs it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dbclient/ClientLibraryName.h"
+#include "platform/codepage.h"
+#include "platform/dialogs.h"
+#include "platform/sysutils.h"
+#include "support/practice.h"
+#include "sync/DlgPrava.h"
+#include "sync/DmMeld.h"
+#include "sync/Meldrun.h"
+#include "wizard/MldrMain.h"
+#include "../sync/play_integrity.h"
+#include "../sync/play_integrity_details.h"
+#include "../sync/play_practice.h"
+#include "wizard_env.h"
+
+namespace pelvar::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// What one engine saw and counted.
+struct EngineRun {
+  int32_t station = 0;
+  int32_t saved = 0, changed = 0, skipped = 0, init_errors = 0, convert_errors = 0, save_errors = 0;
+  std::set<int32_t> played;
+  std::string log;  // its Import.txt, UTF-8
+};
+
+class RecordingMeldrun : public TMeldrun {
+ public:
+  explicit RecordingMeldrun(std::vector<EngineRun>& runs) : runs_(runs) {}
+  void Execute() override {
+    TMeldrun::Execute();
+    EngineRun r;
+    r.station = FrmMldrMain()->StationIndex();
+    r.saved = GetSavedCount();
+    r.changed = GetChangedCount();
+    r.skipped = GetSkippedCount();
+    r.init_errors = GetInitErrorCount();
+    r.convert_errors = GetConvertErrorCount();
+    r.save_errors = GetSaveErrorCount();
+    r.played.insert(PlayedSteps().begin(), PlayedSteps().end());
+    r.log = AnsiToUtf8(ReadFile("Import.txt"));
+    runs_.push_back(std::move(r));
+  }
+
+ private:
+  std::vector<EngineRun>& runs_;
+};
+
+class RoundWizard : public TFrmMldrMain {
+ public:
+  using TFrmMldrMain::TFrmMldrMain;
+  ~RoundWizard() override { BeforeDestruction(); }
+  std::vector<EngineRun> runs;
+
+ protected:
+  std::unique_ptr<TMeldrun> NewEngine() override { return std::make_unique<RecordingMeldrun>(runs); }
+};
+
+// The key-ordered dump of tools/practice (every table and every generator value).
+std::string Dump(const std::string& db) {
+  const CommandResult r = RunCommand(
+      {"python3", "-c",
+       "import sys\nsys.path.insert(0, sys.argv[1])\nimport generate\n"
+       "sys.stdout.buffer.write(generate.dump(sys.argv[2]))\n",
+       std::string(PELVAR_SOURCE_DIR) + "/tools/practice", db});
+  if (r.exit_code != 0) throw std::runtime_error("dump failed: " + r.output);
+  return r.output;
+}
+
+// The lines of two dumps that one has and the other has not ("-" before, "+" after),
+// each with its table (at most limit).
+std::string DumpDiff(const std::string& before, const std::string& after, size_t limit = 40) {
+  const auto lines = [](const std::string& dump) {
+    std::multiset<std::string> out;
+    std::istringstream in(dump);
+    std::string line, table;
+    while (std::getline(in, line)) {
+      if (line.rfind("TABULKA_DUMP", 0) == 0) table = line.substr(12);
+      out.insert(table + ": " + line);
+    }
+    return out;
+  };
+  const std::multiset<std::string> a = lines(before), b = lines(after);
+  std::vector<std::string> gone, added;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
+  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
+  std::string out;
+  for (size_t i = 0; i < gone.size() && i < limit; ++i) out += "- " + gone[i] + "\n";
+  for (size_t i = 0; i < added.size() && i < limit; ++i) out += "+ " + added[i] + "\n";
+  return out;
+}
+
+void Exec(const std::string& db, const std::string& script) {
+  const CommandResult r = RunIsql(script + "\ncommit;\n", db);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  ASSERT_EQ(r.output.find("Statement failed"), std::string::npos) << r.output;
+}
+
+class MldrRoundsDb : public WizardEnv {
+ protected:
+  static void SetUpTestSuite() { InstallClientLibraryNameProvider(); }
+
+  void SetUp() override {
+    WizardEnv::SetUp();
+    fs::current_path(dir_.Path());
+    for (const char* d : {"data", "media1", "media2", "zaloha", "stations"}) fs::create_directories(dir_.File(d));
+    PlayPractice::CopyTo("main.fdb", Main());
+    WriteFile(dir_.File("Meldrun.ini"), "[DATABAZE]\r\nPath=" + dir_.File("data") +
+                                            "\r\nDBFileName=main.fdb\r\nBkpPath=" + dir_.File("zaloha") + "\r\n");
+    // An access-rights conflict is the user's to decide: closed, main keeps its right.
+    previous_rights_ = SetDialogPravaRunner([](TFrmDialogPrava&) {});
+  }
+  void TearDown() override {
+    wizard_.reset();
+    SetDialogPravaRunner(previous_rights_);
+    fs::current_path(before_);
+    WizardEnv::TearDown();
+  }
+
+  std::string Main() const { return dir_.File("data/main.fdb"); }
+  std::string Work(const std::string& name) const { return dir_.File("MAINDATA/" + name); }
+  std::string Medium(int n) const { return dir_.File("media" + std::to_string(n) + "/stanice" + std::to_string(n) + ".zip"); }
+  // The station database as the last play-in left it (moved to the archive by finishing).
+  std::string Played(int n) const { return Work("ARCHIV/stanice" + std::to_string(n) + ".fdb"); }
+
+  // The station database db as station n's medium carries it.
+  void Pack(const std::string& db, int n) {
+    const std::string backup = dir_.File("stations/pack.fbk");
+    fs::remove(backup);
+    CommandResult r = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword, db, backup});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    fs::remove(Medium(n));
+    r = RunCommand({"python3", "-c",
+                    "import sys, zipfile\n"
+                    "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                    "    z.writestr('Identifikace.txt', sys.argv[2] + '\\r\\n')\n"
+                    "    z.write(sys.argv[3], 'Pelvar.cb0')\n",
+                    Medium(n), "PC" + std::to_string(n), backup});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  // Station n's database from its medium, restored as stations/<name>.
+  std::string Unpack(int n, const std::string& name) {
+    const std::string out = dir_.File("stations/unzip");
+    fs::remove_all(out);
+    CommandResult r = RunCommand({"unzip", "-q", Medium(n), "Pelvar.cb0", "-d", out});
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    const std::string db = dir_.File("stations/" + name);
+    fs::remove(db);
+    r = RunCommand({"gbak", "-c", "-user", kSysdbaUser, "-password", kSysdbaPassword, out + "/Pelvar.cb0", db});
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    return db;
+  }
+
+  struct Round {
+    std::vector<EngineRun> runs;
+    std::vector<std::string> dialogs;
+    std::string logs[2];  // Import.txt of the station's engines and the error list
+    bool finished = false;
+  };
+  // One round of the wizard over the stations on the media: preparation, Start for each
+  // station, finishing. after_station runs after each station with its logs, the working
+  // database let go.
+  Round PlayRound(int stations, const std::function<void(int, const std::string&)>& after_station = {}) {
+    Round round;
+    std::vector<std::string> dialogs;
+    const TDialogResponder previous = SetDialogResponder([&dialogs](const TDialogRequest& r) {
+      dialogs.push_back(AnsiToUtf8(r.Text));
+      return r.DefaultResult != mrNone ? r.DefaultResult : mrOk;
+    });
+    wizard_ = std::make_unique<RoundWizard>(AnsiString(dir_.Path() + "/"));
+    RoundWizard& w = *wizard_;
+    [&] {
+      w.MakeDataModule();
+      w.Show();
+      std::string grid;
+      for (int n = 1; n <= stations; ++n) grid += (n > 1 ? ";PC" : "PC") + std::to_string(n) + "|" + Medium(n);
+      w.FillStationGrid(grid);
+      for (TCheckBoxModel* box : {&w.CB_Zaklad, &w.CB_ExPartner, &w.CB_ExPacient, &w.CB_Karty, &w.CB_Doklady,
+                                  &w.CB_Ciselniky, &w.CB_OrgStruktura})
+        if (!box->Checked) w.ClickCheckBox(*box);
+      w.CB_VerifyZaloha.Checked = false;
+      w.TimerTimer();
+      ASSERT_TRUE(w.Btn_Next.Enabled);
+      w.Btn_NextClick();
+      ASSERT_EQ(w.PageIndex(), 1);
+      w.TimerTimer();
+      w.Btn_NextClick();
+      ASSERT_EQ(w.PageIndex(), 2);
+      for (int s = 0; s < stations; ++s) {
+        const size_t before = w.runs.size();
+        try {
+          w.Btn_StartClick();
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << "station " << s + 1 << ": " << AnsiToUtf8(e.what());
+          return;
+        }
+        ASSERT_EQ(w.PageIndex(), 3) << "station " << s + 1;
+        for (size_t i = before; i < w.runs.size(); ++i) round.logs[s] += w.runs[i].log;
+        TDMMeldrun* dm = w.DataModule();
+        for (int32_t i = 0; i < dm->ErrorList().Count(); ++i) round.logs[s] += AnsiToUtf8(dm->ErrorList().Strings(i)) + "\n";
+        dm->ErrorList().Clear();
+        if (after_station) {
+          dm->Dst()->SetConnected(false);
+          after_station(s, round.logs[s]);
+          dm->Dst()->SetConnected(true);
+        }
+        w.Btn_NextClick();
+      }
+      ASSERT_EQ(w.PageIndex(), 4);
+      w.Btn_FinallyClick();
+      ASSERT_EQ(w.PageIndex(), 5);
+      round.finished = true;
+    }();
+    SetDialogResponder(previous);
+    round.runs = w.runs;
+    round.dialogs = dialogs;
+    wizard_.reset();
+    return round;
+  }
+
+  // The version questions of older stations, and the equipment questions of the
+  // play-in; no other box (no error box).
+  static void ExpectNoErrorBox(const Round& round) {
+    for (const std::string& t : round.dialogs) {
+      const bool question = t.rfind("Verze Sehrávané databáze (", 0) == 0 || t.rfind("POZOR! Zařízení \"", 0) == 0 ||
+                            t.rfind("Před zahájením sehrávání", 0) == 0;
+      EXPECT_TRUE(question) << t;
+    }
+  }
+
+  const fs::path before_ = fs::current_path();
+  std::unique_ptr<RoundWizard> wizard_;
+  TDialogPravaRunner previous_rights_;
+};
+
+// --- Stations of older schema versions ------------------------------------------------------
+
+struct OldStation {
+  int32_t version;
+  std::vector<int32_t> left_out;  // the steps of tables the version lacks
+};
+void PrintTo(const OldStation& p, std::ostream* os) { *os << p.version; }
+
+class MldrOldStationDb : public MldrRoundsDb, public ::testing::WithParamInterface<OldStation> {};
+
+// The station plays through the wizard and its result is delivered; the tables its
+// version lacks are left out.
+TEST_P(MldrOldStationDb, PlaysAndFinishesThroughTheWizard) {
+  const OldStation& p = GetParam();
+  const std::string st = dir_.File("stations/old.fdb");
+  if (p.version == 200624) {
+    PlayPractice::CopyTo("st624.fdb", st);
+  } else {
+    PlayPractice::CopyTo("st.fdb", st);
+    const CommandResult r = RunIsql(ReadFile(Fixture("practice_version_" + std::to_string(p.version) + ".sql")), st);
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  ASSERT_EQ(Q1(st, "select VERZE as V from VERZE"), std::to_string(p.version));
+  Pack(st, 1);
+  const Round round = PlayRound(1);
+  ASSERT_TRUE(round.finished);
+  ExpectNoErrorBox(round);
+  ASSERT_EQ(round.runs.size(), 1u);
+  const EngineRun& run = round.runs[0];
+  EXPECT_EQ(run.init_errors + run.convert_errors + run.save_errors, 0) << run.log;
+  EXPECT_GT(run.saved, 0);
+  for (int32_t step : p.left_out) EXPECT_EQ(run.played.count(step), 0u) << step;
+  EXPECT_EQ(run.played.size(), TMeldrun::PlaySteps().size() - p.left_out.size());
+  // Delivered: the station's archive holds the harmonised data.
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  const char* count = "select count(*) as V from KOPROLOGIE";
+  EXPECT_EQ(Q1(delivered, count), Q1(Main(), count));
+  EXPECT_EQ(Q1(delivered, "select VERZE as V from VERZE"), std::to_string(p.version));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, MldrOldStationDb,
+                         ::testing::Values(OldStation{200624, {47, 51, 52, 71, 78}},
+                                           OldStation{200628, {51, 52, 71, 78}}),
+                         [](const auto& info) { return std::to_string(info.param.version); });
+
+// --- The life of a practice ---------------------------------------------------------------
+
+class MldrLifeDb : public MldrRoundsDb {
+ protected:
+  void SetUp() override {
+    MldrRoundsDb::SetUp();
+    // The user lets a station's changed access right overwrite main's.
+    SetDialogPravaRunner([](TFrmDialogPrava& d) {
+      d.RadioGroupRozhodniClick(0);
+      d.BtnOKClick();
+    });
+  }
+  // The integrity sweep over both stations' data as the round will play it.
+  std::unique_ptr<PlayIntegrity> Sweep(const std::string& st1, const std::string& st2) {
+    auto sweep = std::make_unique<PlayIntegrity>(Main(), std::vector<std::string>{st1, st2}, AllPlayedTables(),
+                                                 AllPlayRefs());
+    // Cases kept open for unsorted visits are every patient's own; the play passes them
+    // over, and an active case played in makes the patient's other cases inactive.
+    sweep->PassedOver["PRIPAD"] = "AKTIVNI = 'O'";
+    sweep->Rewritten.insert("PRIPAD.AKTIVNI");
+    // Laboratory evaluations are only merged, never added; a sex code plays its code alone.
+    sweep->PassedOver["LABHODN"] = "ST = 'I'";
+    sweep->Rewritten.insert({"POHLAVI.SAMEC", "POHLAVI.KASTRAT"});
+    // The wizard closes the stock issues and closing items up to a station's closing.
+    sweep->Rewritten.insert({"DOKLAD_POLOZKA_SK.UZAVERKA", "DOKLAD_POLOZKA_UZ.TYP_POHYBU"});
+    sweep->Snapshot();
+    return sweep;
+  }
+
+  // A round with the checks that hold after every round: each station's marked rows are
+  // in the working database right after the station played, or named in its logs and
+  // still marked in the station database the play-in worked on; then every reference of
+  // main resolves, no generator is below its table's highest key, no main row that no
+  // station marked changed, and main keeps no change mark.
+  Round CheckedRound(PlayIntegrity& sweep) {
+    std::vector<std::pair<std::string, std::string>> reported[2];
+    const Round round = PlayRound(2, [&](int s, const std::string& logs) {
+      sweep.SetMain(Work("Main.fdb"));
+      const auto changed = sweep.CheckChangedRows(static_cast<size_t>(s), logs);
+      sweep.SetMain(Main());
+      for (const std::string& p : changed.problems) ADD_FAILURE() << "PC" << s + 1 << ": " << p;
+      reported[s] = changed.reported_rows;
+    });
+    EXPECT_TRUE(round.finished);
+    ExpectNoErrorBox(round);
+    for (const EngineRun& r : round.runs)
+      EXPECT_EQ(r.init_errors + r.convert_errors + r.save_errors, 0) << "PC" << r.station + 1 << "\n" << r.log;
+    if (!round.finished) return round;
+    for (const std::string& p : sweep.Check()) ADD_FAILURE() << p;
+    for (int s = 0; s < 2; ++s) {
+      if (reported[s].empty()) continue;
+      const PlaySchema schema = PlaySchema::Read(Played(s + 1));
+      std::string sql;
+      size_t n = 0;
+      for (const auto& [table, key] : reported[s]) {
+        // One statement per 40 rows: a statement names at most 256 tables.
+        if (n++ % 40 != 0) sql += " union all ";
+        else if (!sql.empty()) sql += ";\n";
+        sql += "select '" + table + " row " + key + "' as V from RDB$DATABASE where not exists (select 1 from " + table +
+               " where " + schema.tables.at(table).key + " = " + key + " and ST is not null)";
+      }
+      for (const std::string& row : Qn(Played(s + 1), sql))
+        ADD_FAILURE() << "PC" << s + 1 << ": " << row << " is named in the logs but no longer marked";
+    }
+    const PlaySchema schema = PlaySchema::Read(Main());
+    std::string marks;
+    size_t n = 0;
+    for (const auto& [table, t] : schema.tables)
+      if (schema.HasColumn(table, "ST"))
+        marks += std::string(n++ % 40 != 0 ? " union all " : marks.empty() ? "" : ";\n") + "select '" + table + "' as V from RDB$DATABASE where exists (select 1 from " +
+                 table + " where ST is not null)";
+    for (const std::string& table : Qn(Main(), marks)) ADD_FAILURE() << "main keeps change marks in " << table;
+    return round;
+  }
+  static void ExpectNothingWritten(const Round& round) {
+    for (const EngineRun& r : round.runs) {
+      EXPECT_EQ(r.saved, 0) << "PC" << r.station + 1 << "\n" << r.log;
+      EXPECT_EQ(r.changed, 0) << "PC" << r.station + 1 << "\n" << r.log;
+    }
+  }
+};
+
+TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
+  if (std::getenv("PELVAR_PRACTICE_LIFE") == nullptr)
+    GTEST_SKIP() << "waits for main to keep no station change mark and skipped station rows to stay marked "
+                    "(PELVAR_PRACTICE_LIFE=1 runs it)";
+  // Round 1: the practice's main database, a station of the current schema and one at
+  // 200624.
+  {
+    SCOPED_TRACE("round 1");
+    PlayPractice::CopyTo("st.fdb", dir_.File("stations/r1_pc1.fdb"));
+    PlayPractice::CopyTo("st624.fdb", dir_.File("stations/r1_pc2.fdb"));
+    Pack(dir_.File("stations/r1_pc1.fdb"), 1);
+    Pack(dir_.File("stations/r1_pc2.fdb"), 2);
+    auto sweep = Sweep(dir_.File("stations/r1_pc1.fdb"), dir_.File("stations/r1_pc2.fdb"));
+    const Round round = CheckedRound(*sweep);
+    ASSERT_TRUE(round.finished);
+    for (const EngineRun& r : round.runs) EXPECT_GT(r.saved, 0) << "PC" << r.station + 1;
+  }
+
+  // Round 2 from what delivery gave back, with no change anywhere: nothing is written.
+  {
+    SCOPED_TRACE("round 2, no change");
+    const std::string before = Dump(Main());
+    auto sweep = Sweep(Unpack(1, "r2_pc1.fdb"), Unpack(2, "r2_pc2.fdb"));
+    const Round round = CheckedRound(*sweep);
+    ASSERT_TRUE(round.finished);
+    ExpectNothingWritten(round);
+    const std::string after = Dump(Main());
+    EXPECT_TRUE(after == before) << DumpDiff(before, after);
+  }
+
+  // Round 2 again, with new rows and edits at both stations and in main.
+  const std::string partner =
+      "select PARTNER as V from PARTNER where PARTNER is not null and ID_PARTNER > 0 order by ID_PARTNER rows ";
+  const std::string patient =
+      "select PACIENT as V from PACIENT where PACIENT is not null and ID_PACIENT > 0 order by ID_PACIENT rows ";
+  const std::string p1 = Q1(Main(), partner + "1"), p2 = Q1(Main(), partner + "2 to 2"), p3 = Q1(Main(), partner + "3 to 3");
+  const std::string a1 = Q1(Main(), patient + "1"), a2 = Q1(Main(), patient + "2 to 2"), a3 = Q1(Main(), patient + "3 to 3");
+  const auto coprology = [](const std::string& animal, const std::string& result) {
+    return "insert into KOPROLOGIE (ID_KOPROLOGIE, ID_PACIENT, VYSLEDEK, ZALOZENI_ZAZNAMU, ID_DOKLAD_POLOZKA, ST) "
+           "select gen_id(GEN_KOPROLOGIE, 1), ID_PACIENT, '" + result + "', '2026-06-10', -1, 'I' from PACIENT where "
+           "PACIENT = '" + animal + "';\n";
+  };
+  const std::string kopro_before = Q1(Main(), "select count(*) as V from KOPROLOGIE");
+  {
+    SCOPED_TRACE("round 2, edits");
+    const std::string st1 = Unpack(1, "r3_pc1.fdb"), st2 = Unpack(2, "r3_pc2.fdb");
+    Exec(st1, coprology(a1, "R2 PC1 pozitivní") +
+                  "update PARTNER set PARTNER_NAZEV = 'R2 název PC1', ST = 'U' where PARTNER = '" + p1 + "';\n"
+                  "insert into PACIENT (ID_PACIENT, PACIENT, JMENO, ID_PARTNER, ST) select gen_id(GEN_PACIENT, 1), "
+                  "'R2PC1', 'Alík', ID_PARTNER, 'I' from PARTNER where PARTNER = '" + p1 + "';");
+    Exec(st2, coprology(a2, "R2 PC2 negativní") +
+                  "update PARTNER set PARTNER_NAZEV = 'R2 název PC2', ST = 'U' where PARTNER = '" + p2 + "';\n"
+                  "update PACIENT set JMENO = 'R2 Micka', ST = 'U' where PACIENT = '" + a3 + "';");
+    Pack(st1, 1);
+    Pack(st2, 2);
+    // Main edits a partner no station touched, and one that PC1 changed too.
+    Exec(Main(), "update PARTNER set ULICE = 'R2 Hlavní 1' where PARTNER = '" + p3 + "';\n"
+                 "update PARTNER set PARTNER_NAZEV = 'R2 název hlavní' where PARTNER = '" + p1 + "';");
+    auto sweep = Sweep(st1, st2);
+    const Round round = CheckedRound(*sweep);
+    ASSERT_TRUE(round.finished);
+    // Every station change arrived, once; main's own edit stayed where no station
+    // changed the row.
+    EXPECT_EQ(Q1(Main(), "select count(*) as V from KOPROLOGIE"), std::to_string(std::stoi(kopro_before) + 2));
+    for (const char* result : {"R2 PC1 pozitivní", "R2 PC2 negativní"})
+      EXPECT_EQ(Q1(Main(), std::string("select count(*) as V from KOPROLOGIE where VYSLEDEK = '") + result + "'"), "1")
+          << result;
+    EXPECT_EQ(Q1(Main(), "select PARTNER_NAZEV as V from PARTNER where PARTNER = '" + p1 + "'"), "R2 název PC1");
+    EXPECT_EQ(Q1(Main(), "select PARTNER_NAZEV as V from PARTNER where PARTNER = '" + p2 + "'"), "R2 název PC2");
+    EXPECT_EQ(Q1(Main(), "select ULICE as V from PARTNER where PARTNER = '" + p3 + "'"), "R2 Hlavní 1");
+    EXPECT_EQ(Q1(Main(), "select JMENO as V from PACIENT where PACIENT = '" + a3 + "'"), "R2 Micka");
+    EXPECT_EQ(Q1(Main(), "select count(*) as V from PACIENT where PACIENT = 'R2PC1'"), "1");
+  }
+
+  // The same station data played once more: nothing changes.
+  {
+    SCOPED_TRACE("the same station data again");
+    for (int n = 1; n <= 2; ++n) {
+      const std::string old = dir_.File("media" + std::to_string(n) + "/stanice" + std::to_string(n) + ".old");
+      ASSERT_TRUE(fs::exists(old));
+      fs::copy_file(old, Medium(n), fs::copy_options::overwrite_existing);
+    }
+    const std::string before = Dump(Main());
+    auto sweep = Sweep(Unpack(1, "r4_pc1.fdb"), Unpack(2, "r4_pc2.fdb"));
+    const Round round = CheckedRound(*sweep);
+    ASSERT_TRUE(round.finished);
+    const std::string after = Dump(Main());
+    EXPECT_TRUE(after == before) << DumpDiff(before, after);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar::test
