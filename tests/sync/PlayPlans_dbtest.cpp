@@ -253,9 +253,9 @@ TEST(PlayPlansDb, NoPerRowStatementOfThePlayInScansALargeTable) {
     if (t.executes <= 4 || t.rows > 2 * t.executes) continue;
     ++per_row;
     // Left as they are: the copy engine's search for the main row to merge a station row
-    // into (the highest key of the natural key), run only for a station row whose natural
-    // key main already holds.
-    if (t.sql.rfind("select max(", 0) == 0) continue;
+    // into (the highest key of the natural key, or the list of the key's main rows), run
+    // only for a station row whose natural key main already holds.
+    if (t.sql.rfind("select max(", 0) == 0 || t.sql.rfind("select cast(list(C, ',')", 0) == 0) continue;
     for (const std::string& table : NaturalTables(t.sql, t.plan))
       EXPECT_FALSE(large.count(table)) << table << " read NATURAL by a statement run " << t.executes
                                        << " times:\n  " << t.sql << "\n  " << t.plan;

@@ -192,23 +192,9 @@ class SafeChildEnvironment : public ::testing::Environment {
 
 class MldrSafeDb : public WizardEnv {
  public:
-  // The practice, made once: the main database, the harmonised working database (told
-  // apart by a row of its own) and two played station databases.
   static void SetUpTestSuite() {
     InstallClientLibraryNameProvider();
-    practice_ = new TempDir("pelvar-safe");
-    const CommandResult r = GeneratePractice({"--seed", "finish", "--size", "small", "--main",
-                                              practice_->File("main.fdb"), "--station",
-                                              practice_->File("st1.fdb"), "--station",
-                                              practice_->File("st2.fdb")});
-    ASSERT_EQ(r.exit_code, 0) << r.output;
-    fs::copy_file(practice_->File("main.fdb"), practice_->File("harm.fdb"));
-    Query(practice_->File("harm.fdb"),
-          "insert into POHLAVI (ID_POHLAVI, POHLAVI) values (999001, 'sehraná');\ncommit;");
-    for (int i = 0; i < 2; ++i) {
-      marks_[i] = std::stoi(QueryOne(practice_->File(i == 0 ? "st1.fdb" : "st2.fdb"),
-                                     "select max(ID_ZURNAL) as V from ZURNAL;"));
-    }
+    practice_ = MakeFinishPractice("pelvar-safe", marks_).release();
   }
   static void TearDownTestSuite() {
     delete practice_;

@@ -2,11 +2,16 @@
 // up, and a dialog responder that answers every box with its default button.
 #pragma once
 
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/dialogs.h"
+#include "support/practice.h"
+#include "support/process.h"
 #include "wizard/MldrMain.h"
 
 namespace pelvar::test {
@@ -37,5 +42,24 @@ class DialogLog {
  private:
   TDialogResponder previous_;
 };
+
+// The practice the finishing suites play: the main database, the harmonised working
+// database (told apart by a row of its own) and two played station databases, made in a
+// new directory named after prefix; marks receives each station's highest journal id.
+inline std::unique_ptr<TempDir> MakeFinishPractice(const char* prefix, int marks[2]) {
+  auto practice = std::make_unique<TempDir>(prefix);
+  const CommandResult r =
+      GeneratePractice({"--seed", "finish", "--size", "small", "--main", practice->File("main.fdb"), "--station",
+                        practice->File("st1.fdb"), "--station", practice->File("st2.fdb")});
+  if (r.exit_code != 0) throw std::runtime_error("practice generation failed: " + r.output);
+  std::filesystem::copy_file(practice->File("main.fdb"), practice->File("harm.fdb"));
+  Query(practice->File("harm.fdb"),
+        "insert into POHLAVI (ID_POHLAVI, POHLAVI) values (999001, 'sehraná');\ncommit;");
+  for (int i = 0; i < 2; ++i) {
+    marks[i] = std::stoi(
+        QueryOne(practice->File(i == 0 ? "st1.fdb" : "st2.fdb"), "select max(ID_ZURNAL) as V from ZURNAL;"));
+  }
+  return practice;
+}
 
 }  // namespace pelvar::test

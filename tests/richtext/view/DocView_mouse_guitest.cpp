@@ -21,9 +21,16 @@ class ViewerMouseTest : public ::testing::Test {
       static int argc = 1;
       static char name[] = "viewer_mouse_guitest";
       static char* argv[] = {name, nullptr};
-      static QApplication app(argc, argv);
+      app_ = new QApplication(argc, argv);
     }
   }
+  // Gone before the exit handlers run: destroyed by them, the application would delete the
+  // pointing device the mouse events made after Qt's own device list is gone.
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
   // A viewer of the given size with one paragraph per text (text style 0).
   std::unique_ptr<TCustomDocView> Make(const std::vector<std::string>& paragraphs, int w = 300, int h = 200) {
     auto v = std::make_unique<TCustomDocView>();
