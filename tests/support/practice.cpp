@@ -1,9 +1,12 @@
 #include "support/practice.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/dbcache.h"
@@ -136,6 +139,33 @@ std::string PracticeChecksum(const std::string& database) {
   const CommandResult r = RunCommand({"python3", kGenerator, "--checksum", database});
   if (r.exit_code != 0) throw std::runtime_error("checksum failed: " + r.output);
   return r.output;
+}
+
+std::string PracticeDump(const std::string& database) {
+  const CommandResult r = RunCommand({"python3", kGenerator, "--dump", database});
+  if (r.exit_code != 0) throw std::runtime_error("dump failed: " + r.output);
+  return r.output;
+}
+
+std::string PracticeDumpDiff(const std::string& before, const std::string& after, size_t limit) {
+  const auto lines = [](const std::string& dump) {
+    std::multiset<std::string> out;
+    std::istringstream in(dump);
+    std::string line, table;
+    while (std::getline(in, line)) {
+      if (line.rfind("TABULKA_DUMP", 0) == 0) table = line.substr(12);
+      out.insert(table + ": " + line);
+    }
+    return out;
+  };
+  const std::multiset<std::string> a = lines(before), b = lines(after);
+  std::vector<std::string> gone, added;
+  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
+  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
+  std::string out;
+  for (size_t i = 0; i < gone.size() && i < limit; ++i) out += "- " + gone[i] + "\n";
+  for (size_t i = 0; i < added.size() && i < limit; ++i) out += "+ " + added[i] + "\n";
+  return out;
 }
 
 }  // namespace pelvar::test

@@ -30,6 +30,11 @@ CommandResult RunPracticeGenerator(const std::vector<std::string>& args);
 
 // The generator's checksum of a database's key-ordered dump.
 std::string PracticeChecksum(const std::string& database);
+// The generator's key-ordered dump of a database (every table and every generator value).
+std::string PracticeDump(const std::string& database);
+// The lines of two dumps that one has and the other has not ("-" before, "+" after),
+// each with its table (at most limit of each).
+std::string PracticeDumpDiff(const std::string& before, const std::string& after, size_t limit = 40);
 
 // Runs a query in isql-fb ("set list on") and returns the values of its column V,
 // row by row. QueryBlock is for statements with semicolons of their own.

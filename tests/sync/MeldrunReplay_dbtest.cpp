@@ -32,40 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The key-ordered dump of tools/practice (every table and every generator value).
-std::string Dump(const std::string& db) {
-  const CommandResult r = RunCommand(
-      {"python3", "-c",
-       "import sys\nsys.path.insert(0, sys.argv[1])\nimport generate\n"
-       "sys.stdout.buffer.write(generate.dump(sys.argv[2]))\n",
-       std::string(PELVAR_SOURCE_DIR) + "/tools/practice", db});
-  if (r.exit_code != 0) throw std::runtime_error("dump failed: " + r.output);
-  return r.output;
-}
-
-// The lines of two dumps that one has and the other has not ("-" before, "+" after),
-// each with its table (at most limit).
-std::string DumpDiff(const std::string& before, const std::string& after, size_t limit = 40) {
-  const auto lines = [](const std::string& dump) {
-    std::multiset<std::string> out;
-    std::istringstream in(dump);
-    std::string line, table;
-    while (std::getline(in, line)) {
-      if (line.rfind("TABULKA_DUMP", 0) == 0) table = line.substr(12);
-      out.insert(table + ": " + line);
-    }
-    return out;
-  };
-  const std::multiset<std::string> a = lines(before), b = lines(after);
-  std::vector<std::string> gone, added;
-  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
-  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
-  std::string out;
-  for (size_t i = 0; i < gone.size() && i < limit; ++i) out += "- " + gone[i] + "\n";
-  for (size_t i = 0; i < added.size() && i < limit; ++i) out += "+ " + added[i] + "\n";
-  return out;
-}
-
 void Exec(const std::string& db, const std::string& script) {
   const CommandResult r = RunIsql(script + "\ncommit;\n", db);
   ASSERT_EQ(r.exit_code, 0) << r.output;
@@ -175,7 +141,7 @@ TEST_F(MeldrunReplayDb, TheSameStationDataPlayedTwiceChangesNothing) {
               "1") << t;
   EXPECT_EQ(first.save_errors, 0) << first.log;
   EXPECT_GT(first.saved, 0);
-  const std::string after_first = Dump(Main());
+  const std::string after_first = PracticeDump(Main());
   dialogs_.clear();
 
   const Outcome again = Play(Station("again.fdb", kNewVisit));
@@ -184,8 +150,8 @@ TEST_F(MeldrunReplayDb, TheSameStationDataPlayedTwiceChangesNothing) {
   EXPECT_EQ(again.saved, 0) << again.log;
   EXPECT_EQ(dialogs_, std::vector<std::string>{});
   EXPECT_EQ(again.errors, std::vector<std::string>{});
-  const std::string after_again = Dump(Main());
-  EXPECT_TRUE(after_again == after_first) << DumpDiff(after_first, after_again);
+  const std::string after_again = PracticeDump(Main());
+  EXPECT_TRUE(after_again == after_first) << PracticeDumpDiff(after_first, after_again);
 }
 
 // Two coprology results of one patient on one day, both new at the station: two rows in

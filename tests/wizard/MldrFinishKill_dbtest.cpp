@@ -42,25 +42,6 @@ enum KillPoint { kBetweenStations = 1, kReplacingMain = 2, kPlacingResults = 3 }
 const char* const kOriginalPc1 = "original archive of PC1";
 const char* const kOriginalPc2 = "original backup of PC2";
 
-// The wizard of the practice in dir on page 4, its two stations played (the working
-// directory as the play-in leaves it).
-std::unique_ptr<FinishWizard> PlayedWizard(const std::string& dir, int mark1, int mark2) {
-  auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
-  TDMMeldrun* dm = w->MakeDataModule();
-  w->AddPreparedStation(dir + "/MAINDATA/Stanice.fbk", dir + "/media1/Stanice.zip", "PC1");
-  w->AddPreparedStation(dir + "/media2/Pelvar.gbk", dir + "/media2/Pelvar.gbk", "PC2");
-  w->SetJournalMark(0, mark1);
-  w->SetJournalMark(1, mark2);
-  dm->InitStationLists(2);
-  w->SetStationIndex(0);
-  dm->OpenDst(dir + "/MAINDATA/Main.fdb", AdministratorUser, AdministratorPassword);
-  w->SetTriggerState(dm->SetJournalTriggers(0));
-  w->Show();
-  w->SetPageIndex(4);
-  w->CB_VerifyZaloha.Checked = false;
-  return w;
-}
-
 [[noreturn]] void KillThisProcess() {
   ::kill(::getpid(), SIGKILL);
   for (;;) ::pause();

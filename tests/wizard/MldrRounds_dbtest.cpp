@@ -88,40 +88,6 @@ class RoundWizard : public TFrmMldrMain {
   std::unique_ptr<TMeldrun> NewEngine() override { return std::make_unique<RecordingMeldrun>(runs); }
 };
 
-// The key-ordered dump of tools/practice (every table and every generator value).
-std::string Dump(const std::string& db) {
-  const CommandResult r = RunCommand(
-      {"python3", "-c",
-       "import sys\nsys.path.insert(0, sys.argv[1])\nimport generate\n"
-       "sys.stdout.buffer.write(generate.dump(sys.argv[2]))\n",
-       std::string(PELVAR_SOURCE_DIR) + "/tools/practice", db});
-  if (r.exit_code != 0) throw std::runtime_error("dump failed: " + r.output);
-  return r.output;
-}
-
-// The lines of two dumps that one has and the other has not ("-" before, "+" after),
-// each with its table (at most limit).
-std::string DumpDiff(const std::string& before, const std::string& after, size_t limit = 40) {
-  const auto lines = [](const std::string& dump) {
-    std::multiset<std::string> out;
-    std::istringstream in(dump);
-    std::string line, table;
-    while (std::getline(in, line)) {
-      if (line.rfind("TABULKA_DUMP", 0) == 0) table = line.substr(12);
-      out.insert(table + ": " + line);
-    }
-    return out;
-  };
-  const std::multiset<std::string> a = lines(before), b = lines(after);
-  std::vector<std::string> gone, added;
-  std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
-  std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
-  std::string out;
-  for (size_t i = 0; i < gone.size() && i < limit; ++i) out += "- " + gone[i] + "\n";
-  for (size_t i = 0; i < added.size() && i < limit; ++i) out += "+ " + added[i] + "\n";
-  return out;
-}
-
 void Exec(const std::string& db, const std::string& script) {
   const CommandResult r = RunIsql(script + "\ncommit;\n", db);
   ASSERT_EQ(r.exit_code, 0) << r.output;
@@ -413,13 +379,13 @@ TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
   // Round 2 from what delivery gave back, with no change anywhere: nothing is written.
   {
     SCOPED_TRACE("round 2, no change");
-    const std::string before = Dump(Main());
+    const std::string before = PracticeDump(Main());
     auto sweep = Sweep(Unpack(1, "r2_pc1.fdb"), Unpack(2, "r2_pc2.fdb"));
     const Round round = CheckedRound(*sweep);
     ASSERT_TRUE(round.finished);
     ExpectNothingWritten(round);
-    const std::string after = Dump(Main());
-    EXPECT_TRUE(after == before) << DumpDiff(before, after);
+    const std::string after = PracticeDump(Main());
+    EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
   }
 
   // Round 2 again, with new rows and edits at both stations and in main.
@@ -474,12 +440,12 @@ TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
       ASSERT_TRUE(fs::exists(old));
       fs::copy_file(old, Medium(n), fs::copy_options::overwrite_existing);
     }
-    const std::string before = Dump(Main());
+    const std::string before = PracticeDump(Main());
     auto sweep = Sweep(Unpack(1, "r4_pc1.fdb"), Unpack(2, "r4_pc2.fdb"));
     const Round round = CheckedRound(*sweep);
     ASSERT_TRUE(round.finished);
-    const std::string after = Dump(Main());
-    EXPECT_TRUE(after == before) << DumpDiff(before, after);
+    const std::string after = PracticeDump(Main());
+    EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
   }
 }
 

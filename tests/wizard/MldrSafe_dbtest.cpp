@@ -84,25 +84,6 @@ class SmallDisk {
 // Set for a child: "<practice directory>|<mark 1>|<mark 2>|<what to do>|<argument>".
 constexpr const char* kChildVariable = "PELVAR_SAFE_CHILD";
 
-// The wizard of the practice in dir on page 4, its two stations played (the working
-// directory as the play-in leaves it).
-std::unique_ptr<FinishWizard> WizardOnPage4(const std::string& dir, int mark1, int mark2) {
-  auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
-  TDMMeldrun* dm = w->MakeDataModule();
-  w->AddPreparedStation(dir + "/MAINDATA/Stanice.fbk", dir + "/media1/Stanice.zip", "PC1");
-  w->AddPreparedStation(dir + "/media2/Pelvar.gbk", dir + "/media2/Pelvar.gbk", "PC2");
-  w->SetJournalMark(0, mark1);
-  w->SetJournalMark(1, mark2);
-  dm->InitStationLists(2);
-  w->SetStationIndex(0);
-  dm->OpenDst(dir + "/MAINDATA/Main.fdb", AdministratorUser, AdministratorPassword);
-  w->SetTriggerState(dm->SetJournalTriggers(0));
-  w->Show();
-  w->SetPageIndex(4);
-  w->CB_VerifyZaloha.Checked = false;
-  return w;
-}
-
 std::vector<std::string> SplitBars(const std::string& text) {
   std::vector<std::string> parts;
   for (size_t from = 0;;) {
@@ -151,7 +132,7 @@ void RunSafeChild(const std::string& order) {
       return std::make_unique<KillDuringMainRestore>();
     });
   }
-  auto w = WizardOnPage4(dir, std::stoi(parts[1]), std::stoi(parts[2]));
+  auto w = PlayedWizard(dir, std::stoi(parts[1]), std::stoi(parts[2]));
   StepView view;
   if (parts[3] == "full") {
     view.step = "Obnova hlavní databáze (0 z 1)";
@@ -237,7 +218,7 @@ class MldrSafeDb : public WizardEnv {
   // The wizard on page 4, its two stations played.
   std::unique_ptr<FinishWizard> PlayedWizard() {
     PlayAgain();
-    return WizardOnPage4(dir_.Path(), marks_[0], marks_[1]);
+    return test::PlayedWizard(dir_.Path(), marks_[0], marks_[1]);
   }
 
   // Runs this test in a child process (this program again) that drives the wizard as the

@@ -12,6 +12,8 @@
 #include "platform/dialogs.h"
 #include "support/practice.h"
 #include "support/process.h"
+#include "sync/BkpResUtils.h"
+#include "sync/DmMeld.h"
 #include "wizard/MldrMain.h"
 
 namespace pelvar::test {
@@ -42,6 +44,26 @@ class DialogLog {
  private:
   TDialogResponder previous_;
 };
+
+// The wizard of the practice in dir on page 4, its two stations played (the working
+// directory as the play-in leaves it: MAINDATA/Main.fdb, the unpacked PC1 archive and the
+// PC2 backup on its medium), with the journal marks of both stations.
+inline std::unique_ptr<FinishWizard> PlayedWizard(const std::string& dir, int mark1, int mark2) {
+  auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
+  TDMMeldrun* dm = w->MakeDataModule();
+  w->AddPreparedStation(dir + "/MAINDATA/Stanice.fbk", dir + "/media1/Stanice.zip", "PC1");
+  w->AddPreparedStation(dir + "/media2/Pelvar.gbk", dir + "/media2/Pelvar.gbk", "PC2");
+  w->SetJournalMark(0, mark1);
+  w->SetJournalMark(1, mark2);
+  dm->InitStationLists(2);
+  w->SetStationIndex(0);
+  dm->OpenDst(dir + "/MAINDATA/Main.fdb", AdministratorUser, AdministratorPassword);
+  w->SetTriggerState(dm->SetJournalTriggers(0));
+  w->Show();
+  w->SetPageIndex(4);
+  w->CB_VerifyZaloha.Checked = false;
+  return w;
+}
 
 // The practice the finishing suites play: the main database, the harmonised working
 // database (told apart by a row of its own) and two played station databases, made in a
