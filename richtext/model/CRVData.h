@@ -221,6 +221,14 @@ class TCustomRVData : public TPersistent {
   virtual void* GetRVLogPalette();
   virtual std::vector<TRVMarkerItemInfo*>* GetPrevMarkers() { return nullptr; }
   virtual TStringList* GetDocProperties() { return nullptr; }
+  // The background as the native format stores it: its style (an ordinal of the viewer's
+  // background styles) and its picture (nullptr: none). The model has no backgrounds of its
+  // own; the viewer's documents answer for theirs.
+  virtual int32_t GetRVFBackgroundStyle(TRVBackground* /*background*/) { return 0; }
+  virtual std::unique_ptr<TGraphic> GetRVFBackgroundPicture(TRVBackground* /*background*/) { return nullptr; }
+  // A background record read: its style and picture (nullptr: none) go to background.
+  virtual void SetRVFBackground(TRVBackground* /*background*/, int32_t /*style*/,
+                                std::unique_ptr<TGraphic> /*picture*/) {}
 
   // ---- Construction and removal ----
   void DestroyItem(int32_t item_no, bool clearing);

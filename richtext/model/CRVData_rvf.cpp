@@ -10,6 +10,7 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
@@ -165,11 +166,27 @@ struct TextRecord {
 }  // namespace
 
 bool TCustomRVData::SaveRVFToStream(TStream& stream, bool selection_only, TRVLayoutInfo* layout,
-                                    TRVBackground* /*background*/, TColor /*color*/) {
+                                    TRVBackground* background, TColor color) {
   try {
     const TRVFOptions opts = GetRVFOptions();
     const bool binary = opts.Contains(rvfoSaveBinary);
     RVFWriteLine(stream, Format("%d %d %d", {rvsVersionInfo, 1, 3}));
+    if (!selection_only && background && opts.Contains(rvfoSaveBack)) {
+      const int32_t bstyle = GetRVFBackgroundStyle(background);
+      std::unique_ptr<TGraphic> picture = bstyle != 0 ? GetRVFBackgroundPicture(background) : nullptr;
+      if (!picture) {
+        RVFWriteLine(stream, Format("%d %d %d %d %d %d %d %d", {rvsBack, 0, -1, 0, 0, 0, bstyle,
+                                                                 static_cast<int32_t>(color)}));
+      } else {
+        RVFWriteLine(stream, Format("%d %d %d %d %d %d %d %d", {rvsBack, 2, 0, 0, binary ? 2 : 0, 0, bstyle,
+                                                                 static_cast<int32_t>(color)}));
+        RVFWriteLine(stream, "TBitmap");
+        if (binary)
+          RVFSavePictureBinary(stream, *picture);
+        else
+          RVFWriteLine(stream, RVFSavePicture(*picture));
+      }
+    }
     TRVStyle* st = GetRVStyle();
     if (st && ((GetFlags() & 0x100) != 0 || selection_only)) {
       if (opts.Contains(rvfoSaveTextStyles)) WriteStyleTable(stream, this, st->TextStyles(), 1, binary);
@@ -353,7 +370,7 @@ struct Header {
 }  // namespace
 
 bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayoutInfo* layout,
-                                        TRVBackground* /*background*/, TColor& color, bool editing,
+                                        TRVBackground* background, TColor& color, bool editing,
                                         bool whole_document, bool reattach_first, int32_t first_para_no) {
   index = std::clamp(index, 0, ItemCount());
   const int32_t insert_start = index;
@@ -677,11 +694,26 @@ bool TCustomRVData::InsertRVFFromStream(TStream& stream, int32_t& index, TRVLayo
       if (h.StyleNo == rvsBack) {
         int32_t bstyle = 0, bcolor = 0;
         RVFReadInteger(p, bstyle);
-        if (RVFReadInteger(p, bcolor) && opts.Contains(rvfoLoadBack)) color = bcolor;
+        const bool has_color = RVFReadInteger(p, bcolor);
         std::vector<AnsiString> lines;
         if (!read_lines(lines, false)) {
           ok = false;
           break;
+        }
+        if (opts.Contains(rvfoLoadBack)) {
+          if (has_color) color = bcolor;
+          std::unique_ptr<TGraphic> picture;
+          if (lines.size() == 2) {
+            // The class name line is not used: the picture is a bitmap.
+            picture = std::make_unique<TBitmap>();
+            if (h.ReadType == 2) {
+              RVFLoadPictureFromBinaryString(lines[1], *picture);
+            } else if (!RVFLoadPicture(lines[1], *picture)) {
+              ok = false;
+              break;
+            }
+          }
+          SetRVFBackground(background, bstyle, std::move(picture));
         }
         complete = true;
         continue;

@@ -451,6 +451,17 @@ class TCustomRVFormattedData : public TCustomRVData {
   // style sheet's full-redraw mode.
   void InvalidateJump(int32_t jump_id);
   void ClearHoverAndRepaint();
+  // The background in the native format: its style and its bitmap (CRVFData_paint.cpp).
+  int32_t GetRVFBackgroundStyle(TRVBackground* background) override;
+  std::unique_ptr<TGraphic> GetRVFBackgroundPicture(TRVBackground* background) override;
+  void SetRVFBackground(TRVBackground* background, int32_t style, std::unique_ptr<TGraphic> picture) override;
+  // After scrolling: the checkpoint now visible (by the control's event kind) is reported
+  // when it differs from CurrentCheckpoint.
+  void UpdateCheckpointVisibility();
+  TRVCPInfo* CurrentCheckpoint = nullptr;
+  virtual uint8_t GetCheckpointEventKind() { return 0; }
+  virtual bool IsAssignedCheckpointVisible() { return false; }
+  virtual void DoCheckpointVisible(TRVCPInfo* /*cp*/) {}
   // Selects every item (nothing for an empty document).
   void SelectAll();
 

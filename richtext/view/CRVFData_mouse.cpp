@@ -673,4 +673,43 @@ void TCustomRVFormattedData::DblClickAt(int32_t x, int32_t y) {
   }
 }
 
+// ---- Checkpoint visibility -----------------------------------------------------------------------
+
+void TCustomRVFormattedData::UpdateCheckpointVisibility() {
+  const uint8_t kind = GetCheckpointEventKind();
+  if ((kind != 1 && kind != 2) || !IsAssignedCheckpointVisible()) return;
+  const int32_t top = GetVOffs(), bottom = top + GetAreaHeight();
+  UpdateCheckpointItemNumbers();
+  // The first checkpoint that raises events at or below the top of the view, and the one
+  // before it.
+  TRVCPInfo* first_below = nullptr;
+  TRVCPInfo* before = nullptr;
+  int32_t first_y = 0;
+  for (TRVCPInfo* cp = FirstCP(); cp; cp = cp->Next) {
+    if (!cp->RaiseEvent) continue;
+    int32_t d = -1;
+    if (cp->ItemNo >= 0 && cp->ItemNo < ItemCount()) GetFirstDrawItemOfItem(cp->ItemNo, d);
+    if (d < 0 || d >= DrawLines.Count()) break;
+    const int32_t y = DrawLines[d]->Top;
+    if (y >= top) {
+      first_below = cp;
+      first_y = y;
+      break;
+    }
+    before = cp;
+  }
+  TRVCPInfo* end_cp = NotAddedCP();
+  const bool end_counts = end_cp && end_cp->RaiseEvent && DocumentHeight < bottom;
+  TRVCPInfo* current = nullptr;
+  if (first_below)
+    current = first_y <= bottom ? first_below : (kind == 1 ? before : nullptr);
+  else if (end_counts)
+    current = end_cp;
+  else if (kind == 1)
+    current = before;
+  if (current == CurrentCheckpoint) return;
+  CurrentCheckpoint = current;
+  DoCheckpointVisible(current);
+}
+
 }  // namespace pelvar

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "richtext/model/RVUni.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/view/CRVFData.h"
 #include "richtext/view/RVBack.h"
 
@@ -93,6 +94,33 @@ void TCustomRVFormattedData::InvalidateJump(int32_t jump_id) {
                                   j->Top + j->Height + 5 - GetVOffs()});
   }
   UpdateView();
+}
+
+int32_t TCustomRVFormattedData::GetRVFBackgroundStyle(TRVBackground* background) {
+  return background ? static_cast<int32_t>(background->Style) : 0;
+}
+
+std::unique_ptr<TGraphic> TCustomRVFormattedData::GetRVFBackgroundPicture(TRVBackground* background) {
+  auto* bitmap = background ? dynamic_cast<TRVBitmap*>(background->Image()) : nullptr;
+  if (!bitmap || bitmap->Empty()) return nullptr;
+  auto picture = std::make_unique<TBitmap>();
+  picture->Image = bitmap->Image;
+  return picture;
+}
+
+void TCustomRVFormattedData::SetRVFBackground(TRVBackground* background, int32_t style,
+                                             std::unique_ptr<TGraphic> picture) {
+  if (!background) return;
+  background->Style = style >= bsNoBitmap && style <= bsBottomRight ? static_cast<TBackgroundStyle>(style) : bsNoBitmap;
+  auto* read = dynamic_cast<TBitmap*>(picture.get());
+  if (!read) return;
+  if (auto* bitmap = dynamic_cast<TRVBitmap*>(background->Image())) {
+    bitmap->Image = read->Image;
+  } else {
+    auto own = std::make_unique<TRVBitmap>();
+    own->Image = read->Image;
+    background->SetImage(std::move(own));
+  }
 }
 
 void TCustomRVFormattedData::ClearHoverAndRepaint() {

@@ -3,6 +3,7 @@
 #include "richtext/view/RVClipboardQt.h"
 #include "richtext/view/RVLinear.h"
 
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -105,6 +106,181 @@ void TCustomDocView::SetSmartPopupProperties(TRVSmartPopupProperties* value) {
     smart_popup_.reset();
   else
     SmartPopupProperties()->Assign(*value);
+}
+
+// ---- Context menu and smart-popup button ---------------------------------------------------------
+
+TCustomDocView* TCustomDocView::RootControl() {
+  auto* root = dynamic_cast<TDocViewRVData*>(RVData->GetAbsoluteRootData());
+  return root && root->Control ? root->Control : this;
+}
+
+void TCustomDocView::DoContextPopup(TPoint mouse_pos, bool& handled) {
+  if (OnContextPopup) OnContextPopup(this, mouse_pos, handled);
+}
+
+TPopupMenu* TCustomDocView::FindPopupMenu() {
+  for (QWidget* w = this; w; w = w->parentWidget())
+    if (auto* view = dynamic_cast<TCustomDocView*>(w); view && view->PopupMenu) return view->PopupMenu;
+  return nullptr;
+}
+
+void TCustomDocView::PopupAt(int32_t x, int32_t y) {
+  TPoint pt{x, y};
+  AdjustPopupMenuPos(pt);
+  const QPoint screen = mapToGlobal(QPoint(pt.X, pt.Y));
+  TCustomDocView* root = RootControl();
+  const QPoint in_root = root->mapFromGlobal(screen);
+  bool handled = false;
+  root->DoContextPopup(TPoint{in_root.x(), in_root.y()}, handled);
+  if (handled) return;
+  TPopupMenu* menu = FindPopupMenu();
+  if (!menu || !menu->AutoPopup) return;
+  // No mouse mode survives the menu: the selecting and its auto-scroll end here.
+  StopScrollTimer();
+  RVData->State &= ~(rvstSelecting | rvstLineSelecting);
+  menu->PopupComponent = this;
+  menu->Popup(screen.x(), screen.y());
+}
+
+void TCustomDocView::InheritedContextPopup(TPoint screen_pt) {
+  const bool from_keyboard = screen_pt.X == -1 && screen_pt.Y == -1;
+  TPoint client{-1, -1};
+  if (!from_keyboard) {
+    const QPoint c = mapFromGlobal(QPoint(screen_pt.X, screen_pt.Y));
+    client = TPoint{c.x(), c.y()};
+  }
+  bool handled = false;
+  DoContextPopup(client, handled);
+  if (handled) return;
+  TPopupMenu* menu = FindPopupMenu();
+  if (!menu || !menu->AutoPopup) return;
+  if (from_keyboard) {
+    const QPoint corner = mapToGlobal(QPoint(0, 0));
+    screen_pt = TPoint{corner.x(), corner.y()};
+  }
+  menu->PopupComponent = this;
+  menu->Popup(screen_pt.X, screen_pt.Y);
+}
+
+void TCustomDocView::KeyboardContextMenu() {
+  TCustomDocView* root = RootControl();
+  if (root == this)
+    InheritedContextPopup(TPoint{-1, -1});
+  else
+    root->KeyboardContextMenu();
+}
+
+void TCustomDocView::contextMenuEvent(QContextMenuEvent* e) {
+  // Never passed on to a viewer this one lies in: that one would show its menu again.
+  e->accept();
+  if (e->reason() == QContextMenuEvent::Keyboard) {
+    KeyboardContextMenu();
+    return;
+  }
+  // Over the text the menu comes from the right button's release; here only what an
+  // inserted control under the point left to this control.
+  QWidget* child = childAt(e->pos());
+  while (child && child->parentWidget() != this) child = child->parentWidget();
+  if (!child || !child->isEnabled() || child == static_cast<QWidget*>(RVData->SmartPopupButton.get())) return;
+  if (dynamic_cast<QScrollBar*>(child)) return;
+  TPopupMenu* child_menu = nullptr;
+  if (auto* view = dynamic_cast<TCustomDocView*>(child)) child_menu = view->FindPopupMenu();
+  if (child_menu != FindPopupMenu()) InheritedContextPopup(TPoint{e->globalPos().x(), e->globalPos().y()});
+}
+
+TRVSmartPopupButton* TCustomDocView::SmartPopupButton() {
+  auto* root = dynamic_cast<TDocViewRVData*>(RVData->GetAbsoluteRootData());
+  return root ? root->SmartPopupButton.get() : nullptr;
+}
+
+void TCustomDocView::ShowSmartPopup(TCustomRVFormattedData* rvdata, int32_t item_no) {
+  auto* root = dynamic_cast<TDocViewRVData*>(RVData->GetAbsoluteRootData());
+  if (!root || !root->Control) return;
+  if (!rvdata) rvdata = RVData.get();
+  if (item_no < 0 || item_no >= rvdata->ItemCount()) return;
+  TCustomDocView* owner = root->Control;
+  root->SmartPopupButton.reset();
+  auto button = std::make_unique<TRVSmartPopupButton>(owner, owner->SmartPopupProperties());
+  button->RVData = rvdata;
+  button->ItemNo = item_no;
+  button->Item = rvdata->GetItem(item_no);
+  button->OnClick = [owner](TRVSmartPopupButton* b) {
+    if (owner->OnSmartPopupClick) owner->OnSmartPopupClick(owner, b);
+    TRVSmartPopupProperties* p = owner->SmartPopupProperties();
+    if (p->ButtonType == rvsptDropDown && p->Menu) {
+      const QPoint below = b->mapToGlobal(QPoint(0, b->height()));
+      p->Menu->PopupComponent = owner;
+      p->Menu->Popup(below.x(), below.y());
+    }
+  };
+  root->SmartPopupButton = std::move(button);
+  owner->AdjustSmartPopup();
+  root->AdjustSmartPopupPosition();
+  if (root->SmartPopupButton) root->SmartPopupButton->show();
+}
+
+void TCustomDocView::HideSmartPopup() {
+  if (auto* root = dynamic_cast<TDocViewRVData*>(RVData->GetAbsoluteRootData())) root->SmartPopupButton.reset();
+}
+
+// ---- Saving and loading with the control's layout -----------------------------------------------
+
+bool TCustomDocView::SaveRVFToStream(TStream& stream, bool selection_only) {
+  TRVLayoutInfo layout;
+  layout.LeftMargin = LeftMargin;
+  layout.RightMargin = RightMargin;
+  layout.TopMargin = TopMargin;
+  layout.BottomMargin = BottomMargin;
+  layout.MinTextWidth = MinTextWidth;
+  layout.MaxTextWidth = MaxTextWidth;
+  layout.BiDiMode = BiDiMode();
+  return RVData->SaveRVFToStream(stream, selection_only, &layout, Background.get(), Color);
+}
+
+bool TCustomDocView::SaveRTFToStream(TStream& stream, bool selection_only) {
+  return RVData->SaveRTFToStream(stream, AnsiString(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, 0, Color,
+                                 selection_only);
+}
+
+bool TCustomDocView::SaveTextToStream(const AnsiString& path, TStream& stream, int32_t line_width,
+                                      bool selection_only, bool text_only) {
+  return RVData->SaveTextToStream(path, stream, line_width, selection_only, text_only, false, false);
+}
+
+bool TCustomDocView::SaveTextToStreamW(const AnsiString& path, TStream& stream, int32_t line_width,
+                                       bool selection_only, bool text_only) {
+  return RVData->SaveTextToStream(path, stream, line_width, selection_only, text_only, true, false);
+}
+
+bool TCustomDocView::LoadRVFFromStream(TStream& stream) {
+  ClearTemporal();
+  TRVLayoutInfo layout;
+  TColor color = Color;
+  const bool ok = RVData->LoadRVFFromStream(stream, color, Background.get(), &layout);
+  Color = color;
+  if (layout.Loaded) ApplyLayoutInfo(layout);
+  BackgroundChanged();
+  Format();
+  return ok;
+}
+
+void TCustomDocView::ApplyLayoutInfo(const TRVLayoutInfo& layout) {
+  LeftMargin = layout.LeftMargin;
+  RightMargin = layout.RightMargin;
+  BottomMargin = layout.BottomMargin;
+  TopMargin = layout.TopMargin;
+  MinTextWidth = layout.MinTextWidth;
+  MaxTextWidth = layout.MaxTextWidth;
+  // The BiDi mode without a format of its own: the caller formats once.
+  RVData->State |= rvstFormatting;
+  try {
+    SetBiDiMode(layout.BiDiMode);
+  } catch (...) {
+    RVData->State &= ~rvstFormatting;
+    throw;
+  }
+  RVData->State &= ~rvstFormatting;
 }
 
 void TCustomDocView::SetBackgroundStyle(TBackgroundStyle value) {
@@ -245,6 +421,7 @@ void TCustomDocView::SetBiDiMode(TRVBiDiMode value) {
 void TCustomDocView::DoVScrolled() {
   TRVScroller::DoVScrolled();
   GenerateMouseMove();
+  RVData->UpdateCheckpointVisibility();
   RefreshChain(false);
 }
 
@@ -256,6 +433,18 @@ void TCustomDocView::DoHScrolled() {
 
 void TCustomDocView::RefreshChain(bool refresh) {
   if (refresh) repaint();
+  if (FullRedraw)
+    if (auto* editor = dynamic_cast<TCustomDocView*>(GetInplaceEditor())) editor->RefreshChain(true);
+}
+
+void TCustomDocView::InvalidateChain() {
+  update();
+  for (TRVScroller* s = this;;) {
+    auto* editor = dynamic_cast<TRVScroller*>(s->GetInplaceEditor());
+    if (!editor || !editor->HandleAllocated() || editor->Destroying) break;
+    editor->update();
+    s = editor;
+  }
 }
 
 void TCustomDocView::GenerateMouseMove() {
@@ -302,19 +491,22 @@ void TCustomDocView::OnScrollTimer() {
 void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
   ScrollDY = ScrollDirection(y, ClientHeight());
   ScrollDX = ScrollDirection(x, ClientWidth());
-  RVData->MouseMove(shift, x, y);
+  // Without a style sheet the control shows its caption, not the document: the mouse has
+  // nothing of it to hit (its layout may stand from before the style sheet went away).
+  if (style_) RVData->MouseMove(shift, x, y);
   if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }
 
 void TCustomDocView::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (!GetInplaceEditor()) RVData->State |= rvstFocusByMouse;
   if (button == mbLeft) StartScrollTimer(false);
-  RVData->MouseDown(button, shift, x, y);
+  if (style_) RVData->MouseDown(button, shift, x, y);
 }
 
 void TCustomDocView::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
   if (button == mbLeft) StopScrollTimer();
-  RVData->MouseUp(button, shift, x, y);
+  if (style_) RVData->MouseUp(button, shift, x, y);
+  if (style_ && button == mbRight) PopupAt(x, y);
 }
 
 void TCustomDocView::Click() {
@@ -491,7 +683,7 @@ void TCustomDocView::ApplyCursor(TCursor cursor) {
 
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
-  RVData->DblClickAt(p.x(), p.y());
+  if (style_) RVData->DblClickAt(p.x(), p.y());
   DblClick();
 }
 
@@ -536,6 +728,45 @@ void TCustomDocView::KeyDown(int key, TShiftState shift) {
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     RVData->ExecuteTabFocused();
   }
+  if (TRVSmartPopupButton* button = SmartPopupButton();
+      button && ShortCutOf(key, shift) == SmartPopupProperties()->ShortCut)
+    button->Click();
+}
+
+TShortCut TCustomDocView::ShortCutOf(int key, TShiftState shift) {
+  // The platform's virtual-key codes of the Qt keys a shortcut may name.
+  int vk = 0;
+  if (key >= Qt::Key_A && key <= Qt::Key_Z)
+    vk = key;  // 'A'..'Z'
+  else if (key >= Qt::Key_0 && key <= Qt::Key_9)
+    vk = key;  // '0'..'9'
+  else if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
+    vk = 0x70 + (key - Qt::Key_F1);
+  else
+    switch (key) {
+      case Qt::Key_Backspace: vk = 0x08; break;
+      case Qt::Key_Tab: vk = 0x09; break;
+      case Qt::Key_Return:
+      case Qt::Key_Enter: vk = 0x0D; break;
+      case Qt::Key_Escape: vk = 0x1B; break;
+      case Qt::Key_Space: vk = 0x20; break;
+      case Qt::Key_PageUp: vk = 0x21; break;
+      case Qt::Key_PageDown: vk = 0x22; break;
+      case Qt::Key_End: vk = 0x23; break;
+      case Qt::Key_Home: vk = 0x24; break;
+      case Qt::Key_Left: vk = 0x25; break;
+      case Qt::Key_Up: vk = 0x26; break;
+      case Qt::Key_Right: vk = 0x27; break;
+      case Qt::Key_Down: vk = 0x28; break;
+      case Qt::Key_Insert: vk = 0x2D; break;
+      case Qt::Key_Delete: vk = 0x2E; break;
+      default: return 0;
+    }
+  TShortCut sc = static_cast<TShortCut>(vk);
+  if (shift & ssShift) sc |= 0x2000;
+  if (shift & ssCtrl) sc |= 0x4000;
+  if (shift & ssAlt) sc |= 0x8000;
+  return sc;
 }
 
 QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QCursor>
+#include <QPointer>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "platform/classes.h"
 #include "platform/screen.h"
+#include "richtext/model/CRVData_formats.h"
 #include "richtext/view/RVBack.h"
 #include "richtext/view/RVPopup.h"
 #include "richtext/view/RVRVData.h"
@@ -137,6 +139,8 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void SetTabNavigation(TRVTabNavigationType value) { RVData->TabNavigation = value; }
   TRVSmartPopupProperties* SmartPopupProperties();
   void SetSmartPopupProperties(TRVSmartPopupProperties* value);
+  // The context menu of the control (forgotten when it is destroyed).
+  QPointer<TPopupMenu> PopupMenu;
   // The metrics formatting measures with (DejaVu through Qt unless set).
   void SetTextMetrics(std::shared_ptr<TTextMetrics> metrics);
   TCanvas* FormatCanvas();
@@ -151,6 +155,22 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   int32_t GetDocumentHeight() const { return RVData->DocumentHeight; }
   TColor GetColor() const;
   void Deselect() { RVData->Deselect(nullptr, true); }
+  // The whole document or its selection in the native format with the control's layout
+  // (margins, width limits, BiDi mode), background and colour; False when writing failed.
+  bool SaveRVFToStream(TStream& stream, bool selection_only);
+  // The document or its selection as RTF, with the control's background and colour.
+  bool SaveRTFToStream(TStream& stream, bool selection_only);
+  // Plain text in the ANSI code page, and in UTF-16 (no byte-order mark).
+  bool SaveTextToStream(const AnsiString& path, TStream& stream, int32_t line_width, bool selection_only,
+                        bool text_only);
+  bool SaveTextToStreamW(const AnsiString& path, TStream& stream, int32_t line_width, bool selection_only,
+                         bool text_only);
+  // Replaces the document by a native-format stream; its colour and background (with
+  // rvfoLoadBack) and its layout block (with rvfoLoadLayout) go to the control. The
+  // document is formatted afterwards. False when the stream was not read whole.
+  bool LoadRVFFromStream(TStream& stream);
+  // Takes the margins, width limits and BiDi mode of a native document's layout block.
+  virtual void ApplyLayoutInfo(const TRVLayoutInfo& layout);
   // A selection exists: while a cell is edited, in that cell; otherwise in selected cells or
   // in the document.
   bool SelectionExists();
@@ -178,6 +198,28 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void ClearTemporal();
   void BackgroundChanged();
   void RefreshChain(bool refresh);
+  // Invalidates the control and each in-place editor down the chain (up to one without a
+  // window or being destroyed).
+  void InvalidateChain();
+  // ---- Context menu and smart-popup button ----
+  // Asks OnContextPopup (point in client coordinates); Handled stops the menu.
+  void DoContextPopup(TPoint mouse_pos, bool& handled);
+  // The context menu for a right click at a client point: the root control's
+  // OnContextPopup may take it, else the first PopupMenu from this control up through its
+  // parents pops up there when its AutoPopup is on.
+  void PopupAt(int32_t x, int32_t y);
+  // The context menu asked for from the keyboard: the root control's, at its top left.
+  void KeyboardContextMenu();
+  // The first PopupMenu of this control or of a viewer it lies in.
+  TPopupMenu* FindPopupMenu();
+  // The control of the root document (a cell editor's is the control of the table).
+  TCustomDocView* RootControl();
+  // Shows the smart-popup button of the root document next to item item_no of rvdata
+  // (nullptr: this control's document), replacing a button shown before.
+  void ShowSmartPopup(TCustomRVFormattedData* rvdata, int32_t item_no);
+  void HideSmartPopup();
+  // The button shown now (nullptr when none).
+  TRVSmartPopupButton* SmartPopupButton();
   void GenerateMouseMove();
   void StartScrollTimer(bool slow);
   void StopScrollTimer();
@@ -196,6 +238,9 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void SetBiDiMode(TRVBiDiMode value) override;
   void ResetScrollPosition() override;
   void UpdateScrollBarsToClient() override;
+  // The shortcut code of a key with its shift state (the platform's virtual key in the low
+  // byte, 0x2000 Shift, 0x4000 Ctrl, 0x8000 Alt); 0 for keys a shortcut cannot name.
+  static TShortCut ShortCutOf(int key, TShiftState shift);
   static bool IsCopyShortcut(TShiftState shift, int key);
   static bool IsCutShortcut(TShiftState shift, int key);
   static bool IsPasteShortcut(TShiftState shift, int key);
@@ -246,6 +291,13 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   std::function<void(TCustomDocView*, const AnsiString&, const TRVTag&, TObject*&)> OnRVFControlNeeded;
   std::function<void(TCustomDocView*, const AnsiString&, const TRVTag&, TGraphic*&)> OnRVFPictureNeeded;
   std::function<void(TCustomDocView*, const AnsiString&, TObject*, TRVSaveFormat, AnsiString&)> OnSaveComponentToFile;
+  // Before a context menu pops up (point in client coordinates; (-1, -1) from the keyboard).
+  std::function<void(TCustomDocView*, TPoint, bool&)> OnContextPopup;
+  std::function<void(TCustomDocView*, TRVSmartPopupButton*)> OnSmartPopupClick;
+  // Another checkpoint became the visible one while scrolling (nullptr: none); when it is
+  // raised is set by CheckpointEventKind (1 the section the view is in, 2 a checkpoint in
+  // view, other values never).
+  std::function<void(TCustomDocView*, TRVCPInfo*)> OnCheckpointVisible;
 
  protected:
   void CreateWnd() override;
@@ -253,6 +305,14 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void DoHScrolled() override;
   void WndProc(TMessage& message) override;
   void DoFormat(bool keep_position, bool force, bool only_tail, bool width_flag1, bool width_flag2);
+  // Hooks of the editor: the point where a context menu pops up, and the item the
+  // smart-popup button belongs to.
+  virtual void AdjustPopupMenuPos(TPoint& /*pt*/) {}
+  virtual void AdjustSmartPopup() {}
+  // The framework's own context menu handling at a screen point ((-1, -1): from the
+  // keyboard, the menu at the top left corner).
+  void InheritedContextPopup(TPoint screen_pt);
+  void contextMenuEvent(QContextMenuEvent* e) override;
   void PaintCaption(TCanvas& canvas, const TRect& clip, const AnsiString& text);
 
   void paintEvent(QPaintEvent* e) override;

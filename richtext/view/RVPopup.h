@@ -3,6 +3,9 @@
 // button shown at the time.
 #pragma once
 
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 
@@ -11,6 +14,17 @@
 #include "platform/graphics.h"
 
 namespace pelvar {
+
+// A context menu: it pops up by itself on a right click only while AutoPopup is on, and
+// PopupComponent tells its handlers over which control it was opened.
+class TPopupMenu : public QMenu {
+ public:
+  using QMenu::QMenu;
+  bool AutoPopup = true;
+  QWidget* PopupComponent = nullptr;
+  // Shows the menu with its top left corner at the screen point.
+  void Popup(int32_t x, int32_t y) { popup(QPoint(x, y)); }
+};
 
 enum TRVSmartPopupType : uint8_t { rvsptDropDown, rvsptShowDialog, rvsptSimple };
 using TShortCut = uint16_t;
@@ -41,7 +55,7 @@ class TRVSmartPopupProperties {
     if (button_ && button_->SetHint) button_->SetHint(v);
   }
   bool IsHintStored() const { return !hint_.empty(); }
-  TObject* Menu = nullptr;
+  QPointer<TPopupMenu> Menu;
   TShortCut ShortCut = 24616;  // Ctrl+Shift+Down
   TRVSmartPopupType ButtonType = rvsptDropDown;
 
@@ -73,6 +87,37 @@ class TRVSmartPopupProperties {
   TColor hover_line_color_ = clInfoText;
   AnsiString hint_;
   Button* button_ = nullptr;
+};
+
+class TCustomRVFormattedData;
+class TCustomRVItemInfo;
+
+// The smart-popup button: a small button next to an item of a document (the item's
+// document, its index and the item itself, so that it can be found again after edits). It
+// paints with the colours of its properties (the hover colours while the mouse is over
+// it) and a click runs OnClick.
+class TRVSmartPopupButton : public QWidget {
+ public:
+  TRVSmartPopupButton(QWidget* parent, TRVSmartPopupProperties* properties);
+  ~TRVSmartPopupButton() override;
+  TCustomRVFormattedData* RVData = nullptr;
+  int32_t ItemNo = -1;
+  TCustomRVItemInfo* Item = nullptr;
+  TRVSmartPopupProperties* Properties() const { return properties_; }
+  bool Hovered() const { return hovered_; }
+  std::function<void(TRVSmartPopupButton*)> OnClick;
+  void Click();
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void enterEvent(QEnterEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+
+ private:
+  TRVSmartPopupProperties* properties_;
+  TRVSmartPopupProperties::Button link_;
+  bool hovered_ = false;
 };
 
 }  // namespace pelvar

@@ -131,7 +131,51 @@ void TDocViewRVData::DestroyFontInfoCache(TRVFontInfoCache*& cache) {
 void TDocViewRVData::Clear() {
   Control->StopLiveSpelling();
   Control->ResetAnimation();
+  SmartPopupButton.reset();
+  CurrentCheckpoint = nullptr;
   TRVControlData::Clear();
+}
+
+void TDocViewRVData::AdjustSmartPopupPosition() {
+  TRVSmartPopupButton* button = SmartPopupButton.get();
+  if (!button) return;
+  TCustomRVFormattedData* d = button->RVData;
+  int32_t d_item = -1, d_offs = 0;
+  if (d && button->ItemNo >= 0 && button->ItemNo < d->ItemCount())
+    d->ItemPosToDrawItemPos(button->ItemNo, d->GetOffsAfterItem(button->ItemNo), d_item, d_offs);
+  if (d_item < 0 || d_item >= d->DrawLines.Count()) {
+    SmartPopupButton.reset();
+    return;
+  }
+  int32_t ox = 0, oy = 0;
+  d->GetOriginEx(ox, oy);
+  const TRVDrawLineInfo* l = d->DrawLines[d_item];
+  int32_t x = l->Left + l->Width + ox;
+  int32_t y = l->Top + l->Height + oy;
+  x = std::min(x, std::max(GetDocumentAreaWidth(), GetAreaWidth()) - button->width());
+  y = std::min(y, std::max(Control->YSize * Control->VSmallStep, GetAreaHeight()) - button->height());
+  button->move(x - GetHOffs(), button->y());
+  SetControlTag(button, y - GetVOffs());
+  ApplyControlTopFromTag(button);
+}
+
+void TDocViewRVData::AfterControlsRepositioned(TCustomRVData* rvdata) {
+  TRVSmartPopupButton* button = SmartPopupButton.get();
+  if (!button || button->RVData != rvdata) return;
+  TCustomRVFormattedData* d = button->RVData;
+  // After edits the item may stand at another index: found again by its object.
+  if (button->ItemNo < 0 || button->ItemNo >= d->ItemCount() || d->GetItem(button->ItemNo) != button->Item) {
+    button->ItemNo = -1;
+    for (int32_t i = 0; i < d->ItemCount(); ++i)
+      if (d->GetItem(i) == button->Item) button->ItemNo = i;
+  }
+  AdjustSmartPopupPosition();
+}
+
+uint8_t TDocViewRVData::GetCheckpointEventKind() { return Control->CheckpointEventKind; }
+bool TDocViewRVData::IsAssignedCheckpointVisible() { return static_cast<bool>(Control->OnCheckpointVisible); }
+void TDocViewRVData::DoCheckpointVisible(TRVCPInfo* cp) {
+  if (Control->OnCheckpointVisible) Control->OnCheckpointVisible(Control, cp);
 }
 
 bool TDocViewRVData::AllowAnimation() { return Control->AnimationMode() != rvaniDisabled; }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "richtext/view/RVCtrlData.h"
+#include "richtext/view/RVPopup.h"
 
 namespace pelvar {
 
@@ -21,6 +22,15 @@ class TDocViewRVData : public TRVControlData {
   TRVFontInfoCache* FontInfoCache = nullptr;
   // The cursor the mouse handling asked for last.
   TCursor ShownCursor = 0;
+  // The smart-popup button shown next to an item (a child window of the control).
+  std::unique_ptr<TRVSmartPopupButton> SmartPopupButton;
+  // Places the button at the bottom right of its item's last draw item, within the
+  // document area; frees it when the item has no draw item.
+  void AdjustSmartPopupPosition();
+  void AfterControlsRepositioned(TCustomRVData* rvdata) override;
+  uint8_t GetCheckpointEventKind() override;
+  bool IsAssignedCheckpointVisible() override;
+  void DoCheckpointVisible(TRVCPInfo* cp) override;
 
   TRVOptions GetOptions() override;
   void SetOptions(TRVOptions value) override;
