@@ -1067,6 +1067,29 @@ TEST_F(TableEditTest, EditorFollowsItsCellOnResizeAndScroll) {
   EXPECT_EQ(ed->geometry(), cell_rect());
 }
 
+// InvalidateChain repaints the editor and the open cell editor; RefreshChain reaches the cell
+// editor while the background needs whole repaints.
+TEST_F(TableEditTest, InvalidateChainReachesTheCellEditor) {
+  e->show();
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  Pump();
+  int32_t main_paints = 0, cell_paints = 0;
+  e->OnPaint = [&](TCustomDocView*, TCanvas&, bool) { ++main_paints; };
+  ed->OnPaint = [&](TCustomDocView*, TCanvas&, bool) { ++cell_paints; };
+  e->InvalidateChain();
+  Pump();
+  EXPECT_GT(main_paints, 0);
+  EXPECT_GT(cell_paints, 0);
+  cell_paints = 0;
+  e->FullRedraw = true;
+  e->RefreshChain(false);
+  EXPECT_GT(cell_paints, 0);
+  e->FullRedraw = false;
+  e->hide();
+}
+
 // A fake inserted control (the item reads and sets its size through it).
 class TCellControl : public TObject, public TRVControlSize {
  public:
