@@ -720,6 +720,10 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   // The tail is VAlign (0 when missing).
   AnsiString SaveRVFHeaderTail(TCustomRVData* rvdata) override;
   bool ReadRVFHeaderTail(const char*& p, TCustomRVData* rvdata) override;
+  // The control's picture for printing, which image_of gives (the print component's image
+  // of the control, else the control painting itself): nothing for a hidden item; the
+  // picture is centred in bitmap, which grows to at least its size. False without one.
+  bool PrintToBitmap(TBitmap& bitmap, const std::function<std::unique_ptr<TBitmap>(TObject*)>& image_of);
   // A control read from a stream body belongs to the item (Control points to it).
   std::unique_ptr<TComponent> OwnedControl;
 

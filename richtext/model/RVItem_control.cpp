@@ -5,6 +5,7 @@
 #include "richtext/model/CRVData.h"
 #include "richtext/model/CRVData_formats.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -43,6 +44,24 @@ void TRVControlItemInfo::AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo*, b
   } else {
     descent = Spacing;
   }
+}
+
+bool TRVControlItemInfo::PrintToBitmap(TBitmap& bitmap,
+                                       const std::function<std::unique_ptr<TBitmap>(TObject*)>& image_of) {
+  if (!Visible || !Control || !image_of) return false;
+  std::unique_ptr<TBitmap> image = image_of(Control);
+  if (!image) return false;
+  const int32_t w = std::max(bitmap.Width(), image->Width()), h = std::max(bitmap.Height(), image->Height());
+  if (w != bitmap.Width() || h != bitmap.Height()) {
+    TPixelImage grown(w, h);
+    for (int32_t y = 0; y < bitmap.Height(); ++y)
+      for (int32_t x = 0; x < bitmap.Width(); ++x) grown.Set(x, y, bitmap.Image.At(x, y));
+    bitmap.Image = std::move(grown);
+  }
+  const int32_t dx = (w - image->Width()) / 2, dy = (h - image->Height()) / 2;
+  for (int32_t y = 0; y < image->Height(); ++y)
+    for (int32_t x = 0; x < image->Width(); ++x) bitmap.Image.Set(dx + x, dy + y, image->Image.At(x, y));
+  return true;
 }
 
 bool TRVControlItemInfo::GetBoolValue(int32_t ordinal) const {

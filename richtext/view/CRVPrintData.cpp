@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "richtext/model/RVUni.h"
+#include "richtext/view/CtrlImg.h"
 #include "richtext/view/DocView.h"
 #include "richtext/view/RVBack.h"
 
@@ -142,10 +143,11 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
     }
     if (sn < 0) {
       CurItemTop = item_top;
+      std::unique_ptr<TBitmap> control_image;
       if (auto* br = dynamic_cast<TRVBreakItemInfo*>(item)) {
         br->Print(canvas, d->Left + page_left, page_left + GetAreaWidth() - RV_XToDevice(GetRightMargin(), sad),
                   CurItemTop, sad, style, color_mode);
-      } else if (TGraphic* g = item->AsImage()) {
+      } else if (TGraphic* g = ItemImageForPrinting(item, control_image)) {
         auto* rect_item = dynamic_cast<TRVRectItemInfo*>(item);
         const int32_t sp = rect_item ? RV_XToDevice(rect_item->GetSpacing(), sad) : 0;
         auto* img = dynamic_cast<TRVMultiImagePrintInfo*>(d);
@@ -185,6 +187,19 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
                          correction, color_mode, bidi);
   }
   DoPagePostpaint(canvas, page_no, preview);
+}
+
+TGraphic* TCustomPrintableRVData::ItemImageForPrinting(TCustomRVItemInfo* item, std::unique_ptr<TBitmap>& holder) {
+  auto* control_item = dynamic_cast<TRVControlItemInfo*>(item);
+  if (!control_item) return item->AsImage();
+  auto bitmap = std::make_unique<TBitmap>();
+  const bool printed = control_item->PrintToBitmap(*bitmap, [this](TObject* control) {
+    std::unique_ptr<TBitmap> image = PrintComponent ? PrintComponent->ControlImage(control) : nullptr;
+    return image ? std::move(image) : DrawControlToBitmap(control);
+  });
+  if (!printed || bitmap->Empty()) return nullptr;
+  holder = std::move(bitmap);
+  return holder.get();
 }
 
 void TCustomPrintableRVData::DrawBackToBitmap(int32_t left, int32_t top, TRVBitmap& bitmap,

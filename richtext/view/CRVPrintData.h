@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "richtext/model/RVGraphics.h"
 #include "richtext/view/RVMultiPrint.h"
 #include "richtext/view/RVRVData.h"
 
@@ -38,6 +39,8 @@ class TRVPrintComponent {
   // Told of every hyperlink and checkpoint printed (page coordinates).
   virtual void HyperlinkPrinted(TCustomRVData* /*rvdata*/, int32_t /*item_no*/, const TRect& /*rect*/) {}
   virtual void CheckpointPrinted(TCustomRVData* /*rvdata*/, int32_t /*item_no*/, int32_t /*x*/, int32_t /*y*/) {}
+  // The picture of an inserted control to print (nullptr: the control paints itself).
+  virtual std::unique_ptr<TBitmap> ControlImage(TObject* /*control*/) { return nullptr; }
 };
 
 class TRVPageInfo {
@@ -68,6 +71,10 @@ class TRVPageCollection {
 class TCustomPrintableRVData : public TDocViewRVData {
  public:
   TCustomPrintableRVData(TRVPrintComponent* print_component, TCustomDocView* source);
+  // What a non-text item prints as a picture: its own picture, or for an inserted control
+  // the print component's image of it, else the control painted (kept in holder); nullptr
+  // for other items and hidden controls.
+  TGraphic* ItemImageForPrinting(TCustomRVItemInfo* item, std::unique_ptr<TBitmap>& holder);
 
   TRVPrintComponent* PrintComponent;
   // Only during DrawPage: the page background picture and the draw item being printed.

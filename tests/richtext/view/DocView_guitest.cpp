@@ -23,9 +23,16 @@ class ViewerGuiTest : public ::testing::Test {
       static int argc = 1;
       static char name[] = "viewer_guitest";
       static char* argv[] = {name, nullptr};
-      static QApplication app(argc, argv);
+      app_ = new QApplication(argc, argv);
     }
   }
+  // Gone when the suite ends: an application left to the exit handlers would outlive Qt's
+  // own device list, which mouse events of other suites filled.
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
   void TearDown() override { QApplication::setWheelScrollLines(3); }
 };
 

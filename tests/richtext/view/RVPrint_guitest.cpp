@@ -1,7 +1,8 @@
 // Printing a viewer's document on a 600-dpi page image through a small paginator that
 // cuts pages at line boundaries: the draw-item range of every page, what each page shows
 // (its text lines and nothing else), page numbers outside the page list refused, and the
-// page colour in the print colour modes. Also live spelling started by the real control.
+// page colour in the print colour modes, inserted controls printed as pictures of
+// themselves. Also live spelling started by the real control.
 #include "richtext/view/CRVPrintData.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 #include "platform/qt/qt_canvas.h"
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVItem.h"
 #include "richtext/view/DocView.h"
 
 namespace pelvar {
@@ -27,6 +29,11 @@ class TTestPaginator : public TRVPrintComponent {
  public:
   explicit TTestPaginator(TCustomDocView* view) : view_(view), canvas_(NewPage()) {}
   TCustomDocView* SourceView() override { return view_; }
+  // The image the printing offers for inserted controls (none: they paint themselves).
+  std::function<std::unique_ptr<TBitmap>(TObject*)> OnControlImage;
+  std::unique_ptr<TBitmap> ControlImage(TObject* control) override {
+    return OnControlImage ? OnControlImage(control) : nullptr;
+  }
   TCanvas* PrinterCanvas() override { return canvas_.get(); }
   void GetDeviceResolution(int32_t& ppix, int32_t& ppiy) override { ppix = ppiy = kDpi; }
 
@@ -80,9 +87,16 @@ class PrintTest : public ::testing::Test {
       static int argc = 1;
       static char name[] = "print_guitest";
       static char* argv[] = {name, nullptr};
-      static QApplication app(argc, argv);
+      app_ = new QApplication(argc, argv);
     }
   }
+  // Gone when the suite ends: an application left to the exit handlers would outlive Qt's
+  // own device list, which mouse events of other suites filled.
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
   PrintTest() {
     view.SetStyle(&style);
     view.Color = clWindow;
@@ -187,6 +201,69 @@ TEST_F(PrintTest, ATallPictureContinuesOnTheNextPageFromWhereItWasCut) {
   // Page 2 starts with the rest of the picture, then the last line.
   EXPECT_GT(count(*page2, green, kMargin, kMargin + 10), 0);
   EXPECT_EQ(InkedBands(*page2), 1);
+}
+
+// An inserted control: a Qt widget filled with red.
+class TRedPanel : public QWidget, public TObject, public TRVControlSize {
+ public:
+  TRedPanel() {
+    resize(40, 20);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(255, 0, 0));
+    setPalette(p);
+  }
+  int32_t ControlWidth() const override { return width(); }
+  int32_t ControlHeight() const override { return height(); }
+  void SetControlWidth(int32_t value) override { resize(value, height()); }
+};
+
+// A control prints as the picture it paints of itself, or as the image the print
+// component offers for it; a hidden control prints nothing.
+TEST_F(PrintTest, InsertedControlsPrintAsPicturesOfThemselves) {
+  struct Case {
+    const char* name;
+    bool offered, visible;
+    TColor seen;
+  };
+  const TColor red = 0x0000FF, green = 0x00FF00;
+  for (const Case& c : {Case{"painted", false, true, red}, Case{"offered", true, true, green},
+                        Case{"hidden", false, false, clNone}}) {
+    SCOPED_TRACE(c.name);
+    TCustomDocView v;
+    v.SetStyle(&style);
+    v.Color = clWindow;
+    TRedPanel panel;
+    v.RVData->AddTextItem("Before", 0, 0);
+    auto* item = new TRVControlItemInfo(v.RVData.get());
+    item->StyleNo = rvsComponent;
+    item->ParaNo = 0;
+    item->Control = &panel;
+    item->Visible = c.visible;
+    v.RVData->AddItem("panel", item);
+    TTestPaginator pc(&v);
+    if (c.offered)
+      pc.OnControlImage = [](TObject*) { return std::make_unique<TBitmap>(40, 20, 0xFF00FF00u); };
+    TCustomMainPtblRVData doc(&pc);
+    pc.Paginate(doc);
+    auto page = TTestPaginator::NewPage();
+    doc.DrawPage(1, *page, false, false);
+    ASSERT_EQ(doc.DrawLines.Count(), 2);
+    ASSERT_EQ(doc.DrawLines[1]->ItemNo, 1);
+    const TRVDrawLineInfo* l = doc.DrawLines[1];
+    // The middle of the control's place on the page (spacing 1 screen pixel).
+    const int32_t x = kMargin + l->Left + l->Width / 2, y = kMargin + l->Top + l->Height / 2;
+    const TColor seen = page->PixelAt(x, y);
+    if (c.seen == clNone) {
+      EXPECT_NE(seen, red);
+      EXPECT_NE(seen, green);
+    } else {
+      EXPECT_EQ(seen, c.seen);
+      // The 40 x 20 screen pixels cover 250 x 125 pixels at 600 dpi.
+      EXPECT_EQ(page->PixelAt(x + 110, y), c.seen);
+      EXPECT_NE(page->PixelAt(x + 140, y), c.seen);
+    }
+  }
 }
 
 TEST_F(PrintTest, APageNumberOutsideThePageListIsAnError) {
