@@ -1,5 +1,8 @@
 // The first two pages of the wizard: the station grid, the table groups, and the
 // preparation that Next runs on the first page.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/application.h"
@@ -390,7 +393,22 @@ bool TFrmMldrMain::BackupMainDatabase() {
                             ClientTop());
 }
 
+void TFrmMldrMain::ShareWorkDirWithServer(const AnsiString& backup_file) {
+  if (!MakeDataModule()->WorkingDatabasesOnServer()) return;
+  struct stat st {};
+  const std::string dir = SysFileName(ExcludeTrailingPathDelimiter(settings_.WorkDir()));
+  if (stat(dir.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 01777) != 01777)
+    chmod(dir.c_str(), 01777);
+  if (backup_file.empty() ||
+      !SameText(ExcludeTrailingPathDelimiter(ExtractFileDir(backup_file)), ExcludeTrailingPathDelimiter(settings_.WorkDir())))
+    return;
+  const std::string file = SysFileName(backup_file);
+  if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && !(st.st_mode & S_IROTH))
+    chmod(file.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IRGRP | S_IROTH);
+}
+
 bool TFrmMldrMain::PrepareWorkingDatabase() {
+  ShareWorkDirWithServer();
   if (!BackupMainDatabase()) return false;
   TDMMeldrun* dm = MakeDataModule();
   const AnsiString working = WorkFile(settings_, kMainWorkingDatabase);
