@@ -1,9 +1,10 @@
 // The wizard of a practice with a Firebird server ("MyProtocol" and "ServerProtocol"
 // TCP/IP, the server "localhost"), started by an OS user other than the server's (the
-// server runs as its own user; the test as another): preparation, one station's play-in
-// and finishing through the wizard's own operations complete, the main database (read
-// through the server) holds the station's new row, and the station's medium gets a new
-// archive whose backup gbak restores.
+// server runs as its own user; the test as another, with a umask that lets nobody else
+// read its files): preparation, one station's play-in and finishing through the wizard's
+// own operations complete, the working database is the server's own file, the main
+// database (read through the server) holds the station's new row, and the station's
+// medium gets a new archive whose backup gbak restores to data with that row.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -103,6 +104,13 @@ TEST_F(MldrServer, ARunByAnotherUserThanTheServersCompletes) {
   ASSERT_EQ(r.exit_code, 0) << r.output;
   const std::string medium_before = ReadFile(medium);
 
+  // An administrator whose files nobody else may read: what the server must read or
+  // write the wizard opens to it.
+  const mode_t umask_before = umask(077);
+  struct RestoreUmask {
+    mode_t mask;
+    ~RestoreUmask() { umask(mask); }
+  } restore_umask{umask_before};
   WriteFile(dir_.File("Meldrun.ini"),
             "[DATABAZE]\r\nPath=" + dir_.File("data") + "\r\nDBFileName=main.fdb\r\nBkpPath=" + dir_.File("zaloha") +
                 "\r\n[WORKSTATION]\r\nMyProtocol=TCP/IP\r\n[SERVER]\r\nServerName=localhost\r\n"
@@ -127,6 +135,10 @@ TEST_F(MldrServer, ARunByAnotherUserThanTheServersCompletes) {
                 .AsString()
                 .substr(0, 3),
             "TCP");
+  // The server made it.
+  struct stat working {};
+  ASSERT_EQ(stat(dir_.File("MAINDATA/Main.fdb").c_str(), &working), 0);
+  EXPECT_NE(working.st_uid, geteuid());
   w.TimerTimer();
   w.Btn_NextClick();
   ASSERT_EQ(w.PageIndex(), 2) << ::testing::PrintToString(dialogs.texts);
