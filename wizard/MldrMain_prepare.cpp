@@ -395,13 +395,17 @@ bool TFrmMldrMain::BackupMainDatabase() {
 
 void TFrmMldrMain::ShareWorkDirWithServer(const AnsiString& backup_file) {
   if (!MakeDataModule()->WorkingDatabasesOnServer()) return;
+  // The server's OS user is not known here, so the directory is opened to every user the
+  // way a shared temporary directory is (sticky: nobody removes another's file), and only
+  // while the server makes the working databases. Only this program's own directory.
   struct stat st {};
-  const std::string dir = SysFileName(ExcludeTrailingPathDelimiter(settings_.WorkDir()));
+  const AnsiString work_dir = ExcludeTrailingPathDelimiter(settings_.WorkDir());
+  const std::string dir = SysFileName(work_dir);
   if (stat(dir.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 01777) != 01777)
     chmod(dir.c_str(), 01777);
-  if (backup_file.empty() ||
-      !SameText(ExcludeTrailingPathDelimiter(ExtractFileDir(backup_file)), ExcludeTrailingPathDelimiter(settings_.WorkDir())))
-    return;
+  // A station backup unpacked into the working directory under a strict umask: the
+  // server restores it, so it must read it. Backups elsewhere are not this program's.
+  if (backup_file.empty() || ExcludeTrailingPathDelimiter(ExtractFileDir(backup_file)) != work_dir) return;
   const std::string file = SysFileName(backup_file);
   if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && !(st.st_mode & S_IROTH))
     chmod(file.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IRGRP | S_IROTH);
