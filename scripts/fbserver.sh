@@ -120,8 +120,8 @@ case "${1:-status}" in
       echo "firebird server: the server this run started is gone"
       exit 0
     fi
-    end_process "$guard" "$guard_started" fbguard || true
-    end_process "$server" "$server_started" firebird || true
+    end_process "${guard:-}" "${guard_started:-}" fbguard || true
+    end_process "${server:-}" "${server_started:-}" firebird || true
     for _ in $(seq 1 50); do
       if ! listening; then break; fi
       sleep 0.2
