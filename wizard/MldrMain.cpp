@@ -301,7 +301,11 @@ void TFrmMldrMain::UsualButtonUpdate(bool touch_finally) {
 }
 
 void TFrmMldrMain::Btn_NextClick() {
-  if (StepRunning()) return;
+  if (StepRunning() || run_spoiled_) return;
+  if (page_index_ == 2 && StationLeftOut(station_index_)) {
+    SkipLeftOutStation();
+    return;
+  }
   if (page_index_ == 3 && station_index_ < station_files_->Count() - 1) {
     ++station_index_;
     SetPageIndex(2);
@@ -329,7 +333,7 @@ void TFrmMldrMain::Btn_NextClick() {
 }
 
 void TFrmMldrMain::Btn_PrevClick() {
-  if (StepRunning() || page_index_ == 0) return;
+  if (StepRunning() || run_spoiled_ || page_index_ == 0) return;
   SetPageIndex(page_index_ - 1);
   UsualButtonUpdate(false);
   Changed();
@@ -359,8 +363,10 @@ void TFrmMldrMain::Btn_OKClick() {
 }
 
 void TFrmMldrMain::Btn_StartClick() {
-  if (StepRunning() || page_index_ != 2 || !Btn_Start.Enabled) return;
+  if (StepRunning() || run_spoiled_ || page_index_ != 2 || !Btn_Start.Enabled) return;
   bool ok;
+  bool failed = false;
+  AnsiString failure;
   {
     TStepGuard guard(*this);
     Btn_Prev.Enabled = false;
@@ -372,16 +378,35 @@ void TFrmMldrMain::Btn_StartClick() {
     MakeDataModule()->CommitAfter = settings_.CommitAfter();
     start_time_ = Clock();
     Changed();
-    ok = RunStation(station_index_);
+    try {
+      ok = RunStation(station_index_);
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      failure = e.what();
+      if (const auto* ex = dynamic_cast<const Exception*>(&e)) failure = ex->Message();
+      ok = false;
+      failed = true;
+    }
   }
+  if (static_cast<size_t>(station_index_) >= left_out_.size())
+    left_out_.resize(static_cast<size_t>(station_index_) + 1, false);
+  // A station that was not played gets nothing at finishing; one whose play-in wrote
+  // into the working database spoils the run.
+  left_out_[static_cast<size_t>(station_index_)] = !ok;
+  if (failed && play_wrote_) run_spoiled_ = true;
   Btn_Start.Visible = false;
   Btn_Storno.Enabled = true;
   if (!ok) {
-    Btn_Prev.Enabled = true;
+    Btn_Prev.Enabled = !run_spoiled_;
     Btn_Next.Visible = true;
     Btn_Next.Enabled = false;
     Changed();
-    MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
+    if (failed) {
+      ReportStationFailure(failure);
+    } else {
+      MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
+    }
     return;
   }
   Btn_Next.Visible = true;
@@ -392,7 +417,7 @@ void TFrmMldrMain::Btn_StartClick() {
 }
 
 void TFrmMldrMain::Btn_FinallyClick() {
-  if (StepRunning() || page_index_ != 4 || !Btn_Finally.Enabled) return;
+  if (StepRunning() || run_spoiled_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
   bool ok;
   {
     TStepGuard guard(*this);
@@ -445,8 +470,8 @@ void TFrmMldrMain::TimerTimer() {
   page_valid_ = valid;
   // While a step works nothing is enabled here: the step gives the buttons back.
   if (!StepRunning()) {
-    Btn_Prev.Enabled = page_index_ > 0;
-    Btn_Next.Enabled = page_index_ < 5 && valid && !busy_;
+    Btn_Prev.Enabled = page_index_ > 0 && !run_spoiled_;
+    Btn_Next.Enabled = page_index_ < 5 && valid && !busy_ && !run_spoiled_;
   }
   LE_Time = FormatDateTime("hh:mm:ss", Clock() - start_time_);
   Changed();
@@ -509,7 +534,7 @@ void TFrmMldrMain::PMouseDown(int32_t tag) {
 
 void TFrmMldrMain::PMouseUp(int32_t tag) {
   if (tag < 0 || tag > 4 || tag != pressed_marker_) return;
-  if (StepRunning() || Markers[tag] != kGreen) return;
+  if (StepRunning() || run_spoiled_ || Markers[tag] != kGreen) return;
   pressed_marker_ = -1;
   SetPageIndex(tag);
   NotebookPageChanged();

@@ -259,6 +259,12 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void EngineProgress(int32_t current, int32_t count, const AnsiString& text);
   // Opens "Import.txt" of the current directory with its associated program.
   void BtnDetailClick();
+  // The station was not played (its play-in failed before it wrote into the working
+  // database, or it was declined): finishing leaves it out, its file stays as it is.
+  bool StationLeftOut(int32_t index) const;
+  // A play-in failed after it wrote into the working database: nothing can be finished
+  // from it; only Storno is left.
+  bool RunSpoiled() const { return run_spoiled_; }
   bool HasStockClosing() const { return has_stock_closing_; }
   TDateTime StockClosingDate() const { return stock_closing_date_; }
   int32_t StockClosingStore() const { return stock_closing_store_; }
@@ -356,6 +362,10 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
  private:
   friend class TStepGuard;
   void UsualButtonUpdate(bool touch_finally);
+  // Tells why the station's play-in failed and what the administrator can do.
+  void ReportStationFailure(const AnsiString& reason);
+  // Next on the play-in page of a station left out: the next station, or finishing.
+  void SkipLeftOutStation();
   void ApplyGroupRules();
   void ApplyKartyRules();
   void UpdateUzaverky();
@@ -424,6 +434,17 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // touched.
   bool recovery_unclear_ = false;
   bool rotation_failed_ = false;
+  std::vector<bool> left_out_;
+  // The play-in of the current station began writing into the working database.
+  bool play_wrote_ = false;
+  // The stage of RunStation that was under way (0 restore, 1 the rest before the
+  // engine), for the message of a failure.
+  int32_t play_stage_ = 0;
+  bool run_spoiled_ = false;
+  // The zip's own text of the last item failure.
+  AnsiString zip_failure_text_;
+  // What preparation was doing with the main database, for the message of a failure.
+  AnsiString prepare_stage_;
   bool has_stock_closing_ = false;
   TDateTime stock_closing_date_ = 0;
   int32_t stock_closing_store_ = 0;
