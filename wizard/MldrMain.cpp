@@ -1,10 +1,16 @@
 #include "wizard/MldrMain.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "platform/codepage.h"
 #include "platform/dateutils.h"
 #include "platform/dialogs.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
+#include "sync/BkpResUtils.h"
 #include "sync/DmMeld.h"
 
 namespace pelvar {
@@ -25,6 +31,48 @@ constexpr TColor kNavy = RGB(0, 0, 128);
 }  // namespace
 
 TFrmMldrMain* FrmMldrMain() { return Instance(); }
+
+namespace {
+
+// SIGTERM and SIGINT end the program at once, as a kill would: the step under way is
+// abandoned where it stands (what it leaves is recorded for the next start) and a
+// restore child goes with it. The database engine catches these signals for itself and
+// shuts its attachments down, after which the program would run on with dead handles;
+// this handler runs in its place (or first, when the engine chains it). Only calls that
+// are safe in a signal handler.
+void StopSignalHandler(int sig) {
+  const int child = RunningRestoreChild();
+  if (child > 0) ::kill(child, SIGKILL);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(sig);
+  ::_exit(128 + sig);
+}
+
+void InstallStopSignalHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = StopSignalHandler;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGTERM, SIGINT}) ::sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void AbandonRun() {
+  const int child = RunningRestoreChild();
+  if (child > 0) ::kill(child, SIGKILL);
+  std::fflush(nullptr);
+  ::_exit(0);
+}
 
 TStepGuard::TStepGuard(TFrmMldrMain& form) : form_(form) {
   ++form_.step_running_;
@@ -126,6 +174,7 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   form_manager_->Loaded();
 
   if (Instance() == nullptr) Instance() = this;
+  InstallStopSignalHandlers();
 }
 
 TFrmMldrMain::~TFrmMldrMain() {
@@ -238,7 +287,17 @@ void TFrmMldrMain::FormCloseQuery(bool& can_close) {
 }
 
 bool TFrmMldrMain::CloseRequested() {
-  if (StepRunning()) return false;
+  if (StepRunning()) {
+    // Closing the window while a step works ends the program as a kill would: the
+    // next start takes back or removes what the step left.
+    const int answer = MessageDlg(
+        CZ("Probíhající krok sehrávání bude přerušen a průvodce se ukončí. Hlavní databáze zůstane "
+           "v pořádku; co přerušený krok zanechal, průvodce uklidí při příštím spuštění.\rUkončit "
+           "průvodce?"),
+        mtWarning, {mbYes, mbNo}, 0, mbNo);
+    if (answer == mrYes) AbandonRun();
+    return false;
+  }
   if (!Close()) return false;
   timer_->SetEnabled(false);
   Changed();

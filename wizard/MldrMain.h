@@ -194,7 +194,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void PMouseUp(int32_t tag);
   // The window's close box, Storno and OK: closes unless a step runs (the form manager
   // saves the placement, and the last values after OK), then runs OnClosed (the program
-  // ends there).
+  // ends there). While a step runs, the administrator is asked whether to end the
+  // program anyway (AbandonRun).
   bool CloseRequested();
   TNotifyEvent OnClosed;
   void WndProc(TMessage& message) override;
@@ -321,10 +322,12 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // not touched); when it cannot be read, or the record has no mark, nothing is changed
   // and the record stays. Says which, and where the results are.
   void RecoverInterruptedFinishing();
-  // The work files that a restore makes beside its target (the main database's
-  // "<main>.restoring") are recorded in the working directory before the restore
-  // begins; a start removes those that are still there (a process ended midway left
-  // them) and says so.
+  // The work files of a run (the unpacked archives, the main backup and the working
+  // database of preparation, the restored stations of the play-in, and what a restore
+  // makes beside its target, the main database's "<main>.restoring" among them) are
+  // recorded in the working directory before they are made; a start removes those that
+  // are still there (a run ended midway left them) and says so. A run that came to its
+  // end drops the record.
   void RecordLeftover(const AnsiString& file);
   void RemoveLeftovers();
   AnsiString LeftoverRecordPath() const;
@@ -478,5 +481,10 @@ bool ShellOpenDocument(const AnsiString& file);
 
 // The program's main form (nullptr while none exists).
 TFrmMldrMain* FrmMldrMain();
+
+// Ends the program at once, as a kill would, with a restore child running for it; the
+// next start deals with what the step under way left. The first form made installs
+// the same end for SIGTERM and SIGINT.
+[[noreturn]] void AbandonRun();
 
 }  // namespace pelvar

@@ -916,6 +916,8 @@ void TFrmMldrMain::RotateBackups() {
 void TFrmMldrMain::MoveToArchive() {
   TDMMeldrun* dm = MakeDataModule();
   RotateBackups();
+  // The run has come to its end: its work files are no leftovers.
+  DeleteFile(LeftoverRecordPath());
   const AnsiString dir = settings_.ReadArchiveDir();
   CreateDirPath(dir);
   dm->ShowProgress(CZ("Přesouvání do archivu"), AnsiString(), ClientTop(), ClientLeft());

@@ -319,6 +319,7 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
         first_item_progress_ = true;
         bool extracted;
         {
+          RecordLeftover(target);
           TFileStream file(target, fmCreate);
           created = true;
           zip_entry_ = "Pelvar.cb0";
@@ -426,6 +427,7 @@ bool TFrmMldrMain::BackupMainDatabase() {
     }
   }
   prepare_stage_ = Format(CZ("Hlavní databázi %s se nepodařilo zazálohovat:"), {main});
+  RecordLeftover(WorkFile(settings_, settings_.BkpFileName()));
   return dm->BackupDatabase(main, backup, 1, CZ("Záloha hlavní databáze..."), 'M', ClientLeft(),
                             ClientTop());
 }
@@ -435,6 +437,7 @@ bool TFrmMldrMain::PrepareWorkingDatabase() {
   TDMMeldrun* dm = MakeDataModule();
   const AnsiString working = WorkFile(settings_, kMainWorkingDatabase);
   prepare_stage_ = Format(CZ("Pracovní kopii hlavní databáze %s se nepodařilo vytvořit:"), {working});
+  RecordLeftover(working);
   const bool restored =
       dm->RestoreDatabase(working, WorkFile(settings_, settings_.BkpFileName()), 2,
                           CZ("Rozbalení hlavní databáze..."), 'L', ClientLeft(), ClientTop());

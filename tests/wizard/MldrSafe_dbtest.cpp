@@ -131,6 +131,49 @@ void RunSafeChild(const std::string& order) {
   const std::string& dir = parts[0];
   InstallClientLibraryNameProvider();
   DialogLog dialogs;
+  if (parts[3] == "play") {
+    // "play|<end>": prepares the two stations of the practice as the administrator does
+    // and starts the first one's play-in; once the engine plays, the process is ended:
+    // "kill" by SIGKILL, "term" by SIGTERM, "close" by the window's close box (the
+    // question answered Yes). It should not come back from any of them.
+    const std::string end = parts.at(4);
+    const TDialogResponder answer_default = SetDialogResponder([](const TDialogRequest& r) {
+      std::fprintf(stdout, "dialog: %s\n", AnsiToUtf8(r.Text).c_str());
+      std::fflush(stdout);
+      if (AnsiToUtf8(r.Text).find("Ukončit průvodce?") != std::string::npos) return int(mrYes);
+      return r.DefaultResult != mrNone ? r.DefaultResult : int(mrOk);
+    });
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC1|") + dir + "/media1/Stanice.zip" + CZ(";PC2|") + dir + "/media2/Pelvar.gbk");
+    w->TimerTimer();
+    w->Btn_NextClick();
+    w->Btn_NextClick();
+    if (w->PageIndex() != 2) std::_Exit(5);
+    class EndWhilePlaying : public TMldrMainView {
+     public:
+      EndWhilePlaying(TFrmMldrMain& form, std::string end) : form_(form), end_(std::move(end)) {}
+      void Update(const TFrmMldrMain& form) override {
+        if (done_ || form.PageIndex() != 2 || !form.Animate1Active || form.L_Action.empty()) return;
+        done_ = true;
+        if (end_ == "kill") KillThisProcess();
+        if (end_ == "term") ::kill(::getpid(), SIGTERM);
+        if (end_ == "close") form_.CloseRequested();
+      }
+
+     private:
+      TFrmMldrMain& form_;
+      std::string end_;
+      bool done_ = false;
+    } view(*w, end);
+    w->SetView(&view);
+    w->Btn_StartClick();
+    w->SetView(nullptr);
+    std::fprintf(stdout, "page: %d\n", w->PageIndex());
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
   if (parts[3] == "kill") {
     SetPracujiViewFactory([](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
       return std::make_unique<KillDuringMainRestore>();
@@ -585,6 +628,15 @@ class MldrStationFaultDb : public MldrSafeDb {
                                           practice_->File("st2.fdb"), practice_->File("st2.gbk")});
       ASSERT_EQ(b.exit_code, 0) << b.output;
     }
+    if (!fs::exists(practice_->File("st1.zip"))) {
+      const CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                          practice_->File("st1.fdb"), practice_->File("Pelvar.cb0")});
+      ASSERT_EQ(b.exit_code, 0) << b.output;
+      WriteFile(practice_->File("Identifikace.txt"), "PC1\r\n");
+      const CommandResult z = RunCommand({"zip", "-q", "-j", practice_->File("st1.zip"),
+                                          practice_->File("Identifikace.txt"), practice_->File("Pelvar.cb0")});
+      ASSERT_EQ(z.exit_code, 0) << z.output;
+    }
     fs::copy_file(practice_->File("st2.gbk"), Dir("media2/Pelvar.gbk"), fs::copy_options::overwrite_existing);
     pc2_before_ = ReadFile(Dir("media2/Pelvar.gbk"));
   }
@@ -781,6 +833,64 @@ TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
     EXPECT_EQ(answers.Count("Příprava sehrávání byla zastavena."), 1u) << ::testing::PrintToString(answers.texts);
   }
   ExpectPracticeAsBefore2();
+}
+
+// --- A run ended midway ---------------------------------------------------------------------
+
+class MldrEndedRunDb : public MldrStationFaultDb {
+ protected:
+  void SetUp() override {
+    MldrStationFaultDb::SetUp();
+    fs::copy_file(practice_->File("st1.zip"), Dir("media1/Stanice.zip"), fs::copy_options::overwrite_existing);
+    pc1_before_ = ReadFile(Dir("media1/Stanice.zip"));
+  }
+  // The wizard run in a child until the first station plays, then ended as `end` says;
+  // the child's exit code must be `exit_code`. Then the next start: it removes the work
+  // files the run made and says so; the main database and the stations' files are as
+  // before.
+  void EndPlayInAndStartAgain(const std::string& end, int exit_code) {
+    SCOPED_TRACE(end);
+    PutMain();
+    const CommandResult r = RunChild("play|" + end);
+    ASSERT_EQ(r.exit_code, exit_code) << r.output;
+    EXPECT_FALSE(Contains(r.output, "page: ")) << "the run went on:\n" << r.output;
+    EXPECT_FALSE(Contains(r.output, "Při importu")) << r.output;
+    ASSERT_TRUE(fs::exists(Work("Main.fdb")));
+    std::vector<std::string> texts;
+    {
+      DialogLog dialogs;
+      auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+      w->Show();
+      w.reset();
+      texts = dialogs.texts;
+    }
+    ASSERT_EQ(texts.size(), 1u) << ::testing::PrintToString(texts);
+    EXPECT_TRUE(Contains(texts[0], "Průvodce odstranil soubory, které po sobě zanechalo předchozí nedokončené "
+                                   "sehrávání:")) << texts[0];
+    for (const char* made : {"Stanice.fbk", "Pelvar.gbk", "Main.fdb", "stanice.fdb"})
+      EXPECT_TRUE(Contains(texts[0], Work(made))) << made << " in " << texts[0];
+    for (const auto& e : fs::directory_iterator(Dir("MAINDATA")))
+      EXPECT_TRUE(e.is_directory()) << "left in the working directory: " << e.path();
+    ExpectPracticeAsBefore2();
+    EXPECT_TRUE(ReadFile(Dir("media1/Stanice.zip")) == pc1_before_);
+    EXPECT_TRUE(ReadFile(Dir("media2/Pelvar.gbk")) == pc2_before_);
+  }
+  std::string pc1_before_;
+};
+
+// Killed while the first station plays: the next start removes the unpacked archive,
+// the main backup, the working database and the restored station, recorded before they
+// were made.
+TEST_F(MldrEndedRunDb, KilledPlayInLeavesNoWorkFilesAfterTheNextStart) { EndPlayInAndStartAgain("kill", 128 + SIGKILL); }
+
+// SIGTERM, and the window closed while the first station plays: the wizard ends at once
+// as a kill would, without going on; the next start cleans up as after a kill.
+TEST_F(MldrEndedRunDb, SigtermAndClosingTheWindowEndThePlayInLikeAKill) {
+  EndPlayInAndStartAgain("term", 128 + SIGTERM);
+  TearDown();
+  for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
+  SetUp();
+  EndPlayInAndStartAgain("close", 0);
 }
 
 }  // namespace
