@@ -724,6 +724,28 @@ TEST_F(MldrStationFaultDb, AStationThatDoesNotRestoreIsNamedAndTheOthersGoOn) {
   }
 }
 
+// The working directory is full when the station's backup is restored there: the box
+// names the station and its file, the station is left out, the program goes on.
+TEST_F(MldrStationFaultDb, AFullWorkingDirectoryIsNamedWithTheStation) {
+  PutMain();
+  const uint64_t size = fs::file_size(practice_->File("st2.fdb"));
+  SmallDisk work(Dir("MAINDATA"), 4 * (fs::file_size(practice_->File("main.fdb")) + size));
+  if (!work.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  fs::copy_file(practice_->File("st2.gbk"), Work("Stanice.fbk"));
+  Answers answers("(none)");
+  auto w = OnPlayPage();
+  work.FillUpTo(size / 3);
+  w->Btn_StartClick();
+  ASSERT_EQ(answers.texts.size(), 1u) << ::testing::PrintToString(answers.texts);
+  EXPECT_TRUE(Contains(answers.texts[0], "Stanici \"PC1\" se nepodařilo sehrát: zálohu " + Work("Stanice.fbk") +
+                                             " nelze obnovit.")) << answers.texts[0];
+  EXPECT_TRUE(Contains(answers.texts[0], "Stanice nedostane sehraná data")) << answers.texts[0];
+  EXPECT_TRUE(w->StationLeftOut(0));
+  EXPECT_FALSE(fs::exists(Work("stanice.fdb")));
+  w.reset();
+  ExpectPracticeAsBefore2();
+}
+
 // The play-in fails after it wrote into the working database: nothing can be finished
 // from that database; the box says so and only Storno is left. The main database and
 // the stations' files stay as they were.
