@@ -212,6 +212,27 @@ void TFrmMldrMain::RecordLeftover(const AnsiString& file) {
   }
 }
 
+void TFrmMldrMain::ForgetLeftover(const AnsiString& file) {
+  const AnsiString path = LeftoverRecordPath();
+  if (!FileExists(path)) return;
+  try {
+    TStringList record;
+    record.LoadFromFile(path);
+    const int32_t at = record.IndexOf(file);
+    if (at < 0) return;
+    record.Delete(at);
+    if (record.Count() > 0) {
+      record.SaveToFile(path);
+    } else {
+      DeleteFile(path);
+    }
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // A record that cannot be changed only names a file that is no longer there.
+  }
+}
+
 void TFrmMldrMain::RemoveLeftovers() {
   const AnsiString path = LeftoverRecordPath();
   if (!FileExists(path)) return;

@@ -329,6 +329,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // are still there (a run ended midway left them) and says so. A run that came to its
   // end drops the record.
   void RecordLeftover(const AnsiString& file);
+  // A recorded work file removed by the step that made it.
+  void ForgetLeftover(const AnsiString& file);
   void RemoveLeftovers();
   AnsiString LeftoverRecordPath() const;
   AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);

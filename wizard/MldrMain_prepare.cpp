@@ -336,13 +336,13 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
   } catch (...) {
     zip_kit_->CloseArchive();
     dm->HideProgressBar();
-    if (created) DeleteFile(target);
+    if (created && DeleteFile(target)) ForgetLeftover(target);
     throw;
   }
   zip_kit_->CloseArchive();
   dm->HideProgressBar();
   // An entry that failed leaves no partial backup behind to be restored later.
-  if (!result && created) DeleteFile(target);
+  if (!result && created && DeleteFile(target)) ForgetLeftover(target);
   return result;
 }
 
