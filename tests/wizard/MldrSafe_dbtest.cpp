@@ -108,6 +108,7 @@ std::vector<std::string> SplitBars(const std::string& text) {
 // by the restore's progress window.
 class KillDuringMainRestore : public TPracujiView {
  public:
+  explicit KillDuringMainRestore(int sig = SIGKILL) : sig_(sig) {}
   void Update(const TPracujiForm& form) override {
     if (form.Kind() != TPracujiForm::TKind::Memo ||
         AnsiToUtf8(form.LabelInfo().Caption()) != "Rozbalení sehrané databáze...")
@@ -117,12 +118,20 @@ class KillDuringMainRestore : public TPracujiView {
     if (lines.size() >= 30 && std::any_of(lines.begin(), lines.end(), [](const AnsiString& l) {
           return l.find("created database") != AnsiString::npos &&
                  l.find("main.fdb.restoring") != AnsiString::npos;
-        }))
-      KillThisProcess();
+        })) {
+      if (sig_ == SIGKILL) KillThisProcess();
+      if (!sent_) ::kill(::getpid(), sig_);
+      sent_ = true;
+    }
   }
+
+ private:
+  int sig_;
+  bool sent_ = false;
 };
 
-// The child: "kill": finishing killed while the main database is restored;
+// The child: "kill": finishing killed while the main database is restored; "term":
+// the same with SIGTERM;
 // "full": finishing while the disk of the main database fills up at the
 // restore, leaving <argument> bytes free.
 void RunSafeChild(const std::string& order) {
@@ -174,9 +183,10 @@ void RunSafeChild(const std::string& order) {
     std::fflush(stdout);
     std::_Exit(0);
   }
-  if (parts[3] == "kill") {
-    SetPracujiViewFactory([](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
-      return std::make_unique<KillDuringMainRestore>();
+  if (parts[3] == "kill" || parts[3] == "term") {
+    const int sig = parts[3] == "kill" ? SIGKILL : SIGTERM;
+    SetPracujiViewFactory([sig](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
+      return std::make_unique<KillDuringMainRestore>(sig);
     });
   }
   auto w = PlayedWizard(dir, std::stoi(parts[1]), std::stoi(parts[2]));
@@ -453,6 +463,31 @@ TEST_F(MldrSafeDb, RecoveryDecidesFromTheMainDatabasesContent) {
         break;
     }
   }
+}
+
+// SIGTERM while the harmonised backup replaces the main database: the wizard and its
+// restore end at once, as after a kill; the next start takes the results back and
+// removes the half restore; the main database holds its old data.
+TEST_F(MldrSafeDb, SigtermWhileTheMainDatabaseIsRestoredEndsLikeAKill) {
+  PutMain();
+  PlayAgain();
+  const CommandResult r = RunChild("term");
+  ASSERT_EQ(r.exit_code, 128 + SIGTERM) << r.output;
+  EXPECT_FALSE(Contains(r.output, "page: ")) << r.output;
+  EXPECT_TRUE(fs::exists(Dir("data/main.fdb.restoring")));
+  std::vector<std::string> texts;
+  {
+    DialogLog dialogs;
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->Show();
+    w.reset();
+    texts = dialogs.texts;
+  }
+  ASSERT_EQ(texts.size(), 2u) << ::testing::PrintToString(texts);
+  EXPECT_TRUE(Contains(texts[0], "Hlavní databáze ani soubory stanic nebyly změněny")) << texts[0];
+  EXPECT_TRUE(Contains(texts[1], Dir("data/main.fdb.restoring"))) << texts[1];
+  ExpectPracticeAsBefore();
+  EXPECT_EQ(Names(Dir("data")), std::vector<std::string>{"main.fdb"});
 }
 
 // --- Questions and refusals with a visible outcome ----------------------------------------
