@@ -193,6 +193,7 @@ void TFrmMldrMain::SkipLeftOutStation() {
 
 bool TFrmMldrMain::RestoreStation(int32_t index) {
   RecordLeftover(IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index));
+  ShareWorkDirWithServer(station_files_->Strings(index));
   return MakeDataModule()->RestoreDatabase(
       IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),
       station_files_->Strings(index), 2, CZ("Přípravná fáze: Rozbalování..."), 'L', Left(), Top());
