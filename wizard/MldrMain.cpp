@@ -1,10 +1,16 @@
 #include "wizard/MldrMain.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+
 #include "platform/codepage.h"
 #include "platform/dateutils.h"
 #include "platform/dialogs.h"
 #include "platform/exceptions.h"
 #include "platform/sysutils.h"
+#include "sync/BkpResUtils.h"
 #include "sync/DmMeld.h"
 
 namespace pelvar {
@@ -25,6 +31,48 @@ constexpr TColor kNavy = RGB(0, 0, 128);
 }  // namespace
 
 TFrmMldrMain* FrmMldrMain() { return Instance(); }
+
+namespace {
+
+// SIGTERM and SIGINT end the program at once, as a kill would: the step under way is
+// abandoned where it stands (what it leaves is recorded for the next start) and a
+// restore child goes with it. The database engine catches these signals for itself and
+// shuts its attachments down, after which the program would run on with dead handles;
+// this handler runs in its place (or first, when the engine chains it). Only calls that
+// are safe in a signal handler.
+void StopSignalHandler(int sig) {
+  const int child = RunningRestoreChild();
+  if (child > 0) ::kill(child, SIGKILL);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(sig);
+  ::_exit(128 + sig);
+}
+
+void InstallStopSignalHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = StopSignalHandler;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGTERM, SIGINT}) ::sigaction(sig, &action, nullptr);
+}
+
+}  // namespace
+
+void AbandonRun() {
+  const int child = RunningRestoreChild();
+  if (child > 0) ::kill(child, SIGKILL);
+  std::fflush(nullptr);
+  ::_exit(0);
+}
 
 TStepGuard::TStepGuard(TFrmMldrMain& form) : form_(form) {
   ++form_.step_running_;
@@ -126,6 +174,7 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   form_manager_->Loaded();
 
   if (Instance() == nullptr) Instance() = this;
+  InstallStopSignalHandlers();
 }
 
 TFrmMldrMain::~TFrmMldrMain() {
@@ -160,6 +209,27 @@ void TFrmMldrMain::RecordLeftover(const AnsiString& file) {
     throw;
   } catch (const std::exception&) {
     // Without the record the file is only not removed by a later start.
+  }
+}
+
+void TFrmMldrMain::ForgetLeftover(const AnsiString& file) {
+  const AnsiString path = LeftoverRecordPath();
+  if (!FileExists(path)) return;
+  try {
+    TStringList record;
+    record.LoadFromFile(path);
+    const int32_t at = record.IndexOf(file);
+    if (at < 0) return;
+    record.Delete(at);
+    if (record.Count() > 0) {
+      record.SaveToFile(path);
+    } else {
+      DeleteFile(path);
+    }
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception&) {
+    // A record that cannot be changed only names a file that is no longer there.
   }
 }
 
@@ -238,7 +308,17 @@ void TFrmMldrMain::FormCloseQuery(bool& can_close) {
 }
 
 bool TFrmMldrMain::CloseRequested() {
-  if (StepRunning()) return false;
+  if (StepRunning()) {
+    // Closing the window while a step works ends the program as a kill would: the
+    // next start takes back or removes what the step left.
+    const int answer = MessageDlg(
+        CZ("Probíhající krok sehrávání bude přerušen a průvodce se ukončí. Hlavní databáze zůstane "
+           "v pořádku; co přerušený krok zanechal, průvodce uklidí při příštím spuštění.\rUkončit "
+           "průvodce?"),
+        mtWarning, {mbYes, mbNo}, 0, mbNo);
+    if (answer == mrYes) AbandonRun();
+    return false;
+  }
   if (!Close()) return false;
   timer_->SetEnabled(false);
   Changed();
@@ -301,7 +381,11 @@ void TFrmMldrMain::UsualButtonUpdate(bool touch_finally) {
 }
 
 void TFrmMldrMain::Btn_NextClick() {
-  if (StepRunning()) return;
+  if (StepRunning() || run_spoiled_) return;
+  if (page_index_ == 2 && StationLeftOut(station_index_)) {
+    SkipLeftOutStation();
+    return;
+  }
   if (page_index_ == 3 && station_index_ < station_files_->Count() - 1) {
     ++station_index_;
     SetPageIndex(2);
@@ -329,7 +413,7 @@ void TFrmMldrMain::Btn_NextClick() {
 }
 
 void TFrmMldrMain::Btn_PrevClick() {
-  if (StepRunning() || page_index_ == 0) return;
+  if (StepRunning() || run_spoiled_ || page_index_ == 0) return;
   SetPageIndex(page_index_ - 1);
   UsualButtonUpdate(false);
   Changed();
@@ -359,8 +443,10 @@ void TFrmMldrMain::Btn_OKClick() {
 }
 
 void TFrmMldrMain::Btn_StartClick() {
-  if (StepRunning() || page_index_ != 2 || !Btn_Start.Enabled) return;
+  if (StepRunning() || run_spoiled_ || page_index_ != 2 || !Btn_Start.Enabled) return;
   bool ok;
+  bool failed = false;
+  AnsiString failure;
   {
     TStepGuard guard(*this);
     Btn_Prev.Enabled = false;
@@ -372,16 +458,35 @@ void TFrmMldrMain::Btn_StartClick() {
     MakeDataModule()->CommitAfter = settings_.CommitAfter();
     start_time_ = Clock();
     Changed();
-    ok = RunStation(station_index_);
+    try {
+      ok = RunStation(station_index_);
+    } catch (const EAbort&) {
+      throw;
+    } catch (const std::exception& e) {
+      failure = e.what();
+      if (const auto* ex = dynamic_cast<const Exception*>(&e)) failure = ex->Message();
+      ok = false;
+      failed = true;
+    }
   }
+  if (static_cast<size_t>(station_index_) >= left_out_.size())
+    left_out_.resize(static_cast<size_t>(station_index_) + 1, false);
+  // A station that was not played gets nothing at finishing; one whose play-in wrote
+  // into the working database spoils the run.
+  left_out_[static_cast<size_t>(station_index_)] = !ok;
+  if (failed && play_wrote_) run_spoiled_ = true;
   Btn_Start.Visible = false;
   Btn_Storno.Enabled = true;
   if (!ok) {
-    Btn_Prev.Enabled = true;
+    Btn_Prev.Enabled = !run_spoiled_;
     Btn_Next.Visible = true;
     Btn_Next.Enabled = false;
     Changed();
-    MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
+    if (failed) {
+      ReportStationFailure(failure);
+    } else {
+      MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
+    }
     return;
   }
   Btn_Next.Visible = true;
@@ -392,7 +497,7 @@ void TFrmMldrMain::Btn_StartClick() {
 }
 
 void TFrmMldrMain::Btn_FinallyClick() {
-  if (StepRunning() || page_index_ != 4 || !Btn_Finally.Enabled) return;
+  if (StepRunning() || run_spoiled_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
   bool ok;
   {
     TStepGuard guard(*this);
@@ -445,8 +550,8 @@ void TFrmMldrMain::TimerTimer() {
   page_valid_ = valid;
   // While a step works nothing is enabled here: the step gives the buttons back.
   if (!StepRunning()) {
-    Btn_Prev.Enabled = page_index_ > 0;
-    Btn_Next.Enabled = page_index_ < 5 && valid && !busy_;
+    Btn_Prev.Enabled = page_index_ > 0 && !run_spoiled_;
+    Btn_Next.Enabled = page_index_ < 5 && valid && !busy_ && !run_spoiled_;
   }
   LE_Time = FormatDateTime("hh:mm:ss", Clock() - start_time_);
   Changed();
@@ -509,7 +614,7 @@ void TFrmMldrMain::PMouseDown(int32_t tag) {
 
 void TFrmMldrMain::PMouseUp(int32_t tag) {
   if (tag < 0 || tag > 4 || tag != pressed_marker_) return;
-  if (StepRunning() || Markers[tag] != kGreen) return;
+  if (StepRunning() || run_spoiled_ || Markers[tag] != kGreen) return;
   pressed_marker_ = -1;
   SetPageIndex(tag);
   NotebookPageChanged();

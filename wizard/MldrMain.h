@@ -194,7 +194,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void PMouseUp(int32_t tag);
   // The window's close box, Storno and OK: closes unless a step runs (the form manager
   // saves the placement, and the last values after OK), then runs OnClosed (the program
-  // ends there).
+  // ends there). While a step runs, the administrator is asked whether to end the
+  // program anyway (AbandonRun).
   bool CloseRequested();
   TNotifyEvent OnClosed;
   void WndProc(TMessage& message) override;
@@ -266,6 +267,12 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void EngineProgress(int32_t current, int32_t count, const AnsiString& text);
   // Opens "Import.txt" of the current directory with its associated program.
   void BtnDetailClick();
+  // The station was not played (its play-in failed before it wrote into the working
+  // database, or it was declined): finishing leaves it out, its file stays as it is.
+  bool StationLeftOut(int32_t index) const;
+  // A play-in failed after it wrote into the working database: nothing can be finished
+  // from it; only Storno is left.
+  bool RunSpoiled() const { return run_spoiled_; }
   bool HasStockClosing() const { return has_stock_closing_; }
   TDateTime StockClosingDate() const { return stock_closing_date_; }
   int32_t StockClosingStore() const { return stock_closing_store_; }
@@ -322,11 +329,15 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // not touched); when it cannot be read, or the record has no mark, nothing is changed
   // and the record stays. Says which, and where the results are.
   void RecoverInterruptedFinishing();
-  // The work files that a restore makes beside its target (the main database's
-  // "<main>.restoring") are recorded in the working directory before the restore
-  // begins; a start removes those that are still there (a process ended midway left
-  // them) and says so.
+  // The work files of a run (the unpacked archives, the main backup and the working
+  // database of preparation, the restored stations of the play-in, and what a restore
+  // makes beside its target, the main database's "<main>.restoring" among them) are
+  // recorded in the working directory before they are made; a start removes those that
+  // are still there (a run ended midway left them) and says so. A run that came to its
+  // end drops the record.
   void RecordLeftover(const AnsiString& file);
+  // A recorded work file removed by the step that made it.
+  void ForgetLeftover(const AnsiString& file);
   void RemoveLeftovers();
   AnsiString LeftoverRecordPath() const;
   AnsiString AskDestination(const AnsiString& path, const AnsiString& identification);
@@ -363,6 +374,10 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
  private:
   friend class TStepGuard;
   void UsualButtonUpdate(bool touch_finally);
+  // Tells why the station's play-in failed and what the administrator can do.
+  void ReportStationFailure(const AnsiString& reason);
+  // Next on the play-in page of a station left out: the next station, or finishing.
+  void SkipLeftOutStation();
   void ApplyGroupRules();
   void ApplyKartyRules();
   void UpdateUzaverky();
@@ -431,6 +446,17 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // touched.
   bool recovery_unclear_ = false;
   bool rotation_failed_ = false;
+  std::vector<bool> left_out_;
+  // The play-in of the current station began writing into the working database.
+  bool play_wrote_ = false;
+  // The stage of RunStation that was under way (0 restore, 1 the rest before the
+  // engine), for the message of a failure.
+  int32_t play_stage_ = 0;
+  bool run_spoiled_ = false;
+  // The zip's own text of the last item failure.
+  AnsiString zip_failure_text_;
+  // What preparation was doing with the main database, for the message of a failure.
+  AnsiString prepare_stage_;
   bool has_stock_closing_ = false;
   TDateTime stock_closing_date_ = 0;
   int32_t stock_closing_store_ = 0;
@@ -464,5 +490,10 @@ bool ShellOpenDocument(const AnsiString& file);
 
 // The program's main form (nullptr while none exists).
 TFrmMldrMain* FrmMldrMain();
+
+// Ends the program at once, as a kill would, with a restore child running for it; the
+// next start deals with what the step under way left. The first form made installs
+// the same end for SIGTERM and SIGINT.
+[[noreturn]] void AbandonRun();
 
 }  // namespace pelvar

@@ -146,6 +146,7 @@ void TFrmMldrMain::AddPreparedStation(const AnsiString& file, const AnsiString& 
   station_sources_->Add(source);
   station_idents_->Add(ident);
   journal_marks_.push_back(0);
+  left_out_.resize(static_cast<size_t>(station_files_->Count()), false);
 }
 
 void TFrmMldrMain::SetJournalMark(int32_t index, int32_t mark) {
@@ -241,6 +242,8 @@ bool TFrmMldrMain::FinishAll() {
 
     // Stage 1: each station's result, in the working directory only.
     for (int32_t i = 0; i < count; ++i) {
+      // A station that was not played keeps its file: its changes wait for the next run.
+      if (StationLeftOut(i)) continue;
       station_index_ = i;
       const AnsiString ident = station_idents_->Strings(i);
       stage = Format(CZ("kopírování původních tabulek stanice \"%s\""), {ident});
@@ -266,6 +269,7 @@ bool TFrmMldrMain::FinishAll() {
 
     // Stage 2: the results go to the stations' media, beside the stations' files.
     for (int32_t i = 0; i < count; ++i) {
+      if (StationLeftOut(i)) continue;
       station_index_ = i;
       stage = Format(CZ("ukládání výsledku stanice \"%s\" na médium"), {station_idents_->Strings(i)});
       L_DokonceniIdent = CZ("Identifikace stanice: ") + station_idents_->Strings(i);
@@ -913,6 +917,8 @@ void TFrmMldrMain::RotateBackups() {
 void TFrmMldrMain::MoveToArchive() {
   TDMMeldrun* dm = MakeDataModule();
   RotateBackups();
+  // The run has come to its end: its work files are no leftovers.
+  DeleteFile(LeftoverRecordPath());
   const AnsiString dir = settings_.ReadArchiveDir();
   CreateDirPath(dir);
   dm->ShowProgress(CZ("Přesouvání do archivu"), AnsiString(), ClientTop(), ClientLeft());

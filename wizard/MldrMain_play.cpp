@@ -12,6 +12,7 @@
 
 #include "platform/codepage.h"
 #include "platform/dateutils.h"
+#include "platform/dialogs.h"
 #include "platform/exceptions.h"
 #include "platform/oslayer.h"
 #include "platform/streams.h"
@@ -67,7 +68,10 @@ bool TFrmMldrMain::RunStation(int32_t index) {
   SetJournalMark(index, 0);
   WriteRegString("Wizard", "LastHarmonised", DateTimeToStr(Now()));
   WriteRegInteger("Wizard", "Level", 4);
+  play_wrote_ = false;
+  play_stage_ = 0;
   if (!RestoreStation(index)) return false;
+  play_stage_ = 1;
   dm->OpenSrc(IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),
               AdministratorUser, AdministratorPassword);
   const auto disconnect = [dm] {
@@ -107,6 +111,7 @@ bool TFrmMldrMain::RunStation(int32_t index) {
       engine->AutoChange = CB_AutoChange.Checked;
       Animate1Active = true;
       Changed();
+      play_wrote_ = true;
       engine->Execute();
       ran = true;
       ApplyStockClosing();
@@ -138,7 +143,56 @@ bool TFrmMldrMain::RunStation(int32_t index) {
   return result;
 }
 
+bool TFrmMldrMain::StationLeftOut(int32_t index) const {
+  return index >= 0 && static_cast<size_t>(index) < left_out_.size() && left_out_[static_cast<size_t>(index)];
+}
+
+void TFrmMldrMain::ReportStationFailure(const AnsiString& reason) {
+  const AnsiString ident = station_idents_->Strings(station_index_);
+  const AnsiString file = station_files_->Strings(station_index_);
+  AnsiString text = CZ("Při importu nastala závažná chyba.") + "\r";
+  if (!play_wrote_ && play_stage_ == 0) {
+    text += Format(CZ("Stanici \"%s\" se nepodařilo sehrát: zálohu %s nelze obnovit."), {ident, file});
+  } else {
+    text += Format(CZ("Stanici \"%s\" se nepodařilo sehrát (záloha %s):"), {ident, file});
+  }
+  text += "\r" + reason + "\r\r";
+  if (play_wrote_) {
+    text += CZ("Pracovní databáze obsahuje jen část dat této stanice, sehrávání proto nelze dokončit. "
+               "Hlavní databáze ani soubory stanic nebyly změněny. Ukončete průvodce tlačítkem Storno a "
+               "spusťte sehrávání znovu.");
+  } else {
+    text += CZ("Stanice nedostane sehraná data a její soubor zůstane beze změny. Tlačítkem Další "
+               "pokračujte s ostatními stanicemi, tlačítkem Storno sehrávání ukončete.");
+  }
+  MessageDlg(text, mtError, {mbOK});
+}
+
+void TFrmMldrMain::SkipLeftOutStation() {
+  if (station_index_ < station_files_->Count() - 1) {
+    ++station_index_;
+    NotebookPageChanged();
+    UsualButtonUpdate(true);
+    if (auto_continue_) PostMessage(Handle(), WM_AUTOSTEP, 3, 0);
+    Changed();
+    return;
+  }
+  bool any_played = false;
+  for (int32_t i = 0; i < station_files_->Count(); ++i) any_played = any_played || !StationLeftOut(i);
+  if (!any_played) {
+    MessageDlg(CZ("Žádná stanice nebyla sehrána, není co dokončit. Sehrávání ukončete tlačítkem Storno."),
+               mtInformation, {mbOK});
+    return;
+  }
+  SetPageIndex(4);
+  UsualButtonUpdate(true);
+  LE_TimeLabel = CZ("Čas sehrávání ");
+  if (auto_continue_) PostMessage(Handle(), WM_AUTOSTEP, 4, 0);
+  Changed();
+}
+
 bool TFrmMldrMain::RestoreStation(int32_t index) {
+  RecordLeftover(IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index));
   ShareWorkDirWithServer(station_files_->Strings(index));
   return MakeDataModule()->RestoreDatabase(
       IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "archive/abconst.h"
 #include "platform/application.h"
 #include "platform/codepage.h"
 #include "platform/dialogs.h"
@@ -209,6 +210,7 @@ bool TFrmMldrMain::PrepareSources() {
   station_files_->Clear();
   station_sources_->Clear();
   station_idents_->Clear();
+  left_out_.clear();
   for (size_t row = 1; row < SG_DataPaths.size(); ++row) {
     // Paths keep their letter case: the file system tells names apart by it.
     const AnsiString path = SG_DataPaths[row][1];
@@ -216,7 +218,19 @@ bool TFrmMldrMain::PrepareSources() {
     if (SameText(ExtractFileExt(path), ".zip")) {
       const AnsiString name = ChangeFileExt(ExtractFileName(path), ".fbk");
       const AnsiString target = UniqueFileName(WorkFile(settings_, name));
-      if (UnpackStationArchive(path, target)) {
+      bool unpacked = false;
+      AnsiString reason;
+      zip_failure_text_.clear();
+      ident_refused_ = false;
+      try {
+        unpacked = UnpackStationArchive(path, target);
+      } catch (const EAbort&) {
+        throw;
+      } catch (const std::exception& e) {
+        const auto* ex = dynamic_cast<const Exception*>(&e);
+        reason = ex ? ex->Message() : AnsiString(e.what());
+      }
+      if (unpacked) {
         station_files_->Add(target);
         station_sources_->Add(path);
         station_idents_->Add(current_ident_);
@@ -226,13 +240,16 @@ bool TFrmMldrMain::PrepareSources() {
                           {path, current_ident_}),
                    mtInformation, {mbOK});
       } else {
-        // A damaged archive: nothing of it is played, and the stations are not
-        // prepared without it.
-        MessageDlg(Format(CZ("Příprava sehrávání byla zastavena: archiv \"%s\" stanice \"%s\" se "
-                             "nepodařilo rozbalit."),
-                          {path, current_ident_}),
-                   mtError, {mbOK});
-        return false;
+        // A damaged archive: nothing of it is played. The others may go on without it;
+        // its station keeps its file and its changes for the next run.
+        if (reason.empty()) reason = zip_failure_text_;
+        const int answer = MessageDlg(
+            Format(CZ("Archiv \"%s\" stanice \"%s\" se nepodařilo rozbalit:"), {path, current_ident_}) + "\r" +
+                reason + "\r\r" +
+                CZ("Pokračovat v přípravě bez této stanice? Stanice nedostane sehraná data a její soubor "
+                   "zůstane beze změny. Ne zastaví přípravu sehrávání."),
+            mtError, {mbYes, mbNo}, 0, mbYes);
+        if (answer != mrYes) return false;
       }
     } else {
       station_files_->Add(path);
@@ -241,9 +258,24 @@ bool TFrmMldrMain::PrepareSources() {
     }
     Changed();
   }
-  if (station_files_->Count() == 0 || !PrepareWorkingDatabase()) return false;
+  if (station_files_->Count() == 0) return false;
+  prepare_stage_.clear();
+  try {
+    if (!PrepareWorkingDatabase()) return false;
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    const auto* ex = dynamic_cast<const Exception*>(&e);
+    const AnsiString reason = ex ? ex->Message() : AnsiString(e.what());
+    MessageDlg(prepare_stage_ + "\r" + reason + "\r\r" +
+                   CZ("Příprava sehrávání byla zastavena. Hlavní databáze ani soubory stanic nebyly změněny. "
+                      "Odstraňte příčinu chyby a spusťte průvodce znovu."),
+               mtError, {mbOK});
+    return false;
+  }
   const int32_t count = station_files_->Count();
   journal_marks_.assign(static_cast<size_t>(count), 0);
+  left_out_.assign(static_cast<size_t>(count), false);
   MakeDataModule()->InitStationLists(count);
   trigger_state_ = SetWorkingJournalTriggers(0);
   ShowJournalState();
@@ -290,6 +322,7 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
         first_item_progress_ = true;
         bool extracted;
         {
+          RecordLeftover(target);
           TFileStream file(target, fmCreate);
           created = true;
           zip_entry_ = "Pelvar.cb0";
@@ -306,13 +339,13 @@ bool TFrmMldrMain::UnzipStation(const AnsiString& archive, const AnsiString& tar
   } catch (...) {
     zip_kit_->CloseArchive();
     dm->HideProgressBar();
-    if (created) DeleteFile(target);
+    if (created && DeleteFile(target)) ForgetLeftover(target);
     throw;
   }
   zip_kit_->CloseArchive();
   dm->HideProgressBar();
   // An entry that failed leaves no partial backup behind to be restored later.
-  if (!result && created) DeleteFile(target);
+  if (!result && created && DeleteFile(target)) ForgetLeftover(target);
   return result;
 }
 
@@ -329,6 +362,13 @@ void TFrmMldrMain::ZipItemProgress(uint8_t progress) {
 
 void TFrmMldrMain::ZipItemFailure(TAbArchiveItem* item, TAbProcessType process, int32_t code) {
   zip_failed_ = true;
+  // The kit's own text of the code, without the detail it has no value for here.
+  AnsiString text = AbErrorText(code);
+  for (const char* tail : {": %s", " - %s", "%s"}) {
+    const size_t at = text.find(tail);
+    if (at != AnsiString::npos) text.erase(at);
+  }
+  zip_failure_text_ = Trim(text) + " (" + IntToStr(code) + ")";
   // An entry missing from the archive comes without an item: name the one asked for.
   const AnsiString name = item ? (item->DiskFileName().empty() ? item->FileName() : item->DiskFileName())
                                : zip_entry_;
@@ -389,6 +429,8 @@ bool TFrmMldrMain::BackupMainDatabase() {
       // The search is a help only: the backup is attempted with what there is.
     }
   }
+  prepare_stage_ = Format(CZ("Hlavní databázi %s se nepodařilo zazálohovat:"), {main});
+  RecordLeftover(WorkFile(settings_, settings_.BkpFileName()));
   return dm->BackupDatabase(main, backup, 1, CZ("Záloha hlavní databáze..."), 'M', ClientLeft(),
                             ClientTop());
 }
@@ -416,6 +458,8 @@ bool TFrmMldrMain::PrepareWorkingDatabase() {
   if (!BackupMainDatabase()) return false;
   TDMMeldrun* dm = MakeDataModule();
   const AnsiString working = WorkFile(settings_, kMainWorkingDatabase);
+  prepare_stage_ = Format(CZ("Pracovní kopii hlavní databáze %s se nepodařilo vytvořit:"), {working});
+  RecordLeftover(working);
   const bool restored =
       dm->RestoreDatabase(working, WorkFile(settings_, settings_.BkpFileName()), 2,
                           CZ("Rozbalení hlavní databáze..."), 'L', ClientLeft(), ClientTop());

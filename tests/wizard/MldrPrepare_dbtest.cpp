@@ -210,12 +210,17 @@ TEST_F(MldrPrepareDb, DamagedArchiveStopsPreparation) {
     }
     const std::string before = ReadFile(zip);
     Station(w, 1, "PC1", zip);
-    // The kit's failure box (damaged deflated data, a missing entry), then the box
-    // that says preparation stopped.
+    // The kit's failure box (damaged deflated data, a missing entry), then the question
+    // whether to go on without the station, answered No.
     Dialogs()
         .Expect(kInfo, mrOk)
         .Expect(mtError, CZ("Při dekomprimování zálohy nastala chyba: ") + "\rPelvar.cb0\r" + (c.flip ? "601" : "25"), mrOk)
-        .Expect(mtError, CZ("Příprava sehrávání byla zastavena: archiv \"" + zip + "\" stanice \"PC1\" se nepodařilo rozbalit."), mrOk);
+        .Expect(mtError,
+                CZ("Archiv \"" + zip + "\" stanice \"PC1\" se nepodařilo rozbalit:\r" +
+                   (c.flip ? "Cannot extract file - damaged data (601)" : "File not found (25)") +
+                   "\r\rPokračovat v přípravě bez této stanice? Stanice nedostane sehraná data a její soubor "
+                   "zůstane beze změny. Ne zastaví přípravu sehrávání."),
+                mrNo);
     w.Btn_NextClick();
     EXPECT_EQ(w.PageIndex(), 0);
     EXPECT_TRUE(w.Busy());

@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +27,7 @@
 #include "platform/registry.h"
 #include "support/practice.h"
 #include "sync/DmMeld.h"
+#include "sync/Meldrun.h"
 #include "sync/Pracuji.h"
 #include "wizard/MldrMain.h"
 #include "finish_fixture.h"
@@ -104,6 +108,7 @@ std::vector<std::string> SplitBars(const std::string& text) {
 // by the restore's progress window.
 class KillDuringMainRestore : public TPracujiView {
  public:
+  explicit KillDuringMainRestore(int sig = SIGKILL) : sig_(sig) {}
   void Update(const TPracujiForm& form) override {
     if (form.Kind() != TPracujiForm::TKind::Memo ||
         AnsiToUtf8(form.LabelInfo().Caption()) != "Rozbalení sehrané databáze...")
@@ -113,12 +118,20 @@ class KillDuringMainRestore : public TPracujiView {
     if (lines.size() >= 30 && std::any_of(lines.begin(), lines.end(), [](const AnsiString& l) {
           return l.find("created database") != AnsiString::npos &&
                  l.find("main.fdb.restoring") != AnsiString::npos;
-        }))
-      KillThisProcess();
+        })) {
+      if (sig_ == SIGKILL) KillThisProcess();
+      if (!sent_) ::kill(::getpid(), sig_);
+      sent_ = true;
+    }
   }
+
+ private:
+  int sig_;
+  bool sent_ = false;
 };
 
-// The child: "kill": finishing killed while the main database is restored;
+// The child: "kill": finishing killed while the main database is restored; "term":
+// the same with SIGTERM;
 // "full": finishing while the disk of the main database fills up at the
 // restore, leaving <argument> bytes free.
 void RunSafeChild(const std::string& order) {
@@ -127,9 +140,53 @@ void RunSafeChild(const std::string& order) {
   const std::string& dir = parts[0];
   InstallClientLibraryNameProvider();
   DialogLog dialogs;
-  if (parts[3] == "kill") {
-    SetPracujiViewFactory([](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
-      return std::make_unique<KillDuringMainRestore>();
+  if (parts[3] == "play") {
+    // "play|<end>": prepares the two stations of the practice as the administrator does
+    // and starts the first one's play-in; once the engine plays, the process is ended:
+    // "kill" by SIGKILL, "term" by SIGTERM, "close" by the window's close box (the
+    // question answered Yes). It should not come back from any of them.
+    const std::string end = parts.at(4);
+    const TDialogResponder answer_default = SetDialogResponder([](const TDialogRequest& r) {
+      std::fprintf(stdout, "dialog: %s\n", AnsiToUtf8(r.Text).c_str());
+      std::fflush(stdout);
+      if (AnsiToUtf8(r.Text).find("Ukončit průvodce?") != std::string::npos) return int(mrYes);
+      return r.DefaultResult != mrNone ? r.DefaultResult : int(mrOk);
+    });
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC1|") + dir + "/media1/Stanice.zip" + CZ(";PC2|") + dir + "/media2/Pelvar.gbk");
+    w->TimerTimer();
+    w->Btn_NextClick();
+    w->Btn_NextClick();
+    if (w->PageIndex() != 2) std::_Exit(5);
+    class EndWhilePlaying : public TMldrMainView {
+     public:
+      EndWhilePlaying(TFrmMldrMain& form, std::string end) : form_(form), end_(std::move(end)) {}
+      void Update(const TFrmMldrMain& form) override {
+        if (done_ || form.PageIndex() != 2 || !form.Animate1Active || form.L_Action.empty()) return;
+        done_ = true;
+        if (end_ == "kill") KillThisProcess();
+        if (end_ == "term") ::kill(::getpid(), SIGTERM);
+        if (end_ == "close") form_.CloseRequested();
+      }
+
+     private:
+      TFrmMldrMain& form_;
+      std::string end_;
+      bool done_ = false;
+    } view(*w, end);
+    w->SetView(&view);
+    w->Btn_StartClick();
+    w->SetView(nullptr);
+    std::fprintf(stdout, "page: %d\n", w->PageIndex());
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
+  if (parts[3] == "kill" || parts[3] == "term") {
+    const int sig = parts[3] == "kill" ? SIGKILL : SIGTERM;
+    SetPracujiViewFactory([sig](const TPracujiForm&) -> std::unique_ptr<TPracujiView> {
+      return std::make_unique<KillDuringMainRestore>(sig);
     });
   }
   auto w = PlayedWizard(dir, std::stoi(parts[1]), std::stoi(parts[2]));
@@ -253,6 +310,14 @@ class MldrSafeDb : public WizardEnv {
     EXPECT_EQ(Names(dir_.File("media2")), std::vector<std::string>{"Pelvar.gbk"});
     EXPECT_EQ(ReadFile(dir_.File("media1/Stanice.zip")), kOriginalPc1);
     EXPECT_EQ(ReadFile(dir_.File("media2/Pelvar.gbk")), kOriginalPc2);
+  }
+  // As ExpectPracticeAsBefore, for the stations' media of the station-fault tests (PC2's
+  // medium holds a real backup, compared by the test itself).
+  void ExpectPracticeAsBefore2() {
+    EXPECT_EQ(QueryOne(Main(), "select count(*) as V from POHLAVI where ID_POHLAVI in (999001, 999002);"), "0");
+    EXPECT_EQ(QueryOne(Main(), "select count(*) as V from RDB$DATABASE where RDB$DESCRIPTION is null;"), "1");
+    EXPECT_EQ(Names(dir_.File("media1")), std::vector<std::string>{"Stanice.zip"});
+    EXPECT_EQ(Names(dir_.File("media2")), std::vector<std::string>{"Pelvar.gbk"});
   }
   static bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -400,6 +465,31 @@ TEST_F(MldrSafeDb, RecoveryDecidesFromTheMainDatabasesContent) {
   }
 }
 
+// SIGTERM while the harmonised backup replaces the main database: the wizard and its
+// restore end at once, as after a kill; the next start takes the results back and
+// removes the half restore; the main database holds its old data.
+TEST_F(MldrSafeDb, SigtermWhileTheMainDatabaseIsRestoredEndsLikeAKill) {
+  PutMain();
+  PlayAgain();
+  const CommandResult r = RunChild("term");
+  ASSERT_EQ(r.exit_code, 128 + SIGTERM) << r.output;
+  EXPECT_FALSE(Contains(r.output, "page: ")) << r.output;
+  EXPECT_TRUE(fs::exists(Dir("data/main.fdb.restoring")));
+  std::vector<std::string> texts;
+  {
+    DialogLog dialogs;
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->Show();
+    w.reset();
+    texts = dialogs.texts;
+  }
+  ASSERT_EQ(texts.size(), 2u) << ::testing::PrintToString(texts);
+  EXPECT_TRUE(Contains(texts[0], "Hlavní databáze ani soubory stanic nebyly změněny")) << texts[0];
+  EXPECT_TRUE(Contains(texts[1], Dir("data/main.fdb.restoring"))) << texts[1];
+  ExpectPracticeAsBefore();
+  EXPECT_EQ(Names(Dir("data")), std::vector<std::string>{"main.fdb"});
+}
+
 // --- Questions and refusals with a visible outcome ----------------------------------------
 
 // Answers every dialog: "Ne" to the questions whose text holds `no_to`, the default
@@ -500,6 +590,364 @@ TEST_F(MldrSafeDb, StornoDuringFinishingAndAFailedRotationAreSaid) {
   EXPECT_EQ(Names(dir_.File("media1")), (std::vector<std::string>{"Stanice.old", "Stanice.zip"}));
   EXPECT_EQ(Names(dir_.File("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
   EXPECT_EQ(WizardRegText("Level"), "0");
+}
+
+// --- Faults of a station ------------------------------------------------------------------
+
+// The wizard whose steps the tests drive, with an engine that fails once it has written
+// into the working database when told to.
+class FaultWizard : public FinishWizard {
+ public:
+  using FinishWizard::FinishWizard;
+  ~FaultWizard() override { BeforeDestruction(); }
+  bool engine_fails = false;
+
+ protected:
+  std::unique_ptr<TMeldrun> NewEngine() override {
+    class Failing : public TMeldrun {
+     public:
+      void Execute() override {
+        DMMeldrun()->ExecDst("insert into POHLAVI (ID_POHLAVI, POHLAVI) values (999002, 'polovina')");
+        throw EDatabaseError("engine stopped halfway");
+      }
+    };
+    if (engine_fails) return std::make_unique<Failing>();
+    return FinishWizard::NewEngine();
+  }
+};
+
+// Holds a database open in another process (isql-fb waiting on its input), as a program
+// of the practice would: the in-process engine cannot open it then.
+class HeldDatabase {
+ public:
+  explicit HeldDatabase(const std::string& db) {
+    int in[2];
+    if (::pipe(in) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::close(in[1]);
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execlp("isql-fb", "isql-fb", "-q", "-user", kSysdbaUser, "-password", kSysdbaPassword, db.c_str(),
+               static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    in_ = in[1];
+    // Held once another process can no longer open it.
+    for (int i = 0; i < 100; ++i) {
+      if (RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword, db, "/dev/null"}).exit_code != 0)
+        return;
+      ::usleep(100000);
+    }
+  }
+  ~HeldDatabase() {
+    if (in_ >= 0) ::close(in_);
+    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
+
+class MldrStationFaultDb : public MldrSafeDb {
+ protected:
+  // The stations' media: PC1 "Stanice.zip", PC2 "Pelvar.gbk" (a real backup of station 2).
+  void SetUp() override {
+    MldrSafeDb::SetUp();
+    if (!fs::exists(practice_->File("st2.gbk"))) {
+      const CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                          practice_->File("st2.fdb"), practice_->File("st2.gbk")});
+      ASSERT_EQ(b.exit_code, 0) << b.output;
+    }
+    if (!fs::exists(practice_->File("st1.zip"))) {
+      const CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
+                                          practice_->File("st1.fdb"), practice_->File("Pelvar.cb0")});
+      ASSERT_EQ(b.exit_code, 0) << b.output;
+      WriteFile(practice_->File("Identifikace.txt"), "PC1\r\n");
+      const CommandResult z = RunCommand({"zip", "-q", "-j", practice_->File("st1.zip"),
+                                          practice_->File("Identifikace.txt"), practice_->File("Pelvar.cb0")});
+      ASSERT_EQ(z.exit_code, 0) << z.output;
+    }
+    fs::copy_file(practice_->File("st2.gbk"), Dir("media2/Pelvar.gbk"), fs::copy_options::overwrite_existing);
+    pc2_before_ = ReadFile(Dir("media2/Pelvar.gbk"));
+  }
+  // The wizard on the play-in page of the first station, prepared as preparation leaves
+  // it: PC1 from its unpacked archive, PC2 from its medium.
+  std::unique_ptr<FaultWizard> OnPlayPage() {
+    fs::copy_file(practice_->File("main.fdb"), Work("Main.fdb"));
+    auto w = std::make_unique<FaultWizard>(AnsiString(dir_.Path() + "/"));
+    TDMMeldrun* dm = w->MakeDataModule();
+    w->AddPreparedStation(Work("Stanice.fbk"), Dir("media1/Stanice.zip"), "PC1");
+    w->AddPreparedStation(Dir("media2/Pelvar.gbk"), Dir("media2/Pelvar.gbk"), "PC2");
+    dm->InitStationLists(2);
+    dm->OpenDst(Work("Main.fdb"), AdministratorUser, AdministratorPassword);
+    w->SetTriggerState(dm->SetJournalTriggers(0));
+    w->Show();
+    w->SetPageIndex(1);
+    w->Btn_NextClick();
+    return w;
+  }
+  std::string pc2_before_;
+};
+
+// A station whose backup does not restore (no backup at all; an empty file): the
+// box names the station and its file in Czech with the restore's own text below;
+// Storno and Next are usable; Next goes on with the other station, and finishing
+// delivers to that station only: the failed station keeps its file as it was.
+TEST_F(MldrStationFaultDb, AStationThatDoesNotRestoreIsNamedAndTheOthersGoOn) {
+  struct Case {
+    const char* name;
+    std::function<std::string()> backup;  // PC1's unpacked backup
+    const char* restore_text;             // the start of what the restore says
+    bool finish;                          // goes on with PC2 and finishes
+  };
+  const Case cases[] = {
+      {"no backup", [] { return std::string("this is no backup of a database\n"); }, "expected backup", true},
+      {"empty file", [] { return std::string(); }, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
+    SetUp();
+    PutMain();
+    WriteFile(Work("Stanice.fbk"), c.backup());
+    Answers answers("(none)");
+    auto w = OnPlayPage();
+    ASSERT_EQ(w->PageIndex(), 2);
+    w->Btn_StartClick();
+    ASSERT_EQ(answers.texts.size(), 1u) << ::testing::PrintToString(answers.texts);
+    const std::string& box = answers.texts[0];
+    EXPECT_TRUE(Contains(box, "Při importu nastala závažná chyba.")) << box;
+    EXPECT_TRUE(Contains(box, "Stanici \"PC1\" se nepodařilo sehrát: zálohu " + Work("Stanice.fbk") +
+                                  " nelze obnovit.")) << box;
+    EXPECT_TRUE(Contains(box, "Stanice nedostane sehraná data a její soubor zůstane beze změny.")) << box;
+    // What the restore said, below.
+    EXPECT_TRUE(Contains(box, "nelze obnovit.\r" + std::string(c.restore_text))) << box;
+    EXPECT_EQ(w->PageIndex(), 2);
+    EXPECT_TRUE(w->Btn_Storno.Enabled);
+    EXPECT_TRUE(w->Btn_Prev.Enabled);
+    w->TimerTimer();
+    EXPECT_TRUE(w->Btn_Next.Visible);
+    EXPECT_TRUE(w->Btn_Next.Enabled);
+    if (!c.finish) continue;
+    // Next: the other station.
+    w->Btn_NextClick();
+    ASSERT_EQ(w->PageIndex(), 2);
+    EXPECT_EQ(w->StationIndex(), 1);
+    EXPECT_EQ(AnsiToUtf8(w->Label11), "Start sehrávání dat pro 'PC2'");
+    w->Btn_StartClick();
+    ASSERT_EQ(w->PageIndex(), 3) << ::testing::PrintToString(answers.texts);
+    w->Btn_NextClick();
+    ASSERT_EQ(w->PageIndex(), 4);
+    w->CB_VerifyZaloha.Checked = false;
+    w->Btn_FinallyClick();
+    ASSERT_EQ(w->PageIndex(), 5) << ::testing::PrintToString(answers.texts);
+    w.reset();
+    // Main holds the harmonised data of this run; PC2 has its result, PC1 its file.
+    EXPECT_EQ(QueryOne(Main(), "select count(*) as V from RDB$DATABASE where cast(RDB$DESCRIPTION as "
+                               "varchar(250)) starting with 'Pelvar harmonised';"),
+              "1");
+    EXPECT_EQ(Names(Dir("media1")), std::vector<std::string>{"Stanice.zip"});
+    EXPECT_EQ(ReadFile(Dir("media1/Stanice.zip")), kOriginalPc1);
+    EXPECT_EQ(Names(Dir("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
+    EXPECT_TRUE(ReadFile(Dir("media2/Pelvar.old")) == pc2_before_);
+  }
+}
+
+// The working directory is full when the station's backup is restored there: the box
+// names the station and its file, the station is left out, the program goes on.
+TEST_F(MldrStationFaultDb, AFullWorkingDirectoryIsNamedWithTheStation) {
+  PutMain();
+  const uint64_t size = fs::file_size(practice_->File("st2.fdb"));
+  SmallDisk work(Dir("MAINDATA"), 4 * (fs::file_size(practice_->File("main.fdb")) + size));
+  if (!work.Mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  fs::copy_file(practice_->File("st2.gbk"), Work("Stanice.fbk"));
+  Answers answers("(none)");
+  auto w = OnPlayPage();
+  work.FillUpTo(size / 3);
+  w->Btn_StartClick();
+  ASSERT_EQ(answers.texts.size(), 1u) << ::testing::PrintToString(answers.texts);
+  EXPECT_TRUE(Contains(answers.texts[0], "Stanici \"PC1\" se nepodařilo sehrát: zálohu " + Work("Stanice.fbk") +
+                                             " nelze obnovit.")) << answers.texts[0];
+  EXPECT_TRUE(Contains(answers.texts[0], "Stanice nedostane sehraná data")) << answers.texts[0];
+  EXPECT_TRUE(w->StationLeftOut(0));
+  EXPECT_FALSE(fs::exists(Work("stanice.fdb")));
+  w.reset();
+  ExpectPracticeAsBefore2();
+}
+
+// The play-in fails after it wrote into the working database: nothing can be finished
+// from that database; the box says so and only Storno is left. The main database and
+// the stations' files stay as they were.
+TEST_F(MldrStationFaultDb, AFailureInsideThePlayInLeavesOnlyStop) {
+  PutMain();
+  fs::copy_file(practice_->File("st2.gbk"), Work("Stanice.fbk"));
+  Answers answers("(none)");
+  auto w = OnPlayPage();
+  w->engine_fails = true;
+  w->Btn_StartClick();
+  ASSERT_EQ(answers.texts.size(), 1u) << ::testing::PrintToString(answers.texts);
+  const std::string& box = answers.texts[0];
+  EXPECT_TRUE(Contains(box, "Při importu nastala závažná chyba.")) << box;
+  EXPECT_TRUE(Contains(box, "Stanici \"PC1\" se nepodařilo sehrát (záloha " + Work("Stanice.fbk") + "):")) << box;
+  EXPECT_TRUE(Contains(box, "engine stopped halfway")) << box;
+  EXPECT_TRUE(Contains(box, "Ukončete průvodce tlačítkem Storno")) << box;
+  w->TimerTimer();
+  EXPECT_TRUE(w->Btn_Storno.Enabled);
+  EXPECT_FALSE(w->Btn_Next.Enabled && w->Btn_Next.Visible);
+  EXPECT_FALSE(w->Btn_Prev.Enabled);
+  EXPECT_FALSE(w->Btn_Start.Enabled && w->Btn_Start.Visible);
+  w->PMouseDown(0);
+  w->PMouseUp(0);
+  EXPECT_EQ(w->PageIndex(), 2);
+  w->Btn_StornoClick();
+  w.reset();
+  ExpectPracticeAsBefore2();
+}
+
+// Preparation: an archive that cannot be unpacked (cut short, a wrong CRC) is named with
+// its station and the zip's own text; the administrator goes on without that station or
+// stops. A main database that another program holds is named with the engine's text,
+// and preparation stops. The main database and the stations' files stay as they were.
+TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
+  PutMain();
+  // PC1's archive: made by zip from a good backup, then damaged.
+  const std::string zip = Dir("media1/Stanice.zip");
+  WriteFile(Dir("Identifikace.txt"), "PC1\r\n");
+  fs::copy_file(practice_->File("st2.gbk"), Dir("Pelvar.cb0"));
+  fs::remove(zip);
+  const CommandResult z = RunCommand({"zip", "-q", "-j", zip, Dir("Identifikace.txt"), Dir("Pelvar.cb0")});
+  ASSERT_EQ(z.exit_code, 0) << z.output;
+  const std::string good = ReadFile(zip);
+  struct Case {
+    const char* name;
+    std::string archive;
+    const char* zip_text;  // a part of the zip's own text
+  };
+  std::string crc = good;
+  {
+    // The stored CRC of "Pelvar.cb0" made wrong, in its local header (offset 14) and in
+    // the central directory (offset 16).
+    const size_t local = crc.find("PK\x03\x04", 1);
+    const size_t central = crc.rfind("PK\x01\x02");
+    ASSERT_NE(local, std::string::npos);
+    ASSERT_NE(central, std::string::npos);
+    crc[local + 14] = static_cast<char>(crc[local + 14] ^ 0x5a);
+    crc[central + 16] = static_cast<char>(crc[central + 16] ^ 0x5a);
+  }
+  const Case cases[] = {{"cut short", good.substr(0, good.size() / 2), ""}, {"wrong CRC", crc, ""}};
+  for (const Case& c : cases) {
+    for (const bool go_on : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (go_on ? ", going on" : ", stopping"));
+      WriteFile(zip, c.archive);
+      fs::remove_all(Dir("MAINDATA"));
+      fs::create_directories(Dir("MAINDATA"));
+      Answers answers(go_on ? "(none)" : "Pokračovat v přípravě bez této stanice?");
+      auto w = std::make_unique<FaultWizard>(AnsiString(dir_.Path() + "/"));
+      w->MakeDataModule();
+      w->Show();
+      w->FillStationGrid(CZ("PC1|") + zip + CZ(";PC2|") + Dir("media2/Pelvar.gbk"));
+      w->TimerTimer();
+      w->Btn_NextClick();
+      const auto question = std::find_if(answers.texts.begin(), answers.texts.end(), [&](const std::string& t) {
+        return Contains(t, "Archiv \"" + zip + "\" stanice \"PC1\" se nepodařilo rozbalit");
+      });
+      ASSERT_NE(question, answers.texts.end()) << ::testing::PrintToString(answers.texts);
+      EXPECT_TRUE(Contains(*question, "Pokračovat v přípravě bez této stanice?")) << *question;
+      if (go_on) {
+        EXPECT_EQ(w->PageIndex(), 1) << ::testing::PrintToString(answers.texts);
+        EXPECT_EQ(w->StationIdents().Count(), 1);
+      } else {
+        EXPECT_EQ(w->PageIndex(), 0);
+        EXPECT_TRUE(w->Busy());
+      }
+      w.reset();
+      EXPECT_EQ(ReadFile(zip), c.archive);
+      ExpectPracticeAsBefore2();
+    }
+  }
+  // The main database held by another program.
+  WriteFile(zip, good);
+  {
+    HeldDatabase held(Main());
+    Answers answers("(none)");
+    auto w = std::make_unique<FaultWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ("PC2|") + Dir("media2/Pelvar.gbk"));
+    w->TimerTimer();
+    w->Btn_NextClick();
+    EXPECT_EQ(w->PageIndex(), 0);
+    EXPECT_TRUE(w->Busy());
+    EXPECT_EQ(answers.Count("Hlavní databázi " + Main() + " se nepodařilo zazálohovat:"), 1u)
+        << ::testing::PrintToString(answers.texts);
+    EXPECT_EQ(answers.Count("Database already opened"), 1u) << ::testing::PrintToString(answers.texts);
+    EXPECT_EQ(answers.Count("Příprava sehrávání byla zastavena."), 1u) << ::testing::PrintToString(answers.texts);
+  }
+  ExpectPracticeAsBefore2();
+}
+
+// --- A run ended midway ---------------------------------------------------------------------
+
+class MldrEndedRunDb : public MldrStationFaultDb {
+ protected:
+  void SetUp() override {
+    MldrStationFaultDb::SetUp();
+    fs::copy_file(practice_->File("st1.zip"), Dir("media1/Stanice.zip"), fs::copy_options::overwrite_existing);
+    pc1_before_ = ReadFile(Dir("media1/Stanice.zip"));
+  }
+  // The wizard run in a child until the first station plays, then ended as `end` says;
+  // the child's exit code must be `exit_code`. Then the next start: it removes the work
+  // files the run made and says so; the main database and the stations' files are as
+  // before.
+  void EndPlayInAndStartAgain(const std::string& end, int exit_code) {
+    SCOPED_TRACE(end);
+    PutMain();
+    const CommandResult r = RunChild("play|" + end);
+    ASSERT_EQ(r.exit_code, exit_code) << r.output;
+    EXPECT_FALSE(Contains(r.output, "page: ")) << "the run went on:\n" << r.output;
+    EXPECT_FALSE(Contains(r.output, "Při importu")) << r.output;
+    ASSERT_TRUE(fs::exists(Work("Main.fdb")));
+    std::vector<std::string> texts;
+    {
+      DialogLog dialogs;
+      auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+      w->Show();
+      w.reset();
+      texts = dialogs.texts;
+    }
+    ASSERT_EQ(texts.size(), 1u) << ::testing::PrintToString(texts);
+    EXPECT_TRUE(Contains(texts[0], "Průvodce odstranil soubory, které po sobě zanechalo předchozí nedokončené "
+                                   "sehrávání:")) << texts[0];
+    for (const char* made : {"Stanice.fbk", "Pelvar.gbk", "Main.fdb", "stanice.fdb"})
+      EXPECT_TRUE(Contains(texts[0], Work(made))) << made << " in " << texts[0];
+    for (const auto& e : fs::directory_iterator(Dir("MAINDATA")))
+      EXPECT_TRUE(e.is_directory()) << "left in the working directory: " << e.path();
+    ExpectPracticeAsBefore2();
+    EXPECT_TRUE(ReadFile(Dir("media1/Stanice.zip")) == pc1_before_);
+    EXPECT_TRUE(ReadFile(Dir("media2/Pelvar.gbk")) == pc2_before_);
+  }
+  std::string pc1_before_;
+};
+
+// Killed while the first station plays: the next start removes the unpacked archive,
+// the main backup, the working database and the restored station, recorded before they
+// were made.
+TEST_F(MldrEndedRunDb, KilledPlayInLeavesNoWorkFilesAfterTheNextStart) { EndPlayInAndStartAgain("kill", 128 + SIGKILL); }
+
+// SIGTERM, and the window closed while the first station plays: the wizard ends at once
+// as a kill would, without going on; the next start cleans up as after a kill.
+TEST_F(MldrEndedRunDb, SigtermAndClosingTheWindowEndThePlayInLikeAKill) {
+  EndPlayInAndStartAgain("term", 128 + SIGTERM);
+  TearDown();
+  for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
+  SetUp();
+  EndPlayInAndStartAgain("close", 0);
 }
 
 }  // namespace
