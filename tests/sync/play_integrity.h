@@ -148,6 +148,7 @@ struct PlaySchema {
     std::set<std::string> floats;  // FLOAT and DOUBLE PRECISION columns
   };
   std::map<std::string, Table> tables;
+  std::set<std::string> generators;
 
   static PlaySchema Read(const std::string& db) {
     PlaySchema s;
@@ -159,7 +160,8 @@ struct PlaySchema {
         "rf.RDB$RELATION_NAME, rf.RDB$FIELD_POSITION;\n"
         "select trim(c.RDB$RELATION_NAME) as PT, trim(s.RDB$FIELD_NAME) as PK from RDB$RELATION_CONSTRAINTS c join "
         "RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$CONSTRAINT_TYPE = 'PRIMARY KEY' and "
-        "s.RDB$FIELD_POSITION = 0;\n",
+        "s.RDB$FIELD_POSITION = 0;\n"
+        "select trim(RDB$GENERATOR_NAME) as G from RDB$GENERATORS where RDB$SYSTEM_FLAG = 0;\n",
         db);
     if (r.exit_code != 0) throw std::runtime_error("reading the schema of " + db + ": " + r.output);
     const auto t = ListValues(r.output, "T"), c = ListValues(r.output, "C"), y = ListValues(r.output, "Y");
@@ -172,6 +174,7 @@ struct PlaySchema {
     const auto pt = ListValues(r.output, "PT"), pk = ListValues(r.output, "PK");
     for (size_t i = 0; i < pt.size() && i < pk.size(); ++i)
       if (s.tables.count(pt[i])) s.tables[pt[i]].key = pk[i];
+    for (const std::string& g : ListValues(r.output, "G")) s.generators.insert(g);
     return s;
   }
   bool Has(const std::string& table) const { return tables.count(table) != 0; }
@@ -234,23 +237,27 @@ class PlayIntegrity {
         selects.push_back({"W:" + t, "select 'W:" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, " +
                                          TextsExpr(t, st) + " as V" + where});
       }
+      // The marks the play passes over count as marked: those rows may change too.
+      for (const auto& [t, condition] : PassedOver)
+        if (st.Has(t))
+          selects.push_back({"P:" + t, "select 'P:" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, '-' as V from " +
+                                           t + " where ST is not null and (" + condition + ")"});
       auto rows = KeyedValues(station, selects);
-      std::map<std::string, std::map<std::string, std::string>> values, texts;
-      for (auto& [t, r] : rows) (t.rfind("W:", 0) == 0 ? texts[t.substr(2)] : values[t]) = std::move(r);
+      std::map<std::string, std::map<std::string, std::string>> values, texts, passed;
+      for (auto& [t, r] : rows)
+        (t.rfind("W:", 0) == 0 ? texts[t.substr(2)] : t.rfind("P:", 0) == 0 ? passed[t.substr(2)] : values[t]) =
+            std::move(r);
       station_rows_.push_back(std::move(values));
       station_texts_.push_back(std::move(texts));
       station_schemas_.push_back(st);
       for (const auto& [t, r] : station_rows_.back())
         for (const auto& [k, v] : r) marked_[t].insert(k);
-      // The marks the play passes over count as marked: those rows may change too.
-      for (const auto& [t, condition] : PassedOver)
-        if (st.Has(t))
-          for (const std::string& k : Qn(station, "select cast(" + KeyOf(t) + " as varchar(20)) as V from " + t +
-                                                      " where ST is not null and (" + condition + ")"))
-            marked_[t].insert(k);
+      for (const auto& [t, r] : passed)
+        for (const auto& [k, v] : r) marked_[t].insert(k);
     }
-    before_ = Rows();
-    generator_values_ = GeneratorValues();
+    auto rows = RowsAnd(GeneratorSelects(false));
+    generator_values_ = TakeGenerators(rows);
+    before_ = std::move(rows);
   }
 
   // After the play: the list of problems (empty when all is well).
@@ -259,8 +266,8 @@ class PlayIntegrity {
   // - no main row is lost, and no main row that no station marked changed.
   std::vector<std::string> Check() const {
     std::vector<std::string> problems = DanglingRefs(main_, refs_);
-    const auto generators = Generators();
-    const auto after = Rows();
+    auto after = RowsAnd(GeneratorSelects(true));
+    const auto generators = TakeGenerators(after);
     for (const std::string& t : tables_) {
       const auto g = generators.find(t);
       if (g != generators.end() && !g->second.empty() && g->second[0] == '-')
@@ -295,6 +302,7 @@ class PlayIntegrity {
     int32_t reported = 0;  // not so, but named in the logs
     std::vector<std::string> problems;
     std::vector<std::pair<std::string, std::string>> reported_rows;  // (table, station key) of those
+    std::vector<std::pair<std::string, std::string>> unreported_rows;  // those of problems
   };
   // Every marked row of station s is in main (a main row holds its plain values), or
   // named in a log line of its table (skipped as a duplicate of a natural key, refused,
@@ -319,6 +327,7 @@ class PlayIntegrity {
           out.reported_rows.emplace_back(t, key);
         } else {
           out.problems.push_back(t + " row " + key + " of " + stations_[s] + " is neither in main nor reported");
+          out.unreported_rows.emplace_back(t, key);
         }
       }
     }
@@ -345,6 +354,8 @@ class PlayIntegrity {
   }
 
   const std::set<std::string>& Marked(const std::string& table) const { return marked_.at(table); }
+  // The schema of main at Snapshot.
+  const PlaySchema& Schema() const { return schema_; }
   // The main database the next checks read (a copy of the snapshot's, say the working one).
   void SetMain(std::string main) { main_ = std::move(main); }
   // Rows of a table in main before the play.
@@ -391,37 +402,30 @@ class PlayIntegrity {
     }
     return expr.empty() ? "'-'" : "cast(hash(" + expr + ") as varchar(24))";
   }
-  // Table -> its generator's lead over the highest key ("-..." when behind); tables
-  // without a generator of their name are passed over.
-  std::map<std::string, std::string> Generators() const {
-    std::set<std::string> existing;
-    for (const std::string& g :
-         Qn(main_, "select trim(RDB$GENERATOR_NAME) as V from RDB$GENERATORS where RDB$SYSTEM_FLAG = 0"))
-      existing.insert(g);
+  // One select per played table with a generator of its name, under "G:<table>": the
+  // generator's value, or its lead over the highest key of its table.
+  std::vector<std::pair<std::string, std::string>> GeneratorSelects(bool lead) const {
     std::vector<std::pair<std::string, std::string>> selects;
-    for (const std::string& t : tables_)
-      if (!KeyOf(t).empty() && existing.count("GEN_" + t))
-        selects.push_back({t, "select '" + t + "' as T, '-' as K, cast(gen_id(GEN_" + t + ", 0) - (select coalesce(max(" +
-                                  KeyOf(t) + "), 0) from " + t + ") as varchar(24)) as V from RDB$DATABASE"});
-    std::map<std::string, std::string> out;
-    for (const auto& [t, rows] : KeyedValues(main_, selects))
-      if (!rows.empty()) out[t] = rows.begin()->second;
-    return out;
+    for (const std::string& t : tables_) {
+      if (KeyOf(t).empty() || schema_.generators.count("GEN_" + t) == 0) continue;
+      const std::string over = lead ? " - (select coalesce(max(" + KeyOf(t) + "), 0) from " + t + ")" : "";
+      selects.push_back({"G:" + t, "select 'G:" + t + "' as T, '-' as K, cast(gen_id(GEN_" + t + ", 0)" + over +
+                                       " as varchar(24)) as V from RDB$DATABASE"});
+    }
+    return selects;
   }
-  // Table -> its generator's value.
-  std::map<std::string, std::string> GeneratorValues() const {
-    std::set<std::string> existing;
-    for (const std::string& g :
-         Qn(main_, "select trim(RDB$GENERATOR_NAME) as V from RDB$GENERATORS where RDB$SYSTEM_FLAG = 0"))
-      existing.insert(g);
-    std::vector<std::pair<std::string, std::string>> selects;
-    for (const std::string& t : tables_)
-      if (!KeyOf(t).empty() && existing.count("GEN_" + t))
-        selects.push_back({t, "select '" + t + "' as T, '-' as K, cast(gen_id(GEN_" + t +
-                                  ", 0) as varchar(24)) as V from RDB$DATABASE"});
+  // Takes the generator values ("G:<table>") out of rows: table -> value. As the lead over
+  // the highest key, "-..." means behind.
+  static std::map<std::string, std::string> TakeGenerators(std::map<std::string, std::map<std::string, std::string>>& rows) {
     std::map<std::string, std::string> out;
-    for (const auto& [t, rows] : KeyedValues(main_, selects))
-      if (!rows.empty()) out[t] = rows.begin()->second;
+    for (auto it = rows.begin(); it != rows.end();) {
+      if (it->first.rfind("G:", 0) == 0) {
+        if (!it->second.empty()) out[it->first.substr(2)] = it->second.begin()->second;
+        it = rows.erase(it);
+      } else {
+        ++it;
+      }
+    }
     return out;
   }
   // The texts of a station row (CHAR and VARCHAR columns but keys), joined by "|~|".
@@ -435,9 +439,9 @@ class PlayIntegrity {
     }
     return expr.empty() ? "'-'" : "'-|~|'||" + expr;
   }
-  // Table -> key -> hash of the row.
-  std::map<std::string, std::map<std::string, std::string>> Rows() const {
-    std::vector<std::pair<std::string, std::string>> selects;
+  // Table -> key -> hash of the row, with the results of more selects in the same run.
+  std::map<std::string, std::map<std::string, std::string>> RowsAnd(
+      std::vector<std::pair<std::string, std::string>> selects) const {
     for (const std::string& t : tables_)
       if (!KeyOf(t).empty())
         selects.push_back({t, "select '" + t + "' as T, cast(" + KeyOf(t) + " as varchar(20)) as K, " + RowExpr(t) +
