@@ -1,5 +1,6 @@
 #include "sync/DmMeld.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -255,6 +256,7 @@ void TDMMeldrun::OpenDst(const AnsiString& database_path, const AnsiString& user
 void TDMMeldrun::InitStationLists(int32_t count) {
   station_mappings_.clear();
   for (int32_t i = 0; i < count; ++i) station_mappings_.push_back(std::make_unique<TStringList>());
+  station_journal_keys_.assign(static_cast<size_t>(std::max(count, 0)), {});
 }
 
 // --- Statements and single values ------------------------------------------------------
@@ -417,12 +419,107 @@ TStringList& StationList(std::vector<std::unique_ptr<TStringList>>& lists, int32
 
 void TDMMeldrun::AddIdMapping(const AnsiString& table, const AnsiString& old_key,
                               const AnsiString& new_key) {
-  StationList(station_mappings_, main_form_.StationIndex()).Add(table + "|" + old_key + "|" + new_key);
+  TStringList& list = StationList(station_mappings_, main_form_.StationIndex());
+  const AnsiString line = table + "|" + old_key + "|" + new_key;
+  // A row's mapping is met by more than one step of its post (the copy engine's key,
+  // the write-back, the engine's own record): one entry is enough.
+  if (list.Count() > 0 && list.Strings(list.Count() - 1) == line) return;
+  list.Add(line);
+}
+
+bool TDMMeldrun::KeepsMappings() const {
+  const int32_t index = main_form_.StationIndex();
+  return index >= 0 && static_cast<size_t>(index) < station_mappings_.size();
+}
+
+namespace {
+
+// The rows of a two-column read on query as text pairs; the query is closed afterwards.
+std::vector<std::pair<AnsiString, AnsiString>> ReadPairs(TREZQuery* query, const AnsiString& sql) {
+  std::vector<std::pair<AnsiString, AnsiString>> rows;
+  TIB_Transaction* transaction = query->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  try {
+    if (query->Active()) query->Close();
+    query->SQL()->SetText(sql);
+    query->Prepare();
+    query->Open();
+    while (!query->Eof()) {
+      rows.emplace_back(Trim(query->Fields(0)->AsString()),
+                        query->FieldCount() > 1 ? Trim(query->Fields(1)->AsString()) : AnsiString());
+      query->Next();
+    }
+  } catch (...) {
+    CloseQuietly(query);
+    throw;
+  }
+  query->Close();
+  return rows;
+}
+
+}  // namespace
+
+void TDMMeldrun::ReadJournalKeyColumns() {
+  journal_key_columns_.clear();
+  marked_tables_.clear();
+  for (const auto& [table, column] : ReadPairs(
+           ib_query_tmp_src_,
+           "select c.RDB$RELATION_NAME, s.RDB$FIELD_NAME from RDB$RELATION_CONSTRAINTS c join "
+           "RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$CONSTRAINT_TYPE = "
+           "'PRIMARY KEY' and s.RDB$FIELD_POSITION = 0")) {
+    journal_key_columns_[table] = column;
+  }
+  // The journal triggers name a laboratory link by its request item.
+  if (journal_key_columns_.count("LAB_VAZBY")) journal_key_columns_["LAB_VAZBY"] = "ID_POLOZKA_ZADANKY";
+  for (const auto& [table, unused] :
+       ReadPairs(ib_query_tmp_src_, "select RDB$RELATION_NAME, RDB$FIELD_NAME from RDB$RELATION_FIELDS where "
+                                    "RDB$FIELD_NAME = 'ST'")) {
+    marked_tables_.insert(table);
+  }
+  journal_key_columns_read_ = true;
+}
+
+AnsiString TDMMeldrun::JournalKeyColumn(const AnsiString& table) {
+  if (!journal_key_columns_read_) {
+    if (!src_->Connected()) return AnsiString();
+    ReadJournalKeyColumns();
+  }
+  const auto it = journal_key_columns_.find(AnsiUpperCase(table));
+  return it == journal_key_columns_.end() ? AnsiString() : it->second;
+}
+
+void TDMMeldrun::ReadStationJournalKeys() {
+  const int32_t index = main_form_.StationIndex();
+  if (index < 0 || static_cast<size_t>(index) >= station_journal_keys_.size()) return;
+  ReadJournalKeyColumns();
+  std::map<AnsiString, std::set<int32_t>>& keys = station_journal_keys_[static_cast<size_t>(index)];
+  keys.clear();
+  for (const auto& [name, unused] : ReadPairs(ib_query_tmp_src_, "select distinct TABULKA from ZURNAL")) {
+    const AnsiString table = AnsiUpperCase(name);
+    const auto column = journal_key_columns_.find(table);
+    // Only the names of the station's own tables go into the statement.
+    if (column == journal_key_columns_.end() || marked_tables_.count(table) == 0) continue;
+    for (const auto& [key, none] : ReadPairs(
+             ib_query_tmp_src_,
+             Sql("select distinct z.ID_ZAZNAM from ZURNAL z where z.TABULKA = %s and z.ID_ZAZNAM is not null and "
+                 "not exists (select 1 from %s x where x.%s = z.ID_ZAZNAM and (x.ST is null or x.ST = 'U'))",
+                 {QuotedStr(name), table, column->second}))) {
+      keys[name].insert(KeyOf(key, name + "|" + key));
+    }
+  }
+}
+
+const std::map<AnsiString, std::set<int32_t>>& TDMMeldrun::StationJournalKeys(int32_t station) const {
+  static const std::map<AnsiString, std::set<int32_t>> none;
+  return station < 0 || static_cast<size_t>(station) >= station_journal_keys_.size()
+             ? none
+             : station_journal_keys_[static_cast<size_t>(station)];
 }
 
 void TDMMeldrun::RemapJournal() {
   TStringList& list = StationList(station_mappings_, main_form_.StationIndex());
-  if (list.Count() == 0) return;
+  const std::map<AnsiString, std::set<int32_t>>& journal_keys = StationJournalKeys(main_form_.StationIndex());
+  if (list.Count() == 0 && journal_keys.empty()) return;
 
   // One table's entries: old key -> new key, the first entry of an old key winning (it is
   // the one that matched the rows' key before the remap), in the order of the list.
@@ -465,6 +562,32 @@ void TDMMeldrun::RemapJournal() {
   bool commit_due = false;
   std::map<int32_t, int32_t> parked;  // old key -> the temporary key its rows hold
   try {
+    // First the rows whose record has no key in main that anyone knows: before any row
+    // moves, while every row still holds the station's key.
+    for (const auto& [table, keys] : journal_keys) {
+      const auto mapped = table_index.find(table);
+      const std::map<int32_t, int32_t>* next = mapped == table_index.end() ? nullptr : &tables[mapped->second].next;
+      AnsiString in;
+      int32_t count = 0;
+      auto clear = [&] {
+        if (count == 0) return;
+        if (q->Active()) q->Close();
+        q->SQL()->SetText(Sql("update ZURNAL set ID_ZAZNAM = null where (TABULKA = %s) and ID_ZAZNAM in (%s)",
+                              {QuotedStr(table), in}));
+        q->Prepare();
+        q->ExecSQL();
+        q->Close();
+        transaction->CommitRetaining();
+        in.clear();
+        count = 0;
+      };
+      for (int32_t key : keys) {
+        if (next != nullptr && next->count(key) != 0) continue;
+        in += (count == 0 ? "" : ",") + IntToStr(key);
+        if (++count == 500) clear();
+      }
+      clear();
+    }
     for (const TableMap& m : tables) {
       enum : uint8_t { kNew, kOnPath, kDone };
       std::map<int32_t, uint8_t> state;
