@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -521,135 +522,67 @@ void TDMMeldrun::RemapJournal() {
   const std::map<AnsiString, std::set<int32_t>>& journal_keys = StationJournalKeys(main_form_.StationIndex());
   if (list.Count() == 0 && journal_keys.empty()) return;
 
-  // One table's entries: old key -> new key, the first entry of an old key winning (it is
-  // the one that matched the rows' key before the remap), in the order of the list.
-  struct TableMap {
-    AnsiString table;
-    std::map<int32_t, int32_t> next;
-    std::vector<int32_t> order;
-  };
-  std::vector<TableMap> tables;
-  std::map<AnsiString, size_t> table_index;
+  // Per table: old key -> new key, the first entry of an old key winning (it is the one
+  // that matched the rows' key before the remap). Every entry is read before anything
+  // changes, so a malformed one changes nothing.
+  std::map<AnsiString, std::map<int32_t, int32_t>> next;
   for (int32_t i = 0; i < list.Count(); ++i) {
     const AnsiString line = list.Strings(i);
     AnsiString rest = line;
     const AnsiString table = CutToken(rest, '|');
     const int32_t old_key = KeyOf(CutToken(rest, '|'), line);
     const int32_t new_key = KeyOf(rest, line);
-    auto [it, added] = table_index.emplace(table, tables.size());
-    if (added) tables.push_back(TableMap{table, {}, {}});
-    TableMap& m = tables[it->second];
-    if (m.next.emplace(old_key, new_key).second) m.order.push_back(old_key);
+    next[table].emplace(old_key, new_key);
   }
 
   TREZQuery* q = ib_query_dst_;
   TIB_Transaction* transaction = q->IB_Transaction();
   if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
-  auto update = [&](const AnsiString& table, int32_t from, int32_t to) {
-    if (q->Active()) q->Close();
-    q->SQL()->SetText(Sql("update ZURNAL set ID_ZAZNAM = %d where (TABULKA = %s) and (ID_ZAZNAM = %d)",
-                          {to, QuotedStr(table), from}));
-    q->Prepare();
-    q->ExecSQL();
-    q->Close();
-  };
-
-  // Rows are moved entry by entry. An entry a->b waits until the rows holding b have
-  // moved on themselves (b's own entry), so no row moves twice; in a cycle (a->b, b->a)
-  // the first key's rows are parked under a key no row holds and no entry names, and
-  // take their new key when the cycle is closed.
-  int64_t applied = 0;
-  bool commit_due = false;
-  std::map<int32_t, int32_t> parked;  // old key -> the temporary key its rows hold
   try {
-    // First the rows whose record has no key in main that anyone knows: before any row
-    // moves, while every row still holds the station's key.
-    for (const auto& [table, keys] : journal_keys) {
-      const auto mapped = table_index.find(table);
-      const std::map<int32_t, int32_t>* next = mapped == table_index.end() ? nullptr : &tables[mapped->second].next;
-      AnsiString in;
-      int32_t count = 0;
-      auto clear = [&] {
-        if (count == 0) return;
-        if (q->Active()) q->Close();
-        q->SQL()->SetText(Sql("update ZURNAL set ID_ZAZNAM = null where (TABULKA = %s) and ID_ZAZNAM in (%s)",
-                              {QuotedStr(table), in}));
-        q->Prepare();
-        q->ExecSQL();
-        q->Close();
-        transaction->CommitRetaining();
-        in.clear();
-        count = 0;
-      };
-      for (int32_t key : keys) {
-        if (next != nullptr && next->count(key) != 0) continue;
-        in += (count == 0 ? "" : ",") + IntToStr(key);
-        if (++count == 500) clear();
+    // Each journal row is given its record's key once, from the key it holds now, by
+    // its own primary key: chains (a->b, b->c) and swaps (a->b, b->a) need no order,
+    // and the journal is read once whatever the number of entries. A row whose record
+    // has no key in main that anyone knows loses its key.
+    struct Change {
+      int32_t id;
+      std::optional<int32_t> key;
+    };
+    std::vector<Change> changes;
+    if (q->Active()) q->Close();
+    q->SQL()->SetText("select ID_ZURNAL, TABULKA, ID_ZAZNAM from ZURNAL where ID_ZAZNAM is not null");
+    q->Prepare();
+    q->Open();
+    while (!q->Eof()) {
+      const AnsiString table = q->Fields(1)->AsString();
+      const int32_t key = q->Fields(2)->AsInteger();
+      const auto m = next.find(table);
+      const auto to = m == next.end() ? std::map<int32_t, int32_t>::const_iterator() : m->second.find(key);
+      if (m != next.end() && to != m->second.end()) {
+        if (to->second != key) changes.push_back({q->Fields(0)->AsInteger(), to->second});
+      } else {
+        const auto unknown = journal_keys.find(table);
+        if (unknown != journal_keys.end() && unknown->second.count(key) != 0)
+          changes.push_back({q->Fields(0)->AsInteger(), std::nullopt});
       }
-      clear();
+      q->Next();
     }
-    for (const TableMap& m : tables) {
-      enum : uint8_t { kNew, kOnPath, kDone };
-      std::map<int32_t, uint8_t> state;
-      int64_t free_key = 0;
-      bool free_key_known = false;
-      auto temporary_key = [&]() -> int32_t {
-        if (!free_key_known) {
-          const Variant lowest = Select(
-              q, Sql("select min(ID_ZAZNAM) from ZURNAL where TABULKA = %s", {QuotedStr(m.table)}),
-              false);
-          free_key = lowest.IsNull() ? 0 : lowest.AsInt64();
-          for (const auto& [from, to] : m.next) free_key = std::min<int64_t>({free_key, from, to});
-          free_key_known = true;
-        }
-        --free_key;
-        if (free_key < INT32_MIN) {
-          throw ERangeError(Format(CZ("Žurnál tabulky %s nemá volný dočasný klíč."), {m.table}));
-        }
-        return static_cast<int32_t>(free_key);
-      };
-      for (int32_t start : m.order) {
-        if (state[start] != kNew) continue;
-        std::vector<int32_t> path{start};
-        state[start] = kOnPath;
-        while (!path.empty()) {
-          const int32_t key = path.back();
-          const int32_t target = m.next.at(key);
-          const auto t = target == key ? m.next.end() : m.next.find(target);
-          if (t != m.next.end()) {
-            uint8_t& target_state = state[target];
-            if (target_state == kNew) {
-              target_state = kOnPath;
-              path.push_back(target);
-              continue;
-            }
-            if (target_state == kOnPath && parked.count(target) == 0) {
-              const int32_t temp = temporary_key();
-              update(m.table, target, temp);
-              parked[target] = temp;
-            }
-          }
-          const auto p = parked.find(key);
-          const int32_t from = p == parked.end() ? key : p->second;
-          if (from != target) {
-            update(m.table, from, target);
-            if (++applied % 1000 == 0) commit_due = true;
-          }
-          if (p != parked.end()) parked.erase(p);
-          state[key] = kDone;
-          path.pop_back();
-          if (commit_due && parked.empty()) {
-            transaction->CommitRetaining();
-            commit_due = false;
-          }
-        }
+    q->Close();
+    q->SQL()->SetText("update ZURNAL set ID_ZAZNAM = :NEW_KEY where ID_ZURNAL = :JOURNAL_ID");
+    q->Prepare();
+    int64_t applied = 0;
+    for (const Change& c : changes) {
+      if (c.key) {
+        q->ParamByName("NEW_KEY")->SetValue(Variant(*c.key));
+      } else {
+        q->ParamByName("NEW_KEY")->Clear();
       }
+      q->ParamByName("JOURNAL_ID")->SetValue(Variant(c.id));
+      q->ExecSQL();
+      if (++applied % 1000 == 0) transaction->CommitRetaining();
     }
+    q->Close();
   } catch (...) {
     CloseQuietly(q);
-    // Rows parked under a temporary key must not stay there: the work since the last
-    // commit goes, what was committed before stays.
-    if (!parked.empty()) RollbackRetainingQuietly(transaction);
     try {
       if (IsTransactionStarted(transaction)) transaction->Commit();
     } catch (...) {

@@ -211,9 +211,10 @@ class TDMMeldrun : public TComponent {
   // before the remap: chains (a->b, b->c) and swaps (a->b, b->a) included, the first entry
   // of an old key winning. A row naming one of the station's journal keys
   // (ReadStationJournalKeys) that no entry maps loses its key (ID_ZAZNAM null): in main
-  // that key may be another record's. Commit retaining after every 1000th entry, a hard
-  // commit at the end, also when an entry fails (the failure travels on). A malformed
-  // entry (a key that is not an integer) is refused before anything is changed.
+  // that key may be another record's. Each row changes once, by its primary key; commit
+  // retaining after every 1000th row, a hard commit at the end, also when a change fails
+  // (the failure travels on). A malformed entry (a key that is not an integer) is refused
+  // before anything is changed.
   void RemapJournal();
   // Deletes the station's journal rows above mark (written by the play-in's own changes)
   // and, when the finishing option "Pouze změny za posledních" is ticked, those dated
