@@ -1,9 +1,11 @@
 #include "sync/DmMeld.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -255,6 +257,7 @@ void TDMMeldrun::OpenDst(const AnsiString& database_path, const AnsiString& user
 void TDMMeldrun::InitStationLists(int32_t count) {
   station_mappings_.clear();
   for (int32_t i = 0; i < count; ++i) station_mappings_.push_back(std::make_unique<TStringList>());
+  station_journal_keys_.assign(static_cast<size_t>(std::max(count, 0)), {});
 }
 
 // --- Statements and single values ------------------------------------------------------
@@ -417,116 +420,169 @@ TStringList& StationList(std::vector<std::unique_ptr<TStringList>>& lists, int32
 
 void TDMMeldrun::AddIdMapping(const AnsiString& table, const AnsiString& old_key,
                               const AnsiString& new_key) {
-  StationList(station_mappings_, main_form_.StationIndex()).Add(table + "|" + old_key + "|" + new_key);
+  TStringList& list = StationList(station_mappings_, main_form_.StationIndex());
+  const AnsiString line = table + "|" + old_key + "|" + new_key;
+  // A row's mapping is met by more than one step of its post (the copy engine's key,
+  // the write-back, the engine's own record): one entry is enough.
+  if (list.Count() > 0 && list.Strings(list.Count() - 1) == line) return;
+  list.Add(line);
+}
+
+bool TDMMeldrun::KeepsMappings() const {
+  const int32_t index = main_form_.StationIndex();
+  return index >= 0 && static_cast<size_t>(index) < station_mappings_.size();
+}
+
+namespace {
+
+// The rows of a two-column read on query as text pairs; the query is closed afterwards.
+std::vector<std::pair<AnsiString, AnsiString>> ReadPairs(TREZQuery* query, const AnsiString& sql) {
+  std::vector<std::pair<AnsiString, AnsiString>> rows;
+  TIB_Transaction* transaction = query->IB_Transaction();
+  if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
+  try {
+    if (query->Active()) query->Close();
+    query->SQL()->SetText(sql);
+    query->Prepare();
+    query->Open();
+    while (!query->Eof()) {
+      rows.emplace_back(Trim(query->Fields(0)->AsString()),
+                        query->FieldCount() > 1 ? Trim(query->Fields(1)->AsString()) : AnsiString());
+      query->Next();
+    }
+  } catch (...) {
+    CloseQuietly(query);
+    throw;
+  }
+  query->Close();
+  return rows;
+}
+
+}  // namespace
+
+void TDMMeldrun::ReadJournalKeyColumns() {
+  journal_key_columns_.clear();
+  marked_tables_.clear();
+  for (const auto& [table, column] : ReadPairs(
+           ib_query_tmp_src_,
+           "select c.RDB$RELATION_NAME, s.RDB$FIELD_NAME from RDB$RELATION_CONSTRAINTS c join "
+           "RDB$INDEX_SEGMENTS s on s.RDB$INDEX_NAME = c.RDB$INDEX_NAME where c.RDB$CONSTRAINT_TYPE = "
+           "'PRIMARY KEY' and s.RDB$FIELD_POSITION = 0")) {
+    journal_key_columns_[table] = column;
+  }
+  // The journal triggers name a laboratory link by its request item.
+  if (journal_key_columns_.count("LAB_VAZBY")) journal_key_columns_["LAB_VAZBY"] = "ID_POLOZKA_ZADANKY";
+  for (const auto& [table, unused] :
+       ReadPairs(ib_query_tmp_src_, "select RDB$RELATION_NAME, RDB$FIELD_NAME from RDB$RELATION_FIELDS where "
+                                    "RDB$FIELD_NAME = 'ST'")) {
+    marked_tables_.insert(table);
+  }
+  journal_key_columns_read_ = true;
+}
+
+AnsiString TDMMeldrun::JournalKeyColumn(const AnsiString& table) {
+  if (!journal_key_columns_read_) {
+    if (!src_->Connected()) return AnsiString();
+    ReadJournalKeyColumns();
+  }
+  const auto it = journal_key_columns_.find(AnsiUpperCase(table));
+  return it == journal_key_columns_.end() ? AnsiString() : it->second;
+}
+
+void TDMMeldrun::ReadStationJournalKeys() {
+  const int32_t index = main_form_.StationIndex();
+  if (index < 0 || static_cast<size_t>(index) >= station_journal_keys_.size()) return;
+  ReadJournalKeyColumns();
+  std::map<AnsiString, std::set<int32_t>>& keys = station_journal_keys_[static_cast<size_t>(index)];
+  keys.clear();
+  for (const auto& [name, unused] : ReadPairs(ib_query_tmp_src_, "select distinct TABULKA from ZURNAL")) {
+    const AnsiString table = AnsiUpperCase(name);
+    const auto column = journal_key_columns_.find(table);
+    // Only the names of the station's own tables go into the statement.
+    if (column == journal_key_columns_.end() || marked_tables_.count(table) == 0) continue;
+    for (const auto& [key, none] : ReadPairs(
+             ib_query_tmp_src_,
+             Sql("select distinct z.ID_ZAZNAM from ZURNAL z where z.TABULKA = %s and z.ID_ZAZNAM is not null and "
+                 "not exists (select 1 from %s x where x.%s = z.ID_ZAZNAM and (x.ST is null or x.ST = 'U'))",
+                 {QuotedStr(name), table, column->second}))) {
+      keys[name].insert(KeyOf(key, name + "|" + key));
+    }
+  }
+}
+
+const std::map<AnsiString, std::set<int32_t>>& TDMMeldrun::StationJournalKeys(int32_t station) const {
+  static const std::map<AnsiString, std::set<int32_t>> none;
+  return station < 0 || static_cast<size_t>(station) >= station_journal_keys_.size()
+             ? none
+             : station_journal_keys_[static_cast<size_t>(station)];
 }
 
 void TDMMeldrun::RemapJournal() {
   TStringList& list = StationList(station_mappings_, main_form_.StationIndex());
-  if (list.Count() == 0) return;
+  const std::map<AnsiString, std::set<int32_t>>& journal_keys = StationJournalKeys(main_form_.StationIndex());
+  if (list.Count() == 0 && journal_keys.empty()) return;
 
-  // One table's entries: old key -> new key, the first entry of an old key winning (it is
-  // the one that matched the rows' key before the remap), in the order of the list.
-  struct TableMap {
-    AnsiString table;
-    std::map<int32_t, int32_t> next;
-    std::vector<int32_t> order;
-  };
-  std::vector<TableMap> tables;
-  std::map<AnsiString, size_t> table_index;
+  // Per table: old key -> new key, the first entry of an old key winning (it is the one
+  // that matched the rows' key before the remap). Every entry is read before anything
+  // changes, so a malformed one changes nothing.
+  std::map<AnsiString, std::map<int32_t, int32_t>> next;
   for (int32_t i = 0; i < list.Count(); ++i) {
     const AnsiString line = list.Strings(i);
     AnsiString rest = line;
     const AnsiString table = CutToken(rest, '|');
     const int32_t old_key = KeyOf(CutToken(rest, '|'), line);
     const int32_t new_key = KeyOf(rest, line);
-    auto [it, added] = table_index.emplace(table, tables.size());
-    if (added) tables.push_back(TableMap{table, {}, {}});
-    TableMap& m = tables[it->second];
-    if (m.next.emplace(old_key, new_key).second) m.order.push_back(old_key);
+    next[table].emplace(old_key, new_key);
   }
 
   TREZQuery* q = ib_query_dst_;
   TIB_Transaction* transaction = q->IB_Transaction();
   if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
-  auto update = [&](const AnsiString& table, int32_t from, int32_t to) {
-    if (q->Active()) q->Close();
-    q->SQL()->SetText(Sql("update ZURNAL set ID_ZAZNAM = %d where (TABULKA = %s) and (ID_ZAZNAM = %d)",
-                          {to, QuotedStr(table), from}));
-    q->Prepare();
-    q->ExecSQL();
-    q->Close();
-  };
-
-  // Rows are moved entry by entry. An entry a->b waits until the rows holding b have
-  // moved on themselves (b's own entry), so no row moves twice; in a cycle (a->b, b->a)
-  // the first key's rows are parked under a key no row holds and no entry names, and
-  // take their new key when the cycle is closed.
-  int64_t applied = 0;
-  bool commit_due = false;
-  std::map<int32_t, int32_t> parked;  // old key -> the temporary key its rows hold
   try {
-    for (const TableMap& m : tables) {
-      enum : uint8_t { kNew, kOnPath, kDone };
-      std::map<int32_t, uint8_t> state;
-      int64_t free_key = 0;
-      bool free_key_known = false;
-      auto temporary_key = [&]() -> int32_t {
-        if (!free_key_known) {
-          const Variant lowest = Select(
-              q, Sql("select min(ID_ZAZNAM) from ZURNAL where TABULKA = %s", {QuotedStr(m.table)}),
-              false);
-          free_key = lowest.IsNull() ? 0 : lowest.AsInt64();
-          for (const auto& [from, to] : m.next) free_key = std::min<int64_t>({free_key, from, to});
-          free_key_known = true;
-        }
-        --free_key;
-        if (free_key < INT32_MIN) {
-          throw ERangeError(Format(CZ("Žurnál tabulky %s nemá volný dočasný klíč."), {m.table}));
-        }
-        return static_cast<int32_t>(free_key);
-      };
-      for (int32_t start : m.order) {
-        if (state[start] != kNew) continue;
-        std::vector<int32_t> path{start};
-        state[start] = kOnPath;
-        while (!path.empty()) {
-          const int32_t key = path.back();
-          const int32_t target = m.next.at(key);
-          const auto t = target == key ? m.next.end() : m.next.find(target);
-          if (t != m.next.end()) {
-            uint8_t& target_state = state[target];
-            if (target_state == kNew) {
-              target_state = kOnPath;
-              path.push_back(target);
-              continue;
-            }
-            if (target_state == kOnPath && parked.count(target) == 0) {
-              const int32_t temp = temporary_key();
-              update(m.table, target, temp);
-              parked[target] = temp;
-            }
-          }
-          const auto p = parked.find(key);
-          const int32_t from = p == parked.end() ? key : p->second;
-          if (from != target) {
-            update(m.table, from, target);
-            if (++applied % 1000 == 0) commit_due = true;
-          }
-          if (p != parked.end()) parked.erase(p);
-          state[key] = kDone;
-          path.pop_back();
-          if (commit_due && parked.empty()) {
-            transaction->CommitRetaining();
-            commit_due = false;
-          }
-        }
+    // Each journal row is given its record's key once, from the key it holds now, by
+    // its own primary key: chains (a->b, b->c) and swaps (a->b, b->a) need no order,
+    // and the journal is read once whatever the number of entries. A row whose record
+    // has no key in main that anyone knows loses its key.
+    struct Change {
+      int32_t id;
+      std::optional<int32_t> key;
+    };
+    std::vector<Change> changes;
+    if (q->Active()) q->Close();
+    q->SQL()->SetText("select ID_ZURNAL, TABULKA, ID_ZAZNAM from ZURNAL where ID_ZAZNAM is not null");
+    q->Prepare();
+    q->Open();
+    while (!q->Eof()) {
+      const AnsiString table = q->Fields(1)->AsString();
+      const int32_t key = q->Fields(2)->AsInteger();
+      const auto m = next.find(table);
+      const auto to = m == next.end() ? std::map<int32_t, int32_t>::const_iterator() : m->second.find(key);
+      if (m != next.end() && to != m->second.end()) {
+        if (to->second != key) changes.push_back({q->Fields(0)->AsInteger(), to->second});
+      } else {
+        const auto unknown = journal_keys.find(table);
+        if (unknown != journal_keys.end() && unknown->second.count(key) != 0)
+          changes.push_back({q->Fields(0)->AsInteger(), std::nullopt});
       }
+      q->Next();
     }
+    q->Close();
+    q->SQL()->SetText("update ZURNAL set ID_ZAZNAM = :NEW_KEY where ID_ZURNAL = :JOURNAL_ID");
+    q->Prepare();
+    int64_t applied = 0;
+    for (const Change& c : changes) {
+      if (c.key) {
+        q->ParamByName("NEW_KEY")->SetValue(Variant(*c.key));
+      } else {
+        q->ParamByName("NEW_KEY")->Clear();
+      }
+      q->ParamByName("JOURNAL_ID")->SetValue(Variant(c.id));
+      q->ExecSQL();
+      if (++applied % 1000 == 0) transaction->CommitRetaining();
+    }
+    q->Close();
   } catch (...) {
     CloseQuietly(q);
-    // Rows parked under a temporary key must not stay there: the work since the last
-    // commit goes, what was committed before stays.
-    if (!parked.empty()) RollbackRetainingQuietly(transaction);
     try {
       if (IsTransactionStarted(transaction)) transaction->Commit();
     } catch (...) {

@@ -15,7 +15,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "dbadapters/MemoryData.h"
@@ -193,14 +195,33 @@ class TDMMeldrun : public TComponent {
   // --- Key mappings and the journal
   // Makes count empty key-mapping lists (preparation, once it has succeeded).
   void InitStationLists(int32_t count);
-  // Appends "TABLE|old|new" to the list of the station at the main form's StationIndex.
+  // Appends "TABLE|old|new" to the list of the station at the main form's StationIndex;
+  // an entry equal to the list's last one is not repeated.
   void AddIdMapping(const AnsiString& table, const AnsiString& old_key, const AnsiString& new_key);
+  // True when the station at the main form's StationIndex has a key-mapping list (a
+  // play-in outside a prepared run keeps none).
+  bool KeepsMappings() const;
+  // The column whose value a journal row (ZURNAL.ID_ZAZNAM) holds for a row of table:
+  // the first column of the table's primary key (LAB_VAZBY is journalled under
+  // ID_POLOZKA_ZADANKY); empty for a table the station database lacks or that has no
+  // primary key. Read from the station database once per station.
+  AnsiString JournalKeyColumn(const AnsiString& table);
+  // Before the play-in of the station at StationIndex: the keys its journal names whose
+  // record is no row the station had from main (unchanged, or changed: "U"): a row the
+  // station added, whose key main may give to another record, or a record the station
+  // no longer has. Such a journal row is copied into the delivery with the key its
+  // record got in main (a mapping entry of the play-in), or with no key at all.
+  void ReadStationJournalKeys();
+  const std::map<AnsiString, std::set<int32_t>>& StationJournalKeys(int32_t station) const;
   // Gives every ZURNAL row of the working main database that refers to a remapped row
   // the new key of the current station's mapping entry that matched the key the row held
   // before the remap: chains (a->b, b->c) and swaps (a->b, b->a) included, the first entry
-  // of an old key winning. Commit retaining after every 1000th entry, a hard commit at
-  // the end, also when an entry fails (the failure travels on). A malformed entry (a key
-  // that is not an integer) is refused before anything is changed.
+  // of an old key winning. A row naming one of the station's journal keys
+  // (ReadStationJournalKeys) that no entry maps loses its key (ID_ZAZNAM null): in main
+  // that key may be another record's. Each row changes once, by its primary key; commit
+  // retaining after every 1000th row, a hard commit at the end, also when a change fails
+  // (the failure travels on). A malformed entry (a key that is not an integer) is refused
+  // before anything is changed.
   void RemapJournal();
   // Deletes the station's journal rows above mark (written by the play-in's own changes)
   // and, when the finishing option "Pouze změny za posledních" is ticked, those dated
@@ -407,6 +428,15 @@ class TDMMeldrun : public TComponent {
   TProtocol main_server_protocol_ = TProtocol::Local;
   TIB_Protocol connect_protocol_ = cpLocal;
   std::vector<std::unique_ptr<TStringList>> station_mappings_;
+  // Per station: table -> journal keys without an unchanged station row (see
+  // ReadStationJournalKeys).
+  std::vector<std::map<AnsiString, std::set<int32_t>>> station_journal_keys_;
+  // Table -> the column its journal rows name it by, of the station read last.
+  std::map<AnsiString, AnsiString> journal_key_columns_;
+  bool journal_key_columns_read_ = false;
+  // Tables of that station with a change mark "ST".
+  std::set<AnsiString> marked_tables_;
+  void ReadJournalKeyColumns();
   std::unique_ptr<TStringList> error_list_;
   std::unique_ptr<TStringList> document_statuses_;
 

@@ -1287,7 +1287,6 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
   update.SetIB_Connection(dst_);
   update.SetIB_Transaction(transaction);
   update.SQL()->SetText(update_sql + ":" + kKeyParam + ")");
-  const bool documents = AnsiSameText(table_name, "DOKLAD");
   const int32_t station = main_form_.StationIndex();
   const bool has_mappings = station >= 0 && static_cast<size_t>(station) < station_mappings_.size();
   if (!m->Active()) m->Open();
@@ -1326,9 +1325,10 @@ bool TDMMeldrun::ImportNewRecords(const AnsiString& table_name, const AnsiString
       if (!IsTransactionStarted(transaction)) transaction->StartTransaction();
       q->ExecSQL();
       transaction->Commit();
-      // A written document's station key and main key, for the remap of the station's
-      // journal (a station whose lists were not made keeps none).
-      if (documents && !m->FieldByName(key_field)->IsNull() && has_mappings) {
+      // A written row's station key and main key (a new one, or the main row's it was
+      // written over), for the remap of the station's journal (a station whose lists
+      // were not made keeps none).
+      if (!m->FieldByName(key_field)->IsNull() && has_mappings) {
         Variant key;
         ValuePreferNew(key_field, m, key);
         AddIdMapping(table_name, IntToStr(m->FieldByName(key_field)->AsInteger()), IntToStr(key.AsInteger()));

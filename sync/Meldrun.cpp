@@ -238,6 +238,8 @@ TMeldrun::TMeldrun()
       document_statuses_(std::make_unique<TStringList>()) {
   ImportTable().Options = 2;
   for (auto& l : lookups_) l = std::make_unique<TQorLookupList>(dm_.Dst());
+  // Read now, while no step holds a statement of the station open.
+  if (dm_.KeepsMappings()) dm_.JournalKeyColumn("ZURNAL");
 }
 
 TMeldrun::~TMeldrun() {
@@ -410,9 +412,27 @@ int32_t TMeldrun::MergeRow(TDataSet* source, TDataSet* target, const AnsiString&
       }
     }
   }
+  // The station row is main's row now, whether or not a value differs.
+  NoteMainRow(ImportTable().TargetTable()->TableName(), source, target);
   if (!CompareRows(source, target, kept, &values)) return 2;
   CopyRowAndPost(source, target, kept, &values);
   return 1;
+}
+
+void TMeldrun::NoteMainRow(const AnsiString& table, TDataSet* source, TDataSet* main_row) {
+  if (!dm_.KeepsMappings()) return;
+  const AnsiString column = dm_.JournalKeyColumn(table);
+  if (column.empty()) return;
+  TField* from = source->FindField(column);
+  TField* to = main_row->FindField(column);
+  if (from == nullptr || to == nullptr || from->IsNull() || to->IsNull()) return;
+  dm_.AddIdMapping(AnsiUpperCase(table), IntToStr(from->AsInteger()), IntToStr(to->AsInteger()));
+}
+
+void TMeldrun::NoteMainKey(const AnsiString& table, const AnsiString& key_field, int32_t station_key,
+                           int32_t main_key) {
+  if (!dm_.KeepsMappings() || !AnsiSameText(dm_.JournalKeyColumn(table), key_field)) return;
+  dm_.AddIdMapping(AnsiUpperCase(table), IntToStr(station_key), IntToStr(main_key));
 }
 
 void TMeldrun::AddNewKeyColumns(const AnsiString& table, const AnsiString& column_names) {
@@ -432,6 +452,7 @@ void TMeldrun::AddNewKeyColumns(const AnsiString& table, const AnsiString& colum
 void TMeldrun::WriteBackNewKey(const AnsiString& table, const AnsiString& key_field,
                                const std::vector<int32_t>& new_keys, int32_t old_key,
                                const AnsiString& new_key_columns) {
+  if (new_keys.size() == 1) NoteMainKey(table, key_field, old_key, new_keys[0]);
   AnsiString columns = new_key_columns;
   for (int32_t key : new_keys) {
     const AnsiString column = TDMMeldrun::CutToken(columns, ',');
@@ -544,6 +565,8 @@ void TMeldrun::RunStep(const TStepConfig& config, const std::function<void()>& p
         step_touched_[pending_natural_key_].insert(new_key);
       }
       pending_natural_key_.clear();
+      // Every written row: its station key and the key it has in main.
+      NoteMainRow(table, t.ActiveSource(), d);
       if (!new_key_column.empty())
         WriteBackNewKey(table, key_field, {new_key}, KeyOf(t.ActiveSource(), key_field), new_key_column);
     };
@@ -614,7 +637,11 @@ int32_t TMeldrun::KeyOf(TDataSet* source, const AnsiString& field) {
 
 void TMeldrun::MapToMain(const AnsiString& table, const AnsiString& key_field, TDataSet* source,
                          int32_t main_key, const AnsiString& new_key_column) {
-  if (new_key_column.empty() || source->FieldByName(key_field)->IsNull()) return;
+  if (source->FieldByName(key_field)->IsNull()) return;
+  if (new_key_column.empty()) {
+    NoteMainKey(table, key_field, KeyOf(source, key_field), main_key);
+    return;
+  }
   WriteBackNewKey(table, key_field, {main_key}, KeyOf(source, key_field), new_key_column);
 }
 

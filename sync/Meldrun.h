@@ -215,6 +215,12 @@ class TMeldrun : public TImport {
   void StandardOutcome(int32_t merge_result);
   // The station row's key value.
   static int32_t KeyOf(TDataSet* source, const AnsiString& field);
+  // Records for the journal remap that the station row source is main_row in main:
+  // table's journal key column in both, when both have it.
+  void NoteMainRow(const AnsiString& table, TDataSet* source, TDataSet* main_row);
+  // Records station_key -> main_key of table when key_field is the column table's journal
+  // rows name it by.
+  void NoteMainKey(const AnsiString& table, const AnsiString& key_field, int32_t station_key, int32_t main_key);
   // Writes main_key into the station row's new-key column (merged or duplicate parents).
   void MapToMain(const AnsiString& table, const AnsiString& key_field, TDataSet* source,
                  int32_t main_key, const AnsiString& new_key_column);

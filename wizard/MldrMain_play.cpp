@@ -203,6 +203,9 @@ void TFrmMldrMain::ReadStationMarks(int32_t index) {
   TDMMeldrun* dm = MakeDataModule();
   const Variant mark = dm->SelectSrc("select max(id_zurnal) from zurnal");
   if (!mark.IsNull() && !mark.IsEmpty()) SetJournalMark(index, mark.AsInteger());
+  // What the station's journal names before the play-in changes anything: the journal
+  // copied into its delivery follows these records to their keys in main.
+  dm->ReadStationJournalKeys();
   Variant values;
   const int32_t n = dm->SelectRowValues(
       dm->IBQueryTmpSrc(),

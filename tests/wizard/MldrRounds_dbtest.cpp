@@ -15,6 +15,10 @@
 //   key (skipped where its table only adds rows, or merged and overwritten by a later
 //   row of that key), or it is named in the logs and still marked in the station
 //   database as the play-in left it.
+// - the journal copied into a delivery ("Kopírovat") names, row for row, the record the
+//   station's journal named (its code, or its own values where a table has no code), or
+//   none: a patient merged onto main's patient of the same code, and the documents,
+//   daily records and items of the memory import, among them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -490,6 +494,186 @@ TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
     const std::string after = PracticeDump(Main());
     EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
   }
+}
+
+
+// --- The journal delivered ------------------------------------------------------------
+
+// What a journal row names, told the same way in every database: the code of the record
+// (documents by number and type, daily records and items by their parents' codes and their
+// times), elsewhere a hash of the record's own values (no keys, no change mark, no column
+// the play rewrites by design).
+std::string JournalIdentity(const std::string& table, const PlaySchema& schema) {
+  static const std::map<std::string, std::string> codes = [] {
+    const std::string patient = "(select p.PACIENT from PACIENT p where p.ID_PACIENT = x.ID_PACIENT)";
+    const std::string document = "(select d.DOKLAD||'/'||d.TYP_DOKLADU from DOKLAD d where d.ID_DOKLAD = x.ID_DOKLAD)";
+    const std::string item = document + "||'/'||x.VARIANTA||'/'||x.ZALOZENI_ZAZNAMU||'/'||x.CAS";
+    return std::map<std::string, std::string>{
+        {"PACIENT", "x.PACIENT"},
+        {"ZARIZENI", "x.ID_ZARIZENI"},  // a facility is known by its number
+        {"CENIK", "x.CENIK"},
+        {"PRISTUPOVA_PRAVA", "x.NAZEV"},
+        {"OBRAZOVA_DOKUMENTACE", patient + "||'/'||x.NAZEV||'/'||upper(x.TYP_SOUBORU)||'/'||x.ZALOZENI_ZAZNAMU"},
+        {"PARTNER", "x.PARTNER"},
+        {"VARIANTA", "x.VARIANTA"},
+        {"DOKLAD", "x.DOKLAD||'/'||x.TYP_DOKLADU"},
+        {"DENNI_ZAZNAM", patient + "||'/'||x.DATUM||'/'||x.CAS"},
+        {"PRIPAD", patient + "||'/'||x.PRIPAD"},
+        {"DOKLAD_POLOZKA_FA", item},
+        {"DOKLAD_POLOZKA_PD", item},
+        {"DOKLAD_POLOZKA_UM", item},
+        {"DOKLAD_POLOZKA_SK", item},
+        {"DOKLAD_POLOZKA_BV", item},
+    };
+  }();
+  const auto code = codes.find(table);
+  if (code != codes.end()) return "coalesce(cast(" + code->second + " as varchar(200)), '-')";
+  static const std::set<std::string> rewritten = {"PRIPAD.AKTIVNI", "POHLAVI.SAMEC", "POHLAVI.KASTRAT",
+                                                  "DOKLAD_POLOZKA_SK.UZAVERKA", "DOKLAD_POLOZKA_UZ.TYP_POHYBU"};
+  const PlaySchema::Table& t = schema.tables.at(table);
+  std::string expr;
+  for (const std::string& c : t.columns) {
+    if (c == "ST" || c.rfind("ID", 0) == 0 || (c.size() > 4 && c.substr(c.size() - 4) == "_NEW")) continue;
+    if (rewritten.count(table + "." + c)) continue;
+    const std::string v = t.text.count(c)     ? "trim(trailing from x.\"" + c + "\")"
+                          : t.floats.count(c) ? "round(x.\"" + c + "\", 4)"
+                                              : "x.\"" + c + "\"";
+    expr += (expr.empty() ? "" : "||'|'||") + std::string("coalesce(cast(hash(" + v + ") as varchar(24)), 'N')");
+  }
+  return expr.empty() ? "'-'" : "cast(hash(" + expr + ") as varchar(24))";
+}
+
+// The column a journal row's ID_ZAZNAM holds for a table: the first column of its
+// primary key; LAB_VAZBY is journalled under ID_POLOZKA_ZADANKY.
+std::string JournalKey(const std::string& table, const PlaySchema& schema) {
+  if (table == "LAB_VAZBY") return "ID_POLOZKA_ZADANKY";
+  const auto it = schema.tables.find(table);
+  return it == schema.tables.end() ? std::string() : it->second.key;
+}
+
+struct JournalView {
+  std::map<std::string, std::pair<std::string, std::string>> rows;  // ID_ZURNAL -> (TABULKA, ID_ZAZNAM)
+  std::map<std::string, std::map<std::string, std::set<std::string>>> named;  // table -> key -> identities
+  std::map<std::string, std::map<std::string, std::string>> marks;             // table -> key -> ST
+};
+
+// The journal of db and the identities of the records its rows name (every record of
+// the tables its journal names, with all_rows), and the change marks of those records.
+JournalView ReadJournal(const std::string& db, const std::set<std::string>& of_tables = {}) {
+  JournalView j;
+  const PlaySchema schema = PlaySchema::Read(db);
+  const auto rows = KeyedValues(db, {{"J", "select 'J' as T, cast(ID_ZURNAL as varchar(20)) as K, trim(TABULKA)||'|'||"
+                                           "coalesce(cast(ID_ZAZNAM as varchar(20)), '') as V from ZURNAL"}});
+  std::set<std::string> tables = of_tables;
+  const bool all_rows = !of_tables.empty();
+  if (!all_rows && rows.count("J")) {
+    for (const auto& [id, v] : rows.at("J")) {
+      const size_t bar = v.find('|');
+      j.rows[id] = {v.substr(0, bar), v.substr(bar + 1)};
+      tables.insert(v.substr(0, bar));
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> selects;
+  for (const std::string& t : tables) {
+    const std::string key = JournalKey(t, schema);
+    if (key.empty()) continue;
+    if (!schema.Has(t)) continue;
+    const std::string where =
+        all_rows ? "" : " where x." + key + " in (select z.ID_ZAZNAM from ZURNAL z where z.TABULKA = '" + t + "')";
+    selects.push_back({t, "select '" + t + "' as T, cast(x." + key + " as varchar(20)) as K, " +
+                              JournalIdentity(t, schema) + " as V from " + t + " x" + where});
+    if (schema.HasColumn(t, "ST"))
+      selects.push_back({"ST:" + t, "select 'ST:" + t + "' as T, cast(x." + key + " as varchar(20)) as K, "
+                                    "coalesce(x.ST, '-') as V from " + t + " x" + where});
+  }
+  for (const auto& [t, keys] : KeyedValues(db, selects)) {
+    if (t.rfind("ST:", 0) == 0) {
+      for (const auto& [k, v] : keys) j.marks[t.substr(3)][k] = v;
+      continue;
+    }
+    for (const auto& [k, v] : keys) {
+      std::set<std::string>& ids = j.named[t][k];
+      for (size_t from = 0;;) {
+        const size_t at = v.find(';', from);
+        ids.insert(v.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) break;
+        from = at + 1;
+      }
+    }
+  }
+  return j;
+}
+
+TEST_F(MldrRoundsDb, TheDeliveredJournalNamesTheStationsRecordsOrNone) {
+  const std::string st = dir_.File("stations/pc1.fdb");
+  PlayPractice::CopyTo("st.fdb", st);
+  // Main holds two patients the station does not know; the station's new patient has
+  // the key of the one and the code of the other, so it is merged onto the other.
+  const std::string partner =
+      Q1(st, "select min(ID_PARTNER) as V from PARTNER where ID_PARTNER > 0 and PARTNER is not null");
+  Exec(Main(), "insert into PACIENT (ID_PACIENT, PACIENT, JMENO, ID_PARTNER) values (990031, 'JRN-B', 'Bety', " +
+                   partner + ");\ninsert into PACIENT (ID_PACIENT, PACIENT, JMENO, ID_PARTNER) values (990033, "
+                   "'JRN-A', 'Asta', " + partner + ");");
+  Exec(st, "insert into PACIENT (ID_PACIENT, PACIENT, JMENO, ID_PARTNER, ST) values (990031, 'JRN-A', 'Asta', " +
+               partner + ", 'I');");
+  // Main's items get keys the station's new items do not have.
+  Exec(Main(), "select gen_id(GEN_DOKLAD_POLOZKA, 100) from RDB$DATABASE;");
+  Pack(st, 1);
+  const JournalView before = ReadJournal(st);
+  std::set<std::string> tables;
+  for (const auto& [t, keys] : before.named) tables.insert(t);
+  const JournalView main_before = ReadJournal(Main(), tables);
+  ASSERT_EQ(before.named.at("PACIENT").at("990031"), (std::set<std::string>{"JRN-A"}));
+
+  const Round round = PlayRound(1);
+  ASSERT_TRUE(round.finished);
+  ExpectNoErrorBox(round);
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  const JournalView after = ReadJournal(delivered);
+
+  // Row for row: the record the station named, or none.
+  std::map<std::string, int> moved;
+  for (const auto& [id, row] : before.rows) {
+    const auto& [table, key] = row;
+    const auto d = after.rows.find(id);
+    if (d == after.rows.end() || d->second.second.empty()) continue;
+    EXPECT_EQ(d->second.first, table) << "ZURNAL " << id;
+    const std::string& new_key = d->second.second;
+    if (new_key != key) ++moved[table];
+    static const std::set<std::string> none;
+    const auto identities = [](const JournalView& j, const std::string& t, const std::string& k) -> const std::set<std::string>& {
+      const auto tt = j.named.find(t);
+      if (tt == j.named.end()) return none;
+      const auto kk = tt->second.find(k);
+      return kk == tt->second.end() ? none : kk->second;
+    };
+    const std::set<std::string>& was = identities(before, table, key);
+    const std::set<std::string>& is = identities(after, table, new_key);
+    // A row the station changed ("U") that was not played over main's is main's record
+    // of that key as main had it.
+    const auto mark = before.marks.find(table);
+    const bool changed = mark != before.marks.end() && mark->second.count(key) && mark->second.at(key) == "U";
+    if (changed && new_key == key && !is.empty() && is == identities(main_before, table, key)) continue;
+    if (was.empty()) {
+      EXPECT_TRUE(is.empty()) << "ZURNAL " << id << ": " << table << " " << key
+                              << " names no record at the station, " << new_key << " one in the delivery";
+    } else {
+      EXPECT_TRUE(std::includes(is.begin(), is.end(), was.begin(), was.end()))
+          << "ZURNAL " << id << ": " << table << " " << key << " (" << *was.begin() << ") became " << new_key << " ("
+          << (is.empty() ? std::string("none") : *is.begin()) << ")";
+    }
+  }
+  // The merged patient names main's patient of its code; the documents, daily records
+  // and items of the memory import that main keys differently were followed too.
+  for (const auto& [id, row] : before.rows) {
+    if (row.first == "PACIENT" && row.second == "990031" && after.rows.count(id)) {
+      EXPECT_EQ(after.rows.at(id).second, "990033") << "ZURNAL " << id;
+    }
+  }
+  for (const char* t : {"PACIENT", "DOKLAD", "DENNI_ZAZNAM"}) EXPECT_GT(moved[t], 0) << t;
+  EXPECT_GT(moved["DOKLAD_POLOZKA_FA"] + moved["DOKLAD_POLOZKA_PD"] + moved["DOKLAD_POLOZKA_UM"] +
+                moved["DOKLAD_POLOZKA_SK"],
+            0);
 }
 
 }  // namespace
