@@ -129,7 +129,8 @@ void TRVRTFReaderProperties::TTableGrid::Merge(int32_t top, int32_t left, int32_
   // must lie inside. A cell reaching outside crosses the rectangle's edge, so the edge
   // positions are checked; they are all taken over after that.
   auto each_outside = [&](auto&& visit, bool edges_only) {
-    for (int32_t r = top; r < bottom; ++r) {
+    // Rows beside the top-left cell hold nothing outside it when it is as wide.
+    for (int32_t r = main_cols >= col_span ? top + main_rows : top; r < bottom; ++r) {
       const bool beside_main = r < top + main_rows;
       const int32_t from = left + (beside_main ? main_cols : 0);
       const bool edge_row = r == top || r == bottom - 1;
