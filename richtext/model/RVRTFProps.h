@@ -88,6 +88,8 @@ class TRVRTFReaderProperties : public TPersistent {
   int32_t CurrentParaStyle();
   int32_t ParaStyleForPosition(TRVRTFPosition position);
   void InsertItem(AnsiString& text, TCustomRVItemInfo* item, TRVRTFPosition position);
+  // Appends the run to the item before it in the document when the two may be one item.
+  bool JoinsPrevious(TCustomRVData* d, int32_t prev_no, TCustomRVItemInfo* item, const AnsiString& text);
   bool ParseHyperlink(AnsiString& target, AnsiString& options, AnsiString& tip) const;
   int32_t Px(int32_t twips) const;
   // Tables (RVRTFProps_tables.cpp).
