@@ -615,6 +615,29 @@ int32_t TRVRTFReaderProperties::ParaStyleForPosition(TRVRTFPosition position) {
 }
 
 // ---- Insertion -------------------------------------------------------------------------------------
+// A text run that continues the line of a run of the same text style (the reader starts a
+// new run at every switch between code-page and Unicode characters) joins it, as the
+// document's own merging of text items allows: same style, encoding, hint and tag, no
+// checkpoint on the new run, no style protection against concatenation.
+bool TRVRTFReaderProperties::JoinsPrevious(TCustomRVData* d, int32_t prev_no, TCustomRVItemInfo* item,
+                                           const AnsiString& text) {
+  if (prev_no < 0 || item->StyleNo < 0 || text.empty() || !item->GetSameAsPrev() || item->GetBR() ||
+      item->GetPageBreakBefore() || item->Checkpoint)
+    return false;
+  TCustomRVItemInfo* prev = d->GetItem(prev_no);
+  if (prev->StyleNo != item->StyleNo || prev->ParaNo != item->ParaNo || d->GetItemTextRaw(prev_no).empty() ||
+      prev->ItemOptions.Contains(rvioUnicodeText) != item->ItemOptions.Contains(rvioUnicodeText) ||
+      prev->Hint != item->Hint || !RV_CompareTags(prev->Tag, item->Tag, false) ||
+      !RV_CompareTags(prev->Tag, item->Tag, true))
+    return false;
+  if (TRVStyle* style = d->GetRVStyle()) {
+    const TFontInfo* f = style->TextStyles()->Items(d->GetActualStyle(prev));
+    if (f->Protection.Contains(rvprModifyProtect) || f->Protection.Contains(rvprConcateProtect)) return false;
+  }
+  d->SetItemTextRaw(prev_no, d->GetItemTextRaw(prev_no) + text);
+  return true;
+}
+
 void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw, TRVRTFPosition position) {
   std::unique_ptr<TCustomRVItemInfo> item(raw);
   // The first item of a list paragraph follows the paragraph's list marker.
@@ -656,6 +679,7 @@ void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw
       first_insertion_ = false;
       return;
     }
+    if (index_ - 1 >= first_index_ && JoinsPrevious(root_, index_ - 1, item.get(), text)) return;
     TCustomRVItemInfo* it = item.get();
     it->Inserting(root_, text, false);
     root_->Items().InsertObject(index_, text, item.release());
@@ -670,6 +694,11 @@ void TRVRTFReaderProperties::InsertItem(AnsiString& text, TCustomRVItemInfo* raw
   if (d->ItemCount() == 0 || d->GetItem(d->ItemCount() - 1)->GetBoolValue(0)) {
     item->SetSameAsPrev(false);
     if (d->ItemCount() == 0) item->SetBR(false);
+  }
+  // Only the cells of tables read now are this import's own from their first item.
+  if (!tables_.empty() && hf_mode_ == 0 && d->ItemCount() > 0 && JoinsPrevious(d, d->ItemCount() - 1, item.get(), text)) {
+    NoteCellContent();
+    return;
   }
   TCustomRVItemInfo* it = item.get();
   it->Inserting(d, text, false);

@@ -88,15 +88,69 @@ class TRVRTFReaderProperties : public TPersistent {
   int32_t CurrentParaStyle();
   int32_t ParaStyleForPosition(TRVRTFPosition position);
   void InsertItem(AnsiString& text, TCustomRVItemInfo* item, TRVRTFPosition position);
+  // Appends the run to the item before it in the document when the two may be one item.
+  bool JoinsPrevious(TCustomRVData* d, int32_t prev_no, TCustomRVItemInfo* item, const AnsiString& text);
   bool ParseHyperlink(AnsiString& target, AnsiString& options, AnsiString& tip) const;
   int32_t Px(int32_t twips) const;
   // Tables (RVRTFProps_tables.cpp).
   // One table being read: the result table, the table that collects the cells of the row
   // being read, the column boundaries (twips) and the sums the table's measures come from.
+  //
+  // The grid is laid out apart from the table item while rows arrive (TTableGrid) and the
+  // item is built from it once, at the table end: column splits, vertical merges and rows
+  // that only merged cells cover then cost work in proportion to the cells they touch, not
+  // to the cells the table already has.
+  struct TTableGrid {
+    // A cell of the grid: its first row and row count, the column boundaries (twips) it
+    // spans, its best width, what its properties set, and its content: the documents
+    // whose items it receives in order (nil: the one empty paragraph a new cell holds).
+    struct TCell {
+      int32_t top = 0, rows = 1;
+      int32_t left = 0, right = 0;
+      int32_t best_width = 0;
+      bool alive = true;
+      bool borders_given = false;
+      bool visible_borders[4] = {true, true, true, true};
+      bool look_given = false;
+      TColor color = clNone, border_color = clNone, border_light_color = clNone;
+      TRVCellVAlign valign = rvcVDefault;
+      bool height_given = false;
+      int32_t best_height = 0;
+      std::vector<TCustomRVData*> content{nullptr};
+      uint32_t stamp = 0;
+    };
+    std::vector<int32_t> bounds;  // column boundaries, ascending, at least 2 twips apart
+    int32_t rows = 0;
+    // owner[col][row]: the cell covering the position; -1 for a new cell of its own there.
+    std::vector<std::vector<int32_t>> owner;
+    std::vector<TCell> cells;
+    uint32_t stamp = 0;
+
+    int32_t ColCount() const { return static_cast<int32_t>(owner.size()); }
+    int32_t ColOf(int32_t boundary) const;
+    // The cell at (row, col) made a cell of its own (its index), for a new cell there.
+    int32_t Materialize(int32_t row, int32_t col);
+    // The cell covering (row, col), its first row and its first column; -1 for a new cell.
+    int32_t MainCell(int32_t row, int32_t col, int32_t& main_row, int32_t& main_col) const;
+    // The cell starting at (row, col), or -2 when a cell from elsewhere covers it.
+    int32_t CellAt(int32_t row, int32_t col) const;
+    // A new boundary x at index p: a column at the grid's edge gets one empty cell over
+    // the rows so far; a column split inside leaves every cell over both halves.
+    void InsertBoundary(int32_t p, int32_t x);
+    void AddRow();
+    // The cell starting at (row, col) loses its content and its borders.
+    void EmptyCell(int32_t row, int32_t col);
+    // The table's merge: the rectangle becomes its top-left cell, which takes the content
+    // of the cells inside and their best width; a rectangle cutting a cell is refused.
+    void Merge(int32_t top, int32_t left, int32_t col_span, int32_t row_span);
+    bool HasContent(const TCell& cell) const;
+  };
   struct TTableInfo {
     std::unique_ptr<TRVTableItemBase> table;
     std::unique_ptr<TRVTableItemBase> collecting;
-    std::vector<int32_t> bounds;
+    // The collecting tables of the rows read: the grid's cells take their items at the end.
+    std::vector<std::unique_ptr<TRVTableItemBase>> collected_rows;
+    TTableGrid grid;
     int32_t saved_row = -1, saved_cell = -1;
     bool content_after_row = false;
     bool explicit_width = false;
@@ -109,9 +163,11 @@ class TRVRTFReaderProperties : public TPersistent {
   void TableEvent(TRVRTFTableEventKind what);
   void ImportRow();
   void FinishTable(TTableInfo& info);
-  void ApplyCellProperties(TTableInfo& info, TRVTableCellBase* cell, const TRVRTFCellProperties& p, int32_t a,
-                           int32_t c);
-  void EmptyGridCell(TRVTableCellBase* cell);
+  // The cell properties of an RTF cell spanning the boundaries left to right (twips).
+  void ApplyCellProperties(TTableInfo& info, TTableGrid::TCell& cell, const TRVRTFCellProperties& p, int32_t left,
+                           int32_t right);
+  // The table item made from the grid.
+  void BuildTable(TTableInfo& info);
   int32_t AlignedParaStyle(int32_t alignment);
   TCustomRVData* CollectingCell(TTableInfo& info, int32_t index);
   // Counts cells about to be made; raises EDocViewError past the limits above.

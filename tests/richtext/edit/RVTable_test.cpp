@@ -433,5 +433,70 @@ TEST(RTFTableImport, AbsurdGridsAreRefused) {
   }
 }
 
+// Grids that grow row by row: rows that each split the last column once more, and a column
+// merged down a long table. The grid limit refuses the first when it grows past the input's
+// share, quickly; below that it arrives whole, each earlier row's cells over the same
+// boundaries; the merged column is one cell however many rows it spans.
+TEST(RTFTableImport, GridsGrowingRowByRow) {
+  // Row r: "a<r>" up to 10 (r + 1) twips, "b<r>" from there to the right edge.
+  auto splitting_rows = [](int rows) {
+    std::string rtf = "{\\rtf1 ";
+    for (int r = 0; r < rows; ++r)
+      rtf += "\\trowd\\cellx" + std::to_string(10 * (r + 1)) + "\\cellx40000\\pard\\intbl a" + std::to_string(r) +
+             "\\cell b" + std::to_string(r) + "\\cell\\row ";
+    return rtf + "}";
+  };
+  // Row 0 starts a merged first column that every later row continues.
+  auto merged_column = [](int rows) {
+    std::string rtf = "{\\rtf1 ";
+    for (int r = 0; r < rows; ++r)
+      rtf += std::string(r ? "\\trowd\\clvmrg" : "\\trowd\\clvmgf") + "\\cellx1000\\cellx2000\\pard\\intbl " +
+             (r ? "" : "top") + "\\cell b" + std::to_string(r) + "\\cell\\row ";
+    return rtf + "}";
+  };
+  struct {
+    std::string name, rtf;
+    uint8_t code;
+    int rows;
+    bool merged_column;
+  } cases[] = {
+      {"150 rows splitting the last column", splitting_rows(150), rtf_ec_OK, 150, false},
+      {"2,000 rows splitting the last column", splitting_rows(2000), rtf_ec_Exception, 0, false},
+      {"a column merged down 2,000 rows", merged_column(2000), rtf_ec_OK, 2000, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Doc d;
+    TRVRTFReaderProperties p;
+    TStringStream in(c.rtf);
+    int32_t index = 0;
+    ASSERT_EQ(p.ReadRTFFromStream(in, &d.data, index), c.code);
+    if (c.code != rtf_ec_OK) continue;
+    ASSERT_EQ(d.data.ItemCount(), 1);
+    auto* t = dynamic_cast<TRVTableItemInfo*>(d.data.GetItem(0));
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->RowCount(), c.rows);
+    if (c.merged_column) {
+      ASSERT_EQ(t->ColCount(), 2);
+      EXPECT_EQ(t->GetCells(0, 0)->RowSpan, c.rows);
+      EXPECT_EQ(CellText(t->GetCells(0, 0)), "top");
+      for (int r = 0; r < c.rows; ++r) {
+        if (r > 0) ASSERT_EQ(t->GetCells(r, 0), nullptr) << r;
+        ASSERT_EQ(CellText(t->GetCells(r, 1)), "b" + std::to_string(r));
+      }
+      continue;
+    }
+    ASSERT_EQ(t->ColCount(), c.rows + 1);
+    for (int r = 0; r < c.rows; ++r) {
+      TRVTableCellData* a = t->GetCells(r, 0);
+      TRVTableCellData* b = t->GetCells(r, r + 1);
+      ASSERT_TRUE(a && b) << r;
+      ASSERT_EQ(CellText(a) + " " + CellText(b), "a" + std::to_string(r) + " b" + std::to_string(r));
+      ASSERT_EQ(a->ColSpan, r + 1);
+      ASSERT_EQ(b->ColSpan, c.rows - r);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pelvar

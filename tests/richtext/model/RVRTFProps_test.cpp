@@ -394,3 +394,27 @@ TEST(RTFImportPictures, LinkedPicturesFromTheDocumentsOwnFolder) {
 
 }  // namespace
 }  // namespace pelvar
+
+namespace pelvar {
+namespace {
+
+// Runs that the reader splits at every switch between code-page and Unicode characters
+// arrive as one text item per run of one style; a change of style still starts an item.
+TEST(RTFImport, RunsOfOneStyleAreOneItem) {
+  const std::string rtf =
+      "{\\rtf1\\ansi\\ansicpg1250{\\fonttbl{\\f0\\fcharset238 Arial;}}\\f0\\uc1 "
+      "P\\u345\\'f8\\u237\\'edli\\u353\\'9a {\\b \\u382\\'9elu\\u357\\'9dou\\u269\\'e8k\\u253\\'fd} k\\u367\\'f9\\u328\\'f2\\par}";
+  for (TRVReaderUnicode mode : {rvruOnlyUnicode, rvruNoUnicode}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.UnicodeMode = mode;
+    p.TextStyleMode = rvrsAddIfNeeded;
+    ASSERT_EQ(Import(p, d.data, rtf), rtf_ec_OK);
+    EXPECT_EQ(Text(d.data), "Příliš žluťoučký kůň");
+    EXPECT_EQ(d.data.ItemCount(), 3);
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
