@@ -79,6 +79,24 @@ constexpr TReference kReferences[] = {
     {"OBRAZOVA_DOKUMENTACE", "ID_SKUPINA", "SKUPINA_OBRAZOVE_DOKUMENTACE"},
 };
 
+// Generators not named "GEN_" + their table.
+struct TGenerator {
+  const char* table;
+  const char* generator;
+};
+constexpr TGenerator kGenerators[] = {
+    {"DOKLAD_POLOZKA_FA", "GEN_DOKLAD_POLOZKA"}, {"DOKLAD_POLOZKA_PD", "GEN_DOKLAD_POLOZKA"},
+    {"DOKLAD_POLOZKA_UM", "GEN_DOKLAD_POLOZKA"}, {"DOKLAD_POLOZKA_SK", "GEN_DOKLAD_POLOZKA"},
+    {"DOKLAD_POLOZKA_BV", "GEN_DOKLAD_POLOZKA"}, {"DOKLAD_POLOZKA_UZ", "GEN_DOKLAD_POLOZKA"},
+    {"SKUPINA_OBRAZOVE_DOKUMENTACE", "GEN_SKUPINA_OBR_DOK"}, {"UZIVATEL_NEW", "GEN_UZIVATEL"},
+};
+
+AnsiString GeneratorOf(const AnsiString& table) {
+  for (const TGenerator& g : kGenerators)
+    if (table == g.table) return g.generator;
+  return "GEN_" + table;
+}
+
 bool IsDbKey(const TField* f) {
   return f->DataType() == ftBytes &&
          (AnsiSameText(f->FieldName(), "DB_KEY") || AnsiSameText(f->FieldName(), "RDB$DB_KEY"));
@@ -191,7 +209,7 @@ class TKeptRows {
       carried_[{table, old_key}] = old_key;
       return;
     }
-    const Variant next = dm_.SelectDst("select gen_id(" + Quoted("GEN_" + table) + ", 1) from RDB$DATABASE");
+    const Variant next = dm_.SelectDst("select gen_id(" + Quoted(GeneratorOf(table)) + ", 1) from RDB$DATABASE");
     const int32_t new_key = next.AsInteger();
     values.emplace_back(key, Variant(new_key));
     Insert(table, values);
@@ -396,7 +414,7 @@ class TKeptRows {
     auto it = generators_.find(table);
     if (it != generators_.end()) return it->second;
     const Variant n = dm_.SelectDst("select count(*) from RDB$GENERATORS where RDB$GENERATOR_NAME = " +
-                                    QuotedStr("GEN_" + table));
+                                    QuotedStr(GeneratorOf(table)));
     return generators_[table] = !NoValue(n) && n.AsInteger() > 0;
   }
 

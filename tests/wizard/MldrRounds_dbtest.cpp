@@ -288,13 +288,18 @@ TEST_F(MldrRoundsDb, RowsAStationKeepsMarkedAreDeliveredAndPlayInTheNextRound) {
   PlayPractice::CopyTo("st.fdb", st);
   const std::string changed = Q1(st, "select min(ID_DIAGNOZA) as V from DIAGNOZA where DIAGNOZA > ''");
   const std::string changed_code = Q1(st, "select DIAGNOZA as V from DIAGNOZA where ID_DIAGNOZA = " + changed);
+  // The new document and item take keys main gives rows of its own: the keys of rows
+  // the station let go.
+  const std::string taken_document = Q1(st, "select min(ID_DOKLAD) as V from DOKLAD where ST is null");
+  const std::string taken_item = Q1(st, "select min(ID_DOKLAD_POLOZKA) as V from DOKLAD_POLOZKA_FA where ST is null");
   Exec(st,
+       "delete from DOKLAD where ID_DOKLAD = " + taken_document + ";\n"
+       "delete from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA = " + taken_item + ";\n"
        "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_DRUH_DOKLADU, PARTNER, ID_PARTNER, ZALOZENI_ZAZNAMU, "
-       "CAS, ST) values (gen_id(GEN_DOKLAD, 1), 'KEEP-D1', 'FA', 1110, 'NIKDE', 990999, '2026-06-14', '10:00:00', "
+       "CAS, ST) values (" + taken_document + ", 'KEEP-D1', 'FA', 1110, 'NIKDE', 990999, '2026-06-14', '10:00:00', "
        "'I');\n"
-       "insert into DOKLAD_POLOZKA_FA (ID_DOKLAD_POLOZKA, ID_DOKLAD, TEXT, ZALOZENI_ZAZNAMU, CAS, MNOZSTVI, ST) "
-       "select gen_id(GEN_DOKLAD_POLOZKA, 1), ID_DOKLAD, 'KEEP-P1', '2026-06-14', '10:01:00', 2, 'I' from DOKLAD "
-       "where DOKLAD = 'KEEP-D1';\n"
+       "insert into DOKLAD_POLOZKA_FA (ID_DOKLAD_POLOZKA, ID_DOKLAD, TEXT, ZALOZENI_ZAZNAMU, CAS, MNOZSTVI, ST) values "
+       "(" + taken_item + ", " + taken_document + ", 'KEEP-P1', '2026-06-14', '10:01:00', 2, 'I');\n"
        "insert into DIAGNOZA (ID_DIAGNOZA, DIAGNOZA, DIAGNOZA_NAZEV, ST) values (gen_id(GEN_DIAGNOZA, 1), 'KEEP-K1', "
        "'ODMITNOUT', 'I');\n"
        "update DIAGNOZA set DIAGNOZA_NAZEV = 'ODMITNOUT', ST = 'U' where ID_DIAGNOZA = " + changed + ";");
@@ -326,9 +331,19 @@ TEST_F(MldrRoundsDb, RowsAStationKeepsMarkedAreDeliveredAndPlayInTheNextRound) {
   EXPECT_EQ(Q1(delivered, "select ID_DIAGNOZA || DIAGNOZA_NAZEV || ST as V from DIAGNOZA where DIAGNOZA = '" +
                               changed_code + "'"),
             changed + "ODMITNOUTU");
+  // Main's rows under the station's keys are main's.
+  EXPECT_NE(document, taken_document);
+  const std::string number = "select DOKLAD as V from DOKLAD where ID_DOKLAD = " + taken_document;
+  EXPECT_EQ(Q1(delivered, number), Q1(Main(), number));
+  const std::string text =
+      "select cast(TEXT as varchar(200)) as V from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA = " + taken_item;
+  EXPECT_EQ(Q1(delivered, text), Q1(Main(), text));
   // The generators of the delivery stand above the keys it gave.
   EXPECT_EQ(Q1(delivered, "select count(*) as V from DOKLAD where ID_DOKLAD > gen_id(GEN_DOKLAD, 0)"), "0");
   EXPECT_EQ(Q1(delivered, "select count(*) as V from DIAGNOZA where ID_DIAGNOZA > gen_id(GEN_DIAGNOZA, 0)"), "0");
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA > "
+                          "gen_id(GEN_DOKLAD_POLOZKA, 0)"),
+            "0");
 
   // The causes mended: main knows the partner and takes the diagnoses.
   Exec(Main(), "drop trigger T_ODMITNI;\ndrop exception E_ODMITNUTO;\n"
