@@ -271,6 +271,14 @@ bool TFrmMldrMain::FinishAll() {
           keep_database_.clear();
           throw EFinishStep(Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {reason}));
         }
+        if (dm->ConnectProtocol() != cpLocal) {
+          // The server opens the copy under its own user.
+          std::error_code ec;
+          fs::permissions(SysFileName(keep_database_),
+                          fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::group_write | fs::perms::others_read | fs::perms::others_write,
+                          fs::perm_options::add, ec);
+        }
         dm->OpenDst(keep_database_, AdministratorUser, AdministratorPassword);
         CarryKeptRows();
       }
