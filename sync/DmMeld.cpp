@@ -743,7 +743,7 @@ bool TDMMeldrun::RunBackupService(const AnsiString& database_file, const AnsiStr
     s.Protocol = main_server_protocol_;
   } else {
     s.ServerName = "localhost";
-    s.Protocol = TProtocol::Local;
+    s.Protocol = LocalServerProtocol();
   }
   s.LoginPrompt = login_prompt;
   s.Active = active;
@@ -764,7 +764,7 @@ bool TDMMeldrun::RunRestoreService(const AnsiString& database_file, const AnsiSt
     s.Protocol = main_server_protocol_;
   } else {
     s.ServerName = "localhost";
-    s.Protocol = TProtocol::Local;
+    s.Protocol = LocalServerProtocol();
   }
   s.LoginPrompt = login_prompt;
   s.Active = active;
@@ -777,10 +777,23 @@ bool TDMMeldrun::RunRestoreService(const AnsiString& database_file, const AnsiSt
   return RunRestore(*RestoreServiceFor(server_letter), s);
 }
 
+TProtocol TDMMeldrun::LocalServerProtocol() const {
+  switch (connect_protocol_) {
+    case cpTCP_IP: return TProtocol::TCP;
+    case cpNetBEUI: return TProtocol::NamedPipe;
+    case cpNovell: return TProtocol::SPX;
+    default: return TProtocol::Local;
+  }
+}
+
+AnsiString TDMMeldrun::ServerPrefixFor(char server_letter) const {
+  if (server_letter != 'M') return WorkingDatabasesOnServer() ? AnsiString("localhost:") : AnsiString();
+  if (main_server_protocol_ == TProtocol::Local) return AnsiString();
+  return (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":";
+}
+
 AnsiString TDMMeldrun::ConnectStringFor(const AnsiString& database_file, char server_letter) const {
-  if (server_letter != 'M' || main_server_protocol_ == TProtocol::Local) return database_file;
-  return (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":" +
-         database_file;
+  return ServerPrefixFor(server_letter) + database_file;
 }
 
 void TDMMeldrun::WriteHarmonisedMark(const AnsiString& mark) {
@@ -817,6 +830,15 @@ bool TDMMeldrun::BackupDatabase(const AnsiString& database_file, const AnsiStrin
                                 int32_t mode, const AnsiString& caption, char server_letter,
                                 int32_t left, int32_t top) {
   if (mode < 0 || mode > 3) return false;
+  // A server on this machine writes the backup as its own OS user: it cannot overwrite a
+  // file that another user (this process's) owns, so the file it replaces goes first (the
+  // backup would have overwritten it all the same).
+  const AnsiString prefix = ServerPrefixFor(server_letter);
+  if (SameText(prefix, "localhost:")) {
+    std::error_code ec;
+    const fs::path target = SysFileName(backup_file);
+    if (fs::is_regular_file(target, ec)) fs::remove(target, ec);
+  }
   if (!RunBackupService(database_file, backup_file, false, true, mode != 0,
                         TBackupOptions{TBackupOption::IgnoreLimbo}, server_letter))
     return false;
@@ -848,10 +870,7 @@ bool TDMMeldrun::RestoreDatabase(const AnsiString& database_file, const AnsiStri
   const fs::path work = SysFileName(work_name);
   // Through the server that restores when it is reached over the network: a file the
   // server holds cannot be opened in this process at the same time.
-  const AnsiString server_prefix =
-      server_letter == 'M' && main_server_protocol_ != TProtocol::Local
-          ? (Trim(main_server_name_).empty() ? AnsiString("localhost") : Trim(main_server_name_)) + ":"
-          : AnsiString();
+  const AnsiString server_prefix = ServerPrefixFor(server_letter);
   const AnsiString connect = server_prefix + work_name;
   try {
     if (OnRestoreWorkFile && local) OnRestoreWorkFile(work_name);

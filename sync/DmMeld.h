@@ -93,6 +93,13 @@ class TDMMeldrun : public TComponent {
   const AnsiString& MainServerName() const { return main_server_name_; }
   TProtocol MainServerProtocol() const { return main_server_protocol_; }
   TIB_Protocol ConnectProtocol() const { return connect_protocol_; }
+  // Whether the working databases are the server's: a connection protocol other than
+  // local opens them through the server on localhost. The local server letter's backups
+  // and restores then go through that server's services manager as well, so that every
+  // database the server opens is one it made itself (it runs as an OS user of its own,
+  // which cannot open a file this process made) and no file is held by this process and
+  // the server at once.
+  bool WorkingDatabasesOnServer() const { return connect_protocol_ != cpLocal; }
   // One key-mapping list per station ("TABLE|old|new" lines), indexed like the
   // wizard's station lists.
   const std::vector<std::unique_ptr<TStringList>>& StationMappings() const { return station_mappings_; }
@@ -322,6 +329,13 @@ class TDMMeldrun : public TComponent {
   AnsiString ReadDatabaseMark(const AnsiString& database_file, char server_letter) const;
   // The connection string of a database of the server letter.
   AnsiString ConnectStringFor(const AnsiString& database_file, char server_letter) const;
+  // What precedes a database path of the server letter in a connection string: the main
+  // server's name and ":" for "M" through a protocol other than local, "localhost:" for
+  // any other letter while the working databases are the server's, else nothing.
+  AnsiString ServerPrefixFor(char server_letter) const;
+  // The services protocol of the local server letter: local, or the connection
+  // protocol's counterpart while the working databases are the server's.
+  TProtocol LocalServerProtocol() const;
   // Told the file a local restore is made in (beside its target) before the restore
   // begins, so that a caller can record it: a process ended midway leaves it behind.
   std::function<void(const AnsiString& work_file)> OnRestoreWorkFile;
@@ -335,7 +349,7 @@ class TDMMeldrun : public TComponent {
                          bool login_prompt, bool active, bool verbose, TRestoreOptions options,
                          int32_t page_size, int32_t page_buffers, char server_letter);
   // "M" (upper case only) selects the main server's service, any other letter the
-  // local one.
+  // local one (the server on localhost while the working databases are the server's).
   TIBBackupService* BackupServiceFor(char server_letter) const;
   TIBRestoreService* RestoreServiceFor(char server_letter) const;
 

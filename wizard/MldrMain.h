@@ -241,6 +241,13 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   bool CheckIdentification(const AnsiString& archive_ident, const AnsiString& typed_ident);
   bool PrepareWorkingDatabase();
   bool BackupMainDatabase();
+  // While the working databases are the server's (WorkingDatabasesOnServer), the server
+  // makes them and their backups in the working directory as an OS user of its own: the
+  // directory lets every user create files in it (and only a file's owner and the
+  // directory's remove or rename them), and a station backup this program put there
+  // becomes readable to every user. Only what this program made is touched; where that
+  // fails, the server's own error says what it could not do.
+  void ShareWorkDirWithServer(const AnsiString& backup_file = AnsiString());
   // The path itself when nothing is there; otherwise the name with "_1", "_2", ...
   // before its extension. Names preparation keeps for the working database and the
   // main backup count as taken.

@@ -221,6 +221,7 @@ bool TFrmMldrMain::FinishAll() {
   try {
     stage = CZ("kontrole volného místa pro hlavní databázi");
     CheckRoomForMainDatabase();
+    ShareWorkDirWithServer();
     stage = CZ("zálohování sehrané databáze");
     connect_dst();
     if (trigger_state_ == 0) trigger_state_ = SetWorkingJournalTriggers(1);

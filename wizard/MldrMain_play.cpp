@@ -139,6 +139,7 @@ bool TFrmMldrMain::RunStation(int32_t index) {
 }
 
 bool TFrmMldrMain::RestoreStation(int32_t index) {
+  ShareWorkDirWithServer(station_files_->Strings(index));
   return MakeDataModule()->RestoreDatabase(
       IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),
       station_files_->Strings(index), 2, CZ("Přípravná fáze: Rozbalování..."), 'L', Left(), Top());

@@ -1,5 +1,8 @@
 // The first two pages of the wizard: the station grid, the table groups, and the
 // preparation that Next runs on the first page.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "platform/application.h"
@@ -390,7 +393,26 @@ bool TFrmMldrMain::BackupMainDatabase() {
                             ClientTop());
 }
 
+void TFrmMldrMain::ShareWorkDirWithServer(const AnsiString& backup_file) {
+  if (!MakeDataModule()->WorkingDatabasesOnServer()) return;
+  // The server's OS user is not known here, so the directory is opened to every user the
+  // way a shared temporary directory is (sticky: nobody removes another's file), and only
+  // while the server makes the working databases. Only this program's own directory.
+  struct stat st {};
+  const AnsiString work_dir = ExcludeTrailingPathDelimiter(settings_.WorkDir());
+  const std::string dir = SysFileName(work_dir);
+  if (stat(dir.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 01777) != 01777)
+    chmod(dir.c_str(), 01777);
+  // A station backup unpacked into the working directory under a strict umask: the
+  // server restores it, so it must read it. Backups elsewhere are not this program's.
+  if (backup_file.empty() || ExcludeTrailingPathDelimiter(ExtractFileDir(backup_file)) != work_dir) return;
+  const std::string file = SysFileName(backup_file);
+  if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && !(st.st_mode & S_IROTH))
+    chmod(file.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IRGRP | S_IROTH);
+}
+
 bool TFrmMldrMain::PrepareWorkingDatabase() {
+  ShareWorkDirWithServer();
   if (!BackupMainDatabase()) return false;
   TDMMeldrun* dm = MakeDataModule();
   const AnsiString working = WorkFile(settings_, kMainWorkingDatabase);
