@@ -266,19 +266,21 @@ bool TFrmMldrMain::FinishAll() {
         dm->Dst()->SetConnected(false);
         const AnsiString work = IncludeTrailingPathDelimiter(settings_.WorkDir());
         keep_database_ = UniqueFileName(work + "Vysledek.fdb");
-        AnsiString reason;
-        if (!CopyWholeFile(work + kMainWorkingDatabase, keep_database_, reason)) {
-          DeleteFile(keep_database_);
-          keep_database_.clear();
-          throw EFinishStep(Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {reason}));
-        }
         if (dm->ConnectProtocol() != cpLocal) {
-          // The server opens the copy under its own user.
-          std::error_code ec;
-          fs::permissions(SysFileName(keep_database_),
-                          fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                              fs::perms::group_write | fs::perms::others_read | fs::perms::others_write,
-                          fs::perm_options::add, ec);
+          // The working database is the server's own file: the server makes the copy.
+          const AnsiString backup = UniqueFileName(work + "Vysledek.fbk");
+          dm->BackupDatabase(work + kMainWorkingDatabase, backup, 1, CZ("Kopie pracovní databáze..."), 'L',
+                             ClientLeft(), ClientTop());
+          dm->RestoreDatabase(keep_database_, backup, 2, CZ("Kopie pracovní databáze..."), 'L', ClientLeft(),
+                              ClientTop());
+          DeleteFile(backup);
+        } else {
+          AnsiString reason;
+          if (!CopyWholeFile(work + kMainWorkingDatabase, keep_database_, reason)) {
+            DeleteFile(keep_database_);
+            keep_database_.clear();
+            throw EFinishStep(Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {reason}));
+          }
         }
         dm->OpenDst(keep_database_, AdministratorUser, AdministratorPassword);
         CarryKeptRows();
