@@ -264,7 +264,7 @@ class TDMMeldrun : public TComponent {
   // A record that cannot be imported whole (a failed resolution, a reference whose
   // natural key the main database does not know) is listed in ErrorList with its dump,
   // marked UPDATE = -1 and not written; rows referring to it by its new key are refused
-  // in turn. A document without a number gets a new key of its own.
+  // in turn. A document without a number is refused: nothing tells it from main's.
   //
   // Loads the rows of the open IBQuerySrcOther into memory_table (appending), then
   // closes the query.

@@ -744,8 +744,10 @@ bool TDMMeldrun::ResolveDocumentValues() {
     p.Set("ID", p.F("ID_DOKLAD")->AsVariant());
     bool found = false;
     Variant row;
-    // A document without a number has no natural key: it is a new document.
-    if (!p.Empty("DOKLAD")) {
+    // A document is known by its number: one without a number cannot be told from main's
+    // documents, and written as new it would stand beside main's own as a duplicate.
+    if (p.Empty("DOKLAD") || Trim(p.Text("DOKLAD")).empty()) throw EDatabaseError(CZ("doklad nemá číslo"));
+    {
       SelectKeyedRow(false,
                      "select DOKLAD, TYP_DOKLADU, ID_DOKLAD, ID_DRUH_DOKLADU, ID_TABLE_STATUS, POSLEDNI_MODIFIKACE, "
                      "TABLE_STATUS from DOKLAD",
@@ -999,6 +1001,9 @@ bool TDMMeldrun::ResolveDocumentItemValues(const AnsiString& item_table) {
       } else {
         unresolved.Add("ID_DOKLAD", "DOKLAD", p.Text("DOKLAD"));
       }
+    } else if (Refers(p.F("ID_DOKLAD"))) {
+      // The item of a document without a number: the document is refused, so is the item.
+      unresolved.Add("ID_DOKLAD", "DOKLAD", AnsiString());
     }
     if (!p.Empty("VARIANTA")) {
       bool found = false;

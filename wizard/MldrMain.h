@@ -310,9 +310,22 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void CopyJournalRow(TDataSet* query);
   void InsertOrdDobaRow(TDataSet* query);
   Variant RemapOrgKey(const AnsiString& column, int32_t old_key);
-  // Backs up the working database, holding the station's own tables, as the station's
+  // Backs up the working database, holding the station's own tables (or database, the
+  // copy of it that also holds the rows the station keeps marked), as the station's
   // result in the working directory; the path it wrote.
-  AnsiString BackupStationResult(int32_t index);
+  AnsiString BackupStationResult(int32_t index, const AnsiString& database = AnsiString());
+  // Rows the station keeps marked after its play-in (they did not arrive in main) go back
+  // to it with its result (MldrMain_keep.cpp). True when the station database (Src)
+  // holds such rows: marked rows of a table whose marks the play-in clears.
+  bool StationKeepsRows();
+  // Writes those rows, marked, into the station's result database (Dst): a row the
+  // result holds under the same key and natural key is the station's version of it and
+  // replaces it; any other row takes a new key from the result's generator. References
+  // follow the rows they name into the result (rows carried here, the parents' keys the
+  // play-in gave, parents found by their codes); each new key is recorded as the
+  // station's key mapping, so that the station's journal follows it too. The journal
+  // triggers are off while it writes.
+  void CarryKeptRows();
   // Writes the station's result beside its medium file (zipped or copied; the medium
   // file stays), recorded first. A failure raises with what happened.
   bool DeliverStation(int32_t index);
@@ -440,6 +453,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   AnsiString last_written_;
   std::map<AnsiString, bool> remap_columns_;
   std::vector<AnsiString> station_results_;
+  // The copy of the working database that holds the current station's result with the
+  // rows it keeps marked ("" while there is none).
+  AnsiString keep_database_;
   std::vector<TDelivery> deliveries_;
   AnsiString harmonised_mark_;
   // The last start could not tell what an interrupted finishing left: nothing of it is

@@ -240,6 +240,7 @@ bool TFrmMldrMain::FinishAll() {
     if (trigger_state_ == 1) trigger_state_ = SetWorkingJournalTriggers(0);
     ShowJournalState();
 
+    const AnsiString work_database = IncludeTrailingPathDelimiter(settings_.WorkDir()) + kMainWorkingDatabase;
     // Stage 1: each station's result, in the working directory only.
     for (int32_t i = 0; i < count; ++i) {
       // A station that was not played keeps its file: its changes wait for the next run.
@@ -255,16 +256,51 @@ bool TFrmMldrMain::FinishAll() {
                   AdministratorUser, AdministratorPassword);
       dm->TrimStationJournal(journal_marks_[static_cast<size_t>(i)], journal_days_);
       const bool copied = CopyStationTables();
-      dm->Src()->SetConnected(false);
       if (!copied) {
+        dm->Src()->SetConnected(false);
         throw EFinishStep(Format(CZ("Tabulku %s sehrané databáze nelze vyprázdnit: %s"),
                                  {failed_table_, failed_reason_}));
       }
+      // The rows the station keeps marked go into a copy of the working database made
+      // for its result alone: the next station's result, and main, never hold them.
+      if (StationKeepsRows()) {
+        stage = Format(CZ("přenosu neodehraných záznamů stanice \"%s\""), {ident});
+        CommitQuietly(dm->REZTransactionDst());
+        dm->Dst()->SetConnected(false);
+        const AnsiString work = IncludeTrailingPathDelimiter(settings_.WorkDir());
+        keep_database_ = UniqueFileName(work + "Vysledek.fdb");
+        if (dm->ConnectProtocol() != cpLocal) {
+          // The working database is the server's own file: the server makes the copy.
+          const AnsiString backup = UniqueFileName(work + "Vysledek.fbk");
+          dm->BackupDatabase(work + kMainWorkingDatabase, backup, 1, CZ("Kopie pracovní databáze..."), 'L',
+                             ClientLeft(), ClientTop());
+          dm->RestoreDatabase(keep_database_, backup, 2, CZ("Kopie pracovní databáze..."), 'L', ClientLeft(),
+                              ClientTop());
+          DeleteFile(backup);
+        } else {
+          AnsiString reason;
+          if (!CopyWholeFile(work + kMainWorkingDatabase, keep_database_, reason)) {
+            DeleteFile(keep_database_);
+            keep_database_.clear();
+            throw EFinishStep(Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {reason}));
+          }
+        }
+        dm->OpenDst(keep_database_, AdministratorUser, AdministratorPassword);
+        CarryKeptRows();
+      }
+      dm->Src()->SetConnected(false);
       if (copy_journal_) dm->RemapJournal();
       if (trigger_state_ == 0) trigger_state_ = SetWorkingJournalTriggers(1);
       ShowJournalState();
       stage = Format(CZ("zálohování výsledné databáze stanice \"%s\""), {ident});
-      BackupStationResult(i);
+      BackupStationResult(i, keep_database_);
+      if (!keep_database_.empty()) {
+        // Back to the working database, its journal switch as the result's.
+        DeleteFile(keep_database_);
+        keep_database_.clear();
+        dm->OpenDst(work_database, AdministratorUser, AdministratorPassword);
+        SetWorkingJournalTriggers(trigger_state_);
+      }
     }
 
     // Stage 2: the results go to the stations' media, beside the stations' files.
@@ -370,6 +406,20 @@ void TFrmMldrMain::DropFinishConnections() {
   try {
     if (dm->Src()->Connected()) dm->Src()->SetConnected(false);
   } catch (...) {
+  }
+  if (!keep_database_.empty()) {
+    // A station's result with its kept rows, half made: gone, the working database back.
+    try {
+      dm->Dst()->SetConnected(false);
+    } catch (...) {
+    }
+    DeleteFile(keep_database_);
+    keep_database_.clear();
+    try {
+      dm->OpenDst(IncludeTrailingPathDelimiter(settings_.WorkDir()) + kMainWorkingDatabase, AdministratorUser,
+                  AdministratorPassword);
+    } catch (...) {
+    }
   }
   try {
     dm->HideProgressBar();
@@ -723,7 +773,7 @@ Variant TFrmMldrMain::RemapOrgKey(const AnsiString& column, int32_t old_key) {
 
 // --- Station results and delivery -------------------------------------------------------------
 
-AnsiString TFrmMldrMain::BackupStationResult(int32_t index) {
+AnsiString TFrmMldrMain::BackupStationResult(int32_t index, const AnsiString& database) {
   TDMMeldrun* dm = MakeDataModule();
   FinishProgress(1, 2, CZ("Zálohování hotové databáze"));
   current_ident_ = station_idents_->Strings(index);
@@ -752,7 +802,8 @@ AnsiString TFrmMldrMain::BackupStationResult(int32_t index) {
     backup = work + base + "_" + IntToStr(++n) + ext;
   CommitQuietly(dm->REZTransactionDst());
   dm->Dst()->SetConnected(false);
-  if (!dm->BackupDatabase(work + kMainWorkingDatabase, backup, 1, CZ("Konečná fáze: Zálohování..."),
+  if (!dm->BackupDatabase(database.empty() ? work + kMainWorkingDatabase : database, backup, 1,
+                          CZ("Konečná fáze: Zálohování..."),
                           'L', ClientLeft(), ClientTop())) {
     throw EFinishStep(Format(CZ("Zálohu %s se nepodařilo vytvořit."), {backup}));
   }

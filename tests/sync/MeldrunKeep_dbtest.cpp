@@ -8,6 +8,7 @@
 //   coprology row without its patient, a daily record without its patient, an item
 //   without its document) is counted, logged with the parent it misses, stays marked;
 // - a patient or a partner without a code is not written, is logged and stays marked;
+// - a document without a number is refused with its item, listed, and stays marked;
 // - bank-statement items arrive in main like the other document items;
 // - main keeps no station's change mark;
 // - every line of "Import.txt" is one event, whatever bytes a logged row holds.
@@ -260,6 +261,37 @@ TEST_F(MeldrunKeepDb, PatientsAndPartnersWithoutACodeAreNotWrittenButLoggedAndSt
   EXPECT_TRUE(partner_logged) << run.log;
   EXPECT_TRUE(patient_logged) << run.log;
   EXPECT_GE(std::stoi(Q1(Main(), "select count(*) as V from PACIENT")), main_patients);
+}
+
+// A station document without a number (a new one, and one whose number the station
+// emptied) cannot be told from main's documents: it is refused with its item, listed in
+// the error list, and stays marked; main gets no numberless duplicate.
+TEST_F(MeldrunKeepDb, ADocumentWithoutANumberIsRefusedListedAndStaysMarked) {
+  const std::string emptied =
+      Q1(Station(), "select min(ID_DOKLAD) as V from DOKLAD where ST is null and DOKLAD > '' and not exists (select 1 "
+                    "from DENNI_ZAZNAM z where z.ID_DOKLAD = DOKLAD.ID_DOKLAD)");
+  const std::string emptied_number = Q1(Station(), "select DOKLAD as V from DOKLAD where ID_DOKLAD = " + emptied);
+  Exec(Station(),
+       "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_DRUH_DOKLADU, ZALOZENI_ZAZNAMU, ST) values (990401, "
+       "null, 'FA', 1110, '2026-06-14', 'I')^\n"
+       "insert into DOKLAD_POLOZKA_FA (ID_DOKLAD_POLOZKA, ID_DOKLAD, TEXT, ZALOZENI_ZAZNAMU, ST) values (990402, "
+       "990401, 'Polozka bez cisla', '2026-06-14', 'I')^\n"
+       "update DOKLAD set DOKLAD = '', ST = 'U' where ID_DOKLAD = " + emptied + "^");
+  const std::string numberless = "select count(*) as V from DOKLAD where coalesce(DOKLAD, '') = ''";
+  const std::string main_numberless = Q1(Main(), numberless);
+
+  Play();
+  EXPECT_EQ(StationMark("DOKLAD", "ID_DOKLAD = 990401"), "I");
+  EXPECT_EQ(StationMark("DOKLAD", "ID_DOKLAD = " + emptied), "U");
+  EXPECT_EQ(StationMark("DOKLAD_POLOZKA_FA", "ID_DOKLAD_POLOZKA = 990402"), "I");
+  EXPECT_EQ(Q1(Main(), numberless), main_numberless);
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD_POLOZKA_FA where TEXT = 'Polozka bez cisla'"), "0");
+  // Main's document of the number the station emptied is still main's.
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD where DOKLAD = '" + emptied_number + "'"), "1");
+  int32_t listed = 0;
+  for (int32_t i = 0; i < dm_.ErrorList().Count(); ++i)
+    if (AnsiToUtf8(dm_.ErrorList().Strings(i)).rfind("doklad nemá číslo zdrojová data: ", 0) == 0) ++listed;
+  EXPECT_EQ(listed, 2) << AnsiToUtf8(dm_.ErrorList().Text());
 }
 
 TEST_F(MeldrunKeepDb, BankStatementItemsArriveLikeTheOtherItems) {

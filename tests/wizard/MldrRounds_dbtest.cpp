@@ -301,6 +301,101 @@ INSTANTIATE_TEST_SUITE_P(Versions, MldrOldStationDb,
                                            OldStation{200628, {51, 52, 71, 78}}),
                          [](const auto& info) { return std::to_string(info.param.version); });
 
+// --- Rows a station keeps marked ----------------------------------------------------------
+
+// A station document whose partner exists nowhere (with its item) and a new and a changed
+// diagnosis that main refuses do not arrive: each stays marked at the station. The
+// delivery holds them marked, the new rows under keys of their own beside every row of
+// main, the changed one as the station's version of main's row; once their causes are
+// mended, the next round plays them from the delivered data.
+TEST_F(MldrRoundsDb, RowsAStationKeepsMarkedAreDeliveredAndPlayInTheNextRound) {
+  const std::string st = dir_.File("stations/keep.fdb");
+  PlayPractice::CopyTo("st.fdb", st);
+  const std::string changed = Q1(st, "select min(ID_DIAGNOZA) as V from DIAGNOZA where DIAGNOZA > ''");
+  const std::string changed_code = Q1(st, "select DIAGNOZA as V from DIAGNOZA where ID_DIAGNOZA = " + changed);
+  // The new document and item take keys main gives rows of its own: the keys of rows
+  // the station let go.
+  const std::string taken_document = Q1(st, "select min(ID_DOKLAD) as V from DOKLAD where ST is null");
+  const std::string taken_item = Q1(st, "select min(ID_DOKLAD_POLOZKA) as V from DOKLAD_POLOZKA_FA where ST is null");
+  Exec(st,
+       "delete from DOKLAD where ID_DOKLAD = " + taken_document + ";\n"
+       "delete from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA = " + taken_item + ";\n"
+       "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_DRUH_DOKLADU, PARTNER, ID_PARTNER, ZALOZENI_ZAZNAMU, "
+       "CAS, ST) values (" + taken_document + ", 'KEEP-D1', 'FA', 1110, 'NIKDE', 990999, '2026-06-14', '10:00:00', "
+       "'I');\n"
+       "insert into DOKLAD_POLOZKA_FA (ID_DOKLAD_POLOZKA, ID_DOKLAD, TEXT, ZALOZENI_ZAZNAMU, CAS, MNOZSTVI, ST) values "
+       "(" + taken_item + ", " + taken_document + ", 'KEEP-P1', '2026-06-14', '10:01:00', 2, 'I');\n"
+       "insert into DIAGNOZA (ID_DIAGNOZA, DIAGNOZA, DIAGNOZA_NAZEV, ST) values (gen_id(GEN_DIAGNOZA, 1), 'KEEP-K1', "
+       "'ODMITNOUT', 'I');\n"
+       "update DIAGNOZA set DIAGNOZA_NAZEV = 'ODMITNOUT', ST = 'U' where ID_DIAGNOZA = " + changed + ";");
+  // Main refuses the diagnoses it would take in unmarked; the delivery keeps the marks.
+  const CommandResult refuse = RunIsql(
+      "set term ^ ;\ncreate exception E_ODMITNUTO 'refused by main'^\n"
+      "create trigger T_ODMITNI for DIAGNOZA before insert or update as begin if (new.DIAGNOZA_NAZEV = "
+      "'ODMITNOUT' and new.ST is null) then exception E_ODMITNUTO; end^\nset term ; ^\ncommit;\n",
+      Main());
+  ASSERT_EQ(refuse.exit_code, 0) << refuse.output;
+  Pack(st, 1);
+  const Round first = PlayRound(1);
+  ASSERT_TRUE(first.finished) << ::testing::PrintToString(first.dialogs);
+  EXPECT_NE(first.logs[0].find("KEEP-D1"), std::string::npos) << first.logs[0];
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD where DOKLAD = 'KEEP-D1'"), "0");
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DIAGNOZA where DIAGNOZA = 'KEEP-K1'"), "0");
+
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  // Every row of main is there, and the kept rows beside them, marked.
+  for (const char* table : {"DOKLAD", "DOKLAD_POLOZKA_FA", "DIAGNOZA"}) {
+    const std::string count = std::string("select count(*) as V from ") + table;
+    EXPECT_EQ(Q1(delivered, count), std::to_string(std::stoi(Q1(Main(), count)) + 1)) << table;
+  }
+  const std::string document = Q1(delivered, "select ID_DOKLAD as V from DOKLAD where DOKLAD = 'KEEP-D1'");
+  EXPECT_EQ(Q1(delivered, "select ST as V from DOKLAD where DOKLAD = 'KEEP-D1'"), "I");
+  EXPECT_EQ(Q1(delivered, "select ID_DOKLAD || ST as V from DOKLAD_POLOZKA_FA where TEXT = 'KEEP-P1'"), document + "I");
+  EXPECT_EQ(Q1(delivered, "select ST as V from DIAGNOZA where DIAGNOZA = 'KEEP-K1'"), "I");
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DIAGNOZA where DIAGNOZA = '" + changed_code + "'"), "1");
+  EXPECT_EQ(Q1(delivered, "select ID_DIAGNOZA || DIAGNOZA_NAZEV || ST as V from DIAGNOZA where DIAGNOZA = '" +
+                              changed_code + "'"),
+            changed + "ODMITNOUTU");
+  // Main's rows under the station's keys are main's.
+  EXPECT_NE(document, taken_document);
+  const std::string number = "select DOKLAD as V from DOKLAD where ID_DOKLAD = " + taken_document;
+  EXPECT_EQ(Q1(delivered, number), Q1(Main(), number));
+  const std::string text =
+      "select cast(TEXT as varchar(200)) as V from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA = " + taken_item;
+  EXPECT_EQ(Q1(delivered, text), Q1(Main(), text));
+  // The generators of the delivery stand above the keys it gave.
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DOKLAD where ID_DOKLAD > gen_id(GEN_DOKLAD, 0)"), "0");
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DIAGNOZA where ID_DIAGNOZA > gen_id(GEN_DIAGNOZA, 0)"), "0");
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DOKLAD_POLOZKA_FA where ID_DOKLAD_POLOZKA > "
+                          "gen_id(GEN_DOKLAD_POLOZKA, 0)"),
+            "0");
+
+  // The causes mended: main knows the partner and takes the diagnoses.
+  Exec(Main(), "drop trigger T_ODMITNI;\ndrop exception E_ODMITNUTO;\n"
+               "insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (gen_id(GEN_PARTNER, 1), 'NIKDE', "
+               "'Konečně známý');");
+  // The delivery took main's trigger along: the station drops it too.
+  Exec(delivered, "drop trigger T_ODMITNI;\ndrop exception E_ODMITNUTO;");
+  Pack(delivered, 1);
+  const Round second = PlayRound(1);
+  ASSERT_TRUE(second.finished) << ::testing::PrintToString(second.dialogs);
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD d join PARTNER p on p.ID_PARTNER = d.ID_PARTNER where "
+                       "d.DOKLAD = 'KEEP-D1' and p.PARTNER = 'NIKDE'"),
+            "1") << second.logs[0];
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DOKLAD_POLOZKA_FA i join DOKLAD d on d.ID_DOKLAD = i.ID_DOKLAD "
+                       "where i.TEXT = 'KEEP-P1' and d.DOKLAD = 'KEEP-D1'"),
+            "1");
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from DIAGNOZA where DIAGNOZA = 'KEEP-K1'"), "1");
+  EXPECT_EQ(Q1(Main(), "select DIAGNOZA_NAZEV as V from DIAGNOZA where DIAGNOZA = '" + changed_code + "'"),
+            "ODMITNOUT");
+  // Played, they are marked no more.
+  const std::string again = Unpack(1, "again.fdb");
+  EXPECT_EQ(Q1(again, "select count(*) as V from DOKLAD where DOKLAD = 'KEEP-D1' and ST is null"), "1");
+  EXPECT_EQ(Q1(again, "select count(*) as V from DIAGNOZA where DIAGNOZA in ('KEEP-K1', '" + changed_code +
+                          "') and ST is null"),
+            "2");
+}
+
 // --- The life of a practice ---------------------------------------------------------------
 
 class MldrLifeDb : public MldrRoundsDb {
