@@ -317,6 +317,12 @@ class TDMMeldrun : public TComponent {
   void SelectKeyedRow(bool station, const AnsiString& read, int32_t key_count, const std::vector<Variant>& key,
                       bool& found, Variant& values);
   Variant SelectKeyed(bool station, const AnsiString& read, int32_t key_count, const std::vector<Variant>& key);
+  // Every row of a key, for a table the play step writes to only under keys it keeps
+  // apart itself: read (its columns the key's parts, then one value) runs once and the
+  // values of all its rows are kept by key, compared as SelectKeyedRow compares; values
+  // gets those of key, in the order read gave them. ReleasePrepared lets the rows go.
+  void SelectKeyedAll(bool station, const AnsiString& read, const std::vector<Variant>& key,
+                      std::vector<Variant>& values);
   // The station's new-key column of table_name for the row old_key.
   void SelectNewKey(const AnsiString& table_name, const AnsiString& key_field, Variant& value,
                     int32_t old_key);

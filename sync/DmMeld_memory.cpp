@@ -42,6 +42,8 @@ struct TDMMeldrun::TMemoryImportState {
   // The rows of the keyed look-ups of the running pass, by database and read: the values
   // of the first row of every key.
   std::map<std::pair<bool, AnsiString>, std::unordered_map<std::string, Variant>> keyed;
+  // The same for the reads that keep every row of a key: the value of each row.
+  std::map<std::pair<bool, AnsiString>, std::unordered_map<std::string, std::vector<Variant>>> keyed_all;
 };
 
 TDMMeldrun::TMemoryImportState& TDMMeldrun::MemoryState() {
@@ -398,6 +400,7 @@ void TDMMeldrun::ReleasePrepared() {
   if (!memory_state_) return;
   memory_state_->prepared.clear();
   memory_state_->keyed.clear();
+  memory_state_->keyed_all.clear();
 }
 
 namespace {
@@ -447,6 +450,34 @@ void TDMMeldrun::SelectKeyedRow(bool station, const AnsiString& read, int32_t ke
   if (hit == rows->second.end()) return;
   found = true;
   values = hit->second;
+}
+
+void TDMMeldrun::SelectKeyedAll(bool station, const AnsiString& read, const std::vector<Variant>& key,
+                                std::vector<Variant>& values) {
+  values.clear();
+  auto [rows, made] = MemoryState().keyed_all.try_emplace({station, read});
+  if (made) {
+    try {
+      RunPrepared(PreparedQuery(station, read), {}, [&](TREZQuery* q) {
+        const std::vector<TField*> columns = q->FieldList();
+        const size_t parts = columns.size() - 1;
+        for (q->First(); !q->Eof(); q->Next()) {
+          std::string k;
+          bool complete = true;
+          for (size_t i = 0; i < parts && complete; ++i) complete = AppendKeyPart(k, columns[i]->AsVariant());
+          if (complete) rows->second[k].push_back(columns[parts]->AsVariant());
+        }
+      });
+    } catch (...) {
+      MemoryState().keyed_all.erase({station, read});
+      throw;
+    }
+  }
+  std::string k;
+  for (const Variant& part : key)
+    if (!AppendKeyPart(k, part)) return;
+  const auto hit = rows->second.find(k);
+  if (hit != rows->second.end()) values = hit->second;
 }
 
 Variant TDMMeldrun::SelectKeyed(bool station, const AnsiString& read, int32_t key_count,

@@ -308,13 +308,23 @@ class TMeldrun : public TImport {
   // one gets a generator key.
   void PlayNamedCodeList(const TStepConfig& config, const AnsiString& lookup_key, const AnsiString& lookup_sql,
                          const std::function<AnsiString(TDataSet*)>& key_of, bool log_duplicates);
+  // The main rows of a natural key, without a statement per station row: read lists
+  // every main row of the table as the parts of its natural key followed by its key, and
+  // runs once per play step (kept by key: texts compare without their trailing blanks, a
+  // null part matches nothing); parts are the station row's values of those parts. With
+  // highest only the highest key of the natural key is one.
+  struct TNaturalSearch {
+    AnsiString read;
+    std::vector<Variant> parts;
+    bool highest = false;
+  };
   // A station row whose natural key the main database (or this step) has: merged into a
-  // main row of the key that select_sql lists (its key column), never into one this step
-  // wrote or merged into under the key; the row the station row equals, else the highest
-  // key. No such row: skipped with the log when main has none at all, else the row is new
-  // (false: the caller fills its key). The merge keeps the main key (excluded) and takes
-  // the parents' main keys from overrides.
-  bool ResolveNatural(const AnsiString& key, TDataSet* source, const AnsiString& select_sql,
+  // main row of the key that search finds, never into one this step wrote or merged into
+  // under the key; the row the station row equals, else the highest key. No such row:
+  // skipped with the log when main has none at all, else the row is new (false: the
+  // caller fills its key). The merge keeps the main key (excluded) and takes the parents'
+  // main keys from overrides.
+  bool ResolveNatural(const AnsiString& key, TDataSet* source, const TNaturalSearch& search,
                       const AnsiString& row_sql, const AnsiString& remaps, const AnsiString& excluded,
                       const std::map<AnsiString, Variant>& overrides = {});
   // The parent's new key of a station reference (not found: false, the field untouched).
@@ -328,10 +338,11 @@ class TMeldrun : public TImport {
   static AnsiString OrgRemapList(TDataSet* source);
   static AnsiString UserRemapList(TDataSet* source, std::initializer_list<const char*> fields);
   // A date of a natural key as "dd.mm.yyyy", a time as "hh:mm:ss.zzz" + "0" ("" for Null);
-  // the SQL condition of a date column on such a text; the start of the 700-day window.
+  // the part of a natural-key read for a date column, the same text of its date ("" for
+  // Null) that DateKey gives a station row; the start of the 700-day window.
   static AnsiString DateKey(TDataSet* d, const char* field);
   static AnsiString TimeKey(TDataSet* d, const char* field);
-  static AnsiString DateIs(const AnsiString& column, const AnsiString& date);
+  static AnsiString DatePart(const AnsiString& column);
   static AnsiString WindowStart();
 
   // --- Partners and patients: PARTNER, PARTNER_KONTAKT, PARTNER_BANKA, FARMA, PACIENT,

@@ -127,8 +127,8 @@ void TMeldrun::PlayLabHodn() {
           return;
         }
         ResolveNatural(key, src,
-                       "select max(ID_LABHODN) from LABHODN where snvl(ZKRATKA, '')=" + Sql(short_name) +
-                           " and snvl(HODNOCENI, '')=" + Sql(rating),
+                       {"select snvl(ZKRATKA, ''), snvl(HODNOCENI, ''), ID_LABHODN from LABHODN",
+                        {Variant(short_name), Variant(rating)}, true},
                        "select * from LABHODN where ID_LABHODN=", "", "ID_LABHODN");
       });
 }
@@ -219,8 +219,8 @@ void TMeldrun::PlayOznaceniZaznamu() {
           return;
         }
         ResolveNatural(name, src,
-                       "select max(ID_OZNACENI_ZAZNAMU) from OZNACENI_ZAZNAMU where snvl(OZNACENI_ZAZNAMU_NAZEV, '')=" +
-                           Sql(name),
+                       {"select snvl(OZNACENI_ZAZNAMU_NAZEV, ''), ID_OZNACENI_ZAZNAMU from OZNACENI_ZAZNAMU",
+                        {Variant(name)}, true},
                        "select * from OZNACENI_ZAZNAMU where ID_OZNACENI_ZAZNAMU=", "", "ID_OZNACENI_ZAZNAMU");
       });
 }
@@ -252,9 +252,10 @@ void TMeldrun::PlayZprava() {
           std::map<AnsiString, Variant> o;
           if (TargetLookup().Find(patient)) o["ID_PACIENT"] = TargetLookup().GetValue(1);
           ResolveNatural(key, src,
-                         "select max(Z.ID_ZPRAVA) from PACIENT PA, ZPRAVA Z where Z.ID_PACIENT=PA.ID_PACIENT and "
-                         "PA.PACIENT=" + Sql(patient) + " and " + DateIs("Z.DATUM", date) +
-                             " and snvl(Z.HLAVICKA, '')=" + Sql(heading),
+                         {"select PA.PACIENT, " + DatePart("Z.DATUM") +
+                              ", snvl(Z.HLAVICKA, ''), Z.ID_ZPRAVA from PACIENT PA, ZPRAVA Z where "
+                              "Z.ID_PACIENT=PA.ID_PACIENT",
+                          {Variant(patient), Variant(date), Variant(heading)}, true},
                          "select * from ZPRAVA where ID_ZPRAVA=", UserRemapList(src, {"ID_ZALOZIL", "ID_MODIFIKOVAL"}),
                          "ID_ZPRAVA,ID_PACIENT,PACIENT", o);
           return;

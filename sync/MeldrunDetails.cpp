@@ -78,8 +78,8 @@ AnsiString TMeldrun::TimeKey(TDataSet* d, const char* field) {
   return f->IsNull() ? AnsiString() : FormatDateTime("hh:nn:ss.zzz", f->AsDateTime()) + "0";
 }
 
-AnsiString TMeldrun::DateIs(const AnsiString& column, const AnsiString& date) {
-  return date.empty() ? column + " is null" : column + " = '" + date + "'";
+AnsiString TMeldrun::DatePart(const AnsiString& column) {
+  return "snvl(DATETOSTR(" + column + ", '%d.%m.%Y'), '')";
 }
 
 AnsiString TMeldrun::WindowStart() { return FormatDateTime("dd.mm.yyyy", Date() - 700); }
@@ -130,20 +130,19 @@ AnsiString TMeldrun::UserRemapList(TDataSet* src, std::initializer_list<const ch
   return list;
 }
 
-bool TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const AnsiString& select_sql,
+bool TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const TNaturalSearch& search,
                               const AnsiString& row_sql, const AnsiString& remaps, const AnsiString& excluded,
                               const std::map<AnsiString, Variant>& overrides) {
   // The main rows of the key, highest key first. A row this step wrote or merged into
   // under the same key is not one of them: two rows the station has under one natural
   // key (two results of one patient on one day) stay two rows.
-  const Variant found = dm_.SelectDst("select cast(list(C, ',') as varchar(8000)) from (" + select_sql + ") as T (C)");
+  std::vector<Variant> found;
+  dm_.SelectKeyedAll(false, search.read, search.parts, found);
   std::vector<int32_t> candidates;
-  if (!found.IsNull() && !found.IsEmpty()) {
-    TStringList items;
-    TDMMeldrun::SplitToList(&items, found.AsString(), ',');
-    for (int32_t i = 0; i < items.Count(); ++i) candidates.push_back(StrToInt(Trim(items.Strings(i))));
-  }
+  for (const Variant& k : found)
+    if (!k.IsNull() && !k.IsEmpty()) candidates.push_back(k.AsInteger());
   std::sort(candidates.rbegin(), candidates.rend());
+  if (search.highest && candidates.size() > 1) candidates.resize(1);
   std::set<int32_t>& taken = step_touched_[key];
   const bool any = !candidates.empty() || !taken.empty();
   std::erase_if(candidates, [&taken](int32_t k) { return taken.count(k) > 0; });
@@ -215,8 +214,9 @@ void TMeldrun::PlayKoprologie() {
           AddIfKnown(o, "ID_PACIENT", MainKey(TargetLookup(), patient));
           o["ID_DOKLAD_POLOZKA"] = OwnerItem(*this, src);
           ResolveNatural(key, src,
-                         "select K.ID_KOPROLOGIE from KOPROLOGIE K, PACIENT PAC where K.ID_PACIENT=PAC.ID_PACIENT "
-                         "and PAC.PACIENT=" + Sql(patient) + " and " + DateIs("K.ZALOZENI_ZAZNAMU", date),
+                         {"select PAC.PACIENT, " + DatePart("K.ZALOZENI_ZAZNAMU") +
+                              ", K.ID_KOPROLOGIE from KOPROLOGIE K, PACIENT PAC where K.ID_PACIENT=PAC.ID_PACIENT",
+                          {Variant(patient), Variant(date)}},
                          "select * from KOPROLOGIE where ID_KOPROLOGIE=", OrgRemapList(src),
                          "ID_KOPROLOGIE,ID_PACIENT", o);
           return;
@@ -257,9 +257,9 @@ void TMeldrun::PlaySoubor() {
           }
           // The description belongs to the key: two files of one patient and day are two rows.
           ResolveNatural(key, src,
-                         "select S.ID_SOUBOR from SOUBOR S, PACIENT PAC where (S.ID_PACIENT = PAC.ID_PACIENT) "
-                         "and (PAC.PACIENT = " + Sql(patient) + ") and (snvl(S.POPIS, '') = " + Sql(popis) +
-                             ") and (" + DateIs("S.DATUM", date) + ")",
+                         {"select PAC.PACIENT, snvl(S.POPIS, ''), " + DatePart("S.DATUM") +
+                              ", S.ID_SOUBOR from SOUBOR S, PACIENT PAC where (S.ID_PACIENT = PAC.ID_PACIENT)",
+                          {Variant(patient), Variant(popis), Variant(date)}},
                          "select * from SOUBOR where ID_SOUBOR=", OrgRemapList(src), "ID_SOUBOR,ID_PACIENT");
           return;
         }
@@ -306,9 +306,10 @@ void TMeldrun::PlayVakcinaceOdcerveni() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(Lookup4(), variant, 2));
           o["ID_DOKLAD_POLOZKA"] = OwnerItem(*this, src);
           ResolveNatural(key, src,
-                         "select VO.ID_VAKCINACE_ODCERVENI from VAKCINACE_ODCERVENI VO, PACIENT PAC where "
-                         "VO.ID_PACIENT=PAC.ID_PACIENT and PAC.PACIENT=" + Sql(patient) +
-                             " and snvl(VO.VARIANTA, '')=" + Sql(variant) + " and " + DateIs("VO.DATUM", date),
+                         {"select PAC.PACIENT, snvl(VO.VARIANTA, ''), " + DatePart("VO.DATUM") +
+                              ", VO.ID_VAKCINACE_ODCERVENI from VAKCINACE_ODCERVENI VO, PACIENT PAC where "
+                              "VO.ID_PACIENT=PAC.ID_PACIENT",
+                          {Variant(patient), Variant(variant), Variant(date)}},
                          "select * from VAKCINACE_ODCERVENI where ID_VAKCINACE_ODCERVENI=", OrgRemapList(src),
                          "ID_VAKCINACE_ODCERVENI,PACIENT,ID_PACIENT,ID_VARIANTA,VARIANTA,VARIANTA_NAZEV", o);
           return;
@@ -364,9 +365,9 @@ void TMeldrun::PlayVariantaSklad() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(TargetLookup(), variant));
           AddIfKnown(o, "ID_SKLAD", MainKey(Lookup2(), store));
           ResolveNatural(key, src,
-                         "select VAS.ID_VARIANTA_SKLAD from VARIANTA VA, VARIANTA_SKLAD VAS where "
-                         "VAS.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
-                             " and snvl(VAS.SKLAD, '')=" + Sql(store),
+                         {"select VA.VARIANTA, snvl(VAS.SKLAD, ''), VAS.ID_VARIANTA_SKLAD from VARIANTA VA, "
+                          "VARIANTA_SKLAD VAS where VAS.ID_VARIANTA=VA.ID_VARIANTA",
+                          {Variant(variant), Variant(store)}},
                          "select * from VARIANTA_SKLAD where ID_VARIANTA_SKLAD=", "",
                          "ID_VARIANTA_SKLAD,VARIANTA,ID_VARIANTA,ID_SKLAD", o);
           return;
@@ -426,9 +427,9 @@ void TMeldrun::PlayVariantaCenik() {
           AddIfKnown(o, "ID_SKLAD", MainKey(Lookup2(), store));
           AddIfKnown(o, "ID_CENIK", MainKey(Lookup3(), list));
           ResolveNatural(key, src,
-                         "select VAC.ID_VARIANTA_CENIK from VARIANTA VA, VARIANTA_CENIK VAC where "
-                         "VAC.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
-                             " and snvl(VAC.SKLAD, '')=" + Sql(store) + " and snvl(VAC.CENIK, '')=" + Sql(list),
+                         {"select VA.VARIANTA, snvl(VAC.SKLAD, ''), snvl(VAC.CENIK, ''), VAC.ID_VARIANTA_CENIK from "
+                          "VARIANTA VA, VARIANTA_CENIK VAC where VAC.ID_VARIANTA=VA.ID_VARIANTA",
+                          {Variant(variant), Variant(store), Variant(list)}},
                          "select * from VARIANTA_CENIK where ID_VARIANTA_CENIK=", "",
                          "ID_VARIANTA_CENIK,VARIANTA,ID_VARIANTA,ID_SKLAD,ID_CENIK", o);
           return;
@@ -500,10 +501,10 @@ void TMeldrun::PlayVariantaPartner() {
           AddIfKnown(o, "ID_VARIANTA", MainKey(TargetLookup(), variant));
           AddIfKnown(o, "ID_PARTNER", MainKey(Lookup2(), partner));
           ResolveNatural(key, src,
-                         "select VAP.ID_VARIANTA_PARTNER from VARIANTA VA, VARIANTA_PARTNER VAP where "
-                         "VAP.ID_VARIANTA=VA.ID_VARIANTA and VA.VARIANTA=" + Sql(variant) +
-                             " and snvl(VAP.PARTNER, '')=" + Sql(partner) + " and snvl(VAP.OBJEDNACI_KOD, '') = " +
-                             Sql(code),
+                         {"select VA.VARIANTA, snvl(VAP.PARTNER, ''), snvl(VAP.OBJEDNACI_KOD, ''), "
+                          "VAP.ID_VARIANTA_PARTNER from VARIANTA VA, VARIANTA_PARTNER VAP where "
+                          "VAP.ID_VARIANTA=VA.ID_VARIANTA",
+                          {Variant(variant), Variant(partner), Variant(code)}},
                          "select * from VARIANTA_PARTNER where ID_VARIANTA_PARTNER=", "",
                          "ID_VARIANTA_PARTNER,VARIANTA,PORADI,ID_VARIANTA,ID_PARTNER", o);
           return;
@@ -568,10 +569,11 @@ void TMeldrun::PlayPohledavka() {
           AddIfKnown(o, "ID_PARTNER", MainKey(TargetLookup(), partner));
           AddIfKnown(o, "ID_DOKLAD", MainKey(Lookup2(), document));
           ResolveNatural(key, src,
-                         "select P.ID_POHLEDAVKA from PARTNER PA, DOKLAD D, POHLEDAVKA P where "
-                         "P.ID_PARTNER=PA.ID_PARTNER and P.ID_DOKLAD=D.ID_DOKLAD and PA.PARTNER=" + Sql(partner) +
-                             " and D.DOKLAD=" + Sql(Str(src, "DOKLAD")) + " and snvl(D.TYP_DOKLADU, '')=" +
-                             Sql(Str(src, "TYP_DOKLADU")) + " and snvl(P.POHLEDAVKA, '')=" + Sql(receivable),
+                         {"select PA.PARTNER, D.DOKLAD, snvl(D.TYP_DOKLADU, ''), snvl(P.POHLEDAVKA, ''), "
+                          "P.ID_POHLEDAVKA from PARTNER PA, DOKLAD D, POHLEDAVKA P where "
+                          "P.ID_PARTNER=PA.ID_PARTNER and P.ID_DOKLAD=D.ID_DOKLAD",
+                          {Variant(partner), Variant(Str(src, "DOKLAD")), Variant(Str(src, "TYP_DOKLADU")),
+                           Variant(receivable)}},
                          "select * from POHLEDAVKA where ID_POHLEDAVKA=", OrgRemapList(src),
                          "ID_POHLEDAVKA,ID_PARTNER,ID_DOKLAD", o);
           return;
@@ -629,10 +631,10 @@ void TMeldrun::PlayLab() {
           std::map<AnsiString, Variant> o;
           AddIfKnown(o, "ID_PACIENT", MainKey(TargetLookup(), patient));
           ResolveNatural(key, src,
-                         "select LVH.ID_LABVH from PACIENT PAC, LABVH LVH where LVH.ID_PACIENT = PAC.ID_PACIENT "
-                         "and PAC.PACIENT = " + Sql(patient) + " and " + DateIs("LVH.DATUM", date) +
-                             " and snvl(LVH.NAZEV, '') = " + Sql(name) +
-                             " and snvl(cast(LVH.CAS as varchar(13)), '') = " + Sql(time),
+                         {"select PAC.PACIENT, " + DatePart("LVH.DATUM") +
+                              ", snvl(LVH.NAZEV, ''), snvl(cast(LVH.CAS as varchar(13)), ''), LVH.ID_LABVH from "
+                              "PACIENT PAC, LABVH LVH where LVH.ID_PACIENT = PAC.ID_PACIENT",
+                          {Variant(patient), Variant(date), Variant(name), Variant(time)}},
                          "select * from LABVH where ID_LABVH=", "", "ID_LABVH,PACIENT,ID_PACIENT", o);
           return;
         }
@@ -684,8 +686,8 @@ void TMeldrun::PlayLab() {
         const AnsiString key = head + "\\" + code;
         if (FindNatural(key) &&
             ResolveNatural(key, src,
-                           Format("select ID_LABVD from LABVD where ID_LABVH = %d and snvl(KOD, '') = ", {main_head}) +
-                               Sql(code),
+                           {"select ID_LABVH, snvl(KOD, ''), ID_LABVD from LABVD",
+                            {Variant(main_head), Variant(code)}},
                            Format("select * from LABVD where ID_LABVH = %d and ID_LABVD = ", {main_head}), "",
                            "ID_LABVD,ID_LABVH,PACIENT,NAZEV,DATUM"))
           return;
@@ -744,18 +746,15 @@ void TMeldrun::PlayCesta() {
             pending_natural_key_ = key;
             return;
           }
-          AnsiString cond = DateIs("C.DATUM", date);
-          cond += out.empty() ? AnsiString(" and C.HODINA_ODJEZDU is null")
-                              : " and cast(C.HODINA_ODJEZDU as varchar(13)) = " + Sql(out);
-          cond += in.empty() ? AnsiString(" and C.HODINA_PRIJEZDU is null")
-                             : " and cast(C.HODINA_PRIJEZDU as varchar(13)) = " + Sql(in);
-          cond += " and snvl(VA.VARIANTA, '') = " + Sql(variant);
           std::map<AnsiString, Variant> o;
           AddIfKnown(o, "ID_VARIANTA", main_variant());
           o["ID_DOKLAD_POLOZKA"] = item();
           ResolveNatural(key, src,
-                         "select C.ID_CESTA from CESTA C left join VARIANTA VA on C.ID_VARIANTA=VA.ID_VARIANTA "
-                         "where " + cond,
+                         {"select " + DatePart("C.DATUM") +
+                              ", snvl(cast(C.HODINA_ODJEZDU as varchar(13)), ''), snvl(cast(C.HODINA_PRIJEZDU as "
+                              "varchar(13)), ''), snvl(VA.VARIANTA, ''), C.ID_CESTA from CESTA C left join VARIANTA "
+                              "VA on C.ID_VARIANTA=VA.ID_VARIANTA",
+                          {Variant(date), Variant(out), Variant(in), Variant(variant)}},
                          "select * from CESTA where ID_CESTA=", OrgRemapList(src),
                          "ID_CESTA,ID_VARIANTA,ID_DOKLAD_POLOZKA", o);
           return;
@@ -838,10 +837,11 @@ void TMeldrun::PlayObrazovaDokumentace() {
             o["TYP_ZAZNAMU"] = Lookup2().GetValue(2);
           }
           ResolveNatural(key, src,
-                         "select O.ID_OBRAZOVA_DOKUMENTACE from OBRAZOVA_DOKUMENTACE O, PACIENT PAC where "
-                         "O.ID_PACIENT=PAC.ID_PACIENT  and PAC.PACIENT=" + Sql(patient) + " and snvl(O.NAZEV, '')=" +
-                             Sql(name) + " and snvl(upper(O.TYP_SOUBORU), '')=" + Sql(type) + " and " +
-                             DateIs("O.ZALOZENI_ZAZNAMU", date),
+                         {"select PAC.PACIENT, snvl(O.NAZEV, ''), snvl(upper(O.TYP_SOUBORU), ''), " +
+                              DatePart("O.ZALOZENI_ZAZNAMU") +
+                              ", O.ID_OBRAZOVA_DOKUMENTACE from OBRAZOVA_DOKUMENTACE O, PACIENT PAC where "
+                              "O.ID_PACIENT=PAC.ID_PACIENT",
+                          {Variant(patient), Variant(name), Variant(type), Variant(date)}},
                          "select * from OBRAZOVA_DOKUMENTACE where ID_OBRAZOVA_DOKUMENTACE=",
                          UserRemapList(src, {"ID_ZALOZIL", "ID_MODIFIKOVAL"}) + OrgRemapList(src),
                          "ID_OBRAZOVA_DOKUMENTACE,PACIENT,SKUPINA,SKUPINA_TYP,ID_PACIENT,ID_SKUPINA,TYP_ZAZNAMU", o);
@@ -944,8 +944,9 @@ void TMeldrun::PlayZadanka() {
           }
           remaps += UserRemapList(src, {"ID_ORG_JEDNOTKA_PROVEDL"});
           ResolveNatural(key, src,
-                         "select Z.ID_ZADANKA from ZADANKA Z, PACIENT PAC where Z.ID_PACIENT=PAC.ID_PACIENT  and "
-                         "PAC.PACIENT=" + Sql(patient) + " and snvl(Z.ZADANKA, '')=" + Sql(request),
+                         {"select PAC.PACIENT, snvl(Z.ZADANKA, ''), Z.ID_ZADANKA from ZADANKA Z, PACIENT PAC where "
+                          "Z.ID_PACIENT=PAC.ID_PACIENT",
+                          {Variant(patient), Variant(request)}},
                          "select * from ZADANKA where ID_ZADANKA=", remaps,
                          "ID_ZADANKA,PACIENT,ID_PACIENT,ID_PRIPAD,PRIPAD,ID_DENNI_ZAZNAM", o);
           TDataSet* main_row = SearchSet();
@@ -1010,8 +1011,8 @@ void TMeldrun::PlayProdejka() {
           AddIfKnown(o, "ID_CENIK", MainKey(Lookup3(), Str(src, "CENIK")));
           // The receipt the key found: the same number within the same window.
           ResolveNatural(number, src,
-                         "select ID_PRODEJKA from PRODEJKA where snvl(PRODEJKA, '')=" + Sql(number) +
-                             " and ZALOZENI_ZAZNAMU > '" + w + "'",
+                         {"select snvl(PRODEJKA, ''), ID_PRODEJKA from PRODEJKA where ZALOZENI_ZAZNAMU > '" + w + "'",
+                          {Variant(number)}},
                          "select * from PRODEJKA where ID_PRODEJKA=",
                          UserRemapList(src, {"ID_ZALOZIL", "ID_MODIFIKOVAL", "ID_VLASTNI_ZASTUPCE"}) +
                              OrgRemapList(src),
