@@ -16,23 +16,8 @@
 namespace pelvar {
 namespace {
 
-class ViewerGuiTest : public ::testing::Test {
+class ViewerGuiTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "viewer_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  // Gone when the suite ends: an application left to the exit handlers would outlive Qt's
-  // own device list, which mouse events of other suites filled.
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
   void TearDown() override { QApplication::setWheelScrollLines(3); }
 };
 

@@ -5,50 +5,13 @@
 // hovered hyperlink loses its hover look when the mouse leaves the control.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QMouseEvent>
-
 #include "richtext/view/DocView.h"
 #include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
 namespace {
 
-class ViewerMouseTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "viewer_mouse_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  // Gone before the exit handlers run: destroyed by them, the application would delete the
-  // pointing device the mouse events made after Qt's own device list is gone.
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
-  // A viewer of the given size with one paragraph per text (text style 0).
-  std::unique_ptr<TCustomDocView> Make(const std::vector<std::string>& paragraphs, int w = 300, int h = 200) {
-    auto v = std::make_unique<TCustomDocView>();
-    v->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
-    v->SetStyle(&style);
-    v->resize(w, h);
-    v->HandleNeeded();
-    for (const std::string& p : paragraphs) v->RVData->AddTextItem(p, 0, 0);
-    v->Format();
-    return v;
-  }
-  static void Move(QWidget* w, int x, int y) {
-    const QPointF p(x, y);
-    QMouseEvent ev(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &ev);
-  }
-  TRVStyle style{nullptr};  // text styles 4 and 5 are hyperlinks
-};
+using ViewerMouseTest = viewtest::TViewerSuite;
 
 // Deleting items first removes the selection: afterwards nothing is selected, OnSelect tells
 // so, and the next layout shows no selection on the items that took the deleted ones' place.

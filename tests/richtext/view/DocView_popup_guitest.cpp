@@ -6,10 +6,8 @@
 // mode and colour to the control that loads it.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QMouseEvent>
 
 #include "platform/streams.h"
 #include "richtext/view/DocView.h"
@@ -18,41 +16,7 @@
 namespace pelvar {
 namespace {
 
-class ViewerPopupTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "viewer_popup_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
-  std::unique_ptr<TCustomDocView> Make(const std::vector<std::string>& paragraphs, int w = 300, int h = 200) {
-    auto v = std::make_unique<TCustomDocView>();
-    v->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
-    v->SetStyle(&style);
-    v->resize(w, h);
-    v->HandleNeeded();
-    for (const std::string& p : paragraphs) v->RVData->AddTextItem(p, 0, 0);
-    v->Format();
-    return v;
-  }
-  static void RightClick(QWidget* w, int x, int y) {
-    const QPointF p(x, y);
-    QMouseEvent down(QEvent::MouseButtonPress, p, w->mapToGlobal(p), Qt::RightButton, Qt::RightButton,
-                     Qt::NoModifier);
-    QMouseEvent up(QEvent::MouseButtonRelease, p, w->mapToGlobal(p), Qt::RightButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(w, &down);
-    QCoreApplication::sendEvent(w, &up);
-  }
-  TRVStyle style{nullptr};
-};
+using ViewerPopupTest = viewtest::TViewerSuite;
 
 // A right click pops up the control's menu at the click unless the handler takes it, the
 // menu's AutoPopup is off or the control has no style sheet; the menu key pops it up at the
@@ -83,7 +47,7 @@ TEST_F(ViewerPopupTest, RightClickAndMenuKeyPopUpTheMenu) {
       QContextMenuEvent ev(QContextMenuEvent::Keyboard, QPoint(5, 5), v->mapToGlobal(QPoint(5, 5)));
       QCoreApplication::sendEvent(v.get(), &ev);
     } else {
-      RightClick(v.get(), 12, 8);
+      Click(v.get(), 12, 8, Qt::RightButton);
     }
     EXPECT_EQ(menu.isVisible(), c.shown);
     if (c.with_style) {
@@ -157,11 +121,7 @@ TEST_F(ViewerPopupTest, VisibleCheckpointFollowsTheScrolling) {
   };
   for (const Case& c : {Case{2, {10, -1, 20}}, Case{1, {10, 20}}, Case{0, {}}}) {
     SCOPED_TRACE(int(c.kind));
-    auto v = std::make_unique<TCustomDocView>();
-    v->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
-    v->SetStyle(&style);
-    v->resize(300, 60);
-    v->HandleNeeded();
+    auto v = Make({}, 300, 60);
     TDocViewRVData& d = *v->RVData;
     for (int32_t i = 0; i < 40; ++i) {
       if (i % 10 == 0) d.AddCheckpoint("cp" + std::to_string(i), true, TRVTag());

@@ -1,16 +1,23 @@
 // Shared by the viewer's tests: the hand-computable test font (every glyph 7 px, a space
 // 4 px, zero-width characters and combining marks 0 px, ascent 10, descent 3 at the
-// default 10-point size) and a formatted document with no control around it, whose area
-// width, margins and invalidated rectangles the test sets and reads.
+// default 10-point size), a formatted document with no control around it, whose area
+// width, margins and invalidated rectangles the test sets and reads, and the base of the
+// offscreen GUI suites: a QApplication per suite and a formatted viewer control.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/canvas.h"
+#include "richtext/model/RVStyle.h"
 #include "richtext/model/RVUni.h"
 #include "richtext/view/CRVFData.h"
+#include "richtext/view/DocView.h"
 #include "richtext/view/RVBack.h"
 
 namespace pelvar {
@@ -94,6 +101,55 @@ inline std::ostream& operator<<(std::ostream& os, const DI& d) {
   return os << "{" << d.ItemNo << "," << d.Offs << "," << d.Length << "," << d.Left << "," << d.Top << "," << d.Width
             << "}";
 }
+
+// The base of a GUI suite: the application lives from the suite's start to its end. It is
+// gone before the exit handlers run: destroyed by them, the application would delete the
+// pointing device that mouse events made after Qt's own device list is gone.
+class TQtSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!QCoreApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "richtext_view_guitest";
+      static char* argv[] = {name, nullptr};
+      app_ = new QApplication(argc, argv);
+    }
+  }
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  static inline QApplication* app_ = nullptr;
+};
+
+// A GUI suite around viewer controls: Make gives a viewer of the given size with the test
+// font, the suite's style sheet and one paragraph of text style 0 per text, formatted.
+class TViewerSuite : public TQtSuite {
+ protected:
+  std::unique_ptr<TCustomDocView> Make(const std::vector<std::string>& paragraphs, int w = 300, int h = 200) {
+    auto v = std::make_unique<TCustomDocView>();
+    v->SetTextMetrics(std::make_shared<TTestFont>());
+    v->SetStyle(&style);
+    v->resize(w, h);
+    v->HandleNeeded();
+    for (const std::string& p : paragraphs) v->RVData->AddTextItem(p, 0, 0);
+    v->Format();
+    return v;
+  }
+  // A mouse event of the given type at the client point (x, y) of w.
+  static void SendMouse(QWidget* w, QEvent::Type type, int x, int y, Qt::MouseButton button = Qt::NoButton,
+                        Qt::MouseButtons buttons = Qt::NoButton, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    const QPointF p(x, y);
+    QMouseEvent ev(type, p, w->mapToGlobal(p), button, buttons, modifiers);
+    QCoreApplication::sendEvent(w, &ev);
+  }
+  static void Move(QWidget* w, int x, int y) { SendMouse(w, QEvent::MouseMove, x, y); }
+  static void Click(QWidget* w, int x, int y, Qt::MouseButton button = Qt::LeftButton) {
+    SendMouse(w, QEvent::MouseButtonPress, x, y, button, button);
+    SendMouse(w, QEvent::MouseButtonRelease, x, y, button, Qt::NoButton);
+  }
+  TRVStyle style{nullptr};  // text styles 4 and 5 are hyperlinks
+};
 
 }  // namespace viewtest
 }  // namespace pelvar
