@@ -500,6 +500,15 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool FindCellOfControl(TObject* control, int32_t& row, int32_t& col, int32_t& item_index) const;
   // The document of the cell under a table point (the editor's while the cell is edited).
   TCustomRVData* GetSubRVDataAt(int32_t x, int32_t y) override;
+  // The laid-out document of the cell under the point (nil for the cell being edited) and
+  // the point in its coordinates.
+  TCustomRVData* GetSubLayoutAt(int32_t x, int32_t y, int32_t& sub_x, int32_t& sub_y) override;
+  // Where the laid-out content of a cell starts below the cell's top (padding and vertical
+  // alignment), on the screen.
+  int32_t CellContentTop(TRVTableCellData* cell);
+  // The part of the free height (content minus document) above a cell's content by its
+  // vertical alignment.
+  static int32_t CellFreeHeight(const TRVTableCellData* cell, int32_t content, int32_t doc);
   // Choosing a cell as the document's sub-document: the document's selection goes after the
   // table and, in an editor, the cell gets the cell editor with its selection kept.
   void ChooseSubRVData(const TRVStoreSubRVData* state) override;

@@ -607,21 +607,43 @@ TCustomRVData* TRVTableItemInfo::GetSubRVDataAt(int32_t x, int32_t y) {
   return cell;
 }
 
+TCustomRVData* TRVTableItemInfo::GetSubLayoutAt(int32_t x, int32_t y, int32_t& sub_x, int32_t& sub_y) {
+  int32_t r, c;
+  if (!FindCellAt(x, y, r, c)) return nullptr;
+  TRVTableCellData* cell = GetCells(r, c);
+  if (!cell || (CellEditor && CellEditor->Cell == cell)) return nullptr;
+  TRVTableCellView* view = cell->View();
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (view->IsStale() || !fd) return nullptr;
+  // Look-ups in the cell measure on the canvas of the document around it (the one the cell
+  // was laid out on may be gone).
+  view->FormatCanvas = fd->GetCanvas();
+  sub_x = x - cell->Left - CellPadding;
+  sub_y = y - cell->Top - CellContentTop(cell);
+  return view;
+}
+
 void TRVTableItemInfo::ChooseSubRVData(const TRVStoreSubRVData* state) {
   if (auto* s = dynamic_cast<const TRVTableStoreSubRVData*>(state)) ChooseCell(s->Row, s->Col);
 }
 
 void TRVTableItemInfo::ChooseCell(int32_t row, int32_t col) {
-  if (row == ChosenRow && col == ChosenCol && (!(TableState & 2) || CellEditor)) return;
   TRVTableCellData* cell = (row >= 0 && row < RowCount() && col >= 0 && col < ColCount()) ? GetCells(row, col) : nullptr;
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  // Outside an editor the chosen cell is the document's active sub-document.
+  const bool viewer = fd && (TableState & 3) == 1;
+  if (row == ChosenRow && col == ChosenCol && (TableState & 2 ? CellEditor != nullptr : true) &&
+      (!viewer || !cell || fd->GetActiveSubData() == cell->View()))
+    return;
   if (!cell) return;
   int32_t si = -1, ei = -1, so = 0, eo = 0;
   if (auto* view = dynamic_cast<TCustomRVFormattedData*>(cell->View())) view->GetSelBounds(si, ei, so, eo, false);
   const int32_t item_no = GetItemNoInParent();
-  if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_); fd && item_no >= 0) {
+  if (fd && item_no >= 0) {
     fd->StoreSelectionBounds(item_no, item_no, 1, 1);
     fd->SelectionChanged(false);
   }
+  if (viewer) fd->SetActiveSubData(cell->View(), this);
   ChosenRow = row;
   ChosenCol = col;
   if ((TableState & 3) == 3) OpenEditorForCell(row, col, false);
@@ -987,6 +1009,8 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   if (FindCellAt(x, y, r, c)) {
     CloseCellEditor(true);
     if (button == rvmbLeft) {
+      // A press in the table ends the selection inside a chosen cell.
+      if (fd->GetActiveSubDataItem() == this) fd->ClearActiveSubData();
       ChosenRow = r;
       ChosenCol = c;
       if (StartMouseCellSelection(r, c)) fd->InvalidateControl();

@@ -28,6 +28,9 @@ class TRVTableCellView : public TCustomRVFormattedData {
   TCustomRVData* GetAbsoluteParentData() override { return Cell->GetAbsoluteParentData(); }
   TCustomRVData* GetRootData() override { return Cell->GetRootData(); }
   TCustomRVData* GetAbsoluteRootData() override { return Cell->GetAbsoluteRootData(); }
+  void GetParentInfo(int32_t& parent_item_no, std::unique_ptr<TRVStoreSubRVData>& location) override {
+    Cell->GetParentInfo(parent_item_no, location);
+  }
   TCanvas* GetCanvas() override { return FormatCanvas; }
   int32_t GetAreaWidth() override { return ContentWidth; }
   int32_t GetMinTextWidth() override { return 0; }

@@ -262,6 +262,22 @@ void TRVTableItemInfo::PaintTable(int32_t x, int32_t, int32_t y, int32_t first_r
   }
 }
 
+int32_t TRVTableItemInfo::CellFreeHeight(const TRVTableCellData* cell, int32_t content, int32_t doc) {
+  const int32_t f = content - doc;
+  switch (cell->EffectiveVAlign()) {
+    case rvcBottom:
+      return f;
+    case rvcMiddle:
+      return f / 2;
+    default:
+      return 0;
+  }
+}
+
+int32_t TRVTableItemInfo::CellContentTop(TRVTableCellData* cell) {
+  return CellPadding + std::max(0, CellFreeHeight(cell, cell->Height - 2 * CellPadding, cell->View()->DocumentHeight));
+}
+
 void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t col, int32_t row_height, int32_t left,
                                  int32_t top, TCanvas& canvas, uint32_t state, TRVTableItemFormattingInfo& layout,
                                  const TRect& clip, int32_t color_mode, bool printing, bool editing_look,
@@ -314,25 +330,14 @@ void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t co
   // 4, 5. Content, clipped to the cell.
   const TRect cell_rect{left, top, left + w, top + h};
   const TRect inner = Intersect(cell_rect, clip);
-  auto free_height = [&](int32_t content, int32_t doc) {
-    const int32_t f = content - doc;
-    switch (cell->EffectiveVAlign()) {
-      case rvcBottom:
-        return f;
-      case rvcMiddle:
-        return f / 2;
-      default:
-        return 0;
-    }
-  };
+  auto free_height = [&](int32_t content, int32_t doc) { return CellFreeHeight(cell, content, doc); };
   if (!IsEmptyRect(inner)) {
     const TRect saved = canvas.ClipRect();
     canvas.IntersectClipRect(inner);
     try {
       if (!printing) {
         TRVTableCellView* view = cell->View();
-        const int32_t dy = std::max(0, free_height(h - 2 * P, view->DocumentHeight));
-        view->PaintAt(canvas, left + P, top + P + dy, inner);
+        view->PaintAt(canvas, left + P, top + CellContentTop(cell), inner);
       } else if (pd) {
         pd->DY = std::max(0, free_height(pd->Height, pd->DocumentHeight));
         PrintingCell = cell;

@@ -90,6 +90,7 @@ constexpr uint32_t rvstFormatting = 1u << 3;
 constexpr uint32_t rvstWordSelectedByDblClick = 1u << 4;
 constexpr uint32_t rvstCompletelySelected = 1u << 6;
 constexpr uint32_t rvstClearing = 1u << 7;
+constexpr uint32_t rvstSubDataEnded = 1u << 9;
 constexpr uint32_t rvstDeselecting = 1u << 12;
 constexpr uint32_t rvstSubDataEnding = 1u << 13;
 constexpr uint32_t rvstNoScrolling = 1u << 14;

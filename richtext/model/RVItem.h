@@ -261,6 +261,12 @@ class TCustomRVItemInfo : public TPersistent {
   // the platform numbers them).
   virtual TGraphic* AsImage() { return nullptr; }
   virtual TCustomRVData* GetSubRVDataAt(int32_t /*x*/, int32_t /*y*/) { return nullptr; }
+  // The laid-out document of the sub-document under (x, y), a point relative to the item's
+  // top left, with the point in that document's own coordinates; nil when none (a cell
+  // being edited answers nil: its editor takes the mouse itself).
+  virtual TCustomRVData* GetSubLayoutAt(int32_t /*x*/, int32_t /*y*/, int32_t& /*sub_x*/, int32_t& /*sub_y*/) {
+    return nullptr;
+  }
   // editor: the in-place editor widget (compared by address).
   virtual bool OwnsInplaceEditor(const void* /*editor*/) const { return false; }
   virtual void TransferAnimator(TCustomRVItemInfo* /*source*/, TCustomRVData* /*rvdata*/) {}

@@ -307,16 +307,37 @@ class TCustomRVFormattedData : public TCustomRVData {
   // The word under a client point: its text (empty on a delimiter), item, offset of its
   // first character and style; False when no draw item lies there.
   bool GetWordAt(int32_t x, int32_t y, AnsiString& word, int32_t& item_no, int32_t& offs, int32_t& style_no);
+  // The same, descending into the sub-document under the point (a table's cell): rvdata
+  // is the document holding the word.
+  bool GetWordAt(int32_t x, int32_t y, AnsiString& word, TCustomRVFormattedData*& rvdata, int32_t& item_no,
+                 int32_t& offs, int32_t& style_no);
+  bool GetWordAtDocPoint(int32_t dx, int32_t dy, AnsiString& word, TCustomRVFormattedData*& rvdata, int32_t& item_no,
+                         int32_t& offs, int32_t& style_no);
   bool IsInsideWord(int32_t d_item_no, int32_t offs);
   void GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to);
   bool IsDrawItemParaStart(int32_t d_item_no);
   bool IsMultiParaSelection();
   // The document's own selection; with use_partial an item's own inner selection (selected
   // cells) counts. An empty selection is removed with remove_empty unless the mouse is still
-  // selecting. (The control's SelectionExists also asks the cell being edited.)
+  // selecting. A chosen cell answers for the document. (The control's SelectionExists
+  // also asks the cell being edited.)
   bool SelectionExists(bool remove_empty, bool use_partial = true);
   // The document of the in-place editor that stands for a sub-document (nil here).
   virtual TCustomRVFormattedData* GetActiveSubData() { return nullptr; }
+  // The active sub-document: a cell whose selection stands for the document's (the
+  // control's document keeps it in its control; nothing here). Ending it here only marks
+  // that the sub-document ended.
+  virtual void SetActiveSubData(TCustomRVFormattedData* /*rvdata*/, TCustomRVItemInfo* /*item*/) {}
+  virtual void ClearActiveSubData() { State |= rvstSubDataEnded; }
+  // The item whose sub-document is active (nil here).
+  virtual TCustomRVItemInfo* GetActiveSubDataItem() { return nullptr; }
+  // Ends the active sub-document unless except owns it (a new selection in this document
+  // replaces the one in the cell).
+  void EndActiveSubData(const TCustomRVItemInfo* except);
+  // A cell document that holds a selection of its own and is not its parent's active
+  // sub-document tells its table, which makes the cell the chosen one; not when bit 15 of
+  // the root control's flag word is set.
+  void UpdateParentSelection();
   bool IsInSelectionDItem(int32_t d_item_no, int32_t offs, bool include_edges);
   // The same in item terms; a cell document first asks whether its table lies inside the
   // selection of the document around it.

@@ -32,10 +32,22 @@ void TCustomRVFormattedData::HitTestDrawItem(int32_t x, int32_t y) {
 
 bool TCustomRVFormattedData::GetWordAt(int32_t x, int32_t y, AnsiString& word, int32_t& item_no, int32_t& offs,
                                        int32_t& style_no) {
+  TCustomRVFormattedData* rvdata = nullptr;
+  return GetWordAt(x, y, word, rvdata, item_no, offs, style_no);
+}
+
+bool TCustomRVFormattedData::GetWordAt(int32_t x, int32_t y, AnsiString& word, TCustomRVFormattedData*& rvdata,
+                                       int32_t& item_no, int32_t& offs, int32_t& style_no) {
+  return GetWordAtDocPoint(x + GetHOffs(), y + GetVOffs(), word, rvdata, item_no, offs, style_no);
+}
+
+bool TCustomRVFormattedData::GetWordAtDocPoint(int32_t dx, int32_t dy, AnsiString& word,
+                                               TCustomRVFormattedData*& rvdata, int32_t& item_no, int32_t& offs,
+                                               int32_t& style_no) {
   word.clear();
   offs = 0;
   style_no = 0;
-  const int32_t dx = x + GetHOffs(), dy = y + GetVOffs();
+  rvdata = this;
   const int32_t di = FindDrawItemAtPoint(dx, dy);
   if (di < 0) {
     item_no = -1;
@@ -47,6 +59,10 @@ bool TCustomRVFormattedData::GetWordAt(int32_t x, int32_t y, AnsiString& word, i
   style_no = GetActualStyle(item);
   const AnsiString text = GetItemTextRaw(item_no);
   if (style_no < 0) {
+    // A table: the word in the cell under the point.
+    int32_t sx = 0, sy = 0;
+    if (auto* sub = dynamic_cast<TCustomRVFormattedData*>(item->GetSubLayoutAt(dx - d->Left, dy - d->Top, sx, sy)))
+      return sub->GetWordAtDocPoint(sx, sy, word, rvdata, item_no, offs, style_no);
     word = text;
     return true;
   }
@@ -109,6 +125,11 @@ bool TCustomRVFormattedData::IsMultiParaSelection() {
 }
 
 bool TCustomRVFormattedData::SelectionExists(bool remove_empty, bool use_partial) {
+  // A chosen cell's selection stands for the document's (a cell being edited answers
+  // through the control).
+  if (GetActiveSubDataItem())
+    if (auto* sub = dynamic_cast<TCustomRVFormattedData*>(GetChosenRVData()); sub && sub != this)
+      return sub->SelectionExists(remove_empty, use_partial);
   const bool own = FSelStartNo >= 0 && FSelEndNo >= 0 && !(FSelStartNo == FSelEndNo && FSelStartOffs == FSelEndOffs);
   if (use_partial)
     for (int32_t i = 0; i < ItemCount(); ++i)
@@ -194,14 +215,32 @@ void TCustomRVFormattedData::Deselect(TCustomRVItemInfo* new_partially_selected,
     TCustomRVItemInfo* item = GetItem(i);
     if (item != new_partially_selected && item->IsPartiallySelected()) item->DeselectPartial();
   }
+  EndActiveSubData(new_partially_selected);
   if (make_event) FireOnSelect();
   State &= ~rvstDeselecting;
+}
+
+void TCustomRVFormattedData::EndActiveSubData(const TCustomRVItemInfo* except) {
+  TCustomRVItemInfo* owner = GetActiveSubDataItem();
+  if (owner && owner != except && !(State & rvstDestroying)) ClearActiveSubData();
+}
+
+void TCustomRVFormattedData::UpdateParentSelection() {
+  int32_t parent_item_no = -1;
+  std::unique_ptr<TRVStoreSubRVData> location;
+  GetParentInfo(parent_item_no, location);
+  TCustomRVData* parent = GetParentData();
+  if (parent_item_no < 0 || !location || !parent || parent_item_no >= parent->ItemCount()) return;
+  if (GetAbsoluteRootData()->GetFlags() & 0x8000) return;
+  if (auto* p = dynamic_cast<TCustomRVFormattedData*>(parent); p && p->GetActiveSubData() == this) return;
+  parent->GetItem(parent_item_no)->ChooseSubRVData(location.get());
 }
 
 void TCustomRVFormattedData::SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no,
                                                 int32_t end_offs) {
   for (int32_t i = 0; i < ItemCount(); ++i)
     if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+  EndActiveSubData(nullptr);
   auto off_marker = [&](int32_t& item_no, int32_t& offs) {
     if (item_no >= 0 && item_no + 1 < ItemCount() && GetItem(item_no)->StyleNo == rvsListMarker) {
       ++item_no;
@@ -362,6 +401,7 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     if (!item->IsPartiallySelected())
       for (int32_t i = 0; i < ItemCount(); ++i)
         if (GetItem(i)->IsPartiallySelected()) GetItem(i)->DeselectPartial();
+    EndActiveSubData(item);
     item->MouseDown(button, shift, x - (d->Left - hoffs), y - (d->Top - voffs), item_no, this);
   }
   DoRVMouseDown(button, shift, item_no, x, y);
@@ -392,6 +432,7 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
   if (!options.Contains(rvoAllowSelection) || !(shift & rvssLeft)) return;
   // Starting a mouse selection, or a drag of the selection when pressed inside it.
   State &= ~rvstLineSelecting;
+  EndActiveSubData(nullptr);
   const int32_t dx = x + hoffs, dy = y + voffs;
   int32_t pd, po;
   FindDrawItemAtPos(dx, dy, pd, po, false);
@@ -559,6 +600,8 @@ void TCustomRVFormattedData::ReleaseMouseCapture(TCustomRVItemInfo* item) {
 
 void TCustomRVFormattedData::FreeItem(TCustomRVItemInfo* item, bool clearing) {
   ReleaseMouseCapture(item);
+  // A chosen cell of an item that goes is no longer chosen.
+  if (item && item == GetActiveSubDataItem() && !(State & rvstDestroying)) ClearActiveSubData();
   TCustomRVData::FreeItem(item, clearing);
 }
 
@@ -611,6 +654,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
     HitTestDrawItem(x, y);
     DoSelectClickedItem();
     SelectionChanged(true);
+    if (SelectionExists(false, false)) UpdateParentSelection();
     InvalidateControl();
     DoSelect();
   }
@@ -657,15 +701,22 @@ void TCustomRVFormattedData::DblClickAt(int32_t x, int32_t y) {
   if (!options.Contains(rvoDblClickSelectsWord) && !(IsAssignedOnRVDblClick() && !options.Contains(rvoSingleClick)))
     return;
   AnsiString word;
+  TCustomRVFormattedData* doc = this;
   int32_t item_no, offs, style_no;
-  if (!GetWordAt(x, y, word, item_no, offs, style_no)) return;
+  if (!GetWordAt(x, y, word, doc, item_no, offs, style_no)) return;
   if (options.Contains(rvoDblClickSelectsWord) && options.Contains(rvoAllowSelection)) {
     if (style_no < 0)
-      SetSelectionBounds(item_no, 0, item_no, 1);
+      doc->SetSelectionBounds(item_no, 0, item_no, 1);
     else
-      SetSelectionBounds(item_no, offs, item_no, offs + RVU_Length(word, GetItemOptions(item_no)));
-    State &= ~rvstSelecting;
+      doc->SetSelectionBounds(item_no, offs, item_no, offs + RVU_Length(word, doc->GetItemOptions(item_no)));
+    // A word in a cell: the table makes the cell the chosen one.
+    if (doc != this) {
+      doc->UpdateParentSelection();
+      doc->State |= rvstWordSelectedByDblClick;
+      doc->State &= ~rvstSelecting;
+    }
     InvalidateControl();
+    State &= ~rvstSelecting;
     DoRVDblClick(word, style_no);
     State |= rvstWordSelectedByDblClick;
   } else if (IsAssignedOnRVDblClick()) {

@@ -36,6 +36,7 @@ void TRVControlData::Deselect(TCustomRVItemInfo* new_partially_selected, bool ma
     TCustomRVItemInfo* item = GetItem(i);
     if (item != new_partially_selected && item->IsPartiallySelected()) item->DeselectPartial();
   }
+  EndActiveSubData(new_partially_selected);
   if (make_event) FireOnSelect();
   State &= ~rvstDeselecting;
 }

@@ -129,6 +129,7 @@ void TDocViewRVData::DestroyFontInfoCache(TRVFontInfoCache*& cache) {
 }
 
 void TDocViewRVData::Clear() {
+  EndActiveSubData(nullptr);
   Control->StopLiveSpelling();
   Control->ResetAnimation();
   SmartPopupButton.reset();
@@ -207,9 +208,32 @@ void TDocViewRVData::DoCopy() {
 bool TDocViewRVData::IsAssignedOnJump() { return static_cast<bool>(Control->OnJump); }
 bool TDocViewRVData::IsAssignedOnRVDblClick() { return static_cast<bool>(Control->OnRVDblClick); }
 TCustomRVFormattedData* TDocViewRVData::GetActiveSubData() {
+  if (!Control) return nullptr;
   auto* editor = dynamic_cast<TCustomDocView*>(Control->GetInplaceEditor());
-  return editor && !editor->Destroying ? editor->RVData.get() : nullptr;
+  if (editor) return !editor->Destroying ? editor->RVData.get() : nullptr;
+  return Control->ChosenRVData;
 }
+
+void TDocViewRVData::SetActiveSubData(TCustomRVFormattedData* rvdata, TCustomRVItemInfo* item) {
+  if (Control) Control->AssignChosenRVData(rvdata, item);
+}
+
+void TDocViewRVData::ClearActiveSubData() {
+  if (State & rvstSubDataEnding) return;
+  State |= rvstSubDataEnding;
+  try {
+    TRVControlData::ClearActiveSubData();
+    if (Control) Control->UnassignChosenRVData(Control->ChosenRVData);
+  } catch (...) {
+    State &= ~rvstSubDataEnding;
+    throw;
+  }
+  State &= ~rvstSubDataEnding;
+}
+
+TCustomRVItemInfo* TDocViewRVData::GetActiveSubDataItem() { return Control ? Control->ChosenItem : nullptr; }
+
+TCustomRVData* TDocViewRVData::GetChosenRVData() { return Control ? Control->GetChosenRVData() : nullptr; }
 
 void TDocViewRVData::SetControlCursor(TCursor cursor) {
   ShownCursor = cursor;

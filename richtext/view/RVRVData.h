@@ -71,7 +71,12 @@ class TDocViewRVData : public TRVControlData {
   void ScrollTo(int32_t y, bool redraw) override;
   void HScrollTo(int32_t x) override;
   TColor GetColor() override;
+  // The cell editor's document, else the chosen sub-document the control keeps.
   TCustomRVFormattedData* GetActiveSubData() override;
+  void SetActiveSubData(TCustomRVFormattedData* rvdata, TCustomRVItemInfo* item) override;
+  void ClearActiveSubData() override;
+  TCustomRVItemInfo* GetActiveSubDataItem() override;
+  TCustomRVData* GetChosenRVData() override;
   TRVBackground* GetBackground() override;
   bool IsFocused() override;
   void InvalidateRectangle(const TRect& r) override;

@@ -1,0 +1,103 @@
+// A table in a viewer, through Qt mouse events (offscreen, the test font): a double click on
+// a word in a cell selects the word in that cell and makes the cell the chosen one, whose
+// selection is then the viewer's (what it copies), unless the control's flag bit 15 keeps
+// the table from being told; a click elsewhere in the document ends it.
+#include <gtest/gtest.h>
+
+#include "richtext/edit/RVTable.h"
+#include "richtext/edit/RVTableLayout.h"
+#include "tests/richtext/view/view_fixture.h"
+
+namespace pelvar {
+namespace {
+
+class TableViewTest : public viewtest::TViewerSuite {
+ protected:
+  // "before", a 2 x 2 table whose cells hold "alpha beta", "c01", "c10", "c11", "after".
+  std::unique_ptr<TCustomDocView> MakeWithTable() {
+    auto v = Make({"before"});
+    table = new TRVTableItemInfo(v->RVData.get(), 2, 2);
+    table->CellPadding = 4;
+    const char* texts[2][2] = {{"alpha beta", "c01"}, {"c10", "c11"}};
+    for (int32_t r = 0; r < 2; ++r)
+      for (int32_t c = 0; c < 2; ++c) {
+        TRVTableCellData* cell = table->GetCells(r, c);
+        cell->Clear();
+        cell->AddTextItem(texts[r][c], 0, 0);
+      }
+    v->RVData->AddItem("", table);
+    v->RVData->AddTextItem("after", 0, 0);
+    v->Format();
+    return v;
+  }
+  // The client point x pixels into the text of cell (row, col), in its first line (the
+  // cells are aligned to their top).
+  QPoint InCell(int32_t row, int32_t col, int32_t x) {
+    TRVTableCellData* cell = table->GetCells(row, col);
+    int32_t tx = 0, ty = 0;
+    table->GetItemClientCoords(tx, ty);
+    return QPoint(tx + cell->Left + table->CellPadding + x, ty + cell->Top + table->CellPadding + 5);
+  }
+  // A double click as Qt delivers it: press, release, double click, release.
+  static void DoubleClick(QWidget* w, QPoint p) {
+    Click(w, p.x(), p.y());
+    SendMouse(w, QEvent::MouseButtonDblClick, p.x(), p.y(), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(w, QEvent::MouseButtonRelease, p.x(), p.y(), Qt::LeftButton, Qt::NoButton);
+  }
+  TRVTableItemInfo* table = nullptr;
+};
+
+// "alpha " is 39 pixels wide: 45 pixels in lies on "beta".
+TEST_F(TableViewTest, DoubleClickOnAWordInACellChoosesTheCell) {
+  for (bool told : {true, false}) {
+    SCOPED_TRACE(told);
+    auto v = MakeWithTable();
+    if (!told) v->Flags |= 0x8000;
+    TRVTableCellView* cell_view = table->GetCells(0, 0)->View();
+    DoubleClick(v.get(), InCell(0, 0, 45));
+    // The word is selected in the cell's own document either way.
+    int32_t si, ei, so, eo;
+    cell_view->GetSelBounds(si, ei, so, eo, true);
+    EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({0, 7, 0, 11}));
+    if (told) {
+      EXPECT_EQ(v->ChosenRVData, cell_view);
+      EXPECT_EQ(v->ChosenItem, table);
+      EXPECT_EQ(table->ChosenRow, 0);
+      EXPECT_EQ(table->ChosenCol, 0);
+      EXPECT_TRUE(v->SelectionExists());
+      EXPECT_EQ(v->RVData->GetSelTextAs(false), "beta");
+      // The document's own selection waits right after the table.
+      v->RVData->GetSelBounds(si, ei, so, eo, true);
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({1, 1, 1, 1}));
+    } else {
+      EXPECT_EQ(v->ChosenRVData, nullptr);
+      EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
+    }
+  }
+}
+
+// A click on the document's own text, or a new selection set in it, ends the chosen cell:
+// its selection goes and the viewer's selection is its own again.
+TEST_F(TableViewTest, AClickOutsideTheCellEndsTheChosenCell) {
+  for (bool by_mouse : {true, false}) {
+    SCOPED_TRACE(by_mouse);
+    auto v = MakeWithTable();
+    TRVTableCellView* cell_view = table->GetCells(0, 0)->View();
+    DoubleClick(v.get(), InCell(0, 0, 45));
+    ASSERT_EQ(v->ChosenRVData, cell_view);
+    if (by_mouse) {
+      TRVDrawLineInfo* before = v->RVData->DrawLines[0];
+      Click(v.get(), before->Left + 10, before->Top + 5);
+    } else {
+      v->SetSelectionBounds(0, 1, 0, 3);
+    }
+    EXPECT_EQ(v->ChosenRVData, nullptr);
+    EXPECT_EQ(v->ChosenItem, nullptr);
+    EXPECT_EQ(table->ChosenRow, -1);
+    EXPECT_FALSE(cell_view->SelectionExists(false));
+    EXPECT_EQ(v->RVData->GetSelTextAs(false), by_mouse ? "" : "be");
+  }
+}
+
+}  // namespace
+}  // namespace pelvar
