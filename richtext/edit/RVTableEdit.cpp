@@ -133,6 +133,11 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
     ed->OnMouseMove = [ctrl, ed](TCustomDocView*, TShiftState shift, int32_t x, int32_t y) {
       if (ctrl->OnMouseMove) ctrl->OnMouseMove(ctrl, shift, x + ed->x(), y + ed->y());
     };
+  if (ctrl->OnDragOver)
+    ed->OnDragOver = [ctrl, ed](TCustomDocView*, TObject* source, int32_t x, int32_t y, TRVScroller::TDragState state,
+                                bool& accept) {
+      if (ctrl->OnDragOver) ctrl->OnDragOver(ctrl, source, x + ed->x(), y + ed->y(), state, accept);
+    };
   if (ctrl->OnDragDrop)
     ed->OnDragDrop = [ctrl, ed](TCustomDocView*, TObject* source, int32_t x, int32_t y) {
       if (ctrl->OnDragDrop) ctrl->OnDragDrop(ctrl, source, x + ed->x(), y + ed->y());

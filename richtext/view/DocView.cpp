@@ -681,6 +681,17 @@ void TCustomDocView::ApplyCursor(TCursor cursor) {
   setCursor(QtCursor(cursor));
 }
 
+bool TCustomDocView::DragOver(TObject* source, int32_t x, int32_t y, TDragState state) {
+  if (!OnDragOver) return false;
+  bool accept = true;
+  OnDragOver(this, source, x, y, state, accept);
+  return accept;
+}
+
+void TCustomDocView::DragDrop(TObject* source, int32_t x, int32_t y) {
+  if (OnDragDrop) OnDragDrop(this, source, x, y);
+}
+
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
   if (style_) RVData->DblClickAt(p.x(), p.y());
@@ -830,7 +841,7 @@ void TCustomDocView::WndProc(TMessage& message) {
     }
     case 7: {
       auto* d = static_cast<TRVDNDMessageData*>(data.get());
-      if (OnDragDrop) OnDragDrop(this, d->Obj, d->X, d->Y);
+      DragDrop(d->Obj, d->X, d->Y);
       break;
     }
     case 8: {

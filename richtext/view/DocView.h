@@ -283,7 +283,14 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   std::function<void(TCustomDocView*)> OnClick;
   std::function<void(TCustomDocView*)> OnDblClick;
   std::function<void(TCustomDocView*, TShiftState, int32_t, int32_t)> OnMouseMove;
+  // The framework's drag events (a drag no drop target of the control takes): OnDragOver
+  // says whether a drop at the client point would be accepted (accept enters True), and
+  // OnDragDrop takes the drop.
+  std::function<void(TCustomDocView*, TObject*, int32_t, int32_t, TDragState, bool&)> OnDragOver;
   std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnDragDrop;
+  bool HasDragOverHandler() override { return static_cast<bool>(OnDragOver); }
+  bool DragOver(TObject* source, int32_t x, int32_t y, TDragState state) override;
+  void DragDrop(TObject* source, int32_t x, int32_t y) override;
   std::function<void(TCustomDocView*, TObject*, int32_t, int32_t)> OnEndDrag;
   // What the native format does not carry: image lists by Tag, controls and pictures by
   // name and tag; and the text that stands for a control in text, HTML and RTF exports.

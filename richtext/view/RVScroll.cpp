@@ -539,16 +539,37 @@ TPoint ScreenPoint(QWidget* w, const QPointF& local) {
 }
 }  // namespace
 
+void TRVScroller::FrameworkDragOver(QDropEvent* e, TDragState state) {
+  framework_drag_ = true;
+  framework_drag_pos_ = e->position().toPoint();
+  framework_drop_accepted_ = DragOver(nullptr, framework_drag_pos_.x(), framework_drag_pos_.y(), state);
+  if (framework_drop_accepted_) {
+    e->acceptProposedAction();
+  } else if (state == dsDragEnter && HasDragOverHandler()) {
+    // Refused for now: the moves keep arriving, and a move may be accepted.
+    e->accept();
+    e->setDropAction(Qt::IgnoreAction);
+  } else {
+    e->ignore();
+  }
+}
+
 void TRVScroller::dragEnterEvent(QDragEnterEvent* e) {
+  framework_drag_ = framework_drop_accepted_ = false;
   IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
   if (!target || !e->mimeData()) {
-    e->ignore();
+    FrameworkDragOver(e, dsDragEnter);
     return;
   }
   drag_data_ = std::make_shared<TQtMimeDataObject>(*e->mimeData());
   uint32_t effect = static_cast<uint32_t>(e->possibleActions()) & 7;
   target->DragEnter(drag_data_.get(), RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()),
                     effect);
+  if (effect == DROPEFFECT_NONE && HasDragOverHandler()) {
+    FrameworkDragOver(e, dsDragEnter);
+    if (!e->isAccepted()) e->accept();
+    return;
+  }
   // The drag stays with the control (its moves keep arriving) while it shows no effect.
   e->accept();
   if (effect != DROPEFFECT_NONE) e->setDropAction(static_cast<Qt::DropAction>(effect & 7));
@@ -556,15 +577,20 @@ void TRVScroller::dragEnterEvent(QDragEnterEvent* e) {
 
 void TRVScroller::dragMoveEvent(QDragMoveEvent* e) {
   IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
-  if (!target) {
-    e->ignore();
-    return;
+  uint32_t effect = DROPEFFECT_NONE;
+  if (target) {
+    effect = static_cast<uint32_t>(e->possibleActions()) & 7;
+    target->DragOver(RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()), effect);
   }
-  uint32_t effect = static_cast<uint32_t>(e->possibleActions()) & 7;
-  target->DragOver(RVQtKeyState(e->modifiers(), e->buttons()), ScreenPoint(this, e->position()), effect);
   if (effect == DROPEFFECT_NONE) {
+    framework_drag_ = false;
+    if (!target || HasDragOverHandler()) {
+      FrameworkDragOver(e, dsDragMove);
+      return;
+    }
     e->ignore();
   } else {
+    framework_drag_ = framework_drop_accepted_ = false;
     e->setDropAction(static_cast<Qt::DropAction>(effect & 7));
     e->accept();
   }
@@ -574,10 +600,24 @@ void TRVScroller::dragLeaveEvent(QDragLeaveEvent* e) {
   if (IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr)
     target->DragLeave();
   drag_data_.reset();
+  if (framework_drag_) DragOver(nullptr, framework_drag_pos_.x(), framework_drag_pos_.y(), dsDragLeave);
+  framework_drag_ = framework_drop_accepted_ = false;
   e->accept();
 }
 
 void TRVScroller::dropEvent(QDropEvent* e) {
+  // A drag the framework's events accepted at its last point drops there.
+  if (framework_drag_ && framework_drop_accepted_) {
+    framework_drag_ = framework_drop_accepted_ = false;
+    IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
+    if (target) target->DragLeave();
+    drag_data_.reset();
+    const QPoint p = e->position().toPoint();
+    e->acceptProposedAction();
+    DragDrop(nullptr, p.x(), p.y());
+    return;
+  }
+  framework_drag_ = framework_drop_accepted_ = false;
   IDropTarget* target = HandleAllocated() ? DragDropService().RegisteredTarget(MessageHandle()) : nullptr;
   if (!target || !e->mimeData()) {
     e->ignore();

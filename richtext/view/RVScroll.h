@@ -180,6 +180,15 @@ class TRVScroller : public QWidget {
   }
   // A drag of this control's own selection is running.
   virtual bool OleIsDragging() { return false; }
+  // ---- The framework's drag events ----
+  // A drag that no drop target of the control takes (none is registered, or it shows no
+  // effect) goes to these: HasDragOverHandler keeps its moves coming, DragOver answers
+  // whether a drop would be accepted, DragDrop takes the drop. Client points; the source is
+  // the dragged framework object, nil for a drag that carries none (every Qt drag).
+  enum TDragState : uint8_t { dsDragEnter, dsDragLeave, dsDragMove };
+  virtual bool HasDragOverHandler() { return false; }
+  virtual bool DragOver(TObject* /*source*/, int32_t /*x*/, int32_t /*y*/, TDragState /*state*/) { return false; }
+  virtual void DragDrop(TObject* /*source*/, int32_t /*x*/, int32_t /*y*/) {}
   // A screen point in client coordinates.
   TPoint ScreenToClient(TPoint pt) const;
 
@@ -207,6 +216,13 @@ class TRVScroller : public QWidget {
   TRVScrollInfo vbar_info_, hbar_info_;
 
  private:
+  // The running drag goes to the framework's drag events (no drop target took it), its
+  // last point and whether DragOver accepted it there.
+  bool framework_drag_ = false;
+  bool framework_drop_accepted_ = false;
+  QPoint framework_drag_pos_;
+  // The drag at a point, when no drop target took it: asks DragOver and answers the event.
+  void FrameworkDragOver(QDropEvent* e, TDragState state);
   TBorderStyle border_style_ = bsNone;
   bool tracking_ = true;
   bool vscroll_visible_ = true;

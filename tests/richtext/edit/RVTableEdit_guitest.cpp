@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QMouseEvent>
 
 #include "platform/application.h"
@@ -1190,6 +1192,47 @@ TEST_F(TableEditTest, CellEditorMouseMovesReachTheMainControl) {
   SendMouse(ed, QEvent::MouseMove, 3, 4, Qt::NoButton, Qt::NoButton);
   ASSERT_EQ(moves.size(), 1u);
   EXPECT_EQ(moves[0], std::make_pair(ed->x() + 3, ed->y() + 4));
+}
+
+// A drag that no drop target takes (data the editor does not read) goes to the control's
+// OnDragOver and, once accepted, its drop to OnDragDrop; over a cell editor both reach the
+// main control's handlers in the main control's coordinates, and the cell keeps its text.
+TEST_F(TableEditTest, DragEventsOverTheCellEditorReachTheMainControl) {
+  std::vector<std::string> seen;
+  e->OnDragOver = [&](TCustomDocView* sender, TObject* source, int32_t x, int32_t y,
+                      TRVScroller::TDragState state, bool& accept) {
+    EXPECT_EQ(sender, e.get());
+    EXPECT_EQ(source, nullptr);
+    seen.push_back("over" + std::to_string(int(state)) + ":" + std::to_string(x) + "," + std::to_string(y));
+    accept = x >= 100;  // only the right part takes drops
+  };
+  e->OnDragDrop = [&](TCustomDocView* sender, TObject*, int32_t x, int32_t y) {
+    EXPECT_EQ(sender, e.get());
+    seen.push_back("drop:" + std::to_string(x) + "," + std::to_string(y));
+  };
+  Click(1, 1);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  for (QWidget* w : {static_cast<QWidget*>(ed), static_cast<QWidget*>(e.get())}) {
+    SCOPED_TRACE(w == ed ? "cell editor" : "main editor");
+    seen.clear();
+    const int32_t dx = w == ed ? ed->x() : 0, dy = w == ed ? ed->y() : 0;
+    const int32_t refused_x = 90 - dx, taken_x = 110 - dx, y = 3;
+    QMimeData mime;
+    mime.setData("application/x-pelvar-unknown", "data");
+    QDragEnterEvent enter(QPoint(refused_x, y), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &enter);
+    EXPECT_TRUE(enter.isAccepted());  // the moves keep coming
+    QDragMoveEvent move(QPoint(taken_x, y), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &move);
+    EXPECT_TRUE(move.isAccepted());
+    QDropEvent drop(QPointF(taken_x, y), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    const std::string Y = std::to_string(dy + y);
+    EXPECT_EQ(seen, std::vector<std::string>({"over0:90," + Y, "over2:110," + Y, "drop:110," + Y}));
+  }
+  EXPECT_EQ(Text(ed->RVData.get()), "c11");
 }
 
 // The editor of a transparent cell shows the table's background picture under the text, as
