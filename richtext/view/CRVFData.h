@@ -316,6 +316,27 @@ class TCustomRVFormattedData : public TCustomRVData {
   bool IsInsideWord(int32_t d_item_no, int32_t offs);
   void GetWordBounds(int32_t d_item_no, int32_t offs, int32_t& from, int32_t& to);
   bool IsDrawItemParaStart(int32_t d_item_no);
+  // Draw-item predicates of painting, hit tests and the caret (d_item_no is a valid draw item).
+  // The first draw item of its item; of an item that starts a line; the last of its paragraph.
+  bool IsDrawItemItemStart(int32_t d_item_no);
+  bool IsDrawItemFromNewLine(int32_t d_item_no);
+  bool IsDrawItemParaEnd(int32_t d_item_no);
+  // Starts a screen line (also right after a list marker of another item).
+  bool IsDrawItemLineStart(int32_t d_item_no);
+  // The next screen line begins by wrapping, not with an item of a new line.
+  bool IsWrappedLineEnd(int32_t d_item_no);
+  // Characters of the item after the draw item are shown by no draw item (a space the wrap
+  // swallowed).
+  bool HasSwallowedTail(int32_t d_item_no);
+  // The top left of an item's first draw item in document coordinates; False when the item
+  // has no draw item. The client variant subtracts the scroll offsets.
+  bool GetItemCoords(int32_t item_no, int32_t& left, int32_t& top);
+  bool GetItemClientCoords(int32_t item_no, int32_t& left, int32_t& top);
+  // The innermost document, item and offset at a document point (a cell of a table under it
+  // included, the point converted into the cell); over_control tells that the item there is
+  // an inserted control. rvdata nil when no item lies there.
+  void FindPositionAt(int32_t x, int32_t y, TCustomRVFormattedData*& rvdata, int32_t& item_no, int32_t& offs,
+                      bool& over_control);
   bool IsMultiParaSelection();
   // The document's own selection; with use_partial an item's own inner selection (selected
   // cells) counts. An empty selection is removed with remove_empty unless the mouse is still

@@ -115,6 +115,80 @@ bool TCustomRVFormattedData::IsDrawItemParaStart(int32_t d_item_no) {
   return item_no != DrawLines[d_item_no - 1]->ItemNo && IsParaStart(item_no);
 }
 
+bool TCustomRVFormattedData::IsDrawItemItemStart(int32_t d_item_no) {
+  return d_item_no == 0 || DrawLines[d_item_no]->ItemNo != DrawLines[d_item_no - 1]->ItemNo;
+}
+
+bool TCustomRVFormattedData::IsDrawItemFromNewLine(int32_t d_item_no) {
+  return IsDrawItemItemStart(d_item_no) && (d_item_no == 0 || IsFromNewLine(DrawLines[d_item_no]->ItemNo));
+}
+
+bool TCustomRVFormattedData::IsDrawItemParaEnd(int32_t d_item_no) {
+  return d_item_no == DrawLines.Count() - 1 || IsDrawItemParaStart(d_item_no + 1);
+}
+
+bool TCustomRVFormattedData::IsDrawItemLineStart(int32_t d_item_no) {
+  TRVDrawLineInfo* d = DrawLines[d_item_no];
+  if (d->FromNewLine) return true;
+  return d_item_no > 0 && d->ItemNo != DrawLines[d_item_no - 1]->ItemNo &&
+         GetItemStyle(DrawLines[d_item_no - 1]->ItemNo) == rvsListMarker;
+}
+
+bool TCustomRVFormattedData::IsWrappedLineEnd(int32_t d_item_no) {
+  if (d_item_no >= DrawLines.Count() - 1) return false;
+  return DrawLines[d_item_no + 1]->FromNewLine && !IsDrawItemFromNewLine(d_item_no + 1);
+}
+
+bool TCustomRVFormattedData::HasSwallowedTail(int32_t d_item_no) {
+  TRVDrawLineInfo* d = DrawLines[d_item_no];
+  if (GetItemStyle(d->ItemNo) < 0) return false;
+  const int32_t len = RVU_Length(GetItemTextRaw(d->ItemNo), GetItemOptions(d->ItemNo));
+  if (d->Offs + d->Length - 1 >= len) return false;
+  if (d_item_no == DrawLines.Count() - 1) return true;
+  TRVDrawLineInfo* next = DrawLines[d_item_no + 1];
+  return next->ItemNo != d->ItemNo || next->Offs != d->Offs + d->Length;
+}
+
+bool TCustomRVFormattedData::GetItemCoords(int32_t item_no, int32_t& left, int32_t& top) {
+  left = top = 0;
+  if (item_no < 0 || item_no >= ItemCount()) return false;
+  const int32_t d = FindDrawItemOfItem(item_no);
+  if (d < 0 || d >= DrawLines.Count()) return false;
+  left = DrawLines[d]->Left;
+  top = DrawLines[d]->Top;
+  return true;
+}
+
+bool TCustomRVFormattedData::GetItemClientCoords(int32_t item_no, int32_t& left, int32_t& top) {
+  if (!GetItemCoords(item_no, left, top)) return false;
+  left -= GetHOffs();
+  top -= GetVOffs();
+  return true;
+}
+
+void TCustomRVFormattedData::FindPositionAt(int32_t x, int32_t y, TCustomRVFormattedData*& rvdata, int32_t& item_no,
+                                            int32_t& offs, bool& over_control) {
+  rvdata = nullptr;
+  item_no = -1;
+  offs = 0;
+  over_control = false;
+  int32_t d_item = -1, d_offs = 0;
+  FindDrawItemAtPos(x, y, d_item, d_offs, true);
+  if (d_item < 0) return;
+  TRVDrawLineInfo* d = DrawLines[d_item];
+  TCustomRVItemInfo* item = GetItem(d->ItemNo);
+  if (GetItemStyle(d->ItemNo) < 0) {
+    int32_t sx = 0, sy = 0;
+    if (auto* sub = dynamic_cast<TCustomRVFormattedData*>(item->GetSubLayoutAt(x - d->Left, y - d->Top, sx, sy))) {
+      sub->FindPositionAt(sx, sy, rvdata, item_no, offs, over_control);
+      if (rvdata) return;
+    }
+  }
+  rvdata = this;
+  DrawItemPosToItemPos(d_item, d_offs, item_no, offs);
+  over_control = item->GetBoolValue(10);  // an inserted control
+}
+
 bool TCustomRVFormattedData::IsMultiParaSelection() {
   int32_t sd, ed, so, eo;
   GetSelDrawItemBounds(sd, ed, so, eo, true);

@@ -99,5 +99,29 @@ TEST_F(TableViewTest, AClickOutsideTheCellEndsTheChosenCell) {
   }
 }
 
+// The position at a document point: the cell's document, item and offset over a cell's
+// text, the document's own over its text, none outside every item.
+TEST_F(TableViewTest, FindPositionAtDescendsIntoTheCell) {
+  auto v = MakeWithTable();
+  TDocViewRVData& d = *v->RVData;
+  const QPoint p = InCell(1, 1, 8);  // after "c" of "c11"
+  TCustomRVFormattedData* rvdata = nullptr;
+  int32_t item_no = -1, offs = 0;
+  bool over_control = true;
+  d.FindPositionAt(p.x() + d.GetHOffs(), p.y() + d.GetVOffs(), rvdata, item_no, offs, over_control);
+  EXPECT_EQ(rvdata, table->GetCells(1, 1)->View());
+  EXPECT_EQ(item_no, 0);
+  EXPECT_EQ(offs, 2);
+  EXPECT_FALSE(over_control);
+  TRVDrawLineInfo* before = d.DrawLines[0];
+  d.FindPositionAt(before->Left + 15, before->Top + 5, rvdata, item_no, offs, over_control);
+  EXPECT_EQ(rvdata, &d);
+  EXPECT_EQ(item_no, 0);
+  EXPECT_EQ(offs, 3);
+  d.FindPositionAt(before->Left + 5, d.DocumentHeight + 50, rvdata, item_no, offs, over_control);
+  EXPECT_EQ(rvdata, nullptr);
+  EXPECT_EQ(item_no, -1);
+}
+
 }  // namespace
 }  // namespace pelvar

@@ -107,5 +107,41 @@ TEST_F(ViewerMouseTest, PointerShapeAndHoverFollowTheMouse) {
   EXPECT_EQ(moved, std::vector<int32_t>({0, -1, 0}));
 }
 
+// The draw-item predicates on a paragraph wrapped into two lines and a second paragraph:
+// where items, lines and paragraphs start and end, and the space the wrap swallowed.
+TEST_F(ViewerMouseTest, DrawItemPredicatesOfWrappedLines) {
+  auto v = Make({"aaaa bbbb", "cc"}, 70, 200);
+  TDocViewRVData& d = *v->RVData;
+  ASSERT_EQ(viewtest::DrawItems(d).size(), 3u) << ::testing::PrintToString(viewtest::DrawItems(d));
+  struct Case {
+    int32_t d_item;
+    bool item_start, from_new_line, line_start, para_start, para_end, wrapped_end, swallowed;
+  };
+  const Case cases[] = {
+      {0, true, true, true, true, false, true, true},
+      {1, false, false, true, false, true, false, false},
+      {2, true, true, true, true, true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.d_item);
+    EXPECT_EQ(d.IsDrawItemItemStart(c.d_item), c.item_start);
+    EXPECT_EQ(d.IsDrawItemFromNewLine(c.d_item), c.from_new_line);
+    EXPECT_EQ(d.IsDrawItemLineStart(c.d_item), c.line_start);
+    EXPECT_EQ(d.IsDrawItemParaStart(c.d_item), c.para_start);
+    EXPECT_EQ(d.IsDrawItemParaEnd(c.d_item), c.para_end);
+    EXPECT_EQ(d.IsWrappedLineEnd(c.d_item), c.wrapped_end);
+    EXPECT_EQ(d.HasSwallowedTail(c.d_item), c.swallowed);
+  }
+  // The coordinates of an item: its first draw item's, in the document and in the client
+  // area after scrolling; an item without a draw item has none.
+  int32_t left = 0, top = 0;
+  ASSERT_TRUE(d.GetItemCoords(1, left, top));
+  EXPECT_EQ(left, d.DrawLines[2]->Left);
+  EXPECT_EQ(top, d.DrawLines[2]->Top);
+  ASSERT_TRUE(d.GetItemClientCoords(1, left, top));
+  EXPECT_EQ(top, d.DrawLines[2]->Top - d.GetVOffs());
+  EXPECT_FALSE(d.GetItemCoords(2, left, top));
+}
+
 }  // namespace
 }  // namespace pelvar
