@@ -4,7 +4,8 @@
 // read its files): preparation, one station's play-in and finishing through the wizard's
 // own operations complete, the working database is the server's own file, the main
 // database (read through the server) holds the station's new row, and the station's
-// medium gets a new archive whose backup gbak restores to data with that row.
+// medium gets a new archive whose backup gbak restores to data with that row and with
+// the station's row that did not arrive (its partner exists nowhere), still marked.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -83,12 +84,16 @@ TEST_F(MldrServer, ARunByAnotherUserThanTheServersCompletes) {
   chmod(dir_.File("data").c_str(), 0777);
   chmod(main.c_str(), 0666);
 
-  // The station's medium: a new diagnosis beside what the practice marked.
+  // The station's medium: a new diagnosis beside what the practice marked, and a
+  // document whose partner exists nowhere, which main does not take.
   const std::string station = dir_.File("stations/st.fdb");
   PlayPractice::CopyTo("st.fdb", station);
   const CommandResult q = RunIsql(
       "insert into DIAGNOZA (ID_DIAGNOZA, DIAGNOZA, DIAGNOZA_NAZEV, ST) values "
-      "(gen_id(GEN_DIAGNOZA, 1), 'SRV54', 'Ze stanice přes server', 'I');\ncommit;\n",
+      "(gen_id(GEN_DIAGNOZA, 1), 'SRV54', 'Ze stanice přes server', 'I');\n"
+      "insert into DOKLAD (ID_DOKLAD, DOKLAD, TYP_DOKLADU, ID_DRUH_DOKLADU, PARTNER, ID_PARTNER, "
+      "ZALOZENI_ZAZNAMU, CAS, ST) values (gen_id(GEN_DOKLAD, 1), 'SRV-KEEP', 'FA', 1110, 'NIKDE', 990999, "
+      "'2026-06-14', '10:00:00', 'I');\ncommit;\n",
       station);
   ASSERT_EQ(q.exit_code, 0) << q.output;
   const std::string backup = dir_.File("stations/st.fbk");
@@ -170,6 +175,9 @@ TEST_F(MldrServer, ARunByAnotherUserThanTheServersCompletes) {
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(QueryOne(delivered, "select DIAGNOZA_NAZEV as V from DIAGNOZA where DIAGNOZA = 'SRV54';"),
             "Ze stanice přes server");
+  // The document that did not arrive goes back to the station marked, for the next round.
+  EXPECT_EQ(QueryOne(through_server, "select count(*) as V from DOKLAD where DOKLAD = 'SRV-KEEP';"), "0");
+  EXPECT_EQ(QueryOne(delivered, "select ST as V from DOKLAD where DOKLAD = 'SRV-KEEP';"), "I");
 }
 
 }  // namespace
