@@ -398,8 +398,10 @@ TEST_F(MldrFinishDb, ResultThatCannotBePlacedStaysBesideTheStationFile) {
   DialogLog dialogs;
   w.Btn_FinallyClick();
   w.SetView(nullptr);
-  EXPECT_FALSE(view.action) << "the placing was never reached";
-  ASSERT_EQ(w.PageIndex(), 5);
+  std::string said;
+  for (const std::string& t : dialogs.texts) said += "\n" + t;
+  EXPECT_FALSE(view.action) << "the placing was never reached; the wizard said:" << said;
+  ASSERT_EQ(w.PageIndex(), 5) << "the wizard said:" << said;
   EXPECT_EQ(dialogs.texts,
             std::vector<std::string>{"Hlavní databáze obsahuje sehraná data. Výsledky těchto stanic se "
                                      "nepodařilo uložit na místo jejich souborů:\rPC1: " +
