@@ -394,6 +394,39 @@ TEST_F(ViewerGuiTest, TabMovesBetweenHyperlinksThenLeavesTheDocument) {
 namespace pelvar {
 namespace {
 
+// An inserted control that is a widget is placed at its item after formatting, as a child
+// of the viewer (within the item's spacing), and follows the document when it scrolls.
+TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
+  TRVStyle style(nullptr);
+  TCustomDocView view;
+  view.resize(200, 100);
+  view.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  view.SetStyle(&style);
+  view.HandleNeeded();
+  for (int i = 0; i < 20; ++i) view.AddTextBlock("line", 0, 0, 0);
+  class TBox : public QWidget, public TObject {};
+  auto* tbox = new TBox;  // no parent yet: the viewer takes it
+  tbox->resize(30, 12);
+  auto* item = new TRVControlItemInfo(view.RVData.get());
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Spacing = 2;
+  item->SetSameAsPrev(true);
+  item->Control = tbox;
+  view.RVData->AddItem("box", item);
+  view.Format();
+  int32_t d = -1;
+  view.RVData->GetFirstDrawItemOfItem(view.GetItemCount() - 1, d);
+  ASSERT_GE(d, 0);
+  const TRVDrawLineInfo* l = view.RVData->DrawLines[d];
+  EXPECT_EQ(tbox->parentWidget(), &view);
+  EXPECT_TRUE(tbox->isVisibleTo(&view));
+  EXPECT_EQ(tbox->x(), l->Left + 2 - view.HPos);
+  EXPECT_EQ(tbox->y(), l->Top + 2 - view.VPos * view.VSmallStep);
+  view.ScrollTo(view.VPos + 3);
+  EXPECT_EQ(tbox->y(), l->Top + 2 - view.VPos * view.VSmallStep);
+}
+
 // A control that takes the focus, inserted into a viewer.
 class TFocusBox : public QWidget, public TObject {
  public:
