@@ -713,8 +713,9 @@ void TCustomDocView::DragDrop(TObject* source, int32_t x, int32_t y) {
 
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
-  if (style_) RVData->DblClickAt(p.x(), p.y());
+  // The control's event first, then the document's word selection.
   DblClick();
+  if (style_) RVData->DblClickAt(p.x(), p.y());
 }
 
 void TCustomDocView::keyPressEvent(QKeyEvent* e) {
