@@ -569,6 +569,21 @@ void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
     }
   OriginX = x;
   OriginY = y;
+  // The inserted controls of the cells follow the table (those of the edited cell live in
+  // its editor, which places them itself).
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (!fd || (fd->GetFlags() & 0x0004)) return;
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < ColCount(); ++c) {
+      TRVTableCellData* cell = GetCells(r, c);
+      if (!cell || (CellEditor && CellEditor->Cell == cell)) continue;
+      TRVTableCellView* view = cell->View();
+      if (view->IsStale()) continue;
+      const int32_t cx = x + cell->Left + CellPadding, cy = y + cell->Top + CellContentTop(cell);
+      for (int32_t i = 0; i < view->DrawLines.Count(); ++i)
+        if (auto* ci = dynamic_cast<TRVControlItemInfo*>(view->GetItem(view->DrawLines[i]->ItemNo)))
+          fd->MoveInsertedControl(ci, cx + view->DrawLines[i]->Left, cy + view->DrawLines[i]->Top);
+    }
 }
 
 void TRVTableItemInfo::UpdateItemCoords(TCustomRVData* rvdata, int32_t /*item_no*/) {

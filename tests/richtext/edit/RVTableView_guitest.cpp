@@ -169,5 +169,39 @@ TEST_F(TableViewTest, DraggingInACellSelectsItsTextThenCells) {
   }
 }
 
+// An inserted control in a cell is placed at its item inside the cell, as a child of the
+// viewer, and follows the table when it moves down.
+TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
+  auto v = MakeWithTable();
+  class TBox : public QWidget, public TObject {};
+  auto* box = new TBox;
+  box->resize(20, 10);
+  TRVTableCellData* cell = table->GetCells(1, 0);
+  auto* item = new TRVControlItemInfo(cell);
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Spacing = 1;
+  item->SetSameAsPrev(true);
+  item->Control = box;
+  cell->AddItem("box", item);
+  v->Format();
+  auto expect_in_cell = [&]() {
+    TRVTableCellView* view = cell->View();
+    int32_t d = -1;
+    for (int32_t i = 0; i < view->DrawLines.Count() && d < 0; ++i)
+      if (view->DrawLines[i]->ItemNo == 1) d = i;
+    ASSERT_GE(d, 0);
+    int32_t tx = 0, ty = 0;
+    table->GetItemClientCoords(tx, ty);
+    EXPECT_EQ(box->parentWidget(), v.get());
+    EXPECT_EQ(box->x(), tx + cell->Left + table->CellPadding + view->DrawLines[d]->Left + 1);
+    EXPECT_EQ(box->y(), ty + cell->Top + table->CellContentTop(cell) + view->DrawLines[d]->Top + 1);
+  };
+  expect_in_cell();
+  v->TopMargin = 40;
+  v->Format();
+  expect_in_cell();
+}
+
 }  // namespace
 }  // namespace pelvar
