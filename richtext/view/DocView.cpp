@@ -310,6 +310,8 @@ void TCustomDocView::BackgroundChanged() {
   FullRedraw = Background->ScrollNeedsFullRedraw();
   Background->UpdatePaletted(DoInPaletteMode(), nullptr);
   if (Options.Contains(rvoFormatInvalidate)) update();
+  // Animations start again over the new background.
+  RVData->ResetAnimation();
 }
 
 // ---- Formatting ---------------------------------------------------------------------------------

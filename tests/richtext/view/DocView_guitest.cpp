@@ -666,6 +666,9 @@ TEST_F(ViewerGuiTest, AnimationTimerFollowsTheShortestPeriod) {
   v.view.OnAnimationTimer();
   EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 1);
   EXPECT_EQ(list->TimerPeriod, 100);
+  // A new background starts the animations again.
+  v.view.SetBackgroundStyle(bsTiled);
+  EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 0);
   v.view.SetAnimationMode(rvaniDisabled);
   EXPECT_EQ(v.view.RVData->AnimatorList, nullptr);
   EXPECT_EQ(a->Animator, nullptr);
