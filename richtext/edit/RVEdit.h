@@ -253,6 +253,9 @@ class TCustomDocViewEdit : public TCustomDocView {
   void WndProc(TMessage& message) override;
   void keyPressEvent(QKeyEvent* e) override;
   void keyReleaseEvent(QKeyEvent* e) override;
+  // An editor that wants tabs takes Tab (and Shift+Tab) itself: the framework would move the
+  // focus to the next control of the form before the key reached it.
+  bool event(QEvent* e) override;
   // The resize frame takes the mouse first.
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;

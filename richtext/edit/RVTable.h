@@ -559,6 +559,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool IsCellInSelection(int32_t row, int32_t col);
   // The document's selection covers the whole table (or the whole document is selected).
   bool IsSelectedAsWhole();
+  // The laid-out document of the cell at (row, col) when the table point (x, y) lies in its
+  // content area (the cell shrunk by the padding), with the point in its coordinates; nil
+  // for a point outside it and for the cell being edited in place.
+  TRVTableCellView* CellContentViewAt(int32_t row, int32_t col, int32_t x, int32_t y, int32_t& sub_x, int32_t& sub_y);
   void RefreshCellSelectionFlags();
   bool MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t item_no, TCustomRVData* rvdata) override;
   bool MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,

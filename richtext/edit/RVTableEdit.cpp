@@ -569,6 +569,21 @@ void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
     }
   OriginX = x;
   OriginY = y;
+  // The inserted controls of the cells follow the table (those of the edited cell live in
+  // its editor, which places them itself).
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (!fd || (fd->GetFlags() & 0x0004)) return;
+  for (int32_t r = 0; r < RowCount(); ++r)
+    for (int32_t c = 0; c < ColCount(); ++c) {
+      TRVTableCellData* cell = GetCells(r, c);
+      if (!cell || (CellEditor && CellEditor->Cell == cell)) continue;
+      TRVTableCellView* view = cell->View();
+      if (view->IsStale()) continue;
+      const int32_t cx = x + cell->Left + CellPadding, cy = y + cell->Top + CellContentTop(cell);
+      for (int32_t i = 0; i < view->DrawLines.Count(); ++i)
+        if (auto* ci = dynamic_cast<TRVControlItemInfo*>(view->GetItem(view->DrawLines[i]->ItemNo)))
+          fd->MoveInsertedControl(ci, cx + view->DrawLines[i]->Left, cy + view->DrawLines[i]->Top);
+    }
 }
 
 void TRVTableItemInfo::UpdateItemCoords(TCustomRVData* rvdata, int32_t /*item_no*/) {
@@ -678,7 +693,11 @@ void TRVTableItemInfo::OpenEditorForCell(int32_t row, int32_t col, bool no_event
 
 void TRVTableItemInfo::DropChosenCell() {
   ValidateChosenCell();
-  if (ChosenRow >= 0 && dynamic_cast<TCustomRVFormattedData*>(host_)) CloseCellEditor(true);
+  if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_); fd && ChosenRow >= 0) {
+    // The document ends its active sub-document (which closes a cell editor of it).
+    if (fd->GetActiveSubDataItem() == this) fd->ClearActiveSubData();
+    CloseCellEditor(true);
+  }
   ChosenRow = ChosenCol = -1;
 }
 
@@ -958,6 +977,20 @@ bool TRVTableItemInfo::MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t /
         if (fd) fd->InvalidateControl();
       }
     }
+    // Within one cell the move goes to the cell's document (it extends a selection made
+    // there, and sets the cursor over its text).
+    int32_t sx = 0, sy = 0;
+    if (!MouseSelecting || !cell_selection_)
+      if (TRVTableCellView* view = CellContentViewAt(r, c, x, y, sx, sy)) {
+        if (MouseSelecting && r == SelAnchorRow && c == SelAnchorCol) {
+          view->MouseMove(shift, sx, sy);
+        } else {
+          // Only the anchor cell selects; another cell under the mouse shows its cursor.
+          view->MouseMove(shift & ~static_cast<uint32_t>(rvssLeft), sx, sy);
+        }
+        return true;
+      }
+    if (fd) fd->SetControlCursor(crArrow);
     return true;
   }
   int32_t mn = 0, bp = 0;
@@ -984,6 +1017,23 @@ bool TRVTableItemInfo::MouseMove(uint32_t shift, int32_t x, int32_t y, int32_t /
     fd->SetControlCursor(crArrow);
   }
   return true;
+}
+
+TRVTableCellView* TRVTableItemInfo::CellContentViewAt(int32_t row, int32_t col, int32_t x, int32_t y, int32_t& sub_x,
+                                                      int32_t& sub_y) {
+  TRVTableCellData* cell = GetCells(row, col);
+  auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
+  if (!cell || !fd || (CellEditor && CellEditor->Cell == cell)) return nullptr;
+  // Inside the cell shrunk by the padding on every side.
+  if (x < cell->Left + CellPadding || x >= cell->Left + cell->Width - CellPadding || y < cell->Top + CellPadding ||
+      y >= cell->Top + cell->Height - CellPadding)
+    return nullptr;
+  TRVTableCellView* view = cell->View();
+  if (view->IsStale()) return nullptr;
+  view->FormatCanvas = fd->GetCanvas();
+  sub_x = x - cell->Left - CellPadding;
+  sub_y = y - cell->Top - CellContentTop(cell);
+  return view;
 }
 
 bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,
@@ -1013,13 +1063,19 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
   OriginX = OriginY = 0;
   if (FindCellAt(x, y, r, c)) {
     CloseCellEditor(true);
-    if (button == rvmbLeft) {
-      // A press in the table ends the selection inside a chosen cell.
-      if (fd->GetActiveSubDataItem() == this) fd->ClearActiveSubData();
+    TRVTableCellData* cell = GetCells(r, c);
+    // A left press makes the cell the chosen one; a press on its content goes to its
+    // document (a text selection starts there).
+    if (button == rvmbLeft && cell) {
+      fd->SetActiveSubData(cell->View(), this);
       ChosenRow = r;
       ChosenCol = c;
-      if (StartMouseCellSelection(r, c)) fd->InvalidateControl();
     }
+    int32_t sx = 0, sy = 0;
+    if (TRVTableCellView* view = CellContentViewAt(r, c, x, y, sx, sy)) view->MouseDown(button, shift, sx, sy);
+    TCustomRVData* root = fd->GetAbsoluteRootData();
+    if (button == rvmbLeft && !(root && (root->State & rvstDragPending)) && StartMouseCellSelection(r, c))
+      fd->InvalidateControl();
     return false;
   }
   if (button == rvmbLeft && (Options.Contains(rvtoRowSizing) || Options.Contains(rvtoColSizing) ||
@@ -1090,7 +1146,6 @@ bool TRVTableItemInfo::IsSelectedAsWhole() {
 
 bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y, int32_t item_no,
                                TCustomRVData* rvdata) {
-  (void)shift;
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(rvdata);
   if (RowCount() == 0 || UpdateLock >= 1 || !fd) return false;
   OriginX = OriginY = 0;
@@ -1110,20 +1165,37 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
     ResumeCellEditor();
     return false;
   }
+  int32_t r = 0, c = 0, sx = 0, sy = 0;
   if (button == rvmbLeft) {
     if (fd->CaptureMouseItem == this && !MouseSelecting) fd->ReleaseMouseCapture(this);
     if (MouseSelecting) {
+      // The release ends a selection made in the anchor cell's document.
+      if (!CellEditor && SelAnchorRow >= 0 && SelAnchorCol >= 0 && SelAnchorRow < RowCount() &&
+          SelAnchorCol < ColCount())
+        if (TRVTableCellData* anchor = GetCells(SelAnchorRow, SelAnchorCol)) {
+          TRVTableCellView* view = anchor->View();
+          if (!view->IsStale())
+            view->MouseUp(button, shift, x - anchor->Left - CellPadding, y - CellContentTop(anchor) - anchor->Top);
+        }
       fd->ReleaseMouseCapture(this);
       MouseSelecting = false;
       if (CellEditor) {
         CellEditor->MouseDownFlag = false;
         if (cell_selection_) CloseCellEditor(true);
       }
+      // A chosen cell that the cell selection covers whole stands no longer for the
+      // document's selection.
+      if (auto* chosen = dynamic_cast<TRVTableCellView*>(fd->GetActiveSubData());
+          chosen && fd->GetActiveSubDataItem() == this && (chosen->Cell->State & rvstCompletelySelected))
+        fd->ClearActiveSubData();
+    } else if (!CellEditor && FindCellAt(x, y, r, c)) {
+      if (TRVTableCellView* view = CellContentViewAt(r, c, x, y, sx, sy)) view->MouseUp(button, shift, sx, sy);
     }
     return false;
   }
+  if (!CellEditor && FindCellAt(x, y, r, c))
+    if (TRVTableCellView* view = CellContentViewAt(r, c, x, y, sx, sy)) view->MouseUp(button, shift, sx, sy);
   // A right click outside the selection moves the document's selection to just after the table.
-  int32_t r = 0, c = 0;
   if (button == rvmbRight && fd->GetOptions().Contains(rvoRClickDeselects) && FindCellAt(x, y, r, c) &&
       !IsCellInSelection(r, c) && !IsSelectedAsWhole()) {
     const bool chosen = ChosenRow == r && ChosenCol == c;

@@ -27,13 +27,38 @@ TRVTableCellView::~TRVTableCellView() = default;
 void TRVTableCellView::FormatTo(TCanvas* canvas, int32_t width) {
   ContentWidth = width;
   FormatCanvas = canvas;
-  FormatDocument(false, true, false, 0, canvas, false, false, false);
+  // Laying the cell out repaints nothing by itself: the table's layout does.
+  formatting_ = true;
+  try {
+    FormatDocument(false, true, false, 0, canvas, false, false, false);
+  } catch (...) {
+    formatting_ = false;
+    throw;
+  }
+  formatting_ = false;
   formatted_count_ = ItemCount();
 }
 
 void TRVTableCellView::PaintAt(TCanvas& canvas, int32_t x, int32_t y, const TRect& clip) {
   // PaintTo shows the document rectangle starting at rect's top left at the canvas origin.
   PaintTo(canvas, TRect{-x, -y, clip.Right - x, clip.Bottom - y});
+}
+
+void TRVTableCellView::InvalidateRectangle(const TRect& /*r*/) {
+  if (formatting_) return;
+  if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
+    host->InvalidateControl();
+}
+
+void TRVTableCellView::SetControlCursor(TCursor cursor) {
+  if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
+    host->SetControlCursor(cursor);
+}
+
+TCursor TRVTableCellView::GetControlCursor() {
+  if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
+    return host->GetControlCursor();
+  return TCustomRVFormattedData::GetControlCursor();
 }
 
 TRVTableCellView* TRVTableCellData::View() {

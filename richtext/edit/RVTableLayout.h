@@ -32,6 +32,13 @@ class TRVTableCellView : public TCustomRVFormattedData {
     Cell->GetParentInfo(parent_item_no, location);
   }
   TCanvas* GetCanvas() override { return FormatCanvas; }
+  // A cell has no window: what it shows changing repaints the control of the document
+  // around its table, and the mouse pointer over it is that control's.
+  void InvalidateRectangle(const TRect& r) override;
+  void SetControlCursor(TCursor cursor) override;
+  TCursor GetControlCursor() override;
+  // A selection made with the mouse in a cell follows the mouse beyond the cell.
+  bool MouseCoordsClamped() override { return false; }
   int32_t GetAreaWidth() override { return ContentWidth; }
   int32_t GetMinTextWidth() override { return 0; }
   // Lays the cell's items out for the width on the canvas (always anew).
@@ -44,6 +51,7 @@ class TRVTableCellView : public TCustomRVFormattedData {
 
  private:
   int32_t formatted_count_ = -1;
+  bool formatting_ = false;
 };
 
 // The printable document of one cell of a printed table: the same view formatted on the printer

@@ -390,6 +390,9 @@ class TCustomRVFormattedData : public TCustomRVData {
   void ForgetAnimators();
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
   virtual void SetControlCursor(TCursor /*cursor*/) {}
+  // Mouse points are clamped to the client area while a mouse selection is extended
+  // (unless the flag word's bit 4 says otherwise); a nested document never clamps.
+  virtual bool MouseCoordsClamped() { return !(GetFlags() & 0x0010); }
   virtual TCursor GetControlCursor() { return 0; }
   // ---- Drag and drop (RVDragDrop.cpp): a nested document asks its absolute root ----
   // The drop source of the running drag (the root's; the source clears it when it goes),

@@ -572,7 +572,7 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
     return;
   }
   if (State & rvstSelecting) {
-    if (!(GetFlags() & 0x0010)) {
+    if (MouseCoordsClamped()) {
       x = std::clamp(x, 0, GetAreaWidth());
       y = std::clamp(y, 0, GetAreaHeight());
     }
@@ -715,7 +715,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
   const int32_t hoffs = GetHOffs(), voffs = GetVOffs();
   if (!CaptureMouseItem) State &= ~rvstWordSelectedByDblClick;
   if ((State & rvstSelecting) && button == rvmbLeft) {
-    if (!(GetFlags() & 0x0010)) {
+    if (MouseCoordsClamped()) {
       x = std::clamp(x, 0, GetAreaWidth());
       y = std::clamp(y, 0, GetAreaHeight());
     }

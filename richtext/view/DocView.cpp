@@ -3,6 +3,7 @@
 #include "richtext/view/RVClipboardQt.h"
 #include "richtext/view/RVLinear.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -18,6 +19,21 @@
 namespace pelvar {
 
 namespace {
+// The widget that has the focus, as the application last reported it: while a focus-in
+// event is delivered, the widget that had the focus before.
+QPointer<QWidget>& ReportedFocus() {
+  static QPointer<QWidget> focus;
+  return focus;
+}
+void TrackFocus() {
+  // One tracker per application object (it goes with the application).
+  static QPointer<QObject> tracker;
+  if (tracker || !qApp) return;
+  tracker = new QObject(qApp);
+  ReportedFocus() = QApplication::focusWidget();
+  QObject::connect(qApp, &QApplication::focusChanged, tracker,
+                   [](QWidget*, QWidget* now) { ReportedFocus() = now; });
+}
 const TRVOptions kDefaultOptions = {rvoAllowSelection,   rvoScrollToEnd,      rvoShowPageBreaks, rvoAutoCopyText,
                                     rvoAutoCopyRVF,      rvoAutoCopyImage,    rvoAutoCopyRTF,    rvoFormatInvalidate,
                                     rvoDblClickSelectsWord, rvoRClickDeselects, rvoFastFormatting};
@@ -48,6 +64,7 @@ TCustomDocView::TCustomDocView(QWidget* parent) : TRVScroller(parent) {
   resize(100, 40);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
+  TrackFocus();
 }
 
 TCustomDocView::~TCustomDocView() {
@@ -293,6 +310,8 @@ void TCustomDocView::BackgroundChanged() {
   FullRedraw = Background->ScrollNeedsFullRedraw();
   Background->UpdatePaletted(DoInPaletteMode(), nullptr);
   if (Options.Contains(rvoFormatInvalidate)) update();
+  // Animations start again over the new background.
+  RVData->ResetAnimation();
 }
 
 // ---- Formatting ---------------------------------------------------------------------------------
@@ -498,7 +517,9 @@ void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
 }
 
 void TCustomDocView::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
-  if (!GetInplaceEditor()) RVData->State |= rvstFocusByMouse;
+  // The focus that a click brings moves no Tab focus (the framework gives the focus before
+  // the press arrives when it can; the mark then waits for a focus given later).
+  if (!GetInplaceEditor() && !hasFocus()) RVData->State |= rvstFocusByMouse;
   if (button == mbLeft) StartScrollTimer(false);
   if (style_) RVData->MouseDown(button, shift, x, y);
 }
@@ -694,8 +715,9 @@ void TCustomDocView::DragDrop(TObject* source, int32_t x, int32_t y) {
 
 void TCustomDocView::mouseDoubleClickEvent(QMouseEvent* e) {
   const QPoint p = e->position().toPoint();
-  if (style_) RVData->DblClickAt(p.x(), p.y());
+  // The control's event first, then the document's word selection.
   DblClick();
+  if (style_) RVData->DblClickAt(p.x(), p.y());
 }
 
 void TCustomDocView::keyPressEvent(QKeyEvent* e) {
@@ -725,16 +747,7 @@ void TCustomDocView::KeyDown(int key, TShiftState shift) {
     if (TabNavigation() != rvtnNone && !(shift & ssAlt) &&
         ((ctrl && TabNavigation() == rvtnCtrlTab) || (!ctrl && TabNavigation() == rvtnTab))) {
       RVData->State &= ~rvstFocusByMouse;
-      const bool backward = (shift & ssShift) != 0;
-      const bool had_item = RVData->FocusedItem >= 0;
-      // Past the last focusable item the focus leaves for the next control of the form; with
-      // none, the navigation wraps around inside the document.
-      if (!RVData->DoTabNavigation(backward)) {
-        if (QWidget* next = FindNextTabControl(window(), this, !backward))
-          next->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
-        else if (had_item)
-          RVData->DoTabNavigation(backward);
-      }
+      TabNavigate((shift & ssShift) != 0, this);
     }
   } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
     RVData->ExecuteTabFocused();
@@ -780,15 +793,49 @@ TShortCut TCustomDocView::ShortCutOf(int key, TShiftState shift) {
   return sc;
 }
 
+void GetTabOrderList(QWidget* container, std::vector<QWidget*>& list) {
+  // The children in the order of the focus chain (the order Tab visits them), then any the
+  // chain does not hold.
+  std::vector<QWidget*> children;
+  for (QWidget* w = container->nextInFocusChain(); w && w != container; w = w->nextInFocusChain())
+    if (w->parentWidget() == container && !w->isWindow() &&
+        std::find(children.begin(), children.end(), w) == children.end())
+      children.push_back(w);
+  for (QObject* o : container->children())
+    if (auto* w = qobject_cast<QWidget*>(o);
+        w && !w->isWindow() && std::find(children.begin(), children.end(), w) == children.end())
+      children.push_back(w);
+  auto* scroller = dynamic_cast<TRVScroller*>(container);
+  for (QWidget* w : children) {
+    // A scroller's own scroll bars are part of its frame.
+    if (scroller && scroller->IsOwnScrollBar(w)) continue;
+    list.push_back(w);
+    if (auto* view = dynamic_cast<TCustomDocView*>(w))
+      view->GetTabOrderList(list);
+    else
+      GetTabOrderList(w, list);
+  }
+}
+
+void TCustomDocView::GetTabOrderList(std::vector<QWidget*>& list) {
+  pelvar::GetTabOrderList(this, list);
+  if (TabNavigation() == rvtnNone) return;
+  for (size_t i = list.size(); i-- > 2;)
+    if (list[i]->parentWidget() == this) list.insert(list.begin() + static_cast<std::ptrdiff_t>(i), this);
+  if (list.size() > 1) list.push_back(this);
+}
+
 QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
   if (!form) return nullptr;
-  // The form's tab order: its focus chain, from the form round to itself.
   std::vector<QWidget*> order;
-  for (QWidget* w = form->nextInFocusChain(); w && w != form; w = w->nextInFocusChain()) order.push_back(w);
+  if (auto* view = dynamic_cast<TCustomDocView*>(form))
+    view->GetTabOrderList(order);
+  else
+    GetTabOrderList(form, order);
   if (order.empty()) return nullptr;
   const int32_t n = static_cast<int32_t>(order.size());
   int32_t start = -1;
-  for (int32_t i = 0; i < n; ++i)
+  for (int32_t i = 0; i < n && start < 0; ++i)
     if (order[static_cast<size_t>(i)] == control) start = i;
   if (start < 0) start = forward ? n - 1 : 0;
   for (int32_t k = 1; k < n; ++k) {
@@ -797,6 +844,114 @@ QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
     if (w->isEnabled() && w->isVisibleTo(form) && (w->focusPolicy() & Qt::TabFocus)) return w;
   }
   return nullptr;
+}
+
+// ---- Tab navigation and focus ------------------------------------------------------------------
+
+
+bool TCustomDocView::event(QEvent* e) {
+  if (e->type() == QEvent::KeyPress && TabNavigation() == rvtnTab) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) &&
+        !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      keyPressEvent(k);
+      // Taken here: not passed on to the form, which would move the focus on.
+      k->accept();
+      return true;
+    }
+  }
+  return TRVScroller::event(e);
+}
+
+bool TCustomDocView::focusNextPrevChild(bool next) {
+  QWidget* focus = QApplication::focusWidget();
+  QWidget* editor = GetInplaceEditor();
+  if (TabNavigation() != rvtnNone && focus && focus != this && isAncestorOf(focus) &&
+      !(editor && (focus == editor || editor->isAncestorOf(focus))))
+    if (QWidget* target = FindNextTabControl(window(), focus, next)) {
+      target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+      return true;
+    }
+  return TRVScroller::focusNextPrevChild(next);
+}
+
+void TCustomDocView::TabNavigate(bool backward, QWidget* prev_control) {
+  TDocViewRVData& d = *RVData;
+
+  // The focus came from a click or from outside the application.
+  if (d.State & rvstFocusByMouse) {
+    d.State &= ~rvstFocusByMouse;
+    return;
+  }
+  if (prev_control && prev_control->window() != window()) return;
+  if (d.FocusedItem != -1 && !prev_control) return;
+  if (prev_control && prev_control != this) {
+    // The item holding the control that had the focus becomes the focused item, so that the
+    // navigation goes on from there.
+    int32_t item_no = -1;
+    TObject* owned = nullptr;
+    for (QWidget* w = prev_control; w && w != this && item_no < 0; w = w->parentWidget()) {
+      auto* obj = dynamic_cast<TObject*>(w);
+      if (!obj) continue;
+      if (d.FocusedItem >= 0 && d.FocusedItem < d.ItemCount() && d.GetItem(d.FocusedItem)->OwnsControl(obj))
+        item_no = d.FocusedItem;
+      else
+        item_no = d.FindControlItemNo(obj);
+      if (item_no < 0)
+        for (int32_t i = 0; i < d.ItemCount() && item_no < 0; ++i)
+          if (d.GetItem(i)->OwnsControl(obj)) item_no = i;
+      owned = obj;
+    }
+    if (item_no >= 0) {
+      TCustomRVItemInfo* item = d.GetItem(item_no);
+      d.SetFocusedItem(item_no, nullptr, -1);
+      TCustomRVData* inner_data = nullptr;
+      TCustomRVItemInfo* inner_item = nullptr;
+      if (item->AdjustFocusToControl(owned, inner_data, inner_item) && inner_data && inner_item) {
+        d.TabNavRVData = dynamic_cast<TCustomRVFormattedData*>(inner_data);
+        d.TabNavItemNo = inner_data->GetItemNo(inner_item);
+      }
+      if (item->GetBoolValue(7)) {
+        d.TabNavItemNo = item_no;
+        d.TabNavRVData = &d;
+      }
+    }
+  }
+  const bool had_item = d.FocusedItem >= 0;
+  if (d.DoTabNavigation(backward)) return;
+  // Nothing to focus in the document: a focus that came from elsewhere stays here.
+  if (prev_control != this && !had_item) return;
+  // Past the last focusable item the focus leaves for the next control of the form; with
+  // none, the navigation wraps around inside the document.
+  if (QWidget* next = FindNextTabControl(window(), this, !backward))
+    next->setFocus(backward ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+  else if (had_item)
+    d.DoTabNavigation(backward);
+}
+
+void TCustomDocView::focusInEvent(QFocusEvent* e) {
+  QWidget* prev = ReportedFocus();
+  if (prev == this) prev = nullptr;
+  TRVScroller::focusInEvent(e);
+  if (Destroying || ScrollerChainDestroying(this)) return;
+  if (TabNavigation() != rvtnNone && !GetInplaceEditor()) {
+    if (e->reason() == Qt::MouseFocusReason) {
+      // A click brought the focus: the Tab focus stays where it is.
+    } else {
+      if (!prev) RVData->State |= rvstFocusByMouse;  // from outside the application
+      const bool backward = e->reason() == Qt::BacktabFocusReason ||
+                            (QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
+      TabNavigate(backward, prev);
+    }
+  }
+  if (style_ && (style_->SelColor != style_->InactiveSelColor || style_->SelTextColor != style_->InactiveSelTextColor))
+    update();
+}
+
+void TCustomDocView::focusOutEvent(QFocusEvent* e) {
+  TRVScroller::focusOutEvent(e);
+  if (style_ && (style_->SelColor != style_->InactiveSelColor || style_->SelTextColor != style_->InactiveSelTextColor))
+    update();
 }
 
 // ---- Messages ---------------------------------------------------------------------------------

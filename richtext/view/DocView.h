@@ -79,9 +79,12 @@ class TRVDNDMessageData : public TRVMessageData {
   TObject* Obj = nullptr;
 };
 
-// The next control of the form in tab order after (before) control that takes the focus by
-// Tab, control and its children excepted; nullptr when there is none.
+// The next control of the form in tab order (GetTabOrderList) after (before) control that
+// takes the focus by Tab, control and its children excepted; nullptr when there is none.
 QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward);
+// The tab order of the controls inside container: each child in the order Tab visits them,
+// followed by the list of its own controls (a viewer's as its GetTabOrderList gives it).
+void GetTabOrderList(QWidget* container, std::vector<QWidget*>& list);
 
 class TCustomDocView : public TRVScroller, public TRVSpellingHost {
  public:
@@ -234,6 +237,10 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   void DblClick();
   // A key pressed (Qt key code): scrolling keys, Tab navigation, Enter on the focused item.
   void KeyDown(int key, TShiftState shift);
+  // The controls inside this one in tab order: its inserted controls; with Tab navigation
+  // the control itself stands before each of them and after the last, so that Tab from an
+  // inserted control comes back to the document, which moves on to its next focusable item.
+  virtual void GetTabOrderList(std::vector<QWidget*>& list);
   void SetVSmallStep(int32_t value) override;
   void SetBiDiMode(TRVBiDiMode value) override;
   void ResetScrollPosition() override;
@@ -331,6 +338,17 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   // The mouse left the control: the hovered hyperlink is forgotten and repainted.
   void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  // With Tab navigation the control takes the Tab key itself (the framework would move the
+  // focus on); Tab in an inserted control goes back to the document.
+  bool event(QEvent* e) override;
+  bool focusNextPrevChild(bool next) override;
+  // The focus arrives: Tab navigation from the control that had it; a change of the look
+  // of the selection between active and inactive repaints.
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  // Tab navigation (backward with Shift) from prev_control (the control itself for a Tab
+  // key, the control that lost the focus when the focus arrives, nil from outside).
+  void TabNavigate(bool backward, QWidget* prev_control);
 
  private:
   TRVStyle* style_ = nullptr;

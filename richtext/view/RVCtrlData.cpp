@@ -1,6 +1,9 @@
 #include "richtext/view/RVCtrlData.h"
 
+#include <QWidget>
+
 #include "platform/qt/qt_canvas.h"
+#include "richtext/view/RVScroll.h"
 
 namespace pelvar {
 
@@ -86,6 +89,9 @@ bool TRVControlData::DoTabNavigation(bool backward) {
     if (IsFocusableItem(i)) {
       SetFocusedItem(i, this, i);
       GetItem(i)->FocusControl();
+      // An inserted control takes the window focus.
+      if (auto* c = dynamic_cast<TRVControlItemInfo*>(GetItem(i)))
+        if (auto* w = dynamic_cast<QWidget*>(c->Control)) FocusControlInForm(w);
       InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
       return true;
     }

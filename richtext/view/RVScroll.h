@@ -191,6 +191,8 @@ class TRVScroller : public QWidget {
   virtual void DragDrop(TObject* /*source*/, int32_t /*x*/, int32_t /*y*/) {}
   // A screen point in client coordinates.
   TPoint ScreenToClient(TPoint pt) const;
+  // One of the control's own scroll bars (part of its frame, not an inserted control).
+  bool IsOwnScrollBar(const QWidget* w) const { return w && (w == vbar_ || w == hbar_); }
 
  protected:
   virtual void CreateWnd();

@@ -129,6 +129,34 @@ TEST_F(EditorGuiTest, KeysThroughTheEventQueue) {
   }
 }
 
+// In an active window with another control to go to, Tab still reaches an editor that
+// wants tabs (it types a tab item and keeps the focus); without rvoWantTabs the focus moves
+// on to the next control.
+TEST_F(EditorGuiTest, TabInAnActiveWindowIsTypedWhenTheEditorWantsTabs) {
+  for (bool want : {true, false}) {
+    SCOPED_TRACE(want);
+    QWidget form;
+    form.resize(400, 300);
+    auto e = Make({"ab"});
+    e->setParent(&form);
+    auto* next = new QWidget(&form);
+    next->setFocusPolicy(Qt::StrongFocus);
+    next->setGeometry(0, 250, 20, 10);
+    if (!want) e->EditorOptions.Exclude(rvoWantTabs);
+    form.show();
+    form.activateWindow();
+    QCoreApplication::processEvents();
+    if (!form.isActiveWindow()) GTEST_SKIP() << "the platform activates no window";
+    e->setFocus();
+    e->EditData()->SetCaretAt(0, 3);
+    Post(e.get(), Qt::Key_Tab);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Dump(*e), want ? "ab+<tab>" : "ab");
+    EXPECT_EQ(QApplication::focusWidget(), want ? static_cast<QWidget*>(e.get()) : next);
+    e->setParent(nullptr);
+  }
+}
+
 TEST_F(EditorGuiTest, ReadOnlyOrARefusingOnChangingMakesEveryCommandBeep) {
   const std::string path = ::testing::TempDir() + "/rvedit_gui.txt";
   {

@@ -54,7 +54,14 @@ TEST_F(TableViewTest, DoubleClickOnAWordInACellChoosesTheCell) {
     auto v = MakeWithTable();
     if (!told) v->Flags |= 0x8000;
     TRVTableCellView* cell_view = table->GetCells(0, 0)->View();
-    DoubleClick(v.get(), InCell(0, 0, 45));
+    if (told) {
+      DoubleClick(v.get(), InCell(0, 0, 45));
+    } else {
+      // A press on a cell chooses it by itself: here only the double click's own event.
+      const QPoint p = InCell(0, 0, 45);
+      SendMouse(v.get(), QEvent::MouseButtonDblClick, p.x(), p.y(), Qt::LeftButton, Qt::LeftButton);
+      SendMouse(v.get(), QEvent::MouseButtonRelease, p.x(), p.y(), Qt::LeftButton, Qt::NoButton);
+    }
     // The word is selected in the cell's own document either way.
     int32_t si, ei, so, eo;
     cell_view->GetSelBounds(si, ei, so, eo, true);
@@ -121,6 +128,79 @@ TEST_F(TableViewTest, FindPositionAtDescendsIntoTheCell) {
   d.FindPositionAt(before->Left + 5, d.DocumentHeight + 50, rvdata, item_no, offs, over_control);
   EXPECT_EQ(rvdata, nullptr);
   EXPECT_EQ(item_no, -1);
+}
+
+// A press on a cell's text in a viewer goes into the cell: dragging there selects its text,
+// which then stands for the viewer's selection; the pointer over the text is the control's
+// text cursor. Dragging on into another cell selects cells instead, and the chosen cell
+// gives way to them.
+TEST_F(TableViewTest, DraggingInACellSelectsItsTextThenCells) {
+  style.SelectionMode = rvsmChar;
+  for (bool into_next_cell : {false, true}) {
+    SCOPED_TRACE(into_next_cell);
+    auto v = MakeWithTable();
+    v->Cursor = crIBeam;
+    TRVTableCellView* cell_view = table->GetCells(0, 0)->View();
+    const QPoint from = InCell(0, 0, 1), to = InCell(0, 0, 29);  // before "a", after "alph"
+    Move(v.get(), from.x(), from.y());
+    EXPECT_EQ(v->cursor().shape(), Qt::IBeamCursor);
+    SendMouse(v.get(), QEvent::MouseButtonPress, from.x(), from.y(), Qt::LeftButton, Qt::LeftButton);
+    EXPECT_EQ(v->ChosenRVData, cell_view);
+    SendMouse(v.get(), QEvent::MouseMove, to.x(), to.y(), Qt::NoButton, Qt::LeftButton);
+    if (!into_next_cell) {
+      SendMouse(v.get(), QEvent::MouseButtonRelease, to.x(), to.y(), Qt::LeftButton, Qt::NoButton);
+      int32_t si, ei, so, eo;
+      cell_view->GetSelBounds(si, ei, so, eo, true);
+      EXPECT_EQ(std::vector<int32_t>({si, so, ei, eo}), std::vector<int32_t>({0, 1, 0, 5}));
+      EXPECT_FALSE(cell_view->State & rvstSelecting);
+      EXPECT_EQ(v->ChosenRVData, cell_view);
+      EXPECT_TRUE(v->SelectionExists());
+      EXPECT_EQ(v->RVData->GetSelTextAs(false), "alph");
+    } else {
+      const QPoint other = InCell(1, 1, 8);
+      SendMouse(v.get(), QEvent::MouseMove, other.x(), other.y(), Qt::NoButton, Qt::LeftButton);
+      SendMouse(v.get(), QEvent::MouseButtonRelease, other.x(), other.y(), Qt::LeftButton, Qt::NoButton);
+      int32_t top = -1, left = -1, cols = 0, rows = 0;
+      ASSERT_TRUE(table->GetCellSelectionRect(false, top, left, cols, rows));
+      EXPECT_EQ(std::vector<int32_t>({top, left, cols, rows}), std::vector<int32_t>({0, 0, 2, 2}));
+      EXPECT_EQ(v->ChosenRVData, nullptr);
+      EXPECT_FALSE(cell_view->SelectionExists(false));
+    }
+  }
+}
+
+// An inserted control in a cell is placed at its item inside the cell, as a child of the
+// viewer, and follows the table when it moves down.
+TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
+  auto v = MakeWithTable();
+  class TBox : public QWidget, public TObject {};
+  auto* box = new TBox;
+  box->resize(20, 10);
+  TRVTableCellData* cell = table->GetCells(1, 0);
+  auto* item = new TRVControlItemInfo(cell);
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Spacing = 1;
+  item->SetSameAsPrev(true);
+  item->Control = box;
+  cell->AddItem("box", item);
+  v->Format();
+  auto expect_in_cell = [&]() {
+    TRVTableCellView* view = cell->View();
+    int32_t d = -1;
+    for (int32_t i = 0; i < view->DrawLines.Count() && d < 0; ++i)
+      if (view->DrawLines[i]->ItemNo == 1) d = i;
+    ASSERT_GE(d, 0);
+    int32_t tx = 0, ty = 0;
+    table->GetItemClientCoords(tx, ty);
+    EXPECT_EQ(box->parentWidget(), v.get());
+    EXPECT_EQ(box->x(), tx + cell->Left + table->CellPadding + view->DrawLines[d]->Left + 1);
+    EXPECT_EQ(box->y(), ty + cell->Top + table->CellContentTop(cell) + view->DrawLines[d]->Top + 1);
+  };
+  expect_in_cell();
+  v->TopMargin = 40;
+  v->Format();
+  expect_in_cell();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 
 #include "platform/qt/qt_canvas.h"
 #include "richtext/model/RVImageList.h"
@@ -393,6 +394,124 @@ TEST_F(ViewerGuiTest, TabMovesBetweenHyperlinksThenLeavesTheDocument) {
 namespace pelvar {
 namespace {
 
+// An inserted control that is a widget is placed at its item after formatting, as a child
+// of the viewer (within the item's spacing), and follows the document when it scrolls.
+TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
+  TRVStyle style(nullptr);
+  TCustomDocView view;
+  view.resize(200, 100);
+  view.SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  view.SetStyle(&style);
+  view.HandleNeeded();
+  for (int i = 0; i < 20; ++i) view.AddTextBlock("line", 0, 0, 0);
+  class TBox : public QWidget, public TObject {};
+  auto* tbox = new TBox;  // no parent yet: the viewer takes it
+  tbox->resize(30, 12);
+  auto* item = new TRVControlItemInfo(view.RVData.get());
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->Spacing = 2;
+  item->SetSameAsPrev(true);
+  item->Control = tbox;
+  view.RVData->AddItem("box", item);
+  view.Format();
+  int32_t d = -1;
+  view.RVData->GetFirstDrawItemOfItem(view.GetItemCount() - 1, d);
+  ASSERT_GE(d, 0);
+  const TRVDrawLineInfo* l = view.RVData->DrawLines[d];
+  EXPECT_EQ(tbox->parentWidget(), &view);
+  EXPECT_TRUE(tbox->isVisibleTo(&view));
+  EXPECT_EQ(tbox->x(), l->Left + 2 - view.HPos);
+  EXPECT_EQ(tbox->y(), l->Top + 2 - view.VPos * view.VSmallStep);
+  view.ScrollTo(view.VPos + 3);
+  EXPECT_EQ(tbox->y(), l->Top + 2 - view.VPos * view.VSmallStep);
+}
+
+// A control that takes the focus, inserted into a viewer.
+class TFocusBox : public QWidget, public TObject {
+ public:
+  explicit TFocusBox(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    resize(20, 10);
+  }
+};
+
+// Tab through real key events in an active window: the viewer takes Tab itself and moves
+// between its hyperlinks and inserted controls; Tab in an inserted control comes back to the
+// document, which goes on after that control; the focus arriving by Tab from the control
+// before the viewer starts at the first focusable item; past the last one the focus leaves
+// for the next control of the form. The tab order list puts the viewer before and after
+// its inserted control.
+TEST_F(ViewerGuiTest, TabThroughHyperlinksAndInsertedControlsWithRealKeys) {
+  TRVStyle style(nullptr);  // text style 4 is a hyperlink
+  QWidget form;
+  form.resize(400, 300);
+  auto* first = new QWidget(&form);
+  first->setFocusPolicy(Qt::StrongFocus);
+  first->setGeometry(0, 0, 20, 10);
+  auto* view = new TCustomDocView(&form);
+  view->setGeometry(0, 20, 300, 200);
+  view->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+  view->SetStyle(&style);
+  auto* last = new QWidget(&form);
+  last->setFocusPolicy(Qt::StrongFocus);
+  last->setGeometry(0, 250, 20, 10);
+  auto* box = new TFocusBox(view);
+  view->AddTextBlock("a", 0, 0, 0);
+  view->RVData->AddTextItem("link", 4, -1);
+  auto* item = new TRVControlItemInfo(view->RVData.get());
+  item->StyleNo = rvsComponent;
+  item->ParaNo = 0;
+  item->SetSameAsPrev(true);
+  item->Control = box;
+  view->RVData->AddItem("box", item);
+  view->RVData->AddTextItem("link2", 4, -1);
+  form.show();
+  form.activateWindow();
+  QApplication::processEvents();
+  view->Format();
+  if (!form.isActiveWindow()) GTEST_SKIP() << "the platform activates no window";
+
+  std::vector<QWidget*> order;
+  GetTabOrderList(&form, order);
+  EXPECT_EQ(order, (std::vector<QWidget*>{first, view, view, box, view, last}));
+
+  auto tab = [](bool back) {
+    QWidget* w = QApplication::focusWidget();
+    ASSERT_NE(w, nullptr);
+    QKeyEvent k(QEvent::KeyPress, back ? Qt::Key_Backtab : Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &k);
+    QApplication::processEvents();
+  };
+  TDocViewRVData& d = *view->RVData;
+  first->setFocus(Qt::OtherFocusReason);
+  tab(false);  // into the viewer: its first hyperlink
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  EXPECT_EQ(d.FocusedItem, 1);
+  tab(false);  // the inserted control takes the focus
+  EXPECT_EQ(QApplication::focusWidget(), box);
+  EXPECT_EQ(d.FocusedItem, 2);
+  tab(false);  // back to the document, after the control
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  EXPECT_EQ(d.FocusedItem, 3);
+  tab(true);  // Shift+Tab: the control again
+  EXPECT_EQ(QApplication::focusWidget(), box);
+  EXPECT_EQ(d.FocusedItem, 2);
+  tab(true);  // from the control back: the first hyperlink
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  EXPECT_EQ(d.FocusedItem, 1);
+  tab(false);
+  tab(false);
+  tab(false);  // past the last hyperlink: the next control of the form
+  EXPECT_EQ(QApplication::focusWidget(), last);
+  EXPECT_EQ(d.FocusedItem, -1);
+  // Without Tab navigation the control keeps no place between its inserted controls.
+  view->SetTabNavigation(rvtnNone);
+  order.clear();
+  GetTabOrderList(&form, order);
+  EXPECT_EQ(order, (std::vector<QWidget*>{first, view, box, last}));
+}
+
 TEST_F(ViewerGuiTest, StyleSheetGoingAwayIsForgotten) {
   TCustomDocView view;
   view.resize(300, 100);
@@ -547,6 +666,9 @@ TEST_F(ViewerGuiTest, AnimationTimerFollowsTheShortestPeriod) {
   v.view.OnAnimationTimer();
   EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 1);
   EXPECT_EQ(list->TimerPeriod, 100);
+  // A new background starts the animations again.
+  v.view.SetBackgroundStyle(bsTiled);
+  EXPECT_EQ(static_cast<TRVAnimator*>(a->Animator.get())->FrameIndex, 0);
   v.view.SetAnimationMode(rvaniDisabled);
   EXPECT_EQ(v.view.RVData->AnimatorList, nullptr);
   EXPECT_EQ(a->Animator, nullptr);

@@ -143,5 +143,19 @@ TEST_F(ViewerMouseTest, DrawItemPredicatesOfWrappedLines) {
   EXPECT_FALSE(d.GetItemCoords(2, left, top));
 }
 
+// A double click fires the control's OnDblClick first, then the document selects the word
+// under the mouse ("alpha " is 39 pixels wide after the 5-pixel margin).
+TEST_F(ViewerMouseTest, DoubleClickFiresOnDblClickBeforeTheWordIsSelected) {
+  auto v = Make({"alpha beta"});
+  std::string seen = "none";
+  v->OnDblClick = [&](TCustomDocView* s) { seen = s->RVData->GetSelTextAs(false); };
+  const int x = 5 + 45, y = 10;
+  Click(v.get(), x, y);
+  SendMouse(v.get(), QEvent::MouseButtonDblClick, x, y, Qt::LeftButton, Qt::LeftButton);
+  SendMouse(v.get(), QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(seen, "");
+  EXPECT_EQ(v->RVData->GetSelTextAs(false), "beta");
+}
+
 }  // namespace
 }  // namespace pelvar
