@@ -482,6 +482,11 @@ bool TIB_Dataset::SysOpenCursor() {
 
 void TIB_Dataset::SysExecute() {
   if (Active()) throw EIB_Error(this, IB_Message(TIB_Msg::DatasetOpen));
+  // Opened out of search mode: the links' criteria enter the SQL first.
+  if (state_ == dstSearch) {
+    SysPost(false, false);
+    if (Active()) return;  // the search opened the dataset itself
+  }
   TIB_Statement::SysExecute();
 }
 

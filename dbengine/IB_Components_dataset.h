@@ -732,6 +732,12 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // The reaction of every detail that searches with this dataset to its search state.
   void CascadeSearchStateToDetails();
   void LeaveSessionDatasetList();
+  // The session's datasets whose MasterSource is this dataset.
+  std::vector<TIB_Dataset*> Details();
+  // A new master row: the details' pending changes are posted first. A master row that
+  // goes (deleted, or a new one cancelled): the details' new rows for it go too.
+  void PostDetails();
+  void CancelDetailInserts();
   // This detail's reaction to its master's search state.
   void MasterSearchStateChanged();
   // Sends event 31 with Code to the links, then applies Operation to the details that

@@ -395,6 +395,7 @@ void TIB_Dataset::SysInsert() {
   try {
     reopen_in_search_ = state_ == dstSearch || (Active() && reopen_in_search_);
     SysPost(false, false);
+    PostDetails();
   } catch (...) {
     inserting_ = false;
     throw;
@@ -529,6 +530,7 @@ void TIB_Dataset::SysDelete() {
   if (!GetCanDelete()) return;
   FireDatasetEvent(BeforeDelete, false);
   SysCancel();
+  CancelDetailInserts();
   SetState(dstDelete);
   if (auto_post_delete_) {
     try {
@@ -620,6 +622,7 @@ void TIB_Dataset::SysExecPostWithRetry() {
       break;
     case dstDelete:
       if (!ConfirmDelete()) Abort();
+      CancelDetailInserts();
       ExecuteWithRetry(OnDeleteError, [this] {
         Fields()->RevertRow(false);
         SysExecuteDelete();
@@ -763,6 +766,7 @@ void TIB_Dataset::SysCancel() {
         row->RevertRow(true);
         break;
       case dstInsert:
+        CancelDetailInserts();
         if (posted_retaining_) {
           SysExecuteDelete();
           if (GetUnidirectional()) row->ClearRow(0);

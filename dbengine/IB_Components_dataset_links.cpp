@@ -365,6 +365,30 @@ void TIB_Dataset::ExecuteSearch(bool OpenIt) {
   CascadeSearchStateToDetails();
 }
 
+std::vector<TIB_Dataset*> TIB_Dataset::Details() {
+  std::vector<TIB_Dataset*> details;
+  if (GetIB_Session() == nullptr) return details;
+  for (TIB_Component* c : GetIB_Session()->DatasetList()) {
+    auto* detail = dynamic_cast<TIB_Dataset*>(c);
+    if (detail != nullptr && detail != this && detail->GetMasterDataset() == this) details.push_back(detail);
+  }
+  return details;
+}
+
+void TIB_Dataset::PostDetails() {
+  for (TIB_Dataset* detail : Details()) {
+    const auto& now = GetIB_Session()->DatasetList();
+    if (std::find(now.begin(), now.end(), detail) != now.end()) detail->SysPost(false, false);
+  }
+}
+
+void TIB_Dataset::CancelDetailInserts() {
+  for (TIB_Dataset* detail : Details()) {
+    const auto& now = GetIB_Session()->DatasetList();
+    if (std::find(now.begin(), now.end(), detail) != now.end() && detail->GetState() == dstInsert) detail->SysCancel();
+  }
+}
+
 void TIB_Dataset::CascadeSearchStateToDetails() {
   if (GetIB_Session() == nullptr) return;
   // A copy: a detail's reaction may change the session's list.

@@ -569,5 +569,49 @@ TEST_F(DataLinkDb, ANewDetailRowPostsItsNewMasterFirst) {
   EXPECT_EQ(Read("select count(*) from KLIENT"), "5");
 }
 
+TEST_F(DataLinkDb, AMasterRowThatComesOrGoesEndsItsDetailsPendingChanges) {
+  TIB_DataSource* zsrc = nullptr;
+  TIB_BDataset* z = NewDetail(&zsrc);
+  d_->SetRequestLive(true);
+  z->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  z->Open();
+  // A new master row: the detail's edit is posted first.
+  z->Edit();
+  z->FieldByName("JMENO")->SetAsString(CZ("Rexík"));
+  d_->Insert();
+  EXPECT_EQ(z->GetState(), dstBrowse);
+  EXPECT_EQ(Read("select JMENO from ZVIRE where ID = 10"), "Rexík");
+  // The new master row is cancelled: the detail's new row for it goes too.
+  d_->FieldByName("ID")->SetAsInteger(6);
+  z->Insert();
+  z->FieldByName("ID")->SetAsInteger(60);
+  d_->Cancel();
+  EXPECT_EQ(z->GetState(), dstBrowse);
+  EXPECT_EQ(Read("select count(*) from ZVIRE where ID = 60"), "0");
+  // A master row deleted: the detail's new row is cancelled, not posted (its foreign
+  // key would keep the client).
+  d_->Last();
+  ASSERT_EQ(d_->FieldByName("ID")->GetAsInteger(), 4);
+  z->Insert();
+  z->FieldByName("ID")->SetAsInteger(40);
+  z->FieldByName("JMENO")->SetAsString("Kos");
+  d_->Delete();
+  EXPECT_EQ(Read("select count(*) from KLIENT where ID = 4"), "0");
+  EXPECT_EQ(Read("select count(*) from ZVIRE where ID = 40"), "0");
+}
+
+TEST_F(DataLinkDb, OpeningASearchingDatasetRunsItsSearch) {
+  CriteriaLink* link = NewLink();
+  d_->BeginSearch();
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    if (l->GetState() == dstSearch) l->SetSearchWhere("ID >= 3");
+  };
+  d_->Open();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(Ids(), (std::vector<int>{3, 4}));
+}
+
 }  // namespace
 }  // namespace pelvar::test
