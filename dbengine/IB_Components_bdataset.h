@@ -336,6 +336,8 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   void SysExecuteDelete() override;
   void ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t Event) override;
   void SysKeyDataChange() override;
+  // A running look-up holds the key following too.
+  bool KeyFollowingHeld() const override { return locate_nesting_ > 0 || TIB_Dataset::KeyFollowingHeld(); }
   void SysDMLCacheReceivedItem(const TIB_DMLCacheItem& Item) override;
 
   // The key row takes the current row's key values and goes into the node's key.

@@ -511,7 +511,7 @@ void TIB_BDataset::UpdateCachedDetailRows(int32_t Mode, TIB_Column* /*MasterColu
 }
 
 void TIB_BDataset::SysKeyDataChange() {
-  if (!Active() || locate_nesting_ > 0) return;
+  if (!Active() || KeyFollowingHeld()) return;
   TIB_Dataset* key = GetKeyDataset();
   if (key == nullptr || !key->Prepared()) {
     if (KeySeeking()) GotoBof();

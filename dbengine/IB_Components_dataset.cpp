@@ -147,7 +147,24 @@ TIB_Dataset::~TIB_Dataset() {
     // Going anyway.
   }
   LeaveTransactionList();
+  // The statement's destructor leaves the statement list only.
+  LeaveSessionDatasetList();
   fetch_aborted_ = true;
+}
+
+void TIB_Dataset::LeaveSessionDatasetList() {
+  TIB_Session* session = AssignedSession();
+  if (session == nullptr || internal_) return;
+  if (session->FocusedDataset() == this) session->SetFocusedDataset(nullptr);
+  RemoveFromComponentList(session->DatasetList(), this);
+}
+
+void TIB_Dataset::SetIB_Session(TIB_Session* Value) {
+  if (Value == AssignedSession()) return;
+  LeaveSessionDatasetList();
+  TIB_Statement::SetIB_Session(Value);
+  TIB_Session* session = AssignedSession();
+  if (session != nullptr && !internal_) session->DatasetList().push_back(this);
 }
 
 void TIB_Dataset::Loaded() {
@@ -378,6 +395,11 @@ void TIB_Dataset::EnableLinkEvents() {
 
 void TIB_Dataset::ProcessLinkEvent(uint8_t Code, intptr_t Argument) {
   if (Code == dsetDataChange) {
+    // A look-up whose key dataset searches hands its current row to the search.
+    if (!IsDestroying() && key_link_ != nullptr) {
+      TIB_Dataset* key = GetKeyDataset();
+      if (key != nullptr && key->GetSearchActive()) key_link_->SyncSearchCriteria();
+    }
     if (IsDestroying()) return;
     if (IsBufferedDataset() && link_events_disabled_ > 0) {
       deferred_data_change_ = true;
@@ -447,13 +469,24 @@ bool TIB_Dataset::SysOpenCursor() {
   {
     LinkEventsBracket links(*this);
     reopen_in_search_ = state_ == dstSearch || (reopen_in_search_ && GetRefreshing());
-    SysExecute();
+    // A detail searching with its master opens on the master's search result.
+    TIB_Dataset* master = GetMasterDataset();
+    if (master_search_ && state_ == dstSearch && master != nullptr && master->GetState() == dstSearch &&
+        master_search_flags_.Contains(msfOpenMasterOnOpen)) {
+      master->ExecuteSearch(true);
+    }
+    if (!Active()) SysExecute();
   }
   return Active();
 }
 
 void TIB_Dataset::SysExecute() {
   if (Active()) throw EIB_Error(this, IB_Message(TIB_Msg::DatasetOpen));
+  // Opened out of search mode: the links' criteria enter the SQL first.
+  if (state_ == dstSearch) {
+    SysPost(false, false);
+    if (Active()) return;  // the search opened the dataset itself
+  }
   TIB_Statement::SysExecute();
 }
 

@@ -76,6 +76,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   ~TIB_Dataset() override;
 
   void Loaded() override;
+  // Beside the statement list, the dataset leaves the old session's dataset list (and
+  // its focus) and joins the new session's: the searches shared with details walk it.
+  void SetIB_Session(TIB_Session* Value) override;
   // The dataset leaves the old transaction's dataset list and joins the new one's.
   void SetIB_Transaction(TIB_Transaction* Value) override;
 
@@ -306,6 +309,18 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void ExecuteSearch(bool OpenIt);
   bool GetSearchActive() const;
   TIB_DatasetEvent BeforeSearch, AfterSearch;
+  // A dataset in search state has its links write their criteria and its searching
+  // details build theirs again before its own SQL is built (their EXISTS conditions).
+  bool SysPrepare() override;
+  // The kept criteria go with the preparation.
+  void SysUnprepare() override;
+  // A detail searching with its master makes the master build its SQL again too.
+  void InvalidateSQL() override;
+  // While raised, a buffered look-up does not follow its key source and its key link
+  // does not move it to the key dataset's search text.
+  void BeginKeyFollowingGuard();
+  void EndKeyFollowingGuard();
+  virtual bool KeyFollowingHeld() const { return key_following_guard_ > 0; }
   // The links' query-by-example criteria (event 31 to every link, then to the details
   // that search with this dataset): empty them, keep them, bring back what was kept or
   // what the last executed search used, write them into Strings as name=value lines
@@ -709,8 +724,22 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   int32_t master_update_passes_ = 0;
   bool master_search_ = false;
   TIB_MasterSearchFlags master_search_flags_{msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly};
-  int32_t searching_nesting_ = 0;
+  int32_t key_following_guard_ = 0;
+  // The dataset was active when its master entered search mode: it opens again once
+  // the master's search ran.
+  bool reopen_after_master_search_ = false;
   TStrings* criteria_in_transfer_ = nullptr;
+  // The reaction of every detail that searches with this dataset to its search state.
+  void CascadeSearchStateToDetails();
+  void LeaveSessionDatasetList();
+  // The session's datasets whose MasterSource is this dataset.
+  std::vector<TIB_Dataset*> Details();
+  // A new master row: the details' pending changes are posted first. A master row that
+  // goes (deleted, or a new one cancelled): the details' new rows for it go too.
+  void PostDetails();
+  void CancelDetailInserts();
+  // This detail's reaction to its master's search state.
+  void MasterSearchStateChanged();
   // Sends event 31 with Code to the links, then applies Operation to the details that
   // search with this dataset.
   void SearchCriteriaOperation(intptr_t Code, int Operation);

@@ -9,6 +9,7 @@
 #include "dbclient/IB_Constants.h"
 #include "dbclient/IB_Schema.h"
 #include "dbengine/IB_Components_dataset.h"
+#include "dbengine/IB_Components_datasource.h"
 #include "dbengine/IB_Components_updatesql.h"
 #include "dbengine/IB_Parse.h"
 #include "dbengine/ib_dataset_edit_internal.h"
@@ -376,6 +377,10 @@ void TIB_Dataset::SysEdit() {
   ExecuteWithRetry(OnEditError, [this] { SysLockRow(); });
   try {
     SetState(dstEdit);
+    {
+      NestingGuard own(own_assignments_);
+      AssignMasterLinkValues();
+    }
     FireDatasetEvent(AfterEdit, false);
   } catch (...) {
     SysCancel();
@@ -390,6 +395,7 @@ void TIB_Dataset::SysInsert() {
   try {
     reopen_in_search_ = state_ == dstSearch || (Active() && reopen_in_search_);
     SysPost(false, false);
+    PostDetails();
   } catch (...) {
     inserting_ = false;
     throw;
@@ -524,6 +530,7 @@ void TIB_Dataset::SysDelete() {
   if (!GetCanDelete()) return;
   FireDatasetEvent(BeforeDelete, false);
   SysCancel();
+  CancelDetailInserts();
   SetState(dstDelete);
   if (auto_post_delete_) {
     try {
@@ -560,6 +567,10 @@ void TIB_Dataset::SysPost(bool OnlyIfModified, bool Retaining) {
   if (changing) ProcessLinkEvent(dsetUpdateData, 0);
   DisableLinkEvents();
   try {
+    if (changing) {
+      NestingGuard own(own_assignments_);
+      AssignMasterLinkValues();
+    }
     TIB_Connection* conn = IB_Connection();
     const bool leaving = conn != nullptr && (conn->Status() == cstDisconnectPending ||
                                              conn->Status() == cstDropPending);
@@ -611,6 +622,7 @@ void TIB_Dataset::SysExecPostWithRetry() {
       break;
     case dstDelete:
       if (!ConfirmDelete()) Abort();
+      CancelDetailInserts();
       ExecuteWithRetry(OnDeleteError, [this] {
         Fields()->RevertRow(false);
         SysExecuteDelete();
@@ -683,6 +695,8 @@ void TIB_Dataset::SysCheckRequired() {
     TIB_Column* c = row->GetColumn(i);
     if (!c->GetIsNull() || c->GetReadOnly() || c->GetComputed() || !c->GetRequired()) continue;
     if (skip_server_defaults && c->GetHasServerDefault()) continue;
+    // The link that shows the column takes the focus, so the user lands where to type.
+    ProcessLinkEvent(dlnkFocusColumn, reinterpret_cast<intptr_t>(c));
     throw EIB_DatasetError(this, Format(IB_Message(TIB_Msg::FieldRequired), {c->GetDisplayLabel()}));
   }
 }
@@ -752,6 +766,7 @@ void TIB_Dataset::SysCancel() {
         row->RevertRow(true);
         break;
       case dstInsert:
+        CancelDetailInserts();
         if (posted_retaining_) {
           SysExecuteDelete();
           if (GetUnidirectional()) row->ClearRow(0);

@@ -282,6 +282,12 @@ void TIB_Dataset::FetchAll() {
 int32_t TIB_Dataset::GetRecordCount() {
   if (!Prepared() && !Active()) Prepare();
   if (!Prepared()) return -1;
+  // A detail that searches with its searching master counts what the master's search finds.
+  TIB_Dataset* master = master_search_ ? GetMasterDataset() : nullptr;
+  if (GetState() == dstSearch && master != nullptr && master->GetState() == dstSearch) {
+    record_count_ = master->GetRecordCount();
+    return record_count_;
+  }
   record_count_ = SysGetRecordCount();
   return record_count_;
 }
@@ -295,6 +301,8 @@ int32_t TIB_Dataset::SysGetRecordCount() {
   if (!Prepared()) return -1;
   CheckTransaction(true);
   DoBeforeExecute();
+  // In search state the links write their criteria into the SQL that is counted.
+  if (GetState() == dstSearch) ExecuteSearch(false);
   int32_t count = -1;
   if (OnGetRecordCount) {
     OnGetRecordCount(this, count);

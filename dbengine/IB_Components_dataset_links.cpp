@@ -214,10 +214,22 @@ void TIB_Dataset::MasterDataChange(TIB_Column* Column) {
 void TIB_Dataset::AssignMasterLinkValues() {
   TIB_Dataset* master = GetMasterDataset();
   if (master == nullptr || !Prepared() || !master->Prepared()) return;
+  // A new detail row needs its master row on the server first. A detail whose rows wait
+  // in its cache sends nothing now: its master posts in its own time.
+  if (posting_nesting_ > 0 && GetState() == dstInsert && master->GetState() == dstInsert &&
+      !CachedUpdates && !master->CachedUpdates && !master->PostedRetaining()) {
+    master->PostRetaining();
+  }
   BindMasterLinks();
+  // A master without a row has no values to give a row that exists already.
+  const bool master_row = master->Fields()->RowState() != rsEmpty;
   for (const MasterLinkColumns& c : master_cols_) {
     if (c.Detail == nullptr || c.Master == nullptr) continue;
-    if (GetState() != dstInsert && c.Detail->GetIsModified()) continue;
+    if (GetState() != dstInsert && (c.Detail->GetIsModified() || !master_row)) continue;
+    // An equal value is left as it is: the row must not look changed by it.
+    if (master_row && c.Detail->GetIsNull() == c.Master->GetIsNull() &&
+        (c.Detail->GetIsNull() || c.Detail->GetAsString() == c.Master->GetAsString()))
+      continue;
     AssignFromMaster(c.Detail, c.Master, master);
   }
   for (const MasterLinkColumns& c : master_param_cols_) {
@@ -243,6 +255,12 @@ void TIB_Dataset::KeySourceDataChange() {
 void TIB_Dataset::SyncKeySource() {
   TIB_Dataset* key = GetKeyDataset();
   if (key == nullptr || IsDestroying() || !Prepared() || !key->Prepared() || GetRefreshing()) return;
+  // A searching key dataset takes this row as a criterion (the key link's WHERE text),
+  // not as a value.
+  if (key->GetState() == dstSearch) {
+    key->InvalidateSQL();
+    return;
+  }
   if (key_source_nesting_ > 0 || Fields()->RowState() == rsEmpty) return;
   BindKeyLinks();
   DisableKeySourceSync();
@@ -303,6 +321,7 @@ void TIB_Dataset::SysBeginSearch() {
           master_search_flags_.Contains(msfSearchMasterOnSearch)) {
         master->SysBeginSearch();
       }
+      CascadeSearchStateToDetails();
       FireDatasetEvent(AfterSearch, false);
     }
   } catch (...) {
@@ -313,33 +332,92 @@ void TIB_Dataset::SysBeginSearch() {
 }
 
 void TIB_Dataset::ExecuteSearch(bool OpenIt) {
-  if (searching_nesting_ > 0 || posting_nesting_ > 0) return;
-  Counter nesting(searching_nesting_);
-  ProcessLinkEvent(dsetUpdateData, 0);
-  TIB_Transaction* tr = IB_Transaction();
-  if (tr != nullptr && tr->GetStarted()) SysPrepare();
-  if (!OpenIt) return;
-  if (IsSelectStatement() && HasGeneratedCriteria()) ProcessLinkEvent(dlnkSearchCriteria, 3);
-  if (Opening()) {
-    SetState(dstPrepared);
+  if (posting_nesting_ > 0) return;
+  {
+    // Counted as a post: a searching detail's GetSearchActive answers False meanwhile.
+    Counter posting(posting_nesting_);
+    ProcessLinkEvent(dsetUpdateData, 0);
+    TIB_Transaction* tr = IB_Transaction();
+    if (tr != nullptr && tr->GetStarted()) SysPrepare();
+    if (!OpenIt) return;
+    if (IsSelectStatement() && HasGeneratedCriteria()) ProcessLinkEvent(dlnkSearchCriteria, 3);
+    if (Opening() || inserting_) {
+      SetState(dstPrepared);
+      return;
+    }
+    DisableLinkEvents();
+    try {
+      SetState(dstPrepared);
+      Open();
+      if (GetMasterDataset() == nullptr && !GetUnidirectional()) {
+        FetchAll();
+        if (GetBufferRowCount() == 0) {
+          SysBeginSearch();
+          throw EIB_DatasetError(this, IB_Message(TIB_Msg::NoRecordFound));
+        }
+      }
+    } catch (...) {
+      EnableLinkEvents();
+      throw;
+    }
+    EnableLinkEvents();
+  }
+  CascadeSearchStateToDetails();
+}
+
+std::vector<TIB_Dataset*> TIB_Dataset::Details() {
+  std::vector<TIB_Dataset*> details;
+  if (GetIB_Session() == nullptr) return details;
+  for (TIB_Component* c : GetIB_Session()->DatasetList()) {
+    auto* detail = dynamic_cast<TIB_Dataset*>(c);
+    if (detail != nullptr && detail != this && detail->GetMasterDataset() == this) details.push_back(detail);
+  }
+  return details;
+}
+
+void TIB_Dataset::PostDetails() {
+  for (TIB_Dataset* detail : Details()) {
+    const auto& now = GetIB_Session()->DatasetList();
+    if (std::find(now.begin(), now.end(), detail) != now.end()) detail->SysPost(false, false);
+  }
+}
+
+void TIB_Dataset::CancelDetailInserts() {
+  for (TIB_Dataset* detail : Details()) {
+    const auto& now = GetIB_Session()->DatasetList();
+    if (std::find(now.begin(), now.end(), detail) != now.end() && detail->GetState() == dstInsert) detail->SysCancel();
+  }
+}
+
+void TIB_Dataset::CascadeSearchStateToDetails() {
+  if (GetIB_Session() == nullptr) return;
+  // A copy: a detail's reaction may change the session's list.
+  const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
+  for (TIB_Component* c : datasets) {
+    auto* detail = dynamic_cast<TIB_Dataset*>(c);
+    if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
+      continue;
+    const auto& now = GetIB_Session()->DatasetList();
+    if (std::find(now.begin(), now.end(), c) == now.end()) continue;
+    detail->MasterSearchStateChanged();
+  }
+}
+
+void TIB_Dataset::MasterSearchStateChanged() {
+  TIB_Dataset* master = GetMasterDataset();
+  if (!master_search_ || master == nullptr) return;
+  if (master->GetState() == dstSearch) {
+    if (GetState() != dstSearch) {
+      reopen_after_master_search_ = Active();
+      if (GetCanSearch()) BeginSearch();
+    }
     return;
   }
-  DisableLinkEvents();
-  try {
-    SetState(dstPrepared);
+  if (GetState() == dstSearch) ExecuteSearch(true);
+  if (reopen_after_master_search_ && master->Active() && !master->GetBof() && !master->GetEof()) {
     Open();
-    if (GetMasterDataset() == nullptr && !GetUnidirectional()) {
-      FetchAll();
-      if (GetBufferRowCount() == 0) {
-        SysBeginSearch();
-        throw EIB_DatasetError(this, IB_Message(TIB_Msg::NoRecordFound));
-      }
-    }
-  } catch (...) {
-    EnableLinkEvents();
-    throw;
+    reopen_after_master_search_ = false;
   }
-  EnableLinkEvents();
 }
 
 void TIB_Dataset::SysEndSearch() {
@@ -348,6 +426,45 @@ void TIB_Dataset::SysEndSearch() {
   TIB_Transaction* tr = IB_Transaction();
   if (tr != nullptr && tr->GetStarted()) SysPrepare();
   SetState(Prepared() ? dstPrepared : dstInactive);
+}
+
+bool TIB_Dataset::SysPrepare() {
+  if (Prepared() && GetState() == dstSearch) {
+    ProcessLinkEvent(dsetUpdateData, 0);
+    // The details that search with this dataset build their criteria first: this
+    // dataset's SQL takes them as EXISTS conditions.
+    if (GetIB_Session() != nullptr) {
+      const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
+      for (TIB_Component* c : datasets) {
+        auto* detail = dynamic_cast<TIB_Dataset*>(c);
+        if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
+          continue;
+        const auto& now = GetIB_Session()->DatasetList();
+        if (std::find(now.begin(), now.end(), c) != now.end()) detail->SysPrepare();
+      }
+    }
+  }
+  return TIB_Statement::SysPrepare();
+}
+
+void TIB_Dataset::SysUnprepare() {
+  TIB_Statement::SysUnprepare();
+  if (IsDestroying()) return;
+  // The criteria were written for the SQL that went; nothing of them is kept either.
+  ClearSearchCriteria();
+  SaveSearchCriteria();
+}
+
+void TIB_Dataset::InvalidateSQL() {
+  TIB_Dataset* master = master_search_ ? GetMasterDataset() : nullptr;
+  if (master != nullptr && master->GetState() == dstSearch) master->InvalidateSQL();
+  TIB_Statement::InvalidateSQL();
+}
+
+void TIB_Dataset::BeginKeyFollowingGuard() { CheckedInc(key_following_guard_); }
+
+void TIB_Dataset::EndKeyFollowingGuard() {
+  if (key_following_guard_ > 0) --key_following_guard_;
 }
 
 bool TIB_Dataset::GetSearchActive() const {

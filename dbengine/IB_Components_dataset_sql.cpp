@@ -385,9 +385,14 @@ void TIB_Dataset::SysBuildServerSQL() {
     link_criteria_ = w;
     if (JoinLinks()->Count() > 0) AddCriteria(JoinLinks(), w2, true);
   }
+  // While the master searches, a detail that searches with it leaves its criteria to the
+  // master's EXISTS condition; they still make up its link-criteria text.
+  TIB_Dataset* master = first && master_search_ ? GetMasterDataset() : nullptr;
+  const bool to_master_only = master != nullptr && master->GetState() == dstSearch &&
+                              master_search_flags_.Contains(msfSearchAppliesToMasterOnly);
   auto add_list = [&](TIB_StringProperty* list, bool prepend) {
     if (list->Count() == 0) return;
-    AddCriteria(list, w2, prepend);
+    if (!to_master_only) AddCriteria(list, w2, prepend);
     if (first) {
       AddCriteria(list, link_criteria_, prepend);
       where_changed_ = true;

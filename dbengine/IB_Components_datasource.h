@@ -239,6 +239,11 @@ class TIB_DataLink : public TIB_Component {
 
  protected:
   void SetModifyState(bool Value);
+  // While the criteria lock count is positive the criteria setters only mark a change.
+  int32_t CriteriaLockCount() const { return criteria_lock_; }
+  bool CriteriaChanged() const { return criteria_changed_; }
+  void LockCriteria() { ++criteria_lock_; }
+  void UnlockCriteria() { --criteria_lock_; }
 
  private:
   struct Criteria {

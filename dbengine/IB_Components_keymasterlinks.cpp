@@ -3,6 +3,7 @@
 
 #include "dbengine/IB_Components_dataset.h"
 #include "dbengine/IB_Parse.h"
+#include "dbengine/IB_Parse_filter.h"
 #include "platform/checked.h"
 #include "platform/sysutils.h"
 
@@ -51,8 +52,99 @@ void TIB_KeyDataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
 
 void TIB_KeyDataLink::SysStateChanged() {
   TIB_DataLink::SysStateChanged();
+  if (Quiet() || !owner_->Prepared()) return;
+  owner_->LinkStateChanged();
+  TIB_Dataset* key = GetDataset();
+  if (key == nullptr || key->GetState() != dstSearch) return;
+  // The key dataset searches: the look-up shows the row its criteria were taken from.
+  LockCriteria();
+  try {
+    FollowSearchText();
+  } catch (...) {
+    UnlockCriteria();
+    throw;
+  }
+  UnlockCriteria();
+}
+
+void TIB_KeyDataLink::FollowSearchText() {
+  if (owner_->Active()) {
+    owner_->SetBookmark(GetSearchText());
+  } else if (!GetSearchText().empty()) {
+    owner_->Open();
+    owner_->SetBookmark(GetSearchText());
+  }
+}
+
+void TIB_KeyDataLink::SetSearchText(const AnsiString& Text) {
+  TIB_DataLink::SetSearchText(Text);
+  if (Quiet() || !owner_->Active() || syncing_ || owner_->KeyFollowingHeld()) return;
+  LockCriteria();
+  try {
+    if (owner_->GetBookmark() != GetSearchText()) {
+      if (GetState() == dstSearch) {
+        owner_->SetBookmark(GetSearchText());
+      } else if (GetPrepared()) {
+        GetDataset()->InvalidateSQL();
+      }
+    }
+  } catch (...) {
+    UnlockCriteria();
+    throw;
+  }
+  UnlockCriteria();
+}
+
+void TIB_KeyDataLink::SyncSearchCriteria() {
+  if (Quiet() || CriteriaLockCount() > 0 || syncing_) return;
+  syncing_ = true;
+  try {
+    if (owner_->Active()) {
+      SetSearchText(owner_->GetBookmark());
+      AnsiString condition;
+      if (owner_->Fields()->RowState() != rsEmpty) {
+        TIB_StringProperty* links = owner_->KeyLinks();
+        for (int32_t i = 0; i < links->Count(); ++i) {
+          AnsiString one;
+          const AnsiString name = Trim(links->GetItemName(i));
+          TIB_Column* mine = owner_->FindField(name);
+          if (mine == nullptr) mine = owner_->FindKeyField(name);
+          ColumnEqualsSQL(Trim(links->GetItemValue(i)), mine, one);
+          if (one.empty()) continue;
+          condition += condition.empty() ? "(" : " AND ";
+          condition += one;
+        }
+        if (!condition.empty()) condition += ")";
+      }
+      SetSearchWhere(condition);
+    } else {
+      ClearCriteria(false);
+    }
+  } catch (...) {
+    syncing_ = false;
+    throw;
+  }
+  syncing_ = false;
+}
+
+void TIB_KeyDataLink::DoBeforeAssignment() {
+  TIB_DataLink::DoBeforeAssignment();
   if (Quiet()) return;
-  if (owner_->Prepared()) owner_->LinkStateChanged();
+  owner_->BeginKeyFollowingGuard();
+  try {
+    ClearCriteria(false);
+  } catch (...) {
+    owner_->EndKeyFollowingGuard();
+    throw;
+  }
+  owner_->EndKeyFollowingGuard();
+  if (GetDataset() != nullptr && CriteriaChanged()) GetDataset()->InvalidateSQL();
+}
+
+void TIB_KeyDataLink::DoPreparedChanged() {
+  if (!Quiet()) owner_->UnbindKeyLinks();
+  TIB_DataLink::DoPreparedChanged();
+  if (GetDataset() != nullptr && !GetDataset()->Prepared()) ClearCriteria(false);
 }
 
 void TIB_KeyDataLink::SysRowDataChange(TIB_Column* Field) {
@@ -136,8 +228,9 @@ void TIB_MasterDataLink::SysPrepareSQL() {
   TIB_Dataset* master = GetDataset();
   if (master == nullptr || !owner_->MasterSearch() || !owner_->Prepared()) return;
   if (!owner_->Active() && !owner_->ServerSQLCurrent()) owner_->Prepare();
+  // Only criteria make the detail a condition of its master; its own WHERE alone does not.
+  if (!owner_->HasGeneratedCriteria()) return;
   const AnsiString criteria = Trim(owner_->LinkCriteriaText());
-  if (criteria.empty()) return;
   AnsiString where;
   auto add_line = [&](const AnsiString& line) {
     if (Trim(line).empty()) return;

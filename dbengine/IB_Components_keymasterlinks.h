@@ -23,10 +23,24 @@ class TIB_KeyDataLink : public TIB_DataLink {
   // False unless the owner is active and every key-value column of the key dataset is
   // valid and not required; else the data source's answer.
   bool Modify() override;
+  // Stores the text; an active look-up moves to the row the text is the bookmark of
+  // while the key dataset searches, and otherwise makes the key dataset build its SQL
+  // again.
+  void SetSearchText(const AnsiString& Text) override;
+  // While the key dataset searches, the look-up's current row becomes the key link's
+  // criteria: its bookmark as the search text and the key columns' values as the WHERE
+  // text; an inactive look-up clears them.
+  void SyncSearchCriteria();
+  // The key dataset's criteria go when the link leaves it or it is unprepared.
+  void DoBeforeAssignment() override;
+  void DoPreparedChanged() override;
 
  private:
   bool Quiet() const;
+  // The look-up moves to the row of the search text (opened first when it is not active).
+  void FollowSearchText();
   TIB_Dataset* owner_;
+  bool syncing_ = false;
 };
 
 class TIB_MasterDataLink : public TIB_DataLink {

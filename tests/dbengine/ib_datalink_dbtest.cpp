@@ -1,8 +1,11 @@
-// Data links against real Firebird 3 (embedded), through a buffered dataset: the
+// Data links against real Firebird 3 (embedded), through buffered datasets: the
 // query-by-example criteria a link adds to the search and keeps, recalls, writes and
-// reads back; the colour that shows the state; Append; the session's focus; the
-// buffer-row flag; the hook of a changed link; calculated fields after the links
-// wrote their values. One database serves the suite; tests that write roll back.
+// reads back; a look-up's row as the criteria of its searching key dataset; a detail's
+// criteria carried to its searching master; the colour that shows the state; Append;
+// the session's focus; the buffer-row flag; the hook of a changed link; calculated
+// fields after the links wrote their values; the focus on a required column left empty
+// and a new master posted before its new detail (the server's foreign key checks it).
+// One database serves the suite; tests that write roll back.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +15,7 @@
 #include "../dbclient/connection_calls.h"
 #include "dbengine/IB_Components_bdataset.h"
 #include "dbengine/IB_Components_datasource.h"
+#include "dbengine/IB_Components_keymasterlinks.h"
 #include "platform/sysutils.h"
 
 namespace pelvar::test {
@@ -28,8 +32,10 @@ class CriteriaLink : public TIB_DataLink {
     TIB_DataLink::ProcessEvent(Code, Argument);
   }
   void SysLinkHook3(intptr_t Argument) override { hooks.push_back(Argument); }
+  void FocusColumn(TIB_Column* Column) override { focused.push_back(Column); }
   std::vector<int> criteria_events;
   std::vector<intptr_t> hooks;
+  std::vector<TIB_Column*> focused;
 
  private:
   AnsiString id_;
@@ -46,6 +52,14 @@ class DataLinkDb : public ::testing::Test {
         "insert into KLIENT values (2, 'Dvořák');\n"
         "insert into KLIENT values (3, 'Černá');\n"
         "insert into KLIENT values (4, 'Nováková');\n"
+        "commit;\n"
+        "create table ZVIRE (ID integer not null primary key,\n"
+        "  ID_KLIENT integer not null references KLIENT (ID), JMENO varchar(30));\n"
+        "commit;\n"
+        "insert into ZVIRE values (10, 1, 'Rex');\n"
+        "insert into ZVIRE values (11, 1, 'Micka');\n"
+        "insert into ZVIRE values (20, 2, 'Alík');\n"
+        "insert into ZVIRE values (30, 3, 'Rex');\n"
         "commit;\n");
   }
   static void TearDownTestSuite() {
@@ -93,10 +107,44 @@ class DataLinkDb : public ::testing::Test {
     link->SetDataSource(src_);
     return link;
   }
-  std::vector<int> Ids() {
+  std::vector<int> Ids(TIB_Dataset* d = nullptr) {
+    if (d == nullptr) d = d_;
     std::vector<int> ids;
-    for (d_->First(); !d_->GetEof(); d_->Next()) ids.push_back(d_->FieldByName("ID")->GetAsInteger());
+    for (d->First(); !d->GetEof(); d->Next()) ids.push_back(d->FieldByName("ID")->GetAsInteger());
     return ids;
+  }
+  // The animals, a dataset named ZVIRE with a source of its own.
+  TIB_BDataset* NewAnimals(TIB_DataSource** Source) {
+    auto* z = new TIB_BDataset(&form_);
+    z->SetName("ZVIRE");
+    z->SetIB_Connection(conn_);
+    z->SetIB_Transaction(tr_);
+    z->SQL()->SetText("select ID, ID_KLIENT, JMENO from ZVIRE order by ID");
+    TIB_StringList keys;
+    keys.SetText("ZVIRE.ID");
+    z->SetKeyLinks(&keys);
+    *Source = new TIB_DataSource(&form_);
+    (*Source)->SetDataset(z);
+    return z;
+  }
+  // The animals as details of the clients.
+  TIB_BDataset* NewDetail(TIB_DataSource** Source) {
+    TIB_BDataset* z = NewAnimals(Source);
+    TIB_StringList links;
+    links.SetText("ZVIRE.ID_KLIENT=KLIENT.ID");
+    z->SetMasterLinks(&links);
+    z->SetMasterSource(src_);
+    return z;
+  }
+  std::string Read(const char* Sql) {
+    TIB_Cursor c(nullptr);
+    c.SetIB_Connection(conn_);
+    c.SetIB_Transaction(tr_);
+    c.SQL()->SetText(Sql);
+    c.Open();
+    const std::string v = AnsiToUtf8(c.Fields()->GetColumn(0)->GetAsString());
+    c.Close();
+    return v;
   }
 
   static FbTestDb* db_;
@@ -189,11 +237,22 @@ TEST_F(DataLinkDb, ClearingCriteriaInvalidatesTheSqlOnceAndResetClearsTheDataNam
   EXPECT_EQ(invalidations, 1);
   d_->OnInvalidateSQL = nullptr;
 
-  // A new layout of the dataset's columns resets the link: its data name names a
-  // column no more.
+  // Unpreparing the dataset (a new SQL) takes the criteria and the kept ones along:
+  // they were written for the SQL that went.
   link->SetDataName("PRIJMENI");
   link->SetSearchWhere("ID > 1");
+  d_->SaveSearchCriteria();
   d_->SQL()->SetText("select ID, PRIJMENI as JMENO from KLIENT order by ID");
+  EXPECT_FALSE(d_->Prepared());
+  EXPECT_EQ(link->GetDataName(), "");
+  EXPECT_EQ(link->GetSearchWhere(), "");
+  d_->RecallSearchCriteria();
+  EXPECT_EQ(link->GetSearchWhere(), "");
+
+  // A new layout of the dataset's columns resets the link: its data name names a
+  // column no more; its WHERE text stays.
+  link->SetDataName("PRIJMENI");
+  link->SetSearchWhere("ID > 1");
   d_->Prepare();
   EXPECT_EQ(link->GetDataName(), "");
   EXPECT_EQ(link->GetSearchWhere(), "ID > 1");
@@ -363,6 +422,195 @@ TEST_F(DataLinkDb, AChangedLinkCallsItsHookAndWrittenValuesAreCalculatedUpon) {
   EXPECT_EQ(calculated, 0);
   d_->OnCalculateField = nullptr;
   d_->Cancel();
+}
+
+TEST_F(DataLinkDb, ADetailsCriteriaFindTheMastersWhenItSearchesWithItsMaster) {
+  TIB_DataSource* zsrc = nullptr;
+  TIB_BDataset* z = NewDetail(&zsrc);
+  z->SetMasterSearch(true);
+  CriteriaLink* link = new CriteriaLink(&form_, "Z");
+  link->SetDataSource(zsrc);
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    if (l->GetState() == dstSearch && l->GetSearchWhere().empty()) l->SetSearchWhere("ZVIRE.JMENO = 'Rex'");
+  };
+  d_->Open();
+  z->Open();
+  EXPECT_EQ(Ids(z), (std::vector<int>{10, 11}));
+
+  // The open detail enters search mode with its master, and remembers it was open.
+  d_->BeginSearch();
+  EXPECT_EQ(z->GetState(), dstSearch);
+  // Counting while both search counts the master's rows with the detail's criteria.
+  EXPECT_EQ(z->GetRecordCount(), 2);
+  d_->Post();  // executes the search
+  EXPECT_NE(std::string(d_->ServerSQL()).find("EXISTS ( \r\n\r\nSELECT * from ZVIRE\r\n"
+                                               "WHERE ZVIRE.ID_KLIENT=KLIENT.ID\r\n  AND ZVIRE.JMENO = 'Rex')"),
+            std::string::npos)
+      << d_->ServerSQL();
+  EXPECT_EQ(Ids(), (std::vector<int>{1, 3}));
+  // The detail's search ran with it and the detail is open again on the master's row;
+  // its criteria applied to the master only.
+  EXPECT_EQ(z->GetState(), dstBrowse);
+  d_->First();
+  EXPECT_EQ(Ids(z), (std::vector<int>{10, 11}));
+  d_->Next();
+  EXPECT_EQ(Ids(z), (std::vector<int>{30}));
+
+  // With msfSearchMasterOnSearch the detail's BeginSearch takes the master along.
+  d_->BeginSearch();
+  d_->Cancel();
+  EXPECT_EQ(z->GetState(), dstSearch);  // a cancelled master leaves its detail searching
+  z->Cancel();
+  z->SetMasterSearchFlags({msfOpenMasterOnOpen, msfSearchAppliesToMasterOnly, msfSearchMasterOnSearch});
+  z->BeginSearch();
+  EXPECT_EQ(d_->GetState(), dstSearch);
+  // Opening the searching detail executes the master's search first.
+  link->SetSearchWhere(CZ("ZVIRE.JMENO = 'Alík'"));
+  z->Open();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(Ids(), (std::vector<int>{2}));
+  EXPECT_TRUE(z->Active());
+}
+
+TEST_F(DataLinkDb, ALookUpsRowBecomesTheCriterionOfItsSearchingKeyDataset) {
+  TIB_DataSource* zsrc = nullptr;
+  TIB_BDataset* z = NewAnimals(&zsrc);
+  TIB_StringList keys;
+  keys.SetText("KLIENT.ID=ID_KLIENT");
+  d_->SetKeyLinks(&keys);
+  d_->SetKeySource(zsrc);
+  TIB_KeyDataLink* key_link = d_->KeyDataLink();
+  EXPECT_EQ(key_link->GetLinkIdentifier(), "KLNK.ZVIRE");
+  // (Opened first, the look-up would write its key into the key dataset's new row.)
+  z->BeginSearch();
+  d_->Open();
+  EXPECT_EQ(key_link->GetSearchWhere(), "(ID_KLIENT = 1)");
+  // Scrolling the look-up gives the search its key, not the key dataset's row a value.
+  d_->First();
+  d_->Next();
+  ASSERT_EQ(d_->FieldByName("ID")->GetAsInteger(), 2);
+  EXPECT_EQ(key_link->GetSearchWhere(), "(ID_KLIENT = 2)");
+  const AnsiString client2 = d_->GetBookmark();
+  EXPECT_EQ(key_link->GetSearchText(), client2);
+  EXPECT_NE(z->FieldByName("ID_KLIENT")->GetAsInteger(), 2);
+  EXPECT_EQ(z->GetState(), dstSearch);
+  EXPECT_EQ(z->GetRecordCount(), 1);
+  z->ExecuteSearch(true);
+  EXPECT_EQ(Ids(z), (std::vector<int>{20}));
+
+  // Written under the link's identifier, read back after the look-up moved away: the
+  // look-up returns to the row and the search finds the same.
+  TStringList list;
+  z->WriteSearchCriteria(&list);
+  EXPECT_EQ(list.Values("KLNK.ZVIRE.Where"), "(ID_KLIENT = 2)");
+  EXPECT_EQ(list.Values("KLNK.ZVIRE.Data"), client2);
+  z->BeginSearch();
+  z->Cancel();  // clears the criteria; the look-up leaves its row
+  EXPECT_EQ(key_link->GetSearchWhere(), "");
+  EXPECT_NE(d_->GetRowNum(), 2);
+  z->BeginSearch();
+  z->ReadSearchCriteria(&list);
+  EXPECT_EQ(d_->FieldByName("ID")->GetAsInteger(), 2);
+  EXPECT_EQ(key_link->GetSearchWhere(), "(ID_KLIENT = 2)");
+  z->ExecuteSearch(true);
+  EXPECT_EQ(Ids(z), (std::vector<int>{20}));
+
+  // A look-up that is closed gives no criteria; leaving the key source clears them.
+  z->BeginSearch();
+  EXPECT_EQ(d_->FieldByName("ID")->GetAsInteger(), 2);  // shown again on entering search
+  d_->SetKeySource(nullptr);
+  EXPECT_EQ(key_link->GetSearchWhere(), "");
+  EXPECT_EQ(key_link->GetSearchText(), "");
+  z->Cancel();
+}
+
+TEST_F(DataLinkDb, ARequiredColumnLeftEmptyTakesTheFocusBeforeThePostFails) {
+  CriteriaLink* link = NewLink();
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  d_->Insert();
+  d_->FieldByName("PRIJMENI")->SetAsString(CZ("Veselá"));
+  std::string error;
+  try {
+    d_->Post();
+  } catch (const EIB_DatasetError& e) {
+    error = AnsiToUtf8(e.Message());
+  }
+  EXPECT_EQ(error, "ID je povinná položka");
+  EXPECT_EQ(link->focused, std::vector<TIB_Column*>{d_->FieldByName("ID")});
+  EXPECT_EQ(d_->GetState(), dstInsert);
+  d_->Cancel();
+}
+
+TEST_F(DataLinkDb, ANewDetailRowPostsItsNewMasterFirst) {
+  TIB_DataSource* zsrc = nullptr;
+  TIB_BDataset* z = NewDetail(&zsrc);
+  d_->SetRequestLive(true);
+  z->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  z->Open();
+  d_->Insert();
+  d_->FieldByName("ID")->SetAsInteger(5);
+  d_->FieldByName("PRIJMENI")->SetAsString(CZ("Nový"));
+  z->Insert();
+  EXPECT_EQ(z->FieldByName("ID_KLIENT")->GetAsInteger(), 5);
+  z->FieldByName("ID")->SetAsInteger(50);
+  z->FieldByName("JMENO")->SetAsString("Bety");
+  z->Post();  // the server's foreign key needs client 5 now
+  EXPECT_EQ(Read("select count(*) from KLIENT where ID = 5"), "1");
+  EXPECT_EQ(Read("select ID_KLIENT from ZVIRE where ID = 50"), "5");
+  EXPECT_EQ(d_->GetState(), dstInsert);
+  d_->FieldByName("PRIJMENI")->SetAsString(CZ("Nováček"));
+  d_->Post();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(Read("select PRIJMENI from KLIENT where ID = 5"), "Nováček");
+  EXPECT_EQ(Read("select count(*) from KLIENT"), "5");
+}
+
+TEST_F(DataLinkDb, AMasterRowThatComesOrGoesEndsItsDetailsPendingChanges) {
+  TIB_DataSource* zsrc = nullptr;
+  TIB_BDataset* z = NewDetail(&zsrc);
+  d_->SetRequestLive(true);
+  z->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  z->Open();
+  // A new master row: the detail's edit is posted first.
+  z->Edit();
+  z->FieldByName("JMENO")->SetAsString(CZ("Rexík"));
+  d_->Insert();
+  EXPECT_EQ(z->GetState(), dstBrowse);
+  EXPECT_EQ(Read("select JMENO from ZVIRE where ID = 10"), "Rexík");
+  // The new master row is cancelled: the detail's new row for it goes too.
+  d_->FieldByName("ID")->SetAsInteger(6);
+  z->Insert();
+  z->FieldByName("ID")->SetAsInteger(60);
+  d_->Cancel();
+  EXPECT_EQ(z->GetState(), dstBrowse);
+  EXPECT_EQ(Read("select count(*) from ZVIRE where ID = 60"), "0");
+  // A master row deleted: the detail's new row is cancelled, not posted (its foreign
+  // key would keep the client).
+  d_->Last();
+  ASSERT_EQ(d_->FieldByName("ID")->GetAsInteger(), 4);
+  z->Insert();
+  z->FieldByName("ID")->SetAsInteger(40);
+  z->FieldByName("JMENO")->SetAsString("Kos");
+  d_->Delete();
+  EXPECT_EQ(Read("select count(*) from KLIENT where ID = 4"), "0");
+  EXPECT_EQ(Read("select count(*) from ZVIRE where ID = 40"), "0");
+}
+
+TEST_F(DataLinkDb, OpeningASearchingDatasetRunsItsSearch) {
+  CriteriaLink* link = NewLink();
+  d_->BeginSearch();
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    if (l->GetState() == dstSearch) l->SetSearchWhere("ID >= 3");
+  };
+  d_->Open();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(Ids(), (std::vector<int>{3, 4}));
 }
 
 }  // namespace
