@@ -33,7 +33,12 @@ TdfsBrowseDirectoryDlg::TdfsBrowseDirectoryDlg(TComponent* owner) : TComponent(o
 bool TdfsBrowseDirectoryDlg::Execute() {
   AnsiString chosen;
   const TFolderChooser& chooser = Chooser();
-  if (chooser && chooser(request_, chosen) && !chosen.empty()) {
+  TFolderBrowseRequest request = request_;
+  if (OnSelChanged)
+    request.SelChanged = [this](const AnsiString& folder) {
+      if (OnSelChanged) OnSelChanged(this, folder);
+    };
+  if (chooser && chooser(request, chosen) && !chosen.empty()) {
     request_.Selection = NormalizeFolder(chosen);
     return true;
   }

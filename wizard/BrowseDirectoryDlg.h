@@ -37,6 +37,8 @@ struct TFolderBrowseRequest {
   bool FitStatusText = true;
   bool EnableOKButton = true;
   bool Center = true;
+  // Told of every folder the user moves the selection to while the chooser is open.
+  std::function<void(const AnsiString& folder)> SelChanged;
 };
 
 // Shows the chooser; true with the chosen folder in `chosen`, false when cancelled.

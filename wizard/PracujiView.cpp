@@ -1,6 +1,9 @@
 #include "wizard/PracujiView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
@@ -153,7 +156,8 @@ bool QtShowOpenDialog(TOpenDialog& dialog) {
 }
 
 bool QtChooseFolder(const TFolderBrowseRequest& request, AnsiString& chosen) {
-  QFileDialog box(nullptr, AnsiToQString(request.Caption.empty() ? request.Title : request.Caption));
+  // Owned by the active window (the wizard's main form), so that it stays above it.
+  QFileDialog box(QApplication::activeWindow(), AnsiToQString(request.Caption.empty() ? request.Title : request.Caption));
   box.setFileMode(QFileDialog::Directory);
   box.setOption(QFileDialog::ShowDirsOnly, !request.Options.Contains(bfIncludeFiles));
   box.setAcceptMode(QFileDialog::AcceptOpen);
@@ -161,6 +165,18 @@ bool QtChooseFolder(const TFolderBrowseRequest& request, AnsiString& chosen) {
   // The desktop of the shell is the user's home directory here.
   const QString root = request.Root.empty() ? QDir::homePath() : AnsiToQString(request.Root);
   box.setDirectory(request.Selection.empty() ? root : AnsiToQString(request.Selection));
+  if (request.SelChanged)
+    QObject::connect(&box, &QFileDialog::currentChanged,
+                     [&](const QString& path) { request.SelChanged(QStringToAnsi(QDir::toNativeSeparators(path))); });
+  if (request.Center) {
+    // Centred on the screen rather than on its owner.
+    box.adjustSize();
+    QScreen* screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+      const QRect area = screen->availableGeometry();
+      box.move(area.center() - QPoint(box.width() / 2, box.height() / 2));
+    }
+  }
   if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty()) return false;
   chosen = QStringToAnsi(QDir::toNativeSeparators(box.selectedFiles().first()));
   return true;

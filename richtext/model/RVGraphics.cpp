@@ -1,6 +1,7 @@
 #include "richtext/model/RVGraphics.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/sysutils.h"
 #include "richtext/model/RVJPEG.h"
@@ -72,26 +73,138 @@ void TBitmap::SaveToStream(TStream& stream) const {
   stream.WriteBuffer(s.data(), static_cast<int64_t>(s.size()));
 }
 
+namespace {
+
+[[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
+
+// Largest number of pixels a bitmap whose pixels take less room in the file than in memory
+// (colour-table, 16-bit and run-length bitmaps) may have: the file cannot make the program
+// allocate without limit.
+constexpr int64_t kMaxPackedPixels = int64_t{1} << 26;
+
+// One colour channel of a pixel under a bit mask, scaled to 8 bits.
+uint32_t Channel(uint32_t value, uint32_t mask) {
+  if (mask == 0) return 0;
+  const int shift = __builtin_ctz(mask);
+  const uint32_t max = mask >> shift;
+  return static_cast<uint32_t>((uint64_t{(value & mask) >> shift} * 255 + max / 2) / max);
+}
+
+// The pixels of a run-length encoded bitmap (8 or 4 bits per pixel), bottom-up; pixels the
+// runs skip stay black.
+void DecodeRle(const std::string& s, size_t at, int32_t bpp, const std::vector<uint32_t>& palette, TPixelImage& img) {
+  const auto colour = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0xFF000000u; };
+  int32_t x = 0, row = 0;
+  const auto put = [&](uint32_t index) {
+    if (x < img.Width && row < img.Height) img.Set(x, img.Height - 1 - row, colour(index));
+    ++x;
+  };
+  while (at + 2 <= s.size() && row < img.Height) {
+    const uint8_t count = static_cast<uint8_t>(s[at]), value = static_cast<uint8_t>(s[at + 1]);
+    at += 2;
+    if (count > 0) {
+      for (int32_t i = 0; i < count; ++i) put(bpp == 8 ? value : (i % 2 == 0 ? value >> 4 : value & 0x0F));
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++row;
+    } else if (value == 1) {  // end of bitmap
+      return;
+    } else if (value == 2) {  // move right and up
+      if (at + 2 > s.size()) return;
+      x += static_cast<uint8_t>(s[at]);
+      row += static_cast<uint8_t>(s[at + 1]);
+      at += 2;
+    } else {  // a run of single pixels, padded to a word
+      const size_t bytes = bpp == 8 ? value : (value + 1u) / 2;
+      if (at + bytes > s.size()) return;
+      for (int32_t i = 0; i < value; ++i) {
+        const uint8_t b = static_cast<uint8_t>(s[at + (bpp == 8 ? i : i / 2)]);
+        put(bpp == 8 ? b : (i % 2 == 0 ? b >> 4 : b & 0x0F));
+      }
+      at += (bytes + 1) / 2 * 2;
+    }
+  }
+}
+
+}  // namespace
+
+// Every uncompressed depth (1, 4 and 8 bits with a colour table, 16, 24 and 32 bits, with
+// or without colour masks), run-length encoded 8- and 4-bit bitmaps, and the old 12-byte
+// bitmap header with its 3-byte colour table.
 void TBitmap::LoadFromStream(TStream& stream) {
   const std::string s = ReadRest(stream);
-  if (s.size() < 54 || s[0] != 'B' || s[1] != 'M') throw EInvalidGraphic("Bitmap image is not valid");
-  const uint32_t offset = Le(s, 10, 4);
-  const int32_t w = static_cast<int32_t>(Le(s, 18, 4));
-  int32_t h = static_cast<int32_t>(Le(s, 22, 4));
-  const uint32_t bpp = Le(s, 28, 2), compression = Le(s, 30, 4);
+  if (s.size() < 14 + 12 || s[0] != 'B' || s[1] != 'M') InvalidBitmap();
+  const uint32_t header = Le(s, 14, 4);
+  const bool core = header == 12;
+  if (!core && (header < 40 || 14 + uint64_t{header} > s.size())) InvalidBitmap();
+  int64_t w = 0, h = 0;
+  uint32_t bpp = 0, compression = 0, used = 0;
+  if (core) {
+    w = Le(s, 18, 2);
+    h = Le(s, 20, 2);
+    bpp = Le(s, 24, 2);
+  } else {
+    w = static_cast<int32_t>(Le(s, 18, 4));
+    h = static_cast<int32_t>(Le(s, 22, 4));
+    bpp = Le(s, 28, 2);
+    compression = Le(s, 30, 4);
+    used = Le(s, 46, 4);
+  }
   const bool top_down = h < 0;
   if (top_down) h = -h;
-  if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || (bpp != 24 && bpp != 32) || (compression != 0 && compression != 3))
-    throw EInvalidGraphic("Bitmap image is not valid");
-  const int64_t line = (int64_t{w} * (bpp / 8) + 3) / 4 * 4;
-  if (offset + line * h > static_cast<int64_t>(s.size())) throw EInvalidGraphic("Bitmap image is not valid");
-  TPixelImage img(w, h);
-  for (int32_t row = 0; row < h; ++row) {
-    const size_t base = offset + static_cast<size_t>(line * row);
-    const int32_t y = top_down ? row : h - 1 - row;
+  const bool rle = (compression == 1 && bpp == 8) || (compression == 2 && bpp == 4);
+  const bool masks = compression == 3 && (bpp == 16 || bpp == 32);
+  if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || (top_down && rle)) InvalidBitmap();
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) InvalidBitmap();
+  if (compression != 0 && !rle && !masks) InvalidBitmap();
+  if ((bpp < 24 || rle) && w * h > kMaxPackedPixels) InvalidBitmap();
+  // The colour masks follow a 40-byte header and are part of the longer ones.
+  size_t at = 14 + header;
+  uint32_t red = 0x00FF0000u, green = 0x0000FF00u, blue = 0x000000FFu;
+  if (bpp == 16) red = 0x7C00, green = 0x03E0, blue = 0x001F;
+  if (masks) {
+    const size_t m = header == 40 ? at : 14 + 40;
+    if (m + 12 > s.size()) InvalidBitmap();
+    red = Le(s, m, 4), green = Le(s, m + 4, 4), blue = Le(s, m + 8, 4);
+    if (header == 40) at += 12;
+  }
+  std::vector<uint32_t> palette;
+  if (bpp <= 8) {
+    const size_t entry = core ? 3 : 4;
+    const size_t count = std::min<size_t>(used ? used : (1u << bpp), 256);
+    for (size_t i = 0; i < count && at + entry <= s.size(); ++i, at += entry) palette.push_back(0xFF000000u | Le(s, at, 3));
+  }
+  // The bits start where the file header says, or right after the colour table when the
+  // offset leads into the headers or beyond the file.
+  uint64_t offset = Le(s, 10, 4);
+  if (offset < at || offset >= s.size()) offset = at;
+  TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
+  if (rle) {
+    DecodeRle(s, static_cast<size_t>(offset), static_cast<int32_t>(bpp), palette, img);
+    Image = std::move(img);
+    return;
+  }
+  const int64_t line = (w * bpp + 31) / 32 * 4;
+  if (static_cast<int64_t>(offset) + line * h > static_cast<int64_t>(s.size())) InvalidBitmap();
+  const auto colour = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0xFF000000u; };
+  for (int64_t row = 0; row < h; ++row) {
+    const size_t base = static_cast<size_t>(offset + line * row);
+    const int32_t y = static_cast<int32_t>(top_down ? row : h - 1 - row);
     for (int32_t x = 0; x < w; ++x) {
-      const size_t p = base + static_cast<size_t>(x) * (bpp / 8);
-      img.Set(x, y, 0xFF000000u | Le(s, p, 3));
+      uint32_t p = 0;
+      switch (bpp) {
+        case 1: p = colour((static_cast<uint8_t>(s[base + x / 8]) >> (7 - x % 8)) & 1); break;
+        case 4: p = colour((static_cast<uint8_t>(s[base + x / 2]) >> (x % 2 == 0 ? 4 : 0)) & 0x0F); break;
+        case 8: p = colour(static_cast<uint8_t>(s[base + x])); break;
+        case 24: p = 0xFF000000u | Le(s, base + static_cast<size_t>(x) * 3, 3); break;
+        default: {
+          const uint32_t v = Le(s, base + static_cast<size_t>(x) * (bpp / 8), static_cast<int>(bpp / 8));
+          p = 0xFF000000u | Channel(v, red) << 16 | Channel(v, green) << 8 | Channel(v, blue);
+        }
+      }
+      img.Set(x, y, p);
     }
   }
   Image = std::move(img);
@@ -170,6 +283,22 @@ void TPNGImage::ParseHeader() {
 // ---- Metafile ----------------------------------------------------------------------------------
 
 void TMetafile::ParseHeader() {
+  // An enhanced metafile: its first record is the header (type 1) with the signature
+  // " EMF" and the picture frame (left, top, right, bottom) in 0.01 mm.
+  if (Data.size() >= 88 && Le(Data, 0, 4) == 1 && Le(Data, 40, 4) == 0x464D4520u) {
+    const uint32_t header = Le(Data, 4, 4);
+    const auto i32 = [&](size_t at) { return int64_t{static_cast<int32_t>(Le(Data, at, 4))}; };
+    const int64_t mw = i32(32) - i32(24), mh = i32(36) - i32(28);
+    if (header < 88 || header > Data.size() || mw < 0 || mh < 0 || mw > 10000000 || mh > 10000000)
+      throw EInvalidGraphic("Invalid metafile");
+    mm_width_ = static_cast<int32_t>(mw);
+    mm_height_ = static_cast<int32_t>(mh);
+    width_ = static_cast<int32_t>((mw * 96 + 1270) / 2540);
+    height_ = static_cast<int32_t>((mh * 96 + 1270) / 2540);
+    Inch = 0;
+    Enhanced = true;
+    return;
+  }
   // Placeable header: key 0x9AC6CDD7, handle, left, top, right, bottom (16-bit), inch.
   if (Data.size() < 22 + 18 || Le(Data, 0, 4) != 0x9AC6CDD7u) throw EInvalidGraphic("Invalid metafile");
   const auto i16 = [&](size_t at) { return static_cast<int16_t>(Le(Data, at, 2)); };
@@ -181,8 +310,8 @@ void TMetafile::ParseHeader() {
   Enhanced = false;
 }
 
-int32_t TMetafile::MMWidth() const { return width_ * 2540 / 96; }
-int32_t TMetafile::MMHeight() const { return height_ * 2540 / 96; }
+int32_t TMetafile::MMWidth() const { return Enhanced ? mm_width_ : width_ * 2540 / 96; }
+int32_t TMetafile::MMHeight() const { return Enhanced ? mm_height_ : height_ * 2540 / 96; }
 
 void TMetafile::SetEmpty(int32_t width, int32_t height) {
   Inch = 1440;

@@ -24,8 +24,9 @@ class TBitmap : public TGraphic {
   int32_t Width() const override { return Image.Width; }
   int32_t Height() const override { return Image.Height; }
   void Draw(TCanvas& canvas, const TRect& rect) override;
-  // A 24-bit bottom-up bitmap file (14-byte file header, 40-byte info header); reading
-  // takes 24- and 32-bit uncompressed files and raises EInvalidGraphic for others.
+  // Writes a 24-bit bottom-up bitmap file (14-byte file header, 40-byte info header);
+  // reads bitmap files of every depth (colour tables, colour masks, run-length encoding)
+  // and raises EInvalidGraphic for what is no bitmap file.
   void SaveToStream(TStream& stream) const override;
   void LoadFromStream(TStream& stream) override;
   // Bytes per stored row (rows are padded to 4 bytes).
@@ -69,8 +70,9 @@ class TPNGImage : public TRVEncodedGraphic {
   bool Decode(TPixelImage& image) const override;
 };
 
-// A Windows metafile: the placeable header (bounding box and units per inch) and the
-// records after it, kept as they came.
+// A Windows metafile (the placeable header with its bounding box and units per inch, and
+// the records after it) or an enhanced metafile (Enhanced: its header gives the frame in
+// 0.01 mm), kept as it came.
 class TMetafile : public TRVEncodedGraphic {
  public:
   bool Enhanced = false;
@@ -83,6 +85,9 @@ class TMetafile : public TRVEncodedGraphic {
 
  protected:
   void ParseHeader() override;
+
+ private:
+  int32_t mm_width_ = 0, mm_height_ = 0;  // the frame of an enhanced metafile
 };
 
 // The class name of a picture ("TBitmap", "TJPEGImage", "TPNGImage", "TMetafile") and a

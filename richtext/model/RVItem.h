@@ -35,6 +35,7 @@ class TCustomRVData;
 class TRVStyle;
 class TCustomRVItemInfo;
 class TRVDrawLineInfo;  // a fragment of the formatted layout (the viewer's)
+class TRVControlWindowing;  // what control items do with controls in windows (below)
 struct TRVJumpInfo;     // a hyperlink area of the formatted layout (the viewer's)
 
 // ---- Tags --------------------------------------------------------------------------------
@@ -672,8 +673,21 @@ class TRVControlItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVControlItemInfo>(d); }
   using TRVRectItemInfo::TRVRectItemInfo;
+  // Takes the control out of the viewer's window (the control is not freed here).
+  ~TRVControlItemInfo() override;
   TObject* Control = nullptr;  // not owned here
   bool OwnsControl(TObject* control) const override { return control && control == Control; }
+
+  // The control in the viewer's window (controls that live in windows, see
+  // TRVControlWindowing): placed at the item's place (the document top kept in its tag,
+  // its top set from the tag when reformat is set) and shown as Visible says.
+  void AdjustInserted(int32_t x, int32_t y, bool reformat) override;
+  // Hidden and put into the window of the document's viewer (none when detached).
+  void Inserting(TCustomRVData* rvdata, AnsiString& text, bool detached) override;
+  // Out of the window while the item is in the undo list; back when it returns.
+  void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  void FocusControl() override;
 
   // RVItem_control.cpp: the user may resize it; it is shown; its width in percent of the
   // document width (0: its own width). The control's size is read and set through
@@ -734,7 +748,12 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   std::unique_ptr<TComponent> OwnedControl;
 
  private:
+  // The windowing when Control lives in windows (watched from then on), else nullptr.
+  TRVControlWindowing* Windowed();
+  void HideAndParent(TCustomRVData* rvdata, bool detached);
   AnsiString read_class_name_;
+  TObject* watched_ = nullptr;
+  std::shared_ptr<const bool> watched_alive_;
 };
 
 // The size of an inserted control as a control item reads and sets it.
@@ -745,6 +764,36 @@ class TRVControlSize {
   virtual int32_t ControlHeight() const = 0;
   virtual void SetControlWidth(int32_t value) = 0;
 };
+
+// What control items do with controls that live in windows: the viewer's library installs
+// this for controls that are widgets. Without it (no viewer linked) control items only
+// read and set sizes through TRVControlSize.
+class TRVControlWindowing {
+ public:
+  virtual ~TRVControlWindowing() = default;
+  // False for a control that has no window of its own: the other calls are not made.
+  virtual bool IsWindowed(TObject* control) const = 0;
+  virtual bool GetSize(TObject* control, int32_t& width, int32_t& height) const = 0;
+  virtual void SetWidth(TObject* control, int32_t width) = 0;
+  // parent: what the document's GetParentControl gives (its viewer); nullptr takes the
+  // control out of every window.
+  virtual void SetParent(TObject* control, TObject* parent) = 0;
+  virtual bool HasParent(TObject* control) const = 0;
+  virtual void SetVisible(TObject* control, bool visible) = 0;
+  // left in window coordinates; top is the control's place in the window as the document
+  // gives it, kept in the control's tag; with apply_top the control is moved there
+  // (clamped to what the window system can place).
+  virtual void Place(TObject* control, int32_t left, int32_t top, bool apply_top) = 0;
+  // The control takes the focus by the keyboard (enabled, a tab stop, focusable).
+  virtual bool CanFocus(TObject* control) const = 0;
+  virtual void Focus(TObject* control) = 0;
+  // A flag that stays true while the control exists: the item may outlive a control the
+  // application frees, and must not touch it then.
+  virtual std::shared_ptr<const bool> Watch(TObject* control) = 0;
+};
+// The installed windowing (nullptr: none) and its installation (returns the previous).
+TRVControlWindowing* RVControlWindowing();
+TRVControlWindowing* RVSetControlWindowing(TRVControlWindowing* windowing);
 class TRVMarkerItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVMarkerItemInfo>(d); }

@@ -1,5 +1,7 @@
 // Control items: size from the control, a width in percent of the document, extra
 // properties, painting, the texts the owner gives for exports and the native format.
+#include <utility>
+
 #include "platform/filer.h"
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
@@ -12,16 +14,88 @@ namespace pelvar {
 
 namespace {
 TRVControlSize* SizeOf(TObject* control) { return dynamic_cast<TRVControlSize*>(control); }
+
+TRVControlWindowing*& Windowing() {
+  static TRVControlWindowing* windowing = nullptr;
+  return windowing;
+}
+
+// The windowing when the control lives in windows, else nullptr.
+TRVControlWindowing* WindowingOf(TObject* control) {
+  TRVControlWindowing* w = Windowing();
+  return control && w && w->IsWindowed(control) ? w : nullptr;
+}
+
 }  // namespace
 
+TRVControlWindowing* TRVControlItemInfo::Windowed() {
+  TRVControlWindowing* w = WindowingOf(Control);
+  if (w && watched_ != Control) {
+    watched_ = Control;
+    watched_alive_ = w->Watch(Control);
+  }
+  return w;
+}
+
+// Hidden and in the window of rvdata's viewer (none without rvdata or when detached).
+void TRVControlItemInfo::HideAndParent(TCustomRVData* rvdata, bool detached) {
+  if (TRVControlWindowing* w = Windowed()) {
+    w->SetVisible(Control, false);
+    w->SetParent(Control, detached || !rvdata ? nullptr : rvdata->GetParentControl());
+  }
+}
+
+TRVControlWindowing* RVControlWindowing() { return Windowing(); }
+
+TRVControlWindowing* RVSetControlWindowing(TRVControlWindowing* windowing) {
+  return std::exchange(Windowing(), windowing);
+}
+
+TRVControlItemInfo::~TRVControlItemInfo() {
+  // Only a control known to be alive: the application may have freed it before the item.
+  TRVControlWindowing* w = Windowing();
+  if (w && Control && watched_ == Control && watched_alive_ && *watched_alive_) w->SetParent(Control, nullptr);
+}
+
 int32_t TRVControlItemInfo::GetImageWidth(TRVStyle*) const {
-  const TRVControlSize* c = SizeOf(Control);
-  return c ? c->ControlWidth() : 0;
+  if (const TRVControlSize* c = SizeOf(Control)) return c->ControlWidth();
+  int32_t w = 0, h = 0;
+  if (TRVControlWindowing* win = WindowingOf(Control)) win->GetSize(Control, w, h);
+  return w;
 }
 
 int32_t TRVControlItemInfo::GetImageHeight(TRVStyle*) const {
-  const TRVControlSize* c = SizeOf(Control);
-  return c ? c->ControlHeight() : 0;
+  if (const TRVControlSize* c = SizeOf(Control)) return c->ControlHeight();
+  int32_t w = 0, h = 0;
+  if (TRVControlWindowing* win = WindowingOf(Control)) win->GetSize(Control, w, h);
+  return h;
+}
+
+void TRVControlItemInfo::AdjustInserted(int32_t x, int32_t y, bool reformat) {
+  TRVControlWindowing* w = Windowed();
+  if (!w) return;
+  w->Place(Control, x + Spacing, y + Spacing, reformat);
+  w->SetVisible(Control, Visible);
+}
+
+void TRVControlItemInfo::Inserting(TCustomRVData* rvdata, AnsiString& text, bool detached) {
+  HideAndParent(rvdata, detached);
+  TRVRectItemInfo::Inserting(rvdata, text, detached);
+}
+
+void TRVControlItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  if (TRVControlWindowing* w = Windowed()) w->SetParent(Control, nullptr);
+  if (rvdata) rvdata->ItemControlAction(rvcaMoveToUndoList, item_no, this);
+  TRVRectItemInfo::MovingToUndoList(item_no, rvdata);
+}
+
+void TRVControlItemInfo::MovingFromUndoList(int32_t item_no, TCustomRVData* rvdata) {
+  if (rvdata) rvdata->ItemControlAction(rvcaMoveFromUndoList, item_no, this);
+  if (TRVControlWindowing* w = Windowed()) w->SetParent(Control, rvdata ? rvdata->GetParentControl() : nullptr);
+}
+
+void TRVControlItemInfo::FocusControl() {
+  if (TRVControlWindowing* w = WindowingOf(Control)) w->Focus(Control);
 }
 
 int32_t TRVControlItemInfo::GetMinWidth(const TRVScreenAndDevice* sad, TCanvas*, TCustomRVData*) {
@@ -35,8 +109,12 @@ void TRVControlItemInfo::AdjustToDocWidth(int32_t doc_width, TRVDrawLineInfo*, b
   dx = 0;
   if (PercentWidth >= 1 && PercentWidth <= 100) {
     const int32_t w = static_cast<int32_t>(int64_t{doc_width} * PercentWidth / 100);
-    if (!printing)
-      if (TRVControlSize* c = SizeOf(Control)) c->SetControlWidth(w - 2 * Spacing);
+    if (!printing) {
+      if (TRVControlSize* c = SizeOf(Control))
+        c->SetControlWidth(w - 2 * Spacing);
+      else if (TRVControlWindowing* win = WindowingOf(Control))
+        win->SetWidth(Control, w - 2 * Spacing);
+    }
     DrawWidth = w;
     const int32_t h = GetImageHeight() + 2 * Spacing;
     DrawHeight = sad ? RV_YToDevice(h, *sad) : h;
@@ -78,6 +156,10 @@ bool TRVControlItemInfo::GetBoolValue(int32_t ordinal) const {
 bool TRVControlItemInfo::GetBoolValueEx(int32_t ordinal, TRVStyle* rvstyle) const {
   switch (ordinal) {
     case 0: return true;
+    case 2: {
+      TRVControlWindowing* w = WindowingOf(Control);
+      return w && w->CanFocus(Control);
+    }
     case 4: return false;
     case 5: return PercentWidth >= 1 && PercentWidth <= 100;
     default: return TRVRectItemInfo::GetBoolValueEx(ordinal, rvstyle);
@@ -122,7 +204,10 @@ bool TRVControlItemInfo::SetExtraIntProperty(int32_t index, int32_t v) {
     case 9: Spacing = v < 0 ? 0 : v; return true;
     case 8: MinHeightOnPage = v; return true;
     case 10: ResizableFlag = v != 0; return true;
-    case 14: Visible = v != 0; return true;
+    case 14:
+      Visible = v != 0;
+      if (TRVControlWindowing* w = WindowingOf(Control); w && w->HasParent(Control)) w->SetVisible(Control, Visible);
+      return true;
     default: return TRVRectItemInfo::SetExtraIntProperty(index, v);
   }
 }
@@ -233,6 +318,7 @@ bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
     if (line_no == 0) {
       name = s;
       if (rvdata) Control = rvdata->DoRVFControlNeeded(s, Tag);
+      HideAndParent(rvdata, false);
       return true;
     }
     ReadRVFExtraProperty(s);
@@ -258,6 +344,7 @@ bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
       if (!ok) return false;
       OwnedControl = std::move(control);
       Control = OwnedControl.get();
+      HideAndParent(rvdata, false);
     }
     if (Control) return true;
     if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 2);

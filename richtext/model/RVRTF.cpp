@@ -1516,11 +1516,72 @@ std::string WmfSingleBitmap(const std::string& wmf) {
   return std::string();
 }
 
+// The 16 colours of a 4-bit and the 20 fixed colours of an 8-bit device bitmap (the others
+// of 8 bits are black), as 0xRRGGBB.
+constexpr uint32_t kDeviceColours16[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
+                                           0x008080, 0x808080, 0xC0C0C0, 0xFF0000, 0x00FF00, 0xFFFF00,
+                                           0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+constexpr uint32_t kDeviceColours256Low[10] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
+                                               0x800080, 0x008080, 0xC0C0C0, 0xC0DCC0, 0xA6CAF0};
+constexpr uint32_t kDeviceColours256High[10] = {0xFFFBF0, 0xA0A0A4, 0x808080, 0xFF0000, 0x00FF00,
+                                                0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+
+// A device-dependent bitmap ("wbitmap": rows top-down, each padded to a 16-bit word, in
+// the device's colours) as a bitmap file; raises when the data is shorter than the rows
+// its size asks for or the depth is none a device has.
+std::string DeviceBitmapFile(const TRVRTFPicture& pic, const std::string& bits) {
+  const int64_t w = pic.PicW, h = pic.PicH;
+  const int64_t bpp = int64_t{pic.WBMBitsPixel} * pic.WBMPlanes;
+  if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || pic.WBMPlanes != 1 ||
+      (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32))
+    throw EInvalidGraphic("Bitmap image is not valid");
+  const int64_t in_line = (w * bpp + 15) / 16 * 2, out_line = (w * bpp + 31) / 32 * 4;
+  if (in_line * h > static_cast<int64_t>(bits.size())) throw EInvalidGraphic("Bitmap image is not valid");
+  std::string colours;
+  if (bpp <= 8) {
+    for (int32_t i = 0; i < (1 << bpp); ++i) {
+      uint32_t c = 0;
+      if (bpp == 1)
+        c = i ? 0xFFFFFF : 0;
+      else if (bpp == 4)
+        c = kDeviceColours16[i];
+      else if (i < 10)
+        c = kDeviceColours256Low[i];
+      else if (i >= 246)
+        c = kDeviceColours256High[i - 246];
+      PutLe(colours, c, 4);
+    }
+  }
+  std::string f = "BM";
+  const uint64_t data = static_cast<uint64_t>(out_line * h), offset = 14 + 40 + colours.size();
+  PutLe(f, static_cast<uint32_t>(std::min<uint64_t>(offset + data, UINT32_MAX)), 4);
+  PutLe(f, 0, 4);
+  PutLe(f, static_cast<uint32_t>(offset), 4);
+  PutLe(f, 40, 4);
+  PutLe(f, static_cast<uint32_t>(w), 4);
+  PutLe(f, static_cast<uint32_t>(-h), 4);  // top-down
+  PutLe(f, 1, 2);
+  PutLe(f, static_cast<uint32_t>(bpp), 2);
+  PutLe(f, 0, 4);
+  PutLe(f, static_cast<uint32_t>(data), 4);
+  PutLe(f, 0, 4);
+  PutLe(f, 0, 4);
+  PutLe(f, 0, 4);
+  PutLe(f, 0, 4);
+  f += colours;
+  for (int64_t row = 0; row < h; ++row) {
+    f.append(bits, static_cast<size_t>(row * in_line), static_cast<size_t>(in_line));
+    f.append(static_cast<size_t>(out_line - in_line), '\0');
+  }
+  return f;
+}
+
 }  // namespace
 
-// The picture of a picture group in the class of its data: PNG and JPEG pictures keep their
-// bytes, a device-independent bitmap gets its file header, a Windows metafile its placeable
-// header (from the source size); other kinds have no class here (nullptr).
+// The picture of a picture group in the class of its data: PNG and JPEG pictures and
+// enhanced metafiles keep their bytes, a device-independent bitmap gets its file header, a
+// device-dependent one becomes a bitmap in the device's colours, a Windows metafile gets its
+// placeable header (from the source size); other kinds have no class here (nullptr).
 std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
   std::unique_ptr<TGraphic> g;
   std::string bytes = StreamBytes(pic.Data);
@@ -1529,12 +1590,16 @@ std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
     case 2: g = RVCreateGraphic("TJPEGImage"); break;
     case 6: {
       // The file header before the bitmap's own header, colour masks and palette.
-      if (bytes.size() < 14 + 40) throw EInvalidGraphic("Bitmap image is not valid");
-      const uint32_t header = GetLe(bytes, 14, 4), bpp = GetLe(bytes, 14 + 14, 2);
-      const uint32_t compression = GetLe(bytes, 14 + 16, 4), used = GetLe(bytes, 14 + 32, 4);
+      // The old 12-byte header has 3-byte colour entries and a colour for every value.
+      if (bytes.size() < 14 + 12) throw EInvalidGraphic("Bitmap image is not valid");
+      const uint32_t header = GetLe(bytes, 14, 4);
+      const bool core = header == 12;
+      if (!core && bytes.size() < 14 + 40) throw EInvalidGraphic("Bitmap image is not valid");
+      const uint32_t bpp = GetLe(bytes, core ? 14 + 10 : 14 + 14, 2);
+      const uint32_t compression = core ? 0 : GetLe(bytes, 14 + 16, 4), used = core ? 0 : GetLe(bytes, 14 + 32, 4);
       uint64_t offset = 14 + uint64_t{header};
       if (header == 40 && compression == 3) offset += 12;
-      if (bpp <= 8) offset += 4 * uint64_t{used ? used : (1u << bpp)};
+      if (bpp <= 8) offset += (core ? 3 : 4) * uint64_t{used ? std::min(used, 256u) : (1u << bpp)};
       std::string h = "BM";
       PutLe(h, static_cast<uint32_t>(bytes.size()), 4);
       PutLe(h, 0, 4);
@@ -1581,6 +1646,11 @@ std::unique_ptr<TGraphic> TRVRTFReader::MakePictureGraphic(TRVRTFPicture& pic) {
       g = RVCreateGraphic("TMetafile");
       break;
     }
+    case 0: g = RVCreateGraphic("TMetafile"); break;
+    case 7:
+      bytes = DeviceBitmapFile(pic, bytes);
+      g = RVCreateGraphic("TBitmap");
+      break;
     default: return nullptr;
   }
   if (!g) return nullptr;

@@ -7,7 +7,12 @@
 
 namespace pelvar {
 
-TDocViewRVData::TDocViewRVData(TCustomDocView* control) : Control(control) {}
+TDocViewRVData::TDocViewRVData(TCustomDocView* control)
+    : Control(control), parent_window_(std::make_unique<TRVWidgetParent>(control)) {
+  RVInstallWidgetControlWindowing();
+}
+
+TObject* TDocViewRVData::GetParentControl() { return parent_window_.get(); }
 
 TDocViewRVData::~TDocViewRVData() {
   delete FontInfoCache;

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "richtext/view/CtrlImg.h"
 #include "richtext/view/RVCtrlData.h"
 #include "richtext/view/RVPopup.h"
 
@@ -50,7 +51,8 @@ class TDocViewRVData : public TRVControlData {
   uint16_t GetFlags() override;
   void SetFlags(uint16_t value) override;
   int32_t GetMaxLength() override;
-  TObject* GetParentControl() override { return nullptr; }
+  // The viewer's window, which the controls of control items live in.
+  TObject* GetParentControl() override;
   bool IsRootOfControl() override { return true; }
   TStringList* GetDocProperties() override;
 
@@ -125,6 +127,9 @@ class TDocViewRVData : public TRVControlData {
 
  protected:
   void FireOnSelect() override;
+
+ private:
+  std::unique_ptr<TRVWidgetParent> parent_window_;
 };
 
 }  // namespace pelvar

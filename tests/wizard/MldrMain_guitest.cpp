@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <filesystem>
@@ -230,26 +231,47 @@ TEST_F(MldrMainGui, HeaderStepLabelsAndLastPageSayWhatIsTrue) {
   EXPECT_EQ(Find<QLabel>(w, "L_Hotovo")->text(), QString::fromUtf8("Sehrávání dat bylo úspěšně dokončeno"));
 }
 
-// The program's folder browser opens a directory chooser; what is chosen there is the
-// selection.
+// The program's folder browser opens a directory chooser above the active window, centred
+// on the screen; the folders the user moves to are told to OnSelChanged, and what is
+// chosen there is the selection.
 TEST_F(MldrMainGui, FolderBrowserOpensADirectoryChooser) {
   InstallQtWizardDialogs();
   const std::string chosen = dir_.File("vybrana");
   std::filesystem::create_directories(chosen);
+  QWidget owner;
+  owner.setGeometry(10, 10, 200, 100);
+  owner.show();
+  QApplication::setActiveWindow(&owner);
   bool seen = false;
+  QWidget* parent = nullptr;
+  QPoint centre, screen_centre;
   QTimer::singleShot(0, [&] {
     auto* box = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!box) return;
     seen = box->fileMode() == QFileDialog::Directory;
+    parent = box->parentWidget();
+    centre = box->frameGeometry().center();
+    screen_centre = box->screen()->availableGeometry().center();
     box->setDirectory(QString::fromStdString(chosen));
     box->selectFile(QString::fromStdString(chosen));
+    // What the dialog's view says when the user moves to a folder.
+    emit box->currentChanged(QString::fromStdString(chosen));
     static_cast<QDialog*>(box)->accept();
   });
   TdfsBrowseDirectoryDlg dialog(nullptr);
   dialog.SetTitle(CZ("Vyberte adresář"));
   dialog.SetSelection(dir_.Path());
+  std::vector<std::string> moved;
+  dialog.OnSelChanged = [&](TObject* sender, const AnsiString& folder) {
+    EXPECT_EQ(sender, &dialog);
+    moved.push_back(AnsiToUtf8(folder));
+  };
   EXPECT_TRUE(dialog.Execute());
   EXPECT_TRUE(seen);
+  EXPECT_EQ(parent, &owner);
+  EXPECT_LE((centre - screen_centre).manhattanLength(), 4) << centre.x() << "," << centre.y();
+  ASSERT_FALSE(moved.empty());
+  EXPECT_EQ(moved.back(), chosen);
   EXPECT_EQ(AnsiToUtf8(dialog.Selection()), chosen);
   SetPracujiViewFactory({});
   SetOpenDialogResponder({});
