@@ -582,7 +582,7 @@ void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
       const int32_t cx = x + cell->Left + CellPadding, cy = y + cell->Top + CellContentTop(cell);
       for (int32_t i = 0; i < view->DrawLines.Count(); ++i)
         if (auto* ci = dynamic_cast<TRVControlItemInfo*>(view->GetItem(view->DrawLines[i]->ItemNo)))
-          fd->MoveInsertedControl(ci, cx + view->DrawLines[i]->Left, cy + view->DrawLines[i]->Top);
+          ci->AdjustInserted(cx + view->DrawLines[i]->Left, cy + view->DrawLines[i]->Top, true);
     }
 }
 

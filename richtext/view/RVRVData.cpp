@@ -1,7 +1,5 @@
 #include "richtext/view/RVRVData.h"
 
-#include <QWidget>
-
 #include "richtext/model/RVImageList.h"
 #include "richtext/view/DocView.h"
 
@@ -178,21 +176,6 @@ void TDocViewRVData::AfterControlsRepositioned(TCustomRVData* rvdata) {
       if (d->GetItem(i) == button->Item) button->ItemNo = i;
   }
   AdjustSmartPopupPosition();
-}
-
-void TDocViewRVData::MoveInsertedControl(TRVControlItemInfo* item, int32_t x, int32_t y) {
-  auto* widget = item ? dynamic_cast<QWidget*>(item->Control) : nullptr;
-  if (!widget || !Control) return;
-  // A widget without a parent would be a window of its own; one that another widget holds
-  // is left where its holder put it.
-  if (!widget->parentWidget()) {
-    widget->setParent(Control);
-    if (item->Visible) widget->show();
-  }
-  if (widget->parentWidget() != Control) return;
-  const int32_t spacing = item->GetSpacing();
-  SetControlTag(widget, y + spacing);
-  widget->move(x + spacing, ControlTopFromTag(widget));
 }
 
 uint8_t TDocViewRVData::GetCheckpointEventKind() { return Control->CheckpointEventKind; }

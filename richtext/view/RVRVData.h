@@ -29,9 +29,6 @@ class TDocViewRVData : public TRVControlData {
   // document area; frees it when the item has no draw item.
   void AdjustSmartPopupPosition();
   void AfterControlsRepositioned(TCustomRVData* rvdata) override;
-  // An inserted control that is a widget becomes a child window of the control, placed at
-  // its draw item (within the item's spacing); its Tag keeps its true top.
-  void MoveInsertedControl(TRVControlItemInfo* item, int32_t x, int32_t y) override;
   uint8_t GetCheckpointEventKind() override;
   bool IsAssignedCheckpointVisible() override;
   void DoCheckpointVisible(TRVCPInfo* cp) override;

@@ -397,6 +397,11 @@ namespace {
 // An inserted control that is a widget is placed at its item after formatting, as a child
 // of the viewer (within the item's spacing), and follows the document when it scrolls.
 TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
+  class TBox : public QWidget, public TObject {};
+  // The application's control, without a parent: the viewer takes it into its window while
+  // the item shows it, and lets it go again when the item goes.
+  auto box = std::make_unique<TBox>();
+  TBox* tbox = box.get();
   TRVStyle style(nullptr);
   TCustomDocView view;
   view.resize(200, 100);
@@ -404,8 +409,6 @@ TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
   view.SetStyle(&style);
   view.HandleNeeded();
   for (int i = 0; i < 20; ++i) view.AddTextBlock("line", 0, 0, 0);
-  class TBox : public QWidget, public TObject {};
-  auto* tbox = new TBox;  // no parent yet: the viewer takes it
   tbox->resize(30, 12);
   auto* item = new TRVControlItemInfo(view.RVData.get());
   item->StyleNo = rvsComponent;
