@@ -188,9 +188,9 @@ TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
   auto expect_in_cell = [&]() {
     TRVTableCellView* view = cell->View();
     int32_t d = -1;
-    for (int32_t i = 0; i < view->DrawLines.Count() && d < 0; ++i)
-      if (view->DrawLines[i]->ItemNo == 1) d = i;
+    view->GetFirstDrawItemOfItem(1, d);
     ASSERT_GE(d, 0);
+    EXPECT_EQ(view->DrawLines[d]->ItemNo, 1);
     int32_t tx = 0, ty = 0;
     table->GetItemClientCoords(tx, ty);
     EXPECT_EQ(box->parentWidget(), v.get());
