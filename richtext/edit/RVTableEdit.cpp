@@ -823,6 +823,8 @@ int32_t TRVTableItemInfo::RowAtY(int32_t y) const {
 bool TRVTableItemInfo::StartMouseCellSelection(int32_t row, int32_t col) {
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
   if (!fd || !host_->GetOptions().Contains(rvoAllowSelection) || Options.Contains(rvtoNoCellSelect)) return false;
+  // A table that already has a cell selection is the partly selected item already.
+  if (!cell_selection_) fd->SetPartiallySelected(this);
   SelAnchorRow = row;
   SelAnchorCol = col;
   SelRowDelta = SelColDelta = 0;

@@ -379,6 +379,10 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Sets the selection in item terms; a position on a list marker moves to the next item.
   void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs);
   virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
+  // Makes item (a table whose selected cells stand for the selection) the partly selected
+  // item: the document's own selection and any other item's go, with OnSelect. Nothing when
+  // item is partly selected already.
+  void SetPartiallySelected(TCustomRVItemInfo* item);
   virtual void SelectionChanged(bool /*redraw*/) { ResetAnimation(); }
   // At the end of a mouse selection (the editor selects a clicked picture or control whole).
   virtual void DoSelectClickedItem() {}

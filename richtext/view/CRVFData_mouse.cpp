@@ -294,6 +294,12 @@ void TCustomRVFormattedData::Deselect(TCustomRVItemInfo* new_partially_selected,
   State &= ~rvstDeselecting;
 }
 
+void TCustomRVFormattedData::SetPartiallySelected(TCustomRVItemInfo* item) {
+  if (item && item->IsPartiallySelected()) return;
+  Deselect(item, true);
+  DoSelect();
+}
+
 void TCustomRVFormattedData::EndActiveSubData(const TCustomRVItemInfo* except) {
   TCustomRVItemInfo* owner = GetActiveSubDataItem();
   if (owner && owner != except && !(State & rvstDestroying)) ClearActiveSubData();

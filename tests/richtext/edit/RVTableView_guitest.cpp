@@ -203,5 +203,22 @@ TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
   expect_in_cell();
 }
 
+// A press on a cell makes the table the document's partly selected item: the document's own
+// selection goes at once, and the control hears of it.
+TEST_F(TableViewTest, APressOnACellRemovesTheDocumentsSelection) {
+  auto v = MakeWithTable();
+  v->SetSelectionBounds(0, 1, 0, 4);
+  ASSERT_EQ(v->RVData->GetSelTextAs(false), "bef");
+  int selects = 0;
+  v->OnSelect = [&](TCustomDocView*) { ++selects; };
+  const QPoint p = InCell(1, 1, 8);
+  SendMouse(v.get(), QEvent::MouseButtonPress, p.x(), p.y(), Qt::LeftButton, Qt::LeftButton);
+  EXPECT_GE(selects, 1);
+  EXPECT_FALSE(v->RVData->SelectionExists(false));
+  EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
+  SendMouse(v.get(), QEvent::MouseButtonRelease, p.x(), p.y(), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
+}
+
 }  // namespace
 }  // namespace pelvar
