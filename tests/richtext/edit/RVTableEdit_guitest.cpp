@@ -943,6 +943,13 @@ TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
   EXPECT_EQ(inner->CellEditor->Row, 1);
   EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n10");
   EXPECT_EQ(inner->CellEditor->x(), ix + target->Left);
+  // A right click on the edited cell while its document edits a cell of its own leaves both
+  // editors open.
+  ASSERT_TRUE(e->RVData->GetOptions().Contains(rvoRClickDeselects));
+  table->MouseUp(rvmbRight, 0, tx, ty, 1, e->RVData.get());
+  Pump();
+  EXPECT_EQ(table->CellEditor, outer_editor);
+  ASSERT_NE(inner->CellEditor, nullptr);
   table->CloseCellEditor(true);
   Pump();
   EXPECT_EQ(inner->CellEditor, nullptr);
