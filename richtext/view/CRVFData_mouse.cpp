@@ -523,8 +523,18 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
       root->State |= rvstDragPending;
       if (auto* r = dynamic_cast<TCustomRVFormattedData*>(root)) {
-        r->DragStartX = x;
-        r->DragStartY = y;
+        // The point in the client area of the root document's control (a cell's document
+        // has its own coordinates).
+        int32_t cx = x, cy = y;
+        if (r != this) {
+          int32_t ix = 0, iy = 0, ox = 0, oy = 0;
+          GetOrigin(ix, iy);
+          r->GetOrigin(ox, oy);
+          cx = x + hoffs + ix - ox - r->GetHOffs();
+          cy = y + voffs + iy - oy - r->GetVOffs();
+        }
+        r->DragStartX = cx;
+        r->DragStartY = cy;
         r->PostDragStart();
       }
       return;

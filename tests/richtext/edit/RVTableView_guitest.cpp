@@ -220,5 +220,19 @@ TEST_F(TableViewTest, APressOnACellRemovesTheDocumentsSelection) {
   EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
 }
 
+// A press inside a cell's selection starts a drag from the point of the press in the
+// control's client area (where a drag that never starts collapses the selection).
+TEST_F(TableViewTest, ADragFromACellsSelectionStartsAtTheControlsPoint) {
+  auto v = MakeWithTable();
+  const QPoint p = InCell(0, 0, 45);
+  DoubleClick(v.get(), p);
+  ASSERT_EQ(v->RVData->GetSelTextAs(false), "beta");
+  SendMouse(v.get(), QEvent::MouseButtonPress, p.x() + 2, p.y(), Qt::LeftButton, Qt::LeftButton);
+  ASSERT_TRUE(v->RVData->State & rvstDragPending);
+  EXPECT_EQ(v->RVData->DragStartX, p.x() + 2);
+  EXPECT_EQ(v->RVData->DragStartY, p.y());
+  v->RVData->State &= ~rvstDragPending;
+}
+
 }  // namespace
 }  // namespace pelvar
