@@ -820,6 +820,55 @@ int32_t TRVTableItemInfo::RowAtY(int32_t y) const {
 
 // ---- Cell selection ------------------------------------------------------------------------------
 
+bool TRVTableItemInfo::EnterItem(bool from_next, int32_t /*x*/) {
+  const bool forward = !from_next;
+  const int32_t rows = RowCount(), cols = ColCount();
+  if (rows == 0 || cols == 0) return false;
+  if (FocusRow < 0 || FocusCol < 0 || FocusRow >= rows || FocusCol >= cols) FocusRow = FocusCol = -1;
+  TRVTableCellData* cell = nullptr;
+  if (FocusRow < 0) {
+    int32_t r = 0, c = 0;
+    cell = forward ? GetMainCell(0, 0, r, c) : GetMainCell(rows - 1, cols - 1, r, c);
+    if (!cell) return false;
+    FocusRow = r;
+    FocusCol = c;
+    cell->View()->FocusedItem = -1;
+  }
+  for (;;) {
+    cell = GetCells(FocusRow, FocusCol);
+    if (cell) {
+      TRVTableCellView* view = cell->View();
+      TCustomRVFormattedData* rvdata = nullptr;
+      int32_t inner = -1;
+      view->FocusedItem = view->FindNextFocusableItem(view->FocusedItem, forward, rvdata, inner);
+      if (view->FocusedItem >= 0 && rvdata) {
+        TCustomRVFormattedData* host = dynamic_cast<TCustomRVFormattedData*>(host_);
+        if (!host)
+          if (auto* outer = dynamic_cast<TRVTableCellData*>(host_)) host = outer->View();
+        if (host) {
+          host->FocusReachedData = rvdata;
+          host->FocusReachedItemNo = inner;
+        }
+        return true;
+      }
+    }
+    int32_t nr = -1, nc = -1;
+    if (!NeighbourCell(FocusRow, FocusCol, forward ? 6 : 7, nr, nc, true, false)) {
+      FocusRow = FocusCol = -1;
+      return false;
+    }
+    FocusRow = nr;
+    FocusCol = nc;
+    if (TRVTableCellData* next = GetCells(nr, nc)) next->View()->FocusedItem = -1;
+  }
+}
+
+void TRVTableItemInfo::LeaveItem() {
+  if (FocusRow >= 0 && FocusCol >= 0 && FocusRow < RowCount() && FocusCol < ColCount())
+    if (TRVTableCellData* cell = GetCells(FocusRow, FocusCol)) cell->View()->ClearItemFocus();
+  FocusRow = FocusCol = -1;
+}
+
 bool TRVTableItemInfo::StartMouseCellSelection(int32_t row, int32_t col) {
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
   if (!fd || !host_->GetOptions().Contains(rvoAllowSelection) || Options.Contains(rvtoNoCellSelect)) return false;

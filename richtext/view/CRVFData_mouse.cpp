@@ -300,6 +300,52 @@ void TCustomRVFormattedData::SetPartiallySelected(TCustomRVItemInfo* item) {
   DoSelect();
 }
 
+bool TCustomRVFormattedData::TakesFocus(int32_t item_no) {
+  if (item_no < 0 || item_no >= ItemCount()) return false;
+  TCustomRVItemInfo* item = GetItem(item_no);
+  TRVStyle* s = GetRVStyle();
+  if (item->StyleNo >= 0) return s && s->TextStyles()->Items(GetActualStyle(item))->Jump;
+  return item->GetBoolValueEx(1, s) || item->GetBoolValueEx(2, s) || item->GetBoolValue(7);
+}
+
+int32_t TCustomRVFormattedData::FindNextFocusableItem(int32_t item_no, bool go_forward,
+                                                      TCustomRVFormattedData*& rvdata, int32_t& inner_item_no) {
+  rvdata = nullptr;
+  inner_item_no = -1;
+  const int32_t n = ItemCount();
+  if (FocusedItem >= n) FocusedItem = -1;
+  if (item_no >= n) item_no = go_forward ? n : -1;
+  int32_t i;
+  if (go_forward) {
+    i = item_no < 0 ? 0 : (TakesFocus(item_no) ? item_no + 1 : item_no);
+  } else {
+    if (item_no < 0) item_no = n;
+    i = item_no == n || TakesFocus(item_no) ? item_no - 1 : item_no;
+  }
+  for (; i >= 0 && i < n; i += go_forward ? 1 : -1) {
+    if (TakesFocus(i)) {
+      rvdata = this;
+      inner_item_no = i;
+      return i;
+    }
+    // An item with sub-documents looks inside them and reports the place it found.
+    FocusReachedData = nullptr;
+    FocusReachedItemNo = -1;
+    if (GetItem(i)->EnterItem(!go_forward, 0) && FocusReachedData && FocusReachedItemNo >= 0) {
+      rvdata = FocusReachedData;
+      inner_item_no = FocusReachedItemNo;
+      FocusReachedData = nullptr;
+      FocusReachedItemNo = -1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void TCustomRVFormattedData::ClearItemFocus() {
+  if (FocusedItem >= 0 && FocusedItem < ItemCount()) GetItem(FocusedItem)->LeaveItem();
+}
+
 void TCustomRVFormattedData::EndActiveSubData(const TCustomRVItemInfo* except) {
   TCustomRVItemInfo* owner = GetActiveSubDataItem();
   if (owner && owner != except && !(State & rvstDestroying)) ClearActiveSubData();
