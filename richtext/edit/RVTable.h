@@ -514,6 +514,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Where the laid-out content of a cell starts below the cell's top (padding and vertical
   // alignment), on the screen.
   int32_t CellContentTop(TRVTableCellData* cell);
+  // How far below the cell's top its content starts (its vertical alignment, padding not
+  // counted): where the cell editor starts. For the edited cell, from the editor's document.
+  int32_t CellEditorContentOffset(TRVTableCellData* cell);
   // The part of the free height (content minus document) above a cell's content by its
   // vertical alignment.
   static int32_t CellFreeHeight(const TRVTableCellData* cell, int32_t content, int32_t doc);

@@ -167,9 +167,11 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
     PostMessage(ed->MessageHandle(), WM_RVINPLACEMOVE, static_cast<WPARAM>(direction), 0);
   };
   ed->SetCell(row, col, this, CellPadding);
+  // The content's place in the cell, from the cell's own layout (its items are still there).
+  const int32_t offset = CellContentTop(cell) - CellPadding;
   CellEditor = ed;
   GetItemClientCoords(ClientLeft, ClientTop);
-  PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+  PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + offset, cell->Width, cell->Height - offset);
   ed->HandleNeeded();
   ed->RVData->AppendFrom(cell);
   ed->Format();
@@ -211,6 +213,12 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   }
   root->State &= ~(1u << 18);
   return true;
+}
+
+int32_t TRVTableItemInfo::CellEditorContentOffset(TRVTableCellData* cell) {
+  if (CellEditor && CellEditor->Cell == cell)
+    return std::max(0, CellFreeHeight(cell, cell->Height, CellEditor->RVData->DocumentHeight));
+  return CellContentTop(cell) - CellPadding;
 }
 
 void TRVTableItemInfo::PlaceCellEditor(int32_t left, int32_t top, int32_t width, int32_t height) {
@@ -324,7 +332,8 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
     if (auto* edit = dynamic_cast<TRVEditRVData*>(host_)) edit->FormatKeepingCaret();
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
-      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + CellEditorContentOffset(cell), cell->Width,
+                      cell->Height - CellEditorContentOffset(cell));
     }
     editor->TakeSizeChanged();
   }
@@ -563,7 +572,8 @@ void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
       ClientLeft = x;
       ClientTop = y;
       const QSize old_size = CellEditor->size();
-      PlaceCellEditor(x + cell->Left, y + cell->Top, cell->Width, cell->Height);
+      const int32_t offset = CellEditorContentOffset(cell);
+      PlaceCellEditor(x + cell->Left, y + cell->Top + offset, cell->Width, cell->Height - offset);
       // A new width lays the cell's text out again, the caret kept where it was.
       if (CellEditor->size() != old_size && !CellEditor->EditData()->NotFormatted()) CellEditor->Reformat();
     }
@@ -1107,7 +1117,7 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
         StartMouseCellSelection(r, c);
       }
       TRVTableCellData* cell = GetCells(r, c);
-      CellEditor->RVData->MouseDown(button, shift, x - cell->Left, y - cell->Top);
+      CellEditor->RVData->MouseDown(button, shift, x - cell->Left, y - cell->Top - CellEditorContentOffset(cell));
     }
     return false;
   }
@@ -1424,7 +1434,8 @@ void TRVTableItemInfo::ReformatAfterChange(int32_t /*item_no*/, int32_t /*before
   if (CellEditor && row >= 0)
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
-      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + CellEditorContentOffset(cell), cell->Width,
+                      cell->Height - CellEditorContentOffset(cell));
     }
 }
 
