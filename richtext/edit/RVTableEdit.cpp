@@ -1261,7 +1261,12 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
       !IsCellInSelection(r, c) && !IsSelectedAsWhole()) {
     const bool chosen = ChosenRow == r && ChosenCol == c;
     TRVTableCellData* cell = GetCells(r, c);
-    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && item_no >= 0)
+    // The cell's document (its editor's while edited) must not have a chosen sub-document of
+    // its own (a nested table's edited cell).
+    TCustomRVFormattedData* cell_doc = cell ? EditedCellDocument(cell) : nullptr;
+    if (!cell_doc && cell) cell_doc = cell->View();
+    const bool cell_has_chosen = cell_doc && cell_doc->GetActiveSubData();
+    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && !cell_has_chosen && item_no >= 0)
       fd->SetSelectionBounds(item_no, 1, item_no, 1);
   }
   return false;
