@@ -454,6 +454,8 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // ---- Cell editing ----
   TRVTableInplaceEdit* CellEditor = nullptr;
   int32_t ChosenRow = -1, ChosenCol = -1;
+  // The cell that Tab navigation is in (-1, -1 none).
+  int32_t FocusRow = -1, FocusCol = -1;
   int32_t ClientLeft = 0, ClientTop = 0;
   int32_t TableMinWidthAtEdit = 0, EditorMinDocWidth = 0;
   std::function<void(TRVTableItemInfo* sender, int32_t row, int32_t col, bool automatic, bool& allow_edit)>
@@ -485,6 +487,12 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // The editor's deferred move request.
   void MoveFromCellEditor(TRVTableInplaceEdit* editor, int32_t direction);
   bool EnterFromKeyboard(int32_t direction, int32_t x) override;
+  // Tab navigation through the cells' focusable items: from the focus cell's focused item on
+  // (from_next: backwards), cell after cell; the place found is reported to the document that
+  // holds the table. False when no cell has one left (the focus cell is then none).
+  bool EnterItem(bool from_next, int32_t x) override;
+  // The focus cell's document drops its item focus and the focus cell is none.
+  void LeaveItem() override;
   // The cells' hyperlinks, numbered on from the document's: the edited cell's through its
   // editor, the others' areas placed over the cells.
   void BuildJumps(TCustomRVData* rvdata, int32_t draw_item_no, int32_t& counter,
@@ -506,6 +514,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Where the laid-out content of a cell starts below the cell's top (padding and vertical
   // alignment), on the screen.
   int32_t CellContentTop(TRVTableCellData* cell);
+  // How far below the cell's top its content starts (its vertical alignment, padding not
+  // counted): where the cell editor starts. For the edited cell, from the editor's document.
+  int32_t CellEditorContentOffset(TRVTableCellData* cell);
   // The part of the free height (content minus document) above a cell's content by its
   // vertical alignment.
   static int32_t CellFreeHeight(const TRVTableCellData* cell, int32_t content, int32_t doc);

@@ -167,9 +167,11 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
     PostMessage(ed->MessageHandle(), WM_RVINPLACEMOVE, static_cast<WPARAM>(direction), 0);
   };
   ed->SetCell(row, col, this, CellPadding);
+  // The content's place in the cell, from the cell's own layout (its items are still there).
+  const int32_t offset = CellContentTop(cell) - CellPadding;
   CellEditor = ed;
   GetItemClientCoords(ClientLeft, ClientTop);
-  PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+  PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + offset, cell->Width, cell->Height - offset);
   ed->HandleNeeded();
   ed->RVData->AppendFrom(cell);
   ed->Format();
@@ -211,6 +213,12 @@ bool TRVTableItemInfo::OpenCellEditor(int32_t item_no, int32_t row, int32_t col,
   }
   root->State &= ~(1u << 18);
   return true;
+}
+
+int32_t TRVTableItemInfo::CellEditorContentOffset(TRVTableCellData* cell) {
+  if (CellEditor && CellEditor->Cell == cell)
+    return std::max(0, CellFreeHeight(cell, cell->Height, CellEditor->RVData->DocumentHeight));
+  return CellContentTop(cell) - CellPadding;
 }
 
 void TRVTableItemInfo::PlaceCellEditor(int32_t left, int32_t top, int32_t width, int32_t height) {
@@ -324,7 +332,8 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
     if (auto* edit = dynamic_cast<TRVEditRVData*>(host_)) edit->FormatKeepingCaret();
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
-      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + CellEditorContentOffset(cell), cell->Width,
+                      cell->Height - CellEditorContentOffset(cell));
     }
     editor->TakeSizeChanged();
   }
@@ -563,7 +572,8 @@ void TRVTableItemInfo::AdjustInserted(int32_t x, int32_t y, bool /*reformat*/) {
       ClientLeft = x;
       ClientTop = y;
       const QSize old_size = CellEditor->size();
-      PlaceCellEditor(x + cell->Left, y + cell->Top, cell->Width, cell->Height);
+      const int32_t offset = CellEditorContentOffset(cell);
+      PlaceCellEditor(x + cell->Left, y + cell->Top + offset, cell->Width, cell->Height - offset);
       // A new width lays the cell's text out again, the caret kept where it was.
       if (CellEditor->size() != old_size && !CellEditor->EditData()->NotFormatted()) CellEditor->Reformat();
     }
@@ -820,9 +830,60 @@ int32_t TRVTableItemInfo::RowAtY(int32_t y) const {
 
 // ---- Cell selection ------------------------------------------------------------------------------
 
+bool TRVTableItemInfo::EnterItem(bool from_next, int32_t /*x*/) {
+  const bool forward = !from_next;
+  const int32_t rows = RowCount(), cols = ColCount();
+  if (rows == 0 || cols == 0) return false;
+  if (FocusRow < 0 || FocusCol < 0 || FocusRow >= rows || FocusCol >= cols) FocusRow = FocusCol = -1;
+  TRVTableCellData* cell = nullptr;
+  if (FocusRow < 0) {
+    int32_t r = 0, c = 0;
+    cell = forward ? GetMainCell(0, 0, r, c) : GetMainCell(rows - 1, cols - 1, r, c);
+    if (!cell) return false;
+    FocusRow = r;
+    FocusCol = c;
+    cell->View()->FocusedItem = -1;
+  }
+  for (;;) {
+    cell = GetCells(FocusRow, FocusCol);
+    if (cell) {
+      TRVTableCellView* view = cell->View();
+      TCustomRVFormattedData* rvdata = nullptr;
+      int32_t inner = -1;
+      view->FocusedItem = view->FindNextFocusableItem(view->FocusedItem, forward, rvdata, inner);
+      if (view->FocusedItem >= 0 && rvdata) {
+        TCustomRVFormattedData* host = dynamic_cast<TCustomRVFormattedData*>(host_);
+        if (!host)
+          if (auto* outer = dynamic_cast<TRVTableCellData*>(host_)) host = outer->View();
+        if (host) {
+          host->FocusReachedData = rvdata;
+          host->FocusReachedItemNo = inner;
+        }
+        return true;
+      }
+    }
+    int32_t nr = -1, nc = -1;
+    if (!NeighbourCell(FocusRow, FocusCol, forward ? 6 : 7, nr, nc, true, false)) {
+      FocusRow = FocusCol = -1;
+      return false;
+    }
+    FocusRow = nr;
+    FocusCol = nc;
+    if (TRVTableCellData* next = GetCells(nr, nc)) next->View()->FocusedItem = -1;
+  }
+}
+
+void TRVTableItemInfo::LeaveItem() {
+  if (FocusRow >= 0 && FocusCol >= 0 && FocusRow < RowCount() && FocusCol < ColCount())
+    if (TRVTableCellData* cell = GetCells(FocusRow, FocusCol)) cell->View()->ClearItemFocus();
+  FocusRow = FocusCol = -1;
+}
+
 bool TRVTableItemInfo::StartMouseCellSelection(int32_t row, int32_t col) {
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
   if (!fd || !host_->GetOptions().Contains(rvoAllowSelection) || Options.Contains(rvtoNoCellSelect)) return false;
+  // A table that already has a cell selection is the partly selected item already.
+  if (!cell_selection_) fd->SetPartiallySelected(this);
   SelAnchorRow = row;
   SelAnchorCol = col;
   SelRowDelta = SelColDelta = 0;
@@ -1056,7 +1117,7 @@ bool TRVTableItemInfo::MouseDown(int32_t button, uint32_t shift, int32_t x, int3
         StartMouseCellSelection(r, c);
       }
       TRVTableCellData* cell = GetCells(r, c);
-      CellEditor->RVData->MouseDown(button, shift, x - cell->Left, y - cell->Top);
+      CellEditor->RVData->MouseDown(button, shift, x - cell->Left, y - cell->Top - CellEditorContentOffset(cell));
     }
     return false;
   }
@@ -1200,7 +1261,12 @@ bool TRVTableItemInfo::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_
       !IsCellInSelection(r, c) && !IsSelectedAsWhole()) {
     const bool chosen = ChosenRow == r && ChosenCol == c;
     TRVTableCellData* cell = GetCells(r, c);
-    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && item_no >= 0)
+    // The cell's document (its editor's while edited) must not have a chosen sub-document of
+    // its own (a nested table's edited cell).
+    TCustomRVFormattedData* cell_doc = cell ? EditedCellDocument(cell) : nullptr;
+    if (!cell_doc && cell) cell_doc = cell->View();
+    const bool cell_has_chosen = cell_doc && cell_doc->GetActiveSubData();
+    if ((!chosen || !cell || !cell->View()->SelectionExists(false)) && !cell_has_chosen && item_no >= 0)
       fd->SetSelectionBounds(item_no, 1, item_no, 1);
   }
   return false;
@@ -1373,7 +1439,8 @@ void TRVTableItemInfo::ReformatAfterChange(int32_t /*item_no*/, int32_t /*before
   if (CellEditor && row >= 0)
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
-      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top, cell->Width, cell->Height);
+      PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + CellEditorContentOffset(cell), cell->Width,
+                      cell->Height - CellEditorContentOffset(cell));
     }
 }
 

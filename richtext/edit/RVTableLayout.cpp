@@ -61,6 +61,25 @@ TCursor TRVTableCellView::GetControlCursor() {
   return TCustomRVFormattedData::GetControlCursor();
 }
 
+void TRVTableCellView::GetOrigin(int32_t& x, int32_t& y) {
+  x = y = 0;
+  TCustomRVData* parent = Cell->GetParentData();
+  auto* host = dynamic_cast<TCustomRVFormattedData*>(parent);
+  if (!host)
+    if (auto* outer = dynamic_cast<TRVTableCellData*>(parent)) host = outer->View();
+  if (!host || host == this) return;
+  int32_t item_no = -1;
+  std::unique_ptr<TRVStoreSubRVData> location;
+  Cell->GetParentInfo(item_no, location);
+  int32_t left = 0, top = 0;
+  if (item_no < 0 || item_no >= host->ItemCount() || !host->GetItemCoords(item_no, left, top)) return;
+  auto* table = dynamic_cast<TRVTableItemInfo*>(host->GetItem(item_no));
+  if (!table) return;
+  host->GetOrigin(x, y);
+  x += left + Cell->Left + table->CellPadding;
+  y += top + Cell->Top + table->CellContentTop(Cell);
+}
+
 TRVTableCellView* TRVTableCellData::View() {
   if (!view_) view_ = std::make_unique<TRVTableCellView>(this);
   return view_.get();

@@ -39,6 +39,10 @@ class TRVTableCellView : public TCustomRVFormattedData {
   TCursor GetControlCursor() override;
   // A selection made with the mouse in a cell follows the mouse beyond the cell.
   bool MouseCoordsClamped() override { return false; }
+  // Where the cell's content starts in the document coordinates of the outermost document:
+  // the origin of the document holding the table, the table's place in it and the cell's
+  // content place in the table.
+  void GetOrigin(int32_t& x, int32_t& y) override;
   int32_t GetAreaWidth() override { return ContentWidth; }
   int32_t GetMinTextWidth() override { return 0; }
   // Lays the cell's items out for the width on the canvas (always anew).

@@ -64,7 +64,9 @@ void TRVTableItemInfo::PaintTableBackgroundForEditor(TCanvas& canvas, const TRVT
   const TRect area{0, 0, rect.Right - rect.Left, rect.Bottom - rect.Top};
   if (Background && Background->HasVisibleImage()) {
     // As if the table's top left corner lay left of and above the cell by the cell's place.
-    Background->Draw(canvas, area, true, color, Layout.TableHeight, Layout.TableWidth, -cell->Top - rect.Top,
+    // The editor starts where the cell's content does.
+    const int32_t top = cell->Top + CellEditorContentOffset(const_cast<TRVTableCellData*>(cell));
+    Background->Draw(canvas, area, true, color, Layout.TableHeight, Layout.TableWidth, -top - rect.Top,
                      -cell->Left - rect.Left, 0, 0);
   } else if (color != clNone) {
     canvas.Brush().SetStyle(bsSolid);

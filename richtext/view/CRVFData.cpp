@@ -120,7 +120,8 @@ void TCustomRVFormattedData::ClearTemporal() {
   ClearJumps();
   JumpCount = 0;
   DocumentHeight = GetTopMargin() + GetBottomMargin();
-  for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->DrawItemNo = -1;
+  if (!ShareItems())
+    for (int32_t i = 0; i < ItemCount(); ++i) GetItem(i)->DrawItemNo = -1;
 }
 
 void TCustomRVFormattedData::Clear() {

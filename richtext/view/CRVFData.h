@@ -206,6 +206,10 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Hovered hyperlink id (-1 none), the focused item, the current item (editor).
   int32_t LastJumpMovedAbove = -1;
   int32_t FocusedItem = -1;
+  // The place a sub-document's Tab navigation reached (set by the item that holds the
+  // sub-document while this document asks it, see FindNextFocusableItem).
+  TCustomRVFormattedData* FocusReachedData = nullptr;
+  int32_t FocusReachedItemNo = -1;
   // The item that captured the mouse (a table while resizing), or nullptr.
   TCustomRVItemInfo* CaptureMouseItem = nullptr;
   int32_t CurrentItemNo = -1;
@@ -379,6 +383,20 @@ class TCustomRVFormattedData : public TCustomRVData {
   // Sets the selection in item terms; a position on a list marker moves to the next item.
   void SetSelectionBounds(int32_t start_item_no, int32_t start_offs, int32_t end_item_no, int32_t end_offs);
   virtual void Deselect(TCustomRVItemInfo* new_partially_selected, bool make_event);
+  // Makes item (a table whose selected cells stand for the selection) the partly selected
+  // item: the document's own selection and any other item's go, with OnSelect. Nothing when
+  // item is partly selected already.
+  void SetPartiallySelected(TCustomRVItemInfo* item);
+  // Tab navigation. Does the item take the focus itself (a hyperlink, a control that takes
+  // the focus).
+  bool TakesFocus(int32_t item_no);
+  // The next item after item_no (before it going back) that takes the focus, or that holds
+  // one inside (a table asks its cells): the item of this document, -1 when none; rvdata and
+  // inner_item_no name the document and item that take the focus (this one's own or a cell's).
+  int32_t FindNextFocusableItem(int32_t item_no, bool go_forward, TCustomRVFormattedData*& rvdata,
+                                int32_t& inner_item_no);
+  // The focused item drops its inner focus.
+  void ClearItemFocus();
   virtual void SelectionChanged(bool /*redraw*/) { ResetAnimation(); }
   // At the end of a mouse selection (the editor selects a clicked picture or control whole).
   virtual void DoSelectClickedItem() {}

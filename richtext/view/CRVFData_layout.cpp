@@ -38,8 +38,8 @@ void TCustomRVFormattedData::ItemPosToDrawItemPos(int32_t item_no, int32_t offs,
     d_offs = 0;
     return;
   }
-  int32_t e = GetItem(item_no)->DrawItemNo;
-  if (e < 0 || e >= DrawLines.Count()) e = FindDrawItemOfItem(item_no);
+  int32_t e = -1;
+  GetFirstDrawItemOfItem(item_no, e);
   if (e < 0) {
     d_item_no = -1;
     d_offs = 0;
@@ -79,6 +79,12 @@ void TCustomRVFormattedData::ItemPosToDrawItemPos(int32_t item_no, int32_t offs,
 }
 
 void TCustomRVFormattedData::GetFirstDrawItemOfItem(int32_t item_no, int32_t& d_item_no) {
+  // A layout over items it shares (a cell's, a printed copy's) cannot keep its draw item
+  // numbers in them: the items' owner keeps its own there.
+  if (ShareItems()) {
+    d_item_no = FindDrawItemOfItem(item_no);
+    return;
+  }
   d_item_no = item_no < 0 ? -1 : GetItem(item_no)->DrawItemNo;
   if (d_item_no >= DrawLines.Count() || (d_item_no >= 0 && DrawLines[d_item_no]->ItemNo != item_no))
     d_item_no = FindDrawItemOfItem(item_no);
@@ -549,7 +555,7 @@ void TCustomRVFormattedData::FormatParasExact(int32_t first_d_item, int32_t last
     }
     for (int32_t i = 0; i < DrawLines.Count(); ++i) {
       TRVDrawLineInfo* d = DrawLines[i];
-      if (i == 0 || DrawLines[i - 1]->ItemNo != d->ItemNo) GetItem(d->ItemNo)->DrawItemNo = i;
+      if (!ShareItems() && (i == 0 || DrawLines[i - 1]->ItemNo != d->ItemNo)) GetItem(d->ItemNo)->DrawItemNo = i;
     }
     int32_t bottom = 0;
     for (int32_t i = 0; i < DrawLines.Count(); ++i) {

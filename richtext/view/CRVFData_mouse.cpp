@@ -294,6 +294,58 @@ void TCustomRVFormattedData::Deselect(TCustomRVItemInfo* new_partially_selected,
   State &= ~rvstDeselecting;
 }
 
+void TCustomRVFormattedData::SetPartiallySelected(TCustomRVItemInfo* item) {
+  if (item && item->IsPartiallySelected()) return;
+  Deselect(item, true);
+  DoSelect();
+}
+
+bool TCustomRVFormattedData::TakesFocus(int32_t item_no) {
+  if (item_no < 0 || item_no >= ItemCount()) return false;
+  TCustomRVItemInfo* item = GetItem(item_no);
+  TRVStyle* s = GetRVStyle();
+  if (item->StyleNo >= 0) return s && s->TextStyles()->Items(GetActualStyle(item))->Jump;
+  return item->GetBoolValueEx(1, s) || item->GetBoolValueEx(2, s) || item->GetBoolValue(7);
+}
+
+int32_t TCustomRVFormattedData::FindNextFocusableItem(int32_t item_no, bool go_forward,
+                                                      TCustomRVFormattedData*& rvdata, int32_t& inner_item_no) {
+  rvdata = nullptr;
+  inner_item_no = -1;
+  const int32_t n = ItemCount();
+  if (FocusedItem >= n) FocusedItem = -1;
+  if (item_no >= n) item_no = go_forward ? n : -1;
+  int32_t i;
+  if (go_forward) {
+    i = item_no < 0 ? 0 : (TakesFocus(item_no) ? item_no + 1 : item_no);
+  } else {
+    if (item_no < 0) item_no = n;
+    i = item_no == n || TakesFocus(item_no) ? item_no - 1 : item_no;
+  }
+  for (; i >= 0 && i < n; i += go_forward ? 1 : -1) {
+    if (TakesFocus(i)) {
+      rvdata = this;
+      inner_item_no = i;
+      return i;
+    }
+    // An item with sub-documents looks inside them and reports the place it found.
+    FocusReachedData = nullptr;
+    FocusReachedItemNo = -1;
+    if (GetItem(i)->EnterItem(!go_forward, 0) && FocusReachedData && FocusReachedItemNo >= 0) {
+      rvdata = FocusReachedData;
+      inner_item_no = FocusReachedItemNo;
+      FocusReachedData = nullptr;
+      FocusReachedItemNo = -1;
+      return i;
+    }
+  }
+  return -1;
+}
+
+void TCustomRVFormattedData::ClearItemFocus() {
+  if (FocusedItem >= 0 && FocusedItem < ItemCount()) GetItem(FocusedItem)->LeaveItem();
+}
+
 void TCustomRVFormattedData::EndActiveSubData(const TCustomRVItemInfo* except) {
   TCustomRVItemInfo* owner = GetActiveSubDataItem();
   if (owner && owner != except && !(State & rvstDestroying)) ClearActiveSubData();
@@ -517,8 +569,18 @@ void TCustomRVFormattedData::MouseDown(int32_t button, uint32_t shift, int32_t x
     if (sd >= 0 && IsInSelectionDItem(sd, so, true)) {
       root->State |= rvstDragPending;
       if (auto* r = dynamic_cast<TCustomRVFormattedData*>(root)) {
-        r->DragStartX = x;
-        r->DragStartY = y;
+        // The point in the client area of the root document's control (a cell's document
+        // has its own coordinates).
+        int32_t cx = x, cy = y;
+        if (r != this) {
+          int32_t ix = 0, iy = 0, ox = 0, oy = 0;
+          GetOrigin(ix, iy);
+          r->GetOrigin(ox, oy);
+          cx = x + hoffs + ix - ox - r->GetHOffs();
+          cy = y + voffs + iy - oy - r->GetVOffs();
+        }
+        r->DragStartX = cx;
+        r->DragStartY = cy;
         r->PostDragStart();
       }
       return;

@@ -510,10 +510,11 @@ void TCustomDocView::OnScrollTimer() {
 void TCustomDocView::MouseMove(TShiftState shift, int32_t x, int32_t y) {
   ScrollDY = ScrollDirection(y, ClientHeight());
   ScrollDX = ScrollDirection(x, ClientWidth());
+  // The control's own event first, then the document's handling.
+  if (OnMouseMove) OnMouseMove(this, shift, x, y);
   // Without a style sheet the control shows its caption, not the document: the mouse has
   // nothing of it to hit (its layout may stand from before the style sheet went away).
   if (style_) RVData->MouseMove(shift, x, y);
-  if (OnMouseMove) OnMouseMove(this, shift, x, y);
 }
 
 void TCustomDocView::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {

@@ -44,12 +44,7 @@ void TRVControlData::Deselect(TCustomRVItemInfo* new_partially_selected, bool ma
   State &= ~rvstDeselecting;
 }
 
-bool TRVControlData::IsFocusableItem(int32_t item_no) {
-  TCustomRVItemInfo* item = GetItem(item_no);
-  TRVStyle* s = GetRVStyle();
-  if (item->StyleNo >= 0) return s && s->TextStyles()->Items(GetActualStyle(item))->Jump;
-  return item->GetBoolValueEx(1, s) || item->GetBoolValue(7);
-}
+bool TRVControlData::IsFocusableItem(int32_t item_no) { return TakesFocus(item_no); }
 
 void TRVControlData::DrawTabFocus(TCanvas& canvas) {
   if (TabNavItemNo < 0 || !TabNavRVData) return;
@@ -81,23 +76,33 @@ bool TRVControlData::DoTabNavigation(bool backward) {
     State &= ~rvstFocusByMouse;
     return true;
   }
-  const int32_t n = ItemCount();
-  // From the focused item on; with none focused, from the start (or the end going back).
-  int32_t i = FocusedItem;
-  if (i < 0 && backward) i = n;
-  for (i += backward ? -1 : 1; i >= 0 && i < n; i += backward ? -1 : 1) {
-    if (IsFocusableItem(i)) {
-      SetFocusedItem(i, this, i);
-      GetItem(i)->FocusControl();
-      // An inserted control takes the window focus.
-      if (auto* c = dynamic_cast<TRVControlItemInfo*>(GetItem(i)))
-        if (auto* w = dynamic_cast<QWidget*>(c->Control)) FocusControlInForm(w);
-      InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
-      return true;
-    }
+  // From the focused item on (into the cells of a focused table); with none focused, from the
+  // start (or the end going back).
+  TCustomRVFormattedData* inner_data = nullptr;
+  int32_t inner_item_no = -1;
+  const int32_t found = FindNextFocusableItem(FocusedItem, !backward, inner_data, inner_item_no);
+  if (found < 0 || !inner_data) {
+    SetFocusedItem(-1, nullptr, -1);
+    return false;
   }
-  SetFocusedItem(-1, nullptr, -1);
-  return false;
+  SetFocusedItem(found, inner_data, inner_item_no);
+  TCustomRVItemInfo* item = inner_data->GetItem(inner_item_no);
+  item->FocusControl();
+  // An inserted control takes the window focus.
+  if (auto* c = dynamic_cast<TRVControlItemInfo*>(item))
+    if (auto* w = dynamic_cast<QWidget*>(c->Control)) FocusControlInForm(w);
+  // Its first draw item is scrolled into view (a cell's moved by the cell's place).
+  int32_t d = -1;
+  inner_data->GetFirstDrawItemOfItem(inner_item_no, d);
+  if (d >= 0) {
+    int32_t ix = 0, iy = 0, ox = 0, oy = 0;
+    inner_data->GetOrigin(ix, iy);
+    GetOrigin(ox, oy);
+    TRVDrawLineInfo* dl = inner_data->DrawLines[d];
+    ShowRectangle(dl->Left + ix - ox, dl->Top + iy - oy, dl->Width, dl->Height);
+  }
+  InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()});
+  return true;
 }
 
 std::unique_ptr<TCanvas> TRVControlData::CreateBufferCanvas(int32_t width, int32_t height) {

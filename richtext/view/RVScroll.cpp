@@ -484,7 +484,11 @@ bool TRVScroller::ChainFocused() {
 }
 
 void FocusControlInForm(QWidget* control) {
-  if (!control || control->focusPolicy() == Qt::NoFocus || !control->isEnabled() || !control->window()) return;
+  // Only a control that can take the focus now: enabled and shown within its window (a
+  // hidden one would otherwise take the focus later, when it is shown).
+  if (!control || control->focusPolicy() == Qt::NoFocus || !control->isEnabled() || !control->window() ||
+      !control->isVisibleTo(control->window()))
+    return;
   control->setFocus(Qt::OtherFocusReason);
 }
 

@@ -872,6 +872,36 @@ TEST_F(TableEditTest, RightClickKeepsOrMovesTheDocumentSelection) {
   EXPECT_TRUE(table->IsSelectedAsWhole());
 }
 
+// The editor of a cell whose content stands lower than its top (middle alignment in a taller
+// row) starts where the content starts and reaches the cell's bottom, so that the text stays
+// where the cell showed it.
+TEST_F(TableEditTest, EditorOfAMiddleAlignedCellStartsAtItsContent) {
+  TRVTableCellData* tall = table->GetCells(1, 1);
+  tall->Clear();
+  for (const char* line : {"a", "b", "c", "d"}) tall->AddTextItem(line, 0, 0);
+  TRVTableCellData* cell = table->GetCells(1, 2);
+  cell->VAlign = rvcMiddle;
+  e->Format();
+  const int32_t offset = table->CellContentTop(cell) - table->CellPadding;
+  ASSERT_GT(offset, 0);
+  int32_t text_y = 0;
+  {
+    int32_t cx = 0, cy = 0;
+    table->GetItemClientCoords(cx, cy);
+    text_y = cy + cell->Top + table->CellContentTop(cell) + cell->View()->DrawLines[0]->Top;
+  }
+  Click(1, 2);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  EXPECT_EQ(ed->geometry(), QRect(cx + cell->Left, cy + cell->Top + offset, cell->Width, cell->Height - offset));
+  // The text is where the cell showed it.
+  EXPECT_EQ(ed->y() + ed->RVData->DrawLines[0]->Top - ed->RVData->GetVOffs(), text_y);
+  table->CloseCellEditor(true);
+  Pump();
+}
+
 // The click that opens the cell editor is the first click of a double click: a press in the
 // editor within the double-click time completes it, a later one is a plain press.
 TEST_F(TableEditTest, PressSoonAfterOpeningClickIsDoubleClick) {
@@ -943,6 +973,13 @@ TEST_F(TableEditTest, NestedTableGetsItsCellEditor) {
   EXPECT_EQ(inner->CellEditor->Row, 1);
   EXPECT_EQ(Text(inner->CellEditor->RVData.get()), "n10");
   EXPECT_EQ(inner->CellEditor->x(), ix + target->Left);
+  // A right click on the edited cell while its document edits a cell of its own leaves both
+  // editors open.
+  ASSERT_TRUE(e->RVData->GetOptions().Contains(rvoRClickDeselects));
+  table->MouseUp(rvmbRight, 0, tx, ty, 1, e->RVData.get());
+  Pump();
+  EXPECT_EQ(table->CellEditor, outer_editor);
+  ASSERT_NE(inner->CellEditor, nullptr);
   table->CloseCellEditor(true);
   Pump();
   EXPECT_EQ(inner->CellEditor, nullptr);

@@ -4,6 +4,8 @@
 // the table from being told; a click elsewhere in the document ends it.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableLayout.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -188,9 +190,9 @@ TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
   auto expect_in_cell = [&]() {
     TRVTableCellView* view = cell->View();
     int32_t d = -1;
-    for (int32_t i = 0; i < view->DrawLines.Count() && d < 0; ++i)
-      if (view->DrawLines[i]->ItemNo == 1) d = i;
+    view->GetFirstDrawItemOfItem(1, d);
     ASSERT_GE(d, 0);
+    EXPECT_EQ(view->DrawLines[d]->ItemNo, 1);
     int32_t tx = 0, ty = 0;
     table->GetItemClientCoords(tx, ty);
     EXPECT_EQ(box->parentWidget(), v.get());
@@ -201,6 +203,77 @@ TEST_F(TableViewTest, AControlInACellIsPlacedInTheCell) {
   v->TopMargin = 40;
   v->Format();
   expect_in_cell();
+}
+
+// A press on a cell makes the table the document's partly selected item: the document's own
+// selection goes at once, and the control hears of it.
+TEST_F(TableViewTest, APressOnACellRemovesTheDocumentsSelection) {
+  auto v = MakeWithTable();
+  v->SetSelectionBounds(0, 1, 0, 4);
+  ASSERT_EQ(v->RVData->GetSelTextAs(false), "bef");
+  int selects = 0;
+  v->OnSelect = [&](TCustomDocView*) { ++selects; };
+  const QPoint p = InCell(1, 1, 8);
+  SendMouse(v.get(), QEvent::MouseButtonPress, p.x(), p.y(), Qt::LeftButton, Qt::LeftButton);
+  EXPECT_GE(selects, 1);
+  EXPECT_FALSE(v->RVData->SelectionExists(false));
+  EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
+  SendMouse(v.get(), QEvent::MouseButtonRelease, p.x(), p.y(), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(v->RVData->GetSelTextAs(false), "");
+}
+
+// A press inside a cell's selection starts a drag from the point of the press in the
+// control's client area (where a drag that never starts collapses the selection).
+TEST_F(TableViewTest, ADragFromACellsSelectionStartsAtTheControlsPoint) {
+  auto v = MakeWithTable();
+  const QPoint p = InCell(0, 0, 45);
+  DoubleClick(v.get(), p);
+  ASSERT_EQ(v->RVData->GetSelTextAs(false), "beta");
+  SendMouse(v.get(), QEvent::MouseButtonPress, p.x() + 2, p.y(), Qt::LeftButton, Qt::LeftButton);
+  ASSERT_TRUE(v->RVData->State & rvstDragPending);
+  EXPECT_EQ(v->RVData->DragStartX, p.x() + 2);
+  EXPECT_EQ(v->RVData->DragStartY, p.y());
+  v->RVData->State &= ~rvstDragPending;
+}
+
+// Tab goes through the hyperlinks of the cells, cell after cell, between those of the
+// document around the table, and back with Shift+Tab; the focus rectangle stands on the
+// cell's text.
+TEST_F(TableViewTest, TabGoesThroughTheHyperlinksOfTheCells) {
+  auto v = MakeWithTable();
+  // Cell (0, 1) and cell (1, 0) get a hyperlink each, the document one after the table.
+  for (auto [r, c] : {std::pair{0, 1}, std::pair{1, 0}}) {
+    TRVTableCellData* cell = table->GetCells(r, c);
+    cell->Clear();
+    cell->AddTextItem("link" + std::to_string(r) + std::to_string(c), 4, 0);
+  }
+  v->RVData->AddTextItem("doclink", 4, -1);
+  v->Format();
+  TDocViewRVData& d = *v->RVData;
+  using TPlace = std::tuple<int32_t, TCustomRVFormattedData*, int32_t>;
+  auto place = [&]() { return TPlace{d.FocusedItem, d.TabNavRVData, d.TabNavItemNo}; };
+  TCustomRVFormattedData* c01 = table->GetCells(0, 1)->View();
+  TCustomRVFormattedData* c10 = table->GetCells(1, 0)->View();
+  const std::vector<TPlace> forward = {{1, c01, 0}, {1, c10, 0}, {3, &d, 3}, {1, c01, 0}};
+  for (const TPlace& expected : forward) {
+    v->KeyDown(Qt::Key_Tab, TShiftState());
+    EXPECT_EQ(place(), expected);
+  }
+  // The focus rectangle is drawn around the cell's link, where the cell shows it.
+  TRecordingCanvas canvas(300, 200);
+  d.DrawTabFocus(canvas);
+  const auto rects = canvas.Calls("DrawFocusRect");
+  ASSERT_EQ(rects.size(), 1u);
+  int32_t tx = 0, ty = 0;
+  table->GetItemClientCoords(tx, ty);
+  TRVTableCellData* cell = table->GetCells(0, 1);
+  EXPECT_EQ(rects[0].Args[0], tx + cell->Left + table->CellPadding + c01->DrawLines[0]->Left - 1);
+  EXPECT_EQ(rects[0].Args[1], ty + cell->Top + table->CellContentTop(cell) + c01->DrawLines[0]->Top - 1);
+  const std::vector<TPlace> backward = {{3, &d, 3}, {1, c10, 0}, {1, c01, 0}};
+  for (const TPlace& expected : backward) {
+    v->KeyDown(Qt::Key_Tab, TShiftState(ssShift));
+    EXPECT_EQ(place(), expected);
+  }
 }
 
 }  // namespace

@@ -508,6 +508,18 @@ TEST_F(ViewerGuiTest, TabThroughHyperlinksAndInsertedControlsWithRealKeys) {
   tab(false);  // past the last hyperlink: the next control of the form
   EXPECT_EQ(QApplication::focusWidget(), last);
   EXPECT_EQ(d.FocusedItem, -1);
+  // A hidden inserted control cannot take the focus: the document keeps it.
+  box->hide();
+  first->setFocus(Qt::OtherFocusReason);
+  tab(false);
+  tab(false);
+  EXPECT_EQ(d.FocusedItem, 2);
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  EXPECT_NE(form.focusWidget(), box);
+  // Nor does it take the focus later, when it is shown.
+  box->show();
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), view);
   // Without Tab navigation the control keeps no place between its inserted controls.
   view->SetTabNavigation(rvtnNone);
   order.clear();

@@ -88,7 +88,14 @@ TEST_F(ViewerMouseTest, PointerShapeAndHoverFollowTheMouse) {
   TRVDrawLineInfo* link = d.DrawLines[link_d];
   std::vector<int32_t> moved;
   v->OnRVMouseMove = [&](TCustomDocView*, int32_t id) { moved.push_back(id); };
+  // OnMouseMove comes first, before the document handles the move.
+  std::vector<std::string> order;
+  v->OnMouseMove = [&](TCustomDocView*, TShiftState, int32_t, int32_t) {
+    order.push_back("move:" + std::to_string(moved.size()));
+  };
   Move(v.get(), link->Left + 3, link->Top + 3);
+  EXPECT_EQ(order, std::vector<std::string>({"move:0"}));
+  v->OnMouseMove = nullptr;
   EXPECT_EQ(v->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(d.LastJumpMovedAbove, 0);
   TRVDrawLineInfo* text = d.DrawLines[0];

@@ -327,6 +327,22 @@ TEST_F(PrintTest, ColorModesOfThePageColour) {
 TEST_F(PrintTest, ThePrintedViewerIsLeftAsItWas) {
   AddLines(4);
   view.DocProperties.Add("Author=me");
+  view.resize(300, 200);
+  view.HandleNeeded();
+  view.Format();
+  // The printed document shares the viewer's items: laying it out leaves the viewer's
+  // own layout look-ups as they were.
+  auto first_draw_items = [&]() {
+    std::vector<int32_t> r;
+    for (int32_t i = 0; i < view.RVData->ItemCount(); ++i) {
+      int32_t d = -1;
+      view.RVData->GetFirstDrawItemOfItem(i, d);
+      r.push_back(d);
+    }
+    return r;
+  };
+  const std::vector<int32_t> before = first_draw_items();
+  EXPECT_EQ(before, std::vector<int32_t>({0, 1, 2, 3}));
   const uint16_t flags = view.Flags;
   {
     TTestPaginator pc(&view);
@@ -337,6 +353,7 @@ TEST_F(PrintTest, ThePrintedViewerIsLeftAsItWas) {
   EXPECT_EQ(view.Flags, flags);
   EXPECT_EQ(view.RVData->ItemCount(), 4);
   EXPECT_EQ(view.DocProperties.Count(), 1);
+  EXPECT_EQ(first_draw_items(), before);
 }
 
 // ---- Live spelling through the control ----------------------------------------------------------
