@@ -673,9 +673,12 @@ class TRVControlItemInfo : public TRVRectItemInfo {
  public:
   std::unique_ptr<TCustomRVItemInfo> NewInstance(TCustomRVData* d) const override { return std::make_unique<TRVControlItemInfo>(d); }
   using TRVRectItemInfo::TRVRectItemInfo;
-  // Takes the control out of the viewer's window (the control is not freed here).
+  // Frees the control (a widget leaves the viewer's window with it).
   ~TRVControlItemInfo() override;
-  TObject* Control = nullptr;  // not owned here
+  // The inserted control, owned by the item: the application gives it a control it made
+  // with new and does not free it itself; the item frees it when the item is freed (also
+  // from the undo list).
+  TObject* Control = nullptr;
   bool OwnsControl(TObject* control) const override { return control && control == Control; }
 
   // The control in the viewer's window (controls that live in windows, see
@@ -744,13 +747,12 @@ class TRVControlItemInfo : public TRVRectItemInfo {
   // of the control, else the control painting itself): nothing for a hidden item; the
   // picture is centred in bitmap, which grows to at least its size. False without one.
   bool PrintToBitmap(TBitmap& bitmap, const std::function<std::unique_ptr<TBitmap>(TObject*)>& image_of);
-  // A control read from a stream body belongs to the item (Control points to it).
-  std::unique_ptr<TComponent> OwnedControl;
-
  private:
   // The windowing when Control lives in windows (watched from then on), else nullptr.
   TRVControlWindowing* Windowed();
   void HideAndParent(TCustomRVData* rvdata, bool detached);
+  // Control := control, the one it replaces freed.
+  void TakeControl(TObject* control);
   AnsiString read_class_name_;
   TObject* watched_ = nullptr;
   std::shared_ptr<const bool> watched_alive_;
@@ -787,8 +789,8 @@ class TRVControlWindowing {
   // The control takes the focus by the keyboard (enabled, a tab stop, focusable).
   virtual bool CanFocus(TObject* control) const = 0;
   virtual void Focus(TObject* control) = 0;
-  // A flag that stays true while the control exists: the item may outlive a control the
-  // application frees, and must not touch it then.
+  // A flag that stays true while the control exists: a widget its parent window took down
+  // with itself is not freed a second time by its item.
   virtual std::shared_ptr<const bool> Watch(TObject* control) = 0;
 };
 // The installed windowing (nullptr: none) and its installation (returns the previous).

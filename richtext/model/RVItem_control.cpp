@@ -51,10 +51,16 @@ TRVControlWindowing* RVSetControlWindowing(TRVControlWindowing* windowing) {
   return std::exchange(Windowing(), windowing);
 }
 
-TRVControlItemInfo::~TRVControlItemInfo() {
-  // Only a control known to be alive: the application may have freed it before the item.
-  TRVControlWindowing* w = Windowing();
-  if (w && Control && watched_ == Control && watched_alive_ && *watched_alive_) w->SetParent(Control, nullptr);
+TRVControlItemInfo::~TRVControlItemInfo() { TakeControl(nullptr); }
+
+void TRVControlItemInfo::TakeControl(TObject* control) {
+  TObject* old = std::exchange(Control, control);
+  if (!old || old == control) return;
+  // A widget whose window took it down already (its children go with a window) is gone.
+  const bool gone = watched_ == old && watched_alive_ && !*watched_alive_;
+  watched_ = nullptr;
+  watched_alive_.reset();
+  if (!gone) delete old;
 }
 
 int32_t TRVControlItemInfo::GetImageWidth(TRVStyle*) const {
@@ -317,7 +323,7 @@ bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
   if (read_mode == 1) {
     if (line_no == 0) {
       name = s;
-      if (rvdata) Control = rvdata->DoRVFControlNeeded(s, Tag);
+      if (rvdata) TakeControl(rvdata->DoRVFControlNeeded(s, Tag));
       HideAndParent(rvdata, false);
       return true;
     }
@@ -342,8 +348,7 @@ bool TRVControlItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
       const bool ok = read_mode == 2 ? RVFLoadControlBinary(s, control, read_class_name_)
                                      : RVFLoadControl(s, control, read_class_name_);
       if (!ok) return false;
-      OwnedControl = std::move(control);
-      Control = OwnedControl.get();
+      TakeControl(control.release());
       HideAndParent(rvdata, false);
     }
     if (Control) return true;

@@ -105,10 +105,10 @@ void SaveRvf(Document& doc, const std::string& out, bool binary, TRVLayoutInfo* 
 // a tab, a break, an empty paragraph, a line break, pictures, a hot picture and a control.
 void RvfSample(const std::string& dir) {
   fuzz::RegisterFuzzControl();
-  fuzz::TFuzzControl control(nullptr);
-  control.Level = 3;
-  control.Caption = CZ("Uložit");
-  control.Checked = true;
+  auto control = std::make_unique<fuzz::TFuzzControl>(nullptr);
+  control->Level = 3;
+  control->Caption = CZ("Uložit");
+  control->Checked = true;
   TRVStyle style(nullptr);
   TFontInfo* u = style.TextStyles()->Add();
   u->Unicode = true;
@@ -149,7 +149,7 @@ void RvfSample(const std::string& dir) {
   d.AddItem("odkaz", hot);
   auto ctl = new TRVControlItemInfo(&d);
   ctl->StyleNo = rvsComponent;
-  ctl->Control = &control;
+  ctl->Control = control.release();  // the item owns it
   ctl->VAlign = 1;
   ctl->ResizableFlag = true;
   ctl->ParaNo = -1;

@@ -1141,16 +1141,16 @@ class TCellControl : public TObject, public TRVControlSize {
 // owner of a control and of the cell editor, choosing a cell (which opens its editor with the
 // cell's selection kept), the chosen cell's selection and dropping the chosen cell.
 TEST_F(TableEditTest, SubDocumentHooksChooseAndDropCells) {
-  TCellControl control;
+  auto* control = new TCellControl;  // the item's from now on
   auto* item = new TRVControlItemInfo(table->GetCells(2, 1));
   item->StyleNo = rvsComponent;
   item->ParaNo = 0;
-  item->Control = &control;
+  item->Control = control;
   table->GetCells(2, 1)->AddItem("ctl", item);
   e->Format();
   int32_t r = -1, c = -1, k = -1;
-  EXPECT_TRUE(table->OwnsControl(&control));
-  ASSERT_TRUE(table->FindCellOfControl(&control, r, c, k));
+  EXPECT_TRUE(table->OwnsControl(control));
+  ASSERT_TRUE(table->FindCellOfControl(control, r, c, k));
   EXPECT_EQ(std::vector<int32_t>({r, c, k}), std::vector<int32_t>({2, 1, 1}));
   TCellControl other;
   EXPECT_FALSE(table->OwnsControl(&other));

@@ -365,14 +365,15 @@ class TRVFTestControl : public TComponent {
 // class not registered here warns (2) and fails unless rvfoIgnoreUnknownCtrls.
 TEST(RVFFormat, ControlItemsTravelWithTheirControlOrByName) {
   RegisterClass<TRVFTestControl>("TRVFTestControl");
-  TRVFTestControl control(nullptr);
-  control.Level = 7;
-  control.Caption = CZ("Uložit");
+  // A new control for each document: its item owns it.
   auto make = [&](Doc& d) {
     d.data.AddTextItem("before", 0, 0);
+    auto* control = new TRVFTestControl(nullptr);
+    control->Level = 7;
+    control->Caption = CZ("Uložit");
     auto* item = new TRVControlItemInfo(&d.data);
     item->StyleNo = rvsComponent;
-    item->Control = &control;
+    item->Control = control;
     item->VAlign = 1;
     item->ResizableFlag = true;
     item->Visible = false;
@@ -399,7 +400,7 @@ TEST(RVFFormat, ControlItemsTravelWithTheirControlOrByName) {
     EXPECT_FALSE(b.data.IsParaStart(1));
     auto* read = dynamic_cast<TRVFTestControl*>(item->Control);
     ASSERT_NE(read, nullptr);
-    EXPECT_NE(read, &control);
+    EXPECT_NE(read, dynamic_cast<TRVControlItemInfo*>(a.data.GetItem(1))->Control);
     EXPECT_EQ(read->Level, 7);
     EXPECT_EQ(read->Caption, CZ("Uložit"));
   }
@@ -412,15 +413,17 @@ TEST(RVFFormat, ControlItemsTravelWithTheirControlOrByName) {
     Doc b;
     AnsiString asked;
     int32_t tag = 0;
+    TObject* given = nullptr;
     b.data.OnRVFControlNeeded = [&](const AnsiString& name, const TRVTag& t) -> TObject* {
       asked = name;
       tag = t.Int;
-      return &control;
+      return given = new TRVFTestControl(nullptr);
     };
     ASSERT_TRUE(Load(b.data, bytes));
     EXPECT_EQ(asked, "tlacitko");
     EXPECT_EQ(tag, 5);
-    EXPECT_EQ(dynamic_cast<TRVControlItemInfo*>(b.data.GetItem(1))->Control, &control);
+    ASSERT_NE(given, nullptr);
+    EXPECT_EQ(dynamic_cast<TRVControlItemInfo*>(b.data.GetItem(1))->Control, given);
   }
   // A class this program does not know.
   {

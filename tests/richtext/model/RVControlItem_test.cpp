@@ -1,7 +1,7 @@
 // Control items in the native format and the exports: the control travels in the component
 // streaming (text and binary) when its body is saved, otherwise by name through the owner;
 // unknown classes warn; the owner's texts stand for the control in text, HTML and RTF;
-// a hidden control paints nothing.
+// a hidden control paints nothing; the item owns its control and frees it.
 #include <gtest/gtest.h>
 
 #include "platform/filer.h"
@@ -13,7 +13,9 @@ namespace {
 
 class TTestButton : public TComponent, public TRVControlSize {
  public:
-  explicit TTestButton(TComponent* owner) : TComponent(owner) {}
+  explicit TTestButton(TComponent* owner) : TComponent(owner) { ++Alive; }
+  ~TTestButton() override { --Alive; }
+  static inline int Alive = 0;
   AnsiString Caption;
   int32_t W = 75, H = 25;
   void DefinePublished(TPublishedProperties& props) override {
@@ -29,12 +31,12 @@ struct Doc {
   TRVStyle style{nullptr};
   TCustomRVData data;
   std::vector<std::string> asked;
-  TTestButton supplied{nullptr};
+  TTestButton* supplied = nullptr;  // the last control given while reading (the item's)
   Doc() {
     data.SetRVStyle(&style);
     data.OnRVFControlNeeded = [this](const AnsiString& name, const TRVTag& tag) -> TObject* {
       asked.push_back(name + "/" + std::to_string(tag.Int));
-      return &supplied;
+      return supplied = new TTestButton(nullptr);
     };
   }
 };
@@ -62,9 +64,6 @@ class ControlItemTest : public ::testing::Test {
 };
 
 TEST_F(ControlItemTest, TheControlTravelsInTheComponentStreamingOrByName) {
-  TTestButton button(nullptr);
-  button.Caption = "Odeslat";
-  button.W = 90;
   struct Case {
     TRVFOptions options;
     int32_t read_mode;
@@ -77,9 +76,12 @@ TEST_F(ControlItemTest, TheControlTravelsInTheComponentStreamingOrByName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.read_mode);
     Doc a;
+    auto* button = new TTestButton(nullptr);
+    button->Caption = "Odeslat";
+    button->W = 90;
     auto* item = new TRVControlItemInfo(&a.data);
     item->StyleNo = rvsComponent;
-    item->Control = &button;
+    item->Control = button;
     item->Visible = false;
     item->Tag = TRVTag::FromInt(9);
     a.data.AddItem("button1", item);
@@ -103,23 +105,23 @@ TEST_F(ControlItemTest, TheControlTravelsInTheComponentStreamingOrByName) {
     if (c.body) {
       auto* rb = dynamic_cast<TTestButton*>(r->Control);
       ASSERT_NE(rb, nullptr);
-      EXPECT_EQ(r->OwnedControl.get(), rb);
+      EXPECT_NE(rb, button);
       EXPECT_EQ(rb->Caption, "Odeslat");
       EXPECT_EQ(r->GetImageWidth(), 90);
       EXPECT_TRUE(b.asked.empty());
     } else {
-      EXPECT_EQ(r->Control, &b.supplied);
+      ASSERT_NE(b.supplied, nullptr);
+      EXPECT_EQ(r->Control, b.supplied);
       EXPECT_EQ(b.asked, std::vector<std::string>{"button1/9"});
     }
   }
 }
 
 TEST_F(ControlItemTest, AnUnknownControlClassWarnsAndIsRefusedUnlessIgnored) {
-  TTestButton button(nullptr);
   Doc a;
   auto* item = new TRVControlItemInfo(&a.data);
   item->StyleNo = rvsComponent;
-  item->Control = &button;
+  item->Control = new TTestButton(nullptr);
   a.data.AddItem("b", item);
   const std::string saved = Save(a.data, TRVFOptions{rvfoSaveControlsBody});
   UnRegisterClass("TTestButton");
@@ -138,17 +140,17 @@ TEST_F(ControlItemTest, AnUnknownControlClassWarnsAndIsRefusedUnlessIgnored) {
 }
 
 TEST_F(ControlItemTest, ExportsAskTheOwnerForTheControlsText) {
-  TTestButton button(nullptr);
+  auto* button = new TTestButton(nullptr);
   Doc d;
   std::vector<TRVSaveFormat> formats;
   d.data.OnSaveComponentToFile = [&](const AnsiString&, TObject* control, TRVSaveFormat f, AnsiString& out) {
-    EXPECT_EQ(control, &button);
+    EXPECT_EQ(control, button);
     formats.push_back(f);
     out = f == rvsfText ? "[button]" : f == rvsfHTML ? "<button>OK</button>" : "{\\b OK}";
     return true;
   };
   TRVControlItemInfo item(&d.data);
-  item.Control = &button;
+  item.Control = button;
   EXPECT_EQ(item.AsText(80, &d.data, "", "", false, false), "[button]");
   TMemoryStream html, rtf;
   int32_t no = 0;
@@ -167,11 +169,10 @@ TEST_F(ControlItemTest, ExportsAskTheOwnerForTheControlsText) {
 }
 
 TEST_F(ControlItemTest, AHiddenControlPaintsNothingAndASelectedOneIsOutlined) {
-  TTestButton button(nullptr);
   TRVStyle style(nullptr);
   style.InactiveSelColor = clRed;
   TRVControlItemInfo item(nullptr);
-  item.Control = &button;
+  item.Control = new TTestButton(nullptr);
   TRecordingCanvas canvas(200, 100);
   item.Paint(10, 10, canvas, ipsSelected, &style, nullptr);
   auto rects = canvas.Calls("Rectangle");
@@ -182,6 +183,44 @@ TEST_F(ControlItemTest, AHiddenControlPaintsNothingAndASelectedOneIsOutlined) {
   TRecordingCanvas hidden(200, 100);
   item.Paint(10, 10, hidden, ipsSelected, &style, nullptr);
   EXPECT_TRUE(hidden.Calls("Rectangle").empty());
+}
+
+// Every control an item holds is freed with it: one the application gives, one the owner
+// supplies while reading, one read from a body, one from a stream that fails after it.
+TEST_F(ControlItemTest, TheItemFreesItsControl) {
+  const int before = TTestButton::Alive;
+  std::string by_name, with_body;
+  {
+    Doc a;
+    auto* item = new TRVControlItemInfo(&a.data);
+    item->StyleNo = rvsComponent;
+    item->Control = new TTestButton(nullptr);
+    a.data.AddItem("b", item);
+    by_name = Save(a.data, TRVFOptions{});
+    with_body = Save(a.data, TRVFOptions{rvfoSaveControlsBody});
+    ASSERT_EQ(TTestButton::Alive, before + 1);
+    a.data.Clear();
+    EXPECT_EQ(TTestButton::Alive, before);
+  }
+  // A body that cannot be read, after a control that was read.
+  std::string damaged = with_body + with_body;
+  const size_t body = damaged.rfind("TTestButton\r\n") + 13;
+  damaged.replace(body, 4, "ZZZZ");
+  for (const std::string* p : {&by_name, &with_body, &damaged}) {
+    const std::string& bytes = *p;
+    {
+      Doc b;
+      const bool read = Load(b.data, bytes);
+      EXPECT_EQ(read, &bytes != &damaged);
+      if (read) EXPECT_EQ(TTestButton::Alive, before + 1);
+    }
+    EXPECT_EQ(TTestButton::Alive, before);
+  }
+  // An item freed on its own, outside any document.
+  auto* item = new TRVControlItemInfo(nullptr);
+  item->Control = new TTestButton(nullptr);
+  delete item;
+  EXPECT_EQ(TTestButton::Alive, before);
 }
 
 }  // namespace

@@ -358,14 +358,14 @@ TEST(HTMLLists, ListsAndPicturesInHTML) {
 // A control's text, HTML and RTF come from the owner.
 TEST(ControlExport, TheOwnerWritesTheControl) {
   Doc a;
-  TObject control;
+  auto* control = new TObject;  // the item's from now on
   auto* item = new TRVControlItemInfo(&a.data);
   item->StyleNo = rvsComponent;
-  item->Control = &control;
+  item->Control = control;
   item->ParaNo = 0;
   a.data.AddItem("ctl", item);
   a.data.OnSaveComponentToFile = [&](const AnsiString&, TObject* c, TRVSaveFormat f, AnsiString& out) {
-    EXPECT_EQ(c, &control);
+    EXPECT_EQ(c, control);
     out = f == rvsfHTML ? "<button>OK</button>" : (f == rvsfRTF ? "{\\b OK}" : "[OK]");
     return true;
   };

@@ -18,26 +18,26 @@ class TFakeControl : public TObject, public TRVControlSize {
 TEST(ControlItemTest, PercentWidthFollowsTheDocument) {
   TRVStyle style(nullptr);
   viewtest::TTestDoc doc(&style, 800);
-  TFakeControl control;
+  auto* control = new TFakeControl;  // the item's from now on
   auto* item = new TRVControlItemInfo(&doc);
   item->StyleNo = rvsComponent;
   item->ParaNo = 0;
-  item->Control = &control;
+  item->Control = control;
   item->PercentWidth = 50;
   doc.AddItem("", item);
   doc.Format();
   ASSERT_EQ(doc.DrawLines.Count(), 1);
   EXPECT_EQ(doc.DrawLines[0]->Width, 400);
   EXPECT_EQ(doc.DrawLines[0]->Height, 22);
-  EXPECT_EQ(control.W, 398);
+  EXPECT_EQ(control->W, 398);
   EXPECT_EQ(item->GetMinWidth(nullptr, nullptr, nullptr), 20);
   EXPECT_FALSE(item->GetBoolValue(8));  // not resizable with a width in percent
 
   // While printing the control keeps its width.
-  control.W = 77;
+  control->W = 77;
   int32_t dx = 5, descent = 0;
   item->AdjustToDocWidth(600, nullptr, true, nullptr, &doc, nullptr, dx, descent, false, false);
-  EXPECT_EQ(control.W, 77);
+  EXPECT_EQ(control->W, 77);
   EXPECT_EQ(item->DrawWidth, 300);
   EXPECT_EQ(dx, 0);
   EXPECT_EQ(descent, 1);

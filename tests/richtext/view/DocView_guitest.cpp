@@ -260,7 +260,7 @@ TEST_F(ViewerGuiTest, TheControlSuppliesImageListsControlsAndControlTexts) {
   Viewer v(&style);
   TCustomImageList list(nullptr, 4, 4);
   list.AddPixels(TPixelImage(4, 4));
-  TComponent button(nullptr);
+  TComponent* button = nullptr;  // the control the document asked for (its item's)
   std::vector<std::string> asked;
   v.view.OnRVFImageListNeeded = [&](TCustomDocView*, int32_t tag, TCustomImageList*& il) {
     asked.push_back("list " + std::to_string(tag));
@@ -268,10 +268,10 @@ TEST_F(ViewerGuiTest, TheControlSuppliesImageListsControlsAndControlTexts) {
   };
   v.view.OnRVFControlNeeded = [&](TCustomDocView*, const AnsiString& name, const TRVTag&, TObject*& c) {
     asked.push_back("control " + name);
-    c = &button;
+    c = button = new TComponent(nullptr);
   };
   v.view.OnSaveComponentToFile = [&](TCustomDocView*, const AnsiString&, TObject* c, TRVSaveFormat, AnsiString& out) {
-    if (c == &button) out = "[OK]";
+    if (c && c == button) out = "[OK]";
   };
   const std::string stream = "-8 1 3\r\n-6 1 0 0 0 0 3 0\r\nb\r\n-5 1 0 0 1 0 0\r\nbutton1\r\n";
   TMemoryStream m;
@@ -284,7 +284,8 @@ TEST_F(ViewerGuiTest, TheControlSuppliesImageListsControlsAndControlTexts) {
   EXPECT_EQ(dynamic_cast<TRVBulletItemInfo*>(v.view.RVData->GetItem(0))->ImageList, &list);
   auto* item = dynamic_cast<TRVControlItemInfo*>(v.view.RVData->GetItem(1));
   ASSERT_NE(item, nullptr);
-  EXPECT_EQ(item->Control, &button);
+  ASSERT_NE(button, nullptr);
+  EXPECT_EQ(item->Control, button);
   EXPECT_EQ(item->AsText(80, v.view.RVData.get(), "", "", false, false), "[OK]");
   v.view.Clear();
 }
@@ -399,7 +400,7 @@ namespace {
 TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
   class TBox : public QWidget, public TObject {};
   // The application's control, without a parent: the viewer takes it into its window while
-  // the item shows it, and lets it go again when the item goes.
+  // the item shows it; the item owns it.
   auto box = std::make_unique<TBox>();
   TBox* tbox = box.get();
   TRVStyle style(nullptr);
@@ -415,7 +416,7 @@ TEST_F(ViewerGuiTest, InsertedControlsArePlacedAtTheirItems) {
   item->ParaNo = 0;
   item->Spacing = 2;
   item->SetSameAsPrev(true);
-  item->Control = tbox;
+  item->Control = box.release();
   view.RVData->AddItem("box", item);
   view.Format();
   int32_t d = -1;

@@ -233,12 +233,11 @@ TEST_F(PrintTest, InsertedControlsPrintAsPicturesOfThemselves) {
     TCustomDocView v;
     v.SetStyle(&style);
     v.Color = clWindow;
-    TRedPanel panel;
     v.RVData->AddTextItem("Before", 0, 0);
     auto* item = new TRVControlItemInfo(v.RVData.get());
     item->StyleNo = rvsComponent;
     item->ParaNo = 0;
-    item->Control = &panel;
+    item->Control = new TRedPanel;
     item->Visible = c.visible;
     v.RVData->AddItem("panel", item);
     TTestPaginator pc(&v);
