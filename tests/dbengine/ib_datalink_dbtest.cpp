@@ -5,7 +5,8 @@
 // the session's focus; the buffer-row flag; the hook of a changed link; calculated
 // fields after the links wrote their values; the focus on a required column left empty
 // and a new master posted before its new detail (the server's foreign key checks it);
-// an executed search reading no further than its first row.
+// an executed search reading no further than its first row; a row count outside search
+// mode that leaves the browsed or edited row as it is.
 // One database serves the suite; tests that write roll back.
 #include <gtest/gtest.h>
 
@@ -656,6 +657,30 @@ TEST_F(DataLinkDb, AnExecutedSearchReadsItsFirstRowAndFindsNothingOnlyWhenAllIsR
     EXPECT_EQ(d_->GetBufferFields()->ColumnByName("ID")->GetAsInteger(), 1);
     EXPECT_EQ(Ids(), (std::vector<int>{1, 4}));
   }
+}
+
+// Counting rows is a read: outside search mode the links are not asked to write what
+// they hold (which would start an edit of the browsed row) and the SQL is not prepared
+// anew (which would close the dataset and drop the pending edit).
+TEST_F(DataLinkDb, CountingRowsOutsideSearchLeavesTheRowAndItsEditAsTheyAre) {
+  CriteriaLink* link = NewLink();
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    l->GetDataset()->FieldByName("PRIJMENI")->SetAsString("Held");
+  };
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), CZ("Novák"));
+
+  link->OnUpdateData = nullptr;
+  d_->Edit();
+  d_->FieldByName("PRIJMENI")->SetAsString("Edited");
+  d_->InvalidateSQL();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(d_->GetState(), dstEdit);
+  EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), "Edited");
 }
 
 }  // namespace
