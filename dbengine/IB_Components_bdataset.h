@@ -188,13 +188,13 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   int32_t GetEofRowNum() const override;
   bool GetBof() const override;
   bool GetEof() const override;
-  bool GetBofFetched() const { return node_list_->BofFetched(); }
-  bool GetEofFetched() const { return node_list_->EofFetched(); }
+  bool GetBofFetched() const override { return node_list_->BofFetched(); }
+  bool GetEofFetched() const override { return node_list_->EofFetched(); }
   bool GotoBof();
   bool GotoEof();
   bool ProbeIsEmpty();
   // Makes rows First..Last hold their data, reading unread rows by key.
-  bool SysRefreshKeys(int32_t First, int32_t Last);
+  bool SysRefreshKeys(int32_t First, int32_t Last) override;
 
   // --- Bookmarks
   AnsiString GetBookmark() const override;

@@ -741,6 +741,10 @@ void TIB_Dataset::SetBookmark(const AnsiString& /*Value*/) {
   throw EIB_DatasetError(this, IB_Message(TIB_Msg::NotImplemented));
 }
 
+bool TIB_Dataset::SysRefreshKeys(int32_t /*First*/, int32_t /*Last*/) {
+  throw EIB_DatasetError(this, IB_Message(TIB_Msg::NotImplemented));
+}
+
 bool TIB_Dataset::GetIsReady() const { return GetIsOpen() || state_ == dstSearch; }
 
 bool TIB_Dataset::GetCanScroll() const {

@@ -134,6 +134,12 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   virtual void SetRowNum(int32_t Value);
   virtual int32_t GetEofRowNum() const;
   virtual int32_t GetBofRowNum() const { return 0; }
+  // Whether the rows before the first (after the last) are all read; a forward-only
+  // dataset starts at the first row and has read all at the end of data.
+  virtual bool GetBofFetched() const { return true; }
+  virtual bool GetEofFetched() const { return eof_; }
+  // Makes rows First..Last hold their data; only a buffered dataset keeps rows to refresh.
+  virtual bool SysRefreshKeys(int32_t First, int32_t Last);
   virtual AnsiString GetBookmark() const { return AnsiString(); }
   virtual void SetBookmark(const AnsiString& Value);
   bool GetIsReady() const;

@@ -349,9 +349,12 @@ void TIB_Dataset::ExecuteSearch(bool OpenIt) {
     try {
       SetState(dstPrepared);
       Open();
-      if (GetMasterDataset() == nullptr && !GetUnidirectional()) {
-        FetchAll();
-        if (GetBufferRowCount() == 0) {
+      if (IsBufferedDataset()) {
+        // The first row is read (with its data) however the dataset opens; a search that
+        // matched more is not read to its end here. With all rows read and none found,
+        // the user is back at the criteria.
+        SysRefreshKeys(1, 1);
+        if (GetMasterDataset() == nullptr && GetBofFetched() && GetEofFetched() && GetBufferRowCount() == 0) {
           SysBeginSearch();
           throw EIB_DatasetError(this, IB_Message(TIB_Msg::NoRecordFound));
         }

@@ -4,7 +4,9 @@
 // criteria carried to its searching master; the colour that shows the state; Append;
 // the session's focus; the buffer-row flag; the hook of a changed link; calculated
 // fields after the links wrote their values; the focus on a required column left empty
-// and a new master posted before its new detail (the server's foreign key checks it).
+// and a new master posted before its new detail (the server's foreign key checks it);
+// an executed search reading no further than its first row; a row count outside search
+// mode that leaves the browsed or edited row as it is.
 // One database serves the suite; tests that write roll back.
 #include <gtest/gtest.h>
 
@@ -611,6 +613,74 @@ TEST_F(DataLinkDb, OpeningASearchingDatasetRunsItsSearch) {
   d_->Open();
   EXPECT_EQ(d_->GetState(), dstBrowse);
   EXPECT_EQ(Ids(), (std::vector<int>{3, 4}));
+}
+
+// An executed search reads its first row, not the whole result: the rest is read as the
+// user moves on. Only a search whose rows are all read and none found takes the user
+// back to the criteria, also when opening itself reads no row.
+TEST_F(DataLinkDb, AnExecutedSearchReadsItsFirstRowAndFindsNothingOnlyWhenAllIsRead) {
+  struct Case {
+    const char* where;
+    bool auto_fetch_first;
+    bool found;
+    int32_t row_num;  // the current row after the search
+  };
+  const Case cases[] = {
+      {"PRIJMENI STARTING WITH 'Nov'", true, true, 1},
+      {"PRIJMENI STARTING WITH 'Nov'", false, true, 0},
+      {"ID < 0", true, false, 0},
+      {"ID < 0", false, false, 0},
+  };
+  CriteriaLink* link = NewLink();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.where) + (c.auto_fetch_first ? " / first row fetched" : " / nothing fetched"));
+    d_->SetAutoFetchFirst(c.auto_fetch_first);
+    d_->BeginSearch();
+    link->SetDataName("PRIJMENI");
+    link->SetSearchWhere(c.where);
+    if (!c.found) {
+      try {
+        d_->ExecuteSearch(true);
+        ADD_FAILURE() << "the search found a row";
+      } catch (const EIB_DatasetError& e) {
+        EXPECT_EQ(std::string(e.Message()), std::string(IB_Message(TIB_Msg::NoRecordFound)));
+      }
+      EXPECT_EQ(d_->GetState(), dstSearch);
+      continue;
+    }
+    d_->ExecuteSearch(true);
+    EXPECT_EQ(d_->GetState(), dstBrowse);
+    EXPECT_EQ(d_->RowNum(), c.row_num);
+    EXPECT_EQ(d_->BufferRowCount(), 1);
+    EXPECT_FALSE(d_->GetEofFetched());
+    d_->SetBufferRowNum(1);
+    EXPECT_EQ(d_->GetBufferFields()->ColumnByName("ID")->GetAsInteger(), 1);
+    EXPECT_EQ(Ids(), (std::vector<int>{1, 4}));
+  }
+}
+
+// Counting rows is a read: outside search mode the links are not asked to write what
+// they hold (which would start an edit of the browsed row) and the SQL is not prepared
+// anew (which would close the dataset and drop the pending edit).
+TEST_F(DataLinkDb, CountingRowsOutsideSearchLeavesTheRowAndItsEditAsTheyAre) {
+  CriteriaLink* link = NewLink();
+  link->OnUpdateData = [](TIB_DataLink* l, TIB_DataSource*, TIB_Column*) {
+    l->GetDataset()->FieldByName("PRIJMENI")->SetAsString("Held");
+  };
+  d_->SetRequestLive(true);
+  tr_->StartTransaction();
+  d_->Open();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), CZ("Novák"));
+
+  link->OnUpdateData = nullptr;
+  d_->Edit();
+  d_->FieldByName("PRIJMENI")->SetAsString("Edited");
+  d_->InvalidateSQL();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(d_->GetState(), dstEdit);
+  EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), "Edited");
 }
 
 }  // namespace
