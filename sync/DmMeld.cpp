@@ -862,6 +862,24 @@ AnsiString TDMMeldrun::ReadDatabaseMark(const AnsiString& database_file, char se
                     [](TIB_Column* c) { return c->GetIsNull() ? AnsiString() : c->GetAsString(); });
 }
 
+bool TDMMeldrun::WorkingForcedWrites(const AnsiString& database_file) const {
+  return QueryInteger(ConnectStringFor(database_file, 'L'), "select MON$FORCED_WRITES from MON$DATABASE") != 0;
+}
+
+void TDMMeldrun::SetWorkingForcedWrites(const AnsiString& database_file, bool on) {
+  // The attachment's parameter block sets the database's write mode as it attaches.
+  TComponent owner(nullptr);
+  auto* connection = new TIB_Connection(&owner);
+  connection->SetDatabaseName(ConnectStringFor(database_file, 'L'));
+  connection->SetUsername(AdministratorUser);
+  connection->SetPassword(AdministratorPassword);
+  connection->SetSQLDialect(3);
+  connection->SetLoginPrompt(false);
+  connection->SetForcedWrites(on ? dpbTrue : dpbFalse);
+  connection->Open();
+  connection->Close();
+}
+
 template <typename Loop>
 bool TDMMeldrun::RunWindowed(int32_t mode, const AnsiString& caption, int32_t left, int32_t top,
                              Loop loop) {

@@ -354,6 +354,15 @@ class TDMMeldrun : public TComponent {
   // raises when the database cannot be opened.
   void WriteHarmonisedMark(const AnsiString& mark);
   AnsiString ReadDatabaseMark(const AnsiString& database_file, char server_letter) const;
+  // Forced writes of a working database (the local server's, letter 'L'), on its own
+  // attachment: read, and set (the setting stays in the database's header and travels
+  // with its backups). The working databases are scratch while they are played and
+  // finished: a crash loses nothing that another run from the untouched originals would
+  // not make again, so they are written without waiting for the disk at every commit;
+  // what is handed out gets its setting back before its backup is taken. Both raise when
+  // the database cannot be opened.
+  bool WorkingForcedWrites(const AnsiString& database_file) const;
+  void SetWorkingForcedWrites(const AnsiString& database_file, bool on);
   // The connection string of a database of the server letter.
   AnsiString ConnectStringFor(const AnsiString& database_file, char server_letter) const;
   // What precedes a database path of the server letter in a connection string: the main

@@ -436,6 +436,7 @@ void TMeldrun::NoteMainKey(const AnsiString& table, const AnsiString& key_field,
 }
 
 void TMeldrun::AddNewKeyColumns(const AnsiString& table, const AnsiString& column_names) {
+  remapped_.clear();
   TStringList columns;
   TDMMeldrun::SplitToList(&columns, column_names, ',');
   for (int32_t i = 0; i < columns.Count(); ++i) {
@@ -453,6 +454,7 @@ void TMeldrun::WriteBackNewKey(const AnsiString& table, const AnsiString& key_fi
                                const std::vector<int32_t>& new_keys, int32_t old_key,
                                const AnsiString& new_key_columns) {
   if (new_keys.size() == 1) NoteMainKey(table, key_field, old_key, new_keys[0]);
+  remapped_.erase(AnsiUpperCase(table));
   AnsiString columns = new_key_columns;
   for (int32_t key : new_keys) {
     const AnsiString column = TDMMeldrun::CutToken(columns, ',');
@@ -469,11 +471,16 @@ bool TMeldrun::SetFieldIfNotNull(TField* field, const Variant& value) {
 
 Variant TMeldrun::RemapForeignKey(const AnsiString& table, const AnsiString& key_field,
                                   int32_t old_key, bool& found, const AnsiString& column) {
-  const AnsiString sql = column.empty() ? Format("select %s_NEW from %s where %s = :P0", {key_field, table, key_field})
-                                        : Format("select %s from %s where %s = :P0", {column, table, key_field});
-  Variant value = dm_.SelectPrepared(true, sql, {Variant(old_key)});
-  found = !(value.IsNull() || value.IsEmpty());
-  return value;
+  const AnsiString read = column.empty() ? key_field + "_NEW" : column;
+  auto& known = remapped_[AnsiUpperCase(table)];
+  const std::pair<AnsiString, int32_t> at{AnsiUpperCase(read) + "|" + AnsiUpperCase(key_field), old_key};
+  auto it = known.find(at);
+  if (it == known.end()) {
+    const AnsiString sql = Format("select %s from %s where %s = :P0", {read, table, key_field});
+    it = known.emplace(at, dm_.SelectPrepared(true, sql, {Variant(old_key)})).first;
+  }
+  found = !(it->second.IsNull() || it->second.IsEmpty());
+  return it->second;
 }
 
 namespace {
@@ -489,6 +496,7 @@ void ExecCommitted(TREZQuery* q, const AnsiString& sql) {
 }  // namespace
 
 void TMeldrun::ClearChangeMarks(const AnsiString& table, const AnsiString& condition) {
+  remapped_.clear();
   AnsiString sql = "update " + table + " set ST=NULL where (ST is not NULL) ";
   if (!condition.empty()) sql += "and (" + condition + ") ";
   const AnsiString kept = KeptMarksCondition(table);
@@ -502,6 +510,7 @@ void TMeldrun::ClearSourceIds(const AnsiString& table) {
 }
 
 void TMeldrun::FinishTable() {
+  remapped_.clear();
   dm_.ReleasePrepared();
   dm_.CommitBoth();
   key_lookup_->EndTransaction();

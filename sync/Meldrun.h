@@ -194,6 +194,11 @@ class TMeldrun : public TImport {
   std::map<AnsiString, int32_t> step_keys_;
   // Per natural key, the main rows the current step wrote or merged into under it.
   std::map<AnsiString, std::set<int32_t>> step_touched_;
+  // The parents' new keys read from the station during the current step, by table (upper
+  // case), column and old key. The station copy changes only through this engine: a
+  // write-back forgets its table's keys, added columns, cleared marks and the end of a
+  // step forget them all.
+  std::map<AnsiString, std::map<std::pair<AnsiString, int32_t>, Variant>> remapped_;
   // The natural key of the row being filled (recorded with its new key after its post).
   AnsiString pending_natural_key_;
   // Searches the natural key in KeyLookup and among the rows the step wrote.

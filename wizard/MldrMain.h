@@ -298,6 +298,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // ".fbk" made ".fdb", else ".fdb" added.
   AnsiString RestoredStationName(int32_t index) const;
   bool BackupHarmonisedDatabase();
+  // The backup of a database that leaves the wizard, with the main database's write mode;
+  // the working database is written without forced writes again afterwards.
+  bool BackupHandedOut(const AnsiString& database, const AnsiString& backup, const AnsiString& caption);
   // Raises, saying so, when the main database's disk has no room for the harmonised
   // database beside it (the restore makes it there before it replaces the main one).
   void CheckRoomForMainDatabase();
@@ -456,6 +459,10 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The copy of the working database that holds the current station's result with the
   // rows it keeps marked ("" while there is none).
   AnsiString keep_database_;
+  // The write mode of the practice's main database (its working copy as restored, before
+  // the play-in turned forced writes off): what every backup that leaves the wizard
+  // carries. On when preparation did not read it.
+  bool handed_out_forced_writes_ = true;
   std::vector<TDelivery> deliveries_;
   AnsiString harmonised_mark_;
   // The last start could not tell what an interrupted finishing left: nothing of it is

@@ -588,8 +588,20 @@ bool TFrmMldrMain::BackupHarmonisedDatabase() {
   CommitQuietly(dm->REZTransactionDst());
   dm->Dst()->SetConnected(false);
   const AnsiString work = IncludeTrailingPathDelimiter(settings_.WorkDir());
-  return dm->BackupDatabase(work + kMainWorkingDatabase, work + settings_.BkpFileName(), 1,
-                            CZ("Zaloha sehrané databáze..."), 'L', ClientLeft(), ClientTop());
+  return BackupHandedOut(work + kMainWorkingDatabase, work + settings_.BkpFileName(),
+                         CZ("Zaloha sehrané databáze..."));
+}
+
+bool TFrmMldrMain::BackupHandedOut(const AnsiString& database, const AnsiString& backup,
+                                   const AnsiString& caption) {
+  TDMMeldrun* dm = MakeDataModule();
+  dm->SetWorkingForcedWrites(database, handed_out_forced_writes_);
+  const bool ok = dm->BackupDatabase(database, backup, 1, caption, 'L', ClientLeft(), ClientTop());
+  // The working database goes on being written (the next station's copy-back); a
+  // station's own copy of it is deleted.
+  const AnsiString work_database = IncludeTrailingPathDelimiter(settings_.WorkDir()) + kMainWorkingDatabase;
+  if (handed_out_forced_writes_ && SameText(database, work_database)) dm->SetWorkingForcedWrites(database, false);
+  return ok;
 }
 
 void TFrmMldrMain::VerifyHarmonisedBackup() {
@@ -802,9 +814,8 @@ AnsiString TFrmMldrMain::BackupStationResult(int32_t index, const AnsiString& da
     backup = work + base + "_" + IntToStr(++n) + ext;
   CommitQuietly(dm->REZTransactionDst());
   dm->Dst()->SetConnected(false);
-  if (!dm->BackupDatabase(database.empty() ? work + kMainWorkingDatabase : database, backup, 1,
-                          CZ("Konečná fáze: Zálohování..."),
-                          'L', ClientLeft(), ClientTop())) {
+  if (!BackupHandedOut(database.empty() ? work + kMainWorkingDatabase : database, backup,
+                       CZ("Konečná fáze: Zálohování..."))) {
     throw EFinishStep(Format(CZ("Zálohu %s se nepodařilo vytvořit."), {backup}));
   }
   station_results_[static_cast<size_t>(index)] = backup;

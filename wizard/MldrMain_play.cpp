@@ -194,9 +194,16 @@ void TFrmMldrMain::SkipLeftOutStation() {
 bool TFrmMldrMain::RestoreStation(int32_t index) {
   RecordLeftover(IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index));
   ShareWorkDirWithServer(station_files_->Strings(index));
-  return MakeDataModule()->RestoreDatabase(
-      IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),
-      station_files_->Strings(index), 2, CZ("Přípravná fáze: Rozbalování..."), 'L', Left(), Top());
+  TDMMeldrun* dm = MakeDataModule();
+  const AnsiString restored = IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index);
+  if (!dm->RestoreDatabase(restored, station_files_->Strings(index), 2, CZ("Přípravná fáze: Rozbalování..."), 'L',
+                           Left(), Top()))
+    return false;
+  // The played copy is scratch (the station's own file stays on its medium, and its
+  // result is made from the working database): every row's commit need not wait for
+  // the disk.
+  if (dm->WorkingForcedWrites(restored)) dm->SetWorkingForcedWrites(restored, false);
+  return true;
 }
 
 void TFrmMldrMain::ReadStationMarks(int32_t index) {

@@ -463,9 +463,13 @@ bool TFrmMldrMain::PrepareWorkingDatabase() {
   const bool restored =
       dm->RestoreDatabase(working, WorkFile(settings_, settings_.BkpFileName()), 2,
                           CZ("Rozbalení hlavní databáze..."), 'L', ClientLeft(), ClientTop());
-  if (restored && !dm->Dst()->Connected())
-    dm->OpenDst(working, AdministratorUser, AdministratorPassword);
   if (!restored) return false;
+  // The working copy carries the main database's write mode (a backup keeps it); it is
+  // played and finished without forced writes and given that mode back for every backup
+  // that leaves the wizard.
+  handed_out_forced_writes_ = dm->WorkingForcedWrites(working);
+  if (handed_out_forced_writes_) dm->SetWorkingForcedWrites(working, false);
+  if (!dm->Dst()->Connected()) dm->OpenDst(working, AdministratorUser, AdministratorPassword);
   return CheckWorkingDatabaseVersion();
 }
 

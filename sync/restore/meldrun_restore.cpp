@@ -52,7 +52,13 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
     service.SetActive(false);
-    return 0;
+    // The engine's threads may still be closing the restored database (with forced
+    // writes that takes a while); the unloading of the client library at a normal end of
+    // the process pulls the code from under them and the process crashes. The restore is
+    // complete and its output read: the process ends here, without that unloading (the
+    // wizard checks that the restored database is online before it takes it).
+    std::fflush(stdout);
+    std::_Exit(0);
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s\n", e.Message().c_str());
   } catch (const std::exception& e) {

@@ -6,7 +6,10 @@
 // medium holds a new archive whose backup gbak restores to the harmonised data plus the
 // station's own tables, the old files end in ".old", the backups rotate, the registry
 // says "Level" 0 and "LastOK"; the same run with automatic continuation goes through
-// every station and finishing from the posted messages alone. Per station: work-flow
+// every station and finishing from the posted messages alone. The stations' databases
+// have forced writes, as a practice's have: the working databases are played without
+// them, and what leaves the wizard (the new main database, the stations' results) has
+// the main database's write mode, on or off. Per station: work-flow
 // cycles (three engines, none), a refused schema version, the station's first stock
 // closing applied to the working database.
 #include <gtest/gtest.h>
@@ -102,10 +105,11 @@ class MldrPlayDb : public WizardEnv {
                                               practice_->File("st2.fdb")});
     ASSERT_EQ(r.exit_code, 0) << r.output;
     // Each station's data as its medium carries it: an archive of its identification and
-    // its backup.
+    // its backup, of a database with forced writes.
     for (int i = 1; i <= 2; ++i) {
       const std::string n = std::to_string(i);
       const std::string backup = practice_->File("st" + n + ".fbk");
+      SetForcedWrites(practice_->File("st" + n + ".fdb"), true);
       CommandResult b = RunCommand({"gbak", "-b", "-user", kSysdbaUser, "-password", kSysdbaPassword,
                                     practice_->File("st" + n + ".fdb"), backup});
       ASSERT_EQ(b.exit_code, 0) << b.output;
@@ -180,6 +184,14 @@ class MldrPlayDb : public WizardEnv {
   static AnsiString Reg(const char* name) {
     return WizardRegText(name);
   }
+  static void SetForcedWrites(const std::string& database, bool on) {
+    const CommandResult r = RunCommand({"gfix", "-write", on ? "sync" : "async", "-user", kSysdbaUser, "-password",
+                                        kSysdbaPassword, database});
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+  }
+  static std::string ForcedWrites(const std::string& database) {
+    return QueryOne(database, "select MON$FORCED_WRITES as V from MON$DATABASE;");
+  }
   // A backup restored by gbak into a fresh database of the test's directory.
   std::string Restored(const std::string& backup, const std::string& name) {
     const std::string db = dir_.File(name);
@@ -190,7 +202,7 @@ class MldrPlayDb : public WizardEnv {
   }
   // What a finished run leaves: the harmonised main database, a new archive on every
   // medium with the old file beside it, the rotated backups and the registry marks.
-  void ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integrity);
+  void ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integrity, const std::string& forced_writes);
   void RunEndToEnd(bool automatic);
 
   static TempDir* practice_;
@@ -200,12 +212,14 @@ class MldrPlayDb : public WizardEnv {
 
 TempDir* MldrPlayDb::practice_ = nullptr;
 
-void MldrPlayDb::ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integrity) {
+void MldrPlayDb::ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integrity,
+                                const std::string& forced_writes) {
   ASSERT_EQ(w.PageIndex(), 5);
   EXPECT_EQ(Reg("Level"), "0");
   EXPECT_EQ(Reg("LastOK"), DateToStr(Date()));
   EXPECT_EQ(Reg("LastHarmonised"), "");
   const std::string main = dir_.File("data/main.fdb");
+  EXPECT_EQ(ForcedWrites(main), forced_writes) << "the new main database";
   // Changes of one station may touch rows the other one marked.
   for (size_t i = 0; i < integrity.size(); ++i) {
     for (const std::string& p : integrity[i].Check()) {
@@ -239,6 +253,7 @@ void MldrPlayDb::ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integ
     r = RunCommand({"unzip", "-q", medium, "Pelvar.cb0", "-d", out.Path()});
     ASSERT_EQ(r.exit_code, 0) << r.output;
     const std::string db = Restored(out.File("Pelvar.cb0"), "pc" + n + ".fdb");
+    EXPECT_EQ(ForcedWrites(db), forced_writes) << "the result of PC" << n;
     // The harmonised data ...
     for (const char* t : {"CENIK", "DIAGNOZA", "UZIVATEL_NEW"}) {
       const std::string sql = std::string("select count(*) as V from ") + t + ";";
@@ -256,6 +271,9 @@ void MldrPlayDb::ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integ
 }
 
 void MldrPlayDb::RunEndToEnd(bool automatic) {
+  // One run's main database with forced writes, the other's without.
+  const std::string forced_writes = automatic ? "0" : "1";
+  SetForcedWrites(dir_.File("data/main.fdb"), !automatic);
   std::vector<PlayIntegrity> integrity;
   for (int i = 1; i <= 2; ++i) {
     integrity.emplace_back(dir_.File("data/main.fdb"), practice_->File("st" + std::to_string(i) + ".fdb"),
@@ -294,6 +312,10 @@ void MldrPlayDb::RunEndToEnd(bool automatic) {
       EXPECT_EQ(Reg("Level"), "5");
       EXPECT_FALSE(w.DataModule()->Src()->Connected());
       EXPECT_TRUE(fs::exists(Work(station == 0 ? "stanice1.fdb" : "stanice2.fdb")));
+      // Played without forced writes: the working database, still in use, and the
+      // station's copy.
+      EXPECT_EQ(w.DataModule()->SelectDst("select MON$FORCED_WRITES from MON$DATABASE").AsInteger(), 0);
+      EXPECT_EQ(ForcedWrites(Work(station == 0 ? "stanice1.fdb" : "stanice2.fdb")), "0");
       w.Btn_NextClick();
     }
     ASSERT_EQ(w.PageIndex(), 4);
@@ -307,7 +329,7 @@ void MldrPlayDb::RunEndToEnd(bool automatic) {
     EXPECT_EQ(dialogs.texts[i].rfind("POZOR! Zařízení \"", 0), 0u) << dialogs.texts[i];
   EXPECT_GT(w.runs[0].counters[0] + w.runs[0].counters[1], 0);
   for (const EngineRun& r : w.runs) EXPECT_EQ(r.counters[5], 0);
-  ExpectFinished(w, integrity);
+  ExpectFinished(w, integrity, forced_writes);
 }
 
 TEST_F(MldrPlayDb, TwoStationArchivesArePlayedAndFinishedStepByStep) { RunEndToEnd(false); }
