@@ -165,6 +165,11 @@ TFrmMldrMain::TFrmMldrMain(const AnsiString& exe_dir) : TFormModel(nullptr), set
   timer_->SetInterval(200);
   timer_->SetOnTimer([this](TObject*) { TimerTimer(); });
 
+  FolderBrowser = new TdfsBrowseDirectoryDlg(this);
+  FolderBrowser->SetName("FolderBrowser");
+  FolderBrowser->SetOptions(TBrowseFlags{bfDirectoriesOnly});
+  FolderBrowser->SetShowSelectionInStatus(true);
+
   form_manager_ = new TQorFormManager(this);
   form_manager_->SetName("FormManager");
   form_manager_->SetIniFileName(settings_.FormManagerKey());

@@ -27,6 +27,7 @@
 #include "platform/types.h"
 #include "platform/variant.h"
 #include "sync/MainFormLink.h"
+#include "wizard/BrowseDirectoryDlg.h"
 #include "wizard/FormModel.h"
 #include "wizard/MldrSettings.h"
 #include "wizard/Qor_System.h"
@@ -128,6 +129,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   int32_t PageIndex() const { return page_index_; }
   TButtonModel Btn_Storno, Btn_Prev, Btn_Next, Btn_Start, Btn_Finally, Btn_OK;
   TTimer* Timer() const { return timer_; }
+  // The form's folder browser (directories only, from the desktop, the selection shown in
+  // its status line); the wizard itself never opens it.
+  TdfsBrowseDirectoryDlg* FolderBrowser = nullptr;
   AnsiString LE_Time;
   AnsiString LE_TimeLabel;
   TColor PnlLeftColor = clBtnFace;

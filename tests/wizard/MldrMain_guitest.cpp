@@ -258,7 +258,13 @@ TEST_F(MldrMainGui, FolderBrowserOpensADirectoryChooser) {
     emit box->currentChanged(QString::fromStdString(chosen));
     static_cast<QDialog*>(box)->accept();
   });
-  TdfsBrowseDirectoryDlg dialog(nullptr);
+  // The main form's own browser, as the form sets it up.
+  TFrmMldrMain form(AnsiString(dir_.Path() + "/"));
+  TdfsBrowseDirectoryDlg& dialog = *form.FolderBrowser;
+  EXPECT_EQ(dialog.Owner(), &form);
+  EXPECT_TRUE(dialog.Options().Contains(bfDirectoriesOnly));
+  EXPECT_TRUE(dialog.ShowSelectionInStatus());
+  EXPECT_TRUE(dialog.Root().empty()) << "from the desktop";
   dialog.SetTitle(CZ("Vyberte adresář"));
   dialog.SetSelection(dir_.Path());
   std::vector<std::string> moved;
