@@ -493,6 +493,11 @@ class TRVTableItemInfo : public TRVTableItemBase {
   bool EnterItem(bool from_next, int32_t x) override;
   // The focus cell's document drops its item focus and the focus cell is none.
   void LeaveItem() override;
+  // A control of a cell got the focus: its cell becomes the focus cell and the control's item
+  // the cell's focused item, so that Tab goes on from there. An item that takes the focus
+  // itself is reported with its cell's document (an inner table reports its own cell's).
+  // False when no cell holds the control.
+  bool AdjustFocusToControl(TObject* control, TCustomRVData*& top_data, TCustomRVItemInfo*& item) override;
   // The cells' hyperlinks, numbered on from the document's: the edited cell's through its
   // editor, the others' areas placed over the cells.
   void BuildJumps(TCustomRVData* rvdata, int32_t draw_item_no, int32_t& counter,

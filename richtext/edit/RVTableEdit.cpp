@@ -879,6 +879,26 @@ void TRVTableItemInfo::LeaveItem() {
   FocusRow = FocusCol = -1;
 }
 
+bool TRVTableItemInfo::AdjustFocusToControl(TObject* control, TCustomRVData*& top_data, TCustomRVItemInfo*& item) {
+  int32_t r = -1, c = -1, k = -1;
+  if (!control || !FindCellOfControl(control, r, c, k)) return false;
+  TRVTableCellData* cell = GetCells(r, c);
+  // While the cell is edited the control's item lives in the editor's document.
+  TCustomRVFormattedData* doc = cell->View();
+  if (CellEditor && CellEditor->Cell == cell)
+    if (auto* edited = dynamic_cast<TCustomRVFormattedData*>(CellEditor->RVData.get())) doc = edited;
+  FocusRow = r;
+  FocusCol = c;
+  doc->FocusedItem = k;
+  TCustomRVItemInfo* owner = doc->GetItem(k);
+  owner->AdjustFocusToControl(control, top_data, item);
+  if (owner->GetBoolValue(7)) {
+    item = owner;
+    top_data = doc;
+  }
+  return true;
+}
+
 bool TRVTableItemInfo::StartMouseCellSelection(int32_t row, int32_t col) {
   auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_);
   if (!fd || !host_->GetOptions().Contains(rvoAllowSelection) || Options.Contains(rvtoNoCellSelect)) return false;

@@ -6,6 +6,9 @@
 
 #include <tuple>
 
+#include <QApplication>
+#include <QKeyEvent>
+
 #include "richtext/edit/RVTable.h"
 #include "richtext/edit/RVTableLayout.h"
 #include "tests/richtext/view/view_fixture.h"
@@ -274,6 +277,172 @@ TEST_F(TableViewTest, TabGoesThroughTheHyperlinksOfTheCells) {
     v->KeyDown(Qt::Key_Tab, TShiftState(ssShift));
     EXPECT_EQ(place(), expected);
   }
+}
+
+// An inserted control of a cell that takes the focus.
+class TCellFocusBox : public QWidget, public TObject {
+ public:
+  explicit TCellFocusBox(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+    resize(20, 10);
+  }
+};
+
+// A form with a control, a viewer and a control, in that tab order.
+struct TTabForm {
+  QWidget form;
+  QWidget* first = new QWidget(&form);
+  TCustomDocView* view = new TCustomDocView(&form);
+  QWidget* last = new QWidget(&form);
+  explicit TTabForm(TRVStyle* style) {
+    form.resize(400, 300);
+    first->setFocusPolicy(Qt::StrongFocus);
+    first->setGeometry(0, 0, 20, 10);
+    view->setGeometry(0, 20, 300, 200);
+    view->SetTextMetrics(std::make_shared<viewtest::TTestFont>());
+    view->SetStyle(style);
+    last->setFocusPolicy(Qt::StrongFocus);
+    last->setGeometry(0, 250, 20, 10);
+  }
+  // Shows the form active and formats the viewer; False when the platform activates no window.
+  bool Show() {
+    form.show();
+    form.activateWindow();
+    QApplication::processEvents();
+    view->Format();
+    return form.isActiveWindow();
+  }
+  // An inserted control appended to a cell.
+  TCellFocusBox* AddBox(TRVTableCellData* cell) {
+    auto* box = new TCellFocusBox(view);
+    auto* item = new TRVControlItemInfo(cell);
+    item->StyleNo = rvsComponent;
+    item->ParaNo = 0;
+    item->SetSameAsPrev(true);
+    item->Control = box;
+    cell->AddItem("box", item);
+    return box;
+  }
+  // A real Tab (Shift+Tab with back) to the widget that has the focus.
+  static void Tab(bool back) {
+    QWidget* w = QApplication::focusWidget();
+    ASSERT_NE(w, nullptr);
+    QKeyEvent k(QEvent::KeyPress, back ? Qt::Key_Backtab : Qt::Key_Tab, back ? Qt::ShiftModifier : Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &k);
+    QApplication::processEvents();
+  }
+  static void Click(QWidget* w) {
+    w->setFocus(Qt::MouseFocusReason);
+    QApplication::processEvents();
+  }
+};
+
+// Tab and Shift+Tab pressed in an inserted control of a cell (real keys, an active window) go
+// on from that control: to the next focusable place in its cell, then in the next cells, then
+// after the table; also when the control got the focus by a click rather than by Tab.
+TEST_F(TableViewTest, TabInAControlOfACellGoesOnFromItsCell) {
+  TTabForm f(&style);
+  TCustomDocView* view = f.view;
+  view->RVData->AddTextItem("before", 0, 0);
+  table = new TRVTableItemInfo(view->RVData.get(), 2, 2);
+  table->CellPadding = 4;
+  // (0, 0): a hyperlink, a control and a hyperlink; (0, 1): plain text; (1, 0): a control;
+  // (1, 1): a hyperlink; then a hyperlink after the table.
+  for (int32_t r = 0; r < 2; ++r)
+    for (int32_t c = 0; c < 2; ++c) table->GetCells(r, c)->Clear();
+  TRVTableCellData* c00 = table->GetCells(0, 0);
+  c00->AddTextItem("l00", 4, 0);
+  TCellFocusBox* box00 = f.AddBox(c00);
+  c00->AddTextItem("m00", 4, -1);
+  table->GetCells(0, 1)->AddTextItem("c01", 0, 0);
+  TRVTableCellData* c10 = table->GetCells(1, 0);
+  c10->AddTextItem("", 0, 0);
+  TCellFocusBox* box10 = f.AddBox(c10);
+  table->GetCells(1, 1)->AddTextItem("l11", 4, 0);
+  view->RVData->AddItem("", table);
+  view->RVData->AddTextItem("after", 4, 0);
+  if (!f.Show()) GTEST_SKIP() << "the platform activates no window";
+
+  TDocViewRVData& d = *view->RVData;
+  TCustomRVFormattedData* v00 = c00->View();
+  TCustomRVFormattedData* v10 = c10->View();
+  TCustomRVFormattedData* v11 = table->GetCells(1, 1)->View();
+  // Where the focus is: the focused widget and the document and item showing the Tab focus.
+  using TPlace = std::tuple<QWidget*, TCustomRVFormattedData*, int32_t>;
+  auto place = [&]() { return TPlace{QApplication::focusWidget(), d.TabNavRVData, d.TabNavItemNo}; };
+  struct TStep {
+    bool back;
+    TPlace expected;
+  };
+  const std::vector<TStep> steps = {
+      {false, {view, v00, 0}},   // from the control before the viewer: the first hyperlink
+      {false, {box00, v00, 1}},  // the control of the same cell
+      {false, {view, v00, 2}},   // Tab in it: the hyperlink after it in its cell
+      {true, {box00, v00, 1}},   // Shift+Tab: the control again
+      {true, {view, v00, 0}},    // Shift+Tab in it: the hyperlink before it
+      {false, {box00, v00, 1}},
+      {false, {view, v00, 2}},
+      {false, {box10, v10, 1}},  // the control of a later cell
+      {false, {view, v11, 0}},   // Tab in it: the next cell's hyperlink
+      {true, {box10, v10, 1}},
+      {true, {view, v00, 2}},    // Shift+Tab in it: the previous cells' last place
+  };
+  f.first->setFocus(Qt::OtherFocusReason);
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    f.Tab(steps[i].back);
+    EXPECT_EQ(place(), steps[i].expected);
+    EXPECT_EQ(d.FocusedItem, 1);
+  }
+  // A control of a cell that got the focus by a click: Tab goes on after it, past the
+  // table to the hyperlink after it, then to the next control of the form.
+  f.Click(box10);
+  f.Tab(false);
+  EXPECT_EQ(place(), (TPlace{view, v11, 0}));
+  f.Tab(false);
+  EXPECT_EQ(place(), (TPlace{view, &d, 2}));
+  EXPECT_EQ(d.FocusedItem, 2);
+  f.Tab(false);
+  EXPECT_EQ(QApplication::focusWidget(), f.last);
+  // And Shift+Tab from the clicked control goes back to the cell before it.
+  f.Click(box00);
+  f.Tab(true);
+  EXPECT_EQ(place(), (TPlace{view, v00, 0}));
+  EXPECT_EQ(d.FocusedItem, 1);
+}
+
+// A control in a cell of a table inside a cell: the inner table answers for its own cell, so
+// that Tab in the clicked control goes on in the inner table, then in the outer one.
+TEST_F(TableViewTest, TabInAControlOfANestedTableGoesOnFromItsCell) {
+  TTabForm f(&style);
+  TCustomDocView* view = f.view;
+  view->RVData->AddTextItem("before", 0, 0);
+  table = new TRVTableItemInfo(view->RVData.get(), 1, 2);
+  TRVTableCellData* outer00 = table->GetCells(0, 0);
+  outer00->Clear();
+  auto* inner = new TRVTableItemInfo(outer00, 1, 2);
+  for (int32_t c = 0; c < 2; ++c) inner->GetCells(0, c)->Clear();
+  inner->GetCells(0, 0)->AddTextItem("", 0, 0);
+  TCellFocusBox* box = f.AddBox(inner->GetCells(0, 0));
+  inner->GetCells(0, 1)->AddTextItem("li", 4, 0);
+  outer00->AddItem("", inner);
+  table->GetCells(0, 1)->Clear();
+  table->GetCells(0, 1)->AddTextItem("lo", 4, 0);
+  view->RVData->AddItem("", table);
+  if (!f.Show()) GTEST_SKIP() << "the platform activates no window";
+
+  TDocViewRVData& d = *view->RVData;
+  f.Click(box);
+  f.Tab(false);
+  EXPECT_EQ(QApplication::focusWidget(), view);
+  EXPECT_EQ(d.TabNavRVData, inner->GetCells(0, 1)->View());
+  f.Tab(false);
+  EXPECT_EQ(d.TabNavRVData, table->GetCells(0, 1)->View());
+  f.Tab(true);
+  f.Tab(true);  // back over the inner hyperlink to the control
+  EXPECT_EQ(QApplication::focusWidget(), box);
+  f.Tab(true);  // nothing before it: the control before the viewer
+  EXPECT_EQ(QApplication::focusWidget(), f.first);
 }
 
 }  // namespace
