@@ -18,6 +18,11 @@ void TRVControlData::ClearTemporal() {
 void TRVControlData::SetFocusedItem(int32_t item_no, TCustomRVFormattedData* inner_rvdata, int32_t inner_item_no) {
   if (TabNavRVData && TabNavItemNo >= 0 && TabNavItemNo < TabNavRVData->ItemCount())
     TabNavRVData->GetItem(TabNavItemNo)->LeaveItem();
+  // When the focus moves to another item (a click into a control of another table), the item
+  // that had it leaves too: a table forgets its focus cell, so that the next Tab into it starts
+  // at its first place (its last going back), not at the cell it had before.
+  if (FocusedItem != item_no && FocusedItem >= 0 && FocusedItem < ItemCount())
+    GetItem(FocusedItem)->LeaveItem();
   FocusedItem = item_no;
   TabNavItemNo = inner_item_no;
   TabNavRVData = inner_rvdata;

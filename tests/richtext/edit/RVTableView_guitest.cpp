@@ -445,5 +445,52 @@ TEST_F(TableViewTest, TabInAControlOfANestedTableGoesOnFromItsCell) {
   EXPECT_EQ(QApplication::focusWidget(), f.first);
 }
 
+// A click into a control of another table takes the Tab focus away from the table that had it,
+// whether its focus stood on a cell's hyperlink or on a cell's control: Shift+Tab from the
+// clicked control then enters the first table from its end, not at its old focus cell.
+TEST_F(TableViewTest, AClickIntoAnotherTablesControlLeavesTheFocusedTable) {
+  for (bool on_control : {false, true}) {
+    SCOPED_TRACE(on_control);
+    TTabForm f(&style);
+    TCustomDocView* view = f.view;
+    view->RVData->AddTextItem("before", 0, 0);
+    // Table 1: (0, 0) a hyperlink and a control, (0, 1) a hyperlink; plain text; table 3 with
+    // a control in its only cell.
+    auto* first_table = new TRVTableItemInfo(view->RVData.get(), 1, 2);
+    first_table->CellPadding = 4;
+    for (int32_t c = 0; c < 2; ++c) first_table->GetCells(0, c)->Clear();
+    TRVTableCellData* a00 = first_table->GetCells(0, 0);
+    a00->AddTextItem("a00", 4, 0);
+    TCellFocusBox* box_a = f.AddBox(a00);
+    TRVTableCellData* a01 = first_table->GetCells(0, 1);
+    a01->AddTextItem("a01", 4, 0);
+    view->RVData->AddItem("", first_table);
+    view->RVData->AddTextItem("mid", 0, 0);
+    auto* second_table = new TRVTableItemInfo(view->RVData.get(), 1, 1);
+    second_table->CellPadding = 4;
+    TRVTableCellData* b00 = second_table->GetCells(0, 0);
+    b00->Clear();
+    b00->AddTextItem("", 0, 0);
+    TCellFocusBox* box_b = f.AddBox(b00);
+    view->RVData->AddItem("", second_table);
+    view->RVData->AddTextItem("after", 0, 0);
+    if (!f.Show()) GTEST_SKIP() << "the platform activates no window";
+
+    TDocViewRVData& d = *view->RVData;
+    using TPlace = std::tuple<QWidget*, TCustomRVFormattedData*, int32_t, int32_t>;
+    auto place = [&]() { return TPlace{QApplication::focusWidget(), d.TabNavRVData, d.TabNavItemNo, d.FocusedItem}; };
+    f.first->setFocus(Qt::OtherFocusReason);
+    f.Tab(false);
+    if (on_control) f.Tab(false);
+    ASSERT_EQ(place(), on_control ? TPlace(box_a, a00->View(), 1, 1) : TPlace(view, a00->View(), 0, 1));
+    f.Click(box_b);
+    f.Tab(true);
+    EXPECT_EQ(place(), (TPlace{view, a01->View(), 0, 1}));
+    // And on back from there, through the first table's cell before it.
+    f.Tab(true);
+    EXPECT_EQ(place(), (TPlace{box_a, a00->View(), 1, 1}));
+  }
+}
+
 }  // namespace
 }  // namespace pelvar
