@@ -733,5 +733,26 @@ TEST_F(DataLinkDb, ADetailHearsOfItsMastersChangesBeforeTheMastersOtherLinks) {
   d_->Cancel();
 }
 
+// A dataset opened out of search mode goes back to its criteria when it is closed; one
+// opened otherwise, or closed by a refresh, does not.
+TEST_F(DataLinkDb, ADatasetOpenedOutOfSearchReturnsToSearchWhenClosed) {
+  d_->SetRequestLive(true);
+  d_->Prepare();
+  d_->Open();
+  d_->Close();
+  EXPECT_EQ(d_->GetState(), dstPrepared);
+
+  d_->BeginSearch();
+  d_->Open();
+  ASSERT_EQ(d_->GetState(), dstBrowse);
+  d_->Refresh();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  d_->Close();
+  EXPECT_EQ(d_->GetState(), dstSearch);
+
+  d_->Unprepare();
+  EXPECT_EQ(d_->GetState(), dstInactive);
+}
+
 }  // namespace
 }  // namespace pelvar::test
