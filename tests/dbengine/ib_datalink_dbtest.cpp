@@ -754,5 +754,34 @@ TEST_F(DataLinkDb, ADatasetOpenedOutOfSearchReturnsToSearchWhenClosed) {
   EXPECT_EQ(d_->GetState(), dstInactive);
 }
 
+// After its SQL went stale, an open dataset counts the rows it shows, not what a count
+// statement finds now: a row another transaction committed since the sorted result was
+// read is not among them.
+TEST_F(DataLinkDb, AnOpenDatasetWithStaleSqlCountsTheRowsItShows) {
+  d_->SQL()->SetText("select ID, PRIJMENI from KLIENT order by PRIJMENI");
+  tr_->StartTransaction();
+  d_->Open();
+  ASSERT_FALSE(d_->GetEofFetched());
+
+  auto* tr2 = new TIB_Transaction(&form_);
+  tr2->SetIB_Connection(conn_);
+  auto* ins = new TIB_Statement(&form_);
+  ins->SetIB_Connection(conn_);
+  ins->SetIB_Transaction(tr2);
+  ins->SQL()->SetText("insert into KLIENT values (99, 'Zeman')");
+  tr2->StartTransaction();
+  ins->ExecSQL();
+  tr2->Commit();
+
+  d_->InvalidateSQL();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(Ids().size(), 4u);
+
+  tr2->StartTransaction();
+  ins->SQL()->SetText("delete from KLIENT where ID = 99");
+  ins->ExecSQL();
+  tr2->Commit();
+}
+
 }  // namespace
 }  // namespace pelvar::test
