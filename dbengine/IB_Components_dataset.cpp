@@ -227,6 +227,8 @@ void TIB_Dataset::ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t E
 
 // --- State ---------------------------------------------------------------------------------------
 
+int32_t TIB_Dataset::GetBufferRowCount() const { return Fields()->RowState() != rsEmpty ? 1 : 0; }
+
 bool TIB_Dataset::GetIsOpen() const {
   return Active() || (Prepared() && Fields()->RowState() != rsEmpty);
 }
