@@ -1010,6 +1010,11 @@ int32_t TIB_BDataset::SysGetRecordCount() {
       SysFetchAll(0);
       if (node_list_->EofFetched()) return node_list_->VisibleCount();
     }
+  } else if (Active() && !ServerSQLCurrent()) {
+    // The SQL changed since the cursor opened: a count statement would count another
+    // result than the rows shown, so the rows shown are read to the end and counted.
+    SysFetchAll(0);
+    if (node_list_->EofFetched()) return node_list_->VisibleCount();
   }
   int32_t count = TIB_Dataset::SysGetRecordCount();
   if (count < 0) return count;

@@ -227,6 +227,8 @@ void TIB_Dataset::ProcessTransactionEvent(TIB_TransactionLink* Sender, uint8_t E
 
 // --- State ---------------------------------------------------------------------------------------
 
+int32_t TIB_Dataset::GetBufferRowCount() const { return Fields()->RowState() != rsEmpty ? 1 : 0; }
+
 bool TIB_Dataset::GetIsOpen() const {
   return Active() || (Prepared() && Fields()->RowState() != rsEmpty);
 }
@@ -319,8 +321,19 @@ void TIB_Dataset::SysResetState() {
   if (Active()) {
     SetState(dstBrowse);
   } else if (Prepared()) {
-    // Search mode, which a dataset opened from it would return to, is not offered here.
-    SetState(dstPrepared);
+    // A dataset opened out of search mode goes back to its criteria when the user closes
+    // it or gives up an insert; not when the close is part of a refresh, an unprepare,
+    // the end of its transaction or its destruction.
+    TIB_Transaction* tr = IB_Transaction();
+    const bool transaction_ending = tr != nullptr && tr->State() >= tsCommitRetainingPending;
+    const bool back_to_search = reopen_in_search_ && (closing_ || (cancelling_ && state_before_cancel_ == dstInsert)) &&
+                                GetCanSearch() && !GetUnpreparing() && !GetRefreshing() && !IsDestroying() &&
+                                !transaction_ending;
+    if (!back_to_search) {
+      SetState(dstPrepared);
+    } else if (state_ != dstSearch) {
+      SysBeginSearch();
+    }
   } else {
     SetState(dstInactive);
   }

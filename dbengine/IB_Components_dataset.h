@@ -563,7 +563,8 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   void ExecuteWithRetry(const TIB_DataSetErrorEvent& ErrorEvent, const std::function<void()>& Step);
   // The next value of a generator, taken with increment 1 in the dataset's transaction.
   int64_t GetGeneratorValue(const AnsiString& Generator);
-  virtual int32_t GetBufferRowCount() const { return 0; }
+  // A forward-only dataset buffers the one row its field row holds.
+  virtual int32_t GetBufferRowCount() const;
   void ReleaseRowLock();
 
   // Fire one event each (not while loading, destroying, or for open/close a refresh).

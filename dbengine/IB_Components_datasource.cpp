@@ -274,6 +274,22 @@ void TIB_DataSource::AddDataLink(TIB_DataLink* Link) {
   if (std::find(links_.begin(), links_.end(), Link) == links_.end()) links_.push_back(Link);
 }
 
+void TIB_DataSource::MoveDataLinkToFront(TIB_DataLink* Link) {
+  auto it = std::find(links_.begin(), links_.end(), Link);
+  if (it == links_.end() || it == links_.begin()) return;
+  std::rotate(links_.begin(), it, it + 1);
+}
+
+void TIB_DataSource::MoveToFrontOfDataset() {
+  if (joined_ == nullptr) return;
+  auto found = SourceLists().find(joined_);
+  if (found == SourceLists().end()) return;
+  auto& v = found->second;
+  auto it = std::find(v.begin(), v.end(), this);
+  if (it == v.end() || it == v.begin()) return;
+  std::rotate(v.begin(), it, it + 1);
+}
+
 void TIB_DataSource::RemoveDataLink(TIB_DataLink* Link) {
   links_.erase(std::remove(links_.begin(), links_.end(), Link), links_.end());
 }

@@ -90,6 +90,11 @@ class TIB_DataSource : public TIB_StatementLink {
   void RemoveDataLink(TIB_DataLink* Link);
   int32_t Get_DataLinkCount() const { return static_cast<int32_t>(links_.size()); }
   TIB_DataLink* DataLinks(int32_t Index) const { return links_.at(static_cast<size_t>(Index)); }
+  // Puts an attached link first in the link list, so that it hears events first.
+  void MoveDataLinkToFront(TIB_DataLink* Link);
+  // Puts this source first in its dataset's source list, so that its links hear state
+  // changes first.
+  void MoveToFrontOfDataset();
 
   // The sources attached to ADataset, in order of attachment.
   static const std::vector<TIB_DataSource*>& DataSourcesOf(const TIB_Dataset* ADataset);

@@ -183,6 +183,12 @@ void TIB_MasterDataLink::ProcessEvent(uint8_t Code, intptr_t Argument) {
   switch (Code) {
     case setAfterAssignment:
       owner_->UnbindMasterLinks();
+      // The detail hears of its master's changes before the master's other listeners,
+      // which may read the detail's rows.
+      if (GetDataset() != nullptr && DataSource() != nullptr) {
+        DataSource()->MoveToFrontOfDataset();
+        DataSource()->MoveDataLinkToFront(this);
+      }
       owner_->MasterDataChange(nullptr);
       break;
     case setPreparedChanged:

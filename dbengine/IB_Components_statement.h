@@ -139,6 +139,7 @@ class TIB_Statement : public TIB_RowOwner {
   // The text sent to the server by the last build.
   const AnsiString& ServerSQL() const { return server_sql_; }
   bool ServerSQLCurrent() const { return server_sql_current_; }
+  bool GetUnpreparing() const { return unpreparing_; }
   // One name per "?" marker of the server SQL.
   TIB_StringList* ParamNames() const { return param_names_.get(); }
   bool ParamCheck() const { return param_check_; }

@@ -10,6 +10,7 @@
 // One database serves the suite; tests that write roll back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -681,6 +682,105 @@ TEST_F(DataLinkDb, CountingRowsOutsideSearchLeavesTheRowAndItsEditAsTheyAre) {
   EXPECT_EQ(d_->GetRecordCount(), 4);
   EXPECT_EQ(d_->GetState(), dstEdit);
   EXPECT_EQ(d_->FieldByName("PRIJMENI")->GetAsString(), "Edited");
+}
+
+// A detail hears of its master's changes before the master's other listeners: a link
+// that was on the master's source first reads the detail already on the new master row,
+// and a link on another source of the master hears a state change after the detail.
+TEST_F(DataLinkDb, ADetailHearsOfItsMastersChangesBeforeTheMastersOtherLinks) {
+  CriteriaLink* early = NewLink();
+  std::vector<std::string> log;
+  auto* detail_link = new CriteriaLink(&form_, "Z");
+  // The handlers read this test's locals: they go before the fixture closes anything.
+  struct Quiet {
+    std::vector<TIB_DataLink*> links;
+    ~Quiet() {
+      for (TIB_DataLink* l : links) {
+        l->OnStateChanged = nullptr;
+        l->OnDataChange = nullptr;
+      }
+    }
+  } quiet{{early, detail_link}};
+  early->OnStateChanged = [&log](TIB_DataLink*, TIB_DataSource*) { log.push_back("master link"); };
+  TIB_DataSource* zs = nullptr;
+  TIB_BDataset* z = NewDetail(&zs);
+  int seen_client = -1;
+  early->OnDataChange = [&](TIB_DataLink*, TIB_DataSource*, TIB_Column*) {
+    seen_client = z->Active() && z->Fields()->RowState() != rsEmpty ? z->FieldByName("ID_KLIENT")->GetAsInteger() : 0;
+  };
+  d_->SetRequestLive(true);
+  d_->Open();
+  z->Open();
+  d_->First();
+  d_->Next();
+  EXPECT_EQ(d_->FieldByName("ID")->GetAsInteger(), 2);
+  EXPECT_EQ(seen_client, 2);
+
+  // The detail follows a second source of the master, attached after the first.
+  auto* other = new TIB_DataSource(&form_);
+  other->SetDataset(d_);
+  z->SetMasterSource(other);
+  detail_link->SetDataSource(zs);
+  detail_link->OnStateChanged = [&log](TIB_DataLink*, TIB_DataSource*) { log.push_back("detail link"); };
+  log.clear();
+  d_->Edit();
+  ASSERT_EQ(d_->GetState(), dstEdit);
+  const auto detail_at = std::find(log.begin(), log.end(), "detail link");
+  const auto master_at = std::find(log.begin(), log.end(), "master link");
+  ASSERT_NE(detail_at, log.end());
+  ASSERT_NE(master_at, log.end());
+  EXPECT_LT(detail_at - log.begin(), master_at - log.begin());
+  d_->Cancel();
+}
+
+// A dataset opened out of search mode goes back to its criteria when it is closed; one
+// opened otherwise, or closed by a refresh, does not.
+TEST_F(DataLinkDb, ADatasetOpenedOutOfSearchReturnsToSearchWhenClosed) {
+  d_->SetRequestLive(true);
+  d_->Prepare();
+  d_->Open();
+  d_->Close();
+  EXPECT_EQ(d_->GetState(), dstPrepared);
+
+  d_->BeginSearch();
+  d_->Open();
+  ASSERT_EQ(d_->GetState(), dstBrowse);
+  d_->Refresh();
+  EXPECT_EQ(d_->GetState(), dstBrowse);
+  d_->Close();
+  EXPECT_EQ(d_->GetState(), dstSearch);
+
+  d_->Unprepare();
+  EXPECT_EQ(d_->GetState(), dstInactive);
+}
+
+// After its SQL went stale, an open dataset counts the rows it shows, not what a count
+// statement finds now: a row another transaction committed since the sorted result was
+// read is not among them.
+TEST_F(DataLinkDb, AnOpenDatasetWithStaleSqlCountsTheRowsItShows) {
+  d_->SQL()->SetText("select ID, PRIJMENI from KLIENT order by PRIJMENI");
+  tr_->StartTransaction();
+  d_->Open();
+  ASSERT_FALSE(d_->GetEofFetched());
+
+  auto* tr2 = new TIB_Transaction(&form_);
+  tr2->SetIB_Connection(conn_);
+  auto* ins = new TIB_Statement(&form_);
+  ins->SetIB_Connection(conn_);
+  ins->SetIB_Transaction(tr2);
+  ins->SQL()->SetText("insert into KLIENT values (99, 'Zeman')");
+  tr2->StartTransaction();
+  ins->ExecSQL();
+  tr2->Commit();
+
+  d_->InvalidateSQL();
+  EXPECT_EQ(d_->GetRecordCount(), 4);
+  EXPECT_EQ(Ids().size(), 4u);
+
+  tr2->StartTransaction();
+  ins->SQL()->SetText("delete from KLIENT where ID = 99");
+  ins->ExecSQL();
+  tr2->Commit();
 }
 
 }  // namespace
