@@ -658,8 +658,14 @@ class HeldDatabase {
     ::close(in[0]);
     ::close(out[1]);
     in_ = in[1];
-    // The answer is spelled by the query, so an echo of the query cannot pass for it.
-    const std::string query = "select 'HE' || 'LD' || '-' || 'OK' from rdb$database;\n";
+    // The answer is spelled by the query, so an echo of the query cannot pass for it. The
+    // file is held only by an attachment of isql-fb's own engine: one that fell back to the
+    // server (the file still being closed by another engine as isql-fb opened it) leaves the
+    // server free to share the database, and is tried again.
+    const std::string query =
+        "select case when mon$remote_protocol is null then 'HE' || 'LD' || '-' || 'OK' "
+        "else 'HE' || 'LD' || '-' || 'NO' end from mon$attachments "
+        "where mon$attachment_id = current_connection;\n";
     if (::write(in_, query.data(), query.size()) != static_cast<ssize_t>(query.size())) {
       ::close(out[0]);
       return false;
@@ -672,7 +678,7 @@ class HeldDatabase {
       const ssize_t n = ::read(out[0], buf, sizeof buf);
       if (n <= 0) break;
       output.append(buf, static_cast<size_t>(n));
-      if (output.find("HELD-OK") != std::string::npos) break;
+      if (output.find("HELD-OK") != std::string::npos || output.find("HELD-NO") != std::string::npos) break;
       // A failed attach: isql-fb reports it and waits for input without a database.
       if (output.find("Statement failed") != std::string::npos || output.find("rror") != std::string::npos) break;
     }
