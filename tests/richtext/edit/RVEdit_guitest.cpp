@@ -20,23 +20,8 @@
 namespace pelvar {
 namespace {
 
-class EditorGuiTest : public ::testing::Test {
+class EditorGuiTest : public viewtest::TQtSuite {
  protected:
-  // The application goes before the program's exit handlers: the keyboard device that key
-  // events create belongs to it.
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "editor_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
   void SetUp() override {
     previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
     while (style.TextStyles()->Count() < 3) style.TextStyles()->Add();

@@ -62,21 +62,8 @@ class TScriptedDrag : public TDragDropService {
   }
 };
 
-class EditInputTest : public ::testing::Test {
+class EditInputTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "edit_input_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
 
   void SetUp() override {
     previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });

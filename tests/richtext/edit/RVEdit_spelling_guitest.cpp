@@ -38,21 +38,8 @@ class TProbeFont : public viewtest::TTestFont {
   }
 };
 
-class EditorSpellingTest : public ::testing::Test {
+class EditorSpellingTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "spelling_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
 
   void SetUp() override {
     previous_sink_ = SetBeepSink([](uint32_t) {});

@@ -28,21 +28,8 @@
 namespace pelvar {
 namespace {
 
-class TableEditTest : public ::testing::Test {
+class TableEditTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "tableedit_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
   void SetUp() override {
     previous_sink_ = SetBeepSink([this](uint32_t) { ++beeps; });
     while (style.TextStyles()->Count() < 3) style.TextStyles()->Add();

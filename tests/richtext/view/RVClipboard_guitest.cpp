@@ -24,23 +24,8 @@
 namespace pelvar {
 namespace {
 
-class ClipboardGuiTest : public ::testing::Test {
+class ClipboardGuiTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "clipboard_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  // Gone when the suite ends: an application left to the exit handlers would outlive Qt's
-  // own device list, which mouse events of other suites filled.
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
   void SetUp() override {
     qt_ = std::make_unique<TQtClipboard>();
     old_ = SetClipboard(qt_.get());

@@ -15,6 +15,7 @@
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVItem.h"
 #include "richtext/view/DocView.h"
+#include "tests/richtext/view/view_fixture.h"
 
 namespace pelvar {
 namespace {
@@ -80,23 +81,8 @@ class TTestPaginator : public TRVPrintComponent {
   std::unique_ptr<TQtImageCanvas> canvas_;
 };
 
-class PrintTest : public ::testing::Test {
+class PrintTest : public viewtest::TQtSuite {
  protected:
-  static void SetUpTestSuite() {
-    if (!QCoreApplication::instance()) {
-      static int argc = 1;
-      static char name[] = "print_guitest";
-      static char* argv[] = {name, nullptr};
-      app_ = new QApplication(argc, argv);
-    }
-  }
-  // Gone when the suite ends: an application left to the exit handlers would outlive Qt's
-  // own device list, which mouse events of other suites filled.
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  static inline QApplication* app_ = nullptr;
   PrintTest() {
     view.SetStyle(&style);
     view.Color = clWindow;
