@@ -739,8 +739,10 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   // The reaction of every detail that searches with this dataset to its search state.
   void CascadeSearchStateToDetails();
   void LeaveSessionDatasetList();
-  // The session's datasets whose MasterSource is this dataset.
-  std::vector<TIB_Dataset*> Details();
+  // Calls fn for each of the session's datasets whose MasterSource is this dataset (only
+  // those that search with it when searching_only), over a copy of the session's list: a
+  // detail that an earlier call took out of the list is skipped.
+  void ForEachDetail(bool searching_only, const std::function<void(TIB_Dataset*)>& fn);
   // A new master row: the details' pending changes are posted first. A master row that
   // goes (deleted, or a new one cancelled): the details' new rows for it go too.
   void PostDetails();

@@ -368,42 +368,31 @@ void TIB_Dataset::ExecuteSearch(bool OpenIt) {
   CascadeSearchStateToDetails();
 }
 
-std::vector<TIB_Dataset*> TIB_Dataset::Details() {
-  std::vector<TIB_Dataset*> details;
-  if (GetIB_Session() == nullptr) return details;
-  for (TIB_Component* c : GetIB_Session()->DatasetList()) {
-    auto* detail = dynamic_cast<TIB_Dataset*>(c);
-    if (detail != nullptr && detail != this && detail->GetMasterDataset() == this) details.push_back(detail);
-  }
-  return details;
-}
-
-void TIB_Dataset::PostDetails() {
-  for (TIB_Dataset* detail : Details()) {
-    const auto& now = GetIB_Session()->DatasetList();
-    if (std::find(now.begin(), now.end(), detail) != now.end()) detail->SysPost(false, false);
-  }
-}
-
-void TIB_Dataset::CancelDetailInserts() {
-  for (TIB_Dataset* detail : Details()) {
-    const auto& now = GetIB_Session()->DatasetList();
-    if (std::find(now.begin(), now.end(), detail) != now.end() && detail->GetState() == dstInsert) detail->SysCancel();
-  }
-}
-
-void TIB_Dataset::CascadeSearchStateToDetails() {
+void TIB_Dataset::ForEachDetail(bool searching_only, const std::function<void(TIB_Dataset*)>& fn) {
   if (GetIB_Session() == nullptr) return;
   // A copy: a detail's reaction may change the session's list.
   const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
   for (TIB_Component* c : datasets) {
     auto* detail = dynamic_cast<TIB_Dataset*>(c);
-    if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
-      continue;
+    if (detail == nullptr || detail == this || detail->GetMasterDataset() != this) continue;
+    if (searching_only && !detail->MasterSearch()) continue;
     const auto& now = GetIB_Session()->DatasetList();
-    if (std::find(now.begin(), now.end(), c) == now.end()) continue;
-    detail->MasterSearchStateChanged();
+    if (std::find(now.begin(), now.end(), c) != now.end()) fn(detail);
   }
+}
+
+void TIB_Dataset::PostDetails() {
+  ForEachDetail(false, [](TIB_Dataset* detail) { detail->SysPost(false, false); });
+}
+
+void TIB_Dataset::CancelDetailInserts() {
+  ForEachDetail(false, [](TIB_Dataset* detail) {
+    if (detail->GetState() == dstInsert) detail->SysCancel();
+  });
+}
+
+void TIB_Dataset::CascadeSearchStateToDetails() {
+  ForEachDetail(true, [](TIB_Dataset* detail) { detail->MasterSearchStateChanged(); });
 }
 
 void TIB_Dataset::MasterSearchStateChanged() {
@@ -436,16 +425,7 @@ bool TIB_Dataset::SysPrepare() {
     ProcessLinkEvent(dsetUpdateData, 0);
     // The details that search with this dataset build their criteria first: this
     // dataset's SQL takes them as EXISTS conditions.
-    if (GetIB_Session() != nullptr) {
-      const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
-      for (TIB_Component* c : datasets) {
-        auto* detail = dynamic_cast<TIB_Dataset*>(c);
-        if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
-          continue;
-        const auto& now = GetIB_Session()->DatasetList();
-        if (std::find(now.begin(), now.end(), c) != now.end()) detail->SysPrepare();
-      }
-    }
+    ForEachDetail(true, [](TIB_Dataset* detail) { detail->SysPrepare(); });
   }
   return TIB_Statement::SysPrepare();
 }
@@ -481,13 +461,7 @@ bool TIB_Dataset::GetSearchActive() const {
 
 void TIB_Dataset::SearchCriteriaOperation(intptr_t Code, int Operation) {
   ProcessLinkEvent(dlnkSearchCriteria, Code);
-  if (GetIB_Session() == nullptr) return;
-  // A copy: a detail's reaction may change the session's list.
-  const std::vector<TIB_Component*> datasets = GetIB_Session()->DatasetList();
-  for (TIB_Component* c : datasets) {
-    auto* detail = dynamic_cast<TIB_Dataset*>(c);
-    if (detail == nullptr || detail == this || !detail->MasterSearch() || detail->GetMasterDataset() != this)
-      continue;
+  ForEachDetail(true, [&](TIB_Dataset* detail) {
     switch (Operation) {
       case 0: detail->SaveSearchCriteria(); break;
       case 1: detail->ClearSearchCriteria(); break;
@@ -497,7 +471,7 @@ void TIB_Dataset::SearchCriteriaOperation(intptr_t Code, int Operation) {
       case 5: detail->ReadSearchCriteria(criteria_in_transfer_); break;
       default: break;
     }
-  }
+  });
 }
 
 void TIB_Dataset::ClearSearchCriteria() { SearchCriteriaOperation(0, 1); }

@@ -781,19 +781,6 @@ void TCustomDocViewEdit::EditKeyPress(const QString& text) {
   }
 }
 
-bool TCustomDocViewEdit::event(QEvent* e) {
-  if (e->type() == QEvent::KeyPress && EditorOptions.Contains(rvoWantTabs)) {
-    auto* k = static_cast<QKeyEvent*>(e);
-    if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) &&
-        !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-      keyPressEvent(k);
-      k->accept();
-      return true;
-    }
-  }
-  return TCustomDocView::event(e);
-}
-
 void TCustomDocViewEdit::keyPressEvent(QKeyEvent* e) {
   TShiftState shift = 0;
   if (e->modifiers() & Qt::ShiftModifier) shift |= ssShift;

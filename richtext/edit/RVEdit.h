@@ -255,7 +255,7 @@ class TCustomDocViewEdit : public TCustomDocView {
   void keyReleaseEvent(QKeyEvent* e) override;
   // An editor that wants tabs takes Tab (and Shift+Tab) itself: the framework would move the
   // focus to the next control of the form before the key reached it.
-  bool event(QEvent* e) override;
+  bool TakesTabKey() override { return EditorOptions.Contains(rvoWantTabs) || TCustomDocView::TakesTabKey(); }
   // The resize frame takes the mouse first.
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;

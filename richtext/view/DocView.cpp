@@ -851,7 +851,7 @@ QWidget* FindNextTabControl(QWidget* form, QWidget* control, bool forward) {
 
 
 bool TCustomDocView::event(QEvent* e) {
-  if (e->type() == QEvent::KeyPress && TabNavigation() == rvtnTab) {
+  if (e->type() == QEvent::KeyPress && TakesTabKey()) {
     auto* k = static_cast<QKeyEvent*>(e);
     if ((k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) &&
         !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {

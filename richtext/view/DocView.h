@@ -338,9 +338,11 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   // The mouse left the control: the hovered hyperlink is forgotten and repainted.
   void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
-  // With Tab navigation the control takes the Tab key itself (the framework would move the
+  // When TakesTabKey, the control takes the Tab key itself (the framework would move the
   // focus on); Tab in an inserted control goes back to the document.
   bool event(QEvent* e) override;
+  // Whether Tab (and Shift+Tab) reach keyPressEvent: with Tab navigation.
+  virtual bool TakesTabKey() { return TabNavigation() == rvtnTab; }
   bool focusNextPrevChild(bool next) override;
   // The focus arrives: Tab navigation from the control that had it; a change of the look
   // of the selection between active and inactive repaints.
