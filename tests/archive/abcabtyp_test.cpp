@@ -158,6 +158,23 @@ TEST_F(CabTest, CabinetsOfTheKitAreReadByTheTools) {
   }
 }
 
+TEST_F(CabTest, SavingAgainAfterMoreFilesKeepsTheEarlierOnes) {
+  const std::string path = dir_.File("twice.cab");
+  {
+    TAbCabArchive cab(path, 0xFFFF);
+    cab.SetStoreOptions(TAbStoreOptions{soStripPath});
+    cab.Load();
+    cab.Add(cab.CreateItem(dir_.File("src/a.txt")));
+    cab.Save();
+    cab.Add(cab.CreateItem(dir_.File("src/b.bin")));
+    cab.Save();
+  }
+  auto x = RunCommand({"cabextract", "-q", "-d", dir_.File("twice"), path});
+  ASSERT_EQ(x.exit_code, 0) << x.output;
+  EXPECT_EQ(ReadFile(dir_.File("twice/a.txt")), files_[0].second);
+  EXPECT_EQ(ReadFile(dir_.File("twice/b.bin")), files_[1].second);
+}
+
 TEST_F(CabTest, EmptyCabinetSavedIsListedEmpty) {
   const std::string path = dir_.File("empty.cab");
   {
@@ -319,6 +336,19 @@ TEST_F(CabTest, SetSplitAtTheThresholdIsReadWhole) {
       }
     }
     EXPECT_EQ(seen.size(), files_.size());
+
+    // Without its last cabinet, a file running into it is reported and not written.
+    DeleteFile(set_dir + "/" + c.names.back());
+    auto cut = OpenCab(set_dir + "/" + c.names[c.names.size() - 2]);
+    std::vector<TAbErrorClass> failures;
+    cut->OnProcessItemFailure = [&](TObject*, TAbArchiveItem*, TAbProcessType, TAbErrorClass e, int32_t) {
+      failures.push_back(e);
+    };
+    const int32_t last = cut->ItemCount() - 1;
+    DeleteFile(dir_.File("out/" + cut->Items(last)->FileName()));
+    cut->ExtractItemAt(last, cut->Items(last)->FileName());
+    EXPECT_EQ(failures, std::vector<TAbErrorClass>{ecCabError});
+    EXPECT_FALSE(FileExists(dir_.File("out/" + cut->Items(last)->FileName())));
   }
 }
 
