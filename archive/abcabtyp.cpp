@@ -257,7 +257,7 @@ void TAbCabArchive::CreateDecompressor() {
   AbBindCabinetLibrary();
   fdi_ = FDICreate(
       [this](intptr_t, const void* Buffer, uint32_t Count) -> uint32_t {
-        if (extract_out_ == nullptr) return 0;
+        if (extract_out_ == nullptr) return discard_ ? Count : 0;
         uint32_t done = 0;
         while (done < Count) {
           const uint32_t chunk = std::min<uint32_t>(Count - done, 1u << 30);
@@ -334,9 +334,45 @@ void TAbCabArchive::ExtractItemAt(int32_t Index, const AnsiString& UseName) {
   AbWriteFileAttr(disk, static_cast<int32_t>(item->ExternalFileAttributes()));
 }
 
-void TAbCabArchive::ExtractItemToStreamAt(int32_t, TStream&) {}
+bool TAbCabArchive::CopyItemTo(TAbArchiveItem* Item, TStream* Sink) {
+  SetCurrentItem(Item);
+  if (fdi_ == nullptr) CreateDecompressor();
+  const AnsiString wanted = Item->FileName();
+  bool taken = false, closed = false;
+  auto notify = [&](FDINOTIFICATIONTYPE Type, FDINOTIFICATION& N) -> intptr_t {
+    if (Type == fdintCOPY_FILE || Type == fdintPARTIAL_FILE) {
+      if (taken || NameFromCabinet(N.psz1, N.attribs) != wanted) return 0;
+      taken = true;
+      return 1;
+    }
+    if (Type == fdintCLOSE_FILE_INFO) {
+      closed = true;
+      return 1;
+    }
+    return 0;
+  };
+  extract_out_ = Sink;
+  discard_ = Sink == nullptr;
+  bool ok = false;
+  try {
+    ok = FDICopy(fdi_, cab_name_, cab_path_, 0, notify, this);
+  } catch (...) {
+    extract_out_ = nullptr;
+    discard_ = false;
+    throw;
+  }
+  extract_out_ = nullptr;
+  discard_ = false;
+  return ok && taken && closed;
+}
 
-void TAbCabArchive::TestItemAt(int32_t) {}
+void TAbCabArchive::ExtractItemToStreamAt(int32_t Index, TStream& Stream) {
+  if (!CopyItemTo(Items(Index), &Stream)) throw EAbFDICopyError();
+}
+
+void TAbCabArchive::TestItemAt(int32_t Index) {
+  if (!CopyItemTo(Items(Index), nullptr)) throw EAbFDICopyError();
+}
 
 void TAbCabArchive::SaveArchive() {
   if (fci_ == nullptr) return;

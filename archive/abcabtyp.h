@@ -53,8 +53,9 @@ class TAbCabArchive : public TAbArchive {
   // the extract options; a failure of the library is reported as an item failure
   // (ptExtract, ecCabError) and leaves no partial file.
   void ExtractItemAt(int32_t Index, const AnsiString& UseName) override;
-  // Not supported by the cabinet archive: nothing is written.
+  // The item's bytes go to Stream; a failure of the library raises EAbFDICopyError.
   void ExtractItemToStreamAt(int32_t Index, TStream& Stream) override;
+  // Reads the item through, block checksums included; a failure raises EAbFDICopyError.
   void TestItemAt(int32_t Index) override;
   void Add(std::unique_ptr<TAbArchiveItem> Item) override;
   void SetSpanningThreshold(int32_t Value) override;
@@ -84,6 +85,8 @@ class TAbCabArchive : public TAbArchive {
   void CreateCompressor();
   void CreateDecompressor();
   void ReleaseContexts();
+  // Takes the item out of the cabinet into Sink (nullptr: dropped); false on failure.
+  bool CopyItemTo(TAbArchiveItem* Item, TStream* Sink);
   // The library's value of a compression type.
   uint16_t LibraryCompression() const;
   // The ANSI form of a name as the cabinet holds it.
@@ -108,7 +111,9 @@ class TAbCabArchive : public TAbArchive {
   bool unsaved_ = false;
   bool written_ = false;
   // The file an extraction writes to.
-  TFileStream* extract_out_ = nullptr;
+  TStream* extract_out_ = nullptr;
+  // Bytes taken out are counted and dropped (testing).
+  bool discard_ = false;
 };
 
 // The type test of the detection: 7 when the file loads as a cabinet, 0 when the

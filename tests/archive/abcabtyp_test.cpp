@@ -235,10 +235,11 @@ TEST_F(CabTest, FailuresOfTheCabinetAreReported) {
     auto damaged = OpenCab(dir_.File("damaged.cab"));
     ASSERT_EQ(damaged->ItemCount(), 2);
     std::vector<TAbProcessType> reports;
+    std::vector<std::pair<TAbErrorClass, int32_t>> errors;
     damaged->OnProcessItemFailure = [&](TObject*, TAbArchiveItem* item, TAbProcessType t, TAbErrorClass c,
-                                        int32_t) {
+                                        int32_t code) {
       EXPECT_EQ(item, damaged->Items(1));
-      EXPECT_EQ(c, ecCabError);
+      errors.emplace_back(c, code);
       reports.push_back(t);
     };
     damaged->ExtractItemAt(1, "b.bin");
@@ -246,6 +247,18 @@ TEST_F(CabTest, FailuresOfTheCabinetAreReported) {
     EXPECT_FALSE(FileExists(dir_.File("out/b.bin")));
     auto left = RunCommand({"ls", dir_.File("out")});
     EXPECT_EQ(left.output, "");
+    // Testing and taking out into a stream read the blocks through as well: the sound
+    // file passes whole, the damaged one fails and leaves nothing in the stream.
+    EXPECT_NO_THROW(damaged->TestItemAt(0));
+    EXPECT_THROW(damaged->TestItemAt(1), EAbFDICopyError);
+    TMemoryStream sound, broken;
+    damaged->ExtractToStream("a.txt", sound);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(sound.Memory()), sound.Size()), files_[0].second);
+    damaged->ExtractToStream("b.bin", broken);
+    EXPECT_EQ(reports, (std::vector<TAbProcessType>{ptExtract, ptExtract}));
+    // The stream's failure comes through the archive's own classification.
+    EXPECT_EQ(errors, (std::vector<std::pair<TAbErrorClass, int32_t>>{{ecCabError, 0}, {ecArchiveKit, 61}}));
+    EXPECT_EQ(broken.Size(), 0);
   }
   // An extraction refused by the overwrite question keeps the existing file.
   WriteFile(dir_.File("out/a.txt"), "older");
