@@ -432,7 +432,8 @@ FDIERROR ExtractTaken(HFDI hfdi, const AnsiString& full, const AnsiString& dir, 
     }
     last = next;
   }
-  const bool partial = std::any_of(taken.begin(), taken.end(), [](const Taken& t) { return IsFromPrev(t.entry->folder); });
+  const bool partial =
+      std::any_of(taken.begin(), taken.end(), [](const Taken& t) { return IsFromPrev(t.entry->folder); });
   while (partial && first->prevname != nullptr) {
     mscabd_cabinet* prev = open(first->prevname);
     if (prev == nullptr) break;

@@ -6,8 +6,9 @@
 // deflate stream per 32 KB block) and LZX folders (valid LZX streams made of
 // uncompressed LZX blocks, so LZX cabinets are no smaller than uncompressed ones),
 // a set of cabinets split at a maximum cabinet size with the continuation flags and
-// the names of the previous and next cabinets; each file in a folder of its own. Quantum folders and reserve areas are not written. The compressed data
-// of every file added is held in memory until the context is destroyed.
+// the names of the previous and next cabinets; each file in a folder of its own.
+// Quantum folders and reserve areas are not written. The compressed data of every
+// file added is held in memory until the context is destroyed.
 //
 // Reading lists a cabinet from its own headers and takes the data out through
 // libmspack (libmspack.so.0, loaded at run time on first use): every compression

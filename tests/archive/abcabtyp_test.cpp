@@ -284,9 +284,14 @@ TEST_F(CabTest, SetSplitAtTheThresholdIsReadWhole) {
     std::vector<std::string> names;
   };
   const std::vector<Case> cases = {
-      {ctNone, false, {"set.cab", "set.c01", "set.c02", "set.c03", "set.c04", "set.c05", "set.c06", "set.c07", "set.c08"}},
+      {ctNone,
+       false,
+       {"set.cab", "set.c01", "set.c02", "set.c03", "set.c04", "set.c05", "set.c06", "set.c07", "set.c08"}},
       {ctMSZIP, false, {"set.cab", "set.c01", "set.c02", "set.c03", "set.c04"}},
-      {ctLZX, true, {"set.cab", "part1.cab", "part2.cab", "part3.cab", "part4.cab", "part5.cab", "part6.cab", "part7.cab", "part8.cab"}},
+      {ctLZX,
+       true,
+       {"set.cab", "part1.cab", "part2.cab", "part3.cab", "part4.cab", "part5.cab", "part6.cab", "part7.cab",
+        "part8.cab"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.type));
