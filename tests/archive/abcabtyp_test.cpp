@@ -345,7 +345,9 @@ TEST_F(CabTest, SetSplitAtTheThresholdIsReadWhole) {
         ASSERT_NE(src, files_.end()) << name;
         EXPECT_EQ(ReadFile(out), src->second) << name;
       }
-      if (k == 0) EXPECT_FALSE(cab->CabItems(0)->PartialFile());
+      if (k == 0) {
+        EXPECT_FALSE(cab->CabItems(0)->PartialFile());
+      }
       // A cabinet in the middle of the set starts and ends inside a file.
       if (k > 0 && k + 1 < c.names.size()) {
         ASSERT_GT(cab->ItemCount(), 0);
