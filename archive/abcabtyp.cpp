@@ -60,7 +60,7 @@ TAbCabArchive::TAbCabArchive(const AnsiString& FileName, uint16_t Mode)
 
 TAbCabArchive::~TAbCabArchive() {
   // Files added and not yet written go out now; a destructor cannot report a failure.
-  if (fci_ != nullptr && pending_done_ < pending_.size()) FCIFlushCabinet(fci_, false);
+  if (fci_ != nullptr && unsaved_) FCIFlushCabinet(fci_, false);
   ReleaseContexts();
   bool abort = false;
   try {
@@ -134,17 +134,17 @@ void TAbCabArchive::Add(std::unique_ptr<TAbArchiveItem> Item) {
   Item->SetUncompressedSize(static_cast<int32_t>(std::min<int64_t>(st.st_size, INT32_MAX)));
   if (fci_ == nullptr) CreateCompressor();
   SetCurrentItem(Item.get());
+  item_progress_ = 0;
   if (!FCIAddFile(fci_, source, AbCharToOem(Item->FileName()), false, LibraryCompression())) {
     SetCurrentItem(nullptr);
     throw EAbFCIAddFileError();
   }
-  pending_.push_back(Item.get());
   ItemList().Add(std::move(Item));
+  unsaved_ = true;
   SetIsDirty(true);
 }
 
 void TAbCabArchive::CreateCompressor() {
-  AbBindCabinetLibrary();
   fci_params_ = CCAB{};
   fci_params_.cb = GetSpanningThreshold() > 0 ? static_cast<uint32_t>(GetSpanningThreshold()) : 0;
   fci_params_.cbFolderThresh = folder_threshold_ > 0 ? static_cast<uint32_t>(folder_threshold_) : 0;
@@ -169,10 +169,10 @@ void TAbCabArchive::CreateCompressor() {
     item_progress_ = 0;
     return true;
   };
-  callbacks.fnStatus = [this](uint32_t Type, uint32_t, uint32_t Done, void*) -> int32_t {
-    if (Type != statusFile || pending_done_ >= pending_.size()) return 0;
-    TAbArchiveItem* item = pending_[pending_done_++];
-    item_progress_ = Done;
+  callbacks.fnStatus = [this](uint32_t Type, uint32_t, uint32_t Read, void*) -> int32_t {
+    TAbArchiveItem* item = CurrentItem();
+    if (Type != statusFile || item == nullptr) return 0;
+    item_progress_ += Read;
     bool abort = false;
     // An empty file is done as soon as it is placed.
     const int32_t whole = item->UncompressedSize();
@@ -227,6 +227,8 @@ void TAbCabArchive::LoadArchive() {
         return 0;
       case fdintPARTIAL_FILE:
       case fdintCOPY_FILE: {
+        // Partial: the file continues from a previous cabinet or into the next one.
+        constexpr uint16_t kContinuedToNext = 0xFFFE;
         auto item = std::make_unique<TAbCabItem>();
         item->SetFileName(NameFromCabinet(N.psz1, N.attribs));
         item->SetUncompressedSize(N.cb);
@@ -234,7 +236,7 @@ void TAbCabArchive::LoadArchive() {
         item->SetLastModFileTime(N.time);
         item->SetExternalFileAttributes(N.attribs & ~kNameIsUtf);
         item->SetIsEncrypted(false);
-        item->SetPartialFile(Type == fdintPARTIAL_FILE);
+        item->SetPartialFile(Type == fdintPARTIAL_FILE || N.iFolder == kContinuedToNext);
         item->SetAction(aaNone);
         ItemList().Add(std::move(item));
         return 0;
@@ -255,7 +257,7 @@ void TAbCabArchive::CreateDecompressor() {
   AbBindCabinetLibrary();
   fdi_ = FDICreate(
       [this](intptr_t, const void* Buffer, uint32_t Count) -> uint32_t {
-        if (extract_out_ == nullptr) return 0;
+        if (extract_out_ == nullptr) return discard_ ? Count : 0;
         uint32_t done = 0;
         while (done < Count) {
           const uint32_t chunk = std::min<uint32_t>(Count - done, 1u << 30);
@@ -282,7 +284,7 @@ void TAbCabArchive::ExtractItemAt(int32_t Index, const AnsiString& UseName) {
   bool closed = false;
   const AnsiString wanted = item->FileName();
   auto notify = [&](FDINOTIFICATIONTYPE Type, FDINOTIFICATION& N) -> intptr_t {
-    if (Type == fdintCOPY_FILE) {
+    if (Type == fdintCOPY_FILE || Type == fdintPARTIAL_FILE) {
       if (out || NameFromCabinet(N.psz1, N.attribs) != wanted) return 0;
       AnsiString name = UseName.empty() ? wanted : UseName;
       const TAbConfirmOverwriteEvent confirm = [this](AnsiString& Name, bool& Confirm) {
@@ -332,20 +334,56 @@ void TAbCabArchive::ExtractItemAt(int32_t Index, const AnsiString& UseName) {
   AbWriteFileAttr(disk, static_cast<int32_t>(item->ExternalFileAttributes()));
 }
 
-void TAbCabArchive::ExtractItemToStreamAt(int32_t, TStream&) {}
+bool TAbCabArchive::CopyItemTo(TAbArchiveItem* Item, TStream* Sink) {
+  SetCurrentItem(Item);
+  if (fdi_ == nullptr) CreateDecompressor();
+  const AnsiString wanted = Item->FileName();
+  bool taken = false, closed = false;
+  auto notify = [&](FDINOTIFICATIONTYPE Type, FDINOTIFICATION& N) -> intptr_t {
+    if (Type == fdintCOPY_FILE || Type == fdintPARTIAL_FILE) {
+      if (taken || NameFromCabinet(N.psz1, N.attribs) != wanted) return 0;
+      taken = true;
+      return 1;
+    }
+    if (Type == fdintCLOSE_FILE_INFO) {
+      closed = true;
+      return 1;
+    }
+    return 0;
+  };
+  extract_out_ = Sink;
+  discard_ = Sink == nullptr;
+  bool ok = false;
+  try {
+    ok = FDICopy(fdi_, cab_name_, cab_path_, 0, notify, this);
+  } catch (...) {
+    extract_out_ = nullptr;
+    discard_ = false;
+    throw;
+  }
+  extract_out_ = nullptr;
+  discard_ = false;
+  return ok && taken && closed;
+}
 
-void TAbCabArchive::TestItemAt(int32_t) {}
+void TAbCabArchive::ExtractItemToStreamAt(int32_t Index, TStream& Stream) {
+  if (!CopyItemTo(Items(Index), &Stream)) throw EAbFDICopyError();
+}
+
+void TAbCabArchive::TestItemAt(int32_t Index) {
+  if (!CopyItemTo(Items(Index), nullptr)) throw EAbFDICopyError();
+}
 
 void TAbCabArchive::SaveArchive() {
   if (fci_ == nullptr) return;
   // A cabinet already written is written again only when files were added since.
-  if (written_ && pending_done_ >= pending_.size()) return;
+  if (written_ && !unsaved_) return;
   if (!FCIFlushCabinet(fci_, false)) {
     if (erf_.erfOper == FCIERR_USER_ABORT) throw EAbUserAbort();
     throw EAbCabException(AbErrorText(AbFCIFlushCabinetError), AbFCIFlushCabinetError);
   }
   written_ = true;
-  pending_done_ = pending_.size();
+  unsaved_ = false;
   for (int32_t i = 0; i < ItemCount(); ++i) Items(i)->SetAction(aaNone);
 }
 

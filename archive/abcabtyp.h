@@ -1,7 +1,8 @@
-// Cabinet archives over the platform's cabinet library (platform/cabinet.h): the list
-// of a cabinet's files, extraction of a file, and a new cabinet built file by file.
-// The library is bound on first use; where it cannot be loaded every use raises
-// EAbNoCabinetDll. A cabinet archive has no archive stream.
+// Cabinet archives over the kit's cabinet library (archive/abcablib.h): the list of a
+// cabinet's files, extraction of a file (also from a set of cabinets), and a new
+// cabinet, or a set of them split at the spanning threshold, built file by file.
+// Reading binds its library on first use; where it cannot be loaded, loading or
+// detecting a cabinet raises EAbNoCabinetDll. A cabinet archive has no archive stream.
 //
 // Names: an item's FileName is the ANSI (Windows-1250) form; the cabinet holds the
 // OEM (852) form, or UTF-8 when the file's name-is-UTF attribute is set.
@@ -12,15 +13,14 @@
 #include <vector>
 
 #include "archive/abarctyp.h"
-#include "platform/cabinet.h"
+#include "archive/abcablib.h"
 #include "platform/streams.h"
 
 namespace pelvar {
 
 constexpr int32_t AbCabTypeOf = 7;
 
-// The compression of new files: none, MSZIP or LZX (LZX cannot be written here:
-// adding with it fails with EAbFCIAddFileError).
+// The compression of new files: none, MSZIP or LZX (with a window of 2^18 bytes).
 enum TAbCabCompressionType : uint8_t { ctNone = 0, ctMSZIP = 1, ctLZX = 2 };
 
 // Binds the cabinet library; raises EAbNoCabinetDll ("Cannot load cabinet.dll")
@@ -43,6 +43,9 @@ class TAbCabArchive : public TAbArchive {
   // any other opens one for reading.
   TAbCabArchive(const AnsiString& FileName, uint16_t Mode);
   // Releases the library's contexts; files added since the last save are written.
+  // A save writes every file added so far: one cabinet, or a set of cabinets none
+  // larger than the spanning threshold (when above 0), the next ones named by
+  // OnRequestImage or, without it, by AbSpanVolumeName (name.c01, name.c02, ...).
   ~TAbCabArchive() override;
 
   std::unique_ptr<TAbArchiveItem> CreateItem(const AnsiString& FileName) override;
@@ -50,8 +53,9 @@ class TAbCabArchive : public TAbArchive {
   // the extract options; a failure of the library is reported as an item failure
   // (ptExtract, ecCabError) and leaves no partial file.
   void ExtractItemAt(int32_t Index, const AnsiString& UseName) override;
-  // Not supported by the cabinet archive: nothing is written.
+  // The item's bytes go to Stream; a failure of the library raises EAbFDICopyError.
   void ExtractItemToStreamAt(int32_t Index, TStream& Stream) override;
+  // Reads the item through, block checksums included; a failure raises EAbFDICopyError.
   void TestItemAt(int32_t Index) override;
   void Add(std::unique_ptr<TAbArchiveItem> Item) override;
   void SetSpanningThreshold(int32_t Value) override;
@@ -81,6 +85,8 @@ class TAbCabArchive : public TAbArchive {
   void CreateCompressor();
   void CreateDecompressor();
   void ReleaseContexts();
+  // Takes the item out of the cabinet into Sink (nullptr: dropped); false on failure.
+  bool CopyItemTo(TAbArchiveItem* Item, TStream* Sink);
   // The library's value of a compression type.
   uint16_t LibraryCompression() const;
   // The ANSI form of a name as the cabinet holds it.
@@ -101,12 +107,13 @@ class TAbCabArchive : public TAbArchive {
   int32_t current_cab_ = 0;
   AnsiString next_cabinet_;
   AnsiString next_disk_;
-  // Items added since the last save, in the order the library receives them.
-  std::vector<TAbArchiveItem*> pending_;
-  size_t pending_done_ = 0;
+  // Files were added since the last save.
+  bool unsaved_ = false;
   bool written_ = false;
   // The file an extraction writes to.
-  TFileStream* extract_out_ = nullptr;
+  TStream* extract_out_ = nullptr;
+  // Bytes taken out are counted and dropped (testing).
+  bool discard_ = false;
 };
 
 // The type test of the detection: 7 when the file loads as a cabinet, 0 when the

@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
   zip unzip python3 gzip tar zlib1g-dev libjpeg-dev libpng-dev
-  libgcab-dev gcab
+  libmspack-dev gcab cabextract
   clang libclang-rt-dev
   pandoc libreoffice-writer-nogui unrtf chromium
 )

@@ -1,5 +1,5 @@
 // libFuzzer target for the cabinet reader: arbitrary bytes as a .cab file, read through
-// the cabinet archive over the platform's cabinet layer (load, list, extract every file
+// the cabinet archive over the kit's cabinet library (load, list, extract every file
 // with the stored paths restored). Files must land below the base directory, nowhere
 // else. The cabinet library itself (loaded at run time) is not instrumented: coverage
 // guides through our layer only.

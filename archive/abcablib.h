@@ -1,18 +1,21 @@
-// The cabinet library: reading and writing Microsoft cabinet files through calls
-// shaped like the Windows library's decompression (FDI) and compression (FCI)
+// The cabinet library of the kit: reading and writing Microsoft cabinet files through
+// calls shaped like the Windows library's decompression (FDI) and compression (FCI)
 // interfaces, as far as the archive kit uses them.
 //
-// Linux has no cabinet library of that name; this layer stands in its place over
-// libgcab (libgcab-1.0.so.0 with the glib, gobject and gio it needs), loaded at run
-// time on first use. Where it cannot be loaded every call fails and
-// CabinetLibraryAvailable() is false.
+// Writing is the kit's own: uncompressed, MSZIP (the kit's deflate, one independent
+// deflate stream per 32 KB block) and LZX folders (valid LZX streams made of
+// uncompressed LZX blocks, so LZX cabinets are no smaller than uncompressed ones),
+// a set of cabinets split at a maximum cabinet size with the continuation flags and
+// the names of the previous and next cabinets; each file in a folder of its own.
+// Quantum folders and reserve areas are not written. The compressed data of every
+// file added is held in memory until the context is destroyed.
 //
-// What the layer cannot do (libgcab cannot): write LZX or Quantum folders (only
-// uncompressed and MSZIP), read Quantum folders, split a cabinet over several files
-// (a maximum cabinet size is not honoured, a next cabinet is never started), read
-// files that continue from or into another cabinet, write reserve areas or a chosen
-// set identifier. Files are held in memory whole: a cabinet's files while it is
-// written, the files taken from a cabinet while they are extracted.
+// Reading lists a cabinet from its own headers and takes the data out through
+// libmspack (libmspack.so.0, loaded at run time on first use): every compression
+// type (none, MSZIP, Quantum, LZX), block checksums checked, and files continuing
+// into or from other cabinets of the set, which are found beside the cabinet by the
+// names its header gives. Where libmspack cannot be loaded, FDICreate fails and
+// CabinetLibraryAvailable() is false; writing does not need it.
 //
 // Names inside a cabinet are handed over as the cabinet stores them (bytes, without
 // conversion); file names on disk are Windows-1250 paths (UTF-8 on the file system).
@@ -28,7 +31,8 @@ namespace pelvar {
 // ---------------------------------------------------------------------------
 // Binding.
 
-// Loads the library on first use (once per run); true when every entry point is there.
+// Loads the reading library on first use (once per run); true when every entry point
+// is there.
 bool LoadCabinetLibrary();
 bool CabinetLibraryAvailable();
 // Points the loader at another library file and forgets the current binding (for
@@ -126,8 +130,11 @@ HFDI FDICreate(PFNFDIWRITE pfnwrite, int32_t cpuType, ERF* perf);
 // True when the file is a cabinet this layer can read; fills the information.
 bool FDIIsCabinet(HFDI hfdi, const AnsiString& fileName, FDICABINETINFO* pfdici);
 // Walks the cabinet cabinetPath + cabinetName: fdintCABINET_INFO once, then for each
-// file fdintCOPY_FILE (and, when the file is taken, its bytes and
-// fdintCLOSE_FILE_INFO). False on failure, with the error record of FDICreate set.
+// file fdintPARTIAL_FILE (the file continues from a previous cabinet) or
+// fdintCOPY_FILE, and for each file taken its bytes and fdintCLOSE_FILE_INFO. A file
+// continuing into the next cabinets is read on from them; a partial file, when taken,
+// is read whole from the previous cabinets. False on failure, with the error record
+// of FDICreate set.
 bool FDICopy(HFDI hfdi, const AnsiString& cabinetName, const AnsiString& cabinetPath, int32_t flags,
              const PFNFDINOTIFY& pfnfdin, void* pvUser);
 bool FDIDestroy(HFDI hfdi);
@@ -147,8 +154,10 @@ enum FCIERROR : int32_t {
   FCIERR_MCI_FAIL = 8,
 };
 
-// The compression parameters. cb (maximum cabinet size) and the reserves are kept
-// but not honoured (see above).
+// The compression parameters. cb is the maximum cabinet size (0: one cabinet of any
+// size); cbFolderThresh has nothing left to do, since every file has a folder of its
+// own; the reserves are not written. The context reads the
+// caller's record at every flush, so it must outlive the context.
 struct CCAB {
   uint32_t cb = 0;
   uint32_t cbFolderThresh = 0;
@@ -164,7 +173,7 @@ struct CCAB {
 };
 
 // Kinds of status reports.
-constexpr uint32_t statusFile = 0;     // cb1 compressed, cb2 uncompressed bytes of a file done
+constexpr uint32_t statusFile = 0;     // cb1 compressed bytes made, cb2 bytes of the file read since the last report
 constexpr uint32_t statusFolder = 1;   // cb1, cb2: folder bytes so far, of the total
 constexpr uint32_t statusCabinet = 2;  // cb2: the cabinet's size; the answer is accepted
 
@@ -180,7 +189,8 @@ struct FCICallbacks {
       fnGetOpenInfo;
   // Progress; -1 aborts.
   std::function<int32_t(uint32_t typeStatus, uint32_t cb1, uint32_t cb2, void* pv)> fnStatus;
-  // The parameters of the next cabinet; never asked (no spanning).
+  // The parameters of the next cabinet of a set (iCab already counted on): sets szCab
+  // (and may set szDisk); false stops the flush.
   std::function<bool(CCAB& pccab, uint32_t cbPrevCab, void* pv)> fnGetNextCabinet;
 };
 
@@ -188,16 +198,19 @@ struct FCIContext;
 using HFCI = FCIContext*;
 
 HFCI FCICreate(ERF* perf, const FCICallbacks& callbacks, CCAB* pccab, void* pv);
-// Notes the source file (read when the cabinet is flushed) under pszFileName in the
-// current folder; a different compression type starts a new folder. False when the
-// file cannot be opened or the type is not supported.
+// Compresses the source file under pszFileName into the current folder, reporting
+// statusFile as it goes, into a folder of its own. False
+// when the file cannot be read, the type cannot be written (Quantum) or the status
+// handler aborts; the folder is then as it was.
 bool FCIAddFile(HFCI hfci, const AnsiString& pszSourceFile, const AnsiString& pszFileName, bool fExecute,
                 uint16_t typeCompress);
 // Ends the current folder; later files go to a new one.
 bool FCIFlushFolder(HFCI hfci);
-// Writes the cabinet with every file noted since the last flush.
+// Writes every file added to the context so far as the cabinet szCabPath + szCab, or
+// as a set of cabinets when it would be larger than cb (the next cabinets named by
+// fnGetNextCabinet). The files of a set are written whole or not at all.
 bool FCIFlushCabinet(HFCI hfci, bool fGetNextCab);
-// Releases the context without writing what was not flushed.
+// Releases the context without writing anything.
 bool FCIDestroy(HFCI hfci);
 
 }  // namespace pelvar
