@@ -560,6 +560,8 @@ void TAbZipArchive::DoSpanningMediaRequest(TObject* Sender, int32_t ImageNumber,
   if (!removable) {
     if (OnRequestImage) {
       OnRequestImage(this, ImageNumber, ImageName, Abort);
+    } else if (!writing && last_volume_is_archive_) {
+      ImageName = VolumeNameOf(ImageNumber);
     } else if (auto_named_volumes_) {
       ImageName = AbSpanVolumeName(ArchiveName(), ImageNumber);
     } else if (!writing) {
@@ -594,6 +596,12 @@ std::unique_ptr<TAbSpanStream> TAbZipArchive::OpenReadStream(const AnsiString& N
 
 void TAbZipArchive::ReplaceStream(std::unique_ptr<TAbSpanStream> Stream) {
   SetArchiveStream(std::unique_ptr<TStream>(Stream.release()));
+}
+
+AnsiString TAbZipArchive::VolumeNameOf(int32_t DiskNumber) const {
+  if (last_volume_is_archive_)
+    return DiskNumber >= footer_.DiskNumber ? ArchiveName() : AbSpanVolumeName(ArchiveName(), DiskNumber + 1);
+  return DiskNumber == 0 ? ArchiveName() : AbSpanVolumeName(ArchiveName(), DiskNumber);
 }
 
 void TAbZipArchive::OpenVolume(int32_t DiskNumber) {
@@ -637,7 +645,7 @@ void TAbZipArchive::OpenVolume(int32_t DiskNumber) {
     }
     throw EAbFileNotFound();
   }
-  AnsiString name = DiskNumber == 0 ? ArchiveName() : AbSpanVolumeName(ArchiveName(), DiskNumber);
+  AnsiString name = VolumeNameOf(DiskNumber);
   if (OnRequestImage && !auto_named_volumes_) {
     OnRequestImage(this, DiskNumber, name, abort);
     if (abort) throw EAbUserAbort();
@@ -654,6 +662,7 @@ void TAbZipArchive::OpenVolume(int32_t DiskNumber) {
 
 void TAbZipArchive::LoadArchive() {
   auto_named_volumes_ = false;
+  last_volume_is_archive_ = false;
   TStream* stream = Stream();
   if (stream == nullptr || stream->Size() == 0) {
     bool abort = false;
@@ -675,6 +684,7 @@ void TAbZipArchive::LoadArchive() {
   const uint32_t sig = TRecordReader(head).U32();
   const bool marker = got == 4 && (sig == Ab_ZipSpannedSetSignature || sig == Ab_ZipPossiblySpannedSignature);
   int64_t end_pos = marker ? -1 : AbFindEndRecord(*stream);
+  const bool end_in_archive_file = end_pos >= 0;
   if (end_pos < 0) {
     if (!marker && !(got >= 2 && head[0] == 'P' && head[1] == 'K')) {
       SetStatus(asInvalid);
@@ -700,6 +710,9 @@ void TAbZipArchive::LoadArchive() {
   current_disk_ = footer_.DiskNumber;
   if (auto* volume = dynamic_cast<TAbSpanStream*>(stream)) volume->SetSpanNumber(current_disk_);
   if (footer_.DiskNumber > 0) SetSpanned(true);
+  // A set split by other writers ends in the archive file itself: the end record
+  // is there and names a later disk, so the volumes before it are numbered files.
+  if (end_in_archive_file && footer_.DiskNumber > 0 && !drive_is_removable_) last_volume_is_archive_ = true;
   // A Zip64 archive keeps its real values elsewhere and marks these fields.
   if (end_pos >= 20 && (footer_.TotalEntries == 0xFFFF || footer_.EntriesOnDisk == 0xFFFF ||
                         footer_.DirectoryOffset == 0xFFFFFFFF || footer_.DirectorySize == 0xFFFFFFFF)) {

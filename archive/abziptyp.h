@@ -285,6 +285,11 @@ class TAbZipArchive : public TAbArchive {
   AnsiString password_;
   uint8_t password_retries_ = 3;
   bool auto_named_volumes_ = false;
+  // The archive file itself is the last volume of its set and holds the end record;
+  // the volumes before it are numbered from 1 (the disk number plus one).
+  bool last_volume_is_archive_ = false;
+  // The file of a volume of the set being read.
+  AnsiString VolumeNameOf(int32_t DiskNumber) const;
 };
 
 }  // namespace pelvar

@@ -431,6 +431,28 @@ TEST(AbZipPrc, EntriesOfASpannedSetExtractFromTheirVolumes) {
   }
 }
 
+// A set split by zip (x.z01, x.z02, ... and x.zip last, holding the end record) reads
+// from the volume each entry starts on, across volume ends.
+TEST(AbZipPrc, SetsSplitByZipReadFromTheirNumberedVolumes) {
+  TempDir dir("abzipprc");
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {"a.bin", Binary(200000, 3)}, {"b.txt", Text(40000)}, {"c.bin", Binary(250000, 4)}};
+  for (const auto& [name, data] : files) WriteFile(dir.File(name), data);
+  const std::string path = dir.File("split.zip");
+  const auto made = RunCommand({"zip", "-q", "-j", "-s", "64k", path, dir.File("a.bin"), dir.File("b.txt"),
+                                dir.File("c.bin")});
+  ASSERT_EQ(made.exit_code, 0) << made.output;
+  ASSERT_TRUE(Exists(dir.File("split.z02")));
+  auto zip = OpenZip(path);
+  ASSERT_EQ(zip->ItemCount(), 3);
+  for (int32_t i = 2; i >= 0; --i) {
+    const auto& [name, data] = files[static_cast<size_t>(i)];
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(SameBytes(ExtractWithKit(*zip, name), data));
+    EXPECT_NO_THROW(zip->TestItemAt(i));
+  }
+}
+
 // --- Failures ---
 
 // The offset of the first byte of an entry's data in a zip file.
