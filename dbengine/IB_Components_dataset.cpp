@@ -169,6 +169,10 @@ void TIB_Dataset::SetIB_Session(TIB_Session* Value) {
 
 void TIB_Dataset::Loaded() {
   TIB_Statement::Loaded();
+  CheckPendingOpen();
+}
+
+void TIB_Dataset::CheckPendingOpen() {
   if (!pending_open_ || IsLoading()) return;
   try {
     Open();

@@ -84,6 +84,31 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
 }
 
 
+// A query over a table without a primary key reads and writes its rows by their db-key,
+// a bare star in its select list too.
+TEST_F(REZDatasetDb, AStarQueryOverATableWithoutPrimaryKeyOpensReadOnlyAndLive) {
+  Exec("insert into ADAPTER_NOPK values (1, 'one')");
+  Exec("insert into ADAPTER_NOPK values (2, 'two')");
+  for (const bool live : {false, true}) {
+    SCOPED_TRACE(live);
+    TREZQuery* q = Query("select * from ADAPTER_NOPK order by A");
+    q->SetRequestLive(live);
+    q->Open();
+    ASSERT_TRUE(q->Active());
+    EXPECT_EQ(q->FieldCount(), 2);
+    q->Last();
+    EXPECT_EQ(q->FieldByName("B")->AsString(), "two");
+    if (live) {
+      q->Edit();
+      q->FieldByName("B")->SetAsString("dva");
+      q->Post();
+      TREZQuery* r = Query("select B from ADAPTER_NOPK where A = 2");
+      r->Open();
+      EXPECT_EQ(r->FieldByName("B")->AsString(), "dva");
+    }
+  }
+}
+
 TEST_F(REZDatasetDb, TableOpensByNameAndPostsThroughGeneratedStatements) {
   AddPartners(2);
   auto* t = New<TREZTable>();
