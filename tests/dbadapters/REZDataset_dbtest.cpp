@@ -816,6 +816,67 @@ TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
 
 // Persistent fields whose names differ from the columns' only in letter case are bound
 // and take the columns' spelling.
+// Fields take their display settings from the columns (a boolean column is centred) and
+// follow the statement's field order.
+TEST_F(REZDatasetDb, FieldsTakeTheColumnsAlignmentAndFieldOrder) {
+  TREZQuery* q = Query("select ID, BOOL, V255 from ADAPTER_TYPES");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("BOOL")->Alignment(), taCenter);
+  EXPECT_EQ(q->FieldByName("ID")->Alignment(), taRightJustify);
+  EXPECT_EQ(q->FieldByName("V255")->Alignment(), taLeftJustify);
+  q->Close();
+
+  AddPartners(1);
+  TREZQuery* p = Query("select ID_PARTNER, PARTNER from PARTNER");
+  auto* id = new TIntegerField(p);
+  id->SetFieldName("ID_PARTNER");
+  id->SetDataSet(p);
+  auto* name = new TStringField(p);
+  name->SetFieldName("PARTNER");
+  name->SetSize(10);
+  name->SetDataSet(p);
+  TIB_StringList order;
+  order.SetText("PARTNER\r\nID_PARTNER");
+  p->InternalDataset()->SetFieldsIndex(&order);
+  p->Open();
+  EXPECT_EQ(p->Fields(0)->FieldName(), "PARTNER");
+  EXPECT_EQ(p->Fields(1)->FieldName(), "ID_PARTNER");
+  EXPECT_EQ(p->FieldByName("PARTNER")->AsString(), "P1");
+}
+
+// Read from an ordering position, the buffered rows are no measure of the count, and a
+// bookmark of a row a little before the position is found among the rows before it.
+TEST_F(REZDatasetDb, FromAnOrderingPositionBookmarksBeforeItAreFound) {
+  Exec("execute block as declare i integer = 1; begin while (i <= 300) do begin "
+       "insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (:i, 'P' || :i, 'Partner'); "
+       "i = i + 1; end end");
+  TREZQuery* all = Query("select ID_PARTNER, PARTNER from PARTNER order by ID_PARTNER");
+  all->Open();
+  ASSERT_TRUE(all->Locate("ID_PARTNER", Variant(145), {}));
+  const TBookmark bm = all->GetBookmark();
+
+  TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");
+  q->SetRecordCountAccurate(false);
+  TIB_StringList items, links;
+  items.SetText("BYID=ORDER BY ID_PARTNER;ORDER BY ID_PARTNER DESC");
+  links.SetText("ID_PARTNER=ITEM=1;POS");
+  q->InternalDataset()->SetOrderingItems(&items);
+  q->InternalDataset()->SetOrderingLinks(&links);
+  q->InternalDataset()->SetOrderingItemNo(1);
+  q->Prepare();
+  q->InternalDataset()->SetOrderingPosition("150");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 150);
+  EXPECT_FALSE(q->IsSequenced());
+  q->GotoBookmark(bm);
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 145);
+  q->Next();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 146);
+  q->Prior();
+  q->Prior();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 144);
+}
+
 TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
   AddPartners(1);
   TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");
