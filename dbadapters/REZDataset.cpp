@@ -439,8 +439,23 @@ void TREZDataset::MoveInternalToBuffer() {
     internal_->SetRowNum(internal_->GetBufferRowNum());
 }
 
+namespace {
+
+// The internal dataset may close and open itself again (reading from another end of an
+// ordering): that is no close of the adapter's.
+struct InternalChange {
+  explicit InternalChange(int32_t& Count) : count(Count) { ++count; }
+  ~InternalChange() { --count; }
+  InternalChange(const InternalChange&) = delete;
+  InternalChange& operator=(const InternalChange&) = delete;
+  int32_t& count;
+};
+
+}  // namespace
+
 void TREZDataset::InternalFirst() {
   if (!internal_->GetIsEditing()) {
+    InternalChange change(internal_change_);
     const int32_t before = internal_->GetBufferRowCount();
     internal_->GotoBof();
     if (!internal_->GetBofFetched() && internal_->GetBufferRowCount() == before) internal_->FetchAll();
@@ -450,6 +465,7 @@ void TREZDataset::InternalFirst() {
 
 void TREZDataset::InternalLast() {
   if (!internal_->GetIsEditing()) {
+    InternalChange change(internal_change_);
     const int32_t before = internal_->GetBufferRowCount();
     internal_->GotoEof();
     if (!internal_->GetEofFetched() && internal_->GetBufferRowCount() == before) internal_->FetchAll();
@@ -494,6 +510,7 @@ void TREZDataset::InternalGotoBookmark(const void* Bookmark) {
     ok = found();
   }
   if (!ok && State() == dsBrowse) {
+    InternalChange change(internal_change_);
     internal_->SetBookmark(bm);
     ok = found();
     while (!ok && internal_->GetBufferRowNum() == internal_->GetEofRowNum() && !internal_->GetEofFetched()) {

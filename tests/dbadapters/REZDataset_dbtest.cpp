@@ -622,7 +622,15 @@ TEST_F(REZDatasetDb, IndexFieldNamesOrderTheTable) {
   // The same names with other separators change nothing.
   t->SetIndexFieldNames(" ID_PARTNER DESC ");
   EXPECT_TRUE(t->Active());
+  // Another order is read again on the row the table stands on, without re-opening.
+  ASSERT_TRUE(t->Locate("ID_PARTNER", Variant(2), {}));
+  int opens = 0;
+  t->AfterOpen = [&](TDataSet*) { ++opens; };
   t->SetIndexFieldNames("PARTNER_NAZEV;ID_PARTNER");
+  EXPECT_EQ(opens, 0);
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  t->Next();
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 3);
   order.clear();
   for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
   EXPECT_EQ(order, "P1P2P3");
@@ -812,6 +820,37 @@ TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
   }
   EXPECT_TRUE(primary);
   EXPECT_TRUE(desc);
+}
+
+// A table whose first index field has an ascending and a descending index reads from a
+// position of it: its ends are reached without reading the rows between them.
+TEST_F(REZDatasetDb, ATableWithIndexesBothWaysRefinesHorizontally) {
+  Exec("execute block as declare i integer = 1; begin while (i <= 300) do begin "
+       "insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (:i, 'P' || :i, 'Partner'); "
+       "i = i + 1; end end");
+  Exec("create descending index PARTNER_ID_D on PARTNER (ID_PARTNER)");
+  a->tr->Commit();
+  a->db->InvalidateSchemaCache();
+  for (const bool allow : {true, false}) {
+    SCOPED_TRACE(allow);
+    auto* t = New<TREZTable>();
+    EXPECT_TRUE(t->AllowHorizontalRefinement());
+    t->SetAllowHorizontalRefinement(allow);
+    t->SetTableName("PARTNER");
+    t->Open();
+    EXPECT_EQ(std::string(t->InternalDataset()->OrderingLinks()->Text()),
+              allow ? "ID_PARTNER=ITEM=1;POS=0\r\n" : "ID_PARTNER=ITEM=1\r\n");
+    EXPECT_EQ(t->IsSequenced(), false);
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 1);
+    t->Last();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 300);
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 299);
+    EXPECT_EQ(t->InternalDataset()->GetBufferRowCount() < 300, allow);
+    t->First();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 1);
+    delete t;
+  }
 }
 
 // Persistent fields whose names differ from the columns' only in letter case are bound
