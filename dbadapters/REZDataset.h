@@ -30,6 +30,7 @@ namespace pelvar {
 
 class TREZDataset;
 class TREZUpdateSQL;
+class TREZQuery;
 
 enum TREZFieldOption { foDisplayFromREZ, foAutoAppendAllFields };
 using TREZFieldOptions = TEnumSet<TREZFieldOption>;
@@ -239,6 +240,34 @@ class TREZDataset : public TDataSet {
   void SetFilterText(const AnsiString& Value) override;
   void SetFilterOptions(TFilterOptions Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+
+  // --- Provider interface: what a data provider asks of the dataset (the application
+  // itself has none).
+  void PSEndTransaction(bool Commit);
+  void PSExecute() { ExecSQL(); }
+  // Runs SQL with Params on a new query of the same connection and transaction (owned by
+  // the session); with ResultSet the query is opened and handed out, otherwise executed
+  // and freed. The rows affected.
+  int32_t PSExecuteStatement(const AnsiString& SQL, TParams* Params, TREZQuery** ResultSet = nullptr);
+  void PSGetAttributes(TStrings* /*List*/) {}
+  virtual std::unique_ptr<TIndexDef> PSGetDefaultOrder() { return nullptr; }
+  // The index definitions holding every option of Required and none of Excluded.
+  std::vector<const TIndexDef*> PSGetIndexDefs(TIndexOptions Required = {}, TIndexOptions Excluded = {});
+  AnsiString PSGetKeyFields();
+  TParams* PSGetParams() { return params_.get(); }
+  AnsiString PSGetQuoteChar();
+  AnsiString PSGetTableName();
+  // The provider's form of a failed update: a server error keeps its codes and message.
+  std::unique_ptr<EREZ_UpdateError> PSGetUpdateException(const std::exception_ptr& E, const EREZ_UpdateError* Previous);
+  bool PSInTransaction();
+  bool PSIsSQLBased() const { return true; }
+  bool PSIsSQLSupported() const { return true; }
+  void PSReset();
+  void PSSetCommandText(const AnsiString& Text);
+  void PSSetParams(TParams* Params);
+  void PSStartTransaction();
+  // The provider applies updates itself.
+  bool PSUpdateRecord(int32_t /*UpdateKind*/, TDataSet* /*Delta*/) { return false; }
 
   // --- Events
   TREZDatasetFetchCallback OnCallback;
@@ -485,6 +514,7 @@ class TREZBaseTable : public TREZDataset {
   void AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) override;
   void SysPrepareSQL() override;
   void SQLChanged(TObject* List) override;
+  std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
 
  protected:
   bool IsTable() const override { return true; }

@@ -853,6 +853,82 @@ TEST_F(REZDatasetDb, ATableWithIndexesBothWaysRefinesHorizontally) {
   }
 }
 
+// What a data provider asks of the adapters: transactions, statements run beside them,
+// keys, the table's name and default order, and a failed update with the server's codes.
+TEST_F(REZDatasetDb, TheProviderInterfaceAnswersFromTheInternalDataset) {
+  auto* bare = new TREZQuery(&a->form);
+  try {
+    bare->PSInTransaction();
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(AnsiToUtf8(e.Message()), "Musí být přiřazena IB_Transaction");
+  }
+
+  TREZQuery* q = Query("select P.ID_PARTNER, P.PARTNER from PARTNER P where P.ID_PARTNER > :LOW");
+  q->SetKeyRelation("P");
+  EXPECT_EQ(q->PSGetTableName(), "PARTNER");
+  EXPECT_EQ(q->PSGetQuoteChar(), "\"");
+  EXPECT_TRUE(q->PSIsSQLBased());
+  EXPECT_FALSE(q->PSUpdateRecord(0, nullptr));
+  q->PSStartTransaction();
+  EXPECT_TRUE(q->PSInTransaction());
+
+  // Parameters given by position take the statement's names.
+  TParams params;
+  params.CreateParam(ftInteger, "X", ptUnknown)->SetValue(Variant(7));
+  params.CreateParam(ftString, "Y", ptUnknown)->SetValue(Variant(AnsiString("P7")));
+  EXPECT_EQ(q->PSExecuteStatement("insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) "
+                                  "values (:ID, :NAME, 'Partner')", &params), 1);
+  EXPECT_EQ(params.Items(0)->Name(), "ID");
+  TREZQuery* rows = nullptr;
+  q->PSExecuteStatement("select PARTNER from PARTNER where ID_PARTNER = 7", nullptr, &rows);
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(rows->FieldByName("PARTNER")->AsString(), "P7");
+  delete rows;
+
+  TParams low;
+  low.CreateParam(ftInteger, "LOW", ptInput)->SetValue(Variant(5));
+  q->PSSetParams(&low);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 7);
+  q->PSReset();
+  EXPECT_TRUE(q->Active());
+
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  EXPECT_EQ(t->PSGetKeyFields(), "ID_PARTNER");
+  std::unique_ptr<TIndexDef> order = t->PSGetDefaultOrder();
+  ASSERT_NE(order, nullptr);
+  EXPECT_TRUE(order->Options().Contains(ixPrimary));
+  EXPECT_EQ(order->Fields(), "ID_PARTNER");
+
+  // A trigger's exception arrives with the server's codes.
+  auto* d = New<TREZTable>();
+  d->SetTableName("ADAPTER_DEFAULTS");
+  d->Open();
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(-1);
+  std::exception_ptr failure;
+  try {
+    d->Post();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  ASSERT_TRUE(failure);
+  EREZ_UpdateError previous("earlier", AnsiString(), 335544517, 0, nullptr);
+  std::unique_ptr<EREZ_UpdateError> e = d->PSGetUpdateException(failure, &previous);
+  EXPECT_EQ(e->SQLCode(), -836);
+  EXPECT_EQ(e->PreviousError(), 335544517);
+  EXPECT_NE(AnsiToUtf8(e->Message()).find("Záporný klíč není dovolen"), std::string::npos);
+  d->Cancel();
+
+  for (TREZDataset* x : {static_cast<TREZDataset*>(q), static_cast<TREZDataset*>(t), static_cast<TREZDataset*>(d)})
+    x->Close();
+  q->PSEndTransaction(false);
+  EXPECT_FALSE(q->PSInTransaction());
+}
+
 // Persistent fields whose names differ from the columns' only in letter case are bound
 // and take the columns' spelling.
 // Fields take their display settings from the columns (a boolean column is centred) and
