@@ -2,6 +2,7 @@
 // field values.
 #include "dbadapters/REZDataset.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "dbclient/IB_Constants.h"
@@ -281,6 +282,7 @@ void TREZDataset::InitFields() {
     }
     if (f->FieldName() != col_name) f->SetFieldName(col_name);
     if (take_display) {
+      f->SetAlignment(static_cast<TAlignment>(std::min<uint8_t>(col->Alignment, taCenter)));
       f->SetRequired(col->GetRequired() && !col->GetHasServerDefault());
       f->SetDisplayLabel(col->GetDisplayLabel());
       f->SetReadOnly(col->GetReadOnly());
@@ -309,6 +311,13 @@ void TREZDataset::InitFields() {
     }
     if (f->Origin().empty() && !col->GetRelName().empty() && !col->GetFieldName().empty())
       f->SetOrigin(col->GetRelName() + "." + col->GetFieldName());
+  }
+  // The statement's field order (its fields index list) orders the fields too.
+  if (internal_->FieldsIndex()->Count() > 0) {
+    const int32_t last = static_cast<int32_t>(FieldList().size()) - 1;
+    for (int32_t i = 0; i < row->ColumnCount() && last >= 0; ++i) {
+      if (TField* f = FindField(row->GetColumn(i)->GetBDEFieldName())) f->SetIndex(std::min(i, last));
+    }
   }
   descs_.clear();
 }
@@ -430,8 +439,23 @@ void TREZDataset::MoveInternalToBuffer() {
     internal_->SetRowNum(internal_->GetBufferRowNum());
 }
 
+namespace {
+
+// The internal dataset may close and open itself again (reading from another end of an
+// ordering): that is no close of the adapter's.
+struct InternalChange {
+  explicit InternalChange(int32_t& Count) : count(Count) { ++count; }
+  ~InternalChange() { --count; }
+  InternalChange(const InternalChange&) = delete;
+  InternalChange& operator=(const InternalChange&) = delete;
+  int32_t& count;
+};
+
+}  // namespace
+
 void TREZDataset::InternalFirst() {
   if (!internal_->GetIsEditing()) {
+    InternalChange change(internal_change_);
     const int32_t before = internal_->GetBufferRowCount();
     internal_->GotoBof();
     if (!internal_->GetBofFetched() && internal_->GetBufferRowCount() == before) internal_->FetchAll();
@@ -441,6 +465,7 @@ void TREZDataset::InternalFirst() {
 
 void TREZDataset::InternalLast() {
   if (!internal_->GetIsEditing()) {
+    InternalChange change(internal_change_);
     const int32_t before = internal_->GetBufferRowCount();
     internal_->GotoEof();
     if (!internal_->GetEofFetched() && internal_->GetBufferRowCount() == before) internal_->FetchAll();
@@ -474,14 +499,28 @@ void TREZDataset::InternalGotoBookmark(const void* Bookmark) {
            internal_->GetBufferBookmark() == bm;
   };
   bool ok = found();
-  // Widen the search: more rows forward until the end, then through the server.
-  while (!ok && !internal_->GetEofFetched()) {
-    internal_->SetBufferRowNum(internal_->GetEofRowNum() + 200);
+  // Widen the search: a few rows on either side first (the row is most often near the
+  // rows already read), then through the server and in larger steps each way.
+  if (!ok && !internal_->GetEofFetched()) {
+    internal_->SetBufferRowNum(internal_->GetEofRowNum() + 20);
+    ok = found();
+  }
+  if (!ok && !internal_->GetBofFetched()) {
+    internal_->SetBufferRowNum(internal_->GetBofRowNum() - 20);
     ok = found();
   }
   if (!ok && State() == dsBrowse) {
+    InternalChange change(internal_change_);
     internal_->SetBookmark(bm);
     ok = found();
+    while (!ok && internal_->GetBufferRowNum() == internal_->GetEofRowNum() && !internal_->GetEofFetched()) {
+      internal_->SetBufferRowNum(internal_->GetEofRowNum() + 200);
+      ok = found();
+    }
+    while (!ok && internal_->GetBufferRowNum() == internal_->GetBofRowNum() && !internal_->GetBofFetched()) {
+      internal_->SetBufferRowNum(internal_->GetBofRowNum() - 200);
+      ok = found();
+    }
   }
   if (!ok) internal_->SyncBufferRow();
   if (internal_->GetBufferRowNum() != current_) {
@@ -548,6 +587,8 @@ void TREZDataset::Resync(TResyncMode Mode) {
 }
 
 bool TREZDataset::IsSequenced() {
+  // Read from an ordering position, the buffered rows say nothing of the whole count.
+  if (internal_->Prepared() && internal_->OrderingRange()) return false;
   if (record_count_accurate_ && !auto_fetch_all_) return false;
   return true;
 }

@@ -30,6 +30,7 @@ namespace pelvar {
 
 class TREZDataset;
 class TREZUpdateSQL;
+class TREZQuery;
 
 enum TREZFieldOption { foDisplayFromREZ, foAutoAppendAllFields };
 using TREZFieldOptions = TEnumSet<TREZFieldOption>;
@@ -169,6 +170,42 @@ class TREZDataset : public TDataSet {
   void SetRecordCountAccurate(bool Value);
   bool Unidirectional() const { return internal_->GetUnidirectional(); }
   void SetUnidirectional(bool Value);
+  TIB_BufferSynchroFlags BufferSynchroFlags() const { return internal_->BufferSynchroFlags(); }
+  void SetBufferSynchroFlags(TIB_BufferSynchroFlags Value) { internal_->SetBufferSynchroFlags(Value); }
+  uint32_t CallbackInitInt() const { return internal_->CallbackInitInt(); }
+  void SetCallbackInitInt(uint32_t Value) { internal_->SetCallbackInitInt(Value); }
+  uint32_t CallbackRefreshInt() const { return internal_->CallbackRefreshInt(); }
+  void SetCallbackRefreshInt(uint32_t Value) { internal_->SetCallbackRefreshInt(Value); }
+  TIB_StringList* ColumnAttributes() const { return internal_->ColumnAttributes(); }
+  void SetColumnAttributes(const TStrings* Value) { internal_->SetColumnAttributes(Value); }
+  TIB_StringList* FieldsAlignment() const { return internal_->FieldsAlignment(); }
+  void SetFieldsAlignment(const TStrings* Value) { internal_->SetFieldsAlignment(Value); }
+  TIB_StringList* FieldsDisplayLabel() const { return internal_->FieldsDisplayLabel(); }
+  void SetFieldsDisplayLabel(const TStrings* Value) { internal_->SetFieldsDisplayLabel(Value); }
+  TIB_StringList* FieldsDisplayFormat() const { return internal_->FieldsDisplayFormat(); }
+  void SetFieldsDisplayFormat(const TStrings* Value) { internal_->SetFieldsDisplayFormat(Value); }
+  TIB_StringList* FieldsReadOnly() const { return internal_->FieldsReadOnly(); }
+  void SetFieldsReadOnly(const TStrings* Value) { internal_->SetFieldsReadOnly(Value); }
+  TIB_StringList* FieldsEditMask() const { return internal_->FieldsEditMask(); }
+  void SetFieldsEditMask(const TStrings* Value) { internal_->SetFieldsEditMask(Value); }
+  TIB_StringList* FieldsVisible() const { return internal_->FieldsVisible(); }
+  void SetFieldsVisible(const TStrings* Value) { internal_->SetFieldsVisible(Value); }
+  bool KeyLinksAutoDefine() const { return internal_->KeyLinksAutoDefine(); }
+  void SetKeyLinksAutoDefine(bool Value) { internal_->SetKeyLinksAutoDefine(Value); }
+  TIB_StringList* LockSQL() const { return internal_->LockSQL(); }
+  void SetLockSQL(TStrings* Value) { internal_->SetLockSQL(Value); }
+  void SetEditSQL(TStrings* Value) { internal_->SetEditSQL(Value); }
+  void SetInsertSQL(TStrings* Value) { internal_->SetInsertSQL(Value); }
+  void SetDeleteSQL(TStrings* Value) { internal_->SetDeleteSQL(Value); }
+  bool PessimisticLocking() const { return internal_->PessimisticLocking; }
+  void SetPessimisticLocking(bool Value) { internal_->PessimisticLocking = Value; }
+  const TIB_MacroSubstituteEvent& OnMacroSubstitute() const { return internal_->OnMacroSubstitute; }
+  void SetOnMacroSubstitute(const TIB_MacroSubstituteEvent& Value) { internal_->OnMacroSubstitute = Value; }
+  const TIB_UpdateErrorEvent& OnUpdateError() const { return internal_->OnUpdateError; }
+  void SetOnUpdateError(const TIB_UpdateErrorEvent& Value) { internal_->OnUpdateError = Value; }
+  // Kept for forms that name a session; the adapters work in the default one.
+  const AnsiString& SessionName() const { return session_name_; }
+  void SetSessionName(const AnsiString& Value) { session_name_ = Value; }
   TREZFieldOptions FieldOptions() const { return field_options_; }
   void SetFieldOptions(TREZFieldOptions Value) { field_options_ = Value; }
   TREZUpdateSQL* UpdateObject() const { return update_object_; }
@@ -203,6 +240,34 @@ class TREZDataset : public TDataSet {
   void SetFilterText(const AnsiString& Value) override;
   void SetFilterOptions(TFilterOptions Value) override;
   void SetOnFilterRecord(const TFilterRecordEvent& Value) override;
+
+  // --- Provider interface: what a data provider asks of the dataset (the application
+  // itself has none).
+  void PSEndTransaction(bool Commit);
+  void PSExecute() { ExecSQL(); }
+  // Runs SQL with Params on a new query of the same connection and transaction (owned by
+  // the session); with ResultSet the query is opened and handed out, otherwise executed
+  // and freed. The rows affected.
+  int32_t PSExecuteStatement(const AnsiString& SQL, TParams* Params, TREZQuery** ResultSet = nullptr);
+  void PSGetAttributes(TStrings* /*List*/) {}
+  virtual std::unique_ptr<TIndexDef> PSGetDefaultOrder() { return nullptr; }
+  // The index definitions holding every option of Required and none of Excluded.
+  std::vector<const TIndexDef*> PSGetIndexDefs(TIndexOptions Required = {}, TIndexOptions Excluded = {});
+  AnsiString PSGetKeyFields();
+  TParams* PSGetParams() { return params_.get(); }
+  AnsiString PSGetQuoteChar();
+  AnsiString PSGetTableName();
+  // The provider's form of a failed update: a server error keeps its codes and message.
+  std::unique_ptr<EREZ_UpdateError> PSGetUpdateException(const std::exception_ptr& E, const EREZ_UpdateError* Previous);
+  bool PSInTransaction();
+  bool PSIsSQLBased() const { return true; }
+  bool PSIsSQLSupported() const { return true; }
+  void PSReset();
+  void PSSetCommandText(const AnsiString& Text);
+  void PSSetParams(TParams* Params);
+  void PSStartTransaction();
+  // The provider applies updates itself.
+  bool PSUpdateRecord(int32_t /*UpdateKind*/, TDataSet* /*Delta*/) { return false; }
 
   // --- Events
   TREZDatasetFetchCallback OnCallback;
@@ -373,6 +438,7 @@ class TREZDataset : public TDataSet {
   bool cursor_open_ = false;
   bool prepared_on_load_ = false;
   AnsiString keys_for_;
+  AnsiString session_name_;
   std::vector<AnsiString> key_fields_;
 };
 
@@ -381,6 +447,12 @@ class TREZBaseQuery : public TREZDataset {
  public:
   using TREZDataset::TREZDataset;
   int32_t GetParamCount() const { return params_->Count(); }
+  int32_t OrderingItemNo() const { return internal_->OrderingItemNo(); }
+  void SetOrderingItemNo(int32_t Value) { internal_->SetOrderingItemNo(Value); }
+  TIB_StringList* OrderingItems() const { return internal_->OrderingItems(); }
+  void SetOrderingItems(const TStrings* Value) { internal_->SetOrderingItems(Value); }
+  TIB_StringList* OrderingLinks() const { return internal_->OrderingLinks(); }
+  void SetOrderingLinks(const TStrings* Value) { internal_->SetOrderingLinks(Value); }
 };
 
 class TREZQuery : public TREZBaseQuery {
@@ -391,6 +463,8 @@ class TREZQuery : public TREZBaseQuery {
   void SetSQL(const TStrings* Value);
   const AnsiString& KeyRelation() const { return internal_->KeyRelation(); }
   void SetKeyRelation(const AnsiString& Value) { internal_->SetKeyRelation(Value); }
+  TIB_StringList* JoinLinks() const { return internal_->JoinLinks(); }
+  void SetJoinLinks(const TStrings* Value) { internal_->JoinLinks()->Assign(const_cast<TStrings*>(Value)); }
 };
 
 class TREZBaseTable : public TREZDataset {
@@ -414,6 +488,10 @@ class TREZBaseTable : public TREZDataset {
   void CancelRange();
   const AnsiString& IndexName() const { return index_name_; }
   void SetIndexName(const AnsiString& Value);
+  // Reading from a position of the first index field (the ordering link marked
+  // ";POS=0"), where the schema has both an ascending and a descending index on it.
+  bool AllowHorizontalRefinement() const { return allow_horizontal_refinement_; }
+  void SetAllowHorizontalRefinement(bool Value);
   // The table's index definitions, read from the connection's schema on demand.
   TIndexDefs& IndexDefs() {
     if (!index_defs_->Updated()) UpdateIndexDefs();
@@ -436,6 +514,7 @@ class TREZBaseTable : public TREZDataset {
   void AssignParamFromMaster(TIB_Column* Column, TDataSet* Master) override;
   void SysPrepareSQL() override;
   void SQLChanged(TObject* List) override;
+  std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
 
  protected:
   bool IsTable() const override { return true; }
@@ -449,9 +528,12 @@ class TREZBaseTable : public TREZDataset {
   AnsiString index_field_names_;
   AnsiString index_name_;
   std::unique_ptr<TIB_StringList> master_fields_;
+  // Both an ascending and a descending index of the key relation begin with Field.
+  bool BothWayIndexes(const AnsiString& Field);
   AnsiString ordering_items_;
   int32_t ordering_item_no_ = 0;
   bool building_sql_ = false;
+  bool allow_horizontal_refinement_ = true;
 };
 
 class TREZTable : public TREZBaseTable {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 #include "platform/classes.h"
@@ -38,6 +39,33 @@ class EREZ_ISCError : public EDatabaseError {
   std::shared_ptr<TStringList> error_codes_;
   std::shared_ptr<TStringList> sql_message_;
   std::shared_ptr<TStringList> sql_;
+};
+
+// A failed update as a data provider reports it (the framework's update error): the
+// message, the server's error and SQL codes, the code of the update error before it and
+// the exception it came from.
+class EREZ_UpdateError : public EUpdateError {
+ public:
+  EREZ_UpdateError(const AnsiString& Message, const AnsiString& Context, int32_t ErrorCode,
+                   int32_t PreviousError, std::exception_ptr OriginalException, int32_t SQLCode = 0)
+      : EUpdateError(Message),
+        context_(Context),
+        error_code_(ErrorCode),
+        previous_error_(PreviousError),
+        sql_code_(SQLCode),
+        original_(std::move(OriginalException)) {}
+  const AnsiString& Context() const { return context_; }
+  int32_t ErrorCode() const { return error_code_; }
+  int32_t PreviousError() const { return previous_error_; }
+  int32_t SQLCode() const { return sql_code_; }
+  const std::exception_ptr& OriginalException() const { return original_; }
+
+ private:
+  AnsiString context_;
+  int32_t error_code_;
+  int32_t previous_error_;
+  int32_t sql_code_;
+  std::exception_ptr original_;
 };
 
 // The message of an adapter's server error. For an exception raised by a trigger or a

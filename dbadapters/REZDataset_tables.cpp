@@ -455,7 +455,11 @@ void TREZBaseTable::SysPrepareSQL() {
       first = TrimRight(first.substr(0, first.size() - 5));
     if (internal_->OrderingItems()->Text() != ordering_items_ + "\r\n")
       internal_->OrderingItems()->SetText(ordering_items_);
-    const AnsiString link = first + "=ITEM=1";
+    AnsiString link = first + "=ITEM=1";
+    const bool has_keys = internal_->KeyLinks()->Count() > 0 || !PrimaryKeyFields().empty();
+    if (has_keys && allow_horizontal_refinement_ && !AutoFetchAll() && DataSource() == nullptr &&
+        BothWayIndexes(first))
+      link += ";POS=0";
     if (internal_->OrderingLinks()->Text() != link + "\r\n") internal_->OrderingLinks()->SetText(link);
     internal_->SetOrderingItemNo(ordering_item_no_);
   }
@@ -480,6 +484,36 @@ void TREZBaseTable::SysPrepareSQL() {
   TREZDataset::SysPrepareSQL();
 }
 
+bool TREZBaseTable::BothWayIndexes(const AnsiString& Field) {
+  TIB_StringList* list = nullptr;
+  FindIndexEntry(AnsiString(), list);
+  if (list == nullptr) return false;
+  const AnsiString field = AnsiUpperCase(StripQuotes(Trim(Field)));
+  bool ascending = false, descending = false;
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    AnsiString rel, segs;
+    list->GetItemAttributeValue(i, "REL", rel);
+    if (!AnsiSameText(StripQuotes(rel), StripQuotes(internal_->KeyRelation()))) continue;
+    list->GetItemAttributeValue(i, "SEGS", segs);
+    segs = AnsiUpperCase(Trim(segs));
+    if (segs.rfind(field, 0) != 0) {
+      // The segments may be quoted.
+      segs = StripQuotes(segs.substr(0, segs.find(',')));
+      if (segs != field) continue;
+    } else if (segs.size() > field.size() && !IsTokenDelimiter(segs[field.size()])) {
+      continue;
+    }
+    (list->HasItemAttribute(i, "DESC") ? descending : ascending) = true;
+  }
+  return ascending && descending;
+}
+
+void TREZBaseTable::SetAllowHorizontalRefinement(bool Value) {
+  if (Value == allow_horizontal_refinement_) return;
+  allow_horizontal_refinement_ = Value;
+  if (Prepared()) internal_->InvalidateSQL();
+}
+
 void TREZBaseTable::SQLChanged(TObject* List) {
   TREZDataset::SQLChanged(List);
   if (List != internal_->SQL() || building_sql_ || internal_->Preparing()) return;
@@ -500,10 +534,12 @@ void TREZBaseTable::ApplyIndexChange(const std::function<void()>& Change) {
     if (Prepared()) {
       internal_->InvalidateSQL();
       if (Active()) {
+        // Read again in the new order, staying on the current row.
         CheckBrowseMode();
         UpdateCursorPos();
-        Close();
-        Open();
+        ResetRange();
+        InternalRefresh();
+        Resync({});
       } else {
         Prepare();
       }

@@ -884,6 +884,7 @@ class TIB_Connection : public TIB_Component, public IB_DatabaseStatementTarget {
   void LoginLoop();
   // Connects when Connected was set while reading; every failure is swallowed.
   void CheckPendingConnect();
+  void RunDeferredStatementWork();
   // The status after a failed before-step: connected or disconnected by the handle.
   void ResetStatus() { status_ = GetConnected() ? cstConnected : cstDisconnected; }
   bool IsDestroying() const { return ComponentState().Contains(csDestroying); }
@@ -1114,6 +1115,17 @@ enum : uint8_t {
   tetBeforeEnd = 16,
   tetAfterEnd = 17,
   tetStateChanged = 20,
+};
+
+// What a statement (and a dataset) put off while its components were loading: a prepare
+// and an open that wait for the connection. The statement engine implements it; a
+// connection made after loading runs every statement's pending prepare, then every
+// dataset's pending open.
+class IB_DeferredStatementWork {
+ public:
+  virtual ~IB_DeferredStatementWork() = default;
+  virtual void CheckPendingPrepare() = 0;
+  virtual void CheckPendingOpen() {}
 };
 
 // What a transaction's ending asks of each dataset of its list. The statement engine's

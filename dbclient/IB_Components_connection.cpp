@@ -153,11 +153,39 @@ void TIB_Connection::CheckPendingConnect() {
   try {
     if (Connect(false)) {
       connect_after_load_ = false;
-      // The statements' pending prepares and the datasets' pending opens follow here
-      // once the statement engine registers them with the connection.
+      RunDeferredStatementWork();
     }
   } catch (const std::exception&) {
     // A connection made while loading that fails stays disconnected.
+  }
+}
+
+void TIB_Connection::RunDeferredStatementWork() {
+  // A statement may leave the list (or join it) while its work runs: each one still
+  // listed when its turn comes runs once.
+  const std::vector<TIB_Component*> statements(statements_);
+  auto listed = [this](TIB_Component* c) {
+    return std::find(statements_.begin(), statements_.end(), c) != statements_.end();
+  };
+  for (TIB_Component* c : statements) {
+    if (!listed(c)) continue;
+    if (auto* w = dynamic_cast<IB_DeferredStatementWork*>(c)) {
+      try {
+        w->CheckPendingPrepare();
+      } catch (const std::exception&) {
+        // The prepare stays pending.
+      }
+    }
+  }
+  for (TIB_Component* c : statements) {
+    if (!listed(c)) continue;
+    if (auto* w = dynamic_cast<IB_DeferredStatementWork*>(c)) {
+      try {
+        w->CheckPendingOpen();
+      } catch (const std::exception&) {
+        // The open stays pending.
+      }
+    }
   }
 }
 

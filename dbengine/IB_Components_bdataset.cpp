@@ -272,6 +272,23 @@ TIB_Column* TIB_BDataset::AddedDBKeyColumn() const {
   return nullptr;
 }
 
+namespace {
+
+// The text with line breaks and tabs as blanks, runs of blanks as one, trimmed.
+AnsiString CollapseBlanks(const AnsiString& Text) {
+  AnsiString r;
+  r.reserve(Text.size());
+  for (char ch : Text) {
+    const char c = ch == '\r' || ch == '\n' || ch == '\t' ? ' ' : ch;
+    if (c == ' ' && (r.empty() || r.back() == ' ')) continue;
+    r += c;
+  }
+  while (!r.empty() && r.back() == ' ') r.pop_back();
+  return r;
+}
+
+}  // namespace
+
 void TIB_BDataset::SysPrepareServerSQL() {
   db_key_added_ = false;
   if (db_key_for_sql_ != SQL()->Text()) db_key_relation_.clear();
@@ -285,6 +302,12 @@ void TIB_BDataset::SysPrepareServerSQL() {
   const AnsiString written = SQL()->Text();
   AnsiString text = written;
   AnsiString select = GetSelectClause(text);
+  // A bare star would stand before the added column ("*, X" is no SQL): it takes the
+  // relation's name.
+  const AnsiString prefix = GetFirstSkip(select);
+  if (AnsiUpperCase(CollapseBlanks(select)) == AnsiUpperCase(CollapseBlanks("SELECT " + prefix + " *"))) {
+    select = CollapseBlanks("SELECT " + prefix + " " + db_key_relation_ + ".*");
+  }
   select += "\r\n     , " + db_key_relation_ + ".RDB$DB_KEY";
   SetSelectClause(text, select);
   const bool ignoring = IgnoreSQLChanges();
@@ -432,13 +455,14 @@ void TIB_BDataset::SysDeallocate() {
 // --- Opening and closing -----------------------------------------------------------------------
 
 void TIB_BDataset::DoBeforeOpen() {
-  if (range_forward_.empty() || fetch_direction_ != 1) fetch_direction_ = 0;
+  if (range_forward_.empty()) fetch_direction_ = 0;
   if (!range_forward_.empty()) {
     if (TIB_Column* p = FindParam(range_param_)) {
-      if (fetch_direction_ != 1 || p->GetIsNull()) {
-        fetch_direction_ = 0;
-        SetRangeBoundary(p, OrderingItemNo() > 0);
-      }
+      if (fetch_direction_ == 1 && p->GetIsNull()) fetch_direction_ = 0;
+      // From the start: the forward read begins at the lowest end of the order. From the
+      // end: the forward read finds nothing, and the backward read begins at the highest.
+      if (fetch_direction_ == 0) SetRangeBoundary(p, OrderingItemNo() > 0);
+      else if (fetch_direction_ == 2) SetRangeBoundary(p, OrderingItemNo() < 0);
     }
   }
   if (reverse_ && reverse_->Active()) reverse_->Close();
@@ -494,8 +518,22 @@ bool TIB_BDataset::FetchKeysOnlyRow() {
   for (int32_t i = 0; i < key->ColumnCount() && i < key_cursor_->FieldCount(); ++i) {
     CopyKeyValue(key->GetColumn(i), key_cursor_->Fields()->GetColumn(i), false);
   }
-  node_list_->AddKey(key->RowBuffer(), lookup_duplicate_check_, false, true);
-  return true;
+  // The record filter sees the whole row: it is read by its key now (and kept, so that
+  // showing it needs no second read).
+  bool hidden = false;
+  TIB_Node probe;
+  if (on_filter_record_) {
+    probe.Key.assign(key->RowBuffer(), key->RowBuffer() + key->RowBufferSize());
+    hidden = !RowPassesFilter(&probe);
+    std::memcpy(key->RowBuffer(), probe.Key.data(), probe.Key.size());
+  }
+  TIB_Node* node = node_list_->AddKey(key->RowBuffer(), lookup_duplicate_check_, hidden, true);
+  if (node != nullptr && node->Row.empty() && !probe.Row.empty() &&
+      (node->Flags & (nfModified | nfInserted)) == 0) {
+    node->Row.swap(probe.Row);
+    std::swap(node->BlobChain, probe.BlobChain);
+  }
+  return !(hidden && Filtered());
 }
 
 void TIB_BDataset::SysActivate() {
@@ -603,7 +641,7 @@ class TIB_BDataset::RowSide {
 void TIB_BDataset::FetchRows(bool Forward, int32_t Count) {
   if (!Forward) {
     // Rows before the first one exist only when reading started at an ordering position.
-    if (fetch_direction_ == 1 && !node_list_->BofFetched()) {
+    if (fetch_direction_ != 0 && !node_list_->BofFetched()) {
       FetchBackward(Count);
     } else {
       node_list_->SetFetched(false);
@@ -617,7 +655,10 @@ void TIB_BDataset::FetchRows(bool Forward, int32_t Count) {
     ~Back() { --n; }
   } back{fetch_rows_nesting_};
   if (keys_only_) {
-    for (int32_t i = 0; i < Count && !node_list_->EofFetched(); ++i) FetchKeysOnlyRow();
+    // A row the filter hides does not count.
+    for (int32_t i = 0; i < Count && !node_list_->EofFetched();) {
+      if (FetchKeysOnlyRow()) ++i;
+    }
     return;
   }
   RowSide side(*this);
@@ -862,6 +903,7 @@ void TIB_BDataset::SysFirst() {
     SysOpenCursor();
     if (!Active()) return;
   }
+  if (OrderingRange() && !GotoBof()) return;
   SetRowNum(node_list_->BofRowNum() + 1);
 }
 
@@ -871,6 +913,10 @@ void TIB_BDataset::SysLast() {
   if (!Active()) {
     SysOpenCursor();
     if (!Active()) return;
+  }
+  if (OrderingRange()) {
+    if (GotoEof()) SetRowNum(node_list_->EofRowNum() - 1);
+    return;
   }
   const int32_t aborts = FetchAbortCount();
   SysFetchAll(0);
@@ -900,12 +946,29 @@ void TIB_BDataset::SysAfterScroll() {
   TIB_Dataset::SysAfterScroll();
 }
 
+bool TIB_BDataset::ReopenFrom(uint8_t Direction) {
+  // Read from an ordering position, the rows before it are not all there: reading starts
+  // over from that end.
+  if (Active()) Close();
+  fetch_direction_ = Direction;
+  Open();
+  return Active();
+}
+
 bool TIB_BDataset::GotoBof() {
+  if (OrderingRange() && Prepared()) {
+    if (!ReopenFrom(0)) return false;
+  }
   SetRowNum(node_list_->BofRowNum());
   return true;
 }
 
 bool TIB_BDataset::GotoEof() {
+  if (OrderingRange() && Prepared()) {
+    if (!ReopenFrom(2)) return false;
+    SetRowNum(node_list_->EofRowNum());
+    return true;
+  }
   if (!node_list_->EofFetched()) SysFetchAll(0);
   SetRowNum(node_list_->EofFetched() ? node_list_->EofRowNum() : node_list_->EofRowNum() - 1);
   return node_list_->EofFetched() && GetRowNum() == node_list_->EofRowNum();
@@ -915,6 +978,10 @@ bool TIB_BDataset::ProbeIsEmpty() {
   if (!Prepared() || !IsSelectStatement()) return true;
   if (node_list_->VisibleCount() == 0 && !node_list_->EofFetched()) {
     SysRefreshKeys(node_list_->EofRowNum(), node_list_->EofRowNum());
+  }
+  // Read from an ordering position, rows may lie before it: one row backwards.
+  if (node_list_->VisibleCount() == 0 && !node_list_->BofFetched()) {
+    SysRefreshKeys(node_list_->BofRowNum(), node_list_->BofRowNum());
   }
   return node_list_->VisibleCount() == 0;
 }

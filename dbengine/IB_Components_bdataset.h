@@ -192,6 +192,8 @@ class TIB_BDataset : public TIB_Dataset, public TIB_FilterSource {
   bool GetEofFetched() const override { return node_list_->EofFetched(); }
   bool GotoBof();
   bool GotoEof();
+  // Closes and opens again reading from the start (0) or the end (2).
+  bool ReopenFrom(uint8_t Direction);
   bool ProbeIsEmpty();
   // Makes rows First..Last hold their data, reading unread rows by key.
   bool SysRefreshKeys(int32_t First, int32_t Last) override;

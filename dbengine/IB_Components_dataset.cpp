@@ -169,6 +169,10 @@ void TIB_Dataset::SetIB_Session(TIB_Session* Value) {
 
 void TIB_Dataset::Loaded() {
   TIB_Statement::Loaded();
+  CheckPendingOpen();
+}
+
+void TIB_Dataset::CheckPendingOpen() {
   if (!pending_open_ || IsLoading()) return;
   try {
     Open();
@@ -1007,11 +1011,33 @@ bool TIB_Dataset::SysRefresh(bool RefreshRow, bool Reopen) {
         if (no_nested()) positioned_exactly_ = Active() && !GetEof() && !GetBof();
       }
     } else {
-      // Positioning by bookmark belongs to the datasets that keep bookmarks.
-      Open();
-      if (no_nested()) positioned_exactly_ = Active() && !GetEof() && !GetBof();
+      // A dataset that keeps bookmarks returns to the row it stood on, else near it.
+      SysOpenCursor();
+      if (no_nested() && Active()) {
+        SetBookmark(saved_bookmark);
+        positioned_exactly_ = GetBookmark() == saved_bookmark && !GetEof() && !GetBof();
+        if (!positioned_exactly_ && !saved_bof_or_eof && no_nested()) {
+          SetRowNum(saved_row_num);
+          if (GetBookmark() == saved_bookmark) {
+            positioned_exactly_ = true;
+            reposition_needed_ = false;
+          }
+        }
+        if (!positioned_exactly_ && !saved_bof_or_eof && no_nested()) {
+          SysFirst();
+          if (GetBookmark() == saved_bookmark) {
+            positioned_exactly_ = true;
+            reposition_needed_ = false;
+          } else if (refresh_action_ == raKeepDataPosOrRowNum) {
+            SetRowNum(saved_row_num);
+            if (GetEof()) SetRowNum(CheckedSub(GetEofRowNum(), 1));
+            positioned_exactly_ = false;
+            reposition_needed_ = true;
+          }
+        }
+        if (GetBookmark() != saved_bookmark) reposition_needed_ = true;
+      }
     }
-    (void)saved_bof_or_eof;
     if (!no_nested()) positioned_exactly_ = false;
     after_scroll = refresh_nesting_ == 1 && !FetchingWithCallbacks() && reposition_needed_;
   }

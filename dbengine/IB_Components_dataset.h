@@ -76,6 +76,9 @@ class TIB_Dataset : public TIB_Statement, public IB_FetchAbortTarget {
   ~TIB_Dataset() override;
 
   void Loaded() override;
+  // An open asked for while loading runs now (unless still loading); a failure is shown,
+  // not raised, and the request stays pending until the dataset is active.
+  void CheckPendingOpen() override;
   // Beside the statement list, the dataset leaves the old session's dataset list (and
   // its focus) and joins the new session's: the searches shared with details walk it.
   void SetIB_Session(TIB_Session* Value) override;

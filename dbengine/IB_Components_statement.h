@@ -122,13 +122,17 @@ class TIB_StatementLink : public TIB_Component {
   TIB_Statement* statement_ = nullptr;
 };
 
-class TIB_Statement : public TIB_RowOwner {
+class TIB_Statement : public TIB_RowOwner, public IB_DeferredStatementWork {
  public:
   explicit TIB_Statement(TComponent* Owner);
   ~TIB_Statement() override;
 
   void SetIB_Session(TIB_Session* Value) override;
   void Loaded() override;
+  // A prepare asked for while loading runs now (unless still loading); a failure is
+  // swallowed and the request stays pending.
+  void CheckPendingPrepare() override;
+  bool PendingPrepare() const { return pending_prepare_; }
   void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // --- SQL
@@ -541,7 +545,6 @@ class TIB_Statement : public TIB_RowOwner {
   void ParamsStateChanged(TIB_Row* Row);
   void FieldsStateChanged(TIB_Row* Row);
   void HintsChanged(TObject* List);
-  void CheckPendingPrepare();
 
   isc_stmt_handle stmt_handle_ = 0;
   bool prepared_ = false;

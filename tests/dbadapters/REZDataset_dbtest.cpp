@@ -84,6 +84,31 @@ TEST_F(REZDatasetDb, QueryOpensNavigatesAndKeepsBookmarks) {
 }
 
 
+// A query over a table without a primary key reads and writes its rows by their db-key,
+// a bare star in its select list too.
+TEST_F(REZDatasetDb, AStarQueryOverATableWithoutPrimaryKeyOpensReadOnlyAndLive) {
+  Exec("insert into ADAPTER_NOPK values (1, 'one')");
+  Exec("insert into ADAPTER_NOPK values (2, 'two')");
+  for (const bool live : {false, true}) {
+    SCOPED_TRACE(live);
+    TREZQuery* q = Query("select * from ADAPTER_NOPK order by A");
+    q->SetRequestLive(live);
+    q->Open();
+    ASSERT_TRUE(q->Active());
+    EXPECT_EQ(q->FieldCount(), 2);
+    q->Last();
+    EXPECT_EQ(q->FieldByName("B")->AsString(), "two");
+    if (live) {
+      q->Edit();
+      q->FieldByName("B")->SetAsString("dva");
+      q->Post();
+      TREZQuery* r = Query("select B from ADAPTER_NOPK where A = 2");
+      r->Open();
+      EXPECT_EQ(r->FieldByName("B")->AsString(), "dva");
+    }
+  }
+}
+
 TEST_F(REZDatasetDb, TableOpensByNameAndPostsThroughGeneratedStatements) {
   AddPartners(2);
   auto* t = New<TREZTable>();
@@ -597,7 +622,15 @@ TEST_F(REZDatasetDb, IndexFieldNamesOrderTheTable) {
   // The same names with other separators change nothing.
   t->SetIndexFieldNames(" ID_PARTNER DESC ");
   EXPECT_TRUE(t->Active());
+  // Another order is read again on the row the table stands on, without re-opening.
+  ASSERT_TRUE(t->Locate("ID_PARTNER", Variant(2), {}));
+  int opens = 0;
+  t->AfterOpen = [&](TDataSet*) { ++opens; };
   t->SetIndexFieldNames("PARTNER_NAZEV;ID_PARTNER");
+  EXPECT_EQ(opens, 0);
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 2);
+  t->Next();
+  EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 3);
   order.clear();
   for (t->First(); !t->Eof(); t->Next()) order += t->FieldByName("PARTNER")->AsString();
   EXPECT_EQ(order, "P1P2P3");
@@ -789,8 +822,176 @@ TEST_F(REZDatasetDb, IndexNamesOrderTheTableAndIndexDefsComeFromTheSchema) {
   EXPECT_TRUE(desc);
 }
 
+// A table whose first index field has an ascending and a descending index reads from a
+// position of it: its ends are reached without reading the rows between them.
+TEST_F(REZDatasetDb, ATableWithIndexesBothWaysRefinesHorizontally) {
+  Exec("execute block as declare i integer = 1; begin while (i <= 300) do begin "
+       "insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (:i, 'P' || :i, 'Partner'); "
+       "i = i + 1; end end");
+  Exec("create descending index PARTNER_ID_D on PARTNER (ID_PARTNER)");
+  a->tr->Commit();
+  a->db->InvalidateSchemaCache();
+  for (const bool allow : {true, false}) {
+    SCOPED_TRACE(allow);
+    auto* t = New<TREZTable>();
+    EXPECT_TRUE(t->AllowHorizontalRefinement());
+    t->SetAllowHorizontalRefinement(allow);
+    t->SetTableName("PARTNER");
+    t->Open();
+    EXPECT_EQ(std::string(t->InternalDataset()->OrderingLinks()->Text()),
+              allow ? "ID_PARTNER=ITEM=1;POS=0\r\n" : "ID_PARTNER=ITEM=1\r\n");
+    EXPECT_EQ(t->IsSequenced(), false);
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 1);
+    t->Last();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 300);
+    t->Prior();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 299);
+    EXPECT_EQ(t->InternalDataset()->GetBufferRowCount() < 300, allow);
+    t->First();
+    EXPECT_EQ(t->FieldByName("ID_PARTNER")->AsInteger(), 1);
+    delete t;
+  }
+}
+
+// What a data provider asks of the adapters: transactions, statements run beside them,
+// keys, the table's name and default order, and a failed update with the server's codes.
+TEST_F(REZDatasetDb, TheProviderInterfaceAnswersFromTheInternalDataset) {
+  auto* bare = new TREZQuery(&a->form);
+  try {
+    bare->PSInTransaction();
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(AnsiToUtf8(e.Message()), "Musí být přiřazena IB_Transaction");
+  }
+
+  TREZQuery* q = Query("select P.ID_PARTNER, P.PARTNER from PARTNER P where P.ID_PARTNER > :LOW");
+  q->SetKeyRelation("P");
+  EXPECT_EQ(q->PSGetTableName(), "PARTNER");
+  EXPECT_EQ(q->PSGetQuoteChar(), "\"");
+  EXPECT_TRUE(q->PSIsSQLBased());
+  EXPECT_FALSE(q->PSUpdateRecord(0, nullptr));
+  q->PSStartTransaction();
+  EXPECT_TRUE(q->PSInTransaction());
+
+  // Parameters given by position take the statement's names.
+  TParams params;
+  params.CreateParam(ftInteger, "X", ptUnknown)->SetValue(Variant(7));
+  params.CreateParam(ftString, "Y", ptUnknown)->SetValue(Variant(AnsiString("P7")));
+  EXPECT_EQ(q->PSExecuteStatement("insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) "
+                                  "values (:ID, :NAME, 'Partner')", &params), 1);
+  EXPECT_EQ(params.Items(0)->Name(), "ID");
+  TREZQuery* rows = nullptr;
+  q->PSExecuteStatement("select PARTNER from PARTNER where ID_PARTNER = 7", nullptr, &rows);
+  ASSERT_NE(rows, nullptr);
+  EXPECT_EQ(rows->FieldByName("PARTNER")->AsString(), "P7");
+  delete rows;
+
+  TParams low;
+  low.CreateParam(ftInteger, "LOW", ptInput)->SetValue(Variant(5));
+  q->PSSetParams(&low);
+  q->Open();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 7);
+  q->PSReset();
+  EXPECT_TRUE(q->Active());
+
+  auto* t = New<TREZTable>();
+  t->SetTableName("PARTNER");
+  t->Open();
+  EXPECT_EQ(t->PSGetKeyFields(), "ID_PARTNER");
+  std::unique_ptr<TIndexDef> order = t->PSGetDefaultOrder();
+  ASSERT_NE(order, nullptr);
+  EXPECT_TRUE(order->Options().Contains(ixPrimary));
+  EXPECT_EQ(order->Fields(), "ID_PARTNER");
+
+  // A trigger's exception arrives with the server's codes.
+  auto* d = New<TREZTable>();
+  d->SetTableName("ADAPTER_DEFAULTS");
+  d->Open();
+  d->Append();
+  d->FieldByName("ID")->SetAsInteger(-1);
+  std::exception_ptr failure;
+  try {
+    d->Post();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  ASSERT_TRUE(failure);
+  EREZ_UpdateError previous("earlier", AnsiString(), 335544517, 0, nullptr);
+  std::unique_ptr<EREZ_UpdateError> e = d->PSGetUpdateException(failure, &previous);
+  EXPECT_EQ(e->SQLCode(), -836);
+  EXPECT_EQ(e->PreviousError(), 335544517);
+  EXPECT_NE(AnsiToUtf8(e->Message()).find("Záporný klíč není dovolen"), std::string::npos);
+  d->Cancel();
+
+  for (TREZDataset* x : {static_cast<TREZDataset*>(q), static_cast<TREZDataset*>(t), static_cast<TREZDataset*>(d)})
+    x->Close();
+  q->PSEndTransaction(false);
+  EXPECT_FALSE(q->PSInTransaction());
+}
+
 // Persistent fields whose names differ from the columns' only in letter case are bound
 // and take the columns' spelling.
+// Fields take their display settings from the columns (a boolean column is centred) and
+// follow the statement's field order.
+TEST_F(REZDatasetDb, FieldsTakeTheColumnsAlignmentAndFieldOrder) {
+  TREZQuery* q = Query("select ID, BOOL, V255 from ADAPTER_TYPES");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("BOOL")->Alignment(), taCenter);
+  EXPECT_EQ(q->FieldByName("ID")->Alignment(), taRightJustify);
+  EXPECT_EQ(q->FieldByName("V255")->Alignment(), taLeftJustify);
+  q->Close();
+
+  AddPartners(1);
+  TREZQuery* p = Query("select ID_PARTNER, PARTNER from PARTNER");
+  auto* id = new TIntegerField(p);
+  id->SetFieldName("ID_PARTNER");
+  id->SetDataSet(p);
+  auto* name = new TStringField(p);
+  name->SetFieldName("PARTNER");
+  name->SetSize(10);
+  name->SetDataSet(p);
+  TIB_StringList order;
+  order.SetText("PARTNER\r\nID_PARTNER");
+  p->InternalDataset()->SetFieldsIndex(&order);
+  p->Open();
+  EXPECT_EQ(p->Fields(0)->FieldName(), "PARTNER");
+  EXPECT_EQ(p->Fields(1)->FieldName(), "ID_PARTNER");
+  EXPECT_EQ(p->FieldByName("PARTNER")->AsString(), "P1");
+}
+
+// Read from an ordering position, the buffered rows are no measure of the count, and a
+// bookmark of a row a little before the position is found among the rows before it.
+TEST_F(REZDatasetDb, FromAnOrderingPositionBookmarksBeforeItAreFound) {
+  Exec("execute block as declare i integer = 1; begin while (i <= 300) do begin "
+       "insert into PARTNER (ID_PARTNER, PARTNER, PARTNER_NAZEV) values (:i, 'P' || :i, 'Partner'); "
+       "i = i + 1; end end");
+  TREZQuery* all = Query("select ID_PARTNER, PARTNER from PARTNER order by ID_PARTNER");
+  all->Open();
+  ASSERT_TRUE(all->Locate("ID_PARTNER", Variant(145), {}));
+  const TBookmark bm = all->GetBookmark();
+
+  TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");
+  q->SetRecordCountAccurate(false);
+  TIB_StringList items, links;
+  items.SetText("BYID=ORDER BY ID_PARTNER;ORDER BY ID_PARTNER DESC");
+  links.SetText("ID_PARTNER=ITEM=1;POS");
+  q->InternalDataset()->SetOrderingItems(&items);
+  q->InternalDataset()->SetOrderingLinks(&links);
+  q->InternalDataset()->SetOrderingItemNo(1);
+  q->Prepare();
+  q->InternalDataset()->SetOrderingPosition("150");
+  q->Open();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 150);
+  EXPECT_FALSE(q->IsSequenced());
+  q->GotoBookmark(bm);
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 145);
+  q->Next();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 146);
+  q->Prior();
+  q->Prior();
+  EXPECT_EQ(q->FieldByName("ID_PARTNER")->AsInteger(), 144);
+}
+
 TEST_F(REZDatasetDb, PersistentFieldsBindIgnoringLetterCase) {
   AddPartners(1);
   TREZQuery* q = Query("select ID_PARTNER, PARTNER from PARTNER");

@@ -17,7 +17,8 @@
 namespace pelvar::test {
 
 // Tables the practice schema lacks: the column types the adapters must also carry, a
-// table with a server default and a trigger that raises a user exception.
+// table without a primary key, a table with a server default and a trigger that raises a
+// user exception.
 inline const char* kAdapterExtras =
     "create table ADAPTER_TYPES (ID integer not null primary key,\n"
     "  V255 varchar(255), V300 varchar(300), N182 numeric(18,2), N152 numeric(15,2),\n"
@@ -25,6 +26,7 @@ inline const char* kAdapterExtras =
     "  D date, T time, M blob sub_type text, BIN blob sub_type binary, BOOL boolean);\n"
     "create table ADAPTER_DEFAULTS (ID integer not null primary key,\n"
     "  NAZEV varchar(20) default 'výchozí', POCET integer default 5);\n"
+    "create table ADAPTER_NOPK (A integer, B varchar(10));\n"
     "create exception E_ADAPTER 'Záznam nelze uložit';\n"
     "commit;\n"
     "set term ^;\n"

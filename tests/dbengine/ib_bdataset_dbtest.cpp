@@ -885,6 +885,101 @@ TEST_F(BDatasetDb, ACustomUpdateThatChangedNoRowIsNotApplied) {
   EXPECT_EQ(d->NodeList()->ModifiedCount(), 1);
 }
 
+// A table without a primary key is keyed by its db-key: a bare star in the select list
+// still opens, edits and keeps its rows.
+TEST_F(BDatasetDb, SelectStarOnATableKeyedByItsDbKey) {
+  for (const bool live : {false, true}) {
+    SCOPED_TRACE(live);
+    auto* d = NewDataset("select * from NOPK order by A, B", nullptr);
+    d->SetRequestLive(live);
+    d->Open();
+    EXPECT_TRUE(d->KeyLinksByDBKey());
+    EXPECT_EQ(d->FieldByName("B")->GetAsString(), "one");
+    d->Last();
+    EXPECT_EQ(d->RowNum(), 3);
+    EXPECT_EQ(d->FieldByName("B")->GetAsString(), "two again");
+    if (live) {
+      d->Edit();
+      d->FieldByName("B")->SetAsString("star");
+      d->Post();
+      EXPECT_EQ(Read("select count(*) from NOPK where B = 'star'"), "1");
+    }
+  }
+}
+
+// The record filter applies whether rows come whole or are read by key when shown.
+TEST_F(BDatasetDb, TheRecordFilterHidesRowsInBothFetchModes) {
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    auto* d = NewDataset("select ID, NAME from T where ID <= 20 order by ID");
+    d->SetFetchWholeRows(whole);
+    d->SetOnFilterRecord([](TIB_Row* Row, bool& Accept) { Accept = Row->ColumnByName("ID")->GetAsInteger() % 2 == 0; });
+    d->SetFiltered(true);
+    d->Open();
+    EXPECT_EQ(d->KeysOnly(), !whole);
+    std::vector<int32_t> ids;
+    for (d->First(); !d->Eof(); d->Next()) ids.push_back(Id(d));
+    EXPECT_EQ(ids, (std::vector<int32_t>{2, 4, 6, 8, 10, 12, 14, 16, 18, 20}));
+    EXPECT_EQ(d->RowNum(), 11);
+    d->First();
+    EXPECT_EQ(Name(d->Fields()), "Žluťák");
+    // Switched off, the hidden rows show again.
+    d->SetFiltered(false);
+    d->First();
+    EXPECT_EQ(Id(d), 1);
+    d->Last();
+    EXPECT_EQ(d->RowNum(), 20);
+  }
+}
+
+// Read from an ordering position, the ends are the ends of the whole result: First and
+// Last read again from the start or the end, whatever the position.
+TEST_F(BDatasetDb, FirstAndLastFromAnOrderingPositionReachTheEndsOfTheResult) {
+  struct Case {
+    const char* position;
+    int32_t shown;  // the row shown after opening; 0: none
+  };
+  for (const Case& c : {Case{"10", 10}, Case{"100", 0}}) {
+    SCOPED_TRACE(c.position);
+    auto* d = NewDataset("select ID, NAME from T where ID <= 20");
+    TIB_StringList items, links;
+    items.SetText("BYID=ORDER BY ID;ORDER BY ID DESC");
+    links.SetText("ID=ITEM=1;POS");
+    d->SetOrderingItems(&items);
+    d->SetOrderingLinks(&links);
+    d->SetOrderingItemNo(1);
+    d->Prepare();
+    d->SetOrderingPosition(c.position);
+    d->Open();
+    if (c.shown == 0) {
+      EXPECT_TRUE(d->Eof());
+    } else {
+      EXPECT_EQ(Id(d), c.shown);
+    }
+    // Rows before the position exist: the result is not empty.
+    EXPECT_FALSE(d->ProbeIsEmpty());
+    d->First();
+    EXPECT_FALSE(d->Eof());
+    EXPECT_EQ(Id(d), 1);
+    d->Prior();
+    EXPECT_TRUE(d->Bof());
+    d->Last();
+    EXPECT_FALSE(d->Eof());
+    EXPECT_EQ(Id(d), 20);
+    d->Prior();
+    EXPECT_EQ(Id(d), 19);
+    d->Next();
+    d->Next();
+    EXPECT_TRUE(d->Eof());
+    EXPECT_TRUE(d->GotoEof());
+    EXPECT_TRUE(d->Eof());
+    EXPECT_TRUE(d->GotoBof());
+    EXPECT_TRUE(d->Bof());
+    d->Next();
+    EXPECT_EQ(Id(d), 1);
+  }
+}
+
 TEST_F(BDatasetDb, ProbeIsEmptyOnAnEmptyResult) {
   auto* d = NewDataset("select ID from EMPTY_T", "EMPTY_T.ID");
   d->Open();

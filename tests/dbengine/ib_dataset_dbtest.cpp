@@ -389,6 +389,46 @@ TEST_F(DatasetDb, AnOpenAskedForWhileLoadingRunsAfterLoaded) {
   EXPECT_EQ(Id(c), 1);
 }
 
+// Components loaded before their connection: the connection made at the end of loading
+// runs the prepares and opens they had to put off.
+TEST_F(DatasetDb, AConnectionMadeAfterLoadingRunsDeferredPreparesAndOpens) {
+  auto* c = new TIB_Connection(&form_);
+  c->SetDatabaseName(CZ(fb_->ConnectString()));
+  c->SetUsername(kSysdbaUser);
+  c->SetPassword(kSysdbaPassword);
+  c->SetCharSet("WIN1250");
+  c->SetSQLDialect(3);
+  auto* tr = new TIB_Transaction(&form_);
+  tr->SetIB_Connection(c);
+  auto* st = new TIB_DSQL(&form_);
+  st->SetIB_Connection(c);
+  st->SetIB_Transaction(tr);
+  st->SQL()->SetText("update KLIENT set MESTO = MESTO where ID = 1");
+  // On the connection's default transaction, which comes with the connection.
+  auto* d = new TIB_Cursor(&form_);
+  d->SetIB_Connection(c);
+  d->SQL()->SetText("select ID from KLIENT order by ID");
+  c->BeginLoading();
+  st->BeginLoading();
+  d->BeginLoading();
+  c->SetConnected(true);
+  st->Prepare();
+  d->SetActive(true);
+  EXPECT_TRUE(st->PendingPrepare());
+  EXPECT_TRUE(d->PendingOpen());
+  // Loaded in the order of a form whose connection comes last.
+  st->EndLoading();
+  d->EndLoading();
+  c->EndLoading();
+  ASSERT_TRUE(c->GetConnected());
+  EXPECT_TRUE(st->Prepared());
+  EXPECT_FALSE(st->PendingPrepare());
+  EXPECT_TRUE(d->Active());
+  EXPECT_FALSE(d->PendingOpen());
+  EXPECT_EQ(Id(d), 1);
+  if (tr->GetStarted()) tr->Rollback();
+}
+
 TEST_F(DatasetDb, StateChangesReachLinksAndCountAsPendingPosts) {
   auto* d = new ProbeDataset(&form_, false);
   d->SetIB_Connection(conn_);
