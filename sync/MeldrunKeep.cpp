@@ -213,6 +213,23 @@ AnsiString TMeldrun::KeptMarksCondition(const AnsiString& table) const {
   return condition.size() > kMaxCondition ? AnsiString("1 = 0") : condition;
 }
 
+void TMeldrun::RefuseMissingParent(const AnsiString& parent, const AnsiString& reference) {
+  ImportTable().RefuseRecord(CZ("nadřazený záznam ") + parent + " " +
+                             (reference.empty() ? CZ("bez kódu") : QuotedStr(reference)) +
+                             CZ(" není v hlavní databázi"));
+}
+
+void TMeldrun::RefuseUnmatched() {
+  ImportTable().RefuseRecord(CZ("odpovídající záznam hlavní databáze nenalezen"));
+}
+
+bool TMeldrun::HeldAtStation(const AnsiString& table, const AnsiString& column, const AnsiString& value) {
+  if (value.empty()) return false;
+  const Variant n =
+      dm_.SelectSrc("select count(*) from " + table + " where ST is not null and " + column + " = " + Sql(value));
+  return !n.IsNull() && !n.IsEmpty() && n.AsInteger() > 0;
+}
+
 void TMeldrun::HoldOrphans(const AnsiString& table) {
   const AnsiString t = AnsiUpperCase(table);
   std::set<AnsiString> logged;  // a row that misses two parents is reported once

@@ -72,6 +72,9 @@ class TImportTable {
   // A row of table that the copy never reads and that cannot arrive: logged as skipped
   // with the reason and counted.
   void LogRefused(const AnsiString& table, TDataSet* row, const AnsiString& reason);
+  // Rows that another writer of the job (the memory-table import) wrote: counted as saved
+  // (new main rows) and changed (main rows written over), like the copy's own rows.
+  void CountWritten(int32_t saved, int32_t changed);
 
   // Copies the source into the target table; excluded: comma-separated target fields the
   // engine leaves to the handler. Per-row failures are counted and logged, never raised;
