@@ -2,6 +2,9 @@
 // plays them again; one mechanism for every step:
 // - the copy engine reports every row that did not arrive (a conversion that stopped
 //   it, a failing post, a row the step refused); the memory import its refused rows;
+// - a step refuses a row whose parent main lacks (RefuseMissingParent), and a row that
+//   refers to a station row still marked, one that has not arrived (HeldAtStation),
+//   rather than writing it without the link;
 // - marked rows that a step's source never reads, because a parent it joins is gone on
 //   the station, are looked up after the step, counted and logged with the parent they
 //   miss;

@@ -7,11 +7,17 @@
 // - a marked row whose parent is gone on the station (a patient without its partner, a
 //   coprology row without its patient, a daily record without its patient, an item
 //   without its document) is counted, logged with the parent it misses, stays marked;
+// - a row whose parent main refused, or that refers to a row main refused, is not
+//   written without it: logged with the parent, stays marked (a table over every step
+//   that finds a parent in main);
+// - a diagnosis without a code, a new laboratory link or evaluation: logged, stay marked;
+// - the document step counts the rows it writes; two new documents of one number are one;
 // - a patient or a partner without a code is not written, is logged and stays marked;
 // - a document without a number is refused with its item, listed, and stays marked;
 // - bank-statement items arrive in main like the other document items;
 // - main keeps no station's change mark;
-// - every line of "Import.txt" is one event, whatever bytes a logged row holds.
+// - every line of "Import.txt" is one event, whatever bytes a logged row holds, and the
+//   file is valid Windows-1250.
 #include <gtest/gtest.h>
 
 #include <filesystem>
