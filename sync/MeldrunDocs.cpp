@@ -67,18 +67,20 @@ void TMeldrun::CloseMemorySource() {
 
 void TMeldrun::HoldFailedMarks(const AnsiString& table, TMemoryData* memory, const char* key_field) {
   if (!memory->Active()) return;
-  int32_t inserted = 0, updated = 0;
+  int32_t inserted = 0;
   for (memory->First(); !memory->Eof(); memory->Next()) {
     TField* update = memory->FieldByName("UPDATE");
     const int32_t mode = update->IsNull() ? 0 : update->AsInteger();
-    if (mode != -1) {
-      ++(mode == 1 ? updated : inserted);
-      continue;
+    if (mode == 1) {
+      ImportTable().LogChanged(table, memory);
+    } else if (mode == 0) {
+      ++inserted;
+    } else {
+      TField* key = memory->FieldByName(key_field);
+      if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
     }
-    TField* key = memory->FieldByName(key_field);
-    if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
   }
-  ImportTable().CountWritten(inserted, updated);
+  ImportTable().CountSaved(inserted);
 }
 
 void TMeldrun::EmptyMemory(TMemoryData* memory) {

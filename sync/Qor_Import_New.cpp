@@ -148,9 +148,11 @@ void TImportTable::LogRefused(const AnsiString& table, TDataSet* row, const Ansi
   ++skipped_count_;
 }
 
-void TImportTable::CountWritten(int32_t saved, int32_t changed) {
-  saved_count_ += saved;
-  changed_count_ += changed;
+void TImportTable::CountSaved(int32_t saved) { saved_count_ += saved; }
+
+void TImportTable::LogChanged(const AnsiString& table, TDataSet* row) {
+  Log(CZ(kLogChanged) + table + ", " + DumpSourceRow(row));
+  ++changed_count_;
 }
 
 int32_t TImportTable::CountSourceRows(const AnsiString& sql) {
