@@ -769,6 +769,9 @@ bool TDMMeldrun::ResolveDocumentValues() {
   TPass p{*this, m, state.tables[m].empty_texts, "ID_DOKLAD"};
   const TOrgUnits org(*this);
   const TStationRefs refs(*this);
+  // The new keys given in this pass by number and type: a second station document of the
+  // same number is written over the first, as a duplicate merges in the other tables.
+  std::map<std::pair<AnsiString, AnsiString>, Variant> new_documents;
   ForEachRow(p, [&] {
     TUnresolved unresolved;
     p.EditRow();
@@ -799,9 +802,15 @@ bool TDMMeldrun::ResolveDocumentValues() {
         document_statuses_->Add(row[0].AsString() + "|" + (IsNoRow(status) ? AnsiString() : status.AsString()) +
                                 "|" + (IsNoRow(row[4]) ? AnsiString() : row[4].AsString()) + "|");
       }
+    } else if (const auto earlier = new_documents.find({p.Text("DOKLAD"), p.Text("TYP_DOKLADU")});
+               earlier != new_documents.end()) {
+      p.Set("ID_DOKLAD_NEW", earlier->second);
+      p.Set("UPDATE", Variant(int16_t{1}));
     } else {
-      p.Set("ID_DOKLAD_NEW", SelectPrepared(false, "select gen_id(gen_doklad, 1) from rdb$database"));
+      const Variant key = SelectPrepared(false, "select gen_id(gen_doklad, 1) from rdb$database");
+      p.Set("ID_DOKLAD_NEW", key);
       p.Set("UPDATE", Variant(int16_t{0}));
+      new_documents[{p.Text("DOKLAD"), p.Text("TYP_DOKLADU")}] = key;
     }
     if (!p.Empty("PARTNER")) {
       SelectKeyedRow(false, "select PARTNER, ID_PARTNER, PARTNER_NAZEV, ULICE, PSC, OBEC from PARTNER", 1,

@@ -635,7 +635,7 @@ void TMeldrun::StandardOutcome(int32_t merge_result) {
   switch (merge_result) {
     case 2: ImportTable().SkipRecord(false); break;
     case 1: ImportTable().MarkChanged(); break;
-    default: ImportTable().SkipRecord(true); break;
+    default: RefuseUnmatched(); break;
   }
 }
 

@@ -362,6 +362,19 @@ class TMeldrun : public TImport {
   std::map<AnsiString, std::vector<AnsiString>> FailedRows() const;
   // The station condition that keeps the marks of those rows ("" none).
   AnsiString KeptMarks(const AnsiString& table) const;
+  // From a field handler: the row cannot arrive because main lacks the row it refers to
+  // (parent names that row's table, reference the station's code or key of it). The row
+  // is refused: logged as skipped with the reason, counted and held marked, so that it
+  // plays in the run that brings its parent.
+  void RefuseMissingParent(const AnsiString& parent, const AnsiString& reference);
+  // From a field handler: the row cannot arrive because the main row its natural key
+  // named could not be read or merged. Refused like a row whose parent is missing.
+  void RefuseUnmatched();
+  // True when the station still holds a marked row of table whose column is value: a
+  // row that has not arrived in main (its step kept it back, or has not played it yet).
+  // A reference to such a row keeps its child back rather than letting it arrive
+  // without the link.
+  bool HeldAtStation(const AnsiString& table, const AnsiString& column, const AnsiString& value);
 
  private:
   void PlayPartner();
@@ -446,7 +459,8 @@ class TMeldrun : public TImport {
   void CloseMemorySource();
   static void EmptyMemory(class TMemoryData* memory);
   // Station keys of the memory rows that were refused or failed: their change marks are
-  // not cleared, so that the next run plays them again.
+  // not cleared, so that the next run plays them again. The rows written are counted with
+  // the copy engine's (new rows as saved, rows written over main's as changed).
   void HoldFailedMarks(const AnsiString& table, class TMemoryData* memory, const char* key_field);
   // The condition of ClearChangeMarks that keeps those marks ("" none).
   AnsiString KeptMarksCondition(const AnsiString& table) const;

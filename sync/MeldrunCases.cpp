@@ -63,12 +63,14 @@ void TMeldrun::PlayExamination(const char* table, const char* caption, const cha
           if (patients.Find(Text(src, "PACIENT"))) {
             field->SetAsVariant(patients.GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PACIENT", Text(src, "PACIENT"));
           }
         } else if (partner_mode != kNoPartner && Is(field, "ID_PARTNER")) {
           const AnsiString code = Text(src, "PARTNER");
           if (!code.empty() && TargetLookup().Find(code)) {
             field->SetAsVariant(TargetLookup().GetValue(1));
+          } else if (HeldAtStation("PARTNER", "PARTNER", code)) {
+            RefuseMissingParent("PARTNER", code);
           } else if (partner_mode == kPartnerOrNone) {
             field->SetAsInteger(-1);
           } else {
@@ -164,7 +166,7 @@ void TMeldrun::PlayPremisteni() {
           if (TargetLookup().Find(transfer)) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PREMISTENI_ZVIRETE", transfer);
           }
         } else if (!PlayOrgKey(field, src, handled)) {
           handled = false;
@@ -261,11 +263,11 @@ void TMeldrun::PlaySablonaVykonuPolozka() {
       },
       [this](TField* field, TDataSet* src, bool& handled) {
         handled = true;
-        auto by_code = [&](TQorLookupList& list, const char* code_field) {
+        auto by_code = [&](TQorLookupList& list, const char* code_field, const char* parent) {
           if (list.Find(Text(src, code_field))) {
             field->SetAsVariant(list.GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent(parent, Text(src, code_field));
           }
         };
         if (Is(field, "ID_SABLONA_VYKONU_POLOZKA")) {
@@ -276,11 +278,11 @@ void TMeldrun::PlaySablonaVykonuPolozka() {
             pending_natural_key_ = key;
           }
         } else if (Is(field, "ID_VARIANTA")) {
-          by_code(Lookup1(), "VARIANTA");
+          by_code(Lookup1(), "VARIANTA", "VARIANTA");
         } else if (Is(field, "ID_MERNA_JEDNOTKA")) {
-          by_code(Lookup2(), "MERNA_JEDNOTKA");
+          by_code(Lookup2(), "MERNA_JEDNOTKA", "MERNA_JEDNOTKA");
         } else if (Is(field, "ID_SABLONA_VYKONU")) {
-          by_code(TargetLookup(), "NAZEV_ORIG");
+          by_code(TargetLookup(), "NAZEV_ORIG", "SABLONA_VYKONU");
         } else {
           handled = false;
         }
@@ -327,7 +329,7 @@ void TMeldrun::PlayPripad() {
               "select P.ID_PRIPAD from PACIENT PAC, PRIPAD P where P.ID_PACIENT=PAC.ID_PACIENT and PAC.PACIENT=" +
               Sql(patient) + " and P.PRIPAD || ''=" + Sql(name));
           if (key.IsNull() || key.IsEmpty()) {
-            ImportTable().SkipRecord(true);
+            RefuseUnmatched();
             return;
           }
           OpenSearchByKey("select * from PRIPAD where ID_PRIPAD=", Variant(key.AsInteger()));
@@ -340,7 +342,7 @@ void TMeldrun::PlayPripad() {
           if (TargetLookup().Find(Text(src, "PACIENT"))) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PACIENT", Text(src, "PACIENT"));
           }
         } else if (!PlayOrgKey(field, src, handled)) {
           handled = false;

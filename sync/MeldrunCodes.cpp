@@ -81,9 +81,10 @@ void TMeldrun::PlayDiagnoza() {
         handled = true;
         TField* code = src->FieldByName("DIAGNOZA");
         if (Is(field, "DIAGNOZA") || (Is(field, "ID_DIAGNOZA") && code->IsNull())) {
-          // A diagnosis without a code is dropped silently.
+          // A diagnosis without a code cannot be told from main's: it does not arrive, is
+          // logged and stays marked.
           if (code->IsNull()) {
-            ImportTable().SkipRecord(false);
+            ImportTable().RefuseRecord(CZ("diagnóza nemá kód"));
           } else {
             handled = false;
           }
@@ -191,7 +192,7 @@ void TMeldrun::PlayReceptar() {
           field->SetAsVariant(TargetLookup().GetValue(1));
           ImportTable().TargetTable()->FieldByName("OBLAST")->SetAsVariant(TargetLookup().GetValue(0));
         } else {
-          ImportTable().SkipRecord(true);
+          RefuseMissingParent("RECEPTAR", Text(src, "OBLAST"));
         }
       },
       [this] { TargetLookup().SetQuery("OBLAST", "select OBLAST, ID_RECEPTAR from RECEPTAR where SKUPINA is null"); });
@@ -216,7 +217,7 @@ void TMeldrun::PlayReceptar() {
           target->FieldByName("OBLAST")->SetAsVariant(TargetLookup().GetValue(2));
           target->FieldByName("SKUPINA")->SetAsVariant(TargetLookup().GetValue(3));
         } else {
-          ImportTable().SkipRecord(true);
+          RefuseMissingParent("RECEPTAR", Text(src, "OBLAST") + "/" + Text(src, "SKUPINA"));
         }
       },
       [this] {
@@ -287,7 +288,7 @@ void TMeldrun::PlayKategoriePacienta() {
           field->SetAsVariant(TargetLookup().GetValue(1));
           ImportTable().TargetTable()->FieldByName("PREDEK")->SetAsString(TargetLookup().GetValue(0).AsString());
         } else {
-          ImportTable().SkipRecord(true);
+          RefuseMissingParent("KATEGORIE_PACIENTA", Text(src, "PREDEK"));
         }
       },
       [this] {

@@ -123,7 +123,8 @@ void TMeldrun::PlayLabHodn() {
         const AnsiString rating = Str(src, "HODNOCENI");
         const AnsiString key = short_name + "/" + rating;
         if (!KeyLookup().Find(key)) {
-          ImportTable().SkipRecord(false);
+          // Main takes no new evaluation from a station: the row is logged and stays marked.
+          ImportTable().RefuseRecord(CZ("nové hodnocení hlavní databáze nepřijímá"));
           return;
         }
         ResolveNatural(key, src,
@@ -151,7 +152,8 @@ void TMeldrun::PlayLabVazby() {
         search_set_->Close();
         search_set_->SQL()->Clear();
         if (n.IsNull() || n.AsInteger() == 0) {
-          ImportTable().SkipRecord(true);  // a link the main database lacks is not inserted
+          // A link the main database lacks is not inserted: logged, and kept marked.
+          ImportTable().RefuseRecord(CZ("novou vazbu hlavní databáze nepřijímá"));
           return;
         }
         // The variant is the main database's variant of the same code.
@@ -264,7 +266,7 @@ void TMeldrun::PlayZprava() {
           if (TargetLookup().Find(patient)) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PACIENT", patient);
           }
           return;
         }
@@ -339,6 +341,8 @@ void TMeldrun::PlayDokladPolozkaUz() {
           if (Lookup2().Find(Str(src, "MERNA_JEDNOTKA"))) {
             field->SetAsVariant(Lookup2().GetValue(0));
             target->FieldByName("ID_MERNA_JEDNOTKA")->SetAsVariant(Lookup2().GetValue(1));
+          } else if (HeldAtStation("MERNA_JEDNOTKA", "MERNA_JEDNOTKA", Str(src, "MERNA_JEDNOTKA"))) {
+            RefuseMissingParent("MERNA_JEDNOTKA", Str(src, "MERNA_JEDNOTKA"));
           }
           return;
         }
@@ -347,6 +351,8 @@ void TMeldrun::PlayDokladPolozkaUz() {
             field->SetAsVariant(Lookup3().GetValue(0));
             target->FieldByName("VARIANTA_NAZEV")->SetAsVariant(Lookup3().GetValue(1));
             target->FieldByName("ID_VARIANTA")->SetAsVariant(Lookup3().GetValue(2));
+          } else if (HeldAtStation("VARIANTA", "VARIANTA", Str(src, "VARIANTA"))) {
+            RefuseMissingParent("VARIANTA", Str(src, "VARIANTA"));
           } else {
             field->SetAsString(CZ("Ručně"));
             target->FieldByName("VARIANTA_NAZEV")->SetAsVariant(src->FieldByName("VARIANTA_NAZEV")->AsVariant());
@@ -359,7 +365,7 @@ void TMeldrun::PlayDokladPolozkaUz() {
           if (TargetLookup().Find(Str(src, "DOKLAD"))) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("DOKLAD", Str(src, "DOKLAD"));
           }
           return;
         }

@@ -41,7 +41,11 @@ bool PatientField(TMeldrun& m, TField* field, TDataSet* src) {
   if (!code.empty() && m.TargetLookup().Find(code)) {
     field->SetAsVariant(m.TargetLookup().GetValue(1));
   } else {
-    m.ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód") : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
+    if (code.empty()) {
+      m.ImportTable().RefuseRecord(CZ("pacient nemá kód"));
+    } else {
+      m.RefuseMissingParent("PACIENT", code);
+    }
   }
   return true;
 }
@@ -150,7 +154,7 @@ bool TMeldrun::ResolveNatural(const AnsiString& key, TDataSet* src, const TNatur
   if (candidates.empty()) {
     search_set_->SQL()->Clear();
     if (!any) {
-      ImportTable().SkipRecord(true);
+      RefuseUnmatched();
       return true;
     }
     pending_natural_key_ = key;
@@ -324,6 +328,9 @@ void TMeldrun::PlayVakcinaceOdcerveni() {
             field->SetAsVariant(Lookup4().GetValue(0));
             Target(*this, "VARIANTA_NAZEV")->SetAsVariant(Lookup4().GetValue(1));
             Target(*this, "ID_VARIANTA")->SetAsVariant(Lookup4().GetValue(2));
+          } else if (HeldAtStation("VARIANTA", "VARIANTA", Str(src, "VARIANTA"))) {
+            // The station's variant has not arrived: the row waits for it.
+            RefuseMissingParent("VARIANTA", Str(src, "VARIANTA"));
           } else {
             field->SetAsString(CZ("Ručně"));
             Target(*this, "ID_VARIANTA")->SetAsInteger(-1);
@@ -376,7 +383,7 @@ void TMeldrun::PlayVariantaSklad() {
           if (TargetLookup().Find(Str(src, "VARIANTA"))) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("VARIANTA", Str(src, "VARIANTA"));
           }
           return;
         }
@@ -385,7 +392,7 @@ void TMeldrun::PlayVariantaSklad() {
             field->SetAsVariant(Lookup2().GetValue(0));
             Target(*this, "ID_SKLAD")->SetAsVariant(Lookup2().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("SKLAD", Str(src, "SKLAD"));
           }
           return;
         }
@@ -438,7 +445,7 @@ void TMeldrun::PlayVariantaCenik() {
           if (TargetLookup().Find(Str(src, "VARIANTA"))) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("VARIANTA", Str(src, "VARIANTA"));
           }
           return;
         }
@@ -454,7 +461,7 @@ void TMeldrun::PlayVariantaCenik() {
             // A price for no particular store (or list) stays so.
             field->SetAsVariant(src->FieldByName(p[0])->AsVariant());
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent(p[1], code);
           }
           return;
         }
@@ -512,7 +519,7 @@ void TMeldrun::PlayVariantaPartner() {
         if (Is(field, "ID_VARIANTA")) {
           // The order number is taken for the variant's main key already: skipped.
           if (!TargetLookup().Find(Str(src, "VARIANTA"))) {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("VARIANTA", Str(src, "VARIANTA"));
             return;
           }
           const Variant main_variant = TargetLookup().GetValue(1);
@@ -528,7 +535,7 @@ void TMeldrun::PlayVariantaPartner() {
             field->SetAsVariant(Lookup2().GetValue(0));
             Target(*this, "ID_PARTNER")->SetAsVariant(Lookup2().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PARTNER", Str(src, "PARTNER"));
           }
           return;
         }
@@ -582,7 +589,7 @@ void TMeldrun::PlayPohledavka() {
           if (TargetLookup().Find(Str(src, "PARTNER"))) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PARTNER", Str(src, "PARTNER"));
           }
           return;
         }
@@ -590,7 +597,7 @@ void TMeldrun::PlayPohledavka() {
           if (Lookup2().Find(document)) {
             field->SetAsVariant(Lookup2().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("DOKLAD", document);
           }
           return;
         }
@@ -671,7 +678,7 @@ void TMeldrun::PlayLab() {
           if (TargetLookup().Find(head)) {
             field->SetAsVariant(TargetLookup().GetValue(1));
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("LABVH", head);
           }
           return;
         }
@@ -1025,6 +1032,8 @@ void TMeldrun::PlayProdejka() {
             static const std::pair<const char*, int32_t> kColumns[] = {
                 {"PARTNER", 0}, {"PARTNER_NAZEV", 2}, {"ULICE", 3}, {"PSC", 4}, {"OBEC", 5}};
             for (const auto& [name, column] : kColumns) Target(*this, name)->SetAsVariant(TargetLookup().GetValue(column));
+          } else if (HeldAtStation("PARTNER", "PARTNER", partner)) {
+            RefuseMissingParent("PARTNER", partner);
           } else {
             const AnsiString ellipsis(1, '\x85');
             field->SetAsInteger(-1);
@@ -1040,6 +1049,8 @@ void TMeldrun::PlayProdejka() {
           if (list.Find(Str(src, p[0]))) {
             field->SetAsVariant(list.GetValue(0));
             Target(*this, p[1])->SetAsVariant(list.GetValue(1));
+          } else if (HeldAtStation(p[0], p[0], Str(src, p[0]))) {
+            RefuseMissingParent(p[0], Str(src, p[0]));
           } else {
             // A code main does not know keeps its text; the station's key would name
             // another row of main, or none: the receipt refers to no row (-1).

@@ -67,12 +67,20 @@ void TMeldrun::CloseMemorySource() {
 
 void TMeldrun::HoldFailedMarks(const AnsiString& table, TMemoryData* memory, const char* key_field) {
   if (!memory->Active()) return;
+  int32_t inserted = 0;
   for (memory->First(); !memory->Eof(); memory->Next()) {
     TField* update = memory->FieldByName("UPDATE");
-    if (update->IsNull() || update->AsInteger() != -1) continue;
-    TField* key = memory->FieldByName(key_field);
-    if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
+    const int32_t mode = update->IsNull() ? 0 : update->AsInteger();
+    if (mode == 1) {
+      ImportTable().LogChanged(table, memory);
+    } else if (mode == 0) {
+      ++inserted;
+    } else {
+      TField* key = memory->FieldByName(key_field);
+      if (!key->IsNull()) HoldKey(table, key_field, key->AsInteger());
+    }
   }
+  ImportTable().CountSaved(inserted);
 }
 
 void TMeldrun::EmptyMemory(TMemoryData* memory) {
@@ -289,7 +297,7 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
             search_set_->Close();
             search_set_->SQL()->Clear();
             if (day.IsNull() || day.IsEmpty()) {
-              ImportTable().SkipRecord(true);
+              RefuseUnmatched();
               return;
             }
             // The note (a blob) is left out of the merge, which cannot read a main row's
@@ -326,8 +334,11 @@ void TMeldrun::PlayDailyDetail(const char* suffix, const char* caption, bool dzs
           if (!code.empty() && Lookup1().Find(code)) {
             field->SetAsVariant(Lookup1().GetValue(1));
           } else {
-            ImportTable().RefuseRecord(code.empty() ? CZ("pacient nemá kód")
-                                                    : CZ("pacient ") + code + CZ(" není v hlavní databázi"));
+            if (code.empty()) {
+              ImportTable().RefuseRecord(CZ("pacient nemá kód"));
+            } else {
+              RefuseMissingParent("PACIENT", code);
+            }
           }
           return;
         }
@@ -381,7 +392,7 @@ void TMeldrun::PlayDzsZub() {
           const AnsiString where = " where ID_ZUB = " + tooth + " and ID_DENNI_ZAZNAM = " + day;
           const Variant day_key = dm_.SelectDst("select ID_DENNI_ZAZNAM from DZS_ZUB" + where);
           if (day_key.IsNull() || day_key.IsEmpty()) {
-            ImportTable().SkipRecord(true);
+            RefuseUnmatched();
             return;
           }
           const Variant tooth_key = dm_.SelectDst("select ID_ZUB from DZS_ZUB" + where);

@@ -2,6 +2,9 @@
 // plays them again; one mechanism for every step:
 // - the copy engine reports every row that did not arrive (a conversion that stopped
 //   it, a failing post, a row the step refused); the memory import its refused rows;
+// - a step refuses a row whose parent main lacks (RefuseMissingParent), and a row that
+//   refers to a station row still marked, one that has not arrived (HeldAtStation),
+//   rather than writing it without the link;
 // - marked rows that a step's source never reads, because a parent it joins is gone on
 //   the station, are looked up after the step, counted and logged with the parent they
 //   miss;
@@ -211,6 +214,23 @@ AnsiString TMeldrun::KeptMarksCondition(const AnsiString& table) const {
     }
   }
   return condition.size() > kMaxCondition ? AnsiString("1 = 0") : condition;
+}
+
+void TMeldrun::RefuseMissingParent(const AnsiString& parent, const AnsiString& reference) {
+  ImportTable().RefuseRecord(CZ("nadřazený záznam ") + parent + " " +
+                             (reference.empty() ? CZ("bez kódu") : QuotedStr(reference)) +
+                             CZ(" není v hlavní databázi"));
+}
+
+void TMeldrun::RefuseUnmatched() {
+  ImportTable().RefuseRecord(CZ("odpovídající záznam hlavní databáze nenalezen"));
+}
+
+bool TMeldrun::HeldAtStation(const AnsiString& table, const AnsiString& column, const AnsiString& value) {
+  if (value.empty()) return false;
+  const Variant n =
+      dm_.SelectSrc("select count(*) from " + table + " where ST is not null and " + column + " = " + Sql(value));
+  return !n.IsNull() && !n.IsEmpty() && n.AsInteger() > 0;
 }
 
 void TMeldrun::HoldOrphans(const AnsiString& table) {

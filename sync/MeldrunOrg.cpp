@@ -318,7 +318,7 @@ void TMeldrun::DecideRight(TDataSet* src) {
   const AnsiString name = Text(src, "NAZEV");
   OpenSearch("select * from PRISTUPOVA_PRAVA where NAZEV = " + Sql(name));
   if (SearchSet()->IsEmpty()) {
-    t.SkipRecord(true);
+    RefuseUnmatched();
     return;
   }
   const int32_t main_id = SearchSet()->FieldByName("ID_PRISTUPOVA_PRAVA")->AsInteger();
@@ -583,7 +583,7 @@ void TMeldrun::PlayPristupOrgJednotka() {
           OpenSearch(parts_sql + " and ID_PRISTUP_ORG_JEDNOTKA = " + Num(Text(src, "ID_PRISTUP_ORG_JEDNOTKA")));
           if (SearchSet()->IsEmpty()) OpenSearch(parts_sql);
           if (SearchSet()->IsEmpty()) {
-            ImportTable().SkipRecord(true);
+            RefuseUnmatched();
             return;
           }
           const int32_t main_key = SearchSet()->Fields(0)->AsInteger();

@@ -120,8 +120,11 @@ void TMeldrun::PartnerByCode(TField* field, TDataSet* source, TQorLookupList& li
   if (!code.empty() && list.Find(code)) {
     field->SetAsVariant(list.GetValue(1));
   } else {
-    ImportTable().RefuseRecord(code.empty() ? CZ("partner nemá kód")
-                                            : CZ("partner ") + code + CZ(" není v hlavní databázi"));
+    if (code.empty()) {
+      ImportTable().RefuseRecord(CZ("partner nemá kód"));
+    } else {
+      RefuseMissingParent("PARTNER", code);
+    }
   }
 }
 
@@ -335,7 +338,7 @@ void TMeldrun::PlayPartnerZaloha() {
           // The main row the natural key matched, whatever key it has.
           const int32_t main_key = in_main ? KeyLookup().GetValue(1).AsInteger() : StepKey(key);
           if (!TargetLookup().Find(Text(src, "PARTNER"))) {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PARTNER", Text(src, "PARTNER"));
             return;
           }
           const Variant partner = TargetLookup().GetValue(1);
@@ -395,7 +398,7 @@ void TMeldrun::PlayPartnerZalohaCerpani() {
           const int32_t main_key = in_main ? KeyLookup().GetValue(1).AsInteger() : StepKey(key);
           Variant parent;
           if (!deposit(src, parent)) {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PARTNER_ZALOHA", Text(src, "ID_PARTNER_ZALOHA"));
             return;
           }
           OpenSearchByKey("select * from PARTNER_ZALOHA_CERPANI where ID_PARTNER_ZALOHA_CERPANI = ",
@@ -407,7 +410,7 @@ void TMeldrun::PlayPartnerZalohaCerpani() {
           if (deposit(src, parent)) {
             field->SetAsVariant(parent);
           } else {
-            ImportTable().SkipRecord(true);
+            RefuseMissingParent("PARTNER_ZALOHA", Text(src, "ID_PARTNER_ZALOHA"));
           }
         } else if (!PlayOrgKey(field, src, handled)) {
           handled = false;

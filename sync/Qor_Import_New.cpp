@@ -68,7 +68,14 @@ TImportTable::~TImportTable() {
 }
 
 void TImportTable::Log(const AnsiString& line) {
-  log_file_ << line << "\r\n";
+  // The log is Windows-1250: a byte that code page leaves undefined (a station's text can
+  // hold one) is written as "?", so that every reader of the file can decode it.
+  AnsiString text = line;
+  for (char& c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b == 0x81 || b == 0x83 || b == 0x88 || b == 0x90 || b == 0x98) c = '?';
+  }
+  log_file_ << text << "\r\n";
   log_file_.flush();
 }
 
@@ -139,6 +146,13 @@ void TImportTable::RefuseRecord(const AnsiString& reason) {
 void TImportTable::LogRefused(const AnsiString& table, TDataSet* row, const AnsiString& reason) {
   Log(CZ(kLogSkipped) + table + ", " + DumpSourceRow(row) + " (" + reason + ")");
   ++skipped_count_;
+}
+
+void TImportTable::CountSaved(int32_t saved) { saved_count_ += saved; }
+
+void TImportTable::LogChanged(const AnsiString& table, TDataSet* row) {
+  Log(CZ(kLogChanged) + table + ", " + DumpSourceRow(row));
+  ++changed_count_;
 }
 
 int32_t TImportTable::CountSourceRows(const AnsiString& sql) {

@@ -72,6 +72,11 @@ class TImportTable {
   // A row of table that the copy never reads and that cannot arrive: logged as skipped
   // with the reason and counted.
   void LogRefused(const AnsiString& table, TDataSet* row, const AnsiString& reason);
+  // Rows that another writer of the job (the memory-table import) wrote, counted like the
+  // copy's own: new main rows as saved; a main row written over as changed, with its
+  // "Změněno" line.
+  void CountSaved(int32_t saved);
+  void LogChanged(const AnsiString& table, TDataSet* row);
 
   // Copies the source into the target table; excluded: comma-separated target fields the
   // engine leaves to the handler. Per-row failures are counted and logged, never raised;

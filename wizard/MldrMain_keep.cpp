@@ -242,11 +242,28 @@ class TKeptRows {
   }
 
   // The result's row under key is the same row as the station's: its natural key (or,
-  // for a table without one, its creation date) is the station row's.
+  // for a table without one, its creation date) is the station row's. A row whose natural
+  // key the station emptied (a document without its number) is told by its creation
+  // date and time.
   bool SameRowInResult(const AnsiString& table, const AnsiString& key, int32_t old_key, TDataSet& source) {
     std::vector<AnsiString> columns = NaturalKeyOf(table);
-    if (columns.empty() && HasColumn(false, table, "ZALOZENI_ZAZNAMU") && HasColumn(true, table, "ZALOZENI_ZAZNAMU"))
-      columns.push_back("ZALOZENI_ZAZNAMU");
+    const auto both_have = [&](const char* column) {
+      return HasColumn(false, table, column) && HasColumn(true, table, column);
+    };
+    bool emptied = false;
+    for (const AnsiString& c : columns) {
+      TField* f = source.FindField(c);
+      emptied = emptied || f == nullptr || f->IsNull() || Trim(f->AsString()).empty();
+    }
+    if (emptied) {
+      columns.clear();
+      if (both_have("ZALOZENI_ZAZNAMU")) {
+        columns.push_back("ZALOZENI_ZAZNAMU");
+        TField* time = source.FindField("CAS");
+        if (both_have("CAS") && time != nullptr && !time->IsNull()) columns.push_back("CAS");
+      }
+    }
+    if (columns.empty() && both_have("ZALOZENI_ZAZNAMU")) columns.push_back("ZALOZENI_ZAZNAMU");
     if (columns.empty()) return false;
     AnsiString sql = "select count(*) from " + table + " where " + Quoted(key) + " = :P0";
     std::vector<Variant> params{Variant(old_key)};

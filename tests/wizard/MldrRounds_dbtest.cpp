@@ -396,6 +396,35 @@ TEST_F(MldrRoundsDb, RowsAStationKeepsMarkedAreDeliveredAndPlayInTheNextRound) {
             "2");
 }
 
+// A document the station changed and main refuses (its number emptied) goes back to the
+// station as the station had it: under its own key, with every item it has, the changed
+// item marked beside the others; no second document stands in for it.
+TEST_F(MldrRoundsDb, ADocumentMainRefusesGoesBackAsTheStationHadIt) {
+  const std::string st = dir_.File("stations/keepdoc.fdb");
+  PlayPractice::CopyTo("st.fdb", st);
+  const std::string doc =
+      Q1(st, "select min(D.ID_DOKLAD) as V from DOKLAD D where D.ST is null and D.DOKLAD > '' and "
+             "D.ZALOZENI_ZAZNAMU is not null and (select count(*) from DOKLAD_POLOZKA_FA P where P.ID_DOKLAD = "
+             "D.ID_DOKLAD and P.ST is null) >= 2");
+  ASSERT_FALSE(doc.empty());
+  const std::string items = "select count(*) as V from DOKLAD_POLOZKA_FA where ID_DOKLAD = " + doc;
+  const std::string station_items = Q1(st, items);
+  Exec(st, "update DOKLAD set DOKLAD = '', ST = 'U' where ID_DOKLAD = " + doc + ";\n"
+           "update DOKLAD_POLOZKA_FA set TEXT = 'KEEP-ZMENA', ST = 'U' where ID_DOKLAD_POLOZKA = (select "
+           "min(ID_DOKLAD_POLOZKA) from DOKLAD_POLOZKA_FA where ID_DOKLAD = " + doc + ");");
+  Pack(st, 1);
+  const Round first = PlayRound(1);
+  ASSERT_TRUE(first.finished) << ::testing::PrintToString(first.dialogs);
+
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  const std::string documents = "select count(*) as V from DOKLAD";
+  EXPECT_EQ(Q1(delivered, documents), Q1(Main(), documents));
+  EXPECT_EQ(Q1(delivered, "select '[' || coalesce(DOKLAD, '') || ']' || ST as V from DOKLAD where ID_DOKLAD = " + doc),
+            "[]U");
+  EXPECT_EQ(Q1(delivered, items), station_items);
+  EXPECT_EQ(Q1(delivered, "select ID_DOKLAD || ST as V from DOKLAD_POLOZKA_FA where TEXT = 'KEEP-ZMENA'"), doc + "U");
+}
+
 // --- The life of a practice ---------------------------------------------------------------
 
 class MldrLifeDb : public MldrRoundsDb {
