@@ -407,6 +407,10 @@ class TCustomRVFormattedData : public TCustomRVData {
   void ResetAnimation();
   void ForgetAnimators();
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
+  // Repaints the control showing the document at once (all of it), or paints at once only
+  // what is waiting to be repainted; nothing for a document without a control.
+  virtual void RefreshControl() {}
+  virtual void UpdateControl() {}
   virtual void SetControlCursor(TCursor /*cursor*/) {}
   // Mouse points are clamped to the client area while a mouse selection is extended
   // (unless the flag word's bit 4 says otherwise); a nested document never clamps.

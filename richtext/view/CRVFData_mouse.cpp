@@ -643,11 +643,11 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       if (ExtendSelectionByLines(dx, dy)) {
         ExpandSelectionToLines(false);
         SelectionChanged(false);
-        InvalidateControl();
+        RefreshControl();
       }
     } else if (ExtendSelection(dx, dy)) {
       SelectionChanged(true);
-      InvalidateControl();
+      RefreshControl();
     }
   }
   if (style->LineSelectCursor != -1 && !(State & rvstSelecting) && GetBiDiMode() != rvbdRightToLeft &&
@@ -801,7 +801,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
       FSelStartNo = FSelEndNo = d;
       FSelStartOffs = FSelEndOffs = o;
       SelectionChanged(true);
-      InvalidateControl();
+      RefreshControl();
       DoSelect();
     }
   }

@@ -1,5 +1,7 @@
 #include "richtext/view/RVRVData.h"
 
+#include <QCoreApplication>
+
 #include "richtext/model/RVImageList.h"
 #include "richtext/view/DocView.h"
 
@@ -107,6 +109,16 @@ void TDocViewRVData::InvalidateRectangle(const TRect& r) {
 
 void TDocViewRVData::UpdateView() {
   if (Control->HandleAllocated()) Control->repaint();
+}
+
+void TDocViewRVData::RefreshControl() {
+  if (Control->HandleAllocated()) Control->repaint();
+}
+
+void TDocViewRVData::UpdateControl() {
+  // The window's pending repaint request, delivered now rather than from the event loop.
+  if (Control->HandleAllocated() && Control->isVisible())
+    QCoreApplication::sendPostedEvents(Control->window(), QEvent::UpdateRequest);
 }
 
 TRVFontInfoCache* TDocViewRVData::CreateFontInfoCache(TCanvas* canvas) {

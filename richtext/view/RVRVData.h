@@ -83,6 +83,8 @@ class TDocViewRVData : public TRVControlData {
   bool IsFocused() override;
   void InvalidateRectangle(const TRect& r) override;
   void UpdateView() override;
+  void RefreshControl() override;
+  void UpdateControl() override;
 
   TRVFontInfoCache* CreateFontInfoCache(TCanvas* canvas) override;
   TRVFontInfoCache* GetFontInfoCache(TCanvas* canvas, TCustomRVFormattedData* requester) override;

@@ -114,6 +114,39 @@ TEST_F(ViewerMouseTest, PointerShapeAndHoverFollowTheMouse) {
   EXPECT_EQ(moved, std::vector<int32_t>({0, -1, 0}));
 }
 
+// A selection changed by the mouse is shown at once: dragging over the text, and a right
+// click that collapses the selection with rvoRClickDeselects, paint the control before the
+// mouse event returns, not when the event loop comes round to it.
+TEST_F(ViewerMouseTest, MouseSelectionRepaintsAtOnce) {
+  for (bool right_click : {false, true}) {
+    SCOPED_TRACE(right_click);
+    auto v = Make({"alpha beta", "gamma"});
+    v->Options.Include(rvoRClickDeselects);
+    v->show();
+    QCoreApplication::processEvents();
+    TRVDrawLineInfo* first = v->RVData->DrawLines[0];
+    int paints = 0;
+    v->OnPaint = [&](TCustomDocView*, TCanvas&, bool) { ++paints; };
+    const int y = first->Top + 3;
+    if (right_click) {
+      v->SetSelectionBounds(0, 1, 0, 6);
+      QCoreApplication::processEvents();
+      paints = 0;
+      SendMouse(v.get(), QEvent::MouseButtonPress, first->Left + 7 * 8 + 3, y, Qt::RightButton, Qt::RightButton);
+      SendMouse(v.get(), QEvent::MouseButtonRelease, first->Left + 7 * 8 + 3, y, Qt::RightButton, Qt::NoButton);
+      EXPECT_FALSE(v->RVData->SelectionExists(false));
+    } else {
+      SendMouse(v.get(), QEvent::MouseButtonPress, first->Left + 1, y, Qt::LeftButton, Qt::LeftButton);
+      QCoreApplication::processEvents();
+      paints = 0;
+      SendMouse(v.get(), QEvent::MouseMove, first->Left + 7 * 3 + 1, y, Qt::NoButton, Qt::LeftButton);
+      EXPECT_TRUE(v->RVData->SelectionExists(false));
+    }
+    EXPECT_GT(paints, 0);
+    v->OnPaint = nullptr;
+  }
+}
+
 // The draw-item predicates on a paragraph wrapped into two lines and a second paragraph:
 // where items, lines and paragraphs start and end, and the space the wrap swallowed.
 TEST_F(ViewerMouseTest, DrawItemPredicatesOfWrappedLines) {
