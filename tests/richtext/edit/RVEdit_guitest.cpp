@@ -184,6 +184,60 @@ TEST_F(EditorGuiTest, ShortcutsAndTheTypedCharacterHook) {
   EXPECT_EQ(e->CaretItemIndex(), 0);
 }
 
+// Undo and redo lay out again only the paragraphs they touch while the document keeps its
+// width: the draw items of the first and the last paragraph (marked by a shift the layout
+// never makes) outlive the step, and the layout equals a fresh one of the whole document. A
+// step that changes the document's width formats it whole.
+TEST_F(EditorGuiTest, UndoAndRedoReformatOnlyTheTouchedParagraphs) {
+  struct Case {
+    const char* name;
+    std::function<void(TDocViewEdit&)> edit;
+    bool width_changes;
+  };
+  const std::vector<Case> cases = {
+      {"typing", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 3);
+         e.EditKeyPress("xy");
+       }, false},
+      {"enter", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 3);
+         e.EditKeyDown(Qt::Key_Return, 0);
+       }, false},
+      {"deleting across paragraphs", [](TDocViewEdit& e) {
+         e.EditData()->SetSelectionBounds(3, 2, 6, 2);
+         e.EditKeyDown(Qt::Key_Delete, 0);
+       }, false},
+      {"a word wider than the window", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 1);
+         e.InsertText(std::string(60, 'w'));
+       }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> paras;
+    for (int i = 0; i < 20; ++i) paras.push_back("word" + std::to_string(i) + " and more");
+    auto e = Make(paras);
+    TRVEditRVData* d = e->EditData();
+    c.edit(*e);
+    for (int step = 0; step < 2; ++step) {
+      const int32_t first = 0, last = d->DrawLines.Count() - 1;
+      d->DrawLines[first]->Left += 1000;
+      d->DrawLines[last]->Left += 1000;
+      step == 0 ? e->Undo() : e->Redo();
+      const int32_t last_now = d->DrawLines.Count() - 1;
+      const bool kept = d->DrawLines[first]->Left >= 1000 && d->DrawLines[last_now]->Left >= 1000;
+      EXPECT_EQ(kept, !c.width_changes) << (step == 0 ? "undo" : "redo");
+      if (d->DrawLines[first]->Left >= 1000) d->DrawLines[first]->Left -= 1000;
+      if (d->DrawLines[last_now]->Left >= 1000) d->DrawLines[last_now]->Left -= 1000;
+      const auto layout = viewtest::DrawItems(*d);
+      const int32_t width = d->DocumentWidth;
+      d->ReformatAll(false);
+      EXPECT_EQ(viewtest::DrawItems(*d), layout) << (step == 0 ? "undo" : "redo");
+      EXPECT_EQ(d->DocumentWidth, width);
+    }
+  }
+}
+
 // A new keyboard language switches a non-Unicode current style to its copy in the language's
 // charset (added once, then found again); without rvoAutoSwitchLang or on a Unicode style
 // nothing changes.
