@@ -499,7 +499,24 @@ void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool 
   // The paragraphs of draw items that hold the touched items now: what is formatted again
   // afterwards, unless the document's width may change.
   int32_t first_d = -1, last_d = -1;
-  if (allow_format && formatted && n > 0 && first_no < n) {
+  // Only a layout that matches the items (the last draw item shows the last item) is patched.
+  bool layout_current = formatted && n > 0 && rvdata->DrawLines.Count() > 0 &&
+                        rvdata->DrawLines[rvdata->DrawLines.Count() - 1]->ItemNo == n - 1;
+  if (layout_current) {
+    // Items changed without a new layout since (draw items that name text no longer there,
+    // hyperlink areas beyond the draw items) are formatted whole.
+    const int32_t count = rvdata->DrawLines.Count();
+    for (const auto& j : rvdata->Jumps) layout_current = layout_current && j->DrawItemNo < count;
+    int32_t prev = 0;
+    for (int32_t i = 0; i < count && layout_current; ++i) {
+      const TRVDrawLineInfo* dl = rvdata->DrawLines[i];
+      layout_current = dl->ItemNo >= prev && dl->ItemNo < n &&
+                       (rvdata->GetItem(dl->ItemNo)->StyleNo < 0 ||
+                        dl->Offs + dl->Length - 1 <= rvdata->ItemLength(dl->ItemNo));
+      prev = dl->ItemNo;
+    }
+  }
+  if (allow_format && layout_current && first_no < n) {
     int32_t f = 0, l = 0;
     rvdata->GetFirstDrawItemOfItem(first_no, f);
     rvdata->GetLastDrawItemOfItem(std::max(last_no, first_no), l);
@@ -551,6 +568,11 @@ void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool 
       const int32_t count = rvdata->DrawLines.Count();
       whole = last_d >= count || rvdata->DrawLines[last_d]->ItemNo + shift < rvdata->DrawLines[first_d]->ItemNo ||
               rvdata->DrawLines[last_d]->ItemNo + shift >= rvdata->ItemCount();
+      // A table among the paragraphs lays its cells out against the whole document.
+      if (!whole)
+        for (int32_t i = rvdata->DrawLines[first_d]->ItemNo; i <= rvdata->DrawLines[last_d]->ItemNo + shift && !whole;
+             ++i)
+          whole = rvdata->GetItem(i)->StyleNo == rvsTable;
     }
     if (whole) {
       rvdata->ReformatAll(false);

@@ -1,7 +1,10 @@
 #include "richtext/view/RVRVData.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QToolTip>
 
+#include "platform/codepage.h"
 #include "richtext/model/RVImageList.h"
 #include "richtext/view/DocView.h"
 
@@ -109,6 +112,19 @@ void TDocViewRVData::InvalidateRectangle(const TRect& r) {
 
 void TDocViewRVData::UpdateView() {
   if (Control->HandleAllocated()) Control->repaint();
+}
+
+void TDocViewRVData::ShowItemHint(TCustomRVData* rvdata, int32_t item_no) {
+  if (!GetOptions().Contains(rvoShowItemHints) || !Control->HandleAllocated()) return;
+  AnsiString hint;
+  DoItemHint(rvdata, item_no, hint);
+  const QString text = QString::fromUtf8(AnsiToUtf8(hint));
+  if (text == Control->toolTip()) return;
+  Control->setToolTip(text);
+  if (text.isEmpty())
+    QToolTip::hideText();
+  else
+    QToolTip::showText(QCursor::pos(), text, Control);
 }
 
 void TDocViewRVData::RefreshControl() {

@@ -84,6 +84,7 @@ class TDocViewRVData : public TRVControlData {
   void InvalidateRectangle(const TRect& r) override;
   void UpdateView() override;
   void RefreshControl() override;
+  void ShowItemHint(TCustomRVData* rvdata, int32_t item_no) override;
   void UpdateControl() override;
 
   TRVFontInfoCache* CreateFontInfoCache(TCanvas* canvas) override;

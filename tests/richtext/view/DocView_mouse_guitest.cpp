@@ -147,6 +147,31 @@ TEST_F(ViewerMouseTest, MouseSelectionRepaintsAtOnce) {
   }
 }
 
+// With rvoShowItemHints the item under the mouse shows its hint as the control's tool tip
+// (OnItemHint may change it); over an item without a hint, or below the text, the tool tip
+// goes. Without the option nothing is shown.
+TEST_F(ViewerMouseTest, ItemHintsFollowTheMouse) {
+  auto v = Make({"alpha", "beta"});
+  TDocViewRVData& d = *v->RVData;
+  d.GetItem(0)->Hint = "first";
+  TRVDrawLineInfo* first = d.DrawLines[0];
+  TRVDrawLineInfo* second = d.DrawLines[1];
+  Move(v.get(), first->Left + 3, first->Top + 3);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+  v->Options.Include(rvoShowItemHints);
+  Move(v.get(), first->Left + 3, first->Top + 3);
+  EXPECT_EQ(v->toolTip(), QStringLiteral("first"));
+  Move(v.get(), second->Left + 3, second->Top + 3);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+  v->OnItemHint = [](TCustomDocView*, TCustomRVData*, int32_t item_no, AnsiString& hint) {
+    if (item_no == 1) hint = "second";
+  };
+  Move(v.get(), second->Left + 3, second->Top + 3);
+  EXPECT_EQ(v->toolTip(), QStringLiteral("second"));
+  Move(v.get(), 10, second->Top + second->Height + 40);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+}
+
 // The draw-item predicates on a paragraph wrapped into two lines and a second paragraph:
 // where items, lines and paragraphs start and end, and the space the wrap swallowed.
 TEST_F(ViewerMouseTest, DrawItemPredicatesOfWrappedLines) {
