@@ -441,6 +441,11 @@ void TRVEditRVData::RecSetNewLine(int32_t item_no, bool same_as_prev, int32_t pa
   }
   int32_t last_affected =
       (item_no == ItemCount() - 1 || IsParaStart(item_no + 1)) ? -1 : GetLastParaItem(item_no + 1);
+  // The paragraphs on both sides of the join or split: their minimal width decides whether
+  // the document's width may change (a paragraph that does not wrap is as wide as its text).
+  const int32_t range_first = GetFirstParaItem(std::max(item_no - 1, 0));
+  const int32_t range_last = GetLastParaItem(item_no);
+  const int32_t w0 = RangeWidthForUndo(range_first, range_last);
   if (GetUndoDestination()) {
     auto* rec = new TRVUndoNewLineInfo();
     rec->Kind = rvukNewLine;
@@ -457,7 +462,8 @@ void TRVEditRVData::RecSetNewLine(int32_t item_no, bool same_as_prev, int32_t pa
     RecSetParaRange(item_no, last_affected, para_no, ff);
   full_format = full_format || ff;
   item->SetSameAsPrev(same_as_prev);
-  full_format = full_format || IsFormattedForUndo();
+  if (IsFormattedForUndo())
+    full_format = full_format || WidthRule(w0, RangeWidthForUndo(range_first, range_last), DocWidthForUndo());
 }
 
 void TRVEditRVData::RecSetTag(int32_t item_no, const TRVTag& tag) {

@@ -1,7 +1,10 @@
 #include "richtext/edit/RVEdit.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QInputMethodEvent>
+#include <QLocale>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -66,6 +69,12 @@ TCustomDocViewEdit::TCustomDocViewEdit(QWidget* parent) : TCustomDocView(parent)
   Cursor = crIBeam;
   ApplyCursor(Cursor);
   setAttribute(Qt::WA_InputMethodEnabled);
+  // The desktop tells of a new keyboard language through the input method's locale; the
+  // editor that has the focus takes it as the input-language message.
+  QObject::connect(QGuiApplication::inputMethod(), &QInputMethod::localeChanged, this, [this] {
+    if (!hasFocus()) return;
+    SendMessage(MessageHandle(), WM_INPUTLANGCHANGE, CharsetOfLocale(QGuiApplication::inputMethod()->locale()), 0);
+  });
   // A program that installed no beep of its own hears the desktop's.
   TBeepSink sink = SetBeepSink({});
   if (!sink) sink = [](uint32_t) { QApplication::beep(); };
@@ -124,6 +133,7 @@ void TCustomDocViewEdit::AssignEvents(TCustomDocViewEdit* source) {
   OnRVRightClick = source->OnRVRightClick;
   OnSelect = source->OnSelect;
   OnItemHint = source->OnItemHint;
+  OnKeyPress = source->OnKeyPress;
   OnStyleConversion = source->OnStyleConversion;
   OnParaStyleConversion = source->OnParaStyleConversion;
   OnCurParaStyleChanged = source->OnCurParaStyleChanged;
@@ -634,6 +644,9 @@ void TCustomDocViewEdit::WndProc(TMessage& message) {
         message.Result = 0;
       return;
     }
+    case WM_INPUTLANGCHANGE:
+      message.Result = InputLanguageChanged(static_cast<TFontCharset>(message.WParam)) ? 1 : 0;
+      return;
     case WM_RVUNDOFROMINPLACE:
       CloseInplaceEditor();
       Undo();
@@ -644,6 +657,68 @@ void TCustomDocViewEdit::WndProc(TMessage& message) {
       return;
     default: TCustomDocView::WndProc(message);
   }
+}
+
+// ---- Input language ----------------------------------------------------------------------------
+
+TFontCharset TCustomDocViewEdit::CharsetOfLocale(const QLocale& locale) {
+  switch (locale.language()) {
+    case QLocale::Russian:
+    case QLocale::Ukrainian:
+    case QLocale::Belarusian:
+    case QLocale::Bulgarian:
+    case QLocale::Macedonian:
+    case QLocale::Kazakh:
+    case QLocale::Kyrgyz:
+    case QLocale::Tatar:
+    case QLocale::Mongolian: return RUSSIAN_CHARSET;
+    case QLocale::Serbian: return locale.script() == QLocale::LatinScript ? EASTEUROPE_CHARSET : RUSSIAN_CHARSET;
+    case QLocale::Czech:
+    case QLocale::Slovak:
+    case QLocale::Polish:
+    case QLocale::Hungarian:
+    case QLocale::Slovenian:
+    case QLocale::Croatian:
+    case QLocale::Bosnian:
+    case QLocale::Romanian:
+    case QLocale::Albanian: return EASTEUROPE_CHARSET;
+    case QLocale::Greek: return GREEK_CHARSET;
+    case QLocale::Turkish:
+    case QLocale::Azerbaijani: return TURKISH_CHARSET;
+    case QLocale::Hebrew: return HEBREW_CHARSET;
+    case QLocale::Arabic:
+    case QLocale::Persian:
+    case QLocale::Urdu: return ARABIC_CHARSET;
+    case QLocale::Estonian:
+    case QLocale::Latvian:
+    case QLocale::Lithuanian: return BALTIC_CHARSET;
+    case QLocale::Vietnamese: return VIETNAMESE_CHARSET;
+    case QLocale::Thai: return THAI_CHARSET;
+    case QLocale::Japanese: return SHIFTJIS_CHARSET;
+    case QLocale::Korean: return HANGEUL_CHARSET;
+    case QLocale::Chinese:
+      return locale.script() == QLocale::TraditionalChineseScript ? CHINESEBIG5_CHARSET : GB2312_CHARSET;
+    default: return ANSI_CHARSET;
+  }
+}
+
+bool TCustomDocViewEdit::InputLanguageChanged(TFontCharset charset) {
+  TRVStyle* style = Style();
+  TRVEditRVData* d = EditData();
+  if (!style || d->ItemCount() == 0 || !EditorOptions.Contains(rvoAutoSwitchLang)) return false;
+  TFontInfos* styles = style->TextStyles();
+  const int32_t eff = EffectiveTextStyle();
+  if (eff < 0 || eff >= styles->Count() || styles->Items(eff)->Unicode) return false;
+  int32_t no = styles->FindStyleWithCharset(eff, charset);
+  if (no < 0) {
+    TFontInfo* added = styles->Add();
+    added->Assign(styles->Items(eff));
+    added->Standard = false;
+    added->Charset = charset;
+    no = styles->Count() - 1;
+  }
+  SetCurrentTextStyle(no);
+  return true;
 }
 
 // ---- Keys ----------------------------------------------------------------------------------------
@@ -663,6 +738,18 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
     if (out && OnCaretGetOut) OnCaretGetOut(RootEditor(), dir);
   };
   const bool rtl = BiDiMode() == rvbdRightToLeft;
+  const bool alt = (shift & ssAlt) != 0;
+  // Undo and redo: Ctrl+Z (with Shift: redo), and the old Alt+Backspace (with Shift: redo).
+  if ((c && !alt && key == Qt::Key_Z) || (alt && key == Qt::Key_Backspace)) {
+    s ? Redo() : Undo();
+    return;
+  }
+  // Ctrl+Up and Ctrl+Down scroll the root editor one step; the caret stays.
+  if (c && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+    TCustomDocViewEdit* root = RootEditor();
+    SendMessage(root->MessageHandle(), WM_VSCROLL, key == Qt::Key_Up ? SB_LINEUP : SB_LINEDOWN, 0);
+    return;
+  }
   // The clipboard shortcuts; Shift+Delete cuts only a selection (else it deletes a character).
   if (IsCopyShortcut(shift, key)) {
     CopyToClipboard();
@@ -719,10 +806,15 @@ void TCustomDocViewEdit::EditKeyDown(int key, TShiftState shift) {
         RunCommand(rvutDelete, [&](TRVEditRVData* e) { e->DeleteKey(c); }, false);
       return;
     case Qt::Key_Tab:
-      if (EditorOptions.Contains(rvoWantTabs) && !c) InsertTab();
-      return;
-    case Qt::Key_Z:
-      if (c) s ? Redo() : Undo();
+      // A tab is typed as a character: Ctrl+Tab always (posted, as a character arrives
+      // after its key), Tab when the editor wants tabs.
+      if (c) {
+        QPointer<TCustomDocViewEdit> self(this);
+        QMetaObject::invokeMethod(
+            this, [self] { if (self) self->EditKeyPress(QString(QChar(u'\t'))); }, Qt::QueuedConnection);
+      } else if (EditorOptions.Contains(rvoWantTabs)) {
+        EditKeyPress(QString(QChar(u'\t')));
+      }
       return;
     case Qt::Key_Y:
       if (c) Redo();
@@ -751,9 +843,27 @@ void TCustomDocViewEdit::EditKeyPress(const QString& text) {
   if (TCustomDocViewEdit* e = InplaceEdit()) return e->EditKeyPress(text);
   TRVEditRVData* d = EditData();
   for (QChar qc : text) {
-    const char16_t ch = qc.unicode();
-    if (ch < 0x20 || ch == 0x7F) continue;
+    char16_t ch = qc.unicode();
+    if ((ch < 0x20 && ch != u'\t') || ch == 0x7F) continue;
     if (!d->BeforeTypingChange()) return;
+    if (OnKeyPress) {
+      OnKeyPress(this, ch);
+      if (ch == 0) continue;
+    }
+    if (d->PartiallySelectedItem()) {
+      d->Beep();
+      continue;
+    }
+    if (ch == u'\t') {
+      // A tab replaces the selection by the style sheet's number of spaces, or by a tab
+      // item when it asks for none.
+      TRVStyle* style = Style();
+      if (style && style->SpacesInTab > 0)
+        InsertText(AnsiString(static_cast<size_t>(style->SpacesInTab), ' '), false);
+      else
+        InsertTab();
+      continue;
+    }
     ++command_depth_;
     changed_in_command_ = false;
     try {

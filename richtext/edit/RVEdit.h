@@ -14,6 +14,7 @@
 #include "richtext/view/RVDragDrop.h"
 
 class QInputMethodEvent;
+class QLocale;
 
 namespace pelvar {
 
@@ -56,6 +57,8 @@ constexpr uint32_t EM_UNDO = 0x00C7;
 constexpr uint32_t EM_REDO = 0x0454;
 constexpr uint32_t EM_CANREDO = 0x0455;
 constexpr uint32_t EM_CANPASTE = 0x0432;
+// The keyboard's input language changed; the first parameter is the new language's charset.
+constexpr uint32_t WM_INPUTLANGCHANGE = 0x0051;
 // Posted to itself: close the cell editor, then undo (redo) in this editor's document.
 constexpr uint32_t WM_RVUNDOFROMINPLACE = WM_USER + 13;
 constexpr uint32_t WM_RVREDOFROMINPLACE = WM_USER + 14;
@@ -194,6 +197,12 @@ class TCustomDocViewEdit : public TCustomDocView {
   void EditKeyPress(const QString& text);
   // A string an input method committed: inserted as UTF-16 text in one step.
   void ImeCommit(const QString& text);
+  // The keyboard now types text of this charset: with rvoAutoSwitchLang and a non-Unicode
+  // current style, the current style becomes its copy in that charset (added when the style
+  // sheet has none). True when the current style was switched.
+  bool InputLanguageChanged(TFontCharset charset);
+  // The charset of text typed in a language (Windows charset numbers; ANSI for the rest).
+  static TFontCharset CharsetOfLocale(const QLocale& locale);
 
   // ---- Clipboard (RVEdit_input.cpp) ----
   // Copies the selection and deletes it (one undo step); nothing when refused or when

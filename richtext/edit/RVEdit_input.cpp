@@ -457,8 +457,25 @@ bool TCustomDocViewEdit::DropKind(IDataObject* data_object, TRVDropKind kind, ui
       if (!TRVDropTarget::HasFormat(data_object, CFRV_URL()) || !TRVDropTarget::GetAsText(data_object, CFRV_URL(), url) ||
           url.empty())
         return false;
+      // The link's name: the file the source names the URL after, else the URL itself.
+      AnsiString descriptor_name;
+      if (TRVDropTarget::HasFormat(data_object, CFRV_FileGroupDescriptor()))
+        if (std::unique_ptr<TMemoryStream> block = TRVDropTarget::GetAsStream(data_object, CFRV_FileGroupDescriptor()))
+          RVReadFileGroupDescriptorName(
+              std::string(reinterpret_cast<const char*>(block->Memory()), static_cast<size_t>(block->Size())),
+              descriptor_name);
       BeginDropInsertion();
-      InsertText(url, false);
+      TDocViewRVData* root = RootEditor()->RVData.get();
+      if (root->OnReadHyperlink) {
+        int32_t style_no = EffectiveTextStyle();
+        TRVTag tag;
+        AnsiString name = RVDroppedURLItemName(url, descriptor_name);
+        root->OnReadHyperlink(url, AnsiString(), rvlfURL, style_no, tag, name);
+        SetCurrentTextStyle(style_no);
+        InsertTaggedText(name, tag);
+      } else {
+        InsertText(url, false);
+      }
       return changed();
     }
     case rvdkFiles: return DropFiles(data_object);

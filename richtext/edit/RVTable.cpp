@@ -6,6 +6,7 @@
 
 #include "platform/sysutils.h"
 #include "richtext/edit/RVERVData.h"
+#include "richtext/edit/RVTableInplace.h"
 #include "richtext/edit/RVTableLayout.h"
 #include "richtext/edit/RVTableUndo.h"
 #include "richtext/model/CRVData_formats.h"
@@ -66,6 +67,76 @@ TRVTableCellData::TRVTableCellData(TRVTableRow* owner_list, TRVTableItemInfo* ta
 
 TRVTableCellData::~TRVTableCellData() = default;
 
+namespace {
+
+std::unique_ptr<TGraphic> CopyGraphic(TGraphic* g) { return g && !g->Empty() ? RVCopyGraphic(g) : nullptr; }
+
+// "BackgroundImg" of a table or a cell: the picture's class name, then the picture. A class this
+// program does not know is skipped (nil).
+std::unique_ptr<TGraphic> ReadBackgroundImg(TStream& s) {
+  int32_t len = 0;
+  s.ReadBuffer(&len, 4);
+  if (len < 0 || len > 255) throw EReadError("Invalid picture class name in the table stream");
+  AnsiString name(static_cast<size_t>(len), '\0');
+  if (len) s.ReadBuffer(name.data(), len);
+  std::unique_ptr<TGraphic> g = RVCreateGraphic(name);
+  if (!g) {
+    int32_t size = 0;
+    s.ReadBuffer(&size, 4);
+    if (size < 0 || size > s.Size() - s.Position()) throw EReadError("Invalid picture in the table stream");
+    s.Seek(size, TSeekOrigin::soCurrent);
+    return nullptr;
+  }
+  RVFLoadPictureBinary(s, *g);
+  return g;
+}
+
+void WriteBackgroundImg(TStream& s, TGraphic& picture) {
+  const AnsiString name = RVGraphicClassName(&picture);
+  const int32_t len = static_cast<int32_t>(name.size());
+  s.WriteBuffer(&len, 4);
+  if (len) s.WriteBuffer(name.data(), len);
+  RVFSavePictureBinary(s, picture);
+}
+
+}  // namespace
+
+void TRVTableCellData::BackgroundChanged() {
+  if (Background && Background->IsEmpty()) Background.reset();
+  if (table_ && table_->CellEditor && table_->CellEditor->Cell == this) table_->CellEditor->update();
+  if (auto* f = dynamic_cast<TCustomRVFormattedData*>(host_)) f->InvalidateControl();
+}
+
+void TRVTableCellData::AssignBackgroundImage(std::unique_ptr<TGraphic> picture) {
+  if (picture && picture->Empty()) picture.reset();
+  if (!Background && picture) Background = std::make_unique<TRVBackground>(false);
+  if (Background) {
+    std::unique_ptr<TGraphic> old(Background->Image());
+    Background->AssignImage(picture.release(), this, false);
+  }
+  BackgroundChanged();
+}
+
+std::unique_ptr<TGraphic> TRVTableCellData::TakeBackgroundImage() {
+  if (!Background || !Background->Image()) return nullptr;
+  std::unique_ptr<TGraphic> old(Background->Image());
+  Background->AssignImage(nullptr, this, false);
+  BackgroundChanged();
+  return old;
+}
+
+void TRVTableCellData::SetBackgroundImage(TGraphic* value) {
+  if (value && value == BackgroundImage()) return;
+  AssignBackgroundImage(CopyGraphic(value));
+}
+
+void TRVTableCellData::SetBackgroundStyle(TRVItemBackgroundStyle value) {
+  if (value == BackgroundStyle()) return;
+  if (!Background && value != rvbsColor) Background = std::make_unique<TRVBackground>(false);
+  if (Background) Background->SetItemBackStyle(value);
+  BackgroundChanged();
+}
+
 TRVOptions TRVTableCellData::GetOptions() {
   TCustomRVData* source = host_;
   if (UndoHolder && UndoHolder->Owner && UndoHolder->Owner->Document) source = UndoHolder->Owner->Document;
@@ -94,6 +165,8 @@ void TRVTableCellData::AssignAttributesFrom(const TRVTableCellData* s, bool incl
   BorderLightColor = s->BorderLightColor;
   std::copy(std::begin(s->VisibleBorders), std::end(s->VisibleBorders), std::begin(VisibleBorders));
   VAlign = s->VAlign;
+  SetBackgroundImage(s->BackgroundImage());
+  SetBackgroundStyle(s->BackgroundStyle());
   BackgroundImageFileName = s->BackgroundImageFileName;
   Hint = s->Hint;
   if (include_size) {
@@ -135,7 +208,23 @@ void TRVTableCellData::MovingFromUndoList() {
 }
 
 void TRVTableCellData::DefinePublished(TPublishedProperties& props) {
-  props.Integer("Color", Color, static_cast<TColor>(clNone));
+  {
+    // An open cell editor of this cell takes the new colour at once.
+    TPublishedProperty p;
+    p.Name = "Color";
+    p.Kind = TPropKind::Integer;
+    p.GetOrd = [this] { return static_cast<int64_t>(Color); };
+    p.SetOrd = [this](int64_t v) {
+      Color = static_cast<TColor>(v);
+      if (table_ && table_->CellEditor && table_->CellEditor->Cell == this) {
+        table_->CellEditor->Color = table_->GetCellEffectiveColor(this);
+        table_->CellEditor->Transparent = table_->IsCellEditorTransparent(this);
+        table_->CellEditor->update();
+      }
+    };
+    p.OrdDefault = static_cast<TColor>(clNone);
+    props.Add(std::move(p));
+  }
   props.Integer("BorderColor", BorderColor, static_cast<TColor>(clNone));
   props.Integer("BorderLightColor", BorderLightColor, static_cast<TColor>(clNone));
   props.Integer("BestWidth", BestWidth, 0);
@@ -143,6 +232,16 @@ void TRVTableCellData::DefinePublished(TPublishedProperties& props) {
   // Written only when some side is hidden: each side defaults to true.
   props.Object("VisibleBorders", borders_.get());
   props.Enum("VAlign", VAlign, rvcVDefault, {"rvcTop", "rvcMiddle", "rvcBottom", "rvcVDefault"});
+  {
+    TPublishedProperty p;
+    p.Name = "BackgroundStyle";
+    p.Kind = TPropKind::Enum;
+    p.GetOrd = [this] { return static_cast<int64_t>(BackgroundStyle()); };
+    p.SetOrd = [this](int64_t v) { SetBackgroundStyle(static_cast<TRVItemBackgroundStyle>(v)); };
+    p.OrdDefault = rvbsColor;
+    p.Names = {"rvbsColor", "rvbsStretched", "rvbsTiled", "rvbsCentered"};
+    props.Add(std::move(p));
+  }
   props.String("BackgroundImageFileName", BackgroundImageFileName);
   props.String("Hint", Hint);
 }
@@ -151,6 +250,13 @@ void TRVTableCellData::DefineProperties(TFiler* filer) {
   const bool has_data = !SavingWithoutContent && HasContent(true);
   filer->DefineBinaryProperty(
       "Data", [this](TStream& s) { ReadDataProperty(s); }, [this](TStream& s) { WriteDataProperty(s); }, has_data);
+  filer->DefineBinaryProperty(
+      "BackgroundImg",
+      [this](TStream& s) {
+        if (std::unique_ptr<TGraphic> g = ReadBackgroundImg(s)) AssignBackgroundImage(std::move(g));
+      },
+      [this](TStream& s) { WriteBackgroundImg(s, *BackgroundImage()); },
+      !SavingWithoutContent && Background && BackgroundImage() && !BackgroundImage()->Empty());
 }
 
 void TRVTableCellData::WriteDataProperty(TStream& stream) {
@@ -447,6 +553,12 @@ TRVTableItemInfo::TRVTableItemInfo(TCustomRVData* rvdata, int32_t rows, int32_t 
 
 TRVTableItemInfo::~TRVTableItemInfo() {
   CloseCellEditor(false);
+  // A border drag or a cell selection that is running leaves nothing of the table behind in its
+  // document.
+  if (auto* fd = dynamic_cast<TCustomRVFormattedData*>(host_)) {
+    if (resize_line_) fd->UnassignXorDrawing(resize_line_.get());
+    if (fd->CaptureMouseItem == this) fd->ReleaseMouseCapture(this);
+  }
   grid_.reset();
 }
 
@@ -658,7 +770,15 @@ void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
     props.Add(std::move(p));
   }
   props.Integer("BestWidth", BestWidth, 0);
-  props.Integer("Color", Color, static_cast<TColor>(clWindow));
+  {
+    TPublishedProperty p;
+    p.Name = "Color";
+    p.Kind = TPropKind::Integer;
+    p.GetOrd = [this] { return static_cast<int64_t>(Color); };
+    p.SetOrd = [this](int64_t v) { ApplyColor(static_cast<TColor>(v)); };
+    p.OrdDefault = static_cast<TColor>(clWindow);
+    props.Add(std::move(p));
+  }
   {
     TPublishedProperty p;
     p.Name = "BackgroundStyle";
@@ -684,7 +804,15 @@ void TRVTableItemInfo::DefinePublished(TPublishedProperties& props) {
   props.Integer("CellBorderWidth", CellBorderWidth, 0);
   props.Integer("CellBorderColor", CellBorderColor, static_cast<TColor>(clWindowText));
   props.Integer("CellBorderLightColor", CellBorderLightColor, static_cast<TColor>(clBtnHighlight));
-  props.Integer("CellPadding", CellPadding, 1);
+  {
+    TPublishedProperty p;
+    p.Name = "CellPadding";
+    p.Kind = TPropKind::Integer;
+    p.GetOrd = [this] { return static_cast<int64_t>(CellPadding); };
+    p.SetOrd = [this](int64_t v) { ApplyCellPadding(static_cast<int32_t>(v)); };
+    p.OrdDefault = 1;
+    props.Add(std::move(p));
+  }
   props.Enum("CellBorderStyle", CellBorderStyle, rvtbLowered, styles);
   props.Integer("VRuleWidth", VRuleWidth, 0);
   props.Integer("VRuleColor", VRuleColor, static_cast<TColor>(clWindowText));
@@ -731,10 +859,6 @@ void TRVTableItemInfo::SetTablePropertyUndoable(const AnsiString& prop_name, int
 
 // ---- Background picture ----
 
-namespace {
-std::unique_ptr<TGraphic> CopyGraphic(TGraphic* g) { return g && !g->Empty() ? RVCopyGraphic(g) : nullptr; }
-}  // namespace
-
 void TRVTableItemInfo::BackgroundChanged() {
   if (Background && Background->IsEmpty()) Background.reset();
   if (auto* f = dynamic_cast<TCustomRVFormattedData*>(host_)) f->ResetAnimation();
@@ -772,6 +896,41 @@ void TRVTableItemInfo::SetBackgroundImage(TGraphic* value) {
   MarkChanged();
 }
 
+void TRVTableItemInfo::SetCellBackgroundImageUndoable(TGraphic* value, int32_t row, int32_t col) {
+  TRVTableCellData* cell = GetCells(row, col);
+  if (value && value == cell->BackgroundImage()) return;
+  std::unique_ptr<TGraphic> copy = CopyGraphic(value);
+  auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+  if ((TableState & 1) && edit && GetItemNoInParent() >= 0) {
+    TTableUndoGroup group(this);
+    if (auto* rec = RecordTableUndo<TRVUndoModifyBackgroundImage>(edit, GetItemNoInParent(), false, false)) {
+      rec->CellRow = row;
+      rec->CellCol = col;
+      rec->Image = cell->TakeBackgroundImage();
+    }
+  }
+  cell->AssignBackgroundImage(std::move(copy));
+  MarkChanged();
+}
+
+void TRVTableItemInfo::ApplyColor(TColor value) {
+  Color = value;
+  if (CellEditor && CellEditor->Cell) {
+    CellEditor->Color = GetCellEffectiveColor(CellEditor->Cell);
+    CellEditor->Transparent = IsCellEditorTransparent(CellEditor->Cell);
+    CellEditor->update();
+  }
+  if (auto* f = dynamic_cast<TCustomRVFormattedData*>(host_)) f->ResetAnimation();
+}
+
+void TRVTableItemInfo::ApplyCellPadding(int32_t value) {
+  CellPadding = value;
+  if (CellEditor) {
+    CellEditor->LeftMargin = CellEditor->RightMargin = CellEditor->TopMargin = CellEditor->BottomMargin = value;
+    TableState |= 8;
+  }
+}
+
 void TRVTableItemInfo::ApplyBackgroundStyle(TRVItemBackgroundStyle value) {
   if (value == BackgroundStyle()) return;
   if (!Background && value != rvbsColor) Background = std::make_unique<TRVBackground>(false);
@@ -792,30 +951,9 @@ void TRVTableItemInfo::DefineProperties(TFiler* filer) {
   filer->DefineBinaryProperty(
       "BackgroundImg",
       [this](TStream& s) {
-        int32_t len = 0;
-        s.ReadBuffer(&len, 4);
-        if (len < 0 || len > 255) throw EReadError("Invalid picture class name in the table stream");
-        AnsiString name(static_cast<size_t>(len), '\0');
-        if (len) s.ReadBuffer(name.data(), len);
-        std::unique_ptr<TGraphic> g = RVCreateGraphic(name);
-        if (!g) {
-          // A picture class this program does not know: the picture is left out.
-          int32_t size = 0;
-          s.ReadBuffer(&size, 4);
-          if (size < 0 || size > s.Size() - s.Position()) throw EReadError("Invalid picture in the table stream");
-          s.Seek(size, TSeekOrigin::soCurrent);
-          return;
-        }
-        RVFLoadPictureBinary(s, *g);
-        AssignBackgroundImage(std::move(g));
+        if (std::unique_ptr<TGraphic> g = ReadBackgroundImg(s)) AssignBackgroundImage(std::move(g));
       },
-      [this](TStream& s) {
-        const AnsiString name = RVGraphicClassName(BackgroundImage());
-        const int32_t len = static_cast<int32_t>(name.size());
-        s.WriteBuffer(&len, 4);
-        if (len) s.WriteBuffer(name.data(), len);
-        RVFSavePictureBinary(s, *BackgroundImage());
-      },
+      [this](TStream& s) { WriteBackgroundImg(s, *BackgroundImage()); },
       Background && !Background->IsEmpty() && BackgroundImage());
 }
 

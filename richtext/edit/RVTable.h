@@ -117,6 +117,18 @@ class TRVTableCellData : public TRVTableCellBase {
   void MovingToUndoList(TRVUndoInfo* holder);
   void MovingFromUndoList();
 
+  // ---- Background picture ----
+  // Nil while the cell has no picture and no picture placement.
+  std::unique_ptr<TRVBackground> Background;
+  TGraphic* BackgroundImage() const { return Background ? Background->Image() : nullptr; }
+  // Copies the picture (nil or an empty picture removes it), without undo.
+  void SetBackgroundImage(TGraphic* value);
+  TRVItemBackgroundStyle BackgroundStyle() const { return Background ? Background->GetItemBackStyle() : rvbsColor; }
+  void SetBackgroundStyle(TRVItemBackgroundStyle value);
+  // Puts a picture in (owned from now on; nil removes it) and takes it out, without undo.
+  void AssignBackgroundImage(std::unique_ptr<TGraphic> picture);
+  std::unique_ptr<TGraphic> TakeBackgroundImage();
+
   TRVTableItemInfo* Table() const { return table_; }
   TCustomRVData* HostDocument() const { return host_; }
   void SetHost(TCustomRVData* host) { host_ = host; }
@@ -128,6 +140,8 @@ class TRVTableCellData : public TRVTableCellBase {
   void DefineProperties(TFiler* filer) override;
 
  private:
+  // An empty background goes; an open cell editor and the holding document show the change.
+  void BackgroundChanged();
   void WriteDataProperty(TStream& stream);
   void ReadDataProperty(TStream& stream);
   std::unique_ptr<TPersistent> borders_;  // VisibleBorders as a published object
@@ -360,6 +374,10 @@ class TRVTableItemInfo : public TRVTableItemBase {
   void SetVOutermostRule(bool v) { SetTablePropertyUndoable("VOutermostRule", v, false, false); }
   void SetHOutermostRule(bool v) { SetTablePropertyUndoable("HOutermostRule", v, false, false); }
   void SetTablePropertyUndoable(const AnsiString& prop_name, int32_t value, bool height_affected, bool width_affected);
+  // The colour and the padding as their published properties set them (undo included): an open
+  // cell editor takes the new colour, or the new padding as its four margins, at once.
+  void ApplyColor(TColor value);
+  void ApplyCellPadding(int32_t value);
 
   // The cell's colour, else the table's, else (in a formatted document) the table paragraph's
   // background, else the document's colour; clNone otherwise.
@@ -378,6 +396,9 @@ class TRVTableItemInfo : public TRVTableItemBase {
   // Puts a picture in (owned from now on; nil removes it) and takes it out, without undo.
   void AssignBackgroundImage(std::unique_ptr<TGraphic> picture);
   std::unique_ptr<TGraphic> TakeBackgroundImage();
+  // The picture of the cell at (row, col), copied; in an editable document one undo step that
+  // keeps the old picture.
+  void SetCellBackgroundImageUndoable(TGraphic* value, int32_t row, int32_t col);
   // Draws the table's background into rect of a printed page (mode 0: nothing; 2: the printing
   // cell's background over it).
   void DrawBackgroundForPrinting(TCanvas& canvas, const TRect& rect, int32_t mode, int32_t color_mode,

@@ -329,13 +329,17 @@ void TRVTableItemInfo::CellEditorResized(TRVTableInplaceEdit* editor) {
   if (size_changed) {
     // The table is laid out again around the edited cell; the editor follows the cell.
     const int32_t row = editor->Row, col = editor->Col;
-    if (auto* edit = dynamic_cast<TRVEditRVData*>(host_)) edit->FormatKeepingCaret();
+    const QRect bounds = editor->geometry();
+    auto* edit = dynamic_cast<TRVEditRVData*>(host_);
+    if (edit) edit->FormatKeepingCaret();
     if (TRVTableCellData* cell = GetCells(row, col)) {
       GetItemClientCoords(ClientLeft, ClientTop);
       PlaceCellEditor(ClientLeft + cell->Left, ClientTop + cell->Top + CellEditorContentOffset(cell), cell->Width,
                       cell->Height - CellEditorContentOffset(cell));
     }
     editor->TakeSizeChanged();
+    // The table around a moved or resized editor is shown at once, not after the editor.
+    if (edit && editor->geometry() != bounds) edit->RefreshControl();
   }
   // The main editor reports the change; its redo list goes only with a new edit in the cell,
   // not with an undo or a redo there (a redo that empties the cell's own list included).

@@ -40,6 +40,14 @@ void TRVTableInplaceRVData::DrawBackground(TCanvas& canvas, const TRect& rect) {
   TRVEditorControlData::DrawBackground(canvas, rect);
   if (Inplace->Transparent && Inplace->Table && Inplace->Cell)
     Inplace->Table->PaintTableBackgroundForEditor(canvas, Inplace->Cell, rect);
+  // The cell's own picture, placed as in the cell (the editor starts where the content does).
+  TRVTableCellData* cell = Inplace->Cell;
+  if (cell && Inplace->Table && cell->Background && cell->Background->HasVisibleImage()) {
+    const int32_t top = Inplace->Table->CellEditorContentOffset(cell);
+    const TRect area{0, 0, rect.Right - rect.Left, rect.Bottom - rect.Top};
+    const TColor color = Inplace->Transparent ? static_cast<TColor>(clNone) : Inplace->Color;
+    cell->Background->Draw(canvas, area, true, color, cell->Height, cell->Width, -top - rect.Top, -rect.Left, 0, 0);
+  }
 }
 
 bool TRVTableInplaceRVData::SetDocumentAreaSize(int32_t width, int32_t height, bool redraw) {

@@ -50,6 +50,16 @@ void TRVTableCellView::InvalidateRectangle(const TRect& /*r*/) {
     host->InvalidateControl();
 }
 
+void TRVTableCellView::RefreshControl() {
+  if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
+    host->RefreshControl();
+}
+
+void TRVTableCellView::UpdateControl() {
+  if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
+    host->UpdateControl();
+}
+
 void TRVTableCellView::SetControlCursor(TCursor cursor) {
   if (auto* host = dynamic_cast<TCustomRVFormattedData*>(Cell->GetParentData()); host && host != this)
     host->SetControlCursor(cursor);

@@ -35,6 +35,8 @@ class TRVTableCellView : public TCustomRVFormattedData {
   // A cell has no window: what it shows changing repaints the control of the document
   // around its table, and the mouse pointer over it is that control's.
   void InvalidateRectangle(const TRect& r) override;
+  void RefreshControl() override;
+  void UpdateControl() override;
   void SetControlCursor(TCursor cursor) override;
   TCursor GetControlCursor() override;
   // A selection made with the mouse in a cell follows the mouse beyond the cell.

@@ -313,11 +313,16 @@ void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t co
     color = sel_color;
     cell->State |= rvstCompletelySelected;
   }
+  const bool painted_selected = (cell->State & rvstCompletelySelected) && color != clNone;
   if (color == clNone) color = cell->Color;
-  // 3. Background.
-  if (color != clNone) {
-    if (printing && PrintOptions.Contains(rvtoWhiteBackground)) color = clWhite;
-    color = RV_BackColorForPrintMode(color, color_mode);
+  // 3. Background: the colour, or the cell's picture over it (a selected cell shows the
+  // selection colour instead when there is one).
+  const bool picture = cell->Background && cell->Background->HasVisibleImage();
+  if (color != clNone || picture) {
+    if (color != clNone) {
+      if (printing && PrintOptions.Contains(rvtoWhiteBackground)) color = clWhite;
+      color = RV_BackColorForPrintMode(color, color_mode);
+    }
     TRect r{left, top, left + w, top + h};
     if (Options.Contains(rvtoCellBelowBorders)) {
       r.Left -= DeviceX(CB);
@@ -325,9 +330,17 @@ void TRVTableItemInfo::PaintCell(TRVTableCellData* cell, int32_t row, int32_t co
       r.Top -= DeviceY(CB);
       r.Bottom += DeviceY(CB);
     }
-    canvas.Brush().SetStyle(bsSolid);
-    canvas.Brush().SetColor(color);
-    canvas.FillRect(Intersect(r, clip));
+    const TRect shown = Intersect(r, clip);
+    if (picture && !painted_selected && !IsEmptyRect(shown)) {
+      if (printing)
+        cell->Background->Print(canvas, shown, color, *PrintScale, r);
+      else
+        cell->Background->Draw(canvas, shown, true, color, r.Bottom - r.Top, r.Right - r.Left, r.Top, r.Left, 0, 0);
+    } else if (color != clNone) {
+      canvas.Brush().SetStyle(bsSolid);
+      canvas.Brush().SetColor(color);
+      canvas.FillRect(shown);
+    }
   }
   // 4, 5. Content, clipped to the cell.
   const TRect cell_rect{left, top, left + w, top + h};

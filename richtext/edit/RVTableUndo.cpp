@@ -70,13 +70,18 @@ void TRVUndoModifyVisibleBorders::Perform(TRVEditRVData* rvdata) {
 
 void TRVUndoModifyBackgroundImage::Perform(TRVEditRVData* rvdata) {
   TRVTableItemInfo* table = RVTableOfUndo(rvdata, ItemNo);
-  std::unique_ptr<TGraphic> current = table->TakeBackgroundImage();
+  // A negative position: the table's own picture; else the cell's.
+  TRVTableCellData* cell = CellRow >= 0 && CellCol >= 0 ? table->GetCells(CellRow, CellCol) : nullptr;
+  std::unique_ptr<TGraphic> current = cell ? cell->TakeBackgroundImage() : table->TakeBackgroundImage();
   if (auto* rev = Reverse(rvdata)) {
     rev->CellRow = CellRow;
     rev->CellCol = CellCol;
     rev->Image = std::move(current);
   }
-  table->AssignBackgroundImage(std::move(Image));
+  if (cell)
+    cell->AssignBackgroundImage(std::move(Image));
+  else
+    table->AssignBackgroundImage(std::move(Image));
   table->MarkChanged();
 }
 
@@ -452,12 +457,14 @@ void AssignCellAttributesUndoable(TRVTableItemInfo* table, int32_t item_no, int3
   }
   const bool* s = source->VisibleBorders;
   SetCellVisibleBordersUndoable(table, item_no, row, col, s[0], s[1], s[2], s[3]);
+  table->SetCellBackgroundImageUndoable(source->BackgroundImage(), row, col);
   SetCellStrPropertyUndoable(table, item_no, row, col, "BackgroundImageFileName", source->BackgroundImageFileName);
   SetCellStrPropertyUndoable(table, item_no, row, col, "Hint", source->Hint);
   std::vector<std::pair<AnsiString, int32_t>> values = {{"Color", source->Color},
                                                         {"BorderColor", source->BorderColor},
                                                         {"BorderLightColor", source->BorderLightColor},
-                                                        {"VAlign", static_cast<int32_t>(source->VAlign)}};
+                                                        {"VAlign", static_cast<int32_t>(source->VAlign)},
+                                                        {"BackgroundStyle", static_cast<int32_t>(source->BackgroundStyle())}};
   if (copy_size) {
     values.emplace_back("BestWidth", source->BestWidth / std::max(col_divisor, 1));
     values.emplace_back("BestHeight", source->BestHeight / std::max(row_divisor, 1));

@@ -88,7 +88,8 @@ class TRVUndoModifyVisibleBorders : public TRVTableUndoRecord<TRVUndoModifyVisib
   void Perform(TRVEditRVData* rvdata) override;
 };
 
-// The table's background picture put back (the record owns the picture while it waits).
+// The background picture of the table (negative position) or of a cell put back (the record
+// owns the picture while it waits).
 class TRVUndoModifyBackgroundImage : public TRVTableUndoRecord<TRVUndoModifyBackgroundImage, false, false> {
  public:
   int32_t CellRow = -1, CellCol = -1;

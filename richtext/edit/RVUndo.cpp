@@ -144,6 +144,55 @@ void TRVUndoModifyItemTerminator::Perform(TRVEditRVData* rvdata) {
   rvdata->RecModifyItemTerminator(ItemNo, !IsOpening);
 }
 
+// ---- Width tests: may the document's width change with the record? ----
+
+namespace {
+// The item's minimal width changed, and it was or now is as wide as the document.
+bool ItemWidthChanged(TRVEditRVData* rvdata, int32_t item_no, int32_t before) {
+  if (!rvdata->IsFormattedForUndo()) return false;
+  const int32_t after = rvdata->ItemWidthForUndo(item_no), doc = rvdata->DocWidthForUndo();
+  return after != before && (after > doc || before >= doc);
+}
+}  // namespace
+
+bool TRVUndoChangeTextInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+bool TRVUndoDeleteSubstringInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+bool TRVRedoTypingInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+bool TRVUndoInsertSubstringInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+bool TRVUndoTypingInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, TypedWidthBefore);
+}
+bool TRVUndoStyleNoInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+bool TRVUndoExtraIntProperty::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return ItemWidthChanged(rvdata, ItemNo, WidthBefore);
+}
+
+bool TRVUndoInsertItemInfo::NeedsFullFormatBefore(TRVEditRVData* rvdata) {
+  return rvdata->IsFormattedForUndo() && rvdata->ItemWidthForUndo(ItemNo) >= rvdata->DocWidthForUndo();
+}
+bool TRVUndoInsertItemsInfo::NeedsFullFormatBefore(TRVEditRVData* rvdata) {
+  return rvdata->IsFormattedForUndo() &&
+         rvdata->RangeWidthForUndo(ItemNo, ItemNo + ItemCount - 1) >= rvdata->DocWidthForUndo();
+}
+bool TRVUndoDeleteItemInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return FullFormat ||
+         (rvdata->IsFormattedForUndo() && rvdata->ItemWidthForUndo(ItemNo) > rvdata->DocWidthForUndo());
+}
+bool TRVUndoDeleteItemsInfo::NeedsFullFormatAfter(TRVEditRVData* rvdata) {
+  return FullFormat || (rvdata->IsFormattedForUndo() &&
+                        rvdata->RangeWidthForUndo(FirstItemNo, LastItemNo) > rvdata->DocWidthForUndo());
+}
+
 // ---- Item properties ----
 
 bool TRVUndoModifyItemProps::NeedsFullFormatBefore(TRVEditRVData* rvdata) {
@@ -421,10 +470,11 @@ void TRVUndoList::PerformLast(TRVEditRVData* rvdata, bool undo) {
 
 void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool allow_format) {
   if (group->Count() == 0) return;
-  if (rvdata->IsFormattedForUndo()) rvdata->Deselect(nullptr, true);
+  const bool formatted = rvdata->IsFormattedForUndo();
+  if (formatted) rvdata->Deselect(nullptr, true);
   const int32_t n = rvdata->ItemCount();
   bool needs_format = false, root_format = false;
-  // The items the group touches (for live spelling).
+  // The items the group touches, and how many it adds (negative: removes).
   int32_t first_no = n - 1, last_no = 0, shift = 0;
   for (int32_t i = group->Count() - 1; i >= 0; --i) {
     TRVUndoInfo* r = group->Get(i);
@@ -444,23 +494,93 @@ void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool 
   if (last_no < first_no) std::swap(first_no, last_no);
   first_no = std::max(first_no, 0);
   last_no = std::max(last_no, first_no);
+  if (last_no + shift < first_no) last_no = first_no - shift;
+  if (last_no >= n) last_no = n - 1;
+  // The paragraphs of draw items that hold the touched items now: what is formatted again
+  // afterwards, unless the document's width may change.
+  int32_t first_d = -1, last_d = -1;
+  // Only a layout that matches the items (the last draw item shows the last item) is patched.
+  bool layout_current = formatted && n > 0 && rvdata->DrawLines.Count() > 0 &&
+                        rvdata->DrawLines[rvdata->DrawLines.Count() - 1]->ItemNo == n - 1;
+  if (layout_current) {
+    // Items changed without a new layout since (draw items that name text no longer there,
+    // hyperlink areas beyond the draw items) are formatted whole.
+    const int32_t count = rvdata->DrawLines.Count();
+    for (const auto& j : rvdata->Jumps) layout_current = layout_current && j->DrawItemNo < count;
+    int32_t prev = 0;
+    for (int32_t i = 0; i < count && layout_current; ++i) {
+      const TRVDrawLineInfo* dl = rvdata->DrawLines[i];
+      layout_current = dl->ItemNo >= prev && dl->ItemNo < n &&
+                       (rvdata->GetItem(dl->ItemNo)->StyleNo < 0 ||
+                        dl->Offs + dl->Length - 1 <= rvdata->ItemLength(dl->ItemNo));
+      prev = dl->ItemNo;
+    }
+  }
+  if (allow_format && layout_current && first_no < n) {
+    int32_t f = 0, l = 0;
+    rvdata->GetFirstDrawItemOfItem(first_no, f);
+    rvdata->GetLastDrawItemOfItem(std::max(last_no, first_no), l);
+    const int32_t count = rvdata->DrawLines.Count();
+    if (f < 0 || f >= count) f = 0;
+    if (l < 0 || l >= count) l = count - 1;
+    if (l < f) std::swap(f, l);
+    rvdata->ExpandToParaDrawItems(f, l, first_d, last_d);
+  }
+  // Performing, newest record first; a record that may change the document's width asks for
+  // the whole document to be formatted. Between the two ends of an item's property run only
+  // the run as a whole is judged.
+  bool full_format = false, formatted_midway = false;
+  int32_t nesting = 0, run_width = 0;
   for (int32_t i = group->Count() - 1; i >= 0; --i) {
     TRVUndoInfo* r = group->Get(i);
-    if (r->NeedsFormatFirst() && allow_format && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
+    if (nesting == 0 && formatted) full_format = needs_format && (full_format || r->NeedsFullFormatBefore(rvdata));
+    if (auto* t = dynamic_cast<TRVUndoModifyItemTerminator*>(r)) {
+      if (!t->IsOpening) {
+        if (nesting == 0) run_width = t->MeasuredWidth;
+        ++nesting;
+      } else if (--nesting == 0) {
+        t->MeasuredWidth = run_width;
+      }
+    }
+    if (r->NeedsFormatFirst() && allow_format && rvdata->IsFormattedForUndo()) {
+      rvdata->ReformatAll(false);
+      formatted_midway = true;
+    }
     r->Perform(rvdata);
+    if (nesting == 0 && formatted) full_format = needs_format && (full_format || r->NeedsFullFormatAfter(rvdata));
   }
-  (void)n;
   // The touched items are checked again by live spelling.
   if (rvdata->ItemCount() > 0) {
     const int32_t count = rvdata->ItemCount();
-    first_no = std::clamp(first_no, 0, count - 1);
-    last_no = std::clamp(last_no, first_no, count - 1);
-    rvdata->ExpandToParaSection(first_no, last_no, first_no, last_no);
-    for (int32_t i = first_no; i <= last_no; ++i) rvdata->GetItem(i)->ClearLiveSpellingResult();
+    int32_t fs = std::clamp(first_no, 0, count - 1);
+    int32_t ls = std::clamp(last_no + std::min(shift, 0), fs, count - 1);
+    rvdata->ExpandToParaSection(fs, ls, fs, ls);
+    for (int32_t i = fs; i <= ls; ++i) rvdata->GetItem(i)->ClearLiveSpellingResult();
     if (TCustomDocView* control = rvdata->SpellingControl())
-      control->LiveSpellingScheduleFrom(rvdata->GetSourceRVData(), first_no, 0);
+      control->LiveSpellingScheduleFrom(rvdata->GetSourceRVData(), fs, 0);
   }
-  if (allow_format && (needs_format || root_format) && rvdata->IsFormattedForUndo()) rvdata->ReformatAll(false);
+  if (allow_format && (needs_format || root_format) && rvdata->IsFormattedForUndo()) {
+    // Only the touched paragraphs are laid out again while the document keeps its width.
+    bool whole = root_format || formatted_midway || first_d < 0 || rvdata->ItemCount() == 0;
+    if (!whole && needs_format && full_format)
+      whole = rvdata->CalcMinDocWidth(nullptr, rvdata->GetCanvas()) != rvdata->DocumentWidth;
+    if (!whole && needs_format) {
+      const int32_t count = rvdata->DrawLines.Count();
+      whole = last_d >= count || rvdata->DrawLines[last_d]->ItemNo + shift < rvdata->DrawLines[first_d]->ItemNo ||
+              rvdata->DrawLines[last_d]->ItemNo + shift >= rvdata->ItemCount();
+      // A table among the paragraphs lays its cells out against the whole document.
+      if (!whole)
+        for (int32_t i = rvdata->DrawLines[first_d]->ItemNo; i <= rvdata->DrawLines[last_d]->ItemNo + shift && !whole;
+             ++i)
+          whole = rvdata->GetItem(i)->StyleNo == rvsTable;
+    }
+    if (whole) {
+      rvdata->ReformatAll(false);
+    } else if (needs_format) {
+      rvdata->FormatParas(first_d, last_d, shift, false);
+    }
+    rvdata->InvalidateControl();
+  }
   rvdata->SetCaretAt(group->CaretItem, group->CaretOffset);
 }
 

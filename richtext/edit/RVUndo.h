@@ -88,6 +88,7 @@ class TRVUndoStringInfo : public TRVUndoItemNoInfo {
 class TRVUndoChangeTextInfo : public TRVUndoStringInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   void Perform(TRVEditRVData* rvdata) override;
 };
 
@@ -106,7 +107,7 @@ class TRVUndoItemInfo : public TRVUndoStringInfo {
 class TRVUndoDeleteItemInfo : public TRVUndoItemInfo {
  public:
   bool FullFormat = false;
-  bool NeedsFullFormatAfter(TRVEditRVData*) override { return FullFormat; }
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   void Perform(TRVEditRVData* rvdata) override;
   int32_t ItemCountChange() override { return 1; }
 };
@@ -129,7 +130,7 @@ class TRVUndoDeleteItemsInfo : public TRVUndoItemRangeInfo {
  public:
   int32_t LastItemNo = 0;
   bool FullFormat = false;
-  bool NeedsFullFormatAfter(TRVEditRVData*) override { return FullFormat; }
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   void Perform(TRVEditRVData* rvdata) override;
   int32_t ItemCountChange() override { return static_cast<int32_t>(HeldItems.size()); }
 };
@@ -137,12 +138,14 @@ class TRVUndoDeleteItemsInfo : public TRVUndoItemRangeInfo {
 class TRVUndoDeleteSubstringInfo : public TRVUndoSubStringInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   void Perform(TRVEditRVData* rvdata) override;
 };
 
 class TRVRedoTypingInfo : public TRVUndoSubStringInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   bool IsUnicode = false;
   void Perform(TRVEditRVData* rvdata) override;
 };
@@ -150,6 +153,7 @@ class TRVRedoTypingInfo : public TRVUndoSubStringInfo {
 class TRVUndoInsertSubstringInfo : public TRVUndoItemNoInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   int32_t CharPos = 0;
   int32_t CharCount = 0;
   void Perform(TRVEditRVData* rvdata) override;
@@ -158,6 +162,7 @@ class TRVUndoInsertSubstringInfo : public TRVUndoItemNoInfo {
 class TRVUndoTypingInfo : public TRVUndoInsertSubstringInfo {
  public:
   int32_t TypedWidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   bool IsUnicode = false;
   void Perform(TRVEditRVData* rvdata) override;
 };
@@ -165,6 +170,7 @@ class TRVUndoTypingInfo : public TRVUndoInsertSubstringInfo {
 class TRVUndoInsertItemInfo : public TRVUndoItemNoInfo {
  public:
   bool FullFormat = false;
+  bool NeedsFullFormatBefore(TRVEditRVData* rvdata) override;
   bool NeedsFullFormatAfter(TRVEditRVData*) override { return FullFormat; }
   void Perform(TRVEditRVData* rvdata) override;
   int32_t ItemCountChange() override { return -1; }
@@ -173,6 +179,7 @@ class TRVUndoInsertItemInfo : public TRVUndoItemNoInfo {
 class TRVUndoInsertItemsInfo : public TRVUndoItemNoInfo {
  public:
   bool FullFormat = false;
+  bool NeedsFullFormatBefore(TRVEditRVData* rvdata) override;
   int32_t ItemCount = 0;
   bool NeedsFullFormatAfter(TRVEditRVData*) override { return FullFormat; }
   void Perform(TRVEditRVData* rvdata) override;
@@ -229,6 +236,7 @@ class TRVUndoParaInfo : public TRVUndoItemNoInfo {
 class TRVUndoStyleNoInfo : public TRVUndoItemNoInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   int32_t PriorStyleNo = 0;
   void Perform(TRVEditRVData* rvdata) override;
 };
@@ -262,6 +270,7 @@ class TRVUndoDeleteCPInfo : public TRVUndoItemNoInfo {
 class TRVUndoExtraIntProperty : public TRVUndoItemNoInfo {
  public:
   int32_t WidthBefore = 0;
+  bool NeedsFullFormatAfter(TRVEditRVData* rvdata) override;
   int32_t PriorValue = 0;
   uint8_t PropertyId = 0;
   void Perform(TRVEditRVData* rvdata) override;

@@ -407,6 +407,17 @@ class TCustomRVFormattedData : public TCustomRVData {
   void ResetAnimation();
   void ForgetAnimators();
   virtual void InvalidateControl() { InvalidateRectangle(TRect{0, 0, GetAreaWidth(), GetAreaHeight()}); }
+  // Repaints the control showing the document at once (all of it), or paints at once only
+  // what is waiting to be repainted; nothing for a document without a control.
+  virtual void RefreshControl() {}
+  // The mouse is over item_no of rvdata (-1: over no item): with rvoShowItemHints the control
+  // shows the item's hint (its Hint, or what OnItemHint makes of it) as a tool tip, and an
+  // empty hint takes the tool tip away. A nested document asks its root.
+  virtual void ShowItemHint(TCustomRVData* rvdata, int32_t item_no) {
+    auto* root = dynamic_cast<TCustomRVFormattedData*>(GetAbsoluteRootData());
+    if (root && root != this) root->ShowItemHint(rvdata, item_no);
+  }
+  virtual void UpdateControl() {}
   virtual void SetControlCursor(TCursor /*cursor*/) {}
   // Mouse points are clamped to the client area while a mouse selection is extended
   // (unless the flag word's bit 4 says otherwise); a nested document never clamps.

@@ -497,6 +497,8 @@ void TCustomRVFormattedData::FormatParasExact(int32_t first_d_item, int32_t last
                                return j->DrawItemNo >= first_d_item && j->DrawItemNo <= last_d_item;
                              }),
               Jumps.end());
+  // The range's own hyperlink areas are added behind these while it is laid out.
+  const size_t kept_jumps = Jumps.size();
   const int32_t removed = last_d_item - first_d_item + 1;
   DrawLines.ReserveRange(first_d_item, last_d_item);
   TRVLineBuildState st;
@@ -542,8 +544,8 @@ void TCustomRVFormattedData::FormatParasExact(int32_t first_d_item, int32_t last
     st.Below += RV_YToDevice(Para(last_item + 1)->SpaceBefore, sad);
   const int32_t new_next = st.Y + st.Below;
   const int32_t shift_d = added - removed;
-  for (auto& j : Jumps)
-    if (j->DrawItemNo > last_d_item) j->DrawItemNo += shift_d;
+  for (size_t k = 0; k < kept_jumps && k < Jumps.size(); ++k)
+    if (Jumps[k]->DrawItemNo > last_d_item) Jumps[k]->DrawItemNo += shift_d;
   int32_t new_bottom = new_next;
   bool whole = false;
   if (!(item_count_change == 0 && DrawLines.Count() == old_count && (new_next == old_next || old_next < 0))) {

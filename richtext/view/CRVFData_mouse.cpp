@@ -643,11 +643,11 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       if (ExtendSelectionByLines(dx, dy)) {
         ExpandSelectionToLines(false);
         SelectionChanged(false);
-        InvalidateControl();
+        RefreshControl();
       }
     } else if (ExtendSelection(dx, dy)) {
       SelectionChanged(true);
-      InvalidateControl();
+      RefreshControl();
     }
   }
   if (style->LineSelectCursor != -1 && !(State & rvstSelecting) && GetBiDiMode() != rvbdRightToLeft &&
@@ -672,6 +672,7 @@ void TCustomRVFormattedData::MouseMove(uint32_t shift, int32_t x, int32_t y) {
       }
       LastJumpMovedAbove = found->Id;
       TRVDrawLineInfo* d = DrawLines[found->DrawItemNo];
+      ShowItemHint(this, d->ItemNo);
       GetItem(d->ItemNo)->MouseMove(shift, x - (d->Left - hoffs), y - (d->Top - voffs), d->ItemNo, this);
       if (!(State & rvstHoverDrawn) && GetItem(d->ItemNo)->GetBoolValueEx(3, style)) {
         State |= rvstHoverDrawn;
@@ -697,10 +698,12 @@ void TCustomRVFormattedData::ForwardMouseMove(uint32_t shift, int32_t x, int32_t
   HitTestDrawItem(x, y);
   if (MouseDItem >= DrawLines.Count()) MouseDItem = -1;
   if (MouseDItem < 0) {
+    ShowItemHint(this, -1);
     SetControlCursor(GetControlCursor());
     return;
   }
   TRVDrawLineInfo* d = DrawLines[MouseDItem];
+  ShowItemHint(this, d->ItemNo);
   if (GetItem(d->ItemNo)->MouseMove(shift, x - (d->Left - hoffs), y - (d->Top - voffs), d->ItemNo, this)) return;
   if (!(shift & rvssShift) && CanStartDragging()) {
     int32_t sd, so;
@@ -801,7 +804,7 @@ void TCustomRVFormattedData::MouseUp(int32_t button, uint32_t shift, int32_t x, 
       FSelStartNo = FSelEndNo = d;
       FSelStartOffs = FSelEndOffs = o;
       SelectionChanged(true);
-      InvalidateControl();
+      RefreshControl();
       DoSelect();
     }
   }

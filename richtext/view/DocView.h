@@ -287,6 +287,8 @@ class TCustomDocView : public TRVScroller, public TRVSpellingHost {
   std::function<void(TCustomDocView*)> OnCopy;
   std::function<void(TCustomDocView*, TCanvas&, bool)> OnPaint;
   std::function<void(TCustomDocView*, TCustomRVData*, int32_t, AnsiString&)> OnItemHint;
+  // A typed character before it reaches the document; a handler may change it or clear it (0).
+  std::function<void(TCustomDocView*, char16_t&)> OnKeyPress;
   std::function<void(TCustomDocView*)> OnClick;
   std::function<void(TCustomDocView*)> OnDblClick;
   std::function<void(TCustomDocView*, TShiftState, int32_t, int32_t)> OnMouseMove;

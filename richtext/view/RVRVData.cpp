@@ -1,5 +1,10 @@
 #include "richtext/view/RVRVData.h"
 
+#include <QCoreApplication>
+#include <QCursor>
+#include <QToolTip>
+
+#include "platform/codepage.h"
 #include "richtext/model/RVImageList.h"
 #include "richtext/view/DocView.h"
 
@@ -107,6 +112,29 @@ void TDocViewRVData::InvalidateRectangle(const TRect& r) {
 
 void TDocViewRVData::UpdateView() {
   if (Control->HandleAllocated()) Control->repaint();
+}
+
+void TDocViewRVData::ShowItemHint(TCustomRVData* rvdata, int32_t item_no) {
+  if (!GetOptions().Contains(rvoShowItemHints) || !Control->HandleAllocated()) return;
+  AnsiString hint;
+  DoItemHint(rvdata, item_no, hint);
+  const QString text = QString::fromUtf8(AnsiToUtf8(hint));
+  if (text == Control->toolTip()) return;
+  Control->setToolTip(text);
+  if (text.isEmpty())
+    QToolTip::hideText();
+  else
+    QToolTip::showText(QCursor::pos(), text, Control);
+}
+
+void TDocViewRVData::RefreshControl() {
+  if (Control->HandleAllocated()) Control->repaint();
+}
+
+void TDocViewRVData::UpdateControl() {
+  // The window's pending repaint request, delivered now rather than from the event loop.
+  if (Control->HandleAllocated() && Control->isVisible())
+    QCoreApplication::sendPostedEvents(Control->window(), QEvent::UpdateRequest);
 }
 
 TRVFontInfoCache* TDocViewRVData::CreateFontInfoCache(TCanvas* canvas) {

@@ -83,6 +83,9 @@ class TDocViewRVData : public TRVControlData {
   bool IsFocused() override;
   void InvalidateRectangle(const TRect& r) override;
   void UpdateView() override;
+  void RefreshControl() override;
+  void ShowItemHint(TCustomRVData* rvdata, int32_t item_no) override;
+  void UpdateControl() override;
 
   TRVFontInfoCache* CreateFontInfoCache(TCanvas* canvas) override;
   TRVFontInfoCache* GetFontInfoCache(TCanvas* canvas, TCustomRVFormattedData* requester) override;

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLocale>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -112,6 +113,157 @@ TEST_F(EditorGuiTest, KeysThroughTheEventQueue) {
     EXPECT_EQ(beeps, c.beeps) << c.name;
     beeps = 0;
   }
+}
+
+// The editor's own shortcuts and the typed-character hook, through the event queue: a tab
+// types the style sheet's spaces when it asks for them, Ctrl+Tab types a tab even in an
+// editor that leaves Tab alone, Alt+Backspace undoes (Shift: redoes), Ctrl+Down and Ctrl+Up
+// scroll and leave the caret, and OnKeyPress may change or swallow a character.
+TEST_F(EditorGuiTest, ShortcutsAndTheTypedCharacterHook) {
+  struct Case {
+    const char* name;
+    std::function<void(TDocViewEdit&)> setup;
+    std::vector<std::pair<int, Qt::KeyboardModifiers>> keys;
+    const char* dump;
+    const char* caret;
+  };
+  const auto none = [](TDocViewEdit&) {};
+  const std::vector<Case> cases = {
+      {"tab with four spaces in a tab", [&](TDocViewEdit&) { style.SpacesInTab = 4; }, {{Qt::Key_Tab, Qt::NoModifier}},
+       "ab    ", "0:7"},
+      {"tab replaces the selection",
+       [&](TDocViewEdit& e) {
+         style.SpacesInTab = 2;
+         e.EditData()->SetSelectionBounds(0, 1, 0, 2);
+       },
+       {{Qt::Key_Tab, Qt::NoModifier}}, "  b", "0:3"},
+      {"ctrl+tab without want-tabs", [](TDocViewEdit& e) { e.EditorOptions.Exclude(rvoWantTabs); },
+       {{Qt::Key_Tab, Qt::ControlModifier}}, "ab+<tab>", "1:1"},
+      {"tab without want-tabs", [](TDocViewEdit& e) { e.EditorOptions.Exclude(rvoWantTabs); },
+       {{Qt::Key_Tab, Qt::NoModifier}}, "ab", "0:3"},
+      {"alt+backspace undoes", none, {{Qt::Key_X, Qt::NoModifier}, {Qt::Key_Backspace, Qt::AltModifier}}, "ab", "0:3"},
+      {"shift+alt+backspace redoes", none,
+       {{Qt::Key_X, Qt::NoModifier},
+        {Qt::Key_Backspace, Qt::AltModifier},
+        {Qt::Key_Backspace, Qt::AltModifier | Qt::ShiftModifier}},
+       "abx", "0:4"},
+      {"OnKeyPress changes a character",
+       [](TDocViewEdit& e) { e.OnKeyPress = [](TCustomDocView*, char16_t& k) { k = k == u'x' ? u'y' : k; }; },
+       {{Qt::Key_X, Qt::NoModifier}}, "aby", "0:4"},
+      {"OnKeyPress swallows a character", [](TDocViewEdit& e) { e.OnKeyPress = [](TCustomDocView*, char16_t& k) { k = 0; }; },
+       {{Qt::Key_X, Qt::NoModifier}, {Qt::Key_Tab, Qt::NoModifier}}, "ab", "0:3"},
+  };
+  for (const Case& c : cases) {
+    style.SpacesInTab = 0;
+    auto e = Make({"ab"});
+    e->EditData()->SetCaretAt(0, 3);
+    c.setup(*e);
+    for (const auto& [key, mods] : c.keys) {
+      const QString text = key == Qt::Key_X ? QStringLiteral("x") : QString();
+      Post(e.get(), key, mods, text);
+      QCoreApplication::processEvents();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Dump(*e), c.dump) << c.name;
+    EXPECT_EQ(std::to_string(e->CaretItemIndex()) + ":" + std::to_string(e->CaretItemOffset()), c.caret) << c.name;
+  }
+  style.SpacesInTab = 0;
+
+  // Ctrl+Down scrolls one step and leaves the caret; Ctrl+Up scrolls back.
+  std::vector<std::string> lines(60, "line");
+  auto e = Make(lines);
+  e->EditData()->SetCaretAt(0, 1);
+  ASSERT_EQ(e->VPos, 0);
+  Post(e.get(), Qt::Key_Down, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_GT(e->VPos, 0);
+  EXPECT_EQ(e->CaretItemIndex(), 0);
+  Post(e.get(), Qt::Key_Up, Qt::ControlModifier);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(e->VPos, 0);
+  EXPECT_EQ(e->CaretItemIndex(), 0);
+}
+
+// Undo and redo lay out again only the paragraphs they touch while the document keeps its
+// width: the draw items of the first and the last paragraph (marked by a shift the layout
+// never makes) outlive the step, and the layout equals a fresh one of the whole document. A
+// step that changes the document's width formats it whole.
+TEST_F(EditorGuiTest, UndoAndRedoReformatOnlyTheTouchedParagraphs) {
+  struct Case {
+    const char* name;
+    std::function<void(TDocViewEdit&)> edit;
+    bool width_changes;
+  };
+  const std::vector<Case> cases = {
+      {"typing", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 3);
+         e.EditKeyPress("xy");
+       }, false},
+      {"enter", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 3);
+         e.EditKeyDown(Qt::Key_Return, 0);
+       }, false},
+      {"deleting across paragraphs", [](TDocViewEdit& e) {
+         e.EditData()->SetSelectionBounds(3, 2, 6, 2);
+         e.EditKeyDown(Qt::Key_Delete, 0);
+       }, false},
+      {"a word wider than the window", [](TDocViewEdit& e) {
+         e.EditData()->SetCaretAt(5, 1);
+         e.InsertText(std::string(60, 'w'));
+       }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> paras;
+    for (int i = 0; i < 20; ++i) paras.push_back("word" + std::to_string(i) + " and more");
+    auto e = Make(paras);
+    TRVEditRVData* d = e->EditData();
+    c.edit(*e);
+    for (int step = 0; step < 2; ++step) {
+      const int32_t first = 0, last = d->DrawLines.Count() - 1;
+      d->DrawLines[first]->Left += 1000;
+      d->DrawLines[last]->Left += 1000;
+      step == 0 ? e->Undo() : e->Redo();
+      const int32_t last_now = d->DrawLines.Count() - 1;
+      const bool kept = d->DrawLines[first]->Left >= 1000 && d->DrawLines[last_now]->Left >= 1000;
+      EXPECT_EQ(kept, !c.width_changes) << (step == 0 ? "undo" : "redo");
+      if (d->DrawLines[first]->Left >= 1000) d->DrawLines[first]->Left -= 1000;
+      if (d->DrawLines[last_now]->Left >= 1000) d->DrawLines[last_now]->Left -= 1000;
+      const auto layout = viewtest::DrawItems(*d);
+      const int32_t width = d->DocumentWidth;
+      d->ReformatAll(false);
+      EXPECT_EQ(viewtest::DrawItems(*d), layout) << (step == 0 ? "undo" : "redo");
+      EXPECT_EQ(d->DocumentWidth, width);
+    }
+  }
+}
+
+// A new keyboard language switches a non-Unicode current style to its copy in the language's
+// charset (added once, then found again); without rvoAutoSwitchLang or on a Unicode style
+// nothing changes.
+TEST_F(EditorGuiTest, InputLanguageChangeSwitchesTheCharset) {
+  auto e = Make({"ab"});
+  e->EditData()->SetCaretAt(0, 3);
+  const int32_t count = style.TextStyles()->Count();
+  EXPECT_EQ(SendMessage(e->MessageHandle(), WM_INPUTLANGCHANGE, RUSSIAN_CHARSET, 0), 0);  // option off
+  EXPECT_EQ(style.TextStyles()->Count(), count);
+  e->EditorOptions.Include(rvoAutoSwitchLang);
+  const TFontCharset russian = TCustomDocViewEdit::CharsetOfLocale(QLocale(QLocale::Russian));
+  EXPECT_EQ(russian, RUSSIAN_CHARSET);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), WM_INPUTLANGCHANGE, russian, 0), 1);
+  ASSERT_EQ(style.TextStyles()->Count(), count + 1);
+  TFontInfo* added = style.TextStyles()->Items(count);
+  EXPECT_EQ(e->CurrentTextStyle(), count);
+  EXPECT_EQ(added->Charset, RUSSIAN_CHARSET);
+  EXPECT_FALSE(added->Standard);
+  e->SetCurrentTextStyle(0);
+  EXPECT_EQ(SendMessage(e->MessageHandle(), WM_INPUTLANGCHANGE, russian, 0), 1);
+  EXPECT_EQ(style.TextStyles()->Count(), count + 1);  // found, not added again
+  EXPECT_EQ(e->CurrentTextStyle(), count);
+  e->SetCurrentTextStyle(2);  // Unicode
+  EXPECT_EQ(SendMessage(e->MessageHandle(), WM_INPUTLANGCHANGE, GREEK_CHARSET, 0), 0);
+  EXPECT_EQ(e->CurrentTextStyle(), 2);
+  EXPECT_EQ(TCustomDocViewEdit::CharsetOfLocale(QLocale(QLocale::Czech)), EASTEUROPE_CHARSET);
 }
 
 // In an active window with another control to go to, Tab still reaches an editor that

@@ -456,6 +456,24 @@ TEST_F(EditInputTest, DroppedFilesURLsAndTheDropEvent) {
          d.Set(CF_TEXT, std::string("T\0", 2));
        },
        "abhttp://x.cz/cd", DROPEFFECT_COPY},
+      {"a URL with OnReadHyperlink goes in as a link named after its file",
+       [&](TMemoryDataObject& d, TDocViewEdit& e) {
+         e.AcceptDragDropFormats.Include(rvddURL);
+         d.Set(CFRV_URL(), std::string("http://x.cz/\0", 13));
+         std::string descriptor(4 + 592, '\0');
+         descriptor[0] = 1;
+         descriptor.replace(76, 11, "Example.url");
+         d.Set(CFRV_FileGroupDescriptor(), descriptor);
+         e.RVData->OnReadHyperlink = [](const AnsiString& target, const AnsiString&, TRVLoadFormat format,
+                                        int32_t& style_no, TRVTag& tag, AnsiString& name) {
+           EXPECT_EQ(target, "http://x.cz/");
+           EXPECT_EQ(format, rvlfURL);
+           EXPECT_EQ(name, "Example");
+           style_no = 3;
+           tag = TRVTag::FromInt(42);
+         };
+       },
+       "abExamplecd", DROPEFFECT_COPY},
       {"OnOleDrop inserts its own content and chooses the effect",
        [&](TMemoryDataObject& d, TDocViewEdit& e) {
          d.Set(CF_TEXT, std::string("T\0", 2));
@@ -481,6 +499,11 @@ TEST_F(EditInputTest, DroppedFilesURLsAndTheDropEvent) {
     if (added > 0) {
       EXPECT_EQ(Sel(*e), std::make_pair(2, added));
       EXPECT_EQ(e->EditData()->UndoList->Count(), 1);
+    }
+    if (c.expected == "abExamplecd") {
+      ASSERT_EQ(e->RVData->ItemCount(), 3);
+      EXPECT_EQ(e->RVData->GetItem(1)->StyleNo, 3);  // the hyperlink style the event chose
+      EXPECT_EQ(e->RVData->GetItem(1)->Tag.Int, 42);
     }
   }
   std::remove(txt.c_str());

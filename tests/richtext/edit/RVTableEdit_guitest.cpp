@@ -1381,5 +1381,106 @@ TEST_F(TableEditTest, ClosingTheCellEditorKeepsTheRedoList) {
   EXPECT_EQ(Text(table->GetCells(1, 1)), full);
 }
 
+// A cell's background picture: set undoably (one step, undone and redone with the picture
+// object handed back and forth), painted in the cell on the editor's window and in its open
+// cell editor, kept through the native format with its placement, and copied with the cell's
+// other attributes (undone with them).
+TEST_F(TableEditTest, CellBackgroundPicture) {
+  TBitmap picture(8, 8, 0xFF11CC22u);
+  const int32_t groups = e->EditData()->UndoList->Count();
+  table->SetCellBackgroundImageUndoable(&picture, 1, 1);
+  TRVTableCellData* cell = table->GetCells(1, 1);
+  ASSERT_NE(cell->BackgroundImage(), nullptr);
+  EXPECT_NE(cell->BackgroundImage(), &picture);  // a copy
+  cell->SetBackgroundStyle(rvbsTiled);
+  EXPECT_EQ(e->EditData()->UndoList->Count(), groups + 1);
+  e->Format();
+  auto pixel_in_cell = [&](QWidget* w, int32_t x, int32_t y) { return w->grab().toImage().pixelColor(x, y).rgb() & 0xFFFFFFu; };
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  // A pixel of the cell's padding, where no text is drawn.
+  EXPECT_EQ(pixel_in_cell(e.get(), cx + cell->Left + 1, cy + cell->Top + 1), 0x11CC22u);
+  Click(1, 1);
+  ASSERT_NE(table->CellEditor, nullptr);
+  EXPECT_EQ(pixel_in_cell(table->CellEditor, 1, 1), 0x11CC22u);
+  table->CloseCellEditor(true);
+  Pump();
+  // Saved and read back.
+  {
+    TMemoryStream m;
+    ASSERT_TRUE(e->RVData->SaveRVFToStream(m, false, nullptr, nullptr, clNone));
+    m.SetPosition(0);
+    TDocViewEdit other;
+    other.SetStyle(&style);
+    TColor color = clNone;
+    ASSERT_TRUE(other.RVData->LoadRVFFromStream(m, color, nullptr, nullptr));
+    auto* t = dynamic_cast<TRVTableItemInfo*>(other.RVData->GetItem(1));
+    ASSERT_NE(t, nullptr);
+    TRVTableCellData* read = t->GetCells(1, 1);
+    ASSERT_NE(read->BackgroundImage(), nullptr);
+    EXPECT_EQ(read->BackgroundImage()->Width(), 8);
+    EXPECT_EQ(read->BackgroundStyle(), rvbsTiled);
+    EXPECT_EQ(t->GetCells(0, 0)->BackgroundImage(), nullptr);
+    // Copying the attributes of that cell: the picture and its placement come along, and
+    // each undo takes back one attribute.
+    TRVTableCellData* target = table->GetCells(2, 2);
+    const int32_t before = e->EditData()->UndoList->Count();
+    AssignCellAttributesUndoable(table, table->GetItemNoInParent(), 2, 2, read, false, 1, 1);
+    ASSERT_NE(target->BackgroundImage(), nullptr);
+    EXPECT_EQ(target->BackgroundStyle(), rvbsTiled);
+    ASSERT_GT(e->EditData()->UndoList->Count(), before);
+    while (e->EditData()->UndoList->Count() > before) e->Undo();
+    EXPECT_EQ(target->BackgroundStyle(), rvbsColor);
+    EXPECT_EQ(target->BackgroundImage(), nullptr);
+  }
+  // Undo and redo of the picture itself.
+  cell->SetBackgroundStyle(rvbsColor);
+  TGraphic* shown = cell->BackgroundImage();
+  e->Undo();
+  EXPECT_EQ(cell->BackgroundImage(), nullptr);
+  e->Redo();
+  EXPECT_EQ(cell->BackgroundImage(), shown);
+}
+
+void SendMouseTo(QWidget* w, QEvent::Type type, int x, int y, Qt::MouseButton button, Qt::MouseButtons buttons) {
+  const QPointF p(x, y);
+  QMouseEvent ev(type, p, w->mapToGlobal(p), button, buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &ev);
+}
+
+// The table's colour and padding reach an open cell editor at once, by the setter and by
+// Undo; a table destroyed while one of its borders is dragged leaves no resize line and no
+// mouse capture behind in the document (the next mouse move touches nothing of it).
+TEST_F(TableEditTest, OpenCellEditorFollowsColourAndPaddingAndADestroyedTableLetsGo) {
+  Click(0, 0);
+  TRVTableInplaceEdit* ed = table->CellEditor;
+  ASSERT_NE(ed, nullptr);
+  table->SetColor(0x00336699);
+  EXPECT_EQ(ed->Color, 0x00336699);
+  table->SetCellPadding(9);
+  EXPECT_EQ(ed->LeftMargin, 9);
+  EXPECT_EQ(ed->BottomMargin, 9);
+  e->Undo();  // from the cell editor, which has nothing to undo: the main document's step
+  Pump();
+  EXPECT_EQ(table->CellPadding, 4);
+  if (table->CellEditor) EXPECT_EQ(table->CellEditor->LeftMargin, 4);
+  table->CloseCellEditor(true);
+  Pump();
+
+  const int32_t x = table->Layout.ColumnLefts[1] - 1;
+  int32_t cx = 0, cy = 0;
+  table->GetItemClientCoords(cx, cy);
+  SendMouseTo(e.get(), QEvent::MouseButtonPress, cx + x, cy + 10, Qt::LeftButton,
+                                    Qt::LeftButton);
+  ASSERT_EQ(e->RVData->CaptureMouseItem, table);
+  e->RVData->Clear();
+  EXPECT_EQ(e->RVData->CaptureMouseItem, nullptr);
+  SendMouseTo(e.get(), QEvent::MouseMove, cx + x + 15, cy + 10, Qt::NoButton, Qt::LeftButton);
+  SendMouseTo(e.get(), QEvent::MouseButtonRelease, cx + x + 15, cy + 10, Qt::LeftButton,
+                                    Qt::NoButton);
+  e->Format();
+  table = nullptr;
+}
+
 }  // namespace
 }  // namespace pelvar

@@ -114,6 +114,64 @@ TEST_F(ViewerMouseTest, PointerShapeAndHoverFollowTheMouse) {
   EXPECT_EQ(moved, std::vector<int32_t>({0, -1, 0}));
 }
 
+// A selection changed by the mouse is shown at once: dragging over the text, and a right
+// click that collapses the selection with rvoRClickDeselects, paint the control before the
+// mouse event returns, not when the event loop comes round to it.
+TEST_F(ViewerMouseTest, MouseSelectionRepaintsAtOnce) {
+  for (bool right_click : {false, true}) {
+    SCOPED_TRACE(right_click);
+    auto v = Make({"alpha beta", "gamma"});
+    v->Options.Include(rvoRClickDeselects);
+    v->show();
+    QCoreApplication::processEvents();
+    TRVDrawLineInfo* first = v->RVData->DrawLines[0];
+    int paints = 0;
+    v->OnPaint = [&](TCustomDocView*, TCanvas&, bool) { ++paints; };
+    const int y = first->Top + 3;
+    if (right_click) {
+      v->SetSelectionBounds(0, 1, 0, 6);
+      QCoreApplication::processEvents();
+      paints = 0;
+      SendMouse(v.get(), QEvent::MouseButtonPress, first->Left + 7 * 8 + 3, y, Qt::RightButton, Qt::RightButton);
+      SendMouse(v.get(), QEvent::MouseButtonRelease, first->Left + 7 * 8 + 3, y, Qt::RightButton, Qt::NoButton);
+      EXPECT_FALSE(v->RVData->SelectionExists(false));
+    } else {
+      SendMouse(v.get(), QEvent::MouseButtonPress, first->Left + 1, y, Qt::LeftButton, Qt::LeftButton);
+      QCoreApplication::processEvents();
+      paints = 0;
+      SendMouse(v.get(), QEvent::MouseMove, first->Left + 7 * 3 + 1, y, Qt::NoButton, Qt::LeftButton);
+      EXPECT_TRUE(v->RVData->SelectionExists(false));
+    }
+    EXPECT_GT(paints, 0);
+    v->OnPaint = nullptr;
+  }
+}
+
+// With rvoShowItemHints the item under the mouse shows its hint as the control's tool tip
+// (OnItemHint may change it); over an item without a hint, or below the text, the tool tip
+// goes. Without the option nothing is shown.
+TEST_F(ViewerMouseTest, ItemHintsFollowTheMouse) {
+  auto v = Make({"alpha", "beta"});
+  TDocViewRVData& d = *v->RVData;
+  d.GetItem(0)->Hint = "first";
+  TRVDrawLineInfo* first = d.DrawLines[0];
+  TRVDrawLineInfo* second = d.DrawLines[1];
+  Move(v.get(), first->Left + 3, first->Top + 3);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+  v->Options.Include(rvoShowItemHints);
+  Move(v.get(), first->Left + 3, first->Top + 3);
+  EXPECT_EQ(v->toolTip(), QStringLiteral("first"));
+  Move(v.get(), second->Left + 3, second->Top + 3);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+  v->OnItemHint = [](TCustomDocView*, TCustomRVData*, int32_t item_no, AnsiString& hint) {
+    if (item_no == 1) hint = "second";
+  };
+  Move(v.get(), second->Left + 3, second->Top + 3);
+  EXPECT_EQ(v->toolTip(), QStringLiteral("second"));
+  Move(v.get(), 10, second->Top + second->Height + 40);
+  EXPECT_TRUE(v->toolTip().isEmpty());
+}
+
 // The draw-item predicates on a paragraph wrapped into two lines and a second paragraph:
 // where items, lines and paragraphs start and end, and the space the wrap swallowed.
 TEST_F(ViewerMouseTest, DrawItemPredicatesOfWrappedLines) {
