@@ -373,20 +373,42 @@ int32_t TCustomRVFormattedData::FitChars(const AnsiString& display, bool unicode
                                          int32_t width, TRVLineBuildState& st, int32_t item_no) {
   if (Para(item_no)->Options.Contains(rvpaoNoWrap)) return count;
   TCanvas& c = *st.Canvas;
+  // A piece that ends on a soft hyphen shows a hyphen when the line breaks there: it is
+  // measured with it (unless the soft hyphen is shown as a special character anyway). A
+  // whole rest that ends the paragraph never breaks there.
+  WideString stored;
+  int32_t hyphen = 0;
+  if (unicode) {
+    stored = RVU_RawUnicodeToWideString(GetItemTextRaw(item_no).substr(static_cast<size_t>(from) * 2,
+                                                                       static_cast<size_t>(count) * 2));
+    const bool shown = GetOptions().Contains(rvoShowSpecialCharacters) && (ShownSpecialCharacters & rvscSoftHyphen);
+    if (!shown && stored.find(char16_t{0x00AD}) != WideString::npos)
+      hyphen = st.Cache->GetItem(GetActualStyle(GetItem(item_no)))->HyphenWidth;
+  }
+  const bool rest_continues = item_no + 1 < ItemCount() && GetItem(item_no + 1)->GetSameAsPrev();
+  auto ends_on_hyphen = [&](int32_t n) {
+    return hyphen > 0 && n > 0 && n <= static_cast<int32_t>(stored.size()) &&
+           stored[static_cast<size_t>(n - 1)] == 0x00AD && (n < count || rest_continues);
+  };
+  auto measure = [&](int32_t n) {
+    const int32_t w = Measure(c, display, unicode, from, n).cx;
+    return ends_on_hyphen(n) ? w + hyphen : w;
+  };
   int32_t fit = 0;
   if (st.SAD.ppixDevice != 0 && (GetFlags() & rvflExactMeasure) && unicode) {
     std::vector<int32_t> ext;
     RVU_GetTextExtentExPoint(c, display.substr(static_cast<size_t>(from) * 2, static_cast<size_t>(count) * 2), width,
                              fit, nullptr, rvioUnicode);
+    if (ends_on_hyphen(fit) && measure(fit) > width) --fit;
   } else {
-    const int32_t all = Measure(c, display, unicode, from, count).cx;
+    const int32_t all = measure(count);
     if (all >= 0 && all <= width) return count;
     int32_t lo = 0, lo_w = 0, hi = count, hi_w = all;
     while (lo + 1 < hi) {
       if (hi_w == lo_w) ++hi_w;
       int32_t guess = lo + static_cast<int32_t>(static_cast<int64_t>(width - lo_w) * (hi - lo) / (hi_w - lo_w));
       guess = std::clamp(guess, lo + 1, hi - 1);
-      const int32_t w = Measure(c, display, unicode, from, guess).cx;
+      const int32_t w = measure(guess);
       if (w == width) {
         lo = guess;
         break;
@@ -401,6 +423,8 @@ int32_t TCustomRVFormattedData::FitChars(const AnsiString& display, bool unicode
     }
     fit = lo;
   }
+  // A fit that stops just before a soft hyphen leaves the hyphen's word to the break search.
+  if (hyphen > 0 && fit > 0 && fit < count && stored[static_cast<size_t>(fit)] == 0x00AD) --fit;
   if (unicode && fit > 0 && fit < count) {
     // Never between a surrogate pair's halves, nor before a combining mark.
     const WideString w = RVU_RawUnicodeToWideString(display.substr(static_cast<size_t>(from) * 2,
@@ -658,13 +682,8 @@ void TCustomRVFormattedData::FormatItem(const AnsiString& display, const AnsiStr
       }
     }
     const TSize sz = Measure(*st.Canvas, display, unicode, pos, piece);
-    int32_t width = sz.cx;
-    if (unicode && piece > 0) {
-      const WideString w = RVU_RawUnicodeToWideString(item_text.substr(static_cast<size_t>(pos + piece - 1) * 2, 2));
-      if (!w.empty() && w[0] == 0x00AD && (fit < remaining))
-        (void)0;  // the hyphen width is added when the next line starts
-    }
-    place(pos, piece, width, sz.cy);
+    // A soft hyphen that ends the line gets its width when the next line starts.
+    place(pos, piece, sz.cx, sz.cy);
     first_run = false;
     pos += piece + (dropped ? 1 : 0);
     remaining -= piece + (dropped ? 1 : 0);

@@ -174,6 +174,35 @@ TEST_F(FormatTest, RightToLeftAndCombiningMarks) {
   }
 }
 
+// A line that ends at a soft hyphen shows a hyphen there: the line is fitted with it, so it
+// never reaches past the text width.
+TEST_F(FormatTest, ALineEndingAtASoftHyphenFitsWithTheHyphen) {
+  struct Case {
+    const char* name;
+    std::vector<std::u16string> items;
+    int32_t area;
+    std::vector<DI> expected;
+  };
+  const Case cases[] = {
+      {"the hyphen does not fit: the word goes down whole", {u"xxx aaaa\u00ADbbbb"}, 56,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 9, 0, 13, 56}}},
+      {"the hyphen fits exactly", {u"xxx aaaa\u00ADbbbb"}, 60, {{0, 1, 9, 0, 0, 60}, {0, 10, 4, 0, 13, 28}}},
+      {"a wrap at a soft hyphen that ends an item", {u"xxx aaaa\u00AD", u"bbbb"}, 56,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 5, 0, 13, 28}, {1, 1, 4, 28, 13, 28}}},
+      {"a word cut at a line start, then a wrap at its soft hyphen", {u"aaaaaaa\u00ADbb"}, 28,
+       {{0, 1, 4, 0, 0, 28}, {0, 5, 4, 0, 13, 28}, {0, 9, 2, 0, 26, 14}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTestDoc doc(&style, c.area);
+    doc.MaxTW = c.area;
+    for (size_t i = 0; i < c.items.size(); ++i) doc.AddTextW(c.items[i], 0, i == 0 ? 0 : -1);
+    doc.Format();
+    EXPECT_EQ(DrawItems(doc), c.expected);
+    for (const DI& d : DrawItems(doc)) EXPECT_LE(d.Left + d.Width, c.area) << d.Offs;
+  }
+}
+
 TEST_F(FormatTest, RightTabPlacesTheFollowingTextToEndAtTheStop) {
   TRVTabInfo* t = static_cast<TRVTabInfo*>(style.ParaStyles()->Items(0)->Tabs().Add());
   t->SetPosition(80);
