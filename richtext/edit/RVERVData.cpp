@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "richtext/model/RVMarker.h"
 #include "richtext/model/RVUni.h"
 #include "richtext/view/DocView.h"
 
@@ -648,6 +649,90 @@ bool TRVEditRVData::ReplicateListMarker(int32_t source_item_no, int32_t insert_a
     AddMarkerInList(insert_at);
   }
   return true;
+}
+
+// ---- List numbering after edits ----
+
+bool TRVEditRVData::CollectNumberedLists(int32_t first, int32_t last, bool before_first, int32_t& last_item_no,
+                                         int32_t& marker_index, std::unique_ptr<TRVIntegerList>& lists) {
+  lists.reset();
+  marker_index = -1;
+  last_item_no = last;
+  auto* markers = GetMarkers(false);
+  TRVStyle* style = GetRVStyle();
+  if (!markers || !style || ItemCount() == 0) return false;
+  first = std::clamp(first, 0, ItemCount() - 1);
+  last = std::clamp(last, first, ItemCount() - 1);
+  ExpandToPara(first, last, first, last);
+  last_item_no = last;
+  bool seen = false;
+  for (int32_t i = first; i <= last; ++i) {
+    auto* m = dynamic_cast<TRVMarkerItemInfo*>(GetItem(i));
+    if (!m || m->ListNo < 0 || m->ListNo >= style->ListStyles()->Count() ||
+        !style->ListStyles()->Items(m->ListNo)->HasTextNumbering())
+      continue;
+    if (!lists) lists = std::make_unique<TRVIntegerList>();
+    bool listed = false;
+    for (int32_t k = 0; k < lists->Count(); ++k) listed = listed || lists->GetItem(k) == m->ListNo;
+    if (!listed) lists->Add(m->ListNo);
+    const auto at = std::find(markers->begin(), markers->end(), m);
+    const int32_t index = at == markers->end() ? -1 : static_cast<int32_t>(at - markers->begin());
+    if (!before_first)
+      marker_index = index;
+    else if (!seen)
+      marker_index = index - 1;
+    seen = true;
+  }
+  return lists != nullptr;
+}
+
+void TRVEditRVData::ReformatFollowingMarkers(int32_t last_item_no, int32_t marker_index, const TRVIntegerList* lists,
+                                             int32_t list_no) {
+  TRVIntegerList one;
+  if (!lists) {
+    if (list_no < 0) return;
+    one.Add(list_no);
+    lists = &one;
+  }
+  const int32_t index = FindLastMarkerOfLists(marker_index, *lists);
+  if (index < 0) return;
+  TRVMarkerItemInfo* marker = (*GetMarkers(false))[static_cast<size_t>(index)];
+  int32_t marker_item = -1;
+  for (int32_t i = std::max(last_item_no + 1, 0); i < ItemCount() && marker_item < 0; ++i)
+    if (GetItem(i) == marker) marker_item = i;
+  if (marker_item < 0) {
+    // The marker lies in another document of the tree (a table cell).
+    if (auto* root = dynamic_cast<TCustomRVFormattedData*>(GetAbsoluteRootData()); root && root->DrawLines.Count() > 0) {
+      root->FormatDocument(false, true, true, 0, nullptr, false, false, false);
+      root->InvalidateControl();
+    }
+    RecReformatRange(-1, -1, true);
+    return;
+  }
+  int32_t first = last_item_no + 1, last = marker_item;
+  ExpandToPara(first, last, first, last);
+  RecReformatRange(first, last, false);
+  if (NotFormatted() || !GetCanvas() || !GetRVStyle()) return;
+  int32_t first_d = -1, last_d = -1;
+  GetFirstDrawItemOfItem(first, first_d);
+  GetLastDrawItemOfItem(last, last_d);
+  if (first_d < 0 || last_d < first_d) return;
+  FormatParasExact(first_d, last_d, 0, false, false);
+  InvalidateControl();
+}
+
+void TRVEditRVData::RenumberListsAfterDelete(int32_t item_no, int32_t marker_index, const TRVIntegerList* lists) {
+  if (!lists || ItemCount() == 0) return;
+  int32_t first = std::clamp(item_no, 0, ItemCount() - 1), last = first;
+  ExpandToPara(first, last, first, last);
+  ReformatFollowingMarkers(first - 1, marker_index, lists, -1);
+}
+
+void TRVEditRVData::UpdateListNumbering(int32_t first_item_no, int32_t last_item_no) {
+  int32_t last = -1, marker_index = -1;
+  std::unique_ptr<TRVIntegerList> lists;
+  if (CollectNumberedLists(first_item_no, last_item_no, false, last, marker_index, lists))
+    ReformatFollowingMarkers(last, marker_index, lists.get(), -1);
 }
 
 }  // namespace pelvar

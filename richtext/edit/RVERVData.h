@@ -368,6 +368,24 @@ class TRVEditRVData : public TDocViewRVData {
   // (numbering not restarted); false when the paragraph has no marker.
   bool ReplicateListMarker(int32_t source_item_no, int32_t insert_at, bool& full_format, bool recorded);
 
+  // ---- List numbering after edits ----
+  // A marker added or removed renumbers the later items of its lists; a number that gets
+  // wider or narrower changes their layout, so their paragraphs are formatted again.
+  // The numbered lists of the markers in the paragraphs of first..last (false when there
+  // are none): last_item_no is the last item of those paragraphs, marker_index the marker
+  // list's index of the last such marker, or with before_first of the first one minus 1.
+  bool CollectNumberedLists(int32_t first, int32_t last, bool before_first, int32_t& last_item_no,
+                            int32_t& marker_index, std::unique_ptr<TRVIntegerList>& lists);
+  // Formats the paragraphs from last_item_no + 1 to the last marker of lists (or of list_no
+  // when lists is nil) after marker_index, recording the range so that undo and redo do
+  // the same; the whole root document when that marker lies elsewhere.
+  void ReformatFollowingMarkers(int32_t last_item_no, int32_t marker_index, const TRVIntegerList* lists,
+                                int32_t list_no);
+  void UpdateListNumbering(int32_t first_item_no, int32_t last_item_no);
+  // After markers collected with CollectNumberedLists(..., true, ...) were deleted: formats
+  // the later items of their lists, from the paragraph of item_no on.
+  void RenumberListsAfterDelete(int32_t item_no, int32_t marker_index, const TRVIntegerList* lists);
+
   // ---- Widths for the reformatting decisions (0 while the document is not formatted) ----
   int32_t ItemWidthForUndo(int32_t item_no);
   int32_t RangeWidthForUndo(int32_t first, int32_t last);

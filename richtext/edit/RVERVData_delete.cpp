@@ -96,6 +96,10 @@ bool TRVEditRVData::DeleteSelection() {
   }
   bool markers = false;
   for (int32_t k = start_no; k <= end_no; ++k) markers = markers || IsMarker(k);
+  // The numbered lists of the deleted markers: their later items are renumbered.
+  std::unique_ptr<TRVIntegerList> lists;
+  int32_t lists_end = -1, marker_index = -1;
+  if (markers) CollectNumberedLists(start_no, end_no, true, lists_end, marker_index, lists);
   bool ff = false, any_ff = false;
   int32_t removed = 0;
   bool follow_starts_line =
@@ -182,6 +186,7 @@ bool TRVEditRVData::DeleteSelection() {
   }
   if (ItemCount() > 0) PlaceCaret(std::min(caret_item, ItemCount() - 1), caret_offs, true);
   if (markers) RVRecalcDocumentMarkers(this);
+  if (lists && !any_ff) RenumberListsAfterDelete(caret_item, marker_index, lists.get());
   DoChange(true);
   DoSelect();
   return true;

@@ -259,6 +259,7 @@ bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
   }
   if (!first) return true;
   int32_t cur = idx;
+  bool markers_added = false;
   for (size_t k = 1; k < segments.size(); ++k) {
     const TextSegment& seg = segments[k];
     TCustomRVItemInfo* item = make_item(seg);
@@ -273,6 +274,7 @@ bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
       // A new paragraph in a list item becomes a list item of its own.
       bool mff = false;
       if (ReplicateListMarker(cur, cur + 1, mff, false)) {
+        markers_added = true;
         ++cur;
         item->SetSameAsPrev(true);
         item->ParaNo = GetItemPara(cur);
@@ -313,6 +315,7 @@ bool TRVEditRVData::InsertSegments(std::vector<TextSegment>& segments, bool auto
     PlaceCaret(first_item, first_offs);
   else
     PlaceCaret(caret_item, caret_offs);
+  if (markers_added && !full) UpdateListNumbering(first_item, caret_item);
   DoChange(true);
   return true;
 }

@@ -158,7 +158,10 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
     ItemTextChanged(at_end ? caret_item : i, 0, true);
     ReformatAfterEdit(false, first_d, count, last_d);
     PlaceCaret(caret_item, caret_offs);
-    if (marker_added) RVRecalcDocumentMarkers(this);
+    if (marker_added) {
+      RVRecalcDocumentMarkers(this);
+      UpdateListNumbering(caret_item, caret_item);
+    }
     DoChange(true);
     return true;
   }
@@ -223,7 +226,10 @@ bool TRVEditRVData::EnterKey(bool shift, bool recursed) {
   }
   ReformatAfterEdit(ff, first_d, count, last_d);
   PlaceCaret(caret_item, GetOffsBeforeItem(caret_item));
-  if (marker_added) RVRecalcDocumentMarkers(this);
+  if (marker_added) {
+    RVRecalcDocumentMarkers(this);
+    UpdateListNumbering(caret_item, caret_item);
+  }
   DoChange(true);
   return true;
 }
@@ -240,6 +246,9 @@ bool TRVEditRVData::DeleteWholeItem(int32_t x, int32_t first_d, int32_t last_d) 
   const bool sap = GetItem(x)->GetSameAsPrev(), br = GetItem(x)->GetBR();
   const bool pb = GetItem(x)->GetPageBreakBefore();
   const int32_t para = GetItem(x)->ParaNo;
+  std::unique_ptr<TRVIntegerList> lists;
+  int32_t lists_end = -1, marker_index = -1;
+  if (marker) CollectNumberedLists(x, x, true, lists_end, marker_index, lists);
   bool ff = false, fft = false;
   RecDeleteItem(x, ff);
   int32_t count = -1;
@@ -266,6 +275,7 @@ bool TRVEditRVData::DeleteWholeItem(int32_t x, int32_t first_d, int32_t last_d) 
   ReformatAfterEdit(ff || fft, first_d, count, last_d);
   if (ItemCount() > 0) PlaceCaret(caret_item, caret_offs);
   if (marker) RVRecalcDocumentMarkers(this);
+  if (lists && !(ff || fft)) RenumberListsAfterDelete(caret_item, marker_index, lists.get());
   DoChange(true);
   return true;
 }
@@ -472,6 +482,9 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
       return;
     }
     if (x == i && i + 1 < ItemCount() && !GetItem(i)->GetBR()) RecSetBR(i + 1, false, fft);
+    std::unique_ptr<TRVIntegerList> lists;
+    int32_t lists_end = -1, marker_index = -1;
+    if (marker_before) CollectNumberedLists(x - 1, x - 1, true, lists_end, marker_index, lists);
     int32_t count = -1;
     if (marker_before) {
       RecDeleteItem(x, ff);
@@ -492,6 +505,7 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
       PlaceCaret(x - 1, GetOffsAfterItem(x - 1), true);
     }
     if (marker_before) RVRecalcDocumentMarkers(this);
+    if (lists && !(ff || fft)) RenumberListsAfterDelete(x - 1, marker_index, lists.get());
     DoChange(true);
     return;
   }
@@ -502,11 +516,14 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
   }
   const int32_t old_end = GetOffsAfterItem(i);
   int32_t count = 0;
+  std::unique_ptr<TRVIntegerList> lists;
+  int32_t lists_end = -1, marker_index = -1;
   if (GetItem(i)->StyleNo >= 0 && CanMergeItems(i, GetItem(i), true, GetItem(j))) {
     RecConcatenateItems(i);
     count = -1;
   } else {
     const bool marker = IsMarker(j);
+    if (marker) CollectNumberedLists(j, j, true, lists_end, marker_index, lists);
     RecSetNewLine(j, true, -1, ff);
     if (marker) {
       RecDeleteItem(j, fft);
@@ -521,6 +538,7 @@ void TRVEditRVData::JoinWithNextLine(int32_t i, int32_t first_d, int32_t last_d)
   ItemTextChanged(i, old_end, true);
   ReformatAfterEdit(ff || fft, first_d, count, last_d);
   PlaceCaret(i, old_end, true);
+  if (lists && !(ff || fft)) RenumberListsAfterDelete(i, marker_index, lists.get());
   DoChange(true);
 }
 

@@ -457,6 +457,11 @@ void TRVUndoList::PerformLast(TRVEditRVData* rvdata, bool undo) {
     rvdata->BeginNamedUndoGroup(group->GroupType, group->Title, true);
   PerformGroup(rvdata, group, FormatLockCount <= 0);
   rvdata->UndoDest = 0;
+  // A group that recorded nothing is no step to take back: a cell editor that takes over
+  // the step hands it back as a group of its own when it closes.
+  TRVUndoList* opposite = undo ? static_cast<TRVUndoList*>(rvdata->RedoList.get()) : rvdata->UndoList.get();
+  if (opposite && opposite != this && opposite->Last() && opposite->Last()->Count() == 0)
+    opposite->DeleteGroup(opposite->Count() - 1);
   auto it = std::find_if(groups_.begin(), groups_.end(), [&](auto& g) { return g.get() == group; });
   if (it == groups_.end()) return;
   if (Exhausted(group)) {

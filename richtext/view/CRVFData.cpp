@@ -369,24 +369,106 @@ TSize TCustomRVFormattedData::Measure(TCanvas& canvas, const AnsiString& display
   return sz;
 }
 
+namespace {
+// A line may break between two characters: after a space, or where the line-breaking
+// classes of the pair allow it without a space.
+bool BreakAllowedBetween(char16_t a, char16_t b) {
+  if (a == u' ') return true;
+  if (b == u' ') return false;
+  const char16_t pair[3] = {a, b, 0};
+  return RVU_FindLineBreak(pair, 1, false) == 0;
+}
+}  // namespace
+
+char16_t TCustomRVFormattedData::ItemChar(int32_t item_no, int32_t index) {
+  const AnsiString& raw = GetItemTextRaw(item_no);
+  if (IsUnicodeItem(item_no)) {
+    const size_t at = static_cast<size_t>(index) * 2;
+    return at + 1 < raw.size() ? static_cast<char16_t>(static_cast<uint8_t>(raw[at]) |
+                                                        (static_cast<uint8_t>(raw[at + 1]) << 8))
+                               : u' ';
+  }
+  const auto at = static_cast<size_t>(index);
+  if (at >= raw.size()) return u' ';
+  const uint8_t b = static_cast<uint8_t>(raw[at]);
+  if (b < 0x80) return b;
+  const std::string w = RVU_AnsiToUnicode(GetStyleCodePage(GetActualStyle(GetItem(item_no))), std::string(1, raw[at]));
+  return w.size() >= 2 ? static_cast<char16_t>(static_cast<uint8_t>(w[0]) | (static_cast<uint8_t>(w[1]) << 8)) : u'?';
+}
+
+int32_t TCustomRVFormattedData::WordContinuationWidth(int32_t item_no, TRVLineBuildState& st) {
+  const int32_t len = ItemLength(item_no);
+  if (len == 0) return 0;
+  char16_t prev = ItemChar(item_no, len - 1);
+  int32_t width = 0;
+  const int32_t cur = st.CurStyle;
+  bool other_style = false;
+  for (int32_t j = item_no + 1; j < ItemCount(); ++j) {
+    TCustomRVItemInfo* next = GetItem(j);
+    if (next->StyleNo < 0 || !next->GetSameAsPrev()) break;
+    const int32_t n = ItemLength(j);
+    int32_t k = 0;
+    for (; k < n; ++k) {
+      const char16_t ch = ItemChar(j, k);
+      if (ch == u' ' || BreakAllowedBetween(prev, ch)) break;
+      prev = ch;
+    }
+    if (k > 0) {
+      const int32_t style = GetActualStyle(next);
+      other_style = other_style || style != cur;
+      TRVFontInfoCacheItem* ci = st.Cache->GetItem(style);
+      width += Measure(*ci->Canvas, DisplayText(j, false), IsUnicodeItem(j), 0, k).cx;
+    }
+    if (k < n) break;
+  }
+  if (other_style && cur >= 0) {
+    // The measuring selected other fonts: the current style is loaded again.
+    st.CurStyle = -1;
+    LoadStyle(cur, item_no, st);
+  }
+  return width;
+}
+
 int32_t TCustomRVFormattedData::FitChars(const AnsiString& display, bool unicode, int32_t from, int32_t count,
                                          int32_t width, TRVLineBuildState& st, int32_t item_no) {
   if (Para(item_no)->Options.Contains(rvpaoNoWrap)) return count;
   TCanvas& c = *st.Canvas;
+  // A piece that ends on a soft hyphen shows a hyphen when the line breaks there: it is
+  // measured with it (unless the soft hyphen is shown as a special character anyway). A
+  // whole rest that ends the paragraph never breaks there.
+  WideString stored;
+  int32_t hyphen = 0;
+  if (unicode) {
+    stored = RVU_RawUnicodeToWideString(GetItemTextRaw(item_no).substr(static_cast<size_t>(from) * 2,
+                                                                       static_cast<size_t>(count) * 2));
+    const bool shown = GetOptions().Contains(rvoShowSpecialCharacters) && (ShownSpecialCharacters & rvscSoftHyphen);
+    if (!shown && stored.find(char16_t{0x00AD}) != WideString::npos)
+      hyphen = st.Cache->GetItem(GetActualStyle(GetItem(item_no)))->HyphenWidth;
+  }
+  const bool rest_continues = item_no + 1 < ItemCount() && GetItem(item_no + 1)->GetSameAsPrev();
+  auto ends_on_hyphen = [&](int32_t n) {
+    return hyphen > 0 && n > 0 && n <= static_cast<int32_t>(stored.size()) &&
+           stored[static_cast<size_t>(n - 1)] == 0x00AD && (n < count || rest_continues);
+  };
+  auto measure = [&](int32_t n) {
+    const int32_t w = Measure(c, display, unicode, from, n).cx;
+    return ends_on_hyphen(n) ? w + hyphen : w;
+  };
   int32_t fit = 0;
   if (st.SAD.ppixDevice != 0 && (GetFlags() & rvflExactMeasure) && unicode) {
     std::vector<int32_t> ext;
     RVU_GetTextExtentExPoint(c, display.substr(static_cast<size_t>(from) * 2, static_cast<size_t>(count) * 2), width,
                              fit, nullptr, rvioUnicode);
+    if (ends_on_hyphen(fit) && measure(fit) > width) --fit;
   } else {
-    const int32_t all = Measure(c, display, unicode, from, count).cx;
+    const int32_t all = measure(count);
     if (all >= 0 && all <= width) return count;
     int32_t lo = 0, lo_w = 0, hi = count, hi_w = all;
     while (lo + 1 < hi) {
       if (hi_w == lo_w) ++hi_w;
       int32_t guess = lo + static_cast<int32_t>(static_cast<int64_t>(width - lo_w) * (hi - lo) / (hi_w - lo_w));
       guess = std::clamp(guess, lo + 1, hi - 1);
-      const int32_t w = Measure(c, display, unicode, from, guess).cx;
+      const int32_t w = measure(guess);
       if (w == width) {
         lo = guess;
         break;
@@ -401,6 +483,8 @@ int32_t TCustomRVFormattedData::FitChars(const AnsiString& display, bool unicode
     }
     fit = lo;
   }
+  // A fit that stops just before a soft hyphen leaves the hyphen's word to the break search.
+  if (hyphen > 0 && fit > 0 && fit < count && stored[static_cast<size_t>(fit)] == 0x00AD) --fit;
   if (unicode && fit > 0 && fit < count) {
     // Never between a surrogate pair's halves, nor before a combining mark.
     const WideString w = RVU_RawUnicodeToWideString(display.substr(static_cast<size_t>(from) * 2,
@@ -657,14 +741,33 @@ void TCustomRVFormattedData::FormatItem(const AnsiString& display, const AnsiStr
         continue;
       }
     }
-    const TSize sz = Measure(*st.Canvas, display, unicode, pos, piece);
-    int32_t width = sz.cx;
-    if (unicode && piece > 0) {
-      const WideString w = RVU_RawUnicodeToWideString(item_text.substr(static_cast<size_t>(pos + piece - 1) * 2, 2));
-      if (!w.empty() && w[0] == 0x00AD && (fit < remaining))
-        (void)0;  // the hyphen width is added when the next line starts
+    // The rest fits, but the word at its end goes on in the next items: the word must fit
+    // whole, else the line breaks before it (a word at a line start stays, as it would be
+    // cut anyway).
+    if (piece == remaining && start_offs + length == ItemLength(item_no) &&
+        !Para(item_no)->Options.Contains(rvpaoNoWrap)) {
+      const int32_t more = WordContinuationWidth(item_no, st);
+      if (more > 0 && Measure(*st.Canvas, display, unicode, pos, remaining).cx + more > avail) {
+        int32_t b = -1;
+        for (int32_t k = remaining - 1; k >= 1 && b < 0; --k)
+          if (unicode ? BreakAllowedBetween(ItemChar(item_no, pos + k - 1), ItemChar(item_no, pos + k))
+                      : item_text[static_cast<size_t>(pos + k - 1)] == ' ')
+            b = k - 1;
+        if (b >= 0) {
+          dropped = (flags & rvflDropWrapSpace) && b > 0 && RVU_IsSpace(item_text, pos + b + 1, opts);
+          piece = dropped ? b : b + 1;
+        } else if (!new_line && !(prev_is_marker && first_run)) {
+          st.X = 0;
+          st.ParaStart = false;
+          new_line = true;
+          first_run = false;
+          continue;
+        }
+      }
     }
-    place(pos, piece, width, sz.cy);
+    const TSize sz = Measure(*st.Canvas, display, unicode, pos, piece);
+    // A soft hyphen that ends the line gets its width when the next line starts.
+    place(pos, piece, sz.cx, sz.cy);
     first_run = false;
     pos += piece + (dropped ? 1 : 0);
     remaining -= piece + (dropped ? 1 : 0);

@@ -559,6 +559,11 @@ class TCustomRVFormattedData : public TCustomRVData {
   int32_t FitChars(const AnsiString& display, bool unicode, int32_t from, int32_t count, int32_t width,
                    TRVLineBuildState& st, int32_t item_no);
   TSize Measure(TCanvas& canvas, const AnsiString& display, bool unicode, int32_t from, int32_t count);
+  // The UTF-16 unit of a text item's character (0-based).
+  char16_t ItemChar(int32_t item_no, int32_t index);
+  // The width of what the following items of the line add to the word that ends item_no,
+  // up to the first place where a line may break; 0 when one may break right after it.
+  int32_t WordContinuationWidth(int32_t item_no, TRVLineBuildState& st);
   void RaiseAscent(int32_t ascent, TRVLineBuildState& st);
   void InsertDrawItem(std::unique_ptr<TRVDrawLineInfo> d, TRVLineBuildState& st);
   void AddJump(int32_t d_item_no, int32_t id, TCursor cursor);

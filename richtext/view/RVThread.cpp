@@ -517,9 +517,20 @@ void TCustomDocView::LiveSpellingForgetData(TCustomRVData* cell_data) {
   if (WordEnumThread) WordEnumThread->NotifyCellDeleted(cell_data);
 }
 
+// An item that lies ahead of the walk may still carry the checked state of an earlier pass
+// (the walk went back to an earlier edit): its text changed, so the walk must check it
+// again when it gets there; its marks keep to their words until then.
+static void ForgetCheckedAhead(TCustomRVItemInfo* item) { item->ItemState.Exclude(rvisSpellChecked); }
+
 void TCustomDocView::LiveSpellingCharInserted(TCustomRVData* rvdata, int32_t item_no, int32_t offs, char16_t ch) {
-  if (!WordEnumThread || !WordEnumThread->IsCheckedPosition(rvdata, item_no)) return;
-  if (rvdata->GetItem(item_no)->AdjustWordPaintersOnInsert(offs, ch, rvdata)) {
+  if (!WordEnumThread) return;
+  TCustomRVItemInfo* item = rvdata->GetItem(item_no);
+  if (!WordEnumThread->IsCheckedPosition(rvdata, item_no)) {
+    item->AdjustWordPaintersOnInsert(offs, ch, rvdata);
+    ForgetCheckedAhead(item);
+    return;
+  }
+  if (item->AdjustWordPaintersOnInsert(offs, ch, rvdata)) {
     WordEnumThread->SetWordModified(false);
     WordEnumThread->SetSkipMarkedWords(true);
     WordEnumThread->SetPending(rvdata, item_no, 0);
@@ -529,8 +540,14 @@ void TCustomDocView::LiveSpellingCharInserted(TCustomRVData* rvdata, int32_t ite
 }
 
 void TCustomDocView::LiveSpellingTextDeleted(TCustomRVData* rvdata, int32_t item_no, int32_t offs, int32_t count) {
-  if (!WordEnumThread || !WordEnumThread->IsCheckedPosition(rvdata, item_no)) return;
-  if (rvdata->GetItem(item_no)->AdjustWordPaintersOnDelete(offs, count)) {
+  if (!WordEnumThread) return;
+  TCustomRVItemInfo* item = rvdata->GetItem(item_no);
+  if (!WordEnumThread->IsCheckedPosition(rvdata, item_no)) {
+    item->AdjustWordPaintersOnDelete(offs, count);
+    ForgetCheckedAhead(item);
+    return;
+  }
+  if (item->AdjustWordPaintersOnDelete(offs, count)) {
     WordEnumThread->SetWordModified(false);
     WordEnumThread->SetSkipMarkedWords(true);
     WordEnumThread->SetPending(rvdata, item_no, 0);

@@ -190,6 +190,64 @@ TEST(RVEditKeys, EnterInListItems) {
   EXPECT_EQ(doc2.Dump(), "[M 1. p0][one s0 p0 cont][M 2. p0][two s0 p0 cont]");
 }
 
+// An edit that adds or removes a list item renumbers the items after it; a number that gets
+// wider or narrower ("9." to "10.") moves its paragraph's text. The layout after the edit,
+// after Undo and after Redo is the layout a full formatting gives.
+TEST(RVEditKeys, RenumberedMarkersAreFormattedAgain) {
+  struct Case {
+    const char* name;
+    int32_t item, offs;
+    std::function<void(TRVEditRVData&)> edit;
+    const char* last;  // the number of the last list item afterwards
+    const char* first_text = "ab";
+  };
+  const Case cases[] = {
+      {"Enter at the end of the first item", 1, 3, Enter, "11."},
+      {"Backspace before the second item's text", 3, 1, Back, "9."},
+      {"Delete at the end of the first item", 1, 3, Del, "9."},
+      {"a selection over two items deleted", 1, 2,
+       [](TRVEditRVData& d) {
+         d.SetSelectionBounds(1, 2, 5, 2);
+         d.DeleteSelection();
+       },
+       "8."},
+      {"Delete in an empty first item", 1, 1, Del, "9.", ""},
+      {"two lines pasted as text into the first item", 1, 3,
+       [](TRVEditRVData& d) { d.InsertText("x\ny\nz", false, false); }, "12."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EditDoc doc;
+    std::string spec;
+    for (int k = 0; k < 10; ++k) spec += std::string(k ? "|M:|+:ab" : "M:|+:") + (k ? "" : c.first_text);
+    // A long word makes the document wider than any list item: the edits reformat only
+    // the paragraphs they touch.
+    doc.Build(spec + "|:abcdefghijklmnop");
+    // The marker is as wide as its number.
+    doc.style.ListStyles()->Items(0)->Levels()->Items(0)->LeftIndent = 0;
+    doc.data.Format();
+    auto layout = [&] { return viewtest::DrawItems(doc.data); };
+    auto full = [&] {
+      doc.data.Format();
+      return viewtest::DrawItems(doc.data);
+    };
+    doc.At(c.item, c.offs);
+    c.edit(doc.data);
+    auto* markers = doc.data.GetMarkers(false);
+    ASSERT_NE(markers, nullptr);
+    EXPECT_EQ(markers->back()->DisplayString, c.last);
+    const auto edited = layout();
+    EXPECT_EQ(edited, full()) << "after the edit";
+    doc.data.Undo();
+    const auto undone = layout();
+    EXPECT_EQ(undone, full()) << "after Undo";
+    doc.data.Redo();
+    const auto redone = layout();
+    EXPECT_EQ(redone, full()) << "after Redo";
+    EXPECT_EQ(doc.beeps, 0);
+  }
+}
+
 TEST(RVEditKeys, WithUndoLimitZeroEverythingWorksAndNothingIsRecorded) {
   EditDoc doc;
   doc.Build(":abcd|ef");

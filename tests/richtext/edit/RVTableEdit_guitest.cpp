@@ -1482,5 +1482,40 @@ TEST_F(TableEditTest, OpenCellEditorFollowsColourAndPaddingAndADestroyedTableLet
   table = nullptr;
 }
 
+// Undoing cell edits from the main editor gives one redo step per undone edit: each Redo
+// brings back exactly the next edit.
+TEST_F(TableEditTest, EveryUndoneCellEditIsOneRedo) {
+  const int kEdits = 6;
+  for (int k = 0; k < kEdits; ++k) {
+    Click(1, 1);
+    ASSERT_NE(table->CellEditor, nullptr);
+    table->CellEditor->InsertText(std::to_string(k));
+    table->CloseCellEditor(true);
+    Pump();
+  }
+  auto close_editor = [&] {
+    if (table->CellEditor) {
+      table->CloseCellEditor(true);
+      Pump();
+    }
+  };
+  for (int k = 0; k < kEdits; ++k) {
+    e->Undo();
+    Pump();
+  }
+  close_editor();
+  ASSERT_EQ(Text(table->GetCells(1, 1)), "c11");
+  EXPECT_EQ(e->EditData()->RedoList->Count(), kEdits);
+  std::string want = "c11";
+  for (int k = 0; k < kEdits; ++k) {
+    e->Redo();
+    Pump();
+    close_editor();
+    want += std::to_string(k);
+    EXPECT_EQ(Text(table->GetCells(1, 1)), want) << "redo " << k;
+  }
+  EXPECT_EQ(e->EditData()->RedoList->Count(), 0);
+}
+
 }  // namespace
 }  // namespace pelvar

@@ -174,6 +174,82 @@ TEST_F(FormatTest, RightToLeftAndCombiningMarks) {
   }
 }
 
+// A line that ends at a soft hyphen shows a hyphen there: the line is fitted with it, so it
+// never reaches past the text width.
+TEST_F(FormatTest, ALineEndingAtASoftHyphenFitsWithTheHyphen) {
+  struct Case {
+    const char* name;
+    std::vector<std::u16string> items;
+    int32_t area;
+    std::vector<DI> expected;
+  };
+  const Case cases[] = {
+      {"the hyphen does not fit: the word goes down whole", {u"xxx aaaa\u00ADbbbb"}, 56,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 9, 0, 13, 56}}},
+      {"the hyphen fits exactly", {u"xxx aaaa\u00ADbbbb"}, 60, {{0, 1, 9, 0, 0, 60}, {0, 10, 4, 0, 13, 28}}},
+      {"a wrap at a soft hyphen that ends an item", {u"xxx aaaa\u00AD", u"bbbb"}, 56,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 5, 0, 13, 28}, {1, 1, 4, 28, 13, 28}}},
+      {"a word cut at a line start, then a wrap at its soft hyphen", {u"aaaaaaa\u00ADbb"}, 28,
+       {{0, 1, 4, 0, 0, 28}, {0, 5, 4, 0, 13, 28}, {0, 9, 2, 0, 26, 14}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTestDoc doc(&style, c.area);
+    doc.MaxTW = c.area;
+    for (size_t i = 0; i < c.items.size(); ++i) doc.AddTextW(c.items[i], 0, i == 0 ? 0 : -1);
+    doc.Format();
+    EXPECT_EQ(DrawItems(doc), c.expected);
+    for (const DI& d : DrawItems(doc)) EXPECT_LE(d.Left + d.Width, c.area) << d.Offs;
+  }
+}
+
+// A word made of several items (ANSI and Unicode pieces of one text, or pieces of other
+// styles) breaks only where the text allows it: the whole word goes to the next line.
+TEST_F(FormatTest, AWordMadeOfSeveralItemsIsNotBrokenAtTheirBorders) {
+  struct Item {
+    std::u16string text;
+    bool unicode;
+    int32_t style = 0;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Item> items;
+    int32_t area;
+    std::vector<DI> expected;
+  };
+  const Case cases[] = {
+      {"ANSI, Unicode, ANSI", {{u"xxx p", false}, {u"\u0159", true}, {u"ijima", false}}, 56,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 1, 0, 13, 7}, {1, 1, 1, 7, 13, 7}, {2, 1, 5, 14, 13, 35}}},
+      {"Unicode, ANSI", {{u"k\u016F\u0148 \u00FA", true}, {u"pel", false}}, 42,
+       {{0, 1, 3, 0, 0, 21}, {0, 5, 1, 0, 13, 7}, {1, 1, 3, 7, 13, 21}}},
+      {"a word that starts a piece of its own", {{u"xxx ", false}, {u"o", false}, {u"\u0161", true}, {u"et", false}},
+       42, {{0, 1, 4, 0, 0, 25}, {1, 1, 1, 0, 13, 7}, {2, 1, 1, 7, 13, 7}, {3, 1, 2, 14, 13, 14}}},
+      {"a bold piece inside a word", {{u"aa bb", false}, {u"cc", false, 1}, {u"dd ee", false}}, 49,
+       {{0, 1, 2, 0, 0, 14}, {0, 4, 2, 0, 13, 14}, {1, 1, 2, 14, 13, 14}, {2, 1, 2, 28, 13, 14},
+        {2, 4, 2, 0, 26, 14}}},
+      {"a break after the piece is used", {{u"xxx p", false}, {u" ijima", false}}, 56,
+       {{0, 1, 5, 0, 0, 32}, {1, 1, 0, 32, 0, 0}, {1, 2, 5, 0, 13, 35}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TRVStyle s(nullptr);
+    while (s.TextStyles()->Count() < 2) s.TextStyles()->Add();
+    s.TextStyles()->Items(1)->Style.Include(fsBold);
+    TTestDoc doc(&s, c.area);
+    doc.MaxTW = c.area;
+    for (size_t i = 0; i < c.items.size(); ++i) {
+      const Item& it = c.items[i];
+      const int32_t para = i == 0 ? 0 : -1;
+      if (it.unicode)
+        doc.AddTextW(it.text, it.style, para);
+      else
+        doc.AddText(std::string(it.text.begin(), it.text.end()), it.style, para);
+    }
+    doc.Format();
+    EXPECT_EQ(DrawItems(doc), c.expected);
+  }
+}
+
 TEST_F(FormatTest, RightTabPlacesTheFollowingTextToEndAtTheStop) {
   TRVTabInfo* t = static_cast<TRVTabInfo*>(style.ParaStyles()->Items(0)->Tabs().Add());
   t->SetPosition(80);
