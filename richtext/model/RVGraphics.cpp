@@ -77,10 +77,10 @@ namespace {
 
 [[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
 
-// Largest number of pixels a bitmap whose pixels take less room in the file than in memory
-// (colour-table, 16-bit and run-length bitmaps) may have: the file cannot make the program
-// allocate without limit.
-constexpr int64_t kMaxPackedPixels = int64_t{1} << 26;
+// A run-length bitmap above this many pixels must hold at least one two-byte code per row
+// (the end-of-line code every encoder writes): a header of a few bytes cannot make the
+// program fill a picture of millions of pixels. Smaller ones may end early (the rest black).
+constexpr int64_t kRleFreePixels = int64_t{1} << 20;
 
 // One colour channel of a pixel under a bit mask, scaled to 8 bits.
 uint32_t Channel(uint32_t value, uint32_t mask) {
@@ -159,7 +159,8 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || (top_down && rle)) InvalidBitmap();
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) InvalidBitmap();
   if (compression != 0 && !rle && !masks) InvalidBitmap();
-  if ((bpp < 24 || rle) && w * h > kMaxPackedPixels) InvalidBitmap();
+  // As many pixels as a decoded JPEG or PNG picture may have, whatever the depth.
+  if (w * h > RV_MAX_DECODED_PIXELS) InvalidBitmap();
   // The colour masks follow a 40-byte header and are part of the longer ones.
   size_t at = 14 + header;
   uint32_t red = 0x00FF0000u, green = 0x0000FF00u, blue = 0x000000FFu;
@@ -180,14 +181,18 @@ void TBitmap::LoadFromStream(TStream& stream) {
   // offset leads into the headers or beyond the file.
   uint64_t offset = Le(s, 10, 4);
   if (offset < at || offset >= s.size()) offset = at;
-  TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
+  // The data must be there before the pixels are made.
+  const int64_t data_size = static_cast<int64_t>(s.size()) - static_cast<int64_t>(offset);
   if (rle) {
+    if (w * h > kRleFreePixels && data_size / 2 < h) InvalidBitmap();
+    TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
     DecodeRle(s, static_cast<size_t>(offset), static_cast<int32_t>(bpp), palette, img);
     Image = std::move(img);
     return;
   }
   const int64_t line = (w * bpp + 31) / 32 * 4;
-  if (static_cast<int64_t>(offset) + line * h > static_cast<int64_t>(s.size())) InvalidBitmap();
+  if (line * h > data_size) InvalidBitmap();
+  TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
   const auto colour = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0xFF000000u; };
   for (int64_t row = 0; row < h; ++row) {
     const size_t base = static_cast<size_t>(offset + line * row);
