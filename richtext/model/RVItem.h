@@ -825,6 +825,9 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
                         bool flag1, bool flag2) override;
   bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  // The paragraph style and the list style (ListNo) are marked and renumbered.
+  void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
+  void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
   // The picture's or the image list's image size (0 for text markers).
   int32_t GetImageWidth(TRVStyle* rvstyle) const override;
   int32_t GetImageHeight(TRVStyle* rvstyle) const override;

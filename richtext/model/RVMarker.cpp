@@ -301,6 +301,16 @@ namespace pelvar {
 
 // ---- The marker item -----------------------------------------------------------------------------
 
+void TRVMarkerItemInfo::MarkStylesInUse(TRVDeleteUnusedStylesData& data) {
+  TRVRectItemInfo::MarkStylesInUse(data);
+  if (ListNo >= 0 && ListNo < data.UsedListStyles.Count()) data.UsedListStyles.SetItem(ListNo, 1);
+}
+
+void TRVMarkerItemInfo::UpdateStyles(const TRVDeleteUnusedStylesData& data) {
+  TRVRectItemInfo::UpdateStyles(data);
+  if (ListNo >= 0) ListNo = data.RenumberList(ListNo);
+}
+
 bool TRVMarkerItemInfo::GetBoolValue(int32_t ordinal) const {
   return ordinal == 4 || ordinal == 5 || TRVRectItemInfo::GetBoolValue(ordinal);
 }
