@@ -37,8 +37,27 @@ void Placeholder(TCanvas& canvas, const TRect& rect) {
 
 // ---- Bitmap ------------------------------------------------------------------------------------
 
+TColor TBitmap::TransparentColor() const {
+  if (transparent_mode_ == tmFixed) return transparent_color_;
+  if (Image.Width <= 0 || Image.Height <= 0) return clDefault;
+  const uint32_t p = Image.At(0, Image.Height - 1);
+  return RGB(static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p));
+}
+
 void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
-  canvas.StretchPixels(rect, Image, TRect{0, 0, Image.Width, Image.Height});
+  const TRect src{0, 0, Image.Width, Image.Height};
+  const TColor key = transparent_ ? TransparentColor() : clNone;
+  if (key == clNone || key == clDefault) {
+    canvas.StretchPixels(rect, Image, src);
+    return;
+  }
+  // The pixels of the transparent colour become fully transparent.
+  const uint32_t rgb = static_cast<uint32_t>(ColorToRGB(key));
+  const uint32_t argb = (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+  TPixelImage masked = Image;
+  for (uint32_t& p : masked.Pixels)
+    if ((p & 0xFFFFFFu) == argb) p = 0;
+  canvas.StretchPixels(rect, masked, src);
 }
 
 void TBitmap::SaveToStream(TStream& stream) const {

@@ -106,6 +106,8 @@ int32_t TRVGraphicItemInfo::GetRVFExtraPropertyCount() const {
   n += (VShift != 0) + VShiftAbs + (Spacing != 1);
   n += !ResizableFlag + (ImageWidth > 0) + (ImageHeight > 0) + (MinHeightOnPage > 0) + NoHTMLImageSize +
        (Interval > 0) + !ImageFileName.empty() + !Alt.empty();
+  if (auto* b = dynamic_cast<const TBitmap*>(Image.get()); b && b->Transparent())
+    n += b->TransparentMode() == tmFixed ? 3 : 2;
   return n;
 }
 
@@ -120,6 +122,11 @@ void TRVGraphicItemInfo::SaveRVFExtraProperties(TStream& stream) {
   if (MinHeightOnPage > 0) RVFWriteExtraIntProperty(stream, 8, MinHeightOnPage);
   if (NoHTMLImageSize) RVFWriteExtraIntProperty(stream, 12, 1);
   if (Interval > 0) RVFWriteExtraIntProperty(stream, 13, Interval);
+  if (auto* b = dynamic_cast<const TBitmap*>(Image.get()); b && b->Transparent()) {
+    RVFWriteExtraIntProperty(stream, 5, 1);
+    RVFWriteExtraIntProperty(stream, 6, b->TransparentMode());
+    if (b->TransparentMode() == tmFixed) RVFWriteExtraIntProperty(stream, 7, b->TransparentColor());
+  }
   if (!ImageFileName.empty()) RVFWriteExtraStrProperty(stream, 3, ImageFileName);
   if (!Alt.empty()) RVFWriteExtraStrProperty(stream, 2, Alt);
 }
@@ -135,6 +142,20 @@ bool TRVGraphicItemInfo::SetExtraIntProperty(int32_t index, int32_t v) {
     case 10: ResizableFlag = v != 0; return true;
     case 12: NoHTMLImageSize = v != 0; return true;
     case 13: Interval = v; return true;
+    case 5:
+    case 6:
+    case 7: {
+      // The transparency of a bitmap picture.
+      auto* b = dynamic_cast<TBitmap*>(Image.get());
+      if (!b) return false;
+      if (index == 5)
+        b->SetTransparent(v != 0);
+      else if (index == 6)
+        b->SetTransparentMode(v == tmFixed ? tmFixed : tmAuto);
+      else
+        b->SetTransparentColor(v);
+      return true;
+    }
     default: return TRVRectItemInfo::SetExtraIntProperty(index, v);
   }
 }
@@ -150,6 +171,14 @@ bool TRVGraphicItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
     case 10: v = ResizableFlag; return true;
     case 12: v = NoHTMLImageSize; return true;
     case 13: v = Interval; return true;
+    case 5:
+    case 6:
+    case 7: {
+      auto* b = dynamic_cast<const TBitmap*>(Image.get());
+      if (!b) return false;
+      v = index == 5 ? int32_t{b->Transparent()} : index == 6 ? int32_t{b->TransparentMode()} : b->TransparentColor();
+      return true;
+    }
     default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
   }
 }

@@ -7,6 +7,7 @@
 #include "richtext/model/RVClasses.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVImageList.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -183,6 +184,67 @@ TEST(PictureItemTest, NativeFormatKeepsJpegBytesAndRefusesUnknownClasses) {
   EXPECT_TRUE(bad.ReadRVFLine("00112233", &doc, state, next_binary, name, 2, 3, 0));
   EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
   EXPECT_NE(dynamic_cast<TBitmap*>(bad.Image.get()), nullptr);
+}
+
+// A transparent bitmap picture keeps its transparency through the native format (text
+// and binary) and paints without its transparent colour: fixed with a colour of its own,
+// automatic with the colour of its bottom-left pixel.
+TEST(PictureItemTest, BitmapTransparencySurvivesTheNativeFormatAndPaints) {
+  constexpr uint32_t kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu, kGreen = 0xFF00FF00u;
+  struct Case {
+    const char* name;
+    TTransparentMode mode;
+    const char* lines;                 // the extra-property lines written
+    std::vector<uint32_t> painted;     // top row, then bottom row, over white
+  } cases[] = {
+      {"fixed", tmFixed, "transparent=1\r\ntmode=1\r\ntcolor=16711680\r\n", {0xFFFFFFFFu, kRed, kGreen, kGreen}},
+      {"automatic", tmAuto, "transparent=1\r\ntmode=0\r\n", {kBlue, kRed, 0xFFFFFFFFu, 0xFFFFFFFFu}},
+  };
+  for (const Case& c : cases) {
+    for (bool binary : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (binary ? " binary" : " text"));
+      TRVStyle style(nullptr);
+      TCustomRVData doc;
+      doc.SetRVStyle(&style);
+      doc.SetRVFOptions(binary ? TRVFOptions{rvfoSavePicturesBody, rvfoSaveBinary} : TRVFOptions{rvfoSavePicturesBody});
+      auto bitmap = std::make_unique<TBitmap>(2, 2);
+      bitmap->Image.Set(0, 0, kBlue), bitmap->Image.Set(1, 0, kRed);
+      bitmap->Image.Set(0, 1, kGreen), bitmap->Image.Set(1, 1, kGreen);
+      bitmap->SetTransparent(true);
+      if (c.mode == tmFixed) bitmap->SetTransparentColor(RGB(0, 0, 255));
+      doc.AddItem("pic", new TRVGraphicItemInfo(&doc, std::move(bitmap), 0));
+      TMemoryStream out;
+      ASSERT_TRUE(doc.SaveRVFToStream(out, false, nullptr, nullptr, clNone));
+      const std::string saved = Str(out);
+      EXPECT_NE(saved.find(c.lines), std::string::npos) << saved;
+
+      TCustomRVData back;
+      back.SetRVStyle(&style);
+      back.SetRVFOptions(doc.GetRVFOptions());
+      out.SetPosition(0);
+      TColor color = clNone;
+      ASSERT_TRUE(back.LoadRVFFromStream(out, color, nullptr, nullptr));
+      ASSERT_EQ(back.ItemCount(), 1);
+      auto* item = static_cast<TRVGraphicItemInfo*>(back.GetItem(0));
+      auto* b = dynamic_cast<TBitmap*>(item->Image.get());
+      ASSERT_NE(b, nullptr);
+      EXPECT_TRUE(b->Transparent());
+      EXPECT_EQ(b->TransparentMode(), c.mode);
+      TMemoryStream again;
+      ASSERT_TRUE(back.SaveRVFToStream(again, false, nullptr, nullptr, clNone));
+      EXPECT_EQ(Str(again), saved);
+
+      TPixelImage page(2, 2, 0xFFFFFFFFu);
+      TRVPixelCanvas canvas(page);
+      item->Spacing = 0;
+      item->Paint(0, 0, canvas, 0, nullptr, nullptr);
+      EXPECT_EQ(page.Pixels, c.painted);
+    }
+  }
+  // Other pictures have no transparency to set.
+  TCustomRVData doc;
+  TRVGraphicItemInfo jpeg(&doc, std::make_unique<TJPEGImage>(), 0);
+  EXPECT_FALSE(jpeg.SetExtraIntProperty(5, 1));
 }
 
 }  // namespace
