@@ -384,6 +384,17 @@ std::unique_ptr<TGraphic> RVCreateGraphic(const AnsiString& name) {
   return nullptr;
 }
 
+std::unique_ptr<TBitmap> RVMakeBadPicture() {
+  constexpr int32_t n = 20;
+  auto b = std::make_unique<TBitmap>(n, n);
+  for (int32_t i = 0; i < n; ++i) {
+    b->Image.Set(i, 0, 0xFF808080u), b->Image.Set(i, n - 1, 0xFF808080u);
+    b->Image.Set(0, i, 0xFF808080u), b->Image.Set(n - 1, i, 0xFF808080u);
+    if (i >= 4 && i < n - 4) b->Image.Set(i, i, 0xFFFF0000u), b->Image.Set(n - 1 - i, i, 0xFFFF0000u);
+  }
+  return b;
+}
+
 std::unique_ptr<TGraphic> RVCopyGraphic(const TGraphic* g) {
   if (!g) return nullptr;
   if (auto* b = dynamic_cast<const TBitmap*>(g)) return std::make_unique<TBitmap>(*b);

@@ -116,6 +116,9 @@ class TMetafile : public TRVEncodedGraphic {
 AnsiString RVGraphicClassName(const TGraphic* graphic);
 std::unique_ptr<TGraphic> RVCreateGraphic(const AnsiString& class_name);
 std::unique_ptr<TGraphic> RVCopyGraphic(const TGraphic* graphic);
+// The program's mark of a picture that does not load: a red cross in a grey frame on white,
+// 20 x 20 pixels.
+std::unique_ptr<TBitmap> RVMakeBadPicture();
 
 class EInvalidGraphic : public Exception {
  public:

@@ -535,6 +535,8 @@ class TRVGraphicItemInfo : public TRVRectItemInfo {
   void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
                double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
   void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  // Takes a picture source's animator when this item has none (the source loses it).
+  void TransferAnimator(TCustomRVItemInfo* source, TCustomRVData* rvdata) override;
   void UpdateAnimator(TCustomRVData* rvdata) override;
   // The native format: the header, the name, the picture class, the extra properties and
   // the body (hex or a binary block; none without rvfoSavePicturesBody).

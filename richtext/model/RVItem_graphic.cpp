@@ -209,6 +209,14 @@ void TRVGraphicItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata
   TRVRectItemInfo::MovingToUndoList(item_no, rvdata);
 }
 
+void TRVGraphicItemInfo::TransferAnimator(TCustomRVItemInfo* source, TCustomRVData* rvdata) {
+  auto* picture = dynamic_cast<TRVGraphicItemInfo*>(source);
+  if (Animator || !picture || picture == this || !picture->Animator) return;
+  // The animator factory binds the animator it keeps to this item.
+  Animator = std::move(picture->Animator);
+  UpdateAnimator(rvdata);
+}
+
 void TRVGraphicItemInfo::UpdateAnimator(TCustomRVData* rvdata) {
   if (AnimatorFactory)
     AnimatorFactory(this, rvdata, Animator);
@@ -260,8 +268,8 @@ void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t
       w(hex.size() > 44 ? hex.substr(44) : AnsiString());
     }
   } else if (dynamic_cast<TJPEGImage*>(graphic)) {
-    // Written with its own bytes also without rvrtfSaveJpegAsJpeg: there is no decoder to
-    // turn it into a bitmap, and a blank one would lose the picture.
+    // Written with its own bytes also without rvrtfSaveJpegAsJpeg: a reader takes JPEG
+    // pictures as they are, and a bitmap of the decoded pixels would only be larger.
     w(Format("\\jpegblip\\picw%d\\pich%d ", {graphic->Width(), graphic->Height()}));
     w(RVFSavePicture(*graphic));
   } else if (dynamic_cast<TPNGImage*>(graphic)) {
@@ -356,9 +364,11 @@ bool TRVGraphicItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
       if (auto* m = dynamic_cast<TMetafile*>(Image.get()); m && !m->Enhanced && m->Inch == 0) m->Inch = 1440;
       return ok;
     } catch (const Exception&) {
-      // The picture that failed becomes the sheet's invalid-picture mark: a small framed
-      // empty bitmap here; the reader is told by the warning flag.
-      Image = std::make_unique<TBitmap>(20, 20);
+      // The picture that failed becomes a copy of the sheet's invalid picture; the reader is
+      // told by the warning flag.
+      TRVStyle* style = rvdata ? rvdata->GetRVStyle() : nullptr;
+      Image = style ? RVCopyGraphic(style->InvalidPicture()) : nullptr;
+      if (!Image) Image = RVMakeBadPicture();
       if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 64);
       return true;
     }

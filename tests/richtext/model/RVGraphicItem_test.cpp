@@ -247,6 +247,68 @@ TEST(PictureItemTest, BitmapTransparencySurvivesTheNativeFormatAndPaints) {
   EXPECT_FALSE(jpeg.SetExtraIntProperty(5, 1));
 }
 
+// A picture body that does not load becomes a copy of the style sheet's invalid picture:
+// the program's mark (a red cross in a grey frame) or the picture the sheet was given.
+TEST(PictureItemTest, AFailedBodyBecomesACopyOfTheSheetsInvalidPicture) {
+  for (bool own : {false, true}) {
+    SCOPED_TRACE(own ? "set" : "mark");
+    TRVStyle style(nullptr);
+    if (own) style.SetInvalidPicture(std::make_unique<TBitmap>(7, 3, 0xFF00FF00u).get());
+    TCustomRVData doc;
+    doc.SetRVStyle(&style);
+    const std::string rvf = "-3 3 0 0 0 0 0\r\nphoto\r\nTPNGImage\r\n00112233\r\n";
+    TMemoryStream in;
+    in.WriteBuffer(rvf.data(), static_cast<int64_t>(rvf.size()));
+    in.SetPosition(0);
+    TColor color = clNone;
+    ASSERT_TRUE(doc.LoadRVFFromStream(in, color, nullptr, nullptr));
+    EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
+    ASSERT_EQ(doc.ItemCount(), 1);
+    auto* b = dynamic_cast<TBitmap*>(static_cast<TRVGraphicItemInfo*>(doc.GetItem(0))->Image.get());
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(static_cast<TGraphic*>(b), style.InvalidPicture());
+    if (own) {
+      EXPECT_EQ(b->Width(), 7);
+      EXPECT_EQ(b->Image.At(6, 2), 0xFF00FF00u);
+    } else {
+      EXPECT_EQ(b->Width(), 20);
+      EXPECT_EQ(b->Image.At(10, 10), 0xFFFF0000u);
+      EXPECT_EQ(b->Image.At(0, 5), 0xFF808080u);
+    }
+  }
+}
+
+// A picture takes another picture's animator when it has none; the factory keeps it bound
+// to its new item.
+struct TCountingAnimator : TRVAnimatorBase {
+  void DrawFrame(int32_t, int32_t, TCanvas&) override {}
+  TRVGraphicItemInfo* Item = nullptr;
+};
+TEST(PictureItemTest, APictureTakesTheAnimatorOfAnother) {
+  const TRVAnimatorFactory saved = AnimatorFactory;
+  AnimatorFactory = [](TRVGraphicItemInfo* item, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>& a) {
+    if (auto* c = dynamic_cast<TCountingAnimator*>(a.get())) c->Item = item;
+  };
+  TCustomRVData doc;
+  TRVGraphicItemInfo source(&doc, std::make_unique<TBitmap>(4, 4), 0), target(&doc, std::make_unique<TBitmap>(4, 4), 0);
+  source.Animator = std::make_unique<TCountingAnimator>();
+  TRVAnimatorBase* animator = source.Animator.get();
+  target.TransferAnimator(&source, &doc);
+  EXPECT_EQ(target.Animator.get(), animator);
+  EXPECT_EQ(source.Animator, nullptr);
+  EXPECT_EQ(static_cast<TCountingAnimator*>(animator)->Item, &target);
+  // One that has an animator keeps its own; other kinds give none.
+  source.Animator = std::make_unique<TCountingAnimator>();
+  target.TransferAnimator(&source, &doc);
+  EXPECT_EQ(target.Animator.get(), animator);
+  EXPECT_NE(source.Animator, nullptr);
+  TRVBreakItemInfo line(&doc);
+  TRVGraphicItemInfo empty(&doc);
+  empty.TransferAnimator(&line, &doc);
+  EXPECT_EQ(empty.Animator, nullptr);
+  AnimatorFactory = saved;
+}
+
 }  // namespace
 }  // namespace pelvar
 
