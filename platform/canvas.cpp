@@ -10,6 +10,14 @@
 
 namespace pelvar {
 
+int64_t TPixelImage::PixelCount(int32_t w, int32_t h) {
+  if (w <= 0 || h <= 0) return 0;
+  const int64_t n = int64_t{w} * h;
+  if (n > MaxPixels)
+    throw EOutOfResources("A picture of " + std::to_string(w) + " x " + std::to_string(h) + " pixels is too large");
+  return n;
+}
+
 void TGraphic::SaveToStream(TStream&) const {
   throw EInvalidOperation("This picture cannot be written to a stream");
 }

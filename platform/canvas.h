@@ -70,14 +70,24 @@ class TSyntheticTextMetrics : public TTextMetrics {
 // ---- Pictures -----------------------------------------------------------------------
 // A block of pixels, 0xAARRGGBB, rows from the top.
 struct TPixelImage {
+  // Most pixels one image may hold (1 GB of pixels): a larger size, such as one read from a
+  // file's header, raises EOutOfResources instead of taking the memory.
+  static constexpr int64_t MaxPixels = int64_t{1} << 28;
   int32_t Width = 0;
   int32_t Height = 0;
   std::vector<uint32_t> Pixels;
   TPixelImage() = default;
+  // A size of 0 or less in either direction gives no pixels.
   TPixelImage(int32_t w, int32_t h, uint32_t fill = 0xFFFFFFFFu)
-      : Width(w), Height(h), Pixels(static_cast<size_t>(w > 0 && h > 0 ? w * h : 0), fill) {}
-  uint32_t At(int32_t x, int32_t y) const { return Pixels[static_cast<size_t>(y * Width + x)]; }
-  void Set(int32_t x, int32_t y, uint32_t argb) { Pixels[static_cast<size_t>(y * Width + x)] = argb; }
+      : Width(w), Height(h), Pixels(static_cast<size_t>(PixelCount(w, h)), fill) {}
+  uint32_t At(int32_t x, int32_t y) const { return Pixels[Index(x, y)]; }
+  void Set(int32_t x, int32_t y, uint32_t argb) { Pixels[Index(x, y)] = argb; }
+
+ private:
+  static int64_t PixelCount(int32_t w, int32_t h);
+  size_t Index(int32_t x, int32_t y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x);
+  }
 };
 
 // The framework's picture base: a picture draws itself into a rectangle of a canvas

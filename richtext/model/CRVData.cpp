@@ -1059,6 +1059,12 @@ void TCustomRVData::DeleteUnusedStyles(bool text_styles, bool para_styles, bool 
       return std::vector<int32_t>{ts.Items(s)->BaseStyleNo, ts.Items(s)->NextStyleNo};
     });
   }
+  if (list_styles) {
+    TRVListInfos& ls = *style->ListStyles();
+    for (int32_t i = 0; i < ls.Count(); ++i)
+      if (ls.Items(i)->BaseStyleNo >= ls.Count()) ls.Items(i)->BaseStyleNo = -1;
+    CloseOver(data.UsedListStyles, ls.Count(), [&](int32_t s) { return std::vector<int32_t>{ls.Items(s)->BaseStyleNo}; });
+  }
   RebuildStylesAfterDelete(data);
   TRVEnumItemsProc update = [&data](TCustomRVData* d, int32_t i, bool&, void*) { d->GetItem(i)->UpdateStyles(data); };
   EnumItems(update, nullptr);
@@ -1069,9 +1075,12 @@ void TCustomRVData::RebuildStylesAfterDelete(TRVDeleteUnusedStylesData& data) {
   TRVStyle* style = GetRVStyle();
   TParaInfos& ps = *style->ParaStyles();
   TFontInfos& ts = *style->TextStyles();
-  const TRVIntegerList text_flags = data.UsedTextStyles, para_flags = data.UsedParaStyles;
+  TRVListInfos& ls = *style->ListStyles();
+  const TRVIntegerList text_flags = data.UsedTextStyles, para_flags = data.UsedParaStyles,
+                       list_flags = data.UsedListStyles;
   if (data.ConvertedTextStyles) DeleteUnused(data.UsedTextStyles, &ts);
   if (data.ConvertedParaStyles) DeleteUnused(data.UsedParaStyles, &ps);
+  if (data.ConvertedListStyles) DeleteUnused(data.UsedListStyles, &ls);
   // References inside the sheet follow the new numbers.
   if (data.ConvertedTextStyles) {
     for (int32_t i = 0; i < ts.Count(); ++i) {
@@ -1090,6 +1099,9 @@ void TCustomRVData::RebuildStylesAfterDelete(TRVDeleteUnusedStylesData& data) {
       p->BaseStyleNo = FixRef(p->BaseStyleNo, para_flags, data.UsedParaStyles);
       p->NextParaNo = FixRef(p->NextParaNo, para_flags, data.UsedParaStyles);
     }
+  if (data.ConvertedListStyles)
+    for (int32_t i = 0; i < ls.Count(); ++i)
+      ls.Items(i)->BaseStyleNo = FixRef(ls.Items(i)->BaseStyleNo, list_flags, data.UsedListStyles);
 }
 
 bool TCustomRVData::CanMergeItems(int32_t item_no, TCustomRVItemInfo* item1, bool force, TCustomRVItemInfo* item2) {

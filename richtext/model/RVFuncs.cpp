@@ -67,10 +67,14 @@ void RV_ReplaceAll(AnsiString& s, const AnsiString& sub, const AnsiString& new_t
     RV_ReplaceAllOnce(s, sub, new_text);
     return;
   }
+  // Searching again from the start finds nothing before where a new occurrence can begin:
+  // one that overlaps the text just inserted.
+  size_t from = 0;
   for (;;) {
-    size_t at = s.find(sub);
+    const size_t at = s.find(sub, from);
     if (at == AnsiString::npos) break;
     s.replace(at, sub.size(), new_text);
+    from = at >= sub.size() - 1 ? at - (sub.size() - 1) : 0;
   }
 }
 

@@ -44,6 +44,10 @@ int32_t RV_CharPos(const char* p, char ch, int32_t count);
 // new_text must not contain sub (a new_text that does is replaced once left to right,
 // rather than looping for ever).
 void RV_ReplaceAll(AnsiString& s, const AnsiString& sub, const AnsiString& new_text);
+// The document data's name of the same replacement (Text, Search, Replacement).
+inline void RV_ReplaceAllStr(AnsiString& text, const AnsiString& search, const AnsiString& replacement) {
+  RV_ReplaceAll(text, search, replacement);
+}
 // Every occurrence, left to right, continuing after each inserted text.
 void RV_ReplaceAllOnce(AnsiString& s, const AnsiString& sub, const AnsiString& new_text);
 void RV_AddStrEx(AnsiString& s, const AnsiString& add, const AnsiString& separator);

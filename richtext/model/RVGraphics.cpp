@@ -37,8 +37,27 @@ void Placeholder(TCanvas& canvas, const TRect& rect) {
 
 // ---- Bitmap ------------------------------------------------------------------------------------
 
+TColor TBitmap::TransparentColor() const {
+  if (transparent_mode_ == tmFixed) return transparent_color_;
+  if (Image.Width <= 0 || Image.Height <= 0) return clDefault;
+  const uint32_t p = Image.At(0, Image.Height - 1);
+  return RGB(static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 8), static_cast<uint8_t>(p));
+}
+
 void TBitmap::Draw(TCanvas& canvas, const TRect& rect) {
-  canvas.StretchPixels(rect, Image, TRect{0, 0, Image.Width, Image.Height});
+  const TRect src{0, 0, Image.Width, Image.Height};
+  const TColor key = transparent_ ? TransparentColor() : clNone;
+  if (key == clNone || key == clDefault) {
+    canvas.StretchPixels(rect, Image, src);
+    return;
+  }
+  // The pixels of the transparent colour become fully transparent.
+  const uint32_t rgb = static_cast<uint32_t>(ColorToRGB(key));
+  const uint32_t argb = (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+  TPixelImage masked = Image;
+  for (uint32_t& p : masked.Pixels)
+    if ((p & 0xFFFFFFu) == argb) p = 0;
+  canvas.StretchPixels(rect, masked, src);
 }
 
 void TBitmap::SaveToStream(TStream& stream) const {
@@ -77,10 +96,10 @@ namespace {
 
 [[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
 
-// Largest number of pixels a bitmap whose pixels take less room in the file than in memory
-// (colour-table, 16-bit and run-length bitmaps) may have: the file cannot make the program
-// allocate without limit.
-constexpr int64_t kMaxPackedPixels = int64_t{1} << 26;
+// A run-length bitmap above this many pixels must hold at least one two-byte code per row
+// (the end-of-line code every encoder writes): a header of a few bytes cannot make the
+// program fill a picture of millions of pixels. Smaller ones may end early (the rest black).
+constexpr int64_t kRleFreePixels = int64_t{1} << 20;
 
 // One colour channel of a pixel under a bit mask, scaled to 8 bits.
 uint32_t Channel(uint32_t value, uint32_t mask) {
@@ -159,7 +178,8 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (w <= 0 || h <= 0 || w > 65535 || h > 65535 || (top_down && rle)) InvalidBitmap();
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) InvalidBitmap();
   if (compression != 0 && !rle && !masks) InvalidBitmap();
-  if ((bpp < 24 || rle) && w * h > kMaxPackedPixels) InvalidBitmap();
+  // As many pixels as a decoded JPEG or PNG picture may have, whatever the depth.
+  if (w * h > RV_MAX_DECODED_PIXELS) InvalidBitmap();
   // The colour masks follow a 40-byte header and are part of the longer ones.
   size_t at = 14 + header;
   uint32_t red = 0x00FF0000u, green = 0x0000FF00u, blue = 0x000000FFu;
@@ -180,14 +200,18 @@ void TBitmap::LoadFromStream(TStream& stream) {
   // offset leads into the headers or beyond the file.
   uint64_t offset = Le(s, 10, 4);
   if (offset < at || offset >= s.size()) offset = at;
-  TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
+  // The data must be there before the pixels are made.
+  const int64_t data_size = static_cast<int64_t>(s.size()) - static_cast<int64_t>(offset);
   if (rle) {
+    if (w * h > kRleFreePixels && data_size / 2 < h) InvalidBitmap();
+    TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
     DecodeRle(s, static_cast<size_t>(offset), static_cast<int32_t>(bpp), palette, img);
     Image = std::move(img);
     return;
   }
   const int64_t line = (w * bpp + 31) / 32 * 4;
-  if (static_cast<int64_t>(offset) + line * h > static_cast<int64_t>(s.size())) InvalidBitmap();
+  if (line * h > data_size) InvalidBitmap();
+  TPixelImage img(static_cast<int32_t>(w), static_cast<int32_t>(h), 0xFF000000u);
   const auto colour = [&](uint32_t index) { return index < palette.size() ? palette[index] : 0xFF000000u; };
   for (int64_t row = 0; row < h; ++row) {
     const size_t base = static_cast<size_t>(offset + line * row);
@@ -358,6 +382,17 @@ std::unique_ptr<TGraphic> RVCreateGraphic(const AnsiString& name) {
   if (SameText(name, "TPNGImage")) return std::make_unique<TPNGImage>();
   if (SameText(name, "TMetafile")) return std::make_unique<TMetafile>();
   return nullptr;
+}
+
+std::unique_ptr<TBitmap> RVMakeBadPicture() {
+  constexpr int32_t n = 20;
+  auto b = std::make_unique<TBitmap>(n, n);
+  for (int32_t i = 0; i < n; ++i) {
+    b->Image.Set(i, 0, 0xFF808080u), b->Image.Set(i, n - 1, 0xFF808080u);
+    b->Image.Set(0, i, 0xFF808080u), b->Image.Set(n - 1, i, 0xFF808080u);
+    if (i >= 4 && i < n - 4) b->Image.Set(i, i, 0xFFFF0000u), b->Image.Set(n - 1 - i, i, 0xFFFF0000u);
+  }
+  return b;
 }
 
 std::unique_ptr<TGraphic> RVCopyGraphic(const TGraphic* g) {

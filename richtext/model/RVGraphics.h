@@ -16,6 +16,10 @@
 
 namespace pelvar {
 
+// How a transparent bitmap chooses its transparent colour: the colour of its bottom-left
+// pixel, or the colour set.
+enum TTransparentMode : uint8_t { tmAuto, tmFixed };
+
 class TBitmap : public TGraphic {
  public:
   TBitmap() = default;
@@ -23,6 +27,18 @@ class TBitmap : public TGraphic {
   TPixelImage Image;
   int32_t Width() const override { return Image.Width; }
   int32_t Height() const override { return Image.Height; }
+  // A transparent bitmap draws every pixel but those of its transparent colour. Loading
+  // other pixels keeps these settings; setting the colour makes the mode fixed.
+  bool Transparent() const override { return transparent_; }
+  void SetTransparent(bool value) { transparent_ = value; }
+  TTransparentMode TransparentMode() const { return transparent_mode_; }
+  void SetTransparentMode(TTransparentMode value) { transparent_mode_ = value; }
+  // The fixed colour, or the bottom-left pixel's in automatic mode (clDefault when empty).
+  TColor TransparentColor() const;
+  void SetTransparentColor(TColor value) {
+    transparent_color_ = value;
+    transparent_mode_ = tmFixed;
+  }
   void Draw(TCanvas& canvas, const TRect& rect) override;
   // Writes a 24-bit bottom-up bitmap file (14-byte file header, 40-byte info header);
   // reads bitmap files of every depth (colour tables, colour masks, run-length encoding)
@@ -31,6 +47,11 @@ class TBitmap : public TGraphic {
   void LoadFromStream(TStream& stream) override;
   // Bytes per stored row (rows are padded to 4 bytes).
   int32_t BytesPerScanLine() const { return (Image.Width * 3 + 3) / 4 * 4; }
+
+ private:
+  bool transparent_ = false;
+  TTransparentMode transparent_mode_ = tmAuto;
+  TColor transparent_color_ = clDefault;
 };
 
 // A picture stored as the bytes of its own file format.
@@ -95,6 +116,9 @@ class TMetafile : public TRVEncodedGraphic {
 AnsiString RVGraphicClassName(const TGraphic* graphic);
 std::unique_ptr<TGraphic> RVCreateGraphic(const AnsiString& class_name);
 std::unique_ptr<TGraphic> RVCopyGraphic(const TGraphic* graphic);
+// The program's mark of a picture that does not load: a red cross in a grey frame on white,
+// 20 x 20 pixels.
+std::unique_ptr<TBitmap> RVMakeBadPicture();
 
 class EInvalidGraphic : public Exception {
  public:

@@ -8,6 +8,7 @@
 #include "platform/sysutils.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVFMisc.h"
+#include "richtext/model/RVStyle_list.h"
 #include "richtext/model/RVUni.h"
 
 namespace pelvar {
@@ -51,7 +52,7 @@ void InitStylesInUse(TRVDeleteUnusedStylesData& data, TRVStyle* style) {
   auto init = [](TRVIntegerList& list, int32_t count, bool deleting) { list.InitWith(deleting ? 0 : 1, count); };
   init(data.UsedTextStyles, style->TextStyles()->Count(), data.ConvertedTextStyles);
   init(data.UsedParaStyles, style->ParaStyles()->Count(), data.ConvertedParaStyles);
-  init(data.UsedListStyles, 0, data.ConvertedListStyles);
+  init(data.UsedListStyles, style->ListStyles()->Count(), data.ConvertedListStyles);
   if (data.ConvertedTextStyles && style->DefUnicodeStyle >= 0) {
     if (style->DefUnicodeStyle < data.UsedTextStyles.Count())
       data.UsedTextStyles.SetItem(style->DefUnicodeStyle, 1);
@@ -64,6 +65,9 @@ void InitStylesInUse(TRVDeleteUnusedStylesData& data, TRVStyle* style) {
   if (data.ConvertedParaStyles)
     for (int32_t i = 0; i < style->ParaStyles()->Count(); ++i)
       if (style->ParaStyles()->Items(i)->Standard) data.UsedParaStyles.SetItem(i, 1);
+  if (data.ConvertedListStyles)
+    for (int32_t i = 0; i < style->ListStyles()->Count(); ++i)
+      if (style->ListStyles()->Items(i)->Standard) data.UsedListStyles.SetItem(i, 1);
   data.Initialized = true;
 }
 

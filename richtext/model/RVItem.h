@@ -535,6 +535,8 @@ class TRVGraphicItemInfo : public TRVRectItemInfo {
   void SaveRTF(TStream& stream, TCustomRVData* rvdata, int32_t item_no, const AnsiString& text,
                double twips_per_pixel, int32_t level, TRVColorList& color_list) override;
   void MovingToUndoList(int32_t item_no, TCustomRVData* rvdata) override;
+  // Takes a picture source's animator when this item has none (the source loses it).
+  void TransferAnimator(TCustomRVItemInfo* source, TCustomRVData* rvdata) override;
   void UpdateAnimator(TCustomRVData* rvdata) override;
   // The native format: the header, the name, the picture class, the extra properties and
   // the body (hex or a binary block; none without rvfoSavePicturesBody).
@@ -825,6 +827,9 @@ class TRVMarkerItemInfo : public TRVRectItemInfo {
                         TCustomRVData* rvdata, const TRVScreenAndDevice* sad, int32_t& dx, int32_t& descent,
                         bool flag1, bool flag2) override;
   bool GetDrawItemSize(int32_t& width, int32_t& height) const override;
+  // The paragraph style and the list style (ListNo) are marked and renumbered.
+  void MarkStylesInUse(TRVDeleteUnusedStylesData& data) override;
+  void UpdateStyles(const TRVDeleteUnusedStylesData& data) override;
   // The picture's or the image list's image size (0 for text markers).
   int32_t GetImageWidth(TRVStyle* rvstyle) const override;
   int32_t GetImageHeight(TRVStyle* rvstyle) const override;

@@ -106,6 +106,8 @@ int32_t TRVGraphicItemInfo::GetRVFExtraPropertyCount() const {
   n += (VShift != 0) + VShiftAbs + (Spacing != 1);
   n += !ResizableFlag + (ImageWidth > 0) + (ImageHeight > 0) + (MinHeightOnPage > 0) + NoHTMLImageSize +
        (Interval > 0) + !ImageFileName.empty() + !Alt.empty();
+  if (auto* b = dynamic_cast<const TBitmap*>(Image.get()); b && b->Transparent())
+    n += b->TransparentMode() == tmFixed ? 3 : 2;
   return n;
 }
 
@@ -120,6 +122,11 @@ void TRVGraphicItemInfo::SaveRVFExtraProperties(TStream& stream) {
   if (MinHeightOnPage > 0) RVFWriteExtraIntProperty(stream, 8, MinHeightOnPage);
   if (NoHTMLImageSize) RVFWriteExtraIntProperty(stream, 12, 1);
   if (Interval > 0) RVFWriteExtraIntProperty(stream, 13, Interval);
+  if (auto* b = dynamic_cast<const TBitmap*>(Image.get()); b && b->Transparent()) {
+    RVFWriteExtraIntProperty(stream, 5, 1);
+    RVFWriteExtraIntProperty(stream, 6, b->TransparentMode());
+    if (b->TransparentMode() == tmFixed) RVFWriteExtraIntProperty(stream, 7, b->TransparentColor());
+  }
   if (!ImageFileName.empty()) RVFWriteExtraStrProperty(stream, 3, ImageFileName);
   if (!Alt.empty()) RVFWriteExtraStrProperty(stream, 2, Alt);
 }
@@ -135,6 +142,20 @@ bool TRVGraphicItemInfo::SetExtraIntProperty(int32_t index, int32_t v) {
     case 10: ResizableFlag = v != 0; return true;
     case 12: NoHTMLImageSize = v != 0; return true;
     case 13: Interval = v; return true;
+    case 5:
+    case 6:
+    case 7: {
+      // The transparency of a bitmap picture.
+      auto* b = dynamic_cast<TBitmap*>(Image.get());
+      if (!b) return false;
+      if (index == 5)
+        b->SetTransparent(v != 0);
+      else if (index == 6)
+        b->SetTransparentMode(v == tmFixed ? tmFixed : tmAuto);
+      else
+        b->SetTransparentColor(v);
+      return true;
+    }
     default: return TRVRectItemInfo::SetExtraIntProperty(index, v);
   }
 }
@@ -150,6 +171,14 @@ bool TRVGraphicItemInfo::GetExtraIntProperty(int32_t index, int32_t& v) const {
     case 10: v = ResizableFlag; return true;
     case 12: v = NoHTMLImageSize; return true;
     case 13: v = Interval; return true;
+    case 5:
+    case 6:
+    case 7: {
+      auto* b = dynamic_cast<const TBitmap*>(Image.get());
+      if (!b) return false;
+      v = index == 5 ? int32_t{b->Transparent()} : index == 6 ? int32_t{b->TransparentMode()} : b->TransparentColor();
+      return true;
+    }
     default: return TRVRectItemInfo::GetExtraIntProperty(index, v);
   }
 }
@@ -178,6 +207,14 @@ void TRVGraphicItemInfo::MovingToUndoList(int32_t item_no, TCustomRVData* rvdata
   ImageCopy.reset();
   Animator.reset();
   TRVRectItemInfo::MovingToUndoList(item_no, rvdata);
+}
+
+void TRVGraphicItemInfo::TransferAnimator(TCustomRVItemInfo* source, TCustomRVData* rvdata) {
+  auto* picture = dynamic_cast<TRVGraphicItemInfo*>(source);
+  if (Animator || !picture || picture == this || !picture->Animator) return;
+  // The animator factory binds the animator it keeps to this item.
+  Animator = std::move(picture->Animator);
+  UpdateAnimator(rvdata);
 }
 
 void TRVGraphicItemInfo::UpdateAnimator(TCustomRVData* rvdata) {
@@ -231,8 +268,8 @@ void RVSaveImageToRTF(TStream& stream, TGraphic* graphic, int32_t width, int32_t
       w(hex.size() > 44 ? hex.substr(44) : AnsiString());
     }
   } else if (dynamic_cast<TJPEGImage*>(graphic)) {
-    // Written with its own bytes also without rvrtfSaveJpegAsJpeg: there is no decoder to
-    // turn it into a bitmap, and a blank one would lose the picture.
+    // Written with its own bytes also without rvrtfSaveJpegAsJpeg: a reader takes JPEG
+    // pictures as they are, and a bitmap of the decoded pixels would only be larger.
     w(Format("\\jpegblip\\picw%d\\pich%d ", {graphic->Width(), graphic->Height()}));
     w(RVFSavePicture(*graphic));
   } else if (dynamic_cast<TPNGImage*>(graphic)) {
@@ -327,9 +364,11 @@ bool TRVGraphicItemInfo::ReadRVFLine(const AnsiString& s, TCustomRVData* rvdata,
       if (auto* m = dynamic_cast<TMetafile*>(Image.get()); m && !m->Enhanced && m->Inch == 0) m->Inch = 1440;
       return ok;
     } catch (const Exception&) {
-      // The picture that failed becomes the sheet's invalid-picture mark: a small framed
-      // empty bitmap here; the reader is told by the warning flag.
-      Image = std::make_unique<TBitmap>(20, 20);
+      // The picture that failed becomes a copy of the sheet's invalid picture; the reader is
+      // told by the warning flag.
+      TRVStyle* style = rvdata ? rvdata->GetRVStyle() : nullptr;
+      Image = style ? RVCopyGraphic(style->InvalidPicture()) : nullptr;
+      if (!Image) Image = RVMakeBadPicture();
       if (rvdata) rvdata->SetRVFWarnings(rvdata->GetRVFWarnings() | 64);
       return true;
     }

@@ -295,11 +295,44 @@ void ReadMarkerList(TRVMarkerList& list, TStream& stream, TCustomRVData* rvdata,
   }
 }
 
+void WriteMarkerListHex(const TRVMarkerList& list, TStream& stream, int32_t count) {
+  TMemoryStream record;
+  WriteMarkerList(list, record, count, false);
+  RVFWriteLine(stream, RVFStreamToHex(record));
+}
+
+void ReadMarkerListFromString(TRVMarkerList& list, const AnsiString& s, TCustomRVData* rvdata,
+                              std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned) {
+  TMemoryStream record;
+  record.WriteBuffer(s.data(), static_cast<int64_t>(s.size()));
+  record.SetPosition(0);
+  if (record.Size() < 8) throw EDocViewError("Invalid marker list");
+  ReadMarkerList(list, record, rvdata, false, owned);
+}
+
+void ReadMarkerListFromHex(TRVMarkerList& list, const AnsiString& hex, TCustomRVData* rvdata,
+                           std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned) {
+  TMemoryStream record;
+  if (!RVFHexToStream(hex, record)) throw EDocViewError("Invalid marker list");
+  const AnsiString bytes(reinterpret_cast<const char*>(record.Memory()), static_cast<size_t>(record.Size()));
+  ReadMarkerListFromString(list, bytes, rvdata, owned);
+}
+
 }  // namespace pelvar
 
 namespace pelvar {
 
 // ---- The marker item -----------------------------------------------------------------------------
+
+void TRVMarkerItemInfo::MarkStylesInUse(TRVDeleteUnusedStylesData& data) {
+  TRVRectItemInfo::MarkStylesInUse(data);
+  if (ListNo >= 0 && ListNo < data.UsedListStyles.Count()) data.UsedListStyles.SetItem(ListNo, 1);
+}
+
+void TRVMarkerItemInfo::UpdateStyles(const TRVDeleteUnusedStylesData& data) {
+  TRVRectItemInfo::UpdateStyles(data);
+  if (ListNo >= 0) ListNo = data.RenumberList(ListNo);
+}
 
 bool TRVMarkerItemInfo::GetBoolValue(int32_t ordinal) const {
   return ordinal == 4 || ordinal == 5 || TRVRectItemInfo::GetBoolValue(ordinal);

@@ -89,4 +89,12 @@ void WriteMarkerList(const TRVMarkerList& list, TStream& stream, int32_t count, 
 void ReadMarkerList(TRVMarkerList& list, TStream& stream, TCustomRVData* rvdata, bool with_size,
                     std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned);
 
+// The record without its size as one hex line of the native format, and the record read
+// back from that hex text or from its raw bytes (EDocViewError when it is not one).
+void WriteMarkerListHex(const TRVMarkerList& list, TStream& stream, int32_t count);
+void ReadMarkerListFromHex(TRVMarkerList& list, const AnsiString& hex, TCustomRVData* rvdata,
+                           std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned);
+void ReadMarkerListFromString(TRVMarkerList& list, const AnsiString& s, TCustomRVData* rvdata,
+                              std::vector<std::unique_ptr<TRVMarkerItemInfo>>& owned);
+
 }  // namespace pelvar

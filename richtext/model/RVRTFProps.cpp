@@ -618,23 +618,51 @@ int32_t TRVRTFReaderProperties::ParaStyleForPosition(TRVRTFPosition position) {
 // A text run that continues the line of a run of the same text style (the reader starts a
 // new run at every switch between code-page and Unicode characters) joins it, as the
 // document's own merging of text items allows: same style, encoding, hint and tag, no
-// checkpoint on the new run, no style protection against concatenation.
+// checkpoint on the new run, no style protection against concatenation. A run whose style
+// is the other encoding's twin of the previous run's (every property the same but Unicode)
+// joins it too, as one Unicode item: the code-page text is converted, which loses nothing,
+// so that a text whose words mix the two kinds of characters is not cut into pieces.
 bool TRVRTFReaderProperties::JoinsPrevious(TCustomRVData* d, int32_t prev_no, TCustomRVItemInfo* item,
                                            const AnsiString& text) {
   if (prev_no < 0 || item->StyleNo < 0 || text.empty() || !item->GetSameAsPrev() || item->GetBR() ||
       item->GetPageBreakBefore() || item->Checkpoint)
     return false;
   TCustomRVItemInfo* prev = d->GetItem(prev_no);
-  if (prev->StyleNo != item->StyleNo || prev->ParaNo != item->ParaNo || d->GetItemTextRaw(prev_no).empty() ||
-      prev->ItemOptions.Contains(rvioUnicodeText) != item->ItemOptions.Contains(rvioUnicodeText) ||
+  const bool prev_unicode = prev->ItemOptions.Contains(rvioUnicodeText);
+  const bool item_unicode = item->ItemOptions.Contains(rvioUnicodeText);
+  if (prev->StyleNo < 0 || prev->ParaNo != item->ParaNo || d->GetItemTextRaw(prev_no).empty() ||
       prev->Hint != item->Hint || !RV_CompareTags(prev->Tag, item->Tag, false) ||
       !RV_CompareTags(prev->Tag, item->Tag, true))
     return false;
-  if (TRVStyle* style = d->GetRVStyle()) {
-    const TFontInfo* f = style->TextStyles()->Items(d->GetActualStyle(prev));
-    if (f->Protection.Contains(rvprModifyProtect) || f->Protection.Contains(rvprConcateProtect)) return false;
+  TRVStyle* style = d->GetRVStyle();
+  if (prev->StyleNo != item->StyleNo || prev_unicode != item_unicode) {
+    if (!style || prev_unicode == item_unicode || prev->StyleNo >= style->TextStyles()->Count() ||
+        item->StyleNo >= style->TextStyles()->Count())
+      return false;
+    TFontInfo* a = style->TextStyles()->Items(prev->StyleNo);
+    TFontInfo* b = style->TextStyles()->Items(item->StyleNo);
+    if (a->Unicode != prev_unicode || b->Unicode != item_unicode ||
+        !a->SamePropertiesExcept(b, TRVFontInfoProperties{rvfiUnicode}) || a->StyleName != b->StyleName)
+      return false;
   }
-  d->SetItemTextRaw(prev_no, d->GetItemTextRaw(prev_no) + text);
+  if (style) {
+    for (TCustomRVItemInfo* it : {prev, item}) {
+      const TFontInfo* f = style->TextStyles()->Items(d->GetActualStyle(it));
+      if (f->Protection.Contains(rvprModifyProtect) || f->Protection.Contains(rvprConcateProtect)) return false;
+    }
+  }
+  AnsiString tail = text;
+  if (prev_unicode != item_unicode) {
+    if (item_unicode) {
+      // The earlier run becomes the Unicode twin.
+      d->SetItemTextRaw(prev_no, RVU_AnsiToUnicode(d->GetStyleCodePage(prev->StyleNo), d->GetItemTextRaw(prev_no)));
+      prev->StyleNo = item->StyleNo;
+      prev->ItemOptions.Include(rvioUnicodeText);
+    } else {
+      tail = RVU_AnsiToUnicode(d->GetStyleCodePage(item->StyleNo), text);
+    }
+  }
+  d->SetItemTextRaw(prev_no, d->GetItemTextRaw(prev_no) + tail);
   return true;
 }
 

@@ -666,6 +666,11 @@ class TRVStyle : public TComponent {
 
   void ResetTextStyles();
   void ResetParaStyles();
+  // The picture that stands in for one that does not load: the program's own mark (a red
+  // cross in a grey frame, 20 x 20) until another is set. Setting copies the picture;
+  // nullptr drops it (the mark comes back at the next request).
+  TGraphic* InvalidPicture();
+  void SetInvalidPicture(const TGraphic* value);
 
   void ApplyStyle(TCanvas& canvas, int32_t style_no, TRVBiDiMode def_bidi_mode, bool can_use_custom_ppi);
   void ApplyStyleColor(TCanvas& canvas, int32_t style_no, TRVTextDrawStates draw_state, bool printing,
@@ -715,6 +720,7 @@ class TRVStyle : public TComponent {
   std::unique_ptr<TParaInfos> para_styles_;
   std::shared_ptr<TRVListInfos> list_styles_;
   std::shared_ptr<TRVStyleTemplateCollection> style_templates_;
+  std::unique_ptr<TGraphic> invalid_picture_;
 };
 
 }  // namespace pelvar

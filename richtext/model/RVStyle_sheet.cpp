@@ -223,6 +223,13 @@ TRVStyle::TRVStyle(TComponent* owner)
 
 TRVStyle::~TRVStyle() = default;
 
+TGraphic* TRVStyle::InvalidPicture() {
+  if (!invalid_picture_) invalid_picture_ = RVMakeBadPicture();
+  return invalid_picture_.get();
+}
+
+void TRVStyle::SetInvalidPicture(const TGraphic* value) { invalid_picture_ = RVCopyGraphic(value); }
+
 void TRVStyle::SetTextStyles(TFontInfos* value) {
   if (value != text_styles_.get()) text_styles_->Assign(value);
 }

@@ -150,6 +150,10 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
       } else if (TGraphic* g = ItemImageForPrinting(item, control_image)) {
         auto* rect_item = dynamic_cast<TRVRectItemInfo*>(item);
         const int32_t sp = rect_item ? RV_XToDevice(rect_item->GetSpacing(), sad) : 0;
+        // A picture prints at its display size, as the screen shows it and the layout
+        // reserves it (a control's image at its own size).
+        auto* picture = dynamic_cast<TRVGraphicItemInfo*>(item);
+        const int32_t w = picture ? picture->GetImageWidth() : -1, h = picture ? picture->GetImageHeight() : -1;
         auto* img = dynamic_cast<TRVMultiImagePrintInfo*>(d);
         if (img && part >= 0 && part < static_cast<int32_t>(img->PartsList.size())) {
           // One piece of a picture split over pages: the picture moved up by the piece's
@@ -159,10 +163,10 @@ void TCustomPrintableRVData::DrawPage(int32_t page_no, TCanvas& canvas, bool pre
           const int32_t y = piece->ImgTop ? CurItemTop - RV_YToDevice(piece->ImgTop, sad) : CurItemTop + sp;
           canvas.IntersectClipRect(TRect{d->Left + page_left, CurItemTop, d->Left + page_left + d->Width,
                                          CurItemTop + piece->Height + (piece->ImgTop ? 0 : sp)});
-          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, y, -1, -1, sad, g);
+          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, y, w, h, sad, g);
           canvas.RestoreDC(saved);
         } else {
-          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, CurItemTop + sp, -1, -1, sad, g);
+          RV_DrawGraphicOnDevice(canvas, d->Left + page_left + sp, CurItemTop + sp, w, h, sad, g);
         }
       } else {
         item->Paint(d->Left + page_left, CurItemTop, canvas, 0, style, d);

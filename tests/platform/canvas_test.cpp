@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "platform/codepage.h"
+#include "platform/exceptions.h"
 #include "platform/graphics.h"
 
 namespace pelvar {
@@ -236,6 +240,21 @@ TEST(RecordingCanvas, PicturesDrawThemselves) {
   EXPECT_EQ(g.drawn, (std::vector<TRect>{Rect(3, 4, 19, 12), Rect(0, 0, 32, 32)}));
   EXPECT_TRUE(empty.drawn.empty());
   EXPECT_EQ(c.LogText(), "Draw(3,4,16,8)\nStretchDraw(0,0,32,32)\nDraw(0,0,0,0)\n");
+}
+
+// A size read from a file's header is multiplied in a wide type: 50,000 x 50,000 is refused
+// (not an overflowed count), while the largest allowed size and empty sizes work.
+TEST(PixelImage, SizesAreCheckedInAWideType) {
+  for (auto [w, h] : {std::pair{50000, 50000}, std::pair{65535, 65535}, std::pair{2147483647, 2}})
+    EXPECT_THROW(TPixelImage(w, h), EOutOfResources) << w << " x " << h;
+  for (auto [w, h, n] : {std::tuple{0, 5, 0}, std::tuple{-3, 4, 0}, std::tuple{3, -4, 0}, std::tuple{3, 4, 12}}) {
+    const TPixelImage image(w, h);
+    EXPECT_EQ(image.Pixels.size(), static_cast<size_t>(n)) << w << " x " << h;
+  }
+  TPixelImage wide(70000, 2, 0xFF000000u);
+  wide.Set(69999, 1, 0xFFFF0000u);
+  EXPECT_EQ(wide.At(69999, 1), 0xFFFF0000u);
+  EXPECT_EQ(wide.Pixels.back(), 0xFFFF0000u);
 }
 
 }  // namespace

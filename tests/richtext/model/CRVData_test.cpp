@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "richtext/model/RVStyle_list.h"
 #include "tests/support/process.h"
 
 namespace pelvar {
@@ -432,6 +433,43 @@ TEST(DocumentMaintenanceTest, UnusedStylesAreDeletedAndEverythingRenumberedAlike
   EXPECT_EQ(static_cast<TRVTabItemInfo*>(data.GetItem(2))->TextStyleNo, 1);
   EXPECT_EQ(data.CurTextStyleNo, data.GetItem(1)->StyleNo);
   EXPECT_EQ(data.CurParaStyleNo, data.GetItem(1)->ParaNo);
+}
+
+// Unused list styles go too: a marker keeps its list style (and the styles it is based on)
+// and follows it to its new number; the marker list numbers on as before.
+TEST(DocumentMaintenanceTest, UnusedListStylesAreDeletedAndMarkersRenumbered) {
+  TRVStyle style(nullptr);
+  TCustomRVData data;
+  data.SetRVStyle(&style);
+  for (const char* name : {"one", "two", "three", "four"}) {
+    TRVListInfo* list = style.ListStyles()->Add();
+    list->StyleName = name;
+    list->Standard = false;
+    list->Levels()->Add();
+  }
+  style.ListStyles()->Items(2)->BaseStyleNo = 3;
+  auto m = CreateRVItem(rvsListMarker, &data);
+  static_cast<TRVMarkerItemInfo*>(m.get())->ListNo = 2;
+  data.AddItem("", m.release());
+  data.AddMarkerInList(0);
+  data.AddTextItem("item", 0, -1);
+
+  data.DeleteUnusedStyles(false, false, true);
+  ASSERT_EQ(style.ListStyles()->Count(), 2);
+  EXPECT_EQ(style.ListStyles()->Items(0)->StyleName, "three");
+  EXPECT_EQ(style.ListStyles()->Items(0)->BaseStyleNo, 1);
+  EXPECT_EQ(style.ListStyles()->Items(1)->StyleName, "four");
+  auto* marker = static_cast<TRVMarkerItemInfo*>(data.GetItem(0));
+  EXPECT_EQ(marker->ListNo, 0);
+  EXPECT_EQ(marker->Counter, 1);
+  // A standard list style stays though nothing uses it; without the switch nothing goes.
+  TRVListInfo* standard = style.ListStyles()->Add();
+  standard->Standard = true;
+  data.DeleteUnusedStyles(true, true, false);
+  EXPECT_EQ(style.ListStyles()->Count(), 3);
+  data.DeleteUnusedStyles(false, false, true);
+  EXPECT_EQ(style.ListStyles()->Count(), 3);
+  EXPECT_EQ(marker->ListNo, 0);
 }
 
 class TPngPicture : public TGraphic {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/codepage.h"
 #include "richtext/model/CRVData.h"
 #include "richtext/model/RVUni.h"
@@ -22,6 +24,16 @@ TEST(RVFuncsTest, StringReplacement) {
   s = "xax";
   RV_ReplaceAll(s, "a", "aa");  // a replacement holding the searched text ends
   EXPECT_EQ(s, "xaax");
+  // The document data's replacement searches again from the start after each: new
+  // occurrences that a replacement makes with the text before it are replaced too.
+  for (auto [text, search, replacement, result] :
+       {std::tuple{"aabb", "ab", "", ""}, std::tuple{"xaabbx", "ab", "", "xx"}, std::tuple{"abcabc", "bc", "b", "abab"},
+        std::tuple{"cccc", "cc", "c", "c"}, std::tuple{"no match", "zz", "y", "no match"},
+        std::tuple{"x", "", "y", "x"}, std::tuple{"xax", "a", "aa", "xaax"}}) {
+    AnsiString t = text;
+    RV_ReplaceAllStr(t, search, replacement);
+    EXPECT_EQ(t, result) << text << " / " << search;
+  }
   s = "aaaa";
   RV_ReplaceAllOnce(s, "aa", "a");
   EXPECT_EQ(s, "aa");

@@ -7,6 +7,7 @@
 #include "richtext/model/RVClasses.h"
 #include "richtext/model/RVFMisc.h"
 #include "richtext/model/RVGraphics.h"
+#include "richtext/model/RVImageList.h"
 #include "richtext/model/RVItem.h"
 
 namespace pelvar {
@@ -183,6 +184,129 @@ TEST(PictureItemTest, NativeFormatKeepsJpegBytesAndRefusesUnknownClasses) {
   EXPECT_TRUE(bad.ReadRVFLine("00112233", &doc, state, next_binary, name, 2, 3, 0));
   EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
   EXPECT_NE(dynamic_cast<TBitmap*>(bad.Image.get()), nullptr);
+}
+
+// A transparent bitmap picture keeps its transparency through the native format (text
+// and binary) and paints without its transparent colour: fixed with a colour of its own,
+// automatic with the colour of its bottom-left pixel.
+TEST(PictureItemTest, BitmapTransparencySurvivesTheNativeFormatAndPaints) {
+  constexpr uint32_t kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu, kGreen = 0xFF00FF00u;
+  struct Case {
+    const char* name;
+    TTransparentMode mode;
+    const char* lines;                 // the extra-property lines written
+    std::vector<uint32_t> painted;     // top row, then bottom row, over white
+  } cases[] = {
+      {"fixed", tmFixed, "transparent=1\r\ntmode=1\r\ntcolor=16711680\r\n", {0xFFFFFFFFu, kRed, kGreen, kGreen}},
+      {"automatic", tmAuto, "transparent=1\r\ntmode=0\r\n", {kBlue, kRed, 0xFFFFFFFFu, 0xFFFFFFFFu}},
+  };
+  for (const Case& c : cases) {
+    for (bool binary : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (binary ? " binary" : " text"));
+      TRVStyle style(nullptr);
+      TCustomRVData doc;
+      doc.SetRVStyle(&style);
+      doc.SetRVFOptions(binary ? TRVFOptions{rvfoSavePicturesBody, rvfoSaveBinary} : TRVFOptions{rvfoSavePicturesBody});
+      auto bitmap = std::make_unique<TBitmap>(2, 2);
+      bitmap->Image.Set(0, 0, kBlue), bitmap->Image.Set(1, 0, kRed);
+      bitmap->Image.Set(0, 1, kGreen), bitmap->Image.Set(1, 1, kGreen);
+      bitmap->SetTransparent(true);
+      if (c.mode == tmFixed) bitmap->SetTransparentColor(RGB(0, 0, 255));
+      doc.AddItem("pic", new TRVGraphicItemInfo(&doc, std::move(bitmap), 0));
+      TMemoryStream out;
+      ASSERT_TRUE(doc.SaveRVFToStream(out, false, nullptr, nullptr, clNone));
+      const std::string saved = Str(out);
+      EXPECT_NE(saved.find(c.lines), std::string::npos) << saved;
+
+      TCustomRVData back;
+      back.SetRVStyle(&style);
+      back.SetRVFOptions(doc.GetRVFOptions());
+      out.SetPosition(0);
+      TColor color = clNone;
+      ASSERT_TRUE(back.LoadRVFFromStream(out, color, nullptr, nullptr));
+      ASSERT_EQ(back.ItemCount(), 1);
+      auto* item = static_cast<TRVGraphicItemInfo*>(back.GetItem(0));
+      auto* b = dynamic_cast<TBitmap*>(item->Image.get());
+      ASSERT_NE(b, nullptr);
+      EXPECT_TRUE(b->Transparent());
+      EXPECT_EQ(b->TransparentMode(), c.mode);
+      TMemoryStream again;
+      ASSERT_TRUE(back.SaveRVFToStream(again, false, nullptr, nullptr, clNone));
+      EXPECT_EQ(Str(again), saved);
+
+      TPixelImage page(2, 2, 0xFFFFFFFFu);
+      TRVPixelCanvas canvas(page);
+      item->Spacing = 0;
+      item->Paint(0, 0, canvas, 0, nullptr, nullptr);
+      EXPECT_EQ(page.Pixels, c.painted);
+    }
+  }
+  // Other pictures have no transparency to set.
+  TCustomRVData doc;
+  TRVGraphicItemInfo jpeg(&doc, std::make_unique<TJPEGImage>(), 0);
+  EXPECT_FALSE(jpeg.SetExtraIntProperty(5, 1));
+}
+
+// A picture body that does not load becomes a copy of the style sheet's invalid picture:
+// the program's mark (a red cross in a grey frame) or the picture the sheet was given.
+TEST(PictureItemTest, AFailedBodyBecomesACopyOfTheSheetsInvalidPicture) {
+  for (bool own : {false, true}) {
+    SCOPED_TRACE(own ? "set" : "mark");
+    TRVStyle style(nullptr);
+    if (own) style.SetInvalidPicture(std::make_unique<TBitmap>(7, 3, 0xFF00FF00u).get());
+    TCustomRVData doc;
+    doc.SetRVStyle(&style);
+    const std::string rvf = "-3 3 0 0 0 0 0\r\nphoto\r\nTPNGImage\r\n00112233\r\n";
+    TMemoryStream in;
+    in.WriteBuffer(rvf.data(), static_cast<int64_t>(rvf.size()));
+    in.SetPosition(0);
+    TColor color = clNone;
+    ASSERT_TRUE(doc.LoadRVFFromStream(in, color, nullptr, nullptr));
+    EXPECT_EQ(doc.GetRVFWarnings() & 64, 64u);
+    ASSERT_EQ(doc.ItemCount(), 1);
+    auto* b = dynamic_cast<TBitmap*>(static_cast<TRVGraphicItemInfo*>(doc.GetItem(0))->Image.get());
+    ASSERT_NE(b, nullptr);
+    EXPECT_NE(static_cast<TGraphic*>(b), style.InvalidPicture());
+    if (own) {
+      EXPECT_EQ(b->Width(), 7);
+      EXPECT_EQ(b->Image.At(6, 2), 0xFF00FF00u);
+    } else {
+      EXPECT_EQ(b->Width(), 20);
+      EXPECT_EQ(b->Image.At(10, 10), 0xFFFF0000u);
+      EXPECT_EQ(b->Image.At(0, 5), 0xFF808080u);
+    }
+  }
+}
+
+// A picture takes another picture's animator when it has none; the factory keeps it bound
+// to its new item.
+struct TCountingAnimator : TRVAnimatorBase {
+  void DrawFrame(int32_t, int32_t, TCanvas&) override {}
+  TRVGraphicItemInfo* Item = nullptr;
+};
+TEST(PictureItemTest, APictureTakesTheAnimatorOfAnother) {
+  const TRVAnimatorFactory saved = AnimatorFactory;
+  AnimatorFactory = [](TRVGraphicItemInfo* item, TCustomRVData*, std::unique_ptr<TRVAnimatorBase>& a) {
+    if (auto* c = dynamic_cast<TCountingAnimator*>(a.get())) c->Item = item;
+  };
+  TCustomRVData doc;
+  TRVGraphicItemInfo source(&doc, std::make_unique<TBitmap>(4, 4), 0), target(&doc, std::make_unique<TBitmap>(4, 4), 0);
+  source.Animator = std::make_unique<TCountingAnimator>();
+  TRVAnimatorBase* animator = source.Animator.get();
+  target.TransferAnimator(&source, &doc);
+  EXPECT_EQ(target.Animator.get(), animator);
+  EXPECT_EQ(source.Animator, nullptr);
+  EXPECT_EQ(static_cast<TCountingAnimator*>(animator)->Item, &target);
+  // One that has an animator keeps its own; other kinds give none.
+  source.Animator = std::make_unique<TCountingAnimator>();
+  target.TransferAnimator(&source, &doc);
+  EXPECT_EQ(target.Animator.get(), animator);
+  EXPECT_NE(source.Animator, nullptr);
+  TRVBreakItemInfo line(&doc);
+  TRVGraphicItemInfo empty(&doc);
+  empty.TransferAnimator(&line, &doc);
+  EXPECT_EQ(empty.Animator, nullptr);
+  AnimatorFactory = saved;
 }
 
 }  // namespace

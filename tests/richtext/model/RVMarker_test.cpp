@@ -10,6 +10,7 @@
 #include "platform/sysutils.h"
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/CRVData.h"
+#include "richtext/model/RVFMisc.h"
 
 namespace pelvar {
 namespace {
@@ -191,6 +192,32 @@ TEST(MarkerListTest, BinaryRecordRoundTrip) {
   bad.WriteBuffer(hdr, 8);
   bad.Seek(0, TSeekOrigin::soBeginning);
   EXPECT_THROW(ReadMarkerList(back, bad, &doc, false, owned), EDocViewError);
+
+  // The same record without its size as one hex line, read back from the hex text and from
+  // its bytes; what is no record is refused.
+  TMemoryStream line;
+  WriteMarkerListHex(list, line, 2);
+  const AnsiString hex(reinterpret_cast<const char*>(line.Memory()), static_cast<size_t>(line.Size()));
+  ASSERT_EQ(hex.size(), 2 * (8 + 34) + 2u);
+  EXPECT_EQ(hex.substr(0, 16), "0000000002000000");
+  EXPECT_EQ(hex.substr(hex.size() - 2), "\r\n");
+  const AnsiString text = hex.substr(0, hex.size() - 2);
+  for (bool from_hex : {true, false}) {
+    TRVMarkerList again;
+    if (from_hex)
+      ReadMarkerListFromHex(again, text, &doc, owned);
+    else
+      ReadMarkerListFromString(again, RVFHexToString(text), &doc, owned);
+    ASSERT_EQ(again.Count(), 2);
+    EXPECT_EQ(again[0]->ListNo, 2);
+    EXPECT_EQ(again[0]->Level, 1);
+    EXPECT_TRUE(again[0]->Reset);
+    EXPECT_EQ(again[0]->Counter, 9);
+    EXPECT_EQ(again[1]->Counter, 3);
+  }
+  for (const AnsiString& wrong : {AnsiString("00zz"), text.substr(0, 30), AnsiString("0000000005000000")})
+    EXPECT_THROW(ReadMarkerListFromHex(back, wrong, &doc, owned), EDocViewError) << wrong;
+  EXPECT_THROW(ReadMarkerListFromString(back, "\x01", &doc, owned), EDocViewError);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 // checked against colours worked out by hand from the bitmap format.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <tuple>
 
 #include "richtext/model/RVGraphics.h"
 #include "richtext/model/RVRTFProps.h"
@@ -243,6 +246,97 @@ TEST(RTFImportPictureKinds, MetafileDrawingOneColourTableBitmapArrivesAsTheBitma
     } else {
       EXPECT_NE(dynamic_cast<const TMetafile*>(item->Image.get()), nullptr);
     }
+  }
+}
+
+// The largest single allocation while f runs, through the sanitizer's allocation hooks
+// (-1 when the program is built without them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                          void (*)(const volatile void*)) __attribute__((weak));
+std::atomic<size_t> largest_allocation{0};
+int64_t LargestAllocation(const std::function<void()>& f) {
+  static const bool hooked = __sanitizer_install_malloc_and_free_hooks &&
+                             __sanitizer_install_malloc_and_free_hooks(
+                                 [](const volatile void*, size_t n) {
+                                   size_t seen = largest_allocation.load();
+                                   while (n > seen && !largest_allocation.compare_exchange_weak(seen, n)) {
+                                   }
+                                 },
+                                 [](const volatile void*) {}) != 0;
+  largest_allocation = 0;
+  f();
+  return hooked ? static_cast<int64_t>(largest_allocation.load()) : -1;
+}
+
+// A Windows metafile of one record that stretches the given bitmap.
+std::string WmfOfBitmap(const std::string& dib) {
+  std::string rec;
+  Le(rec, 0x00CC0020, 4), Le(rec, 0, 2);
+  for (int i = 0; i < 8; ++i) Le(rec, 2, 2);
+  rec += dib;
+  if (rec.size() % 2) rec.push_back('\0');
+  std::string records;
+  Le(records, static_cast<uint32_t>((6 + rec.size()) / 2), 4), Le(records, 0x0F43, 2);
+  records += rec;
+  Le(records, 3, 4), Le(records, 0, 2);
+  std::string wmf;
+  Le(wmf, 1, 2), Le(wmf, 9, 2), Le(wmf, 0x0300, 2), Le(wmf, static_cast<uint32_t>((18 + records.size()) / 2), 4);
+  Le(wmf, 0, 2), Le(wmf, static_cast<uint32_t>(records.size() / 2), 4), Le(wmf, 0, 2);
+  return wmf + records;
+}
+
+// A bitmap header of a few bytes that claims millions of pixels is refused before any
+// pixel is made: the data its size needs must be there (a run-length bitmap that large
+// needs a code per row), and the size is checked in a wide type. A metafile holding such a
+// bitmap stays a metafile.
+TEST(RTFImportPictureKinds, TinyHeadersOfHugeBitmapsAreRefusedBeforeTheirPixelsAreMade) {
+  std::string rle;  // 8192 x 8192 at 8 bits: runs of 255 pixels, then the end of the bitmap
+  for (int i = 0; i < 280; ++i) rle += Bytes({255, 1});
+  rle += Bytes({0, 1});
+  const std::string rgb = Bytes({1, 2, 3, 4, 5, 6});
+  struct Case {
+    const char* name;
+    std::string group;
+    uint8_t result;
+    bool metafile;  // the picture arrives as a metafile
+  } cases[] = {
+      {"24-bit 8000 x 8000", "\\dibitmap0 " + Hex(Dib(8000, 8000, 24, 0, {}, rgb)), rtf_ec_InvalidPicture, false},
+      {"24-bit 16000 x 16000", "\\dibitmap0 " + Hex(Dib(16000, 16000, 24, 0, {}, rgb)), rtf_ec_InvalidPicture, false},
+      {"24-bit 50000 x 50000", "\\dibitmap0 " + Hex(Dib(50000, 50000, 24, 0, {}, rgb)), rtf_ec_InvalidPicture, false},
+      {"8-bit run-length 8192 x 8192", "\\dibitmap0 " + Hex(Dib(8192, 8192, 8, 1, {0xFF0000, 0x00FF00}, rle)),
+       rtf_ec_InvalidPicture, false},
+      {"metafile of a 24-bit 8000 x 8000", "\\wmetafile8\\picw100\\pich100 " + Hex(WmfOfBitmap(Dib(8000, 8000, 24, 0, {}, rgb))),
+       rtf_ec_OK, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Doc d;
+    TRVRTFReaderProperties p;
+    p.ExtractMetafileBitmaps = true;
+    uint8_t result = 0;
+    const int64_t largest =
+        LargestAllocation([&] { result = Import(p, d.data, "{\\rtf1 a{\\pict" + c.group + "}b\\par}"); });
+    EXPECT_EQ(result, c.result);
+    const TRVGraphicItemInfo* item = OnlyPicture(d.data);
+    EXPECT_EQ(item && dynamic_cast<const TMetafile*>(item->Image.get()), c.metafile);
+    EXPECT_LT(largest, 1 << 20);
+  }
+  // A run-length bitmap of that size with its codes loads, and small ones may end early.
+  std::string rows;
+  for (int row = 0; row < 2048; ++row) rows += Bytes({2, 1, 0, 0});
+  rows += Bytes({0, 1});
+  for (auto [w, h, data] : {std::tuple{2048, 2048, rows}, std::tuple{512, 512, Bytes({2, 1, 0, 1})}}) {
+    Doc d;
+    TRVRTFReaderProperties p;
+    ASSERT_EQ(Import(p, d.data, "{\\rtf1 {\\pict\\dibitmap0 " + Hex(Dib(w, h, 8, 1, {0xFF0000, 0x00FF00}, data)) +
+                                    "}\\par}"),
+              rtf_ec_OK);
+    const TRVGraphicItemInfo* item = OnlyPicture(d.data);
+    ASSERT_NE(item, nullptr);
+    auto* bitmap = dynamic_cast<const TBitmap*>(item->Image.get());
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->Image.At(1, h - 1), G);
+    EXPECT_EQ(bitmap->Image.At(2, h - 1), K);
   }
 }
 

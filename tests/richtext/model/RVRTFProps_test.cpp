@@ -414,6 +414,23 @@ TEST(RTFImport, RunsOfOneStyleAreOneItem) {
     EXPECT_EQ(Text(d.data), "Příliš žluťoučký kůň");
     EXPECT_EQ(d.data.ItemCount(), 3);
   }
+  // Czech text in a Western font, as a word processor writes it: the letters the font's
+  // code page lacks come as Unicode characters, the others as code-page bytes. With mixed
+  // Unicode each text of one formatting is still one item (a Unicode one), not a piece per
+  // switch; text in the code page alone stays a code-page item.
+  const std::string western =
+      "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fcharset0 Liberation Serif;}}\\f0\\uc1 "
+      "P\\u345\\'3f\\'edli\\u353\\'3f {\\b \\u382\\'3flu\\u357\\'3fou\\u269\\'3fk\\'fd} "
+      "k\\u367\\'3f\\u328\\'3f a dost\\par Only Western text\\par}";
+  Doc d;
+  TRVRTFReaderProperties p;
+  p.UnicodeMode = rvruMixed;
+  p.TextStyleMode = rvrsAddIfNeeded;
+  ASSERT_EQ(Import(p, d.data, western), rtf_ec_OK);
+  EXPECT_EQ(Text(d.data), "Příliš žluťoučký kůň a dost\nOnly Western text");
+  ASSERT_EQ(d.data.ItemCount(), 4);
+  for (int32_t i = 0; i < 3; ++i) EXPECT_TRUE(d.data.GetItem(i)->ItemOptions.Contains(rvioUnicodeText)) << i;
+  EXPECT_FALSE(d.data.GetItem(3)->ItemOptions.Contains(rvioUnicodeText));
 }
 
 }  // namespace

@@ -189,6 +189,51 @@ TEST_F(PrintTest, ATallPictureContinuesOnTheNextPageFromWhereItWasCut) {
   EXPECT_EQ(InkedBands(*page2), 1);
 }
 
+// The box (left, top, width, height) of the pixels of one colour on a canvas.
+TRect ColourBox(const TQtImageCanvas& c, int32_t w, int32_t h, TColor colour) {
+  TRect box{w, h, -1, -1};
+  for (int32_t y = 0; y < h; ++y)
+    for (int32_t x = 0; x < w; ++x)
+      if (c.PixelAt(x, y) == colour)
+        box = TRect{std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+  return TRect{box.Left, box.Top, box.Right - box.Left, box.Bottom - box.Top};
+}
+
+// A picture with a display size prints at that size, as the screen shows it and as the
+// layout reserves it: a 20 x 10 bitmap shown at 60 x 30 covers 375 x 188 pixels at 600 dpi.
+TEST_F(PrintTest, APictureWithADisplaySizePrintsAtThatSize) {
+  const TColor red = 0x0000FF;
+  view.RVData->AddTextItem("Before", 0, 0);
+  auto* pic = new TRVGraphicItemInfo(view.RVData.get(), std::make_unique<TBitmap>(20, 10, 0xFFFF0000u), 0);
+  pic->ImageWidth = 60;
+  pic->ImageHeight = 30;
+  view.RVData->AddItem("", pic);
+
+  view.resize(300, 200);
+  view.HandleNeeded();
+  view.Format();
+  TQtImageCanvas screen(300, 200, clWhite);
+  view.PaintOn(screen, TRect{0, 0, 300, 200});
+  const TRect shown = ColourBox(screen, 300, 200, red);
+  EXPECT_EQ(shown.Right, 60);
+  EXPECT_EQ(shown.Bottom, 30);
+
+  TTestPaginator pc(&view);
+  TCustomMainPtblRVData doc(&pc);
+  pc.Paginate(doc);
+  auto page = TTestPaginator::NewPage();
+  doc.DrawPage(1, *page, false, false);
+  const TRVDrawLineInfo* l = doc.DrawLines[doc.DrawLines.Count() - 1];
+  ASSERT_EQ(l->ItemNo, 1);
+  const TRect printed = ColourBox(*page, kPageW, kPageH, red);
+  EXPECT_EQ(printed.Right, MulDiv(60, kDpi, 96));
+  EXPECT_NEAR(printed.Bottom, MulDiv(30, kDpi, 96), 1);
+  // Inside the place the layout reserved (the spacing of one screen pixel around it).
+  const int32_t sp = MulDiv(1, kDpi, 96);
+  EXPECT_EQ(printed.Left, kMargin + l->Left + sp);
+  EXPECT_NEAR(printed.Left + printed.Right + sp, kMargin + l->Left + l->Width, 1);
+}
+
 // An inserted control: a Qt widget filled with red.
 class TRedPanel : public QWidget, public TObject, public TRVControlSize {
  public:
