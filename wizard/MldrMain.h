@@ -75,6 +75,7 @@ struct TEditModel {
 };
 
 class TMldrMainView;
+class TKeptRows;
 
 // Key codes and shift state of the grid's key handler.
 constexpr uint16_t VK_UP = 0x26;
@@ -294,6 +295,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The station's play-in log in the working directory: every engine's "Import.txt" and
   // the rows its play-in listed as errors.
   AnsiString StationLogPath(int32_t index) const;
+  // A file of the station in the working directory: prefix, its number and its
+  // identification (what a file name cannot hold made "_"), ".txt".
+  AnsiString StationWorkFile(const AnsiString& prefix, int32_t index) const;
   void KeepStationLog(int32_t index, int32_t errors_before);
 
   // --- Part "finishing and delivery" (MldrMain_finish.cpp)
@@ -348,6 +352,11 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // station's key mapping, so that the station's journal follows it too. The journal
   // triggers are off while it writes.
   void CarryKeptRows();
+  // The kept rows of the station that were not carried because they name a row the
+  // result does not hold (they can never arrive), with the reason and what to do: a
+  // file in the working directory, which the run's end moves to the archive.
+  AnsiString LeftOutRowsPath(int32_t index) const;
+  void ListRowsThatCannotArrive(const TKeptRows& rows);
   // Writes the station's result beside its medium file (zipped or copied; the medium
   // file stays), recorded first. A failure raises with what happened.
   bool DeliverStation(int32_t index);

@@ -97,7 +97,8 @@ AnsiString DescriptionOf(TDMMeldrun& dm, bool station) {
 // become "_".
 AnsiString FileNamePart(const AnsiString& ident) {
   AnsiString out;
-  for (char c : Trim(ident)) out += (AnsiString("\\/:*?\"<>|").find(c) != AnsiString::npos || c < ' ') ? '_' : c;
+  for (char c : Trim(ident))
+    out += AnsiString("\\/:*?\"<>|").find(c) != AnsiString::npos || static_cast<unsigned char>(c) < 0x20 ? '_' : c;
   return out.empty() ? AnsiString("_") : out;
 }
 
@@ -146,10 +147,12 @@ AnsiString TFrmMldrMain::NextRoundLedger() {
   return ledger.Text();
 }
 
-AnsiString TFrmMldrMain::StationLogPath(int32_t index) const {
+AnsiString TFrmMldrMain::StationWorkFile(const AnsiString& prefix, int32_t index) const {
   return IncludeTrailingPathDelimiter(settings_.WorkDir()) +
-         Format("Import_%d_%s.txt", {index + 1, FileNamePart(station_idents_->Strings(index))});
+         Format("%s_%d_%s.txt", {prefix, index + 1, FileNamePart(station_idents_->Strings(index))});
 }
+
+AnsiString TFrmMldrMain::StationLogPath(int32_t index) const { return StationWorkFile("Import", index); }
 
 void TFrmMldrMain::KeepStationLog(int32_t index, int32_t errors_before) {
   // Each engine empties "Import.txt" when it is made: what it wrote goes to the
