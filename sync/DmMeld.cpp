@@ -858,7 +858,7 @@ void TDMMeldrun::WriteHarmonisedMark(const AnsiString& mark) {
 
 AnsiString TDMMeldrun::ReadDatabaseMark(const AnsiString& database_file, char server_letter) const {
   return QueryValue(ConnectStringFor(database_file, server_letter),
-                    "select cast(RDB$DESCRIPTION as varchar(250)) from RDB$DATABASE",
+                    "select cast(substring(RDB$DESCRIPTION from 1 for 250) as varchar(250)) from RDB$DATABASE",
                     [](TIB_Column* c) { return c->GetIsNull() ? AnsiString() : c->GetAsString(); });
 }
 

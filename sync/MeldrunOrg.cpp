@@ -49,7 +49,7 @@ void TMeldrun::PlayZarizeni() {
   c.Source =
       "select ID_ZARIZENI, NAZEV, ULICE, PSC, OBEC, ICO, DIC, TELEFON, FAX, EMAIL, PLATCEDPH, REGISTRACE, "
       "POZNAMKA, HASCHILDODD, UROVEN, HLAVICKA, HASCHILDPRAC, HASCHILDPRCV, DOBA_ZURNALU, ME_PRIPADY, "
-      "USE_STORNO from ZARIZENI";
+      "USE_STORNO, ST from ZARIZENI";
   c.Generator = "GEN_ZARIZENI";
   c.KeyField = "ID_ZARIZENI";
   c.NewKeyColumn = "ID_ZARIZENI_NEW";
@@ -72,6 +72,15 @@ void TMeldrun::PlayZarizeni() {
           ImportTable().SkipRecord(true);
           const int32_t written = StepKey(key);
           MapToMain("ZARIZENI", "ID_ZARIZENI", src, written != 0 ? written : StrToInt(code), "ID_ZARIZENI_NEW");
+          return;
+        }
+        // A device the station did not change is main's device of its code, whatever main
+        // made of it since: it changes nothing and asks nothing. One main no longer has is
+        // not brought back.
+        if (Unchanged(src)) {
+          ImportTable().SkipRecord(false);
+          if (!code.empty() && TargetLookup().Find(code))
+            MapToMain("ZARIZENI", "ID_ZARIZENI", src, StrToInt(code), "ID_ZARIZENI_NEW");
           return;
         }
         // A code that a device added by this step has taken is no conflict with the main

@@ -489,6 +489,11 @@ void TFrmMldrMain::Btn_StartClick() {
     Changed();
     if (failed) {
       ReportStationFailure(failure);
+    } else if (station_refused_) {
+      // Told why already; the run goes on with the other stations.
+      Btn_Next.Enabled = true;
+      if (auto_continue_) PostMessage(Handle(), WM_AUTOSTEP, 2, 0);
+      Changed();
     } else {
       MessageDlg(CZ("Při importu nastala závažná chyba."), mtCustom, {mbOK});
     }

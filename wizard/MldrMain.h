@@ -75,6 +75,7 @@ struct TEditModel {
 };
 
 class TMldrMainView;
+class TKeptRows;
 
 // Key codes and shift state of the grid's key handler.
 constexpr uint16_t VK_UP = 0x26;
@@ -281,6 +282,24 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   TDateTime StockClosingDate() const { return stock_closing_date_; }
   int32_t StockClosingStore() const { return stock_closing_store_; }
 
+  // --- Rounds of the practice (MldrMain_rounds.cpp)
+  // Before a station's rows are played (Src and Dst open): false, having said why in a
+  // message naming the station and its file, when its database comes from another
+  // practice or from an earlier round than the one it was given last.
+  bool CheckStationRound(int32_t index);
+  // The station was refused by CheckStationRound in its last Start.
+  bool StationRefused() const { return station_refused_; }
+  // The identity lines the harmonised data carry after this run: the practice (made
+  // now when main has none), the next round, and that round for every station played.
+  AnsiString NextRoundLedger();
+  // The station's play-in log in the working directory: every engine's "Import.txt" and
+  // the rows its play-in listed as errors.
+  AnsiString StationLogPath(int32_t index) const;
+  // A file of the station in the working directory: prefix, its number and its
+  // identification (what a file name cannot hold made "_"), ".txt".
+  AnsiString StationWorkFile(const AnsiString& prefix, int32_t index) const;
+  void KeepStationLog(int32_t index, int32_t errors_before);
+
   // --- Part "finishing and delivery" (MldrMain_finish.cpp)
   // Finishing works in stages so that a failure, or the end of the process, leaves the
   // practice whole: every station's own tables are copied back into the harmonised
@@ -333,6 +352,11 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // station's key mapping, so that the station's journal follows it too. The journal
   // triggers are off while it writes.
   void CarryKeptRows();
+  // The kept rows of the station that were not carried because they name a row the
+  // result does not hold (they can never arrive), with the reason and what to do: a
+  // file in the working directory, which the run's end moves to the archive.
+  AnsiString LeftOutRowsPath(int32_t index) const;
+  void ListRowsThatCannotArrive(const TKeptRows& rows);
   // Writes the station's result beside its medium file (zipped or copied; the medium
   // file stays), recorded first. A failure raises with what happened.
   bool DeliverStation(int32_t index);
@@ -480,6 +504,7 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // engine), for the message of a failure.
   int32_t play_stage_ = 0;
   bool run_spoiled_ = false;
+  bool station_refused_ = false;
   // The zip's own text of the last item failure.
   AnsiString zip_failure_text_;
   // What preparation was doing with the main database, for the message of a failure.

@@ -230,7 +230,7 @@ bool TFrmMldrMain::FinishAll() {
     // The harmonised data carry a mark of this finishing: a later start tells from the
     // main database's content whether it holds them.
     harmonised_mark_ = NewHarmonisedMark();
-    dm->WriteHarmonisedMark(harmonised_mark_);
+    dm->WriteHarmonisedMark(harmonised_mark_ + "\r\n" + NextRoundLedger());
     if (!BackupHarmonisedDatabase()) {
       MessageDlg(CZ("Nepodařilo se provést zálohu hlavní sehrané databáze."), mtError, {mbOK});
       return false;
@@ -532,7 +532,10 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
   AnsiString now;
   AnsiString unreadable;
   try {
+    // The mark is the description's first line; the practice's identity follows it.
     now = MakeDataModule()->ReadDatabaseMark(main, 'M');
+    const size_t end = now.find_first_of("\r\n");
+    if (end != AnsiString::npos) now.erase(end);
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {

@@ -69,6 +69,18 @@ struct TReference {
 constexpr TReference kReferences[] = {
     {"*", "ID_ZALOZIL", "UZIVATEL_NEW"},
     {"*", "ID_MODIFIKOVAL", "UZIVATEL_NEW"},
+    {"*", "ID_ORG_JEDNOTKA", "UZIVATEL_NEW"},
+    {"*", "ID_ORG_JEDNOTKA_PRO", "UZIVATEL_NEW"},
+    {"*", "ID_ORG_JEDNOTKA_PROVEDL", "UZIVATEL_NEW"},
+    {"*", "ID_ZARIZENI_PRO", "ZARIZENI"},
+    {"*", "ID_ODDELENI_PRO", "ODDELENI"},
+    {"*", "ID_PRACOVISTE_PRO", "PRACOVISTE"},
+    {"*", "ID_ZARIZENI_PROVEDL", "ZARIZENI"},
+    {"*", "ID_ODDELENI_PROVEDL", "ODDELENI"},
+    {"*", "ID_PRACOVISTE_PROVEDL", "PRACOVISTE"},
+    {"*", "ID_ZARIZENI_PLATI_PRO", "ZARIZENI"},
+    {"*", "ID_ODDELENI_PLATI_PRO", "ODDELENI"},
+    {"*", "ID_PRACOVISTE_PLATI_PRO", "PRACOVISTE"},
     {"*", "ID_VLASTNI_ZASTUPCE", "UZIVATEL_NEW"},
     {"*", "ID_UZIVATEL", "UZIVATEL_NEW"},
     {"*", "ID_PREDEK", ""},
@@ -90,6 +102,15 @@ constexpr TGenerator kGenerators[] = {
     {"DOKLAD_POLOZKA_BV", "GEN_DOKLAD_POLOZKA"}, {"DOKLAD_POLOZKA_UZ", "GEN_DOKLAD_POLOZKA"},
     {"SKUPINA_OBRAZOVE_DOKUMENTACE", "GEN_SKUPINA_OBR_DOK"}, {"UZIVATEL_NEW", "GEN_UZIVATEL"},
 };
+
+// Columns that only tell who made or changed a row: a user the result does not hold is
+// no reason to leave the row out; the column is left empty.
+bool TellsWho(const AnsiString& column) {
+  for (const char* c : {"ID_ZALOZIL", "ID_MODIFIKOVAL", "ID_ORG_JEDNOTKA", "ID_ORG_JEDNOTKA_PRO",
+                        "ID_ORG_JEDNOTKA_PROVEDL"})
+    if (column == c) return true;
+  return false;
+}
 
 AnsiString GeneratorOf(const AnsiString& table) {
   for (const TGenerator& g : kGenerators)
@@ -137,6 +158,8 @@ std::vector<AnsiString> ClearedTables() {
   return out;
 }
 
+}  // namespace
+
 // What the carry knows of the two databases and of the rows it wrote.
 class TKeptRows {
  public:
@@ -157,6 +180,12 @@ class TKeptRows {
     return out;
   }
 
+  // A kept row that was not carried: it names a row the result does not hold.
+  struct TLeftOut {
+    AnsiString Table, Row, Column, Parent, Reason;
+  };
+  const std::vector<TLeftOut>& LeftOut() const { return left_out_; }
+
   void CarryTable(const AnsiString& table) {
     const std::vector<AnsiString>& key = KeyOf(table);
     const std::set<AnsiString>& target = ColumnsOf(false, table);
@@ -171,6 +200,10 @@ class TKeptRows {
       // The columns the result has, with the values they take there.
       std::vector<std::pair<AnsiString, Variant>> values;
       Variant station_key;
+      // Every reference of a delivered row names a row of the result; a row whose parent
+      // the result does not hold (main deleted it, or it was left out itself) can never
+      // arrive and is left out, named with the reason.
+      AnsiString missing_column, missing_parent, reason;
       for (TField* f : q.FieldList()) {
         if (IsDbKey(f)) continue;
         const AnsiString column = AnsiUpperCase(f->FieldName());
@@ -182,9 +215,44 @@ class TKeptRows {
         }
         if (!NoValue(v)) {
           const AnsiString parent = ParentOf(table, column);
-          if (!parent.empty()) v = ResultKey(parent, v.AsInteger());
+          if (!parent.empty() && missing_column.empty()) {
+            const int32_t old_key = v.AsInteger();
+            if (left_out_keys_.count({parent, old_key}) != 0) {
+              missing_column = column;
+              missing_parent = parent;
+              reason = Format(CZ("odkazuje na záznam %d tabulky %s, který také nelze sehrát"), {old_key, parent});
+            } else {
+              v = ResultKey(parent, old_key);
+              // A reference the station itself left without its row stays as the
+              // station had it: the row may still arrive by what else it holds.
+              if (!InResult(parent, v) && AtStation(parent, old_key)) {
+                if (TellsWho(column)) {
+                  v = Variant::MakeNull();
+                } else {
+                  missing_column = column;
+                  missing_parent = parent;
+                  reason = Format(CZ("odkazuje na záznam %d tabulky %s, který hlavní databáze nemá (byl v ní "
+                                     "smazán nebo do ní nepřišel)"),
+                                  {old_key, parent});
+                }
+              }
+            }
+          }
         }
         values.emplace_back(column, v);
+      }
+      if (!missing_column.empty()) {
+        AnsiString row;
+        for (TField* f : q.FieldList()) {
+          if (IsDbKey(f) || f->IsNull() || f->DataType() == ftBlob || f->DataType() == ftMemo) continue;
+          const AnsiString column = AnsiUpperCase(f->FieldName());
+          if (column.size() > 4 && column.compare(column.size() - 4, 4, "_NEW") == 0) continue;
+          row += AnsiString(row.empty() ? "" : ", ") + column + "=" + f->AsString();
+        }
+        left_out_.push_back(TLeftOut{table, row, missing_column, missing_parent, reason});
+        if (key.size() == 1 && !q.FieldByName(key[0])->IsNull())
+          left_out_keys_.insert({table, q.FieldByName(key[0])->AsInteger()});
+        continue;
       }
       if (own_keys) {
         CarryOwnKey(table, key[0], station_key, q, values);
@@ -207,6 +275,7 @@ class TKeptRows {
     if (SameRowInResult(table, key, old_key, source)) {
       Update(table, {key}, values, {station_key});
       carried_[{table, old_key}] = old_key;
+      carried_keys_.insert({table, old_key});
       return;
     }
     const Variant next = dm_.SelectDst("select gen_id(" + Quoted(GeneratorOf(table)) + ", 1) from RDB$DATABASE");
@@ -214,6 +283,7 @@ class TKeptRows {
     values.emplace_back(key, Variant(new_key));
     Insert(table, values);
     carried_[{table, old_key}] = new_key;
+    carried_keys_.insert({table, new_key});
     if (new_key != old_key) dm_.AddIdMapping(table, IntToStr(old_key), IntToStr(new_key));
   }
 
@@ -238,7 +308,10 @@ class TKeptRows {
     } else {
       Insert(table, values);
     }
-    if (key.size() == 1) carried_[{table, key_values[0].AsInteger()}] = key_values[0].AsInteger();
+    if (key.size() == 1) {
+      carried_[{table, key_values[0].AsInteger()}] = key_values[0].AsInteger();
+      carried_keys_.insert({table, key_values[0].AsInteger()});
+    }
   }
 
   // The result's row under key is the same row as the station's: its natural key (or,
@@ -318,6 +391,33 @@ class TKeptRows {
     const std::vector<AnsiString>& key = KeyOf(table);
     if (parent == table || (key.size() == 1 && key[0] == column && HasGenerator(table))) return AnsiString();
     return parent;
+  }
+
+  // The result holds a row of parent under key (a placeholder key, 0 or below, names no
+  // row and stands).
+  bool InResult(const AnsiString& parent, const Variant& key) {
+    if (NoValue(key) || key.AsInteger() <= 0) return true;
+    const std::vector<AnsiString>& k = KeyOf(parent);
+    if (k.size() != 1 || ColumnsOf(false, parent).empty()) return true;
+    const std::pair<AnsiString, int32_t> id{parent, key.AsInteger()};
+    if (carried_keys_.count(id) != 0) return true;
+    auto known = in_result_.find(id);
+    if (known != in_result_.end()) return known->second;
+    const Variant n = dm_.SelectPrepared(false, "select count(*) from " + parent + " where " + Quoted(k[0]) + " = :P0",
+                                         {Variant(key.AsInteger())});
+    return in_result_[id] = !NoValue(n) && n.AsInteger() > 0;
+  }
+
+  // The station holds a row of parent under key.
+  bool AtStation(const AnsiString& parent, int32_t key) {
+    const std::vector<AnsiString>& k = KeyOf(parent);
+    if (k.size() != 1) return false;
+    const std::pair<AnsiString, int32_t> id{parent, key};
+    auto known = at_station_.find(id);
+    if (known != at_station_.end()) return known->second;
+    const Variant n =
+        dm_.SelectPrepared(true, "select count(*) from " + parent + " where " + Quoted(k[0]) + " = :P0", {Variant(key)});
+    return at_station_[id] = !NoValue(n) && n.AsInteger() > 0;
   }
 
   // The key in the result of the parent row the station knows as old_key.
@@ -445,9 +545,35 @@ class TKeptRows {
   std::map<std::pair<AnsiString, int32_t>, int32_t> carried_;
   // Parents looked up: their key in the result.
   std::map<std::pair<AnsiString, int32_t>, Variant> parents_;
+  // Keys of rows written into the result, and whether the result holds a key.
+  std::set<std::pair<AnsiString, int32_t>> carried_keys_;
+  std::map<std::pair<AnsiString, int32_t>, bool> in_result_, at_station_;
+  // Kept rows left out, and their station keys.
+  std::vector<TLeftOut> left_out_;
+  std::set<std::pair<AnsiString, int32_t>> left_out_keys_;
 };
 
-}  // namespace
+AnsiString TFrmMldrMain::LeftOutRowsPath(int32_t index) const { return StationWorkFile("Nesehratelne", index); }
+
+void TFrmMldrMain::ListRowsThatCannotArrive(const TKeptRows& rows) {
+  const AnsiString file = LeftOutRowsPath(station_index_);
+  DeleteFile(file);
+  if (rows.LeftOut().empty()) return;
+  const AnsiString ident = station_idents_->Strings(station_index_);
+  TStringList text;
+  text.Add(Format(CZ("Stanice \"%s\" (soubor %s): záznamy, které do hlavní databáze nepřišly a nikdy přijít "
+                     "nemohou, protože odkazují na záznam, který hlavní databáze nemá."),
+                  {ident, station_sources_->Strings(station_index_)}));
+  text.Add(CZ("Do sehraných dat stanice nebyly předány. Mají-li v praxi zůstat, zadejte je na stanici znovu do "
+              "sehraných dat (s platným odkazem, případně i se záznamem, na který odkazují); původní data stanice "
+              "zůstala v souboru .old na jejím médiu."));
+  text.Add("");
+  for (const auto& r : rows.LeftOut()) {
+    text.Add(Format(CZ("Tabulka %s, sloupec %s: %s."), {r.Table, r.Column, r.Reason}));
+    text.Add("  " + r.Row);
+  }
+  text.SaveToFile(file);
+}
 
 bool TFrmMldrMain::StationKeepsRows() {
   TDMMeldrun* dm = MakeDataModule();
@@ -471,6 +597,7 @@ void TFrmMldrMain::CarryKeptRows() {
                      Format(CZ("Přenos neodehraných záznamů : %s do výsledku stanice."), {table}));
       rows.CarryTable(table);
     }
+    ListRowsThatCannotArrive(rows);
     dm->ReleasePrepared();
     if (IsTransactionStarted(dm->REZTransactionDst())) dm->REZTransactionDst()->Commit();
   } catch (...) {

@@ -70,6 +70,8 @@ bool TFrmMldrMain::RunStation(int32_t index) {
   WriteRegInteger("Wizard", "Level", 4);
   play_wrote_ = false;
   play_stage_ = 0;
+  station_refused_ = false;
+  DeleteFile(StationLogPath(index));
   if (!RestoreStation(index)) return false;
   play_stage_ = 1;
   dm->OpenSrc(IncludeTrailingPathDelimiter(settings_.WorkDir()) + RestoredStationName(index),
@@ -83,6 +85,12 @@ bool TFrmMldrMain::RunStation(int32_t index) {
   };
   bool result = false;
   try {
+    // A database of another practice, or one whose rows were played already, is told
+    // before anything of it is played or asked.
+    if (!CheckStationRound(index)) {
+      disconnect();
+      return false;
+    }
     if (!dm->CheckDatabaseVersion("Src", ExpectedDatabaseVersion)) {
       // The station stays unplayed; its database is let go so that another Start can
       // restore it again.
@@ -112,7 +120,14 @@ bool TFrmMldrMain::RunStation(int32_t index) {
       Animate1Active = true;
       Changed();
       play_wrote_ = true;
-      engine->Execute();
+      const int32_t errors_before = dm->ErrorList().Count();
+      try {
+        engine->Execute();
+      } catch (...) {
+        KeepStationLog(index, errors_before);
+        throw;
+      }
+      KeepStationLog(index, errors_before);
       ran = true;
       ApplyStockClosing();
       const int32_t saved = engine->GetSavedCount();

@@ -39,6 +39,7 @@ struct EngineRun {
   bool last = false;
   int32_t station = 0;
   int32_t counters[6] = {};  // saved, changed, init errors, skipped, conversion, save errors
+  std::string log;           // its "Import.txt"
 };
 
 // Records what every engine saw and counted.
@@ -54,6 +55,7 @@ class RecordingMeldrun : public TMeldrun {
     const int32_t c[6] = {GetSavedCount(),   GetChangedCount(),      GetInitErrorCount(),
                           GetSkippedCount(), GetConvertErrorCount(), GetSaveErrorCount()};
     std::copy(std::begin(c), std::end(c), r.counters);
+    r.log = ReadFile("Import.txt");
     runs_.push_back(r);
   }
 
@@ -264,6 +266,19 @@ void MldrPlayDb::ExpectFinished(PlayWizard& w, std::vector<PlayIntegrity>& integ
       const std::string sql = std::string("select count(*) as V from ") + t + ";";
       EXPECT_EQ(QueryOne(db, sql), QueryOne(practice_->File("st" + n + ".fdb"), sql)) << t << " of PC" << n;
     }
+  }
+  // "Import.txt" holds what the last engine wrote; every station's log is kept with the
+  // run's results.
+  ASSERT_FALSE(w.runs.empty());
+  EXPECT_TRUE(ReadFile("Import.txt") == w.runs.back().log);
+  for (int i = 1; i <= 2; ++i) {
+    std::string logs;
+    for (const EngineRun& r : w.runs)
+      if (r.station == i - 1) logs += r.log;
+    const std::string kept = Work("ARCHIV/Import_" + std::to_string(i) + "_PC" + std::to_string(i) + ".txt");
+    ASSERT_TRUE(fs::exists(kept)) << kept;
+    EXPECT_FALSE(logs.empty());
+    EXPECT_TRUE(ReadFile(kept).compare(0, logs.size(), logs) == 0) << kept;
   }
   EXPECT_EQ(ReadFile(dir_.File("zaloha/Pelvar.cb1")), "earlier backup");
   EXPECT_GT(fs::file_size(dir_.File("zaloha/Pelvar.cb0")), 100000u);

@@ -100,6 +100,36 @@ void Exec(const std::string& db, const std::string& script) {
   ASSERT_EQ(r.output.find("Statement failed"), std::string::npos) << r.output;
 }
 
+// The references of the marked rows of a delivered database (the rows the delivery
+// carries for its station) that name no row of it: the play-in's references and the
+// user columns, as "TABLE.COLUMN = value has no PARENT".
+std::vector<std::string> DanglingCarriedRefs(const std::string& db) {
+  const PlaySchema schema = PlaySchema::Read(db);
+  struct Ref {
+    std::string table, column, parent, key;
+  };
+  std::vector<Ref> refs;
+  for (const PlayRef& r : AllPlayRefs())
+    if (schema.HasColumn(r.table, r.column) && schema.HasColumn(r.table, "ST") && schema.Has(r.parent))
+      refs.push_back({r.table, r.column, r.parent, r.parent_key});
+  for (const auto& [table, t] : schema.tables)
+    for (const char* c : {"ID_ZALOZIL", "ID_MODIFIKOVAL", "ID_ORG_JEDNOTKA", "ID_ORG_JEDNOTKA_PRO",
+                          "ID_ORG_JEDNOTKA_PROVEDL"})
+      if (schema.HasColumn(table, c) && schema.HasColumn(table, "ST")) refs.push_back({table, c, "UZIVATEL_NEW", "ID_UZIVATEL"});
+  std::string script = "set list on;\n";
+  for (size_t i = 0; i < refs.size(); ++i) {
+    const Ref& r = refs[i];
+    script += std::string(i % 50 == 0 ? "" : " union all ") + "select cast('" + r.table + "." + r.column + " = ' || c." +
+              r.column + " || ' has no " + r.parent + "' as varchar(200)) as V from " + r.table + " c where c.ST is not "
+              "null and c." + r.column + " is not null and c." + r.column + " > 0 and not exists (select 1 from " +
+              r.parent + " p where p." + r.key + " = c." + r.column + ")";
+    if (i % 50 == 49 || i + 1 == refs.size()) script += ";\n";
+  }
+  const CommandResult r = RunIsql(script, db);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  return ListValues(r.output, "V");
+}
+
 class MldrRoundsDb : public WizardEnv {
  protected:
   static void SetUpTestSuite() { InstallClientLibraryNameProvider(); }
@@ -178,6 +208,7 @@ class MldrRoundsDb : public WizardEnv {
     std::vector<EngineRun> runs;
     std::vector<std::string> dialogs;
     std::string logs[2];  // Import.txt of the station's engines and the error list
+    std::set<int> refused;  // stations whose databases the wizard would not play
     bool finished = false;
   };
   // One round of the wizard over the stations on the media: preparation, Start for each
@@ -217,6 +248,12 @@ class MldrRoundsDb : public WizardEnv {
           ADD_FAILURE() << "station " << s + 1 << ": " << AnsiToUtf8(e.what());
           return;
         }
+        if (w.PageIndex() == 2 && w.StationLeftOut(s)) {
+          // Told why; the run goes on without it.
+          round.refused.insert(s);
+          w.Btn_NextClick();
+          continue;
+        }
         ASSERT_EQ(w.PageIndex(), 3) << "station " << s + 1;
         for (size_t i = before; i < w.runs.size(); ++i) round.logs[s] += w.runs[i].log;
         TDMMeldrun* dm = w.DataModule();
@@ -229,6 +266,7 @@ class MldrRoundsDb : public WizardEnv {
         }
         w.Btn_NextClick();
       }
+      if (static_cast<int>(round.refused.size()) == stations) return;  // nothing to finish
       ASSERT_EQ(w.PageIndex(), 4);
       w.Btn_FinallyClick();
       ASSERT_EQ(w.PageIndex(), 5);
@@ -343,6 +381,9 @@ TEST_F(MldrRoundsDb, RowsAStationKeepsMarkedAreDeliveredAndPlayInTheNextRound) {
   EXPECT_EQ(Q1(Main(), "select count(*) as V from DIAGNOZA where DIAGNOZA = 'KEEP-K1'"), "0");
 
   const std::string delivered = Unpack(1, "delivered.fdb");
+  // The document's partner was never a row of the station: its reference stays as the
+  // station had it (the document arrives by its partner's code).
+  EXPECT_EQ(DanglingCarriedRefs(delivered), std::vector<std::string>{"DOKLAD.ID_PARTNER = 990999 has no PARTNER"});
   // Every row of main is there, and the kept rows beside them, marked.
   for (const char* table : {"DOKLAD", "DOKLAD_POLOZKA_FA", "DIAGNOZA"}) {
     const std::string count = std::string("select count(*) as V from ") + table;
@@ -425,10 +466,127 @@ TEST_F(MldrRoundsDb, ADocumentMainRefusesGoesBackAsTheStationHadIt) {
   EXPECT_EQ(Q1(delivered, "select ID_DOKLAD || ST as V from DOKLAD_POLOZKA_FA where TEXT = 'KEEP-ZMENA'"), doc + "U");
 }
 
+// --- What a station hands in ------------------------------------------------------------
+
+// Main renamed its device after the station was given its data; the station changed
+// nothing of its organisation: its device row is main's, nothing is asked and nothing of
+// the organisation is added.
+TEST_F(MldrRoundsDb, AStationDeviceItNeverChangedChangesNothingInMain) {
+  // The station holds main's data as the last round gave them, unchanged.
+  const std::string st = dir_.File("stations/pc1.fdb");
+  PlayPractice::CopyTo("main.fdb", st);
+  const std::string device = Q1(st, "select max(ID_ZARIZENI) as V from ZARIZENI");
+  Exec(Main(), "update ZARIZENI set NAZEV = 'Přejmenované zařízení' where ID_ZARIZENI = " + device + ";");
+  Pack(st, 1);
+  const char* counts[] = {"ZARIZENI", "ODDELENI", "PRACOVISTE", "PRACUZIV"};
+  std::map<std::string, std::string> before;
+  for (const char* t : counts) before[t] = Q1(Main(), std::string("select count(*) as V from ") + t);
+  const Round round = PlayRound(1);
+  ASSERT_TRUE(round.finished);
+  ExpectNoErrorBox(round);
+  for (const std::string& t : round.dialogs) EXPECT_EQ(t.rfind("POZOR! Zařízení", 0), std::string::npos) << t;
+  for (const char* t : counts) EXPECT_EQ(Q1(Main(), std::string("select count(*) as V from ") + t), before[t]) << t;
+  EXPECT_EQ(Q1(Main(), "select NAZEV as V from ZARIZENI where ID_ZARIZENI = " + device), "Přejmenované zařízení");
+}
+
+// Once the practice has been through a round, a station's database tells which practice
+// and round it comes from: the archive a station handed in before, handed in again, and
+// the delivery of another practice are told apart before anything is played, each in a
+// message naming the station and its file; the main database and the stations' files stay.
+TEST_F(MldrRoundsDb, AnArchivePlayedBeforeAndOneOfAnotherPracticeAreNotPlayed) {
+  PackPractice("st.fdb", 1);
+  ASSERT_TRUE(PlayRound(1).finished);
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  // Another practice's delivery to a station of the same name.
+  const std::string foreign = dir_.File("stations/foreign.fdb");
+  fs::copy_file(delivered, foreign);
+  Exec(foreign, "comment on database is 'Pelvar harmonised 2026-01-02 10:00:00 00000000000000aa\r\nPraxe="
+                "00000000000000AA\r\nKolo=1\r\nStanice.504331=1';");
+  Pack(foreign, 2);
+  // Station 1 hands in the archive it handed in before.
+  const std::string old = dir_.File("media1/stanice1.old");
+  ASSERT_TRUE(fs::exists(old));
+  fs::copy_file(old, Medium(1), fs::copy_options::overwrite_existing);
+  const std::string media[] = {ReadFile(Medium(1)), ReadFile(Medium(2))};
+  const std::string before = PracticeDump(Main());
+
+  const Round round = PlayRound(2);
+  EXPECT_EQ(round.refused, (std::set<int>{0, 1}));
+  EXPECT_FALSE(round.finished);
+  EXPECT_TRUE(round.runs.empty());
+  const struct {
+    std::string station, says;
+  } refusals[] = {{"\"PC1\"", "už byl sehrán"}, {"\"PC2\"", "nepochází z této praxe"}};
+  for (size_t i = 0; i < 2; ++i) {
+    bool told = false;
+    for (const std::string& t : round.dialogs)
+      told = told || (t.find(refusals[i].station) != std::string::npos &&
+                      t.find(refusals[i].says) != std::string::npos && t.find(Medium(static_cast<int>(i) + 1)) != std::string::npos);
+    EXPECT_TRUE(told) << refusals[i].station << "\n" << ::testing::PrintToString(round.dialogs);
+  }
+  const std::string after = PracticeDump(Main());
+  EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
+  for (int n = 1; n <= 2; ++n) EXPECT_TRUE(ReadFile(Medium(n)) == media[n - 1]) << n;
+  EXPECT_FALSE(fs::exists(dir_.File("media2/stanice2.old")));
+}
+
+// Main deleted a partner under which the station added a patient with a daily record:
+// they do not arrive and never can. The delivered database holds no row that names what
+// it lacks; the rows are named, with the reason, in the list the run's archive keeps.
+TEST_F(MldrRoundsDb, KeptRowsThatCanNeverArriveAreListedNotDelivered) {
+  const std::string st = dir_.File("stations/pc1.fdb");
+  PlayPractice::CopyTo("st.fdb", st);
+  const std::string partner = Q1(st, "select min(ID_PARTNER) as V from PARTNER p where ST is null and ID_PARTNER > 0 "
+                                     "and not exists (select 1 from PACIENT a where a.ID_PARTNER = p.ID_PARTNER)");
+  const std::string user = Q1(st, "select min(ID_UZIVATEL) as V from UZIVATEL_NEW");
+  Exec(st, "insert into PACIENT (ID_PACIENT, PACIENT, JMENO, ID_PARTNER, ST) values (gen_id(GEN_PACIENT, 1), "
+           "'ORPHAN-1', 'Sirotek', " + partner + ", 'I');\n"
+           "insert into DENNI_ZAZNAM (ID_DENNI_ZAZNAM, ID_PACIENT, ID_ZALOZIL, ID_MODIFIKOVAL, ID_ORG_JEDNOTKA, DATUM, "
+           "CAS, ZALOZENI_ZAZNAMU, DIAGNOZA_POPIS, ST) select gen_id(GEN_DENNI_ZAZNAM, 1), ID_PACIENT, " + user + ", " +
+           user + ", " + user + ", current_date, '10:00:00', current_date, 'ORPHAN-DZ', 'I' from PACIENT where "
+           "PACIENT = 'ORPHAN-1';");
+  Exec(Main(), "delete from PARTNER where ID_PARTNER = " + partner + ";");
+  Pack(st, 1);
+  const Round round = PlayRound(1);
+  ASSERT_TRUE(round.finished);
+  EXPECT_EQ(Q1(Main(), "select count(*) as V from PACIENT where PACIENT = 'ORPHAN-1'"), "0");
+  const std::string delivered = Unpack(1, "delivered.fdb");
+  EXPECT_EQ(DanglingCarriedRefs(delivered), std::vector<std::string>{});
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from PACIENT where PACIENT = 'ORPHAN-1'"), "0");
+  EXPECT_EQ(Q1(delivered, "select count(*) as V from DENNI_ZAZNAM where DIAGNOZA_POPIS = 'ORPHAN-DZ'"), "0");
+  const std::string list = Work("ARCHIV/Nesehratelne_1_PC1.txt");
+  ASSERT_TRUE(fs::exists(list));
+  const std::string text = AnsiToUtf8(ReadFile(list));
+  for (const std::string& named : {std::string("\"PC1\""), std::string("Tabulka PACIENT, sloupec ID_PARTNER"),
+                                   std::string("PACIENT=ORPHAN-1"), std::string("Tabulka DENNI_ZAZNAM, sloupec ID_PACIENT"),
+                                   std::string("DIAGNOZA_POPIS=ORPHAN-DZ"), std::string("zadejte je na stanici znovu")})
+    EXPECT_NE(text.find(named), std::string::npos) << named << "\n" << text;
+}
+
 // --- The life of a practice ---------------------------------------------------------------
 
 class MldrLifeDb : public MldrRoundsDb {
  protected:
+  // The tables whose marks the play-in clears.
+  static const std::set<std::string>& ClearedTables() {
+    static const std::set<std::string> tables = [] {
+      std::set<std::string> out;
+      for (const TPlayStepDef& step : TMeldrun::PlaySteps()) {
+        const std::string list = step.ClearedMarks;
+        for (size_t from = 0; from < list.size();) {
+          size_t end = list.find(',', from);
+          if (end == std::string::npos) end = list.size();
+          std::string t = list.substr(from, end - from);
+          t.erase(0, t.find_first_not_of(' '));
+          t.erase(t.find_last_not_of(' ') + 1);
+          if (!t.empty()) out.insert(t);
+          from = end + 1;
+        }
+      }
+      return out;
+    }();
+    return tables;
+  }
   void SetUp() override {
     MldrRoundsDb::SetUp();
     // The user lets a station's changed access right overwrite main's.
@@ -508,6 +666,48 @@ class MldrLifeDb : public MldrRoundsDb {
     for (const auto& [t, rows] : in_main)
       if (t.rfind("ST:", 0) == 0) ADD_FAILURE() << "main keeps change marks in " << t.substr(3);
     for (int s = 0; s < 2; ++s) {
+      if (round.refused.count(s)) continue;
+      // The station's log is kept with the run's results: every line its engines and
+      // its error list wrote.
+      const std::string ident = "PC" + std::to_string(s + 1);
+      const std::string kept = AnsiToUtf8(ReadFile(Work("ARCHIV/Import_" + std::to_string(s + 1) + "_" + ident + ".txt")));
+      std::istringstream lines(round.logs[s]);
+      for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && kept.find(line) == std::string::npos) {
+          ADD_FAILURE() << ident << ": the kept log lacks " << line;
+          break;
+        }
+      }
+      // The delivery is whole, and holds every row the station keeps, unless the list
+      // of rows that can never arrive names its table.
+      const std::string delivered = Unpack(s + 1, "check_pc" + std::to_string(s + 1) + ".fdb");
+      for (const std::string& d : DanglingCarriedRefs(delivered)) ADD_FAILURE() << ident << " delivery: " << d;
+      const std::string never = Work("ARCHIV/Nesehratelne_" + std::to_string(s + 1) + "_" + ident + ".txt");
+      const std::string listed = fs::exists(never) ? AnsiToUtf8(ReadFile(never)) : std::string();
+      // Rows kept in a table whose marks the play-in clears (the others are not carried):
+      // the delivery holds as many marked rows there, or the list names the table.
+      std::map<std::string, int> kept_rows;
+      for (const auto& [table, key] : reported[s]) {
+        if (NaturalKeyInMain(at_station[s], in_main, table, key) || !ClearedTables().count(table)) continue;
+        const auto marked = at_station[s].find("M:" + table);
+        if (marked != at_station[s].end() && marked->second.count(key)) ++kept_rows[table];
+      }
+      std::vector<std::pair<std::string, std::string>> counts;
+      for (const auto& [table, n] : kept_rows)
+        counts.push_back({table, "select '" + table + "' as T, '-' as K, cast(count(*) as varchar(20)) as V from " +
+                                     table + " where ST is not null"});
+      const auto in_delivery = KeyedValues(delivered, counts);
+      for (const auto& [table, n] : kept_rows) {
+        const auto c = in_delivery.find(table);
+        const int delivered_rows = c == in_delivery.end() ? 0 : std::stoi(c->second.at("-"));
+        if (delivered_rows < n && listed.find("Tabulka " + table + ",") == std::string::npos)
+          ADD_FAILURE() << ident << ": " << n << " rows of " << table << " are kept, the delivery carries "
+                        << delivered_rows << " and the list names none";
+      }
+    }
+    for (int s = 0; s < 2; ++s) {
+      if (round.refused.count(s)) continue;
       // A row that is merged without a log line is equal to main's row, so in main.
       for (const auto& [table, key] : unreported[s])
         if (MergedTables().count(table) != 0 || !NaturalKeyInMain(at_station[s], in_main, table, key))
@@ -547,14 +747,18 @@ TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
     for (const EngineRun& r : round.runs) EXPECT_GT(r.saved, 0) << "PC" << r.station + 1;
   }
 
-  // Round 2 from what delivery gave back, with no change anywhere: nothing is written.
+  // Round 2 from what delivery gave back, with no change at the stations; main renamed
+  // its device: nothing is asked and nothing is written.
   {
     SCOPED_TRACE("round 2, no change");
+    Exec(Main(), "update ZARIZENI set NAZEV = 'R2 přejmenované' where ID_ZARIZENI = (select min(ID_ZARIZENI) from "
+                 "ZARIZENI);");
     const std::string before = PracticeDump(Main());
     auto sweep = Sweep(Unpack(1, "r2_pc1.fdb"), Unpack(2, "r2_pc2.fdb"));
     const Round round = CheckedRound(*sweep);
     ASSERT_TRUE(round.finished);
     ExpectNothingWritten(round);
+    for (const std::string& t : round.dialogs) EXPECT_EQ(t.rfind("POZOR! Zařízení", 0), std::string::npos) << t;
     const std::string after = PracticeDump(Main());
     EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
   }
@@ -603,23 +807,53 @@ TEST_F(MldrLifeDb, APracticeLivesThroughRoundsEditsAndReplays) {
     EXPECT_EQ(Q1(Main(), "select count(*) as V from PACIENT where PACIENT = 'R2PC1'"), "1");
   }
 
-  // The same station data played once more: nothing changes.
+  // PC1 hands in the archive it handed in before (it kept its old database), PC2 the
+  // delivery of another practice: neither is played, main and the media stay.
+  const std::string fresh[] = {ReadFile(Medium(1)), ReadFile(Medium(2))};
   {
-    SCOPED_TRACE("the same station data again");
-    for (int n = 1; n <= 2; ++n) {
-      const std::string old = dir_.File("media" + std::to_string(n) + "/stanice" + std::to_string(n) + ".old");
-      ASSERT_TRUE(fs::exists(old));
-      fs::copy_file(old, Medium(n), fs::copy_options::overwrite_existing);
-    }
+    SCOPED_TRACE("an archive handed in again, and one of another practice");
+    const std::string old = dir_.File("media1/stanice1.old");
+    ASSERT_TRUE(fs::exists(old));
+    fs::copy_file(old, Medium(1), fs::copy_options::overwrite_existing);
+    const std::string foreign = Unpack(2, "r4_foreign.fdb");
+    Exec(foreign, "comment on database is 'Pelvar harmonised 2026-01-02 10:00:00 00000000000000bb\r\nPraxe="
+                  "00000000000000BB\r\nKolo=7\r\nStanice.504332=7';");
+    Pack(foreign, 2);
     const std::string before = PracticeDump(Main());
-    auto sweep = Sweep(Unpack(1, "r4_pc1.fdb"), Unpack(2, "r4_pc2.fdb"));
+    const Round round = PlayRound(2);
+    EXPECT_EQ(round.refused, (std::set<int>{0, 1}));
+    EXPECT_TRUE(round.runs.empty());
+    const std::string after = PracticeDump(Main());
+    EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
+    // Nothing to finish: the run ends, and the next start removes its work files.
+    std::vector<std::string> dialogs;
+    const TDialogResponder previous = SetDialogResponder([&dialogs](const TDialogRequest& r) {
+      dialogs.push_back(AnsiToUtf8(r.Text));
+      return mrOk;
+    });
+    {
+      RoundWizard w(AnsiString(dir_.Path() + "/"));
+      w.MakeDataModule();
+      w.Show();
+    }
+    SetDialogResponder(previous);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].rfind("Průvodce odstranil soubory", 0), 0u) << dialogs[0];
+  }
+
+  // Back to the data the last round gave them: they play, and nothing changes.
+  {
+    SCOPED_TRACE("the last deliveries after the refusals");
+    for (int n = 1; n <= 2; ++n) WriteFile(Medium(n), fresh[n - 1]);
+    const std::string before = PracticeDump(Main());
+    auto sweep = Sweep(Unpack(1, "r5_pc1.fdb"), Unpack(2, "r5_pc2.fdb"));
     const Round round = CheckedRound(*sweep);
     ASSERT_TRUE(round.finished);
+    ExpectNothingWritten(round);
     const std::string after = PracticeDump(Main());
     EXPECT_TRUE(after == before) << PracticeDumpDiff(before, after);
   }
 }
-
 
 // --- The journal delivered ------------------------------------------------------------
 
