@@ -302,10 +302,48 @@ void TFrmMldrMain::FormShow() {
   FontSize = 8;
   pressed_marker_ = -1;
   Changed();
+  // Nothing of the working directory is touched before the run holds the practice.
+  if (!TakeRunLock()) return;
   recovery_unclear_ = false;
   RecoverInterruptedFinishing();
   // What an interrupted run cannot be told from stays as it is.
   if (!recovery_unclear_) RemoveLeftovers();
+}
+
+AnsiString TFrmMldrMain::RunLockPath() const {
+  return IncludeTrailingPathDelimiter(settings_.WorkDir()) + "Pruvodce.lck";
+}
+
+bool TFrmMldrMain::TakeRunLock() {
+  if (run_lock_.Held()) return true;
+  AnsiString text;
+  try {
+    if (run_lock_.Acquire(RunLockPath())) return true;
+    const TRunLock::THolder& h = run_lock_.Holder();
+    const auto known = [](const AnsiString& v) { return v.empty() ? CZ("(neznámý)") : v; };
+    text = Format(CZ("Na této praxi již běží jiný průvodce sehráváním dat: spustil jej uživatel %s na počítači %s "
+                     "%s (proces %s)."),
+                  {known(h.User), known(h.Host), known(h.Started), known(h.Process)}) +
+           "\r" +
+           CZ("Dva průvodci najednou by si navzájem odstranili pracovní soubory. Tento průvodce se nyní ukončí "
+              "a nic nezmění. Počkejte, až druhý průvodce skončí, a teprve potom spusťte sehrávání znovu.");
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    const auto* ex = dynamic_cast<const Exception*>(&e);
+    text = Format(CZ("Pracovní adresář %s nelze použít:"), {settings_.WorkDir()}) + "\r" +
+           (ex ? ex->Message() : AnsiString(e.what())) + "\r" +
+           CZ("Průvodce se nyní ukončí a nic nezmění. Zkontrolujte přístup k pracovnímu adresáři a spusťte "
+              "průvodce znovu.");
+  }
+  run_refused_ = true;
+  busy_ = true;
+  Btn_Next.Enabled = false;
+  Changed();
+  MessageDlg(text, mtError, {mbOK});
+  SetModalResult(mrCancel);
+  CloseRequested();
+  return false;
 }
 
 void TFrmMldrMain::FormCloseQuery(bool& can_close) {
@@ -386,7 +424,7 @@ void TFrmMldrMain::UsualButtonUpdate(bool touch_finally) {
 }
 
 void TFrmMldrMain::Btn_NextClick() {
-  if (StepRunning() || run_spoiled_) return;
+  if (StepRunning() || run_spoiled_ || run_refused_) return;
   if (page_index_ == 2 && StationLeftOut(station_index_)) {
     SkipLeftOutStation();
     return;
@@ -448,7 +486,7 @@ void TFrmMldrMain::Btn_OKClick() {
 }
 
 void TFrmMldrMain::Btn_StartClick() {
-  if (StepRunning() || run_spoiled_ || page_index_ != 2 || !Btn_Start.Enabled) return;
+  if (StepRunning() || run_spoiled_ || run_refused_ || page_index_ != 2 || !Btn_Start.Enabled) return;
   bool ok;
   bool failed = false;
   AnsiString failure;
@@ -502,7 +540,7 @@ void TFrmMldrMain::Btn_StartClick() {
 }
 
 void TFrmMldrMain::Btn_FinallyClick() {
-  if (StepRunning() || run_spoiled_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
+  if (StepRunning() || run_spoiled_ || run_refused_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
   bool ok;
   {
     TStepGuard guard(*this);

@@ -31,6 +31,7 @@
 #include "wizard/FormModel.h"
 #include "wizard/MldrSettings.h"
 #include "wizard/Qor_System.h"
+#include "wizard/RunLock.h"
 
 namespace pelvar {
 
@@ -124,6 +125,11 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   int32_t StepWeightTotal() const { return step_weight_total_; }
   // True while a step runs (the busy guard).
   bool StepRunning() const { return step_running_ > 0; }
+  // Another run of the wizard holds the practice: this one said so, touched nothing
+  // and closed.
+  bool RunRefused() const { return run_refused_; }
+  // The lock file of the practice's run, in the working directory.
+  AnsiString RunLockPath() const;
 
   // --- Components (their state; the view shows them)
   int32_t PageIndex() const { return page_index_; }
@@ -406,6 +412,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void FormManagerRestorePlacement();
   void FormManagerSavePlacement();
   void FormCloseQuery(bool& can_close);
+  // Takes the practice's run lock; when another run holds it, says who, refuses every
+  // step and closes the form. False then.
+  bool TakeRunLock();
   void EndStep();
   int32_t ClientLeft() const { return Left(); }
   int32_t ClientTop() const { return Top(); }
@@ -429,6 +438,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void DropDeliveryRecord();
 
   TMldrSettings settings_;
+  TRunLock run_lock_;
+  bool run_refused_ = false;
   TMldrMainView* view_ = nullptr;
   TDMMeldrun* data_module_ = nullptr;
   TTimer* timer_ = nullptr;

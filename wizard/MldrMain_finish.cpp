@@ -998,7 +998,8 @@ void TFrmMldrMain::MoveToArchive() {
       dm->SetProgressText(entries[i]);
       dm->SetProgressPosition(static_cast<int32_t>(i));
       const AnsiString file = work + entries[i];
-      if (!FileExists(file)) continue;
+      // The run's lock stays with the run.
+      if (!FileExists(file) || SameText(file, RunLockPath())) continue;
       AnsiString reason;
       // A file leaves the working directory only once its copy is in the archive.
       if (CopyWholeFile(file, IncludeTrailingPathDelimiter(dir) + entries[i], reason) &&

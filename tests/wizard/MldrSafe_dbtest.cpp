@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 
 #include "dbclient/ClientLibraryName.h"
@@ -161,6 +162,12 @@ void RunSafeChild(const std::string& order) {
     w->Btn_NextClick();
     w->Btn_NextClick();
     if (w->PageIndex() != 2) std::_Exit(5);
+    if (end == "wait") {
+      // Holds the practice on the play-in page until the test says "go" (a file).
+      WriteFile(dir + "/ready.part", std::to_string(::getpid()));
+      fs::rename(dir + "/ready.part", dir + "/ready");
+      for (int i = 0; i < 1200 && !fs::exists(dir + "/go"); ++i) ::usleep(100000);
+    }
     class EndWhilePlaying : public TMldrMainView {
      public:
       EndWhilePlaying(TFrmMldrMain& form, std::string end) : form_(form), end_(std::move(end)) {}
@@ -282,6 +289,9 @@ class MldrSafeDb : public WizardEnv {
   // Runs this test in a child process (this program again) that drives the wizard as the
   // order says; its output carries "dialog: " and "page: " lines.
   CommandResult RunChild(const std::string& order, const std::vector<std::string>& environment = {}) {
+    return RunCommand(ChildCommand(order, environment));
+  }
+  std::vector<std::string> ChildCommand(const std::string& order, const std::vector<std::string>& environment = {}) {
     const std::string exe = fs::read_symlink("/proc/self/exe").string();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::vector<std::string> argv = {"env", std::string(kChildVariable) + "=" + dir_.Path() + "|" +
@@ -290,7 +300,7 @@ class MldrSafeDb : public WizardEnv {
     for (const std::string& e : environment) argv.push_back(e);
     argv.push_back(exe);
     argv.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
-    return RunCommand(argv);
+    return argv;
   }
 
   std::string Dir(const std::string& name) const { return dir_.File(name); }
@@ -999,6 +1009,48 @@ TEST_F(MldrEndedRunDb, SigtermAndClosingTheWindowEndThePlayInLikeAKill) {
   for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
   SetUp();
   EndPlayInAndStartAgain("close", 0);
+}
+
+// Two wizards on one practice: a second one started while the first waits on its play-in
+// page says which run holds the practice, removes nothing and closes; the first then
+// plays its station from the files it made.
+TEST_F(MldrEndedRunDb, ASecondWizardOnThePracticeSaysWhoRunsAndTouchesNothing) {
+  PutMain();
+  auto first = std::async(std::launch::async, [argv = ChildCommand("play|wait")] { return RunCommand(argv); });
+  for (int i = 0; i < 1800 && !fs::exists(Dir("ready")); ++i) {
+    if (first.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
+  }
+  if (!fs::exists(Dir("ready"))) {
+    WriteFile(Dir("go"), "");
+    FAIL() << "the first wizard did not reach its play-in page:\n" << first.get().output;
+  }
+  const std::string pid = ReadFile(Dir("ready"));
+  const std::vector<std::string> made = Names(Dir("MAINDATA"));
+  std::vector<std::string> texts;
+  {
+    DialogLog dialogs;
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->Show();
+    EXPECT_TRUE(w->RunRefused());
+    w->FillStationGrid(CZ("PC2|") + Dir("media2/Pelvar.gbk"));
+    w->TimerTimer();
+    EXPECT_FALSE(w->Btn_Next.Enabled);
+    w->Btn_NextClick();
+    EXPECT_EQ(w->PageIndex(), 0);
+    w.reset();
+    texts = dialogs.texts;
+  }
+  EXPECT_EQ(Names(Dir("MAINDATA")), made);
+  WriteFile(Dir("go"), "");
+  const CommandResult r = first.get();
+  ASSERT_EQ(texts.size(), 1u) << ::testing::PrintToString(texts);
+  EXPECT_TRUE(Contains(texts[0], "Na této praxi již běží jiný průvodce sehráváním dat: spustil jej uživatel "))
+      << texts[0];
+  EXPECT_TRUE(Contains(texts[0], "(proces " + pid + ").")) << texts[0];
+  EXPECT_TRUE(Contains(texts[0], "Tento průvodce se nyní ukončí a nic nezmění.")) << texts[0];
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "page: 3")) << "the first run did not play its station:\n" << r.output;
+  EXPECT_FALSE(Contains(r.output, "Při importu")) << r.output;
 }
 
 }  // namespace
