@@ -12,6 +12,7 @@
 #include "platform/sysutils.h"
 #include "sync/BkpResUtils.h"
 #include "sync/DmMeld.h"
+#include "wizard/MldrReasons.h"
 
 namespace pelvar {
 
@@ -41,8 +42,7 @@ namespace {
 // this handler runs in its place (or first, when the engine chains it). Only calls that
 // are safe in a signal handler.
 void StopSignalHandler(int sig) {
-  const int child = RunningRestoreChild();
-  if (child > 0) ::kill(child, SIGKILL);
+  EndRestoreChild(RunningRestoreChild());
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
@@ -68,8 +68,7 @@ void InstallStopSignalHandlers() {
 }  // namespace
 
 void AbandonRun() {
-  const int child = RunningRestoreChild();
-  if (child > 0) ::kill(child, SIGKILL);
+  EndRestoreChild(RunningRestoreChild());
   std::fflush(nullptr);
   ::_exit(0);
 }
@@ -332,7 +331,7 @@ bool TFrmMldrMain::TakeRunLock() {
   } catch (const std::exception& e) {
     const auto* ex = dynamic_cast<const Exception*>(&e);
     text = Format(CZ("Pracovní adresář %s nelze použít:"), {settings_.WorkDir()}) + "\r" +
-           (ex ? ex->Message() : AnsiString(e.what())) + "\r" +
+           ReasonForAdministrator(ex ? ex->Message() : AnsiString(e.what())) + "\r" +
            CZ("Průvodce se nyní ukončí a nic nezmění. Zkontrolujte přístup k pracovnímu adresáři a spusťte "
               "průvodce znovu.");
   }
@@ -508,6 +507,7 @@ void TFrmMldrMain::Btn_StartClick() {
     } catch (const std::exception& e) {
       failure = e.what();
       if (const auto* ex = dynamic_cast<const Exception*>(&e)) failure = ex->Message();
+      failure = ReasonForAdministrator(failure);
       ok = false;
       failed = true;
     }
@@ -517,6 +517,12 @@ void TFrmMldrMain::Btn_StartClick() {
   // A station that was not played gets nothing at finishing; one whose play-in wrote
   // into the working database spoils the run.
   left_out_[static_cast<size_t>(station_index_)] = !ok;
+  if (station_index_ < station_idents_->Count() && station_index_ < station_files_->Count()) {
+    NoteLeftOut(station_index_, station_idents_->Strings(station_index_), station_files_->Strings(station_index_),
+                ok ? AnsiString()
+                : failed ? CZ("sehrání selhalo: ") + failure
+                         : CZ("sehrání neproběhlo (nebylo potvrzeno nebo nebylo co sehrát)."));
+  }
   if (failed && play_wrote_) run_spoiled_ = true;
   Btn_Start.Visible = false;
   Btn_Storno.Enabled = true;
@@ -539,6 +545,37 @@ void TFrmMldrMain::Btn_StartClick() {
   Changed();
 }
 
+void TFrmMldrMain::NoteLeftOut(int32_t index, const AnsiString& ident, const AnsiString& file,
+                               const AnsiString& why) {
+  const AnsiString line = ident + " (" + file + "): " + why;
+  if (index < 0) {
+    dropped_stations_.push_back(line);
+    return;
+  }
+  if (static_cast<size_t>(index) >= left_out_why_.size()) left_out_why_.resize(static_cast<size_t>(index) + 1);
+  left_out_why_[static_cast<size_t>(index)] = why.empty() ? AnsiString() : line;
+}
+
+void TFrmMldrMain::ShowRunOutcome() {
+  std::vector<AnsiString> lines = dropped_stations_;
+  for (size_t i = 0; i < left_out_why_.size(); ++i)
+    if (StationLeftOut(static_cast<int32_t>(i)) && !left_out_why_[i].empty()) lines.push_back(left_out_why_[i]);
+  L_Vynechane.clear();
+  if (lines.empty()) {
+    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
+                                     "zálohy hlavní databáze.")
+                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
+    return;
+  }
+  L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno bez některých stanic a sehraná záloha nebyla "
+                                   "zařazena mezi zálohy hlavní databáze.")
+                              : CZ("Sehrávání dat bylo dokončeno bez některých stanic.");
+  L_Vynechane = CZ("Tyto stanice nebyly sehrány a nedostaly sehraná data; jejich soubory zůstaly beze změny:");
+  for (const AnsiString& line : lines) L_Vynechane += "\n" + line;
+  L_Vynechane += "\n" + CZ("Jejich změny sehrajte při příštím sehrávání z jejich dosavadních "
+                            "souborů.");
+}
+
 void TFrmMldrMain::Btn_FinallyClick() {
   if (StepRunning() || run_spoiled_ || run_refused_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
   bool ok;
@@ -556,9 +593,7 @@ void TFrmMldrMain::Btn_FinallyClick() {
     ok = FinishAll();
   }
   if (ok) {
-    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
-                                     "zálohy hlavní databáze.")
-                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
+    ShowRunOutcome();
     SetPageIndex(5);
     Btn_Next.Visible = Btn_Start.Visible = Btn_Finally.Visible = false;
     Btn_Storno.Visible = Btn_Prev.Visible = false;

@@ -184,8 +184,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The finishing animation runs.
   bool Animate2Active = false;
   AnsiString LaZurnalTrigSwich;
-  // Page 5: how the run ended.
+  // Page 5: how the run ended, and the stations it left out with why (one a line).
   AnsiString L_Hotovo;
+  AnsiString L_Vynechane;
 
   // --- Handlers of Part "start-up and main form"
   void FormShow();
@@ -247,6 +248,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void ClickCheckBox(TCheckBoxModel& box);
 
   bool PrepareSources();
+  // Why the medium of a station's file cannot take the station's result (written beside
+  // the file, the file kept under another name): "" when it can.
+  AnsiString MediumRefusal(const AnsiString& path) const;
   bool UnpackStationArchive(const AnsiString& archive, const AnsiString& target);
   bool UnzipStation(const AnsiString& archive, const AnsiString& target);
   bool CheckIdentification(const AnsiString& archive_ident, const AnsiString& typed_ident);
@@ -404,6 +408,15 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void ReportStationFailure(const AnsiString& reason);
   // Next on the play-in page of a station left out: the next station, or finishing.
   void SkipLeftOutStation();
+  // Preparation's word on a station whose medium cannot take its result: 0 it can, 1
+  // the station is left out, 2 preparation stops.
+  int32_t CheckStationMedium(const AnsiString& path);
+  // A station left out of the run, and why: one dropped by preparation (index -1, it
+  // never entered the station lists) or one whose play-in did not happen (its index;
+  // an empty why takes it back in). The last page names them.
+  void NoteLeftOut(int32_t index, const AnsiString& ident, const AnsiString& file, const AnsiString& why);
+  // The last page's text after a finishing that succeeded.
+  void ShowRunOutcome();
   void ApplyGroupRules();
   void ApplyKartyRules();
   void UpdateUzaverky();
@@ -485,6 +498,10 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   bool recovery_unclear_ = false;
   bool rotation_failed_ = false;
   std::vector<bool> left_out_;
+  // Why each station of the lists was left out ("" played), and the stations preparation
+  // dropped, as the last page names them.
+  std::vector<AnsiString> left_out_why_;
+  std::vector<AnsiString> dropped_stations_;
   // The play-in of the current station began writing into the working database.
   bool play_wrote_ = false;
   // The stage of RunStation that was under way (0 restore, 1 the rest before the
