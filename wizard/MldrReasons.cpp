@@ -23,11 +23,11 @@ struct TReason {
 // The more particular first.
 constexpr TReason kReasons[] = {
     {{"No space left on device", ""},
-     "Na disku není volné místo%s. Uvolněte na něm místo a akci opakujte."},
+     "Na disku souboru%s není volné místo. Uvolněte na něm místo a akci opakujte."},
     {{"Disk quota exceeded", ""},
-     "Na disku je vyčerpána kvóta uživatele%s. Uvolněte místo a akci opakujte."},
+     "Na disku souboru%s je vyčerpána kvóta uživatele. Uvolněte místo a akci opakujte."},
     {{"Read-only file system", ""},
-     "Disk%s je chráněn proti zápisu (připojen jen pro čtení). Umožněte zápis a akci opakujte."},
+     "Disk souboru%s je chráněn proti zápisu (připojen jen pro čtení). Umožněte zápis a akci opakujte."},
     {{"Permission denied", ""},
      "Průvodce nemá oprávnění k souboru%s. Upravte přístupová práva a akci opakujte."},
     {{"Cannot create file", "No such file or directory"},
@@ -37,7 +37,7 @@ constexpr TReason kReasons[] = {
     {{"Not a directory", ""},
      "Cesta vede přes soubor tam, kde má být adresář. Opravte cestu nebo soubor přejmenujte."},
     {{"Input/output error", ""},
-     "Disk ohlásil chybu při čtení nebo zápisu%s; médium může být vadné nebo odpojené."},
+     "Disk ohlásil chybu při čtení nebo zápisu souboru%s; médium může být vadné nebo odpojené."},
     {{"expected backup description record", ""},
      "Soubor není záloha databáze, nebo je záloha poškozená. Vytvořte na stanici novou zálohu."},
     {{"cannot open backup file", ""},
@@ -156,7 +156,9 @@ AnsiString ZipFailureReason(int32_t code, const AnsiString& entry) {
                      {entry});
       break;
     default:
-      czech = Format(CZ("Soubor %s archivu nelze zpracovat."), {entry});
+      czech = Format(CZ("Soubor %s archivu nelze rozbalit, archiv je nejspíš poškozený. Vytvořte na stanici nový "
+                        "archiv."),
+                     {entry});
       break;
   }
   return czech + " (" + kit + ")";
