@@ -227,8 +227,9 @@ TEST_F(MldrPrepareDb, DamagedArchiveStopsPreparation) {
     EXPECT_EQ(w.PageIndex(), 0);
     EXPECT_TRUE(w.Busy());
     EXPECT_EQ(w.StationFiles().Count(), 0);
+    // Nothing but the lock of the run, open still.
     for (const auto& e : fs::directory_iterator(dir_.File("MAINDATA")))
-      ADD_FAILURE() << "left in the working directory: " << e.path();
+      if (e.path().filename() != "Pruvodce.lck") ADD_FAILURE() << "left in the working directory: " << e.path();
     EXPECT_EQ(ReadFile(zip), before);
     EXPECT_FALSE(w.DataModule()->ProgressWindow()->Visible());
     wizard_.reset();
