@@ -246,6 +246,24 @@ void CloseFd(int& fd) {
 
 int RunningRestoreChild() { return RestoreChild().load(); }
 
+void EndRestoreChild(int pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  // Its engine's shut-down waits up to 10 s for its threads.
+  constexpr int kSteps = 15000 / 20;
+  for (int i = 0; i < kSteps; ++i) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) return;
+    timespec pause{0, 20 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
 TRestoreProcess::TRestoreProcess(const AnsiString& database_file, const AnsiString& backup_file,
                                  int32_t page_size)
     : database_(database_file), backup_(backup_file), page_size_(page_size) {}
@@ -293,7 +311,8 @@ void TRestoreProcess::ServiceStart() {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // The child: only calls that are safe between fork and exec.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Ended with this process: asked, so that its engine lets its locks go.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(127);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
@@ -422,10 +441,7 @@ void TRestoreProcess::Kill() {
   if (pid_ <= 0) {
     return;
   }
-  ::kill(pid_, SIGKILL);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
+  EndRestoreChild(pid_);
   pid_ = -1;
   RestoreChild().store(0);
 }

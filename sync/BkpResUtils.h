@@ -130,6 +130,11 @@ class TRestoreProcess {
 // program at once and must end the child with it.
 int RunningRestoreChild();
 
+// Ends a restore child and reaps it: asked first (SIGTERM: it shuts its engine down,
+// which releases the engine's machine-wide locks), killed only when it has not ended
+// within a while. Safe in a signal handler.
+void EndRestoreChild(int pid);
+
 bool RestoreMode0(TRestoreProcess& service);
 bool RestoreMode1(TRestoreProcess& service, TPracujiStatusBar& status_bar);
 bool RestoreMode2(TRestoreProcess& service, TPracujiMemo& memo);

@@ -12,6 +12,7 @@
 #include "platform/sysutils.h"
 #include "sync/BkpResUtils.h"
 #include "sync/DmMeld.h"
+#include "wizard/MldrReasons.h"
 
 namespace pelvar {
 
@@ -41,8 +42,7 @@ namespace {
 // this handler runs in its place (or first, when the engine chains it). Only calls that
 // are safe in a signal handler.
 void StopSignalHandler(int sig) {
-  const int child = RunningRestoreChild();
-  if (child > 0) ::kill(child, SIGKILL);
+  EndRestoreChild(RunningRestoreChild());
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
@@ -68,8 +68,7 @@ void InstallStopSignalHandlers() {
 }  // namespace
 
 void AbandonRun() {
-  const int child = RunningRestoreChild();
-  if (child > 0) ::kill(child, SIGKILL);
+  EndRestoreChild(RunningRestoreChild());
   std::fflush(nullptr);
   ::_exit(0);
 }
@@ -302,10 +301,48 @@ void TFrmMldrMain::FormShow() {
   FontSize = 8;
   pressed_marker_ = -1;
   Changed();
+  // Nothing of the working directory is touched before the run holds the practice.
+  if (!TakeRunLock()) return;
   recovery_unclear_ = false;
   RecoverInterruptedFinishing();
   // What an interrupted run cannot be told from stays as it is.
   if (!recovery_unclear_) RemoveLeftovers();
+}
+
+AnsiString TFrmMldrMain::RunLockPath() const {
+  return IncludeTrailingPathDelimiter(settings_.WorkDir()) + "Pruvodce.lck";
+}
+
+bool TFrmMldrMain::TakeRunLock() {
+  if (run_lock_.Held()) return true;
+  AnsiString text;
+  try {
+    if (run_lock_.Acquire(RunLockPath())) return true;
+    const TRunLock::THolder& h = run_lock_.Holder();
+    const auto known = [](const AnsiString& v) { return v.empty() ? CZ("(neznámý)") : v; };
+    text = Format(CZ("Na této praxi již běží jiný průvodce sehráváním dat: spustil jej uživatel %s na počítači %s "
+                     "%s (proces %s)."),
+                  {known(h.User), known(h.Host), known(h.Started), known(h.Process)}) +
+           "\r" +
+           CZ("Dva průvodci najednou by si navzájem odstranili pracovní soubory. Tento průvodce se nyní ukončí "
+              "a nic nezmění. Počkejte, až druhý průvodce skončí, a teprve potom spusťte sehrávání znovu.");
+  } catch (const EAbort&) {
+    throw;
+  } catch (const std::exception& e) {
+    const auto* ex = dynamic_cast<const Exception*>(&e);
+    text = Format(CZ("Pracovní adresář %s nelze použít:"), {settings_.WorkDir()}) + "\r" +
+           ReasonForAdministrator(ex ? ex->Message() : AnsiString(e.what())) + "\r" +
+           CZ("Průvodce se nyní ukončí a nic nezmění. Zkontrolujte přístup k pracovnímu adresáři a spusťte "
+              "průvodce znovu.");
+  }
+  run_refused_ = true;
+  busy_ = true;
+  Btn_Next.Enabled = false;
+  Changed();
+  MessageDlg(text, mtError, {mbOK});
+  SetModalResult(mrCancel);
+  CloseRequested();
+  return false;
 }
 
 void TFrmMldrMain::FormCloseQuery(bool& can_close) {
@@ -386,7 +423,7 @@ void TFrmMldrMain::UsualButtonUpdate(bool touch_finally) {
 }
 
 void TFrmMldrMain::Btn_NextClick() {
-  if (StepRunning() || run_spoiled_) return;
+  if (StepRunning() || run_spoiled_ || run_refused_) return;
   if (page_index_ == 2 && StationLeftOut(station_index_)) {
     SkipLeftOutStation();
     return;
@@ -448,7 +485,7 @@ void TFrmMldrMain::Btn_OKClick() {
 }
 
 void TFrmMldrMain::Btn_StartClick() {
-  if (StepRunning() || run_spoiled_ || page_index_ != 2 || !Btn_Start.Enabled) return;
+  if (StepRunning() || run_spoiled_ || run_refused_ || page_index_ != 2 || !Btn_Start.Enabled) return;
   bool ok;
   bool failed = false;
   AnsiString failure;
@@ -470,6 +507,7 @@ void TFrmMldrMain::Btn_StartClick() {
     } catch (const std::exception& e) {
       failure = e.what();
       if (const auto* ex = dynamic_cast<const Exception*>(&e)) failure = ex->Message();
+      failure = ReasonForAdministrator(failure);
       ok = false;
       failed = true;
     }
@@ -479,6 +517,12 @@ void TFrmMldrMain::Btn_StartClick() {
   // A station that was not played gets nothing at finishing; one whose play-in wrote
   // into the working database spoils the run.
   left_out_[static_cast<size_t>(station_index_)] = !ok;
+  if (station_index_ < station_idents_->Count() && station_index_ < station_files_->Count()) {
+    NoteLeftOut(station_index_, station_idents_->Strings(station_index_), station_files_->Strings(station_index_),
+                ok ? AnsiString()
+                : failed ? CZ("sehrání selhalo: ") + failure
+                         : CZ("sehrání neproběhlo (nebylo potvrzeno nebo nebylo co sehrát)."));
+  }
   if (failed && play_wrote_) run_spoiled_ = true;
   Btn_Start.Visible = false;
   Btn_Storno.Enabled = true;
@@ -506,8 +550,39 @@ void TFrmMldrMain::Btn_StartClick() {
   Changed();
 }
 
+void TFrmMldrMain::NoteLeftOut(int32_t index, const AnsiString& ident, const AnsiString& file,
+                               const AnsiString& why) {
+  const AnsiString line = ident + " (" + file + "): " + why;
+  if (index < 0) {
+    dropped_stations_.push_back(line);
+    return;
+  }
+  if (static_cast<size_t>(index) >= left_out_why_.size()) left_out_why_.resize(static_cast<size_t>(index) + 1);
+  left_out_why_[static_cast<size_t>(index)] = why.empty() ? AnsiString() : line;
+}
+
+void TFrmMldrMain::ShowRunOutcome() {
+  std::vector<AnsiString> lines = dropped_stations_;
+  for (size_t i = 0; i < left_out_why_.size(); ++i)
+    if (StationLeftOut(static_cast<int32_t>(i)) && !left_out_why_[i].empty()) lines.push_back(left_out_why_[i]);
+  L_Vynechane.clear();
+  if (lines.empty()) {
+    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
+                                     "zálohy hlavní databáze.")
+                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
+    return;
+  }
+  L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno bez některých stanic a sehraná záloha nebyla "
+                                   "zařazena mezi zálohy hlavní databáze.")
+                              : CZ("Sehrávání dat bylo dokončeno bez některých stanic.");
+  L_Vynechane = CZ("Tyto stanice nebyly sehrány a nedostaly sehraná data; jejich soubory zůstaly beze změny:");
+  for (const AnsiString& line : lines) L_Vynechane += "\n" + line;
+  L_Vynechane += "\n" + CZ("Jejich změny sehrajte při příštím sehrávání z jejich dosavadních "
+                            "souborů.");
+}
+
 void TFrmMldrMain::Btn_FinallyClick() {
-  if (StepRunning() || run_spoiled_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
+  if (StepRunning() || run_spoiled_ || run_refused_ || page_index_ != 4 || !Btn_Finally.Enabled) return;
   bool ok;
   {
     TStepGuard guard(*this);
@@ -523,9 +598,7 @@ void TFrmMldrMain::Btn_FinallyClick() {
     ok = FinishAll();
   }
   if (ok) {
-    L_Hotovo = rotation_failed_ ? CZ("Sehrávání dat bylo dokončeno, ale sehraná záloha nebyla zařazena mezi "
-                                     "zálohy hlavní databáze.")
-                                : CZ("Sehrávání dat bylo úspěšně dokončeno");
+    ShowRunOutcome();
     SetPageIndex(5);
     Btn_Next.Visible = Btn_Start.Visible = Btn_Finally.Visible = false;
     Btn_Storno.Visible = Btn_Prev.Visible = false;

@@ -31,6 +31,7 @@
 #include "wizard/FormModel.h"
 #include "wizard/MldrSettings.h"
 #include "wizard/Qor_System.h"
+#include "wizard/RunLock.h"
 
 namespace pelvar {
 
@@ -125,6 +126,11 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   int32_t StepWeightTotal() const { return step_weight_total_; }
   // True while a step runs (the busy guard).
   bool StepRunning() const { return step_running_ > 0; }
+  // Another run of the wizard holds the practice: this one said so, touched nothing
+  // and closed.
+  bool RunRefused() const { return run_refused_; }
+  // The lock file of the practice's run, in the working directory.
+  AnsiString RunLockPath() const;
 
   // --- Components (their state; the view shows them)
   int32_t PageIndex() const { return page_index_; }
@@ -179,8 +185,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   // The finishing animation runs.
   bool Animate2Active = false;
   AnsiString LaZurnalTrigSwich;
-  // Page 5: how the run ended.
+  // Page 5: how the run ended, and the stations it left out with why (one a line).
   AnsiString L_Hotovo;
+  AnsiString L_Vynechane;
 
   // --- Handlers of Part "start-up and main form"
   void FormShow();
@@ -242,6 +249,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void ClickCheckBox(TCheckBoxModel& box);
 
   bool PrepareSources();
+  // Why the medium of a station's file cannot take the station's result (written beside
+  // the file, the file kept under another name): "" when it can.
+  AnsiString MediumRefusal(const AnsiString& path) const;
   bool UnpackStationArchive(const AnsiString& archive, const AnsiString& target);
   bool UnzipStation(const AnsiString& archive, const AnsiString& target);
   bool CheckIdentification(const AnsiString& archive_ident, const AnsiString& typed_ident);
@@ -422,6 +432,15 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void ReportStationFailure(const AnsiString& reason);
   // Next on the play-in page of a station left out: the next station, or finishing.
   void SkipLeftOutStation();
+  // Preparation's word on a station whose medium cannot take its result: 0 it can, 1
+  // the station is left out, 2 preparation stops.
+  int32_t CheckStationMedium(const AnsiString& path);
+  // A station left out of the run, and why: one dropped by preparation (index -1, it
+  // never entered the station lists) or one whose play-in did not happen (its index;
+  // an empty why takes it back in). The last page names them.
+  void NoteLeftOut(int32_t index, const AnsiString& ident, const AnsiString& file, const AnsiString& why);
+  // The last page's text after a finishing that succeeded.
+  void ShowRunOutcome();
   void ApplyGroupRules();
   void ApplyKartyRules();
   void UpdateUzaverky();
@@ -430,6 +449,9 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void FormManagerRestorePlacement();
   void FormManagerSavePlacement();
   void FormCloseQuery(bool& can_close);
+  // Takes the practice's run lock; when another run holds it, says who, refuses every
+  // step and closes the form. False then.
+  bool TakeRunLock();
   void EndStep();
   int32_t ClientLeft() const { return Left(); }
   int32_t ClientTop() const { return Top(); }
@@ -453,6 +475,8 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   void DropDeliveryRecord();
 
   TMldrSettings settings_;
+  TRunLock run_lock_;
+  bool run_refused_ = false;
   TMldrMainView* view_ = nullptr;
   TDMMeldrun* data_module_ = nullptr;
   TTimer* timer_ = nullptr;
@@ -498,6 +522,10 @@ class TFrmMldrMain : public TFormModel, public TMainFormLink {
   bool recovery_unclear_ = false;
   bool rotation_failed_ = false;
   std::vector<bool> left_out_;
+  // Why each station of the lists was left out ("" played), and the stations preparation
+  // dropped, as the last page names them.
+  std::vector<AnsiString> left_out_why_;
+  std::vector<AnsiString> dropped_stations_;
   // The play-in of the current station began writing into the working database.
   bool play_wrote_ = false;
   // The stage of RunStation that was under way (0 restore, 1 the rest before the

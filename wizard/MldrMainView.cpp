@@ -141,6 +141,7 @@ struct TMldrMainQtView::Impl {
   QLabel* label10 = nullptr;
   QLabel* journal = nullptr;
   QLabel* done = nullptr;
+  QLabel* left_out = nullptr;
   QLineEdit* me_dny = nullptr;
   QLabel* dni = nullptr;
   QLabel* finish_ident = nullptr;
@@ -285,6 +286,9 @@ void TMldrMainQtView::Impl::Build() {
   done = MakeLabel(pages[5], QString(), QRect(8, 140, 400, 40), true, true);
   done->setObjectName("L_Hotovo");
   done->setAlignment(Qt::AlignCenter);
+  left_out = MakeLabel(pages[5], QString(), QRect(8, 186, 400, 170), false, true);
+  left_out->setObjectName("L_Vynechane");
+  left_out->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   // The bottom row.
   le_time_label = MakeLabel(window.get(), QString(), QRect(8, 388, 100, 20));
@@ -457,6 +461,7 @@ void TMldrMainQtView::Update(const TFrmMldrMain& form) {
   v.bar2->setValue(form.ProgressBar2.Position);
   v.journal->setText(AnsiToQString(form.LaZurnalTrigSwich));
   v.done->setText(AnsiToQString(form.L_Hotovo));
+  v.left_out->setText(AnsiToQString(form.L_Vynechane));
   if (v.me_dny->text() != AnsiToQString(form.ME_DnyZurnal.Text))
     v.me_dny->setText(AnsiToQString(form.ME_DnyZurnal.Text));
   v.me_dny->setEnabled(form.ME_DnyZurnal.Enabled);

@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <chrono>
 #include <filesystem>
@@ -36,6 +38,7 @@
 #include "sync/DmMeld.h"
 #include "wizard/FileDialogs.h"
 #include "wizard/MldrMain.h"
+#include "wizard/MldrReasons.h"
 #include "wizard/ShellUtils.h"
 
 namespace pelvar {
@@ -282,7 +285,8 @@ bool TFrmMldrMain::FinishAll() {
           if (!CopyWholeFile(work + kMainWorkingDatabase, keep_database_, reason)) {
             DeleteFile(keep_database_);
             keep_database_.clear();
-            throw EFinishStep(Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {reason}));
+            throw EFinishStep(
+                Format(CZ("Pracovní databázi se nepodařilo zkopírovat: %s"), {ReasonForAdministrator(reason)}));
           }
         }
         dm->OpenDst(keep_database_, AdministratorUser, AdministratorPassword);
@@ -327,7 +331,9 @@ bool TFrmMldrMain::FinishAll() {
     Changed();
     throw;
   } catch (const std::exception& e) {
-    const AnsiString reason = MessageOf(e);
+    // A step's own message is Czech already, with its reason in it.
+    const AnsiString reason =
+        dynamic_cast<const EFinishStep*>(&e) != nullptr ? MessageOf(e) : ReasonForAdministrator(MessageOf(e));
     DropFinishConnections();
     UndoDeliveries();
     Animate2Active = false;
@@ -539,7 +545,7 @@ void TFrmMldrMain::RecoverInterruptedFinishing() {
   } catch (const EAbort&) {
     throw;
   } catch (const std::exception& e) {
-    unreadable = MessageOf(e);
+    unreadable = ReasonForAdministrator(MessageOf(e));
   }
   const AnsiString title = CZ("Předchozí dokončení sehrávání nebylo dokončeno.");
   if (recorded.empty() || !unreadable.empty()) {
@@ -618,7 +624,7 @@ void TFrmMldrMain::VerifyHarmonisedBackup() {
   } catch (const std::exception& e) {
     DeleteFile(check);
     throw EFinishStep(Format(CZ("Zálohu sehrané databáze %s nelze obnovit: %s"),
-                             {work + settings_.BkpFileName(), MessageOf(e)}));
+                             {work + settings_.BkpFileName(), ReasonForAdministrator(MessageOf(e))}));
   }
   DeleteFile(check);
   if (!ok) {
@@ -645,7 +651,7 @@ bool TFrmMldrMain::DeleteAllRows(const AnsiString& table) {
     RollbackQuietly(t);
     throw;
   } catch (const std::exception& e) {
-    failed_reason_ = MessageOf(e);
+    failed_reason_ = ReasonForAdministrator(MessageOf(e));
     RollbackQuietly(t);
     try {
       q->Close();
@@ -847,7 +853,9 @@ bool TFrmMldrMain::DeliverStation(int32_t index) {
   if (SameText(ExtractFileExt(target), ".zip")) {
     FinishProgress(2, 2, CZ("Zipování zpět na média"));
     last_written_.clear();
+    zip_failure_text_.clear();
     ok = PackStationArchive(backup, written);
+    if (!ok && !zip_failure_text_.empty()) reason = "\r" + zip_failure_text_;
     if (!last_written_.empty() && last_written_ != written) {
       deliveries_.back().Written = last_written_;
       SaveDeliveryRecord();
@@ -855,7 +863,7 @@ bool TFrmMldrMain::DeliverStation(int32_t index) {
   } else {
     FinishProgress(2, 2, CZ("Kopírování zpět na média"));
     ok = CopyWholeFile(backup, written, reason);
-    if (!ok) reason = " " + reason;
+    if (!ok) reason = "\r" + ReasonForAdministrator(reason);
   }
   if (!ok) {
     throw EFinishStep(Format(CZ("Výsledek stanice se nepodařilo uložit do souboru %s."), {target}) +
@@ -967,16 +975,31 @@ void TFrmMldrMain::RotateBackups() {
   // rotation with every backup still there.
   bool ok = CopyWholeFile(IncludeTrailingPathDelimiter(settings_.WorkDir()) + settings_.BkpFileName(),
                           copy, reason);
+  if (!ok) reason = copy + ": " + reason;
+  const auto failed = [&reason](const AnsiString& what) {
+    reason = what + ": " + Utf8ToAnsi(std::strerror(errno));
+    return false;
+  };
   for (int32_t n = 4; ok && n >= 1; --n) {
     const AnsiString to = base + "." + Format("cb%d", {n});
     const AnsiString from = base + "." + Format("cb%d", {n - 1});
     if (!FileExists(from)) continue;
-    if (FileExists(to) && !DeleteFile(to)) ok = false;
-    if (ok && !RenameFile(from, to)) ok = false;
+    if (FileExists(to) && !DeleteFile(to)) ok = failed(to);
+    if (ok && !RenameFile(from, to)) ok = failed(from);
   }
-  if (ok && copy != base + ".cb0" && !RenameFile(copy, base + ".cb0")) ok = false;
+  if (ok && copy != base + ".cb0" && !RenameFile(copy, base + ".cb0")) ok = failed(copy);
   rotation_failed_ = !ok;
-  if (!ok) MessageDlg(CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), mtInformation, {mbOK});
+  if (ok) return;
+  // The harmonised backup goes to the archive with the other work files.
+  const AnsiString kept = IncludeTrailingPathDelimiter(settings_.ReadArchiveDir()) + settings_.BkpFileName();
+  MessageDlg(CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!") + "\r" +
+                 Format(CZ("Adresář záloh: %s"), {settings_.BkpPath()}) + "\r" + ReasonForAdministrator(reason) +
+                 "\r\r" +
+                 Format(CZ("Hlavní databáze obsahuje sehraná data. Zkontrolujte, že adresář záloh existuje a lze do "
+                           "něj zapisovat (hodnota BkpPath v sekci [DATABAZE] souboru Meldrun.ini), a zkopírujte do "
+                           "něj sehranou zálohu %s pod názvem Pelvar.cb0."),
+                        {kept}),
+             mtInformation, {mbOK});
 }
 
 void TFrmMldrMain::MoveToArchive() {
@@ -1001,7 +1024,8 @@ void TFrmMldrMain::MoveToArchive() {
       dm->SetProgressText(entries[i]);
       dm->SetProgressPosition(static_cast<int32_t>(i));
       const AnsiString file = work + entries[i];
-      if (!FileExists(file)) continue;
+      // The run's lock stays with the run.
+      if (!FileExists(file) || SameText(file, RunLockPath())) continue;
       AnsiString reason;
       // A file leaves the working directory only once its copy is in the archive.
       if (CopyWholeFile(file, IncludeTrailingPathDelimiter(dir) + entries[i], reason) &&

@@ -1,7 +1,12 @@
 // The first two pages of the wizard: the station grid, the table groups, and the
 // preparation that Next runs on the first page.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 
@@ -15,6 +20,7 @@
 #include "sync/DmMeld.h"
 #include "wizard/FileDialogs.h"
 #include "wizard/MldrMain.h"
+#include "wizard/MldrReasons.h"
 #include "wizard/ShellUtils.h"
 
 namespace pelvar {
@@ -211,10 +217,16 @@ bool TFrmMldrMain::PrepareSources() {
   station_sources_->Clear();
   station_idents_->Clear();
   left_out_.clear();
+  left_out_why_.clear();
+  dropped_stations_.clear();
   for (size_t row = 1; row < SG_DataPaths.size(); ++row) {
     // Paths keep their letter case: the file system tells names apart by it.
     const AnsiString path = SG_DataPaths[row][1];
     current_ident_ = SG_DataPaths[row][0];
+    if (const int32_t medium = CheckStationMedium(path); medium != 0) {
+      if (medium == 2) return false;
+      continue;
+    }
     if (SameText(ExtractFileExt(path), ".zip")) {
       const AnsiString name = ChangeFileExt(ExtractFileName(path), ".fbk");
       const AnsiString target = UniqueFileName(WorkFile(settings_, name));
@@ -228,7 +240,7 @@ bool TFrmMldrMain::PrepareSources() {
         throw;
       } catch (const std::exception& e) {
         const auto* ex = dynamic_cast<const Exception*>(&e);
-        reason = ex ? ex->Message() : AnsiString(e.what());
+        reason = ReasonForAdministrator(ex ? ex->Message() : AnsiString(e.what()));
       }
       if (unpacked) {
         station_files_->Add(target);
@@ -239,6 +251,7 @@ bool TFrmMldrMain::PrepareSources() {
                              "data."),
                           {path, current_ident_}),
                    mtInformation, {mbOK});
+        NoteLeftOut(-1, current_ident_, path, CZ("identifikace archivu neodpovídá stanici."));
       } else {
         // A damaged archive: nothing of it is played. The others may go on without it;
         // its station keeps its file and its changes for the next run.
@@ -250,6 +263,7 @@ bool TFrmMldrMain::PrepareSources() {
                    "zůstane beze změny. Ne zastaví přípravu sehrávání."),
             mtError, {mbYes, mbNo}, 0, mbYes);
         if (answer != mrYes) return false;
+        NoteLeftOut(-1, current_ident_, path, CZ("archiv se nepodařilo rozbalit: ") + reason);
       }
     } else {
       station_files_->Add(path);
@@ -266,7 +280,7 @@ bool TFrmMldrMain::PrepareSources() {
     throw;
   } catch (const std::exception& e) {
     const auto* ex = dynamic_cast<const Exception*>(&e);
-    const AnsiString reason = ex ? ex->Message() : AnsiString(e.what());
+    const AnsiString reason = ReasonForAdministrator(ex ? ex->Message() : AnsiString(e.what()));
     MessageDlg(prepare_stage_ + "\r" + reason + "\r\r" +
                    CZ("Příprava sehrávání byla zastavena. Hlavní databáze ani soubory stanic nebyly změněny. "
                       "Odstraňte příčinu chyby a spusťte průvodce znovu."),
@@ -282,6 +296,61 @@ bool TFrmMldrMain::PrepareSources() {
   busy_ = false;
   WriteRegInteger("Wizard", "Level", 2);
   return true;
+}
+
+AnsiString TFrmMldrMain::MediumRefusal(const AnsiString& path) const {
+  const AnsiString dir = ExcludeTrailingPathDelimiter(ExtractFileDir(path));
+  if (!DirectoryExists(dir)) return Format(CZ("adresář %s není dostupný."), {dir});
+  // A file made and removed again: what the delivery does there, without its data.
+  const std::string probe = SysFileName(IncludeTrailingPathDelimiter(dir) + ".pelvar-zkouska-" +
+                                        IntToStr(static_cast<int32_t>(::getpid())));
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int error = errno;
+    switch (error) {
+      case EROFS:
+        return Format(CZ("médium s adresářem %s je chráněno proti zápisu (připojeno jen pro čtení)."), {dir});
+      case EACCES:
+      case EPERM:
+        return Format(CZ("do adresáře %s nemá průvodce právo zapisovat."), {dir});
+      case ENOSPC:
+      case EDQUOT:
+        return Format(CZ("na médiu s adresářem %s není volné místo."), {dir});
+      default:
+        return Format(CZ("do adresáře %s nelze zapisovat (%s)."), {dir, Utf8ToAnsi(std::strerror(error))});
+    }
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+  // The result is about as large as the station's file, which stays beside it.
+  struct stat file {};
+  struct statvfs disk {};
+  if (::stat(SysFileName(path).c_str(), &file) == 0 && ::statvfs(SysFileName(dir).c_str(), &disk) == 0) {
+    const uint64_t free = static_cast<uint64_t>(disk.f_bavail) * disk.f_frsize;
+    if (free < static_cast<uint64_t>(file.st_size)) {
+      return Format(CZ("na médiu s adresářem %s je volných %s kB, výsledek stanice potřebuje asi %s kB."),
+                    {dir, IntToStr(static_cast<int32_t>(free / 1024)),
+                     IntToStr(static_cast<int32_t>((static_cast<uint64_t>(file.st_size) + 1023) / 1024))});
+    }
+  }
+  return AnsiString();
+}
+
+int32_t TFrmMldrMain::CheckStationMedium(const AnsiString& path) {
+  // A target chosen at delivery is the administrator's to choose then.
+  if (settings_.RequestForDestination()) return 0;
+  const AnsiString why = MediumRefusal(path);
+  if (why.empty()) return 0;
+  const AnsiString ident = current_ident_;
+  const int answer = MessageDlg(
+      Format(CZ("Na médium stanice \"%s\" nelze uložit její sehraná data (soubor %s):"), {ident, path}) + "\r" +
+          why + "\r\r" +
+          CZ("Pokračovat v přípravě bez této stanice? Stanice nedostane sehraná data a její soubor zůstane beze "
+             "změny. Ne zastaví přípravu sehrávání: umožněte zápis na médium a spusťte průvodce znovu."),
+      mtError, {mbYes, mbNo}, 0, mbYes);
+  if (answer != mrYes) return 2;
+  NoteLeftOut(-1, ident, path, CZ("na médium nelze uložit sehraná data: ") + why);
+  return 1;
 }
 
 bool TFrmMldrMain::UnpackStationArchive(const AnsiString& archive, const AnsiString& target) {
@@ -362,23 +431,12 @@ void TFrmMldrMain::ZipItemProgress(uint8_t progress) {
 
 void TFrmMldrMain::ZipItemFailure(TAbArchiveItem* item, TAbProcessType process, int32_t code) {
   zip_failed_ = true;
-  // The kit's own text of the code, without the detail it has no value for here.
-  AnsiString text = AbErrorText(code);
-  for (const char* tail : {": %s", " - %s", "%s"}) {
-    const size_t at = text.find(tail);
-    if (at != AnsiString::npos) text.erase(at);
-  }
-  zip_failure_text_ = Trim(text) + " (" + IntToStr(code) + ")";
   // An entry missing from the archive comes without an item: name the one asked for.
   const AnsiString name = item ? (item->DiskFileName().empty() ? item->FileName() : item->DiskFileName())
                                : zip_entry_;
-  if (process == ptAdd) {
-    MessageDlg(CZ("Při komprimování zálohy nastala chyba: ") + "\r" + name + "\r" + IntToStr(code),
-               mtError, {mbOK});
-  } else if (process == ptExtract) {
-    MessageDlg(CZ("Při dekomprimování zálohy nastala chyba: ") + "\r" + name + "\r" + IntToStr(code),
-               mtError, {mbOK});
-  }
+  // No box of its own: the question or the message that follows names the station and
+  // says what to do, with this reason in it.
+  if (process == ptAdd || process == ptExtract) zip_failure_text_ = ZipFailureReason(code, name);
 }
 
 bool TFrmMldrMain::CheckIdentification(const AnsiString& archive_ident, const AnsiString& typed_ident) {
@@ -418,7 +476,11 @@ bool TFrmMldrMain::BackupMainDatabase() {
         if (MessageBox(CZ("Soubor hlavní databáze nebyl nalezen!\rPokusíte se nalézt jej znovu?"),
                        Application()->Title(), MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) != IDYES) {
           MessageDlg(Format(CZ("Příprava sehrávání byla zastavena: hlavní databáze %s nebyla nalezena."),
-                            {main}),
+                            {main}) +
+                         "\r" +
+                         CZ("Je-li hlavní databáze jinde, opravte v souboru Meldrun.ini v sekci [DATABAZE] "
+                            "hodnoty Path a DBFileName, nebo ji při příštím spuštění vyhledejte; pak spusťte "
+                            "průvodce znovu."),
                      mtError, {mbOK});
           return false;
         }

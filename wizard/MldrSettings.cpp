@@ -175,8 +175,19 @@ TMldrLastValues ReadLastValues(TObject* ini_file) {
 
 void WriteLastValues(TObject* ini_file, const TMldrLastValues& values) {
   IniWriteString(ini_file, "LastValues", "Path", values.Path);
+  auto* reg = dynamic_cast<TRegIniFile*>(ini_file);
   for (const TBoxPlace& box : kBoxes) {
-    IniWriteInteger(ini_file, box.section, box.ident, values.*box.field ? 1 : 0);
+    const int32_t value = values.*box.field ? 1 : 0;
+    if (reg == nullptr) {
+      IniWriteInteger(ini_file, box.section, box.ident, value);
+      continue;
+    }
+    // In the registry an integer value (REG_DWORD), as the rest of the suite reads it;
+    // the store's own integers are text (read either way).
+    if (!reg->OpenKey(box.section, true))
+      throw ERegistryException(CZ("Nelze nastavit data pro '") + AnsiString(box.ident) + "'");
+    reg->TRegistry::WriteInteger(box.ident, value);
+    reg->OpenKey("\\" + reg->FileName(), false);
   }
 }
 

@@ -176,7 +176,17 @@ TEST_F(MldrFinishTest, RotationIntoAMissingDirectoryOnlyInforms) {
   fs::remove_all(dir_.File("zaloha"));
   WriteFile(Work("Pelvar.gbk"), "new");
   auto w = Make();
-  dialogs_->Expect(mtInformation, CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!"), mrOk);
+  // The directory, the reason and what to do.
+  dialogs_->Expect(mtInformation,
+                   CZ("Nepodařilo se zkopírovat sehranou zálohu mezi ostatní zálohy!\rAdresář záloh: " +
+                      dir_.File("zaloha") +
+                      "\rSoubor nebo jeho adresář neexistuje, případně médium není připojeno. (" +
+                      dir_.File("zaloha/Pelvar.gbk") +
+                      ": No such file or directory)\r\rHlavní databáze obsahuje sehraná data. Zkontrolujte, že "
+                      "adresář záloh existuje a lze do něj zapisovat (hodnota BkpPath v sekci [DATABAZE] souboru "
+                      "Meldrun.ini), a zkopírujte do něj sehranou zálohu " +
+                      Work("ARCHIV/Pelvar.gbk") + " pod názvem Pelvar.cb0."),
+                   mrOk);
   w->RotateBackups();
   EXPECT_EQ(dialogs_->Pending(), 0u);
   EXPECT_EQ(ReadFile(Work("Pelvar.gbk")), "new");

@@ -220,6 +220,17 @@ TEST_F(MldrMainTest, LastValuesAreSavedOnlyThroughOK) {
     w->Btn_OKClick();
   }
   EXPECT_EQ(RegValue("LastValues", "Path"), "PC1|" + dir_.File("st1.fbk"));
+  // The boxes as integer values (REG_DWORD).
+  {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\Brontek\\Pelvar\\LastValues"));
+    for (const auto& [ident, value] : {std::pair{"CB_Ciselniky.Checked", 0}, std::pair{"CB_Zaklad.Checked", 1}}) {
+      TRegDataInfo info;
+      ASSERT_TRUE(reg.GetDataInfo(ident, info)) << ident;
+      EXPECT_EQ(info.RegData, rdInteger) << ident;
+      EXPECT_EQ(reg.ReadInteger(ident), value) << ident;
+    }
+  }
   auto w = Make();
   EXPECT_EQ(w->SG_DataPaths[1][1], dir_.File("st1.fbk"));
   EXPECT_FALSE(w->CB_Ciselniky.Checked);

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 
 #include "dbclient/ClientLibraryName.h"
@@ -161,6 +162,12 @@ void RunSafeChild(const std::string& order) {
     w->Btn_NextClick();
     w->Btn_NextClick();
     if (w->PageIndex() != 2) std::_Exit(5);
+    if (end == "wait") {
+      // Holds the practice on the play-in page until the test says "go" (a file).
+      WriteFile(dir + "/ready.part", std::to_string(::getpid()));
+      fs::rename(dir + "/ready.part", dir + "/ready");
+      for (int i = 0; i < 1200 && !fs::exists(dir + "/go"); ++i) ::usleep(100000);
+    }
     class EndWhilePlaying : public TMldrMainView {
      public:
       EndWhilePlaying(TFrmMldrMain& form, std::string end) : form_(form), end_(std::move(end)) {}
@@ -282,6 +289,9 @@ class MldrSafeDb : public WizardEnv {
   // Runs this test in a child process (this program again) that drives the wizard as the
   // order says; its output carries "dialog: " and "page: " lines.
   CommandResult RunChild(const std::string& order, const std::vector<std::string>& environment = {}) {
+    return RunCommand(ChildCommand(order, environment));
+  }
+  std::vector<std::string> ChildCommand(const std::string& order, const std::vector<std::string>& environment = {}) {
     const std::string exe = fs::read_symlink("/proc/self/exe").string();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::vector<std::string> argv = {"env", std::string(kChildVariable) + "=" + dir_.Path() + "|" +
@@ -290,7 +300,7 @@ class MldrSafeDb : public WizardEnv {
     for (const std::string& e : environment) argv.push_back(e);
     argv.push_back(exe);
     argv.push_back(std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name());
-    return RunCommand(argv);
+    return argv;
   }
 
   std::string Dir(const std::string& name) const { return dir_.File(name); }
@@ -748,13 +758,18 @@ class MldrStationFaultDb : public MldrSafeDb {
 TEST_F(MldrStationFaultDb, AStationThatDoesNotRestoreIsNamedAndTheOthersGoOn) {
   struct Case {
     const char* name;
-    std::function<std::string()> backup;  // PC1's unpacked backup
+    std::function<std::string()> backup;  // PC1's unpacked backup (none: no file)
     const char* restore_text;             // the start of what the restore says
     bool finish;                          // goes on with PC2 and finishes
   };
   const Case cases[] = {
-      {"no backup", [] { return std::string("this is no backup of a database\n"); }, "expected backup", true},
+      {"no backup", [] { return std::string("this is no backup of a database\n"); },
+       "Soubor není záloha databáze, nebo je záloha poškozená. Vytvořte na stanici novou zálohu. (expected backup "
+       "description record",
+       true},
       {"empty file", [] { return std::string(); }, "", false},
+      {"no file", nullptr,
+       "Soubor zálohy nelze otevřít: neexistuje, nebo k němu průvodce nemá přístup. (cannot open backup file", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -762,7 +777,7 @@ TEST_F(MldrStationFaultDb, AStationThatDoesNotRestoreIsNamedAndTheOthersGoOn) {
     for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
     SetUp();
     PutMain();
-    WriteFile(Work("Stanice.fbk"), c.backup());
+    if (c.backup) WriteFile(Work("Stanice.fbk"), c.backup());
     Answers answers("(none)");
     auto w = OnPlayPage();
     ASSERT_EQ(w->PageIndex(), 2);
@@ -794,6 +809,12 @@ TEST_F(MldrStationFaultDb, AStationThatDoesNotRestoreIsNamedAndTheOthersGoOn) {
     w->CB_VerifyZaloha.Checked = false;
     w->Btn_FinallyClick();
     ASSERT_EQ(w->PageIndex(), 5) << ::testing::PrintToString(answers.texts);
+    // The last page names the station left out, why, and that its file stays.
+    EXPECT_EQ(AnsiToUtf8(w->L_Hotovo), "Sehrávání dat bylo dokončeno bez některých stanic.");
+    EXPECT_TRUE(Contains(AnsiToUtf8(w->L_Vynechane),
+                         "jejich soubory zůstaly beze změny:\nPC1 (" + Work("Stanice.fbk") +
+                             "): sehrání selhalo: " + c.restore_text))
+        << AnsiToUtf8(w->L_Vynechane);
     w.reset();
     // Main holds the harmonised data of this run; PC2 has its result, PC1 its file.
     EXPECT_EQ(QueryOne(Main(), "select count(*) as V from RDB$DATABASE where cast(RDB$DESCRIPTION as "
@@ -896,7 +917,7 @@ TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
   struct Case {
     const char* name;
     std::string archive;
-    const char* zip_text;  // a part of the zip's own text
+    const char* zip_text;  // what the question says of it
   };
   std::string crc = good;
   {
@@ -909,7 +930,21 @@ TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
     crc[local + 14] = static_cast<char>(crc[local + 14] ^ 0x5a);
     crc[central + 16] = static_cast<char>(crc[central + 16] ^ 0x5a);
   }
-  const Case cases[] = {{"cut short", good.substr(0, good.size() / 2), ""}, {"wrong CRC", crc, ""}};
+  // An archive without the backup entry.
+  const std::string bare = Dir("bare.zip");
+  const CommandResult zb = RunCommand({"zip", "-q", "-j", bare, Dir("Identifikace.txt")});
+  ASSERT_EQ(zb.exit_code, 0) << zb.output;
+  const Case cases[] = {
+      {"cut short", good.substr(0, good.size() / 2),
+       "Archiv je poškozený nebo neúplný (nejspíš nebyl celý zkopírován). Vytvořte na stanici nový archiv. (Damaged "
+       "archive - the end of the central directory is missing"},
+      {"wrong CRC", crc,
+       "Soubor Pelvar.cb0 v archivu je poškozený (nesouhlasí jeho kontrolní součet). Vytvořte na stanici nový "
+       "archiv. (Failed CRC Check (23))"},
+      {"no backup inside", ReadFile(bare),
+       "V archivu chybí soubor Pelvar.cb0: archiv nevytvořil průvodce stanice, nebo je neúplný. Vytvořte na "
+       "stanici nový archiv. (File not found (25))"},
+  };
   for (const Case& c : cases) {
     for (const bool go_on : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (go_on ? ", going on" : ", stopping"));
@@ -928,6 +963,9 @@ TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
       });
       ASSERT_NE(question, answers.texts.end()) << ::testing::PrintToString(answers.texts);
       EXPECT_TRUE(Contains(*question, "Pokračovat v přípravě bez této stanice?")) << *question;
+      // The zip's reason in Czech inside the question, with no box of its own before it.
+      EXPECT_TRUE(Contains(*question, "se nepodařilo rozbalit:\r" + std::string(c.zip_text))) << *question;
+      EXPECT_EQ(answers.Count("Při dekomprimování"), 0u) << ::testing::PrintToString(answers.texts);
       if (go_on) {
         EXPECT_EQ(w->PageIndex(), 1) << ::testing::PrintToString(answers.texts);
         EXPECT_EQ(w->StationIdents().Count(), 1);
@@ -941,6 +979,109 @@ TEST_F(MldrStationFaultDb, PreparationFaultsNameTheStationAndTheFile) {
     }
   }
   ExpectPracticeAsBefore2();
+}
+
+// A medium that takes no writes: a tmpfs of its own remounted read-only (as root), else a
+// directory without write permission.
+class ReadOnlyMedium {
+ public:
+  ReadOnlyMedium(const std::string& dir, const std::string& file, const std::string& data) : dir_(dir) {
+    fs::create_directories(dir);
+    if (::geteuid() == 0) {
+      mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=16m") == 0;
+      if (!mounted_) return;
+      WriteFile(dir + "/" + file, data);
+      ready_ = ::mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    } else {
+      WriteFile(dir + "/" + file, data);
+      fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+      ready_ = true;
+    }
+  }
+  ~ReadOnlyMedium() {
+    if (mounted_) {
+      ::umount2(dir_.c_str(), MNT_DETACH);
+    } else {
+      fs::permissions(dir_, fs::perms::owner_all);
+    }
+  }
+  bool Ready() const { return ready_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+  bool ready_ = false;
+};
+
+// Stations left out by preparation, the damaged archive of PC1 (the question answered
+// Yes) and PC3 whose medium takes no writes, are named on the last page with why, their
+// files as they were. The medium is found at preparation, naming station and medium; No
+// there stops preparation.
+TEST_F(MldrStationFaultDb, StationsLeftOutAtPreparationAreNamedOnTheLastPage) {
+  PutMain();
+  const std::string zip = Dir("media1/Stanice.zip");
+  const std::string good = ReadFile(practice_->File("st1.zip"));
+  WriteFile(zip, good.substr(0, good.size() / 2));
+  const std::string pc1_before = ReadFile(zip);
+  ReadOnlyMedium medium(Dir("media3"), "Pelvar.gbk", ReadFile(practice_->File("st2.gbk")));
+  if (!medium.Ready()) GTEST_SKIP() << "no read-only medium can be made here";
+  const std::string pc3 = Dir("media3/Pelvar.gbk");
+  const std::string grid = "PC1|" + zip + ";PC2|" + Dir("media2/Pelvar.gbk") + ";PC3|" + pc3;
+  const std::string refusal = "Na médium stanice \"PC3\" nelze uložit její sehraná data (soubor " + pc3 + "):\r" +
+                              "médium s adresářem " + Dir("media3") +
+                              " je chráněno proti zápisu (připojeno jen pro čtení).";
+  {
+    Answers answers("nelze uložit její sehraná data");
+    auto w = std::make_unique<FaultWizard>(AnsiString(dir_.Path() + "/"));
+    w->MakeDataModule();
+    w->Show();
+    w->FillStationGrid(CZ(grid));
+    w->TimerTimer();
+    w->Btn_NextClick();
+    EXPECT_EQ(w->PageIndex(), 0);
+    EXPECT_TRUE(w->Busy());
+    EXPECT_EQ(answers.Count(refusal), 1u) << ::testing::PrintToString(answers.texts);
+    EXPECT_FALSE(fs::exists(Work("Main.fdb")));
+  }
+  Answers answers("(none)");
+  auto w = std::make_unique<FaultWizard>(AnsiString(dir_.Path() + "/"));
+  w->MakeDataModule();
+  w->Show();
+  w->FillStationGrid(CZ(grid));
+  w->TimerTimer();
+  w->Btn_NextClick();
+  ASSERT_EQ(w->PageIndex(), 1) << ::testing::PrintToString(answers.texts);
+  EXPECT_EQ(w->StationIdents().Count(), 1);
+  EXPECT_EQ(answers.Count(refusal), 1u) << ::testing::PrintToString(answers.texts);
+  // The zip kit's reason is in the question, in Czech, with no box of its own before it.
+  EXPECT_EQ(answers.Count("Archiv \"" + zip + "\" stanice \"PC1\" se nepodařilo rozbalit:\rArchiv je poškozený "
+                          "nebo neúplný (nejspíš nebyl celý zkopírován). Vytvořte na stanici nový archiv. (Damaged "
+                          "archive"),
+            1u)
+      << ::testing::PrintToString(answers.texts);
+  EXPECT_EQ(answers.Count("Při dekomprimování"), 0u) << ::testing::PrintToString(answers.texts);
+  w->Btn_NextClick();
+  w->Btn_StartClick();
+  ASSERT_EQ(w->PageIndex(), 3) << ::testing::PrintToString(answers.texts);
+  w->Btn_NextClick();
+  ASSERT_EQ(w->PageIndex(), 4);
+  w->CB_VerifyZaloha.Checked = false;
+  w->Btn_FinallyClick();
+  ASSERT_EQ(w->PageIndex(), 5) << ::testing::PrintToString(answers.texts);
+  EXPECT_EQ(AnsiToUtf8(w->L_Hotovo), "Sehrávání dat bylo dokončeno bez některých stanic.");
+  const std::string left = AnsiToUtf8(w->L_Vynechane);
+  EXPECT_TRUE(Contains(left, "Tyto stanice nebyly sehrány a nedostaly sehraná data; jejich soubory zůstaly beze "
+                             "změny:\nPC1 (" + zip + "): archiv se nepodařilo rozbalit: Archiv je poškozený"))
+      << left;
+  EXPECT_TRUE(Contains(left, "\nPC3 (" + pc3 + "): na médium nelze uložit sehraná data: médium s adresářem " +
+                                 Dir("media3") + " je chráněno proti zápisu"))
+      << left;
+  EXPECT_FALSE(Contains(left, "PC2")) << left;
+  w.reset();
+  EXPECT_TRUE(ReadFile(zip) == pc1_before);
+  EXPECT_EQ(Names(Dir("media1")), std::vector<std::string>{"Stanice.zip"});
+  EXPECT_EQ(Names(Dir("media3")), std::vector<std::string>{"Pelvar.gbk"});
+  EXPECT_EQ(Names(Dir("media2")), (std::vector<std::string>{"Pelvar.gbk", "Pelvar.old"}));
 }
 
 // --- A run ended midway ---------------------------------------------------------------------
@@ -999,6 +1140,48 @@ TEST_F(MldrEndedRunDb, SigtermAndClosingTheWindowEndThePlayInLikeAKill) {
   for (const char* d : {"data", "media1", "media2", "MAINDATA", "zaloha"}) fs::remove_all(dir_.File(d));
   SetUp();
   EndPlayInAndStartAgain("close", 0);
+}
+
+// Two wizards on one practice: a second one started while the first waits on its play-in
+// page says which run holds the practice, removes nothing and closes; the first then
+// plays its station from the files it made.
+TEST_F(MldrEndedRunDb, ASecondWizardOnThePracticeSaysWhoRunsAndTouchesNothing) {
+  PutMain();
+  auto first = std::async(std::launch::async, [argv = ChildCommand("play|wait")] { return RunCommand(argv); });
+  for (int i = 0; i < 1800 && !fs::exists(Dir("ready")); ++i) {
+    if (first.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) break;
+  }
+  if (!fs::exists(Dir("ready"))) {
+    WriteFile(Dir("go"), "");
+    FAIL() << "the first wizard did not reach its play-in page:\n" << first.get().output;
+  }
+  const std::string pid = ReadFile(Dir("ready"));
+  const std::vector<std::string> made = Names(Dir("MAINDATA"));
+  std::vector<std::string> texts;
+  {
+    DialogLog dialogs;
+    auto w = std::make_unique<FinishWizard>(AnsiString(dir_.Path() + "/"));
+    w->Show();
+    EXPECT_TRUE(w->RunRefused());
+    w->FillStationGrid(CZ("PC2|") + Dir("media2/Pelvar.gbk"));
+    w->TimerTimer();
+    EXPECT_FALSE(w->Btn_Next.Enabled);
+    w->Btn_NextClick();
+    EXPECT_EQ(w->PageIndex(), 0);
+    w.reset();
+    texts = dialogs.texts;
+  }
+  EXPECT_EQ(Names(Dir("MAINDATA")), made);
+  WriteFile(Dir("go"), "");
+  const CommandResult r = first.get();
+  ASSERT_EQ(texts.size(), 1u) << ::testing::PrintToString(texts);
+  EXPECT_TRUE(Contains(texts[0], "Na této praxi již běží jiný průvodce sehráváním dat: spustil jej uživatel "))
+      << texts[0];
+  EXPECT_TRUE(Contains(texts[0], "(proces " + pid + ").")) << texts[0];
+  EXPECT_TRUE(Contains(texts[0], "Tento průvodce se nyní ukončí a nic nezmění.")) << texts[0];
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "page: 3")) << "the first run did not play its station:\n" << r.output;
+  EXPECT_FALSE(Contains(r.output, "Při importu")) << r.output;
 }
 
 }  // namespace

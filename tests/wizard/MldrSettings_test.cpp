@@ -226,15 +226,29 @@ TEST_F(MldrSettingsTest, LastValuesRoundTripWithTickedDefaults) {
   WriteLastValues(&reg, values);
   EXPECT_EQ(ReadLastValues(&reg), values);
 
-  // The layout other programs of the suite read.
+  // The layout other programs of the suite read: the path as text, the boxes as integer
+  // values (REG_DWORD).
   EXPECT_EQ(reg.ReadString("LastValues", "Path", ""), values.Path);
-  EXPECT_EQ(reg.ReadString("LastValues", "CB_ExPacient.Checked", ""), "0");
-  EXPECT_EQ(reg.ReadString("LastValues", "CB_Zaklad.Checked", ""), "1");
-  EXPECT_EQ(reg.ReadString("AutoChange", "CB_AutoChange.Checked", ""), "1");
-  EXPECT_EQ(reg.ReadString("VerifyZaloha", "CB_VerifyZaloha.Checked", ""), "1");
-  EXPECT_EQ(reg.ReadString("PonechatData", "CB_PonechatData.Checked", ""), "0");
+  const struct {
+    const char* section;
+    const char* ident;
+    int32_t value;
+  } boxes[] = {{"LastValues", "CB_ExPacient.Checked", 0},
+               {"LastValues", "CB_Zaklad.Checked", 1},
+               {"AutoChange", "CB_AutoChange.Checked", 1},
+               {"VerifyZaloha", "CB_VerifyZaloha.Checked", 1},
+               {"PonechatData", "CB_PonechatData.Checked", 0}};
+  for (const auto& box : boxes) {
+    TRegistry raw;
+    ASSERT_TRUE(raw.OpenKeyReadOnly(AnsiString("\\Software\\Brontek\\Pelvar\\") + box.section)) << box.section;
+    TRegDataInfo info;
+    ASSERT_TRUE(raw.GetDataInfo(box.ident, info)) << box.ident;
+    EXPECT_EQ(info.RegData, rdInteger) << box.ident;
+    EXPECT_EQ(raw.ReadInteger(box.ident), box.value) << box.ident;
+  }
 
-  // Any integer but 0 ticks the box.
+  // Values stored as text by earlier versions are read too; any integer but 0 ticks
+  // the box.
   reg.WriteInteger("LastValues", "CB_Karty.Checked", 5);
   reg.WriteInteger("LastValues", "CB_Zaklad.Checked", 0);
   const TMldrLastValues read = ReadLastValues(&reg);
