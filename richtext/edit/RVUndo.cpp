@@ -489,7 +489,10 @@ void TRVUndoList::PerformGroup(TRVEditRVData* rvdata, TRVUndoInfos* group, bool 
     r->GetAffectedItems(s, e, rvdata);
     const int32_t d = r->ItemCountChange();
     if (s != INT32_MIN) {
-      if (shift > 0) e += shift;
+      // The record names items as they stand when it is performed, after the newer
+      // records have added or removed theirs: widened by that change, the range covers
+      // them in the numbering before the group too.
+      e += std::abs(shift);
       if (d > 0) e += d;
       first_no = std::min(first_no, s);
       last_no = std::max(last_no, e);

@@ -218,11 +218,11 @@ TEST(RVEditKeys, RenumberedMarkersAreFormattedAgain) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EditDoc doc;
-    std::string spec;
-    for (int k = 0; k < 10; ++k) spec += std::string(k ? "|M:|+:ab" : "M:|+:") + (k ? "" : c.first_text);
+    std::string paragraphs;
+    for (int k = 0; k < 10; ++k) paragraphs += std::string(k ? "|M:|+:ab" : "M:|+:") + (k ? "" : c.first_text);
     // A long word makes the document wider than any list item: the edits reformat only
     // the paragraphs they touch.
-    doc.Build(spec + "|:abcdefghijklmnop");
+    doc.Build(paragraphs + "|:abcdefghijklmnop");
     // The marker is as wide as its number.
     doc.style.ListStyles()->Items(0)->Levels()->Items(0)->LeftIndent = 0;
     doc.data.Format();
